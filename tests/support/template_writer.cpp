@@ -1,0 +1,3 @@
+// Writer of finger templates for tests.
+
+#include "tests/support/template_writer.h"

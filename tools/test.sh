@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Builds (as tools/build.sh does) and runs the whole test suite.
+# Usage: tools/test.sh [build-dir] [extra cmake arguments...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+dir=${1:-$root/build}
+bash "$root/tools/build.sh" "$@"
+jobs=$(nproc 2>/dev/null || echo 2)
+ctest --test-dir "$dir" --output-on-failure -j "$jobs"
