@@ -4,7 +4,13 @@
 
 #include "imaging/graph8.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
 
 void ConvertImg8ToImg32(const unsigned char* src, int* dst, unsigned n)
 {
@@ -34,4 +40,565 @@ void ConvertImg8To32(int* buf, unsigned n)
     for (unsigned i = n; i-- > 0;) {
         buf[i] = bytes[i]; // int i covers bytes 4i..4i+3, none below i is touched yet
     }
+}
+
+int GetClone8(const unsigned char* src, unsigned w, unsigned h, unsigned char*& dst)
+{
+    delete[] dst;
+    const std::size_t n = static_cast<std::size_t>(w) * h;
+    dst = new unsigned char[n];
+    if (n != 0) {
+        std::memcpy(dst, src, n);
+    }
+    return 0;
+}
+
+int Get2Rect8(const unsigned char* img, unsigned w, unsigned h, int x1, int y1, int x2, int y2,
+              unsigned char* dst, unsigned& outW, unsigned& outH, unsigned char fill)
+{
+    if (y1 > y2 || x1 > x2) {
+        return IMG_BAD_GEOMETRY;
+    }
+    const std::int64_t width = static_cast<std::int64_t>(x2) - x1 + 1;
+    const std::int64_t height = static_cast<std::int64_t>(y2) - y1 + 1;
+    if (width > UINT32_MAX || height > UINT32_MAX) {
+        return IMG_BAD_GEOMETRY; // a side that does not fit the output size
+    }
+    outW = static_cast<unsigned>(width);
+    outH = static_cast<unsigned>(height);
+    if (dst == nullptr) {
+        return IMG_NO_OUTPUT;
+    }
+    // Each output row: fill left of the image, the image bytes, fill right of it. Rows above
+    // or below the image, and rectangles that miss it, are fill throughout.
+    const std::int64_t copyFrom = std::max<std::int64_t>(x1, 0);
+    const std::int64_t copyTo = std::min<std::int64_t>(x2, static_cast<std::int64_t>(w) - 1);
+    for (std::int64_t j = 0; j < height; ++j) {
+        unsigned char* out = dst + static_cast<std::size_t>(j) * outW;
+        const std::int64_t y = y1 + j;
+        if (y < 0 || y >= h || copyFrom > copyTo) {
+            std::memset(out, fill, outW);
+            continue;
+        }
+        const std::size_t left = static_cast<std::size_t>(copyFrom - x1);
+        const std::size_t count = static_cast<std::size_t>(copyTo - copyFrom + 1);
+        std::memset(out, fill, left);
+        std::memcpy(out + left,
+                    img + static_cast<std::size_t>(y) * w + static_cast<std::size_t>(copyFrom),
+                    count);
+        std::memset(out + left + count, fill, outW - left - count);
+    }
+    return 0;
+}
+
+namespace {
+
+// Side length in pixels between two corners: each coordinate span counts its end pixels.
+double RectSide(int xa, int ya, int xb, int yb)
+{
+    const double dx = std::fabs(static_cast<double>(xb) - xa) + 1.0;
+    const double dy = std::fabs(static_cast<double>(yb) - ya) + 1.0;
+    return std::sqrt(dx * dx + dy * dy);
+}
+
+} // namespace
+
+int Get3Rect8(const unsigned char* img, unsigned w, unsigned h, int x1, int y1, int x2, int y2,
+              int x3, int y3, unsigned char* dst, unsigned& outW, unsigned& outH,
+              unsigned char fill)
+{
+    // 1. Upright rectangles are plain crops.
+    if (x1 <= x2 && x3 == x1 && y1 <= y3 && y2 == y1) {
+        return Get2Rect8(img, w, h, x1, y1, x2, y3, dst, outW, outH, fill);
+    }
+    // 2. Output size from the two sides.
+    const double width = RectSide(x1, y1, x2, y2) + 0.5;
+    const double height = RectSide(x1, y1, x3, y3) + 0.5;
+    if (width >= 4294967296.0 || height >= 4294967296.0) {
+        return IMG_BAD_GEOMETRY;
+    }
+    outW = static_cast<unsigned>(width);
+    outH = static_cast<unsigned>(height);
+    if (outW == 0 || outH == 0) {
+        return IMG_BAD_GEOMETRY;
+    }
+    if (dst == nullptr) {
+        return IMG_NO_OUTPUT;
+    }
+    // 3. The angle of the longer side.
+    const double pi = std::acos(-1.0);
+    const double theta =
+        outH > outW
+            ? std::atan2(static_cast<double>(y3) - y1, static_cast<double>(x3) - x1) - pi / 2
+            : std::atan2(static_cast<double>(y2) - y1, static_cast<double>(x2) - x1);
+    const double c = std::cos(theta);
+    const double s = std::sin(theta);
+    // 4. Bilinear samples inside the image; the last row and column are copied; fill outside.
+    for (unsigned j = 0; j < outH; ++j) {
+        unsigned char* out = dst + static_cast<std::size_t>(j) * outW;
+        for (unsigned i = 0; i < outW; ++i) {
+            const double sx = i * c + x1 - j * s;
+            const double sy = i * s + y1 + j * c;
+            if (sx < 0 || sy < 0 || sx >= w || sy >= h) {
+                out[i] = fill;
+                continue;
+            }
+            const unsigned ix = static_cast<unsigned>(sx);
+            const unsigned iy = static_cast<unsigned>(sy);
+            const unsigned char* p = img + static_cast<std::size_t>(iy) * w + ix;
+            if (ix + 1 < w && iy + 1 < h) {
+                const double fx = sx - ix;
+                const double fy = sy - iy;
+                const double v = ((1 - fx) * p[0] + fx * p[1]) * (1 - fy) +
+                                 ((1 - fx) * p[w] + fx * p[w + 1]) * fy;
+                out[i] = static_cast<unsigned char>(static_cast<unsigned>(v + 0.5));
+            } else {
+                out[i] = *p;
+            }
+        }
+    }
+    return 0;
+}
+
+void ArrMul8(unsigned char* a, unsigned n, int k)
+{
+    if (k <= 0) {
+        return; // negative shifts leave the bytes as they are
+    }
+    for (unsigned i = 0; i < n; ++i) {
+        a[i] = k >= 8 ? 0 : static_cast<unsigned char>((a[i] << k) & 0xFF);
+    }
+}
+
+void ArrDiv8(unsigned char* a, unsigned n, int k)
+{
+    if (k <= 0) {
+        return;
+    }
+    for (unsigned i = 0; i < n; ++i) {
+        a[i] = k >= 8 ? 0 : static_cast<unsigned char>(a[i] >> k);
+    }
+}
+
+void ArrNormalize256_8(unsigned char* a, unsigned n)
+{
+    if (n == 0) {
+        return;
+    }
+    unsigned lo = 255;
+    unsigned hi = 0;
+    for (unsigned i = 0; i < n; ++i) {
+        lo = std::min<unsigned>(lo, a[i]);
+        hi = std::max<unsigned>(hi, a[i]);
+    }
+    if (hi <= lo || (lo == 0 && hi == 255)) {
+        return;
+    }
+    const std::uint32_t step = 0xFF0000u / (hi - lo); // step * (hi - lo) <= 0xFF0000
+    for (unsigned i = 0; i < n; ++i) {
+        a[i] = static_cast<unsigned char>((step * (a[i] - lo)) >> 16);
+    }
+}
+
+namespace {
+
+// Maps the bytes through the ramp from lo to hi (0 at or below lo, 255 at or above hi),
+// first separating levels that meet or cross around their midpoint.
+void LvMapRamp(unsigned char* a, unsigned n, int lo, int hi)
+{
+    if (lo >= hi) {
+        const int m = (lo + hi) / 2;
+        if (m > 127) {
+            hi = m;
+            lo = m - 1;
+        } else {
+            lo = m;
+            hi = m + 1;
+        }
+    }
+    unsigned char table[256];
+    const std::uint32_t step = 0xFF0000u / static_cast<std::uint32_t>(hi - lo);
+    for (int v = 0; v < 256; ++v) {
+        if (v <= lo) {
+            table[v] = 0;
+        } else if (v >= hi) {
+            table[v] = 255;
+        } else {
+            table[v] =
+                static_cast<unsigned char>((static_cast<std::uint32_t>(v - lo) * step) >> 16);
+        }
+    }
+    for (unsigned i = 0; i < n; ++i) {
+        a[i] = table[a[i]];
+    }
+}
+
+void LvHistogram(const unsigned char* a, unsigned n, std::uint32_t hist[256])
+{
+    std::fill(hist, hist + 256, 0u);
+    for (unsigned i = 0; i < n; ++i) {
+        ++hist[a[i]];
+    }
+}
+
+// Smallest level whose count from level 0 up, itself included, reaches c; 256 if none does.
+int LvFirstFromBottom(const std::uint32_t hist[256], std::uint32_t c)
+{
+    std::uint32_t sum = 0;
+    for (int v = 0; v < 256; ++v) {
+        sum += hist[v];
+        if (sum >= c) {
+            return v;
+        }
+    }
+    return 256;
+}
+
+// Largest level whose count from level 255 down, itself included, reaches c; -1 if none does.
+int LvFirstFromTop(const std::uint32_t hist[256], std::uint32_t c)
+{
+    std::uint32_t sum = 0;
+    for (int v = 255; v >= 0; --v) {
+        sum += hist[v];
+        if (sum >= c) {
+            return v;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+void ArrAutoLevels8(unsigned char* a, unsigned n, int lowPercent, int highPercent)
+{
+    std::uint32_t hist[256];
+    LvHistogram(a, n, hist);
+    const std::uint32_t cLow = n * static_cast<std::uint32_t>(lowPercent) / 100u;
+    const std::uint32_t cHigh = n * static_cast<std::uint32_t>(highPercent) / 100u;
+    // A clip count beyond the pixel count stops at the last level instead of running on.
+    const int lo = std::min(LvFirstFromBottom(hist, cLow), 255);
+    const int hi = std::max(LvFirstFromTop(hist, cHigh), 0);
+    LvMapRamp(a, n, lo, hi);
+}
+
+void ArrAutoLevelsC8(unsigned char* a, unsigned n, unsigned count)
+{
+    const int c = std::min(static_cast<int>(n / 2), static_cast<int>(count));
+    if (c <= 0) {
+        LvMapRamp(a, n, 0, 255);
+        return;
+    }
+    std::uint32_t hist[256];
+    LvHistogram(a, n, hist);
+    const int lo = LvFirstFromBottom(hist, static_cast<std::uint32_t>(c)) + 1;
+    const int hi = LvFirstFromTop(hist, static_cast<std::uint32_t>(c)) - 1;
+    LvMapRamp(a, n, lo, hi);
+}
+
+int ArrGetSumm8(const unsigned char* a, int n)
+{
+    std::uint32_t sum = 0;
+    for (int i = 0; i < n; ++i) {
+        sum += a[i];
+    }
+    return static_cast<int>(sum);
+}
+
+int ArrGetMean8(const unsigned char* a, int n)
+{
+    if (n <= 0) {
+        return 0; // no bytes, no mean (and no division by zero)
+    }
+    return ArrGetSumm8(a, n) / n;
+}
+
+void ArrSetMinMax8(unsigned char* a, unsigned n, unsigned char lo, unsigned char hi)
+{
+    if (lo >= hi) {
+        return; // no ramp between the levels: the bytes stay as they are
+    }
+    const int step = 0xFF00000 / (hi - lo); // step * (v - lo) < 0xFF00000 inside the ramp
+    for (unsigned i = 0; i < n; ++i) {
+        const int v = a[i];
+        a[i] = v >= hi ? 255 : v <= lo ? 0 : static_cast<unsigned char>((step * (v - lo)) >> 20);
+    }
+}
+
+bool ArrValueExists8(const unsigned char* a, unsigned n, unsigned char v)
+{
+    for (unsigned i = 0; i < n; ++i) {
+        if (a[i] == v) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void Equalize8(unsigned char* img, unsigned w, unsigned h, unsigned char floor)
+{
+    for (unsigned y = 0; y + 1 < h; ++y) {
+        unsigned char* row = img + static_cast<std::size_t>(y) * w;
+        for (unsigned x = 0; x + 1 < w; ++x) {
+            const int p = row[x];
+            if (p < floor) {
+                continue;
+            }
+            const int a = row[x + 1];
+            const int b = row[x + w];
+            const int c = row[x + w + 1];
+            const int sum = std::abs(p - a) + std::abs(p - b) + std::abs(p - c) + std::abs(a - b) +
+                            std::abs(a - c) + std::abs(b - c);
+            row[x] = static_cast<unsigned char>(std::max<int>(p - sum / 6, floor));
+        }
+    }
+}
+
+namespace {
+
+// One [1 2 1] / 4 pass along n values `step` bytes apart, from the values before the pass;
+// the two end values then copy their inner neighbours. Needs n >= 3.
+void BlSweep(unsigned char* p, unsigned n, std::size_t step)
+{
+    unsigned prev = p[0];
+    unsigned cur = p[step];
+    for (unsigned i = 1; i + 1 < n; ++i) {
+        const unsigned next = p[(i + 1) * step];
+        p[i * step] = static_cast<unsigned char>((prev + 2 * cur + next) >> 2);
+        prev = cur;
+        cur = next;
+    }
+    p[0] = p[step];
+    p[(n - 1) * step] = p[(n - 2) * step];
+}
+
+} // namespace
+
+void Blur8(unsigned char* img, unsigned w, unsigned h, int passes)
+{
+    for (int pass = 0; pass < passes; ++pass) {
+        if (w >= 3) { // narrower rows have no inner pixel to smooth
+            for (unsigned y = 0; y < h; ++y) {
+                BlSweep(img + static_cast<std::size_t>(y) * w, w, 1);
+            }
+        }
+        if (h >= 4) {
+            for (unsigned x = 0; x < w; ++x) {
+                BlSweep(img + x, h, w);
+            }
+        }
+    }
+}
+
+namespace {
+
+// Drives the 3x3 family over the inclusive rectangle. value(xs, ys, x, y) gives the output
+// at (x, y) from the nine source pixels at columns xs[0..2] and rows ys[0..2]. Inner pixels
+// use their own neighbourhood and the rectangle's border copies the nearest inner output.
+// A rectangle with fewer than three rows or columns has no inner pixel: each of its pixels
+// then takes the value of its neighbourhood clamped to the rectangle, so nothing outside the
+// rectangle and nothing unwritten is read.
+template <class Out, class Value>
+void SmFor3x3(unsigned w, unsigned h, int x1, int y1, int x2, int y2, Out* dst, Value value)
+{
+    if (!imaging_detail::RectInside(w, h, x1, y1, x2, y2)) {
+        return;
+    }
+    auto at = [&](int x, int y) -> Out& { return dst[static_cast<std::size_t>(y) * w + x]; };
+    if (x2 - x1 < 2 || y2 - y1 < 2) {
+        for (int y = y1; y <= y2; ++y) {
+            const int ys[3] = {std::max(y - 1, y1), y, std::min(y + 1, y2)};
+            for (int x = x1; x <= x2; ++x) {
+                const int xs[3] = {std::max(x - 1, x1), x, std::min(x + 1, x2)};
+                at(x, y) = value(xs, ys, x, y);
+            }
+        }
+        return;
+    }
+    // 1. Inner rows; each row's ends copy their inner neighbours.
+    for (int y = y1 + 1; y < y2; ++y) {
+        const int ys[3] = {y - 1, y, y + 1};
+        for (int x = x1 + 1; x < x2; ++x) {
+            const int xs[3] = {x - 1, x, x + 1};
+            at(x, y) = value(xs, ys, x, y);
+        }
+        at(x1, y) = at(x1 + 1, y);
+        at(x2, y) = at(x2 - 1, y);
+    }
+    // 2. The first and last rows copy their inner neighbours.
+    for (int x = x1; x <= x2; ++x) {
+        at(x, y1) = at(x, y1 + 1);
+        at(x, y2) = at(x, y2 - 1);
+    }
+}
+
+// Sum of the nine pixels, in the unsigned arithmetic of Acc (wrap-around included).
+template <class Acc, class Pixel>
+Acc SmSum9(const Pixel* src, unsigned w, const int xs[3], const int ys[3])
+{
+    Acc sum = 0;
+    for (int r = 0; r < 3; ++r) {
+        const Pixel* row = src + static_cast<std::size_t>(ys[r]) * w;
+        sum += static_cast<Acc>(row[xs[0]]) + static_cast<Acc>(row[xs[1]]) +
+               static_cast<Acc>(row[xs[2]]);
+    }
+    return sum;
+}
+
+} // namespace
+
+void Summ3x3To8(const unsigned char* src, unsigned w, unsigned h, int x1, int y1, int x2, int y2,
+                unsigned char* dst)
+{
+    SmFor3x3(w, h, x1, y1, x2, y2, dst, [&](const int* xs, const int* ys, int, int) {
+        return static_cast<unsigned char>(SmSum9<unsigned>(src, w, xs, ys) & 0xFF);
+    });
+}
+
+void Summ3x3To8(const unsigned char* src, unsigned w, unsigned h, unsigned char* dst)
+{
+    if (w == 0 || h == 0) {
+        return;
+    }
+    Summ3x3To8(src, w, h, 0, 0, static_cast<int>(w - 1), static_cast<int>(h - 1), dst);
+}
+
+void Summ3x38To32(const unsigned char* src, unsigned w, unsigned h, int x1, int y1, int x2, int y2,
+                  int* dst)
+{
+    SmFor3x3(w, h, x1, y1, x2, y2, dst, [&](const int* xs, const int* ys, int, int) {
+        return static_cast<int>(SmSum9<unsigned>(src, w, xs, ys));
+    });
+}
+
+void Summ3x3To32(const int* src, unsigned w, unsigned h, int x1, int y1, int x2, int y2, int* dst)
+{
+    SmFor3x3(w, h, x1, y1, x2, y2, dst, [&](const int* xs, const int* ys, int, int) {
+        return static_cast<int>(SmSum9<std::uint32_t>(src, w, xs, ys));
+    });
+}
+
+void Summ3x3QTo32(const int* src, unsigned w, unsigned h, int x1, int y1, int x2, int y2,
+                  const unsigned char* weight, int* dst)
+{
+    SmFor3x3(w, h, x1, y1, x2, y2, dst, [&](const int* xs, const int* ys, int x, int y) {
+        std::int64_t num = 0;
+        std::int64_t den = 0;
+        for (int r = 0; r < 3; ++r) {
+            const std::size_t row = static_cast<std::size_t>(ys[r]) * w;
+            for (int c = 0; c < 3; ++c) {
+                num += static_cast<std::int64_t>(weight[row + xs[c]]) * src[row + xs[c]];
+                den += weight[row + xs[c]];
+            }
+        }
+        return den == 0 ? src[static_cast<std::size_t>(y) * w + x] : static_cast<int>(num / den);
+    });
+}
+
+void Blur3x3To8(const unsigned char* src, unsigned w, unsigned h, int x1, int y1, int x2, int y2,
+                unsigned char* dst)
+{
+    SmFor3x3(w, h, x1, y1, x2, y2, dst, [&](const int* xs, const int* ys, int, int) {
+        return static_cast<unsigned char>(SmSum9<unsigned>(src, w, xs, ys) / 9);
+    });
+}
+
+namespace {
+
+// v / 2^k rounded towards minus infinity (an arithmetic shift), without shifting a negative.
+// Domain: 0 <= k <= 60.
+std::int64_t FloorShift(std::int64_t v, int k)
+{
+    return v >= 0 ? v >> k : -((-v + ((std::int64_t{1} << k) - 1)) >> k);
+}
+
+// Sets every pixel of the (checked) rectangle to v.
+template <class Out> void SmFillRect(Out* dst, unsigned w, int x1, int y1, int x2, int y2, Out v)
+{
+    for (int y = y1; y <= y2; ++y) {
+        Out* row = dst + static_cast<std::size_t>(y) * w;
+        std::fill(row + x1, row + x2 + 1, v);
+    }
+}
+
+} // namespace
+
+int SummToL32(const int* src, unsigned w, unsigned h, int x1, int y1, int x2, int y2, int s,
+              int* dst)
+{
+    if (s < 0 || s > 30 || !imaging_detail::RectInside(w, h, x1, y1, x2, y2)) {
+        return IMG_BAD_GEOMETRY;
+    }
+    if (dst == nullptr) {
+        return IMG_NO_OUTPUT;
+    }
+    // The bands that no window reaches keep this 1.
+    SmFillRect(dst, w, x1, y1, x2, y2, 1);
+    imaging_detail::ForEachWindowSum(
+        src, w, x1, y1, x2, y2, s, [&](int x, int y, std::int64_t sum) {
+            dst[static_cast<std::size_t>(y) * w + x] = static_cast<int>(FloorShift(sum, 2 * s));
+        });
+    return 0;
+}
+
+int AutoLevelsToL8(const unsigned char* src, unsigned w, unsigned h, int x1, int y1, int x2, int y2,
+                   int s, unsigned char* dst)
+{
+    if (s < 0 || s > 30 || static_cast<int>(w) < (1 << s) || static_cast<int>(h) < (1 << s) ||
+        !imaging_detail::RectInside(w, h, x1, y1, x2, y2)) {
+        return IMG_BAD_GEOMETRY;
+    }
+    if (dst == nullptr) {
+        return IMG_NO_OUTPUT;
+    }
+    const int side = 1 << s;
+    const int half = side / 2;
+    SmFillRect<unsigned char>(dst, w, x1, y1, x2, y2, 1);
+    const int cols = x2 - x1 + 1;
+    if (cols < side || y2 - y1 + 1 < side) {
+        return 0;
+    }
+    // 1. One 256-bin histogram per column of the rectangle over the current band of rows.
+    std::vector<std::uint32_t> colHist(static_cast<std::size_t>(cols) * 256, 0);
+    auto hist = [&](int c) { return colHist.data() + static_cast<std::size_t>(c) * 256; };
+    auto pixel = [&](int c, int y) { return src[static_cast<std::size_t>(y) * w + x1 + c]; };
+    for (int y = y1; y < y1 + side; ++y) {
+        for (int c = 0; c < cols; ++c) {
+            ++hist(c)[pixel(c, y)];
+        }
+    }
+    std::uint32_t window[256];
+    for (int y = y1;; ++y) {
+        // 2. Slide along the band: add the entering column, take the mode, drop the leaving.
+        std::fill(window, window + 256, 0u);
+        for (int c = 0; c < side - 1; ++c) {
+            for (int v = 0; v < 256; ++v) {
+                window[v] += hist(c)[v];
+            }
+        }
+        for (int c = 0; c + side <= cols; ++c) {
+            const std::uint32_t* enter = hist(c + side - 1);
+            const std::uint32_t* leave = hist(c);
+            int mode = 0;
+            for (int v = 0; v < 256; ++v) {
+                window[v] += enter[v];
+                if (window[v] > window[mode]) {
+                    mode = v; // the lowest level wins ties
+                }
+            }
+            dst[static_cast<std::size_t>(y + half) * w + x1 + c + half] =
+                static_cast<unsigned char>(mode);
+            for (int v = 0; v < 256; ++v) {
+                window[v] -= leave[v];
+            }
+        }
+        // 3. Next band: the entering row in, the leaving row out.
+        if (y + side > y2) {
+            break;
+        }
+        for (int c = 0; c < cols; ++c) {
+            ++hist(c)[pixel(c, y + side)];
+            --hist(c)[pixel(c, y)];
+        }
+    }
+    return 0;
 }

@@ -5,6 +5,10 @@
 
 #include "platform/export.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
 // Result codes shared by the 8-bit toolkit.
 constexpr int IMG_NO_OUTPUT = -10;    // a required output pointer is null
 constexpr int IMG_BAD_GEOMETRY = -15; // empty image or rectangle, or window larger than the image
@@ -68,3 +72,57 @@ ZF_EXPORT int SummToL32(const int* src, unsigned w, unsigned h, int x1, int y1, 
                         int s, int* dst);
 ZF_EXPORT int AutoLevelsToL8(const unsigned char* src, unsigned w, unsigned h, int x1, int y1,
                              int x2, int y2, int s, unsigned char* dst);
+
+// Internal to the toolkit: walks every window of side L = 2^s whose top-left corner (x, y)
+// has x1 <= x <= x2-L+1 and y1 <= y <= y2-L+1, with running column sums, and calls
+// visit(x + L/2, y + L/2, window sum). Nothing is visited when the rectangle is smaller
+// than the window. The caller has checked the rectangle against the image and 0 <= s <= 30.
+namespace imaging_detail {
+
+template <class Pixel, class Visit>
+void ForEachWindowSum(const Pixel* src, unsigned w, int x1, int y1, int x2, int y2, int s,
+                      Visit visit)
+{
+    const int side = 1 << s;
+    const int half = side / 2;
+    if (x2 - x1 + 1 < side || y2 - y1 + 1 < side) {
+        return;
+    }
+    const int cols = x2 - x1 + 1;
+    std::vector<std::int64_t> col(static_cast<std::size_t>(cols), 0);
+    auto row = [&](int y) { return src + static_cast<std::size_t>(y) * w + x1; };
+    for (int y = y1; y < y1 + side; ++y) {
+        const Pixel* r = row(y);
+        for (int c = 0; c < cols; ++c) {
+            col[c] += r[c];
+        }
+    }
+    for (int y = y1;; ++y) {
+        std::int64_t sum = 0;
+        for (int c = 0; c < side - 1; ++c) {
+            sum += col[c];
+        }
+        for (int c = 0; c + side <= cols; ++c) {
+            sum += col[c + side - 1];
+            visit(x1 + c + half, y + half, sum);
+            sum -= col[c];
+        }
+        if (y + side > y2) {
+            break;
+        }
+        const Pixel* enter = row(y + side);
+        const Pixel* leave = row(y);
+        for (int c = 0; c < cols; ++c) {
+            col[c] += static_cast<std::int64_t>(enter[c]) - leave[c];
+        }
+    }
+}
+
+// True when the inclusive rectangle is non-empty and lies inside a w x h image.
+inline bool RectInside(unsigned w, unsigned h, int x1, int y1, int x2, int y2)
+{
+    return x1 >= 0 && y1 >= 0 && x1 <= x2 && y1 <= y2 && static_cast<unsigned>(x2) < w &&
+           static_cast<unsigned>(y2) < h;
+}
+
+} // namespace imaging_detail
