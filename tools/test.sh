@@ -5,5 +5,5 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${1:-$root/build}
 bash "$root/tools/build.sh" "$@"
-jobs=$(nproc 2>/dev/null || echo 2)
-ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+jobs=${ZF_JOBS:-$(nproc 2>/dev/null || echo 2)}
+ctest --test-dir "$dir" --output-on-failure --timeout 1500 -j "$jobs"
