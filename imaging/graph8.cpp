@@ -309,7 +309,9 @@ int ArrGetMean8(const unsigned char* a, int n)
     if (n <= 0) {
         return 0; // no bytes, no mean (and no division by zero)
     }
-    return ArrGetSumm8(a, n) / n;
+    // The 32-bit sum divided as unsigned: sums past INT_MAX still give their mean.
+    return static_cast<int>(static_cast<std::uint32_t>(ArrGetSumm8(a, n)) /
+                            static_cast<unsigned>(n));
 }
 
 void ArrSetMinMax8(unsigned char* a, unsigned n, unsigned char lo, unsigned char hi)
