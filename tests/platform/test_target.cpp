@@ -2,8 +2,11 @@
 // pointers and long, unsigned plain char), stored words are little-endian on both targets, and
 // a*b+c rounds as two operations everywhere (-ffp-contract=off), so both give the same bytes.
 
+#include "tests/support/digest.h"
+
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -46,6 +49,20 @@ TEST(Target, ProductAndSumRoundSeparately)
     const double y = b;
     const double z = c;
     EXPECT_EQ(x * y + z, 0.0);
+}
+
+TEST(Target, DigestsAreTheReferenceFnv1a)
+{
+    EXPECT_EQ(zftest::Fnv1a64("", 0), 0xcbf29ce484222325ULL);
+    EXPECT_EQ(zftest::Fnv1a64("a", 1), 0xaf63dc4c8601ec8cULL);
+    EXPECT_EQ(zftest::Fnv1a64("foobar", 6), 0x85944171f73967e8ULL);
+    // Doubles from divisions and a square root, correctly rounded on every target: the digest
+    // comparison of the builds sees the same bytes.
+    double values[64];
+    for (int i = 0; i < 64; ++i) {
+        values[i] = std::sqrt(static_cast<double>(i) + 0.5) / static_cast<double>(i + 3);
+    }
+    zftest::RecordDigest("sqrt-div", values, sizeof values);
 }
 
 } // namespace
