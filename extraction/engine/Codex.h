@@ -1,0 +1,432 @@
+// The extraction engine object `wizard73::Codex` and its class chain: CBase (pyramid, layer
+// store, raster scans, ridge walks), CHues (palette), Coral (line walks), Chain (skeleton arm
+// walks), CWork (tables, rank object, accumulators), Codex (stages and template header).
+// Layers are 8-bit planes addressed by (id, level); stages report failures by throwing int codes
+// (codes.h). The object holds heap memory only between a load and the next reset.
+//
+// Life of an engine object:
+//   Codex engine;                 // construct once: tables, palette, empty layer store
+//   engine.Reset();               // before every image: DelDoc, ResDoc, Resume, DelTab
+//   engine.SetMap(pyr[2]);        // the loader: slot counts per level,
+//   engine.SetGeo(w0, h0);        //   pyramid geometry from the level-0 size,
+//   engine.NewDoc();              //   one zeroed block for every layer slot
+//   engine.Pickup(-1) ...         // stages (each pulls its predecessors on demand)
+//   engine.GetLay(id, level)      // any layer by id and level (claims a slot when absent)
+//   engine.Reset() / ~Codex()     // frees every per-image allocation
+#pragma once
+
+#include "extraction/engine/CRank.h"
+#include "extraction/engine/FixedMath.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace wizard73 {
+
+class Codex;
+
+constexpr int WZ_LEVELS = 5;      // pyramid levels 0 (finest) .. 4
+constexpr int WZ_SLOTS = 68;      // most layer slots of one level
+constexpr int WZ_CURSORS = 16;    // fine and scan-level cursors of a scan
+constexpr int WZ_WALKERS = 5;     // walk cursors
+constexpr int WZ_PLANES = 5;      // 16-bit work planes of level-0 size
+constexpr int WZ_ARMS = 8;        // arm records of the skeleton arm walks
+constexpr int WZ_ARM_POINTS = 16; // points kept of the arm being walked
+constexpr int WZ_VISITED = 1024;  // raised pixels of one arm walk that are restored afterwards
+constexpr std::uint32_t WZ_FREE_KEY = 0xFFFFFFFFu;
+
+// Slot counts per level of the five level maps; the loader of a full extraction uses map 2.
+extern const int pyr[5][5];
+
+// One entry of the ring spiral: a step in direction `dir`, the number of following points
+// to drop when the step starts on the level's edge, and the point's angle in degrees.
+struct SRingStep {
+    std::uint8_t dir;
+    std::uint8_t skip;
+    std::int16_t angle;
+};
+extern const SRingStep ring[96];
+
+// One recorded step of a line walk. `off` is a pixel offset (not a machine pointer) so that the
+// record is the same on every target; `aux` and `val` belong to the stage that reads the list.
+struct SStep {
+    std::int32_t x;
+    std::int32_t y;
+    std::int32_t aux;
+    std::int32_t off;
+    std::int32_t val;
+};
+
+// Geometry, layer slots and neighbour steps of one pyramid level.
+struct CLevel {
+    std::uint8_t scale; // level-0 pixels per pixel along one axis: 1, 2, 4, 8, 16
+    std::uint16_t width;
+    std::uint16_t height;
+    std::uint32_t size; // width * height
+    std::uint8_t slots; // slot count, 0..68
+    std::uint8_t peak;  // most slots ever in use + 1 (kept, never read)
+    unsigned char* buf[WZ_SLOTS];
+    std::uint32_t key[WZ_SLOTS];  // layer id, WZ_FREE_KEY = free
+    std::int32_t stamp[WZ_SLOTS]; // stage number of the claim, -1 = free
+    // Direction table, directions 0..7 = E, SE, S, SW, W, NW, N, NE: steps, cursor offset and
+    // the coordinate at which a step would leave the level (-9: never).
+    int dx[8];
+    int dy[8];
+    int step[8];
+    int xEdge[8];
+    int yEdge[8];
+};
+
+// Pyramid, layer store, scan engine, ridge walks.
+class CBase {
+public:
+    // Callback slots are member functions of the engine object (virtual ones allowed). A member
+    // of any class of the chain converts to these types implicitly.
+    using TuneFn = void (Codex::*)(int, int); // (scanLevel, fineLevel)
+    using ActFn = void (Codex::*)();
+    using TestFn = int (Codex::*)();
+    using RingFn = void (Codex::*)(int, int); // (angle, ring index)
+    using StepFn = int (Codex::*)(int);       // (step index) -> non-zero stops the line
+
+    CBase();
+    CBase(const CBase&) = delete;
+    CBase& operator=(const CBase&) = delete;
+    virtual ~CBase();
+    virtual void SetMap(const int* counts);
+    virtual void DelDoc();
+    virtual void DelTab();
+    virtual void ResDoc();
+    virtual void Resume();
+    virtual int SetMod(unsigned char* rec);
+    virtual bool VerMod(unsigned char* rec);
+
+    // --- Layer store and pyramid (Layout.cpp) ---
+    void SetGeo(int width0, int height0); // level sizes, scales and direction tables
+    void NewDoc();                        // one zeroed block for all slots, all slots free
+    int GetKey(int id, int level) const;
+    unsigned char* GetLay(int id, int level);
+    void DelLay(int id, int level);
+    void OldLay(int stage);
+    void ProLay(int id, int x, int y, int level, int fromLevel);
+    unsigned char* ProRef(int id, int x, int y, int level, int fromLevel);
+    unsigned char* ProSrc(int id, int level, int fromLevel);
+    static int DipPyr(int v, int fine, int coarse);
+    std::int16_t* Plane(int k) { return m_plane[k].get(); } // work plane k = 0..4 or null
+
+    // --- Raster scans (Scenes.cpp) ---
+    void Scener(int level);
+    void Scenes(int mode, int border, int scanLevel, int fineLevel);
+    void Scenew(int mode, int scanLevel, int fineLevel) { Scenes(mode, 0, scanLevel, fineLevel); }
+    void Scenei(int mode, int scanLevel, int fineLevel) { Scenes(mode, 1, scanLevel, fineLevel); }
+    void Fragmo(int k, int kW);
+    int Spiral(int level, int radius, int value);
+    // Default callbacks: do nothing, answer 0, answer 1.
+    void Deaden(int, int) {}
+    void Deaden() {}
+    int Deafen() { return 0; }
+    int Spirit() { return 1; }
+    // Flow-oriented 3 x 3 mean of a byte layer at p along orientation a (degrees); `fine`
+    // non-zero takes the fine width of the scan as row stride, else the scan-level width.
+    int Fiimpo(int a, const unsigned char* p, int fine) const;
+
+    // --- Ridge walks (Moving.cpp) ---
+    void MvTune(int dir, int level);
+    int MvLayW(int dir, int steps, int stopAfterMarks, int level);
+    int MvLayI(int dir, int steps, int stopAfterMarks, int level);
+    int MvSumW(int dir, int steps, int stopAfterMarks, int level);
+    int MvSumI(int dir, int steps, int stopAfterMarks, int level);
+    int MvSynW(int dir, int steps, int stopAfterMarks, int level);
+    int MvSynI(int dir, int steps, int stopAfterMarks, int level);
+    int Rounde(int depth);
+    int Roundf(int depth);
+    int Rounde(int depth, int level);
+    int Roundf(int depth, int level);
+    int Runner(int maxSteps, int level);
+    void UnWrap(int steps, int level);
+
+    // --- Per-run state ---
+    CLevel m_level[WZ_LEVELS];
+    const int* m_map[5];    // the five slot-count maps
+    std::int32_t m_stage;   // current stage number; stamps new claims
+    std::uint32_t m_claims; // claim counter
+    std::int32_t m_error;   // last error code
+    int m_curLevel;         // current pyramid level of a stage
+    int m_scanLevel;
+    int m_fineLevel;
+    int m_winLeft, m_winTop, m_winRight, m_winBottom;   // Scener window, inclusive
+    int m_scratch[100];                                 // stage scratch, cleared by ResDoc
+    std::unique_ptr<unsigned char[]> m_block;           // all layer buffers
+    std::unique_ptr<std::int16_t[]> m_plane[WZ_PLANES]; // 16-bit work planes (level-0 size)
+    std::unique_ptr<int[]> m_rowOff;                    // loader's index tables
+    std::unique_ptr<int[]> m_coord;
+
+    // --- Scan state read by callbacks ---
+    TuneFn m_tune, m_tune2;
+    ActFn m_fresh;
+    TestFn m_blockTest;
+    ActFn m_pixel, m_blockDone;
+    TestFn m_edgeTest;
+    ActFn m_edgePixel, m_edgeDone;
+    RingFn m_ringPoint;
+    StepFn m_step;
+    TestFn m_chain;             // walks of Moving.cpp: accept the pixel under the walk cursor?
+    TestFn m_leaf;              // Rounde / Roundf at depth 0
+    int m_fineX, m_fineY;       // fine position
+    int m_scanX, m_scanY;       // scan position (m_scanX is the column counter)
+    int m_W, m_H, m_Wm1, m_Wp1; // fine strides
+    int m_w, m_h, m_wm1, m_wp1; // scan-level strides
+    int m_half, m_centre;       // centre half-size and cursor offset (mode 1)
+    int m_nb[8];                // fine neighbour offsets, directions 0..7
+    int m_clipX, m_clipY;       // clip of the current block (columns, rows * W)
+    unsigned char* m_fine[WZ_CURSORS];
+    unsigned char* m_coarse[WZ_CURSORS];
+    int m_wx, m_wy; // walk position
+    unsigned char* m_walk[WZ_WALKERS];
+    std::int32_t m_walkOff; // walk cursor as an offset (recorded by the line walks)
+    unsigned char* m_refc;  // reference cursor
+    int m_ringCount, m_ringValue;
+    // Ridge walks.
+    int m_wx2, m_wy2; // second walk position and cursor (paired walks)
+    unsigned char* m_walk2;
+    int m_walkLevel;
+    int m_lastDir;
+    int m_fwdLeft, m_fwdAhead, m_fwdRight;
+    const unsigned char* m_dirList; // chain follower's direction list (UnWrap)
+    int m_dirIndex;
+
+protected:
+    Codex* Self();
+    void Advance(unsigned char** cursors, int n, int by);
+    void WalkStep(int dir);
+    bool WalkInside() const;
+    int RidgeWalk(int dir, int steps, int stopAfterMarks, int level, int kind);
+};
+
+// Small colour palette (huehue.cpp); filled at construction, read by nothing in a run.
+class CHues {
+public:
+    CHues();
+    virtual ~CHues() = default;
+    virtual int HueInv(unsigned char* out, unsigned c);
+    virtual int HueOrg(unsigned char* out, unsigned c);
+    virtual void PolHue(int* table);
+    virtual void PolHue(int* table, unsigned char* rgb, unsigned char divisor);
+    virtual void Colour(unsigned char v);
+    virtual void SetHue(int key, unsigned c1, unsigned c2);
+
+    unsigned char m_hueOn;
+    unsigned char m_hue0[4], m_hue5[4], m_hue19[2][4], m_hue35[2][4], m_hue128[4];
+    int m_channel[3][256];
+};
+
+// Line walks and skeleton marking (bresen.cpp).
+class Coral : public CBase, public CHues {
+public:
+    void Pitchs(int level);
+    void Bresen();
+    int Bresen(int x, int y, int x0, int y0, int level);
+    int Bresen(int angle, int length, int level);
+    void Bresen(SStep* steps);
+    int Breweb(int angle, int length, int level, SStep* steps);
+    void Bresen_Furiew(SStep* steps);
+    int Breweb_Furiew(int angle, int length, int level, SStep* steps);
+    int Breinj(int angle, int length, int level, SStep* steps);
+    int Margin() const;
+    int SkeSke(int angle, int length, int level);
+    int SkeEnd(int angle, int length, int level);
+    int SkeOut(int angle, int length, int level);
+    int SkeSkeI(int index);
+    int SkeEndI(int index);
+    int SkeOutI(int index);
+    int Pastes(int x, int y);
+    int SkeSet(int index);
+
+    // Line state.
+    int m_ldx, m_ldy; // signed deltas
+    int m_adx, m_ady; // their magnitudes
+    int m_count;      // remaining major steps (callback walk) / major count
+    int m_xstep, m_ystep, m_rowStep;
+    int m_err, m_inc1, m_inc2;
+    int m_maxX, m_maxY; // level bounds
+    int m_stepIndex;
+    int m_hit, m_hitX, m_hitY;
+    unsigned char* m_hitCursor;
+
+private:
+    void LineStep(bool allCursors);
+    int Probe(StepFn probe, int angle, int length, int level);
+};
+
+// 8 x 8 thinning decisions indexed by the neighbourhood code (neighbours below 8).
+extern const unsigned char mask[256];
+
+// Skeleton arm walks (chains.cpp).
+class Chain : public Coral {
+public:
+    using ArmFn = void (Codex::*)(int length);
+    using VisitFn = int (Codex::*)();
+
+    struct SArm {
+        std::int32_t x, y;    // where the arm's walk stopped
+        unsigned char* end;   // that pixel
+        unsigned char* first; // the arm's first pixel (a neighbour of the centre)
+        int code;             // result code of the walk
+        int aux;
+        int dir; // degrees 0..359
+        int len; // rounded distance in pixels
+    };
+    struct SPoint {
+        std::int32_t x, y;
+        unsigned char* p;
+    };
+
+    void Boxers(int length);
+    void Orient(int length);
+    void Morpho(int length);
+    int Crossd(int length);
+    void Branch(int length, int orientation);
+    void Colour(int length);
+    void Visual(int length);
+    void Chaine(int length);
+    int Chaind(int length);
+    // Single-arm walks from the current walk position; each returns the walk's result code.
+    int SkeHid(int length);
+    int SkeRev(int length);
+    int SkeRub(int length);
+    int SkeRes(int length);
+    int SkeMrk(int length);
+    int SkeDir(int length);
+    int SkeDel(int length);
+    int SkeMin(int length);
+    int SkeLin(int length);
+    // Visitors: the pixel under the walk cursor; 1 = go on.
+    int SkeHidV();
+    int SkeRevV();
+    int SkeRubV();
+    int SkeResV();
+    int SkeMrkV();
+    int SkeDelV();
+    int SkeDirV();
+    int SkeMinV();
+    int SkeLinV();
+    int EChainV();
+    int DChainV();
+    // Arm callbacks of Boxers.
+    void Glance(int length);
+    void Follow(int length);
+    void Sprout(int length);
+    void HidArm(int length);
+    void RubArm(int length);
+    void RevArm(int length);
+    void MrkArm(int length);
+    void ResArm(int length);
+    void EChain(int length);
+    void DChain(int length);
+    // Bookkeeping.
+    void ArmEnd();
+    void ArmDel();
+    void ArmDir();
+    void ArmArm();
+    void SkeRes_1();
+
+    int m_arms;
+    SArm m_arm[WZ_ARMS];
+    SPoint m_pts[WZ_ARM_POINTS];
+    int m_head, m_tail;
+    unsigned char* m_visited[WZ_VISITED];
+    int m_visitCount;
+    int m_armCode;     // result code of the last walk
+    int m_deleted;     // deleted-arm counter of Branch
+    int m_orientation; // orientation given to Branch
+    unsigned char m_chainBuf[256];
+    int m_chainPos;
+    ArmFn m_armFn;    // arm callback of Boxers
+    VisitFn m_visit;  // visitor of the single-arm walk
+    TestFn m_linkAsk; // link stage's callback asked by SkeLinV at code 4
+
+private:
+    int ArmWalk(VisitFn visitor, int length);
+    void RingPush();
+    int RingAngle(int* length) const;
+    void Restore();
+};
+
+// Stage helpers, construction tables, rank object, accumulators (Wizard.cpp, gemmae.cpp).
+class CWork : public Chain {
+public:
+    CWork();
+    void ResDoc() override;
+
+    // Ring callbacks and direction pickers (gemmae.cpp); they read the centre direction byte
+    // under m_refc, the ring point's direction under m_walk[0] and its magnitude under
+    // m_walk[1]; GemReg_I reads candidate k's angle under m_fine[8 + k] and magnitude under
+    // m_fine[12 + k].
+    void Argums_quick(int angle, int index);
+    void Argums_NoApw_quick(int angle, int index);
+    void Argums_I(int angle, int index);
+    void Argums_I_quick(int angle, int index);
+    void Argums(int angle, int index);
+    void Argums_NoApw(int angle, int index);
+    void Twists_I(int angle, int index);
+    int Twists(int angle, int index);
+    int GemReg_I(unsigned char* angleOut, unsigned char* magOut, int ref);
+    void GemReg_Stream_1(unsigned char* angleOut, unsigned char* magOut, int ref);
+    int GemReg(unsigned char* angleOut, unsigned char* magOut, int ref);
+    int GemWeb(SStep* taps, int r, int level, int angle, int kind);
+
+    // Construction tables (process-wide, shared by every engine object).
+    const std::int32_t* W;         // W[a] = round(64 cos a), a = -180..180
+    const std::int32_t* Cd;        // round(256 cos 2k), k = 0..179
+    const std::int32_t* Sd;        // round(256 sin 2k)
+    const std::int8_t* Cb;         // round(64 cos 2k)
+    const std::int8_t* Sb;         // round(64 sin 2k)
+    const std::int16_t (*Ex)[360]; // Ex[m][a] = round(m cos a), m = 0..254
+    const std::int16_t (*Ey)[360]; // Ey[m][a] = round(m sin a)
+    const std::uint8_t (*Rad)[30]; // Rad[i][j] = sqri(i*i + j*j)
+
+    CRank m_rank;
+    unsigned char m_flag; // set to 1 at construction
+    int m_amp;            // kernel amplitude of GemWeb
+    // Accumulators, cleared by the caller before each Spiral.
+    int m_cosSum[8], m_sinSum[8], m_wSum[8];          // sector sums
+    int m_frontCos, m_frontSin, m_backCos, m_backSin; // Argums_I
+    int m_rotSum[8], m_rotCount[8], m_rotPoints;      // Twists, Twists_I
+    // Point counts of the stages.
+    std::uint16_t m_minutiae;
+    std::uint16_t m_minutiae2;
+    std::int32_t m_singular;
+
+    // ----- Stage helpers: stage files add their CWork helpers below, one block per stage. -----
+
+private:
+    void Sector(int angle, int c, int s, bool weights);
+};
+
+// Direction (half of the angle of the vector), 0..179, of each of the eight sector sums;
+// *centre where a sum is the zero vector.
+void Targum(const int* cosSums, const int* sinSums, int* out, const unsigned char* centre);
+
+class CCode : public CWork {};
+class CLoop : public CCode {};
+class Charm : public CLoop {};
+
+// The engine: stages and template header.
+class Codex : public Charm {
+public:
+    Codex();
+    void ResDoc() override;
+    // Reset before every image: DelDoc, ResDoc, Resume, DelTab (through the virtual slots).
+    void Reset();
+
+    // Template header fields (defaults restored by ResDoc).
+    std::uint16_t m_imgppi, m_tplppi;
+    unsigned char m_qualit, m_densit, m_immask, m_kind, m_square;
+    unsigned char m_passxy, m_passan, m_linkno;
+    unsigned char m_runFlags[5];
+    unsigned char m_quick; // selects the reduced parameter sets; the loader clears it
+
+    // ----- Stages: each stage file adds its entry and its own helpers below, in stage order,
+    // one block per stage (entry `void Name(int level)`, then its callbacks). -----
+};
+
+} // namespace wizard73
