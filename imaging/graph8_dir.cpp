@@ -1,0 +1,1146 @@
+// Block direction field and its correction, the rotated-offset tables and offset builders, and
+// the oriented filters over 8-bit packed images. Directions are degrees 0..179 counter-clockwise
+// from the x axis with y up; offsets are dx + dy * w with dy downward. Temporary buffers are
+// owned by unique_ptr; results as declared in graph8_dir.h.
+
+#include "imaging/graph8_dir.h"
+
+#include "imaging/graph8_bin.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+// r * sin(a) for a = 0..90 degrees and r = 1..16, rounded half away from zero (exact halves,
+// as 3 * sin 30, round up). The other quadrants and the negative radii follow by symmetry,
+// which the rounding keeps exact.
+// clang-format off
+constexpr int kRadiusSin[91][16] = {
+     0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0, // 0
+     0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0, // 1
+     0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  1,  1, // 2
+     0,  0,  0,  0,  0,  0,  0,  0,  0,  1,  1,  1,  1,  1,  1,  1, // 3
+     0,  0,  0,  0,  0,  0,  0,  1,  1,  1,  1,  1,  1,  1,  1,  1, // 4
+     0,  0,  0,  0,  0,  1,  1,  1,  1,  1,  1,  1,  1,  1,  1,  1, // 5
+     0,  0,  0,  0,  1,  1,  1,  1,  1,  1,  1,  1,  1,  1,  2,  2, // 6
+     0,  0,  0,  0,  1,  1,  1,  1,  1,  1,  1,  1,  2,  2,  2,  2, // 7
+     0,  0,  0,  1,  1,  1,  1,  1,  1,  1,  2,  2,  2,  2,  2,  2, // 8
+     0,  0,  0,  1,  1,  1,  1,  1,  1,  2,  2,  2,  2,  2,  2,  3, // 9
+     0,  0,  1,  1,  1,  1,  1,  1,  2,  2,  2,  2,  2,  2,  3,  3, // 10
+     0,  0,  1,  1,  1,  1,  1,  2,  2,  2,  2,  2,  2,  3,  3,  3, // 11
+     0,  0,  1,  1,  1,  1,  1,  2,  2,  2,  2,  2,  3,  3,  3,  3, // 12
+     0,  0,  1,  1,  1,  1,  2,  2,  2,  2,  2,  3,  3,  3,  3,  4, // 13
+     0,  0,  1,  1,  1,  1,  2,  2,  2,  2,  3,  3,  3,  3,  4,  4, // 14
+     0,  1,  1,  1,  1,  2,  2,  2,  2,  3,  3,  3,  3,  4,  4,  4, // 15
+     0,  1,  1,  1,  1,  2,  2,  2,  2,  3,  3,  3,  4,  4,  4,  4, // 16
+     0,  1,  1,  1,  1,  2,  2,  2,  3,  3,  3,  4,  4,  4,  4,  5, // 17
+     0,  1,  1,  1,  2,  2,  2,  2,  3,  3,  3,  4,  4,  4,  5,  5, // 18
+     0,  1,  1,  1,  2,  2,  2,  3,  3,  3,  4,  4,  4,  5,  5,  5, // 19
+     0,  1,  1,  1,  2,  2,  2,  3,  3,  3,  4,  4,  4,  5,  5,  5, // 20
+     0,  1,  1,  1,  2,  2,  3,  3,  3,  4,  4,  4,  5,  5,  5,  6, // 21
+     0,  1,  1,  1,  2,  2,  3,  3,  3,  4,  4,  4,  5,  5,  6,  6, // 22
+     0,  1,  1,  2,  2,  2,  3,  3,  4,  4,  4,  5,  5,  5,  6,  6, // 23
+     0,  1,  1,  2,  2,  2,  3,  3,  4,  4,  4,  5,  5,  6,  6,  7, // 24
+     0,  1,  1,  2,  2,  3,  3,  3,  4,  4,  5,  5,  5,  6,  6,  7, // 25
+     0,  1,  1,  2,  2,  3,  3,  4,  4,  4,  5,  5,  6,  6,  7,  7, // 26
+     0,  1,  1,  2,  2,  3,  3,  4,  4,  5,  5,  5,  6,  6,  7,  7, // 27
+     0,  1,  1,  2,  2,  3,  3,  4,  4,  5,  5,  6,  6,  7,  7,  8, // 28
+     0,  1,  1,  2,  2,  3,  3,  4,  4,  5,  5,  6,  6,  7,  7,  8, // 29
+     1,  1,  2,  2,  3,  3,  4,  4,  5,  5,  6,  6,  7,  7,  8,  8, // 30
+     1,  1,  2,  2,  3,  3,  4,  4,  5,  5,  6,  6,  7,  7,  8,  8, // 31
+     1,  1,  2,  2,  3,  3,  4,  4,  5,  5,  6,  6,  7,  7,  8,  8, // 32
+     1,  1,  2,  2,  3,  3,  4,  4,  5,  5,  6,  7,  7,  8,  8,  9, // 33
+     1,  1,  2,  2,  3,  3,  4,  4,  5,  6,  6,  7,  7,  8,  8,  9, // 34
+     1,  1,  2,  2,  3,  3,  4,  5,  5,  6,  6,  7,  7,  8,  9,  9, // 35
+     1,  1,  2,  2,  3,  4,  4,  5,  5,  6,  6,  7,  8,  8,  9,  9, // 36
+     1,  1,  2,  2,  3,  4,  4,  5,  5,  6,  7,  7,  8,  8,  9, 10, // 37
+     1,  1,  2,  2,  3,  4,  4,  5,  6,  6,  7,  7,  8,  9,  9, 10, // 38
+     1,  1,  2,  3,  3,  4,  4,  5,  6,  6,  7,  8,  8,  9,  9, 10, // 39
+     1,  1,  2,  3,  3,  4,  4,  5,  6,  6,  7,  8,  8,  9, 10, 10, // 40
+     1,  1,  2,  3,  3,  4,  5,  5,  6,  7,  7,  8,  9,  9, 10, 10, // 41
+     1,  1,  2,  3,  3,  4,  5,  5,  6,  7,  7,  8,  9,  9, 10, 11, // 42
+     1,  1,  2,  3,  3,  4,  5,  5,  6,  7,  8,  8,  9, 10, 10, 11, // 43
+     1,  1,  2,  3,  3,  4,  5,  6,  6,  7,  8,  8,  9, 10, 10, 11, // 44
+     1,  1,  2,  3,  4,  4,  5,  6,  6,  7,  8,  8,  9, 10, 11, 11, // 45
+     1,  1,  2,  3,  4,  4,  5,  6,  6,  7,  8,  9,  9, 10, 11, 12, // 46
+     1,  1,  2,  3,  4,  4,  5,  6,  7,  7,  8,  9, 10, 10, 11, 12, // 47
+     1,  1,  2,  3,  4,  4,  5,  6,  7,  7,  8,  9, 10, 10, 11, 12, // 48
+     1,  2,  2,  3,  4,  5,  5,  6,  7,  8,  8,  9, 10, 11, 11, 12, // 49
+     1,  2,  2,  3,  4,  5,  5,  6,  7,  8,  8,  9, 10, 11, 11, 12, // 50
+     1,  2,  2,  3,  4,  5,  5,  6,  7,  8,  9,  9, 10, 11, 12, 12, // 51
+     1,  2,  2,  3,  4,  5,  6,  6,  7,  8,  9,  9, 10, 11, 12, 13, // 52
+     1,  2,  2,  3,  4,  5,  6,  6,  7,  8,  9, 10, 10, 11, 12, 13, // 53
+     1,  2,  2,  3,  4,  5,  6,  6,  7,  8,  9, 10, 11, 11, 12, 13, // 54
+     1,  2,  2,  3,  4,  5,  6,  7,  7,  8,  9, 10, 11, 11, 12, 13, // 55
+     1,  2,  2,  3,  4,  5,  6,  7,  7,  8,  9, 10, 11, 12, 12, 13, // 56
+     1,  2,  3,  3,  4,  5,  6,  7,  8,  8,  9, 10, 11, 12, 13, 13, // 57
+     1,  2,  3,  3,  4,  5,  6,  7,  8,  8,  9, 10, 11, 12, 13, 14, // 58
+     1,  2,  3,  3,  4,  5,  6,  7,  8,  9,  9, 10, 11, 12, 13, 14, // 59
+     1,  2,  3,  3,  4,  5,  6,  7,  8,  9, 10, 10, 11, 12, 13, 14, // 60
+     1,  2,  3,  3,  4,  5,  6,  7,  8,  9, 10, 10, 11, 12, 13, 14, // 61
+     1,  2,  3,  4,  4,  5,  6,  7,  8,  9, 10, 11, 11, 12, 13, 14, // 62
+     1,  2,  3,  4,  4,  5,  6,  7,  8,  9, 10, 11, 12, 12, 13, 14, // 63
+     1,  2,  3,  4,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 13, 14, // 64
+     1,  2,  3,  4,  5,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15, // 65
+     1,  2,  3,  4,  5,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15, // 66
+     1,  2,  3,  4,  5,  6,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15, // 67
+     1,  2,  3,  4,  5,  6,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15, // 68
+     1,  2,  3,  4,  5,  6,  7,  7,  8,  9, 10, 11, 12, 13, 14, 15, // 69
+     1,  2,  3,  4,  5,  6,  7,  8,  8,  9, 10, 11, 12, 13, 14, 15, // 70
+     1,  2,  3,  4,  5,  6,  7,  8,  9,  9, 10, 11, 12, 13, 14, 15, // 71
+     1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 10, 11, 12, 13, 14, 15, // 72
+     1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 11, 12, 13, 14, 15, // 73
+     1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 12, 13, 14, 15, // 74
+     1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 14, 15, // 75
+     1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15, 16, // 76
+     1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15, 16, // 77
+     1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15, 16, // 78
+     1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15, 16, // 79
+     1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15, 16, // 80
+     1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15, 16, // 81
+     1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15, 16, // 82
+     1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15, 16, // 83
+     1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15, 16, // 84
+     1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15, 16, // 85
+     1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15, 16, // 86
+     1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15, 16, // 87
+     1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15, 16, // 88
+     1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15, 16, // 89
+     1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15, 16, // 90
+};
+// 1000 sin(a) for a = 0..90 degrees, rounded.
+constexpr int kSinMilli[91] = {
+       0,   17,   35,   52,   70,   87,  105,  122,  139,  156, // 0
+     174,  191,  208,  225,  242,  259,  276,  292,  309,  326, // 10
+     342,  358,  375,  391,  407,  423,  438,  454,  469,  485, // 20
+     500,  515,  530,  545,  559,  574,  588,  602,  616,  629, // 30
+     643,  656,  669,  682,  695,  707,  719,  731,  743,  755, // 40
+     766,  777,  788,  799,  809,  819,  829,  839,  848,  857, // 50
+     866,  875,  883,  891,  899,  906,  914,  921,  927,  934, // 60
+     940,  946,  951,  956,  961,  966,  970,  974,  978,  982, // 70
+     985,  988,  990,  993,  995,  996,  998,  999,  999, 1000, // 80
+    1000, // 90
+};
+// clang-format on
+
+// r * sin(a) for any whole degree a and radius r in -16..-1, 1..16.
+constexpr int DiRadiusSin(int a, int r)
+{
+    a %= 360;
+    if (a < 0) {
+        a += 360;
+    }
+    int sign = 1;
+    if (a >= 180) {
+        a -= 180;
+        sign = -1;
+    }
+    if (a > 90) {
+        a = 180 - a;
+    }
+    if (r < 0) {
+        r = -r;
+        sign = -sign;
+    }
+    return sign * kRadiusSin[a][r - 1];
+}
+
+constexpr int DiRadiusOfColumn(int k)
+{
+    return k < 16 ? k - 16 : k - 15;
+}
+
+// phase 0 gives the sine table, 90 the cosine table (cos a = sin(a + 90)).
+constexpr OffsetTable720 DiMakeOffsets(int phase)
+{
+    OffsetTable720 t{};
+    for (int a = 0; a < 720; ++a) {
+        for (int k = 0; k < 32; ++k) {
+            t.v[a][k] = DiRadiusSin(a + phase, DiRadiusOfColumn(k));
+        }
+    }
+    return t;
+}
+
+// Cosine entries kept one below their rounding: stored offsets depend on them.
+constexpr OffsetTable720 DiMakeCosOffsets()
+{
+    OffsetTable720 t = DiMakeOffsets(90);
+    for (int row : {100, 460}) {
+        t.v[row][RadiusColumn(-15)] = 2;
+        t.v[row][RadiusColumn(-9)] = 1;
+    }
+    return t;
+}
+
+constexpr Trig720 DiMakeTrig(int phase)
+{
+    Trig720 t{};
+    for (int a = 0; a < 720; ++a) {
+        int d = (a + phase) % 360;
+        int sign = 1;
+        if (d >= 180) {
+            d -= 180;
+            sign = -1;
+        }
+        if (d > 90) {
+            d = 180 - d;
+        }
+        t.v[a] = sign * kSinMilli[d] / 1000.0;
+    }
+    return t;
+}
+
+constexpr AbsDelta256 DiMakeAbsDelta()
+{
+    AbsDelta256 t{};
+    for (int a = 0; a < 256; ++a) {
+        for (int b = 0; b < 256; ++b) {
+            t.v[a][b] = static_cast<unsigned char>(a > b ? a - b : b - a);
+        }
+    }
+    return t;
+}
+
+} // namespace
+
+constexpr OffsetTable720 arr_sinx_i720x32 = DiMakeOffsets(0);
+constexpr OffsetTable720 arr_cosx_i720x32 = DiMakeCosOffsets();
+constexpr Trig720 arr_sin_f720 = DiMakeTrig(0);
+constexpr Trig720 arr_cos_f720 = DiMakeTrig(90);
+constexpr AbsDelta256 arr_abs_delta = DiMakeAbsDelta();
+
+static_assert(arr_sinx_i720x32[30][RadiusColumn(3)] == 2 &&
+              arr_sinx_i720x32[30][RadiusColumn(-3)] == -2);
+static_assert(arr_cosx_i720x32[100][RadiusColumn(-15)] == 2 &&
+              arr_cosx_i720x32[100][RadiusColumn(15)] == -3);
+static_assert(arr_sinx_i720x32[450][RadiusColumn(16)] == 16 &&
+              arr_cosx_i720x32[0][RadiusColumn(-16)] == -16);
+
+namespace {
+
+// Folded distance between two directions of 0..179 degrees: 0..90.
+int DiFold(int a, int b)
+{
+    int d = std::abs(a - b);
+    return d > 90 ? 180 - d : d;
+}
+
+// v / 2^k truncated toward zero, without shifting a negative number.
+std::int64_t DiScaleDown(std::int64_t v, int k)
+{
+    return v >= 0 ? v >> k : -((-v) >> k);
+}
+
+// Ridge direction of the orientation tensor sums: a = (90 / pi) atan2(2P, D), folded into
+// 0..179.
+unsigned char DiDirection(std::int64_t p, std::int64_t d)
+{
+    const double pi = 3.14159265358979323846;
+    const double a = (90.0 / pi) * std::atan2(2.0 * static_cast<double>(p), static_cast<double>(d));
+    unsigned dir = a >= 0 ? static_cast<unsigned>(a + 0.5) : static_cast<unsigned>(a + 180.5);
+    return static_cast<unsigned char>(dir >= 180 ? dir - 180 : dir);
+}
+
+} // namespace
+
+int GetDirections8(const unsigned char* img, unsigned w, unsigned h, int s,
+                   const unsigned char* mask, unsigned char* dir, unsigned char* flags)
+{
+    if (s < 0 || s > 15 || (w >> s) == 0 || (h >> s) == 0) {
+        return IMG_BAD_GEOMETRY;
+    }
+    if (dir == nullptr || flags == nullptr) {
+        return IMG_NO_OUTPUT;
+    }
+    const unsigned bw = w >> s;
+    const unsigned bh = h >> s;
+    const unsigned b = 1u << s;
+    const std::size_t n = static_cast<std::size_t>(bw) * bh;
+    auto sumP = std::make_unique<std::int64_t[]>(n);
+    auto sumD = std::make_unique<std::int64_t[]>(n);
+
+    // 1. Per block, the Sobel tensor sums over the block's pixels that have all eight
+    //    neighbours inside the image.
+    std::int64_t largest = 0;
+    for (unsigned by = 0; by < bh; ++by) {
+        for (unsigned bx = 0; bx < bw; ++bx) {
+            const std::size_t i = static_cast<std::size_t>(by) * bw + bx;
+            if (mask != nullptr && mask[i] != 0) {
+                flags[i] = 0;
+                continue;
+            }
+            flags[i] = 255;
+            std::int64_t p = 0;
+            std::int64_t d = 0;
+            for (unsigned y = by * b; y < by * b + b; ++y) {
+                if (y == 0 || y + 1 >= h) {
+                    continue;
+                }
+                const unsigned char* r0 = img + static_cast<std::size_t>(y - 1) * w;
+                const unsigned char* r1 = r0 + w;
+                const unsigned char* r2 = r1 + w;
+                for (unsigned x = bx * b; x < bx * b + b; ++x) {
+                    if (x == 0 || x + 1 >= w) {
+                        continue;
+                    }
+                    const int gx = (r0[x + 1] + 2 * r1[x + 1] + r2[x + 1]) -
+                                   (r0[x - 1] + 2 * r1[x - 1] + r2[x - 1]);
+                    const int gy =
+                        (r2[x - 1] + 2 * r2[x] + r2[x + 1]) - (r0[x - 1] + 2 * r0[x] + r0[x + 1]);
+                    p += gx * gy;
+                    d += gy * gy - gx * gx;
+                }
+            }
+            sumP[i] = p;
+            sumD[i] = d;
+            const std::int64_t ap = p < 0 ? -p : p;
+            const std::int64_t ad = d < 0 ? -d : d;
+            largest = ap > largest ? ap : largest;
+            largest = ad > largest ? ad : largest;
+        }
+    }
+
+    // 2. 3x3 block sums in 32 bits. Large blocks of strong contrast can pass 2^31 / 9; their
+    //    sums are then scaled down together (the direction depends on their ratio only).
+    int k = 0;
+    while ((largest >> k) > INT32_MAX / 9) {
+        ++k;
+    }
+    auto p32 = std::make_unique<int[]>(n);
+    auto d32 = std::make_unique<int[]>(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        p32[i] = static_cast<int>(DiScaleDown(sumP[i], k));
+        d32[i] = static_cast<int>(DiScaleDown(sumD[i], k));
+    }
+    auto pSum = std::make_unique<int[]>(n);
+    auto dSum = std::make_unique<int[]>(n);
+    if (bw >= 3 && bh >= 3) {
+        const int x2 = static_cast<int>(bw) - 1;
+        const int y2 = static_cast<int>(bh) - 1;
+        Summ3x3To32(p32.get(), bw, bh, 0, 0, x2, y2, pSum.get());
+        Summ3x3To32(d32.get(), bw, bh, 0, 0, x2, y2, dSum.get());
+    } else {
+        // No block has a full neighbourhood: each keeps its own sums.
+        for (std::size_t i = 0; i < n; ++i) {
+            pSum[i] = p32[i];
+            dSum[i] = d32[i];
+        }
+    }
+
+    // 3. Directions; skipped blocks get 0.
+    for (std::size_t i = 0; i < n; ++i) {
+        dir[i] = flags[i] != 0 ? DiDirection(pSum[i], dSum[i]) : 0;
+    }
+    return 0;
+}
+
+int DirsCorrection8(unsigned char* dir, unsigned bw, unsigned bh, const unsigned char* mask)
+{
+    if (dir == nullptr || bw == 0 || bh == 0) {
+        return 0;
+    }
+    const std::size_t n = static_cast<std::size_t>(bw) * bh;
+    auto dist = std::make_unique<unsigned char[]>(n);
+    auto blurred = std::make_unique<unsigned char[]>(180 * n);
+    const bool full = bw >= 3 && bh >= 3;
+
+    // 1. Per candidate angle, the blurred plane of folded distances (90 for masked blocks).
+    for (int t = 0; t < 180; ++t) {
+        unsigned char* plane = blurred.get() + static_cast<std::size_t>(t) * n;
+        unsigned char* target = full ? dist.get() : plane;
+        for (std::size_t i = 0; i < n; ++i) {
+            const bool open = mask == nullptr || mask[i] == 0;
+            target[i] = static_cast<unsigned char>(open ? DiFold(dir[i] % 180, t) : 90);
+        }
+        if (full) {
+            Blur3x3To8(dist.get(), bw, bh, 0, 0, static_cast<int>(bw) - 1, static_cast<int>(bh) - 1,
+                       plane);
+        }
+    }
+
+    // 2. Each open block moves to the best voted angle when it lies more than 5 degrees off.
+    for (std::size_t i = 0; i < n; ++i) {
+        if (mask != nullptr && mask[i] != 0) {
+            continue;
+        }
+        int best = 0;
+        for (int t = 1; t < 180; ++t) {
+            if (blurred[static_cast<std::size_t>(t) * n + i] <
+                blurred[static_cast<std::size_t>(best) * n + i]) {
+                best = t;
+            }
+        }
+        if (DiFold(dir[i] % 180, best) > 5) {
+            dir[i] = static_cast<unsigned char>(best);
+        }
+    }
+    return 1;
+}
+
+void Get1Dxy8(int* t, int w)
+{
+    // One pair per 10 degrees: horizontal, rising diagonal, vertical, falling diagonal.
+    for (int i = 0; i < 18; ++i) {
+        int step = 1;
+        if (i >= 3 && i <= 6) {
+            step = w - 1;
+        } else if (i >= 7 && i <= 11) {
+            step = w;
+        } else if (i >= 12 && i <= 15) {
+            step = w + 1;
+        }
+        const bool flip = i <= 2;
+        t[2 * i] = flip ? -step : step;
+        t[2 * i + 1] = flip ? step : -step;
+    }
+}
+
+namespace {
+
+// 180 rows of 2r offsets; row i reads table row base - i.
+void DiRotatedOffsets(int* t, int w, int r, int base)
+{
+    if (t == nullptr || r < 1 || r > 16) {
+        return;
+    }
+    for (int i = 0; i < 180; ++i) {
+        int* row = t + static_cast<std::ptrdiff_t>(i) * 2 * r;
+        int j = 0;
+        for (int q = -r; q <= r; ++q) {
+            if (q == 0) {
+                continue;
+            }
+            const int k = RadiusColumn(q);
+            row[j++] = arr_cosx_i720x32[base - i][k] + arr_sinx_i720x32[base - i][k] * w;
+        }
+    }
+}
+
+} // namespace
+
+void GetRDxy8(int* t, int w, int r)
+{
+    DiRotatedOffsets(t, w, r, 360);
+}
+
+void GetRPDxy8(int* t, int w, int r)
+{
+    DiRotatedOffsets(t, w, r, 450);
+}
+
+namespace {
+
+// Window geometry shared by the oriented filters: blocks of side l = 2^s, the outermost block
+// rows and columns skipped.
+struct DiBlocks {
+    unsigned bw;
+    unsigned bh;
+    unsigned l;
+};
+
+bool DiInnerBlocks(unsigned w, unsigned h, int s, DiBlocks& g)
+{
+    if (s < 1 || s > 5) {
+        return false; // half the window must be a table radius 1..16
+    }
+    g.l = 1u << s;
+    g.bw = w >> s;
+    g.bh = h >> s;
+    return g.bw >= 3 && g.bh >= 3;
+}
+
+} // namespace
+
+int SummDirTo8(const unsigned char* src, unsigned w, unsigned h, int s,
+               const unsigned char* blockMask, const unsigned char* dir, const unsigned char* shift,
+               unsigned char* dst)
+{
+    if (dst == nullptr) {
+        return IMG_NO_OUTPUT;
+    }
+    DiBlocks g{};
+    if (!DiInnerBlocks(w, h, s, g)) {
+        return s < 1 || s > 5 ? IMG_BAD_GEOMETRY : 0;
+    }
+    const int l = static_cast<int>(g.l);
+    auto along = std::make_unique<int[]>(180 * g.l);
+    GetRDxy8(along.get(), static_cast<int>(w), l / 2);
+    const int iw = static_cast<int>(w);
+    for (unsigned by = 1; by + 1 < g.bh; ++by) {
+        for (unsigned bx = 1; bx + 1 < g.bw; ++bx) {
+            if (blockMask[static_cast<std::size_t>(by) * g.bw + bx] != 0) {
+                continue;
+            }
+            for (unsigned y = by * g.l; y < (by + 1) * g.l; ++y) {
+                for (unsigned x = bx * g.l; x < (bx + 1) * g.l; ++x) {
+                    const std::size_t p = static_cast<std::size_t>(y) * w + x;
+                    const int d = dir[p] % 180;
+                    // The shift is a signed distance; its table column is kept inside 0..31.
+                    int col = 16 + static_cast<std::int8_t>(shift[p]);
+                    col = col < 0 ? 0 : (col > 31 ? 31 : col);
+                    const int reach = l / 2 + (col < 16 ? 16 - col : col - 15);
+                    if (static_cast<int>(x) < reach || static_cast<int>(y) < reach ||
+                        static_cast<int>(x) + reach >= iw ||
+                        static_cast<int>(y) + reach >= static_cast<int>(h)) {
+                        continue; // the parallel lines would leave the image
+                    }
+                    const int o =
+                        arr_cosx_i720x32[90 + d][col] - arr_sinx_i720x32[90 + d][col] * iw;
+                    const unsigned char* c = src + p;
+                    const int* row = along.get() + static_cast<std::size_t>(d) * g.l;
+                    int a = *c;
+                    int q = 0;
+                    for (int i = 0; i < l; ++i) {
+                        a += c[row[i]];
+                        q += c[row[i] - o] + c[row[i] + o];
+                    }
+                    dst[p] = static_cast<unsigned char>(q / (4 * l) + a / (2 * (l + 1)));
+                }
+            }
+        }
+    }
+    return 0;
+}
+
+int BinarizationLDTo8(const unsigned char* src, unsigned w, unsigned h, int s,
+                      const unsigned char* blockMask, const unsigned char* dir, unsigned char* dst)
+{
+    if (dst == nullptr) {
+        return IMG_NO_OUTPUT;
+    }
+    DiBlocks g{};
+    if (!DiInnerBlocks(w, h, s, g)) {
+        return s < 1 || s > 5 ? IMG_BAD_GEOMETRY : 0;
+    }
+    const int l = static_cast<int>(g.l);
+    auto across = std::make_unique<int[]>(180 * g.l);
+    GetRPDxy8(across.get(), static_cast<int>(w), l / 2);
+    for (unsigned by = 1; by + 1 < g.bh; ++by) {
+        for (unsigned bx = 1; bx + 1 < g.bw; ++bx) {
+            if (blockMask[static_cast<std::size_t>(by) * g.bw + bx] != 0) {
+                continue;
+            }
+            for (unsigned y = by * g.l; y < (by + 1) * g.l; ++y) {
+                for (unsigned x = bx * g.l; x < (bx + 1) * g.l; ++x) {
+                    const std::size_t p = static_cast<std::size_t>(y) * w + x;
+                    const unsigned char* c = src + p;
+                    const int* row = across.get() + static_cast<std::size_t>(dir[p] % 180) * g.l;
+                    int sum = *c;
+                    for (int i = 0; i < l; ++i) {
+                        sum += c[row[i]];
+                    }
+                    dst[p] = *c * (l + 1) > sum ? 1 : 0;
+                }
+            }
+        }
+    }
+    return 0;
+}
+
+void SummFrqTo8(const unsigned char* src, unsigned w, unsigned h, int s, const int* offsets,
+                const unsigned char* blockMask, const unsigned char* blockDir,
+                const unsigned char* blockFreq, unsigned char* dst)
+{
+    if (dst == nullptr || offsets == nullptr || s < 0 || s > 15) {
+        return;
+    }
+    const unsigned l = 1u << s;
+    const unsigned bw = w >> s;
+    const unsigned bh = h >> s;
+    // The offsets come from the caller: every sample is checked against the image.
+    const std::ptrdiff_t size = static_cast<std::ptrdiff_t>(w) * h;
+    for (unsigned by = 1; by + 1 < bh; ++by) {
+        for (unsigned bx = 1; bx + 1 < bw; ++bx) {
+            const std::size_t b = static_cast<std::size_t>(by) * bw + bx;
+            if (blockMask[b] != 0) {
+                continue;
+            }
+            const int f = blockFreq[b];
+            const int d = blockDir[b] % 18;
+            const int* row = offsets + static_cast<std::ptrdiff_t>(d < 9 ? d + 9 : d - 9) * 32;
+            const int k = f < 4 ? 0 : 64 / f;
+            const int t1 = k <= 16 ? row[16 - k] : 0;
+            const int t2 = k <= 16 ? row[15 + k] : 0;
+            for (unsigned y = by * l; y < (by + 1) * l; ++y) {
+                for (unsigned x = bx * l; x < (bx + 1) * l; ++x) {
+                    const std::ptrdiff_t p = static_cast<std::ptrdiff_t>(y) * w + x;
+                    const int v = src[p];
+                    if (f < 4) {
+                        dst[p] = static_cast<unsigned char>(v + (v >> 1));
+                        continue;
+                    }
+                    if (p + t1 < 0 || p + t1 >= size || p + t2 < 0 || p + t2 >= size) {
+                        dst[p] = static_cast<unsigned char>(v);
+                        continue;
+                    }
+                    dst[p] = static_cast<unsigned char>(v + ((src[p + t1] + src[p + t2]) >> 2));
+                }
+            }
+        }
+    }
+}
+
+int GetBgColor8(const unsigned char* img, unsigned w, unsigned h, const unsigned char* mask)
+{
+    const std::size_t n = static_cast<std::size_t>(w) * h;
+    std::int64_t sum = 0;
+    std::int64_t count = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (mask[i] != 0) {
+            sum += img[i];
+            ++count;
+        }
+    }
+    return count == 0 ? 255 : static_cast<int>(static_cast<unsigned char>(sum / count));
+}
+
+void DeleteLongLinesH8(unsigned char* img, unsigned w, unsigned h, int minLen)
+{
+    if (img == nullptr || w == 0 || h == 0) {
+        return;
+    }
+    // 1. Overall mean, then row 0 takes the column means.
+    const std::size_t n = static_cast<std::size_t>(w) * h;
+    std::uint64_t total = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        total += img[i];
+    }
+    const unsigned mean = static_cast<unsigned>(total / n);
+    for (unsigned x = 0; x < w; ++x) {
+        unsigned sum = 0;
+        for (unsigned y = 0; y < h; ++y) {
+            sum += img[static_cast<std::size_t>(y) * w + x];
+        }
+        img[x] = static_cast<unsigned char>(sum / h);
+    }
+    // 2. Dark runs of rows 1 .. h-3, bridged through the two rows below.
+    for (unsigned y = 1; y + 2 < h; ++y) {
+        unsigned char* r0 = img + static_cast<std::size_t>(y) * w;
+        unsigned char* r1 = r0 + w;
+        unsigned char* r2 = r1 + w;
+        const unsigned char* up = r0 - w;
+        auto dark = [&](const unsigned char* row, unsigned x) {
+            return row[x] <= (img[x] < mean ? img[x] : mean);
+        };
+        unsigned x = 0;
+        while (x < w) {
+            if (!dark(r0, x)) {
+                ++x;
+                continue;
+            }
+            const unsigned start = x;
+            while (x < w && (dark(r0, x) || dark(r1, x) || dark(r2, x))) {
+                ++x;
+            }
+            // 3. A long run is painted over from the row above.
+            if (static_cast<int>(x - start) >= minLen) {
+                for (unsigned i = start; i < x; ++i) {
+                    if (r0[i] < up[i]) {
+                        r0[i] = up[i];
+                    }
+                }
+            }
+        }
+    }
+}
+
+int NormalizationL8(unsigned char* img, unsigned w, unsigned h, int L, int passes)
+{
+    if (L < 1 || img == nullptr) {
+        return IMG_BAD_GEOMETRY;
+    }
+    const std::size_t n = static_cast<std::size_t>(w) * h;
+    if (n == 0) {
+        return 0;
+    }
+    const int half = L / 2;
+    const int iw = static_cast<int>(w);
+    const int ih = static_cast<int>(h);
+    // 1. A plain copy for the ramp, a smoothed copy for the window's extremes.
+    auto plain = std::make_unique<unsigned char[]>(n);
+    auto smooth = std::make_unique<unsigned char[]>(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        plain[i] = img[i];
+        smooth[i] = img[i];
+    }
+    if (w >= 3) {
+        Blur8(smooth.get(), w, h, passes);
+    }
+    // 2. Each window's centre is stretched between the window's smoothed extremes, scaled so
+    //    that the window's mean ramp value lands on 128.
+    for (int y = 0; y + L + 1 <= ih; ++y) {
+        for (int x = 0; x + L + 1 <= iw; ++x) {
+            int lo = 255;
+            int hi = 0;
+            for (int v = y; v < y + L; ++v) {
+                const unsigned char* row = smooth.get() + static_cast<std::size_t>(v) * w;
+                for (int u = x; u < x + L; ++u) {
+                    lo = row[u] < lo ? row[u] : lo;
+                    hi = row[u] > hi ? row[u] : hi;
+                }
+            }
+            unsigned char& centre = img[static_cast<std::size_t>(y + half) * w + (x + half)];
+            if (hi <= lo) {
+                centre = 128;
+                continue;
+            }
+            const int step = 0xFF0000 / (hi - lo);
+            auto ramp = [&](int a) { return a < hi ? (step * (a - lo)) >> 16 : 255; };
+            std::int64_t sum = 0;
+            for (int v = y; v < y + L; ++v) {
+                const unsigned char* row = plain.get() + static_cast<std::size_t>(v) * w;
+                for (int u = x; u < x + L; ++u) {
+                    if (row[u] > lo) {
+                        sum += ramp(row[u]);
+                    }
+                }
+            }
+            const int c = centre;
+            if (sum <= 0) {
+                centre = 128;
+            } else if (c <= lo) {
+                centre = 0;
+            } else {
+                const std::int64_t v = std::int64_t{L} * L * 128 * ramp(c) / sum;
+                centre = static_cast<unsigned char>(v > 255 ? 255 : v);
+            }
+        }
+    }
+    // 3. The bands no window centre reaches.
+    for (int y = 0; y < ih; ++y) {
+        for (int x = 0; x < iw; ++x) {
+            if (y < half || x < half || y >= ih - (L - half) || x >= iw - (L - half)) {
+                img[static_cast<std::size_t>(y) * w + x] = 128;
+            }
+        }
+    }
+    return 0;
+}
+
+void GetSummMaskS8(const unsigned char* img, unsigned w, unsigned h, int B, unsigned char* dst)
+{
+    if (B < 1 || dst == nullptr) {
+        return;
+    }
+    const unsigned b = static_cast<unsigned>(B);
+    const unsigned bw = w / b;
+    const unsigned bh = h / b;
+    for (unsigned by = 0; by < bh; ++by) {
+        for (unsigned bx = 0; bx < bw; ++bx) {
+            unsigned sum = 0;
+            for (unsigned y = by * b; y < by * b + b; ++y) {
+                for (unsigned x = bx * b; x < bx * b + b; ++x) {
+                    sum += img[static_cast<std::size_t>(y) * w + x];
+                }
+            }
+            dst[static_cast<std::size_t>(by) * bw + bx] = static_cast<unsigned char>(sum);
+        }
+    }
+}
+
+int GetDirectionsS8(const unsigned char* img, unsigned w, unsigned h, int B, int nDirs,
+                    unsigned char* dst)
+{
+    if (B < 1 || nDirs < 1 || nDirs > 180) {
+        return IMG_BAD_GEOMETRY;
+    }
+    if (dst == nullptr) {
+        return IMG_NO_OUTPUT;
+    }
+    const unsigned b = static_cast<unsigned>(B);
+    const unsigned bw = w / b;
+    const unsigned bh = h / b;
+    const std::size_t nb = static_cast<std::size_t>(bw) * bh;
+    if (nb == 0) {
+        return 0;
+    }
+    // 1. Contrast-normalised copy.
+    const std::size_t n = static_cast<std::size_t>(w) * h;
+    auto norm = std::make_unique<unsigned char[]>(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        norm[i] = img[i];
+    }
+    NormalizationL8(norm.get(), w, h, B, 1);
+
+    const int side = 2 * B;
+    auto colOff = std::make_unique<int[]>(static_cast<std::size_t>(side) * side);
+    auto rowOff = std::make_unique<int[]>(static_cast<std::size_t>(side) * side);
+    auto samples = std::make_unique<int[]>(side);
+    auto score = std::make_unique<std::int64_t[]>(nb);
+    auto best = std::make_unique<std::int64_t[]>(nb);
+    const double pi = 3.14159265358979323846;
+    const int iw = static_cast<int>(w);
+    const int ih = static_cast<int>(h);
+    for (int k = 0; k < nDirs; ++k) {
+        // 2. The rotated sampling pattern: lines of constant v.
+        const double angle = -k * pi / nDirs;
+        const double c = std::cos(angle);
+        const double s = std::sin(angle);
+        for (int v = -B; v < B; ++v) {
+            for (int u = -B; u < B; ++u) {
+                const std::size_t j = static_cast<std::size_t>(v + B) * side + (u + B);
+                colOff[j] = static_cast<int>(u * c + v * s);
+                rowOff[j] = static_cast<int>(v * c - u * s);
+            }
+        }
+        // 3. Variation along the lines, summed over the block's lines.
+        for (std::size_t i = 0; i < nb; ++i) {
+            score[i] = 0;
+        }
+        for (unsigned by = 1; by + 1 < bh; ++by) {
+            for (unsigned bx = 1; bx + 1 < bw; ++bx) {
+                const int cx = static_cast<int>(bx * b) + B / 2;
+                const int cy = static_cast<int>(by * b) + B / 2;
+                std::int64_t total = 0;
+                for (int line = 0; line < side; ++line) {
+                    int sum = 0;
+                    for (int i = 0; i < side; ++i) {
+                        const std::size_t j = static_cast<std::size_t>(line) * side + i;
+                        int x = cx + colOff[j];
+                        int y = cy + rowOff[j];
+                        x = x < 0 ? 0 : (x >= iw ? iw - 1 : x);
+                        y = y < 0 ? 0 : (y >= ih ? ih - 1 : y);
+                        samples[i] = norm[static_cast<std::size_t>(y) * w + x];
+                        sum += samples[i];
+                    }
+                    const int m = sum / side;
+                    total += std::abs(samples[0] - m);
+                    for (int i = 1; i < side; ++i) {
+                        total += std::abs(samples[i] - samples[i - 1]) + std::abs(samples[i] - m);
+                    }
+                }
+                score[static_cast<std::size_t>(by) * bw + bx] = total;
+            }
+        }
+        // The outer ring takes the scores of its inner neighbours.
+        if (bw >= 3 && bh >= 3) {
+            for (unsigned by = 0; by < bh; ++by) {
+                for (unsigned bx = 0; bx < bw; ++bx) {
+                    if (by > 0 && bx > 0 && by + 1 < bh && bx + 1 < bw) {
+                        continue;
+                    }
+                    const unsigned iy = by == 0 ? 1 : (by + 1 == bh ? bh - 2 : by);
+                    const unsigned ix = bx == 0 ? 1 : (bx + 1 == bw ? bw - 2 : bx);
+                    score[static_cast<std::size_t>(by) * bw + bx] =
+                        score[static_cast<std::size_t>(iy) * bw + ix];
+                }
+            }
+        }
+        // 4. The lowest score wins, the first direction on ties.
+        for (std::size_t i = 0; i < nb; ++i) {
+            if (k == 0 || score[i] < best[i]) {
+                best[i] = score[i];
+                dst[i] = static_cast<unsigned char>((180 / nDirs) * k);
+            }
+        }
+    }
+    return 0;
+}
+
+namespace {
+
+constexpr int PM_BLOCK_SHIFT = 3; // 8 x 8 blocks
+constexpr int PM_DIRECTIONS = 18; // 10-degree steps
+constexpr int PM_MIN_PERIOD = 2;  // ridge periods of the templates, pixels
+constexpr int PM_MAX_PERIOD = 12;
+constexpr int PM_PHASES = 4;       // quarter-period shifts of each template
+constexpr int PM_FULL_SCORE = 32;  // a block that matches a template bit for bit
+constexpr int PM_MIN_SHARE = 16;   // fewest pixels of either colour in a patterned block
+constexpr int PM_WEAK_SUM = 141;   // 3x3 sums of smoothed scores below this are no pattern
+constexpr int PM_SEED_START = 140; // first seed threshold
+constexpr int PM_SEED_LIMIT = 177; // the seed threshold rises no further
+constexpr int PM_SEED_SHARE = 80;  // percent of the open blocks that may be seeds
+
+// Binary 8 x 8 ridge templates, bit y * 8 + x set where the wave across the direction is
+// positive. The direction runs along (cos t, sin t) with rows downward, as GetDirectionsS8
+// measures it.
+struct PmTemplates {
+    std::uint64_t bits[PM_DIRECTIONS][PM_MAX_PERIOD - PM_MIN_PERIOD + 1][PM_PHASES];
+};
+
+void PmBuildTemplates(PmTemplates& t)
+{
+    const double pi = 3.14159265358979323846;
+    for (int d = 0; d < PM_DIRECTIONS; ++d) {
+        const double a = d * 10 * pi / 180.0;
+        for (int p = PM_MIN_PERIOD; p <= PM_MAX_PERIOD; ++p) {
+            for (int f = 0; f < PM_PHASES; ++f) {
+                std::uint64_t bits = 0;
+                for (int y = 0; y < 8; ++y) {
+                    for (int x = 0; x < 8; ++x) {
+                        const double across = -(x - 3.5) * std::sin(a) + (y - 3.5) * std::cos(a);
+                        const double wave = std::sin(2 * pi * across / p + f * pi / 2);
+                        if (wave > 0) {
+                            bits |= std::uint64_t{1} << (y * 8 + x);
+                        }
+                    }
+                }
+                t.bits[d][p - PM_MIN_PERIOD][f] = bits;
+            }
+        }
+    }
+}
+
+int PmPopCount(std::uint64_t v)
+{
+    int n = 0;
+    for (; v != 0; v &= v - 1) {
+        ++n;
+    }
+    return n;
+}
+
+// Agreement of a binary block with the best template of its direction: |matches - 32|, 0..32.
+// A block that is mostly ink or mostly paper has no ridge pattern and scores 0.
+int PmScore(const PmTemplates& t, int d, std::uint64_t block)
+{
+    const int ones = PmPopCount(block);
+    if (ones < PM_MIN_SHARE || ones > 64 - PM_MIN_SHARE) {
+        return 0;
+    }
+    int best = 0;
+    for (const auto& period : t.bits[d]) {
+        for (std::uint64_t bits : period) {
+            const int matches = 64 - PmPopCount(bits ^ block);
+            const int score = matches >= 32 ? matches - 32 : 32 - matches;
+            best = score > best ? score : best;
+        }
+    }
+    return best;
+}
+
+// Blocks whose 3x3 sum of smoothed scores reaches the seed threshold are pattern; the
+// threshold rises from its start while the seeds cover too much of the grid; the pattern then
+// grows into neighbouring blocks that are not weak. Writes 0 pattern, 1 other.
+void PmGrow(const int* sums, unsigned bw, unsigned bh, unsigned char* mask)
+{
+    const std::size_t n = static_cast<std::size_t>(bw) * bh;
+    std::size_t open = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        open += sums[i] >= 0 ? 1 : 0;
+    }
+    int threshold = PM_SEED_START;
+    for (;;) {
+        std::size_t seeds = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            seeds += sums[i] > threshold ? 1 : 0;
+        }
+        if (threshold >= PM_SEED_LIMIT || seeds * 100 <= open * PM_SEED_SHARE) {
+            break;
+        }
+        ++threshold;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        mask[i] = sums[i] > threshold ? 0 : 1;
+    }
+    bool grown = true;
+    while (grown) {
+        grown = false;
+        for (unsigned y = 0; y < bh; ++y) {
+            for (unsigned x = 0; x < bw; ++x) {
+                const std::size_t i = static_cast<std::size_t>(y) * bw + x;
+                if (mask[i] == 0 || sums[i] < 0) {
+                    continue;
+                }
+                const bool near = (x > 0 && mask[i - 1] == 0) || (x + 1 < bw && mask[i + 1] == 0) ||
+                                  (y > 0 && mask[i - bw] == 0) || (y + 1 < bh && mask[i + bw] == 0);
+                if (near) {
+                    mask[i] = 0;
+                    grown = true;
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+
+int GetPatternMask8(unsigned char* img, unsigned& w, unsigned& h, unsigned char*& mask)
+{
+    mask = nullptr;
+    const unsigned bw = w >> PM_BLOCK_SHIFT;
+    const unsigned bh = h >> PM_BLOCK_SHIFT;
+    if (img == nullptr || bw == 0 || bh == 0) {
+        return IMG_BAD_GEOMETRY;
+    }
+    const std::size_t n = static_cast<std::size_t>(w) * h;
+    const std::size_t nb = static_cast<std::size_t>(bw) * bh;
+    const int b = 1 << PM_BLOCK_SHIFT;
+
+    // 1. Directions in 10-degree steps.
+    auto dirs = std::make_unique<unsigned char[]>(nb);
+    int rc = GetDirectionsS8(img, w, h, b, PM_DIRECTIONS, dirs.get());
+    if (rc != 0) {
+        return rc;
+    }
+    // 2. Templates.
+    auto templates = std::make_unique<PmTemplates>();
+    PmBuildTemplates(*templates);
+    // 3. Local binarisation.
+    auto bin = std::make_unique<unsigned char[]>(n);
+    rc = BinarizationToL8(img, w, h, 0, 0, static_cast<int>(w) - 1, static_cast<int>(h) - 1, 2,
+                          bin.get());
+    if (rc != 0) {
+        return rc;
+    }
+    // 4. Template agreement per block.
+    auto scores = std::make_unique<unsigned char[]>(nb);
+    for (unsigned by = 0; by < bh; ++by) {
+        for (unsigned bx = 0; bx < bw; ++bx) {
+            std::uint64_t block = 0;
+            for (int y = 0; y < b; ++y) {
+                const unsigned char* row =
+                    bin.get() + static_cast<std::size_t>(by * b + y) * w + bx * b;
+                for (int x = 0; x < b; ++x) {
+                    if (row[x] != 0) {
+                        block |= std::uint64_t{1} << (y * 8 + x);
+                    }
+                }
+            }
+            const std::size_t i = static_cast<std::size_t>(by) * bw + bx;
+            scores[i] = static_cast<unsigned char>(PmScore(*templates, (dirs[i] / 10) % 18, block));
+        }
+    }
+    // 5. Blocks of much ink (or much paper, after inversion) gain a little.
+    auto copy = std::make_unique<unsigned char[]>(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        copy[i] = img[i];
+    }
+    rc = BinarizationX8(copy.get(), w, h, 0, 0, w - 1, h - 1);
+    if (rc != 0) {
+        return rc;
+    }
+    if (static_cast<unsigned>(ArrGetSumm8(copy.get(), static_cast<int>(n))) < n / 4) {
+        Binary_NOT8(copy.get(), w, h);
+    }
+    auto sums = std::make_unique<unsigned char[]>(nb);
+    GetSummMaskS8(copy.get(), w, h, b, sums.get());
+    for (std::size_t i = 0; i < nb; ++i) {
+        if (scores[i] < PM_FULL_SCORE) {
+            const int v = scores[i] + (sums[i] >> 4);
+            scores[i] = static_cast<unsigned char>(v > PM_FULL_SCORE ? PM_FULL_SCORE : v);
+        }
+    }
+    // 6. From here on w and h give the block grid.
+    w = bw;
+    h = bh;
+    // 7. Smoothed scores, their 3x3 sums, weak blocks out, then the growing.
+    auto smooth = std::make_unique<unsigned char[]>(nb);
+    for (std::size_t i = 0; i < nb; ++i) {
+        smooth[i] = scores[i];
+    }
+    if (bw >= 3) {
+        Blur8(smooth.get(), bw, bh, 6);
+    }
+    auto block3 = std::make_unique<int[]>(nb);
+    if (bw >= 3 && bh >= 3) {
+        Summ3x38To32(smooth.get(), bw, bh, 0, 0, static_cast<int>(bw) - 1, static_cast<int>(bh) - 1,
+                     block3.get());
+    } else {
+        for (std::size_t i = 0; i < nb; ++i) {
+            block3[i] = 9 * smooth[i]; // no full neighbourhood: nine times the block itself
+        }
+    }
+    for (std::size_t i = 0; i < nb; ++i) {
+        if (block3[i] < PM_WEAK_SUM) {
+            block3[i] = -1;
+        }
+    }
+    mask = new unsigned char[nb];
+    PmGrow(block3.get(), bw, bh, mask);
+    return 0;
+}
+
+void DirsSegBlurH8(unsigned char* sectors, unsigned bw, unsigned bh, int x1, int y1, int x2, int y2,
+                   int passes)
+{
+    if (sectors == nullptr || x1 < 0 || y1 < 0 || x2 >= static_cast<int>(bw) ||
+        y2 >= static_cast<int>(bh) || x2 - x1 < 2) {
+        return;
+    }
+    auto before = std::make_unique<int[]>(static_cast<std::size_t>(x2 - x1 + 1));
+    for (int pass = 0; pass < passes; ++pass) {
+        for (int y = y1; y <= y2; ++y) {
+            unsigned char* row = sectors + static_cast<std::size_t>(y) * bw;
+            for (int x = x1; x <= x2; ++x) {
+                before[x - x1] = row[x] % 18;
+            }
+            for (int x = x1 + 1; x < x2; ++x) {
+                const int c = before[x - x1];
+                // Neighbours as signed sector steps from c, -9..8.
+                const int l = (before[x - x1 - 1] - c + 27) % 18 - 9;
+                const int r = (before[x - x1 + 1] - c + 27) % 18 - 9;
+                const int sum = l + r;                   // -18..16
+                const int step = (sum + 2 + 20) / 4 - 5; // floor((sum + 2) / 4): sum / 4, halves up
+                row[x] = static_cast<unsigned char>((c + step + 18) % 18);
+            }
+        }
+    }
+}
+
+void GetCoreAndDelta8(const unsigned char* dir, unsigned bw, unsigned bh, unsigned char* cores,
+                      unsigned char* deltas)
+{
+    const std::size_t n = static_cast<std::size_t>(bw) * bh;
+    for (std::size_t i = 0; i < n; ++i) {
+        cores[i] = 0;
+        deltas[i] = 0;
+    }
+    // The eight neighbours in one turn round the block.
+    constexpr int ring[8][2] = {{-1, -1}, {0, -1}, {1, -1}, {1, 0},
+                                {1, 1},   {0, 1},  {-1, 1}, {-1, 0}};
+    for (unsigned y = 1; y + 1 < bh; ++y) {
+        for (unsigned x = 1; x + 1 < bw; ++x) {
+            int sum = 0;
+            for (int k = 0; k < 8; ++k) {
+                const int* a = ring[k];
+                const int* b = ring[(k + 1) % 8];
+                const int da = dir[(y + a[1]) * bw + (x + a[0])] % 180;
+                const int db = dir[(y + b[1]) * bw + (x + b[0])] % 180;
+                int d = db - da;
+                d = d > 90 ? d - 180 : (d < -90 ? d + 180 : d);
+                sum += d;
+            }
+            const std::size_t i = static_cast<std::size_t>(y) * bw + x;
+            cores[i] = sum == -180 ? 1 : 0;
+            deltas[i] = sum == 180 ? 1 : 0;
+        }
+    }
+}
+
+void GetDir180Quality8(const unsigned char* dir, unsigned bw, unsigned bh,
+                       const unsigned char* mask, unsigned char* quality)
+{
+    const std::size_t n = static_cast<std::size_t>(bw) * bh;
+    for (std::size_t i = 0; i < n; ++i) {
+        quality[i] = 0;
+    }
+    constexpr int pairs[3][2] = {{1, 0}, {0, 1}, {1, 1}};
+    for (unsigned y = 0; y < bh; ++y) {
+        for (unsigned x = 0; x < bw; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y) * bw + x;
+            if (mask != nullptr && mask[i] != 0) {
+                continue;
+            }
+            for (const auto& p : pairs) {
+                const unsigned nx = x + static_cast<unsigned>(p[0]);
+                const unsigned ny = y + static_cast<unsigned>(p[1]);
+                if (nx >= bw || ny >= bh) {
+                    continue;
+                }
+                const std::size_t j = static_cast<std::size_t>(ny) * bw + nx;
+                if (mask != nullptr && mask[j] != 0) {
+                    continue;
+                }
+                const int d = DiFold(dir[i] % 180, dir[j] % 180);
+                quality[i] = static_cast<unsigned char>(quality[i] + d);
+                quality[j] = static_cast<unsigned char>(quality[j] + d);
+            }
+        }
+    }
+}

@@ -1,0 +1,172 @@
+// Ridge frequency field: mean crossings of the grey profile across the ridges of each block,
+// read through a per-direction table of rotated window offsets (2B rows of B pixels), and the
+// vote-based correction of the field. Temporary buffers are owned by unique_ptr.
+
+#include "imaging/graph8_frq.h"
+
+#include "imaging/graph8_dir.h"
+
+#include <cstddef>
+#include <memory>
+
+namespace {
+
+constexpr int FR_MAX_SHIFT = 7;
+constexpr int FR_MAX_COUNT = 16;
+constexpr int FR_SWING = 128;      // a row sum must leave mean +-128 to count
+constexpr int FR_MAX_ROUNDS = 100; // relabelling rounds of the correction
+constexpr int FR_LOWEST_OK = 2;    // plausible crossing counts
+constexpr int FR_HIGHEST_OK = 10;
+
+} // namespace
+
+void GetFrequenciesPrecalc8(int* table, int B, int w)
+{
+    if (table == nullptr || B < 1) {
+        return;
+    }
+    const double b = B;
+    const double halfB = B / 2;
+    for (int d = 0; d < 180; ++d) {
+        // The window's rows advance along d + 90 degrees, across the ridges.
+        const double c = arr_cos_f720[d + 90];
+        const double s = arr_sin_f720[d + 90];
+        const double x0 = -b * c - halfB * s;
+        const double y0 = -b * s + halfB * c;
+        int* out = table + static_cast<std::size_t>(d) * 2 * B * B;
+        for (int r = 0; r < 2 * B; ++r) {
+            const double xr = x0 + r * c;
+            const double yr = y0 + r * s;
+            for (int k = 0; k < B; ++k) {
+                const double x = xr + k * s;
+                const double y = -yr + k * c;
+                *out++ = w * static_cast<int>(y) + static_cast<int>(x);
+            }
+        }
+    }
+}
+
+int GetFrequencies8(const unsigned char* img, unsigned w, unsigned h, int s,
+                    const unsigned char* mask, const unsigned char* dir, unsigned char* freq)
+{
+    if (s < 0 || s > FR_MAX_SHIFT || (w >> s) == 0 || (h >> s) == 0) {
+        return IMG_BAD_GEOMETRY;
+    }
+    if (freq == nullptr) {
+        return IMG_NO_OUTPUT;
+    }
+    const unsigned bw = w >> s;
+    const unsigned bh = h >> s;
+    const int b = 1 << s;
+    // 1. Profile and offset table. The window reaches at most 1.12 B from the block's centre,
+    //    and the centres of interior blocks lie 1.5 B - 1 or more inside the image.
+    auto profile = std::make_unique<int[]>(2 * static_cast<std::size_t>(b));
+    const std::size_t perDir = 2 * static_cast<std::size_t>(b) * b;
+    auto table = std::make_unique<int[]>(180 * perDir);
+    GetFrequenciesPrecalc8(table.get(), b, static_cast<int>(w));
+
+    for (unsigned by = 0; by < bh; ++by) {
+        for (unsigned bx = 0; bx < bw; ++bx) {
+            const std::size_t i = static_cast<std::size_t>(by) * bw + bx;
+            // 2. The outermost ring and masked blocks have no count.
+            const bool ring = by == 0 || bx == 0 || by + 1 == bh || bx + 1 == bw;
+            if (ring || (mask != nullptr && mask[i] != 0)) {
+                freq[i] = 1;
+                continue;
+            }
+            // 3. Row sums of the turned window and their mean.
+            const unsigned char* centre =
+                img + static_cast<std::size_t>(by * b + b / 2) * w + (bx * b + b / 2);
+            const int* rows = table.get() + static_cast<std::size_t>(dir[i] % 180) * perDir;
+            int total = 0;
+            for (int r = 0; r < 2 * b; ++r) {
+                int sum = 0;
+                for (int k = 0; k < b; ++k) {
+                    sum += centre[rows[r * b + k]];
+                }
+                profile[r] = sum;
+                total += sum;
+            }
+            const int mean = total >> (s + 1);
+            // 4. Crossings of the band mean +-128.
+            enum { UNDECIDED, ABOVE, BELOW } state = UNDECIDED;
+            int count = 0;
+            for (int r = 0; r < 2 * b; ++r) {
+                if (profile[r] < mean - FR_SWING) {
+                    count += state == ABOVE ? 1 : 0;
+                    state = BELOW;
+                } else if (profile[r] > mean + FR_SWING) {
+                    count += state == BELOW ? 1 : 0;
+                    state = ABOVE;
+                }
+            }
+            freq[i] = static_cast<unsigned char>(
+                count == 0 ? 1 : (count > FR_MAX_COUNT ? FR_MAX_COUNT : count));
+        }
+    }
+    return 0;
+}
+
+int FreqCorrection8(unsigned char* freq, unsigned bw, unsigned bh, unsigned char* mask)
+{
+    if (bw == 0 || bh == 0) {
+        return IMG_BAD_GEOMETRY;
+    }
+    if (freq == nullptr || mask == nullptr) {
+        return IMG_NO_OUTPUT;
+    }
+    const std::size_t n = static_cast<std::size_t>(bw) * bh;
+    const bool full = bw >= 3 && bh >= 3; // grids with a 3x3 neighbourhood somewhere
+    // 1. Smoothing.
+    if (full) {
+        Blur8(freq, bw, bh, 1);
+    }
+    // 2. Relabelling: each open block takes the count nearest to its 3x3 neighbourhood.
+    auto dist = std::make_unique<unsigned char[]>(FR_MAX_COUNT * n);
+    auto sums = std::make_unique<unsigned char[]>(FR_MAX_COUNT * n);
+    for (int round = 0; round < FR_MAX_ROUNDS; ++round) {
+        for (int k = 1; k <= FR_MAX_COUNT; ++k) {
+            unsigned char* plane = dist.get() + static_cast<std::size_t>(k - 1) * n;
+            unsigned char* summed = sums.get() + static_cast<std::size_t>(k - 1) * n;
+            for (std::size_t i = 0; i < n; ++i) {
+                const int d = freq[i] > k ? freq[i] - k : k - freq[i];
+                // Distances are at most 16, so nine of them fit the 8-bit sums.
+                plane[i] = static_cast<unsigned char>(mask[i] == 0 ? (d > 16 ? 16 : d) : 16);
+            }
+            if (full) {
+                Summ3x3To8(plane, bw, bh, summed);
+            } else {
+                for (std::size_t i = 0; i < n; ++i) {
+                    summed[i] = plane[i];
+                }
+            }
+        }
+        bool changed = false;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (mask[i] != 0) {
+                continue;
+            }
+            int best = 1;
+            for (int k = 2; k <= FR_MAX_COUNT; ++k) {
+                if (sums[static_cast<std::size_t>(k - 1) * n + i] <
+                    sums[static_cast<std::size_t>(best - 1) * n + i]) {
+                    best = k;
+                }
+            }
+            if (freq[i] != best) {
+                freq[i] = static_cast<unsigned char>(best);
+                changed = true;
+            }
+        }
+        if (!changed) {
+            break;
+        }
+    }
+    // 3. Implausible counts leave the region.
+    for (std::size_t i = 0; i < n; ++i) {
+        if (mask[i] == 0 && (freq[i] < FR_LOWEST_OK || freq[i] > FR_HIGHEST_OK)) {
+            mask[i] = 1;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,379 @@
+// Block direction field on ridge gratings, its correction, the rotated-offset tables against
+// their formula, the offset builders and the oriented filters and pattern masks on small images.
+
+#include "imaging/graph8_dir.h"
+
+#include "tests/imaging/grating.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+using imgtest::FoldedDelta;
+using imgtest::Grating;
+
+// r * f(a) rounded half away from zero, exact halves recognised (3 sin 30 = 1.5).
+int RoundAway(double v)
+{
+    const double m = std::floor(std::fabs(v) + 0.5 + 1e-9);
+    return static_cast<int>(v < 0 ? -m : m);
+}
+
+struct Deviation {
+    int row;
+    int radius;
+    int value;
+};
+constexpr Deviation kCosDeviations[] = {{100, -15, 2}, {100, -9, 1}, {460, -15, 2}, {460, -9, 1}};
+
+TEST(DirectionTables, AreTheirFormulaExceptTheListedCosineEntries)
+{
+    const double pi = std::acos(-1.0);
+    int checked = 0;
+    for (int a = 0; a < 720; ++a) {
+        const double rad = a * pi / 180.0;
+        for (int k = 0; k < 32; ++k) {
+            const int r = k < 16 ? k - 16 : k - 15;
+            ASSERT_EQ(RadiusColumn(r), k);
+            ASSERT_EQ(arr_sinx_i720x32[a][k], RoundAway(r * std::sin(rad))) << a << " " << r;
+            int expected = RoundAway(r * std::cos(rad));
+            for (const Deviation& d : kCosDeviations) {
+                if (d.row == a && d.radius == r) {
+                    EXPECT_NE(d.value, expected) << "deviation now equals the formula: drop it";
+                    expected = d.value;
+                }
+            }
+            ASSERT_EQ(arr_cosx_i720x32[a][k], expected) << a << " " << r;
+            ++checked;
+        }
+        EXPECT_DOUBLE_EQ(arr_sin_f720[a], std::round(std::sin(rad) * 1000.0) / 1000.0) << a;
+        EXPECT_DOUBLE_EQ(arr_cos_f720[a], std::round(std::cos(rad) * 1000.0) / 1000.0) << a;
+    }
+    EXPECT_EQ(checked, 720 * 32);
+    EXPECT_EQ(arr_abs_delta[3][250], 247);
+    EXPECT_EQ(arr_abs_delta[250][3], 247);
+}
+
+TEST(OffsetBuilders, LinesAlongAndAcrossAndOneStepPairs)
+{
+    const int w = 100;
+    std::vector<int> t(180 * 4);
+    GetRDxy8(t.data(), w, 2);
+    EXPECT_EQ((std::vector<int>(t.begin(), t.begin() + 4)), (std::vector<int>{-2, -1, 1, 2}));
+    EXPECT_EQ((std::vector<int>(t.begin() + 360, t.begin() + 364)),
+              (std::vector<int>{2 * w, w, -w, -2 * w}));
+    GetRPDxy8(t.data(), w, 2);
+    EXPECT_EQ((std::vector<int>(t.begin(), t.begin() + 4)),
+              (std::vector<int>{-2 * w, -w, w, 2 * w})); // across the horizontal is vertical
+    int pairs[36];
+    Get1Dxy8(pairs, w);
+    EXPECT_EQ(pairs[0], -1);
+    EXPECT_EQ(pairs[1], 1);
+    EXPECT_EQ(pairs[6], w - 1);
+    EXPECT_EQ(pairs[14], w);
+    EXPECT_EQ(pairs[15], -w);
+    EXPECT_EQ(pairs[24], w + 1);
+    EXPECT_EQ(pairs[34], 1);
+    EXPECT_EQ(pairs[35], -1);
+    // A radius outside 1..16 writes nothing.
+    std::vector<int> untouched(180 * 34, 7);
+    GetRDxy8(untouched.data(), w, 17);
+    EXPECT_EQ(untouched[0], 7);
+}
+
+TEST(GetDirections8, GratingsGiveTheirDirectionWithinTwoDegrees)
+{
+    const unsigned w = 192;
+    const unsigned h = 160;
+    const int s = 4;
+    const unsigned bw = w >> s;
+    const unsigned bh = h >> s;
+    for (double angle : {0.0, 17.0, 45.0, 72.0, 90.0, 121.0, 163.0, 179.0}) {
+        for (double period : {7.0, 10.0}) {
+            SCOPED_TRACE(testing::Message() << angle << " deg, period " << period);
+            const auto img = Grating(w, h, angle, period);
+            std::vector<unsigned char> dir(bw * bh, 200);
+            std::vector<unsigned char> flags(bw * bh, 7);
+            ASSERT_EQ(GetDirections8(img.data(), w, h, s, nullptr, dir.data(), flags.data()), 0);
+            int checked = 0;
+            for (unsigned i = 0; i < bw * bh; ++i) {
+                EXPECT_EQ(flags[i], 255);
+                ASSERT_LT(dir[i], 180);
+                EXPECT_LE(FoldedDelta(dir[i], static_cast<int>(std::lround(angle))), 2) << i;
+                ++checked;
+            }
+            EXPECT_EQ(checked, static_cast<int>(bw * bh));
+            // The correction keeps a consistent field as it is.
+            std::vector<unsigned char> fixed = dir;
+            EXPECT_EQ(DirsCorrection8(fixed.data(), bw, bh, nullptr), 1);
+            EXPECT_EQ(fixed, dir);
+        }
+    }
+}
+
+TEST(GetDirections8, MaskSkipsBlocksAndBadArgumentsAreRefused)
+{
+    const unsigned w = 64;
+    const unsigned h = 48;
+    const auto img = Grating(w, h, 30, 8);
+    std::vector<unsigned char> mask(4 * 3, 1);
+    mask[5] = 0;
+    std::vector<unsigned char> dir(12, 99);
+    std::vector<unsigned char> flags(12, 99);
+    ASSERT_EQ(GetDirections8(img.data(), w, h, 4, mask.data(), dir.data(), flags.data()), 0);
+    for (unsigned i = 0; i < 12; ++i) {
+        EXPECT_EQ(flags[i], i == 5 ? 255 : 0) << i;
+        if (i != 5) {
+            EXPECT_EQ(dir[i], 0) << i;
+        }
+    }
+    EXPECT_LE(FoldedDelta(dir[5], 30), 2);
+
+    EXPECT_EQ(GetDirections8(img.data(), 15, 48, 4, nullptr, dir.data(), flags.data()),
+              IMG_BAD_GEOMETRY);
+    EXPECT_EQ(GetDirections8(img.data(), w, h, -1, nullptr, dir.data(), flags.data()),
+              IMG_BAD_GEOMETRY);
+    EXPECT_EQ(GetDirections8(img.data(), w, h, 4, nullptr, nullptr, flags.data()), IMG_NO_OUTPUT);
+}
+
+TEST(GetDirections8, DegenerateImagesGiveDefinedFields)
+{
+    struct Case {
+        unsigned w, h;
+        unsigned char grey;
+    };
+    for (const Case& c : {Case{1, 1, 0}, Case{1, 1, 255}, Case{7, 1, 0}, Case{1, 9, 255},
+                          Case{40, 40, 0}, Case{40, 40, 255}}) {
+        SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " grey " << int(c.grey));
+        std::vector<unsigned char> img(c.w * c.h, c.grey);
+        std::vector<unsigned char> dir(c.w * c.h, 9);
+        std::vector<unsigned char> flags(c.w * c.h, 9);
+        ASSERT_EQ(GetDirections8(img.data(), c.w, c.h, 0, nullptr, dir.data(), flags.data()), 0);
+        for (unsigned i = 0; i < c.w * c.h; ++i) {
+            EXPECT_EQ(dir[i], 0); // a flat image has no gradient
+        }
+        EXPECT_EQ(DirsCorrection8(dir.data(), c.w, c.h, nullptr), 1);
+    }
+}
+
+TEST(DirsCorrection8, OutliersTakeTheVotedAngleAndMaskedBlocksStay)
+{
+    const unsigned bw = 5;
+    const unsigned bh = 5;
+    std::vector<unsigned char> dir(bw * bh, 40);
+    std::vector<unsigned char> mask(bw * bh, 0);
+    dir[12] = 130; // far off: corrected
+    dir[6] = 44;   // within 5 degrees of its vote: kept
+    dir[18] = 170; // masked: never changed
+    mask[18] = 1;
+    ASSERT_EQ(DirsCorrection8(dir.data(), bw, bh, mask.data()), 1);
+    EXPECT_EQ(dir[12], 40);
+    EXPECT_EQ(dir[6], 44);
+    EXPECT_EQ(dir[18], 170);
+
+    // Out-of-range input directions are read modulo 180, never past the vote planes.
+    std::vector<unsigned char> odd(9, 250);
+    EXPECT_EQ(DirsCorrection8(odd.data(), 3, 3, nullptr), 1);
+    EXPECT_EQ(DirsCorrection8(nullptr, 3, 3, nullptr), 0);
+}
+
+TEST(UncalledDirectionHelpers, PoincareQualityAndSectorBlur)
+{
+    // Directions turning by half a turn round the centre block: index -180 or +180.
+    const unsigned char ring[9] = {0, 22, 45, 157, 0, 67, 135, 112, 90};
+    unsigned char cores[9];
+    unsigned char deltas[9];
+    GetCoreAndDelta8(ring, 3, 3, cores, deltas);
+    EXPECT_EQ(cores[4] + deltas[4], 1);
+    const unsigned char flat[9] = {30, 30, 30, 30, 30, 30, 30, 30, 30};
+    GetCoreAndDelta8(flat, 3, 3, cores, deltas);
+    EXPECT_EQ(cores[4] + deltas[4], 0);
+
+    const unsigned char two[2] = {10, 170};
+    unsigned char q[2];
+    GetDir180Quality8(two, 2, 1, nullptr, q);
+    EXPECT_EQ(q[0], 20);
+    EXPECT_EQ(q[1], 20);
+
+    // Sectors wrap round: 17, 0, 1 average to 0; 0, 2 twice and 4 to 2.
+    unsigned char sectors[6] = {17, 0, 1, 0, 2, 4};
+    DirsSegBlurH8(sectors, 3, 2, 0, 0, 2, 1, 1);
+    EXPECT_EQ(sectors[1], 0);
+    EXPECT_EQ(sectors[4], 2);
+}
+
+TEST(OrientedFilters, ConstantImagesStayConstantAndEdgesAreNotWritten)
+{
+    const unsigned w = 48;
+    const unsigned h = 48;
+    const int s = 3;
+    std::vector<unsigned char> src(w * h, 90);
+    std::vector<unsigned char> mask(36, 0);
+    std::vector<unsigned char> dir(w * h, 30);
+    std::vector<unsigned char> shift(w * h, 2);
+    std::vector<unsigned char> dst(w * h, 7);
+    ASSERT_EQ(SummDirTo8(src.data(), w, h, s, mask.data(), dir.data(), shift.data(), dst.data()),
+              0);
+    EXPECT_EQ(dst[0], 7);            // outer block ring untouched
+    EXPECT_EQ(dst[20 * w + 20], 90); // 90 * 16 / 32 + 90 * 9 / 18
+    std::fill(dst.begin(), dst.end(), 7);
+    ASSERT_EQ(BinarizationLDTo8(src.data(), w, h, s, mask.data(), dir.data(), dst.data()), 0);
+    EXPECT_EQ(dst[20 * w + 20], 0); // equal to its cross line: not strictly above
+    EXPECT_EQ(dst[0], 7);
+    EXPECT_EQ(SummDirTo8(src.data(), w, h, 6, mask.data(), dir.data(), shift.data(), dst.data()),
+              IMG_BAD_GEOMETRY);
+
+    // A dark horizontal ridge line: the cross-line test marks its neighbours bright.
+    for (unsigned x = 0; x < w; ++x) {
+        src[24 * w + x] = 10;
+    }
+    ASSERT_EQ(BinarizationLDTo8(src.data(), w, h, s, mask.data(), dir.data(), dst.data()), 0);
+    EXPECT_EQ(dst[24 * w + 20], 0);
+    EXPECT_EQ(dst[23 * w + 20], 1);
+}
+
+TEST(SummFrqTo8, LowPeriodsBrightenAndOthersAddTheirNeighbours)
+{
+    const unsigned w = 48;
+    const unsigned h = 48;
+    std::vector<int> offsets(18 * 32);
+    for (int d = 0; d < 18; ++d) {
+        for (int k = 0; k < 32; ++k) {
+            offsets[d * 32 + k] = (k < 16 ? k - 16 : k - 15); // along the row
+        }
+    }
+    std::vector<unsigned char> src(w * h, 40);
+    std::vector<unsigned char> mask(36, 0);
+    std::vector<unsigned char> bdir(36, 0);
+    std::vector<unsigned char> bfreq(36, 8);
+    bfreq[7] = 2;
+    std::vector<unsigned char> dst(w * h, 0);
+    SummFrqTo8(src.data(), w, h, 3, offsets.data(), mask.data(), bdir.data(), bfreq.data(),
+               dst.data());
+    EXPECT_EQ(dst[8 * w + 8], 60);   // period 2: p + p/2
+    EXPECT_EQ(dst[20 * w + 20], 60); // 40 + (40 + 40) / 4
+    EXPECT_EQ(dst[0], 0);
+}
+
+TEST(GreyHelpers, BackgroundColourSumMaskAndLongLines)
+{
+    const unsigned char img[4] = {10, 20, 30, 41};
+    const unsigned char none[4] = {0, 0, 0, 0};
+    const unsigned char some[4] = {0, 1, 0, 1};
+    EXPECT_EQ(GetBgColor8(img, 2, 2, none), 255);
+    EXPECT_EQ(GetBgColor8(img, 2, 2, some), 30);
+    EXPECT_EQ(GetBgColor8(img, 0, 0, none), 255);
+
+    std::vector<unsigned char> white(8 * 8, 255);
+    unsigned char sum = 0;
+    GetSummMaskS8(white.data(), 8, 8, 8, &sum);
+    EXPECT_EQ(sum, 192);
+
+    // A long dark line on row 5 is painted over from above; a short one on row 10 stays.
+    const unsigned w = 40;
+    const unsigned h = 16;
+    std::vector<unsigned char> page(w * h, 200);
+    for (unsigned x = 2; x < 38; ++x) {
+        page[5 * w + x] = 20;
+    }
+    for (unsigned x = 10; x < 14; ++x) {
+        page[10 * w + x] = 20;
+    }
+    DeleteLongLinesH8(page.data(), w, h, 20);
+    EXPECT_EQ(page[5 * w + 20], 200);
+    EXPECT_EQ(page[10 * w + 11], 20);
+    EXPECT_EQ(page[2], (200 * 15 + 20) / 16); // row 0 holds the column means
+    for (unsigned hh : {1u, 2u, 3u}) {
+        std::vector<unsigned char> tiny(w * hh, 0);
+        DeleteLongLinesH8(tiny.data(), w, hh, 1);
+        EXPECT_EQ(tiny[0], 0);
+    }
+}
+
+TEST(NormalizationL8, ConstantGivesMidGreyAndContrastIsSpread)
+{
+    for (unsigned char grey : {0, 77, 255}) {
+        std::vector<unsigned char> img(20 * 20, grey);
+        ASSERT_EQ(NormalizationL8(img.data(), 20, 20, 8, 1), 0);
+        for (unsigned char v : img) {
+            ASSERT_EQ(v, 128);
+        }
+    }
+    auto img = Grating(40, 40, 0, 8);
+    ASSERT_EQ(NormalizationL8(img.data(), 40, 40, 8, 1), 0);
+    int lo = 255;
+    int hi = 0;
+    for (unsigned y = 4; y < 36; ++y) {
+        lo = std::min<int>(lo, img[y * 40 + 20]);
+        hi = std::max<int>(hi, img[y * 40 + 20]);
+    }
+    EXPECT_EQ(lo, 0);
+    EXPECT_GT(hi, 200);
+    std::vector<unsigned char> one(1, 9);
+    EXPECT_EQ(NormalizationL8(one.data(), 1, 1, 8, 1), 0);
+    EXPECT_EQ(one[0], 128);
+    EXPECT_EQ(NormalizationL8(one.data(), 1, 1, 0, 1), IMG_BAD_GEOMETRY);
+}
+
+TEST(GetDirectionsS8, FindsTheLineOfLeastVariation)
+{
+    // Ridges along image rows (dx = 1, dy = 0): direction index 0.
+    const auto rows = Grating(80, 80, 0, 8);
+    std::vector<unsigned char> dst(100, 99);
+    ASSERT_EQ(GetDirectionsS8(rows.data(), 80, 80, 8, 18, dst.data()), 0);
+    EXPECT_EQ(dst[44], 0);
+    // Ridges along image columns: 90.
+    const auto cols = Grating(80, 80, 90, 8);
+    ASSERT_EQ(GetDirectionsS8(cols.data(), 80, 80, 8, 18, dst.data()), 0);
+    EXPECT_EQ(dst[44], 90);
+    EXPECT_EQ(dst[0], 90); // the outer ring copies its inner neighbour
+    EXPECT_EQ(GetDirectionsS8(cols.data(), 80, 80, 8, 0, dst.data()), IMG_BAD_GEOMETRY);
+}
+
+TEST(GetPatternMask8, RidgesAreMaskedInAndFlatPaperOut)
+{
+    const unsigned w = 128;
+    const unsigned h = 96;
+    auto img = Grating(w, h, 30, 9);
+    // The right third is flat paper.
+    for (unsigned y = 0; y < h; ++y) {
+        for (unsigned x = 88; x < w; ++x) {
+            img[y * w + x] = 230;
+        }
+    }
+    unsigned gw = w;
+    unsigned gh = h;
+    unsigned char* mask = reinterpret_cast<unsigned char*>(1);
+    ASSERT_EQ(GetPatternMask8(img.data(), gw, gh, mask), 0);
+    ASSERT_NE(mask, nullptr);
+    EXPECT_EQ(gw, w / 8);
+    EXPECT_EQ(gh, h / 8);
+    EXPECT_EQ(mask[5 * gw + 4], 0);  // inside the ridges
+    EXPECT_EQ(mask[5 * gw + 14], 1); // on the paper
+    delete[] mask;
+
+    for (unsigned char grey : {0, 255}) {
+        std::vector<unsigned char> flat(64 * 64, grey);
+        gw = 64;
+        gh = 64;
+        mask = nullptr;
+        const int rc = GetPatternMask8(flat.data(), gw, gh, mask);
+        if (rc == 0) {
+            for (unsigned i = 0; i < gw * gh; ++i) {
+                EXPECT_EQ(mask[i], 1) << i;
+            }
+        }
+        delete[] mask;
+    }
+    std::vector<unsigned char> one(1, 0);
+    gw = 1;
+    gh = 1;
+    EXPECT_EQ(GetPatternMask8(one.data(), gw, gh, mask), IMG_BAD_GEOMETRY);
+    EXPECT_EQ(mask, nullptr);
+}
+
+} // namespace
