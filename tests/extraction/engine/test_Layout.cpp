@@ -1,0 +1,214 @@
+// Engine object lifecycle, template seal, layer store, pyramid geometry and coordinate mapping.
+
+#include "extraction/engine/Codex.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+using namespace wizard73;
+
+// An engine with a loaded geometry and layer store of the given map.
+std::unique_ptr<Codex> Loaded(int w0, int h0, const int* map)
+{
+    auto e = std::make_unique<Codex>();
+    e->Reset();
+    e->SetMap(map);
+    e->SetGeo(w0, h0);
+    e->NewDoc();
+    return e;
+}
+
+TEST(Engine, FreshObjectHasEmptyStoreAndDefaults)
+{
+    Codex e;
+    for (int level = 0; level < WZ_LEVELS; ++level) {
+        for (int id : {0, 1, 129, 273}) {
+            EXPECT_EQ(e.GetKey(id, level), -1);
+        }
+    }
+    EXPECT_EQ(e.m_stage, 0);
+    EXPECT_EQ(e.m_imgppi, 500);
+    EXPECT_EQ(e.m_tplppi, 500);
+    EXPECT_EQ(e.m_linkno, 17);
+    EXPECT_EQ(e.m_passxy, 20);
+    EXPECT_EQ(e.m_passan, 20);
+    EXPECT_EQ(e.m_flag, 1);
+    EXPECT_EQ(e.m_level[0].slots, 6); // map 3 at construction
+    EXPECT_EQ(e.m_level[4].slots, 4);
+    EXPECT_EQ(e.W[0], 64);
+    EXPECT_EQ(e.W[-180], -64);
+    // No level has slots backed by memory before a load: claims give null.
+    EXPECT_EQ(e.GetLay(5, 0), nullptr);
+}
+
+TEST(Engine, ConstructLoadResetDestroyRepeatedly)
+{
+    for (int round = 0; round < 5; ++round) {
+        auto e = Loaded(64 + 4 * round, 68, pyr[2]);
+        unsigned char* p = e->GetLay(0, 0);
+        ASSERT_NE(p, nullptr);
+        p[0] = 9;
+        e->Reset();
+        e->Reset();                          // twice in a row is harmless
+        EXPECT_EQ(e->GetLay(0, 0), nullptr); // no slot points into the freed block
+        EXPECT_EQ(e->m_block, nullptr);
+        for (int k = 0; k < WZ_PLANES; ++k) {
+            EXPECT_EQ(e->Plane(k), nullptr);
+        }
+        e->SetGeo(80, 64);
+        e->NewDoc(); // a second image on the same object
+        EXPECT_NE(e->GetLay(3, 1), nullptr);
+    }
+    Codex never_ran; // destroyed without any image
+}
+
+TEST(Engine, SealAndVerify)
+{
+    std::vector<unsigned char> rec(80);
+    for (std::size_t i = 0; i < rec.size(); ++i) {
+        rec[i] = static_cast<unsigned char>(i * 37 + 11);
+    }
+    rec[0] = 80;
+    rec[1] = rec[2] = rec[3] = 0;
+    unsigned sum = 0;
+    for (int i = 0; i <= 75; ++i) {
+        sum += rec[i];
+    }
+    Codex e;
+    EXPECT_EQ(e.SetMod(rec.data()), static_cast<int>(sum % 251));
+    EXPECT_EQ(rec[76], 0);
+    EXPECT_EQ(rec[77], 0);
+    EXPECT_EQ(rec[78], 0);
+    EXPECT_EQ(rec[79], sum % 251);
+    EXPECT_TRUE(e.VerMod(rec.data()));
+    rec[40] ^= 1;
+    EXPECT_FALSE(e.VerMod(rec.data()));
+    rec[40] ^= 1;
+    rec[42] = 10; // moving one unit between two bytes keeps the sum
+    rec[43] = 10;
+    e.SetMod(rec.data());
+    rec[42] = 9;
+    rec[43] = 11;
+    EXPECT_TRUE(e.VerMod(rec.data()));
+}
+
+TEST(Engine, SealOfTooShortRecordWritesNothing)
+{
+    unsigned char rec[8] = {4, 0, 0, 0, 1, 2, 3, 4};
+    Codex e;
+    EXPECT_EQ(e.SetMod(rec), 0);
+    EXPECT_EQ(rec[0], 4); // the length field is not overwritten by a trailer
+    unsigned char empty[4] = {0, 0, 0, 0};
+    EXPECT_FALSE(e.VerMod(empty));
+}
+
+TEST(LayerStore, SetMapCapsCounts)
+{
+    Codex e;
+    const int counts[5] = {100, 5, 0, 68, 69};
+    e.SetMap(counts);
+    const int want[5] = {68, 5, 0, 68, 68};
+    for (int l = 0; l < 5; ++l) {
+        EXPECT_EQ(e.m_level[l].slots, want[l]) << l;
+    }
+}
+
+TEST(LayerStore, PyramidGeometryOnOddSizes)
+{
+    auto e = Loaded(100, 68, pyr[2]);
+    const int w[5] = {100, 50, 25, 13, 7};
+    const int h[5] = {68, 34, 17, 9, 5};
+    for (int l = 0; l < 5; ++l) {
+        SCOPED_TRACE(l);
+        EXPECT_EQ(e->m_level[l].scale, 1 << l);
+        EXPECT_EQ(e->m_level[l].width, w[l]);
+        EXPECT_EQ(e->m_level[l].height, h[l]);
+        EXPECT_EQ(e->m_level[l].size, static_cast<unsigned>(w[l] * h[l]));
+        EXPECT_EQ(e->m_level[l].step[1], w[l] + 1);
+        EXPECT_EQ(e->m_level[l].step[7], 1 - w[l]);
+        EXPECT_EQ(e->m_level[l].xEdge[0], w[l] - 1);
+        EXPECT_EQ(e->m_level[l].yEdge[6], 0);
+        EXPECT_EQ(e->m_level[l].xEdge[2], -9);
+    }
+    // Map 2: 14, 24, 24, 62, 0 slots; buffers one after another, zero-filled.
+    EXPECT_EQ(e->m_level[4].slots, 0);
+    EXPECT_EQ(e->GetLay(1, 4), nullptr);
+    EXPECT_EQ(e->m_level[0].buf[1], e->m_level[0].buf[0] + 6800);
+    EXPECT_EQ(e->m_level[1].buf[0], e->m_level[0].buf[13] + 6800);
+    const unsigned char* last = e->m_level[3].buf[61];
+    for (unsigned i = 0; i < e->m_level[3].size; ++i) {
+        ASSERT_EQ(last[i], 0);
+    }
+}
+
+TEST(LayerStore, ClaimReleaseAndReuseKeepsOldContents)
+{
+    const int map[5] = {2, 2, 2, 2, 2};
+    auto e = Loaded(64, 64, map);
+    unsigned char* a = e->GetLay(7, 2);
+    unsigned char* b = e->GetLay(8, 2);
+    EXPECT_EQ(a, e->m_level[2].buf[0]);
+    EXPECT_EQ(b, e->m_level[2].buf[1]);
+    EXPECT_EQ(e->m_claims, 2u);
+    EXPECT_EQ(e->GetLay(7, 2), a); // existing layer: no claim
+    EXPECT_EQ(e->m_claims, 2u);
+    EXPECT_EQ(e->GetLay(9, 2), nullptr); // no free slot
+    a[5] = 77;
+    e->DelLay(7, 2);
+    EXPECT_EQ(e->GetKey(7, 2), -1);
+    unsigned char* c = e->GetLay(9, 2);
+    EXPECT_EQ(c, a);
+    EXPECT_EQ(c[5], 77); // claimed layers are not cleared
+    EXPECT_EQ(e->GetKey(9, 2), 0);
+    e->DelLay(123, 2); // absent: nothing
+    EXPECT_EQ(e->GetKey(8, 2), 1);
+    // Out-of-range levels are absent, never indexed.
+    EXPECT_EQ(e->GetKey(1, 5), -1);
+    EXPECT_EQ(e->GetLay(1, -1), nullptr);
+}
+
+TEST(LayerStore, OldLayFreesTheStageAndLaterOnes)
+{
+    auto e = Loaded(64, 64, pyr[2]);
+    e->m_stage = 0;
+    e->GetLay(0, 0);
+    e->m_stage = 5;
+    e->GetLay(50, 3);
+    e->m_stage = 7;
+    e->GetLay(70, 1);
+    e->OldLay(6);
+    EXPECT_GE(e->GetKey(50, 3), 0);
+    EXPECT_EQ(e->GetKey(70, 1), -1);
+    e->OldLay(5);
+    EXPECT_EQ(e->GetKey(50, 3), -1);
+    e->OldLay(1);
+    EXPECT_EQ(e->GetKey(0, 0), 0); // the loader's layer stays
+    EXPECT_EQ(e->m_level[3].stamp[0], -1);
+}
+
+TEST(LayerStore, CoordinateMapping)
+{
+    auto e = Loaded(400, 300, pyr[2]);
+    unsigned char* l1 = e->GetLay(3, 1);
+    unsigned char* l3 = e->GetLay(3, 3);
+    EXPECT_EQ(e->ProRef(3, 10, 7, 1, 3), l1 + 40 + 28 * 200);
+    EXPECT_EQ(e->ProRef(3, 41, 29, 3, 1), l3 + 10 + 7 * 50);
+    e->ProLay(3, 41, 29, 3, 1);
+    EXPECT_EQ(e->m_wx, 10);
+    EXPECT_EQ(e->m_wy, 7);
+    EXPECT_EQ(e->m_walk[0], l3 + 10 + 7 * 50);
+    EXPECT_EQ(e->m_walkOff, 10 + 7 * 50);
+    e->m_fineX = 21;
+    e->m_fineY = 9;
+    EXPECT_EQ(e->ProSrc(3, 3, 0), l3 + 2 + 1 * 50);
+    EXPECT_EQ(CBase::DipPyr(5, 0, 3), 44);
+    EXPECT_EQ(CBase::DipPyr(5, 2, 2), 5);
+    EXPECT_EQ(CBase::DipPyr(5, 3, 0), 0);
+    EXPECT_EQ(CBase::DipPyr(1, 1, 2), 3);
+}
+
+} // namespace
