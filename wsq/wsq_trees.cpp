@@ -1,0 +1,244 @@
+// Subband geometry and one-dimensional wavelet filtering shared by encoder and decoder.
+// Builds the 20 transform regions and 64 subband rectangles of an image, splits lines of float
+// samples into low- and high-pass halves (analysis) and merges them again (synthesis), with
+// whole-sample symmetric extension at both ends. Samples are float, taps double.
+
+#include "wsq/Wsq.h"
+
+namespace {
+
+// Larger and smaller halves of a length: (n + 1) / 2 and n - that.
+int WtLarge(int n)
+{
+    return (n + 1) / 2;
+}
+int WtSmall(int n)
+{
+    return n / 2;
+}
+
+// Index of sample i after whole-sample symmetric extension of a line of n samples, for any i
+// (the extension repeats with period 2 (n - 1)).
+int WtMirror(int i, int n)
+{
+    if (n < 2) {
+        return 0;
+    }
+    const int period = 2 * (n - 1);
+    int r = i % period;
+    if (r < 0) {
+        r += period;
+    }
+    return r < n ? r : period - r;
+}
+
+} // namespace
+
+void Wsq::build_wsq_trees(int width, int height)
+{
+    build_w_tree(width, height);
+    build_q_tree();
+}
+
+void Wsq::w_tree4(int p, int c, int lenx, int leny, int x, int y, bool stop)
+{
+    m_wtree[p].x = x;
+    m_wtree[p].y = y;
+    m_wtree[p].lenx = lenx;
+    m_wtree[p].leny = leny;
+    const int left = (lenx % 2 != 0 && p == 4) ? WtSmall(lenx) : WtLarge(lenx);
+    const int top = (leny % 2 != 0 && p == 5) ? WtSmall(leny) : WtLarge(leny);
+    const int parts[4][4] = {{x, y, left, top},
+                             {x + left, y, lenx - left, top},
+                             {x, y + top, left, leny - top},
+                             {x + left, y + top, lenx - left, leny - top}};
+    const int n = stop ? 3 : 4;
+    for (int i = 0; i < n; ++i) {
+        m_wtree[c + i].x = parts[i][0];
+        m_wtree[c + i].y = parts[i][1];
+        m_wtree[c + i].lenx = parts[i][2];
+        m_wtree[c + i].leny = parts[i][3];
+    }
+}
+
+void Wsq::build_w_tree(int width, int height)
+{
+    static const int invRows[] = {2, 4, 7, 9, 11, 13, 16, 18};
+    static const int invCols[] = {3, 5, 8, 9, 12, 13, 17, 18};
+    for (wavlet_tree& node : m_wtree) {
+        node = wavlet_tree{0, 0, 0, 0, 0, 0};
+    }
+    for (int k : invRows) {
+        m_wtree[k].inv_rw = 1;
+    }
+    for (int k : invCols) {
+        m_wtree[k].inv_cl = 1;
+    }
+    w_tree4(0, 1, width, height, 0, 0, true);
+    const int lx = WtLarge(m_wtree[1].lenx);
+    const int lx2 = m_wtree[1].lenx - lx;
+    const int ly = WtLarge(m_wtree[1].leny);
+    const int ly2 = m_wtree[1].leny - ly;
+    w_tree4(4, 6, lx2, ly, lx, 0, false);
+    w_tree4(5, 10, lx, ly2, 0, ly, false);
+    w_tree4(14, 15, lx, ly, 0, 0, false);
+    m_wtree[19].x = 0;
+    m_wtree[19].y = 0;
+    m_wtree[19].lenx = WtLarge(m_wtree[15].lenx);
+    m_wtree[19].leny = WtLarge(m_wtree[15].leny);
+}
+
+void Wsq::q_tree4(int p, int lenx, int leny, int x, int y)
+{
+    const int left = WtLarge(lenx);
+    const int top = WtLarge(leny);
+    m_qtree[p] = quant_tree{x, y, left, top};
+    m_qtree[p + 1] = quant_tree{x + left, y, lenx - left, top};
+    m_qtree[p + 2] = quant_tree{x, y + top, left, leny - top};
+    m_qtree[p + 3] = quant_tree{x + left, y + top, lenx - left, leny - top};
+}
+
+void Wsq::q_tree16(int p, int lenx, int leny, int x, int y, int rw, int cl)
+{
+    const int tx = (lenx % 2 != 0 && cl != 0) ? WtSmall(lenx) : WtLarge(lenx);
+    const int tx2 = lenx - tx;
+    const int ty = (leny % 2 != 0 && rw != 0) ? WtSmall(leny) : WtLarge(leny);
+    const int ty2 = leny - ty;
+    // Quarters in order top-left, top-right, bottom-left, bottom-right; the right quarters give
+    // their left parts the smaller half, the bottom quarters their top parts.
+    struct Quarter {
+        int x, y, w, h;
+        bool smallLeft, smallTop;
+    };
+    const Quarter quarters[4] = {{x, y, tx, ty, false, false},
+                                 {x + tx, y, tx2, ty, true, false},
+                                 {x, y + ty, tx, ty2, false, true},
+                                 {x + tx, y + ty, tx2, ty2, true, true}};
+    for (int q = 0; q < 4; ++q) {
+        const Quarter& r = quarters[q];
+        const int left = r.smallLeft ? WtSmall(r.w) : WtLarge(r.w);
+        const int top = r.smallTop ? WtSmall(r.h) : WtLarge(r.h);
+        const int s = p + 4 * q;
+        m_qtree[s] = quant_tree{r.x, r.y, left, top};
+        m_qtree[s + 1] = quant_tree{r.x + left, r.y, r.w - left, top};
+        m_qtree[s + 2] = quant_tree{r.x, r.y + top, left, r.h - top};
+        m_qtree[s + 3] = quant_tree{r.x + left, r.y + top, r.w - left, r.h - top};
+    }
+}
+
+void Wsq::build_q_tree()
+{
+    const wavlet_tree* w = m_wtree;
+    q_tree16(3, w[14].lenx, w[14].leny, w[14].x, w[14].y, 0, 0);
+    q_tree16(19, w[4].lenx, w[4].leny, w[4].x, w[4].y, 0, 1);
+    q_tree16(48, w[0].lenx, w[0].leny, w[0].x, w[0].y, 0, 0);
+    q_tree16(35, w[5].lenx, w[5].leny, w[5].x, w[5].y, 1, 0);
+    q_tree4(0, w[19].lenx, w[19].leny, w[19].x, w[19].y);
+}
+
+// Low-pass value j is centred on sample 2j, high-pass value j on 2j + 1. For each value the
+// taps are applied in tap order starting from the sample that the walk of the reference
+// layout reaches first; with symmetric filters that is sample 2j - (L - 1) / 2 + t for tap t.
+// The first product is stored to float, each further product is added in double precision and
+// the sum stored back to float.
+void Wsq::get_lets(float* out, const float* in, int lines, int n, int pitch, int stride,
+                   const double* hi, int hsz, const double* lo, int lsz, int inv, float* work)
+{
+    const int llen = (n + 1) / 2;
+    const int hlen = n / 2;
+    const int lc = (lsz - 1) / 2;
+    const int hc = (hsz - 1) / 2 - 1;
+    const int reach = (lsz > hsz ? lsz : hsz) / 2 + 2; // farthest sample outside the line
+    float* ext = work + WSQ_LINE_MARGIN;               // ext[i] = sample i after extension
+    for (int line = 0; line < lines; ++line) {
+        const float* src = in + static_cast<std::ptrdiff_t>(line) * pitch;
+        for (int i = -reach; i < n + reach; ++i) {
+            ext[i] = src[static_cast<std::ptrdiff_t>(WtMirror(i, n)) * stride];
+        }
+        float* lp = out + static_cast<std::ptrdiff_t>(line) * pitch;
+        float* hp = lp;
+        if (inv != 0) {
+            lp += static_cast<std::ptrdiff_t>(hlen) * stride;
+        } else {
+            hp += static_cast<std::ptrdiff_t>(llen) * stride;
+        }
+        for (int j = 0; j < llen; ++j) {
+            const float* s = ext + 2 * j - lc;
+            float acc = static_cast<float>(s[0] * lo[0]);
+            for (int t = 1; t < lsz; ++t) {
+                acc = static_cast<float>(acc + s[t] * lo[t]);
+            }
+            lp[static_cast<std::ptrdiff_t>(j) * stride] = acc;
+        }
+        for (int j = 0; j < hlen; ++j) {
+            const float* s = ext + 2 * j + 1 - (hc + 1);
+            float acc = static_cast<float>(s[0] * hi[0]);
+            for (int t = 1; t < hsz; ++t) {
+                acc = static_cast<float>(acc + s[t] * hi[t]);
+            }
+            hp[static_cast<std::ptrdiff_t>(j) * stride] = acc;
+        }
+    }
+}
+
+// Output sample k receives first the low-pass products low[j] * lo[k - 2j + (L - 1) / 2], then
+// the high-pass products high[j] * hi[k - 2j - 1 + (H - 1) / 2], each in order of increasing j,
+// with the subbands extended as the whole-sample extension of the line implies.
+void Wsq::join_lets(float* out, const float* in, int lines, int n, int pitch, int stride,
+                    const double* hi, int hsz, const double* lo, int lsz, int inv, float* work)
+{
+    const int llen = (n + 1) / 2;
+    const int hlen = n / 2;
+    const int lc = (lsz - 1) / 2;
+    const int hc = (hsz - 1) / 2;
+    const int margin = WSQ_LINE_MARGIN / 2;
+    const int reach = (lsz > hsz ? lsz : hsz) / 4 + 2; // farthest subband value outside
+    float* lowExt = work + margin;                     // indexes -margin .. llen + margin
+    float* highExt = work + llen + 3 * margin;         // indexes -margin .. hlen + margin
+    for (int line = 0; line < lines; ++line) {
+        const float* lp = in + static_cast<std::ptrdiff_t>(line) * pitch;
+        const float* hp = lp;
+        if (inv != 0) {
+            lp += static_cast<std::ptrdiff_t>(hlen) * stride;
+        } else {
+            hp += static_cast<std::ptrdiff_t>(llen) * stride;
+        }
+        float* dst = out + static_cast<std::ptrdiff_t>(line) * pitch;
+        if (n < 2) {
+            dst[0] = lp[0];
+            continue;
+        }
+        for (int j = -reach; j < llen + reach; ++j) {
+            lowExt[j] = lp[static_cast<std::ptrdiff_t>(WtMirror(2 * j, n) / 2) * stride];
+        }
+        for (int j = -reach; j < hlen + reach; ++j) {
+            highExt[j] = hp[static_cast<std::ptrdiff_t>((WtMirror(2 * j + 1, n) - 1) / 2) * stride];
+        }
+        for (int k = 0; k < n; ++k) {
+            // Low-pass: taps t = k - 2j + lc with 0 <= t < lsz; increasing j means decreasing t.
+            int t = (k + lc) % 2; // smallest tap of the right parity
+            int tLast = t;
+            while (tLast + 2 < lsz) {
+                tLast += 2;
+            }
+            float acc = 0.0f;
+            for (int tap = tLast; tap >= 0; tap -= 2) {
+                const int j = (k + lc - tap) / 2;
+                acc = static_cast<float>(acc + lowExt[j] * lo[tap]);
+            }
+            t = (k - 1 + hc) % 2;
+            if (t < 0) {
+                t += 2;
+            }
+            tLast = t;
+            while (tLast + 2 < hsz) {
+                tLast += 2;
+            }
+            for (int tap = tLast; tap >= 0; tap -= 2) {
+                const int j = (k - 1 + hc - tap) / 2;
+                acc = static_cast<float>(acc + highExt[j] * hi[tap]);
+            }
+            dst[static_cast<std::ptrdiff_t>(k) * stride] = acc;
+        }
+    }
+}
