@@ -519,6 +519,10 @@ TEST(Degenerate, SmallAndFlatImagesAreSafe)
             Bytes turned(64 * 64);
             EXPECT_EQ(
                 Get3Rect8(src.data(), w, h, 0, 0, x2, y2 + 1, -1, 0, turned.data(), ow, oh, 0), 0);
+            unsigned char* clone = nullptr;
+            EXPECT_EQ(GetClone8(src.data(), w, h, clone), 0);
+            EXPECT_EQ(Bytes(clone, clone + w * h), src);
+            delete[] clone;
             img = src;
             ArrNormalize256_8(img.data(), w * h);
             ArrAutoLevels8(img.data(), w * h, 5, 5);

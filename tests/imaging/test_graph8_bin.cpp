@@ -3,6 +3,7 @@
 // and line probes. Masks are drawn as text: '.' 0, '#' 1, digits their value.
 
 #include "imaging/graph8_bin.h"
+#include "tests/support/data_path.h"
 
 #include <gtest/gtest.h>
 
@@ -560,6 +561,49 @@ TEST(LineTh8, PaintsRunsAcrossTheMajorDirectionInsideTheImage)
     const std::vector<std::string> edge = Draw(6, 3, 0, 0, 0, 2, 4);
     EXPECT_EQ(edge, (std::vector<std::string>{"###...", "###...", "###..."}));
     EXPECT_EQ(Draw(4, 4, 2, 2, 2, 2, 6), std::vector<std::string>(4, "...."));
+}
+
+TEST(BinarizationToL8, RealPrintsSplitRidgesAndValleysEvenly)
+{
+    int checked = 0;
+    for (const char* name : {"101_1", "103_4", "106_2", "110_8"}) {
+        SCOPED_TRACE(name);
+        const std::string path =
+            zftest::SharedData(std::string("fingerprints/fvc2002_db1_b/") + name + ".pgm");
+        if (path.empty()) {
+            GTEST_SKIP() << "shared fingerprint images not found (set ZF_DATA)";
+        }
+        Bytes img;
+        int w = 0;
+        int h = 0;
+        ASSERT_TRUE(zftest::ReadPgm(path, img, w, h));
+        Bytes bin(img.size(), 0xEE);
+        ASSERT_EQ(BinarizationToL8(img.data(), w, h, 0, 0, w - 1, h - 1, 4, bin.data()), 0);
+        // The centre of a good print holds about as much ridge (0) as valley (1).
+        int ridge = 0;
+        int total = 0;
+        for (int y = h / 2 - 60; y < h / 2 + 60; ++y) {
+            for (int x = w / 2 - 60; x < w / 2 + 60; ++x) {
+                ASSERT_LE(bin[y * w + x], 1);
+                ridge += bin[y * w + x] == 0 ? 1 : 0;
+                ++total;
+            }
+        }
+        EXPECT_GT(ridge, total * 3 / 10);
+        EXPECT_LT(ridge, total * 7 / 10);
+        // Labelling every ridge of the framed image keeps to the image and leaves no 0.
+        Border8(bin.data(), w, h, 1);
+        unsigned char colour = 10;
+        for (unsigned char& p : bin) {
+            if (p == 0) {
+                ASSERT_EQ(Fill8(bin.data(), w, h, &p, colour), 0);
+                colour = colour == 253 ? 10 : colour + 1;
+            }
+        }
+        EXPECT_FALSE(ArrValueExists8(bin.data(), bin.size(), 0));
+        ++checked;
+    }
+    EXPECT_EQ(checked, 4);
 }
 
 // Every function on the smallest images and flat content, no sanitizer report.
