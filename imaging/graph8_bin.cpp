@@ -1,14 +1,14 @@
 // 8-bit binary toolkit: binarisations, binary NOT/AND, mask clean-up, flood fill, block-mask
 // fills, pixel lists and line probes. Works in place or into caller outputs of the same
-// geometry; temporary buffers are owned by containers.
+// geometry; temporary buffers are owned by containers. No pixel outside the image is read
+// or written, whatever the mask holds or where a line's end points lie.
 
 #include "imaging/graph8_bin.h"
 
-#include <cstddef>
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
 #include <vector>
 
 using imaging_detail::RectInside;
