@@ -1,0 +1,292 @@
+// Line walks of Coral: Bresenham lines from the walk position to a point or along a direction,
+// calling the step callback per pixel or recording the pixels as SStep entries (x, y and the
+// pixel offset of the walk cursor), the skeleton probes, and the marking walk Pastes with its
+// neighbourhood table `mask`. Nothing throws.
+
+#include "extraction/engine/Codex.h"
+
+namespace wizard73 {
+
+// clang-format off
+const unsigned char mask[256] = {
+    1, 1, 1, 2, 1, 0, 34, 0, 1, 1, 1, 2, 34, 0, 0, 0,       //   0
+    1, 1, 1, 2, 0, 0, 0, 0, 66, 66, 66, 0, 0, 0, 0, 0,      //  16
+    1, 1, 1, 2, 1, 0, 34, 0, 1, 0, 0, 0, 34, 0, 0, 0,       //  32
+    66, 66, 66, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,      //  48
+    1, 0, 1, 0, 1, 0, 34, 0, 1, 0, 0, 0, 34, 0, 0, 0,       //  64
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,         //  80
+    98, 0, 98, 0, 98, 0, 0, 0, 98, 0, 0, 0, 0, 0, 0, 0,     //  96
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,         // 112
+    1, 2, 1, 0, 1, 0, 34, 0, 1, 2, 0, 0, 34, 0, 0, 0,       // 128
+    1, 2, 0, 0, 0, 0, 0, 0, 66, 0, 0, 0, 0, 0, 0, 0,        // 144
+    1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,         // 160
+    66, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,        // 176
+    98, 0, 98, 0, 98, 0, 0, 0, 98, 0, 0, 0, 0, 0, 0, 0,     // 192
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,         // 208
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,         // 224
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,         // 240
+};
+// clang-format on
+
+void Coral::Pitchs(int level)
+{
+    m_walkLevel = level < 0 ? 0 : level >= WZ_LEVELS ? WZ_LEVELS - 1 : level;
+    const CLevel& lv = m_level[m_walkLevel];
+    m_maxX = lv.width - 1;
+    m_maxY = lv.height - 1;
+    m_xstep = m_ldx < 0 ? -1 : 1;
+    m_ystep = m_ldy < 0 ? -1 : 1;
+    m_rowStep = m_ldy < 0 ? -lv.width : lv.width;
+    m_stepIndex = 0;
+    m_hit = 0;
+    m_adx = m_ldx < 0 ? -m_ldx : m_ldx;
+    m_ady = m_ldy < 0 ? -m_ldy : m_ldy;
+    if (m_adx > m_ady) {
+        m_err = 2 * m_ady - m_adx;
+        m_inc1 = 2 * m_ady;
+        m_inc2 = 2 * (m_ady - m_adx);
+        m_count = m_adx;
+    } else {
+        m_err = 2 * m_adx - m_ady;
+        m_inc1 = 2 * m_adx;
+        m_inc2 = 2 * (m_adx - m_ady);
+        m_count = m_ady;
+    }
+}
+
+// One Bresenham step: the major axis, and the minor one where the error allows. Moves the walk
+// position, the offset and the walk cursor, and the four further cursors when asked.
+void Coral::LineStep(bool allCursors)
+{
+    int dx = 0;
+    int dy = 0;
+    if (m_adx > m_ady) {
+        dx = m_xstep;
+    } else {
+        dy = m_ystep;
+    }
+    if (m_err >= 0) {
+        if (m_adx > m_ady) {
+            dy = m_ystep;
+        } else {
+            dx = m_xstep;
+        }
+        m_err += m_inc2;
+    } else {
+        m_err += m_inc1;
+    }
+    m_wx += dx;
+    m_wy += dy;
+    const int by = dx + (dy == 0 ? 0 : m_rowStep);
+    m_walkOff += by;
+    Advance(m_walk, allCursors ? WZ_WALKERS : 1, by);
+}
+
+int Coral::Margin() const
+{
+    return m_wx < 0 || m_wy < 0 || m_wx > m_maxX || m_wy > m_maxY ? 1 : 0;
+}
+
+void Coral::Bresen()
+{
+    Codex* self = Self();
+    while (m_count > 0) {
+        LineStep(true);
+        if (Margin() != 0) {
+            return;
+        }
+        if (m_step != nullptr && (self->*m_step)(m_stepIndex) != 0) {
+            return;
+        }
+        --m_count;
+        ++m_stepIndex;
+    }
+}
+
+int Coral::Bresen(int x, int y, int x0, int y0, int level)
+{
+    m_ldx = x - x0;
+    m_ldy = y - y0;
+    Pitchs(level);
+    Bresen();
+    return m_stepIndex;
+}
+
+int Coral::Bresen(int angle, int length, int level)
+{
+    const int a = Mod360(angle);
+    const int m = length < 0 ? 0 : length > 254 ? 254 : length;
+    m_ldx = EngineTables().Ex[m][a];
+    m_ldy = EngineTables().Ey[m][a];
+    Pitchs(level);
+    Bresen();
+    return m_stepIndex;
+}
+
+void Coral::Bresen(SStep* steps)
+{
+    for (; m_stepIndex < m_count; ++m_stepIndex) {
+        LineStep(false);
+        if (steps != nullptr) {
+            steps[m_stepIndex].x = m_wx;
+            steps[m_stepIndex].y = m_wy;
+            steps[m_stepIndex].off = m_walkOff;
+        }
+    }
+    if (steps != nullptr) {
+        steps[m_count].x = 0;
+        steps[m_count].y = 0;
+        steps[m_count].off = 0;
+    }
+}
+
+int Coral::Breweb(int angle, int length, int level, SStep* steps)
+{
+    const int a = Mod360(angle);
+    const int m = length < 0 ? 0 : length > 254 ? 254 : length;
+    m_ldx = EngineTables().Ex[m][a];
+    m_ldy = EngineTables().Ey[m][a];
+    Pitchs(level);
+    Bresen(steps);
+    return m_count;
+}
+
+void Coral::Bresen_Furiew(SStep* steps)
+{
+    const int x = m_wx;
+    const int y = m_wy;
+    for (; m_stepIndex < m_count; ++m_stepIndex) {
+        LineStep(false);
+        if (steps != nullptr) {
+            steps[m_stepIndex].off = m_walkOff;
+        }
+    }
+    m_wx = x; // these walks leave the walk position alone
+    m_wy = y;
+    if (steps != nullptr) {
+        steps[m_count].off = 0;
+    }
+}
+
+int Coral::Breweb_Furiew(int angle, int length, int level, SStep* steps)
+{
+    const int a = Mod360(angle);
+    const int m = length < 0 ? 0 : length > 254 ? 254 : length;
+    m_ldx = EngineTables().Ex[m][a];
+    m_ldy = EngineTables().Ey[m][a];
+    Pitchs(level);
+    Bresen_Furiew(steps);
+    return m_count;
+}
+
+int Coral::Breinj(int angle, int length, int level, SStep* steps)
+{
+    const int a = Mod360(angle);
+    m_ldx += Descale13(length * CosDeg(a));
+    m_ldy += Descale13(length * SinDeg(a));
+    const int from = m_stepIndex;
+    Pitchs(level);
+    m_stepIndex = from < m_count ? from : m_count;
+    Bresen(steps);
+    return m_stepIndex;
+}
+
+int Coral::Probe(StepFn probe, int angle, int length, int level)
+{
+    m_step = probe;
+    Bresen(angle, length, level);
+    return m_hit;
+}
+
+int Coral::SkeSke(int angle, int length, int level)
+{
+    return Probe(static_cast<StepFn>(&Coral::SkeSkeI), angle, length, level);
+}
+
+int Coral::SkeEnd(int angle, int length, int level)
+{
+    return Probe(static_cast<StepFn>(&Coral::SkeEndI), angle, length, level);
+}
+
+int Coral::SkeOut(int angle, int length, int level)
+{
+    return Probe(static_cast<StepFn>(&Coral::SkeOutI), angle, length, level);
+}
+
+int Coral::SkeSkeI(int)
+{
+    const int v = *m_walk[0];
+    if (v == 7) {
+        m_hit = 1;
+        m_hitX = m_wx;
+        m_hitY = m_wy;
+        m_hitCursor = m_walk[0];
+        return 1;
+    }
+    return (v >= 20 && v <= 23) || v == 128 ? 0 : 1;
+}
+
+int Coral::SkeEndI(int)
+{
+    const int v = *m_walk[0];
+    if (v == 128) {
+        return 0;
+    }
+    if (v == 1) {
+        m_hit = 1;
+        m_hitX = m_wx;
+        m_hitY = m_wy;
+        m_hitCursor = m_walk[0];
+    }
+    return 1;
+}
+
+int Coral::SkeOutI(int)
+{
+    if (*m_walk[0] < 255) {
+        return 0;
+    }
+    m_hit = 1;
+    return 1;
+}
+
+int Coral::Pastes(int x, int y)
+{
+    m_step = static_cast<StepFn>(&Coral::SkeSet);
+    m_walkLevel = 0;
+    m_maxX = m_level[0].width - 1;
+    m_maxY = m_level[0].height - 1;
+    SkeSet(0);
+    return Bresen(x, y, m_wx, m_wy, 0);
+}
+
+// Neighbours outside the level are neither read nor written.
+int Coral::SkeSet(int)
+{
+    unsigned char* p = m_walk[0];
+    if (*p == 255) {
+        return 1;
+    }
+    const CLevel& lv = m_level[m_walkLevel];
+    auto inLevel = [&](int d) {
+        const int x = m_wx + lv.dx[d];
+        const int y = m_wy + lv.dy[d];
+        return x >= 0 && y >= 0 && x < lv.width && y < lv.height;
+    };
+    int code = 0;
+    for (int d = 0; d < 8; ++d) {
+        if (inLevel(d) && p[lv.step[d]] < 8) {
+            code |= 1 << d;
+        }
+    }
+    const int m = mask[code];
+    if ((m & 3) != 0) {
+        *p = 7;
+    }
+    if ((m & 2) != 0 && inLevel(m >> 4)) {
+        p[lv.step[m >> 4]] = 128;
+    }
+    return 0;
+}
+
+} // namespace wizard73
