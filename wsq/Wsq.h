@@ -44,6 +44,7 @@ constexpr int WSQ_ERR_FILTER_LENGTH = -98;   // D: DTT filter length 0 or even
 constexpr int WSQ_ERR_HUFF_ID = -99;         // D: Huffman table id of 8 or more
 constexpr int WSQ_ERR_GEOMETRY = -100; // D, E: a side below 65, or too many pixels (see below)
 constexpr int WSQ_ERR_SEGMENT_LENGTH = -101; // D: a segment length shorter than its own field
+constexpr int WSQ_ERR_COEFF_RANGE = -102;    // E: a coefficient beyond 16 bits (rate too high)
 constexpr int WSQ_ERR_COUNT_OVER = -510;     // D: symbol after the expected coefficient count
 constexpr int WSQ_ERR_RUN_OVER = -511;       // D: zero run (1..100) past the expected count
 constexpr int WSQ_ERR_RUN8_OVER = -512;      // D: zero run (8-bit) past the expected count

@@ -439,8 +439,10 @@ int Wsq::wsq_encode_mem(unsigned char* out, int* olen, float r_bitrate, const un
                 } else if (s < -z) {
                     c = std::trunc((s + z) / qbin[k] - 1.0);
                 }
-                // Clamped to 16 bits rather than wrapped.
-                c = c > 32767.0 ? 32767.0 : (c < -32768.0 ? -32768.0 : c);
+                // A coefficient beyond 16 bits would be stored wrapped: refuse the attempt.
+                if (c > 32767.0 || c < -32768.0) {
+                    return WSQ_ERR_COEFF_RANGE;
+                }
                 coeffs[ncoeffs++] = static_cast<std::int16_t>(c);
             }
         }
