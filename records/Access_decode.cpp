@@ -1,0 +1,387 @@
+// Section decoders of the record reader. Bit streams are least significant bit first, byte
+// after byte; every read is checked against the section's end before it is made, so a
+// damaged section is refused (0) and never read past. Integers only, except an exact
+// integer square root seeded from double.
+
+#include "records/Access_decode.h"
+
+#include "records/TemplateFormat.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace ESK {
+namespace {
+
+// Bit cursor over one section; the position is counted in bits from the section's start.
+template <typename Byte> class BitCursor {
+public:
+    BitCursor(const Byte* data, std::uint32_t size, std::uint64_t pos)
+        : m_data(data), m_bits(8ull * size), m_pos(pos)
+    {
+    }
+
+    // Reads n bits into v when n <= 32 and they lie inside the section; false (nothing
+    // read) otherwise.
+    bool Read(unsigned n, std::uint32_t& v)
+    {
+        if (n > 32 || m_pos > m_bits || n > m_bits - m_pos) {
+            return false;
+        }
+        v = 0;
+        for (unsigned k = 0; k < n;) {
+            const unsigned bit = static_cast<unsigned>(m_pos & 7);
+            const unsigned take = (8 - bit < n - k) ? 8 - bit : n - k;
+            const unsigned byte = static_cast<unsigned char>(m_data[m_pos >> 3]);
+            v |= ((byte >> bit) & ((1u << take) - 1)) << k;
+            k += take;
+            m_pos += take;
+        }
+        return true;
+    }
+
+    std::uint64_t Pos() const { return m_pos; }
+
+private:
+    const Byte* m_data;
+    std::uint64_t m_bits;
+    std::uint64_t m_pos;
+};
+
+// Bytes a stream has used once it stands at bit p: 4 per completed 32-bit word, then 1 for
+// bits 1..7 of the current word and p / 8 + 1 from bit 8 on (so a stream ending on a byte
+// boundary inside a word counts one byte more than it filled).
+std::uint64_t UsedBytes(std::uint64_t p)
+{
+    const unsigned r = static_cast<unsigned>(p % 32);
+    return 4 * (p / 32) + (r == 0 ? 0 : r / 8 + 1);
+}
+
+// Bytes that bits [0, p) fill. A stream takes another item only while a whole byte is left
+// after them, so the last item is never dropped however it falls on byte boundaries.
+std::uint64_t FilledBytes(std::uint64_t p)
+{
+    return (p + 7) / 8;
+}
+
+// A stream that stands at bit p after its last item ends with a section of `size` bytes.
+bool EndsWith(std::uint64_t p, std::uint32_t size)
+{
+    const std::uint64_t used = UsedBytes(p);
+    return used == size || used == size + 1ull;
+}
+
+template <typename Byte> std::uint32_t Read32(const Byte* p)
+{
+    unsigned char b[4];
+    for (int k = 0; k < 4; ++k) {
+        b[k] = static_cast<unsigned char>(p[k]);
+    }
+    return TfRead32(b);
+}
+
+// The eight field widths of a point section's head.
+template <typename Byte> void PointWidths(const Byte* sec, unsigned widths[TF_POINT_FIELD_COUNT])
+{
+    const std::uint32_t head = Read32(sec);
+    for (int k = 0; k < TF_POINT_FIELD_COUNT; ++k) {
+        widths[k] = (head >> (4 * k)) & 15u;
+    }
+}
+
+// floor(sqrt(v)) capped at 511.
+unsigned LinkDistance(std::uint64_t v)
+{
+    constexpr std::uint64_t cap = 511;
+    if (v >= (cap + 1) * (cap + 1)) {
+        return static_cast<unsigned>(cap);
+    }
+    std::uint64_t r = static_cast<std::uint64_t>(std::sqrt(static_cast<double>(v)));
+    while (r * r > v) {
+        --r;
+    }
+    while ((r + 1) * (r + 1) <= v) {
+        ++r;
+    }
+    return static_cast<unsigned>(r);
+}
+
+// Decoded angle from the stored angle field.
+short PointAngle(std::uint32_t stored, bool layoutI, bool factor)
+{
+    std::uint32_t a = stored;
+    if (!factor) {
+        a = layoutI ? stored * 2 : (stored * 45) >> 5; // degrees
+    } else if (layoutI) {
+        a = ((((stored * 2) & 0xFFFFu) * 365) >> 9) & 255u; // 256 units a turn
+    }
+    return static_cast<short>(static_cast<std::uint16_t>(a));
+}
+
+} // namespace
+
+// clang-format off
+const std::uint8_t TbArctg[257] = {
+    /*   0 */  0,  0,  0,  1,  1,  1,  1,  1,  1,  2,  2,  2,  2,  2,  2,  2,
+    /*  16 */  3,  3,  3,  3,  3,  3,  4,  4,  4,  4,  4,  4,  5,  5,  5,  5,
+    /*  32 */  5,  5,  5,  6,  6,  6,  6,  6,  6,  7,  7,  7,  7,  7,  7,  7,
+    /*  48 */  8,  8,  8,  8,  8,  8,  9,  9,  9,  9,  9,  9,  9, 10, 10, 10,
+    /*  64 */ 10, 10, 10, 11, 11, 11, 11, 11, 11, 11, 12, 12, 12, 12, 12, 12,
+    /*  80 */ 12, 13, 13, 13, 13, 13, 13, 13, 14, 14, 14, 14, 14, 14, 14, 15,
+    /*  96 */ 15, 15, 15, 15, 15, 15, 16, 16, 16, 16, 16, 16, 16, 16, 17, 17,
+    /* 112 */ 17, 17, 17, 17, 17, 18, 18, 18, 18, 18, 18, 18, 18, 19, 19, 19,
+    /* 128 */ 19, 19, 19, 19, 19, 20, 20, 20, 20, 20, 20, 20, 20, 21, 21, 21,
+    /* 144 */ 21, 21, 21, 21, 21, 22, 22, 22, 22, 22, 22, 22, 22, 22, 23, 23,
+    /* 160 */ 23, 23, 23, 23, 23, 23, 23, 24, 24, 24, 24, 24, 24, 24, 24, 24,
+    /* 176 */ 25, 25, 25, 25, 25, 25, 25, 25, 25, 26, 26, 26, 26, 26, 26, 26,
+    /* 192 */ 26, 26, 26, 27, 27, 27, 27, 27, 27, 27, 27, 27, 27, 28, 28, 28,
+    /* 208 */ 28, 28, 28, 28, 28, 28, 28, 29, 29, 29, 29, 29, 29, 29, 29, 29,
+    /* 224 */ 29, 29, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 31, 31,
+    /* 240 */ 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 32, 32, 32, 32, 32, 32,
+    /* 256 */ 32,
+};
+// clang-format on
+
+int Arctg(int dx, int dy)
+{
+    const int ax = dx < 0 ? -dx : dx;
+    const int ay = dy < 0 ? -dy : dy;
+    if (ax == 0 && ay == 0) {
+        return 0;
+    }
+    int a = 0;
+    if (ax >= ay) {
+        const int t = TbArctg[256 * ay / ax];
+        if (dy >= 0) {
+            a = dx >= 0 ? t : 128 - t;
+        } else {
+            a = dx >= 0 ? -t : 128 + t;
+        }
+    } else {
+        const int t = TbArctg[256 * ax / ay];
+        if (dy >= 0) {
+            a = dx >= 0 ? 64 - t : 64 + t;
+        } else {
+            a = dx >= 0 ? 192 + t : 192 - t;
+        }
+    }
+    return a & 255; // mod 256, also for the negative -t
+}
+
+template <typename Byte>
+unsigned Access_decode<Byte>::PointCount(const Byte* sec, std::uint32_t size, unsigned cap) const
+{
+    if (sec == nullptr || size < 4) {
+        return 0;
+    }
+    unsigned widths[TF_POINT_FIELD_COUNT];
+    PointWidths(sec, widths);
+    unsigned sum = 0;
+    for (unsigned w : widths) {
+        sum += w;
+    }
+    if (sum == 0) {
+        return 0;
+    }
+    const std::uint64_t n = (8ull * size - TF_POINT_HEAD_BITS) / sum;
+    return n > cap ? 0 : static_cast<unsigned>(n);
+}
+
+template <typename Byte>
+unsigned Access_decode<Byte>::Points(Lot<short>* out, const Byte* sec, std::uint32_t size,
+                                     unsigned cap, bool layoutI, bool factor) const
+{
+    // Only points whose bits lie wholly inside the section are decoded: that is exactly
+    // the count query's answer.
+    const unsigned n = PointCount(sec, size, cap);
+    if (sec == nullptr || size < 4 || out == nullptr) {
+        return 0;
+    }
+    unsigned widths[TF_POINT_FIELD_COUNT];
+    PointWidths(sec, widths);
+    BitCursor<Byte> bits(sec, size, TF_POINT_HEAD_BITS);
+    unsigned decoded = 0;
+    while (decoded < n && FilledBytes(bits.Pos()) < size) {
+        std::uint32_t f[TF_POINT_FIELD_COUNT];
+        for (int k = 0; k < TF_POINT_FIELD_COUNT; ++k) {
+            bits.Read(widths[k], f[k]); // fits: decoded < n
+        }
+        Lot<short>& p = out[decoded++];
+        p.x = static_cast<short>(f[TF_FIELD_X]);
+        p.y = static_cast<short>(f[TF_FIELD_Y]);
+        p.type = static_cast<std::uint8_t>(f[TF_FIELD_TYPE]);
+        p.level = static_cast<std::uint8_t>(f[TF_FIELD_LEVEL] + (layoutI ? TF_DENSITY_BIAS : 0));
+        p.quality = static_cast<std::uint8_t>(f[TF_FIELD_QUALITY]);
+        p.angle = PointAngle(f[TF_FIELD_ANGLE], layoutI, factor);
+        p.axis = static_cast<std::uint8_t>(f[TF_FIELD_AXIS]);
+        p.aux = static_cast<std::uint8_t>(f[TF_FIELD_AUX]);
+    }
+    return EndsWith(bits.Pos(), size) ? decoded : 0;
+}
+
+template <typename Byte>
+unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsigned count,
+                                    unsigned linkno, const Byte* sec, std::uint32_t size) const
+{
+    if (out == nullptr || minutiae == nullptr || sec == nullptr || count == 0) {
+        return 0;
+    }
+    // 1. Head: six nibbles; the three word widths must not be 0.
+    BitCursor<Byte> bits(sec, size, 0);
+    std::uint32_t head = 0;
+    if (!bits.Read(TF_NEST_HEAD_BITS, head)) {
+        return 0;
+    }
+    if ((head & 15u) == 0 || ((head >> 4) & 15u) == 0 || ((head >> 8) & 15u) == 0) {
+        return 0;
+    }
+    const unsigned w3 = (head >> 12) & 15u;
+    const unsigned w4 = (head >> 16) & 15u;
+    const unsigned w5 = (head >> 20) & 15u;
+
+    for (unsigned i = 0; i < count; ++i) {
+        const Lot<short>& m = minutiae[i];
+        Link& link = out[i];
+        std::memset(&link, 0, sizeof link);
+        // 2. Slot codes and their extra bits.
+        const int slots =
+            m.type != 0 ? 2 * static_cast<int>(linkno) - 1 : 2 * static_cast<int>(linkno) + 1;
+        for (int s = 0; s < slots; ++s) {
+            std::uint32_t c = 0;
+            std::uint32_t v = 0;
+            if (!bits.Read(2, c)) {
+                return 0;
+            }
+            std::uint32_t code = 0;
+            if (c == 3) {
+                if (!bits.Read(2, v)) {
+                    return 0;
+                }
+                code = 4 * v + 3;
+            } else if (c != 0) {
+                if (!bits.Read(1, v)) {
+                    return 0;
+                }
+                code = c + 4 * v;
+            }
+            std::uint32_t extra = 0;
+            const unsigned extraBits = w3 == 1 ? (c == 3 ? 1 : 0) : (code != 0 ? w3 : 0);
+            if (!bits.Read(extraBits, extra)) {
+                return 0;
+            }
+            link.slot[s].code = static_cast<std::uint8_t>(code);
+            link.slot[s].extra = static_cast<std::uint8_t>(extra);
+            if (code != 0) {
+                link.count = static_cast<std::uint8_t>(s + 1);
+            }
+        }
+        // 3. Base and index width, then one index per non-empty slot.
+        std::uint32_t base = 0;
+        std::uint32_t iw = 0;
+        if (!bits.Read(w4, base) || !bits.Read(w5, iw)) {
+            return 0;
+        }
+        for (int s = 0; s < link.count; ++s) {
+            LinkSlot& slot = link.slot[s];
+            if (slot.code == 0) {
+                continue;
+            }
+            std::uint32_t v = 0;
+            if (!bits.Read(iw, v)) {
+                return 0;
+            }
+            const std::uint64_t j = static_cast<std::uint64_t>(base) + v;
+            if (j >= count) {
+                return 0;
+            }
+            const Lot<short>& n = minutiae[j];
+            const int dx = n.x - m.x;
+            const int dy = n.y - m.y;
+            if (n.type == 1) {
+                slot.code = static_cast<std::uint8_t>(slot.code | 8);
+            }
+            if (dx != 0 || dy != 0) {
+                const std::uint64_t d2 = static_cast<std::uint64_t>(
+                    static_cast<std::int64_t>(dx) * dx + static_cast<std::int64_t>(dy) * dy);
+                slot.distance = static_cast<std::uint16_t>(LinkDistance(d2));
+                slot.direction = static_cast<std::uint8_t>((Arctg(dx, dy) - m.angle) & 255);
+                slot.turn = static_cast<std::uint8_t>((n.angle - m.angle) & 255);
+            }
+            slot.neighbour = static_cast<std::uint16_t>(j & 0x7FFF);
+        }
+    }
+    return EndsWith(bits.Pos(), size) ? count : 0;
+}
+
+template <typename Byte>
+unsigned Access_decode<Byte>::RidgeCounts(unsigned char* out, const Byte* sec,
+                                          std::uint32_t size) const
+{
+    if (out == nullptr || sec == nullptr) {
+        return 0;
+    }
+    BitCursor<Byte> bits(sec, size, 0);
+    unsigned n = 0;
+    while (FilledBytes(bits.Pos()) < size) {
+        BitCursor<Byte> next = bits; // an entry is taken only when all its bits fit
+        std::uint32_t c = 0;
+        std::uint32_t v = 0;
+        if (!next.Read(TF_ABAC_SPREAD_BITS, c) ||
+            (c != 0 && !next.Read(TF_ABAC_COUNT_BITS - TF_ABAC_SPREAD_BITS, v))) {
+            break;
+        }
+        bits = next;
+        out[n++] = static_cast<unsigned char>(4 * v + c);
+    }
+    return EndsWith(bits.Pos(), size) ? n : 0;
+}
+
+template <typename Byte>
+std::uint32_t Access_decode<Byte>::AreaCells(const Byte* sec, std::uint32_t size) const
+{
+    if (sec == nullptr || size < TF_AREA_HEAD_SIZE) {
+        return 0;
+    }
+    const std::uint32_t head = Read32(sec);
+    return (head & 0xFFFFu) * (head >> 16);
+}
+
+template <typename Byte>
+std::uint32_t Access_decode<Byte>::Area(unsigned char* out, const Byte* sec,
+                                        std::uint32_t size) const
+{
+    // The head and the first run byte must be there.
+    if (out == nullptr || sec == nullptr || size < TF_AREA_HEAD_SIZE + 1) {
+        return 0;
+    }
+    const std::uint32_t cells = AreaCells(sec, size);
+    if (cells > ESK_MAX_AREA_CELLS) {
+        return 0;
+    }
+    unsigned char state = TF_CELL_OUTSIDE; // the first run counts cells outside the finger
+    std::uint32_t filled = 0;
+    std::uint32_t pos = TF_AREA_HEAD_SIZE;
+    for (;;) {
+        const std::uint32_t run = static_cast<unsigned char>(sec[pos++]);
+        if (run > cells - filled) {
+            return 0; // a run past the mask's last cell
+        }
+        std::memset(out + filled, state, run);
+        filled += run;
+        if (filled == cells) {
+            break;
+        }
+        if (pos >= size) {
+            return 0; // the runs end before the mask does
+        }
+        state = state == TF_CELL_OUTSIDE ? TF_CELL_INSIDE : TF_CELL_OUTSIDE;
+    }
+    if (pos != size && pos + 1 != size) {
+        return 0;
+    }
+    return Read32(sec);
+}
+
+template class Access_decode<unsigned char>;
+
+} // namespace ESK

@@ -1,0 +1,399 @@
+// Section decoders through written records: points, links, ridge counts and the area mask
+// come back as written, the stream-end tolerance holds, and over-long lists are refused.
+
+#include "records/Access_decode.h"
+#include "records/TemplateFormat.h"
+#include "records/Unwrap.h"
+#include "tests/support/template_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+using zftest::Bytes;
+using zftest::PointSpec;
+using zftest::RecordSpec;
+
+namespace {
+
+struct ReaderDeleter {
+    void operator()(ESK::Unwrap* p) const { ESK::Unwrap::cancel(p); }
+};
+using Reader = std::unique_ptr<ESK::Unwrap, ReaderDeleter>;
+
+Reader OpenReader(bool factor = false)
+{
+    Reader r(ESK::Unwrap::create());
+    r->versor(ESK::ESK_ACCESS_CODE);
+    r->factor(factor);
+    return r;
+}
+
+void ExpectPoints(const std::vector<PointSpec>& written, const ESK::Lot<short>* read, bool factor)
+{
+    for (std::size_t k = 0; k < written.size(); ++k) {
+        SCOPED_TRACE(k);
+        const PointSpec& w = written[k];
+        const int angle = factor ? ((w.angle * 2 * 365) >> 9) & 255 : w.angle * 2;
+        EXPECT_EQ(static_cast<int>(read[k].x), w.x);
+        EXPECT_EQ(static_cast<int>(read[k].y), w.y);
+        EXPECT_EQ(read[k].type, w.type);
+        EXPECT_EQ(read[k].level, w.level + 32);
+        EXPECT_EQ(read[k].quality, w.quality);
+        EXPECT_EQ(static_cast<int>(read[k].angle), angle);
+        EXPECT_EQ(read[k].axis, 0);
+        EXPECT_EQ(read[k].aux, 0);
+    }
+}
+
+} // namespace
+
+TEST(Arctg, TableIsTheRoundedArctangent)
+{
+    const double pi = std::acos(-1.0);
+    int checked = 0;
+    for (int i = 0; i <= 256; ++i) {
+        const double exact = std::atan((i + 0.5) / 256.0) * 128.0 / pi;
+        EXPECT_EQ(ESK::TbArctg[i], static_cast<int>(std::floor(exact + 0.5))) << i;
+        EXPECT_GT(std::fabs(exact - std::floor(exact) - 0.5), 1e-6) << "tie at " << i;
+        ++checked;
+    }
+    EXPECT_EQ(checked, 257);
+}
+
+TEST(Arctg, FollowsAtan2InEveryOctantWithinOneUnit)
+{
+    const double pi = std::acos(-1.0);
+    EXPECT_EQ(ESK::Arctg(5, 0), 0);
+    EXPECT_EQ(ESK::Arctg(0, 5), 64);
+    EXPECT_EQ(ESK::Arctg(-5, 0), 128);
+    EXPECT_EQ(ESK::Arctg(0, -5), 192);
+    EXPECT_EQ(ESK::Arctg(0, 0), 0);
+    int checked = 0;
+    for (int dy = -40; dy <= 40; dy += 3) {
+        for (int dx = -40; dx <= 40; dx += 3) {
+            double exact = std::atan2(dy, dx) * 128.0 / pi;
+            exact = exact < 0 ? exact + 256.0 : exact;
+            int diff = ESK::Arctg(dx, dy) - static_cast<int>(std::lround(exact));
+            diff = (diff + 384) % 256 - 128; // wrap into -128..127
+            EXPECT_LE(std::abs(diff), 1) << dx << "," << dy;
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, 27 * 27);
+}
+
+TEST(PointSections, RoundTripBothListsInBothAngleUnits)
+{
+    const RecordSpec spec = zftest::SampleRecord();
+    const Bytes rec = zftest::BuildRecord(spec);
+    for (bool factor : {false, true}) {
+        SCOPED_TRACE(factor);
+        Reader r = OpenReader(factor);
+        std::vector<ESK::Lot<short>> main(r->demain(nullptr, rec.data()));
+        std::vector<ESK::Lot<short>> nova(r->denova(nullptr, rec.data()));
+        ASSERT_EQ(main.size(), 3u);
+        ASSERT_EQ(nova.size(), 12u);
+        EXPECT_EQ(r->demain(main.data(), rec.data()), 3u);
+        EXPECT_EQ(r->denova(nova.data(), rec.data()), 12u);
+        ExpectPoints(spec.singular, main.data(), factor);
+        ExpectPoints(spec.minutiae, nova.data(), factor);
+    }
+}
+
+TEST(PointSections, EmptyListsAreHeadOnlySections)
+{
+    RecordSpec spec = zftest::SampleRecord();
+    spec.singular.clear();
+    spec.ridgeCounts.clear();
+    spec.minutiae.clear();
+    spec.links.clear();
+    const Bytes rec = zftest::BuildRecord(spec);
+    EXPECT_EQ(rec[TF_MAIN_LEN], 4);
+    EXPECT_EQ(TfRead16(rec.data() + TF_NOVA_LEN), 4);
+    EXPECT_EQ(TfRead16(rec.data() + TF_ABAC_LEN), 0);
+    EXPECT_EQ(TfRead32(rec.data() + TF_NEST_LEN), 3u);
+    Reader r = OpenReader();
+    ESK::Lot<short> point{};
+    ESK::Link link{};
+    unsigned char counts[4] = {};
+    EXPECT_TRUE(r->verify(rec.data()));
+    EXPECT_EQ(r->idmain(rec.data()), 0u);
+    EXPECT_EQ(r->demain(&point, rec.data()), 0u);
+    EXPECT_EQ(r->idnova(rec.data()), 0u);
+    EXPECT_EQ(r->denova(&point, rec.data()), 0u);
+    EXPECT_EQ(r->denest(&link, &point, 0, rec.data()), 0u);
+    EXPECT_EQ(r->deabac(counts, rec.data()), 0u);
+}
+
+// Four minutiae of 34 bits each end the stream on a byte boundary inside a 32-bit word: one
+// spare byte is tolerated there, two are not.
+TEST(PointSections, StreamEndToleratesOneSpareByteOnly)
+{
+    RecordSpec spec = zftest::SampleRecord();
+    spec.minutiae.resize(4);
+    spec.links.clear();
+    for (int k = 0; k < 4; ++k) {
+        spec.minutiae[static_cast<std::size_t>(k)] = {
+            200 + k, 255 - k, 1, static_cast<std::uint8_t>(k % 2), 90, 10};
+    }
+    const zftest::Sections plain = zftest::EncodeSections(spec);
+    ASSERT_EQ(plain[TF_NOVA].size(), 4u + 17u); // 136 bits after the head
+    Reader r = OpenReader();
+    for (int spare = 0; spare <= 2; ++spare) {
+        SCOPED_TRACE(spare);
+        zftest::Sections s = plain;
+        s[TF_NOVA].resize(s[TF_NOVA].size() + static_cast<std::size_t>(spare), 0);
+        const Bytes rec = zftest::AssembleRecord(spec, s);
+        std::vector<ESK::Lot<short>> nova(r->denova(nullptr, rec.data()));
+        ASSERT_GE(nova.size(), 4u);
+        EXPECT_EQ(r->denova(nova.data(), rec.data()), spare < 2 ? 4u : 0u);
+        ExpectPoints(spec.minutiae, nova.data(), false); // written points stay either way
+    }
+}
+
+// A main section whose head declares 1-bit points holds more than 199 of them: refused as a
+// whole, nothing written into a buffer sized for the largest answer.
+TEST(PointSections, MoreThan199PointsAreRefused)
+{
+    RecordSpec spec = zftest::SampleRecord();
+    zftest::Sections s = zftest::EncodeSections(spec);
+    s[TF_MAIN].assign(30, 0);
+    s[TF_MAIN][0] = 0x00;
+    s[TF_MAIN][1] = 0x01; // type width 1: (8 x 30 - 32) / 1 = 208 points
+    s[TF_ABAC].clear();
+    const Bytes rec = zftest::AssembleRecord(spec, s);
+    Reader r = OpenReader();
+    std::unique_ptr<ESK::Lot<short>[]> out(new ESK::Lot<short>[199]);
+    EXPECT_EQ(r->idmain(rec.data()), 0u);
+    EXPECT_EQ(r->demain(nullptr, rec.data()), 0u);
+    EXPECT_EQ(r->demain(out.get(), rec.data()), 0u);
+}
+
+TEST(NestSection, RoundTripsEveryLinkWithItsGeometry)
+{
+    const RecordSpec spec = zftest::SampleRecord();
+    const Bytes rec = zftest::BuildRecord(spec);
+    Reader r = OpenReader();
+    std::vector<ESK::Lot<short>> nova(12);
+    std::vector<ESK::Link> links(12);
+    ASSERT_EQ(r->denova(nova.data(), rec.data()), 12u);
+    ASSERT_EQ(r->denest(links.data(), nova.data(), 12, rec.data()), 12u);
+    for (std::size_t i = 0; i < 12; ++i) {
+        SCOPED_TRACE(i);
+        const ESK::Link& got = links[i];
+        const std::vector<zftest::LinkSpec>& want = spec.links[i];
+        EXPECT_EQ(got.count, want.empty() ? 0 : want.back().slot + 1);
+        for (int s = 0; s < ESK::ESK_LINK_SLOTS; ++s) {
+            const ESK::LinkSlot& slot = got.slot[s];
+            const zftest::LinkSpec* w = nullptr;
+            for (const zftest::LinkSpec& l : want) {
+                w = l.slot == s ? &l : w;
+            }
+            if (w == nullptr) {
+                EXPECT_EQ(slot.code | slot.direction | slot.turn | slot.extra | slot.distance |
+                              slot.neighbour,
+                          0)
+                    << "slot " << s;
+                continue;
+            }
+            const PointSpec& m = spec.minutiae[i];
+            const PointSpec& n = spec.minutiae[w->neighbour];
+            const int dx = n.x - m.x;
+            const int dy = n.y - m.y;
+            EXPECT_EQ(slot.code, w->code | (n.type == 1 ? 8 : 0));
+            EXPECT_EQ(slot.extra, w->extra);
+            EXPECT_EQ(static_cast<int>(slot.neighbour), w->neighbour);
+            EXPECT_EQ(static_cast<int>(slot.distance),
+                      static_cast<int>(std::floor(std::sqrt(dx * dx + dy * dy))));
+            // Angles as decoded (degrees) are subtracted from 256-unit directions.
+            EXPECT_EQ(slot.direction, (ESK::Arctg(dx, dy) - m.angle * 2) & 255);
+            EXPECT_EQ(slot.turn, (n.angle * 2 - m.angle * 2) & 255);
+        }
+    }
+}
+
+TEST(NestSection, CountMustMatchTheMinutiaeItLinks)
+{
+    const Bytes rec = zftest::BuildRecord(zftest::SampleRecord());
+    Reader r = OpenReader();
+    std::vector<ESK::Lot<short>> nova(13);
+    std::vector<ESK::Link> links(13);
+    ASSERT_EQ(r->denova(nova.data(), rec.data()), 12u);
+    // Fewer: minutia 0 links to minutia 4, past a count of 3.
+    EXPECT_EQ(r->denest(links.data(), nova.data(), 3, rec.data()), 0u);
+    // More than the record holds: refused before anything is read.
+    EXPECT_EQ(r->denest(links.data(), nova.data(), 13, rec.data()), 0u);
+}
+
+TEST(NestSection, RefusesADamagedHeadOrBlock)
+{
+    const RecordSpec spec = zftest::SampleRecord();
+    const zftest::Sections good = zftest::EncodeSections(spec);
+    Reader r = OpenReader();
+    std::vector<ESK::Lot<short>> nova(12);
+    std::vector<ESK::Link> links(12);
+    struct Damage {
+        const char* name;
+        std::size_t byte;
+        unsigned char value;
+    };
+    const Damage damages[] = {
+        {"code3_width_0", 0, static_cast<unsigned char>(good[TF_NEST][0] & 0xF0)},
+        {"empty_width_0", 1, static_cast<unsigned char>(good[TF_NEST][1] & 0xF0)},
+        {"truncated_blocks", 0, 0},
+    };
+    for (const Damage& d : damages) {
+        SCOPED_TRACE(d.name);
+        zftest::Sections s = good;
+        if (std::string(d.name) == "truncated_blocks") {
+            s[TF_NEST].resize(s[TF_NEST].size() / 2);
+        } else {
+            s[TF_NEST][d.byte] = d.value;
+        }
+        const Bytes rec = zftest::AssembleRecord(spec, s);
+        ASSERT_EQ(r->denova(nova.data(), rec.data()), 12u);
+        EXPECT_EQ(r->denest(links.data(), nova.data(), 12, rec.data()), 0u);
+    }
+}
+
+TEST(AbacSection, RoundTripsCountsAndEmptyEntries)
+{
+    RecordSpec spec = zftest::SampleRecord();
+    spec.ridgeCounts = {0, 4 * 7 + 1, 127, 0, 0, 4 * 16 + 2, 3};
+    const Bytes rec = zftest::BuildRecord(spec);
+    Reader r = OpenReader();
+    const unsigned bound = r->deabac(nullptr, rec.data());
+    EXPECT_EQ(bound, 4u * TfRead16(rec.data() + TF_ABAC_LEN));
+    std::unique_ptr<unsigned char[]> out(new unsigned char[bound]);
+    ASSERT_EQ(r->deabac(out.get(), rec.data()), spec.ridgeCounts.size());
+    for (std::size_t k = 0; k < spec.ridgeCounts.size(); ++k) {
+        EXPECT_EQ(out[k], spec.ridgeCounts[k]) << k;
+    }
+}
+
+// An entry that starts on the last byte's first bit is decoded too; 105 empty entries (15
+// points without counts) fill 210 of 216 bits.
+TEST(AbacSection, KeepsTheLastEntryWhereverItStarts)
+{
+    const std::vector<std::vector<std::uint8_t>> lists = {
+        {0, 0, 0, 0, 4 * 5 + 1}, std::vector<std::uint8_t>(105, 0), {4 * 31 + 3}};
+    Reader r = OpenReader();
+    for (const std::vector<std::uint8_t>& list : lists) {
+        SCOPED_TRACE(list.size());
+        RecordSpec spec = zftest::SampleRecord();
+        spec.ridgeCounts = list;
+        const Bytes rec = zftest::BuildRecord(spec);
+        const unsigned bound = r->deabac(nullptr, rec.data());
+        std::unique_ptr<unsigned char[]> out(new unsigned char[bound]);
+        ASSERT_EQ(r->deabac(out.get(), rec.data()), list.size());
+        EXPECT_EQ(std::vector<std::uint8_t>(out.get(), out.get() + list.size()), list);
+    }
+}
+
+struct AreaCase {
+    const char* name;
+    std::uint16_t w;
+    std::uint16_t h;
+    std::vector<std::uint8_t> outside; // empty: every cell outside
+    std::vector<unsigned char> runs;   // expected run bytes, empty: not checked
+};
+
+void PrintTo(const AreaCase& c, std::ostream* os)
+{
+    *os << c.name << ": " << c.w << " x " << c.h;
+}
+
+std::vector<std::uint8_t> Cells(std::size_t n,
+                                std::initializer_list<std::pair<std::size_t, int>> runs)
+{
+    std::vector<std::uint8_t> v;
+    for (const auto& r : runs) {
+        v.insert(v.end(), r.first, static_cast<std::uint8_t>(r.second));
+    }
+    v.resize(n, 1);
+    return v;
+}
+
+const AreaCase kAreaCases[] = {
+    {"run_255", 255, 1, {}, {255}},
+    {"run_256", 256, 1, {}, {255, 0, 1}},
+    {"run_510", 255, 2, {}, {255, 0, 255}},
+    {"first_cell_inside", 4, 2, Cells(8, {{3, 0}, {5, 1}}), {0, 3, 5}},
+    {"inside_run_of_300", 20, 16, Cells(320, {{10, 1}, {300, 0}, {10, 1}}), {10, 255, 0, 45, 10}},
+    {"no_cells", 0, 7, {}, {0}},
+};
+
+class AreaSection : public ::testing::TestWithParam<AreaCase> {};
+
+TEST_P(AreaSection, RoundTrips)
+{
+    const AreaCase& c = GetParam();
+    RecordSpec spec = zftest::SampleRecord();
+    spec.area.w = c.w;
+    spec.area.h = c.h;
+    spec.area.outside = c.outside;
+    spec.area.outside.resize(static_cast<std::size_t>(c.w) * c.h, 1);
+    const zftest::Sections s = zftest::EncodeSections(spec);
+    EXPECT_EQ(Bytes(s[TF_AREA].begin() + 4, s[TF_AREA].end()), c.runs);
+    const Bytes rec = zftest::AssembleRecord(spec, s);
+    Reader r = OpenReader();
+    const unsigned cells = r->dearea(nullptr, rec.data());
+    ASSERT_EQ(cells, static_cast<unsigned>(c.w) * c.h);
+    EXPECT_EQ(r->idarea(rec.data()), cells);
+    std::unique_ptr<unsigned char[]> mask(new unsigned char[cells]);
+    EXPECT_EQ(r->dearea(mask.get(), rec.data()), (static_cast<unsigned>(c.h) << 16) | c.w);
+    for (unsigned k = 0; k < cells; ++k) {
+        ASSERT_EQ(mask[k], spec.area.outside[k] != 0 ? TF_CELL_OUTSIDE : TF_CELL_INSIDE) << k;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, AreaSection, ::testing::ValuesIn(kAreaCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(AreaSectionEnd, OneSpareByteIsToleratedTwoAreNot)
+{
+    const RecordSpec spec = zftest::SampleRecord();
+    const zftest::Sections plain = zftest::EncodeSections(spec);
+    Reader r = OpenReader();
+    std::vector<unsigned char> mask(32 * 40);
+    for (int spare = 0; spare <= 2; ++spare) {
+        SCOPED_TRACE(spare);
+        zftest::Sections s = plain;
+        s[TF_AREA].resize(s[TF_AREA].size() + static_cast<std::size_t>(spare), 7);
+        const Bytes rec = zftest::AssembleRecord(spec, s);
+        EXPECT_EQ(r->dearea(mask.data(), rec.data()), spare < 2 ? (40u << 16) | 32u : 0u);
+    }
+}
+
+TEST(AreaSectionEnd, RunsThatMissOrPassTheMaskAreRefused)
+{
+    const RecordSpec spec = zftest::SampleRecord();
+    const zftest::Sections plain = zftest::EncodeSections(spec);
+    Reader r = OpenReader();
+    std::vector<unsigned char> mask(32 * 40);
+    zftest::Sections shortRuns = plain;
+    shortRuns[TF_AREA].pop_back(); // the last run is missing
+    EXPECT_EQ(r->dearea(mask.data(), zftest::AssembleRecord(spec, shortRuns).data()), 0u);
+    zftest::Sections longRun = plain;
+    longRun[TF_AREA].back() = static_cast<unsigned char>(longRun[TF_AREA].back() + 1);
+    EXPECT_EQ(r->dearea(mask.data(), zftest::AssembleRecord(spec, longRun).data()), 0u);
+}
+
+// 513 x 512 cells would not fit the 256 KiB buffer callers give: refused, nothing written.
+TEST(AreaSectionEnd, MasksAbove512By512CellsAreRefused)
+{
+    RecordSpec spec = zftest::SampleRecord();
+    spec.area.w = 513;
+    spec.area.h = 512;
+    spec.area.outside.assign(513u * 512u, 1);
+    const Bytes rec = zftest::BuildRecord(spec);
+    Reader r = OpenReader();
+    EXPECT_EQ(r->idarea(rec.data()), 513u * 512u);
+    std::unique_ptr<unsigned char[]> mask(new unsigned char[ESK::ESK_MAX_AREA_CELLS]);
+    EXPECT_EQ(r->dearea(mask.get(), rec.data()), 0u);
+}
