@@ -359,8 +359,8 @@ public:
 
     // Ring callbacks and direction pickers (gemmae.cpp); they read the centre direction byte
     // under m_refc, the ring point's direction under m_walk[0] and its magnitude under
-    // m_walk[1]; GemReg_I reads candidate k's angle under m_fine[8 + k] and magnitude under
-    // m_fine[12 + k].
+    // m_walk[1]; GemReg_I reads candidate k's angle under m_coarse[8 + 2k] and its magnitude
+    // under m_coarse[9 + 2k] (cursors that Scenes advances; Scener moves only the first eight).
     void Argums_quick(int angle, int index);
     void Argums_NoApw_quick(int angle, int index);
     void Argums_I(int angle, int index);
@@ -399,7 +399,7 @@ public:
     // ----- Stage helpers: stage files add their CWork helpers below, one block per stage. -----
 
 private:
-    void Sector(int angle, int c, int s, bool weights);
+    void Sector(int angle, bool weights);
 };
 
 // Direction (half of the angle of the vector), 0..179, of each of the eight sector sums;

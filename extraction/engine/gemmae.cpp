@@ -1,0 +1,277 @@
+// Angular accumulators of CWork: ring callbacks for Spiral that sum doubled-angle direction
+// vectors per sector or per pair of opposite sectors, rotation sums against the rank object's
+// angle curve, direction pickers among four candidates, the zero-mean kernel builder GemWeb,
+// and Targum. Directions in layers are half-turn bytes (0..179); ring angles whole degrees.
+
+#include "extraction/engine/Codex.h"
+
+#include <cstdint>
+
+namespace wizard73 {
+namespace {
+
+// Any difference in degrees brought into -179..180.
+int Fold180(int d)
+{
+    const int m = Mod360(d);
+    return m > 180 ? m - 360 : m;
+}
+
+// Axial distance 0..90 between two angles in degrees.
+int Axial(int a, int b)
+{
+    int d = Mod360(a - b) % 180;
+    return d > 90 ? 180 - d : d;
+}
+
+// (v + 128) / 256 with truncation toward zero.
+int Back8(int v)
+{
+    return (v + 128) / 256;
+}
+
+// Orientation byte as an index of the 180-entry direction tables.
+int HalfTurn(unsigned char q)
+{
+    return q % 180;
+}
+
+} // namespace
+
+// Sector sums: for every sector axis within 90 degrees of the ring point, its doubled-angle
+// vector weighted by the ring weight and the point's magnitude.
+void CWork::Sector(int angle, bool weights)
+{
+    const int centre = m_ringValue * *m_refc;
+    const int q = HalfTurn(*m_walk[0]);
+    const int m = *m_walk[1];
+    for (int k = 0; k < 8; ++k) {
+        const int w = W[Fold180(Mod360(centre + 45 * k) - angle)];
+        if (w <= 0) {
+            continue;
+        }
+        m_cosSum[k] += Back8(Cd[q] * w * m);
+        m_sinSum[k] += Back8(Sd[q] * w * m);
+        if (weights) {
+            m_wSum[k] += w;
+        }
+    }
+}
+
+void CWork::Argums_quick(int angle, int)
+{
+    Sector(angle, true);
+}
+
+void CWork::Argums_NoApw_quick(int angle, int)
+{
+    Sector(angle, false);
+}
+
+void CWork::Argums(int angle, int index)
+{
+    Argums_NoApw(angle, index);
+    const int centre = m_ringValue * *m_refc;
+    for (int k = 0; k < 8; ++k) {
+        const int w = W[Fold180(Mod360(centre + 45 * k) - angle)];
+        if (w > 0) {
+            m_wSum[k] += w;
+        }
+    }
+}
+
+void CWork::Argums_NoApw(int angle, int)
+{
+    const int centre = m_ringValue * *m_refc;
+    const int t = Mod360(2 * *m_walk[0]);
+    const int m = *m_walk[1];
+    for (int k = 0; k < 8; ++k) {
+        const int w = W[Fold180(Mod360(centre + 45 * k) - angle)];
+        if (w <= 0) {
+            continue;
+        }
+        m_cosSum[k] += Descale13(CosDeg(t) * w * m);
+        m_sinSum[k] += Descale13(SinDeg(t) * w * m);
+    }
+}
+
+// Front (along the centre direction) and back (opposite) sums of the ring.
+void CWork::Argums_I(int angle, int)
+{
+    const int c = Mod360(m_ringValue * *m_refc);
+    const int t = Mod360(2 * *m_walk[0]);
+    const int s = *m_walk[1];
+    const int wf = W[Fold180(c - angle)];
+    if (wf > 0) {
+        m_frontCos += Descale13(CosDeg(t) * wf * s);
+        m_frontSin += Descale13(SinDeg(t) * wf * s);
+    }
+    const int wb = W[Fold180(c + 180 - angle)];
+    if (wb > 0) {
+        m_backCos += Descale13(CosDeg(t) * wb * s);
+        m_backSin += Descale13(SinDeg(t) * wb * s);
+    }
+}
+
+void CWork::Argums_I_quick(int angle, int)
+{
+    const int c = Mod360(m_ringValue * *m_refc);
+    const int q = HalfTurn(*m_walk[0]);
+    const int s = *m_walk[1];
+    const int wf = W[Fold180(c - angle)];
+    if (wf > 0) {
+        m_frontCos += Back8(Cd[q] * wf * s);
+        m_frontSin += Back8(Sd[q] * wf * s);
+    }
+    const int wb = W[Fold180(c + 180 - angle)];
+    if (wb > 0) {
+        m_backCos += Back8(Cd[q] * wb * s);
+        m_backSin += Back8(Sd[q] * wb * s);
+    }
+}
+
+void CWork::Twists_I(int, int)
+{
+    const int a = Mod360(2 * *m_refc);
+    const int b = Mod360(2 * *m_walk[0]);
+    for (int o = 0; o < 8; ++o) {
+        int e = Mod360(a + 45 * o) - b;
+        e = e < 0 ? -e : e;
+        e = e > 179 ? 360 - e : e;
+        m_rotSum[o] += m_rank.Cor[90 + e / 2];
+    }
+    ++m_rotPoints;
+}
+
+int CWork::Twists(int, int)
+{
+    const int a = Mod360(2 * *m_refc);
+    const int b = Mod360(2 * *m_walk[0]);
+    int last = 0;
+    for (int o = 0; o < 8; ++o) {
+        int e = Mod360(a + 45 * o) - b;
+        e = e < 0 ? -e : e;
+        e = e > 179 ? 360 - e : e;
+        last = m_rank.Cor[90 + e / 2];
+        m_rotSum[o] += 2 * last;
+        ++m_rotCount[o];
+    }
+    return last;
+}
+
+// Candidate k: angle byte under m_coarse[8 + 2k], magnitude under m_coarse[9 + 2k].
+int CWork::GemReg_I(unsigned char* angleOut, unsigned char* magOut, int ref)
+{
+    const int r = Mod360(ref);
+    int best = 0;
+    int top = 0;
+    for (int k = 0; k < 4; ++k) {
+        const int a = *m_coarse[8 + 2 * k];
+        const int m = *m_coarse[9 + 2 * k];
+        top = m > top ? m : top;
+        const int score = Descale13(TabSig[90 - Axial(a, r)] * m);
+        if (score > best) {
+            best = score;
+            *angleOut = static_cast<unsigned char>(a);
+            *magOut = static_cast<unsigned char>(m);
+        }
+    }
+    return top;
+}
+
+void CWork::GemReg_Stream_1(unsigned char* angleOut, unsigned char* magOut, int ref)
+{
+    GemReg_I(angleOut, magOut, ref);
+}
+
+int CWork::GemReg(unsigned char* angleOut, unsigned char* magOut, int ref)
+{
+    const int r = Mod360(ref);
+    int best = 0;
+    int top = 0;
+    for (int k = 0; k < 4; ++k) {
+        const unsigned char* pa = ProSrc(38 + k, m_curLevel, m_curLevel);
+        const unsigned char* pm = ProSrc(119 + k, m_curLevel, m_curLevel);
+        if (pa == nullptr || pm == nullptr) {
+            continue; // no such layer and no slot to hold one
+        }
+        top = *pm > top ? *pm : top;
+        const int score = Descale13(TabSig[90 - Axial(*pa, r)] * *pm);
+        if (score > best) {
+            best = score;
+            *angleOut = *pa;
+            *magOut = *pm;
+        }
+    }
+    return top;
+}
+
+int CWork::GemWeb(SStep* taps, int r, int level, int angle, int kind)
+{
+    if (r <= 0) { // no window: an empty list
+        taps[0].off = 0;
+        return taps[0].val;
+    }
+    const int width = m_level[level < 0 || level >= WZ_LEVELS ? 0 : level].width;
+    const int a = Mod360(angle);
+    int n = 0;
+    int centre = -1;
+    std::int64_t sum = 0;
+    for (int y = -r; y <= r; ++y) {
+        for (int x = -r; x <= r; ++x) {
+            const int X = 180 * x / r;
+            const int Y = 180 * y / r;
+            if (kind == 1) {
+                const int t = Descale13(CosDeg(a) * X) + Descale13(SinDeg(a) * Y);
+                if (t > 45 || t < -45) {
+                    continue;
+                }
+            }
+            const int d = sqri(X * X + Y * Y);
+            if (d > 180) {
+                continue;
+            }
+            const int weight = Descale13(m_amp * CosDeg(Mod360(m_rank.Cor[d])));
+            taps[n].x = x;
+            taps[n].y = y;
+            taps[n].off = x + y * width;
+            taps[n].val = weight;
+            if (x == 0 && y == 0) {
+                centre = n;
+            }
+            sum += weight;
+            ++n;
+        }
+    }
+    taps[n].off = 0;
+    if (n == 0) {
+        return 0;
+    }
+    const std::int64_t mean = sum > 0 ? (sum + n / 2) / n : (sum - n / 2) / n;
+    std::int64_t rest = 0;
+    for (int i = n - 1; i >= 0; --i) {
+        taps[i].val -= static_cast<int>(mean);
+        rest += taps[i].val;
+    }
+    taps[centre].val -= static_cast<int>(rest);
+    return taps[centre].val;
+}
+
+void Targum(const int* cosSums, const int* sinSums, int* out, const unsigned char* centre)
+{
+    for (int k = 0; k < 8; ++k) {
+        const int c = cosSums[k];
+        const int s = sinSums[k];
+        if (c != 0 && s != 0) {
+            out[k] = atan(c, s) / 2;
+        } else if (c == 0 && s != 0) {
+            out[k] = s > 0 ? 45 : 135;
+        } else if (s == 0 && c != 0) {
+            out[k] = c > 0 ? 0 : 90;
+        } else {
+            out[k] = *centre;
+        }
+    }
+}
+
+} // namespace wizard73

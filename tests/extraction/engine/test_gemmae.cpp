@@ -1,0 +1,235 @@
+// Angular accumulators (sector, front/back and rotation sums), direction pickers, the kernel
+// builder GemWeb, Targum and the palette, checked against hand-computed values.
+
+#include "extraction/engine/Codex.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using namespace wizard73;
+
+struct Acc : Codex {
+    unsigned char centre = 0, dir = 0, mag = 0;
+    Acc()
+    {
+        m_refc = &centre;
+        m_walk[0] = &dir;
+        m_walk[1] = &mag;
+        m_ringValue = 1;
+    }
+};
+
+TEST(Accumulators, SectorSumsWeighByRingWeightAndMagnitude)
+{
+    auto e = std::make_unique<Acc>();
+    e->centre = 0; // sector axes 0, 45, ..., 315
+    e->dir = 0;    // doubled angle 0: Cd = 256, Sd = 0
+    e->mag = 10;
+    e->Argums_quick(0, 0);
+    // Axis 0: w = 64, (256 * 64 * 10 + 128) / 256 = 640; axes 45 and 315: w = 45 -> 450.
+    const int cosWant[8] = {640, 450, 0, 0, 0, 0, 0, 450};
+    const int wWant[8] = {64, 45, 0, 0, 0, 0, 0, 45};
+    for (int k = 0; k < 8; ++k) {
+        EXPECT_EQ(e->m_cosSum[k], cosWant[k]) << k;
+        EXPECT_EQ(e->m_sinSum[k], 0) << k;
+        EXPECT_EQ(e->m_wSum[k], wWant[k]) << k;
+    }
+    // The weightless form adds the vectors only; a doubled ring value turns the axes.
+    e->dir = 45; // doubled angle 90: Sd = 256
+    e->m_ringValue = 2;
+    e->centre = 45; // axes 90, 135, ...
+    e->Argums_NoApw_quick(90, 0);
+    EXPECT_EQ(e->m_sinSum[0], 640);
+    EXPECT_EQ(e->m_wSum[0], 64); // unchanged
+    // A point 90 degrees or more from an axis adds nothing to that sector.
+    EXPECT_EQ(e->m_sinSum[2], 0);
+    EXPECT_EQ(e->m_sinSum[4], 0);
+}
+
+TEST(Accumulators, TableAndWordFormsAgree)
+{
+    auto a = std::make_unique<Acc>();
+    auto b = std::make_unique<Acc>();
+    for (unsigned char q : {0, 30, 77, 120, 179}) {
+        for (int angle : {0, 13, 90, 203}) {
+            a->dir = b->dir = q;
+            a->mag = b->mag = 200;
+            a->Argums(angle, 0);
+            b->Argums_quick(angle, 0);
+        }
+    }
+    for (int k = 0; k < 8; ++k) {
+        EXPECT_NEAR(a->m_cosSum[k], b->m_cosSum[k], 40) << k; // 20 terms, 2 apart at most
+        EXPECT_NEAR(a->m_sinSum[k], b->m_sinSum[k], 40) << k;
+        EXPECT_EQ(a->m_wSum[k], b->m_wSum[k]) << k;
+    }
+}
+
+TEST(Accumulators, FrontAndBackSums)
+{
+    auto e = std::make_unique<Acc>();
+    e->centre = 0;
+    e->dir = 45; // theta 90: cos 0, sin 8192
+    e->mag = 3;
+    e->Argums_I(180, 0); // behind the centre direction
+    EXPECT_EQ(e->m_frontCos, 0);
+    EXPECT_EQ(e->m_frontSin, 0);
+    EXPECT_EQ(e->m_backCos, 0);
+    EXPECT_EQ(e->m_backSin, 64 * 3);
+    e->Argums_I(0, 0); // ahead
+    EXPECT_EQ(e->m_frontSin, 64 * 3);
+    e->Argums_I_quick(0, 0);
+    EXPECT_EQ(e->m_frontSin, 2 * 64 * 3);
+}
+
+// Rotation sums read Cor[90 + e / 2]: with the twist curve through (0,0), (20,13), (45,45),
+// (90,8), a rotation 90 degrees off reads the curve at 45, which is 45.
+TEST(Accumulators, RotationSumsReadTheAngleCurveAtHalfTheDifference)
+{
+    auto e = std::make_unique<Acc>();
+    for (int i = 0; i <= 180; ++i) {
+        e->m_rank.Cor[i] = i;
+    }
+    e->centre = 0; // phi 0
+    e->dir = 45;   // psi 90
+    e->Twists_I(0, 0);
+    const int diff[8] = {90, 45, 0, 45, 90, 135, 180, 135};
+    for (int o = 0; o < 8; ++o) {
+        EXPECT_EQ(e->m_rotSum[o], 90 + diff[o] / 2) << o;
+    }
+    EXPECT_EQ(e->m_rotPoints, 1);
+    const int twist[] = {4, 0, 0, 20, 13, 45, 45, 90, 8};
+    e->m_rank.CorGau(twist);
+    for (int& s : e->m_rotSum) {
+        s = 0;
+    }
+    e->Twists_I(0, 0);
+    EXPECT_EQ(e->m_rotSum[0], 45);
+    EXPECT_EQ(e->m_rotSum[2], 0);
+    EXPECT_EQ(e->m_rotSum[6], 8);
+    const int last = e->Twists(0, 0);
+    EXPECT_EQ(last, e->m_rank.Cor[90 + 135 / 2]);
+    EXPECT_EQ(e->m_rotSum[0], 45 + 90);
+    EXPECT_EQ(e->m_rotCount[3], 1);
+}
+
+TEST(Pickers, BestOfFourCandidates)
+{
+    auto e = std::make_unique<Acc>();
+    unsigned char cand[8];
+    for (int k = 0; k < 8; ++k) {
+        e->m_coarse[8 + k] = &cand[k];
+    }
+    auto set = [&](int k, int angle, int mag) {
+        cand[2 * k] = static_cast<unsigned char>(angle);
+        cand[2 * k + 1] = static_cast<unsigned char>(mag);
+    };
+    unsigned char outA = 99, outM = 99;
+    for (int k = 0; k < 4; ++k) {
+        set(k, 10 + k, 100); // all at 10..13 degrees, ref 10 + 180: equal scores 100 but k=0
+    }
+    set(1, 10, 100);
+    set(2, 10, 100);
+    set(3, 10, 100);
+    EXPECT_EQ(e->GemReg_I(&outA, &outM, 190), 100);
+    EXPECT_EQ(outA, 10);
+    EXPECT_EQ(outM, 100);
+    // Better alignment beats magnitude: 100 at 60 degrees off scores 25, 60 on the axis 60.
+    set(0, 70, 100);
+    set(1, 10, 60);
+    set(2, 100, 250); // 90 degrees off: score 0
+    set(3, 10, 0);
+    EXPECT_EQ(e->GemReg_I(&outA, &outM, 10), 250);
+    EXPECT_EQ(outA, 10);
+    EXPECT_EQ(outM, 60);
+    // No score above 0: nothing written, the largest magnitude still returned.
+    outA = outM = 7;
+    set(0, 100, 30);
+    set(1, 100, 40);
+    set(2, 100, 0);
+    set(3, 100, 5);
+    e->GemReg_Stream_1(&outA, &outM, 10);
+    EXPECT_EQ(e->GemReg_I(&outA, &outM, 10), 40);
+    EXPECT_EQ(outA, 7);
+    EXPECT_EQ(outM, 7);
+}
+
+TEST(Kernel, GemWebBuildsAZeroMeanWindow)
+{
+    auto e = std::make_unique<Acc>();
+    e->SetGeo(20, 12);
+    for (int i = 0; i <= 180; ++i) {
+        e->m_rank.Cor[i] = i; // weight A cos d
+    }
+    e->m_amp = 100;
+    SStep taps[10];
+    // Corners lie at distance 255 and are dropped; the five others keep 100 (centre) and -100
+    // (edges), mean (-300 - 2) / 5 = -60: centre 160, edges -40.
+    EXPECT_EQ(e->GemWeb(taps, 1, 0, 0, 0), 160);
+    const int want[5][3] = {{0, -1, -20}, {-1, 0, -1}, {0, 0, 0}, {1, 0, 1}, {0, 1, 20}};
+    int sum = 0;
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(taps[i].x, want[i][0]) << i;
+        EXPECT_EQ(taps[i].y, want[i][1]) << i;
+        EXPECT_EQ(taps[i].off, want[i][2]) << i;
+        sum += taps[i].val;
+    }
+    EXPECT_EQ(sum, 0);
+    EXPECT_EQ(taps[5].off, 0);
+    // Kind 1 keeps a band across the angle: at 0 degrees only the column x = 0.
+    // Weights -100, 100, -100, mean (-100 - 1) / 3 = -33: -67, 133, -67, centre + 1 = 134.
+    EXPECT_EQ(e->GemWeb(taps, 1, 0, 0, 1), 134);
+    EXPECT_EQ(taps[1].y, 0);
+    EXPECT_EQ(taps[3].off, 0);
+    taps[0].val = 42;
+    EXPECT_EQ(e->GemWeb(taps, -1, 0, 0, 0), 42);
+    EXPECT_EQ(taps[0].off, 0);
+}
+
+TEST(Kernel, Targum)
+{
+    const int c[8] = {5, 0, 0, -3, 0, 4, -4, 7};
+    const int s[8] = {5, 2, -2, 0, 0, -4, -4, 0};
+    const unsigned char centre = 33;
+    int out[8];
+    Targum(c, s, out, &centre);
+    const int want[8] = {22, 45, 135, 90, 33, 157, 112, 0};
+    for (int k = 0; k < 8; ++k) {
+        EXPECT_EQ(out[k], want[k]) << k;
+    }
+}
+
+TEST(Palette, ColoursAndChannels)
+{
+    auto e = std::make_unique<Codex>();
+    EXPECT_EQ(e->m_hueOn, 1);
+    EXPECT_EQ(e->m_hue0[0], 255);
+    EXPECT_EQ(e->m_hue0[3], 255);
+    EXPECT_EQ(e->m_hue19[0][0], 0xFF); // 0x30FFFF: R = 0xFF, G = 0xFF, B = 0x30
+    EXPECT_EQ(e->m_hue19[0][2], 0x30);
+    EXPECT_EQ(e->m_hue19[1][0], 255 - 0x40); // inverted 0xFF2040
+    EXPECT_EQ(e->m_hue35[1][1], 0xC0);
+    unsigned char out[4];
+    EXPECT_EQ(e->HueOrg(out, 0), 1); // never an intensity of 0
+    int table[256];
+    for (int i = 0; i < 256; ++i) {
+        table[i] = i;
+    }
+    e->CHues::Colour(0);
+    e->PolHue(table);
+    EXPECT_EQ(e->m_channel[1][200], 73);
+    e->CHues::Colour(1);
+    e->PolHue(table); // i >= 128: first colour of key 19, v * colour / intensity
+    const int intensity = (0xFF + 0xFF + 0x30) / 3;
+    EXPECT_EQ(e->m_channel[0][200], 73 * 0xFF / intensity);
+    unsigned char rgb[3] = {10, 20, 30};
+    e->PolHue(table, rgb, 0); // no divisor: a copy
+    EXPECT_EQ(e->m_channel[2][9], 9);
+    e->PolHue(table, rgb, 10);
+    EXPECT_EQ(e->m_channel[2][9], 27);
+}
+
+} // namespace
