@@ -223,8 +223,9 @@ template <typename Byte>
 unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsigned count,
                                     unsigned linkno, const Byte* sec, std::uint32_t size) const
 {
-    if (out == nullptr || minutiae == nullptr || sec == nullptr || count == 0) {
-        return 0;
+    if (out == nullptr || minutiae == nullptr || sec == nullptr || count == 0 ||
+        linkno > TF_MAX_LINKNO) {
+        return 0; // more rings than a Link has slots for
     }
     // 1. Head: six nibbles; the three word widths must not be 0.
     BitCursor<Byte> bits(sec, size, 0);

@@ -154,7 +154,8 @@ inline constexpr int TF_NEST_CODE12_WIDTH = 3;  // nibble 1
 inline constexpr int TF_NEST_EMPTY_WIDTH = 2;   // nibble 2
 inline constexpr int TF_NEST_EXTRA_WIDTH = 1;   // nibble 3 (W3)
 inline constexpr int TF_NEST_EMPTY_BASE = 2550; // base of a block without links, low W4 bits
-inline constexpr int TF_MAX_LINK_SLOTS = 35;    // 2 x 17 + 1
+inline constexpr int TF_MAX_LINKNO = 17;
+inline constexpr int TF_MAX_LINK_SLOTS = 2 * TF_MAX_LINKNO + 1;
 
 // Little-endian reads and writes at any byte offset.
 inline std::uint16_t TfRead16(const unsigned char* p)

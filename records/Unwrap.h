@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/export.h"
+#include "records/TemplateFormat.h"
 
 #include <cstdint>
 
@@ -39,7 +40,7 @@ struct LinkSlot {
     std::uint16_t neighbour; // index of the neighbour in the minutia list, & 0x7FFF
 };
 
-inline constexpr int ESK_LINK_SLOTS = 35;
+inline constexpr int ESK_LINK_SLOTS = TF_MAX_LINK_SLOTS;
 
 // The neighbour list of one minutia, 281 bytes.
 struct Link {

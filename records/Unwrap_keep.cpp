@@ -19,7 +19,6 @@ constexpr std::uint32_t UW_MAX_AREA_QUERY = 765624; // 875 x 875 - 1
 constexpr int UW_MIN_POINT_VERSOR_N = 130;          // older 'N' records carry no point sections
 constexpr int UW_VERSOR_N_MASK = 0xCB;
 constexpr int UW_MAX_DENSITY = 144;
-constexpr int UW_MAX_LINKNO = 17;
 constexpr int UW_MAX_QUALITY = 100;
 constexpr std::uint32_t UW_MAX_SIDE = 16384; // widths and heights stay below it
 
@@ -147,7 +146,7 @@ bool Unwrap_keep::verify(const unsigned char* rec)
         return false;
     }
     const unsigned linkno = rec[TF_LINKNO];
-    if (linkno < 1 || linkno > UW_MAX_LINKNO) {
+    if (linkno < 1 || linkno > TF_MAX_LINKNO) {
         return false;
     }
     return size_x(rec) < UW_MAX_SIDE && size_y(rec) < UW_MAX_SIDE;
@@ -277,7 +276,7 @@ unsigned Unwrap_keep::denest(Link* const& out, Lot<short>* const& minutiae, unsi
     }
     const Span s = UwSection(rec, TF_NEST);
     const unsigned linkno = UwField(rec, TF_LINKNO, 1);
-    if (s.data == nullptr || densit(rec) == 0 || linkno > UW_MAX_LINKNO || count > idnova(rec)) {
+    if (s.data == nullptr || densit(rec) == 0 || linkno > TF_MAX_LINKNO || count > idnova(rec)) {
         return 0;
     }
     return m_decode.Links(out, minutiae, count, linkno, s.data, s.size);
