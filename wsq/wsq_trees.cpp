@@ -195,6 +195,30 @@ void Wsq::join_lets(float* out, const float* in, int lines, int n, int pitch, in
     const int reach = (lsz > hsz ? lsz : hsz) / 4 + 2; // farthest subband value outside
     float* lowExt = work + margin;                     // indexes -margin .. llen + margin
     float* highExt = work + llen + 3 * margin;         // indexes -margin .. hlen + margin
+    // For output k = 2m + p the low-pass value j = m + (p + lc - t) / 2 meets tap t, and the
+    // high-pass value j = m + (p - 1 + hc - t) / 2; taps of the right parity, largest first.
+    struct Phase {
+        int nlow, nhigh;
+        int lowTap[128], lowOffset[128], highTap[128], highOffset[128];
+    };
+    Phase phases[2];
+    for (int p = 0; p < 2; ++p) {
+        Phase& ph = phases[p];
+        ph.nlow = 0;
+        ph.nhigh = 0;
+        for (int t = lsz - 1; t >= 0; --t) {
+            if ((p + lc - t) % 2 == 0) {
+                ph.lowTap[ph.nlow] = t;
+                ph.lowOffset[ph.nlow++] = (p + lc - t) / 2;
+            }
+        }
+        for (int t = hsz - 1; t >= 0; --t) {
+            if ((p - 1 + hc - t) % 2 == 0) {
+                ph.highTap[ph.nhigh] = t;
+                ph.highOffset[ph.nhigh++] = (p - 1 + hc - t) / 2;
+            }
+        }
+    }
     for (int line = 0; line < lines; ++line) {
         const float* lp = in + static_cast<std::ptrdiff_t>(line) * pitch;
         const float* hp = lp;
@@ -215,28 +239,15 @@ void Wsq::join_lets(float* out, const float* in, int lines, int n, int pitch, in
             highExt[j] = hp[static_cast<std::ptrdiff_t>((WtMirror(2 * j + 1, n) - 1) / 2) * stride];
         }
         for (int k = 0; k < n; ++k) {
-            // Low-pass: taps t = k - 2j + lc with 0 <= t < lsz; increasing j means decreasing t.
-            int t = (k + lc) % 2; // smallest tap of the right parity
-            int tLast = t;
-            while (tLast + 2 < lsz) {
-                tLast += 2;
-            }
+            const Phase& ph = phases[k % 2];
+            const float* l = lowExt + k / 2;
+            const float* hv = highExt + k / 2;
             float acc = 0.0f;
-            for (int tap = tLast; tap >= 0; tap -= 2) {
-                const int j = (k + lc - tap) / 2;
-                acc = static_cast<float>(acc + lowExt[j] * lo[tap]);
+            for (int i = 0; i < ph.nlow; ++i) {
+                acc = static_cast<float>(acc + l[ph.lowOffset[i]] * lo[ph.lowTap[i]]);
             }
-            t = (k - 1 + hc) % 2;
-            if (t < 0) {
-                t += 2;
-            }
-            tLast = t;
-            while (tLast + 2 < hsz) {
-                tLast += 2;
-            }
-            for (int tap = tLast; tap >= 0; tap -= 2) {
-                const int j = (k - 1 + hc - tap) / 2;
-                acc = static_cast<float>(acc + highExt[j] * hi[tap]);
+            for (int i = 0; i < ph.nhigh; ++i) {
+                acc = static_cast<float>(acc + hv[ph.highOffset[i]] * hi[ph.highTap[i]]);
             }
             dst[static_cast<std::ptrdiff_t>(k) * stride] = acc;
         }
