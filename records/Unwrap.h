@@ -90,6 +90,8 @@ public:
     virtual unsigned idnova(const unsigned char* rec) = 0;
     virtual unsigned idarea(const unsigned char* rec) = 0;
 
+    // Declared after the operations so that their slots keep their places; cancel destroys
+    // the implementation through it.
     virtual ~Unwrap();
 };
 

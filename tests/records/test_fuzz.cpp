@@ -58,6 +58,7 @@ void Exercise(ESK::Unwrap& r, const Bytes& bytes, Totals& totals)
     TfWrite32(rec.get(), static_cast<std::uint32_t>(size));
     const unsigned char* p = rec.get();
     ++totals.records;
+    r.factor(totals.records % 2 == 0); // both angle units
 
     totals.verified += r.verify(p) ? 1 : 0;
     r.defend(p);
