@@ -13,7 +13,8 @@ namespace ESK {
 // atan((i + 0.5) / 256) x 128 / pi rounded to nearest, i = 0..256: 256 units a full turn.
 extern const std::uint8_t TbArctg[257];
 
-// Direction of (dx, dy) in 256 units a turn, from TbArctg; (0, 0) gives 0.
+// Direction of (dx, dy) in 256 units a turn, from TbArctg; (0, 0) gives 0. Domain:
+// |dx|, |dy| < 2^23 (decoded coordinates are 16-bit).
 int Arctg(int dx, int dy);
 
 // Largest area mask dearea writes: 512 x 512 cells, the mask of a 4096 x 4096 image.
