@@ -1,8 +1,10 @@
-// Draws the rectangles that FSeg finds onto a grey PGM image and writes a colour PPM.
-// Usage: seg_overlay <in.pgm> <out.ppm> [type 0|1] [dpi] [rotated 0|1] [hand 0..4]
+// Draws the rectangles that FSeg finds onto a grey PGM or WSQ image and writes a colour PPM.
+// Usage: seg_overlay <in.pgm|in.wsq> <out.ppm> [type 0|1] [dpi] [rotated 0|1] [hand 0..4]
+//        [impression]
 // Prints the result code and one line per rectangle (code, phalanx, four corners).
 
 #include "segmentation/FSeg.h"
+#include "wsq/Wsq.h"
 
 #include <cctype>
 #include <cstdio>
@@ -58,6 +60,29 @@ bool ReadPgm(const char* path, std::vector<unsigned char>& pixels, unsigned& w, 
     return true;
 }
 
+// A WSQ stream decoded; false when it does not decode.
+bool ReadWsq(const char* path, std::vector<unsigned char>& pixels, unsigned& w, unsigned& h)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::vector<unsigned char> data((std::istreambuf_iterator<char>(f)),
+                                    std::istreambuf_iterator<char>());
+    const int size = static_cast<int>(data.size());
+    const int guard = static_cast<int>(Wsq::wsqCheckSum(data.data(), size));
+    void* inst = init_instance();
+    int width = 0;
+    int height = 0;
+    bool ok = inst != nullptr && wsq_decode(inst, nullptr, data.data(), size, &width, &height,
+                                            guard) == WSQ_SIZE_QUERY;
+    if (ok) {
+        pixels.resize(static_cast<std::size_t>(width) * height);
+        ok = wsq_decode(inst, pixels.data(), data.data(), size, &width, &height, guard) >= 0;
+    }
+    cancel_instance(inst);
+    w = static_cast<unsigned>(width);
+    h = static_cast<unsigned>(height);
+    return ok;
+}
+
 // One pixel of colour rgb when (x, y) lies inside the image.
 void Plot(std::vector<unsigned char>& rgb, unsigned w, unsigned h, int x, int y,
           const unsigned char* colour)
@@ -91,26 +116,30 @@ void Segment(std::vector<unsigned char>& rgb, unsigned w, unsigned h, int x1, in
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s in.pgm out.ppm [type] [dpi] [rotated] [hand]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s in out.ppm [type] [dpi] [rotated] [hand] [impression]\n",
+                     argv[0]);
         return 2;
     }
     std::vector<unsigned char> pixels;
     unsigned w = 0;
     unsigned h = 0;
-    if (!ReadPgm(argv[1], pixels, w, h)) {
-        std::fprintf(stderr, "%s: not an 8-bit binary PGM\n", argv[1]);
+    const std::string in = argv[1];
+    const bool wsq = in.size() > 4 && in.compare(in.size() - 4, 4, ".wsq") == 0;
+    if (!(wsq ? ReadWsq(argv[1], pixels, w, h) : ReadPgm(argv[1], pixels, w, h))) {
+        std::fprintf(stderr, "%s: not an 8-bit binary PGM or a WSQ image\n", argv[1]);
         return 2;
     }
     const int type = argc > 3 ? std::atoi(argv[3]) : 0;
     const unsigned dpi = argc > 4 ? static_cast<unsigned>(std::atoi(argv[4])) : 500;
     const bool rotated = argc > 5 && std::atoi(argv[5]) != 0;
     const int hand = argc > 6 ? std::atoi(argv[6]) : 0;
+    const int impression = argc > 7 ? std::atoi(argv[7]) : NIST_IMP_UNKNOWN;
 
     SgmRect rects[16] = {};
     unsigned count = 16;
-    const int result =
-        FSeg(pixels.data(), nullptr, w, h, dpi, static_cast<SGM_TYPE>(type),
-             static_cast<SGM_HAND>(hand), NIST_IMP_UNKNOWN, rotated, nullptr, 0, rects, count);
+    const int result = FSeg(pixels.data(), nullptr, w, h, dpi, static_cast<SGM_TYPE>(type),
+                            static_cast<SGM_HAND>(hand), static_cast<NIST_IMP_TYPE>(impression),
+                            rotated, nullptr, 0, rects, count);
     std::printf("result %d, %u rectangles\n", result, result >= -1 ? count : 0u);
 
     std::vector<unsigned char> rgb(static_cast<std::size_t>(w) * h * 3);

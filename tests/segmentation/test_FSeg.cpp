@@ -367,12 +367,15 @@ TEST(GetFingerprintQuality, RidgesScoreAboveNoiseAndSmallImagesAreRefused)
 
 namespace {
 
-// A slap of four upright fingers at 500 dpi, left to right, with tips at the given rows.
+// A slap of upright fingers at 500 dpi in four places from the left, with tips at the given
+// rows; a tip of 0 leaves the place empty.
 std::vector<unsigned char> Slap(unsigned w, unsigned h, const int tips[4])
 {
     std::vector<Finger> fingers;
     for (int i = 0; i < 4; ++i) {
-        fingers.push_back({200.0 + 200.0 * i, tips[i] + 170.0, 85.0, 170.0, 0.0});
+        if (tips[i] != 0) {
+            fingers.push_back({200.0 + 200.0 * i, tips[i] + 170.0, 85.0, 170.0, 0.0});
+        }
     }
     return segtest::Fingers(static_cast<int>(w), static_cast<int>(h), fingers);
 }
@@ -435,6 +438,66 @@ TEST_P(SyntheticSlap, GivesOneRectanglePerFingerWithItsCode)
 }
 
 INSTANTIATE_TEST_SUITE_P(FSeg, SyntheticSlap, ::testing::ValuesIn(kSlapCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+struct FewFingersCase {
+    const char* name;
+    int tips[4];
+    SGM_HAND hand;
+    std::vector<SGM_FINGER> missing;
+    std::vector<int> codes; // left to right
+};
+
+void PrintTo(const FewFingersCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+const FewFingersCase kFewFingerCases[] = {
+    // Three fingers fit the three-finger rows of the right hand.
+    {"right_without_little", {220, 150, 200, 0}, SGM_HAND_UNKNOWN, {}, {2, 3, 4}},
+    // A lone finger is no slap: it takes the first code of the caller's hand not missing.
+    {"lone_finger_right", {0, 200, 0, 0}, SGM_HAND_RIGHT, {}, {2}},
+    {"lone_finger_left", {0, 200, 0, 0}, SGM_HAND_LEFT, {}, {10}},
+    {"lone_finger_right_index_missing",
+     {0, 200, 0, 0},
+     SGM_HAND_RIGHT,
+     {SGM_FINGER_RIGHT_INDEX},
+     {3}},
+    {"lone_finger_any_hand", {0, 200, 0, 0}, SGM_HAND_UNKNOWN, {}, {2}},
+    {"lone_finger_all_missing",
+     {0, 200, 0, 0},
+     SGM_HAND_LEFT,
+     {SGM_FINGER_LEFT_INDEX, SGM_FINGER_LEFT_MIDDLE, SGM_FINGER_LEFT_RING, SGM_FINGER_LEFT_LITTLE},
+     {0}},
+};
+
+class SlapWithFewFingers : public ::testing::TestWithParam<FewFingersCase> {};
+
+TEST_P(SlapWithFewFingers, CodesFollowTheHandAndTheMissingList)
+{
+    const FewFingersCase& c = GetParam();
+    const unsigned w = 1000;
+    const unsigned h = 900;
+    std::vector<unsigned char> img = Slap(w, h, c.tips);
+    std::vector<SGM_FINGER> missing = c.missing;
+    const Outcome o =
+        Segment(img, w, h, SGM_TYPE_SLAP, c.hand, false, 500, 8,
+                missing.empty() ? nullptr : missing.data(), static_cast<unsigned>(missing.size()));
+    ASSERT_EQ(o.result, SGM_FOUND);
+    ASSERT_EQ(o.count, c.codes.size());
+    std::vector<std::pair<int, int>> byX;
+    for (unsigned i = 0; i < o.count; ++i) {
+        EXPECT_TRUE(Inside(o.rects[i], w, h));
+        byX.push_back({CentreX(o.rects[i]), o.rects[i].code});
+    }
+    std::sort(byX.begin(), byX.end());
+    for (std::size_t i = 0; i < byX.size(); ++i) {
+        EXPECT_EQ(byX[i].second, c.codes[i]) << "finger " << i << " from the left";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(FSeg, SlapWithFewFingers, ::testing::ValuesIn(kFewFingerCases),
                          [](const auto& p) { return std::string(p.param.name); });
 
 } // namespace
