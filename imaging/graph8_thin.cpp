@@ -430,6 +430,20 @@ int SkelCorrection8(unsigned char* img, unsigned w, unsigned h, int s,
     auto list = std::make_unique<unsigned char*[]>(size);
     unsigned char** cursor = list.get();
     GetPixels(img, w, h, 0, cursor);
+    // Only pixels of whole blocks have a block direction: the partial blocks at the right and
+    // bottom are left as they are.
+    const unsigned fullW = (w >> s) << s;
+    const unsigned fullH = (h >> s) << s;
+    unsigned char** kept = list.get();
+    for (unsigned char** it = list.get(); it != cursor; ++it) {
+        int x = 0;
+        int y = 0;
+        ThToXY(img, w, *it, x, y);
+        if (static_cast<unsigned>(x) < fullW && static_cast<unsigned>(y) < fullH) {
+            *kept++ = *it;
+        }
+    }
+    cursor = kept;
     const std::size_t n = static_cast<std::size_t>(cursor - list.get());
     auto ends = std::make_unique<MPOINT[]>(n + 1);
     auto branches = std::make_unique<MPOINT[]>(n + 1);

@@ -42,7 +42,8 @@ constexpr unsigned char SKL_CROSS = 40;
 ZF_EXPORT int Thinning8(unsigned char* img, unsigned w, unsigned h, int s,
                         const unsigned char* blockMask);
 // Joins facing end points and cuts bridges between nearby branch points, in two passes. The
-// one-pixel frame of the image is set to 1 first (the point tests read all eight neighbours).
+// one-pixel frame of the image is set to 1 first (the point tests read all eight neighbours);
+// pixels outside the whole blocks of the direction grid are left as they are.
 // Returns 0; IMG_BAD_GEOMETRY for an image under 3 x 3 or s outside 0..15.
 ZF_EXPORT int SkelCorrection8(unsigned char* img, unsigned w, unsigned h, int s,
                               const unsigned char* blockDir);
