@@ -260,7 +260,9 @@ private:
 // 8 x 8 thinning decisions indexed by the neighbourhood code (neighbours below 8).
 extern const unsigned char mask[256];
 
-// Skeleton arm walks (chains.cpp).
+// Skeleton arm walks (chains.cpp) on level-0 skeleton codes: 0 branch point, 1 ending, 3 removed,
+// 4..7 ridge; a walk raises the codes it passes by 16 and 128 marks the walk's centre. The walker
+// stands on the centre pixel (m_wx, m_wy, m_walk[0]) when an operation starts.
 class Chain : public Coral {
 public:
     using ArmFn = void (Codex::*)(int length);
@@ -271,15 +273,16 @@ public:
         unsigned char* end;   // that pixel
         unsigned char* first; // the arm's first pixel (a neighbour of the centre)
         int code;             // result code of the walk
-        int aux;
-        int dir; // degrees 0..359
-        int len; // rounded distance in pixels
+        int aux;              // further value of the walker (the link stage's mark)
+        int dir;              // degrees 0..359
+        int len;              // rounded distance in pixels
     };
     struct SPoint {
         std::int32_t x, y;
         unsigned char* p;
     };
 
+    // Operations around the centre pixel.
     void Boxers(int length);
     void Orient(int length);
     void Morpho(int length);
@@ -287,9 +290,7 @@ public:
     void Branch(int length, int orientation);
     void Colour(int length);
     void Visual(int length);
-    void Chaine(int length);
-    int Chaind(int length);
-    // Single-arm walks from the current walk position; each returns the walk's result code.
+    // Single-arm walks from the walker's pixel; each returns the walk's result code.
     int SkeHid(int length);
     int SkeRev(int length);
     int SkeRub(int length);
@@ -299,7 +300,7 @@ public:
     int SkeDel(int length);
     int SkeMin(int length);
     int SkeLin(int length);
-    // Visitors: the pixel under the walk cursor; 1 = go on.
+    // Visitors of the pixel under the walker: 1 = go on through it, 0 = not through it.
     int SkeHidV();
     int SkeRevV();
     int SkeRubV();
@@ -309,8 +310,6 @@ public:
     int SkeDirV();
     int SkeMinV();
     int SkeLinV();
-    int EChainV();
-    int DChainV();
     // Arm callbacks of Boxers.
     void Glance(int length);
     void Follow(int length);
@@ -320,8 +319,6 @@ public:
     void RevArm(int length);
     void MrkArm(int length);
     void ResArm(int length);
-    void EChain(int length);
-    void DChain(int length);
     // Bookkeeping.
     void ArmEnd();
     void ArmDel();
@@ -329,26 +326,30 @@ public:
     void ArmArm();
     void SkeRes_1();
 
-    int m_arms;
-    SArm m_arm[WZ_ARMS];
-    SPoint m_pts[WZ_ARM_POINTS];
-    int m_head, m_tail;
-    unsigned char* m_visited[WZ_VISITED];
-    int m_visitCount;
-    int m_armCode;     // result code of the last walk
-    int m_deleted;     // deleted-arm counter of Branch
-    int m_orientation; // orientation given to Branch
-    unsigned char m_chainBuf[256];
-    int m_chainPos;
-    ArmFn m_armFn;    // arm callback of Boxers
-    VisitFn m_visit;  // visitor of the single-arm walk
-    TestFn m_linkAsk; // link stage's callback asked by SkeLinV at code 4
+    int m_arms = 0;
+    SArm m_arm[WZ_ARMS] = {};
+    SPoint m_pts[WZ_ARM_POINTS] = {};
+    int m_head = 0; // next slot of the point ring
+    int m_tail = 0; // oldest kept point
+    int m_kept = 0; // points kept, at most WZ_ARM_POINTS
+    unsigned char* m_visited[WZ_VISITED] = {};
+    int m_visitCount = 0;
+    int m_armCode = 0;          // result code of the last walk
+    bool m_armStop = false;     // the visitor ended the walk
+    bool m_armHit = false;      // the walk stopped on a point (not by running out)
+    int m_endX = 0, m_endY = 0; // where the last walk stopped
+    unsigned char* m_endP = nullptr;
+    int m_deleted = 0;          // deleted-arm counter of Branch
+    int m_orientation = 0;      // orientation given to Branch
+    ArmFn m_armFn = nullptr;    // arm callback of Boxers
+    TestFn m_linkAsk = nullptr; // link stage's callback, asked by SkeLinV on code 4
 
 private:
     int ArmWalk(VisitFn visitor, int length);
+    int Visit(VisitFn visitor);
     void RingPush();
     int RingAngle(int* length) const;
-    void Restore();
+    bool Listed(unsigned char* p);
 };
 
 // Stage helpers, construction tables, rank object, accumulators (Wizard.cpp, gemmae.cpp).
@@ -398,6 +399,64 @@ public:
 
     // ----- Stage helpers: stage files add their CWork helpers below, one block per stage. -----
 
+    // Stages 2 to 8: angle arithmetic in whole degrees and the walk placement for rings.
+    // Difference d folded into -90..90 by steps of 180 (and 360 beyond 269 in magnitude).
+    static int Fold(int d)
+    {
+        const int e = d < 0 ? -d : d;
+        if (e <= 89) {
+            return d;
+        }
+        if (e <= 269) {
+            return d > 0 ? d - 180 : d + 180;
+        }
+        return d > 0 ? d - 360 : d + 360;
+    }
+    // Orientation distance 0..90 of two angles.
+    static int Dist(int a, int b)
+    {
+        int e = Mod360(a) - Mod360(b);
+        e = e < 0 ? -e : e;
+        return e <= 89 ? e : e <= 179 ? 180 - e : e <= 269 ? e - 180 : 360 - e;
+    }
+    // Unsigned difference 0..180 of two directions.
+    static int Turn(int a, int b)
+    {
+        const int e = Mod360(a - b);
+        return e > 180 ? 360 - e : e;
+    }
+    // Sum of the folded steps around eight sector orientations; 0 in quick mode as soon as one
+    // step exceeds 88 degrees.
+    static int Poincare(const int* o, bool quick)
+    {
+        int p = 0;
+        for (int k = 1; k <= 8; ++k) {
+            const int s = Fold(o[k & 7] - o[k - 1]);
+            if (quick && (s > 88 || s < -88)) {
+                return 0;
+            }
+            p += s;
+        }
+        return p;
+    }
+    // Places the walk on pixel (x, y) of `level` with walk cursors k on layer bases l[k] (null
+    // bases leave the cursor unused) and the reference cursor on `ref` (a layer base or null).
+    void WalkAt(int x, int y, int level, unsigned char* ref, unsigned char* l0,
+                unsigned char* l1 = nullptr, unsigned char* l2 = nullptr,
+                unsigned char* l3 = nullptr)
+    {
+        const int off = x + y * m_level[level].width;
+        unsigned char* bases[WZ_WALKERS] = {l0, l1, l2, l3, nullptr};
+        for (int k = 0; k < WZ_WALKERS; ++k) {
+            m_walk[k] = bases[k] != nullptr ? bases[k] + off : nullptr;
+        }
+        m_refc = ref != nullptr ? ref + off : nullptr;
+        m_wx = x;
+        m_wy = y;
+        m_walkOff = off;
+        m_walkLevel = level;
+    }
+
 private:
     void Sector(int angle, bool weights);
 };
@@ -409,6 +468,41 @@ void Targum(const int* cosSums, const int* sinSums, int* out, const unsigned cha
 class CCode : public CWork {};
 class CLoop : public CCode {};
 class Charm : public CLoop {};
+
+// Image description handed to the loader; it writes back the angle, the y resolution and the
+// link count it used.
+struct SData {
+    std::uint16_t zero;
+    std::int16_t angle; // rotation in degrees
+    std::uint8_t kind;  // image kind letter: 'L', 'F', 'P', 'S', 'T' or 'A'
+    std::uint8_t finger;
+    std::uint16_t width;
+    std::uint16_t height;
+    std::uint16_t xres;
+    std::uint16_t yres;
+    std::uint8_t links;
+    std::uint8_t spare;
+    const unsigned char* pixels; // width * height bytes, rows of width bytes
+    std::uint16_t check;         // check value of the pixels
+};
+
+// One point: a singular point, the reference centre or a minutia. Packed to 14 bytes.
+#pragma pack(push, 1)
+struct SSign {
+    std::int32_t x; // level-0 column
+    std::int32_t y; // level-0 row
+    std::uint8_t type;
+    std::uint8_t level;
+    std::uint8_t quality;
+    std::uint8_t angle; // 2-degree units
+    std::uint8_t axis;
+    std::uint8_t aux;
+};
+#pragma pack(pop)
+static_assert(sizeof(SSign) == 14, "SSign is a 14-byte record");
+
+// Switches the work of the singular-point stage on (1, the only value in use).
+extern int integ;
 
 // The engine: stages and template header.
 class Codex : public Charm {
@@ -427,6 +521,104 @@ public:
 
     // ----- Stages: each stage file adds its entry and its own helpers below, in stage order,
     // one block per stage (entry `void Name(int level)`, then its callbacks). -----
+
+    // --- Stage 0, image loading (Loader.cpp) ---
+    // 0 or the load failure code (WZ_TOO_LARGE, WZ_TOO_SMALL, WZ_FLAT, WZ_BAD_KIND,
+    // WZ_BAD_CHECK); map null takes the engine's default map.
+    int Loader(SData& s, const int* map, bool isoMinutiae);
+    int GetTip(SData& s);
+    void Loader(unsigned char* dst, const unsigned char* src, int shift, unsigned char mask);
+    void APixel(unsigned char* dst, const unsigned char* src, unsigned char mask);
+    unsigned char m_finger = 0;
+    bool m_iso = false;
+    int m_xres = 500, m_yres = 500;
+    int m_angle = 0;            // rotation in degrees
+    int m_srcW = 0, m_srcH = 0; // source image
+    const unsigned char* m_src = nullptr;
+    int m_fillBase = 238;         // grey of fill pixels outside the source
+    int m_apX = 0, m_apY = 0;     // destination pixel of APixel
+    int m_apSin = 0, m_apCos = 0; // 8192 sin and cos of the rotation
+
+    // --- Stage 2, directional smoothing (Lightf.cpp); stage 9 is its second form ---
+    void Lightf(int level);
+    void Lights(int level);
+    void LiSmooth();
+    int LiCurve(); // the contrast curve in Ran and Lor; returns the divisor D
+
+    // --- Stage 3, orientation flow (Stream.cpp) ---
+    void Stream(int level);
+    void StFlow(int x, int y, int n, int len);
+    void StJoin(int i);
+    void StIndi(int i);
+    void StGoonV(int i);
+    void StGoon(int angle, int index);
+    void StReco(int i);
+    void StSums(int i, unsigned char* dir, unsigned char* mag, int radius, int* o);
+    void StPick(int i, unsigned char* angleOut, unsigned char* magOut, int ref);
+    int m_stRadius = 0; // ring radius of the current pass
+    int m_stCount = 0;  // singular ring points counted by StGoon
+
+    // --- Stage 4, contrast (Cohere.cpp) ---
+    void Cohere(int level);
+
+    // --- Stage 5, foreground and quality (pickup.cpp) ---
+    int Pickup(int level);
+    void PiQual(int i, int radius, std::int16_t* disorder);
+    void PiRingV(int i, int radius, const std::int16_t* disorder);
+    void PiRing(int angle, int index);
+    std::uint32_t m_quality = 0; // image quality 0..100
+    int m_piBest = 0;            // best cell quality of the pass
+    int m_piSweep = 0;           // sweep counter of the hole filling
+    int m_piOwn = 0;             // direction of the cell whose ring is walked
+    int m_piOctant[8] = {};      // octant counters
+
+    // --- Stage 6, singular regions (Ifocus.cpp) ---
+    void Ifocus(int level);
+    void IfIndi_2(int i, int radius);
+    void IfIndi(int i);
+    void IfTwis(int i, int radius);
+    int IfLift(int i);
+    int IfImme();
+    void IfEnum();
+    void IfWideV();
+    void IfRaysV(int i);
+    int IfRays(int step);
+    int m_visit = 1;  // visit mark of the thinning flood, 1..254
+    int m_ifRef = 0;  // reference score of the flood
+    int m_ifBest = 0; // best score and its pixel
+    int m_ifBestX = 0, m_ifBestY = 0;
+    int m_ifClass = 0; // class and direction of the flood's start pixel
+    int m_ifDir = 0;
+    int m_raySum = 0, m_rayCount = 0, m_rayDir = 0;
+    unsigned char* m_ray33 = nullptr; // layer 33 under the ray
+    unsigned char* m_ray129 = nullptr;
+
+    // --- Stage 7, ridge contrast (Respon.cpp) ---
+    void Respon(int level);
+    void ReMeasure(int divisor);
+    void ReSpread(int level, int target);
+    int m_reDivisor = 1;  // curve divisor D
+    int m_reDivisor2 = 1; // the same, kept for later stages
+
+    // --- Stage 8, singular points, reference centre and pattern class (Xfocus.cpp) ---
+    void Xfocus(int level);
+    void XfScan(int level);
+    int Rename(int index, int type);
+    void Rename();
+    void XfIndiV();
+    void XfQuality();
+    bool XfInfer(int best);
+    void Centre(int value);
+    void Design();
+    int SubDes();
+    void DesImp();
+    SSign m_sign[240] = {};     // candidates by region label; the final list in its first entries
+    int m_candidates = 0;       // candidate count
+    int m_merges = 0;           // merge counter of the renaming
+    int m_xfRadius = 4;         // ring radius of the stage
+    int m_refLevel = 0;         // reference level of the response layer
+    unsigned char m_xfKind = 0; // image kind letter copied for the stage
+    std::uint16_t m_class = 0;  // pattern class word
 };
 
 } // namespace wizard73

@@ -1,0 +1,535 @@
+// Skeleton arm walks: the arms that leave one skeleton pixel, each followed for a bounded number
+// of steps by a visitor that marks, restores, deletes or measures it; on top of them arm
+// directions and lengths, crossing detection and spur removal. Level-0 skeleton codes; the walks
+// restore what they raise except the deleting and rubbing ones. Nothing throws.
+
+#include "extraction/engine/Codex.h"
+
+namespace wizard73 {
+namespace {
+
+// Axial distance 0..90 between two directions in degrees.
+int Axial(int a, int b)
+{
+    const int d = Mod360(a - b) % 180;
+    return d > 90 ? 180 - d : d;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Single-arm walk
+
+int Chain::Visit(VisitFn visitor)
+{
+    const int r = (Self()->*visitor)();
+    if (r != 0 || m_armStop) {
+        m_endX = m_wx;
+        m_endY = m_wy;
+        m_endP = m_walk[0];
+    }
+    return r;
+}
+
+// Follows the arm from the walker's pixel: the visitor is asked about the start, then about the
+// neighbours of the current pixel in direction order; the first it lets through becomes the
+// current pixel. Ends when the visitor stops the walk, no neighbour passes, the walker reaches
+// the level's outermost ring, or `length` pixels were passed. The walker is put back afterwards.
+int Chain::ArmWalk(VisitFn visitor, int length)
+{
+    const int x = m_wx;
+    const int y = m_wy;
+    const int off = m_walkOff;
+    const int level = m_walkLevel;
+    unsigned char* cursors[WZ_WALKERS];
+    for (int i = 0; i < WZ_WALKERS; ++i) {
+        cursors[i] = m_walk[i];
+    }
+    m_walkLevel = 0;
+    m_armCode = 0;
+    m_armStop = false;
+    m_head = m_tail = m_kept = 0;
+    m_visitCount = 0;
+    m_endX = m_wx;
+    m_endY = m_wy;
+    m_endP = m_walk[0];
+    int r = m_walk[0] != nullptr ? Visit(visitor) : 0;
+    for (int n = 1; r != 0 && !m_armStop && n < length && WalkInside(); ++n) {
+        r = 0;
+        for (int d = 0; d < 8; ++d) {
+            WalkStep(d);
+            m_lastDir = d;
+            r = Visit(visitor);
+            if (r != 0 || m_armStop) {
+                break;
+            }
+            WalkStep((d + 4) & 7);
+        }
+    }
+    m_armHit = m_armStop;
+    m_wx = x;
+    m_wy = y;
+    m_walkOff = off;
+    m_walkLevel = level;
+    for (int i = 0; i < WZ_WALKERS; ++i) {
+        m_walk[i] = cursors[i];
+    }
+    return m_armCode;
+}
+
+void Chain::RingPush()
+{
+    m_pts[m_head] = SPoint{m_wx, m_wy, m_walk[0]};
+    m_head = (m_head + 1) % WZ_ARM_POINTS;
+    if (m_kept == WZ_ARM_POINTS) {
+        m_tail = (m_tail + 1) % WZ_ARM_POINTS;
+    } else {
+        ++m_kept;
+    }
+}
+
+// Direction (degrees) and rounded length from the oldest kept point to the newest.
+int Chain::RingAngle(int* length) const
+{
+    if (m_kept == 0) {
+        *length = 0;
+        return 0;
+    }
+    const SPoint& o = m_pts[m_tail];
+    const SPoint& n = m_pts[(m_head + WZ_ARM_POINTS - 1) % WZ_ARM_POINTS];
+    const int dx = n.x - o.x;
+    const int dy = n.y - o.y;
+    *length = sqri(dx * dx + dy * dy);
+    return atan(dx, dy);
+}
+
+// Raises the pixel by 16 and lists it for SkeRes_1; false when the list is full.
+bool Chain::Listed(unsigned char* p)
+{
+    if (m_visitCount >= WZ_VISITED) {
+        return false;
+    }
+    *p = static_cast<unsigned char>(*p + 16);
+    m_visited[m_visitCount++] = p;
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Visitors
+
+int Chain::SkeHidV()
+{
+    unsigned char* p = m_walk[0];
+    if (*p == 0 || *p == 1 || *p == 7) {
+        *p = static_cast<unsigned char>(*p + 16);
+        return 1;
+    }
+    if (*p == 3) {
+        *p = 19;
+        m_armStop = true;
+    }
+    return 0;
+}
+
+int Chain::SkeRevV()
+{
+    unsigned char* p = m_walk[0];
+    if (*p >= 16 && *p <= 23 && *p != 18) {
+        *p = static_cast<unsigned char>(*p - 16);
+        return 1;
+    }
+    return 0;
+}
+
+int Chain::SkeRubV()
+{
+    unsigned char* p = m_walk[0];
+    if (*p >= 16 && *p <= 23 && *p != 18) {
+        *p = 128;
+        return 1;
+    }
+    return 0;
+}
+
+int Chain::SkeResV()
+{
+    unsigned char* p = m_walk[0];
+    if (*p >= 20 && *p <= 23) {
+        *p = static_cast<unsigned char>(*p - 16);
+        return 1;
+    }
+    return 0;
+}
+
+int Chain::SkeMrkV()
+{
+    unsigned char* p = m_walk[0];
+    if (*p >= 4 && *p <= 7) {
+        *p = static_cast<unsigned char>(*p + 16);
+        return 1;
+    }
+    return 0;
+}
+
+int Chain::SkeDelV()
+{
+    unsigned char* p = m_walk[0];
+    if (*p == 0 || *p == 1) {
+        *p = *p == 0 ? 7 : 128;
+        m_armStop = true;
+        return 0;
+    }
+    if (*p >= 20 && *p <= 23) {
+        *p = 128;
+        return 1;
+    }
+    return 0;
+}
+
+int Chain::SkeDirV()
+{
+    unsigned char* p = m_walk[0];
+    if (*p >= 4 && *p <= 7) {
+        RingPush();
+        if (!Listed(p)) {
+            m_armStop = true;
+            return 0;
+        }
+        return 1;
+    }
+    if (*p == 0 || *p == 1 || *p == 3) {
+        RingPush();
+        m_armStop = true;
+    }
+    return 0;
+}
+
+int Chain::SkeMinV()
+{
+    const int v = *m_walk[0];
+    const int r = SkeDirV();
+    if (m_armStop && (v == 0 || v == 1)) {
+        m_armCode = 1;
+    }
+    return r;
+}
+
+int Chain::SkeLinV()
+{
+    unsigned char* p = m_walk[0];
+    const int v = *p;
+    if (v == 4 && m_linkAsk != nullptr && (Self()->*m_linkAsk)() == 0) {
+        RingPush();
+        m_armStop = true;
+        return 0;
+    }
+    if (v == 0) {
+        const int prev = m_kept > 0 ? *m_pts[(m_head + WZ_ARM_POINTS - 1) % WZ_ARM_POINTS].p : 0;
+        m_armCode = prev == 21 ? 7 : prev == 22 ? 11 : prev == 23 ? 3 : 0;
+    } else if (v == 1) {
+        m_armCode = 15;
+    }
+    return SkeDirV();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Single-arm walks
+
+int Chain::SkeHid(int length)
+{
+    return ArmWalk(static_cast<VisitFn>(&Chain::SkeHidV), length);
+}
+
+int Chain::SkeRev(int length)
+{
+    return ArmWalk(static_cast<VisitFn>(&Chain::SkeRevV), length);
+}
+
+int Chain::SkeRub(int length)
+{
+    return ArmWalk(static_cast<VisitFn>(&Chain::SkeRubV), length);
+}
+
+int Chain::SkeRes(int length)
+{
+    return ArmWalk(static_cast<VisitFn>(&Chain::SkeResV), length);
+}
+
+int Chain::SkeMrk(int length)
+{
+    return ArmWalk(static_cast<VisitFn>(&Chain::SkeMrkV), length);
+}
+
+int Chain::SkeDir(int length)
+{
+    return ArmWalk(static_cast<VisitFn>(&Chain::SkeDirV), length);
+}
+
+int Chain::SkeDel(int length)
+{
+    return ArmWalk(static_cast<VisitFn>(&Chain::SkeDelV), length);
+}
+
+int Chain::SkeMin(int length)
+{
+    return ArmWalk(static_cast<VisitFn>(&Chain::SkeMinV), length);
+}
+
+int Chain::SkeLin(int length)
+{
+    return ArmWalk(static_cast<VisitFn>(&Chain::SkeLinV), length);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bookkeeping
+
+void Chain::ArmEnd()
+{
+    if (m_arms < WZ_ARMS) {
+        SArm& a = m_arm[m_arms];
+        a.x = m_endX;
+        a.y = m_endY;
+        a.end = m_endP;
+        a.code = m_armCode;
+        ++m_arms;
+    }
+}
+
+void Chain::ArmDel()
+{
+    for (SArm& a : m_arm) {
+        a = SArm{};
+    }
+    m_arms = 0;
+}
+
+void Chain::ArmDir()
+{
+    if (m_arms < 4) {
+        int length = 0;
+        m_arm[m_arms].dir = RingAngle(&length);
+        ++m_arms;
+    }
+}
+
+void Chain::ArmArm()
+{
+    if (m_arms < 4) {
+        SArm& a = m_arm[m_arms];
+        a.dir = RingAngle(&a.len);
+        a.x = m_endX;
+        a.y = m_endY;
+        a.end = m_endP;
+        a.code = m_armCode;
+        ++m_arms;
+    }
+}
+
+void Chain::SkeRes_1()
+{
+    for (int i = 0; i < m_visitCount; ++i) {
+        *m_visited[i] = static_cast<unsigned char>(*m_visited[i] - 16);
+    }
+    m_visitCount = 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Arm callbacks
+
+void Chain::Glance(int length)
+{
+    SkeDir(length);
+    ArmDir();
+    SkeRes_1();
+}
+
+void Chain::Follow(int length)
+{
+    SkeLin(length);
+    if (m_armHit) {
+        ArmArm();
+    } else if (m_arms < WZ_ARMS) {
+        ++m_arms;
+    }
+    SkeRes(length);
+}
+
+void Chain::HidArm(int length)
+{
+    SkeHid(length);
+    ArmEnd();
+}
+
+void Chain::RubArm(int length)
+{
+    SkeRub(length);
+}
+
+void Chain::RevArm(int length)
+{
+    SkeRev(length);
+}
+
+void Chain::MrkArm(int length)
+{
+    SkeMrk(length);
+}
+
+void Chain::ResArm(int length)
+{
+    SkeRes(length);
+}
+
+// A spur ends on an ending or a branch point no farther than length * tan(delta), delta being
+// its angle against the orientation; at 90 degrees the limit is unbounded and the arm goes.
+void Chain::Sprout(int length)
+{
+    SkeMin(length);
+    if (m_armCode != 1) {
+        SkeRes_1();
+        return;
+    }
+    int d = 0;
+    const int a = RingAngle(&d);
+    const int delta = Axial(a, m_orientation);
+    const int c = TabSin[90 - delta];
+    const int len = length < 0 ? 0 : length;
+    const bool spur = c == 0 || d <= (2 * len * TabSin[delta] + c) / (2 * c);
+    if (spur) {
+        SkeDel(length);
+        ++m_deleted;
+    } else {
+        SkeRes(length);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Operations around the centre
+
+void Chain::Boxers(int length)
+{
+    unsigned char* centre = m_walk[0];
+    if (centre == nullptr || (*centre & 128) != 0) {
+        return;
+    }
+    const unsigned char code = *centre;
+    const int x = m_wx;
+    const int y = m_wy;
+    const int off = m_walkOff;
+    unsigned char* cursors[WZ_WALKERS];
+    for (int i = 0; i < WZ_WALKERS; ++i) {
+        cursors[i] = m_walk[i];
+    }
+    const CLevel& lv = m_level[0];
+    *centre = 128;
+    for (int d = 0; d < 8; ++d) {
+        const int nx = x + lv.dx[d];
+        const int ny = y + lv.dy[d];
+        if (nx < 0 || ny < 0 || nx >= lv.width || ny >= lv.height) {
+            continue; // no arm leaves the level
+        }
+        unsigned char* q = centre + lv.step[d];
+        if (*q >= 128) {
+            continue;
+        }
+        if (m_arms < WZ_ARMS) {
+            m_arm[m_arms].first = q;
+        }
+        m_wx = nx;
+        m_wy = ny;
+        m_walkOff = off + lv.step[d];
+        for (int i = 0; i < WZ_WALKERS; ++i) {
+            m_walk[i] = cursors[i] != nullptr ? cursors[i] + lv.step[d] : nullptr;
+        }
+        if (m_armFn != nullptr) {
+            (Self()->*m_armFn)(length);
+        }
+        m_wx = x;
+        m_wy = y;
+        m_walkOff = off;
+        for (int i = 0; i < WZ_WALKERS; ++i) {
+            m_walk[i] = cursors[i];
+        }
+    }
+    *centre = code;
+}
+
+void Chain::Orient(int length)
+{
+    m_arms = 0;
+    m_armFn = static_cast<ArmFn>(&Chain::Glance);
+    Boxers(length);
+}
+
+void Chain::Morpho(int length)
+{
+    ArmDel();
+    m_armFn = static_cast<ArmFn>(&Chain::Follow);
+    Boxers(length);
+}
+
+int Chain::Crossd(int length)
+{
+    unsigned char* centre = m_walk[0];
+    ArmDel();
+    m_armFn = static_cast<ArmFn>(&Chain::HidArm);
+    Boxers(length);
+    if (m_arms == 4) {
+        m_armFn = static_cast<ArmFn>(&Chain::RubArm);
+        Boxers(length);
+        *centre = 128;
+        return 1;
+    }
+    m_armFn = static_cast<ArmFn>(&Chain::RevArm);
+    Boxers(length);
+    return 0;
+}
+
+void Chain::Branch(int length, int orientation)
+{
+    unsigned char* centre = m_walk[0];
+    m_deleted = 0;
+    m_orientation = orientation;
+    m_armFn = static_cast<ArmFn>(&Chain::Sprout);
+    Boxers(length);
+    if (centre == nullptr) {
+        return;
+    }
+    if (*centre == 0) {
+        *centre = m_deleted == 3 ? 128 : m_deleted == 2 ? 1 : m_deleted == 1 ? 7 : 0;
+    } else if (*centre == 1 && m_deleted == 1) {
+        *centre = 128;
+    }
+}
+
+void Chain::Colour(int length)
+{
+    unsigned char* centre = m_walk[0];
+    if (centre == nullptr) {
+        return;
+    }
+    if (*centre == 7) {
+        *centre = 23;
+    }
+    if (*centre == 0 || *centre == 1 || *centre == 23) {
+        m_armFn = static_cast<ArmFn>(&Chain::MrkArm);
+        Boxers(length);
+    }
+}
+
+void Chain::Visual(int length)
+{
+    unsigned char* centre = m_walk[0];
+    if (centre == nullptr) {
+        return;
+    }
+    if (*centre == 23) {
+        *centre = 7;
+    }
+    if (*centre == 0 || *centre == 1 || *centre == 7) {
+        m_armFn = static_cast<ArmFn>(&Chain::ResArm);
+        Boxers(length);
+    }
+}
+
+} // namespace wizard73
