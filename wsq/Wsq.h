@@ -127,6 +127,11 @@ public:
                           const double* hi, int hsz, const double* lo, int lsz, int inv,
                           float* work);
 
+    // Pixels from samples: p = s r_scale + m_shift + 0.5 in single precision; below 0 gives 0,
+    // above 255 gives 255, otherwise p truncated.
+    static void conv_img_2_uchar(unsigned char* pixels, const float* samples, std::size_t n,
+                                 float r_scale, float m_shift);
+
     const header_frm& frame() const { return m_frm; }
     const wavlet_tree* wtree() const { return m_wtree; }
     const quant_tree* qtree() const { return m_qtree; }

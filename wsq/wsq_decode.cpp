@@ -82,7 +82,6 @@ struct WsqDecoder {
     int huffman_decode_data_mem(std::int16_t* coeffs, std::size_t ncoeffs);
     int unquantize(float* samples, const std::int16_t* coeffs, std::size_t ncoeffs);
     int wsq_reconstruct(float* samples);
-    void conv_img_2_uchar(unsigned char* pixels, const float* samples, std::size_t n) const;
 };
 
 // Synthesis filters from a DTT: the first group (centre and upper half of the analysis
@@ -496,15 +495,12 @@ int WsqDecoder::wsq_reconstruct(float* samples)
     return 0;
 }
 
-// p = s r_scale + m_shift + 0.5 in single precision; below 0 gives 0, above 255 gives 255,
-// otherwise p truncated.
-void WsqDecoder::conv_img_2_uchar(unsigned char* pixels, const float* samples, std::size_t n) const
+void Wsq::conv_img_2_uchar(unsigned char* pixels, const float* samples, std::size_t n,
+                           float r_scale, float m_shift)
 {
-    const float scale = wsq.m_frm.r_scale;
-    const float shift = wsq.m_frm.m_shift;
     for (std::size_t i = 0; i < n; ++i) {
-        float p = samples[i] * scale;
-        p = p + shift;
+        float p = samples[i] * r_scale;
+        p = p + m_shift;
         p = p + 0.5f;
         if (p < 0.0f) {
             pixels[i] = 0;
@@ -593,7 +589,7 @@ int Wsq::wsq_decode_mem(unsigned char* pixels, const unsigned char* data, std::s
     if (rc != 0) {
         return rc;
     }
-    dec->conv_img_2_uchar(pixels, samples.get(), n);
+    conv_img_2_uchar(pixels, samples.get(), n, m_frm.r_scale, m_frm.m_shift);
     return m_frm.software;
 }
 

@@ -178,6 +178,47 @@ TEST(WsqDecode, ChecksComeInOrderNullStreamThenGuard)
     cancel_instance(nullptr);
 }
 
+// One instance serves decodes in any order: nothing of a call carries over to the next.
+TEST(WsqDecode, InstanceReuseGivesTheSamePixels)
+{
+    Bytes a = zftest::ReadFile(zftest::TestData("wsq/fp11.wsq"));
+    Bytes b = zftest::ReadFile(zftest::TestData("wsq/fp04.wsq"));
+    void* inst = init_instance();
+    ASSERT_NE(inst, nullptr);
+    auto decode = [inst](Bytes& s) {
+        const int size = static_cast<int>(s.size());
+        const int guard = static_cast<int>(Wsq::wsqCheckSum(s.data(), size));
+        int w = 0;
+        int h = 0;
+        EXPECT_EQ(wsq_decode(inst, nullptr, s.data(), size, &w, &h, guard), WSQ_SIZE_QUERY);
+        Bytes px(static_cast<std::size_t>(w) * h);
+        EXPECT_GE(wsq_decode(inst, px.data(), s.data(), size, &w, &h, guard), 0);
+        return px;
+    };
+    const Bytes first = decode(a);
+    const Bytes other = decode(b);
+    EXPECT_EQ(decode(a), first);
+    EXPECT_EQ(decode(b), other);
+    cancel_instance(inst);
+}
+
+TEST(WsqDecode, PixelConversionRoundsHalfUpAndClamps)
+{
+    // With r_scale 1 and m_shift 0 the sample is the value before the half is added.
+    const float samples[] = {-0.4f, -0.6f, 254.6f, 100.4f, 100.5f, 254.4f, -1000.0f, 1e9f};
+    const unsigned char expected[] = {0, 0, 255, 100, 101, 254, 0, 255};
+    unsigned char pixels[8] = {};
+    Wsq::conv_img_2_uchar(pixels, samples, 8, 1.0f, 0.0f);
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(pixels[i], expected[i]) << samples[i];
+    }
+    // Scale and shift: 2 * 10 + 50.
+    const float s = 10.0f;
+    unsigned char p = 0;
+    Wsq::conv_img_2_uchar(&p, &s, 1, 2.0f, 50.0f);
+    EXPECT_EQ(p, 70);
+}
+
 TEST(WsqGuard, SumsEveryTenthByteWithTwiceItsIndex)
 {
     const unsigned char abc[] = {'a', 'b', 'c'};
