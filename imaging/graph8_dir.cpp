@@ -850,6 +850,7 @@ constexpr int PM_MIN_PERIOD = 2;  // ridge periods of the templates, pixels
 constexpr int PM_MAX_PERIOD = 12;
 constexpr int PM_PHASES = 4;       // quarter-period shifts of each template
 constexpr int PM_FULL_SCORE = 32;  // a block that matches a template bit for bit
+constexpr int PM_MIN_CONTRAST = 8; // grey range below which a block is flat
 constexpr int PM_MIN_SHARE = 16;   // fewest pixels of either colour in a patterned block
 constexpr int PM_WEAK_SUM = 141;   // 3x3 sums of smoothed scores below this are no pattern
 constexpr int PM_SEED_START = 140; // first seed threshold
@@ -1002,8 +1003,22 @@ int GetPatternMask8(unsigned char* img, unsigned& w, unsigned& h, unsigned char*
                     }
                 }
             }
+            // A block without grey contrast has no pattern, whatever its binary form (the
+            // local binarisation sets the bands at the image edge to 1).
+            int lo = 255;
+            int hi = 0;
+            for (int y = 0; y < b; ++y) {
+                const unsigned char* row = img + static_cast<std::size_t>(by * b + y) * w + bx * b;
+                for (int x = 0; x < b; ++x) {
+                    lo = row[x] < lo ? row[x] : lo;
+                    hi = row[x] > hi ? row[x] : hi;
+                }
+            }
             const std::size_t i = static_cast<std::size_t>(by) * bw + bx;
-            scores[i] = static_cast<unsigned char>(PmScore(*templates, (dirs[i] / 10) % 18, block));
+            scores[i] =
+                hi - lo < PM_MIN_CONTRAST
+                    ? 0
+                    : static_cast<unsigned char>(PmScore(*templates, (dirs[i] / 10) % 18, block));
         }
     }
     // 5. Blocks of much ink (or much paper, after inversion) gain a little.

@@ -196,7 +196,7 @@ void SetSize8(const unsigned char* src, unsigned w, unsigned h, unsigned W, unsi
     const unsigned start = W > w ? 0 : (w - W) / 2;
     const unsigned copied = W > w ? w : W;
     std::memset(dst, fill, static_cast<std::size_t>(W) * H);
-    for (unsigned y = 0; y < used; ++y) {
+    for (unsigned y = 0; y < used && copied > 0; ++y) {
         const unsigned char* row = src + static_cast<std::size_t>(first + y) * w + start;
         std::memcpy(dst + static_cast<std::size_t>(top + y) * W + left, row, copied);
     }

@@ -203,3 +203,37 @@ TEST(UncalledResizes, LinearDoublingKeepsTheImageDirsAndFractionalDoubling)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Resizes, SmallestAndEmptyImages)
+{
+    struct Case {
+        unsigned w, h;
+    };
+    for (const Case& c : {Case{1, 1}, Case{17, 1}, Case{1, 17}, Case{0, 5}, Case{5, 0}}) {
+        SCOPED_TRACE(testing::Message() << c.w << "x" << c.h);
+        std::vector<unsigned char> img(c.w * c.h * 16 + 1, 200);
+        unsigned w = c.w;
+        unsigned h = c.h;
+        EXPECT_EQ(ResizeIncFast8(img.data(), w, h, 2), 0);
+        EXPECT_EQ(ResizeDecFast8(img.data(), w, h, 2), 0);
+        EXPECT_EQ(w, c.w);
+        EXPECT_EQ(ResizeDecFastForDPI8(img.data(), w, h, 1000, 250), 2);
+        EXPECT_EQ(w, c.w >> 2);
+        w = c.w;
+        h = c.h;
+        EXPECT_EQ(ResizeDecLinearTo8(img.data(), w, h, 3, img.data()), 0);
+        std::vector<unsigned char> canvas(9, 0);
+        SetSize8(img.data(), c.w, c.h, 3, 3, canvas.data(), 7);
+        w = c.w;
+        h = c.h;
+        EXPECT_EQ(ResizeIncDirs8(img.data(), w, h, 1), 0);
+        std::vector<unsigned char> big(c.w * c.h * 4 + 1, 0);
+        w = c.w;
+        h = c.h;
+        EXPECT_EQ(ResizeIncFrTo8(img.data(), w, h, 1, big.data()), 0);
+    }
+}
+
+} // namespace
