@@ -1159,3 +1159,62 @@ void GetDir180Quality8(const unsigned char* dir, unsigned bw, unsigned bh,
         }
     }
 }
+
+int GetDirectionsN8(const unsigned char* img, unsigned w, unsigned h, int s,
+                    const unsigned char* mask, unsigned char* dir, unsigned char* flags)
+{
+    if (s < 0 || s > 15 || (w >> s) == 0 || (h >> s) == 0) {
+        return IMG_BAD_GEOMETRY;
+    }
+    if (dir == nullptr || flags == nullptr) {
+        return IMG_NO_OUTPUT;
+    }
+    // Half a 5 x 5 window: one offset per direction of 0..179 degrees (y up).
+    constexpr int offsets[12][2] = {{1, 0},   {2, -1},  {1, -1}, {1, -2}, {0, -1}, {-1, -2},
+                                    {-1, -1}, {-2, -1}, {2, 1},  {1, 1},  {1, 2},  {-1, 2}};
+    int angle[12];
+    const double pi = 3.14159265358979323846;
+    for (int k = 0; k < 12; ++k) {
+        const double a = std::atan2(-offsets[k][1], offsets[k][0]) * 180.0 / pi;
+        const int deg = static_cast<int>(std::lround(a < 0 ? a + 180.0 : a));
+        angle[k] = deg >= 180 ? deg - 180 : deg;
+    }
+    const unsigned bw = w >> s;
+    const unsigned bh = h >> s;
+    const unsigned b = 1u << s;
+    for (unsigned by = 0; by < bh; ++by) {
+        for (unsigned bx = 0; bx < bw; ++bx) {
+            const std::size_t i = static_cast<std::size_t>(by) * bw + bx;
+            dir[i] = 0;
+            if (mask != nullptr && mask[i] != 0) {
+                flags[i] = 0;
+                continue;
+            }
+            flags[i] = 255;
+            std::uint64_t sum[12] = {};
+            // Pixels whose whole window lies inside the image.
+            for (unsigned y = by * b; y < by * b + b; ++y) {
+                if (y < 2 || y + 2 >= h) {
+                    continue;
+                }
+                for (unsigned x = bx * b; x < bx * b + b; ++x) {
+                    if (x < 2 || x + 2 >= w) {
+                        continue;
+                    }
+                    const std::size_t p = static_cast<std::size_t>(y) * w + x;
+                    for (int k = 0; k < 12; ++k) {
+                        const std::ptrdiff_t q = static_cast<std::ptrdiff_t>(p) + offsets[k][0] +
+                                                 static_cast<std::ptrdiff_t>(offsets[k][1]) * w;
+                        sum[k] += arr_abs_delta[img[p]][img[q]];
+                    }
+                }
+            }
+            int best = 0;
+            for (int k = 1; k < 12; ++k) {
+                best = sum[k] < sum[best] ? k : best;
+            }
+            dir[i] = static_cast<unsigned char>(angle[best]);
+        }
+    }
+    return 0;
+}

@@ -48,6 +48,11 @@ ZF_EXPORT int GetDirections8(const unsigned char* img, unsigned w, unsigned h, i
 // the two differ by more than 5 degrees. Returns 1 (0 when dir is null or the grid empty).
 ZF_EXPORT int DirsCorrection8(unsigned char* dir, unsigned bw, unsigned bh,
                               const unsigned char* mask);
+// Direction per block from mean grey differences along twelve window offsets of a 5 x 5 window
+// (their angles, 0..179): the offset along which the grey level changes least gives the ridge
+// direction. Same arguments, codes and flags as GetDirections8.
+ZF_EXPORT int GetDirectionsN8(const unsigned char* img, unsigned w, unsigned h, int s,
+                              const unsigned char* mask, unsigned char* dir, unsigned char* flags);
 // Smooths the inner columns of the rows of the rectangle (x1, y1)-(x2, y2) of a field of
 // 10-degree sectors (0..17, circular), passes times: each value becomes the circular mean of
 // its left neighbour, itself twice and its right neighbour, rounded.

@@ -170,3 +170,83 @@ int FreqCorrection8(unsigned char* freq, unsigned bw, unsigned bh, unsigned char
     }
     return 0;
 }
+
+namespace {
+
+// Column and row offset of sample t of the line along d + 90 degrees through a pixel.
+void FrLinePoint(int d, int t, int b, int& dx, int& dy)
+{
+    const double c = arr_cos_f720[d + 90];
+    const double s = arr_sin_f720[d + 90];
+    dx = static_cast<int>((t - b) * c);
+    dy = static_cast<int>(-(t - b) * s);
+}
+
+} // namespace
+
+void GetFrequenciesLPrecalc8(int* table, int B, int w)
+{
+    if (table == nullptr || B < 1) {
+        return;
+    }
+    for (int d = 0; d < 180; ++d) {
+        for (int t = 0; t < 2 * B; ++t) {
+            int dx = 0;
+            int dy = 0;
+            FrLinePoint(d, t, B, dx, dy);
+            table[static_cast<std::size_t>(d) * 2 * B + t] = dy * w + dx;
+        }
+    }
+}
+
+int GetFrequenciesL8(const unsigned char* img, unsigned w, unsigned h, int s, int x1, int y1,
+                     int x2, int y2, const unsigned char* dir, unsigned char* out)
+{
+    if (s < 1 || s > FR_MAX_SHIFT || x1 < 0 || y1 < 0 || x1 > x2 || y1 > y2 ||
+        x2 >= static_cast<int>(w) || y2 >= static_cast<int>(h)) {
+        return IMG_BAD_GEOMETRY;
+    }
+    if (out == nullptr) {
+        return IMG_NO_OUTPUT;
+    }
+    const int b = 1 << s;
+    const int n = 2 * b;
+    auto table = std::make_unique<int[]>(180 * static_cast<std::size_t>(n));
+    GetFrequenciesLPrecalc8(table.get(), b, static_cast<int>(w));
+    auto values = std::make_unique<int[]>(n);
+    // The line reaches b pixels from its centre in each axis at most.
+    for (int y = y1; y <= y2; ++y) {
+        for (int x = x1; x <= x2; ++x) {
+            const std::size_t p = static_cast<std::size_t>(y) * w + x;
+            if (x < b || y < b || x + b >= static_cast<int>(w) || y + b >= static_cast<int>(h)) {
+                out[p] = 2;
+                continue;
+            }
+            const int* line = table.get() + static_cast<std::size_t>(dir[p] % 180) * n;
+            int sum = 0;
+            for (int t = 0; t < n; ++t) {
+                values[t] = img[static_cast<std::ptrdiff_t>(p) + line[t]];
+                sum += values[t];
+            }
+            const int mean = sum / n;
+            int bestLag = 2;
+            long long best = -1;
+            for (int lag = 2; lag < n; ++lag) {
+                long long score = 0;
+                for (int t = 0; t + lag < n; ++t) {
+                    const int u = values[t];
+                    const int v = values[t + lag];
+                    if ((u < mean) != (v < mean)) {
+                        score += u < v ? u : v;
+                    }
+                }
+                if (score > best) {
+                    best = score;
+                    bestLag = lag;
+                }
+            }
+            out[p] = static_cast<unsigned char>(bestLag);
+        }
+    }
+    return 0;
+}

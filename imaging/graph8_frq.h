@@ -21,3 +21,16 @@ ZF_EXPORT int GetFrequencies8(const unsigned char* img, unsigned w, unsigned h, 
 // and sets the mask byte to 1 of every open block whose count is below 2 or above 10.
 // Checks: empty grid -> IMG_BAD_GEOMETRY; null freq or mask -> IMG_NO_OUTPUT.
 ZF_EXPORT int FreqCorrection8(unsigned char* freq, unsigned bw, unsigned bh, unsigned char* mask);
+
+// Per-pixel variant over the rectangle (x1, y1)-(x2, y2). The table holds, per direction
+// d = 0..179, 2B offsets of the line through a pixel along d + 90 degrees (image rows w bytes
+// apart). For each pixel of the rectangle with direction dir (one byte per pixel, degrees),
+// the 2B grey values along its line give the lag t in 2..2B-1 with the largest sum, over the
+// sample pairs t apart on opposite sides of the line's mean, of the smaller value (the lower
+// lag on ties); 2 when the line is too short or leaves the image.
+ZF_EXPORT void GetFrequenciesLPrecalc8(int* table, int B, int w);
+// Returns 0; IMG_BAD_GEOMETRY for s outside 1..7 or a rectangle outside the image;
+// IMG_NO_OUTPUT for a null out.
+ZF_EXPORT int GetFrequenciesL8(const unsigned char* img, unsigned w, unsigned h, int s, int x1,
+                               int y1, int x2, int y2, const unsigned char* dir,
+                               unsigned char* out);

@@ -448,3 +448,29 @@ TEST(DirectionToolkit, SmallestAndFlatImages)
 }
 
 } // namespace
+
+namespace {
+
+TEST(GetDirectionsN8, GratingsAlongWindowOffsetsGiveTheirAngle)
+{
+    const unsigned w = 96;
+    const unsigned h = 96;
+    for (int angle : {0, 45, 90, 135}) {
+        SCOPED_TRACE(angle);
+        const auto img = imgtest::Grating(w, h, angle, 9);
+        std::vector<unsigned char> dir(36, 200);
+        std::vector<unsigned char> flags(36, 0);
+        ASSERT_EQ(GetDirectionsN8(img.data(), w, h, 4, nullptr, dir.data(), flags.data()), 0);
+        EXPECT_EQ(dir[14], angle);
+        EXPECT_EQ(flags[14], 255);
+    }
+    std::vector<unsigned char> one(1, 0);
+    std::vector<unsigned char> d(1, 9);
+    std::vector<unsigned char> f(1, 9);
+    EXPECT_EQ(GetDirectionsN8(one.data(), 1, 1, 0, nullptr, d.data(), f.data()), 0);
+    EXPECT_EQ(d[0], 0);
+    EXPECT_EQ(GetDirectionsN8(one.data(), 1, 1, 1, nullptr, d.data(), f.data()), IMG_BAD_GEOMETRY);
+    EXPECT_EQ(GetDirectionsN8(one.data(), 1, 1, 0, nullptr, nullptr, f.data()), IMG_NO_OUTPUT);
+}
+
+} // namespace

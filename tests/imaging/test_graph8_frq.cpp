@@ -142,3 +142,34 @@ TEST(GetFrequenciesPrecalc8, HorizontalRidgesGiveRowsThatStepUp)
 }
 
 } // namespace
+
+namespace {
+
+TEST(GetFrequenciesL8, LagIsHalfThePeriodAcrossTheRidges)
+{
+    const unsigned w = 64;
+    const unsigned h = 64;
+    for (double angle : {0.0, 60.0, 90.0}) {
+        SCOPED_TRACE(angle);
+        const auto img = Grating(w, h, angle, 8);
+        std::vector<unsigned char> dir(w * h, static_cast<unsigned char>(angle));
+        std::vector<unsigned char> out(w * h, 0);
+        ASSERT_EQ(GetFrequenciesL8(img.data(), w, h, 4, 0, 0, 63, 63, dir.data(), out.data()), 0);
+        EXPECT_EQ(out[0], 2); // the line leaves the image
+        for (unsigned y = 20; y < 44; y += 5) {
+            for (unsigned x = 20; x < 44; x += 5) {
+                EXPECT_GE(out[y * w + x], 3) << x << "," << y;
+                EXPECT_LE(out[y * w + x], 5) << x << "," << y;
+            }
+        }
+    }
+    std::vector<unsigned char> one(1, 0);
+    EXPECT_EQ(GetFrequenciesL8(one.data(), 1, 1, 1, 0, 0, 0, 0, one.data(), one.data()), 0);
+    EXPECT_EQ(one[0], 2);
+    EXPECT_EQ(GetFrequenciesL8(one.data(), 1, 1, 1, 0, 0, 1, 0, one.data(), one.data()),
+              IMG_BAD_GEOMETRY);
+    EXPECT_EQ(GetFrequenciesL8(one.data(), 1, 1, 1, 0, 0, 0, 0, one.data(), nullptr),
+              IMG_NO_OUTPUT);
+}
+
+} // namespace
