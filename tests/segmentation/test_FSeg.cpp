@@ -122,6 +122,10 @@ const ArgCase kArgCases[] = {
     {"dpi_49", false, 300, 300, 49, 0, 29, true, 0, false, 4, SGM_BAD_DPI},
     {"smallest_accepted", false, 64, 64, 50, 0, 29, true, 0, false, 4, SGM_NOTHING},
     {"smallest_accepted_slap", false, 64, 64, 50, 1, 29, true, 0, false, 4, SGM_NOTHING},
+    {"smallest_at_500_dpi", false, 64, 64, 500, 0, 29, true, 0, false, 4, SGM_NOTHING},
+    {"smallest_at_8000_dpi", false, 64, 64, 8000, 0, 29, true, 0, false, 4, SGM_NOTHING},
+    {"smallest_slap_at_500_dpi", false, 64, 64, 500, 1, 0, true, 0, false, 4, SGM_NOTHING},
+    {"smallest_slap_at_8000_dpi", false, 64, 64, 8000, 1, 29, true, 0, false, 4, SGM_NOTHING},
     {"missing_list_null_with_count", false, 300, 300, 500, 1, 29, true, 2, false, 4,
      SGM_NO_MISSING_LIST},
     {"missing_list_null_without_count", false, 300, 300, 500, 1, 29, true, 0, false, 4,
@@ -223,6 +227,26 @@ TEST(FSeg, SyntheticFingerIsBoxedAroundItsRidges)
     EXPECT_GE(r.y4, 320);
     EXPECT_EQ((r.x4 - r.x1 + 1) % 4, 0);
     EXPECT_EQ((r.y4 - r.y1 + 1) % 4, 0);
+}
+
+TEST(FSeg, FingertipBoxEndsAtTheFirstCrease)
+{
+    // A long finger (rows 20..780) crossed by a white crease at rows 556..567; the search for
+    // a crease starts 100 working rows (400 input rows) below the top.
+    const unsigned w = 360;
+    const unsigned h = 800;
+    std::vector<unsigned char> img = segtest::Fingers(w, h, {{180, 400, 120, 380, 0.0}});
+    for (unsigned y = 556; y <= 567; ++y) {
+        std::fill(img.begin() + y * w, img.begin() + (y + 1) * w, 255);
+    }
+    const Outcome o = Segment(img, w, h, SGM_TYPE_FINGER);
+    ExpectFingerBoxes(o, w, h);
+    EXPECT_GT(o.rects[0].y4, 740);
+    EXPECT_GE(o.rects[1].y4, 540);
+    EXPECT_LE(o.rects[1].y4, 600);
+    EXPECT_EQ(o.rects[1].y1, o.rects[0].y1);
+    EXPECT_EQ(o.rects[1].x1, o.rects[0].x1);
+    EXPECT_EQ(o.rects[1].x4, o.rects[0].x4);
 }
 
 TEST(FSeg, FingerAtTheImageEdgeStaysInsideTheImage)
@@ -367,22 +391,27 @@ TEST(GetFingerprintQuality, RidgesScoreAboveNoiseAndSmallImagesAreRefused)
 
 namespace {
 
-// A slap of upright fingers at 500 dpi in four places from the left, with tips at the given
-// rows; a tip of 0 leaves the place empty.
-std::vector<unsigned char> Slap(unsigned w, unsigned h, const int tips[4])
+// A slap of upright fingers 280 pixels wide and 460 long (500 dpi), in four places `spacing`
+// apart from x = 250, with tips at the given rows; a tip of 0 leaves the place empty. Fingers
+// closer than their width touch.
+constexpr unsigned kSlapWidth = 1400;
+constexpr unsigned kSlapHeight = 1100;
+
+std::vector<unsigned char> Slap(const int tips[4], int spacing = 320)
 {
     std::vector<Finger> fingers;
     for (int i = 0; i < 4; ++i) {
         if (tips[i] != 0) {
-            fingers.push_back({200.0 + 200.0 * i, tips[i] + 170.0, 85.0, 170.0, 0.0});
+            fingers.push_back({250.0 + spacing * i, tips[i] + 230.0, 140.0, 230.0, 0.0});
         }
     }
-    return segtest::Fingers(static_cast<int>(w), static_cast<int>(h), fingers);
+    return segtest::Fingers(static_cast<int>(kSlapWidth), static_cast<int>(kSlapHeight), fingers);
 }
 
 struct SlapCase {
     const char* name;
     int tips[4];
+    int spacing;
     SGM_HAND hand;
     bool rotated;
     int result;
@@ -397,16 +426,38 @@ void PrintTo(const SlapCase& c, std::ostream* os)
 // Right hand: index, middle, ring, little from the left; the middle finger reaches highest
 // and the little finger lowest. The left hand is its mirror image.
 const SlapCase kSlapCases[] = {
-    {"right_hand", {220, 150, 200, 330}, SGM_HAND_UNKNOWN, false, SGM_FOUND, {2, 3, 4, 5}},
-    {"right_hand_rotated", {220, 150, 200, 330}, SGM_HAND_UNKNOWN, true, SGM_FOUND, {2, 3, 4, 5}},
-    {"left_hand", {330, 200, 150, 220}, SGM_HAND_UNKNOWN, false, SGM_FOUND, {10, 9, 8, 7}},
-    {"right_hand_given", {220, 150, 200, 330}, SGM_HAND_RIGHT, false, SGM_FOUND, {2, 3, 4, 5}},
+    {"right_hand", {240, 130, 200, 380}, 320, SGM_HAND_UNKNOWN, false, SGM_FOUND, {2, 3, 4, 5}},
+    {"right_hand_rotated",
+     {240, 130, 200, 380},
+     320,
+     SGM_HAND_UNKNOWN,
+     true,
+     SGM_FOUND,
+     {2, 3, 4, 5}},
+    {"left_hand", {380, 200, 130, 240}, 320, SGM_HAND_UNKNOWN, false, SGM_FOUND, {10, 9, 8, 7}},
+    {"right_hand_given", {240, 130, 200, 380}, 320, SGM_HAND_RIGHT, false, SGM_FOUND, {2, 3, 4, 5}},
     {"left_expected_right_found",
-     {220, 150, 200, 330},
+     {240, 130, 200, 380},
+     320,
      SGM_HAND_LEFT_EXPECTED,
      false,
      SGM_HAND_CONTRADICTED,
      {2, 3, 4, 5}},
+    // Overlapping fingers form one region that is cut between them.
+    {"touching_fingers",
+     {240, 130, 200, 380},
+     260,
+     SGM_HAND_UNKNOWN,
+     false,
+     SGM_FOUND,
+     {2, 3, 4, 5}},
+    {"touching_fingers_rotated",
+     {380, 200, 130, 240},
+     260,
+     SGM_HAND_UNKNOWN,
+     true,
+     SGM_FOUND,
+     {10, 9, 8, 7}},
 };
 
 class SyntheticSlap : public ::testing::TestWithParam<SlapCase> {};
@@ -414,17 +465,15 @@ class SyntheticSlap : public ::testing::TestWithParam<SlapCase> {};
 TEST_P(SyntheticSlap, GivesOneRectanglePerFingerWithItsCode)
 {
     const SlapCase& c = GetParam();
-    const unsigned w = 1000;
-    const unsigned h = 900;
-    std::vector<unsigned char> img = Slap(w, h, c.tips);
-    const Outcome o = Segment(img, w, h, SGM_TYPE_SLAP, c.hand, c.rotated);
+    std::vector<unsigned char> img = Slap(c.tips, c.spacing);
+    const Outcome o = Segment(img, kSlapWidth, kSlapHeight, SGM_TYPE_SLAP, c.hand, c.rotated);
     ASSERT_EQ(o.result, c.result);
     ASSERT_EQ(o.count, 4u);
     std::vector<std::pair<int, int>> byX;
     for (unsigned i = 0; i < 4; ++i) {
         const SgmRect& r = o.rects[i];
         SCOPED_TRACE(i);
-        EXPECT_TRUE(Inside(r, w, h));
+        EXPECT_TRUE(Inside(r, kSlapWidth, kSlapHeight));
         EXPECT_EQ(r.phalanx, 1);
         byX.push_back({CentreX(r), r.code});
     }
@@ -432,7 +481,7 @@ TEST_P(SyntheticSlap, GivesOneRectanglePerFingerWithItsCode)
     for (int i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
         // Each rectangle stands on its own finger.
-        EXPECT_NEAR(byX[i].first, 200 + 200 * i, 60);
+        EXPECT_NEAR(byX[i].first, 250 + c.spacing * i, 60);
         EXPECT_EQ(byX[i].second, c.codes[i]);
     }
 }
@@ -455,7 +504,7 @@ void PrintTo(const FewFingersCase& c, std::ostream* os)
 
 const FewFingersCase kFewFingerCases[] = {
     // Three fingers fit the three-finger rows of the right hand.
-    {"right_without_little", {220, 150, 200, 0}, SGM_HAND_UNKNOWN, {}, {2, 3, 4}},
+    {"right_without_little", {240, 130, 200, 0}, SGM_HAND_UNKNOWN, {}, {2, 3, 4}},
     // A lone finger is no slap: it takes the first code of the caller's hand not missing.
     {"lone_finger_right", {0, 200, 0, 0}, SGM_HAND_RIGHT, {}, {2}},
     {"lone_finger_left", {0, 200, 0, 0}, SGM_HAND_LEFT, {}, {10}},
@@ -477,9 +526,9 @@ class SlapWithFewFingers : public ::testing::TestWithParam<FewFingersCase> {};
 TEST_P(SlapWithFewFingers, CodesFollowTheHandAndTheMissingList)
 {
     const FewFingersCase& c = GetParam();
-    const unsigned w = 1000;
-    const unsigned h = 900;
-    std::vector<unsigned char> img = Slap(w, h, c.tips);
+    const unsigned w = kSlapWidth;
+    const unsigned h = kSlapHeight;
+    std::vector<unsigned char> img = Slap(c.tips);
     std::vector<SGM_FINGER> missing = c.missing;
     const Outcome o =
         Segment(img, w, h, SGM_TYPE_SLAP, c.hand, false, 500, 8,
