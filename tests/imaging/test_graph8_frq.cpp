@@ -173,3 +173,68 @@ TEST(GetFrequenciesL8, LagIsHalfThePeriodAcrossTheRidges)
 }
 
 } // namespace
+
+#include "tests/support/data_path.h"
+
+namespace {
+
+// Real prints: the direction field is smooth where ridges are, most counts are plausible, and
+// the same image gives the same fields.
+TEST(RealPrints, DirectionAndFrequencyFieldsArePlausible)
+{
+    int tested = 0;
+    for (const char* name :
+         {"minex_sd29/a001_07p.pgm", "minex_sd29/b001_06p.pgm", "fvc2002_db1_b/101_1.pgm"}) {
+        SCOPED_TRACE(name);
+        const std::string path = zftest::SharedData(std::string("fingerprints/") + name);
+        if (path.empty()) {
+            continue;
+        }
+        std::vector<unsigned char> img;
+        int iw = 0;
+        int ih = 0;
+        ASSERT_TRUE(zftest::ReadPgm(path, img, iw, ih));
+        const unsigned w = static_cast<unsigned>(iw);
+        const unsigned h = static_cast<unsigned>(ih);
+        const unsigned bw = w >> 4;
+        const unsigned bh = h >> 4;
+        std::vector<unsigned char> dir(bw * bh);
+        std::vector<unsigned char> flags(bw * bh);
+        ASSERT_EQ(GetDirections8(img.data(), w, h, 4, nullptr, dir.data(), flags.data()), 0);
+        DirsCorrection8(dir.data(), bw, bh, nullptr);
+        std::vector<unsigned char> freq(bw * bh);
+        ASSERT_EQ(GetFrequencies8(img.data(), w, h, 4, nullptr, dir.data(), freq.data()), 0);
+        std::vector<unsigned char> mask(bw * bh, 0);
+        ASSERT_EQ(FreqCorrection8(freq.data(), bw, bh, mask.data()), 0);
+
+        // Plausible counts in a good share of the grid, and neighbouring kept blocks agree.
+        int kept = 0;
+        long long turn = 0;
+        int pairs = 0;
+        for (unsigned by = 0; by < bh; ++by) {
+            for (unsigned bx = 0; bx + 1 < bw; ++bx) {
+                const unsigned i = by * bw + bx;
+                kept += mask[i] == 0 ? 1 : 0;
+                if (mask[i] == 0 && mask[i + 1] == 0) {
+                    turn += imgtest::FoldedDelta(dir[i], dir[i + 1]);
+                    ++pairs;
+                }
+            }
+        }
+        EXPECT_GT(kept, static_cast<int>(bw * bh) / 4);
+        ASSERT_GT(pairs, 0);
+        EXPECT_LT(turn / pairs, 15);
+
+        // Stability: a second run gives the same bytes.
+        std::vector<unsigned char> dir2(bw * bh);
+        ASSERT_EQ(GetDirections8(img.data(), w, h, 4, nullptr, dir2.data(), flags.data()), 0);
+        DirsCorrection8(dir2.data(), bw, bh, nullptr);
+        EXPECT_EQ(dir2, dir);
+        ++tested;
+    }
+    if (tested == 0) {
+        GTEST_SKIP() << "shared fingerprint data not found (set ZF_DATA)";
+    }
+}
+
+} // namespace
