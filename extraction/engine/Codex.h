@@ -5,14 +5,17 @@
 // (codes.h). The object holds heap memory only between a load and the next reset.
 //
 // Life of an engine object:
-//   Codex engine;                 // construct once: tables, palette, empty layer store
-//   engine.Reset();               // before every image: DelDoc, ResDoc, Resume, DelTab
-//   engine.SetMap(pyr[2]);        // the loader: slot counts per level,
-//   engine.SetGeo(w0, h0);        //   pyramid geometry from the level-0 size,
-//   engine.NewDoc();              //   one zeroed block for every layer slot
-//   engine.Pickup(-1) ...         // stages (each pulls its predecessors on demand)
-//   engine.GetLay(id, level)      // any layer by id and level (claims a slot when absent)
-//   engine.Reset() / ~Codex()     // frees every per-image allocation
+//   Codex engine;             // construct once: tables, palette, empty layer store
+//   engine.Reset();           // driver, before every image: DelDoc, ResDoc, Resume, DelTab
+//   -- stage 0, the loader: DelDoc, DelTab, CBase::ResDoc, Resume, Codex::ResDoc,
+//      CWork::ResDoc (the full reset), then SetMap(map), SetGeo(w0, h0) (level sizes, scales,
+//      direction tables), NewDoc() (one zeroed block for all slots, work planes), the scan
+//      window m_win* on level 0, and GetLay(0, 0) for the source at stage 0
+//   engine.Pickup(-1) ...     // stages, each pulling its predecessors on demand
+//   engine.GetLay(id, level)  // any layer by id and level (claims a free slot when absent)
+//   engine.Reset(), ~Codex()  // free every per-image allocation
+// A stage sets m_stage, calls OldLay(m_stage), installs its callbacks in the slots below and
+// runs Scener / Scenes; every scan ends by restoring the default callbacks (Resume).
 #pragma once
 
 #include "extraction/engine/CRank.h"
@@ -161,38 +164,38 @@ public:
     std::unique_ptr<int[]> m_coord;
 
     // --- Scan state read by callbacks ---
-    TuneFn m_tune, m_tune2;
-    ActFn m_fresh;
-    TestFn m_blockTest;
-    ActFn m_pixel, m_blockDone;
-    TestFn m_edgeTest;
-    ActFn m_edgePixel, m_edgeDone;
-    RingFn m_ringPoint;
-    StepFn m_step;
-    TestFn m_chain;             // walks of Moving.cpp: accept the pixel under the walk cursor?
-    TestFn m_leaf;              // Rounde / Roundf at depth 0
-    int m_fineX, m_fineY;       // fine position
-    int m_scanX, m_scanY;       // scan position (m_scanX is the column counter)
-    int m_W, m_H, m_Wm1, m_Wp1; // fine strides
-    int m_w, m_h, m_wm1, m_wp1; // scan-level strides
-    int m_half, m_centre;       // centre half-size and cursor offset (mode 1)
-    int m_nb[8];                // fine neighbour offsets, directions 0..7
-    int m_clipX, m_clipY;       // clip of the current block (columns, rows * W)
-    unsigned char* m_fine[WZ_CURSORS];
-    unsigned char* m_coarse[WZ_CURSORS];
-    int m_wx, m_wy; // walk position
-    unsigned char* m_walk[WZ_WALKERS];
-    std::int32_t m_walkOff; // walk cursor as an offset (recorded by the line walks)
-    unsigned char* m_refc;  // reference cursor
-    int m_ringCount, m_ringValue;
+    TuneFn m_tune = nullptr, m_tune2 = nullptr;
+    ActFn m_fresh = nullptr;
+    TestFn m_blockTest = nullptr;
+    ActFn m_pixel = nullptr, m_blockDone = nullptr;
+    TestFn m_edgeTest = nullptr;
+    ActFn m_edgePixel = nullptr, m_edgeDone = nullptr;
+    RingFn m_ringPoint = nullptr;
+    StepFn m_step = nullptr;
+    TestFn m_chain = nullptr;     // walks of Moving.cpp: accept the pixel under the walk cursor?
+    TestFn m_leaf = nullptr;      // Rounde / Roundf at depth 0
+    int m_fineX = 0, m_fineY = 0; // fine position
+    int m_scanX = 0, m_scanY = 0; // scan position (m_scanX is the column counter)
+    int m_W = 0, m_H = 0, m_Wm1 = 0, m_Wp1 = 0; // fine strides
+    int m_w = 0, m_h = 0, m_wm1 = 0, m_wp1 = 0; // scan-level strides
+    int m_half = 0, m_centre = 0;               // centre half-size and cursor offset (mode 1)
+    int m_nb[8]{};                              // fine neighbour offsets, directions 0..7
+    int m_clipX = 0, m_clipY = 0;               // clip of the current block (columns, rows * W)
+    unsigned char* m_fine[WZ_CURSORS]{};
+    unsigned char* m_coarse[WZ_CURSORS]{};
+    int m_wx = 0, m_wy = 0; // walk position
+    unsigned char* m_walk[WZ_WALKERS]{};
+    std::int32_t m_walkOff = 0;      // walk cursor as an offset (recorded by the line walks)
+    unsigned char* m_refc = nullptr; // reference cursor
+    int m_ringCount = 0, m_ringValue = 0;
     // Ridge walks.
-    int m_wx2, m_wy2; // second walk position and cursor (paired walks)
-    unsigned char* m_walk2;
-    int m_walkLevel;
-    int m_lastDir;
-    int m_fwdLeft, m_fwdAhead, m_fwdRight;
-    const unsigned char* m_dirList; // chain follower's direction list (UnWrap)
-    int m_dirIndex;
+    int m_wx2 = 0, m_wy2 = 0; // second walk position and cursor (paired walks)
+    unsigned char* m_walk2 = nullptr;
+    int m_walkLevel = 0;
+    int m_lastDir = 0;
+    int m_fwdLeft = 0, m_fwdAhead = 0, m_fwdRight = 0;
+    const unsigned char* m_dirList = nullptr; // chain follower's direction list (UnWrap)
+    int m_dirIndex = 0;
 
 protected:
     Codex* Self();
@@ -242,15 +245,15 @@ public:
     int SkeSet(int index);
 
     // Line state.
-    int m_ldx, m_ldy; // signed deltas
-    int m_adx, m_ady; // their magnitudes
-    int m_count;      // remaining major steps (callback walk) / major count
-    int m_xstep, m_ystep, m_rowStep;
-    int m_err, m_inc1, m_inc2;
-    int m_maxX, m_maxY; // level bounds
-    int m_stepIndex;
-    int m_hit, m_hitX, m_hitY;
-    unsigned char* m_hitCursor;
+    int m_ldx = 0, m_ldy = 0; // signed deltas
+    int m_adx = 0, m_ady = 0; // their magnitudes
+    int m_count = 0;          // remaining major steps (callback walk) / major count
+    int m_xstep = 0, m_ystep = 0, m_rowStep = 0;
+    int m_err = 0, m_inc1 = 0, m_inc2 = 0;
+    int m_maxX = 0, m_maxY = 0; // level bounds
+    int m_stepIndex = 0;
+    int m_hit = 0, m_hitX = 0, m_hitY = 0;
+    unsigned char* m_hitCursor = nullptr;
 
 private:
     void LineStep(bool allCursors);

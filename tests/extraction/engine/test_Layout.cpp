@@ -41,6 +41,9 @@ TEST(Engine, FreshObjectHasEmptyStoreAndDefaults)
     EXPECT_EQ(e.m_level[4].slots, 4);
     EXPECT_EQ(e.W[0], 64);
     EXPECT_EQ(e.W[-180], -64);
+    Codex other; // the construction tables are built once and shared
+    EXPECT_EQ(other.Ex, e.Ex);
+    EXPECT_EQ(other.W, e.W);
     // No level has slots backed by memory before a load: claims give null.
     EXPECT_EQ(e.GetLay(5, 0), nullptr);
 }

@@ -537,3 +537,28 @@ TEST(Spiral, CornerAndInteriorOfRadiusZero)
 }
 
 } // namespace
+
+namespace {
+
+// Flow-oriented 3 x 3 mean: along 0 degrees the east and west neighbours weigh 32, the
+// diagonals 16, north and south 0.
+TEST(Fiimpo, WeighsNeighboursByTheirAngleToTheFlow)
+{
+    Codex e;
+    e.m_W = 5;
+    e.m_w = 3;
+    unsigned char img[25] = {};
+    img[12] = 100; // centre of a 5 x 5 patch
+    img[11] = 50;
+    img[13] = 50;
+    img[7] = 200; // north: weight 0 along the flow
+    EXPECT_EQ(e.Fiimpo(0, img + 12, 1), (3200 + 32 * 100 + 80) / 160);
+    EXPECT_EQ(e.Fiimpo(180, img + 12, 1), 40); // orientation, not direction
+    // Across the flow (90 degrees) north and south weigh 32: (3200 + 6400 + 80) / 160.
+    EXPECT_EQ(e.Fiimpo(90, img + 12, 1), 60);
+    // The level selector picks the scan-level width as row stride.
+    unsigned char small[9] = {0, 0, 0, 50, 100, 50, 0, 0, 0};
+    EXPECT_EQ(e.Fiimpo(0, small + 4, 0), 40);
+}
+
+} // namespace
