@@ -119,7 +119,7 @@ public:
     void build_wsq_trees(int width, int height);
 
     // Analysis (get_lets) and synthesis (join_lets) of `lines` lines of n samples each; `work`
-    // holds at least n + 2 * WSQ_LINE_MARGIN floats. Filters have odd lengths of at most 255.
+    // holds at least WsqLineWork(n) floats. Filters have odd lengths of at most 255.
     static void get_lets(float* out, const float* in, int lines, int n, int pitch, int stride,
                          const double* hi, int hsz, const double* lo, int lsz, int inv,
                          float* work);
@@ -161,6 +161,12 @@ private:
 
 // Room on each side of a line copy for the symmetric extension of filters up to 255 taps.
 constexpr int WSQ_LINE_MARGIN = 260;
+
+// Floats of line work space that filtering lines of up to n samples needs.
+inline std::size_t WsqLineWork(int n)
+{
+    return 2 * static_cast<std::size_t>(n) + 2 * WSQ_LINE_MARGIN;
+}
 
 extern "C" {
 // New codec instance, or null when it cannot be allocated.

@@ -479,8 +479,7 @@ int WsqDecoder::wsq_reconstruct(float* samples)
     const std::size_t n = static_cast<std::size_t>(width) * height;
     std::unique_ptr<float[]> scratch(new (std::nothrow) float[n]);
     const int longest = width > height ? width : height;
-    std::unique_ptr<float[]> work(
-        new (std::nothrow) float[static_cast<std::size_t>(longest) + 2 * WSQ_LINE_MARGIN]);
+    std::unique_ptr<float[]> work(new (std::nothrow) float[WsqLineWork(longest)]);
     if (!scratch || !work) {
         return WSQ_ERR_RECON_ALLOC;
     }

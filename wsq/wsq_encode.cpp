@@ -395,8 +395,7 @@ int Wsq::wsq_encode_mem(unsigned char* out, int* olen, float r_bitrate, const un
     {
         std::unique_ptr<float[]> scratch(new (std::nothrow) float[n]);
         const int longest = width > height ? width : height;
-        std::unique_ptr<float[]> work(
-            new (std::nothrow) float[static_cast<std::size_t>(longest) + 2 * WSQ_LINE_MARGIN]);
+        std::unique_ptr<float[]> work(new (std::nothrow) float[WsqLineWork(longest)]);
         if (!scratch || !work) {
             return WSQ_ERR_TRANSFORM_ALLOC;
         }

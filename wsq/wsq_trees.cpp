@@ -140,50 +140,61 @@ void Wsq::build_q_tree()
 // taps are applied in tap order starting from the sample that the walk of the reference
 // layout reaches first; with symmetric filters that is sample 2j - (L - 1) / 2 + t for tap t.
 // The first product is stored to float, each further product is added in double precision and
-// the sum stored back to float.
+// the sum stored back to float. The tap loop is outside the loop over values, which keeps each
+// value's order of operations and lets the values of a line proceed side by side.
 void Wsq::get_lets(float* out, const float* in, int lines, int n, int pitch, int stride,
                    const double* hi, int hsz, const double* lo, int lsz, int inv, float* work)
 {
     const int llen = (n + 1) / 2;
     const int hlen = n / 2;
     const int lc = (lsz - 1) / 2;
-    const int hc = (hsz - 1) / 2 - 1;
+    const int hc = (hsz - 1) / 2;
     const int reach = (lsz > hsz ? lsz : hsz) / 2 + 2; // farthest sample outside the line
     float* ext = work + WSQ_LINE_MARGIN;               // ext[i] = sample i after extension
+    float* acc = work + 2 * WSQ_LINE_MARGIN + n;       // llen low then hlen high values
     for (int line = 0; line < lines; ++line) {
         const float* src = in + static_cast<std::ptrdiff_t>(line) * pitch;
         for (int i = -reach; i < n + reach; ++i) {
-            ext[i] = src[static_cast<std::ptrdiff_t>(WtMirror(i, n)) * stride];
+            const int at = (i >= 0 && i < n) ? i : WtMirror(i, n);
+            ext[i] = src[static_cast<std::ptrdiff_t>(at) * stride];
         }
-        float* lp = out + static_cast<std::ptrdiff_t>(line) * pitch;
-        float* hp = lp;
-        if (inv != 0) {
-            lp += static_cast<std::ptrdiff_t>(hlen) * stride;
-        } else {
-            hp += static_cast<std::ptrdiff_t>(llen) * stride;
-        }
+        float* low = acc;
+        float* high = acc + llen;
+        const float* s = ext - lc;
         for (int j = 0; j < llen; ++j) {
-            const float* s = ext + 2 * j - lc;
-            float acc = static_cast<float>(s[0] * lo[0]);
-            for (int t = 1; t < lsz; ++t) {
-                acc = static_cast<float>(acc + s[t] * lo[t]);
+            low[j] = static_cast<float>(s[2 * j] * lo[0]);
+        }
+        for (int t = 1; t < lsz; ++t) {
+            for (int j = 0; j < llen; ++j) {
+                low[j] = static_cast<float>(low[j] + s[2 * j + t] * lo[t]);
             }
-            lp[static_cast<std::ptrdiff_t>(j) * stride] = acc;
+        }
+        s = ext + 1 - hc;
+        for (int j = 0; j < hlen; ++j) {
+            high[j] = static_cast<float>(s[2 * j] * hi[0]);
+        }
+        for (int t = 1; t < hsz; ++t) {
+            for (int j = 0; j < hlen; ++j) {
+                high[j] = static_cast<float>(high[j] + s[2 * j + t] * hi[t]);
+            }
+        }
+        // Placement: low-pass values first, or high-pass first with inversion.
+        float* dst = out + static_cast<std::ptrdiff_t>(line) * pitch;
+        float* lp = dst + (inv != 0 ? static_cast<std::ptrdiff_t>(hlen) * stride : 0);
+        float* hp = dst + (inv != 0 ? 0 : static_cast<std::ptrdiff_t>(llen) * stride);
+        for (int j = 0; j < llen; ++j) {
+            lp[static_cast<std::ptrdiff_t>(j) * stride] = low[j];
         }
         for (int j = 0; j < hlen; ++j) {
-            const float* s = ext + 2 * j + 1 - (hc + 1);
-            float acc = static_cast<float>(s[0] * hi[0]);
-            for (int t = 1; t < hsz; ++t) {
-                acc = static_cast<float>(acc + s[t] * hi[t]);
-            }
-            hp[static_cast<std::ptrdiff_t>(j) * stride] = acc;
+            hp[static_cast<std::ptrdiff_t>(j) * stride] = high[j];
         }
     }
 }
 
 // Output sample k receives first the low-pass products low[j] * lo[k - 2j + (L - 1) / 2], then
 // the high-pass products high[j] * hi[k - 2j - 1 + (H - 1) / 2], each in order of increasing j,
-// with the subbands extended as the whole-sample extension of the line implies.
+// with the subbands extended as the whole-sample extension of the line implies. Outputs of one
+// parity share their taps, so each tap is applied to all of them in one sweep.
 void Wsq::join_lets(float* out, const float* in, int lines, int n, int pitch, int stride,
                     const double* hi, int hsz, const double* lo, int lsz, int inv, float* work)
 {
@@ -195,30 +206,7 @@ void Wsq::join_lets(float* out, const float* in, int lines, int n, int pitch, in
     const int reach = (lsz > hsz ? lsz : hsz) / 4 + 2; // farthest subband value outside
     float* lowExt = work + margin;                     // indexes -margin .. llen + margin
     float* highExt = work + llen + 3 * margin;         // indexes -margin .. hlen + margin
-    // For output k = 2m + p the low-pass value j = m + (p + lc - t) / 2 meets tap t, and the
-    // high-pass value j = m + (p - 1 + hc - t) / 2; taps of the right parity, largest first.
-    struct Phase {
-        int nlow, nhigh;
-        int lowTap[128], lowOffset[128], highTap[128], highOffset[128];
-    };
-    Phase phases[2];
-    for (int p = 0; p < 2; ++p) {
-        Phase& ph = phases[p];
-        ph.nlow = 0;
-        ph.nhigh = 0;
-        for (int t = lsz - 1; t >= 0; --t) {
-            if ((p + lc - t) % 2 == 0) {
-                ph.lowTap[ph.nlow] = t;
-                ph.lowOffset[ph.nlow++] = (p + lc - t) / 2;
-            }
-        }
-        for (int t = hsz - 1; t >= 0; --t) {
-            if ((p - 1 + hc - t) % 2 == 0) {
-                ph.highTap[ph.nhigh] = t;
-                ph.highOffset[ph.nhigh++] = (p - 1 + hc - t) / 2;
-            }
-        }
-    }
+    float* acc = work + n + 4 * margin;                // the n output samples
     for (int line = 0; line < lines; ++line) {
         const float* lp = in + static_cast<std::ptrdiff_t>(line) * pitch;
         const float* hp = lp;
@@ -233,23 +221,45 @@ void Wsq::join_lets(float* out, const float* in, int lines, int n, int pitch, in
             continue;
         }
         for (int j = -reach; j < llen + reach; ++j) {
-            lowExt[j] = lp[static_cast<std::ptrdiff_t>(WtMirror(2 * j, n) / 2) * stride];
+            const int at = (j >= 0 && j < llen) ? j : WtMirror(2 * j, n) / 2;
+            lowExt[j] = lp[static_cast<std::ptrdiff_t>(at) * stride];
         }
         for (int j = -reach; j < hlen + reach; ++j) {
-            highExt[j] = hp[static_cast<std::ptrdiff_t>((WtMirror(2 * j + 1, n) - 1) / 2) * stride];
+            const int at = (j >= 0 && j < hlen) ? j : (WtMirror(2 * j + 1, n) - 1) / 2;
+            highExt[j] = hp[static_cast<std::ptrdiff_t>(at) * stride];
+        }
+        // For output k = 2m + p the low-pass value j = m + (p + lc - t) / 2 meets tap t, and
+        // the high-pass value j = m + (p - 1 + hc - t) / 2; taps of the right parity, largest
+        // (smallest j) first.
+        for (int p = 0; p < 2; ++p) {
+            const int count = (n - p + 1) / 2; // outputs of this parity
+            float* a = acc + p;
+            for (int m = 0; m < count; ++m) {
+                a[2 * m] = 0.0f;
+            }
+            for (int t = lsz - 1; t >= 0; --t) {
+                if ((p + lc - t) % 2 != 0) {
+                    continue;
+                }
+                const float* l = lowExt + (p + lc - t) / 2;
+                const double tap = lo[t];
+                for (int m = 0; m < count; ++m) {
+                    a[2 * m] = static_cast<float>(a[2 * m] + l[m] * tap);
+                }
+            }
+            for (int t = hsz - 1; t >= 0; --t) {
+                if ((p - 1 + hc - t) % 2 != 0) {
+                    continue;
+                }
+                const float* h = highExt + (p - 1 + hc - t) / 2;
+                const double tap = hi[t];
+                for (int m = 0; m < count; ++m) {
+                    a[2 * m] = static_cast<float>(a[2 * m] + h[m] * tap);
+                }
+            }
         }
         for (int k = 0; k < n; ++k) {
-            const Phase& ph = phases[k % 2];
-            const float* l = lowExt + k / 2;
-            const float* hv = highExt + k / 2;
-            float acc = 0.0f;
-            for (int i = 0; i < ph.nlow; ++i) {
-                acc = static_cast<float>(acc + l[ph.lowOffset[i]] * lo[ph.lowTap[i]]);
-            }
-            for (int i = 0; i < ph.nhigh; ++i) {
-                acc = static_cast<float>(acc + hv[ph.highOffset[i]] * hi[ph.highTap[i]]);
-            }
-            dst[static_cast<std::ptrdiff_t>(k) * stride] = acc;
+            dst[static_cast<std::ptrdiff_t>(k) * stride] = acc[k];
         }
     }
 }

@@ -140,7 +140,7 @@ TEST(WsqFilters, SynthesisInvertsAnalysis)
                 }
                 std::vector<float> bands(x.size());
                 std::vector<float> back(x.size());
-                std::vector<float> work(static_cast<std::size_t>(n) + 2 * WSQ_LINE_MARGIN);
+                std::vector<float> work(WsqLineWork(n));
                 Wsq::get_lets(bands.data(), x.data(), 1, n, 0, stride, wsq.m_hifilt, 7,
                               wsq.m_lofilt, 9, inv, work.data());
                 Wsq::join_lets(back.data(), bands.data(), 1, n, 0, stride, hi9, 9, lo7, 7, inv,
@@ -163,7 +163,7 @@ TEST(WsqFilters, ConstantLineHasNoDetail)
     Wsq wsq;
     std::vector<float> x(20, 3.0f);
     std::vector<float> bands(20);
-    std::vector<float> work(20 + 2 * WSQ_LINE_MARGIN);
+    std::vector<float> work(WsqLineWork(20));
     Wsq::get_lets(bands.data(), x.data(), 1, 20, 0, 1, wsq.m_hifilt, 7, wsq.m_lofilt, 9, 0,
                   work.data());
     for (int j = 0; j < 10; ++j) {
