@@ -279,3 +279,38 @@ TEST(AngleHelpers, KnownValues)
 }
 
 } // namespace
+
+namespace {
+
+// Two horizontal ridges with a step each and a steep bridge between their branch points: the
+// bridge turns more than 49 degrees from both ridge directions, so pass 0 cuts it and rejoins
+// each ridge across its branch point.
+TEST(SkelCorrection8, CutsASteepBridgeBetweenTwoBranchPoints)
+{
+    const unsigned w = 48;
+    const unsigned h = 32;
+    Bytes img(w * h, 1);
+    HLine(img, w, 4, 22, 10); // top ridge, branch point at (22, 10)
+    HLine(img, w, 23, 42, 9);
+    HLine(img, w, 4, 28, 23); // bottom ridge, branch point at (29, 22)
+    img[22 * w + 29] = 0;
+    HLine(img, w, 30, 42, 22);
+    for (int k = 1; k <= 5; ++k) {
+        img[(10 + k) * w + 22 + k] = 0; // diagonal part of the bridge
+    }
+    for (int y = 16; y <= 21; ++y) {
+        img[y * w + 28] = 0; // vertical part
+    }
+    ASSERT_EQ(Components(img, w, h, 0), 1);
+    Bytes dir((w >> 3) * (h >> 3), 0);
+    ASSERT_EQ(SkelCorrection8(img.data(), w, h, 3, dir.data()), 0);
+    EXPECT_EQ(Components(img, w, h, 0), 2);
+    EXPECT_EQ(img[18 * w + 28], 1);
+    EXPECT_EQ(img[10 * w + 4], 0);
+    EXPECT_EQ(img[9 * w + 42], 0);
+    for (unsigned char v : img) {
+        ASSERT_TRUE(v == 0 || v == 1);
+    }
+}
+
+} // namespace
