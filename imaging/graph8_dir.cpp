@@ -248,17 +248,14 @@ unsigned char DiDirection(std::int64_t p, std::int64_t d)
 
 } // namespace
 
-int GetDirections8(const unsigned char* img, unsigned w, unsigned h, int s,
-                   const unsigned char* mask, unsigned char* dir, unsigned char* flags)
+namespace {
+
+// Direction field of a bw x bh grid of blocks of side 2^s whose block (0, 0) starts at pixel
+// (x0, y0) of the image; the grid lies inside the image.
+void DiField(const unsigned char* img, unsigned w, unsigned h, unsigned x0, unsigned y0,
+             unsigned bw, unsigned bh, int s, const unsigned char* mask, unsigned char* dir,
+             unsigned char* flags)
 {
-    if (s < 0 || s > 15 || (w >> s) == 0 || (h >> s) == 0) {
-        return IMG_BAD_GEOMETRY;
-    }
-    if (dir == nullptr || flags == nullptr) {
-        return IMG_NO_OUTPUT;
-    }
-    const unsigned bw = w >> s;
-    const unsigned bh = h >> s;
     const unsigned b = 1u << s;
     const std::size_t n = static_cast<std::size_t>(bw) * bh;
     auto sumP = std::make_unique<std::int64_t[]>(n);
@@ -277,14 +274,14 @@ int GetDirections8(const unsigned char* img, unsigned w, unsigned h, int s,
             flags[i] = 255;
             std::int64_t p = 0;
             std::int64_t d = 0;
-            for (unsigned y = by * b; y < by * b + b; ++y) {
+            for (unsigned y = y0 + by * b; y < y0 + by * b + b; ++y) {
                 if (y == 0 || y + 1 >= h) {
                     continue;
                 }
                 const unsigned char* r0 = img + static_cast<std::size_t>(y - 1) * w;
                 const unsigned char* r1 = r0 + w;
                 const unsigned char* r2 = r1 + w;
-                for (unsigned x = bx * b; x < bx * b + b; ++x) {
+                for (unsigned x = x0 + bx * b; x < x0 + bx * b + b; ++x) {
                     if (x == 0 || x + 1 >= w) {
                         continue;
                     }
@@ -335,6 +332,86 @@ int GetDirections8(const unsigned char* img, unsigned w, unsigned h, int s,
     // 3. Directions; skipped blocks get 0.
     for (std::size_t i = 0; i < n; ++i) {
         dir[i] = flags[i] != 0 ? DiDirection(pSum[i], dSum[i]) : 0;
+    }
+}
+
+} // namespace
+
+int GetDirections8(const unsigned char* img, unsigned w, unsigned h, int s,
+                   const unsigned char* mask, unsigned char* dir, unsigned char* flags)
+{
+    if (s < 0 || s > 15 || (w >> s) == 0 || (h >> s) == 0) {
+        return IMG_BAD_GEOMETRY;
+    }
+    if (dir == nullptr || flags == nullptr) {
+        return IMG_NO_OUTPUT;
+    }
+    DiField(img, w, h, 0, 0, w >> s, h >> s, s, mask, dir, flags);
+    return 0;
+}
+
+int GetDirectionsL8(const unsigned char* img, unsigned w, unsigned h, int x1, int y1, int x2,
+                    int y2, int s, unsigned char* dir)
+{
+    if (s < 0 || s > 15 || x1 < 0 || y1 < 0 || x1 > x2 || y1 > y2 || x2 >= static_cast<int>(w) ||
+        y2 >= static_cast<int>(h)) {
+        return IMG_BAD_GEOMETRY;
+    }
+    const unsigned bw = static_cast<unsigned>(x2 - x1 + 1) >> s;
+    const unsigned bh = static_cast<unsigned>(y2 - y1 + 1) >> s;
+    if (bw == 0 || bh == 0) {
+        return IMG_BAD_GEOMETRY;
+    }
+    if (dir == nullptr) {
+        return IMG_NO_OUTPUT;
+    }
+    auto flags = std::make_unique<unsigned char[]>(static_cast<std::size_t>(bw) * bh);
+    DiField(img, w, h, static_cast<unsigned>(x1), static_cast<unsigned>(y1), bw, bh, s, nullptr,
+            dir, flags.get());
+    return 0;
+}
+
+int DirsCorrectionL8(const unsigned char* img, unsigned w, unsigned h, unsigned char* dir,
+                     const unsigned char* mask, const unsigned char* area)
+{
+    constexpr int shift = 4;
+    constexpr int side = 1 << shift;
+    const unsigned bw = w >> shift;
+    const unsigned bh = h >> shift;
+    if (dir == nullptr || mask == nullptr || area == nullptr) {
+        return IMG_NO_OUTPUT;
+    }
+    auto outside = [&](unsigned x, unsigned y) {
+        const std::size_t j = static_cast<std::size_t>(y) * bw + x;
+        return mask[j] != 0 || area[j] != 0;
+    };
+    for (unsigned by = 0; by < bh; ++by) {
+        for (unsigned bx = 0; bx < bw; ++bx) {
+            if (outside(bx, by)) {
+                continue;
+            }
+            // A block at the edge of the analysed area has a neighbour outside it.
+            bool edge = false;
+            for (int dy = -1; dy <= 1 && !edge; ++dy) {
+                for (int dx = -1; dx <= 1 && !edge; ++dx) {
+                    const int nx = static_cast<int>(bx) + dx;
+                    const int ny = static_cast<int>(by) + dy;
+                    edge = nx >= 0 && ny >= 0 && nx < static_cast<int>(bw) &&
+                           ny < static_cast<int>(bh) &&
+                           outside(static_cast<unsigned>(nx), static_cast<unsigned>(ny));
+                }
+            }
+            if (!edge) {
+                continue;
+            }
+            const int x1 = static_cast<int>(bx) * side;
+            const int y1 = static_cast<int>(by) * side;
+            const int rc = GetDirectionsL8(img, w, h, x1, y1, x1 + side - 1, y1 + side - 1, shift,
+                                           dir + static_cast<std::size_t>(by) * bw + bx);
+            if (rc != 0) {
+                return rc;
+            }
+        }
     }
     return 0;
 }

@@ -48,6 +48,16 @@ ZF_EXPORT int GetDirections8(const unsigned char* img, unsigned w, unsigned h, i
 // the two differ by more than 5 degrees. Returns 1 (0 when dir is null or the grid empty).
 ZF_EXPORT int DirsCorrection8(unsigned char* dir, unsigned bw, unsigned bh,
                               const unsigned char* mask);
+// Direction field of the rectangle (x1, y1)-(x2, y2) with blocks of 2^s pixels, written to dir
+// ((x2-x1+1) >> s by (y2-y1+1) >> s bytes). Returns 0; IMG_BAD_GEOMETRY for a rectangle outside
+// the image or without a whole block; IMG_NO_OUTPUT for a null dir.
+ZF_EXPORT int GetDirectionsL8(const unsigned char* img, unsigned w, unsigned h, int x1, int y1,
+                              int x2, int y2, int s, unsigned char* dir);
+// On the grid of 16-pixel blocks: every block inside the analysed area (mask and area bytes 0)
+// with a neighbour outside it gets its direction again from its own 16 x 16 pixels only. Returns
+// the first non-zero result of GetDirectionsL8, else 0; IMG_NO_OUTPUT for a null field.
+ZF_EXPORT int DirsCorrectionL8(const unsigned char* img, unsigned w, unsigned h, unsigned char* dir,
+                               const unsigned char* mask, const unsigned char* area);
 // Direction per block from mean grey differences along twelve window offsets of a 5 x 5 window
 // (their angles, 0..179): the offset along which the grey level changes least gives the ridge
 // direction. Same arguments, codes and flags as GetDirections8.

@@ -474,3 +474,50 @@ TEST(GetDirectionsN8, GratingsAlongWindowOffsetsGiveTheirAngle)
 }
 
 } // namespace
+
+namespace {
+
+TEST(GetDirectionsL8, RectangleFieldAndEdgeReestimation)
+{
+    const unsigned w = 96;
+    const unsigned h = 64;
+    // Left half ridges at 30 degrees, right half at 120.
+    auto img = imgtest::Grating(w, h, 30, 9);
+    const auto right = imgtest::Grating(w, h, 120, 9);
+    for (unsigned y = 0; y < h; ++y) {
+        for (unsigned x = 48; x < w; ++x) {
+            img[y * w + x] = right[y * w + x];
+        }
+    }
+    std::vector<unsigned char> dir(6, 0);
+    ASSERT_EQ(GetDirectionsL8(img.data(), w, h, 48, 0, 95, 31, 4, dir.data()), 0);
+    for (int i = 0; i < 6; ++i) {
+        // The first block column's gradients read the seam at column 47.
+        EXPECT_LE(imgtest::FoldedDelta(dir[i], 120), i % 3 == 0 ? 5 : 2) << i;
+    }
+    EXPECT_EQ(GetDirectionsL8(img.data(), w, h, 48, 0, 96, 31, 4, dir.data()), IMG_BAD_GEOMETRY);
+    EXPECT_EQ(GetDirectionsL8(img.data(), w, h, 0, 0, 14, 31, 4, dir.data()), IMG_BAD_GEOMETRY);
+    EXPECT_EQ(GetDirectionsL8(img.data(), w, h, 0, 0, 15, 15, 4, nullptr), IMG_NO_OUTPUT);
+
+    // The whole field is smoothed over 3 x 3 blocks; at the border between the halves the
+    // blocks next to the masked right half are measured again from their own pixels.
+    const unsigned bw = w >> 4;
+    const unsigned bh = h >> 4;
+    std::vector<unsigned char> field(bw * bh);
+    std::vector<unsigned char> flags(bw * bh);
+    ASSERT_EQ(GetDirections8(img.data(), w, h, 4, nullptr, field.data(), flags.data()), 0);
+    std::vector<unsigned char> mask(bw * bh, 0);
+    std::vector<unsigned char> area(bw * bh, 0);
+    for (unsigned by = 0; by < bh; ++by) {
+        for (unsigned bx = 3; bx < bw; ++bx) {
+            mask[by * bw + bx] = 1;
+        }
+    }
+    ASSERT_EQ(DirsCorrectionL8(img.data(), w, h, field.data(), mask.data(), area.data()), 0);
+    for (unsigned by = 0; by < bh; ++by) {
+        EXPECT_LE(imgtest::FoldedDelta(field[by * bw + 2], 30), 2) << by;
+    }
+    EXPECT_EQ(DirsCorrectionL8(img.data(), w, h, nullptr, mask.data(), area.data()), IMG_NO_OUTPUT);
+}
+
+} // namespace
