@@ -434,4 +434,46 @@ TEST(WsqDecode, RandomlyDamagedStreamsNeverCrash)
     EXPECT_EQ(runs, 60);
 }
 
+// The longest filters a transform table can hold (255 taps), here the stream's own filters padded
+// with zero taps, reach far past the ends of the shortest lines of a 65 x 65 image; the
+// extension must stay inside the lines and the zero taps must change nothing.
+TEST(WsqDecode, LongestTransformFiltersStayInsideTheLines)
+{
+    const int n = 65;
+    Bytes img(static_cast<std::size_t>(n) * n);
+    for (int y = 0; y < n; ++y) {
+        for (int x = 0; x < n; ++x) {
+            img[static_cast<std::size_t>(y) * n + x] =
+                static_cast<unsigned char>((x * 9 + y * 5) % 200);
+        }
+    }
+    int rc = 0;
+    const Bytes s = wsqtest::Encode(img, n, n, -2.0f, &rc);
+    ASSERT_GT(rc, 0);
+    Bytes plain;
+    int w = 0;
+    int h = 0;
+    ASSERT_GE(Decode(s, &plain, &w, &h), 0);
+
+    const std::size_t dtt = At(s, 0xFFA4);
+    const std::size_t body = dtt + 6; // first coefficient: 5 of the low-pass group, then 4
+    Bytes table = {0xFF, 0xA4, 0, 0, 255, 255};
+    for (int group = 0; group < 2; ++group) {
+        const int given = group == 0 ? 5 : 4;
+        const std::size_t from = body + (group == 0 ? 0 : 5 * 6);
+        table.insert(table.end(), s.begin() + static_cast<std::ptrdiff_t>(from),
+                     s.begin() + static_cast<std::ptrdiff_t>(from + 6 * given));
+        table.insert(table.end(), static_cast<std::size_t>(6 * (128 - given)), 0);
+    }
+    const std::size_t len = table.size() - 2;
+    table[2] = static_cast<unsigned char>(len >> 8);
+    table[3] = static_cast<unsigned char>(len & 0xFF);
+    Bytes wide(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(dtt));
+    wide.insert(wide.end(), table.begin(), table.end());
+    wide.insert(wide.end(), s.begin() + static_cast<std::ptrdiff_t>(dtt + 60), s.end());
+    Bytes out;
+    ASSERT_GE(Decode(wide, &out, &w, &h), 0);
+    EXPECT_EQ(out, plain);
+}
+
 } // namespace
