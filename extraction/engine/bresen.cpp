@@ -95,7 +95,8 @@ void Coral::Bresen()
         if (Margin() != 0) {
             return;
         }
-        if (m_step != nullptr && (self->*m_step)(m_stepIndex) != 0) {
+        const StepFn step = m_step;
+        if (step != nullptr && (self->*step)(m_stepIndex) != 0) {
             return;
         }
         --m_count;
