@@ -174,14 +174,12 @@ int Thinning8(unsigned char* img, unsigned w, unsigned h, int s, const unsigned 
     return 0;
 }
 
+// The three arrays are reached through their cursors; their starts stay with the caller.
 void GetAndSelectPoints8(unsigned char* img, unsigned w, int s, const unsigned char* blockDir,
-                         unsigned char** first, unsigned char** last, MPOINT* ends,
-                         MPOINT*& endCursor, MPOINT* branches, MPOINT*& branchCursor,
-                         MPOINT* others, MPOINT*& otherCursor)
+                         unsigned char** first, unsigned char** last, MPOINT* /*ends*/,
+                         MPOINT*& endCursor, MPOINT* /*branches*/, MPOINT*& branchCursor,
+                         MPOINT* /*others*/, MPOINT*& otherCursor)
 {
-    (void)ends;
-    (void)branches;
-    (void)others;
     int ring[8];
     ThRing(static_cast<int>(w), ring);
     const unsigned bw = w >> s;
