@@ -77,8 +77,9 @@ void CBase::SetMap(const int* counts)
 
 void CBase::SetGeo(int width0, int height0)
 {
-    int w = width0 < 0 ? 0 : width0;
-    int h = height0 < 0 ? 0 : height0;
+    // Sides are 16-bit fields: a larger side is clamped so that width, height and size agree.
+    int w = width0 < 0 ? 0 : width0 > 65535 ? 65535 : width0;
+    int h = height0 < 0 ? 0 : height0 > 65535 ? 65535 : height0;
     for (int l = 0; l < WZ_LEVELS; ++l) {
         CLevel& lv = m_level[l];
         lv.scale = static_cast<std::uint8_t>(1 << l);
@@ -127,7 +128,7 @@ void CBase::NewDoc()
 
 int CBase::GetKey(int id, int level) const
 {
-    if (!ValidLevel(level)) {
+    if (!ValidLevel(level) || id < 0) { // a negative id would match the free key
         return -1;
     }
     const CLevel& lv = m_level[level];
@@ -141,7 +142,7 @@ int CBase::GetKey(int id, int level) const
 
 unsigned char* CBase::GetLay(int id, int level)
 {
-    if (!ValidLevel(level) || m_level[level].slots == 0) {
+    if (!ValidLevel(level) || m_level[level].slots == 0 || id < 0) {
         return nullptr;
     }
     CLevel& lv = m_level[level];

@@ -138,6 +138,7 @@ TEST(LayerStore, PyramidGeometryOnOddSizes)
         EXPECT_EQ(e->m_level[l].xEdge[2], -9);
     }
     // Map 2: 14, 24, 24, 62, 0 slots; buffers one after another, zero-filled.
+    EXPECT_EQ(e->Plane(4)[6799], 0);
     EXPECT_EQ(e->m_level[4].slots, 0);
     EXPECT_EQ(e->GetLay(1, 4), nullptr);
     EXPECT_EQ(e->m_level[0].buf[1], e->m_level[0].buf[0] + 6800);
@@ -146,6 +147,16 @@ TEST(LayerStore, PyramidGeometryOnOddSizes)
     for (unsigned i = 0; i < e->m_level[3].size; ++i) {
         ASSERT_EQ(last[i], 0);
     }
+}
+
+TEST(LayerStore, OversizedSideIsClampedSoSizesAgree)
+{
+    Codex e;
+    e.SetGeo(70000, -3);
+    EXPECT_EQ(e.m_level[0].width, 65535);
+    EXPECT_EQ(e.m_level[0].height, 0);
+    EXPECT_EQ(e.m_level[0].size, 0u);
+    EXPECT_EQ(e.m_level[1].width, 32768);
 }
 
 TEST(LayerStore, ClaimReleaseAndReuseKeepsOldContents)
@@ -169,9 +180,13 @@ TEST(LayerStore, ClaimReleaseAndReuseKeepsOldContents)
     EXPECT_EQ(e->GetKey(9, 2), 0);
     e->DelLay(123, 2); // absent: nothing
     EXPECT_EQ(e->GetKey(8, 2), 1);
-    // Out-of-range levels are absent, never indexed.
+    // Out-of-range levels are absent, never indexed; a negative id never matches a free slot.
     EXPECT_EQ(e->GetKey(1, 5), -1);
     EXPECT_EQ(e->GetLay(1, -1), nullptr);
+    e->DelLay(9, 2);
+    EXPECT_EQ(e->GetKey(-1, 2), -1);
+    EXPECT_EQ(e->GetLay(-1, 2), nullptr);
+    EXPECT_EQ(e->GetKey(-1, 2), -1);
 }
 
 TEST(LayerStore, OldLayFreesTheStageAndLaterOnes)
