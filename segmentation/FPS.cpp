@@ -384,10 +384,13 @@ int CFps::ClearLines(int maxLength)
         SegPoint& pj = m_points[best];
         pi.side = 0;
         pj.side = 0;
-        const int xa = pi.x < pj.x ? pi.x - CUT_OVERSHOOT : pi.x + CUT_OVERSHOOT;
-        const int xb = pi.x < pj.x ? pj.x + CUT_OVERSHOOT : pj.x - CUT_OVERSHOOT;
-        const int ya = pi.y < pj.y ? pi.y - CUT_OVERSHOOT : pi.y + CUT_OVERSHOOT;
-        const int yb = pi.y < pj.y ? pj.y + CUT_OVERSHOOT : pj.y - CUT_OVERSHOOT;
+        // Each end pushed outward; a vertical or horizontal cut keeps its direction.
+        const int px = pi.x == pj.x ? 0 : CUT_OVERSHOOT;
+        const int py = pi.y == pj.y ? 0 : CUT_OVERSHOOT;
+        const int xa = pi.x < pj.x ? pi.x - px : pi.x + px;
+        const int xb = pi.x < pj.x ? pj.x + px : pj.x - px;
+        const int ya = pi.y < pj.y ? pi.y - py : pi.y + py;
+        const int yb = pi.y < pj.y ? pj.y + py : pj.y - py;
         LineTh8(m_work, m_workWidth, m_workHeight, xa, ya, xb, yb, BACKGROUND, CUT_THICKNESS);
         ++drawn;
     }
