@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -1122,17 +1123,14 @@ int GetPatternMask8(unsigned char* img, unsigned& w, unsigned& h, unsigned char*
     w = bw;
     h = bh;
     // 7. Smoothed scores, their 3x3 sums, weak blocks out, then the growing.
-    auto smooth = std::make_unique<unsigned char[]>(nb);
-    for (std::size_t i = 0; i < nb; ++i) {
-        smooth[i] = scores[i];
-    }
+    std::vector<unsigned char> smooth(scores.get(), scores.get() + nb);
     if (bw >= 3) {
-        Blur8(smooth.get(), bw, bh, 6);
+        Blur8(smooth.data(), bw, bh, 6);
     }
     auto block3 = std::make_unique<int[]>(nb);
     if (bw >= 3 && bh >= 3) {
-        Summ3x38To32(smooth.get(), bw, bh, 0, 0, static_cast<int>(bw) - 1, static_cast<int>(bh) - 1,
-                     block3.get());
+        Summ3x38To32(smooth.data(), bw, bh, 0, 0, static_cast<int>(bw) - 1,
+                     static_cast<int>(bh) - 1, block3.get());
     } else {
         for (std::size_t i = 0; i < nb; ++i) {
             block3[i] = 9 * smooth[i]; // no full neighbourhood: nine times the block itself
