@@ -233,3 +233,33 @@ TEST(Palette, ColoursAndChannels)
 }
 
 } // namespace
+
+namespace {
+
+// The layer form reads candidate k from layers 38 + k (angle) and 119 + k (magnitude) at the
+// scan's fine position on the current level.
+TEST(Pickers, LayerFormReadsTheFlowChannels)
+{
+    auto e = std::make_unique<Codex>();
+    e->Reset();
+    e->SetMap(wizard73::pyr[2]);
+    e->SetGeo(64, 64);
+    e->NewDoc();
+    e->m_curLevel = 1;
+    e->m_fineX = 2;
+    e->m_fineY = 3;
+    const int at = 2 + 3 * 32;
+    const int angles[4] = {90, 20, 30, 10};
+    const int mags[4] = {255, 100, 90, 50};
+    for (int k = 0; k < 4; ++k) {
+        e->GetLay(38 + k, 1)[at] = static_cast<unsigned char>(angles[k]);
+        e->GetLay(119 + k, 1)[at] = static_cast<unsigned char>(mags[k]);
+    }
+    unsigned char a = 0, m = 0;
+    // Reference 10: scores 0, 100 cos^2 10 = 97, 90 cos^2 20 = 79, 50: the second channel.
+    EXPECT_EQ(e->GemReg(&a, &m, 10), 255);
+    EXPECT_EQ(a, 20);
+    EXPECT_EQ(m, 100);
+}
+
+} // namespace
