@@ -290,7 +290,8 @@ TEST(FSeg, HigherResolutionNeedsLargerFingers)
     EXPECT_EQ(o.count, 0u);
 }
 
-// Single-finger prints of the shared data: two nested boxes inside the image, every time.
+// Single-finger prints of the shared data: two nested boxes inside the image, every time
+// (a999_01p, a card cell without a print, is the blank case below).
 TEST(FSeg, RealSingleFingerPrintsGiveTwoNestedBoxes)
 {
     std::vector<std::string> names;
@@ -304,8 +305,7 @@ TEST(FSeg, RealSingleFingerPrintsGiveTwoNestedBoxes)
                           "b001_04p", "b001_06p", "b001_08p"}) {
         names.push_back(std::string("minex_sd29/") + n + ".pgm");
     }
-    int passed = 0;
-    int skipped = 0;
+    std::size_t skipped = 0;
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
         const std::string path = zftest::SharedData("fingerprints/" + name);
@@ -319,16 +319,29 @@ TEST(FSeg, RealSingleFingerPrintsGiveTwoNestedBoxes)
         const Outcome o =
             Segment(img, static_cast<unsigned>(w), static_cast<unsigned>(h), SGM_TYPE_FINGER);
         ExpectFingerBoxes(o, static_cast<unsigned>(w), static_cast<unsigned>(h));
+        // The finger box holds most of the ink (faint pieces at the edges may stay out).
+        std::size_t ink = 0;
+        std::size_t inkInside = 0;
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                if (img[static_cast<std::size_t>(y) * w + x] < 128) {
+                    ++ink;
+                    inkInside += (x >= o.rects[0].x1 && x <= o.rects[0].x4 && y >= o.rects[0].y1 &&
+                                  y <= o.rects[0].y4)
+                                     ? 1
+                                     : 0;
+                }
+            }
+        }
+        EXPECT_GE(inkInside * 2, ink);
         // The same call again gives the same boxes.
         const Outcome again =
             Segment(img, static_cast<unsigned>(w), static_cast<unsigned>(h), SGM_TYPE_FINGER);
         EXPECT_EQ(again.rects[1].y4, o.rects[1].y4);
-        passed += (!HasFailure()) ? 1 : 0;
     }
-    if (skipped == static_cast<int>(names.size())) {
+    if (skipped == names.size()) {
         GTEST_SKIP() << "shared fingerprint images not found (set ZF_DATA)";
     }
-    EXPECT_EQ(passed + skipped, static_cast<int>(names.size()));
 }
 
 // An image of the shared data whose every pixel is paper.
