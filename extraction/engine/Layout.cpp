@@ -194,8 +194,8 @@ void CBase::OldLay(int stage)
 
 unsigned char* CBase::ProRef(int id, int x, int y, int level, int fromLevel)
 {
-    if (!ValidLevel(level) || !ValidLevel(fromLevel)) {
-        return nullptr;
+    if (!ValidLevel(level) || !ValidLevel(fromLevel) || m_level[level].scale == 0) {
+        return nullptr; // no geometry yet
     }
     const int xl = x * m_level[fromLevel].scale / m_level[level].scale;
     const int yl = y * m_level[fromLevel].scale / m_level[level].scale;
@@ -208,8 +208,8 @@ unsigned char* CBase::ProRef(int id, int x, int y, int level, int fromLevel)
 
 void CBase::ProLay(int id, int x, int y, int level, int fromLevel)
 {
-    if (!ValidLevel(level) || !ValidLevel(fromLevel)) {
-        return;
+    if (!ValidLevel(level) || !ValidLevel(fromLevel) || m_level[level].scale == 0) {
+        return; // no geometry yet
     }
     m_wx = x * m_level[fromLevel].scale / m_level[level].scale;
     m_wy = y * m_level[fromLevel].scale / m_level[level].scale;

@@ -44,8 +44,10 @@ TEST(Engine, FreshObjectHasEmptyStoreAndDefaults)
     Codex other; // the construction tables are built once and shared
     EXPECT_EQ(other.Ex, e.Ex);
     EXPECT_EQ(other.W, e.W);
-    // No level has slots backed by memory before a load: claims give null.
+    // No level has slots backed by memory before a load: claims and mappings give null.
     EXPECT_EQ(e.GetLay(5, 0), nullptr);
+    EXPECT_EQ(e.ProRef(5, 3, 3, 1, 0), nullptr);
+    e.ProLay(5, 3, 3, 1, 0);
 }
 
 TEST(Engine, ConstructLoadResetDestroyRepeatedly)
