@@ -118,14 +118,14 @@ public:
     // Subband geometry for an image (both trees).
     void build_wsq_trees(int width, int height);
 
-    // Analysis (get_lets) and synthesis (join_lets) of `lines` lines of n samples each; `work`
-    // holds at least WsqLineWork(n) floats. Filters have odd lengths of at most 255.
+    // Analysis (get_lets, double taps) and synthesis (join_lets, single-precision taps) of
+    // `lines` lines of n samples each; `work` holds at least WsqLineWork(n) floats. Filters have
+    // odd lengths of at most 255.
     static void get_lets(float* out, const float* in, int lines, int n, int pitch, int stride,
                          const double* hi, int hsz, const double* lo, int lsz, int inv,
                          float* work);
     static void join_lets(float* out, const float* in, int lines, int n, int pitch, int stride,
-                          const double* hi, int hsz, const double* lo, int lsz, int inv,
-                          float* work);
+                          const float* hi, int hsz, const float* lo, int lsz, int inv, float* work);
 
     // Pixels from samples: p = s r_scale + m_shift + 0.5 in single precision; below 0 gives 0,
     // above 255 gives 255, otherwise p truncated.

@@ -1,6 +1,8 @@
 // WSQ decoder: reads the markers, tables and frame header of a stream held in memory, decodes
 // the entropy-coded blocks into 16-bit coefficients, dequantises them into float samples,
 // reconstructs the image with the inverse wavelet transform and converts it to 8-bit pixels.
+// Tables, dequantisation and reconstruction work in single precision, as standard decoders
+// compute, so the pixels are bit-identical to theirs.
 // Returns the stream's software implementation number, WSQ_SIZE_QUERY or a negative code.
 
 #include "wsq/wsq_stream.h"
@@ -15,8 +17,8 @@ constexpr int MAX_DHT_TABLES = 8;
 constexpr int MAX_FILTER = 255;
 
 struct table_dtt {
-    double lofilt[MAX_FILTER];
-    double hifilt[MAX_FILTER];
+    float lofilt[MAX_FILTER];
+    float hifilt[MAX_FILTER];
     int losz;
     int hisz;
     bool lodef;
@@ -24,9 +26,9 @@ struct table_dtt {
 };
 
 struct table_dqt {
-    double bin_center;
-    double q_bin[Q_TREELEN];
-    double z_bin[Q_TREELEN];
+    float bin_center;
+    float q_bin[Q_TREELEN];
+    float z_bin[Q_TREELEN];
     bool dqt_def;
 };
 
@@ -36,8 +38,9 @@ struct table_dht {
     std::uint8_t huffvalues[MAX_HUFFCOUNTS_WSQ + 1];
 };
 
-// Reads a number with scale (scale byte, then a 16- or 32-bit value) into double precision.
-int DcScaled(WsqReader& in, bool wide, double& out)
+// Reads a number with scale (scale byte, then a 16- or 32-bit value): the value converted to
+// float, then divided by 10 scale times in single precision.
+int DcScaled(WsqReader& in, bool wide, float& out)
 {
     std::uint8_t scale = 0;
     int rc = in.GetByte(scale);
@@ -55,9 +58,9 @@ int DcScaled(WsqReader& in, bool wide, double& out)
     if (rc != 0) {
         return rc;
     }
-    out = wide ? static_cast<double>(static_cast<float>(v)) : static_cast<double>(v);
+    out = static_cast<float>(v);
     for (int s = 0; s < scale; ++s) {
-        out /= 10.0;
+        out = out / 10.0f;
     }
     return 0;
 }
@@ -104,7 +107,7 @@ int WsqDecoder::getc_transform_table()
     if (hisz == 0 || losz == 0 || hisz % 2 == 0 || losz % 2 == 0) {
         return WSQ_ERR_FILTER_LENGTH;
     }
-    double group[2][(MAX_FILTER + 1) / 2];
+    float group[2][(MAX_FILTER + 1) / 2];
     const int counts[2] = {(hisz + 1) / 2, (losz + 1) / 2};
     for (int g = 0; g < 2; ++g) {
         for (int k = 0; k < counts[g]; ++k) {
@@ -124,13 +127,13 @@ int WsqDecoder::getc_transform_table()
     // Odd lengths: tap a + k = (-1)^k value_k, mirrored about the centre a.
     const int ah = counts[0] - 1;
     for (int k = 0; k < counts[0]; ++k) {
-        const double v = (k % 2 == 0) ? group[0][k] : -group[0][k];
+        const float v = (k % 2 == 0) ? group[0][k] : -group[0][k];
         dtt.hifilt[ah + k] = v;
         dtt.hifilt[ah - k] = v;
     }
     const int al = counts[1] - 1;
     for (int k = 0; k < counts[1]; ++k) {
-        const double v = static_cast<float>((k % 2 == 0) ? group[1][k] : -group[1][k]);
+        const float v = (k % 2 == 0) ? group[1][k] : -group[1][k];
         dtt.lofilt[al + k] = v;
         dtt.lofilt[al - k] = v;
     }
@@ -317,7 +320,7 @@ int WsqDecoder::huffman_decode_data_mem(std::int16_t* coeffs, std::size_t ncoeff
             }
             if (dqt.dqt_def && !deducted) {
                 for (int k = 0; k < Q_TREELEN; ++k) {
-                    if (dqt.q_bin[k] == 0.0) {
+                    if (dqt.q_bin[k] == 0.0f) {
                         const quant_tree& q = wsq.m_qtree[k];
                         expected -= static_cast<std::int64_t>(q.lenx) * q.leny;
                     }
@@ -430,22 +433,22 @@ int WsqDecoder::huffman_decode_data_mem(std::int16_t* coeffs, std::size_t ncoeff
     return 0;
 }
 
-// c > 0: (c - C) Q + Z / 2; c < 0: (c + C) Q - Z / 2 with c + C in single precision, the rest in
-// double, stored as float. C is the bin centre rounded to single precision.
+// c > 0: (c - C) Q + Z / 2; c < 0: (c + C) Q - Z / 2, each operation rounded to float in this
+// order.
 int WsqDecoder::unquantize(float* samples, const std::int16_t* coeffs, std::size_t ncoeffs)
 {
     if (!dqt.dqt_def) {
         return WSQ_ERR_NO_DQT;
     }
-    const float c = static_cast<float>(dqt.bin_center);
+    const float c = dqt.bin_center;
     const int width = wsq.m_frm.width;
     std::size_t next = 0;
     for (int k = 0; k < NUM_SUBBANDS; ++k) {
-        const double q = dqt.q_bin[k];
-        if (q == 0.0) {
+        const float q = dqt.q_bin[k];
+        if (q == 0.0f) {
             continue;
         }
-        const double z = dqt.z_bin[k];
+        const float half = dqt.z_bin[k] / 2.0f;
         const quant_tree& band = wsq.m_qtree[k];
         for (int y = 0; y < band.leny; ++y) {
             float* row = samples + static_cast<std::size_t>(band.y + y) * width +
@@ -453,10 +456,9 @@ int WsqDecoder::unquantize(float* samples, const std::int16_t* coeffs, std::size
             for (int x = 0; x < band.lenx && next < ncoeffs; ++x) {
                 const int v = coeffs[next++];
                 if (v > 0) {
-                    row[x] = static_cast<float>((v - static_cast<double>(c)) * q + z / 2.0);
+                    row[x] = (static_cast<float>(v) - c) * q + half;
                 } else if (v < 0) {
-                    const float vc = static_cast<float>(v) + c;
-                    row[x] = static_cast<float>(vc * q - z / 2.0);
+                    row[x] = (static_cast<float>(v) + c) * q - half;
                 } else {
                     row[x] = 0.0f;
                 }

@@ -1,7 +1,8 @@
 // Subband geometry and one-dimensional wavelet filtering shared by encoder and decoder.
 // Builds the 20 transform regions and 64 subband rectangles of an image, splits lines of float
 // samples into low- and high-pass halves (analysis) and merges them again (synthesis), with
-// whole-sample symmetric extension at both ends. Samples are float, taps double.
+// whole-sample symmetric extension at both ends. Samples are float; analysis taps are double,
+// synthesis taps float.
 
 #include "wsq/Wsq.h"
 
@@ -193,10 +194,12 @@ void Wsq::get_lets(float* out, const float* in, int lines, int n, int pitch, int
 
 // Output sample k receives first the low-pass products low[j] * lo[k - 2j + (L - 1) / 2], then
 // the high-pass products high[j] * hi[k - 2j - 1 + (H - 1) / 2], each in order of increasing j,
-// with the subbands extended as the whole-sample extension of the line implies. Outputs of one
-// parity share their taps, so each tap is applied to all of them in one sweep.
+// with the subbands extended as the whole-sample extension of the line implies. Every product
+// and every running sum is rounded to float, single precision as standard decoders compute, so
+// the decoded pixels are bit-identical to theirs; this order of the products must stay. Outputs
+// of one parity share their taps, so each tap is applied to all of them in one sweep.
 void Wsq::join_lets(float* out, const float* in, int lines, int n, int pitch, int stride,
-                    const double* hi, int hsz, const double* lo, int lsz, int inv, float* work)
+                    const float* hi, int hsz, const float* lo, int lsz, int inv, float* work)
 {
     const int llen = (n + 1) / 2;
     const int hlen = n / 2;
@@ -242,9 +245,9 @@ void Wsq::join_lets(float* out, const float* in, int lines, int n, int pitch, in
                     continue;
                 }
                 const float* l = lowExt + (p + lc - t) / 2;
-                const double tap = lo[t];
+                const float tap = lo[t];
                 for (int m = 0; m < count; ++m) {
-                    a[2 * m] = static_cast<float>(a[2 * m] + l[m] * tap);
+                    a[2 * m] = a[2 * m] + l[m] * tap;
                 }
             }
             for (int t = hsz - 1; t >= 0; --t) {
@@ -252,9 +255,9 @@ void Wsq::join_lets(float* out, const float* in, int lines, int n, int pitch, in
                     continue;
                 }
                 const float* h = highExt + (p - 1 + hc - t) / 2;
-                const double tap = hi[t];
+                const float tap = hi[t];
                 for (int m = 0; m < count; ++m) {
-                    a[2 * m] = static_cast<float>(a[2 * m] + h[m] * tap);
+                    a[2 * m] = a[2 * m] + h[m] * tap;
                 }
             }
         }

@@ -102,15 +102,16 @@ TEST(WsqTrees, KnownNodesAndSubbands)
 }
 
 // Synthesis filters as a decoder builds them from the stream's transform table.
-void SynthesisFilters(const Wsq& wsq, double* hi9, double* lo7)
+void SynthesisFilters(const Wsq& wsq, float* hi9, float* lo7)
 {
     for (int k = 0; k < 5; ++k) {
-        const double v = (k % 2 == 0) ? wsq.m_lofilt[4 + k] : -wsq.m_lofilt[4 + k];
+        const float v =
+            static_cast<float>((k % 2 == 0) ? wsq.m_lofilt[4 + k] : -wsq.m_lofilt[4 + k]);
         hi9[4 + k] = v;
         hi9[4 - k] = v;
     }
     for (int k = 0; k < 4; ++k) {
-        const double v =
+        const float v =
             static_cast<float>((k % 2 == 0) ? wsq.m_hifilt[3 + k] : -wsq.m_hifilt[3 + k]);
         lo7[3 + k] = v;
         lo7[3 - k] = v;
@@ -122,8 +123,8 @@ void SynthesisFilters(const Wsq& wsq, double* hi9, double* lo7)
 TEST(WsqFilters, SynthesisInvertsAnalysis)
 {
     Wsq wsq;
-    double hi9[9];
-    double lo7[7];
+    float hi9[9];
+    float lo7[7];
     SynthesisFilters(wsq, hi9, lo7);
     std::uint32_t seed = 12345u;
     int lines = 0;
