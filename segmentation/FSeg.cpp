@@ -8,6 +8,7 @@
 #include "imaging/graph8_bin.h"
 #include "imaging/graph8_scale.h"
 #include "segmentation/FPS.h"
+#include "segmentation/FPS_palm.h"
 
 #include <cstddef>
 #include <cstring>
@@ -31,11 +32,21 @@ std::unique_ptr<CFps> FsCreate(SGM_TYPE type, NIST_IMP_TYPE impression)
     switch (type) {
     case SGM_TYPE_FINGER:
         if (FsLatent(impression)) {
-            return nullptr;
+            return std::unique_ptr<CFps>(new CFpsLatent());
         }
         return std::unique_ptr<CFps>(new CFpsFinger());
     case SGM_TYPE_SLAP:
         return std::unique_ptr<CFps>(new CFpsSlap());
+    case SGM_TYPE_LOWER_PALM:
+        return std::unique_ptr<CFps>(new CFpsLowerPalm());
+    case SGM_TYPE_WRITERS_PALM:
+        return std::unique_ptr<CFps>(new CFpsWritersPalm());
+    case SGM_TYPE_THUMBS:
+        return std::unique_ptr<CFps>(new CFpsThumbs());
+    case SGM_TYPE_LOWER_PALMS:
+        return std::unique_ptr<CFps>(new CFpsLowerPalms());
+    case SGM_TYPE_FULL_PALM:
+        return std::unique_ptr<CFps>(new CFpsFullPalm());
     default:
         return nullptr;
     }
@@ -60,6 +71,13 @@ int FSeg(unsigned char* image, unsigned char* background, unsigned width, unsign
     std::unique_ptr<CFps> segmenter = FsCreate(type, impression);
     if (!segmenter) {
         return SGM_BAD_TYPE;
+    }
+    // The hand model needs at least its working raster (checked in the driver's order).
+    if (type == SGM_TYPE_FULL_PALM && image != nullptr) {
+        const int refused = CFpsFullPalm::CheckSize(width, height);
+        if (refused != 0) {
+            return refused;
+        }
     }
     // 2, 3. The driver; the segmenter is freed on every path.
     return segmenter->Segmentation(image, background, width, height, dpi, hand, impression, rotated,
