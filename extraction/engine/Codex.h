@@ -530,8 +530,8 @@ public:
     // WZ_BAD_CHECK); map null takes the engine's default map.
     int Loader(SData& s, const int* map, bool isoMinutiae);
     int GetTip(SData& s);
-    void Loader(unsigned char* dst, const unsigned char* src, int shift, unsigned char mask);
-    void APixel(unsigned char* dst, const unsigned char* src, unsigned char mask);
+    void Loader(unsigned char* dst, const unsigned char* src, int shift, unsigned char bits);
+    void APixel(unsigned char* dst, const unsigned char* src, unsigned char bits);
     unsigned char m_finger = 0;
     bool m_iso = false;
     int m_xres = 500, m_yres = 500;
@@ -606,6 +606,8 @@ public:
     // --- Stage 8, singular points, reference centre and pattern class (Xfocus.cpp) ---
     void Xfocus(int level);
     void XfScan(int level);
+    void XfWide(int angle, int index);
+    void XfIndi(int angle, int index);
     int Rename(int index, int type);
     void Rename();
     void XfIndiV();
@@ -615,11 +617,14 @@ public:
     void Design();
     int SubDes();
     void DesImp();
-    SSign m_sign[240] = {};     // candidates by region label; the final list in its first entries
-    int m_candidates = 0;       // candidate count
-    int m_merges = 0;           // merge counter of the renaming
-    int m_xfRadius = 4;         // ring radius of the stage
-    int m_refLevel = 0;         // reference level of the response layer
+    SSign m_sign[240] = {}; // candidates by region label; the final list in its first entries
+    int m_candidates = 0;   // candidate count
+    int m_merges = 0;       // merge counter of the renaming
+    int m_xfRadius = 4;     // ring radius of the stage
+    int m_refLevel = 0;     // reference level of the response layer
+    int m_xfVisited = 0;    // ring measures of XfIndi: points, response sum, foreground
+    int m_xfSum = 0;
+    int m_xfFore = 0;
     unsigned char m_xfKind = 0; // image kind letter copied for the stage
     std::uint16_t m_class = 0;  // pattern class word
 };

@@ -1,0 +1,385 @@
+// Stage 6, Ifocus: candidate singular regions at level 3. Scores every cell by how much the
+// flow twists around it (work layer 240), classes cells by the Poincare index of their sector
+// orientations (129: 1 whorl, 2 loop, 8 delta), fits each singular cell's direction (37,
+// halved), thins every connected group to its best cell, labels the survivors (152), widens
+// them by one cell and refines their directions along short rays. Layers 129, 152, 37 and 48
+// are copied down to the target level. Throws only what stages 2 to 5 throw.
+
+#include "extraction/engine/Codex.h"
+#include "extraction/engine/codes.h"
+
+#include <cstddef>
+#include <cstring>
+
+namespace wizard73 {
+namespace {
+
+constexpr int IFOCUS_STAGE = 6;
+constexpr int LEVEL = 3;
+constexpr int NO_COST = 129600;
+constexpr int NO_LABEL = 255;
+constexpr int LAST_LABEL = 239;
+constexpr int WIDENED = 128;
+constexpr int FLOOD_DEPTH = 255;
+
+constexpr int kWhorl[8] = {90, 137, 0, 43, 90, 137, 0, 43};
+constexpr int kLoops[8] = {0, 3, 14, 50, 90, 130, 166, 177};
+constexpr int kDelta[8] = {0, 158, 135, 113, 90, 68, 45, 23};
+
+bool Singular(int c)
+{
+    return c == 1 || c == 2 || c == 8;
+}
+
+} // namespace
+
+// Twist side at radius 0 or 1 from the front and back ring sums.
+void Codex::IfIndi_2(int i, int radius)
+{
+    const int w = m_level[LEVEL].width;
+    unsigned char* l33 = GetLay(33, LEVEL);
+    const int c = l33[i];
+    m_frontCos = m_frontSin = m_backCos = m_backSin = 0;
+    WalkAt(i % w, i / w, LEVEL, l33, l33, GetLay(114, LEVEL));
+    m_ringPoint = static_cast<RingFn>(&CWork::Argums_I);
+    Spiral(LEVEL, radius, 1);
+    m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
+    const int of = m_frontCos == 0 && m_frontSin == 0 ? c : atan(m_frontCos, m_frontSin) / 2;
+    const int ob = m_backCos == 0 && m_backSin == 0 ? c : atan(m_backCos, m_backSin) / 2;
+    GetLay(48, LEVEL)[i] = static_cast<unsigned char>(
+        Fold(of - c) - Fold(ob - c) >= 1 ? (c + 90) / 2 : Mod360(c - 90) / 2);
+}
+
+// Twist side, class and template direction of cell i at radius 2.
+void Codex::IfIndi(int i)
+{
+    const int w = m_level[LEVEL].width;
+    const int h = m_level[LEVEL].height;
+    unsigned char* l33 = GetLay(33, LEVEL);
+    const int c = l33[i];
+    // 1. Sector orientations.
+    std::memset(m_cosSum, 0, sizeof m_cosSum);
+    std::memset(m_sinSum, 0, sizeof m_sinSum);
+    std::memset(m_wSum, 0, sizeof m_wSum);
+    WalkAt(i % w, i / w, LEVEL, l33, l33, GetLay(114, LEVEL));
+    m_ringPoint = static_cast<RingFn>(&CWork::Argums_quick);
+    Spiral(LEVEL, 2, 1);
+    m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
+    int o[8];
+    Targum(m_cosSum, m_sinSum, o, l33 + i);
+    // 2. Twist side.
+    GetLay(48, LEVEL)[i] = static_cast<unsigned char>(
+        Fold(o[0] - c) > Fold(o[4] - c) ? (c + 90) / 2 : Mod360(c - 90) / 2);
+    // 3. No class on the outermost cells.
+    const int x = i % w;
+    const int y = i / w;
+    if (x == 0 || y == 0 || x == w - 1 || y == h - 1) {
+        return;
+    }
+    // 4. Class.
+    const int p = Poincare(o, m_quick != 0);
+    const int cls = p == 180 ? 2 : p == 360 ? 1 : p == -180 ? 8 : 0;
+    GetLay(129, LEVEL)[i] = static_cast<unsigned char>(cls);
+    if (cls == 0) {
+        return;
+    }
+    // 5. Template fit; the sector index wraps into 0..7.
+    const int* tpl = cls == 2 ? kLoops : cls == 1 ? kWhorl : kDelta;
+    int theta = cls == 2 ? 90 : cls == 1 ? 358 : 200;
+    const int trials = cls == 2 ? 180 : cls == 1 ? 90 : 72;
+    int best = NO_COST;
+    for (int t = 0; t < trials; ++t) {
+        const int b = (theta + 23 - c) / 45;
+        int cost = 0;
+        for (int j = 0; j < 8; ++j) {
+            cost += Dist(Mod360(theta + tpl[j]), o[((b + j) % 8 + 8) % 8]);
+        }
+        if (cost < best) {
+            best = cost;
+            GetLay(37, LEVEL)[i] = static_cast<unsigned char>(theta / 2);
+        }
+        theta = theta + 2 >= 360 ? theta - 358 : theta + 2;
+    }
+}
+
+// Twist score of inner cell i: the least misalignment over eight rotations, added to 240.
+void Codex::IfTwis(int i, int radius)
+{
+    const int w = m_level[LEVEL].width;
+    unsigned char* l48 = GetLay(48, LEVEL);
+    unsigned char* score = GetLay(240, LEVEL);
+    std::memset(m_rotSum, 0, sizeof m_rotSum);
+    m_rotPoints = 0;
+    WalkAt(i % w, i / w, LEVEL, l48, l48);
+    m_ringPoint = static_cast<RingFn>(&CWork::Twists_I);
+    Spiral(LEVEL, radius, 1);
+    m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
+    if (m_rotPoints == 0) {
+        return;
+    }
+    int least = m_rotSum[0];
+    for (int m = 1; m < 8; ++m) {
+        least = m_rotSum[m] < least ? m_rotSum[m] : least;
+    }
+    const int v = score[i] + least / m_rotPoints;
+    score[i] = static_cast<unsigned char>(v < 0 ? 0 : v > 255 ? 255 : v); // saturates
+}
+
+// Flood test of the thinning at the walk position: walk cursors on 241, 240, 129, 37.
+int Codex::IfImme()
+{
+    unsigned char& mark = *m_walk[0];
+    if (mark == m_visit) {
+        return 0;
+    }
+    mark = static_cast<unsigned char>(m_visit);
+    const int s = *m_walk[1];
+    if (s < 62 * m_ifRef / 100) {
+        return 0;
+    }
+    const int cls = *m_walk[2] & 11;
+    if (cls != 0) {
+        if (cls != m_ifClass) {
+            return 0;
+        }
+        if (cls == 2 && Turn(2 * *m_walk[3], 2 * m_ifDir) > 119) {
+            return 0;
+        }
+        if (s >= m_ifBest) {
+            m_ifBest = s;
+            m_ifBestX = m_wx;
+            m_ifBestY = m_wy;
+        }
+    }
+    if (s > m_ifRef) {
+        m_ifRef = s;
+    }
+    return 1;
+}
+
+// Thinning at singular cell i: a flood through like cells; a better cell takes over.
+int Codex::IfLift(int i)
+{
+    unsigned char* cls = GetLay(129, LEVEL);
+    if (!Singular(cls[i])) {
+        return 0;
+    }
+    const int w = m_level[LEVEL].width;
+    unsigned char* marks = GetLay(241, LEVEL);
+    unsigned char* score = GetLay(240, LEVEL);
+    // 1. Reference and a fresh visit mark (the mark plane is cleared when the counter wraps).
+    m_ifRef = m_ifBest = score[i];
+    m_ifBestX = i % w;
+    m_ifBestY = i / w;
+    m_ifClass = cls[i];
+    m_ifDir = GetLay(37, LEVEL)[i];
+    if (++m_visit >= 255) {
+        m_visit = 1;
+        std::memset(marks, 0, m_level[LEVEL].size);
+    }
+    // 2. Flood.
+    WalkAt(i % w, i / w, LEVEL, nullptr, marks, score, cls, GetLay(37, LEVEL));
+    m_chain = static_cast<TestFn>(&Codex::IfImme);
+    Rounde(FLOOD_DEPTH, LEVEL);
+    m_chain = static_cast<TestFn>(&CBase::Deafen);
+    // 3. Hand over to the best cell.
+    const int b = m_ifBestX + m_ifBestY * w;
+    if (b == i) {
+        return 0;
+    }
+    cls[i] = 0;
+    score[b] = static_cast<unsigned char>(score[b] < 255 ? score[b] + 1 : 255);
+    return 1;
+}
+
+// Labels of the singular inner cells in raster order (255 from the 241st on).
+void Codex::IfEnum()
+{
+    const int w = m_level[LEVEL].width;
+    const int h = m_level[LEVEL].height;
+    const unsigned char* cls = GetLay(129, LEVEL);
+    unsigned char* label = GetLay(152, LEVEL);
+    int next = 0;
+    for (int y = 1; y + 1 < h; ++y) {
+        for (int x = 1; x + 1 < w; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y) * w + x;
+            if (Singular(cls[i]) && next <= LAST_LABEL) {
+                label[i] = static_cast<unsigned char>(next++);
+            } else {
+                label[i] = NO_LABEL;
+            }
+        }
+    }
+}
+
+// Widening: an inner cell with exactly one singular neighbour joins it (class + 128).
+void Codex::IfWideV()
+{
+    const int w = m_level[LEVEL].width;
+    const int h = m_level[LEVEL].height;
+    unsigned char* cls = GetLay(129, LEVEL);
+    unsigned char* label = GetLay(152, LEVEL);
+    unsigned char* dir = GetLay(37, LEVEL);
+    for (int y = 1; y + 1 < h; ++y) {
+        for (int x = 1; x + 1 < w; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y) * w + x;
+            if (Singular(cls[i])) {
+                continue;
+            }
+            int count = 0;
+            std::size_t from = i;
+            for (int dy = -1; dy <= 1; ++dy) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const std::size_t j = static_cast<std::size_t>(y + dy) * w + (x + dx);
+                    if ((dx != 0 || dy != 0) && Singular(cls[j])) {
+                        ++count;
+                        from = j;
+                    }
+                }
+            }
+            if (count == 1) {
+                label[i] = label[from];
+                dir[i] = dir[from];
+                cls[i] = static_cast<unsigned char>(cls[from] + WIDENED);
+            }
+        }
+    }
+}
+
+// Ray callback of the direction refinement: walk cursors on 33 and 129.
+int Codex::IfRays(int step)
+{
+    if (*m_walk[1] != 0) {
+        return step > 2 ? 1 : 0;
+    }
+    const int d = Fold(Mod360(*m_walk[0] - 2 * m_rayDir));
+    m_raySum += m_rank.Cor[90 + d];
+    ++m_rayCount;
+    return 0;
+}
+
+// Direction refinement of cell i along four rays (and the end of the widening mark).
+void Codex::IfRaysV(int i)
+{
+    unsigned char* cls = GetLay(129, LEVEL);
+    cls[i] = static_cast<unsigned char>(cls[i] % WIDENED);
+    if (!Singular(cls[i])) {
+        return;
+    }
+    const int w = m_level[LEVEL].width;
+    unsigned char* dir = GetLay(37, LEVEL);
+    for (int k = 0; k < 4; ++k) {
+        m_rayDir = dir[i];
+        m_raySum = 0;
+        m_rayCount = 0;
+        WalkAt(i % w, i / w, LEVEL, nullptr, GetLay(33, LEVEL), cls);
+        m_step = static_cast<StepFn>(&Codex::IfRays);
+        Bresen(2 * dir[i], 4, LEVEL);
+        m_step = nullptr;
+        const int m = m_rayCount != 0 ? m_raySum / (m_rayCount + k) : 0;
+        dir[i] = static_cast<unsigned char>(Mod360(m + 2 * dir[i]) / 2);
+    }
+}
+
+void Codex::Ifocus(int level)
+{
+    // 1. Pull and stage discipline.
+    if (GetKey(128, LEVEL) == -1) {
+        Pickup(-1);
+    }
+    m_stage = IFOCUS_STAGE;
+    OldLay(IFOCUS_STAGE);
+    m_curLevel = LEVEL;
+    m_visit = 1;
+    const int w = m_level[LEVEL].width;
+    const int h = m_level[LEVEL].height;
+    const int n3 = w * h;
+    m_winLeft = 0;
+    m_winTop = 0;
+    m_winRight = w - 1;
+    m_winBottom = h - 1;
+    static const int kIds[] = {33, 114, 48, 240, 241, 152, 129, 37};
+    for (int id : kIds) {
+        if (GetLay(id, LEVEL) == nullptr) {
+            m_error = WZ_NO_LAYER;
+            throw WZ_NO_LAYER;
+        }
+    }
+    // 2. Twist curve.
+    static const int kTwist[] = {4, 0, 0, 20, 13, 45, 45, 90, 8};
+    m_rank.CorGau(kTwist);
+    m_rank.CorSmo(2);
+    for (int& v : m_rank.Cor) {
+        v *= 2;
+    }
+    // 3. Start values.
+    std::memset(GetLay(152, LEVEL), NO_LABEL, n3);
+    std::memset(GetLay(129, LEVEL), 0, n3);
+    std::memset(GetLay(37, LEVEL), 0, n3);
+    std::memset(GetLay(241, LEVEL), 0, n3);
+    std::memset(GetLay(240, LEVEL), 4, n3);
+    // 4. Twist sides, classes and scores on rings 0, 1, 2.
+    for (int r = 0; r <= 2; ++r) {
+        for (int i = 0; i < n3; ++i) {
+            if (r < 2) {
+                IfIndi_2(i, r);
+            } else {
+                IfIndi(i);
+            }
+        }
+        for (int y = 1; y + 1 < h; ++y) {
+            for (int x = 1; x + 1 < w; ++x) {
+                IfTwis(y * w + x, r);
+            }
+        }
+    }
+    // 5. Ray curve.
+    static const int kRay[] = {4, 0, 0, 10, 10, 45, 1, 90, 0};
+    m_rank.CorGau(kRay);
+    m_rank.CorSmo(4);
+    // 6. Two cycles of thinning, labelling, widening and refinement.
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        for (bool changed = true; changed;) {
+            changed = false;
+            for (int i = 0; i < n3; ++i) {
+                changed = IfLift(i) != 0 || changed;
+            }
+        }
+        IfEnum();
+        IfWideV();
+        for (int i = 0; i < n3; ++i) {
+            IfRaysV(i);
+        }
+    }
+    // 7. Copies down to the target level, block by block (edge blocks shifted inside).
+    static const int kCopied[] = {152, 129, 37, 48};
+    for (int l = level < 0 ? 0 : level; l <= 2; ++l) {
+        const int k = 1 << (LEVEL - l);
+        const int wl = m_level[l].width;
+        const int hl = m_level[l].height;
+        for (int id : kCopied) {
+            const unsigned char* src = GetLay(id, LEVEL);
+            unsigned char* dst = GetLay(id, l);
+            if (dst == nullptr) {
+                m_error = WZ_NO_LAYER;
+                throw WZ_NO_LAYER;
+            }
+            for (int y = 0; y < h; ++y) {
+                const int fy = y * k + k > hl ? hl - k : y * k;
+                for (int x = 0; x < w; ++x) {
+                    const int fx = x * k + k > wl ? wl - k : x * k;
+                    const unsigned char v = src[y * w + x];
+                    for (int r = 0; r < k; ++r) {
+                        std::memset(dst + static_cast<std::size_t>(fy + r) * wl + fx, v, k);
+                    }
+                }
+            }
+        }
+    }
+    // 8. Work layers.
+    DelLay(240, LEVEL);
+    DelLay(241, LEVEL);
+    Resume();
+}
+
+} // namespace wizard73

@@ -1,0 +1,237 @@
+// Stage 2, Lightf: smooths the level-0 source (layer 0) into layer 1 with a weighted rank
+// filter and derives four directional responses 45 degrees apart, normalised by the image's
+// own contrast, into layers 10..13 of level 0 (127 = no response). The raw responses stay in
+// work planes 0..3 (D12, D13, D10, D11) for stage 7. Stage 9, Lights, is a second form of the
+// same stage. Throws WZ_NO_SOURCE when layer 0 is missing, WZ_NO_LAYER without a free slot.
+
+#include "extraction/engine/Codex.h"
+#include "extraction/engine/codes.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+namespace wizard73 {
+namespace {
+
+constexpr int LIGHTF_STAGE = 2;
+constexpr int LIGHTS_STAGE = 9;
+constexpr int NO_RESPONSE = 127;
+// Plane of each response layer 10..13: D10 in plane 2, D11 in 3, D12 in 0, D13 in 1.
+constexpr int kPlaneOf[4] = {2, 3, 0, 1};
+
+// Floor division by 4 (an arithmetic shift), written without shifting a negative number.
+int FloorQuarter(int g)
+{
+    return g >= 0 ? g >> 2 : -((3 - g) >> 2);
+}
+
+// Floor division by 256.
+int FloorByte(int v)
+{
+    return v >= 0 ? v >> 8 : -((255 - v) >> 8);
+}
+
+// The four raw responses of the inner pixel p of a layer with rows `w` apart: D10..D13.
+void Responses(const unsigned char* p, int w, int* g)
+{
+    const int n = p[-w], s = p[w], we = p[-1], e = p[1];
+    const int nw = p[-w - 1], ne = p[-w + 1], sw = p[w - 1], se = p[w + 1];
+    g[0] = (2 * s + sw + se) - (2 * n + nw + ne);
+    g[1] = (2 * sw + s + we) - (2 * ne + n + e);
+    g[2] = (2 * we + nw + sw) - (2 * e + ne + se);
+    g[3] = (2 * nw + n + we) - (2 * se + s + e);
+}
+
+// Layer byte of a raw response g under the signed curve `ran` (127 subtracted) and gain.
+int Shape(int g, int d, const int* ran, int gain)
+{
+    const int i = std::clamp(g * 32 / d + 127, 0, 255);
+    return FloorByte(ran[i] * gain) + 127;
+}
+
+} // namespace
+
+// Layer 1 of level 0 from layer 0: the border copied, inner pixels weighted by rank (or, in
+// quick mode, a plus-shaped mean).
+void Codex::LiSmooth()
+{
+    const int w = m_level[0].width;
+    const int h = m_level[0].height;
+    const unsigned char* src = GetLay(0, 0);
+    unsigned char* dst = GetLay(1, 0);
+    if (src == nullptr || dst == nullptr) {
+        m_error = WZ_NO_LAYER;
+        throw WZ_NO_LAYER;
+    }
+    for (int y = 0; y < h; ++y) {
+        const unsigned char* s = src + static_cast<std::size_t>(y) * w;
+        unsigned char* d = dst + static_cast<std::size_t>(y) * w;
+        for (int x = 0; x < w; ++x) {
+            if (x == 0 || y == 0 || x == w - 1 || y == h - 1) {
+                d[x] = s[x];
+                continue;
+            }
+            const unsigned char* p = s + x;
+            if (m_quick != 0) {
+                d[x] =
+                    static_cast<unsigned char>((p[-w] + p[w] + p[-1] + p[1] + 4 * p[0] + 4) >> 3);
+                continue;
+            }
+            int v[9] = {p[-w - 1], p[-w], p[-w + 1], p[-1], p[0], p[1], p[w - 1], p[w], p[w + 1]};
+            std::sort(v, v + 9);
+            d[x] = static_cast<unsigned char>((v[0] + v[1] + 2 * v[2] + 2 * v[3] + 4 * v[4] +
+                                               2 * v[5] + 2 * v[6] + v[7] + v[8] + 8) >>
+                                              4);
+        }
+    }
+}
+
+// Builds the contrast curve in Ran (from the response histogram it holds) and the gain in Lor;
+// returns the divisor D (at least 1).
+int Codex::LiCurve()
+{
+    static const int kCurve[] = {3, 0, 0, 32, 16, 127, 127};
+    m_rank.RanEnd(7);
+    int d = m_rank.end;
+    m_rank.RanGau(kCurve);
+    m_rank.RanSmo(4);
+    m_rank.LorLog(255);
+    return d < 1 ? 1 : d;
+}
+
+void Codex::Lightf(int)
+{
+    // 1. Input.
+    if (GetKey(0, 0) == -1) {
+        m_error = WZ_NO_SOURCE;
+        throw WZ_NO_SOURCE;
+    }
+    // 2. Stage discipline.
+    m_stage = LIGHTF_STAGE;
+    OldLay(LIGHTF_STAGE);
+    m_curLevel = 0;
+    const int w = m_level[0].width;
+    const int h = m_level[0].height;
+    // 3. Smoothing, once per load.
+    if (GetKey(1, 0) == -1) {
+        LiSmooth();
+    }
+    const unsigned char* src = GetLay(1, 0);
+    unsigned char* out[4];
+    for (int k = 0; k < 4; ++k) {
+        out[k] = GetLay(10 + k, 0);
+        if (out[k] == nullptr || src == nullptr) {
+            m_error = WZ_NO_LAYER;
+            throw WZ_NO_LAYER;
+        }
+    }
+    // 4. Raw responses into the planes; a quarter of the pixels feed the histogram.
+    m_rank.RanIni(0);
+    for (int y = 1; y + 1 < h; ++y) {
+        for (int x = 1; x + 1 < w; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y) * w + x;
+            int g[4];
+            Responses(src + i, w, g);
+            for (int k = 0; k < 4; ++k) {
+                Plane(kPlaneOf[k])[i] = static_cast<std::int16_t>(g[k]);
+                if ((x & 1) != 0 && (y & 1) != 0) {
+                    const int b = FloorQuarter(g[k]);
+                    ++m_rank.Ran[b < 0 ? -b : b];
+                }
+            }
+        }
+    }
+    // 5.-10. Divisor, curve and gain; the curve becomes signed.
+    const int d = LiCurve();
+    for (int& v : m_rank.Ran) {
+        v -= 127;
+    }
+    const int gain = m_rank.Lor[d];
+    // 11. Output with a neutral border.
+    for (int k = 0; k < 4; ++k) {
+        unsigned char* o = out[k];
+        const std::int16_t* plane = Plane(kPlaneOf[k]);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const std::size_t i = static_cast<std::size_t>(y) * w + x;
+                if (x == 0 || y == 0 || x == w - 1 || y == h - 1) {
+                    o[i] = NO_RESPONSE;
+                } else {
+                    o[i] = static_cast<unsigned char>(Shape(plane[i], d, m_rank.Ran, gain));
+                }
+            }
+        }
+    }
+}
+
+void Codex::Lights(int)
+{
+    // 1. Input and stage discipline.
+    if (GetKey(32, 3) == -1) {
+        Xfocus(1);
+    }
+    m_stage = LIGHTS_STAGE;
+    OldLay(LIGHTS_STAGE);
+    m_curLevel = 0;
+    const int w = m_level[0].width;
+    const int h = m_level[0].height;
+    // 2. Smoothing, once per load.
+    if (GetKey(0, 0) == -1) {
+        m_error = WZ_NO_SOURCE;
+        throw WZ_NO_SOURCE;
+    }
+    if (GetKey(1, 0) == -1) {
+        LiSmooth();
+    }
+    const unsigned char* src = GetLay(1, 0);
+    unsigned char* out[4];
+    for (int k = 0; k < 4; ++k) {
+        out[k] = GetLay(10 + k, 0);
+        if (out[k] == nullptr || src == nullptr) {
+            m_error = WZ_NO_LAYER;
+            throw WZ_NO_LAYER;
+        }
+    }
+    // 3. Histogram of the responses, not stored.
+    m_rank.RanIni(0);
+    for (int y = 1; y + 1 < h; y += 2) {
+        if ((y & 1) == 0) {
+            continue;
+        }
+        for (int x = 1; x + 1 < w; x += 2) {
+            int g[4];
+            Responses(src + static_cast<std::size_t>(y) * w + x, w, g);
+            for (int v : g) {
+                const int b = FloorQuarter(v);
+                ++m_rank.Ran[b < 0 ? -b : b];
+            }
+        }
+    }
+    // 4. Curve; it stays unsigned.
+    const int d = LiCurve();
+    int signedCurve[256];
+    for (int i = 0; i < 256; ++i) {
+        signedCurve[i] = m_rank.Ran[i] - 127;
+    }
+    const int gain = m_rank.Lor[d];
+    // 5. Responses computed again and written.
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y) * w + x;
+            if (x == 0 || y == 0 || x == w - 1 || y == h - 1) {
+                for (unsigned char* o : out) {
+                    o[i] = NO_RESPONSE;
+                }
+                continue;
+            }
+            int g[4];
+            Responses(src + i, w, g);
+            for (int k = 0; k < 4; ++k) {
+                out[k][i] = static_cast<unsigned char>(Shape(g[k], d, signedCurve, gain));
+            }
+        }
+    }
+}
+
+} // namespace wizard73

@@ -1,0 +1,258 @@
+// Stage 7, Respon: how well the level-0 gradients (stage 2's raw responses in work planes 0 and
+// 2) agree with the expected ridge direction of every level-3 block. The agreement attenuates
+// the contrast 114 into 115, and a doubled-angle field built from it is carried down the
+// pyramid as orientation 34 (degrees 0..179) and magnitude 144 at levels 3 down to the target.
+// Copies of the gradient layers stay as 272 and 273 of level 0. Throws only what stage 6 throws.
+
+#include "extraction/engine/Codex.h"
+#include "extraction/engine/codes.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+namespace wizard73 {
+namespace {
+
+constexpr int RESPON_STAGE = 7;
+constexpr int LEVEL = 3;
+constexpr int ZERO = 127; // signed values in bytes
+
+[[noreturn]] void NoLayer(std::int32_t& error)
+{
+    error = WZ_NO_LAYER;
+    throw WZ_NO_LAYER;
+}
+
+// Orientation (degrees 0..179) and magnitude of a doubled-angle pair.
+struct Polar {
+    int c, s, o, m;
+};
+
+Polar Inner(const unsigned char* c, const unsigned char* s, int w)
+{
+    auto smooth = [w](const unsigned char* p) {
+        const int v = p[-w - 1] + 2 * p[-w] + p[-w + 1] + 2 * p[-1] + 4 * p[0] + 2 * p[1] +
+                      p[w - 1] + 2 * p[w] + p[w + 1];
+        return ((v + 8) >> 4) - ZERO;
+    };
+    Polar r{smooth(c), smooth(s), 0, 0};
+    r.o = atan(r.c, r.s) / 2;
+    r.m = sqri(r.c * r.c + r.s * r.s);
+    return r;
+}
+
+Polar Border(const unsigned char* c, const unsigned char* s)
+{
+    Polar r{(*c - ZERO) / 2, (*s - ZERO) / 2, 0, 0};
+    r.o = atan(r.c, r.s) / 2;
+    r.m = TabSqr[r.c * r.c + r.s * r.s];
+    return r;
+}
+
+} // namespace
+
+// Measuring scan: per level-3 block, the energies along and across the expected normal, the
+// attenuated contrast 115 and the doubled-angle field 240 / 241 of level 3.
+void Codex::ReMeasure(int divisor)
+{
+    const int w0 = m_level[0].width;
+    const int h0 = m_level[0].height;
+    const int w = m_level[LEVEL].width;
+    const int h = m_level[LEVEL].height;
+    const unsigned char* gdir = GetLay(243, 0);
+    const unsigned char* gmag = GetLay(242, 0);
+    const unsigned char* cls = GetLay(129, LEVEL);
+    const unsigned char* l37 = GetLay(37, LEVEL);
+    const unsigned char* l32 = GetLay(32, LEVEL);
+    const unsigned char* l33 = GetLay(33, LEVEL);
+    const unsigned char* l114 = GetLay(114, LEVEL);
+    unsigned char* l115 = GetLay(115, LEVEL);
+    unsigned char* fc = GetLay(240, LEVEL);
+    unsigned char* fs = GetLay(241, LEVEL);
+    if (gdir == nullptr || gmag == nullptr || cls == nullptr || l37 == nullptr || l32 == nullptr ||
+        l33 == nullptr || l114 == nullptr || l115 == nullptr || fc == nullptr || fs == nullptr) {
+        NoLayer(m_error);
+    }
+    const int gain = m_rank.Lor[divisor > 255 ? 255 : divisor]; // the gain table ends at 255
+    for (int y = 0; y < h; ++y) {
+        const int by = y * 8 + 8 > h0 ? h0 - 8 : y * 8;
+        for (int x = 0; x < w; ++x) {
+            const int bx = x * 8 + 8 > w0 ? w0 - 8 : x * 8;
+            const std::size_t b = static_cast<std::size_t>(y) * w + x;
+            const int c = cls[b];
+            const int ref = c == 1 || c == 2 ? Mod360(2 * l37[b])
+                            : c == 8         ? l32[b] + 90
+                                             : l33[b] + 90;
+            // 1.-2. Energies and the four largest weighted magnitudes of the block.
+            std::int64_t ea = 0;
+            std::int64_t ex = 0;
+            int top[4] = {0, 0, 0, 0};
+            for (int fy = by; fy < by + 8; ++fy) {
+                for (int fx = bx; fx < bx + 8; ++fx) {
+                    if (fx < 1 || fy < 1 || fx > w0 - 2 || fy > h0 - 2) {
+                        continue;
+                    }
+                    const std::size_t i = static_cast<std::size_t>(fy) * w0 + fx;
+                    const int idx = std::clamp(256 * gmag[i] / divisor, 0, 255);
+                    const int wt = (m_rank.Ran[idx] * gain) >> 8;
+                    const int a = Dist(Mod360(2 * gdir[i]), ref);
+                    const int cs = TabSig[90 - a];
+                    const int sn = TabSig[a];
+                    ea += Descale13(cs * Descale13(cs * wt));
+                    ex += Descale13(sn * Descale13(sn * wt));
+                    if (wt > top[3]) {
+                        int k = 3;
+                        for (; k > 0 && top[k - 1] < wt; --k) {
+                            top[k] = top[k - 1];
+                        }
+                        top[k] = wt;
+                    }
+                }
+            }
+            // 3. Block value and the field.
+            int r;
+            int lim;
+            if (c == 2 || c == 1) {
+                r = 2 * (l37[b] + 45);
+                lim = c == 2 ? 75 : 85;
+            } else if (c == 8) {
+                r = l32[b];
+                lim = 80;
+            } else {
+                r = l33[b];
+                lim = 85;
+            }
+            const std::int64_t sum = ea + ex == 0 ? 1 : ea + ex;
+            const int angle = static_cast<int>(lim * ex / sum);
+            const int m = Descale13(TabSig[90 - angle] * top[3]) + 7;
+            const int r2 = Mod360(2 * r);
+            fc[b] = static_cast<unsigned char>(
+                std::clamp(Descale13(CosDeg(r2) * m) / 2 + ZERO, 0, 255));
+            fs[b] = static_cast<unsigned char>(
+                std::clamp(Descale13(SinDeg(r2) * m) / 2 + ZERO, 0, 255));
+            const int att = Descale13(TabSig[90 - angle] * l114[b]);
+            l115[b] = static_cast<unsigned char>(att < 0 ? 0 : att);
+        }
+    }
+}
+
+// Carries the field of level `level` down to level - 1 (block by block, edge blocks shifted
+// inside), or, with target == level, writes 34 and 144 of the level from its own field.
+void Codex::ReSpread(int level, int target)
+{
+    const int w = m_level[level].width;
+    const int h = m_level[level].height;
+    const unsigned char* fc = GetLay(240, level);
+    const unsigned char* fs = GetLay(241, level);
+    unsigned char* o = GetLay(34, level);
+    unsigned char* mg = GetLay(144, level);
+    if (fc == nullptr || fs == nullptr || o == nullptr || mg == nullptr) {
+        NoLayer(m_error);
+    }
+    const bool down = target < level;
+    const int fine = down ? level - 1 : level;
+    const int wf = m_level[fine].width;
+    const int hf = m_level[fine].height;
+    unsigned char* fo = GetLay(34, fine);
+    unsigned char* fm = GetLay(144, fine);
+    unsigned char* ffc = GetLay(240, fine);
+    unsigned char* ffs = GetLay(241, fine);
+    if (fo == nullptr || fm == nullptr || ffc == nullptr || ffs == nullptr) {
+        NoLayer(m_error);
+    }
+    const int k = down ? 2 : 1;
+    // Written into separate buffers first: the fine level's field must not feed this level.
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y) * w + x;
+            const bool edge = x == 0 || y == 0 || x == w - 1 || y == h - 1;
+            const Polar p = edge ? Border(fc + i, fs + i) : Inner(fc + i, fs + i, w);
+            o[i] = static_cast<unsigned char>(p.o);
+            mg[i] = static_cast<unsigned char>(p.m);
+            if (!down) {
+                continue;
+            }
+            const int fx0 = x * k + k > wf ? wf - k : x * k;
+            const int fy0 = y * k + k > hf ? hf - k : y * k;
+            for (int fy = fy0; fy < fy0 + k; ++fy) {
+                for (int fx = fx0; fx < fx0 + k; ++fx) {
+                    const std::size_t j = static_cast<std::size_t>(fy) * wf + fx;
+                    fo[j] = static_cast<unsigned char>(p.o);
+                    fm[j] = static_cast<unsigned char>(p.m);
+                    ffc[j] = static_cast<unsigned char>(std::clamp(p.c + ZERO, 0, 255));
+                    ffs[j] = static_cast<unsigned char>(std::clamp(p.s + ZERO, 0, 255));
+                }
+            }
+        }
+    }
+}
+
+void Codex::Respon(int level)
+{
+    // 1. Pull and stage discipline.
+    if (GetKey(129, LEVEL) == -1) {
+        Ifocus(1);
+    }
+    m_stage = RESPON_STAGE;
+    OldLay(RESPON_STAGE);
+    m_curLevel = LEVEL;
+    const int target = std::clamp(level, 0, LEVEL);
+    m_rank.RanIni(0);
+    // 2. Gradient direction and magnitude at the inner level-0 pixels.
+    const int w0 = m_level[0].width;
+    const int h0 = m_level[0].height;
+    const std::size_t n0 = m_level[0].size;
+    unsigned char* gdir = GetLay(243, 0);
+    unsigned char* gmag = GetLay(242, 0);
+    if (gdir == nullptr || gmag == nullptr || GetLay(1, 0) == nullptr) {
+        NoLayer(m_error);
+    }
+    std::memset(gdir, 0, n0);
+    std::memset(gmag, 0, n0);
+    const std::int16_t* d12 = Plane(0);
+    const std::int16_t* d10 = Plane(2);
+    for (int y = 1; y + 1 < h0; ++y) {
+        for (int x = 1; x + 1 < w0; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y) * w0 + x;
+            const int gx = -d12[i];
+            const int gy = d10[i];
+            gdir[i] = static_cast<unsigned char>(atan(gx, gy) / 2);
+            const int m = sqri(gx * gx + gy * gy) / 4;
+            gmag[i] = static_cast<unsigned char>(m > 255 ? 255 : m); // steep diagonals saturate
+            ++m_rank.Ran[gmag[i]];
+        }
+    }
+    // 3. Copies for later stages.
+    unsigned char* c272 = GetLay(272, 0);
+    unsigned char* c273 = GetLay(273, 0);
+    if (c272 == nullptr || c273 == nullptr) {
+        NoLayer(m_error);
+    }
+    std::memcpy(c272, gdir, n0);
+    std::memcpy(c273, gmag, n0);
+    // 4. Weight curve and gain.
+    static const int kCurve[] = {3, 15, 0, 64, 90, 255, 255};
+    const int divisor = m_rank.RanSha(3) + 1;
+    m_reDivisor = m_reDivisor2 = divisor;
+    m_rank.RanMod(kCurve);
+    m_rank.RanSmo(7);
+    m_rank.LorLog(255);
+    // 5. Measuring scan.
+    ReMeasure(divisor);
+    // 6. Propagation down to the target, then the target's own values.
+    for (int l = LEVEL; l > target; --l) {
+        ReSpread(l, target);
+    }
+    ReSpread(target, target);
+    // 7. Work layers.
+    for (int l = LEVEL; l >= 0; --l) {
+        DelLay(240, l);
+        DelLay(241, l);
+        DelLay(242, l);
+        DelLay(243, l);
+    }
+    m_curLevel = LEVEL;
+}
+
+} // namespace wizard73

@@ -1,0 +1,399 @@
+// Stage 3, Stream: the ridge-flow field at level 3. Walks along ridge edges in the response
+// layers 10..13 of level 0 give per-cell orientation candidates (layers 38..41, 119..122; best
+// in 32 and 112); passes of decreasing walk length regularise them over a ring (33, 113), class
+// cells by the Poincare index of their sector orientations (160: 1 whorl, 2 loop, 8 delta,
+// 128 settled) and fit each loop's direction (37, halved). Degrees throughout; throws only what
+// stage 2 throws, or WZ_NO_LAYER without a free slot.
+
+#include "extraction/engine/Codex.h"
+#include "extraction/engine/codes.h"
+
+#include <cstddef>
+#include <cstring>
+
+namespace wizard73 {
+namespace {
+
+constexpr int STREAM_STAGE = 3;
+constexpr int LEVEL = 3;
+constexpr int SETTLED = 128;
+constexpr int NO_COST = 129600;
+
+// Walk lengths per pass (straight families 0 and 2, diagonal 1 and 3), ring radius per pass and
+// the noise floor; rewritten at every run from the engine's mode.
+int tabrun[6];
+int tabrun_2[6];
+int tabclu[6];
+int Cnoise;
+
+constexpr int kLoops[8] = {0, 3, 14, 50, 90, 130, 166, 177};
+
+void SetTables(bool quick)
+{
+    static const int runN[6] = {15, 13, 11, 10, 9, 0};
+    static const int run2N[6] = {11, 9, 8, 7, 6, 0};
+    static const int cluN[6] = {1, 1, 1, 1, 0, 0};
+    static const int runQ[6] = {6, 6, 5, 4, 0, 0};
+    for (int p = 0; p < 6; ++p) {
+        tabrun[p] = quick ? runQ[p] : runN[p];
+        tabrun_2[p] = quick ? (runQ[p] * TabSin[45] + 4096) >> 13 : run2N[p];
+        tabclu[p] = quick ? 0 : cluN[p];
+    }
+    Cnoise = quick ? 3 : 7;
+}
+
+int Singular(int c)
+{
+    return c == 1 || c == 2 || c == 8;
+}
+
+// Class of a Poincare sum.
+int ClassOf(int p)
+{
+    return p == 180 ? 2 : p == 360 ? 1 : p == -180 ? 8 : 0;
+}
+
+// Strength of a walk sum s over length len, with the noise floor, 0..255.
+int Strength(int s, int len)
+{
+    const int l = len == 0 ? 1 : len;
+    const int r = s > 0 ? (s + l / 2) / l : (s - l / 2) / l;
+    const int q = r + Cnoise;
+    return q < 0 ? 0 : q > 255 ? 255 : q;
+}
+
+// Relaxed orientation of the eight sector orientations o around centre c under sum p.
+int Relax(int c, const int* o, int p)
+{
+    int best = NO_COST;
+    int relaxed = c;
+    for (int t = 0; t < 8; ++t) {
+        const int g = Mod360(c + 45 * t);
+        const int a = o[t];
+        const int b = o[(t + 4) & 7];
+        int cand = g + (CWork::Fold(a - g) + CWork::Fold(b - g)) / 2;
+        cand %= 180;
+        cand = cand < 0 ? cand + 180 : cand;
+        const int e1 = CWork::Dist(a, cand);
+        const int e2 = CWork::Dist(b, cand);
+        const int e = e1 > e2 ? e1 : e2;
+        const int j = CWork::Fold(o[(t + 1) & 7] - o[(t + 2) & 7]) -
+                      CWork::Fold(o[(t + 3) & 7] - o[(t + 2) & 7]);
+        int cost;
+        if (p == 180 || p == 360) {
+            cost = e + 4 * j;
+        } else if (p == -180) {
+            cost = e - j / 4;
+        } else {
+            const int f = CWork::Fold(a - cand) + CWork::Fold(b - cand);
+            cost = e + f * f;
+        }
+        if (cost <= best) {
+            best = cost;
+            relaxed = cand;
+        }
+    }
+    return relaxed;
+}
+
+} // namespace
+
+// Sector orientations o[0..7] of the ring of `radius` around cell i, with orientations from
+// `dir` and strengths from `mag` (centre orientation from `dir`).
+void Codex::StSums(int i, unsigned char* dir, unsigned char* mag, int radius, int* o)
+{
+    const int w = m_level[LEVEL].width;
+    std::memset(m_cosSum, 0, sizeof m_cosSum);
+    std::memset(m_sinSum, 0, sizeof m_sinSum);
+    std::memset(m_wSum, 0, sizeof m_wSum);
+    WalkAt(i % w, i / w, LEVEL, dir, dir, mag);
+    m_ringPoint = static_cast<RingFn>(&CWork::Argums_NoApw_quick);
+    Spiral(LEVEL, radius, 1);
+    m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
+    Targum(m_cosSum, m_sinSum, o, dir + i);
+}
+
+// Candidate choice among the four family candidates of cell i against ref.
+void Codex::StPick(int i, unsigned char* angleOut, unsigned char* magOut, int ref)
+{
+    for (int k = 0; k < 4; ++k) {
+        m_coarse[8 + 2 * k] = GetLay(38 + k, LEVEL) + i;
+        m_coarse[9 + 2 * k] = GetLay(119 + k, LEVEL) + i;
+    }
+    GemReg_Stream_1(angleOut, magOut, ref);
+}
+
+// Walk measurement of cell (x, y) for direction family n with walk length len.
+void Codex::StFlow(int x, int y, int n, int len)
+{
+    const int w3 = m_level[LEVEL].width;
+    const std::size_t i = static_cast<std::size_t>(y) * w3 + x;
+    unsigned char* cls = GetLay(160, LEVEL);
+    if (cls[i] == SETTLED) {
+        return;
+    }
+    unsigned char* l32 = GetLay(32, LEVEL);
+    unsigned char* l33 = GetLay(33, LEVEL);
+    unsigned char* l112 = GetLay(112, LEVEL);
+    unsigned char* l113 = GetLay(113, LEVEL);
+    unsigned char* famDir = GetLay(38 + n, LEVEL);
+    unsigned char* famMag = GetLay(119 + n, LEVEL);
+    unsigned char* resp = GetLay(10 + n, 0);
+    // Block centre at level 0 (the last block of a row or column is shifted inside).
+    const int w0 = m_level[0].width;
+    const int h0 = m_level[0].height;
+    int bx = x * 8;
+    int by = y * 8;
+    bx = bx + 8 > w0 ? w0 - 8 : bx;
+    by = by + 8 > h0 ? h0 - 8 : by;
+    const int cx = bx + 4;
+    const int cy = by + 4;
+    int best = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        const int d1 = pass == 0 ? n : (n + 4) & 7;
+        const int d2 = (d1 + 4) & 7;
+        // 1. Bright path, end B.
+        WalkAt(cx, cy, 0, nullptr, resp);
+        MvLayW(d1, len / 2 + 1, 0, 0);
+        MvLayW(d2, len, 1, 0);
+        const int bxe = m_wx, bye = m_wy;
+        // 2. Dark path, end K.
+        WalkAt(cx, cy, 0, nullptr, resp);
+        MvLayI(d1, len / 2 + 1, 0, 0);
+        MvLayI(d2, len, 1, 0);
+        const int kxe = m_wx, kye = m_wy;
+        // 3. Paired walk from K (leading) and B (following).
+        WalkAt(kxe, kye, 0, nullptr, resp);
+        m_wx2 = bxe;
+        m_wy2 = bye;
+        m_walk2 = resp + static_cast<std::size_t>(bye) * w0 + bxe;
+        const int s1 = MvSynI(d1, len, 1, 0);
+        const int q1 = Strength(s1, len);
+        const int a1 = atan(kxe - m_wx, kye - m_wy) % 180;
+        // 4. Paired walk from B (leading) and K (following).
+        WalkAt(bxe, bye, 0, nullptr, resp);
+        m_wx2 = kxe;
+        m_wy2 = kye;
+        m_walk2 = resp + static_cast<std::size_t>(kye) * w0 + kxe;
+        const int s2 = MvSynW(d1, len, 1, 0);
+        const int q2 = Strength(s2, len);
+        const int a2 = atan(bxe - m_wx, bye - m_wy) % 180;
+        m_walk2 = nullptr;
+        // 5. Overall best.
+        if (q1 >= l112[i]) {
+            l112[i] = l113[i] = static_cast<unsigned char>(q1);
+            l32[i] = l33[i] = static_cast<unsigned char>(a1);
+        }
+        if (q2 >= l112[i]) {
+            l112[i] = l113[i] = static_cast<unsigned char>(q2);
+            l32[i] = l33[i] = static_cast<unsigned char>(a2);
+        }
+        // 6. Family best.
+        if (q1 >= best) {
+            famDir[i] = static_cast<unsigned char>(a1);
+            famMag[i] = static_cast<unsigned char>(q1);
+            best = q1;
+        }
+        if (q2 >= best) {
+            famDir[i] = static_cast<unsigned char>(a2);
+            famMag[i] = static_cast<unsigned char>(q2);
+            best = q2;
+        }
+    }
+}
+
+// Regularisation: the candidate nearest the relaxed ring orientation into 32 and 112.
+void Codex::StJoin(int i)
+{
+    if (GetLay(160, LEVEL)[i] == SETTLED) {
+        return;
+    }
+    int o[8];
+    unsigned char* l33 = GetLay(33, LEVEL);
+    StSums(i, l33, GetLay(113, LEVEL), m_stRadius, o);
+    const int p = Poincare(o, m_quick != 0);
+    const int relaxed = Relax(l33[i], o, p);
+    StPick(i, GetLay(32, LEVEL) + i, GetLay(112, LEVEL) + i, relaxed);
+}
+
+// Singularity: Poincare class of the cell and the relaxed orientation into 33 and 113; loop
+// cells get their direction fitted into 37.
+void Codex::StIndi(int i)
+{
+    unsigned char* cls = GetLay(160, LEVEL);
+    if (cls[i] != 0 && !Singular(cls[i])) {
+        return;
+    }
+    unsigned char* l32 = GetLay(32, LEVEL);
+    unsigned char* l33 = GetLay(33, LEVEL);
+    int o[8];
+    const int c = l32[i];
+    StSums(i, l32, GetLay(112, LEVEL), m_stRadius, o);
+    const int p = Poincare(o, m_quick != 0);
+    const int psi = Relax(c, o, p);
+    StPick(i, l33 + i, GetLay(113, LEVEL) + i, psi);
+    l33[i] = static_cast<unsigned char>(psi);
+    const int w = m_level[LEVEL].width;
+    const int h = m_level[LEVEL].height;
+    const int x = i % w;
+    const int y = i / w;
+    if (x == 0 || y == 0 || x == w - 1 || y == h - 1) {
+        return;
+    }
+    cls[i] = static_cast<unsigned char>(ClassOf(p));
+    if (cls[i] != 2) {
+        return;
+    }
+    int best = NO_COST;
+    int theta = 90;
+    for (int trial = 0; trial < 180; ++trial) {
+        const int b = (theta + 23 - c) / 45;
+        int cost = 0;
+        for (int j = 0; j < 8; ++j) {
+            cost += Dist(Mod360(theta + kLoops[j]), o[((b + j) % 8 + 8) % 8]);
+        }
+        if (cost < best) {
+            best = cost;
+            GetLay(37, LEVEL)[i] = static_cast<unsigned char>(theta / 2);
+        }
+        theta = Mod360(theta + 2);
+    }
+}
+
+// Ring callback of the settling: counts singular ring cells that can influence the centre.
+void Codex::StGoon(int angle, int)
+{
+    const int c = *m_walk[0];
+    if (c == 1 || c == 8 || (c == 2 && Turn(angle, 2 * *m_walk[1]) >= 130)) {
+        ++m_stCount;
+    }
+}
+
+// Settling between passes: cells far from any singular cell are frozen.
+void Codex::StGoonV(int i)
+{
+    unsigned char* l112 = GetLay(112, LEVEL);
+    unsigned char* l113 = GetLay(113, LEVEL);
+    unsigned char* cls = GetLay(160, LEVEL);
+    GetLay(32, LEVEL)[i] = GetLay(33, LEVEL)[i];
+    l112[i] = l113[i];
+    if (Singular(cls[i])) {
+        l112[i] = l113[i] = 0;
+        return;
+    }
+    if (cls[i] == SETTLED) {
+        return;
+    }
+    const int w = m_level[LEVEL].width;
+    m_stCount = 0;
+    WalkAt(i % w, i / w, LEVEL, nullptr, cls, GetLay(37, LEVEL));
+    m_ringPoint = static_cast<RingFn>(&Codex::StGoon);
+    Spiral(LEVEL, m_stRadius, 1);
+    m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
+    if (m_stCount > 0) {
+        l112[i] = l113[i] = 0;
+    } else {
+        cls[i] = SETTLED;
+    }
+}
+
+// Final choice against the regularised orientation and the agreeing strength in 113.
+void Codex::StReco(int i)
+{
+    unsigned char* l32 = GetLay(32, LEVEL);
+    unsigned char* l33 = GetLay(33, LEVEL);
+    unsigned char* l112 = GetLay(112, LEVEL);
+    StPick(i, l32 + i, l112 + i, l33[i]);
+    const int dist = Dist(l32[i], l33[i]);
+    const int v = (TabSig[90 - dist] * l112[i] + 4096) >> 13;
+    GetLay(113, LEVEL)[i] = static_cast<unsigned char>(v > Cnoise ? v : Cnoise);
+}
+
+void Codex::Stream(int)
+{
+    // 1. Pull, stage discipline, tables.
+    if (GetKey(10, 0) == -1) {
+        Lightf(-1);
+    }
+    m_stage = STREAM_STAGE;
+    OldLay(STREAM_STAGE);
+    m_curLevel = LEVEL;
+    const int w = m_level[LEVEL].width;
+    const int h = m_level[LEVEL].height;
+    const int n3 = w * h;
+    m_winLeft = 0;
+    m_winTop = 0;
+    m_winRight = w - 1;
+    m_winBottom = h - 1;
+    SetTables(m_quick != 0);
+    // 2. Layers.
+    static const int kCleared[] = {113, 112, 160, 32, 33, 37};
+    static const int kWork[] = {119, 120, 121, 122, 38, 39, 40, 41};
+    for (int id : kCleared) {
+        unsigned char* p = GetLay(id, LEVEL);
+        if (p == nullptr) {
+            m_error = WZ_NO_LAYER;
+            throw WZ_NO_LAYER;
+        }
+        std::memset(p, 0, static_cast<std::size_t>(n3));
+    }
+    for (int id : kWork) {
+        if (GetLay(id, LEVEL) == nullptr) {
+            m_error = WZ_NO_LAYER;
+            throw WZ_NO_LAYER;
+        }
+    }
+    for (int k = 0; k < 4; ++k) {
+        if (GetLay(10 + k, 0) == nullptr) {
+            m_error = WZ_NO_LAYER;
+            throw WZ_NO_LAYER;
+        }
+    }
+    // 3. Passes.
+    for (int p = 0;; ++p) {
+        for (int n = 0; n < 4; ++n) {
+            const int len = (n & 1) == 0 ? tabrun[p] : tabrun_2[p];
+            for (int y = 0; y < h; ++y) {
+                for (int x = 0; x < w; ++x) {
+                    StFlow(x, y, n, len);
+                }
+            }
+            if (p == 0) {
+                unsigned char* d1 = GetLay(256 + n, LEVEL);
+                unsigned char* d2 = GetLay(261 + n, LEVEL);
+                if (d1 == nullptr || d2 == nullptr) {
+                    m_error = WZ_NO_LAYER;
+                    throw WZ_NO_LAYER;
+                }
+                std::memcpy(d1, GetLay(38 + n, LEVEL), static_cast<std::size_t>(n3));
+                std::memcpy(d2, GetLay(119 + n, LEVEL), static_cast<std::size_t>(n3));
+            }
+        }
+        m_stRadius = tabclu[p];
+        for (int i = 0; i < n3; ++i) {
+            StJoin(i);
+        }
+        for (int i = 0; i < n3; ++i) {
+            StIndi(i);
+        }
+        if (p + 1 >= 6 || tabrun[p + 1] == 0) {
+            break;
+        }
+        for (int i = 0; i < n3; ++i) {
+            StGoonV(i);
+        }
+    }
+    // 4. Final choice.
+    for (int i = 0; i < n3; ++i) {
+        StReco(i);
+    }
+    Resume();
+    // 5. Work layers go (quick mode keeps them).
+    if (m_quick == 0) {
+        for (int id : kWork) {
+            DelLay(id, LEVEL);
+        }
+    }
+}
+
+} // namespace wizard73

@@ -1,0 +1,223 @@
+// Stage 5, Pickup: the foreground marks (layer 128 of level 3: bit value 2 foreground, 4 filled
+// hole) and the image quality 0..100. Each cell's quality comes from how consistently the ridge
+// directions (32) weighted by contrast (114) agree in eight sectors around it, on rings of
+// radius 4 down to 1; the foreground grows from the best cells and enclosed holes are filled.
+// Work layers 240 and 241 are deleted at the end. Throws only what stages 2 to 4 throw.
+
+#include "extraction/engine/Codex.h"
+#include "extraction/engine/codes.h"
+
+#include <cstddef>
+#include <cstring>
+
+namespace wizard73 {
+namespace {
+
+constexpr int PICKUP_STAGE = 5;
+constexpr int LEVEL = 3;
+constexpr int FORE = 2;
+constexpr int HOLE = 4;
+constexpr int NO_ORDER = 400; // disorder of a cell without contrast
+
+// Tuning values, rewritten at every run: foreground threshold (percent of the pass's best
+// cell), largest ring radius, and the weights and limit of the disorder value.
+int Cthres;
+int Cwhirl;
+int Cdelim[3];
+
+} // namespace
+
+// Quality of cell i on the ring of `radius`: layer 241 and the disorder value of the cell.
+void Codex::PiQual(int i, int radius, std::int16_t* disorder)
+{
+    unsigned char* marks = GetLay(128, LEVEL);
+    if ((marks[i] & (FORE | HOLE)) != 0) {
+        return;
+    }
+    unsigned char* dir = GetLay(32, LEVEL);
+    unsigned char* con = GetLay(114, LEVEL);
+    unsigned char* qual = GetLay(241, LEVEL);
+    // 1. No contrast.
+    const int c = con[i];
+    if (c < 7) {
+        qual[i] = static_cast<unsigned char>(c);
+        disorder[i] = NO_ORDER;
+        return;
+    }
+    // 2.-3. Sector sums and directions.
+    const int w = m_level[LEVEL].width;
+    std::memset(m_cosSum, 0, sizeof m_cosSum);
+    std::memset(m_sinSum, 0, sizeof m_sinSum);
+    std::memset(m_wSum, 0, sizeof m_wSum);
+    WalkAt(i % w, i / w, LEVEL, dir, dir, con);
+    m_ringPoint = static_cast<RingFn>(&CWork::Argums_quick);
+    Spiral(LEVEL, radius, 1);
+    m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
+    int a[8];
+    Targum(m_cosSum, m_sinSum, a, dir + i);
+    // 4.-6. Sector strengths and the disorder of the cell's own direction o.
+    const int o = dir[i];
+    int sum = 0;
+    int pairs = 0;
+    int dev = 0;
+    for (int k = 0; k < 8; ++k) {
+        if (m_wSum[k] != 0) {
+            const int xs = m_cosSum[k] / m_wSum[k];
+            const int ys = m_sinSum[k] / m_wSum[k];
+            sum += sqri(ys * ys + xs * xs);
+        }
+        const int e = Dist(o, a[k]);
+        dev = e > dev ? e : dev;
+    }
+    for (int k = 0; k < 4; ++k) {
+        int s = Fold(o - a[k]) + Fold(o - a[k + 4]);
+        s = s < 0 ? -s : s;
+        pairs = s > pairs ? s : pairs;
+    }
+    const int d = Cdelim[1] * pairs + Cdelim[0] * dev;
+    disorder[i] = static_cast<std::int16_t>(d);
+    // 7. Quality, capped by the contrast.
+    int t = d * 90 / Cdelim[2];
+    t = t < 0 ? 0 : t > 90 ? 90 : t;
+    const int q = Descale13(TabSig[90 - t] * sum) / 8;
+    qual[i] = static_cast<unsigned char>(q < c ? q : c);
+    if (qual[i] > m_piBest) {
+        m_piBest = qual[i];
+    }
+}
+
+// Ring callback of the hole filling: foreground ring points count in the octant of their
+// angle relative to the centre's direction.
+void Codex::PiRing(int angle, int)
+{
+    if (*m_walk[0] >= m_piSweep) {
+        return;
+    }
+    const int d = Mod360(angle - m_piOwn);
+    ++m_piOctant[((d + 22) / 45) & 7];
+}
+
+// Hole filling at interior cell i: enclosed, ordered cells become filled.
+void Codex::PiRingV(int i, int radius, const std::int16_t* disorder)
+{
+    unsigned char* marks = GetLay(128, LEVEL);
+    if ((marks[i] & (FORE | HOLE)) != 0) {
+        return;
+    }
+    unsigned char* l240 = GetLay(240, LEVEL);
+    const int w = m_level[LEVEL].width;
+    std::memset(m_piOctant, 0, sizeof m_piOctant);
+    m_piOwn = GetLay(32, LEVEL)[i];
+    WalkAt(i % w, i / w, LEVEL, nullptr, l240);
+    m_ringPoint = static_cast<RingFn>(&Codex::PiRing);
+    Spiral(LEVEL, radius, 1);
+    m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
+    bool enclosed = false;
+    for (int k = 0; k < 4; ++k) {
+        enclosed = enclosed || (m_piOctant[k] != 0 && m_piOctant[k + 4] != 0);
+    }
+    if (!enclosed || disorder[i] >= Cdelim[2]) {
+        return;
+    }
+    marks[i] |= HOLE;
+    l240[i] = static_cast<unsigned char>(m_piSweep);
+}
+
+int Codex::Pickup(int)
+{
+    // 1. Tuning values.
+    const bool quick = m_quick != 0;
+    Cthres = quick ? 40 : 54;
+    Cwhirl = 4;
+    Cdelim[0] = 3;
+    Cdelim[1] = 8;
+    Cdelim[2] = 370;
+    // 2.-3. Pull, stage discipline, layers.
+    if (GetKey(114, LEVEL) == -1) {
+        Cohere(-1);
+    }
+    m_stage = PICKUP_STAGE;
+    OldLay(PICKUP_STAGE);
+    m_curLevel = LEVEL;
+    const int w = m_level[LEVEL].width;
+    const int h = m_level[LEVEL].height;
+    const std::size_t n3 = static_cast<std::size_t>(w) * h;
+    m_winLeft = 0;
+    m_winTop = 0;
+    m_winRight = w - 1;
+    m_winBottom = h - 1;
+    unsigned char* marks = GetLay(128, LEVEL);
+    unsigned char* l240 = GetLay(240, LEVEL);
+    unsigned char* l241 = GetLay(241, LEVEL);
+    const unsigned char* con = GetLay(114, LEVEL);
+    if (marks == nullptr || l240 == nullptr || l241 == nullptr || con == nullptr ||
+        GetLay(32, LEVEL) == nullptr) {
+        m_error = WZ_NO_LAYER;
+        throw WZ_NO_LAYER;
+    }
+    std::memset(marks, 0, n3);
+    std::memset(l240, 255, n3);
+    // Disorder values per ring radius 1..4, in work planes 1 and 3.
+    std::int16_t* disorder[5] = {nullptr, Plane(1), Plane(1) + n3, Plane(3), Plane(3) + n3};
+    auto interior = [&](std::size_t i) {
+        const int x = static_cast<int>(i % w);
+        const int y = static_cast<int>(i / w);
+        return x >= 1 && y >= 1 && x <= w - 2 && y <= h - 2;
+    };
+    // 4. Passes from the widest ring down.
+    const int first = quick ? 3 : Cwhirl;
+    const int last = quick ? 0 : 1;
+    for (int r = first; r >= last; --r) {
+        m_piBest = quick ? Cthres : 0;
+        std::int16_t* dis = disorder[quick ? r + 1 : r];
+        for (std::size_t i = 0; i < n3; ++i) {
+            PiQual(static_cast<int>(i), r, dis);
+        }
+        const int threshold = Cthres * m_piBest / 100;
+        for (bool changed = true; changed;) {
+            changed = false;
+            for (std::size_t i = 0; i < n3; ++i) {
+                if (!interior(i) || (marks[i] & (FORE | HOLE)) != 0 || l241[i] < threshold) {
+                    continue;
+                }
+                bool join = r == first;
+                for (int d = 0; d < 8 && !join; ++d) {
+                    join = (marks[static_cast<std::ptrdiff_t>(i) + m_level[LEVEL].step[d]] &
+                            FORE) != 0;
+                }
+                if (join) {
+                    marks[i] |= FORE;
+                    l240[i] = 0;
+                    changed = true;
+                }
+            }
+        }
+    }
+    // 5. Hole filling with radii 1, 2, 3, 4, 3, 2, 1.
+    m_piSweep = 1;
+    for (int k = 1; k <= 2 * Cwhirl - 1; ++k) {
+        const int radius = k <= Cwhirl ? k : 2 * Cwhirl - k;
+        for (std::size_t i = 0; i < n3; ++i) {
+            if (interior(i)) {
+                PiRingV(static_cast<int>(i), radius, disorder[radius]);
+            }
+        }
+        ++m_piSweep;
+    }
+    // 6. Work layers.
+    DelLay(240, LEVEL);
+    DelLay(241, LEVEL);
+    // 7.-8. Contrast share of the foreground.
+    std::int64_t f = 1;
+    std::int64_t g = 1;
+    for (std::size_t i = 0; i < n3; ++i) {
+        if (interior(i)) {
+            ((marks[i] & FORE) != 0 ? f : g) += con[i];
+        }
+    }
+    m_quality = static_cast<std::uint32_t>(f / ((f + g) / 100 + 1));
+    Resume();
+    return static_cast<int>(m_quality);
+}
+
+} // namespace wizard73

@@ -1,0 +1,54 @@
+// Shared by the stage tests: an engine on the heap with an image loaded as the extraction
+// driver loads it (kind 'F', 500 ppi, the full slot map), and layer access by id and level.
+#pragma once
+
+#include "extraction/engine/Codex.h"
+#include "tests/support/flow_images.h"
+
+#include <memory>
+#include <vector>
+
+namespace zftest {
+
+struct Loaded {
+    std::unique_ptr<wizard73::Codex> engine = std::make_unique<wizard73::Codex>();
+    int code = 0;
+};
+
+// Loads w x h pixels of the given kind into e; `check` overrides the check value when not
+// negative. Returns the loader's result.
+inline int LoadWith(wizard73::Codex& e, const std::vector<unsigned char>& pixels, int w, int h,
+                    unsigned char kind = 'F', int check = -1)
+{
+    wizard73::SData s{};
+    s.kind = kind;
+    s.width = static_cast<std::uint16_t>(w);
+    s.height = static_cast<std::uint16_t>(h);
+    s.xres = 500;
+    s.yres = 500;
+    s.links = 17;
+    s.pixels = pixels.data();
+    s.check = check >= 0 ? static_cast<std::uint16_t>(check) : CheckValue(pixels.data(), w, h);
+    return e.Loader(s, wizard73::pyr[2], false);
+}
+
+// The same into a new engine.
+inline Loaded LoadInto(const std::vector<unsigned char>& pixels, int w, int h,
+                       unsigned char kind = 'F', int check = -1)
+{
+    Loaded l;
+    l.code = LoadWith(*l.engine, pixels, w, h, kind, check);
+    return l;
+}
+
+// Copy of layer id at level (empty when the layer does not exist).
+inline std::vector<unsigned char> LayerCopy(wizard73::Codex& e, int id, int level)
+{
+    if (e.GetKey(id, level) == -1) {
+        return {};
+    }
+    const unsigned char* p = e.GetLay(id, level);
+    return std::vector<unsigned char>(p, p + e.m_level[level].size);
+}
+
+} // namespace zftest

@@ -1,0 +1,103 @@
+// Stages 6 and 7, singular regions and ridge contrast: classed cells keep off the border, carry
+// labels in raster order and are copied down the pyramid; the orientation field reaches the
+// asked level and the attenuated contrast never exceeds the contrast.
+
+#include "tests/extraction/engine/stage_fixture.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace wizard73;
+
+zftest::Loaded Whorl()
+{
+    const std::vector<zftest::Pole> poles = {{150, 140, 1}, {150, 140, 1}};
+    auto l = zftest::LoadInto(zftest::FlowImage(300, 280, poles, 90.0, 9.0, 7), 300, 280);
+    EXPECT_EQ(l.code, 0);
+    return l;
+}
+
+TEST(Ifocus, ClassedCellsAreLabelledInRasterOrderAndCopiedDown)
+{
+    auto l = Whorl();
+    l.engine->Ifocus(1);
+    Codex& e = *l.engine;
+    const int w = e.m_level[3].width;
+    const int h = e.m_level[3].height;
+    const auto cls = zftest::LayerCopy(e, 129, 3);
+    const auto label = zftest::LayerCopy(e, 152, 3);
+    int next = 0;
+    int singular = 0;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const int c = cls[y * w + x];
+            ASSERT_TRUE(c == 0 || c == 1 || c == 2 || c == 8) << c;
+            if (x == 0 || y == 0 || x == w - 1 || y == h - 1) {
+                EXPECT_EQ(c, 0);
+                continue;
+            }
+            singular += c != 0 ? 1 : 0;
+            const int lb = label[y * w + x];
+            if (lb != 255 && lb >= next) { // the first cell of each label, in raster order
+                EXPECT_EQ(lb, next);
+                next = lb + 1;
+            }
+        }
+    }
+    EXPECT_GE(singular, 1); // a whorl shows as one or two regions here
+    EXPECT_GE(next, 1);
+    // Level 1 holds the level-3 values block by block.
+    for (int id : {129, 152, 37, 48}) {
+        SCOPED_TRACE(id);
+        const auto fine = zftest::LayerCopy(e, id, 1);
+        const auto coarse = zftest::LayerCopy(e, id, 3);
+        ASSERT_FALSE(fine.empty());
+        const int w1 = e.m_level[1].width;
+        EXPECT_EQ(fine[(4 * 10 + 1) * w1 + 4 * 12 + 2], coarse[10 * w + 12]);
+    }
+    EXPECT_EQ(e.GetKey(240, 3), -1);
+    EXPECT_EQ(e.GetKey(241, 3), -1);
+}
+
+TEST(Respon, FieldReachesTheAskedLevelAndAttenuatesTheContrast)
+{
+    auto l = Whorl();
+    l.engine->Respon(1);
+    Codex& e = *l.engine;
+    for (int level = 1; level <= 3; ++level) {
+        EXPECT_NE(e.GetKey(34, level), -1) << level;
+        EXPECT_NE(e.GetKey(144, level), -1) << level;
+    }
+    EXPECT_EQ(e.GetKey(34, 0), -1);
+    for (int level = 0; level <= 3; ++level) {
+        for (int id : {240, 241, 242, 243}) {
+            EXPECT_EQ(e.GetKey(id, level), -1) << id << " at " << level;
+        }
+    }
+    EXPECT_NE(e.GetKey(272, 0), -1);
+    EXPECT_NE(e.GetKey(273, 0), -1);
+    const auto con = zftest::LayerCopy(e, 114, 3);
+    const auto att = zftest::LayerCopy(e, 115, 3);
+    ASSERT_EQ(con.size(), att.size());
+    for (std::size_t i = 0; i < con.size(); ++i) {
+        ASSERT_LE(att[i], con[i]) << i;
+    }
+    // Off the singular point the field follows the concentric ridges: at (150, 40), straight
+    // above the centre, the ridges run east-west.
+    const int w2 = e.m_level[2].width;
+    const int o = zftest::LayerCopy(e, 34, 2)[10 * w2 + 37];
+    EXPECT_LE(CWork::Dist(o, 0), 10) << o;
+}
+
+TEST(Respon, UniformImageGetsTheLeastDivisor)
+{
+    auto l = zftest::LoadInto(std::vector<unsigned char>(160 * 160, 77), 160, 160, 'A');
+    ASSERT_EQ(l.code, 0);
+    l.engine->Respon(3); // a target of 3 or more keeps the field at level 3
+    EXPECT_EQ(l.engine->m_reDivisor, 1);
+    EXPECT_NE(l.engine->GetKey(34, 3), -1);
+    EXPECT_EQ(l.engine->GetKey(34, 2), -1);
+}
+
+} // namespace

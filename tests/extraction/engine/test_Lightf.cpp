@@ -1,0 +1,110 @@
+// Stage 2, directional smoothing: the rank smoothing of layer 1, the signed responses 10..13
+// (127 = none), their independence from repeated runs, and the stage 9 form.
+
+#include "extraction/engine/codes.h"
+#include "tests/extraction/engine/stage_fixture.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace wizard73;
+
+// Kind 'A' keeps the grey levels as they are (no stretch), so known answers stay exact.
+zftest::Loaded LoadRaw(const std::vector<unsigned char>& img, int w, int h)
+{
+    auto l = zftest::LoadInto(img, w, h, 'A');
+    EXPECT_EQ(l.code, 0);
+    return l;
+}
+
+TEST(Lightf, UniformImageHasNoResponse)
+{
+    auto l = LoadRaw(std::vector<unsigned char>(96 * 96, 90), 96, 96);
+    l.engine->Lightf(-1);
+    for (int id = 10; id <= 13; ++id) {
+        SCOPED_TRACE(id);
+        for (unsigned char v : zftest::LayerCopy(*l.engine, id, 0)) {
+            ASSERT_EQ(v, 127);
+        }
+    }
+    EXPECT_EQ(zftest::LayerCopy(*l.engine, 1, 0)[40 * 96 + 40], 90);
+}
+
+TEST(Lightf, SingleBrightPixelIsSmoothedByRankOrInQuickModeByMean)
+{
+    std::vector<unsigned char> img(96 * 96, 0);
+    img[48 * 96 + 48] = 200;
+    for (int quick = 0; quick <= 1; ++quick) {
+        SCOPED_TRACE(quick);
+        auto l = LoadRaw(img, 96, 96);
+        l.engine->m_quick = static_cast<unsigned char>(quick);
+        l.engine->Lightf(-1);
+        const auto s = zftest::LayerCopy(*l.engine, 1, 0);
+        EXPECT_EQ(s[48 * 96 + 48], quick != 0 ? (4 * 200 + 4) >> 3 : (200 + 8) >> 4);
+        EXPECT_EQ(s[47 * 96 + 48], quick != 0 ? (200 + 4) >> 3 : (200 + 8) >> 4);
+        EXPECT_EQ(s[48 * 96 + 49], quick != 0 ? (200 + 4) >> 3 : (200 + 8) >> 4);
+        EXPECT_EQ(s[47 * 96 + 47], quick != 0 ? 0 : (200 + 8) >> 4);
+    }
+}
+
+// A horizontal edge, bright below: the north-south response rises, the west-east one stays.
+TEST(Lightf, HorizontalEdgeRespondsNorthSouthOnly)
+{
+    std::vector<unsigned char> img(96 * 96, 50);
+    std::fill(img.begin() + 48 * 96, img.end(), 200);
+    auto l = LoadRaw(img, 96, 96);
+    l.engine->Lightf(-1);
+    const int at = 48 * 96 + 40;
+    EXPECT_GT(zftest::LayerCopy(*l.engine, 10, 0)[at], 127 + 60);
+    EXPECT_EQ(zftest::LayerCopy(*l.engine, 12, 0)[at], 127);
+    EXPECT_GT(zftest::LayerCopy(*l.engine, 11, 0)[at], 127); // south-west brighter than north-east
+    EXPECT_EQ(zftest::LayerCopy(*l.engine, 10, 0)[20 * 96 + 40], 127);
+}
+
+TEST(Lightf, RunningTwiceKeepsLayerOneAndRepeatsTheResponses)
+{
+    auto l = zftest::LoadInto(zftest::Grating(128, 128, 30.0, 9.0, 90.0), 128, 128);
+    ASSERT_EQ(l.code, 0);
+    l.engine->Lightf(-1);
+    const int slot = l.engine->GetKey(1, 0);
+    std::vector<std::vector<unsigned char>> first;
+    for (int id = 10; id <= 13; ++id) {
+        first.push_back(zftest::LayerCopy(*l.engine, id, 0));
+    }
+    l.engine->Lightf(-1);
+    EXPECT_EQ(l.engine->GetKey(1, 0), slot);
+    for (int id = 10; id <= 13; ++id) {
+        EXPECT_EQ(zftest::LayerCopy(*l.engine, id, 0), first[id - 10]) << id;
+    }
+}
+
+TEST(Lightf, SecondFormGivesTheSameResponses)
+{
+    auto l = zftest::LoadInto(zftest::Grating(128, 128, 60.0, 9.0, 90.0), 128, 128);
+    ASSERT_EQ(l.code, 0);
+    l.engine->Lightf(-1);
+    std::vector<std::vector<unsigned char>> first;
+    for (int id = 10; id <= 13; ++id) {
+        first.push_back(zftest::LayerCopy(*l.engine, id, 0));
+    }
+    l.engine->Lights(-1);
+    EXPECT_EQ(l.engine->m_stage, 9);
+    for (int id = 10; id <= 13; ++id) {
+        EXPECT_EQ(zftest::LayerCopy(*l.engine, id, 0), first[id - 10]) << id;
+    }
+}
+
+TEST(Lightf, MissingSourceThrows)
+{
+    Codex e;
+    try {
+        e.Lightf(-1);
+        FAIL() << "no exception";
+    } catch (int code) {
+        EXPECT_EQ(code, WZ_NO_SOURCE);
+    }
+    EXPECT_EQ(e.m_error, WZ_NO_SOURCE);
+}
+
+} // namespace

@@ -1,0 +1,100 @@
+// Stages 4 and 5, contrast and quality: flat images never get a quality, noisy paper gets the
+// least quality; a grating is foreground almost everywhere with a quality near 100.
+
+#include "extraction/engine/codes.h"
+#include "tests/extraction/engine/stage_fixture.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace wizard73;
+
+int ForegroundCells(Codex& e)
+{
+    int n = 0;
+    for (unsigned char v : zftest::LayerCopy(e, 128, 3)) {
+        n += (v & 2) != 0 ? 1 : 0;
+    }
+    return n;
+}
+
+// Flat images (uniform grey, white paper, black) never reach the quality stage: the loader
+// refuses them for their grey span.
+TEST(Pickup, FlatImagesAreRefusedBeforeAnyQuality)
+{
+    for (int grey : {0, 128, 255}) {
+        SCOPED_TRACE(grey);
+        const auto l = zftest::LoadInto(std::vector<unsigned char>(200 * 200, grey), 200, 200);
+        EXPECT_EQ(l.code, WZ_FLAT);
+        EXPECT_EQ(l.engine->m_quality, 0u);
+    }
+}
+
+// Paper with sensor noise and no ridges: the least quality and only scattered foreground cells.
+TEST(Pickup, NoisyPaperHasLowQualityAndLittleForeground)
+{
+    constexpr int kSide = 256;
+    for (int amplitude : {10, 40, 120}) {
+        SCOPED_TRACE(amplitude);
+        std::vector<unsigned char> img(kSide * kSide);
+        unsigned s = 5;
+        for (unsigned char& p : img) {
+            s ^= s << 13;
+            s ^= s >> 17;
+            s ^= s << 5;
+            const int v = 200 + static_cast<int>(s % (2 * amplitude + 1)) - amplitude;
+            p = static_cast<unsigned char>(v > 255 ? 255 : v);
+        }
+        auto l = zftest::LoadInto(img, kSide, kSide);
+        ASSERT_EQ(l.code, 0);
+        const int q = l.engine->Pickup(-1);
+        EXPECT_LE(q, 10);
+        EXPECT_EQ(q, static_cast<int>(l.engine->m_quality));
+        const int cells = l.engine->m_level[3].width * l.engine->m_level[3].height;
+        EXPECT_LT(ForegroundCells(*l.engine), cells / 8);
+        EXPECT_EQ(l.engine->GetKey(240, 3), -1); // work layers are gone
+        EXPECT_EQ(l.engine->GetKey(241, 3), -1);
+    }
+}
+
+TEST(Pickup, GratingIsForegroundWithHighQuality)
+{
+    auto l = zftest::LoadInto(zftest::Grating(256, 256, 35.0, 9.0, 90.0), 256, 256);
+    ASSERT_EQ(l.code, 0);
+    const int q = l.engine->Pickup(-1);
+    EXPECT_GE(q, 90);
+    const int w = l.engine->m_level[3].width;
+    const int h = l.engine->m_level[3].height;
+    EXPECT_GE(ForegroundCells(*l.engine), (w - 2) * (h - 2) * 9 / 10);
+    const auto mask = zftest::LayerCopy(*l.engine, 128, 3);
+    for (int x = 0; x < w; ++x) { // border cells are never foreground
+        EXPECT_EQ(mask[x] & 6, 0);
+        EXPECT_EQ(mask[(h - 1) * w + x] & 6, 0);
+    }
+}
+
+// A print in the middle of blank paper: the foreground stays on the ridges, the quality
+// reflects the share of contrast inside it.
+TEST(Pickup, PatchOnPaperIsFoundWhereItIs)
+{
+    constexpr int kSide = 256;
+    std::vector<unsigned char> img(kSide * kSide, 230);
+    const auto patch = zftest::Grating(kSide, kSide, 70.0, 9.0, 90.0);
+    for (int y = 64; y < 192; ++y) {
+        for (int x = 64; x < 192; ++x) {
+            img[y * kSide + x] = patch[y * kSide + x];
+        }
+    }
+    auto l = zftest::LoadInto(img, kSide, kSide);
+    ASSERT_EQ(l.code, 0);
+    EXPECT_GE(l.engine->Pickup(-1), 80);
+    const int w = l.engine->m_level[3].width;
+    const auto mask = zftest::LayerCopy(*l.engine, 128, 3);
+    EXPECT_NE(mask[16 * w + 16] & 2, 0); // the patch centre
+    EXPECT_EQ(mask[3 * w + 3] & 6, 0);   // paper
+    EXPECT_EQ(mask[28 * w + 28] & 6, 0);
+    EXPECT_NE(l.engine->GetKey(114, 3), -1);
+}
+
+} // namespace
