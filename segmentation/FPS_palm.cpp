@@ -218,8 +218,6 @@ bool PaFromBand(const CRect4& band, CSpot& spot)
 
 } // namespace
 
-// ---- Thumbs
-
 int CFpsThumbs::Preprocessing()
 {
     // 1. At most 200 dpi, levels and blur; ink on paper loses its darkest levels.
@@ -352,8 +350,6 @@ void CFpsThumbs::ExpandThumbs()
     }
 }
 
-// ---- Lower palm
-
 int CFpsLowerPalm::Preprocessing()
 {
     if (!PaPalmMask(*this, 5)) {
@@ -394,8 +390,6 @@ int CFpsLowerPalm::Recognition(SGM_FINGER* /*missing*/, unsigned /*count*/)
     m_outCount = 2;
     return 0;
 }
-
-// ---- Two lower palms
 
 int CFpsLowerPalms::Preprocessing()
 {
@@ -491,8 +485,6 @@ void CFpsLowerPalms::FindPalms()
     }
 }
 
-// ---- Writer's palm
-
 int CFpsWritersPalm::Preprocessing()
 {
     if (!PaPalmMask(*this, 5)) {
@@ -523,8 +515,6 @@ int CFpsWritersPalm::Recognition(SGM_FINGER* /*missing*/, unsigned /*count*/)
     m_outCount = 1;
     return 0;
 }
-
-// ---- Full palm
 
 int CFpsFullPalm::CheckSize(unsigned width, unsigned height)
 {
@@ -573,8 +563,6 @@ int CFpsFullPalm::RectsOut(SgmRect* rects, unsigned& rectCount, unsigned align)
     }
     return CFps::RectsOut(rects, rectCount, align);
 }
-
-// ---- Latent
 
 int CFpsLatent::Preprocessing()
 {

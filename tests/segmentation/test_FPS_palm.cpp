@@ -92,7 +92,7 @@ bool DecodeWsq(const std::string& path, std::vector<unsigned char>& pixels, int&
     return ok;
 }
 
-// ---- Thumbs
+// Thumbs.
 
 TEST(Thumbs, NistPlainThumbsSideBySideGetTheirCodes)
 {
@@ -165,7 +165,24 @@ TEST(Thumbs, LeftRegionIsSixWhateverTheHand)
     EXPECT_EQ(o.rects[0].code, SGM_FINGER_RIGHT_THUMB);
 }
 
-// ---- Palms
+TEST(Thumbs, WideRegionWhoseAxisMissesItsUpperRowsIsKeptNotCutForever)
+{
+    // A U of two bars joined at the bottom, taller than the region scan reaches: the axis
+    // column of its box holds no pixel of it in the rows scanned, so a cut there removes
+    // nothing.
+    const int side = 4096;
+    std::vector<unsigned char> img = handtest::Bars(
+        side, side,
+        {{400, 200, 400, 3800, 200}, {3700, 200, 3700, 3800, 200}, {400, 3700, 3700, 3700, 200}});
+    // At 250 dpi the working image keeps 2048 rows, twice what the scan reaches.
+    Outcome o = Segment(img, side, side, SGM_TYPE_THUMBS, SGM_HAND_UNKNOWN, false,
+                        NIST_IMP_LIVESCAN_PLAIN, 250);
+    EXPECT_EQ(o.result, SGM_FOUND);
+    ASSERT_GE(o.count, 1u);
+    EXPECT_TRUE(Inside(o.rects[0], side, side));
+}
+
+// Palms.
 
 struct PalmCase {
     const char* name;
@@ -261,7 +278,7 @@ TEST(LowerPalms, LeftRegionIsTwentySevenAndRightTwentyFive)
     }
 }
 
-// ---- Full palm
+// Full palm.
 
 TEST(FullPalm, PalmFirstThenEveryPhalanxOfEveryFinger)
 {
@@ -315,7 +332,7 @@ TEST(FullPalm, HandModelObjectServesRepeatedSegmentations)
     EXPECT_EQ(std::memcmp(first, second, n1 * sizeof(SgmRect)), 0);
 }
 
-// ---- Latent
+// Latent.
 
 struct LatentCheckCase {
     const char* name;
@@ -375,7 +392,7 @@ TEST(Latent, RidgePatchGivesUprightBoxesWithTheCentralOneFirst)
     }
 }
 
-// ---- Argument checks of every kind
+// Argument checks of every kind.
 
 struct KindCase {
     const char* name;
@@ -475,7 +492,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, KindArguments, ::testing::ValuesIn(AllKindArgs()
                              return std::string(p.param.kind.name) + "_" + p.param.arg.name;
                          });
 
-// ---- Robustness of every kind
+// Robustness of every kind.
 
 enum class Picture { BLANK, NOISE, SMALLEST, LARGE };
 

@@ -18,7 +18,7 @@ namespace {
 using handtest::Bar;
 using handtest::HAND_SIDE;
 
-// ---- Lines and bands
+// Lines and bands.
 
 struct LineCase {
     const char* name;
@@ -131,7 +131,7 @@ TEST(HandTables, RelativeLengthsHaveMeanOneAndMirrorEachOther)
     EXPECT_NEAR(pfl[2] / pfl[1], 2.4 / 1.9, 1e-15);
 }
 
-// ---- Image analysis
+// Image analysis.
 
 struct RefusalCase {
     const char* name;
@@ -343,7 +343,7 @@ TEST(HandImage, UpwardFillCutsAFork)
     EXPECT_DOUBLE_EQ(lines[0].y2, 199);
 }
 
-// ---- Hand model
+// Hand model.
 
 struct FingerExpect {
     int code;
