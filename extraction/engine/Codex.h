@@ -293,6 +293,24 @@ public:
     void Branch(int length, int orientation);
     void Colour(int length);
     void Visual(int length);
+    // Chain codes of the arms around the walker's pixel, in the buffer set by SetChain. Layout:
+    // the arms one after another in Boxers' order; per step of an arm one byte, the change of
+    // direction from the arm's previous step, (d - previous d) mod 8 in 0..7 with directions as
+    // in CLevel, the first step counted from direction 0 (so it is the direction from the
+    // centre); then 8 ending the arm. A step onto an ending, branch point or removed pixel is
+    // the arm's last. Arms with no step write nothing; single 8s follow until two arms are
+    // written. Example, centre (2,1) on a line that runs from an ending at (0,1) east to (3,1)
+    // and on south-east to an ending at (4,2): 0 1 8 4 0 8.
+    // Chaine needs a centre of code 4..7 and `size` >= the byte count; it returns the byte
+    // count, WZ_CHAIN_CENTRE (nothing written) or WZ_CHAIN_FULL (nothing past `size`); all
+    // codes are restored. Chaind reads `size` bytes back from the walker's pixel into the arm
+    // records (first pixel, end point and pixel; an empty arm has no first pixel and ends on
+    // the centre) and returns the arm count, or WZ_CHAIN_BAD for a code above 8, an arm of
+    // more than `length` steps, fewer than two or more than WZ_ARMS arms, bytes that end
+    // inside an arm, or a step off the level.
+    void SetChain(unsigned char* codes, int size);
+    int Chaine(int length);
+    int Chaind(int length);
     // Single-arm walks from the walker's pixel; each returns the walk's result code.
     int SkeHid(int length);
     int SkeRev(int length);
@@ -313,6 +331,7 @@ public:
     int SkeDirV();
     int SkeMinV();
     int SkeLinV();
+    int EChainV(); // as SkeDirV, and writes the step's code
     // Arm callbacks of Boxers.
     void Glance(int length);
     void Follow(int length);
@@ -322,12 +341,16 @@ public:
     void RevArm(int length);
     void MrkArm(int length);
     void ResArm(int length);
+    void EChain(int length);
     // Bookkeeping.
     void ArmEnd();
     void ArmDel();
     void ArmDir();
     void ArmArm();
     void SkeRes_1();
+    // One byte of Chaind: turns and steps the read position (m_end*); 1 = stepped, 0 = end of
+    // the arm, WZ_CHAIN_BAD = a code above 8 or a step off the level.
+    int DChain(int code);
 
     int m_arms = 0;
     SArm m_arm[WZ_ARMS] = {};
@@ -347,12 +370,21 @@ public:
     ArmFn m_armFn = nullptr;    // arm callback of Boxers
     TestFn m_linkAsk = nullptr; // link stage's callback, asked by SkeLinV on code 4
 
+    unsigned char* m_codes = nullptr; // chain-code buffer (the caller's), its size, its index
+    int m_codeSize = 0;
+    int m_codeAt = 0;
+    bool m_codeFull = false; // the writer ran out of room
+    int m_chainDir = 0;      // direction of the arm's last step
+    int m_chainSteps = 0;    // steps of the current arm
+    int m_chainArms = 0;     // arms written
+
 private:
     int ArmWalk(VisitFn visitor, int length);
     int Visit(VisitFn visitor);
     void RingPush();
     int RingAngle(int* length) const;
     bool Listed(unsigned char* p);
+    bool PutCode(int code);
 };
 
 // Stage helpers, construction tables, rank object, accumulators (Wizard.cpp, gemmae.cpp).

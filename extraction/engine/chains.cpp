@@ -1,9 +1,11 @@
 // Skeleton arm walks: the arms that leave one skeleton pixel, each followed for a bounded number
 // of steps by a visitor that marks, restores, deletes or measures it; on top of them arm
-// directions and lengths, crossing detection and spur removal. Level-0 skeleton codes; the walks
-// restore what they raise except the deleting and rubbing ones. Nothing throws.
+// directions and lengths, crossing detection, spur removal, and chain codes of the arms written
+// to and read from a caller's byte buffer. Level-0 skeleton codes; the walks restore what they
+// raise except the deleting and rubbing ones. Nothing throws; the chain codes return their codes.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/codes.h"
 
 namespace wizard73 {
 namespace {
@@ -214,6 +216,22 @@ int Chain::SkeMinV()
     return r;
 }
 
+// The walker reached the pixel over a step in direction m_lastDir.
+int Chain::EChainV()
+{
+    const int r = SkeDirV();
+    if (r == 0 && !m_armStop) {
+        return 0; // not a pixel of the arm
+    }
+    if (!PutCode((m_lastDir - m_chainDir + 8) % 8)) {
+        m_armStop = true;
+        return 0;
+    }
+    m_chainDir = m_lastDir;
+    ++m_chainSteps;
+    return r;
+}
+
 int Chain::SkeLinV()
 {
     unsigned char* p = m_walk[0];
@@ -333,6 +351,39 @@ void Chain::SkeRes_1()
     m_visitCount = 0;
 }
 
+// Appends one byte; false (and the writer marked full) when the buffer has no room left.
+bool Chain::PutCode(int code)
+{
+    if (m_codes == nullptr || m_codeAt >= m_codeSize) {
+        m_codeFull = true;
+        return false;
+    }
+    m_codes[m_codeAt++] = static_cast<unsigned char>(code);
+    return true;
+}
+
+int Chain::DChain(int code)
+{
+    if (code == 8) {
+        return 0;
+    }
+    if (code > 8) {
+        return WZ_CHAIN_BAD;
+    }
+    const CLevel& lv = m_level[0];
+    const int d = (m_chainDir + code) % 8;
+    const int x = m_endX + lv.dx[d];
+    const int y = m_endY + lv.dy[d];
+    if (x < 0 || y < 0 || x >= lv.width || y >= lv.height) {
+        return WZ_CHAIN_BAD;
+    }
+    m_chainDir = d;
+    m_endX = x;
+    m_endY = y;
+    m_endP += lv.step[d];
+    return 1;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Arm callbacks
 
@@ -378,6 +429,21 @@ void Chain::MrkArm(int length)
 void Chain::ResArm(int length)
 {
     SkeRes(length);
+}
+
+// One arm's steps and its closing 8; an arm with no step writes nothing.
+void Chain::EChain(int length)
+{
+    if (m_codeFull) {
+        return;
+    }
+    m_chainDir = 0;
+    m_chainSteps = 0;
+    ArmWalk(static_cast<VisitFn>(&Chain::EChainV), length);
+    SkeRes_1();
+    if (m_chainSteps > 0 && PutCode(8)) {
+        ++m_chainArms;
+    }
 }
 
 // A spur ends on an ending or a branch point no farther than length * tan(delta), delta being
@@ -438,6 +504,7 @@ void Chain::Boxers(int length)
         m_wx = nx;
         m_wy = ny;
         m_walkOff = off + lv.step[d];
+        m_lastDir = d;
         for (int i = 0; i < WZ_WALKERS; ++i) {
             m_walk[i] = cursors[i] != nullptr ? cursors[i] + lv.step[d] : nullptr;
         }
@@ -530,6 +597,79 @@ void Chain::Visual(int length)
         m_armFn = static_cast<ArmFn>(&Chain::ResArm);
         Boxers(length);
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Chain codes
+
+void Chain::SetChain(unsigned char* codes, int size)
+{
+    m_codes = codes;
+    m_codeSize = codes != nullptr && size > 0 ? size : 0;
+    m_codeAt = 0;
+}
+
+int Chain::Chaine(int length)
+{
+    unsigned char* centre = m_walk[0];
+    if (centre == nullptr || *centre < 4 || *centre > 7) {
+        return WZ_CHAIN_CENTRE;
+    }
+    m_codeAt = 0;
+    m_codeFull = false;
+    m_chainArms = 0;
+    *centre = static_cast<unsigned char>(*centre + 16);
+    m_armFn = static_cast<ArmFn>(&Chain::EChain);
+    Boxers(length);
+    while (m_chainArms < 2 && PutCode(8)) {
+        ++m_chainArms;
+    }
+    *centre = static_cast<unsigned char>(*centre - 16);
+    return m_codeFull ? WZ_CHAIN_FULL : m_codeAt;
+}
+
+int Chain::Chaind(int length)
+{
+    ArmDel();
+    if (m_walk[0] == nullptr) {
+        return WZ_CHAIN_CENTRE;
+    }
+    m_codeAt = 0;
+    const int most = length < 1 ? 1 : length; // the walk always takes an arm's first step
+    int steps = 0;
+    m_chainDir = 0;
+    m_endX = m_wx;
+    m_endY = m_wy;
+    m_endP = m_walk[0];
+    while (m_codeAt < m_codeSize) {
+        const int r = DChain(m_codes[m_codeAt++]);
+        if (r < 0) {
+            return r;
+        }
+        if (r == 1) {
+            if (++steps > most || m_arms >= WZ_ARMS) {
+                return WZ_CHAIN_BAD;
+            }
+            if (steps == 1) {
+                m_arm[m_arms].first = m_endP;
+            }
+            continue;
+        }
+        // 8: the arm ends where the read position stands; the next starts at the centre.
+        if (m_arms >= WZ_ARMS) {
+            return WZ_CHAIN_BAD;
+        }
+        SArm& a = m_arm[m_arms++];
+        a.x = m_endX;
+        a.y = m_endY;
+        a.end = m_endP;
+        steps = 0;
+        m_chainDir = 0;
+        m_endX = m_wx;
+        m_endY = m_wy;
+        m_endP = m_walk[0];
+    }
+    return steps > 0 || m_arms < 2 ? WZ_CHAIN_BAD : m_arms;
 }
 
 } // namespace wizard73

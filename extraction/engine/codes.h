@@ -12,4 +12,9 @@ constexpr int WZ_BAD_KIND = -6;   // unknown image kind letter
 constexpr int WZ_BAD_CHECK = -9;  // check value of the image does not match
 constexpr int WZ_NO_LAYER = -250; // the layer store has no free slot for a needed layer
 
+// Returned (not thrown) by the chain-code writer and reader of the skeleton arm walks.
+constexpr int WZ_CHAIN_CENTRE = -20; // no walker pixel, or its code is not 4..7
+constexpr int WZ_CHAIN_FULL = -21;   // the codes do not fit the buffer
+constexpr int WZ_CHAIN_BAD = -22;    // the bytes read are not a chain code
+
 } // namespace wizard73

@@ -1,8 +1,9 @@
 // Skeleton arm walks on small hand-drawn skeletons: arm directions over the last points,
 // crossings with four and five arms, spur removal at and around its limit, arm records with
-// their codes, and marking round trips.
+// their codes, marking round trips, and chain codes written, read back and bounded.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/codes.h"
 
 #include <gtest/gtest.h>
 
@@ -227,6 +228,167 @@ TEST(Arms, MarkAndUnmarkRoundTrip)
     EXPECT_EQ(e->At(6, 1), 20);
     e->Visual(10);
     EXPECT_EQ(e->Snapshot(), before);
+}
+
+struct ChainCase {
+    const char* name;
+    std::vector<std::string> rows;
+    int cx, cy;                         // centre
+    std::vector<int> codes;             // as worked out by hand
+    std::vector<std::vector<int>> ends; // per arm read back: end x, y (and first x, y if any)
+};
+
+void PrintTo(const ChainCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+const ChainCase kChainCases[] = {
+    {"straight_line",
+     {".........", ".1777771.", "........."},
+     4,
+     1,
+     {0, 0, 0, 8, 4, 0, 0, 8},
+     {{7, 1, 5, 1}, {1, 1, 3, 1}}},
+    // East arm turns right twice (changes 1, 1); west arm turns left onto its ending (change 7).
+    {"bend",
+     {"........", "..777...", ".1...7..", ".....1..", "........"},
+     3,
+     1,
+     {0, 1, 1, 8, 4, 7, 8},
+     {{5, 3, 4, 1}, {1, 2, 2, 1}}},
+    // A right angle: change 2.
+    {"corner",
+     {".......", ".1777..", "....7..", "....1..", "......."},
+     2,
+     1,
+     {0, 0, 2, 0, 8, 4, 8},
+     {{4, 3, 3, 1}, {1, 1, 1, 1}}},
+    // Stem of a Y: the south arm reaches the ending, the north arm stops on the branch point.
+    {"y_junction_stem",
+     {".........", ".1.....1.", "..7...7..", "...7.7...", "....0....", "....7....", "....7....",
+      "....1....", "........."},
+     4,
+     5,
+     {2, 0, 8, 6, 8},
+     {{4, 7, 4, 6}, {4, 4, 4, 4}}},
+    // A ridge pixel with one arm, and one with none: single 8s make up two arms.
+    {"one_arm_padded", {"......", ".771..", "......"}, 1, 1, {0, 0, 8, 8}, {{3, 1, 2, 1}, {1, 1}}},
+    {"no_arm_padded", {"...", ".6.", "..."}, 1, 1, {8, 8}, {{1, 1}, {1, 1}}},
+};
+
+class ChainCodes : public ::testing::TestWithParam<ChainCase> {};
+
+TEST_P(ChainCodes, WrittenAsWorkedOutAndReadBack)
+{
+    const ChainCase& c = GetParam();
+    auto e = std::make_unique<Skeleton>(c.rows);
+    const auto before = e->Snapshot();
+    std::vector<unsigned char> buf(32, 0xEE);
+    e->SetChain(buf.data(), static_cast<int>(buf.size()));
+    e->On(c.cx, c.cy);
+    const int n = e->Chaine(20);
+    ASSERT_EQ(n, static_cast<int>(c.codes.size()));
+    EXPECT_EQ(std::vector<int>(buf.begin(), buf.begin() + n), c.codes);
+    EXPECT_EQ(buf[n], 0xEE);
+    EXPECT_EQ(e->Snapshot(), before); // centre and arms restored
+
+    e->SetChain(buf.data(), n);
+    e->On(c.cx, c.cy);
+    ASSERT_EQ(e->Chaind(20), static_cast<int>(c.ends.size()));
+    for (std::size_t k = 0; k < c.ends.size(); ++k) {
+        SCOPED_TRACE(k);
+        const std::vector<int>& a = c.ends[k];
+        EXPECT_EQ(e->m_arm[k].x, a[0]);
+        EXPECT_EQ(e->m_arm[k].y, a[1]);
+        EXPECT_EQ(e->m_arm[k].end, &e->At(a[0], a[1]));
+        if (a.size() == 4) {
+            EXPECT_EQ(e->m_arm[k].first, &e->At(a[2], a[3]));
+        } else {
+            EXPECT_EQ(e->m_arm[k].first, nullptr); // an empty arm
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Arms, ChainCodes, ::testing::ValuesIn(kChainCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(ChainCodes, OnlyARidgeCentreIsWritten)
+{
+    const std::vector<std::string> rows = kChainCases[0].rows;
+    for (const int code : {0, 1, 3, 8, 20, 128, 255}) {
+        SCOPED_TRACE(code);
+        auto e = std::make_unique<Skeleton>(rows);
+        e->At(4, 1) = static_cast<unsigned char>(code);
+        const auto before = e->Snapshot();
+        std::vector<unsigned char> buf(16, 0xEE);
+        e->SetChain(buf.data(), 16);
+        e->On(4, 1);
+        EXPECT_EQ(e->Chaine(20), WZ_CHAIN_CENTRE);
+        EXPECT_EQ(buf, std::vector<unsigned char>(16, 0xEE));
+        EXPECT_EQ(e->Snapshot(), before);
+    }
+}
+
+TEST(ChainCodes, NeverWritesPastTheBuffer)
+{
+    // The straight line takes 8 bytes: every smaller buffer fails, holds the codes' first bytes
+    // and nothing after them, and the skeleton comes back unchanged.
+    const std::vector<int> all = kChainCases[0].codes;
+    int tried = 0;
+    for (int size = 0; size <= 8; ++size) {
+        SCOPED_TRACE(size);
+        auto e = std::make_unique<Skeleton>(kChainCases[0].rows);
+        const auto before = e->Snapshot();
+        std::vector<unsigned char> buf(12, 0xEE);
+        e->SetChain(buf.data(), size);
+        e->On(4, 1);
+        EXPECT_EQ(e->Chaine(20), size == 8 ? 8 : WZ_CHAIN_FULL);
+        for (int i = 0; i < 12; ++i) {
+            EXPECT_EQ(buf[i], i < size ? all[i] : 0xEE) << i;
+        }
+        EXPECT_EQ(e->Snapshot(), before);
+        ++tried;
+    }
+    EXPECT_EQ(tried, 9);
+    auto e = std::make_unique<Skeleton>(kChainCases[0].rows);
+    e->SetChain(nullptr, 8);
+    e->On(4, 1);
+    EXPECT_EQ(e->Chaine(20), WZ_CHAIN_FULL);
+}
+
+TEST(ChainCodes, ReaderRejectsWhatTheWriterCannotWrite)
+{
+    struct Bad {
+        const char* name;
+        std::vector<unsigned char> bytes;
+    };
+    // Read from (1,1) of a 6 x 3 level with at most 3 steps per arm.
+    const Bad cases[] = {
+        {"code_9", {0, 9, 8, 8}},
+        {"code_255", {255, 8, 8}},
+        {"ends_inside_an_arm", {0, 8, 4}},
+        {"one_arm", {0, 0, 8}},
+        {"nothing", {}},
+        {"off_the_level", {4, 0, 8, 8}},
+        {"longer_than_the_walk", {0, 0, 0, 0, 8, 8}},
+        {"nine_arms", {8, 8, 8, 8, 8, 8, 8, 8, 8}},
+    };
+    auto e = std::make_unique<Skeleton>(std::vector<std::string>{"......", ".7....", "......"});
+    for (const Bad& b : cases) {
+        SCOPED_TRACE(b.name);
+        std::vector<unsigned char> bytes = b.bytes;
+        e->SetChain(bytes.data(), static_cast<int>(bytes.size()));
+        e->On(1, 1);
+        EXPECT_EQ(e->Chaind(3), WZ_CHAIN_BAD);
+    }
+    // The limits themselves are accepted: 3 steps, 8 arms, a step onto the level's edge.
+    std::vector<unsigned char> ok = {0, 0, 0, 8, 4, 8, 8, 8, 8, 8, 8, 8};
+    e->SetChain(ok.data(), static_cast<int>(ok.size()));
+    e->On(1, 1);
+    EXPECT_EQ(e->Chaind(3), 8);
+    EXPECT_EQ(e->m_arm[0].x, 4);
+    EXPECT_EQ(e->m_arm[1].x, 0);
 }
 
 } // namespace
