@@ -659,6 +659,110 @@ public:
     int m_xfFore = 0;
     unsigned char m_xfKind = 0; // image kind letter copied for the stage
     std::uint16_t m_class = 0;  // pattern class word
+
+    // --- Stages 10 to 18: shared helpers (Attrac.cpp) ---
+    // Buffer of layer id at level, claimed (not cleared) when absent; throws WZ_NO_LAYER when
+    // the level has no free slot.
+    unsigned char* Layer(int id, int level);
+    // First fine column (row) of block i of k fine pixels on a fine side of n pixels; the last
+    // block is shifted back inside, as the block scans do.
+    static int BlockStart(int i, int k, int n)
+    {
+        const int s = i * k;
+        return s + k > n ? (n > k ? n - k : 0) : s;
+    }
+    // Orientation 0..179 of the doubled-angle vector (x, y): half its direction; 45 / 135 on the
+    // y axis, 0 / 90 on the x axis, 0 for the zero vector.
+    static int HalfAngle(int x, int y)
+    {
+        if (x == 0) {
+            return y == 0 ? 0 : y > 0 ? 45 : 135;
+        }
+        if (y == 0) {
+            return x > 0 ? 0 : 90;
+        }
+        return atan(x, y) / 2;
+    }
+    // Any angle taken into 0..179 by steps of 180.
+    static int Mod180(int a)
+    {
+        const int m = a % 180;
+        return m < 0 ? m + 180 : m;
+    }
+    static int ClampByte(int v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
+    // Weighted mean by rank of n values (sorted in place, ascending): the weights sum to
+    // 2^shift, the sum is rounded by half of it.
+    static int RankMean(int* v, int n, const int* weights, int shift)
+    {
+        for (int i = 1; i < n; ++i) {
+            const int t = v[i];
+            int j = i;
+            for (; j > 0 && v[j - 1] > t; --j) {
+                v[j] = v[j - 1];
+            }
+            v[j] = t;
+        }
+        int s = (1 << shift) / 2;
+        for (int i = 0; i < n; ++i) {
+            s += weights[i] * v[i];
+        }
+        return s >> shift;
+    }
+
+    // --- Stage 10, flow refinement near singular points (Attrac.cpp) ---
+    void Attrac(int level);
+    void AtWide(int angle, int index); // ring callback of the mark growth
+    int m_atCount = 0;                 // ring visit: weighted mark count, last type and direction
+    int m_atType = 0;
+    int m_atDir = 0;
+
+    // --- Stage 11, flow modelling near singular points and flow propagation (Swells.cpp) ---
+    void Swells(int level);
+    int SwFlow(int step); // ray callback of the singular model
+    int m_swSector = 0;   // sector of the ray being walked
+    int m_swSweep = 0;    // 0 first sweep, 1 second sweep
+    int m_swRays = 0;     // first sweep: rays counted and their difference sum
+    int m_swDiff = 0;
+    int m_swG = 0;          // global correction of the model
+    int m_swJ = 1;          // divisor of the model's correction
+    int m_swModel[8] = {};  // model angle per sector, degrees
+    int m_swOrient[8] = {}; // measured sector orientations, 0..179
+
+    // --- Stage 12, flow coherence and flow-oriented smoothing (Flower.cpp) ---
+    void Flower(int level);
+
+    // --- Stage 13, flow curvature (Curvat.cpp) ---
+    void Curvat(int level);
+
+    // --- Stage 14, ridge period spectrum (Furiew.cpp) ---
+    void Furiew(int level);
+    int m_fuDivisor = 2; // divisor D of the contrast curve
+
+    // --- Stage 15, ridge period map (harmon.cpp) ---
+    void Harmon(int level);
+    void HaLapl(int angle, int index); // ring callbacks: roughness and refill neighbours
+    void HaNear(int angle, int index);
+    int m_haCode = 0;  // code of the ring's centre
+    int m_haCount = 0; // ring sums
+    int m_haSum = 0;
+
+    // --- Stage 16, ridge reliability map (Expert.cpp) ---
+    void Expert(int level);
+
+    // --- Stage 17, paper level and finger area (Laying.cpp) ---
+    void Laying(int level);
+    void Sphere(int angle, int index); // ring callbacks: cells lacking bits 0 and 6; min and max
+    void MaxMin(int angle, int index);
+    int m_laPaper = 0;            // paper level
+    int m_laMissing = 0;          // Sphere's count
+    int m_laMin = 0, m_laMax = 0; // MaxMin's range
+
+    // --- Stage 18, ridge binarisation along the flow (Filter.cpp) ---
+    void Filter(int level);
 };
+
+// Grey level g transformed for the paper-level histogram, weighted down by the ridge quality q
+// above neutral (127): 0..255 (Laying.cpp).
+int histog(unsigned char grey, unsigned char quality, bool quick);
 
 } // namespace wizard73

@@ -1,0 +1,203 @@
+// Stage 12, Flower: measures per level-3 pixel how the level-0 gradients of stage 7 (copies of
+// 272 / 273) agree with the stage-11 flow 35 and turns that into a doubled-angle flow vector
+// (layers 240 / 241, 127 = 0), rates the channels' incoherence (117, 0..90), and carries the
+// vectors down to the asked level with a flow-oriented 3 x 3 mean, writing the filtered flow 36
+// (whole degrees 0..179) on every level from 3 to the asked one. Throws WZ_NO_LAYER.
+
+#include "extraction/engine/Codex.h"
+#include "extraction/engine/codes.h"
+
+#include <cstddef>
+#include <cstring>
+
+namespace wizard73 {
+namespace {
+
+constexpr int FLOWER_STAGE = 12;
+constexpr int FLOW_LEVEL = 3;
+
+// Inserts g into the descending list of the four largest values; equal values stay ahead.
+void KeepTop(int* top, int g)
+{
+    if (g <= top[3]) {
+        return;
+    }
+    int i = 3;
+    while (i > 0 && top[i - 1] < g) {
+        top[i] = top[i - 1];
+        --i;
+    }
+    top[i] = g;
+}
+
+} // namespace
+
+void Codex::Flower(int level)
+{
+    if (GetKey(35, FLOW_LEVEL) == -1) {
+        Swells(1);
+    }
+    m_stage = FLOWER_STAGE;
+    OldLay(m_stage);
+    m_curLevel = FLOW_LEVEL;
+    const int finest = level < 0 ? 0 : level > FLOW_LEVEL ? FLOW_LEVEL : level;
+    const CLevel& l0 = m_level[0];
+    const CLevel& l3 = m_level[FLOW_LEVEL];
+
+    // 1. Working copies of stage 7's gradient direction and magnitude.
+    unsigned char* gdir = Layer(243, 0);
+    unsigned char* gmag = Layer(242, 0);
+    std::memcpy(gdir, Layer(272, 0), l0.size);
+    std::memcpy(gmag, Layer(273, 0), l0.size);
+
+    // 2. Gain curve; the divisor comes from the response histogram left in Ran.
+    const int divisor = m_rank.RanSha(3) + 1;
+    static const int curve[] = {3, 9, 0, 60, 90, 255, 255};
+    m_rank.RanMod(curve);
+    m_rank.RanSmo(7);
+    m_rank.LorLog(255);
+    const int gain = m_rank.Lor[divisor > 255 ? 255 : divisor];
+
+    // 3. Measuring scan: one level-3 pixel per block of level-0 pixels.
+    const unsigned char* flow = Layer(35, FLOW_LEVEL);
+    const unsigned char* cls = Layer(129, FLOW_LEVEL);
+    const unsigned char* sdir = Layer(37, FLOW_LEVEL);
+    unsigned char* incoh = Layer(117, FLOW_LEVEL);
+    unsigned char* out = Layer(36, FLOW_LEVEL);
+    unsigned char* vx = Layer(240, FLOW_LEVEL);
+    unsigned char* vy = Layer(241, FLOW_LEVEL);
+    const unsigned char* ang[4];
+    const unsigned char* str[4];
+    for (int k = 0; k < 4; ++k) {
+        ang[k] = Layer(38 + k, FLOW_LEVEL);
+        str[k] = Layer(119 + k, FLOW_LEVEL);
+    }
+    const int k3 = l3.scale / l0.scale;
+    for (int y = 0; y < l3.height; ++y) {
+        for (int x = 0; x < l3.width; ++x) {
+            const std::size_t at = static_cast<std::size_t>(y) * l3.width + x;
+            const int c = flow[at];
+            // 3.1 Channel incoherence: strength running across the flow.
+            int pos = 0;
+            int neg = 0;
+            for (int k = 0; k < 4; ++k) {
+                const int d = Dist(ang[k][at], c);
+                const int wk = Descale13(CosDeg(2 * d) * str[k][at]);
+                if (wk > 0) {
+                    pos += wk;
+                } else {
+                    neg -= wk;
+                }
+            }
+            incoh[at] = static_cast<unsigned char>(
+                neg == 0 ? 0 : (90 * neg + (pos + neg) / 2) / (pos + neg));
+            // 3.2 Energies across and along the flow of the block's gradients.
+            const int klass = cls[at];
+            const int ref = klass == 1 || klass == 2 ? 2 * sdir[at] : c + 90;
+            int ea = 0;
+            int ex = 0;
+            int top[4] = {0, 0, 0, 0};
+            const int x0 = BlockStart(x, k3, l0.width);
+            const int y0 = BlockStart(y, k3, l0.height);
+            for (int yy = y0; yy < y0 + k3 && yy < l0.height; ++yy) {
+                if (yy == 0 || yy == l0.height - 1) {
+                    continue;
+                }
+                for (int xx = x0; xx < x0 + k3 && xx < l0.width; ++xx) {
+                    if (xx == 0 || xx == l0.width - 1) {
+                        continue;
+                    }
+                    const std::size_t o = static_cast<std::size_t>(yy) * l0.width + xx;
+                    int i = 256 * gmag[o] / divisor;
+                    i = i > 255 ? 255 : i;
+                    const int g = (m_rank.Ran[i] * gain) >> 8;
+                    int u = 2 * gdir[o];
+                    u = u >= 360 ? u - 360 : u;
+                    const int e = Dist(u, ref);
+                    ea += Descale13(TabSig[90 - e] * Descale13(TabSig[90 - e] * g));
+                    ex += Descale13(TabSig[e] * Descale13(TabSig[e] * g));
+                    KeepTop(top, g);
+                }
+            }
+            // 3.3 The block's flow vector.
+            out[at] = static_cast<unsigned char>(c);
+            int theta = c;
+            int kmax = 90;
+            if (klass == 2 || klass == 1) {
+                theta = 2 * (sdir[at] + 45);
+                kmax = klass == 2 ? 90 : 85;
+            } else if (klass == 8) {
+                kmax = 75;
+            }
+            const int a = kmax * ex / (ea + ex == 0 ? 1 : ea + ex);
+            const int m = Descale13(TabSig[90 - a] * top[3]) + 7;
+            const int t = Mod360(2 * theta);
+            vx[at] = static_cast<unsigned char>(ClampByte(Descale13(CosDeg(t) * m) / 2 + 127));
+            vy[at] = static_cast<unsigned char>(ClampByte(Descale13(SinDeg(t) * m) / 2 + 127));
+        }
+    }
+
+    // 4. Descent: each coarse pixel's smoothed vector fills its block of the finer level.
+    for (int lv = FLOW_LEVEL; lv > finest; --lv) {
+        const CLevel& cl = m_level[lv];
+        const CLevel& fl = m_level[lv - 1];
+        const unsigned char* c36 = Layer(36, lv);
+        const unsigned char* c240 = Layer(240, lv);
+        const unsigned char* c241 = Layer(241, lv);
+        unsigned char* f36 = Layer(36, lv - 1);
+        unsigned char* f240 = Layer(240, lv - 1);
+        unsigned char* f241 = Layer(241, lv - 1);
+        m_w = cl.width; // row stride of the coarse mean
+        const int q = cl.scale / fl.scale;
+        for (int y = 0; y < cl.height; ++y) {
+            for (int x = 0; x < cl.width; ++x) {
+                const std::size_t at = static_cast<std::size_t>(y) * cl.width + x;
+                int vxv = c240[at] - 127;
+                int vyv = c241[at] - 127;
+                if (x >= 1 && y >= 1 && x < cl.width - 1 && y < cl.height - 1) {
+                    vxv = Fiimpo(c36[at], c240 + at, 0) - 127;
+                    vyv = Fiimpo(c36[at], c241 + at, 0) - 127;
+                }
+                const int h = HalfAngle(vxv, vyv);
+                const int x0 = BlockStart(x, q, fl.width);
+                const int y0 = BlockStart(y, q, fl.height);
+                for (int yy = y0; yy < y0 + q && yy < fl.height; ++yy) {
+                    for (int xx = x0; xx < x0 + q && xx < fl.width; ++xx) {
+                        const std::size_t o = static_cast<std::size_t>(yy) * fl.width + xx;
+                        f240[o] = static_cast<unsigned char>(ClampByte(vxv + 127));
+                        f241[o] = static_cast<unsigned char>(ClampByte(vyv + 127));
+                        f36[o] = static_cast<unsigned char>(h);
+                    }
+                }
+            }
+        }
+    }
+
+    // 5. Final pass at the asked level: inner pixels take the smoothed vector's orientation.
+    {
+        const CLevel& fl = m_level[finest];
+        unsigned char* f36 = Layer(36, finest);
+        const unsigned char* f240 = Layer(240, finest);
+        const unsigned char* f241 = Layer(241, finest);
+        m_w = fl.width;
+        for (int y = 1; y < fl.height - 1; ++y) {
+            for (int x = 1; x < fl.width - 1; ++x) {
+                const std::size_t at = static_cast<std::size_t>(y) * fl.width + x;
+                const int a = f36[at];
+                f36[at] = static_cast<unsigned char>(
+                    HalfAngle(Fiimpo(a, f240 + at, 0) - 127, Fiimpo(a, f241 + at, 0) - 127));
+            }
+        }
+    }
+
+    for (int lv = finest; lv <= FLOW_LEVEL; ++lv) {
+        DelLay(240, lv);
+        DelLay(241, lv);
+    }
+    DelLay(242, 0);
+    DelLay(243, 0);
+    DelLay(272, 0);
+    DelLay(273, 0);
+}
+
+} // namespace wizard73
