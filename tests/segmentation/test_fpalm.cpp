@@ -397,6 +397,31 @@ TEST(HandModel, RightHandGivesCodesTwoToFiveLeftToRightAndItsMirrorTenToSeven)
     }
 }
 
+TEST(HandModel, MirroredHandsGetMirroredPhalanxLengthsAndTips)
+{
+    // The relative-length tables of the two hands mirror each other, so finger k of the right
+    // hand and finger 3 - k of its mirror image get the same phalanx length and the same tip,
+    // up to the analysis' rounding: the refined average reaches the fingers of both hands.
+    auto right = std::make_unique<CHand>();
+    auto left = std::make_unique<CHand>();
+    const std::vector<unsigned char> img = handtest::Hand(false);
+    const std::vector<unsigned char> mirrored = handtest::Hand(true);
+    ASSERT_EQ(right->find(img.data(), HAND_SIDE, HAND_SIDE, 0), HAND_OK);
+    ASSERT_EQ(left->find(mirrored.data(), HAND_SIDE, HAND_SIDE, 0), HAND_OK);
+    ASSERT_EQ(right->fingersCount(), 4);
+    ASSERT_EQ(left->fingersCount(), 4);
+    for (int k = 0; k < 4; ++k) {
+        SCOPED_TRACE(k);
+        const CFinger* r = right->finger(k);
+        const CFinger* l = left->finger(3 - k);
+        EXPECT_NEAR(r->averagePhalanxLength(), l->averagePhalanxLength(),
+                    0.015 * l->averagePhalanxLength());
+        ASSERT_EQ(r->line().count, 4);
+        ASSERT_EQ(l->line().count, 4);
+        EXPECT_NEAR(r->line().points[0].y, l->line().points[0].y, 8.0);
+    }
+}
+
 TEST(HandModel, PalmOnlyAssignsNoFingerAndFingersOnlyNoPalm)
 {
     auto hand = std::make_unique<CHand>();
