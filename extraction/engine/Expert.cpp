@@ -1,0 +1,191 @@
+// Stage 16, Expert: the ridge reliability map. From the period response 116, clarity 118 and
+// channel incoherence 117 of level 3 it rates every pixel (145, 0..255, 127 neutral; 147 its
+// positive part as 0..63) and smooths the period bin x 8 (57), from level 3 down to the asked
+// level (1..3), taking the minimum over twelve flow-oriented 3 x 3 means. Also prepares layers
+// 4..7 of level 0 (255, 255, 127, 127). Work layers 240 / 241 are deleted. Throws WZ_NO_LAYER.
+
+#include "extraction/engine/Codex.h"
+#include "extraction/engine/codes.h"
+
+#include <cstddef>
+#include <cstring>
+
+namespace wizard73 {
+
+// Weights of the reliability angle {flow measure, clarity, divisor}; rewritten at every run.
+int C_tune[3] = {11, 15, 12};
+
+namespace {
+
+constexpr int EXPERT_STAGE = 16;
+constexpr int FLOW_LEVEL = 3;
+constexpr int NEUTRAL = 127;
+constexpr int KERNELS = 12;
+
+// Twelve 3 x 3 kernels for the directions 0, 15, ..., 165 degrees, weights in the order right,
+// down-right, down, down-left, left, up-left, up, up-right, centre, with their sums.
+struct Kernel {
+    int w[9];
+    int sum;
+};
+struct KernelSet {
+    Kernel k[KERNELS];
+};
+constexpr KernelSet MakeKernels()
+{
+    KernelSet s{};
+    for (int i = 0; i < KERNELS; ++i) {
+        const int d = 15 * i;
+        int sum = 32;
+        for (int a = 0; a < 4; ++a) {
+            int e = d - 45 * a;
+            e = e < 0 ? -e : e;
+            e = e > 90 ? 180 - e : e;
+            const int wx = Descale13(32 * TabSig[90 - e]);
+            s.k[i].w[a] = wx;
+            s.k[i].w[a + 4] = wx;
+            sum += 2 * wx;
+        }
+        s.k[i].w[8] = 32;
+        s.k[i].sum = sum;
+    }
+    return s;
+}
+constexpr KernelSet kKernels = MakeKernels();
+static_assert(kKernels.k[0].w[0] == 32 && kKernels.k[0].w[2] == 0 && kKernels.k[6].w[2] == 32);
+
+// Weighted mean of the nine gathered bytes, rounded; a zero divisor counts as 1.
+int Fiimpo_I(const Kernel& k, const int* b)
+{
+    int s = 0;
+    for (int i = 0; i < 9; ++i) {
+        s += k.w[i] * b[i];
+    }
+    const int d = k.sum == 0 ? 1 : k.sum;
+    return (s + d / 2) / d;
+}
+
+int Positive63(int r)
+{
+    return r > NEUTRAL ? (r - NEUTRAL) * 63 / NEUTRAL : 0;
+}
+
+} // namespace
+
+void Codex::Expert(int level)
+{
+    const bool quick = m_quick != 0;
+    C_tune[0] = 11;
+    C_tune[1] = quick ? 10 : 15;
+    C_tune[2] = quick ? 13 : 12;
+    if (GetKey(118, FLOW_LEVEL) == -1) {
+        Harmon(1);
+    }
+    m_stage = EXPERT_STAGE;
+    OldLay(m_stage);
+    m_curLevel = FLOW_LEVEL;
+    const int target = level < 1 ? 1 : level > FLOW_LEVEL ? FLOW_LEVEL : level;
+    const CLevel& l0 = m_level[0];
+    const CLevel& l3 = m_level[FLOW_LEVEL];
+    const int n3 = static_cast<int>(l3.size);
+
+    // 1. Level-0 work layers of the later stages.
+    std::memset(Layer(4, 0), 255, l0.size);
+    std::memset(Layer(5, 0), 255, l0.size);
+    std::memset(Layer(6, 0), NEUTRAL, l0.size);
+    std::memset(Layer(7, 0), NEUTRAL, l0.size);
+
+    // 2. Response level of the top 2 % and the transfer curve.
+    const unsigned char* power = Layer(116, FLOW_LEVEL);
+    const unsigned char* clarity = Layer(118, FLOW_LEVEL);
+    const unsigned char* incoh = Layer(117, FLOW_LEVEL);
+    const unsigned char* code = Layer(56, FLOW_LEVEL);
+    m_rank.RanIni(0);
+    for (int i = 0; i < n3; ++i) {
+        ++m_rank.Ran[power[i]];
+    }
+    const int s98 = m_rank.RanSha(2) + 1;
+    static const int curve[] = {3, 9, 0, 60, 90, 255, 255};
+    m_rank.RanMod(curve);
+    m_rank.RanSmo(7);
+
+    // 3. Level 3: reliability before smoothing (240) and period bin x 8 (241).
+    unsigned char* rel = Layer(240, FLOW_LEVEL);
+    unsigned char* bin8 = Layer(241, FLOW_LEVEL);
+    const int shift = quick ? 2 : 4;
+    for (int i = 0; i < n3; ++i) {
+        int gi = power[i] * 255 / s98;
+        gi = gi > 255 ? 255 : gi;
+        const int c = m_rank.Ran[gi] * s98 / 255;
+        const int num = C_tune[1] * clarity[i] + C_tune[0] * incoh[i];
+        int a = (num + C_tune[2] / 2) / C_tune[2];
+        a = a > 180 ? 180 : a;
+        const int e = Descale13(CosDeg(a) * c);
+        rel[i] = static_cast<unsigned char>(ClampByte(e / 2 + NEUTRAL));
+        bin8[i] = static_cast<unsigned char>(ClampByte((code[i] - shift) * 8));
+    }
+
+    // 4. Descent: minimum over the twelve oriented means; border pixels keep 84 % of their
+    //    deviation; the finer level inherits the coarse values.
+    for (int lv = FLOW_LEVEL; lv >= target; --lv) {
+        const CLevel& cl = m_level[lv];
+        const int cw = cl.width;
+        const unsigned char* c240 = Layer(240, lv);
+        const unsigned char* c241 = Layer(241, lv);
+        unsigned char* c145 = Layer(145, lv);
+        unsigned char* c147 = Layer(147, lv);
+        unsigned char* c57 = Layer(57, lv);
+        for (int y = 0; y < cl.height; ++y) {
+            for (int x = 0; x < cw; ++x) {
+                const int at = y * cw + x;
+                if (x >= 1 && y >= 1 && x < cw - 1 && y < cl.height - 1) {
+                    const unsigned char* p = c240 + at;
+                    const int b[9] = {p[1],       p[cw + 1], p[cw],      p[cw - 1], p[-1],
+                                      p[-cw - 1], p[-cw],    p[-cw + 1], p[0]};
+                    int least = 255;
+                    for (const Kernel& k : kKernels.k) {
+                        const int v = Fiimpo_I(k, b);
+                        least = v < least ? v : least;
+                    }
+                    c145[at] = static_cast<unsigned char>(least);
+                    const unsigned char* s = c241 + at;
+                    const int around = s[1] + s[cw + 1] + s[cw] + s[cw - 1] + s[-1] + s[-cw - 1] +
+                                       s[-cw] + s[-cw + 1];
+                    c57[at] = static_cast<unsigned char>((around + 4) / 8);
+                } else {
+                    c145[at] =
+                        static_cast<unsigned char>(NEUTRAL + 84 * (c240[at] - NEUTRAL) / 100);
+                    c57[at] = c241[at];
+                }
+                c147[at] = static_cast<unsigned char>(Positive63(c145[at]));
+            }
+        }
+        if (lv == target) {
+            break;
+        }
+        const CLevel& fl = m_level[lv - 1];
+        unsigned char* f240 = Layer(240, lv - 1);
+        unsigned char* f241 = Layer(241, lv - 1);
+        const int q = cl.scale / fl.scale;
+        for (int y = 0; y < cl.height; ++y) {
+            for (int x = 0; x < cw; ++x) {
+                const int at = y * cw + x;
+                const int x0 = BlockStart(x, q, fl.width);
+                const int y0 = BlockStart(y, q, fl.height);
+                for (int yy = y0; yy < y0 + q && yy < fl.height; ++yy) {
+                    for (int xx = x0; xx < x0 + q && xx < fl.width; ++xx) {
+                        f240[yy * fl.width + xx] = c145[at];
+                        f241[yy * fl.width + xx] = c57[at];
+                    }
+                }
+            }
+        }
+    }
+
+    for (int lv = FLOW_LEVEL; lv >= target; --lv) {
+        DelLay(240, lv);
+        DelLay(241, lv);
+    }
+}
+
+} // namespace wizard73

@@ -1,0 +1,370 @@
+// Stage 18, Filter: ridge binarisation along the flow. Level-1 blocks are classed (161: 8
+// foreground, 2 near a singular point, 16 background; bit 1 once filtering has stopped) with a
+// filter order 163 from the reliability 145; the level-0 image (layer 1) is enhanced by a
+// harmonic difference across the ridges (period 56, flow 36, side 48) and smoothed along them
+// (bend 49) up to four times in layers 6 / 7, then binarised into layers 4 and 5 (3 ridge, 128
+// valley, 255 background). Work layer 240 of level 1 is deleted. Throws WZ_NO_LAYER.
+
+#include "extraction/engine/Codex.h"
+#include "extraction/engine/codes.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+namespace wizard73 {
+
+// Harmonic window of the current run: row r weighs the pixels i + 1 steps away on either side
+// of a pixel whose ridge period spans r steps.
+unsigned char Hw[18][10];
+
+namespace {
+
+constexpr int FILTER_STAGE = 18;
+constexpr int BLOCK_LEVEL = 1;
+constexpr int NEUTRAL = 127;
+constexpr int RIDGE = 3;
+constexpr int VALLEY = 128;
+constexpr int BACKGROUND = 255;
+constexpr int CLASS_SINGULAR = 2;
+constexpr int CLASS_RIDGES = 8;
+constexpr int CLASS_BACKGROUND = 16;
+constexpr int STOPPED = 1;
+constexpr int FOREGROUND_BIT = 32;
+constexpr int SINGULAR_MASK = 11;
+constexpr int MAX_ITERATIONS = 4;
+constexpr int MAX_CODE = 17;
+constexpr int HARM_BORDER = 5;
+constexpr int EVEN_BORDER = 2;
+
+// clang-format off
+const unsigned char Hw_normal[18][10] = {
+    {0}, {0},
+    {16}, {16, 16}, {1, 16, 1}, {0, 16, 16}, {0, 2, 16, 2}, {0, 0, 16, 16}, {0, 0, 3, 16, 3},
+    {0, 0, 0, 16, 16}, {0, 0, 0, 4, 16, 4}, {0, 0, 0, 0, 16, 16}, {0, 0, 0, 0, 5, 16, 5},
+    {0, 0, 0, 0, 0, 16, 16}, {0, 0, 0, 0, 0, 6, 16, 6}, {0, 0, 0, 0, 0, 0, 16, 16},
+    {0, 0, 0, 0, 0, 0, 7, 16, 7}, {0, 0, 0, 0, 0, 0, 0, 16, 16},
+};
+const unsigned char Hw_quick[18][10] = {
+    {0}, {0},
+    {1}, {1}, {1, 1}, {0, 1}, {0, 1, 1}, {0, 0, 1}, {0, 0, 1, 1}, {0, 0, 0, 1}, {0, 0, 0, 1, 1},
+    {0, 0, 0, 0, 1}, {0, 0, 0, 0, 1, 1}, {0, 0, 0, 0, 0, 1}, {0, 0, 0, 0, 0, 1, 1},
+    {0, 0, 0, 0, 0, 0, 1}, {0, 0, 0, 0, 0, 0, 1, 1}, {0, 0, 0, 0, 0, 0, 0, 1},
+};
+// clang-format on
+
+// The layers and per-block state of the stage.
+struct FilterWork {
+    Codex* cx;
+    bool quick;
+    int W0, H0;
+    unsigned char* cls;        // 161, level 1
+    unsigned char* order;      // 163
+    const unsigned char* flow; // 36
+    const unsigned char* side; // 48
+    const unsigned char* bend; // 49
+    const unsigned char* code; // 56
+    int row;                   // harmonic window row of the block
+    SStep normal[20];          // walk across the ridges
+    SStep ray1[20];            // rays along the ridges
+    SStep ray2[20];
+};
+
+bool Inside(const FilterWork& f, int x, int y)
+{
+    return x >= 0 && y >= 0 && x < f.W0 && y < f.H0;
+}
+
+// Normal to the flow at block b: flow + 90 on the bending side, flow - 90 otherwise.
+int NormalAngle(const FilterWork& f, int b)
+{
+    return f.side[b] != 0 ? f.flow[b] + 90 : f.flow[b] - 90;
+}
+
+int PeriodCode(const FilterWork& f, int b)
+{
+    return std::min<int>(f.code[b], MAX_CODE);
+}
+
+// Window row of block b: the number of steps across the ridges that stay within one period.
+void FiHarm(FilterWork& f, int b)
+{
+    const int period = PeriodCode(f, b);
+    Codex& cx = *f.cx;
+    cx.m_wx = cx.m_wy = cx.m_walkOff = 0;
+    const int n = cx.Breweb(NormalAngle(f, b), period + 1, 0, f.normal);
+    f.row = 0;
+    if (n <= 1) {
+        return;
+    }
+    for (int k = n - 1; k >= 1; --k) {
+        const SStep& s = f.normal[k];
+        if (sqri(s.x * s.x + s.y * s.y) <= period) {
+            f.row = k + 1;
+            return;
+        }
+    }
+}
+
+// Pixel minus the harmonic mean of its window across the ridges; `edge` counts only the sides
+// inside the image.
+int Harmonic(const FilterWork& f, const unsigned char* img, int x, int y, bool edge)
+{
+    const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(y) * f.W0 + x;
+    const int p = img[at];
+    const unsigned char* hw = Hw[f.row];
+    int sum = 0;
+    int count = 0;
+    bool counted = false;
+    for (int i = 0; i < 10 && f.normal[i].off != 0; ++i) {
+        const int wt = hw[i];
+        if (wt <= 0) {
+            if (counted) {
+                break;
+            }
+            continue;
+        }
+        counted = true;
+        const SStep& s = f.normal[i];
+        if (!edge) {
+            sum += wt * (img[at + s.off] + img[at - s.off]);
+            count += f.quick ? 2 : 2 * wt;
+            continue;
+        }
+        if (Inside(f, x + s.x, y + s.y)) {
+            sum += wt * img[at + s.off];
+            count += f.quick ? 1 : wt;
+        }
+        if (Inside(f, x - s.x, y - s.y)) {
+            sum += wt * img[at - s.off];
+            count += f.quick ? 1 : wt;
+        }
+    }
+    return count == 0 ? p : p - (sum + count / 2) / count;
+}
+
+// The two rays along the ridges of block b, bent toward the bending side.
+void FiRays(FilterWork& f, int b, int length)
+{
+    const int n = NormalAngle(f, b);
+    const int c = f.bend[b] / 5;
+    Codex& cx = *f.cx;
+    cx.m_wx = cx.m_wy = cx.m_walkOff = 0;
+    cx.Breweb(n + 90 - c, length, 0, f.ray1);
+    cx.m_wx = cx.m_wy = cx.m_walkOff = 0;
+    cx.Breweb(n - 90 + c, length, 0, f.ray2);
+}
+
+// Weights by rank: nine values (rays, 3 x 3) and seven (quick rays).
+constexpr int kNine[9] = {1, 1, 2, 2, 4, 2, 2, 1, 1};
+constexpr int kSeven[7] = {1, 2, 2, 6, 2, 2, 1};
+
+// Interior smoothing along the rays: the centre and the first steps of each ray.
+int FiRayi(const FilterWork& f, const unsigned char* img, std::ptrdiff_t at)
+{
+    const int reach = f.quick ? 3 : 4;
+    int v[9];
+    int n = 0;
+    v[n++] = img[at];
+    for (int i = 0; i < reach; ++i) {
+        v[n++] = img[at + f.ray1[i].off];
+        v[n++] = img[at + f.ray2[i].off];
+    }
+    return n == 9 ? Codex::RankMean(v, 9, kNine, 4) : Codex::RankMean(v, 7, kSeven, 4);
+}
+
+// Border smoothing: mean of the centre and each ray's steps up to its first step outside.
+int FiLine(const FilterWork& f, const unsigned char* img, int x, int y)
+{
+    const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(y) * f.W0 + x;
+    int sum = img[at];
+    int n = 1;
+    for (const SStep* ray : {f.ray1, f.ray2}) {
+        for (const SStep* s = ray; s->off != 0; ++s) {
+            if (!Inside(f, x + s->x, y + s->y)) {
+                break;
+            }
+            sum += img[at + s->off];
+            ++n;
+        }
+    }
+    return (sum + n / 2) / n;
+}
+
+// Rank mean of the 3 x 3 neighbourhood.
+int FiIndi(const FilterWork& f, const unsigned char* img, std::ptrdiff_t at)
+{
+    int v[9];
+    int n = 0;
+    for (int dy = -1; dy <= 1; ++dy) {
+        for (int dx = -1; dx <= 1; ++dx) {
+            v[n++] = img[at + dy * f.W0 + dx];
+        }
+    }
+    return Codex::RankMean(v, 9, kNine, 4);
+}
+
+} // namespace
+
+void Codex::Filter(int)
+{
+    const bool quick = m_quick != 0;
+    std::memcpy(Hw, quick ? Hw_quick : Hw_normal, sizeof Hw);
+    if (GetKey(161, BLOCK_LEVEL) == -1) {
+        Laying(1);
+    }
+    m_stage = FILTER_STAGE;
+    OldLay(m_stage);
+    m_curLevel = BLOCK_LEVEL;
+    // The curves are built after the pull: the earlier stages use the same rank tables.
+    static const int contrast[] = {3, 0, 30, 30, 24, 127, 127};
+    m_rank.RanGau(contrast);
+    m_rank.RanSmo(9);
+    static const int orderCurve[] = {3, 16, 0, 32, 48, 255, 255};
+    m_rank.LorMod(orderCurve);
+    m_rank.LorSmo(9);
+    for (int& v : m_rank.Lor) {
+        v *= 4;
+    }
+
+    const CLevel& l0 = m_level[0];
+    const CLevel& l1 = m_level[BLOCK_LEVEL];
+    const int w1 = l1.width;
+    const int h1 = l1.height;
+    FilterWork f{};
+    f.cx = this;
+    f.quick = quick;
+    f.W0 = l0.width;
+    f.H0 = l0.height;
+    f.cls = Layer(161, BLOCK_LEVEL);
+    f.order = Layer(163, BLOCK_LEVEL);
+    f.flow = Layer(36, BLOCK_LEVEL);
+    f.side = Layer(48, BLOCK_LEVEL);
+    f.bend = Layer(49, BLOCK_LEVEL);
+    f.code = Layer(56, BLOCK_LEVEL);
+    const unsigned char* rel = Layer(145, BLOCK_LEVEL);
+    const unsigned char* fg = Layer(128, BLOCK_LEVEL);
+    const unsigned char* sing = Layer(129, BLOCK_LEVEL);
+    unsigned char* above = Layer(240, BLOCK_LEVEL);
+    Layer(162, BLOCK_LEVEL);
+    Layer(130, BLOCK_LEVEL);
+
+    // 1. Reliability above neutral and its largest value.
+    int rmax = 1;
+    for (std::size_t i = 0; i < l1.size; ++i) {
+        above[i] = static_cast<unsigned char>(rel[i] > NEUTRAL ? rel[i] - NEUTRAL : 0);
+        rmax = std::max<int>(rmax, above[i]);
+    }
+
+    // 2. Classes and filter orders.
+    for (int y = 0; y < h1; ++y) {
+        for (int x = 0; x < w1; ++x) {
+            const int b = y * w1 + x;
+            const bool inner = x > 0 && y > 0 && x < w1 - 1 && y < h1 - 1;
+            if (inner && (fg[b] & FOREGROUND_BIT) != 0) {
+                f.cls[b] =
+                    integ != 0 && (sing[b] & SINGULAR_MASK) != 0 ? CLASS_SINGULAR : CLASS_RIDGES;
+                f.order[b] =
+                    static_cast<unsigned char>(4 - m_rank.Lor[above[b] * 255 / rmax] / 255);
+            } else {
+                f.cls[b] = CLASS_BACKGROUND;
+                f.order[b] = 0;
+            }
+        }
+    }
+
+    unsigned char* src = Layer(1, 0);
+    unsigned char* l6 = Layer(6, 0);
+    unsigned char* l7 = Layer(7, 0);
+    const int k = l1.scale / l0.scale;
+    auto border = [w1, h1](int x, int y, int width) {
+        return x < width || y < width || x >= w1 - width || y >= h1 - width;
+    };
+    // Runs fn(x0, y0) for the level-0 pixels of block (x, y).
+    auto forBlock = [&](int x, int y, auto fn) {
+        const int x0 = BlockStart(x, k, f.W0);
+        const int y0 = BlockStart(y, k, f.H0);
+        for (int yy = y0; yy < y0 + k && yy < f.H0; ++yy) {
+            for (int xx = x0; xx < x0 + k && xx < f.W0; ++xx) {
+                fn(xx, yy, static_cast<std::ptrdiff_t>(yy) * f.W0 + xx);
+            }
+        }
+    };
+
+    // 3. Enhancement iterations.
+    bool changed = true;
+    for (int iter = 0; iter < MAX_ITERATIONS && changed; ++iter) {
+        const unsigned char* in = iter == 0 ? src : l7;
+        // 3a. Harmonic pass into 6.
+        for (int y = 0; y < h1; ++y) {
+            for (int x = 0; x < w1; ++x) {
+                const int b = y * w1 + x;
+                const int c = f.cls[b];
+                if (c == CLASS_BACKGROUND) {
+                    forBlock(x, y, [&](int, int, std::ptrdiff_t o) { l6[o] = NEUTRAL; });
+                } else if (c == CLASS_RIDGES || c == CLASS_SINGULAR) {
+                    FiHarm(f, b);
+                    const bool edge = border(x, y, HARM_BORDER);
+                    forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
+                        const int d = Harmonic(f, in, xx, yy, edge);
+                        l6[o] = static_cast<unsigned char>(m_rank.Ran[NEUTRAL + d / 2]);
+                    });
+                }
+            }
+        }
+        changed = false;
+        // 3b. Smoothing pass into 7; blocks whose order is used up stop.
+        for (int y = 0; y < h1; ++y) {
+            for (int x = 0; x < w1; ++x) {
+                const int b = y * w1 + x;
+                const int c = f.cls[b];
+                if ((c & STOPPED) != 0) {
+                    continue;
+                }
+                const bool edge = border(x, y, EVEN_BORDER);
+                if (c == CLASS_RIDGES) {
+                    FiRays(f, b, edge ? PeriodCode(f, b) / 2 + 1 : 8);
+                    forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
+                        l7[o] = static_cast<unsigned char>(edge ? FiLine(f, l6, xx, yy)
+                                                                : FiRayi(f, l6, o));
+                    });
+                } else if (c == CLASS_BACKGROUND) {
+                    forBlock(x, y, [&](int, int, std::ptrdiff_t o) { l7[o] = l6[o]; });
+                } else if (c == CLASS_SINGULAR) {
+                    forBlock(x, y, [&](int, int, std::ptrdiff_t o) {
+                        l7[o] = static_cast<unsigned char>(FiIndi(f, l6, o));
+                    });
+                }
+                if (c == CLASS_BACKGROUND || f.order[b] <= iter) {
+                    f.cls[b] = static_cast<unsigned char>(c | STOPPED);
+                } else {
+                    changed = true;
+                }
+            }
+        }
+    }
+
+    // 4. Final pass: harmonic difference of 7 decides ridge or valley.
+    unsigned char* l4 = Layer(4, 0);
+    unsigned char* l5 = Layer(5, 0);
+    for (int y = 0; y < h1; ++y) {
+        for (int x = 0; x < w1; ++x) {
+            const int b = y * w1 + x;
+            f.cls[b] = static_cast<unsigned char>(f.cls[b] & ~STOPPED);
+            const int c = f.cls[b];
+            if (c == CLASS_BACKGROUND) {
+                forBlock(x, y, [&](int, int, std::ptrdiff_t o) { l4[o] = l5[o] = BACKGROUND; });
+            } else if (c == CLASS_RIDGES || c == CLASS_SINGULAR) {
+                FiHarm(f, b);
+                const bool edge = border(x, y, HARM_BORDER);
+                forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
+                    l4[o] = l5[o] = Harmonic(f, l7, xx, yy, edge) < 0 ? RIDGE : VALLEY;
+                });
+            }
+        }
+    }
+
+    DelLay(240, BLOCK_LEVEL);
+}
+
+} // namespace wizard73

@@ -1,0 +1,329 @@
+// Stage 14, Furiew: the ridge period spectrum. The smoothed image (layer 1, level 0) is smoothed
+// again along the curved ridge line (flow 36, side 48, curvature 49), its gradients give a
+// direction (241) and a contrast weight (242) per level-0 pixel, and every block of the asked
+// level keeps its most energetic profile across the flow as 14 channels (layers 64..77; channel
+// k = period code k + 4, quick mode k + 2), spread across the flow and averaged up to level 3.
+// Uses the 16-bit work planes 0, 2 and 4. Throws WZ_NO_LAYER.
+
+#include "extraction/engine/Codex.h"
+#include "extraction/engine/codes.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+namespace wizard73 {
+namespace {
+
+constexpr int FURIEW_STAGE = 14;
+constexpr int FLOW_LEVEL = 3;
+constexpr int SINGULAR_MASK = 11;
+constexpr int CHANNELS = 14;
+constexpr int BINS = 18;
+constexpr int MAX_LENGTH = 254; // longest row of the end-point table
+
+// First channel that a spread value reaches at distance n (index), normal and quick mode;
+// -1 stops the spreading.
+constexpr int kReach[2][11] = {
+    {0, 0, 0, 0, 2, 4, 6, 8, 10, 12, -1},
+    {0, 0, 2, 4, 6, 8, 10, 12, -1, -1, -1},
+};
+
+bool Inside(int x, int y, const CLevel& lv)
+{
+    return x >= 0 && y >= 0 && x < lv.width && y < lv.height;
+}
+
+// Weights by rank of the ridge-line samples: nine in normal mode, five in quick mode.
+constexpr int kNine[9] = {1, 1, 2, 2, 4, 2, 2, 1, 1};
+constexpr int kFive[5] = {1, 1, 4, 1, 1};
+
+} // namespace
+
+void Codex::Furiew(int level)
+{
+    if (GetKey(49, FLOW_LEVEL) == -1) {
+        Curvat(1);
+    }
+    m_stage = FURIEW_STAGE;
+    OldLay(m_stage);
+    // The spectrum is measured at level 1..3: a finer level would let the ridge line leave
+    // the image inside the copied border.
+    const int lev = level < 1 ? 1 : level > FLOW_LEVEL ? FLOW_LEVEL : level;
+    m_curLevel = lev;
+    m_rank.RanIni(0);
+    const bool quick = m_quick != 0;
+    const CLevel& l0 = m_level[0];
+    const CLevel& ll = m_level[lev];
+    const int W0 = l0.width;
+    const int H0 = l0.height;
+    const int k = ll.scale / l0.scale;
+    SStep lineA[20];
+    SStep lineB[20];
+    SStep profile[20];
+
+    // 1. Smoothing along the ridge line into 240.
+    const unsigned char* grey = Layer(1, 0);
+    unsigned char* smooth = Layer(240, 0);
+    const unsigned char* flow = Layer(36, lev);
+    const unsigned char* cls = Layer(129, lev);
+    const unsigned char* side = Layer(48, lev);
+    const unsigned char* curv = Layer(49, lev);
+    const int lineLen = quick ? 7 : 8;
+    const int reach = quick ? 2 : 4;
+    for (int y = 0; y < ll.height; ++y) {
+        for (int x = 0; x < ll.width; ++x) {
+            const std::size_t at = static_cast<std::size_t>(y) * ll.width + x;
+            const bool border = x < 3 || y < 3 || x >= ll.width - 3 || y >= ll.height - 3;
+            const bool copy = border || (cls[at] & SINGULAR_MASK) != 0;
+            if (!copy) {
+                const int c = flow[at];
+                const int b = side[at] != 0 ? c + 90 : c - 90;
+                const int turn = curv[at] / 5;
+                m_wx = m_wy = m_walkOff = 0;
+                Breweb_Furiew(b + 90 - turn, lineLen, 0, lineA);
+                m_wx = m_wy = m_walkOff = 0;
+                Breweb_Furiew(b - 90 + turn, lineLen, 0, lineB);
+            }
+            const int x0 = BlockStart(x, k, W0);
+            const int y0 = BlockStart(y, k, H0);
+            for (int yy = y0; yy < y0 + k && yy < H0; ++yy) {
+                for (int xx = x0; xx < x0 + k && xx < W0; ++xx) {
+                    const std::size_t o = static_cast<std::size_t>(yy) * W0 + xx;
+                    if (copy) {
+                        smooth[o] = grey[o];
+                        continue;
+                    }
+                    int s[9];
+                    int n = 0;
+                    s[n++] = grey[o];
+                    for (int i = 0; i < reach; ++i) {
+                        s[n++] = grey[static_cast<std::ptrdiff_t>(o) + lineA[i].off];
+                        s[n++] = grey[static_cast<std::ptrdiff_t>(o) + lineB[i].off];
+                    }
+                    smooth[o] = static_cast<unsigned char>(n == 9 ? RankMean(s, 9, kNine, 4)
+                                                                  : RankMean(s, 5, kFive, 3));
+                }
+            }
+        }
+    }
+
+    // 2. Sobel gradient of 240 and the histogram of its magnitudes (bins bounded to 255).
+    std::int16_t* gx = Plane(0);
+    std::int16_t* gy = Plane(2);
+    std::int16_t* gm = Plane(4);
+    for (int y = 1; y + 1 < H0; ++y) {
+        for (int x = 1; x + 1 < W0; ++x) {
+            const std::size_t o = static_cast<std::size_t>(y) * W0 + x;
+            const unsigned char* p = smooth + o;
+            const int ne = p[-W0 + 1], nw = p[-W0 - 1], se = p[W0 + 1], sw = p[W0 - 1];
+            const int dx = (ne + 2 * p[1] + se) - (nw + 2 * p[-1] + sw);
+            const int dy = (sw + 2 * p[W0] + se) - (nw + 2 * p[-W0] + ne);
+            const int m = sqri(dx * dx + dy * dy);
+            gx[o] = static_cast<std::int16_t>(dx);
+            gy[o] = static_cast<std::int16_t>(dy);
+            gm[o] = static_cast<std::int16_t>(m);
+            if ((x & 1) != 0 && (y & 1) != 0 && x >= 7 && x < W0 - 6 && y >= 7 && y < H0 - 6 &&
+                m >= 4) {
+                ++m_rank.Ran[(m >> 2) > 255 ? 255 : m >> 2];
+            }
+        }
+    }
+
+    // 3. Contrast curve; the gain's index is bounded to the table.
+    m_fuDivisor = m_rank.RanSha(2) + 2;
+    static const int curve[] = {3, 4, 0, 60, 68, 255, 255};
+    m_rank.RanMod(curve);
+    m_rank.RanSmo(4);
+    m_rank.LorLog(255);
+    const int gain = m_rank.Lor[m_fuDivisor > 255 ? 255 : m_fuDivisor];
+
+    // 4. Gradient direction (halved) and weight; 0 on the outermost rows and columns.
+    unsigned char* gdir = Layer(241, 0);
+    unsigned char* gw = Layer(242, 0);
+    std::memset(gdir, 0, l0.size);
+    std::memset(gw, 0, l0.size);
+    for (int y = 1; y + 1 < H0; ++y) {
+        for (int x = 1; x + 1 < W0; ++x) {
+            const std::size_t o = static_cast<std::size_t>(y) * W0 + x;
+            gdir[o] = static_cast<unsigned char>(atan(gx[o], gy[o]) / 2);
+            int i = 64 * gm[o] / m_fuDivisor;
+            i = i > 255 ? 255 : i;
+            gw[o] = static_cast<unsigned char>(gain * m_rank.Ran[i] / 255);
+        }
+    }
+    unsigned char* chan[CHANNELS];
+    for (int c = 0; c < CHANNELS; ++c) {
+        chan[c] = Layer(64 + c, lev);
+        std::memset(chan[c], 0, ll.size);
+    }
+
+    // 5. Spectrum: the most energetic profile of each block, spread across the flow.
+    const int profLen = quick ? 15 : 17;
+    for (int y = 2; y < ll.height - 2; ++y) {
+        for (int x = 2; x < ll.width - 2; ++x) {
+            const std::size_t at = static_cast<std::size_t>(y) * ll.width + x;
+            if ((cls[at] & SINGULAR_MASK) != 0) {
+                continue;
+            }
+            int acc[CHANNELS] = {};
+            int bestE = 0;
+            const int c = flow[at];
+            SStep* spread = lineB;
+            m_wx = m_wy = m_walkOff = 0;
+            Breweb(c + 90, 10, lev, spread);
+            m_wx = m_wy = m_walkOff = 0;
+            Breweb(c + 90, profLen, 0, profile);
+            const int x0 = BlockStart(x, k, W0);
+            const int y0 = BlockStart(y, k, H0);
+            for (int yy = y0; yy < y0 + k && yy < H0; ++yy) {
+                for (int xx = x0; xx < x0 + k && xx < W0; ++xx) {
+                    const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(yy) * W0 + xx;
+                    const int w0 = gw[o];
+                    if (w0 == 0) {
+                        continue;
+                    }
+                    int bins[BINS] = {};
+                    const int h0 = gdir[o];
+                    for (const SStep* s = profile; s->off != 0; ++s) {
+                        if (!Inside(xx - s->x, yy - s->y, l0) ||
+                            !Inside(xx + s->x, yy + s->y, l0)) {
+                            break;
+                        }
+                        const int wm = gw[o - s->off];
+                        const int wp = gw[o + s->off];
+                        if (wm == 0 || wp == 0) {
+                            continue;
+                        }
+                        int dm = 2 * gdir[o - s->off] - 2 * h0;
+                        dm = dm < 0 ? -dm : dm;
+                        dm = dm > 179 ? 360 - dm : dm;
+                        int dp = 2 * gdir[o + s->off] - 2 * h0;
+                        dp = dp < 0 ? -dp : dp;
+                        dp = dp > 179 ? 360 - dp : dp;
+                        const int lm = std::min(std::min(wm, w0), MAX_LENGTH);
+                        const int lp = std::min(std::min(wp, w0), MAX_LENGTH);
+                        const int vm = Ex[lm][dm];
+                        const int vp = Ex[lp][dp];
+                        int v = std::min(vm, vp);
+                        if (quick) {
+                            v = vm > 0 && vp > 0   ? v + 3
+                                : vm < 0 && vp < 0 ? std::max(vm, vp) - 3
+                                                   : 0;
+                        }
+                        const int ax = s->x < 0 ? -s->x : s->x;
+                        const int ay = s->y < 0 ? -s->y : s->y;
+                        const int n = Rad[ax][ay];
+                        if (n < BINS && (bins[n] < v || bins[n] == 0)) {
+                            bins[n] = v;
+                        }
+                    }
+                    // Bins before the first negative one are cleared; a profile without a
+                    // negative bin contributes nothing.
+                    const int zeroTo = quick ? 16 : BINS;
+                    int first = -1;
+                    for (int n = 0; n < zeroTo; ++n) {
+                        if (bins[n] < 0) {
+                            first = n;
+                            break;
+                        }
+                    }
+                    if (first < 0) {
+                        continue;
+                    }
+                    for (int n = 0; n < first; ++n) {
+                        bins[n] = 0;
+                    }
+                    int e = 0;
+                    if (quick) {
+                        for (int n = 0; n <= 14; ++n) {
+                            e += (15 - n) * (15 - n) * bins[n] * bins[n];
+                        }
+                    } else {
+                        for (int n = 0; n < BINS; ++n) {
+                            e += bins[n] * bins[n];
+                        }
+                    }
+                    if (e < bestE) {
+                        continue;
+                    }
+                    bestE = e;
+                    const int fillFrom = quick ? 1 : 2;
+                    const int fillTo = quick ? 14 : 16;
+                    for (int n = fillFrom; n <= fillTo; ++n) {
+                        if (bins[n] == 0) {
+                            bins[n] = std::min(bins[n - 1], bins[n + 1]);
+                        }
+                    }
+                    const int base = quick ? 2 : 4;
+                    for (int ch = 0; ch < CHANNELS; ++ch) {
+                        acc[ch] = bins[base + ch];
+                    }
+                }
+            }
+            // Block end: the block's own pixel, then both ways across the flow.
+            for (int ch = 0; ch < CHANNELS; ++ch) {
+                if (acc[ch] >= 2) {
+                    const int v = std::min(acc[ch], 255);
+                    chan[ch][at] = static_cast<unsigned char>(std::max<int>(chan[ch][at], v));
+                }
+            }
+            for (const SStep* s = spread; s->off != 0; ++s) {
+                if (!Inside(x - s->x, y - s->y, ll) || !Inside(x + s->x, y + s->y, ll)) {
+                    break;
+                }
+                const int ax = s->x < 0 ? -s->x : s->x;
+                const int ay = s->y < 0 ? -s->y : s->y;
+                const int n = Rad[ax][ay];
+                const int k0 = n <= 10 ? kReach[quick ? 1 : 0][n] : -1;
+                if (k0 < 0) {
+                    break;
+                }
+                for (int ch = k0; ch < CHANNELS; ++ch) {
+                    if (acc[ch] < 2) {
+                        continue;
+                    }
+                    const int v = std::min(acc[ch], 255);
+                    unsigned char* m = chan[ch] + at - s->off;
+                    unsigned char* p = chan[ch] + at + s->off;
+                    *m = static_cast<unsigned char>(std::max<int>(*m, v));
+                    *p = static_cast<unsigned char>(std::max<int>(*p, v));
+                }
+            }
+        }
+    }
+
+    // 6. Upward: each coarser pixel the rounded mean of its 2 x 2 finer block.
+    for (int lv = lev + 1; lv <= FLOW_LEVEL; ++lv) {
+        m_curLevel = lv;
+        const CLevel& cl = m_level[lv];
+        const CLevel& fl = m_level[lv - 1];
+        for (int c = 0; c < CHANNELS; ++c) {
+            const unsigned char* f = Layer(64 + c, lv - 1);
+            unsigned char* t = Layer(64 + c, lv);
+            for (int y = 0; y < cl.height; ++y) {
+                const int y0 = BlockStart(y, 2, fl.height);
+                for (int x = 0; x < cl.width; ++x) {
+                    const int x0 = BlockStart(x, 2, fl.width);
+                    int a = 0;
+                    for (int yy = y0; yy < y0 + 2; ++yy) {
+                        for (int xx = x0; xx < x0 + 2; ++xx) {
+                            const int cy = yy < fl.height ? yy : fl.height - 1;
+                            const int cx = xx < fl.width ? xx : fl.width - 1;
+                            a += f[static_cast<std::size_t>(cy) * fl.width + cx];
+                        }
+                    }
+                    t[static_cast<std::size_t>(y) * cl.width + x] =
+                        static_cast<unsigned char>((a + 2) >> 2);
+                }
+            }
+        }
+    }
+    m_curLevel = lev > 2 ? lev : FLOW_LEVEL;
+
+    DelLay(240, 0);
+    DelLay(241, 0);
+    DelLay(242, 0);
+}
+
+} // namespace wizard73

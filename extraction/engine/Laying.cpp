@@ -1,0 +1,306 @@
+// Stage 17, Laying: paper level and finger area. A histogram of the level-0 grey image weighted
+// by the ridge reliability 145 gives the paper level; cells of levels 3 down to the asked level
+// (1..3) then get the flag bits of layer 128 by neighbourhood votes: bit 0 paper, bit 6 weak
+// ridges, bit 5 finger area (neither). Layers 161 / 162 of those levels are cleared for stage 18;
+// work layers 240 / 241 are deleted. Throws WZ_NO_LAYER.
+
+#include "extraction/engine/Codex.h"
+#include "extraction/engine/codes.h"
+
+#include <cstddef>
+#include <cstring>
+
+namespace wizard73 {
+
+// Quality limit of the paper histogram and the vote shares {fill above, clear below}; rewritten
+// at every run.
+int CQuali = 131;
+int Cfills[2] = {53, 17};
+
+namespace {
+
+constexpr int LAYING_STAGE = 17;
+constexpr int FLOW_LEVEL = 3;
+constexpr int PAPER_BIT = 1;
+constexpr int AREA_BIT = 32;
+constexpr int WEAK_BIT = 64;
+constexpr int PAPER_MIN = 181; // lowest grey level searched for the paper peak
+constexpr int PEAK_COUNT = 300;
+constexpr int kRingSize[4] = {8, 24, 44, 68};
+
+} // namespace
+
+int histog(unsigned char grey, unsigned char quality, bool quick)
+{
+    const int a = Descale13(255 * TabSig[grey * 90 / 255]);
+    const int over = quality > 127 ? quality - 127 : 0;
+    const int w = TabSig[90 - 90 * over / 127];
+    return quick ? Descale13(w * a) : Descale13(w * Descale13(w * a));
+}
+
+void Codex::Sphere(int, int)
+{
+    if ((*m_walk[0] & (PAPER_BIT | WEAK_BIT)) == 0) {
+        ++m_laMissing;
+    }
+}
+
+void Codex::MaxMin(int, int)
+{
+    const int v = *m_walk[1];
+    m_laMin = v < m_laMin ? v : m_laMin;
+    m_laMax = v > m_laMax ? v : m_laMax;
+}
+
+namespace {
+
+// Rounded mean of histog over the level-0 block of every cell of level lv, into `out`.
+void BlockMeans(Codex& cx, int lv, const unsigned char* quality, unsigned char* out)
+{
+    const CLevel& l0 = cx.m_level[0];
+    const CLevel& cl = cx.m_level[lv];
+    const unsigned char* grey = cx.Layer(1, 0);
+    const int k = cl.scale / l0.scale;
+    const bool quick = cx.m_quick != 0;
+    for (int y = 0; y < cl.height; ++y) {
+        const int y0 = Codex::BlockStart(y, k, l0.height);
+        for (int x = 0; x < cl.width; ++x) {
+            const int x0 = Codex::BlockStart(x, k, l0.width);
+            const std::size_t at = static_cast<std::size_t>(y) * cl.width + x;
+            int sum = 0;
+            int n = 0;
+            for (int yy = y0; yy < y0 + k && yy < l0.height; ++yy) {
+                for (int xx = x0; xx < x0 + k && xx < l0.width; ++xx) {
+                    sum += histog(grey[static_cast<std::size_t>(yy) * l0.width + xx], quality[at],
+                                  quick);
+                    ++n;
+                }
+            }
+            out[at] = static_cast<unsigned char>(n == 0 ? 0 : (sum + n / 2) / n);
+        }
+    }
+}
+
+} // namespace
+
+void Codex::Laying(int level)
+{
+    const bool quick = m_quick != 0;
+    CQuali = 131;
+    Cfills[0] = 53;
+    Cfills[1] = 17;
+    if (GetKey(57, FLOW_LEVEL) == -1) {
+        Expert(1);
+    }
+    m_stage = LAYING_STAGE;
+    OldLay(m_stage);
+    const int lowest = level < 1 ? 1 : level > FLOW_LEVEL ? FLOW_LEVEL : level;
+    m_curLevel = FLOW_LEVEL;
+    const CLevel& l0 = m_level[0];
+    const CLevel& l3 = m_level[FLOW_LEVEL];
+
+    // 1. Histogram of transformed grey levels: reliable cells count down, others up.
+    {
+        const unsigned char* q3 = Layer(145, FLOW_LEVEL);
+        const unsigned char* grey = Layer(1, 0);
+        const int k = l3.scale / l0.scale;
+        m_rank.RanIni(0);
+        for (int y = 0; y < l3.height; ++y) {
+            const int y0 = BlockStart(y, k, l0.height);
+            for (int x = 0; x < l3.width; ++x) {
+                const int x0 = BlockStart(x, k, l0.width);
+                const int q = q3[static_cast<std::size_t>(y) * l3.width + x];
+                for (int yy = y0; yy < y0 + k && yy < l0.height; ++yy) {
+                    for (int xx = x0; xx < x0 + k && xx < l0.width; ++xx) {
+                        const int b = histog(grey[static_cast<std::size_t>(yy) * l0.width + xx],
+                                             static_cast<unsigned char>(q), quick);
+                        m_rank.Ran[b] += q > CQuali ? -1 : 1;
+                    }
+                }
+            }
+        }
+        m_rank.RanSmo(1);
+        m_rank.RanSmo(5);
+        m_rank.RanSmo(3);
+    }
+
+    // 2. Paper level from the brightest clear peak of the histogram.
+    {
+        const int* r = m_rank.Ran;
+        int peak = 255;
+        int height = PEAK_COUNT;
+        for (int i = 255; i >= PAPER_MIN; --i) {
+            if (r[i] <= PEAK_COUNT) {
+                continue;
+            }
+            peak = i;
+            while (peak - 1 >= PAPER_MIN && r[peak - 1] > r[peak]) {
+                --peak;
+            }
+            height = r[peak];
+            break;
+        }
+        int t = PAPER_MIN - 1;
+        for (int i = peak - 1; i >= PAPER_MIN; --i) {
+            if (r[i] < height / 3) {
+                t = i;
+                break;
+            }
+        }
+        m_laPaper = 2 * t - peak > 0 ? 2 * t - peak : 0;
+    }
+
+    // Vote and mark passes at level lv for flag bit b, repeated lv times.
+    auto votes = [this, quick](int lv, int b) {
+        const CLevel& cl = m_level[lv];
+        const int w = cl.width;
+        const int h = cl.height;
+        unsigned char* flags = Layer(128, lv);
+        unsigned char* vote = Layer(240, lv);
+        const unsigned char* value = Layer(b == PAPER_BIT ? 241 : 145, lv);
+        const int ringN = kRingSize[lv];
+        for (int rep = 0; rep < lv; ++rep) {
+            m_ringPoint = static_cast<RingFn>(&Codex::Sphere);
+            for (int y = 0; y < h; ++y) {
+                for (int x = 0; x < w; ++x) {
+                    const int at = y * w + x;
+                    if (b == WEAK_BIT && (flags[at] & PAPER_BIT) != 0) {
+                        continue;
+                    }
+                    int n = 0;
+                    for (int dy = -1; dy <= 1; ++dy) {
+                        for (int dx = -1; dx <= 1; ++dx) {
+                            const int xx = x + dx;
+                            const int yy = y + dy;
+                            if (xx >= 0 && yy >= 0 && xx < w && yy < h &&
+                                (flags[yy * w + xx] & b) != 0) {
+                                ++n;
+                            }
+                        }
+                    }
+                    int v;
+                    if (quick) {
+                        v = n < 3 ? 0 : n < 6 ? 1 : 2;
+                    } else if (n < 2) {
+                        v = 0;
+                    } else if (n >= 7) {
+                        v = 2;
+                    } else {
+                        m_laMissing = (flags[at] & b) == 0 ? 1 : 0;
+                        WalkAt(x, y, lv, nullptr, flags);
+                        Spiral(lv, lv, 1);
+                        const int share = 99 * (ringN - m_laMissing + 1) / (ringN + 1);
+                        v = share > Cfills[0] ? 2 : share < Cfills[1] ? 0 : 1;
+                    }
+                    vote[at] = static_cast<unsigned char>(v);
+                }
+            }
+            m_ringPoint = static_cast<RingFn>(&Codex::MaxMin);
+            for (int y = 0; y < h; ++y) {
+                for (int x = 0; x < w; ++x) {
+                    const int at = y * w + x;
+                    if (b == WEAK_BIT && (flags[at] & PAPER_BIT) != 0) {
+                        continue;
+                    }
+                    bool set = vote[at] == 2;
+                    if (vote[at] == 1) {
+                        m_laMin = m_laMax = value[at];
+                        WalkAt(x, y, lv, nullptr, flags, const_cast<unsigned char*>(value));
+                        Spiral(lv, FLOW_LEVEL + 1 - lv, 1);
+                        if (b == PAPER_BIT) {
+                            const int thr = (m_laMin * (quick ? 1 : 2) + m_laMax * (quick ? 9 : 7) +
+                                             9 * m_laPaper) /
+                                            (quick ? 19 : 18);
+                            set = value[at] > thr;
+                        } else {
+                            const int thr =
+                                (m_laMin * (quick ? 4 : 1) + m_laMax * 4 + 9 * m_laPaper) /
+                                (quick ? 17 : 14);
+                            set = value[at] < thr;
+                        }
+                    }
+                    flags[at] = static_cast<unsigned char>(set ? flags[at] | b : flags[at] & ~b);
+                }
+            }
+        }
+        Resume();
+    };
+
+    // Copy of the coarse flags onto the cells of the next finer level: the whole value for the
+    // paper bit, only an added weak bit (where the cell is not paper) for the weak bit.
+    auto inject = [this](int lv, int b) {
+        const CLevel& cl = m_level[lv];
+        const CLevel& fl = m_level[lv - 1];
+        const unsigned char* c = Layer(128, lv);
+        unsigned char* f = Layer(128, lv - 1);
+        for (int y = 0; y < fl.height; ++y) {
+            for (int x = 0; x < fl.width; ++x) {
+                const int px = x / 2 < cl.width ? x / 2 : cl.width - 1;
+                const int py = y / 2 < cl.height ? y / 2 : cl.height - 1;
+                const int parent = c[py * cl.width + px];
+                unsigned char& cell = f[y * fl.width + x];
+                if (b == PAPER_BIT) {
+                    cell = static_cast<unsigned char>(parent);
+                } else if ((parent & WEAK_BIT) != 0 && (cell & PAPER_BIT) == 0) {
+                    cell = static_cast<unsigned char>(cell | WEAK_BIT);
+                }
+            }
+        }
+    };
+
+    // 3. Paper cells, level by level.
+    for (int lv = FLOW_LEVEL; lv >= lowest; --lv) {
+        m_curLevel = lv;
+        unsigned char* mean = Layer(241, lv);
+        BlockMeans(*this, lv, Layer(145, lv), mean);
+        if (lv == FLOW_LEVEL) {
+            unsigned char* flags = Layer(128, lv);
+            for (std::size_t i = 0; i < l3.size; ++i) {
+                int f = flags[i] & ~(PAPER_BIT | AREA_BIT | WEAK_BIT);
+                if (mean[i] > m_laPaper) {
+                    f |= PAPER_BIT;
+                }
+                flags[i] = static_cast<unsigned char>(f);
+            }
+        }
+        votes(lv, PAPER_BIT);
+        if (lv - 1 >= lowest) {
+            inject(lv, PAPER_BIT);
+        }
+    }
+
+    // 4. Weak cells and the finger area, level by level.
+    m_laPaper = quick ? CQuali : CQuali + 1;
+    for (int lv = FLOW_LEVEL; lv >= lowest; --lv) {
+        m_curLevel = lv;
+        const CLevel& cl = m_level[lv];
+        unsigned char* flags = Layer(128, lv);
+        if (lv == FLOW_LEVEL) {
+            const unsigned char* q = Layer(145, lv);
+            for (std::size_t i = 0; i < cl.size; ++i) {
+                if ((flags[i] & PAPER_BIT) != 0) {
+                    continue;
+                }
+                flags[i] = static_cast<unsigned char>(q[i] > m_laPaper ? flags[i] & ~WEAK_BIT
+                                                                       : flags[i] | WEAK_BIT);
+            }
+        } else {
+            inject(lv + 1, WEAK_BIT);
+        }
+        votes(lv, WEAK_BIT);
+        std::memset(Layer(161, lv), 0, cl.size);
+        std::memset(Layer(162, lv), 0, cl.size);
+        for (std::size_t i = 0; i < cl.size; ++i) {
+            if ((flags[i] & (PAPER_BIT | WEAK_BIT)) == 0) {
+                flags[i] = static_cast<unsigned char>(flags[i] | AREA_BIT);
+            }
+        }
+    }
+
+    for (int lv = FLOW_LEVEL; lv >= lowest; --lv) {
+        DelLay(240, lv);
+        DelLay(241, lv);
+    }
+}
+
+} // namespace wizard73

@@ -1,0 +1,99 @@
+// Stage 17: the transformed grey level of the paper histogram, and the flags of uniform prints:
+// paper, weak ridges at the quality limit, and finger area.
+
+#include "extraction/engine/Codex.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <ostream>
+#include <string>
+
+namespace {
+
+using namespace wizard73;
+
+struct HistogCase {
+    int grey, quality;
+    bool quick;
+    int expected;
+};
+
+void PrintTo(const HistogCase& c, std::ostream* os)
+{
+    *os << "grey " << c.grey << " quality " << c.quality << (c.quick ? " quick" : "") << " -> "
+        << c.expected;
+}
+
+const HistogCase kHistog[] = {
+    {255, 127, false, 255},                       // neutral quality: the sine-squared curve alone
+    {0, 127, false, 0},     {128, 0, false, 128}, // 255 * TabSig[45] / 8192 = 127.5, rounded up
+    {255, 254, false, 0},                         // full quality weighs the grey level away
+    {255, 191, true, 128},                        // one weighting of about a half in quick mode ...
+    {255, 191, false, 64},                        // ... two in normal mode
+};
+
+TEST(Laying, HistogKnownAnswers)
+{
+    for (const HistogCase& c : kHistog) {
+        SCOPED_TRACE(::testing::PrintToString(c));
+        EXPECT_EQ(histog(static_cast<unsigned char>(c.grey), static_cast<unsigned char>(c.quality),
+                         c.quick),
+                  c.expected);
+    }
+}
+
+struct AreaCase {
+    const char* name;
+    int grey;
+    int quality;
+    int flags; // bits 0, 5 and 6 of every cell of levels 1 to 3
+};
+
+void PrintTo(const AreaCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+const AreaCase kAreas[] = {
+    {"reliable_dark_print_is_finger_area", 60, 200, 32},
+    {"quality_at_the_limit_is_weak", 60, 132, 64},
+    {"quality_above_the_limit_is_area", 60, 133, 32},
+    {"bright_paper", 250, 100, 1},
+};
+
+class LayingArea : public ::testing::TestWithParam<AreaCase> {};
+
+TEST_P(LayingArea, UniformImageGetsOneFlagEverywhere)
+{
+    const AreaCase& c = GetParam();
+    auto e = std::make_unique<Codex>();
+    e->Reset();
+    e->SetMap(pyr[2]);
+    e->SetGeo(160, 128);
+    e->NewDoc();
+    e->m_stage = 16;
+    std::memset(e->GetLay(1, 0), c.grey, e->m_level[0].size);
+    for (int level = 1; level <= 3; ++level) {
+        std::memset(e->GetLay(145, level), c.quality, e->m_level[level].size);
+        std::memset(e->GetLay(57, level), 48, e->m_level[level].size);
+    }
+    std::memset(e->GetLay(128, 3), 4 | 8, e->m_level[3].size);
+    e->Laying(1);
+    for (int level = 1; level <= 3; ++level) {
+        SCOPED_TRACE(level);
+        const unsigned char* f = e->GetLay(128, level);
+        for (std::size_t i = 0; i < e->m_level[level].size; ++i) {
+            ASSERT_EQ(f[i] & (1 | 32 | 64), c.flags) << i;
+            ASSERT_EQ(f[i] & (4 | 8), 4 | 8) << "other bits are kept";
+        }
+        EXPECT_EQ(e->GetLay(161, level)[0], 0);
+        EXPECT_EQ(e->GetKey(240, level), -1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Laying, LayingArea, ::testing::ValuesIn(kAreas),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+} // namespace

@@ -1,0 +1,128 @@
+// Stages 15 and 16 on spectra and period maps whose answer is known: the period code of a
+// peaked and of a flat spectrum, the clarity, the refill of a gap, the smoothed period bin and
+// the reliability's sign with the clarity.
+
+#include "extraction/engine/Codex.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <ostream>
+#include <string>
+
+namespace {
+
+using namespace wizard73;
+
+// An engine of 160 x 128 pixels whose levels 1 to 3 hold the spectrum s[0..13] at every pixel
+// and a flow of 0 degrees, as stage 14 and stage 12 leave them.
+std::unique_ptr<Codex> Spectrum(const int* s)
+{
+    auto e = std::make_unique<Codex>();
+    e->Reset();
+    e->SetMap(pyr[2]);
+    e->SetGeo(160, 128);
+    e->NewDoc();
+    e->m_stage = 14;
+    for (int level = 1; level <= 3; ++level) {
+        const std::size_t n = e->m_level[level].size;
+        for (int k = 0; k < 14; ++k) {
+            std::memset(e->GetLay(64 + k, level), s[k], n);
+        }
+        std::memset(e->GetLay(36, level), 0, n);
+    }
+    std::memset(e->GetLay(117, 3), 0, e->m_level[3].size);
+    return e;
+}
+
+struct SpectrumCase {
+    const char* name;
+    int s[14];
+    int code;       // period code everywhere
+    int clarityMax; // layer 118 at most
+    int clarityMin; // and at least
+};
+
+void PrintTo(const SpectrumCase& c, std::ostream* os)
+{
+    *os << c.name << " -> code " << c.code;
+}
+
+const SpectrumCase kSpectra[] = {
+    {"flat_ties_to_bin_0", {50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50}, 4, 90, 90},
+    {"peak_at_bin_6", {5, 5, 10, 20, 40, 90, 160, 90, 40, 20, 10, 5, 5, 5}, 10, 10, 0},
+    {"peak_at_bin_13", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 20, 60, 120}, 17, 10, 0},
+    {"harmonic_of_bin_2_is_corrected", {0, 0, 150, 0, 0, 0, 0, 0, 155, 0, 0, 0, 0, 0}, 6, 90, 0},
+};
+
+class HarmonSpectrum : public ::testing::TestWithParam<SpectrumCase> {};
+
+TEST_P(HarmonSpectrum, GivesItsPeriodCodeOnEveryLevel)
+{
+    const SpectrumCase& c = GetParam();
+    auto e = Spectrum(c.s);
+    e->Harmon(1);
+    for (int level = 1; level <= 3; ++level) {
+        SCOPED_TRACE(level);
+        const unsigned char* code = e->GetLay(56, level);
+        for (std::size_t i = 0; i < e->m_level[level].size; ++i) {
+            ASSERT_EQ(code[i], c.code) << i;
+        }
+    }
+    const unsigned char* clarity = e->GetLay(118, 3);
+    for (std::size_t i = 0; i < e->m_level[3].size; ++i) {
+        ASSERT_LE(clarity[i], c.clarityMax);
+        ASSERT_GE(clarity[i], c.clarityMin);
+    }
+    for (int k = 0; k < 14; ++k) {
+        EXPECT_EQ(e->GetKey(64 + k, 1), -1) << "spectrum released";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Harmon, HarmonSpectrum, ::testing::ValuesIn(kSpectra),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// A pixel with an empty spectrum inside a coded region is refilled from its neighbours.
+TEST(Harmon, EmptyPixelIsRefilledFromItsNeighbours)
+{
+    const int s[14] = {5, 5, 10, 20, 40, 90, 160, 90, 40, 20, 10, 5, 5, 5};
+    auto e = Spectrum(s);
+    const int at = 10 + 8 * e->m_level[3].width;
+    for (int k = 0; k < 14; ++k) {
+        e->GetLay(64 + k, 3)[at] = 0;
+    }
+    e->Harmon(3);
+    EXPECT_EQ(e->GetLay(56, 3)[at], 10);
+}
+
+// The bin x 8 follows the code; a clear period gives a reliability above neutral, a blurred one
+// (clarity and incoherence 90) one below, and the border keeps 84 % of the deviation.
+TEST(Expert, PeriodBinAndReliabilitySide)
+{
+    const int s[14] = {5, 5, 10, 20, 40, 90, 160, 90, 40, 20, 10, 5, 5, 5};
+    for (int blurred = 0; blurred <= 1; ++blurred) {
+        SCOPED_TRACE(blurred);
+        auto e = Spectrum(s);
+        e->Harmon(1);
+        if (blurred != 0) {
+            std::memset(e->GetLay(118, 3), 90, e->m_level[3].size);
+            std::memset(e->GetLay(117, 3), 90, e->m_level[3].size);
+        }
+        e->Expert(1);
+        const CLevel& l1 = e->m_level[1];
+        const int inner = 20 + 20 * l1.width;
+        EXPECT_EQ(e->GetLay(57, 1)[inner], (10 - 4) * 8);
+        const int r = e->GetLay(145, 1)[inner];
+        EXPECT_TRUE(blurred != 0 ? r < 127 : r > 127) << r;
+        EXPECT_EQ(e->GetLay(147, 1)[inner], r > 127 ? (r - 127) * 63 / 127 : 0);
+        const int r3 = e->GetLay(145, 3)[5 + 5 * e->m_level[3].width];
+        const int border3 = e->GetLay(145, 3)[0];
+        EXPECT_EQ(border3 - 127, 84 * (r3 - 127) / 100) << r3;
+        for (int id : {4, 5, 6, 7}) {
+            EXPECT_EQ(e->GetLay(id, 0)[0], id < 6 ? 255 : 127);
+        }
+    }
+}
+
+} // namespace
