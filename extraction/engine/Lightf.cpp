@@ -195,10 +195,7 @@ void Codex::Lights(int)
     }
     // 3. Histogram of the responses, not stored.
     m_rank.RanIni(0);
-    for (int y = 1; y + 1 < h; y += 2) {
-        if ((y & 1) == 0) {
-            continue;
-        }
+    for (int y = 1; y + 1 < h; y += 2) { // odd rows and columns only
         for (int x = 1; x + 1 < w; x += 2) {
             int g[4];
             Responses(src + static_cast<std::size_t>(y) * w + x, w, g);

@@ -96,7 +96,7 @@ TEST(Xfocus, GratingHasOnlyTheReferenceEntry)
     const Codex& e = *l.engine;
     ASSERT_EQ(e.m_singular, 1);
     EXPECT_EQ(e.m_sign[0].type, 16);
-    EXPECT_EQ(e.m_sign[0].x, 0);
+    EXPECT_EQ(+e.m_sign[0].x, 0); // packed fields are read by value
     EXPECT_EQ(e.m_sign[0].axis, 45);
     EXPECT_EQ(e.m_sign[0].quality, e.m_refLevel * 63 / 255);
     EXPECT_EQ(e.m_class, 1);
@@ -175,8 +175,8 @@ TEST_P(XfocusMerge, RenamingMergesNearCandidates)
     for (std::size_t i = 0; i < c.out.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(e.m_sign[i].type, c.out[i].type);
-        EXPECT_EQ(e.m_sign[i].x, c.out[i].x);
-        EXPECT_EQ(e.m_sign[i].y, c.out[i].y);
+        EXPECT_EQ(+e.m_sign[i].x, +c.out[i].x);
+        EXPECT_EQ(+e.m_sign[i].y, +c.out[i].y);
         EXPECT_EQ(e.m_sign[i].quality, c.out[i].quality);
     }
 }
@@ -246,9 +246,9 @@ TEST_P(XfocusClass, CentreAndDesignSetTheClass)
     EXPECT_EQ(r.axis, 45);
     if (n == 0) {
         EXPECT_EQ(r.quality, 40);
-        EXPECT_EQ(r.x, 0);
+        EXPECT_EQ(+r.x, 0);
     } else {
-        EXPECT_EQ(r.x, c.list[0].x); // anchored on the whorl, loop or delta
+        EXPECT_EQ(+r.x, +c.list[0].x); // anchored on the whorl, loop or delta
     }
 }
 
