@@ -2,7 +2,7 @@
 // the named layers as PGM images, so that orientation, foreground and singular regions can be
 // looked at. Prints the quality (stage 5 on) and the singular points (stage 8).
 //
-//   engine_dump <image.pgm> <stage 0..8> <output prefix> [layer:level ...]
+//   engine_dump <image.pgm> <stage 0..8 or 18> <output prefix> [layer:level ...]
 //
 // Each layer:level writes <prefix>_<layer>_<level>.pgm (a layer that does not exist at the end
 // of the run is reported and skipped). Stage 8 releases most of its inputs; dump them after
@@ -57,6 +57,10 @@ void RunTo(wizard73::Codex& e, int stage)
     case 8:
         e.Xfocus(1);
         break;
+    case 18: // through the binarisation: layer 4:0 is the binary ridge image
+        e.Xfocus(1);
+        e.Filter(1);
+        break;
     default:
         break;
     }
@@ -65,7 +69,8 @@ void RunTo(wizard73::Codex& e, int stage)
 int Run(int argc, char** argv)
 {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: %s <image.pgm> <stage 0..8> <prefix> [layer:level ...]\n",
+        std::fprintf(stderr,
+                     "usage: %s <image.pgm> <stage 0..8 or 18> <prefix> [layer:level ...]\n",
                      argv[0]);
         return 1;
     }
