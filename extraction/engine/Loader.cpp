@@ -107,6 +107,9 @@ int Codex::GetTip(SData& s)
     if (m_src == nullptr || m_srcW == 0 || m_srcH == 0) {
         Fail(m_error, WZ_TOO_SMALL); // nothing to load
     }
+    if (static_cast<std::int64_t>(m_srcW) * m_srcH > INT32_MAX) {
+        Fail(m_error, WZ_TOO_LARGE); // source offsets are 32-bit
+    }
     if (m_xres <= 0 || m_yres <= 0) {
         Fail(m_error, WZ_TOO_LARGE); // no working size exists for these resolutions
     }

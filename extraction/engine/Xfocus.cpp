@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 namespace wizard73 {
@@ -36,9 +37,9 @@ bool Singular(int c)
 // Rounded distance of two points in level-0 pixels.
 int Distance(const SSign& a, const SSign& b)
 {
-    const int dx = a.x - b.x;
-    const int dy = a.y - b.y;
-    return sqri(dx * dx + dy * dy);
+    const std::int64_t dx = static_cast<std::int64_t>(a.x) - b.x;
+    const std::int64_t dy = static_cast<std::int64_t>(a.y) - b.y;
+    return sqri(static_cast<int>(std::min<std::int64_t>(dx * dx + dy * dy, INT32_MAX)));
 }
 
 // Direction in degrees from a to b.

@@ -121,6 +121,28 @@ TEST(Loader, RefusesFlatImagesWrongCheckValuesAndMissingPixels)
     EXPECT_EQ(e.m_error, WZ_TOO_SMALL);
 }
 
+// Kind 'A' has no size limits of its own: sizes beyond what the engine's 16-bit level sides and
+// 32-bit source offsets hold are refused before any pixel is read.
+TEST(Loader, RefusesSizesBeyondTheEngineGeometry)
+{
+    const unsigned char pixel = 0;
+    struct {
+        int w, h, xres;
+    } const cases[] = {{65535, 65535, 500}, {20000, 100, 100}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.w);
+        Codex e;
+        SData s{};
+        s.kind = 'A';
+        s.width = static_cast<std::uint16_t>(c.w);
+        s.height = static_cast<std::uint16_t>(c.h);
+        s.xres = static_cast<std::uint16_t>(c.xres);
+        s.yres = 500;
+        s.pixels = &pixel; // never read
+        EXPECT_EQ(e.Loader(s, pyr[2], false), WZ_TOO_LARGE);
+    }
+}
+
 TEST(Loader, LinkCountsBecomeOddWithinFiveToSeventeen)
 {
     const auto img = Noise(100, 100, 9);
