@@ -31,11 +31,12 @@ struct Grating {
     std::unique_ptr<Codex> engine = std::make_unique<Codex>();
     int w0, h0;
 
-    Grating(int width, int height, double period, int flowDeg) : w0(width), h0(height)
+    Grating(int width, int height, double period, int flowDeg, const int* map = pyr[2])
+        : w0(width), h0(height)
     {
         Codex& e = *engine;
         e.Reset();
-        e.SetMap(pyr[2]);
+        e.SetMap(map);
         e.SetGeo(w0, h0);
         e.NewDoc();
         e.m_stage = 8;
@@ -313,6 +314,48 @@ TEST(SharedPrints, RunThroughBinarisation)
         }
     }
     EXPECT_EQ(images, 8 * fingers);
+}
+
+// The binarisation builds its curves after pulling the stages before it (which use the same
+// rank tables): pulled or run beforehand, the result is the same.
+TEST(GratingChainOrder, PullingTheEarlierStagesDoesNotChangeTheBinaryImage)
+{
+    Grating pulled(128, 128, 8, 30);
+    pulled.engine->Filter(1);
+    Grating stepped(128, 128, 8, 30);
+    stepped.engine->Laying(1);
+    stepped.engine->Filter(1);
+    const std::size_t n = pulled.engine->m_level[0].size;
+    EXPECT_EQ(std::memcmp(pulled.engine->GetLay(4, 0), stepped.engine->GetLay(4, 0), n), 0);
+    EXPECT_EQ(std::memcmp(pulled.engine->GetLay(7, 0), stepped.engine->GetLay(7, 0), n), 0);
+}
+
+// Levels outside 1..3 are brought into that range: the spectrum is measured at level 1 when
+// level 0 is asked (its ridge lines would leave the image inside the copied border).
+TEST(GratingChainLevels, SpectrumAndMapsStayOnLevelsOneToThree)
+{
+    Grating g(128, 128, 10, 0);
+    g.engine->Furiew(0);
+    EXPECT_EQ(g.engine->GetKey(64, 0), -1);
+    EXPECT_NE(g.engine->GetKey(64, 1), -1);
+    g.engine->Expert(-3);
+    EXPECT_NE(g.engine->GetKey(57, 1), -1);
+    EXPECT_EQ(g.engine->GetKey(57, 0), -1);
+}
+
+// A level without a free slot for a layer the stages need ends the run with WZ_NO_LAYER.
+TEST(GratingChainSlots, MissingSlotThrowsTheLayerCode)
+{
+    static const int tight[5] = {14, 24, 24, 20, 0}; // level 3: exactly the inputs
+    Grating g(128, 128, 10, 0, tight);
+    int code = 0;
+    try {
+        g.engine->Filter(1);
+    } catch (int c) {
+        code = c;
+    }
+    EXPECT_EQ(code, WZ_NO_LAYER);
+    EXPECT_EQ(g.engine->m_error, WZ_NO_LAYER);
 }
 
 } // namespace
