@@ -364,13 +364,16 @@ void Codex::Ifocus(int level)
                 m_error = WZ_NO_LAYER;
                 throw WZ_NO_LAYER;
             }
+            // A level narrower than one block keeps the block's part that lies inside.
             for (int y = 0; y < h; ++y) {
                 const int fy = y * k + k > hl ? hl - k : y * k;
+                const int y0 = fy < 0 ? 0 : fy;
                 for (int x = 0; x < w; ++x) {
                     const int fx = x * k + k > wl ? wl - k : x * k;
+                    const int x0 = fx < 0 ? 0 : fx;
                     const unsigned char v = src[y * w + x];
-                    for (int r = 0; r < k; ++r) {
-                        std::memset(dst + static_cast<std::size_t>(fy + r) * wl + fx, v, k);
+                    for (int r = y0; r < fy + k; ++r) {
+                        std::memset(dst + static_cast<std::size_t>(r) * wl + x0, v, fx + k - x0);
                     }
                 }
             }

@@ -175,8 +175,8 @@ void Codex::ReSpread(int level, int target)
             }
             const int fx0 = x * k + k > wf ? wf - k : x * k;
             const int fy0 = y * k + k > hf ? hf - k : y * k;
-            for (int fy = fy0; fy < fy0 + k; ++fy) {
-                for (int fx = fx0; fx < fx0 + k; ++fx) {
+            for (int fy = std::max(fy0, 0); fy < fy0 + k; ++fy) { // inside a narrow level only
+                for (int fx = std::max(fx0, 0); fx < fx0 + k; ++fx) {
                     const std::size_t j = static_cast<std::size_t>(fy) * wf + fx;
                     fo[j] = static_cast<unsigned char>(p.o);
                     fm[j] = static_cast<unsigned char>(p.m);

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 using namespace wizard73;
@@ -58,6 +60,43 @@ TEST(Ifocus, ClassedCellsAreLabelledInRasterOrderAndCopiedDown)
     }
     EXPECT_EQ(e.GetKey(240, 3), -1);
     EXPECT_EQ(e.GetKey(241, 3), -1);
+}
+
+// Kinds 'A' and 'T' load images of any size; on a level narrower than one block the copies
+// down the pyramid stay inside their own layers.
+TEST(Ifocus, TinyImagesCopyDownInsideTheirLayers)
+{
+    for (int side : {4, 8, 12}) {
+        SCOPED_TRACE(side);
+        auto l = zftest::LoadInto(zftest::Grating(side, side, 30.0, 9.0, 90.0), side, side, 'A');
+        ASSERT_EQ(l.code, 0);
+        Codex& e = *l.engine;
+        e.Ifocus(1);
+        const int w3 = e.m_level[3].width;
+        const int h3 = e.m_level[3].height;
+        for (int level = 1; level <= 2; ++level) {
+            const int w = e.m_level[level].width;
+            const int h = e.m_level[level].height;
+            const int k = 1 << (3 - level);
+            // The last block of a row or column is shifted back inside and covers its neighbour.
+            auto cell = [k](int v, int n, int cells) {
+                const int last = std::max((cells - 1) * k + k > n ? n - k : (cells - 1) * k, 0);
+                return v >= last ? cells - 1 : v / k;
+            };
+            for (int id : {152, 129, 37, 48}) {
+                const auto fine = zftest::LayerCopy(e, id, level);
+                const auto coarse = zftest::LayerCopy(e, id, 3);
+                for (int y = 0; y < h; ++y) {
+                    for (int x = 0; x < w; ++x) {
+                        ASSERT_EQ(fine[y * w + x], coarse[cell(y, h, h3) * w3 + cell(x, w, w3)])
+                            << "layer " << id << " level " << level << " at " << x << "," << y;
+                    }
+                }
+            }
+        }
+        e.Xfocus(1);
+        EXPECT_GE(e.m_singular, 1);
+    }
 }
 
 TEST(Respon, FieldReachesTheAskedLevelAndAttenuatesTheContrast)
