@@ -96,6 +96,26 @@ struct Grating {
         }
         return n == 0 ? 0 : sum / n;
     }
+    // Share (percent) of the pixels at least `margin` from the edges, away from the grey
+    // mid-level, whose binary value agrees with the grating: ridge (3) on the dark half.
+    int StripeAgreement(int margin) const
+    {
+        const unsigned char* b4 = engine->GetLay(4, 0);
+        const unsigned char* grey = engine->GetLay(1, 0);
+        int agree = 0;
+        int total = 0;
+        for (int y = margin; y < h0 - margin; ++y) {
+            for (int x = margin; x < w0 - margin; ++x) {
+                const std::size_t o = static_cast<std::size_t>(y) * w0 + x;
+                if (grey[o] > 108 && grey[o] < 148) {
+                    continue; // near the mid-level the side is a matter of rounding
+                }
+                ++total;
+                agree += (b4[o] == 3) == (grey[o] < 128) ? 1 : 0;
+            }
+        }
+        return total == 0 ? 0 : 100 * agree / total;
+    }
 };
 
 // Stage 18 alone on level-1 inputs filled directly: foreground flags, period code and grey.
@@ -205,22 +225,14 @@ TEST_P(GratingChain, PeriodMapBinaryStripesAndStraightFlow)
     // both layers alike, inside the finger area.
     const unsigned char* b4 = e.GetLay(4, 0);
     const unsigned char* b5 = e.GetLay(5, 0);
-    const unsigned char* grey = e.GetLay(1, 0);
-    int agree = 0;
-    int total = 0;
     for (int y = 32; y < g.h0 - 32; ++y) {
         for (int x = 32; x < g.w0 - 32; ++x) {
             const std::size_t o = static_cast<std::size_t>(y) * g.w0 + x;
             ASSERT_EQ(b4[o], b5[o]);
             ASSERT_TRUE(b4[o] == 3 || b4[o] == 128) << x << "," << y << " " << int(b4[o]);
-            if (grey[o] > 108 && grey[o] < 148) {
-                continue; // near the mid-level the side is a matter of rounding
-            }
-            ++total;
-            agree += (b4[o] == 3) == (grey[o] < 128) ? 1 : 0;
         }
     }
-    EXPECT_GT(agree, total * 97 / 100) << agree << " of " << total;
+    EXPECT_GE(g.StripeAgreement(32), 97);
 }
 
 // Axis directions give the period code exactly; oblique ones may land one code off, since the
@@ -244,21 +256,7 @@ TEST(GratingChainSizes, OddQuartersRunCleanAndKeepTheStripes)
         SCOPED_TRACE(std::to_string(sz[0]) + " x " + std::to_string(sz[1]));
         Grating g(sz[0], sz[1], 9, 0);
         g.engine->Filter(1);
-        const unsigned char* b4 = g.engine->GetLay(4, 0);
-        const unsigned char* grey = g.engine->GetLay(1, 0);
-        int agree = 0;
-        int total = 0;
-        for (int y = 24; y < g.h0 - 24; ++y) {
-            for (int x = 24; x < g.w0 - 24; ++x) {
-                const std::size_t o = static_cast<std::size_t>(y) * g.w0 + x;
-                if (grey[o] > 108 && grey[o] < 148) {
-                    continue;
-                }
-                ++total;
-                agree += (b4[o] == 3) == (grey[o] < 128) ? 1 : 0;
-            }
-        }
-        EXPECT_GT(agree, total * 97 / 100) << agree << " of " << total;
+        EXPECT_GE(g.StripeAgreement(24), 97);
         EXPECT_NEAR(g.InnerMean(56, 1, 8), 9, 0.6);
         ++runs;
     }
@@ -356,6 +354,18 @@ TEST(GratingChainSlots, MissingSlotThrowsTheLayerCode)
     }
     EXPECT_EQ(code, WZ_NO_LAYER);
     EXPECT_EQ(g.engine->m_error, WZ_NO_LAYER);
+}
+
+// The quick variants: codes are the same periods (bin k is code k + 2), the bin x 8 counts from
+// code 2, and the binary image keeps the stripes.
+TEST(GratingChainQuick, QuickModeKeepsPeriodAndStripes)
+{
+    Grating g(192, 192, 9, 90);
+    g.engine->m_quick = 1;
+    g.engine->Filter(1);
+    EXPECT_NEAR(g.InnerMean(56, 1, 16), 9, 0.6);
+    EXPECT_NEAR(g.InnerMean(57, 1, 16), 8.0 * (9 - 2), 5.0);
+    EXPECT_GE(g.StripeAgreement(32), 95);
 }
 
 } // namespace
