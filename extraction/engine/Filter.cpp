@@ -1,9 +1,8 @@
-// Stage 18, Filter: ridge binarisation along the flow. Level-1 blocks are classed (161: 8
-// foreground, 2 near a singular point, 16 background; bit 1 once filtering has stopped) with a
-// filter order 163 from the reliability 145; the level-0 image (layer 1) is enhanced by a
-// harmonic difference across the ridges (period 56, flow 36, side 48) and smoothed along them
-// (bend 49) up to four times in layers 6 / 7, then binarised into layers 4 and 5 (3 ridge, 128
-// valley, 255 background). Work layer 240 of level 1 is deleted. Throws WZ_NO_LAYER.
+// Stage 18, Filter: ridge binarisation along the flow. Level-1 blocks are classed (161: 8 ridges,
+// 2 near a singular point, 16 background, bit 1 once stopped) with a filter order (163); layer 1
+// is enhanced across the ridges (period 56, flow 36, side 48) and smoothed along them (bend 49) up
+// to four times in layers 6 / 7, then binarised into 4 and 5 (3 ridge, 128 valley, 255
+// background). Work layer 240 of level 1 is deleted. Throws WZ_NO_LAYER.
 
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/codes.h"

@@ -1,9 +1,8 @@
-// Stage 14, Furiew: the ridge period spectrum. The smoothed image (layer 1, level 0) is smoothed
-// again along the curved ridge line (flow 36, side 48, curvature 49), its gradients give a
-// direction (241) and a contrast weight (242) per level-0 pixel, and every block of the asked
-// level keeps its most energetic profile across the flow as 14 channels (layers 64..77; channel
-// k = period code k + 4, quick mode k + 2), spread across the flow and averaged up to level 3.
-// Uses the 16-bit work planes 0, 2 and 4. Throws WZ_NO_LAYER.
+// Stage 14, Furiew: the ridge period spectrum. Layer 1 is smoothed along the curved ridge line
+// (36, 48, 49), its gradients (work planes 0, 2, 4) give a direction (241) and weight (242) per
+// level-0 pixel, and every block of the asked level keeps its most energetic profile across the
+// flow as 14 channels (64..77; channel k = period code k + 4, quick k + 2), spread across the
+// flow and averaged up to level 3. Throws WZ_NO_LAYER.
 
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/codes.h"
