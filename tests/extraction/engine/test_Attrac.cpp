@@ -2,12 +2,16 @@
 // one-ring growth of the class marks, and the block copies down the pyramid on odd level sizes.
 
 #include "extraction/engine/Codex.h"
+#include "tests/extraction/engine/stage_fixture.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -153,6 +157,56 @@ TEST(Attrac, BlockCopiesAreClippedOnOddLevelSizes)
     EXPECT_EQ(At(*e, 37, 1, l1.width - 1, l1.height - 1), 77);
     EXPECT_EQ(At(*e, 129, 2, e->m_level[2].width - 1, e->m_level[2].height - 1), 8);
     EXPECT_EQ(At(*e, 129, 1, l1.width - 3, l1.height - 1), 136); // grown neighbour (31, 24)
+}
+
+// On a synthetic loop, after stages 2 to 8: only level-3 pixels within distance 4 of a singular
+// point that counts get traced channels; all others keep stage 3's saved values.
+TEST(Attrac, RefinementStaysNearTheSingularPoints)
+{
+    const int w = 288;
+    const int h = 288;
+    auto l = zftest::LoadInto(zftest::FlowImage(w, h, {{144, 130, 1}}, 90.0, 9.0, 7), w, h);
+    ASSERT_EQ(l.code, 0);
+    Codex& e = *l.engine;
+    e.Pickup(-1);
+    e.Xfocus(1);
+    ASSERT_GT(e.m_singular, 0);
+    const CLevel& l3 = e.m_level[3];
+    int near = 0;
+    int changed = 0;
+    std::vector<unsigned char> saved[8];
+    for (int k = 0; k < 4; ++k) {
+        saved[k] = zftest::LayerCopy(e, 256 + k, 3);
+        saved[4 + k] = zftest::LayerCopy(e, 261 + k, 3);
+    }
+    std::vector<SSign> points(e.m_sign, e.m_sign + e.m_singular);
+    e.Attrac(1);
+    for (int y = 0; y < l3.height; ++y) {
+        for (int x = 0; x < l3.width; ++x) {
+            int m = 5;
+            for (const SSign& p : points) {
+                const int dx = std::abs(p.x / 8 - x);
+                const int dy = std::abs(p.y / 8 - y);
+                if ((p.type & 11) != 0 && dx < m && dy < m) {
+                    m = std::min(m, sqri(dx * dx + dy * dy));
+                }
+            }
+            const std::size_t at = static_cast<std::size_t>(y) * l3.width + x;
+            bool same = true;
+            for (int k = 0; k < 4; ++k) {
+                same = same && e.GetLay(38 + k, 3)[at] == saved[k][at] &&
+                       e.GetLay(119 + k, 3)[at] == saved[4 + k][at];
+            }
+            if (m == 5) {
+                ASSERT_TRUE(same) << x << "," << y;
+            } else {
+                ++near;
+                changed += same ? 0 : 1;
+            }
+        }
+    }
+    EXPECT_GT(near, 0);
+    EXPECT_GT(changed, 0);
 }
 
 } // namespace
