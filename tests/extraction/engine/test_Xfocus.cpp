@@ -30,6 +30,7 @@ struct Expected {
     int type;
     double x, y;
     double tolerance; // level-0 pixels
+    int pole;         // index of a loop's pole, whose opening its direction must follow; -1 none
 };
 
 struct PatternCase {
@@ -47,12 +48,24 @@ void PrintTo(const PatternCase& c, std::ostream* os)
 // A loop's point lies inside its innermost ridge, about two ridge periods from the pole of
 // the field toward the loop's opening; whorls and deltas sit on their poles.
 const PatternCase kPatterns[] = {
-    {"loop_opening_west", {{160, 150, 1}}, 90.0, {{2, 143, 150, 8}}},
-    {"loop_opening_north", {{150, 170, 1}}, 45.0, {{2, 148, 186, 8}}},
-    {"whorl", {{160, 160, 1}, {160, 160, 1}}, 90.0, {{1, 160, 160, 8}}},
-    {"delta", {{160, 160, -1}}, 90.0, {{8, 160, 160, 8}}},
-    {"loop_and_delta", {{160, 110, 1}, {160, 230, -1}}, 90.0, {{2, 158, 96, 8}, {8, 160, 230, 8}}},
+    {"loop_opening_west", {{160, 150, 1}}, 90.0, {{2, 143, 150, 8, 0}}},
+    {"loop_opening_south", {{150, 170, 1}}, 45.0, {{2, 148, 186, 8, 0}}},
+    {"whorl", {{160, 160, 1}, {160, 160, 1}}, 90.0, {{1, 160, 160, 8, -1}}},
+    {"delta", {{160, 160, -1}}, 90.0, {{8, 160, 160, 8, -1}}},
+    {"loop_and_delta",
+     {{160, 110, 1}, {160, 230, -1}},
+     90.0,
+     {{2, 158, 96, 8, 0}, {8, 160, 230, 8, -1}}},
 };
+
+// Direction (degrees) in which the loop at pole i opens: along it the ridges run radially,
+// that is where base' + phi / 2 = phi, base' being the field of the other poles at pole i.
+double Opening(const PatternCase& c, int i)
+{
+    std::vector<zftest::Pole> others = c.poles;
+    others.erase(others.begin() + i);
+    return std::fmod(2.0 * zftest::FlowAngle(others, c.base, c.poles[i].x, c.poles[i].y), 360.0);
+}
 
 class XfocusPattern : public ::testing::TestWithParam<PatternCase> {};
 
@@ -76,6 +89,10 @@ TEST_P(XfocusPattern, FindsEachSingularPointWithItsType)
             const Expected& x = c.points[k];
             if (!found[k] && s.type == x.type && std::hypot(s.x - x.x, s.y - x.y) <= x.tolerance) {
                 found[k] = matched = true;
+                if (x.pole >= 0) {
+                    const int opening = static_cast<int>(std::lround(Opening(c, x.pole)));
+                    EXPECT_LE(CWork::Turn(2 * s.angle, opening), 20) << "direction " << 2 * s.angle;
+                }
                 break;
             }
         }
