@@ -759,7 +759,33 @@ public:
 
     // --- Stage 18, ridge binarisation along the flow (Filter.cpp) ---
     void Filter(int level);
+
+    // --- Stage 19, skeleton (Skelet.cpp) ---
+    void Skelet(int level);
+
+    // --- Stage 20, minutiae (Minuti.cpp) ---
+    // The list is an SSign array in layer 176 of level 1 with m_minutiae entries; qualit and
+    // densit are set from the level-1 cells.
+    void Minuti(int level);
+    // Index of the minutia nearest to level-0 (x, y) among those whose index & 127 is k (all
+    // for k = -1); first among equals; -1 when none.
+    int Native(int x, int y, int k);
+    // Native at the walker's position with k gives the active minutia.
+    bool NativeI(int k);
+    // Index of the singular point nearest to (x, y), the reference centre counted one farther;
+    // -1 when the list is empty.
+    int Nature(int x, int y) const;
+    // The active minutia becomes the first one exactly at (x, y), or -1.
+    void Active(int x, int y);
+    int m_activeMinutia = -1;
 };
+
+// Thinning decisions of the skeleton stage, indexed by an 8-bit neighbour mask (bit k set when
+// neighbour k is a skeleton pixel): flags in bits 0..3, a neighbour direction in bits 4..7.
+// skeletMask starts as skeletBuilt; the extraction driver may install another table over it
+// (process-wide, Skelet.cpp).
+extern const std::array<unsigned char, 256> skeletBuilt;
+extern std::array<unsigned char, 256> skeletMask;
 
 // Grey level g transformed for the paper-level histogram, weighted down by the ridge quality q
 // above neutral (127): 0..255 (Laying.cpp).

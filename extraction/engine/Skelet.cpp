@@ -1,0 +1,536 @@
+// Stage 19, Skelet: thins the binary ridge image of stage 18 (layers 4 and 5 of level 0: 3 ridge,
+// 128 valley, 255 background) to a one-pixel skeleton (7 ridge, 1 ending, 0 branch point, 3
+// removed, 128 deleted), repairs spurs, crossings and gaps between endings, and writes the edge
+// code per level-1 cell (164: 2 inside, 4 near the border, 8 ending at the border) and the
+// skeleton-cell map 162. Reads 161, 56, 36 and 128 of level 1. Throws WZ_NO_LAYER.
+
+#include "extraction/engine/Codex.h"
+#include "extraction/engine/codes.h"
+
+#include <array>
+#include <cstddef>
+#include <cstring>
+
+namespace wizard73 {
+namespace {
+
+// clang-format off
+constexpr std::array<unsigned char, 256> kThinning = {
+    0x01, 0x0c, 0x0c, 0x24, 0x0c, 0x01, 0x04, 0x01, 0x0c, 0x09, 0x2a, 0x00, 0x44, 0x01, 0x01, 0x01, //   0
+    0x0c, 0x09, 0x09, 0x00, 0x01, 0x01, 0x01, 0x01, 0x24, 0x00, 0x00, 0x00, 0x01, 0x01, 0x01, 0x01, //  16
+    0x0c, 0x09, 0x09, 0x00, 0x09, 0x42, 0x00, 0x00, 0x4a, 0x08, 0x08, 0x00, 0x00, 0x42, 0x42, 0x00, //  32
+    0x64, 0x00, 0x00, 0x00, 0x01, 0x01, 0x01, 0x00, 0x01, 0x00, 0x22, 0x00, 0x01, 0x01, 0x01, 0x00, //  48
+    0x0c, 0x01, 0x09, 0x01, 0x09, 0x01, 0x00, 0x01, 0x09, 0x42, 0x08, 0x22, 0x00, 0x01, 0x00, 0x01, //  64
+    0x01, 0x01, 0x22, 0x01, 0x01, 0x01, 0x01, 0x00, 0x01, 0x01, 0x22, 0x01, 0x01, 0x00, 0x01, 0x00, //  80
+    0x44, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x42, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, //  96
+    0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, // 112
+    0x0c, 0x64, 0x0a, 0x01, 0x09, 0x01, 0x00, 0x01, 0x09, 0x00, 0x08, 0x22, 0x00, 0x01, 0x02, 0x01, // 128
+    0x09, 0x00, 0x08, 0x00, 0x62, 0x01, 0x02, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, // 144
+    0x6a, 0x00, 0x08, 0x62, 0x08, 0x62, 0x00, 0x00, 0x08, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, // 160
+    0x00, 0x00, 0x00, 0x00, 0x62, 0x01, 0x00, 0x00, 0x62, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, // 176
+    0x04, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, // 192
+    0x01, 0x01, 0x02, 0x01, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, // 208
+    0x01, 0x01, 0x02, 0x01, 0x00, 0x01, 0x00, 0x00, 0x42, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, // 224
+    0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, // 240
+};
+// clang-format on
+
+constexpr int SKELET_STAGE = 19;
+constexpr int CELL_LEVEL = 1;
+constexpr int OBJECT = 8; // codes below are skeleton (or not yet decided) pixels
+constexpr int NOW_DELETED = 112;
+constexpr int DELETED = 128;
+constexpr int OUTSIDE = 255;
+constexpr int REMOVED = 3;
+// Cell bits of layer 161.
+constexpr int CELL_DONE = 1;
+constexpr int CELL_SEEN = 4;
+constexpr int CELL_KEEP = 16;
+constexpr int CELL_REOPEN = 32;
+constexpr int FINGER_BIT = 32; // layer 128
+// Edge codes of layer 164.
+constexpr int EDGE_INSIDE = 2;
+constexpr int EDGE_NEAR = 4;
+constexpr int EDGE_END = 8;
+
+// Reach of the gap rays in level-0 pixels, by row (ridge period + 1, in quick mode + 2) and by
+// deviation from the ending's direction in steps of 6 degrees (0..60): the row projected onto the
+// ending's direction, round(row cos 6j), so that every ray ends on the line one row ahead of the
+// ending and no ray reaches farther sideways than half a row.
+constexpr int GAP_ROWS = 19;
+constexpr int GAP_COLS = 11;
+constexpr int GAP_STEP = 6;
+constexpr std::array<std::array<std::uint8_t, GAP_COLS>, GAP_ROWS> MakeGaps()
+{
+    std::array<std::array<std::uint8_t, GAP_COLS>, GAP_ROWS> t{};
+    for (int r = 0; r < GAP_ROWS; ++r) {
+        for (int j = 0; j < GAP_COLS; ++j) {
+            t[r][j] = static_cast<std::uint8_t>(Descale13(r * CosDeg(GAP_STEP * j)));
+        }
+    }
+    return t;
+}
+constexpr auto TabGap = MakeGaps();
+static_assert(TabGap[10][0] == 10 && TabGap[10][10] == 5 && TabGap[18][5] == 16);
+
+// The layers of the stage and the buffer toggle.
+struct SkWork {
+    Codex* cx;
+    bool quick;
+    int W0, H0, w1, h1;
+    unsigned char* l4;
+    unsigned char* l5;
+    unsigned char* cls;       // 161
+    unsigned char* chg;       // 240: change flag per cell
+    unsigned char* edge;      // 164
+    unsigned char* marks;     // 162
+    const unsigned char* per; // 56
+    const unsigned char* ori; // 36
+    const unsigned char* fg;  // 128
+    bool toggle;              // true: layer 4 is the current buffer
+    bool changed;             // global change flag
+    bool cellChanged;
+
+    unsigned char* Cur() const { return toggle ? l4 : l5; }
+    unsigned char* Oth() const { return toggle ? l5 : l4; }
+};
+
+// Runs fn(x0, y0) on the level-0 pixels of cell (x, y), rows first, as the block scans do.
+template <class Fn> void ForCell(const SkWork& s, int x, int y, Fn fn)
+{
+    const int x0 = Codex::BlockStart(x, 2, s.W0);
+    const int y0 = Codex::BlockStart(y, 2, s.H0);
+    for (int yy = y0; yy < y0 + 2 && yy < s.H0; ++yy) {
+        for (int xx = x0; xx < x0 + 2 && xx < s.W0; ++xx) {
+            fn(xx, yy);
+        }
+    }
+}
+
+// fn(x, y, b) for every cell of level 1; `border` cells along each edge are left out.
+template <class Fn> void ForCells(const SkWork& s, int border, Fn fn)
+{
+    for (int y = border; y < s.h1 - border; ++y) {
+        for (int x = border; x < s.w1 - border; ++x) {
+            fn(x, y, y * s.w1 + x);
+        }
+    }
+}
+
+void Touch(SkWork& s)
+{
+    s.changed = true;
+    s.cellChanged = true;
+}
+
+// One thinning decision at level-0 offset o (the pixel lies at least two pixels inside).
+void SkThin(SkWork& s, std::ptrdiff_t o)
+{
+    unsigned char* cur = s.Cur();
+    unsigned char* oth = s.Oth();
+    const int q = cur[o];
+    if (q >= OBJECT) {
+        oth[o] = DELETED;
+        return;
+    }
+    const CLevel& lv = s.cx->m_level[0];
+    int S = 0, T = 0, O = 0, W = 0, E = 0;
+    for (int k = 0; k < 8; ++k) {
+        const int v = cur[o + lv.step[k]];
+        const bool edgeOut = (k & 1) == 0 && v == OUTSIDE;
+        S |= v < OBJECT ? 1 << k : 0;
+        T |= v < OBJECT || edgeOut ? 1 << k : 0;
+        O |= v <= NOW_DELETED || edgeOut ? 1 << k : 0;
+        W |= edgeOut ? 1 << k : 0;
+        E |= v < 2 ? 1 << k : 0;
+    }
+    const int A = skeletMask[T];
+    const int B = skeletMask[S];
+    const int K = skeletMask[O];
+    const int G = skeletMask[W];
+    const int F = skeletMask[E];
+    const std::ptrdiff_t P = o + lv.step[(A >> 4) & 7];
+    const std::ptrdiff_t R = o + lv.step[(B >> 4) & 7];
+    auto set = [&](std::ptrdiff_t at, int c) { cur[at] = oth[at] = static_cast<unsigned char>(c); };
+    auto del = [&](std::ptrdiff_t at) {
+        oth[at] = DELETED;
+        cur[at] = NOW_DELETED;
+    };
+    auto deleteMe = [&]() {
+        Touch(s);
+        del(o);
+    };
+    // Kept for this pass, deleted in the next one; the named neighbour goes now.
+    auto handOver = [&]() {
+        Touch(s);
+        oth[o] = DELETED;
+        cur[o] = REMOVED;
+        if (cur[P] < OUTSIDE) {
+            del(P);
+        }
+    };
+    if ((B & 8) == 0) {
+        if ((K & 4) != 0) {
+            if ((A & 4) == 0) {
+                set(o, REMOVED);
+            } else {
+                handOver();
+            }
+        } else if ((K & 3) == 0) {
+            set(o, REMOVED);
+        } else if ((A & 6) == 0) {
+            if ((K & 3) == 1 && (A & 1) != 0) {
+                deleteMe();
+            } else {
+                set(o, REMOVED);
+            }
+        } else if ((A & 4) == 0) {
+            deleteMe();
+            if (cur[P] < OUTSIDE) {
+                set(P, REMOVED);
+            }
+        } else {
+            handOver();
+        }
+        return;
+    }
+    if ((B & 4) != 0) {
+        if (q > 1) {
+            Touch(s);
+        }
+        if ((K & 1) == 0) {
+            if ((F & 4) != 0) {
+                deleteMe();
+            } else {
+                set(o, 1);
+            }
+        } else {
+            Touch(s);
+            oth[o] = DELETED;
+            cur[o] = REMOVED;
+        }
+    } else if ((B & 2) != 0) {
+        deleteMe();
+        if (cur[R] < OUTSIDE) {
+            set(R, REMOVED);
+        }
+    } else if ((B & 1) == 0) {
+        if (q > 1) {
+            Touch(s);
+        }
+        set(o, 0);
+    } else if ((G & 4) == 0) {
+        set(o, 7);
+    } else {
+        Touch(s);
+        oth[o] = DELETED;
+        cur[o] = REMOVED;
+    }
+}
+
+// Non-zero change flag among the eight neighbours of cell (x, y).
+bool NeighbourChanged(const SkWork& s, int x, int y)
+{
+    for (int dy = -1; dy <= 1; ++dy) {
+        for (int dx = -1; dx <= 1; ++dx) {
+            const int nx = x + dx;
+            const int ny = y + dy;
+            if ((dx != 0 || dy != 0) && nx >= 0 && ny >= 0 && nx < s.w1 && ny < s.h1 &&
+                s.chg[ny * s.w1 + nx] != 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Thinning passes until one changes nothing; cells without change in themselves and their
+// neighbours are marked finished and skipped by later passes.
+void SkPasses(SkWork& s)
+{
+    do {
+        s.changed = false;
+        ForCells(s, 1, [&](int x, int y, int b) {
+            if (s.cls[b] != 2 && s.cls[b] != 8) {
+                return;
+            }
+            s.cellChanged = false;
+            ForCell(s, x, y, [&](int xx, int yy) {
+                SkThin(s, static_cast<std::ptrdiff_t>(yy) * s.W0 + xx);
+            });
+            s.chg[b] = s.cellChanged ? 1 : 0;
+        });
+        ForCells(s, 0, [&](int x, int y, int b) {
+            if ((s.cls[b] & CELL_KEEP) != 0) {
+                return;
+            }
+            if (s.chg[b] == 0 && !NeighbourChanged(s, x, y)) {
+                s.cls[b] = static_cast<unsigned char>(s.cls[b] | CELL_DONE);
+            } else {
+                s.cls[b] = static_cast<unsigned char>(s.cls[b] & ~CELL_DONE);
+            }
+        });
+        s.toggle = !s.toggle;
+    } while (s.changed);
+}
+
+// Second cycle: the cells the repairs touched, and their neighbours, take part again.
+void SkeInit(SkWork& s)
+{
+    ForCells(s, 0, [&](int x, int y, int b) {
+        if ((s.cls[b] & CELL_REOPEN) == 0) {
+            return;
+        }
+        for (int dy = -1; dy <= 1; ++dy) {
+            for (int dx = -1; dx <= 1; ++dx) {
+                const int nx = x + dx;
+                const int ny = y + dy;
+                if (nx < 0 || ny < 0 || nx >= s.w1 || ny >= s.h1) {
+                    continue;
+                }
+                unsigned char& c = s.cls[ny * s.w1 + nx];
+                if ((c & CELL_KEEP) == 0) {
+                    c = static_cast<unsigned char>(c & ~CELL_DONE);
+                }
+            }
+        }
+        s.cls[b] = static_cast<unsigned char>(s.cls[b] & ~CELL_REOPEN);
+    });
+}
+
+// Places the walker on level-0 pixel (x, y) of the current buffer.
+void At(SkWork& s, int x, int y)
+{
+    s.cx->WalkAt(x, y, 0, nullptr, s.Cur());
+}
+
+int Period(const SkWork& s, int x, int y)
+{
+    return s.per[(y / 2) * s.w1 + x / 2];
+}
+
+int Orientation(const SkWork& s, int x, int y)
+{
+    return s.ori[(y / 2) * s.w1 + x / 2];
+}
+
+// Splits a crossing of four arms at the walker into two ridges: of the two ways to pair the arm
+// ends (sorted by bearing), the one whose chords lie closer to the orientation o is drawn.
+int Splits(SkWork& s, int x, int y, int length, int o)
+{
+    Codex& cx = *s.cx;
+    At(s, x, y);
+    if (cx.Crossd(length) == 0) {
+        return 0;
+    }
+    struct End {
+        int x, y, bearing;
+    };
+    End a[4];
+    for (int i = 0; i < 4; ++i) {
+        a[i] = End{cx.m_arm[i].x, cx.m_arm[i].y, atan(cx.m_arm[i].x - x, cx.m_arm[i].y - y)};
+    }
+    for (int i = 1; i < 4; ++i) { // stable: equal bearings keep their arm order
+        for (int j = i; j > 0 && a[j - 1].bearing > a[j].bearing; --j) {
+            const End t = a[j];
+            a[j] = a[j - 1];
+            a[j - 1] = t;
+        }
+    }
+    auto chord = [&](const End& p, const End& q) {
+        return Codex::Dist(atan(q.x - p.x, q.y - p.y), o);
+    };
+    const int g1 = chord(a[0], a[1]);
+    const int g2 = chord(a[2], a[3]);
+    const int g3 = chord(a[0], a[3]);
+    const int g4 = chord(a[1], a[2]);
+    const int m12 = g1 > g2 ? g1 : g2;
+    const int m34 = g3 > g4 ? g3 : g4;
+    auto draw = [&](const End& from, const End& to) {
+        At(s, from.x, from.y);
+        cx.Pastes(to.x, to.y);
+    };
+    if (m34 > m12) {
+        draw(a[1], a[0]);
+        draw(a[3], a[2]);
+    } else {
+        draw(a[3], a[0]);
+        draw(a[2], a[1]);
+    }
+    return 1;
+}
+
+// Joins the ending at (x, y) to an ending that continues its ridge across a gap.
+void SkDumb(SkWork& s, int x, int y)
+{
+    Codex& cx = *s.cx;
+    const int p = Period(s, x, y);
+    At(s, x, y);
+    cx.Orient(p);
+    if (cx.m_arms < 1) {
+        return; // an isolated point has no direction
+    }
+    int d0 = Mod360(cx.m_arm[0].dir + 180);
+    const int o = Orientation(s, x, y);
+    d0 = Codex::Turn(d0, o) <= 90 ? o : o + 180;
+    int row = p + (s.quick ? 2 : 1);
+    row = row < GAP_ROWS ? row : GAP_ROWS - 1;
+    for (int j = 0; j <= 2 * (GAP_COLS - 1); ++j) {
+        const int step = (j + 1) / 2; // 0, 1, 1, 2, 2, ...
+        const int ray = d0 + (j % 2 == 1 ? GAP_STEP * step : -GAP_STEP * step);
+        At(s, x, y);
+        if (cx.SkeEnd(ray, TabGap[row][step], 0) == 0) {
+            continue;
+        }
+        const int hx = cx.m_hitX;
+        const int hy = cx.m_hitY;
+        At(s, hx, hy);
+        cx.Orient(p);
+        if (cx.m_arms < 1) {
+            continue;
+        }
+        const int diff = Mod360(cx.m_arm[0].dir - d0);
+        if (diff < 90 || diff > 269) {
+            At(s, x, y);
+            cx.Pastes(hx, hy);
+            return;
+        }
+    }
+}
+
+// Repairs on the current buffer: spurs, crossings, gaps; cells whose buffers then differ are
+// marked for the second cycle.
+void SkRepair(SkWork& s)
+{
+    Codex& cx = *s.cx;
+    auto each = [&](auto fn) {
+        ForCells(s, 0, [&](int x, int y, int) {
+            ForCell(s, x, y, [&](int xx, int yy) {
+                fn(xx, yy, s.Cur()[static_cast<std::ptrdiff_t>(yy) * s.W0 + xx]);
+            });
+        });
+    };
+    each([&](int x, int y, int c) {
+        if (c == 1) {
+            At(s, x, y);
+            cx.Branch(Period(s, x, y) - (s.quick ? 1 : 0), Orientation(s, x, y));
+        }
+    });
+    each([&](int x, int y, int c) {
+        if (c == 0) {
+            for (int len = Period(s, x, y) / 2 + 2; len >= 1; --len) {
+                if (Splits(s, x, y, len, Orientation(s, x, y)) != 0) {
+                    break;
+                }
+            }
+        }
+    });
+    each([&](int x, int y, int c) {
+        if (c == 1) {
+            SkDumb(s, x, y);
+        }
+    });
+    ForCells(s, 0, [&](int x, int y, int b) {
+        if ((s.fg[b] & FINGER_BIT) == 0) {
+            return;
+        }
+        ForCell(s, x, y, [&](int xx, int yy) {
+            const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(yy) * s.W0 + xx;
+            if ((s.cls[b] & CELL_KEEP) == 0 && s.l4[o] != s.l5[o]) {
+                s.cls[b] = static_cast<unsigned char>(s.cls[b] | CELL_REOPEN);
+            }
+        });
+    });
+}
+
+// Any of the eight rays of `length` from (x, y) reaches the background.
+bool RaysOut(SkWork& s, int x, int y, int length)
+{
+    for (int a = 0; a < 360; a += 45) {
+        At(s, x, y);
+        if (s.cx->SkeOut(a, length, 0) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Edge codes of the cells and the skeleton-cell map.
+void SkSign(SkWork& s)
+{
+    std::memset(s.edge, 0, s.cx->m_level[CELL_LEVEL].size);
+    ForCells(s, 0, [&](int x, int y, int b) {
+        s.cls[b] = static_cast<unsigned char>(s.cls[b] | CELL_SEEN);
+        int count = 0;
+        ForCell(s, x, y, [&](int xx, int yy) {
+            const int c = s.Cur()[static_cast<std::ptrdiff_t>(yy) * s.W0 + xx];
+            count += c < OBJECT ? 1 : 0;
+            if (c > 1) {
+                return;
+            }
+            const int p = s.per[b];
+            const int far = 11 * p / 7 + (s.quick ? 2 : 0);
+            if (c == 1 && RaysOut(s, xx, yy, 7 * p / 10 + (s.quick ? 1 : 0))) {
+                s.edge[b] = EDGE_END;
+                return;
+            }
+            s.edge[b] = RaysOut(s, xx, yy, far) ? EDGE_NEAR : EDGE_INSIDE;
+        });
+        s.marks[b] = count > 0 ? 255 : 0;
+    });
+}
+
+} // namespace
+
+// Built-in thinning decisions; the extraction driver may install other ones.
+const std::array<unsigned char, 256> skeletBuilt = kThinning;
+std::array<unsigned char, 256> skeletMask = kThinning;
+
+void Codex::Skelet(int)
+{
+    if (GetKey(163, CELL_LEVEL) == -1) {
+        Filter(-1);
+    }
+    m_stage = SKELET_STAGE;
+    OldLay(m_stage);
+    m_curLevel = CELL_LEVEL;
+    m_winLeft = m_winTop = 0;
+    m_winRight = m_level[CELL_LEVEL].width - 1;
+    m_winBottom = m_level[CELL_LEVEL].height - 1;
+
+    SkWork s{};
+    s.cx = this;
+    s.quick = m_quick != 0;
+    s.W0 = m_level[0].width;
+    s.H0 = m_level[0].height;
+    s.w1 = m_level[CELL_LEVEL].width;
+    s.h1 = m_level[CELL_LEVEL].height;
+    s.l4 = Layer(4, 0);
+    s.l5 = Layer(5, 0);
+    s.cls = Layer(161, CELL_LEVEL);
+    s.chg = Layer(240, CELL_LEVEL);
+    s.edge = Layer(164, CELL_LEVEL);
+    s.marks = Layer(162, CELL_LEVEL);
+    s.per = Layer(56, CELL_LEVEL);
+    s.ori = Layer(36, CELL_LEVEL);
+    s.fg = Layer(128, CELL_LEVEL);
+
+    // 1..5. Thinning, repairs, thinning again where the repairs changed pixels.
+    s.toggle = true;
+    for (int cycle = 0;; ++cycle) {
+        std::memset(s.chg, 0, m_level[CELL_LEVEL].size);
+        if (cycle != 0) {
+            SkeInit(s);
+        }
+        SkPasses(s);
+        if (cycle != 0) {
+            break;
+        }
+        SkRepair(s);
+    }
+    // 6. Edge codes.
+    SkSign(s);
+    DelLay(240, CELL_LEVEL);
+}
+
+} // namespace wizard73
