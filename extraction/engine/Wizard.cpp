@@ -147,6 +147,8 @@ void Codex::ResDoc()
     m_immask = 0;
     m_kind = 0;
     m_square = 0;
+    std::memset(m_section, 0, sizeof m_section);
+    m_recordLength = 0;
 }
 
 void Codex::Reset()
