@@ -7,6 +7,7 @@
 #include "extraction/engine/codes.h"
 #include "tests/extraction/engine/stage_fixture.h"
 #include "tests/support/data_path.h"
+#include "tests/support/digest.h"
 #include "tests/support/emulation.h"
 
 #include <gtest/gtest.h>
@@ -234,6 +235,7 @@ TEST_P(GratingChain, PeriodMapBinaryStripesAndStraightFlow)
         }
     }
     EXPECT_GE(g.StripeAgreement(32), 97);
+    zftest::RecordDigest("binary", b4, e.m_level[0].size);
 }
 
 // Axis directions give the period code exactly; oblique ones may land one code off, since the
@@ -296,6 +298,7 @@ TEST(SharedPrints, RunThroughBinarisation)
             }
             const std::vector<unsigned char> b4 = zftest::LayerCopy(e, 4, 0);
             ASSERT_EQ(b4, zftest::LayerCopy(e, 5, 0));
+            zftest::RecordDigest(name + "/binary", b4);
             int ridge = 0;
             int valley = 0;
             for (unsigned char v : b4) {
