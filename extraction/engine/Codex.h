@@ -474,6 +474,11 @@ public:
         }
         return p;
     }
+    // Half the direction of the doubled-angle sum (x, y), or c for the zero vector.
+    static int HalfOr(int x, int y, int c) { return x == 0 && y == 0 ? c : atan(x, y) / 2; }
+    // Least rotation sum per ring point of the ring of `radius` around (x, y) over the
+    // direction layer `dir` (Twists_I with the curve in Cor); 0 when no ring point lies inside.
+    int Twist(int x, int y, int level, unsigned char* dir, int radius);
     // Places the walk on pixel (x, y) of `level` with walk cursors k on layer bases l[k] (null
     // bases leave the cursor unused) and the reference cursor on `ref` (a layer base or null).
     void WalkAt(int x, int y, int level, unsigned char* ref, unsigned char* l0,
@@ -554,27 +559,6 @@ public:
     unsigned char m_runFlags[5];
     unsigned char m_quick; // selects the reduced parameter sets; the loader clears it
 
-    // --- Record writer (Record.cpp) ---
-    // After stage 22: GetSize encodes the point sections main (layer 178, level 3) and nova
-    // (layer 177, level 1) and fills the header block; ExGold copies header and sections to
-    // `out` and seals the record. Stages 21 and 22 store the byte sizes of nest, abac and area
-    // in m_section (index = section order of the record); the reset clears them. GetSize
-    // throws WZ_RECORD_FULL when a section would not fit its layer or its header field.
-    void GetSize(int& size);
-    int ExGold(unsigned char* out);
-    void ExIndi(unsigned char* out, int& count);
-    // Point section of `count` points at `out` (at most `capacity` bytes) with the field widths
-    // x, y, type, level, quality, angle, axis, aux (x, y and level replaced by the bit lengths
-    // of the list's maxima); returns the byte length, or -1 when it would pass `capacity` or a
-    // width does not fit its 4-bit head nibble.
-    static int EnFeat(unsigned char* out, unsigned capacity, const SSign* list, unsigned count,
-                      unsigned* widths);
-    // Minutia list of stage 20 (layer 176 of level 1), null when the layer is absent.
-    const SSign* MinutiaList() const;
-    std::uint32_t m_section[6] = {}; // main, nova, abac, rcnt, area, nest
-    std::uint32_t m_recordLength = 0;
-    unsigned char m_header[67] = {};
-
     // ----- Stages: each stage file adds its entry and its own helpers below, in stage order,
     // one block per stage (entry `void Name(int level)`, then its callbacks). -----
 
@@ -620,6 +604,7 @@ public:
     // --- Stage 5, foreground and quality (pickup.cpp) ---
     int Pickup(int level);
     void PiQual(int i, int radius, std::int16_t* disorder);
+    bool PiFlow(int i, bool first, int threshold);
     void PiRingV(int i, int radius, const std::int16_t* disorder);
     void PiRing(int angle, int index);
     std::uint32_t m_quality = 0; // image quality 0..100
@@ -639,6 +624,7 @@ public:
     void IfWideV();
     void IfRaysV(int i);
     int IfRays(int step);
+    void IfDeepV_integ(int level);
     int m_visit = 1;  // visit mark of the thinning flood, 1..254
     int m_ifRef = 0;  // reference score of the flood
     int m_ifBest = 0; // best score and its pixel
@@ -659,6 +645,11 @@ public:
     // --- Stage 8, singular points, reference centre and pattern class (Xfocus.cpp) ---
     void Xfocus(int level);
     void XfScan(int level);
+    void XfTune(int level);
+    void XfWideV(int i);
+    void XfCurv(int i);
+    void XfTwis(int i);
+    void XfBest(int i);
     void XfWide(int angle, int index);
     void XfIndi(int angle, int index);
     int Rename(int index, int type);
@@ -674,8 +665,10 @@ public:
     int m_candidates = 0;   // candidate count
     int m_merges = 0;       // merge counter of the renaming
     int m_xfRadius = 4;     // ring radius of the stage
-    int m_refLevel = 0;     // reference level of the response layer
-    int m_xfVisited = 0;    // ring measures of XfIndi: points, response sum, foreground
+    int m_xfLevel = 1;      // level of the per-pixel scans
+    unsigned char* m_xfLay[7] = {}; // layers bound by XfTune
+    int m_refLevel = 0;             // reference level of the response layer
+    int m_xfVisited = 0;            // ring measures of XfIndi: points, response sum, foreground
     int m_xfSum = 0;
     int m_xfFore = 0;
     unsigned char m_xfKind = 0; // image kind letter copied for the stage

@@ -44,8 +44,8 @@ void Codex::IfIndi_2(int i, int radius)
     m_ringPoint = static_cast<RingFn>(&CWork::Argums_I);
     Spiral(LEVEL, radius, 1);
     m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
-    const int of = m_frontCos == 0 && m_frontSin == 0 ? c : atan(m_frontCos, m_frontSin) / 2;
-    const int ob = m_backCos == 0 && m_backSin == 0 ? c : atan(m_backCos, m_backSin) / 2;
+    const int of = HalfOr(m_frontCos, m_frontSin, c);
+    const int ob = HalfOr(m_backCos, m_backSin, c);
     GetLay(48, LEVEL)[i] = static_cast<unsigned char>(
         Fold(of - c) - Fold(ob - c) >= 1 ? (c + 90) / 2 : Mod360(c - 90) / 2);
 }
@@ -102,26 +102,30 @@ void Codex::IfIndi(int i)
     }
 }
 
-// Twist score of inner cell i: the least misalignment over eight rotations, added to 240.
-void Codex::IfTwis(int i, int radius)
+int CWork::Twist(int x, int y, int level, unsigned char* dir, int radius)
 {
-    const int w = m_level[LEVEL].width;
-    unsigned char* l48 = GetLay(48, LEVEL);
-    unsigned char* score = GetLay(240, LEVEL);
     std::memset(m_rotSum, 0, sizeof m_rotSum);
     m_rotPoints = 0;
-    WalkAt(i % w, i / w, LEVEL, l48, l48);
+    WalkAt(x, y, level, dir, dir);
     m_ringPoint = static_cast<RingFn>(&CWork::Twists_I);
-    Spiral(LEVEL, radius, 1);
+    Spiral(level, radius, 1);
     m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
     if (m_rotPoints == 0) {
-        return;
+        return 0;
     }
     int least = m_rotSum[0];
     for (int m = 1; m < 8; ++m) {
         least = m_rotSum[m] < least ? m_rotSum[m] : least;
     }
-    const int v = score[i] + least / m_rotPoints;
+    return least / m_rotPoints;
+}
+
+// Twist score of inner cell i: the least misalignment over eight rotations, added to 240.
+void Codex::IfTwis(int i, int radius)
+{
+    const int w = m_level[LEVEL].width;
+    unsigned char* score = GetLay(240, LEVEL);
+    const int v = score[i] + Twist(i % w, i / w, LEVEL, GetLay(48, LEVEL), radius);
     score[i] = static_cast<unsigned char>(v < 0 ? 0 : v > 255 ? 255 : v); // saturates
 }
 
@@ -281,6 +285,38 @@ void Codex::IfRaysV(int i)
     }
 }
 
+// Copies the level-3 values of 152, 129, 37 and 48 to every pixel of each block of level l
+// (edge blocks shifted inside; a level narrower than one block keeps the part inside).
+void Codex::IfDeepV_integ(int l)
+{
+    static const int kCopied[] = {152, 129, 37, 48};
+    const int w = m_level[LEVEL].width;
+    const int h = m_level[LEVEL].height;
+    const int k = 1 << (LEVEL - l);
+    const int wl = m_level[l].width;
+    const int hl = m_level[l].height;
+    for (int id : kCopied) {
+        const unsigned char* src = GetLay(id, LEVEL);
+        unsigned char* dst = GetLay(id, l);
+        if (dst == nullptr) {
+            m_error = WZ_NO_LAYER;
+            throw WZ_NO_LAYER;
+        }
+        for (int y = 0; y < h; ++y) {
+            const int fy = y * k + k > hl ? hl - k : y * k;
+            const int y0 = fy < 0 ? 0 : fy;
+            for (int x = 0; x < w; ++x) {
+                const int fx = x * k + k > wl ? wl - k : x * k;
+                const int x0 = fx < 0 ? 0 : fx;
+                const unsigned char v = src[y * w + x];
+                for (int r = y0; r < fy + k; ++r) {
+                    std::memset(dst + static_cast<std::size_t>(r) * wl + x0, v, fx + k - x0);
+                }
+            }
+        }
+    }
+}
+
 void Codex::Ifocus(int level)
 {
     // 1. Pull and stage discipline.
@@ -351,33 +387,9 @@ void Codex::Ifocus(int level)
             IfRaysV(i);
         }
     }
-    // 7. Copies down to the target level, block by block (edge blocks shifted inside).
-    static const int kCopied[] = {152, 129, 37, 48};
+    // 7. Copies down to the target level.
     for (int l = level < 0 ? 0 : level; l <= 2; ++l) {
-        const int k = 1 << (LEVEL - l);
-        const int wl = m_level[l].width;
-        const int hl = m_level[l].height;
-        for (int id : kCopied) {
-            const unsigned char* src = GetLay(id, LEVEL);
-            unsigned char* dst = GetLay(id, l);
-            if (dst == nullptr) {
-                m_error = WZ_NO_LAYER;
-                throw WZ_NO_LAYER;
-            }
-            // A level narrower than one block keeps the block's part that lies inside.
-            for (int y = 0; y < h; ++y) {
-                const int fy = y * k + k > hl ? hl - k : y * k;
-                const int y0 = fy < 0 ? 0 : fy;
-                for (int x = 0; x < w; ++x) {
-                    const int fx = x * k + k > wl ? wl - k : x * k;
-                    const int x0 = fx < 0 ? 0 : fx;
-                    const unsigned char v = src[y * w + x];
-                    for (int r = y0; r < fy + k; ++r) {
-                        std::memset(dst + static_cast<std::size_t>(r) * wl + x0, v, fx + k - x0);
-                    }
-                }
-            }
-        }
+        IfDeepV_integ(l);
     }
     // 8. Work layers.
     DelLay(240, LEVEL);

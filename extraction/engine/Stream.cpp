@@ -62,8 +62,9 @@ int Strength(int s, int len)
     return q < 0 ? 0 : q > 255 ? 255 : q;
 }
 
-// Relaxed orientation of the eight sector orientations o around centre c under sum p.
-int Relax(int c, const int* o, int p)
+// Relaxed orientation of the eight sector orientations o around centre c under the Poincare
+// sum p.
+int Trelax_StIndi(int c, const int* o, int p)
 {
     int best = NO_COST;
     int relaxed = c;
@@ -94,6 +95,12 @@ int Relax(int c, const int* o, int p)
         }
     }
     return relaxed;
+}
+
+// The same with the Poincare sum of o (abandoned in quick mode).
+int Trelax(int c, const int* o, bool quick)
+{
+    return Trelax_StIndi(c, o, CWork::Poincare(o, quick));
 }
 
 } // namespace
@@ -211,8 +218,7 @@ void Codex::StJoin(int i)
     int o[8];
     unsigned char* l33 = GetLay(33, LEVEL);
     StSums(i, l33, GetLay(113, LEVEL), m_stRadius, o);
-    const int p = Poincare(o, m_quick != 0);
-    const int relaxed = Relax(l33[i], o, p);
+    const int relaxed = Trelax(l33[i], o, m_quick != 0);
     StPick(i, GetLay(32, LEVEL) + i, GetLay(112, LEVEL) + i, relaxed);
 }
 
@@ -230,7 +236,7 @@ void Codex::StIndi(int i)
     const int c = l32[i];
     StSums(i, l32, GetLay(112, LEVEL), m_stRadius, o);
     const int p = Poincare(o, m_quick != 0);
-    const int psi = Relax(c, o, p);
+    const int psi = Trelax_StIndi(c, o, p);
     StPick(i, l33 + i, GetLay(113, LEVEL) + i, psi);
     l33[i] = static_cast<unsigned char>(psi);
     const int w = m_level[LEVEL].width;

@@ -28,6 +28,14 @@ constexpr int WEAK = 128;
 constexpr int FAR = 99999;
 constexpr int RING_POINTS = 96;
 constexpr int WIDE_CLASS = 64;
+// Layers bound by XfTune, in its order.
+constexpr int XF_DIR = 0;        // 34, orientation
+constexpr int XF_WEIGHT = 1;     // 144, its weight
+constexpr int XF_CLASS = 2;      // 129
+constexpr int XF_SIDE = 3;       // 48, written
+constexpr int XF_LABEL = 4;      // 152
+constexpr int XF_STRENGTH = 5;   // 240, written
+constexpr int XF_REGION_DIR = 6; // 37
 
 bool Singular(int c)
 {
@@ -223,87 +231,97 @@ void Codex::XfIndi(int, int)
     m_xfFore += (*m_walk[1] & 6) != 0 ? 1 : 0;
 }
 
-// The per-pixel scans of the asked level: widening, direction, twist, best pixel per region.
+// Binds the layers of the scanned level: 34, 144, 129, 48, 152, 240, 37.
+void Codex::XfTune(int level)
+{
+    static const int kIds[7] = {34, 144, 129, 48, 152, 240, 37};
+    for (int k = 0; k < 7; ++k) {
+        m_xfLay[k] = GetLay(kIds[k], level);
+        if (m_xfLay[k] == nullptr) {
+            m_error = WZ_NO_LAYER;
+            throw WZ_NO_LAYER;
+        }
+    }
+    m_xfLevel = level;
+}
+
+// Scan 1: a singular pixel marks the class-0 pixels of its ring; every strength starts at 4.
+void Codex::XfWideV(int i)
+{
+    const int w = m_level[m_xfLevel].width;
+    if (Singular(m_xfLay[XF_CLASS][i])) {
+        WalkAt(i % w, i / w, m_xfLevel, nullptr, m_xfLay[XF_CLASS]);
+        m_ringPoint = static_cast<RingFn>(&Codex::XfWide);
+        Spiral(m_xfLevel, m_xfRadius, 1);
+        m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
+    }
+    m_xfLay[XF_STRENGTH][i] = 4;
+}
+
+// Scan 2: the side of the flow's turn at a classed pixel, from the front and back ring sums.
+void Codex::XfCurv(int i)
+{
+    if (m_xfLay[XF_CLASS][i] == 0) {
+        return;
+    }
+    const int w = m_level[m_xfLevel].width;
+    unsigned char* dir = m_xfLay[XF_DIR];
+    const int c = dir[i];
+    m_frontCos = m_frontSin = m_backCos = m_backSin = 0;
+    WalkAt(i % w, i / w, m_xfLevel, dir, dir, m_xfLay[XF_WEIGHT]);
+    m_ringPoint = static_cast<RingFn>(&CWork::Argums_I);
+    Spiral(m_xfLevel, m_xfRadius, 1);
+    m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
+    const int a1 = HalfOr(m_frontCos, m_frontSin, c);
+    const int a2 = HalfOr(m_backCos, m_backSin, c);
+    m_xfLay[XF_SIDE][i] = static_cast<unsigned char>(
+        Fold(a1 - c) - Fold(a2 - c) < 1 ? Mod360(c - 90) / 2 : (c + 90) / 2);
+}
+
+// Scan 3: twist strength of a singular pixel (a byte, modulo 256).
+void Codex::XfTwis(int i)
+{
+    if (!Singular(m_xfLay[XF_CLASS][i])) {
+        return;
+    }
+    const int w = m_level[m_xfLevel].width;
+    const int least = Twist(i % w, i / w, m_xfLevel, m_xfLay[XF_SIDE], m_xfRadius);
+    unsigned char& strength = m_xfLay[XF_STRENGTH][i];
+    strength = static_cast<unsigned char>((strength + least) & 255);
+}
+
+// Scan 4: the best pixel of every region (ties go to the later pixel).
+void Codex::XfBest(int i)
+{
+    const int cls = m_xfLay[XF_CLASS][i];
+    const int l = m_xfLay[XF_LABEL][i];
+    if (!Singular(cls) || l >= SLOTS) {
+        return;
+    }
+    const int strength = m_xfLay[XF_STRENGTH][i];
+    SSign& s = m_sign[l];
+    if (s.quality > strength) {
+        return;
+    }
+    const int w = m_level[m_xfLevel].width;
+    const int scale = 1 << m_xfLevel;
+    s.x = scale * (i % w) + scale / 2;
+    s.y = scale * (i / w) + scale / 2;
+    s.type = static_cast<std::uint8_t>(cls);
+    s.quality = static_cast<std::uint8_t>(strength);
+    s.angle = m_xfLay[XF_REGION_DIR][i];
+    m_candidates = std::max(m_candidates, l + 1);
+}
+
+// The four per-pixel scans of the asked level.
 void Codex::XfScan(int level)
 {
-    const int w = m_level[level].width;
-    const int h = m_level[level].height;
-    const int n = w * h;
-    unsigned char* cls = GetLay(129, level);
-    unsigned char* l34 = GetLay(34, level);
-    unsigned char* l144 = GetLay(144, level);
-    unsigned char* l48 = GetLay(48, level);
-    unsigned char* label = GetLay(152, level);
-    unsigned char* strength = GetLay(240, level);
-    unsigned char* l37 = GetLay(37, level);
-    if (cls == nullptr || l34 == nullptr || l144 == nullptr || l48 == nullptr || label == nullptr ||
-        strength == nullptr || l37 == nullptr) {
-        m_error = WZ_NO_LAYER;
-        throw WZ_NO_LAYER;
-    }
-    // Scan 1: singular pixels mark their ring; every strength starts at 4.
-    for (int i = 0; i < n; ++i) {
-        if (Singular(cls[i])) {
-            WalkAt(i % w, i / w, level, nullptr, cls);
-            m_ringPoint = static_cast<RingFn>(&Codex::XfWide);
-            Spiral(level, m_xfRadius, 1);
-            m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
+    XfTune(level);
+    const int n = static_cast<int>(m_level[level].size);
+    for (auto pass : {&Codex::XfWideV, &Codex::XfCurv, &Codex::XfTwis, &Codex::XfBest}) {
+        for (int i = 0; i < n; ++i) {
+            (this->*pass)(i);
         }
-        strength[i] = 4;
-    }
-    // Scan 2: the side of the flow's turn at every classed pixel.
-    for (int i = 0; i < n; ++i) {
-        if (cls[i] == 0) {
-            continue;
-        }
-        const int c = l34[i];
-        m_frontCos = m_frontSin = m_backCos = m_backSin = 0;
-        WalkAt(i % w, i / w, level, l34, l34, l144);
-        m_ringPoint = static_cast<RingFn>(&CWork::Argums_I);
-        Spiral(level, m_xfRadius, 1);
-        m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
-        const int a1 = m_frontCos == 0 && m_frontSin == 0 ? c : atan(m_frontCos, m_frontSin) / 2;
-        const int a2 = m_backCos == 0 && m_backSin == 0 ? c : atan(m_backCos, m_backSin) / 2;
-        l48[i] = static_cast<unsigned char>(Fold(a1 - c) - Fold(a2 - c) < 1 ? Mod360(c - 90) / 2
-                                                                            : (c + 90) / 2);
-    }
-    // Scan 3: twist strength of the singular pixels (a byte, modulo 256).
-    for (int i = 0; i < n; ++i) {
-        if (!Singular(cls[i])) {
-            continue;
-        }
-        std::memset(m_rotSum, 0, sizeof m_rotSum);
-        m_rotPoints = 0;
-        WalkAt(i % w, i / w, level, l48, l48);
-        m_ringPoint = static_cast<RingFn>(&CWork::Twists_I);
-        Spiral(level, m_xfRadius, 1);
-        m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
-        if (m_rotPoints == 0) {
-            continue;
-        }
-        int least = m_rotSum[0];
-        for (int m = 1; m < 8; ++m) {
-            least = m_rotSum[m] < least ? m_rotSum[m] : least;
-        }
-        strength[i] = static_cast<unsigned char>((strength[i] + least / m_rotPoints) & 255);
-    }
-    // Scan 4: best pixel of every region (ties go to the later pixel).
-    const int scale = 1 << level;
-    for (int i = 0; i < n; ++i) {
-        const int l = label[i];
-        if (!Singular(cls[i]) || l >= SLOTS) {
-            continue;
-        }
-        SSign& s = m_sign[l];
-        if (s.quality > strength[i]) {
-            continue;
-        }
-        s.x = scale * (i % w) + scale / 2;
-        s.y = scale * (i / w) + scale / 2;
-        s.type = cls[i];
-        s.quality = strength[i];
-        s.angle = l37[i];
-        m_candidates = std::max(m_candidates, l + 1);
     }
 }
 

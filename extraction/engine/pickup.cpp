@@ -86,6 +86,25 @@ void Codex::PiQual(int i, int radius, std::int16_t* disorder)
     }
 }
 
+// Foreground growth at interior cell i: a good enough cell joins when it touches the
+// foreground (in the first pass, without that condition). Returns whether it joined.
+bool Codex::PiFlow(int i, bool first, int threshold)
+{
+    unsigned char* marks = GetLay(128, LEVEL);
+    if ((marks[i] & (FORE | HOLE)) != 0 || GetLay(241, LEVEL)[i] < threshold) {
+        return false;
+    }
+    bool join = first;
+    for (int d = 0; d < 8 && !join; ++d) {
+        join = (marks[i + m_level[LEVEL].step[d]] & FORE) != 0;
+    }
+    if (join) {
+        marks[i] |= FORE;
+        GetLay(240, LEVEL)[i] = 0;
+    }
+    return join;
+}
+
 // Ring callback of the hole filling: foreground ring points count in the octant of their
 // angle relative to the centre's direction.
 void Codex::PiRing(int angle, int)
@@ -177,19 +196,8 @@ int Codex::Pickup(int)
         for (bool changed = true; changed;) {
             changed = false;
             for (std::size_t i = 0; i < n3; ++i) {
-                if (!interior(i) || (marks[i] & (FORE | HOLE)) != 0 || l241[i] < threshold) {
-                    continue;
-                }
-                bool join = r == first;
-                for (int d = 0; d < 8 && !join; ++d) {
-                    join = (marks[static_cast<std::ptrdiff_t>(i) + m_level[LEVEL].step[d]] &
-                            FORE) != 0;
-                }
-                if (join) {
-                    marks[i] |= FORE;
-                    l240[i] = 0;
-                    changed = true;
-                }
+                changed =
+                    (interior(i) && PiFlow(static_cast<int>(i), r == first, threshold)) || changed;
             }
         }
     }
