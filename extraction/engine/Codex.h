@@ -559,6 +559,27 @@ public:
     unsigned char m_runFlags[5];
     unsigned char m_quick; // selects the reduced parameter sets; the loader clears it
 
+    // --- Record writer (Record.cpp) ---
+    // After stage 22: GetSize encodes the point sections main (layer 178, level 3) and nova
+    // (layer 177, level 1) and fills the header block; ExGold copies header and sections to
+    // `out` and seals the record. Stages 21 and 22 store the byte sizes of nest, abac and area
+    // in m_section (index = section order of the record); the reset clears them. GetSize
+    // throws WZ_RECORD_FULL when a section would not fit its layer or its header field.
+    void GetSize(int& size);
+    int ExGold(unsigned char* out);
+    void ExIndi(unsigned char* out, int& count);
+    // Point section of `count` points at `out` (at most `capacity` bytes) with the field widths
+    // x, y, type, level, quality, angle, axis, aux (x, y and level replaced by the bit lengths
+    // of the list's maxima); returns the byte length, or -1 when it would pass `capacity` or a
+    // width does not fit its 4-bit head nibble.
+    static int EnFeat(unsigned char* out, unsigned capacity, const SSign* list, unsigned count,
+                      unsigned* widths);
+    // Minutia list of stage 20 (layer 176 of level 1), null when the layer is absent.
+    const SSign* MinutiaList() const;
+    std::uint32_t m_section[6] = {}; // main, nova, abac, rcnt, area, nest
+    std::uint32_t m_recordLength = 0;
+    unsigned char m_header[67] = {};
+
     // ----- Stages: each stage file adds its entry and its own helpers below, in stage order,
     // one block per stage (entry `void Name(int level)`, then its callbacks). -----
 
