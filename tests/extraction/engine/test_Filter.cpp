@@ -331,6 +331,24 @@ TEST(SharedPrints, RunThroughBinarisation)
     EXPECT_EQ(images, 8 * fingers);
 }
 
+// The smallest images the loader takes (sides of 64 pixels, level 3 of 8 x 8) run through.
+TEST(GratingChainSizes, SmallestImagesRunThrough)
+{
+    const int sizes[][2] = {{64, 64}, {68, 64}, {64, 132}};
+    int runs = 0;
+    for (const auto& sz : sizes) {
+        SCOPED_TRACE(std::to_string(sz[0]) + " x " + std::to_string(sz[1]));
+        Grating g(sz[0], sz[1], 8, 45);
+        g.engine->Filter(1);
+        const unsigned char* b4 = g.engine->GetLay(4, 0);
+        for (std::size_t i = 0; i < g.engine->m_level[0].size; ++i) {
+            ASSERT_TRUE(b4[i] == 3 || b4[i] == 128 || b4[i] == 255) << i;
+        }
+        ++runs;
+    }
+    EXPECT_EQ(runs, 3);
+}
+
 // The binarisation builds its curves after pulling the stages before it (which use the same
 // rank tables): pulled or run beforehand, the result is the same.
 TEST(GratingChainOrder, PullingTheEarlierStagesDoesNotChangeTheBinaryImage)
