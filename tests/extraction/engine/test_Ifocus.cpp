@@ -129,6 +129,31 @@ TEST(Respon, FieldReachesTheAskedLevelAndAttenuatesTheContrast)
     EXPECT_LE(CWork::Dist(o, 0), 10) << o;
 }
 
+// On a grating every gradient lies across the ridges, along the expected normal: the contrast
+// passes unattenuated on the inner cells.
+TEST(Respon, GratingKeepsItsContrast)
+{
+    for (double angle : {0.0, 40.0, 115.0}) {
+        SCOPED_TRACE(angle);
+        auto l = zftest::LoadInto(zftest::Grating(256, 256, angle, 9.0, 90.0), 256, 256);
+        ASSERT_EQ(l.code, 0);
+        l.engine->Respon(1);
+        const int w = l.engine->m_level[3].width;
+        const int h = l.engine->m_level[3].height;
+        const auto con = zftest::LayerCopy(*l.engine, 114, 3);
+        const auto att = zftest::LayerCopy(*l.engine, 115, 3);
+        int cells = 0;
+        int kept = 0;
+        for (int y = 2; y < h - 2; ++y) {
+            for (int x = 2; x < w - 2; ++x) {
+                ++cells;
+                kept += att[y * w + x] * 10 >= con[y * w + x] * 9 ? 1 : 0;
+            }
+        }
+        EXPECT_GE(kept * 10, cells * 9) << kept << " of " << cells;
+    }
+}
+
 TEST(Respon, UniformImageGetsTheLeastDivisor)
 {
     auto l = zftest::LoadInto(std::vector<unsigned char>(160 * 160, 77), 160, 160, 'A');
