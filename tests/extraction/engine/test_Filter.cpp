@@ -349,6 +349,21 @@ TEST(GratingChainSizes, SmallestImagesRunThrough)
     EXPECT_EQ(runs, 3);
 }
 
+// A blank image: no gradient is counted, so the contrast divisor is at its largest (257) and the
+// gain index is bounded to its table; no spectrum, no ridge.
+TEST(GratingChainBlank, BlankImageHasNoRidges)
+{
+    Grating g(128, 128, 9, 0);
+    std::memset(g.engine->GetLay(1, 0), 128, g.engine->m_level[0].size);
+    g.engine->Furiew(1);
+    EXPECT_EQ(g.engine->m_fuDivisor, 257);
+    g.engine->Filter(1);
+    const unsigned char* b4 = g.engine->GetLay(4, 0);
+    for (std::size_t i = 0; i < g.engine->m_level[0].size; ++i) {
+        ASSERT_NE(b4[i], 3) << i;
+    }
+}
+
 // The binarisation builds its curves after pulling the stages before it (which use the same
 // rank tables): pulled or run beforehand, the result is the same.
 TEST(GratingChainOrder, PullingTheEarlierStagesDoesNotChangeTheBinaryImage)
