@@ -813,6 +813,57 @@ public:
     // The active minutia becomes the first one exactly at (x, y), or -1.
     void Active(int x, int y);
     int m_activeMinutia = -1;
+
+    // --- Stage 21, minutia links (Linker.cpp) ---
+    // Sorts the minutia list into its visiting order and writes the nest section (layer 179 of
+    // level 1) with its size in m_section[5].
+    void Linker(int level);
+    void LiSort();
+    void LiHand();
+    int Linkup();
+    void LiSave(int type, const int* descriptor);
+    void GetRid();
+    void Lizard();
+    int LiFind(int angle);
+    void Lining();
+    int LiAsk();
+    void LiAt(int x, int y);
+    void LiSide(int sign, int last, bool backward);
+    // Bit stream shared with stage 22: least significant bit first, each byte cleared when its
+    // first bit is written; PutBits throws WZ_RECORD_FULL past `capacity` bytes.
+    void BitStart(unsigned char* out, std::size_t capacity);
+    void PutBits(unsigned value, int width);
+    std::size_t BitBytes() const;
+    unsigned char* m_bitOut = nullptr;
+    std::size_t m_bitCap = 0;
+    std::size_t m_bitByte = 0;
+    int m_bitBit = 0;
+    // Link table: rows 0..16 of the ring walk (slots 0..3 used), row 17 for a decoder.
+    static constexpr int WZ_LINK_ROWS = 18;
+    static constexpr int WZ_LINK_SLOTS = 35;
+    std::uint32_t m_linkCode[WZ_LINK_ROWS][WZ_LINK_SLOTS] = {};
+    std::int32_t m_linkIndex[WZ_LINK_ROWS][WZ_LINK_SLOTS] = {};
+    std::uint32_t m_linkExtra[WZ_LINK_ROWS][WZ_LINK_SLOTS] = {};
+    int m_liRings = 17, m_liHalf = 9; // ring count and half ring count
+    int m_liRing = 0, m_liStop = 0;   // ring index and the side's stop flag
+    int m_liWalk = 0, m_liRef = 0;    // walk direction; reference direction (or flow value)
+    int m_liPeriod = 0;               // period at the current point
+    int m_liX = 0, m_liY = 0;         // current (saved) point, level 0
+
+    // --- Stage 22, ridge counts and area code (Epilog.cpp) ---
+    // Writes abac (layer 180 of level 3) and area (layer 182 of level 3) with their sizes in
+    // m_section[2] and m_section[4], and the singular points' level and quality.
+    void Epilog(int level);
+    int Rtotal();
+    // Pair code of two singular points, -1 for no count.
+    int Rcount(const SSign& a, const SSign& b);
+    // Ridges crossed walking from the walker's level-0 position to `target`, or -1.
+    int Rcount(const SSign& target);
+    void IScale();
+    void EpHarm(int angle, int index);
+    void EpList();
+    int m_epRun = 0, m_epState = 0; // area writer: current run and state (0 foreground)
+    int m_epWeight = 0, m_epSum57 = 0, m_epSum147 = 0;
 };
 
 // Thinning decisions of the skeleton stage, indexed by an 8-bit neighbour mask (bit k set when

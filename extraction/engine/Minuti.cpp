@@ -221,12 +221,6 @@ void Doubts(Codex& cx, SSign* list)
     }
 }
 
-SSign* Minutiae(Codex& cx)
-{
-    return cx.GetKey(176, CELL_LEVEL) == -1 ? nullptr
-                                            : reinterpret_cast<SSign*>(cx.GetLay(176, CELL_LEVEL));
-}
-
 } // namespace
 
 void Codex::Minuti(int)
@@ -291,7 +285,7 @@ void Codex::Minuti(int)
 
 int Codex::Native(int x, int y, int k)
 {
-    const SSign* list = Minutiae(*this);
+    const SSign* list = MinutiaList();
     if (list == nullptr || m_minutiae == 0) {
         return -1;
     }
@@ -336,7 +330,7 @@ int Codex::Nature(int x, int y) const
 void Codex::Active(int x, int y)
 {
     m_activeMinutia = -1;
-    const SSign* list = Minutiae(*this);
+    const SSign* list = MinutiaList();
     for (int i = 0; list != nullptr && i < m_minutiae; ++i) {
         if (list[i].x == x && list[i].y == y) {
             m_activeMinutia = i;

@@ -1,0 +1,132 @@
+// Stage 22 on hand-drawn fixtures: ridge counts between singular points across known ridges,
+// the pairs left out (reference centre) or without a count, the refreshed level and quality of
+// the points, and the run-length code of the level-3 mask with its long runs.
+
+#include "extraction/engine/Codex.h"
+#include "tests/extraction/engine/ridge_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using wizard73::Codex;
+using wizard73::SSign;
+using zftest::Ridges;
+
+SSign Point(int x, int y, int type)
+{
+    SSign s{};
+    s.x = x;
+    s.y = y;
+    s.type = static_cast<unsigned char>(type);
+    return s;
+}
+
+std::vector<unsigned char> Section(Codex& e, int id, int index)
+{
+    const unsigned char* p = e.GetLay(id, 3);
+    return std::vector<unsigned char>(p, p + e.m_section[index]);
+}
+
+struct AbacCase {
+    const char* name;
+    std::vector<SSign> points;
+    std::vector<unsigned char> abac;
+};
+
+void PrintTo(const AbacCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+// Three ridges (y = 24, 32, 40) lie between a loop at (48, 16) and a delta at (48, 48): both
+// walks count 3, the pair code is 3 * 4 | 1 = 13 in 7 bits. A point on the background walks
+// nowhere: its pairs are the 2-bit code 00. The reference centre takes part in no pair.
+const AbacCase kAbac[] = {
+    {"one_point", {Point(48, 16, 2)}, {}},
+    {"loop_and_delta", {Point(48, 16, 2), Point(48, 48, 8)}, {13}},
+    {"centre_skipped", {Point(48, 16, 2), Point(30, 30, 16), Point(48, 48, 8)}, {13}},
+    {"both_walks_fail", {Point(1, 1, 2), Point(94, 62, 8)}, {0}},
+    {"with_background_point", {Point(48, 16, 2), Point(48, 48, 8), Point(1, 1, 1)}, {13, 0}},
+};
+
+class Abac : public ::testing::TestWithParam<AbacCase> {};
+
+TEST_P(Abac, RidgeCountsBetweenSingularPoints)
+{
+    Ridges r(96, 64);
+    for (int y = 24; y <= 40; y += 8) {
+        r.Line(2, y, 93, y);
+    }
+    Codex& e = r.Load(8, 0);
+    const AbacCase& c = GetParam();
+    e.m_singular = static_cast<int>(c.points.size());
+    for (std::size_t i = 0; i < c.points.size(); ++i) {
+        e.m_sign[i] = c.points[i];
+    }
+    e.Epilog(-1);
+    EXPECT_EQ(Section(e, 180, 2), c.abac);
+    for (std::size_t i = 0; i < c.points.size(); ++i) {
+        EXPECT_EQ(e.m_sign[i].level, 48); // uniform level and quality of the fixture
+        EXPECT_EQ(e.m_sign[i].quality, 40);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Epilog, Abac, ::testing::ValuesIn(kAbac),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+struct AreaCase {
+    const char* name;
+    int w0, h0;     // level-0 size; level 3 is an eighth of it
+    int paperCells; // level-3 cells from the top-left, in scan order, whose level-1 pixels
+                    // carry the paper bit; -1 for every cell
+    std::vector<unsigned char> runs;
+};
+
+void PrintTo(const AreaCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+// Cells whose level-1 pixels have bit 0 or 6 form the first state of the runs.
+const AreaCase kArea[] = {
+    {"all_first_state_255", 136, 120, -1, {255}},
+    {"all_first_state_256", 128, 128, -1, {255, 0, 1}},
+    {"all_first_state_510", 240, 136, -1, {255, 0, 255}},
+    {"first_cell_other", 96, 64, 0, {0, 96}},
+    {"three_then_rest", 96, 64, 3, {3, 93}},
+};
+
+class Area : public ::testing::TestWithParam<AreaCase> {};
+
+TEST_P(Area, RunLengthsOfTheLevel3Mask)
+{
+    const AreaCase& c = GetParam();
+    Ridges r(c.w0, c.h0);
+    Codex& e = r.Load(8, 0);
+    const int w1 = e.m_level[1].width;
+    const int w3 = e.m_level[3].width;
+    unsigned char* fg = e.GetLay(128, 1);
+    for (int y = 0; y < e.m_level[1].height; ++y) {
+        for (int x = 0; x < w1; ++x) {
+            const int cell = (y / 4) * w3 + x / 4;
+            fg[y * w1 + x] = c.paperCells < 0 || cell < c.paperCells ? 1 : 32;
+        }
+    }
+    e.Epilog(-1);
+    const std::vector<unsigned char> area = Section(e, 182, 4);
+    ASSERT_GE(area.size(), 4u);
+    EXPECT_EQ(area[0] | area[1] << 8, w3);
+    EXPECT_EQ(area[2] | area[3] << 8, e.m_level[3].height);
+    EXPECT_EQ(std::vector<unsigned char>(area.begin() + 4, area.end()), c.runs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Epilog, Area, ::testing::ValuesIn(kArea),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+} // namespace
