@@ -3,7 +3,11 @@
 // the points, and the run-length code of the level-3 mask with its long runs.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/codes.h"
+#include "records/Unwrap.h"
 #include "tests/extraction/engine/ridge_fixture.h"
+#include "tests/extraction/engine/stage_fixture.h"
+#include "tests/support/data_path.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +20,7 @@ namespace {
 
 using wizard73::Codex;
 using wizard73::SSign;
+using wizard73::WZ_RECORD_FULL;
 using zftest::Ridges;
 
 SSign Point(int x, int y, int type)
@@ -128,5 +133,128 @@ TEST_P(Area, RunLengthsOfTheLevel3Mask)
 
 INSTANTIATE_TEST_SUITE_P(Epilog, Area, ::testing::ValuesIn(kArea),
                          [](const auto& p) { return std::string(p.param.name); });
+
+// Sections never pass their layers: the bit stream refuses the first bit beyond its capacity,
+// and a mask whose cells alternate in scan order, so that its runs need more bytes than
+// level 3 has cells, fails with the
+// extractor's code.
+TEST(Epilog, SectionsStayInsideTheirLayers)
+{
+    Ridges r(64, 64);
+    Codex& e = r.Load(8, 0);
+    unsigned char buf[3] = {0, 0, 0xAB};
+    e.BitStart(buf, 2);
+    e.PutBits(0xFFFF, 16);
+    EXPECT_THROW(e.PutBits(1, 1), int);
+    EXPECT_EQ(buf[2], 0xAB);
+    EXPECT_EQ(e.BitBytes(), 2u);
+
+    const int w1 = e.m_level[1].width;
+    unsigned char* fg = e.GetLay(128, 1);
+    for (int y = 0; y < e.m_level[1].height; ++y) {
+        for (int x = 0; x < w1; ++x) {
+            fg[y * w1 + x] = (((y / 4) * e.m_level[3].width + x / 4) & 1) != 0 ? 1 : 32;
+        }
+    }
+    try {
+        e.Epilog(-1);
+        ADD_FAILURE() << "no code thrown";
+    } catch (int code) {
+        EXPECT_EQ(code, WZ_RECORD_FULL);
+    }
+}
+
+// The record written after the last stage, as the extraction driver writes it.
+std::vector<unsigned char> Record(Codex& e)
+{
+    int size = 0;
+    e.GetSize(size);
+    std::vector<unsigned char> rec(static_cast<std::size_t>(size));
+    e.ExGold(rec.data());
+    return rec;
+}
+
+// The shared prints through the whole engine and the record writer: the record decodes back
+// through the reader with every minutia linked, the ridge counts of the singular pairs and the
+// level-3 mask as the cells vote; a second run of the same image writes the same bytes.
+TEST(SharedPrints, RecordsDecodeThroughTheReader)
+{
+    if (zftest::SharedData("fingerprints/fvc2002_db1_b/101_1.pgm").empty()) {
+        GTEST_SKIP() << "shared fingerprint images not found (set ZF_DATA)";
+    }
+    for (const char* name :
+         {"fvc2002_db1_b/101_1.pgm", "fvc2002_db1_b/104_5.pgm", "fvc2002_db1_b/108_2.pgm"}) {
+        SCOPED_TRACE(name);
+        std::vector<unsigned char> img;
+        int w = 0;
+        int h = 0;
+        ASSERT_TRUE(
+            zftest::ReadPgm(zftest::SharedData(std::string("fingerprints/") + name), img, w, h));
+        std::vector<unsigned char> first;
+        for (int run = 0; run < 2; ++run) {
+            auto l = zftest::LoadInto(img, w, h);
+            ASSERT_EQ(l.code, 0);
+            Codex& e = *l.engine;
+            try {
+                e.Pickup(-1);
+                e.Xfocus(1);
+                e.Epilog(-1);
+            } catch (int code) {
+                FAIL() << "engine threw " << code;
+            }
+            const std::vector<unsigned char> rec = Record(e);
+            if (run == 1) {
+                EXPECT_EQ(rec, first);
+                break;
+            }
+            first = rec;
+            ESK::Unwrap* r = ESK::Unwrap::create();
+            ASSERT_NE(r, nullptr);
+            r->versor(ESK::ESK_ACCESS_CODE);
+            ASSERT_TRUE(r->verify(rec.data()));
+            ASSERT_TRUE(r->defend(rec.data()));
+            const unsigned n = r->idnova(rec.data());
+            EXPECT_EQ(n, e.m_minutiae);
+            EXPECT_GT(n, 10u);
+            std::vector<ESK::Sign> points(n + 1);
+            std::vector<ESK::Link> links(n + 1);
+            EXPECT_EQ(r->denova(points.data(), rec.data()), n);
+            EXPECT_EQ(
+                r->denest(links.data(), points.data(), static_cast<unsigned short>(n), rec.data()),
+                n);
+            int pairs = 0;
+            for (int i = 0; i < e.m_singular; ++i) {
+                for (int j = i + 1; j < e.m_singular; ++j) {
+                    pairs += e.m_sign[i].type != 16 && e.m_sign[j].type != 16 ? 1 : 0;
+                }
+            }
+            std::vector<unsigned char> abac(4 * e.m_section[2] + 4);
+            EXPECT_EQ(static_cast<int>(r->deabac(abac.data(), rec.data())), pairs);
+            const int w3 = e.m_level[3].width;
+            const int h3 = e.m_level[3].height;
+            std::vector<unsigned char> mask(static_cast<std::size_t>(w3) * h3);
+            ASSERT_EQ(r->dearea(mask.data(), rec.data()), static_cast<unsigned>(h3 << 16 | w3));
+            const int w1 = e.m_level[1].width;
+            const int h1 = e.m_level[1].height;
+            const unsigned char* fg = e.GetLay(128, 1);
+            for (int y = 0; y < h3; ++y) {
+                for (int x = 0; x < w3; ++x) {
+                    int vote = 0;
+                    // The last block of a row or column is shifted back inside.
+                    const int x0 = Codex::BlockStart(x, 4, w1);
+                    const int y0 = Codex::BlockStart(y, 4, h1);
+                    for (int yy = y0; yy < y0 + 4; ++yy) {
+                        for (int xx = x0; xx < x0 + 4; ++xx) {
+                            vote += (fg[yy * w1 + xx] & 65) == 0 ? 1 : -1;
+                        }
+                    }
+                    ASSERT_EQ(mask[static_cast<std::size_t>(y) * w3 + x], vote < 1 ? 0x40 : 0x20)
+                        << x << "," << y;
+                }
+            }
+            ESK::Unwrap::cancel(r);
+        }
+    }
+}
 
 } // namespace
