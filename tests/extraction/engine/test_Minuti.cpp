@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,30 @@ TEST(Minuti, DirectionsAndTypes)
     EXPECT_EQ(endings, 3);
     EXPECT_EQ(r.Count(5), 1);
     EXPECT_EQ(r.Count(6), 1);
+}
+
+// An ending's traced direction is snapped to the orientation field (here across the stripe:
+// 270 degrees, angle 135) unless it lies in a singular region or the run asked for minutiae
+// that follow the traced ridges.
+TEST(Minuti, SnapToTheOrientationUnlessSingularOrIso)
+{
+    struct Case {
+        bool iso;
+        int singular;
+        int angle;
+    };
+    for (const Case c : {Case{false, 0, 135}, Case{false, 2, 0}, Case{true, 0, 0}}) {
+        SCOPED_TRACE(testing::Message() << "iso " << c.iso << " singular " << c.singular);
+        Ridges r(96, 64);
+        r.Line(30, 32, 93, 32);
+        Codex& e = r.Load(8, 90);
+        e.m_iso = c.iso;
+        std::memset(e.GetLay(129, 1), c.singular, e.m_level[1].size);
+        e.Minuti(-1);
+        const std::vector<SSign> m = List(e);
+        ASSERT_EQ(m.size(), 1u);
+        EXPECT_EQ(m[0].angle, c.angle);
+    }
 }
 
 // An ending within 0.7 periods of the background is dropped (its pixel becomes 3); one within

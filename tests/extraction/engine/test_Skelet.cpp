@@ -78,6 +78,19 @@ TEST(Skelet, ForkKeepsOneBranchPointAndRingHasNoEnding)
     EXPECT_GT(ring.Count(7), 70);
 }
 
+// A crossing whose centre has four arms is split into two ridges that no longer touch: no
+// branch point is left and each ridge keeps its two endings.
+TEST(Skelet, CrossingIsSplitIntoTwoRidges)
+{
+    Ridges r(96, 64);
+    r.Line(24, 8, 72, 56, 1);
+    r.Line(24, 56, 72, 8, 1);
+    r.Load(8, 0).Skelet(-1);
+    SCOPED_TRACE(Picture(r, 10, 54));
+    EXPECT_EQ(r.Count(0), 0);
+    EXPECT_EQ(r.Count(1), 4);
+}
+
 // A gap of at most one period plus one along the ridge is bridged; a longer one is not, and
 // neither is a gap between endings of ridges that pass each other side by side.
 TEST(Skelet, GapsAlongARidgeAreClosedUpToOnePeriod)
