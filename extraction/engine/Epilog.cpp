@@ -49,6 +49,12 @@ int Codex::Rcount(const SSign& target)
     const unsigned char* skeleton = GetLay(5, 0);
     int x = m_wx;
     int y = m_wy;
+    auto outside = [&lv](int px, int py) {
+        return px < 0 || py < 0 || px >= lv.width || py >= lv.height;
+    };
+    if (outside(x, y) || outside(target.x, target.y)) {
+        return -1; // such a walk would leave the image
+    }
     int count = 0;
     bool wasRidge = false;
     bool onRidge = false;
@@ -86,7 +92,7 @@ int Codex::Rcount(const SSign& target)
         }
         x += lv.dx[d];
         y += lv.dy[d];
-        if (x < 0 || y < 0 || x >= lv.width || y >= lv.height) {
+        if (outside(x, y)) {
             return -1;
         }
     }
@@ -145,9 +151,9 @@ int Codex::Rtotal()
 void Codex::IScale()
 {
     const CLevel& l3 = m_level[AREA_LEVEL];
-    const unsigned char* fg = Layer(128, AREA_LEVEL);
-    const unsigned char* lev = Layer(57, AREA_LEVEL);
-    const unsigned char* qual = Layer(147, AREA_LEVEL);
+    unsigned char* fg = Layer(128, AREA_LEVEL);
+    unsigned char* lev = Layer(57, AREA_LEVEL);
+    unsigned char* qual = Layer(147, AREA_LEVEL);
     m_ringPoint = static_cast<RingFn>(&Codex::EpHarm);
     const int n = m_singular < 16 ? m_singular : 16;
     for (int i = 0; i < n; ++i) {
@@ -157,8 +163,7 @@ void Codex::IScale()
         if (x < 0 || y < 0 || x >= l3.width || y >= l3.height) {
             continue; // a point outside the image keeps its bytes
         }
-        WalkAt(x, y, AREA_LEVEL, nullptr, const_cast<unsigned char*>(fg),
-               const_cast<unsigned char*>(lev), const_cast<unsigned char*>(qual));
+        WalkAt(x, y, AREA_LEVEL, nullptr, fg, lev, qual);
         m_epWeight = m_epSum57 = m_epSum147 = 0;
         Spiral(AREA_LEVEL, 4, 1);
         s.level = static_cast<std::uint8_t>(RoundDiv(m_epSum57, m_epWeight));

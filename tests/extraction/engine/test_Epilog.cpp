@@ -51,13 +51,15 @@ void PrintTo(const AbacCase& c, std::ostream* os)
 
 // Three ridges (y = 24, 32, 40) lie between a loop at (48, 16) and a delta at (48, 48): both
 // walks count 3, the pair code is 3 * 4 | 1 = 13 in 7 bits. A point on the background walks
-// nowhere: its pairs are the 2-bit code 00. The reference centre takes part in no pair.
+// nowhere, nor does one outside the image: their pairs are the 2-bit code 00. The reference
+// centre takes part in no pair.
 const AbacCase kAbac[] = {
     {"one_point", {Point(48, 16, 2)}, {}},
     {"loop_and_delta", {Point(48, 16, 2), Point(48, 48, 8)}, {13}},
     {"centre_skipped", {Point(48, 16, 2), Point(30, 30, 16), Point(48, 48, 8)}, {13}},
     {"both_walks_fail", {Point(1, 1, 2), Point(94, 62, 8)}, {0}},
     {"with_background_point", {Point(48, 16, 2), Point(48, 48, 8), Point(1, 1, 1)}, {13, 0}},
+    {"point_outside_the_image", {Point(48, 16, 2), Point(5000, -7, 8)}, {0}},
 };
 
 class Abac : public ::testing::TestWithParam<AbacCase> {};
@@ -77,8 +79,10 @@ TEST_P(Abac, RidgeCountsBetweenSingularPoints)
     e.Epilog(-1);
     EXPECT_EQ(Section(e, 180, 2), c.abac);
     for (std::size_t i = 0; i < c.points.size(); ++i) {
-        EXPECT_EQ(e.m_sign[i].level, 48); // uniform level and quality of the fixture
-        EXPECT_EQ(e.m_sign[i].quality, 40);
+        const bool inside = c.points[i].x < r.w && c.points[i].y >= 0;
+        // The fixture's uniform level and quality; a point outside keeps its bytes.
+        EXPECT_EQ(e.m_sign[i].level, inside ? 48 : 0);
+        EXPECT_EQ(e.m_sign[i].quality, inside ? 40 : 0);
     }
 }
 
