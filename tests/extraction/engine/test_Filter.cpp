@@ -323,6 +323,9 @@ TEST(SharedPrints, RunThroughBinarisation)
                 }
             }
             ASSERT_GT(cells, 0);
+            for (unsigned char c : zftest::LayerCopy(e, 118, 3)) {
+                ASSERT_LE(c, 90); // clarity stays in its range
+            }
             EXPECT_GT(sum / cells, 7.0);
             EXPECT_LT(sum / cells, 12.0);
             ++images;

@@ -110,4 +110,29 @@ TEST(Swells, AdoptsTheAgreeingChannelAndFillsAGap)
     EXPECT_LE(CWork::Dist(filled, 60), 10) << filled;
 }
 
+// Where no channel scores (all strengths 0), the chosen-channel layers hold what they were
+// cleared to, so the adoption writes angle 0 and strength 0, not stale slot contents.
+TEST(Swells, PixelWithoutScoringChannelAdoptsZeros)
+{
+    auto e = Flowing(60, 4);
+    // Leave stale bytes in every free slot of level 3.
+    int id = 1000;
+    while (unsigned char* p = e->GetKey(id, 3) == -1 ? e->GetLay(id, 3) : nullptr) {
+        std::memset(p, 99, e->m_level[3].size);
+        ++id;
+    }
+    for (int k = 1000; k < id; ++k) {
+        e->DelLay(k, 3);
+    }
+    ASSERT_GT(id, 1003);
+    const int at = Index(5, 5);
+    for (int k = 0; k < 4; ++k) {
+        e->GetLay(119 + k, 3)[at] = 0;
+    }
+    e->Swells(1);
+    EXPECT_EQ(e->GetLay(32, 3)[at], 0);
+    EXPECT_EQ(e->GetLay(112, 3)[at], 0);
+    EXPECT_EQ(e->GetLay(32, 3)[Index(3, 3)], 60);
+}
+
 } // namespace
