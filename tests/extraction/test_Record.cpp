@@ -125,10 +125,13 @@ TEST(RecordWriter, RecordDecodesBackThroughTheReader)
               n);
     for (std::size_t k = 0; k < n; ++k) {
         SCOPED_TRACE(k);
-        EXPECT_EQ(points[k].x, spec.minutiae[k].x);
-        EXPECT_EQ(points[k].y, spec.minutiae[k].y);
-        EXPECT_EQ(points[k].type, spec.minutiae[k].type);
-        EXPECT_EQ(points[k].quality, spec.minutiae[k].quality);
+        const ESK::Sign p = points[k]; // packed fields are compared by value
+        const int x = p.x;
+        const int y = p.y;
+        EXPECT_EQ(x, spec.minutiae[k].x);
+        EXPECT_EQ(y, spec.minutiae[k].y);
+        EXPECT_EQ(p.type, spec.minutiae[k].type);
+        EXPECT_EQ(p.quality, spec.minutiae[k].quality);
     }
     EXPECT_EQ(r->demain(points.data(), rec.data()), spec.singular.size());
     EXPECT_EQ(r->size_x(rec.data()), spec.sizeX);
