@@ -706,18 +706,6 @@ public:
         const int s = i * k;
         return s + k > n ? (n > k ? n - k : 0) : s;
     }
-    // Orientation 0..179 of the doubled-angle vector (x, y): half its direction; 45 / 135 on the
-    // y axis, 0 / 90 on the x axis, 0 for the zero vector.
-    static int HalfAngle(int x, int y)
-    {
-        if (x == 0) {
-            return y == 0 ? 0 : y > 0 ? 45 : 135;
-        }
-        if (y == 0) {
-            return x > 0 ? 0 : 90;
-        }
-        return atan(x, y) / 2;
-    }
     // Any angle taken into 0..179 by steps of 180.
     static int Mod180(int a)
     {

@@ -17,12 +17,6 @@ constexpr int CURVAT_STAGE = 13;
 constexpr int FLOW_LEVEL = 3;
 constexpr int TWIST_LIMIT = 45;
 
-// Orientation of a side's summed flow; the centre's own orientation when the side is empty.
-int SideAngle(int x, int y, int c)
-{
-    return x == 0 && y == 0 ? c : Codex::HalfAngle(x, y);
-}
-
 } // namespace
 
 void Codex::Curvat(int level)
@@ -61,8 +55,8 @@ void Codex::Curvat(int level)
             m_frontCos = m_frontSin = m_backCos = m_backSin = 0;
             WalkAt(x, y, FLOW_LEVEL, flow, flow, power);
             Spiral(FLOW_LEVEL, 1, 1);
-            const int a = SideAngle(m_frontCos, m_frontSin, c);
-            const int b = SideAngle(m_backCos, m_backSin, c);
+            const int a = HalfOr(m_frontCos, m_frontSin, c);
+            const int b = HalfOr(m_backCos, m_backSin, c);
             const int da = Fold(a - c);
             const int db = Fold(b - c);
             bend[at] = static_cast<unsigned char>(da - db > 0 ? (c + 90) / 2 : Mod360(c - 90) / 2);

@@ -158,7 +158,7 @@ void Codex::Flower(int level)
                     vxv = Fiimpo(c36[at], c240 + at, 0) - 127;
                     vyv = Fiimpo(c36[at], c241 + at, 0) - 127;
                 }
-                const int h = HalfAngle(vxv, vyv);
+                const int h = HalfOr(vxv, vyv, 0);
                 const int x0 = BlockStart(x, q, fl.width);
                 const int y0 = BlockStart(y, q, fl.height);
                 for (int yy = y0; yy < y0 + q && yy < fl.height; ++yy) {
@@ -185,7 +185,7 @@ void Codex::Flower(int level)
                 const std::size_t at = static_cast<std::size_t>(y) * fl.width + x;
                 const int a = f36[at];
                 f36[at] = static_cast<unsigned char>(
-                    HalfAngle(Fiimpo(a, f240 + at, 0) - 127, Fiimpo(a, f241 + at, 0) - 127));
+                    HalfOr(Fiimpo(a, f240 + at, 0) - 127, Fiimpo(a, f241 + at, 0) - 127, 0));
             }
         }
     }

@@ -99,7 +99,7 @@ void Scheme(const Codex& cx, const Planes& p, int at, int w, int t)
     if (e == 0) {
         return;
     }
-    const int theta = Codex::HalfAngle(sx, sy);
+    const int theta = CWork::HalfOr(sx, sy, 0);
     const int d = CWork::Fold(theta - p.out[at]);
     const int wgt = cx.m_rank.Cor[90 + d];
     const int turned = Codex::Mod180(theta - (cx.m_quick != 0 ? wgt / 2 : wgt / 3));
