@@ -40,7 +40,7 @@ TEST(Minuti, DirectionsAndTypes)
     ASSERT_EQ(m.size(), 4u);
     int endings = 0;
     for (const SSign& s : m) {
-        SCOPED_TRACE(testing::Message() << s.x << "," << s.y);
+        SCOPED_TRACE(testing::Message() << int{s.x} << "," << int{s.y});
         if (s.type == 1) {
             ++endings;
             EXPECT_EQ(s.angle, s.x < 48 ? 0 : 90);
@@ -94,7 +94,7 @@ TEST(Minuti, EndingsAtTheBorder)
     ASSERT_EQ(m.size(), 3u);
     EXPECT_EQ(r.Count(3) > 0, true);
     for (const SSign& s : m) {
-        SCOPED_TRACE(testing::Message() << s.x << "," << s.y);
+        SCOPED_TRACE(testing::Message() << int{s.x} << "," << int{s.y});
         EXPECT_EQ(s.type, 1);
         EXPECT_EQ((s.quality & 128) != 0, s.x < 20);
         EXPECT_FALSE(s.x < 6);
@@ -127,7 +127,7 @@ TEST(Minuti, DoubtfulPairsAndSingularNeighbours)
         const std::vector<SSign> m = List(e);
         ASSERT_EQ(m.size(), 4u);
         for (const SSign& s : m) {
-            SCOPED_TRACE(s.x);
+            SCOPED_TRACE(int{s.x});
             const bool inner = s.x > 30 && s.x < 100;
             EXPECT_EQ((s.quality & 128) != 0, inner && c.pairMark);
             EXPECT_EQ((s.quality & 64) != 0, s.x < 30 && c.singularMark);
