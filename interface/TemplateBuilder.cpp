@@ -13,6 +13,15 @@
 #include <new>
 
 namespace ZelvanFinger {
+namespace {
+
+// Decoder codes that stand for an allocation failure (the codec's own guard gives -3 too).
+bool DecoderOutOfMemory(int code)
+{
+    return code == WSQ_ERR_HUFF_ALLOC || code == WSQ_ERR_COEFF_ALLOC || code == WSQ_ERR_RECON_ALLOC;
+}
+
+} // namespace
 
 TemplateCreator::~TemplateCreator() = default;
 
@@ -140,7 +149,7 @@ int TemplateBuilder::CreateWsq(WsqImage& image, unsigned& size, unsigned char& q
             return checkWsqResult(code);
         }
     } else if (code != WSQ_SIZE_QUERY && code < 0) {
-        return checkWsqResult(code);
+        return DecoderOutOfMemory(code) ? RESULT_NO_MEMORY : checkWsqResult(code);
     }
     // 4. Empty or oversized frames, before anything is allocated.
     if (w <= 0 || h <= 0) {
@@ -154,7 +163,7 @@ int TemplateBuilder::CreateWsq(WsqImage& image, unsigned& size, unsigned char& q
         new unsigned char[static_cast<std::size_t>(w) * static_cast<std::size_t>(h)]);
     code = wsq_decode(m_wsq, pixels.get(), image.m_wsq, image.m_size, &w, &h, guard);
     if (code < 0) {
-        return checkWsqResult(code);
+        return DecoderOutOfMemory(code) ? RESULT_NO_MEMORY : checkWsqResult(code);
     }
     // 6. The raw overload, through the virtual table.
     RawImage raw{image.m_finger, w, h, pixels.get()};

@@ -1,0 +1,207 @@
+// Template creation when memory runs out: every allocation of a creation from a raw image and
+// from a WSQ image is made to fail in turn (global operator new replaced in this executable).
+// Each failure gives null from create or a public code (2 or 100; for the decoder instance 7,
+// and 9 where the decoder's own code is shared with a stream error), never an exception, and
+// the same creator then succeeds with the bytes of an undisturbed run.
+
+#include "interface/ZelvanFinger.h"
+#include "records/TemplateFormat.h"
+#include "wsq/Wsq.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+namespace {
+
+// Allocations left before the one that fails; negative: none fails.
+std::atomic<int> g_left{-1};
+std::atomic<bool> g_failed{false};
+
+void* Take(std::size_t n)
+{
+    int left = g_left.load();
+    while (left >= 0) {
+        if (g_left.compare_exchange_weak(left, left - 1)) {
+            if (left == 0) {
+                g_failed = true;
+                return nullptr;
+            }
+            break;
+        }
+    }
+    return std::malloc(n != 0 ? n : 1);
+}
+
+// Fails the allocation after `n` more, for the lifetime of the object.
+class FailAllocation {
+public:
+    explicit FailAllocation(int n)
+    {
+        g_failed = false;
+        g_left = n;
+    }
+    ~FailAllocation() { g_left = -1; }
+    FailAllocation(const FailAllocation&) = delete;
+    FailAllocation& operator=(const FailAllocation&) = delete;
+    bool Failed() const { return g_failed.load(); }
+};
+
+} // namespace
+
+void* operator new(std::size_t n)
+{
+    void* p = Take(n);
+    if (p == nullptr) {
+        throw std::bad_alloc();
+    }
+    return p;
+}
+
+void* operator new[](std::size_t n)
+{
+    return operator new(n);
+}
+
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept
+{
+    return Take(n);
+}
+
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept
+{
+    return Take(n);
+}
+
+// The replaced new takes its memory from malloc, so the replaced delete gives it back there.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+
+void operator delete[](void* p) noexcept
+{
+    std::free(p);
+}
+
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+
+void operator delete[](void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+
+#pragma GCC diagnostic pop
+
+namespace {
+
+using ZelvanFinger::TemplateCreator;
+
+// A soft elliptic print of period 9 on light paper.
+std::vector<unsigned char> Print(int w, int h)
+{
+    std::vector<unsigned char> px(static_cast<std::size_t>(w) * h, 230);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const double dx = (x - w / 2.0) / (w * 0.35);
+            const double dy = (y - h / 2.0) / (h * 0.4);
+            if (dx * dx + dy * dy < 1.0) {
+                px[static_cast<std::size_t>(y) * w + x] = ((2 * x + y) % 9) < 4 ? 40 : 210;
+            }
+        }
+    }
+    return px;
+}
+
+// One creation under a failing allocation; the result of the creator's own retry.
+template <typename Image>
+void SweepFailures(Image& image, const std::vector<unsigned char>& good,
+                   const std::vector<int>& accepted)
+{
+    int runs = 0;
+    for (int n = 0;; ++n) {
+        SCOPED_TRACE(n);
+        TemplateCreator* creator = nullptr;
+        int code = 0;
+        unsigned size = 0;
+        unsigned char quality = 0;
+        bool failed = false;
+        {
+            FailAllocation fail(n);
+            creator = TemplateCreator::create();
+            if (creator != nullptr) {
+                code = creator->createTemplate(image, size, quality);
+            }
+            failed = fail.Failed();
+        }
+        ++runs;
+        if (!failed) {
+            EXPECT_EQ(code, 0);
+            TemplateCreator::cancel(creator);
+            break; // every allocation of a creation has failed once
+        }
+        if (creator == nullptr) {
+            continue;
+        }
+        EXPECT_TRUE(std::find(accepted.begin(), accepted.end(), code) != accepted.end()) << code;
+        // The same creator recovers and gives the undisturbed bytes.
+        ASSERT_EQ(creator->createTemplate(image, size, quality), 0);
+        std::vector<unsigned char> t(size);
+        creator->getTemplate(t.data());
+        EXPECT_EQ(t, good);
+        TemplateCreator::cancel(creator);
+    }
+    EXPECT_GT(runs, 3);
+}
+
+TEST(CreatorMemory, EveryAllocationOfARawCreationMayFail)
+{
+    std::vector<unsigned char> px = Print(200, 240);
+    ZelvanFinger::RawImage image{3, 200, 240, px.data()};
+    TemplateCreator* creator = TemplateCreator::create();
+    unsigned size = 0;
+    unsigned char quality = 0;
+    ASSERT_EQ(creator->createTemplate(image, size, quality), 0);
+    std::vector<unsigned char> good(size);
+    creator->getTemplate(good.data());
+    TemplateCreator::cancel(creator);
+    SweepFailures(image, good, {0, ZelvanFinger::RESULT_NO_MEMORY, ZelvanFinger::RESULT_EXCEPTION});
+}
+
+TEST(CreatorMemory, EveryAllocationOfAWsqCreationMayFail)
+{
+    // A small print compressed here keeps the sweep short.
+    std::vector<unsigned char> px = Print(200, 240);
+    std::vector<unsigned char> s(px.size());
+    void* codec = init_instance();
+    const int guard = static_cast<int>(Wsq::wsqCheckSum(px.data(), px.size()));
+    const int n = wsq_encode(codec, px.data(), s.data(), 200, 240, -1.0f, guard);
+    cancel_instance(codec);
+    ASSERT_GT(n, 0);
+    s.resize(static_cast<std::size_t>(n));
+    ZelvanFinger::WsqImage image{1, static_cast<int>(s.size()), s.data()};
+    TemplateCreator* creator = TemplateCreator::create();
+    unsigned size = 0;
+    unsigned char quality = 0;
+    ASSERT_EQ(creator->createTemplate(image, size, quality), 0);
+    std::vector<unsigned char> good(size);
+    creator->getTemplate(good.data());
+    TemplateCreator::cancel(creator);
+    // Besides 2 and 100: 7 when the decoder instance cannot be made, and 9 where the decoder
+    // reports a failed buffer with a code it shares with a stream error.
+    SweepFailures(image, good,
+                  {0, ZelvanFinger::RESULT_NO_MEMORY, ZelvanFinger::RESULT_EXCEPTION,
+                   ZelvanFinger::RESULT_WSQ_INSTANCE, ZelvanFinger::RESULT_WSQ_DECODE});
+}
+
+} // namespace
