@@ -3,6 +3,7 @@
 // resolutions, palette, row order), callbacks that stop the run, the check value, the
 // variation of uniform images, and the caller's pixels staying untouched.
 
+#include "extraction/engine/Codex.h"
 #include "extraction/ip.h"
 #include "extraction/processing.h"
 #include "records/TemplateFormat.h"
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ostream>
 #include <string>
@@ -417,6 +419,105 @@ TEST_F(Extractor, QualityOfABitmap)
         s_ip->getQuality(CaptureData{FINGER_LEFT_INDEX, bmp.data()}, &quality, &param, nullptr), 0);
     EXPECT_GE(quality, 1);
     EXPECT_LE(quality, 100);
+}
+
+// ---- Callbacks and the prefix of a whole run ----
+
+struct Seen {
+    std::vector<std::string> order;
+    unsigned singular = 99;
+    unsigned patternClass = 0;
+    Singular list[16] = {};
+    int skeletonSize = -1;
+    bool stopAtSkeleton = false;
+};
+
+bool SeeSingular(void* ctx, FINGERS, unsigned patternClass, unsigned count, const Singular* list)
+{
+    Seen& s = *static_cast<Seen*>(ctx);
+    s.order.push_back("singular");
+    s.singular = count;
+    s.patternClass = patternClass;
+    std::copy(list, list + 16, s.list);
+    return true;
+}
+
+bool SeeSkeleton(void* ctx, FINGERS, unsigned char* skeleton, int size)
+{
+    Seen& s = *static_cast<Seen*>(ctx);
+    s.order.push_back(skeleton != nullptr ? "skeleton" : "no skeleton");
+    s.skeletonSize = size;
+    return !s.stopAtSkeleton;
+}
+
+TEST(Driver, SingularPointsReachTheCallerWithTheirReliability)
+{
+    FpProcess p;
+    ASSERT_EQ(p.init(0), 0);
+    wizard73::Codex& e = *p.engine();
+    e.m_singular = 3;
+    e.m_sign[0] = wizard73::SSign{10, 20, 2, 0, 0x3F, 45, 0, 0};
+    e.m_sign[1] = wizard73::SSign{30, 40, 16, 0, 0x3F, 10, 0, 0}; // the reference centre
+    e.m_sign[2] = wizard73::SSign{50, 60, 8, 0, 0xBF, 170, 0, 0};
+    e.m_immask = 0x21;
+    Seen seen;
+    EXPECT_TRUE(p.onProcess1Complete(&seen, SeeSingular, FINGER_LEFT_RING));
+    ASSERT_EQ(seen.singular, 2u);
+    EXPECT_EQ(seen.patternClass, 0x21u);
+    EXPECT_EQ(seen.list[0].x, 10);
+    EXPECT_EQ(seen.list[0].reliability, 98);
+    EXPECT_EQ(seen.list[0].angle, 90);
+    EXPECT_EQ(seen.list[0].type, 2);
+    EXPECT_EQ(seen.list[1].reliability, 49);
+    EXPECT_EQ(seen.list[1].type, 8);
+    EXPECT_EQ(seen.list[2].type, 0); // the rest of the 16 entries stays zeroed
+    // Only a reference centre: a call with no point.
+    e.m_singular = 1;
+    e.m_sign[0] = e.m_sign[1];
+    EXPECT_TRUE(p.onProcess1Complete(&seen, SeeSingular, FINGER_LEFT_RING));
+    EXPECT_EQ(seen.singular, 0u);
+}
+
+TEST_F(Extractor, WholeRunFillsThePrefixTheRegionAndTheSkeleton)
+{
+    const std::string path = zftest::SharedData("fingerprints/fvc2002_db1_b/103_2.pgm");
+    if (path.empty()) {
+        GTEST_SKIP() << "shared fingerprint images not found (set ZF_DATA)";
+    }
+    std::vector<unsigned char> px;
+    int w = 0;
+    int h = 0;
+    ASSERT_TRUE(zftest::ReadPgm(path, px, w, h));
+    Seen seen;
+    std::vector<unsigned char> skeleton(static_cast<std::size_t>(w + 64) * (h + 64));
+    int skeletonSize = 0;
+    const int code = s_ip->processRaw(
+        &seen, px.data(), static_cast<unsigned short>(w), static_cast<unsigned short>(h),
+        m_tpl.data(), &m_size, &m_quality, nullptr, &m_frame, FINGER_LEFT_INDEX, skeleton.data(),
+        &skeletonSize, nullptr, nullptr, SeeSingular, SeeSkeleton);
+    ASSERT_EQ(code, 0);
+    const unsigned char* rec = m_tpl.data() + TF_PREFIX_SIZE;
+    EXPECT_EQ(TfRead32(m_tpl.data()), m_size);
+    EXPECT_EQ(TfRead32(rec) + TF_PREFIX_SIZE, m_size);
+    EXPECT_EQ(m_tpl[TF_PREFIX_VERSION], 1);
+    EXPECT_EQ(m_tpl[TF_PREFIX_QUALITY], rec[TF_QUALIT]);
+    EXPECT_EQ(m_quality, rec[TF_QUALIT]);
+    EXPECT_EQ(rec[TF_FINGER], FINGER_LEFT_INDEX);
+    EXPECT_LE(m_tpl[TF_PREFIX_RELIABLE_COUNT], TfRead16(m_tpl.data() + TF_PREFIX_MINUTIA_COUNT));
+    EXPECT_EQ(m_frame.right - m_frame.left + 1, TfRead16(rec + TF_I_SIZE_X));
+    EXPECT_EQ(m_frame.bottom - m_frame.top + 1, TfRead16(rec + TF_I_SIZE_Y));
+    EXPECT_EQ(seen.order, (std::vector<std::string>{"singular", "skeleton"}));
+    EXPECT_EQ(skeletonSize, seen.skeletonSize);
+    EXPECT_EQ(skeletonSize, TfRead16(rec + TF_I_SIZE_X) * TfRead16(rec + TF_I_SIZE_Y));
+    // The skeleton callback can still refuse the run: then nothing looks like a template.
+    seen.stopAtSkeleton = true;
+    EXPECT_EQ(s_ip->processRaw(&seen, px.data(), static_cast<unsigned short>(w),
+                               static_cast<unsigned short>(h), m_tpl.data(), &m_size, &m_quality,
+                               nullptr, &m_frame, FINGER_LEFT_INDEX, nullptr, nullptr, nullptr,
+                               nullptr, SeeSingular, SeeSkeleton),
+              IP_STOPPED);
+    EXPECT_EQ(m_size, 0u);
+    EXPECT_EQ(TfRead32(m_tpl.data()), 0u);
 }
 
 } // namespace
