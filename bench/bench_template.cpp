@@ -105,8 +105,13 @@ void BM_StageTimes(benchmark::State& state)
         void (*run)(Codex&);
     };
     static const Step steps[] = {
-        {"02-05_quality", [](Codex& e) { e.Pickup(-1); }},
-        {"06-08_singular", [](Codex& e) { e.Xfocus(1); }},
+        {"02_lightf", [](Codex& e) { e.Lightf(-1); }},
+        {"03_stream", [](Codex& e) { e.Stream(-1); }},
+        {"04_cohere", [](Codex& e) { e.Cohere(-1); }},
+        {"05_pickup", [](Codex& e) { e.Pickup(-1); }},
+        {"06_ifocus", [](Codex& e) { e.Ifocus(1); }},
+        {"07_respon", [](Codex& e) { e.Respon(1); }},
+        {"08_xfocus", [](Codex& e) { e.Xfocus(1); }},
         {"10_attrac", [](Codex& e) { e.Attrac(1); }},
         {"11_swells", [](Codex& e) { e.Swells(1); }},
         {"12_flower", [](Codex& e) { e.Flower(1); }},
