@@ -8,6 +8,8 @@ for want in \
     'ZelvanFinger::getVersion()' \
     'ZelvanFinger::FpTemplateChecker::create()' \
     'ZelvanFinger::FpTemplateChecker::cancel(ZelvanFinger::FpTemplateChecker\*&)' \
+    'ZelvanFinger::TemplateCreator::create()' \
+    'ZelvanFinger::TemplateCreator::cancel(ZelvanFinger::TemplateCreator\*&)' \
     'ESK::Unwrap::create()' \
     'ESK::Unwrap::cancel(ESK::Unwrap\*&)' \
     'ESK::Unwrap_keep::verify(unsigned char const\*)' \
@@ -25,4 +27,10 @@ if printf '%s\n' "$symbols" | grep -q 'RealMatcher::checkMaResult'; then
     echo "internal symbol exported: RealMatcher::checkMaResult"
     status=1
 fi
+for internal in 'Ip::processRaw' 'FpProcess::wizardWork' 'TemplateBuilder::checkIpResult'; do
+    if printf '%s\n' "$symbols" | grep -q "$internal"; then
+        echo "internal symbol exported: $internal"
+        status=1
+    fi
+done
 exit $status
