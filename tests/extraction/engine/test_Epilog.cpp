@@ -1,6 +1,7 @@
 // Stage 22 on hand-drawn fixtures: ridge counts between singular points across known ridges,
 // the pairs left out (reference centre) or without a count, the refreshed level and quality of
-// the points, and the run-length code of the level-3 mask with its long runs.
+// the points, and the run-length code of the level-3 mask with its long runs, decoded back
+// through the record reader.
 
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/codes.h"
@@ -30,6 +31,16 @@ SSign Point(int x, int y, int type)
     s.y = y;
     s.type = static_cast<unsigned char>(type);
     return s;
+}
+
+// The record written after the last stage, as the extraction driver writes it.
+std::vector<unsigned char> Record(Codex& e)
+{
+    int size = 0;
+    e.GetSize(size);
+    std::vector<unsigned char> rec(static_cast<std::size_t>(size));
+    e.ExGold(rec.data());
+    return rec;
 }
 
 std::vector<unsigned char> Section(Codex& e, int id, int index)
@@ -133,6 +144,19 @@ TEST_P(Area, RunLengthsOfTheLevel3Mask)
     EXPECT_EQ(area[0] | area[1] << 8, w3);
     EXPECT_EQ(area[2] | area[3] << 8, e.m_level[3].height);
     EXPECT_EQ(std::vector<unsigned char>(area.begin() + 4, area.end()), c.runs);
+
+    // The record reader gives the mask back: the first state 0x40, the other 0x20.
+    const std::vector<unsigned char> rec = Record(e);
+    ESK::Unwrap* reader = ESK::Unwrap::create();
+    ASSERT_NE(reader, nullptr);
+    reader->versor(ESK::ESK_ACCESS_CODE);
+    const int h3 = e.m_level[3].height;
+    std::vector<unsigned char> mask(static_cast<std::size_t>(w3) * h3);
+    EXPECT_EQ(reader->dearea(mask.data(), rec.data()), static_cast<unsigned>(h3 << 16 | w3));
+    for (int i = 0; i < w3 * h3; ++i) {
+        ASSERT_EQ(mask[i], c.paperCells < 0 || i < c.paperCells ? 0x40 : 0x20) << i;
+    }
+    ESK::Unwrap::cancel(reader);
 }
 
 INSTANTIATE_TEST_SUITE_P(Epilog, Area, ::testing::ValuesIn(kArea),
@@ -166,16 +190,6 @@ TEST(Epilog, SectionsStayInsideTheirLayers)
     } catch (int code) {
         EXPECT_EQ(code, WZ_RECORD_FULL);
     }
-}
-
-// The record written after the last stage, as the extraction driver writes it.
-std::vector<unsigned char> Record(Codex& e)
-{
-    int size = 0;
-    e.GetSize(size);
-    std::vector<unsigned char> rec(static_cast<std::size_t>(size));
-    e.ExGold(rec.data());
-    return rec;
 }
 
 // The shared prints through the whole engine and the record writer: the record decodes back

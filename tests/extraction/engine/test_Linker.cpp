@@ -1,8 +1,9 @@
 // Stage 21 on a small hand-drawn fixture whose links are worked out by hand: the visiting order
 // of the list, the link codes and neighbours of each block read back from the nest bit stream,
-// and the block of a minutia without neighbours.
+// the same links through the record reader, and the block of a minutia without neighbours.
 
 #include "extraction/engine/Codex.h"
+#include "records/Unwrap.h"
 #include "tests/extraction/engine/ridge_fixture.h"
 
 #include <gtest/gtest.h>
@@ -135,6 +136,25 @@ TEST(Linker, LinksAcrossRidges)
             EXPECT_EQ(blocks[b][s].index, index) << "block " << b << " slot " << s;
         }
     }
+
+    // The record reader finds the same links (bit 3 added: every neighbour is an ending).
+    int size = 0;
+    e.GetSize(size);
+    std::vector<unsigned char> rec(static_cast<std::size_t>(size));
+    e.ExGold(rec.data());
+    ESK::Unwrap* reader = ESK::Unwrap::create();
+    ASSERT_NE(reader, nullptr);
+    reader->versor(ESK::ESK_ACCESS_CODE);
+    std::vector<ESK::Sign> points(3);
+    std::vector<ESK::Link> links(3);
+    ASSERT_EQ(reader->denova(points.data(), rec.data()), 3u);
+    ASSERT_EQ(reader->denest(links.data(), points.data(), 3, rec.data()), 3u);
+    for (const Want& w : want) {
+        const ESK::LinkSlot& slot = links[w.block].slot[w.slot];
+        EXPECT_EQ(slot.code, w.code | 8u) << "block " << w.block << " slot " << w.slot;
+        EXPECT_EQ(slot.neighbour, w.index) << "block " << w.block << " slot " << w.slot;
+    }
+    ESK::Unwrap::cancel(reader);
 }
 
 // A lone ending writes its empty slots, the base 2550 cut to the base width and a zero index
