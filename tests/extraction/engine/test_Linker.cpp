@@ -151,8 +151,10 @@ TEST(Linker, LinksAcrossRidges)
     ASSERT_EQ(reader->denest(links.data(), points.data(), 3, rec.data()), 3u);
     for (const Want& w : want) {
         const ESK::LinkSlot& slot = links[w.block].slot[w.slot];
-        EXPECT_EQ(slot.code, w.code | 8u) << "block " << w.block << " slot " << w.slot;
-        EXPECT_EQ(slot.neighbour, w.index) << "block " << w.block << " slot " << w.slot;
+        const unsigned code = slot.code; // packed fields read by value
+        const int neighbour = slot.neighbour;
+        EXPECT_EQ(code, w.code | 8u) << "block " << w.block << " slot " << w.slot;
+        EXPECT_EQ(neighbour, w.index) << "block " << w.block << " slot " << w.slot;
     }
     ESK::Unwrap::cancel(reader);
 }
