@@ -69,6 +69,7 @@ int TemplateBuilder::init()
 
 int TemplateBuilder::createTemplate(RawImage& image, unsigned& size, unsigned char& quality)
 {
+    Forget();
     try {
         return CreateRaw(image, size, quality);
     } catch (const std::bad_alloc&) {
@@ -80,6 +81,7 @@ int TemplateBuilder::createTemplate(RawImage& image, unsigned& size, unsigned ch
 
 int TemplateBuilder::createTemplate(WsqImage& image, unsigned& size, unsigned char& quality)
 {
+    Forget();
     try {
         return CreateWsq(image, size, quality);
     } catch (const std::bad_alloc&) {
@@ -169,6 +171,13 @@ int TemplateBuilder::CreateWsq(WsqImage& image, unsigned& size, unsigned char& q
     RawImage raw{image.m_finger, w, h, pixels.get()};
     TemplateCreator& self = *this;
     return self.createTemplate(raw, size, quality);
+}
+
+void TemplateBuilder::Forget()
+{
+    if (m_buffer != nullptr) {
+        std::memset(m_buffer, 0, TF_PREFIX_SIZE);
+    }
 }
 
 void TemplateBuilder::getTemplate(unsigned char* out)

@@ -20,8 +20,8 @@ public:
 
     int createTemplate(RawImage& image, unsigned& size, unsigned char& quality) override;
     int createTemplate(WsqImage& image, unsigned& size, unsigned char& quality) override;
-    // Copies the template of the last successful creation (its first u32 bytes); nothing
-    // before the first creation.
+    // Copies the template of the last creation (its first u32 bytes); nothing before the first
+    // creation or after a failed one.
     void getTemplate(unsigned char* out) override;
 
     // Prepares the extractor and the template buffer on first use: 0, or a public code.
@@ -33,6 +33,8 @@ public:
     static int checkWsqResult(int code);
 
 private:
+    // Clears the kept template's prefix: a creation that fails leaves nothing to copy.
+    void Forget();
     int CreateRaw(RawImage& image, unsigned& size, unsigned char& quality);
     int CreateWsq(WsqImage& image, unsigned& size, unsigned char& quality);
 

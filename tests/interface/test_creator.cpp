@@ -143,6 +143,28 @@ TEST(Creator, NothingToCopyBeforeTheFirstTemplate)
     EXPECT_EQ(out, std::vector<unsigned char>(16, 0xAB));
 }
 
+TEST(Creator, AFailedCreationLeavesNothingToCopy)
+{
+    const std::string path = zftest::SharedData("fingerprints/fvc2002_db1_b/104_3.pgm");
+    if (path.empty()) {
+        GTEST_SKIP() << "shared fingerprint images not found (set ZF_DATA)";
+    }
+    std::vector<unsigned char> px;
+    int w = 0;
+    int h = 0;
+    ASSERT_TRUE(zftest::ReadPgm(path, px, w, h));
+    Creator creator = NewCreator();
+    unsigned size = 0;
+    unsigned char q = 0;
+    RawImage good{2, w, h, px.data()};
+    ASSERT_EQ(creator->createTemplate(good, size, q), 0);
+    RawImage bad{11, w, h, px.data()};
+    EXPECT_EQ(creator->createTemplate(bad, size, q), ZelvanFinger::RESULT_BAD_FINGER);
+    std::vector<unsigned char> out(16, 0xAB);
+    creator->getTemplate(out.data());
+    EXPECT_EQ(out, std::vector<unsigned char>(16, 0xAB));
+}
+
 // ---- Real prints ----
 
 // What one creation gave.
