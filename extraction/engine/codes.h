@@ -4,13 +4,13 @@
 
 namespace wizard73 {
 
-constexpr int WZ_TOO_LARGE = -2;  // working side above the kind's limit
-constexpr int WZ_TOO_SMALL = -3;  // working side 63 or less
-constexpr int WZ_FLAT = -4;       // grey-level span 16 or less
-constexpr int WZ_NO_SOURCE = -5;  // layer 0 of level 0 missing when stage 2 starts
-constexpr int WZ_BAD_KIND = -6;   // unknown image kind letter
-constexpr int WZ_BAD_CHECK = -9;  // check value of the image does not match
-constexpr int WZ_NO_LAYER = -250; // the layer store has no free slot for a needed layer
+constexpr int WZ_TOO_LARGE = -2;     // working side above the kind's limit
+constexpr int WZ_TOO_SMALL = -3;     // working side 63 or less
+constexpr int WZ_FLAT = -4;          // grey-level span 16 or less
+constexpr int WZ_NO_SOURCE = -5;     // layer 0 of level 0 missing when stage 2 starts
+constexpr int WZ_BAD_KIND = -6;      // unknown image kind letter
+constexpr int WZ_BAD_CHECK = -9;     // check value of the image does not match
+constexpr int WZ_NO_LAYER = -250;    // the layer store has no free slot for a needed layer
 constexpr int WZ_RECORD_FULL = -251; // a record section would not fit its layer or field
 
 // Returned (not thrown) by the chain-code writer and reader of the skeleton arm walks.
