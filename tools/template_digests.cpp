@@ -1,0 +1,62 @@
+// template_digests: creates a template with the public creator for every PGM image given on the
+// command line and prints one line per image: the SHA-256 of the template bytes (or the
+// creator's error code), its size, quality and the image path. Comparing the output of two
+// builds shows whether a change altered any template byte. The last line gives the mean
+// milliseconds per created template.
+//
+//   template_digests <image.pgm> ...
+
+#include "interface/ZelvanFinger.h"
+#include "tests/support/data_path.h"
+#include "tests/support/sha256.h"
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s <image.pgm> ...\n", argv[0]);
+        return 1;
+    }
+    ZelvanFinger::TemplateCreator* creator = ZelvanFinger::TemplateCreator::create();
+    if (creator == nullptr) {
+        std::fprintf(stderr, "no template creator\n");
+        return 1;
+    }
+    int status = 0;
+    double total_ms = 0;
+    int created = 0;
+    for (int i = 1; i < argc; ++i) {
+        std::vector<unsigned char> pixels;
+        int w = 0;
+        int h = 0;
+        if (!zftest::ReadPgm(argv[i], pixels, w, h)) {
+            std::fprintf(stderr, "cannot read %s\n", argv[i]);
+            status = 1;
+            continue;
+        }
+        ZelvanFinger::RawImage raw{2, w, h, pixels.data()};
+        unsigned size = 0;
+        unsigned char quality = 0;
+        const auto t0 = std::chrono::steady_clock::now();
+        const int rc = creator->createTemplate(raw, size, quality);
+        const auto t1 = std::chrono::steady_clock::now();
+        total_ms += std::chrono::duration<double, std::milli>(t1 - t0).count();
+        ++created;
+        if (rc != 0) {
+            std::printf("error %d  %s\n", rc, argv[i]);
+            continue;
+        }
+        std::vector<unsigned char> tpl(size);
+        creator->getTemplate(tpl.data());
+        std::printf("%s %u %u %s\n", zftest::Sha256Hex(tpl.data(), tpl.size()).c_str(), size,
+                    static_cast<unsigned>(quality), argv[i]);
+    }
+    ZelvanFinger::TemplateCreator::cancel(creator);
+    std::fprintf(stderr, "%.2f ms per image over %d images\n",
+                 created > 0 ? total_ms / created : 0.0, created);
+    return status;
+}
