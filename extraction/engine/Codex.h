@@ -18,6 +18,7 @@
 // runs Scener / Scenes; every scan ends by restoring the default callbacks (Resume).
 #pragma once
 
+#include "extraction/engine/BitSink.h"
 #include "extraction/engine/CRank.h"
 #include "extraction/engine/FixedMath.h"
 
@@ -822,10 +823,7 @@ public:
     void BitStart(unsigned char* out, std::size_t capacity);
     void PutBits(unsigned value, int width);
     std::size_t BitBytes() const;
-    unsigned char* m_bitOut = nullptr;
-    std::size_t m_bitCap = 0;
-    std::size_t m_bitByte = 0;
-    int m_bitBit = 0;
+    BitSink m_bitSink;
     // Link table: rows 0..16 of the ring walk (slots 0..3 used), row 17 for a decoder.
     static constexpr int WZ_LINK_ROWS = 18;
     static constexpr int WZ_LINK_SLOTS = 35;

@@ -48,36 +48,21 @@ int RowOf(int ring, int half)
 
 void Codex::BitStart(unsigned char* out, std::size_t capacity)
 {
-    m_bitOut = out;
-    m_bitCap = capacity;
-    m_bitByte = 0;
-    m_bitBit = 0;
+    m_bitSink = BitSink(out, capacity);
 }
 
 void Codex::PutBits(unsigned value, int width)
 {
-    for (int i = 0; i < width; ++i) {
-        if (m_bitBit == 0) {
-            if (m_bitByte >= m_bitCap) {
-                m_error = WZ_RECORD_FULL;
-                throw WZ_RECORD_FULL;
-            }
-            m_bitOut[m_bitByte] = 0;
-        }
-        if (((value >> i) & 1u) != 0) {
-            m_bitOut[m_bitByte] =
-                static_cast<unsigned char>(m_bitOut[m_bitByte] | (1u << m_bitBit));
-        }
-        if (++m_bitBit == 8) {
-            m_bitBit = 0;
-            ++m_bitByte;
-        }
+    m_bitSink.Put(value, width);
+    if (m_bitSink.Overflow()) {
+        m_error = WZ_RECORD_FULL;
+        throw WZ_RECORD_FULL;
     }
 }
 
 std::size_t Codex::BitBytes() const
 {
-    return m_bitByte + (m_bitBit != 0 ? 1 : 0);
+    return m_bitSink.Bytes();
 }
 
 void Codex::LiSort()

@@ -4,6 +4,7 @@
 // the record. GetSize throws WZ_RECORD_FULL (or WZ_NO_LAYER) instead of overrunning a layer,
 // a header field or the largest record; ExGold then never writes past the length it announced.
 
+#include "extraction/engine/BitSink.h"
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/codes.h"
 #include "platform/assert.h"
@@ -29,42 +30,6 @@ struct SectionLayer {
 constexpr SectionLayer kSectionLayers[TF_SECTION_COUNT] = {
     {MAIN_LAYER, COARSE_LEVEL}, {NOVA_LAYER, FINE_LEVEL}, {180, COARSE_LEVEL},
     {181, COARSE_LEVEL},        {182, COARSE_LEVEL},      {179, FINE_LEVEL},
-};
-
-// Bit stream filling each byte from bit 0 upwards; a byte is cleared when its first bit is
-// written. Writing past `capacity` bytes sets the overflow flag instead.
-class BitSink {
-public:
-    BitSink(unsigned char* out, unsigned capacity) : m_out(out), m_capacity(capacity) {}
-
-    // The low `width` bits of v, least significant first.
-    void Put(std::uint32_t v, unsigned width)
-    {
-        for (unsigned b = 0; b < width; ++b) {
-            const std::uint32_t byte = m_bits >> 3;
-            const unsigned bit = m_bits & 7;
-            if (byte >= m_capacity) {
-                m_overflow = true;
-                return;
-            }
-            if (bit == 0) {
-                m_out[byte] = 0;
-            }
-            if (((v >> b) & 1u) != 0) {
-                m_out[byte] = static_cast<unsigned char>(m_out[byte] | (1u << bit));
-            }
-            ++m_bits;
-        }
-    }
-    // Bytes touched: full bytes, plus one for a partial last byte.
-    unsigned Bytes() const { return (m_bits + 7) >> 3; }
-    bool Overflow() const { return m_overflow; }
-
-private:
-    unsigned char* m_out;
-    std::uint32_t m_capacity;
-    std::uint32_t m_bits = 0;
-    bool m_overflow = false;
 };
 
 // Buffer of an existing layer, or null.
@@ -114,7 +79,7 @@ int Codex::EnFeat(unsigned char* out, unsigned capacity, const SSign* list, unsi
                                                             p.axis,
                                                             p.aux};
         for (int f = 0; f < TF_POINT_FIELD_COUNT; ++f) {
-            sink.Put(values[f], widths[f]);
+            sink.Put(values[f], static_cast<int>(widths[f]));
         }
     }
     return sink.Overflow() ? -1 : static_cast<int>(sink.Bytes());
