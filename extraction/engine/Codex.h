@@ -204,6 +204,8 @@ protected:
     void WalkStep(int dir);
     bool WalkInside() const;
     int RidgeWalk(int dir, int steps, int stopAfterMarks, int level, int kind);
+    int RoundWalk(int depth, int stride);
+    int WalkStart(int level);
 };
 
 // Small colour palette (huehue.cpp); filled at construction, read by nothing in a run.

@@ -151,16 +151,17 @@ int CBase::MvSynI(int dir, int steps, int stopAfterMarks, int level)
     return RidgeWalk(dir, steps, stopAfterMarks, level, SYN_I);
 }
 
-// Depth-first exploration; at depth 0 the leaf callback answers. Returns the leaf's answer at
-// depth 0, otherwise the number of neighbours the chain callback accepted.
-int CBase::Rounde(int depth)
+// Depth-first exploration over every `stride`-th neighbour; at depth 0 the leaf callback
+// answers. Returns the leaf's answer at depth 0, otherwise the number of neighbours the chain
+// callback accepted.
+int CBase::RoundWalk(int depth, int stride)
 {
     Codex* self = Self();
     if (depth <= 0) {
         return (self->*m_leaf)();
     }
     int accepted = 0;
-    for (int d = 0; d < 8; ++d) {
+    for (int d = 0; d < 8; d += stride) {
         if (!WalkInside()) {
             continue;
         }
@@ -168,66 +169,51 @@ int CBase::Rounde(int depth)
         WalkStep(d);
         if ((self->*m_chain)() != 0) {
             ++accepted;
-            Rounde(depth - 1);
+            RoundWalk(depth - 1, stride);
         }
         WalkStep((d + 4) & 7);
     }
     return accepted;
+}
+
+// Sets the walk level and returns the chain callback's answer at the start, or 0 for a level
+// out of range.
+int CBase::WalkStart(int level)
+{
+    if (level < 0 || level >= WZ_LEVELS) {
+        return 0;
+    }
+    m_walkLevel = level;
+    return (Self()->*m_chain)();
+}
+
+int CBase::Rounde(int depth)
+{
+    return RoundWalk(depth, 1);
 }
 
 int CBase::Roundf(int depth)
 {
-    Codex* self = Self();
-    if (depth <= 0) {
-        return (self->*m_leaf)();
-    }
-    int accepted = 0;
-    for (int d = 0; d < 8; d += 2) {
-        if (!WalkInside()) {
-            continue;
-        }
-        m_lastDir = d;
-        WalkStep(d);
-        if ((self->*m_chain)() != 0) {
-            ++accepted;
-            Roundf(depth - 1);
-        }
-        WalkStep((d + 4) & 7);
-    }
-    return accepted;
+    return RoundWalk(depth, 2);
 }
 
 int CBase::Rounde(int depth, int level)
 {
-    if (level < 0 || level >= WZ_LEVELS) {
-        return 0;
-    }
-    m_walkLevel = level;
-    Codex* self = Self();
-    return (self->*m_chain)() != 0 ? Rounde(depth - 1) : 0;
+    return WalkStart(level) != 0 ? Rounde(depth - 1) : 0;
 }
 
 int CBase::Roundf(int depth, int level)
 {
-    if (level < 0 || level >= WZ_LEVELS) {
-        return 0;
-    }
-    m_walkLevel = level;
-    Codex* self = Self();
-    return (self->*m_chain)() != 0 ? Roundf(depth - 1) : 0;
+    return WalkStart(level) != 0 ? Roundf(depth - 1) : 0;
 }
 
 int CBase::Runner(int maxSteps, int level)
 {
-    if (level < 0 || level >= WZ_LEVELS) {
-        return 0;
-    }
-    m_walkLevel = level;
-    Codex* self = Self();
-    int answer = (self->*m_chain)();
+    int answer = WalkStart(level);
     if (answer == 0) {
         return 0;
     }
+    Codex* self = Self();
     for (int n = 0; n < maxSteps; ++n) {
         if (!WalkInside()) {
             return 0; // no step from the outermost ring: the walk ends here
