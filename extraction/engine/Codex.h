@@ -607,6 +607,9 @@ public:
     void Lightf(int level);
     void Lights(int level);
     void LiSmooth();
+    // Smooths level 0 into layer 1 once per load; returns layer 1 and puts the four response
+    // layers 10..13 into out. Throws WZ_NO_LAYER when one is missing.
+    const unsigned char* LiLayers(unsigned char* out[4]);
     int LiCurve(); // the contrast curve in Ran and Lor; returns the divisor D
 
     // --- Stage 3, orientation flow (Stream.cpp) ---

@@ -100,6 +100,22 @@ int Codex::LiCurve()
     return d < 1 ? 1 : d;
 }
 
+const unsigned char* Codex::LiLayers(unsigned char* out[4])
+{
+    if (GetKey(1, 0) == -1) {
+        LiSmooth();
+    }
+    const unsigned char* src = GetLay(1, 0);
+    for (int k = 0; k < 4; ++k) {
+        out[k] = GetLay(10 + k, 0);
+        if (out[k] == nullptr || src == nullptr) {
+            m_error = WZ_NO_LAYER;
+            throw WZ_NO_LAYER;
+        }
+    }
+    return src;
+}
+
 void Codex::Lightf(int)
 {
     // 1. Input.
@@ -113,19 +129,9 @@ void Codex::Lightf(int)
     m_curLevel = 0;
     const int w = m_level[0].width;
     const int h = m_level[0].height;
-    // 3. Smoothing, once per load.
-    if (GetKey(1, 0) == -1) {
-        LiSmooth();
-    }
-    const unsigned char* src = GetLay(1, 0);
+    // 3. Smoothing, once per load, and the layers.
     unsigned char* out[4];
-    for (int k = 0; k < 4; ++k) {
-        out[k] = GetLay(10 + k, 0);
-        if (out[k] == nullptr || src == nullptr) {
-            m_error = WZ_NO_LAYER;
-            throw WZ_NO_LAYER;
-        }
-    }
+    const unsigned char* src = LiLayers(out);
     // 4. Raw responses into the planes; a quarter of the pixels feed the histogram.
     m_rank.RanIni(0);
     for (int y = 1; y + 1 < h; ++y) {
@@ -181,18 +187,8 @@ void Codex::Lights(int)
         m_error = WZ_NO_SOURCE;
         throw WZ_NO_SOURCE;
     }
-    if (GetKey(1, 0) == -1) {
-        LiSmooth();
-    }
-    const unsigned char* src = GetLay(1, 0);
     unsigned char* out[4];
-    for (int k = 0; k < 4; ++k) {
-        out[k] = GetLay(10 + k, 0);
-        if (out[k] == nullptr || src == nullptr) {
-            m_error = WZ_NO_LAYER;
-            throw WZ_NO_LAYER;
-        }
-    }
+    const unsigned char* src = LiLayers(out);
     // 3. Histogram of the responses, not stored.
     m_rank.RanIni(0);
     for (int y = 1; y + 1 < h; y += 2) { // odd rows and columns only
