@@ -532,6 +532,25 @@ bool DiInnerBlocks(unsigned w, unsigned h, int s, DiBlocks& g)
     return g.bw >= 3 && g.bh >= 3;
 }
 
+// Calls visit(x, y, p) for each pixel of the inner blocks (all but the border ring of blocks)
+// whose mask byte is 0, block by block in scan order; p is the pixel's offset in the image.
+template <typename Visit>
+void DiForFreeBlocks(const DiBlocks& g, unsigned w, const unsigned char* blockMask, Visit visit)
+{
+    for (unsigned by = 1; by + 1 < g.bh; ++by) {
+        for (unsigned bx = 1; bx + 1 < g.bw; ++bx) {
+            if (blockMask[static_cast<std::size_t>(by) * g.bw + bx] != 0) {
+                continue;
+            }
+            for (unsigned y = by * g.l; y < (by + 1) * g.l; ++y) {
+                for (unsigned x = bx * g.l; x < (bx + 1) * g.l; ++x) {
+                    visit(x, y, static_cast<std::size_t>(y) * w + x);
+                }
+            }
+        }
+    }
+}
+
 } // namespace
 
 int SummDirTo8(const unsigned char* src, unsigned w, unsigned h, int s,
@@ -549,39 +568,28 @@ int SummDirTo8(const unsigned char* src, unsigned w, unsigned h, int s,
     auto along = std::make_unique<int[]>(180 * g.l);
     GetRDxy8(along.get(), static_cast<int>(w), l / 2);
     const int iw = static_cast<int>(w);
-    for (unsigned by = 1; by + 1 < g.bh; ++by) {
-        for (unsigned bx = 1; bx + 1 < g.bw; ++bx) {
-            if (blockMask[static_cast<std::size_t>(by) * g.bw + bx] != 0) {
-                continue;
-            }
-            for (unsigned y = by * g.l; y < (by + 1) * g.l; ++y) {
-                for (unsigned x = bx * g.l; x < (bx + 1) * g.l; ++x) {
-                    const std::size_t p = static_cast<std::size_t>(y) * w + x;
-                    const int d = dir[p] % 180;
-                    // The shift is a signed distance; its table column is kept inside 0..31.
-                    int col = 16 + static_cast<std::int8_t>(shift[p]);
-                    col = col < 0 ? 0 : (col > 31 ? 31 : col);
-                    const int reach = l / 2 + (col < 16 ? 16 - col : col - 15);
-                    if (static_cast<int>(x) < reach || static_cast<int>(y) < reach ||
-                        static_cast<int>(x) + reach >= iw ||
-                        static_cast<int>(y) + reach >= static_cast<int>(h)) {
-                        continue; // the parallel lines would leave the image
-                    }
-                    const int o =
-                        arr_cosx_i720x32[90 + d][col] - arr_sinx_i720x32[90 + d][col] * iw;
-                    const unsigned char* c = src + p;
-                    const int* row = along.get() + static_cast<std::size_t>(d) * g.l;
-                    int a = *c;
-                    int q = 0;
-                    for (int i = 0; i < l; ++i) {
-                        a += c[row[i]];
-                        q += c[row[i] - o] + c[row[i] + o];
-                    }
-                    dst[p] = static_cast<unsigned char>(q / (4 * l) + a / (2 * (l + 1)));
-                }
-            }
+    DiForFreeBlocks(g, w, blockMask, [&](unsigned x, unsigned y, std::size_t p) {
+        const int d = dir[p] % 180;
+        // The shift is a signed distance; its table column is kept inside 0..31.
+        int col = 16 + static_cast<std::int8_t>(shift[p]);
+        col = col < 0 ? 0 : (col > 31 ? 31 : col);
+        const int reach = l / 2 + (col < 16 ? 16 - col : col - 15);
+        if (static_cast<int>(x) < reach || static_cast<int>(y) < reach ||
+            static_cast<int>(x) + reach >= iw ||
+            static_cast<int>(y) + reach >= static_cast<int>(h)) {
+            return; // the parallel lines would leave the image
         }
-    }
+        const int o = arr_cosx_i720x32[90 + d][col] - arr_sinx_i720x32[90 + d][col] * iw;
+        const unsigned char* c = src + p;
+        const int* row = along.get() + static_cast<std::size_t>(d) * g.l;
+        int a = *c;
+        int q = 0;
+        for (int i = 0; i < l; ++i) {
+            a += c[row[i]];
+            q += c[row[i] - o] + c[row[i] + o];
+        }
+        dst[p] = static_cast<unsigned char>(q / (4 * l) + a / (2 * (l + 1)));
+    });
     return 0;
 }
 
@@ -598,25 +606,15 @@ int BinarizationLDTo8(const unsigned char* src, unsigned w, unsigned h, int s,
     const int l = static_cast<int>(g.l);
     auto across = std::make_unique<int[]>(180 * g.l);
     GetRPDxy8(across.get(), static_cast<int>(w), l / 2);
-    for (unsigned by = 1; by + 1 < g.bh; ++by) {
-        for (unsigned bx = 1; bx + 1 < g.bw; ++bx) {
-            if (blockMask[static_cast<std::size_t>(by) * g.bw + bx] != 0) {
-                continue;
-            }
-            for (unsigned y = by * g.l; y < (by + 1) * g.l; ++y) {
-                for (unsigned x = bx * g.l; x < (bx + 1) * g.l; ++x) {
-                    const std::size_t p = static_cast<std::size_t>(y) * w + x;
-                    const unsigned char* c = src + p;
-                    const int* row = across.get() + static_cast<std::size_t>(dir[p] % 180) * g.l;
-                    int sum = *c;
-                    for (int i = 0; i < l; ++i) {
-                        sum += c[row[i]];
-                    }
-                    dst[p] = *c * (l + 1) > sum ? 1 : 0;
-                }
-            }
+    DiForFreeBlocks(g, w, blockMask, [&](unsigned, unsigned, std::size_t p) {
+        const unsigned char* c = src + p;
+        const int* row = across.get() + static_cast<std::size_t>(dir[p] % 180) * g.l;
+        int sum = *c;
+        for (int i = 0; i < l; ++i) {
+            sum += c[row[i]];
         }
-    }
+        dst[p] = *c * (l + 1) > sum ? 1 : 0;
+    });
     return 0;
 }
 
