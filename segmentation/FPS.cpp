@@ -7,6 +7,7 @@
 
 #include "imaging/graph8.h"
 #include "imaging/graph8_bin.h"
+#include "imaging/graph8_scale.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -84,6 +85,22 @@ int CFps::CopyImg(const unsigned char* image, unsigned width, unsigned height)
     m_workWidth = width;
     m_workHeight = height;
     return 1;
+}
+
+bool CFps::ReduceWork(int dpi, unsigned extraShift)
+{
+    unsigned w = m_workWidth;
+    unsigned h = m_workHeight;
+    m_shift += static_cast<unsigned>(ResizeDecFastForDPI8(m_work, w, h, FpDpiArg(m_dpi), dpi)) +
+               extraShift;
+    m_workWidth = w;
+    m_workHeight = h;
+    if (w < 3 || h < 3) {
+        m_workWidth = 0;
+        m_workHeight = 0;
+        return false;
+    }
+    return true;
 }
 
 void CFps::FreeImg()

@@ -40,6 +40,9 @@ public:
     void Reset();
     int CopyImg(const unsigned char* image, unsigned width, unsigned height);
     void FreeImg();
+    // Reduces the working image to at most dpi and adds extraShift to the scale shift; false
+    // when too little is left to search (the working size is then 0 x 0 and nothing is found).
+    bool ReduceWork(int dpi, unsigned extraShift);
     void CleanBackground(const unsigned char* background);
     void FindRects(unsigned minHalfWidthRotated, unsigned minHalfWidthUpright);
     void FindPoints();

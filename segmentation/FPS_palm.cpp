@@ -37,25 +37,6 @@ bool PaInk(NIST_IMP_TYPE impression)
     return impression == NIST_IMP_NONLIVESCAN_PLAIN || impression == NIST_IMP_NONLIVESCAN_ROLLED;
 }
 
-// Reduces the working image to at most dpi; false when too little of it is left to search
-// (the working size is then 0 x 0 and nothing is found).
-bool PaReduce(CFps& f, int dpi, unsigned extraShift)
-{
-    unsigned w = f.m_workWidth;
-    unsigned h = f.m_workHeight;
-    f.m_shift +=
-        static_cast<unsigned>(ResizeDecFastForDPI8(f.m_work, w, h, FpDpiArg(f.m_dpi), dpi)) +
-        extraShift;
-    f.m_workWidth = w;
-    f.m_workHeight = h;
-    if (w < 3 || h < 3) {
-        f.m_workWidth = 0;
-        f.m_workHeight = 0;
-        return false;
-    }
-    return true;
-}
-
 // The next region label; past the last one the labels in use are retired.
 unsigned char PaNextLabel(CFps& f, unsigned char colour, unsigned char restart)
 {
@@ -147,6 +128,22 @@ void PaCutFromBelow(CSpot& s, int length)
     s.init(x1, y1, s.m_x2, s.m_y2, s.m_hw);
 }
 
+// Finds the regions (turned to their axes when turned output is asked for) and puts the
+// largest, cut to `length` from its lower end, into the first output slot; false when there is
+// no region.
+bool PaLargestPalm(CFps& f, int length)
+{
+    f.m_outCount = 0;
+    PaFindRects(f, 0, f.m_rotated);
+    const int best = PaLargest(f);
+    if (best < 0) {
+        return false;
+    }
+    f.m_out[0] = f.m_cand[best];
+    PaCutFromBelow(f.m_out[0], length);
+    return true;
+}
+
 // The working hand of a palm whose caller did not say: 1 (left) for a box leaning right.
 void PaDecideHand(CFps& f, const CSpot& s)
 {
@@ -158,7 +155,7 @@ void PaDecideHand(CFps& f, const CSpot& s)
 // The shared palm preparation: at most 50 dpi, levels, blur and a global binarisation.
 bool PaPalmMask(CFps& f, int blur)
 {
-    if (!PaReduce(f, PALM_DPI, 0)) {
+    if (!f.ReduceWork(PALM_DPI, 0)) {
         return false;
     }
     Equalize8(f.m_work, f.m_workWidth, f.m_workHeight, 16);
@@ -221,7 +218,7 @@ bool PaFromBand(const CRect4& band, CSpot& spot)
 int CFpsThumbs::Preprocessing()
 {
     // 1. At most 200 dpi, levels and blur; ink on paper loses its darkest levels.
-    if (!PaReduce(*this, THUMB_DPI, 0)) {
+    if (!ReduceWork(THUMB_DPI, 0)) {
         return 0;
     }
     const unsigned w = m_workWidth;
@@ -363,24 +360,18 @@ int CFpsLowerPalm::Preprocessing()
 
 int CFpsLowerPalm::Recognition(SGM_FINGER* /*missing*/, unsigned /*count*/)
 {
-    // 1. Regions, turned to their axes when turned output is asked for.
-    m_outCount = 0;
-    PaFindRects(*this, 0, m_rotated);
-    const int best = PaLargest(*this);
-    if (best < 0) {
+    // 1. The largest region is the palm, at most 130 long from its lower end.
+    if (!PaLargestPalm(*this, LOWER_PALM_LENGTH)) {
         return 0;
     }
-    // 2. The largest is the palm, at most 130 long from its lower end.
     CSpot& palm = m_out[0];
-    palm = m_cand[best];
-    PaCutFromBelow(palm, LOWER_PALM_LENGTH);
-    // 3. Its upper end is the interdigital area.
+    // 2. Its upper end is the interdigital area.
     CSpot& inter = m_out[1];
     const double k = static_cast<double>(INTERDIGITAL_LENGTH) / palm.m_length;
     inter = palm;
     inter.init(palm.m_x1, palm.m_y1, static_cast<int>(palm.m_x1 + (palm.m_x2 - palm.m_x1) * k),
                static_cast<int>(palm.m_y1 + (palm.m_y2 - palm.m_y1) * k), palm.m_hw);
-    // 4. Hand and codes.
+    // 3. Hand and codes.
     PaDecideHand(*this, palm);
     const bool left = m_workHand == SGM_HAND_LEFT;
     palm.m_code = left ? SGM_FINGER_LEFT_LOWER_PALM : SGM_FINGER_RIGHT_LOWER_PALM;
@@ -499,15 +490,10 @@ int CFpsWritersPalm::Preprocessing()
 
 int CFpsWritersPalm::Recognition(SGM_FINGER* /*missing*/, unsigned /*count*/)
 {
-    m_outCount = 0;
-    PaFindRects(*this, 0, m_rotated);
-    const int best = PaLargest(*this);
-    if (best < 0) {
+    if (!PaLargestPalm(*this, WRITERS_PALM_LENGTH)) {
         return 0;
     }
     CSpot& palm = m_out[0];
-    palm = m_cand[best];
-    PaCutFromBelow(palm, WRITERS_PALM_LENGTH);
     PaDecideHand(*this, palm);
     palm.m_code =
         m_workHand == SGM_HAND_LEFT ? SGM_FINGER_LEFT_WRITERS_PALM : SGM_FINGER_RIGHT_WRITERS_PALM;
@@ -568,7 +554,7 @@ int CFpsLatent::Preprocessing()
 {
     // Latent boxes are upright; the pattern mask works at one eighth of at most 400 dpi.
     m_rotated = false;
-    PaReduce(*this, LATENT_DPI, LATENT_BLOCK_SHIFT);
+    ReduceWork(LATENT_DPI, LATENT_BLOCK_SHIFT);
     return 0;
 }
 

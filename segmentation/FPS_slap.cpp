@@ -103,16 +103,11 @@ CFpsSlap::~CFpsSlap()
 int CFpsSlap::Preprocessing()
 {
     // 1. At most 200 dpi.
+    if (!ReduceWork(WORK_DPI, 0)) {
+        return 0; // the image vanished at this resolution: nothing to find
+    }
     unsigned w = m_workWidth;
     unsigned h = m_workHeight;
-    m_shift += static_cast<unsigned>(ResizeDecFastForDPI8(m_work, w, h, FpDpiArg(m_dpi), WORK_DPI));
-    m_workWidth = w;
-    m_workHeight = h;
-    if (w < 3 || h < 3) {
-        m_workWidth = 0; // the image vanished at this resolution: nothing to find
-        m_workHeight = 0;
-        return 0;
-    }
     const unsigned n = w * h;
     // 2. Bright texture damped, smoothed; the grey clone.
     Equalize8(m_work, w, h, 16);
