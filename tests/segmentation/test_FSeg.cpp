@@ -3,6 +3,7 @@
 
 #include "segmentation/FSeg.h"
 
+#include "tests/segmentation/seg_checks.h"
 #include "tests/segmentation/seg_images.h"
 #include "tests/support/data_path.h"
 
@@ -16,6 +17,7 @@
 namespace {
 
 using segtest::Finger;
+using segtest::Inside;
 
 struct Outcome {
     int result = 0;
@@ -32,19 +34,6 @@ Outcome Segment(std::vector<unsigned char>& img, unsigned w, unsigned h, SGM_TYP
     o.result = FSeg(img.data(), nullptr, w, h, dpi, type, hand, NIST_IMP_LIVESCAN_PLAIN, rotated,
                     missing, missingCount, o.rects, o.count);
     return o;
-}
-
-bool Inside(const SgmRect& r, unsigned w, unsigned h)
-{
-    const int xs[4] = {r.x1, r.x2, r.x3, r.x4};
-    const int ys[4] = {r.y1, r.y2, r.y3, r.y4};
-    for (int i = 0; i < 4; ++i) {
-        if (xs[i] < 0 || ys[i] < 0 || xs[i] >= static_cast<int>(w) ||
-            ys[i] >= static_cast<int>(h)) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // Upright boxes: the first holds the second.

@@ -2,8 +2,8 @@
 // on its finger, with the position codes of the hand printed on the card.
 
 #include "segmentation/FSeg.h"
+#include "tests/segmentation/seg_checks.h"
 #include "tests/support/data_path.h"
-#include "wsq/Wsq.h"
 
 #include <gtest/gtest.h>
 
@@ -13,43 +13,8 @@
 
 namespace {
 
-// Decodes a WSQ file; false when it cannot be read or decoded.
-bool DecodeWsq(const std::string& path, std::vector<unsigned char>& pixels, int& w, int& h)
-{
-    std::vector<unsigned char> data = zftest::ReadFile(path);
-    if (data.empty()) {
-        return false;
-    }
-    const int size = static_cast<int>(data.size());
-    const int guard = static_cast<int>(Wsq::wsqCheckSum(data.data(), size));
-    void* inst = init_instance();
-    bool ok = inst != nullptr &&
-              wsq_decode(inst, nullptr, data.data(), size, &w, &h, guard) == WSQ_SIZE_QUERY;
-    if (ok) {
-        pixels.resize(static_cast<std::size_t>(w) * h);
-        ok = wsq_decode(inst, pixels.data(), data.data(), size, &w, &h, guard) >= 0;
-    }
-    cancel_instance(inst);
-    return ok;
-}
-
-// True when (x, y) lies inside the quadrilateral of the four corners (corner order 1, 2, 4, 3
-// runs round it).
-bool Holds(const SgmRect& r, int x, int y)
-{
-    const int xs[4] = {r.x1, r.x2, r.x4, r.x3};
-    const int ys[4] = {r.y1, r.y2, r.y4, r.y3};
-    int positive = 0;
-    int negative = 0;
-    for (int i = 0; i < 4; ++i) {
-        const int j = (i + 1) % 4;
-        const long cross = static_cast<long>(xs[j] - xs[i]) * (y - ys[i]) -
-                           static_cast<long>(ys[j] - ys[i]) * (x - xs[i]);
-        positive += cross > 0 ? 1 : 0;
-        negative += cross < 0 ? 1 : 0;
-    }
-    return positive == 0 || negative == 0;
-}
+using segtest::DecodeWsq;
+using segtest::Holds;
 
 struct FingerSpot {
     int code;
