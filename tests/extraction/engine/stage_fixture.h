@@ -3,9 +3,11 @@
 #pragma once
 
 #include "extraction/engine/Codex.h"
+#include "tests/support/data_path.h"
 #include "tests/support/flow_images.h"
 
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace zftest {
@@ -13,6 +15,7 @@ namespace zftest {
 struct Loaded {
     std::unique_ptr<wizard73::Codex> engine = std::make_unique<wizard73::Codex>();
     int code = 0;
+    std::vector<unsigned char> image; // the source pixels when they were read here
 };
 
 // Loads w x h pixels of the given kind into e; `check` overrides the check value when not
@@ -38,6 +41,21 @@ inline Loaded LoadInto(const std::vector<unsigned char>& pixels, int w, int h,
 {
     Loaded l;
     l.code = LoadWith(*l.engine, pixels, w, h, kind, check);
+    return l;
+}
+
+// Reads the shared print fingerprints/<name> and loads it into a new engine, which keeps the
+// pixels it was loaded from. The code is -1 when the image cannot be read.
+inline Loaded LoadShared(const std::string& name)
+{
+    Loaded l;
+    int w = 0;
+    int h = 0;
+    if (!ReadPgm(SharedData("fingerprints/" + name), l.image, w, h)) {
+        l.code = -1;
+        return l;
+    }
+    l.code = LoadWith(*l.engine, l.image, w, h);
     return l;
 }
 

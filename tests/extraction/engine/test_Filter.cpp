@@ -281,12 +281,7 @@ TEST(SharedPrints, RunThroughBinarisation)
         for (int k = 1; k <= 8; ++k) {
             const std::string name = std::to_string(f) + "_" + std::to_string(k) + ".pgm";
             SCOPED_TRACE(name);
-            std::vector<unsigned char> img;
-            int w = 0;
-            int h = 0;
-            ASSERT_TRUE(zftest::ReadPgm(zftest::SharedData("fingerprints/fvc2002_db1_b/" + name),
-                                        img, w, h));
-            auto l = zftest::LoadInto(img, w, h);
+            auto l = zftest::LoadShared("fvc2002_db1_b/" + name);
             ASSERT_EQ(l.code, 0);
             Codex& e = *l.engine;
             try {

@@ -169,12 +169,7 @@ TEST(SharedPrints, RunThroughMinutiae)
     }
     for (const char* name : {"101_1.pgm", "102_3.pgm", "105_2.pgm", "110_8.pgm"}) {
         SCOPED_TRACE(name);
-        std::vector<unsigned char> img;
-        int w = 0;
-        int h = 0;
-        ASSERT_TRUE(zftest::ReadPgm(
-            zftest::SharedData(std::string("fingerprints/fvc2002_db1_b/") + name), img, w, h));
-        auto l = zftest::LoadInto(img, w, h);
+        auto l = zftest::LoadShared(std::string("fvc2002_db1_b/") + name);
         ASSERT_EQ(l.code, 0);
         Codex& e = *l.engine;
         try {
