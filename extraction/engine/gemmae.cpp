@@ -45,8 +45,11 @@ void CWork::Sector(int angle, bool weights)
     const int centre = m_ringValue * *m_refc;
     const int q = HalfTurn(*m_walk[0]);
     const int m = *m_walk[1];
-    for (int k = 0; k < 8; ++k) {
-        const int w = W[Fold180(Mod360(centre + 45 * k) - angle)];
+    // Sector k's axis minus the ring angle, kept in 0..359 by one step per sector instead of a
+    // division each, then folded into -179..180.
+    int d = Mod360(centre - angle);
+    for (int k = 0; k < 8; ++k, d = d >= 315 ? d - 315 : d + 45) {
+        const int w = W[d > 180 ? d - 360 : d];
         if (w <= 0) {
             continue;
         }
