@@ -532,11 +532,26 @@ bool DiInnerBlocks(unsigned w, unsigned h, int s, DiBlocks& g)
     return g.bw >= 3 && g.bh >= 3;
 }
 
-// Calls visit(x, y, p) for each pixel of the inner blocks (all but the border ring of blocks)
-// whose mask byte is 0, block by block in scan order; p is the pixel's offset in the image.
+// Shared frame of the block-direction filters: checks the output, then the geometry (a grid
+// of fewer than 3 x 3 blocks writes nothing), fills the 180 rows of l offsets of `fillRows`
+// (radius l / 2), then calls visit(x, y, p, d, row, l) for each pixel of the inner blocks
+// (all but the border ring) whose mask byte is 0, block by block in scan order: p is the
+// pixel's offset, d its direction modulo 180 and row the table row of d.
 template <typename Visit>
-void DiForFreeBlocks(const DiBlocks& g, unsigned w, const unsigned char* blockMask, Visit visit)
+int DiFilter(unsigned w, unsigned h, int s, const unsigned char* blockMask,
+             const unsigned char* dir, unsigned char* dst, void (*fillRows)(int*, int, int),
+             Visit visit)
 {
+    if (dst == nullptr) {
+        return IMG_NO_OUTPUT;
+    }
+    DiBlocks g{};
+    if (!DiInnerBlocks(w, h, s, g)) {
+        return s < 1 || s > 5 ? IMG_BAD_GEOMETRY : 0;
+    }
+    const int l = static_cast<int>(g.l);
+    auto rows = std::make_unique<int[]>(180 * g.l);
+    fillRows(rows.get(), static_cast<int>(w), l / 2);
     for (unsigned by = 1; by + 1 < g.bh; ++by) {
         for (unsigned bx = 1; bx + 1 < g.bw; ++bx) {
             if (blockMask[static_cast<std::size_t>(by) * g.bw + bx] != 0) {
@@ -544,11 +559,14 @@ void DiForFreeBlocks(const DiBlocks& g, unsigned w, const unsigned char* blockMa
             }
             for (unsigned y = by * g.l; y < (by + 1) * g.l; ++y) {
                 for (unsigned x = bx * g.l; x < (bx + 1) * g.l; ++x) {
-                    visit(x, y, static_cast<std::size_t>(y) * w + x);
+                    const std::size_t p = static_cast<std::size_t>(y) * w + x;
+                    const int d = dir[p] % 180;
+                    visit(x, y, p, d, rows.get() + static_cast<std::size_t>(d) * g.l, l);
                 }
             }
         }
     }
+    return 0;
 }
 
 } // namespace
@@ -557,65 +575,43 @@ int SummDirTo8(const unsigned char* src, unsigned w, unsigned h, int s,
                const unsigned char* blockMask, const unsigned char* dir, const unsigned char* shift,
                unsigned char* dst)
 {
-    if (dst == nullptr) {
-        return IMG_NO_OUTPUT;
-    }
-    DiBlocks g{};
-    if (!DiInnerBlocks(w, h, s, g)) {
-        return s < 1 || s > 5 ? IMG_BAD_GEOMETRY : 0;
-    }
-    const int l = static_cast<int>(g.l);
-    auto along = std::make_unique<int[]>(180 * g.l);
-    GetRDxy8(along.get(), static_cast<int>(w), l / 2);
     const int iw = static_cast<int>(w);
-    DiForFreeBlocks(g, w, blockMask, [&](unsigned x, unsigned y, std::size_t p) {
-        const int d = dir[p] % 180;
-        // The shift is a signed distance; its table column is kept inside 0..31.
-        int col = 16 + static_cast<std::int8_t>(shift[p]);
-        col = col < 0 ? 0 : (col > 31 ? 31 : col);
-        const int reach = l / 2 + (col < 16 ? 16 - col : col - 15);
-        if (static_cast<int>(x) < reach || static_cast<int>(y) < reach ||
-            static_cast<int>(x) + reach >= iw ||
-            static_cast<int>(y) + reach >= static_cast<int>(h)) {
-            return; // the parallel lines would leave the image
-        }
-        const int o = arr_cosx_i720x32[90 + d][col] - arr_sinx_i720x32[90 + d][col] * iw;
-        const unsigned char* c = src + p;
-        const int* row = along.get() + static_cast<std::size_t>(d) * g.l;
-        int a = *c;
-        int q = 0;
-        for (int i = 0; i < l; ++i) {
-            a += c[row[i]];
-            q += c[row[i] - o] + c[row[i] + o];
-        }
-        dst[p] = static_cast<unsigned char>(q / (4 * l) + a / (2 * (l + 1)));
-    });
-    return 0;
+    return DiFilter(w, h, s, blockMask, dir, dst, GetRDxy8,
+                    [&](unsigned x, unsigned y, std::size_t p, int d, const int* row, int l) {
+                        // The shift is a signed distance; its table column is kept inside 0..31.
+                        int col = 16 + static_cast<std::int8_t>(shift[p]);
+                        col = col < 0 ? 0 : (col > 31 ? 31 : col);
+                        const int reach = l / 2 + (col < 16 ? 16 - col : col - 15);
+                        if (static_cast<int>(x) < reach || static_cast<int>(y) < reach ||
+                            static_cast<int>(x) + reach >= iw ||
+                            static_cast<int>(y) + reach >= static_cast<int>(h)) {
+                            return; // the parallel lines would leave the image
+                        }
+                        const int o =
+                            arr_cosx_i720x32[90 + d][col] - arr_sinx_i720x32[90 + d][col] * iw;
+                        const unsigned char* c = src + p;
+                        int a = *c;
+                        int q = 0;
+                        for (int i = 0; i < l; ++i) {
+                            a += c[row[i]];
+                            q += c[row[i] - o] + c[row[i] + o];
+                        }
+                        dst[p] = static_cast<unsigned char>(q / (4 * l) + a / (2 * (l + 1)));
+                    });
 }
 
 int BinarizationLDTo8(const unsigned char* src, unsigned w, unsigned h, int s,
                       const unsigned char* blockMask, const unsigned char* dir, unsigned char* dst)
 {
-    if (dst == nullptr) {
-        return IMG_NO_OUTPUT;
-    }
-    DiBlocks g{};
-    if (!DiInnerBlocks(w, h, s, g)) {
-        return s < 1 || s > 5 ? IMG_BAD_GEOMETRY : 0;
-    }
-    const int l = static_cast<int>(g.l);
-    auto across = std::make_unique<int[]>(180 * g.l);
-    GetRPDxy8(across.get(), static_cast<int>(w), l / 2);
-    DiForFreeBlocks(g, w, blockMask, [&](unsigned, unsigned, std::size_t p) {
-        const unsigned char* c = src + p;
-        const int* row = across.get() + static_cast<std::size_t>(dir[p] % 180) * g.l;
-        int sum = *c;
-        for (int i = 0; i < l; ++i) {
-            sum += c[row[i]];
-        }
-        dst[p] = *c * (l + 1) > sum ? 1 : 0;
-    });
-    return 0;
+    return DiFilter(w, h, s, blockMask, dir, dst, GetRPDxy8,
+                    [&](unsigned, unsigned, std::size_t p, int, const int* row, int l) {
+                        const unsigned char* c = src + p;
+                        int sum = *c;
+                        for (int i = 0; i < l; ++i) {
+                            sum += c[row[i]];
+                        }
+                        dst[p] = *c * (l + 1) > sum ? 1 : 0;
+                    });
 }
 
 void SummFrqTo8(const unsigned char* src, unsigned w, unsigned h, int s, const int* offsets,
