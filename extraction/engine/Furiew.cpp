@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 namespace wizard73 {
@@ -32,6 +33,22 @@ bool Inside(int x, int y, const CLevel& lv)
 {
     return x >= 0 && y >= 0 && x < lv.width && y < lv.height;
 }
+
+// Axial distance in degrees of two half-turn direction bytes, by their difference t + 255:
+// |2t| folded to 0..180 (one division-free lookup for the profile's inner loop).
+struct FoldTable {
+    std::int16_t at[511];
+};
+constexpr FoldTable MakeFold()
+{
+    FoldTable f{};
+    for (int t = -255; t <= 255; ++t) {
+        const int d = t < 0 ? -2 * t : 2 * t;
+        f.at[t + 255] = static_cast<std::int16_t>(d > 179 ? 360 - d : d);
+    }
+    return f;
+}
+constexpr FoldTable kFold = MakeFold();
 
 // Weights by rank of the ridge-line samples: nine in normal mode, five in quick mode.
 constexpr int kNine[9] = {1, 1, 2, 2, 4, 2, 2, 1, 1};
@@ -173,46 +190,65 @@ void Codex::Furiew(int level)
             Breweb(c + 90, 10, lev, spread);
             m_wx = m_wy = m_walkOff = 0;
             Breweb(c + 90, profLen, 0, profile);
+            // The profile's offsets and bins, and how far it reaches, are the block's own.
+            int steps = 0;
+            int reachX = 0;
+            int reachY = 0;
+            int pOff[20];
+            int pBin[20];
+            for (const SStep* s = profile; s->off != 0; ++s, ++steps) {
+                const int ax = s->x < 0 ? -s->x : s->x;
+                const int ay = s->y < 0 ? -s->y : s->y;
+                pOff[steps] = s->off;
+                pBin[steps] = Rad[ax][ay];
+                reachX = std::max(reachX, ax);
+                reachY = std::max(reachY, ay);
+            }
             const int x0 = BlockStart(x, k, W0);
             const int y0 = BlockStart(y, k, H0);
-            for (int yy = y0; yy < y0 + k && yy < H0; ++yy) {
-                for (int xx = x0; xx < x0 + k && xx < W0; ++xx) {
+            const int x1 = std::min(x0 + k, W0);
+            const int y1 = std::min(y0 + k, H0);
+            // A block this far from the edges keeps every profile pixel inside the image.
+            const bool inner = x0 - reachX >= 0 && x1 - 1 + reachX < W0 && y0 - reachY >= 0 &&
+                               y1 - 1 + reachY < H0;
+            for (int yy = y0; yy < y1; ++yy) {
+                for (int xx = x0; xx < x1; ++xx) {
                     const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(yy) * W0 + xx;
                     const int w0 = gw[o];
                     if (w0 == 0) {
                         continue;
                     }
-                    int bins[BINS] = {};
-                    const int h0 = gdir[o];
-                    for (const SStep* s = profile; s->off != 0; ++s) {
-                        if (!Inside(xx - s->x, yy - s->y, l0) ||
-                            !Inside(xx + s->x, yy + s->y, l0)) {
-                            break;
+                    int last = steps;
+                    if (!inner) {
+                        for (last = 0; last < steps; ++last) {
+                            const SStep* s = profile + last;
+                            if (!Inside(xx - s->x, yy - s->y, l0) ||
+                                !Inside(xx + s->x, yy + s->y, l0)) {
+                                break;
+                            }
                         }
-                        const int wm = gw[o - s->off];
-                        const int wp = gw[o + s->off];
+                    }
+                    int bins[BINS] = {};
+                    const std::int16_t* fold = kFold.at + 255 - gdir[o];
+                    const std::int16_t* exM = Ex[std::min(w0, MAX_LENGTH)];
+                    for (int i = 0; i < last; ++i) {
+                        const int wm = gw[o - pOff[i]];
+                        const int wp = gw[o + pOff[i]];
                         if (wm == 0 || wp == 0) {
                             continue;
                         }
-                        int dm = 2 * gdir[o - s->off] - 2 * h0;
-                        dm = dm < 0 ? -dm : dm;
-                        dm = dm > 179 ? 360 - dm : dm;
-                        int dp = 2 * gdir[o + s->off] - 2 * h0;
-                        dp = dp < 0 ? -dp : dp;
-                        dp = dp > 179 ? 360 - dp : dp;
-                        const int lm = std::min(std::min(wm, w0), MAX_LENGTH);
-                        const int lp = std::min(std::min(wp, w0), MAX_LENGTH);
-                        const int vm = Ex[lm][dm];
-                        const int vp = Ex[lp][dp];
+                        const int dm = fold[gdir[o - pOff[i]]];
+                        const int dp = fold[gdir[o + pOff[i]]];
+                        // min(w, w0, MAX_LENGTH) rows: the smaller weight picks the row.
+                        const int vm = wm < w0 ? Ex[std::min(wm, MAX_LENGTH)][dm] : exM[dm];
+                        const int vp = wp < w0 ? Ex[std::min(wp, MAX_LENGTH)][dp] : exM[dp];
                         int v = std::min(vm, vp);
                         if (quick) {
                             v = vm > 0 && vp > 0   ? v + 3
                                 : vm < 0 && vp < 0 ? std::max(vm, vp) - 3
                                                    : 0;
                         }
-                        const int ax = s->x < 0 ? -s->x : s->x;
-                        const int ay = s->y < 0 ? -s->y : s->y;
-                        const int n = Rad[ax][ay];
+                        const int n = pBin[i];
                         if (n < BINS && (bins[n] < v || bins[n] == 0)) {
                             bins[n] = v;
                         }
@@ -260,14 +296,18 @@ void Codex::Furiew(int level)
                     }
                 }
             }
-            // Block end: the block's own pixel, then both ways across the flow.
+            // Block end: the block's own pixel, then both ways across the flow. Only channels
+            // of at least 2 are spread; a block without one writes nothing.
+            int live[CHANNELS];
+            int liveCount = 0;
             for (int ch = 0; ch < CHANNELS; ++ch) {
                 if (acc[ch] >= 2) {
                     const int v = std::min(acc[ch], 255);
                     chan[ch][at] = static_cast<unsigned char>(std::max<int>(chan[ch][at], v));
+                    live[liveCount++] = ch;
                 }
             }
-            for (const SStep* s = spread; s->off != 0; ++s) {
+            for (const SStep* s = spread; liveCount > 0 && s->off != 0; ++s) {
                 if (!Inside(x - s->x, y - s->y, ll) || !Inside(x + s->x, y + s->y, ll)) {
                     break;
                 }
@@ -278,8 +318,9 @@ void Codex::Furiew(int level)
                 if (k0 < 0) {
                     break;
                 }
-                for (int ch = k0; ch < CHANNELS; ++ch) {
-                    if (acc[ch] < 2) {
+                for (int j = 0; j < liveCount; ++j) {
+                    const int ch = live[j];
+                    if (ch < k0) {
                         continue;
                     }
                     const int v = std::min(acc[ch], 255);
