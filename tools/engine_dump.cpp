@@ -9,8 +9,8 @@
 // stage 7. Exit code 0, 1 on bad arguments or an unreadable image, 2 when the engine failed.
 
 #include "extraction/engine/Codex.h"
+#include "tests/extraction/engine/stage_fixture.h"
 #include "tests/support/data_path.h"
-#include "tests/support/flow_images.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -83,16 +83,7 @@ int Run(int argc, char** argv)
     }
     const int stage = std::atoi(argv[2]);
     auto engine = std::make_unique<wizard73::Codex>();
-    wizard73::SData s{};
-    s.kind = 'F';
-    s.width = static_cast<std::uint16_t>(w);
-    s.height = static_cast<std::uint16_t>(h);
-    s.xres = 500;
-    s.yres = 500;
-    s.links = 17;
-    s.pixels = pixels.data();
-    s.check = zftest::CheckValue(pixels.data(), w, h);
-    int code = engine->Loader(s, wizard73::pyr[2], false);
+    int code = zftest::LoadWith(*engine, pixels, w, h);
     if (code == 0) {
         try {
             RunTo(*engine, stage);
