@@ -54,31 +54,64 @@ void Coral::Pitchs(int level)
     }
 }
 
-// One Bresenham step: the major axis, and the minor one where the error allows. Moves the walk
-// position, the offset and the walk cursor, and the four further cursors when asked.
+namespace {
+
+// The Bresenham state of one line walk. The loops that record steps hold it in locals, so
+// that storing a step does not force the state back to memory at every pixel.
+struct LineWalk {
+    int wx;
+    int wy;
+    int off;
+    int err;
+    bool xMajor;
+    int xstep;
+    int ystep;
+    int rowStep;
+    int inc1;
+    int inc2;
+
+    // One step: the major axis, and the minor one where the error allows. Returns the pixel
+    // offset moved.
+    int Step()
+    {
+        int dx = 0;
+        int dy = 0;
+        if (xMajor) {
+            dx = xstep;
+        } else {
+            dy = ystep;
+        }
+        if (err >= 0) {
+            if (xMajor) {
+                dy = ystep;
+            } else {
+                dx = xstep;
+            }
+            err += inc2;
+        } else {
+            err += inc1;
+        }
+        wx += dx;
+        wy += dy;
+        const int by = dx + (dy == 0 ? 0 : rowStep);
+        off += by;
+        return by;
+    }
+};
+
+} // namespace
+
+// One Bresenham step. Moves the walk position, the offset and the walk cursor, and the four
+// further cursors when asked.
 void Coral::LineStep(bool allCursors)
 {
-    int dx = 0;
-    int dy = 0;
-    if (m_adx > m_ady) {
-        dx = m_xstep;
-    } else {
-        dy = m_ystep;
-    }
-    if (m_err >= 0) {
-        if (m_adx > m_ady) {
-            dy = m_ystep;
-        } else {
-            dx = m_xstep;
-        }
-        m_err += m_inc2;
-    } else {
-        m_err += m_inc1;
-    }
-    m_wx += dx;
-    m_wy += dy;
-    const int by = dx + (dy == 0 ? 0 : m_rowStep);
-    m_walkOff += by;
+    LineWalk w{m_wx,    m_wy,    m_walkOff, m_err,  m_adx > m_ady,
+               m_xstep, m_ystep, m_rowStep, m_inc1, m_inc2};
+    const int by = w.Step();
+    m_wx = w.wx;
+    m_wy = w.wy;
+    m_walkOff = w.off;
+    m_err = w.err;
     Advance(m_walk, allCursors ? WZ_WALKERS : 1, by);
 }
 
@@ -124,16 +157,27 @@ int Coral::Bresen(int angle, int length, int level)
     return m_stepIndex;
 }
 
+// The recording walks move the walk cursor once by the whole line: nothing reads it between
+// the steps.
 void Coral::Bresen(SStep* steps)
 {
-    for (; m_stepIndex < m_count; ++m_stepIndex) {
-        LineStep(false);
+    LineWalk w{m_wx,    m_wy,    m_walkOff, m_err,  m_adx > m_ady,
+               m_xstep, m_ystep, m_rowStep, m_inc1, m_inc2};
+    int i = m_stepIndex;
+    for (; i < m_count; ++i) {
+        w.Step();
         if (steps != nullptr) {
-            steps[m_stepIndex].x = m_wx;
-            steps[m_stepIndex].y = m_wy;
-            steps[m_stepIndex].off = m_walkOff;
+            steps[i].x = w.wx;
+            steps[i].y = w.wy;
+            steps[i].off = w.off;
         }
     }
+    Advance(m_walk, 1, w.off - m_walkOff);
+    m_stepIndex = i;
+    m_wx = w.wx;
+    m_wy = w.wy;
+    m_walkOff = w.off;
+    m_err = w.err;
     if (steps != nullptr) {
         steps[m_count].x = 0;
         steps[m_count].y = 0;
@@ -154,16 +198,19 @@ int Coral::Breweb(int angle, int length, int level, SStep* steps)
 
 void Coral::Bresen_Furiew(SStep* steps)
 {
-    const int x = m_wx;
-    const int y = m_wy;
-    for (; m_stepIndex < m_count; ++m_stepIndex) {
-        LineStep(false);
+    LineWalk w{m_wx,    m_wy,    m_walkOff, m_err,  m_adx > m_ady,
+               m_xstep, m_ystep, m_rowStep, m_inc1, m_inc2};
+    int i = m_stepIndex;
+    for (; i < m_count; ++i) {
+        w.Step();
         if (steps != nullptr) {
-            steps[m_stepIndex].off = m_walkOff;
+            steps[i].off = w.off;
         }
     }
-    m_wx = x; // these walks leave the walk position alone
-    m_wy = y;
+    Advance(m_walk, 1, w.off - m_walkOff);
+    m_stepIndex = i;
+    m_walkOff = w.off; // these walks leave the walk position alone
+    m_err = w.err;
     if (steps != nullptr) {
         steps[m_count].off = 0;
     }
