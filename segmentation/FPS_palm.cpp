@@ -144,6 +144,51 @@ bool PaLargestPalm(CFps& f, int length)
     return true;
 }
 
+// Puts the pair of candidates of greatest summed size (length x half-width) among the pairs
+// `accept` takes into the first two output slots, left one first, coded leftCode and
+// rightCode. Without such a pair the largest candidate stands alone, coded by the half of the
+// image it lies in; with no candidate nothing is put out.
+template <typename Accept>
+void PaPlacePair(CFps& f, std::int32_t leftCode, std::int32_t rightCode, Accept accept)
+{
+    f.m_outCount = 0;
+    int bi = -1;
+    int bj = -1;
+    int best = 0;
+    for (int i = 0; i < f.m_candCount; ++i) {
+        for (int j = i + 1; j < f.m_candCount; ++j) {
+            const CSpot& p = f.m_cand[i];
+            const CSpot& q = f.m_cand[j];
+            if (!accept(p, q)) {
+                continue;
+            }
+            const int sum = p.m_length * p.m_hw + q.m_length * q.m_hw;
+            if (sum > best) {
+                best = sum;
+                bi = i;
+                bj = j;
+            }
+        }
+    }
+    if (bi >= 0) {
+        const bool iLeft = f.m_cand[bi].m_cx < f.m_cand[bj].m_cx;
+        f.m_out[0] = f.m_cand[iLeft ? bi : bj];
+        f.m_out[1] = f.m_cand[iLeft ? bj : bi];
+        f.m_out[0].m_code = leftCode;
+        f.m_out[1].m_code = rightCode;
+        f.m_outCount = 2;
+        return;
+    }
+    const int one = PaLargest(f);
+    if (one < 0) {
+        return;
+    }
+    f.m_out[0] = f.m_cand[one];
+    f.m_out[0].m_code =
+        f.m_out[0].m_cx < static_cast<int>(f.m_workWidth / 2) ? leftCode : rightCode;
+    f.m_outCount = 1;
+}
+
 // The working hand of a palm whose caller did not say: 1 (left) for a box leaning right.
 void PaDecideHand(CFps& f, const CSpot& s)
 {
@@ -267,43 +312,13 @@ void CFpsThumbs::FindRects()
 
 void CFpsThumbs::FindThumbs()
 {
-    m_outCount = 0;
-    // The pair of greatest size, left one first.
-    int bi = -1;
-    int bj = -1;
-    int best = 0;
-    for (int i = 0; i < m_candCount; ++i) {
-        for (int j = i + 1; j < m_candCount; ++j) {
-            const int sum =
-                m_cand[i].m_length * m_cand[i].m_hw + m_cand[j].m_length * m_cand[j].m_hw;
-            if (sum > best) {
-                best = sum;
-                bi = i;
-                bj = j;
-            }
-        }
+    // The pair of greatest size, left one first; one thumb is coded by the half of the image it
+    // lies in.
+    PaPlacePair(*this, SGM_FINGER_LEFT_THUMB, SGM_FINGER_RIGHT_THUMB,
+                [](const CSpot&, const CSpot&) { return true; });
+    for (int i = 0; i < m_outCount; ++i) {
+        m_out[i].m_phalanx = 1;
     }
-    if (bi >= 0) {
-        const bool iLeft = m_cand[bi].m_cx < m_cand[bj].m_cx;
-        m_out[0] = m_cand[iLeft ? bi : bj];
-        m_out[1] = m_cand[iLeft ? bj : bi];
-        m_out[0].m_code = SGM_FINGER_LEFT_THUMB;
-        m_out[1].m_code = SGM_FINGER_RIGHT_THUMB;
-        m_out[0].m_phalanx = 1;
-        m_out[1].m_phalanx = 1;
-        m_outCount = 2;
-        return;
-    }
-    // One thumb: coded by the half of the image it lies in.
-    const int one = PaLargest(*this);
-    if (one < 0) {
-        return;
-    }
-    m_out[0] = m_cand[one];
-    m_out[0].m_code = m_out[0].m_cx < static_cast<int>(m_workWidth / 2) ? SGM_FINGER_LEFT_THUMB
-                                                                        : SGM_FINGER_RIGHT_THUMB;
-    m_out[0].m_phalanx = 1;
-    m_outCount = 1;
 }
 
 void CFpsThumbs::CorrectThumbs()
@@ -411,45 +426,12 @@ int CFpsLowerPalms::Recognition(SGM_FINGER* /*missing*/, unsigned /*count*/)
 void CFpsLowerPalms::FindPalms()
 {
     // 1. Two palms side by side, overlapping in height.
-    m_outCount = 0;
-    int bi = -1;
-    int bj = -1;
-    int best = 0;
     auto within = [](const CSpot& p, const CSpot& q) { return p.m_cy > q.m_y1 && p.m_cy < q.m_y2; };
-    for (int i = 0; i < m_candCount; ++i) {
-        for (int j = i + 1; j < m_candCount; ++j) {
-            const CSpot& p = m_cand[i];
-            const CSpot& q = m_cand[j];
-            if (!(within(p, q) || within(q, p)) ||
-                !(std::abs(p.m_cx - q.m_cx) > 0.8 * (p.m_hw + q.m_hw))) {
-                continue;
-            }
-            const int sum = p.m_length * p.m_hw + q.m_length * q.m_hw;
-            if (sum > best) {
-                best = sum;
-                bi = i;
-                bj = j;
-            }
-        }
-    }
-    if (bi >= 0) {
-        const bool iLeft = m_cand[bi].m_cx < m_cand[bj].m_cx;
-        m_out[0] = m_cand[iLeft ? bi : bj];
-        m_out[1] = m_cand[iLeft ? bj : bi];
-        m_out[0].m_code = SGM_FINGER_LEFT_LOWER_PALM;
-        m_out[1].m_code = SGM_FINGER_RIGHT_LOWER_PALM;
-        m_outCount = 2;
-    } else {
-        const int one = PaLargest(*this);
-        if (one < 0) {
-            return;
-        }
-        m_out[0] = m_cand[one];
-        m_out[0].m_code = m_out[0].m_cx < static_cast<int>(m_workWidth / 2)
-                              ? SGM_FINGER_LEFT_LOWER_PALM
-                              : SGM_FINGER_RIGHT_LOWER_PALM;
-        m_outCount = 1;
-    }
+    PaPlacePair(*this, SGM_FINGER_LEFT_LOWER_PALM, SGM_FINGER_RIGHT_LOWER_PALM,
+                [&](const CSpot& p, const CSpot& q) {
+                    return (within(p, q) || within(q, p)) &&
+                           std::abs(p.m_cx - q.m_cx) > 0.8 * (p.m_hw + q.m_hw);
+                });
     // 2. Palms longer than five half-widths keep four from their lower end.
     for (int i = 0; i < m_outCount; ++i) {
         CSpot& s = m_out[i];
