@@ -45,16 +45,21 @@ void CWork::Sector(int angle, bool weights)
     const int centre = m_ringValue * *m_refc;
     const int q = HalfTurn(*m_walk[0]);
     const int m = *m_walk[1];
+    // The point's vector times its magnitude, taken once (|256 * 64 * 255| stays far below
+    // 2^31 in any order of the products).
+    const int cm = Cd[q] * m;
+    const int sm = Sd[q] * m;
+    const std::int32_t* const weight = W;
     // Sector k's axis minus the ring angle, kept in 0..359 by one step per sector instead of a
     // division each, then folded into -179..180.
     int d = Mod360(centre - angle);
     for (int k = 0; k < 8; ++k, d = d >= 315 ? d - 315 : d + 45) {
-        const int w = W[d > 180 ? d - 360 : d];
+        const int w = weight[d > 180 ? d - 360 : d];
         if (w <= 0) {
             continue;
         }
-        m_cosSum[k] += Back8(Cd[q] * w * m);
-        m_sinSum[k] += Back8(Sd[q] * w * m);
+        m_cosSum[k] += Back8(cm * w);
+        m_sinSum[k] += Back8(sm * w);
         if (weights) {
             m_wSum[k] += w;
         }
