@@ -8,6 +8,7 @@
 
 #include "imaging/graph8_scale.h"
 #include "platform/assert.h"
+#include "segmentation/graph8_spot.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -947,15 +948,9 @@ void CImage::linearApproximation(CDevLine* lines, int& count)
                 hi = run.centre + run.halfWidth > hi ? run.centre + run.halfWidth : hi;
             }
             // 2. x = p + q t by the rotated normal equations.
-            const double theta = 0.5 * std::atan2(2 * st, stt - n);
-            const double cs = std::cos(theta);
-            const double sn = std::sin(theta);
-            const double d1 = n * cs * cs + stt * sn * sn - 2 * cs * sn * st;
-            const double d2 = n * sn * sn + stt * cs * cs + 2 * cs * sn * st;
-            const double u = d1 != 0.0 ? (cs * sz - sn * szt) / d1 : 0.0;
-            const double v = d2 != 0.0 ? (sn * sz + cs * szt) / d2 : 0.0;
-            const double p = cs * u + sn * v;
-            const double q = -sn * u + cs * v;
+            double p = 0.0;
+            double q = 0.0;
+            FitLineSums(n, st, stt, sz, szt, p, q);
             // 3. Width; the tip rows narrower than half of it are passed over.
             const double w = 1.2 * sh / n;
             int tTop = t0;

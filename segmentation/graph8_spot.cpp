@@ -27,6 +27,19 @@ double SpSideLength(int a, int b)
 
 } // namespace
 
+void FitLineSums(double n, double st, double stt, double sx, double sxt, double& a, double& b)
+{
+    const double theta = 0.5 * std::atan2(2.0 * st, stt - n);
+    const double c = std::cos(theta);
+    const double s = std::sin(theta);
+    const double l1 = n * c * c + stt * s * s - 2.0 * c * s * st;
+    const double l2 = n * s * s + stt * c * c + 2.0 * c * s * st;
+    const double p = l1 != 0.0 ? (sx * c - sxt * s) / l1 : 0.0;
+    const double q = l2 != 0.0 ? (sx * s + sxt * c) / l2 : 0.0;
+    a = p * c + q * s;
+    b = q * c - p * s;
+}
+
 int roundDouble(double v)
 {
     return v >= 0.0 ? static_cast<int>(v + 0.5) : static_cast<int>(v - 0.5);
@@ -197,16 +210,10 @@ int CSpot::initR(const unsigned char* image, unsigned width, unsigned height,
         sym += y * m;
         widest = right - left + 1 > widest ? right - left + 1 : widest;
     }
-    // 2. Solve [[N, Sy], [Sy, Syy]] (a, b) = (Sm, Sym) in the eigenbasis of the matrix.
-    const double theta = 0.5 * std::atan2(2.0 * sy, syy - n);
-    const double c = std::cos(theta);
-    const double s = std::sin(theta);
-    const double l1 = n * c * c + syy * s * s - 2.0 * c * s * sy;
-    const double l2 = n * s * s + syy * c * c + 2.0 * c * s * sy;
-    const double p = l1 != 0.0 ? (sm * c - sym * s) / l1 : 0.0;
-    const double q = l2 != 0.0 ? (sm * s + sym * c) / l2 : 0.0;
-    const double a = p * c + q * s;
-    const double b = q * c - p * s;
+    // 2. The axis m = a + b y.
+    double a = 0.0;
+    double b = 0.0;
+    FitLineSums(n, sy, syy, sm, sym, a, b);
     // 3. The axis from the seed's row to the row where the scan stopped.
     m_y1 = seedRow;
     m_y2 = seedRow + rows;

@@ -12,6 +12,11 @@
 // trunc(v + 0.5) for v >= 0, trunc(v - 0.5) otherwise: halves away from zero.
 int roundDouble(double v);
 
+// Least-squares line x = a + b t from the sums n, St, Stt, Sx and Sxt of its points: solves
+// [[n, St], [St, Stt]] (a, b) = (Sx, Sxt) in the eigenbasis of the matrix; an eigenvalue of 0
+// contributes nothing.
+void FitLineSums(double n, double st, double stt, double sx, double sxt, double& a, double& b);
+
 // floor(v / 2) without shifting a negative value.
 inline int FloorHalf(int v)
 {
