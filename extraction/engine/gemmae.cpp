@@ -36,6 +36,36 @@ int HalfTurn(unsigned char q)
     return q % 180;
 }
 
+// The sectors with a positive ring weight, by the offset (centre - angle) mod 360 of sector
+// 0's axis from the ring point: the sector numbers in rising order and their weights.
+struct SectorRow {
+    int count;
+    int k[8];
+    int w[8];
+};
+
+struct SectorTable {
+    SectorRow row[360];
+};
+
+// Built once from the ring weights W (a = -180..180).
+SectorTable MakeSectorTable(const std::int32_t* W)
+{
+    SectorTable t{};
+    for (int d0 = 0; d0 < 360; ++d0) {
+        SectorRow& r = t.row[d0];
+        for (int k = 0; k < 8; ++k) {
+            const int w = W[Fold180(d0 + 45 * k)];
+            if (w > 0) {
+                r.k[r.count] = k;
+                r.w[r.count] = w;
+                ++r.count;
+            }
+        }
+    }
+    return t;
+}
+
 } // namespace
 
 // Sector sums: for every sector axis within 90 degrees of the ring point, its doubled-angle
@@ -49,15 +79,12 @@ void CWork::Sector(int angle, bool weights)
     // 2^31 in any order of the products).
     const int cm = Cd[q] * m;
     const int sm = Sd[q] * m;
-    const std::int32_t* const weight = W;
-    // Sector k's axis minus the ring angle, kept in 0..359 by one step per sector instead of a
-    // division each, then folded into -179..180.
-    int d = Mod360(centre - angle);
-    for (int k = 0; k < 8; ++k, d = d >= 315 ? d - 315 : d + 45) {
-        const int w = weight[d > 180 ? d - 360 : d];
-        if (w <= 0) {
-            continue;
-        }
+    // Only the sectors whose axis lies within 90 degrees of the ring point take a share.
+    static const SectorTable table = MakeSectorTable(W);
+    const SectorRow& r = table.row[Mod360(centre - angle)];
+    for (int j = 0; j < r.count; ++j) {
+        const int k = r.k[j];
+        const int w = r.w[j];
         m_cosSum[k] += Back8(cm * w);
         m_sinSum[k] += Back8(sm * w);
         if (weights) {
