@@ -169,8 +169,9 @@ void CWork::Twists_I(int, int)
 {
     const int a = Mod360(2 * *m_refc);
     const int b = Mod360(2 * *m_walk[0]);
-    for (int o = 0; o < 8; ++o) {
-        int e = Mod360(a + 45 * o) - b;
+    // Axis o at (a + 45 o) mod 360, stepped without a division.
+    for (int o = 0, ao = a; o < 8; ++o, ao = ao >= 315 ? ao - 315 : ao + 45) {
+        int e = ao - b;
         e = e < 0 ? -e : e;
         e = e > 179 ? 360 - e : e;
         m_rotSum[o] += m_rank.Cor[90 + e / 2];
@@ -183,8 +184,8 @@ int CWork::Twists(int, int)
     const int a = Mod360(2 * *m_refc);
     const int b = Mod360(2 * *m_walk[0]);
     int last = 0;
-    for (int o = 0; o < 8; ++o) {
-        int e = Mod360(a + 45 * o) - b;
+    for (int o = 0, ao = a; o < 8; ++o, ao = ao >= 315 ? ao - 315 : ao + 45) {
+        int e = ao - b;
         e = e < 0 ? -e : e;
         e = e > 179 ? 360 - e : e;
         last = m_rank.Cor[90 + e / 2];
