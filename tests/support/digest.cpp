@@ -3,8 +3,6 @@
 
 #include "tests/support/digest.h"
 
-#include "tests/support/emulation.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -56,8 +54,8 @@ void Record(const std::string& what, const std::string& cause, const void* bytes
     ASSERT_TRUE(out.good()) << "cannot write digests into " << dir;
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", Fnv1a64(bytes, size));
-    out << Field(test + "/" + what) << (InputReduced() ? " [reduced]" : "") << '\t' << size << '\t'
-        << hex << '\t' << (cause.empty() ? std::string("-") : Field(cause)) << '\n';
+    out << Field(test + "/" + what) << '\t' << size << '\t' << hex << '\t'
+        << (cause.empty() ? std::string("-") : Field(cause)) << '\n';
 }
 
 } // namespace

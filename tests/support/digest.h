@@ -10,8 +10,9 @@ namespace zftest {
 
 // Records the 64-bit FNV-1a digest and the size of `bytes` under "<Suite>.<Test>/<what>" in the
 // build's digests/ folder (environment ZF_DIGEST_DIR overrides it). Every target must record
-// the same digest under the same key; a run with a reduced input (emulation.h) records its key
-// with " [reduced]" so it is not compared with the full run.
+// the same digest under the same key, so a key names its input: a run reduced under emulation
+// (emulation.h) that takes fewer inputs compares on those it takes, and one that shrinks an
+// input puts the size in the key.
 void RecordDigest(const std::string& what, const void* bytes, std::size_t size);
 void RecordDigest(const std::string& what, const std::vector<unsigned char>& bytes);
 

@@ -10,19 +10,6 @@
 #include <string>
 
 namespace zftest {
-namespace {
-
-// Full name of the running test, or "" outside a test.
-std::string CurrentTest()
-{
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    return info == nullptr ? std::string()
-                           : std::string(info->test_suite_name()) + "." + info->name();
-}
-
-std::string g_reducedTest; // the test that last took a reduced input
-
-} // namespace
 
 bool Emulated()
 {
@@ -35,16 +22,10 @@ int InputSize(int full, int reduced)
     if (!Emulated() || reduced == full) {
         return full;
     }
-    g_reducedTest = CurrentTest();
     const std::string note = "reduced " + std::to_string(reduced) + " of " + std::to_string(full);
     ::testing::Test::RecordProperty("emulated_input", note);
     std::printf("[ EMULATED ] input %s\n", note.c_str());
     return reduced;
-}
-
-bool InputReduced()
-{
-    return !g_reducedTest.empty() && g_reducedTest == CurrentTest();
 }
 
 } // namespace zftest

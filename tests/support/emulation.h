@@ -12,7 +12,4 @@ bool Emulated();
 // shows in the test output and the XML report.
 int InputSize(int full, int reduced);
 
-// True when the running test took a reduced input (its digests are then not comparable).
-bool InputReduced();
-
 } // namespace zftest
