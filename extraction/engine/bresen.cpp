@@ -56,44 +56,45 @@ void Coral::Pitchs(int level)
 
 namespace {
 
-// The Bresenham state of one line walk. The loops that record steps hold it in locals, so
+// The Bresenham state of one line walk, with the major step (every pixel) and the minor step
+// (where the error allows) resolved once. The loops that record steps hold it in locals, so
 // that storing a step does not force the state back to memory at every pixel.
 struct LineWalk {
     int wx;
     int wy;
     int off;
     int err;
-    bool xMajor;
-    int xstep;
-    int ystep;
-    int rowStep;
     int inc1;
     int inc2;
+    int majorX;
+    int majorY;
+    int majorBy;
+    int minorX;
+    int minorY;
+    int minorBy;
 
-    // One step: the major axis, and the minor one where the error allows. Returns the pixel
-    // offset moved.
+    LineWalk(int x, int y, int offset, int error, bool xMajor, int xstep, int ystep, int rowStep,
+             int i1, int i2)
+        : wx(x), wy(y), off(offset), err(error), inc1(i1), inc2(i2), majorX(xMajor ? xstep : 0),
+          majorY(xMajor ? 0 : ystep), majorBy(xMajor ? xstep : rowStep), minorX(xMajor ? 0 : xstep),
+          minorY(xMajor ? ystep : 0), minorBy(xMajor ? rowStep : xstep)
+    {
+    }
+
+    // One step; returns the pixel offset moved.
     int Step()
     {
-        int dx = 0;
-        int dy = 0;
-        if (xMajor) {
-            dx = xstep;
-        } else {
-            dy = ystep;
-        }
+        int by = majorBy;
+        wx += majorX;
+        wy += majorY;
         if (err >= 0) {
-            if (xMajor) {
-                dy = ystep;
-            } else {
-                dx = xstep;
-            }
+            wx += minorX;
+            wy += minorY;
+            by += minorBy;
             err += inc2;
         } else {
             err += inc1;
         }
-        wx += dx;
-        wy += dy;
-        const int by = dx + (dy == 0 ? 0 : rowStep);
         off += by;
         return by;
     }
