@@ -22,6 +22,7 @@
 #include "extraction/engine/CRank.h"
 #include "extraction/engine/FixedMath.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 
@@ -544,6 +545,28 @@ struct SSign {
 #pragma pack(pop)
 static_assert(sizeof(SSign) == 14, "SSign is a 14-byte record");
 
+// Bit masks of the point-section reader: Gud[k] = 2^k - 1, k = 0..32 (entry 32 has all bits set).
+constexpr std::array<int, 33> MakeGud()
+{
+    std::array<int, 33> t{};
+    for (int k = 0; k < 32; ++k) {
+        t[k] = static_cast<int>((1u << k) - 1u);
+    }
+    t[32] = -1;
+    return t;
+}
+inline constexpr std::array<int, 33> Gud = MakeGud();
+static_assert(Gud[0] == 0 && Gud[8] == 255 && Gud[31] == 0x7FFFFFFF);
+
+// One box of the engine's finger-box table: bounds (a1, a2) and (b1, b2), the position byte
+// (non-zero when the box is present) and a byte that moves with the box.
+struct SFinger {
+    std::int32_t a1, a2, b1, b2;
+    std::uint8_t position;
+    std::uint8_t extra;
+};
+constexpr int WZ_FINGER_BOXES = 10;
+
 // Switches the work of the singular-point stage on (1, the only value in use).
 extern int integ;
 
@@ -579,6 +602,34 @@ public:
                       unsigned* widths);
     // Minutia list of stage 20 (layer 176 of level 1), null when the layer is absent.
     const SSign* MinutiaList() const;
+    // Singular list import: `count` points of 14 bytes from `in` (null keeps the list and sets
+    // the count only). Returns 0, or WZ_RECORD_FULL for a count outside 0..16 (nothing changes).
+    int ImIndi(unsigned char* in, int& count);
+    // A point of type 1, 2 or 8 is appended (WZ_RECORD_FULL when 16 are listed); any other
+    // type removes the listed point nearest to it (Nature). Returns 0, or 1 when the list is
+    // empty and nothing was removed.
+    int ImIndi(SSign& p);
+    // Inverse of EnFeat: decodes the point section of `length` bytes into at most `capacity`
+    // points and adds 32 (16 in quick mode) to each level byte. Returns the point count, or
+    // WZ_BAD_SECTION for a length of 1..3, a stream that does not end on a point boundary or a
+    // head of zero widths, or WZ_RECORD_FULL when the points would pass `capacity`.
+    int DeFeat(SSign* out, unsigned capacity, const unsigned char* section, unsigned length);
+    // DeFeat on the main (DeIndi) or nova (DeSign) section of a layout 'I' record; the stored
+    // length bounds every read. WZ_BAD_SECTION when the header does not describe such a record.
+    int DeIndi(SSign* out, unsigned capacity, const unsigned char* rec);
+    int DeSign(SSign* out, unsigned capacity, const unsigned char* rec);
+    // Level-3 layers 128, 32 and 112 as one sealed block: u32 length, the layers, the 4-byte
+    // seal; `size` = 3 x level-3 size + 8. Null `out` sets the size only. Returns 0, or
+    // WZ_NO_LAYER (nothing written) when a layer is absent.
+    int ExData(unsigned char* out, int& size);
+    // The layers of an ExData block of `size` readable bytes back into level 3. Returns 0,
+    // WZ_BAD_BLOCK when the stored length passes `size`, does not match this pyramid or the
+    // seal fails (nothing written), or WZ_NO_LAYER.
+    int ImData(unsigned char* in, unsigned size);
+    // Numbers the present boxes of m_fingers by their centres: one row from 1, the other
+    // (centres beyond the mean of b) from 6; absent entries move behind the present ones.
+    void Finger();
+    SFinger m_fingers[WZ_FINGER_BOXES] = {};
     std::uint32_t m_section[6] = {}; // main, nova, abac, rcnt, area, nest
     std::uint32_t m_recordLength = 0;
     unsigned char m_header[67] = {};

@@ -3,6 +3,8 @@
 // and the section sizes, copies header and the six section layers out back to back and seals
 // the record. GetSize throws WZ_RECORD_FULL (or WZ_NO_LAYER) instead of overrunning a layer,
 // a header field or the largest record; ExGold then never writes past the length it announced.
+// The import side (singular list, point sections, sealed level-3 data blocks) and the finger-box
+// numbering return their codes instead of throwing.
 
 #include "extraction/engine/BitSink.h"
 #include "extraction/engine/Codex.h"
@@ -37,6 +39,47 @@ unsigned char* Existing(CBase& e, int id, int level)
 {
     const int slot = e.GetKey(id, level);
     return slot < 0 ? nullptr : e.m_level[level].buf[slot];
+}
+
+// Layers of a level-3 data block, in block order.
+constexpr int kDataLayers[3] = {128, 32, 112};
+constexpr int LEVEL_BIAS = 32;       // added to a decoded level byte
+constexpr int QUICK_LEVEL_BIAS = 16; // the same in quick mode
+constexpr long long FINGER_STEP = 160;
+constexpr long long FINGER_REACH = 240;
+constexpr long long FINGER_NO_LOW = 9999;
+
+// Reads a bit stream written by BitSink; the caller keeps every read inside the stream.
+class BitSource {
+public:
+    explicit BitSource(const unsigned char* in) : m_in(in) {}
+    // The next `width` bits (0..32), least significant first, masked by Gud[width].
+    std::uint32_t Get(unsigned width)
+    {
+        std::uint32_t v = 0;
+        for (unsigned b = 0; b < width; ++b) {
+            const unsigned bit = (m_in[m_bits >> 3] >> (m_bits & 7)) & 1u;
+            v |= static_cast<std::uint32_t>(bit) << b;
+            ++m_bits;
+        }
+        return v & static_cast<std::uint32_t>(Gud[width]);
+    }
+
+private:
+    const unsigned char* m_in;
+    std::uint64_t m_bits = 0;
+};
+
+// Number of present entries after the singular list is clamped to 0..16.
+int SingularCount(int n)
+{
+    return n < 0 ? 0 : n > TF_MAX_SINGULAR_POINTS ? TF_MAX_SINGULAR_POINTS : n;
+}
+
+// Centre of the bounds (lo + hi) / 2, halves truncated toward zero.
+long long BoxMid(std::int32_t lo, std::int32_t hi)
+{
+    return (static_cast<long long>(lo) + hi) / 2;
 }
 
 } // namespace
@@ -197,6 +240,246 @@ void Codex::ExIndi(unsigned char* out, int& count)
     if (out != nullptr && count > 0) {
         std::memcpy(out, m_sign, static_cast<std::size_t>(count) * sizeof(SSign));
     }
+}
+
+int Codex::ImIndi(unsigned char* in, int& count)
+{
+    if (count < 0 || count > TF_MAX_SINGULAR_POINTS) {
+        return WZ_RECORD_FULL;
+    }
+    m_singular = count;
+    if (in != nullptr && count > 0) {
+        std::memcpy(m_sign, in, static_cast<std::size_t>(count) * sizeof(SSign));
+    }
+    return 0;
+}
+
+int Codex::ImIndi(SSign& p)
+{
+    const int n = SingularCount(m_singular);
+    if (p.type == TF_SP_WHORL || p.type == TF_SP_LOOP || p.type == TF_SP_DELTA) {
+        if (n >= TF_MAX_SINGULAR_POINTS) {
+            return WZ_RECORD_FULL;
+        }
+        m_sign[n] = p;
+        m_singular = n + 1;
+        return 0;
+    }
+    const int i = Nature(p.x, p.y);
+    if (i < 0) {
+        return 1;
+    }
+    std::memmove(m_sign + i, m_sign + i + 1, static_cast<std::size_t>(n - i - 1) * sizeof(SSign));
+    m_singular = n - 1;
+    return 0;
+}
+
+int Codex::DeFeat(SSign* out, unsigned capacity, const unsigned char* section, unsigned length)
+{
+    if (length == 0) {
+        return 0;
+    }
+    if (section == nullptr || length < TF_POINT_HEAD_BITS / 8) {
+        return WZ_BAD_SECTION;
+    }
+    // 1. Head: eight 4-bit widths.
+    BitSource src(section);
+    unsigned widths[TF_POINT_FIELD_COUNT];
+    std::uint64_t pointBits = 0;
+    for (int f = 0; f < TF_POINT_FIELD_COUNT; ++f) {
+        widths[f] = src.Get(4);
+        pointBits += widths[f];
+    }
+    const std::uint64_t bits = (static_cast<std::uint64_t>(length) - 4) * 8;
+    if (bits == 0) {
+        return 0;
+    }
+    // 2. Whole points, followed only by the spare bits of the last byte.
+    if (pointBits == 0 || bits % pointBits >= 8) {
+        return WZ_BAD_SECTION;
+    }
+    const std::uint64_t count = bits / pointBits;
+    if (count > capacity || count > static_cast<std::uint64_t>(INT32_MAX)) {
+        return WZ_RECORD_FULL;
+    }
+    // 3. The points.
+    const int bias = m_quick != 0 ? QUICK_LEVEL_BIAS : LEVEL_BIAS;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        std::uint32_t v[TF_POINT_FIELD_COUNT];
+        for (int f = 0; f < TF_POINT_FIELD_COUNT; ++f) {
+            v[f] = src.Get(widths[f]);
+        }
+        SSign& p = out[i];
+        p.x = static_cast<std::int32_t>(v[TF_FIELD_X]); // widths up to 15 bits
+        p.y = static_cast<std::int32_t>(v[TF_FIELD_Y]);
+        p.type = static_cast<std::uint8_t>(v[TF_FIELD_TYPE]);
+        p.level = static_cast<std::uint8_t>(v[TF_FIELD_LEVEL] + bias);
+        p.quality = static_cast<std::uint8_t>(v[TF_FIELD_QUALITY]);
+        p.angle = static_cast<std::uint8_t>(v[TF_FIELD_ANGLE]);
+        p.axis = static_cast<std::uint8_t>(v[TF_FIELD_AXIS]);
+        p.aux = static_cast<std::uint8_t>(v[TF_FIELD_AUX]);
+    }
+    return static_cast<int>(count);
+}
+
+namespace {
+
+// DeFeat on one point section of a layout 'I' record; every header and section byte read lies
+// before the seal of the stored length.
+int DeSection(Codex& e, SSign* out, unsigned capacity, const unsigned char* rec, int section)
+{
+    if (rec == nullptr) {
+        return WZ_BAD_SECTION;
+    }
+    const std::uint32_t length = TfRead32(rec + TF_LENGTH);
+    if (length < TF_HEADER_SIZE + TF_SEAL_SIZE || rec[TF_VERSOR] != TF_LAYOUT_I) {
+        return WZ_BAD_SECTION;
+    }
+    const TfSectionField& field = TF_SECTION_FIELDS[section];
+    const std::uint32_t size =
+        field.lengthBytes == 1 ? rec[field.lengthAt] : TfRead16(rec + field.lengthAt);
+    const std::uint32_t offset = TfRead32(rec + field.offsetAtI);
+    const std::uint32_t end = length - TF_SEAL_SIZE;
+    if (offset < TF_HEADER_SIZE || offset > end || size > end - offset) {
+        return WZ_BAD_SECTION;
+    }
+    return e.DeFeat(out, capacity, rec + offset, size);
+}
+
+} // namespace
+
+int Codex::DeIndi(SSign* out, unsigned capacity, const unsigned char* rec)
+{
+    return DeSection(*this, out, capacity, rec, TF_MAIN);
+}
+
+int Codex::DeSign(SSign* out, unsigned capacity, const unsigned char* rec)
+{
+    return DeSection(*this, out, capacity, rec, TF_NOVA);
+}
+
+int Codex::ExData(unsigned char* out, int& size)
+{
+    const std::uint32_t layer = m_level[COARSE_LEVEL].size;
+    size = static_cast<int>(3 * layer + 4 + TF_SEAL_SIZE);
+    if (out == nullptr) {
+        return 0;
+    }
+    const unsigned char* src[3];
+    for (int k = 0; k < 3; ++k) {
+        src[k] = Existing(*this, kDataLayers[k], COARSE_LEVEL);
+        if (src[k] == nullptr) {
+            return WZ_NO_LAYER;
+        }
+    }
+    // 1. Length, 2. the layers back to back, 3. the seal after them.
+    TfWrite32(out, static_cast<std::uint32_t>(size));
+    for (int k = 0; k < 3; ++k) {
+        std::memcpy(out + 4 + static_cast<std::size_t>(k) * layer, src[k], layer);
+    }
+    SetMod(out);
+    return 0;
+}
+
+int Codex::ImData(unsigned char* in, unsigned size)
+{
+    const std::uint32_t layer = m_level[COARSE_LEVEL].size;
+    if (in == nullptr || size < 4) {
+        return WZ_BAD_BLOCK;
+    }
+    const std::uint32_t n = TfRead32(in);
+    if (n > size || n != 3 * layer + 4 + TF_SEAL_SIZE || !VerMod(in)) {
+        return WZ_BAD_BLOCK;
+    }
+    unsigned char* dst[3];
+    for (int k = 0; k < 3; ++k) {
+        dst[k] = GetLay(kDataLayers[k], COARSE_LEVEL);
+        if (dst[k] == nullptr) {
+            return WZ_NO_LAYER;
+        }
+    }
+    for (int k = 0; k < 3; ++k) {
+        std::memcpy(dst[k], in + 4 + static_cast<std::size_t>(k) * layer, layer);
+    }
+    return 0;
+}
+
+void Codex::Finger()
+{
+    // 1. Present boxes to the front; the entries behind them are marked absent.
+    int n = 0;
+    for (int k = 0; k < WZ_FINGER_BOXES; ++k) {
+        if (m_fingers[k].position != 0) {
+            m_fingers[n++] = m_fingers[k];
+        }
+    }
+    for (int k = n; k < WZ_FINGER_BOXES; ++k) {
+        m_fingers[k].position = 0;
+    }
+    if (n == 0) {
+        return;
+    }
+    // 2. Centres, the mean of cb, keys (negative beyond the mean) and the lowest ca.
+    long long ca[WZ_FINGER_BOXES];
+    long long key[WZ_FINGER_BOXES];
+    long long cbSum = 0;
+    long long lo = FINGER_NO_LOW;
+    for (int k = 0; k < n; ++k) {
+        ca[k] = BoxMid(m_fingers[k].a1, m_fingers[k].a2);
+        cbSum += BoxMid(m_fingers[k].b1, m_fingers[k].b2);
+        lo = ca[k] < lo ? ca[k] : lo;
+    }
+    const long long mean = cbSum / n;
+    for (int k = 0; k < n; ++k) {
+        key[k] = BoxMid(m_fingers[k].b1, m_fingers[k].b2) > mean ? -ca[k] : ca[k];
+    }
+    // 3. Stable insertion sort: negative keys by ca, then the others by key.
+    auto before = [&](int i, int j) {
+        const bool ni = key[i] < 0;
+        const bool nj = key[j] < 0;
+        if (ni != nj) {
+            return ni;
+        }
+        return ni ? ca[i] < ca[j] : key[i] < key[j];
+    };
+    int order[WZ_FINGER_BOXES];
+    for (int k = 0; k < n; ++k) {
+        order[k] = k;
+    }
+    for (int k = 1; k < n; ++k) {
+        const int t = order[k];
+        int j = k;
+        for (; j > 0 && before(t, order[j - 1]); --j) {
+            order[j] = order[j - 1];
+        }
+        order[j] = t;
+    }
+    // 4. and 5. Each row numbered from its first number: a box farther than the reach from the
+    // previous centre skips one number per 160 units that the previous centre moves on.
+    const auto number = [&](bool negative, int first) {
+        long long r = lo - FINGER_STEP;
+        long long next = first;
+        for (int s = 0; s < n; ++s) {
+            const int k = order[s];
+            if (negative ? key[k] >= 0 : key[k] <= 0) {
+                continue;
+            }
+            const long long d = ca[k] - r;
+            const long long skipped = d >= FINGER_REACH ? (d - FINGER_REACH) / FINGER_STEP + 1 : 0;
+            next += skipped;
+            m_fingers[k].position = static_cast<std::uint8_t>(next);
+            r = ca[k];
+            ++next;
+        }
+    };
+    number(false, 1);
+    number(true, 6);
+    // The sorted order becomes the table order.
+    SFinger sorted[WZ_FINGER_BOXES];
+    for (int s = 0; s < n; ++s) {
+        sorted[s] = m_fingers[order[s]];
+    }
+    std::memcpy(m_fingers, sorted, static_cast<std::size_t>(n) * sizeof(SFinger));
 }
 
 } // namespace wizard73
