@@ -464,6 +464,29 @@ public:
         const int e = Mod360(a - b);
         return e > 180 ? 360 - e : e;
     }
+    // Fits an eight-sector template of singular point to the sector orientations o[8] of a cell
+    // whose own orientation is c: tries `trials` directions from theta0 in steps of 2 degrees
+    // (modulo 360) and answers the first direction of least cost, or -1 when no cost is below
+    // 129600. The sector index of a direction wraps into 0..7.
+    static int FitTemplate(const int* tpl, int theta0, int trials, int c, const int* o)
+    {
+        int best = 129600;
+        int bestTheta = -1;
+        int theta = theta0;
+        for (int t = 0; t < trials; ++t) {
+            const int b = (theta + 23 - c) / 45;
+            int cost = 0;
+            for (int j = 0; j < 8; ++j) {
+                cost += Dist(Mod360(theta + tpl[j]), o[((b + j) % 8 + 8) % 8]);
+            }
+            if (cost < best) {
+                best = cost;
+                bestTheta = theta;
+            }
+            theta = Mod360(theta + 2);
+        }
+        return bestTheta;
+    }
     // Sum of the folded steps around eight sector orientations; 0 in quick mode as soon as one
     // step exceeds 88 degrees.
     static int Poincare(const int* o, bool quick)

@@ -16,7 +16,6 @@ namespace {
 
 constexpr int IFOCUS_STAGE = 6;
 constexpr int LEVEL = 3;
-constexpr int NO_COST = 129600;
 constexpr int NO_LABEL = 255;
 constexpr int LAST_LABEL = 239;
 constexpr int WIDENED = 128;
@@ -85,20 +84,11 @@ void Codex::IfIndi(int i)
     }
     // 5. Template fit; the sector index wraps into 0..7.
     const int* tpl = cls == 2 ? kLoops : cls == 1 ? kWhorl : kDelta;
-    int theta = cls == 2 ? 90 : cls == 1 ? 358 : 200;
+    const int theta = cls == 2 ? 90 : cls == 1 ? 358 : 200;
     const int trials = cls == 2 ? 180 : cls == 1 ? 90 : 72;
-    int best = NO_COST;
-    for (int t = 0; t < trials; ++t) {
-        const int b = (theta + 23 - c) / 45;
-        int cost = 0;
-        for (int j = 0; j < 8; ++j) {
-            cost += Dist(Mod360(theta + tpl[j]), o[((b + j) % 8 + 8) % 8]);
-        }
-        if (cost < best) {
-            best = cost;
-            GetLay(37, LEVEL)[i] = static_cast<unsigned char>(theta / 2);
-        }
-        theta = theta + 2 >= 360 ? theta - 358 : theta + 2;
+    const int fit = FitTemplate(tpl, theta, trials, c, o);
+    if (fit >= 0) {
+        GetLay(37, LEVEL)[i] = static_cast<unsigned char>(fit / 2);
     }
 }
 

@@ -250,19 +250,9 @@ void Codex::StIndi(int i)
     if (cls[i] != 2) {
         return;
     }
-    int best = NO_COST;
-    int theta = 90;
-    for (int trial = 0; trial < 180; ++trial) {
-        const int b = (theta + 23 - c) / 45;
-        int cost = 0;
-        for (int j = 0; j < 8; ++j) {
-            cost += Dist(Mod360(theta + kLoops[j]), o[((b + j) % 8 + 8) % 8]);
-        }
-        if (cost < best) {
-            best = cost;
-            GetLay(37, LEVEL)[i] = static_cast<unsigned char>(theta / 2);
-        }
-        theta = Mod360(theta + 2);
+    const int fit = FitTemplate(kLoops, 90, 180, c, o);
+    if (fit >= 0) {
+        GetLay(37, LEVEL)[i] = static_cast<unsigned char>(fit / 2);
     }
 }
 
