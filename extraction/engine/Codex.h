@@ -22,6 +22,7 @@
 #include "extraction/engine/CRank.h"
 #include "extraction/engine/FixedMath.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -797,6 +798,39 @@ public:
     // 2^shift, the sum is rounded by half of it.
     static int RankMean(int* v, int n, const int* weights, int shift)
     {
+        SortSmall(v, n);
+        int s = (1 << shift) / 2;
+        for (int i = 0; i < n; ++i) {
+            s += weights[i] * v[i];
+        }
+        return s >> shift;
+    }
+    // Ascending sort of a few values: fixed compare-exchange networks for the common sizes
+    // (branch-free min/max), insertion otherwise. A sort's result does not depend on method.
+    static void SortSmall(int* v, int n)
+    {
+        auto cx = [v](int a, int b) {
+            const int lo = std::min(v[a], v[b]);
+            v[b] = std::max(v[a], v[b]);
+            v[a] = lo;
+        };
+        if (n == 9) {
+            cx(0, 3), cx(1, 7), cx(2, 5), cx(4, 8), cx(0, 7), cx(2, 4), cx(3, 8), cx(5, 6);
+            cx(0, 2), cx(1, 3), cx(4, 5), cx(7, 8), cx(1, 4), cx(3, 6), cx(5, 7);
+            cx(0, 1), cx(2, 4), cx(3, 5), cx(6, 8), cx(2, 3), cx(4, 5), cx(6, 7);
+            cx(1, 2), cx(3, 4), cx(5, 6);
+            return;
+        }
+        if (n == 7) {
+            cx(0, 6), cx(2, 3), cx(4, 5), cx(0, 2), cx(1, 4), cx(3, 6), cx(0, 1), cx(2, 5);
+            cx(3, 4), cx(1, 2), cx(4, 6), cx(2, 3), cx(4, 5), cx(1, 2), cx(3, 4), cx(5, 6);
+            return;
+        }
+        if (n == 5) {
+            cx(0, 1), cx(3, 4), cx(2, 4), cx(2, 3), cx(1, 4), cx(0, 3), cx(0, 2), cx(1, 3);
+            cx(1, 2);
+            return;
+        }
         for (int i = 1; i < n; ++i) {
             const int t = v[i];
             int j = i;
@@ -805,11 +839,6 @@ public:
             }
             v[j] = t;
         }
-        int s = (1 << shift) / 2;
-        for (int i = 0; i < n; ++i) {
-            s += weights[i] * v[i];
-        }
-        return s >> shift;
     }
 
     // --- Stage 10, flow refinement near singular points (Attrac.cpp) ---

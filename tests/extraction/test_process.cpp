@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <ostream>
 #include <string>
@@ -295,6 +296,34 @@ TEST(Driver, XaosSpreadsTheModeOfANearlyUniformImage)
     const std::vector<unsigned char> before = half;
     XaosImage(half.data(), 10, 10);
     EXPECT_EQ(half, before);
+}
+
+// The fixed sorting networks must sort every input: all 0/1 patterns prove a network, and
+// values with repeats (as in a grey neighbourhood) are checked against std::sort.
+TEST(Driver, SmallSortsMatchAFullSort)
+{
+    std::uint32_t seed = 12345u;
+    for (int n : {5, 6, 7, 9}) {
+        for (int m = 0; m < (1 << n); ++m) {
+            int v[9];
+            for (int i = 0; i < n; ++i) {
+                v[i] = (m >> i) & 1;
+            }
+            wizard73::Codex::SortSmall(v, n);
+            EXPECT_TRUE(std::is_sorted(v, v + n)) << "n " << n << " pattern " << m;
+        }
+        for (int round = 0; round < 200; ++round) {
+            int v[9];
+            for (int i = 0; i < n; ++i) {
+                seed = seed * 1664525u + 1013904223u;
+                v[i] = static_cast<int>(seed >> 28) - 4;
+            }
+            std::vector<int> w(v, v + n);
+            wizard73::Codex::SortSmall(v, n);
+            std::sort(w.begin(), w.end());
+            EXPECT_TRUE(std::equal(w.begin(), w.end(), v)) << "n " << n << " round " << round;
+        }
+    }
 }
 
 TEST(Driver, ArgumentsAreCheckedInOrder)
