@@ -60,15 +60,29 @@ int CBase::RidgeWalk(int dir, int steps, int stopAfterMarks, int level, int kind
     }
     const CLevel& lv = m_level[level];
     const int d0 = dir & 7;
+    const int xMax = lv.width - 2;
+    const int yMax = lv.height - 2;
     int s1 = 0;
     int s2 = 0;
     int run = 0;
     bool lastMarked = marked(*m_walk[0]);
+    // The walk runs on local copies of its position and first cursor; the members, including
+    // all walk cursors, take the whole move when the walk ends.
+    int wx = m_wx;
+    int wy = m_wy;
+    const unsigned char* p0 = m_walk[0];
+    int moved = 0;
+    auto settle = [&]() {
+        m_wx = wx;
+        m_wy = wy;
+        m_walkOff += moved;
+        Advance(m_walk, WZ_WALKERS, moved);
+    };
     for (int n = 0; n < steps; ++n) {
         // 2. Choose among ahead, right and left on the first cursor's layer.
-        const int a = m_walk[0][m_fwdAhead];
-        const int r = m_walk[0][m_fwdRight];
-        const int l = m_walk[0][m_fwdLeft];
+        const int a = p0[m_fwdAhead];
+        const int r = p0[m_fwdRight];
+        const int l = p0[m_fwdLeft];
         int go;
         if (bright) {
             go = a >= r ? (a >= l ? d0 : d0 + 7) : (r > l ? d0 + 1 : d0 + 7);
@@ -76,7 +90,10 @@ int CBase::RidgeWalk(int dir, int steps, int stopAfterMarks, int level, int kind
             go = a <= r ? (a <= l ? d0 : d0 + 7) : (r < l ? d0 + 1 : d0 + 7);
         }
         go &= 7;
-        WalkStep(go);
+        wx += lv.dx[go];
+        wy += lv.dy[go];
+        moved += lv.step[go];
+        p0 += lv.step[go];
         if (paired) {
             m_wx2 += lv.dx[go];
             m_wy2 += lv.dy[go];
@@ -85,7 +102,7 @@ int CBase::RidgeWalk(int dir, int steps, int stopAfterMarks, int level, int kind
             }
         }
         // 3. Accumulate and apply the stop rule.
-        const int v = *m_walk[0];
+        const int v = *p0;
         s1 += bright ? v - 127 : 127 - v;
         if (paired) {
             const int v2 = *m_walk2;
@@ -97,16 +114,18 @@ int CBase::RidgeWalk(int dir, int steps, int stopAfterMarks, int level, int kind
                 ++run;
             } else if (run > 0) {
                 if (kind == LAY_W || kind == LAY_I) {
+                    settle();
                     return 0;
                 }
                 break;
             }
         }
         // 4. Leave the level's inner area: stop.
-        if (!WalkInside() || (paired && !inside2())) {
+        if (wx < 1 || wy < 1 || wx > xMax || wy > yMax || (paired && !inside2())) {
             break;
         }
     }
+    settle();
     switch (kind) {
     case LAY_W:
     case LAY_I:
