@@ -6,7 +6,6 @@
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/codes.h"
 
-#include <algorithm>
 #include <cstddef>
 
 namespace wizard73 {
@@ -19,7 +18,7 @@ constexpr int LEVEL = 3;
 int Rank9(const unsigned char* p, int w, int k)
 {
     int v[9] = {p[-w - 1], p[-w], p[-w + 1], p[-1], p[0], p[1], p[w - 1], p[w], p[w + 1]};
-    std::nth_element(v, v + k, v + 9);
+    Codex::SortSmall(v, 9);
     return v[k];
 }
 

@@ -79,7 +79,7 @@ void Codex::LiSmooth()
                 continue;
             }
             int v[9] = {p[-w - 1], p[-w], p[-w + 1], p[-1], p[0], p[1], p[w - 1], p[w], p[w + 1]};
-            std::sort(v, v + 9);
+            SortSmall(v, 9);
             d[x] = static_cast<unsigned char>((v[0] + v[1] + 2 * v[2] + 2 * v[3] + 4 * v[4] +
                                                2 * v[5] + 2 * v[6] + v[7] + v[8] + 8) >>
                                               4);
