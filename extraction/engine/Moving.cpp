@@ -5,6 +5,8 @@
 
 #include "extraction/engine/Codex.h"
 
+#include <type_traits>
+
 namespace wizard73 {
 namespace {
 
@@ -78,54 +80,65 @@ int CBase::RidgeWalk(int dir, int steps, int stopAfterMarks, int level, int kind
         m_walkOff += moved;
         Advance(m_walk, WZ_WALKERS, moved);
     };
-    for (int n = 0; n < steps; ++n) {
-        // 2. Choose among ahead, right and left on the first cursor's layer.
-        const int a = p0[m_fwdAhead];
-        const int r = p0[m_fwdRight];
-        const int l = p0[m_fwdLeft];
-        int go;
-        if (bright) {
-            go = a >= r ? (a >= l ? d0 : d0 + 7) : (r > l ? d0 + 1 : d0 + 7);
-        } else {
-            go = a <= r ? (a <= l ? d0 : d0 + 7) : (r < l ? d0 + 1 : d0 + 7);
-        }
-        go &= 7;
-        wx += lv.dx[go];
-        wy += lv.dy[go];
-        moved += lv.step[go];
-        p0 += lv.step[go];
-        if (paired) {
-            m_wx2 += lv.dx[go];
-            m_wy2 += lv.dy[go];
-            if (m_walk2 != nullptr) {
-                m_walk2 += lv.step[go];
+    const bool layer = kind == LAY_W || kind == LAY_I;
+    // The steps, built once per pair of walk flags so that the flags are constants in the loop.
+    // Returns true when a layer walk stops on its first unmarked pixel after marks.
+    auto walk = [&](auto brightFlag, auto pairedFlag) {
+        constexpr bool kBright = decltype(brightFlag)::value;
+        constexpr bool kPaired = decltype(pairedFlag)::value;
+        for (int n = 0; n < steps; ++n) {
+            // 2. Choose among ahead, right and left on the first cursor's layer.
+            const int a = p0[m_fwdAhead];
+            const int r = p0[m_fwdRight];
+            const int l = p0[m_fwdLeft];
+            int go;
+            if (kBright) {
+                go = a >= r ? (a >= l ? d0 : d0 + 7) : (r > l ? d0 + 1 : d0 + 7);
+            } else {
+                go = a <= r ? (a <= l ? d0 : d0 + 7) : (r < l ? d0 + 1 : d0 + 7);
             }
-        }
-        // 3. Accumulate and apply the stop rule.
-        const int v = *p0;
-        s1 += bright ? v - 127 : 127 - v;
-        if (paired) {
-            const int v2 = *m_walk2;
-            s2 += bright ? 127 - v2 : v2 - 127;
-        }
-        lastMarked = marked(v);
-        if (stopAfterMarks != 0) {
-            if (lastMarked) {
-                ++run;
-            } else if (run > 0) {
-                if (kind == LAY_W || kind == LAY_I) {
-                    settle();
-                    return 0;
+            go &= 7;
+            wx += lv.dx[go];
+            wy += lv.dy[go];
+            moved += lv.step[go];
+            p0 += lv.step[go];
+            if (kPaired) {
+                m_wx2 += lv.dx[go];
+                m_wy2 += lv.dy[go];
+                if (m_walk2 != nullptr) {
+                    m_walk2 += lv.step[go];
                 }
+            }
+            // 3. Accumulate and apply the stop rule.
+            const int v = *p0;
+            s1 += kBright ? v - 127 : 127 - v;
+            if (kPaired) {
+                const int v2 = *m_walk2;
+                s2 += kBright ? 127 - v2 : v2 - 127;
+            }
+            lastMarked = kBright ? v >= 128 : v < 127;
+            if (stopAfterMarks != 0) {
+                if (lastMarked) {
+                    ++run;
+                } else if (run > 0) {
+                    return layer;
+                }
+            }
+            // 4. Leave the level's inner area: stop.
+            if (wx < 1 || wy < 1 || wx > xMax || wy > yMax || (kPaired && !inside2())) {
                 break;
             }
         }
-        // 4. Leave the level's inner area: stop.
-        if (wx < 1 || wy < 1 || wx > xMax || wy > yMax || (paired && !inside2())) {
-            break;
-        }
-    }
+        return false;
+    };
+    using Yes = std::true_type;
+    using No = std::false_type;
+    const bool stopped = bright ? (paired ? walk(Yes(), Yes()) : walk(Yes(), No()))
+                                : (paired ? walk(No(), Yes()) : walk(No(), No()));
     settle();
+    if (stopped) {
+        return 0;
+    }
     switch (kind) {
     case LAY_W:
     case LAY_I:
