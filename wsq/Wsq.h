@@ -72,8 +72,8 @@ struct header_frm {
     std::uint16_t software;
 };
 
-// Region that one transform step splits; inv_rw / inv_cl put the high-pass half of the rows,
-// respectively columns, before the low-pass half.
+// Region that one transform step splits; inv_rw (rows) and inv_cl (columns) put the high-pass
+// half before the low-pass half.
 struct wavlet_tree {
     int x;
     int y;

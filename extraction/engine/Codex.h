@@ -866,7 +866,7 @@ public:
     // --- Stage 13, flow curvature (Curvat.cpp) ---
     void Curvat(int level);
 
-    // --- Stage 14, ridge period spectrum (Furiew.cpp) ---
+    // --- Stage 14, ridge period energies (Furiew.cpp) ---
     void Furiew(int level);
     int m_fuDivisor = 2; // divisor D of the contrast curve
 

@@ -240,7 +240,7 @@ void Codex::Epilog(int)
     area[1] = static_cast<unsigned char>(l3.width >> 8);
     area[2] = static_cast<unsigned char>(l3.height & 255);
     area[3] = static_cast<unsigned char>(l3.height >> 8);
-    // 7. Spectrum copies.
+    // 7. Energy copies.
     if (m_flag != 0) {
         for (int id = 256; id <= 264; ++id) {
             if (id != 260) {

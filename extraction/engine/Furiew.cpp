@@ -1,4 +1,4 @@
-// Stage 14, Furiew: the ridge period spectrum. Layer 1 is smoothed along the curved ridge line
+// Stage 14, Furiew: the ridge period energies. Layer 1 is smoothed along the curved ridge line
 // (36, 48, 49), its gradients (work planes 0, 2, 4) give a direction (241) and weight (242) per
 // level-0 pixel, and every block of the asked level keeps its most energetic profile across the
 // flow as 14 channels (64..77; channel k = period code k + 4, quick k + 2), spread across the
@@ -63,7 +63,7 @@ void Codex::Furiew(int level)
     }
     m_stage = FURIEW_STAGE;
     OldLay(m_stage);
-    // The spectrum is measured at level 1..3: a finer level would let the ridge line leave
+    // The energies are measured at level 1..3: a finer level would let the ridge line leave
     // the image inside the copied border.
     const int lev = level < 1 ? 1 : level > FLOW_LEVEL ? FLOW_LEVEL : level;
     m_curLevel = lev;
@@ -174,7 +174,7 @@ void Codex::Furiew(int level)
         std::memset(chan[c], 0, ll.size);
     }
 
-    // 5. Spectrum: the most energetic profile of each block, spread across the flow.
+    // 5. Energies: the most energetic profile of each block, spread across the flow.
     const int profLen = quick ? 15 : 17;
     for (int y = 2; y < ll.height - 2; ++y) {
         for (int x = 2; x < ll.width - 2; ++x) {

@@ -1,4 +1,4 @@
-// Stage 15, Harmon: the ridge period map. From the 14-channel spectrum of stage 14 (layers
+// Stage 15, Harmon: the ridge period map. From the 14-channel energies of stage 14 (layers
 // 64..77) it picks one period code per level-3 pixel (bin k = code k + 4, quick mode k + 2),
 // erases rough and weak codes, refills gaps from the neighbours, rates the clarity (118, 0..90,
 // 0 = clearest) and the largest response (116), and carries the smoothed code map (56) down to

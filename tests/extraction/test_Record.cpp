@@ -18,30 +18,30 @@ namespace {
 
 using namespace wizard73;
 using zftest::Bytes;
-using zftest::RecordSpec;
+using zftest::RecordPlan;
 
 constexpr int FINAL_STAGE = 22;
 
-// An engine whose pyramid and lists hold spec's content, as stages 8 to 22 would leave it.
-std::unique_ptr<Codex> EngineFor(const RecordSpec& spec)
+// An engine whose pyramid and lists hold plan's content, as stages 8 to 22 would leave it.
+std::unique_ptr<Codex> EngineFor(const RecordPlan& plan)
 {
     auto e = std::make_unique<Codex>();
     e->Reset();
     e->SetMap(pyr[2]);
-    e->SetGeo(spec.sizeX, spec.sizeY);
+    e->SetGeo(plan.sizeX, plan.sizeY);
     e->NewDoc();
     e->m_stage = FINAL_STAGE;
-    e->m_finger = spec.finger;
-    e->m_imgppi = spec.imgppi;
-    e->m_tplppi = spec.tplppi;
-    e->m_qualit = spec.quality;
-    e->m_densit = static_cast<unsigned char>(spec.density - TF_DENSITY_BIAS);
-    e->m_immask = spec.immask;
-    e->m_kind = spec.kind;
-    e->m_passxy = spec.passxy;
-    e->m_passan = spec.passan;
-    e->m_linkno = spec.linkno;
-    auto toSign = [](const zftest::PointSpec& p) {
+    e->m_finger = plan.finger;
+    e->m_imgppi = plan.imgppi;
+    e->m_tplppi = plan.tplppi;
+    e->m_qualit = plan.quality;
+    e->m_densit = static_cast<unsigned char>(plan.density - TF_DENSITY_BIAS);
+    e->m_immask = plan.immask;
+    e->m_kind = plan.kind;
+    e->m_passxy = plan.passxy;
+    e->m_passan = plan.passan;
+    e->m_linkno = plan.linkno;
+    auto toSign = [](const zftest::PointPlan& p) {
         SSign s{};
         s.x = p.x;
         s.y = p.y;
@@ -51,18 +51,18 @@ std::unique_ptr<Codex> EngineFor(const RecordSpec& spec)
         s.angle = p.angle;
         return s;
     };
-    e->m_singular = static_cast<int>(spec.singular.size());
-    for (std::size_t k = 0; k < spec.singular.size(); ++k) {
-        e->m_sign[k] = toSign(spec.singular[k]);
+    e->m_singular = static_cast<int>(plan.singular.size());
+    for (std::size_t k = 0; k < plan.singular.size(); ++k) {
+        e->m_sign[k] = toSign(plan.singular[k]);
     }
     SSign* list = reinterpret_cast<SSign*>(e->GetLay(176, 1));
-    for (std::size_t k = 0; k < spec.minutiae.size(); ++k) {
-        const SSign s = toSign(spec.minutiae[k]);
+    for (std::size_t k = 0; k < plan.minutiae.size(); ++k) {
+        const SSign s = toSign(plan.minutiae[k]);
         std::memcpy(list + k, &s, sizeof s);
     }
-    e->m_minutiae = static_cast<std::uint16_t>(spec.minutiae.size());
+    e->m_minutiae = static_cast<std::uint16_t>(plan.minutiae.size());
     // The sections of stages 21 and 22, in their layers.
-    const zftest::Sections s = zftest::EncodeSections(spec);
+    const zftest::Sections s = zftest::EncodeSections(plan);
     struct Target {
         int section, id, level;
     };
@@ -87,29 +87,29 @@ Bytes Write(Codex& e)
     return out;
 }
 
-// A pyramid side for which level 3 holds spec's area mask.
-RecordSpec EmptySpec()
+// A pyramid side for which level 3 holds plan's area mask.
+RecordPlan EmptyPlan()
 {
-    RecordSpec spec;
-    spec.area.w = 32;
-    spec.area.h = 40;
-    spec.area.outside.assign(32 * 40, 0);
-    return spec;
+    RecordPlan plan;
+    plan.area.w = 32;
+    plan.area.h = 40;
+    plan.area.outside.assign(32 * 40, 0);
+    return plan;
 }
 
 TEST(RecordWriter, WritesTheSameBytesAsTheReferenceEncoder)
 {
-    const RecordSpec spec = zftest::SampleRecord();
-    auto e = EngineFor(spec);
+    const RecordPlan plan = zftest::SampleRecord();
+    auto e = EngineFor(plan);
     const Bytes written = Write(*e);
-    EXPECT_EQ(written, zftest::BuildRecord(spec));
+    EXPECT_EQ(written, zftest::BuildRecord(plan));
     EXPECT_TRUE(e->VerMod(const_cast<unsigned char*>(written.data())));
 }
 
 TEST(RecordWriter, RecordDecodesBackThroughTheReader)
 {
-    const RecordSpec spec = zftest::SampleRecord();
-    auto e = EngineFor(spec);
+    const RecordPlan plan = zftest::SampleRecord();
+    auto e = EngineFor(plan);
     const Bytes rec = Write(*e);
     ESK::Unwrap* r = ESK::Unwrap::create();
     ASSERT_NE(r, nullptr);
@@ -119,7 +119,7 @@ TEST(RecordWriter, RecordDecodesBackThroughTheReader)
     std::vector<ESK::Sign> points(300);
     std::vector<ESK::Link> links(300);
     const unsigned n = r->idnova(rec.data());
-    EXPECT_EQ(n, spec.minutiae.size());
+    EXPECT_EQ(n, plan.minutiae.size());
     EXPECT_EQ(r->denova(points.data(), rec.data()), n);
     EXPECT_EQ(r->denest(links.data(), points.data(), static_cast<unsigned short>(n), rec.data()),
               n);
@@ -128,25 +128,25 @@ TEST(RecordWriter, RecordDecodesBackThroughTheReader)
         const ESK::Sign p = points[k]; // packed fields are compared by value
         const int x = p.x;
         const int y = p.y;
-        EXPECT_EQ(x, spec.minutiae[k].x);
-        EXPECT_EQ(y, spec.minutiae[k].y);
-        EXPECT_EQ(p.type, spec.minutiae[k].type);
-        EXPECT_EQ(p.quality, spec.minutiae[k].quality);
+        EXPECT_EQ(x, plan.minutiae[k].x);
+        EXPECT_EQ(y, plan.minutiae[k].y);
+        EXPECT_EQ(p.type, plan.minutiae[k].type);
+        EXPECT_EQ(p.quality, plan.minutiae[k].quality);
     }
-    EXPECT_EQ(r->demain(points.data(), rec.data()), spec.singular.size());
-    EXPECT_EQ(r->size_x(rec.data()), spec.sizeX);
-    EXPECT_EQ(r->size_y(rec.data()), spec.sizeY);
-    EXPECT_EQ(r->densit(rec.data()), spec.density);
+    EXPECT_EQ(r->demain(points.data(), rec.data()), plan.singular.size());
+    EXPECT_EQ(r->size_x(rec.data()), plan.sizeX);
+    EXPECT_EQ(r->size_y(rec.data()), plan.sizeY);
+    EXPECT_EQ(r->densit(rec.data()), plan.density);
     ESK::Unwrap::cancel(r);
 }
 
 TEST(RecordWriter, EmptyListsGiveHeadOnlySections)
 {
-    RecordSpec spec = EmptySpec();
-    auto e = EngineFor(spec);
+    RecordPlan plan = EmptyPlan();
+    auto e = EngineFor(plan);
     const Bytes rec = Write(*e);
-    EXPECT_EQ(rec, zftest::BuildRecord(spec));
-    const int area = static_cast<int>(zftest::EncodeArea(spec.area).size());
+    EXPECT_EQ(rec, zftest::BuildRecord(plan));
+    const int area = static_cast<int>(zftest::EncodeArea(plan.area).size());
     EXPECT_EQ(rec[TF_MAIN_LEN], 4);
     EXPECT_EQ(TfRead16(rec.data() + TF_NOVA_LEN), 4);
     EXPECT_EQ(TfRead16(rec.data() + TF_ABAC_LEN), 0);

@@ -177,7 +177,7 @@ struct Made {
 };
 
 // Checks a template's form and decoding; returns its minutia count.
-unsigned Inspect(const std::vector<unsigned char>& t)
+unsigned Examine(const std::vector<unsigned char>& t)
 {
     std::unique_ptr<ZelvanFinger::FpTemplateChecker, void (*)(ZelvanFinger::FpTemplateChecker*)>
         checker(ZelvanFinger::FpTemplateChecker::create(), [](ZelvanFinger::FpTemplateChecker* p) {
@@ -211,7 +211,7 @@ Made MakeRaw(TemplateCreator& c, std::vector<unsigned char>& px, int w, int h, i
         EXPECT_EQ(m.bytes[m.size], 0xCD) << "getTemplate copied more than size";
         m.bytes.resize(m.size);
         EXPECT_EQ(TfRead32(m.bytes.data()), m.size);
-        m.minutiae = Inspect(m.bytes);
+        m.minutiae = Examine(m.bytes);
     }
     return m;
 }
@@ -294,7 +294,7 @@ TEST(CreatorPrints, SingleFingersOfTheNistCardFromWsq)
         ASSERT_EQ(creator->createTemplate(img, size, q), 0);
         std::vector<unsigned char> t(size);
         creator->getTemplate(t.data());
-        EXPECT_GE(Inspect(t), 8u);
+        EXPECT_GE(Examine(t), 8u);
     }
 }
 

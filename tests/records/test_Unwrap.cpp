@@ -44,24 +44,24 @@ TEST(Unwrap, CancelDestroysAndNullsThePointer)
 
 TEST(Unwrap, ReadsTheHeaderFieldsOfAWrittenRecord)
 {
-    const zftest::RecordSpec spec = zftest::SampleRecord();
-    const Bytes rec = zftest::BuildRecord(spec);
+    const zftest::RecordPlan plan = zftest::SampleRecord();
+    const Bytes rec = zftest::BuildRecord(plan);
     Reader r = OpenReader();
     const unsigned char* p = rec.data();
     EXPECT_TRUE(r->verify(p));
     EXPECT_TRUE(r->defend(p));
     EXPECT_EQ(r->length(p), rec.size());
     EXPECT_EQ(r->versor(p), 'I');
-    EXPECT_EQ(r->finger(p), spec.finger);
-    EXPECT_EQ(r->qualit(p), spec.quality);
-    EXPECT_EQ(r->densit(p), spec.density);
-    EXPECT_EQ(r->immask(p), spec.immask);
+    EXPECT_EQ(r->finger(p), plan.finger);
+    EXPECT_EQ(r->qualit(p), plan.quality);
+    EXPECT_EQ(r->densit(p), plan.density);
+    EXPECT_EQ(r->immask(p), plan.immask);
     EXPECT_EQ(r->passxy(p), 20);
     EXPECT_EQ(r->passan(p), 20);
     EXPECT_EQ(r->square(p), 0);
     EXPECT_EQ(r->exmask(p), 0);
-    EXPECT_EQ(r->size_x(p), spec.sizeX);
-    EXPECT_EQ(r->size_y(p), spec.sizeY);
+    EXPECT_EQ(r->size_x(p), plan.sizeX);
+    EXPECT_EQ(r->size_y(p), plan.sizeY);
     EXPECT_EQ(r->imgppi(p), 500);
     EXPECT_EQ(r->tplppi(p), 500);
     EXPECT_EQ(r->idmain(p), 3u);
@@ -122,11 +122,11 @@ TEST(Unwrap, AcceptsTheLongestRecordAndRefusesOneMore)
 {
     for (std::uint32_t length : {12267u, 12268u}) {
         SCOPED_TRACE(length);
-        zftest::RecordSpec spec = zftest::SampleRecord();
-        zftest::Sections s = zftest::EncodeSections(spec);
-        const Bytes plain = zftest::AssembleRecord(spec, s);
+        zftest::RecordPlan plan = zftest::SampleRecord();
+        zftest::Sections s = zftest::EncodeSections(plan);
+        const Bytes plain = zftest::AssembleRecord(plan, s);
         s[TF_RCNT].resize(length - plain.size(), 0); // pad an unused section
-        const Bytes rec = zftest::AssembleRecord(spec, s);
+        const Bytes rec = zftest::AssembleRecord(plan, s);
         ASSERT_EQ(rec.size(), length);
         Reader r = OpenReader();
         EXPECT_EQ(r->verify(rec.data()), length == 12267u);
@@ -192,23 +192,23 @@ TEST(Unwrap, WithoutTheAccessCodeOnlyHeaderQueriesAnswer)
 
 TEST(Unwrap, LayoutNReadsItsOwnFieldsAndNeedsVersor130ForPoints)
 {
-    const zftest::RecordSpec spec = zftest::SampleRecord();
+    const zftest::RecordPlan plan = zftest::SampleRecord();
     Reader r = OpenReader();
     std::vector<ESK::Lot<short>> points(100);
     std::vector<unsigned char> mask(32 * 40);
     for (int versor : {130, 110}) {
         SCOPED_TRACE(versor);
-        Bytes rec = zftest::BuildRecord(spec);
+        Bytes rec = zftest::BuildRecord(plan);
         zftest::ToLayoutN(rec, static_cast<std::uint8_t>(versor), 0x1234, 7);
         const unsigned char* p = rec.data();
         EXPECT_TRUE(r->verify(p));
         EXPECT_TRUE(r->defend(p));
         EXPECT_EQ(r->versor(p), versor);
-        EXPECT_EQ(r->densit(p), spec.density); // stored plain in 'N'
+        EXPECT_EQ(r->densit(p), plan.density); // stored plain in 'N'
         EXPECT_EQ(r->square(p), 7);
         EXPECT_EQ(r->exmask(p), 0x1234);
-        EXPECT_EQ(r->size_x(p), spec.sizeX);
-        EXPECT_EQ(r->size_y(p), spec.sizeY);
+        EXPECT_EQ(r->size_x(p), plan.sizeX);
+        EXPECT_EQ(r->size_y(p), plan.sizeY);
         EXPECT_EQ(r->dearea(mask.data(), p), (40u << 16) | 32u);
         const unsigned expected = versor >= 130 ? 12 : 0;
         EXPECT_EQ(r->idnova(p), expected);
@@ -218,8 +218,8 @@ TEST(Unwrap, LayoutNReadsItsOwnFieldsAndNeedsVersor130ForPoints)
         if (versor >= 130) {
             // 'N' angles are 256 units a turn, turned into degrees as a x 45 >> 5.
             for (unsigned k = 0; k < expected; ++k) {
-                EXPECT_EQ(static_cast<int>(points[k].angle), (spec.minutiae[k].angle * 45) >> 5);
-                EXPECT_EQ(points[k].level, spec.minutiae[k].level); // no +32 in 'N'
+                EXPECT_EQ(static_cast<int>(points[k].angle), (plan.minutiae[k].angle * 45) >> 5);
+                EXPECT_EQ(points[k].level, plan.minutiae[k].level); // no +32 in 'N'
             }
         }
     }

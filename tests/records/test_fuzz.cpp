@@ -127,8 +127,8 @@ TEST(ReaderFuzz, RandomTruncatedAndDamagedRecordsStayInBounds)
     }
 
     // 2. A written record cut at every length, in both layouts.
-    const zftest::RecordSpec spec = zftest::SampleRecord();
-    const Bytes good = zftest::BuildRecord(spec);
+    const zftest::RecordPlan plan = zftest::SampleRecord();
+    const Bytes good = zftest::BuildRecord(plan);
     Bytes nLayout = good;
     zftest::ToLayoutN(nLayout, 130, 0, 0);
     const Bytes& goodN = nLayout;

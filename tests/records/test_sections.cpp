@@ -15,8 +15,8 @@
 #include <vector>
 
 using zftest::Bytes;
-using zftest::PointSpec;
-using zftest::RecordSpec;
+using zftest::PointPlan;
+using zftest::RecordPlan;
 
 namespace {
 
@@ -33,11 +33,11 @@ Reader OpenReader(bool factor = false)
     return r;
 }
 
-void ExpectPoints(const std::vector<PointSpec>& written, const ESK::Lot<short>* read, bool factor)
+void ExpectPoints(const std::vector<PointPlan>& written, const ESK::Lot<short>* read, bool factor)
 {
     for (std::size_t k = 0; k < written.size(); ++k) {
         SCOPED_TRACE(k);
-        const PointSpec& w = written[k];
+        const PointPlan& w = written[k];
         const int angle = factor ? ((w.angle * 2 * 365) >> 9) & 255 : w.angle * 2;
         EXPECT_EQ(static_cast<int>(read[k].x), w.x);
         EXPECT_EQ(static_cast<int>(read[k].y), w.y);
@@ -89,8 +89,8 @@ TEST(Arctg, FollowsAtan2InEveryOctantWithinOneUnit)
 
 TEST(PointSections, RoundTripBothListsInBothAngleUnits)
 {
-    const RecordSpec spec = zftest::SampleRecord();
-    const Bytes rec = zftest::BuildRecord(spec);
+    const RecordPlan plan = zftest::SampleRecord();
+    const Bytes rec = zftest::BuildRecord(plan);
     for (bool factor : {false, true}) {
         SCOPED_TRACE(factor);
         Reader r = OpenReader(factor);
@@ -100,19 +100,19 @@ TEST(PointSections, RoundTripBothListsInBothAngleUnits)
         ASSERT_EQ(nova.size(), 12u);
         EXPECT_EQ(r->demain(main.data(), rec.data()), 3u);
         EXPECT_EQ(r->denova(nova.data(), rec.data()), 12u);
-        ExpectPoints(spec.singular, main.data(), factor);
-        ExpectPoints(spec.minutiae, nova.data(), factor);
+        ExpectPoints(plan.singular, main.data(), factor);
+        ExpectPoints(plan.minutiae, nova.data(), factor);
     }
 }
 
 TEST(PointSections, EmptyListsAreHeadOnlySections)
 {
-    RecordSpec spec = zftest::SampleRecord();
-    spec.singular.clear();
-    spec.ridgeCounts.clear();
-    spec.minutiae.clear();
-    spec.links.clear();
-    const Bytes rec = zftest::BuildRecord(spec);
+    RecordPlan plan = zftest::SampleRecord();
+    plan.singular.clear();
+    plan.ridgeCounts.clear();
+    plan.minutiae.clear();
+    plan.links.clear();
+    const Bytes rec = zftest::BuildRecord(plan);
     EXPECT_EQ(rec[TF_MAIN_LEN], 4);
     EXPECT_EQ(TfRead16(rec.data() + TF_NOVA_LEN), 4);
     EXPECT_EQ(TfRead16(rec.data() + TF_ABAC_LEN), 0);
@@ -134,25 +134,25 @@ TEST(PointSections, EmptyListsAreHeadOnlySections)
 // spare byte is tolerated there, two are not.
 TEST(PointSections, StreamEndToleratesOneSpareByteOnly)
 {
-    RecordSpec spec = zftest::SampleRecord();
-    spec.minutiae.resize(4);
-    spec.links.clear();
+    RecordPlan plan = zftest::SampleRecord();
+    plan.minutiae.resize(4);
+    plan.links.clear();
     for (int k = 0; k < 4; ++k) {
-        spec.minutiae[static_cast<std::size_t>(k)] = {
+        plan.minutiae[static_cast<std::size_t>(k)] = {
             200 + k, 255 - k, 1, static_cast<std::uint8_t>(k % 2), 90, 10};
     }
-    const zftest::Sections plain = zftest::EncodeSections(spec);
+    const zftest::Sections plain = zftest::EncodeSections(plan);
     ASSERT_EQ(plain[TF_NOVA].size(), 4u + 17u); // 136 bits after the head
     Reader r = OpenReader();
     for (int spare = 0; spare <= 2; ++spare) {
         SCOPED_TRACE(spare);
         zftest::Sections s = plain;
         s[TF_NOVA].resize(s[TF_NOVA].size() + static_cast<std::size_t>(spare), 0);
-        const Bytes rec = zftest::AssembleRecord(spec, s);
+        const Bytes rec = zftest::AssembleRecord(plan, s);
         std::vector<ESK::Lot<short>> nova(r->denova(nullptr, rec.data()));
         ASSERT_GE(nova.size(), 4u);
         EXPECT_EQ(r->denova(nova.data(), rec.data()), spare < 2 ? 4u : 0u);
-        ExpectPoints(spec.minutiae, nova.data(), false); // written points stay either way
+        ExpectPoints(plan.minutiae, nova.data(), false); // written points stay either way
     }
 }
 
@@ -160,13 +160,13 @@ TEST(PointSections, StreamEndToleratesOneSpareByteOnly)
 // whole, nothing written into a buffer sized for the largest answer.
 TEST(PointSections, MoreThan199PointsAreRefused)
 {
-    RecordSpec spec = zftest::SampleRecord();
-    zftest::Sections s = zftest::EncodeSections(spec);
+    RecordPlan plan = zftest::SampleRecord();
+    zftest::Sections s = zftest::EncodeSections(plan);
     s[TF_MAIN].assign(30, 0);
     s[TF_MAIN][0] = 0x00;
     s[TF_MAIN][1] = 0x01; // type width 1: (8 x 30 - 32) / 1 = 208 points
     s[TF_ABAC].clear();
-    const Bytes rec = zftest::AssembleRecord(spec, s);
+    const Bytes rec = zftest::AssembleRecord(plan, s);
     Reader r = OpenReader();
     std::unique_ptr<ESK::Lot<short>[]> out(new ESK::Lot<short>[199]);
     EXPECT_EQ(r->idmain(rec.data()), 0u);
@@ -176,8 +176,8 @@ TEST(PointSections, MoreThan199PointsAreRefused)
 
 TEST(NestSection, RoundTripsEveryLinkWithItsGeometry)
 {
-    const RecordSpec spec = zftest::SampleRecord();
-    const Bytes rec = zftest::BuildRecord(spec);
+    const RecordPlan plan = zftest::SampleRecord();
+    const Bytes rec = zftest::BuildRecord(plan);
     Reader r = OpenReader();
     std::vector<ESK::Lot<short>> nova(12);
     std::vector<ESK::Link> links(12);
@@ -186,12 +186,12 @@ TEST(NestSection, RoundTripsEveryLinkWithItsGeometry)
     for (std::size_t i = 0; i < 12; ++i) {
         SCOPED_TRACE(i);
         const ESK::Link& got = links[i];
-        const std::vector<zftest::LinkSpec>& want = spec.links[i];
+        const std::vector<zftest::LinkPlan>& want = plan.links[i];
         EXPECT_EQ(got.count, want.empty() ? 0 : want.back().slot + 1);
         for (int s = 0; s < ESK::ESK_LINK_SLOTS; ++s) {
             const ESK::LinkSlot& slot = got.slot[s];
-            const zftest::LinkSpec* w = nullptr;
-            for (const zftest::LinkSpec& l : want) {
+            const zftest::LinkPlan* w = nullptr;
+            for (const zftest::LinkPlan& l : want) {
                 w = l.slot == s ? &l : w;
             }
             if (w == nullptr) {
@@ -201,8 +201,8 @@ TEST(NestSection, RoundTripsEveryLinkWithItsGeometry)
                     << "slot " << s;
                 continue;
             }
-            const PointSpec& m = spec.minutiae[i];
-            const PointSpec& n = spec.minutiae[w->neighbour];
+            const PointPlan& m = plan.minutiae[i];
+            const PointPlan& n = plan.minutiae[w->neighbour];
             const int dx = n.x - m.x;
             const int dy = n.y - m.y;
             EXPECT_EQ(slot.code, w->code | (n.type == 1 ? 8 : 0));
@@ -232,8 +232,8 @@ TEST(NestSection, CountMustMatchTheMinutiaeItLinks)
 
 TEST(NestSection, RefusesADamagedHeadOrBlock)
 {
-    const RecordSpec spec = zftest::SampleRecord();
-    const zftest::Sections good = zftest::EncodeSections(spec);
+    const RecordPlan plan = zftest::SampleRecord();
+    const zftest::Sections good = zftest::EncodeSections(plan);
     Reader r = OpenReader();
     std::vector<ESK::Lot<short>> nova(12);
     std::vector<ESK::Link> links(12);
@@ -255,7 +255,7 @@ TEST(NestSection, RefusesADamagedHeadOrBlock)
         } else {
             s[TF_NEST][d.byte] = d.value;
         }
-        const Bytes rec = zftest::AssembleRecord(spec, s);
+        const Bytes rec = zftest::AssembleRecord(plan, s);
         ASSERT_EQ(r->denova(nova.data(), rec.data()), 12u);
         EXPECT_EQ(r->denest(links.data(), nova.data(), 12, rec.data()), 0u);
     }
@@ -263,16 +263,16 @@ TEST(NestSection, RefusesADamagedHeadOrBlock)
 
 TEST(AbacSection, RoundTripsCountsAndEmptyEntries)
 {
-    RecordSpec spec = zftest::SampleRecord();
-    spec.ridgeCounts = {0, 4 * 7 + 1, 127, 0, 0, 4 * 16 + 2, 3};
-    const Bytes rec = zftest::BuildRecord(spec);
+    RecordPlan plan = zftest::SampleRecord();
+    plan.ridgeCounts = {0, 4 * 7 + 1, 127, 0, 0, 4 * 16 + 2, 3};
+    const Bytes rec = zftest::BuildRecord(plan);
     Reader r = OpenReader();
     const unsigned bound = r->deabac(nullptr, rec.data());
     EXPECT_EQ(bound, 4u * TfRead16(rec.data() + TF_ABAC_LEN));
     std::unique_ptr<unsigned char[]> out(new unsigned char[bound]);
-    ASSERT_EQ(r->deabac(out.get(), rec.data()), spec.ridgeCounts.size());
-    for (std::size_t k = 0; k < spec.ridgeCounts.size(); ++k) {
-        EXPECT_EQ(out[k], spec.ridgeCounts[k]) << k;
+    ASSERT_EQ(r->deabac(out.get(), rec.data()), plan.ridgeCounts.size());
+    for (std::size_t k = 0; k < plan.ridgeCounts.size(); ++k) {
+        EXPECT_EQ(out[k], plan.ridgeCounts[k]) << k;
     }
 }
 
@@ -285,9 +285,9 @@ TEST(AbacSection, KeepsTheLastEntryWhereverItStarts)
     Reader r = OpenReader();
     for (const std::vector<std::uint8_t>& list : lists) {
         SCOPED_TRACE(list.size());
-        RecordSpec spec = zftest::SampleRecord();
-        spec.ridgeCounts = list;
-        const Bytes rec = zftest::BuildRecord(spec);
+        RecordPlan plan = zftest::SampleRecord();
+        plan.ridgeCounts = list;
+        const Bytes rec = zftest::BuildRecord(plan);
         const unsigned bound = r->deabac(nullptr, rec.data());
         std::unique_ptr<unsigned char[]> out(new unsigned char[bound]);
         ASSERT_EQ(r->deabac(out.get(), rec.data()), list.size());
@@ -333,14 +333,14 @@ class AreaSection : public ::testing::TestWithParam<AreaCase> {};
 TEST_P(AreaSection, RoundTrips)
 {
     const AreaCase& c = GetParam();
-    RecordSpec spec = zftest::SampleRecord();
-    spec.area.w = c.w;
-    spec.area.h = c.h;
-    spec.area.outside = c.outside;
-    spec.area.outside.resize(static_cast<std::size_t>(c.w) * c.h, 1);
-    const zftest::Sections s = zftest::EncodeSections(spec);
+    RecordPlan plan = zftest::SampleRecord();
+    plan.area.w = c.w;
+    plan.area.h = c.h;
+    plan.area.outside = c.outside;
+    plan.area.outside.resize(static_cast<std::size_t>(c.w) * c.h, 1);
+    const zftest::Sections s = zftest::EncodeSections(plan);
     EXPECT_EQ(Bytes(s[TF_AREA].begin() + 4, s[TF_AREA].end()), c.runs);
-    const Bytes rec = zftest::AssembleRecord(spec, s);
+    const Bytes rec = zftest::AssembleRecord(plan, s);
     Reader r = OpenReader();
     const unsigned cells = r->dearea(nullptr, rec.data());
     ASSERT_EQ(cells, static_cast<unsigned>(c.w) * c.h);
@@ -348,7 +348,7 @@ TEST_P(AreaSection, RoundTrips)
     std::unique_ptr<unsigned char[]> mask(new unsigned char[cells]);
     EXPECT_EQ(r->dearea(mask.get(), rec.data()), (static_cast<unsigned>(c.h) << 16) | c.w);
     for (unsigned k = 0; k < cells; ++k) {
-        ASSERT_EQ(mask[k], spec.area.outside[k] != 0 ? TF_CELL_OUTSIDE : TF_CELL_INSIDE) << k;
+        ASSERT_EQ(mask[k], plan.area.outside[k] != 0 ? TF_CELL_OUTSIDE : TF_CELL_INSIDE) << k;
     }
 }
 
@@ -357,41 +357,41 @@ INSTANTIATE_TEST_SUITE_P(Runs, AreaSection, ::testing::ValuesIn(kAreaCases),
 
 TEST(AreaSectionEnd, OneSpareByteIsToleratedTwoAreNot)
 {
-    const RecordSpec spec = zftest::SampleRecord();
-    const zftest::Sections plain = zftest::EncodeSections(spec);
+    const RecordPlan plan = zftest::SampleRecord();
+    const zftest::Sections plain = zftest::EncodeSections(plan);
     Reader r = OpenReader();
     std::vector<unsigned char> mask(32 * 40);
     for (int spare = 0; spare <= 2; ++spare) {
         SCOPED_TRACE(spare);
         zftest::Sections s = plain;
         s[TF_AREA].resize(s[TF_AREA].size() + static_cast<std::size_t>(spare), 7);
-        const Bytes rec = zftest::AssembleRecord(spec, s);
+        const Bytes rec = zftest::AssembleRecord(plan, s);
         EXPECT_EQ(r->dearea(mask.data(), rec.data()), spare < 2 ? (40u << 16) | 32u : 0u);
     }
 }
 
 TEST(AreaSectionEnd, RunsThatMissOrPassTheMaskAreRefused)
 {
-    const RecordSpec spec = zftest::SampleRecord();
-    const zftest::Sections plain = zftest::EncodeSections(spec);
+    const RecordPlan plan = zftest::SampleRecord();
+    const zftest::Sections plain = zftest::EncodeSections(plan);
     Reader r = OpenReader();
     std::vector<unsigned char> mask(32 * 40);
     zftest::Sections shortRuns = plain;
     shortRuns[TF_AREA].pop_back(); // the last run is missing
-    EXPECT_EQ(r->dearea(mask.data(), zftest::AssembleRecord(spec, shortRuns).data()), 0u);
+    EXPECT_EQ(r->dearea(mask.data(), zftest::AssembleRecord(plan, shortRuns).data()), 0u);
     zftest::Sections longRun = plain;
     longRun[TF_AREA].back() = static_cast<unsigned char>(longRun[TF_AREA].back() + 1);
-    EXPECT_EQ(r->dearea(mask.data(), zftest::AssembleRecord(spec, longRun).data()), 0u);
+    EXPECT_EQ(r->dearea(mask.data(), zftest::AssembleRecord(plan, longRun).data()), 0u);
 }
 
 // 513 x 512 cells would not fit the 256 KiB buffer callers give: refused, nothing written.
 TEST(AreaSectionEnd, MasksAbove512By512CellsAreRefused)
 {
-    RecordSpec spec = zftest::SampleRecord();
-    spec.area.w = 513;
-    spec.area.h = 512;
-    spec.area.outside.assign(513u * 512u, 1);
-    const Bytes rec = zftest::BuildRecord(spec);
+    RecordPlan plan = zftest::SampleRecord();
+    plan.area.w = 513;
+    plan.area.h = 512;
+    plan.area.outside.assign(513u * 512u, 1);
+    const Bytes rec = zftest::BuildRecord(plan);
     Reader r = OpenReader();
     EXPECT_EQ(r->idarea(rec.data()), 513u * 512u);
     std::unique_ptr<unsigned char[]> mask(new unsigned char[ESK::ESK_MAX_AREA_CELLS]);

@@ -20,7 +20,7 @@ std::vector<unsigned char> Blank(int w, int h, unsigned char paper = 255);
 // w x h image of grey noise from a fixed seed.
 std::vector<unsigned char> Noise(int w, int h, unsigned seed);
 
-// Paper with one dark speck (0) per `sparsity` pixels on average, from a fixed seed.
+// Paper with one dark dot (0) per `sparsity` pixels on average, from a fixed seed.
 std::vector<unsigned char> Dust(int w, int h, unsigned seed, unsigned sparsity);
 
 // w x h white image with the fingers drawn as ridges of the given period (pixels).

@@ -33,19 +33,19 @@ private:
     std::size_t m_bits = 0;
 };
 
-std::uint32_t LargestOf(const std::vector<PointSpec>& points, std::int32_t PointSpec::*field)
+std::uint32_t LargestOf(const std::vector<PointPlan>& points, std::int32_t PointPlan::*field)
 {
     std::int32_t m = 0;
-    for (const PointSpec& p : points) {
+    for (const PointPlan& p : points) {
         m = std::max(m, p.*field);
     }
     return static_cast<std::uint32_t>(m);
 }
 
-std::uint32_t LargestLevel(const std::vector<PointSpec>& points)
+std::uint32_t LargestLevel(const std::vector<PointPlan>& points)
 {
     std::uint32_t m = 0;
-    for (const PointSpec& p : points) {
+    for (const PointPlan& p : points) {
         m = std::max<std::uint32_t>(m, p.level);
     }
     return m;
@@ -53,11 +53,11 @@ std::uint32_t LargestLevel(const std::vector<PointSpec>& points)
 
 } // namespace
 
-Bytes EncodePoints(const std::vector<PointSpec>& points, bool singular)
+Bytes EncodePoints(const std::vector<PointPlan>& points, bool singular)
 {
     unsigned w[TF_POINT_FIELD_COUNT] = {};
-    w[TF_FIELD_X] = TfBitLength(LargestOf(points, &PointSpec::x));
-    w[TF_FIELD_Y] = TfBitLength(LargestOf(points, &PointSpec::y));
+    w[TF_FIELD_X] = TfBitLength(LargestOf(points, &PointPlan::x));
+    w[TF_FIELD_Y] = TfBitLength(LargestOf(points, &PointPlan::y));
     w[TF_FIELD_TYPE] = singular ? TF_MAIN_TYPE_BITS : TF_NOVA_TYPE_BITS;
     w[TF_FIELD_LEVEL] = TfBitLength(LargestLevel(points));
     w[TF_FIELD_QUALITY] = singular ? TF_MAIN_QUALITY_BITS : TF_NOVA_QUALITY_BITS;
@@ -66,7 +66,7 @@ Bytes EncodePoints(const std::vector<PointSpec>& points, bool singular)
     for (unsigned width : w) {
         out.Put(width, 4);
     }
-    for (const PointSpec& p : points) {
+    for (const PointPlan& p : points) {
         const std::uint32_t f[TF_POINT_FIELD_COUNT] = {static_cast<std::uint32_t>(p.x),
                                                        static_cast<std::uint32_t>(p.y),
                                                        p.type,
@@ -95,7 +95,7 @@ Bytes EncodeRidgeCounts(const std::vector<std::uint8_t>& codes)
     return out.bytes();
 }
 
-Bytes EncodeArea(const AreaSpec& area)
+Bytes EncodeArea(const AreaPlan& area)
 {
     const std::size_t cells = static_cast<std::size_t>(area.w) * area.h;
     if (area.outside.size() != cells) {
@@ -123,8 +123,8 @@ Bytes EncodeArea(const AreaSpec& area)
     return out;
 }
 
-Bytes EncodeNest(const std::vector<PointSpec>& minutiae,
-                 const std::vector<std::vector<LinkSpec>>& links, unsigned linkno)
+Bytes EncodeNest(const std::vector<PointPlan>& minutiae,
+                 const std::vector<std::vector<LinkPlan>>& links, unsigned linkno)
 {
     const unsigned w4 = TfBitLength(static_cast<std::uint32_t>(minutiae.size()));
     const unsigned w5 = TfBitLength(w4);
@@ -136,12 +136,12 @@ Bytes EncodeNest(const std::vector<PointSpec>& minutiae,
     out.Put(w4, 4);
     out.Put(w5, 4);
     for (std::size_t i = 0; i < minutiae.size(); ++i) {
-        const std::vector<LinkSpec> none;
-        const std::vector<LinkSpec>& list = i < links.size() ? links[i] : none;
+        const std::vector<LinkPlan> none;
+        const std::vector<LinkPlan>& list = i < links.size() ? links[i] : none;
         const int slots = minutiae[i].type == 1 ? 2 * static_cast<int>(linkno) - 1
                                                 : 2 * static_cast<int>(linkno) + 1;
-        std::vector<const LinkSpec*> bySlot(static_cast<std::size_t>(std::max(slots, 0)), nullptr);
-        for (const LinkSpec& l : list) {
+        std::vector<const LinkPlan*> bySlot(static_cast<std::size_t>(std::max(slots, 0)), nullptr);
+        for (const LinkPlan& l : list) {
             if (l.slot < 0 || l.slot >= slots || (l.code & 3u) == 0) {
                 throw std::invalid_argument("link slot or code cannot be written");
             }
@@ -149,7 +149,7 @@ Bytes EncodeNest(const std::vector<PointSpec>& minutiae,
         }
         int lo = -1;
         int hi = -1;
-        for (const LinkSpec* l : bySlot) {
+        for (const LinkPlan* l : bySlot) {
             if (l == nullptr) {
                 out.Put(0, TF_NEST_EMPTY_WIDTH);
                 continue;
@@ -166,7 +166,7 @@ Bytes EncodeNest(const std::vector<PointSpec>& minutiae,
         const unsigned iw = lo < 0 ? 0 : TfBitLength(static_cast<std::uint32_t>(hi - lo));
         out.Put(lo < 0 ? TF_NEST_EMPTY_BASE : static_cast<std::uint32_t>(lo), w4);
         out.Put(iw, w5);
-        for (const LinkSpec* l : bySlot) {
+        for (const LinkPlan* l : bySlot) {
             if (l != nullptr) {
                 out.Put(static_cast<std::uint32_t>(l->neighbour - lo), iw);
             }
@@ -175,18 +175,18 @@ Bytes EncodeNest(const std::vector<PointSpec>& minutiae,
     return out.bytes();
 }
 
-Sections EncodeSections(const RecordSpec& spec)
+Sections EncodeSections(const RecordPlan& plan)
 {
     Sections s;
-    s[TF_MAIN] = EncodePoints(spec.singular, true);
-    s[TF_NOVA] = EncodePoints(spec.minutiae, false);
-    s[TF_ABAC] = EncodeRidgeCounts(spec.ridgeCounts);
-    s[TF_AREA] = EncodeArea(spec.area);
-    s[TF_NEST] = EncodeNest(spec.minutiae, spec.links, spec.linkno);
+    s[TF_MAIN] = EncodePoints(plan.singular, true);
+    s[TF_NOVA] = EncodePoints(plan.minutiae, false);
+    s[TF_ABAC] = EncodeRidgeCounts(plan.ridgeCounts);
+    s[TF_AREA] = EncodeArea(plan.area);
+    s[TF_NEST] = EncodeNest(plan.minutiae, plan.links, plan.linkno);
     return s;
 }
 
-Bytes AssembleRecord(const RecordSpec& spec, const Sections& sections)
+Bytes AssembleRecord(const RecordPlan& plan, const Sections& sections)
 {
     std::uint32_t body = 0;
     for (const Bytes& b : sections) {
@@ -200,18 +200,18 @@ Bytes AssembleRecord(const RecordSpec& spec, const Sections& sections)
     unsigned char* h = r.data();
     TfWrite32(h + TF_LENGTH, length);
     h[TF_VERSOR] = TF_LAYOUT_I;
-    h[TF_FINGER] = spec.finger;
-    TfWrite16(h + TF_IMGPPI, spec.imgppi);
-    TfWrite16(h + TF_TPLPPI, spec.tplppi);
-    h[TF_QUALIT] = spec.quality;
-    h[TF_DENSIT] = static_cast<unsigned char>(spec.density - TF_DENSITY_BIAS);
-    h[TF_IMMASK] = spec.immask;
-    h[TF_KIND] = spec.kind;
-    h[TF_PASSXY] = spec.passxy;
-    h[TF_PASSAN] = spec.passan;
-    h[TF_LINKNO] = spec.linkno;
-    TfWrite16(h + TF_I_SIZE_X, spec.sizeX);
-    TfWrite16(h + TF_I_SIZE_Y, spec.sizeY);
+    h[TF_FINGER] = plan.finger;
+    TfWrite16(h + TF_IMGPPI, plan.imgppi);
+    TfWrite16(h + TF_TPLPPI, plan.tplppi);
+    h[TF_QUALIT] = plan.quality;
+    h[TF_DENSIT] = static_cast<unsigned char>(plan.density - TF_DENSITY_BIAS);
+    h[TF_IMMASK] = plan.immask;
+    h[TF_KIND] = plan.kind;
+    h[TF_PASSXY] = plan.passxy;
+    h[TF_PASSAN] = plan.passan;
+    h[TF_LINKNO] = plan.linkno;
+    TfWrite16(h + TF_I_SIZE_X, plan.sizeX);
+    TfWrite16(h + TF_I_SIZE_Y, plan.sizeY);
     std::uint32_t offset = TF_HEADER_SIZE;
     for (int id = 0; id < TF_SECTION_COUNT; ++id) {
         const TfSectionField& f = TF_SECTION_FIELDS[id];
@@ -234,9 +234,9 @@ Bytes AssembleRecord(const RecordSpec& spec, const Sections& sections)
     return r;
 }
 
-Bytes BuildRecord(const RecordSpec& spec)
+Bytes BuildRecord(const RecordPlan& plan)
 {
-    return AssembleRecord(spec, EncodeSections(spec));
+    return AssembleRecord(plan, EncodeSections(plan));
 }
 
 void Seal(Bytes& record)
@@ -273,71 +273,71 @@ void ToLayoutN(Bytes& record, std::uint8_t versor, std::uint16_t exmask, std::ui
     Seal(record);
 }
 
-Bytes WrapTemplate(const RecordSpec& spec, const Bytes& record)
+Bytes WrapTemplate(const RecordPlan& plan, const Bytes& record)
 {
     Bytes t(TF_PREFIX_SIZE + record.size(), 0);
     TfWrite32(t.data() + TF_PREFIX_TOTAL_LENGTH,
               static_cast<std::uint32_t>(record.size() + TF_PREFIX_SIZE));
     t[TF_PREFIX_VERSION] = TF_PREFIX_VERSION_VALUE;
-    TfWrite16(t.data() + TF_PREFIX_MINUTIA_COUNT, static_cast<std::uint32_t>(spec.minutiae.size()));
+    TfWrite16(t.data() + TF_PREFIX_MINUTIA_COUNT, static_cast<std::uint32_t>(plan.minutiae.size()));
     t[TF_PREFIX_RELIABLE_COUNT] = static_cast<unsigned char>(
-        std::count_if(spec.minutiae.begin(), spec.minutiae.end(),
-                      [](const PointSpec& p) { return (p.quality & 0x80) == 0; }));
-    t[TF_PREFIX_QUALITY] = spec.quality;
+        std::count_if(plan.minutiae.begin(), plan.minutiae.end(),
+                      [](const PointPlan& p) { return (p.quality & 0x80) == 0; }));
+    t[TF_PREFIX_QUALITY] = plan.quality;
     std::copy(record.begin(), record.end(), t.begin() + TF_PREFIX_SIZE);
     return t;
 }
 
-Bytes BuildTemplate(const RecordSpec& spec)
+Bytes BuildTemplate(const RecordPlan& plan)
 {
-    return WrapTemplate(spec, BuildRecord(spec));
+    return WrapTemplate(plan, BuildRecord(plan));
 }
 
-RecordSpec SampleRecord()
+RecordPlan SampleRecord()
 {
-    RecordSpec spec;
-    spec.finger = 2;
-    spec.quality = 73;
-    spec.density = 52;
-    spec.immask = 0x05;
-    spec.linkno = 3;
-    spec.singular = {{120, 140, TF_SP_LOOP, 2, 40, 45},
+    RecordPlan plan;
+    plan.finger = 2;
+    plan.quality = 73;
+    plan.density = 52;
+    plan.immask = 0x05;
+    plan.linkno = 3;
+    plan.singular = {{120, 140, TF_SP_LOOP, 2, 40, 45},
                      {118, 190, TF_SP_CENTRE, 2, 33, 90},
                      {60, 230, TF_SP_DELTA, 1, 51, 170}};
     // A 4 x 3 grid of minutiae, types alternating, qualities with the flag bits in use.
     for (int k = 0; k < 12; ++k) {
-        PointSpec p;
+        PointPlan p;
         p.x = 40 + 50 * (k % 4) + k;
         p.y = 60 + 70 * (k / 4) - k;
         p.type = static_cast<std::uint8_t>(k % 2);
         p.level = static_cast<std::uint8_t>(k % 3);
         p.quality = static_cast<std::uint8_t>((k * 37) & 0xFF);
         p.angle = static_cast<std::uint8_t>((k * 29) % 180);
-        spec.minutiae.push_back(p);
+        plan.minutiae.push_back(p);
     }
-    spec.links.resize(12);
+    plan.links.resize(12);
     for (int k = 0; k < 12; ++k) {
         if (k == 5) {
             continue; // one minutia without links
         }
         const auto n1 = static_cast<std::uint16_t>((k + 1) % 12);
         const auto n2 = static_cast<std::uint16_t>((k + 4) % 12);
-        spec.links[static_cast<std::size_t>(k)] = {{0, 3, n1, 1}, {2, 6, n2, 0}};
+        plan.links[static_cast<std::size_t>(k)] = {{0, 3, n1, 1}, {2, 6, n2, 0}};
     }
     // Pairs without the reference centre: (0, 2) only.
-    spec.ridgeCounts = {4 * 9 + 1};
-    spec.area.w = 32;
-    spec.area.h = 40;
-    spec.area.outside.resize(32 * 40);
+    plan.ridgeCounts = {4 * 9 + 1};
+    plan.area.w = 32;
+    plan.area.h = 40;
+    plan.area.outside.resize(32 * 40);
     for (int y = 0; y < 40; ++y) {
         for (int x = 0; x < 32; ++x) {
             const int dx = x - 16;
             const int dy = y - 20;
-            spec.area.outside[static_cast<std::size_t>(y * 32 + x)] =
+            plan.area.outside[static_cast<std::size_t>(y * 32 + x)] =
                 dx * dx * 4 + dy * dy * 3 > 1100 ? 1 : 0;
         }
     }
-    return spec;
+    return plan;
 }
 
 } // namespace zftest

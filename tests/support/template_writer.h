@@ -15,7 +15,7 @@ namespace zftest {
 using Bytes = std::vector<unsigned char>;
 
 // One point before encoding; angle in 2-degree units (0..179).
-struct PointSpec {
+struct PointPlan {
     std::int32_t x = 0;
     std::int32_t y = 0;
     std::uint8_t type = 0;
@@ -26,7 +26,7 @@ struct PointSpec {
 
 // One link of a minutia: its slot, its code (1, 2, 5, 6, 3, 7, 11, 15), the neighbour's
 // index in the minutia list and, for codes with low bits 3, the extra bit.
-struct LinkSpec {
+struct LinkPlan {
     int slot = 0;
     std::uint8_t code = 0;
     std::uint16_t neighbour = 0;
@@ -34,7 +34,7 @@ struct LinkSpec {
 };
 
 // Area mask in cells, row by row; outside[k] != 0 marks a cell outside the finger.
-struct AreaSpec {
+struct AreaPlan {
     std::uint16_t w = 0;
     std::uint16_t h = 0;
     std::vector<std::uint8_t> outside;
@@ -42,7 +42,7 @@ struct AreaSpec {
 
 // Everything a layout 'I' record holds. density is the real value (the header stores it
 // minus 32); links[i] lists the links of minutia i (missing entries: no links).
-struct RecordSpec {
+struct RecordPlan {
     std::uint8_t finger = 1;
     std::uint16_t imgppi = TF_DEFAULT_PPI;
     std::uint16_t tplppi = TF_DEFAULT_PPI;
@@ -55,26 +55,26 @@ struct RecordSpec {
     std::uint8_t linkno = TF_DEFAULT_LINKNO;
     std::uint16_t sizeX = 256;
     std::uint16_t sizeY = 320;
-    std::vector<PointSpec> singular;
-    std::vector<PointSpec> minutiae;
-    std::vector<std::vector<LinkSpec>> links;
+    std::vector<PointPlan> singular;
+    std::vector<PointPlan> minutiae;
+    std::vector<std::vector<LinkPlan>> links;
     std::vector<std::uint8_t> ridgeCounts; // per pair: 0 = no count, else the 7-bit code
-    AreaSpec area;
+    AreaPlan area;
 };
 
 using Sections = std::array<Bytes, TF_SECTION_COUNT>;
 
 // Section encoders.
-Bytes EncodePoints(const std::vector<PointSpec>& points, bool singular);
+Bytes EncodePoints(const std::vector<PointPlan>& points, bool singular);
 Bytes EncodeRidgeCounts(const std::vector<std::uint8_t>& codes);
-Bytes EncodeArea(const AreaSpec& area);
-Bytes EncodeNest(const std::vector<PointSpec>& minutiae,
-                 const std::vector<std::vector<LinkSpec>>& links, unsigned linkno);
-Sections EncodeSections(const RecordSpec& spec);
+Bytes EncodeArea(const AreaPlan& area);
+Bytes EncodeNest(const std::vector<PointPlan>& minutiae,
+                 const std::vector<std::vector<LinkPlan>>& links, unsigned linkno);
+Sections EncodeSections(const RecordPlan& plan);
 
-// Header of spec, the given sections in order, then the seal.
-Bytes AssembleRecord(const RecordSpec& spec, const Sections& sections);
-Bytes BuildRecord(const RecordSpec& spec);
+// Header of plan, the given sections in order, then the seal.
+Bytes AssembleRecord(const RecordPlan& plan, const Sections& sections);
+Bytes BuildRecord(const RecordPlan& plan);
 
 // Rewrites the seal of a record from its length field.
 void Seal(Bytes& record);
@@ -82,12 +82,12 @@ void Seal(Bytes& record);
 // Rewrites a layout 'I' record as layout 'N' with the given versor, then reseals it.
 void ToLayoutN(Bytes& record, std::uint8_t versor, std::uint16_t exmask, std::uint8_t square);
 
-// The 21-byte prefix for spec's minutiae and quality, then the record.
-Bytes WrapTemplate(const RecordSpec& spec, const Bytes& record);
-Bytes BuildTemplate(const RecordSpec& spec);
+// The 21-byte prefix for plan's minutiae and quality, then the record.
+Bytes WrapTemplate(const RecordPlan& plan, const Bytes& record);
+Bytes BuildTemplate(const RecordPlan& plan);
 
 // A small plausible record: three singular points (one a reference centre), a dozen linked
 // minutiae, ridge counts and a mask with both states.
-RecordSpec SampleRecord();
+RecordPlan SampleRecord();
 
 } // namespace zftest

@@ -348,7 +348,7 @@ TEST(GratingChainSizes, SmallestImagesRunThrough)
 }
 
 // A blank image: no gradient is counted, so the contrast divisor is at its largest (257) and the
-// gain index is bounded to its table; no spectrum, no ridge.
+// gain index is bounded to its table; no energies, no ridge.
 TEST(GratingChainBlank, BlankImageHasNoRidges)
 {
     Grating g(128, 128, 9, 0);
@@ -376,9 +376,9 @@ TEST(GratingChainOrder, PullingTheEarlierStagesDoesNotChangeTheBinaryImage)
     EXPECT_EQ(std::memcmp(pulled.engine->GetLay(7, 0), stepped.engine->GetLay(7, 0), n), 0);
 }
 
-// Levels outside 1..3 are brought into that range: the spectrum is measured at level 1 when
+// Levels outside 1..3 are brought into that range: the energies are measured at level 1 when
 // level 0 is asked (its ridge lines would leave the image inside the copied border).
-TEST(GratingChainLevels, SpectrumAndMapsStayOnLevelsOneToThree)
+TEST(GratingChainLevels, EnergiesAndMapsStayOnLevelsOneToThree)
 {
     Grating g(128, 128, 10, 0);
     g.engine->Furiew(0);

@@ -1,5 +1,5 @@
 // Stage 14 on a grating of known period: the strongest channel is the period's, the border and
-// singular blocks write no spectrum of their own, and the coarser levels are 2 x 2 means.
+// singular blocks write no energies of their own, and the coarser levels are 2 x 2 means.
 
 #include "extraction/engine/Codex.h"
 
@@ -71,7 +71,7 @@ TEST(Furiew, StrongestChannelIsThePeriodsAndLevelsAreMeans)
     }
 }
 
-TEST(Furiew, SingularBlocksWriteNoSpectrum)
+TEST(Furiew, SingularBlocksWriteNoEnergies)
 {
     auto e = Ridges(9, 2);
     e->Furiew(1);

@@ -1,5 +1,5 @@
-// Stages 15 and 16 on spectra and period maps whose answer is known: the period code of a
-// peaked and of a flat spectrum, the clarity, the refill of a gap, the smoothed period bin and
+// Stages 15 and 16 on channel energies and period maps whose answer is known: the period code of a
+// peaked and of flat energies, the clarity, the refill of a gap, the smoothed period bin and
 // the reliability's sign with the clarity.
 
 #include "extraction/engine/Codex.h"
@@ -15,9 +15,9 @@ namespace {
 
 using namespace wizard73;
 
-// An engine of 160 x 128 pixels whose levels 1 to 3 hold the spectrum s[0..13] at every pixel
+// An engine of 160 x 128 pixels whose levels 1 to 3 hold the energies s[0..13] at every pixel
 // and a flow of 0 degrees, as stage 14 and stage 12 leave them.
-std::unique_ptr<Codex> Spectrum(const int* s)
+std::unique_ptr<Codex> Energies(const int* s)
 {
     auto e = std::make_unique<Codex>();
     e->Reset();
@@ -36,7 +36,7 @@ std::unique_ptr<Codex> Spectrum(const int* s)
     return e;
 }
 
-struct SpectrumCase {
+struct EnergiesCase {
     const char* name;
     int s[14];
     int code;       // period code everywhere
@@ -44,24 +44,24 @@ struct SpectrumCase {
     int clarityMin; // and at least
 };
 
-void PrintTo(const SpectrumCase& c, std::ostream* os)
+void PrintTo(const EnergiesCase& c, std::ostream* os)
 {
     *os << c.name << " -> code " << c.code;
 }
 
-const SpectrumCase kSpectra[] = {
+const EnergiesCase kEnergies[] = {
     {"flat_ties_to_bin_0", {50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50}, 4, 90, 90},
     {"peak_at_bin_6", {5, 5, 10, 20, 40, 90, 160, 90, 40, 20, 10, 5, 5, 5}, 10, 10, 0},
     {"peak_at_bin_13", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 20, 60, 120}, 17, 10, 0},
     {"harmonic_of_bin_2_is_corrected", {0, 0, 150, 0, 0, 0, 0, 0, 155, 0, 0, 0, 0, 0}, 6, 90, 0},
 };
 
-class HarmonSpectrum : public ::testing::TestWithParam<SpectrumCase> {};
+class HarmonEnergies : public ::testing::TestWithParam<EnergiesCase> {};
 
-TEST_P(HarmonSpectrum, GivesItsPeriodCodeOnEveryLevel)
+TEST_P(HarmonEnergies, GivesItsPeriodCodeOnEveryLevel)
 {
-    const SpectrumCase& c = GetParam();
-    auto e = Spectrum(c.s);
+    const EnergiesCase& c = GetParam();
+    auto e = Energies(c.s);
     e->Harmon(1);
     for (int level = 1; level <= 3; ++level) {
         SCOPED_TRACE(level);
@@ -76,18 +76,18 @@ TEST_P(HarmonSpectrum, GivesItsPeriodCodeOnEveryLevel)
         ASSERT_GE(clarity[i], c.clarityMin);
     }
     for (int k = 0; k < 14; ++k) {
-        EXPECT_EQ(e->GetKey(64 + k, 1), -1) << "spectrum released";
+        EXPECT_EQ(e->GetKey(64 + k, 1), -1) << "energies released";
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Harmon, HarmonSpectrum, ::testing::ValuesIn(kSpectra),
+INSTANTIATE_TEST_SUITE_P(Harmon, HarmonEnergies, ::testing::ValuesIn(kEnergies),
                          [](const auto& p) { return std::string(p.param.name); });
 
-// A pixel with an empty spectrum inside a coded region is refilled from its neighbours.
+// A pixel with empty energies inside a coded region is refilled from its neighbours.
 TEST(Harmon, EmptyPixelIsRefilledFromItsNeighbours)
 {
     const int s[14] = {5, 5, 10, 20, 40, 90, 160, 90, 40, 20, 10, 5, 5, 5};
-    auto e = Spectrum(s);
+    auto e = Energies(s);
     const int at = 10 + 8 * e->m_level[3].width;
     for (int k = 0; k < 14; ++k) {
         e->GetLay(64 + k, 3)[at] = 0;
@@ -103,7 +103,7 @@ TEST(Expert, PeriodBinAndReliabilitySide)
     const int s[14] = {5, 5, 10, 20, 40, 90, 160, 90, 40, 20, 10, 5, 5, 5};
     for (int blurred = 0; blurred <= 1; ++blurred) {
         SCOPED_TRACE(blurred);
-        auto e = Spectrum(s);
+        auto e = Energies(s);
         e->Harmon(1);
         if (blurred != 0) {
             std::memset(e->GetLay(118, 3), 90, e->m_level[3].size);
