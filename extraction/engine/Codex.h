@@ -239,6 +239,8 @@ public:
     void Bresen_Furiew(SStep* steps);
     int Breweb_Furiew(int angle, int length, int level, SStep* steps);
     int Breinj(int angle, int length, int level, SStep* steps);
+    void Aim(int angle, int length, int level);
+    template <bool WithXY> void RecordWalk(SStep* steps);
     int Margin() const;
     int SkeSke(int angle, int length, int level);
     int SkeEnd(int angle, int length, int level);

@@ -149,18 +149,26 @@ int Coral::Bresen(int x, int y, int x0, int y0, int level)
 
 int Coral::Bresen(int angle, int length, int level)
 {
+    Aim(angle, length, level);
+    Bresen();
+    return m_stepIndex;
+}
+
+// Sets the line to the table displacement of `length` (clamped to 0..254) pixels at `angle`
+// degrees and places it on `level`.
+void Coral::Aim(int angle, int length, int level)
+{
     const int a = Mod360(angle);
     const int m = length < 0 ? 0 : length > 254 ? 254 : length;
     m_ldx = EngineTables().Ex[m][a];
     m_ldy = EngineTables().Ey[m][a];
     Pitchs(level);
-    Bresen();
-    return m_stepIndex;
 }
 
 // The recording walks move the walk cursor once by the whole line: nothing reads it between
-// the steps.
-void Coral::Bresen(SStep* steps)
+// the steps. Each step's offset goes into steps[i] (with its position when WithXY) and a zero
+// step closes the list. Only the positioned walk moves the walk position.
+template <bool WithXY> void Coral::RecordWalk(SStep* steps)
 {
     LineWalk w{m_wx,    m_wy,    m_walkOff, m_err,  m_adx > m_ady,
                m_xstep, m_ystep, m_rowStep, m_inc1, m_inc2};
@@ -168,62 +176,50 @@ void Coral::Bresen(SStep* steps)
     for (; i < m_count; ++i) {
         w.Step();
         if (steps != nullptr) {
-            steps[i].x = w.wx;
-            steps[i].y = w.wy;
+            if (WithXY) {
+                steps[i].x = w.wx;
+                steps[i].y = w.wy;
+            }
             steps[i].off = w.off;
         }
     }
     Advance(m_walk, 1, w.off - m_walkOff);
     m_stepIndex = i;
-    m_wx = w.wx;
-    m_wy = w.wy;
+    if (WithXY) {
+        m_wx = w.wx;
+        m_wy = w.wy;
+    }
     m_walkOff = w.off;
     m_err = w.err;
     if (steps != nullptr) {
-        steps[m_count].x = 0;
-        steps[m_count].y = 0;
+        if (WithXY) {
+            steps[m_count].x = 0;
+            steps[m_count].y = 0;
+        }
         steps[m_count].off = 0;
     }
 }
 
+void Coral::Bresen(SStep* steps)
+{
+    RecordWalk<true>(steps);
+}
+
 int Coral::Breweb(int angle, int length, int level, SStep* steps)
 {
-    const int a = Mod360(angle);
-    const int m = length < 0 ? 0 : length > 254 ? 254 : length;
-    m_ldx = EngineTables().Ex[m][a];
-    m_ldy = EngineTables().Ey[m][a];
-    Pitchs(level);
+    Aim(angle, length, level);
     Bresen(steps);
     return m_count;
 }
 
 void Coral::Bresen_Furiew(SStep* steps)
 {
-    LineWalk w{m_wx,    m_wy,    m_walkOff, m_err,  m_adx > m_ady,
-               m_xstep, m_ystep, m_rowStep, m_inc1, m_inc2};
-    int i = m_stepIndex;
-    for (; i < m_count; ++i) {
-        w.Step();
-        if (steps != nullptr) {
-            steps[i].off = w.off;
-        }
-    }
-    Advance(m_walk, 1, w.off - m_walkOff);
-    m_stepIndex = i;
-    m_walkOff = w.off; // these walks leave the walk position alone
-    m_err = w.err;
-    if (steps != nullptr) {
-        steps[m_count].off = 0;
-    }
+    RecordWalk<false>(steps);
 }
 
 int Coral::Breweb_Furiew(int angle, int length, int level, SStep* steps)
 {
-    const int a = Mod360(angle);
-    const int m = length < 0 ? 0 : length > 254 ? 254 : length;
-    m_ldx = EngineTables().Ex[m][a];
-    m_ldy = EngineTables().Ey[m][a];
-    Pitchs(level);
+    Aim(angle, length, level);
     Bresen_Furiew(steps);
     return m_count;
 }
