@@ -887,9 +887,10 @@ public:
     void Laying(int level);
     void Sphere(int angle, int index); // ring callbacks: cells lacking bits 0 and 6; min and max
     void MaxMin(int angle, int index);
-    int m_laPaper = 0;            // paper level
-    int m_laMissing = 0;          // Sphere's count
-    int m_laMin = 0, m_laMax = 0; // MaxMin's range
+    void LaDeep(int level, int bit); // flags of `level` copied onto level - 1 (bit 1 or 64)
+    int m_laPaper = 0;               // paper level
+    int m_laMissing = 0;             // Sphere's count
+    int m_laMin = 0, m_laMax = 0;    // MaxMin's range
 
     // --- Stage 18, ridge binarisation along the flow (Filter.cpp) ---
     void Filter(int level);

@@ -52,6 +52,37 @@ void Codex::MaxMin(int, int)
     m_laMax = v > m_laMax ? v : m_laMax;
 }
 
+// Copy of the flags of level lv onto the cells of level lv - 1, block by block in raster order
+// with the blocks clipped like every two-level scan: the last block of an odd row or column is
+// shifted back inside the level, so it also covers the cell before it. For the paper bit the whole
+// value is copied (the later block wins); for the weak bit only bit 6 is added where the parent has
+// it and the cell is not paper.
+void Codex::LaDeep(int lv, int b)
+{
+    const CLevel& cl = m_level[lv];
+    const CLevel& fl = m_level[lv - 1];
+    const unsigned char* c = Layer(128, lv);
+    unsigned char* f = Layer(128, lv - 1);
+    const int k = cl.scale / fl.scale;
+    for (int y = 0; y < cl.height; ++y) {
+        const int y0 = BlockStart(y, k, fl.height);
+        for (int x = 0; x < cl.width; ++x) {
+            const int x0 = BlockStart(x, k, fl.width);
+            const int parent = c[static_cast<std::size_t>(y) * cl.width + x];
+            for (int yy = y0; yy < y0 + k && yy < fl.height; ++yy) {
+                for (int xx = x0; xx < x0 + k && xx < fl.width; ++xx) {
+                    unsigned char& cell = f[static_cast<std::size_t>(yy) * fl.width + xx];
+                    if (b == PAPER_BIT) {
+                        cell = static_cast<unsigned char>(parent);
+                    } else if ((parent & WEAK_BIT) != 0 && (cell & PAPER_BIT) == 0) {
+                        cell = static_cast<unsigned char>(cell | WEAK_BIT);
+                    }
+                }
+            }
+        }
+    }
+}
+
 namespace {
 
 // Rounded mean of histog over the level-0 block of every cell of level lv, into `out`.
@@ -226,28 +257,6 @@ void Codex::Laying(int level)
         Resume();
     };
 
-    // Copy of the coarse flags onto the cells of the next finer level: the whole value for the
-    // paper bit, only an added weak bit (where the cell is not paper) for the weak bit.
-    auto inject = [this](int lv, int b) {
-        const CLevel& cl = m_level[lv];
-        const CLevel& fl = m_level[lv - 1];
-        const unsigned char* c = Layer(128, lv);
-        unsigned char* f = Layer(128, lv - 1);
-        for (int y = 0; y < fl.height; ++y) {
-            for (int x = 0; x < fl.width; ++x) {
-                const int px = x / 2 < cl.width ? x / 2 : cl.width - 1;
-                const int py = y / 2 < cl.height ? y / 2 : cl.height - 1;
-                const int parent = c[py * cl.width + px];
-                unsigned char& cell = f[y * fl.width + x];
-                if (b == PAPER_BIT) {
-                    cell = static_cast<unsigned char>(parent);
-                } else if ((parent & WEAK_BIT) != 0 && (cell & PAPER_BIT) == 0) {
-                    cell = static_cast<unsigned char>(cell | WEAK_BIT);
-                }
-            }
-        }
-    };
-
     // 3. Paper cells, level by level.
     for (int lv = FLOW_LEVEL; lv >= lowest; --lv) {
         m_curLevel = lv;
@@ -265,7 +274,7 @@ void Codex::Laying(int level)
         }
         votes(lv, PAPER_BIT);
         if (lv - 1 >= lowest) {
-            inject(lv, PAPER_BIT);
+            LaDeep(lv, PAPER_BIT);
         }
     }
 
@@ -285,7 +294,7 @@ void Codex::Laying(int level)
                                                                        : flags[i] | WEAK_BIT);
             }
         } else {
-            inject(lv + 1, WEAK_BIT);
+            LaDeep(lv + 1, WEAK_BIT);
         }
         votes(lv, WEAK_BIT);
         std::memset(Layer(161, lv), 0, cl.size);

@@ -93,6 +93,67 @@ TEST_P(LayingArea, UniformImageGetsOneFlagEverywhere)
     }
 }
 
+// The flags of a coarse level reach the finer level block by block, the last block of an odd side
+// shifted back inside the level: with level 2 of 9 x 5 cells (level 3 of 5 x 3), fine column 7
+// and row 3 take the last coarse column and row, not column 3 and row 1.
+std::unique_ptr<Codex> OddLevels()
+{
+    auto e = std::make_unique<Codex>();
+    e->Reset();
+    e->SetMap(pyr[2]);
+    e->SetGeo(36, 20);
+    e->NewDoc();
+    return e;
+}
+
+TEST(Laying, FlagsCopyDownWithClippedBlocksOnOddLevels)
+{
+    auto e = OddLevels();
+    const CLevel& c = e->m_level[3];
+    const CLevel& f = e->m_level[2];
+    ASSERT_EQ(c.width * 10 + c.height, 53);
+    ASSERT_EQ(f.width * 10 + f.height, 95);
+    unsigned char* coarse = e->GetLay(128, 3);
+    for (int y = 0; y < c.height; ++y) {
+        for (int x = 0; x < c.width; ++x) {
+            coarse[y * c.width + x] = static_cast<unsigned char>(1 | (x << 1) | (y << 4));
+        }
+    }
+    std::memset(e->GetLay(128, 2), 0, f.size);
+    e->LaDeep(3, 1);
+    const int parentX[9] = {0, 0, 1, 1, 2, 2, 3, 4, 4};
+    const int parentY[5] = {0, 0, 1, 2, 2};
+    const unsigned char* fine = e->GetLay(128, 2);
+    for (int y = 0; y < f.height; ++y) {
+        for (int x = 0; x < f.width; ++x) {
+            EXPECT_EQ(fine[y * f.width + x], coarse[parentY[y] * c.width + parentX[x]])
+                << x << "," << y;
+        }
+    }
+}
+
+TEST(Laying, WeakBitCopiesDownFromEveryCoveringBlockExceptOntoPaper)
+{
+    auto e = OddLevels();
+    const CLevel& c = e->m_level[3];
+    const CLevel& f = e->m_level[2];
+    unsigned char* coarse = e->GetLay(128, 3);
+    std::memset(coarse, 0, c.size);
+    for (int y = 0; y < c.height; ++y) {
+        coarse[y * c.width + c.width - 1] = 64; // only the last column is weak
+    }
+    unsigned char* fine = e->GetLay(128, 2);
+    std::memset(fine, 4, f.size);
+    fine[8] = 1; // a paper cell under a weak parent stays without bit 6
+    e->LaDeep(3, 64);
+    for (int y = 0; y < f.height; ++y) {
+        for (int x = 0; x < f.width; ++x) {
+            const int want = x == 8 && y == 0 ? 1 : x >= 7 ? 4 | 64 : 4;
+            EXPECT_EQ(fine[y * f.width + x], want) << x << "," << y;
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Laying, LayingArea, ::testing::ValuesIn(kAreas),
                          [](const auto& p) { return std::string(p.param.name); });
 
