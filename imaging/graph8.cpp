@@ -93,11 +93,13 @@ int Get2Rect8(const unsigned char* img, unsigned w, unsigned h, int x1, int y1, 
 
 namespace {
 
-// Side length in pixels between two corners: each coordinate span counts its end pixels.
+// Side length in pixels between two corners: one is added to each signed coordinate difference,
+// so a side running left or up comes out two pixels shorter than the same side running right or
+// down (a 20 x 20 square turned a quarter gives 20 x 18).
 double RectSide(int xa, int ya, int xb, int yb)
 {
-    const double dx = std::fabs(static_cast<double>(xb) - xa) + 1.0;
-    const double dy = std::fabs(static_cast<double>(yb) - ya) + 1.0;
+    const double dx = static_cast<double>(xb) - xa + 1.0;
+    const double dy = static_cast<double>(yb) - ya + 1.0;
     return std::sqrt(dx * dx + dy * dy);
 }
 

@@ -148,18 +148,19 @@ TEST(Get3Rect8, UprightCornersArePlainCrops)
     EXPECT_EQ(a, b);
 }
 
-TEST(Get3Rect8, QuarterTurnKeepsBothSidesAndSamplesTheTurnedImage)
+TEST(Get3Rect8, QuarterTurnSizesEachSideFromItsSignedDifferences)
 {
-    // Top side (10,10)-(10,29) and left side (10,10)-(-9,10): twenty pixels each.
+    // Top side (10,10)-(10,29): sqrt(1^2 + 20^2), 20 pixels. Left side (10,10)-(-9,10):
+    // sqrt((-19 + 1)^2 + 1^2), 18 pixels: the side running left loses two pixels.
     const Bytes img = Ramp60x40();
-    Bytes out(20 * 20, 0);
+    Bytes out(20 * 18, 0);
     unsigned w = 0;
     unsigned h = 0;
     ASSERT_EQ(Get3Rect8(img.data(), 60, 40, 10, 10, 10, 29, -9, 10, out.data(), w, h, 255), 0);
     ASSERT_EQ(w, 20u);
-    ASSERT_EQ(h, 20u);
+    ASSERT_EQ(h, 18u);
     int filled = 0;
-    for (int j = 0; j < 20; ++j) {
+    for (int j = 0; j < 18; ++j) {
         for (int i = 0; i < 20; ++i) {
             SCOPED_TRACE(testing::Message() << "i " << i << " j " << j);
             const int column = 10 - j;
@@ -168,29 +169,30 @@ TEST(Get3Rect8, QuarterTurnKeepsBothSidesAndSamplesTheTurnedImage)
             filled += column < 0 ? 1 : 0;
         }
     }
-    EXPECT_EQ(filled, 9 * 20);
+    EXPECT_EQ(filled, 7 * 20);
 }
 
 TEST(Get3Rect8, CopiesTheLastRowAndColumnAndFillsBeyond)
 {
-    // A half turn about (3, 2) of a 4 x 3 image: the samples run back over the image from
-    // its last column and row, whose pixels are copied, and off its left and top.
+    // A half turn about (3, 2) of a 4 x 3 image, 4 x 4 output (sides sqrt(4^2 + 1) each): the
+    // samples run back over the image from its last column and row, whose pixels are copied, and
+    // off its left and top.
     const Bytes img = Grid4x3();
-    Bytes out(36, 0);
+    Bytes out(16, 0);
     unsigned w = 0;
     unsigned h = 0;
     ASSERT_EQ(Get3Rect8(img.data(), 4, 3, 3, 2, -2, 2, 3, -3, out.data(), w, h, 99), 0);
-    ASSERT_EQ(w, 6u);
-    ASSERT_EQ(h, 6u);
-    for (int j = 0; j < 6; ++j) {
-        for (int i = 0; i < 6; ++i) {
+    ASSERT_EQ(w, 4u);
+    ASSERT_EQ(h, 4u);
+    for (int j = 0; j < 4; ++j) {
+        for (int i = 0; i < 4; ++i) {
             const int x = 3 - i;
             const int y = 2 - j;
             if (x == 0) {
                 continue; // these samples land within rounding of the image's left edge
             }
             const int expected = (x < 0 || y < 0) ? 99 : img[y * 4 + x];
-            EXPECT_EQ(out[j * 6 + i], expected) << i << "," << j;
+            EXPECT_EQ(out[j * 4 + i], expected) << i << "," << j;
         }
     }
 }
@@ -202,7 +204,7 @@ TEST(Get3Rect8, WritesTheSizeBeforeRefusingANullOutput)
     unsigned h = 0;
     EXPECT_EQ(Get3Rect8(img.data(), 4, 3, 0, 0, 2, 2, -2, 2, nullptr, w, h, 0), IMG_NO_OUTPUT);
     EXPECT_EQ(w, 4u); // round(sqrt(3^2 + 3^2))
-    EXPECT_EQ(h, 4u);
+    EXPECT_EQ(h, 3u); // round(sqrt((-2 + 1)^2 + 3^2))
 }
 
 struct ShiftCase {
