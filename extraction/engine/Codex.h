@@ -571,6 +571,12 @@ struct SSign {
 #pragma pack(pop)
 static_assert(sizeof(SSign) == 14, "SSign is a 14-byte record");
 
+// A level-0 pixel position.
+struct SCoor {
+    std::int32_t x;
+    std::int32_t y;
+};
+
 // Bit masks of the point-section reader: Gud[k] = 2^k - 1, k = 0..32 (entry 32 has all bits set).
 constexpr std::array<int, 33> MakeGud()
 {
@@ -644,6 +650,15 @@ public:
     // length bounds every read. WZ_BAD_SECTION when the header does not describe such a record.
     int DeIndi(SSign* out, unsigned capacity, const unsigned char* rec);
     int DeSign(SSign* out, unsigned capacity, const unsigned char* rec);
+    // The area section of a layout 'I' record decoded into at most `capacity` cells, w x h
+    // row by row: 0x40 for the first run state, 0x20 for the other. Returns 0, WZ_BAD_SECTION
+    // when the section is shorter than its head and first run byte, its runs pass the mask or
+    // it does not end exactly after the run that fills the mask, or WZ_RECORD_FULL when the mask
+    // passes `capacity` (nothing written). A null `out` only checks the section.
+    int DeArea(unsigned char* out, unsigned capacity, const unsigned char* rec);
+    // The same into layer 130 of level 3, copied down to levels 2 and 1; WZ_BAD_SECTION also
+    // when the mask's width and height are not those of level 3.
+    int DeArea(const unsigned char* rec);
     // Level-3 layers 128, 32 and 112 as one sealed block: u32 length, the layers, the 4-byte
     // seal; `size` = 3 x level-3 size + 8. Null `out` sets the size only. Returns 0, or
     // WZ_NO_LAYER (nothing written) when a layer is absent.
@@ -946,6 +961,16 @@ public:
     int m_liWalk = 0, m_liRef = 0;    // walk direction; reference direction (or flow value)
     int m_liPeriod = 0;               // period at the current point
     int m_liX = 0, m_liY = 0;         // current (saved) point, level 0
+    // Readers of the nest stream. LiPrep binds the fine cursors 0 and 1 to the work map 240 and
+    // the skeleton 5 of `fine`, and scan cursor 0 to the nest layer 179 of `coarse`. Parser
+    // (descriptor, type) decodes the block at the read cursor into row 17 of the link table and
+    // returns its slot count (2R - 1 for type 1, 2R + 1 otherwise); Parser(x, y) decodes the
+    // blocks up to that of the minutia nearest to level-0 (x, y), which becomes the active one,
+    // and returns its index, or -1 without minutiae or without a nest layer.
+    void LiPrep(int coarse, int fine);
+    int Parser(int* descriptor, int type);
+    int Parser(int x, int y);
+    BitSource m_bitSource;
 
     // --- Stage 22, ridge counts and area code (Epilog.cpp) ---
     // Writes abac (layer 180 of level 3) and area (layer 182 of level 3) with their sizes in
@@ -956,6 +981,14 @@ public:
     int Rcount(const SSign& a, const SSign& b);
     // Ridges crossed walking from the walker's level-0 position to `target`, or -1.
     int Rcount(const SSign& target);
+    // The rcnt variant of Rtotal (no caller in the extraction): the pair code of every minutia
+    // with every singular point other than the reference centre, minutia by minutia, into
+    // layer 181 of level 3; returns the byte size.
+    int Rcount();
+    // From `p`, steps along 2 x angle + 110 degrees over the level-0 skeleton (layer 5) to the
+    // first skeleton pixel past a non-skeleton one, which goes to `at`; returns the steps taken,
+    // or -1 when the walk leaves the image or the ridge area (a pixel of 255) first.
+    int Rtrace(SCoor& at, const SSign& p);
     void IScale();
     void EpHarm(int angle, int index);
     void EpList();

@@ -148,6 +148,57 @@ int Codex::Rtotal()
     return static_cast<int>(BitBytes());
 }
 
+int Codex::Rcount()
+{
+    BitStart(Layer(181, AREA_LEVEL), m_level[AREA_LEVEL].size);
+    const SSign* list = MinutiaList();
+    const int n = m_singular < 16 ? m_singular : 16;
+    for (int i = 0; list != nullptr && i < m_minutiae; ++i) {
+        for (int j = 0; j < n; ++j) {
+            if (m_sign[j].type == REFERENCE) {
+                continue;
+            }
+            const int v = Rcount(list[i], m_sign[j]);
+            if (v < 0) {
+                PutBits(0, 2);
+            } else {
+                PutBits(static_cast<unsigned>(v) & 127u, 7);
+            }
+        }
+    }
+    return static_cast<int>(BitBytes());
+}
+
+int Codex::Rtrace(SCoor& at, const SSign& p)
+{
+    const CLevel& lv = m_level[0];
+    const unsigned char* skeleton = GetLay(5, 0);
+    const int a = Mod360(2 * p.angle + 110);
+    const int c = CosDeg(a);
+    const int s = SinDeg(a);
+    bool left = false; // a non-skeleton pixel has been passed
+    const int most = lv.width + lv.height;
+    for (int t = 0; t <= most; ++t) {
+        const int x = p.x + Descale13(t * c);
+        const int y = p.y + Descale13(t * s);
+        if (x < 0 || y < 0 || x >= lv.width || y >= lv.height) {
+            return -1;
+        }
+        const int v = skeleton[static_cast<std::size_t>(y) * lv.width + x];
+        if (v == OUTSIDE) {
+            return -1;
+        }
+        if (v >= RIDGE) {
+            left = true;
+        } else if (left) {
+            at.x = x;
+            at.y = y;
+            return t;
+        }
+    }
+    return -1;
+}
+
 void Codex::IScale()
 {
     const CLevel& l3 = m_level[AREA_LEVEL];

@@ -413,6 +413,70 @@ int Codex::Linkup()
     return static_cast<int>(BitBytes());
 }
 
+void Codex::LiPrep(int coarse, int fine)
+{
+    m_fine[0] = GetLay(240, fine);
+    m_fine[1] = GetLay(5, fine);
+    m_coarse[0] = GetLay(179, coarse);
+}
+
+int Codex::Parser(int* descriptor, int type)
+{
+    const int slots = type == 1 ? 2 * m_liRings - 1 : 2 * m_liRings + 1;
+    const int row = WZ_LINK_ROWS - 1;
+    const unsigned emptyWidth = static_cast<unsigned>(descriptor[2]);
+    const unsigned extraWidth = static_cast<unsigned>(descriptor[3]);
+    int used[WZ_LINK_SLOTS];
+    int n = 0;
+    for (int s = 0; s < slots; ++s) {
+        m_linkCode[row][s] = 0;
+        m_linkIndex[row][s] = -1;
+        m_linkExtra[row][s] = 0;
+        const std::uint32_t c = m_bitSource.Get(emptyWidth);
+        if (c == 0) {
+            continue;
+        }
+        if (c == 3) {
+            m_linkCode[row][s] = 4 * m_bitSource.Get(emptyWidth) + 3;
+            m_linkExtra[row][s] = m_bitSource.Get(extraWidth);
+        } else {
+            m_linkCode[row][s] = c + 4 * m_bitSource.Get(extraWidth);
+        }
+        used[n++] = s;
+    }
+    const int base = static_cast<int>(m_bitSource.Get(static_cast<unsigned>(descriptor[4])));
+    const unsigned iw = m_bitSource.Get(static_cast<unsigned>(descriptor[5]));
+    const SSign* list = MinutiaList();
+    for (int i = 0; i < n; ++i) {
+        const int index = base + static_cast<int>(m_bitSource.Get(iw));
+        m_linkIndex[row][used[i]] = index;
+        if (list != nullptr && index < m_minutiae && list[index].type == 1) {
+            m_linkCode[row][used[i]] |= 8;
+        }
+    }
+    return slots;
+}
+
+int Codex::Parser(int x, int y)
+{
+    const int k = Native(x, y, -1);
+    m_activeMinutia = k;
+    const int slot = GetKey(179, CELL_LEVEL);
+    if (k < 0 || slot < 0) {
+        return k < 0 ? k : -1;
+    }
+    const SSign* list = MinutiaList();
+    m_bitSource = BitSource(m_level[CELL_LEVEL].buf[slot], m_level[CELL_LEVEL].size);
+    int descriptor[6];
+    for (int& d : descriptor) {
+        d = static_cast<int>(m_bitSource.Get(4));
+    }
+    for (int i = 0; i <= k; ++i) {
+        Parser(descriptor, list[i].type);
+    }
+    return k;
+}
+
 void Codex::Linker(int)
 {
     if (GetKey(176, CELL_LEVEL) == -1) {

@@ -22,6 +22,9 @@ constexpr int NOVA_LAYER = 177; // level 1
 constexpr int MINUTIA_LAYER = 176;
 constexpr int FINE_LEVEL = 1;
 constexpr int COARSE_LEVEL = 3;
+constexpr std::uint32_t AREA_HEAD = 4;     // u16 width and height of the area mask
+constexpr unsigned char AREA_FIRST = 0x40; // cells of the first run state
+constexpr unsigned char AREA_OTHER = 0x20; // cells of the other state
 constexpr unsigned HEAD_NIBBLE_MAX = 15;
 
 // Layer and level of each section, in record order.
@@ -48,27 +51,6 @@ constexpr int QUICK_LEVEL_BIAS = 16; // the same in quick mode
 constexpr long long FINGER_STEP = 160;
 constexpr long long FINGER_REACH = 240;
 constexpr long long FINGER_NO_LOW = 9999;
-
-// Reads a bit stream written by BitSink; the caller keeps every read inside the stream.
-class BitSource {
-public:
-    explicit BitSource(const unsigned char* in) : m_in(in) {}
-    // The next `width` bits (0..32), least significant first, masked by Gud[width].
-    std::uint32_t Get(unsigned width)
-    {
-        std::uint32_t v = 0;
-        for (unsigned b = 0; b < width; ++b) {
-            const unsigned bit = (m_in[m_bits >> 3] >> (m_bits & 7)) & 1u;
-            v |= static_cast<std::uint32_t>(bit) << b;
-            ++m_bits;
-        }
-        return v & static_cast<std::uint32_t>(Gud[width]);
-    }
-
-private:
-    const unsigned char* m_in;
-    std::uint64_t m_bits = 0;
-};
 
 // Number of present entries after the singular list is clamped to 0..16.
 int SingularCount(int n)
@@ -324,26 +306,37 @@ int Codex::DeFeat(SSign* out, unsigned capacity, const unsigned char* section, u
 
 namespace {
 
-// DeFeat on one point section of a layout 'I' record; every header and section byte read lies
-// before the seal of the stored length.
-int DeSection(Codex& e, SSign* out, unsigned capacity, const unsigned char* rec, int section)
+// Section `section` of a layout 'I' record: its first byte and length, every byte of it lying
+// before the seal of the stored length. False when the header does not describe such a record.
+bool SectionOf(const unsigned char* rec, int section, const unsigned char*& at, std::uint32_t& size)
 {
     if (rec == nullptr) {
-        return WZ_BAD_SECTION;
+        return false;
     }
     const std::uint32_t length = TfRead32(rec + TF_LENGTH);
     if (length < TF_HEADER_SIZE + TF_SEAL_SIZE || rec[TF_VERSOR] != TF_LAYOUT_I) {
-        return WZ_BAD_SECTION;
+        return false;
     }
     const TfSectionField& field = TF_SECTION_FIELDS[section];
-    const std::uint32_t size =
-        field.lengthBytes == 1 ? rec[field.lengthAt] : TfRead16(rec + field.lengthAt);
+    size = field.lengthBytes == 1 ? rec[field.lengthAt] : TfRead16(rec + field.lengthAt);
     const std::uint32_t offset = TfRead32(rec + field.offsetAtI);
     const std::uint32_t end = length - TF_SEAL_SIZE;
     if (offset < TF_HEADER_SIZE || offset > end || size > end - offset) {
+        return false;
+    }
+    at = rec + offset;
+    return true;
+}
+
+// DeFeat on one point section of a layout 'I' record.
+int DeSection(Codex& e, SSign* out, unsigned capacity, const unsigned char* rec, int section)
+{
+    const unsigned char* at = nullptr;
+    std::uint32_t size = 0;
+    if (!SectionOf(rec, section, at, size)) {
         return WZ_BAD_SECTION;
     }
-    return e.DeFeat(out, capacity, rec + offset, size);
+    return e.DeFeat(out, capacity, at, size);
 }
 
 } // namespace
@@ -356,6 +349,79 @@ int Codex::DeIndi(SSign* out, unsigned capacity, const unsigned char* rec)
 int Codex::DeSign(SSign* out, unsigned capacity, const unsigned char* rec)
 {
     return DeSection(*this, out, capacity, rec, TF_NOVA);
+}
+
+int Codex::DeArea(unsigned char* out, unsigned capacity, const unsigned char* rec)
+{
+    const unsigned char* area = nullptr;
+    std::uint32_t size = 0;
+    if (!SectionOf(rec, TF_AREA, area, size) || size < AREA_HEAD + 1) {
+        return WZ_BAD_SECTION;
+    }
+    const std::uint32_t cells = static_cast<std::uint32_t>(TfRead16(area)) * TfRead16(area + 2);
+    if (cells > capacity) {
+        return WZ_RECORD_FULL;
+    }
+    // The first run byte counts cells of the first state; each later byte switches the state and
+    // counts cells of the new one (a 0 byte only switches).
+    std::uint32_t used = AREA_HEAD;
+    std::uint32_t filled = 0;
+    unsigned char state = AREA_FIRST;
+    for (;;) {
+        const std::uint32_t run = area[used++];
+        if (run > cells - filled) {
+            return WZ_BAD_SECTION;
+        }
+        if (out != nullptr) {
+            std::memset(out + filled, state, run);
+        }
+        filled += run;
+        if (filled == cells) {
+            break;
+        }
+        if (used == size) {
+            return WZ_BAD_SECTION; // the runs stop before the mask is full
+        }
+        state = state == AREA_FIRST ? AREA_OTHER : AREA_FIRST;
+    }
+    return used == size ? 0 : WZ_BAD_SECTION;
+}
+
+int Codex::DeArea(const unsigned char* rec)
+{
+    const CLevel& l3 = m_level[COARSE_LEVEL];
+    const unsigned char* area = nullptr;
+    std::uint32_t size = 0;
+    if (!SectionOf(rec, TF_AREA, area, size) || size < AREA_HEAD || TfRead16(area) != l3.width ||
+        TfRead16(area + 2) != l3.height) {
+        return WZ_BAD_SECTION; // a mask of another geometry has no place in this pyramid
+    }
+    unsigned char* cells = GetLay(130, COARSE_LEVEL);
+    const int code = DeArea(cells, l3.size, rec);
+    if (code != 0) {
+        return code;
+    }
+    // Each finer level down to the cell level takes the value of the cell whose block covers
+    // it, with the blocks clipped like every two-level scan.
+    for (int lv = COARSE_LEVEL; lv > FINE_LEVEL; --lv) {
+        const CLevel& cl = m_level[lv];
+        const CLevel& fl = m_level[lv - 1];
+        const unsigned char* c = GetLay(130, lv);
+        unsigned char* f = GetLay(130, lv - 1);
+        for (int y = 0; y < cl.height; ++y) {
+            const int y0 = BlockStart(y, 2, fl.height);
+            for (int x = 0; x < cl.width; ++x) {
+                const int x0 = BlockStart(x, 2, fl.width);
+                for (int yy = y0; yy < y0 + 2 && yy < fl.height; ++yy) {
+                    for (int xx = x0; xx < x0 + 2 && xx < fl.width; ++xx) {
+                        f[static_cast<std::size_t>(yy) * fl.width + xx] =
+                            c[static_cast<std::size_t>(y) * cl.width + x];
+                    }
+                }
+            }
+        }
+    }
+    return 0;
 }
 
 int Codex::ExData(unsigned char* out, int& size)
