@@ -2,11 +2,13 @@
 // the named layers as PGM images, so that orientation, foreground and singular regions can be
 // looked at. Prints the quality (stage 5 on) and the singular points (stage 8).
 //
-//   engine_dump <image.pgm> <stage 0..8 or 18> <output prefix> [layer:level ...]
+//   engine_dump <image.pgm> <stage 0..8 or 17..20> <output prefix> [layer:level ...]
 //
 // Each layer:level writes <prefix>_<layer>_<level>.pgm (a layer that does not exist at the end
 // of the run is reported and skipped). Stage 8 releases most of its inputs; dump them after
-// stage 7. Exit code 0, 1 on bad arguments or an unreadable image, 2 when the engine failed.
+// stage 7. From stage 17 on it also counts the finger-area cells of levels 1 and 3; from 19 on
+// the skeleton's endings and forks; at 20 the minutiae, with those flagged in quality. Exit code 0,
+// 1 on bad arguments or an unreadable image, 2 when the engine failed.
 
 #include "extraction/engine/Codex.h"
 #include "tests/extraction/engine/stage_fixture.h"
@@ -57,9 +59,21 @@ void RunTo(wizard73::Codex& e, int stage)
     case 8:
         e.Xfocus(1);
         break;
+    case 17: // paper, weak and finger-area flags in layer 128
+        e.Xfocus(1);
+        e.Laying(1);
+        break;
     case 18: // through the binarisation: layer 4:0 is the binary ridge image
         e.Xfocus(1);
         e.Filter(1);
+        break;
+    case 19: // the skeleton codes in layer 5:0
+        e.Xfocus(1);
+        e.Skelet(1);
+        break;
+    case 20:
+        e.Xfocus(1);
+        e.Minuti(1);
         break;
     default:
         break;
@@ -70,7 +84,7 @@ int Run(int argc, char** argv)
 {
     if (argc < 4) {
         std::fprintf(stderr,
-                     "usage: %s <image.pgm> <stage 0..8 or 18> <prefix> [layer:level ...]\n",
+                     "usage: %s <image.pgm> <stage 0..8 or 17..20> <prefix> [layer:level ...]\n",
                      argv[0]);
         return 1;
     }
@@ -107,6 +121,40 @@ int Run(int argc, char** argv)
             std::printf("  type %3u at (%d, %d) angle %d quality %u level %u\n", p.type, p.x, p.y,
                         2 * p.angle, p.quality, p.level);
         }
+    }
+    if (stage >= 17) {
+        for (int level : {3, 1}) {
+            const unsigned char* f = engine->GetLay(128, level);
+            std::size_t area = 0;
+            for (std::size_t i = 0; i < engine->m_level[level].size; ++i) {
+                area += (f[i] & 65) == 0 ? 1 : 0;
+            }
+            std::printf("finger area at level %d: %zu of %u cells\n", level, area,
+                        static_cast<unsigned>(engine->m_level[level].size));
+        }
+    }
+    if (stage >= 19 && engine->GetKey(5, 0) != -1) {
+        const unsigned char* s = engine->GetLay(5, 0);
+        std::size_t endings = 0;
+        std::size_t forks = 0;
+        for (std::size_t i = 0; i < engine->m_level[0].size; ++i) {
+            endings += s[i] == 1 ? 1 : 0;
+            forks += s[i] == 0 || s[i] == 2 ? 1 : 0;
+        }
+        std::printf("skeleton endings %zu, forks %zu\n", endings, forks);
+    }
+    if (stage >= 20) {
+        const wizard73::SSign* list = engine->MinutiaList();
+        int border = 0;
+        int opposed = 0;
+        int singular = 0;
+        for (int i = 0; i < engine->m_minutiae; ++i) {
+            border += (list[i].quality & 128) != 0 ? 1 : 0;
+            opposed += (list[i].quality & 192) == 192 ? 1 : 0;
+            singular += (list[i].quality & 64) != 0 ? 1 : 0;
+        }
+        std::printf("minutiae %d (quality bit 7: %d, bits 7 and 6: %d, bit 6: %d)\n",
+                    engine->m_minutiae, border, opposed, singular);
     }
     int missing = 0;
     for (int k = 4; k < argc; ++k) {
