@@ -160,10 +160,9 @@ TEST_P(SharedRecord, EngineReadersRoundTrip)
             for (int y = 0; y < fl.height; ++y) {
                 for (int x = 0; x < fl.width; ++x) {
                     // Parent: the last clipped block covering the cell.
-                    const int px = (fl.width & 1) != 0 && x == fl.width - 2 ? cl.width - 1
-                                                                           : x / 2;
-                    const int py = (fl.height & 1) != 0 && y == fl.height - 2 ? cl.height - 1
-                                                                             : y / 2;
+                    const int px = (fl.width & 1) != 0 && x == fl.width - 2 ? cl.width - 1 : x / 2;
+                    const int py =
+                        (fl.height & 1) != 0 && y == fl.height - 2 ? cl.height - 1 : y / 2;
                     ASSERT_EQ(fine[static_cast<std::size_t>(y) * fl.width + x],
                               coarse[static_cast<std::size_t>(py) * cl.width + px])
                         << lv << ": " << x << "," << y;
