@@ -1,6 +1,7 @@
 // template_digests: creates a template with the public creator for every PGM image given on the
 // command line and prints one line per image: the SHA-256 of the template bytes (or the
-// creator's error code), its size, quality and the image path. Comparing the output of two
+// creator's error code), its size, quality and the image path; a template that the template
+// checker refuses is marked "refused" after the path. Comparing the output of two
 // builds shows whether a change altered any template byte. The last line gives the mean
 // milliseconds per created template.
 //
@@ -26,6 +27,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "no template creator\n");
         return 1;
     }
+    ZelvanFinger::FpTemplateChecker* checker = ZelvanFinger::FpTemplateChecker::create();
     int status = 0;
     double total_ms = 0;
     int created = 0;
@@ -52,10 +54,12 @@ int main(int argc, char** argv)
         }
         std::vector<unsigned char> tpl(size);
         creator->getTemplate(tpl.data());
-        std::printf("%s %u %u %s\n", zftest::Sha256Hex(tpl.data(), tpl.size()).c_str(), size,
-                    static_cast<unsigned>(quality), argv[i]);
+        const bool good = checker != nullptr && checker->check(tpl.data());
+        std::printf("%s %u %u %s%s\n", zftest::Sha256Hex(tpl.data(), tpl.size()).c_str(), size,
+                    static_cast<unsigned>(quality), argv[i], good ? "" : " refused");
     }
     ZelvanFinger::TemplateCreator::cancel(creator);
+    ZelvanFinger::FpTemplateChecker::cancel(checker);
     std::fprintf(stderr, "%.2f ms per image over %d images\n",
                  created > 0 ? total_ms / created : 0.0, created);
     return status;
