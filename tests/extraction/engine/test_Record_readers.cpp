@@ -128,10 +128,12 @@ TEST_P(SharedRecord, EngineReadersRoundTrip)
             }
             const int slots = list[k].type == 1 ? 2 * e.m_liRings - 1 : 2 * e.m_liRings + 1;
             for (int s = 0; s < slots; ++s) {
-                const ESK::LinkSlot& want = links[k].slot[s];
-                EXPECT_EQ(e.m_linkCode[17][s], want.code) << k << ":" << s;
-                if (want.code != 0) {
-                    EXPECT_EQ(e.m_linkIndex[17][s], want.neighbour) << k << ":" << s;
+                const ESK::LinkSlot want = links[k].slot[s]; // packed: read by value
+                const unsigned code = want.code;
+                const int neighbour = want.neighbour;
+                EXPECT_EQ(e.m_linkCode[17][s], code) << k << ":" << s;
+                if (code != 0) {
+                    EXPECT_EQ(e.m_linkIndex[17][s], neighbour) << k << ":" << s;
                 } else {
                     EXPECT_EQ(e.m_linkIndex[17][s], -1) << k << ":" << s;
                 }
