@@ -3,10 +3,11 @@
 # then builds the consumer program outside the source tree against the installed files, through
 # find_package (mode package) or pkg-config (mode pkg-config), and runs it on a NIST print.
 # Usage: check_install.sh <mode> <work dir> <build dir> <source dir> <c++ compiler> <jni ON|OFF>
-#            <toolchain file|-> [emulator command...]
+#            <toolchain file|-> <extra compile and link flags|-> [emulator command...]
 set -eu
-mode=$1 work=$2 build=$3 source=$4 cxx=$5 jni=$6 toolchain=$7
-shift 7
+mode=$1 work=$2 build=$3 source=$4 cxx=$5 jni=$6 toolchain=$7 extra=$8
+shift 8
+[ "$extra" = "-" ] && extra=
 prefix=$work/prefix
 rm -rf "$work"
 mkdir -p "$work"
@@ -45,7 +46,8 @@ consumer=$work/consumer
 if [ "$mode" = "package" ]; then
     if [ "$toolchain" = "-" ]; then
         cmake -S "$source/tests/install/consumer" -B "$consumer" -DCMAKE_PREFIX_PATH="$prefix" \
-            -DCMAKE_CXX_COMPILER="$cxx" >"$work/configure.log"
+            -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$extra" \
+            -DCMAKE_EXE_LINKER_FLAGS="$extra" >"$work/configure.log"
     else
         # A cross toolchain looks for packages in its target tree: name the package's folder.
         cmake -S "$source/tests/install/consumer" -B "$consumer" \
@@ -61,7 +63,7 @@ else
     mkdir -p "$consumer"
     # shellcheck disable=SC2086
     "$cxx" -std=c++17 -Wall -Wextra -Werror "$source/tests/install/consumer/main.cpp" $flags \
-        -Wl,-rpath,"$libdir" -o "$consumer/consumer"
+        $extra -Wl,-rpath,"$libdir" -o "$consumer/consumer"
     program=$consumer/consumer
 fi
 "$@" "$program" "$source/tests/data/wsq/fp11.wsq" 1
