@@ -115,15 +115,15 @@ public final class EnrolAndIdentify {
         System.out.printf("enrolled %d records%n", matcher.getFinalGallerySize_(matcherHandle));
         int probes = 0;
         int first = 0;
-        for (Map.Entry<Image, byte[]> e : templates.entrySet()) {
-            Image probe = e.getKey();
+        for (Image probe : images) {
             if (probe.enrol()) {
                 continue;
             }
-            ++probes;
-            ArrayList<candidates_string> found = matcher.identify_record_(matcherHandle, parameters, record(probe.finger(), e.getValue()), 1, 3);
+            ++probes; // a probe without a template, or whose search fails, counts as a miss
+            byte[] t = templates.get(probe);
+            ArrayList<candidates_string> found = t == null ? null : matcher.identify_record_(matcherHandle, parameters, record(probe.finger(), t), 1, 3);
             if (found == null) {
-                System.out.printf("probe %s: identify_record_ failed%n", probe.file().getFileName());
+                System.out.printf("probe %s: %s%n", probe.file().getFileName(), t == null ? "no template" : "identify_record_ failed");
                 continue;
             }
             boolean hit = !found.isEmpty() && found.get(0).id.equals(probe.id());
