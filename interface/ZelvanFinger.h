@@ -1,9 +1,12 @@
 // Public native interface of the engine library: the three interface classes of namespace
 // ZelvanFinger with their factories, the plain structures that cross the library's edge,
-// and the public result codes (0 success, small positive codes for failures).
+// and the public result codes (0 success, small positive codes for failures). Installed as
+// <zelvanfp/ZelvanFinger.h>: it includes nothing of the project.
 #pragma once
 
-#include "platform/export.h"
+#ifndef ZF_EXPORT
+#define ZF_EXPORT __attribute__((visibility("default")))
+#endif
 
 #include <cstdint>
 #include <string>
