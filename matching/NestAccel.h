@@ -1,0 +1,48 @@
+// 256-bit nest signatures of the matcher: one bit per (same-direction half, quadrant,
+// ridge-count class, distance level) of each neighbour link of a minutia. The similarity of
+// two nests' signatures is the number of bits they share (at most MAX_NEST_ACCEL_SIM).
+#pragma once
+
+#include "matching/Groups.h"
+#include "records/Unwrap.h"
+
+#include <cstdint>
+
+namespace accelMatch {
+
+// Two halves of 16 bytes (same direction first); byte 4 q + r of a half for quadrant q and
+// ridge-count class r, bit L for distance level L.
+struct NestAccel {
+    std::uint8_t bits[32];
+};
+static_assert(sizeof(NestAccel) == 32, "a nest signature is 256 bits");
+
+constexpr unsigned MAX_NEST_ACCEL_SIM = 128;
+constexpr int NEST_ACCEL_HISTOGRAM = MAX_NEST_ACCEL_SIM + 1;
+constexpr int NUM_DIST_LEVELS = 8;
+
+struct DistBorder {
+    unsigned border;    // largest length of the level
+    unsigned tolerance; // reach of the extra levels
+};
+extern const DistBorder g_distBorders[NUM_DIST_LEVELS];
+
+// n signatures with malloc (after freeing any previous array); null on failure.
+NestAccel* allocNestAccel(NestAccel*& p, unsigned n);
+void freeNestAccel(NestAccel*& p);
+
+// Level 0..7 of a length, -1 above the last border.
+int getDistLevel(unsigned length);
+// Extra levels (0..2) of a length at `level`, written to extra.
+unsigned getAddDistLevel(unsigned length, unsigned level, unsigned* extra);
+void setBit2Accel(NestAccel& a, unsigned ridgeClass, unsigned level, unsigned quadrant,
+                  bool sameDir);
+void calcNestAccel(bool addLevels, NestAccel& out, const ESK::Lot<short>* minutiae,
+                   const ESK::Link* links, unsigned count, unsigned index,
+                   const MinutiaePairSet& pairs);
+void calcAllNestAccel(bool addLevels, NestAccel* out, const ESK::Lot<short>* minutiae,
+                      const ESK::Link* links, unsigned count, const MinutiaePairSet& pairs);
+// Bits set in both.
+unsigned compNestAccel(const NestAccel& a, const NestAccel& b);
+
+} // namespace accelMatch
