@@ -4,6 +4,7 @@
 // signatures of the matcher and the accelerator; nothing writes them.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace accelMatch {
@@ -29,8 +30,58 @@ extern const std::int8_t isSameDir[NUM_LINK_CODES];
 extern const std::int8_t nextQuadrants[4];
 extern const std::int8_t oppositeQuadrants[4];
 extern const std::int8_t isDownQuadrant[4];
-extern const std::int8_t ridgeCountB[NUM_SLOTS_B][NUM_LINK_CODES];
-extern const std::int8_t ridgeCountE[NUM_SLOTS_E][NUM_LINK_CODES];
+
+// clang-format off
+// Ridge count of a type-0 slot by code & 3 (0, 1, 2, 3). Within a row, codes 1 and 2 lie one
+// ridge either side of the row's value; two entries of ridgeCountB differ from their row.
+inline constexpr std::int8_t RIDGE_PATTERN_B[NUM_SLOTS_B][4] = {
+    { 0,  1, -1,  0}, { 0,  0,  1,  0}, { 0, -1,  0,  0}, {-1, -2,  0, -1}, //  0..3
+    {-1,  0, -2, -1}, { 1,  2,  0,  1}, { 1,  0,  2,  1}, {-2, -3, -1, -2}, //  4..7
+    {-2, -1, -3, -2}, { 2,  3,  1,  2}, { 2,  1,  3,  2}, {-3, -4, -2, -3}, //  8..11
+    {-3, -2, -4, -3}, { 3,  4,  2,  3}, { 3,  2,  4,  3}, {-4, -5, -3, -4}, // 12..15
+    {-4, -3, -5, -4}, { 4,  5,  3,  4}, { 4,  3,  5,  4}, {-5, -6, -4, -5}, // 16..19
+    {-5, -4, -6, -5}, { 5,  6,  4,  5}, { 5,  4,  6,  5}, {-6, -7, -5, -6}, // 20..23
+    {-6, -5, -7, -6}, { 6,  7,  5,  6}, { 6,  5,  7,  6}, {-7, -8, -6, -7}, // 24..27
+    {-7, -6, -8, -7}, { 7,  8,  6,  7}, { 7,  6,  8,  7}, {-8, -9, -7, -8}, // 28..31
+    {-8, -7, -9, -8}, { 8,  9,  7,  8}, { 8,  7,  9,  8},                   // 32..34
+};
+// Rows 0..4 of the type-1 table; its row s from 5 on is the type-0 row s + 2.
+inline constexpr std::int8_t RIDGE_PATTERN_E_HEAD[5][4] = {
+    { 0, -1,  1,  0}, {-1, -2,  0, -1}, {-1,  1, -2, -1}, { 1,  2, -1,  1}, { 1,  0,  2,  1},
+};
+// clang-format on
+
+using RidgeCountTableB = std::array<std::array<std::int8_t, NUM_LINK_CODES>, NUM_SLOTS_B>;
+using RidgeCountTableE = std::array<std::array<std::int8_t, NUM_LINK_CODES>, NUM_SLOTS_E>;
+
+constexpr RidgeCountTableB LtRidgeCountB()
+{
+    RidgeCountTableB t{};
+    for (int s = 0; s < NUM_SLOTS_B; ++s) {
+        for (int c = 0; c < NUM_LINK_CODES; ++c) {
+            t[s][c] = RIDGE_PATTERN_B[s][c & 3];
+        }
+    }
+    t[8][11] = -1;
+    t[22][5] = 3;
+    return t;
+}
+
+constexpr RidgeCountTableE LtRidgeCountE()
+{
+    RidgeCountTableE t{};
+    for (int s = 0; s < NUM_SLOTS_E; ++s) {
+        for (int c = 0; c < NUM_LINK_CODES; ++c) {
+            t[s][c] = s < 5 ? RIDGE_PATTERN_E_HEAD[s][c & 3] : RIDGE_PATTERN_B[s + 2][c & 3];
+        }
+    }
+    return t;
+}
+
+// Ridge count a link in slot s with code c stands for: type-0 minutiae (35 slots) and
+// type-1 minutiae (33 slots), indexed [s][c].
+inline constexpr RidgeCountTableB ridgeCountB = LtRidgeCountB();
+inline constexpr RidgeCountTableE ridgeCountE = LtRidgeCountE();
 
 // Class of a transition: 0 for t <= 0, 1 for 1..4, 2 for 5..8, ... 6 for 21..24, -1 above 24.
 inline int transitionClass(Transition t)

@@ -7,6 +7,7 @@
 #include "matching/Groups.h"
 #include "matching/LinkTables.h"
 #include "matching/MatchMath.h"
+#include "matching/MatchScore.h"
 #include "matching/MatchTypes.h"
 #include "matching/NestAccel.h"
 #include "records/Unwrap.h"
@@ -136,6 +137,12 @@ public:
                                 Transition t, int& right, int& left);
     // Rotation of a nest pair: probe angle minus gallery angle, wrapped.
     int nestRotation(int np, int ng) const;
+    // Frees the hit groups of the cells (i, j), i < numP, j < numG, empties them and zeroes
+    // their signature similarity.
+    void clearNestCompareCells(int numP, int numG);
+    // Points a group at the loaded sides (minutiae, pair sets, wide flags) and gives it the
+    // matcher's distance unit and angle tolerances.
+    void bindGroup(GroupEx* g);
 
     // ---- central-pair tests ----
     bool isPairsCompatible(int np0, int ng0, int np, int ng, int rotation, bool wide);
@@ -248,12 +255,144 @@ public:
     std::uint8_t m_excludeG[MAX_NESTS] = {};
 
     // ======== search, kernels, conflict positions, expansion, score and driver ========
-    // Members of the search and score component go here.
+    // ---- driver ----
+    void initNewMatch(MatchResult& r);
+    bool matchBranch1(MatchResult& r, CalcScoreTypeEnum type);
+    bool matchBranch2(MatchResult& r, CalcScoreTypeEnum type);
+    bool saveMatchResult(MatchResult& r, CalcScoreTypeEnum type);
+
+    // ---- the pair gate and topological expansion ----
+    // Position of (np, ng) in the group after the gate, or -1 when refused; pairs below
+    // minPos are never displaced.
+    int tryAdd2curGroup(GroupEx* group, int np, int ng, Transition t, int level, unsigned minPos,
+                        bool useScale, short scaleX, short scaleY);
+    int tryAdd2curGroupWithReplacement(GroupEx* group, int np, int ng, Transition t, bool useScale,
+                                       short scaleX, short scaleY);
+    int tryAdd2curGroupWithReplacement1(GroupEx* group, int np, int ng, Transition t,
+                                        std::size_t replacePos, bool useScale, short scaleX,
+                                        short scaleY);
+    static bool isNewPairBetter(int classNew, int classOld, int simNew, int simOld);
+    static bool isNewPairBetter1(int errNew, int errOld, int simNew, int simOld);
+    bool checkQuadrants(GroupEx* group, int np, int ng, Transition t, NumSet<unsigned>& skip,
+                        std::size_t start, NumSet<unsigned>& conflicts, std::size_t maxConflicts);
+    void expandGroupByTopology(GroupEx* group, unsigned start);
+    bool addNestPair2group(GroupEx* group, int np, int ng, Transition t, bool tryPair,
+                           bool withLinks, bool useScale);
+    void addNestPair2groupEx(GroupEx* group, short np, short ng);
+    bool tryAddLinks(GroupEx* group, int np, int ng, Transition t, bool withLinks, bool useScale);
+    void findAllCompatiblePairs();
+    std::size_t buildExpandGroups();
+    void buildExpandGroup(GroupEx* group, short np, short ng, short conflictPos,
+                          std::uint16_t unusedSim, int unused);
+    // Best similarity of the nest pair after transitions 0 to 6 were compared.
+    int pairSimilarity(int np, int ng);
+    // Either side comes from a latent print.
+    bool isLatent() const;
+
+    // ---- kernel groups ----
+    void buildKernelGroups(int branch, unsigned count, bool quick);
+    void buildKernelGroup1(GroupEx* group, bool quick);
+    void buildKernelGroup2(GroupEx* group);
+    void clearUsedNests(GroupEx* group);
+    void sortKernelGroupsByNumItems(unsigned n);
+    void cleanInitialGroup(GroupEx* group);
+    void cleanInitialGroupCase(NumSet<unsigned>* conflicts, unsigned n, unsigned* counts,
+                               NumSet<unsigned>& removed);
+    void uniteKernelGroups(unsigned n);
+    void uniteDifGroups(unsigned n);
+    void uniteDifGroup(GroupEx* first, GroupEx* second);
+    bool isGroupsCompatible(GroupEx* first, GroupEx* second);
+
+    // ---- conflict positions ----
+    void expandCurGroupByTopologyAlt();
+    void fillCoflictPosSet(ConflictPosSet& set);
+    void testExpandCases(ConflictPosSet& set);
+
+    // ---- geometric expansion and exclusion ----
+    bool expandCurGroupByGeometry(bool quick);
+    void findExclude();
+    void findStrongExclude();
+    unsigned char countExcluded(int count, const std::uint8_t* flags) const;
+    int expandCurGroup(bool markOnly);
+
+    // ---- score ----
+    int calcScore(CalcScoreTypeEnum type);
+    void prepareScoreParameters(CalcScoreTypeEnum type);
+    int calculateScore();
+    void calcTopologySim(int firstGroupSize, int mainGroupSize, int count);
+    void calcPairDif(int first, int main, int count, int* unused);
+    void calcPairRelAngleDif(int first, int main, int count, int* unused);
+    void fillMinutiaesData();
+    void fillFoundMinutiaesData();
+    void fillFoundMinutiaeData(unsigned item, FOUND_STATUS status);
+    void fillNotFoundMinutiaesData();
+    void fillUnreliableMinutiaesData();
+    static void fillMinutiaeData(MinData& md, FOUND_STATUS status, unsigned short probability);
+    int estimateNotFoundAreaProb(int x, int y, const ESK::Lot<short>* others, int count);
+    // One side as the unreliable-pair search reads it.
+    struct UnreliableSide {
+        const ESK::Lot<short>* minutiae;
+        const ESK::Link* links;
+        const int* marks;
+        const std::uint8_t* excluded;
+        MinData* md;
+        int count;
+    };
+    void findAllUnreliablePairs(const ESK::Lot<short>* minutiae, const ESK::Link* links,
+                                const int* marks, int count, const std::uint8_t* excluded,
+                                MinData* md, bool isProbe);
+    void findUnreliablePairs(const UnreliableSide& side, int i);
+    bool getBestUnreliablePair(const UnreliableSide& side, int i, int& best, int& distance,
+                               int& ridgeCount);
+    std::uint8_t getUnreliableStatus(const UnreliableSide& side, int partner) const;
+    void fillUnreliablePairData(const UnreliableSide& side, int a, int b, int distance,
+                                int ridgeCount);
+
+    // In-group marks: 1 while the minutia belongs to the current group.
+    int m_inGroupP[MAX_NESTS] = {};
+    int m_inGroupG[MAX_NESTS] = {};
+    // Strong exclusion: no cell around the carried position lies inside the other print.
+    std::uint8_t m_strongExcludeP[MAX_NESTS] = {};
+    std::uint8_t m_strongExcludeG[MAX_NESTS] = {};
+
+    // Pairs compatible with the current group, in increasing np, then ng.
+    struct CompatiblePair {
+        std::uint8_t np;
+        std::uint8_t ng;
+        std::uint16_t sim;
+        std::uint16_t conflictPos; // 0xFFFF = none
+    };
+    CompatiblePair m_compatPairs[MAX_NESTS * MAX_NESTS] = {};
+    std::uint32_t m_numCompatPairs = 0;
+    std::uint32_t m_compatFirst[MAX_NESTS] = {};
+    std::uint32_t m_compatLast[MAX_NESTS] = {};
+    std::uint8_t m_compatHas[MAX_NESTS] = {};
+    int m_compatLastNp = -1;
+    std::uint32_t m_compatOrder[MAX_NESTS * MAX_NESTS] = {}; // records by similarity
+
+    // Score work arrays.
+    ScoreParameters m_scoreParams = {};
+    MinData m_minDataP[MAX_NESTS] = {};
+    MinData m_minDataG[MAX_NESTS] = {};
+    int m_numFound = 0;
+    int m_numExcludedP = 0;
+    int m_numExcludedG = 0;
+    std::uint8_t m_unreliableVisited[MAX_NESTS] = {};
+
+    // Bounded minimum-removal search of cleanInitialGroup: nodes visited in the current
+    // cleaning, and cleanings (since construction) that reached the bound.
+    unsigned m_cleanVisits = 0;
+    unsigned m_numCleanCapped = 0;
 
     // ======== end of the search and score section ========
 
 private:
-    void freeCacheGroups();
+    // Marks a candidate too close to the central pair for a direction test.
+    static constexpr int CENTRAL_SHORT = 1000;
+    // Length test of (np, ng) against the central pair; d = the direction difference, or
+    // CENTRAL_SHORT. False when the lengths disagree.
+    bool centralPairDirection(int np0, int ng0, int np, int ng, int rotation, int& d);
+    void releaseAll();
     void rebuildSide(bool isP);
 };
 
