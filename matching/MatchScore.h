@@ -67,13 +67,12 @@ int calculateScore(const ScoreParameters& params, MinData* probe, MinData* galle
                    const int (*upFP)[10], const int (*upFG)[10]);
 
 // Sums the corrected probabilities of one side by status; sums[0..2] for statuses 1..3.
-void calcProbs(MinData* md, int count, const int* correction, int threshold,
-               int& firstGroupSize, int& mainGroupSize, int& numFound, int* sums,
-               int& notFoundSum, int& numExcluded, int& numNotFound);
+void calcProbs(MinData* md, int count, const int* correction, int threshold, int& firstGroupSize,
+               int& mainGroupSize, int& numFound, int* sums, int& notFoundSum, int& numExcluded,
+               int& numNotFound);
 int correctProb(int prob, const MinData& md, const int* correction);
 int correctFoundProb(std::uint8_t prob, int distance, int ridgeCount, int limit, const int* f);
-int correctNotFoundProb(std::uint8_t prob, int distance, int ridgeCount, int limit,
-                        const int* f);
+int correctNotFoundProb(std::uint8_t prob, int distance, int ridgeCount, int limit, const int* f);
 // 0 when value < bounds[0]; else the first i in 1..n-2 with bounds[i] > value; else n - 1.
 int getIndex(int value, const int* bounds, int n);
 int normalizeCorrectionProb(int a, int b);
