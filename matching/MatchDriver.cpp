@@ -63,11 +63,8 @@ int Matcher100::match(MatchResult& r, int maxAngle, int speed, bool accelMode,
         m_minAngleTolWide = 75;
         m_dirTolBase = 25;
         for (int k = 0; k < NUM_GROUPS; ++k) {
-            for (GroupEx* g : {&m_kernelGroups[k], &m_expandGroups[k]}) {
-                g->m_minAngleTol = m_minAngleTol;
-                g->m_minAngleTolWide = m_minAngleTolWide;
-                g->m_dirTol = m_dirTolBase;
-            }
+            bindGroup(&m_kernelGroups[k]);
+            bindGroup(&m_expandGroups[k]);
         }
         setDistErrorLevel(2);
         m_transitionLimit = 4;
@@ -145,12 +142,7 @@ void Matcher100::initNewMatch(MatchResult& r)
     for (int k = 0; k < NUM_GROUPS; ++k) {
         for (GroupEx* g : {&m_kernelGroups[k], &m_expandGroups[k]}) {
             g->reset();
-            g->m_minutiaeP = m_minutiaeP;
-            g->m_minutiaeG = m_minutiaeG;
-            g->m_pairSetP = &m_pairSetP;
-            g->m_pairSetG = &m_pairSetG;
-            g->m_wideP = m_wideP;
-            g->m_wideG = m_wideG;
+            bindGroup(g);
         }
         m_kernelRank[k] = &m_kernelGroups[k];
         m_expandRank[k] = &m_expandGroups[k];
@@ -158,19 +150,7 @@ void Matcher100::initNewMatch(MatchResult& r)
     m_curGroup = &m_kernelGroups[0];
     // 3. The nest comparison cache and the signature similarities of the loaded sides.
     if (m_numNestP > 0) {
-        for (int i = 0; i < m_numNestP; ++i) {
-            for (int j = 0; j < m_numNestG; ++j) {
-                NestCompareResult& cell = m_nestCompare[i][j];
-                for (HitGroup*& h : cell.groups) {
-                    freeHitGroup(h);
-                }
-                cell.bestSim = 0;
-                cell.rotation = 0;
-                cell.bestTransition = TR_NONE;
-                cell.computed = 0;
-                m_accelSim[i][j] = 0;
-            }
-        }
+        clearNestCompareCells(m_numNestP, m_numNestG);
     }
     // 4. The speed row of the match.
     const int row = m_speed < 0 ? 0 : (m_speed > 3 ? 3 : m_speed);
