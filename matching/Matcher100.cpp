@@ -233,6 +233,17 @@ bool Matcher100::validateTemplate(const unsigned char* tpl, unsigned char& quali
 int Matcher100::loadTemplate(bool isP, unsigned char* tpl, FP_TYPE type, unsigned char* area, int w,
                              int h)
 {
+    const int code = loadSide(isP, tpl, type, area, w, h);
+    if (code != 0) {
+        // A refused side keeps no minutiae: nothing half-loaded can be compared.
+        (isP ? m_numNestP : m_numNestG) = 0;
+    }
+    return code;
+}
+
+int Matcher100::loadSide(bool isP, unsigned char* tpl, FP_TYPE type, unsigned char* area, int w,
+                         int h)
+{
     try {
         // 1. Argument and kind.
         if (tpl == nullptr) {

@@ -393,6 +393,8 @@ private:
     // CENTRAL_SHORT. False when the lengths disagree.
     bool centralPairDirection(int np0, int ng0, int np, int ng, int rotation, int& d);
     void releaseAll();
+    // The steps of loadTemplate.
+    int loadSide(bool isP, unsigned char* tpl, FP_TYPE type, unsigned char* area, int w, int h);
     void rebuildSide(bool isP);
 };
 
