@@ -144,6 +144,18 @@ void buildFinalRecomList(RL* list, unsigned n, const std::uint64_t* ids)
     }
 }
 
+int getPassScore(const int* fingerScores)
+{
+    int sorted[10];
+    std::copy(fingerScores, fingerScores + 10, sorted);
+    std::sort(sorted, sorted + 10, std::greater<int>());
+    int score = 0;
+    for (int i = 0; i < 4; ++i) {
+        score += kPassWeights[i] * sorted[i] / 100;
+    }
+    return std::min(score, 10000);
+}
+
 int twoStepsCompareTP(void* handle, AccelSearchParam& passParam, unsigned char* accel,
                       MatchResultTT& result, unsigned slot)
 {
@@ -159,16 +171,10 @@ int twoStepsCompareTP(void* handle, AccelSearchParam& passParam, unsigned char* 
     if (code != ACCEL_OK) {
         return code;
     }
-    int sorted[10];
-    std::copy(r.fingerScore, r.fingerScore + 10, sorted);
-    std::sort(sorted, sorted + 10, std::greater<int>());
-    int score = 0;
-    for (int i = 0; i < 4; ++i) {
-        score += kPassWeights[i] * sorted[i] / 100;
-    }
+    const int score = getPassScore(r.fingerScore);
     std::copy(r.fingerScore, r.fingerScore + 10, result.fingerScore);
     std::copy(r.galleryFinger, r.galleryFinger + 10, result.galleryFinger);
-    result.score = std::min(score, 10000);
+    result.score = score;
     result.numCompared = 10;
     return ACCEL_OK;
 }

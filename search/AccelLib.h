@@ -296,6 +296,8 @@ int getNumFingerPairs(AccelData* data, TpTemplate& probe, CoarseRanking& coarse,
 unsigned fillInputRl(AccelData* data, FinalRanking& ranking, unsigned long long n);
 void fillRecomList(FinalRanking& ranking, RL* list, unsigned n);
 void buildFinalRecomList(RL* list, unsigned n, const std::uint64_t* ids);
+// Record score of a final pass: the best finger scores weighted 30, 30, 30, 10 (/ 100).
+int getPassScore(const int* fingerScores);
 int twoStepsCompareTP(void* handle, AccelSearchParam& passParam, unsigned char* accel,
                       MatchResultTT& result, unsigned slot);
 // Divisors (d1, d2) of the two short-lists by shared finger count P and speed.
