@@ -269,4 +269,38 @@ int getMaxStepNum()
     return 2;
 }
 
+int doStepCompareTP(void* handle, AccelSearchParam& param, unsigned slot, unsigned step,
+                    TpTemplate& /*probe*/, unsigned char* accel, TpTemplate& /*gallery*/,
+                    MatchResultTT& result)
+{
+    if (step > 2) {
+        return ACCEL_ERR_STEP;
+    }
+    AccelData* data = static_cast<AccelData*>(handle);
+    if (accel == nullptr || data == nullptr) {
+        return ACCEL_ERR_NULL;
+    }
+    if (step == 0) {
+        return compareAccelTP_(handle, param, accel, slot, result, false);
+    }
+    if (data->finalReady == 0) {
+        return ACCEL_ERR_FINAL_NOT_INIT;
+    }
+    AccelSearchParam pass = param;
+    pass.searchSpeed = param.searchSpeed == 0 ? 0 : std::min(param.searchSpeed - 1, 2u);
+    return twoStepsCompareTP(handle, pass, accel, result, slot);
+}
+
+int preciseMatchEx(ThreadData* slot, SearchParam& sp, unsigned char* tpl, int& score,
+                   int fingerIndex, bool accelMode, unsigned char* accelP, unsigned char* accelG,
+                   unsigned char numAccel)
+{
+    if (slot == nullptr || slot->finalMatcher == nullptr) {
+        return ACCEL_ERR_NULL;
+    }
+    return slot->finalMatcher->matchEx(sp, tpl, FP_PLAIN, score,
+                                       static_cast<FINGERS>(fingerIndex + 1), nullptr, accelMode,
+                                       accelP, accelG, numAccel, false);
+}
+
 } // namespace accelMatch

@@ -304,5 +304,13 @@ int twoStepsCompareTP(void* handle, AccelSearchParam& passParam, unsigned char* 
 void getFinalDivisors(int P, unsigned speed, unsigned long long& d1, unsigned long long& d2);
 ZF_EXPORT int loadTP(void* handle, TpTemplate& probe, PersonalData* personal);
 ZF_EXPORT int getMaxStepNum();
+// One step of a record comparison: 0 coarse, 1 and 2 the final passes (16 above 2).
+ZF_EXPORT int doStepCompareTP(void* handle, AccelSearchParam& param, unsigned slot, unsigned step,
+                              TpTemplate& probe, unsigned char* accel, TpTemplate& gallery,
+                              MatchResultTT& result);
+// One gallery finger against the slot's loaded probe through its final-stage comparer.
+ZF_EXPORT int preciseMatchEx(ThreadData* slot, SearchParam& sp, unsigned char* tpl, int& score,
+                             int fingerIndex, bool accelMode, unsigned char* accelP,
+                             unsigned char* accelG, unsigned char numAccel);
 
 } // namespace accelMatch

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <new>
 
 namespace accelMatch {
@@ -271,7 +272,7 @@ int getFusedScore_accel(unsigned n, unsigned count, const int* scores)
     int sorted[10] = {};
     const unsigned m = std::min(n, 10u);
     std::copy(scores, scores + m, sorted);
-    std::sort(sorted, sorted + m, [](int a, int b) { return a > b; });
+    std::sort(sorted, sorted + 10, std::greater<int>());
     if (count == 0 || m == 0) {
         return 0;
     }
