@@ -68,17 +68,10 @@ int main()
             at = th;
         }
     }
-    std::printf(
-        "genuine %zu (median %d), impostor %zu (median %d): EER %.2f%% at %d\n", genuine.size(),
-        [&] {
-            std::sort(genuine.begin(), genuine.end());
-            return genuine[genuine.size() / 2];
-        }(),
-        impostor.size(),
-        [&] {
-            std::sort(impostor.begin(), impostor.end());
-            return impostor[impostor.size() / 2];
-        }(),
-        100.0 * best, at);
+    std::sort(genuine.begin(), genuine.end());
+    std::sort(impostor.begin(), impostor.end());
+    std::printf("genuine %zu (median %d), impostor %zu (median %d): EER %.2f%% at %d\n",
+                genuine.size(), genuine[genuine.size() / 2], impostor.size(),
+                impostor[impostor.size() / 2], 100.0 * best, at);
     return 0;
 }
