@@ -6,12 +6,14 @@
 #include "search/AccelLib.h"
 #include "tests/support/data_path.h"
 #include "tests/support/emulation.h"
+#include "tests/support/perturbed_records.h"
 #include "tests/support/print_templates.h"
 #include "tests/support/real_records.h"
 #include "tests/support/template_copies.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -156,5 +158,47 @@ TEST(AccelReal, TurnedPrintRecoversTheRotation)
     const int rotation = accelMatch::AcFold(t.spare->rotation);
     std::printf("score %d rotation %d units\n", score, rotation);
     EXPECT_LE(std::abs(rotation - 5), 1);
+    accelMatch::closeAccelLib(&handle);
+}
+
+TEST(AccelReal, PerturbedCopiesAreNewIdentitiesOrNewImpressions)
+{
+    if (zftest::FvcTemplate(101, 1).empty()) {
+        GTEST_SKIP() << "shared FVC2002 DB1 set B images are absent";
+    }
+    void* handle = nullptr;
+    unsigned threads = 1;
+    ASSERT_EQ(accelMatch::initAccelLib(&handle, threads), 0);
+    accelMatch::AccelSearchParam sp{0, 180, 180, -1, 0, 0, 5, 0, 0, 0, 10000};
+    auto score = [&](const zftest::Template& p, const zftest::Template& g) {
+        std::vector<unsigned char> accel(accelMatch::getMaximumAccelSize(10));
+        TpTemplate gt = OneFinger(g);
+        unsigned size = 0;
+        EXPECT_EQ(accelMatch::calcAccel(handle, gt, accel.data(), size, nullptr), 0);
+        TpTemplate pt = OneFinger(p);
+        EXPECT_EQ(accelMatch::loadAccelTP(handle, pt, nullptr), 0);
+        accelMatch::MatchResultTT r;
+        EXPECT_EQ(accelMatch::compareAccelTP(handle, sp, accel.data(), 0, r), 0);
+        return r.fingerScore[0];
+    };
+    int impostorMax = 0;
+    for (int f = 101; f < 110; ++f) {
+        impostorMax =
+            std::max(impostorMax, score(zftest::FvcTemplate(f, 1), zftest::FvcTemplate(f + 1, 1)));
+    }
+    for (int f = 101; f <= 110; ++f) {
+        SCOPED_TRACE(f);
+        const zftest::Template& src = zftest::FvcTemplate(f, 1);
+        const zftest::Template strong =
+            zftest::Perturbed(src, static_cast<std::uint32_t>(f), zftest::kNewIdentity);
+        const zftest::Template light =
+            zftest::Perturbed(src, static_cast<std::uint32_t>(f), zftest::kNewImpression);
+        const int s = score(strong, src);
+        const int l = score(light, src);
+        std::printf("finger %d: new identity %d, new impression %d (impostor max %d)\n", f, s, l,
+                    impostorMax);
+        EXPECT_LE(s, impostorMax);
+        EXPECT_GT(l, impostorMax);
+    }
     accelMatch::closeAccelLib(&handle);
 }

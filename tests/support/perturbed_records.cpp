@@ -101,9 +101,18 @@ Bytes Perturbed(const Bytes& tpl, std::uint32_t seed, const Perturbation& p)
             continue;
         }
         std::vector<LinkPlan> kept;
+        const int slots = plan.minutiae[i].type == 1 ? 2 * plan.linkno - 1 : 2 * plan.linkno + 1;
+        std::vector<bool> used(static_cast<std::size_t>(slots), false);
         for (LinkPlan l : plan.links[i]) {
             if (l.neighbour < index.size() && index[l.neighbour] >= 0) {
                 l.neighbour = static_cast<std::uint16_t>(index[l.neighbour]);
+                if (p.relink) {
+                    l.slot = rng.Between(0, slots - 1);
+                    if (used[static_cast<std::size_t>(l.slot)]) {
+                        continue;
+                    }
+                }
+                used[static_cast<std::size_t>(l.slot)] = true;
                 kept.push_back(l);
             }
         }
