@@ -252,7 +252,12 @@ int Matcher100::loadSide(bool isP, unsigned char* tpl, FP_TYPE type, unsigned ch
         const int bad = isP ? MA_ERR_BAD_PROBE : MA_ERR_BAD_GALLERY;
         (isP ? m_typeP : m_typeG) = type;
 
-        // 2. Validation.
+        // 2. Validation. The buffer holds the prefix's total length: a record claiming another
+        // length would send the checks past its end.
+        if (TfRead32(tpl + TF_PREFIX_TOTAL_LENGTH) !=
+            static_cast<std::uint64_t>(m_unwrap->length(tpl + TF_PREFIX_SIZE)) + TF_PREFIX_SIZE) {
+            return bad;
+        }
         unsigned char quality = 0;
         unsigned short width = 0;
         unsigned short height = 0;

@@ -75,8 +75,11 @@ TEST(MatcherLoad, RefusedTemplates)
     const std::size_t sampleSize = zftest::BuildRecord(sample).size();
     Bytes damaged = zftest::BuildTemplate(sample);
     damaged[damaged.size() - 10] ^= 0x55; // seal broken
+    Bytes longer = zftest::BuildTemplate(sample);
+    TfWrite32(longer.data() + TF_PREFIX_SIZE, static_cast<std::uint32_t>(sampleSize + 100));
     const Case cases[] = {
         {"layout byte 74", layout74},
+        {"record longer than its template", longer},
         {"65 singular points", zftest::BuildTemplate(WithSingularPoints(65))},
         {"262,145-cell mask", zftest::BuildTemplate(bigMask)},
         {"record of 25,580 bytes", PaddedTemplate(sample, 25580 - sampleSize)},
@@ -154,8 +157,8 @@ TEST(MatcherLoad, MinutiaeBeyond255)
     EXPECT_EQ(m->m_numNestP, 255);
     EXPECT_GE(m->m_capacityP, 300);
     // The minutia array holds every decoded point.
-    EXPECT_EQ(m->m_minutiaeP[299].x, 10 + 13 * 29);
-    EXPECT_EQ(m->m_minutiaeP[299].y, 10 + 40 * 9);
+    EXPECT_EQ(int{m->m_minutiaeP[299].x}, 10 + 13 * 29);
+    EXPECT_EQ(int{m->m_minutiaeP[299].y}, 10 + 40 * 9);
     // Pair lengths are symmetric; directions are opposite.
     for (int i = 0; i < 255; i += 17) {
         for (int j = 0; j < 255; j += 13) {
@@ -179,8 +182,8 @@ TEST(MatcherLoad, WeightsWideFlagsAndTheTypeOneShift)
     const int want[][5] = {{95, 100, 40, 0}, {200, 95, 30, 1}, {300, 100, 20, 0}, {396, 97, 31, 1}};
     for (int k = 0; k < 4; ++k) {
         SCOPED_TRACE(k);
-        EXPECT_EQ(m->m_minutiaeP[k].x, want[k][0]);
-        EXPECT_EQ(m->m_minutiaeP[k].y, want[k][1]);
+        EXPECT_EQ(int{m->m_minutiaeP[k].x}, want[k][0]);
+        EXPECT_EQ(int{m->m_minutiaeP[k].y}, want[k][1]);
         EXPECT_EQ(m->m_qualityWeightP[k], want[k][2]);
         EXPECT_EQ(m->m_wideP[k], want[k][3]);
     }

@@ -94,14 +94,13 @@ double Percentile(std::vector<double> v, double q)
     return v[k];
 }
 
-TEST(RealTemplates, LoadOnBothSidesWithSymmetricPairs)
+// Every template loads as probe and as gallery with its minutia count (cut to 255) and
+// symmetric pair lengths.
+void CheckLoadOnBothSides()
 {
     std::vector<Template> prints;
     for (const Template* t : FvcPrints(zftest::InputSize(80, 12))) {
         prints.push_back(*t);
-    }
-    if (prints.empty()) {
-        GTEST_SKIP() << "shared FVC2002 data absent";
     }
     for (int k = 0; k < zftest::InputSize(10, 3); ++k) {
         const std::string path =
@@ -207,12 +206,11 @@ int LinkableNeighbours(const Matcher100& m, int i)
     return static_cast<int>(n.size());
 }
 
-TEST(RealTemplates, TurnedCopiesFindTheirOwnNestsAndAlignment)
+// Turned and shifted copies: their nests pair link for link at 0 degrees, the true pairs lead
+// the best-nest list, and ten true pairs give the rotation and carry the copy back.
+void CheckTurnedCopies()
 {
     const std::vector<const Template*> prints = FvcPrints(zftest::InputSize(80, 8));
-    if (prints.empty()) {
-        GTEST_SKIP() << "shared FVC2002 data absent";
-    }
     setDefaultTransitionMatrix();
     auto m = std::make_unique<Matcher100>();
     ESK::Unwrap* reader = m->m_unwrap;
@@ -285,13 +283,11 @@ TEST(RealTemplates, TurnedCopiesFindTheirOwnNestsAndAlignment)
     (void)reader;
 }
 
-TEST(RealTemplates, BestNestSimilaritiesSeparateMatedPrints)
+// The mean similarity of the ten best nest pairs, mated against non-mated pairs.
+void CheckSeparation()
 {
     const int count = zftest::InputSize(80, 16);
     const std::vector<const Template*> prints = FvcPrints(count);
-    if (prints.empty()) {
-        GTEST_SKIP() << "shared FVC2002 data absent";
-    }
     setDefaultTransitionMatrix();
     auto m = std::make_unique<Matcher100>();
     std::vector<double> genuine;
@@ -320,6 +316,26 @@ TEST(RealTemplates, BestNestSimilaritiesSeparateMatedPrints)
         std::printf("\n");
     }
     EXPECT_GT(Percentile(genuine, 0.5), Percentile(impostor, 0.9));
+}
+
+// One test, so that the 80 templates are made once.
+TEST(RealTemplates, LoadSelectAndAlign)
+{
+    if (FvcPrints(1).empty()) {
+        GTEST_SKIP() << "shared FVC2002 data absent";
+    }
+    {
+        SCOPED_TRACE("loading");
+        CheckLoadOnBothSides();
+    }
+    {
+        SCOPED_TRACE("turned copies");
+        CheckTurnedCopies();
+    }
+    {
+        SCOPED_TRACE("separation");
+        CheckSeparation();
+    }
 }
 
 } // namespace
