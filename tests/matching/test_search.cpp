@@ -352,5 +352,21 @@ TEST(Driver, KeepingRuleAndStop)
     EXPECT_EQ(std::memcmp(&kept, &r, sizeof r), 0);
 }
 
+TEST(Driver, CallerPairListsAreChecked)
+{
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(Grid(20)), zftest::PlanOf(Grid(20)));
+    MatchResult r;
+    // Null lists are refused.
+    EXPECT_EQ(m->match(r, 40, 0, true, nullptr, nullptr, 1, false), MA_ERR_NULL);
+    // A central pair beyond the loaded minutiae matches nothing.
+    unsigned char p[3] = {200, 1, 2};
+    unsigned char g[3] = {3, 1, 250};
+    EXPECT_EQ(m->match(r, 40, 0, true, p, g, 1, false), 0);
+    EXPECT_EQ(r.score, 0);
+    // List entries beyond them are left out; the others are used.
+    EXPECT_EQ(m->match(r, 40, 0, true, p, g, 3, false), 0);
+    EXPECT_GE(r.score, 0);
+}
+
 } // namespace
 } // namespace accelMatch
