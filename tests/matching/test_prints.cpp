@@ -8,6 +8,7 @@
 #include "tests/support/data_path.h"
 #include "tests/support/emulation.h"
 #include "tests/support/fvc_sets.h"
+#include "tests/support/nest_selection.h"
 #include "tests/support/print_templates.h"
 #include "tests/support/template_copies.h"
 #include "tests/support/template_writer.h"
@@ -54,26 +55,6 @@ int Load(Matcher100& m, bool isP, const Template& t)
 {
     Template copy = t;
     return m.loadTemplate(isP, copy.data(), FP_PLAIN, nullptr, 0, 0);
-}
-
-// What a match does before its groups: the speed-0 budgets, the signature pass and the full
-// comparison of the nest pairs whose signatures agree best.
-void SelectBestNests(Matcher100& m)
-{
-    MatchResult r;
-    m.setParameters(50, 0);
-    m.initNewMatch(r);
-    m.setDistErrorLevel(2);
-    m.m_transitionLimit = 4;
-    const int* p = m.m_speedRow;
-    const int s = m.compareAllNestAccel();
-    const unsigned n = std::min(static_cast<unsigned>(p[1]) * static_cast<unsigned>(s) / 100,
-                                static_cast<unsigned>(p[2]));
-    std::uint8_t threshold = m.getSimThreshold(static_cast<int>(n), m.m_accelHistogram);
-    threshold = std::max<std::uint8_t>(threshold, static_cast<std::uint8_t>(p[0]));
-    threshold = std::max<std::uint8_t>(threshold, 1);
-    m.setDistErrorLevel(4);
-    m.compareBestNests(threshold);
 }
 
 // Mean similarity of the ten best nest pairs.
@@ -182,8 +163,7 @@ TEST(RealTemplates, MutatedTemplatesAreRefusedOrComparedSafely)
                 ++refused;
                 EXPECT_EQ(code, isP ? MA_ERR_BAD_PROBE : MA_ERR_BAD_GALLERY);
             }
-            SelectBestNests(*m);
-            m->chooseBestNests(std::min(m->m_numBestNests, 20u), 3);
+            zftest::ChooseSeeds(*m);
         }
     }
     std::printf("mutated templates: %d loaded, %d refused\n", loaded, refused);
@@ -240,7 +220,7 @@ void CheckTurnedCopies()
             }
 
             // The true pairs lead the best-nest list.
-            SelectBestNests(*m);
+            zftest::SelectBestNests(*m);
             const unsigned top = std::min(20u, m->m_numBestNests);
             unsigned mates = 0;
             for (unsigned k = 0; k < top; ++k) {
@@ -302,7 +282,7 @@ void CheckSeparation()
             loadedP = pair.probe;
         }
         ASSERT_EQ(Load(*m, false, *prints[static_cast<std::size_t>(pair.gallery)]), 0);
-        SelectBestNests(*m);
+        zftest::SelectBestNests(*m);
         (pair.genuine ? genuine : impostor).push_back(MeanOfTenBest(*m));
     }
     ASSERT_FALSE(genuine.empty());
