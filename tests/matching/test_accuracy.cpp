@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,11 @@ struct SetCase {
     const char* set;
     double eerGuard; // percent: the measured figure plus about one point
 };
+
+void PrintTo(const SetCase& c, std::ostream* os)
+{
+    *os << c.set;
+}
 
 class Accuracy : public testing::TestWithParam<SetCase> {};
 

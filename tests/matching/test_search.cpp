@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ostream>
 #include <vector>
 
 namespace accelMatch {
@@ -62,6 +63,11 @@ struct QuadrantCase {
     int limit;
     bool agrees;
 };
+
+void PrintTo(const QuadrantCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class Quadrants : public testing::TestWithParam<QuadrantCase> {};
 
