@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <ostream>
 #include <vector>
 
@@ -356,6 +357,81 @@ TEST(Driver, KeepingRuleAndStop)
     MatchResult kept = r;
     EXPECT_FALSE(m->saveMatchResult(r, CS_BRANCH1));
     EXPECT_EQ(std::memcmp(&kept, &r, sizeof r), 0);
+}
+
+// A matcher ready for group work on two identical grids: a match's reset done, the current
+// group holding pairs (k, k) for k below `pairs`.
+std::unique_ptr<Matcher100> GroupReady(int minutiae, int pairs)
+{
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(Grid(minutiae)), zftest::PlanOf(Grid(minutiae)));
+    m->setParameters(40, 0);
+    MatchResult r;
+    m->initNewMatch(r);
+    m->setDistErrorLevel(0);
+    m->m_transitionLimit = 4;
+    m->m_quadrantCheck = false;
+    m->m_replacement = false;
+    m->m_curGroup = &m->m_kernelGroups[0];
+    for (int k = 0; k < pairs; ++k) {
+        m->m_curGroup->add(k, k, 0);
+    }
+    return m;
+}
+
+TEST(ConflictCases, RecordPositionsNameTheirOwnPairs)
+{
+    auto m = GroupReady(10, 4);
+    ConflictPos records[2] = {};
+    ConflictPosSet set(records, 2);
+    ConflictPos c = {};
+    c.pairs[0] = PairEx2{5, 5, 0, 0, 0};
+    c.pairs[1] = PairEx2{6, 6, 0, 0, 0};
+    c.m_numPairs = 2;
+    c.positions[0] = 0;
+    c.positions[1] = 2;
+    c.numPositions = 2;
+    ASSERT_TRUE(set.insert(c));
+    m->testExpandCases(set);
+    // The copy lost pairs 0 and 2 of the current group and gained the record's two pairs; it
+    // is not larger, so the current group stays.
+    const GroupEx& e = m->m_expandGroups[0];
+    const int expected[][2] = {{1, 1}, {3, 3}, {5, 5}, {6, 6}};
+    ASSERT_EQ(e.getNumItems(), 4u);
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(e.getPair(k).np, expected[k][0]);
+        EXPECT_EQ(e.getPair(k).ng, expected[k][1]);
+    }
+    EXPECT_EQ(m->m_curGroup->getNumItems(), 4u);
+    EXPECT_EQ(m->m_curGroup->getPair(0).np, 0);
+}
+
+TEST(ConflictCases, NothingTriedLeavesTheGroup)
+{
+    auto m = GroupReady(10, 2);
+    // An expand group left larger by earlier work is not copied when no case was tried.
+    GroupEx& stale = m->m_expandGroups[0];
+    stale.reset();
+    for (int k = 3; k < 9; ++k) {
+        stale.add(k, k, 0);
+    }
+    ConflictPos records[1] = {};
+    ConflictPosSet empty(records, 1);
+    m->testExpandCases(empty);
+    EXPECT_EQ(m->m_curGroup->getNumItems(), 2u);
+    // A record whose pairs are all refused (beyond the transition limit) is no case either.
+    ConflictPosSet set(records, 1);
+    ConflictPos c = {};
+    c.pairs[0] = PairEx2{7, 7, 9, 0, 0};
+    c.m_numPairs = 1;
+    c.positions[0] = 1;
+    c.numPositions = 1;
+    ASSERT_TRUE(set.insert(c));
+    stale.reset();
+    for (int k = 3; k < 9; ++k) {
+        stale.add(k, k, 0);
+    }
+    m->testExpandCases(set);
+    EXPECT_EQ(m->m_curGroup->getNumItems(), 2u);
 }
 
 TEST(Driver, CallerPairListsAreChecked)
