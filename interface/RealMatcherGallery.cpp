@@ -242,13 +242,15 @@ int RealMatcher::insertItem(std::uint64_t id, TpTemplate& record)
     if (r != RESULT_OK) {
         return r;
     }
-    r = calculateAccelerator(item, record);
-    if (r == RESULT_OK) {
-        try {
+    try {
+        r = calculateAccelerator(item, record);
+        if (r == RESULT_OK) {
             m_gallery.push_back(item);
-        } catch (...) {
-            r = RESULT_NO_MEMORY;
         }
+    } catch (const std::bad_alloc&) {
+        r = RESULT_NO_MEMORY;
+    } catch (...) {
+        r = RESULT_EXCEPTION;
     }
     if (r != RESULT_OK) {
         releaseGalleryItem(item);

@@ -419,8 +419,8 @@ void compMainNests(AccelData* data, Triplet* buffer, AccelPair* mainPairs, const
         prevG = std::max(prevG, ng);
     }
     // 4. Best similarities first.
-    std::stable_sort(buffer, buffer + n,
-                     [](const Triplet& a, const Triplet& b) { return a.sim > b.sim; });
+    AcStableSort(buffer, static_cast<unsigned>(n),
+                 [](const Triplet& a, const Triplet& b) { return a.sim > b.sim; });
     n = std::min(n, MAX_MAIN_PAIRS);
     // 5. Main pairs within the rotation limit.
     const unsigned char* pList = FaNestMinutia(in.probeBlock);
@@ -468,7 +468,7 @@ int buildGroup(AccelData* data, int finger, AccelSearchParam& sp, AccelPair* mai
         }
     }
     // 3.-4. Largest first; a second link pass, dropping groups whose seed another holds.
-    std::stable_sort(pool, pool + taken, AcLiveDesc);
+    AcStableSort(pool, taken, AcLiveDesc);
     for (unsigned i = 0; i < taken; ++i) {
         AccelPair* group = pool[i];
         if (group->count == 0) {
@@ -485,7 +485,7 @@ int buildGroup(AccelData* data, int finger, AccelSearchParam& sp, AccelPair* mai
         AcRecalcIfChanged(group);
     }
     // 5. Merge into the largest groups and score them.
-    std::stable_sort(pool, pool + taken, AcLiveDesc);
+    AcStableSort(pool, taken, AcLiveDesc);
     int best = 0;
     const int maxRotation = sp.maxAngle / 4;
     for (unsigned i = 0; i < std::min<unsigned>(taken, MAX_SCORED_GROUPS); ++i) {

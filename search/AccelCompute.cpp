@@ -10,7 +10,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 namespace accelMatch {
 namespace {
@@ -169,13 +168,13 @@ void calcAccelerator(const AccelTables* tables, Accel& nest, int& total, const E
 }
 
 // Writes one block from the sorted nests.
-void buildAccel(const std::vector<NestEx>& sorted, const ESK::Lot<short>* minutiae, unsigned m,
+void buildAccel(const NestEx* sorted, const ESK::Lot<short>* minutiae, unsigned m,
                 const Accel* nests, const MinutiaeData* items, unsigned char* head, unsigned* size,
                 unsigned char* out, bool full, bool centreLimit)
 {
     unsigned h[17] = {};
     // 2. With the centre limit only the 128 minutiae nearest to the centroid are candidates.
-    std::vector<int> dist;
+    int dist[FA_MAX_ITEMS] = {};
     int threshold = 0;
     if (centreLimit) {
         long long sx = 0;
@@ -186,21 +185,23 @@ void buildAccel(const std::vector<NestEx>& sorted, const ESK::Lot<short>* minuti
         }
         const int cx = static_cast<int>(sx / static_cast<long long>(m));
         const int cy = static_cast<int>(sy / static_cast<long long>(m));
-        dist.assign(m, 0);
-        std::vector<int> open;
+        int open[FA_MAX_ITEMS];
+        unsigned nOpen = 0;
         for (unsigned i = 0; i < m; ++i) {
             dist[i] = AcDist(minutiae[i].x - cx, minutiae[i].y - cy);
             if ((minutiae[i].quality & QUALITY_EXCLUDED) == 0) {
-                open.push_back(dist[i]);
+                open[nOpen++] = dist[i];
             }
         }
-        std::nth_element(open.begin(), open.begin() + (CENTRE_LIMIT - 1), open.end());
+        std::nth_element(open, open + (CENTRE_LIMIT - 1), open + nOpen);
         threshold = open[CENTRE_LIMIT - 1];
     }
     // 3. Walk the nests, largest totals first.
     const unsigned cap = full ? FA_MAX_ITEMS : FA_MAX_NESTS;
-    std::vector<int> kept;
-    for (const NestEx& e : sorted) {
+    int kept[FA_MAX_ITEMS];
+    unsigned nKept = 0;
+    for (unsigned k = 0; k < m; ++k) {
+        const NestEx& e = sorted[k];
         if (!full) {
             if ((minutiae[e.index].quality & QUALITY_EXCLUDED) != 0 ||
                 (centreLimit && dist[static_cast<unsigned>(e.index)] > threshold)) {
@@ -211,10 +212,10 @@ void buildAccel(const std::vector<NestEx>& sorted, const ESK::Lot<short>* minuti
             break;
         }
         ++h[e.total];
-        kept.push_back(static_cast<int>(&e - sorted.data()));
+        kept[nKept++] = static_cast<int>(k);
     }
     // 4. Nest count and level counts.
-    const unsigned b = std::min<unsigned>(static_cast<unsigned>(kept.size()), cap);
+    const unsigned b = std::min(nKept, cap);
     head[FA_NESTS] = static_cast<unsigned char>(b);
     unsigned sum = 0;
     for (int t = 16; t >= 4; --t) {
@@ -289,7 +290,7 @@ void calcAccel_base(AccelTables* tables, ESK::Lot<short>* minutiae, ESK::Link* l
     // 4. Items and nests.
     MinutiaeData items[FA_MAX_ITEMS];
     Accel nests[FA_MAX_ITEMS];
-    std::vector<NestEx> sorted(m);
+    NestEx sorted[FA_MAX_ITEMS];
     for (unsigned i = 0; i < m; ++i) {
         int angle = minutiae[i].angle % 360;
         angle += angle < 0 ? 360 : 0;
@@ -302,8 +303,7 @@ void calcAccel_base(AccelTables* tables, ESK::Lot<short>* minutiae, ESK::Link* l
                         static_cast<int>(n), e.near, e.far, e.weight);
     }
     // 5. Largest totals first; equal totals keep minutia order.
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const NestEx& a, const NestEx& b) { return a.total > b.total; });
+    AcStableSort(sorted, m, [](const NestEx& a, const NestEx& b) { return a.total > b.total; });
     // 6. The standard form, then the full form.
     buildAccel(sorted, minutiae, m, nests, items, head, size, out, false, centreLimit);
     if (fullOut != nullptr) {

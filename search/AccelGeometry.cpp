@@ -252,8 +252,12 @@ bool transferMinutiaes(const MinutiaeData* src, MinutiaeData* dst, int n, int fr
         return false;
     }
     for (int i = 0; i < n; ++i) {
-        transferMinutiae(src[i].x, src[i].y, &dst[i].x, &dst[i].y, fromX, fromY, toX, toY,
-                         rotationDegrees, radii[i], polar[i]);
+        std::int16_t x = 0;
+        std::int16_t y = 0;
+        transferMinutiae(src[i].x, src[i].y, &x, &y, fromX, fromY, toX, toY, rotationDegrees,
+                         radii[i], polar[i]);
+        dst[i].x = x;
+        dst[i].y = y;
     }
     return true;
 }

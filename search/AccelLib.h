@@ -28,6 +28,21 @@ constexpr int ACCEL_TRIPLETS = 64;
 constexpr unsigned ACCEL_FINAL_UNIT = 10485760; // final-stage sizes are multiples of 10 MiB
 constexpr std::uint16_t ACCEL_REMOVED = 0xFFFF;
 
+// Stable insertion sort of n elements by `before` (the arrays here hold at most 255 elements;
+// no allocation).
+template <typename T, typename Before> void AcStableSort(T* a, unsigned n, Before before)
+{
+    for (unsigned i = 1; i < n; ++i) {
+        T v = a[i];
+        unsigned j = i;
+        while (j > 0 && before(v, a[j - 1])) {
+            a[j] = a[j - 1];
+            --j;
+        }
+        a[j] = v;
+    }
+}
+
 // A group of minutia pairs (probe index, gallery index) with its alignment.
 struct AccelPair {
     std::uint16_t* p = nullptr; // probe minutia per slot; ACCEL_REMOVED in the main list

@@ -228,8 +228,8 @@ int getFingerPairs(AccelData* data, AccelSearchParam& param, const TpAccel& gall
             r.usable = 0;
         }
     }
-    std::stable_sort(set.order, set.order + 10,
-                     [](const FingerPairs* a, const FingerPairs* b) { return a->key > b->key; });
+    AcStableSort(set.order, 10,
+                 [](const FingerPairs* a, const FingerPairs* b) { return a->key > b->key; });
     if (limit >= 1 && limit < P) {
         getSpeedParams(param.searchSpeed, row, data->version, static_cast<unsigned>(limit));
         return limit;

@@ -5,7 +5,7 @@
 // as it was.
 
 #include "interface/ZelvanFinger.h"
-#include "tests/support/alloc_failure.h"
+#include "tests/interface/alloc_failure.h"
 #include "tests/support/synthetic_prints.h"
 
 #include <gtest/gtest.h>

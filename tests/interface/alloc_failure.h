@@ -1,6 +1,6 @@
-// Allocation failure injection: linking this helper replaces the global operator new (all
-// forms) of the test executable; while a FailAllocation lives, the allocation after `n` more
-// fails (the throwing forms throw std::bad_alloc, the nothrow forms return null).
+// Allocation failure injection: alloc_failure.cpp, compiled into a test executable, replaces
+// its global operator new (all forms); while a FailAllocation lives, the allocation after `n`
+// more fails (the throwing forms throw std::bad_alloc, the nothrow forms return null).
 #pragma once
 
 namespace zftest {

@@ -1,6 +1,6 @@
 // Global operator new replaced for the executables that use FailAllocation.
 
-#include "tests/support/alloc_failure.h"
+#include "tests/interface/alloc_failure.h"
 
 #include <atomic>
 #include <cstdlib>
