@@ -5,6 +5,7 @@
 #include "interface/ZelvanFinger.h"
 #include "search/AccelLib.h"
 #include "tests/support/data_path.h"
+#include "tests/support/digest.h"
 #include "tests/support/emulation.h"
 #include "tests/support/perturbed_records.h"
 #include "tests/support/print_templates.h"
@@ -76,6 +77,11 @@ TEST(AccelReal, FvcImpressionsFindTheirMateFirst)
                 }
             }
             EXPECT_TRUE(self) << FvcId(f, i);
+            std::string list;
+            for (const candidates_string& k : c) {
+                list += k.id + ":" + std::to_string(k.score) + " ";
+            }
+            zftest::RecordDigest("candidates_" + FvcId(f, i), list.data(), list.size());
             const bool hit = other < c.size() && c[other].id.substr(0, 3) == std::to_string(f);
             hits += hit ? 1 : 0;
             if (!hit) {
@@ -139,6 +145,7 @@ TEST(AccelReal, TurnedPrintRecoversTheRotation)
     TpTemplate g = OneFinger(turned);
     unsigned size = 0;
     ASSERT_EQ(accelMatch::calcAccel(handle, g, accel.data(), size, nullptr), 0);
+    zftest::RecordDigest("accel_103_1_turned_20", accel.data(), size);
     TpTemplate probe = OneFinger(base);
     ASSERT_EQ(accelMatch::loadAccelTP(handle, probe, nullptr), 0);
     accelMatch::AccelData* data = static_cast<accelMatch::AccelData*>(handle);
@@ -195,6 +202,10 @@ TEST(AccelReal, PerturbedCopiesAreNewIdentitiesOrNewImpressions)
             zftest::Perturbed(src, static_cast<std::uint32_t>(f), zftest::kNewImpression);
         const int s = score(strong, src);
         const int l = score(light, src);
+        zftest::RecordDigest("new_identity_" + std::to_string(f), strong);
+        zftest::RecordDigest("new_impression_" + std::to_string(f), light);
+        const int scores[2] = {s, l};
+        zftest::RecordDigest("scores_" + std::to_string(f), scores, sizeof(scores));
         std::printf("finger %d: new identity %d, new impression %d (impostor max %d)\n", f, s, l,
                     impostorMax);
         EXPECT_LE(s, impostorMax);
