@@ -49,15 +49,14 @@ void HitGroup::remove(std::size_t pos)
 HitGroup* newHitGroup(unsigned count)
 {
     ZF_ASSERT(count <= MAX_NESTS);
-    HitGroup* g = new (std::nothrow) HitGroup;
-    if (g == nullptr) {
+    // One block: the group, then its items.
+    void* block =
+        ::operator new(sizeof(HitGroup) + sizeof(HitItem) * (count == 0 ? 1 : count), std::nothrow);
+    if (block == nullptr) {
         throw MyException{};
     }
-    g->m_items = new (std::nothrow) HitItem[count == 0 ? 1 : count];
-    if (g->m_items == nullptr) {
-        delete g;
-        throw MyException{};
-    }
+    HitGroup* g = new (block) HitGroup;
+    g->m_items = reinterpret_cast<HitItem*>(static_cast<unsigned char*>(block) + sizeof(HitGroup));
     for (unsigned k = 0; k < count; ++k) {
         g->m_items[k] = EMPTY_HIT_ITEM;
     }
@@ -68,8 +67,8 @@ HitGroup* newHitGroup(unsigned count)
 void freeHitGroup(HitGroup*& g)
 {
     if (g != nullptr) {
-        delete[] g->m_items;
-        delete g;
+        g->~HitGroup();
+        ::operator delete(g);
         g = nullptr;
     }
 }

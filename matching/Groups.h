@@ -177,7 +177,8 @@ struct HitGroup {
     void remove(std::size_t pos);
 };
 
-// Allocates a hit group with `count` preset items (MyException on failure); frees one.
+// Allocates a hit group with `count` preset items in one block (MyException on failure);
+// frees one.
 HitGroup* newHitGroup(unsigned count);
 void freeHitGroup(HitGroup*& g);
 

@@ -105,20 +105,4 @@ int atan(int dx, int dy)
     return flat ? 360 - t : 270 + t;
 }
 
-bool checkMinAngles(int a, int b, int c, int limit, short* ratio)
-{
-    const int d = std::abs(wrap180(a - b - c));
-    if (ratio != nullptr) {
-        // A limit of 0 or below has no scale: any difference is out of it.
-        *ratio = static_cast<short>(limit > 0 ? (256 * d) / limit : (d == 0 ? 0 : 0x7FFF));
-    }
-    return d <= limit;
-}
-
-bool checkMinAngles(int a, int b, int c, unsigned x, bool flag, int limit, int limitWide,
-                    short* ratio)
-{
-    return checkMinAngles(a, b, c, (x != 0 || flag) ? limitWide : limit, ratio);
-}
-
 } // namespace accelMatch

@@ -62,9 +62,22 @@ int sin8192(int a);
 int atan(int dx, int dy);
 
 // d = wrap(a - b - c); ratio (when given) = 256 |d| / limit; true when |d| <= limit.
-bool checkMinAngles(int a, int b, int c, int limit, short* ratio);
+inline bool checkMinAngles(int a, int b, int c, int limit, short* ratio)
+{
+    const int w = wrap180(a - b - c);
+    const int d = w < 0 ? -w : w;
+    if (ratio != nullptr) {
+        // A limit of 0 or below has no scale: any difference is out of it.
+        *ratio = static_cast<short>(limit > 0 ? (256 * d) / limit : (d == 0 ? 0 : 0x7FFF));
+    }
+    return d <= limit;
+}
+
 // As above with limitWide when x is non-zero or flag is set.
-bool checkMinAngles(int a, int b, int c, unsigned x, bool flag, int limit, int limitWide,
-                    short* ratio);
+inline bool checkMinAngles(int a, int b, int c, unsigned x, bool flag, int limit, int limitWide,
+                           short* ratio)
+{
+    return checkMinAngles(a, b, c, (x != 0 || flag) ? limitWide : limit, ratio);
+}
 
 } // namespace accelMatch

@@ -168,8 +168,10 @@ void Matcher100::clearNestCompareCells(int numP, int numG)
     for (int i = 0; i < numP; ++i) {
         for (int j = 0; j < numG; ++j) {
             NestCompareResult& cell = m_nestCompare[i][j];
-            for (HitGroup*& g : cell.groups) {
-                freeHitGroup(g);
+            if (cell.computed != 0) { // only a computed cell holds groups
+                for (HitGroup*& g : cell.groups) {
+                    freeHitGroup(g);
+                }
             }
             cell.bestSim = 0;
             cell.rotation = 0;
@@ -389,11 +391,6 @@ void Matcher100::rebuildSide(bool isP)
     pairs.build(minutiae, count);
     calcAllNestAccel(isP, isP ? m_accelP : m_accelG, minutiae, isP ? m_linksP : m_linksG,
                      static_cast<unsigned>(count), pairs);
-}
-
-int Matcher100::nestRotation(int np, int ng) const
-{
-    return wrap180(m_minutiaeP[np].angle - m_minutiaeG[ng].angle);
 }
 
 } // namespace accelMatch

@@ -136,7 +136,10 @@ public:
     void getMaxRightAndLeftLink(std::uint8_t type, const ESK::Link* linkP, const ESK::Link* linkG,
                                 Transition t, int& right, int& left);
     // Rotation of a nest pair: probe angle minus gallery angle, wrapped.
-    int nestRotation(int np, int ng) const;
+    int nestRotation(int np, int ng) const
+    {
+        return wrap180(m_minutiaeP[np].angle - m_minutiaeG[ng].angle);
+    }
     // Frees the hit groups of the cells (i, j), i < numP, j < numG, empties them and zeroes
     // their signature similarity.
     void clearNestCompareCells(int numP, int numG);
@@ -243,6 +246,9 @@ public:
     int m_errorLevel = 0;
     HitGroup m_scratchHit;       // filled by every nest comparison
     HitItem* m_hitLists[3] = {}; // MAX_NESTS items each; the first backs m_scratchHit
+    // Unexplained-neighbour marks of a nest comparison; all clear between comparisons.
+    NotHit m_notHitP[MAX_NESTS] = {};
+    NotHit m_notHitG[MAX_NESTS] = {};
     bool m_quadrantCheck = false;
     bool m_replacement = false;
     Transition m_transitionLimit = 0;
@@ -302,11 +308,32 @@ public:
     void uniteDifGroups(unsigned n);
     void uniteDifGroup(GroupEx* first, GroupEx* second);
     bool isGroupsCompatible(GroupEx* first, GroupEx* second);
+    // Not used by a match.
+    void sortKernelGroupsBySumSim(unsigned n);
+    void buildInitialGroup(GroupEx* group, short np, short ng);
+    void tryAdd2InitialGroup(GroupEx* group, short np, short ng, Transition t);
+    bool isGroupsCanBeUnite(GroupEx* first, GroupEx* second, std::size_t percent, int* markFirst,
+                            int* markSecond);
+    void expandKernelGroups(unsigned n);
+    void expandKernelGroup(GroupEx* group);
+    void expandGroupByNestSimSet(GroupEx* group);
+    // Offers (np, ng) to the group with the local scale at the probe minutia and scales an
+    // accepted pair; its position or -1.
+    int offerWithAreaScale(GroupEx* group, int np, int ng, Transition t);
 
     // ---- conflict positions ----
     void expandCurGroupByTopologyAlt();
     void fillCoflictPosSet(ConflictPosSet& set);
     void testExpandCases(ConflictPosSet& set);
+    // Records candidate (nP, nG) of `group` in the set with the positions it displaces.
+    void addConflictCandidate(GroupEx* group, ConflictPosSet& set, short nP, short nG,
+                              Transition t);
+    // The same on a given group, with the first best nest pairs as candidates (not used by a
+    // match).
+    void expandGroupByNestSimSetAlt(GroupEx* group);
+    void fillCoflictPosSetForNestSimSet(GroupEx* group, ConflictPosSet& set);
+    void testExpandCasesForNestSimSet(GroupEx* group, ConflictPosSet& set);
+    void clearUsedNestSimSet(GroupEx* group);
 
     // ---- geometric expansion and exclusion ----
     bool expandCurGroupByGeometry(bool quick);
@@ -392,6 +419,8 @@ private:
     // Length test of (np, ng) against the central pair; d = the direction difference, or
     // CENTRAL_SHORT. False when the lengths disagree.
     bool centralPairDirection(int np0, int ng0, int np, int ng, int rotation, int& d);
+    // Clears the marks of the neighbours of nests np and ng.
+    void clearNestMarks(int np, int ng);
     void releaseAll();
     // The steps of loadTemplate.
     int loadSide(bool isP, unsigned char* tpl, FP_TYPE type, unsigned char* area, int w, int h);

@@ -131,19 +131,6 @@ void calcAllNestAccel(bool addLevels, NestAccel* out, const ESK::Lot<short>* min
     }
 }
 
-unsigned compNestAccel(const NestAccel& a, const NestAccel& b)
-{
-    unsigned n = 0;
-    for (int w = 0; w < 8; ++w) {
-        std::uint32_t x;
-        std::uint32_t y;
-        std::memcpy(&x, a.bits + 4 * w, 4);
-        std::memcpy(&y, b.bits + 4 * w, 4);
-        n += static_cast<unsigned>(__builtin_popcount(x & y));
-    }
-    return n;
-}
-
 int Matcher100::compareAllNestAccel()
 {
     std::memset(m_accelHistogram, 0, sizeof m_accelHistogram);

@@ -7,6 +7,7 @@
 #include "records/Unwrap.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace accelMatch {
 
@@ -42,7 +43,22 @@ void calcNestAccel(bool addLevels, NestAccel& out, const ESK::Lot<short>* minuti
                    const MinutiaePairSet& pairs);
 void calcAllNestAccel(bool addLevels, NestAccel* out, const ESK::Lot<short>* minutiae,
                       const ESK::Link* links, unsigned count, const MinutiaePairSet& pairs);
-// Bits set in both.
-unsigned compNestAccel(const NestAccel& a, const NestAccel& b);
+// Bits set in both: the population count of each 32-bit word of a AND b, summed.
+inline unsigned compNestAccel(const NestAccel& a, const NestAccel& b)
+{
+    unsigned n = 0;
+    for (int w = 0; w < 8; ++w) {
+        std::uint32_t x;
+        std::uint32_t y;
+        std::memcpy(&x, a.bits + 4 * w, 4);
+        std::memcpy(&y, b.bits + 4 * w, 4);
+        x &= y;
+        x = x - ((x >> 1) & 0x55555555u);
+        x = (x & 0x33333333u) + ((x >> 2) & 0x33333333u);
+        x = (x + (x >> 4)) & 0x0F0F0F0Fu;
+        n += (x * 0x01010101u) >> 24;
+    }
+    return n;
+}
 
 } // namespace accelMatch

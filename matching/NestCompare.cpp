@@ -203,36 +203,55 @@ int Matcher100::getHitProbabilities(HitGroup& g, bool /*final*/, int& qualitySum
 int Matcher100::getNotHitProbabilities(int np, int ng, NotHit* notHitP, NotHit* notHitG, int& count,
                                        bool final, int limit)
 {
+    // Only neighbours of the two nests carry marks: walk their links, and take each marked
+    // minutia once (its mark is cleared once counted).
     count = 0;
     std::int64_t sum = 0;
-    int cP = 0;
-    int cG = 0;
-    for (int i = 0; i < m_numNestP; ++i) {
-        if (notHitP[i].notHit == 0) {
-            continue;
-        }
-        sum += m_qualityWeightP[i];
-        ++count;
-        if (final && i != np && m_pairSetP.getLen(i, np) <= limit) {
-            cP += notHitP[i].sameDir != 0 ? 1 : -1;
-        }
-    }
-    for (int j = 0; j < m_numNestG; ++j) {
-        if (notHitG[j].notHit == 0) {
-            continue;
-        }
-        sum += m_qualityWeightG[j];
-        ++count;
-        if (final && j != ng && m_pairSetG.getLen(j, ng) <= limit) {
-            cG += notHitG[j].sameDir != 0 ? 1 : -1;
+    int c[2] = {0, 0};
+    for (int side = 0; side < 2; ++side) {
+        const bool isP = side == 0;
+        const int nest = isP ? np : ng;
+        const int num = isP ? m_numNestP : m_numNestG;
+        const ESK::Link& link = (isP ? m_linksP : m_linksG)[nest];
+        NotHit* marks = isP ? notHitP : notHitG;
+        const std::uint16_t* weights = isP ? m_qualityWeightP : m_qualityWeightG;
+        MinutiaePairSet& pairs = isP ? m_pairSetP : m_pairSetG;
+        const int slots = NcSlots(link);
+        for (int k = 0; k < slots; ++k) {
+            const int i = link.slot[k].neighbour;
+            if (link.slot[k].code == 0 || i >= num || marks[i].notHit == 0) {
+                continue;
+            }
+            marks[i].notHit = 0;
+            sum += weights[i];
+            ++count;
+            if (final && i != nest && pairs.getLen(i, nest) <= limit) {
+                c[side] += marks[i].sameDir != 0 ? 1 : -1;
+            }
         }
     }
     if (final) {
         // Unexplained neighbours weigh more when the two sides disagree in direction sense.
-        const int d = std::abs(cP - cG);
+        const int d = std::abs(c[0] - c[1]);
         sum *= d == 0 ? 1 : (d <= 2 ? 2 : (d == 3 ? 4 : 8));
     }
     return static_cast<int>(sum > 0x7FFFFFFF ? 0x7FFFFFFF : sum);
+}
+
+void Matcher100::clearNestMarks(int np, int ng)
+{
+    for (int side = 0; side < 2; ++side) {
+        const bool isP = side == 0;
+        const ESK::Link& link = (isP ? m_linksP : m_linksG)[isP ? np : ng];
+        const int num = isP ? m_numNestP : m_numNestG;
+        NotHit* marks = isP ? m_notHitP : m_notHitG;
+        const int slots = NcSlots(link);
+        for (int k = 0; k < slots; ++k) {
+            if (link.slot[k].neighbour < num) {
+                marks[link.slot[k].neighbour] = NotHit{0, 0};
+            }
+        }
+    }
 }
 
 void Matcher100::calcNestSim(int np, int ng, HitGroup& g, NotHit* notHitP, NotHit* notHitG,
@@ -263,10 +282,9 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
     g.m_numItems = 0;
     g.m_sim = 0;
     g.m_transition = t;
-    NotHit notHitP[MAX_NESTS];
-    NotHit notHitG[MAX_NESTS];
-    std::memset(notHitP, 0, sizeof notHitP);
-    std::memset(notHitG, 0, sizeof notHitG);
+    // The marks are all clear between comparisons; clearNestMarks restores that.
+    NotHit* notHitP = m_notHitP;
+    NotHit* notHitG = m_notHitG;
     const ESK::Link& linkP = m_linksP[np];
     const ESK::Link& linkG = m_linksG[ng];
     const int slotsP = NcSlots(linkP);
@@ -284,6 +302,7 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
     // 2. A nest without links has nothing to compare.
     ZF_ASSERT(t >= 0 && t < TL_3);
     if (slotsP == 0) {
+        clearNestMarks(np, ng);
         return;
     }
     // 3. Link pairs under the transition's slot mapping.
@@ -325,6 +344,7 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
     }
     // 4. The similarity.
     calcNestSim(np, ng, g, notHitP, notHitG, false);
+    clearNestMarks(np, ng);
 }
 
 void Matcher100::getMaxRightAndLeftLink(std::uint8_t type, const ESK::Link* linkP,
@@ -364,10 +384,9 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
     g.m_numItems = 0;
     g.m_sim = 0;
     g.m_transition = t;
-    NotHit notHitP[MAX_NESTS];
-    NotHit notHitG[MAX_NESTS];
-    std::memset(notHitP, 0, sizeof notHitP);
-    std::memset(notHitG, 0, sizeof notHitG);
+    // The marks are all clear between comparisons; clearNestMarks restores that.
+    NotHit* notHitP = m_notHitP;
+    NotHit* notHitG = m_notHitG;
     const ESK::Link& linkP = m_linksP[np];
     const ESK::Link& linkG = m_linksG[ng];
     const int typeP = NcType(m_minutiaeP[np]);
@@ -469,6 +488,7 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
     }
     // 6. The similarity.
     calcNestSim(np, ng, g, notHitP, notHitG, true);
+    clearNestMarks(np, ng);
 }
 
 void Matcher100::saveNestComRes(NestCompareResult& cell, Transition t)
