@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <list>
 #include <string>
@@ -102,6 +103,23 @@ struct Gallery {
     ~Gallery() { ZelvanFinger::Matcher::cancel(m); }
 };
 
+// Resident memory of the process in MiB (Linux), 0 when unknown.
+double ResidentMiB()
+{
+    std::FILE* f = std::fopen("/proc/self/status", "r");
+    double kb = 0;
+    char line[256];
+    while (f != nullptr && std::fgets(line, sizeof(line), f) != nullptr) {
+        if (std::sscanf(line, "VmRSS: %lf kB", &kb) == 1) {
+            break;
+        }
+    }
+    if (f != nullptr) {
+        std::fclose(f);
+    }
+    return kb / 1024.0;
+}
+
 Gallery& TheGallery()
 {
     static Gallery g;
@@ -130,6 +148,7 @@ void BM_IdentifyTenFingers(benchmark::State& state)
     state.counters["first_is_source"] = !c.empty() && c[0].id == "7" ? 1 : 0;
     state.counters["insert_ms"] = g.insertMs;
     state.counters["rank1_of_20"] = g.rank1;
+    state.counters["rss_MiB"] = ResidentMiB();
 }
 BENCHMARK(BM_IdentifyTenFingers)->Unit(benchmark::kMillisecond);
 
