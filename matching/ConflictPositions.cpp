@@ -7,6 +7,7 @@
 #include "matching/Matcher100.h"
 #include "matching/SearchHelpers.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace accelMatch {
@@ -14,6 +15,7 @@ namespace {
 
 constexpr unsigned CONFLICT_SET_CAPACITY = 20;
 constexpr unsigned MAX_CASES = 20;
+constexpr std::uint32_t BEST_NEST_CANDIDATES = 8;
 
 int firstProbe(const GroupEx& g, int np)
 {
@@ -50,8 +52,6 @@ void Matcher100::fillCoflictPosSet(ConflictPosSet& set)
 {
     GroupEx* group = m_curGroup;
     HitItems hits;
-    LocalSet<2> displaced;
-    LocalSet<2> conflicts;
     // 1. The hit groups of the current pairs.
     for (std::uint32_t i = 0; i < group->getNumItems(); ++i) {
         const PairEx2 pair = group->getPair(i);
@@ -73,58 +73,66 @@ void Matcher100::fillCoflictPosSet(ConflictPosSet& set)
             if (h.transition > m_transitionLimit) {
                 continue;
             }
-            // 3. The positions the candidate displaces, and the conflicts still allowed.
-            const int iG = firstGallery(*group, h.nG);
-            displaced.set.m_numItems = 0;
-            if (iP >= 0) {
-                displaced.set.add(static_cast<unsigned>(iP));
-            }
-            if (iG >= 0) {
-                displaced.set.add(static_cast<unsigned>(iG));
-            }
-            const std::size_t maxConflicts = 2 - displaced.set.getNumItems();
-            // 4. Geometry against the rest.
-            int sx = 0;
-            int sy = 0;
-            getAreaScale(group, m_minutiaeP[h.nP].x, m_minutiaeP[h.nP].y, sx, sy, true);
-            conflicts.set.m_numItems = 0;
-            if (!group->isCompatible(h.nP, h.nG, m_errorLevel, conflicts.set, maxConflicts, nullptr,
-                                     displaced.set, true, sx, sy, IC_COLLECT, 0)) {
-                continue;
-            }
-            // 5. The record.
-            ConflictPos rec = {};
-            rec.pairs[0] = PairEx2{h.nP, h.nG, h.transition, static_cast<std::uint16_t>(sx),
-                                   static_cast<std::uint16_t>(sy)};
-            rec.m_numPairs = 1;
-            const NumSet<unsigned>& from =
-                displaced.set.getNumItems() > 0 ? displaced.set : conflicts.set;
-            for (std::uint32_t p = 0; p < from.getNumItems() && p < 2; ++p) {
-                rec.positions[rec.numPositions++] = from[p];
-            }
-            // 6. Topology, whose conflicts also make room.
-            if (!checkQuadrants(group, h.nP, h.nG, h.transition, displaced.set, 0, conflicts.set,
-                                maxConflicts)) {
-                continue;
-            }
-            for (std::uint32_t p = 0; p < conflicts.set.getNumItems() && rec.numPositions < 2;
-                 ++p) {
-                const unsigned c = conflicts.set[p];
-                const bool present = (rec.numPositions > 0 && rec.positions[0] == c) ||
-                                     (rec.numPositions > 1 && rec.positions[1] == c);
-                if (!present) {
-                    rec.positions[rec.numPositions++] = c;
-                }
-            }
-            // 7. Merged with a record that displaces the same positions.
-            set.insert(rec);
+            addConflictCandidate(group, set, h.nP, h.nG, h.transition);
         }
     }
 }
 
+void Matcher100::addConflictCandidate(GroupEx* group, ConflictPosSet& set, short nP, short nG,
+                                      Transition t)
+{
+    // 3. The positions the candidate displaces, and the conflicts still allowed.
+    LocalSet<2> displaced;
+    LocalSet<2> conflicts;
+    const int iP = firstProbe(*group, nP);
+    const int iG = firstGallery(*group, nG);
+    if (iP >= 0) {
+        displaced.set.add(static_cast<unsigned>(iP));
+    }
+    if (iG >= 0) {
+        displaced.set.add(static_cast<unsigned>(iG));
+    }
+    const std::size_t maxConflicts = 2 - displaced.set.getNumItems();
+    // 4. Geometry against the rest.
+    int sx = 0;
+    int sy = 0;
+    getAreaScale(group, m_minutiaeP[nP].x, m_minutiaeP[nP].y, sx, sy, true);
+    if (!group->isCompatible(nP, nG, m_errorLevel, conflicts.set, maxConflicts, nullptr,
+                             displaced.set, true, sx, sy, IC_COLLECT, 0)) {
+        return;
+    }
+    // 5. The record.
+    ConflictPos rec = {};
+    rec.pairs[0] =
+        PairEx2{nP, nG, t, static_cast<std::uint16_t>(sx), static_cast<std::uint16_t>(sy)};
+    rec.m_numPairs = 1;
+    const NumSet<unsigned>& from = displaced.set.getNumItems() > 0 ? displaced.set : conflicts.set;
+    for (std::uint32_t p = 0; p < from.getNumItems() && p < 2; ++p) {
+        rec.positions[rec.numPositions++] = from[p];
+    }
+    // 6. Topology, whose conflicts also make room.
+    if (!checkQuadrants(group, nP, nG, t, displaced.set, 0, conflicts.set, maxConflicts)) {
+        return;
+    }
+    for (std::uint32_t p = 0; p < conflicts.set.getNumItems() && rec.numPositions < 2; ++p) {
+        const unsigned c = conflicts.set[p];
+        const bool present = (rec.numPositions > 0 && rec.positions[0] == c) ||
+                             (rec.numPositions > 1 && rec.positions[1] == c);
+        if (!present) {
+            rec.positions[rec.numPositions++] = c;
+        }
+    }
+    // 7. Merged with a record that displaces the same positions.
+    set.insert(rec);
+}
+
 void Matcher100::testExpandCases(ConflictPosSet& set)
 {
-    GroupEx* current = m_curGroup;
+    testExpandCasesForNestSimSet(m_curGroup, set);
+}
+
+void Matcher100::testExpandCasesForNestSimSet(GroupEx* current, ConflictPosSet& set)
+{
     // 1. Scratch groups in turn; the largest copy is remembered.
     unsigned k = 0;
     unsigned best = 0;
@@ -182,6 +190,48 @@ void Matcher100::testExpandCases(ConflictPosSet& set)
     // 3. Only a copy built here may replace the current group.
     if (k > 0 && m_expandGroups[bestIndex].getNumItems() > current->getNumItems()) {
         *current = m_expandGroups[bestIndex];
+    }
+}
+
+void Matcher100::expandGroupByNestSimSetAlt(GroupEx* group)
+{
+    calcScale(group);
+    ConflictPos records[CONFLICT_SET_CAPACITY] = {};
+    ConflictPosSet set(records, CONFLICT_SET_CAPACITY);
+    fillCoflictPosSetForNestSimSet(group, set);
+    testExpandCasesForNestSimSet(group, set);
+    calcScale(group);
+}
+
+void Matcher100::fillCoflictPosSetForNestSimSet(GroupEx* group, ConflictPosSet& set)
+{
+    // The first best nest pairs with a similarity, each with its best transition.
+    const std::uint32_t n = std::min<std::uint32_t>(m_numBestNests, BEST_NEST_CANDIDATES);
+    for (std::uint32_t k = 0; k < n; ++k) {
+        const BestNest& b = m_bestNests[k];
+        const Transition t = m_nestCompare[b.np][b.ng].bestTransition;
+        if (b.sim == 0 || t > MPT || b.np >= m_numNestP || b.ng >= m_numNestG) {
+            continue;
+        }
+        const int iP = firstProbe(*group, b.np);
+        if (iP >= 0 && group->getPair(iP).ng == b.ng) {
+            continue; // already a pair of the group
+        }
+        addConflictCandidate(group, set, b.np, b.ng, t);
+    }
+}
+
+void Matcher100::clearUsedNestSimSet(GroupEx* group)
+{
+    for (std::uint32_t k = 0; k < group->getNumItems(); ++k) {
+        const PairEx2& pair = group->getPair(k);
+        for (std::uint32_t i = 0; i < m_numBestNests; ++i) {
+            BestNest& b = m_bestNests[i];
+            if (b.sim != 0 && b.np == pair.np && b.ng == pair.ng) {
+                b = BestNest{0, 0, 0};
+                break;
+            }
+        }
     }
 }
 

@@ -188,6 +188,12 @@ void Matcher100::clearUsedNests(GroupEx* group)
                      [](const NestVirtSize& a, const NestVirtSize& b) { return a.size > b.size; });
 }
 
+void Matcher100::sortKernelGroupsBySumSim(unsigned n)
+{
+    // Its order is the same as the ranking by size.
+    sortKernelGroupsByNumItems(n);
+}
+
 void Matcher100::sortKernelGroupsByNumItems(unsigned n)
 {
     n = std::min<unsigned>(n, NUM_GROUPS);
@@ -360,6 +366,119 @@ void Matcher100::uniteDifGroup(GroupEx* first, GroupEx* second)
     if (s0 != 0 && 100 * (first->m_numAdded + first->m_numChanged) / s0 >= RESCALE_PERCENT) {
         calcScale(first);
     }
+}
+
+void Matcher100::buildInitialGroup(GroupEx* group, short np, short ng)
+{
+    ZF_ASSERT(group != nullptr);
+    group->reset();
+    const Transition t = m_nestCompare[np][ng].bestTransition;
+    if (t > MPT) {
+        return;
+    }
+    group->add(np, ng, t);
+    // The seed's cached linked pairs, then those of every pair as the group grows.
+    HitItems hits;
+    auto offer = [&]() {
+        for (int k = 0; k < hits.count; ++k) {
+            if (hits.items[k].nP >= 0 && hits.items[k].nG >= 0) {
+                tryAdd2InitialGroup(group, hits.items[k].nP, hits.items[k].nG,
+                                    hits.items[k].transition);
+            }
+        }
+    };
+    if (t < NUM_CACHED_TRANSITIONS) {
+        copyHitItems(m_nestCompare[np][ng].groups[t], hits);
+        offer();
+    }
+    for (std::uint32_t i = 0; i < group->getNumItems(); ++i) {
+        const PairEx2 pair = group->getPair(i);
+        short transitionDif = 0;
+        copyHitItems(getNestCompareResult(pair.np, pair.ng, pair.transition, transitionDif), hits);
+        offer();
+    }
+}
+
+void Matcher100::tryAdd2InitialGroup(GroupEx* group, short np, short ng, Transition t)
+{
+    if (t > MPT) {
+        return;
+    }
+    unsigned short sim = 0;
+    Transition tt = t;
+    getTransitionDif(np, ng, tt, m_transitionLimit, sim);
+    int iP = -1;
+    int iG = -1;
+    for (std::uint32_t k = 0; k < group->getNumItems(); ++k) {
+        const PairEx2& p = group->getPair(k);
+        if (iP < 0 && p.np == np) {
+            iP = static_cast<int>(k);
+        }
+        if (iG < 0 && p.ng == ng) {
+            iG = static_cast<int>(k);
+        }
+    }
+    if (iP < 0 && iG < 0) {
+        group->add(np, ng, t);
+        return;
+    }
+    if (iP == iG) {
+        return;
+    }
+    // The new pair must beat each pair it displaces (each with its own similarity).
+    for (const int pos : {iP, iG}) {
+        if (pos >= 0) {
+            const PairEx2 old = group->getPair(static_cast<std::size_t>(pos));
+            if (!isNewPairBetter(transitionClass(t), transitionClass(old.transition), sim,
+                                 pairSimilarity(old.np, old.ng))) {
+                return;
+            }
+        }
+    }
+    if (iP >= 0) {
+        group->replace(static_cast<std::size_t>(iP), np, ng, t);
+        if (iG >= 0) {
+            group->remove(static_cast<std::size_t>(iG));
+        }
+    } else {
+        group->replace(static_cast<std::size_t>(iG), np, ng, t);
+    }
+}
+
+bool Matcher100::isGroupsCanBeUnite(GroupEx* first, GroupEx* second, std::size_t percent,
+                                    int* markFirst, int* markSecond)
+{
+    ZF_ASSERT(first != nullptr && second != nullptr);
+    const std::uint32_t n1 = first->getNumItems();
+    const std::uint32_t n2 = second->getNumItems();
+    std::memset(markFirst, 0, sizeof(int) * n1);
+    std::memset(markSecond, 0, sizeof(int) * n2);
+    if (n1 == 0) {
+        return false;
+    }
+    std::size_t shared = 0;
+    for (std::uint32_t j = 0; j < n2; ++j) {
+        const PairEx2& b = second->getPair(j);
+        if (b.np == -1) {
+            continue;
+        }
+        for (std::uint32_t i = 0; i < n1; ++i) {
+            const PairEx2& a = first->getPair(i);
+            if (a.np != b.np) {
+                continue;
+            }
+            if (a.ng == b.ng) {
+                markFirst[i] = 1;
+                markSecond[j] = 1;
+                ++shared;
+                if (shared * 100 / n1 >= percent) {
+                    return true;
+                }
+            }
+            break;
+        }
+    }
+    return false;
 }
 
 } // namespace accelMatch

@@ -333,14 +333,7 @@ void Matcher100::expandGroupByTopology(GroupEx* group, unsigned start)
             if (held >= 0 && group->getPair(held).ng == h.nG) {
                 continue;
             }
-            int sx = 0;
-            int sy = 0;
-            getAreaScale(group, m_minutiaeP[h.nP].x, m_minutiaeP[h.nP].y, sx, sy, true);
-            const int r = tryAdd2curGroup(group, h.nP, h.nG, h.transition, m_errorLevel, 0, true,
-                                          static_cast<short>(sx), static_cast<short>(sy));
-            if (r != -1) {
-                calcScaleForNewPair(group, static_cast<std::size_t>(r));
-            }
+            offerWithAreaScale(group, h.nP, h.nG, h.transition);
         }
     }
     // 3. A grown group is scaled again.
@@ -400,6 +393,68 @@ void Matcher100::addNestPair2groupEx(GroupEx* group, short np, short ng)
         ZF_ASSERT(pair.transition <= MPT);
         addNestPair2group(group, pair.np, pair.ng, pair.transition, false, true, false);
     }
+}
+
+void Matcher100::expandGroupByNestSimSet(GroupEx* group)
+{
+    const std::uint32_t n = std::min<std::uint32_t>(m_numBestNests, 8);
+    for (std::uint32_t k = 0; k < n; ++k) {
+        const BestNest& b = m_bestNests[k];
+        offerWithAreaScale(group, b.np, b.ng, m_nestCompare[b.np][b.ng].bestTransition);
+    }
+}
+
+void Matcher100::expandKernelGroups(unsigned n)
+{
+    n = std::min<unsigned>(n, NUM_GROUPS);
+    for (unsigned k = 0; k < n && m_kernelRank[k]->getNumItems() != 0; ++k) {
+        expandGroupByNestSimSet(m_kernelRank[k]);
+    }
+    sortKernelGroupsByNumItems(n);
+}
+
+void Matcher100::expandKernelGroup(GroupEx* group)
+{
+    const NestVirtSizeSet& set = m_nestVirtSizeSet;
+    HitItems hits;
+    for (std::uint32_t i = 0; i < set.m_numItems && set.items[i].size != 0; ++i) {
+        const int np = set.items[i].np;
+        const int ng = set.items[i].ng;
+        const int held = findProbe(*group, np);
+        if (held >= 0 && group->getPair(held).ng == ng) {
+            continue;
+        }
+        const Transition t = m_nestCompare[np][ng].bestTransition;
+        if (offerWithAreaScale(group, np, ng, t) == -1 || t >= NUM_CACHED_TRANSITIONS) {
+            continue;
+        }
+        // The accepted seed's linked pairs, each with its own best transition.
+        copyHitItems(m_nestCompare[np][ng].groups[t], hits);
+        for (int k = 0; k < hits.count; ++k) {
+            const HitItem& h = hits.items[k];
+            if (h.nP < 0 || h.nG < 0) {
+                continue;
+            }
+            const int at = findProbe(*group, h.nP);
+            if (at >= 0 && group->getPair(at).ng == h.nG) {
+                continue;
+            }
+            offerWithAreaScale(group, h.nP, h.nG, m_nestCompare[h.nP][h.nG].bestTransition);
+        }
+    }
+}
+
+int Matcher100::offerWithAreaScale(GroupEx* group, int np, int ng, Transition t)
+{
+    int sx = 0;
+    int sy = 0;
+    getAreaScale(group, m_minutiaeP[np].x, m_minutiaeP[np].y, sx, sy, true);
+    const int r = tryAdd2curGroup(group, np, ng, t, m_errorLevel, 0, true, static_cast<short>(sx),
+                                  static_cast<short>(sy));
+    if (r != -1) {
+        calcScaleForNewPair(group, static_cast<std::size_t>(r));
+    }
+    return r;
 }
 
 void Matcher100::findAllCompatiblePairs()

@@ -5,6 +5,7 @@
 
 #include "matching/Matcher100.h"
 #include "tests/support/data_path.h"
+#include "tests/support/digest.h"
 #include "tests/support/emulation.h"
 #include "tests/support/fvc_sets.h"
 
@@ -20,12 +21,17 @@
 namespace accelMatch {
 namespace {
 
+// Fingers whose pairs every target compares, reduced run or not.
+constexpr int DIGEST_FINGERS = 3;
+
 struct SetScores {
     std::vector<int> genuine;
     std::vector<int> impostor;
     std::vector<std::pair<int, zftest::FvcPair>> genuineByScore; // lowest first
     bool present = false;
-    unsigned cleaningsCapped = 0; // cleanings whose removal search reached its bound
+    unsigned cleaningsCapped = 0;            // cleanings whose removal search reached its bound
+    std::vector<unsigned char> results;      // every MatchResult in pair order
+    std::vector<unsigned char> firstResults; // those of the first DIGEST_FINGERS fingers
 };
 
 // Scores of the protocol's pairs over the first `fingers` fingers of the set.
@@ -61,6 +67,11 @@ SetScores ScoreSet(const std::string& set, int fingers)
                   0);
         MatchResult r;
         EXPECT_EQ(m->match(r, 180, 0, false, nullptr, nullptr, 0, false), 0);
+        const auto* bytes = reinterpret_cast<const unsigned char*>(&r);
+        out.results.insert(out.results.end(), bytes, bytes + sizeof r);
+        if (pair.gallery < DIGEST_FINGERS * zftest::FVC_IMPRESSIONS) {
+            out.firstResults.insert(out.firstResults.end(), bytes, bytes + sizeof r);
+        }
         if (pair.genuine) {
             out.genuine.push_back(r.score);
             out.genuineByScore.push_back({r.score, pair});
@@ -120,6 +131,9 @@ TEST_P(Accuracy, EqualErrorRateStaysBelowItsGuard)
         std::printf("  low genuine %d_%d - %d_%d: %d\n", 101 + p.probe / 8, 1 + p.probe % 8,
                     101 + p.gallery / 8, 1 + p.gallery % 8, s.genuineByScore[k].first);
     }
+    const std::string key = std::string(c.set) + "/fingers";
+    zftest::RecordDigest(key + std::to_string(fingers), s.results);
+    zftest::RecordDigest(key + std::to_string(DIGEST_FINGERS), s.firstResults);
     std::printf("  cleanings that reached the search bound: %u\n", s.cleaningsCapped);
     RecordProperty("eer", std::to_string(r.eer));
     EXPECT_LT(r.eer, c.eerGuard);

@@ -434,6 +434,30 @@ TEST(ConflictCases, NothingTriedLeavesTheGroup)
     EXPECT_EQ(m->m_curGroup->getNumItems(), 2u);
 }
 
+TEST(InitialGroups, SharedPairsAndDisplacement)
+{
+    auto m = GroupReady(10, 4);
+    GroupEx& second = m->m_kernelGroups[1];
+    second.reset();
+    second.add(0, 0, 0);
+    second.add(1, 1, 0);
+    second.add(2, 5, 0); // same probe minutia, other partner: not shared
+    second.add(7, 7, 0);
+    int marks1[4] = {};
+    int marks2[4] = {};
+    // Two of the first group's four pairs are shared: 50 %.
+    EXPECT_TRUE(m->isGroupsCanBeUnite(m->m_curGroup, &second, 50, marks1, marks2));
+    EXPECT_FALSE(m->isGroupsCanBeUnite(m->m_curGroup, &second, 51, marks1, marks2));
+    EXPECT_EQ(marks1[0] + marks1[1] + marks1[2] + marks1[3], 2);
+    EXPECT_EQ(marks2[2], 0);
+    // A new pair on free minutiae joins; one already present changes nothing.
+    GroupEx& g = *m->m_curGroup;
+    m->tryAdd2InitialGroup(&g, 8, 8, 0);
+    m->tryAdd2InitialGroup(&g, 1, 1, 0);
+    EXPECT_EQ(g.getNumItems(), 5u);
+    EXPECT_EQ(g.getPair(4).np, 8);
+}
+
 TEST(Driver, CallerPairListsAreChecked)
 {
     auto m = zftest::LoadedMatcher(zftest::PlanOf(Grid(20)), zftest::PlanOf(Grid(20)));
