@@ -136,7 +136,10 @@ public:
     void getMaxRightAndLeftLink(std::uint8_t type, const ESK::Link* linkP, const ESK::Link* linkG,
                                 Transition t, int& right, int& left);
     // Rotation of a nest pair: probe angle minus gallery angle, wrapped.
-    int nestRotation(int np, int ng) const;
+    int nestRotation(int np, int ng) const
+    {
+        return wrap180(m_minutiaeP[np].angle - m_minutiaeG[ng].angle);
+    }
     // Frees the hit groups of the cells (i, j), i < numP, j < numG, empties them and zeroes
     // their signature similarity.
     void clearNestCompareCells(int numP, int numG);
@@ -243,6 +246,9 @@ public:
     int m_errorLevel = 0;
     HitGroup m_scratchHit;       // filled by every nest comparison
     HitItem* m_hitLists[3] = {}; // MAX_NESTS items each; the first backs m_scratchHit
+    // Unexplained-neighbour marks of a nest comparison; all clear between comparisons.
+    NotHit m_notHitP[MAX_NESTS] = {};
+    NotHit m_notHitG[MAX_NESTS] = {};
     bool m_quadrantCheck = false;
     bool m_replacement = false;
     Transition m_transitionLimit = 0;
@@ -413,6 +419,8 @@ private:
     // Length test of (np, ng) against the central pair; d = the direction difference, or
     // CENTRAL_SHORT. False when the lengths disagree.
     bool centralPairDirection(int np0, int ng0, int np, int ng, int rotation, int& d);
+    // Clears the marks of the neighbours of nests np and ng.
+    void clearNestMarks(int np, int ng);
     void releaseAll();
     // The steps of loadTemplate.
     int loadSide(bool isP, unsigned char* tpl, FP_TYPE type, unsigned char* area, int w, int h);
