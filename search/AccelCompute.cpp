@@ -83,9 +83,9 @@ bool AcLinkCell(const AccelTables* tables, const ESK::LinkSlot& link, int s, int
     if (k < 1 || k > 15 || link.neighbour >= 255 || link.neighbour >= n) {
         return false;
     }
-    bool special = false;
-    const int q = getQuadrantEx(static_cast<unsigned>(s), static_cast<unsigned>(type), k, special);
-    if (q < 0 || q >= 4 || special || std::abs(r) >= 8) {
+    bool barred = false;
+    const int q = getQuadrantEx(static_cast<unsigned>(s), static_cast<unsigned>(type), k, barred);
+    if (q < 0 || q >= 4 || barred || std::abs(r) >= 8) {
         return false;
     }
     if (link.distance >= ACCEL_STEP_SIZE) {
@@ -238,20 +238,20 @@ void buildAccel(const NestEx* sorted, const ESK::Lot<short>* minutiae, unsigned 
 
 } // namespace
 
-int getQuadrantEx(unsigned slot, unsigned type, unsigned code, bool& special)
+int getQuadrantEx(unsigned slot, unsigned type, unsigned code, bool& barred)
 {
-    special = false;
+    barred = false;
     if (slot >= LINK_SLOTS || type > 1) {
-        special = true;
+        barred = true;
         return 4;
     }
     const bool c1 = code == 1 || code == 5 || code == 9 || code == 13;
     const bool c2 = code == 2 || code == 6 || code == 10 || code == 14;
     if (type == 1) {
-        special = (slot == 0 && (code == 7 || c2)) || (slot == 2 && c1) || (slot == 3 && c2) ||
+        barred = (slot == 0 && (code == 7 || c2)) || (slot == 2 && c1) || (slot == 3 && c2) ||
                   (slot == 4 && c1);
     } else {
-        special = (slot == 0 && (code == 11 || c1)) || (slot == 1 && c1) || (slot == 2 && c2) ||
+        barred = (slot == 0 && (code == 11 || c1)) || (slot == 1 && c1) || (slot == 2 && c2) ||
                   (slot == 5 && c2);
     }
     return Quadrant[type][slot];

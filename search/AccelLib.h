@@ -243,7 +243,7 @@ int calcOneFingerAccel(void* handle, unsigned char* tpl, unsigned char* out, uns
 void calcAccel_base(AccelTables* tables, ESK::Lot<short>* minutiae, ESK::Link* links, unsigned n,
                     unsigned* size, unsigned char* out, unsigned char quality,
                     unsigned char* fullOut);
-int getQuadrantEx(unsigned slot, unsigned type, unsigned code, bool& special);
+int getQuadrantEx(unsigned slot, unsigned type, unsigned code, bool& barred);
 
 // Upload and coarse search.
 ZF_EXPORT int uploadDb(void* handle, std::list<GalleryItem>& gallery);
