@@ -249,10 +249,10 @@ int getQuadrantEx(unsigned slot, unsigned type, unsigned code, bool& barred)
     const bool c2 = code == 2 || code == 6 || code == 10 || code == 14;
     if (type == 1) {
         barred = (slot == 0 && (code == 7 || c2)) || (slot == 2 && c1) || (slot == 3 && c2) ||
-                  (slot == 4 && c1);
+                 (slot == 4 && c1);
     } else {
         barred = (slot == 0 && (code == 11 || c1)) || (slot == 1 && c1) || (slot == 2 && c2) ||
-                  (slot == 5 && c2);
+                 (slot == 5 && c2);
     }
     return Quadrant[type][slot];
 }
