@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -215,4 +216,47 @@ TEST(AccelReal, PerturbedCopiesAreNewIdentitiesOrNewImpressions)
         EXPECT_GT(l, impostorMax);
     }
     accelMatch::closeAccelLib(&handle);
+}
+
+TEST(AccelReal, LightlyChangedProbesFindTheirSourceRecord)
+{
+    if (zftest::FvcTemplate(101, 1).empty()) {
+        GTEST_SKIP() << "shared FVC2002 DB1 set B images are absent";
+    }
+    // Ten-finger records of new identities made from the ten impression-1 prints.
+    const int records = zftest::InputSize(300, 40);
+    std::vector<std::array<zftest::Template, 10>> gallery(static_cast<std::size_t>(records));
+    MatcherOwner owner;
+    for (int r = 0; r < records; ++r) {
+        TpTemplate t{};
+        for (int k = 0; k < 10; ++k) {
+            const auto seed = static_cast<std::uint32_t>(r * 10 + k);
+            zftest::Template& f = gallery[static_cast<std::size_t>(r)][static_cast<std::size_t>(k)];
+            f = zftest::Perturbed(zftest::FvcTemplate(101 + (r + k) % 10, 1), seed,
+                                  zftest::kNewIdentity);
+            t.finger[k] = f.data();
+        }
+        std::string id = std::to_string(r);
+        ASSERT_EQ(owner.m->insertRecord(id, t), 0) << r;
+    }
+    MatchingParameters p{0, 180, 180, 0};
+    for (int i = 0; i < 20; ++i) {
+        const int source = i * 37 % records;
+        SCOPED_TRACE(source);
+        std::array<zftest::Template, 10> probe;
+        TpTemplate t{};
+        for (int k = 0; k < 10; ++k) {
+            probe[static_cast<std::size_t>(k)] = zftest::Perturbed(
+                gallery[static_cast<std::size_t>(source)][static_cast<std::size_t>(k)],
+                static_cast<std::uint32_t>(90000 + i * 10 + k), zftest::kNewImpression);
+            t.finger[k] = probe[static_cast<std::size_t>(k)].data();
+        }
+        std::vector<candidates_string> c;
+        ASSERT_EQ(owner.m->identify_record(p, t, 1, 3, c), 0);
+        ASSERT_FALSE(c.empty());
+        EXPECT_EQ(c[0].id, std::to_string(source));
+        if (c.size() > 1) {
+            EXPECT_GT(c[0].score, c[1].score);
+        }
+    }
 }
