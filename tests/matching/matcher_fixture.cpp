@@ -6,7 +6,7 @@
 
 namespace zftest {
 
-RecordPlan PlanOf(const std::vector<MinutiaSpec>& minutiae,
+RecordPlan PlanOf(const std::vector<MinutiaPoint>& minutiae,
                   const std::vector<std::vector<LinkPlan>>& links)
 {
     RecordPlan plan;
@@ -14,7 +14,7 @@ RecordPlan PlanOf(const std::vector<MinutiaSpec>& minutiae,
     plan.linkno = 17;
     plan.sizeX = 512;
     plan.sizeY = 512;
-    for (const MinutiaSpec& m : minutiae) {
+    for (const MinutiaPoint& m : minutiae) {
         PointPlan p;
         p.x = m.x;
         p.y = m.y;

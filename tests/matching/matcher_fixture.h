@@ -11,7 +11,7 @@
 namespace zftest {
 
 // One minutia: position, angle in whole degrees (stored in 2-degree units), type, quality.
-struct MinutiaSpec {
+struct MinutiaPoint {
     int x = 0;
     int y = 0;
     int angle = 0;
@@ -21,7 +21,7 @@ struct MinutiaSpec {
 
 // A record of 512 x 512 pixels, density 80 (distance unit 10), 17 link rings, mask all
 // inside, with these minutiae and links (links[i]: those of minutia i).
-RecordPlan PlanOf(const std::vector<MinutiaSpec>& minutiae,
+RecordPlan PlanOf(const std::vector<MinutiaPoint>& minutiae,
                   const std::vector<std::vector<LinkPlan>>& links = {});
 
 // A matcher with the default transition matrix and both sides loaded (asserts success).

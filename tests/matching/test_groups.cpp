@@ -14,18 +14,18 @@
 namespace {
 
 using namespace accelMatch;
-using zftest::MinutiaSpec;
+using zftest::MinutiaPoint;
 
 constexpr double kPi = 3.14159265358979323846;
 
-// `spec` turned by theta degrees about (cx, cy), then shifted.
-std::vector<MinutiaSpec> Turned(const std::vector<MinutiaSpec>& spec, int theta, int cx, int cy,
-                                int sx, int sy)
+// `points` turned by theta degrees about (cx, cy), then shifted.
+std::vector<MinutiaPoint> Turned(const std::vector<MinutiaPoint>& points, int theta, int cx, int cy,
+                                 int sx, int sy)
 {
     const double c = std::cos(theta * kPi / 180);
     const double s = std::sin(theta * kPi / 180);
-    std::vector<MinutiaSpec> out = spec;
-    for (MinutiaSpec& m : out) {
+    std::vector<MinutiaPoint> out = points;
+    for (MinutiaPoint& m : out) {
         const double x = m.x - cx;
         const double y = m.y - cy;
         m.x = static_cast<int>(std::lround(cx + x * c - y * s + sx));
@@ -35,7 +35,7 @@ std::vector<MinutiaSpec> Turned(const std::vector<MinutiaSpec>& spec, int theta,
     return out;
 }
 
-const std::vector<MinutiaSpec> kSquare = {
+const std::vector<MinutiaPoint> kSquare = {
     {100, 100, 0}, {300, 100, 40}, {100, 300, 80}, {300, 300, 120}, {200, 150, 160}};
 
 TEST(NumSet, AddRefusesPresentValuesAndFullSets)
@@ -156,7 +156,7 @@ TEST(GroupEx, RotationEstimate)
 
 TEST(GroupEx, PairsNearTheCentreLeaveTheRotation)
 {
-    const std::vector<MinutiaSpec> tight = {{200, 200, 0}, {210, 200, 0}, {200, 212, 0}};
+    const std::vector<MinutiaPoint> tight = {{200, 200, 0}, {210, 200, 0}, {200, 212, 0}};
     auto m =
         zftest::LoadedMatcher(zftest::PlanOf(tight), zftest::PlanOf(Turned(tight, 30, 0, 0, 0, 0)));
     GroupEx& g = m->m_kernelGroups[0];
@@ -175,9 +175,9 @@ TEST(GroupEx, CompatibilityForms)
 {
     // Probe: a row of minutiae 100 apart; gallery: the same, but minutia 3 moved off the row
     // (wrong lengths and directions to every pair) and minutia 4 a short hop away from 0.
-    const std::vector<MinutiaSpec> p = {
+    const std::vector<MinutiaPoint> p = {
         {100, 200, 0}, {200, 200, 0}, {300, 200, 0}, {400, 200, 0}, {108, 206, 0}};
-    std::vector<MinutiaSpec> gs = p;
+    std::vector<MinutiaPoint> gs = p;
     gs[3].y = 320;
     gs[3].x = 300;
     gs[4] = {104, 190, 0};

@@ -15,7 +15,7 @@ namespace {
 
 using namespace accelMatch;
 using zftest::Bytes;
-using zftest::MinutiaSpec;
+using zftest::MinutiaPoint;
 using zftest::RecordPlan;
 
 TEST(MatcherLoad, SampleRecordLoadsOnBothSides)
@@ -145,11 +145,11 @@ TEST(MatcherLoad, CallerMasks)
 
 TEST(MatcherLoad, MinutiaeBeyond255)
 {
-    std::vector<MinutiaSpec> spec;
+    std::vector<MinutiaPoint> points;
     for (int k = 0; k < 300; ++k) {
-        spec.push_back({10 + 13 * (k % 30), 10 + 40 * (k / 30), (k * 7) % 360, 0, 40});
+        points.push_back({10 + 13 * (k % 30), 10 + 40 * (k / 30), (k * 7) % 360, 0, 40});
     }
-    RecordPlan plan = zftest::PlanOf(spec);
+    RecordPlan plan = zftest::PlanOf(points);
     plan.linkno = 1;
     Bytes tpl = zftest::BuildTemplate(plan);
     auto m = std::make_unique<Matcher100>();
@@ -173,12 +173,12 @@ TEST(MatcherLoad, MinutiaeBeyond255)
 
 TEST(MatcherLoad, WeightsWideFlagsAndTheTypeOneShift)
 {
-    const std::vector<MinutiaSpec> spec = {
+    const std::vector<MinutiaPoint> points = {
         {100, 100, 0, 1, 40},          // ending, angle 0: 5 pixels towards negative x
         {200, 100, 90, 1, 0x40 | 30},  // ending, angle 90: towards negative y; wide
         {300, 100, 0, 0, 0x80 | 41},   // halved quality
         {400, 100, 45, 1, 0xC0 | 63}}; // both bits; stored as 44 degrees: back (-3.6, -3.5)
-    auto m = zftest::LoadedMatcher(zftest::PlanOf(spec), zftest::PlanOf(spec));
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(points), zftest::PlanOf(points));
     const int want[][5] = {{95, 100, 40, 0}, {200, 95, 30, 1}, {300, 100, 20, 0}, {396, 97, 31, 1}};
     for (int k = 0; k < 4; ++k) {
         SCOPED_TRACE(k);

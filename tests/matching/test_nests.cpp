@@ -15,11 +15,11 @@ namespace {
 
 using namespace accelMatch;
 using zftest::LinkPlan;
-using zftest::MinutiaSpec;
+using zftest::MinutiaPoint;
 
 // Minutia 0 linked to 1, 2 and 3 (slots 0, 2, 4); 4 has no links; 5 is of type 1.
-const std::vector<MinutiaSpec> kNest = {{200, 200, 0},  {240, 200, 10}, {200, 250, 20},
-                                        {150, 180, 30}, {260, 260, 40}, {300, 330, 50, 1}};
+const std::vector<MinutiaPoint> kNest = {{200, 200, 0},  {240, 200, 10}, {200, 250, 20},
+                                         {150, 180, 30}, {260, 260, 40}, {300, 330, 50, 1}};
 
 std::vector<std::vector<LinkPlan>> NestLinks(std::uint8_t codeSlot0 = 1, bool withSlot4 = true)
 {
@@ -189,8 +189,8 @@ TEST(NestPredicates, QuadrantOfANeighbour)
 TEST(NestPredicates, CentralPairAndDirections)
 {
     // G is P turned by 30 degrees about minutia 0.
-    std::vector<MinutiaSpec> turned = kNest;
-    for (MinutiaSpec& s : turned) {
+    std::vector<MinutiaPoint> turned = kNest;
+    for (MinutiaPoint& s : turned) {
         const double a = 30 * 3.14159265358979 / 180;
         const double x = s.x - 200;
         const double y = s.y - 200;

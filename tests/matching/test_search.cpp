@@ -21,7 +21,7 @@ namespace accelMatch {
 namespace {
 
 using zftest::LinkPlan;
-using zftest::MinutiaSpec;
+using zftest::MinutiaPoint;
 
 TEST(PairGate, NewPairBetterRules)
 {
@@ -75,7 +75,7 @@ class Quadrants : public testing::TestWithParam<QuadrantCase> {};
 TEST_P(Quadrants, RidgeCountDifferences)
 {
     const QuadrantCase c = GetParam();
-    const std::vector<MinutiaSpec> pts = {{200, 200, 0}, {260, 200, 0}, {200, 270, 0}};
+    const std::vector<MinutiaPoint> pts = {{200, 200, 0}, {260, 200, 0}, {200, 270, 0}};
     auto links = [](int slot, int code) {
         return std::vector<std::vector<LinkPlan>>{
             {LinkPlan{slot, static_cast<std::uint8_t>(code), 1, 0}, LinkPlan{21, 2, 2, 0}}};
@@ -109,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Cleaning, TieRemovesTheLowerPosition)
 {
-    const std::vector<MinutiaSpec> pts = {{100, 100, 0}, {300, 300, 0}};
+    const std::vector<MinutiaPoint> pts = {{100, 100, 0}, {300, 300, 0}};
     auto m = zftest::LoadedMatcher(zftest::PlanOf(pts), zftest::PlanOf(pts));
     GroupEx& g = m->m_kernelGroups[0];
     g.reset();
@@ -130,7 +130,7 @@ TEST(Cleaning, MutuallyConflictingSeedsAreCleanedWithinTheBound)
 {
     // 200 pairs that all share probe minutia 0: every pair conflicts with every other, so the
     // minimum-removal search meets 200-way ties at every level.
-    std::vector<MinutiaSpec> gal;
+    std::vector<MinutiaPoint> gal;
     for (int k = 0; k < 200; ++k) {
         gal.push_back({20 + (k % 20) * 24, 20 + (k / 20) * 48, 0});
     }
@@ -154,7 +154,7 @@ TEST(Cleaning, MutuallyConflictingSeedsAreCleanedWithinTheBound)
 
 TEST(Uniting, RotationsWithinTenDegrees)
 {
-    const std::vector<MinutiaSpec> pts = {{100, 100, 0}, {300, 300, 0}};
+    const std::vector<MinutiaPoint> pts = {{100, 100, 0}, {300, 300, 0}};
     auto m = zftest::LoadedMatcher(zftest::PlanOf(pts), zftest::PlanOf(pts));
     for (const int turn : {10, 11, -10, -11}) {
         SCOPED_TRACE(turn);
@@ -170,9 +170,9 @@ TEST(Uniting, RotationsWithinTenDegrees)
 }
 
 // Probe and gallery alike: a grid of n minutiae 40 apart inside a 512 x 512 all-inside area.
-std::vector<MinutiaSpec> Grid(int n)
+std::vector<MinutiaPoint> Grid(int n)
 {
-    std::vector<MinutiaSpec> pts;
+    std::vector<MinutiaPoint> pts;
     for (int k = 0; k < n; ++k) {
         pts.push_back({60 + (k % 10) * 40, 60 + (k / 10) * 40, (k * 36) % 360});
     }
