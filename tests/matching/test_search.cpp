@@ -434,6 +434,41 @@ TEST(ConflictCases, NothingTriedLeavesTheGroup)
     EXPECT_EQ(m->m_curGroup->getNumItems(), 2u);
 }
 
+TEST(PairGate, DisplacingTwoPairsEndsAtTheProbeSidePosition)
+{
+    // Candidate (3, 3) of class 0 displaces the class-2 pairs holding probe minutia 3 and
+    // gallery minutia 3; it lands where the probe-side pair stood, one lower when the
+    // gallery-side pair stood before it.
+    struct Case {
+        int pairs[4][3];
+        int position;
+    };
+    const Case cases[] = {
+        {{{0, 0, 0}, {8, 3, 5}, {1, 1, 0}, {3, 7, 5}}, 2},
+        {{{0, 0, 0}, {3, 7, 5}, {1, 1, 0}, {8, 3, 5}}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.position);
+        auto m = GroupReady(10, 0);
+        m->m_replacement = true;
+        GroupEx& g = *m->m_curGroup;
+        for (const auto& p : c.pairs) {
+            g.add(p[0], p[1], p[2]);
+        }
+        EXPECT_EQ(m->tryAdd2curGroup(&g, 3, 3, 0, 0, 0, false, 0, 0), c.position);
+        ASSERT_EQ(g.getNumItems(), 3u);
+        EXPECT_EQ(g.getPair(static_cast<std::size_t>(c.position)).np, 3);
+        EXPECT_EQ(g.getPair(static_cast<std::size_t>(c.position)).ng, 3);
+        // With the replacement switch off, or the pairs protected, the candidate is refused.
+        m->m_replacement = false;
+        EXPECT_EQ(m->tryAdd2curGroup(&g, 2, 3, 0, 0, 0, false, 0, 0), -1);
+        m->m_replacement = true;
+        EXPECT_EQ(m->tryAdd2curGroup(&g, 2, 3, 0, 0, 3, false, 0, 0), -1);
+        // A pair already present is refused without any test.
+        EXPECT_EQ(m->tryAdd2curGroup(&g, 3, 3, 0, 0, 0, false, 0, 0), -1);
+    }
+}
+
 TEST(InitialGroups, SharedPairsAndDisplacement)
 {
     auto m = GroupReady(10, 4);
