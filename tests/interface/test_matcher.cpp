@@ -6,6 +6,7 @@
 #include "interface/RealMatcher.h"
 #include "matching/Matcher100.h"
 #include "search/Ma100_TT.h"
+#include "tests/support/emulation.h"
 #include "tests/support/real_records.h"
 #include "tests/support/template_writer.h"
 
@@ -113,7 +114,8 @@ TEST(Matcher, CyclesOfCreateVerifyCancel)
 {
     Synthetic probe(2);
     Synthetic gallery(2);
-    for (int i = 0; i < 100; ++i) {
+    const int cycles = zftest::InputSize(100, 10);
+    for (int i = 0; i < cycles; ++i) {
         Matcher* m = Matcher::create();
         ASSERT_NE(m, nullptr);
         MatchingParameters params = {0, 180, 180, i % 4};

@@ -4,14 +4,17 @@
 
 #include "search/Ma100_TT.h"
 #include "tests/search/fake_fingers.h"
-#include "tests/support/real_records.h"
+#include "tests/support/digest.h"
 #include "tests/support/emulation.h"
+#include "tests/support/real_records.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace {
@@ -33,14 +36,28 @@ int Compare(accelMatch::Ma100_TT& verifier, const RealRecord& probe, const RealR
     return verifier.matchTT(sp, pt, gt, res, accelMatch::FP_PLAIN, accelMatch::FP_PLAIN);
 }
 
-void Print(const char* what, const MatchResultTT& r)
+// Prints a result and records the digest of its fields (every target must agree).
+void Print(const std::string& what, const MatchResultTT& r)
 {
-    std::printf("%s: %d (fingers", what, r.score);
+    std::printf("%s: %d (fingers", what.c_str(), r.score);
+    std::vector<unsigned char> fields;
+    const auto put = [&fields](std::uint32_t v) {
+        for (int b = 0; b < 32; b += 8) {
+            fields.push_back(static_cast<unsigned char>(v >> b));
+        }
+    };
+    put(static_cast<std::uint32_t>(r.score));
     for (int i = 0; i < 10; ++i) {
         std::printf(" %d@%d", r.fingerScore[i],
                     r.galleryFinger[i] == 0xFF ? -1 : r.galleryFinger[i]);
+        put(static_cast<std::uint32_t>(r.fingerScore[i]));
+        fields.push_back(r.galleryFinger[i]);
     }
+    put(r.numCompared);
     std::printf(")\n");
+    std::string key = what;
+    std::replace(key.begin(), key.end(), ' ', '_');
+    zftest::RecordDigest(key, fields);
 }
 
 // One test, so that the records are made once: the mates in every pairing mode, the impostor
@@ -73,7 +90,9 @@ TEST(RealRecords, NistRolledAgainstPlainInEveryMode)
             for (const RealRecord* own : {&r, &s}) {
                 MatchResultTT impostor;
                 ASSERT_EQ(Compare(verifier, *own, *other, accelMatch::MM_POSITIONAL, impostor), 0);
-                Print("impostor", impostor);
+                Print(std::string(own == &r ? "R" : "S") + " against " +
+                          (other == others[0] ? "FVC" : "MINEX"),
+                      impostor);
                 EXPECT_LT(impostor.score, straight.score);
             }
         }
