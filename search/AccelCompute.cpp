@@ -364,6 +364,11 @@ int calcAccel(void* handle, TpTemplate& tpl, unsigned char* out, unsigned& size,
     const unsigned slot = data->slot();
     TpAccel view;
     view.personal = personal;
+    // The blocks are built in the probe's buffers: a loaded probe is forgotten, not left
+    // pointing at another record's blocks.
+    for (ProbeFinger& f : data->probe) {
+        clearProbeFinger(f);
+    }
     for (int k = 0; k < 10; ++k) {
         if (tpl.finger[k] == nullptr) {
             continue;

@@ -246,6 +246,8 @@ void calcAccel_base(AccelTables* tables, ESK::Lot<short>* minutiae, ESK::Link* l
 int getQuadrantEx(unsigned slot, unsigned type, unsigned code, bool& barred);
 
 // Upload and coarse search.
+// Forgets a loaded probe finger (its buffers stay).
+void clearProbeFinger(ProbeFinger& f);
 ZF_EXPORT int uploadDb(void* handle, std::list<GalleryItem>& gallery);
 int loadAccelTP(void* handle, TpTemplate& probe, PersonalData* personal);
 int loadProbeFinger(AccelData* data, unsigned char* tpl, int finger, unsigned slot);

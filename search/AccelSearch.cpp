@@ -77,18 +77,6 @@ void AcFreeUpload(AccelData* data)
     data->count = 0;
 }
 
-void AcClearProbeFinger(ProbeFinger& f)
-{
-    f.accel = nullptr;
-    f.present = nullptr;
-    f.nests = nullptr;
-    f.nestMinutia = nullptr;
-    f.nestWeight = nullptr;
-    f.items = nullptr;
-    f.sizeX = f.sizeY = f.areaW = f.areaH = 0;
-    std::memset(&f.nestOf, 0, sizeof(f.nestOf));
-}
-
 // Adds gallery finger gf to probe finger record r unless it is there already.
 void AcAddCandidate(FingerPairs& r, int gf, const TpAccel& gallery)
 {
@@ -240,6 +228,18 @@ int getFingerPairs(AccelData* data, AccelSearchParam& param, const TpAccel& gall
 
 } // namespace
 
+void clearProbeFinger(ProbeFinger& f)
+{
+    f.accel = nullptr;
+    f.present = nullptr;
+    f.nests = nullptr;
+    f.nestMinutia = nullptr;
+    f.nestWeight = nullptr;
+    f.items = nullptr;
+    f.sizeX = f.sizeY = f.areaW = f.areaH = 0;
+    std::memset(&f.nestOf, 0, sizeof(f.nestOf));
+}
+
 int getFingersToCompare(const std::uint32_t* row, FingerPairsSet& set, int limit, int P)
 {
     if (limit != -1) {
@@ -328,7 +328,7 @@ int uploadDb(void* handle, std::list<GalleryItem>& gallery)
 int loadProbeFinger(AccelData* data, unsigned char* tpl, int finger, unsigned slot)
 {
     ProbeFinger& f = data->probe[finger];
-    AcClearProbeFinger(f);
+    clearProbeFinger(f);
     if (tpl == nullptr) {
         return ACCEL_ERR_NO_TEMPLATE;
     }
@@ -378,7 +378,7 @@ int loadAccelTP(void* handle, TpTemplate& probe, PersonalData* personal)
         data->slots[s].coarse.clear();
     }
     for (ProbeFinger& f : data->probe) {
-        AcClearProbeFinger(f);
+        clearProbeFinger(f);
     }
     if (personal != nullptr) {
         data->personal = *personal;

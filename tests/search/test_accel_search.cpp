@@ -339,6 +339,11 @@ TEST_F(AccelSearch, CraftedProbesAndGalleryRecords)
     ASSERT_EQ(loadAccelTP(m_handle, probe, nullptr), 0);
     ASSERT_EQ(compareAccelTP(m_handle, sp, a, 0, r), 0);
     EXPECT_GT(r.score, 0);
+    // An enrolment in between reuses the probe's buffers and forgets the probe.
+    Item(2, {43});
+    ASSERT_EQ(compareAccelTP(m_handle, sp, a, 0, r), 0);
+    EXPECT_EQ(r.score, 0);
+    ASSERT_EQ(loadAccelTP(m_handle, probe, nullptr), 0);
     FaNestMinutia(view.finger[0])[0] = 250;
     EXPECT_EQ(compareAccelTP(m_handle, sp, a, 0, r), ACCEL_ERR_BAD_ACCEL);
     view.finger[0][FA_NESTS] = 200; // more nests than items
