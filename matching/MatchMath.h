@@ -29,6 +29,9 @@ inline int distTol(int level, int m)
 // a brought into -180..179 by whole turns.
 inline int wrap180(int a)
 {
+    if (a >= -180 && a < 180) {
+        return a;
+    }
     a %= 360;
     if (a < -180) {
         a += 360;
@@ -41,6 +44,9 @@ inline int wrap180(int a)
 // a brought into 0..359 by whole turns.
 inline int wrap360(int a)
 {
+    if (a >= 0 && a < 360) {
+        return a;
+    }
     a %= 360;
     return a < 0 ? a + 360 : a;
 }
