@@ -201,6 +201,10 @@ TEST(GroupEx, CompatibilityForms)
     EXPECT_EQ(conflicts.getNumItems(), 3u);
     NumSet<unsigned> few(4);
     EXPECT_FALSE(g.isCompatible(3, 3, 0, few, 1, nullptr, skip, false, 0, 0, IC_COLLECT, 0));
+    NumSet<unsigned> none0(4);
+    // A pair sharing a minutia with the candidate has no segment to compare: it is passed
+    // over, and the others decide.
+    EXPECT_TRUE(g.isCompatible(0, 4, 0, none0, 4, &mean, skip, false, 0, 0, IC_STRICT, 0));
     // Skipped positions are not looked at.
     NumSet<unsigned> none(4);
     NumSet<unsigned> all(4);

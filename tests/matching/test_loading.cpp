@@ -149,12 +149,19 @@ TEST(MatcherLoad, MinutiaeBeyond255)
     for (int k = 0; k < 300; ++k) {
         points.push_back({10 + 13 * (k % 30), 10 + 40 * (k / 30), (k * 7) % 360, 0, 40});
     }
-    RecordPlan plan = zftest::PlanOf(points);
+    // Minutia 0 links to 1 (13 pixels away) and to 290, which the matcher does not keep.
+    std::vector<std::vector<zftest::LinkPlan>> links(1);
+    links[0] = {{0, 1, 1, 0}, {2, 2, 290, 0}};
+    RecordPlan plan = zftest::PlanOf(points, links);
     plan.linkno = 1;
-    Bytes tpl = zftest::BuildTemplate(plan);
-    auto m = std::make_unique<Matcher100>();
-    ASSERT_EQ(m->loadTemplate(true, tpl.data(), FP_PLAIN, nullptr, 0, 0), 0);
+    auto m = zftest::LoadedMatcher(plan, plan);
     EXPECT_EQ(m->m_numNestP, 255);
+    // The link to 290 counts nowhere: one signature bit, one hit.
+    EXPECT_EQ(compNestAccel(m->m_accelP[0], m->m_accelP[0]), 1u);
+    m->setDistErrorLevel(2);
+    m->compNestsAlt(0, 0, 0, 0);
+    EXPECT_EQ(m->m_scratchHit.m_numItems, 1);
+    EXPECT_EQ(m->m_scratchHit.m_items[0].nP, 1);
     EXPECT_GE(m->m_capacityP, 300);
     // The minutia array holds every decoded point.
     EXPECT_EQ(int{m->m_minutiaeP[299].x}, 10 + 13 * 29);

@@ -161,6 +161,12 @@ TEST(NestSelection, SignaturePassAndBestNests)
     EXPECT_EQ(m->m_nestVirtSizeSet.items[1].size, 0);
     m->chooseBestNests(2, 1);
     EXPECT_EQ(m->m_nestVirtSizeSet.m_numItems, 1u);
+
+    // A caller's pair naming a minutia the side does not have is left out.
+    const std::uint8_t farP[] = {0, 200};
+    const std::uint8_t farG[] = {0, 1};
+    m->compareNestsFromAccelMatch(farP, farG, 2);
+    EXPECT_EQ(m->m_numBestNests, 1u);
 }
 
 TEST(NestSelection, EmptyGalleryHasNoPairs)
