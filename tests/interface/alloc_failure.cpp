@@ -97,4 +97,15 @@ void operator delete[](void* p, std::size_t) noexcept
     std::free(p);
 }
 
+// Called when a constructor throws inside a nothrow new.
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
+
+void operator delete[](void* p, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
+
 #pragma GCC diagnostic pop
