@@ -10,6 +10,7 @@
 #include "tests/support/perturbed_records.h"
 #include "tests/support/print_templates.h"
 #include "tests/support/real_records.h"
+#include "tests/support/synthetic_prints.h"
 #include "tests/support/template_copies.h"
 
 #include <gtest/gtest.h>
@@ -34,6 +35,17 @@ TpTemplate OneFinger(const zftest::Template& t)
 {
     TpTemplate r{};
     r.finger[0] = const_cast<unsigned char*>(t.data());
+    return r;
+}
+
+// Ten seeded synthetic fingers at positions 1..10.
+zftest::RealRecord Synthetic(std::uint32_t seed)
+{
+    zftest::RealRecord r;
+    for (int k = 0; k < 10; ++k) {
+        r.fingers[static_cast<std::size_t>(k)] =
+            zftest::SyntheticFinger(seed + static_cast<std::uint32_t>(k), k + 1);
+    }
     return r;
 }
 
@@ -106,10 +118,11 @@ TEST(AccelReal, RolledRecordFoundByPlainRecord)
     for (int mode : {0, 3}) {
         SCOPED_TRACE(mode);
         MatcherOwner owner;
-        // Two impostor records natively, one under emulation.
-        zftest::RealRecord fvc = zftest::FvcOthers();
-        zftest::RealRecord minex =
-            zftest::InputSize(2, 1) == 2 ? zftest::MinexOthers() : zftest::RealRecord{};
+        // Two impostor records of real prints natively; under emulation, one of seeded
+        // synthetic fingers.
+        const bool full = zftest::InputSize(2, 1) == 2;
+        zftest::RealRecord fvc = full ? zftest::FvcOthers() : Synthetic(700);
+        zftest::RealRecord minex = full ? zftest::MinexOthers() : zftest::RealRecord{};
         const struct {
             const char* id;
             zftest::RealRecord* r;
@@ -192,12 +205,13 @@ TEST(AccelReal, PerturbedCopiesAreNewIdentitiesOrNewImpressions)
         EXPECT_EQ(accelMatch::compareAccelTP(handle, sp, accel.data(), 0, r), 0);
         return r.fingerScore[0];
     };
+    const int last = 100 + zftest::InputSize(10, 3);
     int impostorMax = 0;
-    for (int f = 101; f < 110; ++f) {
+    for (int f = 101; f < last; ++f) {
         impostorMax =
             std::max(impostorMax, score(zftest::FvcTemplate(f, 1), zftest::FvcTemplate(f + 1, 1)));
     }
-    for (int f = 101; f <= 110; ++f) {
+    for (int f = 101; f <= last; ++f) {
         SCOPED_TRACE(f);
         const zftest::Template& src = zftest::FvcTemplate(f, 1);
         const zftest::Template strong =
@@ -225,6 +239,7 @@ TEST(AccelReal, LightlyChangedProbesFindTheirSourceRecord)
     }
     // Ten-finger records of new identities made from the ten impression-1 prints.
     const int records = zftest::InputSize(300, 40);
+    const int sources = records > 40 ? 10 : 3;
     std::vector<std::array<zftest::Template, 10>> gallery(static_cast<std::size_t>(records));
     MatcherOwner owner;
     for (int r = 0; r < records; ++r) {
@@ -232,7 +247,7 @@ TEST(AccelReal, LightlyChangedProbesFindTheirSourceRecord)
         for (int k = 0; k < 10; ++k) {
             const auto seed = static_cast<std::uint32_t>(r * 10 + k);
             zftest::Template& f = gallery[static_cast<std::size_t>(r)][static_cast<std::size_t>(k)];
-            f = zftest::Perturbed(zftest::FvcTemplate(101 + (r + k) % 10, 1), seed,
+            f = zftest::Perturbed(zftest::FvcTemplate(101 + (r + k) % sources, 1), seed,
                                   zftest::kNewIdentity);
             t.finger[k] = f.data();
         }
