@@ -132,12 +132,13 @@ TEST(MatchReal, MutatedTemplatesMatchWithoutFault)
     int matched = 0;
     for (int round = 0; round < rounds; ++round) {
         const std::vector<unsigned char>& base = round % 2 == 0 ? Db1(103, 1) : Db1(105, 2);
-        // Bytes of the record body changed, then sealed again so the record reaches loading.
+        // Bits of the record body flipped, then sealed again so the record reaches loading;
+        // every fifth side is loaded as a latent print.
         zftest::Bytes record(base.begin() + PREFIX, base.end());
-        const int flips = 1 + static_cast<int>(NextRandom(state) % 8);
+        const int flips = 1 + static_cast<int>(NextRandom(state) % 3);
         for (int k = 0; k < flips; ++k) {
             const std::size_t at = 67 + NextRandom(state) % (record.size() - 68);
-            record[at] = static_cast<unsigned char>(NextRandom(state));
+            record[at] ^= static_cast<unsigned char>(1u << (NextRandom(state) % 8));
         }
         zftest::Seal(record);
         std::vector<unsigned char> tpl(base.begin(), base.begin() + PREFIX);
@@ -145,7 +146,8 @@ TEST(MatchReal, MutatedTemplatesMatchWithoutFault)
         std::vector<unsigned char> probe = Db1(104, 1);
         ASSERT_EQ(m->loadTemplate(true, probe.data(), FP_PLAIN, nullptr, 0, 0), 0);
         const bool asProbe = round % 3 == 0;
-        if (m->loadTemplate(asProbe, tpl.data(), FP_PLAIN, nullptr, 0, 0) != 0) {
+        const FP_TYPE type = round % 5 == 0 ? FP_LATENT : FP_PLAIN;
+        if (m->loadTemplate(asProbe, tpl.data(), type, nullptr, 0, 0) != 0) {
             continue;
         }
         if (asProbe) {
@@ -153,13 +155,13 @@ TEST(MatchReal, MutatedTemplatesMatchWithoutFault)
             ASSERT_EQ(m->loadTemplate(false, gallery.data(), FP_PLAIN, nullptr, 0, 0), 0);
         }
         MatchResult r;
-        const int rc = m->match(r, 180, 0, false, nullptr, nullptr, 0, false);
+        const int rc = m->match(r, round % 2 == 0 ? 180 : 40, 0, false, nullptr, nullptr, 0, false);
         EXPECT_EQ(rc, 0);
         EXPECT_GE(r.score, 0);
         EXPECT_LE(r.score, 10000);
         ++matched;
     }
-    EXPECT_GT(matched, rounds / 20); // most mutations damage a section and are refused
+    EXPECT_GT(matched, rounds / 5); // many mutations damage a section and are refused
     RecordProperty("matched", matched);
 }
 
