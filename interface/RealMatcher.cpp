@@ -1,6 +1,9 @@
-// Matcher interface and the mapping of comparison and accelerator codes onto public codes.
+// Matcher factories, verification of two records, and the mapping of comparison and
+// accelerator codes onto public codes.
 
 #include "interface/RealMatcher.h"
+
+#include <new>
 
 namespace ZelvanFinger {
 namespace {
@@ -18,6 +21,78 @@ constexpr int kAccelResults[16] = {
 } // namespace
 
 Matcher::~Matcher() = default;
+
+Matcher* Matcher::create()
+{
+    try {
+        return new RealMatcher();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void Matcher::cancel(Matcher*& p)
+{
+    delete p;
+    p = nullptr;
+}
+
+RealMatcher::~RealMatcher()
+{
+    releaseGallery();
+}
+
+int RealMatcher::initMa()
+{
+    if (m_maInitialised != 0) {
+        return RESULT_OK;
+    }
+    const int r = m_ma.init();
+    m_maInitialised = r == 0 ? 1 : 0;
+    return checkMaResult(r);
+}
+
+int RealMatcher::verify_record(MatchingParameters& parameters, TpTemplate& probe,
+                               TpTemplate& gallery, double& score)
+{
+    // 1. Written on every path.
+    score = 0.0;
+    try {
+        // 2. The comparer.
+        const int r = initMa();
+        if (r != RESULT_OK) {
+            return r;
+        }
+        // 3. Every finger counts, fused by rank weights.
+        accelMatch::SearchParam sp = {
+            0,
+            parameters.maxAngle,
+            parameters.maxAngleThumbs,
+            400,
+            0,
+            10000,
+            1,
+            10,
+            static_cast<accelMatch::MATCHING_MODE>(parameters.matchingMode),
+            accelMatch::FUSION_RANK_WEIGHTS};
+        accelMatch::MatchResultTT result;
+        result.clear();
+        // 4. Probe load and comparison.
+        const int code =
+            m_ma.matchTT(sp, probe, gallery, result, accelMatch::FP_PLAIN, accelMatch::FP_PLAIN);
+        // 5. The fused score as a similarity 0..1.
+        if (code == 0) {
+            score = result.score / 10000.0;
+        }
+        return checkMaResult(code);
+    } catch (const std::bad_alloc&) {
+        score = 0.0;
+        return RESULT_NO_MEMORY;
+    } catch (...) {
+        score = 0.0;
+        return RESULT_EXCEPTION;
+    }
+}
 
 int RealMatcher::checkMaResult(int code)
 {

@@ -8,6 +8,9 @@ for want in \
     'ZelvanFinger::getVersion()' \
     'ZelvanFinger::FpTemplateChecker::create()' \
     'ZelvanFinger::FpTemplateChecker::cancel(ZelvanFinger::FpTemplateChecker\*&)' \
+    'ZelvanFinger::Matcher::create()' \
+    'ZelvanFinger::Matcher::cancel(ZelvanFinger::Matcher\*&)' \
+    'accelMatch::Ma100_TT::identifyTT(accelMatch::SearchParam&, TpTemplate&, TpTemplate\*, unsigned int, accelMatch::RL\*, unsigned int, accelMatch::FP_TYPE, accelMatch::FP_TYPE)' \
     'ZelvanFinger::TemplateCreator::create()' \
     'ZelvanFinger::TemplateCreator::cancel(ZelvanFinger::TemplateCreator\*&)' \
     'ESK::Unwrap::create()' \

@@ -1,0 +1,188 @@
+// Alignment of the two prints by a group of matched pairs: centroids and rotation, local
+// scales per pair and per area, and the carrying of points and minutiae from one side's
+// frame into the other's (written into the matcher's carried-minutiae arrays). Integer
+// tables for the carrying; the rotation estimate alone uses floating point.
+
+#include "matching/Matcher100.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace accelMatch {
+namespace {
+
+constexpr int UNIT_SCALE = 256;
+constexpr int SCALE_REACH = 40; // axis distances at or below it carry no scale
+constexpr int SCALE_NEAR = 100; // full weight up to here, then 25600 / distance
+constexpr int SCALE_WEIGHT = 256;
+
+int CoScaleWeight(int d)
+{
+    return d <= SCALE_NEAR ? SCALE_WEIGHT : SCALE_WEIGHT * SCALE_NEAR / d;
+}
+
+} // namespace
+
+int Matcher100::combineFingerprintsByCurGroup(GroupEx* g, bool transferP, bool transferG,
+                                              bool allMinutiae)
+{
+    ZF_ASSERT(g);
+    // 1-2. Realigned only when it has changed; a group of one pair keeps its alignment.
+    g->recalcData();
+    // 3. Carry the requested sides.
+    return combineFingerprints(g, transferP, transferG, g->m_centrePX, g->m_centrePY, g->m_centreGX,
+                               g->m_centreGY, g->m_rotation, allMinutiae);
+}
+
+int Matcher100::combineFingerprints(GroupEx* g, bool transferP, bool transferG, int cxP, int cyP,
+                                    int cxG, int cyG, int rotation, bool allMinutiae)
+{
+    if (transferP) {
+        transferMinutiaes(g, m_minutiaeP, m_carriedP, m_numNestP, cxP, cyP, cxG, cyG, -rotation,
+                          allMinutiae, true);
+    }
+    if (transferG) {
+        transferMinutiaes(g, m_minutiaeG, m_carriedG, m_numNestG, cxG, cyG, cxP, cyP, rotation,
+                          allMinutiae, false);
+    }
+    return rotation;
+}
+
+bool Matcher100::transferMinutiaes(GroupEx* g, const ESK::Sign* minutiae, MinutiaeShort* out,
+                                   int count, int srcCx, int srcCy, int dstCx, int dstCy,
+                                   int rotation, bool allMinutiae, bool isProbe)
+{
+    if (out == nullptr || minutiae == nullptr) {
+        return false;
+    }
+    // 1. Rotation and the scale around the source centre.
+    rotation = wrap180(rotation);
+    int areaX = UNIT_SCALE;
+    int areaY = UNIT_SCALE;
+    getAreaScale(g, srcCx, srcCy, areaX, areaY, isProbe);
+    if (!allMinutiae) {
+        // 2. The group's minutiae of this side, each with its pair's scales.
+        for (std::uint32_t k = 0; k < g->getNumItems(); ++k) {
+            const PairEx2& p = g->getPair(k);
+            const int i = isProbe ? p.np : p.ng;
+            ZF_ASSERT(i >= 0 && i < count);
+            MinutiaeShort& o = out[i];
+            transferPoint(minutiae[i].x, minutiae[i].y, minutiae[i].angle, o.x, o.y, o.angle, srcCx,
+                          srcCy, dstCx, dstCy, rotation, p.scaleX, p.scaleY, areaX, areaY, isProbe);
+        }
+        return true;
+    }
+    // 3. Every minutia, with the local area scale in place of a pair scale.
+    for (int i = 0; i < count; ++i) {
+        int localX = UNIT_SCALE;
+        int localY = UNIT_SCALE;
+        getAreaScale(g, minutiae[i].x, minutiae[i].y, localX, localY, isProbe);
+        MinutiaeShort& o = out[i];
+        transferPoint(minutiae[i].x, minutiae[i].y, minutiae[i].angle, o.x, o.y, o.angle, srcCx,
+                      srcCy, dstCx, dstCy, rotation, localX, localY, areaX, areaY, isProbe);
+    }
+    return true;
+}
+
+void Matcher100::transferPoint(int x, int y, int angle, int& outX, int& outY, int& outAngle,
+                               int srcCx, int srcCy, int dstCx, int dstCy, int rotation, int scaleX,
+                               int scaleY, int areaScaleX, int areaScaleY, bool forward)
+{
+    // 1. Rotation; an unknown pair scale is 1.0.
+    rotation = wrap180(rotation);
+    scaleX = scaleX == 0 ? UNIT_SCALE : scaleX;
+    scaleY = scaleY == 0 ? UNIT_SCALE : scaleY;
+    // 2. Offset from the source centre, scaled by the mean of pair and area scale (a sum of
+    // 0 or below, impossible for scales the matcher computes, counts as 1.0).
+    std::int64_t sx = scaleX + areaScaleX;
+    std::int64_t sy = scaleY + areaScaleY;
+    sx = sx > 0 ? sx : 2 * UNIT_SCALE;
+    sy = sy > 0 ? sy : 2 * UNIT_SCALE;
+    std::int64_t dx = 0;
+    std::int64_t dy = 0;
+    if (forward) {
+        dx = sx * (x - srcCx) / (2 * UNIT_SCALE);
+        dy = sy * (y - srcCy) / (2 * UNIT_SCALE);
+    } else {
+        dx = static_cast<std::int64_t>(x - srcCx) * (2 * UNIT_SCALE) / sx;
+        dy = static_cast<std::int64_t>(y - srcCy) * (2 * UNIT_SCALE) / sy;
+    }
+    // 3-4. Polar form.
+    const float sq = static_cast<float>(dx * dx + dy * dy);
+    const int rho = static_cast<int>(std::sqrt(sq) + 0.5f);
+    const int phi = atan(static_cast<int>(dx), static_cast<int>(dy));
+    // 5. Turned and placed about the destination centre.
+    const int psi = wrap360(phi + rotation);
+    outX = dstCx + round8192(static_cast<std::int64_t>(cos8192(psi)) * rho);
+    outY = dstCy + round8192(static_cast<std::int64_t>(sin8192(psi)) * rho);
+    outAngle = wrap180(angle + rotation);
+}
+
+void Matcher100::getAreaScale(GroupEx* g, int cx, int cy, int& scaleX, int& scaleY, bool isProbe)
+{
+    ZF_ASSERT(g);
+    std::int64_t wX = 0;
+    std::int64_t sX = 0;
+    std::int64_t wY = 0;
+    std::int64_t sY = 0;
+    const ESK::Sign* minutiae = isProbe ? g->m_minutiaeP : g->m_minutiaeG;
+    for (std::uint32_t k = 0; k < g->getNumItems(); ++k) {
+        const PairEx2& p = g->getPair(k);
+        const ESK::Sign& m = minutiae[isProbe ? p.np : p.ng];
+        const int dx = std::abs(m.x - cx);
+        const int dy = std::abs(m.y - cy);
+        if (p.scaleX != 0 && dx > SCALE_REACH) {
+            const int w = CoScaleWeight(dx);
+            wX += w;
+            sX += static_cast<std::int64_t>(w) * p.scaleX;
+        }
+        if (p.scaleY != 0 && dy > SCALE_REACH) {
+            const int w = CoScaleWeight(dy);
+            wY += w;
+            sY += static_cast<std::int64_t>(w) * p.scaleY;
+        }
+    }
+    scaleX = wX == 0 ? UNIT_SCALE : static_cast<int>(sX / wX);
+    scaleY = wY == 0 ? UNIT_SCALE : static_cast<int>(sY / wY);
+}
+
+void Matcher100::calcScale(GroupEx* g)
+{
+    if (g == nullptr || g->getNumItems() == 0) {
+        return;
+    }
+    // The group's gallery minutiae in the probe frame, then each pair's local scale.
+    combineFingerprintsByCurGroup(g, false, true, false);
+    if (g->getNumItems() > 1 && (g->m_numAdded != 0 || g->m_numChanged != 0)) {
+        for (std::uint32_t k = 0; k < g->getNumItems(); ++k) {
+            PairEx2& p = g->getPair(k);
+            short sx = 0;
+            short sy = 0;
+            g->calcScaleForOnePair(m_carriedG, p.np, p.ng, sx, sy);
+            p.scaleX = static_cast<std::uint16_t>(sx);
+            p.scaleY = static_cast<std::uint16_t>(sy);
+        }
+    }
+    g->m_numAdded = 0;
+    g->m_numChanged = 0;
+}
+
+void Matcher100::calcScaleForNewPair(GroupEx* g, std::size_t pos)
+{
+    ZF_ASSERT(g && pos < g->getNumItems());
+    PairEx2& p = g->getPair(pos);
+    int areaX = UNIT_SCALE;
+    int areaY = UNIT_SCALE;
+    getAreaScale(g, g->m_centreGX, g->m_centreGY, areaX, areaY, false);
+    const ESK::Sign& m = m_minutiaeG[p.ng];
+    MinutiaeShort& o = m_carriedG[p.ng];
+    transferPoint(m.x, m.y, m.angle, o.x, o.y, o.angle, g->m_centreGX, g->m_centreGY, g->m_centrePX,
+                  g->m_centrePY, g->m_rotation, p.scaleX, p.scaleY, areaX, areaY, false);
+    short sx = 0;
+    short sy = 0;
+    g->calcScaleForOnePair(m_carriedG, p.np, p.ng, sx, sy);
+    p.scaleX = static_cast<std::uint16_t>(sx);
+    p.scaleY = static_cast<std::uint16_t>(sy);
+}
+
+} // namespace accelMatch

@@ -1,0 +1,214 @@
+// Geometric test and growth of the current group: the prints are aligned by the group, a
+// group turned beyond the rotation limit or leaving too many minutiae unexplained is
+// refused, minutiae that the other print's area cannot show are excluded (their missing
+// partner is not held against the match), and every further pair that agrees in distance and
+// direction with the group is added. Area masks are 8 x 8-pixel cells, 0x40 outside.
+
+#include "matching/Matcher100.h"
+#include "matching/SearchHelpers.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace accelMatch {
+namespace {
+
+constexpr unsigned char OUTSIDE_CELL = 0x40;
+constexpr int CELL_SIZE = 8;
+constexpr int EXCLUDE_REACH = 2;        // a 5 x 5 window of cells
+constexpr int EXCLUDE_MIN_INSIDE = 20;  // fewer cells inside: excluded
+constexpr int STRONG_REACH = 3;         // a 7 x 7 window of cells
+constexpr int UNEXPLAINED_PER_PAIR = 8; // unexplained minutiae allowed per pair
+
+// Cells of the (2 reach + 1)^2 window around the carried position (x, y) that lie inside the
+// mask; cells beyond the mask count as outside.
+int insideCells(int x, int y, const unsigned char* mask, int width, int height, int reach)
+{
+    if (mask == nullptr) {
+        return 0;
+    }
+    const int cx = x / CELL_SIZE;
+    const int cy = y / CELL_SIZE;
+    int count = 0;
+    for (int dy = -reach; dy <= reach; ++dy) {
+        const int row = cy + dy;
+        if (row < 0 || row >= height) {
+            continue;
+        }
+        for (int dx = -reach; dx <= reach; ++dx) {
+            const int col = cx + dx;
+            if (col >= 0 && col < width &&
+                mask[static_cast<std::size_t>(row) * static_cast<std::size_t>(width) +
+                     static_cast<std::size_t>(col)] != OUTSIDE_CELL) {
+                ++count;
+            }
+        }
+    }
+    return count;
+}
+
+} // namespace
+
+bool Matcher100::expandCurGroupByGeometry(bool quick)
+{
+    GroupEx* group = m_curGroup;
+    // 1. and 2. Alignment and the rotation limit.
+    const int rotation = wrap180(combineFingerprintsByCurGroup(group, true, true, true));
+    if (std::abs(rotation) > m_maxAngle) {
+        return false;
+    }
+    // 3. Minutiae the other print cannot show.
+    findExclude();
+    const int eP = countExcluded(m_numNestP, m_excludeP);
+    const int eG = countExcluded(m_numNestG, m_excludeG);
+    // 4. Too many unexplained minutiae on the smaller side.
+    const int s = static_cast<int>(group->getNumItems());
+    const int freeP = m_numNestP - s - eP;
+    const int freeG = m_numNestG - s - eG;
+    const auto unexplained = static_cast<std::uint8_t>(freeP < freeG ? freeP : freeG);
+    if (unexplained > UNEXPLAINED_PER_PAIR * s) {
+        return false;
+    }
+    // 5. Growth.
+    findStrongExclude();
+    expandCurGroup(quick);
+    return true;
+}
+
+void Matcher100::findExclude()
+{
+    std::memset(m_excludeP, 0, sizeof m_excludeP);
+    std::memset(m_excludeG, 0, sizeof m_excludeG);
+    for (int i = 0; i < m_numNestP; ++i) {
+        m_excludeP[i] = insideCells(m_carriedP[i].x, m_carriedP[i].y, m_areaG, m_areaWidthG,
+                                    m_areaHeightG, EXCLUDE_REACH) < EXCLUDE_MIN_INSIDE;
+    }
+    for (int i = 0; i < m_numNestG; ++i) {
+        m_excludeG[i] = insideCells(m_carriedG[i].x, m_carriedG[i].y, m_areaP, m_areaWidthP,
+                                    m_areaHeightP, EXCLUDE_REACH) < EXCLUDE_MIN_INSIDE;
+    }
+    const GroupEx& g = *m_curGroup;
+    for (std::uint32_t k = 0; k < g.getNumItems(); ++k) {
+        m_excludeP[g.getPair(k).np] = 0;
+        m_excludeG[g.getPair(k).ng] = 0;
+    }
+}
+
+void Matcher100::findStrongExclude()
+{
+    std::memset(m_strongExcludeP, 0, sizeof m_strongExcludeP);
+    std::memset(m_strongExcludeG, 0, sizeof m_strongExcludeG);
+    for (int i = 0; i < m_numNestP; ++i) {
+        m_strongExcludeP[i] = insideCells(m_carriedP[i].x, m_carriedP[i].y, m_areaG, m_areaWidthG,
+                                          m_areaHeightG, STRONG_REACH) == 0;
+    }
+    for (int i = 0; i < m_numNestG; ++i) {
+        m_strongExcludeG[i] = insideCells(m_carriedG[i].x, m_carriedG[i].y, m_areaP, m_areaWidthP,
+                                          m_areaHeightP, STRONG_REACH) == 0;
+    }
+    const GroupEx& g = *m_curGroup;
+    for (std::uint32_t k = 0; k < g.getNumItems(); ++k) {
+        m_strongExcludeP[g.getPair(k).np] = 0;
+        m_strongExcludeG[g.getPair(k).ng] = 0;
+    }
+}
+
+unsigned char Matcher100::countExcluded(int count, const std::uint8_t* flags) const
+{
+    unsigned char n = 0;
+    for (int i = 0; i < count; ++i) {
+        if (flags[i] != 0) {
+            ++n;
+        }
+    }
+    return n;
+}
+
+int Matcher100::expandCurGroup(bool markOnly)
+{
+    GroupEx* group = m_curGroup;
+    // 1. Marks of the group's minutiae.
+    std::memset(m_inGroupP, 0, sizeof m_inGroupP);
+    std::memset(m_inGroupG, 0, sizeof m_inGroupG);
+    for (std::uint32_t k = 0; k < group->getNumItems(); ++k) {
+        m_inGroupP[group->getPair(k).np] = 1;
+        m_inGroupG[group->getPair(k).ng] = 1;
+    }
+    const int s0 = static_cast<int>(group->getNumItems());
+    // 2. and 3. Expand groups of the compatible pairs.
+    if (markOnly) {
+        return 0;
+    }
+    findAllCompatiblePairs();
+    const std::size_t numExpand = buildExpandGroups();
+    if (numExpand == 0) {
+        return 0;
+    }
+    // 4. The first expand group joins whole, in place of the pair it contradicts.
+    const GroupEx& first = *m_expandRank[0];
+    if (first.getNumItems() < 2 && first.m_conflictPos != -1) {
+        return 0;
+    }
+    if (first.m_conflictPos >= 0 &&
+        static_cast<std::uint32_t>(first.m_conflictPos) < group->getNumItems()) {
+        const PairEx2 gone = group->getPair(static_cast<std::size_t>(first.m_conflictPos));
+        group->remove(static_cast<std::size_t>(first.m_conflictPos));
+        m_inGroupP[gone.np] = 0;
+        m_inGroupG[gone.ng] = 0;
+    }
+    for (std::uint32_t k = 0; k < first.getNumItems(); ++k) {
+        const PairEx2& p = first.getPair(k);
+        if (m_inGroupP[p.np] != 0 || m_inGroupG[p.ng] != 0 ||
+            !group->add(p.np, p.ng, p.transition)) {
+            continue;
+        }
+        calcScaleForNewPair(group, group->getNumItems() - 1);
+        m_inGroupP[p.np] = 1;
+        m_inGroupG[p.ng] = 1;
+    }
+    // 5. New pairs are tested against the pairs from baseSize on.
+    const std::uint32_t t = group->m_baseSize;
+    // 6. The pairs of the other expand groups, one by one.
+    NumSet<unsigned> none;
+    LocalSet<1> conflicts;
+    LocalSet<MAX_NESTS> before; // the positions in front of t
+    for (std::uint32_t k = 0; k < t && k < group->getNumItems(); ++k) {
+        before.set.append(k);
+    }
+    for (std::size_t e = 1; e < numExpand; ++e) {
+        const GroupEx& eg = *m_expandRank[e];
+        for (std::uint32_t k = 0; k < eg.getNumItems(); ++k) {
+            const PairEx2 cand = eg.getPair(k);
+            const int p = cand.np;
+            const int g = cand.ng;
+            // 6.1 Minutiae already taken.
+            if (m_inGroupP[p] != 0 || m_inGroupG[g] != 0) {
+                continue;
+            }
+            // 6.2 to 6.6 Local scale around the probe minutia, the two minutia directions,
+            //     and distance and direction against every pair from t on.
+            int sx = 0;
+            int sy = 0;
+            getAreaScale(group, m_minutiaeP[p].x, m_minutiaeP[p].y, sx, sy, true);
+            if (!group->isCompatible(static_cast<short>(p), static_cast<short>(g), m_errorLevel,
+                                     none, 0, nullptr, before.set, true, sx, sy, IC_STRICT, 0)) {
+                continue;
+            }
+            // 6.7 Topology against the same pairs; accepted pairs join at once.
+            conflicts.set.m_numItems = 0;
+            if (!checkQuadrants(group, p, g, cand.transition, none, t, conflicts.set, 0)) {
+                continue;
+            }
+            if (!group->add(p, g, cand.transition)) {
+                continue;
+            }
+            calcScaleForNewPair(group, group->getNumItems() - 1);
+            m_inGroupP[p] = 1;
+            m_inGroupG[g] = 1;
+        }
+    }
+    // 7. Growth.
+    return static_cast<int>(group->getNumItems()) - s0;
+}
+
+} // namespace accelMatch

@@ -1,0 +1,438 @@
+// Group containers: hit groups, the per-side length and direction matrix, the group of
+// matched pairs with its rotation estimate, compatibility test and local scales, and the
+// set of conflict positions. Allocation failure of a hit group throws MyException.
+
+#include "matching/Groups.h"
+
+#include "matching/MatchMath.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace accelMatch {
+namespace {
+
+constexpr float GR_PI = 3.14159265358979f;
+
+// Rounded length of (dx, dy): the square root in single precision, + 0.5, truncated.
+int GrRoundedLength(int dx, int dy)
+{
+    const float sq = static_cast<float>(dx * dx + dy * dy);
+    return static_cast<int>(std::sqrt(sq) + 0.5f);
+}
+
+} // namespace
+
+void HitGroup::add(short nP, short nG, Transition t, short distDif, short minAngleDif,
+                   short angleDif)
+{
+    ZF_ASSERT(t >= NT && t <= MPT);
+    ZF_ASSERT(m_numItems < m_maxItems);
+    for (unsigned k = 0; k < m_numItems; ++k) {
+        if ((nP != -1 && m_items[k].nP == nP) || (nG != -1 && m_items[k].nG == nG)) {
+            return;
+        }
+    }
+    m_items[m_numItems++] = HitItem{nP, nG, t, distDif, minAngleDif, angleDif, 0};
+}
+
+void HitGroup::remove(std::size_t pos)
+{
+    ZF_ASSERT(pos < m_numItems);
+    for (std::size_t k = pos + 1; k < m_numItems; ++k) {
+        m_items[k - 1] = m_items[k];
+    }
+    --m_numItems;
+    m_items[m_numItems] = EMPTY_HIT_ITEM;
+}
+
+HitGroup* newHitGroup(unsigned count)
+{
+    ZF_ASSERT(count <= MAX_NESTS);
+    // One block: the group, then its items.
+    void* block =
+        ::operator new(sizeof(HitGroup) + sizeof(HitItem) * (count == 0 ? 1 : count), std::nothrow);
+    if (block == nullptr) {
+        throw MyException{};
+    }
+    HitGroup* g = new (block) HitGroup;
+    g->m_items = reinterpret_cast<HitItem*>(static_cast<unsigned char*>(block) + sizeof(HitGroup));
+    for (unsigned k = 0; k < count; ++k) {
+        g->m_items[k] = EMPTY_HIT_ITEM;
+    }
+    g->m_maxItems = static_cast<std::uint8_t>(count);
+    return g;
+}
+
+void freeHitGroup(HitGroup*& g)
+{
+    if (g != nullptr) {
+        g->~HitGroup();
+        ::operator delete(g);
+        g = nullptr;
+    }
+}
+
+void MinutiaePairSet::setAngle(int i, int j)
+{
+    ZF_ASSERT(m_minutiae && i != j);
+    const int d =
+        wrap180(atan(m_minutiae[i].x - m_minutiae[j].x, m_minutiae[i].y - m_minutiae[j].y));
+    m_items[i][j].dir = d;
+    m_items[j][i].dir = wrap180(d + 180);
+}
+
+void MinutiaePairSet::build(const ESK::Lot<short>* minutiae, int n)
+{
+    ZF_ASSERT(n >= 0 && n <= MAX_NESTS);
+    m_minutiae = minutiae;
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+            m_items[i][j] = PairItem{0, DIR_NOT_COMPUTED};
+        }
+    }
+    for (int i = 0; i < n; ++i) {
+        for (int j = i + 1; j < n; ++j) {
+            const int dx = minutiae[i].x - minutiae[j].x;
+            const int dy = minutiae[i].y - minutiae[j].y;
+            // The sum in single precision, its root in double.
+            const float sq = static_cast<float>(dx * dx + dy * dy);
+            const int len = static_cast<int>(std::sqrt(static_cast<double>(sq)) + 0.5);
+            m_items[i][j].len = len;
+            m_items[j][i].len = len;
+            const int d = wrap180(atan(dx, dy));
+            m_items[i][j].dir = d;
+            m_items[j][i].dir = wrap180(d + 180);
+        }
+    }
+}
+
+GroupEx& GroupEx::operator=(const GroupEx& other)
+{
+    if (this == &other) {
+        return *this;
+    }
+    m_pair.m_numItems = 0;
+    m_pair += other.m_pair;
+    m_rotation = other.m_rotation;
+    m_nearHalfTurn = other.m_nearHalfTurn;
+    m_distUnit = other.m_distUnit;
+    m_minAngleTol = other.m_minAngleTol;
+    m_minAngleTolWide = other.m_minAngleTolWide;
+    m_dirTol = other.m_dirTol;
+    m_numAdded = other.m_numAdded;
+    m_numChanged = other.m_numChanged;
+    m_centrePX = other.m_centrePX;
+    m_centrePY = other.m_centrePY;
+    m_centreGX = other.m_centreGX;
+    m_centreGY = other.m_centreGY;
+    m_kernelSize = other.m_kernelSize;
+    m_baseSize = other.m_baseSize;
+    m_minutiaeP = other.m_minutiaeP;
+    m_minutiaeG = other.m_minutiaeG;
+    m_pairSetP = other.m_pairSetP;
+    m_pairSetG = other.m_pairSetG;
+    m_wideP = other.m_wideP;
+    m_wideG = other.m_wideG;
+    m_conflictPos = other.m_conflictPos;
+    return *this;
+}
+
+void GroupEx::reset()
+{
+    m_pair.m_numItems = 0;
+    m_rotation = 0;
+    m_nearHalfTurn = 0;
+    m_numAdded = 0;
+    m_numChanged = 0;
+    m_centrePX = 0;
+    m_centrePY = 0;
+    m_centreGX = 0;
+    m_centreGY = 0;
+    m_kernelSize = 0;
+    m_baseSize = 0;
+    m_conflictPos = -1;
+}
+
+bool GroupEx::add(int np, int ng, Transition t)
+{
+    ZF_ASSERT(t <= MPT);
+    const PairEx2 p{static_cast<std::int16_t>(np), static_cast<std::int16_t>(ng), t, 0, 0};
+    if (np != -1 && m_pair.contains(p)) {
+        return false;
+    }
+    if (!m_pair.append(p)) {
+        return false;
+    }
+    if (m_pair.m_numItems == 1) {
+        ZF_ASSERT(np >= 0 && ng >= 0);
+        m_rotation = wrap180(m_minutiaeP[np].angle - m_minutiaeG[ng].angle);
+        if (m_dirTol + 9 >= 180 - std::abs(m_rotation)) {
+            m_nearHalfTurn = 1;
+        }
+        m_centrePX = m_minutiaeP[np].x;
+        m_centrePY = m_minutiaeP[np].y;
+        m_centreGX = m_minutiaeG[ng].x;
+        m_centreGY = m_minutiaeG[ng].y;
+    }
+    ++m_numAdded;
+    return true;
+}
+
+void GroupEx::replace(std::size_t pos, short np, short ng, Transition t)
+{
+    ZF_ASSERT(pos < m_pair.getNumItems());
+    m_pair.m_items[pos] = PairEx2{np, ng, t, 0, 0};
+    if (pos == 0) {
+        ZF_ASSERT(np >= 0 && ng >= 0);
+        m_rotation = wrap180(m_minutiaeP[np].angle - m_minutiaeG[ng].angle);
+        if (m_dirTol + 9 >= 180 - std::abs(m_rotation)) {
+            m_nearHalfTurn = 1;
+        }
+    }
+    ++m_numChanged;
+}
+
+void GroupEx::remove(std::size_t pos)
+{
+    ZF_ASSERT(pos < m_pair.getNumItems());
+    m_pair.removeAt(pos);
+    ++m_numChanged;
+    if (pos < m_baseSize) {
+        --m_baseSize;
+    }
+    if (pos < m_kernelSize) {
+        --m_kernelSize;
+    }
+}
+
+void GroupEx::recalcData()
+{
+    const std::uint32_t n = m_pair.m_numItems;
+    if (n < 2 || m_numAdded + m_numChanged == 0) {
+        return;
+    }
+    // 1. Centroids of both sides.
+    std::int64_t sx = 0;
+    std::int64_t sy = 0;
+    std::int64_t gx = 0;
+    std::int64_t gy = 0;
+    for (std::uint32_t k = 0; k < n; ++k) {
+        const PairEx2& p = m_pair.m_items[k];
+        sx += m_minutiaeP[p.np].x;
+        sy += m_minutiaeP[p.np].y;
+        gx += m_minutiaeG[p.ng].x;
+        gy += m_minutiaeG[p.ng].y;
+    }
+    m_centrePX = static_cast<std::int32_t>(sx / n);
+    m_centrePY = static_cast<std::int32_t>(sy / n);
+    m_centreGX = static_cast<std::int32_t>(gx / n);
+    m_centreGY = static_cast<std::int32_t>(gy / n);
+
+    // 2. Angle differences about the centroids, weighted by the probe radius; pairs within
+    // twice the distance unit of the centre carry no reliable angle.
+    std::int64_t w = 0;
+    float s = 0.0f;
+    for (std::uint32_t k = 0; k < n; ++k) {
+        const PairEx2& p = m_pair.m_items[k];
+        const int x1 = m_minutiaeP[p.np].x - m_centrePX;
+        const int y1 = m_minutiaeP[p.np].y - m_centrePY;
+        const int rho = GrRoundedLength(x1, y1);
+        if (rho < 2 * m_distUnit) {
+            continue;
+        }
+        const int x2 = m_minutiaeG[p.ng].x - m_centreGX;
+        const int y2 = m_minutiaeG[p.ng].y - m_centreGY;
+        const float aP = std::atan2(static_cast<float>(y1), static_cast<float>(x1));
+        const float aG = std::atan2(static_cast<float>(y2), static_cast<float>(x2));
+        float d = aP - aG;
+        if (d >= GR_PI) {
+            d -= 2.0f * GR_PI;
+        } else if (d < -GR_PI) {
+            d += 2.0f * GR_PI;
+        }
+        if (m_nearHalfTurn != 0) {
+            d = d > 0.0f ? d - GR_PI : d + GR_PI;
+        }
+        w += rho;
+        s += static_cast<float>(rho) * d;
+    }
+
+    // 3. The weighted mean in whole degrees.
+    if (w > 0) {
+        int r = wrap180(static_cast<int>(s * 180.0f / static_cast<float>(w) / GR_PI + 0.5f));
+        if (m_nearHalfTurn != 0) {
+            r = r - 180 >= -180 ? r - 180 : r + 180;
+        }
+        m_rotation = r;
+    }
+}
+
+bool GroupEx::isCompatible(short np, short ng, int level, NumSet<unsigned>& conflicts,
+                           std::size_t maxConflicts, int* meanError, NumSet<unsigned>& skip,
+                           bool useScale, int scaleX, int scaleY, unsigned form, int /*unused*/)
+{
+    const bool scaled = useScale && scaleX != 0 && scaleY != 0;
+    if (scaled) {
+        recalcData();
+    }
+    if (meanError != nullptr) {
+        *meanError = 0;
+    }
+    const std::uint32_t n = m_pair.m_numItems;
+    if (n == 0) {
+        return true;
+    }
+    if (!checkMinAngles(m_minutiaeP[np].angle, m_minutiaeG[ng].angle, m_rotation, m_wideP[np],
+                        m_wideG[ng] != 0, m_minAngleTol, m_minAngleTolWide, nullptr)) {
+        return false;
+    }
+    ZF_ASSERT(level >= 0 && level < MAX_ERROR_LEVEL);
+    std::int64_t errorSum = 0;
+    int checked = 0;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        if (skip.contains(i)) {
+            continue;
+        }
+        const PairEx2& p = m_pair.m_items[i];
+        if (p.np == np || p.ng == ng) {
+            // A pair sharing a minutia with the candidate has no segment to compare.
+            continue;
+        }
+        const int lP = m_pairSetP->getLen(np, p.np);
+        const int dP = m_pairSetP->getAngle(np, p.np);
+        int lG = m_pairSetG->getLen(ng, p.ng);
+        int dG = m_pairSetG->getAngle(ng, p.ng);
+        if (scaled && p.scaleX != 0 && p.scaleY != 0) {
+            // The gallery segment divided by the mean of both pairs' scales, along the
+            // probe's axes.
+            const int a = wrap360(m_pairSetG->getAngle(p.ng, ng) + m_rotation);
+            const std::int64_t c = cos8192(a);
+            const std::int64_t s = sin8192(a);
+            const int x = -(round8192(c * lG * 512) / (scaleX + p.scaleX));
+            const int y = -(round8192(s * lG * 512) / (scaleY + p.scaleY));
+            lG = static_cast<int>(
+                std::sqrt(static_cast<double>(x) * x + static_cast<double>(y) * y) + 0.5);
+            dG = wrap180(atan(x, y) - m_rotation);
+        }
+        const int dif = std::abs(lP - lG);
+        const int m = lP < lG ? lP : lG;
+        bool consistent = dif <= distTol(level, m);
+        if (consistent && lP >= 2 * m_distUnit && lG >= 2 * m_distUnit) {
+            consistent = std::abs(wrap180(dP - dG - m_rotation)) <= 2 * m_dirTol;
+        }
+        if (form == IC_COLLECT) {
+            if (!consistent && !conflicts.contains(i)) {
+                if (conflicts.m_numItems >= maxConflicts) {
+                    return false;
+                }
+                conflicts.add(i);
+            }
+            continue;
+        }
+        if (!consistent) {
+            return false;
+        }
+        const int larger = lP > lG ? lP : lG;
+        errorSum += larger == 0 ? 0 : static_cast<std::uint16_t>(dif * 256 / larger);
+        ++checked;
+    }
+    if (form != IC_COLLECT && meanError != nullptr && checked > 0) {
+        *meanError = static_cast<int>(errorSum / checked);
+    }
+    return true;
+}
+
+void GroupEx::calcScaleForOnePair(const MinutiaeShort* carriedG, int p, int g, short& scaleX,
+                                  short& scaleY) const
+{
+    const std::uint32_t n = m_pair.m_numItems;
+    const std::uint32_t main = (m_baseSize == 0 || m_baseSize > n) ? n : m_baseSize;
+    std::int64_t sumX = 0;
+    std::int64_t sumY = 0;
+    std::int64_t wX = 0;
+    std::int64_t wY = 0;
+    for (std::uint32_t k = 0; k < main; ++k) {
+        const PairEx2& it = m_pair.m_items[k];
+        if (it.np == p || it.ng == g) {
+            continue;
+        }
+        const int dxP = std::abs(m_minutiaeP[p].x - m_minutiaeP[it.np].x);
+        const int dyP = std::abs(m_minutiaeP[p].y - m_minutiaeP[it.np].y);
+        const int dxG = std::abs(carriedG[g].x - carriedG[it.ng].x);
+        const int dyG = std::abs(carriedG[g].y - carriedG[it.ng].y);
+        if (dxP >= 40 && dxG >= 40) {
+            const int w = dxP <= 100 ? 256 : 25600 / dxP;
+            sumX += static_cast<std::int64_t>(dxG) * w / dxP;
+            wX += w;
+        }
+        if (dyP >= 40 && dyG >= 40) {
+            const int w = dyP <= 100 ? 256 : 25600 / dyP;
+            sumY += static_cast<std::int64_t>(dyG) * w / dyP;
+            wY += w;
+        }
+    }
+    scaleX = static_cast<short>(wX == 0 ? 0 : sumX * 256 / wX);
+    scaleY = static_cast<short>(wY == 0 ? 0 : sumY * 256 / wY);
+}
+
+bool ConflictPosSet::insert(const ConflictPos& c)
+{
+    // 1. The first record.
+    if (m_numItems == 0) {
+        if (m_capacity == 0) {
+            return false;
+        }
+        m_items[m_numItems++] = c;
+        return true;
+    }
+    // 2. A pair already offered by some record: nothing to add.
+    for (std::uint32_t r = 0; r < m_numItems; ++r) {
+        const ConflictPos& rec = m_items[r];
+        for (std::uint32_t a = 0; a < c.m_numPairs; ++a) {
+            for (std::uint32_t b = 0; b < rec.m_numPairs; ++b) {
+                if (c.pairs[a].np == rec.pairs[b].np && c.pairs[a].ng == rec.pairs[b].ng) {
+                    return true;
+                }
+            }
+        }
+    }
+    // 3. The first record that gives up the same positions.
+    for (std::uint32_t r = 0; r < m_numItems; ++r) {
+        ConflictPos& rec = m_items[r];
+        if (rec.numPositions != c.numPositions) {
+            continue;
+        }
+        bool same = c.numPositions == 0;
+        if (c.numPositions == 1) {
+            same = c.positions[0] == rec.positions[0];
+        } else if (c.numPositions == 2) {
+            const auto held = [&rec](std::uint32_t v) {
+                return v == rec.positions[0] || v == rec.positions[1];
+            };
+            same = held(c.positions[0]) && held(c.positions[1]);
+        }
+        if (!same) {
+            continue;
+        }
+        // 4. Merge the pairs into it while it has room.
+        if (rec.m_numPairs > CONFLICT_PAIRS - 1) {
+            return false;
+        }
+        for (std::uint32_t a = 0; a < c.m_numPairs; ++a) {
+            if (rec.m_numPairs >= CONFLICT_PAIRS) {
+                return false;
+            }
+            rec.pairs[rec.m_numPairs++] = c.pairs[a];
+        }
+        return true;
+    }
+    // 5. A new record.
+    if (m_numItems >= m_capacity) {
+        return false;
+    }
+    m_items[m_numItems++] = c;
+    return true;
+}
+
+} // namespace accelMatch

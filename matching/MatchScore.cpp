@@ -1,0 +1,738 @@
+// Match score of the current group: the matcher prepares a parameter block (mean nest
+// similarity, distance and angle errors per pair class) and per-minutia evidence of both
+// sides (found, excluded, not found with the evidence of the other side around its carried
+// position, unreliable pairs), and the table-driven formula turns them into 0..10000.
+// Products and sums that may pass 2^31 are taken in 64 bits; nothing throws.
+
+#include "matching/MatchScore.h"
+#include "matching/Matcher100.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace accelMatch {
+
+// clang-format off
+const int g_k_score_common[NUM_CALC_SCORE_TYPES][2] = {
+    {636, 255}, {636, 255}, {636, 255}, {636, 255}, {636, 255},
+};
+
+const int g_k_score_pg_bounds[NUM_CALC_SCORE_TYPES][3] = {
+    {13, 20, 60}, {10, 20, 60}, {13, 20, 60}, {13, 20, 60}, {13, 20, 60},
+};
+
+const int g_k_score_q_bounds[NUM_CALC_SCORE_TYPES][2] = {
+    {30, 110}, {30, 60}, {30, 90}, {30, 70}, {30, 110},
+};
+
+const int g_k_score[NUM_CALC_SCORE_TYPES][17] = {
+    //  k0    k1   k2   k3   k4 k5   k6 k7    k8 k9  k10 k11 k12 k13   k14 k15  k16
+    {1040, 1270, 924,  60,  55, 0, 312, 0, 2626, 0,  90, 0, 0, 0, 3393, 0,  40},
+    {1040, 1300, 780, 638, 270, 0, 181, 0, 2350, 0, 386, 0, 0, 0, 4202, 0, 242},
+    {1040, 1250, 780,  60, 275, 0, 312, 0, 2805, 0,  70, 0, 0, 0, 3570, 0,   0},
+    {1040, 1300, 780,  50, 285, 0, 144, 0, 2350, 0, 550, 0, 0, 0, 4340, 0, 280},
+    {1040, 1250, 780,  60, 275, 0, 312, 0, 2805, 0,  70, 0, 0, 0, 3570, 0,   0},
+};
+
+const int g_k_score_pg[NUM_CALC_SCORE_TYPES][4][7] = {
+    //   g0    g1   g2     g3    g4    g5    g6
+    {{ 636, 2328,   0,   318, 1050, 6065, 2075},
+     { 780, 6751,   0,   850, 1045, 1490,  -20},
+     { 765, 1492,  70,   848, 1224, 1000, -375},
+     { 368,  611,  40, 11572,   40,  316, -375}},
+    {{ 130, 4960,   0,  1567, 3152,  655, -325},
+     {1335, 1685, 331,  1153, 1622,  296, -375},
+     { 957,  975,  50,   202, 1224, 1106, -351},
+     {   0,  194, 430,  4905,   40,    0, -375}},
+    {{ 636,  700, 288,   318, 1050, 1547, -375},
+     { 780, 3906, 138,   850, 1045,  516, -375},
+     { 765,  969, 350,   848, 1224, 1000, -375},
+     { 368, 1040,   0, 11572,   40,  330, -375}},
+    {{1300,  484,  12,  1104,  864,  884, -375},
+     { 840, 1272, 357,   915, 1560,  336, -375},
+     { 810,  936, 255,   864, 1224, 1000, -375},
+     {   0,  969, 430, 11572,   40,    0, -375}},
+    {{ 636,  700, 288,   318, 1050, 1547, -375},
+     { 780, 3906, 144,   850, 1045,  516, -375},
+     { 765,  969, 350,   848, 1224, 1000, -375},
+     { 368, 1040,  10, 11572,   40,  330, -375}},
+};
+
+const int g_k_score_pg_q[NUM_CALC_SCORE_TYPES][12][2] = {
+    {{1594, 575}, {1583, 597}, {   0, 600}, {1446, 597}, {2487, 600}, {1104, 600},
+     { 795, 237}, {1011, 264}, {1006, 237}, {1595, 597}, {1235, 600}, { 689, 600}},
+    {{1229, 372}, {1690, 597}, { 437, 637}, {1813, 543}, {2040, 507}, {2168, 488},
+     { 785, 210}, {1994, 435}, {1052, 354}, { 178, 600}, { 301, 600}, { 689, 600}},
+    {{ 876, 258}, { 884, 280}, {   0, 330}, { 795, 318}, { 910, 300}, { 896, 288},
+     { 472, 246}, { 600, 246}, { 620, 306}, {1632, 612}, {1235, 586}, { 689, 586}},
+    {{ 696, 208}, {1040, 280}, {1974, 330}, {1020, 318}, {1173, 312}, {1156, 288},
+     { 459, 252}, { 754, 270}, { 620, 222}, {1836, 444}, {1501, 493}, { 689, 493}},
+    {{1020, 208}, { 867, 280}, { 350, 330}, { 795, 318}, { 936, 306}, { 896, 288},
+     { 477, 207}, { 600, 246}, {1044, 306}, {1750, 364}, { 960, 596}, { 689, 586}},
+};
+
+// f0..f3 found bands, f4 found limit, f5..f8 not-found bands, f9 not-found limit.
+const int g_k_score_up_f_p[NUM_CALC_SCORE_TYPES][10] = {
+    { 338,  310, 640,  441, 768, 483, 194, 115, 3493, 390},
+    { 695, 2888, 673,  107, 769, 324, 274,  20,  422, 769},
+    {1449,  350, 800, 1632, 768, 360, 804, 128, 3264, 390},
+    { 824, 3074, 720,  522, 645,  88, 630,  20,  731, 390},
+    {1804,  350, 832, 1632, 525, 360, 912, 144, 3380, 390},
+};
+
+const int g_k_score_up_f_g[NUM_CALC_SCORE_TYPES][10] = {
+    { 551, 314, 767, 567, 768, 1130, 259, 10,  60, 384},
+    {  98,  60, 174, 195, 768,  592,   0,  0,  10, 640},
+    {2496, 742, 650, 517, 768,  420, 312, 40, 116, 516},
+    {  52, 672, 204, 361, 516,  440, 160, 70,  10, 640},
+    {  98, 882, 611, 517, 768,  192, 258, 40, 116, 516},
+};
+// clang-format on
+
+namespace {
+
+constexpr int UNRELIABLE_MAX_DISTANCE = 39;
+constexpr int UNRELIABLE_MAX_RIDGES = 5;
+constexpr int AREA_PROB_REACH = 99;
+constexpr int AREA_PROB_NEAR = 20;
+
+// trunc(sqrt(dx^2 + dy^2) + 0.5), the root taken in single precision.
+int roundedLength(int dx, int dy)
+{
+    const float sq =
+        static_cast<float>(static_cast<std::int64_t>(dx) * dx + static_cast<std::int64_t>(dy) * dy);
+    return static_cast<int>(std::sqrt(sq) + 0.5f);
+}
+
+std::uint8_t clamp255(std::int64_t v)
+{
+    return static_cast<std::uint8_t>(v > 255 ? 255 : v);
+}
+
+// Class of the item pair (a, b), a < b: 0 both in the first group, 1 both in the main group,
+// 2 otherwise.
+int pairClass(int b, int f, int m)
+{
+    if (b < f) {
+        return 0;
+    }
+    if (b < m) {
+        return 1;
+    }
+    return 2;
+}
+
+// Absolute ridge count of a link, with the type-0 corrections of slots 1 and 2.
+bool linkRidgeCount(int type, int slot, int code, int& rc)
+{
+    if (!slotRidgeCount(type, slot, code, rc)) {
+        return false;
+    }
+    if (type != 1 && ((slot == 1 && rc == -1) || (slot == 2 && rc == 1))) {
+        rc = 0;
+    }
+    rc = std::abs(rc);
+    return true;
+}
+
+} // namespace
+
+int getIndex(int value, const int* bounds, int n)
+{
+    if (value < bounds[0]) {
+        return 0;
+    }
+    for (int i = 1; i <= n - 2; ++i) {
+        if (bounds[i] > value) {
+            return i;
+        }
+    }
+    return n - 1;
+}
+
+int normalizeCorrectionProb(int a, int b)
+{
+    if (a >= 0) {
+        return 0;
+    }
+    return b - a < 0 ? -b : a;
+}
+
+int correctFoundProb(std::uint8_t prob, int distance, int ridgeCount, int limit, const int* f)
+{
+    if (distance > UNRELIABLE_MAX_DISTANCE || ridgeCount >= limit / 128) {
+        return prob;
+    }
+    const int band = distance <= 9 ? 0 : distance < 20 ? 1 : distance < 30 ? 2 : 3;
+    return prob * 2048 / (f[band] + 1);
+}
+
+int correctNotFoundProb(std::uint8_t prob, int distance, int ridgeCount, int limit, const int* f)
+{
+    if (distance > UNRELIABLE_MAX_DISTANCE || ridgeCount >= limit / 128) {
+        return prob;
+    }
+    if (distance <= 9) {
+        return prob * 32 / (f[0] + 1);
+    }
+    if (distance < 20) {
+        return prob * 32 / (f[1] + 1);
+    }
+    if (distance < 30) {
+        return prob * 32 / (f[2] + 1);
+    }
+    return prob * 2048 / (f[3] + 1);
+}
+
+int correctProb(int prob, const MinData& md, const int* correction)
+{
+    const std::uint8_t p = static_cast<std::uint8_t>(prob);
+    if (md.unreliable == UNRELIABLE_PARTNER_MATCHED) {
+        return correctFoundProb(p, md.distance, md.ridgeCount, correction[4], correction);
+    }
+    if (md.unreliable == UNRELIABLE_PARTNER_NOT_MATCHED) {
+        return correctNotFoundProb(p, md.distance, md.ridgeCount, correction[9], correction + 5);
+    }
+    return prob;
+}
+
+void calcProbs(MinData* md, int count, const int* correction, int threshold, int& firstGroupSize,
+               int& mainGroupSize, int& numFound, int* sums, int& notFoundSum, int& numExcluded,
+               int& numNotFound)
+{
+    firstGroupSize = mainGroupSize = numFound = 0;
+    sums[0] = sums[1] = sums[2] = 0;
+    notFoundSum = numExcluded = numNotFound = 0;
+    int count1 = 0;
+    int count2 = 0;
+    int count3 = 0;
+    int rawNotFound = 0;
+    for (int i = 0; i < count; ++i) {
+        MinData& d = md[i];
+        const int p = d.probability;
+        if (d.status == FS_NOT_FOUND) {
+            if (p >= threshold) {
+                rawNotFound += p;
+            } else {
+                d.status = FS_EXCLUDED;
+            }
+        }
+        const int c = correctProb(p, d, correction);
+        switch (d.status) {
+        case FS_EXCLUDED:
+            ++numExcluded;
+            break;
+        case FS_FIRST:
+            sums[0] += c;
+            ++count1;
+            break;
+        case FS_MAIN:
+            sums[1] += c;
+            ++count2;
+            break;
+        case FS_REST:
+            sums[2] += c;
+            ++count3;
+            break;
+        case FS_NOT_FOUND:
+            notFoundSum += c;
+            ++numNotFound;
+            break;
+        default:
+            ZF_ASSERT(d.status <= FS_NOT_FOUND);
+        }
+    }
+    firstGroupSize = count1;
+    mainGroupSize = count1 + count2;
+    numFound = mainGroupSize + count3;
+    if (notFoundSum > rawNotFound) {
+        notFoundSum = rawNotFound;
+    }
+}
+
+int calculateScore(const ScoreParameters& params, MinData* probe, MinData* gallery,
+                   const int (*pgQ)[12][2], const int (*pg)[4][7], const int (*k)[17],
+                   const int (*common)[2], const int (*pgBounds)[3], const int (*qBounds)[2],
+                   const int (*upFP)[10], const int (*upFG)[10])
+{
+    const int T = params.calcScoreType;
+    ZF_ASSERT(T < NUM_CALC_SCORE_TYPES);
+
+    // 1. Corrected probability sums of both sides.
+    int fP = 0, mP = 0, nFoundP = 0, sumsP[3], notFoundP = 0, exclP = 0, numNotFoundP = 0;
+    int fG = 0, mG = 0, nFoundG = 0, sumsG[3], notFoundG = 0, exclG = 0, numNotFoundG = 0;
+    calcProbs(probe, params.m_numNestP, upFP[T], common[T][0] / 128, fP, mP, nFoundP, sumsP,
+              notFoundP, exclP, numNotFoundP);
+    calcProbs(gallery, params.m_numNestG, upFG[T], common[T][1] / 128, fG, mG, nFoundG, sumsG,
+              notFoundG, exclG, numNotFoundG);
+
+    // 2. Both sides describe the same pairs.
+    ZF_ASSERT(fP == fG && mP == mG && nFoundP == nFoundG);
+    if (nFoundP == 0) {
+        return 0;
+    }
+
+    // 3. Minutiae that count on each side.
+    const int nP = params.m_numNestP - exclP;
+    const int nG = params.m_numNestG - exclG;
+    ZF_ASSERT(nP > 0 && nG > 0);
+    const std::int64_t S = nP + nG;
+    const std::int64_t fg = fP;
+    const std::int64_t mg = mP - fP;
+    const std::int64_t rs = nFoundP - mP;
+
+    // 4. Rows by minutia count and quality.
+    const int iPG = getIndex(nP < nG ? nP : nG, pgBounds[T], 4);
+    int q = params.m_qualityP < params.m_qualityG ? params.m_qualityP : params.m_qualityG;
+    if (q == 0) {
+        q = 1;
+    }
+    const int iQ = getIndex(q, qBounds[T], 3);
+
+    // 5. Constants of the row.
+    const std::int64_t Q0 = pgQ[T][iPG * 3 + iQ][0];
+    const std::int64_t Q1 = pgQ[T][iPG * 3 + iQ][1];
+    const int* g = pg[T][iPG];
+    const int* K = k[T];
+
+    // 6. The terms.
+    const std::int64_t topo0 = params.m_topologySim[0];
+    const std::int64_t topo1 = params.m_topologySim[1];
+    const std::int64_t topo2 = params.m_topologySim[2];
+    const std::int64_t e0 = params.m_disrErrR[0];
+    const std::int64_t e1 = params.m_disrErrR[1];
+    const std::int64_t e2 = params.m_disrErrR[2];
+    const std::int64_t t1 =
+        static_cast<std::int64_t>(static_cast<double>(Q0 * topo0 * fg / S) /
+                                  (1.0 + std::sqrt(static_cast<double>(e0))) * 0.5);
+    const std::int64_t t2 =
+        static_cast<std::int64_t>(static_cast<double>(g[0] * topo1 * mg / S) /
+                                  (1.0 + std::sqrt(static_cast<double>(e1))) * 0.5);
+    const std::int64_t t3 =
+        static_cast<std::int64_t>(static_cast<double>(g[1] * topo2 * rs / S) /
+                                  (1.0 + std::sqrt(static_cast<double>(e2))) * 0.5);
+    const std::int64_t d1 = g[2] * e0 * fg / S;
+    const std::int64_t d2 = g[3] * e1 * mg / S;
+    const std::int64_t d3 = K[0] * e2 * rs / S;
+    const std::int64_t AP =
+        static_cast<std::int64_t>(sumsP[0]) + sumsP[1] + sumsP[2] + notFoundP + 1;
+    const std::int64_t AG =
+        static_cast<std::int64_t>(sumsG[0]) + sumsG[1] + sumsG[2] + notFoundG + 1;
+    const std::int64_t bP1 = sumsP[0] * static_cast<std::int64_t>(K[1]) / AP;
+    const std::int64_t bP2 = sumsP[1] * static_cast<std::int64_t>(g[4]) / AP;
+    const std::int64_t bP3 = sumsP[2] * static_cast<std::int64_t>(g[5]) / AP;
+    const std::int64_t bG1 = sumsG[0] * static_cast<std::int64_t>(K[2]) / AG;
+    const std::int64_t bG2 = sumsG[1] * static_cast<std::int64_t>(K[3]) / AG;
+    const std::int64_t bG3 = sumsG[2] * static_cast<std::int64_t>(K[4]) / AG;
+    const std::int64_t a1 = K[6] * static_cast<std::int64_t>(params.m_minRelAngleErr[1]) * mg / S;
+    const std::int64_t a2 = K[8] * static_cast<std::int64_t>(params.m_angleErr[0]) * fg / S;
+    const std::int64_t a3 = K[10] * static_cast<std::int64_t>(params.m_angleErr[2]) * rs / S;
+    const std::int64_t a4 = K[14] * static_cast<std::int64_t>(params.m_angleErr1[0]) * fg / S;
+    const std::int64_t a5 = K[16] * static_cast<std::int64_t>(params.m_angleErr1[2]) * rs / S;
+
+    // 7. The sum.
+    std::int64_t score = t1 + t2 + t3 - d1 / 4 - d2 / 4 - d3 / 4 +
+                         4 * (bP1 + bP2 + bP3 + bG1 + bG2 + bG3) - a1 / 16 - a2 / 4 - a3 / 32 -
+                         a4 / 32 - a5 / 128 + 8 * static_cast<std::int64_t>(g[6]);
+
+    // 8. Few found pairs scale the score down.
+    if (nFoundP < Q1 / 8) {
+        score = score * nFoundP * 8 / Q1;
+    }
+
+    // 9. Clamp.
+    if (score < 0) {
+        return 0;
+    }
+    return score > 10000 ? 10000 : static_cast<int>(score);
+}
+
+void printfParam(const ScoreParameters& p)
+{
+    std::printf("\n");
+    std::printf("m_qualityP                 = %d\n", p.m_qualityP);
+    std::printf("m_qualityG                 = %d\n", p.m_qualityG);
+    std::printf("m_disrErrR       = %3d %3d %3d\n", p.m_disrErrR[0], p.m_disrErrR[1],
+                p.m_disrErrR[2]);
+    std::printf("m_minRelAngleErr = %3d %3d %3d\n", p.m_minRelAngleErr[0], p.m_minRelAngleErr[1],
+                p.m_minRelAngleErr[2]);
+    std::printf("m_angleErr       = %3d %3d %3d\n", p.m_angleErr[0], p.m_angleErr[1],
+                p.m_angleErr[2]);
+    std::printf("m_angleErr1      = %3d %3d %3d\n", p.m_angleErr1[0], p.m_angleErr1[1],
+                p.m_angleErr1[2]);
+    std::printf("m_relAngleErr    = %3d %3d %3d\n", p.m_relAngleErr[0], p.m_relAngleErr[1],
+                p.m_relAngleErr[2]);
+    std::printf("m_topologySim    = %3d %3d %3d\n", p.m_topologySim[0], p.m_topologySim[1],
+                p.m_topologySim[2]);
+    std::printf("m_numNestP                 = %d\n", p.m_numNestP);
+    std::printf("m_numNestG                 = %d\n", p.m_numNestG);
+    std::printf("\n");
+}
+
+// ---- the matcher's side: preparing the parameter block ----
+
+int Matcher100::calcScore(CalcScoreTypeEnum type)
+{
+    prepareScoreParameters(type);
+    return calculateScore();
+}
+
+int Matcher100::calculateScore()
+{
+    return accelMatch::calculateScore(m_scoreParams, m_minDataP, m_minDataG, g_k_score_pg_q,
+                                      g_k_score_pg, g_k_score, g_k_score_common,
+                                      g_k_score_pg_bounds, g_k_score_q_bounds, g_k_score_up_f_p,
+                                      g_k_score_up_f_g);
+}
+
+void Matcher100::prepareScoreParameters(CalcScoreTypeEnum type)
+{
+    ZF_ASSERT(m_curGroup != nullptr);
+    // 1. The block, and the group's first, main and whole sizes (f <= m <= n).
+    std::memset(&m_scoreParams, 0, sizeof m_scoreParams);
+    m_scoreParams.calcScoreType = static_cast<std::uint8_t>(type);
+    GroupEx& g = *m_curGroup;
+    const int n = static_cast<int>(g.getNumItems());
+    int f = static_cast<int>(g.m_kernelSize);
+    int m = static_cast<int>(g.m_baseSize);
+    f = f > n ? n : f;
+    m = m > n ? n : (m < f ? f : m);
+    // 2. to 6.
+    calcTopologySim(f, m, n);
+    findExclude();
+    fillMinutiaesData();
+    m_scoreParams.m_numNestP = static_cast<std::uint8_t>(m_numNestP);
+    m_scoreParams.m_numNestG = static_cast<std::uint8_t>(m_numNestG);
+    m_scoreParams.m_qualityP = m_qualityP;
+    m_scoreParams.m_qualityG = m_qualityG;
+    calcPairDif(f, m, n, nullptr);
+    calcPairRelAngleDif(f, m, n, nullptr);
+}
+
+void Matcher100::calcTopologySim(int f, int m, int n)
+{
+    GroupEx& g = *m_curGroup;
+    g.recalcData();
+    std::int64_t sum[NUM_SCORE_CLASSES] = {};
+    int count[NUM_SCORE_CLASSES] = {};
+    for (int k = 0; k < n; ++k) {
+        const PairEx2 pair = g.getPair(k);
+        int s = 0;
+        if (pair.transition <= MPT && isTransitionPossible(pair.np, pair.ng, pair.transition)) {
+            if (pair.transition <= 8) {
+                compNestsFinal(pair.np, pair.ng, pair.transition, 0);
+                s = m_scratchHit.m_sim;
+            } else {
+                for (Transition t = 0; t < NUM_CACHED_TRANSITIONS; ++t) {
+                    if (isTransitionPossible(pair.np, pair.ng, t)) {
+                        compNestsFinal(pair.np, pair.ng, t, 0);
+                        if (m_scratchHit.m_sim > s) {
+                            s = m_scratchHit.m_sim;
+                        }
+                    }
+                }
+            }
+        }
+        const int c = k < f ? 0 : (k >= m ? 2 : 1);
+        sum[c] += s;
+        ++count[c];
+    }
+    for (int c = 0; c < NUM_SCORE_CLASSES; ++c) {
+        m_scoreParams.m_topologySim[c] =
+            static_cast<std::uint16_t>(count[c] == 0 ? 0 : sum[c] / count[c]);
+    }
+}
+
+void Matcher100::calcPairDif(int f, int m, int n, int* /*unused*/)
+{
+    GroupEx& g = *m_curGroup;
+    std::int64_t sumR[NUM_SCORE_CLASSES] = {};
+    std::int64_t sumA1[NUM_SCORE_CLASSES] = {};
+    std::int64_t sumA2[NUM_SCORE_CLASSES] = {};
+    std::int64_t sumRot[NUM_SCORE_CLASSES] = {};
+    std::int64_t sumW[NUM_SCORE_CLASSES] = {};
+    const int shortLen = 2 * m_distUnit;
+    for (int a = 0; a < n; ++a) {
+        const PairEx2 A = g.getPair(a);
+        for (int b = a + 1; b < n; ++b) {
+            const PairEx2 B = g.getPair(b);
+            // 1. and 2. Weight and lengths; short pairs say nothing.
+            const int w = m_qualityWeightP[A.np] + m_qualityWeightG[A.ng] + m_qualityWeightP[B.np] +
+                          m_qualityWeightG[B.ng];
+            const int lP = m_pairSetP.getLen(B.np, A.np);
+            const int lG = m_pairSetG.getLen(B.ng, A.ng);
+            if ((lP > lG ? lP : lG) < shortLen) {
+                continue;
+            }
+            // 3. Directions, and the gallery distance carried into the probe frame.
+            const int dP = m_pairSetP.getAngle(B.np, A.np);
+            const int dG = m_pairSetG.getAngle(B.ng, A.ng);
+            const int dCarried = roundedLength(m_carriedG[A.ng].x - m_carriedG[B.ng].x,
+                                               m_carriedG[A.ng].y - m_carriedG[B.ng].y);
+            // 4. Angle errors.
+            const int angPA = m_minutiaeP[A.np].angle;
+            const int angPB = m_minutiaeP[B.np].angle;
+            const int angGA = m_minutiaeG[A.ng].angle;
+            const int angGB = m_minutiaeG[B.ng].angle;
+            const int rot = wrap180(dP - dG - g.m_rotation);
+            const int a1 = wrap180((angPB - angPA) - (angGB - angGA));
+            const int a2 = wrap180((dP - angPB) - (dG - angGB));
+            // 5. Relative length error, weighted.
+            const int den = dCarried > lP ? dCarried : lP;
+            const std::int64_t r =
+                den == 0 ? 0 : static_cast<std::int64_t>(std::abs(lP - dCarried) * 100 / den) * w;
+            // 6. Sums of the pair's class.
+            const int c = pairClass(b, f, m);
+            sumR[c] += r;
+            sumA1[c] += static_cast<std::int64_t>(w) * (std::abs(a1) / 2);
+            sumA2[c] += static_cast<std::int64_t>(w) * std::abs(a2);
+            sumRot[c] += static_cast<std::int64_t>(w) * std::abs(rot);
+            sumW[c] += w;
+        }
+    }
+    // 7. Means.
+    for (int c = 0; c < NUM_SCORE_CLASSES; ++c) {
+        const std::int64_t W = sumW[c] + 1;
+        m_scoreParams.m_disrErrR[c] = clamp255(3 * sumR[c] / W);
+        m_scoreParams.m_minRelAngleErr[c] = clamp255(4 * sumA1[c] / W);
+        m_scoreParams.m_angleErr[c] = clamp255(sumRot[c] / W);
+        m_scoreParams.m_angleErr1[c] = clamp255(sumA2[c] / W);
+    }
+}
+
+void Matcher100::calcPairRelAngleDif(int f, int m, int n, int* /*unused*/)
+{
+    GroupEx& g = *m_curGroup;
+    std::int64_t sumE[NUM_SCORE_CLASSES] = {};
+    std::int64_t sumW[NUM_SCORE_CLASSES] = {};
+    const int lo = 2 * m_distUnit;
+    const int hiAB = 20 * m_distUnit;
+    const int hiAC = 10 * m_distUnit;
+    for (int a = 0; a < n; ++a) {
+        const PairEx2 A = g.getPair(a);
+        for (int b = a + 1; b < n; ++b) {
+            const PairEx2 B = g.getPair(b);
+            // 1. The side (a, b) must be neither short nor long.
+            const int lAB = std::max(m_pairSetP.getLen(A.np, B.np), m_pairSetG.getLen(A.ng, B.ng));
+            if (lAB < lo || lAB > hiAB) {
+                continue;
+            }
+            const int dirPAB = m_pairSetP.getAngle(A.np, B.np);
+            const int dirGAB = m_pairSetG.getAngle(A.ng, B.ng);
+            const int wAB = m_qualityWeightP[A.np] + m_qualityWeightP[B.np] +
+                            m_qualityWeightG[A.ng] + m_qualityWeightG[B.ng];
+            const int c = pairClass(b, f, m);
+            for (int k = b + 1; k < n; ++k) {
+                const PairEx2 C = g.getPair(k);
+                const int lAC =
+                    std::max(m_pairSetP.getLen(A.np, C.np), m_pairSetG.getLen(A.ng, C.ng));
+                if (lAC < lo || lAC > hiAC) {
+                    continue;
+                }
+                // 2. The angle at A on both sides, their difference wrapped once.
+                const int eP = dirPAB - m_pairSetP.getAngle(A.np, C.np);
+                const int eG = dirGAB - m_pairSetG.getAngle(A.ng, C.ng);
+                int e = eP - eG;
+                if (e >= 180) {
+                    e -= 360;
+                } else if (e < -180) {
+                    e += 360;
+                }
+                // 3. Weighted sums of the class of (a, b).
+                const int w = wAB + m_qualityWeightP[C.np] + m_qualityWeightG[C.ng];
+                sumE[c] += static_cast<std::int64_t>(w) * std::abs(e);
+                sumW[c] += w;
+            }
+        }
+    }
+    // 4. Means.
+    for (int c = 0; c < NUM_SCORE_CLASSES; ++c) {
+        m_scoreParams.m_relAngleErr[c] = clamp255(2 * sumE[c] / (sumW[c] + 1));
+    }
+}
+
+void Matcher100::fillMinutiaeData(MinData& md, FOUND_STATUS status, unsigned short probability)
+{
+    md.status = status;
+    md.probability = static_cast<std::uint8_t>(probability);
+}
+
+void Matcher100::fillMinutiaesData()
+{
+    std::memset(m_minDataP, 0, sizeof m_minDataP);
+    std::memset(m_minDataG, 0, sizeof m_minDataG);
+    fillFoundMinutiaesData();
+    fillNotFoundMinutiaesData();
+    fillUnreliableMinutiaesData();
+}
+
+void Matcher100::fillFoundMinutiaeData(unsigned item, FOUND_STATUS status)
+{
+    const PairEx2 pair = m_curGroup->getPair(item);
+    fillMinutiaeData(m_minDataP[pair.np], status, m_qualityWeightP[pair.np]);
+    fillMinutiaeData(m_minDataG[pair.ng], status, m_qualityWeightG[pair.ng]);
+}
+
+void Matcher100::fillFoundMinutiaesData()
+{
+    const GroupEx& g = *m_curGroup;
+    const unsigned n = g.getNumItems();
+    const unsigned f = g.m_kernelSize < n ? g.m_kernelSize : n;
+    const unsigned m = g.m_baseSize < n ? (g.m_baseSize < f ? f : g.m_baseSize) : n;
+    for (unsigned k = 0; k < n; ++k) {
+        fillFoundMinutiaeData(k, k < f ? FS_FIRST : (k < m ? FS_MAIN : FS_REST));
+    }
+    m_numFound = static_cast<int>(n);
+}
+
+void Matcher100::fillNotFoundMinutiaesData()
+{
+    m_numExcludedP = 0;
+    m_numExcludedG = 0;
+    for (int side = 0; side < 2; ++side) {
+        const bool isP = side == 0;
+        const int count = isP ? m_numNestP : m_numNestG;
+        const int* marks = isP ? m_inGroupP : m_inGroupG;
+        const std::uint8_t* excluded = isP ? m_excludeP : m_excludeG;
+        const std::uint16_t* weights = isP ? m_qualityWeightP : m_qualityWeightG;
+        const MinutiaeShort* carried = isP ? m_carriedP : m_carriedG;
+        const ESK::Sign* others = isP ? m_minutiaeG : m_minutiaeP;
+        const int otherCount = isP ? m_numNestG : m_numNestP;
+        MinData* md = isP ? m_minDataP : m_minDataG;
+        int& numExcluded = isP ? m_numExcludedP : m_numExcludedG;
+        for (int i = 0; i < count; ++i) {
+            if (marks[i] != 0 || md[i].status != FS_EXCLUDED) {
+                continue; // in the group
+            }
+            if (excluded[i] != 0) {
+                fillMinutiaeData(md[i], FS_EXCLUDED, weights[i]);
+                ++numExcluded;
+            } else {
+                const int area =
+                    estimateNotFoundAreaProb(carried[i].x, carried[i].y, others, otherCount);
+                fillMinutiaeData(
+                    md[i], FS_NOT_FOUND,
+                    static_cast<unsigned short>(weights[i] < area ? weights[i] : area));
+            }
+        }
+    }
+}
+
+int Matcher100::estimateNotFoundAreaProb(int x, int y, const ESK::Lot<short>* others, int count)
+{
+    int sumW = 0;
+    int sumWQ = 0;
+    for (int i = 0; i < count; ++i) {
+        const int d = roundedLength(others[i].x - x, others[i].y - y);
+        if (d > AREA_PROB_REACH) {
+            continue;
+        }
+        const int w = d < AREA_PROB_NEAR ? 10 : 200 / d;
+        sumW += w;
+        sumWQ += w * (others[i].quality & 63);
+    }
+    if (sumW == 0) {
+        return 0;
+    }
+    return static_cast<std::uint8_t>(sumWQ / sumW);
+}
+
+void Matcher100::fillUnreliableMinutiaesData()
+{
+    findAllUnreliablePairs(m_minutiaeP, m_linksP, m_inGroupP, m_numNestP, m_excludeP, m_minDataP,
+                           true);
+    findAllUnreliablePairs(m_minutiaeG, m_linksG, m_inGroupG, m_numNestG, m_excludeG, m_minDataG,
+                           false);
+}
+
+bool Matcher100::getBestUnreliablePair(const UnreliableSide& side, int i, int& best, int& distance,
+                                       int& ridgeCount)
+{
+    best = -1;
+    const ESK::Link& links = side.links[i];
+    const int type = side.minutiae[i].type;
+    const int slots = links.count < ESK::ESK_LINK_SLOTS ? links.count : ESK::ESK_LINK_SLOTS;
+    for (int k = 0; k < slots; ++k) {
+        const int code = links.slot[k].code;
+        const int j = links.slot[k].neighbour;
+        if (code == 0 || code >= NUM_LINK_CODES || j == i || j >= side.count ||
+            m_unreliableVisited[j] != 0) {
+            continue;
+        }
+        if (slotSameDir(type, k, code)) {
+            continue;
+        }
+        const int d = links.slot[k].distance;
+        int rc = 0;
+        if (d > UNRELIABLE_MAX_DISTANCE || !linkRidgeCount(type, k, code, rc) ||
+            rc > UNRELIABLE_MAX_RIDGES) {
+            continue;
+        }
+        // Smallest distance, then smallest ridge count; a later slot wins a full tie.
+        if (best < 0 || d < distance || (d == distance && rc <= ridgeCount)) {
+            best = j;
+            distance = d;
+            ridgeCount = rc;
+        }
+    }
+    return best >= 0;
+}
+
+std::uint8_t Matcher100::getUnreliableStatus(const UnreliableSide& side, int partner) const
+{
+    if (side.marks[partner] != 0) {
+        return UNRELIABLE_PARTNER_MATCHED;
+    }
+    return side.excluded[partner] != 0 ? UNRELIABLE_PARTNER_EXCLUDED
+                                       : UNRELIABLE_PARTNER_NOT_MATCHED;
+}
+
+void Matcher100::fillUnreliablePairData(const UnreliableSide& side, int a, int b, int distance,
+                                        int ridgeCount)
+{
+    MinData& da = side.md[a];
+    MinData& db = side.md[b];
+    da.unreliable = getUnreliableStatus(side, b);
+    db.unreliable = getUnreliableStatus(side, a);
+    da.distance = db.distance = static_cast<std::uint8_t>(distance);
+    da.ridgeCount = db.ridgeCount = static_cast<std::uint8_t>(ridgeCount);
+}
+
+void Matcher100::findUnreliablePairs(const UnreliableSide& side, int i)
+{
+    // Follows the chain of best partners from i until a mutual pair or a dead end.
+    for (;;) {
+        int j = -1, dj = 0, rj = 0;
+        if (!getBestUnreliablePair(side, i, j, dj, rj)) {
+            return;
+        }
+        int k = -1, dk = 0, rk = 0;
+        if (!getBestUnreliablePair(side, j, k, dk, rk) || k == i) {
+            fillUnreliablePairData(side, i, j, dj, rj);
+            m_unreliableVisited[i] = 1;
+            m_unreliableVisited[j] = 1;
+            return;
+        }
+        fillUnreliablePairData(side, j, k, dk, rk);
+        m_unreliableVisited[j] = 1;
+        m_unreliableVisited[k] = 1;
+    }
+}
+
+void Matcher100::findAllUnreliablePairs(const ESK::Lot<short>* minutiae, const ESK::Link* links,
+                                        const int* marks, int count, const std::uint8_t* excluded,
+                                        MinData* md, bool /*isProbe*/)
+{
+    const UnreliableSide side{minutiae, links, marks, excluded, md, count};
+    std::memset(m_unreliableVisited, 0, sizeof m_unreliableVisited);
+    for (int i = 0; i < count; ++i) {
+        if (m_unreliableVisited[i] == 0 && excluded[i] == 0) {
+            findUnreliablePairs(side, i);
+        }
+    }
+}
+
+} // namespace accelMatch

@@ -1,0 +1,155 @@
+// Nest signatures: for every link of a minutia, one bit for its direction sense, quadrant,
+// ridge-count class and distance level (probe links also at the neighbouring level near a
+// border); and the all-pairs pass that fills the matcher's signature similarity matrix and
+// its histogram within the rotation limit.
+
+#include "matching/NestAccel.h"
+
+#include "matching/LinkTables.h"
+#include "matching/Matcher100.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace accelMatch {
+
+const DistBorder g_distBorders[NUM_DIST_LEVELS] = {
+    {20, 5}, {42, 5}, {66, 6}, {92, 6}, {121, 7}, {153, 8}, {188, 8}, {227, 9},
+};
+
+NestAccel* allocNestAccel(NestAccel*& p, unsigned n)
+{
+    freeNestAccel(p);
+    p = static_cast<NestAccel*>(
+        std::malloc(static_cast<std::size_t>(n == 0 ? 1 : n) * sizeof(NestAccel)));
+    return p;
+}
+
+void freeNestAccel(NestAccel*& p)
+{
+    std::free(p);
+    p = nullptr;
+}
+
+int getDistLevel(unsigned length)
+{
+    for (int l = 0; l < NUM_DIST_LEVELS; ++l) {
+        if (length <= g_distBorders[l].border) {
+            return l;
+        }
+    }
+    return -1;
+}
+
+unsigned getAddDistLevel(unsigned length, unsigned level, unsigned* extra)
+{
+    // The differences are unsigned: a negative one is a large number and never counts.
+    unsigned n = 0;
+    const unsigned tol = g_distBorders[level].tolerance;
+    if (g_distBorders[level].border * level - length < tol && level <= 6) {
+        extra[n++] = level + 1;
+    }
+    if (level != 0 && length - g_distBorders[level - 1].border * level < tol) {
+        extra[n++] = level - 1;
+    }
+    return n;
+}
+
+void setBit2Accel(NestAccel& a, unsigned ridgeClass, unsigned level, unsigned quadrant,
+                  bool sameDir)
+{
+    ZF_ASSERT(ridgeClass <= 3);
+    ZF_ASSERT(quadrant <= 3);
+    if (level >= 32) {
+        return;
+    }
+    // Bit 8 r + L of the quadrant's 32-bit word, stored least significant byte first.
+    const unsigned bit = 8 * ridgeClass + level;
+    if (bit >= 32) {
+        return;
+    }
+    const unsigned byte = (sameDir ? 0 : 16) + 4 * quadrant + bit / 8;
+    a.bits[byte] = static_cast<std::uint8_t>(a.bits[byte] | (1u << (bit % 8)));
+}
+
+void calcNestAccel(bool addLevels, NestAccel& out, const ESK::Lot<short>* minutiae,
+                   const ESK::Link* links, unsigned count, unsigned index,
+                   const MinutiaePairSet& pairs)
+{
+    std::memset(&out, 0, sizeof out);
+    const ESK::Link& link = links[index];
+    const int type = minutiae[index].type == 1 ? 1 : 0;
+    const unsigned slots = link.count < ESK::ESK_LINK_SLOTS ? link.count : ESK::ESK_LINK_SLOTS;
+    for (unsigned k = 0; k < slots; ++k) {
+        const ESK::LinkSlot& slot = link.slot[k];
+        const unsigned n = slot.neighbour;
+        // Empty slots, links to itself and neighbours outside the kept minutiae add nothing.
+        if (slot.code == 0 || n == index || n >= count) {
+            continue;
+        }
+        // a. Distance level.
+        const unsigned length =
+            static_cast<unsigned>(pairs.getLen(static_cast<int>(index), static_cast<int>(n)));
+        const int level = getDistLevel(length);
+        if (level < 0) {
+            continue;
+        }
+        // b. Raw ridge count; a type-1 minutia has no table rows beyond its 33 slots.
+        int rc = 0;
+        if (!slotRidgeCount(type, static_cast<int>(k), slot.code, rc)) {
+            continue;
+        }
+        // c. Quadrant, moved to the next one when the ridge count points across.
+        const int q0 = Quadrant[type][k];
+        const bool keep = (q0 <= 1 && rc <= 0) || (q0 >= 2 && rc >= 0);
+        const int q = keep ? q0 : nextQuadrants[q0];
+        // d. Ridge-count class.
+        const unsigned r = static_cast<unsigned>(std::abs(rc) / 2);
+        if (r >= 4) {
+            continue;
+        }
+        // e. Direction sense.
+        const bool same = isSameDir[slot.code & 15] != 0;
+        const bool sameDir = isDownQuadrant[q0] != 0 ? same : !same;
+        // f. The bit, and g. those of the neighbouring levels.
+        setBit2Accel(out, r, static_cast<unsigned>(level), static_cast<unsigned>(q), sameDir);
+        if (addLevels) {
+            unsigned extra[2];
+            const unsigned ne = getAddDistLevel(length, static_cast<unsigned>(level), extra);
+            for (unsigned e = 0; e < ne; ++e) {
+                setBit2Accel(out, r, extra[e], static_cast<unsigned>(q), sameDir);
+            }
+        }
+    }
+}
+
+void calcAllNestAccel(bool addLevels, NestAccel* out, const ESK::Lot<short>* minutiae,
+                      const ESK::Link* links, unsigned count, const MinutiaePairSet& pairs)
+{
+    for (unsigned i = 0; i < count; ++i) {
+        calcNestAccel(addLevels, out[i], minutiae, links, count, i, pairs);
+    }
+}
+
+int Matcher100::compareAllNestAccel()
+{
+    std::memset(m_accelHistogram, 0, sizeof m_accelHistogram);
+    for (int i = 0; i < m_numNestP; ++i) {
+        for (int j = 0; j < m_numNestG; ++j) {
+            const int rotation = nestRotation(i, j);
+            m_nestCompare[i][j].rotation = static_cast<std::int16_t>(rotation);
+            const bool wide = m_wideP[i] != 0 || m_wideG[j] != 0;
+            const int limit = m_maxAngle + (wide ? m_minAngleTolWide : m_minAngleTol);
+            if (std::abs(wrap180(rotation + m_rotationOffset)) > limit) {
+                continue;
+            }
+            const unsigned s = compNestAccel(m_accelP[i], m_accelG[j]);
+            ZF_ASSERT(s <= MAX_NEST_ACCEL_SIM);
+            m_accelSim[i][j] = static_cast<std::uint8_t>(s);
+            ++m_accelHistogram[s];
+        }
+    }
+    return m_numNestP * m_numNestG;
+}
+
+} // namespace accelMatch

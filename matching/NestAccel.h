@@ -1,0 +1,64 @@
+// 256-bit nest signatures of the matcher: one bit per (same-direction half, quadrant,
+// ridge-count class, distance level) of each neighbour link of a minutia. The similarity of
+// two nests' signatures is the number of bits they share (at most MAX_NEST_ACCEL_SIM).
+#pragma once
+
+#include "matching/Groups.h"
+#include "records/Unwrap.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace accelMatch {
+
+// Two halves of 16 bytes (same direction first); byte 4 q + r of a half for quadrant q and
+// ridge-count class r, bit L for distance level L.
+struct NestAccel {
+    std::uint8_t bits[32];
+};
+static_assert(sizeof(NestAccel) == 32, "a nest signature is 256 bits");
+
+constexpr unsigned MAX_NEST_ACCEL_SIM = 128;
+constexpr int NEST_ACCEL_HISTOGRAM = MAX_NEST_ACCEL_SIM + 1;
+constexpr int NUM_DIST_LEVELS = 8;
+
+struct DistBorder {
+    unsigned border;    // largest length of the level
+    unsigned tolerance; // reach of the extra levels
+};
+extern const DistBorder g_distBorders[NUM_DIST_LEVELS];
+
+// n signatures with malloc (after freeing any previous array); null on failure.
+NestAccel* allocNestAccel(NestAccel*& p, unsigned n);
+void freeNestAccel(NestAccel*& p);
+
+// Level 0..7 of a length, -1 above the last border.
+int getDistLevel(unsigned length);
+// Extra levels (0..2) of a length at `level`, written to extra.
+unsigned getAddDistLevel(unsigned length, unsigned level, unsigned* extra);
+void setBit2Accel(NestAccel& a, unsigned ridgeClass, unsigned level, unsigned quadrant,
+                  bool sameDir);
+void calcNestAccel(bool addLevels, NestAccel& out, const ESK::Lot<short>* minutiae,
+                   const ESK::Link* links, unsigned count, unsigned index,
+                   const MinutiaePairSet& pairs);
+void calcAllNestAccel(bool addLevels, NestAccel* out, const ESK::Lot<short>* minutiae,
+                      const ESK::Link* links, unsigned count, const MinutiaePairSet& pairs);
+// Bits set in both: the population count of each 32-bit word of a AND b, summed.
+inline unsigned compNestAccel(const NestAccel& a, const NestAccel& b)
+{
+    unsigned n = 0;
+    for (int w = 0; w < 8; ++w) {
+        std::uint32_t x;
+        std::uint32_t y;
+        std::memcpy(&x, a.bits + 4 * w, 4);
+        std::memcpy(&y, b.bits + 4 * w, 4);
+        x &= y;
+        x = x - ((x >> 1) & 0x55555555u);
+        x = (x & 0x33333333u) + ((x >> 2) & 0x33333333u);
+        x = (x + (x >> 4)) & 0x0F0F0F0Fu;
+        n += (x * 0x01010101u) >> 24;
+    }
+    return n;
+}
+
+} // namespace accelMatch

@@ -1,0 +1,784 @@
+// Nest comparison: a probe nest and a gallery nest compared link by link under a nest
+// transition into the scratch hit group with its similarity (0..65535); the per-pair cache
+// of transitions 0..4; the selection of the best starting nest pairs; the central-pair
+// tests; and the quadrant and direction predicates of the group builders. A failed hit-group
+// allocation throws MyException.
+
+#include "matching/Matcher100.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace accelMatch {
+namespace {
+
+constexpr int LINK_ANGLE_TOL = 25; // neighbour angles and relative angles, degrees
+constexpr int MAX_NEST_SIM = 65535;
+
+// Weight of a link pair's evidence by its link transition.
+int NcTransitionWeight(Transition t)
+{
+    if (t == 0) {
+        return 24;
+    }
+    if (t >= 1 && t <= 4) {
+        return 16;
+    }
+    if (t >= 5 && t <= 12) {
+        return 8;
+    }
+    if (t >= 13 && t <= MPT) {
+        return 2;
+    }
+    return 0;
+}
+
+// Slot count of a link list, never beyond the slots it has.
+int NcSlots(const ESK::Link& link)
+{
+    return link.count < ESK::ESK_LINK_SLOTS ? link.count : ESK::ESK_LINK_SLOTS;
+}
+
+// Code of gallery slot g of a link list: 0 for a slot it does not have.
+int NcCode(const ESK::Link& link, int g)
+{
+    return (g >= 0 && g < NcSlots(link)) ? link.slot[g].code & 15 : 0;
+}
+
+int NcType(const ESK::Sign& m)
+{
+    return m.type == 1 ? 1 : 0;
+}
+
+} // namespace
+
+bool Matcher100::isTransitionPossible(short np, short ng, Transition t) const
+{
+    return isTransitionPossibleForTypes(NcType(m_minutiaeP[np]), NcType(m_minutiaeG[ng]), t);
+}
+
+bool Matcher100::checkAngle1(int nP, int np, int nG, int ng, short* angleDif)
+{
+    const int dP = m_pairSetP.getAngle(nP, np);
+    const int dG = m_pairSetG.getAngle(nG, ng);
+    const int r = std::abs(wrap180((m_minutiaeP[nP].angle - dP) - (m_minutiaeG[nG].angle - dG)));
+    if (angleDif != nullptr) {
+        *angleDif = static_cast<short>(r * 256 / LINK_ANGLE_TOL);
+    }
+    return r <= LINK_ANGLE_TOL;
+}
+
+bool Matcher100::checkLink(int np, int ng, int nP, int nG, int rotation, short* distDif,
+                           short* minAngleDif, short* angleDif)
+{
+    // 1. Neighbour angles after rotation.
+    if (!checkMinAngles(m_minutiaeP[nP].angle, m_minutiaeG[nG].angle, rotation, m_wideP[nP],
+                        m_wideG[nG] != 0, LINK_ANGLE_TOL, LINK_ANGLE_TOL, minAngleDif)) {
+        return false;
+    }
+    // 2. Link lengths.
+    const int lP = m_pairSetP.getLen(np, nP);
+    const int lG = m_pairSetG.getLen(ng, nG);
+    const int dif = std::abs(lP - lG);
+    if (dif > distTol(m_errorLevel, lP < lG ? lP : lG)) {
+        return false;
+    }
+    const int larger = lP > lG ? lP : lG;
+    *distDif = static_cast<short>(larger == 0 ? 0 : dif * 256 / larger);
+    // 3. Neighbour angle relative to the link direction.
+    return checkAngle1(nP, np, nG, ng, angleDif);
+}
+
+bool Matcher100::isNewLinksBetter(HitGroup& g, int index, int nP, int nG, int transition, int np,
+                                  int ng)
+{
+    const HitItem& item = g.m_items[index];
+    // 1-2. Transition classes first.
+    if (transition == 0) {
+        return true;
+    }
+    if (item.transition == 0) {
+        return false;
+    }
+    if (item.transition >= TL_2 && transition < TL_2) {
+        return true;
+    }
+    if (item.transition < TL_2 && transition >= TL_2) {
+        return false;
+    }
+    // 3. Both nest pairs compared in full: the better nest similarity.
+    const NestCompareResult& cellNew = m_nestCompare[nP][nG];
+    const NestCompareResult& cellOld = m_nestCompare[item.nP][item.nG];
+    if (cellNew.computed != 0 && cellOld.computed != 0) {
+        return cellNew.bestSim > cellOld.bestSim;
+    }
+    // 4. The better signature similarity.
+    if (m_accelSim[nP][nG] > m_accelSim[item.nP][item.nG]) {
+        return true;
+    }
+    // 5. The closer link lengths.
+    const int difNew = std::abs(m_pairSetP.getLen(np, nP) - m_pairSetG.getLen(ng, nG));
+    const int difOld = std::abs(m_pairSetP.getLen(np, item.nP) - m_pairSetG.getLen(ng, item.nG));
+    return difNew < difOld;
+}
+
+void Matcher100::add2hit(HitGroup& g, NotHit* /*notHitP*/, NotHit* /*notHitG*/, short nP, short nG,
+                         Transition t, bool /*sameDir*/, int np, int ng, short* distDif,
+                         short* minAngleDif, short* angleDif)
+{
+    int iP = -1;
+    int iG = -1;
+    for (int k = 0; k < g.m_numItems; ++k) {
+        if (iP < 0 && g.m_items[k].nP == nP) {
+            iP = k;
+        }
+        if (iG < 0 && g.m_items[k].nG == nG) {
+            iG = k;
+        }
+    }
+    const HitItem item{nP, nG, t, *distDif, *minAngleDif, *angleDif, 0};
+    if (iP < 0 && iG < 0) {
+        g.add(nP, nG, t, *distDif, *minAngleDif, *angleDif);
+        return;
+    }
+    if (iP < 0 || iG < 0) {
+        const int k = iP < 0 ? iG : iP;
+        if (isNewLinksBetter(g, k, nP, nG, t, np, ng)) {
+            g.m_items[k] = item;
+        }
+        return;
+    }
+    if (iP != iG && isNewLinksBetter(g, iP, nP, nG, t, np, ng) &&
+        isNewLinksBetter(g, iG, nP, nG, t, np, ng)) {
+        g.m_items[iP] = item;
+        g.remove(static_cast<std::size_t>(iG));
+    }
+}
+
+void Matcher100::clearNotHitGroup(HitGroup& g, NotHit* notHitP, NotHit* notHitG, bool final)
+{
+    for (int k = 0; k < g.m_numItems; ++k) {
+        notHitP[g.m_items[k].nP].notHit = 0;
+        notHitG[g.m_items[k].nG].notHit = 0;
+    }
+    if (final) {
+        for (int i = 0; i < m_numNestP; ++i) {
+            if (m_excludeP[i] != 0) {
+                notHitP[i].notHit = 0;
+            }
+        }
+        for (int j = 0; j < m_numNestG; ++j) {
+            if (m_excludeG[j] != 0) {
+                notHitG[j].notHit = 0;
+            }
+        }
+    }
+}
+
+int Matcher100::getHitProbabilities(HitGroup& g, bool /*final*/, int& qualitySum)
+{
+    qualitySum = 0;
+    std::int64_t sum = 0;
+    for (int k = 0; k < g.m_numItems; ++k) {
+        const HitItem& item = g.m_items[k];
+        const int w = m_qualityWeightP[item.nP] + m_qualityWeightG[item.nG];
+        qualitySum += w;
+        const int a = 256 - item.distDif;
+        const int b = 256 - item.minAngleDif;
+        const int c = 256 - item.angleDif;
+        if (a < 0 || b < 0 || c < 0) {
+            continue;
+        }
+        const auto v =
+            static_cast<std::int64_t>(w * std::sqrt(static_cast<double>(c) * b * a) / 256.0);
+        sum += v * NcTransitionWeight(item.transition);
+    }
+    if (qualitySum == 0 || g.m_numItems == 0) {
+        return 0;
+    }
+    return static_cast<int>(sum * g.m_numItems / qualitySum);
+}
+
+int Matcher100::getNotHitProbabilities(int np, int ng, NotHit* notHitP, NotHit* notHitG, int& count,
+                                       bool final, int limit)
+{
+    // Only neighbours of the two nests carry marks: walk their links, and take each marked
+    // minutia once (its mark is cleared once counted).
+    count = 0;
+    std::int64_t sum = 0;
+    int c[2] = {0, 0};
+    for (int side = 0; side < 2; ++side) {
+        const bool isP = side == 0;
+        const int nest = isP ? np : ng;
+        const int num = isP ? m_numNestP : m_numNestG;
+        const ESK::Link& link = (isP ? m_linksP : m_linksG)[nest];
+        NotHit* marks = isP ? notHitP : notHitG;
+        const std::uint16_t* weights = isP ? m_qualityWeightP : m_qualityWeightG;
+        MinutiaePairSet& pairs = isP ? m_pairSetP : m_pairSetG;
+        const int slots = NcSlots(link);
+        for (int k = 0; k < slots; ++k) {
+            const int i = link.slot[k].neighbour;
+            if (link.slot[k].code == 0 || i >= num || marks[i].notHit == 0) {
+                continue;
+            }
+            marks[i].notHit = 0;
+            sum += weights[i];
+            ++count;
+            if (final && i != nest && pairs.getLen(i, nest) <= limit) {
+                c[side] += marks[i].sameDir != 0 ? 1 : -1;
+            }
+        }
+    }
+    if (final) {
+        // Unexplained neighbours weigh more when the two sides disagree in direction sense.
+        const int d = std::abs(c[0] - c[1]);
+        sum *= d == 0 ? 1 : (d <= 2 ? 2 : (d == 3 ? 4 : 8));
+    }
+    return static_cast<int>(sum > 0x7FFFFFFF ? 0x7FFFFFFF : sum);
+}
+
+void Matcher100::clearNestMarks(int np, int ng)
+{
+    for (int side = 0; side < 2; ++side) {
+        const bool isP = side == 0;
+        const ESK::Link& link = (isP ? m_linksP : m_linksG)[isP ? np : ng];
+        const int num = isP ? m_numNestP : m_numNestG;
+        NotHit* marks = isP ? m_notHitP : m_notHitG;
+        const int slots = NcSlots(link);
+        for (int k = 0; k < slots; ++k) {
+            if (link.slot[k].neighbour < num) {
+                marks[link.slot[k].neighbour] = NotHit{0, 0};
+            }
+        }
+    }
+}
+
+void Matcher100::calcNestSim(int np, int ng, HitGroup& g, NotHit* notHitP, NotHit* notHitG,
+                             bool final)
+{
+    // 1. Hit neighbours are no longer unexplained.
+    g.m_sim = 0;
+    clearNotHitGroup(g, notHitP, notHitG, final);
+    // 2-3. Evidence of the hits, weight of what stays unexplained.
+    int sumQ = 0;
+    const int hitProb = getHitProbabilities(g, final, sumQ);
+    int count = 0;
+    const int notHit =
+        getNotHitProbabilities(np, ng, notHitP, notHitG, count, final, 5 * m_distUnit);
+    // 4. The similarity.
+    if (hitProb == 0) {
+        return;
+    }
+    const std::int64_t sim =
+        static_cast<std::int64_t>(sumQ) * hitProb / (static_cast<std::int64_t>(notHit) + sumQ);
+    g.m_sim = static_cast<std::uint16_t>(sim < 0 ? 0 : (sim > MAX_NEST_SIM ? MAX_NEST_SIM : sim));
+}
+
+void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
+{
+    // 1. Empty scratch group; every neighbour of both nests starts unexplained.
+    HitGroup& g = m_scratchHit;
+    g.m_numItems = 0;
+    g.m_sim = 0;
+    g.m_transition = t;
+    // The marks are all clear between comparisons; clearNestMarks restores that.
+    NotHit* notHitP = m_notHitP;
+    NotHit* notHitG = m_notHitG;
+    const ESK::Link& linkP = m_linksP[np];
+    const ESK::Link& linkG = m_linksG[ng];
+    const int slotsP = NcSlots(linkP);
+    const int slotsG = NcSlots(linkG);
+    for (int k = 0; k < slotsP; ++k) {
+        if (linkP.slot[k].code != 0 && linkP.slot[k].neighbour < m_numNestP) {
+            notHitP[linkP.slot[k].neighbour].notHit = 1;
+        }
+    }
+    for (int k = 0; k < slotsG; ++k) {
+        if (linkG.slot[k].code != 0 && linkG.slot[k].neighbour < m_numNestG) {
+            notHitG[linkG.slot[k].neighbour].notHit = 1;
+        }
+    }
+    // 2. A nest without links has nothing to compare.
+    ZF_ASSERT(t >= 0 && t < TL_3);
+    if (slotsP == 0) {
+        clearNestMarks(np, ng);
+        return;
+    }
+    // 3. Link pairs under the transition's slot mapping.
+    const int typeP = NcType(m_minutiaeP[np]);
+    for (int k = 0; k < slotsP; ++k) {
+        const int gs = TransitionMatrix[t][k];
+        if (gs < 0) {
+            continue;
+        }
+        const int codeP = linkP.slot[k].code & 15;
+        const int codeG = NcCode(linkG, gs);
+        const Transition lt = T2T[codeP][codeG];
+        if (lt > MPT) {
+            continue;
+        }
+        const int nP = linkP.slot[k].neighbour;
+        const int nG = linkG.slot[gs].neighbour;
+        if (nP == np || nP >= m_numNestP || nG == ng || nG >= m_numNestG) {
+            continue;
+        }
+        bool present = false;
+        for (int i = 0; i < g.m_numItems; ++i) {
+            if (g.m_items[i].nP == nP) {
+                present = g.m_items[i].nG == nG;
+                break;
+            }
+        }
+        if (present) {
+            continue;
+        }
+        const bool sameDir = slotSameDir(typeP, k, codeP);
+        short distDif = 0;
+        short minAngleDif = 0;
+        short angleDif = 0;
+        if (checkLink(np, ng, nP, nG, rotation, &distDif, &minAngleDif, &angleDif)) {
+            add2hit(g, notHitP, notHitG, static_cast<short>(nP), static_cast<short>(nG), lt,
+                    sameDir, np, ng, &distDif, &minAngleDif, &angleDif);
+        }
+    }
+    // 4. The similarity.
+    calcNestSim(np, ng, g, notHitP, notHitG, false);
+    clearNestMarks(np, ng);
+}
+
+void Matcher100::getMaxRightAndLeftLink(std::uint8_t type, const ESK::Link* linkP,
+                                        const ESK::Link* linkG, Transition t, int& right, int& left)
+{
+    right = 0;
+    left = 0;
+    const int slots = NcSlots(*linkP);
+    if (slots < 2) {
+        return;
+    }
+    int rightP = 0;
+    int rightG = 0;
+    int leftP = 0;
+    int leftG = 0;
+    for (int k = 1; k < slots; ++k) {
+        const bool probe = linkP->slot[k].code != 0;
+        const bool gallery = NcCode(*linkG, TransitionMatrix[t][k]) != 0;
+        if (isRightLink[type & 1][k] != 0) {
+            rightP = probe ? k : rightP;
+            rightG = gallery ? k : rightG;
+        } else {
+            leftP = probe ? k : leftP;
+            leftG = gallery ? k : leftG;
+        }
+    }
+    right = rightP < rightG ? rightP : rightG;
+    left = leftP < leftG ? leftP : leftG;
+}
+
+void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/)
+{
+    // 1. Empty scratch group and marks; the slot limits of both sides.
+    ZF_ASSERT(t >= 0 && t < TL_3);
+    ZF_ASSERT(m_curGroup);
+    HitGroup& g = m_scratchHit;
+    g.m_numItems = 0;
+    g.m_sim = 0;
+    g.m_transition = t;
+    // The marks are all clear between comparisons; clearNestMarks restores that.
+    NotHit* notHitP = m_notHitP;
+    NotHit* notHitG = m_notHitG;
+    const ESK::Link& linkP = m_linksP[np];
+    const ESK::Link& linkG = m_linksG[ng];
+    const int typeP = NcType(m_minutiaeP[np]);
+    const int typeG = NcType(m_minutiaeG[ng]);
+    int right = 0;
+    int left = 0;
+    getMaxRightAndLeftLink(static_cast<std::uint8_t>(typeP), &linkP, &linkG, t, right, left);
+    const GroupEx& group = *m_curGroup;
+    const auto partnerOfP = [&group](int p) {
+        for (std::uint32_t k = 0; k < group.getNumItems(); ++k) {
+            if (group.getPair(k).np == p) {
+                return static_cast<int>(group.getPair(k).ng);
+            }
+        }
+        return -2;
+    };
+    const auto inGroupG = [&group](int q) {
+        for (std::uint32_t k = 0; k < group.getNumItems(); ++k) {
+            if (group.getPair(k).ng == q) {
+                return true;
+            }
+        }
+        return false;
+    };
+
+    const int slotsP = NcSlots(linkP);
+    for (int k = 0; k < slotsP; ++k) {
+        // 2. Slots within the limits that map to a gallery slot.
+        if (k > (isRightLink[typeP][k] != 0 ? right : left)) {
+            continue;
+        }
+        const int gs = TransitionMatrix[t][k];
+        if (gs < 0) {
+            continue;
+        }
+        const int codeP = linkP.slot[k].code & 15;
+        const int codeG = NcCode(linkG, gs);
+        if (codeP == 0 && codeG == 0) {
+            continue;
+        }
+        // 3. Probe neighbour outside the group: unexplained.
+        const int nP = linkP.slot[k].neighbour;
+        int partner = -2;
+        if (codeP != 0) {
+            if (nP == np || nP >= m_numNestP) {
+                continue;
+            }
+            partner = partnerOfP(nP);
+            if (partner == -2) {
+                notHitP[nP] = NotHit{1, static_cast<std::uint8_t>(slotSameDir(typeP, k, codeP))};
+                continue;
+            }
+        }
+        // 4. Gallery neighbour outside the group: unexplained; inside it, it must be the
+        // probe neighbour's partner.
+        if (codeG == 0) {
+            continue;
+        }
+        const int nG = linkG.slot[gs].neighbour;
+        if (nG == ng || nG >= m_numNestG) {
+            continue;
+        }
+        if (!inGroupG(nG)) {
+            notHitG[nG] = NotHit{1, static_cast<std::uint8_t>(slotSameDir(typeG, gs, codeG))};
+            continue;
+        }
+        if (codeP == 0 || partner != nG) {
+            continue;
+        }
+        bool present = false;
+        for (int i = 0; i < g.m_numItems; ++i) {
+            if (g.m_items[i].nP == nP && g.m_items[i].nG == nG) {
+                present = true;
+                break;
+            }
+        }
+        if (present) {
+            continue;
+        }
+        // 5. The link pair with its differences, none of them refusing it.
+        const Transition lt = T2T[codeP][codeG];
+        if (lt > MPT) {
+            continue;
+        }
+        short minAngleDif = 0;
+        short angleDif = 0;
+        checkMinAngles(m_minutiaeP[nP].angle, m_minutiaeG[nG].angle, group.m_rotation, m_wideP[nP],
+                       m_wideG[nG] != 0, LINK_ANGLE_TOL, LINK_ANGLE_TOL, &minAngleDif);
+        const int lP = m_pairSetP.getLen(np, nP);
+        const int lG = m_pairSetG.getLen(ng, nG);
+        const int dif = std::abs(lP - lG);
+        const int larger = lP > lG ? lP : lG;
+        short distDif = 0;
+        if (dif <= distTol(m_errorLevel, lP < lG ? lP : lG) && larger != 0) {
+            distDif = static_cast<short>(dif * 256 / larger);
+        }
+        checkAngle1(nP, np, nG, ng, &angleDif);
+        g.add(static_cast<short>(nP), static_cast<short>(nG), lt, distDif, minAngleDif, angleDif);
+    }
+    // 6. The similarity.
+    calcNestSim(np, ng, g, notHitP, notHitG, true);
+    clearNestMarks(np, ng);
+}
+
+void Matcher100::saveNestComRes(NestCompareResult& cell, Transition t)
+{
+    ZF_ASSERT(t >= 0 && t < NUM_CACHED_TRANSITIONS && cell.groups[t] == nullptr);
+    const HitGroup& s = m_scratchHit;
+    HitGroup* g = newHitGroup(s.m_numItems);
+    g->m_transition = s.m_transition;
+    g->m_sim = s.m_sim;
+    g->m_numItems = s.m_numItems;
+    std::memcpy(g->m_items, s.m_items, sizeof(HitItem) * s.m_numItems);
+    cell.groups[t] = g;
+    if (g->m_sim > cell.bestSim || cell.bestTransition == TR_NONE) {
+        cell.bestSim = g->m_sim;
+        cell.bestTransition = t;
+    }
+    cell.computed = 1;
+}
+
+NestCompareResult* Matcher100::getNestCompareResult(int np, int ng, Transition maxT,
+                                                    unsigned short& bestSim)
+{
+    ZF_ASSERT(np >= 0 && np < m_numNestP && ng >= 0 && ng < m_numNestG);
+    ZF_ASSERT(maxT < TL_3);
+    NestCompareResult& cell = m_nestCompare[np][ng];
+    if (cell.rotation == 0) {
+        cell.rotation = static_cast<std::int16_t>(nestRotation(np, ng));
+    }
+    for (Transition t = 0; t <= maxT; ++t) {
+        if (!isTransitionPossible(static_cast<short>(np), static_cast<short>(ng), t)) {
+            continue;
+        }
+        if (t < NUM_CACHED_TRANSITIONS) {
+            if (cell.groups[t] == nullptr) {
+                compNestsAlt(static_cast<short>(np), static_cast<short>(ng), t, cell.rotation);
+                saveNestComRes(cell, t);
+            }
+        } else {
+            compNestsAlt(static_cast<short>(np), static_cast<short>(ng), t, cell.rotation);
+        }
+    }
+    bestSim = cell.bestSim;
+    return &cell;
+}
+
+HitGroup* Matcher100::getNestCompareResult(int np, int ng, Transition t, short& transitionDif)
+{
+    ZF_ASSERT(np >= 0 && np < m_numNestP && ng >= 0 && ng < m_numNestG);
+    ZF_ASSERT(t >= 0 && t <= MPT);
+    unsigned short best = 0;
+    transitionDif = 0;
+    if (t < TL_3) {
+        NestCompareResult& cell = m_nestCompare[np][ng];
+        if (cell.rotation == 0) {
+            cell.rotation = static_cast<std::int16_t>(nestRotation(np, ng));
+        }
+        if (!isTransitionPossible(static_cast<short>(np), static_cast<short>(ng), t)) {
+            return nullptr;
+        }
+        if (t >= NUM_CACHED_TRANSITIONS) {
+            compNestsAlt(static_cast<short>(np), static_cast<short>(ng), t, cell.rotation);
+            return &m_scratchHit;
+        }
+        if (cell.groups[t] == nullptr) {
+            compNestsAlt(static_cast<short>(np), static_cast<short>(ng), t, cell.rotation);
+            saveNestComRes(cell, t);
+        }
+        return cell.groups[t];
+    }
+    NestCompareResult* cell = getNestCompareResult(np, ng, NUM_CACHED_TRANSITIONS - 1, best);
+    const Transition b = cell->bestTransition;
+    if (b == TR_NONE) {
+        transitionDif = static_cast<short>(transitionClass(t) + 1);
+        return nullptr;
+    }
+    transitionDif = static_cast<short>(transitionClass(t) - transitionClass(b));
+    return b < NUM_CACHED_TRANSITIONS ? cell->groups[b] : nullptr;
+}
+
+int Matcher100::getTransitionDif(int np, int ng, Transition& t, Transition /*limit*/,
+                                 unsigned short& sim)
+{
+    sim = 0;
+    short dif = 0;
+    const HitGroup* g = getNestCompareResult(np, ng, t, dif);
+    if (g != nullptr) {
+        sim = g->m_sim;
+    }
+    return dif;
+}
+
+int Matcher100::compareSuitableAccelerators(int np, int ng)
+{
+    const int rotation = nestRotation(np, ng);
+    const bool wide = m_wideP[np] != 0 ? true : m_wideG[ng] != 0;
+    std::memset(m_accelHistogram, 0, sizeof m_accelHistogram);
+    int n = 0;
+    for (int i = 0; i < m_numNestP; ++i) {
+        for (int j = 0; j < m_numNestG; ++j) {
+            if (!isCompatibleWitchCentralPoint(np, ng, i, j, rotation, wide)) {
+                continue;
+            }
+            const unsigned s = compNestAccel(m_accelP[i], m_accelG[j]);
+            ZF_ASSERT(s <= MAX_NEST_ACCEL_SIM);
+            m_accelSim[i][j] = static_cast<std::uint8_t>(s);
+            ++m_accelHistogram[s];
+            ++n;
+        }
+    }
+    return n;
+}
+
+std::uint8_t Matcher100::getSimThreshold(int minCount, const std::uint32_t* histogram) const
+{
+    std::int64_t sum = 0;
+    for (int s = MAX_NEST_ACCEL_SIM; s >= 0; --s) {
+        sum += histogram[s];
+        if (sum >= minCount) {
+            return static_cast<std::uint8_t>(s);
+        }
+    }
+    return 0;
+}
+
+void Matcher100::compareBestNests(std::uint8_t threshold)
+{
+    m_numBestNests = 0;
+    for (int np = 0; np < m_numNestP; ++np) {
+        for (int ng = 0; ng < m_numNestG; ++ng) {
+            if (m_accelSim[np][ng] < threshold) {
+                continue;
+            }
+            unsigned short best = 0;
+            getNestCompareResult(np, ng, m_transitionLimit, best);
+            if (best > m_speedRow[3]) {
+                m_bestNests[m_numBestNests++] =
+                    BestNest{static_cast<std::uint8_t>(np), static_cast<std::uint8_t>(ng), best};
+            }
+        }
+    }
+    std::qsort(m_bestNests, m_numBestNests, sizeof(BestNest), compareNestSim);
+}
+
+void Matcher100::compareNestsFromAccelMatch(const std::uint8_t* npList, const std::uint8_t* ngList,
+                                            std::uint8_t n)
+{
+    m_numBestNests = 0;
+    for (int k = 0; k < n; ++k) {
+        const int np = npList[k];
+        const int ng = ngList[k];
+        // A pair naming a minutia this load does not keep has nothing to compare.
+        if (np >= m_numNestP || ng >= m_numNestG) {
+            continue;
+        }
+        unsigned short best = 0;
+        getNestCompareResult(np, ng, m_transitionLimit, best);
+        m_bestNests[m_numBestNests++] = BestNest{npList[k], ngList[k], best};
+    }
+    std::qsort(m_bestNests, m_numBestNests, sizeof(BestNest), compareNestSim);
+}
+
+unsigned Matcher100::buildVirtualGroup(short np, short ng)
+{
+    m_numVirtGroup = 0;
+    const NestCompareResult& cell = m_nestCompare[np][ng];
+    const Transition b = cell.bestTransition;
+    if (b >= 0 && b < NUM_CACHED_TRANSITIONS && cell.groups[b] != nullptr) {
+        return cell.groups[b]->m_numItems + 1u;
+    }
+    return 0;
+}
+
+void Matcher100::chooseBestNests(unsigned n, unsigned minSize)
+{
+    m_nestVirtSizeSet.m_numItems = 0;
+    const unsigned count = n < m_numBestNests ? n : m_numBestNests;
+    for (unsigned k = 0; k < count; ++k) {
+        const BestNest& b = m_bestNests[k];
+        const unsigned size = buildVirtualGroup(b.np, b.ng);
+        if (size < minSize) {
+            continue;
+        }
+        ZF_ASSERT(m_nestVirtSizeSet.m_numItems < MAX_NEST_VIRT_SIZE_SET);
+        m_nestVirtSizeSet.items[m_nestVirtSizeSet.m_numItems++] =
+            NestVirtSize{b.np, b.ng, static_cast<std::uint8_t>(size)};
+    }
+    std::qsort(m_nestVirtSizeSet.items, m_nestVirtSizeSet.m_numItems, sizeof(NestVirtSize),
+               compareNestVirtSize);
+}
+
+int Matcher100::getQuadrant(int /*unused*/, const ESK::Lot<short>* minutia, const ESK::Link* links,
+                            int neighbour, bool& /*unusedFlag*/, int& ridgeCount,
+                            Transition /*t*/) const
+{
+    const int type = minutia->type == 1 ? 1 : 0;
+    int quadrant = -1;
+    const int slots = NcSlots(*links);
+    for (int k = 0; k < slots; ++k) {
+        const ESK::LinkSlot& slot = links->slot[k];
+        if (slot.code == 0 || slot.neighbour != neighbour) {
+            continue;
+        }
+        int rc = 0;
+        if (!slotRidgeCount(type, k, slot.code, rc)) {
+            continue;
+        }
+        if (type == 0 && ((k == 1 && rc == -1) || (k == 2 && rc == 1))) {
+            rc = 0;
+        }
+        ridgeCount = rc;
+        const int q = Quadrant[type][k];
+        if (quadrant >= 0 && quadrant != q) {
+            return -1;
+        }
+        quadrant = q;
+    }
+    return quadrant;
+}
+
+bool Matcher100::checkAngles(int np, int ng, int np2, int ng2)
+{
+    // Two pairs sharing a minutia have no segment to compare.
+    if (np == np2 || ng == ng2) {
+        return false;
+    }
+    const int rotation = nestRotation(np, ng);
+    const bool wide =
+        m_wideP[np] != 0 || m_wideG[ng] != 0 || m_wideP[np2] != 0 || m_wideG[ng2] != 0;
+    const int tol = wide ? 90 : 60;
+    const int dP = m_pairSetP.getAngle(np, np2);
+    const int dG = m_pairSetG.getAngle(ng, ng2);
+    if (m_pairSetP.getLen(np, np2) >= 2 * m_distUnit &&
+        m_pairSetG.getLen(ng, ng2) >= 2 * m_distUnit) {
+        return std::abs(wrap180(dP - dG - rotation)) <= tol;
+    }
+    const int sP = wrap180(dP - m_minutiaeP[np].angle);
+    const int sG = wrap180(dG - m_minutiaeG[ng].angle);
+    return (sP > 0 && sG > 0) || (sP < 0 && sG < 0);
+}
+
+bool Matcher100::isPairsCompatible(int np0, int ng0, int np, int ng, int rotation, bool wide)
+{
+    int d = 0;
+    if (!centralPairDirection(np0, ng0, np, ng, rotation, d)) {
+        return false;
+    }
+    if (d == CENTRAL_SHORT) {
+        return true;
+    }
+    if (std::abs(d) > (wide ? 50 : 35)) {
+        return false;
+    }
+    return checkMinAngles(m_minutiaeP[np].angle, m_minutiaeG[ng].angle, rotation, 25, nullptr);
+}
+
+bool Matcher100::isCompatibleWitchCentralPoint(int np0, int ng0, int np, int ng, int rotation,
+                                               bool wide)
+{
+    int d = 0;
+    if (!centralPairDirection(np0, ng0, np, ng, rotation, d)) {
+        return false;
+    }
+    if (d == CENTRAL_SHORT) {
+        return true;
+    }
+    if (std::abs(d) > (wide ? 4 : 2) * m_dirTolBase) {
+        return false;
+    }
+    const bool anyWide = wide || m_wideP[np] != 0 || m_wideG[ng] != 0;
+    return checkMinAngles(m_minutiaeP[np].angle, m_minutiaeG[ng].angle, rotation, anyWide ? 75 : 35,
+                          nullptr);
+}
+
+bool Matcher100::centralPairDirection(int np0, int ng0, int np, int ng, int rotation, int& d)
+{
+    // 1. Distances to the central pair.
+    const int lP = np == np0 ? 0 : m_pairSetP.getLen(np, np0);
+    const int lG = ng == ng0 ? 0 : m_pairSetG.getLen(ng, ng0);
+    const int m = lP < lG ? lP : lG;
+    if (std::abs(lP - lG) > distTol(m_errorLevel, m)) {
+        return false;
+    }
+    // 2. Too close for a direction.
+    if (m <= 2 * m_distUnit) {
+        d = CENTRAL_SHORT;
+        return true;
+    }
+    // 3. Directions from the candidate to the central minutia.
+    d = wrap180(m_pairSetP.getAngle(np0, np) - m_pairSetG.getAngle(ng0, ng) - rotation);
+    return true;
+}
+
+} // namespace accelMatch

@@ -1,0 +1,592 @@
+// The gate through which every candidate pair enters a group: geometric and topological
+// agreement with the group's pairs, and the two rules by which a better candidate displaces
+// the pair (or pairs) it contradicts. Beside it, the growth of a group along the neighbour
+// links of its nests, and the table of pairs compatible with the current group from which
+// the expand groups grow. Reads the nest comparison cache; throws MA_ERR_MEMORY or
+// MyException from it.
+
+#include "matching/SearchHelpers.h"
+#include "matching/Matcher100.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace accelMatch {
+namespace {
+
+constexpr int QUADRANT_MIN_LEN = 20;
+constexpr int QUADRANT_MAX_LEN = 200;
+constexpr std::uint16_t NO_CONFLICT = 0xFFFF;
+
+int findProbe(const GroupEx& g, int np)
+{
+    for (std::uint32_t k = 0; k < g.getNumItems(); ++k) {
+        if (g.getPair(k).np == np) {
+            return static_cast<int>(k);
+        }
+    }
+    return -1;
+}
+
+int findGallery(const GroupEx& g, int ng)
+{
+    for (std::uint32_t k = 0; k < g.getNumItems(); ++k) {
+        if (g.getPair(k).ng == ng) {
+            return static_cast<int>(k);
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+void copyHitItems(const HitGroup* h, HitItems& out)
+{
+    out.count = 0;
+    if (h == nullptr || h->m_items == nullptr) {
+        return;
+    }
+    out.count = h->m_numItems;
+    std::memcpy(out.items, h->m_items, sizeof(HitItem) * out.count);
+}
+
+bool Matcher100::isLatent() const
+{
+    return m_typeP == FP_LATENT || m_typeG == FP_LATENT;
+}
+
+int Matcher100::pairSimilarity(int np, int ng)
+{
+    unsigned short sim = 0;
+    getNestCompareResult(np, ng, 6, sim);
+    return sim;
+}
+
+bool Matcher100::isNewPairBetter(int classNew, int classOld, int simNew, int simOld)
+{
+    if (classOld >= 2 && classNew < 2) {
+        return true;
+    }
+    if (classOld < 2 && classNew >= 2) {
+        return false;
+    }
+    return simNew > simOld;
+}
+
+bool Matcher100::isNewPairBetter1(int errNew, int errOld, int simNew, int simOld)
+{
+    if (errNew < errOld) {
+        return true;
+    }
+    if (simNew < 2 * simOld) {
+        return false;
+    }
+    return errNew <= 2 * errOld;
+}
+
+int Matcher100::tryAdd2curGroup(GroupEx* group, int np, int ng, Transition t, int level,
+                                unsigned minPos, bool useScale, short scaleX, short scaleY)
+{
+    // 1. Transition limit of the phase.
+    if (t > m_transitionLimit) {
+        return -1;
+    }
+    // 2. Pairs that already hold one of the two minutiae.
+    const int iP = np == -1 ? -1 : findProbe(*group, np);
+    const int iG = ng == -1 ? -1 : findGallery(*group, ng);
+    if (iP >= 0 && group->getPair(iP).ng == ng) {
+        return -1;
+    }
+    // 3. Shared minutiae: weighed against the pairs that hold them.
+    if (iP >= 0 || iG >= 0) {
+        if (!m_replacement || (iP >= 0 && static_cast<unsigned>(iP) < minPos) ||
+            (iG >= 0 && static_cast<unsigned>(iG) < minPos)) {
+            return -1;
+        }
+        return tryAdd2curGroupWithReplacement(group, np, ng, t, useScale, scaleX, scaleY);
+    }
+    NumSet<unsigned> skip;
+    LocalSet<1> conflicts;
+    if (m_replacement) {
+        // 4. One geometric conflict may be resolved by replacement.
+        if (!group->isCompatible(static_cast<short>(np), static_cast<short>(ng), level,
+                                 conflicts.set, 1, nullptr, skip, useScale, scaleX, scaleY,
+                                 IC_COLLECT, 0)) {
+            return -1;
+        }
+        if (conflicts.set.getNumItems() == 1) {
+            const unsigned c = conflicts.set[0];
+            if (c < minPos) {
+                return -1;
+            }
+            return tryAdd2curGroupWithReplacement1(group, np, ng, t, c, useScale, scaleX, scaleY);
+        }
+        if (!checkQuadrants(group, np, ng, t, skip, 0, conflicts.set, 1)) {
+            return -1;
+        }
+    } else {
+        // 5. Strict agreement with every pair.
+        if (!group->isCompatible(static_cast<short>(np), static_cast<short>(ng), level,
+                                 conflicts.set, 0, nullptr, skip, useScale, scaleX, scaleY,
+                                 IC_STRICT, 0)) {
+            return -1;
+        }
+        if (!checkQuadrants(group, np, ng, t, skip, 0, conflicts.set, 0)) {
+            return -1;
+        }
+    }
+    // 6. Appended.
+    if (!group->add(np, ng, t)) {
+        return -1;
+    }
+    return static_cast<int>(group->getNumItems()) - 1;
+}
+
+int Matcher100::tryAdd2curGroupWithReplacement(GroupEx* group, int np, int ng, Transition t,
+                                               bool useScale, short scaleX, short scaleY)
+{
+    const int iP = findProbe(*group, np);
+    const int iG = findGallery(*group, ng);
+    // 1. to 3. The candidate must beat each pair it displaces.
+    const int simNew = pairSimilarity(np, ng);
+    int simP = 0;
+    int simG = 0;
+    int gP = ng; // gallery minutia of the pair holding np
+    int pG = np; // probe minutia of the pair holding ng
+    if (iP >= 0) {
+        const PairEx2 old = group->getPair(iP);
+        gP = old.ng;
+        simP = pairSimilarity(np, old.ng);
+        if (!isNewPairBetter(transitionClass(t), transitionClass(old.transition), simNew, simP)) {
+            return -1;
+        }
+    }
+    if (iG >= 0) {
+        const PairEx2 old = group->getPair(iG);
+        pG = old.np;
+        simG = pairSimilarity(old.np, ng);
+        if (!isNewPairBetter(transitionClass(t), transitionClass(old.transition), simNew, simG)) {
+            return -1;
+        }
+    }
+    // 4. The displaced positions are left out of the tests.
+    const int simOld = std::max(simP, simG);
+    LocalSet<2> skip;
+    if (iP >= 0) {
+        skip.set.add(static_cast<unsigned>(iP));
+    }
+    if (iG >= 0) {
+        skip.set.add(static_cast<unsigned>(iG));
+    }
+    // 5. The candidate agrees with the rest of the group.
+    NumSet<unsigned> none;
+    int errNew = 0;
+    if (!group->isCompatible(static_cast<short>(np), static_cast<short>(ng), m_errorLevel, none, 0,
+                             &errNew, skip.set, useScale, scaleX, scaleY, IC_STRICT, 0)) {
+        return -1;
+    }
+    if (!checkQuadrants(group, np, ng, t, skip.set, 0, none, 0)) {
+        return -1;
+    }
+    // 6. and 7. Its length error against that of the displaced side.
+    int errOld = 0;
+    group->isCompatible(static_cast<short>(pG), static_cast<short>(gP), m_errorLevel, none, 0,
+                        &errOld, skip.set, useScale, scaleX, scaleY, IC_STRICT, 0);
+    if (!isNewPairBetter1(errNew, errOld, simNew, simOld)) {
+        return -1;
+    }
+    // 8. In place of the displaced pair(s).
+    if (iP < 0) {
+        group->replace(static_cast<std::size_t>(iG), static_cast<short>(np), static_cast<short>(ng),
+                       t);
+        return iG;
+    }
+    group->replace(static_cast<std::size_t>(iP), static_cast<short>(np), static_cast<short>(ng), t);
+    if (iG < 0) {
+        return iP;
+    }
+    group->remove(static_cast<std::size_t>(iG));
+    return iP > iG ? iP - 1 : iP;
+}
+
+int Matcher100::tryAdd2curGroupWithReplacement1(GroupEx* group, int np, int ng, Transition t,
+                                                std::size_t replacePos, bool useScale, short scaleX,
+                                                short scaleY)
+{
+    // 1. The pair that the candidate contradicts is left out of the tests.
+    ZF_ASSERT(replacePos < group->getNumItems());
+    LocalSet<1> skip;
+    skip.set.add(static_cast<unsigned>(replacePos));
+    // 2. Topology.
+    NumSet<unsigned> none;
+    if (!checkQuadrants(group, np, ng, t, skip.set, 0, none, 0)) {
+        return -1;
+    }
+    // 3. Transition class and similarity.
+    const PairEx2 old = group->getPair(replacePos);
+    const int simNew = pairSimilarity(np, ng);
+    const int simOld = pairSimilarity(old.np, old.ng);
+    if (!isNewPairBetter(transitionClass(t), transitionClass(old.transition), simNew, simOld)) {
+        return -1;
+    }
+    // 4. and 5. Length errors of both against the rest.
+    int errNew = 0;
+    int errOld = 0;
+    group->isCompatible(static_cast<short>(np), static_cast<short>(ng), m_errorLevel, none, 0,
+                        &errNew, skip.set, useScale, scaleX, scaleY, IC_STRICT, 0);
+    group->isCompatible(old.np, old.ng, m_errorLevel, none, 0, &errOld, skip.set, useScale, scaleX,
+                        scaleY, IC_STRICT, 0);
+    if (!isNewPairBetter1(errNew, errOld, simNew, simOld)) {
+        return -1;
+    }
+    group->replace(replacePos, static_cast<short>(np), static_cast<short>(ng), t);
+    return static_cast<int>(replacePos);
+}
+
+bool Matcher100::checkQuadrants(GroupEx* group, int np, int ng, Transition t,
+                                NumSet<unsigned>& skip, std::size_t start,
+                                NumSet<unsigned>& conflicts, std::size_t maxConflicts)
+{
+    // 1. Switched off: everything agrees.
+    if (!m_quadrantCheck) {
+        return true;
+    }
+    ZF_ASSERT(np >= 0 && np < m_numNestP && ng >= 0 && ng < m_numNestG);
+    const bool latent = isLatent();
+    const ESK::Sign& mP = m_minutiaeP[np];
+    const ESK::Sign& mG = m_minutiaeG[ng];
+    int sum = 0;
+    int agreeing = 0;
+    // 2. Pair by pair.
+    for (std::size_t i = start; i < group->getNumItems(); ++i) {
+        if (skip.contains(static_cast<unsigned>(i))) {
+            continue;
+        }
+        const PairEx2 pair = group->getPair(i);
+        if (pair.np == np || pair.ng == ng) {
+            continue; // a pair holding one of the candidate's minutiae says nothing here
+        }
+        const int lP = m_pairSetP.getLen(np, pair.np);
+        const int lG = m_pairSetG.getLen(ng, pair.ng);
+        if (lP < QUADRANT_MIN_LEN || lP > QUADRANT_MAX_LEN || lG < QUADRANT_MIN_LEN ||
+            lG > QUADRANT_MAX_LEN) {
+            continue;
+        }
+        const int aP = wrap180(mP.angle - m_pairSetP.getAngle(pair.np, np));
+        const int aG = wrap180(mG.angle - m_pairSetG.getAngle(pair.ng, ng));
+        int rcP = 0;
+        int rcG = 0;
+        bool unusedFlag = false;
+        const int qP = getQuadrant(-aP, &mP, &m_linksP[np], pair.np, unusedFlag, rcP, t);
+        const int qG = getQuadrant(-aG, &mG, &m_linksG[ng], pair.ng, unusedFlag, rcG, NT);
+        const int d = std::abs(rcP - rcG);
+        bool agrees;
+        if (qP == -1 || qG == -1) {
+            agrees = checkAngles(np, ng, pair.np, pair.ng);
+        } else if (latent && d > 3) {
+            continue;
+        } else if (!latent && d > 2) {
+            agrees = false;
+        } else if (qP == qG) {
+            agrees = true;
+        } else if (qP == oppositeQuadrants[qG]) {
+            agrees = latent;
+        } else if (qP == nextQuadrants[qG]) {
+            agrees = std::abs(rcP) <= 1 && std::abs(rcG) <= 1;
+        } else {
+            agrees = false;
+        }
+        if (agrees) {
+            sum += d;
+            ++agreeing;
+        } else {
+            if (conflicts.getNumItems() >= maxConflicts) {
+                return false;
+            }
+            conflicts.add(static_cast<unsigned>(i));
+        }
+    }
+    // 3. The mean ridge-count difference against the limit.
+    if (agreeing == 0) {
+        return true;
+    }
+    return m_quadrantLimit >= sum * 16 / agreeing;
+}
+
+void Matcher100::expandGroupByTopology(GroupEx* group, unsigned start)
+{
+    // 1. Every pair from start on, the group growing meanwhile.
+    const unsigned s0 = group->getNumItems();
+    HitItems hits;
+    for (unsigned i = start; i < group->getNumItems(); ++i) {
+        const PairEx2 pair = group->getPair(i);
+        short transitionDif = 0;
+        copyHitItems(getNestCompareResult(pair.np, pair.ng, pair.transition, transitionDif), hits);
+        // 2. Each linked neighbour pair is offered with its local scale.
+        for (int k = 0; k < hits.count; ++k) {
+            const HitItem& h = hits.items[k];
+            if (h.nP == -1) {
+                continue;
+            }
+            const int held = findProbe(*group, h.nP);
+            if (held >= 0 && group->getPair(held).ng == h.nG) {
+                continue;
+            }
+            offerWithAreaScale(group, h.nP, h.nG, h.transition);
+        }
+    }
+    // 3. A grown group is scaled again.
+    if (group->m_numAdded + group->m_numChanged > 25 * s0 / 100) {
+        calcScale(group);
+    }
+}
+
+bool Matcher100::tryAddLinks(GroupEx* group, int np, int ng, Transition t, bool /*withLinks*/,
+                             bool useScale)
+{
+    unsigned short sim = 0;
+    Transition tt = t;
+    getTransitionDif(np, ng, tt, m_transitionLimit, sim);
+    short transitionDif = 0;
+    const HitGroup* h = getNestCompareResult(np, ng, t, transitionDif);
+    if (h == nullptr) {
+        return false;
+    }
+    HitItems hits;
+    copyHitItems(h, hits);
+    for (int k = 0; k < hits.count; ++k) {
+        const HitItem& item = hits.items[k];
+        if (item.nP == -1) {
+            continue;
+        }
+        const int held = findProbe(*group, item.nP);
+        if (held >= 0 && group->getPair(held).ng == item.nG) {
+            continue;
+        }
+        tryAdd2curGroup(group, item.nP, item.nG, item.transition, m_errorLevel, 0, useScale, 0, 0);
+    }
+    return true;
+}
+
+bool Matcher100::addNestPair2group(GroupEx* group, int np, int ng, Transition t, bool tryPair,
+                                   bool withLinks, bool useScale)
+{
+    ZF_ASSERT(np >= 0 && np < m_numNestP && ng >= 0 && ng < m_numNestG);
+    if (tryPair && tryAdd2curGroup(group, np, ng, t, m_errorLevel, 0, useScale, 0, 0) == -1) {
+        return false;
+    }
+    tryAddLinks(group, np, ng, t, withLinks, useScale);
+    return true;
+}
+
+void Matcher100::addNestPair2groupEx(GroupEx* group, short np, short ng)
+{
+    const unsigned s0 = group->getNumItems();
+    if (!addNestPair2group(group, np, ng, m_nestCompare[np][ng].bestTransition, true, true,
+                           false)) {
+        return;
+    }
+    // The links of every pair added are followed in turn.
+    for (unsigned i = s0 + 1; i < group->getNumItems(); ++i) {
+        const PairEx2 pair = group->getPair(i);
+        ZF_ASSERT(pair.transition <= MPT);
+        addNestPair2group(group, pair.np, pair.ng, pair.transition, false, true, false);
+    }
+}
+
+void Matcher100::expandGroupByNestSimSet(GroupEx* group)
+{
+    const std::uint32_t n = std::min<std::uint32_t>(m_numBestNests, 8);
+    for (std::uint32_t k = 0; k < n; ++k) {
+        const BestNest& b = m_bestNests[k];
+        offerWithAreaScale(group, b.np, b.ng, m_nestCompare[b.np][b.ng].bestTransition);
+    }
+}
+
+void Matcher100::expandKernelGroups(unsigned n)
+{
+    n = std::min<unsigned>(n, NUM_GROUPS);
+    for (unsigned k = 0; k < n && m_kernelRank[k]->getNumItems() != 0; ++k) {
+        expandGroupByNestSimSet(m_kernelRank[k]);
+    }
+    sortKernelGroupsByNumItems(n);
+}
+
+void Matcher100::expandKernelGroup(GroupEx* group)
+{
+    const NestVirtSizeSet& set = m_nestVirtSizeSet;
+    HitItems hits;
+    for (std::uint32_t i = 0; i < set.m_numItems && set.items[i].size != 0; ++i) {
+        const int np = set.items[i].np;
+        const int ng = set.items[i].ng;
+        const int held = findProbe(*group, np);
+        if (held >= 0 && group->getPair(held).ng == ng) {
+            continue;
+        }
+        const Transition t = m_nestCompare[np][ng].bestTransition;
+        if (offerWithAreaScale(group, np, ng, t) == -1 || t >= NUM_CACHED_TRANSITIONS) {
+            continue;
+        }
+        // The accepted seed's linked pairs, each with its own best transition.
+        copyHitItems(m_nestCompare[np][ng].groups[t], hits);
+        for (int k = 0; k < hits.count; ++k) {
+            const HitItem& h = hits.items[k];
+            if (h.nP < 0 || h.nG < 0) {
+                continue;
+            }
+            const int at = findProbe(*group, h.nP);
+            if (at >= 0 && group->getPair(at).ng == h.nG) {
+                continue;
+            }
+            offerWithAreaScale(group, h.nP, h.nG, m_nestCompare[h.nP][h.nG].bestTransition);
+        }
+    }
+}
+
+int Matcher100::offerWithAreaScale(GroupEx* group, int np, int ng, Transition t)
+{
+    int sx = 0;
+    int sy = 0;
+    getAreaScale(group, m_minutiaeP[np].x, m_minutiaeP[np].y, sx, sy, true);
+    const int r = tryAdd2curGroup(group, np, ng, t, m_errorLevel, 0, true, static_cast<short>(sx),
+                                  static_cast<short>(sy));
+    if (r != -1) {
+        calcScaleForNewPair(group, static_cast<std::size_t>(r));
+    }
+    return r;
+}
+
+void Matcher100::findAllCompatiblePairs()
+{
+    // 1. Reset.
+    if (m_numCompatPairs != 0) {
+        m_numCompatPairs = 0;
+        m_compatLastNp = -1;
+        std::memset(m_compatFirst, 0, sizeof m_compatFirst);
+        std::memset(m_compatLast, 0, sizeof m_compatLast);
+        std::memset(m_compatHas, 0, sizeof m_compatHas);
+    }
+    // 2. A latent match lets a candidate contradict one pair.
+    const std::size_t maxConflicts = isLatent() ? 1 : 0;
+    NumSet<unsigned> skip;
+    LocalSet<2> conflicts;
+    GroupEx* group = m_curGroup;
+    // 3. Every free probe minutia against every free gallery minutia.
+    for (int np = 0; np < m_numNestP; ++np) {
+        if (m_inGroupP[np] != 0 || m_strongExcludeP[np] != 0) {
+            continue;
+        }
+        int sx = 0;
+        int sy = 0;
+        getAreaScale(group, m_minutiaeP[np].x, m_minutiaeP[np].y, sx, sy, true);
+        for (int ng = 0; ng < m_numNestG; ++ng) {
+            if (m_inGroupG[ng] != 0 || m_strongExcludeG[ng] != 0) {
+                continue;
+            }
+            conflicts.set.m_numItems = 0;
+            if (!group->isCompatible(static_cast<short>(np), static_cast<short>(ng), m_errorLevel,
+                                     conflicts.set, maxConflicts, nullptr, skip, true, sx, sy,
+                                     IC_COLLECT, 0)) {
+                continue;
+            }
+            if (!checkQuadrants(group, np, ng, TR_NONE, skip, 0, conflicts.set, maxConflicts)) {
+                continue;
+            }
+            CompatiblePair& rec = m_compatPairs[m_numCompatPairs];
+            rec.np = static_cast<std::uint8_t>(np);
+            rec.ng = static_cast<std::uint8_t>(ng);
+            rec.sim = static_cast<std::uint16_t>(pairSimilarity(np, ng));
+            rec.conflictPos = conflicts.set.getNumItems() > 0
+                                  ? static_cast<std::uint16_t>(conflicts.set[0])
+                                  : NO_CONFLICT;
+            if (np != m_compatLastNp) {
+                m_compatFirst[np] = m_numCompatPairs;
+                m_compatHas[np] = 1;
+                m_compatLastNp = np;
+            }
+            m_compatLast[np] = m_numCompatPairs;
+            ++m_numCompatPairs;
+        }
+    }
+}
+
+std::size_t Matcher100::buildExpandGroups()
+{
+    // 1. and 2. The most similar records seed the expand groups.
+    const unsigned wanted = static_cast<unsigned>(std::min(m_speedRow[13], NUM_GROUPS));
+    const std::size_t n = std::min<std::size_t>(m_numCompatPairs, wanted);
+    for (std::uint32_t k = 0; k < m_numCompatPairs; ++k) {
+        m_compatOrder[k] = k;
+    }
+    std::stable_sort(m_compatOrder, m_compatOrder + m_numCompatPairs,
+                     [this](std::uint32_t a, std::uint32_t b) {
+                         return m_compatPairs[a].sim > m_compatPairs[b].sim;
+                     });
+    // 3. One group per record.
+    for (std::size_t i = 0; i < n; ++i) {
+        const CompatiblePair& rec = m_compatPairs[m_compatOrder[i]];
+        buildExpandGroup(&m_expandGroups[i], rec.np, rec.ng, static_cast<short>(rec.conflictPos),
+                         rec.sim, 0);
+    }
+    // 4. Ranked by size, a group with a conflict counting one pair less.
+    for (unsigned k = 0; k < wanted; ++k) {
+        m_expandRank[k] = &m_expandGroups[k];
+    }
+    std::stable_sort(m_expandRank, m_expandRank + n, [](const GroupEx* a, const GroupEx* b) {
+        return groupRankKey(*a) > groupRankKey(*b);
+    });
+    return n;
+}
+
+void Matcher100::buildExpandGroup(GroupEx* group, short np, short ng, short conflictPos,
+                                  std::uint16_t /*unusedSim*/, int /*unused*/)
+{
+    ZF_ASSERT(group != nullptr);
+    // 1. The seed with its best transition.
+    group->reset();
+    group->m_conflictPos = conflictPos;
+    pairSimilarity(np, ng);
+    const Transition seedT = m_nestCompare[np][ng].bestTransition;
+    if (seedT > MPT) {
+        return; // no transition relates the two nests
+    }
+    group->add(np, ng, seedT);
+    // 2. Growth along nest links, among the compatible pairs only.
+    HitItems hits;
+    NumSet<unsigned> none;
+    NumSet<unsigned> noConflicts;
+    for (unsigned i = 0; i < group->getNumItems(); ++i) {
+        const PairEx2 pair = group->getPair(i);
+        short transitionDif = 0;
+        copyHitItems(getNestCompareResult(pair.np, pair.ng, pair.transition, transitionDif), hits);
+        for (int k = 0; k < hits.count; ++k) {
+            const HitItem& h = hits.items[k];
+            if (h.nP < 0 || h.nP >= m_numNestP || m_compatHas[h.nP] == 0) {
+                continue;
+            }
+            bool listed = false;
+            for (std::uint32_t r = m_compatFirst[h.nP]; r <= m_compatLast[h.nP]; ++r) {
+                if (m_compatPairs[r].ng == h.nG) {
+                    listed = true;
+                    break;
+                }
+            }
+            if (!listed || findProbe(*group, h.nP) >= 0 || findGallery(*group, h.nG) >= 0) {
+                continue;
+            }
+            if (!group->isCompatible(h.nP, h.nG, m_errorLevel, none, 0, nullptr, none, false, 0, 0,
+                                     IC_STRICT, 0)) {
+                continue;
+            }
+            unsigned short sim = 0;
+            Transition tL = h.transition;
+            getTransitionDif(h.nP, h.nG, tL, 6, sim);
+            if (checkQuadrants(group, h.nP, h.nG, h.transition, none, 0, noConflicts, 0)) {
+                group->add(h.nP, h.nG, h.transition);
+            }
+        }
+    }
+}
+
+} // namespace accelMatch

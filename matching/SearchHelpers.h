@@ -1,0 +1,40 @@
+// Tables and small helpers of the matcher's search: the speed rows that set every budget of a
+// match, index sets over a local buffer (no allocation), a copy of a hit group's items that
+// later nest comparisons cannot overwrite, and the ranking key of kernel and expand groups.
+#pragma once
+
+#include "matching/Groups.h"
+
+namespace accelMatch {
+
+// Budgets of a match by speed level (p0..p19); the latent rows serve when either side is a
+// latent print.
+extern const int g_k_speed[4][20];
+extern const int g_k_speed_latent[4][20];
+
+// A NumSet<unsigned> of capacity N whose items live in this object.
+template <unsigned N> struct LocalSet {
+    unsigned buf[N] = {};
+    NumSet<unsigned> set{N};
+    LocalSet() { set.m_items = buf; }
+    LocalSet(const LocalSet&) = delete;
+    LocalSet& operator=(const LocalSet&) = delete;
+};
+
+// Items of a hit group, copied out before they are offered to a group: offering a pair
+// compares nests again, which rewrites the matcher's scratch hit group.
+struct HitItems {
+    HitItem items[MAX_NESTS];
+    int count = 0;
+};
+
+// Copies h's items into out (none when h is null).
+void copyHitItems(const HitGroup* h, HitItems& out);
+
+// Ranking key of kernel and expand groups: the pair count, one less with a conflict.
+inline int groupRankKey(const GroupEx& g)
+{
+    return static_cast<int>(g.getNumItems()) - (g.m_conflictPos != -1 ? 1 : 0);
+}
+
+} // namespace accelMatch

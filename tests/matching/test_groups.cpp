@@ -1,0 +1,326 @@
+// Group containers and alignment: NumSet, HitGroup and GroupEx bookkeeping, the rotation
+// estimate and its half-turn case, the compatibility test in both forms, conflict position
+// records, carrying points between the frames, and the local scales.
+
+#include "matching/Groups.h"
+#include "matching/Matcher100.h"
+#include "tests/matching/matcher_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+using namespace accelMatch;
+using zftest::MinutiaPoint;
+
+constexpr double kPi = 3.14159265358979323846;
+
+// `points` turned by theta degrees about (cx, cy), then shifted.
+std::vector<MinutiaPoint> Turned(const std::vector<MinutiaPoint>& points, int theta, int cx, int cy,
+                                 int sx, int sy)
+{
+    const double c = std::cos(theta * kPi / 180);
+    const double s = std::sin(theta * kPi / 180);
+    std::vector<MinutiaPoint> out = points;
+    for (MinutiaPoint& m : out) {
+        const double x = m.x - cx;
+        const double y = m.y - cy;
+        m.x = static_cast<int>(std::lround(cx + x * c - y * s + sx));
+        m.y = static_cast<int>(std::lround(cy + x * s + y * c + sy));
+        m.angle = m.angle + theta;
+    }
+    return out;
+}
+
+const std::vector<MinutiaPoint> kSquare = {
+    {100, 100, 0}, {300, 100, 40}, {100, 300, 80}, {300, 300, 120}, {200, 150, 160}};
+
+TEST(NumSet, AddRefusesPresentValuesAndFullSets)
+{
+    NumSet<unsigned> s(3);
+    EXPECT_TRUE(s.add(7));
+    EXPECT_FALSE(s.add(7));
+    EXPECT_EQ(s.getNumItems(), 1u);
+    EXPECT_TRUE(s.add(0xFFFFFFFFu));
+    EXPECT_TRUE(s.add(0xFFFFFFFFu)); // never searched
+    EXPECT_FALSE(s.add(9));          // full
+    EXPECT_EQ(s.getNumItems(), 3u);
+}
+
+TEST(NumSet, AppendingPairsSkipsUnusedAndPresentPairs)
+{
+    NumSet<PairEx2> a(4);
+    a.append(PairEx2{1, 1, 0, 0, 0});
+    NumSet<PairEx2> b(5);
+    b.append(PairEx2{-1, 3, 0, 0, 0});
+    b.append(PairEx2{1, 1, 0, 0, 0});
+    b.append(PairEx2{2, 2, 7, 300, 200});
+    b.append(PairEx2{3, 3, 0, 0, 0});
+    b.append(PairEx2{4, 4, 0, 0, 0});
+    a += b; // room 3: looks at three of b's items only
+    ASSERT_EQ(a.getNumItems(), 2u);
+    EXPECT_EQ(a[1].np, 2);
+    EXPECT_EQ(a[1].transition, 7);
+    EXPECT_EQ(a[1].scaleX, 300);
+    // An empty set takes the other's capacity.
+    NumSet<PairEx2> c;
+    c += b;
+    EXPECT_EQ(c.m_maxItems, 5u);
+    EXPECT_EQ(c.getNumItems(), 4u);
+}
+
+TEST(HitGroup, AddKeepsEachNeighbourOnce)
+{
+    HitGroup* g = newHitGroup(4);
+    EXPECT_EQ(g->m_items[3].transition, TR_NONE);
+    g->add(1, 2, 0, 0, 0, 0);
+    g->add(1, 5, 0, 0, 0, 0); // probe neighbour taken
+    g->add(4, 2, 0, 0, 0, 0); // gallery neighbour taken
+    g->add(-1, 7, 3, 0, 0, 0);
+    g->add(-1, 8, 3, 0, 0, 0); // -1 is never searched
+    EXPECT_EQ(g->m_numItems, 3);
+    g->remove(0);
+    EXPECT_EQ(g->m_numItems, 2);
+    EXPECT_EQ(g->m_items[0].nG, 7);
+    freeHitGroup(g);
+    EXPECT_EQ(g, nullptr);
+}
+
+TEST(GroupEx, AddRemoveAndReplace)
+{
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(kSquare), zftest::PlanOf(kSquare));
+    GroupEx& g = m->m_kernelGroups[0];
+    g.reset();
+    EXPECT_TRUE(g.add(0, 0, 0));
+    EXPECT_FALSE(g.add(0, 0, 0));
+    EXPECT_TRUE(g.add(0, 1, 0)); // another partner for np 0: the builders prevent it
+    EXPECT_EQ(g.m_centrePX, 100);
+    EXPECT_EQ(g.m_centreGY, 100);
+    EXPECT_EQ(g.m_numAdded, 2u);
+    g.m_baseSize = 2;
+    g.m_kernelSize = 1;
+    g.remove(0);
+    EXPECT_EQ(g.getNumItems(), 1u);
+    EXPECT_EQ(g.m_baseSize, 1u);
+    EXPECT_EQ(g.m_kernelSize, 0u);
+    g.replace(0, 2, 1, 5);
+    EXPECT_EQ(g.m_rotation, 40); // P[2] 80 degrees, G[1] 40
+    EXPECT_EQ(g.m_numChanged, 2u);
+}
+
+TEST(GroupEx, NearHalfTurnRotationIsAveragedOnTheTurnedCircle)
+{
+    // G is P turned by 176 degrees: the first pair sets the half-turn flag (25 + 9 >= 4).
+    const auto g0 = Turned(kSquare, 176, 200, 200, 0, 0);
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(kSquare), zftest::PlanOf(g0));
+    GroupEx& g = m->m_kernelGroups[0];
+    g.reset();
+    ASSERT_TRUE(g.add(0, 0, 0));
+    EXPECT_EQ(g.m_nearHalfTurn, 1);
+    for (int k = 1; k < 5; ++k) {
+        g.add(k, k, 0);
+    }
+    g.recalcData();
+    EXPECT_NEAR(g.m_rotation, -176, 1);
+}
+
+TEST(GroupEx, RotationEstimate)
+{
+    for (int theta : {-45, -20, 0, 20, 45}) {
+        SCOPED_TRACE(theta);
+        const auto turned = Turned(kSquare, theta, 200, 200, 30, -20);
+        auto m = zftest::LoadedMatcher(zftest::PlanOf(kSquare), zftest::PlanOf(turned));
+        GroupEx& g = m->m_kernelGroups[0];
+        g.reset();
+        g.add(0, 0, 0);
+        const int first = g.m_rotation;
+        g.recalcData(); // one pair: nothing changes
+        EXPECT_EQ(g.m_rotation, first);
+        for (int k = 1; k < 5; ++k) {
+            g.add(k, k, 0);
+        }
+        g.recalcData();
+        EXPECT_NEAR(g.m_rotation, -theta, 1);
+        EXPECT_EQ(g.m_centrePX, 200);
+        EXPECT_EQ(g.m_centrePY, 190);
+        // Unchanged group: nothing is recomputed.
+        g.m_numAdded = 0;
+        g.m_rotation = 99;
+        g.recalcData();
+        EXPECT_EQ(g.m_rotation, 99);
+    }
+}
+
+TEST(GroupEx, PairsNearTheCentreLeaveTheRotation)
+{
+    const std::vector<MinutiaPoint> tight = {{200, 200, 0}, {210, 200, 0}, {200, 212, 0}};
+    auto m =
+        zftest::LoadedMatcher(zftest::PlanOf(tight), zftest::PlanOf(Turned(tight, 30, 0, 0, 0, 0)));
+    GroupEx& g = m->m_kernelGroups[0];
+    g.reset();
+    g.add(0, 0, 0);
+    g.add(1, 1, 0);
+    g.add(2, 2, 0);
+    g.m_rotation = 7;
+    g.recalcData();
+    EXPECT_EQ(g.m_rotation, 7);
+    EXPECT_EQ(g.m_centrePX, 203);
+    EXPECT_EQ(g.m_centrePY, 204);
+}
+
+TEST(GroupEx, CompatibilityForms)
+{
+    // Probe: a row of minutiae 100 apart; gallery: the same, but minutia 3 moved off the row
+    // (wrong lengths and directions to every pair) and minutia 4 a short hop away from 0.
+    const std::vector<MinutiaPoint> p = {
+        {100, 200, 0}, {200, 200, 0}, {300, 200, 0}, {400, 200, 0}, {108, 206, 0}};
+    std::vector<MinutiaPoint> gs = p;
+    gs[3].y = 320;
+    gs[3].x = 300;
+    gs[4] = {104, 190, 0};
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(p), zftest::PlanOf(gs));
+    m->setDistErrorLevel(0);
+    GroupEx& g = m->m_kernelGroups[0];
+    g.reset();
+    NumSet<unsigned> conflicts(4);
+    NumSet<unsigned> skip(4);
+    int mean = -1;
+    // Empty group: anything goes, even a minutia turned the wrong way.
+    EXPECT_TRUE(g.isCompatible(0, 3, 0, conflicts, 4, &mean, skip, false, 0, 0, IC_STRICT, 0));
+    g.add(0, 0, 0);
+    g.add(1, 1, 0);
+    g.add(2, 2, 0);
+    EXPECT_FALSE(g.isCompatible(3, 3, 0, conflicts, 4, &mean, skip, false, 0, 0, IC_STRICT, 0));
+    // The short hop to pair 0 is judged by length alone (10 against 11).
+    EXPECT_TRUE(g.isCompatible(4, 4, 0, conflicts, 4, &mean, skip, false, 0, 0, IC_STRICT, 0));
+    // Collecting: the inconsistent positions are listed, up to maxConflicts.
+    EXPECT_TRUE(g.isCompatible(3, 3, 0, conflicts, 4, nullptr, skip, false, 0, 0, IC_COLLECT, 0));
+    EXPECT_EQ(conflicts.getNumItems(), 3u);
+    NumSet<unsigned> few(4);
+    EXPECT_FALSE(g.isCompatible(3, 3, 0, few, 1, nullptr, skip, false, 0, 0, IC_COLLECT, 0));
+    NumSet<unsigned> none0(4);
+    // A pair sharing a minutia with the candidate has no segment to compare: it is passed
+    // over, and the others decide.
+    EXPECT_TRUE(g.isCompatible(0, 4, 0, none0, 4, &mean, skip, false, 0, 0, IC_STRICT, 0));
+    // Skipped positions are not looked at.
+    NumSet<unsigned> none(4);
+    NumSet<unsigned> all(4);
+    all.add(0);
+    all.add(1);
+    all.add(2);
+    EXPECT_TRUE(g.isCompatible(3, 3, 0, none, 0, nullptr, all, false, 0, 0, IC_COLLECT, 0));
+    // A true copy: strict form with zero mean error.
+    auto same = zftest::LoadedMatcher(zftest::PlanOf(p), zftest::PlanOf(p));
+    GroupEx& h = same->m_kernelGroups[0];
+    h.reset();
+    h.add(0, 0, 0);
+    h.add(1, 1, 0);
+    EXPECT_TRUE(h.isCompatible(2, 2, 0, conflicts, 4, &mean, skip, false, 0, 0, IC_STRICT, 0));
+    EXPECT_EQ(mean, 0);
+}
+
+ConflictPos Record(std::vector<std::pair<int, int>> pairs, std::vector<unsigned> positions)
+{
+    ConflictPos c{};
+    for (const auto& p : pairs) {
+        c.pairs[c.m_numPairs++] = PairEx2{static_cast<std::int16_t>(p.first),
+                                          static_cast<std::int16_t>(p.second), 0, 0, 0};
+    }
+    for (unsigned v : positions) {
+        c.positions[c.numPositions++] = v;
+    }
+    return c;
+}
+
+TEST(ConflictPosSet, InsertMergesRecordsGivingUpTheSamePositions)
+{
+    ConflictPos items[3] = {};
+    ConflictPosSet set(items, 3);
+    EXPECT_TRUE(set.insert(Record({{1, 1}}, {4})));
+    EXPECT_TRUE(set.insert(Record({{2, 2}, {3, 3}}, {4}))); // same single position: merged
+    EXPECT_EQ(set.m_numItems, 1u);
+    EXPECT_EQ(set.getItem(0).m_numPairs, 3u);
+    EXPECT_EQ(set.getProfit(0), 2);
+    EXPECT_TRUE(set.insert(Record({{2, 2}}, {7}))); // pair already offered: nothing
+    EXPECT_EQ(set.m_numItems, 1u);
+    EXPECT_TRUE(set.insert(Record({{5, 5}}, {6, 4})));
+    EXPECT_TRUE(set.insert(Record({{6, 6}}, {4, 6}))); // same two positions, either order
+    EXPECT_EQ(set.m_numItems, 2u);
+    EXPECT_EQ(set.getItem(1).m_numPairs, 2u);
+    // Filling record 0 to ten pairs, then an eleventh.
+    EXPECT_TRUE(set.insert(
+        Record({{10, 10}, {11, 11}, {12, 12}, {13, 13}, {14, 14}, {15, 15}, {16, 16}}, {4})));
+    EXPECT_EQ(set.getItem(0).m_numPairs, 10u);
+    EXPECT_FALSE(set.insert(Record({{20, 20}}, {4})));
+    // A full set refuses a new record.
+    EXPECT_TRUE(set.insert(Record({{30, 30}}, {})));
+    EXPECT_FALSE(set.insert(Record({{31, 31}}, {1})));
+}
+
+TEST(Alignment, TransferPoint)
+{
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(kSquare), zftest::PlanOf(kSquare));
+    struct Case {
+        int x, y, angle, rotation, scale;
+        bool forward;
+        int outX, outY, outAngle;
+    };
+    const Case cases[] = {
+        {130, 140, 10, 0, 256, true, 530, 640, 10},     // offset (30, 40) kept
+        {130, 140, 10, 0, 0, false, 530, 640, 10},      // pair scale 0 counts as 1.0
+        {130, 140, 170, 90, 256, true, 460, 630, -100}, // turned a quarter
+        {200, 100, 0, 0, 512, true, 650, 600, 0},       // mean scale 1.5 forward
+        {250, 100, 0, 0, 512, false, 600, 600, 0},      // and back
+    };
+    for (const Case& c : cases) {
+        int x = 0;
+        int y = 0;
+        int a = 0;
+        m->transferPoint(c.x, c.y, c.angle, x, y, a, 100, 100, 500, 600, c.rotation, c.scale,
+                         c.scale, 256, 256, c.forward);
+        EXPECT_EQ(x, c.outX) << c.x << " " << c.rotation;
+        EXPECT_EQ(y, c.outY) << c.y << " " << c.rotation;
+        EXPECT_EQ(a, c.outAngle);
+    }
+}
+
+TEST(Alignment, ScalesOfAGroup)
+{
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(kSquare), zftest::PlanOf(kSquare));
+    GroupEx& g = m->m_kernelGroups[0];
+    g.reset();
+    int sx = 0;
+    int sy = 0;
+    m->getAreaScale(&g, 0, 0, sx, sy, true);
+    EXPECT_EQ(sx, 256);
+    EXPECT_EQ(sy, 256);
+    short px = 1;
+    short py = 1;
+    g.calcScaleForOnePair(m->m_carriedG, 0, 0, px, py);
+    EXPECT_EQ(px, 0);
+    EXPECT_EQ(py, 0);
+    // A single pair keeps its alignment; its own minutia is carried to the probe centre.
+    g.add(1, 1, 0);
+    g.m_rotation = 0;
+    m->combineFingerprintsByCurGroup(&g, false, true, false);
+    EXPECT_EQ(m->m_carriedG[1].x, 300);
+    EXPECT_EQ(m->m_carriedG[1].y, 100);
+    // Pairs 200 apart on both axes at scale 1: every pair's scale is 1.0.
+    for (int k : {0, 2, 3}) {
+        g.add(k, k, 0);
+    }
+    m->calcScale(&g);
+    for (std::uint32_t k = 0; k < g.getNumItems(); ++k) {
+        EXPECT_EQ(g.getPair(k).scaleX, 256) << k;
+        EXPECT_EQ(g.getPair(k).scaleY, 256) << k;
+    }
+    EXPECT_EQ(g.m_numAdded, 0u);
+    m->getAreaScale(&g, 100, 100, sx, sy, true);
+    EXPECT_EQ(sx, 256);
+    EXPECT_EQ(sy, 256);
+}
+
+} // namespace

@@ -1,0 +1,229 @@
+// Nest comparison and best-nest selection on small hand-made nests: hit groups and their
+// similarity, what a missing or mismatched link costs, the cache and transition classes, the
+// transitions open to mixed minutia types, the signature pass, the best-nest list and the
+// virtual-size set, and the central-pair and direction predicates.
+
+#include "matching/Matcher100.h"
+#include "tests/matching/matcher_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+using namespace accelMatch;
+using zftest::LinkPlan;
+using zftest::MinutiaPoint;
+
+// Minutia 0 linked to 1, 2 and 3 (slots 0, 2, 4); 4 has no links; 5 is of type 1.
+const std::vector<MinutiaPoint> kNest = {{200, 200, 0},  {240, 200, 10}, {200, 250, 20},
+                                         {150, 180, 30}, {260, 260, 40}, {300, 330, 50, 1}};
+
+std::vector<std::vector<LinkPlan>> NestLinks(std::uint8_t codeSlot0 = 1, bool withSlot4 = true)
+{
+    std::vector<std::vector<LinkPlan>> links(6);
+    links[0] = {{0, codeSlot0, 1, 0}, {2, 2, 2, 0}};
+    if (withSlot4) {
+        links[0].push_back({4, 5, 3, 0});
+    }
+    return links;
+}
+
+// Each hit of an exact copy under transition 0 weighs 24 x 16 per unit of quality.
+constexpr int kExactHit = 384;
+
+TEST(NestComparison, ExactCopyPairsEveryLink)
+{
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(kNest, NestLinks()),
+                                   zftest::PlanOf(kNest, NestLinks()));
+    m->setDistErrorLevel(2);
+    m->compNestsAlt(0, 0, 0, 0);
+    ASSERT_EQ(m->m_scratchHit.m_numItems, 3);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(m->m_scratchHit.m_items[k].nP, m->m_scratchHit.m_items[k].nG);
+        EXPECT_EQ(m->m_scratchHit.m_items[k].distDif, 0);
+    }
+    // Nothing left unexplained: the similarity is the hit evidence alone.
+    EXPECT_EQ(m->m_scratchHit.m_sim, 3 * kExactHit);
+}
+
+TEST(NestComparison, UnmatchedLinksCost)
+{
+    struct Case {
+        const char* name;
+        std::uint8_t galleryCode;
+        bool gallerySlot4;
+        int hits;
+        int sim;
+    };
+    // Two hits of weight 80 each; the probe's third neighbour (40) stays unexplained, and with
+    // mismatched codes the gallery's too (40 more).
+    const Case cases[] = {
+        {"gallery lacks a link", 1, false, 2, 160 * 2 * kExactHit / 200},
+        {"codes that never match", 5, true, 2, 160 * 2 * kExactHit / 240},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto m =
+            zftest::LoadedMatcher(zftest::PlanOf(kNest, NestLinks()),
+                                  zftest::PlanOf(kNest, NestLinks(c.galleryCode, c.gallerySlot4)));
+        m->setDistErrorLevel(2);
+        m->compNestsAlt(0, 0, 0, 0);
+        EXPECT_EQ(m->m_scratchHit.m_numItems, c.hits);
+        EXPECT_EQ(m->m_scratchHit.m_sim, c.sim);
+    }
+}
+
+TEST(NestComparison, NestWithoutLinksIsEmptyUnderEveryTransition)
+{
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(kNest, NestLinks()),
+                                   zftest::PlanOf(kNest, NestLinks()));
+    for (Transition t = 0; t < TL_3; ++t) {
+        m->compNestsAlt(4, 0, t, 0);
+        EXPECT_EQ(m->m_scratchHit.m_numItems, 0) << t;
+        EXPECT_EQ(m->m_scratchHit.m_sim, 0) << t;
+    }
+    unsigned short best = 9;
+    const NestCompareResult* cell = m->getNestCompareResult(4, 0, 8, best);
+    EXPECT_EQ(best, 0);
+    EXPECT_EQ(cell->bestTransition, 0); // the first saved transition, though empty
+}
+
+TEST(NestComparison, CacheAndTransitionClasses)
+{
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(kNest, NestLinks()),
+                                   zftest::PlanOf(kNest, NestLinks()));
+    m->setDistErrorLevel(2);
+    unsigned short best = 0;
+    NestCompareResult* cell = m->getNestCompareResult(0, 0, 4, best);
+    EXPECT_EQ(best, 3 * kExactHit);
+    EXPECT_EQ(cell->bestTransition, 0);
+    EXPECT_EQ(cell->computed, 1);
+    HitGroup* cached = cell->groups[0];
+    ASSERT_NE(cached, nullptr);
+    EXPECT_EQ(cell->groups[1], nullptr); // impossible for two type-0 minutiae
+    m->getNestCompareResult(0, 0, 4, best);
+    EXPECT_EQ(cell->groups[0], cached); // computed once
+    short dif = -1;
+    EXPECT_EQ(m->getNestCompareResult(0, 0, 13, dif), cached);
+    EXPECT_EQ(dif, 4); // class 4 against class 0
+    Transition t = 21;
+    unsigned short sim = 0;
+    EXPECT_EQ(m->getTransitionDif(0, 0, t, 24, sim), 6);
+    EXPECT_EQ(sim, 3 * kExactHit);
+    // Type 1 against type 0: transition 0 is closed, 1 is open.
+    EXPECT_FALSE(m->isTransitionPossible(5, 0, 0));
+    EXPECT_TRUE(m->isTransitionPossible(5, 0, 1));
+    EXPECT_EQ(m->getNestCompareResult(5, 0, 0, dif), nullptr);
+    EXPECT_NE(m->getNestCompareResult(5, 0, 1, dif), nullptr);
+    // No transition open up to the limit: none is best. Asked for a link transition, the
+    // pair gets transitions 0..4 cached and is measured against the best of them.
+    m->clearNestCompareCells(MAX_NESTS, MAX_NESTS);
+    m->getNestCompareResult(5, 1, 0, best);
+    EXPECT_EQ(m->m_nestCompare[5][1].bestTransition, TR_NONE);
+    EXPECT_EQ(m->getTransitionDif(5, 1, t, 24, sim), 6 - 1);
+    EXPECT_EQ(m->m_nestCompare[5][1].bestTransition, 1);
+}
+
+TEST(NestSelection, SignaturePassAndBestNests)
+{
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(kNest, NestLinks()),
+                                   zftest::PlanOf(kNest, NestLinks()));
+    m->setDistErrorLevel(2);
+    m->m_transitionLimit = 4;
+    EXPECT_EQ(m->compareAllNestAccel(), 36);
+    unsigned total = 0;
+    for (unsigned c : m->m_accelHistogram) {
+        total += c;
+    }
+    EXPECT_EQ(total, 36u); // every pair lies within the rotation limit of 50 + 50
+    EXPECT_GT(m->m_accelSim[0][0], 0);
+    m->compareBestNests(1);
+    ASSERT_GE(m->m_numBestNests, 1u);
+    EXPECT_EQ(m->m_bestNests[0].np, 0);
+    EXPECT_EQ(m->m_bestNests[0].ng, 0);
+    EXPECT_EQ(m->m_bestNests[0].sim, 3 * kExactHit);
+    m->chooseBestNests(200, 0);
+    ASSERT_GE(m->m_nestVirtSizeSet.m_numItems, 1u);
+    EXPECT_EQ(m->m_nestVirtSizeSet.items[0].size, 4); // three hits and the pair itself
+
+    // A pair with no open transition enters with size 0 only when the minimum is 0.
+    m->clearNestCompareCells(MAX_NESTS, MAX_NESTS);
+    m->m_transitionLimit = 0;
+    const std::uint8_t np[] = {0, 5};
+    const std::uint8_t ng[] = {0, 0};
+    m->compareNestsFromAccelMatch(np, ng, 2);
+    ASSERT_EQ(m->m_numBestNests, 2u);
+    m->chooseBestNests(2, 0);
+    EXPECT_EQ(m->m_nestVirtSizeSet.m_numItems, 2u);
+    EXPECT_EQ(m->m_nestVirtSizeSet.items[1].size, 0);
+    m->chooseBestNests(2, 1);
+    EXPECT_EQ(m->m_nestVirtSizeSet.m_numItems, 1u);
+
+    // A caller's pair naming a minutia the side does not have is left out.
+    const std::uint8_t farP[] = {0, 200};
+    const std::uint8_t farG[] = {0, 1};
+    m->compareNestsFromAccelMatch(farP, farG, 2);
+    EXPECT_EQ(m->m_numBestNests, 1u);
+}
+
+TEST(NestSelection, EmptyGalleryHasNoPairs)
+{
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(kNest, NestLinks()), zftest::PlanOf({}));
+    EXPECT_EQ(m->m_numNestG, 0);
+    EXPECT_EQ(m->compareAllNestAccel(), 0);
+    for (unsigned c : m->m_accelHistogram) {
+        EXPECT_EQ(c, 0u);
+    }
+}
+
+TEST(NestPredicates, QuadrantOfANeighbour)
+{
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(kNest, NestLinks()),
+                                   zftest::PlanOf(kNest, NestLinks()));
+    bool flag = false;
+    int rc = 99;
+    EXPECT_EQ(m->getQuadrant(0, &m->m_minutiaeP[0], &m->m_linksP[0], 1, flag, rc, 0), 1);
+    EXPECT_EQ(rc, 1);
+    EXPECT_EQ(m->getQuadrant(0, &m->m_minutiaeP[0], &m->m_linksP[0], 2, flag, rc, 0), 0);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(m->getQuadrant(0, &m->m_minutiaeP[0], &m->m_linksP[0], 4, flag, rc, 0), -1);
+}
+
+TEST(NestPredicates, CentralPairAndDirections)
+{
+    // G is P turned by 30 degrees about minutia 0.
+    std::vector<MinutiaPoint> turned = kNest;
+    for (MinutiaPoint& s : turned) {
+        const double a = 30 * 3.14159265358979 / 180;
+        const double x = s.x - 200;
+        const double y = s.y - 200;
+        s.x = static_cast<int>(std::lround(200 + x * std::cos(a) - y * std::sin(a)));
+        s.y = static_cast<int>(std::lround(200 + x * std::sin(a) + y * std::cos(a)));
+        s.angle += 30;
+    }
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(kNest), zftest::PlanOf(turned));
+    m->setDistErrorLevel(0);
+    for (int i = 1; i < 6; ++i) {
+        SCOPED_TRACE(i);
+        // With the true rotation every pair agrees with the central pair (0, 0).
+        EXPECT_TRUE(m->isPairsCompatible(0, 0, i, i, -30, false));
+        EXPECT_TRUE(m->isCompatibleWitchCentralPoint(0, 0, i, i, -30, false));
+        // Ignoring it: directions still within 35 and 50, minutia angles 30 apart fail the
+        // strict 25 and pass the 35 of the central-point test.
+        EXPECT_FALSE(m->isPairsCompatible(0, 0, i, i, 0, false));
+        EXPECT_TRUE(m->isCompatibleWitchCentralPoint(0, 0, i, i, 0, false));
+    }
+    // Lengths that disagree fail both.
+    EXPECT_FALSE(m->isPairsCompatible(0, 0, 1, 4, -30, false));
+    EXPECT_FALSE(m->isCompatibleWitchCentralPoint(0, 0, 1, 4, -30, true));
+    EXPECT_GE(m->compareSuitableAccelerators(0, 0), 6);
+    // Direction consistency of two pairs.
+    EXPECT_TRUE(m->checkAngles(1, 1, 2, 2));
+    EXPECT_FALSE(m->checkAngles(2, 2, 4, 3));
+    EXPECT_FALSE(m->checkAngles(1, 1, 1, 2)); // shared minutia: no segment
+}
+
+} // namespace

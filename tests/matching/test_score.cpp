@@ -1,0 +1,182 @@
+// The score formula and its helpers on hand-computed cases: row indexes, the corrections of
+// unreliable minutiae, the not-found threshold, the scaling of groups with few found pairs,
+// the clamps, and the evidence estimate around a missing minutia.
+
+#include "matching/MatchScore.h"
+#include "matching/Matcher100.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace accelMatch {
+namespace {
+
+TEST(ScoreIndex, BoundsPickTheRow)
+{
+    const int pg[3] = {13, 20, 60};
+    const int q[2] = {30, 110};
+    struct Case {
+        int value;
+        const int* bounds;
+        int n;
+        int index;
+    };
+    const Case cases[] = {
+        {12, pg, 4, 0}, {13, pg, 4, 1}, {19, pg, 4, 1},  {20, pg, 4, 2},
+        {59, pg, 4, 2}, {60, pg, 4, 3}, {255, pg, 4, 3}, {29, q, 3, 0},
+        {30, q, 3, 1},  {100, q, 3, 1}, {110, q, 3, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        EXPECT_EQ(getIndex(c.value, c.bounds, c.n), c.index);
+    }
+}
+
+TEST(ScoreCorrection, UnreliableMinutiaeByDistanceBand)
+{
+    const int* fP = g_k_score_up_f_p[0]; // found bands 338, 310, 640, 441; limit 768
+    struct Case {
+        int prob;
+        int distance;
+        int ridgeCount;
+        int found;
+        int notFound;
+    };
+    const Case cases[] = {
+        {40, 39, 2, 40 * 2048 / 442, 40 * 2048 / 3494}, // last band: x 2048
+        {40, 9, 2, 40 * 2048 / 339, 40 * 32 / 484},     // first band
+        {40, 19, 2, 40 * 2048 / 311, 40 * 32 / 195},
+        {40, 29, 2, 40 * 2048 / 641, 40 * 32 / 116},
+        {40, 39, 6, 40, 40}, // ridge count at the limit 768 / 128: unchanged
+        {40, 40, 0, 40, 40}, // beyond the reach of a broken ridge: unchanged
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.distance << " " << c.ridgeCount);
+        EXPECT_EQ(correctFoundProb(static_cast<std::uint8_t>(c.prob), c.distance, c.ridgeCount,
+                                   fP[4], fP),
+                  c.found);
+        MinData md = {FS_NOT_FOUND, UNRELIABLE_PARTNER_NOT_MATCHED,
+                      static_cast<std::uint8_t>(c.distance),
+                      static_cast<std::uint8_t>(c.ridgeCount), 40};
+        // The not-found limit of type 0 is 390: ridge count 3 is already at it.
+        if (c.ridgeCount < 3) {
+            EXPECT_EQ(correctProb(c.prob, md, fP), c.notFound);
+        }
+        md.unreliable = UNRELIABLE_PARTNER_MATCHED;
+        EXPECT_EQ(correctProb(c.prob, md, fP), c.found);
+        md.unreliable = UNRELIABLE_PARTNER_EXCLUDED;
+        EXPECT_EQ(correctProb(c.prob, md, fP), c.prob);
+    }
+    EXPECT_EQ(40 * 2048 / 442, 185);
+}
+
+TEST(ScoreProbs, WeakNotFoundMinutiaTurnsExcluded)
+{
+    // Probe threshold 636 / 128 = 4: a not-found minutia of probability 3 is excluded.
+    std::vector<MinData> md = {
+        {FS_FIRST, 0, 0, 0, 30},    {FS_MAIN, 0, 0, 0, 20},      {FS_REST, 0, 0, 0, 10},
+        {FS_NOT_FOUND, 0, 0, 0, 3}, {FS_NOT_FOUND, 0, 0, 0, 25}, {FS_EXCLUDED, 0, 0, 0, 50},
+    };
+    int f = 0, m = 0, found = 0, sums[3] = {}, notFound = 0, excluded = 0, numNotFound = 0;
+    calcProbs(md.data(), static_cast<int>(md.size()), g_k_score_up_f_p[0], 4, f, m, found, sums,
+              notFound, excluded, numNotFound);
+    EXPECT_EQ(f, 1);
+    EXPECT_EQ(m, 2);
+    EXPECT_EQ(found, 3);
+    EXPECT_EQ(sums[0], 30);
+    EXPECT_EQ(sums[1], 20);
+    EXPECT_EQ(sums[2], 10);
+    EXPECT_EQ(notFound, 25);
+    EXPECT_EQ(numNotFound, 1);
+    EXPECT_EQ(excluded, 2);
+    EXPECT_EQ(md[3].status, FS_EXCLUDED);
+}
+
+// A parameter block and evidence of n minutiae per side, `found` of them in the first group
+// with probability p, the rest not found with probability q.
+struct Block {
+    ScoreParameters params = {};
+    std::vector<MinData> probe;
+    std::vector<MinData> gallery;
+
+    Block(int n, int found, int p, int q, int quality)
+    {
+        params.m_numNestP = params.m_numNestG = static_cast<std::uint8_t>(n);
+        params.m_qualityP = params.m_qualityG = static_cast<std::uint8_t>(quality);
+        for (int i = 0; i < n; ++i) {
+            const MinData d = i < found
+                                  ? MinData{FS_FIRST, 0, 0, 0, static_cast<std::uint8_t>(p)}
+                                  : MinData{FS_NOT_FOUND, 0, 0, 0, static_cast<std::uint8_t>(q)};
+            probe.push_back(d);
+            gallery.push_back(d);
+        }
+    }
+
+    int score()
+    {
+        return calculateScore(params, probe.data(), gallery.data(), g_k_score_pg_q, g_k_score_pg,
+                              g_k_score, g_k_score_common, g_k_score_pg_bounds, g_k_score_q_bounds,
+                              g_k_score_up_f_p, g_k_score_up_f_g);
+    }
+};
+
+TEST(ScoreFormula, HandComputedCases)
+{
+    // 15 minutiae a side, all found with probability 40, quality 50: row iPG 1, iQ 1 of type 0
+    // (Q1 = 600, g6 = -20). bP1 = 600 x 1270 / 601 = 1267, bG1 = 600 x 924 / 601 = 922;
+    // 4 x 2189 - 160 = 8596, then scaled by 15 x 8 / 600 because 15 < 600 / 8.
+    Block all(15, 15, 40, 0, 50);
+    EXPECT_EQ(all.score(), 8596 * 15 * 8 / 600);
+
+    // Ten found pairs with Q1 = 600 scale by 80 / 600: 15 minutiae, 10 found, the five others
+    // not found with probability 0 (below both thresholds, so excluded: S = 20).
+    Block ten(15, 10, 40, 0, 50);
+    const int bP1 = 400 * 1270 / 401;
+    const int bG1 = 400 * 924 / 401;
+    const int iPG = 0; // min(nP, nG) = 10 < 13
+    const int q1 = g_k_score_pg_q[0][iPG * 3 + 1][1];
+    const int raw = 4 * (bP1 + bG1) + 8 * g_k_score_pg[0][iPG][6];
+    EXPECT_EQ(ten.score(), q1 / 8 > 10 ? raw * 10 * 8 / q1 : raw);
+
+    // No found pair: 0.
+    Block none(15, 0, 40, 40, 50);
+    EXPECT_EQ(none.score(), 0);
+}
+
+TEST(ScoreFormula, Clamps)
+{
+    // A large topology similarity over many first-group pairs passes 10000.
+    Block high(60, 60, 63, 0, 100);
+    high.params.m_topologySim[0] = 60000;
+    EXPECT_EQ(high.score(), 10000);
+    // Large distance errors and no similarity drive the sum below 0.
+    Block low(60, 60, 1, 0, 100);
+    low.params.m_disrErrR[0] = 255;
+    low.params.m_angleErr[0] = 255;
+    EXPECT_EQ(low.score(), 0);
+}
+
+TEST(ScoreEvidence, NotFoundAreaEstimate)
+{
+    auto m = std::make_unique<Matcher100>();
+    // Distances 10 and 50 with quality bytes 40 and 20: (10 x 40 + 4 x 20) / 14 = 34; a third
+    // minutia 100 away is ignored; quality bits 6 and 7 do not count.
+    ESK::Sign others[3] = {};
+    others[0].x = 110;
+    others[0].y = 100;
+    others[0].quality = 40 | 0x40;
+    others[1].x = 100;
+    others[1].y = 150;
+    others[1].quality = 20 | 0x80;
+    others[2].x = 200;
+    others[2].y = 100;
+    others[2].quality = 63;
+    EXPECT_EQ(m->estimateNotFoundAreaProb(100, 100, others, 3), 34);
+    EXPECT_EQ(m->estimateNotFoundAreaProb(100, 100, others + 2, 1), 0);
+}
+
+} // namespace
+} // namespace accelMatch
