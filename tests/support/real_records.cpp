@@ -3,8 +3,8 @@
 #include "tests/support/real_records.h"
 
 #include "tests/support/data_path.h"
+#include "tests/support/fvc_sets.h"
 
-#include <map>
 #include <string>
 
 namespace zftest {
@@ -103,15 +103,7 @@ const RealRecord& MinexOthers()
 
 const Template& FvcTemplate(int finger, int impression)
 {
-    static std::map<int, Template> made;
-    const int key = finger * 10 + impression;
-    auto it = made.find(key);
-    if (it == made.end()) {
-        const std::string path = SharedData("fingerprints/fvc2002_db1_b/" + std::to_string(finger) +
-                                            "_" + std::to_string(impression) + ".pgm");
-        it = made.emplace(key, TemplateFromPgm(path, 1)).first;
-    }
-    return it->second;
+    return FvcSetTemplate("fvc2002_db1_b", finger, impression);
 }
 
 } // namespace zftest
