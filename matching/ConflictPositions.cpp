@@ -67,9 +67,7 @@ void Matcher100::fillCoflictPosSet(ConflictPosSet& set)
             if (iP >= 0 && group->getPair(iP).ng == h.nG) {
                 continue;
             }
-            unsigned short sim = 0;
-            Transition tL = h.transition;
-            getTransitionDif(h.nP, h.nG, tL, 6, sim);
+            cacheNestComparison(*this, h.nP, h.nG, h.transition);
             if (h.transition > m_transitionLimit) {
                 continue;
             }

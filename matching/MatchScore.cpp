@@ -97,6 +97,7 @@ namespace {
 constexpr int UNRELIABLE_MAX_DISTANCE = 39;
 constexpr int UNRELIABLE_MAX_RIDGES = 5;
 constexpr int AREA_PROB_REACH = 99;
+constexpr std::int64_t AREA_PROB_REACH_SQUARE = 9900; // the largest square that rounds to 99
 constexpr int AREA_PROB_NEAR = 20;
 
 // trunc(sqrt(dx^2 + dy^2) + 0.5), the root taken in single precision.
@@ -626,7 +627,13 @@ int Matcher100::estimateNotFoundAreaProb(int x, int y, const ESK::Lot<short>* ot
     int sumW = 0;
     int sumWQ = 0;
     for (int i = 0; i < count; ++i) {
-        const int d = roundedLength(others[i].x - x, others[i].y - y);
+        // Squares above 99.5^2 round to lengths above the reach: no root needed for them.
+        const std::int64_t dx = others[i].x - x;
+        const std::int64_t dy = others[i].y - y;
+        if (dx * dx + dy * dy > AREA_PROB_REACH_SQUARE) {
+            continue;
+        }
+        const int d = roundedLength(static_cast<int>(dx), static_cast<int>(dy));
         if (d > AREA_PROB_REACH) {
             continue;
         }

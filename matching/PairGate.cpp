@@ -58,9 +58,23 @@ bool Matcher100::isLatent() const
 
 int Matcher100::pairSimilarity(int np, int ng)
 {
+    // The best similarity after transitions 0 to 6: transitions 5 and 6 are compared into
+    // the scratch group only and never change the cell's best, so comparing 0 to 4 gives it.
     unsigned short sim = 0;
-    getNestCompareResult(np, ng, 6, sim);
+    getNestCompareResult(np, ng, NUM_CACHED_TRANSITIONS - 1, sim);
     return sim;
+}
+
+void cacheNestComparison(Matcher100& m, int np, int ng, Transition t)
+{
+    // Transitions 5 to 8 are compared into the scratch group only, which the callers do not
+    // read: only the comparisons that are cached need to run.
+    if (t >= NUM_CACHED_TRANSITIONS && t < TL_3) {
+        return;
+    }
+    unsigned short sim = 0;
+    Transition tt = t;
+    m.getTransitionDif(np, ng, tt, 6, sim);
 }
 
 bool Matcher100::isNewPairBetter(int classNew, int classOld, int simNew, int simOld)
@@ -345,9 +359,7 @@ void Matcher100::expandGroupByTopology(GroupEx* group, unsigned start)
 bool Matcher100::tryAddLinks(GroupEx* group, int np, int ng, Transition t, bool /*withLinks*/,
                              bool useScale)
 {
-    unsigned short sim = 0;
-    Transition tt = t;
-    getTransitionDif(np, ng, tt, m_transitionLimit, sim);
+    cacheNestComparison(*this, np, ng, t);
     short transitionDif = 0;
     const HitGroup* h = getNestCompareResult(np, ng, t, transitionDif);
     if (h == nullptr) {
@@ -579,9 +591,7 @@ void Matcher100::buildExpandGroup(GroupEx* group, short np, short ng, short conf
                                      IC_STRICT, 0)) {
                 continue;
             }
-            unsigned short sim = 0;
-            Transition tL = h.transition;
-            getTransitionDif(h.nP, h.nG, tL, 6, sim);
+            cacheNestComparison(*this, h.nP, h.nG, h.transition);
             if (checkQuadrants(group, h.nP, h.nG, h.transition, none, 0, noConflicts, 0)) {
                 group->add(h.nP, h.nG, h.transition);
             }

@@ -31,6 +31,12 @@ struct HitItems {
 // Copies h's items into out (none when h is null).
 void copyHitItems(const HitGroup* h, HitItems& out);
 
+class Matcher100;
+
+// The nest comparisons of (np, ng) under transition t that the matcher caches (transitions
+// 0 to 4, or all of them for t from 9 on); those of 5 to 8 would only fill the scratch group.
+void cacheNestComparison(Matcher100& m, int np, int ng, Transition t);
+
 // Ranking key of kernel and expand groups: the pair count, one less with a conflict.
 inline int groupRankKey(const GroupEx& g)
 {
