@@ -20,8 +20,8 @@ std::vector<unsigned char> ReadWsq(const char* name)
 }
 
 // Decodes the stream into `pixels`; returns the decoder's code.
-int Decode(void* inst, std::vector<unsigned char>& data, std::vector<unsigned char>& pixels,
-               int& w, int& h)
+int Decode(void* inst, std::vector<unsigned char>& data, std::vector<unsigned char>& pixels, int& w,
+           int& h)
 {
     const int size = static_cast<int>(data.size());
     const int guard = static_cast<int>(Wsq::wsqCheckSum(data.data(), size));
