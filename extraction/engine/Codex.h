@@ -202,7 +202,27 @@ public:
 
 protected:
     Codex* Self();
-    void Advance(unsigned char** cursors, int n, int by);
+    // Cursors that a stage has not set stay null: the scans move only the set ones. The walkers
+    // move at every walk step and ring point, so their fixed count gets its own unrolled copy.
+    // Defined here so that the walks and scans inline it.
+    static void Advance(unsigned char** cursors, int n, int by)
+    {
+        if (n == WZ_WALKERS) {
+            MoveSet(cursors, WZ_WALKERS, by);
+        } else {
+            MoveSet(cursors, n, by);
+        }
+    }
+    // Moves the cursors that are set. Inlined with a fixed count, the loop unrolls.
+    static void MoveSet(unsigned char** cursors, int n, int by)
+    {
+#pragma GCC unroll 5
+        for (int i = 0; i < n; ++i) {
+            if (cursors[i] != nullptr) {
+                cursors[i] += by;
+            }
+        }
+    }
     void WalkStep(int dir);
     bool WalkInside() const;
     int RidgeWalk(int dir, int steps, int stopAfterMarks, int level, int kind);

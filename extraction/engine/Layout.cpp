@@ -75,32 +75,6 @@ Codex* CBase::Self()
     return static_cast<Codex*>(this); // Codex is the only class ever instantiated
 }
 
-namespace {
-
-// Moves the cursors that are set. Inlined with a fixed count, the loop unrolls.
-inline void MoveSet(unsigned char** cursors, int n, int by)
-{
-#pragma GCC unroll 5
-    for (int i = 0; i < n; ++i) {
-        if (cursors[i] != nullptr) {
-            cursors[i] += by;
-        }
-    }
-}
-
-} // namespace
-
-// Cursors that a stage has not set stay null: the scans move only the set ones. The walkers
-// move at every walk step and ring point, so their fixed count gets its own unrolled copy.
-void CBase::Advance(unsigned char** cursors, int n, int by)
-{
-    if (n == WZ_WALKERS) {
-        MoveSet(cursors, WZ_WALKERS, by);
-    } else {
-        MoveSet(cursors, n, by);
-    }
-}
-
 // ---------------------------------------------------------------------------------------------
 // Layer store
 
