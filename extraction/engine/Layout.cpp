@@ -13,7 +13,6 @@ namespace {
 
 constexpr int kDx[8] = {1, 1, 0, -1, -1, -1, 0, 1};
 constexpr int kDy[8] = {0, 1, 1, 1, 0, -1, -1, -1};
-constexpr int kRingEntries[5] = {8, 24, 44, 68, 96};
 
 bool ValidLevel(int level)
 {
@@ -419,30 +418,16 @@ void CBase::Fragmo(int k, int kW)
 
 int CBase::Spiral(int level, int radius, int value)
 {
-    if (radius < 0 || !ValidLevel(level)) {
-        return m_ringCount;
-    }
     Codex* self = Self();
-    const CLevel& lv = m_level[level];
-    m_ringValue = value;
-    m_ringCount = kRingEntries[radius > 4 ? 4 : radius];
-    int pending = 0;
-    for (int i = 0; i < m_ringCount; ++i) {
-        const int d = ring[i].dir;
-        if (m_wx == lv.xEdge[d] || m_wy == lv.yEdge[d]) {
-            pending = ring[i].skip;
-        }
-        m_wx += lv.dx[d];
-        m_wy += lv.dy[d];
-        m_walkOff += lv.step[d];
-        Advance(m_walk, WZ_WALKERS, lv.step[d]);
-        if (pending == 0) {
-            (self->*m_ringPoint)(ring[i].angle, i);
-        } else {
-            --pending;
-        }
+    // The sector sums, the most frequent ring step, run their own inlined walk.
+    if (m_ringPoint == static_cast<RingFn>(&CWork::Argums_quick)) {
+        return self->SectorRing(level, radius, value, true);
     }
-    return m_ringCount;
+    if (m_ringPoint == static_cast<RingFn>(&CWork::Argums_NoApw_quick)) {
+        return self->SectorRing(level, radius, value, false);
+    }
+    return RingWalk(level, radius, value,
+                    [this, self](int angle, int i) { (self->*m_ringPoint)(angle, i); });
 }
 
 int CBase::Fiimpo(int a, const unsigned char* p, int fine) const

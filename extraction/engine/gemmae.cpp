@@ -69,8 +69,11 @@ SectorTable MakeSectorTable(const std::int32_t* W)
 } // namespace
 
 // Sector sums: for every sector axis within 90 degrees of the ring point, its doubled-angle
-// vector weighted by the ring weight and the point's magnitude.
-void CWork::Sector(int angle, bool weights)
+// vector weighted by the ring weight and the point's magnitude, added to cosSum, sinSum and
+// (with weights) wSum.
+// Inlined into the ring walk of SectorRing, where the sums are locals.
+__attribute__((always_inline)) inline void CWork::SectorPoint(int angle, bool weights, int* cosSum,
+                                                              int* sinSum, int* wSum) const
 {
     const int centre = m_ringValue * *m_refc;
     const int q = HalfTurn(*m_walk[0]);
@@ -85,12 +88,35 @@ void CWork::Sector(int angle, bool weights)
     for (int j = 0; j < r.count; ++j) {
         const int k = r.k[j];
         const int w = r.w[j];
-        m_cosSum[k] += Back8(cm * w);
-        m_sinSum[k] += Back8(sm * w);
+        cosSum[k] += Back8(cm * w);
+        sinSum[k] += Back8(sm * w);
         if (weights) {
-            m_wSum[k] += w;
+            wSum[k] += w;
         }
     }
+}
+
+void CWork::Sector(int angle, bool weights)
+{
+    SectorPoint(angle, weights, m_cosSum, m_sinSum, m_wSum);
+}
+
+// The ring's integer sums gather in locals and are added to the members once: the same sums
+// as point by point.
+int CWork::SectorRing(int level, int radius, int value, bool weights)
+{
+    int cosSum[8] = {};
+    int sinSum[8] = {};
+    int wSum[8] = {};
+    const int n = RingWalk(level, radius, value, [&](int angle, int) {
+        SectorPoint(angle, weights, cosSum, sinSum, wSum);
+    });
+    for (int k = 0; k < 8; ++k) {
+        m_cosSum[k] += cosSum[k];
+        m_sinSum[k] += sinSum[k];
+        m_wSum[k] += wSum[k];
+    }
+    return n;
 }
 
 void CWork::Argums_quick(int angle, int)
