@@ -555,8 +555,14 @@ public:
     // Spiral with Sector as the ring step (Argums_quick, Argums_NoApw_quick), its sums kept
     // in locals over the ring.
     int SectorRing(int level, int radius, int value, bool weights);
+    // Spiral for the most frequent ring steps (the sector sums, Twists_I and Argums_I) with the
+    // step inlined into the walk: true, and the ring's point count in `count`, when the current
+    // ring step is one of them.
+    bool KnownRing(int level, int radius, int value, int& count);
 
 private:
+    void ArgumsPoint(int angle);
+    void TwistsPoint();
     void Sector(int angle, bool weights);
     void SectorPoint(int angle, bool weights, int* cosSum, int* sinSum, int* wSum) const;
 };

@@ -419,12 +419,10 @@ void CBase::Fragmo(int k, int kW)
 int CBase::Spiral(int level, int radius, int value)
 {
     Codex* self = Self();
-    // The sector sums, the most frequent ring step, run their own inlined walk.
-    if (m_ringPoint == static_cast<RingFn>(&CWork::Argums_quick)) {
-        return self->SectorRing(level, radius, value, true);
-    }
-    if (m_ringPoint == static_cast<RingFn>(&CWork::Argums_NoApw_quick)) {
-        return self->SectorRing(level, radius, value, false);
+    // The most frequent ring steps run their own inlined walk.
+    int count = 0;
+    if (self->KnownRing(level, radius, value, count)) {
+        return count;
     }
     return RingWalk(level, radius, value,
                     [this, self](int angle, int i) { (self->*m_ringPoint)(angle, i); });

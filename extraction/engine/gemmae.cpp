@@ -119,6 +119,22 @@ int CWork::SectorRing(int level, int radius, int value, bool weights)
     return n;
 }
 
+bool CWork::KnownRing(int level, int radius, int value, int& count)
+{
+    if (m_ringPoint == static_cast<RingFn>(&CWork::Argums_quick)) {
+        count = SectorRing(level, radius, value, true);
+    } else if (m_ringPoint == static_cast<RingFn>(&CWork::Argums_NoApw_quick)) {
+        count = SectorRing(level, radius, value, false);
+    } else if (m_ringPoint == static_cast<RingFn>(&CWork::Twists_I)) {
+        count = RingWalk(level, radius, value, [this](int, int) { TwistsPoint(); });
+    } else if (m_ringPoint == static_cast<RingFn>(&CWork::Argums_I)) {
+        count = RingWalk(level, radius, value, [this](int angle, int) { ArgumsPoint(angle); });
+    } else {
+        return false;
+    }
+    return true;
+}
+
 void CWork::Argums_quick(int angle, int)
 {
     Sector(angle, true);
@@ -159,6 +175,11 @@ void CWork::Argums_NoApw(int angle, int)
 // Front (along the centre direction) and back (opposite) sums of the ring.
 void CWork::Argums_I(int angle, int)
 {
+    ArgumsPoint(angle);
+}
+
+__attribute__((always_inline)) inline void CWork::ArgumsPoint(int angle)
+{
     const int c = Mod360(m_ringValue * *m_refc);
     const int t = Mod360(2 * *m_walk[0]);
     const int s = *m_walk[1];
@@ -192,6 +213,11 @@ void CWork::Argums_I_quick(int angle, int)
 }
 
 void CWork::Twists_I(int, int)
+{
+    TwistsPoint();
+}
+
+__attribute__((always_inline)) inline void CWork::TwistsPoint()
 {
     const int a = Mod360(2 * *m_refc);
     const int b = Mod360(2 * *m_walk[0]);
