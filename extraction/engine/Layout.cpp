@@ -424,8 +424,10 @@ int CBase::Spiral(int level, int radius, int value)
     if (self->KnownRing(level, radius, value, count)) {
         return count;
     }
-    return RingWalk(level, radius, value,
-                    [this, self](int angle, int i) { (self->*m_ringPoint)(angle, i); });
+    return RingWalk(level, radius, value, [this, self](int angle, int i) {
+        const RingFn step = m_ringPoint;
+        (self->*step)(angle, i);
+    });
 }
 
 int CBase::Fiimpo(int a, const unsigned char* p, int fine) const
