@@ -227,13 +227,24 @@ void Codex::Furiew(int level)
     unsigned char* gw = Layer(242, 0);
     std::memset(gdir, 0, l0.size);
     std::memset(gw, 0, l0.size);
+    // The weight depends on the magnitude alone: one table entry per Sobel magnitude (at most
+    // sqrt(2) * 1020), the rare larger value computed as it comes.
+    auto weightOf = [&](int m) {
+        int i = 64 * m / m_fuDivisor;
+        i = i > 255 ? 255 : i;
+        return static_cast<unsigned char>(gain * m_rank.Ran[i] / 255);
+    };
+    constexpr int WEIGHTS = 1448;
+    std::vector<unsigned char> weights(WEIGHTS);
+    for (int m = 0; m < WEIGHTS; ++m) {
+        weights[static_cast<std::size_t>(m)] = weightOf(m);
+    }
     for (int y = 1; y + 1 < H0; ++y) {
         for (int x = 1; x + 1 < W0; ++x) {
             const std::size_t o = static_cast<std::size_t>(y) * W0 + x;
             gdir[o] = static_cast<unsigned char>(atan(gx[o], gy[o]) / 2);
-            int i = 64 * gm[o] / m_fuDivisor;
-            i = i > 255 ? 255 : i;
-            gw[o] = static_cast<unsigned char>(gain * m_rank.Ran[i] / 255);
+            const int m = gm[o];
+            gw[o] = m >= 0 && m < WEIGHTS ? weights[static_cast<std::size_t>(m)] : weightOf(m);
         }
     }
     unsigned char* chan[CHANNELS];
