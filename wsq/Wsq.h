@@ -74,6 +74,12 @@ public:
                          float* work);
     static void join_lets(float* out, const float* in, int lines, int n, int pitch, int stride,
                           const float* hi, int hsz, const float* lo, int lsz, int inv, float* work);
+    // The same synthesis one line and one sample at a time, for any pitch and stride: the
+    // scalar twin of the lane-wise forms that join_lets picks for adjacent lines (pitch 1) or
+    // contiguous lines (stride 1). Both give the same bits.
+    static void join_lets_scalar(float* out, const float* in, int lines, int n, int pitch,
+                                 int stride, const float* hi, int hsz, const float* lo, int lsz,
+                                 int inv, float* work);
 
     // Pixels from samples: p = s r_scale + m_shift + 0.5 in single precision; below 0 gives 0,
     // above 255 gives 255, otherwise p truncated.
@@ -88,6 +94,11 @@ public:
     double m_lofilt[9]; // analysis low-pass
 
 private:
+    static void join_across(float* out, const float* in, int lines, int n, int stride,
+                            const float* hi, int hsz, const float* lo, int lsz, int inv);
+    static void join_along(float* out, const float* in, int lines, int n, int pitch,
+                           const float* hi, int hsz, const float* lo, int lsz, int inv,
+                           float* work);
     void build_w_tree(int width, int height);
     void w_tree4(int p, int c, int lenx, int leny, int x, int y, bool stop);
     void build_q_tree();
@@ -109,6 +120,15 @@ private:
 
 // Room on each side of a line copy for the symmetric extension of filters up to 255 taps.
 constexpr int WSQ_LINE_MARGIN = 260;
+
+// Most taps one output parity of the synthesis uses: half of each of two 255-tap filters.
+constexpr int WSQ_PARITY_TAPS = 256;
+
+// out[i] = 0 + src[0][i] tap[0] + src[1][i] tap[1] + ... for i below n, each product and sum
+// rounded to float in that order. WsqTapSum runs four lanes at a time, WsqTapSumScalar one
+// sample at a time; both give the same bits. At most WSQ_PARITY_TAPS taps.
+void WsqTapSum(float* out, const float* const* src, const float* tap, int taps, int n);
+void WsqTapSumScalar(float* out, const float* const* src, const float* tap, int taps, int n);
 
 // Floats of line work space that filtering lines of up to n samples needs.
 inline std::size_t WsqLineWork(int n)

@@ -346,14 +346,14 @@ int WsqDecoder::huffman_decode_data_mem(std::int16_t* coeffs, std::size_t ncoeff
         }
         // 2. One symbol; a marker ends the block and becomes pending.
         std::uint32_t code = 0;
-        rc = in.GetBits(1, code, marker);
+        rc = in.GetBit(code, marker);
         int len = 1;
         while (rc == 0 && marker == 0 && static_cast<std::int32_t>(code) > codes.maxcode[len]) {
             if (len == MAX_HUFFBITS) {
                 return WSQ_ERR_BAD_CODE;
             }
             std::uint32_t bit = 0;
-            rc = in.GetBits(1, bit, marker);
+            rc = in.GetBit(bit, marker);
             code = (code << 1) | bit;
             ++len;
         }

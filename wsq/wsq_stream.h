@@ -76,6 +76,16 @@ struct WsqReader {
     // after each 0xFF. A marker met when one bit is asked for is stored in `marker` with no
     // bits; inside a longer request it gives WSQ_ERR_MARKER_IN_BITS.
     int GetBits(int nbits, std::uint32_t& value, std::uint16_t& marker);
+    // GetBits(1, ...) with the bits of the current byte taken in line.
+    int GetBit(std::uint32_t& bit, std::uint16_t& marker)
+    {
+        if (bitsLeft > 0) {
+            --bitsLeft;
+            bit = (static_cast<std::uint32_t>(bitByte) >> bitsLeft) & 1u;
+            return 0;
+        }
+        return GetBits(1, bit, marker);
+    }
 };
 
 // Bounded writer into the caller's output buffer.

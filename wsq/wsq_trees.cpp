@@ -6,6 +6,8 @@
 
 #include "wsq/Wsq.h"
 
+#include <cstring>
+
 namespace {
 
 // Larger and smaller halves of a length: (n + 1) / 2 and n - that.
@@ -198,8 +200,8 @@ void Wsq::get_lets(float* out, const float* in, int lines, int n, int pitch, int
 // and every running sum is rounded to float, single precision as standard decoders compute, so
 // the decoded pixels are bit-identical to theirs; this order of the products must stay. Outputs
 // of one parity share their taps, so each tap is applied to all of them in one sweep.
-void Wsq::join_lets(float* out, const float* in, int lines, int n, int pitch, int stride,
-                    const float* hi, int hsz, const float* lo, int lsz, int inv, float* work)
+void Wsq::join_lets_scalar(float* out, const float* in, int lines, int n, int pitch, int stride,
+                           const float* hi, int hsz, const float* lo, int lsz, int inv, float* work)
 {
     const int llen = (n + 1) / 2;
     const int hlen = n / 2;
@@ -264,5 +266,218 @@ void Wsq::join_lets(float* out, const float* in, int lines, int n, int pitch, in
         for (int k = 0; k < n; ++k) {
             dst[static_cast<std::ptrdiff_t>(k) * stride] = acc[k];
         }
+    }
+}
+
+namespace {
+
+// Taps of one output parity of the synthesis, in the order they are summed (low-pass taps from
+// the last to the first, then the high-pass ones), each with the subband it reads and the
+// offset of its value j - m from the output's half index m.
+struct WtParityTaps {
+    int count = 0;
+    float tap[WSQ_PARITY_TAPS];
+    int off[WSQ_PARITY_TAPS];
+    bool high[WSQ_PARITY_TAPS];
+};
+
+void WtCollectTaps(WtParityTaps& pt, int p, const float* hi, int hsz, const float* lo, int lsz)
+{
+    const int lc = (lsz - 1) / 2;
+    const int hc = (hsz - 1) / 2;
+    pt.count = 0;
+    for (int t = lsz - 1; t >= 0; --t) {
+        if ((p + lc - t) % 2 == 0) {
+            pt.tap[pt.count] = lo[t];
+            pt.off[pt.count] = (p + lc - t) / 2;
+            pt.high[pt.count++] = false;
+        }
+    }
+    for (int t = hsz - 1; t >= 0; --t) {
+        if ((p - 1 + hc - t) % 2 == 0) {
+            pt.tap[pt.count] = hi[t];
+            pt.off[pt.count] = (p - 1 + hc - t) / 2;
+            pt.high[pt.count++] = true;
+        }
+    }
+}
+
+} // namespace
+
+void WsqTapSumScalar(float* out, const float* const* src, const float* tap, int taps, int n)
+{
+    for (int i = 0; i < n; ++i) {
+        float a = 0.0f;
+        for (int t = 0; t < taps; ++t) {
+            a = a + src[t][i] * tap[t];
+        }
+        out[i] = a;
+    }
+}
+
+#if defined(__GNUC__)
+// Four lanes of single precision. Each lane performs the scalar sequence of rounded products
+// and sums of its own output; on targets without float vector units the compiler lowers the
+// lanes to scalar operations, so the results are the same everywhere.
+using WtLanes = float __attribute__((vector_size(16)));
+
+void WsqTapSum(float* out, const float* const* src, const float* tap, int taps, int n)
+{
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {
+        WtLanes a0 = {0.0f, 0.0f, 0.0f, 0.0f};
+        WtLanes a1 = a0;
+        WtLanes a2 = a0;
+        WtLanes a3 = a0;
+        for (int t = 0; t < taps; ++t) {
+            const float* s = src[t] + i;
+            const WtLanes w = {tap[t], tap[t], tap[t], tap[t]};
+            WtLanes v0;
+            WtLanes v1;
+            WtLanes v2;
+            WtLanes v3;
+            std::memcpy(&v0, s, sizeof v0);
+            std::memcpy(&v1, s + 4, sizeof v1);
+            std::memcpy(&v2, s + 8, sizeof v2);
+            std::memcpy(&v3, s + 12, sizeof v3);
+            a0 = a0 + v0 * w;
+            a1 = a1 + v1 * w;
+            a2 = a2 + v2 * w;
+            a3 = a3 + v3 * w;
+        }
+        std::memcpy(out + i, &a0, sizeof a0);
+        std::memcpy(out + i + 4, &a1, sizeof a1);
+        std::memcpy(out + i + 8, &a2, sizeof a2);
+        std::memcpy(out + i + 12, &a3, sizeof a3);
+    }
+    for (; i + 4 <= n; i += 4) {
+        WtLanes a = {0.0f, 0.0f, 0.0f, 0.0f};
+        for (int t = 0; t < taps; ++t) {
+            const WtLanes w = {tap[t], tap[t], tap[t], tap[t]};
+            WtLanes v;
+            std::memcpy(&v, src[t] + i, sizeof v);
+            a = a + v * w;
+        }
+        std::memcpy(out + i, &a, sizeof a);
+    }
+    if (i < n) {
+        const float* rest[WSQ_PARITY_TAPS];
+        for (int t = 0; t < taps; ++t) {
+            rest[t] = src[t] + i;
+        }
+        WsqTapSumScalar(out + i, rest, tap, taps, n - i);
+    }
+}
+#else
+void WsqTapSum(float* out, const float* const* src, const float* tap, int taps, int n)
+{
+    WsqTapSumScalar(out, src, tap, taps, n);
+}
+#endif
+
+// Lines side by side in memory (pitch 1): output sample k of every line at once, the lines'
+// samples k being one contiguous run of `lines` floats.
+void Wsq::join_across(float* out, const float* in, int lines, int n, int stride, const float* hi,
+                      int hsz, const float* lo, int lsz, int inv)
+{
+    const int llen = (n + 1) / 2;
+    const int hlen = n / 2;
+    const std::ptrdiff_t lowBase = inv != 0 ? hlen : 0;
+    const std::ptrdiff_t highBase = inv != 0 ? 0 : llen;
+    if (n < 2) {
+        std::memcpy(out, in + lowBase * stride, static_cast<std::size_t>(lines) * sizeof(float));
+        return;
+    }
+    WtParityTaps taps[2];
+    WtCollectTaps(taps[0], 0, hi, hsz, lo, lsz);
+    WtCollectTaps(taps[1], 1, hi, hsz, lo, lsz);
+    const float* src[WSQ_PARITY_TAPS];
+    for (int k = 0; k < n; ++k) {
+        const WtParityTaps& pt = taps[k & 1];
+        const int m = k >> 1;
+        for (int t = 0; t < pt.count; ++t) {
+            const int j = m + pt.off[t];
+            std::ptrdiff_t row;
+            if (pt.high[t]) {
+                row = highBase + ((j >= 0 && j < hlen) ? j : (WtMirror(2 * j + 1, n) - 1) / 2);
+            } else {
+                row = lowBase + ((j >= 0 && j < llen) ? j : WtMirror(2 * j, n) / 2);
+            }
+            src[t] = in + row * stride;
+        }
+        WsqTapSum(out + static_cast<std::ptrdiff_t>(k) * stride, src, pt.tap, pt.count, lines);
+    }
+}
+
+// Lines of contiguous samples (stride 1): per line, the outputs of one parity as one run, then
+// interleaved into the line.
+void Wsq::join_along(float* out, const float* in, int lines, int n, int pitch, const float* hi,
+                     int hsz, const float* lo, int lsz, int inv, float* work)
+{
+    const int llen = (n + 1) / 2;
+    const int hlen = n / 2;
+    const int margin = WSQ_LINE_MARGIN / 2;
+    const int reach = (lsz > hsz ? lsz : hsz) / 4 + 2; // farthest subband value outside
+    float* lowExt = work + margin;                     // indexes -margin .. llen + margin
+    float* highExt = work + llen + 3 * margin;         // indexes -margin .. hlen + margin
+    float* acc = work + n + 4 * margin;                // the n output samples by parity
+    WtParityTaps taps[2];
+    const float* src[2][WSQ_PARITY_TAPS];
+    for (int p = 0; p < 2; ++p) {
+        WtCollectTaps(taps[p], p, hi, hsz, lo, lsz);
+        for (int t = 0; t < taps[p].count; ++t) {
+            src[p][t] = (taps[p].high[t] ? highExt : lowExt) + taps[p].off[t];
+        }
+    }
+    const int even = (n + 1) / 2;
+    const int odd = n / 2;
+    for (int line = 0; line < lines; ++line) {
+        const float* lp = in + static_cast<std::ptrdiff_t>(line) * pitch;
+        const float* hp = lp;
+        if (inv != 0) {
+            lp += hlen;
+        } else {
+            hp += llen;
+        }
+        float* dst = out + static_cast<std::ptrdiff_t>(line) * pitch;
+        if (n < 2) {
+            dst[0] = lp[0];
+            continue;
+        }
+        for (int j = -reach; j < 0; ++j) {
+            lowExt[j] = lp[WtMirror(2 * j, n) / 2];
+        }
+        std::memcpy(lowExt, lp, static_cast<std::size_t>(llen) * sizeof(float));
+        for (int j = llen; j < llen + reach; ++j) {
+            lowExt[j] = lp[WtMirror(2 * j, n) / 2];
+        }
+        for (int j = -reach; j < 0; ++j) {
+            highExt[j] = hp[(WtMirror(2 * j + 1, n) - 1) / 2];
+        }
+        std::memcpy(highExt, hp, static_cast<std::size_t>(hlen) * sizeof(float));
+        for (int j = hlen; j < hlen + reach; ++j) {
+            highExt[j] = hp[(WtMirror(2 * j + 1, n) - 1) / 2];
+        }
+        WsqTapSum(acc, src[0], taps[0].tap, taps[0].count, even);
+        WsqTapSum(acc + even, src[1], taps[1].tap, taps[1].count, odd);
+        for (int m = 0; m < odd; ++m) {
+            dst[2 * m] = acc[m];
+            dst[2 * m + 1] = acc[even + m];
+        }
+        if (even > odd) {
+            dst[n - 1] = acc[even - 1];
+        }
+    }
+}
+
+void Wsq::join_lets(float* out, const float* in, int lines, int n, int pitch, int stride,
+                    const float* hi, int hsz, const float* lo, int lsz, int inv, float* work)
+{
+    if (pitch == 1 && lines > 1) {
+        join_across(out, in, lines, n, stride, hi, hsz, lo, lsz, inv);
+    } else if (stride == 1) {
+        join_along(out, in, lines, n, pitch, hi, hsz, lo, lsz, inv, work);
+    } else {
+        join_lets_scalar(out, in, lines, n, pitch, stride, hi, hsz, lo, lsz, inv, work);
     }
 }

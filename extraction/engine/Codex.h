@@ -52,6 +52,8 @@ struct SRingStep {
     std::int16_t angle;
 };
 extern const SRingStep ring[96];
+// Ring points walked by Spiral for radius 0..4.
+inline constexpr int kRingEntries[5] = {8, 24, 44, 68, 96};
 
 // One recorded step of a line walk. `off` is a pixel offset (not a machine pointer) so that the
 // record is the same on every target; `aux` and `val` belong to the stage that reads the list.
@@ -126,6 +128,9 @@ public:
     void Scenei(int mode, int scanLevel, int fineLevel) { Scenes(mode, 1, scanLevel, fineLevel); }
     void Fragmo(int k, int kW);
     int Spiral(int level, int radius, int value);
+    // The walk of Spiral with the point step visit(angle, ring index) known at compile time, so
+    // that it inlines; the walk state is in the members at every point, as Spiral leaves it.
+    template <class Visit> int RingWalk(int level, int radius, int value, Visit visit);
     // Default callbacks: do nothing, answer 0, answer 1.
     void Deaden(int, int) {}
     void Deaden() {}
@@ -202,7 +207,27 @@ public:
 
 protected:
     Codex* Self();
-    void Advance(unsigned char** cursors, int n, int by);
+    // Cursors that a stage has not set stay null: the scans move only the set ones. The walkers
+    // move at every walk step and ring point, so their fixed count gets its own unrolled copy.
+    // Defined here so that the walks and scans inline it.
+    static void Advance(unsigned char** cursors, int n, int by)
+    {
+        if (n == WZ_WALKERS) {
+            MoveSet(cursors, WZ_WALKERS, by);
+        } else {
+            MoveSet(cursors, n, by);
+        }
+    }
+    // Moves the cursors that are set. Inlined with a fixed count, the loop unrolls.
+    static void MoveSet(unsigned char** cursors, int n, int by)
+    {
+#pragma GCC unroll 5
+        for (int i = 0; i < n; ++i) {
+            if (cursors[i] != nullptr) {
+                cursors[i] += by;
+            }
+        }
+    }
     void WalkStep(int dir);
     bool WalkInside() const;
     int RidgeWalk(int dir, int steps, int stopAfterMarks, int level, int kind);
@@ -527,8 +552,19 @@ public:
         m_walkLevel = level;
     }
 
+    // Spiral with Sector as the ring step (Argums_quick, Argums_NoApw_quick), its sums kept
+    // in locals over the ring.
+    int SectorRing(int level, int radius, int value, bool weights);
+    // Spiral for the most frequent ring steps (the sector sums, Twists_I and Argums_I) with the
+    // step inlined into the walk: true, and the ring's point count in `count`, when the current
+    // ring step is one of them.
+    bool KnownRing(int level, int radius, int value, int& count);
+
 private:
+    void ArgumsPoint(int angle);
+    void TwistsPoint();
     void Sector(int angle, bool weights);
+    void SectorPoint(int angle, bool weights, int* cosSum, int* sinSum, int* wSum) const;
 };
 
 // Direction (half of the angle of the vector), 0..179, of each of the eight sector sums;
@@ -1002,6 +1038,33 @@ public:
 // (process-wide, Skelet.cpp).
 extern const std::array<unsigned char, 256> skeletBuilt;
 extern std::array<unsigned char, 256> skeletMask;
+
+template <class Visit> int CBase::RingWalk(int level, int radius, int value, Visit visit)
+{
+    if (radius < 0 || level < 0 || level >= WZ_LEVELS) {
+        return m_ringCount;
+    }
+    const CLevel& lv = m_level[level];
+    m_ringValue = value;
+    m_ringCount = kRingEntries[radius > 4 ? 4 : radius];
+    int pending = 0;
+    for (int i = 0; i < m_ringCount; ++i) {
+        const int d = ring[i].dir;
+        if (m_wx == lv.xEdge[d] || m_wy == lv.yEdge[d]) {
+            pending = ring[i].skip;
+        }
+        m_wx += lv.dx[d];
+        m_wy += lv.dy[d];
+        m_walkOff += lv.step[d];
+        Advance(m_walk, WZ_WALKERS, lv.step[d]);
+        if (pending == 0) {
+            visit(ring[i].angle, i);
+        } else {
+            --pending;
+        }
+    }
+    return m_ringCount;
+}
 
 // Grey level g transformed for the paper-level histogram, weighted down by the ridge quality q
 // above neutral (127): 0..255 (Laying.cpp).

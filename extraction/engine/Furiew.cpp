@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace wizard73 {
 namespace {
@@ -54,6 +55,46 @@ constexpr FoldTable kFold = MakeFold();
 constexpr int kNine[9] = {1, 1, 2, 2, 4, 2, 2, 1, 1};
 constexpr int kFive[5] = {1, 1, 4, 1, 1};
 
+// Walks from the origin, recorded once per direction. A walk that Aim sets up at a given
+// angle, length and level and that starts at position 0 depends on nothing else, so the stage
+// walks each direction once and reuses its steps.
+struct WalkSet {
+    static constexpr int STEPS = 24; // the longest walk (17 steps) and its closing zero step
+    int length;
+    int level;
+    bool withXY; // Breweb (positions recorded) or Breweb_Furiew (offsets only)
+    std::vector<SStep> steps;
+    std::vector<unsigned char> known;
+
+    WalkSet(int len, int lev, bool xy)
+        : length(len), level(lev), withXY(xy), steps(static_cast<std::size_t>(360) * STEPS),
+          known(360, 0)
+    {
+    }
+    SStep* At(int a) { return &steps[static_cast<std::size_t>(a) * STEPS]; }
+};
+
+// What the energy profile of one direction needs of its walk: step offsets, distance bins
+// and reach.
+struct ProfileShape {
+    bool known = false;
+    int steps = 0;
+    int reachX = 0;
+    int reachY = 0;
+    int off[WalkSet::STEPS];
+    int bin[WalkSet::STEPS];
+};
+
+// Offset at which a recorded walk from position 0 ends.
+std::ptrdiff_t EndOffset(const SStep* steps)
+{
+    std::ptrdiff_t off = 0;
+    for (const SStep* s = steps; s->off != 0; ++s) {
+        off = s->off;
+    }
+    return off;
+}
+
 } // namespace
 
 void Codex::Furiew(int level)
@@ -74,9 +115,37 @@ void Codex::Furiew(int level)
     const int W0 = l0.width;
     const int H0 = l0.height;
     const int k = ll.scale / l0.scale;
-    SStep lineA[20];
-    SStep lineB[20];
-    SStep profile[20];
+
+    // The stage's walks come from per-direction records. The walk position, cursor and line
+    // state are left as the real walks would have left them: the last walk is made again at
+    // the end, and the walk cursor is moved by the offsets of the walks not made.
+    WalkSet lineSet(quick ? 7 : 8, 0, false);
+    WalkSet spreadSet(10, lev, true);
+    WalkSet profileSet(quick ? 15 : 17, 0, true);
+    std::ptrdiff_t cursorMoves = 0;
+    WalkSet* lastSet = nullptr;
+    int lastAngle = 0;
+    auto runWalk = [this](WalkSet& set, int a, SStep* steps) {
+        m_wx = m_wy = m_walkOff = 0;
+        if (set.withXY) {
+            Breweb(a, set.length, set.level, steps);
+        } else {
+            Breweb_Furiew(a, set.length, set.level, steps);
+        }
+    };
+    auto walk = [&](WalkSet& set, int angle) -> const SStep* {
+        const int a = Mod360(angle);
+        SStep* steps = set.At(a);
+        if (set.known[a] == 0) {
+            runWalk(set, a, steps);
+            set.known[a] = 1;
+            cursorMoves -= EndOffset(steps);
+        }
+        cursorMoves += EndOffset(steps);
+        lastSet = &set;
+        lastAngle = a;
+        return steps;
+    };
 
     // 1. Smoothing along the ridge line into 240.
     const unsigned char* grey = Layer(1, 0);
@@ -85,8 +154,9 @@ void Codex::Furiew(int level)
     const unsigned char* cls = Layer(129, lev);
     const unsigned char* side = Layer(48, lev);
     const unsigned char* curv = Layer(49, lev);
-    const int lineLen = quick ? 7 : 8;
     const int reach = quick ? 2 : 4;
+    const SStep* lineA = nullptr;
+    const SStep* lineB = nullptr;
     for (int y = 0; y < ll.height; ++y) {
         for (int x = 0; x < ll.width; ++x) {
             const std::size_t at = static_cast<std::size_t>(y) * ll.width + x;
@@ -96,10 +166,8 @@ void Codex::Furiew(int level)
                 const int c = flow[at];
                 const int b = side[at] != 0 ? c + 90 : c - 90;
                 const int turn = curv[at] / 5;
-                m_wx = m_wy = m_walkOff = 0;
-                Breweb_Furiew(b + 90 - turn, lineLen, 0, lineA);
-                m_wx = m_wy = m_walkOff = 0;
-                Breweb_Furiew(b - 90 + turn, lineLen, 0, lineB);
+                lineA = walk(lineSet, b + 90 - turn);
+                lineB = walk(lineSet, b - 90 + turn);
             }
             const int x0 = BlockStart(x, k, W0);
             const int y0 = BlockStart(y, k, H0);
@@ -159,13 +227,24 @@ void Codex::Furiew(int level)
     unsigned char* gw = Layer(242, 0);
     std::memset(gdir, 0, l0.size);
     std::memset(gw, 0, l0.size);
+    // The weight depends on the magnitude alone: one table entry per Sobel magnitude (at most
+    // sqrt(2) * 1020), the rare larger value computed as it comes.
+    auto weightOf = [&](int m) {
+        int i = 64 * m / m_fuDivisor;
+        i = i > 255 ? 255 : i;
+        return static_cast<unsigned char>(gain * m_rank.Ran[i] / 255);
+    };
+    constexpr int WEIGHTS = 1448;
+    std::vector<unsigned char> weights(WEIGHTS);
+    for (int m = 0; m < WEIGHTS; ++m) {
+        weights[static_cast<std::size_t>(m)] = weightOf(m);
+    }
     for (int y = 1; y + 1 < H0; ++y) {
         for (int x = 1; x + 1 < W0; ++x) {
             const std::size_t o = static_cast<std::size_t>(y) * W0 + x;
             gdir[o] = static_cast<unsigned char>(atan(gx[o], gy[o]) / 2);
-            int i = 64 * gm[o] / m_fuDivisor;
-            i = i > 255 ? 255 : i;
-            gw[o] = static_cast<unsigned char>(gain * m_rank.Ran[i] / 255);
+            const int m = gm[o];
+            gw[o] = m >= 0 && m < WEIGHTS ? weights[static_cast<std::size_t>(m)] : weightOf(m);
         }
     }
     unsigned char* chan[CHANNELS];
@@ -175,7 +254,7 @@ void Codex::Furiew(int level)
     }
 
     // 5. Energies: the most energetic profile of each block, spread across the flow.
-    const int profLen = quick ? 15 : 17;
+    std::vector<ProfileShape> shapes(360);
     for (int y = 2; y < ll.height - 2; ++y) {
         for (int x = 2; x < ll.width - 2; ++x) {
             const std::size_t at = static_cast<std::size_t>(y) * ll.width + x;
@@ -185,25 +264,26 @@ void Codex::Furiew(int level)
             int acc[CHANNELS] = {};
             int bestE = 0;
             const int c = flow[at];
-            SStep* spread = lineB;
-            m_wx = m_wy = m_walkOff = 0;
-            Breweb(c + 90, 10, lev, spread);
-            m_wx = m_wy = m_walkOff = 0;
-            Breweb(c + 90, profLen, 0, profile);
-            // The profile's offsets and bins, and how far it reaches, are the block's own.
-            int steps = 0;
-            int reachX = 0;
-            int reachY = 0;
-            int pOff[20];
-            int pBin[20];
-            for (const SStep* s = profile; s->off != 0; ++s, ++steps) {
-                const int ax = s->x < 0 ? -s->x : s->x;
-                const int ay = s->y < 0 ? -s->y : s->y;
-                pOff[steps] = s->off;
-                pBin[steps] = Rad[ax][ay];
-                reachX = std::max(reachX, ax);
-                reachY = std::max(reachY, ay);
+            const SStep* spread = walk(spreadSet, c + 90);
+            const SStep* profile = walk(profileSet, c + 90);
+            // The profile's offsets and bins, and how far it reaches, taken once per direction.
+            ProfileShape& shape = shapes[static_cast<std::size_t>(Mod360(c + 90))];
+            if (!shape.known) {
+                for (const SStep* s = profile; s->off != 0; ++s, ++shape.steps) {
+                    const int ax = s->x < 0 ? -s->x : s->x;
+                    const int ay = s->y < 0 ? -s->y : s->y;
+                    shape.off[shape.steps] = s->off;
+                    shape.bin[shape.steps] = Rad[ax][ay];
+                    shape.reachX = std::max(shape.reachX, ax);
+                    shape.reachY = std::max(shape.reachY, ay);
+                }
+                shape.known = true;
             }
+            const int steps = shape.steps;
+            const int reachX = shape.reachX;
+            const int reachY = shape.reachY;
+            const int* pOff = shape.off;
+            const int* pBin = shape.bin;
             const int x0 = BlockStart(x, k, W0);
             const int y0 = BlockStart(y, k, H0);
             const int x1 = std::min(x0 + k, W0);
@@ -331,6 +411,18 @@ void Codex::Furiew(int level)
                 }
             }
         }
+    }
+
+    if (lastSet != nullptr) {
+        SStep steps[WalkSet::STEPS];
+        runWalk(*lastSet, lastAngle, steps);
+        cursorMoves -= EndOffset(steps);
+    }
+    while (cursorMoves != 0) {
+        const std::ptrdiff_t part =
+            std::max<std::ptrdiff_t>(-(1 << 30), std::min<std::ptrdiff_t>(cursorMoves, 1 << 30));
+        Advance(m_walk, 1, static_cast<int>(part));
+        cursorMoves -= part;
     }
 
     // 6. Upward: each coarser pixel the rounded mean of its 2 x 2 finer block.

@@ -13,7 +13,6 @@ namespace {
 
 constexpr int kDx[8] = {1, 1, 0, -1, -1, -1, 0, 1};
 constexpr int kDy[8] = {0, 1, 1, 1, 0, -1, -1, -1};
-constexpr int kRingEntries[5] = {8, 24, 44, 68, 96};
 
 bool ValidLevel(int level)
 {
@@ -73,32 +72,6 @@ const SRingStep ring[96] = {
 Codex* CBase::Self()
 {
     return static_cast<Codex*>(this); // Codex is the only class ever instantiated
-}
-
-namespace {
-
-// Moves the cursors that are set. Inlined with a fixed count, the loop unrolls.
-inline void MoveSet(unsigned char** cursors, int n, int by)
-{
-#pragma GCC unroll 5
-    for (int i = 0; i < n; ++i) {
-        if (cursors[i] != nullptr) {
-            cursors[i] += by;
-        }
-    }
-}
-
-} // namespace
-
-// Cursors that a stage has not set stay null: the scans move only the set ones. The walkers
-// move at every walk step and ring point, so their fixed count gets its own unrolled copy.
-void CBase::Advance(unsigned char** cursors, int n, int by)
-{
-    if (n == WZ_WALKERS) {
-        MoveSet(cursors, WZ_WALKERS, by);
-    } else {
-        MoveSet(cursors, n, by);
-    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -445,30 +418,16 @@ void CBase::Fragmo(int k, int kW)
 
 int CBase::Spiral(int level, int radius, int value)
 {
-    if (radius < 0 || !ValidLevel(level)) {
-        return m_ringCount;
-    }
     Codex* self = Self();
-    const CLevel& lv = m_level[level];
-    m_ringValue = value;
-    m_ringCount = kRingEntries[radius > 4 ? 4 : radius];
-    int pending = 0;
-    for (int i = 0; i < m_ringCount; ++i) {
-        const int d = ring[i].dir;
-        if (m_wx == lv.xEdge[d] || m_wy == lv.yEdge[d]) {
-            pending = ring[i].skip;
-        }
-        m_wx += lv.dx[d];
-        m_wy += lv.dy[d];
-        m_walkOff += lv.step[d];
-        Advance(m_walk, WZ_WALKERS, lv.step[d]);
-        if (pending == 0) {
-            (self->*m_ringPoint)(ring[i].angle, i);
-        } else {
-            --pending;
-        }
+    // The most frequent ring steps run their own inlined walk.
+    int count = 0;
+    if (self->KnownRing(level, radius, value, count)) {
+        return count;
     }
-    return m_ringCount;
+    return RingWalk(level, radius, value, [this, self](int angle, int i) {
+        const RingFn step = m_ringPoint;
+        (self->*step)(angle, i);
+    });
 }
 
 int CBase::Fiimpo(int a, const unsigned char* p, int fine) const

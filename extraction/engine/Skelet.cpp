@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 namespace wizard73 {
@@ -73,6 +74,32 @@ constexpr std::array<std::array<std::uint8_t, GAP_COLS>, GAP_ROWS> MakeGaps()
 constexpr auto TabGap = MakeGaps();
 static_assert(TabGap[10][0] == 10 && TabGap[10][10] == 5 && TabGap[18][5] == 16);
 
+// The five neighbour masks of a thinning decision, one byte each of a 64-bit word: S (skeleton
+// neighbours), T (skeleton or, on the four direct sides, outside), O (not object or direct
+// outside), W (direct outside) and E (codes 0 and 1). at[k & 1][v] holds neighbour k's bits for
+// code v as bit 0 of each byte, so shifting by k places them.
+struct NeighbourBits {
+    std::uint64_t at[2][256];
+};
+constexpr NeighbourBits MakeNeighbourBits()
+{
+    NeighbourBits t{};
+    for (int odd = 0; odd < 2; ++odd) {
+        for (int v = 0; v < 256; ++v) {
+            const bool edgeOut = odd == 0 && v == OUTSIDE;
+            std::uint64_t b = 0;
+            b |= v < OBJECT ? 1u : 0u;
+            b |= (v < OBJECT || edgeOut ? 1u : 0u) << 8;
+            b |= (v <= NOW_DELETED || edgeOut ? 1u : 0u) << 16;
+            b |= static_cast<std::uint64_t>(edgeOut ? 1u : 0u) << 24;
+            b |= static_cast<std::uint64_t>(v < 2 ? 1u : 0u) << 32;
+            t.at[odd][v] = b;
+        }
+    }
+    return t;
+}
+constexpr NeighbourBits kNeighbourBits = MakeNeighbourBits();
+
 // The layers of the stage and the buffer toggle.
 struct SkWork {
     Codex* cx;
@@ -134,16 +161,15 @@ void SkThin(SkWork& s, std::ptrdiff_t o)
         return;
     }
     const CLevel& lv = s.cx->m_level[0];
-    int S = 0, T = 0, O = 0, W = 0, E = 0;
+    std::uint64_t bits = 0;
     for (int k = 0; k < 8; ++k) {
-        const int v = cur[o + lv.step[k]];
-        const bool edgeOut = (k & 1) == 0 && v == OUTSIDE;
-        S |= v < OBJECT ? 1 << k : 0;
-        T |= v < OBJECT || edgeOut ? 1 << k : 0;
-        O |= v <= NOW_DELETED || edgeOut ? 1 << k : 0;
-        W |= edgeOut ? 1 << k : 0;
-        E |= v < 2 ? 1 << k : 0;
+        bits |= kNeighbourBits.at[k & 1][cur[o + lv.step[k]]] << k;
     }
+    const int S = static_cast<int>(bits & 0xFF);
+    const int T = static_cast<int>((bits >> 8) & 0xFF);
+    const int O = static_cast<int>((bits >> 16) & 0xFF);
+    const int W = static_cast<int>((bits >> 24) & 0xFF);
+    const int E = static_cast<int>((bits >> 32) & 0xFF);
     const int A = skeletMask[T];
     const int B = skeletMask[S];
     const int K = skeletMask[O];
@@ -231,6 +257,12 @@ void SkThin(SkWork& s, std::ptrdiff_t o)
 // Non-zero change flag among the eight neighbours of cell (x, y).
 bool NeighbourChanged(const SkWork& s, int x, int y)
 {
+    if (x > 0 && y > 0 && x < s.w1 - 1 && y < s.h1 - 1) {
+        const unsigned char* up = s.chg + (y - 1) * s.w1 + x;
+        const unsigned char* mid = up + s.w1;
+        const unsigned char* down = mid + s.w1;
+        return (up[-1] | up[0] | up[1] | mid[-1] | mid[1] | down[-1] | down[0] | down[1]) != 0;
+    }
     for (int dy = -1; dy <= 1; ++dy) {
         for (int dx = -1; dx <= 1; ++dx) {
             const int nx = x + dx;

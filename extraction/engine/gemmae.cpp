@@ -69,8 +69,11 @@ SectorTable MakeSectorTable(const std::int32_t* W)
 } // namespace
 
 // Sector sums: for every sector axis within 90 degrees of the ring point, its doubled-angle
-// vector weighted by the ring weight and the point's magnitude.
-void CWork::Sector(int angle, bool weights)
+// vector weighted by the ring weight and the point's magnitude, added to cosSum, sinSum and
+// (with weights) wSum.
+// Inlined into the ring walk of SectorRing, where the sums are locals.
+__attribute__((always_inline)) inline void CWork::SectorPoint(int angle, bool weights, int* cosSum,
+                                                              int* sinSum, int* wSum) const
 {
     const int centre = m_ringValue * *m_refc;
     const int q = HalfTurn(*m_walk[0]);
@@ -85,12 +88,51 @@ void CWork::Sector(int angle, bool weights)
     for (int j = 0; j < r.count; ++j) {
         const int k = r.k[j];
         const int w = r.w[j];
-        m_cosSum[k] += Back8(cm * w);
-        m_sinSum[k] += Back8(sm * w);
+        cosSum[k] += Back8(cm * w);
+        sinSum[k] += Back8(sm * w);
         if (weights) {
-            m_wSum[k] += w;
+            wSum[k] += w;
         }
     }
+}
+
+void CWork::Sector(int angle, bool weights)
+{
+    SectorPoint(angle, weights, m_cosSum, m_sinSum, m_wSum);
+}
+
+// The ring's integer sums gather in locals and are added to the members once: the same sums
+// as point by point.
+int CWork::SectorRing(int level, int radius, int value, bool weights)
+{
+    int cosSum[8] = {};
+    int sinSum[8] = {};
+    int wSum[8] = {};
+    const int n = RingWalk(level, radius, value, [&](int angle, int) {
+        SectorPoint(angle, weights, cosSum, sinSum, wSum);
+    });
+    for (int k = 0; k < 8; ++k) {
+        m_cosSum[k] += cosSum[k];
+        m_sinSum[k] += sinSum[k];
+        m_wSum[k] += wSum[k];
+    }
+    return n;
+}
+
+bool CWork::KnownRing(int level, int radius, int value, int& count)
+{
+    if (m_ringPoint == static_cast<RingFn>(&CWork::Argums_quick)) {
+        count = SectorRing(level, radius, value, true);
+    } else if (m_ringPoint == static_cast<RingFn>(&CWork::Argums_NoApw_quick)) {
+        count = SectorRing(level, radius, value, false);
+    } else if (m_ringPoint == static_cast<RingFn>(&CWork::Twists_I)) {
+        count = RingWalk(level, radius, value, [this](int, int) { TwistsPoint(); });
+    } else if (m_ringPoint == static_cast<RingFn>(&CWork::Argums_I)) {
+        count = RingWalk(level, radius, value, [this](int angle, int) { ArgumsPoint(angle); });
+    } else {
+        return false;
+    }
+    return true;
 }
 
 void CWork::Argums_quick(int angle, int)
@@ -133,6 +175,11 @@ void CWork::Argums_NoApw(int angle, int)
 // Front (along the centre direction) and back (opposite) sums of the ring.
 void CWork::Argums_I(int angle, int)
 {
+    ArgumsPoint(angle);
+}
+
+__attribute__((always_inline)) inline void CWork::ArgumsPoint(int angle)
+{
     const int c = Mod360(m_ringValue * *m_refc);
     const int t = Mod360(2 * *m_walk[0]);
     const int s = *m_walk[1];
@@ -166,6 +213,11 @@ void CWork::Argums_I_quick(int angle, int)
 }
 
 void CWork::Twists_I(int, int)
+{
+    TwistsPoint();
+}
+
+__attribute__((always_inline)) inline void CWork::TwistsPoint()
 {
     const int a = Mod360(2 * *m_refc);
     const int b = Mod360(2 * *m_walk[0]);
