@@ -45,6 +45,7 @@ constexpr int WSQ_ERR_HUFF_ID = -99;         // D: Huffman table id of 8 or more
 constexpr int WSQ_ERR_GEOMETRY = -100; // D, E: a side below 65, or too many pixels (see below)
 constexpr int WSQ_ERR_SEGMENT_LENGTH = -101; // D: a segment length shorter than its own field
 constexpr int WSQ_ERR_COEFF_RANGE = -102;    // E: a coefficient beyond 16 bits (rate too high)
+constexpr int WSQ_ERR_NOT_FINITE = -103;     // D: reconstruction overflowed (infinite or NaN)
 constexpr int WSQ_ERR_COUNT_OVER = -510;     // D: symbol after the expected coefficient count
 constexpr int WSQ_ERR_RUN_OVER = -511;       // D: zero run (1..100) past the expected count
 constexpr int WSQ_ERR_RUN8_OVER = -512;      // D: zero run (8-bit) past the expected count
@@ -128,9 +129,10 @@ public:
                           const float* hi, int hsz, const float* lo, int lsz, int inv, float* work);
 
     // Pixels from samples: p = s r_scale + m_shift + 0.5 in single precision; below 0 gives 0,
-    // above 255 gives 255, otherwise p truncated.
-    static void conv_img_2_uchar(unsigned char* pixels, const float* samples, std::size_t n,
-                                 float r_scale, float m_shift);
+    // above 255 gives 255, otherwise p truncated. Returns 0, or WSQ_ERR_NOT_FINITE at the first
+    // sample that is infinite or NaN or gives a NaN p (the pixels before it are written).
+    static int conv_img_2_uchar(unsigned char* pixels, const float* samples, std::size_t n,
+                                float r_scale, float m_shift);
 
     const header_frm& frame() const { return m_frm; }
     const wavlet_tree* wtree() const { return m_wtree; }
