@@ -56,6 +56,11 @@ constexpr int WSQ_ERR_GUARD = -666;          // D, E: guard value differs from t
 // Images need at least this many pixels on each side (the innermost transform step needs lines
 // of 5 samples) and at most WSQ_MAX_PIXELS pixels in all, so that every working buffer
 // (10 bytes per pixel) stays addressable on a 32-bit target.
+// That limit is far above any print: a valid stream of a few hundred bytes may declare
+// 16384 x 16384 pixels, whose decode takes gigabytes and tens of seconds. A caller decoding
+// streams it does not trust asks for the size first (null pixels: WSQ_SIZE_QUERY) and refuses
+// frames above its own bound before allocating the pixels; template creation refuses sides
+// above 4096 that way.
 constexpr int WSQ_MIN_SIDE = 65;
 constexpr std::uint32_t WSQ_MAX_PIXELS = 1u << 28;
 
