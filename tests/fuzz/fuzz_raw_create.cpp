@@ -63,19 +63,19 @@ void Bitmap(zffuzz::Input& in, int finger)
     Put32(bmp, 0, headerSize);
     Put32(bmp, 4, w);
     Put32(bmp, 8, (flags & 8) != 0 ? static_cast<std::uint32_t>(-static_cast<std::int32_t>(h)) : h);
-    Put16(bmp, 12, (flags & 16) != 0 ? in.U16() : 1);  // planes
-    Put16(bmp, 14, (flags & 32) != 0 ? in.U16() : 8);  // bits per pixel
-    Put32(bmp, 16, (flags & 64) != 0 ? in.U32() : 0);  // compression
+    Put16(bmp, 12, (flags & 16) != 0 ? in.U16() : 1); // planes
+    Put16(bmp, 14, (flags & 32) != 0 ? in.U16() : 8); // bits per pixel
+    Put32(bmp, 16, (flags & 64) != 0 ? in.U32() : 0); // compression
     Put32(bmp, 24, xppm);
     Put32(bmp, 28, yppm);
-    Put32(bmp, 32, (flags & 128) != 0 ? 256 : 0);      // palette entries used
-    for (std::uint32_t i = 0; i < 256; ++i) {          // grey palette ...
+    Put32(bmp, 32, (flags & 128) != 0 ? 256 : 0); // palette entries used
+    for (std::uint32_t i = 0; i < 256; ++i) {     // grey palette ...
         for (std::uint32_t c = 0; c < 3; ++c) {
             bmp[headerSize + 4 * i + c] = static_cast<unsigned char>(i);
         }
     }
     const std::vector<unsigned char> rest = in.Tile(IP_PALETTE_SIZE + stride * h);
-    if ((in.U8() & 1) != 0) {                          // ... or the input's
+    if ((in.U8() & 1) != 0) { // ... or the input's
         std::copy(rest.begin(), rest.begin() + IP_PALETTE_SIZE, bmp.begin() + headerSize);
     }
     std::copy(rest.begin() + IP_PALETTE_SIZE, rest.end(),

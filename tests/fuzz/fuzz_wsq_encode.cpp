@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(inst != nullptr, "codec instance created");
     // The stream goes into a block of exactly w x h bytes, with a canary after it.
     std::vector<unsigned char> out(px.size() + 1, 0x5A);
-    const int guard = static_cast<int>(Wsq::wsqCheckSum(px.data(), static_cast<std::int64_t>(w) * h));
+    const int guard =
+        static_cast<int>(Wsq::wsqCheckSum(px.data(), static_cast<std::int64_t>(w) * h));
     const int n = wsq_encode(inst.get(), px.data(), out.data(), w, h, rate, guard);
     Require(out.back() == 0x5A, "the stream stays within w x h bytes");
     Require(px == original, "the pixels are not written");

@@ -1,7 +1,8 @@
 // Replay driver of a fuzz target built without libFuzzer: feeds every file named on the command
 // line, or found directly inside a folder named there, to LLVMFuzzerTestOneInput, in name order.
 // A folder after --optional may be absent (the shared data beside the project); any other
-// missing path fails. A failing input ends the run through the sanitizer or an abort.
+// missing path, or a folder that yields no input, fails. A failing input ends the run through the
+// sanitizer or an abort.
 // Usage: fuzz_<target> [--optional] PATH...
 
 #include <dirent.h>
@@ -67,6 +68,10 @@ int main(int argc, char** argv)
         }
         if (IsFolder(arg)) {
             const std::vector<std::string> files = FilesIn(arg);
+            if (files.empty() && !optional) {
+                std::fprintf(stderr, "no inputs read from %s\n", arg.c_str());
+                return 2;
+            }
             inputs.insert(inputs.end(), files.begin(), files.end());
         } else if (IsFile(arg)) {
             inputs.push_back(arg);
