@@ -82,9 +82,10 @@ public:
                                  int inv, float* work);
 
     // Pixels from samples: p = s r_scale + m_shift + 0.5 in single precision; below 0 gives 0,
-    // above 255 gives 255, otherwise p truncated.
-    static void conv_img_2_uchar(unsigned char* pixels, const float* samples, std::size_t n,
-                                 float r_scale, float m_shift);
+    // above 255 gives 255, otherwise p truncated. Returns 0, or WSQ_ERR_NOT_FINITE at the first
+    // sample that is infinite or NaN or gives a NaN p (the pixels before it are written).
+    static int conv_img_2_uchar(unsigned char* pixels, const float* samples, std::size_t n,
+                                float r_scale, float m_shift);
 
     const header_frm& frame() const { return m_frm; }
     const wavlet_tree* wtree() const { return m_wtree; }

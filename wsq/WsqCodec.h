@@ -46,6 +46,7 @@ constexpr int WSQ_ERR_HUFF_ID = -99;         // D: Huffman table id of 8 or more
 constexpr int WSQ_ERR_GEOMETRY = -100; // D, E: a side below 65, or too many pixels (see below)
 constexpr int WSQ_ERR_SEGMENT_LENGTH = -101; // D: a segment length shorter than its own field
 constexpr int WSQ_ERR_COEFF_RANGE = -102;    // E: a coefficient beyond 16 bits (rate too high)
+constexpr int WSQ_ERR_NOT_FINITE = -103;     // D: reconstruction overflowed (infinite or NaN)
 constexpr int WSQ_ERR_COUNT_OVER = -510;     // D: symbol after the expected coefficient count
 constexpr int WSQ_ERR_RUN_OVER = -511;       // D: zero run (1..100) past the expected count
 constexpr int WSQ_ERR_RUN8_OVER = -512;      // D: zero run (8-bit) past the expected count
@@ -56,6 +57,11 @@ constexpr int WSQ_ERR_GUARD = -666;          // D, E: guard value differs from t
 // Images need at least this many pixels on each side (the innermost transform step needs lines
 // of 5 samples) and at most WSQ_MAX_PIXELS pixels in all, so that every working buffer
 // (10 bytes per pixel) stays addressable on a 32-bit target.
+// That limit is far above any print: a valid stream of a few hundred bytes may declare
+// 16384 x 16384 pixels, whose decode takes gigabytes and tens of seconds. A caller decoding
+// streams it does not trust asks for the size first (null pixels: WSQ_SIZE_QUERY) and refuses
+// frames above its own bound before allocating the pixels; template creation refuses sides
+// above 4096 that way.
 constexpr int WSQ_MIN_SIDE = 65;
 constexpr std::uint32_t WSQ_MAX_PIXELS = 1u << 28;
 

@@ -7,6 +7,7 @@
 
 #include "wsq/wsq_stream.h"
 
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -496,13 +497,16 @@ int WsqDecoder::wsq_reconstruct(float* samples)
     return 0;
 }
 
-void Wsq::conv_img_2_uchar(unsigned char* pixels, const float* samples, std::size_t n,
-                           float r_scale, float m_shift)
+int Wsq::conv_img_2_uchar(unsigned char* pixels, const float* samples, std::size_t n, float r_scale,
+                          float m_shift)
 {
     for (std::size_t i = 0; i < n; ++i) {
         float p = samples[i] * r_scale;
         p = p + m_shift;
         p = p + 0.5f;
+        if (!std::isfinite(samples[i]) || std::isnan(p)) {
+            return WSQ_ERR_NOT_FINITE; // no byte stands for an overflowed reconstruction
+        }
         if (p < 0.0f) {
             pixels[i] = 0;
         } else if (p > 255.0f) {
@@ -511,6 +515,7 @@ void Wsq::conv_img_2_uchar(unsigned char* pixels, const float* samples, std::siz
             pixels[i] = static_cast<unsigned char>(p);
         }
     }
+    return 0;
 }
 
 int Wsq::wsq_decode_mem(unsigned char* pixels, const unsigned char* data, std::size_t size,
@@ -590,7 +595,10 @@ int Wsq::wsq_decode_mem(unsigned char* pixels, const unsigned char* data, std::s
     if (rc != 0) {
         return rc;
     }
-    conv_img_2_uchar(pixels, samples.get(), n, m_frm.r_scale, m_frm.m_shift);
+    rc = conv_img_2_uchar(pixels, samples.get(), n, m_frm.r_scale, m_frm.m_shift);
+    if (rc != 0) {
+        return rc;
+    }
     return m_frm.software;
 }
 

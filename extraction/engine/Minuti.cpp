@@ -8,6 +8,7 @@
 #include "extraction/engine/codes.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 namespace wizard73 {
@@ -250,10 +251,11 @@ void Codex::Minuti(int)
     m.iso = m_iso;
     m_minutiae = 0;
 
-    // 1. Cells: weights of the figures; the pixels of finger cells with an edge code.
-    int s57 = 0;
-    int s147 = 0;
-    int n = 0;
+    // 1. Cells: weights of the figures; the pixels of finger cells with an edge code. The sums
+    // reach 16 * 255 per cell, past 32 bits on a large level.
+    std::int64_t s57 = 0;
+    std::int64_t s147 = 0;
+    std::int64_t n = 0;
     for (int y = 0; y < l1.height; ++y) {
         for (int x = 0; x < l1.width; ++x) {
             const int b = y * l1.width + x;
@@ -277,9 +279,9 @@ void Codex::Minuti(int)
     // 2. Quality marks and the figures.
     Doubts(*this, m.list);
     n = n == 0 ? 1 : n;
-    const int dens = s57 >= 1 ? (s57 + n / 2) / n : (s57 - n / 2) / n;
+    const std::int64_t dens = s57 >= 1 ? (s57 + n / 2) / n : (s57 - n / 2) / n;
     m_densit = static_cast<unsigned char>(dens & 255);
-    const int q = 100 * (s147 / 43) / n;
+    const std::int64_t q = 100 * (s147 / 43) / n;
     m_qualit = static_cast<unsigned char>(q < 0 ? 0 : q > 100 ? 100 : q);
 }
 

@@ -8,12 +8,15 @@
 #include "interface/ZelvanFinger.h"
 #include "records/Unwrap.h"
 #include "tests/support/data_path.h"
+#include "tests/support/emulation.h"
+#include "tests/wsq/wsq_test_util.h"
 
 #include <gtest/gtest.h>
 
 #include <dirent.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <ostream>
@@ -116,6 +119,20 @@ TEST_P(Refusal, GivesItsPublicCodeAndKeepsSize)
 
 INSTANTIATE_TEST_SUITE_P(Creator, Refusal, ::testing::ValuesIn(kRefusals),
                          [](const auto& p) { return std::string(p.param.name); });
+
+// A stream whose reconstruction overflows has no image: a decoder refusal, not a template.
+TEST(Creator, WsqWhoseReconstructionIsNotFiniteIsADecodeFailure)
+{
+    std::vector<unsigned char> s =
+        wsqtest::HugeTransformTaps(zftest::ReadFile(zftest::TestData("wsq/fp01.wsq")));
+    ASSERT_FALSE(s.empty());
+    Creator creator = NewCreator();
+    WsqImage img{1, static_cast<int>(s.size()), s.data()};
+    unsigned size = 12345;
+    unsigned char quality = 0;
+    EXPECT_EQ(creator->createTemplate(img, size, quality), ZelvanFinger::RESULT_WSQ_DECODE);
+    EXPECT_EQ(size, 12345u);
+}
 
 TEST(Creator, GuardValue)
 {
@@ -299,3 +316,44 @@ TEST(CreatorPrints, SingleFingersOfTheNistCardFromWsq)
 }
 
 } // namespace
+
+// ---- Large frames ----
+
+// Concentric rings of period 9 pixels about the centre of a side x side frame: a triangle wave
+// from sqrt and fmod, which round exactly on every target.
+std::vector<unsigned char> Rings(int side)
+{
+    std::vector<unsigned char> px(static_cast<std::size_t>(side) * static_cast<std::size_t>(side));
+    const double c = side / 2.0;
+    for (int y = 0; y < side; ++y) {
+        for (int x = 0; x < side; ++x) {
+            const double r = std::sqrt((x - c) * (x - c) + (y - c) * (y - c));
+            const double phase = std::fmod(r, 9.0) / 9.0; // 0 .. 1
+            const double v = 40.0 + 170.0 * std::fabs(2.0 * phase - 1.0);
+            px[static_cast<std::size_t>(y) * side + x] = static_cast<unsigned char>(v);
+        }
+    }
+    return px;
+}
+
+// Side of the large frame: 4096 passes 32 bits in the minutia stage's sums over level 1 and in
+// its quality product; the sanitizer build (three times slower) takes 2304, where the product
+// alone passes them and UndefinedBehaviorSanitizer would report its overflow.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kLargeSide = 2304;
+#else
+constexpr int kLargeSide = 4096;
+#endif
+
+// A print that fills a large frame. The template is made, its quality is a percentage and the
+// checker accepts it (MakeRaw examines it).
+TEST(CreatorLarge, RingsFillingALargeFrame)
+{
+    const int side = zftest::InputSize(kLargeSide, 1024);
+    std::vector<unsigned char> px = Rings(side);
+    Creator creator = NewCreator();
+    const Made m = MakeRaw(*creator, px, side, side, 2);
+    ASSERT_EQ(m.code, 0);
+    EXPECT_LE(m.quality, 100u);
+    EXPECT_GE(m.minutiae, 1u);
+}

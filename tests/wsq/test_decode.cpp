@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -182,15 +183,37 @@ TEST(WsqDecode, PixelConversionRoundsHalfUpAndClamps)
     const float samples[] = {-0.4f, -0.6f, 254.6f, 100.4f, 100.5f, 254.4f, -1000.0f, 1e9f};
     const unsigned char expected[] = {0, 0, 255, 100, 101, 254, 0, 255};
     unsigned char pixels[8] = {};
-    Wsq::conv_img_2_uchar(pixels, samples, 8, 1.0f, 0.0f);
+    EXPECT_EQ(Wsq::conv_img_2_uchar(pixels, samples, 8, 1.0f, 0.0f), 0);
     for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(pixels[i], expected[i]) << samples[i];
     }
     // Scale and shift: 2 * 10 + 50.
     const float s = 10.0f;
     unsigned char p = 0;
-    Wsq::conv_img_2_uchar(&p, &s, 1, 2.0f, 50.0f);
+    EXPECT_EQ(Wsq::conv_img_2_uchar(&p, &s, 1, 2.0f, 50.0f), 0);
     EXPECT_EQ(p, 70);
+}
+
+TEST(WsqDecode, PixelConversionRefusesSamplesThatAreNotFinite)
+{
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+        float sample, r_scale, m_shift;
+    };
+    // A NaN sample, either infinity, and a finite sample that the scale turns into NaN.
+    const Case cases[] = {{nan, 1.0f, 0.0f},
+                          {inf, 1.0f, 0.0f},
+                          {-inf, 1.0f, 0.0f},
+                          {0.0f, inf, 0.0f},
+                          {1.0f, inf, -inf}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sample);
+        const float samples[3] = {10.0f, c.sample, 20.0f};
+        unsigned char pixels[3] = {1, 2, 3};
+        EXPECT_EQ(Wsq::conv_img_2_uchar(pixels, samples, 3, c.r_scale, c.m_shift),
+                  WSQ_ERR_NOT_FINITE);
+    }
 }
 
 TEST(WsqGuard, SumsEveryTenthByteWithTwiceItsIndex)
@@ -326,6 +349,8 @@ const MutationCase kMutations[] = {
     {"no_dqt", [](const Bytes& s) { return Remove(s, 0xFFA5); }, WSQ_ERR_NO_DQT},
     {"no_dtt", [](const Bytes& s) { return Remove(s, 0xFFA4); }, WSQ_ERR_NO_LOWPASS},
     {"no_eoi", [](const Bytes& s) { return Bytes(s.begin(), s.end() - 2); }, WSQ_ERR_END_BYTE},
+    {"dtt_huge_taps_overflow_the_reconstruction",
+     [](const Bytes& s) { return wsqtest::HugeTransformTaps(s); }, WSQ_ERR_NOT_FINITE},
     {"coefficients_beyond_the_image",
      [](const Bytes& s) {
          // A quarter of the height: the blocks carry more coefficients than it has.

@@ -80,4 +80,28 @@ inline std::vector<Segment> Segments(const Bytes& s)
     return out;
 }
 
+// The stream with every transform-table tap set to 4294967295: its reconstruction overflows to
+// infinity and then to NaN. Empty when the stream has no transform table.
+inline Bytes HugeTransformTaps(const Bytes& s)
+{
+    for (const Segment& seg : Segments(s)) {
+        if (seg.marker != 0xFFA4 || seg.start + 6 > s.size()) {
+            continue;
+        }
+        Bytes r = s;
+        const std::size_t dtt = seg.start; // marker, length, two filter lengths, then the taps
+        const std::size_t taps =
+            static_cast<std::size_t>((r[dtt + 4] + 1) / 2 + (r[dtt + 5] + 1) / 2);
+        for (std::size_t k = 0; k < taps && dtt + 12 + 6 * k <= r.size(); ++k) {
+            const std::size_t at = dtt + 6 + 6 * k; // sign, scale, 32-bit value
+            r[at + 1] = 0;
+            for (std::size_t b = 2; b < 6; ++b) {
+                r[at + b] = 0xFF;
+            }
+        }
+        return r;
+    }
+    return {};
+}
+
 } // namespace wsqtest
