@@ -65,6 +65,14 @@ struct FilterWork {
     const unsigned char* code; // 56
     int row;                   // harmonic window row of the block
     SStep normal[20];          // walk across the ridges
+    // The steps of `normal` that the harmonic window weighs (the first run of positive
+    // weights), with the count of a pixel whose window lies inside the image.
+    struct Tap {
+        std::ptrdiff_t off;
+        int x, y, wt;
+    } taps[10];
+    int tapCount;
+    int innerCount;
     SStep ray1[20];            // rays along the ridges
     SStep ray2[20];
 };
@@ -93,15 +101,29 @@ void FiHarm(FilterWork& f, int b)
     cx.m_wx = cx.m_wy = cx.m_walkOff = 0;
     const int n = cx.Breweb(NormalAngle(f, b), period + 1, 0, f.normal);
     f.row = 0;
-    if (n <= 1) {
-        return;
-    }
     for (int k = n - 1; k >= 1; --k) {
         const SStep& s = f.normal[k];
         if (sqri(s.x * s.x + s.y * s.y) <= period) {
             f.row = k + 1;
-            return;
+            break;
         }
+    }
+    // The window's taps: a zero weight before the first positive one is passed over, one
+    // after it ends the window.
+    const unsigned char* hw = Hw[f.row];
+    f.tapCount = 0;
+    f.innerCount = 0;
+    for (int i = 0; i < 10 && f.normal[i].off != 0; ++i) {
+        const int wt = hw[i];
+        if (wt <= 0) {
+            if (f.tapCount != 0) {
+                break;
+            }
+            continue;
+        }
+        const SStep& s = f.normal[i];
+        f.taps[f.tapCount++] = {s.off, s.x, s.y, wt};
+        f.innerCount += f.quick ? 2 : 2 * wt;
     }
 }
 
@@ -111,32 +133,25 @@ int Harmonic(const FilterWork& f, const unsigned char* img, int x, int y, bool e
 {
     const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(y) * f.W0 + x;
     const int p = img[at];
-    const unsigned char* hw = Hw[f.row];
     int sum = 0;
     int count = 0;
-    bool counted = false;
-    for (int i = 0; i < 10 && f.normal[i].off != 0; ++i) {
-        const int wt = hw[i];
-        if (wt <= 0) {
-            if (counted) {
-                break;
+    if (!edge) {
+        for (int i = 0; i < f.tapCount; ++i) {
+            const FilterWork::Tap& t = f.taps[i];
+            sum += t.wt * (img[at + t.off] + img[at - t.off]);
+        }
+        count = f.innerCount;
+    } else {
+        for (int i = 0; i < f.tapCount; ++i) {
+            const FilterWork::Tap& t = f.taps[i];
+            if (Inside(f, x + t.x, y + t.y)) {
+                sum += t.wt * img[at + t.off];
+                count += f.quick ? 1 : t.wt;
             }
-            continue;
-        }
-        counted = true;
-        const SStep& s = f.normal[i];
-        if (!edge) {
-            sum += wt * (img[at + s.off] + img[at - s.off]);
-            count += f.quick ? 2 : 2 * wt;
-            continue;
-        }
-        if (Inside(f, x + s.x, y + s.y)) {
-            sum += wt * img[at + s.off];
-            count += f.quick ? 1 : wt;
-        }
-        if (Inside(f, x - s.x, y - s.y)) {
-            sum += wt * img[at - s.off];
-            count += f.quick ? 1 : wt;
+            if (Inside(f, x - t.x, y - t.y)) {
+                sum += t.wt * img[at - t.off];
+                count += f.quick ? 1 : t.wt;
+            }
         }
     }
     return count == 0 ? p : p - (sum + count / 2) / count;
