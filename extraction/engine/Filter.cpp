@@ -65,6 +65,8 @@ struct FilterWork {
     const unsigned char* code; // 56
     int row;                   // harmonic window row of the block
     SStep normal[20];          // walk across the ridges
+    SStep ray1[20];            // rays along the ridges
+    SStep ray2[20];
     // The steps of `normal` that the harmonic window weighs (the first run of positive
     // weights), with the count of a pixel whose window lies inside the image.
     struct Tap {
@@ -73,8 +75,6 @@ struct FilterWork {
     } taps[10];
     int tapCount;
     int innerCount;
-    SStep ray1[20];            // rays along the ridges
-    SStep ray2[20];
 };
 
 bool Inside(const FilterWork& f, int x, int y)
