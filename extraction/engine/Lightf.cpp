@@ -5,6 +5,7 @@
 // same stage. Throws WZ_NO_SOURCE when layer 0 is missing, WZ_NO_LAYER without a free slot.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/RankRow.h"
 #include "extraction/engine/codes.h"
 
 #include <algorithm>
@@ -87,22 +88,19 @@ void Codex::LiSmooth()
     for (int y = 0; y < h; ++y) {
         const unsigned char* s = src + static_cast<std::size_t>(y) * w;
         unsigned char* d = dst + static_cast<std::size_t>(y) * w;
-        for (int x = 0; x < w; ++x) {
-            if (x == 0 || y == 0 || x == w - 1 || y == h - 1) {
-                d[x] = s[x];
-                continue;
-            }
+        if (y == 0 || y == h - 1 || w < 3) {
+            std::memcpy(d, s, w);
+            continue;
+        }
+        d[0] = s[0];
+        d[w - 1] = s[w - 1];
+        if (m_quick == 0) {
+            RankRow3x3(s + 1, w, d + 1, w - 2);
+            continue;
+        }
+        for (int x = 1; x < w - 1; ++x) {
             const unsigned char* p = s + x;
-            if (m_quick != 0) {
-                d[x] =
-                    static_cast<unsigned char>((p[-w] + p[w] + p[-1] + p[1] + 4 * p[0] + 4) >> 3);
-                continue;
-            }
-            int v[9] = {p[-w - 1], p[-w], p[-w + 1], p[-1], p[0], p[1], p[w - 1], p[w], p[w + 1]};
-            SortSmall(v, 9);
-            d[x] = static_cast<unsigned char>((v[0] + v[1] + 2 * v[2] + 2 * v[3] + 4 * v[4] +
-                                               2 * v[5] + 2 * v[6] + v[7] + v[8] + 8) >>
-                                              4);
+            d[x] = static_cast<unsigned char>((p[-w] + p[w] + p[-1] + p[1] + 4 * p[0] + 4) >> 3);
         }
     }
 }
