@@ -34,8 +34,7 @@ void Exchange(Lanes& a, Lanes& b)
 int RankMean9(int* v)
 {
     Codex::SortSmall(v, 9);
-    return (v[0] + v[1] + 2 * v[2] + 2 * v[3] + 4 * v[4] + 2 * v[5] + 2 * v[6] + v[7] + v[8] +
-            8) >>
+    return (v[0] + v[1] + 2 * v[2] + 2 * v[3] + 4 * v[4] + 2 * v[5] + 2 * v[6] + v[7] + v[8] + 8) >>
            4;
 }
 
@@ -45,8 +44,8 @@ void RankRow3x3Scalar(const unsigned char* src, int stride, unsigned char* dst, 
 {
     for (int x = 0; x < count; ++x) {
         const unsigned char* p = src + x;
-        int v[9] = {p[-stride - 1], p[-stride], p[-stride + 1], p[-1],         p[0],
-                    p[1],           p[stride - 1], p[stride],   p[stride + 1]};
+        int v[9] = {p[-stride - 1], p[-stride],    p[-stride + 1], p[-1],        p[0],
+                    p[1],           p[stride - 1], p[stride],      p[stride + 1]};
         dst[x] = static_cast<unsigned char>(RankMean9(v));
     }
 }
