@@ -203,13 +203,20 @@ void Codex::Laying(int level)
                         continue;
                     }
                     int n = 0;
-                    for (int dy = -1; dy <= 1; ++dy) {
-                        for (int dx = -1; dx <= 1; ++dx) {
-                            const int xx = x + dx;
-                            const int yy = y + dy;
-                            if (xx >= 0 && yy >= 0 && xx < w && yy < h &&
-                                (flags[yy * w + xx] & b) != 0) {
-                                ++n;
+                    if (x >= 1 && y >= 1 && x + 1 < w && y + 1 < h) {
+                        for (int dy = -1; dy <= 1; ++dy) {
+                            const unsigned char* row = flags + at + dy * w;
+                            n += ((row[-1] & b) != 0) + ((row[0] & b) != 0) + ((row[1] & b) != 0);
+                        }
+                    } else {
+                        for (int dy = -1; dy <= 1; ++dy) {
+                            for (int dx = -1; dx <= 1; ++dx) {
+                                const int xx = x + dx;
+                                const int yy = y + dy;
+                                if (xx >= 0 && yy >= 0 && xx < w && yy < h &&
+                                    (flags[yy * w + xx] & b) != 0) {
+                                    ++n;
+                                }
                             }
                         }
                     }
@@ -223,7 +230,7 @@ void Codex::Laying(int level)
                     } else {
                         m_laMissing = (flags[at] & b) == 0 ? 1 : 0;
                         WalkAt(x, y, lv, nullptr, flags);
-                        Spiral(lv, lv, 1);
+                        RingWalk(lv, lv, 1, [this](int angle, int i) { Sphere(angle, i); });
                         const int share = 99 * (ringN - m_laMissing + 1) / (ringN + 1);
                         v = share > Cfills[0] ? 2 : share < Cfills[1] ? 0 : 1;
                     }
@@ -241,7 +248,8 @@ void Codex::Laying(int level)
                     if (vote[at] == 1) {
                         m_laMin = m_laMax = value[at];
                         WalkAt(x, y, lv, nullptr, flags, const_cast<unsigned char*>(value));
-                        Spiral(lv, FLOW_LEVEL + 1 - lv, 1);
+                        RingWalk(lv, FLOW_LEVEL + 1 - lv, 1,
+                                 [this](int angle, int i) { MaxMin(angle, i); });
                         if (b == PAPER_BIT) {
                             const int thr = (m_laMin * (quick ? 1 : 2) + m_laMax * (quick ? 9 : 7) +
                                              9 * m_laPaper) /
