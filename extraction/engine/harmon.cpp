@@ -177,7 +177,7 @@ void Codex::Harmon(int level)
                 m_haCount = 1;
                 m_haSum = 0;
                 WalkAt(x, y, FLOW_LEVEL, nullptr, code);
-                Spiral(FLOW_LEVEL, 3, 1);
+                RingWalk(FLOW_LEVEL, 3, 1, [this](int angle, int i) { HaLapl(angle, i); });
                 const int r =
                     ClampByte(2 * m_haSum / m_haCount + penalty * (ringN - m_haCount) / ringN);
                 rough[at] = static_cast<unsigned char>(r);
@@ -215,7 +215,7 @@ void Codex::Harmon(int level)
                 m_haCount = 0;
                 m_haSum = 0;
                 WalkAt(x, y, FLOW_LEVEL, nullptr, code);
-                Spiral(FLOW_LEVEL, radius, 1);
+                RingWalk(FLOW_LEVEL, radius, 1, [this](int angle, int i) { HaNear(angle, i); });
                 if (m_haCount <= radius + 2) {
                     continue;
                 }
