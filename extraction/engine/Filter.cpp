@@ -5,6 +5,7 @@
 // background). Work layer 240 of level 1 is deleted. Throws WZ_NO_LAYER.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/WalkRecord.h"
 #include "extraction/engine/codes.h"
 
 #include <algorithm>
@@ -54,7 +55,7 @@ const unsigned char Hw_quick[18][10] = {
 
 // The layers and per-block state of the stage.
 struct FilterWork {
-    Codex* cx;
+    WalkRecord* walks;
     bool quick;
     int W0, H0;
     unsigned char* cls;        // 161, level 1
@@ -64,9 +65,9 @@ struct FilterWork {
     const unsigned char* bend; // 49
     const unsigned char* code; // 56
     int row;                   // harmonic window row of the block
-    SStep normal[20];          // walk across the ridges
-    SStep ray1[20];            // rays along the ridges
-    SStep ray2[20];
+    const SStep* normal;       // walk across the ridges
+    const SStep* ray1;         // rays along the ridges
+    const SStep* ray2;
     // The steps of `normal` that the harmonic window weighs (the first run of positive
     // weights), with the count of a pixel whose window lies inside the image.
     struct Tap {
@@ -97,9 +98,11 @@ int PeriodCode(const FilterWork& f, int b)
 void FiHarm(FilterWork& f, int b)
 {
     const int period = PeriodCode(f, b);
-    Codex& cx = *f.cx;
-    cx.m_wx = cx.m_wy = cx.m_walkOff = 0;
-    const int n = cx.Breweb(NormalAngle(f, b), period + 1, 0, f.normal);
+    f.normal = f.walks->Walk(NormalAngle(f, b), period + 1, 0);
+    int n = 0;
+    while (f.normal[n].off != 0) {
+        ++n;
+    }
     f.row = 0;
     for (int k = n - 1; k >= 1; --k) {
         const SStep& s = f.normal[k];
@@ -162,11 +165,8 @@ void FiRays(FilterWork& f, int b, int length)
 {
     const int n = NormalAngle(f, b);
     const int c = f.bend[b] / 5;
-    Codex& cx = *f.cx;
-    cx.m_wx = cx.m_wy = cx.m_walkOff = 0;
-    cx.Breweb(n + 90 - c, length, 0, f.ray1);
-    cx.m_wx = cx.m_wy = cx.m_walkOff = 0;
-    cx.Breweb(n - 90 + c, length, 0, f.ray2);
+    f.ray1 = f.walks->Walk(n + 90 - c, length, 0);
+    f.ray2 = f.walks->Walk(n - 90 + c, length, 0);
 }
 
 // Weights by rank: nine values (rays, 3 x 3) and seven (quick rays).
@@ -245,8 +245,11 @@ void Codex::Filter(int)
     const CLevel& l1 = m_level[BLOCK_LEVEL];
     const int w1 = l1.width;
     const int h1 = l1.height;
+    // The walks across and along the ridges repeat for every block of a direction and in every
+    // iteration: each is made once.
+    WalkRecord walks(*this);
     FilterWork f{};
-    f.cx = this;
+    f.walks = &walks;
     f.quick = quick;
     f.W0 = l0.width;
     f.H0 = l0.height;
@@ -378,6 +381,12 @@ void Codex::Filter(int)
         }
     }
 
+    for (std::ptrdiff_t move = walks.Finish(); move != 0;) {
+        const std::ptrdiff_t part =
+            std::max<std::ptrdiff_t>(-(1 << 30), std::min<std::ptrdiff_t>(move, 1 << 30));
+        Advance(m_walk, 1, static_cast<int>(part));
+        move -= part;
+    }
     DelLay(240, BLOCK_LEVEL);
 }
 
