@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <vector>
 
 namespace wizard73 {
 
@@ -53,6 +54,17 @@ const unsigned char Hw_quick[18][10] = {
 };
 // clang-format on
 
+// The harmonic window of one walk across the ridges: the steps it weighs (the first run of
+// positive weights), with the count of a pixel whose window lies inside the image.
+struct Window {
+    struct Tap {
+        std::ptrdiff_t off;
+        int x, y, wt;
+    } taps[10];
+    int tapCount;
+    int innerCount;
+};
+
 // The layers and per-block state of the stage.
 struct FilterWork {
     WalkRecord* walks;
@@ -64,18 +76,13 @@ struct FilterWork {
     const unsigned char* side; // 48
     const unsigned char* bend; // 49
     const unsigned char* code; // 56
-    int row;                   // harmonic window row of the block
-    const SStep* normal;       // walk across the ridges
+    const Window* window;      // harmonic window of the block
     const SStep* ray1;         // rays along the ridges
     const SStep* ray2;
-    // The steps of `normal` that the harmonic window weighs (the first run of positive
-    // weights), with the count of a pixel whose window lies inside the image.
-    struct Tap {
-        std::ptrdiff_t off;
-        int x, y, wt;
-    } taps[10];
-    int tapCount;
-    int innerCount;
+    // The window depends only on the walk across the ridges, so it is resolved once per
+    // period code and direction (0..359), on first use.
+    std::vector<Window> windows[MAX_CODE + 1];
+    std::vector<unsigned char> known[MAX_CODE + 1];
 };
 
 bool Inside(const FilterWork& f, int x, int y)
@@ -94,39 +101,52 @@ int PeriodCode(const FilterWork& f, int b)
     return std::min<int>(f.code[b], MAX_CODE);
 }
 
-// Window row of block b: the number of steps across the ridges that stay within one period.
+// Harmonic window of block b, from its walk across the ridges. The window row is the number of
+// steps that stay within one period.
 void FiHarm(FilterWork& f, int b)
 {
     const int period = PeriodCode(f, b);
-    f.normal = f.walks->Walk(NormalAngle(f, b), period + 1, 0);
+    const int angle = NormalAngle(f, b);
+    const SStep* normal = f.walks->Walk(angle, period + 1, 0);
+    if (f.windows[period].empty()) {
+        f.windows[period].resize(360);
+        f.known[period].assign(360, 0);
+    }
+    const int a = Mod360(angle);
+    Window& win = f.windows[period][a];
+    f.window = &win;
+    if (f.known[period][a] != 0) {
+        return;
+    }
+    f.known[period][a] = 1;
     int n = 0;
-    while (f.normal[n].off != 0) {
+    while (normal[n].off != 0) {
         ++n;
     }
-    f.row = 0;
+    int row = 0;
     for (int k = n - 1; k >= 1; --k) {
-        const SStep& s = f.normal[k];
+        const SStep& s = normal[k];
         if (sqri(s.x * s.x + s.y * s.y) <= period) {
-            f.row = k + 1;
+            row = k + 1;
             break;
         }
     }
     // The window's taps: a zero weight before the first positive one is passed over, one
     // after it ends the window.
-    const unsigned char* hw = Hw[f.row];
-    f.tapCount = 0;
-    f.innerCount = 0;
-    for (int i = 0; i < 10 && f.normal[i].off != 0; ++i) {
+    const unsigned char* hw = Hw[row];
+    win.tapCount = 0;
+    win.innerCount = 0;
+    for (int i = 0; i < 10 && normal[i].off != 0; ++i) {
         const int wt = hw[i];
         if (wt <= 0) {
-            if (f.tapCount != 0) {
+            if (win.tapCount != 0) {
                 break;
             }
             continue;
         }
-        const SStep& s = f.normal[i];
-        f.taps[f.tapCount++] = {s.off, s.x, s.y, wt};
-        f.innerCount += f.quick ? 2 : 2 * wt;
+        const SStep& s = normal[i];
+        win.taps[win.tapCount++] = {s.off, s.x, s.y, wt};
+        win.innerCount += f.quick ? 2 : 2 * wt;
     }
 }
 
@@ -136,17 +156,18 @@ int Harmonic(const FilterWork& f, const unsigned char* img, int x, int y, bool e
 {
     const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(y) * f.W0 + x;
     const int p = img[at];
+    const Window& win = *f.window;
     int sum = 0;
     int count = 0;
     if (!edge) {
-        for (int i = 0; i < f.tapCount; ++i) {
-            const FilterWork::Tap& t = f.taps[i];
+        for (int i = 0; i < win.tapCount; ++i) {
+            const Window::Tap& t = win.taps[i];
             sum += t.wt * (img[at + t.off] + img[at - t.off]);
         }
-        count = f.innerCount;
+        count = win.innerCount;
     } else {
-        for (int i = 0; i < f.tapCount; ++i) {
-            const FilterWork::Tap& t = f.taps[i];
+        for (int i = 0; i < win.tapCount; ++i) {
+            const Window::Tap& t = win.taps[i];
             if (Inside(f, x + t.x, y + t.y)) {
                 sum += t.wt * img[at + t.off];
                 count += f.quick ? 1 : t.wt;
