@@ -30,9 +30,9 @@ TEST(WalkRecord, ReusedWalksMatchRealWalksAndLeaveTheirState)
     rec.WalkAt(W / 2, W / 2, 0, nullptr, recBase);
 
     WalkRecord walks(rec);
-    const int calls[][2] = {{0, 5},    {90, 8},   {0, 5},   {45, 18},  {270, 3}, {90, 8},
-                            {-30, 7},  {330, 7},  {137, 0}, {225, 12}, {45, 18}, {359, 9},
-                            {-1, 9},   {400, 17}, {40, 17}, {181, 4}, {-270, 8}};
+    const int calls[][2] = {{0, 5},   {90, 8},   {0, 5},   {45, 18},  {270, 3}, {90, 8},
+                            {-30, 7}, {330, 7},  {137, 0}, {225, 12}, {45, 18}, {359, 9},
+                            {-1, 9},  {400, 17}, {40, 17}, {181, 4},  {-270, 8}};
     for (const auto& c : calls) {
         SCOPED_TRACE(testing::Message() << "angle " << c[0] << ", length " << c[1]);
         SStep steps[24];
