@@ -198,7 +198,7 @@ void Codex::Attrac(int level)
             }
             m_atCount = m_atType = m_atDir = 0;
             WalkAt(x, y, FLOW_LEVEL, nullptr, cls, dir);
-            Spiral(FLOW_LEVEL, 1, 1);
+            RingWalk(FLOW_LEVEL, 1, 1, [this](int angle, int i) { AtWide(angle, i); });
             if (m_atCount == 1 || m_atCount == 8) {
                 dir[at] = static_cast<unsigned char>(m_atDir);
                 cls[at] = static_cast<unsigned char>(GROWN_BIT + m_atType);

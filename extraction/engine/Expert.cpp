@@ -54,15 +54,36 @@ constexpr KernelSet MakeKernels()
 constexpr KernelSet kKernels = MakeKernels();
 static_assert(kKernels.k[0].w[0] == 32 && kKernels.k[0].w[2] == 0 && kKernels.k[6].w[2] == 32);
 
-// Weighted mean of the nine gathered bytes, rounded; a zero divisor counts as 1.
-int Fiimpo_I(const Kernel& k, const int* b)
+constexpr bool Symmetric(const KernelSet& s)
 {
-    int s = 0;
-    for (int i = 0; i < 9; ++i) {
-        s += k.w[i] * b[i];
+    for (const Kernel& k : s.k) {
+        for (int a = 0; a < 4; ++a) {
+            if (k.w[a] != k.w[a + 4]) {
+                return false;
+            }
+        }
     }
-    const int d = k.sum == 0 ? 1 : k.sum;
-    return (s + d / 2) / d;
+    return true;
+}
+static_assert(Symmetric(kKernels), "opposite neighbours weigh the same");
+
+// Least over the twelve kernels of the weighted mean of the nine gathered bytes, each mean
+// rounded (a zero divisor counts as 1). Opposite neighbours weigh the same, so their sums are
+// taken once; the loop is unrolled so that each divisor is a constant.
+int LeastMean(const int* b)
+{
+    const int pair[4] = {b[0] + b[4], b[1] + b[5], b[2] + b[6], b[3] + b[7]};
+    int least = 255;
+#pragma GCC unroll 12
+    for (int i = 0; i < KERNELS; ++i) {
+        const Kernel& k = kKernels.k[i];
+        const int s = k.w[0] * pair[0] + k.w[1] * pair[1] + k.w[2] * pair[2] + k.w[3] * pair[3] +
+                      k.w[8] * b[8];
+        const int d = k.sum == 0 ? 1 : k.sum;
+        const int v = (s + d / 2) / d;
+        least = v < least ? v : least;
+    }
+    return least;
 }
 
 int Positive63(int r)
@@ -142,12 +163,7 @@ void Codex::Expert(int level)
                     const unsigned char* p = c240 + at;
                     const int b[9] = {p[1],       p[cw + 1], p[cw],      p[cw - 1], p[-1],
                                       p[-cw - 1], p[-cw],    p[-cw + 1], p[0]};
-                    int least = 255;
-                    for (const Kernel& k : kKernels.k) {
-                        const int v = Fiimpo_I(k, b);
-                        least = v < least ? v : least;
-                    }
-                    c145[at] = static_cast<unsigned char>(least);
+                    c145[at] = static_cast<unsigned char>(LeastMean(b));
                     const unsigned char* s = c241 + at;
                     const int around = s[1] + s[cw + 1] + s[cw] + s[cw - 1] + s[-1] + s[-cw - 1] +
                                        s[-cw] + s[-cw + 1];

@@ -5,11 +5,13 @@
 // background). Work layer 240 of level 1 is deleted. Throws WZ_NO_LAYER.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/WalkRecord.h"
 #include "extraction/engine/codes.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <vector>
 
 namespace wizard73 {
 
@@ -52,9 +54,20 @@ const unsigned char Hw_quick[18][10] = {
 };
 // clang-format on
 
+// The harmonic window of one walk across the ridges: the steps it weighs (the first run of
+// positive weights), with the count of a pixel whose window lies inside the image.
+struct Window {
+    struct Tap {
+        std::ptrdiff_t off;
+        int x, y, wt;
+    } taps[10];
+    int tapCount;
+    int innerCount;
+};
+
 // The layers and per-block state of the stage.
 struct FilterWork {
-    Codex* cx;
+    WalkRecord* walks;
     bool quick;
     int W0, H0;
     unsigned char* cls;        // 161, level 1
@@ -63,10 +76,13 @@ struct FilterWork {
     const unsigned char* side; // 48
     const unsigned char* bend; // 49
     const unsigned char* code; // 56
-    int row;                   // harmonic window row of the block
-    SStep normal[20];          // walk across the ridges
-    SStep ray1[20];            // rays along the ridges
-    SStep ray2[20];
+    const Window* window;      // harmonic window of the block
+    const SStep* ray1;         // rays along the ridges
+    const SStep* ray2;
+    // The window depends only on the walk across the ridges, so it is resolved once per
+    // period code and direction (0..359), on first use.
+    std::vector<Window> windows[MAX_CODE + 1];
+    std::vector<unsigned char> known[MAX_CODE + 1];
 };
 
 bool Inside(const FilterWork& f, int x, int y)
@@ -85,23 +101,52 @@ int PeriodCode(const FilterWork& f, int b)
     return std::min<int>(f.code[b], MAX_CODE);
 }
 
-// Window row of block b: the number of steps across the ridges that stay within one period.
+// Harmonic window of block b, from its walk across the ridges. The window row is the number of
+// steps that stay within one period.
 void FiHarm(FilterWork& f, int b)
 {
     const int period = PeriodCode(f, b);
-    Codex& cx = *f.cx;
-    cx.m_wx = cx.m_wy = cx.m_walkOff = 0;
-    const int n = cx.Breweb(NormalAngle(f, b), period + 1, 0, f.normal);
-    f.row = 0;
-    if (n <= 1) {
+    const int angle = NormalAngle(f, b);
+    const SStep* normal = f.walks->Walk(angle, period + 1, 0);
+    if (f.windows[period].empty()) {
+        f.windows[period].resize(360);
+        f.known[period].assign(360, 0);
+    }
+    const int a = Mod360(angle);
+    Window& win = f.windows[period][a];
+    f.window = &win;
+    if (f.known[period][a] != 0) {
         return;
     }
+    f.known[period][a] = 1;
+    int n = 0;
+    while (normal[n].off != 0) {
+        ++n;
+    }
+    int row = 0;
     for (int k = n - 1; k >= 1; --k) {
-        const SStep& s = f.normal[k];
+        const SStep& s = normal[k];
         if (sqri(s.x * s.x + s.y * s.y) <= period) {
-            f.row = k + 1;
-            return;
+            row = k + 1;
+            break;
         }
+    }
+    // The window's taps: a zero weight before the first positive one is passed over, one
+    // after it ends the window.
+    const unsigned char* hw = Hw[row];
+    win.tapCount = 0;
+    win.innerCount = 0;
+    for (int i = 0; i < 10 && normal[i].off != 0; ++i) {
+        const int wt = hw[i];
+        if (wt <= 0) {
+            if (win.tapCount != 0) {
+                break;
+            }
+            continue;
+        }
+        const SStep& s = normal[i];
+        win.taps[win.tapCount++] = {s.off, s.x, s.y, wt};
+        win.innerCount += f.quick ? 2 : 2 * wt;
     }
 }
 
@@ -111,32 +156,26 @@ int Harmonic(const FilterWork& f, const unsigned char* img, int x, int y, bool e
 {
     const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(y) * f.W0 + x;
     const int p = img[at];
-    const unsigned char* hw = Hw[f.row];
+    const Window& win = *f.window;
     int sum = 0;
     int count = 0;
-    bool counted = false;
-    for (int i = 0; i < 10 && f.normal[i].off != 0; ++i) {
-        const int wt = hw[i];
-        if (wt <= 0) {
-            if (counted) {
-                break;
+    if (!edge) {
+        for (int i = 0; i < win.tapCount; ++i) {
+            const Window::Tap& t = win.taps[i];
+            sum += t.wt * (img[at + t.off] + img[at - t.off]);
+        }
+        count = win.innerCount;
+    } else {
+        for (int i = 0; i < win.tapCount; ++i) {
+            const Window::Tap& t = win.taps[i];
+            if (Inside(f, x + t.x, y + t.y)) {
+                sum += t.wt * img[at + t.off];
+                count += f.quick ? 1 : t.wt;
             }
-            continue;
-        }
-        counted = true;
-        const SStep& s = f.normal[i];
-        if (!edge) {
-            sum += wt * (img[at + s.off] + img[at - s.off]);
-            count += f.quick ? 2 : 2 * wt;
-            continue;
-        }
-        if (Inside(f, x + s.x, y + s.y)) {
-            sum += wt * img[at + s.off];
-            count += f.quick ? 1 : wt;
-        }
-        if (Inside(f, x - s.x, y - s.y)) {
-            sum += wt * img[at - s.off];
-            count += f.quick ? 1 : wt;
+            if (Inside(f, x - t.x, y - t.y)) {
+                sum += t.wt * img[at - t.off];
+                count += f.quick ? 1 : t.wt;
+            }
         }
     }
     return count == 0 ? p : p - (sum + count / 2) / count;
@@ -147,11 +186,8 @@ void FiRays(FilterWork& f, int b, int length)
 {
     const int n = NormalAngle(f, b);
     const int c = f.bend[b] / 5;
-    Codex& cx = *f.cx;
-    cx.m_wx = cx.m_wy = cx.m_walkOff = 0;
-    cx.Breweb(n + 90 - c, length, 0, f.ray1);
-    cx.m_wx = cx.m_wy = cx.m_walkOff = 0;
-    cx.Breweb(n - 90 + c, length, 0, f.ray2);
+    f.ray1 = f.walks->Walk(n + 90 - c, length, 0);
+    f.ray2 = f.walks->Walk(n - 90 + c, length, 0);
 }
 
 // Weights by rank: nine values (rays, 3 x 3) and seven (quick rays).
@@ -230,8 +266,11 @@ void Codex::Filter(int)
     const CLevel& l1 = m_level[BLOCK_LEVEL];
     const int w1 = l1.width;
     const int h1 = l1.height;
+    // The walks across and along the ridges repeat for every block of a direction and in every
+    // iteration: each is made once.
+    WalkRecord walks(*this);
     FilterWork f{};
-    f.cx = this;
+    f.walks = &walks;
     f.quick = quick;
     f.W0 = l0.width;
     f.H0 = l0.height;
@@ -363,6 +402,12 @@ void Codex::Filter(int)
         }
     }
 
+    for (std::ptrdiff_t move = walks.Finish(); move != 0;) {
+        const std::ptrdiff_t part =
+            std::max<std::ptrdiff_t>(-(1 << 30), std::min<std::ptrdiff_t>(move, 1 << 30));
+        Advance(m_walk, 1, static_cast<int>(part));
+        move -= part;
+    }
     DelLay(240, BLOCK_LEVEL);
 }
 

@@ -30,12 +30,44 @@ constexpr int kRingSize[4] = {8, 24, 44, 68};
 
 } // namespace
 
+namespace {
+
+// histog in its grey part, its quality part and their combination, so that a block of pixels
+// with one quality takes the quality part once and the grey part from a table.
+constexpr int GreyPart(int grey)
+{
+    return Descale13(255 * TabSig[grey * 90 / 255]);
+}
+
+int QualityPart(int quality)
+{
+    const int over = quality > 127 ? quality - 127 : 0;
+    return TabSig[90 - 90 * over / 127];
+}
+
+int Combine(int a, int w, bool quick)
+{
+    return quick ? Descale13(w * a) : Descale13(w * Descale13(w * a));
+}
+
+struct GreyTable {
+    int a[256];
+};
+constexpr GreyTable MakeGreyTable()
+{
+    GreyTable t{};
+    for (int g = 0; g < 256; ++g) {
+        t.a[g] = GreyPart(g);
+    }
+    return t;
+}
+constexpr GreyTable kGrey = MakeGreyTable();
+
+} // namespace
+
 int histog(unsigned char grey, unsigned char quality, bool quick)
 {
-    const int a = Descale13(255 * TabSig[grey * 90 / 255]);
-    const int over = quality > 127 ? quality - 127 : 0;
-    const int w = TabSig[90 - 90 * over / 127];
-    return quick ? Descale13(w * a) : Descale13(w * Descale13(w * a));
+    return Combine(GreyPart(grey), QualityPart(quality), quick);
 }
 
 void Codex::Sphere(int, int)
@@ -98,12 +130,13 @@ void BlockMeans(Codex& cx, int lv, const unsigned char* quality, unsigned char* 
         for (int x = 0; x < cl.width; ++x) {
             const int x0 = Codex::BlockStart(x, k, l0.width);
             const std::size_t at = static_cast<std::size_t>(y) * cl.width + x;
+            const int w = QualityPart(quality[at]);
             int sum = 0;
             int n = 0;
             for (int yy = y0; yy < y0 + k && yy < l0.height; ++yy) {
                 for (int xx = x0; xx < x0 + k && xx < l0.width; ++xx) {
-                    sum += histog(grey[static_cast<std::size_t>(yy) * l0.width + xx], quality[at],
-                                  quick);
+                    sum += Combine(kGrey.a[grey[static_cast<std::size_t>(yy) * l0.width + xx]], w,
+                                   quick);
                     ++n;
                 }
             }
@@ -141,11 +174,13 @@ void Codex::Laying(int level)
             for (int x = 0; x < l3.width; ++x) {
                 const int x0 = BlockStart(x, k, l0.width);
                 const int q = q3[static_cast<std::size_t>(y) * l3.width + x];
+                const int w = QualityPart(q);
+                const int vote = q > CQuali ? -1 : 1;
                 for (int yy = y0; yy < y0 + k && yy < l0.height; ++yy) {
                     for (int xx = x0; xx < x0 + k && xx < l0.width; ++xx) {
-                        const int b = histog(grey[static_cast<std::size_t>(yy) * l0.width + xx],
-                                             static_cast<unsigned char>(q), quick);
-                        m_rank.Ran[b] += q > CQuali ? -1 : 1;
+                        const int b = Combine(
+                            kGrey.a[grey[static_cast<std::size_t>(yy) * l0.width + xx]], w, quick);
+                        m_rank.Ran[b] += vote;
                     }
                 }
             }
@@ -199,13 +234,20 @@ void Codex::Laying(int level)
                         continue;
                     }
                     int n = 0;
-                    for (int dy = -1; dy <= 1; ++dy) {
-                        for (int dx = -1; dx <= 1; ++dx) {
-                            const int xx = x + dx;
-                            const int yy = y + dy;
-                            if (xx >= 0 && yy >= 0 && xx < w && yy < h &&
-                                (flags[yy * w + xx] & b) != 0) {
-                                ++n;
+                    if (x >= 1 && y >= 1 && x + 1 < w && y + 1 < h) {
+                        for (int dy = -1; dy <= 1; ++dy) {
+                            const unsigned char* row = flags + at + dy * w;
+                            n += ((row[-1] & b) != 0) + ((row[0] & b) != 0) + ((row[1] & b) != 0);
+                        }
+                    } else {
+                        for (int dy = -1; dy <= 1; ++dy) {
+                            for (int dx = -1; dx <= 1; ++dx) {
+                                const int xx = x + dx;
+                                const int yy = y + dy;
+                                if (xx >= 0 && yy >= 0 && xx < w && yy < h &&
+                                    (flags[yy * w + xx] & b) != 0) {
+                                    ++n;
+                                }
                             }
                         }
                     }
@@ -219,7 +261,7 @@ void Codex::Laying(int level)
                     } else {
                         m_laMissing = (flags[at] & b) == 0 ? 1 : 0;
                         WalkAt(x, y, lv, nullptr, flags);
-                        Spiral(lv, lv, 1);
+                        RingWalk(lv, lv, 1, [this](int angle, int i) { Sphere(angle, i); });
                         const int share = 99 * (ringN - m_laMissing + 1) / (ringN + 1);
                         v = share > Cfills[0] ? 2 : share < Cfills[1] ? 0 : 1;
                     }
@@ -237,7 +279,8 @@ void Codex::Laying(int level)
                     if (vote[at] == 1) {
                         m_laMin = m_laMax = value[at];
                         WalkAt(x, y, lv, nullptr, flags, const_cast<unsigned char*>(value));
-                        Spiral(lv, FLOW_LEVEL + 1 - lv, 1);
+                        RingWalk(lv, FLOW_LEVEL + 1 - lv, 1,
+                                 [this](int angle, int i) { MaxMin(angle, i); });
                         if (b == PAPER_BIT) {
                             const int thr = (m_laMin * (quick ? 1 : 2) + m_laMax * (quick ? 9 : 7) +
                                              9 * m_laPaper) /

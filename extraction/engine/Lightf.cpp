@@ -5,6 +5,7 @@
 // same stage. Throws WZ_NO_SOURCE when layer 0 is missing, WZ_NO_LAYER without a free slot.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/RankRow.h"
 #include "extraction/engine/codes.h"
 
 #include <algorithm>
@@ -50,6 +51,26 @@ int Shape(int g, int d, const int* ran, int gain)
     return FloorByte(ran[i] * gain) + 127;
 }
 
+// Largest magnitude of a raw response: (2 + 1 + 1) x 255.
+constexpr int MAX_RESPONSE = 1020;
+
+// Shape of every raw response -MAX_RESPONSE..MAX_RESPONSE, so that the per-pixel output is one
+// look-up: table[g + MAX_RESPONSE] == Shape(g, d, ran, gain).
+struct ShapeTable {
+    unsigned char byte[2 * MAX_RESPONSE + 1];
+
+    ShapeTable(int d, const int* ran, int gain)
+    {
+        for (int g = -MAX_RESPONSE; g <= MAX_RESPONSE; ++g) {
+            byte[g + MAX_RESPONSE] = static_cast<unsigned char>(Shape(g, d, ran, gain));
+        }
+    }
+    unsigned char operator()(int g) const
+    {
+        return byte[std::clamp(g, -MAX_RESPONSE, MAX_RESPONSE) + MAX_RESPONSE];
+    }
+};
+
 } // namespace
 
 // Layer 1 of level 0 from layer 0: the border copied, inner pixels weighted by rank (or, in
@@ -67,22 +88,19 @@ void Codex::LiSmooth()
     for (int y = 0; y < h; ++y) {
         const unsigned char* s = src + static_cast<std::size_t>(y) * w;
         unsigned char* d = dst + static_cast<std::size_t>(y) * w;
-        for (int x = 0; x < w; ++x) {
-            if (x == 0 || y == 0 || x == w - 1 || y == h - 1) {
-                d[x] = s[x];
-                continue;
-            }
+        if (y == 0 || y == h - 1 || w < 3) {
+            std::memcpy(d, s, w);
+            continue;
+        }
+        d[0] = s[0];
+        d[w - 1] = s[w - 1];
+        if (m_quick == 0) {
+            RankRow3x3(s + 1, w, d + 1, w - 2);
+            continue;
+        }
+        for (int x = 1; x < w - 1; ++x) {
             const unsigned char* p = s + x;
-            if (m_quick != 0) {
-                d[x] =
-                    static_cast<unsigned char>((p[-w] + p[w] + p[-1] + p[1] + 4 * p[0] + 4) >> 3);
-                continue;
-            }
-            int v[9] = {p[-w - 1], p[-w], p[-w + 1], p[-1], p[0], p[1], p[w - 1], p[w], p[w + 1]};
-            SortSmall(v, 9);
-            d[x] = static_cast<unsigned char>((v[0] + v[1] + 2 * v[2] + 2 * v[3] + 4 * v[4] +
-                                               2 * v[5] + 2 * v[6] + v[7] + v[8] + 8) >>
-                                              4);
+            d[x] = static_cast<unsigned char>((p[-w] + p[w] + p[-1] + p[1] + 4 * p[0] + 4) >> 3);
         }
     }
 }
@@ -134,14 +152,21 @@ void Codex::Lightf(int)
     const unsigned char* src = LiLayers(out);
     // 4. Raw responses into the planes; a quarter of the pixels feed the histogram.
     m_rank.RanIni(0);
+    std::int16_t* planes[4];
+    for (int k = 0; k < 4; ++k) {
+        planes[k] = Plane(kPlaneOf[k]);
+    }
     for (int y = 1; y + 1 < h; ++y) {
+        const bool oddRow = (y & 1) != 0;
         for (int x = 1; x + 1 < w; ++x) {
             const std::size_t i = static_cast<std::size_t>(y) * w + x;
             int g[4];
             Responses(src + i, w, g);
             for (int k = 0; k < 4; ++k) {
-                Plane(kPlaneOf[k])[i] = static_cast<std::int16_t>(g[k]);
-                if ((x & 1) != 0 && (y & 1) != 0) {
+                planes[k][i] = static_cast<std::int16_t>(g[k]);
+            }
+            if (oddRow && (x & 1) != 0) {
+                for (int k = 0; k < 4; ++k) {
                     const int b = FloorQuarter(g[k]);
                     ++m_rank.Ran[b < 0 ? -b : b];
                 }
@@ -153,20 +178,22 @@ void Codex::Lightf(int)
     for (int& v : m_rank.Ran) {
         v -= 127;
     }
-    const int gain = m_rank.Lor[d];
+    const ShapeTable shape(d, m_rank.Ran, m_rank.Lor[d]);
     // 11. Output with a neutral border.
     for (int k = 0; k < 4; ++k) {
         unsigned char* o = out[k];
-        const std::int16_t* plane = Plane(kPlaneOf[k]);
+        const std::int16_t* plane = planes[k];
         for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) {
-                const std::size_t i = static_cast<std::size_t>(y) * w + x;
-                if (x == 0 || y == 0 || x == w - 1 || y == h - 1) {
-                    o[i] = NO_RESPONSE;
-                } else {
-                    o[i] = static_cast<unsigned char>(Shape(plane[i], d, m_rank.Ran, gain));
-                }
+            const std::size_t row = static_cast<std::size_t>(y) * w;
+            if (y == 0 || y == h - 1) {
+                std::memset(o + row, NO_RESPONSE, w);
+                continue;
             }
+            o[row] = NO_RESPONSE;
+            for (int x = 1; x + 1 < w; ++x) {
+                o[row + x] = shape(plane[row + x]);
+            }
+            o[row + w - 1] = NO_RESPONSE;
         }
     }
 }
@@ -207,7 +234,7 @@ void Codex::Lights(int)
     for (int i = 0; i < 256; ++i) {
         signedCurve[i] = m_rank.Ran[i] - 127;
     }
-    const int gain = m_rank.Lor[d];
+    const ShapeTable shape(d, signedCurve, m_rank.Lor[d]);
     // 5. Responses computed again and written.
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
@@ -221,7 +248,7 @@ void Codex::Lights(int)
             int g[4];
             Responses(src + i, w, g);
             for (int k = 0; k < 4; ++k) {
-                out[k][i] = static_cast<unsigned char>(Shape(g[k], d, signedCurve, gain));
+                out[k][i] = shape(g[k]);
             }
         }
     }

@@ -251,9 +251,7 @@ void Codex::XfWideV(int i)
     const int w = m_level[m_xfLevel].width;
     if (Singular(m_xfLay[XF_CLASS][i])) {
         WalkAt(i % w, i / w, m_xfLevel, nullptr, m_xfLay[XF_CLASS]);
-        m_ringPoint = static_cast<RingFn>(&Codex::XfWide);
-        Spiral(m_xfLevel, m_xfRadius, 1);
-        m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
+        RingWalk(m_xfLevel, m_xfRadius, 1, [this](int angle, int k) { XfWide(angle, k); });
     }
     m_xfLay[XF_STRENGTH][i] = 4;
 }

@@ -68,18 +68,52 @@ void Codex::HaNear(int, int)
 
 namespace {
 
-// Bin weighting around a predicted code P: v[k] = cos of the bin's phase distance to P, scaled
-// by the bin's response (clamped to the table's amplitudes). Returns the peak bin or -1.
-int PhasePeak(const Codex& cx, const int* s, int pred, int shift)
+// Phase windows of the bins around a predicted code P: the table angle of bin k is
+// min(|k + shift - P| * PHASE_SCALE / (P + 1), 90), and its window the sine table's entry at
+// that angle. A run has one shift, so the windows of each code 0..255 are made once.
+class PhaseWindows {
+public:
+    PhaseWindows(const Codex& cx, int shift) : m_cx(cx), m_shift(shift) {}
+
+    const std::int16_t* Row(int pred)
+    {
+        if (pred < 0 || pred > 255) {
+            Make(pred, m_spare);
+            return m_spare;
+        }
+        if (m_known[pred] == 0) {
+            Make(pred, m_window[pred]);
+            m_known[pred] = 1;
+        }
+        return m_window[pred];
+    }
+
+private:
+    void Make(int pred, std::int16_t* window) const
+    {
+        for (int k = 0; k < CHANNELS; ++k) {
+            int phase = (k + m_shift - pred) * PHASE_SCALE / (pred + 1);
+            phase = phase < 0 ? -phase : phase;
+            phase = phase > 90 ? 90 : phase;
+            window[k] = m_cx.Ey[phase][phase];
+        }
+    }
+
+    const Codex& m_cx;
+    int m_shift;
+    std::int16_t m_window[256][CHANNELS];
+    std::int16_t m_spare[CHANNELS];
+    unsigned char m_known[256] = {};
+};
+
+// Bin weighting around a predicted code: v[k] = cos of the bin's phase distance (its window),
+// scaled by the bin's response (clamped to the table's amplitudes). Returns the peak bin or -1.
+int PhasePeak(const Codex& cx, const int* s, const std::int16_t* window)
 {
     int v[CHANNELS];
     for (int k = 0; k < CHANNELS; ++k) {
-        int phase = (k + shift - pred) * PHASE_SCALE / (pred + 1);
-        phase = phase < 0 ? -phase : phase;
-        phase = phase > 90 ? 90 : phase;
-        const int window = cx.Ey[phase][phase];
         const int amp = std::min(s[k], MAX_AMPLITUDE);
-        v[k] = cx.Ex[amp][window];
+        v[k] = cx.Ex[amp][window[k]];
     }
     return Peak(v, CHANNELS);
 }
@@ -100,6 +134,7 @@ void Codex::Harmon(int level)
     m_curLevel = FLOW_LEVEL;
     const int target = level < 1 ? 1 : level > FLOW_LEVEL ? FLOW_LEVEL : level;
     const int shift = quick ? 2 : 4;
+    PhaseWindows windows(*this, shift);
     const CLevel& l3 = m_level[FLOW_LEVEL];
     const int w = l3.width;
     const int h = l3.height;
@@ -177,7 +212,7 @@ void Codex::Harmon(int level)
                 m_haCount = 1;
                 m_haSum = 0;
                 WalkAt(x, y, FLOW_LEVEL, nullptr, code);
-                Spiral(FLOW_LEVEL, 3, 1);
+                RingWalk(FLOW_LEVEL, 3, 1, [this](int angle, int i) { HaLapl(angle, i); });
                 const int r =
                     ClampByte(2 * m_haSum / m_haCount + penalty * (ringN - m_haCount) / ringN);
                 rough[at] = static_cast<unsigned char>(r);
@@ -215,14 +250,14 @@ void Codex::Harmon(int level)
                 m_haCount = 0;
                 m_haSum = 0;
                 WalkAt(x, y, FLOW_LEVEL, nullptr, code);
-                Spiral(FLOW_LEVEL, radius, 1);
+                RingWalk(FLOW_LEVEL, radius, 1, [this](int angle, int i) { HaNear(angle, i); });
                 if (m_haCount <= radius + 2) {
                     continue;
                 }
                 const int pred = (m_haSum + m_haCount / 2) / m_haCount;
                 int s[CHANNELS];
                 gather(fixd, at, s);
-                const int p = PhasePeak(*this, s, pred, shift);
+                const int p = PhasePeak(*this, s, windows.Row(pred));
                 const int cand = p >= 0 ? p + shift : pred;
                 const int bin = cand - shift;
                 if (radius > 0 && bin >= 0 && bin < CHANNELS &&
@@ -324,7 +359,7 @@ void Codex::Harmon(int level)
                         const int o = yy * fl.width + xx;
                         int s[CHANNELS];
                         gather(fs, o, s);
-                        const int p = PhasePeak(*this, s, pred, shift);
+                        const int p = PhasePeak(*this, s, windows.Row(pred));
                         f240[o] = static_cast<unsigned char>(p >= 0 ? p + shift : pred);
                     }
                 }

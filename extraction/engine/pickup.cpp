@@ -128,9 +128,7 @@ void Codex::PiRingV(int i, int radius, const std::int16_t* disorder)
     std::memset(m_piOctant, 0, sizeof m_piOctant);
     m_piOwn = GetLay(32, LEVEL)[i];
     WalkAt(i % w, i / w, LEVEL, nullptr, l240);
-    m_ringPoint = static_cast<RingFn>(&Codex::PiRing);
-    Spiral(LEVEL, radius, 1);
-    m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
+    RingWalk(LEVEL, radius, 1, [this](int angle, int k) { PiRing(angle, k); });
     bool enclosed = false;
     for (int k = 0; k < 4; ++k) {
         enclosed = enclosed || (m_piOctant[k] != 0 && m_piOctant[k + 4] != 0);

@@ -1,10 +1,15 @@
 // Stage 2, directional smoothing: the rank smoothing of layer 1, the signed responses 10..13
 // (127 = none), their independence from repeated runs, and the stage 9 form.
 
+#include "extraction/engine/RankRow.h"
 #include "extraction/engine/codes.h"
 #include "tests/extraction/engine/stage_fixture.h"
 
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
 
 namespace {
 
@@ -92,6 +97,49 @@ TEST(Lightf, SecondFormGivesTheSameResponses)
     EXPECT_EQ(l.engine->m_stage, 9);
     for (int id = 10; id <= 13; ++id) {
         EXPECT_EQ(zftest::LayerCopy(*l.engine, id, 0), first[id - 10]) << id;
+    }
+}
+
+// The lane-wise rank smoothing gives the same bytes as its one-pixel twin on every inner row,
+// for the whole row and for lengths around the lane width (so the one-by-one tail is met too):
+// on noise, which sorts in every order, and on real prints.
+TEST(Lightf, LaneWiseRankSmoothingEqualsScalar)
+{
+    auto compare = [](const std::vector<unsigned char>& img, int w, int h) {
+        std::vector<unsigned char> lanes(static_cast<std::size_t>(w));
+        std::vector<unsigned char> scalar(lanes.size());
+        for (int y = 1; y + 1 < h; ++y) {
+            const unsigned char* row = img.data() + static_cast<std::size_t>(y) * w + 1;
+            for (int count : {w - 2, w - 3, 1, 7, 8, 9, 17}) {
+                if (count < 1 || count > w - 2) {
+                    continue;
+                }
+                RankRow3x3(row, w, lanes.data(), count);
+                RankRow3x3Scalar(row, w, scalar.data(), count);
+                ASSERT_EQ(0, std::memcmp(lanes.data(), scalar.data(), count))
+                    << "row " << y << ", " << count << " pixels";
+            }
+        }
+    };
+    std::mt19937 random(7);
+    std::vector<unsigned char> noise(61 * 23);
+    for (unsigned char& v : noise) {
+        v = static_cast<unsigned char>(random() % 4 == 0 ? 255 * (random() % 2) : random());
+    }
+    compare(noise, 61, 23);
+
+    const std::string first = zftest::SharedData("fingerprints/fvc2002_db1_b/101_1.pgm");
+    if (first.empty()) {
+        GTEST_SKIP() << "shared fingerprint images not found (set ZF_DATA)";
+    }
+    const std::string dir = first.substr(0, first.size() - std::string("101_1.pgm").size());
+    for (const char* name : {"101_1.pgm", "105_3.pgm", "109_4.pgm", "110_8.pgm"}) {
+        SCOPED_TRACE(name);
+        std::vector<unsigned char> img;
+        int w = 0;
+        int h = 0;
+        ASSERT_TRUE(zftest::ReadPgm(dir + name, img, w, h));
+        compare(img, w, h);
     }
 }
 

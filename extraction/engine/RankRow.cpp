@@ -1,0 +1,77 @@
+// The 3 x 3 rank smoothing of a row: a lane-wise form over eight adjacent pixels and its scalar
+// twin. Both sort each pixel's nine values with the same compare-exchange network, and a sort's
+// result does not depend on the method, so the bytes are the same.
+
+#include "extraction/engine/RankRow.h"
+
+#include "extraction/engine/Codex.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace wizard73 {
+namespace {
+
+constexpr int LANES = 8;
+using Bytes = std::uint8_t __attribute__((vector_size(LANES)));
+using Lanes = std::uint16_t __attribute__((vector_size(2 * LANES)));
+
+Lanes Load(const unsigned char* p)
+{
+    Bytes b;
+    std::memcpy(&b, p, sizeof b);
+    return __builtin_convertvector(b, Lanes);
+}
+
+void Exchange(Lanes& a, Lanes& b)
+{
+    const Lanes lo = a < b ? a : b;
+    b = a < b ? b : a;
+    a = lo;
+}
+
+// The weighted rank mean of one pixel's nine values (sorted in place).
+int RankMean9(int* v)
+{
+    Codex::SortSmall(v, 9);
+    return (v[0] + v[1] + 2 * v[2] + 2 * v[3] + 4 * v[4] + 2 * v[5] + 2 * v[6] + v[7] + v[8] + 8) >>
+           4;
+}
+
+} // namespace
+
+void RankRow3x3Scalar(const unsigned char* src, int stride, unsigned char* dst, int count)
+{
+    for (int x = 0; x < count; ++x) {
+        const unsigned char* p = src + x;
+        int v[9] = {p[-stride - 1], p[-stride],    p[-stride + 1], p[-1],        p[0],
+                    p[1],           p[stride - 1], p[stride],      p[stride + 1]};
+        dst[x] = static_cast<unsigned char>(RankMean9(v));
+    }
+}
+
+void RankRow3x3(const unsigned char* src, int stride, unsigned char* dst, int count)
+{
+    int x = 0;
+    for (; x + LANES <= count; x += LANES) {
+        const unsigned char* p = src + x;
+        Lanes v[9] = {Load(p - stride - 1), Load(p - stride), Load(p - stride + 1),
+                      Load(p - 1),          Load(p),          Load(p + 1),
+                      Load(p + stride - 1), Load(p + stride), Load(p + stride + 1)};
+        // The nine-value network of Codex::SortSmall.
+        static constexpr int kPairs[25][2] = {
+            {0, 3}, {1, 7}, {2, 5}, {4, 8}, {0, 7}, {2, 4}, {3, 8}, {5, 6}, {0, 2},
+            {1, 3}, {4, 5}, {7, 8}, {1, 4}, {3, 6}, {5, 7}, {0, 1}, {2, 4}, {3, 5},
+            {6, 8}, {2, 3}, {4, 5}, {6, 7}, {1, 2}, {3, 4}, {5, 6}};
+        for (const auto& pr : kPairs) {
+            Exchange(v[pr[0]], v[pr[1]]);
+        }
+        const Lanes sum =
+            v[0] + v[1] + v[7] + v[8] + 2 * (v[2] + v[3] + v[5] + v[6]) + 4 * v[4] + 8;
+        const Bytes out = __builtin_convertvector(sum >> 4, Bytes);
+        std::memcpy(dst + x, &out, sizeof out);
+    }
+    RankRow3x3Scalar(src + x, stride, dst + x, count - x);
+}
+
+} // namespace wizard73

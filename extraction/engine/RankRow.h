@@ -1,0 +1,16 @@
+// The 3 x 3 rank smoothing of a row of grey pixels: each pixel becomes the mean of its nine
+// neighbourhood values sorted and weighted 1, 1, 2, 2, 4, 2, 2, 1, 1 by rank, rounded
+// ((sum + 8) >> 4). Used by stage 2 on every inner row of the source.
+#pragma once
+
+namespace wizard73 {
+
+// Smooths `count` pixels from `src` (rows `stride` apart, with a row and a column of
+// neighbours on every side) into `dst`: eight pixels at a time across the row, the rest one
+// by one.
+void RankRow3x3(const unsigned char* src, int stride, unsigned char* dst, int count);
+
+// The one-pixel-at-a-time twin of RankRow3x3: the same bytes.
+void RankRow3x3Scalar(const unsigned char* src, int stride, unsigned char* dst, int count);
+
+} // namespace wizard73
