@@ -26,13 +26,19 @@ import zelvan.sdk.candidates_string;
  * <p>Usage: {@code java -cp zelvanfp.jar:<this sample> -Djava.library.path=<folder of
  * libzelvanfp_jni.so> EnrolAndIdentify <list file | FVC folder>}. A list file names one image
  * per line: file, finger position, {@code enrol} or {@code probe}, and the identifier of the
- * image's record (for a probe: of its mate's). An FVC folder holds {@code FFF_I.pgm}
+ * image's record (for a probe: its mates' identifiers, separated by commas, when the same finger
+ * is enrolled more than once). An FVC folder holds {@code FFF_I.pgm}
  * (finger FFF, impression I): impression 1 is enrolled under FFF, the others are probes.
  */
 @SuppressWarnings("removal") // out-values need fresh boxes (new Integer(0)), never shared ones
 public final class EnrolAndIdentify {
-    /** An image, its finger position, its role, and its record's (or its mate's) identifier. */
-    record Image(Path file, int finger, boolean enrol, String id) {}
+    /** An image, its finger position, its role, and its record's (or its mates') identifier(s). */
+    record Image(Path file, int finger, boolean enrol, String id) {
+        /** The identifiers of a probe's mates. */
+        List<String> mates() {
+            return List.of(id.split(","));
+        }
+    }
 
     /** FVC prints have no known finger position: they are all filed as right index fingers. */
     private static final int FVC_FINGER = 2;
@@ -126,7 +132,7 @@ public final class EnrolAndIdentify {
                 System.out.printf("probe %s: %s%n", probe.file().getFileName(), t == null ? "no template" : "identify_record_ failed");
                 continue;
             }
-            boolean hit = !found.isEmpty() && found.get(0).id.equals(probe.id());
+            boolean hit = !found.isEmpty() && probe.mates().contains(found.get(0).id);
             first += hit ? 1 : 0;
             System.out.printf("probe %-14s mate %-4s %s  best:%s%n", probe.file().getFileName(), probe.id(), hit ? "first" : "MISSED",
                     found.stream().map(c -> String.format(" %s (%.4f)", c.id, c.score)).collect(Collectors.joining()));
@@ -164,19 +170,22 @@ public final class EnrolAndIdentify {
         return valid ? t : null;
     }
 
-    /** One genuine and one impostor pair: the first probe with a non-mate of its finger position enrolled. */
+    /**
+     * One genuine and one impostor pair for the first probe with an enrolled mate: the impostor is
+     * an enrolled print of another finger, placed at the probe's finger position.
+     */
     void verifyPairs(Map<Image, byte[]> templates, Map<String, Image> enrolled) {
         for (Map.Entry<Image, byte[]> e : templates.entrySet()) {
             Image probe = e.getKey();
-            Image mate = enrolled.get(probe.id());
-            Image other = enrolled.values().stream().filter(g -> g.finger() == probe.finger() && !g.id().equals(probe.id())).findFirst().orElse(null);
+            Image mate = enrolled.get(probe.mates().get(0));
+            Image other = enrolled.values().stream().filter(g -> g.finger() != probe.finger() && !probe.mates().contains(g.id())).findFirst().orElse(null);
             if (probe.enrol() || mate == null || other == null) {
                 continue;
             }
             for (Image g : new Image[] {mate, other}) {
                 Double similarity = new Double(0);
                 long code = matcher.verify_record_(matcherHandle, parameters, record(probe.finger(), e.getValue()),
-                        record(g.finger(), templates.get(g)), similarity);
+                        record(probe.finger(), templates.get(g)), similarity);
                 System.out.printf("verify %s with %s (%s): %s%n", probe.file().getFileName(), g.file().getFileName(), g == mate ? "genuine" : "impostor",
                         code == 0 ? String.format("similarity %.4f", similarity) : "code " + code + " (" + meaning(code) + ")");
             }
