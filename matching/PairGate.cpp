@@ -19,26 +19,6 @@ constexpr int QUADRANT_MIN_LEN = 20;
 constexpr int QUADRANT_MAX_LEN = 200;
 constexpr std::uint16_t NO_CONFLICT = 0xFFFF;
 
-int findProbe(const GroupEx& g, int np)
-{
-    for (std::uint32_t k = 0; k < g.getNumItems(); ++k) {
-        if (g.getPair(k).np == np) {
-            return static_cast<int>(k);
-        }
-    }
-    return -1;
-}
-
-int findGallery(const GroupEx& g, int ng)
-{
-    for (std::uint32_t k = 0; k < g.getNumItems(); ++k) {
-        if (g.getPair(k).ng == ng) {
-            return static_cast<int>(k);
-        }
-    }
-    return -1;
-}
-
 } // namespace
 
 void copyHitItems(const HitGroup* h, HitItems& out)
