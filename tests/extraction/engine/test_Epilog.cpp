@@ -208,13 +208,7 @@ TEST(SharedPrints, RecordsDecodeThroughTheReader)
             auto l = zftest::LoadShared(name);
             ASSERT_EQ(l.code, 0);
             Codex& e = *l.engine;
-            try {
-                e.Pickup(-1);
-                e.Xfocus(1);
-                e.Epilog(-1);
-            } catch (int code) {
-                FAIL() << "engine threw " << code;
-            }
+            ASSERT_TRUE(zftest::RunThroughEpilog(e));
             const std::vector<unsigned char> rec = Record(e);
             if (run == 1) {
                 EXPECT_EQ(rec, first);
