@@ -43,8 +43,7 @@ void Matcher100::fillCoflictPosSet(ConflictPosSet& set)
             if (h.nP == -1) {
                 continue;
             }
-            const int iP = findProbe(*group, h.nP);
-            if (iP >= 0 && group->getPair(iP).ng == h.nG) {
+            if (holdsPair(*group, h.nP, h.nG)) {
                 continue;
             }
             cacheNestComparison(*this, h.nP, h.nG, h.transition);
@@ -191,8 +190,7 @@ void Matcher100::fillCoflictPosSetForNestSimSet(GroupEx* group, ConflictPosSet& 
         if (b.sim == 0 || t > MPT || b.np >= m_numNestP || b.ng >= m_numNestG) {
             continue;
         }
-        const int iP = findProbe(*group, b.np);
-        if (iP >= 0 && group->getPair(iP).ng == b.ng) {
+        if (holdsPair(*group, b.np, b.ng)) {
             continue; // already a pair of the group
         }
         addConflictCandidate(group, set, b.np, b.ng, t);

@@ -59,6 +59,13 @@ inline int findGallery(const GroupEx& g, int ng)
     return -1;
 }
 
+// True when g already pairs probe nest np (its first pair with np) with gallery nest ng.
+inline bool holdsPair(const GroupEx& g, int np, int ng)
+{
+    const int k = findProbe(g, np);
+    return k >= 0 && g.getPair(k).ng == ng;
+}
+
 // Ranking key of kernel and expand groups: the pair count, one less with a conflict.
 inline int groupRankKey(const GroupEx& g)
 {
