@@ -1,6 +1,6 @@
 // Shared by the stage tests: an engine on the heap with an image loaded as the extraction
-// driver loads it (kind 'F', 500 ppi, the full slot map), the last stages run as the driver
-// runs them, and layer access by id and level.
+// driver loads it (kind 'F', 500 ppi, the full slot map), the last stages run and the record
+// written as the driver does it, and layer access by id and level.
 #pragma once
 
 #include "extraction/engine/Codex.h"
@@ -74,6 +74,16 @@ inline ::testing::AssertionResult RunThroughEpilog(wizard73::Codex& e)
         return ::testing::AssertionFailure() << "engine threw " << code;
     }
     return ::testing::AssertionSuccess();
+}
+
+// The record the engine writes after its last stage, as the extraction driver writes it.
+inline std::vector<unsigned char> WrittenRecord(wizard73::Codex& e)
+{
+    int size = 0;
+    e.GetSize(size);
+    std::vector<unsigned char> rec(static_cast<std::size_t>(size));
+    e.ExGold(rec.data());
+    return rec;
 }
 
 // Copy of layer id at level (empty when the layer does not exist).
