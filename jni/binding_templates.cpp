@@ -94,6 +94,33 @@ bool ReadWsqImage(JNIEnv* env, jobject image, ZelvanFinger::WsqImage& out, Bytes
     return true;
 }
 
+// One creation of either overload: the image read by `read` (which keeps its bytes alive in the
+// buffer), the template created and its size and quality delivered; `boxFailed` is the result
+// when a box cannot take its value.
+template <class Image, class Reader>
+jint CreateFrom(JNIEnv* env, jlong handle, jobject image, jobject sizeBox, jobject qualityBox,
+                Reader read, jint boxFailed)
+{
+    return Guarded<jint>(RESULT_EXCEPTION, [&]() -> jint {
+        Image converted{};
+        Bytes bytes;
+        if (!read(env, image, converted, bytes)) {
+            return BAD_ARGUMENT;
+        }
+        TemplateCreator* creator = FromHandle<TemplateCreator>(handle);
+        if (creator == nullptr) {
+            return BAD_ARGUMENT;
+        }
+        unsigned size = 0;
+        unsigned char quality = 0;
+        const int result = creator->createTemplate(converted, size, quality);
+        if (result != 0) {
+            return result;
+        }
+        return DeliverTemplate(env, sizeBox, qualityBox, size, quality) ? 0 : boxFailed;
+    });
+}
+
 } // namespace
 
 extern "C" {
@@ -112,48 +139,16 @@ JNIEXPORT jint JNICALL
 Java_zelvan_sdk_TemplateCreator_createTemplate_1__JLzelvan_sdk_RawImage_2Ljava_lang_Integer_2Ljava_lang_Byte_2(
     JNIEnv* env, jobject, jlong handle, jobject image, jobject sizeBox, jobject qualityBox)
 {
-    return Guarded<jint>(RESULT_EXCEPTION, [&]() -> jint {
-        ZelvanFinger::RawImage raw{};
-        Bytes pixels;
-        if (!ReadRawImage(env, image, raw, pixels)) {
-            return BAD_ARGUMENT;
-        }
-        TemplateCreator* creator = FromHandle<TemplateCreator>(handle);
-        if (creator == nullptr) {
-            return BAD_ARGUMENT;
-        }
-        unsigned size = 0;
-        unsigned char quality = 0;
-        const int result = creator->createTemplate(raw, size, quality);
-        if (result != 0) {
-            return result;
-        }
-        return DeliverTemplate(env, sizeBox, qualityBox, size, quality) ? 0 : RESULT_EXCEPTION;
-    });
+    return CreateFrom<ZelvanFinger::RawImage>(env, handle, image, sizeBox, qualityBox, ReadRawImage,
+                                              RESULT_EXCEPTION);
 }
 
 JNIEXPORT jint JNICALL
 Java_zelvan_sdk_TemplateCreator_createTemplate_1__JLzelvan_sdk_WsqImage_2Ljava_lang_Integer_2Ljava_lang_Byte_2(
     JNIEnv* env, jobject, jlong handle, jobject image, jobject sizeBox, jobject qualityBox)
 {
-    return Guarded<jint>(RESULT_EXCEPTION, [&]() -> jint {
-        ZelvanFinger::WsqImage wsq{};
-        Bytes stream;
-        if (!ReadWsqImage(env, image, wsq, stream)) {
-            return BAD_ARGUMENT;
-        }
-        TemplateCreator* creator = FromHandle<TemplateCreator>(handle);
-        if (creator == nullptr) {
-            return BAD_ARGUMENT;
-        }
-        unsigned size = 0;
-        unsigned char quality = 0;
-        const int result = creator->createTemplate(wsq, size, quality);
-        if (result != 0) {
-            return result;
-        }
-        return DeliverTemplate(env, sizeBox, qualityBox, size, quality) ? 0 : WSQ_BOX_FAILED;
-    });
+    return CreateFrom<ZelvanFinger::WsqImage>(env, handle, image, sizeBox, qualityBox, ReadWsqImage,
+                                              WSQ_BOX_FAILED);
 }
 
 // Copies the last created template to the front of `out`; an array shorter than the template,

@@ -17,26 +17,6 @@ constexpr unsigned CONFLICT_SET_CAPACITY = 20;
 constexpr unsigned MAX_CASES = 20;
 constexpr std::uint32_t BEST_NEST_CANDIDATES = 8;
 
-int firstProbe(const GroupEx& g, int np)
-{
-    for (std::uint32_t k = 0; k < g.getNumItems(); ++k) {
-        if (g.getPair(k).np == np) {
-            return static_cast<int>(k);
-        }
-    }
-    return -1;
-}
-
-int firstGallery(const GroupEx& g, int ng)
-{
-    for (std::uint32_t k = 0; k < g.getNumItems(); ++k) {
-        if (g.getPair(k).ng == ng) {
-            return static_cast<int>(k);
-        }
-    }
-    return -1;
-}
-
 } // namespace
 
 void Matcher100::expandCurGroupByTopologyAlt()
@@ -63,8 +43,7 @@ void Matcher100::fillCoflictPosSet(ConflictPosSet& set)
             if (h.nP == -1) {
                 continue;
             }
-            const int iP = firstProbe(*group, h.nP);
-            if (iP >= 0 && group->getPair(iP).ng == h.nG) {
+            if (holdsPair(*group, h.nP, h.nG)) {
                 continue;
             }
             cacheNestComparison(*this, h.nP, h.nG, h.transition);
@@ -82,8 +61,8 @@ void Matcher100::addConflictCandidate(GroupEx* group, ConflictPosSet& set, short
     // 3. The positions the candidate displaces, and the conflicts still allowed.
     LocalSet<2> displaced;
     LocalSet<2> conflicts;
-    const int iP = firstProbe(*group, nP);
-    const int iG = firstGallery(*group, nG);
+    const int iP = findProbe(*group, nP);
+    const int iG = findGallery(*group, nG);
     if (iP >= 0) {
         displaced.set.add(static_cast<unsigned>(iP));
     }
@@ -211,8 +190,7 @@ void Matcher100::fillCoflictPosSetForNestSimSet(GroupEx* group, ConflictPosSet& 
         if (b.sim == 0 || t > MPT || b.np >= m_numNestP || b.ng >= m_numNestG) {
             continue;
         }
-        const int iP = firstProbe(*group, b.np);
-        if (iP >= 0 && group->getPair(iP).ng == b.ng) {
+        if (holdsPair(*group, b.np, b.ng)) {
             continue; // already a pair of the group
         }
         addConflictCandidate(group, set, b.np, b.ng, t);

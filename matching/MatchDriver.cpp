@@ -37,6 +37,14 @@ unsigned minUnsigned(int a, int b)
     return std::min(static_cast<unsigned>(a), static_cast<unsigned>(b));
 }
 
+// A kernel group of `count` pairs is grown only when it holds at least p8 pairs and at least
+// p10 percent of the pairs of the result found so far.
+bool worthGrowing(unsigned count, const int* p, const MatchResult& r)
+{
+    return count >= static_cast<unsigned>(p[8]) &&
+           count >= r.numPairs * static_cast<unsigned>(p[10]) / 100;
+}
+
 } // namespace
 
 int Matcher100::match(MatchResult& r, int maxAngle, int speed, bool accelMode,
@@ -202,8 +210,7 @@ bool Matcher100::matchBranch1(MatchResult& r, CalcScoreTypeEnum type)
     for (unsigned k = 0; k < tries; ++k) {
         m_curGroup = m_kernelRank[k];
         const unsigned count = m_curGroup->getNumItems();
-        if (count < static_cast<unsigned>(p[8]) ||
-            count < r.numPairs * static_cast<unsigned>(p[10]) / 100) {
+        if (!worthGrowing(count, p, r)) {
             continue;
         }
         m_transitionLimit = 24;
@@ -239,8 +246,7 @@ bool Matcher100::matchBranch2(MatchResult& r, CalcScoreTypeEnum type)
     for (unsigned k = 0; k < tries; ++k) {
         m_curGroup = m_kernelRank[k];
         const unsigned count = m_curGroup->getNumItems();
-        if (count < static_cast<unsigned>(p[8]) ||
-            count < r.numPairs * static_cast<unsigned>(p[10]) / 100) {
+        if (!worthGrowing(count, p, r)) {
             continue;
         }
         setDistErrorLevel(latent ? 3 : 0);

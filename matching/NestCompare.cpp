@@ -5,6 +5,7 @@
 // allocation throws MyException.
 
 #include "matching/Matcher100.h"
+#include "matching/SearchHelpers.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -396,20 +397,8 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
     getMaxRightAndLeftLink(static_cast<std::uint8_t>(typeP), &linkP, &linkG, t, right, left);
     const GroupEx& group = *m_curGroup;
     const auto partnerOfP = [&group](int p) {
-        for (std::uint32_t k = 0; k < group.getNumItems(); ++k) {
-            if (group.getPair(k).np == p) {
-                return static_cast<int>(group.getPair(k).ng);
-            }
-        }
-        return -2;
-    };
-    const auto inGroupG = [&group](int q) {
-        for (std::uint32_t k = 0; k < group.getNumItems(); ++k) {
-            if (group.getPair(k).ng == q) {
-                return true;
-            }
-        }
-        return false;
+        const int k = findProbe(group, p);
+        return k >= 0 ? static_cast<int>(group.getPair(k).ng) : -2;
     };
 
     const int slotsP = NcSlots(linkP);
@@ -449,7 +438,7 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
         if (nG == ng || nG >= m_numNestG) {
             continue;
         }
-        if (!inGroupG(nG)) {
+        if (findGallery(group, nG) < 0) {
             notHitG[nG] = NotHit{1, static_cast<std::uint8_t>(slotSameDir(typeG, gs, codeG))};
             continue;
         }

@@ -19,26 +19,6 @@ constexpr int QUADRANT_MIN_LEN = 20;
 constexpr int QUADRANT_MAX_LEN = 200;
 constexpr std::uint16_t NO_CONFLICT = 0xFFFF;
 
-int findProbe(const GroupEx& g, int np)
-{
-    for (std::uint32_t k = 0; k < g.getNumItems(); ++k) {
-        if (g.getPair(k).np == np) {
-            return static_cast<int>(k);
-        }
-    }
-    return -1;
-}
-
-int findGallery(const GroupEx& g, int ng)
-{
-    for (std::uint32_t k = 0; k < g.getNumItems(); ++k) {
-        if (g.getPair(k).ng == ng) {
-            return static_cast<int>(k);
-        }
-    }
-    return -1;
-}
-
 } // namespace
 
 void copyHitItems(const HitGroup* h, HitItems& out)
@@ -343,8 +323,7 @@ void Matcher100::expandGroupByTopology(GroupEx* group, unsigned start)
             if (h.nP == -1) {
                 continue;
             }
-            const int held = findProbe(*group, h.nP);
-            if (held >= 0 && group->getPair(held).ng == h.nG) {
+            if (holdsPair(*group, h.nP, h.nG)) {
                 continue;
             }
             offerWithAreaScale(group, h.nP, h.nG, h.transition);
@@ -372,8 +351,7 @@ bool Matcher100::tryAddLinks(GroupEx* group, int np, int ng, Transition t, bool 
         if (item.nP == -1) {
             continue;
         }
-        const int held = findProbe(*group, item.nP);
-        if (held >= 0 && group->getPair(held).ng == item.nG) {
+        if (holdsPair(*group, item.nP, item.nG)) {
             continue;
         }
         tryAdd2curGroup(group, item.nP, item.nG, item.transition, m_errorLevel, 0, useScale, 0, 0);
@@ -432,8 +410,7 @@ void Matcher100::expandKernelGroup(GroupEx* group)
     for (std::uint32_t i = 0; i < set.m_numItems && set.items[i].size != 0; ++i) {
         const int np = set.items[i].np;
         const int ng = set.items[i].ng;
-        const int held = findProbe(*group, np);
-        if (held >= 0 && group->getPair(held).ng == ng) {
+        if (holdsPair(*group, np, ng)) {
             continue;
         }
         const Transition t = m_nestCompare[np][ng].bestTransition;
@@ -447,8 +424,7 @@ void Matcher100::expandKernelGroup(GroupEx* group)
             if (h.nP < 0 || h.nG < 0) {
                 continue;
             }
-            const int at = findProbe(*group, h.nP);
-            if (at >= 0 && group->getPair(at).ng == h.nG) {
+            if (holdsPair(*group, h.nP, h.nG)) {
                 continue;
             }
             offerWithAreaScale(group, h.nP, h.nG, m_nestCompare[h.nP][h.nG].bestTransition);

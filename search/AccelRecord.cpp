@@ -64,6 +64,25 @@ bool TpAccel::readFromBuffer(unsigned char* buf)
     return true;
 }
 
+bool accelIndicesInRange(unsigned char* block)
+{
+    const unsigned m = block[FA_COUNT];
+    const unsigned b = block[FA_NESTS];
+    const unsigned char* list = FaNestMinutia(block);
+    for (unsigned j = 0; j < b; ++j) {
+        if (list[j] >= m) {
+            return false;
+        }
+    }
+    const MinutiaeData* items = FaItems(block);
+    for (unsigned j = 0; j < m; ++j) {
+        if (items[j].angle >= ACCEL_ANGLES) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool checkOneFingerAccel(unsigned char* block, bool strict)
 {
     if (block == nullptr) {
@@ -87,19 +106,7 @@ bool checkOneFingerAccel(unsigned char* block, bool strict)
         }
         previous = block[t];
     }
-    const unsigned char* list = FaNestMinutia(block);
-    for (unsigned j = 0; j < b; ++j) {
-        if (list[j] >= m) {
-            return false;
-        }
-    }
-    const MinutiaeData* items = FaItems(block);
-    for (unsigned j = 0; j < m; ++j) {
-        if (items[j].angle >= ACCEL_ANGLES) {
-            return false;
-        }
-    }
-    return true;
+    return accelIndicesInRange(block);
 }
 
 bool checkAccel(unsigned char* record, bool strict)

@@ -119,6 +119,9 @@ public:
 // Checks of a finger block and of a whole record (non-strict: B <= M only).
 ZF_EXPORT bool checkOneFingerAccel(unsigned char* block, bool strict);
 ZF_EXPORT bool checkAccel(unsigned char* record, bool strict);
+// Nest minutiae below M and item directions below ACCEL_ANGLES: the part of the strict block
+// check that keeps a reading of the block inside it (the block must already hold B <= M).
+bool accelIndicesInRange(unsigned char* block);
 // Number of present blocks: 0, 2 (null record) or 8 (unreadable).
 ZF_EXPORT int getFingers(unsigned char* record, unsigned& count);
 

@@ -46,24 +46,7 @@ AccelData* AcOpen(void* handle, int& code)
 // minutiae and item directions within range.
 bool AcBlockReadable(unsigned char* block)
 {
-    if (!checkOneFingerAccel(block, false)) {
-        return false;
-    }
-    const unsigned m = block[FA_COUNT];
-    const unsigned b = block[FA_NESTS];
-    const unsigned char* list = FaNestMinutia(block);
-    for (unsigned j = 0; j < b; ++j) {
-        if (list[j] >= m) {
-            return false;
-        }
-    }
-    const MinutiaeData* items = FaItems(block);
-    for (unsigned j = 0; j < m; ++j) {
-        if (items[j].angle >= ACCEL_ANGLES) {
-            return false;
-        }
-    }
-    return true;
+    return checkOneFingerAccel(block, false) && accelIndicesInRange(block);
 }
 
 void AcFreeUpload(AccelData* data)

@@ -4,81 +4,18 @@
 #include "interface/TemplateChecker.h"
 #include "interface/ZelvanFinger.h"
 #include "records/TemplateFormat.h"
+#include "tests/interface/alloc_failure.h"
 #include "tests/support/template_writer.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <ostream>
 #include <string>
 
 namespace {
 
-// Allocations left before the next one fails; negative: never fail.
-std::atomic<int> g_allocationsLeft{-1};
-
-bool AllocationFails()
-{
-    int left = g_allocationsLeft.load();
-    while (left >= 0) {
-        if (g_allocationsLeft.compare_exchange_weak(left, left - 1)) {
-            return left == 0;
-        }
-    }
-    return false;
-}
-
-// Makes the allocation after `n` more succeed fail, for the scope of the object.
-class FailAllocation {
-public:
-    explicit FailAllocation(int n) { g_allocationsLeft = n; }
-    ~FailAllocation() { g_allocationsLeft = -1; }
-    FailAllocation(const FailAllocation&) = delete;
-    FailAllocation& operator=(const FailAllocation&) = delete;
-};
-
-} // namespace
-
-void* operator new(std::size_t n)
-{
-    void* p = AllocationFails() ? nullptr : std::malloc(n != 0 ? n : 1);
-    if (p == nullptr) {
-        throw std::bad_alloc();
-    }
-    return p;
-}
-
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept
-{
-    return AllocationFails() ? nullptr : std::malloc(n != 0 ? n : 1);
-}
-
-// The replaced new takes its memory from malloc, so the replaced delete gives it back there.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-
-void operator delete(void* p, const std::nothrow_t&) noexcept
-{
-    std::free(p);
-}
-
-#pragma GCC diagnostic pop
-
-namespace {
-
 using zftest::Bytes;
+using zftest::FailAllocation;
 
 struct CheckCase {
     const char* name;

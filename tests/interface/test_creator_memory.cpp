@@ -6,106 +6,18 @@
 
 #include "interface/ZelvanFinger.h"
 #include "records/TemplateFormat.h"
+#include "tests/interface/alloc_failure.h"
 #include "wsq/Wsq.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <vector>
 
 namespace {
 
-// Allocations left before the one that fails; negative: none fails.
-std::atomic<int> g_left{-1};
-std::atomic<bool> g_failed{false};
-
-void* Take(std::size_t n)
-{
-    int left = g_left.load();
-    while (left >= 0) {
-        if (g_left.compare_exchange_weak(left, left - 1)) {
-            if (left == 0) {
-                g_failed = true;
-                return nullptr;
-            }
-            break;
-        }
-    }
-    return std::malloc(n != 0 ? n : 1);
-}
-
-// Fails the allocation after `n` more, for the lifetime of the object.
-class FailAllocation {
-public:
-    explicit FailAllocation(int n)
-    {
-        g_failed = false;
-        g_left = n;
-    }
-    ~FailAllocation() { g_left = -1; }
-    FailAllocation(const FailAllocation&) = delete;
-    FailAllocation& operator=(const FailAllocation&) = delete;
-    bool Failed() const { return g_failed.load(); }
-};
-
-} // namespace
-
-void* operator new(std::size_t n)
-{
-    void* p = Take(n);
-    if (p == nullptr) {
-        throw std::bad_alloc();
-    }
-    return p;
-}
-
-void* operator new[](std::size_t n)
-{
-    return operator new(n);
-}
-
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept
-{
-    return Take(n);
-}
-
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept
-{
-    return Take(n);
-}
-
-// The replaced new takes its memory from malloc, so the replaced delete gives it back there.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-
-void operator delete[](void* p) noexcept
-{
-    std::free(p);
-}
-
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-
-void operator delete[](void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-
-#pragma GCC diagnostic pop
-
-namespace {
-
 using ZelvanFinger::TemplateCreator;
+using zftest::FailAllocation;
 
 // A soft elliptic print of period 9 on light paper.
 std::vector<unsigned char> Print(int w, int h)

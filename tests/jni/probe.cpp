@@ -213,16 +213,24 @@ jintArray Ints(JNIEnv* env, const int* values, jsize n)
     return a;
 }
 
-// The template of a finished creation, or an empty vector.
-Bytes Created(ZelvanFinger::TemplateCreator* c, int result, unsigned size)
+// Template of an image made through the C++ interface by a creator of its own; null when no
+// creator can be made or the creation fails.
+template <class Image> jbyteArray TemplateOf(JNIEnv* env, Image img)
 {
-    if (result != 0) {
-        return {};
+    ZelvanFinger::TemplateCreator* c = ZelvanFinger::TemplateCreator::create();
+    if (c == nullptr) {
+        return nullptr;
     }
-    Bytes out(TEMPLATE_BUFFER);
-    c->getTemplate(out.data());
-    out.resize(size);
-    return out;
+    unsigned size = 0;
+    unsigned char quality = 0;
+    Bytes tpl;
+    if (c->createTemplate(img, size, quality) == 0) {
+        tpl.resize(TEMPLATE_BUFFER);
+        c->getTemplate(tpl.data());
+        tpl.resize(size);
+    }
+    ZelvanFinger::TemplateCreator::cancel(c);
+    return tpl.empty() ? nullptr : ToJava(env, tpl);
 }
 
 // One-finger record in the slot of `finger` (1..10).
@@ -334,34 +342,14 @@ JNIEXPORT jbyteArray JNICALL Java_zftest_Fakes_nativeRawTemplate(JNIEnv* env, jc
                                                                  jbyteArray pixels)
 {
     Bytes p = FromJava(env, pixels);
-    ZelvanFinger::TemplateCreator* c = ZelvanFinger::TemplateCreator::create();
-    if (c == nullptr) {
-        return nullptr;
-    }
-    RawImage img{finger, width, height, p.data()};
-    unsigned size = 0;
-    unsigned char quality = 0;
-    const int result = c->createTemplate(img, size, quality);
-    const Bytes tpl = Created(c, result, size);
-    ZelvanFinger::TemplateCreator::cancel(c);
-    return tpl.empty() ? nullptr : ToJava(env, tpl);
+    return TemplateOf(env, RawImage{finger, width, height, p.data()});
 }
 
 JNIEXPORT jbyteArray JNICALL Java_zftest_Fakes_nativeWsqTemplate(JNIEnv* env, jclass, jint finger,
                                                                  jbyteArray wsq)
 {
     Bytes s = FromJava(env, wsq);
-    ZelvanFinger::TemplateCreator* c = ZelvanFinger::TemplateCreator::create();
-    if (c == nullptr) {
-        return nullptr;
-    }
-    WsqImage img{finger, static_cast<int>(s.size()), s.data()};
-    unsigned size = 0;
-    unsigned char quality = 0;
-    const int result = c->createTemplate(img, size, quality);
-    const Bytes tpl = Created(c, result, size);
-    ZelvanFinger::TemplateCreator::cancel(c);
-    return tpl.empty() ? nullptr : ToJava(env, tpl);
+    return TemplateOf(env, WsqImage{finger, static_cast<int>(s.size()), s.data()});
 }
 
 // Similarity of two one-finger records (finger position 1..10) verified through the C++

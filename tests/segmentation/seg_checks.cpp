@@ -1,32 +1,8 @@
-// WSQ decoding from a file and the corner checks of the segmentation tests.
+// The corner checks of the segmentation tests.
 
 #include "tests/segmentation/seg_checks.h"
 
-#include "tests/support/data_path.h"
-#include "wsq/Wsq.h"
-
-#include <cstddef>
-
 namespace segtest {
-
-bool DecodeWsq(const std::string& path, std::vector<unsigned char>& pixels, int& w, int& h)
-{
-    std::vector<unsigned char> data = zftest::ReadFile(path);
-    if (data.empty()) {
-        return false;
-    }
-    const int size = static_cast<int>(data.size());
-    const int guard = static_cast<int>(Wsq::wsqCheckSum(data.data(), size));
-    void* inst = init_instance();
-    bool ok = inst != nullptr &&
-              wsq_decode(inst, nullptr, data.data(), size, &w, &h, guard) == WSQ_SIZE_QUERY;
-    if (ok) {
-        pixels.resize(static_cast<std::size_t>(w) * h);
-        ok = wsq_decode(inst, pixels.data(), data.data(), size, &w, &h, guard) >= 0;
-    }
-    cancel_instance(inst);
-    return ok;
-}
 
 bool Holds(const SgmRect& r, int x, int y)
 {

@@ -9,6 +9,7 @@
 #include "tests/segmentation/seg_checks.h"
 #include "tests/segmentation/seg_images.h"
 #include "tests/support/data_path.h"
+#include "tests/support/wsq_file.h"
 
 #include <gtest/gtest.h>
 
@@ -22,9 +23,9 @@ namespace {
 
 using handtest::Bar;
 using handtest::HAND_SIDE;
-using segtest::DecodeWsq;
 using segtest::Holds;
 using segtest::Inside;
+using zftest::DecodeWsqFile;
 
 constexpr unsigned CAPACITY = 40;
 
@@ -58,7 +59,7 @@ TEST(Thumbs, NistPlainThumbsSideBySideGetTheirCodes)
     int lh = 0;
     int rw = 0;
     int rh = 0;
-    if (!DecodeWsq(left, lp, lw, lh) || !DecodeWsq(right, rp, rw, rh)) {
+    if (!DecodeWsqFile(left, lp, lw, lh) || !DecodeWsqFile(right, rp, rw, rh)) {
         GTEST_SKIP() << "NIST plain thumbs fp11.wsq / fp12.wsq not found in tests/data/wsq";
     }
     const int w = lw + rw;

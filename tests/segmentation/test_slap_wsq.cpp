@@ -4,6 +4,7 @@
 #include "segmentation/FSeg.h"
 #include "tests/segmentation/seg_checks.h"
 #include "tests/support/data_path.h"
+#include "tests/support/wsq_file.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +14,8 @@
 
 namespace {
 
-using segtest::DecodeWsq;
 using segtest::Holds;
+using zftest::DecodeWsqFile;
 
 struct FingerSpot {
     int code;
@@ -51,7 +52,7 @@ TEST_P(RealSlap, TurnedRectanglesLieOnTheFingersOfTheCardsHand)
     std::vector<unsigned char> img;
     int w = 0;
     int h = 0;
-    if (!DecodeWsq(path, img, w, h)) {
+    if (!DecodeWsqFile(path, img, w, h)) {
         GTEST_SKIP() << "slap image " << c.file << " not found";
     }
     SgmRect rects[8] = {};

@@ -1,10 +1,13 @@
 // Shared by the stage tests: an engine on the heap with an image loaded as the extraction
-// driver loads it (kind 'F', 500 ppi, the full slot map), and layer access by id and level.
+// driver loads it (kind 'F', 500 ppi, the full slot map), the last stages run and the record
+// written as the driver does it, and layer access by id and level.
 #pragma once
 
 #include "extraction/engine/Codex.h"
 #include "tests/support/data_path.h"
 #include "tests/support/flow_images.h"
+
+#include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
@@ -57,6 +60,30 @@ inline Loaded LoadShared(const std::string& name)
     }
     l.code = LoadWith(*l.engine, l.image, w, h);
     return l;
+}
+
+// Runs the minutiae pick-up, the focus pass and the epilog as the extraction driver does;
+// fails with the code when a stage throws one.
+inline ::testing::AssertionResult RunThroughEpilog(wizard73::Codex& e)
+{
+    try {
+        e.Pickup(-1);
+        e.Xfocus(1);
+        e.Epilog(-1);
+    } catch (int code) {
+        return ::testing::AssertionFailure() << "engine threw " << code;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// The record the engine writes after its last stage, as the extraction driver writes it.
+inline std::vector<unsigned char> WrittenRecord(wizard73::Codex& e)
+{
+    int size = 0;
+    e.GetSize(size);
+    std::vector<unsigned char> rec(static_cast<std::size_t>(size));
+    e.ExGold(rec.data());
+    return rec;
 }
 
 // Copy of layer id at level (empty when the layer does not exist).

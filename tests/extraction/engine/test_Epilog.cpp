@@ -33,16 +33,6 @@ SSign Point(int x, int y, int type)
     return s;
 }
 
-// The record written after the last stage, as the extraction driver writes it.
-std::vector<unsigned char> Record(Codex& e)
-{
-    int size = 0;
-    e.GetSize(size);
-    std::vector<unsigned char> rec(static_cast<std::size_t>(size));
-    e.ExGold(rec.data());
-    return rec;
-}
-
 std::vector<unsigned char> Section(Codex& e, int id, int index)
 {
     const unsigned char* p = e.GetLay(id, 3);
@@ -146,7 +136,7 @@ TEST_P(Area, RunLengthsOfTheLevel3Mask)
     EXPECT_EQ(std::vector<unsigned char>(area.begin() + 4, area.end()), c.runs);
 
     // The record reader gives the mask back: the first state 0x40, the other 0x20.
-    const std::vector<unsigned char> rec = Record(e);
+    const std::vector<unsigned char> rec = zftest::WrittenRecord(e);
     ESK::Unwrap* reader = ESK::Unwrap::create();
     ASSERT_NE(reader, nullptr);
     reader->versor(ESK::ESK_ACCESS_CODE);
@@ -208,14 +198,8 @@ TEST(SharedPrints, RecordsDecodeThroughTheReader)
             auto l = zftest::LoadShared(name);
             ASSERT_EQ(l.code, 0);
             Codex& e = *l.engine;
-            try {
-                e.Pickup(-1);
-                e.Xfocus(1);
-                e.Epilog(-1);
-            } catch (int code) {
-                FAIL() << "engine threw " << code;
-            }
-            const std::vector<unsigned char> rec = Record(e);
+            ASSERT_TRUE(zftest::RunThroughEpilog(e));
+            const std::vector<unsigned char> rec = zftest::WrittenRecord(e);
             if (run == 1) {
                 EXPECT_EQ(rec, first);
                 break;

@@ -5,6 +5,7 @@
 #include "extraction/engine/Codex.h"
 #include "records/Unwrap.h"
 #include "tests/extraction/engine/ridge_fixture.h"
+#include "tests/extraction/engine/stage_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -138,10 +139,7 @@ TEST(Linker, LinksAcrossRidges)
     }
 
     // The record reader finds the same links (bit 3 added: every neighbour is an ending).
-    int size = 0;
-    e.GetSize(size);
-    std::vector<unsigned char> rec(static_cast<std::size_t>(size));
-    e.ExGold(rec.data());
+    const std::vector<unsigned char> rec = zftest::WrittenRecord(e);
     ESK::Unwrap* reader = ESK::Unwrap::create();
     ASSERT_NE(reader, nullptr);
     reader->versor(ESK::ESK_ACCESS_CODE);

@@ -7,6 +7,7 @@
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/codes.h"
 #include "records/TemplateFormat.h"
+#include "tests/extraction/engine/stage_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -185,10 +186,7 @@ TEST(PointSection, ReadsBothListsBackFromAWrittenRecord)
     std::memcpy(e->m_sign, kSingular.data(), kSingular.size() * sizeof(SSign));
     std::memcpy(e->GetLay(176, 1), kMinutiae.data(), kMinutiae.size() * sizeof(SSign));
     e->m_minutiae = static_cast<std::uint16_t>(kMinutiae.size());
-    int size = 0;
-    e->GetSize(size);
-    std::vector<unsigned char> rec(static_cast<std::size_t>(size));
-    e->ExGold(rec.data());
+    const std::vector<unsigned char> rec = zftest::WrittenRecord(*e);
 
     SSign out[16];
     EXPECT_EQ(e->DeIndi(out, 16, rec.data()), static_cast<int>(kSingular.size()));
@@ -198,7 +196,7 @@ TEST(PointSection, ReadsBothListsBackFromAWrittenRecord)
 
     // A section placed past the seal, and another layout, are not read.
     std::vector<unsigned char> moved = rec;
-    TfWrite32(moved.data() + TF_I_NOVA_OFF, static_cast<std::uint32_t>(size) - 5);
+    TfWrite32(moved.data() + TF_I_NOVA_OFF, static_cast<std::uint32_t>(rec.size()) - 5);
     EXPECT_EQ(e->DeSign(out, 16, moved.data()), WZ_BAD_SECTION);
     std::vector<unsigned char> other = rec;
     other[TF_VERSOR] = 'N';

@@ -21,15 +21,6 @@ using wizard73::Codex;
 using wizard73::SCoor;
 using wizard73::SSign;
 
-std::vector<unsigned char> Record(Codex& e)
-{
-    int size = 0;
-    e.GetSize(size);
-    std::vector<unsigned char> rec(static_cast<std::size_t>(size));
-    e.ExGold(rec.data());
-    return rec;
-}
-
 // Reads a section written like abac: a 2-bit 0 for no count, else 7 bits of a pair code.
 std::vector<int> PairCodes(const unsigned char* at, std::size_t bytes)
 {
@@ -66,16 +57,10 @@ TEST_P(SharedRecord, EngineReadersRoundTrip)
     auto l = zftest::LoadShared(name);
     ASSERT_EQ(l.code, 0);
     Codex& e = *l.engine;
-    try {
-        e.Pickup(-1);
-        e.Xfocus(1);
-        e.Epilog(-1);
-    } catch (int code) {
-        FAIL() << "engine threw " << code;
-    }
+    ASSERT_TRUE(zftest::RunThroughEpilog(e));
     // The ridge counts of every minutia with every singular point, through the record.
     e.m_section[TF_RCNT] = static_cast<std::uint32_t>(e.Rcount());
-    const std::vector<unsigned char> rec = Record(e);
+    const std::vector<unsigned char> rec = zftest::WrittenRecord(e);
     ESK::Unwrap* r = ESK::Unwrap::create();
     ASSERT_NE(r, nullptr);
     r->versor(ESK::ESK_ACCESS_CODE);
