@@ -1,18 +1,12 @@
 // Template digest table: the rows' inputs, one template per row through the public creator,
 // and the table's text form.
 
-// Directory entries through the 64-bit interface: on 32-bit targets the plain one fails on
-// file systems with 64-bit inode numbers.
-#define _FILE_OFFSET_BITS 64
-
 #include "tests/interface/template_table.h"
 
 #include "interface/ZelvanFinger.h"
 #include "tests/support/data_path.h"
 #include "tests/support/sha256.h"
 #include "wsq/Wsq.h"
-
-#include <dirent.h>
 
 #include <algorithm>
 #include <fstream>
@@ -23,24 +17,6 @@ namespace {
 
 // Finger position given with every image (the right index, as template_digests has always used).
 constexpr int kFinger = 2;
-
-// Sorted names ending in `suffix` in a folder; empty when the folder is absent.
-std::vector<std::string> FilesIn(const std::string& dir, const std::string& suffix)
-{
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            const std::string n = e->d_name;
-            if (n.size() > suffix.size() &&
-                n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0) {
-                names.push_back(n);
-            }
-        }
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // Pixels of a WSQ stream through the decoder; false when it does not decode.
 bool DecodeWsq(std::vector<unsigned char>& wsq, std::vector<unsigned char>& pixels, int& w, int& h)

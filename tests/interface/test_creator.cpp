@@ -13,8 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -240,25 +238,20 @@ std::vector<std::string> Pgms(const std::string& folder)
     if (dir.empty()) {
         return out;
     }
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            const std::string name = e->d_name;
-            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".pgm") == 0) {
-                out.push_back(dir + "/" + name);
-            }
-        }
-        closedir(d);
+    for (const std::string& name : zftest::FilesIn(dir, ".pgm")) {
+        out.push_back(dir + "/" + name);
     }
-    std::sort(out.begin(), out.end());
     return out;
 }
 
 void CreateEveryPrint(const std::string& folder)
 {
-    const std::vector<std::string> files = Pgms(folder);
+    std::vector<std::string> files = Pgms(folder);
     if (files.empty()) {
         GTEST_SKIP() << "shared fingerprint images not found (set ZF_DATA)";
     }
+    files.resize(static_cast<std::size_t>(
+        zftest::InputSize(static_cast<int>(files.size()), std::min<int>(4, files.size()))));
     Creator creator = NewCreator();
     int done = 0;
     for (const std::string& f : files) {

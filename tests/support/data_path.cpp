@@ -1,7 +1,15 @@
-// Data-path helper of the tests: finds ZF_DATA or ../shared/data, reads files and PGMs.
+// Data-path helper of the tests: finds ZF_DATA or ../shared/data, lists folders, reads files and
+// PGMs.
+
+// Directory entries through the 64-bit interface: on 32-bit targets (and under qemu-arm) the
+// plain one fails with EOVERFLOW on file systems with 64-bit inode numbers.
+#define _FILE_OFFSET_BITS 64
 
 #include "tests/support/data_path.h"
 
+#include <dirent.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -24,6 +32,23 @@ std::string SourceDir()
 }
 
 } // namespace
+
+std::vector<std::string> FilesIn(const std::string& dir, const std::string& suffix)
+{
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (const dirent* e = readdir(d)) {
+            const std::string n = e->d_name;
+            if (n.size() > suffix.size() &&
+                n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0) {
+                names.push_back(n);
+            }
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 std::string SharedData(const std::string& relative)
 {

@@ -10,6 +10,9 @@ namespace zftest {
 // beside the project root), or "" when it is absent: tests then skip with a message.
 std::string SharedData(const std::string& relative);
 
+// Sorted names of the files in `dir` whose names end in `suffix`; empty when the folder is absent.
+std::vector<std::string> FilesIn(const std::string& dir, const std::string& suffix);
+
 // Path of a file below tests/data of this project.
 std::string TestData(const std::string& relative);
 
