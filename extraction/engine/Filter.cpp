@@ -402,12 +402,7 @@ void Codex::Filter(int)
         }
     }
 
-    for (std::ptrdiff_t move = walks.Finish(); move != 0;) {
-        const std::ptrdiff_t part =
-            std::max<std::ptrdiff_t>(-(1 << 30), std::min<std::ptrdiff_t>(move, 1 << 30));
-        Advance(m_walk, 1, static_cast<int>(part));
-        move -= part;
-    }
+    walks.Finish();
     DelLay(240, BLOCK_LEVEL);
 }
 

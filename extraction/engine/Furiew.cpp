@@ -5,6 +5,7 @@
 // flow and averaged up to level 3. Throws WZ_NO_LAYER.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/WalkRecord.h"
 #include "extraction/engine/codes.h"
 
 #include <algorithm>
@@ -21,7 +22,8 @@ constexpr int FLOW_LEVEL = 3;
 constexpr int SINGULAR_MASK = 11;
 constexpr int CHANNELS = 14;
 constexpr int BINS = 18;
-constexpr int MAX_LENGTH = 254; // longest row of the end-point table
+constexpr int MAX_LENGTH = 254;   // longest row of the end-point table
+constexpr int PROFILE_STEPS = 19; // the longest profile walk (17 steps) and its closing zero step
 
 // First channel that a spread value reaches at distance n (index), normal and quick mode;
 // -1 stops the spreading.
@@ -55,25 +57,6 @@ constexpr FoldTable kFold = MakeFold();
 constexpr int kNine[9] = {1, 1, 2, 2, 4, 2, 2, 1, 1};
 constexpr int kFive[5] = {1, 1, 4, 1, 1};
 
-// Walks from the origin, recorded once per direction. A walk that Aim sets up at a given
-// angle, length and level and that starts at position 0 depends on nothing else, so the stage
-// walks each direction once and reuses its steps.
-struct WalkSet {
-    static constexpr int STEPS = 24; // the longest walk (17 steps) and its closing zero step
-    int length;
-    int level;
-    bool withXY; // Breweb (positions recorded) or Breweb_Furiew (offsets only)
-    std::vector<SStep> steps;
-    std::vector<unsigned char> known;
-
-    WalkSet(int len, int lev, bool xy)
-        : length(len), level(lev), withXY(xy), steps(static_cast<std::size_t>(360) * STEPS),
-          known(360, 0)
-    {
-    }
-    SStep* At(int a) { return &steps[static_cast<std::size_t>(a) * STEPS]; }
-};
-
 // What the energy profile of one direction needs of its walk: step offsets, distance bins
 // and reach.
 struct ProfileShape {
@@ -81,19 +64,9 @@ struct ProfileShape {
     int steps = 0;
     int reachX = 0;
     int reachY = 0;
-    int off[WalkSet::STEPS];
-    int bin[WalkSet::STEPS];
+    int off[PROFILE_STEPS];
+    int bin[PROFILE_STEPS];
 };
-
-// Offset at which a recorded walk from position 0 ends.
-std::ptrdiff_t EndOffset(const SStep* steps)
-{
-    std::ptrdiff_t off = 0;
-    for (const SStep* s = steps; s->off != 0; ++s) {
-        off = s->off;
-    }
-    return off;
-}
 
 } // namespace
 
@@ -117,35 +90,11 @@ void Codex::Furiew(int level)
     const int k = ll.scale / l0.scale;
 
     // The stage's walks come from per-direction records. The walk position, cursor and line
-    // state are left as the real walks would have left them: the last walk is made again at
-    // the end, and the walk cursor is moved by the offsets of the walks not made.
-    WalkSet lineSet(quick ? 7 : 8, 0, false);
-    WalkSet spreadSet(10, lev, true);
-    WalkSet profileSet(quick ? 15 : 17, 0, true);
-    std::ptrdiff_t cursorMoves = 0;
-    WalkSet* lastSet = nullptr;
-    int lastAngle = 0;
-    auto runWalk = [this](WalkSet& set, int a, SStep* steps) {
-        m_wx = m_wy = m_walkOff = 0;
-        if (set.withXY) {
-            Breweb(a, set.length, set.level, steps);
-        } else {
-            Breweb_Furiew(a, set.length, set.level, steps);
-        }
-    };
-    auto walk = [&](WalkSet& set, int angle) -> const SStep* {
-        const int a = Mod360(angle);
-        SStep* steps = set.At(a);
-        if (set.known[a] == 0) {
-            runWalk(set, a, steps);
-            set.known[a] = 1;
-            cursorMoves -= EndOffset(steps);
-        }
-        cursorMoves += EndOffset(steps);
-        lastSet = &set;
-        lastAngle = a;
-        return steps;
-    };
+    // state are left as the real walks would have left them.
+    WalkRecord walks(*this);
+    WalkRecord::Set& lineSet = walks.For(quick ? 7 : 8, 0, WalkRecord::Form::Offsets);
+    WalkRecord::Set& spreadSet = walks.For(10, lev);
+    WalkRecord::Set& profileSet = walks.For(quick ? 15 : 17, 0);
 
     // 1. Smoothing along the ridge line into 240.
     const unsigned char* grey = Layer(1, 0);
@@ -166,8 +115,8 @@ void Codex::Furiew(int level)
                 const int c = flow[at];
                 const int b = side[at] != 0 ? c + 90 : c - 90;
                 const int turn = curv[at] / 5;
-                lineA = walk(lineSet, b + 90 - turn);
-                lineB = walk(lineSet, b - 90 + turn);
+                lineA = walks.Walk(lineSet, b + 90 - turn);
+                lineB = walks.Walk(lineSet, b - 90 + turn);
             }
             const int x0 = BlockStart(x, k, W0);
             const int y0 = BlockStart(y, k, H0);
@@ -264,8 +213,8 @@ void Codex::Furiew(int level)
             int acc[CHANNELS] = {};
             int bestE = 0;
             const int c = flow[at];
-            const SStep* spread = walk(spreadSet, c + 90);
-            const SStep* profile = walk(profileSet, c + 90);
+            const SStep* spread = walks.Walk(spreadSet, c + 90);
+            const SStep* profile = walks.Walk(profileSet, c + 90);
             // The profile's offsets and bins, and how far it reaches, taken once per direction.
             ProfileShape& shape = shapes[static_cast<std::size_t>(Mod360(c + 90))];
             if (!shape.known) {
@@ -413,17 +362,7 @@ void Codex::Furiew(int level)
         }
     }
 
-    if (lastSet != nullptr) {
-        SStep steps[WalkSet::STEPS];
-        runWalk(*lastSet, lastAngle, steps);
-        cursorMoves -= EndOffset(steps);
-    }
-    while (cursorMoves != 0) {
-        const std::ptrdiff_t part =
-            std::max<std::ptrdiff_t>(-(1 << 30), std::min<std::ptrdiff_t>(cursorMoves, 1 << 30));
-        Advance(m_walk, 1, static_cast<int>(part));
-        cursorMoves -= part;
-    }
+    walks.Finish();
 
     // 6. Upward: each coarser pixel the rounded mean of its 2 x 2 finer block.
     for (int lv = lev + 1; lv <= FLOW_LEVEL; ++lv) {

@@ -1,8 +1,8 @@
-// Line walks from position 0 recorded once per angle, length and level. A walk that Aim sets up
-// at a given angle, length and level and that starts at position 0 depends on nothing else, so
-// a stage that walks the same directions many times walks each once and reuses its steps. The
-// walk state is left as the real walks would have left it: Finish makes the last walk again and
-// gives the cursor move of the walks not made, for the stage to apply.
+// Line walks from position 0 recorded once per angle, length, level and form. A walk that Aim
+// sets up at a given angle, length and level and that starts at position 0 depends on nothing
+// else, so a stage that walks the same directions many times walks each once and reuses its
+// steps. The walk state is left as the real walks would have left it: Finish makes the last
+// walk again and moves the walk cursor by the walks not made.
 #pragma once
 
 #include "extraction/engine/Codex.h"
@@ -15,17 +15,57 @@ namespace wizard73 {
 
 class WalkRecord {
 public:
+    // What a walk records of its steps: offsets and positions (Breweb), or offsets alone
+    // (Breweb_Furiew, which leaves the walk position as it was).
+    enum class Form { Positions, Offsets };
+
+    // The walks of one length, level and form, for a stage that walks them in its inner loops
+    // to hold instead of naming them on every walk.
+    class Set {
+    public:
+        Set(int length, int level, Form form)
+            : m_length(length), m_level(level), m_form(form),
+              // A walk has at most its clamped length in steps (Aim clamps to 0..254).
+              m_stride((length < 0     ? 0
+                        : length > 254 ? 254
+                                       : length) +
+                       2),
+              m_steps(static_cast<std::size_t>(360) * m_stride), m_known(360, 0)
+        {
+        }
+
+    private:
+        friend class WalkRecord;
+        int m_length;
+        int m_level;
+        Form m_form;
+        int m_stride; // steps per angle: the walk and its closing zero step
+        std::vector<SStep> m_steps;
+        std::vector<unsigned char> m_known;
+    };
+
     explicit WalkRecord(Coral& walker) : m_walker(walker) {}
 
-    // The steps of Breweb(angle, length, level) from position 0, closed by a zero step.
-    const SStep* Walk(int angle, int length, int level)
+    // The record of the walks of this length, level and form; it lives as long as the record.
+    Set& For(int length, int level, Form form = Form::Positions)
+    {
+        for (const std::unique_ptr<Set>& s : m_sets) {
+            if (s->m_length == length && s->m_level == level && s->m_form == form) {
+                return *s;
+            }
+        }
+        m_sets.push_back(std::make_unique<Set>(length, level, form));
+        return *m_sets.back();
+    }
+
+    // The steps of the set's walk at `angle` from position 0, closed by a zero step.
+    const SStep* Walk(Set& set, int angle)
     {
         const int a = Mod360(angle);
-        Set& set = SetFor(length, level);
-        SStep* steps = &set.steps[static_cast<std::size_t>(a) * set.stride];
-        if (set.known[a] == 0) {
-            Make(a, length, level, steps);
-            set.known[a] = 1;
+        SStep* steps = &set.m_steps[static_cast<std::size_t>(a) * set.m_stride];
+        if (set.m_known[a] == 0) {
+            Make(set, a, steps);
+            set.m_known[a] = 1;
             m_cursorMove -= EndOffset(steps);
         }
         m_cursorMove += EndOffset(steps);
@@ -34,49 +74,34 @@ public:
         return steps;
     }
 
-    // Makes the last walk again (so the walk position and line state are its) and returns how
-    // far the walk cursor still has to move.
-    std::ptrdiff_t Finish()
+    // The steps of Breweb(angle, length, level) from position 0, closed by a zero step.
+    const SStep* Walk(int angle, int length, int level) { return Walk(For(length, level), angle); }
+
+    // Makes the last walk again (so the walk position and line state are its) and moves the
+    // walk cursor by the walks not made.
+    void Finish()
     {
         if (m_last != nullptr) {
-            std::vector<SStep> steps(static_cast<std::size_t>(m_last->stride));
-            Make(m_lastAngle, m_last->length, m_last->level, steps.data());
+            std::vector<SStep> steps(static_cast<std::size_t>(m_last->m_stride));
+            Make(*m_last, m_lastAngle, steps.data());
             m_cursorMove -= EndOffset(steps.data());
             m_last = nullptr;
         }
-        const std::ptrdiff_t move = m_cursorMove;
+        if (m_walker.m_walk[0] != nullptr) {
+            m_walker.m_walk[0] += m_cursorMove;
+        }
         m_cursorMove = 0;
-        return move;
     }
 
 private:
-    struct Set {
-        int length;
-        int level;
-        int stride; // steps per angle: the walk and its closing zero step
-        std::vector<SStep> steps;
-        std::vector<unsigned char> known;
-    };
-
-    Set& SetFor(int length, int level)
-    {
-        for (const std::unique_ptr<Set>& s : m_sets) {
-            if (s->length == length && s->level == level) {
-                return *s;
-            }
-        }
-        // A walk has at most its clamped length in steps (Aim clamps to 0..254).
-        const int stride = (length < 0 ? 0 : length > 254 ? 254 : length) + 2;
-        m_sets.push_back(std::make_unique<Set>(
-            Set{length, level, stride, std::vector<SStep>(static_cast<std::size_t>(360) * stride),
-                std::vector<unsigned char>(360, 0)}));
-        return *m_sets.back();
-    }
-
-    void Make(int angle, int length, int level, SStep* steps)
+    void Make(const Set& set, int angle, SStep* steps)
     {
         m_walker.m_wx = m_walker.m_wy = m_walker.m_walkOff = 0;
-        m_walker.Breweb(angle, length, level, steps);
+        if (set.m_form == Form::Positions) {
+            m_walker.Breweb(angle, set.m_length, set.m_level, steps);
+        } else {
+            m_walker.Breweb_Furiew(angle, set.m_length, set.m_level, steps);
+        }
     }
 
     // Offset at which a recorded walk from position 0 ends.
