@@ -5,6 +5,7 @@
 // flow and averaged up to level 3. Throws WZ_NO_LAYER.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/RankNine.h"
 #include "extraction/engine/WalkRecord.h"
 #include "extraction/engine/codes.h"
 
@@ -68,7 +69,66 @@ struct ProfileShape {
     int bin[PROFILE_STEPS];
 };
 
+constexpr int LANES = 8;
+using Lanes = std::int16_t __attribute__((vector_size(2 * LANES)));
+using Bytes = std::uint8_t __attribute__((vector_size(LANES)));
+using Wide = std::uint8_t __attribute__((vector_size(2 * LANES)));
+using Pair = std::uint64_t __attribute__((vector_size(2 * LANES)));
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "byte lanes widen by interleaving");
+
+// Eight bytes widened to 16-bit lanes (each byte next to a zero byte: one unpack).
+Lanes Load(const unsigned char* p)
+{
+    std::uint64_t q;
+    std::memcpy(&q, p, sizeof q);
+    const Wide b = (Wide)Pair{q, 0};
+    return (Lanes)__builtin_shufflevector(b, Wide{}, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6,
+                                          22, 7, 23);
+}
+
+void Exchange(Lanes& a, Lanes& b)
+{
+    const Lanes lo = a < b ? a : b;
+    b = a < b ? b : a;
+    a = lo;
+}
+
 } // namespace
+
+void RankNineScalar(const unsigned char* samples, int stride, int count, unsigned char* out)
+{
+    for (int i = 0; i < count; ++i) {
+        int v[9];
+        for (int j = 0; j < 9; ++j) {
+            v[j] = samples[j * stride + i];
+        }
+        out[i] = static_cast<unsigned char>(Codex::RankMean(v, 9, kNine, 4));
+    }
+}
+
+void RankNine(const unsigned char* samples, int stride, int count, unsigned char* out)
+{
+    int i = 0;
+    for (; i + LANES <= count; i += LANES) {
+        Lanes v[9];
+        for (int j = 0; j < 9; ++j) {
+            v[j] = Load(samples + j * stride + i);
+        }
+        // The nine-value network of Codex::SortSmall.
+        static constexpr int kPairs[25][2] = {
+            {0, 3}, {1, 7}, {2, 5}, {4, 8}, {0, 7}, {2, 4}, {3, 8}, {5, 6}, {0, 2},
+            {1, 3}, {4, 5}, {7, 8}, {1, 4}, {3, 6}, {5, 7}, {0, 1}, {2, 4}, {3, 5},
+            {6, 8}, {2, 3}, {4, 5}, {6, 7}, {1, 2}, {3, 4}, {5, 6}};
+        for (const auto& pr : kPairs) {
+            Exchange(v[pr[0]], v[pr[1]]);
+        }
+        const Lanes sum =
+            v[0] + v[1] + v[7] + v[8] + 2 * (v[2] + v[3] + v[5] + v[6]) + 4 * v[4] + 8;
+        const Bytes mean = __builtin_convertvector(sum >> 4, Bytes);
+        std::memcpy(out + i, &mean, sizeof mean);
+    }
+    RankNineScalar(samples + i, stride, count - i, out + i);
+}
 
 void Codex::Furiew(int level)
 {
@@ -103,10 +163,19 @@ void Codex::Furiew(int level)
     const unsigned char* cls = Layer(129, lev);
     const unsigned char* side = Layer(48, lev);
     const unsigned char* curv = Layer(49, lev);
+    // A row of blocks at a time: each pixel's samples gathered in block order, ranked (nine
+    // samples eight pixels at a time), and every pixel of the row written in block order.
     const int reach = quick ? 2 : 4;
+    const int stride = ll.width * k * k;
+    std::vector<unsigned char> samples(static_cast<std::size_t>(9) * stride);
+    std::vector<unsigned char> means(static_cast<std::size_t>(stride));
+    std::vector<std::size_t> dst(static_cast<std::size_t>(stride));
+    std::vector<int> src(static_cast<std::size_t>(stride)); // -1: copied from layer 1
     const SStep* lineA = nullptr;
     const SStep* lineB = nullptr;
     for (int y = 0; y < ll.height; ++y) {
+        int p = 0; // pixels of the row
+        int m = 0; // of them smoothed
         for (int x = 0; x < ll.width; ++x) {
             const std::size_t at = static_cast<std::size_t>(y) * ll.width + x;
             const bool border = x < 3 || y < 3 || x >= ll.width - 3 || y >= ll.height - 3;
@@ -123,21 +192,35 @@ void Codex::Furiew(int level)
             for (int yy = y0; yy < y0 + k && yy < H0; ++yy) {
                 for (int xx = x0; xx < x0 + k && xx < W0; ++xx) {
                     const std::size_t o = static_cast<std::size_t>(yy) * W0 + xx;
+                    const unsigned char* g = grey + o;
+                    dst[static_cast<std::size_t>(p)] = o;
+                    src[static_cast<std::size_t>(p++)] = copy ? -1 : m;
                     if (copy) {
-                        smooth[o] = grey[o];
                         continue;
                     }
-                    int s[9];
-                    int n = 0;
-                    s[n++] = grey[o];
-                    for (int i = 0; i < reach; ++i) {
-                        s[n++] = grey[static_cast<std::ptrdiff_t>(o) + lineA[i].off];
-                        s[n++] = grey[static_cast<std::ptrdiff_t>(o) + lineB[i].off];
+                    if (quick) {
+                        int v[5] = {g[0], g[lineA[0].off], g[lineB[0].off], g[lineA[1].off],
+                                    g[lineB[1].off]};
+                        means[static_cast<std::size_t>(m++)] =
+                            static_cast<unsigned char>(RankMean(v, 5, kFive, 3));
+                        continue;
                     }
-                    smooth[o] = static_cast<unsigned char>(n == 9 ? RankMean(s, 9, kNine, 4)
-                                                                  : RankMean(s, 5, kFive, 3));
+                    unsigned char* s = samples.data() + m++;
+                    s[0] = g[0];
+                    for (int i = 0; i < reach; ++i) {
+                        s[(2 * i + 1) * stride] = g[lineA[i].off];
+                        s[(2 * i + 2) * stride] = g[lineB[i].off];
+                    }
                 }
             }
+        }
+        if (!quick) {
+            RankNine(samples.data(), stride, m, means.data());
+        }
+        for (int i = 0; i < p; ++i) {
+            const std::size_t o = dst[static_cast<std::size_t>(i)];
+            const int from = src[static_cast<std::size_t>(i)];
+            smooth[o] = from < 0 ? grey[o] : means[static_cast<std::size_t>(from)];
         }
     }
 

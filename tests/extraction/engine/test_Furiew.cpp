@@ -2,12 +2,17 @@
 // singular blocks write no energies of their own, and the coarser levels are 2 x 2 means.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/RankNine.h"
+#include "tests/support/data_path.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <random>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -81,6 +86,58 @@ TEST(Furiew, SingularBlocksWriteNoEnergies)
             for (std::size_t i = 0; i < e->m_level[level].size; ++i) {
                 ASSERT_EQ(c[i], 0) << level << " " << k;
             }
+        }
+    }
+}
+
+// The lane-wise rank mean of nine samples gives the same bytes as its one-pixel twin: on noise
+// with many ties and extremes, and on samples taken along nine shifted rows of real prints (as
+// the ridge line takes them), for whole rows and for counts around the lane width.
+TEST(Furiew, LaneWiseRankMeanEqualsScalar)
+{
+    auto compare = [](const std::vector<unsigned char>& samples, int stride) {
+        std::vector<unsigned char> lanes(static_cast<std::size_t>(stride));
+        std::vector<unsigned char> scalar(lanes.size());
+        for (int count : {stride, stride - 1, 1, 7, 8, 9, 17}) {
+            if (count < 1 || count > stride) {
+                continue;
+            }
+            RankNine(samples.data(), stride, count, lanes.data());
+            RankNineScalar(samples.data(), stride, count, scalar.data());
+            ASSERT_EQ(0, std::memcmp(lanes.data(), scalar.data(), count)) << count << " pixels";
+        }
+    };
+    std::mt19937 random(5);
+    std::vector<unsigned char> noise(9 * 61);
+    for (unsigned char& v : noise) {
+        v = static_cast<unsigned char>(random() % 3 == 0 ? 255 * (random() % 2) : random() % 256);
+    }
+    compare(noise, 61);
+
+    const std::string first = zftest::SharedData("fingerprints/fvc2002_db1_b/101_1.pgm");
+    if (first.empty()) {
+        GTEST_SKIP() << "shared fingerprint images not found (set ZF_DATA)";
+    }
+    const std::string dir = first.substr(0, first.size() - std::string("101_1.pgm").size());
+    // Sample j of pixel x of row y: the pixel at (x + 4 + dx[j], y + dy[j]).
+    constexpr int dx[9] = {0, 1, -1, 2, -2, 3, -3, 4, -4};
+    constexpr int dy[9] = {0, -1, 1, -1, 1, -2, 2, -3, 3};
+    for (const char* name : {"101_1.pgm", "109_4.pgm"}) {
+        SCOPED_TRACE(name);
+        std::vector<unsigned char> img;
+        int w = 0;
+        int h = 0;
+        ASSERT_TRUE(zftest::ReadPgm(dir + name, img, w, h));
+        const int stride = w - 8;
+        std::vector<unsigned char> samples(static_cast<std::size_t>(9) * stride);
+        for (int y = 3; y + 3 < h; y += 5) {
+            SCOPED_TRACE(y);
+            for (int j = 0; j < 9; ++j) {
+                const unsigned char* row = img.data() + static_cast<std::size_t>(y + dy[j]) * w;
+                std::memcpy(samples.data() + static_cast<std::size_t>(j) * stride, row + 4 + dx[j],
+                            static_cast<std::size_t>(stride));
+            }
+            compare(samples, stride);
         }
     }
 }
