@@ -5,6 +5,7 @@
 // flow and averaged up to level 3. Throws WZ_NO_LAYER.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/Roots.h"
 #include "extraction/engine/RankNine.h"
 #include "extraction/engine/WalkRecord.h"
 #include "extraction/engine/codes.h"
@@ -91,6 +92,34 @@ void Exchange(Lanes& a, Lanes& b)
     const Lanes lo = a < b ? a : b;
     b = a < b ? b : a;
     a = lo;
+}
+
+// The distance bins of one pixel's profile over its first `last` steps: w and h point at the
+// pixel in the weight and halved-direction planes, w0 is its weight (not 0). A step of bin
+// BINS (beyond the profile) lands in bins[BINS], which nothing reads.
+template <bool Quick>
+void ProfileBins(const unsigned char* w, const unsigned char* h, const std::int16_t (*ex)[360],
+                 int w0, const int* pOff, const int* pBin, int last, int* bins)
+{
+    const std::int16_t* fold = kFold.at + 255 - h[0];
+    // Rows min(w, w0, MAX_LENGTH): the smaller weight picks the row.
+    const int top = std::min(w0, MAX_LENGTH);
+    for (int i = 0; i < last; ++i) {
+        const int off = pOff[i];
+        const int wm = w[-off];
+        const int wp = w[off];
+        if (wm == 0 || wp == 0) {
+            continue;
+        }
+        const int vm = ex[std::min(wm, top)][fold[h[-off]]];
+        const int vp = ex[std::min(wp, top)][fold[h[off]]];
+        int v = std::min(vm, vp);
+        if (Quick) {
+            v = vm > 0 && vp > 0 ? v + 3 : vm < 0 && vp < 0 ? std::max(vm, vp) - 3 : 0;
+        }
+        int& b = bins[pBin[i]];
+        b = b < v || b == 0 ? v : b;
+    }
 }
 
 } // namespace
@@ -235,7 +264,7 @@ void Codex::Furiew(int level)
             const int ne = p[-W0 + 1], nw = p[-W0 - 1], se = p[W0 + 1], sw = p[W0 - 1];
             const int dx = (ne + 2 * p[1] + se) - (nw + 2 * p[-1] + sw);
             const int dy = (sw + 2 * p[W0] + se) - (nw + 2 * p[-W0] + ne);
-            const int m = sqri(dx * dx + dy * dy);
+            const int m = SqriInline(dx * dx + dy * dy);
             gx[o] = static_cast<std::int16_t>(dx);
             gy[o] = static_cast<std::int16_t>(dy);
             gm[o] = static_cast<std::int16_t>(m);
@@ -305,7 +334,7 @@ void Codex::Furiew(int level)
                     const int ax = s->x < 0 ? -s->x : s->x;
                     const int ay = s->y < 0 ? -s->y : s->y;
                     shape.off[shape.steps] = s->off;
-                    shape.bin[shape.steps] = Rad[ax][ay];
+                    shape.bin[shape.steps] = std::min<int>(Rad[ax][ay], BINS);
                     shape.reachX = std::max(shape.reachX, ax);
                     shape.reachY = std::max(shape.reachY, ay);
                 }
@@ -340,30 +369,11 @@ void Codex::Furiew(int level)
                             }
                         }
                     }
-                    int bins[BINS] = {};
-                    const std::int16_t* fold = kFold.at + 255 - gdir[o];
-                    const std::int16_t* exM = Ex[std::min(w0, MAX_LENGTH)];
-                    for (int i = 0; i < last; ++i) {
-                        const int wm = gw[o - pOff[i]];
-                        const int wp = gw[o + pOff[i]];
-                        if (wm == 0 || wp == 0) {
-                            continue;
-                        }
-                        const int dm = fold[gdir[o - pOff[i]]];
-                        const int dp = fold[gdir[o + pOff[i]]];
-                        // min(w, w0, MAX_LENGTH) rows: the smaller weight picks the row.
-                        const int vm = wm < w0 ? Ex[std::min(wm, MAX_LENGTH)][dm] : exM[dm];
-                        const int vp = wp < w0 ? Ex[std::min(wp, MAX_LENGTH)][dp] : exM[dp];
-                        int v = std::min(vm, vp);
-                        if (quick) {
-                            v = vm > 0 && vp > 0   ? v + 3
-                                : vm < 0 && vp < 0 ? std::max(vm, vp) - 3
-                                                   : 0;
-                        }
-                        const int n = pBin[i];
-                        if (n < BINS && (bins[n] < v || bins[n] == 0)) {
-                            bins[n] = v;
-                        }
+                    int bins[BINS + 1] = {};
+                    if (quick) {
+                        ProfileBins<true>(gw + o, gdir + o, Ex, w0, pOff, pBin, last, bins);
+                    } else {
+                        ProfileBins<false>(gw + o, gdir + o, Ex, w0, pOff, pBin, last, bins);
                     }
                     // Bins before the first negative one are cleared; a profile without a
                     // negative bin contributes nothing.

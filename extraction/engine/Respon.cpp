@@ -5,6 +5,7 @@
 // Copies of the gradient layers stay as 272 and 273 of level 0. Throws only what stage 6 throws.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/Roots.h"
 #include "extraction/engine/codes.h"
 
 #include <algorithm>
@@ -38,7 +39,7 @@ Polar Inner(const unsigned char* c, const unsigned char* s, int w)
     };
     Polar r{smooth(c), smooth(s), 0, 0};
     r.o = atan(r.c, r.s) / 2;
-    r.m = sqri(r.c * r.c + r.s * r.s);
+    r.m = SqriInline(r.c * r.c + r.s * r.s);
     return r;
 }
 
@@ -218,7 +219,7 @@ void Codex::Respon(int level)
             const int gx = -d12[i];
             const int gy = d10[i];
             gdir[i] = static_cast<unsigned char>(atan(gx, gy) / 2);
-            const int m = sqri(gx * gx + gy * gy) / 4;
+            const int m = SqriInline(gx * gx + gy * gy) / 4;
             gmag[i] = static_cast<unsigned char>(m > 255 ? 255 : m); // steep diagonals saturate
             ++m_rank.Ran[gmag[i]];
         }
