@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <vector>
 
 namespace wizard73 {
 namespace {
@@ -23,6 +24,13 @@ constexpr int ZERO = 127; // signed values in bytes
 {
     error = WZ_NO_LAYER;
     throw WZ_NO_LAYER;
+}
+
+// Codex::Dist for two angles already in 0..359 (no reduction needed).
+int DistIn360(int a, int b)
+{
+    const int e = a < b ? b - a : a - b;
+    return e <= 89 ? e : e <= 179 ? 180 - e : e <= 269 ? e - 180 : 360 - e;
 }
 
 // Orientation (degrees 0..179) and magnitude of a doubled-angle pair.
@@ -76,15 +84,31 @@ void Codex::ReMeasure(int divisor)
         NoLayer(m_error);
     }
     const int gain = m_rank.Lor[divisor > 255 ? 255 : divisor]; // the gain table ends at 255
+    // Per byte value: the weight of a magnitude, and a halved direction doubled into 0..359.
+    int weightOf[256];
+    int doubled[256];
+    for (int v = 0; v < 256; ++v) {
+        weightOf[v] = (m_rank.Ran[std::clamp(256 * v / divisor, 0, 255)] * gain) >> 8;
+        doubled[v] = Mod360(2 * v);
+    }
+    // Energy share of a magnitude byte at a distance j (0..90) from the reference:
+    // R(s R(s wt)) with s = TabSig[j]; along takes j = 90 - a, across j = a.
+    std::vector<std::int32_t> share(static_cast<std::size_t>(91) * 256);
+    for (int j = 0; j <= 90; ++j) {
+        for (int v = 0; v < 256; ++v) {
+            share[static_cast<std::size_t>(j) * 256 + v] =
+                Descale13(TabSig[j] * Descale13(TabSig[j] * weightOf[v]));
+        }
+    }
     for (int y = 0; y < h; ++y) {
         const int by = y * 8 + 8 > h0 ? h0 - 8 : y * 8;
         for (int x = 0; x < w; ++x) {
             const int bx = x * 8 + 8 > w0 ? w0 - 8 : x * 8;
             const std::size_t b = static_cast<std::size_t>(y) * w + x;
             const int c = cls[b];
-            const int ref = c == 1 || c == 2 ? Mod360(2 * l37[b])
-                            : c == 8         ? l32[b] + 90
-                                             : l33[b] + 90;
+            const int ref = Mod360(c == 1 || c == 2 ? Mod360(2 * l37[b])
+                                   : c == 8         ? l32[b] + 90
+                                                    : l33[b] + 90);
             // 1.-2. Energies and the four largest weighted magnitudes of the block.
             std::int64_t ea = 0;
             std::int64_t ex = 0;
@@ -95,13 +119,11 @@ void Codex::ReMeasure(int divisor)
                         continue;
                     }
                     const std::size_t i = static_cast<std::size_t>(fy) * w0 + fx;
-                    const int idx = std::clamp(256 * gmag[i] / divisor, 0, 255);
-                    const int wt = (m_rank.Ran[idx] * gain) >> 8;
-                    const int a = Dist(Mod360(2 * gdir[i]), ref);
-                    const int cs = TabSig[90 - a];
-                    const int sn = TabSig[a];
-                    ea += Descale13(cs * Descale13(cs * wt));
-                    ex += Descale13(sn * Descale13(sn * wt));
+                    const int g = gmag[i];
+                    const int wt = weightOf[g];
+                    const int a = DistIn360(doubled[gdir[i]], ref);
+                    ea += share[static_cast<std::size_t>(90 - a) * 256 + g];
+                    ex += share[static_cast<std::size_t>(a) * 256 + g];
                     if (wt > top[3]) {
                         int k = 3;
                         for (; k > 0 && top[k - 1] < wt; --k) {
