@@ -70,6 +70,20 @@ struct ProfileShape {
     int bin[PROFILE_STEPS];
 };
 
+// The spread of one direction: its steps up to the first distance that reaches no channel,
+// the first channel each reaches, and how far they go.
+constexpr int SPREAD_STEPS = 12; // the spread walk (10 steps) and its closing zero step, at most
+struct SpreadShape {
+    bool known = false;
+    int steps = 0;
+    int reachX = 0;
+    int reachY = 0;
+    int x[SPREAD_STEPS];
+    int y[SPREAD_STEPS];
+    int off[SPREAD_STEPS];
+    int k0[SPREAD_STEPS];
+};
+
 constexpr int LANES = 8;
 using Lanes = std::int16_t __attribute__((vector_size(2 * LANES)));
 using Bytes = std::uint8_t __attribute__((vector_size(LANES)));
@@ -316,6 +330,7 @@ void Codex::Furiew(int level)
 
     // 5. Energies: the most energetic profile of each block, spread across the flow.
     std::vector<ProfileShape> shapes(360);
+    std::vector<SpreadShape> spreads(360);
     for (int y = 2; y < ll.height - 2; ++y) {
         for (int x = 2; x < ll.width - 2; ++x) {
             const std::size_t at = static_cast<std::size_t>(y) * ll.width + x;
@@ -421,33 +436,58 @@ void Codex::Furiew(int level)
             // Block end: the block's own pixel, then both ways across the flow. Only channels
             // of at least 2 are spread; a block without one writes nothing.
             int live[CHANNELS];
+            int liveV[CHANNELS];
             int liveCount = 0;
             for (int ch = 0; ch < CHANNELS; ++ch) {
                 if (acc[ch] >= 2) {
                     const int v = std::min(acc[ch], 255);
                     chan[ch][at] = static_cast<unsigned char>(std::max<int>(chan[ch][at], v));
-                    live[liveCount++] = ch;
+                    live[liveCount] = ch;
+                    liveV[liveCount++] = v;
                 }
             }
-            for (const SStep* s = spread; liveCount > 0 && s->off != 0; ++s) {
-                if (!Inside(x - s->x, y - s->y, ll) || !Inside(x + s->x, y + s->y, ll)) {
+            if (liveCount == 0) {
+                continue;
+            }
+            // The spread's steps up to the first distance that reaches no channel, with the
+            // first channel each reaches, taken once per direction.
+            SpreadShape& sp = spreads[static_cast<std::size_t>(Mod360(c + 90))];
+            if (!sp.known) {
+                for (const SStep* s = spread; s->off != 0 && sp.steps < SPREAD_STEPS; ++s) {
+                    const int ax = s->x < 0 ? -s->x : s->x;
+                    const int ay = s->y < 0 ? -s->y : s->y;
+                    const int n = ax < 30 && ay < 30 ? Rad[ax][ay] : 11;
+                    const int k0 = n <= 10 ? kReach[quick ? 1 : 0][n] : -1;
+                    if (k0 < 0) {
+                        break;
+                    }
+                    sp.x[sp.steps] = s->x;
+                    sp.y[sp.steps] = s->y;
+                    sp.off[sp.steps] = s->off;
+                    sp.k0[sp.steps++] = k0;
+                    sp.reachX = std::max(sp.reachX, ax);
+                    sp.reachY = std::max(sp.reachY, ay);
+                }
+                sp.known = true;
+            }
+            // Far enough from the level's edges, no step leaves it.
+            const bool spreadInner = x - sp.reachX >= 0 && x + sp.reachX < ll.width &&
+                                     y - sp.reachY >= 0 && y + sp.reachY < ll.height;
+            for (int i = 0; i < sp.steps; ++i) {
+                if (!spreadInner && (!Inside(x - sp.x[i], y - sp.y[i], ll) ||
+                                     !Inside(x + sp.x[i], y + sp.y[i], ll))) {
                     break;
                 }
-                const int ax = s->x < 0 ? -s->x : s->x;
-                const int ay = s->y < 0 ? -s->y : s->y;
-                const int n = Rad[ax][ay];
-                const int k0 = n <= 10 ? kReach[quick ? 1 : 0][n] : -1;
-                if (k0 < 0) {
-                    break;
-                }
+                const int k0 = sp.k0[i];
+                const std::ptrdiff_t off = sp.off[i];
                 for (int j = 0; j < liveCount; ++j) {
                     const int ch = live[j];
                     if (ch < k0) {
                         continue;
                     }
-                    const int v = std::min(acc[ch], 255);
-                    unsigned char* m = chan[ch] + at - s->off;
-                    unsigned char* p = chan[ch] + at + s->off;
+                    const int v = liveV[j];
+                    unsigned char* m = chan[ch] + at - off;
+                    unsigned char* p = chan[ch] + at + off;
                     *m = static_cast<unsigned char>(std::max<int>(*m, v));
                     *p = static_cast<unsigned char>(std::max<int>(*p, v));
                 }
@@ -465,20 +505,19 @@ void Codex::Furiew(int level)
         for (int c = 0; c < CHANNELS; ++c) {
             const unsigned char* f = Layer(64 + c, lv - 1);
             unsigned char* t = Layer(64 + c, lv);
+            // Rows and columns beyond a one-pixel-wide finer level repeat its last one.
             for (int y = 0; y < cl.height; ++y) {
                 const int y0 = BlockStart(y, 2, fl.height);
+                const unsigned char* r0 =
+                    f + static_cast<std::size_t>(std::min(y0, fl.height - 1)) * fl.width;
+                const unsigned char* r1 =
+                    f + static_cast<std::size_t>(std::min(y0 + 1, fl.height - 1)) * fl.width;
+                unsigned char* out = t + static_cast<std::size_t>(y) * cl.width;
                 for (int x = 0; x < cl.width; ++x) {
-                    const int x0 = BlockStart(x, 2, fl.width);
-                    int a = 0;
-                    for (int yy = y0; yy < y0 + 2; ++yy) {
-                        for (int xx = x0; xx < x0 + 2; ++xx) {
-                            const int cy = yy < fl.height ? yy : fl.height - 1;
-                            const int cx = xx < fl.width ? xx : fl.width - 1;
-                            a += f[static_cast<std::size_t>(cy) * fl.width + cx];
-                        }
-                    }
-                    t[static_cast<std::size_t>(y) * cl.width + x] =
-                        static_cast<unsigned char>((a + 2) >> 2);
+                    const int x0 = std::min(BlockStart(x, 2, fl.width), fl.width - 1);
+                    const int x1 = std::min(x0 + 1, fl.width - 1);
+                    out[x] =
+                        static_cast<unsigned char>((r0[x0] + r0[x1] + r1[x0] + r1[x1] + 2) >> 2);
                 }
             }
         }
