@@ -3,7 +3,10 @@
 
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/RankNine.h"
+#include "tests/extraction/engine/stage_fixture.h"
 #include "tests/support/data_path.h"
+#include "tests/support/digest.h"
+#include "tests/support/emulation.h"
 
 #include <gtest/gtest.h>
 
@@ -139,6 +142,46 @@ TEST(Furiew, LaneWiseRankMeanEqualsScalar)
             }
             compare(samples, stride);
         }
+    }
+}
+
+// Quick mode (five-sample ridge line, shorter profile, weighted energies, its own reach table)
+// is not part of the template path, so its spectrum on real prints is pinned here: the 14
+// channels at levels 1 to 3, after the earlier stages ran in quick mode from a freshly loaded
+// print as the extraction driver runs them.
+TEST(Furiew, QuickSpectrumOfRealPrintsIsPinned)
+{
+    const struct {
+        const char* name;
+        unsigned long long digest;
+    } prints[] = {{"101_1.pgm", 451646731771356761ULL}, {"109_4.pgm", 1797177172264782467ULL}};
+    const int count = zftest::InputSize(2, 1);
+    for (int i = 0; i < count; ++i) {
+        const auto& p = prints[i];
+        SCOPED_TRACE(p.name);
+        auto l = zftest::LoadShared(std::string("fvc2002_db1_b/") + p.name);
+        if (l.code == -1) {
+            GTEST_SKIP() << "shared fingerprint images not found (set ZF_DATA)";
+        }
+        ASSERT_EQ(l.code, 0);
+        Codex& e = *l.engine;
+        e.m_quick = 1;
+        try {
+            e.Pickup(-1);
+            e.Xfocus(1);
+            e.Furiew(1);
+        } catch (int code) {
+            FAIL() << "engine threw " << code;
+        }
+        std::vector<unsigned char> spectrum;
+        for (int level = 1; level <= 3; ++level) {
+            for (int k = 0; k < 14; ++k) {
+                const std::vector<unsigned char> c = zftest::LayerCopy(e, 64 + k, level);
+                spectrum.insert(spectrum.end(), c.begin(), c.end());
+            }
+        }
+        zftest::RecordDigest(std::string(p.name) + "/quick_spectrum", spectrum);
+        EXPECT_EQ(zftest::Fnv1a64(spectrum.data(), spectrum.size()), p.digest);
     }
 }
 
