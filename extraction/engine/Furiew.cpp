@@ -154,6 +154,7 @@ void RankNine(const unsigned char* samples, int stride, int count, unsigned char
     int i = 0;
     for (; i + LANES <= count; i += LANES) {
         Lanes v[9];
+#pragma GCC unroll 9
         for (int j = 0; j < 9; ++j) {
             v[j] = Load(samples + j * stride + i);
         }
@@ -162,6 +163,8 @@ void RankNine(const unsigned char* samples, int stride, int count, unsigned char
             {0, 3}, {1, 7}, {2, 5}, {4, 8}, {0, 7}, {2, 4}, {3, 8}, {5, 6}, {0, 2},
             {1, 3}, {4, 5}, {7, 8}, {1, 4}, {3, 6}, {5, 7}, {0, 1}, {2, 4}, {3, 5},
             {6, 8}, {2, 3}, {4, 5}, {6, 7}, {1, 2}, {3, 4}, {5, 6}};
+        // Unrolled, the nine vectors stay in registers.
+#pragma GCC unroll 25
         for (const auto& pr : kPairs) {
             Exchange(v[pr[0]], v[pr[1]]);
         }
