@@ -146,10 +146,10 @@ TEST(Furiew, LaneWiseRankMeanEqualsScalar)
 }
 
 // Quick mode (five-sample ridge line, shorter profile, weighted energies, its own reach table)
-// is not part of the template path, so its spectrum on real prints is pinned here: the 14
-// channels at levels 1 to 3, after the earlier stages ran in quick mode from a freshly loaded
-// print as the extraction driver runs them.
-TEST(Furiew, QuickSpectrumOfRealPrintsIsPinned)
+// is not part of the template path, so the fourteen channels it leaves at levels 1 to 3 on real
+// prints are pinned here, the earlier stages run in quick mode from a freshly loaded print as
+// the extraction driver runs them.
+TEST(Furiew, QuickChannelsOfRealPrintsArePinned)
 {
     const struct {
         const char* name;
@@ -173,15 +173,15 @@ TEST(Furiew, QuickSpectrumOfRealPrintsIsPinned)
         } catch (int code) {
             FAIL() << "engine threw " << code;
         }
-        std::vector<unsigned char> spectrum;
+        std::vector<unsigned char> channels;
         for (int level = 1; level <= 3; ++level) {
             for (int k = 0; k < 14; ++k) {
                 const std::vector<unsigned char> c = zftest::LayerCopy(e, 64 + k, level);
-                spectrum.insert(spectrum.end(), c.begin(), c.end());
+                channels.insert(channels.end(), c.begin(), c.end());
             }
         }
-        zftest::RecordDigest(std::string(p.name) + "/quick_spectrum", spectrum);
-        EXPECT_EQ(zftest::Fnv1a64(spectrum.data(), spectrum.size()), p.digest);
+        zftest::RecordDigest(std::string(p.name) + "/quick_channels", channels);
+        EXPECT_EQ(zftest::Fnv1a64(channels.data(), channels.size()), p.digest);
     }
 }
 
