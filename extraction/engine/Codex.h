@@ -230,7 +230,7 @@ protected:
     }
     void WalkStep(int dir);
     bool WalkInside() const;
-    int RidgeWalk(int dir, int steps, int stopAfterMarks, int level, int kind);
+    template <int Kind> int RidgeWalk(int dir, int steps, int stopAfterMarks, int level);
     int RoundWalk(int depth, int stride);
     int WalkStart(int level);
 };
