@@ -7,10 +7,12 @@
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/codes.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace wizard73 {
 namespace {
@@ -127,8 +129,10 @@ template <class Fn> void ForCell(const SkWork& s, int x, int y, Fn fn)
 {
     const int x0 = Codex::BlockStart(x, 2, s.W0);
     const int y0 = Codex::BlockStart(y, 2, s.H0);
-    for (int yy = y0; yy < y0 + 2 && yy < s.H0; ++yy) {
-        for (int xx = x0; xx < x0 + 2 && xx < s.W0; ++xx) {
+    const int xe = x0 + 2 < s.W0 ? x0 + 2 : s.W0;
+    const int ye = y0 + 2 < s.H0 ? y0 + 2 : s.H0;
+    for (int yy = y0; yy < ye; ++yy) {
+        for (int xx = x0; xx < xe; ++xx) {
             fn(xx, yy);
         }
     }
@@ -254,56 +258,150 @@ void SkThin(SkWork& s, std::ptrdiff_t o)
     }
 }
 
-// Non-zero change flag among the eight neighbours of cell (x, y).
-bool NeighbourChanged(const SkWork& s, int x, int y)
+// Thinning of the pixels of cell (x, y), rows first; true when the cell changed. The cell lies
+// one cell inside, so its four pixels lie two pixels inside.
+bool ThinCell(SkWork& s, int x, int y)
 {
-    if (x > 0 && y > 0 && x < s.w1 - 1 && y < s.h1 - 1) {
-        const unsigned char* up = s.chg + (y - 1) * s.w1 + x;
-        const unsigned char* mid = up + s.w1;
-        const unsigned char* down = mid + s.w1;
-        return (up[-1] | up[0] | up[1] | mid[-1] | mid[1] | down[-1] | down[0] | down[1]) != 0;
-    }
-    for (int dy = -1; dy <= 1; ++dy) {
-        for (int dx = -1; dx <= 1; ++dx) {
-            const int nx = x + dx;
-            const int ny = y + dy;
-            if ((dx != 0 || dy != 0) && nx >= 0 && ny >= 0 && nx < s.w1 && ny < s.h1 &&
-                s.chg[ny * s.w1 + nx] != 0) {
-                return true;
-            }
-        }
-    }
-    return false;
+    s.cellChanged = false;
+    const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(Codex::BlockStart(y, 2, s.H0)) * s.W0 +
+                             Codex::BlockStart(x, 2, s.W0);
+    const std::ptrdiff_t below = o + s.W0;
+    SkThin(s, o);
+    SkThin(s, o + 1);
+    SkThin(s, below);
+    SkThin(s, below + 1);
+    return s.cellChanged;
 }
 
-// Thinning passes until one changes nothing; cells without change in themselves and their
-// neighbours are marked finished and skipped by later passes.
+// The cells of the neighbourhoods of the cells `changed` (ascending) that may be finished (no
+// CELL_KEEP), ascending and each once, into `open`: row by row, the changed cells of the row and
+// of the rows above and below merged by column.
+void Neighbourhoods(const SkWork& s, const std::vector<int>& changed, std::vector<int>& open)
+{
+    open.clear();
+    const int w1 = s.w1;
+    const int h1 = s.h1;
+    const std::size_t n = changed.size();
+    std::size_t rowAt = 0; // first changed cell of a row at or after row r - 1
+    for (std::size_t k = 0; k < n;) {
+        const int rowFirst = changed[k] / w1;
+        // Rows rowFirst - 1 .. the row after the last of a run of changed rows no more than one
+        // apart.
+        int r = rowFirst > 0 ? rowFirst - 1 : 0;
+        rowAt = k;
+        for (;; ++r) {
+            // Ranges of the changed cells in rows r - 1, r and r + 1.
+            std::size_t at[3];
+            std::size_t end[3];
+            std::size_t i = rowAt;
+            for (int j = 0; j < 3; ++j) {
+                const int row = r - 1 + j;
+                while (i < n && changed[i] / w1 < row) {
+                    ++i;
+                }
+                at[j] = i;
+                while (i < n && changed[i] / w1 == row) {
+                    ++i;
+                }
+                end[j] = i;
+            }
+            if (at[0] == end[0] && at[1] == end[1] && at[2] == end[2]) {
+                break; // no changed cell within a row of row r
+            }
+            rowAt = at[0];
+            if (r < h1) {
+                int last = -1;
+                for (;;) {
+                    int best = w1;
+                    int from = -1;
+                    for (int j = 0; j < 3; ++j) {
+                        if (at[j] < end[j]) {
+                            const int x = changed[at[j]] - (r - 1 + j) * w1;
+                            if (x < best) {
+                                best = x;
+                                from = j;
+                            }
+                        }
+                    }
+                    if (from < 0) {
+                        break;
+                    }
+                    ++at[from];
+                    for (int x = best - 1; x <= best + 1; ++x) {
+                        if (x >= 0 && x < w1 && x > last) {
+                            last = x;
+                            if ((s.cls[r * w1 + x] & CELL_KEEP) == 0) {
+                                open.push_back(r * w1 + x);
+                            }
+                        }
+                    }
+                }
+            }
+        }
+        k = rowAt;
+        while (k < n && changed[k] / w1 < r) {
+            ++k;
+        }
+    }
+}
+
+// Thinning passes until one changes nothing. After each pass a cell without change in itself and
+// its neighbours is marked finished and skipped by later passes. The first pass of a cycle scans
+// every cell; later ones visit, in raster order, only the cells that the previous pass left
+// unfinished (the neighbourhoods of its changed cells): all others are finished already.
 void SkPasses(SkWork& s)
 {
-    do {
+    const int w1 = s.w1;
+    const int h1 = s.h1;
+    std::vector<int> open;    // cells unfinished after the last pass, ascending
+    std::vector<int> changed; // cells the current pass changed, ascending
+    auto active = [&s](int b) { return s.cls[b] == 2 || s.cls[b] == 8; };
+    auto thin = [&](int x, int y, int b) {
+        const bool c = ThinCell(s, x, y);
+        s.chg[b] = c ? 1 : 0;
+        if (c) {
+            changed.push_back(b);
+        }
+    };
+    for (bool first = true;; first = false) {
         s.changed = false;
-        ForCells(s, 1, [&](int x, int y, int b) {
-            if (s.cls[b] != 2 && s.cls[b] != 8) {
-                return;
-            }
-            s.cellChanged = false;
-            ForCell(s, x, y, [&](int xx, int yy) {
-                SkThin(s, static_cast<std::ptrdiff_t>(yy) * s.W0 + xx);
+        changed.clear();
+        if (first) {
+            ForCells(s, 1, [&](int x, int y, int b) {
+                if (active(b)) {
+                    thin(x, y, b);
+                }
             });
-            s.chg[b] = s.cellChanged ? 1 : 0;
-        });
-        ForCells(s, 0, [&](int x, int y, int b) {
-            if ((s.cls[b] & CELL_KEEP) != 0) {
-                return;
+        } else {
+            for (const int b : open) {
+                const int x = b % w1;
+                const int y = b / w1;
+                if (x > 0 && y > 0 && x < w1 - 1 && y < h1 - 1 && active(b)) {
+                    thin(x, y, b);
+                }
             }
-            if (s.chg[b] == 0 && !NeighbourChanged(s, x, y)) {
+        }
+        // The neighbourhoods of the changed cells stay unfinished; the rest is finished.
+        if (first) {
+            ForCells(s, 0, [&](int, int, int b) {
+                if ((s.cls[b] & CELL_KEEP) == 0) {
+                    s.cls[b] = static_cast<unsigned char>(s.cls[b] | CELL_DONE);
+                }
+            });
+        } else {
+            for (const int b : open) {
                 s.cls[b] = static_cast<unsigned char>(s.cls[b] | CELL_DONE);
-            } else {
-                s.cls[b] = static_cast<unsigned char>(s.cls[b] & ~CELL_DONE);
             }
-        });
+        }
+        Neighbourhoods(s, changed, open);
+        for (const int b : open) {
+            s.cls[b] = static_cast<unsigned char>(s.cls[b] & ~CELL_DONE);
+        }
         s.toggle = !s.toggle;
-    } while (s.changed);
+        if (!s.changed) {
+            break;
+        }
+    }
 }
 
 // Second cycle: the cells the repairs touched, and their neighbours, take part again.
@@ -430,18 +528,47 @@ void SkDumb(SkWork& s, int x, int y)
     }
 }
 
+// Any of the eight bytes at p is 0 or 1 (a skeleton node).
+bool HasNode(const unsigned char* p)
+{
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return ((v - 0x0202020202020202u) & ~v & 0x8080808080808080u) != 0;
+}
+
+// Runs fn(x, y, c) on the level-0 pixels of code c 0 or 1 (skeleton nodes) of every cell, in
+// the order ForCells and ForCell visit them. A code is read when its pixel's turn comes, as fn
+// may redraw pixels; four whole cells without a node are passed over at once.
+template <class Fn> void ForNodes(const SkWork& s, Fn fn)
+{
+    const int W0 = s.W0;
+    for (int y = 0; y < s.h1; ++y) {
+        const bool whole = 2 * y + 2 <= s.H0;
+        for (int x = 0; x < s.w1;) {
+            if (whole && 2 * x + 8 <= W0) {
+                const unsigned char* p = s.Cur() + static_cast<std::ptrdiff_t>(2 * y) * W0 + 2 * x;
+                if (!HasNode(p) && !HasNode(p + W0)) {
+                    x += 4;
+                    continue;
+                }
+            }
+            ForCell(s, x, y, [&](int xx, int yy) {
+                const int c = s.Cur()[static_cast<std::ptrdiff_t>(yy) * W0 + xx];
+                if (c <= 1) {
+                    fn(xx, yy, c);
+                }
+            });
+            ++x;
+        }
+    }
+}
+
 // Repairs on the current buffer: spurs, crossings, gaps; cells whose buffers then differ are
 // marked for the second cycle.
 void SkRepair(SkWork& s)
 {
     Codex& cx = *s.cx;
-    auto each = [&](auto fn) {
-        ForCells(s, 0, [&](int x, int y, int) {
-            ForCell(s, x, y, [&](int xx, int yy) {
-                fn(xx, yy, s.Cur()[static_cast<std::ptrdiff_t>(yy) * s.W0 + xx]);
-            });
-        });
-    };
+    auto each = [&](auto fn) { ForNodes(s, fn); };
     each([&](int x, int y, int c) {
         if (c == 1) {
             At(s, x, y);
@@ -466,12 +593,17 @@ void SkRepair(SkWork& s)
         if ((s.fg[b] & FINGER_BIT) == 0) {
             return;
         }
+        if ((s.cls[b] & CELL_KEEP) != 0) {
+            return;
+        }
+        bool differ = false;
         ForCell(s, x, y, [&](int xx, int yy) {
             const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(yy) * s.W0 + xx;
-            if ((s.cls[b] & CELL_KEEP) == 0 && s.l4[o] != s.l5[o]) {
-                s.cls[b] = static_cast<unsigned char>(s.cls[b] | CELL_REOPEN);
-            }
+            differ = differ || s.l4[o] != s.l5[o];
         });
+        if (differ) {
+            s.cls[b] = static_cast<unsigned char>(s.cls[b] | CELL_REOPEN);
+        }
     });
 }
 
@@ -494,6 +626,18 @@ void SkSign(SkWork& s)
     ForCells(s, 0, [&](int x, int y, int b) {
         s.cls[b] = static_cast<unsigned char>(s.cls[b] | CELL_SEEN);
         int count = 0;
+        if (2 * x + 2 <= s.W0 && 2 * y + 2 <= s.H0) {
+            // A whole cell without skeleton nodes only counts its skeleton pixels.
+            const unsigned char* p = s.Cur() + static_cast<std::ptrdiff_t>(2 * y) * s.W0 + 2 * x;
+            const int c[4] = {p[0], p[1], p[s.W0], p[s.W0 + 1]};
+            if (c[0] > 1 && c[1] > 1 && c[2] > 1 && c[3] > 1) {
+                for (const int v : c) {
+                    count += v < OBJECT ? 1 : 0;
+                }
+                s.marks[b] = count > 0 ? 255 : 0;
+                return;
+            }
+        }
         ForCell(s, x, y, [&](int xx, int yy) {
             const int c = s.Cur()[static_cast<std::ptrdiff_t>(yy) * s.W0 + xx];
             count += c < OBJECT ? 1 : 0;
