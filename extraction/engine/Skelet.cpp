@@ -154,20 +154,27 @@ void Touch(SkWork& s)
     s.cellChanged = true;
 }
 
+// What a thinning pass holds for its decisions: the two buffers and the level-0 neighbour
+// offsets, in locals that the buffer writes cannot touch.
+struct ThinView {
+    unsigned char* cur;
+    unsigned char* oth;
+    std::ptrdiff_t step[8];
+};
+
 // One thinning decision at level-0 offset o (the pixel lies at least two pixels inside).
-void SkThin(SkWork& s, std::ptrdiff_t o)
+__attribute__((always_inline)) inline void SkThin(SkWork& s, const ThinView& t, std::ptrdiff_t o)
 {
-    unsigned char* cur = s.Cur();
-    unsigned char* oth = s.Oth();
+    unsigned char* const cur = t.cur;
+    unsigned char* const oth = t.oth;
     const int q = cur[o];
     if (q >= OBJECT) {
         oth[o] = DELETED;
         return;
     }
-    const CLevel& lv = s.cx->m_level[0];
     std::uint64_t bits = 0;
     for (int k = 0; k < 8; ++k) {
-        bits |= kNeighbourBits.at[k & 1][cur[o + lv.step[k]]] << k;
+        bits |= kNeighbourBits.at[k & 1][cur[o + t.step[k]]] << k;
     }
     const int S = static_cast<int>(bits & 0xFF);
     const int T = static_cast<int>((bits >> 8) & 0xFF);
@@ -179,8 +186,8 @@ void SkThin(SkWork& s, std::ptrdiff_t o)
     const int K = skeletMask[O];
     const int G = skeletMask[W];
     const int F = skeletMask[E];
-    const std::ptrdiff_t P = o + lv.step[(A >> 4) & 7];
-    const std::ptrdiff_t R = o + lv.step[(B >> 4) & 7];
+    const std::ptrdiff_t P = o + t.step[(A >> 4) & 7];
+    const std::ptrdiff_t R = o + t.step[(B >> 4) & 7];
     auto set = [&](std::ptrdiff_t at, int c) { cur[at] = oth[at] = static_cast<unsigned char>(c); };
     auto del = [&](std::ptrdiff_t at) {
         oth[at] = DELETED;
@@ -260,16 +267,16 @@ void SkThin(SkWork& s, std::ptrdiff_t o)
 
 // Thinning of the pixels of cell (x, y), rows first; true when the cell changed. The cell lies
 // one cell inside, so its four pixels lie two pixels inside.
-bool ThinCell(SkWork& s, int x, int y)
+bool ThinCell(SkWork& s, const ThinView& t, int x, int y)
 {
     s.cellChanged = false;
     const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(Codex::BlockStart(y, 2, s.H0)) * s.W0 +
                              Codex::BlockStart(x, 2, s.W0);
     const std::ptrdiff_t below = o + s.W0;
-    SkThin(s, o);
-    SkThin(s, o + 1);
-    SkThin(s, below);
-    SkThin(s, below + 1);
+    SkThin(s, t, o);
+    SkThin(s, t, o + 1);
+    SkThin(s, t, below);
+    SkThin(s, t, below + 1);
     return s.cellChanged;
 }
 
@@ -356,8 +363,13 @@ void SkPasses(SkWork& s)
     std::vector<int> open;    // cells unfinished after the last pass, ascending
     std::vector<int> changed; // cells the current pass changed, ascending
     auto active = [&s](int b) { return s.cls[b] == 2 || s.cls[b] == 8; };
+    ThinView t{};
+    const CLevel& lv = s.cx->m_level[0];
+    for (int k = 0; k < 8; ++k) {
+        t.step[k] = lv.step[k];
+    }
     auto thin = [&](int x, int y, int b) {
-        const bool c = ThinCell(s, x, y);
+        const bool c = ThinCell(s, t, x, y);
         s.chg[b] = c ? 1 : 0;
         if (c) {
             changed.push_back(b);
@@ -366,6 +378,8 @@ void SkPasses(SkWork& s)
     for (bool first = true;; first = false) {
         s.changed = false;
         changed.clear();
+        t.cur = s.Cur();
+        t.oth = s.Oth();
         if (first) {
             ForCells(s, 1, [&](int x, int y, int b) {
                 if (active(b)) {
