@@ -752,6 +752,21 @@ public:
     void StPick(int i, unsigned char* angleOut, unsigned char* magOut, int ref);
     int m_stRadius = 0; // ring radius of the current pass
     int m_stCount = 0;  // singular ring points counted by StGoon
+    // The stage's layers, fetched once per run: level 3 best orientation and strength (32, 112),
+    // their regularised forms (33, 113), loop fit (37), cell class (160), the four families'
+    // candidates (38..41, 119..122) and the level-0 response layers (10..13).
+    struct StLayers {
+        unsigned char* dir;
+        unsigned char* dirR;
+        unsigned char* fit;
+        unsigned char* mag;
+        unsigned char* magR;
+        unsigned char* cls;
+        unsigned char* famDir[4];
+        unsigned char* famMag[4];
+        unsigned char* resp[4];
+    };
+    StLayers m_st{};
 
     // --- Stage 4, contrast (Cohere.cpp) ---
     void Cohere(int level);
