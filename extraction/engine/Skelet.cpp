@@ -173,6 +173,7 @@ __attribute__((always_inline)) inline void SkThin(SkWork& s, const ThinView& t, 
         return;
     }
     std::uint64_t bits = 0;
+#pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
         bits |= kNeighbourBits.at[k & 1][cur[o + t.step[k]]] << k;
     }
