@@ -228,8 +228,22 @@ protected:
             }
         }
     }
-    void WalkStep(int dir);
-    bool WalkInside() const;
+    // One walk step in direction dir on the walk level, all walk cursors along (inlined into the
+    // arm and chain walks).
+    void WalkStep(int dir)
+    {
+        const CLevel& lv = m_level[m_walkLevel];
+        m_wx += lv.dx[dir];
+        m_wy += lv.dy[dir];
+        m_walkOff += lv.step[dir];
+        Advance(m_walk, WZ_WALKERS, lv.step[dir]);
+    }
+    // The walk position lies off the walk level's outermost ring.
+    bool WalkInside() const
+    {
+        const CLevel& lv = m_level[m_walkLevel];
+        return m_wx >= 1 && m_wy >= 1 && m_wx <= lv.width - 2 && m_wy <= lv.height - 2;
+    }
     template <int Kind> int RidgeWalk(int dir, int steps, int stopAfterMarks, int level);
     int RoundWalk(int depth, int stride);
     int WalkStart(int level);

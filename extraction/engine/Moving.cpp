@@ -25,21 +25,6 @@ void CBase::MvTune(int dir, int level)
     m_fwdLeft = lv.step[(dir + 7) & 7];
 }
 
-bool CBase::WalkInside() const
-{
-    const CLevel& lv = m_level[m_walkLevel];
-    return m_wx >= 1 && m_wy >= 1 && m_wx <= lv.width - 2 && m_wy <= lv.height - 2;
-}
-
-void CBase::WalkStep(int dir)
-{
-    const CLevel& lv = m_level[m_walkLevel];
-    m_wx += lv.dx[dir];
-    m_wy += lv.dy[dir];
-    m_walkOff += lv.step[dir];
-    Advance(m_walk, WZ_WALKERS, lv.step[dir]);
-}
-
 // The walk's kinds resolved at compile time: bright or dark ridges, paired or single, and what
 // the walk returns (the last pixel's mark, the sum, or the smaller of the paired sums).
 template <int Kind> int CBase::RidgeWalk(int dir, int steps, int stopAfterMarks, int level)
