@@ -14,6 +14,16 @@ namespace {
 
 enum Kind { LAY_W, LAY_I, SUM_W, SUM_I, SYN_W, SYN_I };
 
+// Position change of a step in each direction of the levels' direction tables (E, SE, S, SW, W,
+// NW, N, NE) on a position packed as y * 65536 + x, wrapping modulo 2^32.
+constexpr std::uint32_t Packed(int dx, int dy)
+{
+    return static_cast<std::uint32_t>(dy) * 65536u + static_cast<std::uint32_t>(dx);
+}
+constexpr std::uint32_t kPackedMove[8] = {Packed(1, 0),  Packed(1, 1),  Packed(0, 1),
+                                          Packed(-1, 1), Packed(-1, 0), Packed(-1, -1),
+                                          Packed(0, -1), Packed(1, -1)};
+
 } // namespace
 
 void CBase::MvTune(int dir, int level)
@@ -63,10 +73,7 @@ template <int Kind> int CBase::RidgeWalk(int dir, int steps, int stopAfterMarks,
     const int d1 = (d0 + 1) & 7;
     const int d7 = (d0 + 7) & 7;
     const std::ptrdiff_t mstep[3] = {lv.step[d0], lv.step[d1], lv.step[d7]};
-    auto packed = [&lv](int d) {
-        return static_cast<std::uint32_t>(lv.dy[d]) * 65536u + static_cast<std::uint32_t>(lv.dx[d]);
-    };
-    const std::uint32_t mpos[3] = {packed(d0), packed(d1), packed(d7)};
+    const std::uint32_t mpos[3] = {kPackedMove[d0], kPackedMove[d1], kPackedMove[d7]};
     const std::ptrdiff_t fa = mstep[0];
     const std::ptrdiff_t fr = mstep[1];
     const std::ptrdiff_t fl = mstep[2];
