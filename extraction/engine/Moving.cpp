@@ -89,6 +89,31 @@ template <int Kind> int CBase::RidgeWalk(int dir, int steps, int stopAfterMarks,
     int s2 = 0;
     bool run = false;
     int v = *p0;
+    // 2. One step: choose among ahead, right and left on the first cursor's layer, move and
+    // accumulate; true when the new pixel is marked.
+    auto step = [&]() {
+        const int a = p0[fa];
+        const int r = p0[fr];
+        const int l = p0[fl];
+        int g;
+        if (kBright) {
+            g = a >= r ? (a >= l ? 0 : 2) : (r > l ? 1 : 2);
+        } else {
+            g = a <= r ? (a <= l ? 0 : 2) : (r < l ? 1 : 2);
+        }
+        p0 += mstep[g];
+        pos += mpos[g];
+        v = *p0;
+        if (!kLayer) {
+            s1 += kBright ? v - 127 : 127 - v;
+        }
+        if (kPaired) {
+            p2 += mstep[g];
+            const int v2 = *p2;
+            s2 += kBright ? 127 - v2 : v2 - 127;
+        }
+        return kBright ? v >= 128 : v < 127;
+    };
     // The steps in runs that surely stay inside, the positions checked after each run: a step
     // moves at most one pixel along each axis.
     auto walk = [&](auto stopFlag) {
@@ -96,41 +121,27 @@ template <int Kind> int CBase::RidgeWalk(int dir, int steps, int stopAfterMarks,
         for (;;) {
             const int chunk = left <= budget ? left : budget + 1;
             left -= chunk;
-            for (int n = 0; n < chunk; ++n) {
-                // 2. Choose among ahead, right and left on the first cursor's layer.
-                const int a = p0[fa];
-                const int r = p0[fr];
-                const int l = p0[fl];
-                int g;
-                if (kBright) {
-                    g = a >= r ? (a >= l ? 0 : 2) : (r > l ? 1 : 2);
-                } else {
-                    g = a <= r ? (a <= l ? 0 : 2) : (r < l ? 1 : 2);
+            int n = 0;
+            if (decltype(stopFlag)::value) {
+                // 3. The stop rule: the walk ends on its first unmarked pixel after marks (a
+                // layer walk then answers 0, a sum walk its sum).
+                while (!run && n < chunk) {
+                    ++n;
+                    run = step();
                 }
-                p0 += mstep[g];
-                pos += mpos[g];
-                // 3. Accumulate and apply the stop rule.
-                v = *p0;
-                if (!kLayer) {
-                    s1 += kBright ? v - 127 : 127 - v;
-                }
-                if (kPaired) {
-                    p2 += mstep[g];
-                    const int v2 = *p2;
-                    s2 += kBright ? 127 - v2 : v2 - 127;
-                }
-                if (decltype(stopFlag)::value) {
-                    if (kBright ? v >= 128 : v < 127) {
-                        run = true;
-                    } else if (run) {
-                        left =
-                            0; // on an unmarked pixel: a layer walk answers 0, a sum walk its sum
-                        break;
+                while (n < chunk) {
+                    ++n;
+                    if (!step()) {
+                        return;
                     }
+                }
+            } else {
+                for (; n < chunk; ++n) {
+                    step();
                 }
             }
             if (left == 0) {
-                break;
+                return;
             }
             // 4. Leave the level's inner area: stop.
             budget = room(posX(), posY());
@@ -139,7 +150,7 @@ template <int Kind> int CBase::RidgeWalk(int dir, int steps, int stopAfterMarks,
                 budget = r2 < budget ? r2 : budget;
             }
             if (budget < 0) {
-                break;
+                return;
             }
         }
     };
