@@ -281,77 +281,93 @@ bool ThinCell(SkWork& s, const ThinView& t, int x, int y)
     return s.cellChanged;
 }
 
-// The cells of the neighbourhoods of the cells `changed` (ascending) that may be finished (no
-// CELL_KEEP), ascending and each once, into `open`: row by row, the changed cells of the row and
-// of the rows above and below merged by column.
-void Neighbourhoods(const SkWork& s, const std::vector<int>& changed, std::vector<int>& open)
-{
-    open.clear();
-    const int w1 = s.w1;
-    const int h1 = s.h1;
-    const std::size_t n = changed.size();
-    std::size_t rowAt = 0; // first changed cell of a row at or after row r - 1
-    for (std::size_t k = 0; k < n;) {
-        const int rowFirst = changed[k] / w1;
-        // Rows rowFirst - 1 .. the row after the last of a run of changed rows no more than one
-        // apart.
-        int r = rowFirst > 0 ? rowFirst - 1 : 0;
-        rowAt = k;
-        for (;; ++r) {
-            // Ranges of the changed cells in rows r - 1, r and r + 1.
-            std::size_t at[3];
-            std::size_t end[3];
-            std::size_t i = rowAt;
-            for (int j = 0; j < 3; ++j) {
-                const int row = r - 1 + j;
-                while (i < n && changed[i] / w1 < row) {
-                    ++i;
-                }
-                at[j] = i;
-                while (i < n && changed[i] / w1 == row) {
-                    ++i;
-                }
-                end[j] = i;
-            }
-            if (at[0] == end[0] && at[1] == end[1] && at[2] == end[2]) {
-                break; // no changed cell within a row of row r
-            }
-            rowAt = at[0];
-            if (r < h1) {
-                int last = -1;
-                for (;;) {
-                    int best = w1;
-                    int from = -1;
-                    for (int j = 0; j < 3; ++j) {
-                        if (at[j] < end[j]) {
-                            const int x = changed[at[j]] - (r - 1 + j) * w1;
-                            if (x < best) {
-                                best = x;
-                                from = j;
-                            }
-                        }
-                    }
-                    if (from < 0) {
-                        break;
-                    }
-                    ++at[from];
-                    for (int x = best - 1; x <= best + 1; ++x) {
-                        if (x >= 0 && x < w1 && x > last) {
-                            last = x;
-                            if ((s.cls[r * w1 + x] & CELL_KEEP) == 0) {
-                                open.push_back(r * w1 + x);
-                            }
-                        }
-                    }
-                }
+// One bit set of level-1 cells per row, clear between uses. Neighbourhoods puts the cells of the
+// neighbourhoods of the cells `changed` (ascending) that may be finished (no CELL_KEEP) into
+// `open`, ascending and each once: per row, the changed cells of the row and of the rows above
+// and below ORed and widened by one column each way.
+class CellBits {
+public:
+    CellBits(int w1, int h1)
+        : m_w1(w1), m_h1(h1), m_words((w1 + 63) / 64),
+          m_bits(static_cast<std::size_t>(m_words) * static_cast<std::size_t>(h1), 0)
+    {
+    }
+
+    void Neighbourhoods(const SkWork& s, const std::vector<int>& changed, std::vector<int>& open)
+    {
+        open.clear();
+        m_rows.clear();
+        for (const int b : changed) {
+            const int r = b / m_w1;
+            const int x = b - r * m_w1;
+            Row(r)[x >> 6] |= std::uint64_t{1} << (x & 63);
+            if (m_rows.empty() || m_rows.back() != r) {
+                m_rows.push_back(r);
             }
         }
-        k = rowAt;
-        while (k < n && changed[k] / w1 < r) {
-            ++k;
+        int done = -1; // last row emitted
+        for (const int changedRow : m_rows) {
+            for (int r = changedRow - 1; r <= changedRow + 1; ++r) {
+                if (r <= done || r < 0 || r >= m_h1) {
+                    continue;
+                }
+                done = r;
+                Emit(s, r, open);
+            }
+        }
+        for (const int r : m_rows) {
+            std::uint64_t* row = Row(r);
+            for (int i = 0; i < m_words; ++i) {
+                row[i] = 0;
+            }
         }
     }
-}
+
+private:
+    std::uint64_t* Row(int r) { return &m_bits[static_cast<std::size_t>(r) * m_words]; }
+
+    // Word i of the changed cells in rows r - 1..r + 1.
+    std::uint64_t Around(int r, int i)
+    {
+        std::uint64_t m = Row(r)[i];
+        if (r > 0) {
+            m |= Row(r - 1)[i];
+        }
+        if (r + 1 < m_h1) {
+            m |= Row(r + 1)[i];
+        }
+        return m;
+    }
+
+    void Emit(const SkWork& s, int r, std::vector<int>& open)
+    {
+        std::uint64_t prev = 0;
+        std::uint64_t cur = Around(r, 0);
+        for (int i = 0; i < m_words; ++i) {
+            const std::uint64_t next = i + 1 < m_words ? Around(r, i + 1) : 0;
+            std::uint64_t wide = cur | (cur << 1) | (cur >> 1) | (prev >> 63) | (next << 63);
+            const int base = i * 64;
+            if (m_w1 - base < 64) {
+                wide &= (std::uint64_t{1} << (m_w1 - base)) - 1;
+            }
+            while (wide != 0) {
+                const int b = r * m_w1 + base + __builtin_ctzll(wide);
+                wide &= wide - 1;
+                if ((s.cls[b] & CELL_KEEP) == 0) {
+                    open.push_back(b);
+                }
+            }
+            prev = cur;
+            cur = next;
+        }
+    }
+
+    int m_w1;
+    int m_h1;
+    int m_words;
+    std::vector<std::uint64_t> m_bits;
+    std::vector<int> m_rows; // rows with changed cells, ascending
+};
 
 // Thinning passes until one changes nothing. After each pass a cell without change in itself and
 // its neighbours is marked finished and skipped by later passes. The first pass of a cycle scans
@@ -363,6 +379,7 @@ void SkPasses(SkWork& s)
     const int h1 = s.h1;
     std::vector<int> open;    // cells unfinished after the last pass, ascending
     std::vector<int> changed; // cells the current pass changed, ascending
+    CellBits bits(w1, h1);
     auto active = [&s](int b) { return s.cls[b] == 2 || s.cls[b] == 8; };
     ThinView t{};
     const CLevel& lv = s.cx->m_level[0];
@@ -408,7 +425,7 @@ void SkPasses(SkWork& s)
                 s.cls[b] = static_cast<unsigned char>(s.cls[b] | CELL_DONE);
             }
         }
-        Neighbourhoods(s, changed, open);
+        bits.Neighbourhoods(s, changed, open);
         for (const int b : open) {
             s.cls[b] = static_cast<unsigned char>(s.cls[b] & ~CELL_DONE);
         }
