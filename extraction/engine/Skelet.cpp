@@ -7,7 +7,6 @@
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/codes.h"
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
