@@ -228,9 +228,23 @@ protected:
             }
         }
     }
-    void WalkStep(int dir);
-    bool WalkInside() const;
-    int RidgeWalk(int dir, int steps, int stopAfterMarks, int level, int kind);
+    // One walk step in direction dir on the walk level, all walk cursors along (inlined into the
+    // arm and chain walks).
+    void WalkStep(int dir)
+    {
+        const CLevel& lv = m_level[m_walkLevel];
+        m_wx += lv.dx[dir];
+        m_wy += lv.dy[dir];
+        m_walkOff += lv.step[dir];
+        Advance(m_walk, WZ_WALKERS, lv.step[dir]);
+    }
+    // The walk position lies off the walk level's outermost ring.
+    bool WalkInside() const
+    {
+        const CLevel& lv = m_level[m_walkLevel];
+        return m_wx >= 1 && m_wy >= 1 && m_wx <= lv.width - 2 && m_wy <= lv.height - 2;
+    }
+    template <int Kind> int RidgeWalk(int dir, int steps, int stopAfterMarks, int level);
     int RoundWalk(int depth, int stride);
     int WalkStart(int level);
 };
@@ -752,6 +766,21 @@ public:
     void StPick(int i, unsigned char* angleOut, unsigned char* magOut, int ref);
     int m_stRadius = 0; // ring radius of the current pass
     int m_stCount = 0;  // singular ring points counted by StGoon
+    // The stage's layers, fetched once per run: level 3 best orientation and strength (32, 112),
+    // their regularised forms (33, 113), loop fit (37), cell class (160), the four families'
+    // candidates (38..41, 119..122) and the level-0 response layers (10..13).
+    struct StLayers {
+        unsigned char* dir;
+        unsigned char* dirR;
+        unsigned char* fit;
+        unsigned char* mag;
+        unsigned char* magR;
+        unsigned char* cls;
+        unsigned char* famDir[4];
+        unsigned char* famMag[4];
+        unsigned char* resp[4];
+    };
+    StLayers m_st{};
 
     // --- Stage 4, contrast (Cohere.cpp) ---
     void Cohere(int level);

@@ -5,6 +5,8 @@
 
 #include "extraction/engine/Codex.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <type_traits>
 
 namespace wizard73 {
@@ -12,10 +14,15 @@ namespace {
 
 enum Kind { LAY_W, LAY_I, SUM_W, SUM_I, SYN_W, SYN_I };
 
-bool Bright(int kind)
+// Position change of a step in each direction of the levels' direction tables (E, SE, S, SW, W,
+// NW, N, NE) on a position packed as y * 65536 + x, wrapping modulo 2^32.
+constexpr std::uint32_t Packed(int dx, int dy)
 {
-    return kind == LAY_W || kind == SUM_W || kind == SYN_W;
+    return static_cast<std::uint32_t>(dy) * 65536u + static_cast<std::uint32_t>(dx);
 }
+constexpr std::uint32_t kPackedMove[8] = {Packed(1, 0),  Packed(1, 1),  Packed(0, 1),
+                                          Packed(-1, 1), Packed(-1, 0), Packed(-1, -1),
+                                          Packed(0, -1), Packed(1, -1)};
 
 } // namespace
 
@@ -28,159 +35,178 @@ void CBase::MvTune(int dir, int level)
     m_fwdLeft = lv.step[(dir + 7) & 7];
 }
 
-bool CBase::WalkInside() const
+// The walk's kinds resolved at compile time: bright or dark ridges, paired or single, and what
+// the walk returns (the last pixel's mark, the sum, or the smaller of the paired sums).
+template <int Kind> int CBase::RidgeWalk(int dir, int steps, int stopAfterMarks, int level)
 {
-    const CLevel& lv = m_level[m_walkLevel];
-    return m_wx >= 1 && m_wy >= 1 && m_wx <= lv.width - 2 && m_wy <= lv.height - 2;
-}
-
-void CBase::WalkStep(int dir)
-{
-    const CLevel& lv = m_level[m_walkLevel];
-    m_wx += lv.dx[dir];
-    m_wy += lv.dy[dir];
-    m_walkOff += lv.step[dir];
-    Advance(m_walk, WZ_WALKERS, lv.step[dir]);
-}
-
-int CBase::RidgeWalk(int dir, int steps, int stopAfterMarks, int level, int kind)
-{
+    constexpr bool kBright = Kind == LAY_W || Kind == SUM_W || Kind == SYN_W;
+    constexpr bool kPaired = Kind == SYN_W || Kind == SYN_I;
+    constexpr bool kLayer = Kind == LAY_W || Kind == LAY_I;
     if (level < 0 || level >= WZ_LEVELS) {
         return 0;
     }
     MvTune(dir, level);
-    const bool bright = Bright(kind);
-    const bool paired = kind == SYN_W || kind == SYN_I;
-    auto marked = [bright](int v) { return bright ? v >= 128 : v < 127; };
-    auto inside2 = [this]() {
-        const CLevel& lv = m_level[m_walkLevel];
-        return m_wx2 >= 1 && m_wy2 >= 1 && m_wx2 <= lv.width - 2 && m_wy2 <= lv.height - 2;
-    };
-    // 1. A walk that cannot start.
-    if (steps == 0 || !WalkInside() || (paired && !inside2())) {
-        return kind == LAY_W || kind == LAY_I ? static_cast<int>(marked(*m_walk[0])) : 0;
-    }
     const CLevel& lv = m_level[level];
-    const int d0 = dir & 7;
     const int xMax = lv.width - 2;
     const int yMax = lv.height - 2;
+    // Steps the walk can surely make from (x, y) before it may leave the inner area; negative
+    // when it is outside already.
+    auto room = [xMax, yMax](int x, int y) {
+        int r = x - 1;
+        r = y - 1 < r ? y - 1 : r;
+        r = xMax - x < r ? xMax - x : r;
+        return yMax - y < r ? yMax - y : r;
+    };
+    // 1. A walk that cannot start (a paired walk also needs its second cursor).
+    int budget = room(m_wx, m_wy);
+    if (kPaired) {
+        const int r2 = room(m_wx2, m_wy2);
+        budget = r2 < budget ? r2 : budget;
+    }
+    if (steps <= 0 || budget < 0 || (kPaired && m_walk2 == nullptr)) {
+        const int v = *m_walk[0];
+        return kLayer && (kBright ? v >= 128 : v < 127) ? 1 : 0;
+    }
+    // The three moves (ahead, right, left): cursor offset and position change, the position
+    // packed as y * 65536 + x (sides are at most 65535, and the walk stays on the level).
+    const int d0 = dir & 7;
+    const int d1 = (d0 + 1) & 7;
+    const int d7 = (d0 + 7) & 7;
+    const std::ptrdiff_t mstep[3] = {lv.step[d0], lv.step[d1], lv.step[d7]};
+    const std::uint32_t mpos[3] = {kPackedMove[d0], kPackedMove[d1], kPackedMove[d7]};
+    const std::ptrdiff_t fa = mstep[0];
+    const std::ptrdiff_t fr = mstep[1];
+    const std::ptrdiff_t fl = mstep[2];
+    const int x0 = m_wx;
+    const int y0 = m_wy;
+    std::uint32_t pos = static_cast<std::uint32_t>(y0) * 65536u + static_cast<std::uint32_t>(x0);
+    auto posX = [&pos]() { return static_cast<int>(pos & 0xFFFFu); };
+    auto posY = [&pos]() { return static_cast<int>(pos >> 16); };
+    unsigned char* const start = m_walk[0];
+    const unsigned char* p0 = start;
+    const unsigned char* p2 = m_walk2;
     int s1 = 0;
     int s2 = 0;
-    int run = 0;
-    bool lastMarked = marked(*m_walk[0]);
-    // The walk runs on local copies of its position and first cursor; the members, including
-    // all walk cursors, take the whole move when the walk ends.
-    int wx = m_wx;
-    int wy = m_wy;
-    const unsigned char* p0 = m_walk[0];
-    int moved = 0;
-    auto settle = [&]() {
-        m_wx = wx;
-        m_wy = wy;
-        m_walkOff += moved;
-        Advance(m_walk, WZ_WALKERS, moved);
-    };
-    const bool layer = kind == LAY_W || kind == LAY_I;
-    // The steps, built once per pair of walk flags so that the flags are constants in the loop.
-    // Returns true when a layer walk stops on its first unmarked pixel after marks.
-    auto walk = [&](auto brightFlag, auto pairedFlag) {
-        constexpr bool kBright = decltype(brightFlag)::value;
-        constexpr bool kPaired = decltype(pairedFlag)::value;
-        for (int n = 0; n < steps; ++n) {
-            // 2. Choose among ahead, right and left on the first cursor's layer.
-            const int a = p0[m_fwdAhead];
-            const int r = p0[m_fwdRight];
-            const int l = p0[m_fwdLeft];
-            int go;
-            if (kBright) {
-                go = a >= r ? (a >= l ? d0 : d0 + 7) : (r > l ? d0 + 1 : d0 + 7);
-            } else {
-                go = a <= r ? (a <= l ? d0 : d0 + 7) : (r < l ? d0 + 1 : d0 + 7);
-            }
-            go &= 7;
-            wx += lv.dx[go];
-            wy += lv.dy[go];
-            moved += lv.step[go];
-            p0 += lv.step[go];
-            if (kPaired) {
-                m_wx2 += lv.dx[go];
-                m_wy2 += lv.dy[go];
-                if (m_walk2 != nullptr) {
-                    m_walk2 += lv.step[go];
-                }
-            }
-            // 3. Accumulate and apply the stop rule.
-            const int v = *p0;
+    bool run = false;
+    int v = *p0;
+    // 2. One step: choose among ahead, right and left on the first cursor's layer, move and
+    // accumulate; true when the new pixel is marked.
+    auto step = [&]() {
+        const int a = p0[fa];
+        const int r = p0[fr];
+        const int l = p0[fl];
+        int g;
+        if (kBright) {
+            g = a >= r ? (a >= l ? 0 : 2) : (r > l ? 1 : 2);
+        } else {
+            g = a <= r ? (a <= l ? 0 : 2) : (r < l ? 1 : 2);
+        }
+        p0 += mstep[g];
+        pos += mpos[g];
+        v = *p0;
+        if (!kLayer) {
             s1 += kBright ? v - 127 : 127 - v;
-            if (kPaired) {
-                const int v2 = *m_walk2;
-                s2 += kBright ? 127 - v2 : v2 - 127;
-            }
-            lastMarked = kBright ? v >= 128 : v < 127;
-            if (stopAfterMarks != 0) {
-                if (lastMarked) {
-                    ++run;
-                } else if (run > 0) {
-                    return layer;
+        }
+        if (kPaired) {
+            p2 += mstep[g];
+            const int v2 = *p2;
+            s2 += kBright ? 127 - v2 : v2 - 127;
+        }
+        return kBright ? v >= 128 : v < 127;
+    };
+    // The steps in runs that surely stay inside, the positions checked after each run: a step
+    // moves at most one pixel along each axis.
+    auto walk = [&](auto stopFlag) {
+        int left = steps;
+        for (;;) {
+            const int chunk = left <= budget ? left : budget + 1;
+            left -= chunk;
+            int n = 0;
+            if (decltype(stopFlag)::value) {
+                // 3. The stop rule: the walk ends on its first unmarked pixel after marks (a
+                // layer walk then answers 0, a sum walk its sum).
+                while (!run && n < chunk) {
+                    ++n;
+                    run = step();
                 }
+                while (n < chunk) {
+                    ++n;
+                    if (!step()) {
+                        return;
+                    }
+                }
+            } else {
+                for (; n < chunk; ++n) {
+                    step();
+                }
+            }
+            if (left == 0) {
+                return;
             }
             // 4. Leave the level's inner area: stop.
-            if (wx < 1 || wy < 1 || wx > xMax || wy > yMax || (kPaired && !inside2())) {
-                break;
+            budget = room(posX(), posY());
+            if (kPaired) {
+                const int r2 = room(m_wx2 + posX() - x0, m_wy2 + posY() - y0);
+                budget = r2 < budget ? r2 : budget;
+            }
+            if (budget < 0) {
+                return;
             }
         }
-        return false;
     };
-    using Yes = std::true_type;
-    using No = std::false_type;
-    const bool stopped = bright ? (paired ? walk(Yes(), Yes()) : walk(Yes(), No()))
-                                : (paired ? walk(No(), Yes()) : walk(No(), No()));
-    settle();
-    if (stopped) {
-        return 0;
+    if (stopAfterMarks != 0) {
+        walk(std::true_type());
+    } else {
+        walk(std::false_type());
     }
-    switch (kind) {
-    case LAY_W:
-    case LAY_I:
-        return static_cast<int>(lastMarked);
-    case SUM_W:
-    case SUM_I:
+    const int moved = static_cast<int>(p0 - start);
+    m_wx = posX();
+    m_wy = posY();
+    m_walkOff += moved;
+    Advance(m_walk, WZ_WALKERS, moved);
+    if (kPaired) {
+        m_wx2 += m_wx - x0;
+        m_wy2 += m_wy - y0;
+        m_walk2 += moved;
+    }
+    if (kLayer) {
+        return kBright ? (v >= 128 ? 1 : 0) : (v < 127 ? 1 : 0);
+    }
+    if (!kPaired) {
         return s1 >= 1 ? 2 * s1 : 0;
-    default: {
-        const int m = s1 < s2 ? s1 : s2;
-        return m > 0 ? 2 * m : 0;
     }
-    }
+    const int m = s1 < s2 ? s1 : s2;
+    return m > 0 ? 2 * m : 0;
 }
 
 int CBase::MvLayW(int dir, int steps, int stopAfterMarks, int level)
 {
-    return RidgeWalk(dir, steps, stopAfterMarks, level, LAY_W);
+    return RidgeWalk<LAY_W>(dir, steps, stopAfterMarks, level);
 }
 
 int CBase::MvLayI(int dir, int steps, int stopAfterMarks, int level)
 {
-    return RidgeWalk(dir, steps, stopAfterMarks, level, LAY_I);
+    return RidgeWalk<LAY_I>(dir, steps, stopAfterMarks, level);
 }
 
 int CBase::MvSumW(int dir, int steps, int stopAfterMarks, int level)
 {
-    return RidgeWalk(dir, steps, stopAfterMarks, level, SUM_W);
+    return RidgeWalk<SUM_W>(dir, steps, stopAfterMarks, level);
 }
 
 int CBase::MvSumI(int dir, int steps, int stopAfterMarks, int level)
 {
-    return RidgeWalk(dir, steps, stopAfterMarks, level, SUM_I);
+    return RidgeWalk<SUM_I>(dir, steps, stopAfterMarks, level);
 }
 
 int CBase::MvSynW(int dir, int steps, int stopAfterMarks, int level)
 {
-    return RidgeWalk(dir, steps, stopAfterMarks, level, SYN_W);
+    return RidgeWalk<SYN_W>(dir, steps, stopAfterMarks, level);
 }
 
 int CBase::MvSynI(int dir, int steps, int stopAfterMarks, int level)
 {
-    return RidgeWalk(dir, steps, stopAfterMarks, level, SYN_I);
+    return RidgeWalk<SYN_I>(dir, steps, stopAfterMarks, level);
 }
 
 // Depth-first exploration over every `stride`-th neighbour; at depth 0 the leaf callback

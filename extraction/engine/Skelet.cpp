@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace wizard73 {
 namespace {
@@ -127,8 +128,10 @@ template <class Fn> void ForCell(const SkWork& s, int x, int y, Fn fn)
 {
     const int x0 = Codex::BlockStart(x, 2, s.W0);
     const int y0 = Codex::BlockStart(y, 2, s.H0);
-    for (int yy = y0; yy < y0 + 2 && yy < s.H0; ++yy) {
-        for (int xx = x0; xx < x0 + 2 && xx < s.W0; ++xx) {
+    const int xe = x0 + 2 < s.W0 ? x0 + 2 : s.W0;
+    const int ye = y0 + 2 < s.H0 ? y0 + 2 : s.H0;
+    for (int yy = y0; yy < ye; ++yy) {
+        for (int xx = x0; xx < xe; ++xx) {
             fn(xx, yy);
         }
     }
@@ -150,20 +153,28 @@ void Touch(SkWork& s)
     s.cellChanged = true;
 }
 
+// What a thinning pass holds for its decisions: the two buffers and the level-0 neighbour
+// offsets, in locals that the buffer writes cannot touch.
+struct ThinView {
+    unsigned char* cur;
+    unsigned char* oth;
+    std::ptrdiff_t step[8];
+};
+
 // One thinning decision at level-0 offset o (the pixel lies at least two pixels inside).
-void SkThin(SkWork& s, std::ptrdiff_t o)
+__attribute__((always_inline)) inline void SkThin(SkWork& s, const ThinView& t, std::ptrdiff_t o)
 {
-    unsigned char* cur = s.Cur();
-    unsigned char* oth = s.Oth();
+    unsigned char* const cur = t.cur;
+    unsigned char* const oth = t.oth;
     const int q = cur[o];
     if (q >= OBJECT) {
         oth[o] = DELETED;
         return;
     }
-    const CLevel& lv = s.cx->m_level[0];
     std::uint64_t bits = 0;
+#pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
-        bits |= kNeighbourBits.at[k & 1][cur[o + lv.step[k]]] << k;
+        bits |= kNeighbourBits.at[k & 1][cur[o + t.step[k]]] << k;
     }
     const int S = static_cast<int>(bits & 0xFF);
     const int T = static_cast<int>((bits >> 8) & 0xFF);
@@ -175,8 +186,8 @@ void SkThin(SkWork& s, std::ptrdiff_t o)
     const int K = skeletMask[O];
     const int G = skeletMask[W];
     const int F = skeletMask[E];
-    const std::ptrdiff_t P = o + lv.step[(A >> 4) & 7];
-    const std::ptrdiff_t R = o + lv.step[(B >> 4) & 7];
+    const std::ptrdiff_t P = o + t.step[(A >> 4) & 7];
+    const std::ptrdiff_t R = o + t.step[(B >> 4) & 7];
     auto set = [&](std::ptrdiff_t at, int c) { cur[at] = oth[at] = static_cast<unsigned char>(c); };
     auto del = [&](std::ptrdiff_t at) {
         oth[at] = DELETED;
@@ -254,56 +265,174 @@ void SkThin(SkWork& s, std::ptrdiff_t o)
     }
 }
 
-// Non-zero change flag among the eight neighbours of cell (x, y).
-bool NeighbourChanged(const SkWork& s, int x, int y)
+// Thinning of the pixels of cell (x, y), rows first; true when the cell changed. The cell lies
+// one cell inside, so its four pixels lie two pixels inside.
+bool ThinCell(SkWork& s, const ThinView& t, int x, int y)
 {
-    if (x > 0 && y > 0 && x < s.w1 - 1 && y < s.h1 - 1) {
-        const unsigned char* up = s.chg + (y - 1) * s.w1 + x;
-        const unsigned char* mid = up + s.w1;
-        const unsigned char* down = mid + s.w1;
-        return (up[-1] | up[0] | up[1] | mid[-1] | mid[1] | down[-1] | down[0] | down[1]) != 0;
+    s.cellChanged = false;
+    const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(Codex::BlockStart(y, 2, s.H0)) * s.W0 +
+                             Codex::BlockStart(x, 2, s.W0);
+    const std::ptrdiff_t below = o + s.W0;
+    SkThin(s, t, o);
+    SkThin(s, t, o + 1);
+    SkThin(s, t, below);
+    SkThin(s, t, below + 1);
+    return s.cellChanged;
+}
+
+// One bit set of level-1 cells per row, clear between uses. Neighbourhoods puts the cells of the
+// neighbourhoods of the cells `changed` (ascending) that may be finished (no CELL_KEEP) into
+// `open`, ascending and each once: per row, the changed cells of the row and of the rows above
+// and below ORed and widened by one column each way.
+class CellBits {
+public:
+    CellBits(int w1, int h1)
+        : m_w1(w1), m_h1(h1), m_words((w1 + 63) / 64),
+          m_bits(static_cast<std::size_t>(m_words) * static_cast<std::size_t>(h1), 0)
+    {
     }
-    for (int dy = -1; dy <= 1; ++dy) {
-        for (int dx = -1; dx <= 1; ++dx) {
-            const int nx = x + dx;
-            const int ny = y + dy;
-            if ((dx != 0 || dy != 0) && nx >= 0 && ny >= 0 && nx < s.w1 && ny < s.h1 &&
-                s.chg[ny * s.w1 + nx] != 0) {
-                return true;
+
+    void Neighbourhoods(const SkWork& s, const std::vector<int>& changed, std::vector<int>& open)
+    {
+        open.clear();
+        m_rows.clear();
+        for (const int b : changed) {
+            const int r = b / m_w1;
+            const int x = b - r * m_w1;
+            Row(r)[x >> 6] |= std::uint64_t{1} << (x & 63);
+            if (m_rows.empty() || m_rows.back() != r) {
+                m_rows.push_back(r);
+            }
+        }
+        int done = -1; // last row emitted
+        for (const int changedRow : m_rows) {
+            for (int r = changedRow - 1; r <= changedRow + 1; ++r) {
+                if (r <= done || r < 0 || r >= m_h1) {
+                    continue;
+                }
+                done = r;
+                Emit(s, r, open);
+            }
+        }
+        for (const int r : m_rows) {
+            std::uint64_t* row = Row(r);
+            for (int i = 0; i < m_words; ++i) {
+                row[i] = 0;
             }
         }
     }
-    return false;
-}
 
-// Thinning passes until one changes nothing; cells without change in themselves and their
-// neighbours are marked finished and skipped by later passes.
+private:
+    std::uint64_t* Row(int r) { return &m_bits[static_cast<std::size_t>(r) * m_words]; }
+
+    // Word i of the changed cells in rows r - 1..r + 1.
+    std::uint64_t Around(int r, int i)
+    {
+        std::uint64_t m = Row(r)[i];
+        if (r > 0) {
+            m |= Row(r - 1)[i];
+        }
+        if (r + 1 < m_h1) {
+            m |= Row(r + 1)[i];
+        }
+        return m;
+    }
+
+    void Emit(const SkWork& s, int r, std::vector<int>& open)
+    {
+        std::uint64_t prev = 0;
+        std::uint64_t cur = Around(r, 0);
+        for (int i = 0; i < m_words; ++i) {
+            const std::uint64_t next = i + 1 < m_words ? Around(r, i + 1) : 0;
+            std::uint64_t wide = cur | (cur << 1) | (cur >> 1) | (prev >> 63) | (next << 63);
+            const int base = i * 64;
+            if (m_w1 - base < 64) {
+                wide &= (std::uint64_t{1} << (m_w1 - base)) - 1;
+            }
+            while (wide != 0) {
+                const int b = r * m_w1 + base + __builtin_ctzll(wide);
+                wide &= wide - 1;
+                if ((s.cls[b] & CELL_KEEP) == 0) {
+                    open.push_back(b);
+                }
+            }
+            prev = cur;
+            cur = next;
+        }
+    }
+
+    int m_w1;
+    int m_h1;
+    int m_words;
+    std::vector<std::uint64_t> m_bits;
+    std::vector<int> m_rows; // rows with changed cells, ascending
+};
+
+// Thinning passes until one changes nothing. After each pass a cell without change in itself and
+// its neighbours is marked finished and skipped by later passes. The first pass of a cycle scans
+// every cell; later ones visit, in raster order, only the cells that the previous pass left
+// unfinished (the neighbourhoods of its changed cells): all others are finished already.
 void SkPasses(SkWork& s)
 {
-    do {
+    const int w1 = s.w1;
+    const int h1 = s.h1;
+    std::vector<int> open;    // cells unfinished after the last pass, ascending
+    std::vector<int> changed; // cells the current pass changed, ascending
+    CellBits bits(w1, h1);
+    auto active = [&s](int b) { return s.cls[b] == 2 || s.cls[b] == 8; };
+    ThinView t{};
+    const CLevel& lv = s.cx->m_level[0];
+    for (int k = 0; k < 8; ++k) {
+        t.step[k] = lv.step[k];
+    }
+    auto thin = [&](int x, int y, int b) {
+        const bool c = ThinCell(s, t, x, y);
+        s.chg[b] = c ? 1 : 0;
+        if (c) {
+            changed.push_back(b);
+        }
+    };
+    for (bool first = true;; first = false) {
         s.changed = false;
-        ForCells(s, 1, [&](int x, int y, int b) {
-            if (s.cls[b] != 2 && s.cls[b] != 8) {
-                return;
-            }
-            s.cellChanged = false;
-            ForCell(s, x, y, [&](int xx, int yy) {
-                SkThin(s, static_cast<std::ptrdiff_t>(yy) * s.W0 + xx);
+        changed.clear();
+        t.cur = s.Cur();
+        t.oth = s.Oth();
+        if (first) {
+            ForCells(s, 1, [&](int x, int y, int b) {
+                if (active(b)) {
+                    thin(x, y, b);
+                }
             });
-            s.chg[b] = s.cellChanged ? 1 : 0;
-        });
-        ForCells(s, 0, [&](int x, int y, int b) {
-            if ((s.cls[b] & CELL_KEEP) != 0) {
-                return;
+        } else {
+            for (const int b : open) {
+                const int x = b % w1;
+                const int y = b / w1;
+                if (x > 0 && y > 0 && x < w1 - 1 && y < h1 - 1 && active(b)) {
+                    thin(x, y, b);
+                }
             }
-            if (s.chg[b] == 0 && !NeighbourChanged(s, x, y)) {
+        }
+        // The neighbourhoods of the changed cells stay unfinished; the rest is finished.
+        if (first) {
+            ForCells(s, 0, [&](int, int, int b) {
+                if ((s.cls[b] & CELL_KEEP) == 0) {
+                    s.cls[b] = static_cast<unsigned char>(s.cls[b] | CELL_DONE);
+                }
+            });
+        } else {
+            for (const int b : open) {
                 s.cls[b] = static_cast<unsigned char>(s.cls[b] | CELL_DONE);
-            } else {
-                s.cls[b] = static_cast<unsigned char>(s.cls[b] & ~CELL_DONE);
             }
-        });
+        }
+        bits.Neighbourhoods(s, changed, open);
+        for (const int b : open) {
+            s.cls[b] = static_cast<unsigned char>(s.cls[b] & ~CELL_DONE);
+        }
         s.toggle = !s.toggle;
-    } while (s.changed);
+        if (!s.changed) {
+            break;
+        }
+    }
 }
 
 // Second cycle: the cells the repairs touched, and their neighbours, take part again.
@@ -430,18 +559,47 @@ void SkDumb(SkWork& s, int x, int y)
     }
 }
 
+// Any of the eight bytes at p is 0 or 1 (a skeleton node).
+bool HasNode(const unsigned char* p)
+{
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return ((v - 0x0202020202020202u) & ~v & 0x8080808080808080u) != 0;
+}
+
+// Runs fn(x, y, c) on the level-0 pixels of code c 0 or 1 (skeleton nodes) of every cell, in
+// the order ForCells and ForCell visit them. A code is read when its pixel's turn comes, as fn
+// may redraw pixels; four whole cells without a node are passed over at once.
+template <class Fn> void ForNodes(const SkWork& s, Fn fn)
+{
+    const int W0 = s.W0;
+    for (int y = 0; y < s.h1; ++y) {
+        const bool whole = 2 * y + 2 <= s.H0;
+        for (int x = 0; x < s.w1;) {
+            if (whole && 2 * x + 8 <= W0) {
+                const unsigned char* p = s.Cur() + static_cast<std::ptrdiff_t>(2 * y) * W0 + 2 * x;
+                if (!HasNode(p) && !HasNode(p + W0)) {
+                    x += 4;
+                    continue;
+                }
+            }
+            ForCell(s, x, y, [&](int xx, int yy) {
+                const int c = s.Cur()[static_cast<std::ptrdiff_t>(yy) * W0 + xx];
+                if (c <= 1) {
+                    fn(xx, yy, c);
+                }
+            });
+            ++x;
+        }
+    }
+}
+
 // Repairs on the current buffer: spurs, crossings, gaps; cells whose buffers then differ are
 // marked for the second cycle.
 void SkRepair(SkWork& s)
 {
     Codex& cx = *s.cx;
-    auto each = [&](auto fn) {
-        ForCells(s, 0, [&](int x, int y, int) {
-            ForCell(s, x, y, [&](int xx, int yy) {
-                fn(xx, yy, s.Cur()[static_cast<std::ptrdiff_t>(yy) * s.W0 + xx]);
-            });
-        });
-    };
+    auto each = [&](auto fn) { ForNodes(s, fn); };
     each([&](int x, int y, int c) {
         if (c == 1) {
             At(s, x, y);
@@ -466,12 +624,17 @@ void SkRepair(SkWork& s)
         if ((s.fg[b] & FINGER_BIT) == 0) {
             return;
         }
+        if ((s.cls[b] & CELL_KEEP) != 0) {
+            return;
+        }
+        bool differ = false;
         ForCell(s, x, y, [&](int xx, int yy) {
             const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(yy) * s.W0 + xx;
-            if ((s.cls[b] & CELL_KEEP) == 0 && s.l4[o] != s.l5[o]) {
-                s.cls[b] = static_cast<unsigned char>(s.cls[b] | CELL_REOPEN);
-            }
+            differ = differ || s.l4[o] != s.l5[o];
         });
+        if (differ) {
+            s.cls[b] = static_cast<unsigned char>(s.cls[b] | CELL_REOPEN);
+        }
     });
 }
 
@@ -494,6 +657,18 @@ void SkSign(SkWork& s)
     ForCells(s, 0, [&](int x, int y, int b) {
         s.cls[b] = static_cast<unsigned char>(s.cls[b] | CELL_SEEN);
         int count = 0;
+        if (2 * x + 2 <= s.W0 && 2 * y + 2 <= s.H0) {
+            // A whole cell without skeleton nodes only counts its skeleton pixels.
+            const unsigned char* p = s.Cur() + static_cast<std::ptrdiff_t>(2 * y) * s.W0 + 2 * x;
+            const int c[4] = {p[0], p[1], p[s.W0], p[s.W0 + 1]};
+            if (c[0] > 1 && c[1] > 1 && c[2] > 1 && c[3] > 1) {
+                for (const int v : c) {
+                    count += v < OBJECT ? 1 : 0;
+                }
+                s.marks[b] = count > 0 ? 255 : 0;
+                return;
+            }
+        }
         ForCell(s, x, y, [&](int xx, int yy) {
             const int c = s.Cur()[static_cast<std::ptrdiff_t>(yy) * s.W0 + xx];
             count += c < OBJECT ? 1 : 0;

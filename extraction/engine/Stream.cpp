@@ -124,8 +124,8 @@ void Codex::StSums(int i, unsigned char* dir, unsigned char* mag, int radius, in
 void Codex::StPick(int i, unsigned char* angleOut, unsigned char* magOut, int ref)
 {
     for (int k = 0; k < 4; ++k) {
-        m_coarse[8 + 2 * k] = GetLay(38 + k, LEVEL) + i;
-        m_coarse[9 + 2 * k] = GetLay(119 + k, LEVEL) + i;
+        m_coarse[8 + 2 * k] = m_st.famDir[k] + i;
+        m_coarse[9 + 2 * k] = m_st.famMag[k] + i;
     }
     GemReg_Stream_1(angleOut, magOut, ref);
 }
@@ -135,17 +135,16 @@ void Codex::StFlow(int x, int y, int n, int len)
 {
     const int w3 = m_level[LEVEL].width;
     const std::size_t i = static_cast<std::size_t>(y) * w3 + x;
-    unsigned char* cls = GetLay(160, LEVEL);
-    if (cls[i] == SETTLED) {
+    if (m_st.cls[i] == SETTLED) {
         return;
     }
-    unsigned char* l32 = GetLay(32, LEVEL);
-    unsigned char* l33 = GetLay(33, LEVEL);
-    unsigned char* l112 = GetLay(112, LEVEL);
-    unsigned char* l113 = GetLay(113, LEVEL);
-    unsigned char* famDir = GetLay(38 + n, LEVEL);
-    unsigned char* famMag = GetLay(119 + n, LEVEL);
-    unsigned char* resp = GetLay(10 + n, 0);
+    unsigned char* const l32 = m_st.dir;
+    unsigned char* const l33 = m_st.dirR;
+    unsigned char* const l112 = m_st.mag;
+    unsigned char* const l113 = m_st.magR;
+    unsigned char* const famDir = m_st.famDir[n];
+    unsigned char* const famMag = m_st.famMag[n];
+    unsigned char* const resp = m_st.resp[n];
     // Block centre at level 0 (the last block of a row or column is shifted inside).
     const int w0 = m_level[0].width;
     const int h0 = m_level[0].height;
@@ -212,32 +211,32 @@ void Codex::StFlow(int x, int y, int n, int len)
 // Regularisation: the candidate nearest the relaxed ring orientation into 32 and 112.
 void Codex::StJoin(int i)
 {
-    if (GetLay(160, LEVEL)[i] == SETTLED) {
+    if (m_st.cls[i] == SETTLED) {
         return;
     }
     int o[8];
-    unsigned char* l33 = GetLay(33, LEVEL);
-    StSums(i, l33, GetLay(113, LEVEL), m_stRadius, o);
+    unsigned char* l33 = m_st.dirR;
+    StSums(i, l33, m_st.magR, m_stRadius, o);
     const int relaxed = Trelax(l33[i], o, m_quick != 0);
-    StPick(i, GetLay(32, LEVEL) + i, GetLay(112, LEVEL) + i, relaxed);
+    StPick(i, m_st.dir + i, m_st.mag + i, relaxed);
 }
 
 // Singularity: Poincare class of the cell and the relaxed orientation into 33 and 113; loop
 // cells get their direction fitted into 37.
 void Codex::StIndi(int i)
 {
-    unsigned char* cls = GetLay(160, LEVEL);
+    unsigned char* cls = m_st.cls;
     if (cls[i] != 0 && !Singular(cls[i])) {
         return;
     }
-    unsigned char* l32 = GetLay(32, LEVEL);
-    unsigned char* l33 = GetLay(33, LEVEL);
+    unsigned char* l32 = m_st.dir;
+    unsigned char* l33 = m_st.dirR;
     int o[8];
     const int c = l32[i];
-    StSums(i, l32, GetLay(112, LEVEL), m_stRadius, o);
+    StSums(i, l32, m_st.mag, m_stRadius, o);
     const int p = Poincare(o, m_quick != 0);
     const int psi = Trelax_StIndi(c, o, p);
-    StPick(i, l33 + i, GetLay(113, LEVEL) + i, psi);
+    StPick(i, l33 + i, m_st.magR + i, psi);
     l33[i] = static_cast<unsigned char>(psi);
     const int w = m_level[LEVEL].width;
     const int h = m_level[LEVEL].height;
@@ -252,7 +251,7 @@ void Codex::StIndi(int i)
     }
     const int fit = FitTemplate(kLoops, 90, 180, c, o);
     if (fit >= 0) {
-        GetLay(37, LEVEL)[i] = static_cast<unsigned char>(fit / 2);
+        m_st.fit[i] = static_cast<unsigned char>(fit / 2);
     }
 }
 
@@ -268,10 +267,10 @@ void Codex::StGoon(int angle, int)
 // Settling between passes: cells far from any singular cell are frozen.
 void Codex::StGoonV(int i)
 {
-    unsigned char* l112 = GetLay(112, LEVEL);
-    unsigned char* l113 = GetLay(113, LEVEL);
-    unsigned char* cls = GetLay(160, LEVEL);
-    GetLay(32, LEVEL)[i] = GetLay(33, LEVEL)[i];
+    unsigned char* l112 = m_st.mag;
+    unsigned char* l113 = m_st.magR;
+    unsigned char* cls = m_st.cls;
+    m_st.dir[i] = m_st.dirR[i];
     l112[i] = l113[i];
     if (Singular(cls[i])) {
         l112[i] = l113[i] = 0;
@@ -282,7 +281,7 @@ void Codex::StGoonV(int i)
     }
     const int w = m_level[LEVEL].width;
     m_stCount = 0;
-    WalkAt(i % w, i / w, LEVEL, nullptr, cls, GetLay(37, LEVEL));
+    WalkAt(i % w, i / w, LEVEL, nullptr, cls, m_st.fit);
     m_ringPoint = static_cast<RingFn>(&Codex::StGoon);
     Spiral(LEVEL, m_stRadius, 1);
     m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
@@ -296,13 +295,13 @@ void Codex::StGoonV(int i)
 // Final choice against the regularised orientation and the agreeing strength in 113.
 void Codex::StReco(int i)
 {
-    unsigned char* l32 = GetLay(32, LEVEL);
-    unsigned char* l33 = GetLay(33, LEVEL);
-    unsigned char* l112 = GetLay(112, LEVEL);
+    unsigned char* l32 = m_st.dir;
+    unsigned char* l33 = m_st.dirR;
+    unsigned char* l112 = m_st.mag;
     StPick(i, l32 + i, l112 + i, l33[i]);
     const int dist = Dist(l32[i], l33[i]);
     const int v = (TabSig[90 - dist] * l112[i] + 4096) >> 13;
-    GetLay(113, LEVEL)[i] = static_cast<unsigned char>(v > Cnoise ? v : Cnoise);
+    m_st.magR[i] = static_cast<unsigned char>(v > Cnoise ? v : Cnoise);
 }
 
 void Codex::Stream(int)
@@ -345,6 +344,17 @@ void Codex::Stream(int)
             throw WZ_NO_LAYER;
         }
     }
+    m_st.dir = GetLay(32, LEVEL);
+    m_st.dirR = GetLay(33, LEVEL);
+    m_st.fit = GetLay(37, LEVEL);
+    m_st.mag = GetLay(112, LEVEL);
+    m_st.magR = GetLay(113, LEVEL);
+    m_st.cls = GetLay(160, LEVEL);
+    for (int k = 0; k < 4; ++k) {
+        m_st.famDir[k] = GetLay(38 + k, LEVEL);
+        m_st.famMag[k] = GetLay(119 + k, LEVEL);
+        m_st.resp[k] = GetLay(10 + k, 0);
+    }
     // 3. Passes.
     for (int p = 0;; ++p) {
         for (int n = 0; n < 4; ++n) {
@@ -361,8 +371,8 @@ void Codex::Stream(int)
                     m_error = WZ_NO_LAYER;
                     throw WZ_NO_LAYER;
                 }
-                std::memcpy(d1, GetLay(38 + n, LEVEL), static_cast<std::size_t>(n3));
-                std::memcpy(d2, GetLay(119 + n, LEVEL), static_cast<std::size_t>(n3));
+                std::memcpy(d1, m_st.famDir[n], static_cast<std::size_t>(n3));
+                std::memcpy(d2, m_st.famMag[n], static_cast<std::size_t>(n3));
             }
         }
         m_stRadius = tabclu[p];

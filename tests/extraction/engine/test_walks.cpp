@@ -159,6 +159,136 @@ TEST(RidgeWalk, SumsAndPairedSums)
     EXPECT_EQ(e->m_wx2, 3);
 }
 
+// A plain step-by-step ridge walk on a w x h layer: the walk as the engine defines it, bounds
+// checked after every step. form: 0 layer (last mark), 1 sum, 2 paired sums.
+struct RefEnd {
+    int result, x, y, x2, y2;
+};
+RefEnd RefWalk(const unsigned char* a, const unsigned char* b, int w, int h, RefEnd at, int dir,
+               int steps, bool stop, bool bright, int form)
+{
+    static const int dx[8] = {1, 1, 0, -1, -1, -1, 0, 1};
+    static const int dy[8] = {0, 1, 1, 1, 0, -1, -1, -1};
+    auto in = [&](int x, int y) { return x >= 1 && y >= 1 && x <= w - 2 && y <= h - 2; };
+    auto marked = [&](int v) { return bright ? v >= 128 : v < 127; };
+    const bool paired = form == 2;
+    bool last = marked(a[at.x + at.y * w]);
+    if (steps == 0 || !in(at.x, at.y) || (paired && !in(at.x2, at.y2))) {
+        at.result = form == 0 && last ? 1 : 0;
+        return at;
+    }
+    int s1 = 0;
+    int s2 = 0;
+    bool run = false;
+    bool stopped = false;
+    for (int n = 0; n < steps; ++n) {
+        const int d0 = dir & 7;
+        auto val = [&](int d) { return a[at.x + dx[d & 7] + (at.y + dy[d & 7]) * w]; };
+        const int va = val(d0);
+        const int vr = val(d0 + 1);
+        const int vl = val(d0 + 7);
+        int go;
+        if (bright) {
+            go = va >= vr ? (va >= vl ? d0 : d0 + 7) : (vr > vl ? d0 + 1 : d0 + 7);
+        } else {
+            go = va <= vr ? (va <= vl ? d0 : d0 + 7) : (vr < vl ? d0 + 1 : d0 + 7);
+        }
+        at.x += dx[go & 7];
+        at.y += dy[go & 7];
+        at.x2 += dx[go & 7];
+        at.y2 += dy[go & 7];
+        const int v = a[at.x + at.y * w];
+        s1 += bright ? v - 127 : 127 - v;
+        if (paired) {
+            const int v2 = b[at.x2 + at.y2 * w];
+            s2 += bright ? 127 - v2 : v2 - 127;
+        }
+        last = marked(v);
+        if (stop && last) {
+            run = true;
+        } else if (stop && run) {
+            stopped = true;
+            break;
+        }
+        if (!in(at.x, at.y) || (paired && !in(at.x2, at.y2))) {
+            break;
+        }
+    }
+    const int m = s1 < s2 ? s1 : s2;
+    at.result = form == 0   ? (!stopped && last ? 1 : 0)
+                : form == 1 ? (s1 >= 1 ? 2 * s1 : 0)
+                            : (m > 0 ? 2 * m : 0);
+    return at;
+}
+
+TEST(RidgeWalk, EveryKindMatchesStepByStepWalkUpToTheBorders)
+{
+    const int w = 19;
+    const int h = 13;
+    auto e = Make(w, h);
+    unsigned char* a = e->Paint(kA, {});
+    unsigned char* b = e->Paint(kB, {});
+    unsigned int seed = 12345;
+    for (int i = 0; i < w * h; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        a[i] = static_cast<unsigned char>(seed >> 16);
+        b[i] = static_cast<unsigned char>(seed >> 24);
+    }
+    using Mv = int (Codex::*)(int, int, int, int);
+    const struct {
+        Mv walk;
+        bool bright;
+        int form;
+    } kinds[] = {{&Codex::MvLayW, true, 0}, {&Codex::MvLayI, false, 0},
+                 {&Codex::MvSumW, true, 1}, {&Codex::MvSumI, false, 1},
+                 {&Codex::MvSynW, true, 2}, {&Codex::MvSynI, false, 2}};
+    int mismatches = 0;
+    for (const auto& k : kinds) {
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                for (int dir = 0; dir < 9; ++dir) {
+                    for (int steps : {-1, 0, 3, 40}) {
+                        for (int stop = 0; stop < 2; ++stop) {
+                            // The second walk starts two columns left, one row down (clamped).
+                            const int x2 = x < 2 ? x : x - 2;
+                            const int y2 = y + 1 < h ? y + 1 : y;
+                            const RefEnd want = RefWalk(a, b, w, h, {0, x, y, x2, y2}, dir, steps,
+                                                        stop != 0, k.bright, k.form);
+                            e->Place(kA, x, y);
+                            e->m_wx2 = x2;
+                            e->m_wy2 = y2;
+                            e->m_walk2 = b + x2 + y2 * w;
+                            const int got = (e.get()->*k.walk)(dir, steps, stop, 0);
+                            const bool paired = k.form == 2;
+                            const int off = want.x + want.y * w;
+                            if (got != want.result || e->m_wx != want.x || e->m_wy != want.y ||
+                                e->m_walkOff != off || e->m_walk[0] != a + off ||
+                                (paired && (e->m_wx2 != want.x2 || e->m_wy2 != want.y2 ||
+                                            e->m_walk2 != b + want.x2 + want.y2 * w))) {
+                                ++mismatches;
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST(RidgeWalk, PairedWalkWithoutSecondCursorMakesNoStep)
+{
+    auto e = Make(12, 8);
+    e->Paint(kA, {"............", "............", "............", ".XXXXXXXXX.."});
+    e->Place(kA, 1, 3);
+    e->m_wx2 = 1;
+    e->m_wy2 = 4;
+    e->m_walk2 = nullptr;
+    EXPECT_EQ(e->MvSynW(0, 5, 0, 0), 0);
+    EXPECT_EQ(e->m_wx, 1);
+    EXPECT_EQ(e->m_wx2, 1);
+}
+
 TEST(Explore, FourAndEightNeighboursInOrderAndBack)
 {
     auto e = Make(12, 8);
