@@ -30,6 +30,21 @@ void Exchange(Lanes& a, Lanes& b)
     a = lo;
 }
 
+// The weighted rank mean of nine values in every lane: the nine-value network of
+// Codex::SortSmall, then the rank weights.
+Bytes RankMeanLanes(Lanes* v)
+{
+    static constexpr int kPairs[25][2] = {{0, 3}, {1, 7}, {2, 5}, {4, 8}, {0, 7}, {2, 4}, {3, 8},
+                                          {5, 6}, {0, 2}, {1, 3}, {4, 5}, {7, 8}, {1, 4}, {3, 6},
+                                          {5, 7}, {0, 1}, {2, 4}, {3, 5}, {6, 8}, {2, 3}, {4, 5},
+                                          {6, 7}, {1, 2}, {3, 4}, {5, 6}};
+    for (const auto& pr : kPairs) {
+        Exchange(v[pr[0]], v[pr[1]]);
+    }
+    const Lanes sum = v[0] + v[1] + v[7] + v[8] + 2 * (v[2] + v[3] + v[5] + v[6]) + 4 * v[4] + 8;
+    return __builtin_convertvector(sum >> 4, Bytes);
+}
+
 // The weighted rank mean of one pixel's nine values (sorted in place).
 int RankMean9(int* v)
 {
@@ -58,20 +73,35 @@ void RankRow3x3(const unsigned char* src, int stride, unsigned char* dst, int co
         Lanes v[9] = {Load(p - stride - 1), Load(p - stride), Load(p - stride + 1),
                       Load(p - 1),          Load(p),          Load(p + 1),
                       Load(p + stride - 1), Load(p + stride), Load(p + stride + 1)};
-        // The nine-value network of Codex::SortSmall.
-        static constexpr int kPairs[25][2] = {
-            {0, 3}, {1, 7}, {2, 5}, {4, 8}, {0, 7}, {2, 4}, {3, 8}, {5, 6}, {0, 2},
-            {1, 3}, {4, 5}, {7, 8}, {1, 4}, {3, 6}, {5, 7}, {0, 1}, {2, 4}, {3, 5},
-            {6, 8}, {2, 3}, {4, 5}, {6, 7}, {1, 2}, {3, 4}, {5, 6}};
-        for (const auto& pr : kPairs) {
-            Exchange(v[pr[0]], v[pr[1]]);
-        }
-        const Lanes sum =
-            v[0] + v[1] + v[7] + v[8] + 2 * (v[2] + v[3] + v[5] + v[6]) + 4 * v[4] + 8;
-        const Bytes out = __builtin_convertvector(sum >> 4, Bytes);
+        const Bytes out = RankMeanLanes(v);
         std::memcpy(dst + x, &out, sizeof out);
     }
     RankRow3x3Scalar(src + x, stride, dst + x, count - x);
+}
+
+void RankMean9PlanesScalar(const unsigned char* planes, int pitch, unsigned char* dst, int count)
+{
+    for (int x = 0; x < count; ++x) {
+        int v[9];
+        for (int i = 0; i < 9; ++i) {
+            v[i] = planes[i * pitch + x];
+        }
+        dst[x] = static_cast<unsigned char>(RankMean9(v));
+    }
+}
+
+void RankMean9Planes(const unsigned char* planes, int pitch, unsigned char* dst, int count)
+{
+    int x = 0;
+    for (; x + LANES <= count; x += LANES) {
+        Lanes v[9];
+        for (int i = 0; i < 9; ++i) {
+            v[i] = Load(planes + i * pitch + x);
+        }
+        const Bytes out = RankMeanLanes(v);
+        std::memcpy(dst + x, &out, sizeof out);
+    }
+    RankMean9PlanesScalar(planes + x, pitch, dst + x, count - x);
 }
 
 } // namespace wizard73

@@ -1,6 +1,7 @@
 // The 3 x 3 rank smoothing of a row of grey pixels: each pixel becomes the mean of its nine
 // neighbourhood values sorted and weighted 1, 1, 2, 2, 4, 2, 2, 1, 1 by rank, rounded
-// ((sum + 8) >> 4). Used by stage 2 on every inner row of the source.
+// ((sum + 8) >> 4). Used by stage 2 on every inner row of the source, and by the filter stage on
+// values it gathers along the ridges.
 #pragma once
 
 namespace wizard73 {
@@ -12,5 +13,12 @@ void RankRow3x3(const unsigned char* src, int stride, unsigned char* dst, int co
 
 // The one-pixel-at-a-time twin of RankRow3x3: the same bytes.
 void RankRow3x3Scalar(const unsigned char* src, int stride, unsigned char* dst, int count);
+
+// The same weighted rank mean of nine values gathered beforehand: value i of output x is
+// planes[i * pitch + x], for x below `count` (count <= pitch). Eight outputs at a time.
+void RankMean9Planes(const unsigned char* planes, int pitch, unsigned char* dst, int count);
+
+// The one-output-at-a-time twin of RankMean9Planes: the same bytes.
+void RankMean9PlanesScalar(const unsigned char* planes, int pitch, unsigned char* dst, int count);
 
 } // namespace wizard73

@@ -102,7 +102,8 @@ TEST(Lightf, SecondFormGivesTheSameResponses)
 
 // The lane-wise rank smoothing gives the same bytes as its one-pixel twin on every inner row,
 // for the whole row and for lengths around the lane width (so the one-by-one tail is met too):
-// on noise, which sorts in every order, and on real prints.
+// on noise, which sorts in every order, and on real prints. The same holds for the rank mean of
+// gathered values (the filter stage's), here nine rows of the image taken as the nine values.
 TEST(Lightf, LaneWiseRankSmoothingEqualsScalar)
 {
     auto compare = [](const std::vector<unsigned char>& img, int w, int h) {
@@ -118,6 +119,18 @@ TEST(Lightf, LaneWiseRankSmoothingEqualsScalar)
                 RankRow3x3Scalar(row, w, scalar.data(), count);
                 ASSERT_EQ(0, std::memcmp(lanes.data(), scalar.data(), count))
                     << "row " << y << ", " << count << " pixels";
+            }
+        }
+        for (int y = 0; y + 9 <= h; ++y) {
+            const unsigned char* planes = img.data() + static_cast<std::size_t>(y) * w;
+            for (int count : {w, w - 1, 1, 7, 8, 9, 17}) {
+                if (count < 1 || count > w) {
+                    continue;
+                }
+                RankMean9Planes(planes, w, lanes.data(), count);
+                RankMean9PlanesScalar(planes, w, scalar.data(), count);
+                ASSERT_EQ(0, std::memcmp(lanes.data(), scalar.data(), count))
+                    << "planes from row " << y << ", " << count << " values";
             }
         }
     };
