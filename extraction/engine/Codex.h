@@ -411,8 +411,10 @@ public:
     int m_chainArms = 0;     // arms written
 
 private:
-    int ArmWalk(VisitFn visitor, int length);
-    int Visit(VisitFn visitor);
+    template <class Visitor>
+    int ArmWalk(Visitor visitor, int length);
+    template <class Visitor>
+    int Visit(Visitor visitor);
     void RingPush();
     int RingAngle(int* length) const;
     bool Listed(unsigned char* p);
