@@ -17,6 +17,13 @@ int Axial(int a, int b)
     return d > 90 ? 180 - d : d;
 }
 
+// Values the direction visitors (and those built on them) act on: arm pixels 4..7 and the
+// arm ends 0, 1 and 3.
+bool Directed(int v)
+{
+    return v <= 7 && v != 2;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -39,8 +46,9 @@ template <class Visitor> int Chain::Visit(Visitor visitor)
 // the level's outermost ring, or `length` pixels were passed. The walker is put back afterwards.
 // Each neighbour is reached from the current pixel's saved position and cursors, so the walker
 // stands on it as a step there would have put it; when none passes it stands on the current
-// pixel again.
-template <class Visitor> int Chain::ArmWalk(Visitor visitor, int length)
+// pixel again. A neighbour whose value the visitor does not heed (`heeds` false: the visitor
+// would answer 0 and change nothing) is passed over without placing the walker there.
+template <class Visitor, class Heeds> int Chain::ArmWalk(Visitor visitor, Heeds heeds, int length)
 {
     const int x = m_wx;
     const int y = m_wy;
@@ -71,6 +79,10 @@ template <class Visitor> int Chain::ArmWalk(Visitor visitor, int length)
         }
         for (int d = 0; d < 8; ++d) {
             const int step = lv.step[d];
+            if (!heeds(centre[0][step])) {
+                m_lastDir = d;
+                continue;
+            }
             m_wx = cx + lv.dx[d];
             m_wy = cy + lv.dy[d];
             m_walkOff = coff + step;
@@ -279,47 +291,48 @@ int Chain::SkeLinV()
 
 int Chain::SkeHid(int length)
 {
-    return ArmWalk([this] { return SkeHidV(); }, length);
+    return ArmWalk([this] { return SkeHidV(); }, [](int v) { return v <= 3 || v == 7; }, length);
 }
 
 int Chain::SkeRev(int length)
 {
-    return ArmWalk([this] { return SkeRevV(); }, length);
+    return ArmWalk([this] { return SkeRevV(); }, [](int v) { return v >= 16 && v <= 23; }, length);
 }
 
 int Chain::SkeRub(int length)
 {
-    return ArmWalk([this] { return SkeRubV(); }, length);
+    return ArmWalk([this] { return SkeRubV(); }, [](int v) { return v >= 16 && v <= 23; }, length);
 }
 
 int Chain::SkeRes(int length)
 {
-    return ArmWalk([this] { return SkeResV(); }, length);
+    return ArmWalk([this] { return SkeResV(); }, [](int v) { return v >= 20 && v <= 23; }, length);
 }
 
 int Chain::SkeMrk(int length)
 {
-    return ArmWalk([this] { return SkeMrkV(); }, length);
+    return ArmWalk([this] { return SkeMrkV(); }, [](int v) { return v >= 4 && v <= 7; }, length);
 }
 
 int Chain::SkeDir(int length)
 {
-    return ArmWalk([this] { return SkeDirV(); }, length);
+    return ArmWalk([this] { return SkeDirV(); }, Directed, length);
 }
 
 int Chain::SkeDel(int length)
 {
-    return ArmWalk([this] { return SkeDelV(); }, length);
+    return ArmWalk([this] { return SkeDelV(); },
+                   [](int v) { return v <= 1 || (v >= 20 && v <= 23); }, length);
 }
 
 int Chain::SkeMin(int length)
 {
-    return ArmWalk([this] { return SkeMinV(); }, length);
+    return ArmWalk([this] { return SkeMinV(); }, Directed, length);
 }
 
 int Chain::SkeLin(int length)
 {
-    return ArmWalk([this] { return SkeLinV(); }, length);
+    return ArmWalk([this] { return SkeLinV(); }, Directed, length);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -463,7 +476,7 @@ void Chain::EChain(int length)
     }
     m_chainDir = 0;
     m_chainSteps = 0;
-    ArmWalk([this] { return EChainV(); }, length);
+    ArmWalk([this] { return EChainV(); }, Directed, length);
     SkeRes_1();
     if (m_chainSteps > 0 && PutCode(8)) {
         ++m_chainArms;
