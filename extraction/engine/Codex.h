@@ -411,10 +411,8 @@ public:
     int m_chainArms = 0;     // arms written
 
 private:
-    template <class Visitor, class Heeds>
-    int ArmWalk(Visitor visitor, Heeds heeds, int length);
-    template <class Visitor>
-    int Visit(Visitor visitor);
+    template <class Visitor, class Heeds> int ArmWalk(Visitor visitor, Heeds heeds, int length);
+    template <class Visitor> int Visit(Visitor visitor);
     void RingPush();
     int RingAngle(int* length) const;
     bool Listed(unsigned char* p);
