@@ -759,7 +759,8 @@ public:
     // --- Stage 5, foreground and quality (pickup.cpp) ---
     int Pickup(int level);
     void PiQual(int i, int radius, std::int16_t* disorder);
-    bool PiFlow(int i, bool first, int threshold);
+    bool PiFlow(int i, bool first, int threshold, unsigned char* marks, const unsigned char* qual,
+                unsigned char* l240);
     void PiRingV(int i, int radius, const std::int16_t* disorder);
     void PiRing(int angle, int index);
     std::uint32_t m_quality = 0; // image quality 0..100
