@@ -104,4 +104,45 @@ void RankMean9Planes(const unsigned char* planes, int pitch, unsigned char* dst,
     RankMean9PlanesScalar(planes + x, pitch, dst + x, count - x);
 }
 
+void ResponseRowScalar(const unsigned char* src, int stride, std::int16_t* const* out, int count)
+{
+    for (int x = 0; x < count; ++x) {
+        const unsigned char* p = src + x;
+        const int n = p[-stride], s = p[stride], w = p[-1], e = p[1];
+        const int nw = p[-stride - 1], ne = p[-stride + 1], sw = p[stride - 1], se = p[stride + 1];
+        out[0][x] = static_cast<std::int16_t>((2 * s + sw + se) - (2 * n + nw + ne));
+        out[1][x] = static_cast<std::int16_t>((2 * sw + s + w) - (2 * ne + n + e));
+        out[2][x] = static_cast<std::int16_t>((2 * w + nw + sw) - (2 * e + ne + se));
+        out[3][x] = static_cast<std::int16_t>((2 * nw + n + w) - (2 * se + s + e));
+    }
+}
+
+void ResponseRow(const unsigned char* src, int stride, std::int16_t* const* out, int count)
+{
+    using Signed = std::int16_t __attribute__((vector_size(2 * LANES)));
+    int x = 0;
+    for (; x + LANES <= count; x += LANES) {
+        const unsigned char* p = src + x;
+        // Sums of at most 4 x 255 and their differences fit in 16 signed bits.
+        const Signed n = reinterpret_cast<Signed>(Load(p - stride));
+        const Signed s = reinterpret_cast<Signed>(Load(p + stride));
+        const Signed w = reinterpret_cast<Signed>(Load(p - 1));
+        const Signed e = reinterpret_cast<Signed>(Load(p + 1));
+        const Signed nw = reinterpret_cast<Signed>(Load(p - stride - 1));
+        const Signed ne = reinterpret_cast<Signed>(Load(p - stride + 1));
+        const Signed sw = reinterpret_cast<Signed>(Load(p + stride - 1));
+        const Signed se = reinterpret_cast<Signed>(Load(p + stride + 1));
+        const Signed g[4] = {
+            (2 * s + sw + se) - (2 * n + nw + ne), (2 * sw + s + w) - (2 * ne + n + e),
+            (2 * w + nw + sw) - (2 * e + ne + se), (2 * nw + n + w) - (2 * se + s + e)};
+        for (int k = 0; k < 4; ++k) {
+            std::memcpy(out[k] + x, &g[k], sizeof g[k]);
+        }
+    }
+    if (x < count) {
+        std::int16_t* rest[4] = {out[0] + x, out[1] + x, out[2] + x, out[3] + x};
+        ResponseRowScalar(src + x, stride, rest, count - x);
+    }
+}
+
 } // namespace wizard73
