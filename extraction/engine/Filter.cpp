@@ -417,12 +417,26 @@ void Codex::Filter(int)
         return x < width || y < width || x >= w1 - width || y >= h1 - width;
     };
     // Runs fn(x0, y0) for the level-0 pixels of block (x, y).
+    // The level-0 columns [colStart, colEnd) of every block column, rows likewise.
+    std::vector<int> colStart(static_cast<std::size_t>(w1));
+    std::vector<int> colEnd(colStart.size());
+    std::vector<int> rowStart(static_cast<std::size_t>(h1));
+    std::vector<int> rowEnd(rowStart.size());
+    for (int x = 0; x < w1; ++x) {
+        colStart[x] = BlockStart(x, k, f.W0);
+        colEnd[x] = std::min(colStart[x] + k, f.W0);
+    }
+    for (int y = 0; y < h1; ++y) {
+        rowStart[y] = BlockStart(y, k, f.H0);
+        rowEnd[y] = std::min(rowStart[y] + k, f.H0);
+    }
     auto forBlock = [&](int x, int y, auto fn) {
-        const int x0 = BlockStart(x, k, f.W0);
-        const int y0 = BlockStart(y, k, f.H0);
-        for (int yy = y0; yy < y0 + k && yy < f.H0; ++yy) {
-            for (int xx = x0; xx < x0 + k && xx < f.W0; ++xx) {
-                fn(xx, yy, static_cast<std::ptrdiff_t>(yy) * f.W0 + xx);
+        const int x0 = colStart[x];
+        const int x1 = colEnd[x];
+        for (int yy = rowStart[y]; yy < rowEnd[y]; ++yy) {
+            const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(yy) * f.W0;
+            for (int xx = x0; xx < x1; ++xx) {
+                fn(xx, yy, row + xx);
             }
         }
     };
