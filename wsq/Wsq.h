@@ -74,6 +74,12 @@ public:
                          float* work);
     static void join_lets(float* out, const float* in, int lines, int n, int pitch, int stride,
                           const float* hi, int hsz, const float* lo, int lsz, int inv, float* work);
+    // The analysis one line and one value at a time, for any pitch and stride: the scalar twin
+    // of the lane-wise forms that get_lets picks for adjacent lines (pitch 1) or contiguous
+    // lines (stride 1). Both give the same bits.
+    static void get_lets_scalar(float* out, const float* in, int lines, int n, int pitch,
+                                int stride, const double* hi, int hsz, const double* lo, int lsz,
+                                int inv, float* work);
     // The same synthesis one line and one sample at a time, for any pitch and stride: the
     // scalar twin of the lane-wise forms that join_lets picks for adjacent lines (pitch 1) or
     // contiguous lines (stride 1). Both give the same bits.
@@ -95,6 +101,11 @@ public:
     double m_lofilt[9]; // analysis low-pass
 
 private:
+    static void get_across(float* out, const float* in, int lines, int n, int stride,
+                           const double* hi, int hsz, const double* lo, int lsz, int inv);
+    static void get_along(float* out, const float* in, int lines, int n, int pitch,
+                          const double* hi, int hsz, const double* lo, int lsz, int inv,
+                          float* work);
     static void join_across(float* out, const float* in, int lines, int n, int stride,
                             const float* hi, int hsz, const float* lo, int lsz, int inv);
     static void join_along(float* out, const float* in, int lines, int n, int pitch,
@@ -130,6 +141,13 @@ constexpr int WSQ_PARITY_TAPS = 256;
 // sample at a time; both give the same bits. At most WSQ_PARITY_TAPS taps.
 void WsqTapSum(float* out, const float* const* src, const float* tap, int taps, int n);
 void WsqTapSumScalar(float* out, const float* const* src, const float* tap, int taps, int n);
+
+// The analysis sums: out[i] = src[0][i] tap[0], then out[i] + src[t][i] tap[t] for t = 1, 2, ...
+// below `taps` (1 to WSQ_PARITY_TAPS), each product and sum in double precision and stored to float
+// in that order. WsqTapSumD runs four lanes at a time, WsqTapSumDScalar one value at a time; both
+// give the same bits.
+void WsqTapSumD(float* out, const float* const* src, const double* tap, int taps, int n);
+void WsqTapSumDScalar(float* out, const float* const* src, const double* tap, int taps, int n);
 
 // Floats of line work space that filtering lines of up to n samples needs.
 inline std::size_t WsqLineWork(int n)

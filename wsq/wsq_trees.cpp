@@ -145,8 +145,9 @@ void Wsq::build_q_tree()
 // The first product is stored to float, each further product is added in double precision and
 // the sum stored back to float. The tap loop is outside the loop over values, which keeps each
 // value's order of operations and lets the values of a line proceed side by side.
-void Wsq::get_lets(float* out, const float* in, int lines, int n, int pitch, int stride,
-                   const double* hi, int hsz, const double* lo, int lsz, int inv, float* work)
+void Wsq::get_lets_scalar(float* out, const float* in, int lines, int n, int pitch, int stride,
+                          const double* hi, int hsz, const double* lo, int lsz, int inv,
+                          float* work)
 {
     const int llen = (n + 1) / 2;
     const int hlen = n / 2;
@@ -479,5 +480,147 @@ void Wsq::join_lets(float* out, const float* in, int lines, int n, int pitch, in
         join_along(out, in, lines, n, pitch, hi, hsz, lo, lsz, inv, work);
     } else {
         join_lets_scalar(out, in, lines, n, pitch, stride, hi, hsz, lo, lsz, inv, work);
+    }
+}
+
+void WsqTapSumDScalar(float* out, const float* const* src, const double* tap, int taps, int n)
+{
+    for (int i = 0; i < n; ++i) {
+        float a = static_cast<float>(src[0][i] * tap[0]);
+        for (int t = 1; t < taps; ++t) {
+            a = static_cast<float>(a + src[t][i] * tap[t]);
+        }
+        out[i] = a;
+    }
+}
+
+#if defined(__GNUC__)
+// Four lanes of double precision, two such groups side by side; each lane performs the scalar
+// sequence of its own value: the float sample and sum widened, the double product and sum, the
+// sum stored to float. (No function takes or returns the wide type, so its passing does not
+// depend on the target's vector extensions.)
+using WtDoubles = double __attribute__((vector_size(32)));
+
+void WsqTapSumD(float* out, const float* const* src, const double* tap, int taps, int n)
+{
+    // Every tap in all four lanes, made once for the run of values.
+    WtDoubles wide[WSQ_PARITY_TAPS];
+    for (int t = 0; t < taps && n >= 8; ++t) {
+        wide[t] = WtDoubles{tap[t], tap[t], tap[t], tap[t]};
+    }
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        WtLanes v0;
+        WtLanes v1;
+        std::memcpy(&v0, src[0] + i, sizeof v0);
+        std::memcpy(&v1, src[0] + i + 4, sizeof v1);
+        WtLanes a0 =
+            __builtin_convertvector(__builtin_convertvector(v0, WtDoubles) * wide[0], WtLanes);
+        WtLanes a1 =
+            __builtin_convertvector(__builtin_convertvector(v1, WtDoubles) * wide[0], WtLanes);
+        for (int t = 1; t < taps; ++t) {
+            std::memcpy(&v0, src[t] + i, sizeof v0);
+            std::memcpy(&v1, src[t] + i + 4, sizeof v1);
+            a0 = __builtin_convertvector(__builtin_convertvector(a0, WtDoubles) +
+                                             __builtin_convertvector(v0, WtDoubles) * wide[t],
+                                         WtLanes);
+            a1 = __builtin_convertvector(__builtin_convertvector(a1, WtDoubles) +
+                                             __builtin_convertvector(v1, WtDoubles) * wide[t],
+                                         WtLanes);
+        }
+        std::memcpy(out + i, &a0, sizeof a0);
+        std::memcpy(out + i + 4, &a1, sizeof a1);
+    }
+    if (i < n) {
+        const float* rest[2 * WSQ_PARITY_TAPS];
+        for (int t = 0; t < taps; ++t) {
+            rest[t] = src[t] + i;
+        }
+        WsqTapSumDScalar(out + i, rest, tap, taps, n - i);
+    }
+}
+#else
+void WsqTapSumD(float* out, const float* const* src, const double* tap, int taps, int n)
+{
+    WsqTapSumDScalar(out, src, tap, taps, n);
+}
+#endif
+
+// Lines side by side in memory (pitch 1): value j of every line at once, the lines' samples i
+// being one contiguous run of `lines` floats.
+void Wsq::get_across(float* out, const float* in, int lines, int n, int stride, const double* hi,
+                     int hsz, const double* lo, int lsz, int inv)
+{
+    const int llen = (n + 1) / 2;
+    const int hlen = n / 2;
+    const int lc = (lsz - 1) / 2;
+    const int hc = (hsz - 1) / 2;
+    const std::ptrdiff_t lowBase = inv != 0 ? hlen : 0;
+    const std::ptrdiff_t highBase = inv != 0 ? 0 : llen;
+    auto row = [&](int i) {
+        const int at = (i >= 0 && i < n) ? i : WtMirror(i, n);
+        return in + static_cast<std::ptrdiff_t>(at) * stride;
+    };
+    const float* src[2 * WSQ_PARITY_TAPS];
+    for (int j = 0; j < llen; ++j) {
+        for (int t = 0; t < lsz; ++t) {
+            src[t] = row(2 * j - lc + t);
+        }
+        WsqTapSumD(out + (lowBase + j) * stride, src, lo, lsz, lines);
+    }
+    for (int j = 0; j < hlen; ++j) {
+        for (int t = 0; t < hsz; ++t) {
+            src[t] = row(2 * j + 1 - hc + t);
+        }
+        WsqTapSumD(out + (highBase + j) * stride, src, hi, hsz, lines);
+    }
+}
+
+// Lines of contiguous samples (stride 1): per line, the samples split by parity (each extended
+// as the line), so that the samples a tap meets for successive values are one run; then the
+// low-pass and the high-pass values each as one run.
+void Wsq::get_along(float* out, const float* in, int lines, int n, int pitch, const double* hi,
+                    int hsz, const double* lo, int lsz, int inv, float* work)
+{
+    const int llen = (n + 1) / 2;
+    const int hlen = n / 2;
+    const int lc = (lsz - 1) / 2;
+    const int hc = (hsz - 1) / 2;
+    const int margin = WSQ_LINE_MARGIN / 2;
+    const int reach = (lsz > hsz ? lsz : hsz) / 4 + 2; // farthest pair outside the line
+    float* even = work + margin;                       // even[m]: sample 2m, m >= -margin
+    float* odd = work + llen + 3 * margin;             // odd[m]: sample 2m + 1
+    // Tap t of value j meets sample 2j + u: even[j + u / 2] for even u, odd[j + (u - 1) / 2].
+    auto source = [&](int u) { return u % 2 == 0 ? even + u / 2 : odd + (u - 1) / 2; };
+    const float* lowSrc[2 * WSQ_PARITY_TAPS];
+    const float* highSrc[2 * WSQ_PARITY_TAPS];
+    for (int t = 0; t < lsz; ++t) {
+        lowSrc[t] = source(t - lc);
+    }
+    for (int t = 0; t < hsz; ++t) {
+        highSrc[t] = source(1 - hc + t);
+    }
+    for (int line = 0; line < lines; ++line) {
+        const float* src = in + static_cast<std::ptrdiff_t>(line) * pitch;
+        for (int m = -reach; m < llen + reach; ++m) {
+            const int i = 2 * m;
+            even[m] = src[(i >= 0 && i < n) ? i : WtMirror(i, n)];
+            odd[m] = src[(i + 1 >= 0 && i + 1 < n) ? i + 1 : WtMirror(i + 1, n)];
+        }
+        float* dst = out + static_cast<std::ptrdiff_t>(line) * pitch;
+        WsqTapSumD(dst + (inv != 0 ? hlen : 0), lowSrc, lo, lsz, llen);
+        WsqTapSumD(dst + (inv != 0 ? 0 : llen), highSrc, hi, hsz, hlen);
+    }
+}
+
+void Wsq::get_lets(float* out, const float* in, int lines, int n, int pitch, int stride,
+                   const double* hi, int hsz, const double* lo, int lsz, int inv, float* work)
+{
+    if (pitch == 1 && lines > 1) {
+        get_across(out, in, lines, n, stride, hi, hsz, lo, lsz, inv);
+    } else if (stride == 1) {
+        get_along(out, in, lines, n, pitch, hi, hsz, lo, lsz, inv, work);
+    } else {
+        get_lets_scalar(out, in, lines, n, pitch, stride, hi, hsz, lo, lsz, inv, work);
     }
 }

@@ -425,8 +425,8 @@ public:
     int m_chainArms = 0;     // arms written
 
 private:
-    int ArmWalk(VisitFn visitor, int length);
-    int Visit(VisitFn visitor);
+    template <class Visitor, class Heeds> int ArmWalk(Visitor visitor, Heeds heeds, int length);
+    template <class Visitor> int Visit(Visitor visitor);
     void RingPush();
     int RingAngle(int* length) const;
     bool Listed(unsigned char* p);
@@ -788,7 +788,8 @@ public:
     // --- Stage 5, foreground and quality (pickup.cpp) ---
     int Pickup(int level);
     void PiQual(int i, int radius, std::int16_t* disorder);
-    bool PiFlow(int i, bool first, int threshold);
+    bool PiFlow(int i, bool first, int threshold, unsigned char* marks, const unsigned char* qual,
+                unsigned char* l240);
     void PiRingV(int i, int radius, const std::int16_t* disorder);
     void PiRing(int angle, int index);
     std::uint32_t m_quality = 0; // image quality 0..100

@@ -5,6 +5,7 @@
 // background). Work layer 240 of level 1 is deleted. Throws WZ_NO_LAYER.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/RankRow.h"
 #include "extraction/engine/WalkRecord.h"
 #include "extraction/engine/codes.h"
 
@@ -65,9 +66,81 @@ struct Window {
     int innerCount;
 };
 
+// The walks of the stage (lengths up to MAX_CODE + 1, at level 0) looked up by length and
+// angle. The first walk of a kind is made through the record; a repeat only adds its end
+// offset to `skipped`, the walk cursor move the record would have added, which Finish applies.
+class FilterWalks {
+public:
+    explicit FilterWalks(WalkRecord& record)
+        : m_record(record), m_table(static_cast<std::size_t>(MAX_CODE + 2) * 360)
+    {
+    }
+
+    const SStep* Walk(int angle, int length)
+    {
+        const int a = Mod360(angle);
+        Entry& e = m_table[static_cast<std::size_t>(length) * 360 + a];
+        if (e.steps == nullptr) {
+            e.steps = m_record.Walk(a, length, 0);
+            for (const SStep* s = e.steps; s->off != 0; ++s) {
+                e.end = s->off;
+            }
+        } else {
+            m_skipped += e.end;
+        }
+        m_lastAngle = a;
+        m_lastLength = length;
+        return e.steps;
+    }
+
+    // Leaves the walk state as the record would after walking every walk asked for: the last
+    // one is walked through the record again (its end offset is then counted there).
+    void Finish(Coral& walker)
+    {
+        if (m_lastLength >= 0) {
+            m_record.Walk(m_lastAngle, m_lastLength, 0);
+            m_skipped -= m_table[static_cast<std::size_t>(m_lastLength) * 360 + m_lastAngle].end;
+        }
+        m_record.Finish();
+        if (walker.m_walk[0] != nullptr) {
+            walker.m_walk[0] += m_skipped;
+        }
+    }
+
+private:
+    struct Entry {
+        const SStep* steps = nullptr;
+        std::ptrdiff_t end = 0;
+    };
+    WalkRecord& m_record;
+    std::vector<Entry> m_table;
+    std::ptrdiff_t m_skipped = 0;
+    int m_lastAngle = 0;
+    int m_lastLength = -1;
+};
+
+// Pixels waiting for the weighted rank mean of their nine values along the rays, which is
+// taken for a batch at a time, eight pixels side by side.
+struct RankBatch {
+    static constexpr int SIZE = 128;
+    unsigned char planes[9][SIZE];
+    unsigned char out[SIZE];
+    std::ptrdiff_t at[SIZE];
+    int count = 0;
+
+    void Flush(unsigned char* dst)
+    {
+        RankMean9Planes(&planes[0][0], SIZE, out, count);
+        for (int i = 0; i < count; ++i) {
+            dst[at[i]] = out[i];
+        }
+        count = 0;
+    }
+};
+
 // The layers and per-block state of the stage.
 struct FilterWork {
-    WalkRecord* walks;
+    FilterWalks* walks;
     bool quick;
     int W0, H0;
     unsigned char* cls;        // 161, level 1
@@ -107,7 +180,7 @@ void FiHarm(FilterWork& f, int b)
 {
     const int period = PeriodCode(f, b);
     const int angle = NormalAngle(f, b);
-    const SStep* normal = f.walks->Walk(angle, period + 1, 0);
+    const SStep* normal = f.walks->Walk(angle, period + 1);
     if (f.windows[period].empty()) {
         f.windows[period].resize(360);
         f.known[period].assign(360, 0);
@@ -150,35 +223,45 @@ void FiHarm(FilterWork& f, int b)
     }
 }
 
-// Pixel minus the harmonic mean of its window across the ridges; `edge` counts only the sides
+// Pixel at `at` minus the harmonic mean of its window across the ridges, all inside the image.
+inline int HarmonicInner(const Window& win, const unsigned char* img, std::ptrdiff_t at)
+{
+    int sum = 0;
+    for (int i = 0; i < win.tapCount; ++i) {
+        const Window::Tap& t = win.taps[i];
+        sum += t.wt * (img[at + t.off] + img[at - t.off]);
+    }
+    const int count = win.innerCount;
+    return count == 0 ? img[at] : img[at] - (sum + count / 2) / count;
+}
+
+// Pixel minus the harmonic mean of its window across the ridges, counting only the sides
 // inside the image.
-int Harmonic(const FilterWork& f, const unsigned char* img, int x, int y, bool edge)
+int HarmonicEdge(const FilterWork& f, const unsigned char* img, int x, int y)
 {
     const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(y) * f.W0 + x;
     const int p = img[at];
     const Window& win = *f.window;
     int sum = 0;
     int count = 0;
-    if (!edge) {
-        for (int i = 0; i < win.tapCount; ++i) {
-            const Window::Tap& t = win.taps[i];
-            sum += t.wt * (img[at + t.off] + img[at - t.off]);
+    for (int i = 0; i < win.tapCount; ++i) {
+        const Window::Tap& t = win.taps[i];
+        if (Inside(f, x + t.x, y + t.y)) {
+            sum += t.wt * img[at + t.off];
+            count += f.quick ? 1 : t.wt;
         }
-        count = win.innerCount;
-    } else {
-        for (int i = 0; i < win.tapCount; ++i) {
-            const Window::Tap& t = win.taps[i];
-            if (Inside(f, x + t.x, y + t.y)) {
-                sum += t.wt * img[at + t.off];
-                count += f.quick ? 1 : t.wt;
-            }
-            if (Inside(f, x - t.x, y - t.y)) {
-                sum += t.wt * img[at - t.off];
-                count += f.quick ? 1 : t.wt;
-            }
+        if (Inside(f, x - t.x, y - t.y)) {
+            sum += t.wt * img[at - t.off];
+            count += f.quick ? 1 : t.wt;
         }
     }
     return count == 0 ? p : p - (sum + count / 2) / count;
+}
+
+inline int Harmonic(const FilterWork& f, const unsigned char* img, int x, int y, std::ptrdiff_t at,
+                    bool edge)
+{
+    return edge ? HarmonicEdge(f, img, x, y) : HarmonicInner(*f.window, img, at);
 }
 
 // The two rays along the ridges of block b, bent toward the bending side.
@@ -186,26 +269,39 @@ void FiRays(FilterWork& f, int b, int length)
 {
     const int n = NormalAngle(f, b);
     const int c = f.bend[b] / 5;
-    f.ray1 = f.walks->Walk(n + 90 - c, length, 0);
-    f.ray2 = f.walks->Walk(n - 90 + c, length, 0);
+    f.ray1 = f.walks->Walk(n + 90 - c, length);
+    f.ray2 = f.walks->Walk(n - 90 + c, length);
 }
 
 // Weights by rank: nine values (rays, 3 x 3) and seven (quick rays).
 constexpr int kNine[9] = {1, 1, 2, 2, 4, 2, 2, 1, 1};
 constexpr int kSeven[7] = {1, 2, 2, 6, 2, 2, 1};
 
-// Interior smoothing along the rays: the centre and the first steps of each ray.
-int FiRayi(const FilterWork& f, const unsigned char* img, std::ptrdiff_t at)
+// Interior smoothing along the rays: the centre and the first steps of each ray (three in the
+// quick mode, then the mean is taken at once; four otherwise, then the pixel joins the batch).
+void FiRayi(const FilterWork& f, const unsigned char* img, std::ptrdiff_t at, unsigned char* dst,
+            RankBatch& batch)
 {
-    const int reach = f.quick ? 3 : 4;
-    int v[9];
-    int n = 0;
-    v[n++] = img[at];
-    for (int i = 0; i < reach; ++i) {
-        v[n++] = img[at + f.ray1[i].off];
-        v[n++] = img[at + f.ray2[i].off];
+    if (f.quick) {
+        int v[7];
+        v[0] = img[at];
+        for (int i = 0; i < 3; ++i) {
+            v[2 * i + 1] = img[at + f.ray1[i].off];
+            v[2 * i + 2] = img[at + f.ray2[i].off];
+        }
+        dst[at] = static_cast<unsigned char>(Codex::RankMean(v, 7, kSeven, 4));
+        return;
     }
-    return n == 9 ? Codex::RankMean(v, 9, kNine, 4) : Codex::RankMean(v, 7, kSeven, 4);
+    const int n = batch.count;
+    batch.planes[0][n] = img[at];
+    for (int i = 0; i < 4; ++i) {
+        batch.planes[2 * i + 1][n] = img[at + f.ray1[i].off];
+        batch.planes[2 * i + 2][n] = img[at + f.ray2[i].off];
+    }
+    batch.at[n] = at;
+    if (++batch.count == RankBatch::SIZE) {
+        batch.Flush(dst);
+    }
 }
 
 // Border smoothing: mean of the centre and each ray's steps up to its first step outside.
@@ -268,7 +364,9 @@ void Codex::Filter(int)
     const int h1 = l1.height;
     // The walks across and along the ridges repeat for every block of a direction and in every
     // iteration: each is made once.
-    WalkRecord walks(*this);
+    WalkRecord record(*this);
+    FilterWalks walks(record);
+    RankBatch batch;
     FilterWork f{};
     f.walks = &walks;
     f.quick = quick;
@@ -319,12 +417,26 @@ void Codex::Filter(int)
         return x < width || y < width || x >= w1 - width || y >= h1 - width;
     };
     // Runs fn(x0, y0) for the level-0 pixels of block (x, y).
+    // The level-0 columns [colStart, colEnd) of every block column, rows likewise.
+    std::vector<int> colStart(static_cast<std::size_t>(w1));
+    std::vector<int> colEnd(colStart.size());
+    std::vector<int> rowStart(static_cast<std::size_t>(h1));
+    std::vector<int> rowEnd(rowStart.size());
+    for (int x = 0; x < w1; ++x) {
+        colStart[x] = BlockStart(x, k, f.W0);
+        colEnd[x] = std::min(colStart[x] + k, f.W0);
+    }
+    for (int y = 0; y < h1; ++y) {
+        rowStart[y] = BlockStart(y, k, f.H0);
+        rowEnd[y] = std::min(rowStart[y] + k, f.H0);
+    }
     auto forBlock = [&](int x, int y, auto fn) {
-        const int x0 = BlockStart(x, k, f.W0);
-        const int y0 = BlockStart(y, k, f.H0);
-        for (int yy = y0; yy < y0 + k && yy < f.H0; ++yy) {
-            for (int xx = x0; xx < x0 + k && xx < f.W0; ++xx) {
-                fn(xx, yy, static_cast<std::ptrdiff_t>(yy) * f.W0 + xx);
+        const int x0 = colStart[x];
+        const int x1 = colEnd[x];
+        for (int yy = rowStart[y]; yy < rowEnd[y]; ++yy) {
+            const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(yy) * f.W0;
+            for (int xx = x0; xx < x1; ++xx) {
+                fn(xx, yy, row + xx);
             }
         }
     };
@@ -344,7 +456,7 @@ void Codex::Filter(int)
                     FiHarm(f, b);
                     const bool edge = border(x, y, HARM_BORDER);
                     forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
-                        const int d = Harmonic(f, in, xx, yy, edge);
+                        const int d = Harmonic(f, in, xx, yy, o, edge);
                         l6[o] = static_cast<unsigned char>(m_rank.Ran[NEUTRAL + d / 2]);
                     });
                 }
@@ -362,10 +474,14 @@ void Codex::Filter(int)
                 const bool edge = border(x, y, EVEN_BORDER);
                 if (c == CLASS_RIDGES) {
                     FiRays(f, b, edge ? PeriodCode(f, b) / 2 + 1 : 8);
-                    forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
-                        l7[o] = static_cast<unsigned char>(edge ? FiLine(f, l6, xx, yy)
-                                                                : FiRayi(f, l6, o));
-                    });
+                    if (edge) {
+                        forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
+                            l7[o] = static_cast<unsigned char>(FiLine(f, l6, xx, yy));
+                        });
+                    } else {
+                        forBlock(x, y,
+                                 [&](int, int, std::ptrdiff_t o) { FiRayi(f, l6, o, l7, batch); });
+                    }
                 } else if (c == CLASS_BACKGROUND) {
                     forBlock(x, y, [&](int, int, std::ptrdiff_t o) { l7[o] = l6[o]; });
                 } else if (c == CLASS_SINGULAR) {
@@ -380,6 +496,7 @@ void Codex::Filter(int)
                 }
             }
         }
+        batch.Flush(l7);
     }
 
     // 4. Final pass: harmonic difference of 7 decides ridge or valley.
@@ -396,13 +513,13 @@ void Codex::Filter(int)
                 FiHarm(f, b);
                 const bool edge = border(x, y, HARM_BORDER);
                 forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
-                    l4[o] = l5[o] = Harmonic(f, l7, xx, yy, edge) < 0 ? RIDGE : VALLEY;
+                    l4[o] = l5[o] = Harmonic(f, l7, xx, yy, o, edge) < 0 ? RIDGE : VALLEY;
                 });
             }
         }
     }
 
-    walks.Finish();
+    walks.Finish(*this);
     DelLay(240, BLOCK_LEVEL);
 }
 

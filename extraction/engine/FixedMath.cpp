@@ -13,9 +13,10 @@ constexpr int RootOf(int n)
     if (n <= 65024) {
         return TabSqr[static_cast<std::size_t>(n)];
     }
-    return (6 * RootOf(n / 2) + 6 * RootOf(n / 3) + 8 * RootOf(n / 4) + 6 * RootOf(n / 5) +
-            4 * RootOf(n / 6)) /
-           16;
+    if (n / 2 <= 65024) {
+        return RootFirstBlend(n);
+    }
+    return RootBlend(RootOf(n / 2), RootOf(n / 3), RootOf(n / 4), RootOf(n / 5), RootOf(n / 6));
 }
 
 constexpr CTables MakeTables()
@@ -63,9 +64,9 @@ const CTables& EngineTables()
     return kTables;
 }
 
-int sqri(int n)
+int SqriBlend(int n)
 {
-    return n < 0 ? 0 : RootOf(n);
+    return RootOf(n);
 }
 
 int atan(int x, int y)

@@ -138,8 +138,31 @@ constexpr int CosDeg(int a)
 }
 
 // Integer square root: 0 for n < 0, TabSqr up to 65024, beyond that a weighted blend of the
-// roots of n / 2 .. n / 6 (close to sqrt n, slightly low).
-int sqri(int n);
+// roots of n / 2 .. n / 6 (close to sqrt n, slightly low). The table and the first blend (for
+// n / 2 up to 65024, all of whose parts lie in the table) are inline; deeper blends are
+// SqriBlend's.
+constexpr int RootBlend(int r2, int r3, int r4, int r5, int r6)
+{
+    return (6 * r2 + 6 * r3 + 8 * r4 + 6 * r5 + 4 * r6) / 16;
+}
+constexpr int RootFirstBlend(int n)
+{
+    return RootBlend(
+        TabSqr[static_cast<std::size_t>(n / 2)], TabSqr[static_cast<std::size_t>(n / 3)],
+        TabSqr[static_cast<std::size_t>(n / 4)], TabSqr[static_cast<std::size_t>(n / 5)],
+        TabSqr[static_cast<std::size_t>(n / 6)]);
+}
+int SqriBlend(int n);
+inline int sqri(int n)
+{
+    if (n < 0) {
+        return 0;
+    }
+    if (n <= 65024) {
+        return TabSqr[static_cast<std::size_t>(n)];
+    }
+    return n / 2 <= 65024 ? RootFirstBlend(n) : SqriBlend(n);
+}
 
 // Direction of the vector (x, y) in whole degrees 0..359, from the x axis toward the y axis
 // (clockwise from east on an image whose rows grow downward); atan(0, 0) = 0.

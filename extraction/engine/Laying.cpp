@@ -39,13 +39,19 @@ constexpr int GreyPart(int grey)
     return Descale13(255 * TabSig[grey * 90 / 255]);
 }
 
-int QualityPart(int quality)
+// Row of TabSig that the quality part of a quality takes: 90 - QualityStep(quality).
+constexpr int QualityStep(int quality)
 {
     const int over = quality > 127 ? quality - 127 : 0;
-    return TabSig[90 - 90 * over / 127];
+    return 90 * over / 127;
 }
 
-int Combine(int a, int w, bool quick)
+constexpr int QualityPart(int quality)
+{
+    return TabSig[90 - QualityStep(quality)];
+}
+
+constexpr int Combine(int a, int w, bool quick)
 {
     return quick ? Descale13(w * a) : Descale13(w * Descale13(w * a));
 }
@@ -62,6 +68,35 @@ constexpr GreyTable MakeGreyTable()
     return t;
 }
 constexpr GreyTable kGrey = MakeGreyTable();
+
+// histog of every grey level for every quality step, in the normal [0] and quick [1] forms, at
+// compile time: a cell's pixels take their values from the row of the cell's quality.
+struct HistogTable {
+    unsigned char v[2][91][256];
+};
+constexpr HistogTable MakeHistogTable()
+{
+    HistogTable t{};
+    for (int quick = 0; quick < 2; ++quick) {
+        for (int step = 0; step <= 90; ++step) {
+            for (int g = 0; g < 256; ++g) {
+                const int c = Combine(kGrey.a[g], TabSig[90 - step], quick != 0);
+                if (c < 0 || c > 255) {
+                    throw "histog value outside a byte"; // stops the compilation
+                }
+                t.v[quick][step][g] = static_cast<unsigned char>(c);
+            }
+        }
+    }
+    return t;
+}
+constexpr HistogTable kHistog = MakeHistogTable();
+
+// The histog values of the grey levels for a cell of this quality.
+const unsigned char* HistogRow(int quality, bool quick)
+{
+    return kHistog.v[quick ? 1 : 0][QualityStep(quality)];
+}
 
 } // namespace
 
@@ -130,13 +165,12 @@ void BlockMeans(Codex& cx, int lv, const unsigned char* quality, unsigned char* 
         for (int x = 0; x < cl.width; ++x) {
             const int x0 = Codex::BlockStart(x, k, l0.width);
             const std::size_t at = static_cast<std::size_t>(y) * cl.width + x;
-            const int w = QualityPart(quality[at]);
+            const unsigned char* h = HistogRow(quality[at], quick);
             int sum = 0;
             int n = 0;
             for (int yy = y0; yy < y0 + k && yy < l0.height; ++yy) {
                 for (int xx = x0; xx < x0 + k && xx < l0.width; ++xx) {
-                    sum += Combine(kGrey.a[grey[static_cast<std::size_t>(yy) * l0.width + xx]], w,
-                                   quick);
+                    sum += h[grey[static_cast<std::size_t>(yy) * l0.width + xx]];
                     ++n;
                 }
             }
@@ -174,13 +208,12 @@ void Codex::Laying(int level)
             for (int x = 0; x < l3.width; ++x) {
                 const int x0 = BlockStart(x, k, l0.width);
                 const int q = q3[static_cast<std::size_t>(y) * l3.width + x];
-                const int w = QualityPart(q);
+                const unsigned char* hrow = HistogRow(q, quick);
                 const int vote = q > CQuali ? -1 : 1;
                 for (int yy = y0; yy < y0 + k && yy < l0.height; ++yy) {
                     for (int xx = x0; xx < x0 + k && xx < l0.width; ++xx) {
-                        const int b = Combine(
-                            kGrey.a[grey[static_cast<std::size_t>(yy) * l0.width + xx]], w, quick);
-                        m_rank.Ran[b] += vote;
+                        m_rank.Ran[hrow[grey[static_cast<std::size_t>(yy) * l0.width + xx]]] +=
+                            vote;
                     }
                 }
             }

@@ -36,12 +36,12 @@ int FloorByte(int v)
 // The four raw responses of the inner pixel p of a layer with rows `w` apart: D10..D13.
 void Responses(const unsigned char* p, int w, int* g)
 {
-    const int n = p[-w], s = p[w], we = p[-1], e = p[1];
-    const int nw = p[-w - 1], ne = p[-w + 1], sw = p[w - 1], se = p[w + 1];
-    g[0] = (2 * s + sw + se) - (2 * n + nw + ne);
-    g[1] = (2 * sw + s + we) - (2 * ne + n + e);
-    g[2] = (2 * we + nw + sw) - (2 * e + ne + se);
-    g[3] = (2 * nw + n + we) - (2 * se + s + e);
+    std::int16_t v[4];
+    std::int16_t* const out[4] = {&v[0], &v[1], &v[2], &v[3]};
+    ResponseRowScalar(p, w, out, 1);
+    for (int k = 0; k < 4; ++k) {
+        g[k] = v[k];
+    }
 }
 
 // Layer byte of a raw response g under the signed curve `ran` (127 subtracted) and gain.
@@ -157,17 +157,16 @@ void Codex::Lightf(int)
         planes[k] = Plane(kPlaneOf[k]);
     }
     for (int y = 1; y + 1 < h; ++y) {
-        const bool oddRow = (y & 1) != 0;
-        for (int x = 1; x + 1 < w; ++x) {
-            const std::size_t i = static_cast<std::size_t>(y) * w + x;
-            int g[4];
-            Responses(src + i, w, g);
-            for (int k = 0; k < 4; ++k) {
-                planes[k][i] = static_cast<std::int16_t>(g[k]);
-            }
-            if (oddRow && (x & 1) != 0) {
+        const std::size_t row = static_cast<std::size_t>(y) * w;
+        std::int16_t* rowOut[4];
+        for (int k = 0; k < 4; ++k) {
+            rowOut[k] = planes[k] + row + 1;
+        }
+        ResponseRow(src + row + 1, w, rowOut, w - 2);
+        if ((y & 1) != 0) {
+            for (int x = 1; x + 1 < w; x += 2) {
                 for (int k = 0; k < 4; ++k) {
-                    const int b = FloorQuarter(g[k]);
+                    const int b = FloorQuarter(planes[k][row + x]);
                     ++m_rank.Ran[b < 0 ? -b : b];
                 }
             }

@@ -17,14 +17,21 @@ int Axial(int a, int b)
     return d > 90 ? 180 - d : d;
 }
 
+// Values the direction visitors (and those built on them) act on: arm pixels 4..7 and the
+// arm ends 0, 1 and 3.
+bool Directed(int v)
+{
+    return v <= 7 && v != 2;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Single-arm walk
 
-int Chain::Visit(VisitFn visitor)
+template <class Visitor> int Chain::Visit(Visitor visitor)
 {
-    const int r = (Self()->*visitor)();
+    const int r = visitor();
     if (r != 0 || m_armStop) {
         m_endX = m_wx;
         m_endY = m_wy;
@@ -37,7 +44,11 @@ int Chain::Visit(VisitFn visitor)
 // neighbours of the current pixel in direction order; the first it lets through becomes the
 // current pixel. Ends when the visitor stops the walk, no neighbour passes, the walker reaches
 // the level's outermost ring, or `length` pixels were passed. The walker is put back afterwards.
-int Chain::ArmWalk(VisitFn visitor, int length)
+// Each neighbour is reached from the current pixel's saved position and cursors, so the walker
+// stands on it as a step there would have put it; when none passes it stands on the current
+// pixel again. A neighbour whose value the visitor does not heed (`heeds` false: the visitor
+// would answer 0 and change nothing) is passed over without placing the walker there.
+template <class Visitor, class Heeds> int Chain::ArmWalk(Visitor visitor, Heeds heeds, int length)
 {
     const int x = m_wx;
     const int y = m_wy;
@@ -55,17 +66,42 @@ int Chain::ArmWalk(VisitFn visitor, int length)
     m_endX = m_wx;
     m_endY = m_wy;
     m_endP = m_walk[0];
+    const CLevel& lv = m_level[0];
     int r = m_walk[0] != nullptr ? Visit(visitor) : 0;
     for (int n = 1; r != 0 && !m_armStop && n < length && WalkInside(); ++n) {
         r = 0;
+        const int cx = m_wx;
+        const int cy = m_wy;
+        const int coff = m_walkOff;
+        unsigned char* centre[WZ_WALKERS];
+        for (int i = 0; i < WZ_WALKERS; ++i) {
+            centre[i] = m_walk[i];
+        }
         for (int d = 0; d < 8; ++d) {
-            WalkStep(d);
+            const int step = lv.step[d];
+            if (!heeds(centre[0][step])) {
+                m_lastDir = d;
+                continue;
+            }
+            m_wx = cx + lv.dx[d];
+            m_wy = cy + lv.dy[d];
+            m_walkOff = coff + step;
+            for (int i = 0; i < WZ_WALKERS; ++i) {
+                m_walk[i] = centre[i] != nullptr ? centre[i] + step : nullptr;
+            }
             m_lastDir = d;
             r = Visit(visitor);
             if (r != 0 || m_armStop) {
                 break;
             }
-            WalkStep((d + 4) & 7);
+        }
+        if (r == 0 && !m_armStop) {
+            m_wx = cx;
+            m_wy = cy;
+            m_walkOff = coff;
+            for (int i = 0; i < WZ_WALKERS; ++i) {
+                m_walk[i] = centre[i];
+            }
         }
     }
     m_armHit = m_armStop;
@@ -255,47 +291,48 @@ int Chain::SkeLinV()
 
 int Chain::SkeHid(int length)
 {
-    return ArmWalk(static_cast<VisitFn>(&Chain::SkeHidV), length);
+    return ArmWalk([this] { return SkeHidV(); }, [](int v) { return v <= 3 || v == 7; }, length);
 }
 
 int Chain::SkeRev(int length)
 {
-    return ArmWalk(static_cast<VisitFn>(&Chain::SkeRevV), length);
+    return ArmWalk([this] { return SkeRevV(); }, [](int v) { return v >= 16 && v <= 23; }, length);
 }
 
 int Chain::SkeRub(int length)
 {
-    return ArmWalk(static_cast<VisitFn>(&Chain::SkeRubV), length);
+    return ArmWalk([this] { return SkeRubV(); }, [](int v) { return v >= 16 && v <= 23; }, length);
 }
 
 int Chain::SkeRes(int length)
 {
-    return ArmWalk(static_cast<VisitFn>(&Chain::SkeResV), length);
+    return ArmWalk([this] { return SkeResV(); }, [](int v) { return v >= 20 && v <= 23; }, length);
 }
 
 int Chain::SkeMrk(int length)
 {
-    return ArmWalk(static_cast<VisitFn>(&Chain::SkeMrkV), length);
+    return ArmWalk([this] { return SkeMrkV(); }, [](int v) { return v >= 4 && v <= 7; }, length);
 }
 
 int Chain::SkeDir(int length)
 {
-    return ArmWalk(static_cast<VisitFn>(&Chain::SkeDirV), length);
+    return ArmWalk([this] { return SkeDirV(); }, Directed, length);
 }
 
 int Chain::SkeDel(int length)
 {
-    return ArmWalk(static_cast<VisitFn>(&Chain::SkeDelV), length);
+    return ArmWalk([this] { return SkeDelV(); },
+                   [](int v) { return v <= 1 || (v >= 20 && v <= 23); }, length);
 }
 
 int Chain::SkeMin(int length)
 {
-    return ArmWalk(static_cast<VisitFn>(&Chain::SkeMinV), length);
+    return ArmWalk([this] { return SkeMinV(); }, Directed, length);
 }
 
 int Chain::SkeLin(int length)
 {
-    return ArmWalk(static_cast<VisitFn>(&Chain::SkeLinV), length);
+    return ArmWalk([this] { return SkeLinV(); }, Directed, length);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -439,7 +476,7 @@ void Chain::EChain(int length)
     }
     m_chainDir = 0;
     m_chainSteps = 0;
-    ArmWalk(static_cast<VisitFn>(&Chain::EChainV), length);
+    ArmWalk([this] { return EChainV(); }, Directed, length);
     SkeRes_1();
     if (m_chainSteps > 0 && PutCode(8)) {
         ++m_chainArms;

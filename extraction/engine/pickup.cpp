@@ -87,11 +87,12 @@ void Codex::PiQual(int i, int radius, std::int16_t* disorder)
 }
 
 // Foreground growth at interior cell i: a good enough cell joins when it touches the
-// foreground (in the first pass, without that condition). Returns whether it joined.
-bool Codex::PiFlow(int i, bool first, int threshold)
+// foreground (in the first pass, without that condition). Returns whether it joined. The marks
+// (128), the cell qualities (241) and the work layer 240 are the caller's.
+bool Codex::PiFlow(int i, bool first, int threshold, unsigned char* marks,
+                   const unsigned char* qual, unsigned char* l240)
 {
-    unsigned char* marks = GetLay(128, LEVEL);
-    if ((marks[i] & (FORE | HOLE)) != 0 || GetLay(241, LEVEL)[i] < threshold) {
+    if ((marks[i] & (FORE | HOLE)) != 0 || qual[i] < threshold) {
         return false;
     }
     bool join = first;
@@ -100,7 +101,7 @@ bool Codex::PiFlow(int i, bool first, int threshold)
     }
     if (join) {
         marks[i] |= FORE;
-        GetLay(240, LEVEL)[i] = 0;
+        l240[i] = 0;
     }
     return join;
 }
@@ -187,15 +188,19 @@ int Codex::Pickup(int)
     for (int r = first; r >= last; --r) {
         m_piBest = quick ? Cthres : 0;
         std::int16_t* dis = disorder[quick ? r + 1 : r];
+        // Marked cells are passed over here as the cell functions would pass them.
         for (std::size_t i = 0; i < n3; ++i) {
-            PiQual(static_cast<int>(i), r, dis);
+            if ((marks[i] & (FORE | HOLE)) == 0) {
+                PiQual(static_cast<int>(i), r, dis);
+            }
         }
         const int threshold = Cthres * m_piBest / 100;
         for (bool changed = true; changed;) {
             changed = false;
             for (std::size_t i = 0; i < n3; ++i) {
-                changed =
-                    (interior(i) && PiFlow(static_cast<int>(i), r == first, threshold)) || changed;
+                changed = ((marks[i] & (FORE | HOLE)) == 0 && interior(i) &&
+                           PiFlow(static_cast<int>(i), r == first, threshold, marks, l241, l240)) ||
+                          changed;
             }
         }
     }
@@ -204,7 +209,7 @@ int Codex::Pickup(int)
     for (int k = 1; k <= 2 * Cwhirl - 1; ++k) {
         const int radius = k <= Cwhirl ? k : 2 * Cwhirl - k;
         for (std::size_t i = 0; i < n3; ++i) {
-            if (interior(i)) {
+            if ((marks[i] & (FORE | HOLE)) == 0 && interior(i)) {
                 PiRingV(static_cast<int>(i), radius, disorder[radius]);
             }
         }

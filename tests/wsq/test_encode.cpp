@@ -1,7 +1,10 @@
 // The encoder: the stream it writes (comment segment, byte sum, shared DHT segment), its checks,
-// its bounded output, and round trips through the decoder on synthetic and real prints.
+// its bounded output, the streams of two card prints pinned by digests, and round trips through the
+// decoder on synthetic and real prints.
 
 #include "tests/support/data_path.h"
+#include "tests/support/emulation.h"
+#include "tests/support/sha256.h"
 #include "tests/wsq/wsq_test_util.h"
 #include "wsq/Wsq.h"
 
@@ -255,6 +258,43 @@ TEST(WsqDecodeRules, TablesCommentsAndEarlyEnd)
     tail.insert(tail.end(), {0xFF, 0xA2, 0x12});
     EXPECT_GE(Decode(tail, &out, &dw, &dh), 0);
     EXPECT_EQ(out, plain);
+}
+
+// The streams written for the decoded single finger and slap of the NIST card, at 0.75 and
+// 2.25 bits per pixel and at a compression ratio of 15, are pinned byte for byte (under
+// emulation the single finger's only).
+TEST(WsqEncode, CardPrintStreamsArePinned)
+{
+    struct Pinned {
+        const char* file;
+        float rate;
+        const char* sha256;
+    };
+    const Pinned kPinned[] = {
+        {"wsq/fp01.wsq", -0.75f,
+         "c64e3fc0857c82c10097a7a96184aba265132ed4806c5215ced6c4e375cd7f60"},
+        {"wsq/fp01.wsq", -2.25f,
+         "fe9af9942a8101be332559bbc22a73db71f9dc366c3db532662b8684bf78faec"},
+        {"wsq/fp01.wsq", 15.0f, "12514b5ffab4b6c82f7186086fdc5245a6fcdd0d260e1458113dbe050a4a9e84"},
+        {"wsq/fp13.wsq", -0.75f,
+         "07438fc1e910a7eb4e25a3e75155eb06ab988c58898bc0e356273692aa052faa"},
+        {"wsq/fp13.wsq", -2.25f,
+         "36e0aedf6d866dae29a3140a11bad40cf0f6a135fc75a60298262f7abbf30ca2"},
+        {"wsq/fp13.wsq", 15.0f, "9bffeb5ec3d794896b3c210498e71d400b628b96f7aeac7685a01548bf31633a"},
+    };
+    const int rows = zftest::InputSize(6, 3);
+    for (int row = 0; row < rows; ++row) {
+        const Pinned& p = kPinned[row];
+        SCOPED_TRACE(testing::Message() << p.file << " at " << p.rate);
+        Bytes img;
+        int w = 0;
+        int h = 0;
+        ASSERT_GE(Decode(zftest::ReadFile(zftest::TestData(p.file)), &img, &w, &h), 0);
+        int rc = 0;
+        const Bytes s = Encode(img, w, h, p.rate, &rc);
+        ASSERT_GT(rc, 0);
+        EXPECT_EQ(zftest::Sha256Hex(s.data(), s.size()), p.sha256);
+    }
 }
 
 // Ten real prints at 0.75 bit per pixel: mean PSNR of at least 31 dB.

@@ -1,6 +1,7 @@
 // Subband geometry, wavelet filtering and the bit-rate table of the codec.
 
 #include "tests/support/data_path.h"
+#include "tests/support/emulation.h"
 #include "tests/wsq/wsq_test_util.h"
 #include "wsq/Wsq.h"
 
@@ -160,33 +161,29 @@ TEST(WsqFilters, SynthesisInvertsAnalysis)
     EXPECT_EQ(lines, 37 * 4);
 }
 
-// The lane-wise synthesis gives the same bits as its scalar twin on real prints: the decoded
-// single finger and slap of the NIST card as samples, filtered down the columns and along the
-// rows, with and without inversion, over the whole image and an odd-sized part of it, with the
-// standard taps and with the longest filters a stream can carry.
-TEST(WsqFilters, LaneWiseSynthesisEqualsScalarOnRealPrints)
+template <class Tap> struct Filters {
+    const Tap* hi;
+    int hsz;
+    const Tap* lo;
+    int lsz;
+};
+
+template <class Tap>
+using FilterFn = void (*)(float*, const float*, int, int, int, int, const Tap*, int, const Tap*,
+                          int, int, float*);
+
+// Runs a lane-wise filtering and its scalar twin on real prints and compares the bits: the
+// decoded single finger and slap of the NIST card as samples, filtered down the columns and
+// along the rows, with and without inversion, over the whole image (standard taps only, for
+// time) and an odd-sized part of it, with each of the filters. `prints` is 2 (both) or 1 (the
+// single finger only).
+template <class Tap>
+void CompareOnRealPrints(const std::vector<Filters<Tap>>& filters, FilterFn<Tap> lanesFn,
+                         FilterFn<Tap> scalarFn, int prints)
 {
-    Wsq wsq;
-    float hi9[9];
-    float lo7[7];
-    SynthesisFilters(wsq, hi9, lo7);
-    std::vector<float> hi255(255);
-    std::vector<float> lo253(253);
-    std::uint32_t seed = 777u;
-    for (std::vector<float>* f : {&hi255, &lo253}) {
-        for (float& v : *f) {
-            seed = seed * 1103515245u + 12345u;
-            v = static_cast<float>(static_cast<int>((seed >> 16) % 2001) - 1000) / 8192.0f;
-        }
-    }
-    struct Filters {
-        const float* hi;
-        int hsz;
-        const float* lo;
-        int lsz;
-    };
-    const Filters filters[] = {{hi9, 9, lo7, 7}, {hi255.data(), 255, lo253.data(), 253}};
-    for (const char* name : {"wsq/fp01.wsq", "wsq/fp13.wsq"}) {
+    const char* const names[2] = {"wsq/fp01.wsq", "wsq/fp13.wsq"};
+    for (int print = 0; print < prints; ++print) {
+        const char* name = names[print];
         wsqtest::Bytes pixels;
         int w = 0;
         int h = 0;
@@ -197,9 +194,7 @@ TEST(WsqFilters, LaneWiseSynthesisEqualsScalarOnRealPrints)
             in[i] = static_cast<float>(pixels[i]) - 128.0f;
         }
         std::vector<float> work(WsqLineWork(w > h ? w : h));
-        for (const Filters& f : filters) {
-            // The whole image (standard taps only, for time), or an odd-sized part of it at
-            // the same pitch.
+        for (const Filters<Tap>& f : filters) {
             for (int part = f.hsz > 9 ? 1 : 0; part < 2; ++part) {
                 const int pw = part == 0 ? w : w / 3 + 1;
                 const int ph = part == 0 ? h : h / 5 + 1;
@@ -214,10 +209,10 @@ TEST(WsqFilters, LaneWiseSynthesisEqualsScalarOnRealPrints)
                         const int stride = columns != 0 ? w : 1;
                         std::vector<float> lanes(in.size(), 0.0f);
                         std::vector<float> scalar(in.size(), 0.0f);
-                        Wsq::join_lets(lanes.data(), in.data(), lines, n, pitch, stride, f.hi,
-                                       f.hsz, f.lo, f.lsz, inv, work.data());
-                        Wsq::join_lets_scalar(scalar.data(), in.data(), lines, n, pitch, stride,
-                                              f.hi, f.hsz, f.lo, f.lsz, inv, work.data());
+                        lanesFn(lanes.data(), in.data(), lines, n, pitch, stride, f.hi, f.hsz, f.lo,
+                                f.lsz, inv, work.data());
+                        scalarFn(scalar.data(), in.data(), lines, n, pitch, stride, f.hi, f.hsz,
+                                 f.lo, f.lsz, inv, work.data());
                         EXPECT_EQ(
                             std::memcmp(lanes.data(), scalar.data(), lanes.size() * sizeof(float)),
                             0);
@@ -226,6 +221,47 @@ TEST(WsqFilters, LaneWiseSynthesisEqualsScalarOnRealPrints)
             }
         }
     }
+}
+
+// Long filters of random taps, the longest a stream can carry.
+template <class Tap> void LongFilters(std::vector<Tap>& hi255, std::vector<Tap>& lo253)
+{
+    hi255.resize(255);
+    lo253.resize(253);
+    std::uint32_t seed = 777u;
+    for (std::vector<Tap>* f : {&hi255, &lo253}) {
+        for (Tap& v : *f) {
+            seed = seed * 1103515245u + 12345u;
+            v = static_cast<Tap>(static_cast<int>((seed >> 16) % 2001) - 1000) / 8192;
+        }
+    }
+}
+
+// The lane-wise synthesis gives the same bits as its scalar twin on real prints.
+TEST(WsqFilters, LaneWiseSynthesisEqualsScalarOnRealPrints)
+{
+    Wsq wsq;
+    float hi9[9];
+    float lo7[7];
+    SynthesisFilters(wsq, hi9, lo7);
+    std::vector<float> hi255;
+    std::vector<float> lo253;
+    LongFilters(hi255, lo253);
+    CompareOnRealPrints<float>({{hi9, 9, lo7, 7}, {hi255.data(), 255, lo253.data(), 253}},
+                               Wsq::join_lets, Wsq::join_lets_scalar, 2);
+}
+
+// The lane-wise analysis gives the same bits as its scalar twin on real prints, so the encoder
+// writes the same streams with either (under emulation on the single finger only).
+TEST(WsqFilters, LaneWiseAnalysisEqualsScalarOnRealPrints)
+{
+    Wsq wsq;
+    std::vector<double> hi255;
+    std::vector<double> lo253;
+    LongFilters(hi255, lo253);
+    CompareOnRealPrints<double>(
+        {{wsq.m_hifilt, 7, wsq.m_lofilt, 9}, {hi255.data(), 255, lo253.data(), 253}}, Wsq::get_lets,
+        Wsq::get_lets_scalar, zftest::InputSize(2, 1));
 }
 
 // A constant line has no high-pass content, and its low-pass values are the constant times the

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 
 namespace {
 
@@ -112,6 +114,24 @@ TEST(FixedMath, Sqri)
     EXPECT_EQ(sqri(65025), 254); // (6*180 + 6*147 + 8*127 + 6*114 + 4*104) / 16
     EXPECT_NEAR(sqri(1000000), 1000, 10);
     EXPECT_NEAR(sqri(2147483647), 46341, 600);
+    // Beyond the table: the blend written out as plain recursion, over the whole first blend
+    // and a spread of larger values up to the largest int.
+    struct Blend {
+        static int Root(int n)
+        {
+            return n <= 65024 ? TabSqr[static_cast<std::size_t>(n)]
+                              : (6 * Root(n / 2) + 6 * Root(n / 3) + 8 * Root(n / 4) +
+                                 6 * Root(n / 5) + 4 * Root(n / 6)) /
+                                    16;
+        }
+    };
+    for (int n = 65025; n <= 2 * 65024 + 8; ++n) {
+        ASSERT_EQ(sqri(n), Blend::Root(n)) << n;
+    }
+    for (std::int64_t n = 130057; n <= 2147483647; n = n * 9 / 7 + 13) {
+        ASSERT_EQ(sqri(static_cast<int>(n)), Blend::Root(static_cast<int>(n))) << n;
+    }
+    EXPECT_EQ(sqri(2147483647), Blend::Root(2147483647));
 }
 
 TEST(FixedMath, Atan)

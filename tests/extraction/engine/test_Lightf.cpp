@@ -7,9 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -102,7 +104,9 @@ TEST(Lightf, SecondFormGivesTheSameResponses)
 
 // The lane-wise rank smoothing gives the same bytes as its one-pixel twin on every inner row,
 // for the whole row and for lengths around the lane width (so the one-by-one tail is met too):
-// on noise, which sorts in every order, and on real prints.
+// on noise, which sorts in every order, and on real prints. The same holds for the rank mean of
+// gathered values (the filter stage's), here nine rows of the image taken as the nine values,
+// and for the four directional responses of a row.
 TEST(Lightf, LaneWiseRankSmoothingEqualsScalar)
 {
     auto compare = [](const std::vector<unsigned char>& img, int w, int h) {
@@ -118,6 +122,25 @@ TEST(Lightf, LaneWiseRankSmoothingEqualsScalar)
                 RankRow3x3Scalar(row, w, scalar.data(), count);
                 ASSERT_EQ(0, std::memcmp(lanes.data(), scalar.data(), count))
                     << "row " << y << ", " << count << " pixels";
+                std::vector<std::int16_t> gl(4 * static_cast<std::size_t>(w));
+                std::vector<std::int16_t> gs(gl.size());
+                std::int16_t* const outL[4] = {&gl[0], &gl[w], &gl[2 * w], &gl[3 * w]};
+                std::int16_t* const outS[4] = {&gs[0], &gs[w], &gs[2 * w], &gs[3 * w]};
+                ResponseRow(row, w, outL, count);
+                ResponseRowScalar(row, w, outS, count);
+                ASSERT_EQ(gl, gs) << "responses of row " << y << ", " << count << " pixels";
+            }
+        }
+        for (int y = 0; y + 9 <= h; ++y) {
+            const unsigned char* planes = img.data() + static_cast<std::size_t>(y) * w;
+            for (int count : {w, w - 1, 1, 7, 8, 9, 17}) {
+                if (count < 1 || count > w) {
+                    continue;
+                }
+                RankMean9Planes(planes, w, lanes.data(), count);
+                RankMean9PlanesScalar(planes, w, scalar.data(), count);
+                ASSERT_EQ(0, std::memcmp(lanes.data(), scalar.data(), count))
+                    << "planes from row " << y << ", " << count << " values";
             }
         }
     };
