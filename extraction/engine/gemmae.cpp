@@ -6,6 +6,7 @@
 #include "extraction/engine/Codex.h"
 
 #include <cstdint>
+#include <type_traits>
 
 namespace wizard73 {
 namespace {
@@ -30,6 +31,20 @@ int Back8(int v)
     return (v + 128) / 256;
 }
 
+// Any difference d in -359..719 of degrees brought into -179..180, as Fold180.
+int FoldNear(int d)
+{
+    const int m = d < 0 ? d + 360 : d >= 360 ? d - 360 : d;
+    return m > 180 ? m - 360 : m;
+}
+
+// Twice a byte direction (0..255) in 0..359, as Mod360(2 v).
+int Double360(int v)
+{
+    const int t = 2 * v;
+    return t >= 360 ? t - 360 : t;
+}
+
 // Orientation byte as an index of the 180-entry direction tables.
 int HalfTurn(unsigned char q)
 {
@@ -37,11 +52,12 @@ int HalfTurn(unsigned char q)
 }
 
 // The sectors with a positive ring weight, by the offset (centre - angle) mod 360 of sector
-// 0's axis from the ring point: the sector numbers in rising order and their weights.
+// 0's axis from the ring point. Their axes lie within 90 degrees of the point, so they are at
+// most four sectors in a row: the first one, k0, and the weights of k0 .. k0 + 3 (0 for a
+// sector past the run). Sums indexed k0 + j run to 10 and wrap onto 0..7 at the end (Fold8).
 struct SectorRow {
-    int count;
-    int k[8];
-    int w[8];
+    int k0;
+    int w[4];
 };
 
 struct SectorTable {
@@ -54,68 +70,107 @@ SectorTable MakeSectorTable(const std::int32_t* W)
     SectorTable t{};
     for (int d0 = 0; d0 < 360; ++d0) {
         SectorRow& r = t.row[d0];
+        int k0 = 0;
         for (int k = 0; k < 8; ++k) {
-            const int w = W[Fold180(d0 + 45 * k)];
-            if (w > 0) {
-                r.k[r.count] = k;
-                r.w[r.count] = w;
-                ++r.count;
+            if (W[Fold180(d0 + 45 * k)] > 0 && W[Fold180(d0 + 45 * (k + 7))] <= 0) {
+                k0 = k; // the run starts after a sector without weight
             }
+        }
+        r.k0 = k0;
+        for (int j = 0; j < 4; ++j) {
+            const int w = W[Fold180(d0 + 45 * (k0 + j))];
+            r.w[j] = w > 0 ? w : 0;
         }
     }
     return t;
 }
 
-} // namespace
+// Sector sums of 11 entries (see SectorRow) added onto eight.
+void Fold8(const int* from, int* to)
+{
+    for (int k = 0; k < 8; ++k) {
+        to[k] += from[k] + (k < 3 ? from[8 + k] : 0);
+    }
+}
 
 // Sector sums: for every sector axis within 90 degrees of the ring point, its doubled-angle
 // vector weighted by the ring weight and the point's magnitude, added to cosSum, sinSum and
-// (with weights) wSum.
-// Inlined into the ring walk of SectorRing, where the sums are locals.
-__attribute__((always_inline)) inline void CWork::SectorPoint(int angle, bool weights, int* cosSum,
-                                                              int* sinSum, int* wSum) const
+// (with weights) wSum. `row` is the sector row of (centre - angle) mod 360; cm and sm are the
+// point's vector times its magnitude (|256 * 255 * 64| stays far below 2^31 in any order of
+// the products). The sums have 11 entries (see SectorRow).
+template <bool Weights>
+__attribute__((always_inline)) inline void SectorAdd(const SectorRow& row, int cm, int sm,
+                                                     int* cosSum, int* sinSum, int* wSum)
 {
-    const int centre = m_ringValue * *m_refc;
-    const int q = HalfTurn(*m_walk[0]);
-    const int m = *m_walk[1];
-    // The point's vector times its magnitude, taken once (|256 * 64 * 255| stays far below
-    // 2^31 in any order of the products).
-    const int cm = Cd[q] * m;
-    const int sm = Sd[q] * m;
-    // Only the sectors whose axis lies within 90 degrees of the ring point take a share.
-    static const SectorTable table = MakeSectorTable(W);
-    const SectorRow& r = table.row[Mod360(centre - angle)];
-    for (int j = 0; j < r.count; ++j) {
-        const int k = r.k[j];
-        const int w = r.w[j];
-        cosSum[k] += Back8(cm * w);
-        sinSum[k] += Back8(sm * w);
-        if (weights) {
-            wSum[k] += w;
+    int* cs = cosSum + row.k0;
+    int* ss = sinSum + row.k0;
+    int* ws = wSum + row.k0;
+    // The sectors past the run have weight 0 and add 0.
+#pragma GCC unroll 4
+    for (int j = 0; j < 4; ++j) {
+        const int w = row.w[j];
+        cs[j] += Back8(cm * w);
+        ss[j] += Back8(sm * w);
+        if (Weights) {
+            ws[j] += w;
         }
     }
 }
 
+} // namespace
+
+const void* CWork::SectorRows() const
+{
+    static const SectorTable table = MakeSectorTable(W);
+    return &table;
+}
+
 void CWork::Sector(int angle, bool weights)
 {
-    SectorPoint(angle, weights, m_cosSum, m_sinSum, m_wSum);
+    int cosSum[11] = {};
+    int sinSum[11] = {};
+    int wSum[11] = {};
+    const int q = HalfTurn(*m_walk[0]);
+    const int m = *m_walk[1];
+    const SectorRow& row =
+        static_cast<const SectorTable*>(SectorRows())->row[Mod360(m_ringValue * *m_refc - angle)];
+    if (weights) {
+        SectorAdd<true>(row, Cd[q] * m, Sd[q] * m, cosSum, sinSum, wSum);
+    } else {
+        SectorAdd<false>(row, Cd[q] * m, Sd[q] * m, cosSum, sinSum, wSum);
+    }
+    Fold8(cosSum, m_cosSum);
+    Fold8(sinSum, m_sinSum);
+    Fold8(wSum, m_wSum);
 }
 
 // The ring's integer sums gather in locals and are added to the members once: the same sums
-// as point by point.
+// as point by point. The centre direction is read once: no ring step moves m_refc.
 int CWork::SectorRing(int level, int radius, int value, bool weights)
 {
-    int cosSum[8] = {};
-    int sinSum[8] = {};
-    int wSum[8] = {};
-    const int n = RingWalk(level, radius, value, [&](int angle, int) {
-        SectorPoint(angle, weights, cosSum, sinSum, wSum);
-    });
-    for (int k = 0; k < 8; ++k) {
-        m_cosSum[k] += cosSum[k];
-        m_sinSum[k] += sinSum[k];
-        m_wSum[k] += wSum[k];
-    }
+    int cosSum[11] = {};
+    int sinSum[11] = {};
+    int wSum[11] = {};
+    const unsigned char* dir = m_walk[0];
+    const unsigned char* mag = m_walk[1];
+    const std::int32_t* cd = Cd;
+    const std::int32_t* sd = Sd;
+    const SectorRow* rows = static_cast<const SectorTable*>(SectorRows())->row;
+    const int centre = Mod360(value * *m_refc);
+    const auto walk = [&](auto weighted) {
+        return RingOffsets(
+            level, radius, value, [&](int angle, std::int32_t off) __attribute__((always_inline)) {
+                const int b = centre - angle; // ring angles are 0..359
+                const int q = HalfTurn(dir[off]);
+                const int m = mag[off];
+                SectorAdd<decltype(weighted)::value>(rows[b < 0 ? b + 360 : b], cd[q] * m,
+                                                     sd[q] * m, cosSum, sinSum, wSum);
+            });
+    };
+    const int n = weights ? walk(std::true_type{}) : walk(std::false_type{});
+    Fold8(cosSum, m_cosSum);
+    Fold8(sinSum, m_sinSum);
+    Fold8(wSum, m_wSum);
     return n;
 }
 
@@ -126,9 +181,9 @@ bool CWork::KnownRing(int level, int radius, int value, int& count)
     } else if (m_ringPoint == static_cast<RingFn>(&CWork::Argums_NoApw_quick)) {
         count = SectorRing(level, radius, value, false);
     } else if (m_ringPoint == static_cast<RingFn>(&CWork::Twists_I)) {
-        count = RingWalk(level, radius, value, [this](int, int) { TwistsPoint(); });
+        count = TwistsRing(level, radius, value);
     } else if (m_ringPoint == static_cast<RingFn>(&CWork::Argums_I)) {
-        count = RingWalk(level, radius, value, [this](int angle, int) { ArgumsPoint(angle); });
+        count = ArgumsRing(level, radius, value);
     } else {
         return false;
     }
@@ -175,24 +230,48 @@ void CWork::Argums_NoApw(int angle, int)
 // Front (along the centre direction) and back (opposite) sums of the ring.
 void CWork::Argums_I(int angle, int)
 {
-    ArgumsPoint(angle);
+    int sums[4] = {};
+    ArgumsPoint(Mod360(m_ringValue * *m_refc), Mod360(angle), *m_walk[0], *m_walk[1], sums);
+    m_frontCos += sums[0];
+    m_frontSin += sums[1];
+    m_backCos += sums[2];
+    m_backSin += sums[3];
 }
 
-__attribute__((always_inline)) inline void CWork::ArgumsPoint(int angle)
+// Front and back shares of one ring point: c is the centre direction 0..359, angle the ring
+// angle, q the point's direction byte and s its magnitude; sums are front cos, front sin, back
+// cos, back sin.
+__attribute__((always_inline)) inline void CWork::ArgumsPoint(int c, int angle, int q, int s,
+                                                              int* sums) const
 {
-    const int c = Mod360(m_ringValue * *m_refc);
-    const int t = Mod360(2 * *m_walk[0]);
-    const int s = *m_walk[1];
-    const int wf = W[Fold180(c - angle)];
+    const int t = Double360(q);
+    const int wf = W[FoldNear(c - angle)];
     if (wf > 0) {
-        m_frontCos += Descale13(CosDeg(t) * wf * s);
-        m_frontSin += Descale13(SinDeg(t) * wf * s);
+        sums[0] += Descale13(CosDeg(t) * wf * s);
+        sums[1] += Descale13(SinDeg(t) * wf * s);
     }
-    const int wb = W[Fold180(c + 180 - angle)];
+    const int wb = W[FoldNear(c + 180 - angle)];
     if (wb > 0) {
-        m_backCos += Descale13(CosDeg(t) * wb * s);
-        m_backSin += Descale13(SinDeg(t) * wb * s);
+        sums[2] += Descale13(CosDeg(t) * wb * s);
+        sums[3] += Descale13(SinDeg(t) * wb * s);
     }
+}
+
+int CWork::ArgumsRing(int level, int radius, int value)
+{
+    int sums[4] = {};
+    const unsigned char* dir = m_walk[0];
+    const unsigned char* mag = m_walk[1];
+    const int c = Mod360(value * *m_refc);
+    const int n = RingOffsets(
+        level, radius, value, [&](int angle, std::int32_t off) __attribute__((always_inline)) {
+            ArgumsPoint(c, angle, dir[off], mag[off], sums);
+        });
+    m_frontCos += sums[0];
+    m_frontSin += sums[1];
+    m_backCos += sums[2];
+    m_backSin += sums[3];
+    return n;
 }
 
 void CWork::Argums_I_quick(int angle, int)
@@ -214,21 +293,40 @@ void CWork::Argums_I_quick(int angle, int)
 
 void CWork::Twists_I(int, int)
 {
-    TwistsPoint();
+    TwistsPoint(Mod360(2 * *m_refc), *m_walk[0], m_rotSum);
+    ++m_rotPoints;
 }
 
-__attribute__((always_inline)) inline void CWork::TwistsPoint()
+// Rotation sums of one ring point with direction byte v around a centre of doubled direction
+// a (0..359).
+__attribute__((always_inline)) inline void CWork::TwistsPoint(int a, int v, int* rot) const
 {
-    const int a = Mod360(2 * *m_refc);
-    const int b = Mod360(2 * *m_walk[0]);
+    const int b = Double360(v);
     // Axis o at (a + 45 o) mod 360, stepped without a division.
     for (int o = 0, ao = a; o < 8; ++o, ao = ao >= 315 ? ao - 315 : ao + 45) {
         int e = ao - b;
         e = e < 0 ? -e : e;
         e = e > 179 ? 360 - e : e;
-        m_rotSum[o] += m_rank.Cor[90 + e / 2];
+        rot[o] += m_rank.Cor[90 + e / 2];
     }
-    ++m_rotPoints;
+}
+
+int CWork::TwistsRing(int level, int radius, int value)
+{
+    int rot[8] = {};
+    int points = 0;
+    const unsigned char* dir = m_walk[0];
+    const int a = Mod360(2 * *m_refc);
+    const int n = RingOffsets(
+        level, radius, value, [&](int, std::int32_t off) __attribute__((always_inline)) {
+            TwistsPoint(a, dir[off], rot);
+            ++points;
+        });
+    for (int o = 0; o < 8; ++o) {
+        m_rotSum[o] += rot[o];
+    }
+    m_rotPoints += points;
+    return n;
 }
 
 int CWork::Twists(int, int)
