@@ -589,7 +589,12 @@ private:
     int TwistsRing(int level, int radius, int value);
     int ArgumsRing(int level, int radius, int value);
     void ArgumsPoint(int c, int angle, int q, int s, int* sums) const;
-    void TwistsPoint(int a, int v, int* rot) const;
+    // Rotation shares (Twists_I) for every even doubled-direction difference 0..358, row
+    // d / 2 of 8, from the curve Cor[90..180] kept beside them.
+    const int* TwistRows();
+    int m_twistRow[180][8];
+    int m_twistCor[91];
+    bool m_twistMade = false;
     void Sector(int angle, bool weights);
     const void* SectorRows() const; // the sector table of gemmae.cpp, built once from W
 };

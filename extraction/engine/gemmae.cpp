@@ -6,6 +6,7 @@
 #include "extraction/engine/Codex.h"
 
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 namespace wizard73 {
@@ -39,10 +40,45 @@ int FoldNear(int d)
 }
 
 // Twice a byte direction (0..255) in 0..359, as Mod360(2 v).
-int Double360(int v)
+constexpr int Double360(int v)
 {
     const int t = 2 * v;
     return t >= 360 ? t - 360 : t;
+}
+
+// 8192 cos 2v and 8192 sin 2v of every direction byte v (doubled angle taken mod 360).
+struct ByteVectors {
+    int cos[256];
+    int sin[256];
+};
+constexpr ByteVectors MakeByteVectors()
+{
+    ByteVectors t{};
+    for (int v = 0; v < 256; ++v) {
+        t.cos[v] = CosDeg(Double360(v));
+        t.sin[v] = SinDeg(Double360(v));
+    }
+    return t;
+}
+constexpr ByteVectors kByteVectors = MakeByteVectors();
+
+// Difference (a - 2 v) mod 360 of a centre's doubled direction a (0..359) and a ring point's
+// direction byte v.
+int TwistDelta(int a, int v)
+{
+    const int d = a - Double360(v);
+    return d < 0 ? d + 360 : d;
+}
+
+// Rotation shares of a ring point whose doubled direction lies `delta` (0..359) behind the
+// centre's: for axis o at 45 o degrees from the centre's, the curve cor90[e / 2] at the
+// distance e (0..180) between the point and the axis.
+void TwistShares(int delta, const int* cor90, int* out)
+{
+    for (int o = 0; o < 8; ++o) {
+        const int x = delta + 45 * o < 360 ? delta + 45 * o : delta + 45 * o - 360;
+        out[o] = cor90[(x > 180 ? 360 - x : x) / 2];
+    }
 }
 
 // Orientation byte as an index of the 180-entry direction tables.
@@ -244,16 +280,17 @@ void CWork::Argums_I(int angle, int)
 __attribute__((always_inline)) inline void CWork::ArgumsPoint(int c, int angle, int q, int s,
                                                               int* sums) const
 {
-    const int t = Double360(q);
+    const int cq = kByteVectors.cos[q] * s;
+    const int sq = kByteVectors.sin[q] * s;
     const int wf = W[FoldNear(c - angle)];
     if (wf > 0) {
-        sums[0] += Descale13(CosDeg(t) * wf * s);
-        sums[1] += Descale13(SinDeg(t) * wf * s);
+        sums[0] += Descale13(cq * wf);
+        sums[1] += Descale13(sq * wf);
     }
     const int wb = W[FoldNear(c + 180 - angle)];
     if (wb > 0) {
-        sums[2] += Descale13(CosDeg(t) * wb * s);
-        sums[3] += Descale13(SinDeg(t) * wb * s);
+        sums[2] += Descale13(cq * wb);
+        sums[3] += Descale13(sq * wb);
     }
 }
 
@@ -293,22 +330,26 @@ void CWork::Argums_I_quick(int angle, int)
 
 void CWork::Twists_I(int, int)
 {
-    TwistsPoint(Mod360(2 * *m_refc), *m_walk[0], m_rotSum);
+    int shares[8];
+    TwistShares(TwistDelta(Mod360(2 * *m_refc), *m_walk[0]), m_rank.Cor + 90, shares);
+    for (int o = 0; o < 8; ++o) {
+        m_rotSum[o] += shares[o];
+    }
     ++m_rotPoints;
 }
 
-// Rotation sums of one ring point with direction byte v around a centre of doubled direction
-// a (0..359).
-__attribute__((always_inline)) inline void CWork::TwistsPoint(int a, int v, int* rot) const
+// The shares of every even difference, made again when the curve has changed since.
+const int* CWork::TwistRows()
 {
-    const int b = Double360(v);
-    // Axis o at (a + 45 o) mod 360, stepped without a division.
-    for (int o = 0, ao = a; o < 8; ++o, ao = ao >= 315 ? ao - 315 : ao + 45) {
-        int e = ao - b;
-        e = e < 0 ? -e : e;
-        e = e > 179 ? 360 - e : e;
-        rot[o] += m_rank.Cor[90 + e / 2];
+    const int* cor = m_rank.Cor + 90;
+    if (!m_twistMade || std::memcmp(m_twistCor, cor, sizeof m_twistCor) != 0) {
+        std::memcpy(m_twistCor, cor, sizeof m_twistCor);
+        for (int d = 0; d < 180; ++d) {
+            TwistShares(2 * d, cor, m_twistRow[d]);
+        }
+        m_twistMade = true;
     }
+    return m_twistRow[0];
 }
 
 int CWork::TwistsRing(int level, int radius, int value)
@@ -317,9 +358,14 @@ int CWork::TwistsRing(int level, int radius, int value)
     int points = 0;
     const unsigned char* dir = m_walk[0];
     const int a = Mod360(2 * *m_refc);
+    const int* rows = TwistRows();
     const int n = RingOffsets(
         level, radius, value, [&](int, std::int32_t off) __attribute__((always_inline)) {
-            TwistsPoint(a, dir[off], rot);
+            // Both doubled directions are even, and so is their difference.
+            const int* row = rows + 4 * TwistDelta(a, dir[off]);
+            for (int o = 0; o < 8; ++o) {
+                rot[o] += row[o];
+            }
             ++points;
         });
     for (int o = 0; o < 8; ++o) {
