@@ -588,7 +588,6 @@ public:
 private:
     int TwistsRing(int level, int radius, int value);
     int ArgumsRing(int level, int radius, int value);
-    void ArgumsPoint(int c, int angle, int q, int s, int* sums) const;
     // Rotation shares (Twists_I) for every even doubled-direction difference 0..358, row
     // d / 2 of 8, from the curve Cor[90..180] kept beside them.
     const int* TwistRows();
@@ -596,7 +595,7 @@ private:
     int m_twistCor[91];
     bool m_twistMade = false;
     void Sector(int angle, bool weights);
-    const void* SectorRows() const; // the sector table of gemmae.cpp, built once from W
+    const void* RingWeights() const; // the weight tables of gemmae.cpp, built once from W
 };
 
 // Direction (half of the angle of the vector), 0..179, of each of the eight sector sums;

@@ -32,13 +32,6 @@ int Back8(int v)
     return (v + 128) / 256;
 }
 
-// Any difference d in -359..719 of degrees brought into -179..180, as Fold180.
-int FoldNear(int d)
-{
-    const int m = d < 0 ? d + 360 : d >= 360 ? d - 360 : d;
-    return m > 180 ? m - 360 : m;
-}
-
 // Twice a byte direction (0..255) in 0..359, as Mod360(2 v).
 constexpr int Double360(int v)
 {
@@ -121,6 +114,34 @@ SectorTable MakeSectorTable(const std::int32_t* W)
     return t;
 }
 
+// The ring weight of the front or the back of the centre direction for each offset
+// (centre - angle) mod 360 of the ring point: at most one of W(d) and W(d + 180) is positive.
+// `at` is 0 for the front sums, 2 for the back ones; w is 0 where neither weight is positive.
+struct FrontBackRow {
+    int w;
+    int at;
+};
+
+// Every table made from the ring weights, built once.
+struct WeightTables {
+    SectorTable sectors;
+    FrontBackRow frontBack[360];
+};
+
+WeightTables MakeWeightTables(const std::int32_t* W)
+{
+    WeightTables t{};
+    t.sectors = MakeSectorTable(W);
+    for (int d = 0; d < 360; ++d) {
+        const int front = W[Fold180(d)];
+        const int back = W[Fold180(d + 180)];
+        t.frontBack[d] = front > 0  ? FrontBackRow{front, 0}
+                         : back > 0 ? FrontBackRow{back, 2}
+                                    : FrontBackRow{0, 0};
+    }
+    return t;
+}
+
 // Sector sums of 11 entries (see SectorRow) added onto eight.
 void Fold8(const int* from, int* to)
 {
@@ -153,12 +174,22 @@ __attribute__((always_inline)) inline void SectorAdd(const SectorRow& row, int c
     }
 }
 
+// Front and back shares of one ring point with direction byte q and magnitude s: its
+// doubled-angle vector times s and the row's weight, added to sums (front cos, front sin, back
+// cos, back sin). A weight of 0 adds 0.
+__attribute__((always_inline)) inline void FrontBackAdd(const FrontBackRow& row, int q, int s,
+                                                        int* sums)
+{
+    sums[row.at] += Descale13(kByteVectors.cos[q] * s * row.w);
+    sums[row.at + 1] += Descale13(kByteVectors.sin[q] * s * row.w);
+}
+
 } // namespace
 
-const void* CWork::SectorRows() const
+const void* CWork::RingWeights() const
 {
-    static const SectorTable table = MakeSectorTable(W);
-    return &table;
+    static const WeightTables tables = MakeWeightTables(W);
+    return &tables;
 }
 
 void CWork::Sector(int angle, bool weights)
@@ -168,8 +199,8 @@ void CWork::Sector(int angle, bool weights)
     int wSum[11] = {};
     const int q = HalfTurn(*m_walk[0]);
     const int m = *m_walk[1];
-    const SectorRow& row =
-        static_cast<const SectorTable*>(SectorRows())->row[Mod360(m_ringValue * *m_refc - angle)];
+    const SectorRow& row = static_cast<const WeightTables*>(RingWeights())
+                               ->sectors.row[Mod360(m_ringValue * *m_refc - angle)];
     if (weights) {
         SectorAdd<true>(row, Cd[q] * m, Sd[q] * m, cosSum, sinSum, wSum);
     } else {
@@ -191,7 +222,7 @@ int CWork::SectorRing(int level, int radius, int value, bool weights)
     const unsigned char* mag = m_walk[1];
     const std::int32_t* cd = Cd;
     const std::int32_t* sd = Sd;
-    const SectorRow* rows = static_cast<const SectorTable*>(SectorRows())->row;
+    const SectorRow* rows = static_cast<const WeightTables*>(RingWeights())->sectors.row;
     const int centre = Mod360(value * *m_refc);
     const auto walk = [&](auto weighted) {
         return RingOffsets(
@@ -267,31 +298,12 @@ void CWork::Argums_NoApw(int angle, int)
 void CWork::Argums_I(int angle, int)
 {
     int sums[4] = {};
-    ArgumsPoint(Mod360(m_ringValue * *m_refc), Mod360(angle), *m_walk[0], *m_walk[1], sums);
+    const FrontBackRow* rows = static_cast<const WeightTables*>(RingWeights())->frontBack;
+    FrontBackAdd(rows[Mod360(m_ringValue * *m_refc - angle)], *m_walk[0], *m_walk[1], sums);
     m_frontCos += sums[0];
     m_frontSin += sums[1];
     m_backCos += sums[2];
     m_backSin += sums[3];
-}
-
-// Front and back shares of one ring point: c is the centre direction 0..359, angle the ring
-// angle, q the point's direction byte and s its magnitude; sums are front cos, front sin, back
-// cos, back sin.
-__attribute__((always_inline)) inline void CWork::ArgumsPoint(int c, int angle, int q, int s,
-                                                              int* sums) const
-{
-    const int cq = kByteVectors.cos[q] * s;
-    const int sq = kByteVectors.sin[q] * s;
-    const int wf = W[FoldNear(c - angle)];
-    if (wf > 0) {
-        sums[0] += Descale13(cq * wf);
-        sums[1] += Descale13(sq * wf);
-    }
-    const int wb = W[FoldNear(c + 180 - angle)];
-    if (wb > 0) {
-        sums[2] += Descale13(cq * wb);
-        sums[3] += Descale13(sq * wb);
-    }
 }
 
 int CWork::ArgumsRing(int level, int radius, int value)
@@ -299,10 +311,12 @@ int CWork::ArgumsRing(int level, int radius, int value)
     int sums[4] = {};
     const unsigned char* dir = m_walk[0];
     const unsigned char* mag = m_walk[1];
+    const FrontBackRow* rows = static_cast<const WeightTables*>(RingWeights())->frontBack;
     const int c = Mod360(value * *m_refc);
     const int n = RingOffsets(
         level, radius, value, [&](int angle, std::int32_t off) __attribute__((always_inline)) {
-            ArgumsPoint(c, angle, dir[off], mag[off], sums);
+            const int b = c - angle; // ring angles are 0..359
+            FrontBackAdd(rows[b < 0 ? b + 360 : b], dir[off], mag[off], sums);
         });
     m_frontCos += sums[0];
     m_frontSin += sums[1];
