@@ -580,6 +580,10 @@ public:
     // Spiral with Sector as the ring step (Argums_quick, Argums_NoApw_quick), its sums kept
     // in locals over the ring.
     int SectorRing(int level, int radius, int value, bool weights);
+    // Its two forms, the same sums: four sectors of a ring point in integer vector lanes, and
+    // one sector at a time (SectorRing takes the first where the processor has such lanes).
+    int SectorRingLanes(int level, int radius, int value, bool weights);
+    int SectorRingScalar(int level, int radius, int value, bool weights);
     // Spiral for the most frequent ring steps (the sector sums, Twists_I and Argums_I) with the
     // step inlined into the walk: true, and the ring's point count in `count`, when the current
     // ring step is one of them.
@@ -596,6 +600,7 @@ private:
     bool m_twistMade = false;
     void Sector(int angle, bool weights);
     const void* RingWeights() const; // the weight tables of gemmae.cpp, built once from W
+    template <bool Lanes> int SectorRingAs(int level, int radius, int value, bool weights);
 };
 
 // Direction (half of the angle of the vector), 0..179, of each of the eight sector sums;

@@ -87,6 +87,7 @@ int HalfTurn(unsigned char q)
 struct SectorRow {
     int k0;
     int w[4];
+    int pair[8]; // w[0], w[0], w[1], w[1], ... for the lane-wise sums of cos, sin pairs
 };
 
 struct SectorTable {
@@ -109,6 +110,7 @@ SectorTable MakeSectorTable(const std::int32_t* W)
         for (int j = 0; j < 4; ++j) {
             const int w = W[Fold180(d0 + 45 * (k0 + j))];
             r.w[j] = w > 0 ? w : 0;
+            r.pair[2 * j] = r.pair[2 * j + 1] = r.w[j];
         }
     }
     return t;
@@ -126,11 +128,17 @@ struct FrontBackRow {
 struct WeightTables {
     SectorTable sectors;
     FrontBackRow frontBack[360];
+    int cosByte[256]; // Cd and Sd of every direction byte v (v mod 180)
+    int sinByte[256];
 };
 
-WeightTables MakeWeightTables(const std::int32_t* W)
+WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, const std::int32_t* Sd)
 {
     WeightTables t{};
+    for (int v = 0; v < 256; ++v) {
+        t.cosByte[v] = Cd[HalfTurn(static_cast<unsigned char>(v))];
+        t.sinByte[v] = Sd[HalfTurn(static_cast<unsigned char>(v))];
+    }
     t.sectors = MakeSectorTable(W);
     for (int d = 0; d < 360; ++d) {
         const int front = W[Fold180(d)];
@@ -184,11 +192,41 @@ __attribute__((always_inline)) inline void FrontBackAdd(const FrontBackRow& row,
     sums[row.at + 1] += Descale13(kByteVectors.sin[q] * s * row.w);
 }
 
+// The lane-wise twin of SectorAdd: the four sectors' (cos, sin) pairs as two vectors of four
+// products each, rounded by the same integer division lane by lane, added to the sums kept as
+// (cos, sin) pairs of 11 sectors (22 entries).
+using Quad = std::int32_t __attribute__((vector_size(16)));
+
+Quad LoadQuad(const int* p)
+{
+    Quad v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+void AddQuad(int* p, Quad v)
+{
+    v += LoadQuad(p);
+    std::memcpy(p, &v, sizeof v);
+}
+
+template <bool Weights>
+__attribute__((always_inline)) inline void SectorAddLanes(const SectorRow& row, int cm, int sm,
+                                                          int* pairs, int* wSum)
+{
+    const Quad a = {cm, sm, cm, sm};
+    AddQuad(pairs + 2 * row.k0, (a * LoadQuad(row.pair) + 128) / 256);
+    AddQuad(pairs + 2 * row.k0 + 4, (a * LoadQuad(row.pair + 4) + 128) / 256);
+    if (Weights) {
+        AddQuad(wSum + row.k0, LoadQuad(row.w));
+    }
+}
+
 } // namespace
 
 const void* CWork::RingWeights() const
 {
-    static const WeightTables tables = MakeWeightTables(W);
+    static const WeightTables tables = MakeWeightTables(W, Cd, Sd);
     return &tables;
 }
 
@@ -213,32 +251,67 @@ void CWork::Sector(int angle, bool weights)
 
 // The ring's integer sums gather in locals and are added to the members once: the same sums
 // as point by point. The centre direction is read once: no ring step moves m_refc.
-int CWork::SectorRing(int level, int radius, int value, bool weights)
+template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, bool weights)
 {
+    int pairs[22] = {}; // lanes: (cos, sin) of sectors 0..10
     int cosSum[11] = {};
     int sinSum[11] = {};
     int wSum[11] = {};
     const unsigned char* dir = m_walk[0];
     const unsigned char* mag = m_walk[1];
-    const std::int32_t* cd = Cd;
-    const std::int32_t* sd = Sd;
-    const SectorRow* rows = static_cast<const WeightTables*>(RingWeights())->sectors.row;
+    const WeightTables& t = *static_cast<const WeightTables*>(RingWeights());
+    const int* cd = t.cosByte;
+    const int* sd = t.sinByte;
+    const SectorRow* rows = t.sectors.row;
     const int centre = Mod360(value * *m_refc);
+    // The step takes copies of the pointers, so that the compiler keeps them in registers.
     const auto walk = [&](auto weighted) {
         return RingOffsets(
-            level, radius, value, [&](int angle, std::int32_t off) __attribute__((always_inline)) {
+            level, radius, value,
+            [ dir, mag, cd, sd, rows, centre, pc = pairs, cs = cosSum, ss = sinSum, ws =
+              wSum ](int angle, std::int32_t off) __attribute__((always_inline)) {
                 const int b = centre - angle; // ring angles are 0..359
-                const int q = HalfTurn(dir[off]);
+                const int q = dir[off];
                 const int m = mag[off];
-                SectorAdd<decltype(weighted)::value>(rows[b < 0 ? b + 360 : b], cd[q] * m,
-                                                     sd[q] * m, cosSum, sinSum, wSum);
+                const SectorRow& row = rows[b < 0 ? b + 360 : b];
+                if (Lanes) {
+                    SectorAddLanes<decltype(weighted)::value>(row, cd[q] * m, sd[q] * m, pc, ws);
+                } else {
+                    SectorAdd<decltype(weighted)::value>(row, cd[q] * m, sd[q] * m, cs, ss, ws);
+                }
             });
     };
     const int n = weights ? walk(std::true_type{}) : walk(std::false_type{});
+    if (Lanes) {
+        for (int k = 0; k < 11; ++k) {
+            cosSum[k] = pairs[2 * k];
+            sinSum[k] = pairs[2 * k + 1];
+        }
+    }
     Fold8(cosSum, m_cosSum);
     Fold8(sinSum, m_sinSum);
     Fold8(wSum, m_wSum);
     return n;
+}
+
+int CWork::SectorRingScalar(int level, int radius, int value, bool weights)
+{
+    return SectorRingAs<false>(level, radius, value, weights);
+}
+
+int CWork::SectorRingLanes(int level, int radius, int value, bool weights)
+{
+    return SectorRingAs<true>(level, radius, value, weights);
+}
+
+// Lane-wise where the processor has integer vectors, one sector at a time elsewhere.
+int CWork::SectorRing(int level, int radius, int value, bool weights)
+{
+#if defined(__SSE2__) || defined(__ARM_NEON)
+    return SectorRingLanes(level, radius, value, weights);
+#else
+    return SectorRingScalar(level, radius, value, weights);
+#endif
 }
 
 bool CWork::KnownRing(int level, int radius, int value, int& count)

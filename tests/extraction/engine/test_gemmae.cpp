@@ -2,6 +2,8 @@
 // builder GemWeb, Targum and the palette, checked against hand-computed values.
 
 #include "extraction/engine/Codex.h"
+#include "tests/extraction/engine/stage_fixture.h"
+#include "tests/support/emulation.h"
 
 #include <gtest/gtest.h>
 
@@ -247,6 +249,65 @@ TEST(Accumulators, WholeRingSumsMatchTheirDefinitionOverTheRingPointsInside)
         }
     }
     EXPECT_EQ(rings, 72 * 6 * 2 * 4);
+}
+
+// The lane-wise sector sums equal their one-sector-at-a-time twin on the direction and contrast
+// layers of real prints, around every cell, for every radius, both ring values and both forms
+// (with and without weight sums).
+TEST(Accumulators, LaneWiseSectorSumsEqualScalarOnRealPrints)
+{
+    const char* names[] = {"fvc2002_db1_b/101_1.pgm", "fvc2002_db1_b/105_3.pgm",
+                           "fvc2002_db1_b/109_4.pgm"};
+    const int prints = zftest::InputSize(3, 1);
+    for (int f = 0; f < prints; ++f) {
+        zftest::Loaded l = zftest::LoadShared(names[f]);
+        if (l.code == -1) {
+            GTEST_SKIP() << "shared fingerprint images not found (set ZF_DATA)";
+        }
+        ASSERT_EQ(l.code, 0) << names[f];
+        Codex& e = *l.engine;
+        e.Pickup(-1);
+        const int level = 3;
+        unsigned char* dir = e.GetLay(32, level);
+        unsigned char* con = e.GetLay(114, level);
+        ASSERT_NE(dir, nullptr);
+        ASSERT_NE(con, nullptr);
+        const int w = e.m_level[level].width;
+        const int n = static_cast<int>(e.m_level[level].size);
+        int nonZero = 0;
+        for (int i = 0; i < n; ++i) {
+            for (int radius = 0; radius <= 4; ++radius) {
+                for (int value = 1; value <= 2; ++value) {
+                    for (bool weights : {true, false}) {
+                        int sums[2][24] = {};
+                        int counts[2] = {};
+                        for (int form = 0; form < 2; ++form) {
+                            for (int k = 0; k < 8; ++k) {
+                                e.m_cosSum[k] = e.m_sinSum[k] = e.m_wSum[k] = 0;
+                            }
+                            e.WalkAt(i % w, i / w, level, dir, dir, con);
+                            counts[form] = form == 0
+                                               ? e.SectorRingLanes(level, radius, value, weights)
+                                               : e.SectorRingScalar(level, radius, value, weights);
+                            for (int k = 0; k < 8; ++k) {
+                                sums[form][k] = e.m_cosSum[k];
+                                sums[form][8 + k] = e.m_sinSum[k];
+                                sums[form][16 + k] = e.m_wSum[k];
+                            }
+                        }
+                        ASSERT_EQ(counts[0], counts[1]);
+                        for (int k = 0; k < 24; ++k) {
+                            ASSERT_EQ(sums[0][k], sums[1][k])
+                                << names[f] << " cell " << i << " r" << radius << " v" << value
+                                << " entry " << k;
+                            nonZero += sums[0][k] != 0;
+                        }
+                    }
+                }
+            }
+        }
+        EXPECT_GT(nonZero, n); // the print's layers give real sums
+    }
 }
 
 TEST(Pickers, BestOfFourCandidates)
