@@ -54,6 +54,13 @@ struct SRingStep {
 extern const SRingStep ring[96];
 // Ring points walked by Spiral for radius 0..4.
 inline constexpr int kRingEntries[5] = {8, 24, 44, 68, 96};
+// Extent of the ring walk of radius 0..4, relative to its centre: the farthest column or row
+// from which a step towards each edge starts (east, west, south, north), and the last point.
+struct SRingReach {
+    std::int8_t east, west, south, north;
+    std::int8_t endX, endY;
+};
+extern const SRingReach ringReach[5];
 
 // One recorded step of a line walk. `off` is a pixel offset (not a machine pointer) so that the
 // record is the same on every target; `aux` and `val` belong to the stage that reads the list.
@@ -131,6 +138,21 @@ public:
     // The walk of Spiral with the point step visit(angle, ring index) known at compile time, so
     // that it inlines; the walk state is in the members at every point, as Spiral leaves it.
     template <class Visit> int RingWalk(int level, int radius, int value, Visit visit);
+    // The same ring with visit(angle, offset) given each point's pixel offset from the centre
+    // instead of the walk state; the state after the walk is the one RingWalk leaves. Where the
+    // whole ring lies inside the level the offsets come from a table made once per level.
+    template <class Visit> int RingOffsets(int level, int radius, int value, Visit visit);
+    template <class Step>
+    static void RingNearEdge(const CLevel& lv, int n, int& x, int& y, Step step);
+    // Whether no step of the walk of radius index r (0..4) from the walk position starts on an
+    // edge of `level`, so that every ring point is visited.
+    bool RingInside(int level, int r) const
+    {
+        const CLevel& lv = m_level[level];
+        const SRingReach& e = ringReach[r];
+        return m_ringWidth[level] == lv.width && m_wx - e.west > 0 &&
+               m_wx + e.east < lv.width - 1 && m_wy - e.north > 0 && m_wy + e.south < lv.height - 1;
+    }
     // Default callbacks: do nothing, answer 0, answer 1.
     void Deaden(int, int) {}
     void Deaden() {}
@@ -196,6 +218,9 @@ public:
     std::int32_t m_walkOff = 0;      // walk cursor as an offset (recorded by the line walks)
     unsigned char* m_refc = nullptr; // reference cursor
     int m_ringCount = 0, m_ringValue = 0;
+    // Ring point offsets from the centre per level (SetGeo), and the width they were made for.
+    std::int32_t m_ringOff[WZ_LEVELS][96]{};
+    int m_ringWidth[WZ_LEVELS]{};
     // Ridge walks.
     int m_wx2 = 0, m_wy2 = 0; // second walk position and cursor (paired walks)
     unsigned char* m_walk2 = nullptr;
@@ -569,16 +594,27 @@ public:
     // Spiral with Sector as the ring step (Argums_quick, Argums_NoApw_quick), its sums kept
     // in locals over the ring.
     int SectorRing(int level, int radius, int value, bool weights);
+    // Its two forms, the same sums: four sectors of a ring point in integer vector lanes, and
+    // one sector at a time (SectorRing takes the first where the processor has such lanes).
+    int SectorRingLanes(int level, int radius, int value, bool weights);
+    int SectorRingScalar(int level, int radius, int value, bool weights);
     // Spiral for the most frequent ring steps (the sector sums, Twists_I and Argums_I) with the
     // step inlined into the walk: true, and the ring's point count in `count`, when the current
     // ring step is one of them.
     bool KnownRing(int level, int radius, int value, int& count);
 
 private:
-    void ArgumsPoint(int angle);
-    void TwistsPoint();
+    int TwistsRing(int level, int radius, int value);
+    int ArgumsRing(int level, int radius, int value);
+    // Rotation shares (Twists_I) for every even doubled-direction difference 0..358, row
+    // d / 2 of 8, from the curve Cor[90..180] kept beside them.
+    const int* TwistRows();
+    int m_twistRow[180][8];
+    int m_twistCor[91];
+    bool m_twistMade = false;
     void Sector(int angle, bool weights);
-    void SectorPoint(int angle, bool weights, int* cosSum, int* sinSum, int* wSum) const;
+    const void* RingWeights() const; // the weight tables of gemmae.cpp, built once from W
+    template <bool Lanes> int SectorRingAs(int level, int radius, int value, bool weights);
 };
 
 // Direction (half of the angle of the vector), 0..179, of each of the eight sector sums;
@@ -1076,23 +1112,78 @@ template <class Visit> int CBase::RingWalk(int level, int radius, int value, Vis
     }
     const CLevel& lv = m_level[level];
     m_ringValue = value;
-    m_ringCount = kRingEntries[radius > 4 ? 4 : radius];
-    int pending = 0;
-    for (int i = 0; i < m_ringCount; ++i) {
-        const int d = ring[i].dir;
-        if (m_wx == lv.xEdge[d] || m_wy == lv.yEdge[d]) {
-            pending = ring[i].skip;
+    const int r = radius > 4 ? 4 : radius;
+    m_ringCount = kRingEntries[r];
+    if (RingInside(level, r)) {
+        for (int i = 0; i < m_ringCount; ++i) {
+            const int d = ring[i].dir;
+            m_wx += lv.dx[d];
+            m_wy += lv.dy[d];
+            m_walkOff += lv.step[d];
+            Advance(m_walk, WZ_WALKERS, lv.step[d]);
+            visit(ring[i].angle, i);
         }
-        m_wx += lv.dx[d];
-        m_wy += lv.dy[d];
+        return m_ringCount;
+    }
+    RingNearEdge(lv, m_ringCount, m_wx, m_wy, [&](int i, int d, bool visited) {
         m_walkOff += lv.step[d];
         Advance(m_walk, WZ_WALKERS, lv.step[d]);
-        if (pending == 0) {
+        if (visited) {
             visit(ring[i].angle, i);
-        } else {
+        }
+    });
+    return m_ringCount;
+}
+
+// Near an edge a step that starts on the edge drops the point it reaches and the number of
+// following points that its entry gives: step(i, dir, visited) after each of the first n steps
+// has moved (x, y).
+template <class Step> void CBase::RingNearEdge(const CLevel& lv, int n, int& x, int& y, Step step)
+{
+    int pending = 0;
+    for (int i = 0; i < n; ++i) {
+        const int d = ring[i].dir;
+        if (x == lv.xEdge[d] || y == lv.yEdge[d]) {
+            pending = ring[i].skip;
+        }
+        x += lv.dx[d];
+        y += lv.dy[d];
+        const bool visited = pending == 0;
+        if (!visited) {
             --pending;
         }
+        step(i, d, visited);
     }
+}
+
+template <class Visit> int CBase::RingOffsets(int level, int radius, int value, Visit visit)
+{
+    if (radius < 0 || level < 0 || level >= WZ_LEVELS) {
+        return m_ringCount;
+    }
+    const int r = radius > 4 ? 4 : radius;
+    m_ringValue = value;
+    m_ringCount = kRingEntries[r];
+    std::int32_t end = 0;
+    if (RingInside(level, r)) {
+        const std::int32_t* off = m_ringOff[level];
+        for (int i = 0; i < m_ringCount; ++i) {
+            visit(ring[i].angle, off[i]);
+        }
+        end = off[m_ringCount - 1];
+        m_wx += ringReach[r].endX;
+        m_wy += ringReach[r].endY;
+    } else {
+        const CLevel& lv = m_level[level];
+        RingNearEdge(lv, m_ringCount, m_wx, m_wy, [&](int i, int d, bool visited) {
+            end += lv.step[d];
+            if (visited) {
+                visit(ring[i].angle, end);
+            }
+        });
+    }
+    m_walkOff += end;
+    Advance(m_walk, WZ_WALKERS, end);
     return m_ringCount;
 }
 

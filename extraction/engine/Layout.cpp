@@ -43,7 +43,7 @@ constexpr FiWeights kFiWeights = MakeFiWeights();
 } // namespace
 
 // clang-format off
-const SRingStep ring[96] = {
+constexpr SRingStep ring[96] = {
     // ring 1, entries 0-7
     {0, 2, 0}, {2, 3, 45}, {4, 0, 90}, {4, 3, 135}, {6, 0, 180}, {6, 4, 225}, {0, 0, 270},
     {0, 6, 315},
@@ -68,6 +68,40 @@ const SRingStep ring[96] = {
     {0, 15, 283}, {0, 13, 296},
 };
 // clang-format on
+
+namespace {
+
+constexpr SRingReach MakeRingReach(int r)
+{
+    SRingReach e{};
+    int x = 0;
+    int y = 0;
+    for (int i = 0; i < kRingEntries[r]; ++i) {
+        const int d = ring[i].dir;
+        if (kDx[d] == 1 && x > e.east) {
+            e.east = static_cast<std::int8_t>(x);
+        }
+        if (kDx[d] == -1 && -x > e.west) {
+            e.west = static_cast<std::int8_t>(-x);
+        }
+        if (kDy[d] == 1 && y > e.south) {
+            e.south = static_cast<std::int8_t>(y);
+        }
+        if (kDy[d] == -1 && -y > e.north) {
+            e.north = static_cast<std::int8_t>(-y);
+        }
+        x += kDx[d];
+        y += kDy[d];
+    }
+    e.endX = static_cast<std::int8_t>(x);
+    e.endY = static_cast<std::int8_t>(y);
+    return e;
+}
+
+} // namespace
+
+constexpr SRingReach ringReach[5] = {MakeRingReach(0), MakeRingReach(1), MakeRingReach(2),
+                                     MakeRingReach(3), MakeRingReach(4)};
 
 Codex* CBase::Self()
 {
@@ -103,6 +137,12 @@ void CBase::SetGeo(int width0, int height0)
             lv.xEdge[d] = kDx[d] == 1 ? w - 1 : kDx[d] == -1 ? 0 : -9;
             lv.yEdge[d] = kDy[d] == 1 ? h - 1 : kDy[d] == -1 ? 0 : -9;
         }
+        std::int32_t off = 0;
+        for (int i = 0; i < 96; ++i) {
+            off += lv.step[ring[i].dir];
+            m_ringOff[l][i] = off;
+        }
+        m_ringWidth[l] = w;
         w = (w + 1) / 2;
         h = (h + 1) / 2;
     }

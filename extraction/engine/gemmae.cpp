@@ -6,6 +6,8 @@
 #include "extraction/engine/Codex.h"
 
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 
 namespace wizard73 {
 namespace {
@@ -30,6 +32,48 @@ int Back8(int v)
     return (v + 128) / 256;
 }
 
+// Twice a byte direction (0..255) in 0..359, as Mod360(2 v).
+constexpr int Double360(int v)
+{
+    const int t = 2 * v;
+    return t >= 360 ? t - 360 : t;
+}
+
+// 8192 cos 2v and 8192 sin 2v of every direction byte v (doubled angle taken mod 360).
+struct ByteVectors {
+    int cos[256];
+    int sin[256];
+};
+constexpr ByteVectors MakeByteVectors()
+{
+    ByteVectors t{};
+    for (int v = 0; v < 256; ++v) {
+        t.cos[v] = CosDeg(Double360(v));
+        t.sin[v] = SinDeg(Double360(v));
+    }
+    return t;
+}
+constexpr ByteVectors kByteVectors = MakeByteVectors();
+
+// Difference (a - 2 v) mod 360 of a centre's doubled direction a (0..359) and a ring point's
+// direction byte v.
+int TwistDelta(int a, int v)
+{
+    const int d = a - Double360(v);
+    return d < 0 ? d + 360 : d;
+}
+
+// Rotation shares of a ring point whose doubled direction lies `delta` (0..359) behind the
+// centre's: for axis o at 45 o degrees from the centre's, the curve cor90[e / 2] at the
+// distance e (0..180) between the point and the axis.
+void TwistShares(int delta, const int* cor90, int* out)
+{
+    for (int o = 0; o < 8; ++o) {
+        const int x = delta + 45 * o < 360 ? delta + 45 * o : delta + 45 * o - 360;
+        out[o] = cor90[(x > 180 ? 360 - x : x) / 2];
+    }
+}
+
 // Orientation byte as an index of the 180-entry direction tables.
 int HalfTurn(unsigned char q)
 {
@@ -37,11 +81,13 @@ int HalfTurn(unsigned char q)
 }
 
 // The sectors with a positive ring weight, by the offset (centre - angle) mod 360 of sector
-// 0's axis from the ring point: the sector numbers in rising order and their weights.
+// 0's axis from the ring point. Their axes lie within 90 degrees of the point, so they are at
+// most four sectors in a row: the first one, k0, and the weights of k0 .. k0 + 3 (0 for a
+// sector past the run). Sums indexed k0 + j run to 10 and wrap onto 0..7 at the end (Fold8).
 struct SectorRow {
-    int count;
-    int k[8];
-    int w[8];
+    int k0;
+    int w[4];
+    int pair[8]; // w[0], w[0], w[1], w[1], ... for the lane-wise sums of cos, sin pairs
 };
 
 struct SectorTable {
@@ -54,69 +100,218 @@ SectorTable MakeSectorTable(const std::int32_t* W)
     SectorTable t{};
     for (int d0 = 0; d0 < 360; ++d0) {
         SectorRow& r = t.row[d0];
+        int k0 = 0;
         for (int k = 0; k < 8; ++k) {
-            const int w = W[Fold180(d0 + 45 * k)];
-            if (w > 0) {
-                r.k[r.count] = k;
-                r.w[r.count] = w;
-                ++r.count;
+            if (W[Fold180(d0 + 45 * k)] > 0 && W[Fold180(d0 + 45 * (k + 7))] <= 0) {
+                k0 = k; // the run starts after a sector without weight
             }
+        }
+        r.k0 = k0;
+        for (int j = 0; j < 4; ++j) {
+            const int w = W[Fold180(d0 + 45 * (k0 + j))];
+            r.w[j] = w > 0 ? w : 0;
+            r.pair[2 * j] = r.pair[2 * j + 1] = r.w[j];
         }
     }
     return t;
 }
 
-} // namespace
+// The ring weight of the front or the back of the centre direction for each offset
+// (centre - angle) mod 360 of the ring point: at most one of W(d) and W(d + 180) is positive.
+// `at` is 0 for the front sums, 2 for the back ones; w is 0 where neither weight is positive.
+struct FrontBackRow {
+    int w;
+    int at;
+};
+
+// Every table made from the ring weights, built once.
+struct WeightTables {
+    SectorTable sectors;
+    FrontBackRow frontBack[360];
+    int cosByte[256]; // Cd and Sd of every direction byte v (v mod 180)
+    int sinByte[256];
+};
+
+WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, const std::int32_t* Sd)
+{
+    WeightTables t{};
+    for (int v = 0; v < 256; ++v) {
+        t.cosByte[v] = Cd[HalfTurn(static_cast<unsigned char>(v))];
+        t.sinByte[v] = Sd[HalfTurn(static_cast<unsigned char>(v))];
+    }
+    t.sectors = MakeSectorTable(W);
+    for (int d = 0; d < 360; ++d) {
+        const int front = W[Fold180(d)];
+        const int back = W[Fold180(d + 180)];
+        t.frontBack[d] = front > 0  ? FrontBackRow{front, 0}
+                         : back > 0 ? FrontBackRow{back, 2}
+                                    : FrontBackRow{0, 0};
+    }
+    return t;
+}
+
+// Sector sums of 11 entries (see SectorRow) added onto eight.
+void Fold8(const int* from, int* to)
+{
+    for (int k = 0; k < 8; ++k) {
+        to[k] += from[k] + (k < 3 ? from[8 + k] : 0);
+    }
+}
 
 // Sector sums: for every sector axis within 90 degrees of the ring point, its doubled-angle
 // vector weighted by the ring weight and the point's magnitude, added to cosSum, sinSum and
-// (with weights) wSum.
-// Inlined into the ring walk of SectorRing, where the sums are locals.
-__attribute__((always_inline)) inline void CWork::SectorPoint(int angle, bool weights, int* cosSum,
-                                                              int* sinSum, int* wSum) const
+// (with weights) wSum. `row` is the sector row of (centre - angle) mod 360; cm and sm are the
+// point's vector times its magnitude (|256 * 255 * 64| stays far below 2^31 in any order of
+// the products). The sums have 11 entries (see SectorRow).
+template <bool Weights>
+__attribute__((always_inline)) inline void SectorAdd(const SectorRow& row, int cm, int sm,
+                                                     int* cosSum, int* sinSum, int* wSum)
 {
-    const int centre = m_ringValue * *m_refc;
-    const int q = HalfTurn(*m_walk[0]);
-    const int m = *m_walk[1];
-    // The point's vector times its magnitude, taken once (|256 * 64 * 255| stays far below
-    // 2^31 in any order of the products).
-    const int cm = Cd[q] * m;
-    const int sm = Sd[q] * m;
-    // Only the sectors whose axis lies within 90 degrees of the ring point take a share.
-    static const SectorTable table = MakeSectorTable(W);
-    const SectorRow& r = table.row[Mod360(centre - angle)];
-    for (int j = 0; j < r.count; ++j) {
-        const int k = r.k[j];
-        const int w = r.w[j];
-        cosSum[k] += Back8(cm * w);
-        sinSum[k] += Back8(sm * w);
-        if (weights) {
-            wSum[k] += w;
+    int* cs = cosSum + row.k0;
+    int* ss = sinSum + row.k0;
+    int* ws = wSum + row.k0;
+    // The sectors past the run have weight 0 and add 0.
+#pragma GCC unroll 4
+    for (int j = 0; j < 4; ++j) {
+        const int w = row.w[j];
+        cs[j] += Back8(cm * w);
+        ss[j] += Back8(sm * w);
+        if (Weights) {
+            ws[j] += w;
         }
     }
 }
 
+// Front and back shares of one ring point with direction byte q and magnitude s: its
+// doubled-angle vector times s and the row's weight, added to sums (front cos, front sin, back
+// cos, back sin). A weight of 0 adds 0.
+__attribute__((always_inline)) inline void FrontBackAdd(const FrontBackRow& row, int q, int s,
+                                                        int* sums)
+{
+    sums[row.at] += Descale13(kByteVectors.cos[q] * s * row.w);
+    sums[row.at + 1] += Descale13(kByteVectors.sin[q] * s * row.w);
+}
+
+// The lane-wise twin of SectorAdd: the four sectors' (cos, sin) pairs as two vectors of four
+// products each, rounded by the same integer division lane by lane, added to the sums kept as
+// (cos, sin) pairs of 11 sectors (22 entries).
+using Quad = std::int32_t __attribute__((vector_size(16)));
+
+Quad LoadQuad(const int* p)
+{
+    Quad v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+void AddQuad(int* p, Quad v)
+{
+    v += LoadQuad(p);
+    std::memcpy(p, &v, sizeof v);
+}
+
+template <bool Weights>
+__attribute__((always_inline)) inline void SectorAddLanes(const SectorRow& row, int cm, int sm,
+                                                          int* pairs, int* wSum)
+{
+    const Quad a = {cm, sm, cm, sm};
+    AddQuad(pairs + 2 * row.k0, (a * LoadQuad(row.pair) + 128) / 256);
+    AddQuad(pairs + 2 * row.k0 + 4, (a * LoadQuad(row.pair + 4) + 128) / 256);
+    if (Weights) {
+        AddQuad(wSum + row.k0, LoadQuad(row.w));
+    }
+}
+
+} // namespace
+
+const void* CWork::RingWeights() const
+{
+    static const WeightTables tables = MakeWeightTables(W, Cd, Sd);
+    return &tables;
+}
+
 void CWork::Sector(int angle, bool weights)
 {
-    SectorPoint(angle, weights, m_cosSum, m_sinSum, m_wSum);
+    int cosSum[11] = {};
+    int sinSum[11] = {};
+    int wSum[11] = {};
+    const int q = HalfTurn(*m_walk[0]);
+    const int m = *m_walk[1];
+    const SectorRow& row = static_cast<const WeightTables*>(RingWeights())
+                               ->sectors.row[Mod360(m_ringValue * *m_refc - angle)];
+    if (weights) {
+        SectorAdd<true>(row, Cd[q] * m, Sd[q] * m, cosSum, sinSum, wSum);
+    } else {
+        SectorAdd<false>(row, Cd[q] * m, Sd[q] * m, cosSum, sinSum, wSum);
+    }
+    Fold8(cosSum, m_cosSum);
+    Fold8(sinSum, m_sinSum);
+    Fold8(wSum, m_wSum);
 }
 
 // The ring's integer sums gather in locals and are added to the members once: the same sums
-// as point by point.
+// as point by point. The centre direction is read once: no ring step moves m_refc.
+template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, bool weights)
+{
+    int pairs[22] = {}; // lanes: (cos, sin) of sectors 0..10
+    int cosSum[11] = {};
+    int sinSum[11] = {};
+    int wSum[11] = {};
+    const unsigned char* dir = m_walk[0];
+    const unsigned char* mag = m_walk[1];
+    const WeightTables& t = *static_cast<const WeightTables*>(RingWeights());
+    const int* cd = t.cosByte;
+    const int* sd = t.sinByte;
+    const SectorRow* rows = t.sectors.row;
+    const int centre = Mod360(value * *m_refc);
+    // The step takes copies of the pointers, so that the compiler keeps them in registers.
+    const auto walk = [&](auto weighted) {
+        return RingOffsets(
+            level, radius, value,
+            [ dir, mag, cd, sd, rows, centre, pc = pairs, cs = cosSum, ss = sinSum, ws =
+              wSum ](int angle, std::int32_t off) __attribute__((always_inline)) {
+                const int b = centre - angle; // ring angles are 0..359
+                const int q = dir[off];
+                const int m = mag[off];
+                const SectorRow& row = rows[b < 0 ? b + 360 : b];
+                if (Lanes) {
+                    SectorAddLanes<decltype(weighted)::value>(row, cd[q] * m, sd[q] * m, pc, ws);
+                } else {
+                    SectorAdd<decltype(weighted)::value>(row, cd[q] * m, sd[q] * m, cs, ss, ws);
+                }
+            });
+    };
+    const int n = weights ? walk(std::true_type{}) : walk(std::false_type{});
+    if (Lanes) {
+        for (int k = 0; k < 11; ++k) {
+            cosSum[k] = pairs[2 * k];
+            sinSum[k] = pairs[2 * k + 1];
+        }
+    }
+    Fold8(cosSum, m_cosSum);
+    Fold8(sinSum, m_sinSum);
+    Fold8(wSum, m_wSum);
+    return n;
+}
+
+int CWork::SectorRingScalar(int level, int radius, int value, bool weights)
+{
+    return SectorRingAs<false>(level, radius, value, weights);
+}
+
+int CWork::SectorRingLanes(int level, int radius, int value, bool weights)
+{
+    return SectorRingAs<true>(level, radius, value, weights);
+}
+
+// Lane-wise where the processor has integer vectors, one sector at a time elsewhere.
 int CWork::SectorRing(int level, int radius, int value, bool weights)
 {
-    int cosSum[8] = {};
-    int sinSum[8] = {};
-    int wSum[8] = {};
-    const int n = RingWalk(level, radius, value, [&](int angle, int) {
-        SectorPoint(angle, weights, cosSum, sinSum, wSum);
-    });
-    for (int k = 0; k < 8; ++k) {
-        m_cosSum[k] += cosSum[k];
-        m_sinSum[k] += sinSum[k];
-        m_wSum[k] += wSum[k];
-    }
-    return n;
+#if defined(__SSE2__) || defined(__ARM_NEON)
+    return SectorRingLanes(level, radius, value, weights);
+#else
+    return SectorRingScalar(level, radius, value, weights);
+#endif
 }
 
 bool CWork::KnownRing(int level, int radius, int value, int& count)
@@ -126,9 +321,9 @@ bool CWork::KnownRing(int level, int radius, int value, int& count)
     } else if (m_ringPoint == static_cast<RingFn>(&CWork::Argums_NoApw_quick)) {
         count = SectorRing(level, radius, value, false);
     } else if (m_ringPoint == static_cast<RingFn>(&CWork::Twists_I)) {
-        count = RingWalk(level, radius, value, [this](int, int) { TwistsPoint(); });
+        count = TwistsRing(level, radius, value);
     } else if (m_ringPoint == static_cast<RingFn>(&CWork::Argums_I)) {
-        count = RingWalk(level, radius, value, [this](int angle, int) { ArgumsPoint(angle); });
+        count = ArgumsRing(level, radius, value);
     } else {
         return false;
     }
@@ -175,24 +370,32 @@ void CWork::Argums_NoApw(int angle, int)
 // Front (along the centre direction) and back (opposite) sums of the ring.
 void CWork::Argums_I(int angle, int)
 {
-    ArgumsPoint(angle);
+    int sums[4] = {};
+    const FrontBackRow* rows = static_cast<const WeightTables*>(RingWeights())->frontBack;
+    FrontBackAdd(rows[Mod360(m_ringValue * *m_refc - angle)], *m_walk[0], *m_walk[1], sums);
+    m_frontCos += sums[0];
+    m_frontSin += sums[1];
+    m_backCos += sums[2];
+    m_backSin += sums[3];
 }
 
-__attribute__((always_inline)) inline void CWork::ArgumsPoint(int angle)
+int CWork::ArgumsRing(int level, int radius, int value)
 {
-    const int c = Mod360(m_ringValue * *m_refc);
-    const int t = Mod360(2 * *m_walk[0]);
-    const int s = *m_walk[1];
-    const int wf = W[Fold180(c - angle)];
-    if (wf > 0) {
-        m_frontCos += Descale13(CosDeg(t) * wf * s);
-        m_frontSin += Descale13(SinDeg(t) * wf * s);
-    }
-    const int wb = W[Fold180(c + 180 - angle)];
-    if (wb > 0) {
-        m_backCos += Descale13(CosDeg(t) * wb * s);
-        m_backSin += Descale13(SinDeg(t) * wb * s);
-    }
+    int sums[4] = {};
+    const unsigned char* dir = m_walk[0];
+    const unsigned char* mag = m_walk[1];
+    const FrontBackRow* rows = static_cast<const WeightTables*>(RingWeights())->frontBack;
+    const int c = Mod360(value * *m_refc);
+    const int n = RingOffsets(
+        level, radius, value, [&](int angle, std::int32_t off) __attribute__((always_inline)) {
+            const int b = c - angle; // ring angles are 0..359
+            FrontBackAdd(rows[b < 0 ? b + 360 : b], dir[off], mag[off], sums);
+        });
+    m_frontCos += sums[0];
+    m_frontSin += sums[1];
+    m_backCos += sums[2];
+    m_backSin += sums[3];
+    return n;
 }
 
 void CWork::Argums_I_quick(int angle, int)
@@ -214,21 +417,49 @@ void CWork::Argums_I_quick(int angle, int)
 
 void CWork::Twists_I(int, int)
 {
-    TwistsPoint();
-}
-
-__attribute__((always_inline)) inline void CWork::TwistsPoint()
-{
-    const int a = Mod360(2 * *m_refc);
-    const int b = Mod360(2 * *m_walk[0]);
-    // Axis o at (a + 45 o) mod 360, stepped without a division.
-    for (int o = 0, ao = a; o < 8; ++o, ao = ao >= 315 ? ao - 315 : ao + 45) {
-        int e = ao - b;
-        e = e < 0 ? -e : e;
-        e = e > 179 ? 360 - e : e;
-        m_rotSum[o] += m_rank.Cor[90 + e / 2];
+    int shares[8];
+    TwistShares(TwistDelta(Mod360(2 * *m_refc), *m_walk[0]), m_rank.Cor + 90, shares);
+    for (int o = 0; o < 8; ++o) {
+        m_rotSum[o] += shares[o];
     }
     ++m_rotPoints;
+}
+
+// The shares of every even difference, made again when the curve has changed since.
+const int* CWork::TwistRows()
+{
+    const int* cor = m_rank.Cor + 90;
+    if (!m_twistMade || std::memcmp(m_twistCor, cor, sizeof m_twistCor) != 0) {
+        std::memcpy(m_twistCor, cor, sizeof m_twistCor);
+        for (int d = 0; d < 180; ++d) {
+            TwistShares(2 * d, cor, m_twistRow[d]);
+        }
+        m_twistMade = true;
+    }
+    return m_twistRow[0];
+}
+
+int CWork::TwistsRing(int level, int radius, int value)
+{
+    int rot[8] = {};
+    int points = 0;
+    const unsigned char* dir = m_walk[0];
+    const int a = Mod360(2 * *m_refc);
+    const int* rows = TwistRows();
+    const int n = RingOffsets(
+        level, radius, value, [&](int, std::int32_t off) __attribute__((always_inline)) {
+            // Both doubled directions are even, and so is their difference.
+            const int* row = rows + 4 * TwistDelta(a, dir[off]);
+            for (int o = 0; o < 8; ++o) {
+                rot[o] += row[o];
+            }
+            ++points;
+        });
+    for (int o = 0; o < 8; ++o) {
+        m_rotSum[o] += rot[o];
+    }
+    m_rotPoints += points;
+    return n;
 }
 
 int CWork::Twists(int, int)

@@ -2,10 +2,16 @@
 // builder GemWeb, Targum and the palette, checked against hand-computed values.
 
 #include "extraction/engine/Codex.h"
+#include "tests/extraction/engine/stage_fixture.h"
+#include "tests/support/emulation.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -114,6 +120,194 @@ TEST(Accumulators, RotationSumsReadTheAngleCurveAtHalfTheDifference)
     EXPECT_EQ(last, e->m_rank.Cor[90 + 135 / 2]);
     EXPECT_EQ(e->m_rotSum[0], 45 + 90);
     EXPECT_EQ(e->m_rotCount[3], 1);
+}
+
+// A small level with direction and magnitude bytes of many values and a rotation curve.
+struct RingBench : Codex {
+    static constexpr int kW = 9, kH = 8;
+    unsigned char* dir = nullptr;
+    unsigned char* mag = nullptr;
+    RingBench()
+    {
+        Reset();
+        SetMap(pyr[2]);
+        SetGeo(kW, kH);
+        NewDoc();
+        dir = GetLay(200, 0);
+        mag = GetLay(201, 0);
+        for (int i = 0; i < kW * kH; ++i) {
+            dir[i] = static_cast<unsigned char>(i * 113 + 7);
+            mag[i] = static_cast<unsigned char>(255 - i * 37);
+        }
+        for (int i = 0; i <= 180; ++i) {
+            m_rank.Cor[i] = (i * 7) % 50 - 20;
+        }
+    }
+    void Clear()
+    {
+        for (int k = 0; k < 8; ++k) {
+            m_cosSum[k] = m_sinSum[k] = m_wSum[k] = m_rotSum[k] = 0;
+        }
+        m_frontCos = m_frontSin = m_backCos = m_backSin = m_rotPoints = 0;
+    }
+};
+
+int Fold180(int d)
+{
+    const int m = Mod360(d);
+    return m > 180 ? m - 360 : m;
+}
+
+int Back8(int v)
+{
+    return (v + 128) / 256;
+}
+
+// The whole-ring sums of Spiral's frequent ring steps against their definition over the ring
+// points that lie inside the level, at every position of the level (edges and corners
+// included), for every radius and both ring values; the walk ends on the last ring point.
+TEST(Accumulators, WholeRingSumsMatchTheirDefinitionOverTheRingPointsInside)
+{
+    auto e = std::make_unique<RingBench>();
+    using Fn = CBase::RingFn;
+    const Fn steps[4] = {static_cast<Fn>(&CWork::Argums_quick),
+                         static_cast<Fn>(&CWork::Argums_NoApw_quick),
+                         static_cast<Fn>(&CWork::Argums_I), static_cast<Fn>(&CWork::Twists_I)};
+    const int dx[8] = {1, 1, 0, -1, -1, -1, 0, 1};
+    const int dy[8] = {0, 1, 1, 1, 0, -1, -1, -1};
+    int rings = 0;
+    for (int at = 0; at < RingBench::kW * RingBench::kH; ++at) {
+        const int x = at % RingBench::kW;
+        const int y = at / RingBench::kW;
+        for (int radius = 0; radius <= 5; ++radius) {
+            for (int value = 1; value <= 2; ++value) {
+                std::vector<std::pair<int, int>> seen; // (angle, offset from the centre)
+                int px = x, py = y;
+                const int n = kRingEntries[radius > 4 ? 4 : radius];
+                for (int i = 0; i < n; ++i) {
+                    px += dx[ring[i].dir];
+                    py += dy[ring[i].dir];
+                    if (px >= 0 && py >= 0 && px < RingBench::kW && py < RingBench::kH) {
+                        seen.push_back({ring[i].angle, px - x + (py - y) * RingBench::kW});
+                    }
+                }
+                const int c = value * e->dir[at];
+                int cosSum[8] = {}, sinSum[8] = {}, wSum[8] = {}, rot[8] = {}, fb[4] = {};
+                for (const auto& [angle, off] : seen) {
+                    const int q = e->dir[at + off];
+                    const int m = e->mag[at + off];
+                    const int t = Mod360(2 * q);
+                    for (int k = 0; k < 8; ++k) {
+                        const int w = e->W[Fold180(Mod360(c + 45 * k) - angle)];
+                        if (w > 0) {
+                            cosSum[k] += Back8(e->Cd[q % 180] * m * w);
+                            sinSum[k] += Back8(e->Sd[q % 180] * m * w);
+                            wSum[k] += w;
+                        }
+                        int d = std::abs(Mod360(2 * e->dir[at] + 45 * k) - t);
+                        d = d > 180 ? 360 - d : d;
+                        rot[k] += e->m_rank.Cor[90 + d / 2];
+                    }
+                    for (int side = 0; side < 2; ++side) {
+                        const int w = e->W[Fold180(Mod360(c) + 180 * side - angle)];
+                        if (w > 0) {
+                            fb[2 * side] += Descale13(CosDeg(t) * w * m);
+                            fb[2 * side + 1] += Descale13(SinDeg(t) * w * m);
+                        }
+                    }
+                }
+                for (int s = 0; s < 4; ++s) {
+                    e->Clear();
+                    e->WalkAt(x, y, 0, e->dir, e->dir, e->mag);
+                    e->m_ringPoint = steps[s];
+                    ASSERT_EQ(e->Spiral(0, radius, value), n);
+                    const std::string where = "step " + std::to_string(s) + " at " +
+                                              std::to_string(x) + "," + std::to_string(y) + " r" +
+                                              std::to_string(radius) + " v" + std::to_string(value);
+                    for (int k = 0; k < 8; ++k) {
+                        ASSERT_EQ(e->m_cosSum[k], s < 2 ? cosSum[k] : 0) << where;
+                        ASSERT_EQ(e->m_sinSum[k], s < 2 ? sinSum[k] : 0) << where;
+                        ASSERT_EQ(e->m_wSum[k], s == 0 ? wSum[k] : 0) << where;
+                        ASSERT_EQ(e->m_rotSum[k], s == 3 ? rot[k] : 0) << where;
+                    }
+                    const int front[4] = {e->m_frontCos, e->m_frontSin, e->m_backCos, e->m_backSin};
+                    for (int j = 0; j < 4; ++j) {
+                        ASSERT_EQ(front[j], s == 2 ? fb[j] : 0) << where;
+                    }
+                    ASSERT_EQ(e->m_rotPoints, s == 3 ? static_cast<int>(seen.size()) : 0);
+                    const int end = px + py * RingBench::kW;
+                    ASSERT_EQ(e->m_wx, px) << where;
+                    ASSERT_EQ(e->m_wy, py) << where;
+                    ASSERT_EQ(e->m_walkOff, end) << where;
+                    ASSERT_EQ(e->m_walk[0] - e->dir, end) << where;
+                    ASSERT_EQ(e->m_walk[1] - e->mag, end) << where;
+                    ASSERT_EQ(e->m_walk[2], nullptr);
+                    ASSERT_EQ(e->m_ringValue, value);
+                    ++rings;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(rings, 72 * 6 * 2 * 4);
+}
+
+// The lane-wise sector sums equal their one-sector-at-a-time twin on the direction and contrast
+// layers of real prints, around every cell, for every radius, both ring values and both forms
+// (with and without weight sums).
+TEST(Accumulators, LaneWiseSectorSumsEqualScalarOnRealPrints)
+{
+    const char* names[] = {"fvc2002_db1_b/101_1.pgm", "fvc2002_db1_b/105_3.pgm",
+                           "fvc2002_db1_b/109_4.pgm"};
+    const int prints = zftest::InputSize(3, 1);
+    for (int f = 0; f < prints; ++f) {
+        zftest::Loaded l = zftest::LoadShared(names[f]);
+        if (l.code == -1) {
+            GTEST_SKIP() << "shared fingerprint images not found (set ZF_DATA)";
+        }
+        ASSERT_EQ(l.code, 0) << names[f];
+        Codex& e = *l.engine;
+        e.Pickup(-1);
+        const int level = 3;
+        unsigned char* dir = e.GetLay(32, level);
+        unsigned char* con = e.GetLay(114, level);
+        ASSERT_NE(dir, nullptr);
+        ASSERT_NE(con, nullptr);
+        const int w = e.m_level[level].width;
+        const int n = static_cast<int>(e.m_level[level].size);
+        int nonZero = 0;
+        for (int i = 0; i < n; ++i) {
+            for (int radius = 0; radius <= 4; ++radius) {
+                for (int value = 1; value <= 2; ++value) {
+                    for (bool weights : {true, false}) {
+                        int sums[2][24] = {};
+                        int counts[2] = {};
+                        for (int form = 0; form < 2; ++form) {
+                            for (int k = 0; k < 8; ++k) {
+                                e.m_cosSum[k] = e.m_sinSum[k] = e.m_wSum[k] = 0;
+                            }
+                            e.WalkAt(i % w, i / w, level, dir, dir, con);
+                            counts[form] = form == 0
+                                               ? e.SectorRingLanes(level, radius, value, weights)
+                                               : e.SectorRingScalar(level, radius, value, weights);
+                            for (int k = 0; k < 8; ++k) {
+                                sums[form][k] = e.m_cosSum[k];
+                                sums[form][8 + k] = e.m_sinSum[k];
+                                sums[form][16 + k] = e.m_wSum[k];
+                            }
+                        }
+                        ASSERT_EQ(counts[0], counts[1]);
+                        for (int k = 0; k < 24; ++k) {
+                            ASSERT_EQ(sums[0][k], sums[1][k])
+                                << names[f] << " cell " << i << " r" << radius << " v" << value
+                                << " entry " << k;
+                            nonZero += sums[0][k] != 0;
+                        }
+                    }
+                }
+            }
+        }
+        EXPECT_GT(nonZero, n); // the print's layers give real sums
+    }
 }
 
 TEST(Pickers, BestOfFourCandidates)
