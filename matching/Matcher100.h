@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace accelMatch {
 
@@ -336,6 +337,24 @@ public:
     void clearUsedNestSimSet(GroupEx* group);
 
     // ---- geometric expansion and exclusion ----
+    // Inside cells of one side's area mask, summed over every rectangle from the origin, so
+    // that a window of cells is counted from four entries. Checked at the first use in a match
+    // (or after the side's mask or its size changed) against a copy of the mask it was built
+    // from, and built again when they differ: a probe matched against many galleries keeps its
+    // sums.
+    struct AreaSums {
+        std::vector<std::uint32_t> sums;  // (width + 1) x (height + 1) entries
+        std::vector<unsigned char> cells; // the mask they were built from
+        const unsigned char* mask = nullptr;
+        int width = 0;
+        int height = 0;
+        bool checked = false;
+        bool used = false; // false: windows are counted cell by cell
+    };
+    // Cells of the (2 reach + 1)^2 window of cells around (x, y) that lie inside the area of
+    // the probe side (ofP) or of the gallery side; cells beyond the mask count as outside.
+    int insideCells(bool ofP, int x, int y, int reach);
+    void refreshAreaSums(AreaSums& a, const unsigned char* mask, int width, int height);
     bool expandCurGroupByGeometry(bool quick);
     void findExclude();
     void findStrongExclude();
@@ -374,6 +393,9 @@ public:
     std::uint8_t getUnreliableStatus(const UnreliableSide& side, int partner) const;
     void fillUnreliablePairData(const UnreliableSide& side, int a, int b, int distance,
                                 int ridgeCount);
+
+    AreaSums m_areaSumsP;
+    AreaSums m_areaSumsG;
 
     // In-group marks: 1 while the minutia belongs to the current group.
     int m_inGroupP[MAX_NESTS] = {};

@@ -460,6 +460,10 @@ void Matcher100::findAllCompatiblePairs()
     NumSet<unsigned> skip;
     LocalSet<2> conflicts;
     GroupEx* group = m_curGroup;
+    // The group does not change here: its alignment is brought up to date once, when the first
+    // scaled test would do it, and the pair that refused the last candidate is tried first.
+    bool aligned = false;
+    std::uint32_t lastRefusal = 0;
     // 3. Every free probe minutia against every free gallery minutia.
     for (int np = 0; np < m_numNestP; ++np) {
         if (m_inGroupP[np] != 0 || m_strongExcludeP[np] != 0) {
@@ -468,14 +472,29 @@ void Matcher100::findAllCompatiblePairs()
         int sx = 0;
         int sy = 0;
         getAreaScale(group, m_minutiaeP[np].x, m_minutiaeP[np].y, sx, sy, true);
+        const bool scaled = sx != 0 && sy != 0;
+        if (scaled && !aligned) {
+            group->recalcData();
+            aligned = true;
+        }
         for (int ng = 0; ng < m_numNestG; ++ng) {
             if (m_inGroupG[ng] != 0 || m_strongExcludeG[ng] != 0) {
                 continue;
             }
             conflicts.set.m_numItems = 0;
-            if (!group->isCompatible(static_cast<short>(np), static_cast<short>(ng), m_errorLevel,
-                                     conflicts.set, maxConflicts, nullptr, skip, true, sx, sy,
-                                     IC_COLLECT, 0)) {
+            if (maxConflicts == 0) {
+                const int refusal =
+                    group->findDisagreeing(static_cast<short>(np), static_cast<short>(ng),
+                                           m_errorLevel, scaled, sx, sy, lastRefusal);
+                if (refusal != -1) {
+                    if (refusal >= 0) {
+                        lastRefusal = static_cast<std::uint32_t>(refusal);
+                    }
+                    continue;
+                }
+            } else if (!group->isCompatibleAligned(static_cast<short>(np), static_cast<short>(ng),
+                                                   m_errorLevel, conflicts.set, maxConflicts,
+                                                   nullptr, skip, scaled, sx, sy, IC_COLLECT)) {
                 continue;
             }
             if (!checkQuadrants(group, np, ng, TR_NONE, skip, 0, conflicts.set, maxConflicts)) {
