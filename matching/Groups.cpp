@@ -354,18 +354,11 @@ bool GroupEx::agreesWithPair(short np, short ng, std::size_t pos, int level, boo
     return true;
 }
 
-int GroupEx::findDisagreeing(short np, short ng, int level, bool scaled, int scaleX, int scaleY,
-                             std::uint32_t first) const
+int GroupEx::findDisagreeingPair(short np, short ng, int level, bool scaled, int scaleX, int scaleY,
+                                 std::uint32_t first) const
 {
     const std::uint32_t n = m_pair.m_numItems;
-    if (n == 0) {
-        return -1;
-    }
     ZF_ASSERT(level >= 0 && level < MAX_ERROR_LEVEL);
-    if (!checkMinAngles(m_minutiaeP[np].angle, m_minutiaeG[ng].angle, m_rotation, m_wideP[np],
-                        m_wideG[ng] != 0, m_minAngleTol, m_minAngleTolWide, nullptr)) {
-        return -2;
-    }
     int error = 0;
     if (first < n) {
         const PairEx2& p = m_pair.m_items[first];

@@ -300,12 +300,13 @@ public:
     // (256 = the larger length) through error.
     bool agreesWithPair(short np, short ng, std::size_t pos, int level, bool scaled, int scaleX,
                         int scaleY, int& error) const;
-    // For a test that allows no conflict and skips nothing: -1 when (np, ng) passes
-    // isCompatibleAligned, else a reason to refuse it: -2 for the minutia directions, or the
-    // position of a pair it disagrees with. Pair `first` (when it exists) is tried first, which
-    // does not change the outcome, only how soon a refusal is found.
-    int findDisagreeing(short np, short ng, int level, bool scaled, int scaleX, int scaleY,
-                        std::uint32_t first) const;
+    // For a test that allows no conflict and skips nothing, on a candidate whose minutia
+    // directions agree: -1 when (np, ng) agrees with every pair that holds neither of its
+    // minutiae (as isCompatibleAligned finds), else the position of a pair it disagrees with.
+    // Pair `first` (when it exists) is tried first, which does not change the outcome, only
+    // how soon a refusal is found.
+    int findDisagreeingPair(short np, short ng, int level, bool scaled, int scaleX, int scaleY,
+                            std::uint32_t first) const;
     // Local scale of pair (p, g) from the other pairs, gallery positions carried into the
     // probe frame by carriedG.
     void calcScaleForOnePair(const MinutiaeShort* carriedG, int p, int g, short& scaleX,

@@ -181,6 +181,12 @@ void Matcher100::initNewMatch(MatchResult& r)
     if (p8 <= 2) {
         p8 = 3;
     }
+    // Quadrant answers of earlier matches no longer hold; after 255 matches the marks are
+    // cleared before they repeat.
+    if (++m_quadrantMatch == 0) {
+        std::memset(m_quadrantMemo, 0, sizeof m_quadrantMemo);
+        m_quadrantMatch = 1;
+    }
     // Area window sums are checked against the masks of this match.
     m_areaSumsP.checked = false;
     m_areaSumsG.checked = false;

@@ -282,6 +282,11 @@ public:
     static bool isNewPairBetter1(int errNew, int errOld, int simNew, int simOld);
     bool checkQuadrants(GroupEx* group, int np, int ng, Transition t, NumSet<unsigned>& skip,
                         std::size_t start, NumSet<unsigned>& conflicts, std::size_t maxConflicts);
+    // getQuadrant of neighbour j seen from minutia i of the probe side (ofP) or the gallery
+    // side, with its ridge count (0 when no link names j) through ridgeCount. getQuadrant
+    // reads only the minutia's type and links, so each answer is kept for the rest of the
+    // match.
+    int linkQuadrant(bool ofP, int i, int j, int& ridgeCount);
     void expandGroupByTopology(GroupEx* group, unsigned start);
     bool addNestPair2group(GroupEx* group, int np, int ng, Transition t, bool tryPair,
                            bool withLinks, bool useScale);
@@ -396,6 +401,14 @@ public:
 
     AreaSums m_areaSumsP;
     AreaSums m_areaSumsG;
+    // Answers of linkQuadrant by side, minutia and neighbour: valid when `match` equals
+    // m_quadrantMatch; quadrant + 1 in the low 3 bits, ridge count + 16 in the high 5 bits.
+    struct QuadrantMemo {
+        std::uint8_t match;
+        std::uint8_t packed;
+    };
+    QuadrantMemo m_quadrantMemo[2][MAX_NESTS][MAX_NESTS] = {};
+    std::uint8_t m_quadrantMatch = 0;
 
     // In-group marks: 1 while the minutia belongs to the current group.
     int m_inGroupP[MAX_NESTS] = {};
