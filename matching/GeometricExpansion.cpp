@@ -7,6 +7,8 @@
 #include "matching/Matcher100.h"
 #include "matching/SearchHelpers.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -65,7 +67,7 @@ void Matcher100::refreshAreaSums(AreaSums& a, const unsigned char* mask, int wid
     const std::size_t w1 = static_cast<std::size_t>(width) + 1;
     if (a.used) {
         try {
-            a.sums.assign(w1 * (static_cast<std::size_t>(height) + 1), 0);
+            a.sums.resize(w1 * (static_cast<std::size_t>(height) + 1));
             a.cells.assign(mask, mask + n);
         } catch (const std::bad_alloc&) {
             a.used = false; // counted cell by cell instead
@@ -75,12 +77,14 @@ void Matcher100::refreshAreaSums(AreaSums& a, const unsigned char* mask, int wid
         a.cells.clear();
         return;
     }
-    // sums[r][c]: inside cells of rows below r and columns below c.
+    // sums[r][c]: inside cells of rows below r and columns below c (row 0 and column 0 zero).
+    std::fill(a.sums.begin(), a.sums.begin() + static_cast<std::ptrdiff_t>(w1), 0u);
     for (int row = 0; row < height; ++row) {
         std::uint32_t line = 0;
         const unsigned char* m = mask + static_cast<std::size_t>(row) * width;
         const std::uint32_t* above = a.sums.data() + static_cast<std::size_t>(row) * w1;
         std::uint32_t* out = a.sums.data() + static_cast<std::size_t>(row + 1) * w1;
+        out[0] = 0;
         for (int col = 0; col < width; ++col) {
             line += m[col] != OUTSIDE_CELL ? 1 : 0;
             out[col + 1] = above[col + 1] + line;

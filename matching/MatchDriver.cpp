@@ -181,11 +181,14 @@ void Matcher100::initNewMatch(MatchResult& r)
     if (p8 <= 2) {
         p8 = 3;
     }
-    // Quadrant answers of earlier matches no longer hold; after 255 matches the marks are
+    // Answers kept for earlier matches no longer hold; after 255 matches the marks are
     // cleared before they repeat.
-    if (++m_quadrantMatch == 0) {
+    if (++m_matchStamp == 0) {
         std::memset(m_quadrantMemo, 0, sizeof m_quadrantMemo);
-        m_quadrantMatch = 1;
+        for (UnreliableLinks& u : m_unreliableLinks) {
+            std::memset(u.match, 0, sizeof u.match);
+        }
+        m_matchStamp = 1;
     }
     // Area window sums are checked against the masks of this match.
     m_areaSumsP.checked = false;

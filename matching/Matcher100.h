@@ -388,6 +388,20 @@ public:
         const std::uint8_t* excluded;
         MinData* md;
         int count;
+        int index; // 0 probe, 1 gallery
+    };
+    // The links along which a minutia may find its unreliable partner, in slot order: they
+    // depend on the loaded side only, so each minutia's are gathered once per match (valid
+    // when match[i] equals m_matchStamp).
+    struct UnreliableLink {
+        std::uint8_t neighbour;
+        std::uint8_t distance;
+        std::uint8_t ridgeCount;
+    };
+    struct UnreliableLinks {
+        UnreliableLink items[MAX_NESTS][ESK::ESK_LINK_SLOTS];
+        std::uint8_t count[MAX_NESTS];
+        std::uint8_t match[MAX_NESTS];
     };
     void findAllUnreliablePairs(const ESK::Lot<short>* minutiae, const ESK::Link* links,
                                 const int* marks, int count, const std::uint8_t* excluded,
@@ -402,13 +416,15 @@ public:
     AreaSums m_areaSumsP;
     AreaSums m_areaSumsG;
     // Answers of linkQuadrant by side, minutia and neighbour: valid when `match` equals
-    // m_quadrantMatch; quadrant + 1 in the low 3 bits, ridge count + 16 in the high 5 bits.
+    // m_matchStamp; quadrant + 1 in the low 3 bits, ridge count + 16 in the high 5 bits.
     struct QuadrantMemo {
         std::uint8_t match;
         std::uint8_t packed;
     };
     QuadrantMemo m_quadrantMemo[2][MAX_NESTS][MAX_NESTS] = {};
-    std::uint8_t m_quadrantMatch = 0;
+    // Mark of the current match for the answers kept per match, 1..255 (0 before the first
+    // match: nothing is kept).
+    std::uint8_t m_matchStamp = 0;
 
     // In-group marks: 1 while the minutia belongs to the current group.
     int m_inGroupP[MAX_NESTS] = {};
@@ -440,6 +456,7 @@ public:
     int m_numExcludedP = 0;
     int m_numExcludedG = 0;
     std::uint8_t m_unreliableVisited[MAX_NESTS] = {};
+    UnreliableLinks m_unreliableLinks[2] = {};
 
     // Bounded minimum-removal search of cleanInitialGroup: nodes visited in the current
     // cleaning, and cleanings (since construction) that reached the bound.

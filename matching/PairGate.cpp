@@ -307,14 +307,14 @@ int Matcher100::linkQuadrant(bool ofP, int i, int j, int& ridgeCount)
 {
     ZF_ASSERT(i >= 0 && i < MAX_NESTS && j >= 0 && j < MAX_NESTS);
     QuadrantMemo& e = m_quadrantMemo[ofP ? 0 : 1][i][j];
-    if (e.match != m_quadrantMatch || m_quadrantMatch == 0) {
+    if (e.match != m_matchStamp || m_matchStamp == 0) {
         int rc = 0;
         bool unusedFlag = false;
         const ESK::Sign* minutiae = ofP ? m_minutiaeP : m_minutiaeG;
         const ESK::Link* links = ofP ? m_linksP : m_linksG;
         const int q = getQuadrant(0, &minutiae[i], &links[i], j, unusedFlag, rc, NT);
         ZF_ASSERT(q >= -1 && q <= 6 && rc >= -16 && rc <= 15);
-        e.match = m_quadrantMatch;
+        e.match = m_matchStamp;
         e.packed = static_cast<std::uint8_t>((q + 1) | ((rc + 16) << 3));
     }
     ridgeCount = (e.packed >> 3) - 16;
@@ -489,7 +489,7 @@ void Matcher100::findAllCompatiblePairs()
     // direction test comes first, then the pairs one by one.
     const bool strict = maxConflicts == 0 && group->getNumItems() != 0;
     // 3. Every free probe minutia against every free gallery minutia.
-    for (int np = 0; np < m_numNestP; ++np) {
+    for (int np = 0; np < m_numNestP && numFreeG != 0; ++np) {
         if (m_inGroupP[np] != 0 || m_strongExcludeP[np] != 0) {
             continue;
         }

@@ -117,6 +117,7 @@ int main(int argc, char** argv)
         }
         ++count;
     }
-    std::printf("%ld comparisons, checksum %016llx\n", count, static_cast<unsigned long long>(check));
+    std::printf("%ld comparisons, checksum %016llx\n", count,
+                static_cast<unsigned long long>(check));
     return 0;
 }
