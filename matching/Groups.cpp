@@ -86,10 +86,9 @@ void MinutiaePairSet::build(const ESK::Lot<short>* minutiae, int n)
 {
     ZF_ASSERT(n >= 0 && n <= MAX_NESTS);
     m_minutiae = minutiae;
+    // The diagonal; every other item of the first n rows is written below.
     for (int i = 0; i < n; ++i) {
-        for (int j = 0; j < n; ++j) {
-            m_items[i][j] = PairItem{0, DIR_NOT_COMPUTED};
-        }
+        m_items[i][i] = PairItem{0, DIR_NOT_COMPUTED};
     }
     for (int i = 0; i < n; ++i) {
         for (int j = i + 1; j < n; ++j) {
@@ -329,8 +328,8 @@ bool GroupEx::agreesWithPair(short np, short ng, std::size_t pos, int level, boo
         // axes.
         const int a = wrap360(m_pairSetG->getAngle(p.ng, ng) + m_rotation);
         const std::int64_t lG0 = m_pairSetG->getLen(ng, p.ng);
-        x = -(round8192(cos8192(a) * lG0 * 512) / (scaleX + p.scaleX));
-        y = -(round8192(sin8192(a) * lG0 * 512) / (scaleY + p.scaleY));
+        x = -(round8192(TabCos360[a] * lG0 * 512) / (scaleX + p.scaleX));
+        y = -(round8192(TabSin360[a] * lG0 * 512) / (scaleY + p.scaleY));
         lG = static_cast<int>(std::sqrt(static_cast<double>(x) * x + static_cast<double>(y) * y) +
                               0.5);
     } else {

@@ -477,12 +477,20 @@ void Matcher100::findAllCompatiblePairs()
     // scaled test would do it, and the pair that refused the last candidate is tried first.
     bool aligned = false;
     std::uint32_t lastRefusal = 0;
-    // The free gallery minutiae, listed once.
-    std::uint8_t freeG[MAX_NESTS];
+    // The free gallery minutiae, listed once with their angles in 0..359 and their width
+    // flags.
+    struct FreeMinutia {
+        std::uint8_t ng;
+        std::uint8_t wide;
+        std::int16_t angle;
+    };
+    FreeMinutia freeG[MAX_NESTS];
     int numFreeG = 0;
     for (int ng = 0; ng < m_numNestG; ++ng) {
         if (m_inGroupG[ng] == 0 && m_strongExcludeG[ng] == 0) {
-            freeG[numFreeG++] = static_cast<std::uint8_t>(ng);
+            freeG[numFreeG++] =
+                FreeMinutia{static_cast<std::uint8_t>(ng), m_wideG[ng],
+                            static_cast<std::int16_t>(wrap360(m_minutiaeG[ng].angle))};
         }
     }
     // Without pairs every candidate agrees; with pairs and no conflict allowed, the minutia
@@ -501,16 +509,18 @@ void Matcher100::findAllCompatiblePairs()
             group->recalcData();
             aligned = true;
         }
-        // The probe angle less the group's rotation, for the minutia direction test.
-        const int turnedP = m_minutiaeP[np].angle - group->m_rotation;
+        // The probe angle less the group's rotation (0..359), for the minutia direction
+        // test: its difference with a gallery angle wrapped once is the wrapped difference.
+        const int turnedP = wrap360(m_minutiaeP[np].angle - group->m_rotation);
         const bool wideP = m_wideP[np] != 0;
         for (int f = 0; f < numFreeG; ++f) {
-            const int ng = freeG[f];
+            const int ng = freeG[f].ng;
             conflicts.set.m_numItems = 0;
             if (strict) {
-                const int d = wrap180(turnedP - m_minutiaeG[ng].angle);
+                int d = turnedP - freeG[f].angle;
+                d = d >= 180 ? d - 360 : (d < -180 ? d + 360 : d);
                 const int limit =
-                    (wideP || m_wideG[ng] != 0) ? group->m_minAngleTolWide : group->m_minAngleTol;
+                    (wideP || freeG[f].wide != 0) ? group->m_minAngleTolWide : group->m_minAngleTol;
                 if (d > limit || -d > limit) {
                     continue;
                 }
