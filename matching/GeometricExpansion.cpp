@@ -92,36 +92,46 @@ void Matcher100::refreshAreaSums(AreaSums& a, const unsigned char* mask, int wid
     }
 }
 
-int Matcher100::insideCells(bool ofP, int x, int y, int reach)
+void Matcher100::markSparseWindows(bool ofP, const MinutiaeShort* carried, int count, int reach,
+                                   int minInside, std::uint8_t* marks)
 {
     const unsigned char* mask = ofP ? m_areaP : m_areaG;
     if (mask == nullptr) {
-        return 0;
+        // No cell lies inside.
+        for (int i = 0; i < count; ++i) {
+            marks[i] = 0 < minInside ? 1 : 0;
+        }
+        return;
     }
     const int width = ofP ? m_areaWidthP : m_areaWidthG;
     const int height = ofP ? m_areaHeightP : m_areaHeightG;
-    const int cx = x / CELL_SIZE;
-    const int cy = y / CELL_SIZE;
     AreaSums& a = ofP ? m_areaSumsP : m_areaSumsG;
     if (!a.checked || a.mask != mask || a.width != width || a.height != height) {
         refreshAreaSums(a, mask, width, height);
     }
-    if (!a.used) {
-        return countInsideCells(cx, cy, mask, width, height, reach);
-    }
-    // The window clipped to the mask.
-    const int r0 = cy - reach < 0 ? 0 : cy - reach;
-    const int r1 = cy + reach >= height ? height - 1 : cy + reach;
-    const int c0 = cx - reach < 0 ? 0 : cx - reach;
-    const int c1 = cx + reach >= width ? width - 1 : cx + reach;
-    if (r0 > r1 || c0 > c1) {
-        return 0;
-    }
     const std::size_t w1 = static_cast<std::size_t>(width) + 1;
     const std::uint32_t* s = a.sums.data();
-    const std::size_t top = static_cast<std::size_t>(r0) * w1;
-    const std::size_t bottom = static_cast<std::size_t>(r1 + 1) * w1;
-    return static_cast<int>(s[bottom + c1 + 1] - s[top + c1 + 1] - s[bottom + c0] + s[top + c0]);
+    for (int i = 0; i < count; ++i) {
+        const int cx = carried[i].x / CELL_SIZE;
+        const int cy = carried[i].y / CELL_SIZE;
+        int inside = 0;
+        if (!a.used) {
+            inside = countInsideCells(cx, cy, mask, width, height, reach);
+        } else {
+            // The window clipped to the mask.
+            const int r0 = cy - reach < 0 ? 0 : cy - reach;
+            const int r1 = cy + reach >= height ? height - 1 : cy + reach;
+            const int c0 = cx - reach < 0 ? 0 : cx - reach;
+            const int c1 = cx + reach >= width ? width - 1 : cx + reach;
+            if (r0 <= r1 && c0 <= c1) {
+                const std::size_t top = static_cast<std::size_t>(r0) * w1;
+                const std::size_t bottom = static_cast<std::size_t>(r1 + 1) * w1;
+                inside = static_cast<int>(s[bottom + c1 + 1] - s[top + c1 + 1] - s[bottom + c0] +
+                                          s[top + c0]);
+            }
+        }
+        marks[i] = inside < minInside ? 1 : 0;
+    }
 }
 
 bool Matcher100::expandCurGroupByGeometry(bool quick)
@@ -154,14 +164,8 @@ void Matcher100::findExclude()
 {
     std::memset(m_excludeP, 0, sizeof m_excludeP);
     std::memset(m_excludeG, 0, sizeof m_excludeG);
-    for (int i = 0; i < m_numNestP; ++i) {
-        m_excludeP[i] = insideCells(false, m_carriedP[i].x, m_carriedP[i].y, EXCLUDE_REACH) <
-                        EXCLUDE_MIN_INSIDE;
-    }
-    for (int i = 0; i < m_numNestG; ++i) {
-        m_excludeG[i] =
-            insideCells(true, m_carriedG[i].x, m_carriedG[i].y, EXCLUDE_REACH) < EXCLUDE_MIN_INSIDE;
-    }
+    markSparseWindows(false, m_carriedP, m_numNestP, EXCLUDE_REACH, EXCLUDE_MIN_INSIDE, m_excludeP);
+    markSparseWindows(true, m_carriedG, m_numNestG, EXCLUDE_REACH, EXCLUDE_MIN_INSIDE, m_excludeG);
     const GroupEx& g = *m_curGroup;
     for (std::uint32_t k = 0; k < g.getNumItems(); ++k) {
         m_excludeP[g.getPair(k).np] = 0;
@@ -173,14 +177,9 @@ void Matcher100::findStrongExclude()
 {
     std::memset(m_strongExcludeP, 0, sizeof m_strongExcludeP);
     std::memset(m_strongExcludeG, 0, sizeof m_strongExcludeG);
-    for (int i = 0; i < m_numNestP; ++i) {
-        m_strongExcludeP[i] =
-            insideCells(false, m_carriedP[i].x, m_carriedP[i].y, STRONG_REACH) == 0;
-    }
-    for (int i = 0; i < m_numNestG; ++i) {
-        m_strongExcludeG[i] =
-            insideCells(true, m_carriedG[i].x, m_carriedG[i].y, STRONG_REACH) == 0;
-    }
+    // No cell of the window inside: fewer than one.
+    markSparseWindows(false, m_carriedP, m_numNestP, STRONG_REACH, 1, m_strongExcludeP);
+    markSparseWindows(true, m_carriedG, m_numNestG, STRONG_REACH, 1, m_strongExcludeG);
     const GroupEx& g = *m_curGroup;
     for (std::uint32_t k = 0; k < g.getNumItems(); ++k) {
         m_strongExcludeP[g.getPair(k).np] = 0;

@@ -356,9 +356,11 @@ public:
         bool checked = false;
         bool used = false; // false: windows are counted cell by cell
     };
-    // Cells of the (2 reach + 1)^2 window of cells around (x, y) that lie inside the area of
-    // the probe side (ofP) or of the gallery side; cells beyond the mask count as outside.
-    int insideCells(bool ofP, int x, int y, int reach);
+    // Marks each of `count` carried positions whose (2 reach + 1)^2 window of cells holds
+    // fewer than minInside cells inside the area of the probe side (ofP) or of the gallery
+    // side; cells beyond the mask count as outside, and without a mask none is inside.
+    void markSparseWindows(bool ofP, const MinutiaeShort* carried, int count, int reach,
+                           int minInside, std::uint8_t* marks);
     void refreshAreaSums(AreaSums& a, const unsigned char* mask, int width, int height);
     bool expandCurGroupByGeometry(bool quick);
     void findExclude();
