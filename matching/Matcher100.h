@@ -464,6 +464,10 @@ public:
     // cleaning, and cleanings (since construction) that reached the bound.
     unsigned m_cleanVisits = 0;
     unsigned m_numCleanCapped = 0;
+    // Scratch of cleanInitialGroup, kept between calls: the block of its conflict and skip
+    // sets, and the conflict sets over it.
+    std::vector<unsigned> m_cleanBlock;
+    NumSet<unsigned> m_cleanConflicts[GROUP_CAPACITY];
 
     // ======== end of the search and score section ========
 
