@@ -7,8 +7,11 @@
 #include "matching/Matcher100.h"
 #include "matching/SearchHelpers.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace accelMatch {
 namespace {
@@ -20,15 +23,14 @@ constexpr int EXCLUDE_MIN_INSIDE = 20;  // fewer cells inside: excluded
 constexpr int STRONG_REACH = 3;         // a 7 x 7 window of cells
 constexpr int UNEXPLAINED_PER_PAIR = 8; // unexplained minutiae allowed per pair
 
-// Cells of the (2 reach + 1)^2 window around the carried position (x, y) that lie inside the
-// mask; cells beyond the mask count as outside.
-int insideCells(int x, int y, const unsigned char* mask, int width, int height, int reach)
+// Masks of at most this many cells are summed once per match; larger ones (a caller's mask may
+// hold up to 512 x 512 cells) are counted window by window.
+constexpr std::size_t MAX_SUMMED_CELLS = 65536;
+
+// Cells of the (2 reach + 1)^2 window around cell (cx, cy) that lie inside the mask; cells
+// beyond the mask count as outside.
+int countInsideCells(int cx, int cy, const unsigned char* mask, int width, int height, int reach)
 {
-    if (mask == nullptr) {
-        return 0;
-    }
-    const int cx = x / CELL_SIZE;
-    const int cy = y / CELL_SIZE;
     int count = 0;
     for (int dy = -reach; dy <= reach; ++dy) {
         const int row = cy + dy;
@@ -48,6 +50,89 @@ int insideCells(int x, int y, const unsigned char* mask, int width, int height, 
 }
 
 } // namespace
+
+void Matcher100::refreshAreaSums(AreaSums& a, const unsigned char* mask, int width, int height)
+{
+    const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    const bool same = a.used && a.width == width && a.height == height && a.cells.size() == n &&
+                      (n == 0 || std::memcmp(a.cells.data(), mask, n) == 0);
+    a.checked = true;
+    a.mask = mask;
+    a.width = width;
+    a.height = height;
+    if (same) {
+        return;
+    }
+    a.used = n <= MAX_SUMMED_CELLS;
+    const std::size_t w1 = static_cast<std::size_t>(width) + 1;
+    if (a.used) {
+        try {
+            a.sums.resize(w1 * (static_cast<std::size_t>(height) + 1));
+            a.cells.assign(mask, mask + n);
+        } catch (const std::bad_alloc&) {
+            a.used = false; // counted cell by cell instead
+        }
+    }
+    if (!a.used) {
+        a.cells.clear();
+        return;
+    }
+    // sums[r][c]: inside cells of rows below r and columns below c (row 0 and column 0 zero).
+    std::fill(a.sums.begin(), a.sums.begin() + static_cast<std::ptrdiff_t>(w1), 0u);
+    for (int row = 0; row < height; ++row) {
+        std::uint32_t line = 0;
+        const unsigned char* m = mask + static_cast<std::size_t>(row) * width;
+        const std::uint32_t* above = a.sums.data() + static_cast<std::size_t>(row) * w1;
+        std::uint32_t* out = a.sums.data() + static_cast<std::size_t>(row + 1) * w1;
+        out[0] = 0;
+        for (int col = 0; col < width; ++col) {
+            line += m[col] != OUTSIDE_CELL ? 1 : 0;
+            out[col + 1] = above[col + 1] + line;
+        }
+    }
+}
+
+void Matcher100::markSparseWindows(bool ofP, const MinutiaeShort* carried, int count, int reach,
+                                   int minInside, std::uint8_t* marks)
+{
+    const unsigned char* mask = ofP ? m_areaP : m_areaG;
+    if (mask == nullptr) {
+        // No cell lies inside.
+        for (int i = 0; i < count; ++i) {
+            marks[i] = 0 < minInside ? 1 : 0;
+        }
+        return;
+    }
+    const int width = ofP ? m_areaWidthP : m_areaWidthG;
+    const int height = ofP ? m_areaHeightP : m_areaHeightG;
+    AreaSums& a = ofP ? m_areaSumsP : m_areaSumsG;
+    if (!a.checked || a.mask != mask || a.width != width || a.height != height) {
+        refreshAreaSums(a, mask, width, height);
+    }
+    const std::size_t w1 = static_cast<std::size_t>(width) + 1;
+    const std::uint32_t* s = a.sums.data();
+    for (int i = 0; i < count; ++i) {
+        const int cx = carried[i].x / CELL_SIZE;
+        const int cy = carried[i].y / CELL_SIZE;
+        int inside = 0;
+        if (!a.used) {
+            inside = countInsideCells(cx, cy, mask, width, height, reach);
+        } else {
+            // The window clipped to the mask.
+            const int r0 = cy - reach < 0 ? 0 : cy - reach;
+            const int r1 = cy + reach >= height ? height - 1 : cy + reach;
+            const int c0 = cx - reach < 0 ? 0 : cx - reach;
+            const int c1 = cx + reach >= width ? width - 1 : cx + reach;
+            if (r0 <= r1 && c0 <= c1) {
+                const std::size_t top = static_cast<std::size_t>(r0) * w1;
+                const std::size_t bottom = static_cast<std::size_t>(r1 + 1) * w1;
+                inside = static_cast<int>(s[bottom + c1 + 1] - s[top + c1 + 1] - s[bottom + c0] +
+                                          s[top + c0]);
+            }
+        }
+        marks[i] = inside < minInside ? 1 : 0;
+    }
+}
 
 bool Matcher100::expandCurGroupByGeometry(bool quick)
 {
@@ -79,14 +164,8 @@ void Matcher100::findExclude()
 {
     std::memset(m_excludeP, 0, sizeof m_excludeP);
     std::memset(m_excludeG, 0, sizeof m_excludeG);
-    for (int i = 0; i < m_numNestP; ++i) {
-        m_excludeP[i] = insideCells(m_carriedP[i].x, m_carriedP[i].y, m_areaG, m_areaWidthG,
-                                    m_areaHeightG, EXCLUDE_REACH) < EXCLUDE_MIN_INSIDE;
-    }
-    for (int i = 0; i < m_numNestG; ++i) {
-        m_excludeG[i] = insideCells(m_carriedG[i].x, m_carriedG[i].y, m_areaP, m_areaWidthP,
-                                    m_areaHeightP, EXCLUDE_REACH) < EXCLUDE_MIN_INSIDE;
-    }
+    markSparseWindows(false, m_carriedP, m_numNestP, EXCLUDE_REACH, EXCLUDE_MIN_INSIDE, m_excludeP);
+    markSparseWindows(true, m_carriedG, m_numNestG, EXCLUDE_REACH, EXCLUDE_MIN_INSIDE, m_excludeG);
     const GroupEx& g = *m_curGroup;
     for (std::uint32_t k = 0; k < g.getNumItems(); ++k) {
         m_excludeP[g.getPair(k).np] = 0;
@@ -98,14 +177,9 @@ void Matcher100::findStrongExclude()
 {
     std::memset(m_strongExcludeP, 0, sizeof m_strongExcludeP);
     std::memset(m_strongExcludeG, 0, sizeof m_strongExcludeG);
-    for (int i = 0; i < m_numNestP; ++i) {
-        m_strongExcludeP[i] = insideCells(m_carriedP[i].x, m_carriedP[i].y, m_areaG, m_areaWidthG,
-                                          m_areaHeightG, STRONG_REACH) == 0;
-    }
-    for (int i = 0; i < m_numNestG; ++i) {
-        m_strongExcludeG[i] = insideCells(m_carriedG[i].x, m_carriedG[i].y, m_areaP, m_areaWidthP,
-                                          m_areaHeightP, STRONG_REACH) == 0;
-    }
+    // No cell of the window inside: fewer than one.
+    markSparseWindows(false, m_carriedP, m_numNestP, STRONG_REACH, 1, m_strongExcludeP);
+    markSparseWindows(true, m_carriedG, m_numNestG, STRONG_REACH, 1, m_strongExcludeG);
     const GroupEx& g = *m_curGroup;
     for (std::uint32_t k = 0; k < g.getNumItems(); ++k) {
         m_strongExcludeP[g.getPair(k).np] = 0;

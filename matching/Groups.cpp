@@ -86,10 +86,9 @@ void MinutiaePairSet::build(const ESK::Lot<short>* minutiae, int n)
 {
     ZF_ASSERT(n >= 0 && n <= MAX_NESTS);
     m_minutiae = minutiae;
+    // The diagonal; every other item of the first n rows is written below.
     for (int i = 0; i < n; ++i) {
-        for (int j = 0; j < n; ++j) {
-            m_items[i][j] = PairItem{0, DIR_NOT_COMPUTED};
-        }
+        m_items[i][i] = PairItem{0, DIR_NOT_COMPUTED};
     }
     for (int i = 0; i < n; ++i) {
         for (int j = i + 1; j < n; ++j) {
@@ -140,6 +139,7 @@ GroupEx& GroupEx::operator=(const GroupEx& other)
 
 void GroupEx::reset()
 {
+    m_alignment.numPairs = 0;
     m_pair.m_numItems = 0;
     m_rotation = 0;
     m_nearHalfTurn = 0;
@@ -212,6 +212,25 @@ void GroupEx::recalcData()
     if (n < 2 || m_numAdded + m_numChanged == 0) {
         return;
     }
+    // The same pairs as last time: the same result.
+    Alignment& a = m_alignment;
+    if (a.numPairs == n && a.nearHalfTurn == m_nearHalfTurn && a.distUnit == m_distUnit &&
+        a.minutiaeP == m_minutiaeP && a.minutiaeG == m_minutiaeG) {
+        std::uint32_t k = 0;
+        while (k < n && a.np[k] == m_pair.m_items[k].np && a.ng[k] == m_pair.m_items[k].ng) {
+            ++k;
+        }
+        if (k == n) {
+            m_centrePX = a.centrePX;
+            m_centrePY = a.centrePY;
+            m_centreGX = a.centreGX;
+            m_centreGY = a.centreGY;
+            if (a.hasRotation) {
+                m_rotation = a.rotation;
+            }
+            return;
+        }
+    }
     // 1. Centroids of both sides.
     std::int64_t sx = 0;
     std::int64_t sy = 0;
@@ -266,6 +285,21 @@ void GroupEx::recalcData()
         }
         m_rotation = r;
     }
+    a.numPairs = n;
+    a.nearHalfTurn = m_nearHalfTurn;
+    a.distUnit = m_distUnit;
+    a.minutiaeP = m_minutiaeP;
+    a.minutiaeG = m_minutiaeG;
+    a.centrePX = m_centrePX;
+    a.centrePY = m_centrePY;
+    a.centreGX = m_centreGX;
+    a.centreGY = m_centreGY;
+    a.rotation = m_rotation;
+    a.hasRotation = w > 0;
+    for (std::uint32_t k = 0; k < n; ++k) {
+        a.np[k] = m_pair.m_items[k].np;
+        a.ng[k] = m_pair.m_items[k].ng;
+    }
 }
 
 bool GroupEx::isCompatible(short np, short ng, int level, NumSet<unsigned>& conflicts,
@@ -276,6 +310,78 @@ bool GroupEx::isCompatible(short np, short ng, int level, NumSet<unsigned>& conf
     if (scaled) {
         recalcData();
     }
+    return isCompatibleAligned(np, ng, level, conflicts, maxConflicts, meanError, skip, scaled,
+                               scaleX, scaleY, form);
+}
+
+bool GroupEx::agreesWithPair(short np, short ng, std::size_t pos, int level, bool scaled,
+                             int scaleX, int scaleY, int& error) const
+{
+    const PairEx2& p = m_pair.m_items[pos];
+    const int lP = m_pairSetP->getLen(np, p.np);
+    int lG = 0;
+    int x = 0;
+    int y = 0;
+    const bool carried = scaled && p.scaleX != 0 && p.scaleY != 0;
+    if (carried) {
+        // The gallery segment divided by the mean of both pairs' scales, along the probe's
+        // axes.
+        const int a = wrap360(m_pairSetG->getAngle(p.ng, ng) + m_rotation);
+        const std::int64_t lG0 = m_pairSetG->getLen(ng, p.ng);
+        x = -(round8192(TabCos360[a] * lG0 * 512) / (scaleX + p.scaleX));
+        y = -(round8192(TabSin360[a] * lG0 * 512) / (scaleY + p.scaleY));
+        lG = static_cast<int>(std::sqrt(static_cast<double>(x) * x + static_cast<double>(y) * y) +
+                              0.5);
+    } else {
+        lG = m_pairSetG->getLen(ng, p.ng);
+    }
+    const int dif = std::abs(lP - lG);
+    const int m = lP < lG ? lP : lG;
+    if (dif > distTol(level, m)) {
+        return false;
+    }
+    if (lP >= 2 * m_distUnit && lG >= 2 * m_distUnit) {
+        // Directions are compared only on segments long enough to carry one.
+        const int dP = m_pairSetP->getAngle(np, p.np);
+        const int dG = carried ? wrap180(atan(x, y) - m_rotation) : m_pairSetG->getAngle(ng, p.ng);
+        if (std::abs(wrap180(dP - dG - m_rotation)) > 2 * m_dirTol) {
+            return false;
+        }
+    }
+    const int larger = lP > lG ? lP : lG;
+    error = larger == 0 ? 0 : static_cast<std::uint16_t>(dif * 256 / larger);
+    return true;
+}
+
+int GroupEx::findDisagreeingPair(short np, short ng, int level, bool scaled, int scaleX, int scaleY,
+                                 std::uint32_t first) const
+{
+    const std::uint32_t n = m_pair.m_numItems;
+    ZF_ASSERT(level >= 0 && level < MAX_ERROR_LEVEL);
+    int error = 0;
+    if (first < n) {
+        const PairEx2& p = m_pair.m_items[first];
+        if (p.np != np && p.ng != ng &&
+            !agreesWithPair(np, ng, first, level, scaled, scaleX, scaleY, error)) {
+            return static_cast<int>(first);
+        }
+    }
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const PairEx2& p = m_pair.m_items[i];
+        if (i == first || p.np == np || p.ng == ng) {
+            continue;
+        }
+        if (!agreesWithPair(np, ng, i, level, scaled, scaleX, scaleY, error)) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+bool GroupEx::isCompatibleAligned(short np, short ng, int level, NumSet<unsigned>& conflicts,
+                                  std::size_t maxConflicts, int* meanError, NumSet<unsigned>& skip,
+                                  bool scaled, int scaleX, int scaleY, unsigned form)
+{
     if (meanError != nullptr) {
         *meanError = 0;
     }
@@ -291,7 +397,7 @@ bool GroupEx::isCompatible(short np, short ng, int level, NumSet<unsigned>& conf
     std::int64_t errorSum = 0;
     int checked = 0;
     for (std::uint32_t i = 0; i < n; ++i) {
-        if (skip.contains(i)) {
+        if (skip.m_numItems != 0 && skip.contains(i)) {
             continue;
         }
         const PairEx2& p = m_pair.m_items[i];
@@ -299,28 +405,8 @@ bool GroupEx::isCompatible(short np, short ng, int level, NumSet<unsigned>& conf
             // A pair sharing a minutia with the candidate has no segment to compare.
             continue;
         }
-        const int lP = m_pairSetP->getLen(np, p.np);
-        const int dP = m_pairSetP->getAngle(np, p.np);
-        int lG = m_pairSetG->getLen(ng, p.ng);
-        int dG = m_pairSetG->getAngle(ng, p.ng);
-        if (scaled && p.scaleX != 0 && p.scaleY != 0) {
-            // The gallery segment divided by the mean of both pairs' scales, along the
-            // probe's axes.
-            const int a = wrap360(m_pairSetG->getAngle(p.ng, ng) + m_rotation);
-            const std::int64_t c = cos8192(a);
-            const std::int64_t s = sin8192(a);
-            const int x = -(round8192(c * lG * 512) / (scaleX + p.scaleX));
-            const int y = -(round8192(s * lG * 512) / (scaleY + p.scaleY));
-            lG = static_cast<int>(
-                std::sqrt(static_cast<double>(x) * x + static_cast<double>(y) * y) + 0.5);
-            dG = wrap180(atan(x, y) - m_rotation);
-        }
-        const int dif = std::abs(lP - lG);
-        const int m = lP < lG ? lP : lG;
-        bool consistent = dif <= distTol(level, m);
-        if (consistent && lP >= 2 * m_distUnit && lG >= 2 * m_distUnit) {
-            consistent = std::abs(wrap180(dP - dG - m_rotation)) <= 2 * m_dirTol;
-        }
+        int error = 0;
+        const bool consistent = agreesWithPair(np, ng, i, level, scaled, scaleX, scaleY, error);
         if (form == IC_COLLECT) {
             if (!consistent && !conflicts.contains(i)) {
                 if (conflicts.m_numItems >= maxConflicts) {
@@ -333,8 +419,7 @@ bool GroupEx::isCompatible(short np, short ng, int level, NumSet<unsigned>& conf
         if (!consistent) {
             return false;
         }
-        const int larger = lP > lG ? lP : lG;
-        errorSum += larger == 0 ? 0 : static_cast<std::uint16_t>(dif * 256 / larger);
+        errorSum += error;
         ++checked;
     }
     if (form != IC_COLLECT && meanError != nullptr && checked > 0) {

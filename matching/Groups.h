@@ -249,6 +249,26 @@ public:
     const std::uint8_t* m_wideG = nullptr;
     std::int32_t m_conflictPos = -1;
 
+    // The alignment recalcData computed last and the pairs it came from: the same pairs give
+    // the same centroids and rotation, which are then restored instead of computed again.
+    // Emptied by reset(); not copied by assignment.
+    struct Alignment {
+        std::uint32_t numPairs = 0; // 0: none kept
+        std::int32_t nearHalfTurn = 0;
+        std::int32_t distUnit = 0;
+        const ESK::Lot<short>* minutiaeP = nullptr;
+        const ESK::Lot<short>* minutiaeG = nullptr;
+        std::int32_t centrePX = 0;
+        std::int32_t centrePY = 0;
+        std::int32_t centreGX = 0;
+        std::int32_t centreGY = 0;
+        std::int32_t rotation = 0;
+        bool hasRotation = false;
+        std::int16_t np[GROUP_CAPACITY] = {};
+        std::int16_t ng[GROUP_CAPACITY] = {};
+    };
+    Alignment m_alignment;
+
     GroupEx() = default;
     GroupEx(const GroupEx&) = delete;
     GroupEx& operator=(const GroupEx& other);
@@ -270,6 +290,23 @@ public:
     bool isCompatible(short np, short ng, int level, NumSet<unsigned>& conflicts,
                       std::size_t maxConflicts, int* meanError, NumSet<unsigned>& skip,
                       bool useScale, int scaleX, int scaleY, unsigned form, int unused);
+    // The same test on the rotation and centroids as they stand (isCompatible brings them up
+    // to date first when it scales); `scaled` as isCompatible derives it.
+    bool isCompatibleAligned(short np, short ng, int level, NumSet<unsigned>& conflicts,
+                             std::size_t maxConflicts, int* meanError, NumSet<unsigned>& skip,
+                             bool scaled, int scaleX, int scaleY, unsigned form);
+    // Does (np, ng) agree in length and direction with pair `pos` (which holds neither
+    // minutia)? The per-pair test of isCompatibleAligned; the length error of an agreeing pair
+    // (256 = the larger length) through error.
+    bool agreesWithPair(short np, short ng, std::size_t pos, int level, bool scaled, int scaleX,
+                        int scaleY, int& error) const;
+    // For a test that allows no conflict and skips nothing, on a candidate whose minutia
+    // directions agree: -1 when (np, ng) agrees with every pair that holds neither of its
+    // minutiae (as isCompatibleAligned finds), else the position of a pair it disagrees with.
+    // Pair `first` (when it exists) is tried first, which does not change the outcome, only
+    // how soon a refusal is found.
+    int findDisagreeingPair(short np, short ng, int level, bool scaled, int scaleX, int scaleY,
+                            std::uint32_t first) const;
     // Local scale of pair (p, g) from the other pairs, gallery positions carried into the
     // probe frame by carriedG.
     void calcScaleForOnePair(const MinutiaeShort* carriedG, int p, int g, short& scaleX,

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <new>
 
 namespace accelMatch {
@@ -212,20 +211,27 @@ void Matcher100::cleanInitialGroup(GroupEx* group)
         group->m_numChanged += 1;
         return;
     }
-    // Conflict and skip sets of capacity n over one block.
-    std::unique_ptr<unsigned[]> block(new (std::nothrow) unsigned[(n + 1) * n]);
-    std::unique_ptr<NumSet<unsigned>[]> conflicts(new (std::nothrow) NumSet<unsigned>[n]);
-    if (!block || !conflicts) {
-        throw MA_ERR_MEMORY;
+    // Conflict and skip sets of capacity n over one block, both kept between calls.
+    ZF_ASSERT(n <= GROUP_CAPACITY);
+    const std::size_t blockSize = static_cast<std::size_t>(n + 1) * n;
+    if (m_cleanBlock.size() < blockSize) {
+        try {
+            m_cleanBlock.resize(blockSize);
+        } catch (const std::bad_alloc&) {
+            throw MA_ERR_MEMORY;
+        }
     }
+    unsigned* const block = m_cleanBlock.data();
+    NumSet<unsigned>* const conflicts = m_cleanConflicts;
     NumSet<unsigned> skip(n);
-    skip.m_items = block.get() + static_cast<std::size_t>(n) * n;
+    skip.m_items = block + static_cast<std::size_t>(n) * n;
     // 1. For each pair: the pairs sharing a minutia, then the geometric and the topological
     //    conflicts.
     for (unsigned i = 0; i < n; ++i) {
         NumSet<unsigned>& c = conflicts[i];
+        c.m_numItems = 0;
         c.m_maxItems = n;
-        c.m_items = block.get() + static_cast<std::size_t>(i) * n;
+        c.m_items = block + static_cast<std::size_t>(i) * n;
         const PairEx2 pi = group->getPair(i);
         skip.m_numItems = 0;
         skip.add(i);
@@ -253,8 +259,8 @@ void Matcher100::cleanInitialGroup(GroupEx* group)
     }
     // 3. The fewest removals.
     NumSet<unsigned> removed(n);
-    removed.m_items = block.get() + static_cast<std::size_t>(n) * n; // the skip set is done
-    cleanInitialGroupCase(conflicts.get(), n, counts, removed);
+    removed.m_items = block + static_cast<std::size_t>(n) * n; // the skip set is done
+    cleanInitialGroupCase(conflicts, n, counts, removed);
     // 4. The group keeps the other pairs in order.
     bool gone[MAX_NESTS] = {};
     for (std::uint32_t k = 0; k < removed.getNumItems(); ++k) {
@@ -281,10 +287,8 @@ void Matcher100::cleanInitialGroupCase(NumSet<unsigned>* conflicts, unsigned n, 
                                        NumSet<unsigned>& removed)
 {
     ZF_ASSERT(n <= MAX_NESTS);
-    std::unique_ptr<RemovalSearch> s(new (std::nothrow) RemovalSearch);
-    if (!s) {
-        throw MA_ERR_MEMORY;
-    }
+    RemovalSearch search;
+    RemovalSearch* const s = &search;
     s->conflicts = conflicts;
     s->n = n;
     unsigned short start[MAX_NESTS];

@@ -181,6 +181,18 @@ void Matcher100::initNewMatch(MatchResult& r)
     if (p8 <= 2) {
         p8 = 3;
     }
+    // Answers kept for earlier matches no longer hold; after 255 matches the marks are
+    // cleared before they repeat.
+    if (++m_matchStamp == 0) {
+        std::memset(m_quadrantMemo, 0, sizeof m_quadrantMemo);
+        for (UnreliableLinks& u : m_unreliableLinks) {
+            std::memset(u.match, 0, sizeof u.match);
+        }
+        m_matchStamp = 1;
+    }
+    // Area window sums are checked against the masks of this match.
+    m_areaSumsP.checked = false;
+    m_areaSumsG.checked = false;
     m_numCompatPairs = 0;
     m_compatLastNp = -1;
     std::memset(m_compatHas, 0, sizeof m_compatHas);

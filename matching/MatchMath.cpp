@@ -8,7 +8,7 @@
 namespace accelMatch {
 
 // clang-format off
-const std::int32_t TabSin[91] = {
+constexpr std::int32_t TabSin[91] = {
        0,  143,  286,  429,  571,  714,  856,  998, 1140, 1282, // 0..9
     1423, 1563, 1703, 1843, 1982, 2120, 2258, 2395, 2531, 2667, // 10..19
     2802, 2936, 3069, 3201, 3332, 3462, 3591, 3719, 3846, 3972, // 20..29
@@ -49,9 +49,26 @@ void fillDistTolTab()
     }
 }
 
-int cos8192(int a)
+namespace {
+
+// 8192 sin a for a = 0..359 by quadrant from TabSin.
+constexpr std::int32_t MmSin360(int a)
 {
-    a = wrap360(a);
+    if (a <= 90) {
+        return TabSin[a];
+    }
+    if (a <= 180) {
+        return TabSin[180 - a];
+    }
+    if (a <= 270) {
+        return -TabSin[a - 180];
+    }
+    return -TabSin[360 - a];
+}
+
+// 8192 cos a for a = 0..359 by quadrant from TabSin.
+constexpr std::int32_t MmCos360(int a)
+{
     if (a <= 90) {
         return TabSin[90 - a];
     }
@@ -64,19 +81,35 @@ int cos8192(int a)
     return TabSin[a - 270];
 }
 
+struct MmTable360 {
+    std::int32_t v[360];
+};
+
+constexpr MmTable360 MmMakeTable(bool cosine)
+{
+    MmTable360 t{};
+    for (int a = 0; a < 360; ++a) {
+        t.v[a] = cosine ? MmCos360(a) : MmSin360(a);
+    }
+    return t;
+}
+
+constexpr MmTable360 MM_COS = MmMakeTable(true);
+constexpr MmTable360 MM_SIN = MmMakeTable(false);
+
+} // namespace
+
+const std::int32_t* const TabCos360 = MM_COS.v;
+const std::int32_t* const TabSin360 = MM_SIN.v;
+
+int cos8192(int a)
+{
+    return TabCos360[wrap360(a)];
+}
+
 int sin8192(int a)
 {
-    a = wrap360(a);
-    if (a <= 90) {
-        return TabSin[a];
-    }
-    if (a <= 180) {
-        return TabSin[180 - a];
-    }
-    if (a <= 270) {
-        return -TabSin[a - 180];
-    }
-    return -TabSin[360 - a];
+    return TabSin360[wrap360(a)];
 }
 
 int atan(int dx, int dy)

@@ -63,6 +63,9 @@ inline int round8192(std::int64_t v)
 // 8192 cos a and 8192 sin a from TabSin by quadrant; a in any whole degrees.
 int cos8192(int a);
 int sin8192(int a);
+// Their values for a = 0..359.
+extern const std::int32_t* const TabCos360;
+extern const std::int32_t* const TabSin360;
 
 // Direction of (dx, dy) in whole degrees 0..359; (0, 0) gives 0.
 int atan(int dx, int dy);

@@ -658,31 +658,50 @@ void Matcher100::fillUnreliableMinutiaesData()
 bool Matcher100::getBestUnreliablePair(const UnreliableSide& side, int i, int& best, int& distance,
                                        int& ridgeCount)
 {
+    ZF_ASSERT(side.index == 0 || side.index == 1);
+    ZF_ASSERT(i >= 0 && i < MAX_NESTS);
+    UnreliableLinks& u = m_unreliableLinks[side.index];
+    UnreliableLink* gathered = u.items[i];
+    if (u.match[i] != m_matchStamp || m_matchStamp == 0) {
+        // The links that may join an unreliable pair.
+        const ESK::Link& links = side.links[i];
+        const int type = side.minutiae[i].type;
+        const int slots = links.count < ESK::ESK_LINK_SLOTS ? links.count : ESK::ESK_LINK_SLOTS;
+        int n = 0;
+        for (int k = 0; k < slots; ++k) {
+            const int code = links.slot[k].code;
+            const int j = links.slot[k].neighbour;
+            if (code == 0 || code >= NUM_LINK_CODES || j == i || j >= side.count) {
+                continue;
+            }
+            if (slotSameDir(type, k, code)) {
+                continue;
+            }
+            const int d = links.slot[k].distance;
+            int rc = 0;
+            if (d > UNRELIABLE_MAX_DISTANCE || !linkRidgeCount(type, k, code, rc) ||
+                rc > UNRELIABLE_MAX_RIDGES) {
+                continue;
+            }
+            gathered[n++] =
+                UnreliableLink{static_cast<std::uint8_t>(j), static_cast<std::uint8_t>(d),
+                               static_cast<std::uint8_t>(rc)};
+        }
+        u.count[i] = static_cast<std::uint8_t>(n);
+        u.match[i] = m_matchStamp;
+    }
     best = -1;
-    const ESK::Link& links = side.links[i];
-    const int type = side.minutiae[i].type;
-    const int slots = links.count < ESK::ESK_LINK_SLOTS ? links.count : ESK::ESK_LINK_SLOTS;
-    for (int k = 0; k < slots; ++k) {
-        const int code = links.slot[k].code;
-        const int j = links.slot[k].neighbour;
-        if (code == 0 || code >= NUM_LINK_CODES || j == i || j >= side.count ||
-            m_unreliableVisited[j] != 0) {
-            continue;
-        }
-        if (slotSameDir(type, k, code)) {
-            continue;
-        }
-        const int d = links.slot[k].distance;
-        int rc = 0;
-        if (d > UNRELIABLE_MAX_DISTANCE || !linkRidgeCount(type, k, code, rc) ||
-            rc > UNRELIABLE_MAX_RIDGES) {
+    for (int k = 0; k < u.count[i]; ++k) {
+        const UnreliableLink& l = gathered[k];
+        if (m_unreliableVisited[l.neighbour] != 0) {
             continue;
         }
         // Smallest distance, then smallest ridge count; a later slot wins a full tie.
-        if (best < 0 || d < distance || (d == distance && rc <= ridgeCount)) {
-            best = j;
-            distance = d;
-            ridgeCount = rc;
+        if (best < 0 || l.distance < distance ||
+            (l.distance == distance && l.ridgeCount <= ridgeCount)) {
+            best = l.neighbour;
+            distance = l.distance;
+            ridgeCount = l.ridgeCount;
         }
     }
     return best >= 0;
@@ -731,9 +750,9 @@ void Matcher100::findUnreliablePairs(const UnreliableSide& side, int i)
 
 void Matcher100::findAllUnreliablePairs(const ESK::Lot<short>* minutiae, const ESK::Link* links,
                                         const int* marks, int count, const std::uint8_t* excluded,
-                                        MinData* md, bool /*isProbe*/)
+                                        MinData* md, bool isProbe)
 {
-    const UnreliableSide side{minutiae, links, marks, excluded, md, count};
+    const UnreliableSide side{minutiae, links, marks, excluded, md, count, isProbe ? 0 : 1};
     std::memset(m_unreliableVisited, 0, sizeof m_unreliableVisited);
     for (int i = 0; i < count; ++i) {
         if (m_unreliableVisited[i] == 0 && excluded[i] == 0) {

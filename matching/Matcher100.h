@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace accelMatch {
 
@@ -281,6 +282,11 @@ public:
     static bool isNewPairBetter1(int errNew, int errOld, int simNew, int simOld);
     bool checkQuadrants(GroupEx* group, int np, int ng, Transition t, NumSet<unsigned>& skip,
                         std::size_t start, NumSet<unsigned>& conflicts, std::size_t maxConflicts);
+    // getQuadrant of neighbour j seen from minutia i of the probe side (ofP) or the gallery
+    // side, with its ridge count (0 when no link names j) through ridgeCount. getQuadrant
+    // reads only the minutia's type and links, so each answer is kept for the rest of the
+    // match.
+    int linkQuadrant(bool ofP, int i, int j, int& ridgeCount);
     void expandGroupByTopology(GroupEx* group, unsigned start);
     bool addNestPair2group(GroupEx* group, int np, int ng, Transition t, bool tryPair,
                            bool withLinks, bool useScale);
@@ -336,6 +342,26 @@ public:
     void clearUsedNestSimSet(GroupEx* group);
 
     // ---- geometric expansion and exclusion ----
+    // Inside cells of one side's area mask, summed over every rectangle from the origin, so
+    // that a window of cells is counted from four entries. Checked at the first use in a match
+    // (or after the side's mask or its size changed) against a copy of the mask it was built
+    // from, and built again when they differ: a probe matched against many galleries keeps its
+    // sums.
+    struct AreaSums {
+        std::vector<std::uint32_t> sums;  // (width + 1) x (height + 1) entries
+        std::vector<unsigned char> cells; // the mask they were built from
+        const unsigned char* mask = nullptr;
+        int width = 0;
+        int height = 0;
+        bool checked = false;
+        bool used = false; // false: windows are counted cell by cell
+    };
+    // Marks each of `count` carried positions whose (2 reach + 1)^2 window of cells holds
+    // fewer than minInside cells inside the area of the probe side (ofP) or of the gallery
+    // side; cells beyond the mask count as outside, and without a mask none is inside.
+    void markSparseWindows(bool ofP, const MinutiaeShort* carried, int count, int reach,
+                           int minInside, std::uint8_t* marks);
+    void refreshAreaSums(AreaSums& a, const unsigned char* mask, int width, int height);
     bool expandCurGroupByGeometry(bool quick);
     void findExclude();
     void findStrongExclude();
@@ -364,6 +390,20 @@ public:
         const std::uint8_t* excluded;
         MinData* md;
         int count;
+        int index; // 0 probe, 1 gallery
+    };
+    // The links along which a minutia may find its unreliable partner, in slot order: they
+    // depend on the loaded side only, so each minutia's are gathered once per match (valid
+    // when match[i] equals m_matchStamp).
+    struct UnreliableLink {
+        std::uint8_t neighbour;
+        std::uint8_t distance;
+        std::uint8_t ridgeCount;
+    };
+    struct UnreliableLinks {
+        UnreliableLink items[MAX_NESTS][ESK::ESK_LINK_SLOTS];
+        std::uint8_t count[MAX_NESTS];
+        std::uint8_t match[MAX_NESTS];
     };
     void findAllUnreliablePairs(const ESK::Lot<short>* minutiae, const ESK::Link* links,
                                 const int* marks, int count, const std::uint8_t* excluded,
@@ -374,6 +414,19 @@ public:
     std::uint8_t getUnreliableStatus(const UnreliableSide& side, int partner) const;
     void fillUnreliablePairData(const UnreliableSide& side, int a, int b, int distance,
                                 int ridgeCount);
+
+    AreaSums m_areaSumsP;
+    AreaSums m_areaSumsG;
+    // Answers of linkQuadrant by side, minutia and neighbour: valid when `match` equals
+    // m_matchStamp; quadrant + 1 in the low 3 bits, ridge count + 16 in the high 5 bits.
+    struct QuadrantMemo {
+        std::uint8_t match;
+        std::uint8_t packed;
+    };
+    QuadrantMemo m_quadrantMemo[2][MAX_NESTS][MAX_NESTS] = {};
+    // Mark of the current match for the answers kept per match, 1..255 (0 before the first
+    // match: nothing is kept).
+    std::uint8_t m_matchStamp = 0;
 
     // In-group marks: 1 while the minutia belongs to the current group.
     int m_inGroupP[MAX_NESTS] = {};
@@ -405,11 +458,16 @@ public:
     int m_numExcludedP = 0;
     int m_numExcludedG = 0;
     std::uint8_t m_unreliableVisited[MAX_NESTS] = {};
+    UnreliableLinks m_unreliableLinks[2] = {};
 
     // Bounded minimum-removal search of cleanInitialGroup: nodes visited in the current
     // cleaning, and cleanings (since construction) that reached the bound.
     unsigned m_cleanVisits = 0;
     unsigned m_numCleanCapped = 0;
+    // Scratch of cleanInitialGroup, kept between calls: the block of its conflict and skip
+    // sets, and the conflict sets over it.
+    std::vector<unsigned> m_cleanBlock;
+    NumSet<unsigned> m_cleanConflicts[GROUP_CAPACITY];
 
     // ======== end of the search and score section ========
 

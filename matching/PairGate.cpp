@@ -238,7 +238,7 @@ int Matcher100::tryAdd2curGroupWithReplacement1(GroupEx* group, int np, int ng, 
     return static_cast<int>(replacePos);
 }
 
-bool Matcher100::checkQuadrants(GroupEx* group, int np, int ng, Transition t,
+bool Matcher100::checkQuadrants(GroupEx* group, int np, int ng, Transition /*t*/,
                                 NumSet<unsigned>& skip, std::size_t start,
                                 NumSet<unsigned>& conflicts, std::size_t maxConflicts)
 {
@@ -248,8 +248,6 @@ bool Matcher100::checkQuadrants(GroupEx* group, int np, int ng, Transition t,
     }
     ZF_ASSERT(np >= 0 && np < m_numNestP && ng >= 0 && ng < m_numNestG);
     const bool latent = isLatent();
-    const ESK::Sign& mP = m_minutiaeP[np];
-    const ESK::Sign& mG = m_minutiaeG[ng];
     int sum = 0;
     int agreeing = 0;
     // 2. Pair by pair.
@@ -267,13 +265,10 @@ bool Matcher100::checkQuadrants(GroupEx* group, int np, int ng, Transition t,
             lG > QUADRANT_MAX_LEN) {
             continue;
         }
-        const int aP = wrap180(mP.angle - m_pairSetP.getAngle(pair.np, np));
-        const int aG = wrap180(mG.angle - m_pairSetG.getAngle(pair.ng, ng));
         int rcP = 0;
         int rcG = 0;
-        bool unusedFlag = false;
-        const int qP = getQuadrant(-aP, &mP, &m_linksP[np], pair.np, unusedFlag, rcP, t);
-        const int qG = getQuadrant(-aG, &mG, &m_linksG[ng], pair.ng, unusedFlag, rcG, NT);
+        const int qP = linkQuadrant(true, np, pair.np, rcP);
+        const int qG = linkQuadrant(false, ng, pair.ng, rcG);
         const int d = std::abs(rcP - rcG);
         bool agrees;
         if (qP == -1 || qG == -1) {
@@ -306,6 +301,24 @@ bool Matcher100::checkQuadrants(GroupEx* group, int np, int ng, Transition t,
         return true;
     }
     return m_quadrantLimit >= sum * 16 / agreeing;
+}
+
+int Matcher100::linkQuadrant(bool ofP, int i, int j, int& ridgeCount)
+{
+    ZF_ASSERT(i >= 0 && i < MAX_NESTS && j >= 0 && j < MAX_NESTS);
+    QuadrantMemo& e = m_quadrantMemo[ofP ? 0 : 1][i][j];
+    if (e.match != m_matchStamp || m_matchStamp == 0) {
+        int rc = 0;
+        bool unusedFlag = false;
+        const ESK::Sign* minutiae = ofP ? m_minutiaeP : m_minutiaeG;
+        const ESK::Link* links = ofP ? m_linksP : m_linksG;
+        const int q = getQuadrant(0, &minutiae[i], &links[i], j, unusedFlag, rc, NT);
+        ZF_ASSERT(q >= -1 && q <= 6 && rc >= -16 && rc <= 15);
+        e.match = m_matchStamp;
+        e.packed = static_cast<std::uint8_t>((q + 1) | ((rc + 16) << 3));
+    }
+    ridgeCount = (e.packed >> 3) - 16;
+    return (e.packed & 7) - 1;
 }
 
 void Matcher100::expandGroupByTopology(GroupEx* group, unsigned start)
@@ -460,22 +473,67 @@ void Matcher100::findAllCompatiblePairs()
     NumSet<unsigned> skip;
     LocalSet<2> conflicts;
     GroupEx* group = m_curGroup;
+    // The group does not change here: its alignment is brought up to date once, when the first
+    // scaled test would do it, and the pair that refused the last candidate is tried first.
+    bool aligned = false;
+    std::uint32_t lastRefusal = 0;
+    // The free gallery minutiae, listed once with their angles in 0..359 and their width
+    // flags.
+    struct FreeMinutia {
+        std::uint8_t ng;
+        std::uint8_t wide;
+        std::int16_t angle;
+    };
+    FreeMinutia freeG[MAX_NESTS];
+    int numFreeG = 0;
+    for (int ng = 0; ng < m_numNestG; ++ng) {
+        if (m_inGroupG[ng] == 0 && m_strongExcludeG[ng] == 0) {
+            freeG[numFreeG++] =
+                FreeMinutia{static_cast<std::uint8_t>(ng), m_wideG[ng],
+                            static_cast<std::int16_t>(wrap360(m_minutiaeG[ng].angle))};
+        }
+    }
+    // Without pairs every candidate agrees; with pairs and no conflict allowed, the minutia
+    // direction test comes first, then the pairs one by one.
+    const bool strict = maxConflicts == 0 && group->getNumItems() != 0;
     // 3. Every free probe minutia against every free gallery minutia.
-    for (int np = 0; np < m_numNestP; ++np) {
+    for (int np = 0; np < m_numNestP && numFreeG != 0; ++np) {
         if (m_inGroupP[np] != 0 || m_strongExcludeP[np] != 0) {
             continue;
         }
         int sx = 0;
         int sy = 0;
         getAreaScale(group, m_minutiaeP[np].x, m_minutiaeP[np].y, sx, sy, true);
-        for (int ng = 0; ng < m_numNestG; ++ng) {
-            if (m_inGroupG[ng] != 0 || m_strongExcludeG[ng] != 0) {
-                continue;
-            }
+        const bool scaled = sx != 0 && sy != 0;
+        if (scaled && !aligned) {
+            group->recalcData();
+            aligned = true;
+        }
+        // The probe angle less the group's rotation (0..359), for the minutia direction
+        // test: its difference with a gallery angle wrapped once is the wrapped difference.
+        const int turnedP = wrap360(m_minutiaeP[np].angle - group->m_rotation);
+        const bool wideP = m_wideP[np] != 0;
+        for (int f = 0; f < numFreeG; ++f) {
+            const int ng = freeG[f].ng;
             conflicts.set.m_numItems = 0;
-            if (!group->isCompatible(static_cast<short>(np), static_cast<short>(ng), m_errorLevel,
-                                     conflicts.set, maxConflicts, nullptr, skip, true, sx, sy,
-                                     IC_COLLECT, 0)) {
+            if (strict) {
+                int d = turnedP - freeG[f].angle;
+                d = d >= 180 ? d - 360 : (d < -180 ? d + 360 : d);
+                const int limit =
+                    (wideP || freeG[f].wide != 0) ? group->m_minAngleTolWide : group->m_minAngleTol;
+                if (d > limit || -d > limit) {
+                    continue;
+                }
+                const int refusal =
+                    group->findDisagreeingPair(static_cast<short>(np), static_cast<short>(ng),
+                                               m_errorLevel, scaled, sx, sy, lastRefusal);
+                if (refusal != -1) {
+                    lastRefusal = static_cast<std::uint32_t>(refusal);
+                    continue;
+                }
+            } else if (!group->isCompatibleAligned(static_cast<short>(np), static_cast<short>(ng),
+                                                   m_errorLevel, conflicts.set, maxConflicts,
+                                                   nullptr, skip, scaled, sx, sy, IC_COLLECT)) {
                 continue;
             }
             if (!checkQuadrants(group, np, ng, TR_NONE, skip, 0, conflicts.set, maxConflicts)) {

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -276,6 +277,55 @@ TEST(Exclusion, WindowsAroundTheCarriedPosition)
     one.at(-100, -100);
     EXPECT_EQ(one.m->m_excludeP[0], 0);
     EXPECT_EQ(one.m->m_strongExcludeP[0], 0);
+}
+
+TEST(Exclusion, LargeMasksAndChangedMasksCountTheSame)
+{
+    // A mask of 20 x 20 cells with a ragged inside, and the same cells in the corner of a mask
+    // of 300 x 300 cells (too large to be summed: counted cell by cell) whose other cells are
+    // outside: every window counts alike.
+    std::vector<unsigned char> small(400, 0x40);
+    for (int row = 0; row < 20; ++row) {
+        for (int col = 0; col <= row % 7 + 8; ++col) {
+            small[static_cast<std::size_t>(row) * 20 + static_cast<std::size_t>(col)] = 0;
+        }
+    }
+    std::vector<unsigned char> large(300 * 300, 0x40);
+    for (int row = 0; row < 20; ++row) {
+        for (int col = 0; col < 20; ++col) {
+            large[static_cast<std::size_t>(row) * 300 + static_cast<std::size_t>(col)] =
+                small[static_cast<std::size_t>(row) * 20 + static_cast<std::size_t>(col)];
+        }
+    }
+    ExcludeFixture a(small);
+    ExcludeFixture b(large);
+    b.m->m_areaWidthG = 300;
+    b.m->m_areaHeightG = 300;
+    int excluded = 0;
+    int strong = 0;
+    for (int y = -30; y <= 190; y += 13) {
+        for (int x = -30; x <= 190; x += 11) {
+            SCOPED_TRACE(testing::Message() << x << "," << y);
+            a.at(x, y);
+            b.at(x, y);
+            EXPECT_EQ(a.m->m_excludeP[0], b.m->m_excludeP[0]);
+            EXPECT_EQ(a.m->m_strongExcludeP[0], b.m->m_strongExcludeP[0]);
+            excluded += a.m->m_excludeP[0];
+            strong += a.m->m_strongExcludeP[0];
+        }
+    }
+    EXPECT_GT(excluded, 0);
+    EXPECT_GT(strong, 0);
+    // The mask rewritten in place between two matches: the next match sees the new cells.
+    ExcludeFixture c(std::vector<unsigned char>(400, 0));
+    c.at(80, 80);
+    EXPECT_EQ(c.m->m_excludeP[0], 0);
+    std::fill(c.area.begin(), c.area.end(), static_cast<unsigned char>(0x40));
+    MatchResult r;
+    c.m->initNewMatch(r);
+    c.at(80, 80);
+    EXPECT_NE(c.m->m_excludeP[0], 0);
+    EXPECT_NE(c.m->m_strongExcludeP[0], 0);
 }
 
 TEST(Geometry, RotationLimitAndUnexplainedMinutiae)
