@@ -30,7 +30,7 @@ public:
                         : length > 254 ? 254
                                        : length) +
                        2),
-              m_steps(static_cast<std::size_t>(360) * m_stride), m_known(360, 0)
+              m_steps(static_cast<std::size_t>(360) * m_stride), m_end(360, 0), m_known(360, 0)
         {
         }
 
@@ -41,6 +41,7 @@ public:
         Form m_form;
         int m_stride; // steps per angle: the walk and its closing zero step
         std::vector<SStep> m_steps;
+        std::vector<std::ptrdiff_t> m_end; // offset at which each recorded walk ends
         std::vector<unsigned char> m_known;
     };
 
@@ -64,11 +65,13 @@ public:
         const int a = Mod360(angle);
         SStep* steps = &set.m_steps[static_cast<std::size_t>(a) * set.m_stride];
         if (set.m_known[a] == 0) {
+            // The walk made here moves the walk cursor itself.
             Make(set, a, steps);
             set.m_known[a] = 1;
-            m_cursorMove -= EndOffset(steps);
+            set.m_end[a] = EndOffset(steps);
+        } else {
+            m_cursorMove += set.m_end[a];
         }
-        m_cursorMove += EndOffset(steps);
         m_last = &set;
         m_lastAngle = a;
         return steps;
@@ -84,7 +87,7 @@ public:
         if (m_last != nullptr) {
             std::vector<SStep> steps(static_cast<std::size_t>(m_last->m_stride));
             Make(*m_last, m_lastAngle, steps.data());
-            m_cursorMove -= EndOffset(steps.data());
+            m_cursorMove -= m_last->m_end[m_lastAngle];
             m_last = nullptr;
         }
         if (m_walker.m_walk[0] != nullptr) {
