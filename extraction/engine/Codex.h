@@ -519,9 +519,11 @@ public:
         return d > 0 ? d - 360 : d + 360;
     }
     // Orientation distance 0..90 of two angles.
-    static int Dist(int a, int b)
+    static int Dist(int a, int b) { return DistIn(Mod360(a), Mod360(b)); }
+    // Orientation distance 0..90 of two angles already in 0..359.
+    static int DistIn(int a, int b)
     {
-        int e = Mod360(a) - Mod360(b);
+        int e = a - b;
         e = e < 0 ? -e : e;
         return e <= 89 ? e : e <= 179 ? 180 - e : e <= 269 ? e - 180 : 360 - e;
     }
@@ -537,20 +539,33 @@ public:
     // 129600. The sector index of a direction wraps into 0..7.
     static int FitTemplate(const int* tpl, int theta0, int trials, int c, const int* o)
     {
+        // The template and sector angles are brought into 0..359 once and the trial direction
+        // is kept there too, so the sum of two of them wraps by one subtraction; a sector index
+        // wraps by its low three bits, the same as its floored remainder by 8.
+        int tplIn[8];
+        int oIn[8];
+        for (int j = 0; j < 8; ++j) {
+            tplIn[j] = Mod360(tpl[j]);
+            oIn[j] = Mod360(o[j]);
+        }
         int best = 129600;
         int bestTheta = -1;
         int theta = theta0;
+        int phase = Mod360(theta0); // theta in 0..359
         for (int t = 0; t < trials; ++t) {
             const int b = (theta + 23 - c) / 45;
             int cost = 0;
             for (int j = 0; j < 8; ++j) {
-                cost += Dist(Mod360(theta + tpl[j]), o[((b + j) % 8 + 8) % 8]);
+                int a = phase + tplIn[j];
+                a = a >= 360 ? a - 360 : a;
+                cost += DistIn(a, oIn[(b + j) & 7]);
             }
             if (cost < best) {
                 best = cost;
                 bestTheta = theta;
             }
-            theta = Mod360(theta + 2);
+            phase = phase >= 358 ? phase - 358 : phase + 2;
+            theta = phase;
         }
         return bestTheta;
     }
@@ -580,10 +595,12 @@ public:
                 unsigned char* l3 = nullptr)
     {
         const int off = x + y * m_level[level].width;
-        unsigned char* bases[WZ_WALKERS] = {l0, l1, l2, l3, nullptr};
-        for (int k = 0; k < WZ_WALKERS; ++k) {
-            m_walk[k] = bases[k] != nullptr ? bases[k] + off : nullptr;
-        }
+        static_assert(WZ_WALKERS == 5, "the four given bases and one unused cursor");
+        m_walk[0] = l0 != nullptr ? l0 + off : nullptr;
+        m_walk[1] = l1 != nullptr ? l1 + off : nullptr;
+        m_walk[2] = l2 != nullptr ? l2 + off : nullptr;
+        m_walk[3] = l3 != nullptr ? l3 + off : nullptr;
+        m_walk[4] = nullptr;
         m_refc = ref != nullptr ? ref + off : nullptr;
         m_wx = x;
         m_wy = y;

@@ -86,4 +86,62 @@ TEST(Stream, QuickModeKeepsItsWorkLayersAndTheNoiseFloor)
     EXPECT_NE(l.engine->GetKey(256, 3), -1); // first-pass copies stay
 }
 
+// The template fit as plainly written: every angle and sector index reduced by its remainder.
+int PlainFit(const int* tpl, int theta0, int trials, int c, const int* o)
+{
+    auto mod360 = [](int a) { return ((a % 360) + 360) % 360; };
+    auto dist = [&](int a, int b) {
+        int e = mod360(a) - mod360(b);
+        e = e < 0 ? -e : e;
+        return e <= 89 ? e : e <= 179 ? 180 - e : e <= 269 ? e - 180 : 360 - e;
+    };
+    int best = 129600;
+    int bestTheta = -1;
+    int theta = theta0;
+    for (int t = 0; t < trials; ++t) {
+        const int b = (theta + 23 - c) / 45;
+        int cost = 0;
+        for (int j = 0; j < 8; ++j) {
+            cost += dist(mod360(theta + tpl[j]), o[((b + j) % 8 + 8) % 8]);
+        }
+        if (cost < best) {
+            best = cost;
+            bestTheta = theta;
+        }
+        theta = mod360(theta + 2);
+    }
+    return bestTheta;
+}
+
+// Start directions and cell orientations on both sides of zero and of whole turns (negative
+// sector indices included), templates and sector angles outside 0..359, and trial counts that
+// wrap the direction past 360 several times.
+TEST(Stream, TemplateFitMatchesPlainModuloArithmetic)
+{
+    const int loops[8] = {0, 3, 14, 50, 90, 130, 166, 177};
+    const int wide[8] = {-721, -360, -1, 359, 360, 361, 719, 100000};
+    const int* const tpls[2] = {loops, wide};
+    const int sectorSets[4][8] = {{0, 22, 45, 67, 90, 112, 135, 157},
+                                  {179, 0, 179, 0, 90, 91, 89, 90},
+                                  {-1, -359, -360, -181, 540, 721, 1000, -100000},
+                                  {10, 10, 10, 10, 10, 10, 10, 10}};
+    const int starts[] = {-100000, -721, -360, -46, -23, -1, 0, 1, 90, 357, 358, 359, 360, 100000};
+    const int cells[] = {-100000, -400, -1, 0, 45, 113, 179, 359, 400, 100000};
+    const int trialCounts[] = {0, 1, 2, 180, 181, 400};
+    for (const int* tpl : tpls) {
+        for (const auto& o : sectorSets) {
+            for (int theta0 : starts) {
+                for (int c : cells) {
+                    for (int trials : trialCounts) {
+                        ASSERT_EQ(CWork::FitTemplate(tpl, theta0, trials, c, o),
+                                  PlainFit(tpl, theta0, trials, c, o))
+                            << "theta0 " << theta0 << " c " << c << " trials " << trials << " tpl "
+                            << tpl[0] << " o " << o[0];
+                    }
+                }
+            }
+        }
+    }
+}
+
 } // namespace
