@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <vector>
 
 namespace wizard73 {
 
@@ -196,28 +197,48 @@ void Codex::Harmon(int level)
     }
     const int s99 = m_rank.LorSha(1) + 1;
 
-    // 2. Roughness of the code map, with a falling penalty for missing neighbours.
+    // 2. Roughness of the code map, with a falling penalty for missing neighbours. The ring
+    //    sums do not depend on the penalty: each coded pixel's ring is walked once.
     m_ringPoint = static_cast<RingFn>(&Codex::HaLapl);
+    const int ringN = kRingSize[3];
+    std::vector<int> lapCount(static_cast<std::size_t>(n));
+    std::vector<int> lapSum(static_cast<std::size_t>(n));
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const int at = y * w + x;
+            if (code[at] == 0) {
+                continue;
+            }
+            const int centre = code[at];
+            const unsigned char* c = code + at;
+            int count = 1;
+            int sum = 0;
+            WalkAt(x, y, FLOW_LEVEL, nullptr, code);
+            RingOffsets(FLOW_LEVEL, 3, 1, [&](int, std::int32_t off) {
+                const int q = c[off];
+                if (q != 0) {
+                    ++count;
+                    sum += (centre - q) * (centre - q);
+                }
+            });
+            m_haCode = centre;
+            m_haCount = count;
+            m_haSum = sum;
+            lapCount[at] = count;
+            lapSum[at] = sum;
+        }
+    }
     int r99 = 1;
     for (int penalty = START_PENALTY;; penalty -= 2) {
         m_rank.RanIni(0);
-        const int ringN = kRingSize[3];
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) {
-                const int at = y * w + x;
-                if (code[at] == 0) {
-                    continue;
-                }
-                m_haCode = code[at];
-                m_haCount = 1;
-                m_haSum = 0;
-                WalkAt(x, y, FLOW_LEVEL, nullptr, code);
-                RingWalk(FLOW_LEVEL, 3, 1, [this](int angle, int i) { HaLapl(angle, i); });
-                const int r =
-                    ClampByte(2 * m_haSum / m_haCount + penalty * (ringN - m_haCount) / ringN);
-                rough[at] = static_cast<unsigned char>(r);
-                ++m_rank.Ran[r];
+        for (int at = 0; at < n; ++at) {
+            if (code[at] == 0) {
+                continue;
             }
+            const int count = lapCount[at];
+            const int r = ClampByte(2 * lapSum[at] / count + penalty * (ringN - count) / ringN);
+            rough[at] = static_cast<unsigned char>(r);
+            ++m_rank.Ran[r];
         }
         r99 = m_rank.RanSha(1) + 1;
         if (r99 <= 2 * s99 || penalty - 2 < LAST_PENALTY) {
@@ -247,14 +268,23 @@ void Codex::Harmon(int level)
                 if (code[at] != 0) {
                     continue;
                 }
-                m_haCount = 0;
-                m_haSum = 0;
+                const unsigned char* c = code + at;
+                int count = 0;
+                int sum = 0;
                 WalkAt(x, y, FLOW_LEVEL, nullptr, code);
-                RingWalk(FLOW_LEVEL, radius, 1, [this](int angle, int i) { HaNear(angle, i); });
-                if (m_haCount <= radius + 2) {
+                RingOffsets(FLOW_LEVEL, radius, 1, [&](int, std::int32_t off) {
+                    const int q = c[off];
+                    if (q != 0) {
+                        ++count;
+                        sum += q;
+                    }
+                });
+                m_haCount = count;
+                m_haSum = sum;
+                if (count <= radius + 2) {
                     continue;
                 }
-                const int pred = (m_haSum + m_haCount / 2) / m_haCount;
+                const int pred = (sum + count / 2) / count;
                 int s[CHANNELS];
                 gather(fixd, at, s);
                 const int p = PhasePeak(*this, s, windows.Row(pred));
