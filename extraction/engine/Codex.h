@@ -844,7 +844,6 @@ public:
     bool PiFlow(int i, bool first, int threshold, unsigned char* marks, const unsigned char* qual,
                 unsigned char* l240);
     void PiRingV(int i, int radius, const std::int16_t* disorder);
-    void PiRing(int angle, int index);
     std::uint32_t m_quality = 0; // image quality 0..100
     int m_piBest = 0;            // best cell quality of the pass
     int m_piSweep = 0;           // sweep counter of the hole filling

@@ -106,18 +106,10 @@ bool Codex::PiFlow(int i, bool first, int threshold, unsigned char* marks,
     return join;
 }
 
-// Ring callback of the hole filling: foreground ring points count in the octant of their
-// angle relative to the centre's direction.
-void Codex::PiRing(int angle, int)
-{
-    if (*m_walk[0] >= m_piSweep) {
-        return;
-    }
-    const int d = Mod360(angle - m_piOwn);
-    ++m_piOctant[((d + 22) / 45) & 7];
-}
-
-// Hole filling at interior cell i: enclosed, ordered cells become filled.
+// Hole filling at interior cell i: enclosed, ordered cells become filled. A cell is enclosed
+// when ring points of an earlier sweep's foreground (work layer 240 below the sweep) lie in two
+// opposite octants of their angle relative to the cell's direction. Only an ordered cell needs
+// its ring's points; the others still move the walk as the ring does.
 void Codex::PiRingV(int i, int radius, const std::int16_t* disorder)
 {
     unsigned char* marks = GetLay(128, LEVEL);
@@ -126,15 +118,31 @@ void Codex::PiRingV(int i, int radius, const std::int16_t* disorder)
     }
     unsigned char* l240 = GetLay(240, LEVEL);
     const int w = m_level[LEVEL].width;
-    std::memset(m_piOctant, 0, sizeof m_piOctant);
     m_piOwn = GetLay(32, LEVEL)[i];
     WalkAt(i % w, i / w, LEVEL, nullptr, l240);
-    RingWalk(LEVEL, radius, 1, [this](int angle, int k) { PiRing(angle, k); });
+    if (disorder[i] >= Cdelim[2]) {
+        RingOffsets(LEVEL, radius, 1, [](int, std::int32_t) {});
+        std::memset(m_piOctant, 0, sizeof m_piOctant);
+        return;
+    }
+    const unsigned char* centre = l240 + i;
+    const int own = m_piOwn; // a direction byte, so angle - own lies above -360
+    const int sweep = m_piSweep;
+    int octant[8] = {};
+    RingOffsets(LEVEL, radius, 1, [&](int angle, std::int32_t off) {
+        if (centre[off] >= sweep) {
+            return;
+        }
+        int d = angle - own;
+        d = d < 0 ? d + 360 : d;
+        ++octant[((d + 22) / 45) & 7];
+    });
+    std::memcpy(m_piOctant, octant, sizeof octant);
     bool enclosed = false;
     for (int k = 0; k < 4; ++k) {
-        enclosed = enclosed || (m_piOctant[k] != 0 && m_piOctant[k + 4] != 0);
+        enclosed = enclosed || (octant[k] != 0 && octant[k + 4] != 0);
     }
-    if (!enclosed || disorder[i] >= Cdelim[2]) {
+    if (!enclosed) {
         return;
     }
     marks[i] |= HOLE;
