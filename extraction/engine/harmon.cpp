@@ -35,6 +35,52 @@ constexpr unsigned char Hlaw(int k, int j)
     return j <= k / 2 - 2 ? 16 : (k >= 3 && (k & 1) != 0 && j == (k - 3) / 2) ? 9 : 0;
 }
 
+// Row k of the weights as step 1 reads them: the columns weighing 16 are the first `lead`,
+// and at most one column above them (`nine`, -1 for none) weighs 9. With responses that are
+// never negative, the largest s[j] * Hlaw(k, j) is then 16 times the largest of the lead
+// columns or 9 s[nine], and the lead columns grow by at most one per row.
+struct HarmonicRow {
+    int lead;
+    int nine;
+};
+struct HarmonicRows {
+    HarmonicRow row[CHANNELS];
+};
+constexpr HarmonicRows MakeHarmonicRows()
+{
+    HarmonicRows r{};
+    for (int k = 0; k < CHANNELS; ++k) {
+        int lead = 0;
+        while (lead < k && Hlaw(k, lead) == 16) {
+            ++lead;
+        }
+        int nine = -1;
+        for (int j = k - 1; j >= lead; --j) {
+            nine = Hlaw(k, j) == 9 ? j : nine;
+        }
+        r.row[k] = {lead, nine};
+    }
+    return r;
+}
+constexpr HarmonicRows kHarmonic = MakeHarmonicRows();
+constexpr bool HarmonicRowsHoldHlaw()
+{
+    for (int k = 0; k < CHANNELS; ++k) {
+        const HarmonicRow& r = kHarmonic.row[k];
+        const int before = k == 0 ? 0 : kHarmonic.row[k - 1].lead;
+        if (r.lead < before || r.lead > before + 1) {
+            return false;
+        }
+        for (int j = 0; j < k; ++j) {
+            if (Hlaw(k, j) != (j < r.lead ? 16 : j == r.nine ? 9 : 0)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+static_assert(HarmonicRowsHoldHlaw(), "step 1 reads every weight of Hlaw");
+
 // Index of the largest value, ties to the lower index; -1 when the largest is below 1.
 int Peak(const int* v, int n)
 {
@@ -111,12 +157,18 @@ private:
 // scaled by the bin's response (clamped to the table's amplitudes). Returns the peak bin or -1.
 int PhasePeak(const Codex& cx, const int* s, const std::int16_t* window)
 {
-    int v[CHANNELS];
-    for (int k = 0; k < CHANNELS; ++k) {
-        const int amp = std::min(s[k], MAX_AMPLITUDE);
-        v[k] = cx.Ex[amp][window[k]];
+    // Peak over the weighted bins as they are made: the first of the largest, -1 below 1.
+    int best = 0;
+    int top = cx.Ex[std::min(s[0], MAX_AMPLITUDE)][window[0]];
+#pragma GCC unroll 14
+    for (int k = 1; k < CHANNELS; ++k) {
+        const int v = cx.Ex[std::min(s[k], MAX_AMPLITUDE)][window[k]];
+        if (v > top) {
+            top = v;
+            best = k;
+        }
     }
-    return Peak(v, CHANNELS);
+    return top < 1 ? -1 : best;
 }
 
 } // namespace
@@ -164,11 +216,18 @@ void Codex::Harmon(int level)
         gather(raw, i, s);
         code[i] = 0;
         if (!quick) {
+            // The largest s[j] * Hlaw(k, j) over j < k, from the rows of kHarmonic.
             t[0] = s[0];
+            int lead = 0; // largest response of the row's lead columns
+#pragma GCC unroll 14
             for (int k = 1; k < CHANNELS; ++k) {
-                int m = 0;
-                for (int j = 0; j < k; ++j) {
-                    m = std::max(m, s[j] * Hlaw(k, j));
+                const HarmonicRow& row = kHarmonic.row[k];
+                if (row.lead > kHarmonic.row[k - 1].lead) {
+                    lead = std::max(lead, s[row.lead - 1]);
+                }
+                int m = 16 * lead;
+                if (row.nine >= 0) {
+                    m = std::max(m, 9 * s[row.nine]);
                 }
                 t[k] = std::max(0, s[k] - m / 24);
             }
