@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <vector>
 
 namespace wizard73 {
 namespace {
@@ -73,6 +74,26 @@ void Codex::Flower(int level)
         str[k] = Layer(119 + k, FLOW_LEVEL);
     }
     const int k3 = l3.scale / l0.scale;
+    // What a gradient of magnitude byte v adds, made when v is first met: its gain-curved
+    // magnitude g and, for each distance e' = 0..90 from the reference, the energy
+    // TabSig[e'] squared times g (twice descaled); the across energy reads it at 90 - e.
+    constexpr int ENERGY_ROW = 92; // g, then the 91 energies
+    std::vector<int> energy(static_cast<std::size_t>(256) * ENERGY_ROW);
+    unsigned char known[256] = {};
+    auto energyRow = [&](int v) {
+        int* row = &energy[static_cast<std::size_t>(v) * ENERGY_ROW];
+        if (known[v] == 0) {
+            known[v] = 1;
+            int i = 256 * v / divisor;
+            i = i > 255 ? 255 : i;
+            const int g = (m_rank.Ran[i] * gain) >> 8;
+            row[0] = g;
+            for (int e = 0; e <= 90; ++e) {
+                row[1 + e] = Descale13(TabSig[e] * Descale13(TabSig[e] * g));
+            }
+        }
+        return row;
+    };
     for (int y = 0; y < l3.height; ++y) {
         for (int x = 0; x < l3.width; ++x) {
             const std::size_t at = static_cast<std::size_t>(y) * l3.width + x;
@@ -93,7 +114,7 @@ void Codex::Flower(int level)
                 neg == 0 ? 0 : (90 * neg + (pos + neg) / 2) / (pos + neg));
             // 3.2 Energies across and along the flow of the block's gradients.
             const int klass = cls[at];
-            const int ref = klass == 1 || klass == 2 ? 2 * sdir[at] : c + 90;
+            const int ref = Mod360(klass == 1 || klass == 2 ? 2 * sdir[at] : c + 90);
             int ea = 0;
             int ex = 0;
             int top[4] = {0, 0, 0, 0};
@@ -108,15 +129,13 @@ void Codex::Flower(int level)
                         continue;
                     }
                     const std::size_t o = static_cast<std::size_t>(yy) * l0.width + xx;
-                    int i = 256 * gmag[o] / divisor;
-                    i = i > 255 ? 255 : i;
-                    const int g = (m_rank.Ran[i] * gain) >> 8;
+                    const int* row = energyRow(gmag[o]);
                     int u = 2 * gdir[o];
                     u = u >= 360 ? u - 360 : u;
-                    const int e = Dist(u, ref);
-                    ea += Descale13(TabSig[90 - e] * Descale13(TabSig[90 - e] * g));
-                    ex += Descale13(TabSig[e] * Descale13(TabSig[e] * g));
-                    KeepTop(top, g);
+                    const int e = DistIn(u, ref);
+                    ea += row[1 + 90 - e];
+                    ex += row[1 + e];
+                    KeepTop(top, row[0]);
                 }
             }
             // 3.3 The block's flow vector.
