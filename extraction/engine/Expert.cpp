@@ -7,6 +7,7 @@
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/codes.h"
 
+#include <climits>
 #include <cstddef>
 #include <cstring>
 
@@ -30,6 +31,10 @@ struct Kernel {
 };
 struct KernelSet {
     Kernel k[KERNELS];
+    // The distinct divisors (sums, 0 counted as 1) and each kernel's index among them.
+    int divisors[KERNELS];
+    int divisorCount;
+    int divisorOf[KERNELS];
 };
 constexpr KernelSet MakeKernels()
 {
@@ -48,6 +53,15 @@ constexpr KernelSet MakeKernels()
         }
         s.k[i].w[8] = 32;
         s.k[i].sum = sum;
+        const int divisor = sum == 0 ? 1 : sum;
+        int c = 0;
+        while (c < s.divisorCount && s.divisors[c] != divisor) {
+            ++c;
+        }
+        if (c == s.divisorCount) {
+            s.divisors[s.divisorCount++] = divisor;
+        }
+        s.divisorOf[i] = c;
     }
     return s;
 }
@@ -69,18 +83,29 @@ static_assert(Symmetric(kKernels), "opposite neighbours weigh the same");
 
 // Least over the twelve kernels of the weighted mean of the nine gathered bytes, each mean
 // rounded (a zero divisor counts as 1). Opposite neighbours weigh the same, so their sums are
-// taken once; the loop is unrolled so that each divisor is a constant.
+// taken once. The rounded mean (s + d/2) / d never falls as the weighted sum s grows, so among
+// kernels of one divisor the least mean is that of the least sum: one division per divisor.
 int LeastMean(const int* b)
 {
     const int pair[4] = {b[0] + b[4], b[1] + b[5], b[2] + b[6], b[3] + b[7]};
-    int least = 255;
+    int low[KERNELS];
+#pragma GCC unroll 12
+    for (int c = 0; c < kKernels.divisorCount; ++c) {
+        low[c] = INT_MAX;
+    }
 #pragma GCC unroll 12
     for (int i = 0; i < KERNELS; ++i) {
         const Kernel& k = kKernels.k[i];
         const int s = k.w[0] * pair[0] + k.w[1] * pair[1] + k.w[2] * pair[2] + k.w[3] * pair[3] +
                       k.w[8] * b[8];
-        const int d = k.sum == 0 ? 1 : k.sum;
-        const int v = (s + d / 2) / d;
+        int& l = low[kKernels.divisorOf[i]];
+        l = s < l ? s : l;
+    }
+    int least = 255;
+#pragma GCC unroll 12
+    for (int c = 0; c < kKernels.divisorCount; ++c) {
+        const int d = kKernels.divisors[c];
+        const int v = (low[c] + d / 2) / d;
         least = v < least ? v : least;
     }
     return least;
