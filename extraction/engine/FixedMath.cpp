@@ -1,4 +1,4 @@
-// Integer square root and vector direction of the extraction engine, and the process-wide
+// Integer square root of the extraction engine beyond its inline range, and the process-wide
 // tables derived from TabSin (ring weights, direction words and bytes, polar offsets,
 // distances). Pure integer code; the tables are built by the compiler.
 
@@ -51,12 +51,6 @@ static_assert(kTables.Cd[0] == 256 && kTables.Sd[45] == 256 && kTables.Cb[90] ==
 static_assert(kTables.Ex[254][0] == 254 && kTables.Ey[254][270] == -254);
 static_assert(kTables.Rad[3][4] == 5 && kTables.Rad[29][29] == 41);
 
-// Degrees of the octant angle for 0 < p <= q.
-int Octant(int p, int q)
-{
-    return TabTan[static_cast<std::size_t>((128 * static_cast<std::int64_t>(p) + q) / q)];
-}
-
 } // namespace
 
 const CTables& EngineTables()
@@ -67,28 +61,6 @@ const CTables& EngineTables()
 int SqriBlend(int n)
 {
     return RootOf(n);
-}
-
-int atan(int x, int y)
-{
-    if (x == 0) {
-        return y == 0 ? 0 : y > 0 ? 90 : 270;
-    }
-    if (y == 0) {
-        return x > 0 ? 0 : 180;
-    }
-    const int ax = x < 0 ? -x : x;
-    const int ay = y < 0 ? -y : y;
-    if (x > 0 && y > 0) {
-        return x >= y ? Octant(y, x) : 90 - Octant(x, y);
-    }
-    if (x < 0 && y > 0) {
-        return ax >= y ? 180 - Octant(y, ax) : 90 + Octant(ax, y);
-    }
-    if (x > 0) { // y < 0
-        return ay <= x ? 360 - Octant(ay, x) : 270 + Octant(x, ay);
-    }
-    return ay > ax ? 270 - Octant(ax, ay) : 180 + Octant(ay, ax);
 }
 
 } // namespace wizard73

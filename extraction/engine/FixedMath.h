@@ -164,9 +164,40 @@ inline int sqri(int n)
     return n / 2 <= 65024 ? RootFirstBlend(n) : SqriBlend(n);
 }
 
+// Degrees of the octant angle atan(p / q) for 0 < p <= q <= 2^31, by TabTan at
+// (128 p + q) / q (1..129). Below 2^24, 128 p + q <= 129 q fits in 32 unsigned bits; larger
+// magnitudes divide in 64 bits.
+inline int AtanOctant(std::uint32_t p, std::uint32_t q)
+{
+    const std::uint32_t i = q < (1u << 24)
+                                ? (128 * p + q) / q
+                                : static_cast<std::uint32_t>((128 * std::uint64_t{p} + q) / q);
+    return TabTan[i];
+}
+
 // Direction of the vector (x, y) in whole degrees 0..359, from the x axis toward the y axis
-// (clockwise from east on an image whose rows grow downward); atan(0, 0) = 0.
-int atan(int x, int y);
+// (clockwise from east on an image whose rows grow downward); atan(0, 0) = 0. Every int32 pair
+// is in the domain: the magnitudes are taken unsigned, so |INT32_MIN| = 2^31 is exact. The
+// octant is measured from the nearer axis; on the diagonal (equal magnitudes) from the x axis.
+inline int atan(int x, int y)
+{
+    if (x == 0) {
+        return y == 0 ? 0 : y > 0 ? 90 : 270;
+    }
+    if (y == 0) {
+        return x > 0 ? 0 : 180;
+    }
+    const std::uint32_t ax =
+        x < 0 ? 0u - static_cast<std::uint32_t>(x) : static_cast<std::uint32_t>(x);
+    const std::uint32_t ay =
+        y < 0 ? 0u - static_cast<std::uint32_t>(y) : static_cast<std::uint32_t>(y);
+    if (ax >= ay) {
+        const int t = AtanOctant(ay, ax); // from the x axis
+        return y > 0 ? (x > 0 ? t : 180 - t) : (x > 0 ? 360 - t : 180 + t);
+    }
+    const int t = AtanOctant(ax, ay); // from the y axis
+    return y > 0 ? (x > 0 ? 90 - t : 90 + t) : (x > 0 ? 270 + t : 270 - t);
+}
 
 // Tables derived from TabSin by integer arithmetic (each value a TabSin value times an integer,
 // brought back by Descale13). Process-wide, built by the compiler, never written.

@@ -7,6 +7,7 @@
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/Roots.h"
 #include "extraction/engine/RankNine.h"
+#include "extraction/engine/RankRow.h"
 #include "extraction/engine/WalkRecord.h"
 #include "extraction/engine/codes.h"
 
@@ -84,30 +85,6 @@ struct SpreadShape {
     int k0[SPREAD_STEPS];
 };
 
-constexpr int LANES = 8;
-using Lanes = std::int16_t __attribute__((vector_size(2 * LANES)));
-using Bytes = std::uint8_t __attribute__((vector_size(LANES)));
-using Wide = std::uint8_t __attribute__((vector_size(2 * LANES)));
-using Pair = std::uint64_t __attribute__((vector_size(2 * LANES)));
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "byte lanes widen by interleaving");
-
-// Eight bytes widened to 16-bit lanes (each byte next to a zero byte: one unpack).
-Lanes Load(const unsigned char* p)
-{
-    std::uint64_t q;
-    std::memcpy(&q, p, sizeof q);
-    const Wide b = (Wide)Pair{q, 0};
-    return (Lanes)__builtin_shufflevector(b, Wide{}, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6,
-                                          22, 7, 23);
-}
-
-void Exchange(Lanes& a, Lanes& b)
-{
-    const Lanes lo = a < b ? a : b;
-    b = a < b ? b : a;
-    a = lo;
-}
-
 // The distance bins of one pixel's profile over its first `last` steps: w and h point at the
 // pixel in the weight and halved-direction planes, w0 is its weight (not 0). A step of bin
 // BINS (beyond the profile) lands in bins[BINS], which nothing reads.
@@ -151,29 +128,7 @@ void RankNineScalar(const unsigned char* samples, int stride, int count, unsigne
 
 void RankNine(const unsigned char* samples, int stride, int count, unsigned char* out)
 {
-    int i = 0;
-    for (; i + LANES <= count; i += LANES) {
-        Lanes v[9];
-#pragma GCC unroll 9
-        for (int j = 0; j < 9; ++j) {
-            v[j] = Load(samples + j * stride + i);
-        }
-        // The nine-value network of Codex::SortSmall.
-        static constexpr int kPairs[25][2] = {
-            {0, 3}, {1, 7}, {2, 5}, {4, 8}, {0, 7}, {2, 4}, {3, 8}, {5, 6}, {0, 2},
-            {1, 3}, {4, 5}, {7, 8}, {1, 4}, {3, 6}, {5, 7}, {0, 1}, {2, 4}, {3, 5},
-            {6, 8}, {2, 3}, {4, 5}, {6, 7}, {1, 2}, {3, 4}, {5, 6}};
-        // Unrolled, the nine vectors stay in registers.
-#pragma GCC unroll 25
-        for (const auto& pr : kPairs) {
-            Exchange(v[pr[0]], v[pr[1]]);
-        }
-        const Lanes sum =
-            v[0] + v[1] + v[7] + v[8] + 2 * (v[2] + v[3] + v[5] + v[6]) + 4 * v[4] + 8;
-        const Bytes mean = __builtin_convertvector(sum >> 4, Bytes);
-        std::memcpy(out + i, &mean, sizeof mean);
-    }
-    RankNineScalar(samples + i, stride, count - i, out + i);
+    RankMean9Planes(samples, stride, out, count);
 }
 
 void Codex::Furiew(int level)
@@ -210,7 +165,7 @@ void Codex::Furiew(int level)
     const unsigned char* side = Layer(48, lev);
     const unsigned char* curv = Layer(49, lev);
     // A row of blocks at a time: each pixel's samples gathered in block order, ranked (nine
-    // samples eight pixels at a time), and every pixel of the row written in block order.
+    // samples sixteen pixels at a time), and every pixel of the row written in block order.
     const int reach = quick ? 2 : 4;
     const int stride = ll.width * k * k;
     std::vector<unsigned char> samples(static_cast<std::size_t>(9) * stride);

@@ -6,7 +6,7 @@
 namespace wizard73 {
 
 // The means of `count` pixels: the nine samples of pixel i at samples[j * stride + i],
-// j = 0..8, the mean into out[i]. Eight pixels at a time, the rest one by one.
+// j = 0..8, the mean into out[i]. The lane-wise RankMean9Planes of the filter stage.
 void RankNine(const unsigned char* samples, int stride, int count, unsigned char* out);
 
 // The one-pixel-at-a-time twin of RankNine: the same bytes.

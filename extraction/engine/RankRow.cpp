@@ -1,17 +1,98 @@
-// The 3 x 3 rank smoothing of a row: a lane-wise form over eight adjacent pixels and its scalar
-// twin. Both sort each pixel's nine values with the same compare-exchange network, and a sort's
-// result does not depend on the method, so the bytes are the same.
+// The 3 x 3 rank smoothing of a row and the weighted rank mean of gathered values: a lane-wise
+// form over sixteen pixels and its scalar twin. Both sort each pixel's nine values with the same
+// compare-exchange network, and a sort's result does not depend on the method, so the bytes are
+// the same. Also the directional responses of a row, eight pixels at a time.
 
 #include "extraction/engine/RankRow.h"
 
 #include "extraction/engine/Codex.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 namespace wizard73 {
 namespace {
 
+// The rank network runs on bytes (one min and one max per exchange for sixteen pixels); the
+// weighted sum, at most 16 x 255 + 8, on two halves of eight 16-bit lanes.
+constexpr int RANK_LANES = 16;
+using RankBytes = std::uint8_t __attribute__((vector_size(RANK_LANES)));
+using RankHalf = std::uint16_t __attribute__((vector_size(RANK_LANES)));
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "byte lanes widen by interleaving");
+
+RankBytes LoadRank(const unsigned char* p)
+{
+    RankBytes b;
+    std::memcpy(&b, p, sizeof b);
+    return b;
+}
+
+void Exchange(RankBytes& a, RankBytes& b)
+{
+    const RankBytes lo = a < b ? a : b;
+    b = a < b ? b : a;
+    a = lo;
+}
+
+// Bytes 0..7 (Low) or 8..15 of v widened to 16-bit lanes (each next to a zero byte).
+template <bool Low> RankHalf Widen(RankBytes v)
+{
+    if (Low) {
+        return (RankHalf)__builtin_shufflevector(v, RankBytes{}, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20,
+                                                 5, 21, 6, 22, 7, 23);
+    }
+    return (RankHalf)__builtin_shufflevector(v, RankBytes{}, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28,
+                                             13, 29, 14, 30, 15, 31);
+}
+
+// The rank weights over sorted values, rounded: (sum + 8) >> 4, below 256.
+template <bool Low> RankHalf WeightedHalf(const RankBytes* v)
+{
+    const RankHalf sum =
+        Widen<Low>(v[0]) + Widen<Low>(v[1]) + Widen<Low>(v[7]) + Widen<Low>(v[8]) +
+        2 * (Widen<Low>(v[2]) + Widen<Low>(v[3]) + Widen<Low>(v[5]) + Widen<Low>(v[6])) +
+        4 * Widen<Low>(v[4]) + 8;
+    return sum >> 4;
+}
+
+// The weighted rank mean of nine values in every lane: the nine-value network of
+// Codex::SortSmall, then the rank weights. Unrolled and inlined, so the lanes stay in
+// registers.
+[[gnu::always_inline]] inline RankBytes RankMeanLanes(RankBytes* v)
+{
+    static constexpr int kPairs[25][2] = {{0, 3}, {1, 7}, {2, 5}, {4, 8}, {0, 7}, {2, 4}, {3, 8},
+                                          {5, 6}, {0, 2}, {1, 3}, {4, 5}, {7, 8}, {1, 4}, {3, 6},
+                                          {5, 7}, {0, 1}, {2, 4}, {3, 5}, {6, 8}, {2, 3}, {4, 5},
+                                          {6, 7}, {1, 2}, {3, 4}, {5, 6}};
+#pragma GCC unroll 25
+    for (const auto& pr : kPairs) {
+        Exchange(v[pr[0]], v[pr[1]]);
+    }
+    // Each 16-bit lane holds a value below 256: its low byte is the mean.
+    return __builtin_shufflevector((RankBytes)WeightedHalf<true>(v),
+                                   (RankBytes)WeightedHalf<false>(v), 0, 2, 4, 6, 8, 10, 12, 14, 16,
+                                   18, 20, 22, 24, 26, 28, 30);
+}
+
+// The means of the sixteen pixels at src (rows `stride` apart, with their neighbours).
+[[gnu::always_inline]] inline RankBytes RankRowLanes(const unsigned char* p, int stride)
+{
+    RankBytes v[9] = {LoadRank(p - stride - 1), LoadRank(p - stride), LoadRank(p - stride + 1),
+                      LoadRank(p - 1),          LoadRank(p),          LoadRank(p + 1),
+                      LoadRank(p + stride - 1), LoadRank(p + stride), LoadRank(p + stride + 1)};
+    return RankMeanLanes(v);
+}
+
+// The weighted rank mean of one pixel's nine values (sorted in place).
+int RankMean9(int* v)
+{
+    Codex::SortSmall(v, 9);
+    return (v[0] + v[1] + 2 * v[2] + 2 * v[3] + 4 * v[4] + 2 * v[5] + 2 * v[6] + v[7] + v[8] + 8) >>
+           4;
+}
+
+// Eight pixels widened to 16-bit lanes, for the directional responses.
 constexpr int LANES = 8;
 using Bytes = std::uint8_t __attribute__((vector_size(LANES)));
 using Lanes = std::uint16_t __attribute__((vector_size(2 * LANES)));
@@ -21,36 +102,6 @@ Lanes Load(const unsigned char* p)
     Bytes b;
     std::memcpy(&b, p, sizeof b);
     return __builtin_convertvector(b, Lanes);
-}
-
-void Exchange(Lanes& a, Lanes& b)
-{
-    const Lanes lo = a < b ? a : b;
-    b = a < b ? b : a;
-    a = lo;
-}
-
-// The weighted rank mean of nine values in every lane: the nine-value network of
-// Codex::SortSmall, then the rank weights. Inlined, so the lanes stay in registers.
-[[gnu::always_inline]] inline Bytes RankMeanLanes(Lanes* v)
-{
-    static constexpr int kPairs[25][2] = {{0, 3}, {1, 7}, {2, 5}, {4, 8}, {0, 7}, {2, 4}, {3, 8},
-                                          {5, 6}, {0, 2}, {1, 3}, {4, 5}, {7, 8}, {1, 4}, {3, 6},
-                                          {5, 7}, {0, 1}, {2, 4}, {3, 5}, {6, 8}, {2, 3}, {4, 5},
-                                          {6, 7}, {1, 2}, {3, 4}, {5, 6}};
-    for (const auto& pr : kPairs) {
-        Exchange(v[pr[0]], v[pr[1]]);
-    }
-    const Lanes sum = v[0] + v[1] + v[7] + v[8] + 2 * (v[2] + v[3] + v[5] + v[6]) + 4 * v[4] + 8;
-    return __builtin_convertvector(sum >> 4, Bytes);
-}
-
-// The weighted rank mean of one pixel's nine values (sorted in place).
-int RankMean9(int* v)
-{
-    Codex::SortSmall(v, 9);
-    return (v[0] + v[1] + 2 * v[2] + 2 * v[3] + 4 * v[4] + 2 * v[5] + 2 * v[6] + v[7] + v[8] + 8) >>
-           4;
 }
 
 } // namespace
@@ -68,15 +119,21 @@ void RankRow3x3Scalar(const unsigned char* src, int stride, unsigned char* dst, 
 void RankRow3x3(const unsigned char* src, int stride, unsigned char* dst, int count)
 {
     int x = 0;
-    for (; x + LANES <= count; x += LANES) {
-        const unsigned char* p = src + x;
-        Lanes v[9] = {Load(p - stride - 1), Load(p - stride), Load(p - stride + 1),
-                      Load(p - 1),          Load(p),          Load(p + 1),
-                      Load(p + stride - 1), Load(p + stride), Load(p + stride + 1)};
-        const Bytes out = RankMeanLanes(v);
+    for (; x + RANK_LANES <= count; x += RANK_LANES) {
+        const RankBytes out = RankRowLanes(src + x, stride);
         std::memcpy(dst + x, &out, sizeof out);
     }
-    RankRow3x3Scalar(src + x, stride, dst + x, count - x);
+    if (x < count) {
+        // The last pixels and their neighbours copied into full lanes (the rest zero).
+        const int rest = count - x;
+        unsigned char pad[3][RANK_LANES + 2] = {};
+        for (int r = 0; r < 3; ++r) {
+            std::memcpy(pad[r], src + x - 1 + (r - 1) * static_cast<std::ptrdiff_t>(stride),
+                        static_cast<std::size_t>(rest) + 2);
+        }
+        const RankBytes out = RankRowLanes(pad[1] + 1, RANK_LANES + 2);
+        std::memcpy(dst + x, &out, static_cast<std::size_t>(rest));
+    }
 }
 
 void RankMean9PlanesScalar(const unsigned char* planes, int pitch, unsigned char* dst, int count)
@@ -93,15 +150,28 @@ void RankMean9PlanesScalar(const unsigned char* planes, int pitch, unsigned char
 void RankMean9Planes(const unsigned char* planes, int pitch, unsigned char* dst, int count)
 {
     int x = 0;
-    for (; x + LANES <= count; x += LANES) {
-        Lanes v[9];
+    for (; x + RANK_LANES <= count; x += RANK_LANES) {
+        RankBytes v[9];
+#pragma GCC unroll 9
         for (int i = 0; i < 9; ++i) {
-            v[i] = Load(planes + i * pitch + x);
+            v[i] = LoadRank(planes + i * pitch + x);
         }
-        const Bytes out = RankMeanLanes(v);
+        const RankBytes out = RankMeanLanes(v);
         std::memcpy(dst + x, &out, sizeof out);
     }
-    RankMean9PlanesScalar(planes + x, pitch, dst + x, count - x);
+    if (x < count) {
+        // The last values copied into full lanes (the rest zero).
+        const int rest = count - x;
+        RankBytes v[9];
+#pragma GCC unroll 9
+        for (int i = 0; i < 9; ++i) {
+            unsigned char pad[RANK_LANES] = {};
+            std::memcpy(pad, planes + i * pitch + x, static_cast<std::size_t>(rest));
+            v[i] = LoadRank(pad);
+        }
+        const RankBytes out = RankMeanLanes(v);
+        std::memcpy(dst + x, &out, static_cast<std::size_t>(rest));
+    }
 }
 
 void ResponseRowScalar(const unsigned char* src, int stride, std::int16_t* const* out, int count)

@@ -10,15 +10,15 @@
 namespace wizard73 {
 
 // Smooths `count` pixels from `src` (rows `stride` apart, with a row and a column of
-// neighbours on every side) into `dst`: eight pixels at a time across the row, the rest one
-// by one.
+// neighbours on every side) into `dst`: sixteen pixels at a time across the row, the last ones
+// copied into a full set of lanes.
 void RankRow3x3(const unsigned char* src, int stride, unsigned char* dst, int count);
 
 // The one-pixel-at-a-time twin of RankRow3x3: the same bytes.
 void RankRow3x3Scalar(const unsigned char* src, int stride, unsigned char* dst, int count);
 
 // The same weighted rank mean of nine values gathered beforehand: value i of output x is
-// planes[i * pitch + x], for x below `count` (count <= pitch). Eight outputs at a time.
+// planes[i * pitch + x], for x below `count` (count <= pitch). Sixteen outputs at a time.
 void RankMean9Planes(const unsigned char* planes, int pitch, unsigned char* dst, int count);
 
 // The one-output-at-a-time twin of RankMean9Planes: the same bytes.

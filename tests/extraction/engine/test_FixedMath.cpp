@@ -161,6 +161,92 @@ TEST(FixedMath, Atan)
     }
 }
 
+// The quadrant rule written out plainly in 64 bits: the octant angle TabTan[(128 p + q) / q]
+// for p <= q, measured from the x axis where |x| >= |y| and from the y axis otherwise.
+int AtanReference(std::int64_t x, std::int64_t y)
+{
+    if (x == 0) {
+        return y == 0 ? 0 : y > 0 ? 90 : 270;
+    }
+    if (y == 0) {
+        return x > 0 ? 0 : 180;
+    }
+    const std::int64_t ax = x < 0 ? -x : x;
+    const std::int64_t ay = y < 0 ? -y : y;
+    const auto oct = [](std::int64_t p, std::int64_t q) {
+        return TabTan[static_cast<std::size_t>((128 * p + q) / q)];
+    };
+    if (x > 0 && y > 0) {
+        return ax >= ay ? oct(ay, ax) : 90 - oct(ax, ay);
+    }
+    if (x < 0 && y > 0) {
+        return ax >= ay ? 180 - oct(ay, ax) : 90 + oct(ax, ay);
+    }
+    if (x > 0) {
+        return ax >= ay ? 360 - oct(ay, ax) : 270 + oct(ax, ay);
+    }
+    return ax >= ay ? 180 + oct(ay, ax) : 270 - oct(ax, ay);
+}
+
+TEST(FixedMath, AtanFollowsTheQuadrantRuleOverGradientsAndExtremes)
+{
+    const int kMin = INT32_MIN;
+    const int kMax = INT32_MAX;
+    // Extremes (|INT32_MIN| = 2^31 has no int32 negation), pinned: axes, diagonals, and the
+    // one-off-diagonal pairs of the largest magnitudes.
+    const struct {
+        int x, y, deg;
+    } pinned[] = {
+        {kMin, 0, 180},        {0, kMin, 270},        {kMax, 0, 0},      {0, kMax, 90},
+        {kMin, kMin, 225},     {kMax, kMax, 45},      {kMin, kMax, 135}, {kMax, kMin, 315},
+        {kMin, 1, 179},        {1, kMin, 271},        {kMin, -1, 181},   {-1, kMin, 269},
+        {kMin + 1, kMin, 225}, {kMin, kMin + 1, 225},
+    };
+    for (const auto& c : pinned) {
+        SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
+        EXPECT_EQ(atan(c.x, c.y), c.deg);
+        EXPECT_EQ(AtanReference(c.x, c.y), c.deg);
+    }
+    // Every pair of edge values: zero, units, the 32-bit division's bound 2^24, the magnitudes
+    // just below 2^25 whose 129 q would pass 2^32, and the extremes, in all four quadrants and
+    // on both axes.
+    const int edges[] = {kMin,
+                         kMin + 1,
+                         -(1 << 25) + 1,
+                         -(1 << 24) - 1,
+                         -(1 << 24),
+                         -(1 << 24) + 1,
+                         -1021,
+                         -1,
+                         0,
+                         1,
+                         1020,
+                         (1 << 24) - 1,
+                         1 << 24,
+                         (1 << 24) + 1,
+                         (1 << 25) - 1,
+                         kMax - 1,
+                         kMax};
+    for (const int y : edges) {
+        for (const int x : edges) {
+            ASSERT_EQ(atan(x, y), AtanReference(x, y)) << x << "," << y;
+        }
+    }
+    // Sobel gradients (|d| <= 1020), equal magnitudes included, and their scaled copies.
+    int runs = 0;
+    for (int y = -1020; y <= 1020; y += 7) {
+        for (int x = -1020; x <= 1020; x += 11) {
+            ASSERT_EQ(atan(x, y), AtanReference(x, y)) << x << "," << y;
+            ASSERT_EQ(atan(x, x), AtanReference(x, x)) << x;
+            ASSERT_EQ(atan(x, -x), AtanReference(x, -x)) << x;
+            const int s = 1 << 21; // 1020 * 2^21 < 2^31
+            ASSERT_EQ(atan(x * s, y * s), AtanReference(std::int64_t{x} * s, std::int64_t{y} * s));
+            ++runs;
+        }
+    }
+    EXPECT_EQ(runs, 292 * 186);
+}
+
 TEST(FixedMath, SineAndCosineByQuadrant)
 {
     EXPECT_EQ(SinDeg(200), -2802);

@@ -101,7 +101,7 @@ TEST(Furiew, LaneWiseRankMeanEqualsScalar)
     auto compare = [](const std::vector<unsigned char>& samples, int stride) {
         std::vector<unsigned char> lanes(static_cast<std::size_t>(stride));
         std::vector<unsigned char> scalar(lanes.size());
-        for (int count : {stride, stride - 1, 1, 7, 8, 9, 17}) {
+        for (int count : {stride, stride - 1, 1, 7, 8, 9, 15, 16, 17, 33}) {
             if (count < 1 || count > stride) {
                 continue;
             }

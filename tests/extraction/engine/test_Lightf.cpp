@@ -114,7 +114,7 @@ TEST(Lightf, LaneWiseRankSmoothingEqualsScalar)
         std::vector<unsigned char> scalar(lanes.size());
         for (int y = 1; y + 1 < h; ++y) {
             const unsigned char* row = img.data() + static_cast<std::size_t>(y) * w + 1;
-            for (int count : {w - 2, w - 3, 1, 7, 8, 9, 17}) {
+            for (int count : {w - 2, w - 3, 1, 7, 8, 9, 15, 16, 17, 33}) {
                 if (count < 1 || count > w - 2) {
                     continue;
                 }
@@ -133,7 +133,7 @@ TEST(Lightf, LaneWiseRankSmoothingEqualsScalar)
         }
         for (int y = 0; y + 9 <= h; ++y) {
             const unsigned char* planes = img.data() + static_cast<std::size_t>(y) * w;
-            for (int count : {w, w - 1, 1, 7, 8, 9, 17}) {
+            for (int count : {w, w - 1, 1, 7, 8, 9, 15, 16, 17, 33}) {
                 if (count < 1 || count > w) {
                     continue;
                 }
