@@ -75,9 +75,8 @@ void freeHitGroup(HitGroup*& g)
 
 void MinutiaePairSet::setAngle(int i, int j)
 {
-    ZF_ASSERT(m_minutiae && i != j);
-    const int d =
-        wrap180(atan(m_minutiae[i].x - m_minutiae[j].x, m_minutiae[i].y - m_minutiae[j].y));
+    ZF_ASSERT(i >= 0 && i < MAX_NESTS && j >= 0 && j < MAX_NESTS && i != j);
+    const int d = wrap180(atan(m_x[i] - m_x[j], m_y[i] - m_y[j]));
     m_items[i][j].dir = d;
     m_items[j][i].dir = wrap180(d + 180);
 }
@@ -85,23 +84,20 @@ void MinutiaePairSet::setAngle(int i, int j)
 void MinutiaePairSet::build(const ESK::Lot<short>* minutiae, int n)
 {
     ZF_ASSERT(n >= 0 && n <= MAX_NESTS);
-    m_minutiae = minutiae;
-    // The diagonal; every other item of the first n rows is written below.
     for (int i = 0; i < n; ++i) {
+        m_x[i] = minutiae[i].x;
+        m_y[i] = minutiae[i].y;
         m_items[i][i] = PairItem{0, DIR_NOT_COMPUTED};
     }
     for (int i = 0; i < n; ++i) {
         for (int j = i + 1; j < n; ++j) {
-            const int dx = minutiae[i].x - minutiae[j].x;
-            const int dy = minutiae[i].y - minutiae[j].y;
+            const int dx = m_x[i] - m_x[j];
+            const int dy = m_y[i] - m_y[j];
             // The sum in single precision, its root in double.
             const float sq = static_cast<float>(dx * dx + dy * dy);
             const int len = static_cast<int>(std::sqrt(static_cast<double>(sq)) + 0.5);
-            m_items[i][j].len = len;
-            m_items[j][i].len = len;
-            const int d = wrap180(atan(dx, dy));
-            m_items[i][j].dir = d;
-            m_items[j][i].dir = wrap180(d + 180);
+            m_items[i][j] = PairItem{len, DIR_NOT_COMPUTED};
+            m_items[j][i] = PairItem{len, DIR_NOT_COMPUTED};
         }
     }
 }

@@ -187,10 +187,13 @@ struct PairItem {
     std::int32_t dir; // direction of the vector from j to i, -180..179; 256 = not computed
 };
 
-// Lengths and directions between every two minutiae of one side.
+// Lengths and directions between every two minutiae of one side. The lengths are worked
+// out when the set is built; a direction when it is first asked for, from the positions the
+// set copied then.
 struct MinutiaePairSet {
     PairItem m_items[MAX_NESTS][MAX_NESTS];
-    const ESK::Lot<short>* m_minutiae = nullptr;
+    std::int16_t m_x[MAX_NESTS];
+    std::int16_t m_y[MAX_NESTS];
 
     int getLen(int i, int j) const
     {
@@ -207,8 +210,8 @@ struct MinutiaePairSet {
         return m_items[i][j].dir;
     }
     void setAngle(int i, int j);
-    // Items of the first n rows and columns: lengths and directions of every i != j, the
-    // diagonal {0, 256}.
+    // Items of the first n rows and columns: lengths of every i != j, every direction not
+    // computed, the diagonal {0, 256}.
     void build(const ESK::Lot<short>* minutiae, int n);
 };
 

@@ -13,30 +13,58 @@
 namespace ESK {
 namespace {
 
+// The eight bytes at p as a little-endian integer.
+template <typename Byte> std::uint64_t Load64(const Byte* p)
+{
+    static_assert(sizeof(Byte) == 1, "sections are byte arrays");
+    std::uint64_t w = 0;
+    std::memcpy(&w, p, sizeof w);
+    if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) {
+        w = __builtin_bswap64(w);
+    }
+    return w;
+}
+
 // Bit cursor over one section; the position is counted in bits from the section's start.
 template <typename Byte> class BitCursor {
 public:
     BitCursor(const Byte* data, std::uint32_t size, std::uint64_t pos)
-        : m_data(data), m_bits(8ull * size), m_pos(pos)
+        : m_data(data), m_size(size), m_bits(8ull * size), m_pos(pos)
     {
     }
+
+    // Bits of the section after the position.
+    std::uint64_t Left() const { return m_pos > m_bits ? 0 : m_bits - m_pos; }
+
+    // The next 57 bits or more from the position, the first in bit 0; bits past the
+    // section's end read as 0. Reads only bytes of the section.
+    std::uint64_t Peek() const
+    {
+        const std::uint64_t byte = m_pos >> 3;
+        std::uint64_t w = 0;
+        if (byte + 8 <= m_size) {
+            w = Load64(m_data + byte);
+        } else {
+            for (std::uint64_t k = byte; k < m_size; ++k) {
+                w |= static_cast<std::uint64_t>(static_cast<unsigned char>(m_data[k]))
+                     << (8 * (k - byte));
+            }
+        }
+        return w >> (m_pos & 7);
+    }
+
+    // Moves past n bits the caller has found inside the section (n <= Left()).
+    void Skip(unsigned n) { m_pos += n; }
 
     // Reads n bits into v when n <= 32 and they lie inside the section; false (nothing
     // read) otherwise.
     bool Read(unsigned n, std::uint32_t& v)
     {
-        if (n > 32 || m_pos > m_bits || n > m_bits - m_pos) {
+        if (n > 32 || n > Left()) {
             return false;
         }
-        v = 0;
-        for (unsigned k = 0; k < n;) {
-            const unsigned bit = static_cast<unsigned>(m_pos & 7);
-            const unsigned take = (8 - bit < n - k) ? 8 - bit : n - k;
-            const unsigned byte = static_cast<unsigned char>(m_data[m_pos >> 3]);
-            v |= ((byte >> bit) & ((1u << take) - 1)) << k;
-            k += take;
-            m_pos += take;
-        }
+        v = static_cast<std::uint32_t>(Peek() & ((std::uint64_t{1} << n) - 1));
+        m_pos += n;
         return true;
     }
 
@@ -44,9 +72,42 @@ public:
 
 private:
     const Byte* m_data;
+    std::uint64_t m_size;
     std::uint64_t m_bits;
     std::uint64_t m_pos;
 };
+
+// One form of a link slot's code, from the slot's first four bits: the code, the bits the
+// code takes (2 for an empty slot, 3 for codes 1, 2, 5, 6, 4 for codes 3, 7, 11, 15) and
+// the width of the extra bits that follow it.
+struct SlotForm {
+    std::uint8_t code;
+    std::uint8_t codeBits;
+    std::uint8_t extraBits;
+};
+
+// The 16 slot forms of a link section whose head gives extra width w3: with w3 = 1 only
+// codes whose first two bits are 3 carry one extra bit, otherwise every non-empty code
+// carries w3 bits.
+void SlotForms(unsigned w3, SlotForm forms[16])
+{
+    for (unsigned nib = 0; nib < 16; ++nib) {
+        const unsigned c = nib & 3u;
+        SlotForm& f = forms[nib];
+        if (c == 3) {
+            f.code = static_cast<std::uint8_t>(4 * ((nib >> 2) & 3u) + 3);
+            f.codeBits = 4;
+        } else if (c != 0) {
+            f.code = static_cast<std::uint8_t>(c + 4 * ((nib >> 2) & 1u));
+            f.codeBits = 3;
+        } else {
+            f.code = 0;
+            f.codeBits = 2;
+        }
+        f.extraBits =
+            static_cast<std::uint8_t>(w3 == 1 ? (c == 3 ? 1 : 0) : (f.code != 0 ? w3 : 0));
+    }
+}
 
 // Bytes a stream has used once it stands at bit p: 4 per completed 32-bit word, then 1 for
 // bits 1..7 of the current word and p / 8 + 1 from bit 8 on (so a stream ending on a byte
@@ -236,7 +297,8 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
     if ((head & 15u) == 0 || ((head >> 4) & 15u) == 0 || ((head >> 8) & 15u) == 0) {
         return 0;
     }
-    const unsigned w3 = (head >> 12) & 15u;
+    SlotForm forms[16];
+    SlotForms((head >> 12) & 15u, forms);
     const unsigned w4 = (head >> 16) & 15u;
     const unsigned w5 = (head >> 20) & 15u;
 
@@ -247,32 +309,20 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
         // 2. Slot codes and their extra bits.
         const int slots =
             m.type != 0 ? 2 * static_cast<int>(linkno) - 1 : 2 * static_cast<int>(linkno) + 1;
+        // The code and extra bits of a slot are taken whole or the section is refused: a
+        // slot reaching past the section's end would fail at one of its reads.
         for (int s = 0; s < slots; ++s) {
-            std::uint32_t c = 0;
-            std::uint32_t v = 0;
-            if (!bits.Read(2, c)) {
+            const std::uint64_t w = bits.Peek();
+            const SlotForm& f = forms[w & 15u];
+            const unsigned taken = f.codeBits + f.extraBits;
+            if (taken > bits.Left()) {
                 return 0;
             }
-            std::uint32_t code = 0;
-            if (c == 3) {
-                if (!bits.Read(2, v)) {
-                    return 0;
-                }
-                code = 4 * v + 3;
-            } else if (c != 0) {
-                if (!bits.Read(1, v)) {
-                    return 0;
-                }
-                code = c + 4 * v;
-            }
-            std::uint32_t extra = 0;
-            const unsigned extraBits = w3 == 1 ? (c == 3 ? 1 : 0) : (code != 0 ? w3 : 0);
-            if (!bits.Read(extraBits, extra)) {
-                return 0;
-            }
-            link.slot[s].code = static_cast<std::uint8_t>(code);
-            link.slot[s].extra = static_cast<std::uint8_t>(extra);
-            if (code != 0) {
+            bits.Skip(taken);
+            link.slot[s].code = f.code;
+            link.slot[s].extra =
+                static_cast<std::uint8_t>((w >> f.codeBits) & ((1u << f.extraBits) - 1));
+            if (f.code != 0) {
                 link.count = static_cast<std::uint8_t>(s + 1);
             }
         }

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -87,6 +88,39 @@ TEST(HitGroup, AddKeepsEachNeighbourOnce)
     EXPECT_EQ(g->m_items[0].nG, 7);
     freeHitGroup(g);
     EXPECT_EQ(g, nullptr);
+}
+
+// Directions are worked out on first use from the positions the set was built with: a
+// rebuild over other minutiae leaves no direction of the last build behind, and changing
+// the minutia array after a build changes nothing.
+TEST(MinutiaePairSet, DirectionsFollowTheLastBuild)
+{
+    auto pairs = std::make_unique<MinutiaePairSet>();
+    ESK::Lot<short> a[4] = {};
+    ESK::Lot<short> b[4] = {};
+    const short xy[4][2] = {{0, 0}, {30, 40}, {-50, 7}, {12, -90}};
+    for (int i = 0; i < 4; ++i) {
+        a[i].x = xy[i][0];
+        a[i].y = xy[i][1];
+        b[i].x = xy[3 - i][1];
+        b[i].y = xy[3 - i][0];
+    }
+    pairs->build(a, 4);
+    EXPECT_EQ(pairs->getAngle(1, 0), 53); // first use
+    pairs->build(b, 4);
+    b[1].x = 999;
+    for (int i = 0; i < 4; ++i) {
+        for (int j = 0; j < 4; ++j) {
+            if (i == j) {
+                continue;
+            }
+            const int dx = xy[3 - i][1] - xy[3 - j][1];
+            const int dy = xy[3 - i][0] - xy[3 - j][0];
+            EXPECT_EQ(pairs->getAngle(i, j), wrap180(atan(dx, dy))) << i << ", " << j;
+            EXPECT_EQ(pairs->getLen(i, j),
+                      static_cast<int>(std::sqrt(static_cast<double>(dx * dx + dy * dy)) + 0.5));
+        }
+    }
 }
 
 TEST(GroupEx, AddRemoveAndReplace)

@@ -261,6 +261,146 @@ TEST(NestSection, RefusesADamagedHeadOrBlock)
     }
 }
 
+// Bits appended least significant first, as the sections store them.
+class Bits {
+public:
+    void Put(std::uint32_t v, unsigned width)
+    {
+        for (unsigned k = 0; k < width; ++k, ++m_bits) {
+            if (m_bits % 8 == 0) {
+                m_bytes.push_back(0);
+            }
+            m_bytes.back() =
+                static_cast<unsigned char>(m_bytes.back() | ((v >> k) & 1u) << (m_bits % 8));
+        }
+    }
+    const Bytes& bytes() const { return m_bytes; }
+
+private:
+    Bytes m_bytes;
+    unsigned m_bits = 0;
+};
+
+// Every code in both slot lengths, with extra words of 1, 3 and 15 bits: with a width of 1
+// only codes 3, 7, 11, 15 carry their bit, otherwise every non-empty slot carries the word.
+// The blocks are decoded as written, and a section cut anywhere before its last byte is
+// refused.
+TEST(NestSection, SlotCodesAndExtraWordsOfEveryWidth)
+{
+    constexpr unsigned kLinkno = 5; // 11 slots for type 0, 9 for type 1
+    const std::uint8_t codes[11] = {1, 0, 2, 5, 6, 0, 0, 3, 7, 11, 15};
+    ESK::Lot<short> points[3] = {};
+    points[1].type = 1;
+    points[1].x = 40;
+    points[2].y = 40;
+    const ESK::Access_decode<unsigned char> decode;
+    for (unsigned w3 : {1u, 3u, 15u}) {
+        SCOPED_TRACE(w3);
+        Bits b;
+        b.Put(4, 4);  // code-3 width
+        b.Put(3, 4);  // code-1/2 width
+        b.Put(2, 4);  // empty width
+        b.Put(w3, 4); // extra width
+        b.Put(2, 4);  // base width
+        b.Put(2, 4);  // index-width width
+        std::uint32_t extras[3][11] = {};
+        for (unsigned i = 0; i < 3; ++i) {
+            const unsigned slots = points[i].type == 1 ? 2 * kLinkno - 1 : 2 * kLinkno + 1;
+            for (unsigned s = 0; s < slots; ++s) {
+                const std::uint8_t code = codes[(s + i) % 11];
+                b.Put(code, (code & 3u) == 3 ? 4 : ((code & 3u) == 0 ? 2 : 3));
+                const bool carries = w3 == 1 ? (code & 3u) == 3 : code != 0;
+                if (carries) {
+                    extras[i][s] = (0x5A5Au >> (s + i)) & ((1u << w3) - 1);
+                    b.Put(extras[i][s], w3);
+                }
+            }
+            b.Put(0, 2); // base 0
+            b.Put(2, 2); // 2-bit indexes
+            for (unsigned s = 0; s < slots; ++s) {
+                if (codes[(s + i) % 11] != 0) {
+                    b.Put((i + 1 + s % 2) % 3, 2);
+                }
+            }
+        }
+        const Bytes& sec = b.bytes();
+        ESK::Link links[3];
+        ASSERT_EQ(decode.Links(links, points, 3, kLinkno, sec.data(),
+                               static_cast<std::uint32_t>(sec.size())),
+                  3u);
+        for (unsigned i = 0; i < 3; ++i) {
+            const unsigned slots = points[i].type == 1 ? 2 * kLinkno - 1 : 2 * kLinkno + 1;
+            for (unsigned s = 0; s < slots; ++s) {
+                SCOPED_TRACE(testing::Message() << "minutia " << i << " slot " << s);
+                const std::uint8_t code = codes[(s + i) % 11];
+                const unsigned j = (i + 1 + s % 2) % 3;
+                const ESK::LinkSlot& got = links[i].slot[s];
+                EXPECT_EQ(got.code, code == 0 ? 0 : code | (points[j].type == 1 ? 8 : 0));
+                EXPECT_EQ(got.extra, static_cast<std::uint8_t>(extras[i][s]));
+                EXPECT_EQ(got.neighbour, code == 0 ? 0 : j);
+            }
+        }
+        for (std::size_t cut = 0; cut < sec.size(); ++cut) {
+            EXPECT_EQ(decode.Links(links, points, 3, kLinkno, sec.data(),
+                                   static_cast<std::uint32_t>(cut)),
+                      0u)
+                << "cut to " << cut << " bytes";
+        }
+    }
+}
+
+// Points of random field widths from random sections, at every length up to 48 bytes,
+// agree with a plain bit-by-bit reading of the same bytes: the fields that end in a
+// section's last seven bytes are read alike.
+TEST(PointSections, FieldsAgreeWithABitByBitReading)
+{
+    std::uint32_t state = 0x9E3779B9u;
+    const auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    };
+    const ESK::Access_decode<unsigned char> decode;
+    for (std::uint32_t size = 4; size <= 48; ++size) {
+        for (int trial = 0; trial < 8; ++trial) {
+            Bytes sec(size);
+            for (unsigned char& c : sec) {
+                c = static_cast<unsigned char>(next());
+            }
+            const unsigned n = decode.PointCount(sec.data(), size, 1000);
+            std::vector<ESK::Lot<short>> out(n + 1);
+            decode.Points(out.data(), sec.data(), size, 1000, false, true);
+            const std::uint32_t head = TfRead32(sec.data());
+            std::uint64_t pos = 32;
+            const auto field = [&](unsigned width) {
+                std::uint32_t v = 0;
+                for (unsigned k = 0; k < width; ++k, ++pos) {
+                    v |= ((sec[pos / 8] >> (pos % 8)) & 1u) << k;
+                }
+                return v;
+            };
+            // Points are taken while a whole byte is left after them.
+            for (unsigned k = 0; k < n && (pos + 7) / 8 < size; ++k) {
+                SCOPED_TRACE(testing::Message() << size << " bytes, trial " << trial << ", point "
+                                                << k << " of " << n);
+                std::uint32_t f[TF_POINT_FIELD_COUNT];
+                for (int w = 0; w < TF_POINT_FIELD_COUNT; ++w) {
+                    f[w] = field((head >> (4 * w)) & 15u);
+                }
+                EXPECT_EQ(static_cast<std::uint16_t>(out[k].x), f[TF_FIELD_X]);
+                EXPECT_EQ(static_cast<std::uint16_t>(out[k].y), f[TF_FIELD_Y]);
+                EXPECT_EQ(out[k].type, static_cast<std::uint8_t>(f[TF_FIELD_TYPE]));
+                EXPECT_EQ(out[k].level, static_cast<std::uint8_t>(f[TF_FIELD_LEVEL]));
+                EXPECT_EQ(out[k].quality, static_cast<std::uint8_t>(f[TF_FIELD_QUALITY]));
+                EXPECT_EQ(static_cast<std::uint16_t>(out[k].angle), f[TF_FIELD_ANGLE]);
+                EXPECT_EQ(out[k].axis, static_cast<std::uint8_t>(f[TF_FIELD_AXIS]));
+                EXPECT_EQ(out[k].aux, static_cast<std::uint8_t>(f[TF_FIELD_AUX]));
+            }
+        }
+    }
+}
+
 TEST(AbacSection, RoundTripsCountsAndEmptyEntries)
 {
     RecordPlan plan = zftest::SampleRecord();
