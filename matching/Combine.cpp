@@ -41,6 +41,17 @@ int CoScaleWeight(int d)
     return d < SCALE_WEIGHT_TABLE ? CO_WEIGHTS.w[d] : SCALE_WEIGHT * SCALE_NEAR / d;
 }
 
+// offset * 2 UNIT_SCALE / scaleSum, truncated; in 32 bits whenever both fit (a 64-bit
+// division costs a library call on 32-bit targets).
+std::int64_t CoUnscale(int offset, std::int64_t scaleSum)
+{
+    constexpr int FITS = 1 << 21; // |offset| * 2 UNIT_SCALE stays below 2^31
+    if (offset > -FITS && offset < FITS && scaleSum > 0 && scaleSum <= INT32_MAX) {
+        return offset * (2 * UNIT_SCALE) / static_cast<std::int32_t>(scaleSum);
+    }
+    return static_cast<std::int64_t>(offset) * (2 * UNIT_SCALE) / scaleSum;
+}
+
 // One axis of the group's pairs that carry a scale on it: the side's coordinate and the
 // pair's scale, in group order.
 struct CoAxis {
@@ -170,8 +181,8 @@ void Matcher100::transferPoint(int x, int y, int angle, int& outX, int& outY, in
         dx = sx * (x - srcCx) / (2 * UNIT_SCALE);
         dy = sy * (y - srcCy) / (2 * UNIT_SCALE);
     } else {
-        dx = static_cast<std::int64_t>(x - srcCx) * (2 * UNIT_SCALE) / sx;
-        dy = static_cast<std::int64_t>(y - srcCy) * (2 * UNIT_SCALE) / sy;
+        dx = CoUnscale(x - srcCx, sx);
+        dy = CoUnscale(y - srcCy, sy);
     }
     // 3-4. Polar form.
     const float sq = static_cast<float>(dx * dx + dy * dy);

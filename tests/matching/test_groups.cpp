@@ -269,11 +269,13 @@ TEST(Alignment, TransferPoint)
         int outX, outY, outAngle;
     };
     const Case cases[] = {
-        {130, 140, 10, 0, 256, true, 530, 640, 10},     // offset (30, 40) kept
-        {130, 140, 10, 0, 0, false, 530, 640, 10},      // pair scale 0 counts as 1.0
-        {130, 140, 170, 90, 256, true, 460, 630, -100}, // turned a quarter
-        {200, 100, 0, 0, 512, true, 650, 600, 0},       // mean scale 1.5 forward
-        {250, 100, 0, 0, 512, false, 600, 600, 0},      // and back
+        {130, 140, 10, 0, 256, true, 530, 640, 10},        // offset (30, 40) kept
+        {130, 140, 10, 0, 0, false, 530, 640, 10},         // pair scale 0 counts as 1.0
+        {130, 140, 170, 90, 256, true, 460, 630, -100},    // turned a quarter
+        {200, 100, 0, 0, 512, true, 650, 600, 0},          // mean scale 1.5 forward
+        {250, 100, 0, 0, 512, false, 600, 600, 0},         // and back
+        {-901, 100, 0, 0, 768, false, 0, 600, 0},          // back, -500.5 truncated to -500
+        {3000100, 100, 0, 0, 256, false, 3000500, 600, 0}, // an offset past 32-bit products
     };
     for (const Case& c : cases) {
         int x = 0;
