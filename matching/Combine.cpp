@@ -6,6 +6,7 @@
 #include "matching/Matcher100.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 namespace accelMatch {
@@ -16,9 +17,82 @@ constexpr int SCALE_REACH = 40; // axis distances at or below it carry no scale
 constexpr int SCALE_NEAR = 100; // full weight up to here, then 25600 / distance
 constexpr int SCALE_WEIGHT = 256;
 
+constexpr int SCALE_WEIGHT_TABLE = 1024; // axis distances whose weight is tabled
+
+struct CoWeights {
+    std::uint16_t w[SCALE_WEIGHT_TABLE];
+};
+
+constexpr CoWeights CoMakeWeights()
+{
+    CoWeights t{};
+    for (int d = 0; d < SCALE_WEIGHT_TABLE; ++d) {
+        t.w[d] = static_cast<std::uint16_t>(d <= SCALE_NEAR ? SCALE_WEIGHT
+                                                            : SCALE_WEIGHT * SCALE_NEAR / d);
+    }
+    return t;
+}
+
+constexpr CoWeights CO_WEIGHTS = CoMakeWeights();
+
+// Weight of a pair at axis distance d >= 0: full up to SCALE_NEAR, then falling as 1 / d.
 int CoScaleWeight(int d)
 {
-    return d <= SCALE_NEAR ? SCALE_WEIGHT : SCALE_WEIGHT * SCALE_NEAR / d;
+    return d < SCALE_WEIGHT_TABLE ? CO_WEIGHTS.w[d] : SCALE_WEIGHT * SCALE_NEAR / d;
+}
+
+// offset * 2 UNIT_SCALE / scaleSum, truncated; in 32 bits whenever both fit (a 64-bit
+// division costs a library call on 32-bit targets).
+std::int64_t CoUnscale(int offset, std::int64_t scaleSum)
+{
+    constexpr int FITS = 1 << 21; // |offset| * 2 UNIT_SCALE stays below 2^31
+    if (offset > -FITS && offset < FITS && scaleSum > 0 && scaleSum <= INT32_MAX) {
+        return offset * (2 * UNIT_SCALE) / static_cast<std::int32_t>(scaleSum);
+    }
+    return static_cast<std::int64_t>(offset) * (2 * UNIT_SCALE) / scaleSum;
+}
+
+// One axis of the group's pairs that carry a scale on it: the side's coordinate and the
+// pair's scale, in group order.
+struct CoAxis {
+    struct Item {
+        int pos;
+        int scale;
+    };
+    Item items[GROUP_CAPACITY];
+    int count = 0;
+};
+
+void CoFillAxes(const GroupEx& g, const ESK::Sign* minutiae, bool isProbe, CoAxis& ax, CoAxis& ay)
+{
+    ax.count = 0;
+    ay.count = 0;
+    for (std::uint32_t k = 0; k < g.getNumItems(); ++k) {
+        const PairEx2& p = g.getPair(k);
+        const ESK::Sign& m = minutiae[isProbe ? p.np : p.ng];
+        if (p.scaleX != 0) {
+            ax.items[ax.count++] = CoAxis::Item{m.x, p.scaleX};
+        }
+        if (p.scaleY != 0) {
+            ay.items[ay.count++] = CoAxis::Item{m.y, p.scaleY};
+        }
+    }
+}
+
+// The area scale along one axis at coordinate c (getAreaScale over a filled axis).
+int CoAxisScale(const CoAxis& a, int c)
+{
+    std::int64_t w = 0;
+    std::int64_t s = 0;
+    for (int k = 0; k < a.count; ++k) {
+        const int d = std::abs(a.items[k].pos - c);
+        if (d > SCALE_REACH) {
+            const int wk = CoScaleWeight(d);
+            w += wk;
+            s += static_cast<std::int64_t>(wk) * a.items[k].scale;
+        }
+    }
+    return w == 0 ? UNIT_SCALE : static_cast<int>(s / w);
 }
 
 } // namespace
@@ -72,11 +146,14 @@ bool Matcher100::transferMinutiaes(GroupEx* g, const ESK::Sign* minutiae, Minuti
         }
         return true;
     }
-    // 3. Every minutia, with the local area scale in place of a pair scale.
+    // 3. Every minutia, with the local area scale in place of a pair scale (the scaled pairs
+    //    gathered once for all of them).
+    CoAxis axisX;
+    CoAxis axisY;
+    CoFillAxes(*g, isProbe ? g->m_minutiaeP : g->m_minutiaeG, isProbe, axisX, axisY);
     for (int i = 0; i < count; ++i) {
-        int localX = UNIT_SCALE;
-        int localY = UNIT_SCALE;
-        getAreaScale(g, minutiae[i].x, minutiae[i].y, localX, localY, isProbe);
+        const int localX = CoAxisScale(axisX, minutiae[i].x);
+        const int localY = CoAxisScale(axisY, minutiae[i].y);
         MinutiaeShort& o = out[i];
         transferPoint(minutiae[i].x, minutiae[i].y, minutiae[i].angle, o.x, o.y, o.angle, srcCx,
                       srcCy, dstCx, dstCy, rotation, localX, localY, areaX, areaY, isProbe);
@@ -104,8 +181,8 @@ void Matcher100::transferPoint(int x, int y, int angle, int& outX, int& outY, in
         dx = sx * (x - srcCx) / (2 * UNIT_SCALE);
         dy = sy * (y - srcCy) / (2 * UNIT_SCALE);
     } else {
-        dx = static_cast<std::int64_t>(x - srcCx) * (2 * UNIT_SCALE) / sx;
-        dy = static_cast<std::int64_t>(y - srcCy) * (2 * UNIT_SCALE) / sy;
+        dx = CoUnscale(x - srcCx, sx);
+        dy = CoUnscale(y - srcCy, sy);
     }
     // 3-4. Polar form.
     const float sq = static_cast<float>(dx * dx + dy * dy);

@@ -124,7 +124,12 @@ int atan(int dx, int dy)
     const std::int64_t ay = std::llabs(dy);
     const std::int64_t large = ax >= ay ? ax : ay;
     const std::int64_t small = ax >= ay ? ay : ax;
-    const int t = TabTan[(128 * small + large) / large];
+    // The ratio in 32 bits wherever 128 small + large fits (every image coordinate).
+    const int t =
+        large < (std::int64_t{1} << 24)
+            ? TabTan[(128 * static_cast<std::uint32_t>(small) + static_cast<std::uint32_t>(large)) /
+                     static_cast<std::uint32_t>(large)]
+            : TabTan[(128 * small + large) / large];
     const bool flat = ax >= ay;
     if (dx > 0 && dy > 0) {
         return flat ? t : 90 - t;

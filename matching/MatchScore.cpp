@@ -512,30 +512,51 @@ void Matcher100::calcPairRelAngleDif(int f, int m, int n, int* /*unused*/)
     const int lo = 2 * m_distUnit;
     const int hiAB = 20 * m_distUnit;
     const int hiAC = 10 * m_distUnit;
+    // Sides from pair a to every later pair x, read once per a: the longer of the two lengths,
+    // both directions (where a side may serve), and the quality weight of x.
+    struct Side {
+        int len;
+        int dirP;
+        int dirG;
+        int weight;
+    };
+    Side side[GROUP_CAPACITY];
+    int shortSides[GROUP_CAPACITY]; // the later pairs whose side may serve as (a, c), in order
     for (int a = 0; a < n; ++a) {
         const PairEx2 A = g.getPair(a);
-        for (int b = a + 1; b < n; ++b) {
-            const PairEx2 B = g.getPair(b);
-            // 1. The side (a, b) must be neither short nor long.
-            const int lAB = std::max(m_pairSetP.getLen(A.np, B.np), m_pairSetG.getLen(A.ng, B.ng));
-            if (lAB < lo || lAB > hiAB) {
+        int numShort = 0;
+        for (int x = a + 1; x < n; ++x) {
+            const PairEx2 X = g.getPair(x);
+            Side& sx = side[x];
+            sx.len = std::max(m_pairSetP.getLen(A.np, X.np), m_pairSetG.getLen(A.ng, X.ng));
+            if (sx.len < lo || sx.len > hiAB) {
                 continue;
             }
-            const int dirPAB = m_pairSetP.getAngle(A.np, B.np);
-            const int dirGAB = m_pairSetG.getAngle(A.ng, B.ng);
-            const int wAB = m_qualityWeightP[A.np] + m_qualityWeightP[B.np] +
-                            m_qualityWeightG[A.ng] + m_qualityWeightG[B.ng];
+            sx.dirP = m_pairSetP.getAngle(A.np, X.np);
+            sx.dirG = m_pairSetG.getAngle(A.ng, X.ng);
+            sx.weight = m_qualityWeightP[X.np] + m_qualityWeightG[X.ng];
+            if (sx.len <= hiAC) {
+                shortSides[numShort++] = x;
+            }
+        }
+        const int wA = m_qualityWeightP[A.np] + m_qualityWeightG[A.ng];
+        int from = 0; // first short side after b
+        for (int b = a + 1; b < n; ++b) {
+            while (from < numShort && shortSides[from] <= b) {
+                ++from;
+            }
+            // 1. The side (a, b) must be neither short nor long.
+            const Side& ab = side[b];
+            if (ab.len < lo || ab.len > hiAB) {
+                continue;
+            }
+            const int wAB = wA + ab.weight;
             const int c = pairClass(b, f, m);
-            for (int k = b + 1; k < n; ++k) {
-                const PairEx2 C = g.getPair(k);
-                const int lAC =
-                    std::max(m_pairSetP.getLen(A.np, C.np), m_pairSetG.getLen(A.ng, C.ng));
-                if (lAC < lo || lAC > hiAC) {
-                    continue;
-                }
+            for (int q = from; q < numShort; ++q) {
+                const Side& ac = side[shortSides[q]];
                 // 2. The angle at A on both sides, their difference wrapped once.
-                const int eP = dirPAB - m_pairSetP.getAngle(A.np, C.np);
-                const int eG = dirGAB - m_pairSetG.getAngle(A.ng, C.ng);
+                const int eP = ab.dirP - ac.dirP;
+                const int eG = ab.dirG - ac.dirG;
                 int e = eP - eG;
                 if (e >= 180) {
                     e -= 360;
@@ -543,7 +564,7 @@ void Matcher100::calcPairRelAngleDif(int f, int m, int n, int* /*unused*/)
                     e += 360;
                 }
                 // 3. Weighted sums of the class of (a, b).
-                const int w = wAB + m_qualityWeightP[C.np] + m_qualityWeightG[C.ng];
+                const int w = wAB + ac.weight;
                 sumE[c] += static_cast<std::int64_t>(w) * std::abs(e);
                 sumW[c] += w;
             }

@@ -303,11 +303,13 @@ TEST(Alignment, TransferPoint)
         int outX, outY, outAngle;
     };
     const Case cases[] = {
-        {130, 140, 10, 0, 256, true, 530, 640, 10},     // offset (30, 40) kept
-        {130, 140, 10, 0, 0, false, 530, 640, 10},      // pair scale 0 counts as 1.0
-        {130, 140, 170, 90, 256, true, 460, 630, -100}, // turned a quarter
-        {200, 100, 0, 0, 512, true, 650, 600, 0},       // mean scale 1.5 forward
-        {250, 100, 0, 0, 512, false, 600, 600, 0},      // and back
+        {130, 140, 10, 0, 256, true, 530, 640, 10},        // offset (30, 40) kept
+        {130, 140, 10, 0, 0, false, 530, 640, 10},         // pair scale 0 counts as 1.0
+        {130, 140, 170, 90, 256, true, 460, 630, -100},    // turned a quarter
+        {200, 100, 0, 0, 512, true, 650, 600, 0},          // mean scale 1.5 forward
+        {250, 100, 0, 0, 512, false, 600, 600, 0},         // and back
+        {-901, 100, 0, 0, 768, false, 0, 600, 0},          // back, -500.5 truncated to -500
+        {3000100, 100, 0, 0, 256, false, 3000500, 600, 0}, // an offset past 32-bit products
     };
     for (const Case& c : cases) {
         int x = 0;
@@ -355,6 +357,61 @@ TEST(Alignment, ScalesOfAGroup)
     m->getAreaScale(&g, 100, 100, sx, sy, true);
     EXPECT_EQ(sx, 256);
     EXPECT_EQ(sy, 256);
+}
+
+TEST(Alignment, AreaScaleWeightsAndTheWholeCarry)
+{
+    std::vector<MinutiaPoint> shifted = kSquare;
+    for (MinutiaPoint& q : shifted) {
+        q.x += 50;
+        q.y += 30;
+    }
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(kSquare), zftest::PlanOf(shifted));
+    GroupEx& g = m->m_kernelGroups[0];
+    g.reset();
+    // Pairs with a scale on one axis only, so that each axis gathers its own pairs.
+    const int scales[4][2] = {{300, 0}, {200, 280}, {0, 240}, {260, 220}};
+    for (int k = 0; k < 4; ++k) {
+        ASSERT_TRUE(g.add(k, k, 0));
+        g.getPair(k).scaleX = static_cast<std::uint16_t>(scales[k][0]);
+        g.getPair(k).scaleY = static_cast<std::uint16_t>(scales[k][1]);
+    }
+    // Near (within 40: no weight), full weight up to 100, then 25600 / d, also past 1024.
+    struct Case {
+        int x, y, sx, sy;
+    };
+    const Case cases[] = {
+        {100, 100, 230, 230}, {2100, 100, 251, 230}, {1124, 100, 250, 230}, {100, 2100, 230, 245}};
+    for (const Case& c : cases) {
+        int sx = 0;
+        int sy = 0;
+        m->getAreaScale(&g, c.x, c.y, sx, sy, true);
+        EXPECT_EQ(sx, c.sx) << c.x << ", " << c.y;
+        EXPECT_EQ(sy, c.sy) << c.x << ", " << c.y;
+    }
+    // Carrying every minutia equals carrying each with the area scale at its own place.
+    m->combineFingerprints(&g, true, true, 180, 170, 240, 210, 12, true);
+    for (int i = 0; i < 5; ++i) {
+        for (const bool isP : {true, false}) {
+            const ESK::Sign& s = (isP ? m->m_minutiaeP : m->m_minutiaeG)[i];
+            int areaX = 0;
+            int areaY = 0;
+            int localX = 0;
+            int localY = 0;
+            m->getAreaScale(&g, isP ? 180 : 240, isP ? 170 : 210, areaX, areaY, isP);
+            m->getAreaScale(&g, s.x, s.y, localX, localY, isP);
+            int x = 0;
+            int y = 0;
+            int a = 0;
+            m->transferPoint(s.x, s.y, s.angle, x, y, a, isP ? 180 : 240, isP ? 170 : 210,
+                             isP ? 240 : 180, isP ? 210 : 170, isP ? -12 : 12, localX, localY,
+                             areaX, areaY, isP);
+            const MinutiaeShort& o = (isP ? m->m_carriedP : m->m_carriedG)[i];
+            EXPECT_EQ(o.x, x) << i << " " << isP;
+            EXPECT_EQ(o.y, y) << i << " " << isP;
+            EXPECT_EQ(o.angle, a) << i << " " << isP;
+        }
+    }
 }
 
 } // namespace

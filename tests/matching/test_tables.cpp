@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -114,9 +115,28 @@ TEST(MatchTables, TableArcTangent)
         int dx, dy, deg;
     };
     const Case cases[] = {
-        {0, 0, 0},    {1, 1, 45},     {-1, -1, 225},  {0, -3, 270},  {0, 7, 90},
-        {5, 0, 0},    {-5, 0, 180},   {10, 1, 6},     {1, 10, 84},   {-10, 1, 174},
-        {-1, 10, 96}, {-10, -1, 186}, {-1, -10, 264}, {10, -1, 354}, {1, -10, 276},
+        {0, 0, 0},
+        {1, 1, 45},
+        {-1, -1, 225},
+        {0, -3, 270},
+        {0, 7, 90},
+        {5, 0, 0},
+        {-5, 0, 180},
+        {10, 1, 6},
+        {1, 10, 84},
+        {-10, 1, 174},
+        {-1, 10, 96},
+        {-10, -1, 186},
+        {-1, -10, 264},
+        {10, -1, 354},
+        {1, -10, 276},
+        // Around 2^24, where the ratio leaves 32 bits, and at the ends of int.
+        {16777215, 16777214, 45},
+        {16777216, 16777215, 45},
+        {16777216, 131072, 1},
+        {INT_MIN, INT_MIN, 225},
+        {INT_MIN, 1, 179},
+        {INT_MAX, -INT_MAX, 315},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(atan(c.dx, c.dy), c.deg) << c.dx << ", " << c.dy;
