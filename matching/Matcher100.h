@@ -250,6 +250,15 @@ public:
     // Unexplained-neighbour marks of a nest comparison; all clear between comparisons.
     NotHit m_notHitP[MAX_NESTS] = {};
     NotHit m_notHitG[MAX_NESTS] = {};
+    // Linked neighbours of each nest as the nest comparison counts them (non-empty slots to
+    // kept minutiae, each minutia once): a bit set and their summed quality weight. Made when
+    // a side is loaded.
+    struct NestNeighbours {
+        std::uint64_t mask[4];
+        std::uint32_t weight;
+    };
+    NestNeighbours m_neighboursP[MAX_NESTS] = {};
+    NestNeighbours m_neighboursG[MAX_NESTS] = {};
     bool m_quadrantCheck = false;
     bool m_replacement = false;
     Transition m_transitionLimit = 0;
@@ -479,6 +488,11 @@ private:
     bool centralPairDirection(int np0, int ng0, int np, int ng, int rotation, int& d);
     // Clears the marks of the neighbours of nests np and ng.
     void clearNestMarks(int np, int ng);
+    // Similarity of the scratch group of compNestsAlt for nests np and ng: the neighbours
+    // that no item explains come from the loaded neighbour sets, with no marks.
+    void calcNestSimAlt(int np, int ng, HitGroup& g);
+    // Fills the neighbour sets of one side from its links and quality weights.
+    void buildNestNeighbours(bool isP);
     void releaseAll();
     // The steps of loadTemplate.
     int loadSide(bool isP, unsigned char* tpl, FP_TYPE type, unsigned char* area, int w, int h);

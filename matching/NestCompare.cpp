@@ -276,45 +276,58 @@ void Matcher100::calcNestSim(int np, int ng, HitGroup& g, NotHit* notHitP, NotHi
     g.m_sim = static_cast<std::uint16_t>(sim < 0 ? 0 : (sim > MAX_NEST_SIM ? MAX_NEST_SIM : sim));
 }
 
+void Matcher100::calcNestSimAlt(int np, int ng, HitGroup& g)
+{
+    // The same similarity as calcNestSim without the final rules: every linked neighbour that
+    // no item names stays unexplained. Items name distinct neighbours on each side.
+    g.m_sim = 0;
+    int sumQ = 0;
+    const int hitProb = getHitProbabilities(g, false, sumQ);
+    if (hitProb == 0) {
+        return;
+    }
+    const NestNeighbours& nP = m_neighboursP[np];
+    const NestNeighbours& nG = m_neighboursG[ng];
+    std::int64_t notHit = static_cast<std::int64_t>(nP.weight) + nG.weight;
+    for (int k = 0; k < g.m_numItems; ++k) {
+        const unsigned p = static_cast<std::uint16_t>(g.m_items[k].nP);
+        const unsigned q = static_cast<std::uint16_t>(g.m_items[k].nG);
+        if (p < MAX_NESTS && ((nP.mask[p / 64] >> (p % 64)) & 1u) != 0) {
+            notHit -= m_qualityWeightP[p];
+        }
+        if (q < MAX_NESTS && ((nG.mask[q / 64] >> (q % 64)) & 1u) != 0) {
+            notHit -= m_qualityWeightG[q];
+        }
+    }
+    const std::int64_t sim = static_cast<std::int64_t>(sumQ) * hitProb / (notHit + sumQ);
+    g.m_sim = static_cast<std::uint16_t>(sim < 0 ? 0 : (sim > MAX_NEST_SIM ? MAX_NEST_SIM : sim));
+}
+
 void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
 {
-    // 1. Empty scratch group; every neighbour of both nests starts unexplained.
+    // 1. Empty scratch group.
     HitGroup& g = m_scratchHit;
     g.m_numItems = 0;
     g.m_sim = 0;
     g.m_transition = t;
-    // The marks are all clear between comparisons; clearNestMarks restores that.
-    NotHit* notHitP = m_notHitP;
-    NotHit* notHitG = m_notHitG;
     const ESK::Link& linkP = m_linksP[np];
     const ESK::Link& linkG = m_linksG[ng];
     const int slotsP = NcSlots(linkP);
     const int slotsG = NcSlots(linkG);
-    for (int k = 0; k < slotsP; ++k) {
-        if (linkP.slot[k].code != 0 && linkP.slot[k].neighbour < m_numNestP) {
-            notHitP[linkP.slot[k].neighbour].notHit = 1;
-        }
-    }
-    for (int k = 0; k < slotsG; ++k) {
-        if (linkG.slot[k].code != 0 && linkG.slot[k].neighbour < m_numNestG) {
-            notHitG[linkG.slot[k].neighbour].notHit = 1;
-        }
-    }
     // 2. A nest without links has nothing to compare.
     ZF_ASSERT(t >= 0 && t < TL_3);
     if (slotsP == 0) {
-        clearNestMarks(np, ng);
         return;
     }
     // 3. Link pairs under the transition's slot mapping.
-    const int typeP = NcType(m_minutiaeP[np]);
+    const std::int32_t* map = TransitionMatrix[t];
     for (int k = 0; k < slotsP; ++k) {
-        const int gs = TransitionMatrix[t][k];
-        if (gs < 0) {
-            continue;
+        const int gs = map[k];
+        if (gs < 0 || gs >= slotsG) {
+            continue; // no gallery slot: code 0, which matches nothing
         }
         const int codeP = linkP.slot[k].code & 15;
-        const int codeG = NcCode(linkG, gs);
+        const int codeG = linkG.slot[gs].code & 15;
         const Transition lt = T2T[codeP][codeG];
         if (lt > MPT) {
             continue;
@@ -334,18 +347,16 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
         if (present) {
             continue;
         }
-        const bool sameDir = slotSameDir(typeP, k, codeP);
         short distDif = 0;
         short minAngleDif = 0;
         short angleDif = 0;
         if (checkLink(np, ng, nP, nG, rotation, &distDif, &minAngleDif, &angleDif)) {
-            add2hit(g, notHitP, notHitG, static_cast<short>(nP), static_cast<short>(nG), lt,
-                    sameDir, np, ng, &distDif, &minAngleDif, &angleDif);
+            add2hit(g, m_notHitP, m_notHitG, static_cast<short>(nP), static_cast<short>(nG), lt,
+                    false, np, ng, &distDif, &minAngleDif, &angleDif);
         }
     }
     // 4. The similarity.
-    calcNestSim(np, ng, g, notHitP, notHitG, false);
-    clearNestMarks(np, ng);
+    calcNestSimAlt(np, ng, g);
 }
 
 void Matcher100::getMaxRightAndLeftLink(std::uint8_t type, const ESK::Link* linkP,
