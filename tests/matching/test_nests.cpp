@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -167,6 +168,42 @@ TEST(NestSelection, SignaturePassAndBestNests)
     const std::uint8_t farG[] = {0, 1};
     m->compareNestsFromAccelMatch(farP, farG, 2);
     EXPECT_EQ(m->m_numBestNests, 1u);
+}
+
+TEST(NestSelection, SharedBitCountAgreesWithEveryForm)
+{
+    // The count of the build (SSE2 on x86) and the portable one against bit-by-bit counting,
+    // on edge patterns (bits at every byte and word boundary) and pseudo-random ones.
+    const auto naive = [](const NestAccel& a, const NestAccel& b) {
+        unsigned n = 0;
+        for (int k = 0; k < 256; ++k) {
+            n += (a.bits[k / 8] >> (k % 8)) & (b.bits[k / 8] >> (k % 8)) & 1u;
+        }
+        return n;
+    };
+    std::vector<NestAccel> patterns(4);
+    std::memset(patterns[0].bits, 0, 32);
+    std::memset(patterns[1].bits, 0xFF, 32);
+    for (int k = 0; k < 32; ++k) {
+        patterns[2].bits[k] = k % 2 == 0 ? 0x81 : 0x7E;
+        patterns[3].bits[k] = static_cast<std::uint8_t>(0x80 >> (k % 8));
+    }
+    std::uint32_t state = 12345;
+    for (int p = 0; p < 60; ++p) {
+        NestAccel a;
+        for (std::uint8_t& byte : a.bits) {
+            state = state * 1664525u + 1013904223u;
+            byte = static_cast<std::uint8_t>(state >> 24);
+        }
+        patterns.push_back(a);
+    }
+    for (const NestAccel& a : patterns) {
+        for (const NestAccel& b : patterns) {
+            const unsigned want = naive(a, b);
+            ASSERT_EQ(compNestAccelPortable(a, b), want);
+            ASSERT_EQ(compNestAccel(a, b), want);
+        }
+    }
 }
 
 TEST(NestSelection, EmptyGalleryHasNoPairs)
