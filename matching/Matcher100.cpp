@@ -120,10 +120,11 @@ void Matcher100::releaseAll()
     for (auto& row : m_nestCompare) {
         for (NestCompareResult& cell : row) {
             for (HitGroup*& g : cell.groups) {
-                freeHitGroup(g);
+                g = nullptr;
             }
         }
     }
+    m_hitStore.clear();
     m_capacityP = 0;
     m_capacityG = 0;
 }
@@ -165,12 +166,15 @@ void Matcher100::bindGroup(GroupEx* g)
 
 void Matcher100::clearNestCompareCells(int numP, int numG)
 {
+    // The store takes every group back. Cells beyond the cleared ones are not read before a
+    // later clearing covers them.
+    m_hitStore.clear();
     for (int i = 0; i < numP; ++i) {
         for (int j = 0; j < numG; ++j) {
             NestCompareResult& cell = m_nestCompare[i][j];
             if (cell.computed != 0) { // only a computed cell holds groups
                 for (HitGroup*& g : cell.groups) {
-                    freeHitGroup(g);
+                    g = nullptr;
                 }
             }
             cell.bestSim = 0;

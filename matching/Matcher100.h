@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace accelMatch {
@@ -35,6 +36,33 @@ struct NestCompareResult {
     Transition bestTransition;
     HitGroup* groups[NUM_CACHED_TRANSITIONS];
     std::uint8_t computed;
+};
+
+// Storage of the cached hit groups: blocks kept from match to match, handed out in order and
+// all taken back at once when the cache is cleared. A block that cannot be allocated throws
+// MyException.
+class HitGroupStore {
+public:
+    // A group with room for count (at most MAX_NESTS) items, none of them preset.
+    HitGroup* take(unsigned count);
+    // Every group handed out is void from here on.
+    void clear()
+    {
+        m_groupBlock = 0;
+        m_groupsUsed = 0;
+        m_itemBlock = 0;
+        m_itemsUsed = 0;
+    }
+
+private:
+    static constexpr std::size_t GROUPS_PER_BLOCK = 512;
+    static constexpr std::size_t ITEMS_PER_BLOCK = 4096;
+    std::vector<std::unique_ptr<HitGroup[]>> m_groups;
+    std::vector<std::unique_ptr<HitItem[]>> m_items;
+    std::size_t m_groupBlock = 0; // block in use and the entries taken from it
+    std::size_t m_groupsUsed = 0;
+    std::size_t m_itemBlock = 0;
+    std::size_t m_itemsUsed = 0;
 };
 
 struct BestNest {
@@ -246,6 +274,7 @@ public:
 
     int m_errorLevel = 0;
     HitGroup m_scratchHit;       // filled by every nest comparison
+    HitGroupStore m_hitStore;    // the groups of the comparison cache cells
     HitItem* m_hitLists[3] = {}; // MAX_NESTS items each; the first backs m_scratchHit
     // Unexplained-neighbour marks of a nest comparison; all clear between comparisons.
     NotHit m_notHitP[MAX_NESTS] = {};

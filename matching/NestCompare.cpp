@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace accelMatch {
 namespace {
@@ -491,11 +492,46 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
     clearNestMarks(np, ng);
 }
 
+HitGroup* HitGroupStore::take(unsigned count)
+{
+    ZF_ASSERT(count <= MAX_NESTS);
+    // 1. The group.
+    if (m_groupsUsed == GROUPS_PER_BLOCK) {
+        ++m_groupBlock;
+        m_groupsUsed = 0;
+    }
+    if (m_groupBlock == m_groups.size()) {
+        m_groups.emplace_back(new (std::nothrow) HitGroup[GROUPS_PER_BLOCK]);
+        if (m_groups.back() == nullptr) {
+            m_groups.pop_back();
+            throw MyException{};
+        }
+    }
+    HitGroup* g = &m_groups[m_groupBlock][m_groupsUsed++];
+    // 2. Its items, never split between blocks.
+    if (m_itemsUsed + count > ITEMS_PER_BLOCK) {
+        ++m_itemBlock;
+        m_itemsUsed = 0;
+    }
+    if (m_itemBlock == m_items.size()) {
+        m_items.emplace_back(new (std::nothrow) HitItem[ITEMS_PER_BLOCK]);
+        if (m_items.back() == nullptr) {
+            m_items.pop_back();
+            throw MyException{};
+        }
+    }
+    *g = HitGroup{};
+    g->m_items = &m_items[m_itemBlock][m_itemsUsed];
+    g->m_maxItems = static_cast<std::uint8_t>(count);
+    m_itemsUsed += count;
+    return g;
+}
+
 void Matcher100::saveNestComRes(NestCompareResult& cell, Transition t)
 {
     ZF_ASSERT(t >= 0 && t < NUM_CACHED_TRANSITIONS && cell.groups[t] == nullptr);
     const HitGroup& s = m_scratchHit;
-    HitGroup* g = newHitGroup(s.m_numItems);
+    HitGroup* g = m_hitStore.take(s.m_numItems);
     g->m_transition = s.m_transition;
     g->m_sim = s.m_sim;
     g->m_numItems = s.m_numItems;

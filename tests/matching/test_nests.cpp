@@ -128,6 +128,34 @@ TEST(NestComparison, CacheAndTransitionClasses)
     EXPECT_EQ(m->m_nestCompare[5][1].bestTransition, 1);
 }
 
+TEST(NestComparison, HitGroupStoreKeepsGroupsApartAndReusesBlocks)
+{
+    // Enough groups of every size to fill several blocks of each kind; each group's items
+    // are written whole and must all survive the later groups.
+    HitGroupStore store;
+    std::vector<HitGroup*> groups;
+    for (unsigned k = 0; k < 1500; ++k) {
+        const unsigned count = (k * 37) % (MAX_NESTS + 1);
+        HitGroup* g = store.take(count);
+        ASSERT_EQ(g->m_maxItems, count);
+        EXPECT_EQ(g->m_numItems, 0);
+        for (unsigned i = 0; i < count; ++i) {
+            g->m_items[i] = HitItem{static_cast<short>(k), static_cast<short>(i), 0, 0, 0, 0, 0};
+        }
+        groups.push_back(g);
+    }
+    for (unsigned k = 0; k < groups.size(); ++k) {
+        for (unsigned i = 0; i < groups[k]->m_maxItems; ++i) {
+            ASSERT_EQ(groups[k]->m_items[i].nP, static_cast<short>(k));
+            ASSERT_EQ(groups[k]->m_items[i].nG, static_cast<short>(i));
+        }
+    }
+    store.clear();
+    HitGroup* again = store.take(3);
+    EXPECT_EQ(again, groups[0]);
+    EXPECT_EQ(again->m_items, groups[0]->m_items);
+}
+
 TEST(NestSelection, SignaturePassAndBestNests)
 {
     auto m = zftest::LoadedMatcher(zftest::PlanOf(kNest, NestLinks()),
