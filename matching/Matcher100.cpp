@@ -414,6 +414,9 @@ void Matcher100::buildNestNeighbours(bool isP)
             if (link.slot[k].code == 0 || j >= static_cast<unsigned>(count)) {
                 continue;
             }
+            if ((link.slot[k].code & 15) != 0 && j != static_cast<unsigned>(i)) {
+                n.slots |= std::uint64_t{1} << k;
+            }
             const std::uint64_t bit = std::uint64_t{1} << (j % 64);
             if ((n.mask[j / 64] & bit) == 0) {
                 n.mask[j / 64] |= bit;

@@ -280,12 +280,15 @@ public:
     NotHit m_notHitP[MAX_NESTS] = {};
     NotHit m_notHitG[MAX_NESTS] = {};
     // Linked neighbours of each nest as the nest comparison counts them (non-empty slots to
-    // kept minutiae, each minutia once): a bit set and their summed quality weight. Made when
-    // a side is loaded.
+    // kept minutiae, each minutia once): a bit set and their summed quality weight; and the
+    // slots that can pair a link (a link code, a kept neighbour other than the nest itself).
+    // Made when a side is loaded.
     struct NestNeighbours {
         std::uint64_t mask[4];
+        std::uint64_t slots;
         std::uint32_t weight;
     };
+    static_assert(ESK::ESK_LINK_SLOTS <= 64, "a slot set is 64 bits");
     NestNeighbours m_neighboursP[MAX_NESTS] = {};
     NestNeighbours m_neighboursG[MAX_NESTS] = {};
     bool m_quadrantCheck = false;

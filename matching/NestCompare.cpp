@@ -311,33 +311,25 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
     g.m_numItems = 0;
     g.m_sim = 0;
     g.m_transition = t;
+    ZF_ASSERT(t >= 0 && t < TL_3);
     const ESK::Link& linkP = m_linksP[np];
     const ESK::Link& linkG = m_linksG[ng];
-    const int slotsP = NcSlots(linkP);
-    const int slotsG = NcSlots(linkG);
-    // 2. A nest without links has nothing to compare.
-    ZF_ASSERT(t >= 0 && t < TL_3);
-    if (slotsP == 0) {
-        return;
-    }
-    // 3. Link pairs under the transition's slot mapping.
+    // 2. Link pairs under the transition's slot mapping, in slot order; only slots that can
+    // pair a link on both sides are looked at (a nest without them has nothing to compare).
     const std::int32_t* map = TransitionMatrix[t];
-    for (int k = 0; k < slotsP; ++k) {
+    const std::uint64_t slotsOfG = m_neighboursG[ng].slots;
+    for (std::uint64_t open = m_neighboursP[np].slots; open != 0; open &= open - 1) {
+        const int k = __builtin_ctzll(open);
         const int gs = map[k];
-        if (gs < 0 || gs >= slotsG) {
-            continue; // no gallery slot: code 0, which matches nothing
+        if (gs < 0 || gs >= 64 || ((slotsOfG >> gs) & 1u) == 0) {
+            continue;
         }
-        const int codeP = linkP.slot[k].code & 15;
-        const int codeG = linkG.slot[gs].code & 15;
-        const Transition lt = T2T[codeP][codeG];
+        const Transition lt = T2T[linkP.slot[k].code & 15][linkG.slot[gs].code & 15];
         if (lt > MPT) {
             continue;
         }
         const int nP = linkP.slot[k].neighbour;
         const int nG = linkG.slot[gs].neighbour;
-        if (nP == np || nP >= m_numNestP || nG == ng || nG >= m_numNestG) {
-            continue;
-        }
         bool present = false;
         for (int i = 0; i < g.m_numItems; ++i) {
             if (g.m_items[i].nP == nP) {
@@ -356,7 +348,7 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
                     false, np, ng, &distDif, &minAngleDif, &angleDif);
         }
     }
-    // 4. The similarity.
+    // 3. The similarity.
     calcNestSimAlt(np, ng, g);
 }
 
