@@ -396,6 +396,7 @@ void Matcher100::rebuildSide(bool isP)
     calcAllNestAccel(isP, isP ? m_accelP : m_accelG, minutiae, isP ? m_linksP : m_linksG,
                      static_cast<unsigned>(count), pairs);
     buildNestNeighbours(isP);
+    buildLinkQuadrants(isP);
 }
 
 void Matcher100::buildNestNeighbours(bool isP)

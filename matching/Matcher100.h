@@ -325,8 +325,7 @@ public:
                         std::size_t start, NumSet<unsigned>& conflicts, std::size_t maxConflicts);
     // getQuadrant of neighbour j seen from minutia i of the probe side (ofP) or the gallery
     // side, with its ridge count (0 when no link names j) through ridgeCount. getQuadrant
-    // reads only the minutia's type and links, so each answer is kept for the rest of the
-    // match.
+    // reads only the minutia's type and links, so every answer is made when a side is loaded.
     int linkQuadrant(bool ofP, int i, int j, int& ridgeCount);
     void expandGroupByTopology(GroupEx* group, unsigned start);
     bool addNestPair2group(GroupEx* group, int np, int ng, Transition t, bool tryPair,
@@ -458,13 +457,9 @@ public:
 
     AreaSums m_areaSumsP;
     AreaSums m_areaSumsG;
-    // Answers of linkQuadrant by side, minutia and neighbour: valid when `match` equals
-    // m_matchStamp; quadrant + 1 in the low 3 bits, ridge count + 16 in the high 5 bits.
-    struct QuadrantMemo {
-        std::uint8_t match;
-        std::uint8_t packed;
-    };
-    QuadrantMemo m_quadrantMemo[2][MAX_NESTS][MAX_NESTS] = {};
+    // Answers of linkQuadrant by side, minutia and neighbour (both below the side's count):
+    // quadrant + 1 in the low 3 bits, ridge count + 16 in the high 5 bits.
+    std::uint8_t m_linkQuadrant[2][MAX_NESTS][MAX_NESTS] = {};
     // Mark of the current match for the answers kept per match, 1..255 (0 before the first
     // match: nothing is kept).
     std::uint8_t m_matchStamp = 0;
@@ -525,6 +520,8 @@ private:
     void calcNestSimAlt(int np, int ng, HitGroup& g);
     // Fills the neighbour sets of one side from its links and quality weights.
     void buildNestNeighbours(bool isP);
+    // Fills the linkQuadrant answers of one side, each minutia's slots read once.
+    void buildLinkQuadrants(bool isP);
     void releaseAll();
     // The steps of loadTemplate.
     int loadSide(bool isP, unsigned char* tpl, FP_TYPE type, unsigned char* area, int w, int h);

@@ -257,6 +257,24 @@ TEST(NestPredicates, QuadrantOfANeighbour)
     EXPECT_EQ(m->getQuadrant(0, &m->m_minutiaeP[0], &m->m_linksP[0], 4, flag, rc, 0), -1);
 }
 
+TEST(NestPredicates, QuadrantsKeptAtLoading)
+{
+    // Neighbour 1 in two slots of quadrant 1; neighbour 3 in quadrants 2 and 3 (a conflict,
+    // with the ridge count of the second slot) and then in quadrant 0, which must not undo it.
+    std::vector<std::vector<LinkPlan>> links(6);
+    links[0] = {{0, 1, 1, 0}, {2, 2, 2, 0}, {4, 5, 1, 0}, {5, 1, 3, 0}, {6, 2, 3, 0}, {7, 6, 3, 0}};
+    links[5] = {{0, 1, 0, 0}, {3, 2, 0, 0}};
+    auto m =
+        zftest::LoadedMatcher(zftest::PlanOf(kNest, links), zftest::PlanOf(kNest, NestLinks()));
+    zftest::ExpectLoadedQuadrants(*m);
+    int rc = 0;
+    EXPECT_EQ(m->linkQuadrant(true, 0, 3, rc), -1);
+    EXPECT_NE(rc, 0);
+    EXPECT_EQ(m->linkQuadrant(true, 0, 1, rc), 1);
+    EXPECT_EQ(m->linkQuadrant(true, 0, 4, rc), -1);
+    EXPECT_EQ(rc, 0);
+}
+
 TEST(NestPredicates, CentralPairAndDirections)
 {
     // G is P turned by 30 degrees about minutia 0.
