@@ -184,7 +184,6 @@ void Matcher100::initNewMatch(MatchResult& r)
     // Answers kept for earlier matches no longer hold; after 255 matches the marks are
     // cleared before they repeat.
     if (++m_matchStamp == 0) {
-        std::memset(m_quadrantMemo, 0, sizeof m_quadrantMemo);
         for (UnreliableLinks& u : m_unreliableLinks) {
             std::memset(u.match, 0, sizeof u.match);
         }

@@ -120,10 +120,11 @@ void Matcher100::releaseAll()
     for (auto& row : m_nestCompare) {
         for (NestCompareResult& cell : row) {
             for (HitGroup*& g : cell.groups) {
-                freeHitGroup(g);
+                g = nullptr;
             }
         }
     }
+    m_hitStore.clear();
     m_capacityP = 0;
     m_capacityG = 0;
 }
@@ -165,12 +166,15 @@ void Matcher100::bindGroup(GroupEx* g)
 
 void Matcher100::clearNestCompareCells(int numP, int numG)
 {
+    // The store takes every group back. Cells beyond the cleared ones are not read before a
+    // later clearing covers them.
+    m_hitStore.clear();
     for (int i = 0; i < numP; ++i) {
         for (int j = 0; j < numG; ++j) {
             NestCompareResult& cell = m_nestCompare[i][j];
             if (cell.computed != 0) { // only a computed cell holds groups
                 for (HitGroup*& g : cell.groups) {
-                    freeHitGroup(g);
+                    g = nullptr;
                 }
             }
             cell.bestSim = 0;
@@ -391,6 +395,36 @@ void Matcher100::rebuildSide(bool isP)
     pairs.build(minutiae, count);
     calcAllNestAccel(isP, isP ? m_accelP : m_accelG, minutiae, isP ? m_linksP : m_linksG,
                      static_cast<unsigned>(count), pairs);
+    buildNestNeighbours(isP);
+    buildLinkQuadrants(isP);
+}
+
+void Matcher100::buildNestNeighbours(bool isP)
+{
+    const int count = isP ? m_numNestP : m_numNestG;
+    const ESK::Link* links = isP ? m_linksP : m_linksG;
+    const std::uint16_t* weights = isP ? m_qualityWeightP : m_qualityWeightG;
+    NestNeighbours* out = isP ? m_neighboursP : m_neighboursG;
+    for (int i = 0; i < count; ++i) {
+        NestNeighbours& n = out[i];
+        n = NestNeighbours{};
+        const ESK::Link& link = links[i];
+        const int slots = link.count < ESK::ESK_LINK_SLOTS ? link.count : ESK::ESK_LINK_SLOTS;
+        for (int k = 0; k < slots; ++k) {
+            const unsigned j = link.slot[k].neighbour;
+            if (link.slot[k].code == 0 || j >= static_cast<unsigned>(count)) {
+                continue;
+            }
+            if ((link.slot[k].code & 15) != 0 && j != static_cast<unsigned>(i)) {
+                n.slots |= std::uint64_t{1} << k;
+            }
+            const std::uint64_t bit = std::uint64_t{1} << (j % 64);
+            if ((n.mask[j / 64] & bit) == 0) {
+                n.mask[j / 64] |= bit;
+                n.weight += weights[j];
+            }
+        }
+    }
 }
 
 } // namespace accelMatch

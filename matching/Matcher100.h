@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace accelMatch {
@@ -35,6 +36,33 @@ struct NestCompareResult {
     Transition bestTransition;
     HitGroup* groups[NUM_CACHED_TRANSITIONS];
     std::uint8_t computed;
+};
+
+// Storage of the cached hit groups: blocks kept from match to match, handed out in order and
+// all taken back at once when the cache is cleared. A block that cannot be allocated throws
+// MyException.
+class HitGroupStore {
+public:
+    // A group with room for count (at most MAX_NESTS) items, none of them preset.
+    HitGroup* take(unsigned count);
+    // Every group handed out is void from here on.
+    void clear()
+    {
+        m_groupBlock = 0;
+        m_groupsUsed = 0;
+        m_itemBlock = 0;
+        m_itemsUsed = 0;
+    }
+
+private:
+    static constexpr std::size_t GROUPS_PER_BLOCK = 512;
+    static constexpr std::size_t ITEMS_PER_BLOCK = 4096;
+    std::vector<std::unique_ptr<HitGroup[]>> m_groups;
+    std::vector<std::unique_ptr<HitItem[]>> m_items;
+    std::size_t m_groupBlock = 0; // block in use and the entries taken from it
+    std::size_t m_groupsUsed = 0;
+    std::size_t m_itemBlock = 0;
+    std::size_t m_itemsUsed = 0;
 };
 
 struct BestNest {
@@ -246,10 +274,23 @@ public:
 
     int m_errorLevel = 0;
     HitGroup m_scratchHit;       // filled by every nest comparison
+    HitGroupStore m_hitStore;    // the groups of the comparison cache cells
     HitItem* m_hitLists[3] = {}; // MAX_NESTS items each; the first backs m_scratchHit
     // Unexplained-neighbour marks of a nest comparison; all clear between comparisons.
     NotHit m_notHitP[MAX_NESTS] = {};
     NotHit m_notHitG[MAX_NESTS] = {};
+    // Linked neighbours of each nest as the nest comparison counts them (non-empty slots to
+    // kept minutiae, each minutia once): a bit set and their summed quality weight; and the
+    // slots that can pair a link (a link code, a kept neighbour other than the nest itself).
+    // Made when a side is loaded.
+    struct NestNeighbours {
+        std::uint64_t mask[4];
+        std::uint64_t slots;
+        std::uint32_t weight;
+    };
+    static_assert(ESK::ESK_LINK_SLOTS <= 64, "a slot set is 64 bits");
+    NestNeighbours m_neighboursP[MAX_NESTS] = {};
+    NestNeighbours m_neighboursG[MAX_NESTS] = {};
     bool m_quadrantCheck = false;
     bool m_replacement = false;
     Transition m_transitionLimit = 0;
@@ -284,8 +325,7 @@ public:
                         std::size_t start, NumSet<unsigned>& conflicts, std::size_t maxConflicts);
     // getQuadrant of neighbour j seen from minutia i of the probe side (ofP) or the gallery
     // side, with its ridge count (0 when no link names j) through ridgeCount. getQuadrant
-    // reads only the minutia's type and links, so each answer is kept for the rest of the
-    // match.
+    // reads only the minutia's type and links, so every answer is made when a side is loaded.
     int linkQuadrant(bool ofP, int i, int j, int& ridgeCount);
     void expandGroupByTopology(GroupEx* group, unsigned start);
     bool addNestPair2group(GroupEx* group, int np, int ng, Transition t, bool tryPair,
@@ -417,13 +457,9 @@ public:
 
     AreaSums m_areaSumsP;
     AreaSums m_areaSumsG;
-    // Answers of linkQuadrant by side, minutia and neighbour: valid when `match` equals
-    // m_matchStamp; quadrant + 1 in the low 3 bits, ridge count + 16 in the high 5 bits.
-    struct QuadrantMemo {
-        std::uint8_t match;
-        std::uint8_t packed;
-    };
-    QuadrantMemo m_quadrantMemo[2][MAX_NESTS][MAX_NESTS] = {};
+    // Answers of linkQuadrant by side, minutia and neighbour (both below the side's count):
+    // quadrant + 1 in the low 3 bits, ridge count + 16 in the high 5 bits.
+    std::uint8_t m_linkQuadrant[2][MAX_NESTS][MAX_NESTS] = {};
     // Mark of the current match for the answers kept per match, 1..255 (0 before the first
     // match: nothing is kept).
     std::uint8_t m_matchStamp = 0;
@@ -479,6 +515,13 @@ private:
     bool centralPairDirection(int np0, int ng0, int np, int ng, int rotation, int& d);
     // Clears the marks of the neighbours of nests np and ng.
     void clearNestMarks(int np, int ng);
+    // Similarity of the scratch group of compNestsAlt for nests np and ng: the neighbours
+    // that no item explains come from the loaded neighbour sets, with no marks.
+    void calcNestSimAlt(int np, int ng, HitGroup& g);
+    // Fills the neighbour sets of one side from its links and quality weights.
+    void buildNestNeighbours(bool isP);
+    // Fills the linkQuadrant answers of one side, each minutia's slots read once.
+    void buildLinkQuadrants(bool isP);
     void releaseAll();
     // The steps of loadTemplate.
     int loadSide(bool isP, unsigned char* tpl, FP_TYPE type, unsigned char* area, int w, int h);

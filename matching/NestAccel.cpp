@@ -134,18 +134,26 @@ void calcAllNestAccel(bool addLevels, NestAccel* out, const ESK::Lot<short>* min
 int Matcher100::compareAllNestAccel()
 {
     std::memset(m_accelHistogram, 0, sizeof m_accelHistogram);
+    // A rotation never exceeds 180 degrees: with a limit of 180 or more every pair is compared
+    // (each nest rotation is then worked out when a comparison first needs it).
+    const int minTol = m_minAngleTol < m_minAngleTolWide ? m_minAngleTol : m_minAngleTolWide;
+    const bool limited = m_maxAngle + minTol < 180;
     for (int i = 0; i < m_numNestP; ++i) {
+        const NestAccel& a = m_accelP[i];
+        std::uint8_t* sim = m_accelSim[i];
         for (int j = 0; j < m_numNestG; ++j) {
-            const int rotation = nestRotation(i, j);
-            m_nestCompare[i][j].rotation = static_cast<std::int16_t>(rotation);
-            const bool wide = m_wideP[i] != 0 || m_wideG[j] != 0;
-            const int limit = m_maxAngle + (wide ? m_minAngleTolWide : m_minAngleTol);
-            if (std::abs(wrap180(rotation + m_rotationOffset)) > limit) {
-                continue;
+            if (limited) {
+                const int rotation = nestRotation(i, j);
+                m_nestCompare[i][j].rotation = static_cast<std::int16_t>(rotation);
+                const bool wide = m_wideP[i] != 0 || m_wideG[j] != 0;
+                const int limit = m_maxAngle + (wide ? m_minAngleTolWide : m_minAngleTol);
+                if (std::abs(wrap180(rotation + m_rotationOffset)) > limit) {
+                    continue;
+                }
             }
-            const unsigned s = compNestAccel(m_accelP[i], m_accelG[j]);
+            const unsigned s = compNestAccel(a, m_accelG[j]);
             ZF_ASSERT(s <= MAX_NEST_ACCEL_SIM);
-            m_accelSim[i][j] = static_cast<std::uint8_t>(s);
+            sim[j] = static_cast<std::uint8_t>(s);
             ++m_accelHistogram[s];
         }
     }

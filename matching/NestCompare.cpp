@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace accelMatch {
 namespace {
@@ -276,54 +277,59 @@ void Matcher100::calcNestSim(int np, int ng, HitGroup& g, NotHit* notHitP, NotHi
     g.m_sim = static_cast<std::uint16_t>(sim < 0 ? 0 : (sim > MAX_NEST_SIM ? MAX_NEST_SIM : sim));
 }
 
+void Matcher100::calcNestSimAlt(int np, int ng, HitGroup& g)
+{
+    // The same similarity as calcNestSim without the final rules: every linked neighbour that
+    // no item names stays unexplained. Items name distinct neighbours on each side.
+    g.m_sim = 0;
+    int sumQ = 0;
+    const int hitProb = getHitProbabilities(g, false, sumQ);
+    if (hitProb == 0) {
+        return;
+    }
+    const NestNeighbours& nP = m_neighboursP[np];
+    const NestNeighbours& nG = m_neighboursG[ng];
+    std::int64_t notHit = static_cast<std::int64_t>(nP.weight) + nG.weight;
+    for (int k = 0; k < g.m_numItems; ++k) {
+        const unsigned p = static_cast<std::uint16_t>(g.m_items[k].nP);
+        const unsigned q = static_cast<std::uint16_t>(g.m_items[k].nG);
+        if (p < MAX_NESTS && ((nP.mask[p / 64] >> (p % 64)) & 1u) != 0) {
+            notHit -= m_qualityWeightP[p];
+        }
+        if (q < MAX_NESTS && ((nG.mask[q / 64] >> (q % 64)) & 1u) != 0) {
+            notHit -= m_qualityWeightG[q];
+        }
+    }
+    const std::int64_t sim = static_cast<std::int64_t>(sumQ) * hitProb / (notHit + sumQ);
+    g.m_sim = static_cast<std::uint16_t>(sim < 0 ? 0 : (sim > MAX_NEST_SIM ? MAX_NEST_SIM : sim));
+}
+
 void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
 {
-    // 1. Empty scratch group; every neighbour of both nests starts unexplained.
+    // 1. Empty scratch group.
     HitGroup& g = m_scratchHit;
     g.m_numItems = 0;
     g.m_sim = 0;
     g.m_transition = t;
-    // The marks are all clear between comparisons; clearNestMarks restores that.
-    NotHit* notHitP = m_notHitP;
-    NotHit* notHitG = m_notHitG;
+    ZF_ASSERT(t >= 0 && t < TL_3);
     const ESK::Link& linkP = m_linksP[np];
     const ESK::Link& linkG = m_linksG[ng];
-    const int slotsP = NcSlots(linkP);
-    const int slotsG = NcSlots(linkG);
-    for (int k = 0; k < slotsP; ++k) {
-        if (linkP.slot[k].code != 0 && linkP.slot[k].neighbour < m_numNestP) {
-            notHitP[linkP.slot[k].neighbour].notHit = 1;
-        }
-    }
-    for (int k = 0; k < slotsG; ++k) {
-        if (linkG.slot[k].code != 0 && linkG.slot[k].neighbour < m_numNestG) {
-            notHitG[linkG.slot[k].neighbour].notHit = 1;
-        }
-    }
-    // 2. A nest without links has nothing to compare.
-    ZF_ASSERT(t >= 0 && t < TL_3);
-    if (slotsP == 0) {
-        clearNestMarks(np, ng);
-        return;
-    }
-    // 3. Link pairs under the transition's slot mapping.
-    const int typeP = NcType(m_minutiaeP[np]);
-    for (int k = 0; k < slotsP; ++k) {
-        const int gs = TransitionMatrix[t][k];
-        if (gs < 0) {
+    // 2. Link pairs under the transition's slot mapping, in slot order; only slots that can
+    // pair a link on both sides are looked at (a nest without them has nothing to compare).
+    const std::int32_t* map = TransitionMatrix[t];
+    const std::uint64_t slotsOfG = m_neighboursG[ng].slots;
+    for (std::uint64_t open = m_neighboursP[np].slots; open != 0; open &= open - 1) {
+        const int k = __builtin_ctzll(open);
+        const int gs = map[k];
+        if (gs < 0 || gs >= 64 || ((slotsOfG >> gs) & 1u) == 0) {
             continue;
         }
-        const int codeP = linkP.slot[k].code & 15;
-        const int codeG = NcCode(linkG, gs);
-        const Transition lt = T2T[codeP][codeG];
+        const Transition lt = T2T[linkP.slot[k].code & 15][linkG.slot[gs].code & 15];
         if (lt > MPT) {
             continue;
         }
         const int nP = linkP.slot[k].neighbour;
         const int nG = linkG.slot[gs].neighbour;
-        if (nP == np || nP >= m_numNestP || nG == ng || nG >= m_numNestG) {
-            continue;
-        }
         bool present = false;
         for (int i = 0; i < g.m_numItems; ++i) {
             if (g.m_items[i].nP == nP) {
@@ -334,18 +340,16 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
         if (present) {
             continue;
         }
-        const bool sameDir = slotSameDir(typeP, k, codeP);
         short distDif = 0;
         short minAngleDif = 0;
         short angleDif = 0;
         if (checkLink(np, ng, nP, nG, rotation, &distDif, &minAngleDif, &angleDif)) {
-            add2hit(g, notHitP, notHitG, static_cast<short>(nP), static_cast<short>(nG), lt,
-                    sameDir, np, ng, &distDif, &minAngleDif, &angleDif);
+            add2hit(g, m_notHitP, m_notHitG, static_cast<short>(nP), static_cast<short>(nG), lt,
+                    false, np, ng, &distDif, &minAngleDif, &angleDif);
         }
     }
-    // 4. The similarity.
-    calcNestSim(np, ng, g, notHitP, notHitG, false);
-    clearNestMarks(np, ng);
+    // 3. The similarity.
+    calcNestSimAlt(np, ng, g);
 }
 
 void Matcher100::getMaxRightAndLeftLink(std::uint8_t type, const ESK::Link* linkP,
@@ -480,11 +484,46 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
     clearNestMarks(np, ng);
 }
 
+HitGroup* HitGroupStore::take(unsigned count)
+{
+    ZF_ASSERT(count <= MAX_NESTS);
+    // 1. The group.
+    if (m_groupsUsed == GROUPS_PER_BLOCK) {
+        ++m_groupBlock;
+        m_groupsUsed = 0;
+    }
+    if (m_groupBlock == m_groups.size()) {
+        m_groups.emplace_back(new (std::nothrow) HitGroup[GROUPS_PER_BLOCK]);
+        if (m_groups.back() == nullptr) {
+            m_groups.pop_back();
+            throw MyException{};
+        }
+    }
+    HitGroup* g = &m_groups[m_groupBlock][m_groupsUsed++];
+    // 2. Its items, never split between blocks.
+    if (m_itemsUsed + count > ITEMS_PER_BLOCK) {
+        ++m_itemBlock;
+        m_itemsUsed = 0;
+    }
+    if (m_itemBlock == m_items.size()) {
+        m_items.emplace_back(new (std::nothrow) HitItem[ITEMS_PER_BLOCK]);
+        if (m_items.back() == nullptr) {
+            m_items.pop_back();
+            throw MyException{};
+        }
+    }
+    *g = HitGroup{};
+    g->m_items = &m_items[m_itemBlock][m_itemsUsed];
+    g->m_maxItems = static_cast<std::uint8_t>(count);
+    m_itemsUsed += count;
+    return g;
+}
+
 void Matcher100::saveNestComRes(NestCompareResult& cell, Transition t)
 {
     ZF_ASSERT(t >= 0 && t < NUM_CACHED_TRANSITIONS && cell.groups[t] == nullptr);
     const HitGroup& s = m_scratchHit;
-    HitGroup* g = newHitGroup(s.m_numItems);
+    HitGroup* g = m_hitStore.take(s.m_numItems);
     g->m_transition = s.m_transition;
     g->m_sim = s.m_sim;
     g->m_numItems = s.m_numItems;

@@ -305,20 +305,55 @@ bool Matcher100::checkQuadrants(GroupEx* group, int np, int ng, Transition /*t*/
 
 int Matcher100::linkQuadrant(bool ofP, int i, int j, int& ridgeCount)
 {
-    ZF_ASSERT(i >= 0 && i < MAX_NESTS && j >= 0 && j < MAX_NESTS);
-    QuadrantMemo& e = m_quadrantMemo[ofP ? 0 : 1][i][j];
-    if (e.match != m_matchStamp || m_matchStamp == 0) {
-        int rc = 0;
-        bool unusedFlag = false;
-        const ESK::Sign* minutiae = ofP ? m_minutiaeP : m_minutiaeG;
-        const ESK::Link* links = ofP ? m_linksP : m_linksG;
-        const int q = getQuadrant(0, &minutiae[i], &links[i], j, unusedFlag, rc, NT);
-        ZF_ASSERT(q >= -1 && q <= 6 && rc >= -16 && rc <= 15);
-        e.match = m_matchStamp;
-        e.packed = static_cast<std::uint8_t>((q + 1) | ((rc + 16) << 3));
+    ZF_ASSERT(i >= 0 && i < (ofP ? m_numNestP : m_numNestG));
+    ZF_ASSERT(j >= 0 && j < (ofP ? m_numNestP : m_numNestG));
+    const std::uint8_t e = m_linkQuadrant[ofP ? 0 : 1][i][j];
+    ridgeCount = (e >> 3) - 16;
+    return (e & 7) - 1;
+}
+
+void Matcher100::buildLinkQuadrants(bool isP)
+{
+    // The answer of getQuadrant for every neighbour at once: the slots naming a neighbour
+    // are taken in order, and the first whose quadrant differs from an earlier one settles
+    // it (quadrant -1 with that slot's ridge count).
+    constexpr std::uint8_t NOT_LINKED = 16 << 3; // quadrant -1, ridge count 0
+    const int count = isP ? m_numNestP : m_numNestG;
+    const ESK::Sign* minutiae = isP ? m_minutiaeP : m_minutiaeG;
+    const ESK::Link* links = isP ? m_linksP : m_linksG;
+    for (int i = 0; i < count; ++i) {
+        std::uint8_t* row = m_linkQuadrant[isP ? 0 : 1][i];
+        std::memset(row, NOT_LINKED, static_cast<std::size_t>(count));
+        std::uint64_t settled[4] = {};
+        const int type = minutiae[i].type == 1 ? 1 : 0;
+        const ESK::Link& link = links[i];
+        const int slots = link.count < ESK::ESK_LINK_SLOTS ? link.count : ESK::ESK_LINK_SLOTS;
+        for (int k = 0; k < slots; ++k) {
+            const ESK::LinkSlot& slot = link.slot[k];
+            const unsigned j = slot.neighbour;
+            if (slot.code == 0 || j >= static_cast<unsigned>(count) ||
+                ((settled[j / 64] >> (j % 64)) & 1u) != 0) {
+                continue;
+            }
+            int rc = 0;
+            if (!slotRidgeCount(type, k, slot.code, rc)) {
+                continue;
+            }
+            if (type == 0 && ((k == 1 && rc == -1) || (k == 2 && rc == 1))) {
+                rc = 0;
+            }
+            ZF_ASSERT(rc >= -16 && rc <= 15);
+            const int q = Quadrant[type][k];
+            ZF_ASSERT(q >= 0 && q <= 6);
+            const int earlier = (row[j] & 7) - 1;
+            if (earlier >= 0 && earlier != q) {
+                row[j] = static_cast<std::uint8_t>((rc + 16) << 3);
+                settled[j / 64] |= std::uint64_t{1} << (j % 64);
+                continue;
+            }
+            row[j] = static_cast<std::uint8_t>((q + 1) | ((rc + 16) << 3));
+        }
     }
-    ridgeCount = (e.packed >> 3) - 16;
-    return (e.packed & 7) - 1;
 }
 
 void Matcher100::expandGroupByTopology(GroupEx* group, unsigned start)

@@ -41,4 +41,30 @@ std::unique_ptr<accelMatch::Matcher100> LoadedMatcher(const RecordPlan& p, const
     return m;
 }
 
+void ExpectLoadedQuadrants(accelMatch::Matcher100& m)
+{
+    for (const bool ofP : {true, false}) {
+        const int n = ofP ? m.m_numNestP : m.m_numNestG;
+        const ESK::Sign* minutiae = ofP ? m.m_minutiaeP : m.m_minutiaeG;
+        const ESK::Link* links = ofP ? m.m_linksP : m.m_linksG;
+        int wrong = 0;
+        for (int i = 0; i < n; ++i) {
+            for (int j = 0; j < n; ++j) {
+                bool flag = false;
+                int rcWant = 0;
+                const int want = m.getQuadrant(0, &minutiae[i], &links[i], j, flag, rcWant, 0);
+                int rc = 99;
+                const int q = m.linkQuadrant(ofP, i, j, rc);
+                if (q != want || rc != rcWant) {
+                    ADD_FAILURE() << (ofP ? "probe " : "gallery ") << i << " -> " << j << ": " << q
+                                  << "/" << rc << " for " << want << "/" << rcWant;
+                    if (++wrong == 5) {
+                        return;
+                    }
+                }
+            }
+        }
+    }
+}
+
 } // namespace zftest

@@ -27,4 +27,8 @@ RecordPlan PlanOf(const std::vector<MinutiaPoint>& minutiae,
 // A matcher with the default transition matrix and both sides loaded (asserts success).
 std::unique_ptr<accelMatch::Matcher100> LoadedMatcher(const RecordPlan& p, const RecordPlan& g);
 
+// Expects the quadrants kept at loading (linkQuadrant) to equal getQuadrant for every
+// minutia and neighbour of both loaded sides.
+void ExpectLoadedQuadrants(accelMatch::Matcher100& m);
+
 } // namespace zftest

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -127,6 +128,34 @@ TEST(NestComparison, CacheAndTransitionClasses)
     EXPECT_EQ(m->m_nestCompare[5][1].bestTransition, 1);
 }
 
+TEST(NestComparison, HitGroupStoreKeepsGroupsApartAndReusesBlocks)
+{
+    // Enough groups of every size to fill several blocks of each kind; each group's items
+    // are written whole and must all survive the later groups.
+    HitGroupStore store;
+    std::vector<HitGroup*> groups;
+    for (unsigned k = 0; k < 1500; ++k) {
+        const unsigned count = (k * 37) % (MAX_NESTS + 1);
+        HitGroup* g = store.take(count);
+        ASSERT_EQ(g->m_maxItems, count);
+        EXPECT_EQ(g->m_numItems, 0);
+        for (unsigned i = 0; i < count; ++i) {
+            g->m_items[i] = HitItem{static_cast<short>(k), static_cast<short>(i), 0, 0, 0, 0, 0};
+        }
+        groups.push_back(g);
+    }
+    for (unsigned k = 0; k < groups.size(); ++k) {
+        for (unsigned i = 0; i < groups[k]->m_maxItems; ++i) {
+            ASSERT_EQ(groups[k]->m_items[i].nP, static_cast<short>(k));
+            ASSERT_EQ(groups[k]->m_items[i].nG, static_cast<short>(i));
+        }
+    }
+    store.clear();
+    HitGroup* again = store.take(3);
+    EXPECT_EQ(again, groups[0]);
+    EXPECT_EQ(again->m_items, groups[0]->m_items);
+}
+
 TEST(NestSelection, SignaturePassAndBestNests)
 {
     auto m = zftest::LoadedMatcher(zftest::PlanOf(kNest, NestLinks()),
@@ -169,6 +198,42 @@ TEST(NestSelection, SignaturePassAndBestNests)
     EXPECT_EQ(m->m_numBestNests, 1u);
 }
 
+TEST(NestSelection, SharedBitCountAgreesWithEveryForm)
+{
+    // The count of the build (SSE2 on x86) and the portable one against bit-by-bit counting,
+    // on edge patterns (bits at every byte and word boundary) and pseudo-random ones.
+    const auto naive = [](const NestAccel& a, const NestAccel& b) {
+        unsigned n = 0;
+        for (int k = 0; k < 256; ++k) {
+            n += (a.bits[k / 8] >> (k % 8)) & (b.bits[k / 8] >> (k % 8)) & 1u;
+        }
+        return n;
+    };
+    std::vector<NestAccel> patterns(4);
+    std::memset(patterns[0].bits, 0, 32);
+    std::memset(patterns[1].bits, 0xFF, 32);
+    for (int k = 0; k < 32; ++k) {
+        patterns[2].bits[k] = k % 2 == 0 ? 0x81 : 0x7E;
+        patterns[3].bits[k] = static_cast<std::uint8_t>(0x80 >> (k % 8));
+    }
+    std::uint32_t state = 12345;
+    for (int p = 0; p < 60; ++p) {
+        NestAccel a;
+        for (std::uint8_t& byte : a.bits) {
+            state = state * 1664525u + 1013904223u;
+            byte = static_cast<std::uint8_t>(state >> 24);
+        }
+        patterns.push_back(a);
+    }
+    for (const NestAccel& a : patterns) {
+        for (const NestAccel& b : patterns) {
+            const unsigned want = naive(a, b);
+            ASSERT_EQ(compNestAccelPortable(a, b), want);
+            ASSERT_EQ(compNestAccel(a, b), want);
+        }
+    }
+}
+
 TEST(NestSelection, EmptyGalleryHasNoPairs)
 {
     auto m = zftest::LoadedMatcher(zftest::PlanOf(kNest, NestLinks()), zftest::PlanOf({}));
@@ -190,6 +255,24 @@ TEST(NestPredicates, QuadrantOfANeighbour)
     EXPECT_EQ(m->getQuadrant(0, &m->m_minutiaeP[0], &m->m_linksP[0], 2, flag, rc, 0), 0);
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(m->getQuadrant(0, &m->m_minutiaeP[0], &m->m_linksP[0], 4, flag, rc, 0), -1);
+}
+
+TEST(NestPredicates, QuadrantsKeptAtLoading)
+{
+    // Neighbour 1 in two slots of quadrant 1; neighbour 3 in quadrants 2 and 3 (a conflict,
+    // with the ridge count of the second slot) and then in quadrant 0, which must not undo it.
+    std::vector<std::vector<LinkPlan>> links(6);
+    links[0] = {{0, 1, 1, 0}, {2, 2, 2, 0}, {4, 5, 1, 0}, {5, 1, 3, 0}, {6, 2, 3, 0}, {7, 6, 3, 0}};
+    links[5] = {{0, 1, 0, 0}, {3, 2, 0, 0}};
+    auto m =
+        zftest::LoadedMatcher(zftest::PlanOf(kNest, links), zftest::PlanOf(kNest, NestLinks()));
+    zftest::ExpectLoadedQuadrants(*m);
+    int rc = 0;
+    EXPECT_EQ(m->linkQuadrant(true, 0, 3, rc), -1);
+    EXPECT_NE(rc, 0);
+    EXPECT_EQ(m->linkQuadrant(true, 0, 1, rc), 1);
+    EXPECT_EQ(m->linkQuadrant(true, 0, 4, rc), -1);
+    EXPECT_EQ(rc, 0);
 }
 
 TEST(NestPredicates, CentralPairAndDirections)

@@ -5,6 +5,7 @@
 // from non-mated prints. Skipped without the shared data.
 
 #include "matching/Matcher100.h"
+#include "tests/matching/matcher_fixture.h"
 #include "tests/support/data_path.h"
 #include "tests/support/emulation.h"
 #include "tests/support/fvc_sets.h"
@@ -115,6 +116,7 @@ void CheckLoadOnBothSides()
         EXPECT_TRUE(symmetric);
         // A print against itself: every nest pair lies within the rotation limit.
         EXPECT_EQ(m->compareAllNestAccel(), want * want);
+        zftest::ExpectLoadedQuadrants(*m);
     }
 }
 
