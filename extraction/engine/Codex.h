@@ -840,10 +840,13 @@ public:
 
     // --- Stage 5, foreground and quality (pickup.cpp) ---
     int Pickup(int level);
-    void PiQual(int i, int radius, std::int16_t* disorder);
+    // The cell steps take the level-3 layers from Pickup, which fetches them once.
+    void PiQual(int i, int radius, std::int16_t* disorder, const unsigned char* marks,
+                unsigned char* dir, unsigned char* con, unsigned char* qual);
     bool PiFlow(int i, bool first, int threshold, unsigned char* marks, const unsigned char* qual,
                 unsigned char* l240);
-    void PiRingV(int i, int radius, const std::int16_t* disorder);
+    void PiRingV(int i, int radius, const std::int16_t* disorder, unsigned char* marks,
+                 const unsigned char* dir, unsigned char* l240);
     std::uint32_t m_quality = 0; // image quality 0..100
     int m_piBest = 0;            // best cell quality of the pass
     int m_piSweep = 0;           // sweep counter of the hole filling

@@ -27,16 +27,14 @@ int Cdelim[3];
 
 } // namespace
 
-// Quality of cell i on the ring of `radius`: layer 241 and the disorder value of the cell.
-void Codex::PiQual(int i, int radius, std::int16_t* disorder)
+// Quality of cell i on the ring of `radius`: layer 241 (qual) and the disorder value of the
+// cell, from the directions (32) and contrasts (114) around it.
+void Codex::PiQual(int i, int radius, std::int16_t* disorder, const unsigned char* marks,
+                   unsigned char* dir, unsigned char* con, unsigned char* qual)
 {
-    unsigned char* marks = GetLay(128, LEVEL);
     if ((marks[i] & (FORE | HOLE)) != 0) {
         return;
     }
-    unsigned char* dir = GetLay(32, LEVEL);
-    unsigned char* con = GetLay(114, LEVEL);
-    unsigned char* qual = GetLay(241, LEVEL);
     // 1. No contrast.
     const int c = con[i];
     if (c < 7) {
@@ -110,15 +108,14 @@ bool Codex::PiFlow(int i, bool first, int threshold, unsigned char* marks,
 // when ring points of an earlier sweep's foreground (work layer 240 below the sweep) lie in two
 // opposite octants of their angle relative to the cell's direction. Only an ordered cell needs
 // its ring's points; the others still move the walk as the ring does.
-void Codex::PiRingV(int i, int radius, const std::int16_t* disorder)
+void Codex::PiRingV(int i, int radius, const std::int16_t* disorder, unsigned char* marks,
+                    const unsigned char* dir, unsigned char* l240)
 {
-    unsigned char* marks = GetLay(128, LEVEL);
     if ((marks[i] & (FORE | HOLE)) != 0) {
         return;
     }
-    unsigned char* l240 = GetLay(240, LEVEL);
     const int w = m_level[LEVEL].width;
-    m_piOwn = GetLay(32, LEVEL)[i];
+    m_piOwn = dir[i];
     WalkAt(i % w, i / w, LEVEL, nullptr, l240);
     if (disorder[i] >= Cdelim[2]) {
         RingOffsets(LEVEL, radius, 1, [](int, std::int32_t) {});
@@ -175,9 +172,10 @@ int Codex::Pickup(int)
     unsigned char* marks = GetLay(128, LEVEL);
     unsigned char* l240 = GetLay(240, LEVEL);
     unsigned char* l241 = GetLay(241, LEVEL);
-    const unsigned char* con = GetLay(114, LEVEL);
+    unsigned char* con = GetLay(114, LEVEL);
+    unsigned char* dir = GetLay(32, LEVEL);
     if (marks == nullptr || l240 == nullptr || l241 == nullptr || con == nullptr ||
-        GetLay(32, LEVEL) == nullptr) {
+        dir == nullptr) {
         m_error = WZ_NO_LAYER;
         throw WZ_NO_LAYER;
     }
@@ -199,7 +197,7 @@ int Codex::Pickup(int)
         // Marked cells are passed over here as the cell functions would pass them.
         for (std::size_t i = 0; i < n3; ++i) {
             if ((marks[i] & (FORE | HOLE)) == 0) {
-                PiQual(static_cast<int>(i), r, dis);
+                PiQual(static_cast<int>(i), r, dis, marks, dir, con, l241);
             }
         }
         const int threshold = Cthres * m_piBest / 100;
@@ -218,7 +216,7 @@ int Codex::Pickup(int)
         const int radius = k <= Cwhirl ? k : 2 * Cwhirl - k;
         for (std::size_t i = 0; i < n3; ++i) {
             if ((marks[i] & (FORE | HOLE)) == 0 && interior(i)) {
-                PiRingV(static_cast<int>(i), radius, disorder[radius]);
+                PiRingV(static_cast<int>(i), radius, disorder[radius], marks, dir, l240);
             }
         }
         ++m_piSweep;
