@@ -67,7 +67,7 @@ struct ProfileShape {
     int steps = 0;
     int reachX = 0;
     int reachY = 0;
-    int off[PROFILE_STEPS];
+    std::ptrdiff_t off[PROFILE_STEPS];
     int bin[PROFILE_STEPS];
 };
 
@@ -90,13 +90,13 @@ struct SpreadShape {
 // BINS (beyond the profile) lands in bins[BINS], which nothing reads.
 template <bool Quick>
 void ProfileBins(const unsigned char* w, const unsigned char* h, const std::int16_t (*ex)[360],
-                 int w0, const int* pOff, const int* pBin, int last, int* bins)
+                 int w0, const std::ptrdiff_t* pOff, const int* pBin, int last, int* bins)
 {
     const std::int16_t* fold = kFold.at + 255 - h[0];
     // Rows min(w, w0, MAX_LENGTH): the smaller weight picks the row.
     const int top = std::min(w0, MAX_LENGTH);
     for (int i = 0; i < last; ++i) {
-        const int off = pOff[i];
+        const std::ptrdiff_t off = pOff[i];
         const int wm = w[-off];
         const int wp = w[off];
         if (wm == 0 || wp == 0) {
@@ -190,27 +190,40 @@ void Codex::Furiew(int level)
             }
             const int x0 = BlockStart(x, k, W0);
             const int y0 = BlockStart(y, k, H0);
-            for (int yy = y0; yy < y0 + k && yy < H0; ++yy) {
-                for (int xx = x0; xx < x0 + k && xx < W0; ++xx) {
+            const int x1 = std::min(x0 + k, W0);
+            const int y1 = std::min(y0 + k, H0);
+            if (copy) {
+                for (int yy = y0; yy < y1; ++yy) {
+                    for (int xx = x0; xx < x1; ++xx) {
+                        dst[static_cast<std::size_t>(p)] = static_cast<std::size_t>(yy) * W0 + xx;
+                        src[static_cast<std::size_t>(p++)] = -1;
+                    }
+                }
+                continue;
+            }
+            // The block's sample offsets: step i of the line one way, then the other.
+            std::ptrdiff_t line[8] = {};
+            for (int i = 0; i < reach; ++i) {
+                line[2 * i] = lineA[i].off;
+                line[2 * i + 1] = lineB[i].off;
+            }
+            for (int yy = y0; yy < y1; ++yy) {
+                for (int xx = x0; xx < x1; ++xx) {
                     const std::size_t o = static_cast<std::size_t>(yy) * W0 + xx;
                     const unsigned char* g = grey + o;
                     dst[static_cast<std::size_t>(p)] = o;
-                    src[static_cast<std::size_t>(p++)] = copy ? -1 : m;
-                    if (copy) {
-                        continue;
-                    }
+                    src[static_cast<std::size_t>(p++)] = m;
                     if (quick) {
-                        int v[5] = {g[0], g[lineA[0].off], g[lineB[0].off], g[lineA[1].off],
-                                    g[lineB[1].off]};
+                        int v[5] = {g[0], g[line[0]], g[line[1]], g[line[2]], g[line[3]]};
                         means[static_cast<std::size_t>(m++)] =
                             static_cast<unsigned char>(RankMean(v, 5, kFive, 3));
                         continue;
                     }
                     unsigned char* s = samples.data() + m++;
                     s[0] = g[0];
-                    for (int i = 0; i < reach; ++i) {
-                        s[(2 * i + 1) * stride] = g[lineA[i].off];
-                        s[(2 * i + 2) * stride] = g[lineB[i].off];
+#pragma GCC unroll 8
+                    for (int j = 0; j < 8; ++j) {
+                        s[(j + 1) * stride] = g[line[j]];
                     }
                 }
             }
@@ -316,7 +329,7 @@ void Codex::Furiew(int level)
             const int steps = shape.steps;
             const int reachX = shape.reachX;
             const int reachY = shape.reachY;
-            const int* pOff = shape.off;
+            const std::ptrdiff_t* pOff = shape.off;
             const int* pBin = shape.bin;
             const int x0 = BlockStart(x, k, W0);
             const int y0 = BlockStart(y, k, H0);
@@ -366,10 +379,12 @@ void Codex::Furiew(int level)
                     }
                     int e = 0;
                     if (quick) {
+#pragma GCC unroll 15
                         for (int n = 0; n <= 14; ++n) {
                             e += (15 - n) * (15 - n) * bins[n] * bins[n];
                         }
                     } else {
+#pragma GCC unroll 18
                         for (int n = 0; n < BINS; ++n) {
                             e += bins[n] * bins[n];
                         }
