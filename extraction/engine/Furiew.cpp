@@ -68,6 +68,7 @@ struct ProfileShape {
     int reachX = 0;
     int reachY = 0;
     std::ptrdiff_t off[PROFILE_STEPS];
+    std::ptrdiff_t back[PROFILE_STEPS]; // -off, the step the other way
     int bin[PROFILE_STEPS];
 };
 
@@ -85,31 +86,34 @@ struct SpreadShape {
     int k0[SPREAD_STEPS];
 };
 
-// The distance bins of one pixel's profile over its first `last` steps: w and h point at the
-// pixel in the weight and halved-direction planes, w0 is its weight (not 0). A step of bin
-// BINS (beyond the profile) lands in bins[BINS], which nothing reads.
+// The distance bins of one pixel's profile over its first `last` steps of `shape`: w and h point
+// at the pixel in the weight and halved-direction planes, w0 is its weight (not 0), rows[m] is
+// Ex[m]. A step of bin BINS (beyond the profile) lands in bins[BINS], which nothing reads.
 template <bool Quick>
-void ProfileBins(const unsigned char* w, const unsigned char* h, const std::int16_t (*ex)[360],
-                 int w0, const std::ptrdiff_t* pOff, const int* pBin, int last, int* bins)
+void ProfileBins(const unsigned char* w, const unsigned char* h, const std::int16_t* const* rows,
+                 int w0, const ProfileShape& shape, int last, int* bins)
 {
     const std::int16_t* fold = kFold.at + 255 - h[0];
     // Rows min(w, w0, MAX_LENGTH): the smaller weight picks the row.
     const int top = std::min(w0, MAX_LENGTH);
     for (int i = 0; i < last; ++i) {
-        const std::ptrdiff_t off = pOff[i];
-        const int wm = w[-off];
+        const std::ptrdiff_t off = shape.off[i];
+        const std::ptrdiff_t back = shape.back[i];
+        const int wm = w[back];
         const int wp = w[off];
         if (wm == 0 || wp == 0) {
             continue;
         }
-        const int vm = ex[std::min(wm, top)][fold[h[-off]]];
-        const int vp = ex[std::min(wp, top)][fold[h[off]]];
+        const int vm = rows[std::min(wm, top)][fold[h[back]]];
+        const int vp = rows[std::min(wp, top)][fold[h[off]]];
         int v = std::min(vm, vp);
         if (Quick) {
             v = vm > 0 && vp > 0 ? v + 3 : vm < 0 && vp < 0 ? std::max(vm, vp) - 3 : 0;
         }
-        int& b = bins[pBin[i]];
-        b = b < v || b == 0 ? v : b;
+        int& b = bins[shape.bin[i]];
+        if (b == 0 || b < v) {
+            b = v;
+        }
     }
 }
 
@@ -301,6 +305,11 @@ void Codex::Furiew(int level)
 
     // 5. Energies: the most energetic profile of each block, spread across the flow.
     std::vector<ProfileShape> shapes(360);
+    // Row m of the polar offsets, by pointer (a load instead of a multiply in the profile).
+    const std::int16_t* rows[MAX_LENGTH + 1];
+    for (int r = 0; r <= MAX_LENGTH; ++r) {
+        rows[r] = Ex[r];
+    }
     std::vector<SpreadShape> spreads(360);
     for (int y = 2; y < ll.height - 2; ++y) {
         for (int x = 2; x < ll.width - 2; ++x) {
@@ -320,6 +329,7 @@ void Codex::Furiew(int level)
                     const int ax = s->x < 0 ? -s->x : s->x;
                     const int ay = s->y < 0 ? -s->y : s->y;
                     shape.off[shape.steps] = s->off;
+                    shape.back[shape.steps] = -static_cast<std::ptrdiff_t>(s->off);
                     shape.bin[shape.steps] = std::min<int>(Rad[ax][ay], BINS);
                     shape.reachX = std::max(shape.reachX, ax);
                     shape.reachY = std::max(shape.reachY, ay);
@@ -329,8 +339,6 @@ void Codex::Furiew(int level)
             const int steps = shape.steps;
             const int reachX = shape.reachX;
             const int reachY = shape.reachY;
-            const std::ptrdiff_t* pOff = shape.off;
-            const int* pBin = shape.bin;
             const int x0 = BlockStart(x, k, W0);
             const int y0 = BlockStart(y, k, H0);
             const int x1 = std::min(x0 + k, W0);
@@ -357,9 +365,9 @@ void Codex::Furiew(int level)
                     }
                     int bins[BINS + 1] = {};
                     if (quick) {
-                        ProfileBins<true>(gw + o, gdir + o, Ex, w0, pOff, pBin, last, bins);
+                        ProfileBins<true>(gw + o, gdir + o, rows, w0, shape, last, bins);
                     } else {
-                        ProfileBins<false>(gw + o, gdir + o, Ex, w0, pOff, pBin, last, bins);
+                        ProfileBins<false>(gw + o, gdir + o, rows, w0, shape, last, bins);
                     }
                     // Bins before the first negative one are cleared; a profile without a
                     // negative bin contributes nothing.
