@@ -418,12 +418,15 @@ void Codex::Furiew(int level)
             // of at least 2 are spread; a block without one writes nothing.
             int live[CHANNELS];
             int liveV[CHANNELS];
+            unsigned char* liveAt[CHANNELS]; // the block's pixel in the channel
             int liveCount = 0;
             for (int ch = 0; ch < CHANNELS; ++ch) {
                 if (acc[ch] >= 2) {
                     const int v = std::min(acc[ch], 255);
-                    chan[ch][at] = static_cast<unsigned char>(std::max<int>(chan[ch][at], v));
+                    unsigned char* here = chan[ch] + at;
+                    *here = static_cast<unsigned char>(std::max<int>(*here, v));
                     live[liveCount] = ch;
+                    liveAt[liveCount] = here;
                     liveV[liveCount++] = v;
                 }
             }
@@ -462,13 +465,12 @@ void Codex::Furiew(int level)
                 const int k0 = sp.k0[i];
                 const std::ptrdiff_t off = sp.off[i];
                 for (int j = 0; j < liveCount; ++j) {
-                    const int ch = live[j];
-                    if (ch < k0) {
+                    if (live[j] < k0) {
                         continue;
                     }
                     const int v = liveV[j];
-                    unsigned char* m = chan[ch] + at - off;
-                    unsigned char* p = chan[ch] + at + off;
+                    unsigned char* m = liveAt[j] - off;
+                    unsigned char* p = liveAt[j] + off;
                     *m = static_cast<unsigned char>(std::max<int>(*m, v));
                     *p = static_cast<unsigned char>(std::max<int>(*p, v));
                 }
@@ -483,6 +485,8 @@ void Codex::Furiew(int level)
         m_curLevel = lv;
         const CLevel& cl = m_level[lv];
         const CLevel& fl = m_level[lv - 1];
+        // Columns whose finer block is 2x, 2x + 1 inside the finer level.
+        const int plain = std::min<int>(cl.width, fl.width / 2);
         for (int c = 0; c < CHANNELS; ++c) {
             const unsigned char* f = Layer(64 + c, lv - 1);
             unsigned char* t = Layer(64 + c, lv);
@@ -494,7 +498,12 @@ void Codex::Furiew(int level)
                 const unsigned char* r1 =
                     f + static_cast<std::size_t>(std::min(y0 + 1, fl.height - 1)) * fl.width;
                 unsigned char* out = t + static_cast<std::size_t>(y) * cl.width;
-                for (int x = 0; x < cl.width; ++x) {
+                int x = 0;
+                for (; x < plain; ++x) {
+                    out[x] = static_cast<unsigned char>(
+                        (r0[2 * x] + r0[2 * x + 1] + r1[2 * x] + r1[2 * x + 1] + 2) >> 2);
+                }
+                for (; x < cl.width; ++x) {
                     const int x0 = std::min(BlockStart(x, 2, fl.width), fl.width - 1);
                     const int x1 = std::min(x0 + 1, fl.width - 1);
                     out[x] =
