@@ -67,7 +67,8 @@ struct ProfileShape {
     int steps = 0;
     int reachX = 0;
     int reachY = 0;
-    int off[PROFILE_STEPS];
+    std::ptrdiff_t off[PROFILE_STEPS];
+    std::ptrdiff_t back[PROFILE_STEPS]; // -off, the step the other way
     int bin[PROFILE_STEPS];
 };
 
@@ -85,31 +86,34 @@ struct SpreadShape {
     int k0[SPREAD_STEPS];
 };
 
-// The distance bins of one pixel's profile over its first `last` steps: w and h point at the
-// pixel in the weight and halved-direction planes, w0 is its weight (not 0). A step of bin
-// BINS (beyond the profile) lands in bins[BINS], which nothing reads.
+// The distance bins of one pixel's profile over its first `last` steps of `shape`: w and h point
+// at the pixel in the weight and halved-direction planes, w0 is its weight (not 0), rows[m] is
+// Ex[m]. A step of bin BINS (beyond the profile) lands in bins[BINS], which nothing reads.
 template <bool Quick>
-void ProfileBins(const unsigned char* w, const unsigned char* h, const std::int16_t (*ex)[360],
-                 int w0, const int* pOff, const int* pBin, int last, int* bins)
+void ProfileBins(const unsigned char* w, const unsigned char* h, const std::int16_t* const* rows,
+                 int w0, const ProfileShape& shape, int last, int* bins)
 {
     const std::int16_t* fold = kFold.at + 255 - h[0];
     // Rows min(w, w0, MAX_LENGTH): the smaller weight picks the row.
     const int top = std::min(w0, MAX_LENGTH);
     for (int i = 0; i < last; ++i) {
-        const int off = pOff[i];
-        const int wm = w[-off];
+        const std::ptrdiff_t off = shape.off[i];
+        const std::ptrdiff_t back = shape.back[i];
+        const int wm = w[back];
         const int wp = w[off];
         if (wm == 0 || wp == 0) {
             continue;
         }
-        const int vm = ex[std::min(wm, top)][fold[h[-off]]];
-        const int vp = ex[std::min(wp, top)][fold[h[off]]];
+        const int vm = rows[std::min(wm, top)][fold[h[back]]];
+        const int vp = rows[std::min(wp, top)][fold[h[off]]];
         int v = std::min(vm, vp);
         if (Quick) {
             v = vm > 0 && vp > 0 ? v + 3 : vm < 0 && vp < 0 ? std::max(vm, vp) - 3 : 0;
         }
-        int& b = bins[pBin[i]];
-        b = b < v || b == 0 ? v : b;
+        int& b = bins[shape.bin[i]];
+        if (b == 0 || b < v) {
+            b = v;
+        }
     }
 }
 
@@ -190,27 +194,40 @@ void Codex::Furiew(int level)
             }
             const int x0 = BlockStart(x, k, W0);
             const int y0 = BlockStart(y, k, H0);
-            for (int yy = y0; yy < y0 + k && yy < H0; ++yy) {
-                for (int xx = x0; xx < x0 + k && xx < W0; ++xx) {
+            const int x1 = std::min(x0 + k, W0);
+            const int y1 = std::min(y0 + k, H0);
+            if (copy) {
+                for (int yy = y0; yy < y1; ++yy) {
+                    for (int xx = x0; xx < x1; ++xx) {
+                        dst[static_cast<std::size_t>(p)] = static_cast<std::size_t>(yy) * W0 + xx;
+                        src[static_cast<std::size_t>(p++)] = -1;
+                    }
+                }
+                continue;
+            }
+            // The block's sample offsets: step i of the line one way, then the other.
+            std::ptrdiff_t line[8] = {};
+            for (int i = 0; i < reach; ++i) {
+                line[2 * i] = lineA[i].off;
+                line[2 * i + 1] = lineB[i].off;
+            }
+            for (int yy = y0; yy < y1; ++yy) {
+                for (int xx = x0; xx < x1; ++xx) {
                     const std::size_t o = static_cast<std::size_t>(yy) * W0 + xx;
                     const unsigned char* g = grey + o;
                     dst[static_cast<std::size_t>(p)] = o;
-                    src[static_cast<std::size_t>(p++)] = copy ? -1 : m;
-                    if (copy) {
-                        continue;
-                    }
+                    src[static_cast<std::size_t>(p++)] = m;
                     if (quick) {
-                        int v[5] = {g[0], g[lineA[0].off], g[lineB[0].off], g[lineA[1].off],
-                                    g[lineB[1].off]};
+                        int v[5] = {g[0], g[line[0]], g[line[1]], g[line[2]], g[line[3]]};
                         means[static_cast<std::size_t>(m++)] =
                             static_cast<unsigned char>(RankMean(v, 5, kFive, 3));
                         continue;
                     }
                     unsigned char* s = samples.data() + m++;
                     s[0] = g[0];
-                    for (int i = 0; i < reach; ++i) {
-                        s[(2 * i + 1) * stride] = g[lineA[i].off];
-                        s[(2 * i + 2) * stride] = g[lineB[i].off];
+#pragma GCC unroll 8
+                    for (int j = 0; j < 8; ++j) {
+                        s[(j + 1) * stride] = g[line[j]];
                     }
                 }
             }
@@ -288,6 +305,11 @@ void Codex::Furiew(int level)
 
     // 5. Energies: the most energetic profile of each block, spread across the flow.
     std::vector<ProfileShape> shapes(360);
+    // Row m of the polar offsets, by pointer (a load instead of a multiply in the profile).
+    const std::int16_t* rows[MAX_LENGTH + 1];
+    for (int r = 0; r <= MAX_LENGTH; ++r) {
+        rows[r] = Ex[r];
+    }
     std::vector<SpreadShape> spreads(360);
     for (int y = 2; y < ll.height - 2; ++y) {
         for (int x = 2; x < ll.width - 2; ++x) {
@@ -307,6 +329,7 @@ void Codex::Furiew(int level)
                     const int ax = s->x < 0 ? -s->x : s->x;
                     const int ay = s->y < 0 ? -s->y : s->y;
                     shape.off[shape.steps] = s->off;
+                    shape.back[shape.steps] = -static_cast<std::ptrdiff_t>(s->off);
                     shape.bin[shape.steps] = std::min<int>(Rad[ax][ay], BINS);
                     shape.reachX = std::max(shape.reachX, ax);
                     shape.reachY = std::max(shape.reachY, ay);
@@ -316,8 +339,6 @@ void Codex::Furiew(int level)
             const int steps = shape.steps;
             const int reachX = shape.reachX;
             const int reachY = shape.reachY;
-            const int* pOff = shape.off;
-            const int* pBin = shape.bin;
             const int x0 = BlockStart(x, k, W0);
             const int y0 = BlockStart(y, k, H0);
             const int x1 = std::min(x0 + k, W0);
@@ -344,9 +365,9 @@ void Codex::Furiew(int level)
                     }
                     int bins[BINS + 1] = {};
                     if (quick) {
-                        ProfileBins<true>(gw + o, gdir + o, Ex, w0, pOff, pBin, last, bins);
+                        ProfileBins<true>(gw + o, gdir + o, rows, w0, shape, last, bins);
                     } else {
-                        ProfileBins<false>(gw + o, gdir + o, Ex, w0, pOff, pBin, last, bins);
+                        ProfileBins<false>(gw + o, gdir + o, rows, w0, shape, last, bins);
                     }
                     // Bins before the first negative one are cleared; a profile without a
                     // negative bin contributes nothing.
@@ -366,10 +387,12 @@ void Codex::Furiew(int level)
                     }
                     int e = 0;
                     if (quick) {
+#pragma GCC unroll 15
                         for (int n = 0; n <= 14; ++n) {
                             e += (15 - n) * (15 - n) * bins[n] * bins[n];
                         }
                     } else {
+#pragma GCC unroll 18
                         for (int n = 0; n < BINS; ++n) {
                             e += bins[n] * bins[n];
                         }
@@ -395,12 +418,15 @@ void Codex::Furiew(int level)
             // of at least 2 are spread; a block without one writes nothing.
             int live[CHANNELS];
             int liveV[CHANNELS];
+            unsigned char* liveAt[CHANNELS]; // the block's pixel in the channel
             int liveCount = 0;
             for (int ch = 0; ch < CHANNELS; ++ch) {
                 if (acc[ch] >= 2) {
                     const int v = std::min(acc[ch], 255);
-                    chan[ch][at] = static_cast<unsigned char>(std::max<int>(chan[ch][at], v));
+                    unsigned char* here = chan[ch] + at;
+                    *here = static_cast<unsigned char>(std::max<int>(*here, v));
                     live[liveCount] = ch;
+                    liveAt[liveCount] = here;
                     liveV[liveCount++] = v;
                 }
             }
@@ -439,13 +465,12 @@ void Codex::Furiew(int level)
                 const int k0 = sp.k0[i];
                 const std::ptrdiff_t off = sp.off[i];
                 for (int j = 0; j < liveCount; ++j) {
-                    const int ch = live[j];
-                    if (ch < k0) {
+                    if (live[j] < k0) {
                         continue;
                     }
                     const int v = liveV[j];
-                    unsigned char* m = chan[ch] + at - off;
-                    unsigned char* p = chan[ch] + at + off;
+                    unsigned char* m = liveAt[j] - off;
+                    unsigned char* p = liveAt[j] + off;
                     *m = static_cast<unsigned char>(std::max<int>(*m, v));
                     *p = static_cast<unsigned char>(std::max<int>(*p, v));
                 }
@@ -460,6 +485,8 @@ void Codex::Furiew(int level)
         m_curLevel = lv;
         const CLevel& cl = m_level[lv];
         const CLevel& fl = m_level[lv - 1];
+        // Columns whose finer block is 2x, 2x + 1 inside the finer level.
+        const int plain = std::min<int>(cl.width, fl.width / 2);
         for (int c = 0; c < CHANNELS; ++c) {
             const unsigned char* f = Layer(64 + c, lv - 1);
             unsigned char* t = Layer(64 + c, lv);
@@ -471,7 +498,12 @@ void Codex::Furiew(int level)
                 const unsigned char* r1 =
                     f + static_cast<std::size_t>(std::min(y0 + 1, fl.height - 1)) * fl.width;
                 unsigned char* out = t + static_cast<std::size_t>(y) * cl.width;
-                for (int x = 0; x < cl.width; ++x) {
+                int x = 0;
+                for (; x < plain; ++x) {
+                    out[x] = static_cast<unsigned char>(
+                        (r0[2 * x] + r0[2 * x + 1] + r1[2 * x] + r1[2 * x + 1] + 2) >> 2);
+                }
+                for (; x < cl.width; ++x) {
                     const int x0 = std::min(BlockStart(x, 2, fl.width), fl.width - 1);
                     const int x1 = std::min(x0 + 1, fl.width - 1);
                     out[x] =
