@@ -7,6 +7,7 @@
 #include "matching/Matcher100.h"
 #include "matching/SearchHelpers.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -400,10 +401,21 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
     int left = 0;
     getMaxRightAndLeftLink(static_cast<std::uint8_t>(typeP), &linkP, &linkG, t, right, left);
     const GroupEx& group = *m_curGroup;
-    const auto partnerOfP = [&group](int p) {
-        const int k = findProbe(group, p);
-        return k >= 0 ? static_cast<int>(group.getPair(k).ng) : -2;
-    };
+    // The group's partner of each probe minutia (its first pair naming it; -2 for none) and
+    // the gallery minutiae it holds, looked up once.
+    std::int16_t partnerOfP[MAX_NESTS];
+    std::uint8_t inGroupG[MAX_NESTS];
+    std::fill_n(partnerOfP, m_numNestP, static_cast<std::int16_t>(-2));
+    std::fill_n(inGroupG, m_numNestG, static_cast<std::uint8_t>(0));
+    for (std::uint32_t k = 0; k < group.getNumItems(); ++k) {
+        const PairEx2& pair = group.getPair(k);
+        if (pair.np >= 0 && pair.np < m_numNestP && partnerOfP[pair.np] == -2) {
+            partnerOfP[pair.np] = pair.ng;
+        }
+        if (pair.ng >= 0 && pair.ng < m_numNestG) {
+            inGroupG[pair.ng] = 1;
+        }
+    }
 
     const int slotsP = NcSlots(linkP);
     for (int k = 0; k < slotsP; ++k) {
@@ -427,7 +439,7 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
             if (nP == np || nP >= m_numNestP) {
                 continue;
             }
-            partner = partnerOfP(nP);
+            partner = partnerOfP[nP];
             if (partner == -2) {
                 notHitP[nP] = NotHit{1, static_cast<std::uint8_t>(slotSameDir(typeP, k, codeP))};
                 continue;
@@ -442,7 +454,7 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
         if (nG == ng || nG >= m_numNestG) {
             continue;
         }
-        if (findGallery(group, nG) < 0) {
+        if (inGroupG[nG] == 0) {
             notHitG[nG] = NotHit{1, static_cast<std::uint8_t>(slotSameDir(typeG, gs, codeG))};
             continue;
         }
