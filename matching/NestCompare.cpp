@@ -54,6 +54,38 @@ int NcType(const ESK::Sign& m)
     return m.type == 1 ? 1 : 0;
 }
 
+// The link tests of checkLink, with its tolerance of LINK_ANGLE_TOL for wide minutiae too:
+// neighbour angles after rotation, link lengths, and the neighbour angle relative to the link;
+// each difference on the 256 scale of its tolerance.
+inline bool NcCheckLink(Matcher100& m, int np, int ng, int nP, int nG, int rotation, short* distDif,
+                        short* minAngleDif, short* angleDif)
+{
+    // 1. Neighbour angles after rotation.
+    const int aP = m.m_minutiaeP[nP].angle;
+    const int aG = m.m_minutiaeG[nG].angle;
+    const int w = wrap180(aP - aG - rotation);
+    const int d = w < 0 ? -w : w;
+    *minAngleDif = static_cast<short>(256 * d / LINK_ANGLE_TOL);
+    if (d > LINK_ANGLE_TOL) {
+        return false;
+    }
+    // 2. Link lengths.
+    const int lP = m.m_pairSetP.getLen(np, nP);
+    const int lG = m.m_pairSetG.getLen(ng, nG);
+    const int dif = std::abs(lP - lG);
+    if (dif > distTol(m.m_errorLevel, lP < lG ? lP : lG)) {
+        return false;
+    }
+    const int larger = lP > lG ? lP : lG;
+    *distDif = static_cast<short>(larger == 0 ? 0 : dif * 256 / larger);
+    // 3. Neighbour angle relative to the link direction.
+    const int dP = m.m_pairSetP.getAngle(nP, np);
+    const int dG = m.m_pairSetG.getAngle(nG, ng);
+    const int r = std::abs(wrap180((aP - dP) - (aG - dG)));
+    *angleDif = static_cast<short>(r * 256 / LINK_ANGLE_TOL);
+    return r <= LINK_ANGLE_TOL;
+}
+
 } // namespace
 
 bool Matcher100::isTransitionPossible(short np, short ng, Transition t) const
@@ -75,22 +107,7 @@ bool Matcher100::checkAngle1(int nP, int np, int nG, int ng, short* angleDif)
 bool Matcher100::checkLink(int np, int ng, int nP, int nG, int rotation, short* distDif,
                            short* minAngleDif, short* angleDif)
 {
-    // 1. Neighbour angles after rotation.
-    if (!checkMinAngles(m_minutiaeP[nP].angle, m_minutiaeG[nG].angle, rotation, m_wideP[nP],
-                        m_wideG[nG] != 0, LINK_ANGLE_TOL, LINK_ANGLE_TOL, minAngleDif)) {
-        return false;
-    }
-    // 2. Link lengths.
-    const int lP = m_pairSetP.getLen(np, nP);
-    const int lG = m_pairSetG.getLen(ng, nG);
-    const int dif = std::abs(lP - lG);
-    if (dif > distTol(m_errorLevel, lP < lG ? lP : lG)) {
-        return false;
-    }
-    const int larger = lP > lG ? lP : lG;
-    *distDif = static_cast<short>(larger == 0 ? 0 : dif * 256 / larger);
-    // 3. Neighbour angle relative to the link direction.
-    return checkAngle1(nP, np, nG, ng, angleDif);
+    return NcCheckLink(*this, np, ng, nP, nG, rotation, distDif, minAngleDif, angleDif);
 }
 
 bool Matcher100::isNewLinksBetter(HitGroup& g, int index, int nP, int nG, int transition, int np,
@@ -344,7 +361,7 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
         short distDif = 0;
         short minAngleDif = 0;
         short angleDif = 0;
-        if (checkLink(np, ng, nP, nG, rotation, &distDif, &minAngleDif, &angleDif)) {
+        if (NcCheckLink(*this, np, ng, nP, nG, rotation, &distDif, &minAngleDif, &angleDif)) {
             add2hit(g, m_notHitP, m_notHitG, static_cast<short>(nP), static_cast<short>(nG), lt,
                     false, np, ng, &distDif, &minAngleDif, &angleDif);
         }
