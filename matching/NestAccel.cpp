@@ -13,9 +13,40 @@
 
 namespace accelMatch {
 
-const DistBorder g_distBorders[NUM_DIST_LEVELS] = {
-    {20, 5}, {42, 5}, {66, 6}, {92, 6}, {121, 7}, {153, 8}, {188, 8}, {227, 9},
+namespace {
+
+constexpr unsigned MAX_LEVEL_LENGTH = g_distBorders[NUM_DIST_LEVELS - 1].border;
+
+// Distance level of every length up to the last border.
+struct LevelTable {
+    std::int8_t level[MAX_LEVEL_LENGTH + 1];
 };
+
+constexpr LevelTable NaLevelTable()
+{
+    LevelTable t{};
+    int l = 0;
+    for (unsigned d = 0; d <= MAX_LEVEL_LENGTH; ++d) {
+        while (d > g_distBorders[l].border) {
+            ++l;
+        }
+        t.level[d] = static_cast<std::int8_t>(l);
+    }
+    return t;
+}
+
+constexpr LevelTable LEVELS = NaLevelTable();
+static_assert(LEVELS.level[20] == 0 && LEVELS.level[21] == 1 && LEVELS.level[227] == 7,
+              "levels end at their borders");
+
+// Sets the bit of (ridge class r < 4, level < 8, quadrant q < 4, direction sense).
+inline void NaSetBit(NestAccel& a, unsigned r, unsigned level, unsigned q, bool sameDir)
+{
+    const unsigned byte = (sameDir ? 0 : 16) + 4 * q + r;
+    a.bits[byte] = static_cast<std::uint8_t>(a.bits[byte] | (1u << level));
+}
+
+} // namespace
 
 NestAccel* allocNestAccel(NestAccel*& p, unsigned n)
 {
@@ -33,12 +64,7 @@ void freeNestAccel(NestAccel*& p)
 
 int getDistLevel(unsigned length)
 {
-    for (int l = 0; l < NUM_DIST_LEVELS; ++l) {
-        if (length <= g_distBorders[l].border) {
-            return l;
-        }
-    }
-    return -1;
+    return length <= MAX_LEVEL_LENGTH ? LEVELS.level[length] : -1;
 }
 
 unsigned getAddDistLevel(unsigned length, unsigned level, unsigned* extra)
@@ -111,13 +137,13 @@ void calcNestAccel(bool addLevels, NestAccel& out, const ESK::Lot<short>* minuti
         // e. Direction sense.
         const bool same = isSameDir[slot.code & 15] != 0;
         const bool sameDir = isDownQuadrant[q0] != 0 ? same : !same;
-        // f. The bit, and g. those of the neighbouring levels.
-        setBit2Accel(out, r, static_cast<unsigned>(level), static_cast<unsigned>(q), sameDir);
+        // f. The bit, and g. those of the neighbouring levels (all below 8).
+        NaSetBit(out, r, static_cast<unsigned>(level), static_cast<unsigned>(q), sameDir);
         if (addLevels) {
             unsigned extra[2];
             const unsigned ne = getAddDistLevel(length, static_cast<unsigned>(level), extra);
             for (unsigned e = 0; e < ne; ++e) {
-                setBit2Accel(out, r, extra[e], static_cast<unsigned>(q), sameDir);
+                NaSetBit(out, r, extra[e], static_cast<unsigned>(q), sameDir);
             }
         }
     }

@@ -30,7 +30,9 @@ struct DistBorder {
     unsigned border;    // largest length of the level
     unsigned tolerance; // reach of the extra levels
 };
-extern const DistBorder g_distBorders[NUM_DIST_LEVELS];
+inline constexpr DistBorder g_distBorders[NUM_DIST_LEVELS] = {
+    {20, 5}, {42, 5}, {66, 6}, {92, 6}, {121, 7}, {153, 8}, {188, 8}, {227, 9},
+};
 
 // n signatures with malloc (after freeing any previous array); null on failure.
 NestAccel* allocNestAccel(NestAccel*& p, unsigned n);

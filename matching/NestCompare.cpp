@@ -7,6 +7,7 @@
 #include "matching/Matcher100.h"
 #include "matching/SearchHelpers.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -53,6 +54,38 @@ int NcType(const ESK::Sign& m)
     return m.type == 1 ? 1 : 0;
 }
 
+// The link tests of checkLink, with its tolerance of LINK_ANGLE_TOL for wide minutiae too:
+// neighbour angles after rotation, link lengths, and the neighbour angle relative to the link;
+// each difference on the 256 scale of its tolerance.
+inline bool NcCheckLink(Matcher100& m, int np, int ng, int nP, int nG, int rotation, short* distDif,
+                        short* minAngleDif, short* angleDif)
+{
+    // 1. Neighbour angles after rotation.
+    const int aP = m.m_minutiaeP[nP].angle;
+    const int aG = m.m_minutiaeG[nG].angle;
+    const int w = wrap180(aP - aG - rotation);
+    const int d = w < 0 ? -w : w;
+    *minAngleDif = static_cast<short>(256 * d / LINK_ANGLE_TOL);
+    if (d > LINK_ANGLE_TOL) {
+        return false;
+    }
+    // 2. Link lengths.
+    const int lP = m.m_pairSetP.getLen(np, nP);
+    const int lG = m.m_pairSetG.getLen(ng, nG);
+    const int dif = std::abs(lP - lG);
+    if (dif > distTol(m.m_errorLevel, lP < lG ? lP : lG)) {
+        return false;
+    }
+    const int larger = lP > lG ? lP : lG;
+    *distDif = static_cast<short>(larger == 0 ? 0 : dif * 256 / larger);
+    // 3. Neighbour angle relative to the link direction.
+    const int dP = m.m_pairSetP.getAngle(nP, np);
+    const int dG = m.m_pairSetG.getAngle(nG, ng);
+    const int r = std::abs(wrap180((aP - dP) - (aG - dG)));
+    *angleDif = static_cast<short>(r * 256 / LINK_ANGLE_TOL);
+    return r <= LINK_ANGLE_TOL;
+}
+
 } // namespace
 
 bool Matcher100::isTransitionPossible(short np, short ng, Transition t) const
@@ -74,22 +107,7 @@ bool Matcher100::checkAngle1(int nP, int np, int nG, int ng, short* angleDif)
 bool Matcher100::checkLink(int np, int ng, int nP, int nG, int rotation, short* distDif,
                            short* minAngleDif, short* angleDif)
 {
-    // 1. Neighbour angles after rotation.
-    if (!checkMinAngles(m_minutiaeP[nP].angle, m_minutiaeG[nG].angle, rotation, m_wideP[nP],
-                        m_wideG[nG] != 0, LINK_ANGLE_TOL, LINK_ANGLE_TOL, minAngleDif)) {
-        return false;
-    }
-    // 2. Link lengths.
-    const int lP = m_pairSetP.getLen(np, nP);
-    const int lG = m_pairSetG.getLen(ng, nG);
-    const int dif = std::abs(lP - lG);
-    if (dif > distTol(m_errorLevel, lP < lG ? lP : lG)) {
-        return false;
-    }
-    const int larger = lP > lG ? lP : lG;
-    *distDif = static_cast<short>(larger == 0 ? 0 : dif * 256 / larger);
-    // 3. Neighbour angle relative to the link direction.
-    return checkAngle1(nP, np, nG, ng, angleDif);
+    return NcCheckLink(*this, np, ng, nP, nG, rotation, distDif, minAngleDif, angleDif);
 }
 
 bool Matcher100::isNewLinksBetter(HitGroup& g, int index, int nP, int nG, int transition, int np,
@@ -343,7 +361,7 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
         short distDif = 0;
         short minAngleDif = 0;
         short angleDif = 0;
-        if (checkLink(np, ng, nP, nG, rotation, &distDif, &minAngleDif, &angleDif)) {
+        if (NcCheckLink(*this, np, ng, nP, nG, rotation, &distDif, &minAngleDif, &angleDif)) {
             add2hit(g, m_notHitP, m_notHitG, static_cast<short>(nP), static_cast<short>(nG), lt,
                     false, np, ng, &distDif, &minAngleDif, &angleDif);
         }
@@ -400,10 +418,21 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
     int left = 0;
     getMaxRightAndLeftLink(static_cast<std::uint8_t>(typeP), &linkP, &linkG, t, right, left);
     const GroupEx& group = *m_curGroup;
-    const auto partnerOfP = [&group](int p) {
-        const int k = findProbe(group, p);
-        return k >= 0 ? static_cast<int>(group.getPair(k).ng) : -2;
-    };
+    // The group's partner of each probe minutia (its first pair naming it; -2 for none) and
+    // the gallery minutiae it holds, looked up once.
+    std::int16_t partnerOfP[MAX_NESTS];
+    std::uint8_t inGroupG[MAX_NESTS];
+    std::fill_n(partnerOfP, m_numNestP, static_cast<std::int16_t>(-2));
+    std::fill_n(inGroupG, m_numNestG, static_cast<std::uint8_t>(0));
+    for (std::uint32_t k = 0; k < group.getNumItems(); ++k) {
+        const PairEx2& pair = group.getPair(k);
+        if (pair.np >= 0 && pair.np < m_numNestP && partnerOfP[pair.np] == -2) {
+            partnerOfP[pair.np] = pair.ng;
+        }
+        if (pair.ng >= 0 && pair.ng < m_numNestG) {
+            inGroupG[pair.ng] = 1;
+        }
+    }
 
     const int slotsP = NcSlots(linkP);
     for (int k = 0; k < slotsP; ++k) {
@@ -427,7 +456,7 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
             if (nP == np || nP >= m_numNestP) {
                 continue;
             }
-            partner = partnerOfP(nP);
+            partner = partnerOfP[nP];
             if (partner == -2) {
                 notHitP[nP] = NotHit{1, static_cast<std::uint8_t>(slotSameDir(typeP, k, codeP))};
                 continue;
@@ -442,7 +471,7 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
         if (nG == ng || nG >= m_numNestG) {
             continue;
         }
-        if (findGallery(group, nG) < 0) {
+        if (inGroupG[nG] == 0) {
             notHitG[nG] = NotHit{1, static_cast<std::uint8_t>(slotSameDir(typeG, gs, codeG))};
             continue;
         }
