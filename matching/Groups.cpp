@@ -14,11 +14,18 @@ namespace {
 
 constexpr float GR_PI = 3.14159265358979f;
 
+// dx^2 + dy^2 rounded to single precision. The sum is formed in 64 bits: differences of
+// 16-bit coordinates reach 65535, whose square alone passes 2^31.
+float GrSquaredLength(int dx, int dy)
+{
+    return static_cast<float>(static_cast<std::int64_t>(dx) * dx +
+                              static_cast<std::int64_t>(dy) * dy);
+}
+
 // Rounded length of (dx, dy): the square root in single precision, + 0.5, truncated.
 int GrRoundedLength(int dx, int dy)
 {
-    const float sq = static_cast<float>(dx * dx + dy * dy);
-    return static_cast<int>(std::sqrt(sq) + 0.5f);
+    return static_cast<int>(std::sqrt(GrSquaredLength(dx, dy)) + 0.5f);
 }
 
 } // namespace
@@ -94,7 +101,7 @@ void MinutiaePairSet::build(const ESK::Lot<short>* minutiae, int n)
             const int dx = m_x[i] - m_x[j];
             const int dy = m_y[i] - m_y[j];
             // The sum in single precision, its root in double.
-            const float sq = static_cast<float>(dx * dx + dy * dy);
+            const float sq = GrSquaredLength(dx, dy);
             const int len = static_cast<int>(std::sqrt(static_cast<double>(sq)) + 0.5);
             m_items[i][j] = PairItem{len, DIR_NOT_COMPUTED};
             m_items[j][i] = PairItem{len, DIR_NOT_COMPUTED};

@@ -310,22 +310,34 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
         const int slots =
             m.type != 0 ? 2 * static_cast<int>(linkno) - 1 : 2 * static_cast<int>(linkno) + 1;
         // The code and extra bits of a slot are taken whole or the section is refused: a
-        // slot reaching past the section's end would fail at one of its reads.
+        // slot reaching past the section's end would fail at one of its reads. A slot takes
+        // at most 4 + 15 bits, so the window (57 bits or more, or all that is left) serves
+        // slots until more than 38 of its bits are used.
+        std::uint64_t window = bits.Peek();
+        std::uint64_t left = bits.Left();
+        unsigned used = 0;
         for (int s = 0; s < slots; ++s) {
-            const std::uint64_t w = bits.Peek();
-            const SlotForm& f = forms[w & 15u];
+            if (used > 38) {
+                bits.Skip(used);
+                window = bits.Peek();
+                left = bits.Left();
+                used = 0;
+            }
+            const SlotForm& f = forms[window & 15u];
             const unsigned taken = f.codeBits + f.extraBits;
-            if (taken > bits.Left()) {
+            if (taken > left - used) {
                 return 0;
             }
-            bits.Skip(taken);
             link.slot[s].code = f.code;
             link.slot[s].extra =
-                static_cast<std::uint8_t>((w >> f.codeBits) & ((1u << f.extraBits) - 1));
+                static_cast<std::uint8_t>((window >> f.codeBits) & ((1u << f.extraBits) - 1));
             if (f.code != 0) {
                 link.count = static_cast<std::uint8_t>(s + 1);
             }
+            window >>= taken;
+            used += taken;
         }
+        bits.Skip(used);
         // 3. Base and index width, then one index per non-empty slot.
         std::uint32_t base = 0;
         std::uint32_t iw = 0;

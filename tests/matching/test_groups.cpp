@@ -123,6 +123,26 @@ TEST(MinutiaePairSet, DirectionsFollowTheLastBuild)
     }
 }
 
+// Coordinates of a damaged record lie anywhere in 16 bits (a moved ending can wrap to the
+// far side): the squared length of two minutiae 65531 apart on both axes is 2^33 and is
+// summed without overflow.
+TEST(MinutiaePairSet, LengthsAcrossTheWholeCoordinateRange)
+{
+    auto pairs = std::make_unique<MinutiaePairSet>();
+    ESK::Lot<short> m[3] = {};
+    m[0].x = -32764;
+    m[0].y = -32764;
+    m[1].x = 32767;
+    m[1].y = 32767;
+    m[2].x = 32767;
+    m[2].y = -32764;
+    pairs->build(m, 3);
+    EXPECT_EQ(pairs->getLen(0, 1), 92675); // 65531 sqrt 2, via the sum in single precision
+    EXPECT_EQ(pairs->getLen(2, 0), 65531);
+    EXPECT_EQ(pairs->getLen(1, 2), 65531);
+    EXPECT_EQ(pairs->getAngle(1, 0), 45);
+}
+
 TEST(GroupEx, AddRemoveAndReplace)
 {
     auto m = zftest::LoadedMatcher(zftest::PlanOf(kSquare), zftest::PlanOf(kSquare));
