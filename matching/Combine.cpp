@@ -187,10 +187,10 @@ void Matcher100::transferPoint(int x, int y, int angle, int& outX, int& outY, in
     const float sq = static_cast<float>(dx * dx + dy * dy);
     const int rho = static_cast<int>(std::sqrt(sq) + 0.5f);
     const int phi = atan(static_cast<int>(dx), static_cast<int>(dy));
-    // 5. Turned and placed about the destination centre.
+    // 5. Turned and placed about the destination centre (psi is already within 0..359).
     const int psi = wrap360(phi + rotation);
-    outX = dstCx + round8192(static_cast<std::int64_t>(cos8192(psi)) * rho);
-    outY = dstCy + round8192(static_cast<std::int64_t>(sin8192(psi)) * rho);
+    outX = dstCx + round8192(static_cast<std::int64_t>(TabCos360[psi]) * rho);
+    outY = dstCy + round8192(static_cast<std::int64_t>(TabSin360[psi]) * rho);
     outAngle = wrap180(angle + rotation);
 }
 
