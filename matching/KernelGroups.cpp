@@ -201,6 +201,7 @@ void Matcher100::clearUsedNests(GroupEx* group)
             [](const NestVirtSize& a, const NestVirtSize& b) { return a.size > b.size; });
         return;
     }
+    ZF_ASSERT(set.m_numItems <= MAX_NEST_VIRT_SIZE_SET);
     NestVirtSize cleared[MAX_NEST_VIRT_SIZE_SET];
     std::uint32_t numCleared = 0;
     std::uint32_t kept = 0;
