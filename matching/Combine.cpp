@@ -27,15 +27,17 @@ constexpr CoWeights CoMakeWeights()
 {
     CoWeights t{};
     for (int d = 0; d < SCALE_WEIGHT_TABLE; ++d) {
-        t.w[d] = static_cast<std::uint16_t>(d <= SCALE_NEAR ? SCALE_WEIGHT
-                                                            : SCALE_WEIGHT * SCALE_NEAR / d);
+        t.w[d] = static_cast<std::uint16_t>(
+            d <= SCALE_REACH ? 0
+                             : (d <= SCALE_NEAR ? SCALE_WEIGHT : SCALE_WEIGHT * SCALE_NEAR / d));
     }
     return t;
 }
 
 constexpr CoWeights CO_WEIGHTS = CoMakeWeights();
 
-// Weight of a pair at axis distance d >= 0: full up to SCALE_NEAR, then falling as 1 / d.
+// Weight of a pair at axis distance d >= 0: none up to SCALE_REACH (adding a weight of 0
+// changes no sum), full up to SCALE_NEAR, then falling as 1 / d.
 int CoScaleWeight(int d)
 {
     return d < SCALE_WEIGHT_TABLE ? CO_WEIGHTS.w[d] : SCALE_WEIGHT * SCALE_NEAR / d;
@@ -85,12 +87,9 @@ int CoAxisScale(const CoAxis& a, int c)
     std::int64_t w = 0;
     std::int64_t s = 0;
     for (int k = 0; k < a.count; ++k) {
-        const int d = std::abs(a.items[k].pos - c);
-        if (d > SCALE_REACH) {
-            const int wk = CoScaleWeight(d);
-            w += wk;
-            s += static_cast<std::int64_t>(wk) * a.items[k].scale;
-        }
+        const int wk = CoScaleWeight(std::abs(a.items[k].pos - c));
+        w += wk;
+        s += static_cast<std::int64_t>(wk) * a.items[k].scale;
     }
     return w == 0 ? UNIT_SCALE : static_cast<int>(s / w);
 }
@@ -188,10 +187,10 @@ void Matcher100::transferPoint(int x, int y, int angle, int& outX, int& outY, in
     const float sq = static_cast<float>(dx * dx + dy * dy);
     const int rho = static_cast<int>(std::sqrt(sq) + 0.5f);
     const int phi = atan(static_cast<int>(dx), static_cast<int>(dy));
-    // 5. Turned and placed about the destination centre.
+    // 5. Turned and placed about the destination centre (psi is already within 0..359).
     const int psi = wrap360(phi + rotation);
-    outX = dstCx + round8192(static_cast<std::int64_t>(cos8192(psi)) * rho);
-    outY = dstCy + round8192(static_cast<std::int64_t>(sin8192(psi)) * rho);
+    outX = dstCx + round8192(static_cast<std::int64_t>(TabCos360[psi]) * rho);
+    outY = dstCy + round8192(static_cast<std::int64_t>(TabSin360[psi]) * rho);
     outAngle = wrap180(angle + rotation);
 }
 
@@ -208,12 +207,12 @@ void Matcher100::getAreaScale(GroupEx* g, int cx, int cy, int& scaleX, int& scal
         const ESK::Sign& m = minutiae[isProbe ? p.np : p.ng];
         const int dx = std::abs(m.x - cx);
         const int dy = std::abs(m.y - cy);
-        if (p.scaleX != 0 && dx > SCALE_REACH) {
+        if (p.scaleX != 0) {
             const int w = CoScaleWeight(dx);
             wX += w;
             sX += static_cast<std::int64_t>(w) * p.scaleX;
         }
-        if (p.scaleY != 0 && dy > SCALE_REACH) {
+        if (p.scaleY != 0) {
             const int w = CoScaleWeight(dy);
             wY += w;
             sY += static_cast<std::int64_t>(w) * p.scaleY;

@@ -183,8 +183,36 @@ void Matcher100::clearUsedNests(GroupEx* group)
             }
         }
     }
-    std::stable_sort(set.items, set.items + set.m_numItems,
-                     [](const NestVirtSize& a, const NestVirtSize& b) { return a.size > b.size; });
+    // Stable by decreasing size. The set comes sorted, so that usually only the entries just
+    // cleared are out of place: when the others still decrease, the cleared ones move behind
+    // them in their order, which is what the stable sort gives.
+    int last = 256;
+    bool othersInOrder = true;
+    for (std::uint32_t i = 0; i < set.m_numItems && othersInOrder; ++i) {
+        const int size = set.items[i].size;
+        if (size != 0) {
+            othersInOrder = size <= last;
+            last = size;
+        }
+    }
+    if (!othersInOrder) {
+        std::stable_sort(
+            set.items, set.items + set.m_numItems,
+            [](const NestVirtSize& a, const NestVirtSize& b) { return a.size > b.size; });
+        return;
+    }
+    ZF_ASSERT(set.m_numItems <= MAX_NEST_VIRT_SIZE_SET);
+    NestVirtSize cleared[MAX_NEST_VIRT_SIZE_SET];
+    std::uint32_t numCleared = 0;
+    std::uint32_t kept = 0;
+    for (std::uint32_t i = 0; i < set.m_numItems; ++i) {
+        if (set.items[i].size != 0) {
+            set.items[kept++] = set.items[i];
+        } else {
+            cleared[numCleared++] = set.items[i];
+        }
+    }
+    std::copy(cleared, cleared + numCleared, set.items + kept);
 }
 
 void Matcher100::sortKernelGroupsBySumSim(unsigned n)

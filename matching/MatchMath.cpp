@@ -97,6 +97,18 @@ constexpr MmTable360 MmMakeTable(bool cosine)
 constexpr MmTable360 MM_COS = MmMakeTable(true);
 constexpr MmTable360 MM_SIN = MmMakeTable(false);
 
+// Directions of the eight octants of atan, by (dx < 0, dy < 0, steep).
+struct MmOctant {
+    std::int16_t base;
+    std::int16_t sign;
+};
+constexpr MmOctant MM_OCTANTS[8] = {
+    {0, 1},    {90, -1},  // dx > 0, dy > 0
+    {360, -1}, {270, 1},  // dx > 0, dy < 0
+    {180, -1}, {90, 1},   // dx < 0, dy > 0
+    {180, 1},  {270, -1}, // dx < 0, dy < 0
+};
+
 } // namespace
 
 const std::int32_t* const TabCos360 = MM_COS.v;
@@ -120,27 +132,21 @@ int atan(int dx, int dy)
     if (dy == 0) {
         return dx > 0 ? 0 : 180;
     }
-    const std::int64_t ax = std::llabs(dx);
-    const std::int64_t ay = std::llabs(dy);
-    const std::int64_t large = ax >= ay ? ax : ay;
-    const std::int64_t small = ax >= ay ? ay : ax;
-    // The ratio in 32 bits wherever 128 small + large fits (every image coordinate).
-    const int t =
-        large < (std::int64_t{1} << 24)
-            ? TabTan[(128 * static_cast<std::uint32_t>(small) + static_cast<std::uint32_t>(large)) /
-                     static_cast<std::uint32_t>(large)]
-            : TabTan[(128 * small + large) / large];
+    // Magnitudes in 32 bits (that of INT_MIN included).
+    const std::uint32_t ax =
+        dx < 0 ? 0u - static_cast<std::uint32_t>(dx) : static_cast<std::uint32_t>(dx);
+    const std::uint32_t ay =
+        dy < 0 ? 0u - static_cast<std::uint32_t>(dy) : static_cast<std::uint32_t>(dy);
     const bool flat = ax >= ay;
-    if (dx > 0 && dy > 0) {
-        return flat ? t : 90 - t;
-    }
-    if (dx < 0 && dy > 0) {
-        return flat ? 180 - t : 90 + t;
-    }
-    if (dx < 0) {
-        return flat ? 180 + t : 270 - t;
-    }
-    return flat ? 360 - t : 270 + t;
+    const std::uint32_t large = flat ? ax : ay;
+    const std::uint32_t small = flat ? ay : ax;
+    // The ratio in 32 bits wherever 128 small + large fits (every image coordinate).
+    const int t = large < (1u << 24)
+                      ? TabTan[(128 * small + large) / large]
+                      : TabTan[(128 * static_cast<std::uint64_t>(small) + large) / large];
+    // The octant by the signs and the slope: base + t or base - t.
+    const int octant = (dx < 0 ? 4 : 0) + (dy < 0 ? 2 : 0) + (flat ? 0 : 1);
+    return MM_OCTANTS[octant].base + MM_OCTANTS[octant].sign * t;
 }
 
 } // namespace accelMatch

@@ -690,17 +690,18 @@ bool Matcher100::getBestUnreliablePair(const UnreliableSide& side, int i, int& b
         const int slots = links.count < ESK::ESK_LINK_SLOTS ? links.count : ESK::ESK_LINK_SLOTS;
         int n = 0;
         for (int k = 0; k < slots; ++k) {
+            // The tests are independent; the distance, which refuses most links, comes first.
+            const int d = links.slot[k].distance;
+            if (d > UNRELIABLE_MAX_DISTANCE) {
+                continue;
+            }
             const int code = links.slot[k].code;
             const int j = links.slot[k].neighbour;
             if (code == 0 || code >= NUM_LINK_CODES || j == i || j >= side.count) {
                 continue;
             }
-            if (slotSameDir(type, k, code)) {
-                continue;
-            }
-            const int d = links.slot[k].distance;
             int rc = 0;
-            if (d > UNRELIABLE_MAX_DISTANCE || !linkRidgeCount(type, k, code, rc) ||
+            if (slotSameDir(type, k, code) || !linkRidgeCount(type, k, code, rc) ||
                 rc > UNRELIABLE_MAX_RIDGES) {
                 continue;
             }

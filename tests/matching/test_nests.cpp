@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -307,6 +308,45 @@ TEST(NestPredicates, CentralPairAndDirections)
     EXPECT_TRUE(m->checkAngles(1, 1, 2, 2));
     EXPECT_FALSE(m->checkAngles(2, 2, 4, 3));
     EXPECT_FALSE(m->checkAngles(1, 1, 1, 2)); // shared minutia: no segment
+}
+
+TEST(VirtualSizeSet, ClearingUsedNestsKeepsAStableOrderBySize)
+{
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(kNest), zftest::PlanOf(kNest));
+    GroupEx& g = m->m_kernelGroups[0];
+    g.reset();
+    g.add(3, 3, 0);
+    g.add(5, 4, 0);
+    // Entries {np, ng, size}: the first is always cleared, and so is every group pair.
+    struct Case {
+        std::vector<NestVirtSize> before;
+    };
+    const Case cases[] = {
+        {{{9, 9, 7}, {3, 3, 6}, {1, 1, 6}, {5, 4, 5}, {2, 2, 5}, {4, 4, 0}}}, // sorted
+        {{{9, 9, 7}, {1, 1, 2}, {3, 3, 6}, {2, 2, 5}, {7, 7, 0}, {4, 4, 5}}}, // out of order
+        {{{9, 9, 7}}},
+    };
+    for (const Case& c : cases) {
+        NestVirtSizeSet& set = m->m_nestVirtSizeSet;
+        std::copy(c.before.begin(), c.before.end(), set.items);
+        set.m_numItems = static_cast<std::uint32_t>(c.before.size());
+        std::vector<NestVirtSize> want = c.before;
+        for (NestVirtSize& e : want) {
+            if (&e == &want[0] || (e.np == 3 && e.ng == 3) || (e.np == 5 && e.ng == 4)) {
+                e = NestVirtSize{0, 0, 0};
+            }
+        }
+        std::stable_sort(
+            want.begin(), want.end(),
+            [](const NestVirtSize& a, const NestVirtSize& b) { return a.size > b.size; });
+        m->clearUsedNests(&g);
+        ASSERT_EQ(set.m_numItems, want.size());
+        for (std::size_t k = 0; k < want.size(); ++k) {
+            EXPECT_EQ(set.items[k].np, want[k].np) << c.before.size() << " " << k;
+            EXPECT_EQ(set.items[k].ng, want[k].ng) << c.before.size() << " " << k;
+            EXPECT_EQ(set.items[k].size, want[k].size) << c.before.size() << " " << k;
+        }
+    }
 }
 
 } // namespace

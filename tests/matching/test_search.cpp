@@ -281,30 +281,32 @@ TEST(Exclusion, WindowsAroundTheCarriedPosition)
 
 TEST(Exclusion, LargeMasksAndChangedMasksCountTheSame)
 {
-    // A mask of 20 x 20 cells with a ragged inside, and the same cells in the corner of a mask
-    // of 300 x 300 cells (too large to be summed: counted cell by cell) whose other cells are
-    // outside: every window counts alike.
-    std::vector<unsigned char> small(400, 0x40);
+    // A mask of 23 x 20 cells (a width that is not a multiple of four) with a ragged inside,
+    // and the same cells in the corner of a mask of 300 x 300 cells (too large to be summed:
+    // counted cell by cell) whose other cells are outside: every window counts alike.
+    constexpr int W = 23;
+    std::vector<unsigned char> small(W * 20, 0x40);
     for (int row = 0; row < 20; ++row) {
-        for (int col = 0; col <= row % 7 + 8; ++col) {
-            small[static_cast<std::size_t>(row) * 20 + static_cast<std::size_t>(col)] = 0;
+        for (int col = 0; col <= row % 7 + 8 + (row % 3 == 0 ? 14 : 0) && col < W; ++col) {
+            small[static_cast<std::size_t>(row) * W + static_cast<std::size_t>(col)] = 0;
         }
     }
     std::vector<unsigned char> large(300 * 300, 0x40);
     for (int row = 0; row < 20; ++row) {
-        for (int col = 0; col < 20; ++col) {
+        for (int col = 0; col < W; ++col) {
             large[static_cast<std::size_t>(row) * 300 + static_cast<std::size_t>(col)] =
-                small[static_cast<std::size_t>(row) * 20 + static_cast<std::size_t>(col)];
+                small[static_cast<std::size_t>(row) * W + static_cast<std::size_t>(col)];
         }
     }
     ExcludeFixture a(small);
+    a.m->m_areaWidthG = W;
     ExcludeFixture b(large);
     b.m->m_areaWidthG = 300;
     b.m->m_areaHeightG = 300;
     int excluded = 0;
     int strong = 0;
     for (int y = -30; y <= 190; y += 13) {
-        for (int x = -30; x <= 190; x += 11) {
+        for (int x = -30; x <= 220; x += 11) {
             SCOPED_TRACE(testing::Message() << x << "," << y);
             a.at(x, y);
             b.at(x, y);
