@@ -108,13 +108,23 @@ bool Codex::PiFlow(int i, bool first, int threshold, unsigned char* marks,
 
 // Ring callback of the hole filling: foreground ring points count in the octant of their
 // angle relative to the centre's direction.
+namespace {
+
+// Octant 0..7 of a ring point's angle relative to the direction `own`, in degrees.
+int PiOctantOf(int angle, int own)
+{
+    const int d = Mod360(angle - own);
+    return ((d + 22) / 45) & 7;
+}
+
+} // namespace
+
 void Codex::PiRing(int angle, int)
 {
     if (*m_walk[0] >= m_piSweep) {
         return;
     }
-    const int d = Mod360(angle - m_piOwn);
-    ++m_piOctant[((d + 22) / 45) & 7];
+    ++m_piOctant[PiOctantOf(angle, m_piOwn)];
 }
 
 // Hole filling at interior cell i: enclosed, ordered cells become filled.
@@ -126,10 +136,19 @@ void Codex::PiRingV(int i, int radius, const std::int16_t* disorder)
     }
     unsigned char* l240 = GetLay(240, LEVEL);
     const int w = m_level[LEVEL].width;
-    std::memset(m_piOctant, 0, sizeof m_piOctant);
     m_piOwn = GetLay(32, LEVEL)[i];
+    // PiRing over the ring with its counts in locals, the ring points read by their offset.
+    int octant[8] = {};
+    const unsigned char* centre = l240 + i;
+    const int sweep = m_piSweep;
+    const int own = m_piOwn;
     WalkAt(i % w, i / w, LEVEL, nullptr, l240);
-    RingWalk(LEVEL, radius, 1, [this](int angle, int k) { PiRing(angle, k); });
+    RingOffsets(LEVEL, radius, 1, [&octant, centre, sweep, own](int angle, int off) {
+        if (centre[off] < sweep) {
+            ++octant[PiOctantOf(angle, own)];
+        }
+    });
+    std::memcpy(m_piOctant, octant, sizeof m_piOctant);
     bool enclosed = false;
     for (int k = 0; k < 4; ++k) {
         enclosed = enclosed || (m_piOctant[k] != 0 && m_piOctant[k + 4] != 0);
