@@ -106,8 +106,6 @@ bool Codex::PiFlow(int i, bool first, int threshold, unsigned char* marks,
     return join;
 }
 
-// Ring callback of the hole filling: foreground ring points count in the octant of their
-// angle relative to the centre's direction.
 namespace {
 
 // Octant 0..7 of a ring point's angle relative to the direction `own`, in degrees.
@@ -119,6 +117,8 @@ int PiOctantOf(int angle, int own)
 
 } // namespace
 
+// Ring callback of the hole filling: foreground ring points count in the octant of their
+// angle relative to the centre's direction.
 void Codex::PiRing(int angle, int)
 {
     if (*m_walk[0] >= m_piSweep) {
