@@ -46,24 +46,34 @@ int Peak(const int* v, int n)
     return v[best] < 1 ? -1 : best;
 }
 
+// A ring point's code q in the roughness sums around the centre code c (HaLapl), and in the
+// refill sums (HaNear); code 0 counts for neither.
+void HaRough(int q, int c, int& count, int& sum)
+{
+    if (q != 0) {
+        ++count;
+        sum += (c - q) * (c - q);
+    }
+}
+
+void HaRefill(int q, int& count, int& sum)
+{
+    if (q != 0) {
+        ++count;
+        sum += q;
+    }
+}
+
 } // namespace
 
 void Codex::HaLapl(int, int)
 {
-    const int q = *m_walk[0];
-    if (q != 0) {
-        ++m_haCount;
-        m_haSum += (m_haCode - q) * (m_haCode - q);
-    }
+    HaRough(*m_walk[0], m_haCode, m_haCount, m_haSum);
 }
 
 void Codex::HaNear(int, int)
 {
-    const int q = *m_walk[0];
-    if (q != 0) {
-        ++m_haCount;
-        m_haSum += q;
-    }
+    HaRefill(*m_walk[0], m_haCount, m_haSum);
 }
 
 namespace {
@@ -209,10 +219,17 @@ void Codex::Harmon(int level)
                     continue;
                 }
                 m_haCode = code[at];
-                m_haCount = 1;
-                m_haSum = 0;
+                // HaLapl over the ring with its sums in locals, points read by offset.
+                int count = 1;
+                int sum = 0;
+                const unsigned char* centre = code + at;
+                const int c = m_haCode;
                 WalkAt(x, y, FLOW_LEVEL, nullptr, code);
-                RingWalk(FLOW_LEVEL, 3, 1, [this](int angle, int i) { HaLapl(angle, i); });
+                RingOffsets(FLOW_LEVEL, 3, 1, [&count, &sum, centre, c](int, int off) {
+                    HaRough(centre[off], c, count, sum);
+                });
+                m_haCount = count;
+                m_haSum = sum;
                 const int r =
                     ClampByte(2 * m_haSum / m_haCount + penalty * (ringN - m_haCount) / ringN);
                 rough[at] = static_cast<unsigned char>(r);
@@ -247,10 +264,16 @@ void Codex::Harmon(int level)
                 if (code[at] != 0) {
                     continue;
                 }
-                m_haCount = 0;
-                m_haSum = 0;
+                // HaNear over the ring with its sums in locals, points read by offset.
+                int count = 0;
+                int sum = 0;
+                const unsigned char* centre = code + at;
                 WalkAt(x, y, FLOW_LEVEL, nullptr, code);
-                RingWalk(FLOW_LEVEL, radius, 1, [this](int angle, int i) { HaNear(angle, i); });
+                RingOffsets(FLOW_LEVEL, radius, 1, [&count, &sum, centre](int, int off) {
+                    HaRefill(centre[off], count, sum);
+                });
+                m_haCount = count;
+                m_haSum = sum;
                 if (m_haCount <= radius + 2) {
                     continue;
                 }
