@@ -834,6 +834,16 @@ public:
     int m_piSweep = 0;           // sweep counter of the hole filling
     int m_piOwn = 0;             // direction of the cell whose ring is walked
     int m_piOctant[8] = {};      // octant counters
+    // Level-3 layers of the stage, fetched once per run: marks 128, directions 32, contrast
+    // 114, cell qualities 241 and work layer 240.
+    struct PiLayers {
+        unsigned char* marks;
+        unsigned char* dir;
+        unsigned char* con;
+        unsigned char* qual;
+        unsigned char* l240;
+    };
+    PiLayers m_pi{};
 
     // --- Stage 6, singular regions (Ifocus.cpp) ---
     void Ifocus(int level);

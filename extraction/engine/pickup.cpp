@@ -30,13 +30,12 @@ int Cdelim[3];
 // Quality of cell i on the ring of `radius`: layer 241 and the disorder value of the cell.
 void Codex::PiQual(int i, int radius, std::int16_t* disorder)
 {
-    unsigned char* marks = GetLay(128, LEVEL);
-    if ((marks[i] & (FORE | HOLE)) != 0) {
+    if ((m_pi.marks[i] & (FORE | HOLE)) != 0) {
         return;
     }
-    unsigned char* dir = GetLay(32, LEVEL);
-    unsigned char* con = GetLay(114, LEVEL);
-    unsigned char* qual = GetLay(241, LEVEL);
+    unsigned char* dir = m_pi.dir;
+    unsigned char* con = m_pi.con;
+    unsigned char* qual = m_pi.qual;
     // 1. No contrast.
     const int c = con[i];
     if (c < 7) {
@@ -130,13 +129,13 @@ void Codex::PiRing(int angle, int)
 // Hole filling at interior cell i: enclosed, ordered cells become filled.
 void Codex::PiRingV(int i, int radius, const std::int16_t* disorder)
 {
-    unsigned char* marks = GetLay(128, LEVEL);
+    unsigned char* marks = m_pi.marks;
     if ((marks[i] & (FORE | HOLE)) != 0) {
         return;
     }
-    unsigned char* l240 = GetLay(240, LEVEL);
+    unsigned char* l240 = m_pi.l240;
     const int w = m_level[LEVEL].width;
-    m_piOwn = GetLay(32, LEVEL)[i];
+    m_piOwn = m_pi.dir[i];
     // PiRing over the ring with its counts in locals, the ring points read by their offset.
     int octant[8] = {};
     const unsigned char* centre = l240 + i;
@@ -186,12 +185,13 @@ int Codex::Pickup(int)
     unsigned char* marks = GetLay(128, LEVEL);
     unsigned char* l240 = GetLay(240, LEVEL);
     unsigned char* l241 = GetLay(241, LEVEL);
-    const unsigned char* con = GetLay(114, LEVEL);
+    unsigned char* con = GetLay(114, LEVEL);
     if (marks == nullptr || l240 == nullptr || l241 == nullptr || con == nullptr ||
         GetLay(32, LEVEL) == nullptr) {
         m_error = WZ_NO_LAYER;
         throw WZ_NO_LAYER;
     }
+    m_pi = PiLayers{marks, GetLay(32, LEVEL), con, l241, l240};
     std::memset(marks, 0, n3);
     std::memset(l240, 255, n3);
     // Disorder values per ring radius 1..4, in work planes 1 and 3.
