@@ -26,6 +26,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 
 namespace wizard73 {
 
@@ -1134,13 +1135,45 @@ template <class Visit> int CBase::RingWalk(int level, int radius, int value, Vis
     const int r = radius > 4 ? 4 : radius;
     m_ringCount = kRingEntries[r];
     if (RingInside(level, r)) {
-        for (int i = 0; i < m_ringCount; ++i) {
-            const int d = ring[i].dir;
-            m_wx += lv.dx[d];
-            m_wy += lv.dy[d];
-            m_walkOff += lv.step[d];
-            Advance(m_walk, WZ_WALKERS, lv.step[d]);
-            visit(ring[i].angle, i);
+        // Lead walkers: m_walk[0 .. lead) are set and the others null, so that only those move
+        // (lead 0: any other pattern, every set cursor moves). The position is carried in
+        // locals and stored before each visit; no ring step moves the walk itself.
+        auto walk = [&](auto lead) {
+            constexpr int kLead = decltype(lead)::value;
+            int x = m_wx;
+            int y = m_wy;
+            std::int32_t off = m_walkOff;
+            unsigned char* c0 = m_walk[0];
+            unsigned char* c1 = m_walk[1];
+            for (int i = 0; i < m_ringCount; ++i) {
+                const int d = ring[i].dir;
+                const int by = lv.step[d];
+                x += lv.dx[d];
+                y += lv.dy[d];
+                off += by;
+                m_wx = x;
+                m_wy = y;
+                m_walkOff = off;
+                if (kLead == 0) {
+                    Advance(m_walk, WZ_WALKERS, by);
+                } else {
+                    c0 += by;
+                    m_walk[0] = c0;
+                    if (kLead == 2) {
+                        c1 += by;
+                        m_walk[1] = c1;
+                    }
+                }
+                visit(ring[i].angle, i);
+            }
+        };
+        const bool rest = m_walk[2] == nullptr && m_walk[3] == nullptr && m_walk[4] == nullptr;
+        if (rest && m_walk[0] != nullptr && m_walk[1] == nullptr) {
+            walk(std::integral_constant<int, 1>());
+        } else if (rest && m_walk[0] != nullptr) {
+            walk(std::integral_constant<int, 2>());
+        } else {
+            walk(std::integral_constant<int, 0>());
         }
         return m_ringCount;
     }

@@ -105,18 +105,31 @@ int histog(unsigned char grey, unsigned char quality, bool quick)
     return Combine(GreyPart(grey), QualityPart(quality), quick);
 }
 
+namespace {
+
+// A cell that Sphere counts: neither paper nor weak.
+int Missing(int flags)
+{
+    return (flags & (PAPER_BIT | WEAK_BIT)) == 0 ? 1 : 0;
+}
+
+// The range [lo, hi] widened by v, as MaxMin does.
+void Widen(int v, int& lo, int& hi)
+{
+    lo = v < lo ? v : lo;
+    hi = v > hi ? v : hi;
+}
+
+} // namespace
+
 void Codex::Sphere(int, int)
 {
-    if ((*m_walk[0] & (PAPER_BIT | WEAK_BIT)) == 0) {
-        ++m_laMissing;
-    }
+    m_laMissing += Missing(*m_walk[0]);
 }
 
 void Codex::MaxMin(int, int)
 {
-    const int v = *m_walk[1];
-    m_laMin = v < m_laMin ? v : m_laMin;
-    m_laMax = v > m_laMax ? v : m_laMax;
+    Widen(*m_walk[1], m_laMin, m_laMax);
 }
 
 // Copy of the flags of level lv onto the cells of level lv - 1, block by block in raster order
@@ -292,9 +305,15 @@ void Codex::Laying(int level)
                     } else if (n >= 7) {
                         v = 2;
                     } else {
-                        m_laMissing = (flags[at] & b) == 0 ? 1 : 0;
+                        // Sphere over the ring, its count in a local: the ring points are
+                        // read by their offset from the cell.
+                        int missing = (flags[at] & b) == 0 ? 1 : 0;
+                        const unsigned char* centre = flags + at;
                         WalkAt(x, y, lv, nullptr, flags);
-                        RingWalk(lv, lv, 1, [this](int angle, int i) { Sphere(angle, i); });
+                        RingOffsets(lv, lv, 1, [&missing, centre](int, int off) {
+                            missing += Missing(centre[off]);
+                        });
+                        m_laMissing = missing;
                         const int share = 99 * (ringN - m_laMissing + 1) / (ringN + 1);
                         v = share > Cfills[0] ? 2 : share < Cfills[1] ? 0 : 1;
                     }
@@ -310,10 +329,16 @@ void Codex::Laying(int level)
                     }
                     bool set = vote[at] == 2;
                     if (vote[at] == 1) {
-                        m_laMin = m_laMax = value[at];
+                        // MaxMin over the ring, its range in locals.
+                        int lo = value[at];
+                        int hi = lo;
+                        const unsigned char* centre = value + at;
                         WalkAt(x, y, lv, nullptr, flags, const_cast<unsigned char*>(value));
-                        RingWalk(lv, FLOW_LEVEL + 1 - lv, 1,
-                                 [this](int angle, int i) { MaxMin(angle, i); });
+                        RingOffsets(lv, FLOW_LEVEL + 1 - lv, 1, [&lo, &hi, centre](int, int off) {
+                            Widen(centre[off], lo, hi);
+                        });
+                        m_laMin = lo;
+                        m_laMax = hi;
                         if (b == PAPER_BIT) {
                             const int thr = (m_laMin * (quick ? 1 : 2) + m_laMax * (quick ? 9 : 7) +
                                              9 * m_laPaper) /

@@ -515,6 +515,70 @@ TEST(Spiral, ReportsExactlyThePointsInsideTheLevel)
     EXPECT_GT(checked, 1000);
 }
 
+// Ring walks move every walk cursor that is set along with the walk and leave the null ones
+// null, whichever cursors are set (the walk handles the first one or two alone separately).
+class WalkerLog : public Codex {
+public:
+    bool set[WZ_WALKERS] = {};
+    int bad = 0;
+    int points = 0;
+    bool CursorsAt(int x, int y) const
+    {
+        for (int k = 0; k < WZ_WALKERS; ++k) {
+            const bool ok =
+                set[k] ? m_walk[k] != nullptr && *m_walk[k] == Code(x, y) : m_walk[k] == nullptr;
+            if (!ok) {
+                return false;
+            }
+        }
+        return m_walkOff == x + y * m_level[0].width;
+    }
+    void OnRing(int, int)
+    {
+        ++points;
+        bad += CursorsAt(m_wx, m_wy) ? 0 : 1;
+    }
+};
+
+TEST(Spiral, EveryPatternOfSetWalkCursorsMovesWithTheWalk)
+{
+    const bool patterns[][WZ_WALKERS] = {{true, false, false, false, false},
+                                         {true, true, false, false, false},
+                                         {true, false, true, false, false},
+                                         {false, true, false, false, false},
+                                         {true, true, true, true, true}};
+    auto e = std::make_unique<WalkerLog>();
+    e->Reset();
+    e->SetMap(pyr[2]);
+    e->SetGeo(13, 13);
+    e->NewDoc();
+    unsigned char* lay = e->GetLay(kLayer, 0);
+    for (int y = 0; y < 13; ++y) {
+        for (int x = 0; x < 13; ++x) {
+            lay[x + y * 13] = Code(x, y);
+        }
+    }
+    e->m_ringPoint = static_cast<CBase::RingFn>(&WalkerLog::OnRing);
+    for (const auto& pattern : patterns) {
+        for (const auto& at : {std::pair<int, int>{6, 6}, {1, 5}}) {
+            for (int radius = 0; radius <= 4; ++radius) {
+                e->m_wx = at.first;
+                e->m_wy = at.second;
+                e->m_walkOff = at.first + at.second * 13;
+                for (int k = 0; k < WZ_WALKERS; ++k) {
+                    e->set[k] = pattern[k];
+                    e->m_walk[k] = pattern[k] ? lay + e->m_walkOff : nullptr;
+                }
+                e->bad = e->points = 0;
+                e->Spiral(0, radius, 1);
+                EXPECT_GT(e->points, 0);
+                EXPECT_EQ(e->bad, 0) << "radius " << radius << " at " << at.first;
+                EXPECT_TRUE(e->CursorsAt(e->m_wx, e->m_wy)) << "after the walk";
+            }
+        }
+    }
+}
+
 TEST(Spiral, CornerAndInteriorOfRadiusZero)
 {
     auto e = std::make_unique<RingLog>();
