@@ -9,6 +9,7 @@
 #include "extraction/engine/codes.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 namespace wizard73 {
@@ -66,28 +67,33 @@ int Strength(int s, int len)
 // sum p.
 int Trelax_StIndi(int c, const int* o, int p)
 {
+    // The distances take the orientations in 0..359: brought there once, not per candidate.
+    int om[8];
+    for (int k = 0; k < 8; ++k) {
+        om[k] = Mod360(o[k]);
+    }
+    const int kind = p == 180 || p == 360 ? 0 : p == -180 ? 1 : 2;
     int best = NO_COST;
     int relaxed = c;
-    for (int t = 0; t < 8; ++t) {
-        const int g = Mod360(c + 45 * t);
+    int g = Mod360(c); // Mod360(c + 45 t), one sector further each turn
+    for (int t = 0; t < 8; ++t, g = g >= 315 ? g - 315 : g + 45) {
         const int a = o[t];
         const int b = o[(t + 4) & 7];
         int cand = g + (CWork::Fold(a - g) + CWork::Fold(b - g)) / 2;
         cand %= 180;
         cand = cand < 0 ? cand + 180 : cand;
-        const int e1 = CWork::Dist(a, cand);
-        const int e2 = CWork::Dist(b, cand);
+        // cand is in 0..179 already.
+        const int e1 = CWork::DistIn(om[t], cand);
+        const int e2 = CWork::DistIn(om[(t + 4) & 7], cand);
         const int e = e1 > e2 ? e1 : e2;
-        const int j = CWork::Fold(o[(t + 1) & 7] - o[(t + 2) & 7]) -
-                      CWork::Fold(o[(t + 3) & 7] - o[(t + 2) & 7]);
         int cost;
-        if (p == 180 || p == 360) {
-            cost = e + 4 * j;
-        } else if (p == -180) {
-            cost = e - j / 4;
-        } else {
+        if (kind == 2) {
             const int f = CWork::Fold(a - cand) + CWork::Fold(b - cand);
             cost = e + f * f;
+        } else {
+            const int j = CWork::Fold(o[(t + 1) & 7] - o[(t + 2) & 7]) -
+                          CWork::Fold(o[(t + 3) & 7] - o[(t + 2) & 7]);
+            cost = kind == 0 ? e + 4 * j : e - j / 4;
         }
         if (cost <= best) {
             best = cost;
@@ -280,10 +286,18 @@ void Codex::StGoonV(int i)
         return;
     }
     const int w = m_level[LEVEL].width;
-    m_stCount = 0;
     WalkAt(i % w, i / w, LEVEL, nullptr, cls, m_st.fit);
-    m_ringPoint = static_cast<RingFn>(&Codex::StGoon);
-    Spiral(LEVEL, m_stRadius, 1);
+    // The ring of StGoon, counted in a local over the ring's offsets.
+    const unsigned char* const ringCls = m_walk[0];
+    const unsigned char* const ringFit = m_walk[1];
+    int count = 0;
+    RingOffsets(LEVEL, m_stRadius, 1, [&count, ringCls, ringFit](int angle, std::int32_t off) {
+        const int c = ringCls[off];
+        if (c == 1 || c == 8 || (c == 2 && Turn(angle, 2 * ringFit[off]) >= 130)) {
+            ++count;
+        }
+    });
+    m_stCount = count;
     m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
     if (m_stCount > 0) {
         l112[i] = l113[i] = 0;
