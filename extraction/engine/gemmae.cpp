@@ -153,8 +153,11 @@ WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, con
 // Sector sums of 11 entries (see SectorRow) added onto eight.
 void Fold8(const int* from, int* to)
 {
-    for (int k = 0; k < 8; ++k) {
-        to[k] += from[k] + (k < 3 ? from[8 + k] : 0);
+    for (int k = 0; k < 3; ++k) {
+        to[k] += from[k] + from[8 + k];
+    }
+    for (int k = 3; k < 8; ++k) {
+        to[k] += from[k];
     }
 }
 
@@ -283,14 +286,21 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
     };
     const int n = weights ? walk(std::true_type{}) : walk(std::false_type{});
     if (Lanes) {
-        for (int k = 0; k < 11; ++k) {
-            cosSum[k] = pairs[2 * k];
-            sinSum[k] = pairs[2 * k + 1];
+        // Fold8 on the pairs: sectors 8..10 (pairs 16..21) onto 0..2 (pairs 0..5).
+        for (int k = 0; k < 6; ++k) {
+            pairs[k] += pairs[16 + k];
         }
+        for (int k = 0; k < 8; ++k) {
+            m_cosSum[k] += pairs[2 * k];
+            m_sinSum[k] += pairs[2 * k + 1];
+        }
+    } else {
+        Fold8(cosSum, m_cosSum);
+        Fold8(sinSum, m_sinSum);
     }
-    Fold8(cosSum, m_cosSum);
-    Fold8(sinSum, m_sinSum);
-    Fold8(wSum, m_wSum);
+    if (weights) { // without them the weight sums stay 0
+        Fold8(wSum, m_wSum);
+    }
     return n;
 }
 
