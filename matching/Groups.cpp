@@ -325,14 +325,18 @@ bool GroupEx::agreesWithPair(short np, short ng, std::size_t pos, int level, boo
     int lG = 0;
     int x = 0;
     int y = 0;
-    const bool carried = scaled && p.scaleX != 0 && p.scaleY != 0;
+    // A pair whose scale is unknown, or whose scale cancels the candidate's (wrapped values
+    // from a corrupt template: a zero divisor below), is compared unscaled.
+    const int divX = scaleX + p.scaleX;
+    const int divY = scaleY + p.scaleY;
+    const bool carried = scaled && p.scaleX != 0 && p.scaleY != 0 && divX != 0 && divY != 0;
     if (carried) {
         // The gallery segment divided by the mean of both pairs' scales, along the probe's
         // axes.
         const int a = wrap360(m_pairSetG->getAngle(p.ng, ng) + m_rotation);
         const std::int64_t lG0 = m_pairSetG->getLen(ng, p.ng);
-        x = -(round8192(TabCos360[a] * lG0 * 512) / (scaleX + p.scaleX));
-        y = -(round8192(TabSin360[a] * lG0 * 512) / (scaleY + p.scaleY));
+        x = -(round8192(TabCos360[a] * lG0 * 512) / divX);
+        y = -(round8192(TabSin360[a] * lG0 * 512) / divY);
         lG = static_cast<int>(std::sqrt(static_cast<double>(x) * x + static_cast<double>(y) * y) +
                               0.5);
     } else {
