@@ -317,8 +317,11 @@ bool GroupEx::isCompatible(short np, short ng, int level, NumSet<unsigned>& conf
                                scaleX, scaleY, form);
 }
 
-bool GroupEx::agreesWithPair(short np, short ng, std::size_t pos, int level, bool scaled,
-                             int scaleX, int scaleY, int& error) const
+// The body of agreesWithPair, expanded into the loops of this file that call it per pair.
+[[gnu::always_inline]] inline bool GroupEx::agreesWithPairInline(short np, short ng,
+                                                                 std::size_t pos, int level,
+                                                                 bool scaled, int scaleX,
+                                                                 int scaleY, int& error) const
 {
     const PairEx2& p = m_pair.m_items[pos];
     const int lP = m_pairSetP->getLen(np, p.np);
@@ -360,6 +363,12 @@ bool GroupEx::agreesWithPair(short np, short ng, std::size_t pos, int level, boo
     return true;
 }
 
+bool GroupEx::agreesWithPair(short np, short ng, std::size_t pos, int level, bool scaled,
+                             int scaleX, int scaleY, int& error) const
+{
+    return agreesWithPairInline(np, ng, pos, level, scaled, scaleX, scaleY, error);
+}
+
 int GroupEx::findDisagreeingPair(short np, short ng, int level, bool scaled, int scaleX, int scaleY,
                                  std::uint32_t first) const
 {
@@ -369,7 +378,7 @@ int GroupEx::findDisagreeingPair(short np, short ng, int level, bool scaled, int
     if (first < n) {
         const PairEx2& p = m_pair.m_items[first];
         if (p.np != np && p.ng != ng &&
-            !agreesWithPair(np, ng, first, level, scaled, scaleX, scaleY, error)) {
+            !agreesWithPairInline(np, ng, first, level, scaled, scaleX, scaleY, error)) {
             return static_cast<int>(first);
         }
     }
@@ -378,7 +387,7 @@ int GroupEx::findDisagreeingPair(short np, short ng, int level, bool scaled, int
         if (i == first || p.np == np || p.ng == ng) {
             continue;
         }
-        if (!agreesWithPair(np, ng, i, level, scaled, scaleX, scaleY, error)) {
+        if (!agreesWithPairInline(np, ng, i, level, scaled, scaleX, scaleY, error)) {
             return static_cast<int>(i);
         }
     }
@@ -413,7 +422,8 @@ bool GroupEx::isCompatibleAligned(short np, short ng, int level, NumSet<unsigned
             continue;
         }
         int error = 0;
-        const bool consistent = agreesWithPair(np, ng, i, level, scaled, scaleX, scaleY, error);
+        const bool consistent =
+            agreesWithPairInline(np, ng, i, level, scaled, scaleX, scaleY, error);
         if (form == IC_COLLECT) {
             if (!consistent && !conflicts.contains(i)) {
                 if (conflicts.m_numItems >= maxConflicts) {
