@@ -317,22 +317,29 @@ bool GroupEx::isCompatible(short np, short ng, int level, NumSet<unsigned>& conf
                                scaleX, scaleY, form);
 }
 
-bool GroupEx::agreesWithPair(short np, short ng, std::size_t pos, int level, bool scaled,
-                             int scaleX, int scaleY, int& error) const
+// The body of agreesWithPair, expanded into the loops of this file that call it per pair.
+[[gnu::always_inline]] inline bool GroupEx::agreesWithPairInline(short np, short ng,
+                                                                 std::size_t pos, int level,
+                                                                 bool scaled, int scaleX,
+                                                                 int scaleY, int& error) const
 {
     const PairEx2& p = m_pair.m_items[pos];
     const int lP = m_pairSetP->getLen(np, p.np);
     int lG = 0;
     int x = 0;
     int y = 0;
-    const bool carried = scaled && p.scaleX != 0 && p.scaleY != 0;
+    // A pair whose scale is unknown, or whose scale cancels the candidate's (wrapped values
+    // from a corrupt template: a zero divisor below), is compared unscaled.
+    const int divX = scaleX + p.scaleX;
+    const int divY = scaleY + p.scaleY;
+    const bool carried = scaled && p.scaleX != 0 && p.scaleY != 0 && divX != 0 && divY != 0;
     if (carried) {
         // The gallery segment divided by the mean of both pairs' scales, along the probe's
         // axes.
         const int a = wrap360(m_pairSetG->getAngle(p.ng, ng) + m_rotation);
         const std::int64_t lG0 = m_pairSetG->getLen(ng, p.ng);
-        x = -(round8192(TabCos360[a] * lG0 * 512) / (scaleX + p.scaleX));
-        y = -(round8192(TabSin360[a] * lG0 * 512) / (scaleY + p.scaleY));
+        x = -(round8192(TabCos360[a] * lG0 * 512) / divX);
+        y = -(round8192(TabSin360[a] * lG0 * 512) / divY);
         lG = static_cast<int>(std::sqrt(static_cast<double>(x) * x + static_cast<double>(y) * y) +
                               0.5);
     } else {
@@ -356,6 +363,12 @@ bool GroupEx::agreesWithPair(short np, short ng, std::size_t pos, int level, boo
     return true;
 }
 
+bool GroupEx::agreesWithPair(short np, short ng, std::size_t pos, int level, bool scaled,
+                             int scaleX, int scaleY, int& error) const
+{
+    return agreesWithPairInline(np, ng, pos, level, scaled, scaleX, scaleY, error);
+}
+
 int GroupEx::findDisagreeingPair(short np, short ng, int level, bool scaled, int scaleX, int scaleY,
                                  std::uint32_t first) const
 {
@@ -365,7 +378,7 @@ int GroupEx::findDisagreeingPair(short np, short ng, int level, bool scaled, int
     if (first < n) {
         const PairEx2& p = m_pair.m_items[first];
         if (p.np != np && p.ng != ng &&
-            !agreesWithPair(np, ng, first, level, scaled, scaleX, scaleY, error)) {
+            !agreesWithPairInline(np, ng, first, level, scaled, scaleX, scaleY, error)) {
             return static_cast<int>(first);
         }
     }
@@ -374,7 +387,7 @@ int GroupEx::findDisagreeingPair(short np, short ng, int level, bool scaled, int
         if (i == first || p.np == np || p.ng == ng) {
             continue;
         }
-        if (!agreesWithPair(np, ng, i, level, scaled, scaleX, scaleY, error)) {
+        if (!agreesWithPairInline(np, ng, i, level, scaled, scaleX, scaleY, error)) {
             return static_cast<int>(i);
         }
     }
@@ -409,7 +422,8 @@ bool GroupEx::isCompatibleAligned(short np, short ng, int level, NumSet<unsigned
             continue;
         }
         int error = 0;
-        const bool consistent = agreesWithPair(np, ng, i, level, scaled, scaleX, scaleY, error);
+        const bool consistent =
+            agreesWithPairInline(np, ng, i, level, scaled, scaleX, scaleY, error);
         if (form == IC_COLLECT) {
             if (!consistent && !conflicts.contains(i)) {
                 if (conflicts.m_numItems >= maxConflicts) {

@@ -310,6 +310,9 @@ public:
     // how soon a refusal is found.
     int findDisagreeingPair(short np, short ng, int level, bool scaled, int scaleX, int scaleY,
                             std::uint32_t first) const;
+    // agreesWithPair expanded in place: for the per-pair loops of Groups.cpp only.
+    bool agreesWithPairInline(short np, short ng, std::size_t pos, int level, bool scaled,
+                              int scaleX, int scaleY, int& error) const;
     // Local scale of pair (p, g) from the other pairs, gallery positions carried into the
     // probe frame by carriedG.
     void calcScaleForOnePair(const MinutiaeShort* carriedG, int p, int g, short& scaleX,

@@ -181,14 +181,6 @@ void Matcher100::initNewMatch(MatchResult& r)
     if (p8 <= 2) {
         p8 = 3;
     }
-    // Answers kept for earlier matches no longer hold; after 255 matches the marks are
-    // cleared before they repeat.
-    if (++m_matchStamp == 0) {
-        for (UnreliableLinks& u : m_unreliableLinks) {
-            std::memset(u.match, 0, sizeof u.match);
-        }
-        m_matchStamp = 1;
-    }
     // Area window sums are checked against the masks of this match.
     m_areaSumsP.checked = false;
     m_areaSumsG.checked = false;

@@ -683,7 +683,7 @@ bool Matcher100::getBestUnreliablePair(const UnreliableSide& side, int i, int& b
     ZF_ASSERT(i >= 0 && i < MAX_NESTS);
     UnreliableLinks& u = m_unreliableLinks[side.index];
     UnreliableLink* gathered = u.items[i];
-    if (u.match[i] != m_matchStamp || m_matchStamp == 0) {
+    if (u.load[i] != u.loadStamp || u.loadStamp == 0) {
         // The links that may join an unreliable pair.
         const ESK::Link& links = side.links[i];
         const int type = side.minutiae[i].type;
@@ -710,7 +710,7 @@ bool Matcher100::getBestUnreliablePair(const UnreliableSide& side, int i, int& b
                                static_cast<std::uint8_t>(rc)};
         }
         u.count[i] = static_cast<std::uint8_t>(n);
-        u.match[i] = m_matchStamp;
+        u.load[i] = u.loadStamp;
     }
     best = -1;
     for (int k = 0; k < u.count[i]; ++k) {

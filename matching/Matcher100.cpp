@@ -250,6 +250,13 @@ int Matcher100::loadTemplate(bool isP, unsigned char* tpl, FP_TYPE type, unsigne
 int Matcher100::loadSide(bool isP, unsigned char* tpl, FP_TYPE type, unsigned char* area, int w,
                          int h)
 {
+    // Answers kept for the side's earlier load no longer hold; after 255 loads the marks are
+    // cleared before they repeat.
+    UnreliableLinks& u = m_unreliableLinks[isP ? 0 : 1];
+    if (++u.loadStamp == 0) {
+        std::memset(u.load, 0, sizeof u.load);
+        u.loadStamp = 1;
+    }
     try {
         // 1. Argument and kind.
         if (tpl == nullptr) {

@@ -433,8 +433,8 @@ public:
         int index; // 0 probe, 1 gallery
     };
     // The links along which a minutia may find its unreliable partner, in slot order: they
-    // depend on the loaded side only, so each minutia's are gathered once per match (valid
-    // when match[i] equals m_matchStamp).
+    // depend on the loaded side only, so each minutia's are gathered once per load of its
+    // side (valid when load[i] equals the side's loadStamp).
     struct UnreliableLink {
         std::uint8_t neighbour;
         std::uint8_t distance;
@@ -443,7 +443,9 @@ public:
     struct UnreliableLinks {
         UnreliableLink items[MAX_NESTS][ESK::ESK_LINK_SLOTS];
         std::uint8_t count[MAX_NESTS];
-        std::uint8_t match[MAX_NESTS];
+        std::uint8_t load[MAX_NESTS];
+        // Mark of the side's current load, 1..255 (0 before the first load: nothing is kept).
+        std::uint8_t loadStamp;
     };
     void findAllUnreliablePairs(const ESK::Lot<short>* minutiae, const ESK::Link* links,
                                 const int* marks, int count, const std::uint8_t* excluded,
@@ -460,9 +462,6 @@ public:
     // Answers of linkQuadrant by side, minutia and neighbour (both below the side's count):
     // quadrant + 1 in the low 3 bits, ridge count + 16 in the high 5 bits.
     std::uint8_t m_linkQuadrant[2][MAX_NESTS][MAX_NESTS] = {};
-    // Mark of the current match for the answers kept per match, 1..255 (0 before the first
-    // match: nothing is kept).
-    std::uint8_t m_matchStamp = 0;
 
     // In-group marks: 1 while the minutia belongs to the current group.
     int m_inGroupP[MAX_NESTS] = {};

@@ -276,6 +276,46 @@ TEST(GroupEx, CompatibilityForms)
     EXPECT_EQ(mean, 0);
 }
 
+TEST(GroupEx, ScalesCancellingEachOtherAreComparedUnscaled)
+{
+    // A pair scale stored as 100 and a candidate scale wrapped to -100 (values a corrupt
+    // template can produce) sum to zero: the pair is then compared as if it had no scale,
+    // in either axis, instead of dividing by zero.
+    const std::vector<MinutiaPoint> p = {
+        {100, 200, 0}, {200, 200, 0}, {300, 260, 0}, {180, 330, 0}};
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(p), zftest::PlanOf(p));
+    GroupEx& g = m->m_kernelGroups[0];
+    g.reset();
+    g.add(0, 0, 0);
+    g.add(1, 1, 0);
+    g.add(2, 2, 0);
+    for (std::uint32_t i = 0; i < g.getNumItems(); ++i) {
+        g.m_pair.m_items[i].scaleX = 100;
+        g.m_pair.m_items[i].scaleY = 100;
+    }
+    NumSet<unsigned> conflicts(4);
+    NumSet<unsigned> skip(4);
+    int unscaledMean = -1;
+    ASSERT_TRUE(
+        g.isCompatible(3, 3, 0, conflicts, 4, &unscaledMean, skip, false, 0, 0, IC_STRICT, 0));
+    const struct {
+        short sx;
+        short sy;
+    } cases[] = {{-100, -100}, {-100, 100}, {100, -100}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.sx << "," << c.sy);
+        int mean = -1;
+        NumSet<unsigned> collected(4);
+        EXPECT_TRUE(
+            g.isCompatible(3, 3, 0, conflicts, 4, &mean, skip, true, c.sx, c.sy, IC_STRICT, 0));
+        EXPECT_EQ(mean, unscaledMean);
+        EXPECT_TRUE(
+            g.isCompatible(3, 3, 0, collected, 4, nullptr, skip, true, c.sx, c.sy, IC_COLLECT, 0));
+        EXPECT_EQ(collected.getNumItems(), 0u);
+        EXPECT_EQ(g.findDisagreeingPair(3, 3, 0, true, c.sx, c.sy, 0), -1);
+    }
+}
+
 ConflictPos Record(std::vector<std::pair<int, int>> pairs, std::vector<unsigned> positions)
 {
     ConflictPos c{};

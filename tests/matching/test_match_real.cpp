@@ -62,6 +62,51 @@ TEST(MatchReal, SamePairSameResult)
     EXPECT_EQ(std::memcmp(&first, &again, sizeof first), 0);
 }
 
+TEST(MatchReal, ResultsFollowTheLoadedSidesOnly)
+{
+    // Answers kept for a loaded side must follow each load: a probe kept across galleries,
+    // a probe replaced, and many loads in a row (the load marks wrap) all give what a fresh
+    // matcher gives.
+    if (Db1(101, 1).empty() || Db1(101, 2).empty() || Db1(104, 3).empty() || Db1(106, 2).empty()) {
+        GTEST_SKIP() << "shared FVC2002 prints absent";
+    }
+    const auto fresh = [](const std::vector<unsigned char>& p,
+                          const std::vector<unsigned char>& g) {
+        auto n = NewMatcher();
+        MatchResult r;
+        EXPECT_EQ(Match(*n, p, g, r), 0);
+        return r;
+    };
+    auto m = NewMatcher();
+    const auto load = [&m](bool isP, const std::vector<unsigned char>& t) {
+        std::vector<unsigned char> copy = t;
+        ASSERT_EQ(m->loadTemplate(isP, copy.data(), FP_PLAIN, nullptr, 0, 0), 0);
+    };
+    const auto expectFresh = [&](const std::vector<unsigned char>& p,
+                                 const std::vector<unsigned char>& g) {
+        MatchResult r;
+        ASSERT_EQ(m->match(r, 180, 0, false, nullptr, nullptr, 0, false), 0);
+        const MatchResult want = fresh(p, g);
+        EXPECT_EQ(std::memcmp(&r, &want, sizeof r), 0);
+    };
+    load(true, Db1(101, 1));
+    load(false, Db1(101, 2));
+    expectFresh(Db1(101, 1), Db1(101, 2));
+    load(false, Db1(104, 3)); // probe kept
+    expectFresh(Db1(101, 1), Db1(104, 3));
+    load(true, Db1(106, 2)); // probe replaced, gallery kept
+    expectFresh(Db1(106, 2), Db1(104, 3));
+    for (int k = 0; k < 300; ++k) {
+        load(k % 2 == 0, k % 3 == 0 ? Db1(101, 1) : Db1(106, 2));
+        load(k % 2 != 0, Db1(104, 3));
+        MatchResult r;
+        ASSERT_EQ(m->match(r, 180, 0, false, nullptr, nullptr, 0, false), 0);
+    }
+    load(true, Db1(101, 2));
+    load(false, Db1(101, 1));
+    expectFresh(Db1(101, 2), Db1(101, 1));
+}
+
 TEST(MatchReal, SpeedsWithoutKernelGroupsScoreNothing)
 {
     if (Db1(102, 1).empty() || Db1(102, 2).empty()) {
