@@ -334,10 +334,14 @@ TEST(NestSection, SlotCodesAndExtraWordsOfEveryWidth)
                 SCOPED_TRACE(testing::Message() << "minutia " << i << " slot " << s);
                 const std::uint8_t code = codes[(s + i) % 11];
                 const unsigned j = (i + 1 + s % 2) % 3;
-                const ESK::LinkSlot& got = links[i].slot[s];
-                EXPECT_EQ(got.code, code == 0 ? 0 : code | (points[j].type == 1 ? 8 : 0));
-                EXPECT_EQ(got.extra, static_cast<std::uint8_t>(extras[i][s]));
-                EXPECT_EQ(got.neighbour, code == 0 ? 0 : j);
+                // The slots are packed: their fields are compared as values, not references.
+                const ESK::LinkSlot got = links[i].slot[s];
+                const unsigned gotCode = got.code;
+                const unsigned gotExtra = got.extra;
+                const unsigned gotNeighbour = got.neighbour;
+                EXPECT_EQ(gotCode, code == 0 ? 0u : code | (points[j].type == 1 ? 8u : 0u));
+                EXPECT_EQ(gotExtra, extras[i][s] & 0xFFu);
+                EXPECT_EQ(gotNeighbour, code == 0 ? 0u : j);
             }
         }
         for (std::size_t cut = 0; cut < sec.size(); ++cut) {
