@@ -73,13 +73,13 @@ template <int Kind> int CBase::RidgeWalk(int dir, int steps, int stopAfterMarks,
     // A run moves at most `budget + 1` pixels along each axis, which is at most half = (w - 1)
     // / 2 for a level of width w (budget <= (w - 3) / 2), so the column change dx of a run is
     // the one in -half..half with dy * w + dx equal to the cursor change.
-    const std::ptrdiff_t w = lv.width;
-    const std::ptrdiff_t half = (w - 1) / 2;
+    const int w = lv.width;
+    const int half = (w - 1) / 2;
     auto settle = [&]() {
-        const std::ptrdiff_t d = p0 - runStart + half;
-        const std::ptrdiff_t dy = d >= 0 ? d / w : -((w - 1 - d) / w);
-        x += static_cast<int>(d - dy * w - half);
-        y += static_cast<int>(dy);
+        const int d = static_cast<int>(p0 - runStart) + half;
+        const int dy = d >= 0 ? d / w : -((w - 1 - d) / w);
+        x += d - dy * w - half;
+        y += dy;
         runStart = p0;
     };
     // Pixel sums of the two cursors; each step's 127 is taken out once at the end.
