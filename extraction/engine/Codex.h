@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <type_traits>
@@ -145,6 +146,10 @@ public:
     template <class Visit> int RingOffsets(int level, int radius, int value, Visit visit);
     template <class Step>
     static void RingNearEdge(const CLevel& lv, int n, int& x, int& y, Step step);
+    // The near-edge ring of RingOffsets from the walk position as a list made on first use:
+    // visited-point count, offset after the last step, then (angle, offset) per visited point;
+    // null where the level is too small for the lists (the ring is then walked step by step).
+    const std::int32_t* EdgeRing(int level, int r);
     // Whether no step of the walk of radius index r (0..4) from the walk position starts on an
     // edge of `level`, so that every ring point is visited.
     bool RingInside(int level, int r) const
@@ -222,6 +227,13 @@ public:
     // Ring point offsets from the centre per level (SetGeo), and the width they were made for.
     std::int32_t m_ringOff[WZ_LEVELS][96]{};
     int m_ringWidth[WZ_LEVELS]{};
+    // Near-edge ring lists (EdgeRing) per level and radius index, one per start class, and the
+    // level size they were made for. A start class fixes which ring steps start on an edge.
+    struct SEdgeRings {
+        int width = 0, height = 0;
+        std::unique_ptr<std::int32_t[]> list; // per class: made flag, then EdgeRing's list
+    };
+    SEdgeRings m_edgeRing[WZ_LEVELS][5];
     // Ridge walks.
     int m_wx2 = 0, m_wy2 = 0; // second walk position and cursor (paired walks)
     unsigned char* m_walk2 = nullptr;
@@ -1208,6 +1220,60 @@ template <class Step> void CBase::RingNearEdge(const CLevel& lv, int n, int& x, 
     }
 }
 
+// A step of the ring starts on a column edge only when the start column x is within `west` of
+// column 0 or within `east` of the last column, and then which steps do depends on that distance
+// alone (likewise for rows), so the start classes are: the distance to the near edge on each
+// side, or neither. The list of a class is made by walking the ring from one start of it.
+inline const std::int32_t* CBase::EdgeRing(int level, int r)
+{
+    const CLevel& lv = m_level[level];
+    const SRingReach& e = ringReach[r];
+    const int w = lv.width;
+    const int h = lv.height;
+    const int nx = e.west + e.east + 3;
+    const int ny = e.north + e.south + 3;
+    // The two near-edge zones and a middle column (row) between them must exist.
+    if (w < nx || h < ny || m_wx < 0 || m_wy < 0 || m_wx >= w || m_wy >= h) {
+        return nullptr;
+    }
+    auto cls = [](int p, int lo, int hi, int size) {
+        return p <= lo ? p : p >= size - 1 - hi ? lo + 1 + (size - 1 - p) : lo + hi + 2;
+    };
+    const int cx = cls(m_wx, e.west, e.east, w);
+    const int cy = cls(m_wy, e.north, e.south, h);
+    const int n = kRingEntries[r];
+    const int stride = 3 + 2 * n;
+    SEdgeRings& t = m_edgeRing[level][r];
+    if (t.list == nullptr || t.width != w || t.height != h) {
+        t.list = std::make_unique<std::int32_t[]>(static_cast<std::size_t>(nx * ny * stride));
+        t.width = w;
+        t.height = h;
+    }
+    std::int32_t* rec = t.list.get() + static_cast<std::size_t>(cy * nx + cx) * stride;
+    if (rec[0] == 0) {
+        // One start of the class: the distance to the edge, or the first middle column (row).
+        auto start = [](int c, int lo, int hi, int size) {
+            return c <= lo ? c : c <= lo + hi + 1 ? size - 1 - (c - lo - 1) : lo + 1;
+        };
+        int x = start(cx, e.west, e.east, w);
+        int y = start(cy, e.north, e.south, h);
+        std::int32_t end = 0;
+        int count = 0;
+        RingNearEdge(lv, n, x, y, [&](int i, int d, bool visited) {
+            end += lv.step[d];
+            if (visited) {
+                rec[3 + 2 * count] = ring[i].angle;
+                rec[4 + 2 * count] = end;
+                ++count;
+            }
+        });
+        rec[0] = 1;
+        rec[1] = count;
+        rec[2] = end;
+    }
+    return rec + 1;
+}
+
 template <class Visit> int CBase::RingOffsets(int level, int radius, int value, Visit visit)
 {
     if (radius < 0 || level < 0 || level >= WZ_LEVELS) {
@@ -1223,6 +1289,14 @@ template <class Visit> int CBase::RingOffsets(int level, int radius, int value, 
             visit(ring[i].angle, off[i]);
         }
         end = off[m_ringCount - 1];
+        m_wx += ringReach[r].endX;
+        m_wy += ringReach[r].endY;
+    } else if (const std::int32_t* list = EdgeRing(level, r)) {
+        const int count = list[0];
+        end = list[1];
+        for (int k = 0; k < count; ++k) {
+            visit(list[2 + 2 * k], list[3 + 2 * k]);
+        }
         m_wx += ringReach[r].endX;
         m_wy += ringReach[r].endY;
     } else {

@@ -7,8 +7,8 @@
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/codes.h"
 
-#include <climits>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 namespace wizard73 {
@@ -81,35 +81,109 @@ constexpr bool Symmetric(const KernelSet& s)
 }
 static_assert(Symmetric(kKernels), "opposite neighbours weigh the same");
 
-// Least over the twelve kernels of the weighted mean of the nine gathered bytes, each mean
-// rounded (a zero divisor counts as 1). Opposite neighbours weigh the same, so their sums are
-// taken once. The rounded mean (s + d/2) / d never falls as the weighted sum s grows, so among
-// kernels of one divisor the least mean is that of the least sum: one division per divisor.
-int LeastMean(const int* b)
+// The kernels share one divisor and weigh the centre alike, and each weighs a neighbour and
+// the one two directions on together 32: w[0] + w[2] = w[1] + w[3] = 32. A kernel's sum over
+// the opposite-neighbour pair sums q0..q3 is then 16 (q0 + q1 + q2 + q3) + a u + c v with
+// u = q0 - q2, v = q1 - q3 and (a, c) = (w[0] - 16, w[1] - 16); over the twelve kernels (a, c)
+// takes every sign change of (16, 0), (0, 16), (14, 8) and (8, 14), so the least sum takes off
+// the largest of 16 |u|, 16 |v|, 14 |u| + 8 |v| and 8 |u| + 14 |v|.
+constexpr int kStraight = kKernels.k[0].w[0] - 16; // 16
+constexpr int kNear = kKernels.k[1].w[0] - 16;     // 14
+constexpr int kFar = kKernels.k[1].w[1] - 16;      // 8
+constexpr bool SignChanges(const KernelSet& s)
 {
-    const int pair[4] = {b[0] + b[4], b[1] + b[5], b[2] + b[6], b[3] + b[7]};
-    int low[KERNELS];
-#pragma GCC unroll 12
-    for (int c = 0; c < kKernels.divisorCount; ++c) {
-        low[c] = INT_MAX;
+    const int want[4][2] = {{kStraight, 0}, {0, kStraight}, {kNear, kFar}, {kFar, kNear}};
+    int seen[4][4] = {};
+    for (const Kernel& k : s.k) {
+        if (k.w[0] + k.w[2] != 32 || k.w[1] + k.w[3] != 32 || k.w[8] != 32 || k.sum != s.k[0].sum) {
+            return false;
+        }
+        const int a = k.w[0] - 16;
+        const int c = k.w[1] - 16;
+        bool found = false;
+        for (int f = 0; f < 4 && !found; ++f) {
+            for (int sg = 0; sg < 4 && !found; ++sg) {
+                const int sa = (sg & 1) != 0 ? -want[f][0] : want[f][0];
+                const int sc = (sg & 2) != 0 ? -want[f][1] : want[f][1];
+                if (a == sa && c == sc) {
+                    ++seen[f][sg];
+                    found = true;
+                }
+            }
+        }
+        if (!found) {
+            return false;
+        }
     }
-#pragma GCC unroll 12
-    for (int i = 0; i < KERNELS; ++i) {
-        const Kernel& k = kKernels.k[i];
-        const int s = k.w[0] * pair[0] + k.w[1] * pair[1] + k.w[2] * pair[2] + k.w[3] * pair[3] +
-                      k.w[8] * b[8];
-        int& l = low[kKernels.divisorOf[i]];
-        l = s < l ? s : l;
+    // Each of the twelve distinct sign changes once (a zero component has two of its four).
+    for (int f = 0; f < 4; ++f) {
+        for (int sg = 0; sg < 4; ++sg) {
+            const bool zero = want[f][0] == 0 || want[f][1] == 0;
+            const bool distinct = !zero || (want[f][0] == 0 ? (sg & 1) == 0 : (sg & 2) == 0);
+            if (seen[f][sg] != (distinct ? 1 : 0)) {
+                return false;
+            }
+        }
     }
-    int least = 255;
-#pragma GCC unroll 12
-    for (int c = 0; c < kKernels.divisorCount; ++c) {
-        const int d = kKernels.divisors[c];
-        const int v = (low[c] + d / 2) / d;
-        least = v < least ? v : least;
-    }
-    return least;
+    return true;
 }
+static_assert(kKernels.divisorCount == 1 && kKernels.divisors[0] == 160);
+static_assert(kStraight == 16 && SignChanges(kKernels), "the kernels are rotations of three");
+
+// Least over the twelve kernels of the weighted mean of the nine gathered bytes, each mean
+// rounded. One divisor, and the rounded mean (s + d/2) / d never falls as the weighted sum s
+// grows, so the least mean is that of the least sum.
+constexpr int LeastMean(const int* b)
+{
+    const int q0 = b[0] + b[4];
+    const int q1 = b[1] + b[5];
+    const int q2 = b[2] + b[6];
+    const int q3 = b[3] + b[7];
+    int u = q0 - q2;
+    int v = q1 - q3;
+    u = u < 0 ? -u : u;
+    v = v < 0 ? -v : v;
+    int m = kStraight * (u > v ? u : v);
+    const int near = kNear * u + kFar * v;
+    const int far = kFar * u + kNear * v;
+    m = near > m ? near : m;
+    m = far > m ? far : m;
+    const int s = 16 * (q0 + q1 + q2 + q3) + 32 * b[8] - m;
+    constexpr int d = kKernels.divisors[0];
+    return (s + d / 2) / d;
+}
+
+// The closed form against the twelve kernels' weighted sums, on pseudo-random neighbourhoods
+// and the extremes, at compile time.
+constexpr bool LeastMeanAgrees()
+{
+    std::uint32_t seed = 2463534242u;
+    for (int n = 0; n < 3000; ++n) {
+        int b[9] = {};
+        for (int& x : b) {
+            seed ^= seed << 13;
+            seed ^= seed >> 17;
+            seed ^= seed << 5;
+            x = n < 2     ? 255 * n
+                : n < 600 ? static_cast<int>(seed % 3) * 127 + 1 - (n & 1)
+                          : static_cast<int>(seed & 255);
+        }
+        int least = 255;
+        for (const Kernel& k : kKernels.k) {
+            int sum = k.w[8] * b[8];
+            for (int a = 0; a < 8; ++a) {
+                sum += k.w[a] * b[a];
+            }
+            const int mean = (sum + k.sum / 2) / k.sum;
+            least = mean < least ? mean : least;
+        }
+        if (LeastMean(b) != least) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(LeastMeanAgrees());
 
 int Positive63(int r)
 {

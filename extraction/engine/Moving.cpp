@@ -14,16 +14,6 @@ namespace {
 
 enum Kind { LAY_W, LAY_I, SUM_W, SUM_I, SYN_W, SYN_I };
 
-// Position change of a step in each direction of the levels' direction tables (E, SE, S, SW, W,
-// NW, N, NE) on a position packed as y * 65536 + x, wrapping modulo 2^32.
-constexpr std::uint32_t Packed(int dx, int dy)
-{
-    return static_cast<std::uint32_t>(dy) * 65536u + static_cast<std::uint32_t>(dx);
-}
-constexpr std::uint32_t kPackedMove[8] = {Packed(1, 0),  Packed(1, 1),  Packed(0, 1),
-                                          Packed(-1, 1), Packed(-1, 0), Packed(-1, -1),
-                                          Packed(0, -1), Packed(1, -1)};
-
 } // namespace
 
 void CBase::MvTune(int dir, int level)
@@ -67,26 +57,35 @@ template <int Kind> int CBase::RidgeWalk(int dir, int steps, int stopAfterMarks,
         const int v = *m_walk[0];
         return kLayer && (kBright ? v >= 128 : v < 127) ? 1 : 0;
     }
-    // The three moves (ahead, right, left): cursor offset and position change, the position
-    // packed as y * 65536 + x (sides are at most 65535, and the walk stays on the level).
-    const int d0 = dir & 7;
-    const int d1 = (d0 + 1) & 7;
-    const int d7 = (d0 + 7) & 7;
-    const std::ptrdiff_t mstep[3] = {lv.step[d0], lv.step[d1], lv.step[d7]};
-    const std::uint32_t mpos[3] = {kPackedMove[d0], kPackedMove[d1], kPackedMove[d7]};
-    const std::ptrdiff_t fa = mstep[0];
-    const std::ptrdiff_t fr = mstep[1];
-    const std::ptrdiff_t fl = mstep[2];
+    // The three moves (ahead, right, left) as cursor offsets. The position is not carried
+    // along: after each run of steps it is read back from the cursor's change over the run.
+    const std::ptrdiff_t fa = m_fwdAhead;
+    const std::ptrdiff_t fr = m_fwdRight;
+    const std::ptrdiff_t fl = m_fwdLeft;
     const int x0 = m_wx;
     const int y0 = m_wy;
-    std::uint32_t pos = static_cast<std::uint32_t>(y0) * 65536u + static_cast<std::uint32_t>(x0);
-    auto posX = [&pos]() { return static_cast<int>(pos & 0xFFFFu); };
-    auto posY = [&pos]() { return static_cast<int>(pos >> 16); };
+    int x = x0;
+    int y = y0;
     unsigned char* const start = m_walk[0];
     const unsigned char* p0 = start;
     const unsigned char* p2 = m_walk2;
-    int s1 = 0;
-    int s2 = 0;
+    const unsigned char* runStart = p0;
+    // A run moves at most `budget + 1` pixels along each axis, which is at most half = (w - 1)
+    // / 2 for a level of width w (budget <= (w - 3) / 2), so the column change dx of a run is
+    // the one in -half..half with dy * w + dx equal to the cursor change.
+    const int w = lv.width;
+    const int half = (w - 1) / 2;
+    auto settle = [&]() {
+        const int d = static_cast<int>(p0 - runStart) + half;
+        const int dy = d >= 0 ? d / w : -((w - 1 - d) / w);
+        x += d - dy * w - half;
+        y += dy;
+        runStart = p0;
+    };
+    // Pixel sums of the two cursors; each step's 127 is taken out once at the end.
+    int t1 = 0;
+    int t2 = 0;
+    int taken = 0;
     bool run = false;
     int v = *p0;
     // 2. One step: choose among ahead, right and left on the first cursor's layer, move and
@@ -95,22 +94,20 @@ template <int Kind> int CBase::RidgeWalk(int dir, int steps, int stopAfterMarks,
         const int a = p0[fa];
         const int r = p0[fr];
         const int l = p0[fl];
-        int g;
+        std::ptrdiff_t m;
         if (kBright) {
-            g = a >= r ? (a >= l ? 0 : 2) : (r > l ? 1 : 2);
+            m = a >= r ? (a >= l ? fa : fl) : (r > l ? fr : fl);
         } else {
-            g = a <= r ? (a <= l ? 0 : 2) : (r < l ? 1 : 2);
+            m = a <= r ? (a <= l ? fa : fl) : (r < l ? fr : fl);
         }
-        p0 += mstep[g];
-        pos += mpos[g];
+        p0 += m;
         v = *p0;
         if (!kLayer) {
-            s1 += kBright ? v - 127 : 127 - v;
+            t1 += v;
         }
         if (kPaired) {
-            p2 += mstep[g];
-            const int v2 = *p2;
-            s2 += kBright ? 127 - v2 : v2 - 127;
+            p2 += m;
+            t2 += *p2;
         }
         return kBright ? v >= 128 : v < 127;
     };
@@ -132,6 +129,7 @@ template <int Kind> int CBase::RidgeWalk(int dir, int steps, int stopAfterMarks,
                 while (n < chunk) {
                     ++n;
                     if (!step()) {
+                        taken += n;
                         return;
                     }
                 }
@@ -140,13 +138,15 @@ template <int Kind> int CBase::RidgeWalk(int dir, int steps, int stopAfterMarks,
                     step();
                 }
             }
+            taken += n;
             if (left == 0) {
                 return;
             }
             // 4. Leave the level's inner area: stop.
-            budget = room(posX(), posY());
+            settle();
+            budget = room(x, y);
             if (kPaired) {
-                const int r2 = room(m_wx2 + posX() - x0, m_wy2 + posY() - y0);
+                const int r2 = room(m_wx2 + x - x0, m_wy2 + y - y0);
                 budget = r2 < budget ? r2 : budget;
             }
             if (budget < 0) {
@@ -159,9 +159,10 @@ template <int Kind> int CBase::RidgeWalk(int dir, int steps, int stopAfterMarks,
     } else {
         walk(std::false_type());
     }
+    settle();
     const int moved = static_cast<int>(p0 - start);
-    m_wx = posX();
-    m_wy = posY();
+    m_wx = x;
+    m_wy = y;
     m_walkOff += moved;
     Advance(m_walk, WZ_WALKERS, moved);
     if (kPaired) {
@@ -172,9 +173,12 @@ template <int Kind> int CBase::RidgeWalk(int dir, int steps, int stopAfterMarks,
     if (kLayer) {
         return kBright ? (v >= 128 ? 1 : 0) : (v < 127 ? 1 : 0);
     }
+    const int base = 127 * taken;
+    const int s1 = kBright ? t1 - base : base - t1;
     if (!kPaired) {
         return s1 >= 1 ? 2 * s1 : 0;
     }
+    const int s2 = kBright ? base - t2 : t2 - base;
     const int m = s1 < s2 ? s1 : s2;
     return m > 0 ? 2 * m : 0;
 }

@@ -579,6 +579,53 @@ TEST(Spiral, EveryPatternOfSetWalkCursorsMovesWithTheWalk)
     }
 }
 
+// The offset ring (RingOffsets) visits the same points as the step-by-step ring walk at every
+// start, near the edges from lists made once per start class: checked on first and later use,
+// on levels too small for the lists, and after the level's size changes under the same engine.
+TEST(Spiral, OffsetRingMatchesTheWalkAtEveryStart)
+{
+    auto e = std::make_unique<Codex>();
+    e->Reset();
+    e->SetMap(pyr[2]);
+    int mismatches = 0;
+    int checked = 0;
+    for (const auto& size :
+         {std::pair<int, int>{13, 13}, {12, 9}, {21, 11}, {13, 13}, {5, 4}, {10, 12}, {3, 3}}) {
+        e->SetGeo(size.first, size.second);
+        e->NewDoc();
+        unsigned char* lay = e->GetLay(kLayer, 0);
+        for (int radius = 0; radius <= 4; ++radius) {
+            for (int pass = 0; pass < 2; ++pass) {
+                for (int cy = 0; cy < size.second; ++cy) {
+                    for (int cx = 0; cx < size.first; ++cx) {
+                        const int at = cx + cy * size.first;
+                        std::vector<std::pair<int, int>> want;
+                        e->WalkAt(cx, cy, 0, nullptr, lay);
+                        e->RingWalk(0, radius, 1, [&](int angle, int) {
+                            want.push_back({angle, e->m_walkOff - at});
+                        });
+                        const int wx = e->m_wx;
+                        const int wy = e->m_wy;
+                        std::vector<std::pair<int, int>> got;
+                        e->WalkAt(cx, cy, 0, nullptr, lay);
+                        e->RingOffsets(0, radius, 1, [&](int angle, std::int32_t off) {
+                            got.push_back({angle, off});
+                        });
+                        const bool same = got == want && e->m_wx == wx && e->m_wy == wy &&
+                                          e->m_walkOff == wx + wy * size.first &&
+                                          e->m_walk[0] == lay + e->m_walkOff;
+                        mismatches += same ? 0 : 1;
+                        ++checked;
+                    }
+                }
+            }
+        }
+        e->DelLay(kLayer, 0);
+    }
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_GT(checked, 5000);
+}
+
 TEST(Spiral, CornerAndInteriorOfRadiusZero)
 {
     auto e = std::make_unique<RingLog>();
