@@ -129,4 +129,17 @@ inline bool slotRidgeCount(int type, int slot, int code, int& count)
     return true;
 }
 
+// Signed ridge count of a link, with the corrections of a type-0 minutia's slots 1 and 2
+// (their counts -1 and 1 read as 0); false when the slot lies beyond the type's table.
+inline bool correctedRidgeCount(int type, int slot, int code, int& count)
+{
+    if (!slotRidgeCount(type, slot, code, count)) {
+        return false;
+    }
+    if (type != 1 && ((slot == 1 && count == -1) || (slot == 2 && count == 1))) {
+        count = 0;
+    }
+    return true;
+}
+
 } // namespace accelMatch

@@ -129,11 +129,8 @@ int pairClass(int b, int f, int m)
 // Absolute ridge count of a link, with the type-0 corrections of slots 1 and 2.
 bool linkRidgeCount(int type, int slot, int code, int& rc)
 {
-    if (!slotRidgeCount(type, slot, code, rc)) {
+    if (!correctedRidgeCount(type, slot, code, rc)) {
         return false;
-    }
-    if (type != 1 && ((slot == 1 && rc == -1) || (slot == 2 && rc == 1))) {
-        rc = 0;
     }
     rc = std::abs(rc);
     return true;

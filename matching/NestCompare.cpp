@@ -749,11 +749,8 @@ int Matcher100::getQuadrant(int /*unused*/, const ESK::Lot<short>* minutia, cons
             continue;
         }
         int rc = 0;
-        if (!slotRidgeCount(type, k, slot.code, rc)) {
+        if (!correctedRidgeCount(type, k, slot.code, rc)) {
             continue;
-        }
-        if (type == 0 && ((k == 1 && rc == -1) || (k == 2 && rc == 1))) {
-            rc = 0;
         }
         ridgeCount = rc;
         const int q = Quadrant[type][k];

@@ -336,11 +336,8 @@ void Matcher100::buildLinkQuadrants(bool isP)
                 continue;
             }
             int rc = 0;
-            if (!slotRidgeCount(type, k, slot.code, rc)) {
+            if (!correctedRidgeCount(type, k, slot.code, rc)) {
                 continue;
-            }
-            if (type == 0 && ((k == 1 && rc == -1) || (k == 2 && rc == 1))) {
-                rc = 0;
             }
             ZF_ASSERT(rc >= -16 && rc <= 15);
             const int q = Quadrant[type][k];
