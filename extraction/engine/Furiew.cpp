@@ -25,6 +25,9 @@ constexpr int FLOW_LEVEL = 3;
 constexpr int SINGULAR_MASK = 11;
 constexpr int CHANNELS = 14;
 constexpr int BINS = 18;
+// Slots of a profile's bins: the bins, the sink of steps beyond them (bin BINS) and zeros up to
+// a whole number of vector lanes, so that the energy sum runs over all of them.
+constexpr int BIN_SLOTS = 24;
 constexpr int MAX_LENGTH = 254;   // longest row of the end-point table
 constexpr int PROFILE_STEPS = 19; // the longest profile walk (17 steps) and its closing zero step
 
@@ -88,10 +91,11 @@ struct SpreadShape {
 
 // The distance bins of one pixel's profile over its first `last` steps of `shape`: w and h point
 // at the pixel in the weight and halved-direction planes, w0 is its weight (not 0), rows[m] is
-// Ex[m]. A step of bin BINS (beyond the profile) lands in bins[BINS], which nothing reads.
+// Ex[m]. A step of bin BINS (beyond the profile) lands in bins[BINS], the sink. Every bin
+// value is an Ex value, in quick mode moved by 3 away from zero (|v| <= 257).
 template <bool Quick>
 void ProfileBins(const unsigned char* w, const unsigned char* h, const std::int16_t* const* rows,
-                 int w0, const ProfileShape& shape, int last, int* bins)
+                 int w0, const ProfileShape& shape, int last, std::int16_t* bins)
 {
     const std::int16_t* fold = kFold.at + 255 - h[0];
     // Rows min(w, w0, MAX_LENGTH): the smaller weight picks the row.
@@ -110,9 +114,9 @@ void ProfileBins(const unsigned char* w, const unsigned char* h, const std::int1
         if (Quick) {
             v = vm > 0 && vp > 0 ? v + 3 : vm < 0 && vp < 0 ? std::max(vm, vp) - 3 : 0;
         }
-        int& b = bins[shape.bin[i]];
+        std::int16_t& b = bins[shape.bin[i]];
         if (b == 0 || b < v) {
-            b = v;
+            b = static_cast<std::int16_t>(v);
         }
     }
 }
@@ -317,7 +321,12 @@ void Codex::Furiew(int level)
             if ((cls[at] & SINGULAR_MASK) != 0) {
                 continue;
             }
-            int acc[CHANNELS] = {};
+            // The block's most energetic profile so far (the last of equal ones) and the buffer
+            // of the next pixel's; the best one's gaps are filled once, at the block's end.
+            std::int16_t binsA[BIN_SLOTS];
+            std::int16_t binsB[BIN_SLOTS];
+            std::int16_t* best = nullptr;
+            std::int16_t* bins = binsA;
             int bestE = 0;
             const int c = flow[at];
             const SStep* spread = walks.Walk(spreadSet, c + 90);
@@ -363,7 +372,7 @@ void Codex::Furiew(int level)
                             }
                         }
                     }
-                    int bins[BINS + 1] = {};
+                    std::memset(bins, 0, sizeof binsA);
                     if (quick) {
                         ProfileBins<true>(gw + o, gdir + o, rows, w0, shape, last, bins);
                     } else {
@@ -385,6 +394,7 @@ void Codex::Furiew(int level)
                     for (int n = 0; n < first; ++n) {
                         bins[n] = 0;
                     }
+                    bins[BINS] = 0; // the sink, so that all slots can be summed
                     int e = 0;
                     if (quick) {
 #pragma GCC unroll 15
@@ -392,8 +402,7 @@ void Codex::Furiew(int level)
                             e += (15 - n) * (15 - n) * bins[n] * bins[n];
                         }
                     } else {
-#pragma GCC unroll 18
-                        for (int n = 0; n < BINS; ++n) {
+                        for (int n = 0; n < BIN_SLOTS; ++n) {
                             e += bins[n] * bins[n];
                         }
                     }
@@ -401,17 +410,22 @@ void Codex::Furiew(int level)
                         continue;
                     }
                     bestE = e;
-                    const int fillFrom = quick ? 1 : 2;
-                    const int fillTo = quick ? 14 : 16;
-                    for (int n = fillFrom; n <= fillTo; ++n) {
-                        if (bins[n] == 0) {
-                            bins[n] = std::min(bins[n - 1], bins[n + 1]);
-                        }
+                    best = bins;
+                    bins = bins == binsA ? binsB : binsA;
+                }
+            }
+            int acc[CHANNELS] = {};
+            if (best != nullptr) {
+                const int fillFrom = quick ? 1 : 2;
+                const int fillTo = quick ? 14 : 16;
+                for (int n = fillFrom; n <= fillTo; ++n) {
+                    if (best[n] == 0) {
+                        best[n] = std::min(best[n - 1], best[n + 1]);
                     }
-                    const int base = quick ? 2 : 4;
-                    for (int ch = 0; ch < CHANNELS; ++ch) {
-                        acc[ch] = bins[base + ch];
-                    }
+                }
+                const int base = quick ? 2 : 4;
+                for (int ch = 0; ch < CHANNELS; ++ch) {
+                    acc[ch] = best[base + ch];
                 }
             }
             // Block end: the block's own pixel, then both ways across the flow. Only channels
