@@ -121,6 +121,24 @@ void ProfileBins(const unsigned char* w, const unsigned char* h, const std::int1
     }
 }
 
+// A run of pixels of one block row in the smoothing: where it starts in the level-0 planes,
+// where its ranked means start (-1: copied from layer 1) and how many pixels it has.
+struct SmoothRun {
+    std::size_t at;
+    int mean;
+    int count;
+};
+
+// Copies the n bytes of a block row; the two-pixel rows of level 1 without a call.
+inline void FuCopy(unsigned char* to, const unsigned char* from, int n)
+{
+    if (n == 2) {
+        std::memcpy(to, from, 2);
+        return;
+    }
+    std::memcpy(to, from, static_cast<std::size_t>(n));
+}
+
 } // namespace
 
 void RankNineScalar(const unsigned char* samples, int stride, int count, unsigned char* out)
@@ -172,19 +190,19 @@ void Codex::Furiew(int level)
     const unsigned char* cls = Layer(129, lev);
     const unsigned char* side = Layer(48, lev);
     const unsigned char* curv = Layer(49, lev);
-    // A row of blocks at a time: each pixel's samples gathered in block order, ranked (nine
-    // samples sixteen pixels at a time), and every pixel of the row written in block order.
+    // A row of blocks at a time: each block row's samples gathered in block order (nine sample
+    // planes, a run of pixels at a time), ranked sixteen pixels at a time, and every run of the
+    // row written in block order, from layer 1 or from the ranked means.
     const int reach = quick ? 2 : 4;
     const int stride = ll.width * k * k;
     std::vector<unsigned char> samples(static_cast<std::size_t>(9) * stride);
     std::vector<unsigned char> means(static_cast<std::size_t>(stride));
-    std::vector<std::size_t> dst(static_cast<std::size_t>(stride));
-    std::vector<int> src(static_cast<std::size_t>(stride)); // -1: copied from layer 1
+    std::vector<SmoothRun> runs(static_cast<std::size_t>(ll.width) * k);
     const SStep* lineA = nullptr;
     const SStep* lineB = nullptr;
     for (int y = 0; y < ll.height; ++y) {
-        int p = 0; // pixels of the row
-        int m = 0; // of them smoothed
+        int r = 0; // runs of the row
+        int m = 0; // pixels of the row smoothed
         for (int x = 0; x < ll.width; ++x) {
             const std::size_t at = static_cast<std::size_t>(y) * ll.width + x;
             const bool border = x < 3 || y < 3 || x >= ll.width - 3 || y >= ll.height - 3;
@@ -198,51 +216,50 @@ void Codex::Furiew(int level)
             }
             const int x0 = BlockStart(x, k, W0);
             const int y0 = BlockStart(y, k, H0);
-            const int x1 = std::min(x0 + k, W0);
+            const int n = std::min(x0 + k, W0) - x0;
             const int y1 = std::min(y0 + k, H0);
             if (copy) {
                 for (int yy = y0; yy < y1; ++yy) {
-                    for (int xx = x0; xx < x1; ++xx) {
-                        dst[static_cast<std::size_t>(p)] = static_cast<std::size_t>(yy) * W0 + xx;
-                        src[static_cast<std::size_t>(p++)] = -1;
-                    }
+                    runs[static_cast<std::size_t>(r++)] = {static_cast<std::size_t>(yy) * W0 + x0,
+                                                           -1, n};
                 }
                 continue;
             }
-            // The block's sample offsets: step i of the line one way, then the other.
-            std::ptrdiff_t line[8] = {};
+            // The block's sample offsets: the pixel itself, then step i of the line one way
+            // and the other.
+            std::ptrdiff_t line[9] = {};
             for (int i = 0; i < reach; ++i) {
-                line[2 * i] = lineA[i].off;
-                line[2 * i + 1] = lineB[i].off;
+                line[2 * i + 1] = lineA[i].off;
+                line[2 * i + 2] = lineB[i].off;
             }
             for (int yy = y0; yy < y1; ++yy) {
-                for (int xx = x0; xx < x1; ++xx) {
-                    const std::size_t o = static_cast<std::size_t>(yy) * W0 + xx;
-                    const unsigned char* g = grey + o;
-                    dst[static_cast<std::size_t>(p)] = o;
-                    src[static_cast<std::size_t>(p++)] = m;
-                    if (quick) {
-                        int v[5] = {g[0], g[line[0]], g[line[1]], g[line[2]], g[line[3]]};
-                        means[static_cast<std::size_t>(m++)] =
+                const std::size_t o = static_cast<std::size_t>(yy) * W0 + x0;
+                runs[static_cast<std::size_t>(r++)] = {o, m, n};
+                const unsigned char* g = grey + o;
+                if (quick) {
+                    for (int i = 0; i < n; ++i) {
+                        int v[5] = {g[i], g[i + line[1]], g[i + line[2]], g[i + line[3]],
+                                    g[i + line[4]]};
+                        means[static_cast<std::size_t>(m + i)] =
                             static_cast<unsigned char>(RankMean(v, 5, kFive, 3));
-                        continue;
                     }
-                    unsigned char* s = samples.data() + m++;
-                    s[0] = g[0];
-#pragma GCC unroll 8
-                    for (int j = 0; j < 8; ++j) {
-                        s[(j + 1) * stride] = g[line[j]];
+                } else {
+                    unsigned char* s = samples.data() + m;
+#pragma GCC unroll 9
+                    for (int j = 0; j < 9; ++j) {
+                        FuCopy(s + static_cast<std::ptrdiff_t>(j) * stride, g + line[j], n);
                     }
                 }
+                m += n;
             }
         }
         if (!quick) {
             RankNine(samples.data(), stride, m, means.data());
         }
-        for (int i = 0; i < p; ++i) {
-            const std::size_t o = dst[static_cast<std::size_t>(i)];
-            const int from = src[static_cast<std::size_t>(i)];
-            smooth[o] = from < 0 ? grey[o] : means[static_cast<std::size_t>(from)];
+        for (int i = 0; i < r; ++i) {
+            const SmoothRun& run = runs[static_cast<std::size_t>(i)];
+            FuCopy(smooth + run.at, run.mean < 0 ? grey + run.at : means.data() + run.mean,
+                   run.count);
         }
     }
 
