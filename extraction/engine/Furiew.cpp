@@ -263,10 +263,13 @@ void Codex::Furiew(int level)
         }
     }
 
-    // 2. Sobel gradient of 240 and the histogram of its magnitudes (bins bounded to 255).
+    // 2. Sobel gradient of 240, its direction (halved; 0 on the outermost rows and columns)
+    // and the histogram of its magnitudes (bins bounded to 255).
     std::int16_t* gx = Plane(0);
     std::int16_t* gy = Plane(2);
     std::int16_t* gm = Plane(4);
+    unsigned char* gdir = Layer(241, 0);
+    std::memset(gdir, 0, l0.size);
     for (int y = 1; y + 1 < H0; ++y) {
         for (int x = 1; x + 1 < W0; ++x) {
             const std::size_t o = static_cast<std::size_t>(y) * W0 + x;
@@ -278,6 +281,7 @@ void Codex::Furiew(int level)
             gx[o] = static_cast<std::int16_t>(dx);
             gy[o] = static_cast<std::int16_t>(dy);
             gm[o] = static_cast<std::int16_t>(m);
+            gdir[o] = static_cast<unsigned char>(atan(dx, dy) / 2);
             if ((x & 1) != 0 && (y & 1) != 0 && x >= 7 && x < W0 - 6 && y >= 7 && y < H0 - 6 &&
                 m >= 4) {
                 ++m_rank.Ran[(m >> 2) > 255 ? 255 : m >> 2];
@@ -293,10 +297,8 @@ void Codex::Furiew(int level)
     m_rank.LorLog(255);
     const int gain = m_rank.Lor[m_fuDivisor > 255 ? 255 : m_fuDivisor];
 
-    // 4. Gradient direction (halved) and weight; 0 on the outermost rows and columns.
-    unsigned char* gdir = Layer(241, 0);
+    // 4. Gradient weight; 0 on the outermost rows and columns.
     unsigned char* gw = Layer(242, 0);
-    std::memset(gdir, 0, l0.size);
     std::memset(gw, 0, l0.size);
     // The weight depends on the magnitude alone: one table entry per Sobel magnitude (at most
     // sqrt(2) * 1020), the rare larger value computed as it comes.
@@ -313,7 +315,6 @@ void Codex::Furiew(int level)
     for (int y = 1; y + 1 < H0; ++y) {
         for (int x = 1; x + 1 < W0; ++x) {
             const std::size_t o = static_cast<std::size_t>(y) * W0 + x;
-            gdir[o] = static_cast<unsigned char>(atan(gx[o], gy[o]) / 2);
             const int m = gm[o];
             gw[o] = m >= 0 && m < WEIGHTS ? weights[static_cast<std::size_t>(m)] : weightOf(m);
         }
@@ -431,29 +432,27 @@ void Codex::Furiew(int level)
                     bins = bins == binsA ? binsB : binsA;
                 }
             }
-            int acc[CHANNELS] = {};
-            if (best != nullptr) {
-                const int fillFrom = quick ? 1 : 2;
-                const int fillTo = quick ? 14 : 16;
-                for (int n = fillFrom; n <= fillTo; ++n) {
-                    if (best[n] == 0) {
-                        best[n] = std::min(best[n - 1], best[n + 1]);
-                    }
-                }
-                const int base = quick ? 2 : 4;
-                for (int ch = 0; ch < CHANNELS; ++ch) {
-                    acc[ch] = best[base + ch];
+            // A block without a profile writes nothing.
+            if (best == nullptr) {
+                continue;
+            }
+            const int fillFrom = quick ? 1 : 2;
+            const int fillTo = quick ? 14 : 16;
+            for (int n = fillFrom; n <= fillTo; ++n) {
+                if (best[n] == 0) {
+                    best[n] = std::min(best[n - 1], best[n + 1]);
                 }
             }
             // Block end: the block's own pixel, then both ways across the flow. Only channels
             // of at least 2 are spread; a block without one writes nothing.
+            const std::int16_t* acc = best + (quick ? 2 : 4);
             int live[CHANNELS];
             int liveV[CHANNELS];
             unsigned char* liveAt[CHANNELS]; // the block's pixel in the channel
             int liveCount = 0;
             for (int ch = 0; ch < CHANNELS; ++ch) {
                 if (acc[ch] >= 2) {
-                    const int v = std::min(acc[ch], 255);
+                    const int v = std::min<int>(acc[ch], 255);
                     unsigned char* here = chan[ch] + at;
                     *here = static_cast<unsigned char>(std::max<int>(*here, v));
                     live[liveCount] = ch;
