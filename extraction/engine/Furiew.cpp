@@ -87,6 +87,9 @@ struct SpreadShape {
     int y[SPREAD_STEPS];
     int off[SPREAD_STEPS];
     int k0[SPREAD_STEPS];
+    // Steps that reach channel ch: a walk from the pixel moves away from it on both axes, so
+    // the first channel reached never falls along it and they are the first upTo[ch].
+    int upTo[CHANNELS];
 };
 
 // The distance bins of one pixel's profile over its first `last` steps of `shape`: w and h point
@@ -482,27 +485,35 @@ void Codex::Furiew(int level)
                     sp.reachX = std::max(sp.reachX, ax);
                     sp.reachY = std::max(sp.reachY, ay);
                 }
+                for (int ch = 0; ch < CHANNELS; ++ch) {
+                    int n = 0;
+                    while (n < sp.steps && sp.k0[n] <= ch) {
+                        ++n;
+                    }
+                    sp.upTo[ch] = n;
+                }
                 sp.known = true;
             }
-            // Far enough from the level's edges, no step leaves it.
-            const bool spreadInner = x - sp.reachX >= 0 && x + sp.reachX < ll.width &&
-                                     y - sp.reachY >= 0 && y + sp.reachY < ll.height;
-            for (int i = 0; i < sp.steps; ++i) {
-                if (!spreadInner && (!Inside(x - sp.x[i], y - sp.y[i], ll) ||
-                                     !Inside(x + sp.x[i], y + sp.y[i], ll))) {
-                    break;
-                }
-                const int k0 = sp.k0[i];
-                const std::ptrdiff_t off = sp.off[i];
-                for (int j = 0; j < liveCount; ++j) {
-                    if (live[j] < k0) {
-                        continue;
+            // The steps inside the level: all of them far enough from its edges. Every value is
+            // a maximum, so the channels are spread one after the other.
+            int inside = sp.steps;
+            if (x - sp.reachX < 0 || x + sp.reachX >= ll.width || y - sp.reachY < 0 ||
+                y + sp.reachY >= ll.height) {
+                for (inside = 0; inside < sp.steps; ++inside) {
+                    if (!Inside(x - sp.x[inside], y - sp.y[inside], ll) ||
+                        !Inside(x + sp.x[inside], y + sp.y[inside], ll)) {
+                        break;
                     }
-                    const int v = liveV[j];
-                    unsigned char* m = liveAt[j] - off;
-                    unsigned char* p = liveAt[j] + off;
-                    *m = static_cast<unsigned char>(std::max<int>(*m, v));
-                    *p = static_cast<unsigned char>(std::max<int>(*p, v));
+                }
+            }
+            for (int j = 0; j < liveCount; ++j) {
+                const int n = std::min(sp.upTo[live[j]], inside);
+                const int v = liveV[j];
+                unsigned char* here = liveAt[j];
+                for (int i = 0; i < n; ++i) {
+                    const std::ptrdiff_t off = sp.off[i];
+                    here[-off] = static_cast<unsigned char>(std::max<int>(here[-off], v));
+                    here[off] = static_cast<unsigned char>(std::max<int>(here[off], v));
                 }
             }
         }
