@@ -285,9 +285,15 @@ void Codex::Furiew(int level)
             gy[o] = static_cast<std::int16_t>(dy);
             gm[o] = static_cast<std::int16_t>(m);
             gdir[o] = static_cast<unsigned char>(atan(dx, dy) / 2);
-            if ((x & 1) != 0 && (y & 1) != 0 && x >= 7 && x < W0 - 6 && y >= 7 && y < H0 - 6 &&
-                m >= 4) {
-                ++m_rank.Ran[(m >> 2) > 255 ? 255 : m >> 2];
+        }
+        // The histogram counts the odd rows and columns from 7 to 7 short of the far edges.
+        if ((y & 1) != 0 && y >= 7 && y < H0 - 6) {
+            const std::int16_t* row = gm + static_cast<std::size_t>(y) * W0;
+            for (int x = 7; x < W0 - 6; x += 2) {
+                const int m = row[x];
+                if (m >= 4) {
+                    ++m_rank.Ran[(m >> 2) > 255 ? 255 : m >> 2];
+                }
             }
         }
     }
