@@ -7,6 +7,7 @@
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/codes.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -98,32 +99,39 @@ void Codex::Curvat(int level)
         unsigned char* f49 = Layer(49, lv - 1);
         unsigned char* f48 = Layer(48, lv - 1);
         unsigned char* raw = Layer(241, lv - 1);
-        for (int y = 0; y < cl.height; ++y) {
+        // Fine rows and columns beyond q times the coarser level keep what they held.
+        const int rows = std::min<int>(fl.height, q * cl.height);
+        for (int yy = 0; yy < rows; ++yy) {
+            const std::size_t from = static_cast<std::size_t>(yy / q) * cl.width;
+            const std::size_t to = static_cast<std::size_t>(yy) * fl.width;
             for (int x = 0; x < cl.width; ++x) {
-                const std::size_t at = static_cast<std::size_t>(y) * cl.width + x;
-                for (int yy = q * y; yy < q * y + q && yy < fl.height; ++yy) {
-                    for (int xx = q * x; xx < q * x + q && xx < fl.width; ++xx) {
-                        const std::size_t o = static_cast<std::size_t>(yy) * fl.width + xx;
-                        f48[o] = c48[at];
-                        f49[o] = c49[at];
-                        raw[o] = c49[at];
-                    }
+                const unsigned char v48 = c48[from + x];
+                const unsigned char v49 = c49[from + x];
+                for (int xx = q * x; xx < q * x + q && xx < fl.width; ++xx) {
+                    f48[to + xx] = v48;
+                    f49[to + xx] = v49;
+                    raw[to + xx] = v49;
                 }
             }
         }
         m_curLevel = lv - 1;
         const int fw = fl.width;
         for (int y = 0; y < fl.height; ++y) {
-            for (int x = 0; x < fw; ++x) {
-                const std::size_t at = static_cast<std::size_t>(y) * fw + x;
-                if (x == 0 || y == 0 || x == fw - 1 || y == fl.height - 1) {
-                    f49[at] = 0;
-                    continue;
-                }
-                const unsigned char* p = raw + at;
-                const int s = p[-fw - 1] + 2 * p[-fw] + p[-fw + 1] + 2 * p[-1] + 4 * p[0] +
-                              2 * p[1] + p[fw - 1] + 2 * p[fw] + p[fw + 1];
-                f49[at] = static_cast<unsigned char>((s + 8) >> 4);
+            unsigned char* out = f49 + static_cast<std::size_t>(y) * fw;
+            if (y == 0 || y == fl.height - 1) {
+                std::memset(out, 0, static_cast<std::size_t>(fw));
+                continue;
+            }
+            if (fw > 0) {
+                out[0] = 0;
+                out[fw - 1] = 0;
+            }
+            const unsigned char* p = raw + static_cast<std::size_t>(y) * fw;
+            for (int x = 1; x < fw - 1; ++x) {
+                const int s = p[x - fw - 1] + 2 * p[x - fw] + p[x - fw + 1] + 2 * p[x - 1] +
+                              4 * p[x] + 2 * p[x + 1] + p[x + fw - 1] + 2 * p[x + fw] +
+                              p[x + fw + 1];
+                out[x] = static_cast<unsigned char>((s + 8) >> 4);
             }
         }
     }
