@@ -160,6 +160,76 @@ void RankNine(const unsigned char* samples, int stride, int count, unsigned char
     RankMean9Planes(samples, stride, out, count);
 }
 
+namespace {
+
+using FuBytes = std::uint8_t __attribute__((vector_size(8)));
+using FuShorts = std::int16_t __attribute__((vector_size(16)));
+using FuWords = std::uint16_t __attribute__((vector_size(16)));
+
+// Eight bytes from p as 16-bit lanes.
+inline FuShorts FuLoad(const unsigned char* p)
+{
+    FuBytes b;
+    std::memcpy(&b, p, sizeof b);
+    return __builtin_convertvector(b, FuShorts);
+}
+
+} // namespace
+
+void SobelRowScalar(const unsigned char* p, int stride, int count, std::int16_t* gx,
+                    std::int16_t* gy)
+{
+    for (int x = 0; x < count; ++x, ++p) {
+        const int ne = p[-stride + 1], nw = p[-stride - 1], se = p[stride + 1];
+        const int sw = p[stride - 1];
+        gx[x] = static_cast<std::int16_t>((ne + 2 * p[1] + se) - (nw + 2 * p[-1] + sw));
+        gy[x] = static_cast<std::int16_t>((sw + 2 * p[stride] + se) - (nw + 2 * p[-stride] + ne));
+    }
+}
+
+void SobelRow(const unsigned char* p, int stride, int count, std::int16_t* gx, std::int16_t* gy)
+{
+    // Eight pixels at a time in 16-bit lanes (|gradient| <= 1020), the rest one at a time.
+    int x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const unsigned char* q = p + x;
+        const FuShorts nw = FuLoad(q - stride - 1);
+        const FuShorts ne = FuLoad(q - stride + 1);
+        const FuShorts sw = FuLoad(q + stride - 1);
+        const FuShorts se = FuLoad(q + stride + 1);
+        const FuShorts dx = (ne + FuLoad(q + 1) * 2 + se) - (nw + FuLoad(q - 1) * 2 + sw);
+        const FuShorts dy = (sw + FuLoad(q + stride) * 2 + se) - (nw + FuLoad(q - stride) * 2 + ne);
+        std::memcpy(gx + x, &dx, sizeof dx);
+        std::memcpy(gy + x, &dy, sizeof dy);
+    }
+    SobelRowScalar(p + x, stride, count - x, gx + x, gy + x);
+}
+
+void HalveRowScalar(const unsigned char* r0, const unsigned char* r1, int count, unsigned char* out)
+{
+    for (int x = 0; x < count; ++x) {
+        out[x] = static_cast<unsigned char>(
+            (r0[2 * x] + r0[2 * x + 1] + r1[2 * x] + r1[2 * x + 1] + 2) >> 2);
+    }
+}
+
+void HalveRow(const unsigned char* r0, const unsigned char* r1, int count, unsigned char* out)
+{
+    // Eight outputs at a time: a 16-bit lane holds the two bytes of a pair in either order,
+    // and their sum is the same.
+    int x = 0;
+    for (; x + 8 <= count; x += 8) {
+        FuWords a;
+        FuWords b;
+        std::memcpy(&a, r0 + 2 * x, sizeof a);
+        std::memcpy(&b, r1 + 2 * x, sizeof b);
+        const FuWords sum = (a & 0xff) + (a >> 8) + (b & 0xff) + (b >> 8) + 2;
+        const FuBytes mean = __builtin_convertvector(sum >> 2, FuBytes);
+        std::memcpy(out + x, &mean, sizeof mean);
+    }
+    HalveRowScalar(r0 + 2 * x, r1 + 2 * x, count - x, out + x);
+}
+
 void Codex::Furiew(int level)
 {
     if (GetKey(49, FLOW_LEVEL) == -1) {
@@ -274,23 +344,20 @@ void Codex::Furiew(int level)
     unsigned char* gdir = Layer(241, 0);
     std::memset(gdir, 0, l0.size);
     for (int y = 1; y + 1 < H0; ++y) {
+        const std::size_t row = static_cast<std::size_t>(y) * W0;
+        SobelRow(smooth + row + 1, W0, W0 - 2, gx + row + 1, gy + row + 1);
         for (int x = 1; x + 1 < W0; ++x) {
-            const std::size_t o = static_cast<std::size_t>(y) * W0 + x;
-            const unsigned char* p = smooth + o;
-            const int ne = p[-W0 + 1], nw = p[-W0 - 1], se = p[W0 + 1], sw = p[W0 - 1];
-            const int dx = (ne + 2 * p[1] + se) - (nw + 2 * p[-1] + sw);
-            const int dy = (sw + 2 * p[W0] + se) - (nw + 2 * p[-W0] + ne);
+            const std::size_t o = row + x;
+            const int dx = gx[o];
+            const int dy = gy[o];
             const int m = SqriInline(dx * dx + dy * dy);
-            gx[o] = static_cast<std::int16_t>(dx);
-            gy[o] = static_cast<std::int16_t>(dy);
             gm[o] = static_cast<std::int16_t>(m);
             gdir[o] = static_cast<unsigned char>(atan(dx, dy) / 2);
         }
         // The histogram counts the odd rows and columns from 7 to 7 short of the far edges.
         if ((y & 1) != 0 && y >= 7 && y < H0 - 6) {
-            const std::int16_t* row = gm + static_cast<std::size_t>(y) * W0;
             for (int x = 7; x < W0 - 6; x += 2) {
-                const int m = row[x];
+                const int m = gm[row + x];
                 if (m >= 4) {
                     ++m_rank.Ran[(m >> 2) > 255 ? 255 : m >> 2];
                 }
@@ -545,12 +612,8 @@ void Codex::Furiew(int level)
                 const unsigned char* r1 =
                     f + static_cast<std::size_t>(std::min(y0 + 1, fl.height - 1)) * fl.width;
                 unsigned char* out = t + static_cast<std::size_t>(y) * cl.width;
-                int x = 0;
-                for (; x < plain; ++x) {
-                    out[x] = static_cast<unsigned char>(
-                        (r0[2 * x] + r0[2 * x + 1] + r1[2 * x] + r1[2 * x + 1] + 2) >> 2);
-                }
-                for (; x < cl.width; ++x) {
+                HalveRow(r0, r1, plain, out);
+                for (int x = plain; x < cl.width; ++x) {
                     const int x0 = std::min(BlockStart(x, 2, fl.width), fl.width - 1);
                     const int x1 = std::min(x0 + 1, fl.width - 1);
                     out[x] =

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -141,6 +142,56 @@ TEST(Furiew, LaneWiseRankMeanEqualsScalar)
                             static_cast<std::size_t>(stride));
             }
             compare(samples, stride);
+        }
+    }
+}
+
+// The lane-wise Sobel row and 2 x 2 mean row give the bytes of their one-pixel twins on rows
+// of real prints (and on a row of extremes), for whole rows and counts around the lane width.
+TEST(Furiew, LaneWiseRowsEqualScalar)
+{
+    auto compare = [](const std::vector<unsigned char>& img, int w, int y) {
+        const unsigned char* row = img.data() + static_cast<std::size_t>(y) * w;
+        for (int count : {w - 2, w - 3, 1, 7, 8, 9, 15, 16, 17}) {
+            SCOPED_TRACE(count);
+            std::vector<std::int16_t> gx(static_cast<std::size_t>(count));
+            std::vector<std::int16_t> gy(gx.size());
+            std::vector<std::int16_t> sx(gx.size());
+            std::vector<std::int16_t> sy(gx.size());
+            SobelRow(row + 1, w, count, gx.data(), gy.data());
+            SobelRowScalar(row + 1, w, count, sx.data(), sy.data());
+            ASSERT_EQ(gx, sx);
+            ASSERT_EQ(gy, sy);
+            const int half = count < w / 2 ? count : w / 2;
+            std::vector<unsigned char> lanes(static_cast<std::size_t>(half));
+            std::vector<unsigned char> scalar(lanes.size());
+            HalveRow(row, row + w, half, lanes.data());
+            HalveRowScalar(row, row + w, half, scalar.data());
+            ASSERT_EQ(lanes, scalar);
+        }
+    };
+    // Rows of 0 and 255 in turn: the largest gradients, both signs.
+    constexpr int kW = 40;
+    std::vector<unsigned char> extremes(3 * kW);
+    for (int i = 0; i < 3 * kW; ++i) {
+        extremes[static_cast<std::size_t>(i)] = (i / 3 + i / kW) % 2 != 0 ? 255 : 0;
+    }
+    compare(extremes, kW, 1);
+
+    const std::string first = zftest::SharedData("fingerprints/fvc2002_db1_b/101_1.pgm");
+    if (first.empty()) {
+        GTEST_SKIP() << "shared fingerprint images not found (set ZF_DATA)";
+    }
+    const std::string dir = first.substr(0, first.size() - std::string("101_1.pgm").size());
+    for (const char* name : {"101_1.pgm", "109_4.pgm"}) {
+        SCOPED_TRACE(name);
+        std::vector<unsigned char> img;
+        int w = 0;
+        int h = 0;
+        ASSERT_TRUE(zftest::ReadPgm(dir + name, img, w, h));
+        for (int y = 1; y + 1 < h; y += 7) {
+            SCOPED_TRACE(y);
+            compare(img, w, y);
         }
     }
 }
