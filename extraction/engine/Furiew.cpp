@@ -305,6 +305,23 @@ void Codex::Furiew(int level)
                 line[2 * i + 1] = lineA[i].off;
                 line[2 * i + 2] = lineB[i].off;
             }
+            if (!quick && n == 2 && y1 - y0 == 2) {
+                // A 2 x 2 block: its four samples of each plane in one store.
+                const std::size_t o = static_cast<std::size_t>(y0) * W0 + x0;
+                runs[static_cast<std::size_t>(r++)] = {o, m, 2};
+                runs[static_cast<std::size_t>(r++)] = {o + W0, m + 2, 2};
+                const unsigned char* g = grey + o;
+                unsigned char* s = samples.data() + m;
+#pragma GCC unroll 9
+                for (int j = 0; j < 9; ++j) {
+                    unsigned char four[4];
+                    std::memcpy(four, g + line[j], 2);
+                    std::memcpy(four + 2, g + line[j] + W0, 2);
+                    std::memcpy(s + static_cast<std::ptrdiff_t>(j) * stride, four, 4);
+                }
+                m += 4;
+                continue;
+            }
             for (int yy = y0; yy < y1; ++yy) {
                 const std::size_t o = static_cast<std::size_t>(yy) * W0 + x0;
                 runs[static_cast<std::size_t>(r++)] = {o, m, n};
