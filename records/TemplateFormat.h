@@ -181,12 +181,21 @@ inline void TfWrite32(unsigned char* p, std::uint32_t v)
     TfWrite16(p + 2, v >> 16);
 }
 
-// Sum of bytes [0, n) modulo 251: the seal value of a record of length n + 1.
+// Sum of bytes [0, n) modulo 251: the seal value of a record of length n + 1. The bytes are
+// summed in blocks of 2^24, whose sum fits 32 bits, and each block's sum is reduced once.
 inline unsigned TfSealSum(const unsigned char* p, std::size_t n)
 {
-    unsigned sum = 0;
-    for (std::size_t k = 0; k < n; ++k) {
-        sum = (sum + p[k]) % TF_SEAL_MODULUS;
+    constexpr std::size_t block = std::size_t{1} << 24;
+    std::uint32_t sum = 0;
+    while (n != 0) {
+        const std::size_t m = n < block ? n : block;
+        std::uint32_t s = 0;
+        for (std::size_t k = 0; k < m; ++k) {
+            s += p[k];
+        }
+        sum = (sum + s % TF_SEAL_MODULUS) % TF_SEAL_MODULUS;
+        p += m;
+        n -= m;
     }
     return sum;
 }
