@@ -84,6 +84,8 @@ struct SlotForm {
     std::uint8_t code;
     std::uint8_t codeBits;
     std::uint8_t extraBits;
+    std::uint8_t taken;      // codeBits + extraBits
+    std::uint32_t extraMask; // (1 << extraBits) - 1
 };
 
 // The 16 slot forms of a link section whose head gives extra width w3: with w3 = 1 only
@@ -106,6 +108,8 @@ void SlotForms(unsigned w3, SlotForm forms[16])
         }
         f.extraBits =
             static_cast<std::uint8_t>(w3 == 1 ? (c == 3 ? 1 : 0) : (f.code != 0 ? w3 : 0));
+        f.taken = static_cast<std::uint8_t>(f.codeBits + f.extraBits);
+        f.extraMask = (1u << f.extraBits) - 1;
     }
 }
 
@@ -150,23 +154,6 @@ template <typename Byte> void PointWidths(const Byte* sec, unsigned widths[TF_PO
     }
 }
 
-// floor(sqrt(v)) capped at 511.
-unsigned LinkDistance(std::uint64_t v)
-{
-    constexpr std::uint64_t cap = 511;
-    if (v >= (cap + 1) * (cap + 1)) {
-        return static_cast<unsigned>(cap);
-    }
-    std::uint64_t r = static_cast<std::uint64_t>(std::sqrt(static_cast<double>(v)));
-    while (r * r > v) {
-        --r;
-    }
-    while ((r + 1) * (r + 1) <= v) {
-        ++r;
-    }
-    return static_cast<unsigned>(r);
-}
-
 // Decoded angle from the stored angle field.
 short PointAngle(std::uint32_t stored, bool layoutI, bool factor)
 {
@@ -203,7 +190,10 @@ const std::uint8_t TbArctg[257] = {
 };
 // clang-format on
 
-int Arctg(int dx, int dy)
+namespace {
+
+// Arctg, for the decoders of this file.
+inline int ArDirection(int dx, int dy)
 {
     const int ax = dx < 0 ? -dx : dx;
     const int ay = dy < 0 ? -dy : dy;
@@ -227,6 +217,24 @@ int Arctg(int dx, int dy)
         }
     }
     return a & 255; // mod 256, also for the negative -t
+}
+
+} // namespace
+
+int Arctg(int dx, int dy)
+{
+    return ArDirection(dx, dy);
+}
+
+// Below 512^2 the correctly rounded double root of v is never pushed up to the next integer
+// (it stays at least 1/1024 below it), so truncation gives the integer root.
+unsigned LinkDistance(std::uint64_t v)
+{
+    constexpr std::uint64_t cap = 511;
+    if (v >= (cap + 1) * (cap + 1)) {
+        return static_cast<unsigned>(cap);
+    }
+    return static_cast<unsigned>(std::sqrt(static_cast<double>(static_cast<std::uint32_t>(v))));
 }
 
 template <typename Byte>
@@ -305,14 +313,17 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
     for (unsigned i = 0; i < count; ++i) {
         const Lot<short>& m = minutiae[i];
         Link& link = out[i];
-        std::memset(&link, 0, sizeof link);
-        // 2. Slot codes and their extra bits.
+        // 2. Slot codes and their extra bits. Each slot is written whole (its other fields 0)
+        // and the positions of the non-empty ones are kept for step 3.
         const int slots =
             m.type != 0 ? 2 * static_cast<int>(linkno) - 1 : 2 * static_cast<int>(linkno) + 1;
+        std::uint8_t filled[ESK_LINK_SLOTS];
+        unsigned nFilled = 0;
         // The code and extra bits of a slot are taken whole or the section is refused: a
         // slot reaching past the section's end would fail at one of its reads. A slot takes
         // at most 4 + 15 bits, so the window (57 bits or more, or all that is left) serves
-        // slots until more than 38 of its bits are used.
+        // slots until more than 38 of its bits are used; while 57 bits or more are left,
+        // no slot of the window can reach past the end.
         std::uint64_t window = bits.Peek();
         std::uint64_t left = bits.Left();
         unsigned used = 0;
@@ -324,42 +335,58 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
                 used = 0;
             }
             const SlotForm& f = forms[window & 15u];
-            const unsigned taken = f.codeBits + f.extraBits;
-            if (taken > left - used) {
+            if (left < 57 && f.taken > left - used) {
                 return 0;
             }
-            link.slot[s].code = f.code;
-            link.slot[s].extra =
-                static_cast<std::uint8_t>((window >> f.codeBits) & ((1u << f.extraBits) - 1));
-            if (f.code != 0) {
-                link.count = static_cast<std::uint8_t>(s + 1);
-            }
-            window >>= taken;
-            used += taken;
+            const std::uint32_t extra =
+                static_cast<std::uint32_t>(window >> f.codeBits) & f.extraMask;
+            const LinkSlot slot = {f.code, 0, 0, static_cast<std::uint8_t>(extra), 0, 0};
+            std::memcpy(&link.slot[s], &slot, sizeof slot);
+            filled[nFilled] = static_cast<std::uint8_t>(s);
+            nFilled += f.code != 0 ? 1 : 0;
+            window >>= f.taken;
+            used += f.taken;
         }
         bits.Skip(used);
-        // 3. Base and index width, then one index per non-empty slot.
+        const int first = slots < 0 ? 0 : slots;
+        std::memset(&link.slot[first], 0, sizeof(LinkSlot) * (ESK_LINK_SLOTS - first));
+        link.count = static_cast<std::uint8_t>(nFilled == 0 ? 0 : filled[nFilled - 1] + 1);
+
+        // 3. Base and index width, then one index per non-empty slot; the indexes are taken
+        // all or the section is refused.
         std::uint32_t base = 0;
         std::uint32_t iw = 0;
         if (!bits.Read(w4, base) || !bits.Read(w5, iw)) {
             return 0;
         }
-        for (int s = 0; s < link.count; ++s) {
-            LinkSlot& slot = link.slot[s];
-            if (slot.code == 0) {
-                continue;
+        if (nFilled == 0) {
+            continue;
+        }
+        if (iw > 32 || std::uint64_t{iw} * nFilled > bits.Left()) {
+            return 0;
+        }
+        const std::uint64_t indexMask = (std::uint64_t{1} << iw) - 1;
+        const int mx = m.x;
+        const int my = m.y;
+        const int ma = m.angle;
+        window = bits.Peek();
+        used = 0;
+        for (unsigned k = 0; k < nFilled; ++k) {
+            if (used + iw > 57) {
+                bits.Skip(used);
+                window = bits.Peek();
+                used = 0;
             }
-            std::uint32_t v = 0;
-            if (!bits.Read(iw, v)) {
-                return 0;
-            }
-            const std::uint64_t j = static_cast<std::uint64_t>(base) + v;
+            const std::uint64_t j = base + (window & indexMask);
+            window >>= iw;
+            used += iw;
             if (j >= count) {
                 return 0;
             }
+            LinkSlot& slot = link.slot[filled[k]];
             const Lot<short>& n = minutiae[j];
-            const int dx = n.x - m.x;
-            const int dy = n.y - m.y;
+            const int dx = n.x - mx;
+            const int dy = n.y - my;
             if (n.type == 1) {
                 slot.code = static_cast<std::uint8_t>(slot.code | 8);
             }
@@ -367,11 +394,12 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
                 const std::uint64_t d2 = static_cast<std::uint64_t>(
                     static_cast<std::int64_t>(dx) * dx + static_cast<std::int64_t>(dy) * dy);
                 slot.distance = static_cast<std::uint16_t>(LinkDistance(d2));
-                slot.direction = static_cast<std::uint8_t>((Arctg(dx, dy) - m.angle) & 255);
-                slot.turn = static_cast<std::uint8_t>((n.angle - m.angle) & 255);
+                slot.direction = static_cast<std::uint8_t>((ArDirection(dx, dy) - ma) & 255);
+                slot.turn = static_cast<std::uint8_t>((n.angle - ma) & 255);
             }
             slot.neighbour = static_cast<std::uint16_t>(j & 0x7FFF);
         }
+        bits.Skip(used);
     }
     return EndsWith(bits.Pos(), size) ? count : 0;
 }
