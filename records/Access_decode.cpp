@@ -84,8 +84,8 @@ struct SlotForm {
     std::uint8_t code;
     std::uint8_t codeBits;
     std::uint8_t extraBits;
-    std::uint8_t taken;      // codeBits + extraBits
-    std::uint32_t extraMask; // (1 << extraBits) - 1
+    std::uint8_t taken;     // codeBits + extraBits
+    std::uint8_t extraMask; // the low 8 bits of (1 << extraBits) - 1: the bits a slot keeps
 };
 
 // The 16 slot forms of a link section whose head gives extra width w3: with w3 = 1 only
@@ -109,7 +109,24 @@ void SlotForms(unsigned w3, SlotForm forms[16])
         f.extraBits =
             static_cast<std::uint8_t>(w3 == 1 ? (c == 3 ? 1 : 0) : (f.code != 0 ? w3 : 0));
         f.taken = static_cast<std::uint8_t>(f.codeBits + f.extraBits);
-        f.extraMask = (1u << f.extraBits) - 1;
+        f.extraMask = static_cast<std::uint8_t>((1u << f.extraBits) - 1);
+    }
+}
+
+// Writes a slot given as one word, the fields at their byte offsets in LinkSlot: code bits
+// 0-7, direction 8-15, turn 16-23, extra 24-31, distance 32-47, neighbour 48-63.
+inline void StoreSlot(LinkSlot& slot, std::uint64_t word)
+{
+    static_assert(sizeof(LinkSlot) == sizeof word, "a slot is one 64-bit word");
+    if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+        std::memcpy(&slot, &word, sizeof word);
+    } else {
+        slot.code = static_cast<std::uint8_t>(word);
+        slot.direction = static_cast<std::uint8_t>(word >> 8);
+        slot.turn = static_cast<std::uint8_t>(word >> 16);
+        slot.extra = static_cast<std::uint8_t>(word >> 24);
+        slot.distance = static_cast<std::uint16_t>(word >> 32);
+        slot.neighbour = static_cast<std::uint16_t>(word >> 48);
     }
 }
 
@@ -192,31 +209,32 @@ const std::uint8_t TbArctg[257] = {
 
 namespace {
 
-// Arctg, for the decoders of this file.
+// Directions of the eight octants, by (dx < 0, dy < 0, steep): base + sign x t, mod 256.
+struct ArOctant {
+    std::int16_t base;
+    std::int16_t sign;
+};
+constexpr ArOctant AR_OCTANTS[8] = {
+    {0, 1},    {64, -1},  // dx >= 0, dy >= 0
+    {0, -1},   {192, 1},  // dx >= 0, dy < 0
+    {128, -1}, {64, 1},   // dx < 0, dy >= 0
+    {128, 1},  {192, -1}, // dx < 0, dy < 0
+};
+
+// Arctg, for the decoders of this file: the octant by a table, so that no sign branches.
 inline int ArDirection(int dx, int dy)
 {
     const int ax = dx < 0 ? -dx : dx;
     const int ay = dy < 0 ? -dy : dy;
-    if (ax == 0 && ay == 0) {
+    if ((ax | ay) == 0) {
         return 0;
     }
-    int a = 0;
-    if (ax >= ay) {
-        const int t = TbArctg[256 * ay / ax];
-        if (dy >= 0) {
-            a = dx >= 0 ? t : 128 - t;
-        } else {
-            a = dx >= 0 ? -t : 128 + t;
-        }
-    } else {
-        const int t = TbArctg[256 * ax / ay];
-        if (dy >= 0) {
-            a = dx >= 0 ? 64 - t : 64 + t;
-        } else {
-            a = dx >= 0 ? 192 + t : 192 - t;
-        }
-    }
-    return a & 255; // mod 256, also for the negative -t
+    const bool steep = ax < ay;
+    const int large = steep ? ay : ax;
+    const int small = steep ? ax : ay;
+    const int t = TbArctg[256 * small / large];
+    const ArOctant& o = AR_OCTANTS[(dx < 0 ? 4 : 0) + (dy < 0 ? 2 : 0) + (steep ? 1 : 0)];
+    return (o.base + o.sign * t) & 255; // mod 256, also for a negative sum
 }
 
 } // namespace
@@ -313,11 +331,12 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
     for (unsigned i = 0; i < count; ++i) {
         const Lot<short>& m = minutiae[i];
         Link& link = out[i];
-        // 2. Slot codes and their extra bits. Each slot is written whole (its other fields 0)
-        // and the positions of the non-empty ones are kept for step 3.
+        // 2. Slot codes and their extra bits. Each slot is written whole (its other fields 0);
+        // the non-empty ones are kept, with their words, for step 3.
         const int slots =
             m.type != 0 ? 2 * static_cast<int>(linkno) - 1 : 2 * static_cast<int>(linkno) + 1;
         std::uint8_t filled[ESK_LINK_SLOTS];
+        std::uint32_t words[ESK_LINK_SLOTS];
         unsigned nFilled = 0;
         // The code and extra bits of a slot are taken whole or the section is refused: a
         // slot reaching past the section's end would fail at one of its reads. A slot takes
@@ -334,22 +353,23 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
                 left = bits.Left();
                 used = 0;
             }
-            const SlotForm& f = forms[window & 15u];
+            const SlotForm f = forms[window & 15u];
             if (left < 57 && f.taken > left - used) {
                 return 0;
             }
-            const std::uint32_t extra =
-                static_cast<std::uint32_t>(window >> f.codeBits) & f.extraMask;
-            const LinkSlot slot = {f.code, 0, 0, static_cast<std::uint8_t>(extra), 0, 0};
-            std::memcpy(&link.slot[s], &slot, sizeof slot);
+            const std::uint32_t word =
+                f.code | ((static_cast<std::uint32_t>(window >> f.codeBits) & f.extraMask) << 24);
+            StoreSlot(link.slot[s], word);
             filled[nFilled] = static_cast<std::uint8_t>(s);
+            words[nFilled] = word;
             nFilled += f.code != 0 ? 1 : 0;
             window >>= f.taken;
             used += f.taken;
         }
         bits.Skip(used);
-        const int first = slots < 0 ? 0 : slots;
-        std::memset(&link.slot[first], 0, sizeof(LinkSlot) * (ESK_LINK_SLOTS - first));
+        for (int s = slots < 0 ? 0 : slots; s < ESK_LINK_SLOTS; ++s) {
+            StoreSlot(link.slot[s], 0);
+        }
         link.count = static_cast<std::uint8_t>(nFilled == 0 ? 0 : filled[nFilled - 1] + 1);
 
         // 3. Base and index width, then one index per non-empty slot; the indexes are taken
@@ -383,21 +403,19 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
             if (j >= count) {
                 return 0;
             }
-            LinkSlot& slot = link.slot[filled[k]];
             const Lot<short>& n = minutiae[j];
             const int dx = n.x - mx;
             const int dy = n.y - my;
-            if (n.type == 1) {
-                slot.code = static_cast<std::uint8_t>(slot.code | 8);
-            }
+            std::uint64_t word = words[k] | (n.type == 1 ? 8u : 0u) | ((j & 0x7FFF) << 48);
             if (dx != 0 || dy != 0) {
                 const std::uint64_t d2 = static_cast<std::uint64_t>(
                     static_cast<std::int64_t>(dx) * dx + static_cast<std::int64_t>(dy) * dy);
-                slot.distance = static_cast<std::uint16_t>(LinkDistance(d2));
-                slot.direction = static_cast<std::uint8_t>((ArDirection(dx, dy) - ma) & 255);
-                slot.turn = static_cast<std::uint8_t>((n.angle - ma) & 255);
+                const unsigned direction = (ArDirection(dx, dy) - ma) & 255;
+                const unsigned turn = (n.angle - ma) & 255;
+                word |= (direction << 8) | (turn << 16) |
+                        (static_cast<std::uint64_t>(LinkDistance(d2)) << 32);
             }
-            slot.neighbour = static_cast<std::uint16_t>(j & 0x7FFF);
+            StoreSlot(link.slot[filled[k]], word);
         }
         bits.Skip(used);
     }

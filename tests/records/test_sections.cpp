@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <ostream>
@@ -86,6 +87,44 @@ TEST(Arctg, FollowsAtan2InEveryOctantWithinOneUnit)
         }
     }
     EXPECT_EQ(checked, 27 * 27);
+}
+
+// Arctg against the octant rules written out branch by branch, for every vector of a
+// 601 x 601 grid and for long vectors near the axes and diagonals.
+TEST(Arctg, EqualsTheOctantRulesOnEveryVector)
+{
+    const auto reference = [](int dx, int dy) {
+        const int ax = std::abs(dx);
+        const int ay = std::abs(dy);
+        if (ax == 0 && ay == 0) {
+            return 0;
+        }
+        int a = 0;
+        if (ax >= ay) {
+            const int t = ESK::TbArctg[256 * ay / ax];
+            a = dy >= 0 ? (dx >= 0 ? t : 128 - t) : (dx >= 0 ? -t : 128 + t);
+        } else {
+            const int t = ESK::TbArctg[256 * ax / ay];
+            a = dy >= 0 ? (dx >= 0 ? 64 - t : 64 + t) : (dx >= 0 ? 192 + t : 192 - t);
+        }
+        return a & 255;
+    };
+    for (int dy = -300; dy <= 300; ++dy) {
+        for (int dx = -300; dx <= 300; ++dx) {
+            ASSERT_EQ(ESK::Arctg(dx, dy), reference(dx, dy)) << dx << "," << dy;
+        }
+    }
+    const int big = (1 << 23) - 1;
+    for (int a : {big, big - 1, 65535, 40000}) {
+        for (int b : {0, 1, a - 1, a}) {
+            for (int sx : {-1, 1}) {
+                for (int sy : {-1, 1}) {
+                    ASSERT_EQ(ESK::Arctg(sx * a, sy * b), reference(sx * a, sy * b));
+                    ASSERT_EQ(ESK::Arctg(sx * b, sy * a), reference(sx * b, sy * a));
+                }
+            }
+        }
+    }
 }
 
 TEST(PointSections, RoundTripBothListsInBothAngleUnits)
