@@ -343,6 +343,15 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
     SlotForms((head >> 12) & 15u, forms);
     const unsigned w4 = (head >> 16) & 15u;
     const unsigned w5 = (head >> 20) & 15u;
+    // The slots of a minutia name the same neighbour several times: the link to a neighbour
+    // (all of a slot's word but its code and extra bits) is kept in a small cache by
+    // (minutia, neighbour) and worked out once.
+    constexpr unsigned CACHE_SIZE = 64;
+    std::uint64_t cacheTag[CACHE_SIZE];
+    std::uint64_t cacheLink[CACHE_SIZE];
+    for (std::uint64_t& t : cacheTag) {
+        t = ~std::uint64_t{0}; // no minutia index reaches 2^32 - 1
+    }
 
     for (unsigned i = 0; i < count; ++i) {
         const Lot<short>& m = minutiae[i];
@@ -419,19 +428,25 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
             if (j >= count) {
                 return 0;
             }
-            const Lot<short>& n = minutiae[j];
-            const int dx = n.x - mx;
-            const int dy = n.y - my;
-            std::uint64_t word = words[k] | (n.type == 1 ? 8u : 0u) | ((j & 0x7FFF) << 48);
-            if (dx != 0 || dy != 0) {
-                const std::uint64_t d2 = static_cast<std::uint64_t>(
-                    static_cast<std::int64_t>(dx) * dx + static_cast<std::int64_t>(dy) * dy);
-                const unsigned direction = (ArDirection(dx, dy) - ma) & 255;
-                const unsigned turn = (n.angle - ma) & 255;
-                word |= (direction << 8) | (turn << 16) |
-                        (static_cast<std::uint64_t>(LinkDistance(d2)) << 32);
+            const std::uint64_t tag = (std::uint64_t{i} << 32) | j;
+            const unsigned entry = static_cast<unsigned>(j) & (CACHE_SIZE - 1);
+            if (cacheTag[entry] != tag) {
+                const Lot<short>& n = minutiae[j];
+                const int dx = n.x - mx;
+                const int dy = n.y - my;
+                std::uint64_t to = (n.type == 1 ? 8u : 0u) | ((j & 0x7FFF) << 48);
+                if (dx != 0 || dy != 0) {
+                    const std::uint64_t d2 = static_cast<std::uint64_t>(
+                        static_cast<std::int64_t>(dx) * dx + static_cast<std::int64_t>(dy) * dy);
+                    const unsigned direction = (ArDirection(dx, dy) - ma) & 255;
+                    const unsigned turn = (n.angle - ma) & 255;
+                    to |= (direction << 8) | (turn << 16) |
+                          (static_cast<std::uint64_t>(LinkDistance(d2)) << 32);
+                }
+                cacheTag[entry] = tag;
+                cacheLink[entry] = to;
             }
-            StoreSlot(link.slot[filled[k]], word);
+            StoreSlot(link.slot[filled[k]], words[k] | cacheLink[entry]);
         }
         bits.Skip(used);
     }
