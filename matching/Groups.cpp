@@ -83,9 +83,12 @@ void freeHitGroup(HitGroup*& g)
 void MinutiaePairSet::setAngle(int i, int j)
 {
     ZF_ASSERT(i >= 0 && i < MAX_NESTS && j >= 0 && j < MAX_NESTS && i != j);
-    const int d = wrap180(atan(m_x[i] - m_x[j], m_y[i] - m_y[j]));
+    // atan answers 0..360, brought into -180..179 without a modulo; the reverse direction of
+    // any d in -180..179 is d + 180 or d - 180, whichever lies in that range.
+    const int a = atan(m_x[i] - m_x[j], m_y[i] - m_y[j]);
+    const int d = a >= 0 && a <= 360 ? (a < 180 ? a : a - 360) : wrap180(a);
     m_items[i][j].dir = d;
-    m_items[j][i].dir = wrap180(d + 180);
+    m_items[j][i].dir = d < 0 ? d + 180 : d - 180;
 }
 
 void MinutiaePairSet::build(const ESK::Lot<short>* minutiae, int n)

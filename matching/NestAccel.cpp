@@ -39,11 +39,58 @@ constexpr LevelTable LEVELS = NaLevelTable();
 static_assert(LEVELS.level[20] == 0 && LEVELS.level[21] == 1 && LEVELS.level[227] == 7,
               "levels end at their borders");
 
-// Sets the bit of (ridge class r < 4, level < 8, quadrant q < 4, direction sense).
-inline void NaSetBit(NestAccel& a, unsigned r, unsigned level, unsigned q, bool sameDir)
+constexpr std::uint8_t NA_NO_BYTE = 0xFF;
+
+// What a link adds to a signature, by what the link itself holds: the signature byte of
+// each (minutia type, slot, code), NA_NO_BYTE where the slot lies beyond the type's table or
+// the ridge count is 8 or more; and the level bits of each length up to the last border,
+// without and with the neighbouring levels.
+struct NaTables {
+    std::uint8_t byte[2][ESK::ESK_LINK_SLOTS][NUM_LINK_CODES];
+    std::uint8_t levelBits[2][MAX_LEVEL_LENGTH + 1];
+};
+
+NaTables NaMakeTables()
 {
-    const unsigned byte = (sameDir ? 0 : 16) + 4 * q + r;
-    a.bits[byte] = static_cast<std::uint8_t>(a.bits[byte] | (1u << level));
+    NaTables t{};
+    for (int type = 0; type < 2; ++type) {
+        for (int k = 0; k < ESK::ESK_LINK_SLOTS; ++k) {
+            for (int code = 0; code < NUM_LINK_CODES; ++code) {
+                std::uint8_t& out = t.byte[type][k][code];
+                out = NA_NO_BYTE;
+                // a. Raw ridge count; a type-1 minutia has no table rows beyond its 33 slots.
+                int rc = 0;
+                if (!slotRidgeCount(type, k, code, rc)) {
+                    continue;
+                }
+                // b. Quadrant, moved to the next one when the ridge count points across.
+                const int q0 = Quadrant[type][k];
+                const bool keep = (q0 <= 1 && rc <= 0) || (q0 >= 2 && rc >= 0);
+                const int q = keep ? q0 : nextQuadrants[q0];
+                // c. Ridge-count class.
+                const unsigned r = static_cast<unsigned>(std::abs(rc) / 2);
+                if (r >= 4) {
+                    continue;
+                }
+                // d. Direction sense.
+                const bool same = isSameDir[code] != 0;
+                const bool sameDir = isDownQuadrant[q0] != 0 ? same : !same;
+                out = static_cast<std::uint8_t>((sameDir ? 0 : 16) + 4 * q + r);
+            }
+        }
+    }
+    for (unsigned length = 0; length <= MAX_LEVEL_LENGTH; ++length) {
+        const unsigned level = static_cast<unsigned>(LEVELS.level[length]);
+        unsigned extra[2];
+        const unsigned ne = getAddDistLevel(length, level, extra);
+        unsigned bits = 1u << level;
+        t.levelBits[0][length] = static_cast<std::uint8_t>(bits);
+        for (unsigned e = 0; e < ne; ++e) {
+            bits |= 1u << extra[e]; // every level is below 8
+        }
+        t.levelBits[1][length] = static_cast<std::uint8_t>(bits);
+    }
+    return t;
 }
 
 } // namespace
@@ -102,50 +149,29 @@ void calcNestAccel(bool addLevels, NestAccel& out, const ESK::Lot<short>* minuti
                    const ESK::Link* links, unsigned count, unsigned index,
                    const MinutiaePairSet& pairs)
 {
+    static const NaTables tables = NaMakeTables();
     std::memset(&out, 0, sizeof out);
     const ESK::Link& link = links[index];
     const int type = minutiae[index].type == 1 ? 1 : 0;
     const unsigned slots = link.count < ESK::ESK_LINK_SLOTS ? link.count : ESK::ESK_LINK_SLOTS;
+    const std::uint8_t(*slotBytes)[NUM_LINK_CODES] = tables.byte[type];
+    const std::uint8_t* levelBits = tables.levelBits[addLevels ? 1 : 0];
+    const PairItem* lengths = pairs.m_items[index];
     for (unsigned k = 0; k < slots; ++k) {
         const ESK::LinkSlot& slot = link.slot[k];
         const unsigned n = slot.neighbour;
-        // Empty slots, links to itself and neighbours outside the kept minutiae add nothing.
-        if (slot.code == 0 || n == index || n >= count) {
+        const unsigned code = slot.code;
+        // Empty slots, links to itself and neighbours outside the kept minutiae add nothing;
+        // nor do lengths past the last level and links the tables give no byte.
+        if (code == 0 || code >= NUM_LINK_CODES || n == index || n >= count) {
             continue;
         }
-        // a. Distance level.
-        const unsigned length =
-            static_cast<unsigned>(pairs.getLen(static_cast<int>(index), static_cast<int>(n)));
-        const int level = getDistLevel(length);
-        if (level < 0) {
+        const unsigned length = static_cast<unsigned>(lengths[n].len);
+        const unsigned byte = slotBytes[k][code];
+        if (length > MAX_LEVEL_LENGTH || byte == NA_NO_BYTE) {
             continue;
         }
-        // b. Raw ridge count; a type-1 minutia has no table rows beyond its 33 slots.
-        int rc = 0;
-        if (!slotRidgeCount(type, static_cast<int>(k), slot.code, rc)) {
-            continue;
-        }
-        // c. Quadrant, moved to the next one when the ridge count points across.
-        const int q0 = Quadrant[type][k];
-        const bool keep = (q0 <= 1 && rc <= 0) || (q0 >= 2 && rc >= 0);
-        const int q = keep ? q0 : nextQuadrants[q0];
-        // d. Ridge-count class.
-        const unsigned r = static_cast<unsigned>(std::abs(rc) / 2);
-        if (r >= 4) {
-            continue;
-        }
-        // e. Direction sense.
-        const bool same = isSameDir[slot.code & 15] != 0;
-        const bool sameDir = isDownQuadrant[q0] != 0 ? same : !same;
-        // f. The bit, and g. those of the neighbouring levels (all below 8).
-        NaSetBit(out, r, static_cast<unsigned>(level), static_cast<unsigned>(q), sameDir);
-        if (addLevels) {
-            unsigned extra[2];
-            const unsigned ne = getAddDistLevel(length, static_cast<unsigned>(level), extra);
-            for (unsigned e = 0; e < ne; ++e) {
-                NaSetBit(out, r, extra[e], static_cast<unsigned>(q), sameDir);
-            }
-        }
+        out.bits[byte] = static_cast<std::uint8_t>(out.bits[byte] | levelBits[length]);
     }
 }
 

@@ -312,11 +312,42 @@ int Matcher100::linkQuadrant(bool ofP, int i, int j, int& ridgeCount)
     return (e & 7) - 1;
 }
 
+namespace {
+
+// The link-quadrant entry of each (minutia type, slot, code): (quadrant + 1) | ((corrected
+// ridge count + 16) << 3), or 0 where the slot lies beyond the type's table.
+struct LqTable {
+    std::uint8_t entry[2][ESK::ESK_LINK_SLOTS][NUM_LINK_CODES];
+};
+
+LqTable LqMakeTable()
+{
+    LqTable t{};
+    for (int type = 0; type < 2; ++type) {
+        for (int k = 0; k < ESK::ESK_LINK_SLOTS; ++k) {
+            for (int code = 0; code < NUM_LINK_CODES; ++code) {
+                int rc = 0;
+                if (!correctedRidgeCount(type, k, code, rc)) {
+                    continue;
+                }
+                ZF_ASSERT(rc >= -16 && rc <= 15);
+                const int q = Quadrant[type][k];
+                ZF_ASSERT(q >= 0 && q <= 6);
+                t.entry[type][k][code] = static_cast<std::uint8_t>((q + 1) | ((rc + 16) << 3));
+            }
+        }
+    }
+    return t;
+}
+
+} // namespace
+
 void Matcher100::buildLinkQuadrants(bool isP)
 {
     // The answer of getQuadrant for every neighbour at once: the slots naming a neighbour
     // are taken in order, and the first whose quadrant differs from an earlier one settles
     // it (quadrant -1 with that slot's ridge count).
+    static const LqTable table = LqMakeTable();
     constexpr std::uint8_t NOT_LINKED = 16 << 3; // quadrant -1, ridge count 0
     const int count = isP ? m_numNestP : m_numNestG;
     const ESK::Sign* minutiae = isP ? m_minutiaeP : m_minutiaeG;
@@ -325,30 +356,29 @@ void Matcher100::buildLinkQuadrants(bool isP)
         std::uint8_t* row = m_linkQuadrant[isP ? 0 : 1][i];
         std::memset(row, NOT_LINKED, static_cast<std::size_t>(count));
         std::uint64_t settled[4] = {};
-        const int type = minutiae[i].type == 1 ? 1 : 0;
+        const std::uint8_t(*entries)[NUM_LINK_CODES] = table.entry[minutiae[i].type == 1 ? 1 : 0];
         const ESK::Link& link = links[i];
         const int slots = link.count < ESK::ESK_LINK_SLOTS ? link.count : ESK::ESK_LINK_SLOTS;
         for (int k = 0; k < slots; ++k) {
             const ESK::LinkSlot& slot = link.slot[k];
             const unsigned j = slot.neighbour;
-            if (slot.code == 0 || j >= static_cast<unsigned>(count) ||
+            const unsigned code = slot.code;
+            if (code == 0 || code >= NUM_LINK_CODES || j >= static_cast<unsigned>(count) ||
                 ((settled[j / 64] >> (j % 64)) & 1u) != 0) {
                 continue;
             }
-            int rc = 0;
-            if (!correctedRidgeCount(type, k, slot.code, rc)) {
+            const std::uint8_t e = entries[k][code];
+            if (e == 0) {
                 continue;
             }
-            ZF_ASSERT(rc >= -16 && rc <= 15);
-            const int q = Quadrant[type][k];
-            ZF_ASSERT(q >= 0 && q <= 6);
-            const int earlier = (row[j] & 7) - 1;
-            if (earlier >= 0 && earlier != q) {
-                row[j] = static_cast<std::uint8_t>((rc + 16) << 3);
+            // An earlier slot with another quadrant settles the neighbour.
+            const unsigned earlier = row[j] & 7u;
+            if (earlier != 0 && earlier != (e & 7u)) {
+                row[j] = static_cast<std::uint8_t>(e & ~7u);
                 settled[j / 64] |= std::uint64_t{1} << (j % 64);
                 continue;
             }
-            row[j] = static_cast<std::uint8_t>((q + 1) | ((rc + 16) << 3));
+            row[j] = e;
         }
     }
 }

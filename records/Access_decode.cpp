@@ -84,6 +84,8 @@ struct SlotForm {
     std::uint8_t code;
     std::uint8_t codeBits;
     std::uint8_t extraBits;
+    std::uint8_t taken;     // codeBits + extraBits
+    std::uint8_t extraMask; // the low 8 bits of (1 << extraBits) - 1: the bits a slot keeps
 };
 
 // The 16 slot forms of a link section whose head gives extra width w3: with w3 = 1 only
@@ -106,6 +108,25 @@ void SlotForms(unsigned w3, SlotForm forms[16])
         }
         f.extraBits =
             static_cast<std::uint8_t>(w3 == 1 ? (c == 3 ? 1 : 0) : (f.code != 0 ? w3 : 0));
+        f.taken = static_cast<std::uint8_t>(f.codeBits + f.extraBits);
+        f.extraMask = static_cast<std::uint8_t>((1u << f.extraBits) - 1);
+    }
+}
+
+// Writes a slot given as one word, the fields at their byte offsets in LinkSlot: code bits
+// 0-7, direction 8-15, turn 16-23, extra 24-31, distance 32-47, neighbour 48-63.
+inline void StoreSlot(LinkSlot& slot, std::uint64_t word)
+{
+    static_assert(sizeof(LinkSlot) == sizeof word, "a slot is one 64-bit word");
+    if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+        std::memcpy(&slot, &word, sizeof word);
+    } else {
+        slot.code = static_cast<std::uint8_t>(word);
+        slot.direction = static_cast<std::uint8_t>(word >> 8);
+        slot.turn = static_cast<std::uint8_t>(word >> 16);
+        slot.extra = static_cast<std::uint8_t>(word >> 24);
+        slot.distance = static_cast<std::uint16_t>(word >> 32);
+        slot.neighbour = static_cast<std::uint16_t>(word >> 48);
     }
 }
 
@@ -150,23 +171,6 @@ template <typename Byte> void PointWidths(const Byte* sec, unsigned widths[TF_PO
     }
 }
 
-// floor(sqrt(v)) capped at 511.
-unsigned LinkDistance(std::uint64_t v)
-{
-    constexpr std::uint64_t cap = 511;
-    if (v >= (cap + 1) * (cap + 1)) {
-        return static_cast<unsigned>(cap);
-    }
-    std::uint64_t r = static_cast<std::uint64_t>(std::sqrt(static_cast<double>(v)));
-    while (r * r > v) {
-        --r;
-    }
-    while ((r + 1) * (r + 1) <= v) {
-        ++r;
-    }
-    return static_cast<unsigned>(r);
-}
-
 // Decoded angle from the stored angle field.
 short PointAngle(std::uint32_t stored, bool layoutI, bool factor)
 {
@@ -203,30 +207,52 @@ const std::uint8_t TbArctg[257] = {
 };
 // clang-format on
 
-int Arctg(int dx, int dy)
+namespace {
+
+// Directions of the eight octants, by (dx < 0, dy < 0, steep): base + sign x t, mod 256.
+struct ArOctant {
+    std::int16_t base;
+    std::int16_t sign;
+};
+constexpr ArOctant AR_OCTANTS[8] = {
+    {0, 1},    {64, -1},  // dx >= 0, dy >= 0
+    {0, -1},   {192, 1},  // dx >= 0, dy < 0
+    {128, -1}, {64, 1},   // dx < 0, dy >= 0
+    {128, 1},  {192, -1}, // dx < 0, dy < 0
+};
+
+// Arctg, for the decoders of this file: the octant by a table, so that no sign branches.
+inline int ArDirection(int dx, int dy)
 {
     const int ax = dx < 0 ? -dx : dx;
     const int ay = dy < 0 ? -dy : dy;
-    if (ax == 0 && ay == 0) {
+    if ((ax | ay) == 0) {
         return 0;
     }
-    int a = 0;
-    if (ax >= ay) {
-        const int t = TbArctg[256 * ay / ax];
-        if (dy >= 0) {
-            a = dx >= 0 ? t : 128 - t;
-        } else {
-            a = dx >= 0 ? -t : 128 + t;
-        }
-    } else {
-        const int t = TbArctg[256 * ax / ay];
-        if (dy >= 0) {
-            a = dx >= 0 ? 64 - t : 64 + t;
-        } else {
-            a = dx >= 0 ? 192 + t : 192 - t;
-        }
+    const bool steep = ax < ay;
+    const int large = steep ? ay : ax;
+    const int small = steep ? ax : ay;
+    const int t = TbArctg[256 * small / large];
+    const ArOctant& o = AR_OCTANTS[(dx < 0 ? 4 : 0) + (dy < 0 ? 2 : 0) + (steep ? 1 : 0)];
+    return (o.base + o.sign * t) & 255; // mod 256, also for a negative sum
+}
+
+} // namespace
+
+int Arctg(int dx, int dy)
+{
+    return ArDirection(dx, dy);
+}
+
+// Below 512^2 the correctly rounded double root of v is never pushed up to the next integer
+// (it stays at least 1/1024 below it), so truncation gives the integer root.
+unsigned LinkDistance(std::uint64_t v)
+{
+    constexpr std::uint64_t cap = 511;
+    if (v >= (cap + 1) * (cap + 1)) {
+        return static_cast<unsigned>(cap);
     }
-    return a & 255; // mod 256, also for the negative -t
+    return static_cast<unsigned>(std::sqrt(static_cast<double>(static_cast<std::uint32_t>(v))));
 }
 
 template <typename Byte>
@@ -260,13 +286,29 @@ unsigned Access_decode<Byte>::Points(Lot<short>* out, const Byte* sec, std::uint
     }
     unsigned widths[TF_POINT_FIELD_COUNT];
     PointWidths(sec, widths);
+    std::uint32_t masks[TF_POINT_FIELD_COUNT];
+    for (int k = 0; k < TF_POINT_FIELD_COUNT; ++k) {
+        masks[k] = (1u << widths[k]) - 1;
+    }
     BitCursor<Byte> bits(sec, size, TF_POINT_HEAD_BITS);
     unsigned decoded = 0;
     while (decoded < n && FilledBytes(bits.Pos()) < size) {
+        // The fields lie inside the section (decoded < n) and take at most 15 bits each: one
+        // window of 57 bits or more serves them until the next would pass its end.
         std::uint32_t f[TF_POINT_FIELD_COUNT];
+        std::uint64_t window = bits.Peek();
+        unsigned used = 0;
         for (int k = 0; k < TF_POINT_FIELD_COUNT; ++k) {
-            bits.Read(widths[k], f[k]); // fits: decoded < n
+            if (used + widths[k] > 57) {
+                bits.Skip(used);
+                window = bits.Peek();
+                used = 0;
+            }
+            f[k] = static_cast<std::uint32_t>(window) & masks[k];
+            window >>= widths[k];
+            used += widths[k];
         }
+        bits.Skip(used);
         Lot<short>& p = out[decoded++];
         p.x = static_cast<short>(f[TF_FIELD_X]);
         p.y = static_cast<short>(f[TF_FIELD_Y]);
@@ -301,18 +343,31 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
     SlotForms((head >> 12) & 15u, forms);
     const unsigned w4 = (head >> 16) & 15u;
     const unsigned w5 = (head >> 20) & 15u;
+    // The slots of a minutia name the same neighbour several times: the link to a neighbour
+    // (all of a slot's word but its code and extra bits) is kept in a small cache by
+    // (minutia, neighbour) and worked out once.
+    constexpr unsigned CACHE_SIZE = 64;
+    std::uint64_t cacheTag[CACHE_SIZE];
+    std::uint64_t cacheLink[CACHE_SIZE];
+    for (std::uint64_t& t : cacheTag) {
+        t = ~std::uint64_t{0}; // no minutia index reaches 2^32 - 1
+    }
 
     for (unsigned i = 0; i < count; ++i) {
         const Lot<short>& m = minutiae[i];
         Link& link = out[i];
-        std::memset(&link, 0, sizeof link);
-        // 2. Slot codes and their extra bits.
+        // 2. Slot codes and their extra bits. Each slot is written whole (its other fields 0);
+        // the non-empty ones are kept, with their words, for step 3.
         const int slots =
             m.type != 0 ? 2 * static_cast<int>(linkno) - 1 : 2 * static_cast<int>(linkno) + 1;
+        std::uint8_t filled[ESK_LINK_SLOTS];
+        std::uint32_t words[ESK_LINK_SLOTS];
+        unsigned nFilled = 0;
         // The code and extra bits of a slot are taken whole or the section is refused: a
         // slot reaching past the section's end would fail at one of its reads. A slot takes
         // at most 4 + 15 bits, so the window (57 bits or more, or all that is left) serves
-        // slots until more than 38 of its bits are used.
+        // slots until more than 38 of its bits are used; while 57 bits or more are left,
+        // no slot of the window can reach past the end.
         std::uint64_t window = bits.Peek();
         std::uint64_t left = bits.Left();
         unsigned used = 0;
@@ -323,55 +378,77 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
                 left = bits.Left();
                 used = 0;
             }
-            const SlotForm& f = forms[window & 15u];
-            const unsigned taken = f.codeBits + f.extraBits;
-            if (taken > left - used) {
+            const SlotForm f = forms[window & 15u];
+            if (left < 57 && f.taken > left - used) {
                 return 0;
             }
-            link.slot[s].code = f.code;
-            link.slot[s].extra =
-                static_cast<std::uint8_t>((window >> f.codeBits) & ((1u << f.extraBits) - 1));
-            if (f.code != 0) {
-                link.count = static_cast<std::uint8_t>(s + 1);
-            }
-            window >>= taken;
-            used += taken;
+            const std::uint32_t word =
+                f.code | ((static_cast<std::uint32_t>(window >> f.codeBits) & f.extraMask) << 24);
+            StoreSlot(link.slot[s], word);
+            filled[nFilled] = static_cast<std::uint8_t>(s);
+            words[nFilled] = word;
+            nFilled += f.code != 0 ? 1 : 0;
+            window >>= f.taken;
+            used += f.taken;
         }
         bits.Skip(used);
-        // 3. Base and index width, then one index per non-empty slot.
+        for (int s = slots < 0 ? 0 : slots; s < ESK_LINK_SLOTS; ++s) {
+            StoreSlot(link.slot[s], 0);
+        }
+        link.count = static_cast<std::uint8_t>(nFilled == 0 ? 0 : filled[nFilled - 1] + 1);
+
+        // 3. Base and index width, then one index per non-empty slot; the indexes are taken
+        // all or the section is refused.
         std::uint32_t base = 0;
         std::uint32_t iw = 0;
         if (!bits.Read(w4, base) || !bits.Read(w5, iw)) {
             return 0;
         }
-        for (int s = 0; s < link.count; ++s) {
-            LinkSlot& slot = link.slot[s];
-            if (slot.code == 0) {
-                continue;
+        if (nFilled == 0) {
+            continue;
+        }
+        if (iw > 32 || std::uint64_t{iw} * nFilled > bits.Left()) {
+            return 0;
+        }
+        const std::uint64_t indexMask = (std::uint64_t{1} << iw) - 1;
+        const int mx = m.x;
+        const int my = m.y;
+        const int ma = m.angle;
+        window = bits.Peek();
+        used = 0;
+        for (unsigned k = 0; k < nFilled; ++k) {
+            if (used + iw > 57) {
+                bits.Skip(used);
+                window = bits.Peek();
+                used = 0;
             }
-            std::uint32_t v = 0;
-            if (!bits.Read(iw, v)) {
-                return 0;
-            }
-            const std::uint64_t j = static_cast<std::uint64_t>(base) + v;
+            const std::uint64_t j = base + (window & indexMask);
+            window >>= iw;
+            used += iw;
             if (j >= count) {
                 return 0;
             }
-            const Lot<short>& n = minutiae[j];
-            const int dx = n.x - m.x;
-            const int dy = n.y - m.y;
-            if (n.type == 1) {
-                slot.code = static_cast<std::uint8_t>(slot.code | 8);
+            const std::uint64_t tag = (std::uint64_t{i} << 32) | j;
+            const unsigned entry = static_cast<unsigned>(j) & (CACHE_SIZE - 1);
+            if (cacheTag[entry] != tag) {
+                const Lot<short>& n = minutiae[j];
+                const int dx = n.x - mx;
+                const int dy = n.y - my;
+                std::uint64_t to = (n.type == 1 ? 8u : 0u) | ((j & 0x7FFF) << 48);
+                if (dx != 0 || dy != 0) {
+                    const std::uint64_t d2 = static_cast<std::uint64_t>(
+                        static_cast<std::int64_t>(dx) * dx + static_cast<std::int64_t>(dy) * dy);
+                    const unsigned direction = (ArDirection(dx, dy) - ma) & 255;
+                    const unsigned turn = (n.angle - ma) & 255;
+                    to |= (direction << 8) | (turn << 16) |
+                          (static_cast<std::uint64_t>(LinkDistance(d2)) << 32);
+                }
+                cacheTag[entry] = tag;
+                cacheLink[entry] = to;
             }
-            if (dx != 0 || dy != 0) {
-                const std::uint64_t d2 = static_cast<std::uint64_t>(
-                    static_cast<std::int64_t>(dx) * dx + static_cast<std::int64_t>(dy) * dy);
-                slot.distance = static_cast<std::uint16_t>(LinkDistance(d2));
-                slot.direction = static_cast<std::uint8_t>((Arctg(dx, dy) - m.angle) & 255);
-                slot.turn = static_cast<std::uint8_t>((n.angle - m.angle) & 255);
-            }
-            slot.neighbour = static_cast<std::uint16_t>(j & 0x7FFF);
+            StoreSlot(link.slot[filled[k]], words[k] | cacheLink[entry]);
         }
+        bits.Skip(used);
     }
     return EndsWith(bits.Pos(), size) ? count : 0;
 }

@@ -17,6 +17,9 @@ extern const std::uint8_t TbArctg[257];
 // |dx|, |dy| < 2^23 (decoded coordinates are 16-bit).
 int Arctg(int dx, int dy);
 
+// Length of a link whose squared length is v: floor(sqrt(v)), at most 511.
+unsigned LinkDistance(std::uint64_t v);
+
 // Largest area mask dearea writes: 512 x 512 cells, the mask of a 4096 x 4096 image.
 inline constexpr std::uint32_t ESK_MAX_AREA_CELLS = 512u * 512u;
 

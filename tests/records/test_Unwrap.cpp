@@ -151,6 +151,30 @@ TEST(Unwrap, SealCatchesAnyChangedByte)
     EXPECT_EQ(checked, static_cast<int>(good.size()) - 4);
 }
 
+// The seal sum is reduced per block, not per byte: the same value as a running reduction,
+// for bytes of 255 (the largest block sums) past one block and for mixed bytes.
+TEST(Unwrap, SealSumEqualsARunningReduction)
+{
+    Bytes bytes((std::size_t{1} << 24) + 1000, 0xFF);
+    for (std::size_t k = 0; k < 1000; ++k) {
+        bytes[k] = static_cast<unsigned char>(k * 37);
+    }
+    const std::size_t lengths[] = {0, 1, 250, 251, 1000, 12267, std::size_t{1} << 24, bytes.size()};
+    for (const unsigned char* p : {bytes.data(), bytes.data() + bytes.size() - 12267}) {
+        unsigned running = 0;
+        std::size_t done = 0;
+        for (std::size_t n : lengths) {
+            if (p != bytes.data() && n > 12267) {
+                continue;
+            }
+            for (; done < n; ++done) {
+                running = (running + p[done]) % TF_SEAL_MODULUS;
+            }
+            EXPECT_EQ(TfSealSum(p, n), running) << n;
+        }
+    }
+}
+
 TEST(Unwrap, HasherChecksTheByteBeforeTheSeal)
 {
     Bytes rec = zftest::BuildRecord(zftest::SampleRecord());

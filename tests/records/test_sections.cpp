@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -85,6 +87,44 @@ TEST(Arctg, FollowsAtan2InEveryOctantWithinOneUnit)
         }
     }
     EXPECT_EQ(checked, 27 * 27);
+}
+
+// Arctg against the octant rules written out branch by branch, for every vector of a
+// 601 x 601 grid and for long vectors near the axes and diagonals.
+TEST(Arctg, EqualsTheOctantRulesOnEveryVector)
+{
+    const auto reference = [](int dx, int dy) {
+        const int ax = std::abs(dx);
+        const int ay = std::abs(dy);
+        if (ax == 0 && ay == 0) {
+            return 0;
+        }
+        int a = 0;
+        if (ax >= ay) {
+            const int t = ESK::TbArctg[256 * ay / ax];
+            a = dy >= 0 ? (dx >= 0 ? t : 128 - t) : (dx >= 0 ? -t : 128 + t);
+        } else {
+            const int t = ESK::TbArctg[256 * ax / ay];
+            a = dy >= 0 ? (dx >= 0 ? 64 - t : 64 + t) : (dx >= 0 ? 192 + t : 192 - t);
+        }
+        return a & 255;
+    };
+    for (int dy = -300; dy <= 300; ++dy) {
+        for (int dx = -300; dx <= 300; ++dx) {
+            ASSERT_EQ(ESK::Arctg(dx, dy), reference(dx, dy)) << dx << "," << dy;
+        }
+    }
+    const int big = (1 << 23) - 1;
+    for (int a : {big, big - 1, 65535, 40000}) {
+        for (int b : {0, 1, a - 1, a}) {
+            for (int sx : {-1, 1}) {
+                for (int sy : {-1, 1}) {
+                    ASSERT_EQ(ESK::Arctg(sx * a, sy * b), reference(sx * a, sy * b));
+                    ASSERT_EQ(ESK::Arctg(sx * b, sy * a), reference(sx * b, sy * a));
+                }
+            }
+        }
+    }
 }
 
 TEST(PointSections, RoundTripBothListsInBothAngleUnits)
@@ -351,6 +391,187 @@ TEST(NestSection, SlotCodesAndExtraWordsOfEveryWidth)
                 << "cut to " << cut << " bytes";
         }
     }
+}
+
+// Every squared length below the cap gives its integer root; above it, 511.
+TEST(NestSection, LinkDistanceIsTheIntegerRootUpTo511)
+{
+    unsigned root = 0;
+    for (std::uint64_t v = 0; v < 512u * 512u; ++v) {
+        root += (root + 1) * (root + 1) <= v ? 1 : 0;
+        ASSERT_EQ(ESK::LinkDistance(v), root) << v;
+    }
+    for (std::uint64_t v : {512ull * 512, 512ull * 512 + 1, 1ull << 33}) {
+        EXPECT_EQ(ESK::LinkDistance(v), 511u) << v;
+    }
+}
+
+namespace {
+
+// Links decoded one field at a time with a plain bit reader, slot by slot as the format
+// lays them out: the reference the section decoder must agree with.
+unsigned ReferenceLinks(ESK::Link* out, const ESK::Lot<short>* minutiae, unsigned count,
+                        unsigned linkno, const Bytes& sec)
+{
+    const std::uint64_t bits = 8ull * sec.size();
+    std::uint64_t pos = 0;
+    bool ok = true;
+    const auto read = [&](unsigned n) {
+        std::uint64_t v = 0;
+        if (n > 32 || n > bits - pos) {
+            ok = false;
+            return v;
+        }
+        for (unsigned k = 0; k < n; ++k, ++pos) {
+            v |= static_cast<std::uint64_t>((sec[pos / 8] >> (pos % 8)) & 1u) << k;
+        }
+        return v;
+    };
+    const std::uint64_t head = read(24);
+    if (!ok || (head & 15) == 0 || ((head >> 4) & 15) == 0 || ((head >> 8) & 15) == 0) {
+        return 0;
+    }
+    const unsigned w3 = (head >> 12) & 15;
+    for (unsigned i = 0; i < count; ++i) {
+        ESK::Link& link = out[i];
+        link = ESK::Link{};
+        const int slots = minutiae[i].type != 0 ? 2 * int(linkno) - 1 : 2 * int(linkno) + 1;
+        for (int s = 0; s < slots; ++s) {
+            unsigned code = static_cast<unsigned>(read(2));
+            if (code == 3) {
+                code += 4 * static_cast<unsigned>(read(2));
+            } else if (code != 0) {
+                code += 4 * static_cast<unsigned>(read(1));
+            }
+            const bool carries = w3 == 1 ? (code & 3) == 3 : code != 0;
+            const std::uint64_t extra = carries ? read(w3) : 0;
+            if (!ok) {
+                return 0;
+            }
+            link.slot[s].code = static_cast<std::uint8_t>(code);
+            link.slot[s].extra = static_cast<std::uint8_t>(extra);
+            link.count = code != 0 ? static_cast<std::uint8_t>(s + 1) : link.count;
+        }
+        const std::uint64_t base = read((head >> 16) & 15);
+        const unsigned iw = static_cast<unsigned>(read((head >> 20) & 15));
+        if (!ok) {
+            return 0;
+        }
+        for (int s = 0; s < link.count; ++s) {
+            ESK::LinkSlot& slot = link.slot[s];
+            if (slot.code == 0) {
+                continue;
+            }
+            const std::uint64_t j = base + read(iw);
+            if (!ok || j >= count) {
+                return 0;
+            }
+            const ESK::Lot<short>& m = minutiae[i];
+            const ESK::Lot<short>& n = minutiae[j];
+            const int dx = n.x - m.x;
+            const int dy = n.y - m.y;
+            slot.code = static_cast<std::uint8_t>(slot.code | (n.type == 1 ? 8 : 0));
+            if (dx != 0 || dy != 0) {
+                const double d = std::floor(std::sqrt(double(dx) * dx + double(dy) * dy));
+                slot.distance = static_cast<std::uint16_t>(d < 511 ? d : 511);
+                slot.direction = static_cast<std::uint8_t>((ESK::Arctg(dx, dy) - m.angle) & 255);
+                slot.turn = static_cast<std::uint8_t>((n.angle - m.angle) & 255);
+            }
+            slot.neighbour = static_cast<std::uint16_t>(j & 0x7FFF);
+        }
+    }
+    // The stream ends with the section: 4 bytes per whole 32-bit word and the bytes begun
+    // in the last one (one more from its second byte on), or one byte fewer.
+    const std::uint64_t used = 4 * (pos / 32) + (pos % 32 == 0 ? 0 : pos % 32 / 8 + 1);
+    return used == sec.size() || used == sec.size() + 1 ? count : 0;
+}
+
+} // namespace
+
+// Random sections of random field widths (index widths up to 32 bits included), over
+// minutiae that share positions or lie far apart, whole, cut and with a flipped bit: the
+// decoder answers as the reference and, where it accepts, fills every link alike.
+TEST(NestSection, AgreesWithAFieldByFieldReading)
+{
+    std::uint32_t state = 0x2545F491u;
+    const auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    };
+    const ESK::Access_decode<unsigned char> decode;
+    int accepted = 0;
+    for (int trial = 0; trial < 400; ++trial) {
+        // Some lists longer than 64, so that neighbours 64 apart meet in one minutia.
+        const unsigned count = trial % 8 == 0 ? 65 + next() % 140 : 1 + next() % 12;
+        const unsigned linkno = 1 + next() % 17;
+        std::vector<ESK::Lot<short>> points(count);
+        for (ESK::Lot<short>& p : points) {
+            const bool far = next() % 4 == 0;
+            p.x = static_cast<short>(far ? next() % 32768 : next() % 4);
+            p.y = static_cast<short>(far ? next() % 32768 : next() % 4);
+            p.angle = static_cast<short>(next() % 360);
+            p.type = static_cast<std::uint8_t>(next() % 3 == 0 ? 1 : 0);
+        }
+        const unsigned w3 = 1 + next() % 15;
+        const unsigned w4 = 1 + next() % 15;
+        const unsigned w5 = next() % 3 == 0 ? 6 : 3;
+        Bits b;
+        b.Put(4, 4);
+        b.Put(3, 4);
+        b.Put(2, 4);
+        b.Put(w3, 4);
+        b.Put(w4, 4);
+        b.Put(w5, 4);
+        for (unsigned i = 0; i < count; ++i) {
+            const unsigned slots = points[i].type == 1 ? 2 * linkno - 1 : 2 * linkno + 1;
+            unsigned filled = 0;
+            for (unsigned s = 0; s < slots; ++s) {
+                const unsigned code = next() % 2 == 0 ? 0 : next() % 16;
+                b.Put(code & 3, 2);
+                if ((code & 3) == 3) {
+                    b.Put(code >> 2, 2);
+                } else if ((code & 3) != 0) {
+                    b.Put((code >> 2) & 1, 1);
+                }
+                const unsigned c = (code & 3) == 0 ? 0 : code;
+                filled += c != 0 ? 1 : 0;
+                if (w3 == 1 ? (c & 3) == 3 : c != 0) {
+                    b.Put(next(), w3);
+                }
+            }
+            const unsigned iw = w5 == 6 ? 17 + next() % 16 : next() % 8;
+            const unsigned base = next() % count;
+            b.Put(base, w4);
+            b.Put(iw, w5);
+            for (unsigned k = 0; k < filled; ++k) {
+                const std::uint64_t v = iw == 0 ? 0 : next() % (count - base);
+                b.Put(static_cast<std::uint32_t>(v), iw);
+            }
+        }
+        Bytes sec = b.bytes();
+        for (int variant = 0; variant < 3; ++variant) {
+            SCOPED_TRACE(testing::Message() << "trial " << trial << " variant " << variant);
+            Bytes s = sec;
+            if (variant == 1) {
+                s.resize(next() % s.size());
+            } else if (variant == 2) {
+                s[3 + next() % (s.size() - 3)] ^= static_cast<unsigned char>(1u << (next() % 8));
+            }
+            std::vector<ESK::Link> want(count);
+            std::vector<ESK::Link> got(count);
+            const unsigned n = ReferenceLinks(want.data(), points.data(), count, linkno, s);
+            ASSERT_EQ(decode.Links(got.data(), points.data(), count, linkno, s.data(),
+                                   static_cast<std::uint32_t>(s.size())),
+                      n);
+            if (n != 0) {
+                ++accepted;
+                ASSERT_EQ(std::memcmp(want.data(), got.data(), sizeof(ESK::Link) * count), 0);
+            }
+        }
+    }
+    EXPECT_GT(accepted, 400); // every whole section and some damaged ones
 }
 
 // Points of random field widths from random sections, at every length up to 48 bytes,
