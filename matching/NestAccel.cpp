@@ -170,6 +170,9 @@ int Matcher100::compareAllNestAccel()
         for (int j = 0; j < m_numNestG; ++j) {
             if (limited) {
                 const int rotation = nestRotation(i, j);
+                if (rotation != 0) {
+                    touchNestCompareCell(i, j);
+                }
                 m_nestCompare[i][j].rotation = static_cast<std::int16_t>(rotation);
                 const bool wide = m_wideP[i] != 0 || m_wideG[j] != 0;
                 const int limit = m_maxAngle + (wide ? m_minAngleTolWide : m_minAngleTol);

@@ -278,8 +278,14 @@ void Matcher100::calcNestSim(int np, int ng, HitGroup& g, NotHit* notHitP, NotHi
                              bool final)
 {
     // 1. Hit neighbours are no longer unexplained.
-    g.m_sim = 0;
     clearNotHitGroup(g, notHitP, notHitG, final);
+    calcNestSimOfMarks(np, ng, g, notHitP, notHitG, final);
+}
+
+void Matcher100::calcNestSimOfMarks(int np, int ng, HitGroup& g, NotHit* notHitP, NotHit* notHitG,
+                                    bool final)
+{
+    g.m_sim = 0;
     // 2-3. Evidence of the hits, weight of what stays unexplained.
     int sumQ = 0;
     const int hitProb = getHitProbabilities(g, final, sumQ);
@@ -458,7 +464,10 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
             }
             partner = partnerOfP[nP];
             if (partner == -2) {
-                notHitP[nP] = NotHit{1, static_cast<std::uint8_t>(slotSameDir(typeP, k, codeP))};
+                if (m_excludeP[nP] == 0) {
+                    notHitP[nP] =
+                        NotHit{1, static_cast<std::uint8_t>(slotSameDir(typeP, k, codeP))};
+                }
                 continue;
             }
         }
@@ -472,7 +481,9 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
             continue;
         }
         if (inGroupG[nG] == 0) {
-            notHitG[nG] = NotHit{1, static_cast<std::uint8_t>(slotSameDir(typeG, gs, codeG))};
+            if (m_excludeG[nG] == 0) {
+                notHitG[nG] = NotHit{1, static_cast<std::uint8_t>(slotSameDir(typeG, gs, codeG))};
+            }
             continue;
         }
         if (codeP == 0 || partner != nG) {
@@ -508,8 +519,10 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
         checkAngle1(nP, np, nG, ng, &angleDif);
         g.add(static_cast<short>(nP), static_cast<short>(nG), lt, distDif, minAngleDif, angleDif);
     }
-    // 6. The similarity.
-    calcNestSim(np, ng, g, notHitP, notHitG, true);
+    // 6. The similarity: excluded minutiae were never marked (a mark of the final rules is
+    // cleared for them), hit neighbours are no longer unexplained.
+    clearNotHitGroup(g, notHitP, notHitG, false);
+    calcNestSimOfMarks(np, ng, g, notHitP, notHitG, true);
     clearNestMarks(np, ng);
 }
 
@@ -572,7 +585,11 @@ NestCompareResult* Matcher100::getNestCompareResult(int np, int ng, Transition m
     ZF_ASSERT(maxT < TL_3);
     NestCompareResult& cell = m_nestCompare[np][ng];
     if (cell.rotation == 0) {
-        cell.rotation = static_cast<std::int16_t>(nestRotation(np, ng));
+        const int rotation = nestRotation(np, ng);
+        if (rotation != 0) {
+            touchNestCompareCell(np, ng);
+        }
+        cell.rotation = static_cast<std::int16_t>(rotation);
     }
     for (Transition t = 0; t <= maxT; ++t) {
         if (!isTransitionPossible(static_cast<short>(np), static_cast<short>(ng), t)) {
@@ -581,6 +598,7 @@ NestCompareResult* Matcher100::getNestCompareResult(int np, int ng, Transition m
         if (t < NUM_CACHED_TRANSITIONS) {
             if (cell.groups[t] == nullptr) {
                 compNestsAlt(static_cast<short>(np), static_cast<short>(ng), t, cell.rotation);
+                touchNestCompareCell(np, ng);
                 saveNestComRes(cell, t);
             }
         } else {
@@ -600,7 +618,11 @@ HitGroup* Matcher100::getNestCompareResult(int np, int ng, Transition t, short& 
     if (t < TL_3) {
         NestCompareResult& cell = m_nestCompare[np][ng];
         if (cell.rotation == 0) {
-            cell.rotation = static_cast<std::int16_t>(nestRotation(np, ng));
+            const int rotation = nestRotation(np, ng);
+            if (rotation != 0) {
+                touchNestCompareCell(np, ng);
+            }
+            cell.rotation = static_cast<std::int16_t>(rotation);
         }
         if (!isTransitionPossible(static_cast<short>(np), static_cast<short>(ng), t)) {
             return nullptr;
@@ -611,6 +633,7 @@ HitGroup* Matcher100::getNestCompareResult(int np, int ng, Transition t, short& 
         }
         if (cell.groups[t] == nullptr) {
             compNestsAlt(static_cast<short>(np), static_cast<short>(ng), t, cell.rotation);
+            touchNestCompareCell(np, ng);
             saveNestComRes(cell, t);
         }
         return cell.groups[t];

@@ -129,6 +129,36 @@ TEST(NestComparison, CacheAndTransitionClasses)
     EXPECT_EQ(m->m_nestCompare[5][1].bestTransition, 1);
 }
 
+TEST(NestComparison, ClearingEmptiesEveryWrittenCell)
+{
+    // Once all cells were emptied, a clearing empties only the cells written since: those
+    // with a rotation, and those computed with a rotation of 0 (nests of equal angles), even
+    // beyond the rectangle it is given.
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(kNest, NestLinks()),
+                                   zftest::PlanOf(kNest, NestLinks()));
+    m->setDistErrorLevel(2);
+    const int cells[][2] = {{0, 0}, {1, 0}, {5, 5}, {3, 1}};
+    for (int round = 0; round < 2; ++round) {
+        unsigned short best = 0;
+        for (const auto& c : cells) {
+            m->getNestCompareResult(c[0], c[1], 4, best);
+        }
+        EXPECT_EQ(m->m_nestCompare[0][0].rotation, 0);
+        EXPECT_EQ(m->m_nestCompare[0][0].computed, 1);
+        m->clearNestCompareCells(1, 1);
+        for (const auto& c : cells) {
+            const NestCompareResult& cell = m->m_nestCompare[c[0]][c[1]];
+            EXPECT_EQ(cell.rotation, 0);
+            EXPECT_EQ(cell.computed, 0);
+            EXPECT_EQ(cell.bestSim, 0);
+            EXPECT_EQ(cell.bestTransition, TR_NONE);
+            for (const HitGroup* g : cell.groups) {
+                EXPECT_EQ(g, nullptr);
+            }
+        }
+    }
+}
+
 TEST(NestComparison, HitGroupStoreKeepsGroupsApartAndReusesBlocks)
 {
     // Enough groups of every size to fill several blocks of each kind; each group's items
