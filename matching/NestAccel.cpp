@@ -164,8 +164,11 @@ int Matcher100::compareAllNestAccel()
     // (each nest rotation is then worked out when a comparison first needs it).
     const int minTol = m_minAngleTol < m_minAngleTolWide ? m_minAngleTol : m_minAngleTolWide;
     const bool limited = m_maxAngle + minTol < 180;
+    // Local copies: the stores of the loop cannot change them, so they stay in registers.
+    const NestAccel* accelG = m_accelG;
+    std::uint32_t* histogram = m_accelHistogram;
     for (int i = 0; i < m_numNestP; ++i) {
-        const NestAccel& a = m_accelP[i];
+        const NestAccel a = m_accelP[i];
         std::uint8_t* sim = m_accelSim[i];
         for (int j = 0; j < m_numNestG; ++j) {
             if (limited) {
@@ -180,10 +183,10 @@ int Matcher100::compareAllNestAccel()
                     continue;
                 }
             }
-            const unsigned s = compNestAccel(a, m_accelG[j]);
+            const unsigned s = compNestAccel(a, accelG[j]);
             ZF_ASSERT(s <= MAX_NEST_ACCEL_SIM);
             sim[j] = static_cast<std::uint8_t>(s);
-            ++m_accelHistogram[s];
+            ++histogram[s];
         }
     }
     return m_numNestP * m_numNestG;

@@ -8,6 +8,7 @@
 #include "matching/SearchHelpers.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -54,6 +55,24 @@ int NcType(const ESK::Sign& m)
     return m.type == 1 ? 1 : 0;
 }
 
+// Transitions 0..MPT open to a probe minutia of type typeP and a gallery minutia of type
+// typeG (0 or 1), bit t for transition t; worked out once.
+std::uint32_t NcOpenTransitions(int typeP, int typeG)
+{
+    static const std::array<std::uint32_t, 4> open = [] {
+        std::array<std::uint32_t, 4> m{};
+        for (int k = 0; k < 4; ++k) {
+            for (Transition t = 0; t <= MPT; ++t) {
+                if (isTransitionPossibleForTypes(k >> 1, k & 1, t)) {
+                    m[static_cast<std::size_t>(k)] |= 1u << t;
+                }
+            }
+        }
+        return m;
+    }();
+    return open[static_cast<std::size_t>(2 * typeP + typeG)];
+}
+
 // The link tests of checkLink, with its tolerance of LINK_ANGLE_TOL for wide minutiae too:
 // neighbour angles after rotation, link lengths, and the neighbour angle relative to the link;
 // each difference on the 256 scale of its tolerance.
@@ -90,7 +109,8 @@ inline bool NcCheckLink(Matcher100& m, int np, int ng, int nP, int nG, int rotat
 
 bool Matcher100::isTransitionPossible(short np, short ng, Transition t) const
 {
-    return isTransitionPossibleForTypes(NcType(m_minutiaeP[np]), NcType(m_minutiaeG[ng]), t);
+    return t >= 0 && t <= MPT &&
+           ((NcOpenTransitions(NcType(m_minutiaeP[np]), NcType(m_minutiaeG[ng])) >> t) & 1u) != 0;
 }
 
 bool Matcher100::checkAngle1(int nP, int np, int nG, int ng, short* angleDif)
@@ -591,10 +611,13 @@ NestCompareResult* Matcher100::getNestCompareResult(int np, int ng, Transition m
         }
         cell.rotation = static_cast<std::int16_t>(rotation);
     }
-    for (Transition t = 0; t <= maxT; ++t) {
-        if (!isTransitionPossible(static_cast<short>(np), static_cast<short>(ng), t)) {
-            continue;
-        }
+    // The open transitions up to maxT, in increasing order.
+    std::uint32_t open = maxT < 0
+                             ? 0u
+                             : NcOpenTransitions(NcType(m_minutiaeP[np]), NcType(m_minutiaeG[ng])) &
+                                   ((2u << maxT) - 1u);
+    for (; open != 0; open &= open - 1) {
+        const Transition t = __builtin_ctz(open);
         if (t < NUM_CACHED_TRANSITIONS) {
             if (cell.groups[t] == nullptr) {
                 compNestsAlt(static_cast<short>(np), static_cast<short>(ng), t, cell.rotation);

@@ -120,6 +120,17 @@ TEST(NestComparison, CacheAndTransitionClasses)
     EXPECT_TRUE(m->isTransitionPossible(5, 0, 1));
     EXPECT_EQ(m->getNestCompareResult(5, 0, 0, dif), nullptr);
     EXPECT_NE(m->getNestCompareResult(5, 0, 1, dif), nullptr);
+    // Every transition, and some outside the range, for the four pairs of types.
+    for (const int np : {0, 5}) {
+        for (const int ng : {0, 5}) {
+            for (Transition tr = -2; tr <= MPT + 2; ++tr) {
+                EXPECT_EQ(
+                    m->isTransitionPossible(static_cast<short>(np), static_cast<short>(ng), tr),
+                    isTransitionPossibleForTypes(np == 5, ng == 5, tr))
+                    << np << " " << ng << " " << tr;
+            }
+        }
+    }
     // No transition open up to the limit: none is best. Asked for a link transition, the
     // pair gets transitions 0..4 cached and is measured against the best of them.
     m->clearNestCompareCells(MAX_NESTS, MAX_NESTS);
