@@ -167,9 +167,10 @@ void Matcher100::add2hit(HitGroup& g, NotHit* /*notHitP*/, NotHit* /*notHitG*/, 
                          Transition t, bool /*sameDir*/, int np, int ng, short* distDif,
                          short* minAngleDif, short* angleDif)
 {
+    // The first items naming nP and nG; the walk ends once both are found.
     int iP = -1;
     int iG = -1;
-    for (int k = 0; k < g.m_numItems; ++k) {
+    for (int k = 0; k < g.m_numItems && (iP < 0 || iG < 0); ++k) {
         if (iP < 0 && g.m_items[k].nP == nP) {
             iP = k;
         }
@@ -179,7 +180,10 @@ void Matcher100::add2hit(HitGroup& g, NotHit* /*notHitP*/, NotHit* /*notHitG*/, 
     }
     const HitItem item{nP, nG, t, *distDif, *minAngleDif, *angleDif, 0};
     if (iP < 0 && iG < 0) {
-        g.add(nP, nG, t, *distDif, *minAngleDif, *angleDif);
+        // Neither is named yet: appended as HitGroup::add would.
+        ZF_ASSERT(t >= NT && t <= MPT);
+        ZF_ASSERT(g.m_numItems < g.m_maxItems);
+        g.m_items[g.m_numItems++] = item;
         return;
     }
     if (iP < 0 || iG < 0) {
@@ -405,19 +409,28 @@ void Matcher100::getMaxRightAndLeftLink(std::uint8_t type, const ESK::Link* link
     if (slots < 2) {
         return;
     }
+    // The last right and left slots (1 on) with a probe link, and those whose mapped gallery
+    // slot has one: walked from the last slot down until all four are found.
+    const std::int8_t* isRight = isRightLink[type & 1];
+    const std::int32_t* map = TransitionMatrix[t];
+    const int slotsG = NcSlots(*linkG);
     int rightP = 0;
     int rightG = 0;
     int leftP = 0;
     int leftG = 0;
-    for (int k = 1; k < slots; ++k) {
+    for (int k = slots - 1; k >= 1; --k) {
         const bool probe = linkP->slot[k].code != 0;
-        const bool gallery = NcCode(*linkG, TransitionMatrix[t][k]) != 0;
-        if (isRightLink[type & 1][k] != 0) {
-            rightP = probe ? k : rightP;
-            rightG = gallery ? k : rightG;
+        const int gs = map[k];
+        const bool gallery = gs >= 0 && gs < slotsG && (linkG->slot[gs].code & 15) != 0;
+        if (isRight[k] != 0) {
+            rightP = rightP == 0 && probe ? k : rightP;
+            rightG = rightG == 0 && gallery ? k : rightG;
         } else {
-            leftP = probe ? k : leftP;
-            leftG = gallery ? k : leftG;
+            leftP = leftP == 0 && probe ? k : leftP;
+            leftG = leftG == 0 && gallery ? k : leftG;
+        }
+        if (rightP != 0 && rightG != 0 && leftP != 0 && leftG != 0) {
+            break;
         }
     }
     right = rightP < rightG ? rightP : rightG;
@@ -589,7 +602,9 @@ void Matcher100::saveNestComRes(NestCompareResult& cell, Transition t)
     g->m_transition = s.m_transition;
     g->m_sim = s.m_sim;
     g->m_numItems = s.m_numItems;
-    std::memcpy(g->m_items, s.m_items, sizeof(HitItem) * s.m_numItems);
+    if (s.m_numItems != 0) {
+        std::memcpy(g->m_items, s.m_items, sizeof(HitItem) * s.m_numItems);
+    }
     cell.groups[t] = g;
     if (g->m_sim > cell.bestSim || cell.bestTransition == TR_NONE) {
         cell.bestSim = g->m_sim;
