@@ -55,40 +55,57 @@ int NcType(const ESK::Sign& m)
     return m.type == 1 ? 1 : 0;
 }
 
-// Transitions 0..MPT open to a probe minutia of type typeP and a gallery minutia of type
-// typeG (0 or 1), bit t for transition t; worked out once.
-std::uint32_t NcOpenTransitions(int typeP, int typeG)
+// Transitions 0..MPT open to each pair of minutia types (probe type 2 + gallery type), bit t
+// for transition t.
+std::array<std::uint32_t, 4> NcOpenTransitionTable()
 {
-    static const std::array<std::uint32_t, 4> open = [] {
-        std::array<std::uint32_t, 4> m{};
-        for (int k = 0; k < 4; ++k) {
-            for (Transition t = 0; t <= MPT; ++t) {
-                if (isTransitionPossibleForTypes(k >> 1, k & 1, t)) {
-                    m[static_cast<std::size_t>(k)] |= 1u << t;
-                }
+    std::array<std::uint32_t, 4> m{};
+    for (int k = 0; k < 4; ++k) {
+        for (Transition t = 0; t <= MPT; ++t) {
+            if (isTransitionPossibleForTypes(k >> 1, k & 1, t)) {
+                m[static_cast<std::size_t>(k)] |= 1u << t;
             }
         }
-        return m;
-    }();
-    return open[static_cast<std::size_t>(2 * typeP + typeG)];
+    }
+    return m;
 }
 
-// The link tests of checkLink, with its tolerance of LINK_ANGLE_TOL for wide minutiae too:
-// neighbour angles after rotation, link lengths, and the neighbour angle relative to the link;
-// each difference on the 256 scale of its tolerance.
-inline bool NcCheckLink(Matcher100& m, int np, int ng, int nP, int nG, int rotation, short* distDif,
-                        short* minAngleDif, short* angleDif)
+const std::array<std::uint32_t, 4> NC_OPEN_TRANSITIONS = NcOpenTransitionTable();
+
+// The open transitions of a probe minutia of type typeP and a gallery minutia of type typeG.
+inline std::uint32_t NcOpenTransitions(int typeP, int typeG)
 {
-    // 1. Neighbour angles after rotation.
-    const int aP = m.m_minutiaeP[nP].angle;
-    const int aG = m.m_minutiaeG[nG].angle;
-    const int w = wrap180(aP - aG - rotation);
+    return NC_OPEN_TRANSITIONS[static_cast<std::size_t>(2 * typeP + typeG)];
+}
+
+// wrap180(a), with a turn added or taken away first: the angle differences of a nest
+// comparison mostly lie within one turn of the range.
+inline int NcWrap180(int a)
+{
+    if (a >= 180) {
+        a -= 360;
+    } else if (a < -180) {
+        a += 360;
+    }
+    return a >= -180 && a < 180 ? a : wrap180(a);
+}
+
+// Test 1 of checkLink: the neighbour angles after rotation, their difference d on the 256
+// scale of the tolerance.
+[[gnu::always_inline]] inline bool NcLinkAngles(const Matcher100& m, int nP, int nG, int rotation,
+                                                short* minAngleDif)
+{
+    const int w = NcWrap180(m.m_minutiaeP[nP].angle - m.m_minutiaeG[nG].angle - rotation);
     const int d = w < 0 ? -w : w;
     *minAngleDif = static_cast<short>(256 * d / LINK_ANGLE_TOL);
-    if (d > LINK_ANGLE_TOL) {
-        return false;
-    }
-    // 2. Link lengths.
+    return d <= LINK_ANGLE_TOL;
+}
+
+// Tests 2 and 3 of checkLink: link lengths, and the neighbour angle relative to the link
+// direction; each difference on the 256 scale of its tolerance.
+[[gnu::always_inline]] inline bool NcLinkShape(Matcher100& m, int np, int ng, int nP, int nG,
+                                               short* distDif, short* angleDif)
+{
     const int lP = m.m_pairSetP.getLen(np, nP);
     const int lG = m.m_pairSetG.getLen(ng, nG);
     const int dif = std::abs(lP - lG);
@@ -97,12 +114,22 @@ inline bool NcCheckLink(Matcher100& m, int np, int ng, int nP, int nG, int rotat
     }
     const int larger = lP > lG ? lP : lG;
     *distDif = static_cast<short>(larger == 0 ? 0 : dif * 256 / larger);
-    // 3. Neighbour angle relative to the link direction.
     const int dP = m.m_pairSetP.getAngle(nP, np);
     const int dG = m.m_pairSetG.getAngle(nG, ng);
-    const int r = std::abs(wrap180((aP - dP) - (aG - dG)));
+    const int r =
+        std::abs(NcWrap180((m.m_minutiaeP[nP].angle - dP) - (m.m_minutiaeG[nG].angle - dG)));
     *angleDif = static_cast<short>(r * 256 / LINK_ANGLE_TOL);
     return r <= LINK_ANGLE_TOL;
+}
+
+// The link tests of checkLink, with its tolerance of LINK_ANGLE_TOL for wide minutiae too:
+// neighbour angles after rotation, link lengths, and the neighbour angle relative to the link;
+// each difference on the 256 scale of its tolerance.
+inline bool NcCheckLink(Matcher100& m, int np, int ng, int nP, int nG, int rotation, short* distDif,
+                        short* minAngleDif, short* angleDif)
+{
+    return NcLinkAngles(m, nP, nG, rotation, minAngleDif) &&
+           NcLinkShape(m, np, ng, nP, nG, distDif, angleDif);
 }
 
 } // namespace
@@ -378,6 +405,12 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
         }
         const int nP = linkP.slot[k].neighbour;
         const int nG = linkG.slot[gs].neighbour;
+        // The link tests have no effect but their answer: the one that refuses most links
+        // comes before the search for the pair among the hits.
+        short minAngleDif = 0;
+        if (!NcLinkAngles(*this, nP, nG, rotation, &minAngleDif)) {
+            continue;
+        }
         bool present = false;
         for (int i = 0; i < g.m_numItems; ++i) {
             if (g.m_items[i].nP == nP) {
@@ -389,9 +422,8 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
             continue;
         }
         short distDif = 0;
-        short minAngleDif = 0;
         short angleDif = 0;
-        if (NcCheckLink(*this, np, ng, nP, nG, rotation, &distDif, &minAngleDif, &angleDif)) {
+        if (NcLinkShape(*this, np, ng, nP, nG, &distDif, &angleDif)) {
             add2hit(g, m_notHitP, m_notHitG, static_cast<short>(nP), static_cast<short>(nG), lt,
                     false, np, ng, &distDif, &minAngleDif, &angleDif);
         }
