@@ -530,12 +530,22 @@ private:
     // Length test of (np, ng) against the central pair; d = the direction difference, or
     // CENTRAL_SHORT. False when the lengths disagree.
     bool centralPairDirection(int np0, int ng0, int np, int ng, int rotation, int& d);
-    // Clears the marks of the neighbours of nests np and ng.
-    void clearNestMarks(int np, int ng);
+    // Minutiae that may carry a mark of a nest comparison, by side (0 probe, 1 gallery), in
+    // the order they are counted; one may appear more than once.
+    struct NestMarks {
+        std::uint8_t index[2][ESK::ESK_LINK_SLOTS];
+        int count[2];
+    };
+    // The neighbours of nests np and ng that their links name (a link code, a kept minutia),
+    // in slot order.
+    void linkedNeighbours(int np, int ng, NestMarks& out) const;
+    // getNotHitProbabilities over the marked minutiae among the candidates.
+    int notHitOfMarks(int np, int ng, const NestMarks& candidates, NotHit* notHitP, NotHit* notHitG,
+                      int& count, bool final, int limit);
     // The similarity of calcNestSim from marks already cleared for the hit neighbours (and,
-    // under the final rules, for the excluded minutiae).
-    void calcNestSimOfMarks(int np, int ng, HitGroup& g, NotHit* notHitP, NotHit* notHitG,
-                            bool final);
+    // under the final rules, for the excluded minutiae), every mark among the candidates.
+    void calcNestSimOfMarks(int np, int ng, HitGroup& g, const NestMarks& candidates,
+                            NotHit* notHitP, NotHit* notHitG, bool final);
     // Similarity of the scratch group of compNestsAlt for nests np and ng: the neighbours
     // that no item explains come from the loaded neighbour sets, with no marks.
     void calcNestSimAlt(int np, int ng, HitGroup& g);

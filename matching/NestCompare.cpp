@@ -274,23 +274,45 @@ int Matcher100::getHitProbabilities(HitGroup& g, bool /*final*/, int& qualitySum
 int Matcher100::getNotHitProbabilities(int np, int ng, NotHit* notHitP, NotHit* notHitG, int& count,
                                        bool final, int limit)
 {
-    // Only neighbours of the two nests carry marks: walk their links, and take each marked
-    // minutia once (its mark is cleared once counted).
+    // Only neighbours of the two nests carry marks.
+    NestMarks candidates;
+    linkedNeighbours(np, ng, candidates);
+    return notHitOfMarks(np, ng, candidates, notHitP, notHitG, count, final, limit);
+}
+
+void Matcher100::linkedNeighbours(int np, int ng, NestMarks& out) const
+{
+    for (int side = 0; side < 2; ++side) {
+        const bool isP = side == 0;
+        const ESK::Link& link = (isP ? m_linksP : m_linksG)[isP ? np : ng];
+        const int num = isP ? m_numNestP : m_numNestG;
+        const int slots = NcSlots(link);
+        out.count[side] = 0;
+        for (int k = 0; k < slots; ++k) {
+            const int i = link.slot[k].neighbour;
+            if (link.slot[k].code != 0 && i < num) {
+                out.index[side][out.count[side]++] = static_cast<std::uint8_t>(i);
+            }
+        }
+    }
+}
+
+int Matcher100::notHitOfMarks(int np, int ng, const NestMarks& candidates, NotHit* notHitP,
+                              NotHit* notHitG, int& count, bool final, int limit)
+{
+    // Each marked candidate is taken once (its mark is cleared once counted).
     count = 0;
     std::int64_t sum = 0;
     int c[2] = {0, 0};
     for (int side = 0; side < 2; ++side) {
         const bool isP = side == 0;
         const int nest = isP ? np : ng;
-        const int num = isP ? m_numNestP : m_numNestG;
-        const ESK::Link& link = (isP ? m_linksP : m_linksG)[nest];
         NotHit* marks = isP ? notHitP : notHitG;
         const std::uint16_t* weights = isP ? m_qualityWeightP : m_qualityWeightG;
         MinutiaePairSet& pairs = isP ? m_pairSetP : m_pairSetG;
-        const int slots = NcSlots(link);
-        for (int k = 0; k < slots; ++k) {
-            const int i = link.slot[k].neighbour;
-            if (link.slot[k].code == 0 || i >= num || marks[i].notHit == 0) {
+        for (int k = 0; k < candidates.count[side]; ++k) {
+            const int i = candidates.index[side][k];
+            if (marks[i].notHit == 0) {
                 continue;
             }
             marks[i].notHit = 0;
@@ -309,32 +331,18 @@ int Matcher100::getNotHitProbabilities(int np, int ng, NotHit* notHitP, NotHit* 
     return static_cast<int>(sum > 0x7FFFFFFF ? 0x7FFFFFFF : sum);
 }
 
-void Matcher100::clearNestMarks(int np, int ng)
-{
-    for (int side = 0; side < 2; ++side) {
-        const bool isP = side == 0;
-        const ESK::Link& link = (isP ? m_linksP : m_linksG)[isP ? np : ng];
-        const int num = isP ? m_numNestP : m_numNestG;
-        NotHit* marks = isP ? m_notHitP : m_notHitG;
-        const int slots = NcSlots(link);
-        for (int k = 0; k < slots; ++k) {
-            if (link.slot[k].neighbour < num) {
-                marks[link.slot[k].neighbour] = NotHit{0, 0};
-            }
-        }
-    }
-}
-
 void Matcher100::calcNestSim(int np, int ng, HitGroup& g, NotHit* notHitP, NotHit* notHitG,
                              bool final)
 {
-    // 1. Hit neighbours are no longer unexplained.
+    // 1. Hit neighbours are no longer unexplained; only neighbours of the nests carry marks.
     clearNotHitGroup(g, notHitP, notHitG, final);
-    calcNestSimOfMarks(np, ng, g, notHitP, notHitG, final);
+    NestMarks candidates;
+    linkedNeighbours(np, ng, candidates);
+    calcNestSimOfMarks(np, ng, g, candidates, notHitP, notHitG, final);
 }
 
-void Matcher100::calcNestSimOfMarks(int np, int ng, HitGroup& g, NotHit* notHitP, NotHit* notHitG,
-                                    bool final)
+void Matcher100::calcNestSimOfMarks(int np, int ng, HitGroup& g, const NestMarks& candidates,
+                                    NotHit* notHitP, NotHit* notHitG, bool final)
 {
     g.m_sim = 0;
     // 2-3. Evidence of the hits, weight of what stays unexplained.
@@ -342,7 +350,7 @@ void Matcher100::calcNestSimOfMarks(int np, int ng, HitGroup& g, NotHit* notHitP
     const int hitProb = getHitProbabilities(g, final, sumQ);
     int count = 0;
     const int notHit =
-        getNotHitProbabilities(np, ng, notHitP, notHitG, count, final, 5 * m_distUnit);
+        notHitOfMarks(np, ng, candidates, notHitP, notHitG, count, final, 5 * m_distUnit);
     // 4. The similarity.
     if (hitProb == 0) {
         return;
@@ -478,9 +486,13 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
     g.m_numItems = 0;
     g.m_sim = 0;
     g.m_transition = t;
-    // The marks are all clear between comparisons; clearNestMarks restores that.
+    // The marks are all clear between comparisons: the minutiae marked here are listed, and
+    // their marks cleared at the end.
     NotHit* notHitP = m_notHitP;
     NotHit* notHitG = m_notHitG;
+    NestMarks marked;
+    marked.count[0] = 0;
+    marked.count[1] = 0;
     const ESK::Link& linkP = m_linksP[np];
     const ESK::Link& linkG = m_linksG[ng];
     const int typeP = NcType(m_minutiaeP[np]);
@@ -532,6 +544,7 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
                 if (m_excludeP[nP] == 0) {
                     notHitP[nP] =
                         NotHit{1, static_cast<std::uint8_t>(slotSameDir(typeP, k, codeP))};
+                    marked.index[0][marked.count[0]++] = static_cast<std::uint8_t>(nP);
                 }
                 continue;
             }
@@ -548,6 +561,7 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
         if (inGroupG[nG] == 0) {
             if (m_excludeG[nG] == 0) {
                 notHitG[nG] = NotHit{1, static_cast<std::uint8_t>(slotSameDir(typeG, gs, codeG))};
+                marked.index[1][marked.count[1]++] = static_cast<std::uint8_t>(nG);
             }
             continue;
         }
@@ -587,8 +601,13 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
     // 6. The similarity: excluded minutiae were never marked (a mark of the final rules is
     // cleared for them), hit neighbours are no longer unexplained.
     clearNotHitGroup(g, notHitP, notHitG, false);
-    calcNestSimOfMarks(np, ng, g, notHitP, notHitG, true);
-    clearNestMarks(np, ng);
+    calcNestSimOfMarks(np, ng, g, marked, notHitP, notHitG, true);
+    for (int k = 0; k < marked.count[0]; ++k) {
+        notHitP[marked.index[0][k]] = NotHit{0, 0};
+    }
+    for (int k = 0; k < marked.count[1]; ++k) {
+        notHitG[marked.index[1][k]] = NotHit{0, 0};
+    }
 }
 
 HitGroup* HitGroupStore::take(unsigned count)

@@ -140,6 +140,39 @@ TEST(NestComparison, CacheAndTransitionClasses)
     EXPECT_EQ(m->m_nestCompare[5][1].bestTransition, 1);
 }
 
+TEST(NestComparison, FinalComparisonCountsUnexplainedNeighboursOnce)
+{
+    // Neighbours 1 and 2 pair within the group; neighbour 3 is in the group on neither side
+    // and weighs against the similarity, less when the probe's is excluded. Every mark is
+    // clear afterwards, so that a repeated comparison gives the same answer.
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(kNest, NestLinks()),
+                                   zftest::PlanOf(kNest, NestLinks()));
+    m->setDistErrorLevel(2);
+    m->m_curGroup = &m->m_kernelGroups[0];
+    m->m_curGroup->reset();
+    m->m_curGroup->add(0, 0, 0);
+    m->m_curGroup->add(1, 1, 0);
+    m->m_curGroup->add(2, 2, 0);
+    int sims[2] = {};
+    for (int excluded = 0; excluded < 2; ++excluded) {
+        m->m_excludeP[3] = static_cast<std::uint8_t>(excluded);
+        for (int round = 0; round < 2; ++round) {
+            m->compNestsFinal(0, 0, 0, 0);
+            EXPECT_EQ(m->m_scratchHit.m_numItems, 2);
+            if (round == 0) {
+                sims[excluded] = m->m_scratchHit.m_sim;
+            }
+            EXPECT_EQ(m->m_scratchHit.m_sim, sims[excluded]);
+            for (int i = 0; i < MAX_NESTS; ++i) {
+                ASSERT_EQ(m->m_notHitP[i].notHit + m->m_notHitP[i].sameDir, 0) << i;
+                ASSERT_EQ(m->m_notHitG[i].notHit + m->m_notHitG[i].sameDir, 0) << i;
+            }
+        }
+    }
+    EXPECT_GT(sims[0], 0);
+    EXPECT_LT(sims[0], sims[1]);
+}
+
 TEST(NestComparison, ClearingEmptiesEveryWrittenCell)
 {
     // Once all cells were emptied, a clearing empties only the cells written since: those
