@@ -785,16 +785,33 @@ std::uint8_t Matcher100::getSimThreshold(int minCount, const std::uint32_t* hist
 void Matcher100::compareBestNests(std::uint8_t threshold)
 {
     m_numBestNests = 0;
+    const auto compare = [&](int np, int ng) {
+        unsigned short best = 0;
+        getNestCompareResult(np, ng, m_transitionLimit, best);
+        if (best > m_speedRow[3]) {
+            m_bestNests[m_numBestNests++] =
+                BestNest{static_cast<std::uint8_t>(np), static_cast<std::uint8_t>(ng), best};
+        }
+    };
+    // The pairs whose signature similarity reaches the threshold, row by row; the comparisons
+    // leave the similarities as they are.
     for (int np = 0; np < m_numNestP; ++np) {
-        for (int ng = 0; ng < m_numNestG; ++ng) {
-            if (m_accelSim[np][ng] < threshold) {
-                continue;
+        const std::uint8_t* row = m_accelSim[np];
+        int ng = 0;
+#if defined(__SSE2__)
+        const __m128i least = _mm_set1_epi8(static_cast<char>(threshold));
+        for (; ng + 16 <= m_numNestG; ng += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + ng));
+            auto reached =
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, least), v)));
+            for (; reached != 0; reached &= reached - 1) {
+                compare(np, ng + __builtin_ctz(reached));
             }
-            unsigned short best = 0;
-            getNestCompareResult(np, ng, m_transitionLimit, best);
-            if (best > m_speedRow[3]) {
-                m_bestNests[m_numBestNests++] =
-                    BestNest{static_cast<std::uint8_t>(np), static_cast<std::uint8_t>(ng), best};
+        }
+#endif
+        for (; ng < m_numNestG; ++ng) {
+            if (row[ng] >= threshold) {
+                compare(np, ng);
             }
         }
     }
