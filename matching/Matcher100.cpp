@@ -169,20 +169,33 @@ void Matcher100::clearNestCompareCells(int numP, int numG)
     // The store takes every group back. Cells beyond the cleared ones are not read before a
     // later clearing covers them.
     m_hitStore.clear();
-    for (int i = 0; i < numP; ++i) {
-        for (int j = 0; j < numG; ++j) {
-            NestCompareResult& cell = m_nestCompare[i][j];
-            if (cell.computed != 0) { // only a computed cell holds groups
-                for (HitGroup*& g : cell.groups) {
-                    g = nullptr;
-                }
+    const auto empty = [](NestCompareResult& cell) {
+        if (cell.computed != 0) { // only a computed cell holds groups
+            for (HitGroup*& g : cell.groups) {
+                g = nullptr;
             }
-            cell.bestSim = 0;
-            cell.rotation = 0;
-            cell.bestTransition = TR_NONE;
-            cell.computed = 0;
-            m_accelSim[i][j] = 0;
         }
+        cell.bestSim = 0;
+        cell.rotation = 0;
+        cell.bestTransition = TR_NONE;
+        cell.computed = 0;
+    };
+    if (m_cellsSwept) {
+        // Every other cell is still empty.
+        for (std::uint32_t k = 0; k < m_numTouchedCells; ++k) {
+            empty(m_nestCompare[m_touchedCells[k] / MAX_NESTS][m_touchedCells[k] % MAX_NESTS]);
+        }
+    } else {
+        for (int i = 0; i < numP; ++i) {
+            for (int j = 0; j < numG; ++j) {
+                empty(m_nestCompare[i][j]);
+            }
+        }
+        m_cellsSwept = numP >= MAX_NESTS && numG >= MAX_NESTS;
+    }
+    m_numTouchedCells = 0;
+    for (int i = 0; i < numP && numG > 0; ++i) {
+        std::memset(m_accelSim[i], 0, static_cast<std::size_t>(numG));
     }
 }
 

@@ -170,8 +170,20 @@ public:
         return wrap180(m_minutiaeP[np].angle - m_minutiaeG[ng].angle);
     }
     // Frees the hit groups of the cells (i, j), i < numP, j < numG, empties them and zeroes
-    // their signature similarity.
+    // their signature similarity. Once every cell has been emptied, only the cells written
+    // since (see touchNestCompareCell) need emptying again; those may lie anywhere.
     void clearNestCompareCells(int numP, int numG);
+    // Records cell (i, j) before a write that leaves it non-empty (a rotation other than 0, or
+    // a saved group); an empty cell has rotation 0 and is not computed, so each cell is
+    // recorded once until the next clearing finds it.
+    void touchNestCompareCell(int i, int j)
+    {
+        const NestCompareResult& cell = m_nestCompare[i][j];
+        if (cell.rotation == 0 && cell.computed == 0 && m_cellsSwept) {
+            ZF_ASSERT(m_numTouchedCells < MAX_NESTS * MAX_NESTS);
+            m_touchedCells[m_numTouchedCells++] = static_cast<std::uint16_t>(i * MAX_NESTS + j);
+        }
+    }
     // Points a group at the loaded sides (minutiae, pair sets, wide flags) and gives it the
     // matcher's distance unit and angle tolerances.
     void bindGroup(GroupEx* g);
@@ -250,6 +262,12 @@ public:
     std::uint8_t m_accelSim[MAX_NESTS][MAX_NESTS] = {};
     std::uint32_t m_accelHistogram[NEST_ACCEL_HISTOGRAM] = {};
     NestCompareResult m_nestCompare[MAX_NESTS][MAX_NESTS];
+
+    // Cells written since the last clearing, each once (i * MAX_NESTS + j); kept only after a
+    // clearing has emptied every cell.
+    std::uint16_t m_touchedCells[MAX_NESTS * MAX_NESTS];
+    std::uint32_t m_numTouchedCells = 0;
+    bool m_cellsSwept = false;
 
     BestNest m_bestNests[MAX_NESTS * MAX_NESTS];
     std::uint32_t m_numBestNests = 0;
@@ -512,8 +530,22 @@ private:
     // Length test of (np, ng) against the central pair; d = the direction difference, or
     // CENTRAL_SHORT. False when the lengths disagree.
     bool centralPairDirection(int np0, int ng0, int np, int ng, int rotation, int& d);
-    // Clears the marks of the neighbours of nests np and ng.
-    void clearNestMarks(int np, int ng);
+    // Minutiae that may carry a mark of a nest comparison, by side (0 probe, 1 gallery), in
+    // the order they are counted; one may appear more than once.
+    struct NestMarks {
+        std::uint8_t index[2][ESK::ESK_LINK_SLOTS];
+        int count[2];
+    };
+    // The neighbours of nests np and ng that their links name (a link code, a kept minutia),
+    // in slot order.
+    void linkedNeighbours(int np, int ng, NestMarks& out) const;
+    // getNotHitProbabilities over the marked minutiae among the candidates.
+    int notHitOfMarks(int np, int ng, const NestMarks& candidates, NotHit* notHitP, NotHit* notHitG,
+                      int& count, bool final, int limit);
+    // The similarity of calcNestSim from marks already cleared for the hit neighbours (and,
+    // under the final rules, for the excluded minutiae), every mark among the candidates.
+    void calcNestSimOfMarks(int np, int ng, HitGroup& g, const NestMarks& candidates,
+                            NotHit* notHitP, NotHit* notHitG, bool final);
     // Similarity of the scratch group of compNestsAlt for nests np and ng: the neighbours
     // that no item explains come from the loaded neighbour sets, with no marks.
     void calcNestSimAlt(int np, int ng, HitGroup& g);

@@ -190,23 +190,36 @@ int Matcher100::compareAllNestAccel()
     // (each nest rotation is then worked out when a comparison first needs it).
     const int minTol = m_minAngleTol < m_minAngleTolWide ? m_minAngleTol : m_minAngleTolWide;
     const bool limited = m_maxAngle + minTol < 180;
+    // Local copies: the stores of the loop cannot change them, so they stay in registers.
+    const NestAccel* accelG = m_accelG;
+    std::uint32_t* histogram = m_accelHistogram;
     for (int i = 0; i < m_numNestP; ++i) {
-        const NestAccel& a = m_accelP[i];
+        const NestAccel a = m_accelP[i];
         std::uint8_t* sim = m_accelSim[i];
-        for (int j = 0; j < m_numNestG; ++j) {
-            if (limited) {
-                const int rotation = nestRotation(i, j);
-                m_nestCompare[i][j].rotation = static_cast<std::int16_t>(rotation);
-                const bool wide = m_wideP[i] != 0 || m_wideG[j] != 0;
-                const int limit = m_maxAngle + (wide ? m_minAngleTolWide : m_minAngleTol);
-                if (std::abs(wrap180(rotation + m_rotationOffset)) > limit) {
-                    continue;
-                }
-            }
-            const unsigned s = compNestAccel(a, m_accelG[j]);
+        const auto compare = [&](int j) {
+            const unsigned s = compNestAccel(a, accelG[j]);
             ZF_ASSERT(s <= MAX_NEST_ACCEL_SIM);
             sim[j] = static_cast<std::uint8_t>(s);
-            ++m_accelHistogram[s];
+            ++histogram[s];
+        };
+        if (!limited) {
+            for (int j = 0; j < m_numNestG; ++j) {
+                compare(j);
+            }
+            continue;
+        }
+        for (int j = 0; j < m_numNestG; ++j) {
+            // Pairs beyond the rotation limit keep a similarity of 0.
+            const int rotation = nestRotation(i, j);
+            if (rotation != 0) {
+                touchNestCompareCell(i, j);
+            }
+            m_nestCompare[i][j].rotation = static_cast<std::int16_t>(rotation);
+            const bool wide = m_wideP[i] != 0 || m_wideG[j] != 0;
+            const int limit = m_maxAngle + (wide ? m_minAngleTolWide : m_minAngleTol);
+            if (std::abs(wrap180(rotation + m_rotationOffset)) <= limit) {
+                compare(j);
+            }
         }
     }
     return m_numNestP * m_numNestG;

@@ -69,8 +69,9 @@ inline unsigned compNestAccelPortable(const NestAccel& a, const NestAccel& b)
 }
 
 #if defined(__SSE2__)
-// The count byte by byte in two 128-bit halves (shifts across a byte boundary only move bits
-// the masks drop), the two halves added (at most 16 a byte) and the bytes summed.
+// The count nibble by nibble in two 128-bit halves (shifts across a byte boundary only move
+// bits the masks drop), the halves added (at most 8 a nibble, so no carry), the two nibbles
+// of each byte added (at most 16) and the bytes summed.
 inline unsigned compNestAccel(const NestAccel& a, const NestAccel& b)
 {
     const __m128i m1 = _mm_set1_epi8(0x55);
@@ -82,10 +83,12 @@ inline unsigned compNestAccel(const NestAccel& a, const NestAccel& b)
             _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a.bits + 16 * h)),
                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.bits + 16 * h)));
         x = _mm_sub_epi8(x, _mm_and_si128(_mm_srli_epi64(x, 1), m1));
-        x = _mm_add_epi8(_mm_and_si128(x, m2), _mm_and_si128(_mm_srli_epi64(x, 2), m2));
-        v[h] = _mm_and_si128(_mm_add_epi8(x, _mm_srli_epi64(x, 4)), m4);
+        v[h] = _mm_add_epi8(_mm_and_si128(x, m2), _mm_and_si128(_mm_srli_epi64(x, 2), m2));
     }
-    const __m128i s = _mm_sad_epu8(_mm_add_epi8(v[0], v[1]), _mm_setzero_si128());
+    const __m128i x = _mm_add_epi8(v[0], v[1]);
+    const __m128i bytes =
+        _mm_add_epi8(_mm_and_si128(x, m4), _mm_and_si128(_mm_srli_epi64(x, 4), m4));
+    const __m128i s = _mm_sad_epu8(bytes, _mm_setzero_si128());
     return static_cast<unsigned>(_mm_cvtsi128_si32(s)) +
            static_cast<unsigned>(_mm_cvtsi128_si32(_mm_srli_si128(s, 8)));
 }

@@ -8,6 +8,7 @@
 #include "matching/SearchHelpers.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -54,22 +55,57 @@ int NcType(const ESK::Sign& m)
     return m.type == 1 ? 1 : 0;
 }
 
-// The link tests of checkLink, with its tolerance of LINK_ANGLE_TOL for wide minutiae too:
-// neighbour angles after rotation, link lengths, and the neighbour angle relative to the link;
-// each difference on the 256 scale of its tolerance.
-inline bool NcCheckLink(Matcher100& m, int np, int ng, int nP, int nG, int rotation, short* distDif,
-                        short* minAngleDif, short* angleDif)
+// Transitions 0..MPT open to each pair of minutia types (probe type 2 + gallery type), bit t
+// for transition t.
+std::array<std::uint32_t, 4> NcOpenTransitionTable()
 {
-    // 1. Neighbour angles after rotation.
-    const int aP = m.m_minutiaeP[nP].angle;
-    const int aG = m.m_minutiaeG[nG].angle;
-    const int w = wrap180(aP - aG - rotation);
+    std::array<std::uint32_t, 4> m{};
+    for (int k = 0; k < 4; ++k) {
+        for (Transition t = 0; t <= MPT; ++t) {
+            if (isTransitionPossibleForTypes(k >> 1, k & 1, t)) {
+                m[static_cast<std::size_t>(k)] |= 1u << t;
+            }
+        }
+    }
+    return m;
+}
+
+const std::array<std::uint32_t, 4> NC_OPEN_TRANSITIONS = NcOpenTransitionTable();
+
+// The open transitions of a probe minutia of type typeP and a gallery minutia of type typeG.
+inline std::uint32_t NcOpenTransitions(int typeP, int typeG)
+{
+    return NC_OPEN_TRANSITIONS[static_cast<std::size_t>(2 * typeP + typeG)];
+}
+
+// wrap180(a), with a turn added or taken away first: the angle differences of a nest
+// comparison mostly lie within one turn of the range.
+inline int NcWrap180(int a)
+{
+    if (a >= 180) {
+        a -= 360;
+    } else if (a < -180) {
+        a += 360;
+    }
+    return a >= -180 && a < 180 ? a : wrap180(a);
+}
+
+// Test 1 of checkLink: the neighbour angles after rotation, their difference d on the 256
+// scale of the tolerance.
+[[gnu::always_inline]] inline bool NcLinkAngles(const Matcher100& m, int nP, int nG, int rotation,
+                                                short* minAngleDif)
+{
+    const int w = NcWrap180(m.m_minutiaeP[nP].angle - m.m_minutiaeG[nG].angle - rotation);
     const int d = w < 0 ? -w : w;
     *minAngleDif = static_cast<short>(256 * d / LINK_ANGLE_TOL);
-    if (d > LINK_ANGLE_TOL) {
-        return false;
-    }
-    // 2. Link lengths.
+    return d <= LINK_ANGLE_TOL;
+}
+
+// Tests 2 and 3 of checkLink: link lengths, and the neighbour angle relative to the link
+// direction; each difference on the 256 scale of its tolerance.
+[[gnu::always_inline]] inline bool NcLinkShape(Matcher100& m, int np, int ng, int nP, int nG,
+                                               short* distDif, short* angleDif)
+{
     const int lP = m.m_pairSetP.getLen(np, nP);
     const int lG = m.m_pairSetG.getLen(ng, nG);
     const int dif = std::abs(lP - lG);
@@ -78,19 +114,30 @@ inline bool NcCheckLink(Matcher100& m, int np, int ng, int nP, int nG, int rotat
     }
     const int larger = lP > lG ? lP : lG;
     *distDif = static_cast<short>(larger == 0 ? 0 : dif * 256 / larger);
-    // 3. Neighbour angle relative to the link direction.
     const int dP = m.m_pairSetP.getAngle(nP, np);
     const int dG = m.m_pairSetG.getAngle(nG, ng);
-    const int r = std::abs(wrap180((aP - dP) - (aG - dG)));
+    const int r =
+        std::abs(NcWrap180((m.m_minutiaeP[nP].angle - dP) - (m.m_minutiaeG[nG].angle - dG)));
     *angleDif = static_cast<short>(r * 256 / LINK_ANGLE_TOL);
     return r <= LINK_ANGLE_TOL;
+}
+
+// The link tests of checkLink, with its tolerance of LINK_ANGLE_TOL for wide minutiae too:
+// neighbour angles after rotation, link lengths, and the neighbour angle relative to the link;
+// each difference on the 256 scale of its tolerance.
+inline bool NcCheckLink(Matcher100& m, int np, int ng, int nP, int nG, int rotation, short* distDif,
+                        short* minAngleDif, short* angleDif)
+{
+    return NcLinkAngles(m, nP, nG, rotation, minAngleDif) &&
+           NcLinkShape(m, np, ng, nP, nG, distDif, angleDif);
 }
 
 } // namespace
 
 bool Matcher100::isTransitionPossible(short np, short ng, Transition t) const
 {
-    return isTransitionPossibleForTypes(NcType(m_minutiaeP[np]), NcType(m_minutiaeG[ng]), t);
+    return t >= 0 && t <= MPT &&
+           ((NcOpenTransitions(NcType(m_minutiaeP[np]), NcType(m_minutiaeG[ng])) >> t) & 1u) != 0;
 }
 
 bool Matcher100::checkAngle1(int nP, int np, int nG, int ng, short* angleDif)
@@ -147,9 +194,10 @@ void Matcher100::add2hit(HitGroup& g, NotHit* /*notHitP*/, NotHit* /*notHitG*/, 
                          Transition t, bool /*sameDir*/, int np, int ng, short* distDif,
                          short* minAngleDif, short* angleDif)
 {
+    // The first items naming nP and nG; the walk ends once both are found.
     int iP = -1;
     int iG = -1;
-    for (int k = 0; k < g.m_numItems; ++k) {
+    for (int k = 0; k < g.m_numItems && (iP < 0 || iG < 0); ++k) {
         if (iP < 0 && g.m_items[k].nP == nP) {
             iP = k;
         }
@@ -159,7 +207,10 @@ void Matcher100::add2hit(HitGroup& g, NotHit* /*notHitP*/, NotHit* /*notHitG*/, 
     }
     const HitItem item{nP, nG, t, *distDif, *minAngleDif, *angleDif, 0};
     if (iP < 0 && iG < 0) {
-        g.add(nP, nG, t, *distDif, *minAngleDif, *angleDif);
+        // Neither is named yet: appended as HitGroup::add would.
+        ZF_ASSERT(t >= NT && t <= MPT);
+        ZF_ASSERT(g.m_numItems < g.m_maxItems);
+        g.m_items[g.m_numItems++] = item;
         return;
     }
     if (iP < 0 || iG < 0) {
@@ -223,23 +274,45 @@ int Matcher100::getHitProbabilities(HitGroup& g, bool /*final*/, int& qualitySum
 int Matcher100::getNotHitProbabilities(int np, int ng, NotHit* notHitP, NotHit* notHitG, int& count,
                                        bool final, int limit)
 {
-    // Only neighbours of the two nests carry marks: walk their links, and take each marked
-    // minutia once (its mark is cleared once counted).
+    // Only neighbours of the two nests carry marks.
+    NestMarks candidates;
+    linkedNeighbours(np, ng, candidates);
+    return notHitOfMarks(np, ng, candidates, notHitP, notHitG, count, final, limit);
+}
+
+void Matcher100::linkedNeighbours(int np, int ng, NestMarks& out) const
+{
+    for (int side = 0; side < 2; ++side) {
+        const bool isP = side == 0;
+        const ESK::Link& link = (isP ? m_linksP : m_linksG)[isP ? np : ng];
+        const int num = isP ? m_numNestP : m_numNestG;
+        const int slots = NcSlots(link);
+        out.count[side] = 0;
+        for (int k = 0; k < slots; ++k) {
+            const int i = link.slot[k].neighbour;
+            if (link.slot[k].code != 0 && i < num) {
+                out.index[side][out.count[side]++] = static_cast<std::uint8_t>(i);
+            }
+        }
+    }
+}
+
+int Matcher100::notHitOfMarks(int np, int ng, const NestMarks& candidates, NotHit* notHitP,
+                              NotHit* notHitG, int& count, bool final, int limit)
+{
+    // Each marked candidate is taken once (its mark is cleared once counted).
     count = 0;
     std::int64_t sum = 0;
     int c[2] = {0, 0};
     for (int side = 0; side < 2; ++side) {
         const bool isP = side == 0;
         const int nest = isP ? np : ng;
-        const int num = isP ? m_numNestP : m_numNestG;
-        const ESK::Link& link = (isP ? m_linksP : m_linksG)[nest];
         NotHit* marks = isP ? notHitP : notHitG;
         const std::uint16_t* weights = isP ? m_qualityWeightP : m_qualityWeightG;
         MinutiaePairSet& pairs = isP ? m_pairSetP : m_pairSetG;
-        const int slots = NcSlots(link);
-        for (int k = 0; k < slots; ++k) {
-            const int i = link.slot[k].neighbour;
-            if (link.slot[k].code == 0 || i >= num || marks[i].notHit == 0) {
+        for (int k = 0; k < candidates.count[side]; ++k) {
+            const int i = candidates.index[side][k];
+            if (marks[i].notHit == 0) {
                 continue;
             }
             marks[i].notHit = 0;
@@ -258,34 +331,26 @@ int Matcher100::getNotHitProbabilities(int np, int ng, NotHit* notHitP, NotHit* 
     return static_cast<int>(sum > 0x7FFFFFFF ? 0x7FFFFFFF : sum);
 }
 
-void Matcher100::clearNestMarks(int np, int ng)
-{
-    for (int side = 0; side < 2; ++side) {
-        const bool isP = side == 0;
-        const ESK::Link& link = (isP ? m_linksP : m_linksG)[isP ? np : ng];
-        const int num = isP ? m_numNestP : m_numNestG;
-        NotHit* marks = isP ? m_notHitP : m_notHitG;
-        const int slots = NcSlots(link);
-        for (int k = 0; k < slots; ++k) {
-            if (link.slot[k].neighbour < num) {
-                marks[link.slot[k].neighbour] = NotHit{0, 0};
-            }
-        }
-    }
-}
-
 void Matcher100::calcNestSim(int np, int ng, HitGroup& g, NotHit* notHitP, NotHit* notHitG,
                              bool final)
 {
-    // 1. Hit neighbours are no longer unexplained.
-    g.m_sim = 0;
+    // 1. Hit neighbours are no longer unexplained; only neighbours of the nests carry marks.
     clearNotHitGroup(g, notHitP, notHitG, final);
+    NestMarks candidates;
+    linkedNeighbours(np, ng, candidates);
+    calcNestSimOfMarks(np, ng, g, candidates, notHitP, notHitG, final);
+}
+
+void Matcher100::calcNestSimOfMarks(int np, int ng, HitGroup& g, const NestMarks& candidates,
+                                    NotHit* notHitP, NotHit* notHitG, bool final)
+{
+    g.m_sim = 0;
     // 2-3. Evidence of the hits, weight of what stays unexplained.
     int sumQ = 0;
     const int hitProb = getHitProbabilities(g, final, sumQ);
     int count = 0;
     const int notHit =
-        getNotHitProbabilities(np, ng, notHitP, notHitG, count, final, 5 * m_distUnit);
+        notHitOfMarks(np, ng, candidates, notHitP, notHitG, count, final, 5 * m_distUnit);
     // 4. The similarity.
     if (hitProb == 0) {
         return;
@@ -348,6 +413,12 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
         }
         const int nP = linkP.slot[k].neighbour;
         const int nG = linkG.slot[gs].neighbour;
+        // The link tests have no effect but their answer: the one that refuses most links
+        // comes before the search for the pair among the hits.
+        short minAngleDif = 0;
+        if (!NcLinkAngles(*this, nP, nG, rotation, &minAngleDif)) {
+            continue;
+        }
         bool present = false;
         for (int i = 0; i < g.m_numItems; ++i) {
             if (g.m_items[i].nP == nP) {
@@ -359,9 +430,8 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
             continue;
         }
         short distDif = 0;
-        short minAngleDif = 0;
         short angleDif = 0;
-        if (NcCheckLink(*this, np, ng, nP, nG, rotation, &distDif, &minAngleDif, &angleDif)) {
+        if (NcLinkShape(*this, np, ng, nP, nG, &distDif, &angleDif)) {
             add2hit(g, m_notHitP, m_notHitG, static_cast<short>(nP), static_cast<short>(nG), lt,
                     false, np, ng, &distDif, &minAngleDif, &angleDif);
         }
@@ -379,19 +449,28 @@ void Matcher100::getMaxRightAndLeftLink(std::uint8_t type, const ESK::Link* link
     if (slots < 2) {
         return;
     }
+    // The last right and left slots (1 on) with a probe link, and those whose mapped gallery
+    // slot has one: walked from the last slot down until all four are found.
+    const std::int8_t* isRight = isRightLink[type & 1];
+    const std::int32_t* map = TransitionMatrix[t];
+    const int slotsG = NcSlots(*linkG);
     int rightP = 0;
     int rightG = 0;
     int leftP = 0;
     int leftG = 0;
-    for (int k = 1; k < slots; ++k) {
+    for (int k = slots - 1; k >= 1; --k) {
         const bool probe = linkP->slot[k].code != 0;
-        const bool gallery = NcCode(*linkG, TransitionMatrix[t][k]) != 0;
-        if (isRightLink[type & 1][k] != 0) {
-            rightP = probe ? k : rightP;
-            rightG = gallery ? k : rightG;
+        const int gs = map[k];
+        const bool gallery = gs >= 0 && gs < slotsG && (linkG->slot[gs].code & 15) != 0;
+        if (isRight[k] != 0) {
+            rightP = rightP == 0 && probe ? k : rightP;
+            rightG = rightG == 0 && gallery ? k : rightG;
         } else {
-            leftP = probe ? k : leftP;
-            leftG = gallery ? k : leftG;
+            leftP = leftP == 0 && probe ? k : leftP;
+            leftG = leftG == 0 && gallery ? k : leftG;
+        }
+        if (rightP != 0 && rightG != 0 && leftP != 0 && leftG != 0) {
+            break;
         }
     }
     right = rightP < rightG ? rightP : rightG;
@@ -407,9 +486,13 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
     g.m_numItems = 0;
     g.m_sim = 0;
     g.m_transition = t;
-    // The marks are all clear between comparisons; clearNestMarks restores that.
+    // The marks are all clear between comparisons: the minutiae marked here are listed, and
+    // their marks cleared at the end.
     NotHit* notHitP = m_notHitP;
     NotHit* notHitG = m_notHitG;
+    NestMarks marked;
+    marked.count[0] = 0;
+    marked.count[1] = 0;
     const ESK::Link& linkP = m_linksP[np];
     const ESK::Link& linkG = m_linksG[ng];
     const int typeP = NcType(m_minutiaeP[np]);
@@ -458,7 +541,11 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
             }
             partner = partnerOfP[nP];
             if (partner == -2) {
-                notHitP[nP] = NotHit{1, static_cast<std::uint8_t>(slotSameDir(typeP, k, codeP))};
+                if (m_excludeP[nP] == 0) {
+                    notHitP[nP] =
+                        NotHit{1, static_cast<std::uint8_t>(slotSameDir(typeP, k, codeP))};
+                    marked.index[0][marked.count[0]++] = static_cast<std::uint8_t>(nP);
+                }
                 continue;
             }
         }
@@ -472,7 +559,10 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
             continue;
         }
         if (inGroupG[nG] == 0) {
-            notHitG[nG] = NotHit{1, static_cast<std::uint8_t>(slotSameDir(typeG, gs, codeG))};
+            if (m_excludeG[nG] == 0) {
+                notHitG[nG] = NotHit{1, static_cast<std::uint8_t>(slotSameDir(typeG, gs, codeG))};
+                marked.index[1][marked.count[1]++] = static_cast<std::uint8_t>(nG);
+            }
             continue;
         }
         if (codeP == 0 || partner != nG) {
@@ -508,9 +598,16 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
         checkAngle1(nP, np, nG, ng, &angleDif);
         g.add(static_cast<short>(nP), static_cast<short>(nG), lt, distDif, minAngleDif, angleDif);
     }
-    // 6. The similarity.
-    calcNestSim(np, ng, g, notHitP, notHitG, true);
-    clearNestMarks(np, ng);
+    // 6. The similarity: excluded minutiae were never marked (a mark of the final rules is
+    // cleared for them), hit neighbours are no longer unexplained.
+    clearNotHitGroup(g, notHitP, notHitG, false);
+    calcNestSimOfMarks(np, ng, g, marked, notHitP, notHitG, true);
+    for (int k = 0; k < marked.count[0]; ++k) {
+        notHitP[marked.index[0][k]] = NotHit{0, 0};
+    }
+    for (int k = 0; k < marked.count[1]; ++k) {
+        notHitG[marked.index[1][k]] = NotHit{0, 0};
+    }
 }
 
 HitGroup* HitGroupStore::take(unsigned count)
@@ -556,7 +653,9 @@ void Matcher100::saveNestComRes(NestCompareResult& cell, Transition t)
     g->m_transition = s.m_transition;
     g->m_sim = s.m_sim;
     g->m_numItems = s.m_numItems;
-    std::memcpy(g->m_items, s.m_items, sizeof(HitItem) * s.m_numItems);
+    if (s.m_numItems != 0) {
+        std::memcpy(g->m_items, s.m_items, sizeof(HitItem) * s.m_numItems);
+    }
     cell.groups[t] = g;
     if (g->m_sim > cell.bestSim || cell.bestTransition == TR_NONE) {
         cell.bestSim = g->m_sim;
@@ -572,15 +671,23 @@ NestCompareResult* Matcher100::getNestCompareResult(int np, int ng, Transition m
     ZF_ASSERT(maxT < TL_3);
     NestCompareResult& cell = m_nestCompare[np][ng];
     if (cell.rotation == 0) {
-        cell.rotation = static_cast<std::int16_t>(nestRotation(np, ng));
-    }
-    for (Transition t = 0; t <= maxT; ++t) {
-        if (!isTransitionPossible(static_cast<short>(np), static_cast<short>(ng), t)) {
-            continue;
+        const int rotation = nestRotation(np, ng);
+        if (rotation != 0) {
+            touchNestCompareCell(np, ng);
         }
+        cell.rotation = static_cast<std::int16_t>(rotation);
+    }
+    // The open transitions up to maxT, in increasing order.
+    std::uint32_t open = maxT < 0
+                             ? 0u
+                             : NcOpenTransitions(NcType(m_minutiaeP[np]), NcType(m_minutiaeG[ng])) &
+                                   ((2u << maxT) - 1u);
+    for (; open != 0; open &= open - 1) {
+        const Transition t = __builtin_ctz(open);
         if (t < NUM_CACHED_TRANSITIONS) {
             if (cell.groups[t] == nullptr) {
                 compNestsAlt(static_cast<short>(np), static_cast<short>(ng), t, cell.rotation);
+                touchNestCompareCell(np, ng);
                 saveNestComRes(cell, t);
             }
         } else {
@@ -600,7 +707,11 @@ HitGroup* Matcher100::getNestCompareResult(int np, int ng, Transition t, short& 
     if (t < TL_3) {
         NestCompareResult& cell = m_nestCompare[np][ng];
         if (cell.rotation == 0) {
-            cell.rotation = static_cast<std::int16_t>(nestRotation(np, ng));
+            const int rotation = nestRotation(np, ng);
+            if (rotation != 0) {
+                touchNestCompareCell(np, ng);
+            }
+            cell.rotation = static_cast<std::int16_t>(rotation);
         }
         if (!isTransitionPossible(static_cast<short>(np), static_cast<short>(ng), t)) {
             return nullptr;
@@ -611,6 +722,7 @@ HitGroup* Matcher100::getNestCompareResult(int np, int ng, Transition t, short& 
         }
         if (cell.groups[t] == nullptr) {
             compNestsAlt(static_cast<short>(np), static_cast<short>(ng), t, cell.rotation);
+            touchNestCompareCell(np, ng);
             saveNestComRes(cell, t);
         }
         return cell.groups[t];
@@ -673,16 +785,33 @@ std::uint8_t Matcher100::getSimThreshold(int minCount, const std::uint32_t* hist
 void Matcher100::compareBestNests(std::uint8_t threshold)
 {
     m_numBestNests = 0;
+    const auto compare = [&](int np, int ng) {
+        unsigned short best = 0;
+        getNestCompareResult(np, ng, m_transitionLimit, best);
+        if (best > m_speedRow[3]) {
+            m_bestNests[m_numBestNests++] =
+                BestNest{static_cast<std::uint8_t>(np), static_cast<std::uint8_t>(ng), best};
+        }
+    };
+    // The pairs whose signature similarity reaches the threshold, row by row; the comparisons
+    // leave the similarities as they are.
     for (int np = 0; np < m_numNestP; ++np) {
-        for (int ng = 0; ng < m_numNestG; ++ng) {
-            if (m_accelSim[np][ng] < threshold) {
-                continue;
+        const std::uint8_t* row = m_accelSim[np];
+        int ng = 0;
+#if defined(__SSE2__)
+        const __m128i least = _mm_set1_epi8(static_cast<char>(threshold));
+        for (; ng + 16 <= m_numNestG; ng += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + ng));
+            auto reached =
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, least), v)));
+            for (; reached != 0; reached &= reached - 1) {
+                compare(np, ng + __builtin_ctz(reached));
             }
-            unsigned short best = 0;
-            getNestCompareResult(np, ng, m_transitionLimit, best);
-            if (best > m_speedRow[3]) {
-                m_bestNests[m_numBestNests++] =
-                    BestNest{static_cast<std::uint8_t>(np), static_cast<std::uint8_t>(ng), best};
+        }
+#endif
+        for (; ng < m_numNestG; ++ng) {
+            if (row[ng] >= threshold) {
+                compare(np, ng);
             }
         }
     }

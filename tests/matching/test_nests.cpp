@@ -120,6 +120,17 @@ TEST(NestComparison, CacheAndTransitionClasses)
     EXPECT_TRUE(m->isTransitionPossible(5, 0, 1));
     EXPECT_EQ(m->getNestCompareResult(5, 0, 0, dif), nullptr);
     EXPECT_NE(m->getNestCompareResult(5, 0, 1, dif), nullptr);
+    // Every transition, and some outside the range, for the four pairs of types.
+    for (const int np : {0, 5}) {
+        for (const int ng : {0, 5}) {
+            for (Transition tr = -2; tr <= MPT + 2; ++tr) {
+                EXPECT_EQ(
+                    m->isTransitionPossible(static_cast<short>(np), static_cast<short>(ng), tr),
+                    isTransitionPossibleForTypes(np == 5, ng == 5, tr))
+                    << np << " " << ng << " " << tr;
+            }
+        }
+    }
     // No transition open up to the limit: none is best. Asked for a link transition, the
     // pair gets transitions 0..4 cached and is measured against the best of them.
     m->clearNestCompareCells(MAX_NESTS, MAX_NESTS);
@@ -127,6 +138,69 @@ TEST(NestComparison, CacheAndTransitionClasses)
     EXPECT_EQ(m->m_nestCompare[5][1].bestTransition, TR_NONE);
     EXPECT_EQ(m->getTransitionDif(5, 1, t, 24, sim), 6 - 1);
     EXPECT_EQ(m->m_nestCompare[5][1].bestTransition, 1);
+}
+
+TEST(NestComparison, FinalComparisonCountsUnexplainedNeighboursOnce)
+{
+    // Neighbours 1 and 2 pair within the group; neighbour 3 is in the group on neither side
+    // and weighs against the similarity, less when the probe's is excluded. Every mark is
+    // clear afterwards, so that a repeated comparison gives the same answer.
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(kNest, NestLinks()),
+                                   zftest::PlanOf(kNest, NestLinks()));
+    m->setDistErrorLevel(2);
+    m->m_curGroup = &m->m_kernelGroups[0];
+    m->m_curGroup->reset();
+    m->m_curGroup->add(0, 0, 0);
+    m->m_curGroup->add(1, 1, 0);
+    m->m_curGroup->add(2, 2, 0);
+    int sims[2] = {};
+    for (int excluded = 0; excluded < 2; ++excluded) {
+        m->m_excludeP[3] = static_cast<std::uint8_t>(excluded);
+        for (int round = 0; round < 2; ++round) {
+            m->compNestsFinal(0, 0, 0, 0);
+            EXPECT_EQ(m->m_scratchHit.m_numItems, 2);
+            if (round == 0) {
+                sims[excluded] = m->m_scratchHit.m_sim;
+            }
+            EXPECT_EQ(m->m_scratchHit.m_sim, sims[excluded]);
+            for (int i = 0; i < MAX_NESTS; ++i) {
+                ASSERT_EQ(m->m_notHitP[i].notHit + m->m_notHitP[i].sameDir, 0) << i;
+                ASSERT_EQ(m->m_notHitG[i].notHit + m->m_notHitG[i].sameDir, 0) << i;
+            }
+        }
+    }
+    EXPECT_GT(sims[0], 0);
+    EXPECT_LT(sims[0], sims[1]);
+}
+
+TEST(NestComparison, ClearingEmptiesEveryWrittenCell)
+{
+    // Once all cells were emptied, a clearing empties only the cells written since: those
+    // with a rotation, and those computed with a rotation of 0 (nests of equal angles), even
+    // beyond the rectangle it is given.
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(kNest, NestLinks()),
+                                   zftest::PlanOf(kNest, NestLinks()));
+    m->setDistErrorLevel(2);
+    const int cells[][2] = {{0, 0}, {1, 0}, {5, 5}, {3, 1}};
+    for (int round = 0; round < 2; ++round) {
+        unsigned short best = 0;
+        for (const auto& c : cells) {
+            m->getNestCompareResult(c[0], c[1], 4, best);
+        }
+        EXPECT_EQ(m->m_nestCompare[0][0].rotation, 0);
+        EXPECT_EQ(m->m_nestCompare[0][0].computed, 1);
+        m->clearNestCompareCells(1, 1);
+        for (const auto& c : cells) {
+            const NestCompareResult& cell = m->m_nestCompare[c[0]][c[1]];
+            EXPECT_EQ(cell.rotation, 0);
+            EXPECT_EQ(cell.computed, 0);
+            EXPECT_EQ(cell.bestSim, 0);
+            EXPECT_EQ(cell.bestTransition, TR_NONE);
+            for (const HitGroup* g : cell.groups) {
+                EXPECT_EQ(g, nullptr);
+            }
+        }
+    }
 }
 
 TEST(NestComparison, HitGroupStoreKeepsGroupsApartAndReusesBlocks)
@@ -197,6 +271,39 @@ TEST(NestSelection, SignaturePassAndBestNests)
     const std::uint8_t farG[] = {0, 1};
     m->compareNestsFromAccelMatch(farP, farG, 2);
     EXPECT_EQ(m->m_numBestNests, 1u);
+}
+
+TEST(NestSelection, BestNestsAreThePairsReachingTheThreshold)
+{
+    // Rows long enough to be scanned 16 similarities at a time with a tail: every pair at or
+    // above the threshold is compared (and, with no similarity floor, listed), no other.
+    std::vector<MinutiaPoint> points;
+    for (int k = 0; k < 37; ++k) {
+        points.push_back({20 + 11 * k, 30 + 7 * k, 9 * k});
+    }
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(points), zftest::PlanOf(points));
+    ASSERT_EQ(m->m_numNestG, 37);
+    m->setDistErrorLevel(2);
+    m->m_transitionLimit = 4;
+    m->m_speedRow[3] = -1;
+    const std::uint8_t threshold = 7;
+    std::vector<int> want;
+    for (int np = 0; np < m->m_numNestP; ++np) {
+        for (int ng = 0; ng < m->m_numNestG; ++ng) {
+            const auto sim = static_cast<std::uint8_t>((np * 5 + ng * 3) % 10 + (ng == 36 ? 7 : 0));
+            m->m_accelSim[np][ng] = sim;
+            if (sim >= threshold) {
+                want.push_back(np * 256 + ng);
+            }
+        }
+    }
+    m->compareBestNests(threshold);
+    std::vector<int> got;
+    for (std::uint32_t k = 0; k < m->m_numBestNests; ++k) {
+        got.push_back(m->m_bestNests[k].np * 256 + m->m_bestNests[k].ng);
+    }
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, want);
 }
 
 TEST(NestSelection, SharedBitCountAgreesWithEveryForm)
