@@ -63,6 +63,184 @@ int Strength(int s, int len)
     return q < 0 ? 0 : q > 255 ? 255 : q;
 }
 
+// Cursor moves of a ridge walk in one direction: ahead, right and left of it.
+struct FlMoves {
+    std::ptrdiff_t ahead, right, left;
+};
+
+FlMoves MovesOf(const CLevel& lv, int dir)
+{
+    return {lv.step[dir & 7], lv.step[(dir + 1) & 7], lv.step[(dir + 7) & 7]};
+}
+
+// The ridge walks of the flow measurement on a level-0 response layer, made in place where
+// they cannot reach the level's outermost ring and by the engine's walks elsewhere. In place,
+// a walk of n steps from a pixel whose distance to the outermost ring is at least n (room
+// n - 1) never meets the engine walks' edge rule, which acts only on reaching that ring; both
+// then make the same steps by the same rule, so they end on the same pixel with the same sums.
+// Positions are pixel offsets from the layer base. The engine's walk members are left as the
+// engine walks leave them only where those walks ran: every cell walked here is walked next by
+// StSums, which places the walk afresh.
+class FlWalks {
+public:
+    FlWalks(Codex& engine, unsigned char* resp)
+        : m_e(engine), m_resp(resp), m_w(engine.m_level[0].width), m_h(engine.m_level[0].height)
+    {
+    }
+
+    // End of the bright (dark) walk from off: `free` steps in direction d1, then up to `len`
+    // steps back in d2 under the stop rule.
+    template <bool Bright>
+    int Ends(int off, int d1, const FlMoves& mv1, int free, int d2, const FlMoves& mv2, int len)
+    {
+        if (Room(off) >= free - 1) {
+            off = Offset(Free<Bright>(m_resp + off, free, mv1));
+        } else {
+            Place(off);
+            if (Bright) {
+                m_e.MvLayW(d1, free, 0, 0);
+            } else {
+                m_e.MvLayI(d1, free, 0, 0);
+            }
+            off = Here();
+        }
+        if (Room(off) >= len - 1) {
+            return Offset(Stop<Bright>(m_resp + off, len, mv2));
+        }
+        Place(off);
+        if (Bright) {
+            m_e.MvLayW(d2, len, 1, 0);
+        } else {
+            m_e.MvLayI(d2, len, 1, 0);
+        }
+        return Here();
+    }
+
+    // Paired walk under the stop rule, led by a bright (dark) walk from `lead` with a follower
+    // from `follow`, `len` steps at most in direction d: its value as MvSynW (MvSynI) gives
+    // it; `lead` becomes the leading walk's end.
+    template <bool Bright> int Paired(int& lead, int follow, int d, const FlMoves& mv, int len)
+    {
+        if (Room(lead) >= len - 1 && Room(follow) >= len - 1) {
+            const unsigned char* p = m_resp + lead;
+            const int v = Pair<Bright>(p, m_resp + follow, len, mv);
+            lead = Offset(p);
+            return v;
+        }
+        Place(lead);
+        m_e.m_wx2 = follow % m_w;
+        m_e.m_wy2 = follow / m_w;
+        m_e.m_walk2 = m_resp + follow;
+        const int v = Bright ? m_e.MvSynW(d, len, 1, 0) : m_e.MvSynI(d, len, 1, 0);
+        m_e.m_walk2 = nullptr;
+        lead = Here();
+        return v;
+    }
+
+    int Width() const { return m_w; }
+
+private:
+    // Steps a walk surely makes from off before it may reach the outermost ring.
+    int Room(int off) const
+    {
+        const int x = off % m_w;
+        const int y = off / m_w;
+        int r = x - 1;
+        r = y - 1 < r ? y - 1 : r;
+        r = m_w - 2 - x < r ? m_w - 2 - x : r;
+        return m_h - 2 - y < r ? m_h - 2 - y : r;
+    }
+    int Offset(const unsigned char* p) const { return static_cast<int>(p - m_resp); }
+    void Place(int off) { m_e.WalkAt(off % m_w, off / m_w, 0, nullptr, m_resp); }
+    int Here() const { return m_e.m_wx + m_e.m_wy * m_w; }
+
+    // The step rule: to the brightest (dark walks: darkest) of the pixels ahead, right and
+    // left, a tie going ahead before left before right.
+    template <bool Bright> static std::ptrdiff_t Move(const unsigned char* p, const FlMoves& mv)
+    {
+        const int a = p[mv.ahead];
+        const int r = p[mv.right];
+        const int l = p[mv.left];
+        if (Bright) {
+            return a >= r ? (a >= l ? mv.ahead : mv.left) : (r > l ? mv.right : mv.left);
+        }
+        return a <= r ? (a <= l ? mv.ahead : mv.left) : (r < l ? mv.right : mv.left);
+    }
+    template <bool Bright> static bool Marked(int v) { return Bright ? v >= 128 : v < 127; }
+
+    template <bool Bright>
+    static const unsigned char* Free(const unsigned char* p, int steps, const FlMoves& mv)
+    {
+        for (int n = 0; n < steps; ++n) {
+            p += Move<Bright>(p, mv);
+        }
+        return p;
+    }
+
+    // The stop rule: the walk ends on its first unmarked pixel after marked ones.
+    template <bool Bright>
+    static const unsigned char* Stop(const unsigned char* p, int steps, const FlMoves& mv)
+    {
+        int n = 0;
+        while (n < steps) {
+            ++n;
+            p += Move<Bright>(p, mv);
+            if (Marked<Bright>(*p)) {
+                break;
+            }
+        }
+        while (n < steps) {
+            ++n;
+            p += Move<Bright>(p, mv);
+            if (!Marked<Bright>(*p)) {
+                break;
+            }
+        }
+        return p;
+    }
+
+    // The paired walk's steps and value: pixel sums of both cursors over the steps taken,
+    // 127 per step taken out, twice the smaller of the leader's and the follower's (the
+    // follower's counted the other way) when positive, else 0.
+    template <bool Bright>
+    static int Pair(const unsigned char*& p, const unsigned char* p2, int steps, const FlMoves& mv)
+    {
+        int t1 = 0;
+        int t2 = 0;
+        int n = 0;
+        auto step = [&]() {
+            const std::ptrdiff_t m = Move<Bright>(p, mv);
+            p += m;
+            p2 += m;
+            t1 += *p;
+            t2 += *p2;
+            return Marked<Bright>(*p);
+        };
+        while (n < steps) {
+            ++n;
+            if (step()) {
+                break;
+            }
+        }
+        while (n < steps) {
+            ++n;
+            if (!step()) {
+                break;
+            }
+        }
+        const int base = 127 * n;
+        const int s1 = Bright ? t1 - base : base - t1;
+        const int s2 = Bright ? base - t2 : t2 - base;
+        const int m = s1 < s2 ? s1 : s2;
+        return m > 0 ? 2 * m : 0;
+    }
+
+    Codex& m_e;
+    unsigned char* m_resp;
+    int m_w;
+    int m_h;
+};
+
 // Relaxed orientation of the eight sector orientations o around centre c under the Poincare
 // sum p.
 int Trelax_StIndi(int c, const int* o, int p)
@@ -150,46 +328,38 @@ void Codex::StFlow(int x, int y, int n, int len)
     unsigned char* const l113 = m_st.magR;
     unsigned char* const famDir = m_st.famDir[n];
     unsigned char* const famMag = m_st.famMag[n];
-    unsigned char* const resp = m_st.resp[n];
+    FlWalks walks(*this, m_st.resp[n]);
     // Block centre at level 0 (the last block of a row or column is shifted inside).
-    const int w0 = m_level[0].width;
+    const int w0 = walks.Width();
     const int h0 = m_level[0].height;
     int bx = x * 8;
     int by = y * 8;
     bx = bx + 8 > w0 ? w0 - 8 : bx;
     by = by + 8 > h0 ? h0 - 8 : by;
-    const int cx = bx + 4;
-    const int cy = by + 4;
+    const int centre = (by + 4) * w0 + bx + 4;
+    const int half = len / 2 + 1;
     int best = 0;
     for (int pass = 0; pass < 2; ++pass) {
         const int d1 = pass == 0 ? n : (n + 4) & 7;
         const int d2 = (d1 + 4) & 7;
+        const FlMoves mv1 = MovesOf(m_level[0], d1);
+        const FlMoves mv2 = MovesOf(m_level[0], d2);
         // 1. Bright path, end B.
-        WalkAt(cx, cy, 0, nullptr, resp);
-        MvLayW(d1, len / 2 + 1, 0, 0);
-        MvLayW(d2, len, 1, 0);
-        const int bxe = m_wx, bye = m_wy;
+        const int b = walks.Ends<true>(centre, d1, mv1, half, d2, mv2, len);
+        const int bxe = b % w0, bye = b / w0;
         // 2. Dark path, end K.
-        WalkAt(cx, cy, 0, nullptr, resp);
-        MvLayI(d1, len / 2 + 1, 0, 0);
-        MvLayI(d2, len, 1, 0);
-        const int kxe = m_wx, kye = m_wy;
+        const int k = walks.Ends<false>(centre, d1, mv1, half, d2, mv2, len);
+        const int kxe = k % w0, kye = k / w0;
         // 3. Paired walk from K (leading) and B (following).
-        WalkAt(kxe, kye, 0, nullptr, resp);
-        m_wx2 = bxe;
-        m_wy2 = bye;
-        m_walk2 = resp + static_cast<std::size_t>(bye) * w0 + bxe;
-        const int s1 = MvSynI(d1, len, 1, 0);
+        int end = k;
+        const int s1 = walks.Paired<false>(end, b, d1, mv1, len);
         const int q1 = Strength(s1, len);
-        const int a1 = atan(kxe - m_wx, kye - m_wy) % 180;
+        const int a1 = atan(kxe - end % w0, kye - end / w0) % 180;
         // 4. Paired walk from B (leading) and K (following).
-        WalkAt(bxe, bye, 0, nullptr, resp);
-        m_wx2 = kxe;
-        m_wy2 = kye;
-        m_walk2 = resp + static_cast<std::size_t>(kye) * w0 + kxe;
-        const int s2 = MvSynW(d1, len, 1, 0);
+        end = b;
+        const int s2 = walks.Paired<true>(end, k, d1, mv1, len);
         const int q2 = Strength(s2, len);
-        const int a2 = atan(bxe - m_wx, bye - m_wy) % 180;
+        const int a2 = atan(bxe - end % w0, bye - end / w0) % 180;
         m_walk2 = nullptr;
         // 5. Overall best.
         if (q1 >= l112[i]) {
