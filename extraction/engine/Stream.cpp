@@ -88,13 +88,25 @@ public:
     {
     }
 
-    // End of the bright (dark) walk from off: `free` steps in direction d1, then up to `len`
-    // steps back in d2 under the stop rule.
-    template <bool Bright>
-    int Ends(int off, int d1, const FlMoves& mv1, int free, int d2, const FlMoves& mv2, int len)
+    // Steps a walk surely makes from (x, y) before it may reach the outermost ring.
+    int Room(int x, int y) const
     {
-        if (Room(off) >= free - 1) {
+        int r = x - 1;
+        r = y - 1 < r ? y - 1 : r;
+        r = m_w - 2 - x < r ? m_w - 2 - x : r;
+        return m_h - 2 - y < r ? m_h - 2 - y : r;
+    }
+
+    // End of the bright (dark) walk from off, whose room is `room`: `free` steps in direction
+    // d1, then up to `len` steps back in d2 under the stop rule.
+    template <bool Bright>
+    int Ends(int off, int room, int d1, const FlMoves& mv1, int free, int d2, const FlMoves& mv2,
+             int len)
+    {
+        if (room >= free - 1) {
             off = Offset(Free<Bright>(m_resp + off, free, mv1));
+            // A step moves at most one pixel along each axis.
+            room -= free;
         } else {
             Place(off);
             if (Bright) {
@@ -103,8 +115,12 @@ public:
                 m_e.MvLayI(d1, free, 0, 0);
             }
             off = Here();
+            room = Room(m_e.m_wx, m_e.m_wy);
         }
-        if (Room(off) >= len - 1) {
+        if (room < len - 1) {
+            room = Room(off % m_w, off / m_w);
+        }
+        if (room >= len - 1) {
             return Offset(Stop<Bright>(m_resp + off, len, mv2));
         }
         Place(off);
@@ -117,11 +133,13 @@ public:
     }
 
     // Paired walk under the stop rule, led by a bright (dark) walk from `lead` with a follower
-    // from `follow`, `len` steps at most in direction d: its value as MvSynW (MvSynI) gives
-    // it; `lead` becomes the leading walk's end.
-    template <bool Bright> int Paired(int& lead, int follow, int d, const FlMoves& mv, int len)
+    // from `follow` (rooms leadRoom and followRoom), `len` steps at most in direction d: its
+    // value as MvSynW (MvSynI) gives it; `lead` becomes the leading walk's end.
+    template <bool Bright>
+    int Paired(int& lead, int leadRoom, int follow, int followRoom, int d, const FlMoves& mv,
+               int len)
     {
-        if (Room(lead) >= len - 1 && Room(follow) >= len - 1) {
+        if (leadRoom >= len - 1 && followRoom >= len - 1) {
             const unsigned char* p = m_resp + lead;
             const int v = Pair<Bright>(p, m_resp + follow, len, mv);
             lead = Offset(p);
@@ -140,16 +158,6 @@ public:
     int Width() const { return m_w; }
 
 private:
-    // Steps a walk surely makes from off before it may reach the outermost ring.
-    int Room(int off) const
-    {
-        const int x = off % m_w;
-        const int y = off / m_w;
-        int r = x - 1;
-        r = y - 1 < r ? y - 1 : r;
-        r = m_w - 2 - x < r ? m_w - 2 - x : r;
-        return m_h - 2 - y < r ? m_h - 2 - y : r;
-    }
     int Offset(const unsigned char* p) const { return static_cast<int>(p - m_resp); }
     void Place(int off) { m_e.WalkAt(off % m_w, off / m_w, 0, nullptr, m_resp); }
     int Here() const { return m_e.m_wx + m_e.m_wy * m_w; }
@@ -337,6 +345,7 @@ void Codex::StFlow(int x, int y, int n, int len)
     bx = bx + 8 > w0 ? w0 - 8 : bx;
     by = by + 8 > h0 ? h0 - 8 : by;
     const int centre = (by + 4) * w0 + bx + 4;
+    const int centreRoom = walks.Room(bx + 4, by + 4);
     const int half = len / 2 + 1;
     int best = 0;
     for (int pass = 0; pass < 2; ++pass) {
@@ -345,19 +354,21 @@ void Codex::StFlow(int x, int y, int n, int len)
         const FlMoves mv1 = MovesOf(m_level[0], d1);
         const FlMoves mv2 = MovesOf(m_level[0], d2);
         // 1. Bright path, end B.
-        const int b = walks.Ends<true>(centre, d1, mv1, half, d2, mv2, len);
+        const int b = walks.Ends<true>(centre, centreRoom, d1, mv1, half, d2, mv2, len);
         const int bxe = b % w0, bye = b / w0;
         // 2. Dark path, end K.
-        const int k = walks.Ends<false>(centre, d1, mv1, half, d2, mv2, len);
+        const int k = walks.Ends<false>(centre, centreRoom, d1, mv1, half, d2, mv2, len);
         const int kxe = k % w0, kye = k / w0;
+        const int bRoom = walks.Room(bxe, bye);
+        const int kRoom = walks.Room(kxe, kye);
         // 3. Paired walk from K (leading) and B (following).
         int end = k;
-        const int s1 = walks.Paired<false>(end, b, d1, mv1, len);
+        const int s1 = walks.Paired<false>(end, kRoom, b, bRoom, d1, mv1, len);
         const int q1 = Strength(s1, len);
         const int a1 = atan(kxe - end % w0, kye - end / w0) % 180;
         // 4. Paired walk from B (leading) and K (following).
         end = b;
-        const int s2 = walks.Paired<true>(end, k, d1, mv1, len);
+        const int s2 = walks.Paired<true>(end, bRoom, k, kRoom, d1, mv1, len);
         const int q2 = Strength(s2, len);
         const int a2 = atan(bxe - end % w0, bye - end / w0) % 180;
         m_walk2 = nullptr;
