@@ -163,24 +163,44 @@ private:
     int Here() const { return m_e.m_wx + m_e.m_wy * m_w; }
 
     // The step rule: to the brightest (dark walks: darkest) of the pixels ahead, right and
-    // left, a tie going ahead before left before right.
-    template <bool Bright> static std::ptrdiff_t Move(const unsigned char* p, const FlMoves& mv)
-    {
-        const int a = p[mv.ahead];
-        const int r = p[mv.right];
-        const int l = p[mv.left];
-        if (Bright) {
-            return a >= r ? (a >= l ? mv.ahead : mv.left) : (r > l ? mv.right : mv.left);
+    // left, a tie going ahead before left before right. Chosen without branches: a pixel's key
+    // is 4 times its value plus its rank among equals (bright walks: ahead 2, left 1, right 0;
+    // dark walks: ahead 0, left 1, right 2), so the keys differ, the greatest (least) one is
+    // the rule's choice, and it holds the value reached (key / 4) and the move (Move's
+    // moves[key & 3], ordered by rank).
+    template <bool Bright> struct Step {
+        std::ptrdiff_t moves[3];
+        std::ptrdiff_t ahead, right, left;
+        explicit Step(const FlMoves& mv)
+            : moves{Bright ? mv.right : mv.ahead, mv.left, Bright ? mv.ahead : mv.right},
+              ahead(mv.ahead), right(mv.right), left(mv.left)
+        {
         }
-        return a <= r ? (a <= l ? mv.ahead : mv.left) : (r < l ? mv.right : mv.left);
+        std::uint32_t Key(const unsigned char* p) const
+        {
+            const std::uint32_t a = 4u * p[ahead] + (Bright ? 2u : 0u);
+            const std::uint32_t r = 4u * p[right] + (Bright ? 0u : 2u);
+            const std::uint32_t l = 4u * p[left] + 1u;
+            if (Bright) {
+                const std::uint32_t k = a > r ? a : r;
+                return k > l ? k : l;
+            }
+            const std::uint32_t k = a < r ? a : r;
+            return k < l ? k : l;
+        }
+        std::ptrdiff_t Move(std::uint32_t key) const { return moves[key & 3u]; }
+    };
+    template <bool Bright> static bool Marked(std::uint32_t v)
+    {
+        return Bright ? v >= 128u : v < 127u;
     }
-    template <bool Bright> static bool Marked(int v) { return Bright ? v >= 128 : v < 127; }
 
     template <bool Bright>
     static const unsigned char* Free(const unsigned char* p, int steps, const FlMoves& mv)
     {
+        const Step<Bright> st(mv);
         for (int n = 0; n < steps; ++n) {
-            p += Move<Bright>(p, mv);
+            p += st.Move(st.Key(p));
         }
         return p;
     }
@@ -189,18 +209,21 @@ private:
     template <bool Bright>
     static const unsigned char* Stop(const unsigned char* p, int steps, const FlMoves& mv)
     {
+        const Step<Bright> st(mv);
         int n = 0;
         while (n < steps) {
             ++n;
-            p += Move<Bright>(p, mv);
-            if (Marked<Bright>(*p)) {
+            const std::uint32_t key = st.Key(p);
+            p += st.Move(key);
+            if (Marked<Bright>(key >> 2)) {
                 break;
             }
         }
         while (n < steps) {
             ++n;
-            p += Move<Bright>(p, mv);
-            if (!Marked<Bright>(*p)) {
+            const std::uint32_t key = st.Key(p);
+            p += st.Move(key);
+            if (!Marked<Bright>(key >> 2)) {
                 break;
             }
         }
@@ -213,16 +236,19 @@ private:
     template <bool Bright>
     static int Pair(const unsigned char*& p, const unsigned char* p2, int steps, const FlMoves& mv)
     {
+        const Step<Bright> st(mv);
         int t1 = 0;
         int t2 = 0;
         int n = 0;
         auto step = [&]() {
-            const std::ptrdiff_t m = Move<Bright>(p, mv);
+            const std::uint32_t key = st.Key(p);
+            const std::ptrdiff_t m = st.Move(key);
             p += m;
             p2 += m;
-            t1 += *p;
+            const std::uint32_t v = key >> 2;
+            t1 += static_cast<int>(v);
             t2 += *p2;
-            return Marked<Bright>(*p);
+            return Marked<Bright>(v);
         };
         while (n < steps) {
             ++n;
