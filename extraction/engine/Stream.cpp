@@ -73,22 +73,23 @@ FlMoves MovesOf(const CLevel& lv, int dir)
     return {lv.step[dir & 7], lv.step[(dir + 1) & 7], lv.step[(dir + 7) & 7]};
 }
 
-// The ridge walks of the flow measurement on a level-0 response layer, made in place where
-// they cannot reach the level's outermost ring and by the engine's walks elsewhere. In place,
-// a walk of n steps from a pixel whose distance to the outermost ring is at least n (room
-// n - 1) never meets the engine walks' edge rule, which acts only on reaching that ring; both
-// then make the same steps by the same rule, so they end on the same pixel with the same sums.
-// Positions are pixel offsets from the layer base. The engine's walk members are left as the
-// engine walks leave them only where those walks ran: every cell walked here is walked next by
+// The ridge walks of the flow measurement on a level-0 response layer, step for step the
+// engine's ridge walks (MvLayW, MvLayI, MvSynW, MvSynI): the same step rule, the same stop rule
+// and the same edge rule, under which a walk ends on reaching the level's outermost ring (for
+// a paired walk, when either cursor reaches it). A walk runs in stretches of room + 1 steps at
+// most, room being a lower bound of the steps to that ring: a step moves at most one pixel
+// along each axis, so a stretch reaches the ring only with its last step, and the exact
+// position is worked out only between stretches. Positions are pixel offsets from the layer
+// base. The engine's walk members are not moved: every cell walked here is walked next by
 // StSums, which places the walk afresh.
 class FlWalks {
 public:
-    FlWalks(Codex& engine, unsigned char* resp)
-        : m_e(engine), m_resp(resp), m_w(engine.m_level[0].width), m_h(engine.m_level[0].height)
+    FlWalks(const Codex& engine, const unsigned char* resp)
+        : m_resp(resp), m_w(engine.m_level[0].width), m_h(engine.m_level[0].height)
     {
     }
 
-    // Steps a walk surely makes from (x, y) before it may reach the outermost ring.
+    // Steps a walk surely makes from (x, y) before it may reach the outermost ring; -1 on it.
     int Room(int x, int y) const
     {
         int r = x - 1;
@@ -98,70 +99,41 @@ public:
     }
 
     // End of the bright (dark) walk from off, whose room is `room`: `free` steps in direction
-    // d1, then up to `len` steps back in d2 under the stop rule.
+    // mv1, then up to `len` steps in mv2 under the stop rule.
     template <bool Bright>
-    int Ends(int off, int room, int d1, const FlMoves& mv1, int free, int d2, const FlMoves& mv2,
-             int len)
+    int Ends(int off, int room, const FlMoves& mv1, int free, const FlMoves& mv2, int len) const
     {
-        if (room >= free - 1) {
-            off = Offset(Free<Bright>(m_resp + off, free, mv1));
-            // A step moves at most one pixel along each axis.
-            room -= free;
-        } else {
-            Place(off);
-            if (Bright) {
-                m_e.MvLayW(d1, free, 0, 0);
-            } else {
-                m_e.MvLayI(d1, free, 0, 0);
-            }
-            off = Here();
-            room = Room(m_e.m_wx, m_e.m_wy);
-        }
-        if (room < len - 1) {
-            room = Room(off % m_w, off / m_w);
-        }
-        if (room >= len - 1) {
-            return Offset(Stop<Bright>(m_resp + off, len, mv2));
-        }
-        Place(off);
-        if (Bright) {
-            m_e.MvLayW(d2, len, 1, 0);
-        } else {
-            m_e.MvLayI(d2, len, 1, 0);
-        }
-        return Here();
+        int t1 = 0;
+        int t2 = 0;
+        int off2 = off;
+        Walk<Bright, false, false>(off, off2, room, free, mv1, t1, t2);
+        Walk<Bright, true, false>(off, off2, room, len, mv2, t1, t2);
+        return off;
     }
 
     // Paired walk under the stop rule, led by a bright (dark) walk from `lead` with a follower
-    // from `follow` (rooms leadRoom and followRoom), `len` steps at most in direction d: its
+    // from `follow` (rooms leadRoom and followRoom), `len` steps at most in direction mv: its
     // value as MvSynW (MvSynI) gives it; `lead` becomes the leading walk's end.
     template <bool Bright>
-    int Paired(int& lead, int leadRoom, int follow, int followRoom, int d, const FlMoves& mv,
-               int len)
+    int Paired(int& lead, int leadRoom, int follow, int followRoom, const FlMoves& mv,
+               int len) const
     {
-        if (leadRoom >= len - 1 && followRoom >= len - 1) {
-            const unsigned char* p = m_resp + lead;
-            const int v = Pair<Bright>(p, m_resp + follow, len, mv);
-            lead = Offset(p);
-            return v;
-        }
-        Place(lead);
-        m_e.m_wx2 = follow % m_w;
-        m_e.m_wy2 = follow / m_w;
-        m_e.m_walk2 = m_resp + follow;
-        const int v = Bright ? m_e.MvSynW(d, len, 1, 0) : m_e.MvSynI(d, len, 1, 0);
-        m_e.m_walk2 = nullptr;
-        lead = Here();
-        return v;
+        int t1 = 0;
+        int t2 = 0;
+        int room = leadRoom < followRoom ? leadRoom : followRoom;
+        const int taken = Walk<Bright, true, true>(lead, follow, room, len, mv, t1, t2);
+        // 127 per step taken out, twice the smaller of the leader's and the follower's sums
+        // (the follower's counted the other way) when positive, else 0.
+        const int base = 127 * taken;
+        const int s1 = Bright ? t1 - base : base - t1;
+        const int s2 = Bright ? base - t2 : t2 - base;
+        const int m = s1 < s2 ? s1 : s2;
+        return m > 0 ? 2 * m : 0;
     }
 
     int Width() const { return m_w; }
 
 private:
-    int Offset(const unsigned char* p) const { return static_cast<int>(p - m_resp); }
-    void Place(int off) { m_e.WalkAt(off % m_w, off / m_w, 0, nullptr, m_resp); }
-    int Here() const { return m_e.m_wx + m_e.m_wy * m_w; }
-
     // The step rule: to the brightest (dark walks: darkest) of the pixels ahead, right and
     // left, a tie going ahead before left before right. Chosen without branches: a pixel's key
     // is 4 times its value plus its rank among equals (bright walks: ahead 2, left 1, right 0;
@@ -190,87 +162,77 @@ private:
         }
         std::ptrdiff_t Move(std::uint32_t key) const { return moves[key & 3u]; }
     };
-    template <bool Bright> static bool Marked(std::uint32_t v)
-    {
-        return Bright ? v >= 128u : v < 127u;
-    }
 
-    template <bool Bright>
-    static const unsigned char* Free(const unsigned char* p, int steps, const FlMoves& mv)
+    int RoomAt(int off) const { return Room(off % m_w, off / m_w); }
+
+    // Up to `steps` steps from off (the follower at off2 alongside when paired), room a lower
+    // bound of the room of both, which is left a lower bound at the end; with the stop rule the
+    // walk ends on its first unmarked pixel after marked ones. Paired walks sum the pixels of
+    // both cursors into t1 and t2. Returns the steps taken.
+    template <bool Bright, bool StopRule, bool Paired>
+    int Walk(int& off, int& off2, int& room, int steps, const FlMoves& mv, int& t1, int& t2) const
     {
         const Step<Bright> st(mv);
-        for (int n = 0; n < steps; ++n) {
-            p += st.Move(st.Key(p));
-        }
-        return p;
-    }
-
-    // The stop rule: the walk ends on its first unmarked pixel after marked ones.
-    template <bool Bright>
-    static const unsigned char* Stop(const unsigned char* p, int steps, const FlMoves& mv)
-    {
-        const Step<Bright> st(mv);
-        int n = 0;
-        while (n < steps) {
-            ++n;
-            const std::uint32_t key = st.Key(p);
-            p += st.Move(key);
-            if (Marked<Bright>(key >> 2)) {
-                break;
-            }
-        }
-        while (n < steps) {
-            ++n;
-            const std::uint32_t key = st.Key(p);
-            p += st.Move(key);
-            if (!Marked<Bright>(key >> 2)) {
-                break;
-            }
-        }
-        return p;
-    }
-
-    // The paired walk's steps and value: pixel sums of both cursors over the steps taken,
-    // 127 per step taken out, twice the smaller of the leader's and the follower's (the
-    // follower's counted the other way) when positive, else 0.
-    template <bool Bright>
-    static int Pair(const unsigned char*& p, const unsigned char* p2, int steps, const FlMoves& mv)
-    {
-        const Step<Bright> st(mv);
-        int t1 = 0;
-        int t2 = 0;
-        int n = 0;
+        const unsigned char* p = m_resp + off;
+        const unsigned char* p2 = m_resp + off2;
+        // One step; true when the pixel reached is marked.
         auto step = [&]() {
             const std::uint32_t key = st.Key(p);
             const std::ptrdiff_t m = st.Move(key);
-            p += m;
-            p2 += m;
             const std::uint32_t v = key >> 2;
-            t1 += static_cast<int>(v);
-            t2 += *p2;
-            return Marked<Bright>(v);
+            p += m;
+            if (Paired) {
+                p2 += m;
+                t1 += static_cast<int>(v);
+                t2 += *p2;
+            }
+            return Bright ? v >= 128u : v < 127u;
         };
-        while (n < steps) {
-            ++n;
-            if (step()) {
+        int taken = 0;
+        int left = steps;
+        bool run = false;  // a marked pixel was reached
+        bool done = false; // the stop rule ended the walk
+        for (;;) {
+            const int chunk = left <= room ? left : room + 1;
+            int n = 0;
+            if (StopRule) {
+                while (!run && n < chunk) {
+                    ++n;
+                    run = step();
+                }
+                while (n < chunk) {
+                    ++n;
+                    if (!step()) {
+                        done = true;
+                        break;
+                    }
+                }
+            } else {
+                for (; n < chunk; ++n) {
+                    step();
+                }
+            }
+            taken += n;
+            room -= n;
+            left -= chunk;
+            if (done || left == 0) {
+                break;
+            }
+            room = RoomAt(static_cast<int>(p - m_resp));
+            if (Paired) {
+                const int r2 = RoomAt(static_cast<int>(p2 - m_resp));
+                room = r2 < room ? r2 : room;
+            }
+            if (room < 0) {
                 break;
             }
         }
-        while (n < steps) {
-            ++n;
-            if (!step()) {
-                break;
-            }
-        }
-        const int base = 127 * n;
-        const int s1 = Bright ? t1 - base : base - t1;
-        const int s2 = Bright ? base - t2 : t2 - base;
-        const int m = s1 < s2 ? s1 : s2;
-        return m > 0 ? 2 * m : 0;
+        off = static_cast<int>(p - m_resp);
+        off2 = static_cast<int>(p2 - m_resp);
+        return taken;
     }
 
-    Codex& m_e;
-    unsigned char* m_resp;
+    const unsigned char* m_resp;
     int m_w;
     int m_h;
 };
@@ -362,7 +324,7 @@ void Codex::StFlow(int x, int y, int n, int len)
     unsigned char* const l113 = m_st.magR;
     unsigned char* const famDir = m_st.famDir[n];
     unsigned char* const famMag = m_st.famMag[n];
-    FlWalks walks(*this, m_st.resp[n]);
+    const FlWalks walks(*this, m_st.resp[n]);
     // Block centre at level 0 (the last block of a row or column is shifted inside).
     const int w0 = walks.Width();
     const int h0 = m_level[0].height;
@@ -380,24 +342,23 @@ void Codex::StFlow(int x, int y, int n, int len)
         const FlMoves mv1 = MovesOf(m_level[0], d1);
         const FlMoves mv2 = MovesOf(m_level[0], d2);
         // 1. Bright path, end B.
-        const int b = walks.Ends<true>(centre, centreRoom, d1, mv1, half, d2, mv2, len);
+        const int b = walks.Ends<true>(centre, centreRoom, mv1, half, mv2, len);
         const int bxe = b % w0, bye = b / w0;
         // 2. Dark path, end K.
-        const int k = walks.Ends<false>(centre, centreRoom, d1, mv1, half, d2, mv2, len);
+        const int k = walks.Ends<false>(centre, centreRoom, mv1, half, mv2, len);
         const int kxe = k % w0, kye = k / w0;
         const int bRoom = walks.Room(bxe, bye);
         const int kRoom = walks.Room(kxe, kye);
         // 3. Paired walk from K (leading) and B (following).
         int end = k;
-        const int s1 = walks.Paired<false>(end, kRoom, b, bRoom, d1, mv1, len);
+        const int s1 = walks.Paired<false>(end, kRoom, b, bRoom, mv1, len);
         const int q1 = Strength(s1, len);
         const int a1 = atan(kxe - end % w0, kye - end / w0) % 180;
         // 4. Paired walk from B (leading) and K (following).
         end = b;
-        const int s2 = walks.Paired<true>(end, bRoom, k, kRoom, d1, mv1, len);
+        const int s2 = walks.Paired<true>(end, bRoom, k, kRoom, mv1, len);
         const int q2 = Strength(s2, len);
         const int a2 = atan(bxe - end % w0, bye - end / w0) % 180;
-        m_walk2 = nullptr;
         // 5. Overall best.
         if (q1 >= l112[i]) {
             l112[i] = l113[i] = static_cast<unsigned char>(q1);
@@ -419,6 +380,7 @@ void Codex::StFlow(int x, int y, int n, int len)
             best = q2;
         }
     }
+    m_walk2 = nullptr; // as the engine's paired walks leave it
 }
 
 // Regularisation: the candidate nearest the relaxed ring orientation into 32 and 112.
