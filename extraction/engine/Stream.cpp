@@ -137,30 +137,23 @@ private:
     // The step rule: to the brightest (dark walks: darkest) of the pixels ahead, right and
     // left, a tie going ahead before left before right. Chosen without branches: a pixel's key
     // is 4 times its value plus its rank among equals (bright walks: ahead 2, left 1, right 0;
-    // dark walks: ahead 0, left 1, right 2), so the keys differ, the greatest (least) one is
-    // the rule's choice, and it holds the value reached (key / 4) and the move (Move's
-    // moves[key & 3], ordered by rank).
+    // dark walks: ahead 0, left 1, right 2), so the keys differ and the greatest (least) one
+    // is the rule's choice; Next answers the move and the value reached (key / 4).
     template <bool Bright> struct Step {
-        std::ptrdiff_t moves[3];
         std::ptrdiff_t ahead, right, left;
-        explicit Step(const FlMoves& mv)
-            : moves{Bright ? mv.right : mv.ahead, mv.left, Bright ? mv.ahead : mv.right},
-              ahead(mv.ahead), right(mv.right), left(mv.left)
-        {
-        }
-        std::uint32_t Key(const unsigned char* p) const
+        explicit Step(const FlMoves& mv) : ahead(mv.ahead), right(mv.right), left(mv.left) {}
+        std::ptrdiff_t Next(const unsigned char* p, std::uint32_t& v) const
         {
             const std::uint32_t a = 4u * p[ahead] + (Bright ? 2u : 0u);
             const std::uint32_t r = 4u * p[right] + (Bright ? 0u : 2u);
             const std::uint32_t l = 4u * p[left] + 1u;
-            if (Bright) {
-                const std::uint32_t k = a > r ? a : r;
-                return k > l ? k : l;
-            }
-            const std::uint32_t k = a < r ? a : r;
-            return k < l ? k : l;
+            const bool aWins = Bright ? a > r : a < r;
+            const std::uint32_t k = aWins ? a : r;
+            const std::ptrdiff_t m = aWins ? ahead : right;
+            const bool lWins = Bright ? l > k : l < k;
+            v = (lWins ? l : k) >> 2;
+            return lWins ? left : m;
         }
-        std::ptrdiff_t Move(std::uint32_t key) const { return moves[key & 3u]; }
     };
 
     int RoomAt(int off) const { return Room(off % m_w, off / m_w); }
@@ -177,9 +170,8 @@ private:
         const unsigned char* p2 = m_resp + off2;
         // One step; true when the pixel reached is marked.
         auto step = [&]() {
-            const std::uint32_t key = st.Key(p);
-            const std::ptrdiff_t m = st.Move(key);
-            const std::uint32_t v = key >> 2;
+            std::uint32_t v;
+            const std::ptrdiff_t m = st.Next(p, v);
             p += m;
             if (Paired) {
                 p2 += m;
