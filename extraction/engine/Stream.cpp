@@ -63,6 +63,172 @@ int Strength(int s, int len)
     return q < 0 ? 0 : q > 255 ? 255 : q;
 }
 
+// Cursor moves of a ridge walk in one direction: ahead, right and left of it.
+struct FlMoves {
+    std::ptrdiff_t ahead, right, left;
+};
+
+FlMoves MovesOf(const CLevel& lv, int dir)
+{
+    return {lv.step[dir & 7], lv.step[(dir + 1) & 7], lv.step[(dir + 7) & 7]};
+}
+
+// The ridge walks of the flow measurement on a level-0 response layer, step for step the
+// engine's ridge walks (MvLayW, MvLayI, MvSynW, MvSynI): the same step rule, the same stop rule
+// and the same edge rule, under which a walk ends on reaching the level's outermost ring (for
+// a paired walk, when either cursor reaches it). A walk runs in stretches of room + 1 steps at
+// most, room being a lower bound of the steps to that ring: a step moves at most one pixel
+// along each axis, so a stretch reaches the ring only with its last step, and the exact
+// position is worked out only between stretches. Positions are pixel offsets from the layer
+// base. The engine's walk members are not moved: every cell walked here is walked next by
+// StSums, which places the walk afresh.
+class FlWalks {
+public:
+    FlWalks(const Codex& engine, const unsigned char* resp)
+        : m_resp(resp), m_w(engine.m_level[0].width), m_h(engine.m_level[0].height)
+    {
+    }
+
+    // Steps a walk surely makes from (x, y) before it may reach the outermost ring; -1 on it.
+    int Room(int x, int y) const
+    {
+        int r = x - 1;
+        r = y - 1 < r ? y - 1 : r;
+        r = m_w - 2 - x < r ? m_w - 2 - x : r;
+        return m_h - 2 - y < r ? m_h - 2 - y : r;
+    }
+
+    // End of the bright (dark) walk from off, whose room is `room`: `free` steps in direction
+    // mv1, then up to `len` steps in mv2 under the stop rule.
+    template <bool Bright>
+    int Ends(int off, int room, const FlMoves& mv1, int free, const FlMoves& mv2, int len) const
+    {
+        int t1 = 0;
+        int t2 = 0;
+        int off2 = off;
+        Walk<Bright, false, false>(off, off2, room, free, mv1, t1, t2);
+        Walk<Bright, true, false>(off, off2, room, len, mv2, t1, t2);
+        return off;
+    }
+
+    // Paired walk under the stop rule, led by a bright (dark) walk from `lead` with a follower
+    // from `follow` (rooms leadRoom and followRoom), `len` steps at most in direction mv: its
+    // value as MvSynW (MvSynI) gives it; `lead` becomes the leading walk's end.
+    template <bool Bright>
+    int Paired(int& lead, int leadRoom, int follow, int followRoom, const FlMoves& mv,
+               int len) const
+    {
+        int t1 = 0;
+        int t2 = 0;
+        int room = leadRoom < followRoom ? leadRoom : followRoom;
+        const int taken = Walk<Bright, true, true>(lead, follow, room, len, mv, t1, t2);
+        // 127 per step taken out, twice the smaller of the leader's and the follower's sums
+        // (the follower's counted the other way) when positive, else 0.
+        const int base = 127 * taken;
+        const int s1 = Bright ? t1 - base : base - t1;
+        const int s2 = Bright ? base - t2 : t2 - base;
+        const int m = s1 < s2 ? s1 : s2;
+        return m > 0 ? 2 * m : 0;
+    }
+
+    int Width() const { return m_w; }
+
+private:
+    // The step rule: to the brightest (dark walks: darkest) of the pixels ahead, right and
+    // left, a tie going ahead before left before right. Chosen without branches: a pixel's key
+    // is 4 times its value plus its rank among equals (bright walks: ahead 2, left 1, right 0;
+    // dark walks: ahead 0, left 1, right 2), so the keys differ and the greatest (least) one
+    // is the rule's choice; Next answers the move and the value reached (key / 4).
+    template <bool Bright> struct Step {
+        std::ptrdiff_t ahead, right, left;
+        explicit Step(const FlMoves& mv) : ahead(mv.ahead), right(mv.right), left(mv.left) {}
+        std::ptrdiff_t Next(const unsigned char* p, std::uint32_t& v) const
+        {
+            const std::uint32_t a = 4u * p[ahead] + (Bright ? 2u : 0u);
+            const std::uint32_t r = 4u * p[right] + (Bright ? 0u : 2u);
+            const std::uint32_t l = 4u * p[left] + 1u;
+            const bool aWins = Bright ? a > r : a < r;
+            const std::uint32_t k = aWins ? a : r;
+            const std::ptrdiff_t m = aWins ? ahead : right;
+            const bool lWins = Bright ? l > k : l < k;
+            v = (lWins ? l : k) >> 2;
+            return lWins ? left : m;
+        }
+    };
+
+    int RoomAt(int off) const { return Room(off % m_w, off / m_w); }
+
+    // Up to `steps` steps from off (the follower at off2 alongside when paired), room a lower
+    // bound of the room of both, which is left a lower bound at the end; with the stop rule the
+    // walk ends on its first unmarked pixel after marked ones. Paired walks sum the pixels of
+    // both cursors into t1 and t2. Returns the steps taken.
+    template <bool Bright, bool StopRule, bool Paired>
+    int Walk(int& off, int& off2, int& room, int steps, const FlMoves& mv, int& t1, int& t2) const
+    {
+        const Step<Bright> st(mv);
+        const unsigned char* p = m_resp + off;
+        const unsigned char* p2 = m_resp + off2;
+        // One step; true when the pixel reached is marked.
+        auto step = [&]() {
+            std::uint32_t v;
+            const std::ptrdiff_t m = st.Next(p, v);
+            p += m;
+            if (Paired) {
+                p2 += m;
+                t1 += static_cast<int>(v);
+                t2 += *p2;
+            }
+            return Bright ? v >= 128u : v < 127u;
+        };
+        int taken = 0;
+        int left = steps;
+        bool run = false;  // a marked pixel was reached
+        bool done = false; // the stop rule ended the walk
+        for (;;) {
+            const int chunk = left <= room ? left : room + 1;
+            int n = 0;
+            if (StopRule) {
+                while (!run && n < chunk) {
+                    ++n;
+                    run = step();
+                }
+                while (n < chunk) {
+                    ++n;
+                    if (!step()) {
+                        done = true;
+                        break;
+                    }
+                }
+            } else {
+                for (; n < chunk; ++n) {
+                    step();
+                }
+            }
+            taken += n;
+            room -= n;
+            left -= chunk;
+            if (done || left == 0) {
+                break;
+            }
+            room = RoomAt(static_cast<int>(p - m_resp));
+            if (Paired) {
+                const int r2 = RoomAt(static_cast<int>(p2 - m_resp));
+                room = r2 < room ? r2 : room;
+            }
+            if (room < 0) {
+                break;
+            }
+        }
+        off = static_cast<int>(p - m_resp);
+        off2 = static_cast<int>(p2 - m_resp);
+        return taken;
+    }
+
+    const unsigned char* m_resp;
+    int m_w;
+    int m_h;
+};
+
 // Relaxed orientation of the eight sector orientations o around centre c under the Poincare
 // sum p.
 int Trelax_StIndi(int c, const int* o, int p)
@@ -150,47 +316,41 @@ void Codex::StFlow(int x, int y, int n, int len)
     unsigned char* const l113 = m_st.magR;
     unsigned char* const famDir = m_st.famDir[n];
     unsigned char* const famMag = m_st.famMag[n];
-    unsigned char* const resp = m_st.resp[n];
+    const FlWalks walks(*this, m_st.resp[n]);
     // Block centre at level 0 (the last block of a row or column is shifted inside).
-    const int w0 = m_level[0].width;
+    const int w0 = walks.Width();
     const int h0 = m_level[0].height;
     int bx = x * 8;
     int by = y * 8;
     bx = bx + 8 > w0 ? w0 - 8 : bx;
     by = by + 8 > h0 ? h0 - 8 : by;
-    const int cx = bx + 4;
-    const int cy = by + 4;
+    const int centre = (by + 4) * w0 + bx + 4;
+    const int centreRoom = walks.Room(bx + 4, by + 4);
+    const int half = len / 2 + 1;
     int best = 0;
     for (int pass = 0; pass < 2; ++pass) {
         const int d1 = pass == 0 ? n : (n + 4) & 7;
         const int d2 = (d1 + 4) & 7;
+        const FlMoves mv1 = MovesOf(m_level[0], d1);
+        const FlMoves mv2 = MovesOf(m_level[0], d2);
         // 1. Bright path, end B.
-        WalkAt(cx, cy, 0, nullptr, resp);
-        MvLayW(d1, len / 2 + 1, 0, 0);
-        MvLayW(d2, len, 1, 0);
-        const int bxe = m_wx, bye = m_wy;
+        const int b = walks.Ends<true>(centre, centreRoom, mv1, half, mv2, len);
+        const int bxe = b % w0, bye = b / w0;
         // 2. Dark path, end K.
-        WalkAt(cx, cy, 0, nullptr, resp);
-        MvLayI(d1, len / 2 + 1, 0, 0);
-        MvLayI(d2, len, 1, 0);
-        const int kxe = m_wx, kye = m_wy;
+        const int k = walks.Ends<false>(centre, centreRoom, mv1, half, mv2, len);
+        const int kxe = k % w0, kye = k / w0;
+        const int bRoom = walks.Room(bxe, bye);
+        const int kRoom = walks.Room(kxe, kye);
         // 3. Paired walk from K (leading) and B (following).
-        WalkAt(kxe, kye, 0, nullptr, resp);
-        m_wx2 = bxe;
-        m_wy2 = bye;
-        m_walk2 = resp + static_cast<std::size_t>(bye) * w0 + bxe;
-        const int s1 = MvSynI(d1, len, 1, 0);
+        int end = k;
+        const int s1 = walks.Paired<false>(end, kRoom, b, bRoom, mv1, len);
         const int q1 = Strength(s1, len);
-        const int a1 = atan(kxe - m_wx, kye - m_wy) % 180;
+        const int a1 = atan(kxe - end % w0, kye - end / w0) % 180;
         // 4. Paired walk from B (leading) and K (following).
-        WalkAt(bxe, bye, 0, nullptr, resp);
-        m_wx2 = kxe;
-        m_wy2 = kye;
-        m_walk2 = resp + static_cast<std::size_t>(kye) * w0 + kxe;
-        const int s2 = MvSynW(d1, len, 1, 0);
+        end = b;
+        const int s2 = walks.Paired<true>(end, bRoom, k, kRoom, mv1, len);
         const int q2 = Strength(s2, len);
-        const int a2 = atan(bxe - m_wx, bye - m_wy) % 180;
-        m_walk2 = nullptr;
+        const int a2 = atan(bxe - end % w0, bye - end / w0) % 180;
         // 5. Overall best.
         if (q1 >= l112[i]) {
             l112[i] = l113[i] = static_cast<unsigned char>(q1);
@@ -212,6 +372,7 @@ void Codex::StFlow(int x, int y, int n, int len)
             best = q2;
         }
     }
+    m_walk2 = nullptr; // as the engine's paired walks leave it
 }
 
 // Regularisation: the candidate nearest the relaxed ring orientation into 32 and 112.

@@ -6,8 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -84,6 +88,127 @@ TEST(Stream, QuickModeKeepsItsWorkLayersAndTheNoiseFloor)
     l.engine->Stream(-1); // the normal run frees them
     EXPECT_EQ(l.engine->GetKey(38, 3), -1);
     EXPECT_NE(l.engine->GetKey(256, 3), -1); // first-pass copies stay
+}
+
+// The flow measurement of one cell as plainly written: every walk is one of the engine's ridge
+// walks, placed afresh. Strengths take the quick mode's noise floor, 3.
+void PlainFlow(Codex& e, int x, int y, int n, int len)
+{
+    auto strength = [len](int s) {
+        const int l = len == 0 ? 1 : len;
+        const int q = (s > 0 ? (s + l / 2) / l : (s - l / 2) / l) + 3;
+        return q < 0 ? 0 : q > 255 ? 255 : q;
+    };
+    const std::size_t i = static_cast<std::size_t>(y) * e.m_level[3].width + x;
+    unsigned char* const resp = e.m_st.resp[n];
+    const int w0 = e.m_level[0].width;
+    const int h0 = e.m_level[0].height;
+    const int cx = (x * 8 + 8 > w0 ? w0 - 8 : x * 8) + 4;
+    const int cy = (y * 8 + 8 > h0 ? h0 - 8 : y * 8) + 4;
+    int best = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        const int d1 = pass == 0 ? n : (n + 4) & 7;
+        const int d2 = (d1 + 4) & 7;
+        e.WalkAt(cx, cy, 0, nullptr, resp);
+        e.MvLayW(d1, len / 2 + 1, 0, 0);
+        e.MvLayW(d2, len, 1, 0);
+        const int bx = e.m_wx, by = e.m_wy;
+        e.WalkAt(cx, cy, 0, nullptr, resp);
+        e.MvLayI(d1, len / 2 + 1, 0, 0);
+        e.MvLayI(d2, len, 1, 0);
+        const int kx = e.m_wx, ky = e.m_wy;
+        int q[2];
+        int a[2];
+        for (int lead = 0; lead < 2; ++lead) {
+            const int fx = lead == 0 ? bx : kx;
+            const int fy = lead == 0 ? by : ky;
+            const int sx = lead == 0 ? kx : bx;
+            const int sy = lead == 0 ? ky : by;
+            e.WalkAt(sx, sy, 0, nullptr, resp);
+            e.m_wx2 = fx;
+            e.m_wy2 = fy;
+            e.m_walk2 = resp + fy * w0 + fx;
+            q[lead] = strength(lead == 0 ? e.MvSynI(d1, len, 1, 0) : e.MvSynW(d1, len, 1, 0));
+            a[lead] = atan(sx - e.m_wx, sy - e.m_wy) % 180;
+        }
+        e.m_walk2 = nullptr;
+        for (int k = 0; k < 2; ++k) {
+            if (q[k] >= e.m_st.mag[i]) {
+                e.m_st.mag[i] = e.m_st.magR[i] = static_cast<unsigned char>(q[k]);
+                e.m_st.dir[i] = e.m_st.dirR[i] = static_cast<unsigned char>(a[k]);
+            }
+        }
+        for (int k = 0; k < 2; ++k) {
+            if (q[k] >= best) {
+                e.m_st.famDir[n][i] = static_cast<unsigned char>(a[k]);
+                e.m_st.famMag[n][i] = static_cast<unsigned char>(q[k]);
+                best = q[k];
+            }
+        }
+    }
+}
+
+// The walks of the flow measurement are made in place away from the edges and by the engine
+// near them: on noise and on noisy ridges of a small image, where many walks reach the outermost
+// ring, every cell, family and walk length gives what the engine's walks give.
+TEST(Stream, FlowMeasurementMatchesTheEngineWalksUpToTheEdges)
+{
+    constexpr int kW = 160;
+    constexpr int kH = 144;
+    auto l = zftest::LoadInto(zftest::Grating(kW, kH, 30.0, 9.0, 90.0), kW, kH);
+    ASSERT_EQ(l.code, 0);
+    Codex& e = *l.engine;
+    e.m_quick = 1; // keeps the family layers after the run
+    e.Stream(-1);
+    const int w3 = e.m_level[3].width;
+    const int h3 = e.m_level[3].height;
+    unsigned char* const outs[] = {e.m_st.dir,       e.m_st.dirR,      e.m_st.mag,
+                                   e.m_st.magR,      e.m_st.famDir[0], e.m_st.famDir[1],
+                                   e.m_st.famDir[2], e.m_st.famDir[3], e.m_st.famMag[0],
+                                   e.m_st.famMag[1], e.m_st.famMag[2], e.m_st.famMag[3]};
+    const std::size_t n3 = static_cast<std::size_t>(w3) * h3;
+    std::uint32_t seed = 12345;
+    for (int pattern = 0; pattern < 2; ++pattern) {
+        for (int k = 0; k < 4; ++k) {
+            unsigned char* r = e.m_st.resp[k];
+            for (int y = 0; y < kH; ++y) {
+                for (int x = 0; x < kW; ++x) {
+                    seed = seed * 1103515245u + 12345u;
+                    const int noise = static_cast<int>((seed >> 16) & 0xFF);
+                    const int ridge = ((x * (k + 1) + y * (3 - k)) / 3) % 6 < 3 ? 200 : 40;
+                    const int v = pattern == 0 ? noise : (3 * ridge + noise) / 4;
+                    r[y * kW + x] = static_cast<unsigned char>(v);
+                }
+            }
+        }
+        std::memset(e.m_st.cls, 0, n3);
+        for (int len : {0, 1, 3, 4, 6, 11, 15, 40}) {
+            std::vector<std::vector<unsigned char>> got;
+            for (int run = 0; run < 2; ++run) {
+                for (unsigned char* o : outs) {
+                    std::memset(o, 0, n3);
+                }
+                for (int n = 0; n < 4; ++n) {
+                    for (int y = 0; y < h3; ++y) {
+                        for (int x = 0; x < w3; ++x) {
+                            if (run == 0) {
+                                e.StFlow(x, y, n, len);
+                            } else {
+                                PlainFlow(e, x, y, n, len);
+                            }
+                        }
+                    }
+                }
+                for (unsigned char* o : outs) {
+                    got.emplace_back(o, o + n3);
+                }
+            }
+            for (std::size_t k = 0; k < std::size(outs); ++k) {
+                ASSERT_EQ(got[k], got[k + std::size(outs)])
+                    << "pattern " << pattern << " len " << len << " output " << k;
+            }
+        }
+    }
 }
 
 // The template fit as plainly written: every angle and sector index reduced by its remainder.
