@@ -45,10 +45,12 @@ int roundDouble(double v)
     return v >= 0.0 ? static_cast<int>(v + 0.5) : static_cast<int>(v - 0.5);
 }
 
+// The contour is not cleared: every read stops at m_pointCount, and spots are made by the
+// hundred (16 KB each).
 CSpot::CSpot()
-    : m_contour{}, m_pointCount(0), m_x1(0), m_y1(0), m_x2(0), m_y2(0), m_cx(0), m_cy(0), m_dx(0),
-      m_dy(0), m_A(1.0), m_B(0.0), m_C(0.0), m_angle(0.0), m_length(0), m_hw(0), m_area(0),
-      m_code(0), m_phalanx(0), m_spare(0)
+    : m_pointCount(0), m_x1(0), m_y1(0), m_x2(0), m_y2(0), m_cx(0), m_cy(0), m_dx(0), m_dy(0),
+      m_A(1.0), m_B(0.0), m_C(0.0), m_angle(0.0), m_length(0), m_hw(0), m_area(0), m_code(0),
+      m_phalanx(0), m_spare(0)
 {
 }
 

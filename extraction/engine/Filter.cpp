@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -40,14 +41,14 @@ constexpr int HARM_BORDER = 5;
 constexpr int EVEN_BORDER = 2;
 
 // clang-format off
-const unsigned char Hw_normal[18][10] = {
+constexpr unsigned char Hw_normal[18][10] = {
     {0}, {0},
     {16}, {16, 16}, {1, 16, 1}, {0, 16, 16}, {0, 2, 16, 2}, {0, 0, 16, 16}, {0, 0, 3, 16, 3},
     {0, 0, 0, 16, 16}, {0, 0, 0, 4, 16, 4}, {0, 0, 0, 0, 16, 16}, {0, 0, 0, 0, 5, 16, 5},
     {0, 0, 0, 0, 0, 16, 16}, {0, 0, 0, 0, 0, 6, 16, 6}, {0, 0, 0, 0, 0, 0, 16, 16},
     {0, 0, 0, 0, 0, 0, 7, 16, 7}, {0, 0, 0, 0, 0, 0, 0, 16, 16},
 };
-const unsigned char Hw_quick[18][10] = {
+constexpr unsigned char Hw_quick[18][10] = {
     {0}, {0},
     {1}, {1}, {1, 1}, {0, 1}, {0, 1, 1}, {0, 0, 1}, {0, 0, 1, 1}, {0, 0, 0, 1}, {0, 0, 0, 1, 1},
     {0, 0, 0, 0, 1}, {0, 0, 0, 0, 1, 1}, {0, 0, 0, 0, 0, 1}, {0, 0, 0, 0, 0, 1, 1},
@@ -64,7 +65,52 @@ struct Window {
     } taps[10];
     int tapCount;
     int innerCount;
+    // The taps again for an inner pixel, padded with weight 0 at offset 0 (see Inner).
+    std::ptrdiff_t innerOff[3];
+    int innerWt[3];
+    // ceil(2^32 / innerCount): the rounded mean of an inner pixel by a multiply (see Inner).
+    std::uint64_t inverse;
 };
+
+// Largest window count of a harmonic window table: twice the sum of a row's weights.
+constexpr int LargestCount(const unsigned char (&hw)[18][10])
+{
+    int largest = 0;
+    for (const auto& row : hw) {
+        int sum = 0;
+        for (const unsigned char wt : row) {
+            sum += wt;
+        }
+        largest = std::max(largest, 2 * sum);
+    }
+    return largest;
+}
+
+// (n + c / 2) / c for 0 <= n <= 255 c by n ceil(2^32 / c) >> 32: with m c = 2^32 + e and
+// 0 <= e < c the quotient is exact while (n + c / 2) e < 2^32, which c < 4096 ensures.
+constexpr int MAX_INVERSE_COUNT = 4095;
+static_assert(LargestCount(Hw_normal) <= MAX_INVERSE_COUNT &&
+              LargestCount(Hw_quick) <= MAX_INVERSE_COUNT);
+
+// Longest first run of positive weights in a row of a window table: the most taps a window has.
+constexpr int LongestRun(const unsigned char (&hw)[18][10])
+{
+    int longest = 0;
+    for (const auto& row : hw) {
+        int i = 0;
+        while (i < 10 && row[i] == 0) {
+            ++i;
+        }
+        int run = 0;
+        while (i < 10 && row[i] != 0) {
+            ++i;
+            ++run;
+        }
+        longest = std::max(longest, run);
+    }
+    return longest;
+}
+static_assert(LongestRun(Hw_normal) <= 3 && LongestRun(Hw_quick) <= 3);
 
 // The walks of the stage (lengths up to MAX_CODE + 1, at level 0) looked up by length and
 // angle. The first walk of a kind is made through the record; a repeat only adds its end
@@ -91,6 +137,30 @@ public:
         m_lastAngle = a;
         m_lastLength = length;
         return e.steps;
+    }
+
+    // A walk one block asks for in every iteration, resolved on its first use.
+    struct Ref {
+        const SStep* steps = nullptr;
+        const std::ptrdiff_t* end = nullptr;
+        int angle = 0;
+        int length = 0;
+    };
+
+    // Walk(angle, length) through `ref`: a repeat of a resolved walk only counts its end offset.
+    const SStep* Walk(int angle, int length, Ref& ref)
+    {
+        if (ref.steps == nullptr) {
+            ref.steps = Walk(angle, length);
+            ref.angle = m_lastAngle;
+            ref.length = length;
+            ref.end = &m_table[static_cast<std::size_t>(length) * 360 + m_lastAngle].end;
+            return ref.steps;
+        }
+        m_skipped += *ref.end;
+        m_lastAngle = ref.angle;
+        m_lastLength = ref.length;
+        return ref.steps;
     }
 
     // Leaves the walk state as the record would after walking every walk asked for: the last
@@ -128,6 +198,23 @@ struct RankBatch {
     std::ptrdiff_t at[SIZE];
     int count = 0;
 
+    // Adds the pixel at offset o with its eight ray values at offsets `off` from it (ray 1 and
+    // ray 2 in turn); a full batch is taken at once.
+    __attribute__((always_inline)) void Add(const unsigned char* img, std::ptrdiff_t o,
+                                            const std::ptrdiff_t (&off)[8], unsigned char* dst)
+    {
+        const int n = count;
+        planes[0][n] = img[o];
+#pragma GCC unroll 8
+        for (int i = 0; i < 8; ++i) {
+            planes[i + 1][n] = img[o + off[i]];
+        }
+        at[n] = o;
+        if (++count == SIZE) {
+            Flush(dst);
+        }
+    }
+
     void Flush(unsigned char* dst)
     {
         RankMean9Planes(&planes[0][0], SIZE, out, count);
@@ -156,6 +243,10 @@ struct FilterWork {
     // period code and direction (0..359), on first use.
     std::vector<Window> windows[MAX_CODE + 1];
     std::vector<unsigned char> known[MAX_CODE + 1];
+    // Per block: the walk across the ridges with its window, and the two rays; the flow they
+    // follow stays the same through the stage.
+    std::vector<FilterWalks::Ref> normalRef, ray1Ref, ray2Ref;
+    std::vector<const Window*> blockWindow;
 };
 
 bool Inside(const FilterWork& f, int x, int y)
@@ -178,9 +269,14 @@ int PeriodCode(const FilterWork& f, int b)
 // steps that stay within one period.
 void FiHarm(FilterWork& f, int b)
 {
+    if (f.blockWindow[b] != nullptr) { // the block's walk is resolved too
+        f.walks->Walk(0, 0, f.normalRef[b]);
+        f.window = f.blockWindow[b];
+        return;
+    }
     const int period = PeriodCode(f, b);
     const int angle = NormalAngle(f, b);
-    const SStep* normal = f.walks->Walk(angle, period + 1);
+    const SStep* normal = f.walks->Walk(angle, period + 1, f.normalRef[b]);
     if (f.windows[period].empty()) {
         f.windows[period].resize(360);
         f.known[period].assign(360, 0);
@@ -188,6 +284,7 @@ void FiHarm(FilterWork& f, int b)
     const int a = Mod360(angle);
     Window& win = f.windows[period][a];
     f.window = &win;
+    f.blockWindow[b] = &win; // the vector of a period is never resized again
     if (f.known[period][a] != 0) {
         return;
     }
@@ -221,18 +318,31 @@ void FiHarm(FilterWork& f, int b)
         win.taps[win.tapCount++] = {s.off, s.x, s.y, wt};
         win.innerCount += f.quick ? 2 : 2 * wt;
     }
+    for (int i = 0; i < 3; ++i) {
+        win.innerOff[i] = i < win.tapCount ? win.taps[i].off : 0;
+        win.innerWt[i] = i < win.tapCount ? win.taps[i].wt : 0;
+    }
+    win.inverse =
+        win.innerCount == 0
+            ? 0
+            : ((std::uint64_t{1} << 32) + static_cast<std::uint64_t>(win.innerCount) - 1) /
+                  static_cast<std::uint64_t>(win.innerCount);
 }
 
 // Pixel at `at` minus the harmonic mean of its window across the ridges, all inside the image.
 inline int HarmonicInner(const Window& win, const unsigned char* img, std::ptrdiff_t at)
 {
     int sum = 0;
-    for (int i = 0; i < win.tapCount; ++i) {
-        const Window::Tap& t = win.taps[i];
-        sum += t.wt * (img[at + t.off] + img[at - t.off]);
+#pragma GCC unroll 3
+    for (int i = 0; i < 3; ++i) {
+        sum += win.innerWt[i] * (img[at + win.innerOff[i]] + img[at - win.innerOff[i]]);
     }
     const int count = win.innerCount;
-    return count == 0 ? img[at] : img[at] - (sum + count / 2) / count;
+    if (count == 0) {
+        return img[at];
+    }
+    const std::uint64_t n = static_cast<std::uint64_t>(sum + count / 2);
+    return img[at] - static_cast<int>((n * win.inverse) >> 32);
 }
 
 // Pixel minus the harmonic mean of its window across the ridges, counting only the sides
@@ -265,12 +375,18 @@ inline int Harmonic(const FilterWork& f, const unsigned char* img, int x, int y,
 }
 
 // The two rays along the ridges of block b, bent toward the bending side.
+// The length of a block's rays is the same in every iteration.
 void FiRays(FilterWork& f, int b, int length)
 {
+    if (f.ray1Ref[b].steps != nullptr) {
+        f.ray1 = f.walks->Walk(0, 0, f.ray1Ref[b]);
+        f.ray2 = f.walks->Walk(0, 0, f.ray2Ref[b]);
+        return;
+    }
     const int n = NormalAngle(f, b);
     const int c = f.bend[b] / 5;
-    f.ray1 = f.walks->Walk(n + 90 - c, length);
-    f.ray2 = f.walks->Walk(n - 90 + c, length);
+    f.ray1 = f.walks->Walk(n + 90 - c, length, f.ray1Ref[b]);
+    f.ray2 = f.walks->Walk(n - 90 + c, length, f.ray2Ref[b]);
 }
 
 // Weights by rank: nine values (rays, 3 x 3) and seven (quick rays).
@@ -278,29 +394,25 @@ constexpr int kNine[9] = {1, 1, 2, 2, 4, 2, 2, 1, 1};
 constexpr int kSeven[7] = {1, 2, 2, 6, 2, 2, 1};
 
 // Interior smoothing along the rays: the centre and the first steps of each ray (three in the
-// quick mode, then the mean is taken at once; four otherwise, then the pixel joins the batch).
-void FiRayi(const FilterWork& f, const unsigned char* img, std::ptrdiff_t at, unsigned char* dst,
-            RankBatch& batch)
+// quick mode, then the mean is taken at once; four otherwise, then the pixel joins the batch,
+// see RankBatch::Add).
+void FiRayi(const FilterWork& f, const unsigned char* img, std::ptrdiff_t at, unsigned char* dst)
 {
-    if (f.quick) {
-        int v[7];
-        v[0] = img[at];
-        for (int i = 0; i < 3; ++i) {
-            v[2 * i + 1] = img[at + f.ray1[i].off];
-            v[2 * i + 2] = img[at + f.ray2[i].off];
-        }
-        dst[at] = static_cast<unsigned char>(Codex::RankMean(v, 7, kSeven, 4));
-        return;
+    int v[7];
+    v[0] = img[at];
+    for (int i = 0; i < 3; ++i) {
+        v[2 * i + 1] = img[at + f.ray1[i].off];
+        v[2 * i + 2] = img[at + f.ray2[i].off];
     }
-    const int n = batch.count;
-    batch.planes[0][n] = img[at];
+    dst[at] = static_cast<unsigned char>(Codex::RankMean(v, 7, kSeven, 4));
+}
+
+// The offsets of the first four steps of ray 1 and ray 2, in turn, as RankBatch::Add takes them.
+void FiRayOffsets(const FilterWork& f, std::ptrdiff_t (&off)[8])
+{
     for (int i = 0; i < 4; ++i) {
-        batch.planes[2 * i + 1][n] = img[at + f.ray1[i].off];
-        batch.planes[2 * i + 2][n] = img[at + f.ray2[i].off];
-    }
-    batch.at[n] = at;
-    if (++batch.count == RankBatch::SIZE) {
-        batch.Flush(dst);
+        off[2 * i] = f.ray1[i].off;
+        off[2 * i + 1] = f.ray2[i].off;
     }
 }
 
@@ -378,6 +490,10 @@ void Codex::Filter(int)
     f.side = Layer(48, BLOCK_LEVEL);
     f.bend = Layer(49, BLOCK_LEVEL);
     f.code = Layer(56, BLOCK_LEVEL);
+    f.normalRef.resize(l1.size);
+    f.ray1Ref.resize(l1.size);
+    f.ray2Ref.resize(l1.size);
+    f.blockWindow.assign(l1.size, nullptr);
     const unsigned char* rel = Layer(145, BLOCK_LEVEL);
     const unsigned char* fg = Layer(128, BLOCK_LEVEL);
     const unsigned char* sing = Layer(129, BLOCK_LEVEL);
@@ -416,7 +532,6 @@ void Codex::Filter(int)
     auto border = [w1, h1](int x, int y, int width) {
         return x < width || y < width || x >= w1 - width || y >= h1 - width;
     };
-    // Runs fn(x0, y0) for the level-0 pixels of block (x, y).
     // The level-0 columns [colStart, colEnd) of every block column, rows likewise.
     std::vector<int> colStart(static_cast<std::size_t>(w1));
     std::vector<int> colEnd(colStart.size());
@@ -430,8 +545,20 @@ void Codex::Filter(int)
         rowStart[y] = BlockStart(y, k, f.H0);
         rowEnd[y] = std::min(rowStart[y] + k, f.H0);
     }
+    // Runs fn(x0, y0, offset) for the level-0 pixels of block (x, y), rows first; blocks of
+    // 2 x 2 pixels (edge blocks shifted inside) without loops.
+    const bool pairs = k == 2 && f.W0 >= 2 && f.H0 >= 2;
     auto forBlock = [&](int x, int y, auto fn) {
         const int x0 = colStart[x];
+        if (pairs) {
+            const int y0 = rowStart[y];
+            const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(y0) * f.W0 + x0;
+            fn(x0, y0, o);
+            fn(x0 + 1, y0, o + 1);
+            fn(x0, y0 + 1, o + f.W0);
+            fn(x0 + 1, y0 + 1, o + f.W0 + 1);
+            return;
+        }
         const int x1 = colEnd[x];
         for (int yy = rowStart[y]; yy < rowEnd[y]; ++yy) {
             const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(yy) * f.W0;
@@ -478,9 +605,13 @@ void Codex::Filter(int)
                         forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
                             l7[o] = static_cast<unsigned char>(FiLine(f, l6, xx, yy));
                         });
+                    } else if (quick) {
+                        forBlock(x, y, [&](int, int, std::ptrdiff_t o) { FiRayi(f, l6, o, l7); });
                     } else {
+                        std::ptrdiff_t off[8];
+                        FiRayOffsets(f, off);
                         forBlock(x, y,
-                                 [&](int, int, std::ptrdiff_t o) { FiRayi(f, l6, o, l7, batch); });
+                                 [&](int, int, std::ptrdiff_t o) { batch.Add(l6, o, off, l7); });
                     }
                 } else if (c == CLASS_BACKGROUND) {
                     forBlock(x, y, [&](int, int, std::ptrdiff_t o) { l7[o] = l6[o]; });

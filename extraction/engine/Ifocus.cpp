@@ -292,16 +292,26 @@ void Codex::IfDeepV_integ(int l)
             m_error = WZ_NO_LAYER;
             throw WZ_NO_LAYER;
         }
+        // The blocks of a row of cells together cover whole rows of level l (w k >= wl), so
+        // the first row of a block row is built and copied into the others; a later block
+        // overwrites what it shares with an earlier one, as it would block by block.
         for (int y = 0; y < h; ++y) {
             const int fy = y * k + k > hl ? hl - k : y * k;
             const int y0 = fy < 0 ? 0 : fy;
+            if (y0 >= fy + k) {
+                continue;
+            }
+            unsigned char* first = dst + static_cast<std::size_t>(y0) * wl;
             for (int x = 0; x < w; ++x) {
                 const int fx = x * k + k > wl ? wl - k : x * k;
                 const int x0 = fx < 0 ? 0 : fx;
                 const unsigned char v = src[y * w + x];
-                for (int r = y0; r < fy + k; ++r) {
-                    std::memset(dst + static_cast<std::size_t>(r) * wl + x0, v, fx + k - x0);
+                for (int c = x0; c < fx + k; ++c) {
+                    first[c] = v;
                 }
+            }
+            for (int r = y0 + 1; r < fy + k; ++r) {
+                std::memcpy(dst + static_cast<std::size_t>(r) * wl, first, wl);
             }
         }
     }

@@ -172,7 +172,8 @@ void CBase::NewDoc()
     const std::size_t plane = m_level[0].size == 0 ? 1 : m_level[0].size;
     for (auto& pl : m_plane) {
         pl.reset();
-        pl.reset(new std::int16_t[plane]());
+        pl.reset(new std::int16_t[plane]);
+        std::memset(pl.get(), 0, plane * sizeof(std::int16_t)); // one call, not a loop by value
     }
 }
 

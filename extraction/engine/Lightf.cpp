@@ -69,6 +69,8 @@ struct ShapeTable {
     {
         return byte[std::clamp(g, -MAX_RESPONSE, MAX_RESPONSE) + MAX_RESPONSE];
     }
+    // A raw response as ResponseRow makes it, within +-MAX_RESPONSE by construction.
+    unsigned char Raw(int g) const { return byte[g + MAX_RESPONSE]; }
 };
 
 } // namespace
@@ -190,7 +192,7 @@ void Codex::Lightf(int)
             }
             o[row] = NO_RESPONSE;
             for (int x = 1; x + 1 < w; ++x) {
-                o[row + x] = shape(plane[row + x]);
+                o[row + x] = shape.Raw(plane[row + x]); // written by step 4 above
             }
             o[row + w - 1] = NO_RESPONSE;
         }

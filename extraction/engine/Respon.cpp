@@ -198,13 +198,27 @@ void Codex::ReSpread(int level, int target)
             }
             const int fx0 = x * k + k > wf ? wf - k : x * k;
             const int fy0 = y * k + k > hf ? hf - k : y * k;
+            const auto vo = static_cast<unsigned char>(p.o);
+            const auto vm = static_cast<unsigned char>(p.m);
+            const auto vc = static_cast<unsigned char>(std::clamp(p.c + ZERO, 0, 255));
+            const auto vs = static_cast<unsigned char>(std::clamp(p.s + ZERO, 0, 255));
+            auto put = [&](std::size_t j) {
+                fo[j] = vo;
+                fm[j] = vm;
+                ffc[j] = vc;
+                ffs[j] = vs;
+            };
+            if (fx0 >= 0 && fy0 >= 0) { // a whole 2 x 2 block, stored without loops
+                const std::size_t j = static_cast<std::size_t>(fy0) * wf + fx0;
+                put(j);
+                put(j + 1);
+                put(j + wf);
+                put(j + wf + 1);
+                continue;
+            }
             for (int fy = std::max(fy0, 0); fy < fy0 + k; ++fy) { // inside a narrow level only
                 for (int fx = std::max(fx0, 0); fx < fx0 + k; ++fx) {
-                    const std::size_t j = static_cast<std::size_t>(fy) * wf + fx;
-                    fo[j] = static_cast<unsigned char>(p.o);
-                    fm[j] = static_cast<unsigned char>(p.m);
-                    ffc[j] = static_cast<unsigned char>(std::clamp(p.c + ZERO, 0, 255));
-                    ffs[j] = static_cast<unsigned char>(std::clamp(p.s + ZERO, 0, 255));
+                    put(static_cast<std::size_t>(fy) * wf + fx);
                 }
             }
         }

@@ -8,7 +8,9 @@
 #include "extraction/engine/codes.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace wizard73 {
 namespace {
@@ -80,8 +82,18 @@ struct Planes {
     unsigned char* str[4];
 };
 
-// Fill of one inner pixel from its settled neighbours; `t` is the current growth threshold.
-void Scheme(const Codex& cx, const Planes& p, int at, int w, int t)
+// What a fill of an inner pixel decides from its settled neighbours, apart from the threshold:
+// the distance of the growth side from the neighbours' orientation (-1: never filled) and the
+// orientation filled in. It holds until a neighbour settles: a settled pixel (state below
+// MARKER) keeps its state and flow, and an inner pixel's own flow changes only by its fill.
+struct Fill {
+    std::int16_t dist;
+    unsigned char turned;
+    bool known;
+};
+
+// The decision of Scheme for inner pixel `at`.
+Fill Decide(const Codex& cx, const Planes& p, int at, int w)
 {
     int code = 0;
     int sx = 0;
@@ -97,26 +109,54 @@ void Scheme(const Codex& cx, const Planes& p, int at, int w, int t)
     }
     const int e = kSide[code];
     if (e == 0) {
-        return;
+        return Fill{-1, 0, true};
     }
     const int theta = CWork::HalfOr(sx, sy, 0);
     const int d = CWork::Fold(theta - p.out[at]);
     const int wgt = cx.m_rank.Cor[90 + d];
     const int turned = Codex::Mod180(theta - (cx.m_quick != 0 ? wgt / 2 : wgt / 3));
     const int side = ((e & 15) * 360) >> 4;
-    if (CWork::Dist(side, theta) < t) {
+    return Fill{static_cast<std::int16_t>(CWork::Dist(side, theta)),
+                static_cast<unsigned char>(turned), true};
+}
+
+// Fill of one inner pixel from its settled neighbours; `t` is the current growth threshold.
+// The decision is kept in `fill` until Settled forgets it.
+void Scheme(const Codex& cx, const Planes& p, int at, int w, int t, Fill& fill)
+{
+    if (!fill.known) {
+        fill = Decide(cx, p, at, w);
+    }
+    if (fill.dist < t) {
         return;
     }
-    p.out[at] = static_cast<unsigned char>(turned);
+    p.out[at] = fill.turned;
     p.state[at] = MARKER;
 }
 
+// Pixel `at` has settled: the decisions of its neighbours are made again.
+void Settled(std::vector<Fill>& fills, int at, int w, int h)
+{
+    const int x = at % w;
+    const int y = at / w;
+    for (int k = 0; k < 8; ++k) {
+        const int nx = x + kNx[k];
+        const int ny = y + kNy[k];
+        if (nx >= 0 && ny >= 0 && nx < w && ny < h) {
+            fills[static_cast<std::size_t>(ny * w + nx)].known = false;
+        }
+    }
+}
+
 // Copies state and flow of pixel `from` to `to` when `to` is not settled.
-void Follow(const Planes& p, int to, int from)
+void Follow(const Planes& p, int to, int from, std::vector<Fill>& fills, int w, int h)
 {
     if (p.state[to] > MARKER) {
         p.state[to] = p.state[from];
         p.out[to] = p.out[from];
+        if (p.state[to] < MARKER) {
+            Settled(fills, to, w, h);
+        }
     }
 }
 
@@ -126,38 +166,41 @@ void Propagate(const Codex& cx, const Planes& p, int w, int h)
     if (w < 2 || h < 2) {
         return; // no inner neighbour to follow
     }
+    std::vector<Fill> fills(static_cast<std::size_t>(w) * h, Fill{0, 0, false});
+    auto follow = [&](int to, int from) { Follow(p, to, from, fills, w, h); };
     int t = START_T;
     bool changed = true;
     while (changed || t != 0) {
         changed = false;
         // 1. First row from the row below, as it was before this step.
-        Follow(p, 0, w + 1);
+        follow(0, w + 1);
         for (int x = 1; x < w - 1; ++x) {
-            Follow(p, x, x + w);
+            follow(x, x + w);
         }
-        Follow(p, w - 1, 2 * w - 2);
+        follow(w - 1, 2 * w - 2);
         // 2. Inner rows: first column, fills, last column after the fills.
         for (int y = 1; y < h - 1; ++y) {
             const int row = y * w;
-            Follow(p, row, row + 1);
+            follow(row, row + 1);
             for (int x = 1; x < w - 1; ++x) {
                 if (p.state[row + x] > MARKER) {
-                    Scheme(cx, p, row + x, w, t);
+                    Scheme(cx, p, row + x, w, t, fills[static_cast<std::size_t>(row + x)]);
                 }
             }
-            Follow(p, row + w - 1, row + w - 2);
+            follow(row + w - 1, row + w - 2);
         }
         // 3. Last row from the row above, after its fills.
         const int last = (h - 1) * w;
-        Follow(p, last, last - w + 1);
+        follow(last, last - w + 1);
         for (int x = 1; x < w - 1; ++x) {
-            Follow(p, last + x, last - w + x);
+            follow(last + x, last - w + x);
         }
-        Follow(p, last + w - 1, last - 2);
+        follow(last + w - 1, last - 2);
         // 4. This step's fills become settled.
         for (int i = 0; i < w * h; ++i) {
             if (p.state[i] == MARKER) {
                 p.state[i] = SETTLED;
+                Settled(fills, i, w, h);
                 changed = true;
             }
         }
