@@ -9,6 +9,10 @@
 #include <cstring>
 #include <type_traits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace wizard73 {
 namespace {
 
@@ -88,6 +92,7 @@ struct SectorRow {
     int k0;
     int w[4];
     int pair[8]; // w[0], w[0], w[1], w[1], ... for the lane-wise sums of cos, sin pairs
+    alignas(16) std::int16_t pair16[8]; // the same weights as 16-bit lanes
 };
 
 struct SectorTable {
@@ -111,6 +116,7 @@ SectorTable MakeSectorTable(const std::int32_t* W)
             const int w = W[Fold180(d0 + 45 * (k0 + j))];
             r.w[j] = w > 0 ? w : 0;
             r.pair[2 * j] = r.pair[2 * j + 1] = r.w[j];
+            r.pair16[2 * j] = r.pair16[2 * j + 1] = static_cast<std::int16_t>(r.w[j]);
         }
     }
     return t;
@@ -130,6 +136,8 @@ struct WeightTables {
     FrontBackRow frontBack[360];
     int cosByte[256]; // Cd and Sd of every direction byte v (v mod 180)
     int sinByte[256];
+    alignas(16) std::int16_t pairByte[256][8]; // (Cd, Sd) of every direction byte, four times
+    alignas(16) std::int16_t spread[256][8];   // every magnitude byte in eight 16-bit lanes
 };
 
 WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, const std::int32_t* Sd)
@@ -138,6 +146,11 @@ WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, con
     for (int v = 0; v < 256; ++v) {
         t.cosByte[v] = Cd[HalfTurn(static_cast<unsigned char>(v))];
         t.sinByte[v] = Sd[HalfTurn(static_cast<unsigned char>(v))];
+        for (int j = 0; j < 4; ++j) {
+            t.pairByte[v][2 * j] = static_cast<std::int16_t>(t.cosByte[v]);
+            t.pairByte[v][2 * j + 1] = static_cast<std::int16_t>(t.sinByte[v]);
+            t.spread[v][2 * j] = t.spread[v][2 * j + 1] = static_cast<std::int16_t>(v);
+        }
     }
     t.sectors = MakeSectorTable(W);
     for (int d = 0; d < 360; ++d) {
@@ -195,9 +208,46 @@ __attribute__((always_inline)) inline void FrontBackAdd(const FrontBackRow& row,
     sums[row.at + 1] += Descale13(kByteVectors.sin[q] * s * row.w);
 }
 
-// The lane-wise twin of SectorAdd: the four sectors' (cos, sin) pairs as two vectors of four
-// products each, rounded by the same integer division lane by lane, added to the sums kept as
-// (cos, sin) pairs of 11 sectors (22 entries).
+// The lane-wise twin of SectorAdd for ring point (direction byte q, magnitude m): the four
+// sectors' (cos, sin) pairs as two vectors of four products each, rounded by the same integer
+// division lane by lane, added to the sums kept as (cos, sin) pairs of 11 sectors (22 entries).
+#if defined(__SSE2__)
+// Cd and Sd times a ring weight stay within 256 * 64 = 2^14 and a magnitude is below 2^8, so
+// that the products first take 16-bit lanes and the low and high halves of their products by
+// the magnitude make the exact 32-bit products Cd * m * w. Lane shifts are arithmetic.
+__m128i Back8Lanes(__m128i v)
+{
+    const __m128i t = _mm_add_epi32(v, _mm_set1_epi32(128));
+    const __m128i toZero = _mm_srli_epi32(_mm_srai_epi32(t, 31), 24); // 255 where t < 0
+    return _mm_srai_epi32(_mm_add_epi32(t, toZero), 8);
+}
+
+void AddLanes(int* p, __m128i v)
+{
+    const __m128i sum = _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), v);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), sum);
+}
+
+template <bool Weights>
+__attribute__((always_inline)) inline void
+SectorAddLanes(const SectorRow& row, const WeightTables& t, int q, int m, int* pairs, int* wSum)
+{
+    const __m128i cw =
+        _mm_mullo_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(t.pairByte[q])),
+                        _mm_load_si128(reinterpret_cast<const __m128i*>(row.pair16)));
+    const __m128i mm = _mm_load_si128(reinterpret_cast<const __m128i*>(t.spread[m]));
+    const __m128i lo = _mm_mullo_epi16(cw, mm);
+    const __m128i hi = _mm_mulhi_epi16(cw, mm);
+    // The row is read before the sums are written, so that the stores need not reload it.
+    const int k0 = row.k0;
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row.w));
+    AddLanes(pairs + 2 * k0, Back8Lanes(_mm_unpacklo_epi16(lo, hi)));
+    AddLanes(pairs + 2 * k0 + 4, Back8Lanes(_mm_unpackhi_epi16(lo, hi)));
+    if (Weights) {
+        AddLanes(wSum + k0, w);
+    }
+}
+#else
 using Quad = std::int32_t __attribute__((vector_size(16)));
 
 Quad LoadQuad(const int* p)
@@ -214,9 +264,11 @@ void AddQuad(int* p, Quad v)
 }
 
 template <bool Weights>
-__attribute__((always_inline)) inline void SectorAddLanes(const SectorRow& row, int cm, int sm,
-                                                          int* pairs, int* wSum)
+__attribute__((always_inline)) inline void
+SectorAddLanes(const SectorRow& row, const WeightTables& t, int q, int m, int* pairs, int* wSum)
 {
+    const int cm = t.cosByte[q] * m;
+    const int sm = t.sinByte[q] * m;
     const Quad a = {cm, sm, cm, sm};
     AddQuad(pairs + 2 * row.k0, (a * LoadQuad(row.pair) + 128) / 256);
     AddQuad(pairs + 2 * row.k0 + 4, (a * LoadQuad(row.pair + 4) + 128) / 256);
@@ -224,6 +276,7 @@ __attribute__((always_inline)) inline void SectorAddLanes(const SectorRow& row, 
         AddQuad(wSum + row.k0, LoadQuad(row.w));
     }
 }
+#endif
 
 } // namespace
 
@@ -270,15 +323,16 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
     // The step takes copies of the pointers, so that the compiler keeps them in registers.
     const auto walk = [&](auto weighted) {
         return RingOffsets(
-            level, radius, value,
-            [ dir, mag, cd, sd, rows, centre, pc = pairs, cs = cosSum, ss = sinSum, ws =
-              wSum ](int angle, std::int32_t off) __attribute__((always_inline)) {
+            level, radius, value, [
+                dir, mag, cd, sd, rows, centre, tp = &t, pc = pairs, cs = cosSum, ss = sinSum, ws =
+                wSum
+            ](int angle, std::int32_t off) __attribute__((always_inline)) {
                 const int b = centre - angle; // ring angles are 0..359
                 const int q = dir[off];
                 const int m = mag[off];
                 const SectorRow& row = rows[b < 0 ? b + 360 : b];
                 if (Lanes) {
-                    SectorAddLanes<decltype(weighted)::value>(row, cd[q] * m, sd[q] * m, pc, ws);
+                    SectorAddLanes<decltype(weighted)::value>(row, *tp, q, m, pc, ws);
                 } else {
                     SectorAdd<decltype(weighted)::value>(row, cd[q] * m, sd[q] * m, cs, ss, ws);
                 }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -307,6 +308,67 @@ TEST(Accumulators, LaneWiseSectorSumsEqualScalarOnRealPrints)
             }
         }
         EXPECT_GT(nonZero, n); // the print's layers give real sums
+    }
+}
+
+// The lane-wise sector sums equal the scalar ones for every direction byte, at the largest
+// magnitude and products (Cd = 256, W = 64, m = 255 pass 16 bits only in the last step).
+TEST(Accumulators, LaneWiseSectorSumsEqualScalarOverEveryByte)
+{
+    constexpr int kW = 16, kH = 16;
+    struct ByteBench : Codex {
+        ByteBench()
+        {
+            Reset();
+            SetMap(pyr[2]);
+            SetGeo(kW, kH);
+            NewDoc();
+        }
+    };
+    auto e = std::make_unique<ByteBench>();
+    unsigned char* dir = e->GetLay(200, 0);
+    unsigned char* mag = e->GetLay(201, 0);
+    ASSERT_NE(dir, nullptr);
+    ASSERT_NE(mag, nullptr);
+    const unsigned char mags[4] = {255, 0, 254, 1};
+    for (int i = 0; i < kW * kH; ++i) {
+        dir[i] = static_cast<unsigned char>(i * 45 + 3); // 45 is odd: every byte once
+        mag[i] = mags[i % 4];
+    }
+    for (int pass = 0; pass < 2; ++pass) { // the second with every magnitude 255
+        if (pass == 1) {
+            std::fill(mag, mag + kW * kH, 255);
+        }
+        for (int at = 0; at < kW * kH; ++at) {
+            for (int radius = 0; radius <= 4; ++radius) {
+                for (int value = 1; value <= 2; ++value) {
+                    for (bool weights : {true, false}) {
+                        int sums[2][24] = {};
+                        for (int form = 0; form < 2; ++form) {
+                            for (int k = 0; k < 8; ++k) {
+                                e->m_cosSum[k] = e->m_sinSum[k] = e->m_wSum[k] = 0;
+                            }
+                            e->WalkAt(at % kW, at / kW, 0, dir, dir, mag);
+                            if (form == 0) {
+                                e->SectorRingLanes(0, radius, value, weights);
+                            } else {
+                                e->SectorRingScalar(0, radius, value, weights);
+                            }
+                            for (int k = 0; k < 8; ++k) {
+                                sums[form][k] = e->m_cosSum[k];
+                                sums[form][8 + k] = e->m_sinSum[k];
+                                sums[form][16 + k] = e->m_wSum[k];
+                            }
+                        }
+                        for (int k = 0; k < 24; ++k) {
+                            ASSERT_EQ(sums[0][k], sums[1][k])
+                                << "pass " << pass << " cell " << at << " r" << radius << " v"
+                                << value << " entry " << k;
+                        }
+                    }
+                }
+            }
+        }
     }
 }
 
