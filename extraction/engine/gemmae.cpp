@@ -128,6 +128,8 @@ SectorTable MakeSectorTable(const std::int32_t* W)
 struct FrontBackRow {
     int w;
     int at;
+    // (w, 0, w, 0) in the 16-bit lanes of the front or of the back half, zeros in the other.
+    alignas(16) std::int16_t lanes[8];
 };
 
 // Every table made from the ring weights, built once.
@@ -138,6 +140,7 @@ struct WeightTables {
     int sinByte[256];
     alignas(16) std::int16_t pairByte[256][8]; // (Cd, Sd) of every direction byte, four times
     alignas(16) std::int16_t spread[256][8];   // every magnitude byte in eight 16-bit lanes
+    alignas(16) std::int16_t vecByte[256][8];  // (cos 2v, 0, sin 2v, 0) of kByteVectors, twice
 };
 
 WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, const std::int32_t* Sd)
@@ -150,15 +153,19 @@ WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, con
             t.pairByte[v][2 * j] = static_cast<std::int16_t>(t.cosByte[v]);
             t.pairByte[v][2 * j + 1] = static_cast<std::int16_t>(t.sinByte[v]);
             t.spread[v][2 * j] = t.spread[v][2 * j + 1] = static_cast<std::int16_t>(v);
+            t.vecByte[v][2 * j] =
+                static_cast<std::int16_t>(j % 2 == 0 ? kByteVectors.cos[v] : kByteVectors.sin[v]);
         }
     }
     t.sectors = MakeSectorTable(W);
     for (int d = 0; d < 360; ++d) {
         const int front = W[Fold180(d)];
         const int back = W[Fold180(d + 180)];
-        t.frontBack[d] = front > 0  ? FrontBackRow{front, 0}
-                         : back > 0 ? FrontBackRow{back, 2}
-                                    : FrontBackRow{0, 0};
+        FrontBackRow& r = t.frontBack[d];
+        r = front > 0  ? FrontBackRow{front, 0, {}}
+            : back > 0 ? FrontBackRow{back, 2, {}}
+                       : FrontBackRow{};
+        r.lanes[2 * r.at] = r.lanes[2 * r.at + 2] = static_cast<std::int16_t>(r.w);
     }
     return t;
 }
@@ -226,6 +233,26 @@ void AddLanes(int* p, __m128i v)
 {
     const __m128i sum = _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), v);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), sum);
+}
+
+// Descale13 lane by lane: v + 4096, less one where v is negative, shifted arithmetically.
+__m128i Descale13Lanes(__m128i v)
+{
+    const __m128i t = _mm_add_epi32(_mm_add_epi32(v, _mm_set1_epi32(4096)), _mm_srai_epi32(v, 31));
+    return _mm_srai_epi32(t, 13);
+}
+
+// FrontBackAdd of a ring point in the four lanes (front cos, front sin, back cos, back sin):
+// the weight times the magnitude is below 64 * 256 and the vector's entries are within 8192,
+// so that the 16-bit multiply-add makes the exact products vector * s * w.
+__attribute__((always_inline)) inline __m128i FrontBackLanes(const FrontBackRow& row,
+                                                             const WeightTables& t, int q, int s)
+{
+    const __m128i ws =
+        _mm_mullo_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(row.lanes)),
+                        _mm_load_si128(reinterpret_cast<const __m128i*>(t.spread[s])));
+    return Descale13Lanes(
+        _mm_madd_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(t.vecByte[q])), ws));
 }
 
 template <bool Weights>
@@ -448,13 +475,26 @@ int CWork::ArgumsRing(int level, int radius, int value)
     int sums[4] = {};
     const unsigned char* dir = m_walk[0];
     const unsigned char* mag = m_walk[1];
-    const FrontBackRow* rows = static_cast<const WeightTables*>(RingWeights())->frontBack;
+    const WeightTables& t = *static_cast<const WeightTables*>(RingWeights());
+    const FrontBackRow* rows = t.frontBack;
     const int c = Mod360(value * *m_refc);
+#if defined(__SSE2__)
+    __m128i acc = _mm_setzero_si128();
+    const int n = RingOffsets(
+        level, radius, value, [ dir, mag, rows, c, tp = &t, &
+                                acc ](int angle, std::int32_t off) __attribute__((always_inline)) {
+            const int b = c - angle; // ring angles are 0..359
+            acc = _mm_add_epi32(acc,
+                                FrontBackLanes(rows[b < 0 ? b + 360 : b], *tp, dir[off], mag[off]));
+        });
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sums), acc);
+#else
     const int n = RingOffsets(
         level, radius, value, [&](int angle, std::int32_t off) __attribute__((always_inline)) {
             const int b = c - angle; // ring angles are 0..359
             FrontBackAdd(rows[b < 0 ? b + 360 : b], dir[off], mag[off], sums);
         });
+#endif
     m_frontCos += sums[0];
     m_frontSin += sums[1];
     m_backCos += sums[2];
