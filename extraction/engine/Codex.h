@@ -1320,6 +1320,11 @@ template <class Visit> inline int CBase::RingOffsets(int level, int radius, int 
     return m_ringCount;
 }
 
+// Peak of 14 period-channel responses s[0..13] (bytes; s[14] and s[15] are read and must be 0)
+// weighted by the cosines c[k] = CosDeg(a_k), a_k = 0..90, of their phase windows: the first k
+// with the largest Descale13(min(s[k], 254) * c[k]), or -1 when that is below 1 (harmon.cpp).
+int HaPeak(const unsigned char* s, const std::int16_t* c);
+
 // Grey level g transformed for the paper-level histogram, weighted down by the ridge quality q
 // above neutral (127): 0..255 (Laying.cpp).
 int histog(unsigned char grey, unsigned char quality, bool quick);
