@@ -143,7 +143,9 @@ public:
     // The same ring with visit(angle, offset) given each point's pixel offset from the centre
     // instead of the walk state; the state after the walk is the one RingWalk leaves. Where the
     // whole ring lies inside the level the offsets come from a table made once per level.
-    template <class Visit> int RingOffsets(int level, int radius, int value, Visit visit);
+    // Inlined into its caller, so that the visit's captures stay in registers.
+    template <class Visit>
+    __attribute__((always_inline)) int RingOffsets(int level, int radius, int value, Visit visit);
     template <class Step>
     static void RingNearEdge(const CLevel& lv, int n, int& x, int& y, Step step);
     // The near-edge ring of RingOffsets from the walk position as a list made on first use:
@@ -1274,7 +1276,7 @@ inline const std::int32_t* CBase::EdgeRing(int level, int r)
     return rec + 1;
 }
 
-template <class Visit> int CBase::RingOffsets(int level, int radius, int value, Visit visit)
+template <class Visit> inline int CBase::RingOffsets(int level, int radius, int value, Visit visit)
 {
     if (radius < 0 || level < 0 || level >= WZ_LEVELS) {
         return m_ringCount;
@@ -1282,20 +1284,25 @@ template <class Visit> int CBase::RingOffsets(int level, int radius, int value, 
     const int r = radius > 4 ? 4 : radius;
     m_ringValue = value;
     m_ringCount = kRingEntries[r];
+    const int n = kRingEntries[r];
     std::int32_t end = 0;
+    // The list loops visit through a copy whose address stays here (the near-edge walk below
+    // takes the address of `visit`), so that its captures can stay in registers.
     if (RingInside(level, r)) {
         const std::int32_t* off = m_ringOff[level];
-        for (int i = 0; i < m_ringCount; ++i) {
-            visit(ring[i].angle, off[i]);
+        Visit v = visit;
+        for (int i = 0; i < n; ++i) {
+            v(ring[i].angle, off[i]);
         }
-        end = off[m_ringCount - 1];
+        end = off[n - 1];
         m_wx += ringReach[r].endX;
         m_wy += ringReach[r].endY;
     } else if (const std::int32_t* list = EdgeRing(level, r)) {
         const int count = list[0];
         end = list[1];
+        Visit v = visit;
         for (int k = 0; k < count; ++k) {
-            visit(list[2 + 2 * k], list[3 + 2 * k]);
+            v(list[2 + 2 * k], list[3 + 2 * k]);
         }
         m_wx += ringReach[r].endX;
         m_wy += ringReach[r].endY;
@@ -1312,6 +1319,11 @@ template <class Visit> int CBase::RingOffsets(int level, int radius, int value, 
     Advance(m_walk, WZ_WALKERS, end);
     return m_ringCount;
 }
+
+// Peak of 14 period-channel responses s[0..13] (bytes; s[14] and s[15] are read and must be 0)
+// weighted by the cosines c[k] = CosDeg(a_k), a_k = 0..90, of their phase windows: the first k
+// with the largest Descale13(min(s[k], 254) * c[k]), or -1 when that is below 1 (harmon.cpp).
+int HaPeak(const unsigned char* s, const std::int16_t* c);
 
 // Grey level g transformed for the paper-level histogram, weighted down by the ridge quality q
 // above neutral (127): 0..255 (Laying.cpp).

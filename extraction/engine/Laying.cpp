@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <vector>
 
 namespace wizard73 {
 
@@ -271,32 +272,27 @@ void Codex::Laying(int level)
         unsigned char* vote = Layer(240, lv);
         const unsigned char* value = Layer(b == PAPER_BIT ? 241 : 145, lv);
         const int ringN = kRingSize[lv];
+        // Cells with bit b in the three rows around the current one, per column, with a zero
+        // column on each side: the 3 x 3 count of column x is cols[x] + cols[x + 1] + cols[x + 2].
+        std::vector<int> cols(static_cast<std::size_t>(w) + 2, 0);
         for (int rep = 0; rep < lv; ++rep) {
             m_ringPoint = static_cast<RingFn>(&Codex::Sphere);
             for (int y = 0; y < h; ++y) {
+                const unsigned char* up = y > 0 ? flags + (y - 1) * w : nullptr;
+                const unsigned char* mid = flags + y * w;
+                const unsigned char* down = y + 1 < h ? flags + (y + 1) * w : nullptr;
+                for (int x = 0; x < w; ++x) {
+                    cols[static_cast<std::size_t>(x) + 1] = ((mid[x] & b) != 0) +
+                                                            (up != nullptr && (up[x] & b) != 0) +
+                                                            (down != nullptr && (down[x] & b) != 0);
+                }
                 for (int x = 0; x < w; ++x) {
                     const int at = y * w + x;
                     if (b == WEAK_BIT && (flags[at] & PAPER_BIT) != 0) {
                         continue;
                     }
-                    int n = 0;
-                    if (x >= 1 && y >= 1 && x + 1 < w && y + 1 < h) {
-                        for (int dy = -1; dy <= 1; ++dy) {
-                            const unsigned char* row = flags + at + dy * w;
-                            n += ((row[-1] & b) != 0) + ((row[0] & b) != 0) + ((row[1] & b) != 0);
-                        }
-                    } else {
-                        for (int dy = -1; dy <= 1; ++dy) {
-                            for (int dx = -1; dx <= 1; ++dx) {
-                                const int xx = x + dx;
-                                const int yy = y + dy;
-                                if (xx >= 0 && yy >= 0 && xx < w && yy < h &&
-                                    (flags[yy * w + xx] & b) != 0) {
-                                    ++n;
-                                }
-                            }
-                        }
-                    }
+                    const std::size_t c = static_cast<std::size_t>(x);
+                    const int n = cols[c] + cols[c + 1] + cols[c + 2];
                     int v;
                     if (quick) {
                         v = n < 3 ? 0 : n < 6 ? 1 : 2;

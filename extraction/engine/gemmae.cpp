@@ -9,6 +9,10 @@
 #include <cstring>
 #include <type_traits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace wizard73 {
 namespace {
 
@@ -88,6 +92,7 @@ struct SectorRow {
     int k0;
     int w[4];
     int pair[8]; // w[0], w[0], w[1], w[1], ... for the lane-wise sums of cos, sin pairs
+    alignas(16) std::int16_t pair16[8]; // the same weights as 16-bit lanes
 };
 
 struct SectorTable {
@@ -111,6 +116,7 @@ SectorTable MakeSectorTable(const std::int32_t* W)
             const int w = W[Fold180(d0 + 45 * (k0 + j))];
             r.w[j] = w > 0 ? w : 0;
             r.pair[2 * j] = r.pair[2 * j + 1] = r.w[j];
+            r.pair16[2 * j] = r.pair16[2 * j + 1] = static_cast<std::int16_t>(r.w[j]);
         }
     }
     return t;
@@ -122,6 +128,8 @@ SectorTable MakeSectorTable(const std::int32_t* W)
 struct FrontBackRow {
     int w;
     int at;
+    // (w, 0, w, 0) in the 16-bit lanes of the front or of the back half, zeros in the other.
+    alignas(16) std::int16_t lanes[8];
 };
 
 // Every table made from the ring weights, built once.
@@ -130,6 +138,9 @@ struct WeightTables {
     FrontBackRow frontBack[360];
     int cosByte[256]; // Cd and Sd of every direction byte v (v mod 180)
     int sinByte[256];
+    alignas(16) std::int16_t pairByte[256][8]; // (Cd, Sd) of every direction byte, four times
+    alignas(16) std::int16_t spread[256][8];   // every magnitude byte in eight 16-bit lanes
+    alignas(16) std::int16_t vecByte[256][8];  // (cos 2v, 0, sin 2v, 0) of kByteVectors, twice
 };
 
 WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, const std::int32_t* Sd)
@@ -138,14 +149,23 @@ WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, con
     for (int v = 0; v < 256; ++v) {
         t.cosByte[v] = Cd[HalfTurn(static_cast<unsigned char>(v))];
         t.sinByte[v] = Sd[HalfTurn(static_cast<unsigned char>(v))];
+        for (int j = 0; j < 4; ++j) {
+            t.pairByte[v][2 * j] = static_cast<std::int16_t>(t.cosByte[v]);
+            t.pairByte[v][2 * j + 1] = static_cast<std::int16_t>(t.sinByte[v]);
+            t.spread[v][2 * j] = t.spread[v][2 * j + 1] = static_cast<std::int16_t>(v);
+            t.vecByte[v][2 * j] =
+                static_cast<std::int16_t>(j % 2 == 0 ? kByteVectors.cos[v] : kByteVectors.sin[v]);
+        }
     }
     t.sectors = MakeSectorTable(W);
     for (int d = 0; d < 360; ++d) {
         const int front = W[Fold180(d)];
         const int back = W[Fold180(d + 180)];
-        t.frontBack[d] = front > 0  ? FrontBackRow{front, 0}
-                         : back > 0 ? FrontBackRow{back, 2}
-                                    : FrontBackRow{0, 0};
+        FrontBackRow& r = t.frontBack[d];
+        r = front > 0  ? FrontBackRow{front, 0, {}}
+            : back > 0 ? FrontBackRow{back, 2, {}}
+                       : FrontBackRow{};
+        r.lanes[2 * r.at] = r.lanes[2 * r.at + 2] = static_cast<std::int16_t>(r.w);
     }
     return t;
 }
@@ -195,9 +215,66 @@ __attribute__((always_inline)) inline void FrontBackAdd(const FrontBackRow& row,
     sums[row.at + 1] += Descale13(kByteVectors.sin[q] * s * row.w);
 }
 
-// The lane-wise twin of SectorAdd: the four sectors' (cos, sin) pairs as two vectors of four
-// products each, rounded by the same integer division lane by lane, added to the sums kept as
-// (cos, sin) pairs of 11 sectors (22 entries).
+// The lane-wise twin of SectorAdd for ring point (direction byte q, magnitude m): the four
+// sectors' (cos, sin) pairs as two vectors of four products each, rounded by the same integer
+// division lane by lane, added to the sums kept as (cos, sin) pairs of 11 sectors (22 entries).
+#if defined(__SSE2__)
+// Cd and Sd times a ring weight stay within 256 * 64 = 2^14 and a magnitude is below 2^8, so
+// that the products first take 16-bit lanes and the low and high halves of their products by
+// the magnitude make the exact 32-bit products Cd * m * w. Lane shifts are arithmetic.
+__m128i Back8Lanes(__m128i v)
+{
+    const __m128i t = _mm_add_epi32(v, _mm_set1_epi32(128));
+    const __m128i toZero = _mm_srli_epi32(_mm_srai_epi32(t, 31), 24); // 255 where t < 0
+    return _mm_srai_epi32(_mm_add_epi32(t, toZero), 8);
+}
+
+void AddLanes(int* p, __m128i v)
+{
+    const __m128i sum = _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), v);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), sum);
+}
+
+// Descale13 lane by lane: v + 4096, less one where v is negative, shifted arithmetically.
+__m128i Descale13Lanes(__m128i v)
+{
+    const __m128i t = _mm_add_epi32(_mm_add_epi32(v, _mm_set1_epi32(4096)), _mm_srai_epi32(v, 31));
+    return _mm_srai_epi32(t, 13);
+}
+
+// FrontBackAdd of a ring point in the four lanes (front cos, front sin, back cos, back sin):
+// the weight times the magnitude is below 64 * 256 and the vector's entries are within 8192,
+// so that the 16-bit multiply-add makes the exact products vector * s * w.
+__attribute__((always_inline)) inline __m128i FrontBackLanes(const FrontBackRow& row,
+                                                             const WeightTables& t, int q, int s)
+{
+    const __m128i ws =
+        _mm_mullo_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(row.lanes)),
+                        _mm_load_si128(reinterpret_cast<const __m128i*>(t.spread[s])));
+    return Descale13Lanes(
+        _mm_madd_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(t.vecByte[q])), ws));
+}
+
+template <bool Weights>
+__attribute__((always_inline)) inline void
+SectorAddLanes(const SectorRow& row, const WeightTables& t, int q, int m, int* pairs, int* wSum)
+{
+    const __m128i cw =
+        _mm_mullo_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(t.pairByte[q])),
+                        _mm_load_si128(reinterpret_cast<const __m128i*>(row.pair16)));
+    const __m128i mm = _mm_load_si128(reinterpret_cast<const __m128i*>(t.spread[m]));
+    const __m128i lo = _mm_mullo_epi16(cw, mm);
+    const __m128i hi = _mm_mulhi_epi16(cw, mm);
+    // The row is read before the sums are written, so that the stores need not reload it.
+    const int k0 = row.k0;
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row.w));
+    AddLanes(pairs + 2 * k0, Back8Lanes(_mm_unpacklo_epi16(lo, hi)));
+    AddLanes(pairs + 2 * k0 + 4, Back8Lanes(_mm_unpackhi_epi16(lo, hi)));
+    if (Weights) {
+        AddLanes(wSum + k0, w);
+    }
+}
+#else
 using Quad = std::int32_t __attribute__((vector_size(16)));
 
 Quad LoadQuad(const int* p)
@@ -214,9 +291,11 @@ void AddQuad(int* p, Quad v)
 }
 
 template <bool Weights>
-__attribute__((always_inline)) inline void SectorAddLanes(const SectorRow& row, int cm, int sm,
-                                                          int* pairs, int* wSum)
+__attribute__((always_inline)) inline void
+SectorAddLanes(const SectorRow& row, const WeightTables& t, int q, int m, int* pairs, int* wSum)
 {
+    const int cm = t.cosByte[q] * m;
+    const int sm = t.sinByte[q] * m;
     const Quad a = {cm, sm, cm, sm};
     AddQuad(pairs + 2 * row.k0, (a * LoadQuad(row.pair) + 128) / 256);
     AddQuad(pairs + 2 * row.k0 + 4, (a * LoadQuad(row.pair + 4) + 128) / 256);
@@ -224,6 +303,7 @@ __attribute__((always_inline)) inline void SectorAddLanes(const SectorRow& row, 
         AddQuad(wSum + row.k0, LoadQuad(row.w));
     }
 }
+#endif
 
 } // namespace
 
@@ -270,15 +350,16 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
     // The step takes copies of the pointers, so that the compiler keeps them in registers.
     const auto walk = [&](auto weighted) {
         return RingOffsets(
-            level, radius, value,
-            [ dir, mag, cd, sd, rows, centre, pc = pairs, cs = cosSum, ss = sinSum, ws =
-              wSum ](int angle, std::int32_t off) __attribute__((always_inline)) {
+            level, radius, value, [
+                dir, mag, cd, sd, rows, centre, tp = &t, pc = pairs, cs = cosSum, ss = sinSum, ws =
+                wSum
+            ](int angle, std::int32_t off) __attribute__((always_inline)) {
                 const int b = centre - angle; // ring angles are 0..359
                 const int q = dir[off];
                 const int m = mag[off];
                 const SectorRow& row = rows[b < 0 ? b + 360 : b];
                 if (Lanes) {
-                    SectorAddLanes<decltype(weighted)::value>(row, cd[q] * m, sd[q] * m, pc, ws);
+                    SectorAddLanes<decltype(weighted)::value>(row, *tp, q, m, pc, ws);
                 } else {
                     SectorAdd<decltype(weighted)::value>(row, cd[q] * m, sd[q] * m, cs, ss, ws);
                 }
@@ -394,13 +475,26 @@ int CWork::ArgumsRing(int level, int radius, int value)
     int sums[4] = {};
     const unsigned char* dir = m_walk[0];
     const unsigned char* mag = m_walk[1];
-    const FrontBackRow* rows = static_cast<const WeightTables*>(RingWeights())->frontBack;
+    const WeightTables& t = *static_cast<const WeightTables*>(RingWeights());
+    const FrontBackRow* rows = t.frontBack;
     const int c = Mod360(value * *m_refc);
+#if defined(__SSE2__)
+    __m128i acc = _mm_setzero_si128();
+    const int n = RingOffsets(
+        level, radius, value, [ dir, mag, rows, c, tp = &t, &
+                                acc ](int angle, std::int32_t off) __attribute__((always_inline)) {
+            const int b = c - angle; // ring angles are 0..359
+            acc = _mm_add_epi32(acc,
+                                FrontBackLanes(rows[b < 0 ? b + 360 : b], *tp, dir[off], mag[off]));
+        });
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sums), acc);
+#else
     const int n = RingOffsets(
         level, radius, value, [&](int angle, std::int32_t off) __attribute__((always_inline)) {
             const int b = c - angle; // ring angles are 0..359
             FrontBackAdd(rows[b < 0 ? b + 360 : b], dir[off], mag[off], sums);
         });
+#endif
     m_frontCos += sums[0];
     m_frontSin += sums[1];
     m_backCos += sums[2];

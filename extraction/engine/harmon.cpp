@@ -12,6 +12,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace wizard73 {
 
 // Erase weights {strength, roughness, S99 divisor}; rewritten at every run.
@@ -117,7 +121,8 @@ namespace {
 
 // Phase windows of the bins around a predicted code P: the table angle of bin k is
 // min(|k + shift - P| * PHASE_SCALE / (P + 1), 90), and its window the sine table's entry at
-// that angle. A run has one shift, so the windows of each code 0..255 are made once.
+// that angle, 0..90 degrees. A row holds the windows' cosines (CosDeg) with two zero entries
+// after the 14 bins. A run has one shift, so the rows of each code 0..255 are made once.
 class PhaseWindows {
 public:
     PhaseWindows(const Codex& cx, int shift) : m_cx(cx), m_shift(shift) {}
@@ -142,27 +147,73 @@ private:
             int phase = (k + m_shift - pred) * PHASE_SCALE / (pred + 1);
             phase = phase < 0 ? -phase : phase;
             phase = phase > 90 ? 90 : phase;
-            window[k] = m_cx.Ey[phase][phase];
+            window[k] = static_cast<std::int16_t>(CosDeg(m_cx.Ey[phase][phase]));
         }
+        window[CHANNELS] = window[CHANNELS + 1] = 0;
     }
 
     const Codex& m_cx;
     int m_shift;
-    std::int16_t m_window[256][CHANNELS];
-    std::int16_t m_spare[CHANNELS];
+    alignas(16) std::int16_t m_window[256][CHANNELS + 2];
+    alignas(16) std::int16_t m_spare[CHANNELS + 2];
     unsigned char m_known[256] = {};
 };
 
-// Bin weighting around a predicted code: v[k] = cos of the bin's phase distance (its window),
-// scaled by the bin's response (clamped to the table's amplitudes). Returns the peak bin or -1.
-int PhasePeak(const Codex& cx, const int* s, const std::int16_t* window)
+// The responses of pixel `at` of the 14 channel layers as 16 bytes, the last two 0.
+struct Responses {
+    alignas(16) unsigned char s[CHANNELS + 2];
+    Responses(const unsigned char* const* g, std::size_t at)
+    {
+        for (int k = 0; k < CHANNELS; ++k) {
+            s[k] = g[k][at];
+        }
+        s[CHANNELS] = s[CHANNELS + 1] = 0;
+    }
+};
+
+} // namespace
+
+#if defined(__SSE2__)
+// In 16-bit lanes: the products min(s, 254) * c stay below 2^21 and are put together from
+// their low and high halves; the weighted values are 0..254 and go back to 16 bits for the
+// maximum, and the first lane holding it gives the bin.
+int HaPeak(const unsigned char* s, const std::int16_t* c)
 {
-    // Peak over the weighted bins as they are made: the first of the largest, -1 below 1.
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i top = _mm_set1_epi16(MAX_AMPLITUDE);
+    const __m128i half = _mm_set1_epi32(4096);
+    __m128i v[2];
+    for (int h = 0; h < 2; ++h) {
+        const __m128i m = _mm_min_epi16(h == 0 ? _mm_unpacklo_epi8(bytes, _mm_setzero_si128())
+                                               : _mm_unpackhi_epi8(bytes, _mm_setzero_si128()),
+                                        top);
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 8 * h));
+        const __m128i lo = _mm_mullo_epi16(m, w);
+        const __m128i hi = _mm_mulhi_epi16(m, w);
+        // The products are never negative: Descale13 is (p + 4096) >> 13.
+        const __m128i p0 = _mm_srai_epi32(_mm_add_epi32(_mm_unpacklo_epi16(lo, hi), half), 13);
+        const __m128i p1 = _mm_srai_epi32(_mm_add_epi32(_mm_unpackhi_epi16(lo, hi), half), 13);
+        v[h] = _mm_packs_epi32(p0, p1);
+    }
+    __m128i best = _mm_max_epi16(v[0], v[1]);
+    best = _mm_max_epi16(best, _mm_shuffle_epi32(best, _MM_SHUFFLE(1, 0, 3, 2)));
+    best = _mm_max_epi16(best, _mm_shuffle_epi32(best, _MM_SHUFFLE(2, 3, 0, 1)));
+    best = _mm_max_epi16(best, _mm_shufflelo_epi16(best, _MM_SHUFFLE(2, 3, 0, 1)));
+    if (_mm_cvtsi128_si32(best) == 0) {
+        return -1; // every weighted value is 0
+    }
+    best = _mm_shuffle_epi32(best, 0);
+    const int lanes = _mm_movemask_epi8(
+        _mm_packs_epi16(_mm_cmpeq_epi16(v[0], best), _mm_cmpeq_epi16(v[1], best)));
+    return __builtin_ctz(static_cast<unsigned>(lanes));
+}
+#else
+int HaPeak(const unsigned char* s, const std::int16_t* c)
+{
     int best = 0;
-    int top = cx.Ex[std::min(s[0], MAX_AMPLITUDE)][window[0]];
-#pragma GCC unroll 14
-    for (int k = 1; k < CHANNELS; ++k) {
-        const int v = cx.Ex[std::min(s[k], MAX_AMPLITUDE)][window[k]];
+    int top = 0;
+    for (int k = 0; k < CHANNELS; ++k) {
+        const int v = Descale13(std::min<int>(s[k], MAX_AMPLITUDE) * c[k]);
         if (v > top) {
             top = v;
             best = k;
@@ -170,8 +221,7 @@ int PhasePeak(const Codex& cx, const int* s, const std::int16_t* window)
     }
     return top < 1 ? -1 : best;
 }
-
-} // namespace
+#endif
 
 void Codex::Harmon(int level)
 {
@@ -344,9 +394,9 @@ void Codex::Harmon(int level)
                     continue;
                 }
                 const int pred = (sum + count / 2) / count;
-                int s[CHANNELS];
-                gather(fixd, at, s);
-                const int p = PhasePeak(*this, s, windows.Row(pred));
+                const Responses r(fixd, static_cast<std::size_t>(at));
+                const unsigned char* s = r.s;
+                const int p = HaPeak(s, windows.Row(pred));
                 const int cand = p >= 0 ? p + shift : pred;
                 const int bin = cand - shift;
                 if (radius > 0 && bin >= 0 && bin < CHANNELS &&
@@ -446,9 +496,8 @@ void Codex::Harmon(int level)
                 for (int yy = y0; yy < y0 + q && yy < fl.height; ++yy) {
                     for (int xx = x0; xx < x0 + q && xx < fl.width; ++xx) {
                         const int o = yy * fl.width + xx;
-                        int s[CHANNELS];
-                        gather(fs, o, s);
-                        const int p = PhasePeak(*this, s, windows.Row(pred));
+                        const int p =
+                            HaPeak(Responses(fs, static_cast<std::size_t>(o)).s, windows.Row(pred));
                         f240[o] = static_cast<unsigned char>(p >= 0 ? p + shift : pred);
                     }
                 }

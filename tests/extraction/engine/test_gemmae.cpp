@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -123,8 +124,8 @@ TEST(Accumulators, RotationSumsReadTheAngleCurveAtHalfTheDifference)
 }
 
 // A small level with direction and magnitude bytes of many values and a rotation curve.
-struct RingBench : Codex {
-    static constexpr int kW = 9, kH = 8;
+template <int Width, int Height> struct RingBench : Codex {
+    static constexpr int kW = Width, kH = Height;
     unsigned char* dir = nullptr;
     unsigned char* mag = nullptr;
     RingBench()
@@ -166,19 +167,18 @@ int Back8(int v)
 // The whole-ring sums of Spiral's frequent ring steps against their definition over the ring
 // points that lie inside the level, at every position of the level (edges and corners
 // included), for every radius and both ring values; the walk ends on the last ring point.
-TEST(Accumulators, WholeRingSumsMatchTheirDefinitionOverTheRingPointsInside)
+template <class Bench> void CheckWholeRings(int& rings)
 {
-    auto e = std::make_unique<RingBench>();
+    auto e = std::make_unique<Bench>();
     using Fn = CBase::RingFn;
     const Fn steps[4] = {static_cast<Fn>(&CWork::Argums_quick),
                          static_cast<Fn>(&CWork::Argums_NoApw_quick),
                          static_cast<Fn>(&CWork::Argums_I), static_cast<Fn>(&CWork::Twists_I)};
     const int dx[8] = {1, 1, 0, -1, -1, -1, 0, 1};
     const int dy[8] = {0, 1, 1, 1, 0, -1, -1, -1};
-    int rings = 0;
-    for (int at = 0; at < RingBench::kW * RingBench::kH; ++at) {
-        const int x = at % RingBench::kW;
-        const int y = at / RingBench::kW;
+    for (int at = 0; at < Bench::kW * Bench::kH; ++at) {
+        const int x = at % Bench::kW;
+        const int y = at / Bench::kW;
         for (int radius = 0; radius <= 5; ++radius) {
             for (int value = 1; value <= 2; ++value) {
                 std::vector<std::pair<int, int>> seen; // (angle, offset from the centre)
@@ -187,8 +187,8 @@ TEST(Accumulators, WholeRingSumsMatchTheirDefinitionOverTheRingPointsInside)
                 for (int i = 0; i < n; ++i) {
                     px += dx[ring[i].dir];
                     py += dy[ring[i].dir];
-                    if (px >= 0 && py >= 0 && px < RingBench::kW && py < RingBench::kH) {
-                        seen.push_back({ring[i].angle, px - x + (py - y) * RingBench::kW});
+                    if (px >= 0 && py >= 0 && px < Bench::kW && py < Bench::kH) {
+                        seen.push_back({ring[i].angle, px - x + (py - y) * Bench::kW});
                     }
                 }
                 const int c = value * e->dir[at];
@@ -235,7 +235,7 @@ TEST(Accumulators, WholeRingSumsMatchTheirDefinitionOverTheRingPointsInside)
                         ASSERT_EQ(front[j], s == 2 ? fb[j] : 0) << where;
                     }
                     ASSERT_EQ(e->m_rotPoints, s == 3 ? static_cast<int>(seen.size()) : 0);
-                    const int end = px + py * RingBench::kW;
+                    const int end = px + py * Bench::kW;
                     ASSERT_EQ(e->m_wx, px) << where;
                     ASSERT_EQ(e->m_wy, py) << where;
                     ASSERT_EQ(e->m_walkOff, end) << where;
@@ -248,7 +248,18 @@ TEST(Accumulators, WholeRingSumsMatchTheirDefinitionOverTheRingPointsInside)
             }
         }
     }
-    EXPECT_EQ(rings, 72 * 6 * 2 * 4);
+}
+
+// On a 9 x 8 level the near-edge rings are walked step by step; on 16 x 16 they come from the
+// edge lists, and the cells hold every direction byte and every magnitude byte.
+TEST(Accumulators, WholeRingSumsMatchTheirDefinitionOverTheRingPointsInside)
+{
+    int small = 0;
+    CheckWholeRings<RingBench<9, 8>>(small);
+    EXPECT_EQ(small, 72 * 6 * 2 * 4);
+    int large = 0;
+    CheckWholeRings<RingBench<16, 16>>(large);
+    EXPECT_EQ(large, 256 * 6 * 2 * 4);
 }
 
 // The lane-wise sector sums equal their one-sector-at-a-time twin on the direction and contrast
@@ -307,6 +318,67 @@ TEST(Accumulators, LaneWiseSectorSumsEqualScalarOnRealPrints)
             }
         }
         EXPECT_GT(nonZero, n); // the print's layers give real sums
+    }
+}
+
+// The lane-wise sector sums equal the scalar ones for every direction byte, at the largest
+// magnitude and products (Cd = 256, W = 64, m = 255 pass 16 bits only in the last step).
+TEST(Accumulators, LaneWiseSectorSumsEqualScalarOverEveryByte)
+{
+    constexpr int kW = 16, kH = 16;
+    struct ByteBench : Codex {
+        ByteBench()
+        {
+            Reset();
+            SetMap(pyr[2]);
+            SetGeo(kW, kH);
+            NewDoc();
+        }
+    };
+    auto e = std::make_unique<ByteBench>();
+    unsigned char* dir = e->GetLay(200, 0);
+    unsigned char* mag = e->GetLay(201, 0);
+    ASSERT_NE(dir, nullptr);
+    ASSERT_NE(mag, nullptr);
+    const unsigned char mags[4] = {255, 0, 254, 1};
+    for (int i = 0; i < kW * kH; ++i) {
+        dir[i] = static_cast<unsigned char>(i * 45 + 3); // 45 is odd: every byte once
+        mag[i] = mags[i % 4];
+    }
+    for (int pass = 0; pass < 2; ++pass) { // the second with every magnitude 255
+        if (pass == 1) {
+            std::fill(mag, mag + kW * kH, 255);
+        }
+        for (int at = 0; at < kW * kH; ++at) {
+            for (int radius = 0; radius <= 4; ++radius) {
+                for (int value = 1; value <= 2; ++value) {
+                    for (bool weights : {true, false}) {
+                        int sums[2][24] = {};
+                        for (int form = 0; form < 2; ++form) {
+                            for (int k = 0; k < 8; ++k) {
+                                e->m_cosSum[k] = e->m_sinSum[k] = e->m_wSum[k] = 0;
+                            }
+                            e->WalkAt(at % kW, at / kW, 0, dir, dir, mag);
+                            if (form == 0) {
+                                e->SectorRingLanes(0, radius, value, weights);
+                            } else {
+                                e->SectorRingScalar(0, radius, value, weights);
+                            }
+                            for (int k = 0; k < 8; ++k) {
+                                sums[form][k] = e->m_cosSum[k];
+                                sums[form][8 + k] = e->m_sinSum[k];
+                                sums[form][16 + k] = e->m_wSum[k];
+                            }
+                        }
+                        for (int k = 0; k < 24; ++k) {
+                            ASSERT_EQ(sums[0][k], sums[1][k])
+                                << "pass " << pass << " cell " << at << " r" << radius << " v"
+                                << value << " entry " << k;
+                        }
+                    }
+                }
+            }
+        }
     }
 }
 

@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <ostream>
+#include <random>
 #include <string>
 
 namespace {
@@ -94,6 +97,68 @@ TEST(Harmon, EmptyPixelIsRefilledFromItsNeighbours)
     }
     e->Harmon(3);
     EXPECT_EQ(e->GetLay(56, 3)[at], 10);
+}
+
+// HaPeak against its definition over the product table Ex: named cases (ties go to the first
+// bin, 255 weighs as 254, values that round to 0 give -1) and random responses and windows.
+TEST(Harmon, PeakOfWeightedResponsesFollowsTheProductTable)
+{
+    const auto& ex = EngineTables().Ex;
+    auto reference = [&ex](const unsigned char* s, const int* angle) {
+        int best = 0;
+        int top = ex[std::min<int>(s[0], 254)][angle[0]];
+        for (int k = 1; k < 14; ++k) {
+            const int v = ex[std::min<int>(s[k], 254)][angle[k]];
+            if (v > top) {
+                top = v;
+                best = k;
+            }
+        }
+        return top < 1 ? -1 : best;
+    };
+    auto peak = [](const unsigned char* s, const int* angle) {
+        alignas(16) unsigned char b[16] = {};
+        alignas(16) std::int16_t c[16] = {};
+        for (int k = 0; k < 14; ++k) {
+            b[k] = s[k];
+            c[k] = static_cast<std::int16_t>(CosDeg(angle[k]));
+        }
+        return HaPeak(b, c);
+    };
+    struct Case {
+        const char* name;
+        unsigned char s[14];
+        int angle; // every window
+        int want;
+    };
+    const Case cases[] = {
+        {"all_zero", {}, 0, -1},
+        {"flat_ties_to_bin_0", {9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9}, 0, 0},
+        {"255_weighs_as_254", {0, 0, 0, 254, 0, 255, 0, 0, 0, 0, 0, 0, 0, 0}, 0, 3},
+        {"last_bin", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, 0, 13},
+        {"rounds_to_zero", {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}, 61, -1},
+        {"window_closed",
+         {255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255},
+         90,
+         -1},
+    };
+    for (const Case& c : cases) {
+        int angle[14];
+        std::fill(angle, angle + 14, c.angle);
+        EXPECT_EQ(peak(c.s, angle), c.want) << c.name;
+        EXPECT_EQ(reference(c.s, angle), c.want) << c.name;
+    }
+    std::mt19937 rng(15);
+    for (int n = 0; n < 20000; ++n) {
+        unsigned char s[14];
+        int angle[14];
+        const int span = n % 3 == 0 ? 256 : 8; // narrow spans make ties
+        for (int k = 0; k < 14; ++k) {
+            s[k] = static_cast<unsigned char>(n % 5 == 0 ? 255 - rng() % span : rng() % span);
+            angle[k] = static_cast<int>(rng() % 91);
+        }
+        ASSERT_EQ(peak(s, angle), reference(s, angle)) << n;
+    }
 }
 
 // The bin x 8 follows the code; a clear period gives a reliability above neutral, a blurred one
