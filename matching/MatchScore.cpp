@@ -8,10 +8,15 @@
 #include "matching/Matcher100.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace accelMatch {
 
@@ -131,12 +136,16 @@ static_assert(AREA_WEIGHTS.w[4422] == 3 && AREA_WEIGHTS.w[4423] == 2 &&
                   AREA_WEIGHTS.w[AREA_PROB_REACH_SQUARE] == 200 / AREA_PROB_REACH,
               "200 / d past it, to the reach");
 
-// The minutiae of one side as the area estimate reads them.
+// The minutiae of one side as the area estimate reads them; the coordinates padded with
+// zeros to a whole block of AREA_BLOCK.
+constexpr int AREA_BLOCK = 8;
+constexpr int AREA_POINTS = (MAX_NESTS + AREA_BLOCK - 1) / AREA_BLOCK * AREA_BLOCK;
+
 struct AreaPoints {
     int count = 0;
-    std::int32_t x[MAX_NESTS];
-    std::int32_t y[MAX_NESTS];
-    std::uint8_t quality[MAX_NESTS]; // low 6 bits of the quality byte
+    std::int16_t x[AREA_POINTS];
+    std::int16_t y[AREA_POINTS];
+    std::uint8_t quality[AREA_POINTS]; // low 6 bits of the quality byte
 };
 
 void fillAreaPoints(const ESK::Sign* minutiae, int count, AreaPoints& out)
@@ -148,35 +157,91 @@ void fillAreaPoints(const ESK::Sign* minutiae, int count, AreaPoints& out)
         out.y[i] = minutiae[i].y;
         out.quality[i] = static_cast<std::uint8_t>(minutiae[i].quality & 63);
     }
+    for (int i = count; i % AREA_BLOCK != 0; ++i) {
+        out.x[i] = 0;
+        out.y[i] = 0;
+        out.quality[i] = 0;
+    }
+}
+
+// Adds the weight and weighted quality of point k when it lies within AREA_PROB_REACH of
+// (x, y) (x and y within 2^20, so that the differences fit).
+inline void addAreaPoint(const AreaPoints& pts, int k, int x, int y, int& sumW, int& sumWQ)
+{
+    // Both differences within -REACH..REACH, tested unsigned.
+    const int dx = pts.x[k] - x;
+    const int dy = pts.y[k] - y;
+    if (static_cast<unsigned>(dx + AREA_PROB_REACH) > 2u * AREA_PROB_REACH ||
+        static_cast<unsigned>(dy + AREA_PROB_REACH) > 2u * AREA_PROB_REACH) {
+        return;
+    }
+    const int sq = dx * dx + dy * dy;
+    if (sq > AREA_PROB_REACH_SQUARE) {
+        return;
+    }
+    const int w = AREA_WEIGHTS.w[sq];
+    sumW += w;
+    sumWQ += w * pts.quality[k];
 }
 
 // The quality of the minutiae within AREA_PROB_REACH of (x, y), weighted by closeness; 0
-// without any.
+// without any. The sums are of integers: the order of the points does not matter.
 int areaProb(const AreaPoints& pts, int x, int y)
 {
-    // Coordinates of a side are 16-bit: a point this far out has no neighbour, and every
-    // difference below fits in 32 bits.
-    constexpr int FAR = 1 << 20;
+    // Coordinates of a side are 16-bit: a point this far out has no neighbour.
+    constexpr int FAR = 32768 + AREA_PROB_REACH;
     if (x <= -FAR || x >= FAR || y <= -FAR || y >= FAR) {
         return 0;
     }
     int sumW = 0;
     int sumWQ = 0;
-    for (int k = 0; k < pts.count; ++k) {
-        // Both differences within -REACH..REACH, tested unsigned.
-        const int dx = pts.x[k] - x;
-        const int dy = pts.y[k] - y;
-        if (static_cast<unsigned>(dx + AREA_PROB_REACH) > 2u * AREA_PROB_REACH ||
-            static_cast<unsigned>(dy + AREA_PROB_REACH) > 2u * AREA_PROB_REACH) {
-            continue;
+#if defined(__SSE2__)
+    if (x >= INT16_MIN && x <= INT16_MAX && y >= INT16_MIN && y <= INT16_MAX) {
+        // Eight points a step: the differences saturate beyond 16 bits, where they are out of
+        // reach all the same, and their squares are summed in 32 bits (a sum that wraps lies
+        // outside the box tested beside it); the points within the reach are then added one
+        // by one.
+        const __m128i qx = _mm_set1_epi16(static_cast<short>(x));
+        const __m128i qy = _mm_set1_epi16(static_cast<short>(y));
+        const __m128i below = _mm_set1_epi16(-AREA_PROB_REACH - 1);
+        const __m128i above = _mm_set1_epi16(AREA_PROB_REACH + 1);
+        const __m128i reach = _mm_set1_epi32(AREA_PROB_REACH_SQUARE + 1);
+        for (int k = 0; k < pts.count; k += AREA_BLOCK) {
+            const __m128i dx =
+                _mm_subs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pts.x + k)), qx);
+            const __m128i dy =
+                _mm_subs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pts.y + k)), qy);
+            const __m128i box = _mm_and_si128(
+                _mm_and_si128(_mm_cmpgt_epi16(dx, below), _mm_cmplt_epi16(dx, above)),
+                _mm_and_si128(_mm_cmpgt_epi16(dy, below), _mm_cmplt_epi16(dy, above)));
+            const __m128i lo = _mm_unpacklo_epi16(dx, dy);
+            const __m128i hi = _mm_unpackhi_epi16(dx, dy);
+            alignas(16) std::int32_t sq[AREA_BLOCK];
+            const __m128i sqLo = _mm_madd_epi16(lo, lo);
+            const __m128i sqHi = _mm_madd_epi16(hi, hi);
+            _mm_store_si128(reinterpret_cast<__m128i*>(sq), sqLo);
+            _mm_store_si128(reinterpret_cast<__m128i*>(sq + 4), sqHi);
+            const __m128i near =
+                _mm_packs_epi32(_mm_cmplt_epi32(sqLo, reach), _mm_cmplt_epi32(sqHi, reach));
+            const __m128i in = _mm_and_si128(box, near);
+            unsigned bits =
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(in, _mm_setzero_si128())));
+            if (pts.count - k < AREA_BLOCK) {
+                bits &= (1u << (pts.count - k)) - 1u;
+            }
+            for (; bits != 0; bits &= bits - 1) {
+                const int j = __builtin_ctz(bits);
+                const int w = AREA_WEIGHTS.w[sq[j]];
+                sumW += w;
+                sumWQ += w * pts.quality[k + j];
+            }
         }
-        const int sq = dx * dx + dy * dy;
-        if (sq > AREA_PROB_REACH_SQUARE) {
-            continue;
+    } else
+#endif
+    {
+        for (int k = 0; k < pts.count; ++k) {
+            addAreaPoint(pts, k, x, y, sumW, sumWQ);
         }
-        const int w = AREA_WEIGHTS.w[sq];
-        sumW += w;
-        sumWQ += w * pts.quality[k];
     }
     if (sumW == 0) {
         return 0;

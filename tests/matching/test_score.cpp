@@ -229,11 +229,12 @@ TEST(ScoreEvidence, NotFoundAreaEstimateFollowsRoundedRoots)
         seed = seed * 1103515245u + 12345u;
         return static_cast<int>(seed >> 8);
     };
-    const int centres[][2] = {{250, 250},   {0, 0},           {-32768, -32768},  {32767, 32700},
-                              {1 << 20, 5}, {-(1 << 21), 40}, {INT_MAX, INT_MIN}};
-    for (int round = 0; round < 200; ++round) {
+    const int centres[][2] = {{250, 250},      {0, 0},       {-32768, -32768}, {32767, 32700},
+                              {32800, -32850}, {1 << 20, 5}, {-(1 << 21), 40}, {INT_MAX, INT_MIN}};
+    constexpr int NUM_CENTRES = static_cast<int>(sizeof centres / sizeof centres[0]);
+    for (int round = 0; round < 240; ++round) {
         const int count = 1 + next() % MAX_NESTS;
-        const auto& c = centres[round % 7];
+        const auto& c = centres[round % NUM_CENTRES];
         const int spread = round % 2 == 0 ? 160 : 60000;
         for (int i = 0; i < count; ++i) {
             const int bx = c[0] < -32000 ? -32000 : (c[0] > 32000 ? 32000 : c[0]);
