@@ -19,6 +19,13 @@ constexpr int QUADRANT_MIN_LEN = 20;
 constexpr int QUADRANT_MAX_LEN = 200;
 constexpr std::uint16_t NO_CONFLICT = 0xFFFF;
 
+// Quadrant (-1: none) and ridge count of an entry of the link quadrant table.
+inline int PgQuadrant(std::uint8_t e, int& ridgeCount)
+{
+    ridgeCount = (e >> 3) - 16;
+    return (e & 7) - 1;
+}
+
 } // namespace
 
 void copyHitItems(const HitGroup* h, HitItems& out)
@@ -267,8 +274,9 @@ bool Matcher100::checkQuadrants(GroupEx* group, int np, int ng, Transition /*t*/
         }
         int rcP = 0;
         int rcG = 0;
-        const int qP = linkQuadrant(true, np, pair.np, rcP);
-        const int qG = linkQuadrant(false, ng, pair.ng, rcG);
+        ZF_ASSERT(pair.np >= 0 && pair.np < m_numNestP && pair.ng >= 0 && pair.ng < m_numNestG);
+        const int qP = PgQuadrant(m_linkQuadrant[0][np][pair.np], rcP);
+        const int qG = PgQuadrant(m_linkQuadrant[1][ng][pair.ng], rcG);
         const int d = std::abs(rcP - rcG);
         bool agrees;
         if (qP == -1 || qG == -1) {
@@ -307,9 +315,7 @@ int Matcher100::linkQuadrant(bool ofP, int i, int j, int& ridgeCount)
 {
     ZF_ASSERT(i >= 0 && i < (ofP ? m_numNestP : m_numNestG));
     ZF_ASSERT(j >= 0 && j < (ofP ? m_numNestP : m_numNestG));
-    const std::uint8_t e = m_linkQuadrant[ofP ? 0 : 1][i][j];
-    ridgeCount = (e >> 3) - 16;
-    return (e & 7) - 1;
+    return PgQuadrant(m_linkQuadrant[ofP ? 0 : 1][i][j], ridgeCount);
 }
 
 void Matcher100::buildLinkQuadrants(bool isP)
