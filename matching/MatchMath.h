@@ -71,8 +71,43 @@ int sin8192(int a);
 extern const std::int32_t* const TabCos360;
 extern const std::int32_t* const TabSin360;
 
+// Directions of the eight octants of atan, by (dx < 0, dy < 0, steep).
+struct AtanOctant {
+    std::int16_t base;
+    std::int16_t sign;
+};
+inline constexpr AtanOctant ATAN_OCTANTS[8] = {
+    {0, 1},    {90, -1},  // dx > 0, dy > 0
+    {360, -1}, {270, 1},  // dx > 0, dy < 0
+    {180, -1}, {90, 1},   // dx < 0, dy > 0
+    {180, 1},  {270, -1}, // dx < 0, dy < 0
+};
+
 // Direction of (dx, dy) in whole degrees 0..359; (0, 0) gives 0.
-int atan(int dx, int dy);
+inline int atan(int dx, int dy)
+{
+    if (dx == 0) {
+        return dy > 0 ? 90 : (dy < 0 ? 270 : 0);
+    }
+    if (dy == 0) {
+        return dx > 0 ? 0 : 180;
+    }
+    // Magnitudes in 32 bits (that of INT_MIN included).
+    const std::uint32_t ax =
+        dx < 0 ? 0u - static_cast<std::uint32_t>(dx) : static_cast<std::uint32_t>(dx);
+    const std::uint32_t ay =
+        dy < 0 ? 0u - static_cast<std::uint32_t>(dy) : static_cast<std::uint32_t>(dy);
+    const bool flat = ax >= ay;
+    const std::uint32_t large = flat ? ax : ay;
+    const std::uint32_t small = flat ? ay : ax;
+    // The ratio in 32 bits wherever 128 small + large fits (every image coordinate).
+    const int t = large < (1u << 24)
+                      ? TabTan[(128 * small + large) / large]
+                      : TabTan[(128 * static_cast<std::uint64_t>(small) + large) / large];
+    // The octant by the signs and the slope: base + t or base - t.
+    const int octant = (dx < 0 ? 4 : 0) + (dy < 0 ? 2 : 0) + (flat ? 0 : 1);
+    return ATAN_OCTANTS[octant].base + ATAN_OCTANTS[octant].sign * t;
+}
 
 // d = wrap(a - b - c); ratio (when given) = 256 |d| / limit; true when |d| <= limit.
 inline bool checkMinAngles(int a, int b, int c, int limit, short* ratio)
