@@ -1,5 +1,6 @@
-// Integer geometry of the matcher: sine and arctangent tables, the table arctangent, the
-// minutia angle check and the distance tolerance table by error level.
+// Integer geometry of the matcher: the sine and arctangent tables (the table arctangent itself
+// is inline in the header), cosine and sine by quadrant, and the distance tolerance table by
+// error level.
 
 #include "matching/MatchMath.h"
 
@@ -97,18 +98,6 @@ constexpr MmTable360 MmMakeTable(bool cosine)
 constexpr MmTable360 MM_COS = MmMakeTable(true);
 constexpr MmTable360 MM_SIN = MmMakeTable(false);
 
-// Directions of the eight octants of atan, by (dx < 0, dy < 0, steep).
-struct MmOctant {
-    std::int16_t base;
-    std::int16_t sign;
-};
-constexpr MmOctant MM_OCTANTS[8] = {
-    {0, 1},    {90, -1},  // dx > 0, dy > 0
-    {360, -1}, {270, 1},  // dx > 0, dy < 0
-    {180, -1}, {90, 1},   // dx < 0, dy > 0
-    {180, 1},  {270, -1}, // dx < 0, dy < 0
-};
-
 } // namespace
 
 const std::int32_t* const TabCos360 = MM_COS.v;
@@ -122,31 +111,6 @@ int cos8192(int a)
 int sin8192(int a)
 {
     return TabSin360[wrap360(a)];
-}
-
-int atan(int dx, int dy)
-{
-    if (dx == 0) {
-        return dy > 0 ? 90 : (dy < 0 ? 270 : 0);
-    }
-    if (dy == 0) {
-        return dx > 0 ? 0 : 180;
-    }
-    // Magnitudes in 32 bits (that of INT_MIN included).
-    const std::uint32_t ax =
-        dx < 0 ? 0u - static_cast<std::uint32_t>(dx) : static_cast<std::uint32_t>(dx);
-    const std::uint32_t ay =
-        dy < 0 ? 0u - static_cast<std::uint32_t>(dy) : static_cast<std::uint32_t>(dy);
-    const bool flat = ax >= ay;
-    const std::uint32_t large = flat ? ax : ay;
-    const std::uint32_t small = flat ? ay : ax;
-    // The ratio in 32 bits wherever 128 small + large fits (every image coordinate).
-    const int t = large < (1u << 24)
-                      ? TabTan[(128 * small + large) / large]
-                      : TabTan[(128 * static_cast<std::uint64_t>(small) + large) / large];
-    // The octant by the signs and the slope: base + t or base - t.
-    const int octant = (dx < 0 ? 4 : 0) + (dy < 0 ? 2 : 0) + (flat ? 0 : 1);
-    return MM_OCTANTS[octant].base + MM_OCTANTS[octant].sign * t;
 }
 
 } // namespace accelMatch

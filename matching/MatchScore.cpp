@@ -8,10 +8,15 @@
 #include "matching/Matcher100.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace accelMatch {
 
@@ -97,8 +102,152 @@ namespace {
 constexpr int UNRELIABLE_MAX_DISTANCE = 39;
 constexpr int UNRELIABLE_MAX_RIDGES = 5;
 constexpr int AREA_PROB_REACH = 99;
-constexpr std::int64_t AREA_PROB_REACH_SQUARE = 9900; // the largest square that rounds to 99
+constexpr int AREA_PROB_REACH_SQUARE = 9900; // the largest square that rounds to 99
 constexpr int AREA_PROB_NEAR = 20;
+
+// Weights of a neighbour in the area estimate by squared distance sq <= AREA_PROB_REACH_SQUARE:
+// 10 up to a rounded distance d of AREA_PROB_NEAR, then 200 / d. The weight steps down by one
+// past each distance of STEPS, and d > t exactly when sq > t^2 + t (the single precision root
+// of an integer square below 2^24, rounded, gives d).
+struct AreaWeights {
+    std::uint8_t w[AREA_PROB_REACH_SQUARE + 1];
+};
+
+constexpr AreaWeights makeAreaWeights()
+{
+    constexpr int STEPS[8] = {20, 22, 25, 28, 33, 40, 50, 66};
+    AreaWeights t{};
+    for (int sq = 0; sq <= AREA_PROB_REACH_SQUARE; ++sq) {
+        int w = 10;
+        for (const int s : STEPS) {
+            w -= sq > s * s + s ? 1 : 0;
+        }
+        t.w[sq] = static_cast<std::uint8_t>(w);
+    }
+    return t;
+}
+
+constexpr AreaWeights AREA_WEIGHTS = makeAreaWeights();
+constexpr int AREA_NEAR_SQUARE = AREA_PROB_NEAR * AREA_PROB_NEAR + AREA_PROB_NEAR;
+static_assert(AREA_WEIGHTS.w[0] == 10 && AREA_WEIGHTS.w[AREA_NEAR_SQUARE] == 10 &&
+                  AREA_WEIGHTS.w[AREA_NEAR_SQUARE + 1] == 9,
+              "full weight to a rounded distance of 20");
+static_assert(AREA_WEIGHTS.w[4422] == 3 && AREA_WEIGHTS.w[4423] == 2 &&
+                  AREA_WEIGHTS.w[AREA_PROB_REACH_SQUARE] == 200 / AREA_PROB_REACH,
+              "200 / d past it, to the reach");
+
+// The minutiae of one side as the area estimate reads them; the coordinates padded with
+// zeros to a whole block of AREA_BLOCK.
+constexpr int AREA_BLOCK = 8;
+constexpr int AREA_POINTS = (MAX_NESTS + AREA_BLOCK - 1) / AREA_BLOCK * AREA_BLOCK;
+
+struct AreaPoints {
+    int count = 0;
+    std::int16_t x[AREA_POINTS];
+    std::int16_t y[AREA_POINTS];
+    std::uint8_t quality[AREA_POINTS]; // low 6 bits of the quality byte
+};
+
+void fillAreaPoints(const ESK::Sign* minutiae, int count, AreaPoints& out)
+{
+    ZF_ASSERT(count >= 0 && count <= MAX_NESTS);
+    out.count = count;
+    for (int i = 0; i < count; ++i) {
+        out.x[i] = minutiae[i].x;
+        out.y[i] = minutiae[i].y;
+        out.quality[i] = static_cast<std::uint8_t>(minutiae[i].quality & 63);
+    }
+    for (int i = count; i % AREA_BLOCK != 0; ++i) {
+        out.x[i] = 0;
+        out.y[i] = 0;
+        out.quality[i] = 0;
+    }
+}
+
+// Adds the weight and weighted quality of point k when it lies within AREA_PROB_REACH of
+// (x, y) (x and y within 2^20, so that the differences fit).
+inline void addAreaPoint(const AreaPoints& pts, int k, int x, int y, int& sumW, int& sumWQ)
+{
+    // Both differences within -REACH..REACH, tested unsigned.
+    const int dx = pts.x[k] - x;
+    const int dy = pts.y[k] - y;
+    if (static_cast<unsigned>(dx + AREA_PROB_REACH) > 2u * AREA_PROB_REACH ||
+        static_cast<unsigned>(dy + AREA_PROB_REACH) > 2u * AREA_PROB_REACH) {
+        return;
+    }
+    const int sq = dx * dx + dy * dy;
+    if (sq > AREA_PROB_REACH_SQUARE) {
+        return;
+    }
+    const int w = AREA_WEIGHTS.w[sq];
+    sumW += w;
+    sumWQ += w * pts.quality[k];
+}
+
+// The quality of the minutiae within AREA_PROB_REACH of (x, y), weighted by closeness; 0
+// without any. The sums are of integers: the order of the points does not matter.
+int areaProb(const AreaPoints& pts, int x, int y)
+{
+    // Coordinates of a side are 16-bit: a point this far out has no neighbour.
+    constexpr int FAR = 32768 + AREA_PROB_REACH;
+    if (x <= -FAR || x >= FAR || y <= -FAR || y >= FAR) {
+        return 0;
+    }
+    int sumW = 0;
+    int sumWQ = 0;
+#if defined(__SSE2__)
+    if (x >= INT16_MIN && x <= INT16_MAX && y >= INT16_MIN && y <= INT16_MAX) {
+        // Eight points a step: the differences saturate beyond 16 bits, where they are out of
+        // reach all the same, and their squares are summed in 32 bits (a sum that wraps lies
+        // outside the box tested beside it); the points within the reach are then added one
+        // by one.
+        const __m128i qx = _mm_set1_epi16(static_cast<short>(x));
+        const __m128i qy = _mm_set1_epi16(static_cast<short>(y));
+        const __m128i below = _mm_set1_epi16(-AREA_PROB_REACH - 1);
+        const __m128i above = _mm_set1_epi16(AREA_PROB_REACH + 1);
+        const __m128i reach = _mm_set1_epi32(AREA_PROB_REACH_SQUARE + 1);
+        for (int k = 0; k < pts.count; k += AREA_BLOCK) {
+            const __m128i dx =
+                _mm_subs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pts.x + k)), qx);
+            const __m128i dy =
+                _mm_subs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pts.y + k)), qy);
+            const __m128i box = _mm_and_si128(
+                _mm_and_si128(_mm_cmpgt_epi16(dx, below), _mm_cmplt_epi16(dx, above)),
+                _mm_and_si128(_mm_cmpgt_epi16(dy, below), _mm_cmplt_epi16(dy, above)));
+            const __m128i lo = _mm_unpacklo_epi16(dx, dy);
+            const __m128i hi = _mm_unpackhi_epi16(dx, dy);
+            alignas(16) std::int32_t sq[AREA_BLOCK];
+            const __m128i sqLo = _mm_madd_epi16(lo, lo);
+            const __m128i sqHi = _mm_madd_epi16(hi, hi);
+            _mm_store_si128(reinterpret_cast<__m128i*>(sq), sqLo);
+            _mm_store_si128(reinterpret_cast<__m128i*>(sq + 4), sqHi);
+            const __m128i near =
+                _mm_packs_epi32(_mm_cmplt_epi32(sqLo, reach), _mm_cmplt_epi32(sqHi, reach));
+            const __m128i in = _mm_and_si128(box, near);
+            unsigned bits =
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(in, _mm_setzero_si128())));
+            if (pts.count - k < AREA_BLOCK) {
+                bits &= (1u << (pts.count - k)) - 1u;
+            }
+            for (; bits != 0; bits &= bits - 1) {
+                const int j = __builtin_ctz(bits);
+                const int w = AREA_WEIGHTS.w[sq[j]];
+                sumW += w;
+                sumWQ += w * pts.quality[k + j];
+            }
+        }
+    } else
+#endif
+    {
+        for (int k = 0; k < pts.count; ++k) {
+            addAreaPoint(pts, k, x, y, sumW, sumWQ);
+        }
+    }
+    if (sumW == 0) {
+        return 0;
+    }
+    return static_cast<std::uint8_t>(sumWQ / sumW);
+}
 
 // trunc(sqrt(dx^2 + dy^2) + 0.5), the root taken in single precision.
 int roundedLength(int dx, int dy)
@@ -622,6 +771,8 @@ void Matcher100::fillNotFoundMinutiaesData()
         const int otherCount = isP ? m_numNestG : m_numNestP;
         MinData* md = isP ? m_minDataP : m_minDataG;
         int& numExcluded = isP ? m_numExcludedP : m_numExcludedG;
+        AreaPoints pts;
+        fillAreaPoints(others, otherCount, pts);
         for (int i = 0; i < count; ++i) {
             if (marks[i] != 0 || md[i].status != FS_EXCLUDED) {
                 continue; // in the group
@@ -630,8 +781,7 @@ void Matcher100::fillNotFoundMinutiaesData()
                 fillMinutiaeData(md[i], FS_EXCLUDED, weights[i]);
                 ++numExcluded;
             } else {
-                const int area =
-                    estimateNotFoundAreaProb(carried[i].x, carried[i].y, others, otherCount);
+                const int area = areaProb(pts, carried[i].x, carried[i].y);
                 fillMinutiaeData(
                     md[i], FS_NOT_FOUND,
                     static_cast<unsigned short>(weights[i] < area ? weights[i] : area));
@@ -642,27 +792,9 @@ void Matcher100::fillNotFoundMinutiaesData()
 
 int Matcher100::estimateNotFoundAreaProb(int x, int y, const ESK::Lot<short>* others, int count)
 {
-    int sumW = 0;
-    int sumWQ = 0;
-    for (int i = 0; i < count; ++i) {
-        // Squares above 99.5^2 round to lengths above the reach: no root needed for them.
-        const std::int64_t dx = others[i].x - x;
-        const std::int64_t dy = others[i].y - y;
-        if (dx * dx + dy * dy > AREA_PROB_REACH_SQUARE) {
-            continue;
-        }
-        const int d = roundedLength(static_cast<int>(dx), static_cast<int>(dy));
-        if (d > AREA_PROB_REACH) {
-            continue;
-        }
-        const int w = d < AREA_PROB_NEAR ? 10 : 200 / d;
-        sumW += w;
-        sumWQ += w * (others[i].quality & 63);
-    }
-    if (sumW == 0) {
-        return 0;
-    }
-    return static_cast<std::uint8_t>(sumWQ / sumW);
+    AreaPoints pts;
+    fillAreaPoints(others, count, pts);
+    return areaProb(pts, x, y);
 }
 
 void Matcher100::fillUnreliableMinutiaesData()

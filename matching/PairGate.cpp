@@ -19,6 +19,13 @@ constexpr int QUADRANT_MIN_LEN = 20;
 constexpr int QUADRANT_MAX_LEN = 200;
 constexpr std::uint16_t NO_CONFLICT = 0xFFFF;
 
+// Quadrant (-1: none) and ridge count of an entry of the link quadrant table.
+inline int PgQuadrant(std::uint8_t e, int& ridgeCount)
+{
+    ridgeCount = (e >> 3) - 16;
+    return (e & 7) - 1;
+}
+
 } // namespace
 
 void copyHitItems(const HitGroup* h, HitItems& out)
@@ -267,8 +274,9 @@ bool Matcher100::checkQuadrants(GroupEx* group, int np, int ng, Transition /*t*/
         }
         int rcP = 0;
         int rcG = 0;
-        const int qP = linkQuadrant(true, np, pair.np, rcP);
-        const int qG = linkQuadrant(false, ng, pair.ng, rcG);
+        ZF_ASSERT(pair.np >= 0 && pair.np < m_numNestP && pair.ng >= 0 && pair.ng < m_numNestG);
+        const int qP = PgQuadrant(m_linkQuadrant[0][np][pair.np], rcP);
+        const int qG = PgQuadrant(m_linkQuadrant[1][ng][pair.ng], rcG);
         const int d = std::abs(rcP - rcG);
         bool agrees;
         if (qP == -1 || qG == -1) {
@@ -307,9 +315,7 @@ int Matcher100::linkQuadrant(bool ofP, int i, int j, int& ridgeCount)
 {
     ZF_ASSERT(i >= 0 && i < (ofP ? m_numNestP : m_numNestG));
     ZF_ASSERT(j >= 0 && j < (ofP ? m_numNestP : m_numNestG));
-    const std::uint8_t e = m_linkQuadrant[ofP ? 0 : 1][i][j];
-    ridgeCount = (e >> 3) - 16;
-    return (e & 7) - 1;
+    return PgQuadrant(m_linkQuadrant[ofP ? 0 : 1][i][j], ridgeCount);
 }
 
 namespace {
@@ -539,22 +545,51 @@ void Matcher100::findAllCompatiblePairs()
     // scaled test would do it, and the pair that refused the last candidate is tried first.
     bool aligned = false;
     std::uint32_t lastRefusal = 0;
-    // The free gallery minutiae, listed once with their angles in 0..359 and their width
-    // flags.
-    struct FreeMinutia {
-        std::uint8_t ng;
-        std::uint8_t wide;
-        std::int16_t angle;
-    };
-    FreeMinutia freeG[MAX_NESTS];
+    // The free gallery minutiae, listed once with their angles in 0..359 and the limits of
+    // the minutia direction test (the wide limit for a wide gallery minutia; a wide probe
+    // minutia takes it throughout), padded to whole blocks.
+    std::uint8_t freeG[MAX_NESTS];
+    alignas(16) std::int16_t freeAngle[ANGLE_MASK_ITEMS];
+    alignas(16) std::int16_t freeLimit[ANGLE_MASK_ITEMS];
+    alignas(16) std::int16_t wideLimit[ANGLE_MASK_ITEMS];
+    const std::int16_t tol = angleMaskLimit(group->m_minAngleTol);
+    const std::int16_t tolWide = angleMaskLimit(group->m_minAngleTolWide);
     int numFreeG = 0;
     for (int ng = 0; ng < m_numNestG; ++ng) {
         if (m_inGroupG[ng] == 0 && m_strongExcludeG[ng] == 0) {
-            freeG[numFreeG++] =
-                FreeMinutia{static_cast<std::uint8_t>(ng), m_wideG[ng],
-                            static_cast<std::int16_t>(wrap360(m_minutiaeG[ng].angle))};
+            freeG[numFreeG] = static_cast<std::uint8_t>(ng);
+            freeAngle[numFreeG] = static_cast<std::int16_t>(wrap360(m_minutiaeG[ng].angle));
+            freeLimit[numFreeG] = m_wideG[ng] != 0 ? tolWide : tol;
+            wideLimit[numFreeG] = tolWide;
+            ++numFreeG;
         }
     }
+    const int padded = (numFreeG + ANGLE_MASK_BLOCK - 1) / ANGLE_MASK_BLOCK * ANGLE_MASK_BLOCK;
+    for (int f = numFreeG; f < padded; ++f) {
+        freeAngle[f] = 0;
+        freeLimit[f] = -1;
+        wideLimit[f] = -1;
+    }
+    // The topology test, then the record of an accepted candidate.
+    const auto offer = [&](int np, int ng) {
+        if (!checkQuadrants(group, np, ng, TR_NONE, skip, 0, conflicts.set, maxConflicts)) {
+            return;
+        }
+        CompatiblePair& rec = m_compatPairs[m_numCompatPairs];
+        rec.np = static_cast<std::uint8_t>(np);
+        rec.ng = static_cast<std::uint8_t>(ng);
+        rec.sim = static_cast<std::uint16_t>(pairSimilarity(np, ng));
+        rec.conflictPos = conflicts.set.getNumItems() > 0
+                              ? static_cast<std::uint16_t>(conflicts.set[0])
+                              : NO_CONFLICT;
+        if (np != m_compatLastNp) {
+            m_compatFirst[np] = m_numCompatPairs;
+            m_compatHas[np] = 1;
+            m_compatLastNp = np;
+        }
+        m_compatLast[np] = m_numCompatPairs;
+        ++m_numCompatPairs;
+    };
     // Without pairs every candidate agrees; with pairs and no conflict allowed, the minutia
     // direction test comes first, then the pairs one by one.
     const bool strict = maxConflicts == 0 && group->getNumItems() != 0;
@@ -571,21 +606,27 @@ void Matcher100::findAllCompatiblePairs()
             group->recalcData();
             aligned = true;
         }
-        // The probe angle less the group's rotation (0..359), for the minutia direction
-        // test: its difference with a gallery angle wrapped once is the wrapped difference.
-        const int turnedP = wrap360(m_minutiaeP[np].angle - group->m_rotation);
-        const bool wideP = m_wideP[np] != 0;
-        for (int f = 0; f < numFreeG; ++f) {
-            const int ng = freeG[f].ng;
-            conflicts.set.m_numItems = 0;
-            if (strict) {
-                int d = turnedP - freeG[f].angle;
-                d = d >= 180 ? d - 360 : (d < -180 ? d + 360 : d);
-                const int limit =
-                    (wideP || freeG[f].wide != 0) ? group->m_minAngleTolWide : group->m_minAngleTol;
-                if (d > limit || -d > limit) {
-                    continue;
+        if (!strict) {
+            for (int f = 0; f < numFreeG; ++f) {
+                const int ng = freeG[f];
+                conflicts.set.m_numItems = 0;
+                if (group->isCompatibleAligned(static_cast<short>(np), static_cast<short>(ng),
+                                               m_errorLevel, conflicts.set, maxConflicts, nullptr,
+                                               skip, scaled, sx, sy, IC_COLLECT)) {
+                    offer(np, ng);
                 }
+            }
+            continue;
+        }
+        // The gallery minutiae whose direction passes the minutia direction test, from the
+        // probe angle less the group's rotation (0..359), in gallery order.
+        const int turnedP = wrap360(m_minutiaeP[np].angle - group->m_rotation);
+        std::uint64_t mask[4];
+        angleWindowMask(freeAngle, m_wideP[np] != 0 ? wideLimit : freeLimit, padded, turnedP, mask);
+        for (int w = 0; w < 4; ++w) {
+            for (std::uint64_t m = mask[w]; m != 0; m &= m - 1) {
+                const int ng = freeG[64 * w + __builtin_ctzll(m)];
+                conflicts.set.m_numItems = 0;
                 const int refusal =
                     group->findDisagreeingPair(static_cast<short>(np), static_cast<short>(ng),
                                                m_errorLevel, scaled, sx, sy, lastRefusal);
@@ -593,28 +634,8 @@ void Matcher100::findAllCompatiblePairs()
                     lastRefusal = static_cast<std::uint32_t>(refusal);
                     continue;
                 }
-            } else if (!group->isCompatibleAligned(static_cast<short>(np), static_cast<short>(ng),
-                                                   m_errorLevel, conflicts.set, maxConflicts,
-                                                   nullptr, skip, scaled, sx, sy, IC_COLLECT)) {
-                continue;
+                offer(np, ng);
             }
-            if (!checkQuadrants(group, np, ng, TR_NONE, skip, 0, conflicts.set, maxConflicts)) {
-                continue;
-            }
-            CompatiblePair& rec = m_compatPairs[m_numCompatPairs];
-            rec.np = static_cast<std::uint8_t>(np);
-            rec.ng = static_cast<std::uint8_t>(ng);
-            rec.sim = static_cast<std::uint16_t>(pairSimilarity(np, ng));
-            rec.conflictPos = conflicts.set.getNumItems() > 0
-                                  ? static_cast<std::uint16_t>(conflicts.set[0])
-                                  : NO_CONFLICT;
-            if (np != m_compatLastNp) {
-                m_compatFirst[np] = m_numCompatPairs;
-                m_compatHas[np] = 1;
-                m_compatLastNp = np;
-            }
-            m_compatLast[np] = m_numCompatPairs;
-            ++m_numCompatPairs;
         }
     }
 }

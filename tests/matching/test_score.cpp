@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -176,6 +179,76 @@ TEST(ScoreEvidence, NotFoundAreaEstimate)
     others[2].quality = 63;
     EXPECT_EQ(m->estimateNotFoundAreaProb(100, 100, others, 3), 34);
     EXPECT_EQ(m->estimateNotFoundAreaProb(100, 100, others + 2, 1), 0);
+}
+
+// The estimate as first written: each neighbour's distance rounded from its single precision
+// root, within 99, weighted 10 below 20 and 200 / d beyond.
+int NotFoundAreaByRoots(int x, int y, const ESK::Sign* others, int count)
+{
+    int sumW = 0;
+    int sumWQ = 0;
+    for (int i = 0; i < count; ++i) {
+        const std::int64_t dx = others[i].x - static_cast<std::int64_t>(x);
+        const std::int64_t dy = others[i].y - static_cast<std::int64_t>(y);
+        if (dx > 99 || dx < -99 || dy > 99 || dy < -99) {
+            continue; // beyond the reach (and no square to overflow)
+        }
+        const int d = static_cast<int>(std::sqrt(static_cast<float>(dx * dx + dy * dy)) + 0.5f);
+        if (d > 99) {
+            continue;
+        }
+        const int w = d < 20 ? 10 : 200 / d;
+        sumW += w;
+        sumWQ += w * (others[i].quality & 63);
+    }
+    return sumW == 0 ? 0 : static_cast<std::uint8_t>(sumWQ / sumW);
+}
+
+// Every offset of one neighbour up to 110 each way (each rounding edge of the weights), then
+// crowds of neighbours around points inside, near and far beyond the 16-bit range.
+TEST(ScoreEvidence, NotFoundAreaEstimateFollowsRoundedRoots)
+{
+    auto m = std::make_unique<Matcher100>();
+    ESK::Sign one[2] = {};
+    one[0].x = 300;
+    one[0].y = 200;
+    one[0].quality = 50;
+    one[1].x = -32768;
+    one[1].y = 32767;
+    one[1].quality = 7;
+    for (int dy = -110; dy <= 110; ++dy) {
+        for (int dx = -110; dx <= 110; ++dx) {
+            ASSERT_EQ(m->estimateNotFoundAreaProb(300 + dx, 200 + dy, one, 2),
+                      NotFoundAreaByRoots(300 + dx, 200 + dy, one, 2))
+                << dx << " " << dy;
+        }
+    }
+    std::vector<ESK::Sign> crowd(MAX_NESTS);
+    std::uint32_t seed = 12345;
+    const auto next = [&seed]() {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<int>(seed >> 8);
+    };
+    const int centres[][2] = {{250, 250},      {0, 0},       {-32768, -32768}, {32767, 32700},
+                              {32800, -32850}, {1 << 20, 5}, {-(1 << 21), 40}, {INT_MAX, INT_MIN}};
+    constexpr int NUM_CENTRES = static_cast<int>(sizeof centres / sizeof centres[0]);
+    for (int round = 0; round < 240; ++round) {
+        const int count = 1 + next() % MAX_NESTS;
+        const auto& c = centres[round % NUM_CENTRES];
+        const int spread = round % 2 == 0 ? 160 : 60000;
+        for (int i = 0; i < count; ++i) {
+            const int bx = c[0] < -32000 ? -32000 : (c[0] > 32000 ? 32000 : c[0]);
+            const int by = c[1] < -32000 ? -32000 : (c[1] > 32000 ? 32000 : c[1]);
+            const int x = bx + next() % spread - spread / 2;
+            const int y = by + next() % spread - spread / 2;
+            crowd[i].x = static_cast<short>(x < -32768 ? -32768 : (x > 32767 ? 32767 : x));
+            crowd[i].y = static_cast<short>(y < -32768 ? -32768 : (y > 32767 ? 32767 : y));
+            crowd[i].quality = static_cast<std::uint8_t>(next());
+        }
+        ASSERT_EQ(m->estimateNotFoundAreaProb(c[0], c[1], crowd.data(), count),
+                  NotFoundAreaByRoots(c[0], c[1], crowd.data(), count))
+            << round;
+    }
 }
 
 } // namespace

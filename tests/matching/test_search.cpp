@@ -330,6 +330,63 @@ TEST(Exclusion, LargeMasksAndChangedMasksCountTheSame)
     EXPECT_NE(c.m->m_strongExcludeP[0], 0);
 }
 
+// The windows of cells inside a mask, counted one by one: each carried position's cell is its
+// coordinates over 8 (towards zero), cells beyond the mask are outside, and only the value
+// 0x40 marks a cell outside.
+int InsideCellsByHand(const std::vector<unsigned char>& mask, int w, int h, int x, int y, int reach)
+{
+    int n = 0;
+    for (int r = y / 8 - reach; r <= y / 8 + reach; ++r) {
+        for (int c = x / 8 - reach; c <= x / 8 + reach; ++c) {
+            n += r >= 0 && r < h && c >= 0 && c < w && mask[r * w + c] != 0x40 ? 1 : 0;
+        }
+    }
+    return n;
+}
+
+// Sparse windows over masks of many widths (below, at and past whole blocks of 16 cells)
+// and one too large to be summed, at every cell and beyond the edges, for both reaches.
+TEST(Exclusion, SparseWindowsCountTheCellsInsideTheMask)
+{
+    auto m = std::make_unique<Matcher100>();
+    const int sizes[][2] = {{1, 1},  {3, 4},  {15, 3},  {16, 2}, {17, 6},   {31, 9},
+                            {32, 5}, {33, 7}, {49, 47}, {64, 3}, {300, 230}};
+    std::uint32_t seed = 7;
+    for (const auto& size : sizes) {
+        const int w = size[0];
+        const int h = size[1];
+        std::vector<unsigned char> mask(static_cast<std::size_t>(w) * h);
+        for (unsigned char& cell : mask) {
+            seed = seed * 1103515245u + 12345u;
+            const unsigned v = (seed >> 16) % 5;
+            cell = v < 2 ? 0x40 : (v == 2 ? 0x00 : (v == 3 ? 0x41 : 0xC0));
+        }
+        m->m_areaP = mask.data();
+        m->m_areaWidthP = static_cast<std::uint16_t>(w);
+        m->m_areaHeightP = static_cast<std::uint16_t>(h);
+        m->m_areaSumsP.checked = false;
+        std::vector<MinutiaeShort> carried;
+        const int step = w * h > 5000 ? 7 : 1;
+        for (int cy = -5; cy <= h + 4; cy += step) {
+            for (int cx = -5; cx <= w + 4; cx += step) {
+                carried.push_back(MinutiaeShort{cx * 8 + 3, cy * 8 + 5, 0});
+            }
+        }
+        carried.push_back(MinutiaeShort{-7, -1, 0}); // towards zero: cell (0, 0)
+        std::vector<std::uint8_t> marks(carried.size());
+        const int count = static_cast<int>(carried.size());
+        for (const int reach : {2, 3}) {
+            const int minInside = reach == 2 ? 20 : 1;
+            m->markSparseWindows(true, carried.data(), count, reach, minInside, marks.data());
+            for (int i = 0; i < count; ++i) {
+                const int n = InsideCellsByHand(mask, w, h, carried[i].x, carried[i].y, reach);
+                ASSERT_EQ(marks[i], n < minInside ? 1 : 0)
+                    << w << "x" << h << " at " << carried[i].x << "," << carried[i].y;
+            }
+        }
+    }
+}
+
 TEST(Geometry, RotationLimitAndUnexplainedMinutiae)
 {
     // One pair: the group keeps the rotation of its pair, probe angle minus gallery angle.

@@ -186,6 +186,36 @@ TEST(MatchTables, CheckMinAngles)
     EXPECT_FALSE(checkMinAngles(5, 4, 0, 0, &r));
 }
 
+// The direction window mask (SSE2 where built, and the portable form) gives checkMinAngles'
+// answer for every turned direction against all 360 directions, at limits around the edges:
+// below 0, 0, the usual tolerances, about a half turn, and beyond a whole turn.
+TEST(MatchTables, AngleWindowMaskFollowsCheckMinAngles)
+{
+    const int limits[] = {-7, 0, 1, 50, 75, 179, 180, 181, 400, 40000};
+    std::int16_t angle[ANGLE_MASK_ITEMS];
+    std::int16_t limit[ANGLE_MASK_ITEMS];
+    for (const int l : limits) {
+        // Directions 0..255, then 104..359 and the padding, with the limit of each set.
+        for (const int first : {0, 104}) {
+            const int count = 360 - first >= ANGLE_MASK_ITEMS ? ANGLE_MASK_ITEMS : 360 - first;
+            for (int f = 0; f < ANGLE_MASK_ITEMS; ++f) {
+                angle[f] = static_cast<std::int16_t>(f < count ? first + f : 0);
+                limit[f] = f < count ? angleMaskLimit(l) : std::int16_t{-1};
+            }
+            for (int turned = 0; turned < 360; ++turned) {
+                std::uint64_t fast[4];
+                std::uint64_t portable[4];
+                angleWindowMask(angle, limit, ANGLE_MASK_ITEMS, turned, fast);
+                angleWindowMaskPortable(angle, limit, ANGLE_MASK_ITEMS, turned, portable);
+                for (int f = 0; f < ANGLE_MASK_ITEMS; ++f) {
+                    const bool want = f < count && checkMinAngles(turned, angle[f], 0, l, nullptr);
+                    ASSERT_EQ((fast[f >> 6] >> (f & 63) & 1) != 0, want) << l << " " << turned;
+                    ASSERT_EQ((portable[f >> 6] >> (f & 63) & 1) != 0, want) << l << " " << turned;
+                }
+            }
+        }
+    }
+}
 TEST(MatchTables, DistanceTolerances)
 {
     fillDistTolTab();
