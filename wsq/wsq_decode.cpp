@@ -12,6 +12,10 @@
 #include <memory>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr int MAX_DHT_TABLES = 8;
@@ -497,8 +501,10 @@ int WsqDecoder::wsq_reconstruct(float* samples)
     return 0;
 }
 
-int Wsq::conv_img_2_uchar(unsigned char* pixels, const float* samples, std::size_t n, float r_scale,
-                          float m_shift)
+namespace {
+
+int DcToBytes(unsigned char* pixels, const float* samples, std::size_t n, float r_scale,
+              float m_shift)
 {
     for (std::size_t i = 0; i < n; ++i) {
         float p = samples[i] * r_scale;
@@ -517,6 +523,56 @@ int Wsq::conv_img_2_uchar(unsigned char* pixels, const float* samples, std::size
     }
     return 0;
 }
+
+} // namespace
+
+#if defined(__SSE2__)
+// Sixteen samples at a time, each lane the scalar sequence of its own pixel; a run with a
+// sample that is not finite or a NaN result is left to the scalar loop, which writes the
+// pixels before that sample and stops there. The clamped values lie in 0..255, so the
+// saturating packs keep them.
+int Wsq::conv_img_2_uchar(unsigned char* pixels, const float* samples, std::size_t n, float r_scale,
+                          float m_shift)
+{
+    const __m128 scale = _mm_set1_ps(r_scale);
+    const __m128 shift = _mm_set1_ps(m_shift);
+    const __m128 half = _mm_set1_ps(0.5f);
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 top = _mm_set1_ps(255.0f);
+    __m128 bad = zero;
+    auto group = [&](const float* at) {
+        const __m128 s = _mm_loadu_ps(at);
+        __m128 p = _mm_mul_ps(s, scale);
+        p = _mm_add_ps(p, shift);
+        p = _mm_add_ps(p, half);
+        // s - s is 0 for every finite s and NaN otherwise; p is unordered only when NaN.
+        bad =
+            _mm_or_ps(bad, _mm_or_ps(_mm_cmpneq_ps(_mm_sub_ps(s, s), zero), _mm_cmpunord_ps(p, p)));
+        const __m128 above = _mm_cmpgt_ps(p, top);
+        p = _mm_andnot_ps(_mm_or_ps(_mm_cmplt_ps(p, zero), above), p);
+        return _mm_cvttps_epi32(_mm_or_ps(p, _mm_and_ps(above, top)));
+    };
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v0 = group(samples + i);
+        const __m128i v1 = group(samples + i + 4);
+        const __m128i v2 = group(samples + i + 8);
+        const __m128i v3 = group(samples + i + 12);
+        if (_mm_movemask_ps(bad) != 0) {
+            break;
+        }
+        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(v0, v1), _mm_packs_epi32(v2, v3));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels + i), bytes);
+    }
+    return DcToBytes(pixels + i, samples + i, n - i, r_scale, m_shift);
+}
+#else
+int Wsq::conv_img_2_uchar(unsigned char* pixels, const float* samples, std::size_t n, float r_scale,
+                          float m_shift)
+{
+    return DcToBytes(pixels, samples, n, r_scale, m_shift);
+}
+#endif
 
 int Wsq::wsq_decode_mem(unsigned char* pixels, const unsigned char* data, std::size_t size,
                         int* width, int* height)
