@@ -70,6 +70,89 @@ int DcScaled(WsqReader& in, bool wide, float& out)
     return 0;
 }
 
+// Codes of up to DC_FAST_BITS bits found from that many leading bits at once: per prefix, the
+// code length (0: the code is longer) and the symbol, or a code that the table does not list.
+constexpr int DC_FAST_BITS = 8;
+
+struct DcFastCodes {
+    std::uint8_t len[1 << DC_FAST_BITS];
+    std::uint8_t symbol[1 << DC_FAST_BITS];
+    bool bad[1 << DC_FAST_BITS];
+};
+
+// The same search as the bit-by-bit decoder (lengths 1, 2, ... until the code is at most the
+// largest code of its length), made once for every prefix; it depends on the prefix alone.
+void DcBuildFast(const WsqHuffCodes& codes, const std::uint8_t* values, DcFastCodes& fast)
+{
+    for (int prefix = 0; prefix < (1 << DC_FAST_BITS); ++prefix) {
+        fast.len[prefix] = 0;
+        fast.symbol[prefix] = 0;
+        fast.bad[prefix] = false;
+        for (int len = 1; len <= DC_FAST_BITS; ++len) {
+            const std::int32_t code = prefix >> (DC_FAST_BITS - len);
+            if (code > codes.maxcode[len]) {
+                continue;
+            }
+            const std::int64_t index =
+                codes.valptr[len] + static_cast<std::int64_t>(code) - codes.mincode[len];
+            fast.len[prefix] = static_cast<std::uint8_t>(len);
+            if (code < codes.mincode[len] || index >= codes.count) {
+                fast.bad[prefix] = true;
+            } else {
+                fast.symbol[prefix] = values[index];
+            }
+            break;
+        }
+    }
+}
+
+// The next bits of the entropy-coded data when the unread bits of the current byte and the
+// two bytes after it can be taken without meeting a 0xFF (a marker or a stuffed byte): then
+// `bits` holds them in its low `avail` (16 to 23) bits. False otherwise.
+bool DcPeek(const WsqReader& in, std::uint32_t& bits, int& avail)
+{
+    if (2 > in.size - in.pos) {
+        return false;
+    }
+    const std::uint32_t b0 = in.data[in.pos];
+    const std::uint32_t b1 = in.data[in.pos + 1];
+    if (b0 == 0xFF || b1 == 0xFF) {
+        return false;
+    }
+    const std::uint32_t rest = static_cast<std::uint32_t>(in.bitByte) & ((1u << in.bitsLeft) - 1u);
+    bits = (rest << 16) | (b0 << 8) | b1;
+    avail = in.bitsLeft + 16;
+    return true;
+}
+
+// Takes n (at most avail) peeked bits, leaving the reader as reading them one at a time would:
+// a byte is read only when a bit of it is needed.
+void DcTake(WsqReader& in, int n)
+{
+    if (n <= in.bitsLeft) {
+        in.bitsLeft -= n;
+        return;
+    }
+    const int fromBytes = n - in.bitsLeft;
+    const int bytes = (fromBytes + 7) / 8;
+    in.pos += static_cast<std::size_t>(bytes);
+    in.bitByte = in.data[in.pos - 1];
+    in.bitsLeft = 8 * bytes - fromBytes;
+}
+
+// WsqReader::GetBits, from peeked bits where it can.
+int DcGetBits(WsqReader& in, int nbits, std::uint32_t& value, std::uint16_t& marker)
+{
+    std::uint32_t bits = 0;
+    int avail = 0;
+    if (DcPeek(in, bits, avail)) {
+        value = (bits >> (avail - nbits)) & ((1u << nbits) - 1u);
+        DcTake(in, nbits);
+        return 0;
+    }
+    return in.GetBits(nbits, value, marker);
+}
+
 } // namespace
 
 // Per-call decoder data: stream cursor and the tables the stream defines.
@@ -87,6 +170,8 @@ struct WsqDecoder {
     int getc_comment();
     int getc_table_wsq(std::uint16_t marker);
     int getc_frame_header_wsq();
+    int DcSlowSymbol(const WsqHuffCodes& codes, const std::uint8_t* values, std::uint16_t& marker,
+                     int& symbol);
     int huffman_decode_data_mem(std::int16_t* coeffs, std::size_t ncoeffs);
     int unquantize(float* samples, const std::int16_t* coeffs, std::size_t ncoeffs);
     int wsq_reconstruct(float* samples);
@@ -291,6 +376,35 @@ int WsqDecoder::getc_frame_header_wsq()
     return rc;
 }
 
+// One symbol read bit by bit: a marker met at a byte boundary is stored in `marker` and ends
+// the search with no symbol.
+int WsqDecoder::DcSlowSymbol(const WsqHuffCodes& codes, const std::uint8_t* values,
+                             std::uint16_t& marker, int& symbol)
+{
+    std::uint32_t code = 0;
+    int rc = in.GetBit(code, marker);
+    int len = 1;
+    while (rc == 0 && marker == 0 && static_cast<std::int32_t>(code) > codes.maxcode[len]) {
+        if (len == MAX_HUFFBITS) {
+            return WSQ_ERR_BAD_CODE;
+        }
+        std::uint32_t bit = 0;
+        rc = in.GetBit(bit, marker);
+        code = (code << 1) | bit;
+        ++len;
+    }
+    if (rc != 0 || marker != 0) {
+        return rc;
+    }
+    const std::int64_t index =
+        codes.valptr[len] + static_cast<std::int64_t>(code) - codes.mincode[len];
+    if (static_cast<std::int32_t>(code) < codes.mincode[len] || index >= codes.count) {
+        return WSQ_ERR_BAD_CODE;
+    }
+    symbol = values[index];
+    return 0;
+}
+
 int WsqDecoder::huffman_decode_data_mem(std::int16_t* coeffs, std::size_t ncoeffs)
 {
     std::uint16_t marker = 0;
@@ -306,6 +420,7 @@ int WsqDecoder::huffman_decode_data_mem(std::int16_t* coeffs, std::size_t ncoeff
     std::int64_t expected = static_cast<std::int64_t>(ncoeffs);
     bool deducted = false;
     WsqHuffCodes codes{};
+    DcFastCodes fast{};
     const std::uint8_t* values = nullptr;
     while (marker != WSQ_EOI) {
         if (marker != 0) {
@@ -346,52 +461,69 @@ int WsqDecoder::huffman_decode_data_mem(std::int16_t* coeffs, std::size_t ncoeff
             }
             WsqBuildCodes(dht[id].huffbits, codes);
             values = dht[id].huffvalues;
+            DcBuildFast(codes, values, fast);
             in.bitsLeft = 0;
             marker = 0;
         }
-        // 2. One symbol; a marker ends the block and becomes pending.
-        std::uint32_t code = 0;
-        rc = in.GetBit(code, marker);
-        int len = 1;
-        while (rc == 0 && marker == 0 && static_cast<std::int32_t>(code) > codes.maxcode[len]) {
-            if (len == MAX_HUFFBITS) {
-                return WSQ_ERR_BAD_CODE;
+        // 2. One symbol; a marker ends the block and becomes pending. Where the next bits can
+        //    be peeked (no 0xFF among them) the code is found from them, else bit by bit.
+        std::uint32_t peek = 0;
+        int avail = 0;
+        int symbol = 0;
+        if (DcPeek(in, peek, avail)) {
+            const std::uint32_t prefix = peek >> (avail - DC_FAST_BITS);
+            int len = fast.len[prefix];
+            if (len != 0) {
+                if (fast.bad[prefix]) {
+                    return WSQ_ERR_BAD_CODE;
+                }
+                symbol = fast.symbol[prefix];
+            } else {
+                len = DC_FAST_BITS + 1;
+                std::int32_t code = static_cast<std::int32_t>(peek >> (avail - len));
+                while (code > codes.maxcode[len]) {
+                    if (len == MAX_HUFFBITS) {
+                        return WSQ_ERR_BAD_CODE;
+                    }
+                    ++len;
+                    code = static_cast<std::int32_t>(peek >> (avail - len));
+                }
+                const std::int64_t index =
+                    codes.valptr[len] + static_cast<std::int64_t>(code) - codes.mincode[len];
+                if (code < codes.mincode[len] || index >= codes.count) {
+                    return WSQ_ERR_BAD_CODE;
+                }
+                symbol = values[index];
             }
-            std::uint32_t bit = 0;
-            rc = in.GetBit(bit, marker);
-            code = (code << 1) | bit;
-            ++len;
-        }
-        if (rc != 0) {
-            return rc;
-        }
-        if (marker != 0) {
-            if (marker != WSQ_EOI && marker != WSQ_SOB && !WsqIsTableMarker(marker)) {
-                return WSQ_ERR_BETWEEN_BLOCKS;
+            DcTake(in, len);
+        } else {
+            rc = DcSlowSymbol(codes, values, marker, symbol);
+            if (rc != 0) {
+                return rc;
             }
-            while (marker == WSQ_COM && blocks == 3) {
-                rc = getc_comment();
-                if (rc == 0) {
-                    rc = GetMarker(marker);
-                }
-                if (rc != 0) {
-                    return rc;
-                }
-                if ((marker >> 8) != 0xFF) {
-                    return WSQ_ERR_AFTER_COMMENT;
-                }
+            if (marker != 0) {
                 if (marker != WSQ_EOI && marker != WSQ_SOB && !WsqIsTableMarker(marker)) {
                     return WSQ_ERR_BETWEEN_BLOCKS;
                 }
+                while (marker == WSQ_COM && blocks == 3) {
+                    rc = getc_comment();
+                    if (rc == 0) {
+                        rc = GetMarker(marker);
+                    }
+                    if (rc != 0) {
+                        return rc;
+                    }
+                    if ((marker >> 8) != 0xFF) {
+                        return WSQ_ERR_AFTER_COMMENT;
+                    }
+                    if (marker != WSQ_EOI && marker != WSQ_SOB && !WsqIsTableMarker(marker)) {
+                        return WSQ_ERR_BETWEEN_BLOCKS;
+                    }
+                }
+                continue;
             }
-            continue;
         }
-        const std::int64_t index =
-            codes.valptr[len] + static_cast<std::int64_t>(code) - codes.mincode[len];
-        if (static_cast<std::int32_t>(code) < codes.mincode[len] || index >= codes.count) {
-            return WSQ_ERR_BAD_CODE;
-        }
-        const int symbol = values[index];
+
         // 3. The symbol's coefficients.
         if (count > expected) {
             return WSQ_ERR_COUNT_OVER;
@@ -406,7 +538,7 @@ int WsqDecoder::huffman_decode_data_mem(std::int16_t* coeffs, std::size_t ncoeff
             continue;
         }
         if (symbol == 105 || symbol == 106) {
-            rc = in.GetBits(symbol == 105 ? 8 : 16, extra, marker);
+            rc = DcGetBits(in, symbol == 105 ? 8 : 16, extra, marker);
             if (rc != 0) {
                 return rc;
             }
@@ -417,7 +549,7 @@ int WsqDecoder::huffman_decode_data_mem(std::int16_t* coeffs, std::size_t ncoeff
             continue;
         }
         if (symbol >= 101 && symbol <= 104) {
-            rc = in.GetBits(symbol <= 102 ? 8 : 16, extra, marker);
+            rc = DcGetBits(in, symbol <= 102 ? 8 : 16, extra, marker);
             if (rc != 0) {
                 return rc;
             }
