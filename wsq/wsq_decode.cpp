@@ -647,19 +647,19 @@ int WsqDecoder::wsq_reconstruct(float* samples)
     const int width = wsq.m_frm.width;
     const int height = wsq.m_frm.height;
     const std::size_t n = static_cast<std::size_t>(width) * height;
-    std::unique_ptr<float[]> scratch(new (std::nothrow) float[n]);
     const int longest = width > height ? width : height;
-    std::unique_ptr<float[]> work(new (std::nothrow) float[WsqLineWork(longest)]);
-    if (!scratch || !work) {
+    float* const scratch = wsq.m_scratch.Reserve(n);
+    float* const work = scratch != nullptr ? wsq.m_lineWork.Reserve(WsqLineWork(longest)) : nullptr;
+    if (work == nullptr) {
         return WSQ_ERR_RECON_ALLOC;
     }
     for (int node = W_TREELEN - 1; node >= 0; --node) {
         const wavlet_tree& w = wsq.m_wtree[node];
         const std::size_t offset = static_cast<std::size_t>(w.y) * width + w.x;
-        Wsq::join_lets(scratch.get() + offset, samples + offset, w.lenx, w.leny, 1, width,
-                       dtt.hifilt, dtt.hisz, dtt.lofilt, dtt.losz, w.inv_cl, work.get());
-        Wsq::join_lets(samples + offset, scratch.get() + offset, w.leny, w.lenx, width, 1,
-                       dtt.hifilt, dtt.hisz, dtt.lofilt, dtt.losz, w.inv_rw, work.get());
+        Wsq::join_lets(scratch + offset, samples + offset, w.lenx, w.leny, 1, width, dtt.hifilt,
+                       dtt.hisz, dtt.lofilt, dtt.losz, w.inv_cl, work);
+        Wsq::join_lets(samples + offset, scratch + offset, w.leny, w.lenx, width, 1, dtt.hifilt,
+                       dtt.hisz, dtt.lofilt, dtt.losz, w.inv_rw, work);
     }
     return 0;
 }
@@ -793,28 +793,31 @@ int Wsq::wsq_decode_mem(unsigned char* pixels, const unsigned char* data, std::s
     // 3. Coefficients, samples, reconstruction, pixels.
     build_wsq_trees(w, h);
     const std::size_t n = static_cast<std::size_t>(npix);
-    std::unique_ptr<std::int16_t[]> coeffs(new (std::nothrow) std::int16_t[n]());
-    if (!coeffs) {
+    // Both the coefficients and the samples start zeroed: zero runs and the subbands without
+    // coefficients are not written.
+    std::int16_t* const coeffs = m_coeffs.Reserve(n);
+    if (coeffs == nullptr) {
         return WSQ_ERR_COEFF_ALLOC;
     }
-    rc = dec->huffman_decode_data_mem(coeffs.get(), n);
+    std::memset(coeffs, 0, n * sizeof(std::int16_t));
+    rc = dec->huffman_decode_data_mem(coeffs, n);
     if (rc != 0) {
         return rc;
     }
-    std::unique_ptr<float[]> samples(new (std::nothrow) float[n]());
-    if (!samples) {
+    float* const samples = m_samples.Reserve(n);
+    if (samples == nullptr) {
         return WSQ_ERR_AFTER_COMMENT;
     }
-    rc = dec->unquantize(samples.get(), coeffs.get(), n);
+    std::memset(samples, 0, n * sizeof(float));
+    rc = dec->unquantize(samples, coeffs, n);
     if (rc != 0) {
         return rc;
     }
-    coeffs.reset();
-    rc = dec->wsq_reconstruct(samples.get());
+    rc = dec->wsq_reconstruct(samples);
     if (rc != 0) {
         return rc;
     }
-    rc = conv_img_2_uchar(pixels, samples.get(), n, m_frm.r_scale, m_frm.m_shift);
+    rc = conv_img_2_uchar(pixels, samples, n, m_frm.r_scale, m_frm.m_shift);
     if (rc != 0) {
         return rc;
     }
