@@ -534,7 +534,9 @@ void WsqTapSumDScalar(float* out, const float* const* src, const double* tap, in
 // depend on the target's vector extensions.)
 using WtDoubles = double __attribute__((vector_size(32)));
 
-void WsqTapSumD(float* out, const float* const* src, const double* tap, int taps, int n)
+// Inlined into each caller, as WtTapSumLanes.
+inline __attribute__((always_inline)) void WtTapSumDLanes(float* out, const float* const* src,
+                                                          const double* tap, int taps, int n)
 {
     // Every tap in all four lanes, made once for the run of values.
     WtDoubles wide[WSQ_PARITY_TAPS];
@@ -571,6 +573,26 @@ void WsqTapSumD(float* out, const float* const* src, const double* tap, int taps
         }
         WsqTapSumDScalar(out + i, rest, tap, taps, n - i);
     }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Each group of four double lanes in one AVX register.
+__attribute__((target("avx"))) void WtTapSumDAvx(float* out, const float* const* src,
+                                                 const double* tap, int taps, int n)
+{
+    WtTapSumDLanes(out, src, tap, taps, n);
+}
+#endif
+
+void WsqTapSumD(float* out, const float* const* src, const double* tap, int taps, int n)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    if (WtHasAvx()) {
+        WtTapSumDAvx(out, src, tap, taps, n);
+        return;
+    }
+#endif
+    WtTapSumDLanes(out, src, tap, taps, n);
 }
 #else
 void WsqTapSumD(float* out, const float* const* src, const double* tap, int taps, int n)
