@@ -127,8 +127,9 @@ private:
     wavlet_tree m_wtree[W_TREELEN];
     quant_tree m_qtree[Q_TREELEN];
 
-    // Decoder buffers, kept from one decode to the next and grown when an image needs more,
-    // so that repeated decodes do not map fresh memory each time; freed with the instance.
+    // Coefficient, sample and transform buffers of the decoder and the encoder, kept from one
+    // call to the next and grown when an image needs more, so that repeated calls do not map
+    // fresh memory each time; freed with the instance.
     template <typename T> struct Buffer {
         std::unique_ptr<T[]> data;
         std::size_t size = 0;

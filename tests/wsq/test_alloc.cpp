@@ -108,6 +108,8 @@ TEST(WsqAlloc, DecodeFailsCleanlyAtEveryAllocation)
     EXPECT_GE(failures, 4); // decoder data, coefficients, samples, reconstruction buffers
 }
 
+// As for the decoder, a fresh instance for each count, which then encodes the same stream as
+// an untouched one.
 TEST(WsqAlloc, EncodeFailsCleanlyAtEveryAllocation)
 {
     Bytes img(128 * 96);
@@ -115,26 +117,34 @@ TEST(WsqAlloc, EncodeFailsCleanlyAtEveryAllocation)
         img[i] = static_cast<unsigned char>((i * 7) % 251);
     }
     const int guard = static_cast<int>(Wsq::wsqCheckSum(img.data(), 128 * 96));
-    void* inst = init_instance();
-    ASSERT_NE(inst, nullptr);
-    Bytes out(img.size());
+    Bytes expected(img.size());
+    void* ref = init_instance();
+    ASSERT_NE(ref, nullptr);
+    const int len = wsq_encode(ref, img.data(), expected.data(), 128, 96, -1.0f, guard);
+    ASSERT_GT(len, 0);
+    cancel_instance(ref);
     int failures = 0;
     for (int allowed = 0; allowed < 50; ++allowed) {
+        SCOPED_TRACE(allowed);
+        void* inst = init_instance();
+        ASSERT_NE(inst, nullptr);
+        Bytes out(img.size());
         int rc = 0;
         {
             AllocLimit limit(allowed);
             rc = wsq_encode(inst, img.data(), out.data(), 128, 96, -1.0f, guard);
         }
         if (rc > 0) {
+            cancel_instance(inst);
             break;
         }
-        SCOPED_TRACE(allowed);
         EXPECT_LT(rc, 0);
         ++failures;
+        EXPECT_EQ(wsq_encode(inst, img.data(), out.data(), 128, 96, -1.0f, guard), len);
+        EXPECT_EQ(out, expected);
+        cancel_instance(inst);
     }
     EXPECT_GE(failures, 5);
-    EXPECT_GT(wsq_encode(inst, img.data(), out.data(), 128, 96, -1.0f, guard), 0);
-    cancel_instance(inst);
 }
 
 } // namespace
