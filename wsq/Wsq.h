@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 struct header_frm {
     std::uint8_t black;
@@ -125,6 +126,20 @@ private:
     header_frm m_frm;
     wavlet_tree m_wtree[W_TREELEN];
     quant_tree m_qtree[Q_TREELEN];
+
+    // Coefficient, sample and transform buffers of the decoder and the encoder, kept from one
+    // call to the next and grown when an image needs more, so that repeated calls do not map
+    // fresh memory each time; freed with the instance.
+    template <typename T> struct Buffer {
+        std::unique_ptr<T[]> data;
+        std::size_t size = 0;
+        // At least n elements (contents unspecified), or null when they cannot be allocated.
+        T* Reserve(std::size_t n);
+    };
+    Buffer<std::int16_t> m_coeffs;
+    Buffer<float> m_samples;
+    Buffer<float> m_scratch;
+    Buffer<float> m_lineWork;
 
     friend struct WsqDecoder;
     friend struct WsqEncoder;

@@ -367,8 +367,9 @@ int Wsq::wsq_encode_mem(unsigned char* out, int* olen, float r_bitrate, const un
     const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     WsqWriter wr{out, n, 0};
     // 1. Normalised samples: (pixel - m_shift) / r_scale.
-    std::unique_ptr<float[]> samples(new (std::nothrow) float[n]);
-    if (!samples) {
+    // The instance's decoder buffers serve as the sample, transform and coefficient buffers.
+    float* const samples = m_samples.Reserve(n);
+    if (samples == nullptr) {
         return WSQ_ERR_SAMPLE_ALLOC;
     }
     std::uint32_t sum = 0;
@@ -393,30 +394,30 @@ int Wsq::wsq_encode_mem(unsigned char* out, int* olen, float r_bitrate, const un
     // 2. Trees and forward transform, nodes 0 to 19: rows into the scratch, columns back.
     build_wsq_trees(width, height);
     {
-        std::unique_ptr<float[]> scratch(new (std::nothrow) float[n]);
         const int longest = width > height ? width : height;
-        std::unique_ptr<float[]> work(new (std::nothrow) float[WsqLineWork(longest)]);
-        if (!scratch || !work) {
+        float* const scratch = m_scratch.Reserve(n);
+        float* const work = scratch != nullptr ? m_lineWork.Reserve(WsqLineWork(longest)) : nullptr;
+        if (work == nullptr) {
             return WSQ_ERR_TRANSFORM_ALLOC;
         }
         for (int node = 0; node < W_TREELEN; ++node) {
             const wavlet_tree& w = m_wtree[node];
             const std::size_t offset = static_cast<std::size_t>(w.y) * width + w.x;
-            get_lets(scratch.get() + offset, samples.get() + offset, w.leny, w.lenx, width, 1,
-                     m_hifilt, 7, m_lofilt, 9, w.inv_rw, work.get());
-            get_lets(samples.get() + offset, scratch.get() + offset, w.lenx, w.leny, 1, width,
-                     m_hifilt, 7, m_lofilt, 9, w.inv_cl, work.get());
+            get_lets(scratch + offset, samples + offset, w.leny, w.lenx, width, 1, m_hifilt, 7,
+                     m_lofilt, 9, w.inv_rw, work);
+            get_lets(samples + offset, scratch + offset, w.lenx, w.leny, 1, width, m_hifilt, 7,
+                     m_lofilt, 9, w.inv_cl, work);
         }
     }
     // 3. Variances and bin widths.
     double var[Q_TREELEN] = {};
     double qbin[Q_TREELEN];
     double zbin[Q_TREELEN];
-    WsqEncoder::variance(*this, samples.get(), width, var);
+    WsqEncoder::variance(*this, samples, width, var);
     WsqEncoder::quantize(static_cast<double>(r_bitrate), var, qbin, zbin);
     // 4. Quantised coefficients, subband by subband, row by row.
-    std::unique_ptr<std::int16_t[]> coeffs(new (std::nothrow) std::int16_t[n]);
-    if (!coeffs) {
+    std::int16_t* const coeffs = m_coeffs.Reserve(n);
+    if (coeffs == nullptr) {
         static const char kMsg[] = "ERROR : quantize : calloc : sip\n";
         std::fwrite(kMsg, 1, sizeof kMsg - 1, stderr);
         return WSQ_ERR_BEFORE_BLOCK;
@@ -429,7 +430,7 @@ int Wsq::wsq_encode_mem(unsigned char* out, int* olen, float r_bitrate, const un
         const double z = zbin[k] / 2.0;
         const quant_tree& q = m_qtree[k];
         for (int y = q.y; y < q.y + q.leny; ++y) {
-            const float* row = samples.get() + static_cast<std::size_t>(y) * width;
+            const float* row = samples + static_cast<std::size_t>(y) * width;
             for (int x = q.x; x < q.x + q.lenx; ++x) {
                 const double s = row[x];
                 double c = 0.0;
@@ -446,7 +447,6 @@ int Wsq::wsq_encode_mem(unsigned char* out, int* olen, float r_bitrate, const un
             }
         }
     }
-    samples.reset();
     // 5. Block sizes.
     std::size_t blockSize[3] = {};
     for (int b = 0; b < 3; ++b) {
@@ -459,8 +459,8 @@ int Wsq::wsq_encode_mem(unsigned char* out, int* olen, float r_bitrate, const un
     if (blockSize[0] + blockSize[1] + blockSize[2] != ncoeffs) {
         return WSQ_ERR_BLOCK_SIZES;
     }
-    const std::int16_t* blockStart[3] = {coeffs.get(), coeffs.get() + blockSize[0],
-                                         coeffs.get() + blockSize[0] + blockSize[1]};
+    const std::int16_t* blockStart[3] = {coeffs, coeffs + blockSize[0],
+                                         coeffs + blockSize[0] + blockSize[1]};
     // 6. SOI, COM (balancing byte 0 for now), DTT, DQT.
     int rc = wr.PutU16(WSQ_SOI);
     std::size_t balance = 0;

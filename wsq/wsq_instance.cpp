@@ -32,6 +32,18 @@ Wsq::Wsq() : m_frm{}, m_wtree{}, m_qtree{}
     }
 }
 
+template <typename T> T* Wsq::Buffer<T>::Reserve(std::size_t n)
+{
+    if (size < n) {
+        data.reset(new (std::nothrow) T[n]);
+        size = data ? n : 0;
+    }
+    return data.get();
+}
+
+template struct Wsq::Buffer<std::int16_t>;
+template struct Wsq::Buffer<float>;
+
 std::uint32_t Wsq::wsqCheckSum(const unsigned char* data, std::int64_t n)
 {
     std::uint32_t sum = 0;

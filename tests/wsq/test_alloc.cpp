@@ -70,35 +70,46 @@ TEST(WsqAlloc, InitInstanceReturnsNullWhenItCannotAllocate)
     EXPECT_EQ(init_instance(), nullptr);
 }
 
+// A fresh instance for each count, since an instance keeps its decoder buffers; after the
+// failure the same instance decodes the stream to the same pixels as an untouched one.
 TEST(WsqAlloc, DecodeFailsCleanlyAtEveryAllocation)
 {
     Bytes data = zftest::ReadFile(zftest::TestData("wsq/fp11.wsq"));
     const int size = static_cast<int>(data.size());
     const int guard = static_cast<int>(Wsq::wsqCheckSum(data.data(), size));
-    void* inst = init_instance();
-    ASSERT_NE(inst, nullptr);
-    Bytes pixels(392 * 1000);
+    Bytes expected(392 * 1000);
     int w = 0;
     int h = 0;
+    void* ref = init_instance();
+    ASSERT_NE(ref, nullptr);
+    ASSERT_GE(wsq_decode(ref, expected.data(), data.data(), size, &w, &h, guard), 0);
+    cancel_instance(ref);
     int failures = 0;
     for (int allowed = 0; allowed < 50; ++allowed) {
+        SCOPED_TRACE(allowed);
+        void* inst = init_instance();
+        ASSERT_NE(inst, nullptr);
+        Bytes pixels(392 * 1000);
         int rc = 0;
         {
             AllocLimit limit(allowed);
             rc = wsq_decode(inst, pixels.data(), data.data(), size, &w, &h, guard);
         }
         if (rc >= 0) {
+            cancel_instance(inst);
             break;
         }
-        SCOPED_TRACE(allowed);
         EXPECT_NE(rc, WSQ_SIZE_QUERY);
         ++failures;
+        EXPECT_GE(wsq_decode(inst, pixels.data(), data.data(), size, &w, &h, guard), 0);
+        EXPECT_EQ(pixels, expected);
+        cancel_instance(inst);
     }
     EXPECT_GE(failures, 4); // decoder data, coefficients, samples, reconstruction buffers
-    EXPECT_GE(wsq_decode(inst, pixels.data(), data.data(), size, &w, &h, guard), 0);
-    cancel_instance(inst);
 }
 
+// As for the decoder, a fresh instance for each count, which then encodes the same stream as
+// an untouched one.
 TEST(WsqAlloc, EncodeFailsCleanlyAtEveryAllocation)
 {
     Bytes img(128 * 96);
@@ -106,26 +117,34 @@ TEST(WsqAlloc, EncodeFailsCleanlyAtEveryAllocation)
         img[i] = static_cast<unsigned char>((i * 7) % 251);
     }
     const int guard = static_cast<int>(Wsq::wsqCheckSum(img.data(), 128 * 96));
-    void* inst = init_instance();
-    ASSERT_NE(inst, nullptr);
-    Bytes out(img.size());
+    Bytes expected(img.size());
+    void* ref = init_instance();
+    ASSERT_NE(ref, nullptr);
+    const int len = wsq_encode(ref, img.data(), expected.data(), 128, 96, -1.0f, guard);
+    ASSERT_GT(len, 0);
+    cancel_instance(ref);
     int failures = 0;
     for (int allowed = 0; allowed < 50; ++allowed) {
+        SCOPED_TRACE(allowed);
+        void* inst = init_instance();
+        ASSERT_NE(inst, nullptr);
+        Bytes out(img.size());
         int rc = 0;
         {
             AllocLimit limit(allowed);
             rc = wsq_encode(inst, img.data(), out.data(), 128, 96, -1.0f, guard);
         }
         if (rc > 0) {
+            cancel_instance(inst);
             break;
         }
-        SCOPED_TRACE(allowed);
         EXPECT_LT(rc, 0);
         ++failures;
+        EXPECT_EQ(wsq_encode(inst, img.data(), out.data(), 128, 96, -1.0f, guard), len);
+        EXPECT_EQ(out, expected);
+        cancel_instance(inst);
     }
     EXPECT_GE(failures, 5);
-    EXPECT_GT(wsq_encode(inst, img.data(), out.data(), 128, 96, -1.0f, guard), 0);
-    cancel_instance(inst);
 }
 
 } // namespace

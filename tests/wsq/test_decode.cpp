@@ -182,10 +182,15 @@ TEST(WsqDecode, PixelConversionRoundsHalfUpAndClamps)
     // With r_scale 1 and m_shift 0 the sample is the value before the half is added.
     const float samples[] = {-0.4f, -0.6f, 254.6f, 100.4f, 100.5f, 254.4f, -1000.0f, 1e9f};
     const unsigned char expected[] = {0, 0, 255, 100, 101, 254, 0, 255};
-    unsigned char pixels[8] = {};
-    EXPECT_EQ(Wsq::conv_img_2_uchar(pixels, samples, 8, 1.0f, 0.0f), 0);
-    for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(pixels[i], expected[i]) << samples[i];
+    // Three copies, so that both the many-at-a-time run and the single tail see every case.
+    float tiled[24];
+    for (int i = 0; i < 24; ++i) {
+        tiled[i] = samples[i % 8];
+    }
+    unsigned char pixels[24] = {};
+    EXPECT_EQ(Wsq::conv_img_2_uchar(pixels, tiled, 24, 1.0f, 0.0f), 0);
+    for (int i = 0; i < 24; ++i) {
+        EXPECT_EQ(pixels[i], expected[i % 8]) << tiled[i];
     }
     // Scale and shift: 2 * 10 + 50.
     const float s = 10.0f;
@@ -213,6 +218,22 @@ TEST(WsqDecode, PixelConversionRefusesSamplesThatAreNotFinite)
         unsigned char pixels[3] = {1, 2, 3};
         EXPECT_EQ(Wsq::conv_img_2_uchar(pixels, samples, 3, c.r_scale, c.m_shift),
                   WSQ_ERR_NOT_FINITE);
+    }
+    // Inside a long run (converted many samples at a time): the pixels before the bad sample
+    // are written, none after it.
+    for (const std::size_t bad : {std::size_t{0}, std::size_t{21}, std::size_t{47}}) {
+        SCOPED_TRACE(bad);
+        float samples[48];
+        unsigned char pixels[48];
+        for (std::size_t i = 0; i < 48; ++i) {
+            samples[i] = static_cast<float>(i);
+            pixels[i] = 200;
+        }
+        samples[bad] = nan;
+        EXPECT_EQ(Wsq::conv_img_2_uchar(pixels, samples, 48, 1.0f, 0.0f), WSQ_ERR_NOT_FINITE);
+        for (std::size_t i = 0; i < 48; ++i) {
+            EXPECT_EQ(pixels[i], i < bad ? i : 200u) << i;
+        }
     }
 }
 
