@@ -139,30 +139,6 @@ public:
         return e.steps;
     }
 
-    // A walk one block asks for in every iteration, resolved on its first use.
-    struct Ref {
-        const SStep* steps = nullptr;
-        const std::ptrdiff_t* end = nullptr;
-        int angle = 0;
-        int length = 0;
-    };
-
-    // Walk(angle, length) through `ref`: a repeat of a resolved walk only counts its end offset.
-    const SStep* Walk(int angle, int length, Ref& ref)
-    {
-        if (ref.steps == nullptr) {
-            ref.steps = Walk(angle, length);
-            ref.angle = m_lastAngle;
-            ref.length = length;
-            ref.end = &m_table[static_cast<std::size_t>(length) * 360 + m_lastAngle].end;
-            return ref.steps;
-        }
-        m_skipped += *ref.end;
-        m_lastAngle = ref.angle;
-        m_lastLength = ref.length;
-        return ref.steps;
-    }
-
     // Leaves the walk state as the record would after walking every walk asked for: the last
     // one is walked through the record again (its end offset is then counted there).
     void Finish(Coral& walker)
@@ -243,10 +219,6 @@ struct FilterWork {
     // period code and direction (0..359), on first use.
     std::vector<Window> windows[MAX_CODE + 1];
     std::vector<unsigned char> known[MAX_CODE + 1];
-    // Per block: the walk across the ridges with its window, and the two rays; the flow they
-    // follow stays the same through the stage.
-    std::vector<FilterWalks::Ref> normalRef, ray1Ref, ray2Ref;
-    std::vector<const Window*> blockWindow;
 };
 
 bool Inside(const FilterWork& f, int x, int y)
@@ -269,14 +241,9 @@ int PeriodCode(const FilterWork& f, int b)
 // steps that stay within one period.
 void FiHarm(FilterWork& f, int b)
 {
-    if (f.blockWindow[b] != nullptr) { // the block's walk is resolved too
-        f.walks->Walk(0, 0, f.normalRef[b]);
-        f.window = f.blockWindow[b];
-        return;
-    }
     const int period = PeriodCode(f, b);
     const int angle = NormalAngle(f, b);
-    const SStep* normal = f.walks->Walk(angle, period + 1, f.normalRef[b]);
+    const SStep* normal = f.walks->Walk(angle, period + 1);
     if (f.windows[period].empty()) {
         f.windows[period].resize(360);
         f.known[period].assign(360, 0);
@@ -284,7 +251,6 @@ void FiHarm(FilterWork& f, int b)
     const int a = Mod360(angle);
     Window& win = f.windows[period][a];
     f.window = &win;
-    f.blockWindow[b] = &win; // the vector of a period is never resized again
     if (f.known[period][a] != 0) {
         return;
     }
@@ -375,18 +341,12 @@ inline int Harmonic(const FilterWork& f, const unsigned char* img, int x, int y,
 }
 
 // The two rays along the ridges of block b, bent toward the bending side.
-// The length of a block's rays is the same in every iteration.
 void FiRays(FilterWork& f, int b, int length)
 {
-    if (f.ray1Ref[b].steps != nullptr) {
-        f.ray1 = f.walks->Walk(0, 0, f.ray1Ref[b]);
-        f.ray2 = f.walks->Walk(0, 0, f.ray2Ref[b]);
-        return;
-    }
     const int n = NormalAngle(f, b);
     const int c = f.bend[b] / 5;
-    f.ray1 = f.walks->Walk(n + 90 - c, length, f.ray1Ref[b]);
-    f.ray2 = f.walks->Walk(n - 90 + c, length, f.ray2Ref[b]);
+    f.ray1 = f.walks->Walk(n + 90 - c, length);
+    f.ray2 = f.walks->Walk(n - 90 + c, length);
 }
 
 // Weights by rank: nine values (rays, 3 x 3) and seven (quick rays).
@@ -490,10 +450,6 @@ void Codex::Filter(int)
     f.side = Layer(48, BLOCK_LEVEL);
     f.bend = Layer(49, BLOCK_LEVEL);
     f.code = Layer(56, BLOCK_LEVEL);
-    f.normalRef.resize(l1.size);
-    f.ray1Ref.resize(l1.size);
-    f.ray2Ref.resize(l1.size);
-    f.blockWindow.assign(l1.size, nullptr);
     const unsigned char* rel = Layer(145, BLOCK_LEVEL);
     const unsigned char* fg = Layer(128, BLOCK_LEVEL);
     const unsigned char* sing = Layer(129, BLOCK_LEVEL);
