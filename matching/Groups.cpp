@@ -9,6 +9,10 @@
 #include <cmath>
 #include <cstdlib>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace accelMatch {
 namespace {
 
@@ -99,8 +103,38 @@ void MinutiaePairSet::build(const ESK::Lot<short>* minutiae, int n)
         m_y[i] = minutiae[i].y;
         m_items[i][i] = PairItem{0, DIR_NOT_COMPUTED};
     }
+#if defined(__SSE2__)
+    // Two lengths at a time. The squared length is exact in double (below 2^34), so its
+    // rounding to single precision is the float of the 64-bit sum below; root, + 0.5 and
+    // truncation are then the scalar steps lane by lane.
+    double xs[MAX_NESTS];
+    double ys[MAX_NESTS];
     for (int i = 0; i < n; ++i) {
-        for (int j = i + 1; j < n; ++j) {
+        xs[i] = m_x[i];
+        ys[i] = m_y[i];
+    }
+    const __m128d half = _mm_set1_pd(0.5);
+#endif
+    for (int i = 0; i < n; ++i) {
+        int j = i + 1;
+#if defined(__SSE2__)
+        const __m128d xi = _mm_set1_pd(xs[i]);
+        const __m128d yi = _mm_set1_pd(ys[i]);
+        for (; j + 1 < n; j += 2) {
+            const __m128d dx = _mm_sub_pd(xi, _mm_loadu_pd(xs + j));
+            const __m128d dy = _mm_sub_pd(yi, _mm_loadu_pd(ys + j));
+            const __m128d sq = _mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy));
+            const __m128d root = _mm_sqrt_pd(_mm_cvtps_pd(_mm_cvtpd_ps(sq)));
+            const __m128i len = _mm_cvttpd_epi32(_mm_add_pd(root, half));
+            const int len0 = _mm_cvtsi128_si32(len);
+            const int len1 = _mm_cvtsi128_si32(_mm_srli_si128(len, 4));
+            m_items[i][j] = PairItem{len0, DIR_NOT_COMPUTED};
+            m_items[j][i] = PairItem{len0, DIR_NOT_COMPUTED};
+            m_items[i][j + 1] = PairItem{len1, DIR_NOT_COMPUTED};
+            m_items[j + 1][i] = PairItem{len1, DIR_NOT_COMPUTED};
+        }
+#endif
+        for (; j < n; ++j) {
             const int dx = m_x[i] - m_x[j];
             const int dy = m_y[i] - m_y[j];
             // The sum in single precision, its root in double.

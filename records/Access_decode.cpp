@@ -378,6 +378,25 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
                 left = bits.Left();
                 used = 0;
             }
+            if ((window & 3u) == 0) {
+                // A run of empty slots (two 0 bits each) is written at once, as far as the
+                // window's valid bits (57, or all that is left) and the minutia's slots go.
+                // When not even one fits, the slot form below refuses the section.
+                const std::uint64_t valid = left < 57 ? left : 57;
+                const unsigned fit = static_cast<unsigned>((valid - used) / 2);
+                unsigned run =
+                    static_cast<unsigned>(__builtin_ctzll(window | (std::uint64_t{1} << 63))) / 2;
+                run = run < fit ? run : fit;
+                run =
+                    run < static_cast<unsigned>(slots - s) ? run : static_cast<unsigned>(slots - s);
+                if (run != 0) {
+                    std::memset(&link.slot[s], 0, run * sizeof(LinkSlot));
+                    window >>= 2 * run;
+                    used += 2 * run;
+                    s += static_cast<int>(run) - 1;
+                    continue;
+                }
+            }
             const SlotForm f = forms[window & 15u];
             if (left < 57 && f.taken > left - used) {
                 return 0;

@@ -143,6 +143,46 @@ TEST(MinutiaePairSet, LengthsAcrossTheWholeCoordinateRange)
     EXPECT_EQ(pairs->getAngle(1, 0), 45);
 }
 
+// The lengths built two at a time agree with the scalar steps (64-bit sum rounded to single
+// precision, its root in double + 0.5, truncated) for every pair of lists of odd and even
+// size, over coordinates anywhere in 16 bits and ones a few units apart (sums near a float's
+// rounding ties and near half-integer roots).
+TEST(MinutiaePairSet, LengthsEqualTheScalarStepsForEveryPair)
+{
+    auto pairs = std::make_unique<MinutiaePairSet>();
+    std::uint32_t state = 0x9E3779B9u;
+    const auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    };
+    for (int n : {0, 1, 2, 3, 64, 201, MAX_NESTS}) {
+        for (int spread : {65536, 300, 5}) {
+            std::vector<ESK::Lot<short>> m(static_cast<std::size_t>(n));
+            for (ESK::Lot<short>& p : m) {
+                p.x = static_cast<short>(static_cast<int>(next() % spread) - spread / 2);
+                p.y = static_cast<short>(static_cast<int>(next() % spread) - spread / 2);
+            }
+            pairs->build(m.data(), n);
+            for (int i = 0; i < n; ++i) {
+                EXPECT_EQ(pairs->m_items[i][i].len, 0);
+                for (int j = 0; j < n; ++j) {
+                    if (i == j) {
+                        continue;
+                    }
+                    const std::int64_t dx = m[i].x - m[j].x;
+                    const std::int64_t dy = m[i].y - m[j].y;
+                    const float sq = static_cast<float>(dx * dx + dy * dy);
+                    const int want = static_cast<int>(std::sqrt(static_cast<double>(sq)) + 0.5);
+                    ASSERT_EQ(pairs->getLen(i, j), want) << n << " " << i << " " << j;
+                    ASSERT_EQ(pairs->m_items[i][j].dir, DIR_NOT_COMPUTED);
+                }
+            }
+        }
+    }
+}
+
 TEST(GroupEx, AddRemoveAndReplace)
 {
     auto m = zftest::LoadedMatcher(zftest::PlanOf(kSquare), zftest::PlanOf(kSquare));
