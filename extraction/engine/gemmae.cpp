@@ -89,10 +89,17 @@ int HalfTurn(unsigned char q)
 // 0's axis from the ring point. Their axes lie within 90 degrees of the point, so they are at
 // most four sectors in a row: the first one, k0, and the weights of k0 .. k0 + 3 (0 for a
 // sector past the run). Sums indexed k0 + j run to 10 and wrap onto 0..7 at the end (Fold8).
+#if defined(__SSE2__)
+// 64 bytes a row, so that a row's address is a shift of its index.
+struct alignas(64) SectorRow {
+#else
 struct SectorRow {
+#endif
     std::ptrdiff_t k0; // pointer-wide, so that the sums' addresses take it without extension
     int w[4];
+#if !defined(__SSE2__)
     int pair[8]; // w[0], w[0], w[1], w[1], ... for the lane-wise sums of cos, sin pairs
+#endif
     alignas(16) std::int16_t pair16[8]; // the same weights as 16-bit lanes
 };
 
@@ -116,7 +123,9 @@ SectorRow MakeSectorRow(const std::int32_t* W, int d0)
     for (int j = 0; j < 4; ++j) {
         const int w = W[Fold180(d0 + 45 * (k0 + j))];
         r.w[j] = w > 0 ? w : 0;
+#if !defined(__SSE2__)
         r.pair[2 * j] = r.pair[2 * j + 1] = r.w[j];
+#endif
         r.pair16[2 * j] = r.pair16[2 * j + 1] = static_cast<std::int16_t>(r.w[j]);
     }
     return r;
