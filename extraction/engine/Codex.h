@@ -1324,6 +1324,11 @@ template <class Visit> inline int CBase::RingOffsets(int level, int radius, int 
 // weighted by the cosines c[k] = CosDeg(a_k), a_k = 0..90, of their phase windows: the first k
 // with the largest Descale13(min(s[k], 254) * c[k]), or -1 when that is below 1 (harmon.cpp).
 int HaPeak(const unsigned char* s, const std::int16_t* c);
+// The 14 channel responses of pixels at .. at + count - 1 of the layers g[0..13] as 16 bytes a
+// pixel (the last two 0), pixel after pixel into out; the SSE2 build gathers sixteen pixels at
+// a time by a byte transpose, HaGatherScalar one byte at a time (harmon.cpp).
+void HaGather(const unsigned char* const* g, std::size_t at, int count, unsigned char* out);
+void HaGatherScalar(const unsigned char* const* g, std::size_t at, int count, unsigned char* out);
 
 // Grey level g transformed for the paper-level histogram, weighted down by the ridge quality q
 // above neutral (127): 0..255 (Laying.cpp).

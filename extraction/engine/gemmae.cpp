@@ -5,6 +5,7 @@
 
 #include "extraction/engine/Codex.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
@@ -88,36 +89,54 @@ int HalfTurn(unsigned char q)
 // 0's axis from the ring point. Their axes lie within 90 degrees of the point, so they are at
 // most four sectors in a row: the first one, k0, and the weights of k0 .. k0 + 3 (0 for a
 // sector past the run). Sums indexed k0 + j run to 10 and wrap onto 0..7 at the end (Fold8).
+#if defined(__SSE2__)
+// 64 bytes a row, so that a row's address is a shift of its index.
+struct alignas(64) SectorRow {
+#else
 struct SectorRow {
-    int k0;
+#endif
+    std::ptrdiff_t k0; // pointer-wide, so that the sums' addresses take it without extension
     int w[4];
+#if !defined(__SSE2__)
     int pair[8]; // w[0], w[0], w[1], w[1], ... for the lane-wise sums of cos, sin pairs
+#endif
     alignas(16) std::int16_t pair16[8]; // the same weights as 16-bit lanes
 };
 
+// Row j holds the sectors of the offset d = (-j) mod 360, so that the row of (centre - angle)
+// mod 360 for a ring angle of 0..359 is row[360 - centre + angle]: no wrap, no negation.
 struct SectorTable {
-    SectorRow row[360];
+    SectorRow row[720];
 };
 
-// Built once from the ring weights W (a = -180..180).
+// The row of offset d0 (0..359) from the ring weights W (a = -180..180).
+SectorRow MakeSectorRow(const std::int32_t* W, int d0)
+{
+    SectorRow r{};
+    int k0 = 0;
+    for (int k = 0; k < 8; ++k) {
+        if (W[Fold180(d0 + 45 * k)] > 0 && W[Fold180(d0 + 45 * (k + 7))] <= 0) {
+            k0 = k; // the run starts after a sector without weight
+        }
+    }
+    r.k0 = k0;
+    for (int j = 0; j < 4; ++j) {
+        const int w = W[Fold180(d0 + 45 * (k0 + j))];
+        r.w[j] = w > 0 ? w : 0;
+#if !defined(__SSE2__)
+        r.pair[2 * j] = r.pair[2 * j + 1] = r.w[j];
+#endif
+        r.pair16[2 * j] = r.pair16[2 * j + 1] = static_cast<std::int16_t>(r.w[j]);
+    }
+    return r;
+}
+
+// Built once.
 SectorTable MakeSectorTable(const std::int32_t* W)
 {
     SectorTable t{};
-    for (int d0 = 0; d0 < 360; ++d0) {
-        SectorRow& r = t.row[d0];
-        int k0 = 0;
-        for (int k = 0; k < 8; ++k) {
-            if (W[Fold180(d0 + 45 * k)] > 0 && W[Fold180(d0 + 45 * (k + 7))] <= 0) {
-                k0 = k; // the run starts after a sector without weight
-            }
-        }
-        r.k0 = k0;
-        for (int j = 0; j < 4; ++j) {
-            const int w = W[Fold180(d0 + 45 * (k0 + j))];
-            r.w[j] = w > 0 ? w : 0;
-            r.pair[2 * j] = r.pair[2 * j + 1] = r.w[j];
-            r.pair16[2 * j] = r.pair16[2 * j + 1] = static_cast<std::int16_t>(r.w[j]);
-        }
+    for (int j = 0; j < 720; ++j) {
+        t.row[j] = MakeSectorRow(W, (720 - j) % 360);
     }
     return t;
 }
@@ -266,7 +285,7 @@ SectorAddLanes(const SectorRow& row, const WeightTables& t, int q, int m, int* p
     const __m128i lo = _mm_mullo_epi16(cw, mm);
     const __m128i hi = _mm_mulhi_epi16(cw, mm);
     // The row is read before the sums are written, so that the stores need not reload it.
-    const int k0 = row.k0;
+    const std::ptrdiff_t k0 = row.k0;
     const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row.w));
     AddLanes(pairs + 2 * k0, Back8Lanes(_mm_unpacklo_epi16(lo, hi)));
     AddLanes(pairs + 2 * k0 + 4, Back8Lanes(_mm_unpackhi_epi16(lo, hi)));
@@ -321,7 +340,7 @@ void CWork::Sector(int angle, bool weights)
     const int q = HalfTurn(*m_walk[0]);
     const int m = *m_walk[1];
     const SectorRow& row = static_cast<const WeightTables*>(RingWeights())
-                               ->sectors.row[Mod360(m_ringValue * *m_refc - angle)];
+                               ->sectors.row[360 - Mod360(m_ringValue * *m_refc - angle)];
     if (weights) {
         SectorAdd<true>(row, Cd[q] * m, Sd[q] * m, cosSum, sinSum, wSum);
     } else {
@@ -345,19 +364,17 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
     const WeightTables& t = *static_cast<const WeightTables*>(RingWeights());
     const int* cd = t.cosByte;
     const int* sd = t.sinByte;
-    const SectorRow* rows = t.sectors.row;
-    const int centre = Mod360(value * *m_refc);
+    // rows[angle] is the row of (centre - angle) mod 360 for ring angles 0..359.
+    const SectorRow* rows = t.sectors.row + 360 - Mod360(value * *m_refc);
     // The step takes copies of the pointers, so that the compiler keeps them in registers.
     const auto walk = [&](auto weighted) {
         return RingOffsets(
-            level, radius, value, [
-                dir, mag, cd, sd, rows, centre, tp = &t, pc = pairs, cs = cosSum, ss = sinSum, ws =
-                wSum
-            ](int angle, std::int32_t off) __attribute__((always_inline)) {
-                const int b = centre - angle; // ring angles are 0..359
+            level, radius, value,
+            [ dir, mag, cd, sd, rows, tp = &t, pc = pairs, cs = cosSum, ss = sinSum, ws =
+              wSum ](int angle, std::int32_t off) __attribute__((always_inline)) {
                 const int q = dir[off];
                 const int m = mag[off];
-                const SectorRow& row = rows[b < 0 ? b + 360 : b];
+                const SectorRow& row = rows[angle];
                 if (Lanes) {
                     SectorAddLanes<decltype(weighted)::value>(row, *tp, q, m, pc, ws);
                 } else {

@@ -173,11 +173,68 @@ struct Responses {
 
 } // namespace
 
+void HaGatherScalar(const unsigned char* const* g, std::size_t at, int count, unsigned char* out)
+{
+    for (int i = 0; i < count; ++i, out += CHANNELS + 2) {
+        std::memcpy(out, Responses(g, at + static_cast<std::size_t>(i)).s, CHANNELS + 2);
+    }
+}
+
+#if defined(__SSE2__)
+namespace {
+
+// One round of a 16 x 16 byte transpose: rows i and i + 8 with their byte lanes interleaved
+// make rows 2i and 2i + 1. Four rounds leave column j of the matrix in row j.
+__attribute__((always_inline)) inline void PerfectShuffle(const __m128i* in, __m128i* out)
+{
+#pragma GCC unroll 8
+    for (int k = 0; k < 8; ++k) {
+        out[2 * k] = _mm_unpacklo_epi8(in[k], in[k + 8]);
+        out[2 * k + 1] = _mm_unpackhi_epi8(in[k], in[k + 8]);
+    }
+}
+
+} // namespace
+
+// Sixteen pixels at a time: the 14 layers' 16 bytes (and two zero rows) as a 16 x 16 byte
+// matrix, transposed so that pixel j's bytes make row j. The pixels past the last full sixteen
+// are gathered one by one.
+void HaGather(const unsigned char* const* g, std::size_t at, int count, unsigned char* out)
+{
+    int i = 0;
+    for (; i + 16 <= count; i += 16, out += 16 * (CHANNELS + 2)) {
+        __m128i m[16];
+#pragma GCC unroll 14
+        for (int k = 0; k < CHANNELS; ++k) {
+            m[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(g[k] + at + i));
+        }
+        m[CHANNELS] = m[CHANNELS + 1] = _mm_setzero_si128();
+        __m128i t[16];
+        PerfectShuffle(m, t);
+        PerfectShuffle(t, m);
+        PerfectShuffle(m, t);
+        PerfectShuffle(t, m);
+#pragma GCC unroll 16
+        for (int j = 0; j < 16; ++j) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * j), m[j]);
+        }
+    }
+    HaGatherScalar(g, at + static_cast<std::size_t>(i), count - i, out);
+}
+#else
+void HaGather(const unsigned char* const* g, std::size_t at, int count, unsigned char* out)
+{
+    HaGatherScalar(g, at, count, out);
+}
+#endif
+
+namespace {
+
 #if defined(__SSE2__)
 // In 16-bit lanes: the products min(s, 254) * c stay below 2^21 and are put together from
 // their low and high halves; the weighted values are 0..254 and go back to 16 bits for the
 // maximum, and the first lane holding it gives the bin.
-int HaPeak(const unsigned char* s, const std::int16_t* c)
+__attribute__((always_inline)) inline int PeakOf(const unsigned char* s, const std::int16_t* c)
 {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
     const __m128i top = _mm_set1_epi16(MAX_AMPLITUDE);
@@ -208,7 +265,7 @@ int HaPeak(const unsigned char* s, const std::int16_t* c)
     return __builtin_ctz(static_cast<unsigned>(lanes));
 }
 #else
-int HaPeak(const unsigned char* s, const std::int16_t* c)
+__attribute__((always_inline)) inline int PeakOf(const unsigned char* s, const std::int16_t* c)
 {
     int best = 0;
     int top = 0;
@@ -222,6 +279,13 @@ int HaPeak(const unsigned char* s, const std::int16_t* c)
     return top < 1 ? -1 : best;
 }
 #endif
+
+} // namespace
+
+int HaPeak(const unsigned char* s, const std::int16_t* c)
+{
+    return PeakOf(s, c);
+}
 
 void Codex::Harmon(int level)
 {
@@ -396,7 +460,7 @@ void Codex::Harmon(int level)
                 const int pred = (sum + count / 2) / count;
                 const Responses r(fixd, static_cast<std::size_t>(at));
                 const unsigned char* s = r.s;
-                const int p = HaPeak(s, windows.Row(pred));
+                const int p = PeakOf(s, windows.Row(pred));
                 const int cand = p >= 0 ? p + shift : pred;
                 const int bin = cand - shift;
                 if (radius > 0 && bin >= 0 && bin < CHANNELS &&
@@ -472,6 +536,7 @@ void Codex::Harmon(int level)
         static const int second[9] = {0, 1, 0, 0, 0, 0, 0, 0, 0};
         return RankMean(v, 9, second, 0); // the second-lowest code
     };
+    std::vector<unsigned char> band;
     for (int lv = FLOW_LEVEL; lv > target; --lv) {
         const CLevel& cl = m_level[lv];
         const CLevel& fl = m_level[lv - 1];
@@ -484,7 +549,17 @@ void Codex::Harmon(int level)
             fs[k] = Layer(64 + k, lv - 1);
         }
         const int q = cl.scale / fl.scale;
+        // The responses of the fine rows under one coarse row, 16 bytes per pixel.
+        band.resize(static_cast<std::size_t>(q) * static_cast<std::size_t>(fl.width) *
+                    (CHANNELS + 2));
         for (int y = 0; y < cl.height; ++y) {
+            const int y0 = BlockStart(y, q, fl.height);
+            for (int yy = y0; yy < y0 + q && yy < fl.height; ++yy) {
+                HaGather(fs, static_cast<std::size_t>(yy) * static_cast<std::size_t>(fl.width),
+                         fl.width,
+                         band.data() + static_cast<std::size_t>(yy - y0) *
+                                           static_cast<std::size_t>(fl.width) * (CHANNELS + 2));
+            }
             for (int x = 0; x < cl.width; ++x) {
                 const int at = y * cl.width + x;
                 const bool inner = x >= 1 && y >= 1 && x < cl.width - 1 && y < cl.height - 1;
@@ -492,12 +567,13 @@ void Codex::Harmon(int level)
                     static_cast<unsigned char>(inner ? smooth(c36, c240, at, cl.width) : c240[at]);
                 const int pred = c56[at];
                 const int x0 = BlockStart(x, q, fl.width);
-                const int y0 = BlockStart(y, q, fl.height);
                 for (int yy = y0; yy < y0 + q && yy < fl.height; ++yy) {
                     for (int xx = x0; xx < x0 + q && xx < fl.width; ++xx) {
                         const int o = yy * fl.width + xx;
-                        const int p =
-                            HaPeak(Responses(fs, static_cast<std::size_t>(o)).s, windows.Row(pred));
+                        const int p = PeakOf(
+                            band.data() + static_cast<std::size_t>((yy - y0) * fl.width + xx) *
+                                              (CHANNELS + 2),
+                            windows.Row(pred));
                         f240[o] = static_cast<unsigned char>(p >= 0 ? p + shift : pred);
                     }
                 }

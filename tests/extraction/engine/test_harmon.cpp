@@ -13,6 +13,7 @@
 #include <ostream>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -158,6 +159,45 @@ TEST(Harmon, PeakOfWeightedResponsesFollowsTheProductTable)
             angle[k] = static_cast<int>(rng() % 91);
         }
         ASSERT_EQ(peak(s, angle), reference(s, angle)) << n;
+    }
+}
+
+// The descent's gather of the 14 channel bytes per pixel: the transposing path and the byte by
+// byte one give the same 16 bytes a pixel (two zeros last) for row lengths around the
+// sixteen-pixel blocks and for starts off any alignment, and write nothing past `count` pixels.
+TEST(Harmon, GatherOfChannelBytesEqualsTheByteByByteGather)
+{
+    constexpr int kWidth = 80;
+    std::mt19937 rng(77);
+    std::vector<std::vector<unsigned char>> layers(14, std::vector<unsigned char>(kWidth));
+    const unsigned char* g[14];
+    for (int k = 0; k < 14; ++k) {
+        for (unsigned char& b : layers[k]) {
+            b = static_cast<unsigned char>(rng());
+        }
+        g[k] = layers[k].data();
+    }
+    const int counts[] = {0, 1, 15, 16, 17, 31, 32, 33, 47, 64};
+    for (int count : counts) {
+        for (int at : {0, 1, 7, 16 - count % 16}) {
+            if (at + count > kWidth) {
+                continue;
+            }
+            std::vector<unsigned char> fast(16 * (count + 1), 0xA5);
+            std::vector<unsigned char> slow(16 * (count + 1), 0xA5);
+            HaGather(g, static_cast<std::size_t>(at), count, fast.data());
+            HaGatherScalar(g, static_cast<std::size_t>(at), count, slow.data());
+            ASSERT_EQ(fast, slow) << "count " << count << " at " << at;
+            for (int i = 0; i < count; ++i) {
+                for (int k = 0; k < 16; ++k) {
+                    ASSERT_EQ(slow[16 * i + k], k < 14 ? g[k][at + i] : 0)
+                        << "count " << count << " at " << at << " pixel " << i << " byte " << k;
+                }
+            }
+            for (int k = 0; k < 16; ++k) {
+                ASSERT_EQ(fast[16 * count + k], 0xA5) << "written past the end, count " << count;
+            }
+        }
     }
 }
 
