@@ -408,6 +408,18 @@ TEST(NestSection, LinkDistanceIsTheIntegerRootUpTo511)
 
 namespace {
 
+// A small reproducible generator for the random sections below.
+struct XorShift32 {
+    std::uint32_t state;
+    std::uint32_t operator()()
+    {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    }
+};
+
 // Links decoded one field at a time with a plain bit reader, slot by slot as the format
 // lays them out: the reference the section decoder must agree with.
 unsigned ReferenceLinks(ESK::Link* out, const ESK::Lot<short>* minutiae, unsigned count,
@@ -493,13 +505,7 @@ unsigned ReferenceLinks(ESK::Link* out, const ESK::Lot<short>* minutiae, unsigne
 // decoder answers as the reference and, where it accepts, fills every link alike.
 TEST(NestSection, AgreesWithAFieldByFieldReading)
 {
-    std::uint32_t state = 0x2545F491u;
-    const auto next = [&state] {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state;
-    };
+    XorShift32 next{0x2545F491u};
     const ESK::Access_decode<unsigned char> decode;
     int accepted = 0;
     for (int trial = 0; trial < 400; ++trial) {
@@ -579,13 +585,7 @@ TEST(NestSection, AgreesWithAFieldByFieldReading)
 // section's last seven bytes are read alike.
 TEST(PointSections, FieldsAgreeWithABitByBitReading)
 {
-    std::uint32_t state = 0x9E3779B9u;
-    const auto next = [&state] {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state;
-    };
+    XorShift32 next{0x9E3779B9u};
     const ESK::Access_decode<unsigned char> decode;
     for (std::uint32_t size = 4; size <= 48; ++size) {
         for (int trial = 0; trial < 8; ++trial) {
