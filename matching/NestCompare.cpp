@@ -101,6 +101,14 @@ inline int NcWrap180(int a)
     return d <= LINK_ANGLE_TOL;
 }
 
+// The difference 0..180 of the neighbour angles relative to their link directions (checkAngle1).
+[[gnu::always_inline]] inline int NcAngle1(Matcher100& m, int nP, int np, int nG, int ng)
+{
+    const int dP = m.m_pairSetP.getAngle(nP, np);
+    const int dG = m.m_pairSetG.getAngle(nG, ng);
+    return std::abs(NcWrap180((m.m_minutiaeP[nP].angle - dP) - (m.m_minutiaeG[nG].angle - dG)));
+}
+
 // Tests 2 and 3 of checkLink: link lengths, and the neighbour angle relative to the link
 // direction; each difference on the 256 scale of its tolerance.
 [[gnu::always_inline]] inline bool NcLinkShape(Matcher100& m, int np, int ng, int nP, int nG,
@@ -114,10 +122,7 @@ inline int NcWrap180(int a)
     }
     const int larger = lP > lG ? lP : lG;
     *distDif = static_cast<short>(larger == 0 ? 0 : dif * 256 / larger);
-    const int dP = m.m_pairSetP.getAngle(nP, np);
-    const int dG = m.m_pairSetG.getAngle(nG, ng);
-    const int r =
-        std::abs(NcWrap180((m.m_minutiaeP[nP].angle - dP) - (m.m_minutiaeG[nG].angle - dG)));
+    const int r = NcAngle1(m, nP, np, nG, ng);
     *angleDif = static_cast<short>(r * 256 / LINK_ANGLE_TOL);
     return r <= LINK_ANGLE_TOL;
 }
@@ -132,6 +137,20 @@ inline bool NcCheckLink(Matcher100& m, int np, int ng, int nP, int nG, int rotat
            NcLinkShape(m, np, ng, nP, nG, distDif, angleDif);
 }
 
+// Makes block `block` of `blocks` exist (the next one to add when it is one past the end), each
+// of `size` elements; a failed allocation leaves the blocks as they were and throws.
+template <class T>
+void NcEnsureBlock(std::vector<std::unique_ptr<T[]>>& blocks, std::size_t block, std::size_t size)
+{
+    if (block == blocks.size()) {
+        blocks.emplace_back(new (std::nothrow) T[size]);
+        if (blocks.back() == nullptr) {
+            blocks.pop_back();
+            throw MyException{};
+        }
+    }
+}
+
 } // namespace
 
 bool Matcher100::isTransitionPossible(short np, short ng, Transition t) const
@@ -142,9 +161,7 @@ bool Matcher100::isTransitionPossible(short np, short ng, Transition t) const
 
 bool Matcher100::checkAngle1(int nP, int np, int nG, int ng, short* angleDif)
 {
-    const int dP = m_pairSetP.getAngle(nP, np);
-    const int dG = m_pairSetG.getAngle(nG, ng);
-    const int r = std::abs(wrap180((m_minutiaeP[nP].angle - dP) - (m_minutiaeG[nG].angle - dG)));
+    const int r = NcAngle1(*this, nP, np, nG, ng);
     if (angleDif != nullptr) {
         *angleDif = static_cast<short>(r * 256 / LINK_ANGLE_TOL);
     }
@@ -618,26 +635,14 @@ HitGroup* HitGroupStore::take(unsigned count)
         ++m_groupBlock;
         m_groupsUsed = 0;
     }
-    if (m_groupBlock == m_groups.size()) {
-        m_groups.emplace_back(new (std::nothrow) HitGroup[GROUPS_PER_BLOCK]);
-        if (m_groups.back() == nullptr) {
-            m_groups.pop_back();
-            throw MyException{};
-        }
-    }
+    NcEnsureBlock(m_groups, m_groupBlock, GROUPS_PER_BLOCK);
     HitGroup* g = &m_groups[m_groupBlock][m_groupsUsed++];
     // 2. Its items, never split between blocks.
     if (m_itemsUsed + count > ITEMS_PER_BLOCK) {
         ++m_itemBlock;
         m_itemsUsed = 0;
     }
-    if (m_itemBlock == m_items.size()) {
-        m_items.emplace_back(new (std::nothrow) HitItem[ITEMS_PER_BLOCK]);
-        if (m_items.back() == nullptr) {
-            m_items.pop_back();
-            throw MyException{};
-        }
-    }
+    NcEnsureBlock(m_items, m_itemBlock, ITEMS_PER_BLOCK);
     *g = HitGroup{};
     g->m_items = &m_items[m_itemBlock][m_itemsUsed];
     g->m_maxItems = static_cast<std::uint8_t>(count);

@@ -35,6 +35,7 @@ Wsq::Wsq() : m_frm{}, m_wtree{}, m_qtree{}
 template <typename T> T* Wsq::Buffer<T>::Reserve(std::size_t n)
 {
     if (size < n) {
+        data.reset(); // the old contents are not kept: free them before the larger block
         data.reset(new (std::nothrow) T[n]);
         size = data ? n : 0;
     }

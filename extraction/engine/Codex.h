@@ -865,8 +865,6 @@ public:
     std::uint32_t m_quality = 0; // image quality 0..100
     int m_piBest = 0;            // best cell quality of the pass
     int m_piSweep = 0;           // sweep counter of the hole filling
-    int m_piOwn = 0;             // direction of the cell whose ring is walked
-    int m_piOctant[8] = {};      // octant counters
 
     // --- Stage 6, singular regions (Ifocus.cpp) ---
     void Ifocus(int level);

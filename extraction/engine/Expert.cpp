@@ -31,10 +31,6 @@ struct Kernel {
 };
 struct KernelSet {
     Kernel k[KERNELS];
-    // The distinct divisors (sums, 0 counted as 1) and each kernel's index among them.
-    int divisors[KERNELS];
-    int divisorCount;
-    int divisorOf[KERNELS];
 };
 constexpr KernelSet MakeKernels()
 {
@@ -53,15 +49,6 @@ constexpr KernelSet MakeKernels()
         }
         s.k[i].w[8] = 32;
         s.k[i].sum = sum;
-        const int divisor = sum == 0 ? 1 : sum;
-        int c = 0;
-        while (c < s.divisorCount && s.divisors[c] != divisor) {
-            ++c;
-        }
-        if (c == s.divisorCount) {
-            s.divisors[s.divisorCount++] = divisor;
-        }
-        s.divisorOf[i] = c;
     }
     return s;
 }
@@ -127,7 +114,7 @@ constexpr bool SignChanges(const KernelSet& s)
     }
     return true;
 }
-static_assert(kKernels.divisorCount == 1 && kKernels.divisors[0] == 160);
+static_assert(kKernels.k[0].sum == 160); // every sum is this one (SignChanges)
 static_assert(kStraight == 16 && SignChanges(kKernels), "the kernels are rotations of three");
 
 // Least over the twelve kernels of the weighted mean of the nine gathered bytes, each mean
@@ -149,7 +136,7 @@ constexpr int LeastMean(const int* b)
     m = near > m ? near : m;
     m = far > m ? far : m;
     const int s = 16 * (q0 + q1 + q2 + q3) + 32 * b[8] - m;
-    constexpr int d = kKernels.divisors[0];
+    constexpr int d = kKernels.k[0].sum;
     return (s + d / 2) / d;
 }
 

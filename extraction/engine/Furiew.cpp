@@ -60,7 +60,6 @@ constexpr FoldTable MakeFold()
 constexpr FoldTable kFold = MakeFold();
 
 // Weights by rank of the ridge-line samples: nine in normal mode, five in quick mode.
-constexpr int kNine[9] = {1, 1, 2, 2, 4, 2, 2, 1, 1};
 constexpr int kFive[5] = {1, 1, 4, 1, 1};
 
 // What the energy profile of one direction needs of its walk: step offsets, distance bins
@@ -141,26 +140,6 @@ inline void FuCopy(unsigned char* to, const unsigned char* from, int n)
     }
     std::memcpy(to, from, static_cast<std::size_t>(n));
 }
-
-} // namespace
-
-void RankNineScalar(const unsigned char* samples, int stride, int count, unsigned char* out)
-{
-    for (int i = 0; i < count; ++i) {
-        int v[9];
-        for (int j = 0; j < 9; ++j) {
-            v[j] = samples[j * stride + i];
-        }
-        out[i] = static_cast<unsigned char>(Codex::RankMean(v, 9, kNine, 4));
-    }
-}
-
-void RankNine(const unsigned char* samples, int stride, int count, unsigned char* out)
-{
-    RankMean9Planes(samples, stride, out, count);
-}
-
-namespace {
 
 using FuBytes = std::uint8_t __attribute__((vector_size(8)));
 using FuShorts = std::int16_t __attribute__((vector_size(16)));
@@ -344,7 +323,7 @@ void Codex::Furiew(int level)
             }
         }
         if (!quick) {
-            RankNine(samples.data(), stride, m, means.data());
+            RankMean9Planes(samples.data(), stride, means.data(), m);
         }
         for (int i = 0; i < r; ++i) {
             const SmoothRun& run = runs[static_cast<std::size_t>(i)];

@@ -26,13 +26,6 @@ constexpr int ZERO = 127; // signed values in bytes
     throw WZ_NO_LAYER;
 }
 
-// Codex::Dist for two angles already in 0..359 (no reduction needed).
-int DistIn360(int a, int b)
-{
-    const int e = a < b ? b - a : a - b;
-    return e <= 89 ? e : e <= 179 ? 180 - e : e <= 269 ? e - 180 : 360 - e;
-}
-
 // Orientation (degrees 0..179) and magnitude of a doubled-angle pair.
 struct Polar {
     int c, s, o, m;
@@ -121,7 +114,7 @@ void Codex::ReMeasure(int divisor)
                     const std::size_t i = static_cast<std::size_t>(fy) * w0 + fx;
                     const int g = gmag[i];
                     const int wt = weightOf[g];
-                    const int a = DistIn360(doubled[gdir[i]], ref);
+                    const int a = DistIn(doubled[gdir[i]], ref);
                     ea += share[static_cast<std::size_t>(90 - a) * 256 + g];
                     ex += share[static_cast<std::size_t>(a) * 256 + g];
                     if (wt > top[3]) {

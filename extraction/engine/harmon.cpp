@@ -97,24 +97,34 @@ int Peak(const int* v, int n)
     return v[best] < 1 ? -1 : best;
 }
 
+// A ring point's code q in the roughness sums around the centre code c (HaLapl), and in the
+// refill sums (HaNear); code 0 counts for neither.
+inline void HaRough(int q, int c, int& count, int& sum)
+{
+    if (q != 0) {
+        ++count;
+        sum += (c - q) * (c - q);
+    }
+}
+
+inline void HaRefill(int q, int& count, int& sum)
+{
+    if (q != 0) {
+        ++count;
+        sum += q;
+    }
+}
+
 } // namespace
 
 void Codex::HaLapl(int, int)
 {
-    const int q = *m_walk[0];
-    if (q != 0) {
-        ++m_haCount;
-        m_haSum += (m_haCode - q) * (m_haCode - q);
-    }
+    HaRough(*m_walk[0], m_haCode, m_haCount, m_haSum);
 }
 
 void Codex::HaNear(int, int)
 {
-    const int q = *m_walk[0];
-    if (q != 0) {
-        ++m_haCount;
-        m_haSum += q;
-    }
+    HaRefill(*m_walk[0], m_haCount, m_haSum);
 }
 
 namespace {
@@ -387,13 +397,8 @@ void Codex::Harmon(int level)
             int count = 1;
             int sum = 0;
             WalkAt(x, y, FLOW_LEVEL, nullptr, code);
-            RingOffsets(FLOW_LEVEL, 3, 1, [&](int, std::int32_t off) {
-                const int q = c[off];
-                if (q != 0) {
-                    ++count;
-                    sum += (centre - q) * (centre - q);
-                }
-            });
+            RingOffsets(FLOW_LEVEL, 3, 1,
+                        [&](int, std::int32_t off) { HaRough(c[off], centre, count, sum); });
             m_haCode = centre;
             m_haCount = count;
             m_haSum = sum;
@@ -445,13 +450,8 @@ void Codex::Harmon(int level)
                 int count = 0;
                 int sum = 0;
                 WalkAt(x, y, FLOW_LEVEL, nullptr, code);
-                RingOffsets(FLOW_LEVEL, radius, 1, [&](int, std::int32_t off) {
-                    const int q = c[off];
-                    if (q != 0) {
-                        ++count;
-                        sum += q;
-                    }
-                });
+                RingOffsets(FLOW_LEVEL, radius, 1,
+                            [&](int, std::int32_t off) { HaRefill(c[off], count, sum); });
                 m_haCount = count;
                 m_haSum = sum;
                 if (count <= radius + 2) {

@@ -115,15 +115,13 @@ void Codex::PiRingV(int i, int radius, const std::int16_t* disorder, unsigned ch
         return;
     }
     const int w = m_level[LEVEL].width;
-    m_piOwn = dir[i];
     WalkAt(i % w, i / w, LEVEL, nullptr, l240);
     if (disorder[i] >= Cdelim[2]) {
         RingOffsets(LEVEL, radius, 1, [](int, std::int32_t) {});
-        std::memset(m_piOctant, 0, sizeof m_piOctant);
         return;
     }
     const unsigned char* centre = l240 + i;
-    const int own = m_piOwn; // a direction byte, so angle - own lies above -360
+    const int own = dir[i]; // a direction byte, so angle - own lies above -360
     const int sweep = m_piSweep;
     int octant[8] = {};
     RingOffsets(LEVEL, radius, 1, [&](int angle, std::int32_t off) {
@@ -134,7 +132,6 @@ void Codex::PiRingV(int i, int radius, const std::int16_t* disorder, unsigned ch
         d = d < 0 ? d + 360 : d;
         ++octant[((d + 22) / 45) & 7];
     });
-    std::memcpy(m_piOctant, octant, sizeof octant);
     bool enclosed = false;
     for (int k = 0; k < 4; ++k) {
         enclosed = enclosed || (octant[k] != 0 && octant[k + 4] != 0);

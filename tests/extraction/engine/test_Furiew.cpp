@@ -3,6 +3,7 @@
 
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/RankNine.h"
+#include "extraction/engine/RankRow.h"
 #include "tests/extraction/engine/stage_fixture.h"
 #include "tests/support/data_path.h"
 #include "tests/support/digest.h"
@@ -127,8 +128,8 @@ TEST(Furiew, LaneWiseRankMeanEqualsScalar)
             if (count < 1 || count > stride) {
                 continue;
             }
-            RankNine(samples.data(), stride, count, lanes.data());
-            RankNineScalar(samples.data(), stride, count, scalar.data());
+            RankMean9Planes(samples.data(), stride, lanes.data(), count);
+            RankMean9PlanesScalar(samples.data(), stride, scalar.data(), count);
             ASSERT_EQ(0, std::memcmp(lanes.data(), scalar.data(), count)) << count << " pixels";
         }
     };
