@@ -237,6 +237,25 @@ inline int ArDirection(int dx, int dy)
     return (o.base + o.sign * t) & 255; // mod 256, also for a negative sum
 }
 
+// All of a slot's word but its code and extra bits for a link from the minutia at (mx, my)
+// with angle ma to minutia j: the neighbour's type flag (code bit 3), direction, turn,
+// distance and index. A neighbour on the minutia itself has only its type flag and index.
+inline std::uint64_t LinkTo(const Lot<short>& n, unsigned j, int mx, int my, int ma)
+{
+    const int dx = n.x - mx;
+    const int dy = n.y - my;
+    std::uint64_t to = (n.type == 1 ? 8u : 0u) | (static_cast<std::uint64_t>(j & 0x7FFF) << 48);
+    if (dx != 0 || dy != 0) {
+        const std::uint64_t d2 = static_cast<std::uint64_t>(static_cast<std::int64_t>(dx) * dx +
+                                                            static_cast<std::int64_t>(dy) * dy);
+        const unsigned direction = (ArDirection(dx, dy) - ma) & 255;
+        const unsigned turn = (n.angle - ma) & 255;
+        to |=
+            (direction << 8) | (turn << 16) | (static_cast<std::uint64_t>(LinkDistance(d2)) << 32);
+    }
+    return to;
+}
+
 } // namespace
 
 int Arctg(int dx, int dy)
@@ -356,8 +375,10 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
     for (unsigned i = 0; i < count; ++i) {
         const Lot<short>& m = minutiae[i];
         Link& link = out[i];
-        // 2. Slot codes and their extra bits. Each slot is written whole (its other fields 0);
-        // the non-empty ones are kept, with their words, for step 3.
+        // Every slot starts empty; only the non-empty ones are written, in step 3.
+        std::memset(link.slot, 0, sizeof link.slot);
+        // 2. Slot codes and their extra bits: the non-empty slots are kept, with their words,
+        // for step 3.
         const int slots =
             m.type != 0 ? 2 * static_cast<int>(linkno) - 1 : 2 * static_cast<int>(linkno) + 1;
         std::uint8_t filled[ESK_LINK_SLOTS];
@@ -379,7 +400,7 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
                 used = 0;
             }
             if ((window & 3u) == 0) {
-                // A run of empty slots (two 0 bits each) is written at once, as far as the
+                // A run of empty slots (two 0 bits each) is passed at once, as far as the
                 // window's valid bits (57, or all that is left) and the minutia's slots go.
                 // When not even one fits, the slot form below refuses the section.
                 const std::uint64_t valid = left < 57 ? left : 57;
@@ -390,30 +411,24 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
                 run =
                     run < static_cast<unsigned>(slots - s) ? run : static_cast<unsigned>(slots - s);
                 if (run != 0) {
-                    std::memset(&link.slot[s], 0, run * sizeof(LinkSlot));
                     window >>= 2 * run;
                     used += 2 * run;
                     s += static_cast<int>(run) - 1;
                     continue;
                 }
             }
-            const SlotForm f = forms[window & 15u];
+            const SlotForm& f = forms[window & 15u];
             if (left < 57 && f.taken > left - used) {
                 return 0;
             }
-            const std::uint32_t word =
-                f.code | ((static_cast<std::uint32_t>(window >> f.codeBits) & f.extraMask) << 24);
-            StoreSlot(link.slot[s], word);
             filled[nFilled] = static_cast<std::uint8_t>(s);
-            words[nFilled] = word;
+            words[nFilled] =
+                f.code | ((static_cast<std::uint32_t>(window >> f.codeBits) & f.extraMask) << 24);
             nFilled += f.code != 0 ? 1 : 0;
             window >>= f.taken;
             used += f.taken;
         }
         bits.Skip(used);
-        for (int s = slots < 0 ? 0 : slots; s < ESK_LINK_SLOTS; ++s) {
-            StoreSlot(link.slot[s], 0);
-        }
         link.count = static_cast<std::uint8_t>(nFilled == 0 ? 0 : filled[nFilled - 1] + 1);
 
         // 3. Base and index width, then one index per non-empty slot; the indexes are taken
@@ -433,6 +448,7 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
         const int mx = m.x;
         const int my = m.y;
         const int ma = m.angle;
+        const std::uint64_t tagOfI = std::uint64_t{i} << 32;
         window = bits.Peek();
         used = 0;
         for (unsigned k = 0; k < nFilled; ++k) {
@@ -447,23 +463,11 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
             if (j >= count) {
                 return 0;
             }
-            const std::uint64_t tag = (std::uint64_t{i} << 32) | j;
+            const std::uint64_t tag = tagOfI | j;
             const unsigned entry = static_cast<unsigned>(j) & (CACHE_SIZE - 1);
             if (cacheTag[entry] != tag) {
-                const Lot<short>& n = minutiae[j];
-                const int dx = n.x - mx;
-                const int dy = n.y - my;
-                std::uint64_t to = (n.type == 1 ? 8u : 0u) | ((j & 0x7FFF) << 48);
-                if (dx != 0 || dy != 0) {
-                    const std::uint64_t d2 = static_cast<std::uint64_t>(
-                        static_cast<std::int64_t>(dx) * dx + static_cast<std::int64_t>(dy) * dy);
-                    const unsigned direction = (ArDirection(dx, dy) - ma) & 255;
-                    const unsigned turn = (n.angle - ma) & 255;
-                    to |= (direction << 8) | (turn << 16) |
-                          (static_cast<std::uint64_t>(LinkDistance(d2)) << 32);
-                }
                 cacheTag[entry] = tag;
-                cacheLink[entry] = to;
+                cacheLink[entry] = LinkTo(minutiae[j], static_cast<unsigned>(j), mx, my, ma);
             }
             StoreSlot(link.slot[filled[k]], words[k] | cacheLink[entry]);
         }
