@@ -154,14 +154,32 @@ void Matcher100::markSparseWindows(bool ofP, const MinutiaeShort* carried, int c
     if (!a.checked || a.mask != mask || a.width != width || a.height != height) {
         refreshAreaSums(a, mask, width, height);
     }
+    if (!a.used) {
+        for (int i = 0; i < count; ++i) {
+            const int inside = countInsideCells(carried[i].x / CELL_SIZE, carried[i].y / CELL_SIZE,
+                                                mask, width, height, reach);
+            marks[i] = inside < minInside ? 1 : 0;
+        }
+        return;
+    }
     const std::size_t w1 = static_cast<std::size_t>(width) + 1;
     const std::uint32_t* s = a.sums.data();
+    // A window wholly inside the mask (its first cell at most `spanX` and `spanY` from the
+    // mask's first) is summed from its corner without clipping.
+    const int side = 2 * reach + 1;
+    const std::size_t below = static_cast<std::size_t>(side) * w1;
+    const unsigned spanX = static_cast<unsigned>(width - side);
+    const unsigned spanY = static_cast<unsigned>(height - side);
+    const bool fits = width >= side && height >= side;
     for (int i = 0; i < count; ++i) {
         const int cx = carried[i].x / CELL_SIZE;
         const int cy = carried[i].y / CELL_SIZE;
         int inside = 0;
-        if (!a.used) {
-            inside = countInsideCells(cx, cy, mask, width, height, reach);
+        const unsigned x0 = static_cast<unsigned>(cx - reach);
+        const unsigned y0 = static_cast<unsigned>(cy - reach);
+        if (fits && x0 <= spanX && y0 <= spanY) {
+            const std::uint32_t* top = s + static_cast<std::size_t>(y0) * w1 + x0;
+            inside = static_cast<int>(top[below + side] - top[side] - top[below] + top[0]);
         } else {
             // The window clipped to the mask.
             const int r0 = cy - reach < 0 ? 0 : cy - reach;
@@ -169,10 +187,10 @@ void Matcher100::markSparseWindows(bool ofP, const MinutiaeShort* carried, int c
             const int c0 = cx - reach < 0 ? 0 : cx - reach;
             const int c1 = cx + reach >= width ? width - 1 : cx + reach;
             if (r0 <= r1 && c0 <= c1) {
-                const std::size_t top = static_cast<std::size_t>(r0) * w1;
+                const std::size_t topRow = static_cast<std::size_t>(r0) * w1;
                 const std::size_t bottom = static_cast<std::size_t>(r1 + 1) * w1;
-                inside = static_cast<int>(s[bottom + c1 + 1] - s[top + c1 + 1] - s[bottom + c0] +
-                                          s[top + c0]);
+                inside = static_cast<int>(s[bottom + c1 + 1] - s[topRow + c1 + 1] - s[bottom + c0] +
+                                          s[topRow + c0]);
             }
         }
         marks[i] = inside < minInside ? 1 : 0;
