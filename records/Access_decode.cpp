@@ -130,6 +130,65 @@ inline void StoreSlot(LinkSlot& slot, std::uint64_t word)
     }
 }
 
+// Bits a link block's slot codes take at most: 35 slots of 4 code and 15 extra bits.
+constexpr std::uint64_t MAX_SLOT_BITS = ESK_LINK_SLOTS * 19ull;
+
+// Reads the codes and extra bits of one minutia's `slots` slots: the index and word (code,
+// and extra bits at bits 24-31) of each non-empty slot go to filled and words, their number
+// to nFilled. False, with the section refused, when a slot would reach past its end.
+// Codes are taken through a window of 57 bits or more (or all that is left), refilled once
+// more than 38 of its bits are used: a slot takes at most 4 + 15 bits. With nearEnd false
+// the caller has found MAX_SLOT_BITS + 57 bits or more left, so every refill finds 57 bits
+// and no slot can reach past the end: the checks against the end fall away.
+template <bool nearEnd, typename Byte>
+bool SlotCodes(BitCursor<Byte>& bits, const SlotForm forms[16], int slots, std::uint8_t* filled,
+               std::uint32_t* words, unsigned& nFilled)
+{
+    constexpr std::uint64_t FAR = 57;
+    std::uint64_t window = bits.Peek();
+    std::uint64_t left = nearEnd ? bits.Left() : FAR;
+    unsigned used = 0;
+    unsigned n = 0;
+    for (int s = 0; s < slots; ++s) {
+        if (used > 38) {
+            bits.Skip(used);
+            window = bits.Peek();
+            left = nearEnd ? bits.Left() : FAR;
+            used = 0;
+        }
+        if ((window & 3u) == 0) {
+            // A run of empty slots (two 0 bits each) is passed at once, as far as the
+            // window's valid bits (57, or all that is left) and the minutia's slots go. When
+            // not even one fits, the slot form below refuses the section.
+            const std::uint64_t valid = left < 57 ? left : 57;
+            const unsigned fit = static_cast<unsigned>((valid - used) / 2);
+            unsigned run =
+                static_cast<unsigned>(__builtin_ctzll(window | (std::uint64_t{1} << 63))) / 2;
+            run = run < fit ? run : fit;
+            run = run < static_cast<unsigned>(slots - s) ? run : static_cast<unsigned>(slots - s);
+            if (run != 0) {
+                window >>= 2 * run;
+                used += 2 * run;
+                s += static_cast<int>(run) - 1;
+                continue;
+            }
+        }
+        const SlotForm& f = forms[window & 15u];
+        if (nearEnd && left < 57 && f.taken > left - used) {
+            return false;
+        }
+        filled[n] = static_cast<std::uint8_t>(s);
+        words[n] =
+            f.code | ((static_cast<std::uint32_t>(window >> f.codeBits) & f.extraMask) << 24);
+        n += f.code != 0 ? 1 : 0;
+        window >>= f.taken;
+        used += f.taken;
+    }
+    bits.Skip(used);
+    nFilled = n;
+    return true;
+}
+
 // Bytes a stream has used once it stands at bit p: 4 per completed 32-bit word, then 1 for
 // bits 1..7 of the current word and p / 8 + 1 from bit 8 on (so a stream ending on a byte
 // boundary inside a word counts one byte more than it filled).
@@ -378,57 +437,17 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
         // Every slot starts empty; only the non-empty ones are written, in step 3.
         std::memset(link.slot, 0, sizeof link.slot);
         // 2. Slot codes and their extra bits: the non-empty slots are kept, with their words,
-        // for step 3.
+        // for step 3. Far from the section's end no slot needs a check against it.
         const int slots =
             m.type != 0 ? 2 * static_cast<int>(linkno) - 1 : 2 * static_cast<int>(linkno) + 1;
         std::uint8_t filled[ESK_LINK_SLOTS];
         std::uint32_t words[ESK_LINK_SLOTS];
         unsigned nFilled = 0;
-        // The code and extra bits of a slot are taken whole or the section is refused: a
-        // slot reaching past the section's end would fail at one of its reads. A slot takes
-        // at most 4 + 15 bits, so the window (57 bits or more, or all that is left) serves
-        // slots until more than 38 of its bits are used; while 57 bits or more are left,
-        // no slot of the window can reach past the end.
-        std::uint64_t window = bits.Peek();
-        std::uint64_t left = bits.Left();
-        unsigned used = 0;
-        for (int s = 0; s < slots; ++s) {
-            if (used > 38) {
-                bits.Skip(used);
-                window = bits.Peek();
-                left = bits.Left();
-                used = 0;
-            }
-            if ((window & 3u) == 0) {
-                // A run of empty slots (two 0 bits each) is passed at once, as far as the
-                // window's valid bits (57, or all that is left) and the minutia's slots go.
-                // When not even one fits, the slot form below refuses the section.
-                const std::uint64_t valid = left < 57 ? left : 57;
-                const unsigned fit = static_cast<unsigned>((valid - used) / 2);
-                unsigned run =
-                    static_cast<unsigned>(__builtin_ctzll(window | (std::uint64_t{1} << 63))) / 2;
-                run = run < fit ? run : fit;
-                run =
-                    run < static_cast<unsigned>(slots - s) ? run : static_cast<unsigned>(slots - s);
-                if (run != 0) {
-                    window >>= 2 * run;
-                    used += 2 * run;
-                    s += static_cast<int>(run) - 1;
-                    continue;
-                }
-            }
-            const SlotForm& f = forms[window & 15u];
-            if (left < 57 && f.taken > left - used) {
-                return 0;
-            }
-            filled[nFilled] = static_cast<std::uint8_t>(s);
-            words[nFilled] =
-                f.code | ((static_cast<std::uint32_t>(window >> f.codeBits) & f.extraMask) << 24);
-            nFilled += f.code != 0 ? 1 : 0;
-            window >>= f.taken;
-            used += f.taken;
+        const bool nearEnd = bits.Left() < MAX_SLOT_BITS + 57;
+        if (!(nearEnd ? SlotCodes<true>(bits, forms, slots, filled, words, nFilled)
+                      : SlotCodes<false>(bits, forms, slots, filled, words, nFilled))) {
+            return 0;
         }
-        bits.Skip(used);
         link.count = static_cast<std::uint8_t>(nFilled == 0 ? 0 : filled[nFilled - 1] + 1);
 
         // 3. Base and index width, then one index per non-empty slot; the indexes are taken
@@ -449,29 +468,27 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
         const int my = m.y;
         const int ma = m.angle;
         const std::uint64_t tagOfI = std::uint64_t{i} << 32;
-        window = bits.Peek();
-        used = 0;
-        for (unsigned k = 0; k < nFilled; ++k) {
-            if (used + iw > 57) {
-                bits.Skip(used);
-                window = bits.Peek();
-                used = 0;
+        // One window of 57 bits or more serves 57 / iw indexes.
+        const unsigned perWindow = iw == 0 ? nFilled : 57 / iw;
+        for (unsigned k = 0; k < nFilled;) {
+            std::uint64_t window = bits.Peek();
+            const unsigned end = nFilled - k < perWindow ? nFilled : k + perWindow;
+            bits.Skip((end - k) * iw);
+            for (; k < end; ++k) {
+                const std::uint64_t j = base + (window & indexMask);
+                window >>= iw;
+                if (j >= count) {
+                    return 0;
+                }
+                const std::uint64_t tag = tagOfI | j;
+                const unsigned entry = static_cast<unsigned>(j) & (CACHE_SIZE - 1);
+                if (cacheTag[entry] != tag) {
+                    cacheTag[entry] = tag;
+                    cacheLink[entry] = LinkTo(minutiae[j], static_cast<unsigned>(j), mx, my, ma);
+                }
+                StoreSlot(link.slot[filled[k]], words[k] | cacheLink[entry]);
             }
-            const std::uint64_t j = base + (window & indexMask);
-            window >>= iw;
-            used += iw;
-            if (j >= count) {
-                return 0;
-            }
-            const std::uint64_t tag = tagOfI | j;
-            const unsigned entry = static_cast<unsigned>(j) & (CACHE_SIZE - 1);
-            if (cacheTag[entry] != tag) {
-                cacheTag[entry] = tag;
-                cacheLink[entry] = LinkTo(minutiae[j], static_cast<unsigned>(j), mx, my, ma);
-            }
-            StoreSlot(link.slot[filled[k]], words[k] | cacheLink[entry]);
         }
-        bits.Skip(used);
     }
     return EndsWith(bits.Pos(), size) ? count : 0;
 }
