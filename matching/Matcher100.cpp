@@ -415,36 +415,7 @@ void Matcher100::rebuildSide(bool isP)
     pairs.build(minutiae, count);
     calcAllNestAccel(isP, isP ? m_accelP : m_accelG, minutiae, isP ? m_linksP : m_linksG,
                      static_cast<unsigned>(count), pairs);
-    buildNestNeighbours(isP);
-    buildLinkQuadrants(isP);
-}
-
-void Matcher100::buildNestNeighbours(bool isP)
-{
-    const int count = isP ? m_numNestP : m_numNestG;
-    const ESK::Link* links = isP ? m_linksP : m_linksG;
-    const std::uint16_t* weights = isP ? m_qualityWeightP : m_qualityWeightG;
-    NestNeighbours* out = isP ? m_neighboursP : m_neighboursG;
-    for (int i = 0; i < count; ++i) {
-        NestNeighbours& n = out[i];
-        n = NestNeighbours{};
-        const ESK::Link& link = links[i];
-        const int slots = link.count < ESK::ESK_LINK_SLOTS ? link.count : ESK::ESK_LINK_SLOTS;
-        for (int k = 0; k < slots; ++k) {
-            const unsigned j = link.slot[k].neighbour;
-            if (link.slot[k].code == 0 || j >= static_cast<unsigned>(count)) {
-                continue;
-            }
-            if ((link.slot[k].code & 15) != 0 && j != static_cast<unsigned>(i)) {
-                n.slots |= std::uint64_t{1} << k;
-            }
-            const std::uint64_t bit = std::uint64_t{1} << (j % 64);
-            if ((n.mask[j / 64] & bit) == 0) {
-                n.mask[j / 64] |= bit;
-                n.weight += weights[j];
-            }
-        }
-    }
+    buildLinkTables(isP);
 }
 
 } // namespace accelMatch

@@ -549,10 +549,9 @@ private:
     // Similarity of the scratch group of compNestsAlt for nests np and ng: the neighbours
     // that no item explains come from the loaded neighbour sets, with no marks.
     void calcNestSimAlt(int np, int ng, HitGroup& g);
-    // Fills the neighbour sets of one side from its links and quality weights.
-    void buildNestNeighbours(bool isP);
-    // Fills the linkQuadrant answers of one side, each minutia's slots read once.
-    void buildLinkQuadrants(bool isP);
+    // Fills the neighbour sets and the linkQuadrant answers of one side from its links and
+    // quality weights, each minutia's slots read once.
+    void buildLinkTables(bool isP);
     void releaseAll();
     // The steps of loadTemplate.
     int loadSide(bool isP, unsigned char* tpl, FP_TYPE type, unsigned char* area, int w, int h);

@@ -2,8 +2,8 @@
 // agreement with the group's pairs, and the two rules by which a better candidate displaces
 // the pair (or pairs) it contradicts. Beside it, the growth of a group along the neighbour
 // links of its nests, and the table of pairs compatible with the current group from which
-// the expand groups grow. Reads the nest comparison cache; throws MA_ERR_MEMORY or
-// MyException from it.
+// the expand groups grow, and the per-side neighbour sets and link quadrants read from the
+// links at load. Reads the nest comparison cache; throws MA_ERR_MEMORY or MyException from it.
 
 #include "matching/SearchHelpers.h"
 #include "matching/Matcher100.h"
@@ -348,17 +348,23 @@ LqTable LqMakeTable()
 
 } // namespace
 
-void Matcher100::buildLinkQuadrants(bool isP)
+void Matcher100::buildLinkTables(bool isP)
 {
-    // The answer of getQuadrant for every neighbour at once: the slots naming a neighbour
-    // are taken in order, and the first whose quadrant differs from an earlier one settles
-    // it (quadrant -1 with that slot's ridge count).
+    // Both tables of a side come from one reading of each minutia's slots.
+    // The neighbour set of a minutia holds every neighbour its slots name (each once, with its
+    // quality weight) and the slots that link another minutia. The link-quadrant row is the
+    // answer of getQuadrant for every neighbour at once: the slots naming a neighbour are
+    // taken in order, and the first whose quadrant differs from an earlier one settles it
+    // (quadrant -1 with that slot's ridge count).
     static const LqTable table = LqMakeTable();
     constexpr std::uint8_t NOT_LINKED = 16 << 3; // quadrant -1, ridge count 0
     const int count = isP ? m_numNestP : m_numNestG;
     const ESK::Sign* minutiae = isP ? m_minutiaeP : m_minutiaeG;
     const ESK::Link* links = isP ? m_linksP : m_linksG;
+    const std::uint16_t* weights = isP ? m_qualityWeightP : m_qualityWeightG;
+    NestNeighbours* neighbours = isP ? m_neighboursP : m_neighboursG;
     for (int i = 0; i < count; ++i) {
+        NestNeighbours n{};
         std::uint8_t* row = m_linkQuadrant[isP ? 0 : 1][i];
         std::memset(row, NOT_LINKED, static_cast<std::size_t>(count));
         std::uint64_t settled[4] = {};
@@ -369,8 +375,21 @@ void Matcher100::buildLinkQuadrants(bool isP)
             const ESK::LinkSlot& slot = link.slot[k];
             const unsigned j = slot.neighbour;
             const unsigned code = slot.code;
-            if (code == 0 || code >= NUM_LINK_CODES || j >= static_cast<unsigned>(count) ||
-                ((settled[j / 64] >> (j % 64)) & 1u) != 0) {
+            if (code == 0 || j >= static_cast<unsigned>(count)) {
+                continue;
+            }
+            // 1. The neighbour set.
+            if ((code & 15) != 0 && j != static_cast<unsigned>(i)) {
+                n.slots |= std::uint64_t{1} << k;
+            }
+            const unsigned word = j / 64;
+            const std::uint64_t bit = std::uint64_t{1} << (j % 64);
+            if ((n.mask[word] & bit) == 0) {
+                n.mask[word] |= bit;
+                n.weight += weights[j];
+            }
+            // 2. The quadrant, unless the neighbour is settled.
+            if (code >= NUM_LINK_CODES || (settled[word] & bit) != 0) {
                 continue;
             }
             const std::uint8_t e = entries[k][code];
@@ -381,11 +400,12 @@ void Matcher100::buildLinkQuadrants(bool isP)
             const unsigned earlier = row[j] & 7u;
             if (earlier != 0 && earlier != (e & 7u)) {
                 row[j] = static_cast<std::uint8_t>(e & ~7u);
-                settled[j / 64] |= std::uint64_t{1} << (j % 64);
+                settled[word] |= bit;
                 continue;
             }
             row[j] = e;
         }
+        neighbours[i] = n;
     }
 }
 
