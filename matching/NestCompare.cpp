@@ -90,12 +90,53 @@ inline int NcWrap180(int a)
     return a >= -180 && a < 180 ? a : wrap180(a);
 }
 
+// 256 d / LINK_ANGLE_TOL for the wrapped difference d (0..180) of a neighbour angle difference
+// x after rotation, at x + NC_TURN_DIF_REACH for x in -NC_TURN_DIF_REACH..NC_TURN_DIF_REACH - 1
+// (the difference of two angles 0..359 and a rotation -180..179 lies well within). d is within
+// the tolerance exactly where the entry is at most 256.
+constexpr int NC_TURN_DIF_REACH = 720;
+
+struct NcTurnDifTable {
+    std::int16_t dif[2 * NC_TURN_DIF_REACH];
+};
+
+constexpr NcTurnDifTable NcMakeTurnDifTable()
+{
+    NcTurnDifTable t{};
+    for (int x = -NC_TURN_DIF_REACH; x < NC_TURN_DIF_REACH; ++x) {
+        int w = x;
+        while (w >= 180) {
+            w -= 360;
+        }
+        while (w < -180) {
+            w += 360;
+        }
+        const int d = w < 0 ? -w : w;
+        t.dif[x + NC_TURN_DIF_REACH] = static_cast<std::int16_t>(256 * d / LINK_ANGLE_TOL);
+    }
+    return t;
+}
+
+constexpr NcTurnDifTable NC_TURN_DIF = NcMakeTurnDifTable();
+static_assert(256 * 26 / LINK_ANGLE_TOL > 256, "the first difference beyond the tolerance");
+static_assert(NC_TURN_DIF.dif[720] == 0 && NC_TURN_DIF.dif[720 + 25] == 256 &&
+                  NC_TURN_DIF.dif[720 + 26] == 266 && NC_TURN_DIF.dif[720 - 25] == 256 &&
+                  NC_TURN_DIF.dif[720 + 335] == 256 && NC_TURN_DIF.dif[720 + 334] == 266 &&
+                  NC_TURN_DIF.dif[720 + 180] == 1843 && NC_TURN_DIF.dif[0] == 0 &&
+                  NC_TURN_DIF.dif[2 * 720 - 1] == 10,
+              "differences wrap by whole turns");
+
 // Test 1 of checkLink: the neighbour angles after rotation, their difference d on the 256
 // scale of the tolerance.
 [[gnu::always_inline]] inline bool NcLinkAngles(const Matcher100& m, int nP, int nG, int rotation,
                                                 short* minAngleDif)
 {
-    const int w = NcWrap180(m.m_minutiaeP[nP].angle - m.m_minutiaeG[nG].angle - rotation);
+    const int x = m.m_minutiaeP[nP].angle - m.m_minutiaeG[nG].angle - rotation;
+    if (x >= -NC_TURN_DIF_REACH && x < NC_TURN_DIF_REACH) {
+        *minAngleDif = NC_TURN_DIF.dif[x + NC_TURN_DIF_REACH];
+        return *minAngleDif <= 256;
+    }
+    const int w = NcWrap180(x);
     const int d = w < 0 ? -w : w;
     *minAngleDif = static_cast<short>(256 * d / LINK_ANGLE_TOL);
     return d <= LINK_ANGLE_TOL;
