@@ -192,6 +192,32 @@ void NcEnsureBlock(std::vector<std::unique_ptr<T[]>>& blocks, std::size_t block,
     }
 }
 
+// Puts item into g by the rules of add2hit, iP and iG being the first items naming its probe
+// and gallery neighbours (-1 for none).
+void NcPlaceHit(Matcher100& m, HitGroup& g, int iP, int iG, const HitItem& item, int np, int ng)
+{
+    if (iP < 0 && iG < 0) {
+        // Neither is named yet: appended as HitGroup::add would.
+        ZF_ASSERT(item.transition >= NT && item.transition <= MPT);
+        ZF_ASSERT(g.m_numItems < g.m_maxItems);
+        g.m_items[g.m_numItems++] = item;
+        return;
+    }
+    const Transition t = item.transition;
+    if (iP < 0 || iG < 0) {
+        const int k = iP < 0 ? iG : iP;
+        if (m.isNewLinksBetter(g, k, item.nP, item.nG, t, np, ng)) {
+            g.m_items[k] = item;
+        }
+        return;
+    }
+    if (iP != iG && m.isNewLinksBetter(g, iP, item.nP, item.nG, t, np, ng) &&
+        m.isNewLinksBetter(g, iG, item.nP, item.nG, t, np, ng)) {
+        g.m_items[iP] = item;
+        g.remove(static_cast<std::size_t>(iG));
+    }
+}
+
 } // namespace
 
 bool Matcher100::isTransitionPossible(short np, short ng, Transition t) const
@@ -263,26 +289,7 @@ void Matcher100::add2hit(HitGroup& g, NotHit* /*notHitP*/, NotHit* /*notHitG*/, 
             iG = k;
         }
     }
-    const HitItem item{nP, nG, t, *distDif, *minAngleDif, *angleDif, 0};
-    if (iP < 0 && iG < 0) {
-        // Neither is named yet: appended as HitGroup::add would.
-        ZF_ASSERT(t >= NT && t <= MPT);
-        ZF_ASSERT(g.m_numItems < g.m_maxItems);
-        g.m_items[g.m_numItems++] = item;
-        return;
-    }
-    if (iP < 0 || iG < 0) {
-        const int k = iP < 0 ? iG : iP;
-        if (isNewLinksBetter(g, k, nP, nG, t, np, ng)) {
-            g.m_items[k] = item;
-        }
-        return;
-    }
-    if (iP != iG && isNewLinksBetter(g, iP, nP, nG, t, np, ng) &&
-        isNewLinksBetter(g, iG, nP, nG, t, np, ng)) {
-        g.m_items[iP] = item;
-        g.remove(static_cast<std::size_t>(iG));
-    }
+    NcPlaceHit(*this, g, iP, iG, HitItem{nP, nG, t, *distDif, *minAngleDif, *angleDif, 0}, np, ng);
 }
 
 void Matcher100::clearNotHitGroup(HitGroup& g, NotHit* notHitP, NotHit* notHitG, bool final)
@@ -477,22 +484,34 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
         if (!NcLinkAngles(*this, nP, nG, rotation, &minAngleDif)) {
             continue;
         }
-        bool present = false;
+        // The first items naming nP and nG, as add2hit finds them; a pair already among the
+        // hits is left as it is.
+        int iP = -1;
         for (int i = 0; i < g.m_numItems; ++i) {
             if (g.m_items[i].nP == nP) {
-                present = g.m_items[i].nG == nG;
+                iP = i;
                 break;
             }
         }
-        if (present) {
+        if (iP >= 0 && g.m_items[iP].nG == nG) {
             continue;
         }
         short distDif = 0;
         short angleDif = 0;
-        if (NcLinkShape(*this, np, ng, nP, nG, &distDif, &angleDif)) {
-            add2hit(g, m_notHitP, m_notHitG, static_cast<short>(nP), static_cast<short>(nG), lt,
-                    false, np, ng, &distDif, &minAngleDif, &angleDif);
+        if (!NcLinkShape(*this, np, ng, nP, nG, &distDif, &angleDif)) {
+            continue;
         }
+        int iG = -1;
+        for (int i = 0; i < g.m_numItems; ++i) {
+            if (g.m_items[i].nG == nG) {
+                iG = i;
+                break;
+            }
+        }
+        NcPlaceHit(*this, g, iP, iG,
+                   HitItem{static_cast<std::int16_t>(nP), static_cast<std::int16_t>(nG), lt,
+                           distDif, minAngleDif, angleDif, 0},
+                   np, ng);
     }
     // 3. The similarity.
     calcNestSimAlt(np, ng, g);
