@@ -44,12 +44,6 @@ int NcSlots(const ESK::Link& link)
     return link.count < ESK::ESK_LINK_SLOTS ? link.count : ESK::ESK_LINK_SLOTS;
 }
 
-// Code of gallery slot g of a link list: 0 for a slot it does not have.
-int NcCode(const ESK::Link& link, int g)
-{
-    return (g >= 0 && g < NcSlots(link)) ? link.slot[g].code & 15 : 0;
-}
-
 int NcType(const ESK::Sign& m)
 {
     return m.type == 1 ? 1 : 0;
@@ -77,6 +71,23 @@ inline std::uint32_t NcOpenTransitions(int typeP, int typeG)
 {
     return NC_OPEN_TRANSITIONS[static_cast<std::size_t>(2 * typeP + typeG)];
 }
+
+// The right-hand slots of a minutia of each type, bit k for slot k.
+std::array<std::uint64_t, 2> NcRightSlotTable()
+{
+    std::array<std::uint64_t, 2> m{};
+    for (int type = 0; type < 2; ++type) {
+        for (int k = 0; k < NUM_SLOTS_B; ++k) {
+            if (isRightLink[type][k] != 0) {
+                m[static_cast<std::size_t>(type)] |= std::uint64_t{1} << k;
+            }
+        }
+    }
+    return m;
+}
+
+const std::array<std::uint64_t, 2> NC_RIGHT_SLOTS = NcRightSlotTable();
+static_assert(ESK::ESK_LINK_SLOTS <= NUM_SLOTS_B, "every slot has a side");
 
 // wrap180(a), with a turn added or taken away first: the angle differences of a nest
 // comparison mostly lie within one turn of the range.
@@ -580,9 +591,14 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
     const GroupEx& group = *m_curGroup;
     // The group's partner of each probe minutia (its first pair naming it; -2 for none) and
     // the gallery minutiae it holds, looked up once.
-    std::int16_t partnerOfP[MAX_NESTS];
+    // (The partners are filled four at a time, the last block reaching into the spare entry.)
+    std::int16_t partnerOfP[MAX_NESTS + 1];
     std::uint8_t inGroupG[MAX_NESTS];
-    std::fill_n(partnerOfP, m_numNestP, static_cast<std::int16_t>(-2));
+    static_assert((MAX_NESTS + 1) % 4 == 0, "partner blocks of four");
+    const std::uint64_t noPartners = 0xFFFEFFFEFFFEFFFEu; // four entries of -2
+    for (int i = 0; i < m_numNestP; i += 4) {
+        std::memcpy(partnerOfP + i, &noPartners, sizeof noPartners);
+    }
     std::fill_n(inGroupG, m_numNestG, static_cast<std::uint8_t>(0));
     for (std::uint32_t k = 0; k < group.getNumItems(); ++k) {
         const PairEx2& pair = group.getPair(k);
@@ -594,18 +610,21 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
         }
     }
 
-    const int slotsP = NcSlots(linkP);
-    for (int k = 0; k < slotsP; ++k) {
-        // 2. Slots within the limits that map to a gallery slot.
-        if (k > (isRightLink[typeP][k] != 0 ? right : left)) {
-            continue;
-        }
+    // 2. Slots within the limits (a right-hand slot up to right, the others up to left) that
+    // map to a gallery slot.
+    const std::uint64_t rightSlots = NC_RIGHT_SLOTS[static_cast<std::size_t>(typeP)];
+    std::uint64_t open = (rightSlots & ((std::uint64_t{2} << right) - 1)) |
+                         (~rightSlots & ((std::uint64_t{2} << left) - 1));
+    open &= (std::uint64_t{1} << NcSlots(linkP)) - 1;
+    const int slotsG = NcSlots(linkG);
+    for (; open != 0; open &= open - 1) {
+        const int k = __builtin_ctzll(open);
         const int gs = TransitionMatrix[t][k];
         if (gs < 0) {
             continue;
         }
         const int codeP = linkP.slot[k].code & 15;
-        const int codeG = NcCode(linkG, gs);
+        const int codeG = gs < slotsG ? linkG.slot[gs].code & 15 : 0;
         if (codeP == 0 && codeG == 0) {
             continue;
         }
