@@ -229,6 +229,20 @@ void NcPlaceHit(Matcher100& m, HitGroup& g, int iP, int iG, const HitItem& item,
     }
 }
 
+// The best-nest list by similarity and the seed set by virtual size, largest first; equal
+// keys keep their order (the order the merge sort of qsort leaves them in).
+void NcSortBySim(BestNest* items, unsigned n)
+{
+    std::stable_sort(items, items + n,
+                     [](const BestNest& a, const BestNest& b) { return a.sim > b.sim; });
+}
+
+void NcSortBySize(NestVirtSize* items, unsigned n)
+{
+    std::stable_sort(items, items + n,
+                     [](const NestVirtSize& a, const NestVirtSize& b) { return a.size > b.size; });
+}
+
 } // namespace
 
 bool Matcher100::isTransitionPossible(short np, short ng, Transition t) const
@@ -899,7 +913,7 @@ void Matcher100::compareBestNests(std::uint8_t threshold)
             }
         }
     }
-    std::qsort(m_bestNests, m_numBestNests, sizeof(BestNest), compareNestSim);
+    NcSortBySim(m_bestNests, m_numBestNests);
 }
 
 void Matcher100::compareNestsFromAccelMatch(const std::uint8_t* npList, const std::uint8_t* ngList,
@@ -917,7 +931,7 @@ void Matcher100::compareNestsFromAccelMatch(const std::uint8_t* npList, const st
         getNestCompareResult(np, ng, m_transitionLimit, best);
         m_bestNests[m_numBestNests++] = BestNest{npList[k], ngList[k], best};
     }
-    std::qsort(m_bestNests, m_numBestNests, sizeof(BestNest), compareNestSim);
+    NcSortBySim(m_bestNests, m_numBestNests);
 }
 
 unsigned Matcher100::buildVirtualGroup(short np, short ng)
@@ -945,8 +959,7 @@ void Matcher100::chooseBestNests(unsigned n, unsigned minSize)
         m_nestVirtSizeSet.items[m_nestVirtSizeSet.m_numItems++] =
             NestVirtSize{b.np, b.ng, static_cast<std::uint8_t>(size)};
     }
-    std::qsort(m_nestVirtSizeSet.items, m_nestVirtSizeSet.m_numItems, sizeof(NestVirtSize),
-               compareNestVirtSize);
+    NcSortBySize(m_nestVirtSizeSet.items, m_nestVirtSizeSet.m_numItems);
 }
 
 int Matcher100::getQuadrant(int /*unused*/, const ESK::Lot<short>* minutia, const ESK::Link* links,
