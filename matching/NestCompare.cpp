@@ -189,17 +189,26 @@ inline bool NcCheckLink(Matcher100& m, int np, int ng, int nP, int nG, int rotat
            NcLinkShape(m, np, ng, nP, nG, distDif, angleDif);
 }
 
-// Makes block `block` of `blocks` exist (the next one to add when it is one past the end), each
-// of `size` elements; a failed allocation leaves the blocks as they were and throws.
+// Appends a block of `size` elements to `blocks`; a failed allocation leaves the blocks as they
+// were and throws. Kept out of line: the store seldom grows.
 template <class T>
-void NcEnsureBlock(std::vector<std::unique_ptr<T[]>>& blocks, std::size_t block, std::size_t size)
+[[gnu::noinline]] void NcAddBlock(std::vector<std::unique_ptr<T[]>>& blocks, std::size_t size)
+{
+    blocks.emplace_back(new (std::nothrow) T[size]);
+    if (blocks.back() == nullptr) {
+        blocks.pop_back();
+        throw MyException{};
+    }
+}
+
+// Makes block `block` of `blocks` exist (the next one to add when it is one past the end), each
+// of `size` elements.
+template <class T>
+inline void NcEnsureBlock(std::vector<std::unique_ptr<T[]>>& blocks, std::size_t block,
+                          std::size_t size)
 {
     if (block == blocks.size()) {
-        blocks.emplace_back(new (std::nothrow) T[size]);
-        if (blocks.back() == nullptr) {
-            blocks.pop_back();
-            throw MyException{};
-        }
+        NcAddBlock(blocks, size);
     }
 }
 
