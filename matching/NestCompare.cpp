@@ -212,6 +212,14 @@ inline void NcEnsureBlock(std::vector<std::unique_ptr<T[]>>& blocks, std::size_t
     }
 }
 
+// A link pair of a nest comparison that passed the tests of the pair alone.
+struct NcLinkCandidate {
+    std::int16_t nP;
+    std::int16_t nG;
+    std::int16_t minAngleDif;
+    std::int8_t transition;
+};
+
 // Puts item into g by the rules of add2hit, iP and iG being the first items naming its probe
 // and gallery neighbours (-1 for none).
 void NcPlaceHit(Matcher100& m, HitGroup& g, int iP, int iG, const HitItem& item, int np, int ng)
@@ -498,8 +506,12 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
     const ESK::Link& linkG = m_linksG[ng];
     // 2. Link pairs under the transition's slot mapping, in slot order; only slots that can
     // pair a link on both sides are looked at (a nest without them has nothing to compare).
+    // The tests of the link pair alone come first and have no effect but their answer: the
+    // pairs they keep are listed, then looked for among the hits and placed one by one.
     const std::int32_t* map = TransitionMatrix[t];
     const std::uint64_t slotsOfG = m_neighboursG[ng].slots;
+    NcLinkCandidate candidates[ESK::ESK_LINK_SLOTS];
+    int numCandidates = 0;
     for (std::uint64_t open = m_neighboursP[np].slots; open != 0; open &= open - 1) {
         const int k = __builtin_ctzll(open);
         const int gs = map[k];
@@ -512,12 +524,16 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
         }
         const int nP = linkP.slot[k].neighbour;
         const int nG = linkG.slot[gs].neighbour;
-        // The link tests have no effect but their answer: the one that refuses most links
-        // comes before the search for the pair among the hits.
         short minAngleDif = 0;
-        if (!NcLinkAngles(*this, nP, nG, rotation, &minAngleDif)) {
-            continue;
+        if (NcLinkAngles(*this, nP, nG, rotation, &minAngleDif)) {
+            candidates[numCandidates++] =
+                NcLinkCandidate{static_cast<std::int16_t>(nP), static_cast<std::int16_t>(nG),
+                                minAngleDif, static_cast<std::int8_t>(lt)};
         }
+    }
+    for (int c = 0; c < numCandidates; ++c) {
+        const int nP = candidates[c].nP;
+        const int nG = candidates[c].nG;
         // The first items naming nP and nG, as add2hit finds them; a pair already among the
         // hits is left as it is.
         int iP = -1;
@@ -543,8 +559,8 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
             }
         }
         NcPlaceHit(*this, g, iP, iG,
-                   HitItem{static_cast<std::int16_t>(nP), static_cast<std::int16_t>(nG), lt,
-                           distDif, minAngleDif, angleDif, 0},
+                   HitItem{candidates[c].nP, candidates[c].nG, candidates[c].transition, distDif,
+                           candidates[c].minAngleDif, angleDif, 0},
                    np, ng);
     }
     // 3. The similarity.
