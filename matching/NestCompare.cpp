@@ -260,6 +260,32 @@ void NcSortBySize(NestVirtSize* items, unsigned n)
                      [](const NestVirtSize& a, const NestVirtSize& b) { return a.size > b.size; });
 }
 
+// getHitProbabilities, inline for the nest comparison's similarity.
+[[gnu::always_inline]] inline int NcHitProbabilities(const Matcher100& m, const HitGroup& g,
+                                                     int& qualitySum)
+{
+    qualitySum = 0;
+    std::int64_t sum = 0;
+    for (int k = 0; k < g.m_numItems; ++k) {
+        const HitItem& item = g.m_items[k];
+        const int w = m.m_qualityWeightP[item.nP] + m.m_qualityWeightG[item.nG];
+        qualitySum += w;
+        const int a = 256 - item.distDif;
+        const int b = 256 - item.minAngleDif;
+        const int c = 256 - item.angleDif;
+        if (a < 0 || b < 0 || c < 0) {
+            continue;
+        }
+        const auto v =
+            static_cast<std::int64_t>(w * std::sqrt(static_cast<double>(c) * b * a) / 256.0);
+        sum += v * NcTransitionWeight(item.transition);
+    }
+    if (qualitySum == 0 || g.m_numItems == 0) {
+        return 0;
+    }
+    return static_cast<int>(sum * g.m_numItems / qualitySum);
+}
+
 } // namespace
 
 bool Matcher100::isTransitionPossible(short np, short ng, Transition t) const
@@ -356,26 +382,7 @@ void Matcher100::clearNotHitGroup(HitGroup& g, NotHit* notHitP, NotHit* notHitG,
 
 int Matcher100::getHitProbabilities(HitGroup& g, bool /*final*/, int& qualitySum)
 {
-    qualitySum = 0;
-    std::int64_t sum = 0;
-    for (int k = 0; k < g.m_numItems; ++k) {
-        const HitItem& item = g.m_items[k];
-        const int w = m_qualityWeightP[item.nP] + m_qualityWeightG[item.nG];
-        qualitySum += w;
-        const int a = 256 - item.distDif;
-        const int b = 256 - item.minAngleDif;
-        const int c = 256 - item.angleDif;
-        if (a < 0 || b < 0 || c < 0) {
-            continue;
-        }
-        const auto v =
-            static_cast<std::int64_t>(w * std::sqrt(static_cast<double>(c) * b * a) / 256.0);
-        sum += v * NcTransitionWeight(item.transition);
-    }
-    if (qualitySum == 0 || g.m_numItems == 0) {
-        return 0;
-    }
-    return static_cast<int>(sum * g.m_numItems / qualitySum);
+    return NcHitProbabilities(*this, g, qualitySum);
 }
 
 int Matcher100::getNotHitProbabilities(int np, int ng, NotHit* notHitP, NotHit* notHitG, int& count,
@@ -473,7 +480,7 @@ void Matcher100::calcNestSimAlt(int np, int ng, HitGroup& g)
     // no item names stays unexplained. Items name distinct neighbours on each side.
     g.m_sim = 0;
     int sumQ = 0;
-    const int hitProb = getHitProbabilities(g, false, sumQ);
+    const int hitProb = NcHitProbabilities(*this, g, sumQ);
     if (hitProb == 0) {
         return;
     }
