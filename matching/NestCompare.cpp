@@ -286,6 +286,29 @@ void NcSortBySize(NestVirtSize* items, unsigned n)
     return static_cast<int>(sum * g.m_numItems / qualitySum);
 }
 
+// saveNestComRes, inline for the comparison cache: the scratch group copied into the store as
+// transition t of the cell, which takes its similarity when it is the best so far.
+[[gnu::always_inline]] inline void NcSaveResult(Matcher100& m, NestCompareResult& cell,
+                                                Transition t)
+{
+    ZF_ASSERT(t >= 0 && t < NUM_CACHED_TRANSITIONS && cell.groups[t] == nullptr);
+    const HitGroup& s = m.m_scratchHit;
+    HitGroup* g = m.m_hitStore.take(s.m_numItems);
+    g->m_transition = s.m_transition;
+    g->m_sim = s.m_sim;
+    g->m_numItems = s.m_numItems;
+    // Item by item: the groups are short.
+    for (int k = 0; k < s.m_numItems; ++k) {
+        g->m_items[k] = s.m_items[k];
+    }
+    cell.groups[t] = g;
+    if (g->m_sim > cell.bestSim || cell.bestTransition == TR_NONE) {
+        cell.bestSim = g->m_sim;
+        cell.bestTransition = t;
+    }
+    cell.computed = 1;
+}
+
 } // namespace
 
 bool Matcher100::isTransitionPossible(short np, short ng, Transition t) const
@@ -777,21 +800,7 @@ HitGroup* HitGroupStore::take(unsigned count)
 
 void Matcher100::saveNestComRes(NestCompareResult& cell, Transition t)
 {
-    ZF_ASSERT(t >= 0 && t < NUM_CACHED_TRANSITIONS && cell.groups[t] == nullptr);
-    const HitGroup& s = m_scratchHit;
-    HitGroup* g = m_hitStore.take(s.m_numItems);
-    g->m_transition = s.m_transition;
-    g->m_sim = s.m_sim;
-    g->m_numItems = s.m_numItems;
-    if (s.m_numItems != 0) {
-        std::memcpy(g->m_items, s.m_items, sizeof(HitItem) * s.m_numItems);
-    }
-    cell.groups[t] = g;
-    if (g->m_sim > cell.bestSim || cell.bestTransition == TR_NONE) {
-        cell.bestSim = g->m_sim;
-        cell.bestTransition = t;
-    }
-    cell.computed = 1;
+    NcSaveResult(*this, cell, t);
 }
 
 NestCompareResult* Matcher100::getNestCompareResult(int np, int ng, Transition maxT,
@@ -818,7 +827,7 @@ NestCompareResult* Matcher100::getNestCompareResult(int np, int ng, Transition m
             if (cell.groups[t] == nullptr) {
                 compNestsAlt(static_cast<short>(np), static_cast<short>(ng), t, cell.rotation);
                 touchNestCompareCell(np, ng);
-                saveNestComRes(cell, t);
+                NcSaveResult(*this, cell, t);
             }
         } else {
             compNestsAlt(static_cast<short>(np), static_cast<short>(ng), t, cell.rotation);
@@ -853,7 +862,7 @@ HitGroup* Matcher100::getNestCompareResult(int np, int ng, Transition t, short& 
         if (cell.groups[t] == nullptr) {
             compNestsAlt(static_cast<short>(np), static_cast<short>(ng), t, cell.rotation);
             touchNestCompareCell(np, ng);
-            saveNestComRes(cell, t);
+            NcSaveResult(*this, cell, t);
         }
         return cell.groups[t];
     }
