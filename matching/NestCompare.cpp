@@ -89,6 +89,12 @@ std::array<std::uint64_t, 2> NcRightSlotTable()
 const std::array<std::uint64_t, 2> NC_RIGHT_SLOTS = NcRightSlotTable();
 static_assert(ESK::ESK_LINK_SLOTS <= NUM_SLOTS_B, "every slot has a side");
 
+// The highest slot of a slot set, 0 for an empty one.
+inline int NcHighestSlot(std::uint64_t slots)
+{
+    return slots == 0 ? 0 : 63 - __builtin_clzll(slots);
+}
+
 // wrap180(a), with a turn added or taken away first: the angle differences of a nest
 // comparison mostly lie within one turn of the range.
 inline int NcWrap180(int a)
@@ -607,29 +613,26 @@ void Matcher100::getMaxRightAndLeftLink(std::uint8_t type, const ESK::Link* link
         return;
     }
     // The last right and left slots (1 on) with a probe link, and those whose mapped gallery
-    // slot has one: walked from the last slot down until all four are found.
-    const std::int8_t* isRight = isRightLink[type & 1];
+    // slot has one: the slots of each kind as bit sets, then their highest slots.
     const std::int32_t* map = TransitionMatrix[t];
     const int slotsG = NcSlots(*linkG);
-    int rightP = 0;
-    int rightG = 0;
-    int leftP = 0;
-    int leftG = 0;
-    for (int k = slots - 1; k >= 1; --k) {
-        const bool probe = linkP->slot[k].code != 0;
-        const int gs = map[k];
-        const bool gallery = gs >= 0 && gs < slotsG && (linkG->slot[gs].code & 15) != 0;
-        if (isRight[k] != 0) {
-            rightP = rightP == 0 && probe ? k : rightP;
-            rightG = rightG == 0 && gallery ? k : rightG;
-        } else {
-            leftP = leftP == 0 && probe ? k : leftP;
-            leftG = leftG == 0 && gallery ? k : leftG;
+    std::uint64_t probe = 0;
+    std::uint64_t gallery = 0;
+    for (int k = 1; k < slots; ++k) {
+        const std::uint64_t bit = std::uint64_t{1} << k;
+        if (linkP->slot[k].code != 0) {
+            probe |= bit;
         }
-        if (rightP != 0 && rightG != 0 && leftP != 0 && leftG != 0) {
-            break;
+        const int gs = map[k];
+        if (gs >= 0 && gs < slotsG && (linkG->slot[gs].code & 15) != 0) {
+            gallery |= bit;
         }
     }
+    const std::uint64_t rightSlots = NC_RIGHT_SLOTS[type & 1u];
+    const int rightP = NcHighestSlot(probe & rightSlots);
+    const int rightG = NcHighestSlot(gallery & rightSlots);
+    const int leftP = NcHighestSlot(probe & ~rightSlots);
+    const int leftG = NcHighestSlot(gallery & ~rightSlots);
     right = rightP < rightG ? rightP : rightG;
     left = leftP < leftG ? leftP : leftG;
 }
