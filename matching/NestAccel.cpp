@@ -193,6 +193,7 @@ int Matcher100::compareAllNestAccel()
     // Local copies: the stores of the loop cannot change them, so they stay in registers.
     const NestAccel* accelG = m_accelG;
     std::uint32_t* histogram = m_accelHistogram;
+    const int numG = m_numNestG;
     for (int i = 0; i < m_numNestP; ++i) {
         const NestAccel a = m_accelP[i];
         std::uint8_t* sim = m_accelSim[i];
@@ -203,12 +204,12 @@ int Matcher100::compareAllNestAccel()
             ++histogram[s];
         };
         if (!limited) {
-            for (int j = 0; j < m_numNestG; ++j) {
+            for (int j = 0; j < numG; ++j) {
                 compare(j);
             }
             continue;
         }
-        for (int j = 0; j < m_numNestG; ++j) {
+        for (int j = 0; j < numG; ++j) {
             // Pairs beyond the rotation limit keep a similarity of 0.
             const int rotation = nestRotation(i, j);
             if (rotation != 0) {

@@ -44,12 +44,6 @@ int NcSlots(const ESK::Link& link)
     return link.count < ESK::ESK_LINK_SLOTS ? link.count : ESK::ESK_LINK_SLOTS;
 }
 
-// Code of gallery slot g of a link list: 0 for a slot it does not have.
-int NcCode(const ESK::Link& link, int g)
-{
-    return (g >= 0 && g < NcSlots(link)) ? link.slot[g].code & 15 : 0;
-}
-
 int NcType(const ESK::Sign& m)
 {
     return m.type == 1 ? 1 : 0;
@@ -78,6 +72,29 @@ inline std::uint32_t NcOpenTransitions(int typeP, int typeG)
     return NC_OPEN_TRANSITIONS[static_cast<std::size_t>(2 * typeP + typeG)];
 }
 
+// The right-hand slots of a minutia of each type, bit k for slot k.
+std::array<std::uint64_t, 2> NcRightSlotTable()
+{
+    std::array<std::uint64_t, 2> m{};
+    for (int type = 0; type < 2; ++type) {
+        for (int k = 0; k < NUM_SLOTS_B; ++k) {
+            if (isRightLink[type][k] != 0) {
+                m[static_cast<std::size_t>(type)] |= std::uint64_t{1} << k;
+            }
+        }
+    }
+    return m;
+}
+
+const std::array<std::uint64_t, 2> NC_RIGHT_SLOTS = NcRightSlotTable();
+static_assert(ESK::ESK_LINK_SLOTS <= NUM_SLOTS_B, "every slot has a side");
+
+// The highest slot of a slot set, 0 for an empty one.
+inline int NcHighestSlot(std::uint64_t slots)
+{
+    return slots == 0 ? 0 : 63 - __builtin_clzll(slots);
+}
+
 // wrap180(a), with a turn added or taken away first: the angle differences of a nest
 // comparison mostly lie within one turn of the range.
 inline int NcWrap180(int a)
@@ -90,12 +107,53 @@ inline int NcWrap180(int a)
     return a >= -180 && a < 180 ? a : wrap180(a);
 }
 
+// 256 d / LINK_ANGLE_TOL for the wrapped difference d (0..180) of a neighbour angle difference
+// x after rotation, at x + NC_TURN_DIF_REACH for x in -NC_TURN_DIF_REACH..NC_TURN_DIF_REACH - 1
+// (the difference of two angles 0..359 and a rotation -180..179 lies well within). d is within
+// the tolerance exactly where the entry is at most 256.
+constexpr int NC_TURN_DIF_REACH = 720;
+
+struct NcTurnDifTable {
+    std::int16_t dif[2 * NC_TURN_DIF_REACH];
+};
+
+constexpr NcTurnDifTable NcMakeTurnDifTable()
+{
+    NcTurnDifTable t{};
+    for (int x = -NC_TURN_DIF_REACH; x < NC_TURN_DIF_REACH; ++x) {
+        int w = x;
+        while (w >= 180) {
+            w -= 360;
+        }
+        while (w < -180) {
+            w += 360;
+        }
+        const int d = w < 0 ? -w : w;
+        t.dif[x + NC_TURN_DIF_REACH] = static_cast<std::int16_t>(256 * d / LINK_ANGLE_TOL);
+    }
+    return t;
+}
+
+constexpr NcTurnDifTable NC_TURN_DIF = NcMakeTurnDifTable();
+static_assert(256 * 26 / LINK_ANGLE_TOL > 256, "the first difference beyond the tolerance");
+static_assert(NC_TURN_DIF.dif[720] == 0 && NC_TURN_DIF.dif[720 + 25] == 256 &&
+                  NC_TURN_DIF.dif[720 + 26] == 266 && NC_TURN_DIF.dif[720 - 25] == 256 &&
+                  NC_TURN_DIF.dif[720 + 335] == 256 && NC_TURN_DIF.dif[720 + 334] == 266 &&
+                  NC_TURN_DIF.dif[720 + 180] == 1843 && NC_TURN_DIF.dif[0] == 0 &&
+                  NC_TURN_DIF.dif[2 * 720 - 1] == 10,
+              "differences wrap by whole turns");
+
 // Test 1 of checkLink: the neighbour angles after rotation, their difference d on the 256
 // scale of the tolerance.
 [[gnu::always_inline]] inline bool NcLinkAngles(const Matcher100& m, int nP, int nG, int rotation,
                                                 short* minAngleDif)
 {
-    const int w = NcWrap180(m.m_minutiaeP[nP].angle - m.m_minutiaeG[nG].angle - rotation);
+    const int x = m.m_minutiaeP[nP].angle - m.m_minutiaeG[nG].angle - rotation;
+    if (x >= -NC_TURN_DIF_REACH && x < NC_TURN_DIF_REACH) {
+        *minAngleDif = NC_TURN_DIF.dif[x + NC_TURN_DIF_REACH];
+        return *minAngleDif <= 256;
+    }
+    const int w = NcWrap180(x);
     const int d = w < 0 ? -w : w;
     *minAngleDif = static_cast<short>(256 * d / LINK_ANGLE_TOL);
     return d <= LINK_ANGLE_TOL;
@@ -137,18 +195,124 @@ inline bool NcCheckLink(Matcher100& m, int np, int ng, int nP, int nG, int rotat
            NcLinkShape(m, np, ng, nP, nG, distDif, angleDif);
 }
 
-// Makes block `block` of `blocks` exist (the next one to add when it is one past the end), each
-// of `size` elements; a failed allocation leaves the blocks as they were and throws.
+// Appends a block of `size` elements to `blocks`; a failed allocation leaves the blocks as they
+// were and throws. Kept out of line: the store seldom grows.
 template <class T>
-void NcEnsureBlock(std::vector<std::unique_ptr<T[]>>& blocks, std::size_t block, std::size_t size)
+[[gnu::noinline]] void NcAddBlock(std::vector<std::unique_ptr<T[]>>& blocks, std::size_t size)
+{
+    blocks.emplace_back(new (std::nothrow) T[size]);
+    if (blocks.back() == nullptr) {
+        blocks.pop_back();
+        throw MyException{};
+    }
+}
+
+// Makes block `block` of `blocks` exist (the next one to add when it is one past the end), each
+// of `size` elements.
+template <class T>
+inline void NcEnsureBlock(std::vector<std::unique_ptr<T[]>>& blocks, std::size_t block,
+                          std::size_t size)
 {
     if (block == blocks.size()) {
-        blocks.emplace_back(new (std::nothrow) T[size]);
-        if (blocks.back() == nullptr) {
-            blocks.pop_back();
-            throw MyException{};
-        }
+        NcAddBlock(blocks, size);
     }
+}
+
+// A link pair of a nest comparison that passed the tests of the pair alone.
+struct NcLinkCandidate {
+    std::int16_t nP;
+    std::int16_t nG;
+    std::int16_t minAngleDif;
+    std::int8_t transition;
+};
+
+// Puts item into g by the rules of add2hit, iP and iG being the first items naming its probe
+// and gallery neighbours (-1 for none).
+void NcPlaceHit(Matcher100& m, HitGroup& g, int iP, int iG, const HitItem& item, int np, int ng)
+{
+    if (iP < 0 && iG < 0) {
+        // Neither is named yet: appended as HitGroup::add would.
+        ZF_ASSERT(item.transition >= NT && item.transition <= MPT);
+        ZF_ASSERT(g.m_numItems < g.m_maxItems);
+        g.m_items[g.m_numItems++] = item;
+        return;
+    }
+    const Transition t = item.transition;
+    if (iP < 0 || iG < 0) {
+        const int k = iP < 0 ? iG : iP;
+        if (m.isNewLinksBetter(g, k, item.nP, item.nG, t, np, ng)) {
+            g.m_items[k] = item;
+        }
+        return;
+    }
+    if (iP != iG && m.isNewLinksBetter(g, iP, item.nP, item.nG, t, np, ng) &&
+        m.isNewLinksBetter(g, iG, item.nP, item.nG, t, np, ng)) {
+        g.m_items[iP] = item;
+        g.remove(static_cast<std::size_t>(iG));
+    }
+}
+
+// The best-nest list by similarity and the seed set by virtual size, largest first; equal
+// keys keep their order (the order the merge sort of qsort leaves them in).
+void NcSortBySim(BestNest* items, unsigned n)
+{
+    std::stable_sort(items, items + n,
+                     [](const BestNest& a, const BestNest& b) { return a.sim > b.sim; });
+}
+
+void NcSortBySize(NestVirtSize* items, unsigned n)
+{
+    std::stable_sort(items, items + n,
+                     [](const NestVirtSize& a, const NestVirtSize& b) { return a.size > b.size; });
+}
+
+// getHitProbabilities, inline for the nest comparison's similarity.
+[[gnu::always_inline]] inline int NcHitProbabilities(const Matcher100& m, const HitGroup& g,
+                                                     int& qualitySum)
+{
+    qualitySum = 0;
+    std::int64_t sum = 0;
+    for (int k = 0; k < g.m_numItems; ++k) {
+        const HitItem& item = g.m_items[k];
+        const int w = m.m_qualityWeightP[item.nP] + m.m_qualityWeightG[item.nG];
+        qualitySum += w;
+        const int a = 256 - item.distDif;
+        const int b = 256 - item.minAngleDif;
+        const int c = 256 - item.angleDif;
+        if (a < 0 || b < 0 || c < 0) {
+            continue;
+        }
+        const auto v =
+            static_cast<std::int64_t>(w * std::sqrt(static_cast<double>(c) * b * a) / 256.0);
+        sum += v * NcTransitionWeight(item.transition);
+    }
+    if (qualitySum == 0 || g.m_numItems == 0) {
+        return 0;
+    }
+    return static_cast<int>(sum * g.m_numItems / qualitySum);
+}
+
+// saveNestComRes, inline for the comparison cache: the scratch group copied into the store as
+// transition t of the cell, which takes its similarity when it is the best so far.
+[[gnu::always_inline]] inline void NcSaveResult(Matcher100& m, NestCompareResult& cell,
+                                                Transition t)
+{
+    ZF_ASSERT(t >= 0 && t < NUM_CACHED_TRANSITIONS && cell.groups[t] == nullptr);
+    const HitGroup& s = m.m_scratchHit;
+    HitGroup* g = m.m_hitStore.take(s.m_numItems);
+    g->m_transition = s.m_transition;
+    g->m_sim = s.m_sim;
+    g->m_numItems = s.m_numItems;
+    // Item by item: the groups are short.
+    for (int k = 0; k < s.m_numItems; ++k) {
+        g->m_items[k] = s.m_items[k];
+    }
+    cell.groups[t] = g;
+    if (g->m_sim > cell.bestSim || cell.bestTransition == TR_NONE) {
+        cell.bestSim = g->m_sim;
+        cell.bestTransition = t;
+    }
+    cell.computed = 1;
 }
 
 } // namespace
@@ -222,26 +386,7 @@ void Matcher100::add2hit(HitGroup& g, NotHit* /*notHitP*/, NotHit* /*notHitG*/, 
             iG = k;
         }
     }
-    const HitItem item{nP, nG, t, *distDif, *minAngleDif, *angleDif, 0};
-    if (iP < 0 && iG < 0) {
-        // Neither is named yet: appended as HitGroup::add would.
-        ZF_ASSERT(t >= NT && t <= MPT);
-        ZF_ASSERT(g.m_numItems < g.m_maxItems);
-        g.m_items[g.m_numItems++] = item;
-        return;
-    }
-    if (iP < 0 || iG < 0) {
-        const int k = iP < 0 ? iG : iP;
-        if (isNewLinksBetter(g, k, nP, nG, t, np, ng)) {
-            g.m_items[k] = item;
-        }
-        return;
-    }
-    if (iP != iG && isNewLinksBetter(g, iP, nP, nG, t, np, ng) &&
-        isNewLinksBetter(g, iG, nP, nG, t, np, ng)) {
-        g.m_items[iP] = item;
-        g.remove(static_cast<std::size_t>(iG));
-    }
+    NcPlaceHit(*this, g, iP, iG, HitItem{nP, nG, t, *distDif, *minAngleDif, *angleDif, 0}, np, ng);
 }
 
 void Matcher100::clearNotHitGroup(HitGroup& g, NotHit* notHitP, NotHit* notHitG, bool final)
@@ -266,26 +411,7 @@ void Matcher100::clearNotHitGroup(HitGroup& g, NotHit* notHitP, NotHit* notHitG,
 
 int Matcher100::getHitProbabilities(HitGroup& g, bool /*final*/, int& qualitySum)
 {
-    qualitySum = 0;
-    std::int64_t sum = 0;
-    for (int k = 0; k < g.m_numItems; ++k) {
-        const HitItem& item = g.m_items[k];
-        const int w = m_qualityWeightP[item.nP] + m_qualityWeightG[item.nG];
-        qualitySum += w;
-        const int a = 256 - item.distDif;
-        const int b = 256 - item.minAngleDif;
-        const int c = 256 - item.angleDif;
-        if (a < 0 || b < 0 || c < 0) {
-            continue;
-        }
-        const auto v =
-            static_cast<std::int64_t>(w * std::sqrt(static_cast<double>(c) * b * a) / 256.0);
-        sum += v * NcTransitionWeight(item.transition);
-    }
-    if (qualitySum == 0 || g.m_numItems == 0) {
-        return 0;
-    }
-    return static_cast<int>(sum * g.m_numItems / qualitySum);
+    return NcHitProbabilities(*this, g, qualitySum);
 }
 
 int Matcher100::getNotHitProbabilities(int np, int ng, NotHit* notHitP, NotHit* notHitG, int& count,
@@ -383,7 +509,7 @@ void Matcher100::calcNestSimAlt(int np, int ng, HitGroup& g)
     // no item names stays unexplained. Items name distinct neighbours on each side.
     g.m_sim = 0;
     int sumQ = 0;
-    const int hitProb = getHitProbabilities(g, false, sumQ);
+    const int hitProb = NcHitProbabilities(*this, g, sumQ);
     if (hitProb == 0) {
         return;
     }
@@ -416,8 +542,12 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
     const ESK::Link& linkG = m_linksG[ng];
     // 2. Link pairs under the transition's slot mapping, in slot order; only slots that can
     // pair a link on both sides are looked at (a nest without them has nothing to compare).
+    // The tests of the link pair alone come first and have no effect but their answer: the
+    // pairs they keep are listed, then looked for among the hits and placed one by one.
     const std::int32_t* map = TransitionMatrix[t];
     const std::uint64_t slotsOfG = m_neighboursG[ng].slots;
+    NcLinkCandidate candidates[ESK::ESK_LINK_SLOTS];
+    int numCandidates = 0;
     for (std::uint64_t open = m_neighboursP[np].slots; open != 0; open &= open - 1) {
         const int k = __builtin_ctzll(open);
         const int gs = map[k];
@@ -430,28 +560,44 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
         }
         const int nP = linkP.slot[k].neighbour;
         const int nG = linkG.slot[gs].neighbour;
-        // The link tests have no effect but their answer: the one that refuses most links
-        // comes before the search for the pair among the hits.
         short minAngleDif = 0;
-        if (!NcLinkAngles(*this, nP, nG, rotation, &minAngleDif)) {
-            continue;
+        if (NcLinkAngles(*this, nP, nG, rotation, &minAngleDif)) {
+            candidates[numCandidates++] =
+                NcLinkCandidate{static_cast<std::int16_t>(nP), static_cast<std::int16_t>(nG),
+                                minAngleDif, static_cast<std::int8_t>(lt)};
         }
-        bool present = false;
+    }
+    for (int c = 0; c < numCandidates; ++c) {
+        const int nP = candidates[c].nP;
+        const int nG = candidates[c].nG;
+        // The first items naming nP and nG, as add2hit finds them; a pair already among the
+        // hits is left as it is.
+        int iP = -1;
         for (int i = 0; i < g.m_numItems; ++i) {
             if (g.m_items[i].nP == nP) {
-                present = g.m_items[i].nG == nG;
+                iP = i;
                 break;
             }
         }
-        if (present) {
+        if (iP >= 0 && g.m_items[iP].nG == nG) {
             continue;
         }
         short distDif = 0;
         short angleDif = 0;
-        if (NcLinkShape(*this, np, ng, nP, nG, &distDif, &angleDif)) {
-            add2hit(g, m_notHitP, m_notHitG, static_cast<short>(nP), static_cast<short>(nG), lt,
-                    false, np, ng, &distDif, &minAngleDif, &angleDif);
+        if (!NcLinkShape(*this, np, ng, nP, nG, &distDif, &angleDif)) {
+            continue;
         }
+        int iG = -1;
+        for (int i = 0; i < g.m_numItems; ++i) {
+            if (g.m_items[i].nG == nG) {
+                iG = i;
+                break;
+            }
+        }
+        NcPlaceHit(*this, g, iP, iG,
+                   HitItem{candidates[c].nP, candidates[c].nG, candidates[c].transition, distDif,
+                           candidates[c].minAngleDif, angleDif, 0},
+                   np, ng);
     }
     // 3. The similarity.
     calcNestSimAlt(np, ng, g);
@@ -467,29 +613,26 @@ void Matcher100::getMaxRightAndLeftLink(std::uint8_t type, const ESK::Link* link
         return;
     }
     // The last right and left slots (1 on) with a probe link, and those whose mapped gallery
-    // slot has one: walked from the last slot down until all four are found.
-    const std::int8_t* isRight = isRightLink[type & 1];
+    // slot has one: the slots of each kind as bit sets, then their highest slots.
     const std::int32_t* map = TransitionMatrix[t];
     const int slotsG = NcSlots(*linkG);
-    int rightP = 0;
-    int rightG = 0;
-    int leftP = 0;
-    int leftG = 0;
-    for (int k = slots - 1; k >= 1; --k) {
-        const bool probe = linkP->slot[k].code != 0;
-        const int gs = map[k];
-        const bool gallery = gs >= 0 && gs < slotsG && (linkG->slot[gs].code & 15) != 0;
-        if (isRight[k] != 0) {
-            rightP = rightP == 0 && probe ? k : rightP;
-            rightG = rightG == 0 && gallery ? k : rightG;
-        } else {
-            leftP = leftP == 0 && probe ? k : leftP;
-            leftG = leftG == 0 && gallery ? k : leftG;
+    std::uint64_t probe = 0;
+    std::uint64_t gallery = 0;
+    for (int k = 1; k < slots; ++k) {
+        const std::uint64_t bit = std::uint64_t{1} << k;
+        if (linkP->slot[k].code != 0) {
+            probe |= bit;
         }
-        if (rightP != 0 && rightG != 0 && leftP != 0 && leftG != 0) {
-            break;
+        const int gs = map[k];
+        if (gs >= 0 && gs < slotsG && (linkG->slot[gs].code & 15) != 0) {
+            gallery |= bit;
         }
     }
+    const std::uint64_t rightSlots = NC_RIGHT_SLOTS[type & 1u];
+    const int rightP = NcHighestSlot(probe & rightSlots);
+    const int rightG = NcHighestSlot(gallery & rightSlots);
+    const int leftP = NcHighestSlot(probe & ~rightSlots);
+    const int leftG = NcHighestSlot(gallery & ~rightSlots);
     right = rightP < rightG ? rightP : rightG;
     left = leftP < leftG ? leftP : leftG;
 }
@@ -520,9 +663,14 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
     const GroupEx& group = *m_curGroup;
     // The group's partner of each probe minutia (its first pair naming it; -2 for none) and
     // the gallery minutiae it holds, looked up once.
-    std::int16_t partnerOfP[MAX_NESTS];
+    // (The partners are filled four at a time, the last block reaching into the spare entry.)
+    std::int16_t partnerOfP[MAX_NESTS + 1];
     std::uint8_t inGroupG[MAX_NESTS];
-    std::fill_n(partnerOfP, m_numNestP, static_cast<std::int16_t>(-2));
+    static_assert((MAX_NESTS + 1) % 4 == 0, "partner blocks of four");
+    const std::uint64_t noPartners = 0xFFFEFFFEFFFEFFFEu; // four entries of -2
+    for (int i = 0; i < m_numNestP; i += 4) {
+        std::memcpy(partnerOfP + i, &noPartners, sizeof noPartners);
+    }
     std::fill_n(inGroupG, m_numNestG, static_cast<std::uint8_t>(0));
     for (std::uint32_t k = 0; k < group.getNumItems(); ++k) {
         const PairEx2& pair = group.getPair(k);
@@ -534,18 +682,21 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
         }
     }
 
-    const int slotsP = NcSlots(linkP);
-    for (int k = 0; k < slotsP; ++k) {
-        // 2. Slots within the limits that map to a gallery slot.
-        if (k > (isRightLink[typeP][k] != 0 ? right : left)) {
-            continue;
-        }
+    // 2. Slots within the limits (a right-hand slot up to right, the others up to left) that
+    // map to a gallery slot.
+    const std::uint64_t rightSlots = NC_RIGHT_SLOTS[static_cast<std::size_t>(typeP)];
+    std::uint64_t open = (rightSlots & ((std::uint64_t{2} << right) - 1)) |
+                         (~rightSlots & ((std::uint64_t{2} << left) - 1));
+    open &= (std::uint64_t{1} << NcSlots(linkP)) - 1;
+    const int slotsG = NcSlots(linkG);
+    for (; open != 0; open &= open - 1) {
+        const int k = __builtin_ctzll(open);
         const int gs = TransitionMatrix[t][k];
         if (gs < 0) {
             continue;
         }
         const int codeP = linkP.slot[k].code & 15;
-        const int codeG = NcCode(linkG, gs);
+        const int codeG = gs < slotsG ? linkG.slot[gs].code & 15 : 0;
         if (codeP == 0 && codeG == 0) {
             continue;
         }
@@ -652,21 +803,7 @@ HitGroup* HitGroupStore::take(unsigned count)
 
 void Matcher100::saveNestComRes(NestCompareResult& cell, Transition t)
 {
-    ZF_ASSERT(t >= 0 && t < NUM_CACHED_TRANSITIONS && cell.groups[t] == nullptr);
-    const HitGroup& s = m_scratchHit;
-    HitGroup* g = m_hitStore.take(s.m_numItems);
-    g->m_transition = s.m_transition;
-    g->m_sim = s.m_sim;
-    g->m_numItems = s.m_numItems;
-    if (s.m_numItems != 0) {
-        std::memcpy(g->m_items, s.m_items, sizeof(HitItem) * s.m_numItems);
-    }
-    cell.groups[t] = g;
-    if (g->m_sim > cell.bestSim || cell.bestTransition == TR_NONE) {
-        cell.bestSim = g->m_sim;
-        cell.bestTransition = t;
-    }
-    cell.computed = 1;
+    NcSaveResult(*this, cell, t);
 }
 
 NestCompareResult* Matcher100::getNestCompareResult(int np, int ng, Transition maxT,
@@ -693,7 +830,7 @@ NestCompareResult* Matcher100::getNestCompareResult(int np, int ng, Transition m
             if (cell.groups[t] == nullptr) {
                 compNestsAlt(static_cast<short>(np), static_cast<short>(ng), t, cell.rotation);
                 touchNestCompareCell(np, ng);
-                saveNestComRes(cell, t);
+                NcSaveResult(*this, cell, t);
             }
         } else {
             compNestsAlt(static_cast<short>(np), static_cast<short>(ng), t, cell.rotation);
@@ -728,7 +865,7 @@ HitGroup* Matcher100::getNestCompareResult(int np, int ng, Transition t, short& 
         if (cell.groups[t] == nullptr) {
             compNestsAlt(static_cast<short>(np), static_cast<short>(ng), t, cell.rotation);
             touchNestCompareCell(np, ng);
-            saveNestComRes(cell, t);
+            NcSaveResult(*this, cell, t);
         }
         return cell.groups[t];
     }
@@ -820,7 +957,7 @@ void Matcher100::compareBestNests(std::uint8_t threshold)
             }
         }
     }
-    std::qsort(m_bestNests, m_numBestNests, sizeof(BestNest), compareNestSim);
+    NcSortBySim(m_bestNests, m_numBestNests);
 }
 
 void Matcher100::compareNestsFromAccelMatch(const std::uint8_t* npList, const std::uint8_t* ngList,
@@ -838,7 +975,7 @@ void Matcher100::compareNestsFromAccelMatch(const std::uint8_t* npList, const st
         getNestCompareResult(np, ng, m_transitionLimit, best);
         m_bestNests[m_numBestNests++] = BestNest{npList[k], ngList[k], best};
     }
-    std::qsort(m_bestNests, m_numBestNests, sizeof(BestNest), compareNestSim);
+    NcSortBySim(m_bestNests, m_numBestNests);
 }
 
 unsigned Matcher100::buildVirtualGroup(short np, short ng)
@@ -866,8 +1003,7 @@ void Matcher100::chooseBestNests(unsigned n, unsigned minSize)
         m_nestVirtSizeSet.items[m_nestVirtSizeSet.m_numItems++] =
             NestVirtSize{b.np, b.ng, static_cast<std::uint8_t>(size)};
     }
-    std::qsort(m_nestVirtSizeSet.items, m_nestVirtSizeSet.m_numItems, sizeof(NestVirtSize),
-               compareNestVirtSize);
+    NcSortBySize(m_nestVirtSizeSet.items, m_nestVirtSizeSet.m_numItems);
 }
 
 int Matcher100::getQuadrant(int /*unused*/, const ESK::Lot<short>* minutia, const ESK::Link* links,
