@@ -69,6 +69,9 @@ struct ProfileShape {
     int steps = 0;
     int reachX = 0;
     int reachY = 0;
+    // A bound of a profile's energy per squared bin magnitude: its distinct bins that the
+    // energy counts, each by its factor.
+    int weight = 0;
     std::ptrdiff_t off[PROFILE_STEPS];
     std::ptrdiff_t back[PROFILE_STEPS]; // -off, the step the other way
     int bin[PROFILE_STEPS];
@@ -433,6 +436,15 @@ void Codex::Furiew(int level)
                     shape.reachX = std::max(shape.reachX, ax);
                     shape.reachY = std::max(shape.reachY, ay);
                 }
+                bool seen[BINS + 1] = {};
+                for (int i = 0; i < shape.steps; ++i) {
+                    seen[shape.bin[i]] = true;
+                }
+                for (int n = 0; n < BINS; ++n) {
+                    if (seen[n]) {
+                        shape.weight += !quick ? 1 : n <= 14 ? (15 - n) * (15 - n) : 0;
+                    }
+                }
                 shape.known = true;
             }
             const int steps = shape.steps;
@@ -450,6 +462,12 @@ void Codex::Furiew(int level)
                     const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(yy) * W0 + xx;
                     const int w0 = gw[o];
                     if (w0 == 0) {
+                        continue;
+                    }
+                    // Every bin is at most the smaller weight in magnitude (quick mode: 3
+                    // more), so a pixel whose bound is below the best energy cannot win.
+                    const int most = std::min(w0, MAX_LENGTH) + (quick ? 3 : 0);
+                    if (shape.weight * most * most < bestE) {
                         continue;
                     }
                     int last = steps;
