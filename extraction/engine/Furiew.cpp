@@ -77,6 +77,14 @@ struct ProfileShape {
     int bin[PROFILE_STEPS];
 };
 
+// A pixel of a block whose profile is measured: its offset and place in level 0 and its weight.
+struct FuPixel {
+    std::ptrdiff_t o;
+    int x;
+    int y;
+    int w0;
+};
+
 // The spread of one direction: its steps up to the first distance that reaches no channel,
 // the first channel each reaches, and how far they go.
 constexpr int SPREAD_STEPS = 12; // the spread walk (10 steps) and its closing zero step, at most
@@ -408,6 +416,7 @@ void Codex::Furiew(int level)
         rows[r] = Ex[r];
     }
     std::vector<SpreadShape> spreads(360);
+    std::vector<FuPixel> pixels(static_cast<std::size_t>(k) * k);
     for (int y = 2; y < ll.height - 2; ++y) {
         for (int x = 2; x < ll.width - 2; ++x) {
             const std::size_t at = static_cast<std::size_t>(y) * ll.width + x;
@@ -457,6 +466,10 @@ void Codex::Furiew(int level)
             // A block this far from the edges keeps every profile pixel inside the image.
             const bool inner = x0 - reachX >= 0 && x1 - 1 + reachX < W0 && y0 - reachY >= 0 &&
                                y1 - 1 + reachY < H0;
+            // The block's pixels of nonzero weight, heaviest first (a heavy pixel bounds the
+            // energy of the lighter ones early); the best one is the most energetic, and of
+            // equal ones the last in raster order, whatever order they are measured in.
+            int count = 0;
             for (int yy = y0; yy < y1; ++yy) {
                 for (int xx = x0; xx < x1; ++xx) {
                     const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(yy) * W0 + xx;
@@ -464,63 +477,82 @@ void Codex::Furiew(int level)
                     if (w0 == 0) {
                         continue;
                     }
-                    // Every bin is at most the smaller weight in magnitude (quick mode: 3
-                    // more), so a pixel whose bound is below the best energy cannot win.
-                    const int most = std::min(w0, MAX_LENGTH) + (quick ? 3 : 0);
-                    if (shape.weight * most * most < bestE) {
-                        continue;
+                    int j = count++;
+                    for (; j > 0 && pixels[static_cast<std::size_t>(j - 1)].w0 < w0; --j) {
+                        pixels[static_cast<std::size_t>(j)] =
+                            pixels[static_cast<std::size_t>(j - 1)];
                     }
-                    int last = steps;
-                    if (!inner) {
-                        for (last = 0; last < steps; ++last) {
-                            const SStep* s = profile + last;
-                            if (!Inside(xx - s->x, yy - s->y, l0) ||
-                                !Inside(xx + s->x, yy + s->y, l0)) {
-                                break;
-                            }
-                        }
-                    }
-                    std::memset(bins, 0, sizeof binsA);
-                    if (quick) {
-                        ProfileBins<true>(gw + o, gdir + o, rows, w0, shape, last, bins);
-                    } else {
-                        ProfileBins<false>(gw + o, gdir + o, rows, w0, shape, last, bins);
-                    }
-                    // Bins before the first negative one are cleared; a profile without a
-                    // negative bin contributes nothing.
-                    const int zeroTo = quick ? 16 : BINS;
-                    int first = -1;
-                    for (int n = 0; n < zeroTo; ++n) {
-                        if (bins[n] < 0) {
-                            first = n;
+                    pixels[static_cast<std::size_t>(j)] = {o, xx, yy, w0};
+                }
+            }
+            std::ptrdiff_t bestO = -1;
+            for (int j = 0; j < count; ++j) {
+                const FuPixel& px = pixels[static_cast<std::size_t>(j)];
+                const std::ptrdiff_t o = px.o;
+                const int w0 = px.w0;
+                // Every bin is at most the smaller weight in magnitude (quick mode: 3
+                // more), so a pixel whose bound is below the best energy cannot win.
+                const int most = std::min(w0, MAX_LENGTH) + (quick ? 3 : 0);
+                const int bound = shape.weight * most * most;
+                if (bound < bestE) {
+                    break; // the lighter pixels after it are bounded lower still
+                }
+                if (bound == bestE && o < bestO) {
+                    continue;
+                }
+                const int xx = px.x;
+                const int yy = px.y;
+                int last = steps;
+                if (!inner) {
+                    for (last = 0; last < steps; ++last) {
+                        const SStep* s = profile + last;
+                        if (!Inside(xx - s->x, yy - s->y, l0) ||
+                            !Inside(xx + s->x, yy + s->y, l0)) {
                             break;
                         }
                     }
-                    if (first < 0) {
-                        continue;
-                    }
-                    for (int n = 0; n < first; ++n) {
-                        bins[n] = 0;
-                    }
-                    bins[BINS] = 0; // the sink, so that all slots can be summed
-                    int e = 0;
-                    if (quick) {
-#pragma GCC unroll 15
-                        for (int n = 0; n <= 14; ++n) {
-                            e += (15 - n) * (15 - n) * bins[n] * bins[n];
-                        }
-                    } else {
-                        for (int n = 0; n < BIN_SLOTS; ++n) {
-                            e += bins[n] * bins[n];
-                        }
-                    }
-                    if (e < bestE) {
-                        continue;
-                    }
-                    bestE = e;
-                    best = bins;
-                    bins = bins == binsA ? binsB : binsA;
                 }
+                std::memset(bins, 0, sizeof binsA);
+                if (quick) {
+                    ProfileBins<true>(gw + o, gdir + o, rows, w0, shape, last, bins);
+                } else {
+                    ProfileBins<false>(gw + o, gdir + o, rows, w0, shape, last, bins);
+                }
+                // Bins before the first negative one are cleared; a profile without a
+                // negative bin contributes nothing.
+                const int zeroTo = quick ? 16 : BINS;
+                int first = -1;
+                for (int n = 0; n < zeroTo; ++n) {
+                    if (bins[n] < 0) {
+                        first = n;
+                        break;
+                    }
+                }
+                if (first < 0) {
+                    continue;
+                }
+                for (int n = 0; n < first; ++n) {
+                    bins[n] = 0;
+                }
+                bins[BINS] = 0; // the sink, so that all slots can be summed
+                int e = 0;
+                if (quick) {
+#pragma GCC unroll 15
+                    for (int n = 0; n <= 14; ++n) {
+                        e += (15 - n) * (15 - n) * bins[n] * bins[n];
+                    }
+                } else {
+                    for (int n = 0; n < BIN_SLOTS; ++n) {
+                        e += bins[n] * bins[n];
+                    }
+                }
+                if (e < bestE || (e == bestE && o < bestO)) {
+                    continue;
+                }
+                bestE = e;
+                bestO = o;
+                best = bins;
+                bins = bins == binsA ? binsB : binsA;
             }
             // A block without a profile writes nothing.
             if (best == nullptr) {
