@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace wizard73 {
@@ -466,24 +467,28 @@ void Codex::Furiew(int level)
             // A block this far from the edges keeps every profile pixel inside the image.
             const bool inner = x0 - reachX >= 0 && x1 - 1 + reachX < W0 && y0 - reachY >= 0 &&
                                y1 - 1 + reachY < H0;
-            // The block's pixels of nonzero weight, heaviest first (a heavy pixel bounds the
-            // energy of the lighter ones early); the best one is the most energetic, and of
+            // The block's pixels of nonzero weight, the heaviest first (its weight bounds the
+            // energy of the lighter ones early). The best one is the most energetic, and of
             // equal ones the last in raster order, whatever order they are measured in.
             int count = 0;
             for (int yy = y0; yy < y1; ++yy) {
+                const std::ptrdiff_t o0 = static_cast<std::ptrdiff_t>(yy) * W0;
                 for (int xx = x0; xx < x1; ++xx) {
-                    const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(yy) * W0 + xx;
-                    const int w0 = gw[o];
-                    if (w0 == 0) {
-                        continue;
+                    const int w0 = gw[o0 + xx];
+                    if (w0 != 0) {
+                        pixels[static_cast<std::size_t>(count++)] = {o0 + xx, xx, yy, w0};
                     }
-                    int j = count++;
-                    for (; j > 0 && pixels[static_cast<std::size_t>(j - 1)].w0 < w0; --j) {
-                        pixels[static_cast<std::size_t>(j)] =
-                            pixels[static_cast<std::size_t>(j - 1)];
-                    }
-                    pixels[static_cast<std::size_t>(j)] = {o, xx, yy, w0};
                 }
+            }
+            int heavy = 0;
+            for (int j = 1; j < count; ++j) {
+                if (pixels[static_cast<std::size_t>(j)].w0 >
+                    pixels[static_cast<std::size_t>(heavy)].w0) {
+                    heavy = j;
+                }
+            }
+            if (heavy != 0) {
+                std::swap(pixels[0], pixels[static_cast<std::size_t>(heavy)]);
             }
             std::ptrdiff_t bestO = -1;
             for (int j = 0; j < count; ++j) {
@@ -494,10 +499,7 @@ void Codex::Furiew(int level)
                 // more), so a pixel whose bound is below the best energy cannot win.
                 const int most = std::min(w0, MAX_LENGTH) + (quick ? 3 : 0);
                 const int bound = shape.weight * most * most;
-                if (bound < bestE) {
-                    break; // the lighter pixels after it are bounded lower still
-                }
-                if (bound == bestE && o < bestO) {
+                if (bound < bestE || (bound == bestE && o < bestO)) {
                     continue;
                 }
                 const int xx = px.x;
