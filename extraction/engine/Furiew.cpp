@@ -153,6 +153,15 @@ inline void FuCopy(unsigned char* to, const unsigned char* from, int n)
     std::memcpy(to, from, static_cast<std::size_t>(n));
 }
 
+// The 2 x 2 samples at g (row stride W0) as four bytes at s.
+inline void FuFour(unsigned char* s, const unsigned char* g, int W0)
+{
+    unsigned char four[4];
+    std::memcpy(four, g, 2);
+    std::memcpy(four + 2, g + W0, 2);
+    std::memcpy(s, four, 4);
+}
+
 using FuBytes = std::uint8_t __attribute__((vector_size(8)));
 using FuShorts = std::int16_t __attribute__((vector_size(16)));
 using FuWords = std::uint16_t __attribute__((vector_size(16)));
@@ -289,29 +298,32 @@ void Codex::Furiew(int level)
                 }
                 continue;
             }
+            if (!quick && n == 2 && y1 - y0 == 2) {
+                // A 2 x 2 block: its four samples of each plane in one store; plane 0 holds
+                // the pixels themselves, planes 2i + 1 and 2i + 2 step i of the line one way
+                // and the other.
+                const std::size_t o = static_cast<std::size_t>(y0) * W0 + x0;
+                runs[static_cast<std::size_t>(r++)] = {o, m, 2};
+                runs[static_cast<std::size_t>(r++)] = {o + W0, m + 2, 2};
+                const unsigned char* g = grey + o;
+                unsigned char* s = samples.data() + m;
+                FuFour(s, g, W0);
+#pragma GCC unroll 4
+                for (int i = 0; i < 4; ++i) {
+                    FuFour(s + static_cast<std::ptrdiff_t>(2 * i + 1) * stride, g + lineA[i].off,
+                           W0);
+                    FuFour(s + static_cast<std::ptrdiff_t>(2 * i + 2) * stride, g + lineB[i].off,
+                           W0);
+                }
+                m += 4;
+                continue;
+            }
             // The block's sample offsets: the pixel itself, then step i of the line one way
             // and the other.
             std::ptrdiff_t line[9] = {};
             for (int i = 0; i < reach; ++i) {
                 line[2 * i + 1] = lineA[i].off;
                 line[2 * i + 2] = lineB[i].off;
-            }
-            if (!quick && n == 2 && y1 - y0 == 2) {
-                // A 2 x 2 block: its four samples of each plane in one store.
-                const std::size_t o = static_cast<std::size_t>(y0) * W0 + x0;
-                runs[static_cast<std::size_t>(r++)] = {o, m, 2};
-                runs[static_cast<std::size_t>(r++)] = {o + W0, m + 2, 2};
-                const unsigned char* g = grey + o;
-                unsigned char* s = samples.data() + m;
-#pragma GCC unroll 9
-                for (int j = 0; j < 9; ++j) {
-                    unsigned char four[4];
-                    std::memcpy(four, g + line[j], 2);
-                    std::memcpy(four + 2, g + line[j] + W0, 2);
-                    std::memcpy(s + static_cast<std::ptrdiff_t>(j) * stride, four, 4);
-                }
-                m += 4;
-                continue;
             }
             for (int yy = y0; yy < y1; ++yy) {
                 const std::size_t o = static_cast<std::size_t>(yy) * W0 + x0;
