@@ -643,6 +643,7 @@ void Codex::Furiew(int level)
                 const int n = std::min(sp.upTo[live[j]], inside);
                 const int v = liveV[j];
                 unsigned char* here = liveAt[j];
+#pragma GCC unroll 2
                 for (int i = 0; i < n; ++i) {
                     const std::ptrdiff_t off = sp.off[i];
                     here[-off] = static_cast<unsigned char>(std::max<int>(here[-off], v));
