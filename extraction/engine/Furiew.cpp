@@ -114,6 +114,7 @@ void ProfileBins(const unsigned char* w, const unsigned char* h, const std::int1
     const std::int16_t* fold = kFold.at + 255 - h[0];
     // Rows min(w, w0, MAX_LENGTH): the smaller weight picks the row.
     const int top = std::min(w0, MAX_LENGTH);
+#pragma GCC unroll 2
     for (int i = 0; i < last; ++i) {
         const std::ptrdiff_t off = shape.off[i];
         const std::ptrdiff_t back = shape.back[i];
