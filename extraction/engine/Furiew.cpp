@@ -1,8 +1,8 @@
 // Stage 14, Furiew: the ridge period energies. Layer 1 is smoothed along the curved ridge line
-// (36, 48, 49), its gradients (work planes 0, 2, 4) give a direction (241) and weight (242) per
-// level-0 pixel, and every block of the asked level keeps its most energetic profile across the
-// flow as 14 channels (64..77; channel k = period code k + 4, quick k + 2), spread across the
-// flow and averaged up to level 3. Throws WZ_NO_LAYER.
+// (36, 48, 49), its gradients (work planes 0, 2, 4) give a weight (242) per level-0 pixel and,
+// where it is not 0, a direction (241), and every block of the asked level keeps its most
+// energetic profile across the flow as 14 channels (64..77; channel k = period code k + 4,
+// quick k + 2), spread across the flow and averaged up to level 3. Throws WZ_NO_LAYER.
 
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/Roots.h"
@@ -357,8 +357,7 @@ void Codex::Furiew(int level)
         }
     }
 
-    // 2. Sobel gradient of 240, its direction (halved; 0 on the outermost rows and columns)
-    // and the histogram of its magnitudes (bins bounded to 255).
+    // 2. Sobel gradient of 240 and the histogram of its magnitudes (bins bounded to 255).
     std::int16_t* gx = Plane(0);
     std::int16_t* gy = Plane(2);
     std::int16_t* gm = Plane(4);
@@ -373,7 +372,6 @@ void Codex::Furiew(int level)
             const int dy = gy[o];
             const int m = SqriInline(dx * dx + dy * dy);
             gm[o] = static_cast<std::int16_t>(m);
-            gdir[o] = static_cast<unsigned char>(atan(dx, dy) / 2);
         }
         // The histogram counts the odd rows and columns from 7 to 7 short of the far edges.
         if ((y & 1) != 0 && y >= 7 && y < H0 - 6) {
@@ -394,7 +392,9 @@ void Codex::Furiew(int level)
     m_rank.LorLog(255);
     const int gain = m_rank.Lor[m_fuDivisor > 255 ? 255 : m_fuDivisor];
 
-    // 4. Gradient weight; 0 on the outermost rows and columns.
+    // 4. Gradient weight, and the gradient direction (halved) where the weight is not 0: the
+    // profiles read a direction only there. Both are 0 elsewhere and on the outermost rows and
+    // columns.
     unsigned char* gw = Layer(242, 0);
     std::memset(gw, 0, l0.size);
     // The weight depends on the magnitude alone: one table entry per Sobel magnitude (at most
@@ -414,6 +414,9 @@ void Codex::Furiew(int level)
             const std::size_t o = static_cast<std::size_t>(y) * W0 + x;
             const int m = gm[o];
             gw[o] = m >= 0 && m < WEIGHTS ? weights[static_cast<std::size_t>(m)] : weightOf(m);
+            if (gw[o] != 0) {
+                gdir[o] = static_cast<unsigned char>(atan(gx[o], gy[o]) / 2);
+            }
         }
     }
     unsigned char* chan[CHANNELS];
