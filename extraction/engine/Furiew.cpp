@@ -440,8 +440,8 @@ void Codex::Furiew(int level)
             if ((cls[at] & SINGULAR_MASK) != 0) {
                 continue;
             }
-            // The block's most energetic profile so far (the last of equal ones) and the buffer
-            // of the next pixel's; the best one's gaps are filled once, at the block's end.
+            // The block's most energetic profile so far and the buffer of the next pixel's; the
+            // best one's gaps are filled once, at the block's end.
             std::int16_t binsA[BIN_SLOTS];
             std::int16_t binsB[BIN_SLOTS];
             std::int16_t* best = nullptr;
