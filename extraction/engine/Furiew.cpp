@@ -1,8 +1,8 @@
 // Stage 14, Furiew: the ridge period energies. Layer 1 is smoothed along the curved ridge line
-// (36, 48, 49), its gradients (work planes 0, 2, 4) give a direction (241) and weight (242) per
-// level-0 pixel, and every block of the asked level keeps its most energetic profile across the
-// flow as 14 channels (64..77; channel k = period code k + 4, quick k + 2), spread across the
-// flow and averaged up to level 3. Throws WZ_NO_LAYER.
+// (36, 48, 49), its gradients (work planes 0, 2, 4) give a weight (242) per level-0 pixel and,
+// where it is not 0, a direction (241), and every block of the asked level keeps its most
+// energetic profile across the flow as 14 channels (64..77; channel k = period code k + 4,
+// quick k + 2), spread across the flow and averaged up to level 3. Throws WZ_NO_LAYER.
 
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/Roots.h"
@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace wizard73 {
@@ -69,9 +70,20 @@ struct ProfileShape {
     int steps = 0;
     int reachX = 0;
     int reachY = 0;
+    // A bound of a profile's energy per squared bin magnitude: its distinct bins that the
+    // energy counts, each by its factor.
+    int weight = 0;
     std::ptrdiff_t off[PROFILE_STEPS];
     std::ptrdiff_t back[PROFILE_STEPS]; // -off, the step the other way
     int bin[PROFILE_STEPS];
+};
+
+// A pixel of a block whose profile is measured: its offset and place in level 0 and its weight.
+struct FuPixel {
+    std::ptrdiff_t o;
+    int x;
+    int y;
+    int w0;
 };
 
 // The spread of one direction: its steps up to the first distance that reaches no channel,
@@ -102,6 +114,7 @@ void ProfileBins(const unsigned char* w, const unsigned char* h, const std::int1
     const std::int16_t* fold = kFold.at + 255 - h[0];
     // Rows min(w, w0, MAX_LENGTH): the smaller weight picks the row.
     const int top = std::min(w0, MAX_LENGTH);
+#pragma GCC unroll 2
     for (int i = 0; i < last; ++i) {
         const std::ptrdiff_t off = shape.off[i];
         const std::ptrdiff_t back = shape.back[i];
@@ -139,6 +152,15 @@ inline void FuCopy(unsigned char* to, const unsigned char* from, int n)
         return;
     }
     std::memcpy(to, from, static_cast<std::size_t>(n));
+}
+
+// The 2 x 2 samples at g (row stride W0) as four bytes at s.
+inline void FuFour(unsigned char* s, const unsigned char* g, int W0)
+{
+    unsigned char four[4];
+    std::memcpy(four, g, 2);
+    std::memcpy(four + 2, g + W0, 2);
+    std::memcpy(s, four, 4);
 }
 
 using FuBytes = std::uint8_t __attribute__((vector_size(8)));
@@ -277,29 +299,32 @@ void Codex::Furiew(int level)
                 }
                 continue;
             }
+            if (!quick && n == 2 && y1 - y0 == 2) {
+                // A 2 x 2 block: its four samples of each plane in one store; plane 0 holds
+                // the pixels themselves, planes 2i + 1 and 2i + 2 step i of the line one way
+                // and the other.
+                const std::size_t o = static_cast<std::size_t>(y0) * W0 + x0;
+                runs[static_cast<std::size_t>(r++)] = {o, m, 2};
+                runs[static_cast<std::size_t>(r++)] = {o + W0, m + 2, 2};
+                const unsigned char* g = grey + o;
+                unsigned char* s = samples.data() + m;
+                FuFour(s, g, W0);
+#pragma GCC unroll 4
+                for (int i = 0; i < 4; ++i) {
+                    FuFour(s + static_cast<std::ptrdiff_t>(2 * i + 1) * stride, g + lineA[i].off,
+                           W0);
+                    FuFour(s + static_cast<std::ptrdiff_t>(2 * i + 2) * stride, g + lineB[i].off,
+                           W0);
+                }
+                m += 4;
+                continue;
+            }
             // The block's sample offsets: the pixel itself, then step i of the line one way
             // and the other.
             std::ptrdiff_t line[9] = {};
             for (int i = 0; i < reach; ++i) {
                 line[2 * i + 1] = lineA[i].off;
                 line[2 * i + 2] = lineB[i].off;
-            }
-            if (!quick && n == 2 && y1 - y0 == 2) {
-                // A 2 x 2 block: its four samples of each plane in one store.
-                const std::size_t o = static_cast<std::size_t>(y0) * W0 + x0;
-                runs[static_cast<std::size_t>(r++)] = {o, m, 2};
-                runs[static_cast<std::size_t>(r++)] = {o + W0, m + 2, 2};
-                const unsigned char* g = grey + o;
-                unsigned char* s = samples.data() + m;
-#pragma GCC unroll 9
-                for (int j = 0; j < 9; ++j) {
-                    unsigned char four[4];
-                    std::memcpy(four, g + line[j], 2);
-                    std::memcpy(four + 2, g + line[j] + W0, 2);
-                    std::memcpy(s + static_cast<std::ptrdiff_t>(j) * stride, four, 4);
-                }
-                m += 4;
-                continue;
             }
             for (int yy = y0; yy < y1; ++yy) {
                 const std::size_t o = static_cast<std::size_t>(yy) * W0 + x0;
@@ -332,8 +357,7 @@ void Codex::Furiew(int level)
         }
     }
 
-    // 2. Sobel gradient of 240, its direction (halved; 0 on the outermost rows and columns)
-    // and the histogram of its magnitudes (bins bounded to 255).
+    // 2. Sobel gradient of 240 and the histogram of its magnitudes (bins bounded to 255).
     std::int16_t* gx = Plane(0);
     std::int16_t* gy = Plane(2);
     std::int16_t* gm = Plane(4);
@@ -348,7 +372,6 @@ void Codex::Furiew(int level)
             const int dy = gy[o];
             const int m = SqriInline(dx * dx + dy * dy);
             gm[o] = static_cast<std::int16_t>(m);
-            gdir[o] = static_cast<unsigned char>(atan(dx, dy) / 2);
         }
         // The histogram counts the odd rows and columns from 7 to 7 short of the far edges.
         if ((y & 1) != 0 && y >= 7 && y < H0 - 6) {
@@ -369,7 +392,9 @@ void Codex::Furiew(int level)
     m_rank.LorLog(255);
     const int gain = m_rank.Lor[m_fuDivisor > 255 ? 255 : m_fuDivisor];
 
-    // 4. Gradient weight; 0 on the outermost rows and columns.
+    // 4. Gradient weight, and the gradient direction (halved) where the weight is not 0: the
+    // profiles read a direction only there. Both are 0 elsewhere and on the outermost rows and
+    // columns.
     unsigned char* gw = Layer(242, 0);
     std::memset(gw, 0, l0.size);
     // The weight depends on the magnitude alone: one table entry per Sobel magnitude (at most
@@ -389,6 +414,9 @@ void Codex::Furiew(int level)
             const std::size_t o = static_cast<std::size_t>(y) * W0 + x;
             const int m = gm[o];
             gw[o] = m >= 0 && m < WEIGHTS ? weights[static_cast<std::size_t>(m)] : weightOf(m);
+            if (gw[o] != 0) {
+                gdir[o] = static_cast<unsigned char>(atan(gx[o], gy[o]) / 2);
+            }
         }
     }
     unsigned char* chan[CHANNELS];
@@ -405,14 +433,15 @@ void Codex::Furiew(int level)
         rows[r] = Ex[r];
     }
     std::vector<SpreadShape> spreads(360);
+    std::vector<FuPixel> pixels(static_cast<std::size_t>(k) * k);
     for (int y = 2; y < ll.height - 2; ++y) {
         for (int x = 2; x < ll.width - 2; ++x) {
             const std::size_t at = static_cast<std::size_t>(y) * ll.width + x;
             if ((cls[at] & SINGULAR_MASK) != 0) {
                 continue;
             }
-            // The block's most energetic profile so far (the last of equal ones) and the buffer
-            // of the next pixel's; the best one's gaps are filled once, at the block's end.
+            // The block's most energetic profile so far and the buffer of the next pixel's; the
+            // best one's gaps are filled once, at the block's end.
             std::int16_t binsA[BIN_SLOTS];
             std::int16_t binsB[BIN_SLOTS];
             std::int16_t* best = nullptr;
@@ -433,6 +462,15 @@ void Codex::Furiew(int level)
                     shape.reachX = std::max(shape.reachX, ax);
                     shape.reachY = std::max(shape.reachY, ay);
                 }
+                bool seen[BINS + 1] = {};
+                for (int i = 0; i < shape.steps; ++i) {
+                    seen[shape.bin[i]] = true;
+                }
+                for (int n = 0; n < BINS; ++n) {
+                    if (seen[n]) {
+                        shape.weight += !quick ? 1 : n <= 14 ? (15 - n) * (15 - n) : 0;
+                    }
+                }
                 shape.known = true;
             }
             const int steps = shape.steps;
@@ -445,64 +483,94 @@ void Codex::Furiew(int level)
             // A block this far from the edges keeps every profile pixel inside the image.
             const bool inner = x0 - reachX >= 0 && x1 - 1 + reachX < W0 && y0 - reachY >= 0 &&
                                y1 - 1 + reachY < H0;
+            // The block's pixels of nonzero weight, the heaviest first (its weight bounds the
+            // energy of the lighter ones early). The best one is the most energetic, and of
+            // equal ones the last in raster order, whatever order they are measured in.
+            int count = 0;
             for (int yy = y0; yy < y1; ++yy) {
+                const std::ptrdiff_t o0 = static_cast<std::ptrdiff_t>(yy) * W0;
                 for (int xx = x0; xx < x1; ++xx) {
-                    const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(yy) * W0 + xx;
-                    const int w0 = gw[o];
-                    if (w0 == 0) {
-                        continue;
+                    const int w0 = gw[o0 + xx];
+                    if (w0 != 0) {
+                        pixels[static_cast<std::size_t>(count++)] = {o0 + xx, xx, yy, w0};
                     }
-                    int last = steps;
-                    if (!inner) {
-                        for (last = 0; last < steps; ++last) {
-                            const SStep* s = profile + last;
-                            if (!Inside(xx - s->x, yy - s->y, l0) ||
-                                !Inside(xx + s->x, yy + s->y, l0)) {
-                                break;
-                            }
-                        }
-                    }
-                    std::memset(bins, 0, sizeof binsA);
-                    if (quick) {
-                        ProfileBins<true>(gw + o, gdir + o, rows, w0, shape, last, bins);
-                    } else {
-                        ProfileBins<false>(gw + o, gdir + o, rows, w0, shape, last, bins);
-                    }
-                    // Bins before the first negative one are cleared; a profile without a
-                    // negative bin contributes nothing.
-                    const int zeroTo = quick ? 16 : BINS;
-                    int first = -1;
-                    for (int n = 0; n < zeroTo; ++n) {
-                        if (bins[n] < 0) {
-                            first = n;
+                }
+            }
+            int heavy = 0;
+            for (int j = 1; j < count; ++j) {
+                if (pixels[static_cast<std::size_t>(j)].w0 >
+                    pixels[static_cast<std::size_t>(heavy)].w0) {
+                    heavy = j;
+                }
+            }
+            if (heavy != 0) {
+                std::swap(pixels[0], pixels[static_cast<std::size_t>(heavy)]);
+            }
+            std::ptrdiff_t bestO = -1;
+            for (int j = 0; j < count; ++j) {
+                const FuPixel& px = pixels[static_cast<std::size_t>(j)];
+                const std::ptrdiff_t o = px.o;
+                const int w0 = px.w0;
+                // Every bin is at most the smaller weight in magnitude (quick mode: 3
+                // more), so a pixel whose bound is below the best energy cannot win.
+                const int most = std::min(w0, MAX_LENGTH) + (quick ? 3 : 0);
+                const int bound = shape.weight * most * most;
+                if (bound < bestE || (bound == bestE && o < bestO)) {
+                    continue;
+                }
+                const int xx = px.x;
+                const int yy = px.y;
+                int last = steps;
+                if (!inner) {
+                    for (last = 0; last < steps; ++last) {
+                        const SStep* s = profile + last;
+                        if (!Inside(xx - s->x, yy - s->y, l0) ||
+                            !Inside(xx + s->x, yy + s->y, l0)) {
                             break;
                         }
                     }
-                    if (first < 0) {
-                        continue;
-                    }
-                    for (int n = 0; n < first; ++n) {
-                        bins[n] = 0;
-                    }
-                    bins[BINS] = 0; // the sink, so that all slots can be summed
-                    int e = 0;
-                    if (quick) {
-#pragma GCC unroll 15
-                        for (int n = 0; n <= 14; ++n) {
-                            e += (15 - n) * (15 - n) * bins[n] * bins[n];
-                        }
-                    } else {
-                        for (int n = 0; n < BIN_SLOTS; ++n) {
-                            e += bins[n] * bins[n];
-                        }
-                    }
-                    if (e < bestE) {
-                        continue;
-                    }
-                    bestE = e;
-                    best = bins;
-                    bins = bins == binsA ? binsB : binsA;
                 }
+                std::memset(bins, 0, sizeof binsA);
+                if (quick) {
+                    ProfileBins<true>(gw + o, gdir + o, rows, w0, shape, last, bins);
+                } else {
+                    ProfileBins<false>(gw + o, gdir + o, rows, w0, shape, last, bins);
+                }
+                // Bins before the first negative one are cleared; a profile without a
+                // negative bin contributes nothing.
+                const int zeroTo = quick ? 16 : BINS;
+                int first = -1;
+                for (int n = 0; n < zeroTo; ++n) {
+                    if (bins[n] < 0) {
+                        first = n;
+                        break;
+                    }
+                }
+                if (first < 0) {
+                    continue;
+                }
+                for (int n = 0; n < first; ++n) {
+                    bins[n] = 0;
+                }
+                bins[BINS] = 0; // the sink, so that all slots can be summed
+                int e = 0;
+                if (quick) {
+#pragma GCC unroll 15
+                    for (int n = 0; n <= 14; ++n) {
+                        e += (15 - n) * (15 - n) * bins[n] * bins[n];
+                    }
+                } else {
+                    for (int n = 0; n < BIN_SLOTS; ++n) {
+                        e += bins[n] * bins[n];
+                    }
+                }
+                if (e < bestE || (e == bestE && o < bestO)) {
+                    continue;
+                }
+                bestE = e;
+                bestO = o;
+                best = bins;
+                bins = bins == binsA ? binsB : binsA;
             }
             // A block without a profile writes nothing.
             if (best == nullptr) {
@@ -579,6 +647,7 @@ void Codex::Furiew(int level)
                 const int n = std::min(sp.upTo[live[j]], inside);
                 const int v = liveV[j];
                 unsigned char* here = liveAt[j];
+#pragma GCC unroll 2
                 for (int i = 0; i < n; ++i) {
                     const std::ptrdiff_t off = sp.off[i];
                     here[-off] = static_cast<unsigned char>(std::max<int>(here[-off], v));
