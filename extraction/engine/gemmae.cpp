@@ -97,11 +97,18 @@ struct SectorRow {
 #endif
     std::ptrdiff_t k0; // pointer-wide, so that the sums' addresses take it without extension
     int w[4];
-#if !defined(__SSE2__)
+#if defined(__SSE2__)
+    std::ptrdiff_t at; // 8 k0: the byte offset of sector k0's (cos, sin) pair in the lane sums
+    // (w[j], 1) twice for every j: sectors k0, k0 + 1 in the first eight 16-bit lanes, k0 + 2,
+    // k0 + 3 in the second eight, to pair with the (cos, 1, sin, 1) lanes of a direction byte.
+    alignas(16) std::int16_t pair16[16];
+#else
     int pair[8]; // w[0], w[0], w[1], w[1], ... for the lane-wise sums of cos, sin pairs
 #endif
-    alignas(16) std::int16_t pair16[8]; // the same weights as 16-bit lanes
 };
+#if defined(__SSE2__)
+static_assert(sizeof(SectorRow) == 64, "a row's address is its index shifted by 6");
+#endif
 
 // Row j holds the sectors of the offset d = (-j) mod 360, so that the row of (centre - angle)
 // mod 360 for a ring angle of 0..359 is row[360 - centre + angle]: no wrap, no negation.
@@ -120,15 +127,33 @@ SectorRow MakeSectorRow(const std::int32_t* W, int d0)
         }
     }
     r.k0 = k0;
+#if defined(__SSE2__)
+    r.at = 8 * k0;
+#endif
     for (int j = 0; j < 4; ++j) {
         const int w = W[Fold180(d0 + 45 * (k0 + j))];
         r.w[j] = w > 0 ? w : 0;
-#if !defined(__SSE2__)
+#if defined(__SSE2__)
+        for (int e = 0; e < 2; ++e) {
+            r.pair16[4 * j + 2 * e] = static_cast<std::int16_t>(r.w[j]);
+            r.pair16[4 * j + 2 * e + 1] = 1;
+        }
+#else
         r.pair[2 * j] = r.pair[2 * j + 1] = r.w[j];
 #endif
-        r.pair16[2 * j] = r.pair16[2 * j + 1] = static_cast<std::int16_t>(r.w[j]);
     }
     return r;
+}
+
+// Sector sums of 11 entries (see SectorRow) added onto eight.
+void Fold8(const int* from, int* to)
+{
+    for (int k = 0; k < 3; ++k) {
+        to[k] += from[k] + from[8 + k];
+    }
+    for (int k = 3; k < 8; ++k) {
+        to[k] += from[k];
+    }
 }
 
 // Built once.
@@ -157,9 +182,13 @@ struct WeightTables {
     FrontBackRow frontBack[360];
     int cosByte[256]; // Cd and Sd of every direction byte v (v mod 180)
     int sinByte[256];
-    alignas(16) std::int16_t pairByte[256][8]; // (Cd, Sd) of every direction byte, four times
-    alignas(16) std::int16_t spread[256][8];   // every magnitude byte in eight 16-bit lanes
-    alignas(16) std::int16_t vecByte[256][8];  // (cos 2v, 0, sin 2v, 0) of kByteVectors, twice
+    alignas(16) std::int16_t pairOne[256][8]; // (Cd, 1, Sd, 1) of every direction byte, twice
+    alignas(16) std::int16_t magBias[256][8]; // (m, 128) of every magnitude byte m, four times
+    alignas(16) std::int16_t spread[256][8];  // every magnitude byte in eight 16-bit lanes
+    alignas(16) std::int16_t vecByte[256][8]; // (cos 2v, 0, sin 2v, 0) of kByteVectors, twice
+    // The weight sums (folded onto eight sectors) of the first kRingEntries[r] ring points,
+    // every one visited, around a centre of offset c (0..359): ringW[r][c].
+    int ringW[5][360][8];
 };
 
 WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, const std::int32_t* Sd)
@@ -169,14 +198,30 @@ WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, con
         t.cosByte[v] = Cd[HalfTurn(static_cast<unsigned char>(v))];
         t.sinByte[v] = Sd[HalfTurn(static_cast<unsigned char>(v))];
         for (int j = 0; j < 4; ++j) {
-            t.pairByte[v][2 * j] = static_cast<std::int16_t>(t.cosByte[v]);
-            t.pairByte[v][2 * j + 1] = static_cast<std::int16_t>(t.sinByte[v]);
+            t.pairOne[v][2 * j] = static_cast<std::int16_t>(j % 2 == 0 ? t.cosByte[v] : t.sinByte[v]);
+            t.pairOne[v][2 * j + 1] = 1;
+            t.magBias[v][2 * j] = static_cast<std::int16_t>(v);
+            t.magBias[v][2 * j + 1] = 128;
             t.spread[v][2 * j] = t.spread[v][2 * j + 1] = static_cast<std::int16_t>(v);
             t.vecByte[v][2 * j] =
                 static_cast<std::int16_t>(j % 2 == 0 ? kByteVectors.cos[v] : kByteVectors.sin[v]);
         }
     }
     t.sectors = MakeSectorTable(W);
+    // The rings of radius 0..4 are the leading 8, 24, 44, 68 and 96 points of one list.
+    for (int c = 0; c < 360; ++c) {
+        int sums[11] = {};
+        for (int i = 0, r = 0; i < kRingEntries[4]; ++i) {
+            const SectorRow& row = t.sectors.row[360 - c + ring[i].angle];
+            for (int j = 0; j < 4; ++j) {
+                sums[row.k0 + j] += row.w[j];
+            }
+            if (i + 1 == kRingEntries[r]) {
+                Fold8(sums, t.ringW[r][c]);
+                ++r;
+            }
+        }
+    }
     for (int d = 0; d < 360; ++d) {
         const int front = W[Fold180(d)];
         const int back = W[Fold180(d + 180)];
@@ -187,17 +232,6 @@ WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, con
         r.lanes[2 * r.at] = r.lanes[2 * r.at + 2] = static_cast<std::int16_t>(r.w);
     }
     return t;
-}
-
-// Sector sums of 11 entries (see SectorRow) added onto eight.
-void Fold8(const int* from, int* to)
-{
-    for (int k = 0; k < 3; ++k) {
-        to[k] += from[k] + from[8 + k];
-    }
-    for (int k = 3; k < 8; ++k) {
-        to[k] += from[k];
-    }
 }
 
 // Sector sums: for every sector axis within 90 degrees of the ring point, its doubled-angle
@@ -239,11 +273,11 @@ __attribute__((always_inline)) inline void FrontBackAdd(const FrontBackRow& row,
 // division lane by lane, added to the sums kept as (cos, sin) pairs of 11 sectors (22 entries).
 #if defined(__SSE2__)
 // Cd and Sd times a ring weight stay within 256 * 64 = 2^14 and a magnitude is below 2^8, so
-// that the products first take 16-bit lanes and the low and high halves of their products by
-// the magnitude make the exact 32-bit products Cd * m * w. Lane shifts are arithmetic.
-__m128i Back8Lanes(__m128i v)
+// that the products Cd * w take 16-bit lanes, and the multiply-add of (Cd * w, 1) with
+// (m, 128) makes the exact 32-bit Cd * w * m + 128. Lane shifts are arithmetic.
+// Back8 of lanes that already hold v + 128.
+__m128i Back8Biased(__m128i t)
 {
-    const __m128i t = _mm_add_epi32(v, _mm_set1_epi32(128));
     const __m128i toZero = _mm_srli_epi32(_mm_srai_epi32(t, 31), 24); // 255 where t < 0
     return _mm_srai_epi32(_mm_add_epi32(t, toZero), 8);
 }
@@ -278,17 +312,17 @@ template <bool Weights>
 __attribute__((always_inline)) inline void
 SectorAddLanes(const SectorRow& row, const WeightTables& t, int q, int m, int* pairs, int* wSum)
 {
-    const __m128i cw =
-        _mm_mullo_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(t.pairByte[q])),
-                        _mm_load_si128(reinterpret_cast<const __m128i*>(row.pair16)));
-    const __m128i mm = _mm_load_si128(reinterpret_cast<const __m128i*>(t.spread[m]));
-    const __m128i lo = _mm_mullo_epi16(cw, mm);
-    const __m128i hi = _mm_mulhi_epi16(cw, mm);
+    const __m128i cs = _mm_load_si128(reinterpret_cast<const __m128i*>(t.pairOne[q]));
+    const __m128i mb = _mm_load_si128(reinterpret_cast<const __m128i*>(t.magBias[m]));
+    const __m128i* w16 = reinterpret_cast<const __m128i*>(row.pair16);
+    const __m128i lo = _mm_madd_epi16(_mm_mullo_epi16(cs, _mm_load_si128(w16)), mb);
+    const __m128i hi = _mm_madd_epi16(_mm_mullo_epi16(cs, _mm_load_si128(w16 + 1)), mb);
     // The row is read before the sums are written, so that the stores need not reload it.
     const std::ptrdiff_t k0 = row.k0;
+    int* at = reinterpret_cast<int*>(reinterpret_cast<char*>(pairs) + row.at);
     const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row.w));
-    AddLanes(pairs + 2 * k0, Back8Lanes(_mm_unpacklo_epi16(lo, hi)));
-    AddLanes(pairs + 2 * k0 + 4, Back8Lanes(_mm_unpackhi_epi16(lo, hi)));
+    AddLanes(at, Back8Biased(lo));
+    AddLanes(at + 4, Back8Biased(hi));
     if (Weights) {
         AddLanes(wSum + k0, w);
     }
@@ -352,37 +386,40 @@ void CWork::Sector(int angle, bool weights)
 }
 
 // The ring's integer sums gather in locals and are added to the members once: the same sums
-// as point by point. The centre direction is read once: no ring step moves m_refc.
+// as point by point. The centre direction is read once: no ring step moves m_refc. A ring
+// wholly inside the level visits every point, so that its weight sums come from ringW.
 template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, bool weights)
 {
-    int pairs[22] = {}; // lanes: (cos, sin) of sectors 0..10
+    const WeightTables& t = *static_cast<const WeightTables*>(RingWeights());
+    const int c = Mod360(value * *m_refc);
+    const int r = radius > 4 ? 4 : radius;
+    const bool inside = radius >= 0 && level >= 0 && level < WZ_LEVELS && RingInside(level, r);
+    const unsigned char* dir = m_walk[0];
+    const unsigned char* mag = m_walk[1];
+    // rows[angle] is the row of (centre - angle) mod 360 for ring angles 0..359.
+    const SectorRow* rows = t.sectors.row + 360 - c;
+    alignas(16) int pairs[24] = {}; // lanes: (cos, sin) of sectors 0..10
     int cosSum[11] = {};
     int sinSum[11] = {};
     int wSum[11] = {};
-    const unsigned char* dir = m_walk[0];
-    const unsigned char* mag = m_walk[1];
-    const WeightTables& t = *static_cast<const WeightTables*>(RingWeights());
-    const int* cd = t.cosByte;
-    const int* sd = t.sinByte;
-    // rows[angle] is the row of (centre - angle) mod 360 for ring angles 0..359.
-    const SectorRow* rows = t.sectors.row + 360 - Mod360(value * *m_refc);
     // The step takes copies of the pointers, so that the compiler keeps them in registers.
     const auto walk = [&](auto weighted) {
         return RingOffsets(
             level, radius, value,
-            [ dir, mag, cd, sd, rows, tp = &t, pc = pairs, cs = cosSum, ss = sinSum, ws =
-              wSum ](int angle, std::int32_t off) __attribute__((always_inline)) {
+            [ dir, mag, rows, tp = &t, pc = pairs, cs = cosSum, ss = sinSum,
+              ws = wSum ](int angle, std::int32_t off) __attribute__((always_inline)) {
                 const int q = dir[off];
                 const int m = mag[off];
                 const SectorRow& row = rows[angle];
                 if (Lanes) {
                     SectorAddLanes<decltype(weighted)::value>(row, *tp, q, m, pc, ws);
                 } else {
-                    SectorAdd<decltype(weighted)::value>(row, cd[q] * m, sd[q] * m, cs, ss, ws);
+                    SectorAdd<decltype(weighted)::value>(row, tp->cosByte[q] * m,
+                                                         tp->sinByte[q] * m, cs, ss, ws);
                 }
             });
     };
-    const int n = weights ? walk(std::true_type{}) : walk(std::false_type{});
+    const int n = weights && !inside ? walk(std::true_type{}) : walk(std::false_type{});
     if (Lanes) {
         // Fold8 on the pairs: sectors 8..10 (pairs 16..21) onto 0..2 (pairs 0..5).
         for (int k = 0; k < 6; ++k) {
@@ -396,7 +433,12 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
         Fold8(cosSum, m_cosSum);
         Fold8(sinSum, m_sinSum);
     }
-    if (weights) { // without them the weight sums stay 0
+    if (weights && inside) {
+        const int* ringW = t.ringW[r][c];
+        for (int k = 0; k < 8; ++k) {
+            m_wSum[k] += ringW[k];
+        }
+    } else if (weights) { // without them the weight sums stay 0
         Fold8(wSum, m_wSum);
     }
     return n;
