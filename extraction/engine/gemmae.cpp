@@ -80,10 +80,24 @@ void TwistShares(int delta, const int* cor90, int* out)
 }
 
 // Orientation byte as an index of the 180-entry direction tables.
-int HalfTurn(unsigned char q)
+constexpr int HalfTurn(unsigned char q)
 {
     return q % 180;
 }
+
+// HalfTurn of every byte.
+struct HalfTurns {
+    std::uint8_t of[256];
+};
+constexpr HalfTurns MakeHalfTurns()
+{
+    HalfTurns t{};
+    for (int v = 0; v < 256; ++v) {
+        t.of[v] = static_cast<std::uint8_t>(HalfTurn(static_cast<unsigned char>(v)));
+    }
+    return t;
+}
+constexpr HalfTurns kHalfTurns = MakeHalfTurns();
 
 // The sectors with a positive ring weight, by the offset (centre - angle) mod 360 of sector
 // 0's axis from the ring point. Their axes lie within 90 degrees of the point, so they are at
@@ -172,20 +186,21 @@ SectorTable MakeSectorTable(const std::int32_t* W)
 struct FrontBackRow {
     int w;
     int at;
-    // (w, 0, w, 0) in the 16-bit lanes of the front or of the back half, zeros in the other.
+    // (w, 1, w, 1) in the 16-bit lanes of the front or of the back half, (0, 1, 0, 1) in the
+    // other: the odd lanes carry the rounding bias of the multiply-add.
     alignas(16) std::int16_t lanes[8];
 };
 
 // Every table made from the ring weights, built once.
 struct WeightTables {
     SectorTable sectors;
-    FrontBackRow frontBack[360];
+    FrontBackRow frontBack[720]; // offsets d and d + 360 share a row: no wrap for -359..359
     int cosByte[256]; // Cd and Sd of every direction byte v (v mod 180)
     int sinByte[256];
     alignas(16) std::int16_t pairOne[256][8]; // (Cd, 1, Sd, 1) of every direction byte, twice
     alignas(16) std::int16_t magBias[256][8]; // (m, 128) of every magnitude byte m, four times
-    alignas(16) std::int16_t spread[256][8];  // every magnitude byte in eight 16-bit lanes
-    alignas(16) std::int16_t vecByte[256][8]; // (cos 2v, 0, sin 2v, 0) of kByteVectors, twice
+    alignas(16) std::int16_t magHalf[256][8]; // (m, 4096) of every magnitude byte m, four times
+    alignas(16) std::int16_t vecByte[256][8]; // (cos 2v, 1, sin 2v, 1) of kByteVectors, twice
     // The weight sums (folded onto eight sectors) of the first kRingEntries[r] ring points,
     // every one visited, around a centre of offset c (0..359): ringW[r][c].
     int ringW[5][360][8];
@@ -202,9 +217,11 @@ WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, con
             t.pairOne[v][2 * j + 1] = 1;
             t.magBias[v][2 * j] = static_cast<std::int16_t>(v);
             t.magBias[v][2 * j + 1] = 128;
-            t.spread[v][2 * j] = t.spread[v][2 * j + 1] = static_cast<std::int16_t>(v);
+            t.magHalf[v][2 * j] = static_cast<std::int16_t>(v);
+            t.magHalf[v][2 * j + 1] = 4096;
             t.vecByte[v][2 * j] =
                 static_cast<std::int16_t>(j % 2 == 0 ? kByteVectors.cos[v] : kByteVectors.sin[v]);
+            t.vecByte[v][2 * j + 1] = 1;
         }
     }
     t.sectors = MakeSectorTable(W);
@@ -229,33 +246,68 @@ WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, con
         r = front > 0  ? FrontBackRow{front, 0, {}}
             : back > 0 ? FrontBackRow{back, 2, {}}
                        : FrontBackRow{};
+        for (int j = 0; j < 4; ++j) {
+            r.lanes[2 * j + 1] = 1;
+        }
         r.lanes[2 * r.at] = r.lanes[2 * r.at + 2] = static_cast<std::int16_t>(r.w);
+        t.frontBack[d + 360] = r;
     }
     return t;
 }
 
 // Sector sums: for every sector axis within 90 degrees of the ring point, its doubled-angle
-// vector weighted by the ring weight and the point's magnitude, added to cosSum, sinSum and
-// (with weights) wSum. `row` is the sector row of (centre - angle) mod 360; cm and sm are the
-// point's vector times its magnitude (|256 * 255 * 64| stays far below 2^31 in any order of
-// the products). The sums have 11 entries (see SectorRow).
+// vector weighted by the ring weight and the point's magnitude, added to the (cos, sin) pairs
+// and (with weights) wSum. `row` is the sector row of (centre - angle) mod 360; cm and sm are
+// the point's vector times its magnitude (|256 * 255 * 64| stays far below 2^31 in any order of
+// the products). The sums have 11 entries, pairs 22 (see SectorRow).
 template <bool Weights>
 __attribute__((always_inline)) inline void SectorAdd(const SectorRow& row, int cm, int sm,
-                                                     int* cosSum, int* sinSum, int* wSum)
+                                                     int* pairs, int* wSum)
 {
-    int* cs = cosSum + row.k0;
-    int* ss = sinSum + row.k0;
+    int* ps = pairs + 2 * row.k0;
     int* ws = wSum + row.k0;
     // The sectors past the run have weight 0 and add 0.
 #pragma GCC unroll 4
     for (int j = 0; j < 4; ++j) {
         const int w = row.w[j];
-        cs[j] += Back8(cm * w);
-        ss[j] += Back8(sm * w);
+        ps[2 * j] += Back8(cm * w);
+        ps[2 * j + 1] += Back8(sm * w);
         if (Weights) {
             ws[j] += w;
         }
     }
+}
+
+// The (cos, sin) pairs of 11 sectors (24 entries, the last two 0) folded onto eight and added
+// to cosTo and sinTo.
+void FoldPairs(const int* pairs, int* cosTo, int* sinTo)
+{
+#if defined(__SSE2__)
+    const auto at = [pairs](int k) {
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(pairs + k));
+    };
+    const __m128 p0 = _mm_castsi128_ps(_mm_add_epi32(at(0), at(16))); // sectors 0, 1 and 8, 9
+    const __m128 p1 = _mm_castsi128_ps(_mm_add_epi32(at(4), at(20))); // sectors 2, 3 and 10
+    const __m128 p2 = _mm_castsi128_ps(at(8));
+    const __m128 p3 = _mm_castsi128_ps(at(12));
+    const auto add = [](int* to, __m128 v) {
+        __m128i* p = reinterpret_cast<__m128i*>(to);
+        _mm_storeu_si128(p, _mm_add_epi32(_mm_loadu_si128(p), _mm_castps_si128(v)));
+    };
+    add(cosTo, _mm_shuffle_ps(p0, p1, _MM_SHUFFLE(2, 0, 2, 0)));
+    add(sinTo, _mm_shuffle_ps(p0, p1, _MM_SHUFFLE(3, 1, 3, 1)));
+    add(cosTo + 4, _mm_shuffle_ps(p2, p3, _MM_SHUFFLE(2, 0, 2, 0)));
+    add(sinTo + 4, _mm_shuffle_ps(p2, p3, _MM_SHUFFLE(3, 1, 3, 1)));
+#else
+    for (int k = 0; k < 8; ++k) {
+        cosTo[k] += pairs[2 * k];
+        sinTo[k] += pairs[2 * k + 1];
+    }
+    for (int k = 0; k < 3; ++k) { // sectors 8..10 wrap onto 0..2
+        cosTo[k] += pairs[16 + 2 * k];
+        sinTo[k] += pairs[17 + 2 * k];
+    }
+#endif
 }
 
 // Front and back shares of one ring point with direction byte q and magnitude s: its
@@ -288,23 +340,24 @@ void AddLanes(int* p, __m128i v)
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), sum);
 }
 
-// Descale13 lane by lane: v + 4096, less one where v is negative, shifted arithmetically.
-__m128i Descale13Lanes(__m128i v)
+// Descale13 lane by lane of lanes that already hold v + 4096: less one where v is negative
+// (the lane below 4096), shifted arithmetically.
+__m128i Descale13Biased(__m128i u)
 {
-    const __m128i t = _mm_add_epi32(_mm_add_epi32(v, _mm_set1_epi32(4096)), _mm_srai_epi32(v, 31));
-    return _mm_srai_epi32(t, 13);
+    return _mm_srai_epi32(_mm_add_epi32(u, _mm_cmplt_epi32(u, _mm_set1_epi32(4096))), 13);
 }
 
 // FrontBackAdd of a ring point in the four lanes (front cos, front sin, back cos, back sin):
 // the weight times the magnitude is below 64 * 256 and the vector's entries are within 8192,
-// so that the 16-bit multiply-add makes the exact products vector * s * w.
+// so that the 16-bit multiply-add of (vector, 1) with (s * w, 4096) makes the exact products
+// vector * s * w with the rounding bias.
 __attribute__((always_inline)) inline __m128i FrontBackLanes(const FrontBackRow& row,
                                                              const WeightTables& t, int q, int s)
 {
     const __m128i ws =
         _mm_mullo_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(row.lanes)),
-                        _mm_load_si128(reinterpret_cast<const __m128i*>(t.spread[s])));
-    return Descale13Lanes(
+                        _mm_load_si128(reinterpret_cast<const __m128i*>(t.magHalf[s])));
+    return Descale13Biased(
         _mm_madd_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(t.vecByte[q])), ws));
 }
 
@@ -368,20 +421,18 @@ const void* CWork::RingWeights() const
 
 void CWork::Sector(int angle, bool weights)
 {
-    int cosSum[11] = {};
-    int sinSum[11] = {};
+    alignas(16) int pairs[24] = {};
     int wSum[11] = {};
     const int q = HalfTurn(*m_walk[0]);
     const int m = *m_walk[1];
     const SectorRow& row = static_cast<const WeightTables*>(RingWeights())
                                ->sectors.row[360 - Mod360(m_ringValue * *m_refc - angle)];
     if (weights) {
-        SectorAdd<true>(row, Cd[q] * m, Sd[q] * m, cosSum, sinSum, wSum);
+        SectorAdd<true>(row, Cd[q] * m, Sd[q] * m, pairs, wSum);
     } else {
-        SectorAdd<false>(row, Cd[q] * m, Sd[q] * m, cosSum, sinSum, wSum);
+        SectorAdd<false>(row, Cd[q] * m, Sd[q] * m, pairs, wSum);
     }
-    Fold8(cosSum, m_cosSum);
-    Fold8(sinSum, m_sinSum);
+    FoldPairs(pairs, m_cosSum, m_sinSum);
     Fold8(wSum, m_wSum);
 }
 
@@ -398,15 +449,13 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
     const unsigned char* mag = m_walk[1];
     // rows[angle] is the row of (centre - angle) mod 360 for ring angles 0..359.
     const SectorRow* rows = t.sectors.row + 360 - c;
-    alignas(16) int pairs[24] = {}; // lanes: (cos, sin) of sectors 0..10
-    int cosSum[11] = {};
-    int sinSum[11] = {};
-    int wSum[11] = {};
+    alignas(16) int pairs[24] = {}; // (cos, sin) of sectors 0..10
+    int wSum[12] = {};
     // The step takes copies of the pointers, so that the compiler keeps them in registers.
     const auto walk = [&](auto weighted) {
         return RingOffsets(
             level, radius, value,
-            [ dir, mag, rows, tp = &t, pc = pairs, cs = cosSum, ss = sinSum,
+            [ dir, mag, rows, tp = &t, pc = pairs,
               ws = wSum ](int angle, std::int32_t off) __attribute__((always_inline)) {
                 const int q = dir[off];
                 const int m = mag[off];
@@ -415,24 +464,12 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
                     SectorAddLanes<decltype(weighted)::value>(row, *tp, q, m, pc, ws);
                 } else {
                     SectorAdd<decltype(weighted)::value>(row, tp->cosByte[q] * m,
-                                                         tp->sinByte[q] * m, cs, ss, ws);
+                                                         tp->sinByte[q] * m, pc, ws);
                 }
             });
     };
     const int n = weights && !inside ? walk(std::true_type{}) : walk(std::false_type{});
-    if (Lanes) {
-        // Fold8 on the pairs: sectors 8..10 (pairs 16..21) onto 0..2 (pairs 0..5).
-        for (int k = 0; k < 6; ++k) {
-            pairs[k] += pairs[16 + k];
-        }
-        for (int k = 0; k < 8; ++k) {
-            m_cosSum[k] += pairs[2 * k];
-            m_sinSum[k] += pairs[2 * k + 1];
-        }
-    } else {
-        Fold8(cosSum, m_cosSum);
-        Fold8(sinSum, m_sinSum);
-    }
+    FoldPairs(pairs, m_cosSum, m_sinSum);
     if (weights && inside) {
         const int* ringW = t.ringW[r][c];
         for (int k = 0; k < 8; ++k) {
@@ -535,23 +572,20 @@ int CWork::ArgumsRing(int level, int radius, int value)
     const unsigned char* dir = m_walk[0];
     const unsigned char* mag = m_walk[1];
     const WeightTables& t = *static_cast<const WeightTables*>(RingWeights());
-    const FrontBackRow* rows = t.frontBack;
-    const int c = Mod360(value * *m_refc);
+    // rows[-angle] is the row of (centre - angle) mod 360 for ring angles 0..359.
+    const FrontBackRow* rows = t.frontBack + 360 + Mod360(value * *m_refc);
 #if defined(__SSE2__)
     __m128i acc = _mm_setzero_si128();
     const int n = RingOffsets(
-        level, radius, value, [ dir, mag, rows, c, tp = &t, &
+        level, radius, value, [ dir, mag, rows, tp = &t, &
                                 acc ](int angle, std::int32_t off) __attribute__((always_inline)) {
-            const int b = c - angle; // ring angles are 0..359
-            acc = _mm_add_epi32(acc,
-                                FrontBackLanes(rows[b < 0 ? b + 360 : b], *tp, dir[off], mag[off]));
+            acc = _mm_add_epi32(acc, FrontBackLanes(rows[-angle], *tp, dir[off], mag[off]));
         });
     _mm_storeu_si128(reinterpret_cast<__m128i*>(sums), acc);
 #else
     const int n = RingOffsets(
         level, radius, value, [&](int angle, std::int32_t off) __attribute__((always_inline)) {
-            const int b = c - angle; // ring angles are 0..359
-            FrontBackAdd(rows[b < 0 ? b + 360 : b], dir[off], mag[off], sums);
+            FrontBackAdd(rows[-angle], dir[off], mag[off], sums);
         });
 #endif
     m_frontCos += sums[0];
@@ -607,12 +641,14 @@ int CWork::TwistsRing(int level, int radius, int value)
     int rot[8] = {};
     int points = 0;
     const unsigned char* dir = m_walk[0];
-    const int a = Mod360(2 * *m_refc);
+    // Both doubled directions are even, and so is their difference: half of it, (a - 2 v) mod
+    // 360 / 2, is (h - v mod 180) mod 180 with h half the centre's doubled direction.
+    const int h = HalfTurn(*m_refc);
     const int* rows = TwistRows();
     const int n = RingOffsets(
         level, radius, value, [&](int, std::int32_t off) __attribute__((always_inline)) {
-            // Both doubled directions are even, and so is their difference.
-            const int* row = rows + 4 * TwistDelta(a, dir[off]);
+            const int d = h - kHalfTurns.of[dir[off]];
+            const int* row = rows + 8 * (d < 0 ? d + 180 : d);
             for (int o = 0; o < 8; ++o) {
                 rot[o] += row[o];
             }
