@@ -85,13 +85,23 @@ void Codex::ReMeasure(int divisor)
         doubled[v] = Mod360(2 * v);
     }
     // Energy share of a magnitude byte at a distance j (0..90) from the reference:
-    // R(s R(s wt)) with s = TabSig[j]; along takes j = 90 - a, across j = a.
-    std::vector<std::int32_t> share(static_cast<std::size_t>(91) * 256);
-    for (int j = 0; j <= 90; ++j) {
-        for (int v = 0; v < 256; ++v) {
-            share[static_cast<std::size_t>(j) * 256 + v] =
-                Descale13(TabSig[j] * Descale13(TabSig[j] * weightOf[v]));
+    // R(s R(s wt)) with s = TabSig[j]; along takes j = 90 - a, across j = a. Both shares of a
+    // distance a and a byte v sit side by side at a * 256 + v.
+    struct Shares {
+        std::int32_t along, across;
+    };
+    std::vector<Shares> shares(static_cast<std::size_t>(91) * 256);
+    for (std::size_t j = 0; j <= 90; ++j) {
+        for (std::size_t v = 0; v < 256; ++v) {
+            const int share = Descale13(TabSig[j] * Descale13(TabSig[j] * weightOf[v]));
+            shares[j * 256 + v].across = share;
+            shares[(90 - j) * 256 + v].along = share;
         }
+    }
+    // Orientation distance of two angles of 0..359 by their difference: axial[a - b + 359].
+    std::uint8_t axial[719];
+    for (int k = 0; k < 719; ++k) {
+        axial[k] = static_cast<std::uint8_t>(DistIn(k, 359));
     }
     for (int y = 0; y < h; ++y) {
         const int by = y * 8 + 8 > h0 ? h0 - 8 : y * 8;
@@ -102,21 +112,23 @@ void Codex::ReMeasure(int divisor)
             const int ref = Mod360(c == 1 || c == 2 ? Mod360(2 * l37[b])
                                    : c == 8         ? l32[b] + 90
                                                     : l33[b] + 90);
-            // 1.-2. Energies and the four largest weighted magnitudes of the block.
+            // 1.-2. Energies and the four largest weighted magnitudes of the block, over its
+            // pixels off the level-0 border.
             std::int64_t ea = 0;
             std::int64_t ex = 0;
             int top[4] = {0, 0, 0, 0};
-            for (int fy = by; fy < by + 8; ++fy) {
-                for (int fx = bx; fx < bx + 8; ++fx) {
-                    if (fx < 1 || fy < 1 || fx > w0 - 2 || fy > h0 - 2) {
-                        continue;
-                    }
+            const std::uint8_t* distTo = axial + 359 - ref; // distTo[d]: DistIn(d, ref)
+            const int fx0 = std::max(bx, 1);
+            const int fx1 = std::min(bx + 8, w0 - 1);
+            for (int fy = std::max(by, 1); fy < std::min(by + 8, h0 - 1); ++fy) {
+                for (int fx = fx0; fx < fx1; ++fx) {
                     const std::size_t i = static_cast<std::size_t>(fy) * w0 + fx;
                     const int g = gmag[i];
                     const int wt = weightOf[g];
-                    const int a = DistIn(doubled[gdir[i]], ref);
-                    ea += share[static_cast<std::size_t>(90 - a) * 256 + g];
-                    ex += share[static_cast<std::size_t>(a) * 256 + g];
+                    const Shares& sh =
+                        shares[static_cast<std::size_t>(distTo[doubled[gdir[i]]]) * 256 + g];
+                    ea += sh.along;
+                    ex += sh.across;
                     if (wt > top[3]) {
                         int k = 3;
                         for (; k > 0 && top[k - 1] < wt; --k) {

@@ -195,7 +195,7 @@ struct FrontBackRow {
 struct WeightTables {
     SectorTable sectors;
     FrontBackRow frontBack[720]; // offsets d and d + 360 share a row: no wrap for -359..359
-    int cosByte[256]; // Cd and Sd of every direction byte v (v mod 180)
+    int cosByte[256];            // Cd and Sd of every direction byte v (v mod 180)
     int sinByte[256];
     alignas(16) std::int16_t pairOne[256][8]; // (Cd, 1, Sd, 1) of every direction byte, twice
     alignas(16) std::int16_t magBias[256][8]; // (m, 128) of every magnitude byte m, four times
@@ -213,7 +213,8 @@ WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, con
         t.cosByte[v] = Cd[HalfTurn(static_cast<unsigned char>(v))];
         t.sinByte[v] = Sd[HalfTurn(static_cast<unsigned char>(v))];
         for (int j = 0; j < 4; ++j) {
-            t.pairOne[v][2 * j] = static_cast<std::int16_t>(j % 2 == 0 ? t.cosByte[v] : t.sinByte[v]);
+            t.pairOne[v][2 * j] =
+                static_cast<std::int16_t>(j % 2 == 0 ? t.cosByte[v] : t.sinByte[v]);
             t.pairOne[v][2 * j + 1] = 1;
             t.magBias[v][2 * j] = static_cast<std::int16_t>(v);
             t.magBias[v][2 * j + 1] = 128;
@@ -455,18 +456,18 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
     const auto walk = [&](auto weighted) {
         return RingOffsets(
             level, radius, value,
-            [ dir, mag, rows, tp = &t, pc = pairs,
-              ws = wSum ](int angle, std::int32_t off) __attribute__((always_inline)) {
-                const int q = dir[off];
-                const int m = mag[off];
-                const SectorRow& row = rows[angle];
-                if (Lanes) {
-                    SectorAddLanes<decltype(weighted)::value>(row, *tp, q, m, pc, ws);
-                } else {
-                    SectorAdd<decltype(weighted)::value>(row, tp->cosByte[q] * m,
-                                                         tp->sinByte[q] * m, pc, ws);
-                }
-            });
+            [ dir, mag, rows, tp = &t, pc = pairs, ws = wSum ](int angle, std::int32_t off)
+                __attribute__((always_inline)) {
+                    const int q = dir[off];
+                    const int m = mag[off];
+                    const SectorRow& row = rows[angle];
+                    if (Lanes) {
+                        SectorAddLanes<decltype(weighted)::value>(row, *tp, q, m, pc, ws);
+                    } else {
+                        SectorAdd<decltype(weighted)::value>(row, tp->cosByte[q] * m,
+                                                             tp->sinByte[q] * m, pc, ws);
+                    }
+                });
     };
     const int n = weights && !inside ? walk(std::true_type{}) : walk(std::false_type{});
     FoldPairs(pairs, m_cosSum, m_sinSum);
