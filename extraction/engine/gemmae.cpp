@@ -79,6 +79,14 @@ void TwistShares(int delta, const int* cor90, int* out)
     }
 }
 
+// Mod360 of a ring value times a direction byte: one subtraction for the values 1 and 2 of the
+// callers, the division otherwise.
+int CentreOffset(int value, unsigned char q)
+{
+    const int c = value * q;
+    return c >= 0 && c < 720 ? (c >= 360 ? c - 360 : c) : Mod360(c);
+}
+
 // Orientation byte as an index of the 180-entry direction tables.
 constexpr int HalfTurn(unsigned char q)
 {
@@ -443,7 +451,7 @@ void CWork::Sector(int angle, bool weights)
 template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, bool weights)
 {
     const WeightTables& t = *static_cast<const WeightTables*>(RingWeights());
-    const int c = Mod360(value * *m_refc);
+    const int c = CentreOffset(value, *m_refc);
     const int r = radius > 4 ? 4 : radius;
     const bool inside = radius >= 0 && level >= 0 && level < WZ_LEVELS && RingInside(level, r);
     const unsigned char* dir = m_walk[0];
@@ -451,7 +459,11 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
     // rows[angle] is the row of (centre - angle) mod 360 for ring angles 0..359.
     const SectorRow* rows = t.sectors.row + 360 - c;
     alignas(16) int pairs[24] = {}; // (cos, sin) of sectors 0..10
-    int wSum[12] = {};
+    int wSum[12];
+    const bool perPoint = weights && !inside; // the weight sums point by point
+    if (perPoint) {
+        std::memset(wSum, 0, sizeof wSum);
+    }
     // The step takes copies of the pointers, so that the compiler keeps them in registers.
     const auto walk = [&](auto weighted) {
         return RingOffsets(
@@ -469,16 +481,16 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
                     }
                 });
     };
-    const int n = weights && !inside ? walk(std::true_type{}) : walk(std::false_type{});
+    const int n = perPoint ? walk(std::true_type{}) : walk(std::false_type{});
     FoldPairs(pairs, m_cosSum, m_sinSum);
-    if (weights && inside) {
+    if (perPoint) {
+        Fold8(wSum, m_wSum);
+    } else if (weights) {
         const int* ringW = t.ringW[r][c];
         for (int k = 0; k < 8; ++k) {
             m_wSum[k] += ringW[k];
         }
-    } else if (weights) { // without them the weight sums stay 0
-        Fold8(wSum, m_wSum);
-    }
+    } // without them the weight sums stay 0
     return n;
 }
 
@@ -574,7 +586,7 @@ int CWork::ArgumsRing(int level, int radius, int value)
     const unsigned char* mag = m_walk[1];
     const WeightTables& t = *static_cast<const WeightTables*>(RingWeights());
     // rows[-angle] is the row of (centre - angle) mod 360 for ring angles 0..359.
-    const FrontBackRow* rows = t.frontBack + 360 + Mod360(value * *m_refc);
+    const FrontBackRow* rows = t.frontBack + 360 + CentreOffset(value, *m_refc);
 #if defined(__SSE2__)
     __m128i acc = _mm_setzero_si128();
     const int n = RingOffsets(
