@@ -31,14 +31,12 @@ struct Polar {
     int c, s, o, m;
 };
 
-Polar Inner(const unsigned char* c, const unsigned char* s, int w)
+// The [1 2 1] x [1 2 1] mean of a pair of byte planes at an inner pixel, from the vertical
+// [1 2 1] sums cc and cs of its row (at the pixel's column).
+Polar Inner(const int* cc, const int* cs)
 {
-    auto smooth = [w](const unsigned char* p) {
-        const int v = p[-w - 1] + 2 * p[-w] + p[-w + 1] + 2 * p[-1] + 4 * p[0] + 2 * p[1] +
-                      p[w - 1] + 2 * p[w] + p[w + 1];
-        return ((v + 8) >> 4) - ZERO;
-    };
-    Polar r{smooth(c), smooth(s), 0, 0};
+    auto smooth = [](const int* col) { return ((col[-1] + 2 * col[0] + col[1] + 8) >> 4) - ZERO; };
+    Polar r{smooth(cc), smooth(cs), 0, 0};
     r.o = atan(r.c, r.s) / 2;
     r.m = SqriInline(r.c * r.c + r.s * r.s);
     return r;
@@ -190,19 +188,32 @@ void Codex::ReSpread(int level, int target)
         NoLayer(m_error);
     }
     const int k = down ? 2 : 1;
+    // Vertical [1 2 1] sums of the c and s bytes of an inner row, column by column.
+    std::vector<int> cols(2 * static_cast<std::size_t>(w));
+    int* cc = cols.data();
+    int* cs = cc + w;
     // Written into separate buffers first: the fine level's field must not feed this level.
     for (int y = 0; y < h; ++y) {
+        const bool innerRow = y > 0 && y < h - 1;
+        const std::size_t row = static_cast<std::size_t>(y) * w;
+        if (innerRow) {
+            for (int x = 0; x < w; ++x) {
+                const std::size_t i = row + x;
+                cc[x] = fc[i - w] + 2 * fc[i] + fc[i + w];
+                cs[x] = fs[i - w] + 2 * fs[i] + fs[i + w];
+            }
+        }
+        const int fy0 = y * k + k > hf ? hf - k : y * k;
         for (int x = 0; x < w; ++x) {
-            const std::size_t i = static_cast<std::size_t>(y) * w + x;
-            const bool edge = x == 0 || y == 0 || x == w - 1 || y == h - 1;
-            const Polar p = edge ? Border(fc + i, fs + i) : Inner(fc + i, fs + i, w);
+            const std::size_t i = row + x;
+            const bool edge = !innerRow || x == 0 || x == w - 1;
+            const Polar p = edge ? Border(fc + i, fs + i) : Inner(cc + x, cs + x);
             o[i] = static_cast<unsigned char>(p.o);
             mg[i] = static_cast<unsigned char>(p.m);
             if (!down) {
                 continue;
             }
             const int fx0 = x * k + k > wf ? wf - k : x * k;
-            const int fy0 = y * k + k > hf ? hf - k : y * k;
             const auto vo = static_cast<unsigned char>(p.o);
             const auto vm = static_cast<unsigned char>(p.m);
             const auto vc = static_cast<unsigned char>(std::clamp(p.c + ZERO, 0, 255));
