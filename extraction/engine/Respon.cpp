@@ -42,6 +42,20 @@ Polar Inner(const int* cc, const int* cs)
     return r;
 }
 
+// Zeroes the outermost rows and columns of a w x h byte plane.
+void ClearBorder(unsigned char* p, int w, int h)
+{
+    if (w <= 0 || h <= 0) {
+        return;
+    }
+    std::memset(p, 0, static_cast<std::size_t>(w));
+    std::memset(p + static_cast<std::size_t>(h - 1) * w, 0, static_cast<std::size_t>(w));
+    for (int y = 1; y + 1 < h; ++y) {
+        p[static_cast<std::size_t>(y) * w] = 0;
+        p[static_cast<std::size_t>(y) * w + w - 1] = 0;
+    }
+}
+
 Polar Border(const unsigned char* c, const unsigned char* s)
 {
     Polar r{(*c - ZERO) / 2, (*s - ZERO) / 2, 0, 0};
@@ -261,8 +275,9 @@ void Codex::Respon(int level)
     if (gdir == nullptr || gmag == nullptr || GetLay(1, 0) == nullptr) {
         NoLayer(m_error);
     }
-    std::memset(gdir, 0, n0);
-    std::memset(gmag, 0, n0);
+    // Every inner pixel is written below.
+    ClearBorder(gdir, w0, h0);
+    ClearBorder(gmag, w0, h0);
     const std::int16_t* d12 = Plane(0);
     const std::int16_t* d10 = Plane(2);
     for (int y = 1; y + 1 < h0; ++y) {
