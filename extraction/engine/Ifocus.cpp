@@ -97,8 +97,7 @@ int CWork::Twist(int x, int y, int level, unsigned char* dir, int radius)
     std::memset(m_rotSum, 0, sizeof m_rotSum);
     m_rotPoints = 0;
     WalkAt(x, y, level, dir, dir);
-    m_ringPoint = static_cast<RingFn>(&CWork::Twists_I);
-    Spiral(level, radius, 1);
+    TwistsRing(level, radius, 1); // what Spiral runs for the ring step Twists_I
     m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
     if (m_rotPoints == 0) {
         return 0;

@@ -31,17 +31,29 @@ struct Polar {
     int c, s, o, m;
 };
 
-Polar Inner(const unsigned char* c, const unsigned char* s, int w)
+// The [1 2 1] x [1 2 1] mean of a pair of byte planes at an inner pixel, from the vertical
+// [1 2 1] sums cc and cs of its row (at the pixel's column).
+Polar Inner(const int* cc, const int* cs)
 {
-    auto smooth = [w](const unsigned char* p) {
-        const int v = p[-w - 1] + 2 * p[-w] + p[-w + 1] + 2 * p[-1] + 4 * p[0] + 2 * p[1] +
-                      p[w - 1] + 2 * p[w] + p[w + 1];
-        return ((v + 8) >> 4) - ZERO;
-    };
-    Polar r{smooth(c), smooth(s), 0, 0};
+    auto smooth = [](const int* col) { return ((col[-1] + 2 * col[0] + col[1] + 8) >> 4) - ZERO; };
+    Polar r{smooth(cc), smooth(cs), 0, 0};
     r.o = atan(r.c, r.s) / 2;
     r.m = SqriInline(r.c * r.c + r.s * r.s);
     return r;
+}
+
+// Zeroes the outermost rows and columns of a w x h byte plane.
+void ClearBorder(unsigned char* p, int w, int h)
+{
+    if (w <= 0 || h <= 0) {
+        return;
+    }
+    std::memset(p, 0, static_cast<std::size_t>(w));
+    std::memset(p + static_cast<std::size_t>(h - 1) * w, 0, static_cast<std::size_t>(w));
+    for (int y = 1; y + 1 < h; ++y) {
+        p[static_cast<std::size_t>(y) * w] = 0;
+        p[static_cast<std::size_t>(y) * w + w - 1] = 0;
+    }
 }
 
 Polar Border(const unsigned char* c, const unsigned char* s)
@@ -85,13 +97,23 @@ void Codex::ReMeasure(int divisor)
         doubled[v] = Mod360(2 * v);
     }
     // Energy share of a magnitude byte at a distance j (0..90) from the reference:
-    // R(s R(s wt)) with s = TabSig[j]; along takes j = 90 - a, across j = a.
-    std::vector<std::int32_t> share(static_cast<std::size_t>(91) * 256);
-    for (int j = 0; j <= 90; ++j) {
-        for (int v = 0; v < 256; ++v) {
-            share[static_cast<std::size_t>(j) * 256 + v] =
-                Descale13(TabSig[j] * Descale13(TabSig[j] * weightOf[v]));
+    // R(s R(s wt)) with s = TabSig[j]; along takes j = 90 - a, across j = a. Both shares of a
+    // distance a and a byte v sit side by side at a * 256 + v.
+    struct Shares {
+        std::int32_t along, across;
+    };
+    std::vector<Shares> shares(static_cast<std::size_t>(91) * 256);
+    for (std::size_t j = 0; j <= 90; ++j) {
+        for (std::size_t v = 0; v < 256; ++v) {
+            const int share = Descale13(TabSig[j] * Descale13(TabSig[j] * weightOf[v]));
+            shares[j * 256 + v].across = share;
+            shares[(90 - j) * 256 + v].along = share;
         }
+    }
+    // Orientation distance of two angles of 0..359 by their difference: axial[a - b + 359].
+    std::uint8_t axial[719];
+    for (int k = 0; k < 719; ++k) {
+        axial[k] = static_cast<std::uint8_t>(DistIn(k, 359));
     }
     for (int y = 0; y < h; ++y) {
         const int by = y * 8 + 8 > h0 ? h0 - 8 : y * 8;
@@ -102,21 +124,23 @@ void Codex::ReMeasure(int divisor)
             const int ref = Mod360(c == 1 || c == 2 ? Mod360(2 * l37[b])
                                    : c == 8         ? l32[b] + 90
                                                     : l33[b] + 90);
-            // 1.-2. Energies and the four largest weighted magnitudes of the block.
+            // 1.-2. Energies and the four largest weighted magnitudes of the block, over its
+            // pixels off the level-0 border.
             std::int64_t ea = 0;
             std::int64_t ex = 0;
             int top[4] = {0, 0, 0, 0};
-            for (int fy = by; fy < by + 8; ++fy) {
-                for (int fx = bx; fx < bx + 8; ++fx) {
-                    if (fx < 1 || fy < 1 || fx > w0 - 2 || fy > h0 - 2) {
-                        continue;
-                    }
+            const std::uint8_t* distTo = axial + 359 - ref; // distTo[d]: DistIn(d, ref)
+            const int fx0 = std::max(bx, 1);
+            const int fx1 = std::min(bx + 8, w0 - 1);
+            for (int fy = std::max(by, 1); fy < std::min(by + 8, h0 - 1); ++fy) {
+                for (int fx = fx0; fx < fx1; ++fx) {
                     const std::size_t i = static_cast<std::size_t>(fy) * w0 + fx;
                     const int g = gmag[i];
                     const int wt = weightOf[g];
-                    const int a = DistIn(doubled[gdir[i]], ref);
-                    ea += share[static_cast<std::size_t>(90 - a) * 256 + g];
-                    ex += share[static_cast<std::size_t>(a) * 256 + g];
+                    const Shares& sh =
+                        shares[static_cast<std::size_t>(distTo[doubled[gdir[i]]]) * 256 + g];
+                    ea += sh.along;
+                    ex += sh.across;
                     if (wt > top[3]) {
                         int k = 3;
                         for (; k > 0 && top[k - 1] < wt; --k) {
@@ -178,19 +202,32 @@ void Codex::ReSpread(int level, int target)
         NoLayer(m_error);
     }
     const int k = down ? 2 : 1;
+    // Vertical [1 2 1] sums of the c and s bytes of an inner row, column by column.
+    std::vector<int> cols(2 * static_cast<std::size_t>(w));
+    int* cc = cols.data();
+    int* cs = cc + w;
     // Written into separate buffers first: the fine level's field must not feed this level.
     for (int y = 0; y < h; ++y) {
+        const bool innerRow = y > 0 && y < h - 1;
+        const std::size_t row = static_cast<std::size_t>(y) * w;
+        if (innerRow) {
+            for (int x = 0; x < w; ++x) {
+                const std::size_t i = row + x;
+                cc[x] = fc[i - w] + 2 * fc[i] + fc[i + w];
+                cs[x] = fs[i - w] + 2 * fs[i] + fs[i + w];
+            }
+        }
+        const int fy0 = y * k + k > hf ? hf - k : y * k;
         for (int x = 0; x < w; ++x) {
-            const std::size_t i = static_cast<std::size_t>(y) * w + x;
-            const bool edge = x == 0 || y == 0 || x == w - 1 || y == h - 1;
-            const Polar p = edge ? Border(fc + i, fs + i) : Inner(fc + i, fs + i, w);
+            const std::size_t i = row + x;
+            const bool edge = !innerRow || x == 0 || x == w - 1;
+            const Polar p = edge ? Border(fc + i, fs + i) : Inner(cc + x, cs + x);
             o[i] = static_cast<unsigned char>(p.o);
             mg[i] = static_cast<unsigned char>(p.m);
             if (!down) {
                 continue;
             }
             const int fx0 = x * k + k > wf ? wf - k : x * k;
-            const int fy0 = y * k + k > hf ? hf - k : y * k;
             const auto vo = static_cast<unsigned char>(p.o);
             const auto vm = static_cast<unsigned char>(p.m);
             const auto vc = static_cast<unsigned char>(std::clamp(p.c + ZERO, 0, 255));
@@ -238,8 +275,9 @@ void Codex::Respon(int level)
     if (gdir == nullptr || gmag == nullptr || GetLay(1, 0) == nullptr) {
         NoLayer(m_error);
     }
-    std::memset(gdir, 0, n0);
-    std::memset(gmag, 0, n0);
+    // Every inner pixel is written below.
+    ClearBorder(gdir, w0, h0);
+    ClearBorder(gmag, w0, h0);
     const std::int16_t* d12 = Plane(0);
     const std::int16_t* d10 = Plane(2);
     for (int y = 1; y + 1 < h0; ++y) {

@@ -79,11 +79,33 @@ void TwistShares(int delta, const int* cor90, int* out)
     }
 }
 
+// Mod360 of a ring value times a direction byte: one subtraction for the values 1 and 2 of the
+// callers, the division otherwise.
+int CentreOffset(int value, unsigned char q)
+{
+    const int c = value * q;
+    return c >= 0 && c < 720 ? (c >= 360 ? c - 360 : c) : Mod360(c);
+}
+
 // Orientation byte as an index of the 180-entry direction tables.
-int HalfTurn(unsigned char q)
+constexpr int HalfTurn(unsigned char q)
 {
     return q % 180;
 }
+
+// HalfTurn of every byte.
+struct HalfTurns {
+    std::uint8_t of[256];
+};
+constexpr HalfTurns MakeHalfTurns()
+{
+    HalfTurns t{};
+    for (int v = 0; v < 256; ++v) {
+        t.of[v] = static_cast<std::uint8_t>(HalfTurn(static_cast<unsigned char>(v)));
+    }
+    return t;
+}
+constexpr HalfTurns kHalfTurns = MakeHalfTurns();
 
 // The sectors with a positive ring weight, by the offset (centre - angle) mod 360 of sector
 // 0's axis from the ring point. Their axes lie within 90 degrees of the point, so they are at
@@ -97,11 +119,18 @@ struct SectorRow {
 #endif
     std::ptrdiff_t k0; // pointer-wide, so that the sums' addresses take it without extension
     int w[4];
-#if !defined(__SSE2__)
+#if defined(__SSE2__)
+    std::ptrdiff_t at; // 8 k0: the byte offset of sector k0's (cos, sin) pair in the lane sums
+    // (w[j], 1) twice for every j: sectors k0, k0 + 1 in the first eight 16-bit lanes, k0 + 2,
+    // k0 + 3 in the second eight, to pair with the (cos, 1, sin, 1) lanes of a direction byte.
+    alignas(16) std::int16_t pair16[16];
+#else
     int pair[8]; // w[0], w[0], w[1], w[1], ... for the lane-wise sums of cos, sin pairs
 #endif
-    alignas(16) std::int16_t pair16[8]; // the same weights as 16-bit lanes
 };
+#if defined(__SSE2__)
+static_assert(sizeof(SectorRow) == 64, "a row's address is its index shifted by 6");
+#endif
 
 // Row j holds the sectors of the offset d = (-j) mod 360, so that the row of (centre - angle)
 // mod 360 for a ring angle of 0..359 is row[360 - centre + angle]: no wrap, no negation.
@@ -120,15 +149,33 @@ SectorRow MakeSectorRow(const std::int32_t* W, int d0)
         }
     }
     r.k0 = k0;
+#if defined(__SSE2__)
+    r.at = 8 * k0;
+#endif
     for (int j = 0; j < 4; ++j) {
         const int w = W[Fold180(d0 + 45 * (k0 + j))];
         r.w[j] = w > 0 ? w : 0;
-#if !defined(__SSE2__)
+#if defined(__SSE2__)
+        for (int e = 0; e < 2; ++e) {
+            r.pair16[4 * j + 2 * e] = static_cast<std::int16_t>(r.w[j]);
+            r.pair16[4 * j + 2 * e + 1] = 1;
+        }
+#else
         r.pair[2 * j] = r.pair[2 * j + 1] = r.w[j];
 #endif
-        r.pair16[2 * j] = r.pair16[2 * j + 1] = static_cast<std::int16_t>(r.w[j]);
     }
     return r;
+}
+
+// Sector sums of 11 entries (see SectorRow) added onto eight.
+void Fold8(const int* from, int* to)
+{
+    for (int k = 0; k < 3; ++k) {
+        to[k] += from[k] + from[8 + k];
+    }
+    for (int k = 3; k < 8; ++k) {
+        to[k] += from[k];
+    }
 }
 
 // Built once.
@@ -147,19 +194,24 @@ SectorTable MakeSectorTable(const std::int32_t* W)
 struct FrontBackRow {
     int w;
     int at;
-    // (w, 0, w, 0) in the 16-bit lanes of the front or of the back half, zeros in the other.
+    // (w, 1, w, 1) in the 16-bit lanes of the front or of the back half, (0, 1, 0, 1) in the
+    // other: the odd lanes carry the rounding bias of the multiply-add.
     alignas(16) std::int16_t lanes[8];
 };
 
 // Every table made from the ring weights, built once.
 struct WeightTables {
     SectorTable sectors;
-    FrontBackRow frontBack[360];
-    int cosByte[256]; // Cd and Sd of every direction byte v (v mod 180)
+    FrontBackRow frontBack[720]; // offsets d and d + 360 share a row: no wrap for -359..359
+    int cosByte[256];            // Cd and Sd of every direction byte v (v mod 180)
     int sinByte[256];
-    alignas(16) std::int16_t pairByte[256][8]; // (Cd, Sd) of every direction byte, four times
-    alignas(16) std::int16_t spread[256][8];   // every magnitude byte in eight 16-bit lanes
-    alignas(16) std::int16_t vecByte[256][8];  // (cos 2v, 0, sin 2v, 0) of kByteVectors, twice
+    alignas(16) std::int16_t pairOne[256][8]; // (Cd, 1, Sd, 1) of every direction byte, twice
+    alignas(16) std::int16_t magBias[256][8]; // (m, 128) of every magnitude byte m, four times
+    alignas(16) std::int16_t magHalf[256][8]; // (m, 4096) of every magnitude byte m, four times
+    alignas(16) std::int16_t vecByte[256][8]; // (cos 2v, 1, sin 2v, 1) of kByteVectors, twice
+    // The weight sums (folded onto eight sectors) of the first kRingEntries[r] ring points,
+    // every one visited, around a centre of offset c (0..359): ringW[r][c].
+    int ringW[5][360][8];
 };
 
 WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, const std::int32_t* Sd)
@@ -169,14 +221,33 @@ WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, con
         t.cosByte[v] = Cd[HalfTurn(static_cast<unsigned char>(v))];
         t.sinByte[v] = Sd[HalfTurn(static_cast<unsigned char>(v))];
         for (int j = 0; j < 4; ++j) {
-            t.pairByte[v][2 * j] = static_cast<std::int16_t>(t.cosByte[v]);
-            t.pairByte[v][2 * j + 1] = static_cast<std::int16_t>(t.sinByte[v]);
-            t.spread[v][2 * j] = t.spread[v][2 * j + 1] = static_cast<std::int16_t>(v);
+            t.pairOne[v][2 * j] =
+                static_cast<std::int16_t>(j % 2 == 0 ? t.cosByte[v] : t.sinByte[v]);
+            t.pairOne[v][2 * j + 1] = 1;
+            t.magBias[v][2 * j] = static_cast<std::int16_t>(v);
+            t.magBias[v][2 * j + 1] = 128;
+            t.magHalf[v][2 * j] = static_cast<std::int16_t>(v);
+            t.magHalf[v][2 * j + 1] = 4096;
             t.vecByte[v][2 * j] =
                 static_cast<std::int16_t>(j % 2 == 0 ? kByteVectors.cos[v] : kByteVectors.sin[v]);
+            t.vecByte[v][2 * j + 1] = 1;
         }
     }
     t.sectors = MakeSectorTable(W);
+    // The rings of radius 0..4 are the leading 8, 24, 44, 68 and 96 points of one list.
+    for (int c = 0; c < 360; ++c) {
+        int sums[11] = {};
+        for (int i = 0, r = 0; i < kRingEntries[4]; ++i) {
+            const SectorRow& row = t.sectors.row[360 - c + ring[i].angle];
+            for (int j = 0; j < 4; ++j) {
+                sums[row.k0 + j] += row.w[j];
+            }
+            if (i + 1 == kRingEntries[r]) {
+                Fold8(sums, t.ringW[r][c]);
+                ++r;
+            }
+        }
+    }
     for (int d = 0; d < 360; ++d) {
         const int front = W[Fold180(d)];
         const int back = W[Fold180(d + 180)];
@@ -184,44 +255,68 @@ WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, con
         r = front > 0  ? FrontBackRow{front, 0, {}}
             : back > 0 ? FrontBackRow{back, 2, {}}
                        : FrontBackRow{};
+        for (int j = 0; j < 4; ++j) {
+            r.lanes[2 * j + 1] = 1;
+        }
         r.lanes[2 * r.at] = r.lanes[2 * r.at + 2] = static_cast<std::int16_t>(r.w);
+        t.frontBack[d + 360] = r;
     }
     return t;
 }
 
-// Sector sums of 11 entries (see SectorRow) added onto eight.
-void Fold8(const int* from, int* to)
-{
-    for (int k = 0; k < 3; ++k) {
-        to[k] += from[k] + from[8 + k];
-    }
-    for (int k = 3; k < 8; ++k) {
-        to[k] += from[k];
-    }
-}
-
 // Sector sums: for every sector axis within 90 degrees of the ring point, its doubled-angle
-// vector weighted by the ring weight and the point's magnitude, added to cosSum, sinSum and
-// (with weights) wSum. `row` is the sector row of (centre - angle) mod 360; cm and sm are the
-// point's vector times its magnitude (|256 * 255 * 64| stays far below 2^31 in any order of
-// the products). The sums have 11 entries (see SectorRow).
+// vector weighted by the ring weight and the point's magnitude, added to the (cos, sin) pairs
+// and (with weights) wSum. `row` is the sector row of (centre - angle) mod 360; cm and sm are
+// the point's vector times its magnitude (|256 * 255 * 64| stays far below 2^31 in any order of
+// the products). The sums have 11 entries, pairs 22 (see SectorRow).
 template <bool Weights>
 __attribute__((always_inline)) inline void SectorAdd(const SectorRow& row, int cm, int sm,
-                                                     int* cosSum, int* sinSum, int* wSum)
+                                                     int* pairs, int* wSum)
 {
-    int* cs = cosSum + row.k0;
-    int* ss = sinSum + row.k0;
+    int* ps = pairs + 2 * row.k0;
     int* ws = wSum + row.k0;
     // The sectors past the run have weight 0 and add 0.
 #pragma GCC unroll 4
     for (int j = 0; j < 4; ++j) {
         const int w = row.w[j];
-        cs[j] += Back8(cm * w);
-        ss[j] += Back8(sm * w);
+        ps[2 * j] += Back8(cm * w);
+        ps[2 * j + 1] += Back8(sm * w);
         if (Weights) {
             ws[j] += w;
         }
     }
+}
+
+// The (cos, sin) pairs of 11 sectors (24 entries, the last two 0) folded onto eight and added
+// to cosTo and sinTo.
+void FoldPairs(const int* pairs, int* cosTo, int* sinTo)
+{
+#if defined(__SSE2__)
+    const auto at = [pairs](int k) {
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(pairs + k));
+    };
+    const __m128 p0 = _mm_castsi128_ps(_mm_add_epi32(at(0), at(16))); // sectors 0, 1 and 8, 9
+    const __m128 p1 = _mm_castsi128_ps(_mm_add_epi32(at(4), at(20))); // sectors 2, 3 and 10
+    const __m128 p2 = _mm_castsi128_ps(at(8));
+    const __m128 p3 = _mm_castsi128_ps(at(12));
+    const auto add = [](int* to, __m128 v) {
+        __m128i* p = reinterpret_cast<__m128i*>(to);
+        _mm_storeu_si128(p, _mm_add_epi32(_mm_loadu_si128(p), _mm_castps_si128(v)));
+    };
+    add(cosTo, _mm_shuffle_ps(p0, p1, _MM_SHUFFLE(2, 0, 2, 0)));
+    add(sinTo, _mm_shuffle_ps(p0, p1, _MM_SHUFFLE(3, 1, 3, 1)));
+    add(cosTo + 4, _mm_shuffle_ps(p2, p3, _MM_SHUFFLE(2, 0, 2, 0)));
+    add(sinTo + 4, _mm_shuffle_ps(p2, p3, _MM_SHUFFLE(3, 1, 3, 1)));
+#else
+    for (int k = 0; k < 8; ++k) {
+        cosTo[k] += pairs[2 * k];
+        sinTo[k] += pairs[2 * k + 1];
+    }
+    for (int k = 0; k < 3; ++k) { // sectors 8..10 wrap onto 0..2
+        cosTo[k] += pairs[16 + 2 * k];
+        sinTo[k] += pairs[17 + 2 * k];
+    }
+#endif
 }
 
 // Front and back shares of one ring point with direction byte q and magnitude s: its
@@ -239,11 +334,11 @@ __attribute__((always_inline)) inline void FrontBackAdd(const FrontBackRow& row,
 // division lane by lane, added to the sums kept as (cos, sin) pairs of 11 sectors (22 entries).
 #if defined(__SSE2__)
 // Cd and Sd times a ring weight stay within 256 * 64 = 2^14 and a magnitude is below 2^8, so
-// that the products first take 16-bit lanes and the low and high halves of their products by
-// the magnitude make the exact 32-bit products Cd * m * w. Lane shifts are arithmetic.
-__m128i Back8Lanes(__m128i v)
+// that the products Cd * w take 16-bit lanes, and the multiply-add of (Cd * w, 1) with
+// (m, 128) makes the exact 32-bit Cd * w * m + 128. Lane shifts are arithmetic.
+// Back8 of lanes that already hold v + 128.
+__m128i Back8Biased(__m128i t)
 {
-    const __m128i t = _mm_add_epi32(v, _mm_set1_epi32(128));
     const __m128i toZero = _mm_srli_epi32(_mm_srai_epi32(t, 31), 24); // 255 where t < 0
     return _mm_srai_epi32(_mm_add_epi32(t, toZero), 8);
 }
@@ -254,23 +349,24 @@ void AddLanes(int* p, __m128i v)
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), sum);
 }
 
-// Descale13 lane by lane: v + 4096, less one where v is negative, shifted arithmetically.
-__m128i Descale13Lanes(__m128i v)
+// Descale13 lane by lane of lanes that already hold v + 4096: less one where v is negative
+// (the lane below 4096), shifted arithmetically.
+__m128i Descale13Biased(__m128i u)
 {
-    const __m128i t = _mm_add_epi32(_mm_add_epi32(v, _mm_set1_epi32(4096)), _mm_srai_epi32(v, 31));
-    return _mm_srai_epi32(t, 13);
+    return _mm_srai_epi32(_mm_add_epi32(u, _mm_cmplt_epi32(u, _mm_set1_epi32(4096))), 13);
 }
 
 // FrontBackAdd of a ring point in the four lanes (front cos, front sin, back cos, back sin):
 // the weight times the magnitude is below 64 * 256 and the vector's entries are within 8192,
-// so that the 16-bit multiply-add makes the exact products vector * s * w.
+// so that the 16-bit multiply-add of (vector, 1) with (s * w, 4096) makes the exact products
+// vector * s * w with the rounding bias.
 __attribute__((always_inline)) inline __m128i FrontBackLanes(const FrontBackRow& row,
                                                              const WeightTables& t, int q, int s)
 {
     const __m128i ws =
         _mm_mullo_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(row.lanes)),
-                        _mm_load_si128(reinterpret_cast<const __m128i*>(t.spread[s])));
-    return Descale13Lanes(
+                        _mm_load_si128(reinterpret_cast<const __m128i*>(t.magHalf[s])));
+    return Descale13Biased(
         _mm_madd_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(t.vecByte[q])), ws));
 }
 
@@ -278,17 +374,17 @@ template <bool Weights>
 __attribute__((always_inline)) inline void
 SectorAddLanes(const SectorRow& row, const WeightTables& t, int q, int m, int* pairs, int* wSum)
 {
-    const __m128i cw =
-        _mm_mullo_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(t.pairByte[q])),
-                        _mm_load_si128(reinterpret_cast<const __m128i*>(row.pair16)));
-    const __m128i mm = _mm_load_si128(reinterpret_cast<const __m128i*>(t.spread[m]));
-    const __m128i lo = _mm_mullo_epi16(cw, mm);
-    const __m128i hi = _mm_mulhi_epi16(cw, mm);
+    const __m128i cs = _mm_load_si128(reinterpret_cast<const __m128i*>(t.pairOne[q]));
+    const __m128i mb = _mm_load_si128(reinterpret_cast<const __m128i*>(t.magBias[m]));
+    const __m128i* w16 = reinterpret_cast<const __m128i*>(row.pair16);
+    const __m128i lo = _mm_madd_epi16(_mm_mullo_epi16(cs, _mm_load_si128(w16)), mb);
+    const __m128i hi = _mm_madd_epi16(_mm_mullo_epi16(cs, _mm_load_si128(w16 + 1)), mb);
     // The row is read before the sums are written, so that the stores need not reload it.
     const std::ptrdiff_t k0 = row.k0;
+    int* at = reinterpret_cast<int*>(reinterpret_cast<char*>(pairs) + row.at);
     const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row.w));
-    AddLanes(pairs + 2 * k0, Back8Lanes(_mm_unpacklo_epi16(lo, hi)));
-    AddLanes(pairs + 2 * k0 + 4, Back8Lanes(_mm_unpackhi_epi16(lo, hi)));
+    AddLanes(at, Back8Biased(lo));
+    AddLanes(at + 4, Back8Biased(hi));
     if (Weights) {
         AddLanes(wSum + k0, w);
     }
@@ -334,71 +430,67 @@ const void* CWork::RingWeights() const
 
 void CWork::Sector(int angle, bool weights)
 {
-    int cosSum[11] = {};
-    int sinSum[11] = {};
+    alignas(16) int pairs[24] = {};
     int wSum[11] = {};
     const int q = HalfTurn(*m_walk[0]);
     const int m = *m_walk[1];
     const SectorRow& row = static_cast<const WeightTables*>(RingWeights())
                                ->sectors.row[360 - Mod360(m_ringValue * *m_refc - angle)];
     if (weights) {
-        SectorAdd<true>(row, Cd[q] * m, Sd[q] * m, cosSum, sinSum, wSum);
+        SectorAdd<true>(row, Cd[q] * m, Sd[q] * m, pairs, wSum);
     } else {
-        SectorAdd<false>(row, Cd[q] * m, Sd[q] * m, cosSum, sinSum, wSum);
+        SectorAdd<false>(row, Cd[q] * m, Sd[q] * m, pairs, wSum);
     }
-    Fold8(cosSum, m_cosSum);
-    Fold8(sinSum, m_sinSum);
+    FoldPairs(pairs, m_cosSum, m_sinSum);
     Fold8(wSum, m_wSum);
 }
 
 // The ring's integer sums gather in locals and are added to the members once: the same sums
-// as point by point. The centre direction is read once: no ring step moves m_refc.
+// as point by point. The centre direction is read once: no ring step moves m_refc. A ring
+// wholly inside the level visits every point, so that its weight sums come from ringW.
 template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, bool weights)
 {
-    int pairs[22] = {}; // lanes: (cos, sin) of sectors 0..10
-    int cosSum[11] = {};
-    int sinSum[11] = {};
-    int wSum[11] = {};
+    const WeightTables& t = *static_cast<const WeightTables*>(RingWeights());
+    const int c = CentreOffset(value, *m_refc);
+    const int r = radius > 4 ? 4 : radius;
+    const bool inside = radius >= 0 && level >= 0 && level < WZ_LEVELS && RingInside(level, r);
     const unsigned char* dir = m_walk[0];
     const unsigned char* mag = m_walk[1];
-    const WeightTables& t = *static_cast<const WeightTables*>(RingWeights());
-    const int* cd = t.cosByte;
-    const int* sd = t.sinByte;
     // rows[angle] is the row of (centre - angle) mod 360 for ring angles 0..359.
-    const SectorRow* rows = t.sectors.row + 360 - Mod360(value * *m_refc);
+    const SectorRow* rows = t.sectors.row + 360 - c;
+    alignas(16) int pairs[24] = {}; // (cos, sin) of sectors 0..10
+    int wSum[12];
+    const bool perPoint = weights && !inside; // the weight sums point by point
+    if (perPoint) {
+        std::memset(wSum, 0, sizeof wSum);
+    }
     // The step takes copies of the pointers, so that the compiler keeps them in registers.
     const auto walk = [&](auto weighted) {
         return RingOffsets(
             level, radius, value,
-            [ dir, mag, cd, sd, rows, tp = &t, pc = pairs, cs = cosSum, ss = sinSum, ws =
-              wSum ](int angle, std::int32_t off) __attribute__((always_inline)) {
-                const int q = dir[off];
-                const int m = mag[off];
-                const SectorRow& row = rows[angle];
-                if (Lanes) {
-                    SectorAddLanes<decltype(weighted)::value>(row, *tp, q, m, pc, ws);
-                } else {
-                    SectorAdd<decltype(weighted)::value>(row, cd[q] * m, sd[q] * m, cs, ss, ws);
-                }
-            });
+            [ dir, mag, rows, tp = &t, pc = pairs, ws = wSum ](int angle, std::int32_t off)
+                __attribute__((always_inline)) {
+                    const int q = dir[off];
+                    const int m = mag[off];
+                    const SectorRow& row = rows[angle];
+                    if (Lanes) {
+                        SectorAddLanes<decltype(weighted)::value>(row, *tp, q, m, pc, ws);
+                    } else {
+                        SectorAdd<decltype(weighted)::value>(row, tp->cosByte[q] * m,
+                                                             tp->sinByte[q] * m, pc, ws);
+                    }
+                });
     };
-    const int n = weights ? walk(std::true_type{}) : walk(std::false_type{});
-    if (Lanes) {
-        // Fold8 on the pairs: sectors 8..10 (pairs 16..21) onto 0..2 (pairs 0..5).
-        for (int k = 0; k < 6; ++k) {
-            pairs[k] += pairs[16 + k];
-        }
-        for (int k = 0; k < 8; ++k) {
-            m_cosSum[k] += pairs[2 * k];
-            m_sinSum[k] += pairs[2 * k + 1];
-        }
-    } else {
-        Fold8(cosSum, m_cosSum);
-        Fold8(sinSum, m_sinSum);
-    }
-    if (weights) { // without them the weight sums stay 0
+    const int n = perPoint ? walk(std::true_type{}) : walk(std::false_type{});
+    FoldPairs(pairs, m_cosSum, m_sinSum);
+    if (perPoint) {
         Fold8(wSum, m_wSum);
-    }
+    } else if (weights) {
+        const int* ringW = t.ringW[r][c];
+        for (int k = 0; k < 8; ++k) {
+            m_wSum[k] += ringW[k];
+        }
+    } // without them the weight sums stay 0
     return n;
 }
 
@@ -493,23 +585,20 @@ int CWork::ArgumsRing(int level, int radius, int value)
     const unsigned char* dir = m_walk[0];
     const unsigned char* mag = m_walk[1];
     const WeightTables& t = *static_cast<const WeightTables*>(RingWeights());
-    const FrontBackRow* rows = t.frontBack;
-    const int c = Mod360(value * *m_refc);
+    // rows[-angle] is the row of (centre - angle) mod 360 for ring angles 0..359.
+    const FrontBackRow* rows = t.frontBack + 360 + CentreOffset(value, *m_refc);
 #if defined(__SSE2__)
     __m128i acc = _mm_setzero_si128();
     const int n = RingOffsets(
-        level, radius, value, [ dir, mag, rows, c, tp = &t, &
+        level, radius, value, [ dir, mag, rows, tp = &t, &
                                 acc ](int angle, std::int32_t off) __attribute__((always_inline)) {
-            const int b = c - angle; // ring angles are 0..359
-            acc = _mm_add_epi32(acc,
-                                FrontBackLanes(rows[b < 0 ? b + 360 : b], *tp, dir[off], mag[off]));
+            acc = _mm_add_epi32(acc, FrontBackLanes(rows[-angle], *tp, dir[off], mag[off]));
         });
     _mm_storeu_si128(reinterpret_cast<__m128i*>(sums), acc);
 #else
     const int n = RingOffsets(
         level, radius, value, [&](int angle, std::int32_t off) __attribute__((always_inline)) {
-            const int b = c - angle; // ring angles are 0..359
-            FrontBackAdd(rows[b < 0 ? b + 360 : b], dir[off], mag[off], sums);
+            FrontBackAdd(rows[-angle], dir[off], mag[off], sums);
         });
 #endif
     m_frontCos += sums[0];
@@ -565,12 +654,14 @@ int CWork::TwistsRing(int level, int radius, int value)
     int rot[8] = {};
     int points = 0;
     const unsigned char* dir = m_walk[0];
-    const int a = Mod360(2 * *m_refc);
+    // Both doubled directions are even, and so is their difference: half of it, (a - 2 v) mod
+    // 360 / 2, is (h - v mod 180) mod 180 with h half the centre's doubled direction.
+    const int h = HalfTurn(*m_refc);
     const int* rows = TwistRows();
     const int n = RingOffsets(
         level, radius, value, [&](int, std::int32_t off) __attribute__((always_inline)) {
-            // Both doubled directions are even, and so is their difference.
-            const int* row = rows + 4 * TwistDelta(a, dir[off]);
+            const int d = h - kHalfTurns.of[dir[off]];
+            const int* row = rows + 8 * (d < 0 ? d + 180 : d);
             for (int o = 0; o < 8; ++o) {
                 rot[o] += row[o];
             }
