@@ -5,6 +5,7 @@
 // (whole degrees 0..179) on every level from 3 to the asked one. Throws WZ_NO_LAYER.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/FlowMean.h"
 #include "extraction/engine/codes.h"
 
 #include <cstddef>
@@ -166,7 +167,7 @@ void Codex::Flower(int level)
         unsigned char* f36 = Layer(36, lv - 1);
         unsigned char* f240 = Layer(240, lv - 1);
         unsigned char* f241 = Layer(241, lv - 1);
-        m_w = cl.width; // row stride of the coarse mean
+        m_w = cl.width; // the scan-level width
         const int q = cl.scale / fl.scale;
         for (int y = 0; y < cl.height; ++y) {
             for (int x = 0; x < cl.width; ++x) {
@@ -174,8 +175,9 @@ void Codex::Flower(int level)
                 int vxv = c240[at] - 127;
                 int vyv = c241[at] - 127;
                 if (x >= 1 && y >= 1 && x < cl.width - 1 && y < cl.height - 1) {
-                    vxv = Fiimpo(c36[at], c240 + at, 0) - 127;
-                    vyv = Fiimpo(c36[at], c241 + at, 0) - 127;
+                    const FlowMeanRow& row = FlowMeanAt(c36[at]);
+                    vxv = FlowMean(row, c240 + at, cl.width) - 127;
+                    vyv = FlowMean(row, c241 + at, cl.width) - 127;
                 }
                 const int h = HalfOr(vxv, vyv, 0);
                 const int x0 = BlockStart(x, q, fl.width);
@@ -202,9 +204,10 @@ void Codex::Flower(int level)
         for (int y = 1; y < fl.height - 1; ++y) {
             for (int x = 1; x < fl.width - 1; ++x) {
                 const std::size_t at = static_cast<std::size_t>(y) * fl.width + x;
-                const int a = f36[at];
-                f36[at] = static_cast<unsigned char>(
-                    HalfOr(Fiimpo(a, f240 + at, 0) - 127, Fiimpo(a, f241 + at, 0) - 127, 0));
+                const FlowMeanRow& row = FlowMeanAt(f36[at]);
+                f36[at] =
+                    static_cast<unsigned char>(HalfOr(FlowMean(row, f240 + at, fl.width) - 127,
+                                                      FlowMean(row, f241 + at, fl.width) - 127, 0));
             }
         }
     }

@@ -5,6 +5,7 @@
 // the asked level (1..3). Work layers 96..109 and 240 are deleted. Throws WZ_NO_LAYER.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/FlowMean.h"
 #include "extraction/engine/codes.h"
 
 #include <algorithm>
@@ -524,7 +525,7 @@ void Codex::Harmon(int level)
                                 int cw) {
         if (!quick) {
             m_w = cw;
-            return Fiimpo(c36[at], c240 + at, 0);
+            return FlowMean(FlowMeanAt(c36[at]), c240 + at, cw);
         }
         int v[9];
         int m = 0;
