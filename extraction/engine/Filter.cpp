@@ -56,20 +56,25 @@ constexpr unsigned char Hw_quick[18][10] = {
 };
 // clang-format on
 
+// The taps of a window for a pixel whose window lies inside the image, padded with weight 0 at
+// offset 0, with the window count and ceil(2^32 / count), the rounded mean by a multiply (see
+// HarmonicInner). A block copies it into locals: its byte stores could alias the table.
+struct InnerWindow {
+    std::ptrdiff_t off[3];
+    int wt[3];
+    int count;
+    std::uint64_t inverse;
+};
+
 // The harmonic window of one walk across the ridges: the steps it weighs (the first run of
-// positive weights), with the count of a pixel whose window lies inside the image.
+// positive weights), and their inner form.
 struct Window {
     struct Tap {
         std::ptrdiff_t off;
         int x, y, wt;
     } taps[10];
     int tapCount;
-    int innerCount;
-    // The taps again for an inner pixel, padded with weight 0 at offset 0 (see Inner).
-    std::ptrdiff_t innerOff[3];
-    int innerWt[3];
-    // ceil(2^32 / innerCount): the rounded mean of an inner pixel by a multiply (see Inner).
-    std::uint64_t inverse;
+    InnerWindow inner;
 };
 
 // Largest window count of a harmonic window table: twice the sum of a row's weights.
@@ -270,8 +275,9 @@ void FiHarm(FilterWork& f, int b)
     // The window's taps: a zero weight before the first positive one is passed over, one
     // after it ends the window.
     const unsigned char* hw = Hw[row];
+    InnerWindow& in = win.inner;
     win.tapCount = 0;
-    win.innerCount = 0;
+    in.count = 0;
     for (int i = 0; i < 10 && normal[i].off != 0; ++i) {
         const int wt = hw[i];
         if (wt <= 0) {
@@ -282,32 +288,30 @@ void FiHarm(FilterWork& f, int b)
         }
         const SStep& s = normal[i];
         win.taps[win.tapCount++] = {s.off, s.x, s.y, wt};
-        win.innerCount += f.quick ? 2 : 2 * wt;
+        in.count += f.quick ? 2 : 2 * wt;
     }
     for (int i = 0; i < 3; ++i) {
-        win.innerOff[i] = i < win.tapCount ? win.taps[i].off : 0;
-        win.innerWt[i] = i < win.tapCount ? win.taps[i].wt : 0;
+        in.off[i] = i < win.tapCount ? win.taps[i].off : 0;
+        in.wt[i] = i < win.tapCount ? win.taps[i].wt : 0;
     }
-    win.inverse =
-        win.innerCount == 0
-            ? 0
-            : ((std::uint64_t{1} << 32) + static_cast<std::uint64_t>(win.innerCount) - 1) /
-                  static_cast<std::uint64_t>(win.innerCount);
+    in.inverse = in.count == 0
+                     ? 0
+                     : ((std::uint64_t{1} << 32) + static_cast<std::uint64_t>(in.count) - 1) /
+                           static_cast<std::uint64_t>(in.count);
 }
 
 // Pixel at `at` minus the harmonic mean of its window across the ridges, all inside the image.
-inline int HarmonicInner(const Window& win, const unsigned char* img, std::ptrdiff_t at)
+inline int HarmonicInner(const InnerWindow& win, const unsigned char* img, std::ptrdiff_t at)
 {
     int sum = 0;
 #pragma GCC unroll 3
     for (int i = 0; i < 3; ++i) {
-        sum += win.innerWt[i] * (img[at + win.innerOff[i]] + img[at - win.innerOff[i]]);
+        sum += win.wt[i] * (img[at + win.off[i]] + img[at - win.off[i]]);
     }
-    const int count = win.innerCount;
-    if (count == 0) {
+    if (win.count == 0) {
         return img[at];
     }
-    const std::uint64_t n = static_cast<std::uint64_t>(sum + count / 2);
+    const std::uint64_t n = static_cast<std::uint64_t>(sum + win.count / 2);
     return img[at] - static_cast<int>((n * win.inverse) >> 32);
 }
 
@@ -332,12 +336,6 @@ int HarmonicEdge(const FilterWork& f, const unsigned char* img, int x, int y)
         }
     }
     return count == 0 ? p : p - (sum + count / 2) / count;
-}
-
-inline int Harmonic(const FilterWork& f, const unsigned char* img, int x, int y, std::ptrdiff_t at,
-                    bool edge)
-{
-    return edge ? HarmonicEdge(f, img, x, y) : HarmonicInner(*f.window, img, at);
 }
 
 // The two rays along the ridges of block b, bent toward the bending side.
@@ -524,6 +522,22 @@ void Codex::Filter(int)
         }
     };
 
+    // Runs put(offset, d) with the harmonic difference d of each pixel of block (x, y) of img,
+    // by the window FiHarm resolved.
+    auto harmonicBlock = [&](int x, int y, const unsigned char* img, auto put) {
+        if (border(x, y, HARM_BORDER)) {
+            forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
+                put(o, HarmonicEdge(f, img, xx, yy));
+            });
+            return;
+        }
+        const InnerWindow inner = f.window->inner;
+        forBlock(
+            x, y, [&](int, int, std::ptrdiff_t o) __attribute__((always_inline)) {
+                put(o, HarmonicInner(inner, img, o));
+            });
+    };
+
     // 3. Enhancement iterations.
     bool changed = true;
     for (int iter = 0; iter < MAX_ITERATIONS && changed; ++iter) {
@@ -537,11 +551,10 @@ void Codex::Filter(int)
                     forBlock(x, y, [&](int, int, std::ptrdiff_t o) { l6[o] = NEUTRAL; });
                 } else if (c == CLASS_RIDGES || c == CLASS_SINGULAR) {
                     FiHarm(f, b);
-                    const bool edge = border(x, y, HARM_BORDER);
-                    forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
-                        const int d = Harmonic(f, in, xx, yy, o, edge);
-                        l6[o] = static_cast<unsigned char>(m_rank.Ran[NEUTRAL + d / 2]);
-                    });
+                    harmonicBlock(
+                        x, y, in, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
+                            l6[o] = static_cast<unsigned char>(m_rank.Ran[NEUTRAL + d / 2]);
+                        });
                 }
             }
         }
@@ -566,8 +579,10 @@ void Codex::Filter(int)
                     } else {
                         std::ptrdiff_t off[8];
                         FiRayOffsets(f, off);
-                        forBlock(x, y,
-                                 [&](int, int, std::ptrdiff_t o) { batch.Add(l6, o, off, l7); });
+                        forBlock(
+                            x, y, [&](int, int, std::ptrdiff_t o) __attribute__((always_inline)) {
+                                batch.Add(l6, o, off, l7);
+                            });
                     }
                 } else if (c == CLASS_BACKGROUND) {
                     forBlock(x, y, [&](int, int, std::ptrdiff_t o) { l7[o] = l6[o]; });
@@ -598,10 +613,10 @@ void Codex::Filter(int)
                 forBlock(x, y, [&](int, int, std::ptrdiff_t o) { l4[o] = l5[o] = BACKGROUND; });
             } else if (c == CLASS_RIDGES || c == CLASS_SINGULAR) {
                 FiHarm(f, b);
-                const bool edge = border(x, y, HARM_BORDER);
-                forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
-                    l4[o] = l5[o] = Harmonic(f, l7, xx, yy, o, edge) < 0 ? RIDGE : VALLEY;
-                });
+                harmonicBlock(
+                    x, y, l7, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
+                        l4[o] = l5[o] = d < 0 ? RIDGE : VALLEY;
+                    });
             }
         }
     }
