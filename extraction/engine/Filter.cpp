@@ -15,6 +15,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace wizard73 {
 
 // Harmonic window of the current run: row r weighs the pixels i + 1 steps away on either side
@@ -58,12 +62,15 @@ constexpr unsigned char Hw_quick[18][10] = {
 
 // The taps of a window for a pixel whose window lies inside the image, padded with weight 0 at
 // offset 0, with the window count and ceil(2^32 / count), the rounded mean by a multiply (see
-// HarmonicInner). A block copies it into locals: its byte stores could alias the table.
+// HarmonicInner), and the same division in 16 bits (see QuadShift). A block copies it into
+// locals: its byte stores could alias the table.
 struct InnerWindow {
     std::ptrdiff_t off[3];
     int wt[3];
     int count;
     std::uint64_t inverse;
+    int scale;
+    int shift;
 };
 
 // The harmonic window of one walk across the ridges: the steps it weighs (the first run of
@@ -96,6 +103,41 @@ constexpr int LargestCount(const unsigned char (&hw)[18][10])
 constexpr int MAX_INVERSE_COUNT = 4095;
 static_assert(LargestCount(Hw_normal) <= MAX_INVERSE_COUNT &&
               LargestCount(Hw_quick) <= MAX_INVERSE_COUNT);
+
+// The division of a rounded window sum n = sum + count / 2 by count in 16-bit lanes, for a
+// count of 2 or more: ((n scale) >> 16) >> shift with 2^shift < count <= 2^(shift + 1) and
+// scale = ceil(2^(16 + shift) / count), below 2^16. With scale count = 2^(16 + shift) + e,
+// e < count, the quotient is exact while n e < 2^(16 + shift), which n < 2^15 ensures; the
+// check below runs every n of every count up to the largest window count.
+constexpr int QuadShift(int count)
+{
+    int shift = 0;
+    while ((2 << shift) < count) {
+        ++shift;
+    }
+    return shift;
+}
+constexpr int QuadScale(int count)
+{
+    return static_cast<int>(((1 << (16 + QuadShift(count))) + count - 1) / count);
+}
+constexpr bool QuadDivisionExact(int largest)
+{
+    for (int count = 2; count <= largest; ++count) {
+        const int shift = QuadShift(count);
+        const std::uint32_t scale = static_cast<std::uint32_t>(QuadScale(count));
+        if (scale >= (1u << 16) || 255 * count + count / 2 >= (1 << 15)) {
+            return false;
+        }
+        for (std::uint32_t n = 0; n <= static_cast<std::uint32_t>(255 * count + count / 2); ++n) {
+            if ((((n * scale) >> 16) >> shift) != n / static_cast<std::uint32_t>(count)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+static_assert(QuadDivisionExact(std::max(LargestCount(Hw_normal), LargestCount(Hw_quick))));
 
 // Longest first run of positive weights in a row of a window table: the most taps a window has.
 constexpr int LongestRun(const unsigned char (&hw)[18][10])
@@ -294,6 +336,8 @@ void FiHarm(FilterWork& f, int b)
         in.off[i] = i < win.tapCount ? win.taps[i].off : 0;
         in.wt[i] = i < win.tapCount ? win.taps[i].wt : 0;
     }
+    in.scale = in.count == 0 ? 0 : QuadScale(in.count);
+    in.shift = in.count == 0 ? 0 : QuadShift(in.count);
     in.inverse = in.count == 0
                      ? 0
                      : ((std::uint64_t{1} << 32) + static_cast<std::uint64_t>(in.count) - 1) /
@@ -314,6 +358,44 @@ inline int HarmonicInner(const InnerWindow& win, const unsigned char* img, std::
     const std::uint64_t n = static_cast<std::uint64_t>(sum + win.count / 2);
     return img[at] - static_cast<int>((n * win.inverse) >> 32);
 }
+
+#if defined(__SSE2__)
+// The four pixels of the 2 x 2 block at p (rows w apart) in 16-bit lanes: p, p + 1, p + w and
+// p + w + 1.
+__attribute__((always_inline)) inline __m128i Quad(const unsigned char* p, std::ptrdiff_t w)
+{
+    std::uint16_t top;
+    std::uint16_t bottom;
+    std::memcpy(&top, p, sizeof top);
+    std::memcpy(&bottom, p + w, sizeof bottom);
+    const std::uint32_t both = top | static_cast<std::uint32_t>(bottom) << 16;
+    return _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(both)), _mm_setzero_si128());
+}
+
+// HarmonicInner of the four pixels of the 2 x 2 block at `at` (rows w apart), in Quad's order.
+// The weighted sums stay below 2^15, the differences within -255..255.
+__attribute__((always_inline)) inline void HarmonicQuad(const InnerWindow& win,
+                                                        const unsigned char* img, std::ptrdiff_t at,
+                                                        std::ptrdiff_t w, int (&d)[4])
+{
+    const unsigned char* p = img + at;
+    __m128i sum = _mm_set1_epi16(static_cast<std::int16_t>(win.count / 2));
+#pragma GCC unroll 3
+    for (int i = 0; i < 3; ++i) {
+        const __m128i pair = _mm_add_epi16(Quad(p + win.off[i], w), Quad(p - win.off[i], w));
+        sum = _mm_add_epi16(
+            sum, _mm_mullo_epi16(pair, _mm_set1_epi16(static_cast<std::int16_t>(win.wt[i]))));
+    }
+    const __m128i q =
+        _mm_srl_epi16(_mm_mulhi_epu16(sum, _mm_set1_epi16(static_cast<std::int16_t>(win.scale))),
+                      _mm_cvtsi32_si128(win.shift));
+    const __m128i diff = _mm_sub_epi16(Quad(p, w), q);
+    d[0] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 0));
+    d[1] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 1));
+    d[2] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 2));
+    d[3] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 3));
+}
+#endif
 
 // Pixel minus the harmonic mean of its window across the ridges, counting only the sides
 // inside the image.
@@ -532,6 +614,18 @@ void Codex::Filter(int)
             return;
         }
         const InnerWindow inner = f.window->inner;
+#if defined(__SSE2__)
+        if (pairs) {
+            const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0 + colStart[x];
+            int d[4];
+            HarmonicQuad(inner, img, o, f.W0, d);
+            put(o, d[0]);
+            put(o + 1, d[1]);
+            put(o + f.W0, d[2]);
+            put(o + f.W0 + 1, d[3]);
+            return;
+        }
+#endif
         forBlock(
             x, y, [&](int, int, std::ptrdiff_t o) __attribute__((always_inline)) {
                 put(o, HarmonicInner(inner, img, o));
