@@ -216,6 +216,7 @@ private:
 // taken for a batch at a time, eight pixels side by side.
 struct RankBatch {
     static constexpr int SIZE = 128;
+    static_assert(SIZE % 4 == 0, "whole 2 x 2 blocks fill a batch");
     unsigned char planes[9][SIZE];
     unsigned char out[SIZE];
     std::ptrdiff_t at[SIZE];
@@ -234,6 +235,33 @@ struct RankBatch {
         }
         at[n] = o;
         if (++count == SIZE) {
+            Flush(dst);
+        }
+    }
+
+    // Adds the four pixels of the 2 x 2 block at o (rows w apart) as Add would one by one (o,
+    // o + 1, o + w, o + w + 1), two bytes of a row at a time. The count stays a multiple of 4
+    // when only blocks are added.
+    __attribute__((always_inline)) void AddQuad(const unsigned char* img, std::ptrdiff_t o,
+                                                std::ptrdiff_t w, const std::ptrdiff_t (&off)[8],
+                                                unsigned char* dst)
+    {
+        const int n = count;
+        auto copy = [&](unsigned char* plane, const unsigned char* p) {
+            std::memcpy(plane + n, p, 2);
+            std::memcpy(plane + n + 2, p + w, 2);
+        };
+        copy(planes[0], img + o);
+#pragma GCC unroll 8
+        for (int i = 0; i < 8; ++i) {
+            copy(planes[i + 1], img + o + off[i]);
+        }
+        at[n] = o;
+        at[n + 1] = o + 1;
+        at[n + 2] = o + w;
+        at[n + 3] = o + w + 1;
+        count += 4;
+        if (count == SIZE) {
             Flush(dst);
         }
     }
@@ -673,10 +701,15 @@ void Codex::Filter(int)
                     } else {
                         std::ptrdiff_t off[8];
                         FiRayOffsets(f, off);
-                        forBlock(
-                            x, y, [&](int, int, std::ptrdiff_t o) __attribute__((always_inline)) {
+                        if (pairs) {
+                            batch.AddQuad(
+                                l6, static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0 + colStart[x],
+                                f.W0, off, l7);
+                        } else {
+                            forBlock(x, y, [&](int, int, std::ptrdiff_t o) {
                                 batch.Add(l6, o, off, l7);
                             });
+                        }
                     }
                 } else if (c == CLASS_BACKGROUND) {
                     forBlock(x, y, [&](int, int, std::ptrdiff_t o) { l7[o] = l6[o]; });
