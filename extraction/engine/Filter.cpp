@@ -312,24 +312,16 @@ int PeriodCode(const FilterWork& f, int b)
     return std::min<int>(f.code[b], MAX_CODE);
 }
 
-// Harmonic window of block b, from its walk across the ridges. The window row is the number of
-// steps that stay within one period.
-void FiHarm(FilterWork& f, int b)
+// Makes the window of a period code and direction a from its walk across the ridges `normal`. The
+// window row is the number of steps that stay within one period.
+__attribute__((noinline)) void FiHarmMake(FilterWork& f, int period, int a, const SStep* normal)
 {
-    const int period = PeriodCode(f, b);
-    const int angle = NormalAngle(f, b);
-    const SStep* normal = f.walks->Walk(angle, period + 1);
     if (f.windows[period].empty()) {
         f.windows[period].resize(360);
         f.known[period].assign(360, 0);
     }
-    const int a = Mod360(angle);
-    Window& win = f.windows[period][a];
-    f.window = &win;
-    if (f.known[period][a] != 0) {
-        return;
-    }
     f.known[period][a] = 1;
+    Window& win = f.windows[period][a];
     int n = 0;
     while (normal[n].off != 0) {
         ++n;
@@ -370,6 +362,20 @@ void FiHarm(FilterWork& f, int b)
                      ? 0
                      : ((std::uint64_t{1} << 32) + static_cast<std::uint64_t>(in.count) - 1) /
                            static_cast<std::uint64_t>(in.count);
+}
+
+// Harmonic window of block b, made on the first use of its period and direction.
+inline void FiHarm(FilterWork& f, int b)
+{
+    const int period = PeriodCode(f, b);
+    const int angle = NormalAngle(f, b);
+    const SStep* normal = f.walks->Walk(angle, period + 1);
+    const int a = Mod360(angle);
+    const std::vector<unsigned char>& known = f.known[period];
+    if (known.empty() || known[a] == 0) {
+        FiHarmMake(f, period, a, normal);
+    }
+    f.window = &f.windows[period][a];
 }
 
 // Pixel at `at` minus the harmonic mean of its window across the ridges, all inside the image.
