@@ -8,6 +8,7 @@
 #include "extraction/engine/FlowMean.h"
 #include "extraction/engine/codes.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <vector>
@@ -95,6 +96,12 @@ void Codex::Flower(int level)
         }
         return row;
     };
+    // Orientation distance of a doubled gradient direction u = 0..510 to a reference angle
+    // r = 0..359, DistIn(u mod 360, r), at distance[u - r + 359].
+    unsigned char distance[359 + 511];
+    for (int d = -359; d <= 510; ++d) {
+        distance[d + 359] = static_cast<unsigned char>(DistIn(Mod360(d), 0));
+    }
     for (int y = 0; y < l3.height; ++y) {
         for (int x = 0; x < l3.width; ++x) {
             const std::size_t at = static_cast<std::size_t>(y) * l3.width + x;
@@ -119,21 +126,19 @@ void Codex::Flower(int level)
             int ea = 0;
             int ex = 0;
             int top[4] = {0, 0, 0, 0};
+            // The block's level-0 pixels off the image border.
             const int x0 = BlockStart(x, k3, l0.width);
             const int y0 = BlockStart(y, k3, l0.height);
-            for (int yy = y0; yy < y0 + k3 && yy < l0.height; ++yy) {
-                if (yy == 0 || yy == l0.height - 1) {
-                    continue;
-                }
-                for (int xx = x0; xx < x0 + k3 && xx < l0.width; ++xx) {
-                    if (xx == 0 || xx == l0.width - 1) {
-                        continue;
-                    }
+            const int xs = std::max(x0, 1);
+            const int xe = std::min(x0 + k3, l0.width - 1);
+            const int ys = std::max(y0, 1);
+            const int ye = std::min(y0 + k3, l0.height - 1);
+            const unsigned char* toRef = distance + (359 - ref);
+            for (int yy = ys; yy < ye; ++yy) {
+                for (int xx = xs; xx < xe; ++xx) {
                     const std::size_t o = static_cast<std::size_t>(yy) * l0.width + xx;
                     const int* row = energyRow(gmag[o]);
-                    int u = 2 * gdir[o];
-                    u = u >= 360 ? u - 360 : u;
-                    const int e = DistIn(u, ref);
+                    const int e = toRef[2 * gdir[o]];
                     ea += row[1 + 90 - e];
                     ex += row[1 + e];
                     KeepTop(top, row[0]);
