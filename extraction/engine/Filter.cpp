@@ -8,6 +8,7 @@
 #include "extraction/engine/RankRow.h"
 #include "extraction/engine/WalkRecord.h"
 #include "extraction/engine/codes.h"
+#include "platform/assert.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -43,6 +44,7 @@ constexpr int MAX_ITERATIONS = 4;
 constexpr int MAX_CODE = 17;
 constexpr int HARM_BORDER = 5;
 constexpr int EVEN_BORDER = 2;
+constexpr int MAX_TAPS = 3; // the longest run of positive weights in a window row
 
 // clang-format off
 constexpr unsigned char Hw_normal[18][10] = {
@@ -79,7 +81,7 @@ struct Window {
     struct Tap {
         std::ptrdiff_t off;
         int x, y, wt;
-    } taps[10];
+    } taps[MAX_TAPS];
     int tapCount;
     InnerWindow inner;
 };
@@ -157,7 +159,7 @@ constexpr int LongestRun(const unsigned char (&hw)[18][10])
     }
     return longest;
 }
-static_assert(LongestRun(Hw_normal) <= 3 && LongestRun(Hw_quick) <= 3);
+static_assert(LongestRun(Hw_normal) <= MAX_TAPS && LongestRun(Hw_quick) <= MAX_TAPS);
 
 // The walks of the stage (lengths up to MAX_CODE + 1, at level 0) looked up by length and
 // angle. The first walk of a kind is made through the record; a repeat only adds its end
@@ -349,6 +351,7 @@ __attribute__((noinline)) void FiHarmMake(FilterWork& f, int period, int a, cons
             continue;
         }
         const SStep& s = normal[i];
+        ZF_ASSERT(win.tapCount < MAX_TAPS);
         win.taps[win.tapCount++] = {s.off, s.x, s.y, wt};
         in.count += f.quick ? 2 : 2 * wt;
     }
