@@ -206,13 +206,15 @@ void Codex::Flower(int level)
         const unsigned char* f240 = Layer(240, finest);
         const unsigned char* f241 = Layer(241, finest);
         m_w = fl.width;
-        for (int y = 1; y < fl.height - 1; ++y) {
-            for (int x = 1; x < fl.width - 1; ++x) {
-                const std::size_t at = static_cast<std::size_t>(y) * fl.width + x;
+        // The sizes in locals: the byte stores could alias the level record.
+        const int fw = fl.width;
+        const int fh = fl.height;
+        for (int y = 1; y < fh - 1; ++y) {
+            for (int x = 1; x < fw - 1; ++x) {
+                const std::size_t at = static_cast<std::size_t>(y) * fw + x;
                 const FlowMeanRow& row = FlowMeanAt(f36[at]);
-                f36[at] =
-                    static_cast<unsigned char>(HalfOr(FlowMean(row, f240 + at, fl.width) - 127,
-                                                      FlowMean(row, f241 + at, fl.width) - 127, 0));
+                f36[at] = static_cast<unsigned char>(HalfOr(FlowMean(row, f240 + at, fw) - 127,
+                                                            FlowMean(row, f241 + at, fw) - 127, 0));
             }
         }
     }

@@ -586,12 +586,14 @@ void Codex::Harmon(int level)
         const unsigned char* c36 = Layer(36, target);
         const unsigned char* c240 = Layer(240, target);
         unsigned char* c56 = Layer(56, target);
-        for (int y = 0; y < fl.height; ++y) {
-            for (int x = 0; x < fl.width; ++x) {
-                const int at = y * fl.width + x;
-                const bool inner = x >= 1 && y >= 1 && x < fl.width - 1 && y < fl.height - 1;
-                c56[at] =
-                    static_cast<unsigned char>(inner ? smooth(c36, c240, at, fl.width) : c240[at]);
+        // The sizes in locals: the byte stores could alias the level record.
+        const int fw = fl.width;
+        const int fh = fl.height;
+        for (int y = 0; y < fh; ++y) {
+            for (int x = 0; x < fw; ++x) {
+                const int at = y * fw + x;
+                const bool inner = x >= 1 && y >= 1 && x < fw - 1 && y < fh - 1;
+                c56[at] = static_cast<unsigned char>(inner ? smooth(c36, c240, at, fw) : c240[at]);
             }
         }
     }
