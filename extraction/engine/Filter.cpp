@@ -8,12 +8,17 @@
 #include "extraction/engine/RankRow.h"
 #include "extraction/engine/WalkRecord.h"
 #include "extraction/engine/codes.h"
+#include "platform/assert.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace wizard73 {
 
@@ -39,6 +44,7 @@ constexpr int MAX_ITERATIONS = 4;
 constexpr int MAX_CODE = 17;
 constexpr int HARM_BORDER = 5;
 constexpr int EVEN_BORDER = 2;
+constexpr int MAX_TAPS = 3; // the longest run of positive weights in a window row
 
 // clang-format off
 constexpr unsigned char Hw_normal[18][10] = {
@@ -56,20 +62,28 @@ constexpr unsigned char Hw_quick[18][10] = {
 };
 // clang-format on
 
+// The taps of a window for a pixel whose window lies inside the image, padded with weight 0 at
+// offset 0, with the window count and ceil(2^32 / count), the rounded mean by a multiply (see
+// HarmonicInner), and the same division in 16 bits (see QuadShift). A block copies it into
+// locals: its byte stores could alias the table.
+struct InnerWindow {
+    std::ptrdiff_t off[3];
+    int wt[3];
+    int count;
+    std::uint64_t inverse;
+    int scale;
+    int shift;
+};
+
 // The harmonic window of one walk across the ridges: the steps it weighs (the first run of
-// positive weights), with the count of a pixel whose window lies inside the image.
+// positive weights), and their inner form.
 struct Window {
     struct Tap {
         std::ptrdiff_t off;
         int x, y, wt;
-    } taps[10];
+    } taps[MAX_TAPS];
     int tapCount;
-    int innerCount;
-    // The taps again for an inner pixel, padded with weight 0 at offset 0 (see Inner).
-    std::ptrdiff_t innerOff[3];
-    int innerWt[3];
-    // ceil(2^32 / innerCount): the rounded mean of an inner pixel by a multiply (see Inner).
-    std::uint64_t inverse;
+    InnerWindow inner;
 };
 
 // Largest window count of a harmonic window table: twice the sum of a row's weights.
@@ -92,6 +106,41 @@ constexpr int MAX_INVERSE_COUNT = 4095;
 static_assert(LargestCount(Hw_normal) <= MAX_INVERSE_COUNT &&
               LargestCount(Hw_quick) <= MAX_INVERSE_COUNT);
 
+// The division of a rounded window sum n = sum + count / 2 by count in 16-bit lanes, for a
+// count of 2 or more: ((n scale) >> 16) >> shift with 2^shift < count <= 2^(shift + 1) and
+// scale = ceil(2^(16 + shift) / count), below 2^16. With scale count = 2^(16 + shift) + e,
+// e < count, the quotient is exact while n e < 2^(16 + shift), which n < 2^15 ensures; the
+// check below runs every n of every count up to the largest window count.
+constexpr int QuadShift(int count)
+{
+    int shift = 0;
+    while ((2 << shift) < count) {
+        ++shift;
+    }
+    return shift;
+}
+constexpr int QuadScale(int count)
+{
+    return static_cast<int>(((1 << (16 + QuadShift(count))) + count - 1) / count);
+}
+constexpr bool QuadDivisionExact(int largest)
+{
+    for (int count = 2; count <= largest; ++count) {
+        const int shift = QuadShift(count);
+        const std::uint32_t scale = static_cast<std::uint32_t>(QuadScale(count));
+        if (scale >= (1u << 16) || 255 * count + count / 2 >= (1 << 15)) {
+            return false;
+        }
+        for (std::uint32_t n = 0; n <= static_cast<std::uint32_t>(255 * count + count / 2); ++n) {
+            if ((((n * scale) >> 16) >> shift) != n / static_cast<std::uint32_t>(count)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+static_assert(QuadDivisionExact(std::max(LargestCount(Hw_normal), LargestCount(Hw_quick))));
+
 // Longest first run of positive weights in a row of a window table: the most taps a window has.
 constexpr int LongestRun(const unsigned char (&hw)[18][10])
 {
@@ -110,7 +159,7 @@ constexpr int LongestRun(const unsigned char (&hw)[18][10])
     }
     return longest;
 }
-static_assert(LongestRun(Hw_normal) <= 3 && LongestRun(Hw_quick) <= 3);
+static_assert(LongestRun(Hw_normal) <= MAX_TAPS && LongestRun(Hw_quick) <= MAX_TAPS);
 
 // The walks of the stage (lengths up to MAX_CODE + 1, at level 0) looked up by length and
 // angle. The first walk of a kind is made through the record; a repeat only adds its end
@@ -169,6 +218,7 @@ private:
 // taken for a batch at a time, eight pixels side by side.
 struct RankBatch {
     static constexpr int SIZE = 128;
+    static_assert(SIZE % 4 == 0, "whole 2 x 2 blocks fill a batch");
     unsigned char planes[9][SIZE];
     unsigned char out[SIZE];
     std::ptrdiff_t at[SIZE];
@@ -187,6 +237,33 @@ struct RankBatch {
         }
         at[n] = o;
         if (++count == SIZE) {
+            Flush(dst);
+        }
+    }
+
+    // Adds the four pixels of the 2 x 2 block at o (rows w apart) as Add would one by one (o,
+    // o + 1, o + w, o + w + 1), two bytes of a row at a time. The count stays a multiple of 4
+    // when only blocks are added.
+    __attribute__((always_inline)) void AddQuad(const unsigned char* img, std::ptrdiff_t o,
+                                                std::ptrdiff_t w, const std::ptrdiff_t (&off)[8],
+                                                unsigned char* dst)
+    {
+        const int n = count;
+        auto copy = [&](unsigned char* plane, const unsigned char* p) {
+            std::memcpy(plane + n, p, 2);
+            std::memcpy(plane + n + 2, p + w, 2);
+        };
+        copy(planes[0], img + o);
+#pragma GCC unroll 8
+        for (int i = 0; i < 8; ++i) {
+            copy(planes[i + 1], img + o + off[i]);
+        }
+        at[n] = o;
+        at[n + 1] = o + 1;
+        at[n + 2] = o + w;
+        at[n + 3] = o + w + 1;
+        count += 4;
+        if (count == SIZE) {
             Flush(dst);
         }
     }
@@ -237,24 +314,16 @@ int PeriodCode(const FilterWork& f, int b)
     return std::min<int>(f.code[b], MAX_CODE);
 }
 
-// Harmonic window of block b, from its walk across the ridges. The window row is the number of
-// steps that stay within one period.
-void FiHarm(FilterWork& f, int b)
+// Makes the window of a period code and direction a from its walk across the ridges `normal`. The
+// window row is the number of steps that stay within one period.
+__attribute__((noinline)) void FiHarmMake(FilterWork& f, int period, int a, const SStep* normal)
 {
-    const int period = PeriodCode(f, b);
-    const int angle = NormalAngle(f, b);
-    const SStep* normal = f.walks->Walk(angle, period + 1);
     if (f.windows[period].empty()) {
         f.windows[period].resize(360);
         f.known[period].assign(360, 0);
     }
-    const int a = Mod360(angle);
-    Window& win = f.windows[period][a];
-    f.window = &win;
-    if (f.known[period][a] != 0) {
-        return;
-    }
     f.known[period][a] = 1;
+    Window& win = f.windows[period][a];
     int n = 0;
     while (normal[n].off != 0) {
         ++n;
@@ -270,8 +339,9 @@ void FiHarm(FilterWork& f, int b)
     // The window's taps: a zero weight before the first positive one is passed over, one
     // after it ends the window.
     const unsigned char* hw = Hw[row];
+    InnerWindow& in = win.inner;
     win.tapCount = 0;
-    win.innerCount = 0;
+    in.count = 0;
     for (int i = 0; i < 10 && normal[i].off != 0; ++i) {
         const int wt = hw[i];
         if (wt <= 0) {
@@ -281,35 +351,88 @@ void FiHarm(FilterWork& f, int b)
             continue;
         }
         const SStep& s = normal[i];
+        ZF_ASSERT(win.tapCount < MAX_TAPS);
         win.taps[win.tapCount++] = {s.off, s.x, s.y, wt};
-        win.innerCount += f.quick ? 2 : 2 * wt;
+        in.count += f.quick ? 2 : 2 * wt;
     }
     for (int i = 0; i < 3; ++i) {
-        win.innerOff[i] = i < win.tapCount ? win.taps[i].off : 0;
-        win.innerWt[i] = i < win.tapCount ? win.taps[i].wt : 0;
+        in.off[i] = i < win.tapCount ? win.taps[i].off : 0;
+        in.wt[i] = i < win.tapCount ? win.taps[i].wt : 0;
     }
-    win.inverse =
-        win.innerCount == 0
-            ? 0
-            : ((std::uint64_t{1} << 32) + static_cast<std::uint64_t>(win.innerCount) - 1) /
-                  static_cast<std::uint64_t>(win.innerCount);
+    in.scale = in.count == 0 ? 0 : QuadScale(in.count);
+    in.shift = in.count == 0 ? 0 : QuadShift(in.count);
+    in.inverse = in.count == 0
+                     ? 0
+                     : ((std::uint64_t{1} << 32) + static_cast<std::uint64_t>(in.count) - 1) /
+                           static_cast<std::uint64_t>(in.count);
+}
+
+// Harmonic window of block b, made on the first use of its period and direction.
+inline void FiHarm(FilterWork& f, int b)
+{
+    const int period = PeriodCode(f, b);
+    const int angle = NormalAngle(f, b);
+    const SStep* normal = f.walks->Walk(angle, period + 1);
+    const int a = Mod360(angle);
+    const std::vector<unsigned char>& known = f.known[period];
+    if (known.empty() || known[a] == 0) {
+        FiHarmMake(f, period, a, normal);
+    }
+    f.window = &f.windows[period][a];
 }
 
 // Pixel at `at` minus the harmonic mean of its window across the ridges, all inside the image.
-inline int HarmonicInner(const Window& win, const unsigned char* img, std::ptrdiff_t at)
+inline int HarmonicInner(const InnerWindow& win, const unsigned char* img, std::ptrdiff_t at)
 {
     int sum = 0;
 #pragma GCC unroll 3
     for (int i = 0; i < 3; ++i) {
-        sum += win.innerWt[i] * (img[at + win.innerOff[i]] + img[at - win.innerOff[i]]);
+        sum += win.wt[i] * (img[at + win.off[i]] + img[at - win.off[i]]);
     }
-    const int count = win.innerCount;
-    if (count == 0) {
+    if (win.count == 0) {
         return img[at];
     }
-    const std::uint64_t n = static_cast<std::uint64_t>(sum + count / 2);
+    const std::uint64_t n = static_cast<std::uint64_t>(sum + win.count / 2);
     return img[at] - static_cast<int>((n * win.inverse) >> 32);
 }
+
+#if defined(__SSE2__)
+// The four pixels of the 2 x 2 block at p (rows w apart) in 16-bit lanes: p, p + 1, p + w and
+// p + w + 1.
+__attribute__((always_inline)) inline __m128i Quad(const unsigned char* p, std::ptrdiff_t w)
+{
+    std::uint16_t top;
+    std::uint16_t bottom;
+    std::memcpy(&top, p, sizeof top);
+    std::memcpy(&bottom, p + w, sizeof bottom);
+    const std::uint32_t both = top | static_cast<std::uint32_t>(bottom) << 16;
+    return _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(both)), _mm_setzero_si128());
+}
+
+// HarmonicInner of the four pixels of the 2 x 2 block at `at` (rows w apart), in Quad's order.
+// The weighted sums stay below 2^15, the differences within -255..255.
+__attribute__((always_inline)) inline void HarmonicQuad(const InnerWindow& win,
+                                                        const unsigned char* img, std::ptrdiff_t at,
+                                                        std::ptrdiff_t w, int (&d)[4])
+{
+    const unsigned char* p = img + at;
+    __m128i sum = _mm_set1_epi16(static_cast<std::int16_t>(win.count / 2));
+#pragma GCC unroll 3
+    for (int i = 0; i < 3; ++i) {
+        const __m128i pair = _mm_add_epi16(Quad(p + win.off[i], w), Quad(p - win.off[i], w));
+        sum = _mm_add_epi16(
+            sum, _mm_mullo_epi16(pair, _mm_set1_epi16(static_cast<std::int16_t>(win.wt[i]))));
+    }
+    const __m128i q =
+        _mm_srl_epi16(_mm_mulhi_epu16(sum, _mm_set1_epi16(static_cast<std::int16_t>(win.scale))),
+                      _mm_cvtsi32_si128(win.shift));
+    const __m128i diff = _mm_sub_epi16(Quad(p, w), q);
+    d[0] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 0));
+    d[1] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 1));
+    d[2] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 2));
+    d[3] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 3));
+}
+#endif
 
 // Pixel minus the harmonic mean of its window across the ridges, counting only the sides
 // inside the image.
@@ -332,12 +455,6 @@ int HarmonicEdge(const FilterWork& f, const unsigned char* img, int x, int y)
         }
     }
     return count == 0 ? p : p - (sum + count / 2) / count;
-}
-
-inline int Harmonic(const FilterWork& f, const unsigned char* img, int x, int y, std::ptrdiff_t at,
-                    bool edge)
-{
-    return edge ? HarmonicEdge(f, img, x, y) : HarmonicInner(*f.window, img, at);
 }
 
 // The two rays along the ridges of block b, bent toward the bending side.
@@ -524,6 +641,34 @@ void Codex::Filter(int)
         }
     };
 
+    // Runs put(offset, d) with the harmonic difference d of each pixel of block (x, y) of img,
+    // by the window FiHarm resolved.
+    auto harmonicBlock = [&](int x, int y, const unsigned char* img, auto put) {
+        if (border(x, y, HARM_BORDER)) {
+            forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
+                put(o, HarmonicEdge(f, img, xx, yy));
+            });
+            return;
+        }
+        const InnerWindow inner = f.window->inner;
+#if defined(__SSE2__)
+        if (pairs) {
+            const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0 + colStart[x];
+            int d[4];
+            HarmonicQuad(inner, img, o, f.W0, d);
+            put(o, d[0]);
+            put(o + 1, d[1]);
+            put(o + f.W0, d[2]);
+            put(o + f.W0 + 1, d[3]);
+            return;
+        }
+#endif
+        forBlock(
+            x, y, [&](int, int, std::ptrdiff_t o) __attribute__((always_inline)) {
+                put(o, HarmonicInner(inner, img, o));
+            });
+    };
+
     // 3. Enhancement iterations.
     bool changed = true;
     for (int iter = 0; iter < MAX_ITERATIONS && changed; ++iter) {
@@ -537,11 +682,10 @@ void Codex::Filter(int)
                     forBlock(x, y, [&](int, int, std::ptrdiff_t o) { l6[o] = NEUTRAL; });
                 } else if (c == CLASS_RIDGES || c == CLASS_SINGULAR) {
                     FiHarm(f, b);
-                    const bool edge = border(x, y, HARM_BORDER);
-                    forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
-                        const int d = Harmonic(f, in, xx, yy, o, edge);
-                        l6[o] = static_cast<unsigned char>(m_rank.Ran[NEUTRAL + d / 2]);
-                    });
+                    harmonicBlock(
+                        x, y, in, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
+                            l6[o] = static_cast<unsigned char>(m_rank.Ran[NEUTRAL + d / 2]);
+                        });
                 }
             }
         }
@@ -566,8 +710,15 @@ void Codex::Filter(int)
                     } else {
                         std::ptrdiff_t off[8];
                         FiRayOffsets(f, off);
-                        forBlock(x, y,
-                                 [&](int, int, std::ptrdiff_t o) { batch.Add(l6, o, off, l7); });
+                        if (pairs) {
+                            batch.AddQuad(
+                                l6, static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0 + colStart[x],
+                                f.W0, off, l7);
+                        } else {
+                            forBlock(x, y, [&](int, int, std::ptrdiff_t o) {
+                                batch.Add(l6, o, off, l7);
+                            });
+                        }
                     }
                 } else if (c == CLASS_BACKGROUND) {
                     forBlock(x, y, [&](int, int, std::ptrdiff_t o) { l7[o] = l6[o]; });
@@ -598,10 +749,10 @@ void Codex::Filter(int)
                 forBlock(x, y, [&](int, int, std::ptrdiff_t o) { l4[o] = l5[o] = BACKGROUND; });
             } else if (c == CLASS_RIDGES || c == CLASS_SINGULAR) {
                 FiHarm(f, b);
-                const bool edge = border(x, y, HARM_BORDER);
-                forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
-                    l4[o] = l5[o] = Harmonic(f, l7, xx, yy, o, edge) < 0 ? RIDGE : VALLEY;
-                });
+                harmonicBlock(
+                    x, y, l7, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
+                        l4[o] = l5[o] = d < 0 ? RIDGE : VALLEY;
+                    });
             }
         }
     }

@@ -5,8 +5,10 @@
 // (whole degrees 0..179) on every level from 3 to the asked one. Throws WZ_NO_LAYER.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/FlowMean.h"
 #include "extraction/engine/codes.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <vector>
@@ -94,6 +96,12 @@ void Codex::Flower(int level)
         }
         return row;
     };
+    // Orientation distance of a doubled gradient direction u = 0..510 to a reference angle
+    // r = 0..359, DistIn(u mod 360, r), at distance[u - r + 359].
+    unsigned char distance[359 + 511];
+    for (int d = -359; d <= 510; ++d) {
+        distance[d + 359] = static_cast<unsigned char>(DistIn(Mod360(d), 0));
+    }
     for (int y = 0; y < l3.height; ++y) {
         for (int x = 0; x < l3.width; ++x) {
             const std::size_t at = static_cast<std::size_t>(y) * l3.width + x;
@@ -118,21 +126,19 @@ void Codex::Flower(int level)
             int ea = 0;
             int ex = 0;
             int top[4] = {0, 0, 0, 0};
+            // The block's level-0 pixels off the image border.
             const int x0 = BlockStart(x, k3, l0.width);
             const int y0 = BlockStart(y, k3, l0.height);
-            for (int yy = y0; yy < y0 + k3 && yy < l0.height; ++yy) {
-                if (yy == 0 || yy == l0.height - 1) {
-                    continue;
-                }
-                for (int xx = x0; xx < x0 + k3 && xx < l0.width; ++xx) {
-                    if (xx == 0 || xx == l0.width - 1) {
-                        continue;
-                    }
+            const int xs = std::max(x0, 1);
+            const int xe = std::min(x0 + k3, l0.width - 1);
+            const int ys = std::max(y0, 1);
+            const int ye = std::min(y0 + k3, l0.height - 1);
+            const unsigned char* toRef = distance + (359 - ref);
+            for (int yy = ys; yy < ye; ++yy) {
+                for (int xx = xs; xx < xe; ++xx) {
                     const std::size_t o = static_cast<std::size_t>(yy) * l0.width + xx;
                     const int* row = energyRow(gmag[o]);
-                    int u = 2 * gdir[o];
-                    u = u >= 360 ? u - 360 : u;
-                    const int e = DistIn(u, ref);
+                    const int e = toRef[2 * gdir[o]];
                     ea += row[1 + 90 - e];
                     ex += row[1 + e];
                     KeepTop(top, row[0]);
@@ -166,7 +172,7 @@ void Codex::Flower(int level)
         unsigned char* f36 = Layer(36, lv - 1);
         unsigned char* f240 = Layer(240, lv - 1);
         unsigned char* f241 = Layer(241, lv - 1);
-        m_w = cl.width; // row stride of the coarse mean
+        m_w = cl.width; // the scan-level width
         const int q = cl.scale / fl.scale;
         for (int y = 0; y < cl.height; ++y) {
             for (int x = 0; x < cl.width; ++x) {
@@ -174,8 +180,9 @@ void Codex::Flower(int level)
                 int vxv = c240[at] - 127;
                 int vyv = c241[at] - 127;
                 if (x >= 1 && y >= 1 && x < cl.width - 1 && y < cl.height - 1) {
-                    vxv = Fiimpo(c36[at], c240 + at, 0) - 127;
-                    vyv = Fiimpo(c36[at], c241 + at, 0) - 127;
+                    const FlowMeanRow& row = FlowMeanAt(c36[at]);
+                    vxv = FlowMean(row, c240 + at, cl.width) - 127;
+                    vyv = FlowMean(row, c241 + at, cl.width) - 127;
                 }
                 const int h = HalfOr(vxv, vyv, 0);
                 const int x0 = BlockStart(x, q, fl.width);
@@ -199,12 +206,15 @@ void Codex::Flower(int level)
         const unsigned char* f240 = Layer(240, finest);
         const unsigned char* f241 = Layer(241, finest);
         m_w = fl.width;
-        for (int y = 1; y < fl.height - 1; ++y) {
-            for (int x = 1; x < fl.width - 1; ++x) {
-                const std::size_t at = static_cast<std::size_t>(y) * fl.width + x;
-                const int a = f36[at];
-                f36[at] = static_cast<unsigned char>(
-                    HalfOr(Fiimpo(a, f240 + at, 0) - 127, Fiimpo(a, f241 + at, 0) - 127, 0));
+        // The sizes in locals: the byte stores could alias the level record.
+        const int fw = fl.width;
+        const int fh = fl.height;
+        for (int y = 1; y < fh - 1; ++y) {
+            for (int x = 1; x < fw - 1; ++x) {
+                const std::size_t at = static_cast<std::size_t>(y) * fw + x;
+                const FlowMeanRow& row = FlowMeanAt(f36[at]);
+                f36[at] = static_cast<unsigned char>(HalfOr(FlowMean(row, f240 + at, fw) - 127,
+                                                            FlowMean(row, f241 + at, fw) - 127, 0));
             }
         }
     }

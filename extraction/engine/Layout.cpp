@@ -4,6 +4,7 @@
 // scans move the stage's cursors and call the installed member callbacks. Nothing throws.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/FlowMean.h"
 
 #include <cstddef>
 #include <cstring>
@@ -18,27 +19,6 @@ bool ValidLevel(int level)
 {
     return level >= 0 && level < WZ_LEVELS;
 }
-
-// Weights of the four neighbour pairs (0, 45, 90 and 135 degrees) for a flow angle 0..359:
-// 32 times the sigmoid of the orientation distance 0..90, rounded.
-struct FiWeights {
-    int w[360][4];
-};
-constexpr FiWeights MakeFiWeights()
-{
-    FiWeights t{};
-    for (int an = 0; an < 360; ++an) {
-        for (int i = 0; i < 4; ++i) {
-            int d = an - 45 * i;
-            d = d < 0 ? -d : d;
-            d %= 180;
-            d = d > 90 ? 180 - d : d; // orientation distance 0..90
-            t.w[an][i] = Descale13(32 * TabSig[90 - d]);
-        }
-    }
-    return t;
-}
-constexpr FiWeights kFiWeights = MakeFiWeights();
 
 } // namespace
 
@@ -473,12 +453,7 @@ int CBase::Spiral(int level, int radius, int value)
 
 int CBase::Fiimpo(int a, const unsigned char* p, int fine) const
 {
-    const int* w = kFiWeights.w[Mod360(a)];
-    const int r = fine != 0 ? m_W : m_w;
-    const int s = 32 * p[0] + w[0] * (p[-1] + p[1]) + w[1] * (p[-(r + 1)] + p[r + 1]) +
-                  w[2] * (p[-r] + p[r]) + w[3] * (p[-(r - 1)] + p[r - 1]);
-    const int t = 32 + 2 * (w[0] + w[1] + w[2] + w[3]);
-    return (s + t / 2) / t;
+    return FlowMean(FlowMeanAt(a), p, fine != 0 ? m_W : m_w);
 }
 
 } // namespace wizard73

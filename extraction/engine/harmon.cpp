@@ -5,6 +5,7 @@
 // the asked level (1..3). Work layers 96..109 and 240 are deleted. Throws WZ_NO_LAYER.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/FlowMean.h"
 #include "extraction/engine/codes.h"
 
 #include <algorithm>
@@ -524,7 +525,7 @@ void Codex::Harmon(int level)
                                 int cw) {
         if (!quick) {
             m_w = cw;
-            return Fiimpo(c36[at], c240 + at, 0);
+            return FlowMean(FlowMeanAt(c36[at]), c240 + at, cw);
         }
         int v[9];
         int m = 0;
@@ -549,31 +550,34 @@ void Codex::Harmon(int level)
             fs[k] = Layer(64 + k, lv - 1);
         }
         const int q = cl.scale / fl.scale;
+        // The sizes in locals: the byte stores could alias the level records.
+        const int cw = cl.width;
+        const int ch = cl.height;
+        const int fw = fl.width;
+        const int fh = fl.height;
         // The responses of the fine rows under one coarse row, 16 bytes per pixel.
-        band.resize(static_cast<std::size_t>(q) * static_cast<std::size_t>(fl.width) *
-                    (CHANNELS + 2));
-        for (int y = 0; y < cl.height; ++y) {
-            const int y0 = BlockStart(y, q, fl.height);
-            for (int yy = y0; yy < y0 + q && yy < fl.height; ++yy) {
-                HaGather(fs, static_cast<std::size_t>(yy) * static_cast<std::size_t>(fl.width),
-                         fl.width,
-                         band.data() + static_cast<std::size_t>(yy - y0) *
-                                           static_cast<std::size_t>(fl.width) * (CHANNELS + 2));
+        band.resize(static_cast<std::size_t>(q) * static_cast<std::size_t>(fw) * (CHANNELS + 2));
+        unsigned char* const rows = band.data();
+        for (int y = 0; y < ch; ++y) {
+            const int y0 = BlockStart(y, q, fh);
+            for (int yy = y0; yy < y0 + q && yy < fh; ++yy) {
+                HaGather(fs, static_cast<std::size_t>(yy) * static_cast<std::size_t>(fw), fw,
+                         rows + static_cast<std::size_t>(yy - y0) * static_cast<std::size_t>(fw) *
+                                    (CHANNELS + 2));
             }
-            for (int x = 0; x < cl.width; ++x) {
-                const int at = y * cl.width + x;
-                const bool inner = x >= 1 && y >= 1 && x < cl.width - 1 && y < cl.height - 1;
-                c56[at] =
-                    static_cast<unsigned char>(inner ? smooth(c36, c240, at, cl.width) : c240[at]);
+            for (int x = 0; x < cw; ++x) {
+                const int at = y * cw + x;
+                const bool inner = x >= 1 && y >= 1 && x < cw - 1 && y < ch - 1;
+                c56[at] = static_cast<unsigned char>(inner ? smooth(c36, c240, at, cw) : c240[at]);
                 const int pred = c56[at];
-                const int x0 = BlockStart(x, q, fl.width);
-                for (int yy = y0; yy < y0 + q && yy < fl.height; ++yy) {
-                    for (int xx = x0; xx < x0 + q && xx < fl.width; ++xx) {
-                        const int o = yy * fl.width + xx;
-                        const int p = PeakOf(
-                            band.data() + static_cast<std::size_t>((yy - y0) * fl.width + xx) *
-                                              (CHANNELS + 2),
-                            windows.Row(pred));
+                const std::int16_t* window = windows.Row(pred);
+                const int x0 = BlockStart(x, q, fw);
+                for (int yy = y0; yy < y0 + q && yy < fh; ++yy) {
+                    for (int xx = x0; xx < x0 + q && xx < fw; ++xx) {
+                        const int o = yy * fw + xx;
+                        const int p = PeakOf(rows + static_cast<std::size_t>((yy - y0) * fw + xx) *
+                                                        (CHANNELS + 2),
+                                             window);
                         f240[o] = static_cast<unsigned char>(p >= 0 ? p + shift : pred);
                     }
                 }
@@ -585,12 +589,14 @@ void Codex::Harmon(int level)
         const unsigned char* c36 = Layer(36, target);
         const unsigned char* c240 = Layer(240, target);
         unsigned char* c56 = Layer(56, target);
-        for (int y = 0; y < fl.height; ++y) {
-            for (int x = 0; x < fl.width; ++x) {
-                const int at = y * fl.width + x;
-                const bool inner = x >= 1 && y >= 1 && x < fl.width - 1 && y < fl.height - 1;
-                c56[at] =
-                    static_cast<unsigned char>(inner ? smooth(c36, c240, at, fl.width) : c240[at]);
+        // The sizes in locals: the byte stores could alias the level record.
+        const int fw = fl.width;
+        const int fh = fl.height;
+        for (int y = 0; y < fh; ++y) {
+            for (int x = 0; x < fw; ++x) {
+                const int at = y * fw + x;
+                const bool inner = x >= 1 && y >= 1 && x < fw - 1 && y < fh - 1;
+                c56[at] = static_cast<unsigned char>(inner ? smooth(c36, c240, at, fw) : c240[at]);
             }
         }
     }

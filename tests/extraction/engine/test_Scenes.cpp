@@ -2,10 +2,13 @@
 // Fragmo, the callback defaults after a scan, and the ring spiral.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/FlowMean.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <set>
 #include <string>
@@ -670,6 +673,28 @@ TEST(Fiimpo, WeighsNeighboursByTheirAngleToTheFlow)
     // The level selector picks the scan-level width as row stride.
     unsigned char small[9] = {0, 0, 0, 50, 100, 50, 0, 0, 0};
     EXPECT_EQ(e.Fiimpo(0, small + 4, 0), 40);
+    // Angles outside 0..359 wrap.
+    EXPECT_EQ(e.Fiimpo(360, img + 12, 1), e.Fiimpo(0, img + 12, 1));
+    EXPECT_EQ(e.Fiimpo(-270, img + 12, 1), 60);
+}
+
+// The mean divides by a multiply: it must equal the rounded quotient for every flow angle and
+// every sum a 3 x 3 patch of bytes can make, the brightest patch included.
+TEST(Fiimpo, MultiplyMatchesTheQuotient)
+{
+    for (int a = 0; a < 360; ++a) {
+        const FlowMeanRow& row = kFlowMean.row[a];
+        for (int s = 0; s <= 255 * row.t; ++s) {
+            const auto n = static_cast<std::uint64_t>(s + row.t / 2);
+            ASSERT_EQ(static_cast<int>((n * row.inverse) >> 32), (s + row.t / 2) / row.t)
+                << "angle " << a << " sum " << s;
+        }
+    }
+    unsigned char bright[9];
+    std::fill(bright, bright + 9, 255);
+    for (int a = 0; a < 360; ++a) {
+        ASSERT_EQ(FlowMean(kFlowMean.row[a], bright + 4, 3), 255) << a;
+    }
 }
 
 } // namespace
