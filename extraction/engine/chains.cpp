@@ -7,6 +7,8 @@
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/codes.h"
 
+#include <type_traits>
+
 namespace wizard73 {
 namespace {
 
@@ -68,41 +70,60 @@ template <class Visitor, class Heeds> int Chain::ArmWalk(Visitor visitor, Heeds 
     m_endP = m_walk[0];
     const CLevel& lv = m_level[0];
     int r = m_walk[0] != nullptr ? Visit(visitor) : 0;
-    for (int n = 1; r != 0 && !m_armStop && n < length && WalkInside(); ++n) {
-        r = 0;
-        const int cx = m_wx;
-        const int cy = m_wy;
-        const int coff = m_walkOff;
-        unsigned char* centre[WZ_WALKERS];
-        for (int i = 0; i < WZ_WALKERS; ++i) {
-            centre[i] = m_walk[i];
-        }
-        for (int d = 0; d < 8; ++d) {
-            const int step = lv.step[d];
-            if (!heeds(centre[0][step])) {
+    // The steps with the first `lead` walk cursors set and the others unset (they stay so), or
+    // (lead 0) with any other pattern.
+    auto steps = [&](auto lead) {
+        constexpr int kLead = decltype(lead)::value;
+        constexpr int kMoved = kLead == 0 ? WZ_WALKERS : kLead;
+        for (int n = 1; r != 0 && !m_armStop && n < length && WalkInside(); ++n) {
+            r = 0;
+            const int cx = m_wx;
+            const int cy = m_wy;
+            const int coff = m_walkOff;
+            unsigned char* centre[WZ_WALKERS];
+            for (int i = 0; i < kMoved; ++i) {
+                centre[i] = m_walk[i];
+            }
+            // m_lastDir ends as the last direction tried: the one visited when the walk goes on
+            // or stops, else 7.
+            int d = 0;
+            for (; d < 8; ++d) {
+                const int step = lv.step[d];
+                if (!heeds(centre[0][step])) {
+                    continue;
+                }
+                m_wx = cx + lv.dx[d];
+                m_wy = cy + lv.dy[d];
+                m_walkOff = coff + step;
+                for (int i = 0; i < kMoved; ++i) {
+                    m_walk[i] = kLead != 0 || centre[i] != nullptr ? centre[i] + step : nullptr;
+                }
                 m_lastDir = d;
-                continue;
+                r = Visit(visitor);
+                if (r != 0 || m_armStop) {
+                    break;
+                }
             }
-            m_wx = cx + lv.dx[d];
-            m_wy = cy + lv.dy[d];
-            m_walkOff = coff + step;
-            for (int i = 0; i < WZ_WALKERS; ++i) {
-                m_walk[i] = centre[i] != nullptr ? centre[i] + step : nullptr;
+            if (d == 8) {
+                m_lastDir = 7;
             }
-            m_lastDir = d;
-            r = Visit(visitor);
-            if (r != 0 || m_armStop) {
-                break;
-            }
-        }
-        if (r == 0 && !m_armStop) {
-            m_wx = cx;
-            m_wy = cy;
-            m_walkOff = coff;
-            for (int i = 0; i < WZ_WALKERS; ++i) {
-                m_walk[i] = centre[i];
+            if (r == 0 && !m_armStop) {
+                m_wx = cx;
+                m_wy = cy;
+                m_walkOff = coff;
+                for (int i = 0; i < kMoved; ++i) {
+                    m_walk[i] = centre[i];
+                }
             }
         }
+    };
+    const bool rest = m_walk[2] == nullptr && m_walk[3] == nullptr && m_walk[4] == nullptr;
+    if (rest && m_walk[1] == nullptr) {
+        steps(std::integral_constant<int, 1>());
+    } else if (rest) {
+        steps(std::integral_constant<int, 2>());
+    } else {
+        steps(std::integral_constant<int, 0>());
     }
     m_armHit = m_armStop;
     m_wx = x;
