@@ -166,6 +166,18 @@ void Codex::LaDeep(int lv, int b)
 
 namespace {
 
+// Sum of h over the grey levels of a K x K block at g (row stride `stride`).
+template <int K> int BlockSum(const unsigned char* h, const unsigned char* g, int stride)
+{
+    int sum = 0;
+    for (int yy = 0; yy < K; ++yy, g += stride) {
+        for (int xx = 0; xx < K; ++xx) {
+            sum += h[g[xx]];
+        }
+    }
+    return sum;
+}
+
 // Rounded mean of histog over the level-0 block of every cell of level lv, into `out`.
 void BlockMeans(Codex& cx, int lv, const unsigned char* quality, unsigned char* out)
 {
@@ -174,18 +186,33 @@ void BlockMeans(Codex& cx, int lv, const unsigned char* quality, unsigned char* 
     const unsigned char* grey = cx.Layer(1, 0);
     const int k = cl.scale / l0.scale;
     const bool quick = cx.m_quick != 0;
+    // Where the level is at least a block wide and high every block is whole (BlockStart shifts
+    // the last one back inside), so the block sizes of the pyramid get their own loops.
+    const bool whole = l0.width >= k && l0.height >= k;
     for (int y = 0; y < cl.height; ++y) {
         const int y0 = Codex::BlockStart(y, k, l0.height);
         for (int x = 0; x < cl.width; ++x) {
             const int x0 = Codex::BlockStart(x, k, l0.width);
             const std::size_t at = static_cast<std::size_t>(y) * cl.width + x;
             const unsigned char* h = HistogRow(quality[at], quick);
+            const unsigned char* g = grey + static_cast<std::size_t>(y0) * l0.width + x0;
             int sum = 0;
             int n = 0;
-            for (int yy = y0; yy < y0 + k && yy < l0.height; ++yy) {
-                for (int xx = x0; xx < x0 + k && xx < l0.width; ++xx) {
-                    sum += h[grey[static_cast<std::size_t>(yy) * l0.width + xx]];
-                    ++n;
+            if (whole && k == 2) {
+                sum = BlockSum<2>(h, g, l0.width);
+                n = 4;
+            } else if (whole && k == 4) {
+                sum = BlockSum<4>(h, g, l0.width);
+                n = 16;
+            } else if (whole && k == 8) {
+                sum = BlockSum<8>(h, g, l0.width);
+                n = 64;
+            } else {
+                for (int yy = y0; yy < y0 + k && yy < l0.height; ++yy) {
+                    for (int xx = x0; xx < x0 + k && xx < l0.width; ++xx) {
+                        sum += h[grey[static_cast<std::size_t>(yy) * l0.width + xx]];
+                        ++n;
+                    }
                 }
             }
             out[at] = static_cast<unsigned char>(n == 0 ? 0 : (sum + n / 2) / n);
