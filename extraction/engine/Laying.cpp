@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 namespace wizard73 {
@@ -145,19 +146,31 @@ void Codex::LaDeep(int lv, int b)
     const unsigned char* c = Layer(128, lv);
     unsigned char* f = Layer(128, lv - 1);
     const int k = cl.scale / fl.scale;
+    auto copy = [b](int parent, unsigned char& cell) {
+        if (b == PAPER_BIT) {
+            cell = static_cast<unsigned char>(parent);
+        } else if ((parent & WEAK_BIT) != 0 && (cell & PAPER_BIT) == 0) {
+            cell = static_cast<unsigned char>(cell | WEAK_BIT);
+        }
+    };
+    // Whole 2 x 2 blocks (every block where the level is two cells wide and high).
+    const bool pairs = k == 2 && fl.width >= 2 && fl.height >= 2;
     for (int y = 0; y < cl.height; ++y) {
         const int y0 = BlockStart(y, k, fl.height);
         for (int x = 0; x < cl.width; ++x) {
             const int x0 = BlockStart(x, k, fl.width);
             const int parent = c[static_cast<std::size_t>(y) * cl.width + x];
+            if (pairs) {
+                unsigned char* q = f + static_cast<std::size_t>(y0) * fl.width + x0;
+                copy(parent, q[0]);
+                copy(parent, q[1]);
+                copy(parent, q[fl.width]);
+                copy(parent, q[fl.width + 1]);
+                continue;
+            }
             for (int yy = y0; yy < y0 + k && yy < fl.height; ++yy) {
                 for (int xx = x0; xx < x0 + k && xx < fl.width; ++xx) {
-                    unsigned char& cell = f[static_cast<std::size_t>(yy) * fl.width + xx];
-                    if (b == PAPER_BIT) {
-                        cell = static_cast<unsigned char>(parent);
-                    } else if ((parent & WEAK_BIT) != 0 && (cell & PAPER_BIT) == 0) {
-                        cell = static_cast<unsigned char>(cell | WEAK_BIT);
-                    }
+                    copy(parent, f[static_cast<std::size_t>(yy) * fl.width + xx]);
                 }
             }
         }
@@ -291,7 +304,8 @@ void Codex::Laying(int level)
     }
 
     // Vote and mark passes at level lv for flag bit b, repeated lv times.
-    auto votes = [this, quick](int lv, int b) {
+    auto votes = [this, quick](int lv, auto bit) {
+        constexpr int b = decltype(bit)::value;
         const CLevel& cl = m_level[lv];
         const int w = cl.width;
         const int h = cl.height;
@@ -301,17 +315,18 @@ void Codex::Laying(int level)
         const int ringN = kRingSize[lv];
         // Cells with bit b in the three rows around the current one, per column, with a zero
         // column on each side: the 3 x 3 count of column x is cols[x] + cols[x + 1] + cols[x + 2].
-        std::vector<int> cols(static_cast<std::size_t>(w) + 2, 0);
+        // Rows outside the level read as a row of zeros.
+        std::vector<unsigned char> cols(static_cast<std::size_t>(w) + 2, 0);
+        const std::vector<unsigned char> none(static_cast<std::size_t>(w), 0);
         for (int rep = 0; rep < lv; ++rep) {
             m_ringPoint = static_cast<RingFn>(&Codex::Sphere);
             for (int y = 0; y < h; ++y) {
-                const unsigned char* up = y > 0 ? flags + (y - 1) * w : nullptr;
+                const unsigned char* up = y > 0 ? flags + (y - 1) * w : none.data();
                 const unsigned char* mid = flags + y * w;
-                const unsigned char* down = y + 1 < h ? flags + (y + 1) * w : nullptr;
+                const unsigned char* down = y + 1 < h ? flags + (y + 1) * w : none.data();
                 for (int x = 0; x < w; ++x) {
-                    cols[static_cast<std::size_t>(x) + 1] = ((mid[x] & b) != 0) +
-                                                            (up != nullptr && (up[x] & b) != 0) +
-                                                            (down != nullptr && (down[x] & b) != 0);
+                    cols[static_cast<std::size_t>(x) + 1] = static_cast<unsigned char>(
+                        ((up[x] & b) + (mid[x] & b) + (down[x] & b)) / b);
                 }
                 for (int x = 0; x < w; ++x) {
                     const int at = y * w + x;
@@ -396,7 +411,7 @@ void Codex::Laying(int level)
                 flags[i] = static_cast<unsigned char>(f);
             }
         }
-        votes(lv, PAPER_BIT);
+        votes(lv, std::integral_constant<int, PAPER_BIT>());
         if (lv - 1 >= lowest) {
             LaDeep(lv, PAPER_BIT);
         }
@@ -420,7 +435,7 @@ void Codex::Laying(int level)
         } else {
             LaDeep(lv + 1, WEAK_BIT);
         }
-        votes(lv, WEAK_BIT);
+        votes(lv, std::integral_constant<int, WEAK_BIT>());
         std::memset(Layer(161, lv), 0, cl.size);
         std::memset(Layer(162, lv), 0, cl.size);
         for (std::size_t i = 0; i < cl.size; ++i) {
