@@ -117,7 +117,6 @@ struct SkWork {
     const unsigned char* fg;  // 128
     bool toggle;              // true: layer 4 is the current buffer
     bool changed;             // global change flag
-    bool cellChanged;
 
     unsigned char* Cur() const { return toggle ? l4 : l5; }
     unsigned char* Oth() const { return toggle ? l5 : l4; }
@@ -147,34 +146,20 @@ template <class Fn> void ForCells(const SkWork& s, int border, Fn fn)
     }
 }
 
-void Touch(SkWork& s)
+// One thinning decision at level-0 offset o (the pixel lies at least two pixels inside); true
+// when it counts as a change.
+__attribute__((always_inline)) inline bool SkThin(unsigned char* cur, unsigned char* oth,
+                                                  const std::ptrdiff_t* step, std::ptrdiff_t o)
 {
-    s.changed = true;
-    s.cellChanged = true;
-}
-
-// What a thinning pass holds for its decisions: the two buffers and the level-0 neighbour
-// offsets, in locals that the buffer writes cannot touch.
-struct ThinView {
-    unsigned char* cur;
-    unsigned char* oth;
-    std::ptrdiff_t step[8];
-};
-
-// One thinning decision at level-0 offset o (the pixel lies at least two pixels inside).
-__attribute__((always_inline)) inline void SkThin(SkWork& s, const ThinView& t, std::ptrdiff_t o)
-{
-    unsigned char* const cur = t.cur;
-    unsigned char* const oth = t.oth;
     const int q = cur[o];
     if (q >= OBJECT) {
         oth[o] = DELETED;
-        return;
+        return false;
     }
     std::uint64_t bits = 0;
 #pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
-        bits |= kNeighbourBits.at[k & 1][cur[o + t.step[k]]] << k;
+        bits |= kNeighbourBits.at[k & 1][cur[o + step[k]]] << k;
     }
     const int S = static_cast<int>(bits & 0xFF);
     const int T = static_cast<int>((bits >> 8) & 0xFF);
@@ -184,100 +169,98 @@ __attribute__((always_inline)) inline void SkThin(SkWork& s, const ThinView& t, 
     const int A = skeletMask[T];
     const int B = skeletMask[S];
     const int K = skeletMask[O];
-    const int G = skeletMask[W];
-    const int F = skeletMask[E];
-    const std::ptrdiff_t P = o + t.step[(A >> 4) & 7];
-    const std::ptrdiff_t R = o + t.step[(B >> 4) & 7];
+    // The neighbour that a decision names in bits 4..6.
+    auto named = [&](int decision) { return o + step[(decision >> 4) & 7]; };
     auto set = [&](std::ptrdiff_t at, int c) { cur[at] = oth[at] = static_cast<unsigned char>(c); };
     auto del = [&](std::ptrdiff_t at) {
         oth[at] = DELETED;
         cur[at] = NOW_DELETED;
     };
-    auto deleteMe = [&]() {
-        Touch(s);
-        del(o);
-    };
     // Kept for this pass, deleted in the next one; the named neighbour goes now.
     auto handOver = [&]() {
-        Touch(s);
         oth[o] = DELETED;
         cur[o] = REMOVED;
+        const std::ptrdiff_t P = named(A);
         if (cur[P] < OUTSIDE) {
             del(P);
         }
+        return true;
     };
     if ((B & 8) == 0) {
         if ((K & 4) != 0) {
             if ((A & 4) == 0) {
                 set(o, REMOVED);
-            } else {
-                handOver();
+                return false;
             }
-        } else if ((K & 3) == 0) {
+            return handOver();
+        }
+        if ((K & 3) == 0) {
             set(o, REMOVED);
-        } else if ((A & 6) == 0) {
+            return false;
+        }
+        if ((A & 6) == 0) {
             if ((K & 3) == 1 && (A & 1) != 0) {
-                deleteMe();
-            } else {
-                set(o, REMOVED);
+                del(o);
+                return true;
             }
-        } else if ((A & 4) == 0) {
-            deleteMe();
+            set(o, REMOVED);
+            return false;
+        }
+        if ((A & 4) == 0) {
+            del(o);
+            const std::ptrdiff_t P = named(A);
             if (cur[P] < OUTSIDE) {
                 set(P, REMOVED);
             }
-        } else {
-            handOver();
+            return true;
         }
-        return;
+        return handOver();
     }
     if ((B & 4) != 0) {
-        if (q > 1) {
-            Touch(s);
-        }
-        if ((K & 1) == 0) {
-            if ((F & 4) != 0) {
-                deleteMe();
-            } else {
-                set(o, 1);
-            }
-        } else {
-            Touch(s);
+        if ((K & 1) != 0) {
             oth[o] = DELETED;
             cur[o] = REMOVED;
+            return true;
         }
-    } else if ((B & 2) != 0) {
-        deleteMe();
+        if ((skeletMask[E] & 4) != 0) {
+            del(o);
+            return true;
+        }
+        set(o, 1);
+        return q > 1;
+    }
+    if ((B & 2) != 0) {
+        del(o);
+        const std::ptrdiff_t R = named(B);
         if (cur[R] < OUTSIDE) {
             set(R, REMOVED);
         }
-    } else if ((B & 1) == 0) {
-        if (q > 1) {
-            Touch(s);
-        }
-        set(o, 0);
-    } else if ((G & 4) == 0) {
-        set(o, 7);
-    } else {
-        Touch(s);
-        oth[o] = DELETED;
-        cur[o] = REMOVED;
+        return true;
     }
+    if ((B & 1) == 0) {
+        set(o, 0);
+        return q > 1;
+    }
+    if ((skeletMask[W] & 4) == 0) {
+        set(o, 7);
+        return false;
+    }
+    oth[o] = DELETED;
+    cur[o] = REMOVED;
+    return true;
 }
 
-// Thinning of the pixels of cell (x, y), rows first; true when the cell changed. The cell lies
-// one cell inside, so its four pixels lie two pixels inside.
-bool ThinCell(SkWork& s, const ThinView& t, int x, int y)
+// Thinning of the four pixels of a cell at level-0 offset o, rows first; true when the cell
+// changed.
+__attribute__((always_inline)) inline bool ThinCell(unsigned char* cur, unsigned char* oth,
+                                                    const std::ptrdiff_t* step, std::ptrdiff_t o,
+                                                    std::ptrdiff_t W0)
 {
-    s.cellChanged = false;
-    const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(Codex::BlockStart(y, 2, s.H0)) * s.W0 +
-                             Codex::BlockStart(x, 2, s.W0);
-    const std::ptrdiff_t below = o + s.W0;
-    SkThin(s, t, o);
-    SkThin(s, t, o + 1);
-    SkThin(s, t, below);
-    SkThin(s, t, below + 1);
-    return s.cellChanged;
+    bool c = SkThin(cur, oth, step, o);
+    c = SkThin(cur, oth, step, o + 1) || c;
+    c = SkThin(cur, oth, step, o + W0) || c;
+    c = SkThin(cur, oth, step, o + W0 + 1) || c;
+    return c;
 }
 
 // One bit set of level-1 cells per row, clear between uses. Neighbourhoods puts the cells of the
@@ -380,23 +363,29 @@ void SkPasses(SkWork& s)
     std::vector<int> changed; // cells the current pass changed, ascending
     CellBits bits(w1, h1);
     auto active = [&s](int b) { return s.cls[b] == 2 || s.cls[b] == 8; };
-    ThinView t{};
     const CLevel& lv = s.cx->m_level[0];
+    std::ptrdiff_t step[8];
     for (int k = 0; k < 8; ++k) {
-        t.step[k] = lv.step[k];
+        step[k] = lv.step[k];
     }
+    const std::ptrdiff_t W0 = s.W0;
+    unsigned char* cur = nullptr;
+    unsigned char* oth = nullptr;
+    // Cells one cell inside: their blocks are whole and start at twice the cell position (the
+    // level is half the width and height rounded up), so their four pixels lie two pixels inside.
     auto thin = [&](int x, int y, int b) {
-        const bool c = ThinCell(s, t, x, y);
+        const bool c = ThinCell(cur, oth, step, 2 * (y * W0 + x), W0);
         s.chg[b] = c ? 1 : 0;
         if (c) {
+            s.changed = true;
             changed.push_back(b);
         }
     };
     for (bool first = true;; first = false) {
         s.changed = false;
         changed.clear();
-        t.cur = s.Cur();
-        t.oth = s.Oth();
+        cur = s.Cur();
+        oth = s.Oth();
         if (first) {
             ForCells(s, 1, [&](int x, int y, int b) {
                 if (active(b)) {
