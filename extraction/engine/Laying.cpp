@@ -94,10 +94,24 @@ constexpr HistogTable MakeHistogTable()
 }
 constexpr HistogTable kHistog = MakeHistogTable();
 
-// The histog values of the grey levels for a cell of this quality.
+// QualityStep of every quality byte.
+struct StepTable {
+    unsigned char v[256];
+};
+constexpr StepTable MakeStepTable()
+{
+    StepTable t{};
+    for (int q = 0; q < 256; ++q) {
+        t.v[q] = static_cast<unsigned char>(QualityStep(q));
+    }
+    return t;
+}
+constexpr StepTable kStep = MakeStepTable();
+
+// The histog values of the grey levels for a cell of this quality (a byte).
 const unsigned char* HistogRow(int quality, bool quick)
 {
-    return kHistog.v[quick ? 1 : 0][QualityStep(quality)];
+    return kHistog.v[quick ? 1 : 0][kStep.v[quality & 0xFF]];
 }
 
 } // namespace
