@@ -617,10 +617,17 @@ void SkRepair(SkWork& s)
             return;
         }
         bool differ = false;
-        ForCell(s, x, y, [&](int xx, int yy) {
-            const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(yy) * s.W0 + xx;
-            differ = differ || s.l4[o] != s.l5[o];
-        });
+        if (2 * x + 2 <= s.W0 && 2 * y + 2 <= s.H0) {
+            // A whole cell: its two pixel pairs.
+            const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(2 * y) * s.W0 + 2 * x;
+            differ = std::memcmp(s.l4 + o, s.l5 + o, 2) != 0 ||
+                     std::memcmp(s.l4 + o + s.W0, s.l5 + o + s.W0, 2) != 0;
+        } else {
+            ForCell(s, x, y, [&](int xx, int yy) {
+                const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(yy) * s.W0 + xx;
+                differ = differ || s.l4[o] != s.l5[o];
+            });
+        }
         if (differ) {
             s.cls[b] = static_cast<unsigned char>(s.cls[b] | CELL_REOPEN);
         }
