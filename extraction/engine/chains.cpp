@@ -12,6 +12,10 @@
 namespace wizard73 {
 namespace {
 
+// The arm points form a ring buffer of a power-of-two size, so an index wraps by a mask.
+static_assert((WZ_ARM_POINTS & (WZ_ARM_POINTS - 1)) == 0, "ring size a power of two");
+constexpr int ARM_POINT_MASK = WZ_ARM_POINTS - 1;
+
 // Axial distance 0..90 between two directions in degrees.
 int Axial(int a, int b)
 {
@@ -75,10 +79,16 @@ template <class Visitor, class Heeds> int Chain::ArmWalk(Visitor visitor, Heeds 
     auto steps = [&](auto lead) {
         constexpr int kLead = decltype(lead)::value;
         constexpr int kMoved = kLead == 0 ? WZ_WALKERS : kLead;
-        for (int n = 1; r != 0 && !m_armStop && n < length && WalkInside(); ++n) {
-            r = 0;
+        // WalkInside on level 0, which the walk keeps (no visitor moves the walk).
+        const int xMax = lv.width - 2;
+        const int yMax = lv.height - 2;
+        for (int n = 1; r != 0 && !m_armStop && n < length; ++n) {
             const int cx = m_wx;
             const int cy = m_wy;
+            if (cx < 1 || cy < 1 || cx > xMax || cy > yMax) {
+                break;
+            }
+            r = 0;
             const int coff = m_walkOff;
             unsigned char* centre[WZ_WALKERS];
             for (int i = 0; i < kMoved; ++i) {
@@ -139,9 +149,9 @@ template <class Visitor, class Heeds> int Chain::ArmWalk(Visitor visitor, Heeds 
 void Chain::RingPush()
 {
     m_pts[m_head] = SPoint{m_wx, m_wy, m_walk[0]};
-    m_head = (m_head + 1) % WZ_ARM_POINTS;
+    m_head = (m_head + 1) & ARM_POINT_MASK;
     if (m_kept == WZ_ARM_POINTS) {
-        m_tail = (m_tail + 1) % WZ_ARM_POINTS;
+        m_tail = (m_tail + 1) & ARM_POINT_MASK;
     } else {
         ++m_kept;
     }
@@ -155,7 +165,7 @@ int Chain::RingAngle(int* length) const
         return 0;
     }
     const SPoint& o = m_pts[m_tail];
-    const SPoint& n = m_pts[(m_head + WZ_ARM_POINTS - 1) % WZ_ARM_POINTS];
+    const SPoint& n = m_pts[(m_head + WZ_ARM_POINTS - 1) & ARM_POINT_MASK];
     const int dx = n.x - o.x;
     const int dy = n.y - o.y;
     *length = sqri(dx * dx + dy * dy);
@@ -299,7 +309,7 @@ int Chain::SkeLinV()
         return 0;
     }
     if (v == 0) {
-        const int prev = m_kept > 0 ? *m_pts[(m_head + WZ_ARM_POINTS - 1) % WZ_ARM_POINTS].p : 0;
+        const int prev = m_kept > 0 ? *m_pts[(m_head + WZ_ARM_POINTS - 1) & ARM_POINT_MASK].p : 0;
         m_armCode = prev == 21 ? 7 : prev == 22 ? 11 : prev == 23 ? 3 : 0;
     } else if (v == 1) {
         m_armCode = 15;
