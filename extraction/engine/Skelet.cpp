@@ -139,9 +139,11 @@ template <class Fn> void ForCell(const SkWork& s, int x, int y, Fn fn)
 // fn(x, y, b) for every cell of level 1; `border` cells along each edge are left out.
 template <class Fn> void ForCells(const SkWork& s, int border, Fn fn)
 {
-    for (int y = border; y < s.h1 - border; ++y) {
-        for (int x = border; x < s.w1 - border; ++x) {
-            fn(x, y, y * s.w1 + x);
+    const int w1 = s.w1; // in locals: fn's byte writes could otherwise change them
+    const int h1 = s.h1;
+    for (int y = border; y < h1 - border; ++y) {
+        for (int x = border; x < w1 - border; ++x) {
+            fn(x, y, y * w1 + x);
         }
     }
 }
