@@ -652,18 +652,23 @@ bool RaysOut(SkWork& s, int x, int y, int length)
 void SkSign(SkWork& s)
 {
     std::memset(s.edge, 0, s.cx->m_level[CELL_LEVEL].size);
+    // The layers and sizes in locals, which the byte writes cannot change.
+    unsigned char* const cls = s.cls;
+    unsigned char* const marks = s.marks;
+    const unsigned char* const cur = s.Cur();
+    const std::ptrdiff_t W0 = s.W0;
+    const int H0 = s.H0;
     ForCells(s, 0, [&](int x, int y, int b) {
-        s.cls[b] = static_cast<unsigned char>(s.cls[b] | CELL_SEEN);
+        cls[b] = static_cast<unsigned char>(cls[b] | CELL_SEEN);
         int count = 0;
-        if (2 * x + 2 <= s.W0 && 2 * y + 2 <= s.H0) {
+        if (2 * x + 2 <= W0 && 2 * y + 2 <= H0) {
             // A whole cell without skeleton nodes only counts its skeleton pixels.
-            const unsigned char* p = s.Cur() + static_cast<std::ptrdiff_t>(2 * y) * s.W0 + 2 * x;
-            const int c[4] = {p[0], p[1], p[s.W0], p[s.W0 + 1]};
+            const unsigned char* p = cur + 2 * y * W0 + 2 * x;
+            const int c[4] = {p[0], p[1], p[W0], p[W0 + 1]};
             if (c[0] > 1 && c[1] > 1 && c[2] > 1 && c[3] > 1) {
-                for (const int v : c) {
-                    count += v < OBJECT ? 1 : 0;
-                }
-                s.marks[b] = count > 0 ? 255 : 0;
+                const bool skeleton = c[0] < OBJECT || c[1] < OBJECT || c[2] < OBJECT ||
+                                      c[3] < OBJECT;
+                marks[b] = skeleton ? 255 : 0;
                 return;
             }
         }
@@ -681,7 +686,7 @@ void SkSign(SkWork& s)
             }
             s.edge[b] = RaysOut(s, xx, yy, far) ? EDGE_NEAR : EDGE_INSIDE;
         });
-        s.marks[b] = count > 0 ? 255 : 0;
+        marks[b] = count > 0 ? 255 : 0;
     });
 }
 
