@@ -364,7 +364,10 @@ void SkPasses(SkWork& s)
     std::vector<int> open;    // cells unfinished after the last pass, ascending
     std::vector<int> changed; // cells the current pass changed, ascending
     CellBits bits(w1, h1);
-    auto active = [&s](int b) { return s.cls[b] == 2 || s.cls[b] == 8; };
+    // The cell layers in locals, which the byte writes cannot change.
+    unsigned char* const cls = s.cls;
+    unsigned char* const chg = s.chg;
+    auto active = [cls](int b) { return cls[b] == 2 || cls[b] == 8; };
     const CLevel& lv = s.cx->m_level[0];
     std::ptrdiff_t step[8];
     for (int k = 0; k < 8; ++k) {
@@ -377,7 +380,7 @@ void SkPasses(SkWork& s)
     // level is half the width and height rounded up), so their four pixels lie two pixels inside.
     auto thin = [&](int x, int y, int b) {
         const bool c = ThinCell(cur, oth, step, 2 * (y * W0 + x), W0);
-        s.chg[b] = c ? 1 : 0;
+        chg[b] = c ? 1 : 0;
         if (c) {
             s.changed = true;
             changed.push_back(b);
@@ -406,18 +409,18 @@ void SkPasses(SkWork& s)
         // The neighbourhoods of the changed cells stay unfinished; the rest is finished.
         if (first) {
             ForCells(s, 0, [&](int, int, int b) {
-                if ((s.cls[b] & CELL_KEEP) == 0) {
-                    s.cls[b] = static_cast<unsigned char>(s.cls[b] | CELL_DONE);
+                if ((cls[b] & CELL_KEEP) == 0) {
+                    cls[b] = static_cast<unsigned char>(cls[b] | CELL_DONE);
                 }
             });
         } else {
             for (const int b : open) {
-                s.cls[b] = static_cast<unsigned char>(s.cls[b] | CELL_DONE);
+                cls[b] = static_cast<unsigned char>(cls[b] | CELL_DONE);
             }
         }
         bits.Neighbourhoods(s, changed, open);
         for (const int b : open) {
-            s.cls[b] = static_cast<unsigned char>(s.cls[b] & ~CELL_DONE);
+            cls[b] = static_cast<unsigned char>(cls[b] & ~CELL_DONE);
         }
         s.toggle = !s.toggle;
         if (!s.changed) {
