@@ -6,6 +6,7 @@
 
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/codes.h"
+#include "platform/assert.h"
 
 #include <array>
 #include <cstddef>
@@ -148,11 +149,17 @@ template <class Fn> void ForCells(const SkWork& s, int border, Fn fn)
     }
 }
 
-// One thinning decision at level-0 offset o (the pixel lies at least two pixels inside); true
-// when it counts as a change.
+// The neighbours of a pixel in the direction order of the levels (x right, y down): neighbour k
+// lies at offset kNx[k] + kNy[k] * width.
+constexpr int kNx[8] = {1, 1, 0, -1, -1, -1, 0, 1};
+constexpr int kNy[8] = {0, 1, 1, 1, 0, -1, -1, -1};
+
+// One thinning decision at level-0 offset o of buffers W0 pixels wide (the pixel lies at least
+// two pixels inside); true when it counts as a change.
 __attribute__((always_inline)) inline bool SkThin(unsigned char* cur, unsigned char* oth,
-                                                  const std::ptrdiff_t* step, std::ptrdiff_t o)
+                                                  std::ptrdiff_t W0, std::ptrdiff_t o)
 {
+    auto step = [W0](int k) { return kNx[k] + kNy[k] * W0; };
     const int q = cur[o];
     if (q >= OBJECT) {
         oth[o] = DELETED;
@@ -161,7 +168,7 @@ __attribute__((always_inline)) inline bool SkThin(unsigned char* cur, unsigned c
     std::uint64_t bits = 0;
 #pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
-        bits |= kNeighbourBits.at[k & 1][cur[o + step[k]]] << k;
+        bits |= kNeighbourBits.at[k & 1][cur[o + step(k)]] << k;
     }
     const int S = static_cast<int>(bits & 0xFF);
     const int T = static_cast<int>((bits >> 8) & 0xFF);
@@ -172,7 +179,7 @@ __attribute__((always_inline)) inline bool SkThin(unsigned char* cur, unsigned c
     const int B = skeletMask[S];
     const int K = skeletMask[O];
     // The neighbour that a decision names in bits 4..6.
-    auto named = [&](int decision) { return o + step[(decision >> 4) & 7]; };
+    auto named = [&](int decision) { return o + step((decision >> 4) & 7); };
     auto set = [&](std::ptrdiff_t at, int c) { cur[at] = oth[at] = static_cast<unsigned char>(c); };
     auto del = [&](std::ptrdiff_t at) {
         oth[at] = DELETED;
@@ -255,13 +262,12 @@ __attribute__((always_inline)) inline bool SkThin(unsigned char* cur, unsigned c
 // Thinning of the four pixels of a cell at level-0 offset o, rows first; true when the cell
 // changed.
 __attribute__((always_inline)) inline bool ThinCell(unsigned char* cur, unsigned char* oth,
-                                                    const std::ptrdiff_t* step, std::ptrdiff_t o,
-                                                    std::ptrdiff_t W0)
+                                                    std::ptrdiff_t W0, std::ptrdiff_t o)
 {
-    bool c = SkThin(cur, oth, step, o);
-    c = SkThin(cur, oth, step, o + 1) || c;
-    c = SkThin(cur, oth, step, o + W0) || c;
-    c = SkThin(cur, oth, step, o + W0 + 1) || c;
+    bool c = SkThin(cur, oth, W0, o);
+    c = SkThin(cur, oth, W0, o + 1) || c;
+    c = SkThin(cur, oth, W0, o + W0) || c;
+    c = SkThin(cur, oth, W0, o + W0 + 1) || c;
     return c;
 }
 
@@ -368,18 +374,17 @@ void SkPasses(SkWork& s)
     unsigned char* const cls = s.cls;
     unsigned char* const chg = s.chg;
     auto active = [cls](int b) { return cls[b] == 2 || cls[b] == 8; };
-    const CLevel& lv = s.cx->m_level[0];
-    std::ptrdiff_t step[8];
-    for (int k = 0; k < 8; ++k) {
-        step[k] = lv.step[k];
-    }
     const std::ptrdiff_t W0 = s.W0;
+    const CLevel& lv = s.cx->m_level[0];
+    for (int k = 0; k < 8; ++k) {
+        ZF_ASSERT(lv.step[k] == kNx[k] + kNy[k] * W0);
+    }
     unsigned char* cur = nullptr;
     unsigned char* oth = nullptr;
     // Cells one cell inside: their blocks are whole and start at twice the cell position (the
     // level is half the width and height rounded up), so their four pixels lie two pixels inside.
     auto thin = [&](int x, int y, int b) {
-        const bool c = ThinCell(cur, oth, step, 2 * (y * W0 + x), W0);
+        const bool c = ThinCell(cur, oth, W0, 2 * (y * W0 + x));
         chg[b] = c ? 1 : 0;
         if (c) {
             s.changed = true;
