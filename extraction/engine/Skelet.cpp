@@ -78,24 +78,24 @@ static_assert(TabGap[10][0] == 10 && TabGap[10][10] == 5 && TabGap[18][5] == 16)
 
 // The five neighbour masks of a thinning decision, one byte each of a 64-bit word: S (skeleton
 // neighbours), T (skeleton or, on the four direct sides, outside), O (not object or direct
-// outside), W (direct outside) and E (codes 0 and 1). at[k & 1][v] holds neighbour k's bits for
-// code v as bit 0 of each byte, so shifting by k places them.
+// outside), W (direct outside) and E (codes 0 and 1). at[k][v] holds neighbour k's bits for code
+// v as bit k of each byte, so that the words of the eight neighbours OR together.
 struct NeighbourBits {
-    std::uint64_t at[2][256];
+    std::uint64_t at[8][256];
 };
 constexpr NeighbourBits MakeNeighbourBits()
 {
     NeighbourBits t{};
-    for (int odd = 0; odd < 2; ++odd) {
+    for (int k = 0; k < 8; ++k) {
         for (int v = 0; v < 256; ++v) {
-            const bool edgeOut = odd == 0 && v == OUTSIDE;
+            const bool edgeOut = k % 2 == 0 && v == OUTSIDE;
             std::uint64_t b = 0;
             b |= v < OBJECT ? 1u : 0u;
             b |= (v < OBJECT || edgeOut ? 1u : 0u) << 8;
             b |= (v <= NOW_DELETED || edgeOut ? 1u : 0u) << 16;
             b |= static_cast<std::uint64_t>(edgeOut ? 1u : 0u) << 24;
             b |= static_cast<std::uint64_t>(v < 2 ? 1u : 0u) << 32;
-            t.at[odd][v] = b;
+            t.at[k][v] = b << k;
         }
     }
     return t;
@@ -168,7 +168,7 @@ __attribute__((always_inline)) inline bool SkThin(unsigned char* cur, unsigned c
     std::uint64_t bits = 0;
 #pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
-        bits |= kNeighbourBits.at[k & 1][cur[o + step(k)]] << k;
+        bits |= kNeighbourBits.at[k][cur[o + step(k)]];
     }
     const int S = static_cast<int>(bits & 0xFF);
     const int T = static_cast<int>((bits >> 8) & 0xFF);
