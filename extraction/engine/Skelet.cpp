@@ -571,19 +571,23 @@ bool HasNode(const unsigned char* p)
 // may redraw pixels; four whole cells without a node are passed over at once.
 template <class Fn> void ForNodes(const SkWork& s, Fn fn)
 {
+    // The buffer and sizes in locals (fn redraws pixels but neither swaps nor resizes them).
     const int W0 = s.W0;
-    for (int y = 0; y < s.h1; ++y) {
+    const int w1 = s.w1;
+    const int h1 = s.h1;
+    const unsigned char* const cur = s.Cur();
+    for (int y = 0; y < h1; ++y) {
         const bool whole = 2 * y + 2 <= s.H0;
-        for (int x = 0; x < s.w1;) {
+        for (int x = 0; x < w1;) {
             if (whole && 2 * x + 8 <= W0) {
-                const unsigned char* p = s.Cur() + static_cast<std::ptrdiff_t>(2 * y) * W0 + 2 * x;
+                const unsigned char* p = cur + static_cast<std::ptrdiff_t>(2 * y) * W0 + 2 * x;
                 if (!HasNode(p) && !HasNode(p + W0)) {
                     x += 4;
                     continue;
                 }
             }
             ForCell(s, x, y, [&](int xx, int yy) {
-                const int c = s.Cur()[static_cast<std::ptrdiff_t>(yy) * W0 + xx];
+                const int c = cur[static_cast<std::ptrdiff_t>(yy) * W0 + xx];
                 if (c <= 1) {
                     fn(xx, yy, c);
                 }
