@@ -8,6 +8,7 @@
 #include "extraction/engine/codes.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <type_traits>
 #include <vector>
@@ -247,6 +248,30 @@ void BlockMeans(Codex& cx, int lv, const unsigned char* quality, unsigned char* 
     }
 }
 
+// out[x] = how many of up[x], mid[x] and down[x] have bit B (a single bit), x < w; eight columns
+// at a time as the bytes of a word, each count below 4.
+template <int B>
+void ColumnCounts(const unsigned char* up, const unsigned char* mid, const unsigned char* down,
+                  int w, unsigned char* out)
+{
+    static_assert(B > 0 && B < 256 && (B & (B - 1)) == 0, "one bit of a byte");
+    constexpr int SHIFT = __builtin_ctz(B);
+    constexpr std::uint64_t ONES = 0x0101010101010101u;
+    auto word = [](const unsigned char* p) {
+        std::uint64_t v;
+        std::memcpy(&v, p, sizeof v);
+        return (v >> SHIFT) & ONES;
+    };
+    int x = 0;
+    for (; x + 8 <= w; x += 8) {
+        const std::uint64_t n = word(up + x) + word(mid + x) + word(down + x);
+        std::memcpy(out + x, &n, sizeof n);
+    }
+    for (; x < w; ++x) {
+        out[x] = static_cast<unsigned char>(((up[x] & B) + (mid[x] & B) + (down[x] & B)) >> SHIFT);
+    }
+}
+
 } // namespace
 
 void Codex::Laying(int level)
@@ -338,10 +363,7 @@ void Codex::Laying(int level)
                 const unsigned char* up = y > 0 ? flags + (y - 1) * w : none.data();
                 const unsigned char* mid = flags + y * w;
                 const unsigned char* down = y + 1 < h ? flags + (y + 1) * w : none.data();
-                for (int x = 0; x < w; ++x) {
-                    cols[static_cast<std::size_t>(x) + 1] = static_cast<unsigned char>(
-                        ((up[x] & b) + (mid[x] & b) + (down[x] & b)) / b);
-                }
+                ColumnCounts<b>(up, mid, down, w, cols.data() + 1);
                 for (int x = 0; x < w; ++x) {
                     const int at = y * w + x;
                     if (b == WEAK_BIT && (flags[at] & PAPER_BIT) != 0) {
