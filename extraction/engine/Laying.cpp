@@ -248,6 +248,27 @@ void BlockMeans(Codex& cx, int lv, const unsigned char* quality, unsigned char* 
     }
 }
 
+constexpr std::uint64_t ONES = 0x0101010101010101u;
+
+// Eight bytes as the bytes of a word, and back (the byte order cancels out).
+std::uint64_t Word(const unsigned char* p)
+{
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+void PutWord(unsigned char* p, std::uint64_t v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
+
+// 1 in each byte of n (bytes below 128) that is at least c (1..128), else 0.
+constexpr std::uint64_t AtLeast(std::uint64_t n, int c)
+{
+    return ((n + ONES * static_cast<std::uint64_t>(128 - c)) >> 7) & ONES;
+}
+
 // out[x] = how many of up[x], mid[x] and down[x] have bit B (a single bit), x < w; eight columns
 // at a time as the bytes of a word, each count below 4.
 template <int B>
@@ -256,16 +277,10 @@ void ColumnCounts(const unsigned char* up, const unsigned char* mid, const unsig
 {
     static_assert(B > 0 && B < 256 && (B & (B - 1)) == 0, "one bit of a byte");
     constexpr int SHIFT = __builtin_ctz(B);
-    constexpr std::uint64_t ONES = 0x0101010101010101u;
-    auto word = [](const unsigned char* p) {
-        std::uint64_t v;
-        std::memcpy(&v, p, sizeof v);
-        return (v >> SHIFT) & ONES;
-    };
+    auto word = [](const unsigned char* p) { return (Word(p) >> SHIFT) & ONES; };
     int x = 0;
     for (; x + 8 <= w; x += 8) {
-        const std::uint64_t n = word(up + x) + word(mid + x) + word(down + x);
-        std::memcpy(out + x, &n, sizeof n);
+        PutWord(out + x, word(up + x) + word(mid + x) + word(down + x));
     }
     for (; x < w; ++x) {
         out[x] = static_cast<unsigned char>(((up[x] & B) + (mid[x] & B) + (down[x] & B)) >> SHIFT);
@@ -364,10 +379,10 @@ void Codex::Laying(int level)
                 const unsigned char* mid = flags + y * w;
                 const unsigned char* down = y + 1 < h ? flags + (y + 1) * w : none.data();
                 ColumnCounts<b>(up, mid, down, w, cols.data() + 1);
-                for (int x = 0; x < w; ++x) {
+                auto cell = [&](int x) {
                     const int at = y * w + x;
                     if (b == WEAK_BIT && (flags[at] & PAPER_BIT) != 0) {
-                        continue;
+                        return;
                     }
                     const std::size_t c = static_cast<std::size_t>(x);
                     const int n = cols[c] + cols[c + 1] + cols[c + 2];
@@ -392,14 +407,40 @@ void Codex::Laying(int level)
                         v = share > Cfills[0] ? 2 : share < Cfills[1] ? 0 : 1;
                     }
                     vote[at] = static_cast<unsigned char>(v);
+                };
+                // Eight cells at a time; cells that keep their vote (paper cells of the weak
+                // pass) keep the byte, and the cells that walk their ring (in order, the only
+                // ones that touch the walk state) then overwrite theirs.
+                int x = 0;
+                for (; x + 8 <= w; x += 8) {
+                    const std::uint64_t n = Word(cols.data() + x) + Word(cols.data() + x + 1) +
+                                            Word(cols.data() + x + 2);
+                    const std::uint64_t keep = b == WEAK_BIT ? Word(flags + y * w + x) & ONES : 0;
+                    const std::uint64_t v =
+                        quick ? AtLeast(n, 3) + AtLeast(n, 6) : 2 * AtLeast(n, 7);
+                    const std::uint64_t keepBytes = keep * 0xFF;
+                    const std::uint64_t old = Word(vote + y * w + x);
+                    PutWord(vote + y * w + x, (old & keepBytes) | (v & ~keepBytes));
+                    if (!quick && (AtLeast(n, 2) & ~AtLeast(n, 7) & ~keep) != 0) {
+                        for (int i = 0; i < 8; ++i) {
+                            const std::size_t c = static_cast<std::size_t>(x + i);
+                            const int m = cols[c] + cols[c + 1] + cols[c + 2];
+                            if (m >= 2 && m < 7) {
+                                cell(x + i);
+                            }
+                        }
+                    }
+                }
+                for (; x < w; ++x) {
+                    cell(x);
                 }
             }
             m_ringPoint = static_cast<RingFn>(&Codex::MaxMin);
             for (int y = 0; y < h; ++y) {
-                for (int x = 0; x < w; ++x) {
+                auto cell = [&](int x) {
                     const int at = y * w + x;
                     if (b == WEAK_BIT && (flags[at] & PAPER_BIT) != 0) {
-                        continue;
+                        return;
                     }
                     bool set = vote[at] == 2;
                     if (vote[at] == 1) {
@@ -426,6 +467,30 @@ void Codex::Laying(int level)
                         }
                     }
                     flags[at] = static_cast<unsigned char>(set ? flags[at] | b : flags[at] & ~b);
+                };
+                // Eight cells at a time; cells that keep their flags (paper cells of the weak
+                // pass) keep the byte, whatever their vote, and the cells of vote 1 (in order,
+                // the only ones that touch the walk state) then set their bit b again.
+                int x = 0;
+                for (; x + 8 <= w; x += 8) {
+                    unsigned char* f = flags + y * w + x;
+                    const std::uint64_t fw = Word(f);
+                    const std::uint64_t v = Word(vote + y * w + x);
+                    const std::uint64_t keep = b == WEAK_BIT ? fw & ONES : 0;
+                    const std::uint64_t set = ((v >> 1) & ONES) * b;
+                    const std::uint64_t marked = (fw & ~(ONES * b)) | set;
+                    const std::uint64_t keepBytes = keep * 0xFF;
+                    PutWord(f, (fw & keepBytes) | (marked & ~keepBytes));
+                    if ((v & ~(v >> 1) & ONES & ~keep) != 0) {
+                        for (int i = 0; i < 8; ++i) {
+                            if (vote[y * w + x + i] == 1) {
+                                cell(x + i);
+                            }
+                        }
+                    }
+                }
+                for (; x < w; ++x) {
+                    cell(x);
                 }
             }
         }
