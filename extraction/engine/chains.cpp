@@ -146,7 +146,7 @@ template <class Visitor, class Heeds> int Chain::ArmWalk(Visitor visitor, Heeds 
     return m_armCode;
 }
 
-void Chain::RingPush()
+inline void Chain::RingPush()
 {
     m_pts[m_head] = SPoint{m_wx, m_wy, m_walk[0]};
     m_head = (m_head + 1) & ARM_POINT_MASK;
@@ -173,7 +173,7 @@ int Chain::RingAngle(int* length) const
 }
 
 // Raises the pixel by 16 and lists it for SkeRes_1; false when the list is full.
-bool Chain::Listed(unsigned char* p)
+inline bool Chain::Listed(unsigned char* p)
 {
     if (m_visitCount >= WZ_VISITED) {
         return false;
@@ -255,7 +255,7 @@ int Chain::SkeDelV()
     return 0;
 }
 
-int Chain::SkeDirV()
+inline int Chain::SkeDirV()
 {
     unsigned char* p = m_walk[0];
     if (*p >= 4 && *p <= 7) {
