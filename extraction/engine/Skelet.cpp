@@ -678,8 +678,8 @@ void SkSign(SkWork& s)
             const unsigned char* p = cur + 2 * y * W0 + 2 * x;
             const int c[4] = {p[0], p[1], p[W0], p[W0 + 1]};
             if (c[0] > 1 && c[1] > 1 && c[2] > 1 && c[3] > 1) {
-                const bool skeleton = c[0] < OBJECT || c[1] < OBJECT || c[2] < OBJECT ||
-                                      c[3] < OBJECT;
+                const bool skeleton =
+                    c[0] < OBJECT || c[1] < OBJECT || c[2] < OBJECT || c[3] < OBJECT;
                 marks[b] = skeleton ? 255 : 0;
                 return;
             }
