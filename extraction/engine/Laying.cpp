@@ -8,7 +8,9 @@
 #include "extraction/engine/codes.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 namespace wizard73 {
@@ -93,10 +95,24 @@ constexpr HistogTable MakeHistogTable()
 }
 constexpr HistogTable kHistog = MakeHistogTable();
 
-// The histog values of the grey levels for a cell of this quality.
+// QualityStep of every quality byte.
+struct StepTable {
+    unsigned char v[256];
+};
+constexpr StepTable MakeStepTable()
+{
+    StepTable t{};
+    for (int q = 0; q < 256; ++q) {
+        t.v[q] = static_cast<unsigned char>(QualityStep(q));
+    }
+    return t;
+}
+constexpr StepTable kStep = MakeStepTable();
+
+// The histog values of the grey levels for a cell of this quality (a byte).
 const unsigned char* HistogRow(int quality, bool quick)
 {
-    return kHistog.v[quick ? 1 : 0][QualityStep(quality)];
+    return kHistog.v[quick ? 1 : 0][kStep.v[quality & 0xFF]];
 }
 
 } // namespace
@@ -145,19 +161,31 @@ void Codex::LaDeep(int lv, int b)
     const unsigned char* c = Layer(128, lv);
     unsigned char* f = Layer(128, lv - 1);
     const int k = cl.scale / fl.scale;
+    auto copy = [b](int parent, unsigned char& cell) {
+        if (b == PAPER_BIT) {
+            cell = static_cast<unsigned char>(parent);
+        } else if ((parent & WEAK_BIT) != 0 && (cell & PAPER_BIT) == 0) {
+            cell = static_cast<unsigned char>(cell | WEAK_BIT);
+        }
+    };
+    // Whole 2 x 2 blocks (every block where the level is two cells wide and high).
+    const bool pairs = k == 2 && fl.width >= 2 && fl.height >= 2;
     for (int y = 0; y < cl.height; ++y) {
         const int y0 = BlockStart(y, k, fl.height);
         for (int x = 0; x < cl.width; ++x) {
             const int x0 = BlockStart(x, k, fl.width);
             const int parent = c[static_cast<std::size_t>(y) * cl.width + x];
+            if (pairs) {
+                unsigned char* q = f + static_cast<std::size_t>(y0) * fl.width + x0;
+                copy(parent, q[0]);
+                copy(parent, q[1]);
+                copy(parent, q[fl.width]);
+                copy(parent, q[fl.width + 1]);
+                continue;
+            }
             for (int yy = y0; yy < y0 + k && yy < fl.height; ++yy) {
                 for (int xx = x0; xx < x0 + k && xx < fl.width; ++xx) {
-                    unsigned char& cell = f[static_cast<std::size_t>(yy) * fl.width + xx];
-                    if (b == PAPER_BIT) {
-                        cell = static_cast<unsigned char>(parent);
-                    } else if ((parent & WEAK_BIT) != 0 && (cell & PAPER_BIT) == 0) {
-                        cell = static_cast<unsigned char>(cell | WEAK_BIT);
-                    }
+                    copy(parent, f[static_cast<std::size_t>(yy) * fl.width + xx]);
                 }
             }
         }
@@ -165,6 +193,18 @@ void Codex::LaDeep(int lv, int b)
 }
 
 namespace {
+
+// Sum of h over the grey levels of a K x K block at g (row stride `stride`).
+template <int K> int BlockSum(const unsigned char* h, const unsigned char* g, int stride)
+{
+    int sum = 0;
+    for (int yy = 0; yy < K; ++yy, g += stride) {
+        for (int xx = 0; xx < K; ++xx) {
+            sum += h[g[xx]];
+        }
+    }
+    return sum;
+}
 
 // Rounded mean of histog over the level-0 block of every cell of level lv, into `out`.
 void BlockMeans(Codex& cx, int lv, const unsigned char* quality, unsigned char* out)
@@ -174,22 +214,76 @@ void BlockMeans(Codex& cx, int lv, const unsigned char* quality, unsigned char* 
     const unsigned char* grey = cx.Layer(1, 0);
     const int k = cl.scale / l0.scale;
     const bool quick = cx.m_quick != 0;
+    // Where the level is at least a block wide and high every block is whole (BlockStart shifts
+    // the last one back inside), so the block sizes of the pyramid get their own loops.
+    const bool whole = l0.width >= k && l0.height >= k;
     for (int y = 0; y < cl.height; ++y) {
         const int y0 = Codex::BlockStart(y, k, l0.height);
         for (int x = 0; x < cl.width; ++x) {
             const int x0 = Codex::BlockStart(x, k, l0.width);
             const std::size_t at = static_cast<std::size_t>(y) * cl.width + x;
             const unsigned char* h = HistogRow(quality[at], quick);
+            const unsigned char* g = grey + static_cast<std::size_t>(y0) * l0.width + x0;
             int sum = 0;
             int n = 0;
-            for (int yy = y0; yy < y0 + k && yy < l0.height; ++yy) {
-                for (int xx = x0; xx < x0 + k && xx < l0.width; ++xx) {
-                    sum += h[grey[static_cast<std::size_t>(yy) * l0.width + xx]];
-                    ++n;
+            if (whole && k == 2) {
+                sum = BlockSum<2>(h, g, l0.width);
+                n = 4;
+            } else if (whole && k == 4) {
+                sum = BlockSum<4>(h, g, l0.width);
+                n = 16;
+            } else if (whole && k == 8) {
+                sum = BlockSum<8>(h, g, l0.width);
+                n = 64;
+            } else {
+                for (int yy = y0; yy < y0 + k && yy < l0.height; ++yy) {
+                    for (int xx = x0; xx < x0 + k && xx < l0.width; ++xx) {
+                        sum += h[grey[static_cast<std::size_t>(yy) * l0.width + xx]];
+                        ++n;
+                    }
                 }
             }
             out[at] = static_cast<unsigned char>(n == 0 ? 0 : (sum + n / 2) / n);
         }
+    }
+}
+
+constexpr std::uint64_t ONES = 0x0101010101010101u;
+
+// Eight bytes as the bytes of a word, and back (the byte order cancels out).
+std::uint64_t Word(const unsigned char* p)
+{
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+void PutWord(unsigned char* p, std::uint64_t v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
+
+// 1 in each byte of n (bytes below 128) that is at least c (1..128), else 0.
+constexpr std::uint64_t AtLeast(std::uint64_t n, int c)
+{
+    return ((n + ONES * static_cast<std::uint64_t>(128 - c)) >> 7) & ONES;
+}
+
+// out[x] = how many of up[x], mid[x] and down[x] have bit B (a single bit), x < w; eight columns
+// at a time as the bytes of a word, each count below 4.
+template <int B>
+void ColumnCounts(const unsigned char* up, const unsigned char* mid, const unsigned char* down,
+                  int w, unsigned char* out)
+{
+    static_assert(B > 0 && B < 256 && (B & (B - 1)) == 0, "one bit of a byte");
+    constexpr int SHIFT = __builtin_ctz(B);
+    auto word = [](const unsigned char* p) { return (Word(p) >> SHIFT) & ONES; };
+    int x = 0;
+    for (; x + 8 <= w; x += 8) {
+        PutWord(out + x, word(up + x) + word(mid + x) + word(down + x));
+    }
+    for (; x < w; ++x) {
+        out[x] = static_cast<unsigned char>(((up[x] & B) + (mid[x] & B) + (down[x] & B)) >> SHIFT);
     }
 }
 
@@ -264,7 +358,8 @@ void Codex::Laying(int level)
     }
 
     // Vote and mark passes at level lv for flag bit b, repeated lv times.
-    auto votes = [this, quick](int lv, int b) {
+    auto votes = [this, quick](int lv, auto bit) {
+        constexpr int b = decltype(bit)::value;
         const CLevel& cl = m_level[lv];
         const int w = cl.width;
         const int h = cl.height;
@@ -274,22 +369,20 @@ void Codex::Laying(int level)
         const int ringN = kRingSize[lv];
         // Cells with bit b in the three rows around the current one, per column, with a zero
         // column on each side: the 3 x 3 count of column x is cols[x] + cols[x + 1] + cols[x + 2].
-        std::vector<int> cols(static_cast<std::size_t>(w) + 2, 0);
+        // Rows outside the level read as a row of zeros.
+        std::vector<unsigned char> cols(static_cast<std::size_t>(w) + 2, 0);
+        const std::vector<unsigned char> none(static_cast<std::size_t>(w), 0);
         for (int rep = 0; rep < lv; ++rep) {
             m_ringPoint = static_cast<RingFn>(&Codex::Sphere);
             for (int y = 0; y < h; ++y) {
-                const unsigned char* up = y > 0 ? flags + (y - 1) * w : nullptr;
+                const unsigned char* up = y > 0 ? flags + (y - 1) * w : none.data();
                 const unsigned char* mid = flags + y * w;
-                const unsigned char* down = y + 1 < h ? flags + (y + 1) * w : nullptr;
-                for (int x = 0; x < w; ++x) {
-                    cols[static_cast<std::size_t>(x) + 1] = ((mid[x] & b) != 0) +
-                                                            (up != nullptr && (up[x] & b) != 0) +
-                                                            (down != nullptr && (down[x] & b) != 0);
-                }
-                for (int x = 0; x < w; ++x) {
+                const unsigned char* down = y + 1 < h ? flags + (y + 1) * w : none.data();
+                ColumnCounts<b>(up, mid, down, w, cols.data() + 1);
+                auto cell = [&](int x) {
                     const int at = y * w + x;
                     if (b == WEAK_BIT && (flags[at] & PAPER_BIT) != 0) {
-                        continue;
+                        return;
                     }
                     const std::size_t c = static_cast<std::size_t>(x);
                     const int n = cols[c] + cols[c + 1] + cols[c + 2];
@@ -314,14 +407,40 @@ void Codex::Laying(int level)
                         v = share > Cfills[0] ? 2 : share < Cfills[1] ? 0 : 1;
                     }
                     vote[at] = static_cast<unsigned char>(v);
+                };
+                // Eight cells at a time; cells that keep their vote (paper cells of the weak
+                // pass) keep the byte, and the cells that walk their ring (in order, the only
+                // ones that touch the walk state) then overwrite theirs.
+                int x = 0;
+                for (; x + 8 <= w; x += 8) {
+                    const std::uint64_t n = Word(cols.data() + x) + Word(cols.data() + x + 1) +
+                                            Word(cols.data() + x + 2);
+                    const std::uint64_t keep = b == WEAK_BIT ? Word(flags + y * w + x) & ONES : 0;
+                    const std::uint64_t v =
+                        quick ? AtLeast(n, 3) + AtLeast(n, 6) : 2 * AtLeast(n, 7);
+                    const std::uint64_t keepBytes = keep * 0xFF;
+                    const std::uint64_t old = Word(vote + y * w + x);
+                    PutWord(vote + y * w + x, (old & keepBytes) | (v & ~keepBytes));
+                    if (!quick && (AtLeast(n, 2) & ~AtLeast(n, 7) & ~keep) != 0) {
+                        for (int i = 0; i < 8; ++i) {
+                            const std::size_t c = static_cast<std::size_t>(x + i);
+                            const int m = cols[c] + cols[c + 1] + cols[c + 2];
+                            if (m >= 2 && m < 7) {
+                                cell(x + i);
+                            }
+                        }
+                    }
+                }
+                for (; x < w; ++x) {
+                    cell(x);
                 }
             }
             m_ringPoint = static_cast<RingFn>(&Codex::MaxMin);
             for (int y = 0; y < h; ++y) {
-                for (int x = 0; x < w; ++x) {
+                auto cell = [&](int x) {
                     const int at = y * w + x;
                     if (b == WEAK_BIT && (flags[at] & PAPER_BIT) != 0) {
-                        continue;
+                        return;
                     }
                     bool set = vote[at] == 2;
                     if (vote[at] == 1) {
@@ -348,6 +467,30 @@ void Codex::Laying(int level)
                         }
                     }
                     flags[at] = static_cast<unsigned char>(set ? flags[at] | b : flags[at] & ~b);
+                };
+                // Eight cells at a time; cells that keep their flags (paper cells of the weak
+                // pass) keep the byte, whatever their vote, and the cells of vote 1 (in order,
+                // the only ones that touch the walk state) then set their bit b again.
+                int x = 0;
+                for (; x + 8 <= w; x += 8) {
+                    unsigned char* f = flags + y * w + x;
+                    const std::uint64_t fw = Word(f);
+                    const std::uint64_t v = Word(vote + y * w + x);
+                    const std::uint64_t keep = b == WEAK_BIT ? fw & ONES : 0;
+                    const std::uint64_t set = ((v >> 1) & ONES) * b;
+                    const std::uint64_t marked = (fw & ~(ONES * b)) | set;
+                    const std::uint64_t keepBytes = keep * 0xFF;
+                    PutWord(f, (fw & keepBytes) | (marked & ~keepBytes));
+                    if ((v & ~(v >> 1) & ONES & ~keep) != 0) {
+                        for (int i = 0; i < 8; ++i) {
+                            if (vote[y * w + x + i] == 1) {
+                                cell(x + i);
+                            }
+                        }
+                    }
+                }
+                for (; x < w; ++x) {
+                    cell(x);
                 }
             }
         }
@@ -369,7 +512,7 @@ void Codex::Laying(int level)
                 flags[i] = static_cast<unsigned char>(f);
             }
         }
-        votes(lv, PAPER_BIT);
+        votes(lv, std::integral_constant<int, PAPER_BIT>());
         if (lv - 1 >= lowest) {
             LaDeep(lv, PAPER_BIT);
         }
@@ -393,7 +536,7 @@ void Codex::Laying(int level)
         } else {
             LaDeep(lv + 1, WEAK_BIT);
         }
-        votes(lv, WEAK_BIT);
+        votes(lv, std::integral_constant<int, WEAK_BIT>());
         std::memset(Layer(161, lv), 0, cl.size);
         std::memset(Layer(162, lv), 0, cl.size);
         for (std::size_t i = 0; i < cl.size; ++i) {

@@ -6,6 +6,7 @@
 
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/codes.h"
+#include "platform/assert.h"
 
 #include <array>
 #include <cstddef>
@@ -77,24 +78,24 @@ static_assert(TabGap[10][0] == 10 && TabGap[10][10] == 5 && TabGap[18][5] == 16)
 
 // The five neighbour masks of a thinning decision, one byte each of a 64-bit word: S (skeleton
 // neighbours), T (skeleton or, on the four direct sides, outside), O (not object or direct
-// outside), W (direct outside) and E (codes 0 and 1). at[k & 1][v] holds neighbour k's bits for
-// code v as bit 0 of each byte, so shifting by k places them.
+// outside), W (direct outside) and E (codes 0 and 1). at[k][v] holds neighbour k's bits for code
+// v as bit k of each byte, so that the words of the eight neighbours OR together.
 struct NeighbourBits {
-    std::uint64_t at[2][256];
+    std::uint64_t at[8][256];
 };
 constexpr NeighbourBits MakeNeighbourBits()
 {
     NeighbourBits t{};
-    for (int odd = 0; odd < 2; ++odd) {
+    for (int k = 0; k < 8; ++k) {
         for (int v = 0; v < 256; ++v) {
-            const bool edgeOut = odd == 0 && v == OUTSIDE;
+            const bool edgeOut = k % 2 == 0 && v == OUTSIDE;
             std::uint64_t b = 0;
             b |= v < OBJECT ? 1u : 0u;
             b |= (v < OBJECT || edgeOut ? 1u : 0u) << 8;
             b |= (v <= NOW_DELETED || edgeOut ? 1u : 0u) << 16;
             b |= static_cast<std::uint64_t>(edgeOut ? 1u : 0u) << 24;
             b |= static_cast<std::uint64_t>(v < 2 ? 1u : 0u) << 32;
-            t.at[odd][v] = b;
+            t.at[k][v] = b << k;
         }
     }
     return t;
@@ -117,7 +118,6 @@ struct SkWork {
     const unsigned char* fg;  // 128
     bool toggle;              // true: layer 4 is the current buffer
     bool changed;             // global change flag
-    bool cellChanged;
 
     unsigned char* Cur() const { return toggle ? l4 : l5; }
     unsigned char* Oth() const { return toggle ? l5 : l4; }
@@ -140,41 +140,35 @@ template <class Fn> void ForCell(const SkWork& s, int x, int y, Fn fn)
 // fn(x, y, b) for every cell of level 1; `border` cells along each edge are left out.
 template <class Fn> void ForCells(const SkWork& s, int border, Fn fn)
 {
-    for (int y = border; y < s.h1 - border; ++y) {
-        for (int x = border; x < s.w1 - border; ++x) {
-            fn(x, y, y * s.w1 + x);
+    const int w1 = s.w1; // in locals: fn's byte writes could otherwise change them
+    const int h1 = s.h1;
+    for (int y = border; y < h1 - border; ++y) {
+        for (int x = border; x < w1 - border; ++x) {
+            fn(x, y, y * w1 + x);
         }
     }
 }
 
-void Touch(SkWork& s)
-{
-    s.changed = true;
-    s.cellChanged = true;
-}
+// The neighbours of a pixel in the direction order of the levels (x right, y down): neighbour k
+// lies at offset kNx[k] + kNy[k] * width.
+constexpr int kNx[8] = {1, 1, 0, -1, -1, -1, 0, 1};
+constexpr int kNy[8] = {0, 1, 1, 1, 0, -1, -1, -1};
 
-// What a thinning pass holds for its decisions: the two buffers and the level-0 neighbour
-// offsets, in locals that the buffer writes cannot touch.
-struct ThinView {
-    unsigned char* cur;
-    unsigned char* oth;
-    std::ptrdiff_t step[8];
-};
-
-// One thinning decision at level-0 offset o (the pixel lies at least two pixels inside).
-__attribute__((always_inline)) inline void SkThin(SkWork& s, const ThinView& t, std::ptrdiff_t o)
+// One thinning decision at level-0 offset o of buffers W0 pixels wide (the pixel lies at least
+// two pixels inside); true when it counts as a change.
+__attribute__((always_inline)) inline bool SkThin(unsigned char* cur, unsigned char* oth,
+                                                  std::ptrdiff_t W0, std::ptrdiff_t o)
 {
-    unsigned char* const cur = t.cur;
-    unsigned char* const oth = t.oth;
+    auto step = [W0](int k) { return kNx[k] + kNy[k] * W0; };
     const int q = cur[o];
     if (q >= OBJECT) {
         oth[o] = DELETED;
-        return;
+        return false;
     }
     std::uint64_t bits = 0;
 #pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
-        bits |= kNeighbourBits.at[k & 1][cur[o + t.step[k]]] << k;
+        bits |= kNeighbourBits.at[k][cur[o + step(k)]];
     }
     const int S = static_cast<int>(bits & 0xFF);
     const int T = static_cast<int>((bits >> 8) & 0xFF);
@@ -184,100 +178,97 @@ __attribute__((always_inline)) inline void SkThin(SkWork& s, const ThinView& t, 
     const int A = skeletMask[T];
     const int B = skeletMask[S];
     const int K = skeletMask[O];
-    const int G = skeletMask[W];
-    const int F = skeletMask[E];
-    const std::ptrdiff_t P = o + t.step[(A >> 4) & 7];
-    const std::ptrdiff_t R = o + t.step[(B >> 4) & 7];
+    // The neighbour that a decision names in bits 4..6.
+    auto named = [&](int decision) { return o + step((decision >> 4) & 7); };
     auto set = [&](std::ptrdiff_t at, int c) { cur[at] = oth[at] = static_cast<unsigned char>(c); };
     auto del = [&](std::ptrdiff_t at) {
         oth[at] = DELETED;
         cur[at] = NOW_DELETED;
     };
-    auto deleteMe = [&]() {
-        Touch(s);
-        del(o);
-    };
     // Kept for this pass, deleted in the next one; the named neighbour goes now.
     auto handOver = [&]() {
-        Touch(s);
         oth[o] = DELETED;
         cur[o] = REMOVED;
+        const std::ptrdiff_t P = named(A);
         if (cur[P] < OUTSIDE) {
             del(P);
         }
+        return true;
     };
     if ((B & 8) == 0) {
         if ((K & 4) != 0) {
             if ((A & 4) == 0) {
                 set(o, REMOVED);
-            } else {
-                handOver();
+                return false;
             }
-        } else if ((K & 3) == 0) {
+            return handOver();
+        }
+        if ((K & 3) == 0) {
             set(o, REMOVED);
-        } else if ((A & 6) == 0) {
+            return false;
+        }
+        if ((A & 6) == 0) {
             if ((K & 3) == 1 && (A & 1) != 0) {
-                deleteMe();
-            } else {
-                set(o, REMOVED);
+                del(o);
+                return true;
             }
-        } else if ((A & 4) == 0) {
-            deleteMe();
+            set(o, REMOVED);
+            return false;
+        }
+        if ((A & 4) == 0) {
+            del(o);
+            const std::ptrdiff_t P = named(A);
             if (cur[P] < OUTSIDE) {
                 set(P, REMOVED);
             }
-        } else {
-            handOver();
+            return true;
         }
-        return;
+        return handOver();
     }
     if ((B & 4) != 0) {
-        if (q > 1) {
-            Touch(s);
-        }
-        if ((K & 1) == 0) {
-            if ((F & 4) != 0) {
-                deleteMe();
-            } else {
-                set(o, 1);
-            }
-        } else {
-            Touch(s);
+        if ((K & 1) != 0) {
             oth[o] = DELETED;
             cur[o] = REMOVED;
+            return true;
         }
-    } else if ((B & 2) != 0) {
-        deleteMe();
+        if ((skeletMask[E] & 4) != 0) {
+            del(o);
+            return true;
+        }
+        set(o, 1);
+        return q > 1;
+    }
+    if ((B & 2) != 0) {
+        del(o);
+        const std::ptrdiff_t R = named(B);
         if (cur[R] < OUTSIDE) {
             set(R, REMOVED);
         }
-    } else if ((B & 1) == 0) {
-        if (q > 1) {
-            Touch(s);
-        }
-        set(o, 0);
-    } else if ((G & 4) == 0) {
-        set(o, 7);
-    } else {
-        Touch(s);
-        oth[o] = DELETED;
-        cur[o] = REMOVED;
+        return true;
     }
+    if ((B & 1) == 0) {
+        set(o, 0);
+        return q > 1;
+    }
+    if ((skeletMask[W] & 4) == 0) {
+        set(o, 7);
+        return false;
+    }
+    oth[o] = DELETED;
+    cur[o] = REMOVED;
+    return true;
 }
 
-// Thinning of the pixels of cell (x, y), rows first; true when the cell changed. The cell lies
-// one cell inside, so its four pixels lie two pixels inside.
-bool ThinCell(SkWork& s, const ThinView& t, int x, int y)
+// Thinning of the four pixels of a cell at level-0 offset o, rows first; true when the cell
+// changed.
+__attribute__((always_inline)) inline bool ThinCell(unsigned char* cur, unsigned char* oth,
+                                                    std::ptrdiff_t W0, std::ptrdiff_t o)
 {
-    s.cellChanged = false;
-    const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(Codex::BlockStart(y, 2, s.H0)) * s.W0 +
-                             Codex::BlockStart(x, 2, s.W0);
-    const std::ptrdiff_t below = o + s.W0;
-    SkThin(s, t, o);
-    SkThin(s, t, o + 1);
-    SkThin(s, t, below);
-    SkThin(s, t, below + 1);
-    return s.cellChanged;
+    bool c = SkThin(cur, oth, W0, o);
+    c = SkThin(cur, oth, W0, o + 1) || c;
+    c = SkThin(cur, oth, W0, o + W0) || c;
+    c = SkThin(cur, oth, W0, o + W0 + 1) || c;
+    return c;
 }
 
 // One bit set of level-1 cells per row, clear between uses. Neighbourhoods puts the cells of the
@@ -379,24 +370,32 @@ void SkPasses(SkWork& s)
     std::vector<int> open;    // cells unfinished after the last pass, ascending
     std::vector<int> changed; // cells the current pass changed, ascending
     CellBits bits(w1, h1);
-    auto active = [&s](int b) { return s.cls[b] == 2 || s.cls[b] == 8; };
-    ThinView t{};
+    // The cell layers in locals, which the byte writes cannot change.
+    unsigned char* const cls = s.cls;
+    unsigned char* const chg = s.chg;
+    auto active = [cls](int b) { return cls[b] == 2 || cls[b] == 8; };
+    const std::ptrdiff_t W0 = s.W0;
     const CLevel& lv = s.cx->m_level[0];
     for (int k = 0; k < 8; ++k) {
-        t.step[k] = lv.step[k];
+        ZF_ASSERT(lv.step[k] == kNx[k] + kNy[k] * W0);
     }
+    unsigned char* cur = nullptr;
+    unsigned char* oth = nullptr;
+    // Cells one cell inside: their blocks are whole and start at twice the cell position (the
+    // level is half the width and height rounded up), so their four pixels lie two pixels inside.
     auto thin = [&](int x, int y, int b) {
-        const bool c = ThinCell(s, t, x, y);
-        s.chg[b] = c ? 1 : 0;
+        const bool c = ThinCell(cur, oth, W0, 2 * (y * W0 + x));
+        chg[b] = c ? 1 : 0;
         if (c) {
+            s.changed = true;
             changed.push_back(b);
         }
     };
     for (bool first = true;; first = false) {
         s.changed = false;
         changed.clear();
-        t.cur = s.Cur();
-        t.oth = s.Oth();
+        cur = s.Cur();
+        oth = s.Oth();
         if (first) {
             ForCells(s, 1, [&](int x, int y, int b) {
                 if (active(b)) {
@@ -415,18 +414,18 @@ void SkPasses(SkWork& s)
         // The neighbourhoods of the changed cells stay unfinished; the rest is finished.
         if (first) {
             ForCells(s, 0, [&](int, int, int b) {
-                if ((s.cls[b] & CELL_KEEP) == 0) {
-                    s.cls[b] = static_cast<unsigned char>(s.cls[b] | CELL_DONE);
+                if ((cls[b] & CELL_KEEP) == 0) {
+                    cls[b] = static_cast<unsigned char>(cls[b] | CELL_DONE);
                 }
             });
         } else {
             for (const int b : open) {
-                s.cls[b] = static_cast<unsigned char>(s.cls[b] | CELL_DONE);
+                cls[b] = static_cast<unsigned char>(cls[b] | CELL_DONE);
             }
         }
         bits.Neighbourhoods(s, changed, open);
         for (const int b : open) {
-            s.cls[b] = static_cast<unsigned char>(s.cls[b] & ~CELL_DONE);
+            cls[b] = static_cast<unsigned char>(cls[b] & ~CELL_DONE);
         }
         s.toggle = !s.toggle;
         if (!s.changed) {
@@ -572,19 +571,23 @@ bool HasNode(const unsigned char* p)
 // may redraw pixels; four whole cells without a node are passed over at once.
 template <class Fn> void ForNodes(const SkWork& s, Fn fn)
 {
+    // The buffer and sizes in locals (fn redraws pixels but neither swaps nor resizes them).
     const int W0 = s.W0;
-    for (int y = 0; y < s.h1; ++y) {
+    const int w1 = s.w1;
+    const int h1 = s.h1;
+    const unsigned char* const cur = s.Cur();
+    for (int y = 0; y < h1; ++y) {
         const bool whole = 2 * y + 2 <= s.H0;
-        for (int x = 0; x < s.w1;) {
+        for (int x = 0; x < w1;) {
             if (whole && 2 * x + 8 <= W0) {
-                const unsigned char* p = s.Cur() + static_cast<std::ptrdiff_t>(2 * y) * W0 + 2 * x;
+                const unsigned char* p = cur + static_cast<std::ptrdiff_t>(2 * y) * W0 + 2 * x;
                 if (!HasNode(p) && !HasNode(p + W0)) {
                     x += 4;
                     continue;
                 }
             }
             ForCell(s, x, y, [&](int xx, int yy) {
-                const int c = s.Cur()[static_cast<std::ptrdiff_t>(yy) * W0 + xx];
+                const int c = cur[static_cast<std::ptrdiff_t>(yy) * W0 + xx];
                 if (c <= 1) {
                     fn(xx, yy, c);
                 }
@@ -628,10 +631,17 @@ void SkRepair(SkWork& s)
             return;
         }
         bool differ = false;
-        ForCell(s, x, y, [&](int xx, int yy) {
-            const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(yy) * s.W0 + xx;
-            differ = differ || s.l4[o] != s.l5[o];
-        });
+        if (2 * x + 2 <= s.W0 && 2 * y + 2 <= s.H0) {
+            // A whole cell: its two pixel pairs.
+            const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(2 * y) * s.W0 + 2 * x;
+            differ = std::memcmp(s.l4 + o, s.l5 + o, 2) != 0 ||
+                     std::memcmp(s.l4 + o + s.W0, s.l5 + o + s.W0, 2) != 0;
+        } else {
+            ForCell(s, x, y, [&](int xx, int yy) {
+                const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(yy) * s.W0 + xx;
+                differ = differ || s.l4[o] != s.l5[o];
+            });
+        }
         if (differ) {
             s.cls[b] = static_cast<unsigned char>(s.cls[b] | CELL_REOPEN);
         }
@@ -654,18 +664,23 @@ bool RaysOut(SkWork& s, int x, int y, int length)
 void SkSign(SkWork& s)
 {
     std::memset(s.edge, 0, s.cx->m_level[CELL_LEVEL].size);
+    // The layers and sizes in locals, which the byte writes cannot change.
+    unsigned char* const cls = s.cls;
+    unsigned char* const marks = s.marks;
+    const unsigned char* const cur = s.Cur();
+    const std::ptrdiff_t W0 = s.W0;
+    const int H0 = s.H0;
     ForCells(s, 0, [&](int x, int y, int b) {
-        s.cls[b] = static_cast<unsigned char>(s.cls[b] | CELL_SEEN);
+        cls[b] = static_cast<unsigned char>(cls[b] | CELL_SEEN);
         int count = 0;
-        if (2 * x + 2 <= s.W0 && 2 * y + 2 <= s.H0) {
+        if (2 * x + 2 <= W0 && 2 * y + 2 <= H0) {
             // A whole cell without skeleton nodes only counts its skeleton pixels.
-            const unsigned char* p = s.Cur() + static_cast<std::ptrdiff_t>(2 * y) * s.W0 + 2 * x;
-            const int c[4] = {p[0], p[1], p[s.W0], p[s.W0 + 1]};
+            const unsigned char* p = cur + 2 * y * W0 + 2 * x;
+            const int c[4] = {p[0], p[1], p[W0], p[W0 + 1]};
             if (c[0] > 1 && c[1] > 1 && c[2] > 1 && c[3] > 1) {
-                for (const int v : c) {
-                    count += v < OBJECT ? 1 : 0;
-                }
-                s.marks[b] = count > 0 ? 255 : 0;
+                const bool skeleton =
+                    c[0] < OBJECT || c[1] < OBJECT || c[2] < OBJECT || c[3] < OBJECT;
+                marks[b] = skeleton ? 255 : 0;
                 return;
             }
         }
@@ -683,7 +698,7 @@ void SkSign(SkWork& s)
             }
             s.edge[b] = RaysOut(s, xx, yy, far) ? EDGE_NEAR : EDGE_INSIDE;
         });
-        s.marks[b] = count > 0 ? 255 : 0;
+        marks[b] = count > 0 ? 255 : 0;
     });
 }
 

@@ -7,8 +7,14 @@
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/codes.h"
 
+#include <type_traits>
+
 namespace wizard73 {
 namespace {
+
+// The arm points form a ring buffer of a power-of-two size, so an index wraps by a mask.
+static_assert((WZ_ARM_POINTS & (WZ_ARM_POINTS - 1)) == 0, "ring size a power of two");
+constexpr int ARM_POINT_MASK = WZ_ARM_POINTS - 1;
 
 // Axial distance 0..90 between two directions in degrees.
 int Axial(int a, int b)
@@ -68,41 +74,66 @@ template <class Visitor, class Heeds> int Chain::ArmWalk(Visitor visitor, Heeds 
     m_endP = m_walk[0];
     const CLevel& lv = m_level[0];
     int r = m_walk[0] != nullptr ? Visit(visitor) : 0;
-    for (int n = 1; r != 0 && !m_armStop && n < length && WalkInside(); ++n) {
-        r = 0;
-        const int cx = m_wx;
-        const int cy = m_wy;
-        const int coff = m_walkOff;
-        unsigned char* centre[WZ_WALKERS];
-        for (int i = 0; i < WZ_WALKERS; ++i) {
-            centre[i] = m_walk[i];
-        }
-        for (int d = 0; d < 8; ++d) {
-            const int step = lv.step[d];
-            if (!heeds(centre[0][step])) {
-                m_lastDir = d;
-                continue;
-            }
-            m_wx = cx + lv.dx[d];
-            m_wy = cy + lv.dy[d];
-            m_walkOff = coff + step;
-            for (int i = 0; i < WZ_WALKERS; ++i) {
-                m_walk[i] = centre[i] != nullptr ? centre[i] + step : nullptr;
-            }
-            m_lastDir = d;
-            r = Visit(visitor);
-            if (r != 0 || m_armStop) {
+    // The steps with the first `lead` walk cursors set and the others unset (they stay so), or
+    // (lead 0) with any other pattern.
+    auto steps = [&](auto lead) {
+        constexpr int kLead = decltype(lead)::value;
+        constexpr int kMoved = kLead == 0 ? WZ_WALKERS : kLead;
+        // WalkInside on level 0, which the walk keeps (no visitor moves the walk).
+        const int xMax = lv.width - 2;
+        const int yMax = lv.height - 2;
+        for (int n = 1; r != 0 && !m_armStop && n < length; ++n) {
+            const int cx = m_wx;
+            const int cy = m_wy;
+            if (cx < 1 || cy < 1 || cx > xMax || cy > yMax) {
                 break;
             }
-        }
-        if (r == 0 && !m_armStop) {
-            m_wx = cx;
-            m_wy = cy;
-            m_walkOff = coff;
-            for (int i = 0; i < WZ_WALKERS; ++i) {
-                m_walk[i] = centre[i];
+            r = 0;
+            const int coff = m_walkOff;
+            unsigned char* centre[WZ_WALKERS];
+            for (int i = 0; i < kMoved; ++i) {
+                centre[i] = m_walk[i];
+            }
+            // m_lastDir ends as the last direction tried: the one visited when the walk goes on
+            // or stops, else 7.
+            int d = 0;
+            for (; d < 8; ++d) {
+                const int step = lv.step[d];
+                if (!heeds(centre[0][step])) {
+                    continue;
+                }
+                m_wx = cx + lv.dx[d];
+                m_wy = cy + lv.dy[d];
+                m_walkOff = coff + step;
+                for (int i = 0; i < kMoved; ++i) {
+                    m_walk[i] = kLead != 0 || centre[i] != nullptr ? centre[i] + step : nullptr;
+                }
+                m_lastDir = d;
+                r = Visit(visitor);
+                if (r != 0 || m_armStop) {
+                    break;
+                }
+            }
+            if (d == 8) {
+                m_lastDir = 7;
+            }
+            if (r == 0 && !m_armStop) {
+                m_wx = cx;
+                m_wy = cy;
+                m_walkOff = coff;
+                for (int i = 0; i < kMoved; ++i) {
+                    m_walk[i] = centre[i];
+                }
             }
         }
+    };
+    const bool rest = m_walk[2] == nullptr && m_walk[3] == nullptr && m_walk[4] == nullptr;
+    if (rest && m_walk[1] == nullptr) {
+        steps(std::integral_constant<int, 1>());
+    } else if (rest) {
+        steps(std::integral_constant<int, 2>());
+    } else {
+        steps(std::integral_constant<int, 0>());
     }
     m_armHit = m_armStop;
     m_wx = x;
@@ -115,12 +146,12 @@ template <class Visitor, class Heeds> int Chain::ArmWalk(Visitor visitor, Heeds 
     return m_armCode;
 }
 
-void Chain::RingPush()
+inline void Chain::RingPush()
 {
     m_pts[m_head] = SPoint{m_wx, m_wy, m_walk[0]};
-    m_head = (m_head + 1) % WZ_ARM_POINTS;
+    m_head = (m_head + 1) & ARM_POINT_MASK;
     if (m_kept == WZ_ARM_POINTS) {
-        m_tail = (m_tail + 1) % WZ_ARM_POINTS;
+        m_tail = (m_tail + 1) & ARM_POINT_MASK;
     } else {
         ++m_kept;
     }
@@ -134,7 +165,7 @@ int Chain::RingAngle(int* length) const
         return 0;
     }
     const SPoint& o = m_pts[m_tail];
-    const SPoint& n = m_pts[(m_head + WZ_ARM_POINTS - 1) % WZ_ARM_POINTS];
+    const SPoint& n = m_pts[(m_head + WZ_ARM_POINTS - 1) & ARM_POINT_MASK];
     const int dx = n.x - o.x;
     const int dy = n.y - o.y;
     *length = sqri(dx * dx + dy * dy);
@@ -142,7 +173,7 @@ int Chain::RingAngle(int* length) const
 }
 
 // Raises the pixel by 16 and lists it for SkeRes_1; false when the list is full.
-bool Chain::Listed(unsigned char* p)
+inline bool Chain::Listed(unsigned char* p)
 {
     if (m_visitCount >= WZ_VISITED) {
         return false;
@@ -224,7 +255,7 @@ int Chain::SkeDelV()
     return 0;
 }
 
-int Chain::SkeDirV()
+inline int Chain::SkeDirV()
 {
     unsigned char* p = m_walk[0];
     if (*p >= 4 && *p <= 7) {
@@ -278,7 +309,7 @@ int Chain::SkeLinV()
         return 0;
     }
     if (v == 0) {
-        const int prev = m_kept > 0 ? *m_pts[(m_head + WZ_ARM_POINTS - 1) % WZ_ARM_POINTS].p : 0;
+        const int prev = m_kept > 0 ? *m_pts[(m_head + WZ_ARM_POINTS - 1) & ARM_POINT_MASK].p : 0;
         m_armCode = prev == 21 ? 7 : prev == 22 ? 11 : prev == 23 ? 3 : 0;
     } else if (v == 1) {
         m_armCode = 15;
