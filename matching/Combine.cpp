@@ -9,6 +9,10 @@
 #include <cstdint>
 #include <cstdlib>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace accelMatch {
 namespace {
 
@@ -94,6 +98,62 @@ int CoAxisScale(const CoAxis& a, int c)
     return w == 0 ? UNIT_SCALE : static_cast<int>(s / w);
 }
 
+// The area scales along one axis (x, or y when yAxis) at each of count minutiae (CoAxisScale
+// of each) into out.
+void CoAxisScales(const CoAxis& a, const ESK::Sign* m, bool yAxis, int count, int* out)
+{
+    const auto coord = [m, yAxis](int i) -> int { return yAxis ? m[i].y : m[i].x; };
+    int i = 0;
+#if defined(__SSE2__)
+    // Four coordinates a step, each axis item against all four. The weight of an axis
+    // distance d over SCALE_NEAR is SCALE_WEIGHT SCALE_NEAR / d, truncated: the quotient in
+    // single precision truncates to the same integer, since both operands are exact and a
+    // non-integer quotient lies at least 1 / d from the next integer while the rounding error
+    // stays below 25600 / d 2^-24. A weight (at most 256) times a scale (at most 65535) is
+    // below 2^24, so the sums of up to 127 items stay within 31 bits; their quotient in
+    // double precision truncates to the integer one alike. Longer axes take the scalar loop.
+    constexpr int VECTOR_ITEMS = 127;
+    const __m128i reach = _mm_set1_epi32(SCALE_REACH);
+    const __m128i nearLimit = _mm_set1_epi32(SCALE_NEAR);
+    const __m128i full = _mm_set1_epi32(SCALE_WEIGHT);
+    const __m128i unit = _mm_set1_epi32(UNIT_SCALE);
+    const __m128 numerator = _mm_set1_ps(static_cast<float>(SCALE_WEIGHT * SCALE_NEAR));
+    for (; i + 4 <= count && a.count <= VECTOR_ITEMS; i += 4) {
+        const __m128i ci = _mm_setr_epi32(coord(i), coord(i + 1), coord(i + 2), coord(i + 3));
+        __m128i w = _mm_setzero_si128();
+        __m128i sum = _mm_setzero_si128();
+        for (int k = 0; k < a.count; ++k) {
+            const __m128i diff = _mm_sub_epi32(ci, _mm_set1_epi32(a.items[k].pos));
+            const __m128i sign = _mm_srai_epi32(diff, 31);
+            const __m128i d = _mm_sub_epi32(_mm_xor_si128(diff, sign), sign);
+            const __m128i far = _mm_cvttps_epi32(_mm_div_ps(numerator, _mm_cvtepi32_ps(d)));
+            const __m128i isFar = _mm_cmpgt_epi32(d, nearLimit);
+            const __m128i wk = _mm_and_si128(
+                _mm_cmpgt_epi32(d, reach),
+                _mm_or_si128(_mm_and_si128(isFar, far), _mm_andnot_si128(isFar, full)));
+            w = _mm_add_epi32(w, wk);
+            const __m128i scale = _mm_set1_epi32(a.items[k].scale);
+            const __m128i lo = _mm_mullo_epi16(wk, scale);
+            const __m128i hi = _mm_mulhi_epu16(wk, scale);
+            sum = _mm_add_epi32(sum, _mm_add_epi32(lo, _mm_slli_epi32(hi, 16)));
+        }
+        // A lane without weight divides by 1 and then takes the unit scale.
+        const __m128i none = _mm_cmpeq_epi32(w, _mm_setzero_si128());
+        const __m128i divisor = _mm_sub_epi32(w, none);
+        const __m128i q01 = _mm_cvttpd_epi32(
+            _mm_div_pd(_mm_cvtepi32_pd(sum), _mm_cvtepi32_pd(divisor)));
+        const __m128i q23 = _mm_cvttpd_epi32(_mm_div_pd(
+            _mm_cvtepi32_pd(_mm_srli_si128(sum, 8)), _mm_cvtepi32_pd(_mm_srli_si128(divisor, 8))));
+        const __m128i q = _mm_unpacklo_epi64(q01, q23);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                         _mm_or_si128(_mm_and_si128(none, unit), _mm_andnot_si128(none, q)));
+    }
+#endif
+    for (; i < count; ++i) {
+        out[i] = CoAxisScale(a, coord(i));
+    }
+}
+
 } // namespace
 
 int Matcher100::combineFingerprintsByCurGroup(GroupEx* g, bool transferP, bool transferG,
@@ -150,12 +210,15 @@ bool Matcher100::transferMinutiaes(GroupEx* g, const ESK::Sign* minutiae, Minuti
     CoAxis axisX;
     CoAxis axisY;
     CoFillAxes(*g, isProbe ? g->m_minutiaeP : g->m_minutiaeG, isProbe, axisX, axisY);
+    ZF_ASSERT(count >= 0 && count <= MAX_NESTS);
+    int localX[MAX_NESTS];
+    int localY[MAX_NESTS];
+    CoAxisScales(axisX, minutiae, false, count, localX);
+    CoAxisScales(axisY, minutiae, true, count, localY);
     for (int i = 0; i < count; ++i) {
-        const int localX = CoAxisScale(axisX, minutiae[i].x);
-        const int localY = CoAxisScale(axisY, minutiae[i].y);
         MinutiaeShort& o = out[i];
         transferPoint(minutiae[i].x, minutiae[i].y, minutiae[i].angle, o.x, o.y, o.angle, srcCx,
-                      srcCy, dstCx, dstCy, rotation, localX, localY, areaX, areaY, isProbe);
+                      srcCy, dstCx, dstCy, rotation, localX[i], localY[i], areaX, areaY, isProbe);
     }
     return true;
 }

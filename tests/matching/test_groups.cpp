@@ -514,4 +514,49 @@ TEST(Alignment, AreaScaleWeightsAndTheWholeCarry)
     }
 }
 
+TEST(Alignment, WholeCarryOverManyMinutiaeAndExtremeScales)
+{
+    // 140 scattered minutiae, so that the axis distances to the pairs cover every weight
+    // band and its edges; pair scales from 1 to 65535 with gaps on either axis. Groups of 9
+    // and of 130 pairs (the longest axes take another path).
+    std::vector<MinutiaPoint> points;
+    for (int k = 0; k < 140; ++k) {
+        points.push_back({(k * 37) % 500 + 5, (k * 53) % 500 + 5, (k * 58) % 360});
+    }
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(points), zftest::PlanOf(points));
+    const int scales[7][2] = {{1, 256}, {65535, 0}, {0, 65535}, {300, 41}, {256, 256},
+                              {65535, 65535}, {97, 0}};
+    for (const int pairs : {9, 130}) {
+        SCOPED_TRACE(pairs);
+        GroupEx& g = m->m_kernelGroups[0];
+        g.reset();
+        for (int k = 0; k < pairs; ++k) {
+            ASSERT_TRUE(g.add(k, k, 0));
+            g.getPair(k).scaleX = static_cast<std::uint16_t>(scales[k % 7][0]);
+            g.getPair(k).scaleY = static_cast<std::uint16_t>(scales[k % 7][1]);
+        }
+        m->combineFingerprints(&g, true, true, 250, 240, 260, 230, -7, true);
+        for (int i = 0; i < 140; ++i) {
+            for (const bool isP : {true, false}) {
+                const ESK::Sign& s = (isP ? m->m_minutiaeP : m->m_minutiaeG)[i];
+                int areaX = 0;
+                int areaY = 0;
+                int localX = 0;
+                int localY = 0;
+                m->getAreaScale(&g, isP ? 250 : 260, isP ? 240 : 230, areaX, areaY, isP);
+                m->getAreaScale(&g, s.x, s.y, localX, localY, isP);
+                int x = 0;
+                int y = 0;
+                int a = 0;
+                m->transferPoint(s.x, s.y, s.angle, x, y, a, isP ? 250 : 260, isP ? 240 : 230,
+                                 isP ? 260 : 250, isP ? 230 : 240, isP ? 7 : -7, localX, localY,
+                                 areaX, areaY, isP);
+                const MinutiaeShort& o = (isP ? m->m_carriedP : m->m_carriedG)[i];
+                ASSERT_EQ(o.x, x) << i << " " << isP;
+                ASSERT_EQ(o.y, y) << i << " " << isP;
+            }
+        }
+    }
+}
+
 } // namespace
