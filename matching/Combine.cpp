@@ -98,7 +98,7 @@ int CoAxisScale(const CoAxis& a, int c)
     return w == 0 ? UNIT_SCALE : static_cast<int>(s / w);
 }
 
-// The area scales along one axis (x, or y when yAxis) at each of count minutiae (CoAxisScale
+// The area scales along one axis (x, or y when yAxis) at each of count points (CoAxisScale
 // of each) into out.
 void CoAxisScales(const CoAxis& a, const ESK::Sign* m, bool yAxis, int count, int* out)
 {
@@ -205,16 +205,11 @@ bool Matcher100::transferMinutiaes(GroupEx* g, const ESK::Sign* minutiae, Minuti
         }
         return true;
     }
-    // 3. Every minutia, with the local area scale in place of a pair scale (the scaled pairs
-    //    gathered once for all of them).
-    CoAxis axisX;
-    CoAxis axisY;
-    CoFillAxes(*g, isProbe ? g->m_minutiaeP : g->m_minutiaeG, isProbe, axisX, axisY);
+    // 3. Every minutia, with the local area scale in place of a pair scale.
     ZF_ASSERT(count >= 0 && count <= MAX_NESTS);
     int localX[MAX_NESTS];
     int localY[MAX_NESTS];
-    CoAxisScales(axisX, minutiae, false, count, localX);
-    CoAxisScales(axisY, minutiae, true, count, localY);
+    getAreaScales(g, minutiae, count, localX, localY, isProbe);
     for (int i = 0; i < count; ++i) {
         MinutiaeShort& o = out[i];
         transferPoint(minutiae[i].x, minutiae[i].y, minutiae[i].angle, o.x, o.y, o.angle, srcCx,
@@ -283,6 +278,18 @@ void Matcher100::getAreaScale(GroupEx* g, int cx, int cy, int& scaleX, int& scal
     }
     scaleX = wX == 0 ? UNIT_SCALE : static_cast<int>(sX / wX);
     scaleY = wY == 0 ? UNIT_SCALE : static_cast<int>(sY / wY);
+}
+
+void Matcher100::getAreaScales(GroupEx* g, const ESK::Sign* points, int count, int* scaleX,
+                               int* scaleY, bool isProbe)
+{
+    ZF_ASSERT(g);
+    // The scaled pairs gathered once for all the points.
+    CoAxis axisX;
+    CoAxis axisY;
+    CoFillAxes(*g, isProbe ? g->m_minutiaeP : g->m_minutiaeG, isProbe, axisX, axisY);
+    CoAxisScales(axisX, points, false, count, scaleX);
+    CoAxisScales(axisY, points, true, count, scaleY);
 }
 
 void Matcher100::calcScale(GroupEx* g)

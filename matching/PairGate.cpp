@@ -593,14 +593,21 @@ void Matcher100::findAllCompatiblePairs()
     // Without pairs every candidate agrees; with pairs and no conflict allowed, the minutia
     // direction test comes first, then the pairs one by one.
     const bool strict = maxConflicts == 0 && group->getNumItems() != 0;
-    // 3. Every free probe minutia against every free gallery minutia.
-    for (int np = 0; np < m_numNestP && numFreeG != 0; ++np) {
+    // 3. Every free probe minutia against every free gallery minutia, the area scales around
+    // the probe minutiae worked out together.
+    if (numFreeG == 0) {
+        return;
+    }
+    ZF_ASSERT(m_numNestP <= MAX_NESTS);
+    int scaleX[MAX_NESTS];
+    int scaleY[MAX_NESTS];
+    getAreaScales(group, m_minutiaeP, m_numNestP, scaleX, scaleY, true);
+    for (int np = 0; np < m_numNestP; ++np) {
         if (m_inGroupP[np] != 0 || m_strongExcludeP[np] != 0) {
             continue;
         }
-        int sx = 0;
-        int sy = 0;
-        getAreaScale(group, m_minutiaeP[np].x, m_minutiaeP[np].y, sx, sy, true);
+        const int sx = scaleX[np];
+        const int sy = scaleY[np];
         const bool scaled = sx != 0 && sy != 0;
         if (scaled && !aligned) {
             group->recalcData();
