@@ -630,19 +630,20 @@ void Matcher100::findAllCompatiblePairs()
         const int turnedP = wrap360(m_minutiaeP[np].angle - group->m_rotation);
         std::uint64_t mask[4];
         angleWindowMask(freeAngle, m_wideP[np] != 0 ? wideLimit : freeLimit, padded, turnedP, mask);
+        std::uint8_t candidates[MAX_NESTS];
+        int numCandidates = 0;
         for (int w = 0; w < 4; ++w) {
             for (std::uint64_t m = mask[w]; m != 0; m &= m - 1) {
-                const int ng = freeG[64 * w + __builtin_ctzll(m)];
-                conflicts.set.m_numItems = 0;
-                const int refusal =
-                    group->findDisagreeingPair(static_cast<short>(np), static_cast<short>(ng),
-                                               m_errorLevel, scaled, sx, sy, lastRefusal);
-                if (refusal != -1) {
-                    lastRefusal = static_cast<std::uint32_t>(refusal);
-                    continue;
-                }
-                offer(np, ng);
+                candidates[numCandidates++] = freeG[64 * w + __builtin_ctzll(m)];
             }
+        }
+        std::uint8_t agreeing[MAX_NESTS];
+        const int numAgreeing =
+            group->findAgreeingGallery(static_cast<short>(np), candidates, numCandidates,
+                                       m_errorLevel, scaled, sx, sy, lastRefusal, agreeing);
+        for (int k = 0; k < numAgreeing; ++k) {
+            conflicts.set.m_numItems = 0;
+            offer(np, agreeing[k]);
         }
     }
 }
