@@ -98,6 +98,42 @@ int CoAxisScale(const CoAxis& a, int c)
     return w == 0 ? UNIT_SCALE : static_cast<int>(s / w);
 }
 
+// transferPoint, expanded in place in the loops over minutiae.
+[[gnu::always_inline]] inline void CoTransferPoint(int x, int y, int angle, int& outX, int& outY,
+                                                   int& outAngle, int srcCx, int srcCy, int dstCx,
+                                                   int dstCy, int rotation, int scaleX, int scaleY,
+                                                   int areaScaleX, int areaScaleY, bool forward)
+{
+    // 1. Rotation; an unknown pair scale is 1.0.
+    rotation = wrap180(rotation);
+    scaleX = scaleX == 0 ? UNIT_SCALE : scaleX;
+    scaleY = scaleY == 0 ? UNIT_SCALE : scaleY;
+    // 2. Offset from the source centre, scaled by the mean of pair and area scale (a sum of
+    // 0 or below, impossible for scales the matcher computes, counts as 1.0).
+    std::int64_t sx = scaleX + areaScaleX;
+    std::int64_t sy = scaleY + areaScaleY;
+    sx = sx > 0 ? sx : 2 * UNIT_SCALE;
+    sy = sy > 0 ? sy : 2 * UNIT_SCALE;
+    std::int64_t dx = 0;
+    std::int64_t dy = 0;
+    if (forward) {
+        dx = sx * (x - srcCx) / (2 * UNIT_SCALE);
+        dy = sy * (y - srcCy) / (2 * UNIT_SCALE);
+    } else {
+        dx = CoUnscale(x - srcCx, sx);
+        dy = CoUnscale(y - srcCy, sy);
+    }
+    // 3-4. Polar form.
+    const float sq = static_cast<float>(dx * dx + dy * dy);
+    const int rho = static_cast<int>(std::sqrt(sq) + 0.5f);
+    const int phi = atan(static_cast<int>(dx), static_cast<int>(dy));
+    // 5. Turned and placed about the destination centre (psi is already within 0..359).
+    const int psi = wrap360(phi + rotation);
+    outX = dstCx + round8192(static_cast<std::int64_t>(TabCos360[psi]) * rho);
+    outY = dstCy + round8192(static_cast<std::int64_t>(TabSin360[psi]) * rho);
+    outAngle = wrap180(angle + rotation);
+}
+
 // The area scales along one axis (x, or y when yAxis) at each of count points (CoAxisScale
 // of each) into out.
 void CoAxisScales(const CoAxis& a, const ESK::Sign* m, bool yAxis, int count, int* out)
@@ -200,8 +236,9 @@ bool Matcher100::transferMinutiaes(GroupEx* g, const ESK::Sign* minutiae, Minuti
             const int i = isProbe ? p.np : p.ng;
             ZF_ASSERT(i >= 0 && i < count);
             MinutiaeShort& o = out[i];
-            transferPoint(minutiae[i].x, minutiae[i].y, minutiae[i].angle, o.x, o.y, o.angle, srcCx,
-                          srcCy, dstCx, dstCy, rotation, p.scaleX, p.scaleY, areaX, areaY, isProbe);
+            CoTransferPoint(minutiae[i].x, minutiae[i].y, minutiae[i].angle, o.x, o.y, o.angle,
+                            srcCx, srcCy, dstCx, dstCy, rotation, p.scaleX, p.scaleY, areaX, areaY,
+                            isProbe);
         }
         return true;
     }
@@ -212,8 +249,8 @@ bool Matcher100::transferMinutiaes(GroupEx* g, const ESK::Sign* minutiae, Minuti
     getAreaScales(g, minutiae, count, localX, localY, isProbe);
     for (int i = 0; i < count; ++i) {
         MinutiaeShort& o = out[i];
-        transferPoint(minutiae[i].x, minutiae[i].y, minutiae[i].angle, o.x, o.y, o.angle, srcCx,
-                      srcCy, dstCx, dstCy, rotation, localX[i], localY[i], areaX, areaY, isProbe);
+        CoTransferPoint(minutiae[i].x, minutiae[i].y, minutiae[i].angle, o.x, o.y, o.angle, srcCx,
+                        srcCy, dstCx, dstCy, rotation, localX[i], localY[i], areaX, areaY, isProbe);
     }
     return true;
 }
@@ -222,34 +259,8 @@ void Matcher100::transferPoint(int x, int y, int angle, int& outX, int& outY, in
                                int srcCx, int srcCy, int dstCx, int dstCy, int rotation, int scaleX,
                                int scaleY, int areaScaleX, int areaScaleY, bool forward)
 {
-    // 1. Rotation; an unknown pair scale is 1.0.
-    rotation = wrap180(rotation);
-    scaleX = scaleX == 0 ? UNIT_SCALE : scaleX;
-    scaleY = scaleY == 0 ? UNIT_SCALE : scaleY;
-    // 2. Offset from the source centre, scaled by the mean of pair and area scale (a sum of
-    // 0 or below, impossible for scales the matcher computes, counts as 1.0).
-    std::int64_t sx = scaleX + areaScaleX;
-    std::int64_t sy = scaleY + areaScaleY;
-    sx = sx > 0 ? sx : 2 * UNIT_SCALE;
-    sy = sy > 0 ? sy : 2 * UNIT_SCALE;
-    std::int64_t dx = 0;
-    std::int64_t dy = 0;
-    if (forward) {
-        dx = sx * (x - srcCx) / (2 * UNIT_SCALE);
-        dy = sy * (y - srcCy) / (2 * UNIT_SCALE);
-    } else {
-        dx = CoUnscale(x - srcCx, sx);
-        dy = CoUnscale(y - srcCy, sy);
-    }
-    // 3-4. Polar form.
-    const float sq = static_cast<float>(dx * dx + dy * dy);
-    const int rho = static_cast<int>(std::sqrt(sq) + 0.5f);
-    const int phi = atan(static_cast<int>(dx), static_cast<int>(dy));
-    // 5. Turned and placed about the destination centre (psi is already within 0..359).
-    const int psi = wrap360(phi + rotation);
-    outX = dstCx + round8192(static_cast<std::int64_t>(TabCos360[psi]) * rho);
-    outY = dstCy + round8192(static_cast<std::int64_t>(TabSin360[psi]) * rho);
-    outAngle = wrap180(angle + rotation);
+    CoTransferPoint(x, y, angle, outX, outY, outAngle, srcCx, srcCy, dstCx, dstCy, rotation, scaleX,
+                    scaleY, areaScaleX, areaScaleY, forward);
 }
 
 void Matcher100::getAreaScale(GroupEx* g, int cx, int cy, int& scaleX, int& scaleY, bool isProbe)
