@@ -176,8 +176,8 @@ void CoAxisScales(const CoAxis& a, const ESK::Sign* m, bool yAxis, int count, in
         // A lane without weight divides by 1 and then takes the unit scale.
         const __m128i none = _mm_cmpeq_epi32(w, _mm_setzero_si128());
         const __m128i divisor = _mm_sub_epi32(w, none);
-        const __m128i q01 = _mm_cvttpd_epi32(
-            _mm_div_pd(_mm_cvtepi32_pd(sum), _mm_cvtepi32_pd(divisor)));
+        const __m128i q01 =
+            _mm_cvttpd_epi32(_mm_div_pd(_mm_cvtepi32_pd(sum), _mm_cvtepi32_pd(divisor)));
         const __m128i q23 = _mm_cvttpd_epi32(_mm_div_pd(
             _mm_cvtepi32_pd(_mm_srli_si128(sum, 8)), _mm_cvtepi32_pd(_mm_srli_si128(divisor, 8))));
         const __m128i q = _mm_unpacklo_epi64(q01, q23);

@@ -377,7 +377,7 @@ TEST(GroupEx, AgreeingGalleryEqualsTheStrictTest)
     auto m = zftest::LoadedMatcher(zftest::PlanOf(p), zftest::PlanOf(gs));
     GroupEx& g = m->m_kernelGroups[0];
     g.reset();
-    const int pairScales[8][2] = {{290, 240}, {250, 260}, {0, 250}, {300, 0},
+    const int pairScales[8][2] = {{290, 240}, {250, 260}, {0, 250},   {300, 0},
                                   {100, 100}, {280, 230}, {270, 250}, {240, 280}};
     for (int k = 0; k < 8; ++k) {
         ASSERT_TRUE(g.add(k, k, 0));
@@ -402,8 +402,8 @@ TEST(GroupEx, AgreeingGalleryEqualsTheStrictTest)
                 std::vector<int> expected;
                 for (int ng = 0; ng < N; ++ng) {
                     NumSet<unsigned> none;
-                    if (g.isCompatibleAligned(static_cast<short>(np), static_cast<short>(ng),
-                                              level, none, 0, nullptr, none, scaled, sc[0], sc[1],
+                    if (g.isCompatibleAligned(static_cast<short>(np), static_cast<short>(ng), level,
+                                              none, 0, nullptr, none, scaled, sc[0], sc[1],
                                               IC_STRICT)) {
                         expected.push_back(ng);
                     }
@@ -413,9 +413,9 @@ TEST(GroupEx, AgreeingGalleryEqualsTheStrictTest)
                 for (const std::uint32_t start : {0u, 5u, 100u}) {
                     std::uint8_t agreeing[N];
                     std::uint32_t first = start;
-                    const int n = g.findAgreeingGallery(static_cast<short>(np), candidates, N,
-                                                        level, scaled, sc[0], sc[1], first,
-                                                        agreeing);
+                    const int n =
+                        g.findAgreeingGallery(static_cast<short>(np), candidates, N, level, scaled,
+                                              sc[0], sc[1], first, agreeing);
                     ASSERT_EQ(std::vector<int>(agreeing, agreeing + n), expected)
                         << level << " " << sc[0] << "," << sc[1] << " np " << np << " from "
                         << start;
@@ -596,8 +596,8 @@ TEST(Alignment, WholeCarryOverManyMinutiaeAndExtremeScales)
         points.push_back({(k * 37) % 500 + 5, (k * 53) % 500 + 5, (k * 58) % 360});
     }
     auto m = zftest::LoadedMatcher(zftest::PlanOf(points), zftest::PlanOf(points));
-    const int scales[7][2] = {{1, 256}, {65535, 0}, {0, 65535}, {300, 41}, {256, 256},
-                              {65535, 65535}, {97, 0}};
+    const int scales[7][2] = {{1, 256},   {65535, 0},     {0, 65535}, {300, 41},
+                              {256, 256}, {65535, 65535}, {97, 0}};
     for (const int pairs : {9, 130}) {
         SCOPED_TRACE(pairs);
         GroupEx& g = m->m_kernelGroups[0];
