@@ -9,6 +9,10 @@
 #include <cstdint>
 #include <cstdlib>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace accelMatch {
 namespace {
 
@@ -94,6 +98,98 @@ int CoAxisScale(const CoAxis& a, int c)
     return w == 0 ? UNIT_SCALE : static_cast<int>(s / w);
 }
 
+// transferPoint, expanded in place in the loops over minutiae.
+[[gnu::always_inline]] inline void CoTransferPoint(int x, int y, int angle, int& outX, int& outY,
+                                                   int& outAngle, int srcCx, int srcCy, int dstCx,
+                                                   int dstCy, int rotation, int scaleX, int scaleY,
+                                                   int areaScaleX, int areaScaleY, bool forward)
+{
+    // 1. Rotation; an unknown pair scale is 1.0.
+    rotation = wrap180(rotation);
+    scaleX = scaleX == 0 ? UNIT_SCALE : scaleX;
+    scaleY = scaleY == 0 ? UNIT_SCALE : scaleY;
+    // 2. Offset from the source centre, scaled by the mean of pair and area scale (a sum of
+    // 0 or below, impossible for scales the matcher computes, counts as 1.0).
+    std::int64_t sx = scaleX + areaScaleX;
+    std::int64_t sy = scaleY + areaScaleY;
+    sx = sx > 0 ? sx : 2 * UNIT_SCALE;
+    sy = sy > 0 ? sy : 2 * UNIT_SCALE;
+    std::int64_t dx = 0;
+    std::int64_t dy = 0;
+    if (forward) {
+        dx = sx * (x - srcCx) / (2 * UNIT_SCALE);
+        dy = sy * (y - srcCy) / (2 * UNIT_SCALE);
+    } else {
+        dx = CoUnscale(x - srcCx, sx);
+        dy = CoUnscale(y - srcCy, sy);
+    }
+    // 3-4. Polar form.
+    const float sq = static_cast<float>(dx * dx + dy * dy);
+    const int rho = static_cast<int>(std::sqrt(sq) + 0.5f);
+    const int phi = atan(static_cast<int>(dx), static_cast<int>(dy));
+    // 5. Turned and placed about the destination centre (psi is already within 0..359).
+    const int psi = wrap360(phi + rotation);
+    outX = dstCx + round8192(static_cast<std::int64_t>(TabCos360[psi]) * rho);
+    outY = dstCy + round8192(static_cast<std::int64_t>(TabSin360[psi]) * rho);
+    outAngle = wrap180(angle + rotation);
+}
+
+// The area scales along one axis (x, or y when yAxis) at each of count points (CoAxisScale
+// of each) into out.
+void CoAxisScales(const CoAxis& a, const ESK::Sign* m, bool yAxis, int count, int* out)
+{
+    const auto coord = [m, yAxis](int i) -> int { return yAxis ? m[i].y : m[i].x; };
+    int i = 0;
+#if defined(__SSE2__)
+    // Four coordinates a step, each axis item against all four. The weight of an axis
+    // distance d over SCALE_NEAR is SCALE_WEIGHT SCALE_NEAR / d, truncated: the quotient in
+    // single precision truncates to the same integer, since both operands are exact and a
+    // non-integer quotient lies at least 1 / d from the next integer while the rounding error
+    // stays below 25600 / d 2^-24. A weight (at most 256) times a scale (at most 65535) is
+    // below 2^24, so the sums of up to 127 items stay within 31 bits; their quotient in
+    // double precision truncates to the integer one alike. Longer axes take the scalar loop.
+    constexpr int VECTOR_ITEMS = 127;
+    const __m128i reach = _mm_set1_epi32(SCALE_REACH);
+    const __m128i nearLimit = _mm_set1_epi32(SCALE_NEAR);
+    const __m128i full = _mm_set1_epi32(SCALE_WEIGHT);
+    const __m128i unit = _mm_set1_epi32(UNIT_SCALE);
+    const __m128 numerator = _mm_set1_ps(static_cast<float>(SCALE_WEIGHT * SCALE_NEAR));
+    for (; i + 4 <= count && a.count <= VECTOR_ITEMS; i += 4) {
+        const __m128i ci = _mm_setr_epi32(coord(i), coord(i + 1), coord(i + 2), coord(i + 3));
+        __m128i w = _mm_setzero_si128();
+        __m128i sum = _mm_setzero_si128();
+        for (int k = 0; k < a.count; ++k) {
+            const __m128i diff = _mm_sub_epi32(ci, _mm_set1_epi32(a.items[k].pos));
+            const __m128i sign = _mm_srai_epi32(diff, 31);
+            const __m128i d = _mm_sub_epi32(_mm_xor_si128(diff, sign), sign);
+            const __m128i far = _mm_cvttps_epi32(_mm_div_ps(numerator, _mm_cvtepi32_ps(d)));
+            const __m128i isFar = _mm_cmpgt_epi32(d, nearLimit);
+            const __m128i wk = _mm_and_si128(
+                _mm_cmpgt_epi32(d, reach),
+                _mm_or_si128(_mm_and_si128(isFar, far), _mm_andnot_si128(isFar, full)));
+            w = _mm_add_epi32(w, wk);
+            const __m128i scale = _mm_set1_epi32(a.items[k].scale);
+            const __m128i lo = _mm_mullo_epi16(wk, scale);
+            const __m128i hi = _mm_mulhi_epu16(wk, scale);
+            sum = _mm_add_epi32(sum, _mm_add_epi32(lo, _mm_slli_epi32(hi, 16)));
+        }
+        // A lane without weight divides by 1 and then takes the unit scale.
+        const __m128i none = _mm_cmpeq_epi32(w, _mm_setzero_si128());
+        const __m128i divisor = _mm_sub_epi32(w, none);
+        const __m128i q01 =
+            _mm_cvttpd_epi32(_mm_div_pd(_mm_cvtepi32_pd(sum), _mm_cvtepi32_pd(divisor)));
+        const __m128i q23 = _mm_cvttpd_epi32(_mm_div_pd(
+            _mm_cvtepi32_pd(_mm_srli_si128(sum, 8)), _mm_cvtepi32_pd(_mm_srli_si128(divisor, 8))));
+        const __m128i q = _mm_unpacklo_epi64(q01, q23);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                         _mm_or_si128(_mm_and_si128(none, unit), _mm_andnot_si128(none, q)));
+    }
+#endif
+    for (; i < count; ++i) {
+        out[i] = CoAxisScale(a, coord(i));
+    }
+}
+
 } // namespace
 
 int Matcher100::combineFingerprintsByCurGroup(GroupEx* g, bool transferP, bool transferG,
@@ -140,22 +236,21 @@ bool Matcher100::transferMinutiaes(GroupEx* g, const ESK::Sign* minutiae, Minuti
             const int i = isProbe ? p.np : p.ng;
             ZF_ASSERT(i >= 0 && i < count);
             MinutiaeShort& o = out[i];
-            transferPoint(minutiae[i].x, minutiae[i].y, minutiae[i].angle, o.x, o.y, o.angle, srcCx,
-                          srcCy, dstCx, dstCy, rotation, p.scaleX, p.scaleY, areaX, areaY, isProbe);
+            CoTransferPoint(minutiae[i].x, minutiae[i].y, minutiae[i].angle, o.x, o.y, o.angle,
+                            srcCx, srcCy, dstCx, dstCy, rotation, p.scaleX, p.scaleY, areaX, areaY,
+                            isProbe);
         }
         return true;
     }
-    // 3. Every minutia, with the local area scale in place of a pair scale (the scaled pairs
-    //    gathered once for all of them).
-    CoAxis axisX;
-    CoAxis axisY;
-    CoFillAxes(*g, isProbe ? g->m_minutiaeP : g->m_minutiaeG, isProbe, axisX, axisY);
+    // 3. Every minutia, with the local area scale in place of a pair scale.
+    ZF_ASSERT(count >= 0 && count <= MAX_NESTS);
+    int localX[MAX_NESTS];
+    int localY[MAX_NESTS];
+    getAreaScales(g, minutiae, count, localX, localY, isProbe);
     for (int i = 0; i < count; ++i) {
-        const int localX = CoAxisScale(axisX, minutiae[i].x);
-        const int localY = CoAxisScale(axisY, minutiae[i].y);
         MinutiaeShort& o = out[i];
-        transferPoint(minutiae[i].x, minutiae[i].y, minutiae[i].angle, o.x, o.y, o.angle, srcCx,
-                      srcCy, dstCx, dstCy, rotation, localX, localY, areaX, areaY, isProbe);
+        CoTransferPoint(minutiae[i].x, minutiae[i].y, minutiae[i].angle, o.x, o.y, o.angle, srcCx,
+                        srcCy, dstCx, dstCy, rotation, localX[i], localY[i], areaX, areaY, isProbe);
     }
     return true;
 }
@@ -164,34 +259,8 @@ void Matcher100::transferPoint(int x, int y, int angle, int& outX, int& outY, in
                                int srcCx, int srcCy, int dstCx, int dstCy, int rotation, int scaleX,
                                int scaleY, int areaScaleX, int areaScaleY, bool forward)
 {
-    // 1. Rotation; an unknown pair scale is 1.0.
-    rotation = wrap180(rotation);
-    scaleX = scaleX == 0 ? UNIT_SCALE : scaleX;
-    scaleY = scaleY == 0 ? UNIT_SCALE : scaleY;
-    // 2. Offset from the source centre, scaled by the mean of pair and area scale (a sum of
-    // 0 or below, impossible for scales the matcher computes, counts as 1.0).
-    std::int64_t sx = scaleX + areaScaleX;
-    std::int64_t sy = scaleY + areaScaleY;
-    sx = sx > 0 ? sx : 2 * UNIT_SCALE;
-    sy = sy > 0 ? sy : 2 * UNIT_SCALE;
-    std::int64_t dx = 0;
-    std::int64_t dy = 0;
-    if (forward) {
-        dx = sx * (x - srcCx) / (2 * UNIT_SCALE);
-        dy = sy * (y - srcCy) / (2 * UNIT_SCALE);
-    } else {
-        dx = CoUnscale(x - srcCx, sx);
-        dy = CoUnscale(y - srcCy, sy);
-    }
-    // 3-4. Polar form.
-    const float sq = static_cast<float>(dx * dx + dy * dy);
-    const int rho = static_cast<int>(std::sqrt(sq) + 0.5f);
-    const int phi = atan(static_cast<int>(dx), static_cast<int>(dy));
-    // 5. Turned and placed about the destination centre (psi is already within 0..359).
-    const int psi = wrap360(phi + rotation);
-    outX = dstCx + round8192(static_cast<std::int64_t>(TabCos360[psi]) * rho);
-    outY = dstCy + round8192(static_cast<std::int64_t>(TabSin360[psi]) * rho);
-    outAngle = wrap180(angle + rotation);
+    CoTransferPoint(x, y, angle, outX, outY, outAngle, srcCx, srcCy, dstCx, dstCy, rotation, scaleX,
+                    scaleY, areaScaleX, areaScaleY, forward);
 }
 
 void Matcher100::getAreaScale(GroupEx* g, int cx, int cy, int& scaleX, int& scaleY, bool isProbe)
@@ -220,6 +289,18 @@ void Matcher100::getAreaScale(GroupEx* g, int cx, int cy, int& scaleX, int& scal
     }
     scaleX = wX == 0 ? UNIT_SCALE : static_cast<int>(sX / wX);
     scaleY = wY == 0 ? UNIT_SCALE : static_cast<int>(sY / wY);
+}
+
+void Matcher100::getAreaScales(GroupEx* g, const ESK::Sign* points, int count, int* scaleX,
+                               int* scaleY, bool isProbe)
+{
+    ZF_ASSERT(g);
+    // The scaled pairs gathered once for all the points.
+    CoAxis axisX;
+    CoAxis axisY;
+    CoFillAxes(*g, isProbe ? g->m_minutiaeP : g->m_minutiaeG, isProbe, axisX, axisY);
+    CoAxisScales(axisX, points, false, count, scaleX);
+    CoAxisScales(axisY, points, true, count, scaleY);
 }
 
 void Matcher100::calcScale(GroupEx* g)

@@ -32,6 +32,33 @@ int GrRoundedLength(int dx, int dy)
     return static_cast<int>(std::sqrt(GrSquaredLength(dx, dy)) + 0.5f);
 }
 
+// Is pair p compared with its scale carried? Not when its scale is unknown, nor when it
+// cancels the candidate's (wrapped values from a corrupt template: a zero divisor).
+bool GrCarried(bool scaled, const PairEx2& p, int divX, int divY)
+{
+    return scaled && p.scaleX != 0 && p.scaleY != 0 && divX != 0 && divY != 0;
+}
+
+// Bounds that refuse a carried gallery segment by its stored length lG0 alone, whatever its
+// direction: lG0 8191 > longLimit or lG0 8193 < shortLimit. The carried length is
+// round(hypot(x, y)) with |x| = |round(C lG0 / 16)| / divX truncated, |y| alike with S and
+// divY, where 8191 <= hypot(C, S) <= 8193 for every table direction. The roundings move it
+// by less than 2.63 below and 1.21 above (lG0 / 16) hypot(C / divX, S / divY), which lies
+// between 8191 lG0 / (16 max(divX, divY)) and 8193 lG0 / (16 min(divX, divY)). Longer than
+// lP + tol, tol = distTol(lP), is refused; shorter than lP - tol too, since the tolerance of
+// a smaller length is no larger. Positive divisors only.
+struct GrLengthBounds {
+    std::int64_t longLimit;
+    std::int64_t shortLimit;
+};
+
+GrLengthBounds GrCarriedLengthBounds(int divX, int divY, int lP, int tol)
+{
+    const std::int64_t large = divX > divY ? divX : divY;
+    const std::int64_t small = divX > divY ? divY : divX;
+    return GrLengthBounds{16 * large * (lP + tol + 3), 16 * small * (lP - tol - 2)};
+}
+
 } // namespace
 
 void HitGroup::add(short nP, short nG, Transition t, short distDif, short minAngleDif,
@@ -369,7 +396,7 @@ bool GroupEx::isCompatible(short np, short ng, int level, NumSet<unsigned>& conf
     // from a corrupt template: a zero divisor below), is compared unscaled.
     const int divX = scaleX + p.scaleX;
     const int divY = scaleY + p.scaleY;
-    const bool carried = scaled && p.scaleX != 0 && p.scaleY != 0 && divX != 0 && divY != 0;
+    const bool carried = GrCarried(scaled, p, divX, divY);
     if (carried) {
         // The gallery segment divided by the mean of both pairs' scales, along the probe's
         // axes.
@@ -406,29 +433,75 @@ bool GroupEx::agreesWithPair(short np, short ng, std::size_t pos, int level, boo
     return agreesWithPairInline(np, ng, pos, level, scaled, scaleX, scaleY, error);
 }
 
-int GroupEx::findDisagreeingPair(short np, short ng, int level, bool scaled, int scaleX, int scaleY,
-                                 std::uint32_t first) const
+int GroupEx::findAgreeingGallery(short np, const std::uint8_t* candidates, int count, int level,
+                                 bool scaled, int scaleX, int scaleY, std::uint32_t& first,
+                                 std::uint8_t* agreeing) const
 {
     const std::uint32_t n = m_pair.m_numItems;
     ZF_ASSERT(level >= 0 && level < MAX_ERROR_LEVEL);
+    // What the first pair's tests need of the probe side, kept while it stays the first.
+    std::uint32_t preparedPos = 0xFFFFFFFFu;
+    bool firstApplies = false; // the first pair does not hold np
+    int firstNg = 0;
+    int lP = 0;
+    bool carried = false;
+    bool bounded = false;
+    GrLengthBounds bounds{0, 0};
+    int numAgreeing = 0;
     int error = 0;
-    if (first < n) {
-        const PairEx2& p = m_pair.m_items[first];
-        if (p.np != np && p.ng != ng &&
-            !agreesWithPairInline(np, ng, first, level, scaled, scaleX, scaleY, error)) {
-            return static_cast<int>(first);
+    for (int c = 0; c < count; ++c) {
+        const short ng = candidates[c];
+        int refusal = -1;
+        // 1. The first pair, refusing most candidates by the length alone.
+        if (first < n) {
+            if (first != preparedPos) {
+                preparedPos = first;
+                const PairEx2& p = m_pair.m_items[first];
+                firstApplies = p.np != np;
+                firstNg = p.ng;
+                if (firstApplies) {
+                    lP = m_pairSetP->getLen(np, p.np);
+                    const int divX = scaleX + p.scaleX;
+                    const int divY = scaleY + p.scaleY;
+                    carried = GrCarried(scaled, p, divX, divY);
+                    bounded = carried && divX > 0 && divY > 0;
+                    if (bounded) {
+                        bounds = GrCarriedLengthBounds(divX, divY, lP, distTol(level, lP));
+                    }
+                }
+            }
+            if (firstApplies && firstNg != ng) {
+                const std::int64_t lG0 = m_pairSetG->getLen(ng, firstNg);
+                bool refused = false;
+                if (bounded) {
+                    refused = lG0 * 8191 > bounds.longLimit || lG0 * 8193 < bounds.shortLimit;
+                } else if (!carried) {
+                    const int lG = static_cast<int>(lG0);
+                    refused = std::abs(lP - lG) > distTol(level, lP < lG ? lP : lG);
+                }
+                if (refused ||
+                    !agreesWithPairInline(np, ng, first, level, scaled, scaleX, scaleY, error)) {
+                    refusal = static_cast<int>(first);
+                }
+            }
+        }
+        // 2. The other pairs in order.
+        for (std::uint32_t i = 0; i < n && refusal == -1; ++i) {
+            const PairEx2& p = m_pair.m_items[i];
+            if (i == first || p.np == np || p.ng == ng) {
+                continue;
+            }
+            if (!agreesWithPairInline(np, ng, i, level, scaled, scaleX, scaleY, error)) {
+                refusal = static_cast<int>(i);
+            }
+        }
+        if (refusal != -1) {
+            first = static_cast<std::uint32_t>(refusal);
+        } else {
+            agreeing[numAgreeing++] = static_cast<std::uint8_t>(ng);
         }
     }
-    for (std::uint32_t i = 0; i < n; ++i) {
-        const PairEx2& p = m_pair.m_items[i];
-        if (i == first || p.np == np || p.ng == ng) {
-            continue;
-        }
-        if (!agreesWithPairInline(np, ng, i, level, scaled, scaleX, scaleY, error)) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
+    return numAgreeing;
 }
 
 bool GroupEx::isCompatibleAligned(short np, short ng, int level, NumSet<unsigned>& conflicts,

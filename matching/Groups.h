@@ -303,13 +303,15 @@ public:
     // (256 = the larger length) through error.
     bool agreesWithPair(short np, short ng, std::size_t pos, int level, bool scaled, int scaleX,
                         int scaleY, int& error) const;
-    // For a test that allows no conflict and skips nothing, on a candidate whose minutia
-    // directions agree: -1 when (np, ng) agrees with every pair that holds neither of its
-    // minutiae (as isCompatibleAligned finds), else the position of a pair it disagrees with.
-    // Pair `first` (when it exists) is tried first, which does not change the outcome, only
-    // how soon a refusal is found.
-    int findDisagreeingPair(short np, short ng, int level, bool scaled, int scaleX, int scaleY,
-                            std::uint32_t first) const;
+    // For a test that allows no conflict and skips nothing, on candidates (np, ng) whose
+    // minutia directions agree: writes to `agreeing`, in order, the gallery minutiae of
+    // `candidates` that agree with every pair holding neither minutia of theirs (as
+    // isCompatibleAligned finds), and returns their count. Pair `first` (when it exists) is
+    // tried first, and a pair that refuses a candidate becomes `first`: this changes no
+    // outcome, only how soon a refusal is found.
+    int findAgreeingGallery(short np, const std::uint8_t* candidates, int count, int level,
+                            bool scaled, int scaleX, int scaleY, std::uint32_t& first,
+                            std::uint8_t* agreeing) const;
     // agreesWithPair expanded in place: for the per-pair loops of Groups.cpp only.
     bool agreesWithPairInline(short np, short ng, std::size_t pos, int level, bool scaled,
                               int scaleX, int scaleY, int& error) const;

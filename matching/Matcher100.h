@@ -203,6 +203,9 @@ public:
                        int srcCy, int dstCx, int dstCy, int rotation, int scaleX, int scaleY,
                        int areaScaleX, int areaScaleY, bool forward);
     void getAreaScale(GroupEx* g, int cx, int cy, int& scaleX, int& scaleY, bool isProbe);
+    // getAreaScale at each of the first count points, into scaleX[] and scaleY[].
+    void getAreaScales(GroupEx* g, const ESK::Sign* points, int count, int* scaleX, int* scaleY,
+                       bool isProbe);
     void calcScale(GroupEx* g);
     void calcScaleForNewPair(GroupEx* g, std::size_t pos);
 

@@ -613,14 +613,21 @@ void Matcher100::findAllCompatiblePairs()
     // Without pairs every candidate agrees; with pairs and no conflict allowed, the minutia
     // direction test comes first, then the pairs one by one.
     const bool strict = maxConflicts == 0 && group->getNumItems() != 0;
-    // 3. Every free probe minutia against every free gallery minutia.
-    for (int np = 0; np < m_numNestP && numFreeG != 0; ++np) {
+    // 3. Every free probe minutia against every free gallery minutia, the area scales around
+    // the probe minutiae worked out together.
+    if (numFreeG == 0) {
+        return;
+    }
+    ZF_ASSERT(m_numNestP <= MAX_NESTS);
+    int scaleX[MAX_NESTS];
+    int scaleY[MAX_NESTS];
+    getAreaScales(group, m_minutiaeP, m_numNestP, scaleX, scaleY, true);
+    for (int np = 0; np < m_numNestP; ++np) {
         if (m_inGroupP[np] != 0 || m_strongExcludeP[np] != 0) {
             continue;
         }
-        int sx = 0;
-        int sy = 0;
-        getAreaScale(group, m_minutiaeP[np].x, m_minutiaeP[np].y, sx, sy, true);
+        const int sx = scaleX[np];
+        const int sy = scaleY[np];
         const bool scaled = sx != 0 && sy != 0;
         if (scaled && !aligned) {
             group->recalcData();
@@ -643,19 +650,20 @@ void Matcher100::findAllCompatiblePairs()
         const int turnedP = wrap360(m_minutiaeP[np].angle - group->m_rotation);
         std::uint64_t mask[4];
         angleWindowMask(freeAngle, m_wideP[np] != 0 ? wideLimit : freeLimit, padded, turnedP, mask);
+        std::uint8_t candidates[MAX_NESTS];
+        int numCandidates = 0;
         for (int w = 0; w < 4; ++w) {
             for (std::uint64_t m = mask[w]; m != 0; m &= m - 1) {
-                const int ng = freeG[64 * w + __builtin_ctzll(m)];
-                conflicts.set.m_numItems = 0;
-                const int refusal =
-                    group->findDisagreeingPair(static_cast<short>(np), static_cast<short>(ng),
-                                               m_errorLevel, scaled, sx, sy, lastRefusal);
-                if (refusal != -1) {
-                    lastRefusal = static_cast<std::uint32_t>(refusal);
-                    continue;
-                }
-                offer(np, ng);
+                candidates[numCandidates++] = freeG[64 * w + __builtin_ctzll(m)];
             }
+        }
+        std::uint8_t agreeing[MAX_NESTS];
+        const int numAgreeing =
+            group->findAgreeingGallery(static_cast<short>(np), candidates, numCandidates,
+                                       m_errorLevel, scaled, sx, sy, lastRefusal, agreeing);
+        for (int k = 0; k < numAgreeing; ++k) {
+            conflicts.set.m_numItems = 0;
+            offer(np, agreeing[k]);
         }
     }
 }

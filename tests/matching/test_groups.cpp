@@ -352,8 +352,80 @@ TEST(GroupEx, ScalesCancellingEachOtherAreComparedUnscaled)
         EXPECT_TRUE(
             g.isCompatible(3, 3, 0, collected, 4, nullptr, skip, true, c.sx, c.sy, IC_COLLECT, 0));
         EXPECT_EQ(collected.getNumItems(), 0u);
-        EXPECT_EQ(g.findDisagreeingPair(3, 3, 0, true, c.sx, c.sy, 0), -1);
+        const std::uint8_t candidate = 3;
+        std::uint8_t agreeing = 0;
+        std::uint32_t first = 0;
+        EXPECT_EQ(g.findAgreeingGallery(3, &candidate, 1, 0, true, c.sx, c.sy, first, &agreeing),
+                  1);
     }
+}
+
+TEST(GroupEx, AgreeingGalleryEqualsTheStrictTest)
+{
+    // 160 probe minutiae; the gallery the same stretched unevenly along the axes and jittered,
+    // so that many carried lengths fall near the tolerance on either side. Eight pairs with
+    // scales known, unknown on one axis, or cancelling a wrapped candidate scale.
+    constexpr int N = 160;
+    std::vector<MinutiaPoint> p;
+    std::vector<MinutiaPoint> gs;
+    for (int k = 0; k < N; ++k) {
+        const int x = (k * 67) % 420 + 40;
+        const int y = (k * 151) % 430 + 30;
+        p.push_back({x, y, 0});
+        gs.push_back({(x * 9) / 8 + (k * 7) % 11 - 40, (y * 15) / 16 + (k * 5) % 9, 0});
+    }
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(p), zftest::PlanOf(gs));
+    GroupEx& g = m->m_kernelGroups[0];
+    g.reset();
+    const int pairScales[8][2] = {{290, 240}, {250, 260}, {0, 250},   {300, 0},
+                                  {100, 100}, {280, 230}, {270, 250}, {240, 280}};
+    for (int k = 0; k < 8; ++k) {
+        ASSERT_TRUE(g.add(k, k, 0));
+        g.getPair(k).scaleX = static_cast<std::uint16_t>(pairScales[k][0]);
+        g.getPair(k).scaleY = static_cast<std::uint16_t>(pairScales[k][1]);
+    }
+    g.m_rotation = 0;
+    // Every minutia direction passes, so only the pairs decide.
+    g.m_minAngleTol = 180;
+    g.m_minAngleTolWide = 180;
+    std::uint8_t candidates[N];
+    for (int k = 0; k < N; ++k) {
+        candidates[k] = static_cast<std::uint8_t>(k);
+    }
+    const int scales[][2] = {{256, 256}, {290, 230}, {220, 300}, {-100, 256}, {0, 0}};
+    int agreed = 0;
+    int refused = 0;
+    for (const int level : {0, 3, 5}) {
+        for (const auto& sc : scales) {
+            const bool scaled = sc[0] != 0 && sc[1] != 0;
+            for (int np = 0; np < N; ++np) {
+                std::vector<int> expected;
+                for (int ng = 0; ng < N; ++ng) {
+                    NumSet<unsigned> none;
+                    if (g.isCompatibleAligned(static_cast<short>(np), static_cast<short>(ng), level,
+                                              none, 0, nullptr, none, scaled, sc[0], sc[1],
+                                              IC_STRICT)) {
+                        expected.push_back(ng);
+                    }
+                }
+                agreed += static_cast<int>(expected.size());
+                refused += N - static_cast<int>(expected.size());
+                for (const std::uint32_t start : {0u, 5u, 100u}) {
+                    std::uint8_t agreeing[N];
+                    std::uint32_t first = start;
+                    const int n =
+                        g.findAgreeingGallery(static_cast<short>(np), candidates, N, level, scaled,
+                                              sc[0], sc[1], first, agreeing);
+                    ASSERT_EQ(std::vector<int>(agreeing, agreeing + n), expected)
+                        << level << " " << sc[0] << "," << sc[1] << " np " << np << " from "
+                        << start;
+                }
+            }
+        }
+    }
+    // Both outcomes occur often enough to matter.
+    EXPECT_GT(agreed, 500);
+    EXPECT_GT(refused, 500);
 }
 
 ConflictPos Record(std::vector<std::pair<int, int>> pairs, std::vector<unsigned> positions)
@@ -510,6 +582,51 @@ TEST(Alignment, AreaScaleWeightsAndTheWholeCarry)
             EXPECT_EQ(o.x, x) << i << " " << isP;
             EXPECT_EQ(o.y, y) << i << " " << isP;
             EXPECT_EQ(o.angle, a) << i << " " << isP;
+        }
+    }
+}
+
+TEST(Alignment, WholeCarryOverManyMinutiaeAndExtremeScales)
+{
+    // 140 scattered minutiae, so that the axis distances to the pairs cover every weight
+    // band and its edges; pair scales from 1 to 65535 with gaps on either axis. Groups of 9
+    // and of 130 pairs (the longest axes take another path).
+    std::vector<MinutiaPoint> points;
+    for (int k = 0; k < 140; ++k) {
+        points.push_back({(k * 37) % 500 + 5, (k * 53) % 500 + 5, (k * 58) % 360});
+    }
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(points), zftest::PlanOf(points));
+    const int scales[7][2] = {{1, 256},   {65535, 0},     {0, 65535}, {300, 41},
+                              {256, 256}, {65535, 65535}, {97, 0}};
+    for (const int pairs : {9, 130}) {
+        SCOPED_TRACE(pairs);
+        GroupEx& g = m->m_kernelGroups[0];
+        g.reset();
+        for (int k = 0; k < pairs; ++k) {
+            ASSERT_TRUE(g.add(k, k, 0));
+            g.getPair(k).scaleX = static_cast<std::uint16_t>(scales[k % 7][0]);
+            g.getPair(k).scaleY = static_cast<std::uint16_t>(scales[k % 7][1]);
+        }
+        m->combineFingerprints(&g, true, true, 250, 240, 260, 230, -7, true);
+        for (int i = 0; i < 140; ++i) {
+            for (const bool isP : {true, false}) {
+                const ESK::Sign& s = (isP ? m->m_minutiaeP : m->m_minutiaeG)[i];
+                int areaX = 0;
+                int areaY = 0;
+                int localX = 0;
+                int localY = 0;
+                m->getAreaScale(&g, isP ? 250 : 260, isP ? 240 : 230, areaX, areaY, isP);
+                m->getAreaScale(&g, s.x, s.y, localX, localY, isP);
+                int x = 0;
+                int y = 0;
+                int a = 0;
+                m->transferPoint(s.x, s.y, s.angle, x, y, a, isP ? 250 : 260, isP ? 240 : 230,
+                                 isP ? 260 : 250, isP ? 230 : 240, isP ? 7 : -7, localX, localY,
+                                 areaX, areaY, isP);
+                const MinutiaeShort& o = (isP ? m->m_carriedP : m->m_carriedG)[i];
+                ASSERT_EQ(o.x, x) << i << " " << isP;
+                ASSERT_EQ(o.y, y) << i << " " << isP;
+            }
         }
     }
 }
