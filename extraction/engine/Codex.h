@@ -836,7 +836,8 @@ public:
     int m_stCount = 0;  // singular ring points counted by StGoon
     // The stage's layers, fetched once per run: level 3 best orientation and strength (32, 112),
     // their regularised forms (33, 113), loop fit (37), cell class (160), the four families'
-    // candidates (38..41, 119..122) and the level-0 response layers (10..13).
+    // candidates (38..41, 119..122) and the level-0 response layers (10..13) with the ridge
+    // walks' step codes and move tables of each (owned by Stream for its run).
     struct StLayers {
         unsigned char* dir;
         unsigned char* dirR;
@@ -847,6 +848,8 @@ public:
         unsigned char* famDir[4];
         unsigned char* famMag[4];
         unsigned char* resp[4];
+        const unsigned char* codes[4];
+        const std::int32_t* moves[4];
     };
     StLayers m_st{};
 

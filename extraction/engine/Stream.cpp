@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 namespace wizard73 {
 namespace {
@@ -63,14 +64,95 @@ int Strength(int s, int len)
     return q < 0 ? 0 : q > 255 ? 255 : q;
 }
 
-// Cursor moves of a ridge walk in one direction: ahead, right and left of it.
-struct FlMoves {
-    std::ptrdiff_t ahead, right, left;
-};
+// The step rule of the ridge walks: to the brightest (dark walks: darkest) of the pixels ahead,
+// right and left of the cursor, a tie going ahead before left before right. It depends on the
+// pixel alone, so each response layer gets a byte per interior pixel holding the move of all
+// four walks of its family, two bits each (0 ahead, 1 right, 2 left): bits 0-1 the bright walk
+// along direction n, 2-3 bright along n + 4, 4-5 dark along n, 6-7 dark along n + 4. A walk
+// then steps through a table of 256 pixel offsets indexed by that byte.
+constexpr int FL_CODES = 4;   // walks per family: bright n, bright n + 4, dark n, dark n + 4
+constexpr int FL_TABLE = 256; // entries of one walk's move table
 
-FlMoves MovesOf(const CLevel& lv, int dir)
+using FlBytes = unsigned char __attribute__((vector_size(16)));
+using FlMask = signed char __attribute__((vector_size(16)));
+constexpr int FL_LANES = 16;
+
+FlBytes LoadBytes(const unsigned char* p)
 {
-    return {lv.step[dir & 7], lv.step[(dir + 1) & 7], lv.step[(dir + 7) & 7]};
+    FlBytes v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// The two code bits of one walk, lane by lane, placed under `right` (bit of the right move)
+// and `right` * 2 (left): the bright rule when Bright, else the dark one.
+template <bool Bright>
+FlBytes FlCode(FlBytes a, FlBytes r, FlBytes l, unsigned char right)
+{
+    // Ahead beats right on a tie; left beats ahead only when strictly better, and beats right
+    // also on a tie.
+    const FlMask aWins = Bright ? a >= r : a <= r;
+    const FlMask lWins = (aWins & (Bright ? l > a : l < a)) | (~aWins & (Bright ? l >= r : l <= r));
+    const FlBytes rBit = reinterpret_cast<FlBytes>(~lWins & ~aWins) & right;
+    return rBit | (reinterpret_cast<FlBytes>(lWins) & static_cast<unsigned char>(2 * right));
+}
+
+// Codes of FL_LANES pixels from their neighbours ahead (a), right (r) and left (l) along
+// direction n and the same along n + 4 (a4, r4, l4).
+FlBytes FlCodes(FlBytes a, FlBytes r, FlBytes l, FlBytes a4, FlBytes r4, FlBytes l4)
+{
+    return FlCode<true>(a, r, l, 1) | FlCode<true>(a4, r4, l4, 4) | FlCode<false>(a, r, l, 16) |
+           FlCode<false>(a4, r4, l4, 64);
+}
+
+// The codes of family n from its response layer `resp` into `codes` (interior pixels only)
+// and the family's four move tables into moves[0 .. 4 * FL_TABLE - 1].
+void FlMakeCodes(const CLevel& lv, int n, const unsigned char* resp, unsigned char* codes,
+                 std::int32_t* moves)
+{
+    const int w = lv.width;
+    const int h = lv.height;
+    for (int c = 0; c < FL_CODES; ++c) {
+        const int d = (n + 4 * (c & 1)) & 7;
+        const std::int32_t move[4] = {lv.step[d], lv.step[(d + 1) & 7], lv.step[(d + 7) & 7], 0};
+        for (int b = 0; b < FL_TABLE; ++b) {
+            moves[c * FL_TABLE + b] = move[(b >> (2 * c)) & 3];
+        }
+    }
+    const std::ptrdiff_t ahead = lv.step[n & 7];
+    const std::ptrdiff_t right = lv.step[(n + 1) & 7];
+    const std::ptrdiff_t left = lv.step[(n + 7) & 7];
+    auto lanes = [&](const unsigned char* p) {
+        return FlCodes(LoadBytes(p + ahead), LoadBytes(p + right), LoadBytes(p + left),
+                       LoadBytes(p - ahead), LoadBytes(p - right), LoadBytes(p - left));
+    };
+    const int inner = w - 2;
+    for (int y = 1; y + 1 < h; ++y) {
+        const std::size_t row = static_cast<std::size_t>(y) * w + 1;
+        if (inner >= FL_LANES) {
+            // Whole lane groups, the last one overlapping its predecessor.
+            for (int x = 0;; x += FL_LANES) {
+                const int at = x + FL_LANES <= inner ? x : inner - FL_LANES;
+                const FlBytes v = lanes(resp + row + at);
+                std::memcpy(codes + row + at, &v, sizeof v);
+                if (at + FL_LANES >= inner) {
+                    break;
+                }
+            }
+        } else {
+            // A narrow level: the neighbours gathered pixel by pixel into one lane group.
+            unsigned char nb[6][FL_LANES] = {};
+            const std::ptrdiff_t offs[6] = {ahead, right, left, -ahead, -right, -left};
+            for (int x = 0; x < inner; ++x) {
+                for (int k = 0; k < 6; ++k) {
+                    nb[k][x] = resp[static_cast<std::ptrdiff_t>(row) + x + offs[k]];
+                }
+            }
+            const FlBytes v = FlCodes(LoadBytes(nb[0]), LoadBytes(nb[1]), LoadBytes(nb[2]),
+                                      LoadBytes(nb[3]), LoadBytes(nb[4]), LoadBytes(nb[5]));
+            std::memcpy(codes + row, &v, static_cast<std::size_t>(inner > 0 ? inner : 0));
+        }
+    }
 }
 
 // The ridge walks of the flow measurement on a level-0 response layer, step for step the
@@ -79,13 +161,15 @@ FlMoves MovesOf(const CLevel& lv, int dir)
 // a paired walk, when either cursor reaches it). A walk runs in stretches of room + 1 steps at
 // most, room being a lower bound of the steps to that ring: a step moves at most one pixel
 // along each axis, so a stretch reaches the ring only with its last step, and the exact
-// position is worked out only between stretches. Positions are pixel offsets from the layer
-// base. The engine's walk members are not moved: every cell walked here is walked next by
-// StSums, which places the walk afresh.
+// position is worked out only between stretches; no step starts on the ring, so the codes of
+// the interior are all a walk reads. Positions are pixel offsets from the layer base. The
+// engine's walk members are not moved: every cell walked here is walked next by StSums, which
+// places the walk afresh.
 class FlWalks {
 public:
-    FlWalks(const Codex& engine, const unsigned char* resp)
-        : m_resp(resp), m_w(engine.m_level[0].width), m_h(engine.m_level[0].height)
+    FlWalks(const Codex& engine, const unsigned char* resp, const unsigned char* codes)
+        : m_resp(resp), m_codes(codes), m_w(engine.m_level[0].width),
+          m_h(engine.m_level[0].height)
     {
     }
 
@@ -98,10 +182,11 @@ public:
         return m_h - 2 - y < r ? m_h - 2 - y : r;
     }
 
-    // End of the bright (dark) walk from off, whose room is `room`: `free` steps in direction
-    // mv1, then up to `len` steps in mv2 under the stop rule.
+    // End of the bright (dark) walk from off, whose room is `room`: `free` steps by the move
+    // table mv1, then up to `len` steps by mv2 under the stop rule.
     template <bool Bright>
-    int Ends(int off, int room, const FlMoves& mv1, int free, const FlMoves& mv2, int len) const
+    int Ends(int off, int room, const std::int32_t* mv1, int free, const std::int32_t* mv2,
+             int len) const
     {
         int t1 = 0;
         int t2 = 0;
@@ -112,10 +197,10 @@ public:
     }
 
     // Paired walk under the stop rule, led by a bright (dark) walk from `lead` with a follower
-    // from `follow` (rooms leadRoom and followRoom), `len` steps at most in direction mv: its
-    // value as MvSynW (MvSynI) gives it; `lead` becomes the leading walk's end.
+    // from `follow` (rooms leadRoom and followRoom), `len` steps at most by the move table mv:
+    // its value as MvSynW (MvSynI) gives it; `lead` becomes the leading walk's end.
     template <bool Bright>
-    int Paired(int& lead, int leadRoom, int follow, int followRoom, const FlMoves& mv,
+    int Paired(int& lead, int leadRoom, int follow, int followRoom, const std::int32_t* mv,
                int len) const
     {
         int t1 = 0;
@@ -134,49 +219,33 @@ public:
     int Width() const { return m_w; }
 
 private:
-    // The step rule: to the brightest (dark walks: darkest) of the pixels ahead, right and
-    // left, a tie going ahead before left before right. Chosen without branches: a pixel's key
-    // is 4 times its value plus its rank among equals (bright walks: ahead 2, left 1, right 0;
-    // dark walks: ahead 0, left 1, right 2), so the keys differ and the greatest (least) one
-    // is the rule's choice; Next answers the move and the value reached (key / 4).
-    template <bool Bright> struct Step {
-        std::ptrdiff_t ahead, right, left;
-        explicit Step(const FlMoves& mv) : ahead(mv.ahead), right(mv.right), left(mv.left) {}
-        std::ptrdiff_t Next(const unsigned char* p, std::uint32_t& v) const
-        {
-            const std::uint32_t a = 4u * p[ahead] + (Bright ? 2u : 0u);
-            const std::uint32_t r = 4u * p[right] + (Bright ? 0u : 2u);
-            const std::uint32_t l = 4u * p[left] + 1u;
-            const bool aWins = Bright ? a > r : a < r;
-            const std::uint32_t k = aWins ? a : r;
-            const std::ptrdiff_t m = aWins ? ahead : right;
-            const bool lWins = Bright ? l > k : l < k;
-            v = (lWins ? l : k) >> 2;
-            return lWins ? left : m;
-        }
-    };
-
-    int RoomAt(int off) const { return Room(off % m_w, off / m_w); }
-
-    // Up to `steps` steps from off (the follower at off2 alongside when paired), room a lower
-    // bound of the room of both, which is left a lower bound at the end; with the stop rule the
-    // walk ends on its first unmarked pixel after marked ones. Paired walks sum the pixels of
-    // both cursors into t1 and t2. Returns the steps taken.
-    template <bool Bright, bool StopRule, bool Paired>
-    int Walk(int& off, int& off2, int& room, int steps, const FlMoves& mv, int& t1, int& t2) const
+    int RoomAt(std::ptrdiff_t off) const
     {
-        const Step<Bright> st(mv);
-        const unsigned char* p = m_resp + off;
-        const unsigned char* p2 = m_resp + off2;
+        const int o = static_cast<int>(off);
+        return Room(o % m_w, o / m_w);
+    }
+
+    // Up to `steps` steps from off by the move table mv (the follower at off2 alongside when
+    // paired), room a lower bound of the room of both, which is left a lower bound at the end;
+    // with the stop rule the walk ends on its first unmarked pixel after marked ones. Paired
+    // walks sum the pixels of both cursors into t1 and t2. Returns the steps taken.
+    template <bool Bright, bool StopRule, bool Paired>
+    int Walk(int& off, int& off2, int& room, int steps, const std::int32_t* mv, int& t1,
+             int& t2) const
+    {
+        const unsigned char* const resp = m_resp;
+        const unsigned char* const codes = m_codes;
+        std::ptrdiff_t o = off;
+        std::ptrdiff_t o2 = off2;
         // One step; true when the pixel reached is marked.
         auto step = [&]() {
-            std::uint32_t v;
-            const std::ptrdiff_t m = st.Next(p, v);
-            p += m;
+            const std::ptrdiff_t m = mv[codes[o]];
+            o += m;
+            const std::uint32_t v = resp[o];
             if (Paired) {
-                p2 += m;
+                o2 += m;
                 t1 += static_cast<int>(v);
-                t2 += *p2;
+                t2 += resp[o2];
             }
             return Bright ? v >= 128u : v < 127u;
         };
@@ -201,7 +270,7 @@ private:
                 }
             } else {
                 for (; n < chunk; ++n) {
-                    step();
+                    o += mv[codes[o]];
                 }
             }
             taken += n;
@@ -210,21 +279,22 @@ private:
             if (done || left == 0) {
                 break;
             }
-            room = RoomAt(static_cast<int>(p - m_resp));
+            room = RoomAt(o);
             if (Paired) {
-                const int r2 = RoomAt(static_cast<int>(p2 - m_resp));
+                const int r2 = RoomAt(o2);
                 room = r2 < room ? r2 : room;
             }
             if (room < 0) {
                 break;
             }
         }
-        off = static_cast<int>(p - m_resp);
-        off2 = static_cast<int>(p2 - m_resp);
+        off = static_cast<int>(o);
+        off2 = static_cast<int>(o2);
         return taken;
     }
 
     const unsigned char* m_resp;
+    const unsigned char* m_codes;
     int m_w;
     int m_h;
 };
@@ -316,7 +386,7 @@ void Codex::StFlow(int x, int y, int n, int len)
     unsigned char* const l113 = m_st.magR;
     unsigned char* const famDir = m_st.famDir[n];
     unsigned char* const famMag = m_st.famMag[n];
-    const FlWalks walks(*this, m_st.resp[n]);
+    const FlWalks walks(*this, m_st.resp[n], m_st.codes[n]);
     // Block centre at level 0 (the last block of a row or column is shifted inside).
     const int w0 = walks.Width();
     const int h0 = m_level[0].height;
@@ -329,26 +399,27 @@ void Codex::StFlow(int x, int y, int n, int len)
     const int half = len / 2 + 1;
     int best = 0;
     for (int pass = 0; pass < 2; ++pass) {
-        const int d1 = pass == 0 ? n : (n + 4) & 7;
-        const int d2 = (d1 + 4) & 7;
-        const FlMoves mv1 = MovesOf(m_level[0], d1);
-        const FlMoves mv2 = MovesOf(m_level[0], d2);
+        // Move tables along n + 4 * pass (1) and back (2), bright and dark.
+        const std::int32_t* const bright1 = m_st.moves[n] + pass * FL_TABLE;
+        const std::int32_t* const bright2 = m_st.moves[n] + (1 - pass) * FL_TABLE;
+        const std::int32_t* const dark1 = bright1 + 2 * FL_TABLE;
+        const std::int32_t* const dark2 = bright2 + 2 * FL_TABLE;
         // 1. Bright path, end B.
-        const int b = walks.Ends<true>(centre, centreRoom, mv1, half, mv2, len);
+        const int b = walks.Ends<true>(centre, centreRoom, bright1, half, bright2, len);
         const int bxe = b % w0, bye = b / w0;
         // 2. Dark path, end K.
-        const int k = walks.Ends<false>(centre, centreRoom, mv1, half, mv2, len);
+        const int k = walks.Ends<false>(centre, centreRoom, dark1, half, dark2, len);
         const int kxe = k % w0, kye = k / w0;
         const int bRoom = walks.Room(bxe, bye);
         const int kRoom = walks.Room(kxe, kye);
         // 3. Paired walk from K (leading) and B (following).
         int end = k;
-        const int s1 = walks.Paired<false>(end, kRoom, b, bRoom, mv1, len);
+        const int s1 = walks.Paired<false>(end, kRoom, b, bRoom, dark1, len);
         const int q1 = Strength(s1, len);
         const int a1 = atan(kxe - end % w0, kye - end / w0) % 180;
         // 4. Paired walk from B (leading) and K (following).
         end = b;
-        const int s2 = walks.Paired<true>(end, bRoom, k, kRoom, mv1, len);
+        const int s2 = walks.Paired<true>(end, bRoom, k, kRoom, bright1, len);
         const int q2 = Strength(s2, len);
         const int a2 = atan(bxe - end % w0, bye - end / w0) % 180;
         // 5. Overall best.
@@ -525,10 +596,18 @@ void Codex::Stream(int)
     m_st.mag = GetLay(112, LEVEL);
     m_st.magR = GetLay(113, LEVEL);
     m_st.cls = GetLay(160, LEVEL);
+    // The walks' step codes, a level-0 plane per family, and their move tables.
+    const std::size_t n0 = m_level[0].size;
+    const std::unique_ptr<unsigned char[]> codes(new unsigned char[4 * n0]);
+    const std::unique_ptr<std::int32_t[]> moves(new std::int32_t[4 * FL_CODES * FL_TABLE]);
     for (int k = 0; k < 4; ++k) {
         m_st.famDir[k] = GetLay(38 + k, LEVEL);
         m_st.famMag[k] = GetLay(119 + k, LEVEL);
         m_st.resp[k] = GetLay(10 + k, 0);
+        FlMakeCodes(m_level[0], k, m_st.resp[k], codes.get() + k * n0,
+                    moves.get() + k * FL_CODES * FL_TABLE);
+        m_st.codes[k] = codes.get() + k * n0;
+        m_st.moves[k] = moves.get() + k * FL_CODES * FL_TABLE;
     }
     // 3. Passes.
     for (int p = 0;; ++p) {
@@ -569,6 +648,10 @@ void Codex::Stream(int)
         StReco(i);
     }
     Resume();
+    for (int k = 0; k < 4; ++k) { // the codes go with this run
+        m_st.codes[k] = nullptr;
+        m_st.moves[k] = nullptr;
+    }
     // 5. Work layers go (quick mode keeps them).
     if (m_quick == 0) {
         for (int id : kWork) {
