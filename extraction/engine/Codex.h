@@ -825,6 +825,9 @@ public:
     // --- Stage 3, orientation flow (Stream.cpp) ---
     void Stream(int level);
     void StFlow(int x, int y, int n, int len);
+    // The walks' step codes and move tables of the four response layers made afresh into m_st
+    // (Stream makes them at the start of its passes and drops them at its end).
+    void StCodes();
     void StJoin(int i);
     void StIndi(int i);
     void StGoonV(int i);
@@ -850,6 +853,7 @@ public:
         unsigned char* resp[4];
         const unsigned char* codes[4];
         const std::int32_t* moves[4];
+        std::unique_ptr<std::int32_t[]> walks; // the block of moves and codes
     };
     StLayers m_st{};
 

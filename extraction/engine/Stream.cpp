@@ -11,7 +11,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
 namespace wizard73 {
 namespace {
@@ -77,32 +76,37 @@ using FlBytes = unsigned char __attribute__((vector_size(16)));
 using FlMask = signed char __attribute__((vector_size(16)));
 constexpr int FL_LANES = 16;
 
-FlBytes LoadBytes(const unsigned char* p)
+// Sixteen pixels from p, each less 128 as a signed byte, so that a signed comparison orders
+// them as the unsigned bytes.
+FlMask LoadBiased(const unsigned char* p)
 {
     FlBytes v;
     std::memcpy(&v, p, sizeof v);
-    return v;
+    return reinterpret_cast<FlMask>(v ^ 0x80);
 }
 
-// The two code bits of one walk, lane by lane, placed under `right` (bit of the right move)
-// and `right` * 2 (left): the bright rule when Bright, else the dark one.
-template <bool Bright>
-FlBytes FlCode(FlBytes a, FlBytes r, FlBytes l, unsigned char right)
+// The two code bits of the bright walk, lane by lane, under `right` (bit of the right move) and
+// `right` * 2 (left), from the pixels ahead (a), right (r) and left (l). Ahead beats right on a
+// tie, left beats ahead only when greater and right also on a tie: right is chosen where
+// r > a and r > l; left where l > a when r <= a, and where r <= l when r > a. The dark walk is
+// the bright one on the complemented pixels.
+__attribute__((always_inline)) inline FlMask FlCode(FlMask a, FlMask r, FlMask l, signed char right)
 {
-    // Ahead beats right on a tie; left beats ahead only when strictly better, and beats right
-    // also on a tie.
-    const FlMask aWins = Bright ? a >= r : a <= r;
-    const FlMask lWins = (aWins & (Bright ? l > a : l < a)) | (~aWins & (Bright ? l >= r : l <= r));
-    const FlBytes rBit = reinterpret_cast<FlBytes>(~lWins & ~aWins) & right;
-    return rBit | (reinterpret_cast<FlBytes>(lWins) & static_cast<unsigned char>(2 * right));
+    const FlMask ra = r > a;
+    const FlMask rl = r > l;
+    const FlMask la = l > a;
+    const FlMask leftWins = (ra & ~rl) | (~ra & la);
+    return ((ra & rl) & right) | (leftWins & static_cast<signed char>(2 * right));
 }
 
-// Codes of FL_LANES pixels from their neighbours ahead (a), right (r) and left (l) along
+// Codes of FL_LANES pixels from their biased neighbours ahead (a), right (r) and left (l) along
 // direction n and the same along n + 4 (a4, r4, l4).
-FlBytes FlCodes(FlBytes a, FlBytes r, FlBytes l, FlBytes a4, FlBytes r4, FlBytes l4)
+__attribute__((always_inline)) inline FlBytes FlCodes(FlMask a, FlMask r, FlMask l, FlMask a4,
+                                                      FlMask r4, FlMask l4)
 {
-    return FlCode<true>(a, r, l, 1) | FlCode<true>(a4, r4, l4, 4) | FlCode<false>(a, r, l, 16) |
-           FlCode<false>(a4, r4, l4, 64);
+    const FlMask c = FlCode(a, r, l, 1) | FlCode(a4, r4, l4, 4) | FlCode(~a, ~r, ~l, 16) |
+                     FlCode(~a4, ~r4, ~l4, 64);
+    return reinterpret_cast<FlBytes>(c);
 }
 
 // The codes of family n from its response layer `resp` into `codes` (interior pixels only)
@@ -123,8 +127,8 @@ void FlMakeCodes(const CLevel& lv, int n, const unsigned char* resp, unsigned ch
     const std::ptrdiff_t right = lv.step[(n + 1) & 7];
     const std::ptrdiff_t left = lv.step[(n + 7) & 7];
     auto lanes = [&](const unsigned char* p) {
-        return FlCodes(LoadBytes(p + ahead), LoadBytes(p + right), LoadBytes(p + left),
-                       LoadBytes(p - ahead), LoadBytes(p - right), LoadBytes(p - left));
+        return FlCodes(LoadBiased(p + ahead), LoadBiased(p + right), LoadBiased(p + left),
+                       LoadBiased(p - ahead), LoadBiased(p - right), LoadBiased(p - left));
     };
     const int inner = w - 2;
     for (int y = 1; y + 1 < h; ++y) {
@@ -148,11 +152,48 @@ void FlMakeCodes(const CLevel& lv, int n, const unsigned char* resp, unsigned ch
                     nb[k][x] = resp[static_cast<std::ptrdiff_t>(row) + x + offs[k]];
                 }
             }
-            const FlBytes v = FlCodes(LoadBytes(nb[0]), LoadBytes(nb[1]), LoadBytes(nb[2]),
-                                      LoadBytes(nb[3]), LoadBytes(nb[4]), LoadBytes(nb[5]));
+            const FlBytes v = FlCodes(LoadBiased(nb[0]), LoadBiased(nb[1]), LoadBiased(nb[2]),
+                                      LoadBiased(nb[3]), LoadBiased(nb[4]), LoadBiased(nb[5]));
             std::memcpy(codes + row, &v, static_cast<std::size_t>(inner > 0 ? inner : 0));
         }
     }
+}
+
+// Half-turn direction atan(dx, dy) % 180 of a walk's displacement, by table within FL_REACH
+// pixels along each axis (a paired walk moves at most one pixel per step and takes at most
+// 15 steps), by atan beyond.
+constexpr int FL_REACH = 15;
+constexpr int FL_SPAN = 2 * FL_REACH + 1;
+
+struct FlAngleTable {
+    unsigned char a[FL_SPAN * FL_SPAN];
+};
+
+constexpr FlAngleTable MakeFlAngles()
+{
+    FlAngleTable t{};
+    for (int y = -FL_REACH; y <= FL_REACH; ++y) {
+        for (int x = -FL_REACH; x <= FL_REACH; ++x) {
+            t.a[(y + FL_REACH) * FL_SPAN + x + FL_REACH] =
+                static_cast<unsigned char>(atan(x, y) % 180);
+        }
+    }
+    return t;
+}
+
+constexpr FlAngleTable kFlAngles = MakeFlAngles();
+static_assert(kFlAngles.a[FL_REACH * FL_SPAN + FL_REACH + 1] == 0 &&
+              kFlAngles.a[(FL_REACH + 1) * FL_SPAN + FL_REACH] == 90 &&
+              kFlAngles.a[(FL_REACH - 1) * FL_SPAN + FL_REACH + 1] == 135);
+
+__attribute__((always_inline)) inline int FlAngle(int dx, int dy)
+{
+    const unsigned ux = static_cast<unsigned>(dx + FL_REACH);
+    const unsigned uy = static_cast<unsigned>(dy + FL_REACH);
+    if (ux < FL_SPAN && uy < FL_SPAN) {
+        return kFlAngles.a[uy * FL_SPAN + ux];
+    }
+    return atan(dx, dy) % 180;
 }
 
 // The ridge walks of the flow measurement on a level-0 response layer, step for step the
@@ -347,6 +388,22 @@ int Trelax(int c, const int* o, bool quick)
 
 } // namespace
 
+void Codex::StCodes()
+{
+    // The move tables of the four families, then a level-0 plane of codes per family.
+    const std::size_t n0 = m_level[0].size;
+    constexpr std::size_t MOVES = 4 * FL_CODES * FL_TABLE;
+    m_st.walks.reset();
+    m_st.walks.reset(new std::int32_t[MOVES + (4 * n0 + 3) / 4]);
+    std::int32_t* const moves = m_st.walks.get();
+    unsigned char* const codes = reinterpret_cast<unsigned char*>(moves + MOVES);
+    for (int k = 0; k < 4; ++k) {
+        FlMakeCodes(m_level[0], k, m_st.resp[k], codes + k * n0, moves + k * FL_CODES * FL_TABLE);
+        m_st.codes[k] = codes + k * n0;
+        m_st.moves[k] = moves + k * FL_CODES * FL_TABLE;
+    }
+}
+
 // Sector orientations o[0..7] of the ring of `radius` around cell i, with orientations from
 // `dir` and strengths from `mag` (centre orientation from `dir`).
 void Codex::StSums(int i, unsigned char* dir, unsigned char* mag, int radius, int* o)
@@ -372,14 +429,11 @@ void Codex::StPick(int i, unsigned char* angleOut, unsigned char* magOut, int re
     GemReg_Stream_1(angleOut, magOut, ref);
 }
 
-// Walk measurement of cell (x, y) for direction family n with walk length len.
+// Walk measurement of cell (x, y), not settled, for direction family n with walk length len.
 void Codex::StFlow(int x, int y, int n, int len)
 {
     const int w3 = m_level[LEVEL].width;
     const std::size_t i = static_cast<std::size_t>(y) * w3 + x;
-    if (m_st.cls[i] == SETTLED) {
-        return;
-    }
     unsigned char* const l32 = m_st.dir;
     unsigned char* const l33 = m_st.dirR;
     unsigned char* const l112 = m_st.mag;
@@ -416,12 +470,12 @@ void Codex::StFlow(int x, int y, int n, int len)
         int end = k;
         const int s1 = walks.Paired<false>(end, kRoom, b, bRoom, dark1, len);
         const int q1 = Strength(s1, len);
-        const int a1 = atan(kxe - end % w0, kye - end / w0) % 180;
+        const int a1 = FlAngle(kxe - end % w0, kye - end / w0);
         // 4. Paired walk from B (leading) and K (following).
         end = b;
         const int s2 = walks.Paired<true>(end, bRoom, k, kRoom, bright1, len);
         const int q2 = Strength(s2, len);
-        const int a2 = atan(bxe - end % w0, bye - end / w0) % 180;
+        const int a2 = FlAngle(bxe - end % w0, bye - end / w0);
         // 5. Overall best.
         if (q1 >= l112[i]) {
             l112[i] = l113[i] = static_cast<unsigned char>(q1);
@@ -596,26 +650,22 @@ void Codex::Stream(int)
     m_st.mag = GetLay(112, LEVEL);
     m_st.magR = GetLay(113, LEVEL);
     m_st.cls = GetLay(160, LEVEL);
-    // The walks' step codes, a level-0 plane per family, and their move tables.
-    const std::size_t n0 = m_level[0].size;
-    const std::unique_ptr<unsigned char[]> codes(new unsigned char[4 * n0]);
-    const std::unique_ptr<std::int32_t[]> moves(new std::int32_t[4 * FL_CODES * FL_TABLE]);
     for (int k = 0; k < 4; ++k) {
         m_st.famDir[k] = GetLay(38 + k, LEVEL);
         m_st.famMag[k] = GetLay(119 + k, LEVEL);
         m_st.resp[k] = GetLay(10 + k, 0);
-        FlMakeCodes(m_level[0], k, m_st.resp[k], codes.get() + k * n0,
-                    moves.get() + k * FL_CODES * FL_TABLE);
-        m_st.codes[k] = codes.get() + k * n0;
-        m_st.moves[k] = moves.get() + k * FL_CODES * FL_TABLE;
     }
+    StCodes();
     // 3. Passes.
     for (int p = 0;; ++p) {
         for (int n = 0; n < 4; ++n) {
             const int len = (n & 1) == 0 ? tabrun[p] : tabrun_2[p];
             for (int y = 0; y < h; ++y) {
+                const unsigned char* const cls = m_st.cls + static_cast<std::size_t>(y) * w;
                 for (int x = 0; x < w; ++x) {
-                    StFlow(x, y, n, len);
+                    if (cls[x] != SETTLED) {
+                        StFlow(x, y, n, len);
+                    }
                 }
             }
             if (p == 0) {
@@ -652,6 +702,7 @@ void Codex::Stream(int)
         m_st.codes[k] = nullptr;
         m_st.moves[k] = nullptr;
     }
+    m_st.walks.reset();
     // 5. Work layers go (quick mode keeps them).
     if (m_quick == 0) {
         for (int id : kWork) {

@@ -182,6 +182,7 @@ TEST(Stream, FlowMeasurementMatchesTheEngineWalksUpToTheEdges)
             }
         }
         std::memset(e.m_st.cls, 0, n3);
+        e.StCodes(); // the walks' codes of the new responses
         for (int len : {0, 1, 3, 4, 6, 11, 15, 40}) {
             std::vector<std::vector<unsigned char>> got;
             for (int run = 0; run < 2; ++run) {
