@@ -53,7 +53,9 @@ void Codex::PiQual(int i, int radius, std::int16_t* disorder, const unsigned cha
     m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
     int a[8];
     Targum(m_cosSum, m_sinSum, a, dir + i);
-    // 4.-6. Sector strengths and the disorder of the cell's own direction o.
+    // 4.-6. Sector strengths and the disorder of the cell's own direction o. The direction
+    // and the sector directions (half-turn angles or a direction byte) lie in 0..255, so their
+    // distance needs no reduction.
     const int o = dir[i];
     int sum = 0;
     int pairs = 0;
@@ -64,7 +66,7 @@ void Codex::PiQual(int i, int radius, std::int16_t* disorder, const unsigned cha
             const int ys = m_sinSum[k] / m_wSum[k];
             sum += sqri(ys * ys + xs * xs);
         }
-        const int e = Dist(o, a[k]);
+        const int e = DistIn(o, a[k]);
         dev = e > dev ? e : dev;
     }
     for (int k = 0; k < 4; ++k) {
