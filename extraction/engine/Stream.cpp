@@ -85,16 +85,18 @@ FlMask LoadBiased(const unsigned char* p)
     return reinterpret_cast<FlMask>(v ^ 0x80);
 }
 
-// The two code bits of the bright walk, lane by lane, under `right` (bit of the right move) and
-// `right` * 2 (left), from the pixels ahead (a), right (r) and left (l). Ahead beats right on a
-// tie, left beats ahead only when greater and right also on a tie: right is chosen where
-// r > a and r > l; left where l > a when r <= a, and where r <= l when r > a. The dark walk is
-// the bright one on the complemented pixels.
+// The two code bits of a walk, lane by lane, under `right` (bit of the right move) and
+// `right` * 2 (left), from the pixels ahead (a), right (r) and left (l). For the bright walk
+// ahead beats right on a tie, left beats ahead only when greater and right also on a tie: right
+// is chosen where r > a and r > l; left where l > a when r <= a, and where r <= l when r > a.
+// The dark walk is the bright one on the complemented pixels, that is with each comparison
+// turned round.
+template <bool Bright>
 __attribute__((always_inline)) inline FlMask FlCode(FlMask a, FlMask r, FlMask l, signed char right)
 {
-    const FlMask ra = r > a;
-    const FlMask rl = r > l;
-    const FlMask la = l > a;
+    const FlMask ra = Bright ? r > a : a > r;
+    const FlMask rl = Bright ? r > l : l > r;
+    const FlMask la = Bright ? l > a : a > l;
     const FlMask leftWins = (ra & ~rl) | (~ra & la);
     return ((ra & rl) & right) | (leftWins & static_cast<signed char>(2 * right));
 }
@@ -104,8 +106,8 @@ __attribute__((always_inline)) inline FlMask FlCode(FlMask a, FlMask r, FlMask l
 __attribute__((always_inline)) inline FlBytes FlCodes(FlMask a, FlMask r, FlMask l, FlMask a4,
                                                       FlMask r4, FlMask l4)
 {
-    const FlMask c = FlCode(a, r, l, 1) | FlCode(a4, r4, l4, 4) | FlCode(~a, ~r, ~l, 16) |
-                     FlCode(~a4, ~r4, ~l4, 64);
+    const FlMask c = FlCode<true>(a, r, l, 1) | FlCode<true>(a4, r4, l4, 4) |
+                     FlCode<false>(a, r, l, 16) | FlCode<false>(a4, r4, l4, 64);
     return reinterpret_cast<FlBytes>(c);
 }
 
@@ -340,8 +342,8 @@ private:
     int m_h;
 };
 
-// Relaxed orientation of the eight sector orientations o around centre c under the Poincare
-// sum p.
+// Relaxed orientation of the eight sector orientations o (0..255: half-turn angles or direction
+// bytes) around centre c under the Poincare sum p.
 int Trelax_StIndi(int c, const int* o, int p)
 {
     // The distances take the orientations in 0..359: brought there once, not per candidate.
@@ -356,10 +358,10 @@ int Trelax_StIndi(int c, const int* o, int p)
     for (int t = 0; t < 8; ++t, g = g >= 315 ? g - 315 : g + 45) {
         const int a = o[t];
         const int b = o[(t + 4) & 7];
+        // With o in 0..255 the folds lie in -90..90, so cand lies in -90..449 before it is
+        // brought into 0..179.
         int cand = g + (CWork::Fold(a - g) + CWork::Fold(b - g)) / 2;
-        cand %= 180;
-        cand = cand < 0 ? cand + 180 : cand;
-        // cand is in 0..179 already.
+        cand = cand < 0 ? cand + 180 : cand >= 360 ? cand - 360 : cand >= 180 ? cand - 180 : cand;
         const int e1 = CWork::DistIn(om[t], cand);
         const int e2 = CWork::DistIn(om[(t + 4) & 7], cand);
         const int e = e1 > e2 ? e1 : e2;
