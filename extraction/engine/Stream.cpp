@@ -73,42 +73,37 @@ constexpr int FL_CODES = 4;   // walks per family: bright n, bright n + 4, dark 
 constexpr int FL_TABLE = 256; // entries of one walk's move table
 
 using FlBytes = unsigned char __attribute__((vector_size(16)));
-using FlMask = signed char __attribute__((vector_size(16)));
 constexpr int FL_LANES = 16;
 
-// Sixteen pixels from p, each less 128 as a signed byte, so that a signed comparison orders
-// them as the unsigned bytes.
-FlMask LoadBiased(const unsigned char* p)
+FlBytes LoadBytes(const unsigned char* p)
 {
     FlBytes v;
     std::memcpy(&v, p, sizeof v);
-    return reinterpret_cast<FlMask>(v ^ 0x80);
+    return v;
 }
 
 // The two code bits of a walk, lane by lane, under `right` (bit of the right move) and
-// `right` * 2 (left), from the pixels ahead (a), right (r) and left (l). For the bright walk
-// ahead beats right on a tie, left beats ahead only when greater and right also on a tie: right
-// is chosen where r > a and r > l; left where l > a when r <= a, and where r <= l when r > a.
-// The dark walk is the bright one on the complemented pixels, that is with each comparison
-// turned round.
+// `right` * 2 (left), from the pixels ahead (a), right (r) and left (l). The step goes to the
+// best pixel (bright walks: greatest, dark walks: least), a tie going ahead before left before
+// right: ahead where a is the best, else left where l is, else right.
 template <bool Bright>
-__attribute__((always_inline)) inline FlMask FlCode(FlMask a, FlMask r, FlMask l, signed char right)
+__attribute__((always_inline)) inline FlBytes FlCode(FlBytes a, FlBytes r, FlBytes l,
+                                                     unsigned char right)
 {
-    const FlMask ra = Bright ? r > a : a > r;
-    const FlMask rl = Bright ? r > l : l > r;
-    const FlMask la = Bright ? l > a : a > l;
-    const FlMask leftWins = (ra & ~rl) | (~ra & la);
-    return ((ra & rl) & right) | (leftWins & static_cast<signed char>(2 * right));
+    const FlBytes ar = Bright ? (a > r ? a : r) : (a < r ? a : r);
+    const FlBytes best = Bright ? (ar > l ? ar : l) : (ar < l ? ar : l);
+    const FlBytes ahead = reinterpret_cast<FlBytes>(a == best);
+    const FlBytes left = reinterpret_cast<FlBytes>(l == best);
+    return (~(ahead | left) & right) | (~ahead & left & static_cast<unsigned char>(2 * right));
 }
 
-// Codes of FL_LANES pixels from their biased neighbours ahead (a), right (r) and left (l) along
+// Codes of FL_LANES pixels from their neighbours ahead (a), right (r) and left (l) along
 // direction n and the same along n + 4 (a4, r4, l4).
-__attribute__((always_inline)) inline FlBytes FlCodes(FlMask a, FlMask r, FlMask l, FlMask a4,
-                                                      FlMask r4, FlMask l4)
+__attribute__((always_inline)) inline FlBytes FlCodes(FlBytes a, FlBytes r, FlBytes l, FlBytes a4,
+                                                      FlBytes r4, FlBytes l4)
 {
-    const FlMask c = FlCode<true>(a, r, l, 1) | FlCode<true>(a4, r4, l4, 4) |
-                     FlCode<false>(a, r, l, 16) | FlCode<false>(a4, r4, l4, 64);
-    return reinterpret_cast<FlBytes>(c);
+    return FlCode<true>(a, r, l, 1) | FlCode<true>(a4, r4, l4, 4) | FlCode<false>(a, r, l, 16) |
+           FlCode<false>(a4, r4, l4, 64);
 }
 
 // The codes of family n from its response layer `resp` into `codes` (interior pixels only)
@@ -129,8 +124,8 @@ void FlMakeCodes(const CLevel& lv, int n, const unsigned char* resp, unsigned ch
     const std::ptrdiff_t right = lv.step[(n + 1) & 7];
     const std::ptrdiff_t left = lv.step[(n + 7) & 7];
     auto lanes = [&](const unsigned char* p) {
-        return FlCodes(LoadBiased(p + ahead), LoadBiased(p + right), LoadBiased(p + left),
-                       LoadBiased(p - ahead), LoadBiased(p - right), LoadBiased(p - left));
+        return FlCodes(LoadBytes(p + ahead), LoadBytes(p + right), LoadBytes(p + left),
+                       LoadBytes(p - ahead), LoadBytes(p - right), LoadBytes(p - left));
     };
     const int inner = w - 2;
     for (int y = 1; y + 1 < h; ++y) {
@@ -154,8 +149,8 @@ void FlMakeCodes(const CLevel& lv, int n, const unsigned char* resp, unsigned ch
                     nb[k][x] = resp[static_cast<std::ptrdiff_t>(row) + x + offs[k]];
                 }
             }
-            const FlBytes v = FlCodes(LoadBiased(nb[0]), LoadBiased(nb[1]), LoadBiased(nb[2]),
-                                      LoadBiased(nb[3]), LoadBiased(nb[4]), LoadBiased(nb[5]));
+            const FlBytes v = FlCodes(LoadBytes(nb[0]), LoadBytes(nb[1]), LoadBytes(nb[2]),
+                                      LoadBytes(nb[3]), LoadBytes(nb[4]), LoadBytes(nb[5]));
             std::memcpy(codes + row, &v, static_cast<std::size_t>(inner > 0 ? inner : 0));
         }
     }
