@@ -206,8 +206,7 @@ __attribute__((always_inline)) inline int FlAngle(int dx, int dy)
 class FlWalks {
 public:
     FlWalks(const Codex& engine, const unsigned char* resp, const unsigned char* codes)
-        : m_resp(resp), m_codes(codes), m_w(engine.m_level[0].width),
-          m_h(engine.m_level[0].height)
+        : m_resp(resp), m_codes(codes), m_w(engine.m_level[0].width), m_h(engine.m_level[0].height)
     {
     }
 
