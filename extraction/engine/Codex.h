@@ -556,25 +556,33 @@ public:
     {
         // The template and sector angles are brought into 0..359 once and the trial direction
         // is kept there too, so the sum of two of them wraps by one subtraction; a sector index
-        // wraps by its low three bits, the same as its floored remainder by 8.
+        // wraps by its low three bits, the same as its floored remainder by 8, and the sectors
+        // are laid out twice so that the eight from any first one are consecutive.
         int tplIn[8];
-        int oIn[8];
+        int oIn[16];
         for (int j = 0; j < 8; ++j) {
             tplIn[j] = Mod360(tpl[j]);
             oIn[j] = Mod360(o[j]);
+            oIn[j + 8] = oIn[j];
         }
         int best = 129600;
         int bestTheta = -1;
         int theta = theta0;
         int phase = Mod360(theta0); // theta in 0..359
         for (int t = 0; t < trials; ++t) {
-            const int b = (theta + 23 - c) / 45;
-            int cost = 0;
+            const int* const sectors = oIn + (((theta + 23 - c) / 45) & 7);
+            // DistIn(a, b) is 90 - ||(|a - b| - 180)| - 90| for a and b in 0..359: the sum of
+            // eight is 720 less the sum of the outer magnitudes, which vectorises.
+            int spread = 0;
             for (int j = 0; j < 8; ++j) {
                 int a = phase + tplIn[j];
                 a = a >= 360 ? a - 360 : a;
-                cost += DistIn(a, oIn[(b + j) & 7]);
+                const int e = a - sectors[j];
+                const int f = (e < 0 ? -e : e) - 180;
+                const int g = (f < 0 ? -f : f) - 90;
+                spread += g < 0 ? -g : g;
             }
+            const int cost = 720 - spread;
             if (cost < best) {
                 best = cost;
                 bestTheta = theta;
@@ -825,6 +833,9 @@ public:
     // --- Stage 3, orientation flow (Stream.cpp) ---
     void Stream(int level);
     void StFlow(int x, int y, int n, int len);
+    // The walks' step codes and move tables of the four response layers made afresh into m_st
+    // (Stream makes them at the start of its passes and drops them at its end).
+    void StCodes();
     void StJoin(int i);
     void StIndi(int i);
     void StGoonV(int i);
@@ -836,7 +847,8 @@ public:
     int m_stCount = 0;  // singular ring points counted by StGoon
     // The stage's layers, fetched once per run: level 3 best orientation and strength (32, 112),
     // their regularised forms (33, 113), loop fit (37), cell class (160), the four families'
-    // candidates (38..41, 119..122) and the level-0 response layers (10..13).
+    // candidates (38..41, 119..122) and the level-0 response layers (10..13) with the ridge
+    // walks' step codes and move tables of each (owned by Stream for its run).
     struct StLayers {
         unsigned char* dir;
         unsigned char* dirR;
@@ -847,6 +859,9 @@ public:
         unsigned char* famDir[4];
         unsigned char* famMag[4];
         unsigned char* resp[4];
+        const unsigned char* codes[4];
+        const std::int32_t* moves[4];
+        std::unique_ptr<std::int32_t[]> walks; // the block of moves and codes
     };
     StLayers m_st{};
 

@@ -167,7 +167,7 @@ inline int sqri(int n)
 // Degrees of the octant angle atan(p / q) for 0 < p <= q <= 2^31, by TabTan at
 // (128 p + q) / q (1..129). Below 2^24, 128 p + q <= 129 q fits in 32 unsigned bits; larger
 // magnitudes divide in 64 bits.
-inline int AtanOctant(std::uint32_t p, std::uint32_t q)
+constexpr int AtanOctant(std::uint32_t p, std::uint32_t q)
 {
     const std::uint32_t i = q < (1u << 24)
                                 ? (128 * p + q) / q
@@ -179,7 +179,7 @@ inline int AtanOctant(std::uint32_t p, std::uint32_t q)
 // (clockwise from east on an image whose rows grow downward); atan(0, 0) = 0. Every int32 pair
 // is in the domain: the magnitudes are taken unsigned, so |INT32_MIN| = 2^31 is exact. The
 // octant is measured from the nearer axis; on the diagonal (equal magnitudes) from the x axis.
-inline int atan(int x, int y)
+constexpr int atan(int x, int y)
 {
     if (x == 0) {
         return y == 0 ? 0 : y > 0 ? 90 : 270;

@@ -63,14 +63,134 @@ int Strength(int s, int len)
     return q < 0 ? 0 : q > 255 ? 255 : q;
 }
 
-// Cursor moves of a ridge walk in one direction: ahead, right and left of it.
-struct FlMoves {
-    std::ptrdiff_t ahead, right, left;
+// The step rule of the ridge walks: to the brightest (dark walks: darkest) of the pixels ahead,
+// right and left of the cursor, a tie going ahead before left before right. It depends on the
+// pixel alone, so each response layer gets a byte per interior pixel holding the move of all
+// four walks of its family, two bits each (0 ahead, 1 right, 2 left): bits 0-1 the bright walk
+// along direction n, 2-3 bright along n + 4, 4-5 dark along n, 6-7 dark along n + 4. A walk
+// then steps through a table of 256 pixel offsets indexed by that byte.
+constexpr int FL_CODES = 4;   // walks per family: bright n, bright n + 4, dark n, dark n + 4
+constexpr int FL_TABLE = 256; // entries of one walk's move table
+
+using FlBytes = unsigned char __attribute__((vector_size(16)));
+constexpr int FL_LANES = 16;
+
+FlBytes LoadBytes(const unsigned char* p)
+{
+    FlBytes v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// The two code bits of a walk, lane by lane, under `right` (bit of the right move) and
+// `right` * 2 (left), from the pixels ahead (a), right (r) and left (l). The step goes to the
+// best pixel (bright walks: greatest, dark walks: least), a tie going ahead before left before
+// right: ahead where a is the best, else left where l is, else right.
+template <bool Bright>
+__attribute__((always_inline)) inline FlBytes FlCode(FlBytes a, FlBytes r, FlBytes l,
+                                                     unsigned char right)
+{
+    const FlBytes ar = Bright ? (a > r ? a : r) : (a < r ? a : r);
+    const FlBytes best = Bright ? (ar > l ? ar : l) : (ar < l ? ar : l);
+    const FlBytes ahead = reinterpret_cast<FlBytes>(a == best);
+    const FlBytes left = reinterpret_cast<FlBytes>(l == best);
+    return (~(ahead | left) & right) | (~ahead & left & static_cast<unsigned char>(2 * right));
+}
+
+// Codes of FL_LANES pixels from their neighbours ahead (a), right (r) and left (l) along
+// direction n and the same along n + 4 (a4, r4, l4).
+__attribute__((always_inline)) inline FlBytes FlCodes(FlBytes a, FlBytes r, FlBytes l, FlBytes a4,
+                                                      FlBytes r4, FlBytes l4)
+{
+    return FlCode<true>(a, r, l, 1) | FlCode<true>(a4, r4, l4, 4) | FlCode<false>(a, r, l, 16) |
+           FlCode<false>(a4, r4, l4, 64);
+}
+
+// The codes of family n from its response layer `resp` into `codes` (interior pixels only)
+// and the family's four move tables into moves[0 .. 4 * FL_TABLE - 1].
+void FlMakeCodes(const CLevel& lv, int n, const unsigned char* resp, unsigned char* codes,
+                 std::int32_t* moves)
+{
+    const int w = lv.width;
+    const int h = lv.height;
+    for (int c = 0; c < FL_CODES; ++c) {
+        const int d = (n + 4 * (c & 1)) & 7;
+        const std::int32_t move[4] = {lv.step[d], lv.step[(d + 1) & 7], lv.step[(d + 7) & 7], 0};
+        for (int b = 0; b < FL_TABLE; ++b) {
+            moves[c * FL_TABLE + b] = move[(b >> (2 * c)) & 3];
+        }
+    }
+    const std::ptrdiff_t ahead = lv.step[n & 7];
+    const std::ptrdiff_t right = lv.step[(n + 1) & 7];
+    const std::ptrdiff_t left = lv.step[(n + 7) & 7];
+    auto lanes = [&](const unsigned char* p) {
+        return FlCodes(LoadBytes(p + ahead), LoadBytes(p + right), LoadBytes(p + left),
+                       LoadBytes(p - ahead), LoadBytes(p - right), LoadBytes(p - left));
+    };
+    const int inner = w - 2;
+    for (int y = 1; y + 1 < h; ++y) {
+        const std::size_t row = static_cast<std::size_t>(y) * w + 1;
+        if (inner >= FL_LANES) {
+            // Whole lane groups, the last one overlapping its predecessor.
+            for (int x = 0;; x += FL_LANES) {
+                const int at = x + FL_LANES <= inner ? x : inner - FL_LANES;
+                const FlBytes v = lanes(resp + row + at);
+                std::memcpy(codes + row + at, &v, sizeof v);
+                if (at + FL_LANES >= inner) {
+                    break;
+                }
+            }
+        } else {
+            // A narrow level: the neighbours gathered pixel by pixel into one lane group.
+            unsigned char nb[6][FL_LANES] = {};
+            const std::ptrdiff_t offs[6] = {ahead, right, left, -ahead, -right, -left};
+            for (int x = 0; x < inner; ++x) {
+                for (int k = 0; k < 6; ++k) {
+                    nb[k][x] = resp[static_cast<std::ptrdiff_t>(row) + x + offs[k]];
+                }
+            }
+            const FlBytes v = FlCodes(LoadBytes(nb[0]), LoadBytes(nb[1]), LoadBytes(nb[2]),
+                                      LoadBytes(nb[3]), LoadBytes(nb[4]), LoadBytes(nb[5]));
+            std::memcpy(codes + row, &v, static_cast<std::size_t>(inner > 0 ? inner : 0));
+        }
+    }
+}
+
+// Half-turn direction atan(dx, dy) % 180 of a walk's displacement, by table within FL_REACH
+// pixels along each axis (a paired walk moves at most one pixel per step and takes at most
+// 15 steps), by atan beyond.
+constexpr int FL_REACH = 15;
+constexpr int FL_SPAN = 2 * FL_REACH + 1;
+
+struct FlAngleTable {
+    unsigned char a[FL_SPAN * FL_SPAN];
 };
 
-FlMoves MovesOf(const CLevel& lv, int dir)
+constexpr FlAngleTable MakeFlAngles()
 {
-    return {lv.step[dir & 7], lv.step[(dir + 1) & 7], lv.step[(dir + 7) & 7]};
+    FlAngleTable t{};
+    for (int y = -FL_REACH; y <= FL_REACH; ++y) {
+        for (int x = -FL_REACH; x <= FL_REACH; ++x) {
+            t.a[(y + FL_REACH) * FL_SPAN + x + FL_REACH] =
+                static_cast<unsigned char>(atan(x, y) % 180);
+        }
+    }
+    return t;
+}
+
+constexpr FlAngleTable kFlAngles = MakeFlAngles();
+static_assert(kFlAngles.a[FL_REACH * FL_SPAN + FL_REACH + 1] == 0 &&
+              kFlAngles.a[(FL_REACH + 1) * FL_SPAN + FL_REACH] == 90 &&
+              kFlAngles.a[(FL_REACH - 1) * FL_SPAN + FL_REACH + 1] == 135);
+
+__attribute__((always_inline)) inline int FlAngle(int dx, int dy)
+{
+    const unsigned ux = static_cast<unsigned>(dx + FL_REACH);
+    const unsigned uy = static_cast<unsigned>(dy + FL_REACH);
+    if (ux < FL_SPAN && uy < FL_SPAN) {
+        return kFlAngles.a[uy * FL_SPAN + ux];
+    }
+    return atan(dx, dy) % 180;
 }
 
 // The ridge walks of the flow measurement on a level-0 response layer, step for step the
@@ -79,13 +199,14 @@ FlMoves MovesOf(const CLevel& lv, int dir)
 // a paired walk, when either cursor reaches it). A walk runs in stretches of room + 1 steps at
 // most, room being a lower bound of the steps to that ring: a step moves at most one pixel
 // along each axis, so a stretch reaches the ring only with its last step, and the exact
-// position is worked out only between stretches. Positions are pixel offsets from the layer
-// base. The engine's walk members are not moved: every cell walked here is walked next by
-// StSums, which places the walk afresh.
+// position is worked out only between stretches; no step starts on the ring, so the codes of
+// the interior are all a walk reads. Positions are pixel offsets from the layer base. The
+// engine's walk members are not moved: every cell walked here is walked next by StSums, which
+// places the walk afresh.
 class FlWalks {
 public:
-    FlWalks(const Codex& engine, const unsigned char* resp)
-        : m_resp(resp), m_w(engine.m_level[0].width), m_h(engine.m_level[0].height)
+    FlWalks(const Codex& engine, const unsigned char* resp, const unsigned char* codes)
+        : m_resp(resp), m_codes(codes), m_w(engine.m_level[0].width), m_h(engine.m_level[0].height)
     {
     }
 
@@ -98,10 +219,11 @@ public:
         return m_h - 2 - y < r ? m_h - 2 - y : r;
     }
 
-    // End of the bright (dark) walk from off, whose room is `room`: `free` steps in direction
-    // mv1, then up to `len` steps in mv2 under the stop rule.
+    // End of the bright (dark) walk from off, whose room is `room`: `free` steps by the move
+    // table mv1, then up to `len` steps by mv2 under the stop rule.
     template <bool Bright>
-    int Ends(int off, int room, const FlMoves& mv1, int free, const FlMoves& mv2, int len) const
+    int Ends(int off, int room, const std::int32_t* mv1, int free, const std::int32_t* mv2,
+             int len) const
     {
         int t1 = 0;
         int t2 = 0;
@@ -112,10 +234,10 @@ public:
     }
 
     // Paired walk under the stop rule, led by a bright (dark) walk from `lead` with a follower
-    // from `follow` (rooms leadRoom and followRoom), `len` steps at most in direction mv: its
-    // value as MvSynW (MvSynI) gives it; `lead` becomes the leading walk's end.
+    // from `follow` (rooms leadRoom and followRoom), `len` steps at most by the move table mv:
+    // its value as MvSynW (MvSynI) gives it; `lead` becomes the leading walk's end.
     template <bool Bright>
-    int Paired(int& lead, int leadRoom, int follow, int followRoom, const FlMoves& mv,
+    int Paired(int& lead, int leadRoom, int follow, int followRoom, const std::int32_t* mv,
                int len) const
     {
         int t1 = 0;
@@ -134,49 +256,33 @@ public:
     int Width() const { return m_w; }
 
 private:
-    // The step rule: to the brightest (dark walks: darkest) of the pixels ahead, right and
-    // left, a tie going ahead before left before right. Chosen without branches: a pixel's key
-    // is 4 times its value plus its rank among equals (bright walks: ahead 2, left 1, right 0;
-    // dark walks: ahead 0, left 1, right 2), so the keys differ and the greatest (least) one
-    // is the rule's choice; Next answers the move and the value reached (key / 4).
-    template <bool Bright> struct Step {
-        std::ptrdiff_t ahead, right, left;
-        explicit Step(const FlMoves& mv) : ahead(mv.ahead), right(mv.right), left(mv.left) {}
-        std::ptrdiff_t Next(const unsigned char* p, std::uint32_t& v) const
-        {
-            const std::uint32_t a = 4u * p[ahead] + (Bright ? 2u : 0u);
-            const std::uint32_t r = 4u * p[right] + (Bright ? 0u : 2u);
-            const std::uint32_t l = 4u * p[left] + 1u;
-            const bool aWins = Bright ? a > r : a < r;
-            const std::uint32_t k = aWins ? a : r;
-            const std::ptrdiff_t m = aWins ? ahead : right;
-            const bool lWins = Bright ? l > k : l < k;
-            v = (lWins ? l : k) >> 2;
-            return lWins ? left : m;
-        }
-    };
-
-    int RoomAt(int off) const { return Room(off % m_w, off / m_w); }
-
-    // Up to `steps` steps from off (the follower at off2 alongside when paired), room a lower
-    // bound of the room of both, which is left a lower bound at the end; with the stop rule the
-    // walk ends on its first unmarked pixel after marked ones. Paired walks sum the pixels of
-    // both cursors into t1 and t2. Returns the steps taken.
-    template <bool Bright, bool StopRule, bool Paired>
-    int Walk(int& off, int& off2, int& room, int steps, const FlMoves& mv, int& t1, int& t2) const
+    int RoomAt(std::ptrdiff_t off) const
     {
-        const Step<Bright> st(mv);
-        const unsigned char* p = m_resp + off;
-        const unsigned char* p2 = m_resp + off2;
+        const int o = static_cast<int>(off);
+        return Room(o % m_w, o / m_w);
+    }
+
+    // Up to `steps` steps from off by the move table mv (the follower at off2 alongside when
+    // paired), room a lower bound of the room of both, which is left a lower bound at the end;
+    // with the stop rule the walk ends on its first unmarked pixel after marked ones. Paired
+    // walks sum the pixels of both cursors into t1 and t2. Returns the steps taken.
+    template <bool Bright, bool StopRule, bool Paired>
+    int Walk(int& off, int& off2, int& room, int steps, const std::int32_t* mv, int& t1,
+             int& t2) const
+    {
+        const unsigned char* const resp = m_resp;
+        const unsigned char* const codes = m_codes;
+        std::ptrdiff_t o = off;
+        std::ptrdiff_t o2 = off2;
         // One step; true when the pixel reached is marked.
         auto step = [&]() {
-            std::uint32_t v;
-            const std::ptrdiff_t m = st.Next(p, v);
-            p += m;
+            const std::ptrdiff_t m = mv[codes[o]];
+            o += m;
+            const std::uint32_t v = resp[o];
             if (Paired) {
-                p2 += m;
+                o2 += m;
                 t1 += static_cast<int>(v);
-                t2 += *p2;
+                t2 += resp[o2];
             }
             return Bright ? v >= 128u : v < 127u;
         };
@@ -201,7 +307,7 @@ private:
                 }
             } else {
                 for (; n < chunk; ++n) {
-                    step();
+                    o += mv[codes[o]];
                 }
             }
             taken += n;
@@ -210,27 +316,28 @@ private:
             if (done || left == 0) {
                 break;
             }
-            room = RoomAt(static_cast<int>(p - m_resp));
+            room = RoomAt(o);
             if (Paired) {
-                const int r2 = RoomAt(static_cast<int>(p2 - m_resp));
+                const int r2 = RoomAt(o2);
                 room = r2 < room ? r2 : room;
             }
             if (room < 0) {
                 break;
             }
         }
-        off = static_cast<int>(p - m_resp);
-        off2 = static_cast<int>(p2 - m_resp);
+        off = static_cast<int>(o);
+        off2 = static_cast<int>(o2);
         return taken;
     }
 
     const unsigned char* m_resp;
+    const unsigned char* m_codes;
     int m_w;
     int m_h;
 };
 
-// Relaxed orientation of the eight sector orientations o around centre c under the Poincare
-// sum p.
+// Relaxed orientation of the eight sector orientations o (0..255: half-turn angles or direction
+// bytes) around centre c under the Poincare sum p.
 int Trelax_StIndi(int c, const int* o, int p)
 {
     // The distances take the orientations in 0..359: brought there once, not per candidate.
@@ -245,10 +352,10 @@ int Trelax_StIndi(int c, const int* o, int p)
     for (int t = 0; t < 8; ++t, g = g >= 315 ? g - 315 : g + 45) {
         const int a = o[t];
         const int b = o[(t + 4) & 7];
+        // With o in 0..255 the folds lie in -90..90, so cand lies in -90..449 before it is
+        // brought into 0..179.
         int cand = g + (CWork::Fold(a - g) + CWork::Fold(b - g)) / 2;
-        cand %= 180;
-        cand = cand < 0 ? cand + 180 : cand;
-        // cand is in 0..179 already.
+        cand = cand < 0 ? cand + 180 : cand >= 360 ? cand - 360 : cand >= 180 ? cand - 180 : cand;
         const int e1 = CWork::DistIn(om[t], cand);
         const int e2 = CWork::DistIn(om[(t + 4) & 7], cand);
         const int e = e1 > e2 ? e1 : e2;
@@ -277,6 +384,22 @@ int Trelax(int c, const int* o, bool quick)
 
 } // namespace
 
+void Codex::StCodes()
+{
+    // The move tables of the four families, then a level-0 plane of codes per family.
+    const std::size_t n0 = m_level[0].size;
+    constexpr std::size_t MOVES = 4 * FL_CODES * FL_TABLE;
+    m_st.walks.reset();
+    m_st.walks.reset(new std::int32_t[MOVES + (4 * n0 + 3) / 4]);
+    std::int32_t* const moves = m_st.walks.get();
+    unsigned char* const codes = reinterpret_cast<unsigned char*>(moves + MOVES);
+    for (int k = 0; k < 4; ++k) {
+        FlMakeCodes(m_level[0], k, m_st.resp[k], codes + k * n0, moves + k * FL_CODES * FL_TABLE);
+        m_st.codes[k] = codes + k * n0;
+        m_st.moves[k] = moves + k * FL_CODES * FL_TABLE;
+    }
+}
+
 // Sector orientations o[0..7] of the ring of `radius` around cell i, with orientations from
 // `dir` and strengths from `mag` (centre orientation from `dir`).
 void Codex::StSums(int i, unsigned char* dir, unsigned char* mag, int radius, int* o)
@@ -302,21 +425,18 @@ void Codex::StPick(int i, unsigned char* angleOut, unsigned char* magOut, int re
     GemReg_Stream_1(angleOut, magOut, ref);
 }
 
-// Walk measurement of cell (x, y) for direction family n with walk length len.
+// Walk measurement of cell (x, y), not settled, for direction family n with walk length len.
 void Codex::StFlow(int x, int y, int n, int len)
 {
     const int w3 = m_level[LEVEL].width;
     const std::size_t i = static_cast<std::size_t>(y) * w3 + x;
-    if (m_st.cls[i] == SETTLED) {
-        return;
-    }
     unsigned char* const l32 = m_st.dir;
     unsigned char* const l33 = m_st.dirR;
     unsigned char* const l112 = m_st.mag;
     unsigned char* const l113 = m_st.magR;
     unsigned char* const famDir = m_st.famDir[n];
     unsigned char* const famMag = m_st.famMag[n];
-    const FlWalks walks(*this, m_st.resp[n]);
+    const FlWalks walks(*this, m_st.resp[n], m_st.codes[n]);
     // Block centre at level 0 (the last block of a row or column is shifted inside).
     const int w0 = walks.Width();
     const int h0 = m_level[0].height;
@@ -329,28 +449,29 @@ void Codex::StFlow(int x, int y, int n, int len)
     const int half = len / 2 + 1;
     int best = 0;
     for (int pass = 0; pass < 2; ++pass) {
-        const int d1 = pass == 0 ? n : (n + 4) & 7;
-        const int d2 = (d1 + 4) & 7;
-        const FlMoves mv1 = MovesOf(m_level[0], d1);
-        const FlMoves mv2 = MovesOf(m_level[0], d2);
+        // Move tables along n + 4 * pass (1) and back (2), bright and dark.
+        const std::int32_t* const bright1 = m_st.moves[n] + pass * FL_TABLE;
+        const std::int32_t* const bright2 = m_st.moves[n] + (1 - pass) * FL_TABLE;
+        const std::int32_t* const dark1 = bright1 + 2 * FL_TABLE;
+        const std::int32_t* const dark2 = bright2 + 2 * FL_TABLE;
         // 1. Bright path, end B.
-        const int b = walks.Ends<true>(centre, centreRoom, mv1, half, mv2, len);
+        const int b = walks.Ends<true>(centre, centreRoom, bright1, half, bright2, len);
         const int bxe = b % w0, bye = b / w0;
         // 2. Dark path, end K.
-        const int k = walks.Ends<false>(centre, centreRoom, mv1, half, mv2, len);
+        const int k = walks.Ends<false>(centre, centreRoom, dark1, half, dark2, len);
         const int kxe = k % w0, kye = k / w0;
         const int bRoom = walks.Room(bxe, bye);
         const int kRoom = walks.Room(kxe, kye);
         // 3. Paired walk from K (leading) and B (following).
         int end = k;
-        const int s1 = walks.Paired<false>(end, kRoom, b, bRoom, mv1, len);
+        const int s1 = walks.Paired<false>(end, kRoom, b, bRoom, dark1, len);
         const int q1 = Strength(s1, len);
-        const int a1 = atan(kxe - end % w0, kye - end / w0) % 180;
+        const int a1 = FlAngle(kxe - end % w0, kye - end / w0);
         // 4. Paired walk from B (leading) and K (following).
         end = b;
-        const int s2 = walks.Paired<true>(end, bRoom, k, kRoom, mv1, len);
+        const int s2 = walks.Paired<true>(end, bRoom, k, kRoom, bright1, len);
         const int q2 = Strength(s2, len);
-        const int a2 = atan(bxe - end % w0, bye - end / w0) % 180;
+        const int a2 = FlAngle(bxe - end % w0, bye - end / w0);
         // 5. Overall best.
         if (q1 >= l112[i]) {
             l112[i] = l113[i] = static_cast<unsigned char>(q1);
@@ -530,13 +651,17 @@ void Codex::Stream(int)
         m_st.famMag[k] = GetLay(119 + k, LEVEL);
         m_st.resp[k] = GetLay(10 + k, 0);
     }
+    StCodes();
     // 3. Passes.
     for (int p = 0;; ++p) {
         for (int n = 0; n < 4; ++n) {
             const int len = (n & 1) == 0 ? tabrun[p] : tabrun_2[p];
             for (int y = 0; y < h; ++y) {
+                const unsigned char* const cls = m_st.cls + static_cast<std::size_t>(y) * w;
                 for (int x = 0; x < w; ++x) {
-                    StFlow(x, y, n, len);
+                    if (cls[x] != SETTLED) {
+                        StFlow(x, y, n, len);
+                    }
                 }
             }
             if (p == 0) {
@@ -569,6 +694,11 @@ void Codex::Stream(int)
         StReco(i);
     }
     Resume();
+    for (int k = 0; k < 4; ++k) { // the codes go with this run
+        m_st.codes[k] = nullptr;
+        m_st.moves[k] = nullptr;
+    }
+    m_st.walks.reset();
     // 5. Work layers go (quick mode keeps them).
     if (m_quick == 0) {
         for (int id : kWork) {

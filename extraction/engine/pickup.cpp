@@ -53,7 +53,9 @@ void Codex::PiQual(int i, int radius, std::int16_t* disorder, const unsigned cha
     m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
     int a[8];
     Targum(m_cosSum, m_sinSum, a, dir + i);
-    // 4.-6. Sector strengths and the disorder of the cell's own direction o.
+    // 4.-6. Sector strengths and the disorder of the cell's own direction o. The direction
+    // and the sector directions (half-turn angles or a direction byte) lie in 0..255, so their
+    // distance needs no reduction.
     const int o = dir[i];
     int sum = 0;
     int pairs = 0;
@@ -64,7 +66,7 @@ void Codex::PiQual(int i, int radius, std::int16_t* disorder, const unsigned cha
             const int ys = m_sinSum[k] / m_wSum[k];
             sum += sqri(ys * ys + xs * xs);
         }
-        const int e = Dist(o, a[k]);
+        const int e = DistIn(o, a[k]);
         dev = e > dev ? e : dev;
     }
     for (int k = 0; k < 4; ++k) {
@@ -180,10 +182,13 @@ int Codex::Pickup(int)
     std::memset(l240, 255, n3);
     // Disorder values per ring radius 1..4, in work planes 1 and 3.
     std::int16_t* disorder[5] = {nullptr, Plane(1), Plane(1) + n3, Plane(3), Plane(3) + n3};
-    auto interior = [&](std::size_t i) {
-        const int x = static_cast<int>(i % w);
-        const int y = static_cast<int>(i / w);
-        return x >= 1 && y >= 1 && x <= w - 2 && y <= h - 2;
+    // Visits the interior cells in raster order.
+    auto interior = [w, h](auto visit) {
+        for (int y = 1; y <= h - 2; ++y) {
+            for (int x = 1; x <= w - 2; ++x) {
+                visit(static_cast<std::size_t>(y) * w + x);
+            }
+        }
     };
     // 4. Passes from the widest ring down.
     const int first = quick ? 3 : Cwhirl;
@@ -200,22 +205,22 @@ int Codex::Pickup(int)
         const int threshold = Cthres * m_piBest / 100;
         for (bool changed = true; changed;) {
             changed = false;
-            for (std::size_t i = 0; i < n3; ++i) {
-                changed = ((marks[i] & (FORE | HOLE)) == 0 && interior(i) &&
+            interior([&](std::size_t i) {
+                changed = ((marks[i] & (FORE | HOLE)) == 0 &&
                            PiFlow(static_cast<int>(i), r == first, threshold, marks, l241, l240)) ||
                           changed;
-            }
+            });
         }
     }
     // 5. Hole filling with radii 1, 2, 3, 4, 3, 2, 1.
     m_piSweep = 1;
     for (int k = 1; k <= 2 * Cwhirl - 1; ++k) {
         const int radius = k <= Cwhirl ? k : 2 * Cwhirl - k;
-        for (std::size_t i = 0; i < n3; ++i) {
-            if ((marks[i] & (FORE | HOLE)) == 0 && interior(i)) {
+        interior([&](std::size_t i) {
+            if ((marks[i] & (FORE | HOLE)) == 0) {
                 PiRingV(static_cast<int>(i), radius, disorder[radius], marks, dir, l240);
             }
-        }
+        });
         ++m_piSweep;
     }
     // 6. Work layers.
@@ -224,11 +229,7 @@ int Codex::Pickup(int)
     // 7.-8. Contrast share of the foreground.
     std::int64_t f = 1;
     std::int64_t g = 1;
-    for (std::size_t i = 0; i < n3; ++i) {
-        if (interior(i)) {
-            ((marks[i] & FORE) != 0 ? f : g) += con[i];
-        }
-    }
+    interior([&](std::size_t i) { ((marks[i] & FORE) != 0 ? f : g) += con[i]; });
     m_quality = static_cast<std::uint32_t>(f / ((f + g) / 100 + 1));
     Resume();
     return static_cast<int>(m_quality);

@@ -150,12 +150,26 @@ void PlainFlow(Codex& e, int x, int y, int n, int len)
 
 // The walks of the flow measurement are made in place away from the edges and by the engine
 // near them: on noise and on noisy ridges of a small image, where many walks reach the outermost
-// ring, every cell, family and walk length gives what the engine's walks give.
-TEST(Stream, FlowMeasurementMatchesTheEngineWalksUpToTheEdges)
+// ring, every cell, family and walk length gives what the engine's walks give. The narrow image
+// (of a kind without the least size) has fewer interior pixels per row than one group of step
+// codes.
+struct FlowImage {
+    int w, h;
+    unsigned char kind;
+};
+
+void PrintTo(const FlowImage& f, std::ostream* os)
 {
-    constexpr int kW = 160;
-    constexpr int kH = 144;
-    auto l = zftest::LoadInto(zftest::Grating(kW, kH, 30.0, 9.0, 90.0), kW, kH);
+    *os << f.w << " x " << f.h << " kind " << f.kind;
+}
+
+class StreamFlow : public ::testing::TestWithParam<FlowImage> {};
+
+TEST_P(StreamFlow, MeasurementMatchesTheEngineWalksUpToTheEdges)
+{
+    const int kW = GetParam().w;
+    const int kH = GetParam().h;
+    auto l = zftest::LoadInto(zftest::Grating(kW, kH, 30.0, 9.0, 90.0), kW, kH, GetParam().kind);
     ASSERT_EQ(l.code, 0);
     Codex& e = *l.engine;
     e.m_quick = 1; // keeps the family layers after the run
@@ -182,6 +196,7 @@ TEST(Stream, FlowMeasurementMatchesTheEngineWalksUpToTheEdges)
             }
         }
         std::memset(e.m_st.cls, 0, n3);
+        e.StCodes(); // the walks' codes of the new responses
         for (int len : {0, 1, 3, 4, 6, 11, 15, 40}) {
             std::vector<std::vector<unsigned char>> got;
             for (int run = 0; run < 2; ++run) {
@@ -210,6 +225,9 @@ TEST(Stream, FlowMeasurementMatchesTheEngineWalksUpToTheEdges)
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Sizes, StreamFlow,
+                         ::testing::Values(FlowImage{160, 144, 'F'}, FlowImage{16, 48, 'A'}));
 
 // The template fit as plainly written: every angle and sector index reduced by its remainder.
 int PlainFit(const int* tpl, int theta0, int trials, int c, const int* o)
