@@ -470,12 +470,8 @@ int DirsCorrection8(unsigned char* dir, unsigned bw, unsigned bh, const unsigned
             std::copy(votes, votes + n, bestVote);
             continue;
         }
-        for (std::size_t i = 0; i < n; ++i) {
-            if (votes[i] < bestVote[i]) {
-                bestVote[i] = votes[i];
-                best[i] = static_cast<unsigned char>(t);
-            }
-        }
+        imaging_detail::KeepLowestVote8(votes, n, static_cast<unsigned char>(t), bestVote,
+                                        best.data());
     }
 
     // 2. Each open block moves to the best voted angle when it lies more than 5 degrees off.

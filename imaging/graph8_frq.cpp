@@ -146,12 +146,7 @@ int FreqCorrection8(unsigned char* freq, unsigned bw, unsigned bh, unsigned char
                 std::fill(best, best + n, static_cast<unsigned char>(1));
                 continue;
             }
-            for (std::size_t i = 0; i < n; ++i) {
-                if (votes[i] < bestSum[i]) {
-                    bestSum[i] = votes[i];
-                    best[i] = static_cast<unsigned char>(k);
-                }
-            }
+            imaging_detail::KeepLowestVote8(votes, n, static_cast<unsigned char>(k), bestSum, best);
         }
         bool changed = false;
         for (std::size_t i = 0; i < n; ++i) {
