@@ -547,7 +547,7 @@ void imaging_detail::KeepLowestVote8(const unsigned char* votes, std::size_t n,
                                      unsigned char* label)
 {
     // Sixteen blocks at a time in byte vectors, the rest one by one.
-    using Lanes = unsigned char __attribute__((vector_size(16)));
+    using Lanes = Lanes8;
     std::size_t i = 0;
     for (; i + sizeof(Lanes) <= n; i += sizeof(Lanes)) {
         Lanes v;

@@ -125,6 +125,10 @@ inline bool RectInside(unsigned w, unsigned h, int x1, int y1, int x2, int y2)
            static_cast<unsigned>(y2) < h;
 }
 
+// Sixteen bytes handled as one vector (GCC vector extension); loads and stores go through
+// memcpy, so any alignment will do.
+using Lanes8 = unsigned char __attribute__((vector_size(16)));
+
 // Vote keeping of the correction stages: where votes[i] < lowest[i], lowest[i] takes the
 // vote and label[i] takes the candidate; ties keep the earlier candidate.
 void KeepLowestVote8(const unsigned char* votes, std::size_t n, unsigned char candidate,

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -459,7 +460,17 @@ int DirsCorrection8(unsigned char* dir, unsigned bw, unsigned bh, const unsigned
     //    each block keeps the first angle of lowest vote.
     for (int t = 0; t < 180; ++t) {
         unsigned char* votes = full ? plane : dist;
-        for (std::size_t i = 0; i < n; ++i) {
+        std::size_t i = 0;
+        for (; i + sizeof(imaging_detail::Lanes8) <= n; i += sizeof(imaging_detail::Lanes8)) {
+            imaging_detail::Lanes8 o;
+            std::memcpy(&o, own + i, sizeof o);
+            const unsigned char c = static_cast<unsigned char>(t);
+            imaging_detail::Lanes8 d = o > c ? o - c : c - o;
+            d = d > 90 ? 180 - d : d;
+            d = o == 255 ? 90 : d;
+            std::memcpy(dist + i, &d, sizeof d);
+        }
+        for (; i < n; ++i) {
             dist[i] = static_cast<unsigned char>(own[i] != 255 ? DiFold(own[i], t) : 90);
         }
         if (full) {

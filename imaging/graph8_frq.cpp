@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -131,9 +132,20 @@ int FreqCorrection8(unsigned char* freq, unsigned bw, unsigned bh, unsigned char
     unsigned char* best = bestSum + n;
     for (int round = 0; round < FR_MAX_ROUNDS; ++round) {
         for (int k = 1; k <= FR_MAX_COUNT; ++k) {
-            for (std::size_t i = 0; i < n; ++i) {
+            // Distances are at most 16, so nine of them fit the 8-bit sums.
+            const unsigned char c = static_cast<unsigned char>(k);
+            std::size_t i = 0;
+            for (; i + sizeof(imaging_detail::Lanes8) <= n; i += sizeof(imaging_detail::Lanes8)) {
+                imaging_detail::Lanes8 f;
+                imaging_detail::Lanes8 m;
+                std::memcpy(&f, freq + i, sizeof f);
+                std::memcpy(&m, mask + i, sizeof m);
+                imaging_detail::Lanes8 d = f > c ? f - c : c - f;
+                d = d > 16 || m != 0 ? 16 : d;
+                std::memcpy(plane + i, &d, sizeof d);
+            }
+            for (; i < n; ++i) {
                 const int d = freq[i] > k ? freq[i] - k : k - freq[i];
-                // Distances are at most 16, so nine of them fit the 8-bit sums.
                 plane[i] = static_cast<unsigned char>(mask[i] == 0 ? (d > 16 ? 16 : d) : 16);
             }
             const unsigned char* votes = plane;
