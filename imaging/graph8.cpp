@@ -448,14 +448,51 @@ Acc SmSum9(const Pixel* src, unsigned w, const int xs[3], const int ys[3])
     return sum;
 }
 
+// The 8-bit 3x3 family: finish(sum) gives a pixel from the unsigned sum of its nine source
+// pixels. Same layout as SmFor3x3; the inner rows are swept with three running column sums,
+// so each pixel adds one new column. src and dst must not overlap.
+template <class Finish>
+void SmFor3x3To8(const unsigned char* src, unsigned w, unsigned h, int x1, int y1, int x2, int y2,
+                 unsigned char* dst, Finish finish)
+{
+    if (!imaging_detail::RectInside(w, h, x1, y1, x2, y2) || x2 - x1 < 2 || y2 - y1 < 2) {
+        SmFor3x3(w, h, x1, y1, x2, y2, dst, [&](const int* xs, const int* ys, int, int) {
+            return finish(SmSum9<unsigned>(src, w, xs, ys));
+        });
+        return;
+    }
+    // 1. Inner rows; each row's ends copy their inner neighbours.
+    for (int y = y1 + 1; y < y2; ++y) {
+        const unsigned char* r0 = src + static_cast<std::size_t>(y - 1) * w;
+        const unsigned char* r1 = r0 + w;
+        const unsigned char* r2 = r1 + w;
+        unsigned char* out = dst + static_cast<std::size_t>(y) * w;
+        unsigned left = static_cast<unsigned>(r0[x1]) + r1[x1] + r2[x1];
+        unsigned mid = static_cast<unsigned>(r0[x1 + 1]) + r1[x1 + 1] + r2[x1 + 1];
+        for (int x = x1 + 1; x < x2; ++x) {
+            const unsigned right = static_cast<unsigned>(r0[x + 1]) + r1[x + 1] + r2[x + 1];
+            out[x] = finish(left + mid + right);
+            left = mid;
+            mid = right;
+        }
+        out[x1] = out[x1 + 1];
+        out[x2] = out[x2 - 1];
+    }
+    // 2. The first and last rows copy their inner neighbours.
+    const std::size_t cols = static_cast<std::size_t>(x2 - x1) + 1;
+    unsigned char* first = dst + static_cast<std::size_t>(y1) * w + x1;
+    unsigned char* last = dst + static_cast<std::size_t>(y2) * w + x1;
+    std::copy(first + w, first + w + cols, first);
+    std::copy(last - w, last - w + cols, last);
+}
+
 } // namespace
 
 void Summ3x3To8(const unsigned char* src, unsigned w, unsigned h, int x1, int y1, int x2, int y2,
                 unsigned char* dst)
 {
-    SmFor3x3(w, h, x1, y1, x2, y2, dst, [&](const int* xs, const int* ys, int, int) {
-        return static_cast<unsigned char>(SmSum9<unsigned>(src, w, xs, ys) & 0xFF);
-    });
+    SmFor3x3To8(src, w, h, x1, y1, x2, y2, dst,
+                [](unsigned sum) { return static_cast<unsigned char>(sum & 0xFF); });
 }
 
 void Summ3x3To8(const unsigned char* src, unsigned w, unsigned h, unsigned char* dst)
@@ -501,9 +538,36 @@ void Summ3x3QTo32(const int* src, unsigned w, unsigned h, int x1, int y1, int x2
 void Blur3x3To8(const unsigned char* src, unsigned w, unsigned h, int x1, int y1, int x2, int y2,
                 unsigned char* dst)
 {
-    SmFor3x3(w, h, x1, y1, x2, y2, dst, [&](const int* xs, const int* ys, int, int) {
-        return static_cast<unsigned char>(SmSum9<unsigned>(src, w, xs, ys) / 9);
-    });
+    SmFor3x3To8(src, w, h, x1, y1, x2, y2, dst,
+                [](unsigned sum) { return static_cast<unsigned char>(sum / 9); });
+}
+
+void imaging_detail::KeepLowestVote8(const unsigned char* votes, std::size_t n,
+                                     unsigned char candidate, unsigned char* lowest,
+                                     unsigned char* label)
+{
+    // Sixteen blocks at a time in byte vectors, the rest one by one.
+    using Lanes = Lanes8;
+    std::size_t i = 0;
+    for (; i + sizeof(Lanes) <= n; i += sizeof(Lanes)) {
+        Lanes v;
+        Lanes low;
+        Lanes lab;
+        std::memcpy(&v, votes + i, sizeof v);
+        std::memcpy(&low, lowest + i, sizeof low);
+        std::memcpy(&lab, label + i, sizeof lab);
+        const auto better = v < low;
+        low = better ? v : low;
+        lab = better ? candidate : lab;
+        std::memcpy(lowest + i, &low, sizeof low);
+        std::memcpy(label + i, &lab, sizeof lab);
+    }
+    for (; i < n; ++i) {
+        if (votes[i] < lowest[i]) {
+            lowest[i] = votes[i];
+            label[i] = candidate;
+        }
+    }
 }
 
 namespace {

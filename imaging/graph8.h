@@ -53,7 +53,7 @@ ZF_EXPORT void Blur8(unsigned char* img, unsigned w, unsigned h, int passes);
 
 // 3x3 family over the inclusive rectangle (x1, y1)-(x2, y2): inner pixels get their 3x3
 // value, the rectangle's border copies its inner neighbour; outside the rectangle dst is
-// not written.
+// not written. src and dst must not overlap.
 ZF_EXPORT void Summ3x3To8(const unsigned char* src, unsigned w, unsigned h, int x1, int y1, int x2,
                           int y2, unsigned char* dst);
 ZF_EXPORT void Summ3x3To8(const unsigned char* src, unsigned w, unsigned h, unsigned char* dst);
@@ -124,5 +124,14 @@ inline bool RectInside(unsigned w, unsigned h, int x1, int y1, int x2, int y2)
     return x1 >= 0 && y1 >= 0 && x1 <= x2 && y1 <= y2 && static_cast<unsigned>(x2) < w &&
            static_cast<unsigned>(y2) < h;
 }
+
+// Sixteen bytes handled as one vector (GCC vector extension); loads and stores go through
+// memcpy, so any alignment will do.
+using Lanes8 = unsigned char __attribute__((vector_size(16)));
+
+// Vote keeping of the correction stages: where votes[i] < lowest[i], lowest[i] takes the
+// vote and label[i] takes the candidate; ties keep the earlier candidate.
+void KeepLowestVote8(const unsigned char* votes, std::size_t n, unsigned char candidate,
+                     unsigned char* lowest, unsigned char* label);
 
 } // namespace imaging_detail

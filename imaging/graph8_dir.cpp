@@ -7,10 +7,12 @@
 
 #include "imaging/graph8_bin.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -263,44 +265,64 @@ void DiField(const unsigned char* img, unsigned w, unsigned h, unsigned x0, unsi
     auto sumD = std::make_unique<std::int64_t[]>(n);
 
     // 1. Per block, the Sobel tensor sums over the block's pixels that have all eight
-    //    neighbours inside the image.
-    std::int64_t largest = 0;
+    //    neighbours inside the image, row by row. Along a row each pixel adds one column: its
+    //    vertical smoothing v = top + 2 mid + bottom and difference dv = bottom - top give
+    //    gx = v(x+1) - v(x-1) and gy = dv(x-1) + 2 dv(x) + dv(x+1).
+    const unsigned xFirst = x0 > 0 ? x0 : 1;
+    const unsigned xEnd = x0 + bw * b < w - 1 ? x0 + bw * b : w - 1;
     for (unsigned by = 0; by < bh; ++by) {
-        for (unsigned bx = 0; bx < bw; ++bx) {
-            const std::size_t i = static_cast<std::size_t>(by) * bw + bx;
-            if (mask != nullptr && mask[i] != 0) {
-                flags[i] = 0;
+        for (unsigned y = y0 + by * b; y < y0 + by * b + b; ++y) {
+            if (y == 0 || y + 1 >= h) {
                 continue;
             }
-            flags[i] = 255;
-            std::int64_t p = 0;
-            std::int64_t d = 0;
-            for (unsigned y = y0 + by * b; y < y0 + by * b + b; ++y) {
-                if (y == 0 || y + 1 >= h) {
+            const unsigned char* r0 = img + static_cast<std::size_t>(y - 1) * w;
+            const unsigned char* r1 = r0 + w;
+            const unsigned char* r2 = r1 + w;
+            auto smooth = [&](unsigned x) { return r0[x] + 2 * r1[x] + r2[x]; };
+            auto diff = [&](unsigned x) { return r2[x] - r0[x]; };
+            for (unsigned bx = 0; bx < bw; ++bx) {
+                const std::size_t i = static_cast<std::size_t>(by) * bw + bx;
+                const unsigned xa = x0 + bx * b > xFirst ? x0 + bx * b : xFirst;
+                const unsigned xe = x0 + bx * b + b < xEnd ? x0 + bx * b + b : xEnd;
+                if (xa >= xe || (mask != nullptr && mask[i] != 0)) {
                     continue;
                 }
-                const unsigned char* r0 = img + static_cast<std::size_t>(y - 1) * w;
-                const unsigned char* r1 = r0 + w;
-                const unsigned char* r2 = r1 + w;
-                for (unsigned x = x0 + bx * b; x < x0 + bx * b + b; ++x) {
-                    if (x == 0 || x + 1 >= w) {
-                        continue;
-                    }
-                    const int gx = (r0[x + 1] + 2 * r1[x + 1] + r2[x + 1]) -
-                                   (r0[x - 1] + 2 * r1[x - 1] + r2[x - 1]);
-                    const int gy =
-                        (r2[x - 1] + 2 * r2[x] + r2[x + 1]) - (r0[x - 1] + 2 * r0[x] + r0[x + 1]);
+                int vL = smooth(xa - 1);
+                int vM = smooth(xa);
+                int dL = diff(xa - 1);
+                int dM = diff(xa);
+                std::int64_t p = 0;
+                std::int64_t d = 0;
+                for (unsigned x = xa; x < xe; ++x) {
+                    const int vR = smooth(x + 1);
+                    const int dR = diff(x + 1);
+                    const int gx = vR - vL;
+                    const int gy = dL + 2 * dM + dR;
                     p += gx * gy;
                     d += gy * gy - gx * gx;
+                    vL = vM;
+                    vM = vR;
+                    dL = dM;
+                    dM = dR;
                 }
+                sumP[i] += p;
+                sumD[i] += d;
             }
-            sumP[i] = p;
-            sumD[i] = d;
-            const std::int64_t ap = p < 0 ? -p : p;
-            const std::int64_t ad = d < 0 ? -d : d;
-            largest = ap > largest ? ap : largest;
-            largest = ad > largest ? ad : largest;
         }
+    }
+    std::int64_t largest = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (mask != nullptr && mask[i] != 0) {
+            flags[i] = 0;
+            sumP[i] = 0;
+            sumD[i] = 0;
+            continue;
+        }
+        flags[i] = 255;
+        const std::int64_t ap = sumP[i] < 0 ? -sumP[i] : sumP[i];
+        const std::int64_t ad = sumD[i] < 0 ? -sumD[i] : sumD[i];
+        largest = ap > largest ? ap : largest;
+        largest = ad > largest ? ad : largest;
     }
 
     // 2. 3x3 block sums in 32 bits. Large blocks of strong contrast can pass 2^31 / 9; their
@@ -423,38 +445,50 @@ int DirsCorrection8(unsigned char* dir, unsigned bw, unsigned bh, const unsigned
         return 0;
     }
     const std::size_t n = static_cast<std::size_t>(bw) * bh;
-    auto dist = std::make_unique<unsigned char[]>(n);
-    auto blurred = std::make_unique<unsigned char[]>(180 * n);
+    auto work = std::make_unique<unsigned char[]>(4 * n);
+    unsigned char* own = work.get();       // the block's direction, 255 when masked
+    unsigned char* dist = own + n;         // folded distances to the candidate angle
+    unsigned char* plane = dist + n;       // their blur
+    unsigned char* bestVote = plane + n;   // lowest blurred distance so far
+    std::vector<unsigned char> best(n, 0); // first angle that reached it
     const bool full = bw >= 3 && bh >= 3;
+    for (std::size_t i = 0; i < n; ++i) {
+        own[i] = mask == nullptr || mask[i] == 0 ? static_cast<unsigned char>(dir[i] % 180) : 255;
+    }
 
-    // 1. Per candidate angle, the blurred plane of folded distances (90 for masked blocks).
+    // 1. Per candidate angle, the blurred plane of folded distances (90 for masked blocks);
+    //    each block keeps the first angle of lowest vote.
     for (int t = 0; t < 180; ++t) {
-        unsigned char* plane = blurred.get() + static_cast<std::size_t>(t) * n;
-        unsigned char* target = full ? dist.get() : plane;
-        for (std::size_t i = 0; i < n; ++i) {
-            const bool open = mask == nullptr || mask[i] == 0;
-            target[i] = static_cast<unsigned char>(open ? DiFold(dir[i] % 180, t) : 90);
+        unsigned char* votes = full ? plane : dist;
+        std::size_t i = 0;
+        for (; i + sizeof(imaging_detail::Lanes8) <= n; i += sizeof(imaging_detail::Lanes8)) {
+            imaging_detail::Lanes8 o;
+            std::memcpy(&o, own + i, sizeof o);
+            const unsigned char c = static_cast<unsigned char>(t);
+            imaging_detail::Lanes8 d = o > c ? o - c : c - o;
+            d = d > 90 ? 180 - d : d;
+            d = o == 255 ? 90 : d;
+            std::memcpy(dist + i, &d, sizeof d);
+        }
+        for (; i < n; ++i) {
+            dist[i] = static_cast<unsigned char>(own[i] != 255 ? DiFold(own[i], t) : 90);
         }
         if (full) {
-            Blur3x3To8(dist.get(), bw, bh, 0, 0, static_cast<int>(bw) - 1, static_cast<int>(bh) - 1,
+            Blur3x3To8(dist, bw, bh, 0, 0, static_cast<int>(bw) - 1, static_cast<int>(bh) - 1,
                        plane);
         }
+        if (t == 0) {
+            std::copy(votes, votes + n, bestVote);
+            continue;
+        }
+        imaging_detail::KeepLowestVote8(votes, n, static_cast<unsigned char>(t), bestVote,
+                                        best.data());
     }
 
     // 2. Each open block moves to the best voted angle when it lies more than 5 degrees off.
     for (std::size_t i = 0; i < n; ++i) {
-        if (mask != nullptr && mask[i] != 0) {
-            continue;
-        }
-        int best = 0;
-        for (int t = 1; t < 180; ++t) {
-            if (blurred[static_cast<std::size_t>(t) * n + i] <
-                blurred[static_cast<std::size_t>(best) * n + i]) {
-                best = t;
-            }
-        }
-        if (DiFold(dir[i] % 180, best) > 5) {
-            dir[i] = static_cast<unsigned char>(best);
+        if (own[i] != 255 && DiFold(own[i], best[i]) > 5) {
+            dir[i] = best[i];
         }
     }
     return 1;

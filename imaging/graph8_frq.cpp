@@ -6,7 +6,9 @@
 
 #include "imaging/graph8_dir.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -121,40 +123,47 @@ int FreqCorrection8(unsigned char* freq, unsigned bw, unsigned bh, unsigned char
     if (full) {
         Blur8(freq, bw, bh, 1);
     }
-    // 2. Relabelling: each open block takes the count nearest to its 3x3 neighbourhood.
-    auto dist = std::make_unique<unsigned char[]>(FR_MAX_COUNT * n);
-    auto sums = std::make_unique<unsigned char[]>(FR_MAX_COUNT * n);
+    // 2. Relabelling: each open block takes the count nearest to its 3x3 neighbourhood, the
+    //    lowest count on ties.
+    auto work = std::make_unique<unsigned char[]>(4 * n);
+    unsigned char* plane = work.get();
+    unsigned char* summed = plane + n;
+    unsigned char* bestSum = summed + n;
+    unsigned char* best = bestSum + n;
     for (int round = 0; round < FR_MAX_ROUNDS; ++round) {
         for (int k = 1; k <= FR_MAX_COUNT; ++k) {
-            unsigned char* plane = dist.get() + static_cast<std::size_t>(k - 1) * n;
-            unsigned char* summed = sums.get() + static_cast<std::size_t>(k - 1) * n;
-            for (std::size_t i = 0; i < n; ++i) {
+            // Distances are at most 16, so nine of them fit the 8-bit sums.
+            const unsigned char c = static_cast<unsigned char>(k);
+            std::size_t i = 0;
+            for (; i + sizeof(imaging_detail::Lanes8) <= n; i += sizeof(imaging_detail::Lanes8)) {
+                imaging_detail::Lanes8 f;
+                imaging_detail::Lanes8 m;
+                std::memcpy(&f, freq + i, sizeof f);
+                std::memcpy(&m, mask + i, sizeof m);
+                imaging_detail::Lanes8 d = f > c ? f - c : c - f;
+                d = d > 16 || m != 0 ? 16 : d;
+                std::memcpy(plane + i, &d, sizeof d);
+            }
+            for (; i < n; ++i) {
                 const int d = freq[i] > k ? freq[i] - k : k - freq[i];
-                // Distances are at most 16, so nine of them fit the 8-bit sums.
                 plane[i] = static_cast<unsigned char>(mask[i] == 0 ? (d > 16 ? 16 : d) : 16);
             }
+            const unsigned char* votes = plane;
             if (full) {
                 Summ3x3To8(plane, bw, bh, summed);
-            } else {
-                for (std::size_t i = 0; i < n; ++i) {
-                    summed[i] = plane[i];
-                }
+                votes = summed;
             }
+            if (k == 1) {
+                std::copy(votes, votes + n, bestSum);
+                std::fill(best, best + n, static_cast<unsigned char>(1));
+                continue;
+            }
+            imaging_detail::KeepLowestVote8(votes, n, static_cast<unsigned char>(k), bestSum, best);
         }
         bool changed = false;
         for (std::size_t i = 0; i < n; ++i) {
-            if (mask[i] != 0) {
-                continue;
-            }
-            int best = 1;
-            for (int k = 2; k <= FR_MAX_COUNT; ++k) {
-                if (sums[static_cast<std::size_t>(k - 1) * n + i] <
-                    sums[static_cast<std::size_t>(best - 1) * n + i]) {
-                    best = k;
-                }
-            }
-            if (freq[i] != best) {
-                freq[i] = static_cast<unsigned char>(best);
+            if (mask[i] == 0 && freq[i] != best[i]) {
+                freq[i] = best[i];
                 changed = true;
             }
         }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <ostream>
@@ -411,6 +412,42 @@ TEST(Blur3x3To8, BoxMeanTruncates)
     Bytes dst(9, 0);
     Blur3x3To8(src.data(), 3, 3, 0, 0, 2, 2, dst.data());
     EXPECT_EQ(dst, Bytes(9, 1));
+}
+
+TEST(Sums3x3, InnerPixelsOfAnOffsetRectangleSumTheirOwnNinePixels)
+{
+    // Pixels that differ everywhere (and wrap the 8-bit sum), in a rectangle off every edge:
+    // each inner pixel must see exactly its own neighbourhood, the rectangle's border its inner
+    // neighbour's value, and the sheet outside must stay untouched.
+    const unsigned w = 11;
+    const unsigned h = 8;
+    Bytes src(w * h);
+    for (unsigned i = 0; i < w * h; ++i) {
+        src[i] = static_cast<unsigned char>((i * 97 + 13) % 251);
+    }
+    const int x1 = 2, y1 = 1, x2 = 9, y2 = 5;
+    auto nine = [&](int x, int y) {
+        x = std::min(std::max(x, x1 + 1), x2 - 1);
+        y = std::min(std::max(y, y1 + 1), y2 - 1);
+        unsigned sum = 0;
+        for (int dy = -1; dy <= 1; ++dy) {
+            for (int dx = -1; dx <= 1; ++dx) {
+                sum += src[(y + dy) * w + (x + dx)];
+            }
+        }
+        return sum;
+    };
+    Bytes sums(w * h, SENTINEL);
+    Bytes means(w * h, SENTINEL);
+    Summ3x3To8(src.data(), w, h, x1, y1, x2, y2, sums.data());
+    Blur3x3To8(src.data(), w, h, x1, y1, x2, y2, means.data());
+    for (int y = 0; y < static_cast<int>(h); ++y) {
+        for (int x = 0; x < static_cast<int>(w); ++x) {
+            const bool in = x >= x1 && x <= x2 && y >= y1 && y <= y2;
+            EXPECT_EQ(sums[y * w + x], in ? nine(x, y) % 256 : SENTINEL) << x << "," << y;
+            EXPECT_EQ(means[y * w + x], in ? nine(x, y) / 9 : SENTINEL) << x << "," << y;
+        }
+    }
 }
 
 TEST(Sums3x3, NarrowRectanglesUseTheirOwnClampedNeighbourhood)

@@ -175,6 +175,12 @@ TEST(DirsCorrection8, OutliersTakeTheVotedAngleAndMaskedBlocksStay)
     EXPECT_EQ(dir[6], 44);
     EXPECT_EQ(dir[18], 170);
 
+    // Distances fold across 0/180: 177 lies 6 degrees from its neighbours' 3 and moves.
+    std::vector<unsigned char> wrap(4 * 5, 3);
+    wrap[1] = 177;
+    ASSERT_EQ(DirsCorrection8(wrap.data(), 4, 5, nullptr), 1);
+    EXPECT_EQ(wrap, std::vector<unsigned char>(4 * 5, 3));
+
     // Out-of-range input directions are read modulo 180, never past the vote planes.
     std::vector<unsigned char> odd(9, 250);
     EXPECT_EQ(DirsCorrection8(odd.data(), 3, 3, nullptr), 1);
