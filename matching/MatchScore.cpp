@@ -817,7 +817,7 @@ bool Matcher100::getBestUnreliablePair(const UnreliableSide& side, int i, int& b
         const ESK::Link& links = side.links[i];
         const int type = side.minutiae[i].type;
         const int slots = links.count < ESK::ESK_LINK_SLOTS ? links.count : ESK::ESK_LINK_SLOTS;
-        int n = 0;
+        int num = 0;
         for (int k = 0; k < slots; ++k) {
             // The tests are independent; the distance, which refuses most links, comes first.
             const int d = links.slot[k].distance;
@@ -834,28 +834,34 @@ bool Matcher100::getBestUnreliablePair(const UnreliableSide& side, int i, int& b
                 rc > UNRELIABLE_MAX_RIDGES) {
                 continue;
             }
-            gathered[n++] =
+            gathered[num++] =
                 UnreliableLink{static_cast<std::uint8_t>(j), static_cast<std::uint8_t>(d),
                                static_cast<std::uint8_t>(rc)};
         }
-        u.count[i] = static_cast<std::uint8_t>(n);
+        u.count[i] = static_cast<std::uint8_t>(num);
         u.load[i] = u.loadStamp;
     }
-    best = -1;
-    for (int k = 0; k < u.count[i]; ++k) {
-        const UnreliableLink& l = gathered[k];
-        if (m_unreliableVisited[l.neighbour] != 0) {
-            continue;
-        }
-        // Smallest distance, then smallest ridge count; a later slot wins a full tie.
-        if (best < 0 || l.distance < distance ||
-            (l.distance == distance && l.ridgeCount <= ridgeCount)) {
-            best = l.neighbour;
-            distance = l.distance;
-            ridgeCount = l.ridgeCount;
+    // Smallest distance, then smallest ridge count, as one key (ridge counts are below 256); a
+    // later slot wins a full tie.
+    const int n = u.count[i];
+    int bestKey = INT_MAX;
+    int bestK = -1;
+    for (int k = 0; k < n; ++k) {
+        const UnreliableLink l = gathered[k];
+        const int key = l.distance * 256 + l.ridgeCount;
+        if (key <= bestKey && m_unreliableVisited[l.neighbour] == 0) {
+            bestKey = key;
+            bestK = k;
         }
     }
-    return best >= 0;
+    if (bestK < 0) {
+        best = -1;
+        return false;
+    }
+    best = gathered[bestK].neighbour;
+    distance = gathered[bestK].distance;
+    ridgeCount = gathered[bestK].ridgeCount;
+    return true;
 }
 
 std::uint8_t Matcher100::getUnreliableStatus(const UnreliableSide& side, int partner) const
