@@ -285,6 +285,34 @@ bool linkRidgeCount(int type, int slot, int code, int& rc)
     return true;
 }
 
+// Ridge counts of the links that may join an unreliable pair, by minutia type (0 or 1), slot
+// and code; -1 where the link cannot: an empty code, a same-direction link, a slot beyond the
+// type's table or more than UNRELIABLE_MAX_RIDGES ridges between.
+struct UnreliableRidges {
+    std::int8_t rc[2][ESK::ESK_LINK_SLOTS][NUM_LINK_CODES];
+};
+
+const UnreliableRidges& unreliableRidges()
+{
+    static_assert(ESK::ESK_LINK_SLOTS <= NUM_SLOTS_B, "every slot has a quadrant");
+    static const UnreliableRidges table = [] {
+        UnreliableRidges t{};
+        for (int type = 0; type < 2; ++type) {
+            for (int slot = 0; slot < ESK::ESK_LINK_SLOTS; ++slot) {
+                for (int code = 0; code < NUM_LINK_CODES; ++code) {
+                    int rc = 0;
+                    const bool joins = code != 0 && !slotSameDir(type, slot, code) &&
+                                       linkRidgeCount(type, slot, code, rc) &&
+                                       rc <= UNRELIABLE_MAX_RIDGES;
+                    t.rc[type][slot][code] = static_cast<std::int8_t>(joins ? rc : -1);
+                }
+            }
+        }
+        return t;
+    }();
+    return table;
+}
+
 } // namespace
 
 int getIndex(int value, const int* bounds, int n)
@@ -815,7 +843,7 @@ bool Matcher100::getBestUnreliablePair(const UnreliableSide& side, int i, int& b
     if (u.load[i] != u.loadStamp || u.loadStamp == 0) {
         // The links that may join an unreliable pair.
         const ESK::Link& links = side.links[i];
-        const int type = side.minutiae[i].type;
+        const auto& ridges = unreliableRidges().rc[side.minutiae[i].type == 1 ? 1 : 0];
         const int slots = links.count < ESK::ESK_LINK_SLOTS ? links.count : ESK::ESK_LINK_SLOTS;
         int num = 0;
         for (int k = 0; k < slots; ++k) {
@@ -825,13 +853,12 @@ bool Matcher100::getBestUnreliablePair(const UnreliableSide& side, int i, int& b
                 continue;
             }
             const int code = links.slot[k].code;
-            const int j = links.slot[k].neighbour;
-            if (code == 0 || code >= NUM_LINK_CODES || j == i || j >= side.count) {
+            if (code >= NUM_LINK_CODES) {
                 continue;
             }
-            int rc = 0;
-            if (slotSameDir(type, k, code) || !linkRidgeCount(type, k, code, rc) ||
-                rc > UNRELIABLE_MAX_RIDGES) {
+            const int rc = ridges[k][code];
+            const int j = links.slot[k].neighbour;
+            if (rc < 0 || j == i || j >= side.count) {
                 continue;
             }
             gathered[num++] =
