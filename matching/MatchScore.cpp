@@ -395,11 +395,16 @@ void calcProbs(MinData* md, int count, const int* correction, int threshold, int
                 d.status = FS_EXCLUDED;
             }
         }
-        const int c = correctProb(p, d, correction);
-        switch (d.status) {
-        case FS_EXCLUDED:
+        if (d.status == FS_EXCLUDED) {
             ++numExcluded;
-            break;
+            continue;
+        }
+        // Only a minutia of an unreliable pair whose partner is matched or not found is
+        // corrected.
+        const bool corrected = d.unreliable == UNRELIABLE_PARTNER_MATCHED ||
+                               d.unreliable == UNRELIABLE_PARTNER_NOT_MATCHED;
+        const int c = corrected ? correctProb(p, d, correction) : p;
+        switch (d.status) {
         case FS_FIRST:
             sums[0] += c;
             ++count1;
