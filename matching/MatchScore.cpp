@@ -107,19 +107,21 @@ constexpr int AREA_PROB_NEAR = 20;
 
 // Weights of a neighbour in the area estimate by squared distance sq <= AREA_PROB_REACH_SQUARE:
 // 10 up to a rounded distance d of AREA_PROB_NEAR, then 200 / d. The weight steps down by one
-// past each distance of STEPS, and d > t exactly when sq > t^2 + t (the single precision root
+// past each distance of AREA_STEPS, and d > t exactly when sq > t^2 + t (the single precision root
 // of an integer square below 2^24, rounded, gives d).
 struct AreaWeights {
     std::uint8_t w[AREA_PROB_REACH_SQUARE + 1];
 };
 
+constexpr int AREA_FULL_WEIGHT = 10;
+constexpr int AREA_STEPS[8] = {20, 22, 25, 28, 33, 40, 50, 66};
+
 constexpr AreaWeights makeAreaWeights()
 {
-    constexpr int STEPS[8] = {20, 22, 25, 28, 33, 40, 50, 66};
     AreaWeights t{};
     for (int sq = 0; sq <= AREA_PROB_REACH_SQUARE; ++sq) {
-        int w = 10;
-        for (const int s : STEPS) {
+        int w = AREA_FULL_WEIGHT;
+        for (const int s : AREA_STEPS) {
             w -= sq > s * s + s ? 1 : 0;
         }
         t.w[sq] = static_cast<std::uint8_t>(w);
@@ -140,6 +142,9 @@ static_assert(AREA_WEIGHTS.w[4422] == 3 && AREA_WEIGHTS.w[4423] == 2 &&
 // zeros to a whole block of AREA_BLOCK.
 constexpr int AREA_BLOCK = 8;
 constexpr int AREA_POINTS = (MAX_NESTS + AREA_BLOCK - 1) / AREA_BLOCK * AREA_BLOCK;
+
+static_assert(AREA_POINTS / AREA_BLOCK * AREA_FULL_WEIGHT <= INT16_MAX,
+              "weights summed by 16-bit lane");
 
 struct AreaPoints {
     int count = 0;
@@ -197,45 +202,59 @@ int areaProb(const AreaPoints& pts, int x, int y)
     int sumWQ = 0;
 #if defined(__SSE2__)
     if (x >= INT16_MIN && x <= INT16_MAX && y >= INT16_MIN && y <= INT16_MAX) {
-        // Eight points a step: the differences saturate beyond 16 bits, where they are out of
-        // reach all the same, and their squares are summed in 32 bits (a sum that wraps lies
-        // outside the box tested beside it); the points within the reach are then added one
-        // by one.
+        // Eight points a step: the differences saturate to -32767..32767, where they are out of
+        // reach all the same, and their squares are summed exactly in 32 bits (at most
+        // 2 * 32767^2); saturated to 16 bits, a square within the reach keeps its value and one
+        // beyond stays beyond. A lane's weight is AREA_FULL_WEIGHT less the steps
+        // its square passes, kept where the point is in reach; the weights are summed by lane
+        // (at most 10 a block) and the weighted qualities in 32 bits.
         const __m128i qx = _mm_set1_epi16(static_cast<short>(x));
         const __m128i qy = _mm_set1_epi16(static_cast<short>(y));
-        const __m128i below = _mm_set1_epi16(-AREA_PROB_REACH - 1);
-        const __m128i above = _mm_set1_epi16(AREA_PROB_REACH + 1);
-        const __m128i reach = _mm_set1_epi32(AREA_PROB_REACH_SQUARE + 1);
+        const __m128i lowest = _mm_set1_epi16(-INT16_MAX);
+        const __m128i reach = _mm_set1_epi16(AREA_PROB_REACH_SQUARE + 1);
+        const __m128i zero = _mm_setzero_si128();
+        const auto step = [](int s) {
+            return _mm_set1_epi16(
+                static_cast<short>(AREA_STEPS[s] * AREA_STEPS[s] + AREA_STEPS[s]));
+        };
+        const __m128i s0 = step(0), s1 = step(1), s2 = step(2), s3 = step(3);
+        const __m128i s4 = step(4), s5 = step(5), s6 = step(6), s7 = step(7);
+        __m128i accW = zero;
+        __m128i accWQ = zero;
         for (int k = 0; k < pts.count; k += AREA_BLOCK) {
-            const __m128i dx =
-                _mm_subs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pts.x + k)), qx);
-            const __m128i dy =
-                _mm_subs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pts.y + k)), qy);
-            const __m128i box = _mm_and_si128(
-                _mm_and_si128(_mm_cmpgt_epi16(dx, below), _mm_cmplt_epi16(dx, above)),
-                _mm_and_si128(_mm_cmpgt_epi16(dy, below), _mm_cmplt_epi16(dy, above)));
+            const __m128i dx = _mm_max_epi16(
+                _mm_subs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pts.x + k)), qx),
+                lowest);
+            const __m128i dy = _mm_max_epi16(
+                _mm_subs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pts.y + k)), qy),
+                lowest);
             const __m128i lo = _mm_unpacklo_epi16(dx, dy);
             const __m128i hi = _mm_unpackhi_epi16(dx, dy);
-            alignas(16) std::int32_t sq[AREA_BLOCK];
-            const __m128i sqLo = _mm_madd_epi16(lo, lo);
-            const __m128i sqHi = _mm_madd_epi16(hi, hi);
-            _mm_store_si128(reinterpret_cast<__m128i*>(sq), sqLo);
-            _mm_store_si128(reinterpret_cast<__m128i*>(sq + 4), sqHi);
-            const __m128i near =
-                _mm_packs_epi32(_mm_cmplt_epi32(sqLo, reach), _mm_cmplt_epi32(sqHi, reach));
-            const __m128i in = _mm_and_si128(box, near);
-            unsigned bits =
-                static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(in, _mm_setzero_si128())));
+            const __m128i sq = _mm_packs_epi32(_mm_madd_epi16(lo, lo), _mm_madd_epi16(hi, hi));
+            __m128i in = _mm_cmplt_epi16(sq, reach);
             if (pts.count - k < AREA_BLOCK) {
-                bits &= (1u << (pts.count - k)) - 1u;
+                const __m128i lane = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+                in = _mm_and_si128(
+                    in, _mm_cmplt_epi16(lane, _mm_set1_epi16(static_cast<short>(pts.count - k))));
             }
-            for (; bits != 0; bits &= bits - 1) {
-                const int j = __builtin_ctz(bits);
-                const int w = AREA_WEIGHTS.w[sq[j]];
-                sumW += w;
-                sumWQ += w * pts.quality[k + j];
-            }
+            // cmpgt gives -1 where the step is passed.
+            const __m128i w01 = _mm_add_epi16(_mm_cmpgt_epi16(sq, s0), _mm_cmpgt_epi16(sq, s1));
+            const __m128i w23 = _mm_add_epi16(_mm_cmpgt_epi16(sq, s2), _mm_cmpgt_epi16(sq, s3));
+            const __m128i w45 = _mm_add_epi16(_mm_cmpgt_epi16(sq, s4), _mm_cmpgt_epi16(sq, s5));
+            const __m128i w67 = _mm_add_epi16(_mm_cmpgt_epi16(sq, s6), _mm_cmpgt_epi16(sq, s7));
+            const __m128i passed = _mm_add_epi16(_mm_add_epi16(w01, w23), _mm_add_epi16(w45, w67));
+            const __m128i w =
+                _mm_and_si128(_mm_add_epi16(_mm_set1_epi16(AREA_FULL_WEIGHT), passed), in);
+            const __m128i q = _mm_unpacklo_epi8(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pts.quality + k)), zero);
+            accW = _mm_add_epi16(accW, w);
+            accWQ = _mm_add_epi32(accWQ, _mm_madd_epi16(w, q));
         }
+        alignas(16) std::int32_t sums[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(sums), _mm_madd_epi16(accW, _mm_set1_epi16(1)));
+        _mm_store_si128(reinterpret_cast<__m128i*>(sums + 4), accWQ);
+        sumW = sums[0] + sums[1] + sums[2] + sums[3];
+        sumWQ = sums[4] + sums[5] + sums[6] + sums[7];
     } else
 #endif
     {
