@@ -332,6 +332,37 @@ const UnreliableRidges& unreliableRidges()
     return table;
 }
 
+// Gathers into `out` the links of minutia i (of `type`, on a side of `count` minutiae) that
+// may join an unreliable pair, in slot order, and returns their number. Kept out of line: its
+// caller is inlined where the gathered links are read, and gathers once per load.
+template <class UnreliableLink>
+[[gnu::noinline]] int gatherUnreliableLinks(const ESK::Link& links, int type, int i, int count,
+                                            UnreliableLink* out)
+{
+    const auto& ridges = unreliableRidges().rc[type == 1 ? 1 : 0];
+    const int slots = links.count < ESK::ESK_LINK_SLOTS ? links.count : ESK::ESK_LINK_SLOTS;
+    int num = 0;
+    for (int k = 0; k < slots; ++k) {
+        // The tests are independent; the distance, which refuses most links, comes first.
+        const int d = links.slot[k].distance;
+        if (d > UNRELIABLE_MAX_DISTANCE) {
+            continue;
+        }
+        const int code = links.slot[k].code;
+        if (code >= NUM_LINK_CODES) {
+            continue;
+        }
+        const int rc = ridges[k][code];
+        const int j = links.slot[k].neighbour;
+        if (rc < 0 || j == i || j >= count) {
+            continue;
+        }
+        out[num++] = UnreliableLink{static_cast<std::uint8_t>(j), static_cast<std::uint8_t>(d),
+                                    static_cast<std::uint8_t>(rc)};
+    }
+    return num;
+}
+
 } // namespace
 
 int getIndex(int value, const int* bounds, int n)
@@ -857,38 +888,17 @@ void Matcher100::fillUnreliableMinutiaesData()
                            false);
 }
 
-bool Matcher100::getBestUnreliablePair(const UnreliableSide& side, int i, int& best, int& distance,
-                                       int& ridgeCount)
+[[gnu::always_inline]] inline bool Matcher100::getBestUnreliablePair(const UnreliableSide& side,
+                                                                     int i, int& best,
+                                                                     int& distance, int& ridgeCount)
 {
     ZF_ASSERT(side.index == 0 || side.index == 1);
     ZF_ASSERT(i >= 0 && i < MAX_NESTS);
     UnreliableLinks& u = m_unreliableLinks[side.index];
     UnreliableLink* gathered = u.items[i];
     if (u.load[i] != u.loadStamp || u.loadStamp == 0) {
-        // The links that may join an unreliable pair.
-        const ESK::Link& links = side.links[i];
-        const auto& ridges = unreliableRidges().rc[side.minutiae[i].type == 1 ? 1 : 0];
-        const int slots = links.count < ESK::ESK_LINK_SLOTS ? links.count : ESK::ESK_LINK_SLOTS;
-        int num = 0;
-        for (int k = 0; k < slots; ++k) {
-            // The tests are independent; the distance, which refuses most links, comes first.
-            const int d = links.slot[k].distance;
-            if (d > UNRELIABLE_MAX_DISTANCE) {
-                continue;
-            }
-            const int code = links.slot[k].code;
-            if (code >= NUM_LINK_CODES) {
-                continue;
-            }
-            const int rc = ridges[k][code];
-            const int j = links.slot[k].neighbour;
-            if (rc < 0 || j == i || j >= side.count) {
-                continue;
-            }
-            gathered[num++] =
-                UnreliableLink{static_cast<std::uint8_t>(j), static_cast<std::uint8_t>(d),
-                               static_cast<std::uint8_t>(rc)};
-        }
+        const int num =
+            gatherUnreliableLinks(side.links[i], side.minutiae[i].type, i, side.count, gathered);
         u.count[i] = static_cast<std::uint8_t>(num);
         u.load[i] = u.loadStamp;
     }
