@@ -687,16 +687,16 @@ void Matcher100::calcPairDif(int f, int m, int n, int* /*unused*/)
     const int shortLen = 2 * m_distUnit;
     for (int a = 0; a < n; ++a) {
         const PairEx2 A = g.getPair(a);
+        const int wA = m_qualityWeightP[A.np] + m_qualityWeightG[A.ng];
         for (int b = a + 1; b < n; ++b) {
             const PairEx2 B = g.getPair(b);
-            // 1. and 2. Weight and lengths; short pairs say nothing.
-            const int w = m_qualityWeightP[A.np] + m_qualityWeightG[A.ng] + m_qualityWeightP[B.np] +
-                          m_qualityWeightG[B.ng];
+            // 1. and 2. Lengths, short pairs saying nothing, and weight.
             const int lP = m_pairSetP.getLen(B.np, A.np);
             const int lG = m_pairSetG.getLen(B.ng, A.ng);
             if ((lP > lG ? lP : lG) < shortLen) {
                 continue;
             }
+            const int w = wA + m_qualityWeightP[B.np] + m_qualityWeightG[B.ng];
             // 3. Directions, and the gallery distance carried into the probe frame.
             const int dP = m_pairSetP.getAngle(B.np, A.np);
             const int dG = m_pairSetG.getAngle(B.ng, A.ng);
