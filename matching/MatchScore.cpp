@@ -742,11 +742,11 @@ void Matcher100::calcPairRelAngleDif(int f, int m, int n, int* /*unused*/)
     const int hiAB = 20 * m_distUnit;
     const int hiAC = 10 * m_distUnit;
     // Sides from pair a to every later pair x, read once per a: the longer of the two lengths,
-    // both directions (where a side may serve), and the quality weight of x.
+    // the probe direction less the gallery one (where a side may serve), and the quality weight
+    // of x.
     struct Side {
         int len;
-        int dirP;
-        int dirG;
+        int dir;
         int weight;
     };
     Side side[GROUP_CAPACITY];
@@ -761,8 +761,7 @@ void Matcher100::calcPairRelAngleDif(int f, int m, int n, int* /*unused*/)
             if (sx.len < lo || sx.len > hiAB) {
                 continue;
             }
-            sx.dirP = m_pairSetP.getAngle(A.np, X.np);
-            sx.dirG = m_pairSetG.getAngle(A.ng, X.ng);
+            sx.dir = m_pairSetP.getAngle(A.np, X.np) - m_pairSetG.getAngle(A.ng, X.ng);
             sx.weight = m_qualityWeightP[X.np] + m_qualityWeightG[X.ng];
             if (sx.len <= hiAC) {
                 shortSides[numShort++] = x;
@@ -783,10 +782,8 @@ void Matcher100::calcPairRelAngleDif(int f, int m, int n, int* /*unused*/)
             const int c = pairClass(b, f, m);
             for (int q = from; q < numShort; ++q) {
                 const Side& ac = side[shortSides[q]];
-                // 2. The angle at A on both sides, their difference wrapped once.
-                const int eP = ab.dirP - ac.dirP;
-                const int eG = ab.dirG - ac.dirG;
-                int e = eP - eG;
+                // 2. The angle at A on both sides, (ab.P - ac.P) - (ab.G - ac.G), wrapped once.
+                int e = ab.dir - ac.dir;
                 if (e >= 180) {
                     e -= 360;
                 } else if (e < -180) {
