@@ -107,19 +107,21 @@ constexpr int AREA_PROB_NEAR = 20;
 
 // Weights of a neighbour in the area estimate by squared distance sq <= AREA_PROB_REACH_SQUARE:
 // 10 up to a rounded distance d of AREA_PROB_NEAR, then 200 / d. The weight steps down by one
-// past each distance of STEPS, and d > t exactly when sq > t^2 + t (the single precision root
+// past each distance of AREA_STEPS, and d > t exactly when sq > t^2 + t (the single precision root
 // of an integer square below 2^24, rounded, gives d).
 struct AreaWeights {
     std::uint8_t w[AREA_PROB_REACH_SQUARE + 1];
 };
 
+constexpr int AREA_FULL_WEIGHT = 10;
+constexpr int AREA_STEPS[8] = {20, 22, 25, 28, 33, 40, 50, 66};
+
 constexpr AreaWeights makeAreaWeights()
 {
-    constexpr int STEPS[8] = {20, 22, 25, 28, 33, 40, 50, 66};
     AreaWeights t{};
     for (int sq = 0; sq <= AREA_PROB_REACH_SQUARE; ++sq) {
-        int w = 10;
-        for (const int s : STEPS) {
+        int w = AREA_FULL_WEIGHT;
+        for (const int s : AREA_STEPS) {
             w -= sq > s * s + s ? 1 : 0;
         }
         t.w[sq] = static_cast<std::uint8_t>(w);
@@ -140,6 +142,9 @@ static_assert(AREA_WEIGHTS.w[4422] == 3 && AREA_WEIGHTS.w[4423] == 2 &&
 // zeros to a whole block of AREA_BLOCK.
 constexpr int AREA_BLOCK = 8;
 constexpr int AREA_POINTS = (MAX_NESTS + AREA_BLOCK - 1) / AREA_BLOCK * AREA_BLOCK;
+
+static_assert(AREA_POINTS / AREA_BLOCK * AREA_FULL_WEIGHT <= INT16_MAX,
+              "weights summed by 16-bit lane");
 
 struct AreaPoints {
     int count = 0;
@@ -197,45 +202,59 @@ int areaProb(const AreaPoints& pts, int x, int y)
     int sumWQ = 0;
 #if defined(__SSE2__)
     if (x >= INT16_MIN && x <= INT16_MAX && y >= INT16_MIN && y <= INT16_MAX) {
-        // Eight points a step: the differences saturate beyond 16 bits, where they are out of
-        // reach all the same, and their squares are summed in 32 bits (a sum that wraps lies
-        // outside the box tested beside it); the points within the reach are then added one
-        // by one.
+        // Eight points a step: the differences saturate to -32767..32767, where they are out of
+        // reach all the same, and their squares are summed exactly in 32 bits (at most
+        // 2 * 32767^2); saturated to 16 bits, a square within the reach keeps its value and one
+        // beyond stays beyond. A lane's weight is AREA_FULL_WEIGHT less the steps
+        // its square passes, kept where the point is in reach; the weights are summed by lane
+        // (at most 10 a block) and the weighted qualities in 32 bits.
         const __m128i qx = _mm_set1_epi16(static_cast<short>(x));
         const __m128i qy = _mm_set1_epi16(static_cast<short>(y));
-        const __m128i below = _mm_set1_epi16(-AREA_PROB_REACH - 1);
-        const __m128i above = _mm_set1_epi16(AREA_PROB_REACH + 1);
-        const __m128i reach = _mm_set1_epi32(AREA_PROB_REACH_SQUARE + 1);
+        const __m128i lowest = _mm_set1_epi16(-INT16_MAX);
+        const __m128i reach = _mm_set1_epi16(AREA_PROB_REACH_SQUARE + 1);
+        const __m128i zero = _mm_setzero_si128();
+        const auto step = [](int s) {
+            return _mm_set1_epi16(
+                static_cast<short>(AREA_STEPS[s] * AREA_STEPS[s] + AREA_STEPS[s]));
+        };
+        const __m128i s0 = step(0), s1 = step(1), s2 = step(2), s3 = step(3);
+        const __m128i s4 = step(4), s5 = step(5), s6 = step(6), s7 = step(7);
+        __m128i accW = zero;
+        __m128i accWQ = zero;
         for (int k = 0; k < pts.count; k += AREA_BLOCK) {
-            const __m128i dx =
-                _mm_subs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pts.x + k)), qx);
-            const __m128i dy =
-                _mm_subs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pts.y + k)), qy);
-            const __m128i box = _mm_and_si128(
-                _mm_and_si128(_mm_cmpgt_epi16(dx, below), _mm_cmplt_epi16(dx, above)),
-                _mm_and_si128(_mm_cmpgt_epi16(dy, below), _mm_cmplt_epi16(dy, above)));
+            const __m128i dx = _mm_max_epi16(
+                _mm_subs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pts.x + k)), qx),
+                lowest);
+            const __m128i dy = _mm_max_epi16(
+                _mm_subs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pts.y + k)), qy),
+                lowest);
             const __m128i lo = _mm_unpacklo_epi16(dx, dy);
             const __m128i hi = _mm_unpackhi_epi16(dx, dy);
-            alignas(16) std::int32_t sq[AREA_BLOCK];
-            const __m128i sqLo = _mm_madd_epi16(lo, lo);
-            const __m128i sqHi = _mm_madd_epi16(hi, hi);
-            _mm_store_si128(reinterpret_cast<__m128i*>(sq), sqLo);
-            _mm_store_si128(reinterpret_cast<__m128i*>(sq + 4), sqHi);
-            const __m128i near =
-                _mm_packs_epi32(_mm_cmplt_epi32(sqLo, reach), _mm_cmplt_epi32(sqHi, reach));
-            const __m128i in = _mm_and_si128(box, near);
-            unsigned bits =
-                static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(in, _mm_setzero_si128())));
+            const __m128i sq = _mm_packs_epi32(_mm_madd_epi16(lo, lo), _mm_madd_epi16(hi, hi));
+            __m128i in = _mm_cmplt_epi16(sq, reach);
             if (pts.count - k < AREA_BLOCK) {
-                bits &= (1u << (pts.count - k)) - 1u;
+                const __m128i lane = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+                in = _mm_and_si128(
+                    in, _mm_cmplt_epi16(lane, _mm_set1_epi16(static_cast<short>(pts.count - k))));
             }
-            for (; bits != 0; bits &= bits - 1) {
-                const int j = __builtin_ctz(bits);
-                const int w = AREA_WEIGHTS.w[sq[j]];
-                sumW += w;
-                sumWQ += w * pts.quality[k + j];
-            }
+            // cmpgt gives -1 where the step is passed.
+            const __m128i w01 = _mm_add_epi16(_mm_cmpgt_epi16(sq, s0), _mm_cmpgt_epi16(sq, s1));
+            const __m128i w23 = _mm_add_epi16(_mm_cmpgt_epi16(sq, s2), _mm_cmpgt_epi16(sq, s3));
+            const __m128i w45 = _mm_add_epi16(_mm_cmpgt_epi16(sq, s4), _mm_cmpgt_epi16(sq, s5));
+            const __m128i w67 = _mm_add_epi16(_mm_cmpgt_epi16(sq, s6), _mm_cmpgt_epi16(sq, s7));
+            const __m128i passed = _mm_add_epi16(_mm_add_epi16(w01, w23), _mm_add_epi16(w45, w67));
+            const __m128i w =
+                _mm_and_si128(_mm_add_epi16(_mm_set1_epi16(AREA_FULL_WEIGHT), passed), in);
+            const __m128i q = _mm_unpacklo_epi8(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pts.quality + k)), zero);
+            accW = _mm_add_epi16(accW, w);
+            accWQ = _mm_add_epi32(accWQ, _mm_madd_epi16(w, q));
         }
+        alignas(16) std::int32_t sums[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(sums), _mm_madd_epi16(accW, _mm_set1_epi16(1)));
+        _mm_store_si128(reinterpret_cast<__m128i*>(sums + 4), accWQ);
+        sumW = sums[0] + sums[1] + sums[2] + sums[3];
+        sumWQ = sums[4] + sums[5] + sums[6] + sums[7];
     } else
 #endif
     {
@@ -283,6 +302,65 @@ bool linkRidgeCount(int type, int slot, int code, int& rc)
     }
     rc = std::abs(rc);
     return true;
+}
+
+// Ridge counts of the links that may join an unreliable pair, by minutia type (0 or 1), slot
+// and code; -1 where the link cannot: an empty code, a same-direction link, a slot beyond the
+// type's table or more than UNRELIABLE_MAX_RIDGES ridges between.
+struct UnreliableRidges {
+    std::int8_t rc[2][ESK::ESK_LINK_SLOTS][NUM_LINK_CODES];
+};
+
+const UnreliableRidges& unreliableRidges()
+{
+    static_assert(ESK::ESK_LINK_SLOTS <= NUM_SLOTS_B, "every slot has a quadrant");
+    static const UnreliableRidges table = [] {
+        UnreliableRidges t{};
+        for (int type = 0; type < 2; ++type) {
+            for (int slot = 0; slot < ESK::ESK_LINK_SLOTS; ++slot) {
+                for (int code = 0; code < NUM_LINK_CODES; ++code) {
+                    int rc = 0;
+                    const bool joins = code != 0 && !slotSameDir(type, slot, code) &&
+                                       linkRidgeCount(type, slot, code, rc) &&
+                                       rc <= UNRELIABLE_MAX_RIDGES;
+                    t.rc[type][slot][code] = static_cast<std::int8_t>(joins ? rc : -1);
+                }
+            }
+        }
+        return t;
+    }();
+    return table;
+}
+
+// Gathers into `out` the links of minutia i (of `type`, on a side of `count` minutiae) that
+// may join an unreliable pair, in slot order, and returns their number. Kept out of line: its
+// caller is inlined where the gathered links are read, and gathers once per load.
+template <class UnreliableLink>
+[[gnu::noinline]] int gatherUnreliableLinks(const ESK::Link& links, int type, int i, int count,
+                                            UnreliableLink* out)
+{
+    const auto& ridges = unreliableRidges().rc[type == 1 ? 1 : 0];
+    const int slots = links.count < ESK::ESK_LINK_SLOTS ? links.count : ESK::ESK_LINK_SLOTS;
+    int num = 0;
+    for (int k = 0; k < slots; ++k) {
+        // The tests are independent; the distance, which refuses most links, comes first.
+        const int d = links.slot[k].distance;
+        if (d > UNRELIABLE_MAX_DISTANCE) {
+            continue;
+        }
+        const int code = links.slot[k].code;
+        if (code >= NUM_LINK_CODES) {
+            continue;
+        }
+        const int rc = ridges[k][code];
+        const int j = links.slot[k].neighbour;
+        if (rc < 0 || j == i || j >= count) {
+            continue;
+        }
+        out[num++] = UnreliableLink{static_cast<std::uint8_t>(j), static_cast<std::uint8_t>(d),
+                                    static_cast<std::uint8_t>(rc)};
+    }
+    return num;
 }
 
 } // namespace
@@ -367,11 +445,16 @@ void calcProbs(MinData* md, int count, const int* correction, int threshold, int
                 d.status = FS_EXCLUDED;
             }
         }
-        const int c = correctProb(p, d, correction);
-        switch (d.status) {
-        case FS_EXCLUDED:
+        if (d.status == FS_EXCLUDED) {
             ++numExcluded;
-            break;
+            continue;
+        }
+        // Only a minutia of an unreliable pair whose partner is matched or not found is
+        // corrected.
+        const bool corrected = d.unreliable == UNRELIABLE_PARTNER_MATCHED ||
+                               d.unreliable == UNRELIABLE_PARTNER_NOT_MATCHED;
+        const int c = corrected ? correctProb(p, d, correction) : p;
+        switch (d.status) {
         case FS_FIRST:
             sums[0] += c;
             ++count1;
@@ -604,16 +687,16 @@ void Matcher100::calcPairDif(int f, int m, int n, int* /*unused*/)
     const int shortLen = 2 * m_distUnit;
     for (int a = 0; a < n; ++a) {
         const PairEx2 A = g.getPair(a);
+        const int wA = m_qualityWeightP[A.np] + m_qualityWeightG[A.ng];
         for (int b = a + 1; b < n; ++b) {
             const PairEx2 B = g.getPair(b);
-            // 1. and 2. Weight and lengths; short pairs say nothing.
-            const int w = m_qualityWeightP[A.np] + m_qualityWeightG[A.ng] + m_qualityWeightP[B.np] +
-                          m_qualityWeightG[B.ng];
+            // 1. and 2. Lengths, short pairs saying nothing, and weight.
             const int lP = m_pairSetP.getLen(B.np, A.np);
             const int lG = m_pairSetG.getLen(B.ng, A.ng);
             if ((lP > lG ? lP : lG) < shortLen) {
                 continue;
             }
+            const int w = wA + m_qualityWeightP[B.np] + m_qualityWeightG[B.ng];
             // 3. Directions, and the gallery distance carried into the probe frame.
             const int dP = m_pairSetP.getAngle(B.np, A.np);
             const int dG = m_pairSetG.getAngle(B.ng, A.ng);
@@ -659,11 +742,11 @@ void Matcher100::calcPairRelAngleDif(int f, int m, int n, int* /*unused*/)
     const int hiAB = 20 * m_distUnit;
     const int hiAC = 10 * m_distUnit;
     // Sides from pair a to every later pair x, read once per a: the longer of the two lengths,
-    // both directions (where a side may serve), and the quality weight of x.
+    // the probe direction less the gallery one (where a side may serve), and the quality weight
+    // of x.
     struct Side {
         int len;
-        int dirP;
-        int dirG;
+        int dir;
         int weight;
     };
     Side side[GROUP_CAPACITY];
@@ -678,8 +761,7 @@ void Matcher100::calcPairRelAngleDif(int f, int m, int n, int* /*unused*/)
             if (sx.len < lo || sx.len > hiAB) {
                 continue;
             }
-            sx.dirP = m_pairSetP.getAngle(A.np, X.np);
-            sx.dirG = m_pairSetG.getAngle(A.ng, X.ng);
+            sx.dir = m_pairSetP.getAngle(A.np, X.np) - m_pairSetG.getAngle(A.ng, X.ng);
             sx.weight = m_qualityWeightP[X.np] + m_qualityWeightG[X.ng];
             if (sx.len <= hiAC) {
                 shortSides[numShort++] = x;
@@ -700,10 +782,8 @@ void Matcher100::calcPairRelAngleDif(int f, int m, int n, int* /*unused*/)
             const int c = pairClass(b, f, m);
             for (int q = from; q < numShort; ++q) {
                 const Side& ac = side[shortSides[q]];
-                // 2. The angle at A on both sides, their difference wrapped once.
-                const int eP = ab.dirP - ac.dirP;
-                const int eG = ab.dirG - ac.dirG;
-                int e = eP - eG;
+                // 2. The angle at A on both sides, (ab.P - ac.P) - (ab.G - ac.G), wrapped once.
+                int e = ab.dir - ac.dir;
                 if (e >= 180) {
                     e -= 360;
                 } else if (e < -180) {
@@ -805,57 +885,41 @@ void Matcher100::fillUnreliableMinutiaesData()
                            false);
 }
 
-bool Matcher100::getBestUnreliablePair(const UnreliableSide& side, int i, int& best, int& distance,
-                                       int& ridgeCount)
+[[gnu::always_inline]] inline bool Matcher100::getBestUnreliablePair(const UnreliableSide& side,
+                                                                     int i, int& best,
+                                                                     int& distance, int& ridgeCount)
 {
     ZF_ASSERT(side.index == 0 || side.index == 1);
     ZF_ASSERT(i >= 0 && i < MAX_NESTS);
     UnreliableLinks& u = m_unreliableLinks[side.index];
     UnreliableLink* gathered = u.items[i];
     if (u.load[i] != u.loadStamp || u.loadStamp == 0) {
-        // The links that may join an unreliable pair.
-        const ESK::Link& links = side.links[i];
-        const int type = side.minutiae[i].type;
-        const int slots = links.count < ESK::ESK_LINK_SLOTS ? links.count : ESK::ESK_LINK_SLOTS;
-        int n = 0;
-        for (int k = 0; k < slots; ++k) {
-            // The tests are independent; the distance, which refuses most links, comes first.
-            const int d = links.slot[k].distance;
-            if (d > UNRELIABLE_MAX_DISTANCE) {
-                continue;
-            }
-            const int code = links.slot[k].code;
-            const int j = links.slot[k].neighbour;
-            if (code == 0 || code >= NUM_LINK_CODES || j == i || j >= side.count) {
-                continue;
-            }
-            int rc = 0;
-            if (slotSameDir(type, k, code) || !linkRidgeCount(type, k, code, rc) ||
-                rc > UNRELIABLE_MAX_RIDGES) {
-                continue;
-            }
-            gathered[n++] =
-                UnreliableLink{static_cast<std::uint8_t>(j), static_cast<std::uint8_t>(d),
-                               static_cast<std::uint8_t>(rc)};
-        }
-        u.count[i] = static_cast<std::uint8_t>(n);
+        const int num =
+            gatherUnreliableLinks(side.links[i], side.minutiae[i].type, i, side.count, gathered);
+        u.count[i] = static_cast<std::uint8_t>(num);
         u.load[i] = u.loadStamp;
     }
-    best = -1;
-    for (int k = 0; k < u.count[i]; ++k) {
-        const UnreliableLink& l = gathered[k];
-        if (m_unreliableVisited[l.neighbour] != 0) {
-            continue;
-        }
-        // Smallest distance, then smallest ridge count; a later slot wins a full tie.
-        if (best < 0 || l.distance < distance ||
-            (l.distance == distance && l.ridgeCount <= ridgeCount)) {
-            best = l.neighbour;
-            distance = l.distance;
-            ridgeCount = l.ridgeCount;
+    // Smallest distance, then smallest ridge count, as one key (ridge counts are below 256); a
+    // later slot wins a full tie.
+    const int n = u.count[i];
+    int bestKey = INT_MAX;
+    int bestK = -1;
+    for (int k = 0; k < n; ++k) {
+        const UnreliableLink l = gathered[k];
+        const int key = l.distance * 256 + l.ridgeCount;
+        if (key <= bestKey && m_unreliableVisited[l.neighbour] == 0) {
+            bestKey = key;
+            bestK = k;
         }
     }
-    return best >= 0;
+    if (bestK < 0) {
+        best = -1;
+        return false;
+    }
+    best = gathered[bestK].neighbour;
+    distance = gathered[bestK].distance;
+    ridgeCount = gathered[bestK].ridgeCount;
+    return true;
 }
 
 std::uint8_t Matcher100::getUnreliableStatus(const UnreliableSide& side, int partner) const

@@ -179,6 +179,13 @@ TEST(ScoreEvidence, NotFoundAreaEstimate)
     others[2].quality = 63;
     EXPECT_EQ(m->estimateNotFoundAreaProb(100, 100, others, 3), 34);
     EXPECT_EQ(m->estimateNotFoundAreaProb(100, 100, others + 2, 1), 0);
+    // Both differences exactly -32768 from the far corner: their squares sum to 2^31, which
+    // must not pass for a near neighbour.
+    ESK::Sign corner[1] = {};
+    corner[0].x = -1;
+    corner[0].y = -1;
+    corner[0].quality = 30;
+    EXPECT_EQ(m->estimateNotFoundAreaProb(32767, 32767, corner, 1), 0);
 }
 
 // The estimate as first written: each neighbour's distance rounded from its single precision
