@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -38,6 +39,36 @@ std::vector<MinutiaPoint> Turned(const std::vector<MinutiaPoint>& points, int th
 
 const std::vector<MinutiaPoint> kSquare = {
     {100, 100, 0}, {300, 100, 40}, {100, 300, 80}, {300, 300, 120}, {200, 150, 160}};
+
+// Carries every minutia of both sides by the group (centres cP and cG, turn rot) in one pass
+// and expects each to land where carrying it alone, with the area scale at its own place, puts it.
+void ExpectWholeCarryEqualsEachAlone(Matcher100& m, GroupEx& g, std::array<int, 2> cP,
+                                     std::array<int, 2> cG, int rot, int count)
+{
+    m.combineFingerprints(&g, true, true, cP[0], cP[1], cG[0], cG[1], rot, true);
+    for (int i = 0; i < count; ++i) {
+        for (const bool isP : {true, false}) {
+            const std::array<int, 2>& from = isP ? cP : cG;
+            const std::array<int, 2>& to = isP ? cG : cP;
+            const ESK::Sign& s = (isP ? m.m_minutiaeP : m.m_minutiaeG)[i];
+            int areaX = 0;
+            int areaY = 0;
+            int localX = 0;
+            int localY = 0;
+            m.getAreaScale(&g, from[0], from[1], areaX, areaY, isP);
+            m.getAreaScale(&g, s.x, s.y, localX, localY, isP);
+            int x = 0;
+            int y = 0;
+            int a = 0;
+            m.transferPoint(s.x, s.y, s.angle, x, y, a, from[0], from[1], to[0], to[1],
+                            isP ? -rot : rot, localX, localY, areaX, areaY, isP);
+            const MinutiaeShort& o = (isP ? m.m_carriedP : m.m_carriedG)[i];
+            ASSERT_EQ(o.x, x) << i << " " << isP;
+            ASSERT_EQ(o.y, y) << i << " " << isP;
+            ASSERT_EQ(o.angle, a) << i << " " << isP;
+        }
+    }
+}
 
 TEST(NumSet, AddRefusesPresentValuesAndFullSets)
 {
@@ -562,28 +593,7 @@ TEST(Alignment, AreaScaleWeightsAndTheWholeCarry)
         EXPECT_EQ(sy, c.sy) << c.x << ", " << c.y;
     }
     // Carrying every minutia equals carrying each with the area scale at its own place.
-    m->combineFingerprints(&g, true, true, 180, 170, 240, 210, 12, true);
-    for (int i = 0; i < 5; ++i) {
-        for (const bool isP : {true, false}) {
-            const ESK::Sign& s = (isP ? m->m_minutiaeP : m->m_minutiaeG)[i];
-            int areaX = 0;
-            int areaY = 0;
-            int localX = 0;
-            int localY = 0;
-            m->getAreaScale(&g, isP ? 180 : 240, isP ? 170 : 210, areaX, areaY, isP);
-            m->getAreaScale(&g, s.x, s.y, localX, localY, isP);
-            int x = 0;
-            int y = 0;
-            int a = 0;
-            m->transferPoint(s.x, s.y, s.angle, x, y, a, isP ? 180 : 240, isP ? 170 : 210,
-                             isP ? 240 : 180, isP ? 210 : 170, isP ? -12 : 12, localX, localY,
-                             areaX, areaY, isP);
-            const MinutiaeShort& o = (isP ? m->m_carriedP : m->m_carriedG)[i];
-            EXPECT_EQ(o.x, x) << i << " " << isP;
-            EXPECT_EQ(o.y, y) << i << " " << isP;
-            EXPECT_EQ(o.angle, a) << i << " " << isP;
-        }
-    }
+    ExpectWholeCarryEqualsEachAlone(*m, g, {180, 170}, {240, 210}, 12, 5);
 }
 
 TEST(Alignment, WholeCarryOverManyMinutiaeAndExtremeScales)
@@ -607,27 +617,7 @@ TEST(Alignment, WholeCarryOverManyMinutiaeAndExtremeScales)
             g.getPair(k).scaleX = static_cast<std::uint16_t>(scales[k % 7][0]);
             g.getPair(k).scaleY = static_cast<std::uint16_t>(scales[k % 7][1]);
         }
-        m->combineFingerprints(&g, true, true, 250, 240, 260, 230, -7, true);
-        for (int i = 0; i < 140; ++i) {
-            for (const bool isP : {true, false}) {
-                const ESK::Sign& s = (isP ? m->m_minutiaeP : m->m_minutiaeG)[i];
-                int areaX = 0;
-                int areaY = 0;
-                int localX = 0;
-                int localY = 0;
-                m->getAreaScale(&g, isP ? 250 : 260, isP ? 240 : 230, areaX, areaY, isP);
-                m->getAreaScale(&g, s.x, s.y, localX, localY, isP);
-                int x = 0;
-                int y = 0;
-                int a = 0;
-                m->transferPoint(s.x, s.y, s.angle, x, y, a, isP ? 250 : 260, isP ? 240 : 230,
-                                 isP ? 260 : 250, isP ? 230 : 240, isP ? 7 : -7, localX, localY,
-                                 areaX, areaY, isP);
-                const MinutiaeShort& o = (isP ? m->m_carriedP : m->m_carriedG)[i];
-                ASSERT_EQ(o.x, x) << i << " " << isP;
-                ASSERT_EQ(o.y, y) << i << " " << isP;
-            }
-        }
+        ExpectWholeCarryEqualsEachAlone(*m, g, {250, 240}, {260, 230}, -7, 140);
     }
 }
 
