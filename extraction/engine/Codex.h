@@ -121,7 +121,20 @@ public:
     void SetGeo(int width0, int height0); // level sizes, scales and direction tables
     void NewDoc();                        // one zeroed block for all slots, all slots free
     int GetKey(int id, int level) const;
-    unsigned char* GetLay(int id, int level);
+    // Layer `id` of `level`, claiming a free slot when absent; null for a bad level or id or
+    // when every slot is taken. The lookup is inline: stages call it once per layer they use.
+    unsigned char* GetLay(int id, int level)
+    {
+        if (level >= 0 && level < WZ_LEVELS && id >= 0) {
+            const CLevel& lv = m_level[level];
+            for (int s = 0; s < lv.slots; ++s) {
+                if (lv.key[s] == static_cast<std::uint32_t>(id)) {
+                    return lv.buf[s];
+                }
+            }
+        }
+        return ClaimLay(id, level);
+    }
     void DelLay(int id, int level);
     void OldLay(int stage);
     void ProLay(int id, int x, int y, int level, int fromLevel);
@@ -247,6 +260,7 @@ public:
 
 protected:
     Codex* Self();
+    unsigned char* ClaimLay(int id, int level); // GetLay when the layer is absent
     // Cursors that a stage has not set stay null: the scans move only the set ones. The walkers
     // move at every walk step and ring point, so their fixed count gets its own unrolled copy.
     // Defined here so that the walks and scans inline it.
