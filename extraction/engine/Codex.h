@@ -82,6 +82,7 @@ struct CLevel {
     std::uint32_t size; // width * height
     std::uint8_t slots; // slot count, 0..68
     std::uint8_t peak;  // most slots ever in use + 1 (kept, never read)
+    std::uint8_t hint;  // slot of the last layer GetLay found or claimed (ids are unique)
     unsigned char* buf[WZ_SLOTS];
     std::uint32_t key[WZ_SLOTS];  // layer id, WZ_FREE_KEY = free
     std::int32_t stamp[WZ_SLOTS]; // stage number of the claim, -1 = free
@@ -126,9 +127,13 @@ public:
     unsigned char* GetLay(int id, int level)
     {
         if (level >= 0 && level < WZ_LEVELS && id >= 0) {
-            const CLevel& lv = m_level[level];
+            CLevel& lv = m_level[level];
+            if (lv.hint < lv.slots && lv.key[lv.hint] == static_cast<std::uint32_t>(id)) {
+                return lv.buf[lv.hint];
+            }
             for (int s = 0; s < lv.slots; ++s) {
                 if (lv.key[s] == static_cast<std::uint32_t>(id)) {
+                    lv.hint = static_cast<std::uint8_t>(s);
                     return lv.buf[s];
                 }
             }

@@ -195,6 +195,7 @@ unsigned char* CBase::ClaimLay(int id, int level)
     ++m_claims;
     lv.key[free] = static_cast<std::uint32_t>(id);
     lv.stamp[free] = m_stage;
+    lv.hint = static_cast<std::uint8_t>(free);
     return lv.buf[free];
 }
 
