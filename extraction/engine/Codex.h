@@ -82,6 +82,7 @@ struct CLevel {
     std::uint32_t size; // width * height
     std::uint8_t slots; // slot count, 0..68
     std::uint8_t peak;  // most slots ever in use + 1 (kept, never read)
+    std::uint8_t hint;  // slot of the last layer GetLay found or claimed (ids are unique)
     unsigned char* buf[WZ_SLOTS];
     std::uint32_t key[WZ_SLOTS];  // layer id, WZ_FREE_KEY = free
     std::int32_t stamp[WZ_SLOTS]; // stage number of the claim, -1 = free
@@ -121,7 +122,24 @@ public:
     void SetGeo(int width0, int height0); // level sizes, scales and direction tables
     void NewDoc();                        // one zeroed block for all slots, all slots free
     int GetKey(int id, int level) const;
-    unsigned char* GetLay(int id, int level);
+    // Layer `id` of `level`, claiming a free slot when absent; null for a bad level or id or
+    // when every slot is taken. The lookup is inline: stages call it once per layer they use.
+    unsigned char* GetLay(int id, int level)
+    {
+        if (level >= 0 && level < WZ_LEVELS && id >= 0) {
+            CLevel& lv = m_level[level];
+            if (lv.hint < lv.slots && lv.key[lv.hint] == static_cast<std::uint32_t>(id)) {
+                return lv.buf[lv.hint];
+            }
+            for (int s = 0; s < lv.slots; ++s) {
+                if (lv.key[s] == static_cast<std::uint32_t>(id)) {
+                    lv.hint = static_cast<std::uint8_t>(s);
+                    return lv.buf[s];
+                }
+            }
+        }
+        return ClaimLay(id, level);
+    }
     void DelLay(int id, int level);
     void OldLay(int stage);
     void ProLay(int id, int x, int y, int level, int fromLevel);
@@ -247,6 +265,7 @@ public:
 
 protected:
     Codex* Self();
+    unsigned char* ClaimLay(int id, int level); // GetLay when the layer is absent
     // Cursors that a stage has not set stay null: the scans move only the set ones. The walkers
     // move at every walk step and ring point, so their fixed count gets its own unrolled copy.
     // Defined here so that the walks and scans inline it.

@@ -171,16 +171,12 @@ int CBase::GetKey(int id, int level) const
     return -1;
 }
 
-unsigned char* CBase::GetLay(int id, int level)
+unsigned char* CBase::ClaimLay(int id, int level)
 {
     if (!ValidLevel(level) || m_level[level].slots == 0 || id < 0) {
         return nullptr;
     }
     CLevel& lv = m_level[level];
-    const int found = GetKey(id, level);
-    if (found >= 0) {
-        return lv.buf[found];
-    }
     int used = 0;
     int free = -1;
     for (int s = 0; s < lv.slots; ++s) {
@@ -199,6 +195,7 @@ unsigned char* CBase::GetLay(int id, int level)
     ++m_claims;
     lv.key[free] = static_cast<std::uint32_t>(id);
     lv.stamp[free] = m_stage;
+    lv.hint = static_cast<std::uint8_t>(free);
     return lv.buf[free];
 }
 
