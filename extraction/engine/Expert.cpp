@@ -172,10 +172,19 @@ constexpr bool LeastMeanAgrees()
 }
 static_assert(LeastMeanAgrees());
 
-int Positive63(int r)
+// The positive part of a rating 0..255 as 0..63, one entry per rating.
+struct Positive63Table {
+    unsigned char v[256];
+};
+constexpr Positive63Table MakePositive63()
 {
-    return r > NEUTRAL ? (r - NEUTRAL) * 63 / NEUTRAL : 0;
+    Positive63Table t{};
+    for (int r = 0; r < 256; ++r) {
+        t.v[r] = static_cast<unsigned char>(r > NEUTRAL ? (r - NEUTRAL) * 63 / NEUTRAL : 0);
+    }
+    return t;
 }
+constexpr Positive63Table kPositive63 = MakePositive63();
 
 } // namespace
 
@@ -242,25 +251,41 @@ void Codex::Expert(int level)
         unsigned char* c145 = Layer(145, lv);
         unsigned char* c147 = Layer(147, lv);
         unsigned char* c57 = Layer(57, lv);
-        for (int y = 0; y < cl.height; ++y) {
-            for (int x = 0; x < cw; ++x) {
-                const int at = y * cw + x;
-                if (x >= 1 && y >= 1 && x < cw - 1 && y < cl.height - 1) {
-                    const unsigned char* p = c240 + at;
-                    const int b[9] = {p[1],       p[cw + 1], p[cw],      p[cw - 1], p[-1],
-                                      p[-cw - 1], p[-cw],    p[-cw + 1], p[0]};
-                    c145[at] = static_cast<unsigned char>(LeastMean(b));
-                    const unsigned char* s = c241 + at;
-                    const int around = s[1] + s[cw + 1] + s[cw] + s[cw - 1] + s[-1] + s[-cw - 1] +
-                                       s[-cw] + s[-cw + 1];
-                    c57[at] = static_cast<unsigned char>((around + 4) / 8);
-                } else {
-                    c145[at] =
-                        static_cast<unsigned char>(NEUTRAL + 84 * (c240[at] - NEUTRAL) / 100);
-                    c57[at] = c241[at];
+        const int ch = cl.height;
+        // A border pixel keeps 84 % of its deviation and its own period bin.
+        auto border = [&](std::size_t at) {
+            const int r = NEUTRAL + 84 * (c240[at] - NEUTRAL) / 100;
+            c145[at] = static_cast<unsigned char>(r);
+            c147[at] = kPositive63.v[r];
+            c57[at] = c241[at];
+        };
+        for (int y = 0; y < ch; ++y) {
+            const std::size_t row = static_cast<std::size_t>(y) * cw;
+            if (y == 0 || y == ch - 1 || cw < 3) {
+                for (int x = 0; x < cw; ++x) {
+                    border(row + x);
                 }
-                c147[at] = static_cast<unsigned char>(Positive63(c145[at]));
+                continue;
             }
+            border(row);
+            const unsigned char* r240 = c240 + row;
+            const unsigned char* r241 = c241 + row;
+            unsigned char* r145 = c145 + row;
+            unsigned char* r147 = c147 + row;
+            unsigned char* r57 = c57 + row;
+            for (int x = 1; x < cw - 1; ++x) {
+                const unsigned char* p = r240 + x;
+                const int b[9] = {p[1],       p[cw + 1], p[cw],      p[cw - 1], p[-1],
+                                  p[-cw - 1], p[-cw],    p[-cw + 1], p[0]};
+                const int r = LeastMean(b);
+                const unsigned char* s = r241 + x;
+                const int around =
+                    s[1] + s[cw + 1] + s[cw] + s[cw - 1] + s[-1] + s[-cw - 1] + s[-cw] + s[-cw + 1];
+                r145[x] = static_cast<unsigned char>(r);
+                r147[x] = kPositive63.v[r];
+                r57[x] = static_cast<unsigned char>((around + 4) / 8);
+            }
+            border(row + cw - 1);
         }
         if (lv == target) {
             break;
@@ -269,15 +294,23 @@ void Codex::Expert(int level)
         unsigned char* f240 = Layer(240, lv - 1);
         unsigned char* f241 = Layer(241, lv - 1);
         const int q = cl.scale / fl.scale;
-        for (int y = 0; y < cl.height; ++y) {
+        const int fw = fl.width;
+        const int fh = fl.height;
+        for (int y = 0; y < ch; ++y) {
+            const int y0 = BlockStart(y, q, fh);
+            const int y1 = y0 + q < fh ? y0 + q : fh;
+            const std::size_t row = static_cast<std::size_t>(y) * cw;
             for (int x = 0; x < cw; ++x) {
-                const int at = y * cw + x;
-                const int x0 = BlockStart(x, q, fl.width);
-                const int y0 = BlockStart(y, q, fl.height);
-                for (int yy = y0; yy < y0 + q && yy < fl.height; ++yy) {
-                    for (int xx = x0; xx < x0 + q && xx < fl.width; ++xx) {
-                        f240[yy * fl.width + xx] = c145[at];
-                        f241[yy * fl.width + xx] = c57[at];
+                const int x0 = BlockStart(x, q, fw);
+                const int x1 = x0 + q < fw ? x0 + q : fw;
+                const unsigned char v145 = c145[row + x];
+                const unsigned char v57 = c57[row + x];
+                for (int yy = y0; yy < y1; ++yy) {
+                    unsigned char* d240 = f240 + static_cast<std::size_t>(yy) * fw;
+                    unsigned char* d241 = f241 + static_cast<std::size_t>(yy) * fw;
+                    for (int xx = x0; xx < x1; ++xx) {
+                        d240[xx] = v145;
+                        d241[xx] = v57;
                     }
                 }
             }
