@@ -395,6 +395,17 @@ void Blur8(unsigned char* img, unsigned w, unsigned h, int passes)
 
 namespace {
 
+// Step 2 of the 3x3 family: the first and last rows of a rectangle at least three rows high
+// copy their inner neighbours (the inner rows are already written).
+template <class Out> void SmCopyEdgeRows(Out* dst, unsigned w, int x1, int y1, int x2, int y2)
+{
+    const std::size_t cols = static_cast<std::size_t>(x2 - x1) + 1;
+    Out* first = dst + static_cast<std::size_t>(y1) * w + x1;
+    Out* last = dst + static_cast<std::size_t>(y2) * w + x1;
+    std::copy(first + w, first + w + cols, first);
+    std::copy(last - w, last - w + cols, last);
+}
+
 // Drives the 3x3 family over the inclusive rectangle. value(xs, ys, x, y) gives the output
 // at (x, y) from the nine source pixels at columns xs[0..2] and rows ys[0..2]. Inner pixels
 // use their own neighbourhood and the rectangle's border copies the nearest inner output.
@@ -428,11 +439,7 @@ void SmFor3x3(unsigned w, unsigned h, int x1, int y1, int x2, int y2, Out* dst, 
         at(x1, y) = at(x1 + 1, y);
         at(x2, y) = at(x2 - 1, y);
     }
-    // 2. The first and last rows copy their inner neighbours.
-    for (int x = x1; x <= x2; ++x) {
-        at(x, y1) = at(x, y1 + 1);
-        at(x, y2) = at(x, y2 - 1);
-    }
+    SmCopyEdgeRows(dst, w, x1, y1, x2, y2);
 }
 
 // Sum of the nine pixels, in the unsigned arithmetic of Acc (wrap-around included).
@@ -478,12 +485,7 @@ void SmFor3x3To8(const unsigned char* src, unsigned w, unsigned h, int x1, int y
         out[x1] = out[x1 + 1];
         out[x2] = out[x2 - 1];
     }
-    // 2. The first and last rows copy their inner neighbours.
-    const std::size_t cols = static_cast<std::size_t>(x2 - x1) + 1;
-    unsigned char* first = dst + static_cast<std::size_t>(y1) * w + x1;
-    unsigned char* last = dst + static_cast<std::size_t>(y2) * w + x1;
-    std::copy(first + w, first + w + cols, first);
-    std::copy(last - w, last - w + cols, last);
+    SmCopyEdgeRows(dst, w, x1, y1, x2, y2);
 }
 
 } // namespace

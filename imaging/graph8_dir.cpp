@@ -226,7 +226,8 @@ static_assert(arr_sinx_i720x32[450][RadiusColumn(16)] == 16 &&
 
 namespace {
 
-// Folded distance between two directions of 0..179 degrees: 0..90.
+// Folded distance between two directions of 0..179 degrees: 0..90. DirsCorrection8 folds
+// sixteen blocks at a time by the same rule: keep the two in step.
 int DiFold(int a, int b)
 {
     int d = std::abs(a - b);
@@ -466,7 +467,7 @@ int DirsCorrection8(unsigned char* dir, unsigned bw, unsigned bh, const unsigned
             std::memcpy(&o, own + i, sizeof o);
             const unsigned char c = static_cast<unsigned char>(t);
             imaging_detail::Lanes8 d = o > c ? o - c : c - o;
-            d = d > 90 ? 180 - d : d;
+            d = d > 90 ? 180 - d : d; // DiFold, lane by lane
             d = o == 255 ? 90 : d;
             std::memcpy(dist + i, &d, sizeof d);
         }

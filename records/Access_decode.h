@@ -38,7 +38,7 @@ public:
 
     // Decodes the link blocks of `count` minutiae into out[0 .. count - 1]. Returns count,
     // or 0 for a damaged head, a read past the section, a neighbour index >= count or a
-    // stream that does not end with the section.
+    // stream that does not end with the section; after a 0 the contents of out are unspecified.
     unsigned Links(Link* out, const Lot<short>* minutiae, unsigned count, unsigned linkno,
                    const Byte* sec, std::uint32_t size) const;
 
