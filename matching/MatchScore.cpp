@@ -352,6 +352,7 @@ template <class UnreliableLink>
 [[gnu::noinline]] int gatherUnreliableLinks(const ESK::Link& links, int type, int i, int count,
                                             UnreliableLink* out)
 {
+    // A decoded minutia may carry any type its field width allows: all but 1 take row 0.
     const auto& ridges = unreliableRidges().rc[type == 1 ? 1 : 0];
     const int slots = links.count < ESK::ESK_LINK_SLOTS ? links.count : ESK::ESK_LINK_SLOTS;
     int num = 0;
