@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -149,6 +150,11 @@ void CoAxisScales(const CoAxis& a, const ESK::Sign* m, bool yAxis, int count, in
     // below 2^24, so the sums of up to 127 items stay within 31 bits; their quotient in
     // double precision truncates to the integer one alike. Longer axes take the scalar loop.
     constexpr int VECTOR_ITEMS = 127;
+    // The product is taken from unsigned 16-bit halves: exact while both factors fit them.
+    static_assert(std::is_same_v<decltype(PairEx2::scaleX), std::uint16_t> &&
+                      std::is_same_v<decltype(PairEx2::scaleY), std::uint16_t>,
+                  "pair scales fit an unsigned 16-bit lane");
+    static_assert(SCALE_WEIGHT <= UINT16_MAX, "weights fit an unsigned 16-bit lane");
     const __m128i reach = _mm_set1_epi32(SCALE_REACH);
     const __m128i nearLimit = _mm_set1_epi32(SCALE_NEAR);
     const __m128i full = _mm_set1_epi32(SCALE_WEIGHT);

@@ -46,7 +46,8 @@ bool GrCarried(bool scaled, const PairEx2& p, int divX, int divY)
 // by less than 2.63 below and 1.21 above (lG0 / 16) hypot(C / divX, S / divY), which lies
 // between 8191 lG0 / (16 max(divX, divY)) and 8193 lG0 / (16 min(divX, divY)). Longer than
 // lP + tol, tol = distTol(lP), is refused; shorter than lP - tol too, since the tolerance of
-// a smaller length is no larger. Positive divisors only.
+// a smaller length is no larger (both table facts are checked by the group test
+// FirstPairLengthBoundsHoldForTheTables). Positive divisors only.
 struct GrLengthBounds {
     std::int64_t longLimit;
     std::int64_t shortLimit;

@@ -19,6 +19,9 @@ namespace accelMatch {
 constexpr int MAX_NESTS = 255;      // minutiae a side keeps
 constexpr int GROUP_CAPACITY = 255; // pairs of a group
 constexpr int DIR_NOT_COMPUTED = 256;
+// Minutia indexes travel as bytes (the candidate and agreeing lists of findAgreeingGallery,
+// the free gallery list of findAllCompatiblePairs).
+static_assert(MAX_NESTS <= 256, "a minutia index fits a byte");
 
 // One matched pair. Scales: gallery over probe distances around the pair, 256 = 1.0,
 // 0 = unknown.

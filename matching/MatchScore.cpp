@@ -116,6 +116,19 @@ struct AreaWeights {
 constexpr int AREA_FULL_WEIGHT = 10;
 constexpr int AREA_STEPS[8] = {20, 22, 25, 28, 33, 40, 50, 66};
 
+// The vector path of areaProb compares squares in signed 16-bit lanes against the reach
+// square plus one and the step squares t^2 + t: all of them must fit, the steps below the reach.
+constexpr bool areaSquaresFitLanes()
+{
+    for (const int s : AREA_STEPS) {
+        if (s * s + s >= AREA_PROB_REACH_SQUARE) {
+            return false;
+        }
+    }
+    return AREA_PROB_REACH_SQUARE + 1 <= INT16_MAX;
+}
+static_assert(areaSquaresFitLanes(), "area squares fit signed 16-bit lanes");
+
 constexpr AreaWeights makeAreaWeights()
 {
     AreaWeights t{};
@@ -339,6 +352,7 @@ template <class UnreliableLink>
 [[gnu::noinline]] int gatherUnreliableLinks(const ESK::Link& links, int type, int i, int count,
                                             UnreliableLink* out)
 {
+    // A decoded minutia may carry any type its field width allows: all but 1 take row 0.
     const auto& ridges = unreliableRidges().rc[type == 1 ? 1 : 0];
     const int slots = links.count < ESK::ESK_LINK_SLOTS ? links.count : ESK::ESK_LINK_SLOTS;
     int num = 0;
@@ -361,6 +375,45 @@ template <class UnreliableLink>
                                     static_cast<std::uint8_t>(rc)};
     }
     return num;
+}
+
+// getBestUnreliablePair: the partner of minutia i on `side` (its gathered links in u, those
+// already paired marked in visited) with the smallest distance, then the smallest ridge count.
+// The links are gathered first when the side was loaded since. False, best -1, when none is left.
+[[gnu::always_inline]] inline bool bestUnreliablePair(const Matcher100::UnreliableSide& side,
+                                                      Matcher100::UnreliableLinks& u,
+                                                      const std::uint8_t* visited, int i,
+                                                      int& best, int& distance, int& ridgeCount)
+{
+    ZF_ASSERT(i >= 0 && i < MAX_NESTS);
+    Matcher100::UnreliableLink* gathered = u.items[i];
+    if (u.load[i] != u.loadStamp || u.loadStamp == 0) {
+        const int num =
+            gatherUnreliableLinks(side.links[i], side.minutiae[i].type, i, side.count, gathered);
+        u.count[i] = static_cast<std::uint8_t>(num);
+        u.load[i] = u.loadStamp;
+    }
+    // Smallest distance, then smallest ridge count, as one key (ridge counts are below 256); a
+    // later slot wins a full tie.
+    const int n = u.count[i];
+    int bestKey = INT_MAX;
+    int bestK = -1;
+    for (int k = 0; k < n; ++k) {
+        const Matcher100::UnreliableLink l = gathered[k];
+        const int key = l.distance * 256 + l.ridgeCount;
+        if (key <= bestKey && visited[l.neighbour] == 0) {
+            bestKey = key;
+            bestK = k;
+        }
+    }
+    if (bestK < 0) {
+        best = -1;
+        return false;
+    }
+    best = gathered[bestK].neighbour;
+    distance = gathered[bestK].distance;
+    ridgeCount = gathered[bestK].ridgeCount;
+    return true;
 }
 
 } // namespace
@@ -885,43 +938,6 @@ void Matcher100::fillUnreliableMinutiaesData()
                            false);
 }
 
-[[gnu::always_inline]] inline bool Matcher100::getBestUnreliablePair(const UnreliableSide& side,
-                                                                     int i, int& best,
-                                                                     int& distance, int& ridgeCount)
-{
-    ZF_ASSERT(side.index == 0 || side.index == 1);
-    ZF_ASSERT(i >= 0 && i < MAX_NESTS);
-    UnreliableLinks& u = m_unreliableLinks[side.index];
-    UnreliableLink* gathered = u.items[i];
-    if (u.load[i] != u.loadStamp || u.loadStamp == 0) {
-        const int num =
-            gatherUnreliableLinks(side.links[i], side.minutiae[i].type, i, side.count, gathered);
-        u.count[i] = static_cast<std::uint8_t>(num);
-        u.load[i] = u.loadStamp;
-    }
-    // Smallest distance, then smallest ridge count, as one key (ridge counts are below 256); a
-    // later slot wins a full tie.
-    const int n = u.count[i];
-    int bestKey = INT_MAX;
-    int bestK = -1;
-    for (int k = 0; k < n; ++k) {
-        const UnreliableLink l = gathered[k];
-        const int key = l.distance * 256 + l.ridgeCount;
-        if (key <= bestKey && m_unreliableVisited[l.neighbour] == 0) {
-            bestKey = key;
-            bestK = k;
-        }
-    }
-    if (bestK < 0) {
-        best = -1;
-        return false;
-    }
-    best = gathered[bestK].neighbour;
-    distance = gathered[bestK].distance;
-    ridgeCount = gathered[bestK].ridgeCount;
-    return true;
-}
-
 std::uint8_t Matcher100::getUnreliableStatus(const UnreliableSide& side, int partner) const
 {
     if (side.marks[partner] != 0) {
@@ -944,14 +960,16 @@ void Matcher100::fillUnreliablePairData(const UnreliableSide& side, int a, int b
 
 void Matcher100::findUnreliablePairs(const UnreliableSide& side, int i)
 {
+    ZF_ASSERT(side.index == 0 || side.index == 1);
+    UnreliableLinks& links = m_unreliableLinks[side.index];
     // Follows the chain of best partners from i until a mutual pair or a dead end.
     for (;;) {
         int j = -1, dj = 0, rj = 0;
-        if (!getBestUnreliablePair(side, i, j, dj, rj)) {
+        if (!bestUnreliablePair(side, links, m_unreliableVisited, i, j, dj, rj)) {
             return;
         }
         int k = -1, dk = 0, rk = 0;
-        if (!getBestUnreliablePair(side, j, k, dk, rk) || k == i) {
+        if (!bestUnreliablePair(side, links, m_unreliableVisited, j, k, dk, rk) || k == i) {
             fillUnreliablePairData(side, i, j, dj, rj);
             m_unreliableVisited[i] = 1;
             m_unreliableVisited[j] = 1;

@@ -57,17 +57,6 @@ int comparePairScore(const void* a, const void* b)
     return MtDescending(static_cast<const int*>(a)[2], static_cast<const int*>(b)[2]);
 }
 
-int compareNestSim(const void* a, const void* b)
-{
-    return MtDescending(MtU16At2(a), MtU16At2(b));
-}
-
-int compareNestVirtSize(const void* a, const void* b)
-{
-    return MtDescending(static_cast<const unsigned char*>(a)[2],
-                        static_cast<const unsigned char*>(b)[2]);
-}
-
 int compareExpandGroupPair(const void* a, const void* b)
 {
     return MtDescending(MtU16At2(*static_cast<const void* const*>(a)),

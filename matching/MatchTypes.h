@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 namespace accelMatch {
 
@@ -127,9 +128,26 @@ struct MyException {
 // qsort orders; "descending" puts the larger key first, equal keys keep no defined order.
 int compareScores(const void* a, const void* b);          // int, descending
 int comparePairScore(const void* a, const void* b);       // {int, int, int score}, by score
-int compareNestSim(const void* a, const void* b);         // u16 at byte 2, descending
-int compareNestVirtSize(const void* a, const void* b);    // 3-byte records, byte 2, descending
 int compareExpandGroupPair(const void* a, const void* b); // pointers to records, u16 at byte 2
+
+// The nest orders, inline because the nest comparison sorts by them through std::stable_sort.
+// Records with a u16 at byte 2, descending.
+inline int compareNestSim(const void* a, const void* b)
+{
+    std::uint16_t x;
+    std::uint16_t y;
+    std::memcpy(&x, static_cast<const unsigned char*>(a) + 2, sizeof x);
+    std::memcpy(&y, static_cast<const unsigned char*>(b) + 2, sizeof y);
+    return x > y ? -1 : (x < y ? 1 : 0);
+}
+
+// 3-byte records, byte 2, descending.
+inline int compareNestVirtSize(const void* a, const void* b)
+{
+    const unsigned char x = static_cast<const unsigned char*>(a)[2];
+    const unsigned char y = static_cast<const unsigned char*>(b)[2];
+    return x > y ? -1 : (x < y ? 1 : 0);
+}
 
 constexpr int NUM_NEST_TRANSITIONS = 9;
 constexpr int NUM_LINK_SLOTS = 35;

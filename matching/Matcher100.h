@@ -71,6 +71,7 @@ struct BestNest {
     std::uint16_t sim;
 };
 static_assert(sizeof(BestNest) == 4, "a best-nest entry is 4 bytes");
+static_assert(offsetof(BestNest, sim) == 2, "compareNestSim reads the similarity at byte 2");
 
 struct NestVirtSize {
     std::uint8_t np;
@@ -78,6 +79,7 @@ struct NestVirtSize {
     std::uint8_t size;
 };
 static_assert(sizeof(NestVirtSize) == 3, "a virtual-size entry is 3 bytes");
+static_assert(offsetof(NestVirtSize, size) == 2, "compareNestVirtSize reads the size at byte 2");
 
 struct NestVirtSizeSet {
     NestVirtSize items[MAX_NEST_VIRT_SIZE_SET];
@@ -151,7 +153,6 @@ public:
                                             unsigned short& bestSim);
     HitGroup* getNestCompareResult(int np, int ng, Transition t, short& transitionDif);
     int getTransitionDif(int np, int ng, Transition& t, Transition limit, unsigned short& sim);
-    void saveNestComRes(NestCompareResult& cell, Transition t);
     int compareSuitableAccelerators(int np, int ng);
     void compareBestNests(std::uint8_t threshold);
     void compareNestsFromAccelMatch(const std::uint8_t* npList, const std::uint8_t* ngList,
@@ -472,8 +473,6 @@ public:
                                 const int* marks, int count, const std::uint8_t* excluded,
                                 MinData* md, bool isProbe);
     void findUnreliablePairs(const UnreliableSide& side, int i);
-    bool getBestUnreliablePair(const UnreliableSide& side, int i, int& best, int& distance,
-                               int& ridgeCount);
     std::uint8_t getUnreliableStatus(const UnreliableSide& side, int partner) const;
     void fillUnreliablePairData(const UnreliableSide& side, int a, int b, int distance,
                                 int ridgeCount);

@@ -252,18 +252,20 @@ void NcPlaceHit(Matcher100& m, HitGroup& g, int iP, int iG, const HitItem& item,
     }
 }
 
-// The best-nest list by similarity and the seed set by virtual size, largest first; equal
-// keys keep their order (the order the merge sort of qsort leaves them in).
+// The best-nest list by similarity and the seed set by virtual size, largest first, in the
+// shared nest orders; equal keys keep their list order, the same with every C library.
 void NcSortBySim(BestNest* items, unsigned n)
 {
-    std::stable_sort(items, items + n,
-                     [](const BestNest& a, const BestNest& b) { return a.sim > b.sim; });
+    std::stable_sort(items, items + n, [](const BestNest& a, const BestNest& b) {
+        return compareNestSim(&a, &b) < 0;
+    });
 }
 
 void NcSortBySize(NestVirtSize* items, unsigned n)
 {
-    std::stable_sort(items, items + n,
-                     [](const NestVirtSize& a, const NestVirtSize& b) { return a.size > b.size; });
+    std::stable_sort(items, items + n, [](const NestVirtSize& a, const NestVirtSize& b) {
+        return compareNestVirtSize(&a, &b) < 0;
+    });
 }
 
 // getHitProbabilities, inline for the nest comparison's similarity.
@@ -292,7 +294,7 @@ void NcSortBySize(NestVirtSize* items, unsigned n)
     return static_cast<int>(sum * g.m_numItems / qualitySum);
 }
 
-// saveNestComRes, inline for the comparison cache: the scratch group copied into the store as
+// saveNestComRes of the comparison cache: the scratch group copied into the store as
 // transition t of the cell, which takes its similarity when it is the best so far.
 [[gnu::always_inline]] inline void NcSaveResult(Matcher100& m, NestCompareResult& cell,
                                                 Transition t)
@@ -799,11 +801,6 @@ HitGroup* HitGroupStore::take(unsigned count)
     g->m_maxItems = static_cast<std::uint8_t>(count);
     m_itemsUsed += count;
     return g;
-}
-
-void Matcher100::saveNestComRes(NestCompareResult& cell, Transition t)
-{
-    NcSaveResult(*this, cell, t);
 }
 
 NestCompareResult* Matcher100::getNestCompareResult(int np, int ng, Transition maxT,

@@ -569,6 +569,10 @@ void Matcher100::findAllCompatiblePairs()
     // the minutia direction test (the wide limit for a wide gallery minutia; a wide probe
     // minutia takes it throughout), padded to whole blocks.
     std::uint8_t freeG[MAX_NESTS];
+    static_assert((MAX_NESTS + ANGLE_MASK_BLOCK - 1) / ANGLE_MASK_BLOCK * ANGLE_MASK_BLOCK <=
+                          ANGLE_MASK_ITEMS &&
+                      ANGLE_MASK_ITEMS <= 4 * 64,
+                  "the padded free list fits the angle lists and the four mask words");
     alignas(16) std::int16_t freeAngle[ANGLE_MASK_ITEMS];
     alignas(16) std::int16_t freeLimit[ANGLE_MASK_ITEMS];
     alignas(16) std::int16_t wideLimit[ANGLE_MASK_ITEMS];

@@ -459,6 +459,24 @@ TEST(GroupEx, AgreeingGalleryEqualsTheStrictTest)
     EXPECT_GT(refused, 500);
 }
 
+// The length bounds of the first pair's test rest on two table facts: every direction of the
+// cosine and sine tables has a length within one of 8192, and at every error level the
+// distance tolerance never shrinks as the length grows.
+TEST(GroupEx, FirstPairLengthBoundsHoldForTheTables)
+{
+    for (int a = 0; a < 360; ++a) {
+        const double len = std::hypot(TabCos360[a], TabSin360[a]);
+        EXPECT_GE(len, 8191.0) << a;
+        EXPECT_LE(len, 8193.0) << a;
+    }
+    fillDistTolTab();
+    for (int l = 0; l < MAX_ERROR_LEVEL; ++l) {
+        for (int d = 1; d < DIST_TOL_SIZE; ++d) {
+            ASSERT_LE(s_distTolTab[l][d - 1], s_distTolTab[l][d]) << l << " " << d;
+        }
+    }
+}
+
 ConflictPos Record(std::vector<std::pair<int, int>> pairs, std::vector<unsigned> positions)
 {
     ConflictPos c{};

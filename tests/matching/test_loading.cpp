@@ -36,6 +36,25 @@ TEST(MatcherLoad, SampleRecordLoadsOnBothSides)
     EXPECT_EQ(m->m_kernelGroups[7].m_distUnit, 52 / 8);
 }
 
+// A minutia type beyond 1 (a wider type field in the section head) is kept by the decoder
+// and goes through matching and scoring; the links it reads take the type 0 tables.
+TEST(MatcherLoad, MinutiaTypesBeyondOneAreMatched)
+{
+    for (const int type : {2, 3, 255}) {
+        SCOPED_TRACE(type);
+        RecordPlan plan = zftest::SampleRecord();
+        plan.minutiae[2].type = static_cast<std::uint8_t>(type);
+        plan.minutiae[6].type = static_cast<std::uint8_t>(type);
+        auto m = zftest::LoadedMatcher(plan, plan);
+        EXPECT_EQ(m->m_minutiaeP[2].type, type);
+        EXPECT_EQ(m->m_minutiaeG[6].type, type);
+        MatchResult r;
+        ASSERT_EQ(m->match(r, 180, 0, false, nullptr, nullptr, 0, false), 0);
+        EXPECT_GT(r.score, 0);
+        EXPECT_LE(r.score, 10000);
+    }
+}
+
 // The record of a template with `pad` zero bytes more in its area section (pairs of empty
 // runs, which change no cell).
 Bytes PaddedTemplate(const RecordPlan& plan, std::size_t pad)

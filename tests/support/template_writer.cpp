@@ -42,11 +42,11 @@ std::uint32_t LargestOf(const std::vector<PointPlan>& points, std::int32_t Point
     return static_cast<std::uint32_t>(m);
 }
 
-std::uint32_t LargestLevel(const std::vector<PointPlan>& points)
+std::uint32_t LargestOf(const std::vector<PointPlan>& points, std::uint8_t PointPlan::*field)
 {
     std::uint32_t m = 0;
     for (const PointPlan& p : points) {
-        m = std::max<std::uint32_t>(m, p.level);
+        m = std::max<std::uint32_t>(m, p.*field);
     }
     return m;
 }
@@ -58,8 +58,12 @@ Bytes EncodePoints(const std::vector<PointPlan>& points, bool singular)
     unsigned w[TF_POINT_FIELD_COUNT] = {};
     w[TF_FIELD_X] = TfBitLength(LargestOf(points, &PointPlan::x));
     w[TF_FIELD_Y] = TfBitLength(LargestOf(points, &PointPlan::y));
-    w[TF_FIELD_TYPE] = singular ? TF_MAIN_TYPE_BITS : TF_NOVA_TYPE_BITS;
-    w[TF_FIELD_LEVEL] = TfBitLength(LargestLevel(points));
+    // Minutia types beyond 1 (which the extractor never writes) widen their field.
+    w[TF_FIELD_TYPE] =
+        singular ? TF_MAIN_TYPE_BITS
+                 : std::max<unsigned>(TF_NOVA_TYPE_BITS,
+                                      TfBitLength(LargestOf(points, &PointPlan::type)));
+    w[TF_FIELD_LEVEL] = TfBitLength(LargestOf(points, &PointPlan::level));
     w[TF_FIELD_QUALITY] = singular ? TF_MAIN_QUALITY_BITS : TF_NOVA_QUALITY_BITS;
     w[TF_FIELD_ANGLE] = TF_ANGLE_BITS;
     BitWriter out;
@@ -138,7 +142,7 @@ Bytes EncodeNest(const std::vector<PointPlan>& minutiae,
     for (std::size_t i = 0; i < minutiae.size(); ++i) {
         const std::vector<LinkPlan> none;
         const std::vector<LinkPlan>& list = i < links.size() ? links[i] : none;
-        const int slots = minutiae[i].type == 1 ? 2 * static_cast<int>(linkno) - 1
+        const int slots = minutiae[i].type != 0 ? 2 * static_cast<int>(linkno) - 1
                                                 : 2 * static_cast<int>(linkno) + 1;
         std::vector<const LinkPlan*> bySlot(static_cast<std::size_t>(std::max(slots, 0)), nullptr);
         for (const LinkPlan& l : list) {
