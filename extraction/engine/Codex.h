@@ -179,6 +179,13 @@ public:
         return m_ringWidth[level] == lv.width && m_wx - e.west > 0 &&
                m_wx + e.east < lv.width - 1 && m_wy - e.north > 0 && m_wy + e.south < lv.height - 1;
     }
+    // Whether RingWalk of (level, radius) takes its whole-ring path: a valid level and radius
+    // whose ring (radius capped at 4) lies inside the level.
+    bool RingWhole(int level, int radius) const
+    {
+        return radius >= 0 && level >= 0 && level < WZ_LEVELS &&
+               RingInside(level, radius > 4 ? 4 : radius);
+    }
     // Default callbacks: do nothing, answer 0, answer 1.
     void Deaden(int, int) {}
     void Deaden() {}
@@ -1180,7 +1187,7 @@ template <class Visit> int CBase::RingWalk(int level, int radius, int value, Vis
     m_ringValue = value;
     const int r = radius > 4 ? 4 : radius;
     m_ringCount = kRingEntries[r];
-    if (RingInside(level, r)) {
+    if (RingWhole(level, radius)) {
         // Lead walkers: m_walk[0 .. lead) are set and the others null, so that only those move
         // (lead 0: any other pattern, every set cursor moves). The position is carried in
         // locals and stored before each visit; no ring step moves the walk itself.

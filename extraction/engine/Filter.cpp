@@ -248,6 +248,7 @@ struct RankBatch {
                                                 std::ptrdiff_t w, const std::ptrdiff_t (&off)[8],
                                                 unsigned char* dst)
     {
+        ZF_ASSERT(count % 4 == 0);
         const int n = count;
         auto copy = [&](unsigned char* plane, const unsigned char* p) {
             std::memcpy(plane + n, p, 2);
@@ -423,9 +424,10 @@ __attribute__((always_inline)) inline void HarmonicQuad(const InnerWindow& win,
         sum = _mm_add_epi16(
             sum, _mm_mullo_epi16(pair, _mm_set1_epi16(static_cast<std::int16_t>(win.wt[i]))));
     }
+    // The scale (below 2^16) goes into the lanes as the same 16 bits, read unsigned by mulhi.
+    const std::int16_t scale = static_cast<std::int16_t>(static_cast<std::uint16_t>(win.scale));
     const __m128i q =
-        _mm_srl_epi16(_mm_mulhi_epu16(sum, _mm_set1_epi16(static_cast<std::int16_t>(win.scale))),
-                      _mm_cvtsi32_si128(win.shift));
+        _mm_srl_epi16(_mm_mulhi_epu16(sum, _mm_set1_epi16(scale)), _mm_cvtsi32_si128(win.shift));
     const __m128i diff = _mm_sub_epi16(Quad(p, w), q);
     d[0] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 0));
     d[1] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 1));

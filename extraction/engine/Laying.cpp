@@ -249,6 +249,8 @@ void BlockMeans(Codex& cx, int lv, const unsigned char* quality, unsigned char* 
 }
 
 constexpr std::uint64_t ONES = 0x0101010101010101u;
+// The eight-at-a-time vote and mark passes pick the paper cells as the low bit of each byte.
+static_assert(PAPER_BIT == 1, "the paper flag is bit 0 of a cell");
 
 // Eight bytes as the bytes of a word, and back (the byte order cancels out).
 std::uint64_t Word(const unsigned char* p)

@@ -453,7 +453,7 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
     const WeightTables& t = *static_cast<const WeightTables*>(RingWeights());
     const int c = CentreOffset(value, *m_refc);
     const int r = radius > 4 ? 4 : radius;
-    const bool inside = radius >= 0 && level >= 0 && level < WZ_LEVELS && RingInside(level, r);
+    const bool inside = RingWhole(level, radius);
     const unsigned char* dir = m_walk[0];
     const unsigned char* mag = m_walk[1];
     // rows[angle] is the row of (centre - angle) mod 360 for ring angles 0..359.
