@@ -382,8 +382,8 @@ template <class UnreliableLink>
 // The links are gathered first when the side was loaded since. False, best -1, when none is left.
 [[gnu::always_inline]] inline bool bestUnreliablePair(const Matcher100::UnreliableSide& side,
                                                       Matcher100::UnreliableLinks& u,
-                                                      const std::uint8_t* visited, int i,
-                                                      int& best, int& distance, int& ridgeCount)
+                                                      const std::uint8_t* visited, int i, int& best,
+                                                      int& distance, int& ridgeCount)
 {
     ZF_ASSERT(i >= 0 && i < MAX_NESTS);
     Matcher100::UnreliableLink* gathered = u.items[i];

@@ -59,10 +59,10 @@ Bytes EncodePoints(const std::vector<PointPlan>& points, bool singular)
     w[TF_FIELD_X] = TfBitLength(LargestOf(points, &PointPlan::x));
     w[TF_FIELD_Y] = TfBitLength(LargestOf(points, &PointPlan::y));
     // Minutia types beyond 1 (which the extractor never writes) widen their field.
-    w[TF_FIELD_TYPE] =
-        singular ? TF_MAIN_TYPE_BITS
-                 : std::max<unsigned>(TF_NOVA_TYPE_BITS,
-                                      TfBitLength(LargestOf(points, &PointPlan::type)));
+    w[TF_FIELD_TYPE] = singular
+                           ? TF_MAIN_TYPE_BITS
+                           : std::max<unsigned>(TF_NOVA_TYPE_BITS,
+                                                TfBitLength(LargestOf(points, &PointPlan::type)));
     w[TF_FIELD_LEVEL] = TfBitLength(LargestOf(points, &PointPlan::level));
     w[TF_FIELD_QUALITY] = singular ? TF_MAIN_QUALITY_BITS : TF_NOVA_QUALITY_BITS;
     w[TF_FIELD_ANGLE] = TF_ANGLE_BITS;
