@@ -110,7 +110,7 @@ static_assert(LargestCount(Hw_normal) <= MAX_INVERSE_COUNT &&
 // count of 2 or more: ((n scale) >> 16) >> shift with 2^shift < count <= 2^(shift + 1) and
 // scale = ceil(2^(16 + shift) / count), below 2^16. With scale count = 2^(16 + shift) + e,
 // e < count, the quotient is exact while n e < 2^(16 + shift), which n < 2^15 ensures; the
-// check below runs every n of every count up to the largest window count.
+// check below tests that bound for every count up to the largest window count.
 constexpr int QuadShift(int count)
 {
     int shift = 0;
@@ -131,10 +131,12 @@ constexpr bool QuadDivisionExact(int largest)
         if (scale >= (1u << 16) || 255 * count + count / 2 >= (1 << 15)) {
             return false;
         }
-        for (std::uint32_t n = 0; n <= static_cast<std::uint32_t>(255 * count + count / 2); ++n) {
-            if ((((n * scale) >> 16) >> shift) != n / static_cast<std::uint32_t>(count)) {
-                return false;
-            }
+        // scale count - 2^(16 + shift) = e: the quotient is exact while the largest n times e
+        // stays below 2^(16 + shift).
+        const std::uint32_t nMax = static_cast<std::uint32_t>(255 * count + count / 2);
+        const std::uint32_t e = scale * static_cast<std::uint32_t>(count) - (1u << (16 + shift));
+        if (static_cast<std::uint64_t>(nMax) * e >= (std::uint64_t{1} << (16 + shift))) {
+            return false;
         }
     }
     return true;
