@@ -314,9 +314,7 @@ void DiField(const unsigned char* img, unsigned w, unsigned h, unsigned x0, unsi
     std::int64_t largest = 0;
     for (std::size_t i = 0; i < n; ++i) {
         if (mask != nullptr && mask[i] != 0) {
-            flags[i] = 0;
-            sumP[i] = 0;
-            sumD[i] = 0;
+            flags[i] = 0; // its sums were never added to and stay 0
             continue;
         }
         flags[i] = 255;

@@ -348,9 +348,8 @@ const UnreliableRidges& unreliableRidges()
 // Gathers into `out` the links of minutia i (of `type`, on a side of `count` minutiae) that
 // may join an unreliable pair, in slot order, and returns their number. Kept out of line: its
 // caller is inlined where the gathered links are read, and gathers once per load.
-template <class UnreliableLink>
 [[gnu::noinline]] int gatherUnreliableLinks(const ESK::Link& links, int type, int i, int count,
-                                            UnreliableLink* out)
+                                            Matcher100::UnreliableLink* out)
 {
     // A decoded minutia may carry any type its field width allows: all but 1 take row 0.
     const auto& ridges = unreliableRidges().rc[type == 1 ? 1 : 0];
@@ -371,8 +370,9 @@ template <class UnreliableLink>
         if (rc < 0 || j == i || j >= count) {
             continue;
         }
-        out[num++] = UnreliableLink{static_cast<std::uint8_t>(j), static_cast<std::uint8_t>(d),
-                                    static_cast<std::uint8_t>(rc)};
+        out[num++] =
+            Matcher100::UnreliableLink{static_cast<std::uint8_t>(j), static_cast<std::uint8_t>(d),
+                                       static_cast<std::uint8_t>(rc)};
     }
     return num;
 }
@@ -465,6 +465,14 @@ int correctNotFoundProb(std::uint8_t prob, int distance, int ridgeCount, int lim
     return prob * 2048 / (f[3] + 1);
 }
 
+// Whether a minutia's probability is corrected: it belongs to an unreliable pair whose partner
+// is matched or not found.
+inline bool hasCorrectedProb(const MinData& md)
+{
+    return md.unreliable == UNRELIABLE_PARTNER_MATCHED ||
+           md.unreliable == UNRELIABLE_PARTNER_NOT_MATCHED;
+}
+
 int correctProb(int prob, const MinData& md, const int* correction)
 {
     const std::uint8_t p = static_cast<std::uint8_t>(prob);
@@ -502,11 +510,7 @@ void calcProbs(MinData* md, int count, const int* correction, int threshold, int
             ++numExcluded;
             continue;
         }
-        // Only a minutia of an unreliable pair whose partner is matched or not found is
-        // corrected.
-        const bool corrected = d.unreliable == UNRELIABLE_PARTNER_MATCHED ||
-                               d.unreliable == UNRELIABLE_PARTNER_NOT_MATCHED;
-        const int c = corrected ? correctProb(p, d, correction) : p;
+        const int c = hasCorrectedProb(d) ? correctProb(p, d, correction) : p;
         switch (d.status) {
         case FS_FIRST:
             sums[0] += c;

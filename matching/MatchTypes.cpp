@@ -3,25 +3,7 @@
 
 #include "matching/MatchTypes.h"
 
-#include <cstring>
-
 namespace accelMatch {
-namespace {
-
-// Descending order of two keys.
-int MtDescending(std::int64_t a, std::int64_t b)
-{
-    return a > b ? -1 : (a < b ? 1 : 0);
-}
-
-std::uint16_t MtU16At2(const void* p)
-{
-    std::uint16_t v;
-    std::memcpy(&v, static_cast<const unsigned char*>(p) + 2, sizeof v);
-    return v;
-}
-
-} // namespace
 
 bool isSearchParamValid(const SearchParam& p)
 {

@@ -130,23 +130,30 @@ int compareScores(const void* a, const void* b);          // int, descending
 int comparePairScore(const void* a, const void* b);       // {int, int, int score}, by score
 int compareExpandGroupPair(const void* a, const void* b); // pointers to records, u16 at byte 2
 
+// Descending order of two keys, and the u16 at byte 2 of a record: the keys of the orders.
+inline int MtDescending(std::int64_t a, std::int64_t b)
+{
+    return a > b ? -1 : (a < b ? 1 : 0);
+}
+inline std::uint16_t MtU16At2(const void* p)
+{
+    std::uint16_t v;
+    std::memcpy(&v, static_cast<const unsigned char*>(p) + 2, sizeof v);
+    return v;
+}
+
 // The nest orders, inline because the nest comparison sorts by them through std::stable_sort.
 // Records with a u16 at byte 2, descending.
 inline int compareNestSim(const void* a, const void* b)
 {
-    std::uint16_t x;
-    std::uint16_t y;
-    std::memcpy(&x, static_cast<const unsigned char*>(a) + 2, sizeof x);
-    std::memcpy(&y, static_cast<const unsigned char*>(b) + 2, sizeof y);
-    return x > y ? -1 : (x < y ? 1 : 0);
+    return MtDescending(MtU16At2(a), MtU16At2(b));
 }
 
 // 3-byte records, byte 2, descending.
 inline int compareNestVirtSize(const void* a, const void* b)
 {
-    const unsigned char x = static_cast<const unsigned char*>(a)[2];
-    const unsigned char y = static_cast<const unsigned char*>(b)[2];
-    return x > y ? -1 : (x < y ? 1 : 0);
+    return MtDescending(static_cast<const unsigned char*>(a)[2],
+                        static_cast<const unsigned char*>(b)[2]);
 }
 
 constexpr int NUM_NEST_TRANSITIONS = 9;

@@ -172,7 +172,6 @@ void Codex::Flower(int level)
         unsigned char* f36 = Layer(36, lv - 1);
         unsigned char* f240 = Layer(240, lv - 1);
         unsigned char* f241 = Layer(241, lv - 1);
-        m_w = cl.width; // the scan-level width
         const int q = cl.scale / fl.scale;
         for (int y = 0; y < cl.height; ++y) {
             for (int x = 0; x < cl.width; ++x) {
@@ -205,7 +204,6 @@ void Codex::Flower(int level)
         unsigned char* f36 = Layer(36, finest);
         const unsigned char* f240 = Layer(240, finest);
         const unsigned char* f241 = Layer(241, finest);
-        m_w = fl.width;
         // The sizes in locals: the byte stores could alias the level record.
         const int fw = fl.width;
         const int fh = fl.height;

@@ -521,10 +521,8 @@ void Codex::Harmon(int level)
     }
 
     // 6. Descent: the smoothed code of each coarse pixel predicts the finer pixels' codes.
-    auto smooth = [this, quick](const unsigned char* c36, const unsigned char* c240, int at,
-                                int cw) {
+    auto smooth = [quick](const unsigned char* c36, const unsigned char* c240, int at, int cw) {
         if (!quick) {
-            m_w = cw;
             return FlowMean(FlowMeanAt(c36[at]), c240 + at, cw);
         }
         int v[9];

@@ -175,11 +175,18 @@ TEST(DirsCorrection8, OutliersTakeTheVotedAngleAndMaskedBlocksStay)
     EXPECT_EQ(dir[6], 44);
     EXPECT_EQ(dir[18], 170);
 
-    // Distances fold across 0/180: 177 lies 6 degrees from its neighbours' 3 and moves.
-    std::vector<unsigned char> wrap(4 * 5, 3);
-    wrap[1] = 177;
+    // Distances fold across 0/180: 2 and 178 lie 4 degrees apart, so a checkerboard of the two
+    // stays as it is and its outlier 60 takes the vote 0 between them. Unfolded, 2 and 178 would
+    // lie 176 apart and the votes would move.
+    std::vector<unsigned char> wrap(4 * 5);
+    for (unsigned i = 0; i < wrap.size(); ++i) {
+        wrap[i] = ((i % 4) + (i / 4)) % 2 != 0 ? 178 : 2;
+    }
+    std::vector<unsigned char> folded = wrap;
+    folded[5] = 0;
+    wrap[5] = 60;
     ASSERT_EQ(DirsCorrection8(wrap.data(), 4, 5, nullptr), 1);
-    EXPECT_EQ(wrap, std::vector<unsigned char>(4 * 5, 3));
+    EXPECT_EQ(wrap, folded);
 
     // Out-of-range input directions are read modulo 180, never past the vote planes.
     std::vector<unsigned char> odd(9, 250);

@@ -423,7 +423,7 @@ TEST(GroupEx, AgreeingGalleryEqualsTheStrictTest)
     for (int k = 0; k < N; ++k) {
         candidates[k] = static_cast<std::uint8_t>(k);
     }
-    const int scales[][2] = {{256, 256}, {290, 230}, {220, 300}, {-100, 256}, {0, 0}};
+    const int scales[][2] = {{256, 256}, {290, 230}, {220, 300}, {-100, 256}, {-300, 256}, {0, 0}};
     int agreed = 0;
     int refused = 0;
     for (const int level : {0, 3, 5}) {
