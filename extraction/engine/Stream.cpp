@@ -5,6 +5,8 @@
 // 128 settled) and fit each loop's direction (37, halved). Degrees throughout; throws only what
 // stage 2 throws, or WZ_NO_LAYER without a free slot.
 
+#include "extraction/engine/StreamLanes.h"
+
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/codes.h"
 
@@ -336,16 +338,22 @@ private:
     int m_h;
 };
 
-// Relaxed orientation of the eight sector orientations o (0..255: half-turn angles or direction
-// bytes) around centre c under the Poincare sum p.
-int Trelax_StIndi(int c, const int* o, int p)
+// The cost kind of a Poincare sum: 0 loop or whorl, 1 delta, 2 neither.
+int TrKind(int p)
+{
+    return p == 180 || p == 360 ? 0 : p == -180 ? 1 : 2;
+}
+
+} // namespace
+
+int Trelax_StIndiScalar(int c, const int* o, int p)
 {
     // The distances take the orientations in 0..359: brought there once, not per candidate.
     int om[8];
     for (int k = 0; k < 8; ++k) {
         om[k] = Mod360(o[k]);
     }
-    const int kind = p == 180 || p == 360 ? 0 : p == -180 ? 1 : 2;
+    const int kind = TrKind(p);
     int best = NO_COST;
     int relaxed = c;
     int g = Mod360(c); // Mod360(c + 45 t), one sector further each turn
@@ -375,6 +383,89 @@ int Trelax_StIndi(int c, const int* o, int p)
     }
     return relaxed;
 }
+
+namespace {
+
+// Eight 16-bit lanes, one candidate sector t each.
+using TrLanes = std::int16_t __attribute__((vector_size(16)));
+
+TrLanes TrLoad(const std::int16_t* p)
+{
+    TrLanes v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+TrLanes TrAbs(TrLanes d)
+{
+    return d < 0 ? -d : d;
+}
+
+// CWork::Fold lane by lane: d less 180 (toward zero) from a magnitude of 90, again from 270.
+TrLanes TrFold(TrLanes d)
+{
+    const TrLanes e = TrAbs(d);
+    const TrLanes half = d > 0 ? TrLanes{} + 180 : TrLanes{} - 180;
+    return d - ((e > 89) & half) - ((e > 269) & half);
+}
+
+// CWork::DistIn lane by lane for a and b in 0..359: 90 - ||(|a - b| - 180)| - 90|; returned as
+// the outer magnitude alone, which the distance falls as it grows.
+TrLanes TrNear(TrLanes a, TrLanes b)
+{
+    return TrAbs(TrAbs(TrAbs(a - b) - 180) - 90);
+}
+
+} // namespace
+
+// The candidates of the eight sectors side by side: with o and c in 0..255 every value below
+// stays within 16 bits (the squared fold sum is at most 180^2), and the divisions by 2 and 4
+// truncate toward zero as the one-at-a-time twin's do.
+int Trelax_StIndi(int c, const int* o, int p)
+{
+    std::int16_t twice[16]; // o[t], o[t + 1], ... read from any first sector without a wrap
+    for (int k = 0; k < 8; ++k) {
+        twice[k] = twice[k + 8] = static_cast<std::int16_t>(o[k]);
+    }
+    const TrLanes a = TrLoad(twice);
+    const TrLanes b = TrLoad(twice + 4);
+    const TrLanes turn = {0, 45, 90, 135, 180, 225, 270, 315};
+    TrLanes g = turn + static_cast<std::int16_t>(Mod360(c));
+    g -= (g >= 360) & 360;
+    TrLanes cand = g + (TrFold(a - g) + TrFold(b - g)) / 2;
+    cand += (cand < 0) & 180;
+    cand -= (cand >= 360) & 180; // then once more below: 360..449 less 360
+    cand -= (cand >= 180) & 180;
+    const TrLanes far1 = TrNear(a, cand);
+    const TrLanes far2 = TrNear(b, cand);
+    const TrLanes e = 90 - (far1 < far2 ? far1 : far2);
+    const int kind = TrKind(p);
+    TrLanes cost;
+    if (kind == 2) {
+        const TrLanes f = TrFold(a - cand) + TrFold(b - cand);
+        cost = e + f * f;
+    } else {
+        const TrLanes mid = TrLoad(twice + 2);
+        const TrLanes j = TrFold(TrLoad(twice + 1) - mid) - TrFold(TrLoad(twice + 3) - mid);
+        cost = kind == 0 ? e + 4 * j : e - j / 4;
+    }
+    // Every cost lies far below NO_COST: the last sector of the least cost wins.
+    std::int16_t costs[8];
+    std::int16_t cands[8];
+    std::memcpy(costs, &cost, sizeof costs);
+    std::memcpy(cands, &cand, sizeof cands);
+    int best = costs[0];
+    int relaxed = cands[0];
+    for (int t = 1; t < 8; ++t) {
+        if (costs[t] <= best) {
+            best = costs[t];
+            relaxed = cands[t];
+        }
+    }
+    return relaxed;
+}
+
+namespace {
 
 // The same with the Poincare sum of o (abandoned in quick mode).
 int Trelax(int c, const int* o, bool quick)

@@ -2,6 +2,7 @@
 // cells, every final strength is at least the noise floor, and the outermost cells are never
 // classed.
 
+#include "extraction/engine/StreamLanes.h"
 #include "tests/extraction/engine/stage_fixture.h"
 
 #include <gtest/gtest.h>
@@ -88,6 +89,36 @@ TEST(Stream, QuickModeKeepsItsWorkLayersAndTheNoiseFloor)
     l.engine->Stream(-1); // the normal run frees them
     EXPECT_EQ(l.engine->GetKey(38, 3), -1);
     EXPECT_NE(l.engine->GetKey(256, 3), -1); // first-pass copies stay
+}
+
+// The relaxed orientation in lanes against its one-at-a-time twin, under every cost kind: on
+// random rings, and on rings of the values where a fold, a wrap or a truncated halving changes
+// (0, 89, 90, 179, 180, 255, ...), where ties between sectors are common.
+TEST(Stream, RelaxedOrientationInLanesMatchesItsTwin)
+{
+    const int sums[] = {180, 360, -180, 0, 540, -360};
+    const int edges[] = {0, 1, 44, 45, 89, 90, 91, 134, 135, 179, 180, 181, 224, 225, 254, 255};
+    std::uint32_t seed = 777;
+    auto next = [&seed](int mod) {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(mod));
+    };
+    int checked = 0;
+    for (int p : sums) {
+        for (int round = 0; round < 20000; ++round) {
+            int o[8];
+            const bool edgy = round % 2 == 0;
+            for (int& v : o) {
+                v = edgy ? edges[next(16)] : next(256);
+            }
+            const int c = edgy ? edges[next(16)] : next(256);
+            ASSERT_EQ(Trelax_StIndi(c, o, p), Trelax_StIndiScalar(c, o, p))
+                << "p " << p << " c " << c << " o " << o[0] << " " << o[1] << " " << o[2] << " "
+                << o[3] << " " << o[4] << " " << o[5] << " " << o[6] << " " << o[7];
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, 6 * 20000);
 }
 
 // The flow measurement of one cell as plainly written: every walk is one of the engine's ridge
