@@ -7,6 +7,10 @@
 
 #include "imaging/graph8_bin.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -254,63 +258,213 @@ unsigned char DiDirection(std::int64_t p, std::int64_t d)
 
 namespace {
 
+// The tensor terms of the one pixel at p (with its eight neighbours in an image of w bytes a
+// row): gx * gy into tp and gy^2 - gx^2 into td, each at most 1020^2 in magnitude.
+void DiTensorAt(const unsigned char* p, unsigned w, std::int32_t& tp, std::int32_t& td)
+{
+    const unsigned char* r0 = p - w;
+    const unsigned char* r2 = p + w;
+    const int gx = (r0[1] + 2 * p[1] + r2[1]) - (r0[-1] + 2 * p[-1] + r2[-1]);
+    const int gy = (r2[-1] - r0[-1]) + 2 * (r2[0] - r0[0]) + (r2[1] - r0[1]);
+    tp = gx * gy;
+    td = gy * gy - gx * gx;
+}
+
+// Rows a pair's 32-bit sums take at most: each row adds two terms of at most 1020^2 in
+// magnitude, so 1024 rows stay below 2^31.
+constexpr unsigned DI_PAIR_ROWS = 1024;
+
+} // namespace
+
+namespace imaging_detail {
+
+void DiTensorPairsScalar(const unsigned char* p, unsigned w, unsigned pairs, std::int32_t* accP,
+                         std::int32_t* accD)
+{
+    if (pairs == 0) {
+        return;
+    }
+    // Along the row each pixel adds one column: its vertical smoothing v = top + 2 mid + bottom
+    // and difference dv = bottom - top give gx = v(x+1) - v(x-1) and
+    // gy = dv(x-1) + 2 dv(x) + dv(x+1).
+    const unsigned char* r0 = p - w;
+    const unsigned char* r2 = p + w;
+    auto smooth = [&](std::ptrdiff_t x) { return r0[x] + 2 * p[x] + r2[x]; };
+    auto diff = [&](std::ptrdiff_t x) { return r2[x] - r0[x]; };
+    int vL = smooth(-1);
+    int vM = smooth(0);
+    int dL = diff(-1);
+    int dM = diff(0);
+    for (unsigned x = 0; x < 2 * pairs; ++x) {
+        const int vR = smooth(x + 1);
+        const int dR = diff(x + 1);
+        const int gx = vR - vL;
+        const int gy = dL + 2 * dM + dR;
+        accP[x / 2] += gx * gy;
+        accD[x / 2] += gy * gy - gx * gx;
+        vL = vM;
+        vM = vR;
+        dL = dM;
+        dM = dR;
+    }
+}
+
+#if defined(__SSE2__)
+// Eight pixels a step in 16-bit lanes (|gx|, |gy| <= 1020): the pair sums of gx * gy and of
+// (gy - gx)(gy + gx) are exactly what madd gives. Eight-byte loads reach no further than the
+// right neighbour of the last pixel.
+void DiTensorPairs(const unsigned char* p, unsigned w, unsigned pairs, std::int32_t* accP,
+                   std::int32_t* accD)
+{
+    const __m128i zero = _mm_setzero_si128();
+    auto load = [zero](const unsigned char* q) {
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q)), zero);
+    };
+    auto add = [](std::int32_t* acc, __m128i v) {
+        __m128i* const a = reinterpret_cast<__m128i*>(acc);
+        _mm_storeu_si128(a, _mm_add_epi32(_mm_loadu_si128(a), v));
+    };
+    unsigned j = 0;
+    for (; j + 4 <= pairs; j += 4) {
+        const unsigned char* mid = p + 2 * j;
+        const unsigned char* top = mid - w;
+        const unsigned char* bot = mid + w;
+        const __m128i tL = load(top - 1);
+        const __m128i tM = load(top);
+        const __m128i tR = load(top + 1);
+        const __m128i mAcross = _mm_sub_epi16(load(mid + 1), load(mid - 1));
+        const __m128i bL = load(bot - 1);
+        const __m128i bM = load(bot);
+        const __m128i bR = load(bot + 1);
+        const __m128i dM = _mm_sub_epi16(bM, tM);
+        const __m128i gx =
+            _mm_add_epi16(_mm_add_epi16(_mm_sub_epi16(tR, tL), _mm_sub_epi16(bR, bL)),
+                          _mm_add_epi16(mAcross, mAcross));
+        const __m128i gy = _mm_add_epi16(
+            _mm_add_epi16(_mm_sub_epi16(bL, tL), _mm_sub_epi16(bR, tR)), _mm_add_epi16(dM, dM));
+        add(accP + j, _mm_madd_epi16(gx, gy));
+        add(accD + j, _mm_madd_epi16(_mm_sub_epi16(gy, gx), _mm_add_epi16(gy, gx)));
+    }
+    DiTensorPairsScalar(p + 2 * j, w, pairs - j, accP + j, accD + j);
+}
+#else
+void DiTensorPairs(const unsigned char* p, unsigned w, unsigned pairs, std::int32_t* accP,
+                   std::int32_t* accD)
+{
+    DiTensorPairsScalar(p, w, pairs, accP, accD);
+}
+#endif
+
+void DiTensorSums(const unsigned char* img, unsigned w, unsigned h, unsigned x0, unsigned y0,
+                  unsigned bw, unsigned bh, int s, const unsigned char* mask, std::int64_t* sumP,
+                  std::int64_t* sumD)
+{
+    const unsigned b = 1u << s;
+    // Pixels with all eight neighbours: columns xFirst..xEnd-1, rows 1..h-2.
+    const unsigned xFirst = x0 > 0 ? x0 : 1;
+    const unsigned xEnd = x0 + bw * b < w - 1 ? x0 + bw * b : w - 1;
+    auto open = [mask](std::size_t i) { return mask == nullptr || mask[i] == 0; };
+    auto inner = [h](unsigned y) { return y != 0 && y + 1 < h; };
+    if (s == 0) {
+        // Blocks of one pixel.
+        for (unsigned by = 0; by < bh; ++by) {
+            for (unsigned bx = 0; bx < bw; ++bx) {
+                const std::size_t i = static_cast<std::size_t>(by) * bw + bx;
+                const unsigned x = x0 + bx;
+                const unsigned y = y0 + by;
+                if (x < xFirst || x >= xEnd || !inner(y) || !open(i)) {
+                    continue;
+                }
+                std::int32_t tp = 0;
+                std::int32_t td = 0;
+                DiTensorAt(img + static_cast<std::size_t>(y) * w + x, w, tp, td);
+                sumP[i] = tp;
+                sumD[i] = td;
+            }
+        }
+        return;
+    }
+    // Blocks of an even side: the terms gather by pixel pairs (pair j on columns x0 + 2j and
+    // x0 + 2j + 1, never astride two blocks) in 32 bits down the rows, and each block's pairs go
+    // into its 64-bit sums at the end of the block row or every DI_PAIR_ROWS rows. Whole pairs
+    // of inner pixels go to the row kernel; a pixel whose partner has a missing neighbour goes
+    // alone.
+    const unsigned perBlock = b / 2;
+    const std::size_t pairs = static_cast<std::size_t>(bw) * perBlock;
+    auto accP = std::make_unique<std::int32_t[]>(pairs);
+    auto accD = std::make_unique<std::int32_t[]>(pairs);
+    const unsigned jA = (xFirst - x0 + 1) / 2;
+    const unsigned jE = xEnd > x0 ? (xEnd - x0) / 2 : 0;
+    const unsigned body = xFirst < xEnd && jE > jA ? jE - jA : 0;
+    const unsigned headEnd = x0 + 2 * jA < xEnd ? x0 + 2 * jA : xEnd;
+    const unsigned tailStart = x0 + 2 * (jA + body);
+    auto alone = [&](const unsigned char* row, unsigned x) {
+        std::int32_t tp = 0;
+        std::int32_t td = 0;
+        DiTensorAt(row + x, w, tp, td);
+        accP[(x - x0) / 2] += tp;
+        accD[(x - x0) / 2] += td;
+    };
+    auto flush = [&](unsigned by) {
+        for (unsigned bx = 0; bx < bw; ++bx) {
+            const std::size_t i = static_cast<std::size_t>(by) * bw + bx;
+            if (!open(i)) {
+                continue;
+            }
+            std::int64_t p = 0;
+            std::int64_t d = 0;
+            for (std::size_t j = static_cast<std::size_t>(bx) * perBlock;
+                 j < static_cast<std::size_t>(bx + 1) * perBlock; ++j) {
+                p += accP[j];
+                d += accD[j];
+            }
+            sumP[i] += p;
+            sumD[i] += d;
+        }
+        std::fill(accP.get(), accP.get() + pairs, 0);
+        std::fill(accD.get(), accD.get() + pairs, 0);
+    };
+    for (unsigned by = 0; by < bh; ++by) {
+        unsigned rows = 0;
+        for (unsigned y = y0 + by * b; y < y0 + by * b + b; ++y) {
+            if (!inner(y) || xFirst >= xEnd) {
+                continue;
+            }
+            const unsigned char* row = img + static_cast<std::size_t>(y) * w;
+            for (unsigned x = xFirst; x < headEnd; ++x) {
+                alone(row, x);
+            }
+            DiTensorPairs(row + x0 + 2 * jA, w, body, accP.get() + jA, accD.get() + jA);
+            for (unsigned x = tailStart > xFirst ? tailStart : xFirst; x < xEnd; ++x) {
+                alone(row, x);
+            }
+            if (++rows == DI_PAIR_ROWS) {
+                flush(by);
+                rows = 0;
+            }
+        }
+        if (rows > 0) {
+            flush(by);
+        }
+    }
+}
+
+} // namespace imaging_detail
+
+namespace {
+
 // Direction field of a bw x bh grid of blocks of side 2^s whose block (0, 0) starts at pixel
 // (x0, y0) of the image; the grid lies inside the image.
 void DiField(const unsigned char* img, unsigned w, unsigned h, unsigned x0, unsigned y0,
              unsigned bw, unsigned bh, int s, const unsigned char* mask, unsigned char* dir,
              unsigned char* flags)
 {
-    const unsigned b = 1u << s;
     const std::size_t n = static_cast<std::size_t>(bw) * bh;
     auto sumP = std::make_unique<std::int64_t[]>(n);
     auto sumD = std::make_unique<std::int64_t[]>(n);
 
-    // 1. Per block, the Sobel tensor sums over the block's pixels that have all eight
-    //    neighbours inside the image, row by row. Along a row each pixel adds one column: its
-    //    vertical smoothing v = top + 2 mid + bottom and difference dv = bottom - top give
-    //    gx = v(x+1) - v(x-1) and gy = dv(x-1) + 2 dv(x) + dv(x+1).
-    const unsigned xFirst = x0 > 0 ? x0 : 1;
-    const unsigned xEnd = x0 + bw * b < w - 1 ? x0 + bw * b : w - 1;
-    for (unsigned by = 0; by < bh; ++by) {
-        for (unsigned y = y0 + by * b; y < y0 + by * b + b; ++y) {
-            if (y == 0 || y + 1 >= h) {
-                continue;
-            }
-            const unsigned char* r0 = img + static_cast<std::size_t>(y - 1) * w;
-            const unsigned char* r1 = r0 + w;
-            const unsigned char* r2 = r1 + w;
-            auto smooth = [&](unsigned x) { return r0[x] + 2 * r1[x] + r2[x]; };
-            auto diff = [&](unsigned x) { return r2[x] - r0[x]; };
-            for (unsigned bx = 0; bx < bw; ++bx) {
-                const std::size_t i = static_cast<std::size_t>(by) * bw + bx;
-                const unsigned xa = x0 + bx * b > xFirst ? x0 + bx * b : xFirst;
-                const unsigned xe = x0 + bx * b + b < xEnd ? x0 + bx * b + b : xEnd;
-                if (xa >= xe || (mask != nullptr && mask[i] != 0)) {
-                    continue;
-                }
-                int vL = smooth(xa - 1);
-                int vM = smooth(xa);
-                int dL = diff(xa - 1);
-                int dM = diff(xa);
-                std::int64_t p = 0;
-                std::int64_t d = 0;
-                for (unsigned x = xa; x < xe; ++x) {
-                    const int vR = smooth(x + 1);
-                    const int dR = diff(x + 1);
-                    const int gx = vR - vL;
-                    const int gy = dL + 2 * dM + dR;
-                    p += gx * gy;
-                    d += gy * gy - gx * gx;
-                    vL = vM;
-                    vM = vR;
-                    dL = dM;
-                    dM = dR;
-                }
-                sumP[i] += p;
-                sumD[i] += d;
-            }
-        }
-    }
+    // 1. Per block, the Sobel tensor sums.
+    imaging_detail::DiTensorSums(img, w, h, x0, y0, bw, bh, s, mask, sumP.get(), sumD.get());
     std::int64_t largest = 0;
     for (std::size_t i = 0; i < n; ++i) {
         if (mask != nullptr && mask[i] != 0) {

@@ -8,6 +8,8 @@
 #include "imaging/graph8.h"
 #include "platform/export.h"
 
+#include <cstdint>
+
 // Rotated offsets: row a (degrees 0..719, rows 360..719 repeat 0..359), column k for the radius
 // r = k - 16 (k < 16) or k - 15 (k >= 16): r * sin(a) and r * cos(a) rounded half away from
 // zero. Two entries of the cosine table are one below their rounding (rows 100 and 460, radii
@@ -114,3 +116,24 @@ ZF_EXPORT int GetDirectionsS8(const unsigned char* img, unsigned w, unsigned h, 
 // array owned by the caller and w, h hold the block grid's size; otherwise mask is null and the
 // failing step's code is returned.
 ZF_EXPORT int GetPatternMask8(unsigned char* img, unsigned& w, unsigned& h, unsigned char*& mask);
+
+// Internal to the toolkit: the first step of the block direction field, and its row kernel.
+namespace imaging_detail {
+
+// Per block of 2^s pixels of the bw x bh grid whose block (0, 0) starts at pixel (x0, y0) (the
+// grid inside the image): the sums over the block's pixels that have all eight neighbours of
+// the Sobel tensor terms gx * gy (into sumP) and gy^2 - gx^2 (into sumD), which come zeroed.
+// Blocks with a non-zero mask byte (mask may be null) keep 0.
+void DiTensorSums(const unsigned char* img, unsigned w, unsigned h, unsigned x0, unsigned y0,
+                  unsigned bw, unsigned bh, int s, const unsigned char* mask, std::int64_t* sumP,
+                  std::int64_t* sumD);
+
+// The tensor terms of the 2 * pairs pixels from p on (each with its eight neighbours in an image
+// of w bytes a row), added pair by pair: pixels 2j and 2j + 1 into accP[j] and accD[j]. Eight
+// pixels a step where SSE2 is at hand; the twin is the portable form, one pixel a step.
+void DiTensorPairs(const unsigned char* p, unsigned w, unsigned pairs, std::int32_t* accP,
+                   std::int32_t* accD);
+void DiTensorPairsScalar(const unsigned char* p, unsigned w, unsigned pairs, std::int32_t* accP,
+                         std::int32_t* accD);
+
+} // namespace imaging_detail

@@ -7,8 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <ostream>
+#include <string>
 #include <vector>
 
 namespace {
@@ -400,6 +404,126 @@ struct Degenerate {
 
 // Smallest and flat images through every direction-toolkit function: defined results and no
 // access outside the buffers (the sanitizer build checks the latter).
+// Pseudo-random bytes from a fixed seed.
+std::vector<unsigned char> Noise(std::size_t n, std::uint32_t seed)
+{
+    std::vector<unsigned char> v(n);
+    for (unsigned char& b : v) {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<unsigned char>(seed >> 16);
+    }
+    return v;
+}
+
+// The row kernel in lanes against its one-pixel twin, on noise and on rows of 0 and 255 that
+// drive gx and gy to their extremes, for pair counts on both sides of one lane group.
+TEST(DirectionTensor, PairKernelMatchesItsTwin)
+{
+    constexpr unsigned w = 40;
+    std::vector<std::vector<unsigned char>> images = {Noise(3 * w, 5), Noise(3 * w, 6)};
+    std::vector<unsigned char> stark(3 * w, 0);
+    for (unsigned x = 0; x < w; ++x) {
+        stark[x] = (x / 2) % 2 == 0 ? 0 : 255;
+        stark[w + x] = x % 2 == 0 ? 255 : 0;
+        stark[2 * w + x] = (x / 2) % 2 == 0 ? 255 : 0;
+    }
+    images.push_back(stark);
+    for (std::size_t k = 0; k < images.size(); ++k) {
+        for (unsigned pairs = 0; pairs <= 13; ++pairs) {
+            SCOPED_TRACE(testing::Message() << "image " << k << " pairs " << pairs);
+            std::vector<std::int32_t> p(16, 7), d(16, -7), p2(16, 7), d2(16, -7);
+            const unsigned char* first = images[k].data() + w + 1;
+            imaging_detail::DiTensorPairs(first, w, pairs, p.data(), d.data());
+            imaging_detail::DiTensorPairsScalar(first, w, pairs, p2.data(), d2.data());
+            EXPECT_EQ(p, p2);
+            EXPECT_EQ(d, d2);
+        }
+    }
+}
+
+// The block tensor sums against plainly summed 64-bit terms: grids from the image corner and
+// from odd offsets, blocks of one pixel and of even sides, right and bottom edges without
+// neighbours, a mask, an image too narrow for any inner pixel, and blocks of 2048 rows of
+// stripes whose terms pass 2^31 per pixel pair.
+struct TensorCase {
+    const char* name;
+    unsigned w, h, x0, y0, bw, bh;
+    int s;
+    bool masked;
+    bool stripes;
+};
+
+void PrintTo(const TensorCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class DirectionTensorSums : public testing::TestWithParam<TensorCase> {};
+
+TEST_P(DirectionTensorSums, MatchPlainSums)
+{
+    const TensorCase& c = GetParam();
+    std::vector<unsigned char> img = Noise(static_cast<std::size_t>(c.w) * c.h, 99);
+    if (c.stripes) {
+        for (unsigned y = 0; y < c.h; ++y) {
+            std::fill(img.begin() + y * c.w, img.begin() + (y + 1) * c.w, y % 4 >= 2 ? 255 : 0);
+        }
+    }
+    const std::size_t n = static_cast<std::size_t>(c.bw) * c.bh;
+    std::vector<unsigned char> mask(n, 0);
+    for (std::size_t i = 0; i < n; i += 3) {
+        mask[i] = c.masked ? 1 : 0;
+    }
+    std::vector<std::int64_t> p(n, 0), d(n, 0), wantP(n, 0), wantD(n, 0);
+    imaging_detail::DiTensorSums(img.data(), c.w, c.h, c.x0, c.y0, c.bw, c.bh, c.s, mask.data(),
+                                 p.data(), d.data());
+    const unsigned b = 1u << c.s;
+    auto at = [&](unsigned x, unsigned y) { return static_cast<int>(img[y * c.w + x]); };
+    for (unsigned by = 0; by < c.bh; ++by) {
+        for (unsigned bx = 0; bx < c.bw; ++bx) {
+            const std::size_t i = by * c.bw + bx;
+            for (unsigned y = c.y0 + by * b; y < c.y0 + (by + 1) * b && mask[i] == 0; ++y) {
+                for (unsigned x = c.x0 + bx * b; x < c.x0 + (bx + 1) * b; ++x) {
+                    if (x == 0 || y == 0 || x + 1 >= c.w || y + 1 >= c.h) {
+                        continue;
+                    }
+                    const std::int64_t gx = at(x + 1, y - 1) + 2 * at(x + 1, y) + at(x + 1, y + 1) -
+                                            at(x - 1, y - 1) - 2 * at(x - 1, y) - at(x - 1, y + 1);
+                    const std::int64_t gy = at(x - 1, y + 1) + 2 * at(x, y + 1) + at(x + 1, y + 1) -
+                                            at(x - 1, y - 1) - 2 * at(x, y - 1) - at(x + 1, y - 1);
+                    wantP[i] += gx * gy;
+                    wantD[i] += gy * gy - gx * gx;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(p, wantP);
+    EXPECT_EQ(d, wantD);
+    if (c.stripes) {
+        EXPECT_GT(wantD[0], std::int64_t{1} << 32);
+    }
+}
+
+const TensorCase kTensorCases[] = {
+    {"corner_s4", 67, 45, 0, 0, 4, 2, 4, false, false},
+    {"corner_s4_masked", 67, 45, 0, 0, 4, 2, 4, true, false},
+    {"corner_s1", 23, 19, 0, 0, 11, 9, 1, false, false},
+    {"corner_s0", 9, 7, 0, 0, 9, 7, 0, false, false},
+    {"odd_offset_s2", 41, 37, 3, 5, 9, 8, 2, false, false},
+    {"odd_offset_s3_to_the_edges", 43, 29, 3, 5, 5, 3, 3, true, false},
+    {"odd_offset_s0", 12, 10, 5, 1, 7, 9, 0, false, false},
+    {"even_offset_s4", 80, 40, 16, 8, 4, 2, 4, false, false},
+    {"one_column", 1, 9, 0, 0, 1, 4, 1, false, false},
+    {"two_columns", 2, 9, 0, 0, 1, 4, 1, false, false},
+    {"three_columns_offset", 5, 9, 1, 0, 1, 4, 1, false, false},
+    {"stripes_s11", 2050, 2050, 0, 0, 1, 1, 11, false, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Grids, DirectionTensorSums, testing::ValuesIn(kTensorCases),
+                         [](const testing::TestParamInfo<TensorCase>& i) {
+                             return std::string(i.param.name);
+                         });
+
 TEST(DirectionToolkit, SmallestAndFlatImages)
 {
     const Degenerate cases[] = {{1, 1, 0},   {1, 1, 255},   {17, 1, 0}, {1, 17, 255},
