@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 namespace wizard73 {
 namespace {
@@ -222,30 +223,31 @@ public:
     }
 
     // End of the bright (dark) walk from off, whose room is `room`: `free` steps by the move
-    // table mv1, then up to `len` steps by mv2 under the stop rule.
-    template <bool Bright>
+    // table mv1, then up to `len` steps by mv2 under the stop rule. Without Edge the caller
+    // knows that no walk of the cell can reach the outermost ring, and rooms are not kept.
+    template <bool Bright, bool Edge>
     int Ends(int off, int room, const std::int32_t* mv1, int free, const std::int32_t* mv2,
              int len) const
     {
         int t1 = 0;
         int t2 = 0;
         int off2 = off;
-        Walk<Bright, false, false>(off, off2, room, free, mv1, t1, t2);
-        Walk<Bright, true, false>(off, off2, room, len, mv2, t1, t2);
+        Walk<Bright, false, false, Edge>(off, off2, room, free, mv1, t1, t2);
+        Walk<Bright, true, false, Edge>(off, off2, room, len, mv2, t1, t2);
         return off;
     }
 
     // Paired walk under the stop rule, led by a bright (dark) walk from `lead` with a follower
     // from `follow` (rooms leadRoom and followRoom), `len` steps at most by the move table mv:
     // its value as MvSynW (MvSynI) gives it; `lead` becomes the leading walk's end.
-    template <bool Bright>
+    template <bool Bright, bool Edge>
     int Paired(int& lead, int leadRoom, int follow, int followRoom, const std::int32_t* mv,
                int len) const
     {
         int t1 = 0;
         int t2 = 0;
         int room = leadRoom < followRoom ? leadRoom : followRoom;
-        const int taken = Walk<Bright, true, true>(lead, follow, room, len, mv, t1, t2);
+        const int taken = Walk<Bright, true, true, Edge>(lead, follow, room, len, mv, t1, t2);
         // 127 per step taken out, twice the smaller of the leader's and the follower's sums
         // (the follower's counted the other way) when positive, else 0.
         const int base = 127 * taken;
@@ -267,8 +269,9 @@ private:
     // Up to `steps` steps from off by the move table mv (the follower at off2 alongside when
     // paired), room a lower bound of the room of both, which is left a lower bound at the end;
     // with the stop rule the walk ends on its first unmarked pixel after marked ones. Paired
-    // walks sum the pixels of both cursors into t1 and t2. Returns the steps taken.
-    template <bool Bright, bool StopRule, bool Paired>
+    // walks sum the pixels of both cursors into t1 and t2. Returns the steps taken. Without
+    // Edge the walk is known to stay off the outermost ring: one stretch of all the steps.
+    template <bool Bright, bool StopRule, bool Paired, bool Edge>
     int Walk(int& off, int& off2, int& room, int steps, const std::int32_t* mv, int& t1,
              int& t2) const
     {
@@ -293,7 +296,7 @@ private:
         bool run = false;  // a marked pixel was reached
         bool done = false; // the stop rule ended the walk
         for (;;) {
-            const int chunk = left <= room ? left : room + 1;
+            const int chunk = !Edge || left <= room ? left : room + 1;
             int n = 0;
             if (StopRule) {
                 while (!run && n < chunk) {
@@ -313,6 +316,9 @@ private:
                 }
             }
             taken += n;
+            if (!Edge) {
+                break;
+            }
             room -= n;
             left -= chunk;
             if (done || left == 0) {
@@ -539,50 +545,60 @@ void Codex::StFlow(int x, int y, int n, int len)
     const int centreRoom = walks.Room(bx + 4, by + 4);
     const int half = len / 2 + 1;
     int best = 0;
-    for (int pass = 0; pass < 2; ++pass) {
-        // Move tables along n + 4 * pass (1) and back (2), bright and dark.
-        const std::int32_t* const bright1 = m_st.moves[n] + pass * FL_TABLE;
-        const std::int32_t* const bright2 = m_st.moves[n] + (1 - pass) * FL_TABLE;
-        const std::int32_t* const dark1 = bright1 + 2 * FL_TABLE;
-        const std::int32_t* const dark2 = bright2 + 2 * FL_TABLE;
-        // 1. Bright path, end B.
-        const int b = walks.Ends<true>(centre, centreRoom, bright1, half, bright2, len);
-        const int bxe = b % w0, bye = b / w0;
-        // 2. Dark path, end K.
-        const int k = walks.Ends<false>(centre, centreRoom, dark1, half, dark2, len);
-        const int kxe = k % w0, kye = k / w0;
-        const int bRoom = walks.Room(bxe, bye);
-        const int kRoom = walks.Room(kxe, kye);
-        // 3. Paired walk from K (leading) and B (following).
-        int end = k;
-        const int s1 = walks.Paired<false>(end, kRoom, b, bRoom, dark1, len);
-        const int q1 = Strength(s1, len);
-        const int a1 = FlAngle(kxe - end % w0, kye - end / w0);
-        // 4. Paired walk from B (leading) and K (following).
-        end = b;
-        const int s2 = walks.Paired<true>(end, bRoom, k, kRoom, bright1, len);
-        const int q2 = Strength(s2, len);
-        const int a2 = FlAngle(bxe - end % w0, bye - end / w0);
-        // 5. Overall best.
-        if (q1 >= l112[i]) {
-            l112[i] = l113[i] = static_cast<unsigned char>(q1);
-            l32[i] = l33[i] = static_cast<unsigned char>(a1);
+    // Edge: some walk of the cell may reach the outermost ring (every cursor keeps within
+    // half + 2 len steps of the centre), so the walks keep their rooms.
+    auto measure = [&](auto edge) {
+        constexpr bool Edge = decltype(edge)::value;
+        for (int pass = 0; pass < 2; ++pass) {
+            // Move tables along n + 4 * pass (1) and back (2), bright and dark.
+            const std::int32_t* const bright1 = m_st.moves[n] + pass * FL_TABLE;
+            const std::int32_t* const bright2 = m_st.moves[n] + (1 - pass) * FL_TABLE;
+            const std::int32_t* const dark1 = bright1 + 2 * FL_TABLE;
+            const std::int32_t* const dark2 = bright2 + 2 * FL_TABLE;
+            // 1. Bright path, end B.
+            const int b = walks.Ends<true, Edge>(centre, centreRoom, bright1, half, bright2, len);
+            const int bxe = b % w0, bye = b / w0;
+            // 2. Dark path, end K.
+            const int k = walks.Ends<false, Edge>(centre, centreRoom, dark1, half, dark2, len);
+            const int kxe = k % w0, kye = k / w0;
+            const int bRoom = Edge ? walks.Room(bxe, bye) : 0;
+            const int kRoom = Edge ? walks.Room(kxe, kye) : 0;
+            // 3. Paired walk from K (leading) and B (following).
+            int end = k;
+            const int s1 = walks.Paired<false, Edge>(end, kRoom, b, bRoom, dark1, len);
+            const int q1 = Strength(s1, len);
+            const int a1 = FlAngle(kxe - end % w0, kye - end / w0);
+            // 4. Paired walk from B (leading) and K (following).
+            end = b;
+            const int s2 = walks.Paired<true, Edge>(end, bRoom, k, kRoom, bright1, len);
+            const int q2 = Strength(s2, len);
+            const int a2 = FlAngle(bxe - end % w0, bye - end / w0);
+            // 5. Overall best.
+            if (q1 >= l112[i]) {
+                l112[i] = l113[i] = static_cast<unsigned char>(q1);
+                l32[i] = l33[i] = static_cast<unsigned char>(a1);
+            }
+            if (q2 >= l112[i]) {
+                l112[i] = l113[i] = static_cast<unsigned char>(q2);
+                l32[i] = l33[i] = static_cast<unsigned char>(a2);
+            }
+            // 6. Family best.
+            if (q1 >= best) {
+                famDir[i] = static_cast<unsigned char>(a1);
+                famMag[i] = static_cast<unsigned char>(q1);
+                best = q1;
+            }
+            if (q2 >= best) {
+                famDir[i] = static_cast<unsigned char>(a2);
+                famMag[i] = static_cast<unsigned char>(q2);
+                best = q2;
+            }
         }
-        if (q2 >= l112[i]) {
-            l112[i] = l113[i] = static_cast<unsigned char>(q2);
-            l32[i] = l33[i] = static_cast<unsigned char>(a2);
-        }
-        // 6. Family best.
-        if (q1 >= best) {
-            famDir[i] = static_cast<unsigned char>(a1);
-            famMag[i] = static_cast<unsigned char>(q1);
-            best = q1;
-        }
-        if (q2 >= best) {
-            famDir[i] = static_cast<unsigned char>(a2);
-            famMag[i] = static_cast<unsigned char>(q2);
-            best = q2;
-        }
+    };
+    if (centreRoom >= half + 2 * len) {
+        measure(std::false_type{});
+    } else {
+        measure(std::true_type{});
     }
     m_walk2 = nullptr; // as the engine's paired walks leave it
 }
