@@ -283,13 +283,13 @@ private:
         auto step = [&]() {
             const std::ptrdiff_t m = mv[codes[o]];
             o += m;
-            const std::uint32_t v = resp[o];
+            const int v = resp[o];
             if (Paired) {
                 o2 += m;
-                t1 += static_cast<int>(v);
+                t1 += v;
                 t2 += resp[o2];
             }
-            return Bright ? v >= 128u : v < 127u;
+            return Bright ? v >= 128 : v < 127;
         };
         int taken = 0;
         int left = steps;
@@ -297,24 +297,34 @@ private:
         bool done = false; // the stop rule ended the walk
         for (;;) {
             const int chunk = !Edge || left <= room ? left : room + 1;
-            int n = 0;
+            int rest = chunk; // counted down to 0, which ends a step with its loop test
             if (StopRule) {
-                while (!run && n < chunk) {
-                    ++n;
-                    run = step();
+                if (!run) {
+                    while (rest > 0) {
+                        if (step()) {
+                            --rest;
+                            run = true;
+                            break;
+                        }
+                        --rest;
+                    }
                 }
-                while (n < chunk) {
-                    ++n;
-                    if (!step()) {
-                        done = true;
-                        break;
+                if (run) {
+                    while (rest > 0) {
+                        if (!step()) {
+                            --rest;
+                            done = true;
+                            break;
+                        }
+                        --rest;
                     }
                 }
             } else {
-                for (; n < chunk; ++n) {
+                for (; rest > 0; --rest) {
                     o += mv[codes[o]];
                 }
             }
+            const int n = chunk - rest;
             taken += n;
             if (!Edge) {
                 break;
