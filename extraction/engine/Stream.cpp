@@ -57,13 +57,13 @@ int ClassOf(int p)
     return p == 180 ? 2 : p == 360 ? 1 : p == -180 ? 8 : 0;
 }
 
-// Strength of a walk sum s over length len, with the noise floor, 0..255.
+// Strength of a walk sum s >= 0 over length len, with the noise floor, 0..255: s / len rounded
+// half up (s itself for len 0) plus the floor.
 int Strength(int s, int len)
 {
     const int l = len == 0 ? 1 : len;
-    const int r = s > 0 ? (s + l / 2) / l : (s - l / 2) / l;
-    const int q = r + Cnoise;
-    return q < 0 ? 0 : q > 255 ? 255 : q;
+    const int q = (s + l / 2) / l + Cnoise;
+    return q > 255 ? 255 : q;
 }
 
 // The step rule of the ridge walks: to the brightest (dark walks: darkest) of the pixels ahead,
@@ -278,16 +278,17 @@ private:
         const unsigned char* const resp = m_resp;
         const unsigned char* const codes = m_codes;
         std::ptrdiff_t o = off;
-        std::ptrdiff_t o2 = off2;
+        // The follower keeps its distance to the leader: its pixels are read through a base
+        // shifted by that distance.
+        const std::ptrdiff_t apart = static_cast<std::ptrdiff_t>(off2) - off;
+        const unsigned char* const resp2 = resp + apart;
         // One step; true when the pixel reached is marked.
         auto step = [&]() {
-            const std::ptrdiff_t m = mv[codes[o]];
-            o += m;
+            o += mv[codes[o]];
             const int v = resp[o];
             if (Paired) {
-                o2 += m;
                 t1 += v;
-                t2 += resp[o2];
+                t2 += resp2[o];
             }
             return Bright ? v >= 128 : v < 127;
         };
@@ -336,7 +337,7 @@ private:
             }
             room = RoomAt(o);
             if (Paired) {
-                const int r2 = RoomAt(o2);
+                const int r2 = RoomAt(o + apart);
                 room = r2 < room ? r2 : room;
             }
             if (room < 0) {
@@ -344,7 +345,7 @@ private:
             }
         }
         off = static_cast<int>(o);
-        off2 = static_cast<int>(o2);
+        off2 = static_cast<int>(o + apart);
         return taken;
     }
 
