@@ -887,7 +887,9 @@ public:
         unsigned char* resp[4];
         const unsigned char* codes[4];
         const std::int32_t* moves[4];
-        std::unique_ptr<std::int32_t[]> walks; // the block of moves and codes
+        const unsigned char* rooms; // level-0 steps to the outermost ring plus 1, at most 255
+        const unsigned char* turns; // walk directions by offset difference, or null
+        std::unique_ptr<std::int32_t[]> walks; // the block of moves, codes, rooms and turns
     };
     StLayers m_st{};
 

@@ -196,6 +196,34 @@ __attribute__((always_inline)) inline int FlAngle(int dx, int dy)
     return atan(dx, dy) % 180;
 }
 
+// The plane of rooms of level 0: per pixel the steps a walk surely makes from it before it may
+// reach the outermost ring, plus 1 (0 on the ring), at most 255; a row is the smaller of its
+// columns' values and its own, sixteen pixels at a time.
+void FlMakeRooms(const CLevel& lv, unsigned char* rooms)
+{
+    const int w = lv.width;
+    const int h = lv.height;
+    auto capped = [](int v) { return static_cast<unsigned char>(v < 255 ? v : 255); };
+    unsigned char* const first = rooms; // the columns' values, made in the first row
+    for (int x = 0; x < w; ++x) {
+        first[x] = capped(x < w - 1 - x ? x : w - 1 - x);
+    }
+    for (int y = h - 1; y >= 0; --y) {
+        const unsigned char r = capped(y < h - 1 - y ? y : h - 1 - y);
+        const FlBytes rv = FlBytes{} + r;
+        unsigned char* const row = rooms + static_cast<std::size_t>(y) * w;
+        int x = 0;
+        for (; x + FL_LANES <= w; x += FL_LANES) {
+            const FlBytes c = LoadBytes(first + x);
+            const FlBytes v = c < rv ? c : rv;
+            std::memcpy(row + x, &v, sizeof v);
+        }
+        for (; x < w; ++x) {
+            row[x] = first[x] < r ? first[x] : r;
+        }
+    }
+}
+
 // The ridge walks of the flow measurement on a level-0 response layer, step for step the
 // engine's ridge walks (MvLayW, MvLayI, MvSynW, MvSynI): the same step rule, the same stop rule
 // and the same edge rule, under which a walk ends on reaching the level's outermost ring (for
@@ -209,17 +237,23 @@ __attribute__((always_inline)) inline int FlAngle(int dx, int dy)
 class FlWalks {
 public:
     FlWalks(const Codex& engine, const unsigned char* resp, const unsigned char* codes)
-        : m_resp(resp), m_codes(codes), m_w(engine.m_level[0].width), m_h(engine.m_level[0].height)
+        : m_resp(resp), m_codes(codes), m_rooms(engine.m_st.rooms), m_turns(engine.m_st.turns),
+          m_w(engine.m_level[0].width)
     {
     }
 
-    // Steps a walk surely makes from (x, y) before it may reach the outermost ring; -1 on it.
-    int Room(int x, int y) const
+    // Steps a walk surely makes from pixel off before it may reach the outermost ring (a lower
+    // bound far from it); -1 on it.
+    int RoomAt(std::ptrdiff_t off) const { return m_rooms[off] - 1; }
+
+    // Half-turn direction of the displacement from pixel `to` to pixel `from` of a walk of at
+    // most `steps` steps: by the table of offset differences where it holds them.
+    int Turn(int from, int to, int steps) const
     {
-        int r = x - 1;
-        r = y - 1 < r ? y - 1 : r;
-        r = m_w - 2 - x < r ? m_w - 2 - x : r;
-        return m_h - 2 - y < r ? m_h - 2 - y : r;
+        if (m_turns != nullptr && steps <= FL_REACH) {
+            return m_turns[from - to];
+        }
+        return FlAngle(from % m_w - to % m_w, from / m_w - to / m_w);
     }
 
     // End of the bright (dark) walk from off, whose room is `room`: `free` steps by the move
@@ -260,12 +294,6 @@ public:
     int Width() const { return m_w; }
 
 private:
-    int RoomAt(std::ptrdiff_t off) const
-    {
-        const int o = static_cast<int>(off);
-        return Room(o % m_w, o / m_w);
-    }
-
     // Up to `steps` steps from off by the move table mv (the follower at off2 alongside when
     // paired), room a lower bound of the room of both, which is left a lower bound at the end;
     // with the stop rule the walk ends on its first unmarked pixel after marked ones. Paired
@@ -351,8 +379,9 @@ private:
 
     const unsigned char* m_resp;
     const unsigned char* m_codes;
+    const unsigned char* m_rooms;
+    const unsigned char* m_turns;
     int m_w;
-    int m_h;
 };
 
 // The cost kind of a Poincare sum: 0 loop or whorl, 1 delta, 2 neither.
@@ -494,17 +523,34 @@ int Trelax(int c, const int* o, bool quick)
 
 void Codex::StCodes()
 {
-    // The move tables of the four families, then a level-0 plane of codes per family.
-    const std::size_t n0 = m_level[0].size;
+    // The move tables of the four families, a level-0 plane of codes per family, the plane of
+    // rooms and, on levels at least FL_SPAN wide, the directions by offset difference.
+    const CLevel& lv = m_level[0];
+    const std::size_t n0 = lv.size;
+    const std::size_t turns =
+        lv.width >= FL_SPAN ? static_cast<std::size_t>(FL_SPAN) * lv.width : 0;
     constexpr std::size_t MOVES = 4 * FL_CODES * FL_TABLE;
     m_st.walks.reset();
-    m_st.walks.reset(new std::int32_t[MOVES + (4 * n0 + 3) / 4]);
+    m_st.walks.reset(new std::int32_t[MOVES + (5 * n0 + turns + 3) / 4]);
     std::int32_t* const moves = m_st.walks.get();
     unsigned char* const codes = reinterpret_cast<unsigned char*>(moves + MOVES);
     for (int k = 0; k < 4; ++k) {
-        FlMakeCodes(m_level[0], k, m_st.resp[k], codes + k * n0, moves + k * FL_CODES * FL_TABLE);
+        FlMakeCodes(lv, k, m_st.resp[k], codes + k * n0, moves + k * FL_CODES * FL_TABLE);
         m_st.codes[k] = codes + k * n0;
         m_st.moves[k] = moves + k * FL_CODES * FL_TABLE;
+    }
+    unsigned char* const rooms = codes + 4 * n0;
+    FlMakeRooms(lv, rooms);
+    m_st.rooms = rooms;
+    m_st.turns = nullptr;
+    if (turns != 0) {
+        unsigned char* const centre = rooms + n0 + FL_REACH * lv.width + FL_REACH;
+        for (int dy = -FL_REACH; dy <= FL_REACH; ++dy) {
+            for (int dx = -FL_REACH; dx <= FL_REACH; ++dx) {
+                centre[dy * lv.width + dx] = static_cast<unsigned char>(FlAngle(dx, dy));
+            }
+        }
+        m_st.turns = centre;
     }
 }
 
@@ -553,7 +599,7 @@ void Codex::StFlow(int x, int y, int n, int len)
     bx = bx + 8 > w0 ? w0 - 8 : bx;
     by = by + 8 > h0 ? h0 - 8 : by;
     const int centre = (by + 4) * w0 + bx + 4;
-    const int centreRoom = walks.Room(bx + 4, by + 4);
+    const int centreRoom = walks.RoomAt(centre);
     const int half = len / 2 + 1;
     int best = 0;
     // Edge: some walk of the cell may reach the outermost ring (every cursor keeps within
@@ -568,22 +614,20 @@ void Codex::StFlow(int x, int y, int n, int len)
             const std::int32_t* const dark2 = bright2 + 2 * FL_TABLE;
             // 1. Bright path, end B.
             const int b = walks.Ends<true, Edge>(centre, centreRoom, bright1, half, bright2, len);
-            const int bxe = b % w0, bye = b / w0;
             // 2. Dark path, end K.
             const int k = walks.Ends<false, Edge>(centre, centreRoom, dark1, half, dark2, len);
-            const int kxe = k % w0, kye = k / w0;
-            const int bRoom = Edge ? walks.Room(bxe, bye) : 0;
-            const int kRoom = Edge ? walks.Room(kxe, kye) : 0;
+            const int bRoom = Edge ? walks.RoomAt(b) : 0;
+            const int kRoom = Edge ? walks.RoomAt(k) : 0;
             // 3. Paired walk from K (leading) and B (following).
             int end = k;
             const int s1 = walks.Paired<false, Edge>(end, kRoom, b, bRoom, dark1, len);
             const int q1 = Strength(s1, len);
-            const int a1 = FlAngle(kxe - end % w0, kye - end / w0);
+            const int a1 = walks.Turn(k, end, len);
             // 4. Paired walk from B (leading) and K (following).
             end = b;
             const int s2 = walks.Paired<true, Edge>(end, bRoom, k, kRoom, bright1, len);
             const int q2 = Strength(s2, len);
-            const int a2 = FlAngle(bxe - end % w0, bye - end / w0);
+            const int a2 = walks.Turn(b, end, len);
             // 5. Overall best.
             if (q1 >= l112[i]) {
                 l112[i] = l113[i] = static_cast<unsigned char>(q1);
@@ -816,6 +860,8 @@ void Codex::Stream(int)
         m_st.codes[k] = nullptr;
         m_st.moves[k] = nullptr;
     }
+    m_st.rooms = nullptr;
+    m_st.turns = nullptr;
     m_st.walks.reset();
     // 5. Work layers go (quick mode keeps them).
     if (m_quick == 0) {
