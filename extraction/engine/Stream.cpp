@@ -97,7 +97,8 @@ __attribute__((always_inline)) inline FlBytes FlCode(FlBytes a, FlBytes r, FlByt
     const FlBytes best = Bright ? (ar > l ? ar : l) : (ar < l ? ar : l);
     const FlBytes ahead = reinterpret_cast<FlBytes>(a == best);
     const FlBytes left = reinterpret_cast<FlBytes>(l == best);
-    return (~(ahead | left) & right) | (~ahead & left & static_cast<unsigned char>(2 * right));
+    // 0 ahead, else right + right (left) or right.
+    return ~ahead & ((left & right) + right);
 }
 
 // Codes of FL_LANES pixels from their neighbours ahead (a), right (r) and left (l) along
