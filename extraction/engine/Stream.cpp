@@ -327,31 +327,42 @@ private:
         bool done = false; // the stop rule ended the walk
         for (;;) {
             const int chunk = !Edge || left <= room ? left : room + 1;
-            int rest = chunk; // counted down to 0, which ends a step with its loop test
+            int rest = chunk; // steps left in the stretch
             if (StopRule) {
-                if (!run) {
-                    while (rest > 0) {
-                        if (step()) {
-                            --rest;
-                            run = true;
-                            break;
+                // Steps until the pixel reached is marked (`want`) or is not; true when one
+                // is. Two steps a loop test.
+                auto until = [&](auto want) {
+                    constexpr bool Want = decltype(want)::value;
+                    for (; rest >= 2; rest -= 2) {
+                        if (step() == Want) {
+                            rest -= 1;
+                            return true;
                         }
-                        --rest;
+                        if (step() == Want) {
+                            rest -= 2;
+                            return true;
+                        }
                     }
+                    if (rest == 1) {
+                        rest = 0;
+                        return step() == Want;
+                    }
+                    return false;
+                };
+                if (!run) {
+                    run = until(std::true_type{});
                 }
                 if (run) {
-                    while (rest > 0) {
-                        if (!step()) {
-                            --rest;
-                            done = true;
-                            break;
-                        }
-                        --rest;
-                    }
+                    done = until(std::false_type{});
                 }
             } else {
-                for (; rest > 0; --rest) {
+                for (; rest >= 2; rest -= 2) {
                     o += mv[codes[o]];
+                    o += mv[codes[o]];
+                }
+                if (rest == 1) {
+                    o += mv[codes[o]];
+                    rest = 0;
                 }
             }
             const int n = chunk - rest;
