@@ -467,8 +467,8 @@ TrLanes TrFold(TrLanes d)
     return d - ((e > 89) & half) - ((e > 269) & half);
 }
 
-// CWork::DistIn lane by lane for a and b in 0..359: 90 - ||(|a - b| - 180)| - 90|; returned as
-// the outer magnitude alone, which the distance falls as it grows.
+// CWork::DistIn lane by lane for a and b in 0..359 is 90 - ||(|a - b| - 180)| - 90|: this
+// returns the outer magnitude alone, 90 less the distance.
 TrLanes TrNear(TrLanes a, TrLanes b)
 {
     return TrAbs(TrAbs(TrAbs(a - b) - 180) - 90);
