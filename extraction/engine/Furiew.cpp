@@ -39,6 +39,10 @@ constexpr int kReach[2][11] = {
     {0, 0, 2, 4, 6, 8, 10, 12, -1, -1, -1},
 };
 
+using FuBytes = std::uint8_t __attribute__((vector_size(8)));
+using FuShorts = std::int16_t __attribute__((vector_size(16)));
+using FuWords = std::uint16_t __attribute__((vector_size(16)));
+
 bool Inside(int x, int y, const CLevel& lv)
 {
     return x >= 0 && y >= 0 && x < lv.width && y < lv.height;
@@ -76,6 +80,17 @@ struct ProfileShape {
     std::ptrdiff_t off[PROFILE_STEPS];
     std::ptrdiff_t back[PROFILE_STEPS]; // -off, the step the other way
     int bin[PROFILE_STEPS];
+    // Normal mode: the steps that are the first to reach their bin (a plain store) and those
+    // that reach a bin an earlier step reached (the update rule), each in walk order.
+    struct Steps {
+        int count = 0;
+        std::ptrdiff_t off[PROFILE_STEPS];
+        std::ptrdiff_t back[PROFILE_STEPS];
+        int bin[PROFILE_STEPS];
+        int upTo[PROFILE_STEPS + 1]; // how many of them lie among the walk's first n steps
+    };
+    Steps first;
+    Steps again;
 };
 
 // A pixel of a block whose profile is measured: its offset and place in level 0 and its weight.
@@ -136,6 +151,48 @@ void ProfileBins(const unsigned char* w, const unsigned char* h, const std::int1
     }
 }
 
+// A bin value below every Ex value: what a step with a pixel of weight 0 gives in normal mode,
+// mapped back to 0 once the steps are done.
+constexpr std::int16_t SKIP = -32768;
+
+// ProfileBins<false> with the steps taken from shape.first and shape.again: a bin's first
+// step finds it 0 and always stores, and a step with a pixel of weight 0 gives SKIP instead
+// of being passed over. Both give the same bins: the rule stores any value over SKIP as over
+// 0, SKIP itself only over 0 or SKIP, and SKIP never over any other value. rowOf[m] is the
+// row min(m, w0, MAX_LENGTH) of Ex, or a row of SKIP for m = 0.
+void ProfileBinsSplit(const unsigned char* w, const unsigned char* h,
+                      const std::int16_t* const* rowOf, const ProfileShape& shape, int last,
+                      std::int16_t* bins)
+{
+    const std::int16_t* fold = kFold.at + 255 - h[0];
+    auto value = [&](std::ptrdiff_t off, std::ptrdiff_t back) {
+        const int vm = rowOf[w[back]][fold[h[back]]];
+        const int vp = rowOf[w[off]][fold[h[off]]];
+        return std::min(vm, vp);
+    };
+    const ProfileShape::Steps& first = shape.first;
+    const int stores = first.upTo[last];
+#pragma GCC unroll 2
+    for (int i = 0; i < stores; ++i) {
+        bins[first.bin[i]] = static_cast<std::int16_t>(value(first.off[i], first.back[i]));
+    }
+    const ProfileShape::Steps& again = shape.again;
+    const int updates = again.upTo[last];
+    for (int i = 0; i < updates; ++i) {
+        const int v = value(again.off[i], again.back[i]);
+        std::int16_t& b = bins[again.bin[i]];
+        if (b == 0 || b < v) {
+            b = static_cast<std::int16_t>(v);
+        }
+    }
+    for (int n = 0; n < BIN_SLOTS; n += 8) {
+        FuShorts b;
+        std::memcpy(&b, bins + n, sizeof b);
+        b &= b != SKIP;
+        std::memcpy(bins + n, &b, sizeof b);
+    }
+}
+
 // A run of pixels of one block row in the smoothing: where it starts in the level-0 planes,
 // where its ranked means start (-1: copied from layer 1) and how many pixels it has.
 struct SmoothRun {
@@ -162,10 +219,6 @@ inline void FuFour(unsigned char* s, const unsigned char* g, int W0)
     std::memcpy(four + 2, g + W0, 2);
     std::memcpy(s, four, 4);
 }
-
-using FuBytes = std::uint8_t __attribute__((vector_size(8)));
-using FuShorts = std::int16_t __attribute__((vector_size(16)));
-using FuWords = std::uint16_t __attribute__((vector_size(16)));
 
 // Eight bytes from p as 16-bit lanes.
 inline FuShorts FuLoad(const unsigned char* p)
@@ -432,6 +485,20 @@ void Codex::Furiew(int level)
     for (int r = 0; r <= MAX_LENGTH; ++r) {
         rows[r] = Ex[r];
     }
+    // Normal mode: the row of each weight for each bound top = min(w0, MAX_LENGTH) in one load
+    // (rowsBy[256 top + m] = row min(m, top)), weight 0 giving a row of SKIP.
+    const std::vector<std::int16_t> skipRow(360, SKIP);
+    std::vector<const std::int16_t*> rowsBy;
+    if (!quick) {
+        rowsBy.resize(static_cast<std::size_t>(MAX_LENGTH + 1) * 256);
+        for (int top = 0; top <= MAX_LENGTH; ++top) {
+            const std::int16_t** to = rowsBy.data() + static_cast<std::size_t>(top) * 256;
+            to[0] = skipRow.data();
+            for (int m = 1; m < 256; ++m) {
+                to[m] = rows[std::min(m, top)];
+            }
+        }
+    }
     std::vector<SpreadShape> spreads(360);
     std::vector<FuPixel> pixels(static_cast<std::size_t>(k) * k);
     for (int y = 2; y < ll.height - 2; ++y) {
@@ -462,6 +529,18 @@ void Codex::Furiew(int level)
                     shape.reachX = std::max(shape.reachX, ax);
                     shape.reachY = std::max(shape.reachY, ay);
                 }
+                bool reached[BINS + 1] = {};
+                for (int i = 0; i < shape.steps; ++i) {
+                    ProfileShape::Steps& to = reached[shape.bin[i]] ? shape.again : shape.first;
+                    reached[shape.bin[i]] = true;
+                    to.off[to.count] = shape.off[i];
+                    to.back[to.count] = shape.back[i];
+                    to.bin[to.count++] = shape.bin[i];
+                    shape.first.upTo[i + 1] = shape.first.count;
+                    shape.again.upTo[i + 1] = shape.again.count;
+                }
+                shape.first.upTo[0] = 0;
+                shape.again.upTo[0] = 0;
                 bool seen[BINS + 1] = {};
                 for (int i = 0; i < shape.steps; ++i) {
                     seen[shape.bin[i]] = true;
@@ -534,7 +613,10 @@ void Codex::Furiew(int level)
                 if (quick) {
                     ProfileBins<true>(gw + o, gdir + o, rows, w0, shape, last, bins);
                 } else {
-                    ProfileBins<false>(gw + o, gdir + o, rows, w0, shape, last, bins);
+                    ProfileBinsSplit(gw + o, gdir + o,
+                                     rowsBy.data() +
+                                         static_cast<std::size_t>(std::min(w0, MAX_LENGTH)) * 256,
+                                     shape, last, bins);
                 }
                 // Bins before the first negative one are cleared; a profile without a
                 // negative bin contributes nothing.
