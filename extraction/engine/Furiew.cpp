@@ -42,6 +42,8 @@ constexpr int kReach[2][11] = {
 using FuBytes = std::uint8_t __attribute__((vector_size(8)));
 using FuShorts = std::int16_t __attribute__((vector_size(16)));
 using FuWords = std::uint16_t __attribute__((vector_size(16)));
+// The fourteen channels of one level pixel in byte lanes 0..13 (lanes 14 and 15 stay 0).
+using FuLanes = std::uint8_t __attribute__((vector_size(16)));
 
 bool Inside(int x, int y, const CLevel& lv)
 {
@@ -113,6 +115,8 @@ struct SpreadShape {
     int y[SPREAD_STEPS];
     int off[SPREAD_STEPS];
     int k0[SPREAD_STEPS];
+    // The channels step i reaches (i < upTo[ch]) as byte lanes of 0xff.
+    FuLanes reaches[SPREAD_STEPS];
     // Steps that reach channel ch: a walk from the pixel moves away from it on both axes, so
     // the first channel reached never falls along it and they are the first upTo[ch].
     int upTo[CHANNELS];
@@ -282,6 +286,49 @@ void HalveRow(const unsigned char* r0, const unsigned char* r1, int count, unsig
         std::memcpy(out + x, &mean, sizeof mean);
     }
     HalveRowScalar(r0 + 2 * x, r1 + 2 * x, count - x, out + x);
+}
+
+void LanesToPlanesScalar(const unsigned char* lanes, std::size_t count,
+                         unsigned char* const* planes, int planeCount)
+{
+    for (int ch = 0; ch < planeCount; ++ch) {
+        for (std::size_t i = 0; i < count; ++i) {
+            planes[ch][i] = lanes[16 * i + ch];
+        }
+    }
+}
+
+void LanesToPlanes(const unsigned char* lanes, std::size_t count, unsigned char* const* planes,
+                   int planeCount)
+{
+    // Sixteen pixels at a time: their 16 x 16 bytes transposed by four rounds that each
+    // interleave vectors i and i + 8 (a round rotates the bits of vector and lane index by
+    // one, so four swap them); the rest one at a time.
+    std::size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        FuLanes r[16];
+        std::memcpy(r, lanes + 16 * i, sizeof r);
+#pragma GCC unroll 4
+        for (int round = 0; round < 4; ++round) {
+            FuLanes n[16];
+#pragma GCC unroll 8
+            for (int j = 0; j < 8; ++j) {
+                n[2 * j] = __builtin_shufflevector(r[j], r[j + 8], 0, 16, 1, 17, 2, 18, 3, 19, 4,
+                                                   20, 5, 21, 6, 22, 7, 23);
+                n[2 * j + 1] = __builtin_shufflevector(r[j], r[j + 8], 8, 24, 9, 25, 10, 26, 11, 27,
+                                                       12, 28, 13, 29, 14, 30, 15, 31);
+            }
+            std::memcpy(r, n, sizeof r);
+        }
+        for (int ch = 0; ch < planeCount; ++ch) {
+            std::memcpy(planes[ch] + i, &r[ch], sizeof r[ch]);
+        }
+    }
+    unsigned char* rest[16];
+    for (int ch = 0; ch < planeCount; ++ch) {
+        rest[ch] = planes[ch] + i;
+    }
+    LanesToPlanesScalar(lanes + 16 * i, count - i, rest, planeCount);
 }
 
 void Codex::Furiew(int level)
@@ -472,11 +519,9 @@ void Codex::Furiew(int level)
             }
         }
     }
-    unsigned char* chan[CHANNELS];
-    for (int c = 0; c < CHANNELS; ++c) {
-        chan[c] = Layer(64 + c, lev);
-        std::memset(chan[c], 0, ll.size);
-    }
+    // The channels are gathered per level pixel, each block's spread a maximum over all of
+    // them at once, and written to their layers at the end.
+    std::vector<FuLanes> spreadTo(ll.size);
 
     // 5. Energies: the most energetic profile of each block, spread across the flow.
     std::vector<ProfileShape> shapes(360);
@@ -666,25 +711,31 @@ void Codex::Furiew(int level)
                 }
             }
             // Block end: the block's own pixel, then both ways across the flow. Only channels
-            // of at least 2 are spread; a block without one writes nothing.
+            // of at least 2 are spread, bounded to 255; a block without one writes nothing.
             const std::int16_t* acc = best + (quick ? 2 : 4);
-            int live[CHANNELS];
-            int liveV[CHANNELS];
-            unsigned char* liveAt[CHANNELS]; // the block's pixel in the channel
-            int liveCount = 0;
-            for (int ch = 0; ch < CHANNELS; ++ch) {
-                if (acc[ch] >= 2) {
-                    const int v = std::min<int>(acc[ch], 255);
-                    unsigned char* here = chan[ch] + at;
-                    *here = static_cast<unsigned char>(std::max<int>(*here, v));
-                    live[liveCount] = ch;
-                    liveAt[liveCount] = here;
-                    liveV[liveCount++] = v;
+            FuLanes v;
+            {
+                FuShorts a[2];
+                std::memcpy(a, acc, sizeof a);
+                std::uint8_t bytes[16];
+                for (int h = 0; h < 2; ++h) {
+                    const FuShorts wide = a[h] > 255 ? FuShorts{} + 255 : a[h];
+                    const FuBytes low = __builtin_convertvector(wide & (a[h] >= 2), FuBytes);
+                    std::memcpy(bytes + 8 * h, &low, sizeof low);
                 }
+                bytes[14] = 0; // acc[14], acc[15] are no channels
+                bytes[15] = 0;
+                std::memcpy(&v, bytes, sizeof v);
             }
-            if (liveCount == 0) {
+            int top = CHANNELS - 1; // the last live channel
+            while (top >= 0 && v[top] == 0) {
+                --top;
+            }
+            if (top < 0) {
                 continue;
             }
+            FuLanes* here = spreadTo.data() + at;
+            *here = *here > v ? *here : v;
             // The spread's steps up to the first distance that reaches no channel, with the
             // first channel each reaches, taken once per direction.
             SpreadShape& sp = spreads[static_cast<std::size_t>(Mod360(c + 90))];
@@ -711,10 +762,15 @@ void Codex::Furiew(int level)
                     }
                     sp.upTo[ch] = n;
                 }
+                for (int i = 0; i < sp.steps; ++i) {
+                    sp.reaches[i] = FuLanes{};
+                    for (int ch = 0; ch < CHANNELS; ++ch) {
+                        sp.reaches[i][ch] = i < sp.upTo[ch] ? 0xff : 0;
+                    }
+                }
                 sp.known = true;
             }
-            // The steps inside the level: all of them far enough from its edges. Every value is
-            // a maximum, so the channels are spread one after the other.
+            // The steps inside the level: all of them far enough from its edges.
             int inside = sp.steps;
             if (x - sp.reachX < 0 || x + sp.reachX >= ll.width || y - sp.reachY < 0 ||
                 y + sp.reachY >= ll.height) {
@@ -725,19 +781,21 @@ void Codex::Furiew(int level)
                     }
                 }
             }
-            for (int j = 0; j < liveCount; ++j) {
-                const int n = std::min(sp.upTo[live[j]], inside);
-                const int v = liveV[j];
-                unsigned char* here = liveAt[j];
-#pragma GCC unroll 2
-                for (int i = 0; i < n; ++i) {
-                    const std::ptrdiff_t off = sp.off[i];
-                    here[-off] = static_cast<unsigned char>(std::max<int>(here[-off], v));
-                    here[off] = static_cast<unsigned char>(std::max<int>(here[off], v));
-                }
+            // Step i reaches the channels up to a prefix of them, the last live one the most.
+            const int n = std::min(sp.upTo[top], inside);
+            for (int i = 0; i < n; ++i) {
+                const std::ptrdiff_t off = sp.off[i];
+                const FuLanes vi = v & sp.reaches[i];
+                here[-off] = here[-off] > vi ? here[-off] : vi;
+                here[off] = here[off] > vi ? here[off] : vi;
             }
         }
     }
+    unsigned char* chan[CHANNELS];
+    for (int ch = 0; ch < CHANNELS; ++ch) {
+        chan[ch] = Layer(64 + ch, lev);
+    }
+    LanesToPlanes(reinterpret_cast<const unsigned char*>(spreadTo.data()), ll.size, chan, CHANNELS);
 
     walks.Finish();
 
