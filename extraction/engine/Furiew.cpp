@@ -538,10 +538,9 @@ void Codex::Furiew(int level)
         rowsBy.resize(static_cast<std::size_t>(MAX_LENGTH + 1) * 256);
         for (int top = 0; top <= MAX_LENGTH; ++top) {
             const std::int16_t** to = rowsBy.data() + static_cast<std::size_t>(top) * 256;
+            std::copy(rows, rows + top + 1, to);
+            std::fill(to + top + 1, to + 256, rows[top]);
             to[0] = skipRow.data();
-            for (int m = 1; m < 256; ++m) {
-                to[m] = rows[std::min(m, top)];
-            }
         }
     }
     std::vector<SpreadShape> spreads(360);
@@ -727,13 +726,15 @@ void Codex::Furiew(int level)
                 bytes[15] = 0;
                 std::memcpy(&v, bytes, sizeof v);
             }
-            int top = CHANNELS - 1; // the last live channel
-            while (top >= 0 && v[top] == 0) {
-                --top;
-            }
-            if (top < 0) {
+            // The last live channel: the highest nonzero byte of the lanes.
+            static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "lane i is byte i");
+            std::uint64_t half[2];
+            std::memcpy(half, &v, sizeof half);
+            if ((half[0] | half[1]) == 0) {
                 continue;
             }
+            const int top =
+                half[1] != 0 ? 15 - __builtin_clzll(half[1]) / 8 : 7 - __builtin_clzll(half[0]) / 8;
             FuLanes* here = spreadTo.data() + at;
             *here = *here > v ? *here : v;
             // The spread's steps up to the first distance that reaches no channel, with the
