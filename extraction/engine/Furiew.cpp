@@ -176,7 +176,7 @@ void ProfileBinsSplit(const unsigned char* w, const unsigned char* h,
     };
     const ProfileShape::Steps& first = shape.first;
     const int stores = first.upTo[last];
-#pragma GCC unroll 2
+#pragma GCC unroll 4
     for (int i = 0; i < stores; ++i) {
         bins[first.bin[i]] = static_cast<std::int16_t>(value(first.off[i], first.back[i]));
     }
