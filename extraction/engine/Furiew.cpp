@@ -103,6 +103,33 @@ struct FuPixel {
     int w0;
 };
 
+// The pixels of nonzero weight of the nx x ny block at (x0, y0) into px in raster order, and
+// their count; heavy is the first of the heaviest. Side is nx = ny when not 0 (its loops then
+// unrolled).
+template <int Side>
+int BlockPixels(const unsigned char* gw, int W0, int x0, int y0, int nx, int ny, FuPixel* px,
+                int& heavy)
+{
+    const int w = Side != 0 ? Side : nx;
+    const int h = Side != 0 ? Side : ny;
+    int count = 0;
+    int heaviest = 0;
+    for (int yy = y0; yy < y0 + h; ++yy) {
+        const std::ptrdiff_t o0 = static_cast<std::ptrdiff_t>(yy) * W0;
+        for (int xx = x0; xx < x0 + w; ++xx) {
+            const int w0 = gw[o0 + xx];
+            if (w0 != 0) {
+                if (w0 > heaviest) {
+                    heaviest = w0;
+                    heavy = count;
+                }
+                px[count++] = {o0 + xx, xx, yy, w0};
+            }
+        }
+    }
+    return count;
+}
+
 // The spread of one direction: its steps up to the first distance that reaches no channel,
 // the first channel each reaches, and how far they go.
 constexpr int SPREAD_STEPS = 12; // the spread walk (10 steps) and its closing zero step, at most
@@ -609,23 +636,11 @@ void Codex::Furiew(int level)
             // The block's pixels of nonzero weight, the heaviest first (its weight bounds the
             // energy of the lighter ones early). The best one is the most energetic, and of
             // equal ones the last in raster order, whatever order they are measured in.
-            int count = 0;
-            for (int yy = y0; yy < y1; ++yy) {
-                const std::ptrdiff_t o0 = static_cast<std::ptrdiff_t>(yy) * W0;
-                for (int xx = x0; xx < x1; ++xx) {
-                    const int w0 = gw[o0 + xx];
-                    if (w0 != 0) {
-                        pixels[static_cast<std::size_t>(count++)] = {o0 + xx, xx, yy, w0};
-                    }
-                }
-            }
             int heavy = 0;
-            for (int j = 1; j < count; ++j) {
-                if (pixels[static_cast<std::size_t>(j)].w0 >
-                    pixels[static_cast<std::size_t>(heavy)].w0) {
-                    heavy = j;
-                }
-            }
+            const int count =
+                x1 - x0 == 2 && y1 - y0 == 2
+                    ? BlockPixels<2>(gw, W0, x0, y0, 2, 2, pixels.data(), heavy)
+                    : BlockPixels<0>(gw, W0, x0, y0, x1 - x0, y1 - y0, pixels.data(), heavy);
             if (heavy != 0) {
                 std::swap(pixels[0], pixels[static_cast<std::size_t>(heavy)]);
             }
@@ -662,21 +677,15 @@ void Codex::Furiew(int level)
                                          static_cast<std::size_t>(std::min(w0, MAX_LENGTH)) * 256,
                                      shape, last, bins);
                 }
-                // Bins before the first negative one are cleared; a profile without a
-                // negative bin contributes nothing.
+                // Bins before the first negative one are cleared as they are scanned; a
+                // profile without a negative bin contributes nothing.
                 const int zeroTo = quick ? 16 : BINS;
-                int first = -1;
-                for (int n = 0; n < zeroTo; ++n) {
-                    if (bins[n] < 0) {
-                        first = n;
-                        break;
-                    }
+                int first = 0;
+                while (first < zeroTo && bins[first] >= 0) {
+                    bins[first++] = 0;
                 }
-                if (first < 0) {
+                if (first == zeroTo) {
                     continue;
-                }
-                for (int n = 0; n < first; ++n) {
-                    bins[n] = 0;
                 }
                 bins[BINS] = 0; // the sink, so that all slots can be summed
                 int e = 0;
