@@ -186,6 +186,42 @@ void ProfileBins(const unsigned char* w, const unsigned char* h, const std::int1
 // mapped back to 0 once the steps are done.
 constexpr std::int16_t SKIP = -32768;
 
+// Normal mode's rows of the polar offsets by weight under each bound top = 0..MAX_LENGTH (the
+// pixel's own weight): Of(top)[m] is row min(m, top) of Ex for m = 1..255, and a row of SKIP
+// for m = 0, one load in the profile. Built once.
+class RowsByTop {
+public:
+    static const RowsByTop& Table()
+    {
+        static const RowsByTop table;
+        return table;
+    }
+    RowsByTop(const RowsByTop&) = delete;
+    RowsByTop& operator=(const RowsByTop&) = delete;
+
+    const std::int16_t* const* Of(int top) const
+    {
+        return m_rows.data() + static_cast<std::size_t>(top) * 256;
+    }
+
+private:
+    RowsByTop() : m_rows(static_cast<std::size_t>(MAX_LENGTH + 1) * 256)
+    {
+        std::fill(m_skip, m_skip + 360, SKIP);
+        const std::int16_t(*ex)[360] = EngineTables().Ex;
+        for (int top = 0; top <= MAX_LENGTH; ++top) {
+            const std::int16_t** to = m_rows.data() + static_cast<std::size_t>(top) * 256;
+            to[0] = m_skip;
+            for (int m = 1; m < 256; ++m) {
+                to[m] = ex[std::min(m, top)];
+            }
+        }
+    }
+
+    std::int16_t m_skip[360];
+    std::vector<const std::int16_t*> m_rows;
+};
+
 // ProfileBins<false> with the steps taken from shape.first and shape.again: a bin's first
 // step finds it 0 and always stores, and a step with a pixel of weight 0 gives SKIP instead
 // of being passed over. Both give the same bins: the rule stores any value over SKIP as over
@@ -557,19 +593,7 @@ void Codex::Furiew(int level)
     for (int r = 0; r <= MAX_LENGTH; ++r) {
         rows[r] = Ex[r];
     }
-    // Normal mode: the row of each weight for each bound top = min(w0, MAX_LENGTH) in one load
-    // (rowsBy[256 top + m] = row min(m, top)), weight 0 giving a row of SKIP.
-    const std::vector<std::int16_t> skipRow(360, SKIP);
-    std::vector<const std::int16_t*> rowsBy;
-    if (!quick) {
-        rowsBy.resize(static_cast<std::size_t>(MAX_LENGTH + 1) * 256);
-        for (int top = 0; top <= MAX_LENGTH; ++top) {
-            const std::int16_t** to = rowsBy.data() + static_cast<std::size_t>(top) * 256;
-            std::copy(rows, rows + top + 1, to);
-            std::fill(to + top + 1, to + 256, rows[top]);
-            to[0] = skipRow.data();
-        }
-    }
+    const RowsByTop& rowsBy = RowsByTop::Table();
     std::vector<SpreadShape> spreads(360);
     std::vector<FuPixel> pixels(static_cast<std::size_t>(k) * k);
     for (int y = 2; y < ll.height - 2; ++y) {
@@ -672,10 +696,8 @@ void Codex::Furiew(int level)
                 if (quick) {
                     ProfileBins<true>(gw + o, gdir + o, rows, w0, shape, last, bins);
                 } else {
-                    ProfileBinsSplit(gw + o, gdir + o,
-                                     rowsBy.data() +
-                                         static_cast<std::size_t>(std::min(w0, MAX_LENGTH)) * 256,
-                                     shape, last, bins);
+                    ProfileBinsSplit(gw + o, gdir + o, rowsBy.Of(std::min(w0, MAX_LENGTH)), shape,
+                                     last, bins);
                 }
                 // Bins before the first negative one are cleared as they are scanned; a
                 // profile without a negative bin contributes nothing.
