@@ -278,13 +278,11 @@ inline void FuCopy(unsigned char* to, const unsigned char* from, int n)
     std::memcpy(to, from, static_cast<std::size_t>(n));
 }
 
-// The 2 x 2 samples at g (row stride W0) as four bytes at s.
+// The 2 x 2 samples at g (row stride W0) as four bytes at s, a row of two at a time.
 inline void FuFour(unsigned char* s, const unsigned char* g, int W0)
 {
-    unsigned char four[4];
-    std::memcpy(four, g, 2);
-    std::memcpy(four + 2, g + W0, 2);
-    std::memcpy(s, four, 4);
+    std::memcpy(s, g, 2);
+    std::memcpy(s + 2, g + W0, 2);
 }
 
 // Eight bytes from p as 16-bit lanes.
@@ -463,7 +461,7 @@ void Codex::Furiew(int level)
                 continue;
             }
             if (!quick && n == 2 && y1 - y0 == 2) {
-                // A 2 x 2 block: its four samples of each plane in one store; plane 0 holds
+                // A 2 x 2 block: its four samples of each plane side by side; plane 0 holds
                 // the pixels themselves, planes 2i + 1 and 2i + 2 step i of the line one way
                 // and the other.
                 const std::size_t o = static_cast<std::size_t>(y0) * W0 + x0;
