@@ -149,13 +149,15 @@ struct SpreadShape {
     int upTo[CHANNELS];
 };
 
-// The distance bins of one pixel's profile over its first `last` steps of `shape`: w and h point
-// at the pixel in the weight and halved-direction planes, w0 is its weight (not 0), rows[m] is
-// Ex[m]. A step of bin BINS (beyond the profile) lands in bins[BINS], the sink. Every bin
-// value is an Ex value, in quick mode moved by 3 away from zero (|v| <= 257).
-template <bool Quick>
-void ProfileBins(const unsigned char* w, const unsigned char* h, const std::int16_t* const* rows,
-                 int w0, const ProfileShape& shape, int last, std::int16_t* bins)
+// The distance bins of one pixel's profile over its first `last` steps of `shape`, quick mode:
+// w and h point at the pixel in the weight and halved-direction planes, w0 is its weight (not
+// 0), rows[m] is Ex[m]. In walk order, a step whose two pixels both have weight gives v, the
+// smaller of their Ex values moved by 3 away from zero (0 when their signs differ; |v| <= 257),
+// and a bin that is 0 or below v takes it. A step of bin BINS (beyond the profile) lands in
+// bins[BINS], the sink.
+void ProfileBinsQuick(const unsigned char* w, const unsigned char* h,
+                      const std::int16_t* const* rows, int w0, const ProfileShape& shape, int last,
+                      std::int16_t* bins)
 {
     const std::int16_t* fold = kFold.at + 255 - h[0];
     // Rows min(w, w0, MAX_LENGTH): the smaller weight picks the row.
@@ -171,10 +173,9 @@ void ProfileBins(const unsigned char* w, const unsigned char* h, const std::int1
         }
         const int vm = rows[std::min(wm, top)][fold[h[back]]];
         const int vp = rows[std::min(wp, top)][fold[h[off]]];
-        int v = std::min(vm, vp);
-        if (Quick) {
-            v = vm > 0 && vp > 0 ? v + 3 : vm < 0 && vp < 0 ? std::max(vm, vp) - 3 : 0;
-        }
+        const int v = vm > 0 && vp > 0   ? std::min(vm, vp) + 3
+                      : vm < 0 && vp < 0 ? std::max(vm, vp) - 3
+                                         : 0;
         std::int16_t& b = bins[shape.bin[i]];
         if (b == 0 || b < v) {
             b = static_cast<std::int16_t>(v);
@@ -222,11 +223,12 @@ private:
     std::vector<const std::int16_t*> m_rows;
 };
 
-// ProfileBins<false> with the steps taken from shape.first and shape.again: a bin's first
-// step finds it 0 and always stores, and a step with a pixel of weight 0 gives SKIP instead
-// of being passed over. Both give the same bins: the rule stores any value over SKIP as over
-// 0, SKIP itself only over 0 or SKIP, and SKIP never over any other value. rowOf[m] is the
-// row min(m, w0, MAX_LENGTH) of Ex, or a row of SKIP for m = 0.
+// The bins of ProfileBinsQuick in normal mode, where v is the smaller Ex value itself (every
+// bin value an Ex value), with the steps taken from shape.first and shape.again: a bin's first
+// step finds it 0 and always stores, and a step with a pixel of weight 0 gives SKIP instead of
+// being passed over. Both give the same bins: the rule stores any value over SKIP as over 0,
+// SKIP itself only over 0 or SKIP, and SKIP never over any other value. rowOf[m] is the row
+// min(m, w0, MAX_LENGTH) of Ex, or a row of SKIP for m = 0.
 void ProfileBinsSplit(const unsigned char* w, const unsigned char* h,
                       const std::int16_t* const* rowOf, const ProfileShape& shape, int last,
                       std::int16_t* bins)
@@ -692,7 +694,7 @@ void Codex::Furiew(int level)
                 }
                 std::memset(bins, 0, sizeof binsA);
                 if (quick) {
-                    ProfileBins<true>(gw + o, gdir + o, rows, w0, shape, last, bins);
+                    ProfileBinsQuick(gw + o, gdir + o, rows, w0, shape, last, bins);
                 } else {
                     ProfileBinsSplit(gw + o, gdir + o, rowsBy.Of(std::min(w0, MAX_LENGTH)), shape,
                                      last, bins);
