@@ -39,6 +39,12 @@ constexpr int kReach[2][11] = {
     {0, 0, 2, 4, 6, 8, 10, 12, -1, -1, -1},
 };
 
+using FuBytes = std::uint8_t __attribute__((vector_size(8)));
+using FuShorts = std::int16_t __attribute__((vector_size(16)));
+using FuWords = std::uint16_t __attribute__((vector_size(16)));
+// The fourteen channels of one level pixel in byte lanes 0..13 (lanes 14 and 15 stay 0).
+using FuLanes = std::uint8_t __attribute__((vector_size(16)));
+
 bool Inside(int x, int y, const CLevel& lv)
 {
     return x >= 0 && y >= 0 && x < lv.width && y < lv.height;
@@ -76,6 +82,17 @@ struct ProfileShape {
     std::ptrdiff_t off[PROFILE_STEPS];
     std::ptrdiff_t back[PROFILE_STEPS]; // -off, the step the other way
     int bin[PROFILE_STEPS];
+    // Normal mode: the steps that are the first to reach their bin (a plain store) and those
+    // that reach a bin an earlier step reached (the update rule), each in walk order.
+    struct Steps {
+        int count = 0;
+        std::ptrdiff_t off[PROFILE_STEPS];
+        std::ptrdiff_t back[PROFILE_STEPS];
+        int bin[PROFILE_STEPS];
+        int upTo[PROFILE_STEPS + 1]; // how many of them lie among the walk's first n steps
+    };
+    Steps first;
+    Steps again;
 };
 
 // A pixel of a block whose profile is measured: its offset and place in level 0 and its weight.
@@ -85,6 +102,33 @@ struct FuPixel {
     int y;
     int w0;
 };
+
+// The pixels of nonzero weight of the nx x ny block at (x0, y0) into px in raster order, and
+// their count; heavy is the first of the heaviest. Side is nx = ny when not 0 (its loops then
+// unrolled).
+template <int Side>
+int BlockPixels(const unsigned char* gw, int W0, int x0, int y0, int nx, int ny, FuPixel* px,
+                int& heavy)
+{
+    const int w = Side != 0 ? Side : nx;
+    const int h = Side != 0 ? Side : ny;
+    int count = 0;
+    int heaviest = 0;
+    for (int yy = y0; yy < y0 + h; ++yy) {
+        const std::ptrdiff_t o0 = static_cast<std::ptrdiff_t>(yy) * W0;
+        for (int xx = x0; xx < x0 + w; ++xx) {
+            const int w0 = gw[o0 + xx];
+            if (w0 != 0) {
+                if (w0 > heaviest) {
+                    heaviest = w0;
+                    heavy = count;
+                }
+                px[count++] = {o0 + xx, xx, yy, w0};
+            }
+        }
+    }
+    return count;
+}
 
 // The spread of one direction: its steps up to the first distance that reaches no channel,
 // the first channel each reaches, and how far they go.
@@ -98,18 +142,22 @@ struct SpreadShape {
     int y[SPREAD_STEPS];
     int off[SPREAD_STEPS];
     int k0[SPREAD_STEPS];
+    // The channels step i reaches (i < upTo[ch]) as byte lanes of 0xff.
+    FuLanes reaches[SPREAD_STEPS];
     // Steps that reach channel ch: a walk from the pixel moves away from it on both axes, so
     // the first channel reached never falls along it and they are the first upTo[ch].
     int upTo[CHANNELS];
 };
 
-// The distance bins of one pixel's profile over its first `last` steps of `shape`: w and h point
-// at the pixel in the weight and halved-direction planes, w0 is its weight (not 0), rows[m] is
-// Ex[m]. A step of bin BINS (beyond the profile) lands in bins[BINS], the sink. Every bin
-// value is an Ex value, in quick mode moved by 3 away from zero (|v| <= 257).
-template <bool Quick>
-void ProfileBins(const unsigned char* w, const unsigned char* h, const std::int16_t* const* rows,
-                 int w0, const ProfileShape& shape, int last, std::int16_t* bins)
+// The distance bins of one pixel's profile over its first `last` steps of `shape`, quick mode:
+// w and h point at the pixel in the weight and halved-direction planes, w0 is its weight (not
+// 0), rows[m] is Ex[m]. In walk order, a step whose two pixels both have weight gives v, the
+// smaller of their Ex values moved by 3 away from zero (0 when their signs differ; |v| <= 257),
+// and a bin that is 0 or below v takes it. A step of bin BINS (beyond the profile) lands in
+// bins[BINS], the sink.
+void ProfileBinsQuick(const unsigned char* w, const unsigned char* h,
+                      const std::int16_t* const* rows, int w0, const ProfileShape& shape, int last,
+                      std::int16_t* bins)
 {
     const std::int16_t* fold = kFold.at + 255 - h[0];
     // Rows min(w, w0, MAX_LENGTH): the smaller weight picks the row.
@@ -125,14 +173,92 @@ void ProfileBins(const unsigned char* w, const unsigned char* h, const std::int1
         }
         const int vm = rows[std::min(wm, top)][fold[h[back]]];
         const int vp = rows[std::min(wp, top)][fold[h[off]]];
-        int v = std::min(vm, vp);
-        if (Quick) {
-            v = vm > 0 && vp > 0 ? v + 3 : vm < 0 && vp < 0 ? std::max(vm, vp) - 3 : 0;
-        }
+        const int v = vm > 0 && vp > 0   ? std::min(vm, vp) + 3
+                      : vm < 0 && vp < 0 ? std::max(vm, vp) - 3
+                                         : 0;
         std::int16_t& b = bins[shape.bin[i]];
         if (b == 0 || b < v) {
             b = static_cast<std::int16_t>(v);
         }
+    }
+}
+
+// A bin value below every Ex value: what a step with a pixel of weight 0 gives in normal mode,
+// mapped back to 0 once the steps are done.
+constexpr std::int16_t SKIP = -32768;
+
+// Normal mode's rows of the polar offsets by weight under each bound top = 0..MAX_LENGTH (the
+// pixel's own weight): Of(top)[m] is row min(m, top) of Ex for m = 1..255, and a row of SKIP
+// for m = 0, one load in the profile. Built once.
+class RowsByTop {
+public:
+    static const RowsByTop& Table()
+    {
+        static const RowsByTop table;
+        return table;
+    }
+    RowsByTop(const RowsByTop&) = delete;
+    RowsByTop& operator=(const RowsByTop&) = delete;
+
+    const std::int16_t* const* Of(int top) const
+    {
+        return m_rows.data() + static_cast<std::size_t>(top) * 256;
+    }
+
+private:
+    RowsByTop() : m_rows(static_cast<std::size_t>(MAX_LENGTH + 1) * 256)
+    {
+        std::fill(m_skip, m_skip + 360, SKIP);
+        const std::int16_t(*ex)[360] = EngineTables().Ex;
+        for (int top = 0; top <= MAX_LENGTH; ++top) {
+            const std::int16_t** to = m_rows.data() + static_cast<std::size_t>(top) * 256;
+            to[0] = m_skip;
+            for (int m = 1; m < 256; ++m) {
+                to[m] = ex[std::min(m, top)];
+            }
+        }
+    }
+
+    std::int16_t m_skip[360];
+    std::vector<const std::int16_t*> m_rows;
+};
+
+// The bins of ProfileBinsQuick in normal mode, where v is the smaller Ex value itself (every
+// bin value an Ex value), with the steps taken from shape.first and shape.again: a bin's first
+// step finds it 0 and always stores, and a step with a pixel of weight 0 gives SKIP instead of
+// being passed over. Both give the same bins: the rule stores any value over SKIP as over 0,
+// SKIP itself only over 0 or SKIP, and SKIP never over any other value. rowOf[m] is the row
+// min(m, w0, MAX_LENGTH) of Ex, or a row of SKIP for m = 0.
+void ProfileBinsSplit(const unsigned char* w, const unsigned char* h,
+                      const std::int16_t* const* rowOf, const ProfileShape& shape, int last,
+                      std::int16_t* bins)
+{
+    const std::int16_t* fold = kFold.at + 255 - h[0];
+    auto value = [&](std::ptrdiff_t off, std::ptrdiff_t back) {
+        const int vm = rowOf[w[back]][fold[h[back]]];
+        const int vp = rowOf[w[off]][fold[h[off]]];
+        return std::min(vm, vp);
+    };
+    const ProfileShape::Steps& first = shape.first;
+    const int stores = first.upTo[last];
+#pragma GCC unroll 4
+    for (int i = 0; i < stores; ++i) {
+        bins[first.bin[i]] = static_cast<std::int16_t>(value(first.off[i], first.back[i]));
+    }
+    const ProfileShape::Steps& again = shape.again;
+    const int updates = again.upTo[last];
+    for (int i = 0; i < updates; ++i) {
+        const int v = value(again.off[i], again.back[i]);
+        std::int16_t& b = bins[again.bin[i]];
+        if (b == 0 || b < v) {
+            b = static_cast<std::int16_t>(v);
+        }
+    }
+    for (int n = 0; n < BIN_SLOTS; n += 8) {
+        FuShorts b;
+        std::memcpy(&b, bins + n, sizeof b);
+        b &= b != SKIP;
+        std::memcpy(bins + n, &b, sizeof b);
     }
 }
 
@@ -154,18 +280,12 @@ inline void FuCopy(unsigned char* to, const unsigned char* from, int n)
     std::memcpy(to, from, static_cast<std::size_t>(n));
 }
 
-// The 2 x 2 samples at g (row stride W0) as four bytes at s.
+// The 2 x 2 samples at g (row stride W0) as four bytes at s, a row of two at a time.
 inline void FuFour(unsigned char* s, const unsigned char* g, int W0)
 {
-    unsigned char four[4];
-    std::memcpy(four, g, 2);
-    std::memcpy(four + 2, g + W0, 2);
-    std::memcpy(s, four, 4);
+    std::memcpy(s, g, 2);
+    std::memcpy(s + 2, g + W0, 2);
 }
-
-using FuBytes = std::uint8_t __attribute__((vector_size(8)));
-using FuShorts = std::int16_t __attribute__((vector_size(16)));
-using FuWords = std::uint16_t __attribute__((vector_size(16)));
 
 // Eight bytes from p as 16-bit lanes.
 inline FuShorts FuLoad(const unsigned char* p)
@@ -229,6 +349,49 @@ void HalveRow(const unsigned char* r0, const unsigned char* r1, int count, unsig
         std::memcpy(out + x, &mean, sizeof mean);
     }
     HalveRowScalar(r0 + 2 * x, r1 + 2 * x, count - x, out + x);
+}
+
+void LanesToPlanesScalar(const unsigned char* lanes, std::size_t count,
+                         unsigned char* const* planes, int planeCount)
+{
+    for (int ch = 0; ch < planeCount; ++ch) {
+        for (std::size_t i = 0; i < count; ++i) {
+            planes[ch][i] = lanes[16 * i + ch];
+        }
+    }
+}
+
+void LanesToPlanes(const unsigned char* lanes, std::size_t count, unsigned char* const* planes,
+                   int planeCount)
+{
+    // Sixteen pixels at a time: their 16 x 16 bytes transposed by four rounds that each
+    // interleave vectors i and i + 8 (a round rotates the bits of vector and lane index by
+    // one, so four swap them); the rest one at a time.
+    std::size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        FuLanes r[16];
+        std::memcpy(r, lanes + 16 * i, sizeof r);
+#pragma GCC unroll 4
+        for (int round = 0; round < 4; ++round) {
+            FuLanes n[16];
+#pragma GCC unroll 8
+            for (int j = 0; j < 8; ++j) {
+                n[2 * j] = __builtin_shufflevector(r[j], r[j + 8], 0, 16, 1, 17, 2, 18, 3, 19, 4,
+                                                   20, 5, 21, 6, 22, 7, 23);
+                n[2 * j + 1] = __builtin_shufflevector(r[j], r[j + 8], 8, 24, 9, 25, 10, 26, 11, 27,
+                                                       12, 28, 13, 29, 14, 30, 15, 31);
+            }
+            std::memcpy(r, n, sizeof r);
+        }
+        for (int ch = 0; ch < planeCount; ++ch) {
+            std::memcpy(planes[ch] + i, &r[ch], sizeof r[ch]);
+        }
+    }
+    unsigned char* rest[16];
+    for (int ch = 0; ch < planeCount; ++ch) {
+        rest[ch] = planes[ch] + i;
+    }
+    LanesToPlanesScalar(lanes + 16 * i, count - i, rest, planeCount);
 }
 
 void Codex::Furiew(int level)
@@ -300,7 +463,7 @@ void Codex::Furiew(int level)
                 continue;
             }
             if (!quick && n == 2 && y1 - y0 == 2) {
-                // A 2 x 2 block: its four samples of each plane in one store; plane 0 holds
+                // A 2 x 2 block: its four samples of each plane side by side; plane 0 holds
                 // the pixels themselves, planes 2i + 1 and 2i + 2 step i of the line one way
                 // and the other.
                 const std::size_t o = static_cast<std::size_t>(y0) * W0 + x0;
@@ -419,11 +582,9 @@ void Codex::Furiew(int level)
             }
         }
     }
-    unsigned char* chan[CHANNELS];
-    for (int c = 0; c < CHANNELS; ++c) {
-        chan[c] = Layer(64 + c, lev);
-        std::memset(chan[c], 0, ll.size);
-    }
+    // The channels are gathered per level pixel, each block's spread a maximum over all of
+    // them at once, and written to their layers at the end.
+    std::vector<FuLanes> spreadTo(ll.size);
 
     // 5. Energies: the most energetic profile of each block, spread across the flow.
     std::vector<ProfileShape> shapes(360);
@@ -432,6 +593,7 @@ void Codex::Furiew(int level)
     for (int r = 0; r <= MAX_LENGTH; ++r) {
         rows[r] = Ex[r];
     }
+    const RowsByTop& rowsBy = RowsByTop::Table();
     std::vector<SpreadShape> spreads(360);
     std::vector<FuPixel> pixels(static_cast<std::size_t>(k) * k);
     for (int y = 2; y < ll.height - 2; ++y) {
@@ -462,6 +624,18 @@ void Codex::Furiew(int level)
                     shape.reachX = std::max(shape.reachX, ax);
                     shape.reachY = std::max(shape.reachY, ay);
                 }
+                bool reached[BINS + 1] = {};
+                for (int i = 0; i < shape.steps; ++i) {
+                    ProfileShape::Steps& to = reached[shape.bin[i]] ? shape.again : shape.first;
+                    reached[shape.bin[i]] = true;
+                    to.off[to.count] = shape.off[i];
+                    to.back[to.count] = shape.back[i];
+                    to.bin[to.count++] = shape.bin[i];
+                    shape.first.upTo[i + 1] = shape.first.count;
+                    shape.again.upTo[i + 1] = shape.again.count;
+                }
+                shape.first.upTo[0] = 0;
+                shape.again.upTo[0] = 0;
                 bool seen[BINS + 1] = {};
                 for (int i = 0; i < shape.steps; ++i) {
                     seen[shape.bin[i]] = true;
@@ -486,23 +660,11 @@ void Codex::Furiew(int level)
             // The block's pixels of nonzero weight, the heaviest first (its weight bounds the
             // energy of the lighter ones early). The best one is the most energetic, and of
             // equal ones the last in raster order, whatever order they are measured in.
-            int count = 0;
-            for (int yy = y0; yy < y1; ++yy) {
-                const std::ptrdiff_t o0 = static_cast<std::ptrdiff_t>(yy) * W0;
-                for (int xx = x0; xx < x1; ++xx) {
-                    const int w0 = gw[o0 + xx];
-                    if (w0 != 0) {
-                        pixels[static_cast<std::size_t>(count++)] = {o0 + xx, xx, yy, w0};
-                    }
-                }
-            }
             int heavy = 0;
-            for (int j = 1; j < count; ++j) {
-                if (pixels[static_cast<std::size_t>(j)].w0 >
-                    pixels[static_cast<std::size_t>(heavy)].w0) {
-                    heavy = j;
-                }
-            }
+            const int count =
+                x1 - x0 == 2 && y1 - y0 == 2
+                    ? BlockPixels<2>(gw, W0, x0, y0, 2, 2, pixels.data(), heavy)
+                    : BlockPixels<0>(gw, W0, x0, y0, x1 - x0, y1 - y0, pixels.data(), heavy);
             if (heavy != 0) {
                 std::swap(pixels[0], pixels[static_cast<std::size_t>(heavy)]);
             }
@@ -532,25 +694,20 @@ void Codex::Furiew(int level)
                 }
                 std::memset(bins, 0, sizeof binsA);
                 if (quick) {
-                    ProfileBins<true>(gw + o, gdir + o, rows, w0, shape, last, bins);
+                    ProfileBinsQuick(gw + o, gdir + o, rows, w0, shape, last, bins);
                 } else {
-                    ProfileBins<false>(gw + o, gdir + o, rows, w0, shape, last, bins);
+                    ProfileBinsSplit(gw + o, gdir + o, rowsBy.Of(std::min(w0, MAX_LENGTH)), shape,
+                                     last, bins);
                 }
-                // Bins before the first negative one are cleared; a profile without a
-                // negative bin contributes nothing.
+                // Bins before the first negative one are cleared as they are scanned; a
+                // profile without a negative bin contributes nothing.
                 const int zeroTo = quick ? 16 : BINS;
-                int first = -1;
-                for (int n = 0; n < zeroTo; ++n) {
-                    if (bins[n] < 0) {
-                        first = n;
-                        break;
-                    }
+                int first = 0;
+                while (first < zeroTo && bins[first] >= 0) {
+                    bins[first++] = 0;
                 }
-                if (first < 0) {
+                if (first == zeroTo) {
                     continue;
-                }
-                for (int n = 0; n < first; ++n) {
-                    bins[n] = 0;
                 }
                 bins[BINS] = 0; // the sink, so that all slots can be summed
                 int e = 0;
@@ -584,25 +741,33 @@ void Codex::Furiew(int level)
                 }
             }
             // Block end: the block's own pixel, then both ways across the flow. Only channels
-            // of at least 2 are spread; a block without one writes nothing.
+            // of at least 2 are spread, bounded to 255; a block without one writes nothing.
             const std::int16_t* acc = best + (quick ? 2 : 4);
-            int live[CHANNELS];
-            int liveV[CHANNELS];
-            unsigned char* liveAt[CHANNELS]; // the block's pixel in the channel
-            int liveCount = 0;
-            for (int ch = 0; ch < CHANNELS; ++ch) {
-                if (acc[ch] >= 2) {
-                    const int v = std::min<int>(acc[ch], 255);
-                    unsigned char* here = chan[ch] + at;
-                    *here = static_cast<unsigned char>(std::max<int>(*here, v));
-                    live[liveCount] = ch;
-                    liveAt[liveCount] = here;
-                    liveV[liveCount++] = v;
+            FuLanes v;
+            {
+                FuShorts a[2];
+                std::memcpy(a, acc, sizeof a);
+                std::uint8_t bytes[16];
+                for (int h = 0; h < 2; ++h) {
+                    const FuShorts wide = a[h] > 255 ? FuShorts{} + 255 : a[h];
+                    const FuBytes low = __builtin_convertvector(wide & (a[h] >= 2), FuBytes);
+                    std::memcpy(bytes + 8 * h, &low, sizeof low);
                 }
+                bytes[14] = 0; // acc[14], acc[15] are no channels
+                bytes[15] = 0;
+                std::memcpy(&v, bytes, sizeof v);
             }
-            if (liveCount == 0) {
+            // The last live channel: the highest nonzero byte of the lanes.
+            static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "lane i is byte i");
+            std::uint64_t half[2];
+            std::memcpy(half, &v, sizeof half);
+            if ((half[0] | half[1]) == 0) {
                 continue;
             }
+            const int top =
+                half[1] != 0 ? 15 - __builtin_clzll(half[1]) / 8 : 7 - __builtin_clzll(half[0]) / 8;
+            FuLanes* here = spreadTo.data() + at;
+            *here = *here > v ? *here : v;
             // The spread's steps up to the first distance that reaches no channel, with the
             // first channel each reaches, taken once per direction.
             SpreadShape& sp = spreads[static_cast<std::size_t>(Mod360(c + 90))];
@@ -629,10 +794,15 @@ void Codex::Furiew(int level)
                     }
                     sp.upTo[ch] = n;
                 }
+                for (int i = 0; i < sp.steps; ++i) {
+                    sp.reaches[i] = FuLanes{};
+                    for (int ch = 0; ch < CHANNELS; ++ch) {
+                        sp.reaches[i][ch] = i < sp.upTo[ch] ? 0xff : 0;
+                    }
+                }
                 sp.known = true;
             }
-            // The steps inside the level: all of them far enough from its edges. Every value is
-            // a maximum, so the channels are spread one after the other.
+            // The steps inside the level: all of them far enough from its edges.
             int inside = sp.steps;
             if (x - sp.reachX < 0 || x + sp.reachX >= ll.width || y - sp.reachY < 0 ||
                 y + sp.reachY >= ll.height) {
@@ -643,19 +813,21 @@ void Codex::Furiew(int level)
                     }
                 }
             }
-            for (int j = 0; j < liveCount; ++j) {
-                const int n = std::min(sp.upTo[live[j]], inside);
-                const int v = liveV[j];
-                unsigned char* here = liveAt[j];
-#pragma GCC unroll 2
-                for (int i = 0; i < n; ++i) {
-                    const std::ptrdiff_t off = sp.off[i];
-                    here[-off] = static_cast<unsigned char>(std::max<int>(here[-off], v));
-                    here[off] = static_cast<unsigned char>(std::max<int>(here[off], v));
-                }
+            // Step i reaches the channels up to a prefix of them, the last live one the most.
+            const int n = std::min(sp.upTo[top], inside);
+            for (int i = 0; i < n; ++i) {
+                const std::ptrdiff_t off = sp.off[i];
+                const FuLanes vi = v & sp.reaches[i];
+                here[-off] = here[-off] > vi ? here[-off] : vi;
+                here[off] = here[off] > vi ? here[off] : vi;
             }
         }
     }
+    unsigned char* chan[CHANNELS];
+    for (int ch = 0; ch < CHANNELS; ++ch) {
+        chan[ch] = Layer(64 + ch, lev);
+    }
+    LanesToPlanes(reinterpret_cast<const unsigned char*>(spreadTo.data()), ll.size, chan, CHANNELS);
 
     walks.Finish();
 

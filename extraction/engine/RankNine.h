@@ -1,8 +1,10 @@
 // Row helpers of the ridge period stage in vector lanes, each with its one-pixel twin: the Sobel
-// gradient of a row and the rounded means of 2 x 2 blocks. (Its nine-sample rank mean along the
+// gradient of a row, the rounded means of 2 x 2 blocks and the channels of pixels split into
+// planes. (Its nine-sample rank mean along the
 // ridge line is RankMean9Planes of RankRow.h.)
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace wizard73 {
@@ -17,5 +19,12 @@ void SobelRowScalar(const unsigned char* p, int stride, int count, std::int16_t*
 void HalveRow(const unsigned char* r0, const unsigned char* r1, int count, unsigned char* out);
 void HalveRowScalar(const unsigned char* r0, const unsigned char* r1, int count,
                     unsigned char* out);
+
+// planes[ch][i] = lanes[16 i + ch] for i < count and ch < planeCount (at most 16): pixels of
+// sixteen byte lanes each, one lane a plane.
+void LanesToPlanes(const unsigned char* lanes, std::size_t count, unsigned char* const* planes,
+                   int planeCount);
+void LanesToPlanesScalar(const unsigned char* lanes, std::size_t count,
+                         unsigned char* const* planes, int planeCount);
 
 } // namespace wizard73

@@ -204,6 +204,36 @@ TEST(Furiew, LaneWiseRowsEqualScalar)
     }
 }
 
+// The lane-wise split of pixels' channel lanes into planes gives the planes of its one-pixel
+// twin, for counts around the sixteen pixels it transposes at a time and every plane count up
+// to all sixteen lanes.
+TEST(Furiew, LanesToPlanesEqualsScalar)
+{
+    std::mt19937 random(11);
+    std::vector<unsigned char> lanes(16 * 50);
+    for (unsigned char& v : lanes) {
+        v = static_cast<unsigned char>(random());
+    }
+    for (int planeCount : {1, 14, 16}) {
+        for (std::size_t count : {0, 1, 15, 16, 17, 32, 50}) {
+            SCOPED_TRACE(testing::Message() << planeCount << " planes, " << count << " pixels");
+            std::vector<std::vector<unsigned char>> fast(16, std::vector<unsigned char>(50, 7));
+            std::vector<std::vector<unsigned char>> slow = fast;
+            unsigned char* fastAt[16];
+            unsigned char* slowAt[16];
+            for (int ch = 0; ch < 16; ++ch) {
+                fastAt[ch] = fast[static_cast<std::size_t>(ch)].data();
+                slowAt[ch] = slow[static_cast<std::size_t>(ch)].data();
+            }
+            LanesToPlanes(lanes.data(), count, fastAt, planeCount);
+            LanesToPlanesScalar(lanes.data(), count, slowAt, planeCount);
+            ASSERT_EQ(fast, slow);
+            ASSERT_EQ(count == 0 ? 7 : lanes[16 * (count - 1) + planeCount - 1],
+                      fast[static_cast<std::size_t>(planeCount - 1)][count - (count != 0)]);
+        }
+    }
+}
+
 // Quick mode (five-sample ridge line, shorter profile, weighted energies, its own reach table)
 // is not part of the template path, so the fourteen channels it leaves at levels 1 to 3 on real
 // prints are pinned here, the earlier stages run in quick mode from a freshly loaded print as
