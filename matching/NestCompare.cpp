@@ -72,6 +72,14 @@ inline std::uint32_t NcOpenTransitions(int typeP, int typeG)
     return NC_OPEN_TRANSITIONS[static_cast<std::size_t>(2 * typeP + typeG)];
 }
 
+// Whether transition t can relate probe nest np to gallery nest ng (isTransitionPossible).
+inline bool NcTransitionOpen(const Matcher100& m, int np, int ng, Transition t)
+{
+    return t >= 0 && t <= MPT &&
+           ((NcOpenTransitions(NcType(m.m_minutiaeP[np]), NcType(m.m_minutiaeG[ng])) >> t) & 1u) !=
+               0;
+}
+
 // The right-hand slots of a minutia of each type, bit k for slot k.
 std::array<std::uint64_t, 2> NcRightSlotTable()
 {
@@ -321,8 +329,7 @@ void NcSortBySize(NestVirtSize* items, unsigned n)
 
 bool Matcher100::isTransitionPossible(short np, short ng, Transition t) const
 {
-    return t >= 0 && t <= MPT &&
-           ((NcOpenTransitions(NcType(m_minutiaeP[np]), NcType(m_minutiaeG[ng])) >> t) & 1u) != 0;
+    return NcTransitionOpen(*this, np, ng, t);
 }
 
 bool Matcher100::checkAngle1(int nP, int np, int nG, int ng, short* angleDif)
@@ -508,27 +515,19 @@ void Matcher100::calcNestSimOfMarks(int np, int ng, HitGroup& g, const NestMarks
 void Matcher100::calcNestSimAlt(int np, int ng, HitGroup& g)
 {
     // The same similarity as calcNestSim without the final rules: every linked neighbour that
-    // no item names stays unexplained. Items name distinct neighbours on each side.
+    // no item names stays unexplained. Items name distinct neighbours on each side, each one
+    // a linked neighbour of its nest (compNestsAlt pairs only the slots of the neighbour
+    // sets): the unexplained weight is the neighbours' weight less the items' quality sum,
+    // and with that sum it makes the neighbours' weight.
     g.m_sim = 0;
     int sumQ = 0;
     const int hitProb = NcHitProbabilities(*this, g, sumQ);
     if (hitProb == 0) {
         return;
     }
-    const NestNeighbours& nP = m_neighboursP[np];
-    const NestNeighbours& nG = m_neighboursG[ng];
-    std::int64_t notHit = static_cast<std::int64_t>(nP.weight) + nG.weight;
-    for (int k = 0; k < g.m_numItems; ++k) {
-        const unsigned p = static_cast<std::uint16_t>(g.m_items[k].nP);
-        const unsigned q = static_cast<std::uint16_t>(g.m_items[k].nG);
-        if (p < MAX_NESTS && ((nP.mask[p / 64] >> (p % 64)) & 1u) != 0) {
-            notHit -= m_qualityWeightP[p];
-        }
-        if (q < MAX_NESTS && ((nG.mask[q / 64] >> (q % 64)) & 1u) != 0) {
-            notHit -= m_qualityWeightG[q];
-        }
-    }
-    const std::int64_t sim = static_cast<std::int64_t>(sumQ) * hitProb / (notHit + sumQ);
+    const std::int64_t weight =
+        static_cast<std::int64_t>(m_neighboursP[np].weight) + m_neighboursG[ng].weight;
+    const std::int64_t sim = static_cast<std::int64_t>(sumQ) * hitProb / weight;
     g.m_sim = static_cast<std::uint16_t>(sim < 0 ? 0 : (sim > MAX_NEST_SIM ? MAX_NEST_SIM : sim));
 }
 
@@ -852,7 +851,7 @@ HitGroup* Matcher100::getNestCompareResult(int np, int ng, Transition t, short& 
             }
             cell.rotation = static_cast<std::int16_t>(rotation);
         }
-        if (!isTransitionPossible(static_cast<short>(np), static_cast<short>(ng), t)) {
+        if (!NcTransitionOpen(*this, np, ng, t)) {
             return nullptr;
         }
         if (t >= NUM_CACHED_TRANSITIONS) {

@@ -618,20 +618,28 @@ void Matcher100::findAllCompatiblePairs()
     // direction test comes first, then the pairs one by one.
     const bool strict = maxConflicts == 0 && group->getNumItems() != 0;
     // 3. Every free probe minutia against every free gallery minutia, the area scales around
-    // the probe minutiae worked out together.
+    // the free probe minutiae worked out together.
     if (numFreeG == 0) {
         return;
     }
     ZF_ASSERT(m_numNestP <= MAX_NESTS);
+    std::uint8_t freeP[MAX_NESTS];
+    ESK::Sign freePoints[MAX_NESTS];
+    int numFreeP = 0;
+    for (int np = 0; np < m_numNestP; ++np) {
+        if (m_inGroupP[np] == 0 && m_strongExcludeP[np] == 0) {
+            freeP[numFreeP] = static_cast<std::uint8_t>(np);
+            freePoints[numFreeP] = m_minutiaeP[np];
+            ++numFreeP;
+        }
+    }
     int scaleX[MAX_NESTS];
     int scaleY[MAX_NESTS];
-    getAreaScales(group, m_minutiaeP, m_numNestP, scaleX, scaleY, true);
-    for (int np = 0; np < m_numNestP; ++np) {
-        if (m_inGroupP[np] != 0 || m_strongExcludeP[np] != 0) {
-            continue;
-        }
-        const int sx = scaleX[np];
-        const int sy = scaleY[np];
+    getAreaScales(group, freePoints, numFreeP, scaleX, scaleY, true);
+    for (int p = 0; p < numFreeP; ++p) {
+        const int np = freeP[p];
+        const int sx = scaleX[p];
+        const int sy = scaleY[p];
         const bool scaled = sx != 0 && sy != 0;
         if (scaled && !aligned) {
             group->recalcData();
