@@ -183,22 +183,28 @@ void calcAllNestAccel(bool addLevels, NestAccel* out, const ESK::Lot<short>* min
     }
 }
 
-int Matcher100::compareAllNestAccel()
+namespace {
+
+// The signature similarity of every (probe, gallery) nest pair within the rotation limit into
+// its cell of m_accelSim and the histogram, each counted by Count; the rotations of the
+// pairs worked out on the way when there is a limit.
+template <unsigned (*Count)(const NestAccel&, const NestAccel&)>
+[[gnu::always_inline]] inline void NaCompareAll(Matcher100& m)
 {
-    std::memset(m_accelHistogram, 0, sizeof m_accelHistogram);
     // A rotation never exceeds 180 degrees: with a limit of 180 or more every pair is compared
     // (each nest rotation is then worked out when a comparison first needs it).
-    const int minTol = m_minAngleTol < m_minAngleTolWide ? m_minAngleTol : m_minAngleTolWide;
-    const bool limited = m_maxAngle + minTol < 180;
+    const int minTol =
+        m.m_minAngleTol < m.m_minAngleTolWide ? m.m_minAngleTol : m.m_minAngleTolWide;
+    const bool limited = m.m_maxAngle + minTol < 180;
     // Local copies: the stores of the loop cannot change them, so they stay in registers.
-    const NestAccel* accelG = m_accelG;
-    std::uint32_t* histogram = m_accelHistogram;
-    const int numG = m_numNestG;
-    for (int i = 0; i < m_numNestP; ++i) {
-        const NestAccel a = m_accelP[i];
-        std::uint8_t* sim = m_accelSim[i];
+    const NestAccel* accelG = m.m_accelG;
+    std::uint32_t* histogram = m.m_accelHistogram;
+    const int numG = m.m_numNestG;
+    for (int i = 0; i < m.m_numNestP; ++i) {
+        const NestAccel a = m.m_accelP[i];
+        std::uint8_t* sim = m.m_accelSim[i];
         const auto compare = [&](int j) {
-            const unsigned s = compNestAccel(a, accelG[j]);
+            const unsigned s = Count(a, accelG[j]);
             ZF_ASSERT(s <= MAX_NEST_ACCEL_SIM);
             sim[j] = static_cast<std::uint8_t>(s);
             ++histogram[s];
@@ -211,18 +217,46 @@ int Matcher100::compareAllNestAccel()
         }
         for (int j = 0; j < numG; ++j) {
             // Pairs beyond the rotation limit keep a similarity of 0.
-            const int rotation = nestRotation(i, j);
+            const int rotation = m.nestRotation(i, j);
             if (rotation != 0) {
-                touchNestCompareCell(i, j);
+                m.touchNestCompareCell(i, j);
             }
-            m_nestCompare[i][j].rotation = static_cast<std::int16_t>(rotation);
-            const bool wide = m_wideP[i] != 0 || m_wideG[j] != 0;
-            const int limit = m_maxAngle + (wide ? m_minAngleTolWide : m_minAngleTol);
-            if (std::abs(wrap180(rotation + m_rotationOffset)) <= limit) {
+            m.m_nestCompare[i][j].rotation = static_cast<std::int16_t>(rotation);
+            const bool wide = m.m_wideP[i] != 0 || m.m_wideG[j] != 0;
+            const int limit = m.m_maxAngle + (wide ? m.m_minAngleTolWide : m.m_minAngleTol);
+            if (std::abs(wrap180(rotation + m.m_rotationOffset)) <= limit) {
                 compare(j);
             }
         }
     }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Where the processor has POPCNT, each 64-bit word of a pair is counted by one instruction.
+__attribute__((target("popcnt"))) void NaCompareAllPopcnt(Matcher100& m)
+{
+    NaCompareAll<compNestAccelWords>(m);
+}
+
+bool NaHasPopcnt()
+{
+    static const bool has = __builtin_cpu_supports("popcnt") != 0;
+    return has;
+}
+#endif
+
+} // namespace
+
+int Matcher100::compareAllNestAccel()
+{
+    std::memset(m_accelHistogram, 0, sizeof m_accelHistogram);
+#if defined(__x86_64__) || defined(__i386__)
+    if (NaHasPopcnt()) {
+        NaCompareAllPopcnt(*this);
+        return m_numNestP * m_numNestG;
+    }
+#endif
+    NaCompareAll<compNestAccel>(*this);
     return m_numNestP * m_numNestG;
 }
 

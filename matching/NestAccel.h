@@ -68,6 +68,23 @@ inline unsigned compNestAccelPortable(const NestAccel& a, const NestAccel& b)
     return n;
 }
 
+// The same count by 64-bit words with the compiler's population count. Meant for code built
+// for a processor with a population count instruction (one instruction a word): elsewhere the
+// compiler may make each word a library call.
+[[gnu::always_inline]] inline unsigned compNestAccelWords(const NestAccel& a, const NestAccel& b)
+{
+    const auto word = [&a, &b](int w) {
+        std::uint64_t x;
+        std::uint64_t y;
+        std::memcpy(&x, a.bits + 8 * w, 8);
+        std::memcpy(&y, b.bits + 8 * w, 8);
+        return static_cast<unsigned>(__builtin_popcountll(x & y));
+    };
+    // The four words written out: the loop is short enough that unrolled it keeps a in
+    // registers.
+    return word(0) + word(1) + word(2) + word(3);
+}
+
 #if defined(__SSE2__)
 // The count nibble by nibble in two 128-bit halves (shifts across a byte boundary only move
 // bits the masks drop), the halves added (at most 8 a nibble, so no carry), the two nibbles

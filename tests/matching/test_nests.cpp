@@ -308,8 +308,9 @@ TEST(NestSelection, BestNestsAreThePairsReachingTheThreshold)
 
 TEST(NestSelection, SharedBitCountAgreesWithEveryForm)
 {
-    // The count of the build (SSE2 on x86) and the portable one against bit-by-bit counting,
-    // on edge patterns (bits at every byte and word boundary) and pseudo-random ones.
+    // The count of the build (SSE2 on x86), the portable one and the one by 64-bit words (the
+    // signature pass's where the processor has POPCNT) against bit-by-bit counting, on edge
+    // patterns (bits at every byte and word boundary) and pseudo-random ones.
     const auto naive = [](const NestAccel& a, const NestAccel& b) {
         unsigned n = 0;
         for (int k = 0; k < 256; ++k) {
@@ -338,6 +339,7 @@ TEST(NestSelection, SharedBitCountAgreesWithEveryForm)
             const unsigned want = naive(a, b);
             ASSERT_EQ(compNestAccelPortable(a, b), want);
             ASSERT_EQ(compNestAccel(a, b), want);
+            ASSERT_EQ(compNestAccelWords(a, b), want);
         }
     }
 }
