@@ -21,7 +21,7 @@ constexpr int LINK_ANGLE_TOL = 25; // neighbour angles and relative angles, degr
 constexpr int MAX_NEST_SIM = 65535;
 
 // Weight of a link pair's evidence by its link transition.
-int NcTransitionWeight(Transition t)
+constexpr int NcTransitionWeightOf(Transition t)
 {
     if (t == 0) {
         return 24;
@@ -36,6 +36,28 @@ int NcTransitionWeight(Transition t)
         return 2;
     }
     return 0;
+}
+
+struct NcTransitionWeights {
+    std::uint8_t weight[MPT + 1];
+};
+
+constexpr NcTransitionWeights NcMakeTransitionWeights()
+{
+    NcTransitionWeights w{};
+    for (Transition t = 0; t <= MPT; ++t) {
+        w.weight[t] = static_cast<std::uint8_t>(NcTransitionWeightOf(t));
+    }
+    return w;
+}
+
+constexpr NcTransitionWeights NC_TRANSITION_WEIGHTS = NcMakeTransitionWeights();
+
+// NcTransitionWeightOf by table: the weights of 0..MPT, nothing beyond.
+inline int NcTransitionWeight(Transition t)
+{
+    return static_cast<unsigned>(t) <= static_cast<unsigned>(MPT) ? NC_TRANSITION_WEIGHTS.weight[t]
+                                                                  : 0;
 }
 
 // Slot count of a link list, never beyond the slots it has.
@@ -292,8 +314,10 @@ void NcSortBySize(NestVirtSize* items, unsigned n)
         if (a < 0 || b < 0 || c < 0) {
             continue;
         }
-        const auto v =
-            static_cast<std::int64_t>(w * std::sqrt(static_cast<double>(c) * b * a) / 256.0);
+        // Each factor is below 2^16: the product is exact in 64 bits as it is in double
+        // precision, and is converted once.
+        const auto v = static_cast<std::int64_t>(
+            w * std::sqrt(static_cast<double>(static_cast<std::int64_t>(c) * b * a)) / 256.0);
         sum += v * NcTransitionWeight(item.transition);
     }
     if (qualitySum == 0 || g.m_numItems == 0) {
