@@ -15,8 +15,6 @@ namespace accelMatch {
 
 namespace {
 
-constexpr unsigned MAX_LEVEL_LENGTH = g_distBorders[NUM_DIST_LEVELS - 1].border;
-
 // Distance level of every length up to the last border.
 struct LevelTable {
     std::int8_t level[MAX_LEVEL_LENGTH + 1];
@@ -39,25 +37,14 @@ constexpr LevelTable LEVELS = NaLevelTable();
 static_assert(LEVELS.level[20] == 0 && LEVELS.level[21] == 1 && LEVELS.level[227] == 7,
               "levels end at their borders");
 
-constexpr std::uint8_t NA_NO_BYTE = 0xFF;
-
-// What a link adds to a signature, by what the link itself holds: the signature byte of
-// each (minutia type, slot, code), NA_NO_BYTE where the slot lies beyond the type's table or
-// the ridge count is 8 or more; and the level bits of each length up to the last border,
-// without and with the neighbouring levels.
-struct NaTables {
-    std::uint8_t byte[2][ESK::ESK_LINK_SLOTS][NUM_LINK_CODES];
-    std::uint8_t levelBits[2][MAX_LEVEL_LENGTH + 1];
-};
-
-NaTables NaMakeTables()
+NestAccelTables NaMakeTables()
 {
-    NaTables t{};
+    NestAccelTables t{};
     for (int type = 0; type < 2; ++type) {
         for (int k = 0; k < ESK::ESK_LINK_SLOTS; ++k) {
             for (int code = 0; code < NUM_LINK_CODES; ++code) {
                 std::uint8_t& out = t.byte[type][k][code];
-                out = NA_NO_BYTE;
+                out = NEST_ACCEL_NO_BYTE;
                 // a. Raw ridge count; a type-1 minutia has no table rows beyond its 33 slots.
                 int rc = 0;
                 if (!slotRidgeCount(type, k, code, rc)) {
@@ -145,11 +132,17 @@ void setBit2Accel(NestAccel& a, unsigned ridgeClass, unsigned level, unsigned qu
     a.bits[byte] = static_cast<std::uint8_t>(a.bits[byte] | (1u << (bit % 8)));
 }
 
+const NestAccelTables& nestAccelTables()
+{
+    static const NestAccelTables tables = NaMakeTables();
+    return tables;
+}
+
 void calcNestAccel(bool addLevels, NestAccel& out, const ESK::Lot<short>* minutiae,
                    const ESK::Link* links, unsigned count, unsigned index,
                    const MinutiaePairSet& pairs)
 {
-    static const NaTables tables = NaMakeTables();
+    const NestAccelTables& tables = nestAccelTables();
     std::memset(&out, 0, sizeof out);
     const ESK::Link& link = links[index];
     const int type = minutiae[index].type == 1 ? 1 : 0;
@@ -161,25 +154,12 @@ void calcNestAccel(bool addLevels, NestAccel& out, const ESK::Lot<short>* minuti
         const ESK::LinkSlot& slot = link.slot[k];
         const unsigned n = slot.neighbour;
         const unsigned code = slot.code;
-        // Empty slots, links to itself and neighbours outside the kept minutiae add nothing;
-        // nor do lengths past the last level and links the tables give no byte.
+        // Empty slots, links to itself and neighbours outside the kept minutiae add nothing.
         if (code == 0 || code >= NUM_LINK_CODES || n == index || n >= count) {
             continue;
         }
-        const unsigned length = static_cast<unsigned>(lengths[n].len);
-        const unsigned byte = slotBytes[k][code];
-        if (length > MAX_LEVEL_LENGTH || byte == NA_NO_BYTE) {
-            continue;
-        }
-        out.bits[byte] = static_cast<std::uint8_t>(out.bits[byte] | levelBits[length]);
-    }
-}
-
-void calcAllNestAccel(bool addLevels, NestAccel* out, const ESK::Lot<short>* minutiae,
-                      const ESK::Link* links, unsigned count, const MinutiaePairSet& pairs)
-{
-    for (unsigned i = 0; i < count; ++i) {
-        calcNestAccel(addLevels, out[i], minutiae, links, count, i, pairs);
+        addLinkToNestAccel(out, slotBytes[k][code], levelBits,
+                           static_cast<unsigned>(lengths[n].len));
     }
 }
 

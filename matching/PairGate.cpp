@@ -355,20 +355,29 @@ void Matcher100::buildLinkTables(bool isP)
     // quality weight) and the slots that link another minutia. The link-quadrant row is the
     // answer of getQuadrant for every neighbour at once: the slots naming a neighbour are
     // taken in order, and the first whose quadrant differs from an earlier one settles it
-    // (quadrant -1 with that slot's ridge count).
+    // (quadrant -1 with that slot's ridge count). The nest signature (calcNestAccel, the
+    // probe's with the neighbouring levels) takes the links that reach another minutia.
     static const LqTable table = LqMakeTable();
+    const NestAccelTables& accelTables = nestAccelTables();
+    const std::uint8_t* levelBits = accelTables.levelBits[isP ? 1 : 0];
     constexpr std::uint8_t NOT_LINKED = 16 << 3; // quadrant -1, ridge count 0
     const int count = isP ? m_numNestP : m_numNestG;
     const ESK::Sign* minutiae = isP ? m_minutiaeP : m_minutiaeG;
     const ESK::Link* links = isP ? m_linksP : m_linksG;
     const std::uint16_t* weights = isP ? m_qualityWeightP : m_qualityWeightG;
     NestNeighbours* neighbours = isP ? m_neighboursP : m_neighboursG;
+    NestAccel* accel = isP ? m_accelP : m_accelG;
+    const MinutiaePairSet& pairs = isP ? m_pairSetP : m_pairSetG;
     for (int i = 0; i < count; ++i) {
         NestNeighbours n{};
+        NestAccel a{};
         std::uint8_t* row = m_linkQuadrant[isP ? 0 : 1][i];
         std::memset(row, NOT_LINKED, static_cast<std::size_t>(count));
         std::uint64_t settled[4] = {};
-        const std::uint8_t(*entries)[NUM_LINK_CODES] = table.entry[minutiae[i].type == 1 ? 1 : 0];
+        const int type = minutiae[i].type == 1 ? 1 : 0;
+        const std::uint8_t(*entries)[NUM_LINK_CODES] = table.entry[type];
+        const std::uint8_t(*slotBytes)[NUM_LINK_CODES] = accelTables.byte[type];
+        const PairItem* lengths = pairs.m_items[i];
         const ESK::Link& link = links[i];
         const int slots = link.count < ESK::ESK_LINK_SLOTS ? link.count : ESK::ESK_LINK_SLOTS;
         for (int k = 0; k < slots; ++k) {
@@ -378,9 +387,13 @@ void Matcher100::buildLinkTables(bool isP)
             if (code == 0 || j >= static_cast<unsigned>(count)) {
                 continue;
             }
-            // 1. The neighbour set.
+            // 1. The neighbour set and the signature.
             if ((code & 15) != 0 && j != static_cast<unsigned>(i)) {
                 n.slots |= std::uint64_t{1} << k;
+                if (code < NUM_LINK_CODES) {
+                    addLinkToNestAccel(a, slotBytes[k][code], levelBits,
+                                       static_cast<unsigned>(lengths[j].len));
+                }
             }
             const unsigned word = j / 64;
             const std::uint64_t bit = std::uint64_t{1} << (j % 64);
@@ -406,6 +419,7 @@ void Matcher100::buildLinkTables(bool isP)
             row[j] = e;
         }
         neighbours[i] = n;
+        accel[i] = a;
     }
 }
 
