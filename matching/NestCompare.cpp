@@ -1052,27 +1052,6 @@ int Matcher100::getQuadrant(int /*unused*/, const ESK::Lot<short>* minutia, cons
     return quadrant;
 }
 
-bool Matcher100::checkAngles(int np, int ng, int np2, int ng2)
-{
-    // Two pairs sharing a minutia have no segment to compare.
-    if (np == np2 || ng == ng2) {
-        return false;
-    }
-    const int rotation = nestRotation(np, ng);
-    const bool wide =
-        m_wideP[np] != 0 || m_wideG[ng] != 0 || m_wideP[np2] != 0 || m_wideG[ng2] != 0;
-    const int tol = wide ? 90 : 60;
-    const int dP = m_pairSetP.getAngle(np, np2);
-    const int dG = m_pairSetG.getAngle(ng, ng2);
-    if (m_pairSetP.getLen(np, np2) >= 2 * m_distUnit &&
-        m_pairSetG.getLen(ng, ng2) >= 2 * m_distUnit) {
-        return std::abs(wrap180(dP - dG - rotation)) <= tol;
-    }
-    const int sP = wrap180(dP - m_minutiaeP[np].angle);
-    const int sG = wrap180(dG - m_minutiaeG[ng].angle);
-    return (sP > 0 && sG > 0) || (sP < 0 && sG < 0);
-}
-
 bool Matcher100::isPairsCompatible(int np0, int ng0, int np, int ng, int rotation, bool wide)
 {
     int d = 0;

@@ -19,6 +19,23 @@ constexpr int QUADRANT_MIN_LEN = 20;
 constexpr int QUADRANT_MAX_LEN = 200;
 constexpr std::uint16_t NO_CONFLICT = 0xFFFF;
 
+// checkAngles of candidate (np, ng) against pair (np2, ng2), the two sharing no minutia, from
+// what the caller knows: the candidate's nest rotation, whether either of its minutiae is wide,
+// and the lengths lP (np to np2) and lG (ng to ng2).
+[[gnu::always_inline]] inline bool PgCheckAngles(Matcher100& m, int np, int ng, int np2, int ng2,
+                                                 int rotation, bool wideNest, int lP, int lG)
+{
+    const int dP = m.m_pairSetP.getAngle(np, np2);
+    const int dG = m.m_pairSetG.getAngle(ng, ng2);
+    if (lP >= 2 * m.m_distUnit && lG >= 2 * m.m_distUnit) {
+        const bool wide = wideNest || m.m_wideP[np2] != 0 || m.m_wideG[ng2] != 0;
+        return std::abs(wrap180(dP - dG - rotation)) <= (wide ? 90 : 60);
+    }
+    const int sP = wrap180(dP - m.m_minutiaeP[np].angle);
+    const int sG = wrap180(dG - m.m_minutiaeG[ng].angle);
+    return (sP > 0 && sG > 0) || (sP < 0 && sG < 0);
+}
+
 // Quadrant (-1: none) and ridge count of an entry of the link quadrant table.
 inline int PgQuadrant(std::uint8_t e, int& ridgeCount)
 {
@@ -245,6 +262,17 @@ int Matcher100::tryAdd2curGroupWithReplacement1(GroupEx* group, int np, int ng, 
     return static_cast<int>(replacePos);
 }
 
+bool Matcher100::checkAngles(int np, int ng, int np2, int ng2)
+{
+    // Two pairs sharing a minutia have no segment to compare.
+    if (np == np2 || ng == ng2) {
+        return false;
+    }
+    return PgCheckAngles(*this, np, ng, np2, ng2, nestRotation(np, ng),
+                         m_wideP[np] != 0 || m_wideG[ng] != 0, m_pairSetP.getLen(np, np2),
+                         m_pairSetG.getLen(ng, ng2));
+}
+
 bool Matcher100::checkQuadrants(GroupEx* group, int np, int ng, Transition /*t*/,
                                 NumSet<unsigned>& skip, std::size_t start,
                                 NumSet<unsigned>& conflicts, std::size_t maxConflicts)
@@ -255,6 +283,9 @@ bool Matcher100::checkQuadrants(GroupEx* group, int np, int ng, Transition /*t*/
     }
     ZF_ASSERT(np >= 0 && np < m_numNestP && ng >= 0 && ng < m_numNestG);
     const bool latent = isLatent();
+    // What the angle test of unlinked pairs needs of the candidate.
+    const int rotation = nestRotation(np, ng);
+    const bool wideNest = m_wideP[np] != 0 || m_wideG[ng] != 0;
     int sum = 0;
     int agreeing = 0;
     // 2. Pair by pair.
@@ -280,7 +311,7 @@ bool Matcher100::checkQuadrants(GroupEx* group, int np, int ng, Transition /*t*/
         const int d = std::abs(rcP - rcG);
         bool agrees;
         if (qP == -1 || qG == -1) {
-            agrees = checkAngles(np, ng, pair.np, pair.ng);
+            agrees = PgCheckAngles(*this, np, ng, pair.np, pair.ng, rotation, wideNest, lP, lG);
         } else if (latent && d > 3) {
             continue;
         } else if (!latent && d > 2) {
