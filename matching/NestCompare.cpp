@@ -256,15 +256,20 @@ struct NcLinkCandidate {
     std::int8_t transition;
 };
 
+// Appends item to g as HitGroup::add would, when no item names either of its neighbours.
+[[gnu::always_inline]] inline void NcAppendHit(HitGroup& g, const HitItem& item)
+{
+    ZF_ASSERT(item.transition >= NT && item.transition <= MPT);
+    ZF_ASSERT(g.m_numItems < g.m_maxItems);
+    g.m_items[g.m_numItems++] = item;
+}
+
 // Puts item into g by the rules of add2hit, iP and iG being the first items naming its probe
 // and gallery neighbours (-1 for none).
 void NcPlaceHit(Matcher100& m, HitGroup& g, int iP, int iG, const HitItem& item, int np, int ng)
 {
     if (iP < 0 && iG < 0) {
-        // Neither is named yet: appended as HitGroup::add would.
-        ZF_ASSERT(item.transition >= NT && item.transition <= MPT);
-        ZF_ASSERT(g.m_numItems < g.m_maxItems);
-        g.m_items[g.m_numItems++] = item;
+        NcAppendHit(g, item);
         return;
     }
     const Transition t = item.transition;
@@ -619,10 +624,15 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
                 break;
             }
         }
-        NcPlaceHit(*this, g, iP, iG,
-                   HitItem{candidates[c].nP, candidates[c].nG, candidates[c].transition, distDif,
-                           candidates[c].minAngleDif, angleDif, 0},
-                   np, ng);
+        const NcLinkCandidate& cand = candidates[c];
+        const HitItem item{cand.nP,  cand.nG, cand.transition, distDif, cand.minAngleDif,
+                           angleDif, 0};
+        // Mostly neither neighbour is named yet, and the hit is appended here.
+        if (iP < 0 && iG < 0) {
+            NcAppendHit(g, item);
+        } else {
+            NcPlaceHit(*this, g, iP, iG, item, np, ng);
+        }
     }
     // 3. The similarity.
     calcNestSimAlt(np, ng, g);
