@@ -648,28 +648,37 @@ void Matcher100::getMaxRightAndLeftLink(std::uint8_t type, const ESK::Link* link
         return;
     }
     // The last right and left slots (1 on) with a probe link, and those whose mapped gallery
-    // slot has one: the slots of each kind as bit sets, then their highest slots.
+    // slot has one; each limit is the smaller of the two. The slots of a kind are walked from
+    // the last one down to the first that has a link.
     const std::int32_t* map = TransitionMatrix[t];
     const int slotsG = NcSlots(*linkG);
-    std::uint64_t probe = 0;
-    std::uint64_t gallery = 0;
-    for (int k = 1; k < slots; ++k) {
-        const std::uint64_t bit = std::uint64_t{1} << k;
-        if (linkP->slot[k].code != 0) {
-            probe |= bit;
+    const auto last = [](std::uint64_t kind, auto hasLink) {
+        for (std::uint64_t s = kind; s != 0;) {
+            const int k = NcHighestSlot(s);
+            if (hasLink(k)) {
+                return k;
+            }
+            s &= ~(std::uint64_t{1} << k);
         }
+        return 0;
+    };
+    const auto probe = [linkP](int k) { return linkP->slot[k].code != 0; };
+    const auto gallery = [map, slotsG, linkG](int k) {
         const int gs = map[k];
-        if (gs >= 0 && gs < slotsG && (linkG->slot[gs].code & 15) != 0) {
-            gallery |= bit;
-        }
-    }
+        return gs >= 0 && gs < slotsG && (linkG->slot[gs].code & 15) != 0;
+    };
     const std::uint64_t rightSlots = NC_RIGHT_SLOTS[type & 1u];
-    const int rightP = NcHighestSlot(probe & rightSlots);
-    const int rightG = NcHighestSlot(gallery & rightSlots);
-    const int leftP = NcHighestSlot(probe & ~rightSlots);
-    const int leftG = NcHighestSlot(gallery & ~rightSlots);
-    right = rightP < rightG ? rightP : rightG;
-    left = leftP < leftG ? leftP : leftG;
+    const std::uint64_t used = ((std::uint64_t{1} << slots) - 1) & ~std::uint64_t{1};
+    const int rightP = last(rightSlots & used, probe);
+    if (rightP != 0) {
+        const int rightG = last(rightSlots & used, gallery);
+        right = rightP < rightG ? rightP : rightG;
+    }
+    const int leftP = last(~rightSlots & used, probe);
+    if (leftP != 0) {
+        const int leftG = last(~rightSlots & used, gallery);
+        left = leftP < leftG ? leftP : leftG;
+    }
 }
 
 void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/)
