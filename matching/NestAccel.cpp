@@ -190,7 +190,13 @@ template <unsigned (*Count)(const NestAccel&, const NestAccel&)>
             ++histogram[s];
         };
         if (!limited) {
-            for (int j = 0; j < numG; ++j) {
+            // Two pairs a step, which share the work of the loop itself.
+            int j = 0;
+            for (; j + 2 <= numG; j += 2) {
+                compare(j);
+                compare(j + 1);
+            }
+            if (j < numG) {
                 compare(j);
             }
             continue;
