@@ -796,7 +796,6 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
             continue;
         }
         short minAngleDif = 0;
-        short angleDif = 0;
         checkMinAngles(m_minutiaeP[nP].angle, m_minutiaeG[nG].angle, group.m_rotation, m_wideP[nP],
                        m_wideG[nG] != 0, LINK_ANGLE_TOL, LINK_ANGLE_TOL, &minAngleDif);
         const int lP = m_pairSetP.getLen(np, nP);
@@ -807,7 +806,8 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
         if (dif <= distTol(m_errorLevel, lP < lG ? lP : lG) && larger != 0) {
             distDif = static_cast<short>(dif * 256 / larger);
         }
-        checkAngle1(nP, np, nG, ng, &angleDif);
+        const auto angleDif =
+            static_cast<short>(NcAngle1(*this, nP, np, nG, ng) * 256 / LINK_ANGLE_TOL);
         g.add(static_cast<short>(nP), static_cast<short>(nG), lt, distDif, minAngleDif, angleDif);
     }
     // 6. The similarity: excluded minutiae were never marked (a mark of the final rules is

@@ -709,7 +709,8 @@ void Matcher100::findAllCompatiblePairs()
         angleWindowMask(freeAngle, m_wideP[np] != 0 ? wideLimit : freeLimit, padded, turnedP, mask);
         std::uint8_t candidates[MAX_NESTS];
         int numCandidates = 0;
-        for (int w = 0; w < 4; ++w) {
+        const int words = (padded + 63) / 64; // the words the free list reaches
+        for (int w = 0; w < words; ++w) {
             for (std::uint64_t m = mask[w]; m != 0; m &= m - 1) {
                 candidates[numCandidates++] = freeG[64 * w + __builtin_ctzll(m)];
             }
