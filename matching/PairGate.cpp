@@ -1,9 +1,10 @@
 // The gate through which every candidate pair enters a group: geometric and topological
-// agreement with the group's pairs, and the two rules by which a better candidate displaces
-// the pair (or pairs) it contradicts. Beside it, the growth of a group along the neighbour
-// links of its nests, and the table of pairs compatible with the current group from which
-// the expand groups grow, and the per-side neighbour sets and link quadrants read from the
-// links at load. Reads the nest comparison cache; throws MA_ERR_MEMORY or MyException from it.
+// agreement with the group's pairs (the quadrant check, with its angle test of unlinked
+// pairs), and the two rules by which a better candidate displaces the pair (or pairs) it
+// contradicts. Beside it, the growth of a group along the neighbour links of its nests, and
+// the table of pairs compatible with the current group from which the expand groups grow,
+// and the per-side neighbour sets, nest signatures and link quadrants read from the links at
+// load. Reads the nest comparison cache; throws MA_ERR_MEMORY or MyException from it.
 
 #include "matching/SearchHelpers.h"
 #include "matching/Matcher100.h"
