@@ -825,19 +825,24 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
 HitGroup* HitGroupStore::take(unsigned count)
 {
     ZF_ASSERT(count <= MAX_NESTS);
+    // A block is made sure of when its first entry is taken: the others lie in it.
     // 1. The group.
     if (m_groupsUsed == GROUPS_PER_BLOCK) {
         ++m_groupBlock;
         m_groupsUsed = 0;
     }
-    NcEnsureBlock(m_groups, m_groupBlock, GROUPS_PER_BLOCK);
+    if (m_groupsUsed == 0) {
+        NcEnsureBlock(m_groups, m_groupBlock, GROUPS_PER_BLOCK);
+    }
     HitGroup* g = &m_groups[m_groupBlock][m_groupsUsed++];
     // 2. Its items, never split between blocks.
     if (m_itemsUsed + count > ITEMS_PER_BLOCK) {
         ++m_itemBlock;
         m_itemsUsed = 0;
     }
-    NcEnsureBlock(m_items, m_itemBlock, ITEMS_PER_BLOCK);
+    if (m_itemsUsed == 0) {
+        NcEnsureBlock(m_items, m_itemBlock, ITEMS_PER_BLOCK);
+    }
     *g = HitGroup{};
     g->m_items = &m_items[m_itemBlock][m_itemsUsed];
     g->m_maxItems = static_cast<std::uint8_t>(count);
