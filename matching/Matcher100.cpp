@@ -411,10 +411,7 @@ void Matcher100::rebuildSide(bool isP)
 {
     const int count = isP ? m_numNestP : m_numNestG;
     MinutiaePairSet& pairs = isP ? m_pairSetP : m_pairSetG;
-    const ESK::Sign* minutiae = isP ? m_minutiaeP : m_minutiaeG;
-    pairs.build(minutiae, count);
-    calcAllNestAccel(isP, isP ? m_accelP : m_accelG, minutiae, isP ? m_linksP : m_linksG,
-                     static_cast<unsigned>(count), pairs);
+    pairs.build(isP ? m_minutiaeP : m_minutiaeG, count);
     buildLinkTables(isP);
 }
 

@@ -551,8 +551,8 @@ private:
     // Similarity of the scratch group of compNestsAlt for nests np and ng: the neighbours
     // that no item explains come from the loaded neighbour sets, with no marks.
     void calcNestSimAlt(int np, int ng, HitGroup& g);
-    // Fills the neighbour sets and the linkQuadrant answers of one side from its links and
-    // quality weights, each minutia's slots read once.
+    // Fills the neighbour sets, the nest signatures and the linkQuadrant answers of one side
+    // from its links, link lengths and quality weights, each minutia's slots read once.
     void buildLinkTables(bool isP);
     void releaseAll();
     // The steps of loadTemplate.

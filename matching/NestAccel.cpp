@@ -15,8 +15,6 @@ namespace accelMatch {
 
 namespace {
 
-constexpr unsigned MAX_LEVEL_LENGTH = g_distBorders[NUM_DIST_LEVELS - 1].border;
-
 // Distance level of every length up to the last border.
 struct LevelTable {
     std::int8_t level[MAX_LEVEL_LENGTH + 1];
@@ -39,25 +37,14 @@ constexpr LevelTable LEVELS = NaLevelTable();
 static_assert(LEVELS.level[20] == 0 && LEVELS.level[21] == 1 && LEVELS.level[227] == 7,
               "levels end at their borders");
 
-constexpr std::uint8_t NA_NO_BYTE = 0xFF;
-
-// What a link adds to a signature, by what the link itself holds: the signature byte of
-// each (minutia type, slot, code), NA_NO_BYTE where the slot lies beyond the type's table or
-// the ridge count is 8 or more; and the level bits of each length up to the last border,
-// without and with the neighbouring levels.
-struct NaTables {
-    std::uint8_t byte[2][ESK::ESK_LINK_SLOTS][NUM_LINK_CODES];
-    std::uint8_t levelBits[2][MAX_LEVEL_LENGTH + 1];
-};
-
-NaTables NaMakeTables()
+NestAccelTables NaMakeTables()
 {
-    NaTables t{};
+    NestAccelTables t{};
     for (int type = 0; type < 2; ++type) {
         for (int k = 0; k < ESK::ESK_LINK_SLOTS; ++k) {
             for (int code = 0; code < NUM_LINK_CODES; ++code) {
                 std::uint8_t& out = t.byte[type][k][code];
-                out = NA_NO_BYTE;
+                out = NEST_ACCEL_NO_BYTE;
                 // a. Raw ridge count; a type-1 minutia has no table rows beyond its 33 slots.
                 int rc = 0;
                 if (!slotRidgeCount(type, k, code, rc)) {
@@ -145,11 +132,17 @@ void setBit2Accel(NestAccel& a, unsigned ridgeClass, unsigned level, unsigned qu
     a.bits[byte] = static_cast<std::uint8_t>(a.bits[byte] | (1u << (bit % 8)));
 }
 
+const NestAccelTables& nestAccelTables()
+{
+    static const NestAccelTables tables = NaMakeTables();
+    return tables;
+}
+
 void calcNestAccel(bool addLevels, NestAccel& out, const ESK::Lot<short>* minutiae,
                    const ESK::Link* links, unsigned count, unsigned index,
                    const MinutiaePairSet& pairs)
 {
-    static const NaTables tables = NaMakeTables();
+    const NestAccelTables& tables = nestAccelTables();
     std::memset(&out, 0, sizeof out);
     const ESK::Link& link = links[index];
     const int type = minutiae[index].type == 1 ? 1 : 0;
@@ -161,68 +154,95 @@ void calcNestAccel(bool addLevels, NestAccel& out, const ESK::Lot<short>* minuti
         const ESK::LinkSlot& slot = link.slot[k];
         const unsigned n = slot.neighbour;
         const unsigned code = slot.code;
-        // Empty slots, links to itself and neighbours outside the kept minutiae add nothing;
-        // nor do lengths past the last level and links the tables give no byte.
+        // Empty slots, links to itself and neighbours outside the kept minutiae add nothing.
         if (code == 0 || code >= NUM_LINK_CODES || n == index || n >= count) {
             continue;
         }
-        const unsigned length = static_cast<unsigned>(lengths[n].len);
-        const unsigned byte = slotBytes[k][code];
-        if (length > MAX_LEVEL_LENGTH || byte == NA_NO_BYTE) {
-            continue;
-        }
-        out.bits[byte] = static_cast<std::uint8_t>(out.bits[byte] | levelBits[length]);
+        addLinkToNestAccel(out, slotBytes[k][code], levelBits,
+                           static_cast<unsigned>(lengths[n].len));
     }
 }
 
-void calcAllNestAccel(bool addLevels, NestAccel* out, const ESK::Lot<short>* minutiae,
-                      const ESK::Link* links, unsigned count, const MinutiaePairSet& pairs)
-{
-    for (unsigned i = 0; i < count; ++i) {
-        calcNestAccel(addLevels, out[i], minutiae, links, count, i, pairs);
-    }
-}
+namespace {
 
-int Matcher100::compareAllNestAccel()
+// The signature similarity of every (probe, gallery) nest pair within the rotation limit into
+// its cell of m_accelSim and the histogram, each counted by Count; the rotations of the
+// pairs worked out on the way when there is a limit.
+template <unsigned (*Count)(const NestAccel&, const NestAccel&)>
+[[gnu::always_inline]] inline void NaCompareAll(Matcher100& m)
 {
-    std::memset(m_accelHistogram, 0, sizeof m_accelHistogram);
     // A rotation never exceeds 180 degrees: with a limit of 180 or more every pair is compared
     // (each nest rotation is then worked out when a comparison first needs it).
-    const int minTol = m_minAngleTol < m_minAngleTolWide ? m_minAngleTol : m_minAngleTolWide;
-    const bool limited = m_maxAngle + minTol < 180;
+    const int minTol =
+        m.m_minAngleTol < m.m_minAngleTolWide ? m.m_minAngleTol : m.m_minAngleTolWide;
+    const bool limited = m.m_maxAngle + minTol < 180;
     // Local copies: the stores of the loop cannot change them, so they stay in registers.
-    const NestAccel* accelG = m_accelG;
-    std::uint32_t* histogram = m_accelHistogram;
-    const int numG = m_numNestG;
-    for (int i = 0; i < m_numNestP; ++i) {
-        const NestAccel a = m_accelP[i];
-        std::uint8_t* sim = m_accelSim[i];
+    const NestAccel* accelG = m.m_accelG;
+    std::uint32_t* histogram = m.m_accelHistogram;
+    const int numG = m.m_numNestG;
+    for (int i = 0; i < m.m_numNestP; ++i) {
+        const NestAccel a = m.m_accelP[i];
+        std::uint8_t* sim = m.m_accelSim[i];
         const auto compare = [&](int j) {
-            const unsigned s = compNestAccel(a, accelG[j]);
+            const unsigned s = Count(a, accelG[j]);
             ZF_ASSERT(s <= MAX_NEST_ACCEL_SIM);
             sim[j] = static_cast<std::uint8_t>(s);
             ++histogram[s];
         };
         if (!limited) {
-            for (int j = 0; j < numG; ++j) {
+            // Two pairs a step, which share the work of the loop itself.
+            int j = 0;
+            for (; j + 2 <= numG; j += 2) {
+                compare(j);
+                compare(j + 1);
+            }
+            if (j < numG) {
                 compare(j);
             }
             continue;
         }
         for (int j = 0; j < numG; ++j) {
             // Pairs beyond the rotation limit keep a similarity of 0.
-            const int rotation = nestRotation(i, j);
+            const int rotation = m.nestRotation(i, j);
             if (rotation != 0) {
-                touchNestCompareCell(i, j);
+                m.touchNestCompareCell(i, j);
             }
-            m_nestCompare[i][j].rotation = static_cast<std::int16_t>(rotation);
-            const bool wide = m_wideP[i] != 0 || m_wideG[j] != 0;
-            const int limit = m_maxAngle + (wide ? m_minAngleTolWide : m_minAngleTol);
-            if (std::abs(wrap180(rotation + m_rotationOffset)) <= limit) {
+            m.m_nestCompare[i][j].rotation = static_cast<std::int16_t>(rotation);
+            const bool wide = m.m_wideP[i] != 0 || m.m_wideG[j] != 0;
+            const int limit = m.m_maxAngle + (wide ? m.m_minAngleTolWide : m.m_minAngleTol);
+            if (std::abs(wrap180(rotation + m.m_rotationOffset)) <= limit) {
                 compare(j);
             }
         }
     }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Where the processor has POPCNT, each 64-bit word of a pair is counted by one instruction.
+__attribute__((target("popcnt"))) void NaCompareAllPopcnt(Matcher100& m)
+{
+    NaCompareAll<compNestAccelWords>(m);
+}
+
+bool NaHasPopcnt()
+{
+    static const bool has = __builtin_cpu_supports("popcnt") != 0;
+    return has;
+}
+#endif
+
+} // namespace
+
+int Matcher100::compareAllNestAccel()
+{
+    std::memset(m_accelHistogram, 0, sizeof m_accelHistogram);
+#if defined(__x86_64__) || defined(__i386__)
+    if (NaHasPopcnt()) {
+        NaCompareAllPopcnt(*this);
+        return m_numNestP * m_numNestG;
+    }
+#endif
+    NaCompareAll<compNestAccel>(*this);
     return m_numNestP * m_numNestG;
 }
 

@@ -34,6 +34,31 @@ inline constexpr DistBorder g_distBorders[NUM_DIST_LEVELS] = {
     {20, 5}, {42, 5}, {66, 6}, {92, 6}, {121, 7}, {153, 8}, {188, 8}, {227, 9},
 };
 
+constexpr unsigned MAX_LEVEL_LENGTH = g_distBorders[NUM_DIST_LEVELS - 1].border;
+constexpr std::uint8_t NEST_ACCEL_NO_BYTE = 0xFF;
+
+// What a link adds to a signature, by what the link itself holds: the signature byte of
+// each (minutia type, slot, code), NEST_ACCEL_NO_BYTE where the slot lies beyond the type's
+// table or the ridge count is 8 or more; and the level bits of each length up to the last
+// border, without and with the neighbouring levels. Made once.
+struct NestAccelTables {
+    std::uint8_t byte[2][ESK::ESK_LINK_SLOTS][NUM_LINK_CODES];
+    std::uint8_t levelBits[2][MAX_LEVEL_LENGTH + 1];
+};
+const NestAccelTables& nestAccelTables();
+
+// Adds a link to a: `byte` is its signature byte from NestAccelTables::byte, `levelBits` the
+// level bits row of the signature's kind, `length` the link's length. Lengths past the last
+// level and links without a byte add nothing.
+inline void addLinkToNestAccel(NestAccel& a, unsigned byte, const std::uint8_t* levelBits,
+                               unsigned length)
+{
+    if (length > MAX_LEVEL_LENGTH || byte == NEST_ACCEL_NO_BYTE) {
+        return;
+    }
+    a.bits[byte] = static_cast<std::uint8_t>(a.bits[byte] | levelBits[length]);
+}
+
 // n signatures with malloc (after freeing any previous array); null on failure.
 NestAccel* allocNestAccel(NestAccel*& p, unsigned n);
 void freeNestAccel(NestAccel*& p);
@@ -47,8 +72,6 @@ void setBit2Accel(NestAccel& a, unsigned ridgeClass, unsigned level, unsigned qu
 void calcNestAccel(bool addLevels, NestAccel& out, const ESK::Lot<short>* minutiae,
                    const ESK::Link* links, unsigned count, unsigned index,
                    const MinutiaePairSet& pairs);
-void calcAllNestAccel(bool addLevels, NestAccel* out, const ESK::Lot<short>* minutiae,
-                      const ESK::Link* links, unsigned count, const MinutiaePairSet& pairs);
 // Bits set in both: the population count of each 32-bit word of a AND b, summed. This is the
 // portable form; compNestAccel gives the same count, with SSE2 where the target has it.
 inline unsigned compNestAccelPortable(const NestAccel& a, const NestAccel& b)
@@ -66,6 +89,23 @@ inline unsigned compNestAccelPortable(const NestAccel& a, const NestAccel& b)
         n += (x * 0x01010101u) >> 24;
     }
     return n;
+}
+
+// The same count by 64-bit words with the compiler's population count. Meant for code built
+// for a processor with a population count instruction (one instruction a word): elsewhere the
+// compiler may make each word a library call.
+[[gnu::always_inline]] inline unsigned compNestAccelWords(const NestAccel& a, const NestAccel& b)
+{
+    const auto word = [&a, &b](int w) {
+        std::uint64_t x;
+        std::uint64_t y;
+        std::memcpy(&x, a.bits + 8 * w, 8);
+        std::memcpy(&y, b.bits + 8 * w, 8);
+        return static_cast<unsigned>(__builtin_popcountll(x & y));
+    };
+    // The four words written out: the loop is short enough that unrolled it keeps a in
+    // registers.
+    return word(0) + word(1) + word(2) + word(3);
 }
 
 #if defined(__SSE2__)

@@ -21,7 +21,7 @@ constexpr int LINK_ANGLE_TOL = 25; // neighbour angles and relative angles, degr
 constexpr int MAX_NEST_SIM = 65535;
 
 // Weight of a link pair's evidence by its link transition.
-int NcTransitionWeight(Transition t)
+constexpr int NcTransitionWeightOf(Transition t)
 {
     if (t == 0) {
         return 24;
@@ -36,6 +36,28 @@ int NcTransitionWeight(Transition t)
         return 2;
     }
     return 0;
+}
+
+struct NcTransitionWeights {
+    std::uint8_t weight[MPT + 1];
+};
+
+constexpr NcTransitionWeights NcMakeTransitionWeights()
+{
+    NcTransitionWeights w{};
+    for (Transition t = 0; t <= MPT; ++t) {
+        w.weight[t] = static_cast<std::uint8_t>(NcTransitionWeightOf(t));
+    }
+    return w;
+}
+
+constexpr NcTransitionWeights NC_TRANSITION_WEIGHTS = NcMakeTransitionWeights();
+
+// NcTransitionWeightOf by table: the weights of 0..MPT, nothing beyond.
+inline int NcTransitionWeight(Transition t)
+{
+    return static_cast<unsigned>(t) <= static_cast<unsigned>(MPT) ? NC_TRANSITION_WEIGHTS.weight[t]
+                                                                  : 0;
 }
 
 // Slot count of a link list, never beyond the slots it has.
@@ -70,6 +92,14 @@ const std::array<std::uint32_t, 4> NC_OPEN_TRANSITIONS = NcOpenTransitionTable()
 inline std::uint32_t NcOpenTransitions(int typeP, int typeG)
 {
     return NC_OPEN_TRANSITIONS[static_cast<std::size_t>(2 * typeP + typeG)];
+}
+
+// Whether transition t can relate probe nest np to gallery nest ng (isTransitionPossible).
+inline bool NcTransitionOpen(const Matcher100& m, int np, int ng, Transition t)
+{
+    return t >= 0 && t <= MPT &&
+           ((NcOpenTransitions(NcType(m.m_minutiaeP[np]), NcType(m.m_minutiaeG[ng])) >> t) & 1u) !=
+               0;
 }
 
 // The right-hand slots of a minutia of each type, bit k for slot k.
@@ -226,15 +256,20 @@ struct NcLinkCandidate {
     std::int8_t transition;
 };
 
+// Appends item to g as HitGroup::add would, when no item names either of its neighbours.
+[[gnu::always_inline]] inline void NcAppendHit(HitGroup& g, const HitItem& item)
+{
+    ZF_ASSERT(item.transition >= NT && item.transition <= MPT);
+    ZF_ASSERT(g.m_numItems < g.m_maxItems);
+    g.m_items[g.m_numItems++] = item;
+}
+
 // Puts item into g by the rules of add2hit, iP and iG being the first items naming its probe
 // and gallery neighbours (-1 for none).
 void NcPlaceHit(Matcher100& m, HitGroup& g, int iP, int iG, const HitItem& item, int np, int ng)
 {
     if (iP < 0 && iG < 0) {
-        // Neither is named yet: appended as HitGroup::add would.
-        ZF_ASSERT(item.transition >= NT && item.transition <= MPT);
-        ZF_ASSERT(g.m_numItems < g.m_maxItems);
-        g.m_items[g.m_numItems++] = item;
+        NcAppendHit(g, item);
         return;
     }
     const Transition t = item.transition;
@@ -284,8 +319,10 @@ void NcSortBySize(NestVirtSize* items, unsigned n)
         if (a < 0 || b < 0 || c < 0) {
             continue;
         }
-        const auto v =
-            static_cast<std::int64_t>(w * std::sqrt(static_cast<double>(c) * b * a) / 256.0);
+        // Each factor is below 2^16: the product is exact in 64 bits as it is in double
+        // precision, and is converted once.
+        const auto v = static_cast<std::int64_t>(
+            w * std::sqrt(static_cast<double>(static_cast<std::int64_t>(c) * b * a)) / 256.0);
         sum += v * NcTransitionWeight(item.transition);
     }
     if (qualitySum == 0 || g.m_numItems == 0) {
@@ -321,8 +358,7 @@ void NcSortBySize(NestVirtSize* items, unsigned n)
 
 bool Matcher100::isTransitionPossible(short np, short ng, Transition t) const
 {
-    return t >= 0 && t <= MPT &&
-           ((NcOpenTransitions(NcType(m_minutiaeP[np]), NcType(m_minutiaeG[ng])) >> t) & 1u) != 0;
+    return NcTransitionOpen(*this, np, ng, t);
 }
 
 bool Matcher100::checkAngle1(int nP, int np, int nG, int ng, short* angleDif)
@@ -508,27 +544,19 @@ void Matcher100::calcNestSimOfMarks(int np, int ng, HitGroup& g, const NestMarks
 void Matcher100::calcNestSimAlt(int np, int ng, HitGroup& g)
 {
     // The same similarity as calcNestSim without the final rules: every linked neighbour that
-    // no item names stays unexplained. Items name distinct neighbours on each side.
+    // no item names stays unexplained. Items name distinct neighbours on each side, each one
+    // a linked neighbour of its nest (compNestsAlt pairs only the slots of the neighbour
+    // sets): the unexplained weight is the neighbours' weight less the items' quality sum,
+    // and with that sum it makes the neighbours' weight.
     g.m_sim = 0;
     int sumQ = 0;
     const int hitProb = NcHitProbabilities(*this, g, sumQ);
     if (hitProb == 0) {
         return;
     }
-    const NestNeighbours& nP = m_neighboursP[np];
-    const NestNeighbours& nG = m_neighboursG[ng];
-    std::int64_t notHit = static_cast<std::int64_t>(nP.weight) + nG.weight;
-    for (int k = 0; k < g.m_numItems; ++k) {
-        const unsigned p = static_cast<std::uint16_t>(g.m_items[k].nP);
-        const unsigned q = static_cast<std::uint16_t>(g.m_items[k].nG);
-        if (p < MAX_NESTS && ((nP.mask[p / 64] >> (p % 64)) & 1u) != 0) {
-            notHit -= m_qualityWeightP[p];
-        }
-        if (q < MAX_NESTS && ((nG.mask[q / 64] >> (q % 64)) & 1u) != 0) {
-            notHit -= m_qualityWeightG[q];
-        }
-    }
-    const std::int64_t sim = static_cast<std::int64_t>(sumQ) * hitProb / (notHit + sumQ);
+    const std::int64_t weight =
+        static_cast<std::int64_t>(m_neighboursP[np].weight) + m_neighboursG[ng].weight;
+    const std::int64_t sim = static_cast<std::int64_t>(sumQ) * hitProb / weight;
     g.m_sim = static_cast<std::uint16_t>(sim < 0 ? 0 : (sim > MAX_NEST_SIM ? MAX_NEST_SIM : sim));
 }
 
@@ -596,10 +624,15 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
                 break;
             }
         }
-        NcPlaceHit(*this, g, iP, iG,
-                   HitItem{candidates[c].nP, candidates[c].nG, candidates[c].transition, distDif,
-                           candidates[c].minAngleDif, angleDif, 0},
-                   np, ng);
+        const NcLinkCandidate& cand = candidates[c];
+        const HitItem item{cand.nP,  cand.nG, cand.transition, distDif, cand.minAngleDif,
+                           angleDif, 0};
+        // Mostly neither neighbour is named yet, and the hit is appended here.
+        if (iP < 0 && iG < 0) {
+            NcAppendHit(g, item);
+        } else {
+            NcPlaceHit(*this, g, iP, iG, item, np, ng);
+        }
     }
     // 3. The similarity.
     calcNestSimAlt(np, ng, g);
@@ -615,28 +648,37 @@ void Matcher100::getMaxRightAndLeftLink(std::uint8_t type, const ESK::Link* link
         return;
     }
     // The last right and left slots (1 on) with a probe link, and those whose mapped gallery
-    // slot has one: the slots of each kind as bit sets, then their highest slots.
+    // slot has one; each limit is the smaller of the two. The slots of a kind are walked from
+    // the last one down to the first that has a link.
     const std::int32_t* map = TransitionMatrix[t];
     const int slotsG = NcSlots(*linkG);
-    std::uint64_t probe = 0;
-    std::uint64_t gallery = 0;
-    for (int k = 1; k < slots; ++k) {
-        const std::uint64_t bit = std::uint64_t{1} << k;
-        if (linkP->slot[k].code != 0) {
-            probe |= bit;
+    const auto last = [](std::uint64_t kind, auto hasLink) {
+        for (std::uint64_t s = kind; s != 0;) {
+            const int k = NcHighestSlot(s);
+            if (hasLink(k)) {
+                return k;
+            }
+            s &= ~(std::uint64_t{1} << k);
         }
+        return 0;
+    };
+    const auto probe = [linkP](int k) { return linkP->slot[k].code != 0; };
+    const auto gallery = [map, slotsG, linkG](int k) {
         const int gs = map[k];
-        if (gs >= 0 && gs < slotsG && (linkG->slot[gs].code & 15) != 0) {
-            gallery |= bit;
-        }
-    }
+        return gs >= 0 && gs < slotsG && (linkG->slot[gs].code & 15) != 0;
+    };
     const std::uint64_t rightSlots = NC_RIGHT_SLOTS[type & 1u];
-    const int rightP = NcHighestSlot(probe & rightSlots);
-    const int rightG = NcHighestSlot(gallery & rightSlots);
-    const int leftP = NcHighestSlot(probe & ~rightSlots);
-    const int leftG = NcHighestSlot(gallery & ~rightSlots);
-    right = rightP < rightG ? rightP : rightG;
-    left = leftP < leftG ? leftP : leftG;
+    const std::uint64_t used = ((std::uint64_t{1} << slots) - 1) & ~std::uint64_t{1};
+    const int rightP = last(rightSlots & used, probe);
+    if (rightP != 0) {
+        const int rightG = last(rightSlots & used, gallery);
+        right = rightP < rightG ? rightP : rightG;
+    }
+    const int leftP = last(~rightSlots & used, probe);
+    if (leftP != 0) {
+        const int leftG = last(~rightSlots & used, gallery);
+        left = leftP < leftG ? leftP : leftG;
+    }
 }
 
 void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/)
@@ -754,7 +796,6 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
             continue;
         }
         short minAngleDif = 0;
-        short angleDif = 0;
         checkMinAngles(m_minutiaeP[nP].angle, m_minutiaeG[nG].angle, group.m_rotation, m_wideP[nP],
                        m_wideG[nG] != 0, LINK_ANGLE_TOL, LINK_ANGLE_TOL, &minAngleDif);
         const int lP = m_pairSetP.getLen(np, nP);
@@ -765,7 +806,8 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
         if (dif <= distTol(m_errorLevel, lP < lG ? lP : lG) && larger != 0) {
             distDif = static_cast<short>(dif * 256 / larger);
         }
-        checkAngle1(nP, np, nG, ng, &angleDif);
+        const auto angleDif =
+            static_cast<short>(NcAngle1(*this, nP, np, nG, ng) * 256 / LINK_ANGLE_TOL);
         g.add(static_cast<short>(nP), static_cast<short>(nG), lt, distDif, minAngleDif, angleDif);
     }
     // 6. The similarity: excluded minutiae were never marked (a mark of the final rules is
@@ -783,19 +825,24 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
 HitGroup* HitGroupStore::take(unsigned count)
 {
     ZF_ASSERT(count <= MAX_NESTS);
+    // A block is made sure of when its first entry is taken: the others lie in it.
     // 1. The group.
     if (m_groupsUsed == GROUPS_PER_BLOCK) {
         ++m_groupBlock;
         m_groupsUsed = 0;
     }
-    NcEnsureBlock(m_groups, m_groupBlock, GROUPS_PER_BLOCK);
+    if (m_groupsUsed == 0) {
+        NcEnsureBlock(m_groups, m_groupBlock, GROUPS_PER_BLOCK);
+    }
     HitGroup* g = &m_groups[m_groupBlock][m_groupsUsed++];
     // 2. Its items, never split between blocks.
     if (m_itemsUsed + count > ITEMS_PER_BLOCK) {
         ++m_itemBlock;
         m_itemsUsed = 0;
     }
-    NcEnsureBlock(m_items, m_itemBlock, ITEMS_PER_BLOCK);
+    if (m_itemsUsed == 0) {
+        NcEnsureBlock(m_items, m_itemBlock, ITEMS_PER_BLOCK);
+    }
     *g = HitGroup{};
     g->m_items = &m_items[m_itemBlock][m_itemsUsed];
     g->m_maxItems = static_cast<std::uint8_t>(count);
@@ -852,7 +899,7 @@ HitGroup* Matcher100::getNestCompareResult(int np, int ng, Transition t, short& 
             }
             cell.rotation = static_cast<std::int16_t>(rotation);
         }
-        if (!isTransitionPossible(static_cast<short>(np), static_cast<short>(ng), t)) {
+        if (!NcTransitionOpen(*this, np, ng, t)) {
             return nullptr;
         }
         if (t >= NUM_CACHED_TRANSITIONS) {
@@ -1027,27 +1074,6 @@ int Matcher100::getQuadrant(int /*unused*/, const ESK::Lot<short>* minutia, cons
         quadrant = q;
     }
     return quadrant;
-}
-
-bool Matcher100::checkAngles(int np, int ng, int np2, int ng2)
-{
-    // Two pairs sharing a minutia have no segment to compare.
-    if (np == np2 || ng == ng2) {
-        return false;
-    }
-    const int rotation = nestRotation(np, ng);
-    const bool wide =
-        m_wideP[np] != 0 || m_wideG[ng] != 0 || m_wideP[np2] != 0 || m_wideG[ng2] != 0;
-    const int tol = wide ? 90 : 60;
-    const int dP = m_pairSetP.getAngle(np, np2);
-    const int dG = m_pairSetG.getAngle(ng, ng2);
-    if (m_pairSetP.getLen(np, np2) >= 2 * m_distUnit &&
-        m_pairSetG.getLen(ng, ng2) >= 2 * m_distUnit) {
-        return std::abs(wrap180(dP - dG - rotation)) <= tol;
-    }
-    const int sP = wrap180(dP - m_minutiaeP[np].angle);
-    const int sG = wrap180(dG - m_minutiaeG[ng].angle);
-    return (sP > 0 && sG > 0) || (sP < 0 && sG < 0);
 }
 
 bool Matcher100::isPairsCompatible(int np0, int ng0, int np, int ng, int rotation, bool wide)

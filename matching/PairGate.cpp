@@ -1,9 +1,10 @@
 // The gate through which every candidate pair enters a group: geometric and topological
-// agreement with the group's pairs, and the two rules by which a better candidate displaces
-// the pair (or pairs) it contradicts. Beside it, the growth of a group along the neighbour
-// links of its nests, and the table of pairs compatible with the current group from which
-// the expand groups grow, and the per-side neighbour sets and link quadrants read from the
-// links at load. Reads the nest comparison cache; throws MA_ERR_MEMORY or MyException from it.
+// agreement with the group's pairs (the quadrant check, with its angle test of unlinked
+// pairs), and the two rules by which a better candidate displaces the pair (or pairs) it
+// contradicts. Beside it, the growth of a group along the neighbour links of its nests, and
+// the table of pairs compatible with the current group from which the expand groups grow,
+// and the per-side neighbour sets, nest signatures and link quadrants read from the links at
+// load. Reads the nest comparison cache; throws MA_ERR_MEMORY or MyException from it.
 
 #include "matching/SearchHelpers.h"
 #include "matching/Matcher100.h"
@@ -18,6 +19,23 @@ namespace {
 constexpr int QUADRANT_MIN_LEN = 20;
 constexpr int QUADRANT_MAX_LEN = 200;
 constexpr std::uint16_t NO_CONFLICT = 0xFFFF;
+
+// checkAngles of candidate (np, ng) against pair (np2, ng2), the two sharing no minutia, from
+// what the caller knows: the candidate's nest rotation, whether either of its minutiae is wide,
+// and the lengths lP (np to np2) and lG (ng to ng2).
+[[gnu::always_inline]] inline bool PgCheckAngles(Matcher100& m, int np, int ng, int np2, int ng2,
+                                                 int rotation, bool wideNest, int lP, int lG)
+{
+    const int dP = m.m_pairSetP.getAngle(np, np2);
+    const int dG = m.m_pairSetG.getAngle(ng, ng2);
+    if (lP >= 2 * m.m_distUnit && lG >= 2 * m.m_distUnit) {
+        const bool wide = wideNest || m.m_wideP[np2] != 0 || m.m_wideG[ng2] != 0;
+        return std::abs(wrap180(dP - dG - rotation)) <= (wide ? 90 : 60);
+    }
+    const int sP = wrap180(dP - m.m_minutiaeP[np].angle);
+    const int sG = wrap180(dG - m.m_minutiaeG[ng].angle);
+    return (sP > 0 && sG > 0) || (sP < 0 && sG < 0);
+}
 
 // Quadrant (-1: none) and ridge count of an entry of the link quadrant table.
 inline int PgQuadrant(std::uint8_t e, int& ridgeCount)
@@ -245,6 +263,17 @@ int Matcher100::tryAdd2curGroupWithReplacement1(GroupEx* group, int np, int ng, 
     return static_cast<int>(replacePos);
 }
 
+bool Matcher100::checkAngles(int np, int ng, int np2, int ng2)
+{
+    // Two pairs sharing a minutia have no segment to compare.
+    if (np == np2 || ng == ng2) {
+        return false;
+    }
+    return PgCheckAngles(*this, np, ng, np2, ng2, nestRotation(np, ng),
+                         m_wideP[np] != 0 || m_wideG[ng] != 0, m_pairSetP.getLen(np, np2),
+                         m_pairSetG.getLen(ng, ng2));
+}
+
 bool Matcher100::checkQuadrants(GroupEx* group, int np, int ng, Transition /*t*/,
                                 NumSet<unsigned>& skip, std::size_t start,
                                 NumSet<unsigned>& conflicts, std::size_t maxConflicts)
@@ -255,6 +284,9 @@ bool Matcher100::checkQuadrants(GroupEx* group, int np, int ng, Transition /*t*/
     }
     ZF_ASSERT(np >= 0 && np < m_numNestP && ng >= 0 && ng < m_numNestG);
     const bool latent = isLatent();
+    // What the angle test of unlinked pairs needs of the candidate.
+    const int rotation = nestRotation(np, ng);
+    const bool wideNest = m_wideP[np] != 0 || m_wideG[ng] != 0;
     int sum = 0;
     int agreeing = 0;
     // 2. Pair by pair.
@@ -280,7 +312,7 @@ bool Matcher100::checkQuadrants(GroupEx* group, int np, int ng, Transition /*t*/
         const int d = std::abs(rcP - rcG);
         bool agrees;
         if (qP == -1 || qG == -1) {
-            agrees = checkAngles(np, ng, pair.np, pair.ng);
+            agrees = PgCheckAngles(*this, np, ng, pair.np, pair.ng, rotation, wideNest, lP, lG);
         } else if (latent && d > 3) {
             continue;
         } else if (!latent && d > 2) {
@@ -355,20 +387,29 @@ void Matcher100::buildLinkTables(bool isP)
     // quality weight) and the slots that link another minutia. The link-quadrant row is the
     // answer of getQuadrant for every neighbour at once: the slots naming a neighbour are
     // taken in order, and the first whose quadrant differs from an earlier one settles it
-    // (quadrant -1 with that slot's ridge count).
+    // (quadrant -1 with that slot's ridge count). The nest signature (calcNestAccel, the
+    // probe's with the neighbouring levels) takes the links that reach another minutia.
     static const LqTable table = LqMakeTable();
+    const NestAccelTables& accelTables = nestAccelTables();
+    const std::uint8_t* levelBits = accelTables.levelBits[isP ? 1 : 0];
     constexpr std::uint8_t NOT_LINKED = 16 << 3; // quadrant -1, ridge count 0
     const int count = isP ? m_numNestP : m_numNestG;
     const ESK::Sign* minutiae = isP ? m_minutiaeP : m_minutiaeG;
     const ESK::Link* links = isP ? m_linksP : m_linksG;
     const std::uint16_t* weights = isP ? m_qualityWeightP : m_qualityWeightG;
     NestNeighbours* neighbours = isP ? m_neighboursP : m_neighboursG;
+    NestAccel* accel = isP ? m_accelP : m_accelG;
+    const MinutiaePairSet& pairs = isP ? m_pairSetP : m_pairSetG;
     for (int i = 0; i < count; ++i) {
         NestNeighbours n{};
+        NestAccel a{};
         std::uint8_t* row = m_linkQuadrant[isP ? 0 : 1][i];
         std::memset(row, NOT_LINKED, static_cast<std::size_t>(count));
         std::uint64_t settled[4] = {};
-        const std::uint8_t(*entries)[NUM_LINK_CODES] = table.entry[minutiae[i].type == 1 ? 1 : 0];
+        const int type = minutiae[i].type == 1 ? 1 : 0;
+        const std::uint8_t(*entries)[NUM_LINK_CODES] = table.entry[type];
+        const std::uint8_t(*slotBytes)[NUM_LINK_CODES] = accelTables.byte[type];
+        const PairItem* lengths = pairs.m_items[i];
         const ESK::Link& link = links[i];
         const int slots = link.count < ESK::ESK_LINK_SLOTS ? link.count : ESK::ESK_LINK_SLOTS;
         for (int k = 0; k < slots; ++k) {
@@ -378,9 +419,13 @@ void Matcher100::buildLinkTables(bool isP)
             if (code == 0 || j >= static_cast<unsigned>(count)) {
                 continue;
             }
-            // 1. The neighbour set.
+            // 1. The neighbour set and the signature.
             if ((code & 15) != 0 && j != static_cast<unsigned>(i)) {
                 n.slots |= std::uint64_t{1} << k;
+                if (code < NUM_LINK_CODES) {
+                    addLinkToNestAccel(a, slotBytes[k][code], levelBits,
+                                       static_cast<unsigned>(lengths[j].len));
+                }
             }
             const unsigned word = j / 64;
             const std::uint64_t bit = std::uint64_t{1} << (j % 64);
@@ -406,6 +451,7 @@ void Matcher100::buildLinkTables(bool isP)
             row[j] = e;
         }
         neighbours[i] = n;
+        accel[i] = a;
     }
 }
 
@@ -618,20 +664,28 @@ void Matcher100::findAllCompatiblePairs()
     // direction test comes first, then the pairs one by one.
     const bool strict = maxConflicts == 0 && group->getNumItems() != 0;
     // 3. Every free probe minutia against every free gallery minutia, the area scales around
-    // the probe minutiae worked out together.
+    // the free probe minutiae worked out together.
     if (numFreeG == 0) {
         return;
     }
     ZF_ASSERT(m_numNestP <= MAX_NESTS);
+    std::uint8_t freeP[MAX_NESTS];
+    ESK::Sign freePoints[MAX_NESTS];
+    int numFreeP = 0;
+    for (int np = 0; np < m_numNestP; ++np) {
+        if (m_inGroupP[np] == 0 && m_strongExcludeP[np] == 0) {
+            freeP[numFreeP] = static_cast<std::uint8_t>(np);
+            freePoints[numFreeP] = m_minutiaeP[np];
+            ++numFreeP;
+        }
+    }
     int scaleX[MAX_NESTS];
     int scaleY[MAX_NESTS];
-    getAreaScales(group, m_minutiaeP, m_numNestP, scaleX, scaleY, true);
-    for (int np = 0; np < m_numNestP; ++np) {
-        if (m_inGroupP[np] != 0 || m_strongExcludeP[np] != 0) {
-            continue;
-        }
-        const int sx = scaleX[np];
-        const int sy = scaleY[np];
+    getAreaScales(group, freePoints, numFreeP, scaleX, scaleY, true);
+    for (int p = 0; p < numFreeP; ++p) {
+        const int np = freeP[p];
+        const int sx = scaleX[p];
+        const int sy = scaleY[p];
         const bool scaled = sx != 0 && sy != 0;
         if (scaled && !aligned) {
             group->recalcData();
@@ -656,7 +710,8 @@ void Matcher100::findAllCompatiblePairs()
         angleWindowMask(freeAngle, m_wideP[np] != 0 ? wideLimit : freeLimit, padded, turnedP, mask);
         std::uint8_t candidates[MAX_NESTS];
         int numCandidates = 0;
-        for (int w = 0; w < 4; ++w) {
+        const int words = (padded + 63) / 64; // the words the free list reaches
+        for (int w = 0; w < words; ++w) {
             for (std::uint64_t m = mask[w]; m != 0; m &= m - 1) {
                 candidates[numCandidates++] = freeG[64 * w + __builtin_ctzll(m)];
             }

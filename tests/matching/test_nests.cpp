@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -308,8 +309,9 @@ TEST(NestSelection, BestNestsAreThePairsReachingTheThreshold)
 
 TEST(NestSelection, SharedBitCountAgreesWithEveryForm)
 {
-    // The count of the build (SSE2 on x86) and the portable one against bit-by-bit counting,
-    // on edge patterns (bits at every byte and word boundary) and pseudo-random ones.
+    // The count of the build (SSE2 on x86), the portable one and the one by 64-bit words (the
+    // signature pass's where the processor has POPCNT) against bit-by-bit counting, on edge
+    // patterns (bits at every byte and word boundary) and pseudo-random ones.
     const auto naive = [](const NestAccel& a, const NestAccel& b) {
         unsigned n = 0;
         for (int k = 0; k < 256; ++k) {
@@ -338,6 +340,7 @@ TEST(NestSelection, SharedBitCountAgreesWithEveryForm)
             const unsigned want = naive(a, b);
             ASSERT_EQ(compNestAccelPortable(a, b), want);
             ASSERT_EQ(compNestAccel(a, b), want);
+            ASSERT_EQ(compNestAccelWords(a, b), want);
         }
     }
 }
@@ -381,6 +384,55 @@ TEST(NestPredicates, QuadrantsKeptAtLoading)
     EXPECT_EQ(m->linkQuadrant(true, 0, 1, rc), 1);
     EXPECT_EQ(m->linkQuadrant(true, 0, 4, rc), -1);
     EXPECT_EQ(rc, 0);
+}
+
+TEST(NestPredicates, RightAndLeftLinkLimitsFollowTheirDefinition)
+{
+    // Pseudo-random link lists (fixed seed) of every length, sparse and dense, against the
+    // definition: the last right-hand (and other) slot from 1 on with a probe link, the same
+    // for the gallery slot each probe slot maps to, and the smaller of the two.
+    setDefaultTransitionMatrix();
+    auto m = std::make_unique<Matcher100>();
+    std::uint32_t state = 777;
+    const auto next = [&state](std::uint32_t n) {
+        state = state * 1664525u + 1013904223u;
+        return (state >> 16) % n;
+    };
+    int cases = 0;
+    for (int round = 0; round < 400; ++round) {
+        ESK::Link links[2] = {};
+        for (ESK::Link& l : links) {
+            l.count = static_cast<std::uint8_t>(next(ESK::ESK_LINK_SLOTS + 1));
+            const std::uint32_t fill = 1 + next(4); // one slot in fill has a link
+            for (int k = 0; k < l.count; ++k) {
+                l.slot[k].code = static_cast<std::uint8_t>(next(fill) == 0 ? next(24) : 0);
+            }
+        }
+        for (int type = 0; type < 2; ++type) {
+            for (Transition t = 0; t < TL_3; ++t) {
+                SCOPED_TRACE(testing::Message() << round << " " << type << " " << t);
+                int want[2][2] = {}; // [right, left][probe, gallery]
+                for (int k = 1; k < std::min<int>(links[0].count, ESK::ESK_LINK_SLOTS); ++k) {
+                    const int side = isRightLink[type][k] != 0 ? 0 : 1;
+                    if (links[0].slot[k].code != 0) {
+                        want[side][0] = k;
+                    }
+                    const int gs = TransitionMatrix[t][k];
+                    if (gs >= 0 && gs < links[1].count && (links[1].slot[gs].code & 15) != 0) {
+                        want[side][1] = k;
+                    }
+                }
+                int right = -1;
+                int left = -1;
+                m->getMaxRightAndLeftLink(static_cast<std::uint8_t>(type), &links[0], &links[1], t,
+                                          right, left);
+                EXPECT_EQ(right, std::min(want[0][0], want[0][1]));
+                EXPECT_EQ(left, std::min(want[1][0], want[1][1]));
+                ++cases;
+            }
+        }
+    }
+    EXPECT_EQ(cases, 400 * 2 * TL_3);
 }
 
 TEST(NestPredicates, CentralPairAndDirections)

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <set>
 #include <vector>
@@ -114,6 +115,20 @@ void CheckLoadOnBothSides()
             }
         }
         EXPECT_TRUE(symmetric);
+        // The signatures made with the link tables are calcNestAccel's, the probe's with the
+        // neighbouring levels.
+        bool sameSignatures = true;
+        for (int i = 0; i < want; ++i) {
+            NestAccel p;
+            NestAccel g;
+            calcNestAccel(true, p, m->m_minutiaeP, m->m_linksP, static_cast<unsigned>(want),
+                          static_cast<unsigned>(i), m->m_pairSetP);
+            calcNestAccel(false, g, m->m_minutiaeG, m->m_linksG, static_cast<unsigned>(want),
+                          static_cast<unsigned>(i), m->m_pairSetG);
+            sameSignatures = sameSignatures && std::memcmp(&p, &m->m_accelP[i], sizeof p) == 0 &&
+                             std::memcmp(&g, &m->m_accelG[i], sizeof g) == 0;
+        }
+        EXPECT_TRUE(sameSignatures);
         // A print against itself: every nest pair lies within the rotation limit.
         EXPECT_EQ(m->compareAllNestAccel(), want * want);
         zftest::ExpectLoadedQuadrants(*m);
