@@ -5,6 +5,7 @@
 // background). Work layer 240 of level 1 is deleted. Throws WZ_NO_LAYER.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/FixedMath.h"
 #include "extraction/engine/RankRow.h"
 #include "extraction/engine/WalkRecord.h"
 #include "extraction/engine/codes.h"
@@ -100,9 +101,8 @@ constexpr int LargestCount(const unsigned char (&hw)[18][10])
     return largest;
 }
 
-// (n + c / 2) / c for 0 <= n <= 255 c by n ceil(2^32 / c) >> 32: with m c = 2^32 + e and
-// 0 <= e < c the quotient is exact while (n + c / 2) e < 2^32, which c < 4096 ensures.
-constexpr int MAX_INVERSE_COUNT = 4095;
+// (n + c / 2) / c for 0 <= n <= 255 c by a multiply with InverseCeil32(c), exact for c <= 4096.
+constexpr int MAX_INVERSE_COUNT = 4096;
 static_assert(LargestCount(Hw_normal) <= MAX_INVERSE_COUNT &&
               LargestCount(Hw_quick) <= MAX_INVERSE_COUNT);
 
@@ -364,10 +364,7 @@ __attribute__((noinline)) void FiHarmMake(FilterWork& f, int period, int a, cons
     }
     in.scale = in.count == 0 ? 0 : QuadScale(in.count);
     in.shift = in.count == 0 ? 0 : QuadShift(in.count);
-    in.inverse = in.count == 0
-                     ? 0
-                     : ((std::uint64_t{1} << 32) + static_cast<std::uint64_t>(in.count) - 1) /
-                           static_cast<std::uint64_t>(in.count);
+    in.inverse = in.count == 0 ? 0 : InverseCeil32(in.count);
 }
 
 // Harmonic window of block b, made on the first use of its period and direction.
