@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -175,18 +176,29 @@ public:
 
     const SStep* Walk(int angle, int length)
     {
-        const int a = Mod360(angle);
-        Entry& e = m_table[static_cast<std::size_t>(length) * 360 + a];
+        const int index = length * 360 + Mod360(angle);
+        Entry& e = m_table[static_cast<std::size_t>(index)];
         if (e.steps == nullptr) {
-            e.steps = m_record.Walk(a, length, 0);
+            e.steps = m_record.Walk(index % 360, length, 0);
             for (const SStep* s = e.steps; s->off != 0; ++s) {
                 e.end = s->off;
             }
         } else {
             m_skipped += e.end;
         }
-        m_lastAngle = a;
-        m_lastLength = length;
+        m_last = index;
+        return e.steps;
+    }
+
+    // The table index of the walk Walk(angle, length) asked for last.
+    int Last() const { return m_last; }
+
+    // Walk again the walk of table index `index`, made before: a repeat.
+    const SStep* Again(int index)
+    {
+        const Entry& e = m_table[static_cast<std::size_t>(index)];
+        m_skipped += e.end;
+        m_last = index;
         return e.steps;
     }
 
@@ -194,9 +206,9 @@ public:
     // one is walked through the record again (its end offset is then counted there).
     void Finish(Coral& walker)
     {
-        if (m_lastLength >= 0) {
-            m_record.Walk(m_lastAngle, m_lastLength, 0);
-            m_skipped -= m_table[static_cast<std::size_t>(m_lastLength) * 360 + m_lastAngle].end;
+        if (m_last >= 0) {
+            m_record.Walk(m_last % 360, m_last / 360, 0);
+            m_skipped -= m_table[static_cast<std::size_t>(m_last)].end;
         }
         m_record.Finish();
         if (walker.m_walk[0] != nullptr) {
@@ -212,8 +224,7 @@ private:
     WalkRecord& m_record;
     std::vector<Entry> m_table;
     std::ptrdiff_t m_skipped = 0;
-    int m_lastAngle = 0;
-    int m_lastLength = -1;
+    int m_last = -1; // table index: length * 360 + angle
 };
 
 // Pixels waiting for the weighted rank mean of their nine values along the rays, which is
@@ -299,6 +310,21 @@ struct FilterWork {
     // period code and direction (0..359), on first use.
     std::vector<Window> windows[MAX_CODE + 1];
     std::vector<unsigned char> known[MAX_CODE + 1];
+    // Per level-1 block, its walks (table indices of FilterWalks) across the ridges and along
+    // them and its harmonic window, found on the block's first pass and walked again after.
+    std::unique_ptr<int[]> harmWalk;
+    std::unique_ptr<int[]> ray1Walk;
+    std::unique_ptr<int[]> ray2Walk;
+    std::unique_ptr<const Window*[]> harmWindow;
+};
+
+// A level-1 block of the enhancement loop: its index, column and row, and whether it lies on
+// the border of the harmonic pass or of the smoothing pass.
+struct FiBlock {
+    int b;
+    int x, y;
+    bool harmEdge;
+    bool evenEdge;
 };
 
 bool Inside(const FilterWork& f, int x, int y)
@@ -379,6 +405,15 @@ inline void FiHarm(FilterWork& f, int b)
         FiHarmMake(f, period, a, normal);
     }
     f.window = &f.windows[period][a];
+    f.harmWalk[b] = f.walks->Last();
+    f.harmWindow[b] = f.window;
+}
+
+// FiHarm of a block that has been through it: the same walk again and the window it found.
+inline void FiHarmAgain(FilterWork& f, int b)
+{
+    f.walks->Again(f.harmWalk[b]);
+    f.window = f.harmWindow[b];
 }
 
 // Pixel at `at` minus the harmonic mean of its window across the ridges, all inside the image.
@@ -405,8 +440,9 @@ __attribute__((always_inline)) inline __m128i Quad(const unsigned char* p, std::
     std::uint16_t bottom;
     std::memcpy(&top, p, sizeof top);
     std::memcpy(&bottom, p + w, sizeof bottom);
-    const std::uint32_t both = top | static_cast<std::uint32_t>(bottom) << 16;
-    return _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(both)), _mm_setzero_si128());
+    // The bottom pair goes straight into the second 16-bit lane (a load into the lane).
+    const __m128i both = _mm_insert_epi16(_mm_cvtsi32_si128(top), bottom, 1);
+    return _mm_unpacklo_epi8(both, _mm_setzero_si128());
 }
 
 // HarmonicInner of the four pixels of the 2 x 2 block at `at` (rows w apart), in Quad's order.
@@ -464,7 +500,16 @@ void FiRays(FilterWork& f, int b, int length)
     const int n = NormalAngle(f, b);
     const int c = f.bend[b] / 5;
     f.ray1 = f.walks->Walk(n + 90 - c, length);
+    f.ray1Walk[b] = f.walks->Last();
     f.ray2 = f.walks->Walk(n - 90 + c, length);
+    f.ray2Walk[b] = f.walks->Last();
+}
+
+// FiRays of a block that has been through it: the same walks again.
+void FiRaysAgain(FilterWork& f, int b)
+{
+    f.ray1 = f.walks->Again(f.ray1Walk[b]);
+    f.ray2 = f.walks->Again(f.ray2Walk[b]);
 }
 
 // Weights by rank: nine values (rays, 3 x 3) and seven (quick rays).
@@ -568,6 +613,10 @@ void Codex::Filter(int)
     f.side = Layer(48, BLOCK_LEVEL);
     f.bend = Layer(49, BLOCK_LEVEL);
     f.code = Layer(56, BLOCK_LEVEL);
+    f.harmWalk.reset(new int[l1.size]);
+    f.ray1Walk.reset(new int[l1.size]);
+    f.ray2Walk.reset(new int[l1.size]);
+    f.harmWindow.reset(new const Window*[l1.size]);
     const unsigned char* rel = Layer(145, BLOCK_LEVEL);
     const unsigned char* fg = Layer(128, BLOCK_LEVEL);
     const unsigned char* sing = Layer(129, BLOCK_LEVEL);
@@ -643,9 +692,11 @@ void Codex::Filter(int)
     };
 
     // Runs put(offset, d) with the harmonic difference d of each pixel of block (x, y) of img,
-    // by the window FiHarm resolved.
-    auto harmonicBlock = [&](int x, int y, const unsigned char* img, auto put) {
-        if (border(x, y, HARM_BORDER)) {
+    // by the window FiHarm resolved; `edge` when the block lies on the harmonic border.
+    auto harmonicBlock = [&](int x, int y, bool edge, const unsigned char* img, auto put)
+        __attribute__((always_inline))
+    {
+        if (edge) {
             forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
                 put(o, HarmonicEdge(f, img, xx, yy));
             });
@@ -670,71 +721,88 @@ void Codex::Filter(int)
             });
     };
 
-    // 3. Enhancement iterations.
-    bool changed = true;
-    for (int iter = 0; iter < MAX_ITERATIONS && changed; ++iter) {
+    // The enhanced value of a harmonic difference d (-255..255), Ran[NEUTRAL + d / 2], at d + 255.
+    unsigned char enhanced[511];
+    for (int d = -255; d <= 255; ++d) {
+        enhanced[d + 255] = static_cast<unsigned char>(m_rank.Ran[NEUTRAL + d / 2]);
+    }
+
+    // 3. Enhancement iterations over the blocks still enhanced, in raster order: every block at
+    // first; a block leaves once stopped (a stopped block takes no part in either pass).
+    std::vector<FiBlock> active;
+    active.reserve(l1.size);
+    for (int y = 0; y < h1; ++y) {
+        for (int x = 0; x < w1; ++x) {
+            active.push_back(
+                {y * w1 + x, x, y, border(x, y, HARM_BORDER), border(x, y, EVEN_BORDER)});
+        }
+    }
+    for (int iter = 0; iter < MAX_ITERATIONS && !active.empty(); ++iter) {
         const unsigned char* in = iter == 0 ? src : l7;
         // 3a. Harmonic pass into 6.
-        for (int y = 0; y < h1; ++y) {
-            for (int x = 0; x < w1; ++x) {
-                const int b = y * w1 + x;
-                const int c = f.cls[b];
-                if (c == CLASS_BACKGROUND) {
-                    forBlock(x, y, [&](int, int, std::ptrdiff_t o) { l6[o] = NEUTRAL; });
-                } else if (c == CLASS_RIDGES || c == CLASS_SINGULAR) {
-                    FiHarm(f, b);
-                    harmonicBlock(
-                        x, y, in, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
-                            l6[o] = static_cast<unsigned char>(m_rank.Ran[NEUTRAL + d / 2]);
-                        });
-                }
-            }
-        }
-        changed = false;
-        // 3b. Smoothing pass into 7; blocks whose order is used up stop.
-        for (int y = 0; y < h1; ++y) {
-            for (int x = 0; x < w1; ++x) {
-                const int b = y * w1 + x;
-                const int c = f.cls[b];
-                if ((c & STOPPED) != 0) {
-                    continue;
-                }
-                const bool edge = border(x, y, EVEN_BORDER);
-                if (c == CLASS_RIDGES) {
-                    FiRays(f, b, edge ? PeriodCode(f, b) / 2 + 1 : 8);
-                    if (edge) {
-                        forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
-                            l7[o] = static_cast<unsigned char>(FiLine(f, l6, xx, yy));
-                        });
-                    } else if (quick) {
-                        forBlock(x, y, [&](int, int, std::ptrdiff_t o) { FiRayi(f, l6, o, l7); });
-                    } else {
-                        std::ptrdiff_t off[8];
-                        FiRayOffsets(f, off);
-                        if (pairs) {
-                            batch.AddQuad(
-                                l6, static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0 + colStart[x],
-                                f.W0, off, l7);
-                        } else {
-                            forBlock(x, y, [&](int, int, std::ptrdiff_t o) {
-                                batch.Add(l6, o, off, l7);
-                            });
-                        }
-                    }
-                } else if (c == CLASS_BACKGROUND) {
-                    forBlock(x, y, [&](int, int, std::ptrdiff_t o) { l7[o] = l6[o]; });
-                } else if (c == CLASS_SINGULAR) {
-                    forBlock(x, y, [&](int, int, std::ptrdiff_t o) {
-                        l7[o] = static_cast<unsigned char>(FiIndi(f, l6, o));
-                    });
-                }
-                if (c == CLASS_BACKGROUND || f.order[b] <= iter) {
-                    f.cls[b] = static_cast<unsigned char>(c | STOPPED);
+        for (const FiBlock& blk : active) {
+            const int c = f.cls[blk.b];
+            if (c == CLASS_BACKGROUND) {
+                forBlock(blk.x, blk.y, [&](int, int, std::ptrdiff_t o) { l6[o] = NEUTRAL; });
+            } else if (c == CLASS_RIDGES || c == CLASS_SINGULAR) {
+                if (iter == 0) {
+                    FiHarm(f, blk.b);
                 } else {
-                    changed = true;
+                    FiHarmAgain(f, blk.b);
                 }
+                harmonicBlock(
+                    blk.x, blk.y, blk.harmEdge,
+                    in, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
+                        l6[o] = enhanced[d + 255];
+                    });
             }
         }
+        // 3b. Smoothing pass into 7; blocks whose order is used up stop.
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < active.size(); ++i) {
+            const FiBlock blk = active[i];
+            const int x = blk.x;
+            const int y = blk.y;
+            const int b = blk.b;
+            const int c = f.cls[b];
+            if (c == CLASS_RIDGES) {
+                if (iter == 0) {
+                    FiRays(f, b, blk.evenEdge ? PeriodCode(f, b) / 2 + 1 : 8);
+                } else {
+                    FiRaysAgain(f, b);
+                }
+                if (blk.evenEdge) {
+                    forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
+                        l7[o] = static_cast<unsigned char>(FiLine(f, l6, xx, yy));
+                    });
+                } else if (quick) {
+                    forBlock(x, y, [&](int, int, std::ptrdiff_t o) { FiRayi(f, l6, o, l7); });
+                } else {
+                    std::ptrdiff_t off[8];
+                    FiRayOffsets(f, off);
+                    if (pairs) {
+                        batch.AddQuad(l6,
+                                      static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0 + colStart[x],
+                                      f.W0, off, l7);
+                    } else {
+                        forBlock(x, y,
+                                 [&](int, int, std::ptrdiff_t o) { batch.Add(l6, o, off, l7); });
+                    }
+                }
+            } else if (c == CLASS_BACKGROUND) {
+                forBlock(x, y, [&](int, int, std::ptrdiff_t o) { l7[o] = l6[o]; });
+            } else if (c == CLASS_SINGULAR) {
+                forBlock(x, y, [&](int, int, std::ptrdiff_t o) {
+                    l7[o] = static_cast<unsigned char>(FiIndi(f, l6, o));
+                });
+            }
+            if (c == CLASS_BACKGROUND || f.order[b] <= iter) {
+                f.cls[b] = static_cast<unsigned char>(c | STOPPED);
+            } else {
+                active[kept++] = blk;
+            }
+        }
+        active.resize(kept);
         batch.Flush(l7);
     }
 
@@ -749,9 +817,10 @@ void Codex::Filter(int)
             if (c == CLASS_BACKGROUND) {
                 forBlock(x, y, [&](int, int, std::ptrdiff_t o) { l4[o] = l5[o] = BACKGROUND; });
             } else if (c == CLASS_RIDGES || c == CLASS_SINGULAR) {
-                FiHarm(f, b);
+                FiHarmAgain(f, b);
                 harmonicBlock(
-                    x, y, l7, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
+                    x, y, border(x, y, HARM_BORDER),
+                    l7, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
                         l4[o] = l5[o] = d < 0 ? RIDGE : VALLEY;
                     });
             }
