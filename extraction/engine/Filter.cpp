@@ -237,16 +237,18 @@ struct RankBatch {
     std::ptrdiff_t at[SIZE];
     int count = 0;
 
-    // Adds the pixel at offset o with its eight ray values at offsets `off` from it (ray 1 and
-    // ray 2 in turn); a full batch is taken at once.
+    // Adds the pixel at offset o with its eight ray values, the first four steps of ray 1 and
+    // ray 2 in turn; a full batch is taken at once.
     __attribute__((always_inline)) void Add(const unsigned char* img, std::ptrdiff_t o,
-                                            const std::ptrdiff_t (&off)[8], unsigned char* dst)
+                                            const SStep* ray1, const SStep* ray2,
+                                            unsigned char* dst)
     {
         const int n = count;
         planes[0][n] = img[o];
-#pragma GCC unroll 8
-        for (int i = 0; i < 8; ++i) {
-            planes[i + 1][n] = img[o + off[i]];
+#pragma GCC unroll 4
+        for (int i = 0; i < 4; ++i) {
+            planes[2 * i + 1][n] = img[o + ray1[i].off];
+            planes[2 * i + 2][n] = img[o + ray2[i].off];
         }
         at[n] = o;
         if (++count == SIZE) {
@@ -258,8 +260,8 @@ struct RankBatch {
     // o + 1, o + w, o + w + 1), two bytes of a row at a time. The count stays a multiple of 4
     // when only blocks are added.
     __attribute__((always_inline)) void AddQuad(const unsigned char* img, std::ptrdiff_t o,
-                                                std::ptrdiff_t w, const std::ptrdiff_t (&off)[8],
-                                                unsigned char* dst)
+                                                std::ptrdiff_t w, const SStep* ray1,
+                                                const SStep* ray2, unsigned char* dst)
     {
         ZF_ASSERT(count % 4 == 0);
         const int n = count;
@@ -268,9 +270,10 @@ struct RankBatch {
             std::memcpy(plane + n + 2, p + w, 2);
         };
         copy(planes[0], img + o);
-#pragma GCC unroll 8
-        for (int i = 0; i < 8; ++i) {
-            copy(planes[i + 1], img + o + off[i]);
+#pragma GCC unroll 4
+        for (int i = 0; i < 4; ++i) {
+            copy(planes[2 * i + 1], img + o + ray1[i].off);
+            copy(planes[2 * i + 2], img + o + ray2[i].off);
         }
         at[n] = o;
         at[n + 1] = o + 1;
@@ -530,15 +533,6 @@ void FiRayi(const FilterWork& f, const unsigned char* img, std::ptrdiff_t at, un
     dst[at] = static_cast<unsigned char>(Codex::RankMean(v, 7, kSeven, 4));
 }
 
-// The offsets of the first four steps of ray 1 and ray 2, in turn, as RankBatch::Add takes them.
-void FiRayOffsets(const FilterWork& f, std::ptrdiff_t (&off)[8])
-{
-    for (int i = 0; i < 4; ++i) {
-        off[2 * i] = f.ray1[i].off;
-        off[2 * i + 1] = f.ray2[i].off;
-    }
-}
-
 // Border smoothing: mean of the centre and each ray's steps up to its first step outside.
 int FiLine(const FilterWork& f, const unsigned char* img, int x, int y)
 {
@@ -652,9 +646,10 @@ void Codex::Filter(int)
     unsigned char* l6 = Layer(6, 0);
     unsigned char* l7 = Layer(7, 0);
     const int k = l1.scale / l0.scale;
-    auto border = [w1, h1](int x, int y, int width) {
-        return x < width || y < width || x >= w1 - width || y >= h1 - width;
-    };
+    // Whether block column x (row y) lies within `width` blocks of the left or right (top or
+    // bottom) edge: a block on either lies on the border of that width.
+    auto edgeCol = [w1](int x, int width) { return x < width || x >= w1 - width; };
+    auto edgeRow = [h1](int y, int width) { return y < width || y >= h1 - width; };
     // The level-0 columns [colStart, colEnd) of every block column, rows likewise.
     std::vector<int> colStart(static_cast<std::size_t>(w1));
     std::vector<int> colEnd(colStart.size());
@@ -732,9 +727,11 @@ void Codex::Filter(int)
     std::vector<FiBlock> active;
     active.reserve(l1.size);
     for (int y = 0; y < h1; ++y) {
+        const bool harmRow = edgeRow(y, HARM_BORDER);
+        const bool evenRow = edgeRow(y, EVEN_BORDER);
         for (int x = 0; x < w1; ++x) {
-            active.push_back(
-                {y * w1 + x, x, y, border(x, y, HARM_BORDER), border(x, y, EVEN_BORDER)});
+            active.push_back({y * w1 + x, x, y, harmRow || edgeCol(x, HARM_BORDER),
+                              evenRow || edgeCol(x, EVEN_BORDER)});
         }
     }
     for (int iter = 0; iter < MAX_ITERATIONS && !active.empty(); ++iter) {
@@ -778,15 +775,14 @@ void Codex::Filter(int)
                 } else if (quick) {
                     forBlock(x, y, [&](int, int, std::ptrdiff_t o) { FiRayi(f, l6, o, l7); });
                 } else {
-                    std::ptrdiff_t off[8];
-                    FiRayOffsets(f, off);
                     if (pairs) {
                         batch.AddQuad(l6,
                                       static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0 + colStart[x],
-                                      f.W0, off, l7);
+                                      f.W0, f.ray1, f.ray2, l7);
                     } else {
-                        forBlock(x, y,
-                                 [&](int, int, std::ptrdiff_t o) { batch.Add(l6, o, off, l7); });
+                        forBlock(x, y, [&](int, int, std::ptrdiff_t o) {
+                            batch.Add(l6, o, f.ray1, f.ray2, l7);
+                        });
                     }
                 }
             } else if (c == CLASS_BACKGROUND) {
@@ -810,6 +806,7 @@ void Codex::Filter(int)
     unsigned char* l4 = Layer(4, 0);
     unsigned char* l5 = Layer(5, 0);
     for (int y = 0; y < h1; ++y) {
+        const bool harmRow = edgeRow(y, HARM_BORDER);
         for (int x = 0; x < w1; ++x) {
             const int b = y * w1 + x;
             f.cls[b] = static_cast<unsigned char>(f.cls[b] & ~STOPPED);
@@ -819,7 +816,7 @@ void Codex::Filter(int)
             } else if (c == CLASS_RIDGES || c == CLASS_SINGULAR) {
                 FiHarmAgain(f, b);
                 harmonicBlock(
-                    x, y, border(x, y, HARM_BORDER),
+                    x, y, harmRow || edgeCol(x, HARM_BORDER),
                     l7, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
                         l4[o] = l5[o] = d < 0 ? RIDGE : VALLEY;
                     });
