@@ -448,11 +448,11 @@ __attribute__((always_inline)) inline __m128i Quad(const unsigned char* p, std::
     return _mm_unpacklo_epi8(both, _mm_setzero_si128());
 }
 
-// HarmonicInner of the four pixels of the 2 x 2 block at `at` (rows w apart), in Quad's order.
-// The weighted sums stay below 2^15, the differences within -255..255.
-__attribute__((always_inline)) inline void HarmonicQuad(const InnerWindow& win,
-                                                        const unsigned char* img, std::ptrdiff_t at,
-                                                        std::ptrdiff_t w, int (&d)[4])
+// HarmonicInner of the four pixels of the 2 x 2 block at `at` (rows w apart), in Quad's order,
+// in the first four 16-bit lanes. The weighted sums stay below 2^15, the differences within
+// -255..255.
+__attribute__((always_inline)) inline __m128i
+HarmonicDiffs(const InnerWindow& win, const unsigned char* img, std::ptrdiff_t at, std::ptrdiff_t w)
 {
     const unsigned char* p = img + at;
     __m128i sum = _mm_set1_epi16(static_cast<std::int16_t>(win.count / 2));
@@ -466,11 +466,37 @@ __attribute__((always_inline)) inline void HarmonicQuad(const InnerWindow& win,
     const std::int16_t scale = static_cast<std::int16_t>(static_cast<std::uint16_t>(win.scale));
     const __m128i q =
         _mm_srl_epi16(_mm_mulhi_epu16(sum, _mm_set1_epi16(scale)), _mm_cvtsi32_si128(win.shift));
-    const __m128i diff = _mm_sub_epi16(Quad(p, w), q);
+    return _mm_sub_epi16(Quad(p, w), q);
+}
+
+// HarmonicDiffs as four ints.
+__attribute__((always_inline)) inline void HarmonicQuad(const InnerWindow& win,
+                                                        const unsigned char* img, std::ptrdiff_t at,
+                                                        std::ptrdiff_t w, int (&d)[4])
+{
+    const __m128i diff = HarmonicDiffs(win, img, at, w);
     d[0] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 0));
     d[1] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 1));
     d[2] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 2));
     d[3] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 3));
+}
+
+// The binary pixels of the 2 x 2 block at `at` (rows w apart) from its HarmonicDiffs, into both
+// a and b: RIDGE where the difference is below 0, VALLEY elsewhere.
+__attribute__((always_inline)) inline void
+RidgeQuad(__m128i diff, unsigned char* a, unsigned char* b, std::ptrdiff_t at, std::ptrdiff_t w)
+{
+    const __m128i below = _mm_cmplt_epi16(diff, _mm_setzero_si128());
+    const __m128i v = _mm_or_si128(_mm_and_si128(below, _mm_set1_epi16(RIDGE)),
+                                   _mm_andnot_si128(below, _mm_set1_epi16(VALLEY)));
+    const std::uint32_t bytes =
+        static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
+    const std::uint16_t top = static_cast<std::uint16_t>(bytes);
+    const std::uint16_t bottom = static_cast<std::uint16_t>(bytes >> 16);
+    std::memcpy(a + at, &top, sizeof top);
+    std::memcpy(a + at + w, &bottom, sizeof bottom);
+    std::memcpy(b + at, &top, sizeof top);
+    std::memcpy(b + at + w, &bottom, sizeof bottom);
 }
 #endif
 
@@ -815,9 +841,17 @@ void Codex::Filter(int)
                 forBlock(x, y, [&](int, int, std::ptrdiff_t o) { l4[o] = l5[o] = BACKGROUND; });
             } else if (c == CLASS_RIDGES || c == CLASS_SINGULAR) {
                 FiHarmAgain(f, b);
+                const bool edge = harmRow || edgeCol(x, HARM_BORDER);
+#if defined(__SSE2__)
+                if (pairs && !edge) {
+                    const std::ptrdiff_t o =
+                        static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0 + colStart[x];
+                    RidgeQuad(HarmonicDiffs(f.window->inner, l7, o, f.W0), l4, l5, o, f.W0);
+                    continue;
+                }
+#endif
                 harmonicBlock(
-                    x, y, harmRow || edgeCol(x, HARM_BORDER),
-                    l7, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
+                    x, y, edge, l7, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
                         l4[o] = l5[o] = d < 0 ? RIDGE : VALLEY;
                     });
             }
