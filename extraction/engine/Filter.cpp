@@ -228,14 +228,18 @@ private:
 };
 
 // Pixels waiting for the weighted rank mean of their nine values along the rays, which is
-// taken for a batch at a time, eight pixels side by side.
+// taken for a batch at a time, eight pixels side by side. A batch takes either single pixels
+// (Add) or 2 x 2 blocks with rows `rows` apart (AddQuad), as made.
 struct RankBatch {
     static constexpr int SIZE = 128;
     static_assert(SIZE % 4 == 0, "whole 2 x 2 blocks fill a batch");
     unsigned char planes[9][SIZE];
     unsigned char out[SIZE];
-    std::ptrdiff_t at[SIZE];
+    std::ptrdiff_t at[SIZE]; // the offset of each pixel, or of each block's first pixel
     int count = 0;
+    std::ptrdiff_t rows; // row stride of the blocks, 0 for single pixels
+
+    explicit RankBatch(std::ptrdiff_t blockRows) : rows(blockRows) {}
 
     // Adds the pixel at offset o with its eight ray values, the first four steps of ray 1 and
     // ray 2 in turn; a full batch is taken at once.
@@ -243,6 +247,7 @@ struct RankBatch {
                                             const SStep* ray1, const SStep* ray2,
                                             unsigned char* dst)
     {
+        ZF_ASSERT(rows == 0);
         const int n = count;
         planes[0][n] = img[o];
 #pragma GCC unroll 4
@@ -256,14 +261,14 @@ struct RankBatch {
         }
     }
 
-    // Adds the four pixels of the 2 x 2 block at o (rows w apart) as Add would one by one (o,
-    // o + 1, o + w, o + w + 1), two bytes of a row at a time. The count stays a multiple of 4
-    // when only blocks are added.
+    // Adds the four pixels of the 2 x 2 block at o as Add would one by one (o, o + 1, o + rows,
+    // o + rows + 1), two bytes of a row at a time.
     __attribute__((always_inline)) void AddQuad(const unsigned char* img, std::ptrdiff_t o,
-                                                std::ptrdiff_t w, const SStep* ray1,
-                                                const SStep* ray2, unsigned char* dst)
+                                                const SStep* ray1, const SStep* ray2,
+                                                unsigned char* dst)
     {
-        ZF_ASSERT(count % 4 == 0);
+        ZF_ASSERT(rows != 0 && count % 4 == 0);
+        const std::ptrdiff_t w = rows;
         const int n = count;
         auto copy = [&](unsigned char* plane, const unsigned char* p) {
             std::memcpy(plane + n, p, 2);
@@ -275,10 +280,7 @@ struct RankBatch {
             copy(planes[2 * i + 1], img + o + ray1[i].off);
             copy(planes[2 * i + 2], img + o + ray2[i].off);
         }
-        at[n] = o;
-        at[n + 1] = o + 1;
-        at[n + 2] = o + w;
-        at[n + 3] = o + w + 1;
+        at[n / 4] = o;
         count += 4;
         if (count == SIZE) {
             Flush(dst);
@@ -288,8 +290,15 @@ struct RankBatch {
     void Flush(unsigned char* dst)
     {
         RankMean9Planes(&planes[0][0], SIZE, out, count);
-        for (int i = 0; i < count; ++i) {
-            dst[at[i]] = out[i];
+        if (rows != 0) {
+            for (int i = 0; i < count; i += 4) {
+                std::memcpy(dst + at[i / 4], out + i, 2);
+                std::memcpy(dst + at[i / 4] + rows, out + i + 2, 2);
+            }
+        } else {
+            for (int i = 0; i < count; ++i) {
+                dst[at[i]] = out[i];
+            }
         }
         count = 0;
     }
@@ -621,7 +630,6 @@ void Codex::Filter(int)
     // iteration: each is made once.
     WalkRecord record(*this);
     FilterWalks walks(record);
-    RankBatch batch;
     FilterWork f{};
     f.walks = &walks;
     f.quick = quick;
@@ -692,6 +700,7 @@ void Codex::Filter(int)
     // Runs fn(x0, y0, offset) for the level-0 pixels of block (x, y), rows first; blocks of
     // 2 x 2 pixels (edge blocks shifted inside) without loops.
     const bool pairs = k == 2 && f.W0 >= 2 && f.H0 >= 2;
+    RankBatch batch(pairs ? f.W0 : 0);
     auto forBlock = [&](int x, int y, auto fn) {
         const int x0 = colStart[x];
         if (pairs) {
@@ -710,6 +719,31 @@ void Codex::Filter(int)
                 fn(xx, yy, row + xx);
             }
         }
+    };
+
+    // Sets the level-0 pixels of block (x, y) of dst to v (fillBlock) or copies them from
+    // `from` (copyBlock); a 2 x 2 block as two pixel pairs.
+    auto fillBlock = [&](int x, int y, unsigned char* dst, unsigned char v)
+        __attribute__((always_inline))
+    {
+        if (pairs) {
+            const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0 + colStart[x];
+            std::memset(dst + o, v, 2);
+            std::memset(dst + o + f.W0, v, 2);
+            return;
+        }
+        forBlock(x, y, [&](int, int, std::ptrdiff_t o) { dst[o] = v; });
+    };
+    auto copyBlock = [&](int x, int y, unsigned char* dst, const unsigned char* from)
+        __attribute__((always_inline))
+    {
+        if (pairs) {
+            const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0 + colStart[x];
+            std::memcpy(dst + o, from + o, 2);
+            std::memcpy(dst + o + f.W0, from + o + f.W0, 2);
+            return;
+        }
+        forBlock(x, y, [&](int, int, std::ptrdiff_t o) { dst[o] = from[o]; });
     };
 
     // Runs put(offset, d) with the harmonic difference d of each pixel of block (x, y) of img,
@@ -766,7 +800,7 @@ void Codex::Filter(int)
         for (const FiBlock& blk : active) {
             const int c = f.cls[blk.b];
             if (c == CLASS_BACKGROUND) {
-                forBlock(blk.x, blk.y, [&](int, int, std::ptrdiff_t o) { l6[o] = NEUTRAL; });
+                fillBlock(blk.x, blk.y, l6, NEUTRAL);
             } else if (c == CLASS_RIDGES || c == CLASS_SINGULAR) {
                 if (iter == 0) {
                     FiHarm(f, blk.b);
@@ -804,7 +838,7 @@ void Codex::Filter(int)
                     if (pairs) {
                         batch.AddQuad(l6,
                                       static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0 + colStart[x],
-                                      f.W0, f.ray1, f.ray2, l7);
+                                      f.ray1, f.ray2, l7);
                     } else {
                         forBlock(x, y, [&](int, int, std::ptrdiff_t o) {
                             batch.Add(l6, o, f.ray1, f.ray2, l7);
@@ -812,7 +846,7 @@ void Codex::Filter(int)
                     }
                 }
             } else if (c == CLASS_BACKGROUND) {
-                forBlock(x, y, [&](int, int, std::ptrdiff_t o) { l7[o] = l6[o]; });
+                copyBlock(x, y, l7, l6);
             } else if (c == CLASS_SINGULAR) {
                 forBlock(x, y, [&](int, int, std::ptrdiff_t o) {
                     l7[o] = static_cast<unsigned char>(FiIndi(f, l6, o));
@@ -838,7 +872,8 @@ void Codex::Filter(int)
             f.cls[b] = static_cast<unsigned char>(f.cls[b] & ~STOPPED);
             const int c = f.cls[b];
             if (c == CLASS_BACKGROUND) {
-                forBlock(x, y, [&](int, int, std::ptrdiff_t o) { l4[o] = l5[o] = BACKGROUND; });
+                fillBlock(x, y, l4, BACKGROUND);
+                fillBlock(x, y, l5, BACKGROUND);
             } else if (c == CLASS_RIDGES || c == CLASS_SINGULAR) {
                 FiHarmAgain(f, b);
                 const bool edge = harmRow || edgeCol(x, HARM_BORDER);
