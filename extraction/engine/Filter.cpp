@@ -330,11 +330,12 @@ struct FilterWork {
     std::unique_ptr<const Window*[]> harmWindow;
 };
 
-// A level-1 block of the enhancement loop: its index, column and row, and whether it lies on
-// the border of the harmonic pass or of the smoothing pass.
+// A level-1 block of the enhancement loop: its index, column and row, its first pixel, and
+// whether it lies on the border of the harmonic pass or of the smoothing pass.
 struct FiBlock {
     int b;
     int x, y;
+    std::ptrdiff_t o; // level-0 offset of the block's first pixel
     bool harmEdge;
     bool evenEdge;
 };
@@ -684,6 +685,10 @@ void Codex::Filter(int)
     // bottom) edge: a block on either lies on the border of that width.
     auto edgeCol = [w1](int x, int width) { return x < width || x >= w1 - width; };
     auto edgeRow = [h1](int y, int width) { return y < width || y >= h1 - width; };
+    std::vector<unsigned char> harmCol(static_cast<std::size_t>(w1));
+    for (int x = 0; x < w1; ++x) {
+        harmCol[static_cast<std::size_t>(x)] = edgeCol(x, HARM_BORDER) ? 1 : 0;
+    }
     // The level-0 columns [colStart, colEnd) of every block column, rows likewise.
     std::vector<int> colStart(static_cast<std::size_t>(w1));
     std::vector<int> colEnd(colStart.size());
@@ -721,35 +726,34 @@ void Codex::Filter(int)
         }
     };
 
-    // Sets the level-0 pixels of block (x, y) of dst to v (fillBlock) or copies them from
-    // `from` (copyBlock); a 2 x 2 block as two pixel pairs.
-    auto fillBlock = [&](int x, int y, unsigned char* dst, unsigned char v)
+    // Sets the level-0 pixels of block (x, y), first pixel `first`, of dst to v (fillBlock) or
+    // copies them from `from` (copyBlock); a 2 x 2 block as two pixel pairs.
+    auto fillBlock = [&](int x, int y, std::ptrdiff_t first, unsigned char* dst, unsigned char v)
         __attribute__((always_inline))
     {
         if (pairs) {
-            const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0 + colStart[x];
-            std::memset(dst + o, v, 2);
-            std::memset(dst + o + f.W0, v, 2);
+            std::memset(dst + first, v, 2);
+            std::memset(dst + first + f.W0, v, 2);
             return;
         }
         forBlock(x, y, [&](int, int, std::ptrdiff_t o) { dst[o] = v; });
     };
-    auto copyBlock = [&](int x, int y, unsigned char* dst, const unsigned char* from)
-        __attribute__((always_inline))
+    auto copyBlock = [&](int x, int y, std::ptrdiff_t first, unsigned char* dst,
+                         const unsigned char* from) __attribute__((always_inline))
     {
         if (pairs) {
-            const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0 + colStart[x];
-            std::memcpy(dst + o, from + o, 2);
-            std::memcpy(dst + o + f.W0, from + o + f.W0, 2);
+            std::memcpy(dst + first, from + first, 2);
+            std::memcpy(dst + first + f.W0, from + first + f.W0, 2);
             return;
         }
         forBlock(x, y, [&](int, int, std::ptrdiff_t o) { dst[o] = from[o]; });
     };
 
-    // Runs put(offset, d) with the harmonic difference d of each pixel of block (x, y) of img,
-    // by the window FiHarm resolved; `edge` when the block lies on the harmonic border.
-    auto harmonicBlock = [&](int x, int y, bool edge, const unsigned char* img, auto put)
-        __attribute__((always_inline))
+    // Runs put(offset, d) with the harmonic difference d of each pixel of block (x, y), first
+    // pixel at, of img, by the window FiHarm resolved; `edge` when the block lies on the
+    // harmonic border.
+    auto harmonicBlock = [&](int x, int y, std::ptrdiff_t at, bool edge, const unsigned char* img,
+                             auto put) __attribute__((always_inline))
     {
         if (edge) {
             forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
@@ -760,13 +764,12 @@ void Codex::Filter(int)
         const InnerWindow inner = f.window->inner;
 #if defined(__SSE2__)
         if (pairs) {
-            const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0 + colStart[x];
             int d[4];
-            HarmonicQuad(inner, img, o, f.W0, d);
-            put(o, d[0]);
-            put(o + 1, d[1]);
-            put(o + f.W0, d[2]);
-            put(o + f.W0 + 1, d[3]);
+            HarmonicQuad(inner, img, at, f.W0, d);
+            put(at, d[0]);
+            put(at + 1, d[1]);
+            put(at + f.W0, d[2]);
+            put(at + f.W0 + 1, d[3]);
             return;
         }
 #endif
@@ -789,8 +792,10 @@ void Codex::Filter(int)
     for (int y = 0; y < h1; ++y) {
         const bool harmRow = edgeRow(y, HARM_BORDER);
         const bool evenRow = edgeRow(y, EVEN_BORDER);
+        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0;
         for (int x = 0; x < w1; ++x) {
-            active.push_back({y * w1 + x, x, y, harmRow || edgeCol(x, HARM_BORDER),
+            active.push_back({y * w1 + x, x, y, row + colStart[x],
+                              harmRow || harmCol[static_cast<std::size_t>(x)] != 0,
                               evenRow || edgeCol(x, EVEN_BORDER)});
         }
     }
@@ -800,7 +805,7 @@ void Codex::Filter(int)
         for (const FiBlock& blk : active) {
             const int c = f.cls[blk.b];
             if (c == CLASS_BACKGROUND) {
-                fillBlock(blk.x, blk.y, l6, NEUTRAL);
+                fillBlock(blk.x, blk.y, blk.o, l6, NEUTRAL);
             } else if (c == CLASS_RIDGES || c == CLASS_SINGULAR) {
                 if (iter == 0) {
                     FiHarm(f, blk.b);
@@ -808,7 +813,7 @@ void Codex::Filter(int)
                     FiHarmAgain(f, blk.b);
                 }
                 harmonicBlock(
-                    blk.x, blk.y, blk.harmEdge,
+                    blk.x, blk.y, blk.o, blk.harmEdge,
                     in, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
                         l6[o] = enhanced[d + 255];
                     });
@@ -836,9 +841,7 @@ void Codex::Filter(int)
                     forBlock(x, y, [&](int, int, std::ptrdiff_t o) { FiRayi(f, l6, o, l7); });
                 } else {
                     if (pairs) {
-                        batch.AddQuad(l6,
-                                      static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0 + colStart[x],
-                                      f.ray1, f.ray2, l7);
+                        batch.AddQuad(l6, blk.o, f.ray1, f.ray2, l7);
                     } else {
                         forBlock(x, y, [&](int, int, std::ptrdiff_t o) {
                             batch.Add(l6, o, f.ray1, f.ray2, l7);
@@ -846,7 +849,7 @@ void Codex::Filter(int)
                     }
                 }
             } else if (c == CLASS_BACKGROUND) {
-                copyBlock(x, y, l7, l6);
+                copyBlock(x, y, blk.o, l7, l6);
             } else if (c == CLASS_SINGULAR) {
                 forBlock(x, y, [&](int, int, std::ptrdiff_t o) {
                     l7[o] = static_cast<unsigned char>(FiIndi(f, l6, o));
@@ -867,26 +870,27 @@ void Codex::Filter(int)
     unsigned char* l5 = Layer(5, 0);
     for (int y = 0; y < h1; ++y) {
         const bool harmRow = edgeRow(y, HARM_BORDER);
+        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0;
         for (int x = 0; x < w1; ++x) {
             const int b = y * w1 + x;
+            const std::ptrdiff_t at = row + colStart[x];
             f.cls[b] = static_cast<unsigned char>(f.cls[b] & ~STOPPED);
             const int c = f.cls[b];
             if (c == CLASS_BACKGROUND) {
-                fillBlock(x, y, l4, BACKGROUND);
-                fillBlock(x, y, l5, BACKGROUND);
+                fillBlock(x, y, at, l4, BACKGROUND);
+                fillBlock(x, y, at, l5, BACKGROUND);
             } else if (c == CLASS_RIDGES || c == CLASS_SINGULAR) {
                 FiHarmAgain(f, b);
-                const bool edge = harmRow || edgeCol(x, HARM_BORDER);
+                const bool edge = harmRow || harmCol[static_cast<std::size_t>(x)] != 0;
 #if defined(__SSE2__)
                 if (pairs && !edge) {
-                    const std::ptrdiff_t o =
-                        static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0 + colStart[x];
-                    RidgeQuad(HarmonicDiffs(f.window->inner, l7, o, f.W0), l4, l5, o, f.W0);
+                    RidgeQuad(HarmonicDiffs(f.window->inner, l7, at, f.W0), l4, l5, at, f.W0);
                     continue;
                 }
 #endif
                 harmonicBlock(
-                    x, y, edge, l7, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
+                    x, y, at, edge,
+                    l7, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
                         l4[o] = l5[o] = d < 0 ? RIDGE : VALLEY;
                     });
             }
