@@ -229,7 +229,7 @@ private:
 
 // Pixels waiting for the weighted rank mean of their nine values along the rays, which is
 // taken for a batch at a time, eight pixels side by side. A batch takes either single pixels
-// (Add) or 2 x 2 blocks with rows `rows` apart (AddQuad), as made.
+// (Add) or 2 x 2 blocks with rows `rows` apart (AddQuad), as chosen when it is made.
 struct RankBatch {
     static constexpr int SIZE = 128;
     static_assert(SIZE % 4 == 0, "whole 2 x 2 blocks fill a batch");
@@ -752,8 +752,8 @@ void Codex::Filter(int)
     // Runs put(offset, d) with the harmonic difference d of each pixel of block (x, y), first
     // pixel at, of img, by the window FiHarm resolved; `edge` when the block lies on the
     // harmonic border.
-    auto harmonicBlock = [&](int x, int y, std::ptrdiff_t at, bool edge, const unsigned char* img,
-                             auto put) __attribute__((always_inline))
+    auto harmonicBlock = [&](int x, int y, [[maybe_unused]] std::ptrdiff_t at, bool edge,
+                             const unsigned char* img, auto put) __attribute__((always_inline))
     {
         if (edge) {
             forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
