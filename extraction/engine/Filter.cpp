@@ -660,16 +660,20 @@ void Codex::Filter(int)
         rmax = std::max<int>(rmax, above[i]);
     }
 
-    // 2. Classes and filter orders.
+    // 2. Classes and filter orders, the order of each reliability 0..rmax from a table.
+    unsigned char orderOf[256];
+    for (int a = 0; a <= rmax; ++a) {
+        orderOf[a] = static_cast<unsigned char>(4 - m_rank.Lor[a * 255 / rmax] / 255);
+    }
     for (int y = 0; y < h1; ++y) {
+        const bool innerRow = y > 0 && y < h1 - 1;
         for (int x = 0; x < w1; ++x) {
             const int b = y * w1 + x;
-            const bool inner = x > 0 && y > 0 && x < w1 - 1 && y < h1 - 1;
+            const bool inner = innerRow && x > 0 && x < w1 - 1;
             if (inner && (fg[b] & FOREGROUND_BIT) != 0) {
                 f.cls[b] =
                     integ != 0 && (sing[b] & SINGULAR_MASK) != 0 ? CLASS_SINGULAR : CLASS_RIDGES;
-                f.order[b] =
-                    static_cast<unsigned char>(4 - m_rank.Lor[above[b] * 255 / rmax] / 255);
+                f.order[b] = orderOf[above[b]];
             } else {
                 f.cls[b] = CLASS_BACKGROUND;
                 f.order[b] = 0;
