@@ -26,26 +26,32 @@ bool FsLatent(NIST_IMP_TYPE impression)
     return impression >= NIST_IMP_LATENT_IMPRESSION && impression <= NIST_IMP_LATENT_LIFT;
 }
 
+// A segmenter default-initialised: every member has an initialiser or a constructor, and the
+// contour arrays of its spots (about 3 MB) are written before they are read, so the object is
+// not cleared first as value-initialisation would.
+template <class T> std::unique_ptr<CFps> FsMake()
+{
+    return std::unique_ptr<CFps>(new T);
+}
+
 // The segmenter of a kind of image; null for kinds this library does not segment.
 std::unique_ptr<CFps> FsCreate(SGM_TYPE type, NIST_IMP_TYPE impression)
 {
     switch (type) {
     case SGM_TYPE_FINGER:
-        if (FsLatent(impression)) {
-            return std::unique_ptr<CFps>(new CFpsLatent());
-        }
-        return std::unique_ptr<CFps>(new CFpsFinger());
+        return FsLatent(impression) ? FsMake<CFpsLatent>() : FsMake<CFpsFinger>();
     case SGM_TYPE_SLAP:
-        return std::unique_ptr<CFps>(new CFpsSlap());
+        return FsMake<CFpsSlap>();
     case SGM_TYPE_LOWER_PALM:
-        return std::unique_ptr<CFps>(new CFpsLowerPalm());
+        return FsMake<CFpsLowerPalm>();
     case SGM_TYPE_WRITERS_PALM:
-        return std::unique_ptr<CFps>(new CFpsWritersPalm());
+        return FsMake<CFpsWritersPalm>();
     case SGM_TYPE_THUMBS:
-        return std::unique_ptr<CFps>(new CFpsThumbs());
+        return FsMake<CFpsThumbs>();
     case SGM_TYPE_LOWER_PALMS:
-        return std::unique_ptr<CFps>(new CFpsLowerPalms());
+        return FsMake<CFpsLowerPalms>();
     case SGM_TYPE_FULL_PALM:
+        // Value-initialised: the hand model's rasters start cleared.
         return std::unique_ptr<CFps>(new CFpsFullPalm());
     default:
         return nullptr;

@@ -9,8 +9,9 @@
 //   engine.Reset();           // driver, before every image: DelDoc, ResDoc, Resume, DelTab
 //   -- stage 0, the loader: DelDoc, DelTab, CBase::ResDoc, Resume, Codex::ResDoc,
 //      CWork::ResDoc (the full reset), then SetMap(map), SetGeo(w0, h0) (level sizes, scales,
-//      direction tables), NewDoc() (one zeroed block for all slots, work planes), the scan
-//      window m_win* on level 0, and GetLay(0, 0) for the source at stage 0
+//      direction tables), NewDoc() (one block for all slots, each zeroed on its first claim;
+//      work planes, not cleared), the scan window m_win* on level 0, and GetLay(0, 0) for the
+//      source at stage 0
 //   engine.Pickup(-1) ...     // stages, each pulling its predecessors on demand
 //   engine.GetLay(id, level)  // any layer by id and level (claims a free slot when absent)
 //   engine.Reset(), ~Codex()  // free every per-image allocation
@@ -83,6 +84,7 @@ struct CLevel {
     std::uint8_t slots; // slot count, 0..68
     std::uint8_t peak;  // most slots ever in use + 1 (kept, never read)
     std::uint8_t hint;  // slot of the last layer GetLay found or claimed (ids are unique)
+    std::uint8_t fresh; // slots [fresh, slots) are untouched since NewDoc and cleared on claim
     unsigned char* buf[WZ_SLOTS];
     std::uint32_t key[WZ_SLOTS];  // layer id, WZ_FREE_KEY = free
     std::int32_t stamp[WZ_SLOTS]; // stage number of the claim, -1 = free
@@ -120,7 +122,7 @@ public:
 
     // --- Layer store and pyramid (Layout.cpp) ---
     void SetGeo(int width0, int height0); // level sizes, scales and direction tables
-    void NewDoc();                        // one zeroed block for all slots, all slots free
+    void NewDoc(); // one block for all slots, all slots free, each zeroed on its first claim
     int GetKey(int id, int level) const;
     // Layer `id` of `level`, claiming a free slot when absent; null for a bad level or id or
     // when every slot is taken. The lookup is inline: stages call it once per layer they use.

@@ -5,6 +5,7 @@
 // background). Work layer 240 of level 1 is deleted. Throws WZ_NO_LAYER.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/FixedMath.h"
 #include "extraction/engine/RankRow.h"
 #include "extraction/engine/WalkRecord.h"
 #include "extraction/engine/codes.h"
@@ -14,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -100,9 +102,8 @@ constexpr int LargestCount(const unsigned char (&hw)[18][10])
     return largest;
 }
 
-// (n + c / 2) / c for 0 <= n <= 255 c by n ceil(2^32 / c) >> 32: with m c = 2^32 + e and
-// 0 <= e < c the quotient is exact while (n + c / 2) e < 2^32, which c < 4096 ensures.
-constexpr int MAX_INVERSE_COUNT = 4095;
+// (n + c / 2) / c for 0 <= n <= 255 c by a multiply with InverseCeil32(c), exact for c <= 4096.
+constexpr int MAX_INVERSE_COUNT = 4096;
 static_assert(LargestCount(Hw_normal) <= MAX_INVERSE_COUNT &&
               LargestCount(Hw_quick) <= MAX_INVERSE_COUNT);
 
@@ -175,18 +176,29 @@ public:
 
     const SStep* Walk(int angle, int length)
     {
-        const int a = Mod360(angle);
-        Entry& e = m_table[static_cast<std::size_t>(length) * 360 + a];
+        const int index = length * 360 + Mod360(angle);
+        Entry& e = m_table[static_cast<std::size_t>(index)];
         if (e.steps == nullptr) {
-            e.steps = m_record.Walk(a, length, 0);
+            e.steps = m_record.Walk(index % 360, length, 0);
             for (const SStep* s = e.steps; s->off != 0; ++s) {
                 e.end = s->off;
             }
         } else {
             m_skipped += e.end;
         }
-        m_lastAngle = a;
-        m_lastLength = length;
+        m_last = index;
+        return e.steps;
+    }
+
+    // The table index of the walk Walk(angle, length) asked for last.
+    int Last() const { return m_last; }
+
+    // Walk again the walk of table index `index`, made before: a repeat.
+    const SStep* Again(int index)
+    {
+        const Entry& e = m_table[static_cast<std::size_t>(index)];
+        m_skipped += e.end;
+        m_last = index;
         return e.steps;
     }
 
@@ -194,9 +206,9 @@ public:
     // one is walked through the record again (its end offset is then counted there).
     void Finish(Coral& walker)
     {
-        if (m_lastLength >= 0) {
-            m_record.Walk(m_lastAngle, m_lastLength, 0);
-            m_skipped -= m_table[static_cast<std::size_t>(m_lastLength) * 360 + m_lastAngle].end;
+        if (m_last >= 0) {
+            m_record.Walk(m_last % 360, m_last / 360, 0);
+            m_skipped -= m_table[static_cast<std::size_t>(m_last)].end;
         }
         m_record.Finish();
         if (walker.m_walk[0] != nullptr) {
@@ -212,30 +224,36 @@ private:
     WalkRecord& m_record;
     std::vector<Entry> m_table;
     std::ptrdiff_t m_skipped = 0;
-    int m_lastAngle = 0;
-    int m_lastLength = -1;
+    int m_last = -1; // table index: length * 360 + angle
 };
 
 // Pixels waiting for the weighted rank mean of their nine values along the rays, which is
-// taken for a batch at a time, eight pixels side by side.
+// taken for a batch at a time, eight pixels side by side. A batch takes either single pixels
+// (Add) or 2 x 2 blocks with rows `rows` apart (AddQuad), as chosen when it is made.
 struct RankBatch {
     static constexpr int SIZE = 128;
     static_assert(SIZE % 4 == 0, "whole 2 x 2 blocks fill a batch");
     unsigned char planes[9][SIZE];
     unsigned char out[SIZE];
-    std::ptrdiff_t at[SIZE];
+    std::ptrdiff_t at[SIZE]; // the offset of each pixel, or of each block's first pixel
     int count = 0;
+    std::ptrdiff_t rows; // row stride of the blocks, 0 for single pixels
 
-    // Adds the pixel at offset o with its eight ray values at offsets `off` from it (ray 1 and
-    // ray 2 in turn); a full batch is taken at once.
+    explicit RankBatch(std::ptrdiff_t blockRows) : rows(blockRows) {}
+
+    // Adds the pixel at offset o with its eight ray values, the first four steps of ray 1 and
+    // ray 2 in turn; a full batch is taken at once.
     __attribute__((always_inline)) void Add(const unsigned char* img, std::ptrdiff_t o,
-                                            const std::ptrdiff_t (&off)[8], unsigned char* dst)
+                                            const SStep* ray1, const SStep* ray2,
+                                            unsigned char* dst)
     {
+        ZF_ASSERT(rows == 0);
         const int n = count;
         planes[0][n] = img[o];
-#pragma GCC unroll 8
-        for (int i = 0; i < 8; ++i) {
-            planes[i + 1][n] = img[o + off[i]];
+#pragma GCC unroll 4
+        for (int i = 0; i < 4; ++i) {
+            planes[2 * i + 1][n] = img[o + ray1[i].off];
+            planes[2 * i + 2][n] = img[o + ray2[i].off];
         }
         at[n] = o;
         if (++count == SIZE) {
@@ -243,28 +261,26 @@ struct RankBatch {
         }
     }
 
-    // Adds the four pixels of the 2 x 2 block at o (rows w apart) as Add would one by one (o,
-    // o + 1, o + w, o + w + 1), two bytes of a row at a time. The count stays a multiple of 4
-    // when only blocks are added.
+    // Adds the four pixels of the 2 x 2 block at o as Add would one by one (o, o + 1, o + rows,
+    // o + rows + 1), two bytes of a row at a time.
     __attribute__((always_inline)) void AddQuad(const unsigned char* img, std::ptrdiff_t o,
-                                                std::ptrdiff_t w, const std::ptrdiff_t (&off)[8],
+                                                const SStep* ray1, const SStep* ray2,
                                                 unsigned char* dst)
     {
-        ZF_ASSERT(count % 4 == 0);
+        ZF_ASSERT(rows != 0 && count % 4 == 0);
+        const std::ptrdiff_t w = rows;
         const int n = count;
         auto copy = [&](unsigned char* plane, const unsigned char* p) {
             std::memcpy(plane + n, p, 2);
             std::memcpy(plane + n + 2, p + w, 2);
         };
         copy(planes[0], img + o);
-#pragma GCC unroll 8
-        for (int i = 0; i < 8; ++i) {
-            copy(planes[i + 1], img + o + off[i]);
+#pragma GCC unroll 4
+        for (int i = 0; i < 4; ++i) {
+            copy(planes[2 * i + 1], img + o + ray1[i].off);
+            copy(planes[2 * i + 2], img + o + ray2[i].off);
         }
-        at[n] = o;
-        at[n + 1] = o + 1;
-        at[n + 2] = o + w;
-        at[n + 3] = o + w + 1;
+        at[n / 4] = o;
         count += 4;
         if (count == SIZE) {
             Flush(dst);
@@ -274,8 +290,15 @@ struct RankBatch {
     void Flush(unsigned char* dst)
     {
         RankMean9Planes(&planes[0][0], SIZE, out, count);
-        for (int i = 0; i < count; ++i) {
-            dst[at[i]] = out[i];
+        if (rows != 0) {
+            for (int i = 0; i < count; i += 4) {
+                std::memcpy(dst + at[i / 4], out + i, 2);
+                std::memcpy(dst + at[i / 4] + rows, out + i + 2, 2);
+            }
+        } else {
+            for (int i = 0; i < count; ++i) {
+                dst[at[i]] = out[i];
+            }
         }
         count = 0;
     }
@@ -299,6 +322,22 @@ struct FilterWork {
     // period code and direction (0..359), on first use.
     std::vector<Window> windows[MAX_CODE + 1];
     std::vector<unsigned char> known[MAX_CODE + 1];
+    // Per level-1 block, its walks (table indices of FilterWalks) across the ridges and along
+    // them and its harmonic window, found on the block's first pass and walked again after.
+    std::unique_ptr<int[]> harmWalk;
+    std::unique_ptr<int[]> ray1Walk;
+    std::unique_ptr<int[]> ray2Walk;
+    std::unique_ptr<const Window*[]> harmWindow;
+};
+
+// A level-1 block of the enhancement loop: its index, column and row, its first pixel, and
+// whether it lies on the border of the harmonic pass or of the smoothing pass.
+struct FiBlock {
+    int b;
+    int x, y;
+    std::ptrdiff_t o; // level-0 offset of the block's first pixel
+    bool harmEdge;
+    bool evenEdge;
 };
 
 bool Inside(const FilterWork& f, int x, int y)
@@ -364,10 +403,7 @@ __attribute__((noinline)) void FiHarmMake(FilterWork& f, int period, int a, cons
     }
     in.scale = in.count == 0 ? 0 : QuadScale(in.count);
     in.shift = in.count == 0 ? 0 : QuadShift(in.count);
-    in.inverse = in.count == 0
-                     ? 0
-                     : ((std::uint64_t{1} << 32) + static_cast<std::uint64_t>(in.count) - 1) /
-                           static_cast<std::uint64_t>(in.count);
+    in.inverse = in.count == 0 ? 0 : InverseCeil32(in.count);
 }
 
 // Harmonic window of block b, made on the first use of its period and direction.
@@ -382,6 +418,15 @@ inline void FiHarm(FilterWork& f, int b)
         FiHarmMake(f, period, a, normal);
     }
     f.window = &f.windows[period][a];
+    f.harmWalk[b] = f.walks->Last();
+    f.harmWindow[b] = f.window;
+}
+
+// FiHarm of a block that has been through it: the same walk again and the window it found.
+inline void FiHarmAgain(FilterWork& f, int b)
+{
+    f.walks->Again(f.harmWalk[b]);
+    f.window = f.harmWindow[b];
 }
 
 // Pixel at `at` minus the harmonic mean of its window across the ridges, all inside the image.
@@ -408,15 +453,16 @@ __attribute__((always_inline)) inline __m128i Quad(const unsigned char* p, std::
     std::uint16_t bottom;
     std::memcpy(&top, p, sizeof top);
     std::memcpy(&bottom, p + w, sizeof bottom);
-    const std::uint32_t both = top | static_cast<std::uint32_t>(bottom) << 16;
-    return _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(both)), _mm_setzero_si128());
+    // The bottom pair goes straight into the second 16-bit lane (a load into the lane).
+    const __m128i both = _mm_insert_epi16(_mm_cvtsi32_si128(top), bottom, 1);
+    return _mm_unpacklo_epi8(both, _mm_setzero_si128());
 }
 
-// HarmonicInner of the four pixels of the 2 x 2 block at `at` (rows w apart), in Quad's order.
-// The weighted sums stay below 2^15, the differences within -255..255.
-__attribute__((always_inline)) inline void HarmonicQuad(const InnerWindow& win,
-                                                        const unsigned char* img, std::ptrdiff_t at,
-                                                        std::ptrdiff_t w, int (&d)[4])
+// HarmonicInner of the four pixels of the 2 x 2 block at `at` (rows w apart), in Quad's order,
+// in the first four 16-bit lanes. The weighted sums stay below 2^15, the differences within
+// -255..255.
+__attribute__((always_inline)) inline __m128i
+HarmonicDiffs(const InnerWindow& win, const unsigned char* img, std::ptrdiff_t at, std::ptrdiff_t w)
 {
     const unsigned char* p = img + at;
     __m128i sum = _mm_set1_epi16(static_cast<std::int16_t>(win.count / 2));
@@ -430,11 +476,37 @@ __attribute__((always_inline)) inline void HarmonicQuad(const InnerWindow& win,
     const std::int16_t scale = static_cast<std::int16_t>(static_cast<std::uint16_t>(win.scale));
     const __m128i q =
         _mm_srl_epi16(_mm_mulhi_epu16(sum, _mm_set1_epi16(scale)), _mm_cvtsi32_si128(win.shift));
-    const __m128i diff = _mm_sub_epi16(Quad(p, w), q);
+    return _mm_sub_epi16(Quad(p, w), q);
+}
+
+// HarmonicDiffs as four ints.
+__attribute__((always_inline)) inline void HarmonicQuad(const InnerWindow& win,
+                                                        const unsigned char* img, std::ptrdiff_t at,
+                                                        std::ptrdiff_t w, int (&d)[4])
+{
+    const __m128i diff = HarmonicDiffs(win, img, at, w);
     d[0] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 0));
     d[1] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 1));
     d[2] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 2));
     d[3] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 3));
+}
+
+// The binary pixels of the 2 x 2 block at `at` (rows w apart) from its HarmonicDiffs, into both
+// a and b: RIDGE where the difference is below 0, VALLEY elsewhere.
+__attribute__((always_inline)) inline void
+RidgeQuad(__m128i diff, unsigned char* a, unsigned char* b, std::ptrdiff_t at, std::ptrdiff_t w)
+{
+    const __m128i below = _mm_cmplt_epi16(diff, _mm_setzero_si128());
+    const __m128i v = _mm_or_si128(_mm_and_si128(below, _mm_set1_epi16(RIDGE)),
+                                   _mm_andnot_si128(below, _mm_set1_epi16(VALLEY)));
+    const std::uint32_t bytes =
+        static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
+    const std::uint16_t top = static_cast<std::uint16_t>(bytes);
+    const std::uint16_t bottom = static_cast<std::uint16_t>(bytes >> 16);
+    std::memcpy(a + at, &top, sizeof top);
+    std::memcpy(a + at + w, &bottom, sizeof bottom);
+    std::memcpy(b + at, &top, sizeof top);
+    std::memcpy(b + at + w, &bottom, sizeof bottom);
 }
 #endif
 
@@ -467,7 +539,16 @@ void FiRays(FilterWork& f, int b, int length)
     const int n = NormalAngle(f, b);
     const int c = f.bend[b] / 5;
     f.ray1 = f.walks->Walk(n + 90 - c, length);
+    f.ray1Walk[b] = f.walks->Last();
     f.ray2 = f.walks->Walk(n - 90 + c, length);
+    f.ray2Walk[b] = f.walks->Last();
+}
+
+// FiRays of a block that has been through it: the same walks again.
+void FiRaysAgain(FilterWork& f, int b)
+{
+    f.ray1 = f.walks->Again(f.ray1Walk[b]);
+    f.ray2 = f.walks->Again(f.ray2Walk[b]);
 }
 
 // Weights by rank: nine values (rays, 3 x 3) and seven (quick rays).
@@ -486,15 +567,6 @@ void FiRayi(const FilterWork& f, const unsigned char* img, std::ptrdiff_t at, un
         v[2 * i + 2] = img[at + f.ray2[i].off];
     }
     dst[at] = static_cast<unsigned char>(Codex::RankMean(v, 7, kSeven, 4));
-}
-
-// The offsets of the first four steps of ray 1 and ray 2, in turn, as RankBatch::Add takes them.
-void FiRayOffsets(const FilterWork& f, std::ptrdiff_t (&off)[8])
-{
-    for (int i = 0; i < 4; ++i) {
-        off[2 * i] = f.ray1[i].off;
-        off[2 * i + 1] = f.ray2[i].off;
-    }
 }
 
 // Border smoothing: mean of the centre and each ray's steps up to its first step outside.
@@ -559,7 +631,6 @@ void Codex::Filter(int)
     // iteration: each is made once.
     WalkRecord record(*this);
     FilterWalks walks(record);
-    RankBatch batch;
     FilterWork f{};
     f.walks = &walks;
     f.quick = quick;
@@ -571,6 +642,10 @@ void Codex::Filter(int)
     f.side = Layer(48, BLOCK_LEVEL);
     f.bend = Layer(49, BLOCK_LEVEL);
     f.code = Layer(56, BLOCK_LEVEL);
+    f.harmWalk.reset(new int[l1.size]);
+    f.ray1Walk.reset(new int[l1.size]);
+    f.ray2Walk.reset(new int[l1.size]);
+    f.harmWindow.reset(new const Window*[l1.size]);
     const unsigned char* rel = Layer(145, BLOCK_LEVEL);
     const unsigned char* fg = Layer(128, BLOCK_LEVEL);
     const unsigned char* sing = Layer(129, BLOCK_LEVEL);
@@ -585,16 +660,20 @@ void Codex::Filter(int)
         rmax = std::max<int>(rmax, above[i]);
     }
 
-    // 2. Classes and filter orders.
+    // 2. Classes and filter orders, the order of each reliability 0..rmax from a table.
+    unsigned char orderOf[256];
+    for (int a = 0; a <= rmax; ++a) {
+        orderOf[a] = static_cast<unsigned char>(4 - m_rank.Lor[a * 255 / rmax] / 255);
+    }
     for (int y = 0; y < h1; ++y) {
+        const bool innerRow = y > 0 && y < h1 - 1;
         for (int x = 0; x < w1; ++x) {
             const int b = y * w1 + x;
-            const bool inner = x > 0 && y > 0 && x < w1 - 1 && y < h1 - 1;
+            const bool inner = innerRow && x > 0 && x < w1 - 1;
             if (inner && (fg[b] & FOREGROUND_BIT) != 0) {
                 f.cls[b] =
                     integ != 0 && (sing[b] & SINGULAR_MASK) != 0 ? CLASS_SINGULAR : CLASS_RIDGES;
-                f.order[b] =
-                    static_cast<unsigned char>(4 - m_rank.Lor[above[b] * 255 / rmax] / 255);
+                f.order[b] = orderOf[above[b]];
             } else {
                 f.cls[b] = CLASS_BACKGROUND;
                 f.order[b] = 0;
@@ -606,9 +685,14 @@ void Codex::Filter(int)
     unsigned char* l6 = Layer(6, 0);
     unsigned char* l7 = Layer(7, 0);
     const int k = l1.scale / l0.scale;
-    auto border = [w1, h1](int x, int y, int width) {
-        return x < width || y < width || x >= w1 - width || y >= h1 - width;
-    };
+    // Whether block column x (row y) lies within `width` blocks of the left or right (top or
+    // bottom) edge: a block on either lies on the border of that width.
+    auto edgeCol = [w1](int x, int width) { return x < width || x >= w1 - width; };
+    auto edgeRow = [h1](int y, int width) { return y < width || y >= h1 - width; };
+    std::vector<unsigned char> harmCol(static_cast<std::size_t>(w1));
+    for (int x = 0; x < w1; ++x) {
+        harmCol[static_cast<std::size_t>(x)] = edgeCol(x, HARM_BORDER) ? 1 : 0;
+    }
     // The level-0 columns [colStart, colEnd) of every block column, rows likewise.
     std::vector<int> colStart(static_cast<std::size_t>(w1));
     std::vector<int> colEnd(colStart.size());
@@ -625,6 +709,7 @@ void Codex::Filter(int)
     // Runs fn(x0, y0, offset) for the level-0 pixels of block (x, y), rows first; blocks of
     // 2 x 2 pixels (edge blocks shifted inside) without loops.
     const bool pairs = k == 2 && f.W0 >= 2 && f.H0 >= 2;
+    RankBatch batch(pairs ? f.W0 : 0);
     auto forBlock = [&](int x, int y, auto fn) {
         const int x0 = colStart[x];
         if (pairs) {
@@ -645,10 +730,36 @@ void Codex::Filter(int)
         }
     };
 
-    // Runs put(offset, d) with the harmonic difference d of each pixel of block (x, y) of img,
-    // by the window FiHarm resolved.
-    auto harmonicBlock = [&](int x, int y, const unsigned char* img, auto put) {
-        if (border(x, y, HARM_BORDER)) {
+    // Sets the level-0 pixels of block (x, y), first pixel `first`, of dst to v (fillBlock) or
+    // copies them from `from` (copyBlock); a 2 x 2 block as two pixel pairs.
+    auto fillBlock = [&](int x, int y, std::ptrdiff_t first, unsigned char* dst, unsigned char v)
+        __attribute__((always_inline))
+    {
+        if (pairs) {
+            std::memset(dst + first, v, 2);
+            std::memset(dst + first + f.W0, v, 2);
+            return;
+        }
+        forBlock(x, y, [&](int, int, std::ptrdiff_t o) { dst[o] = v; });
+    };
+    auto copyBlock = [&](int x, int y, std::ptrdiff_t first, unsigned char* dst,
+                         const unsigned char* from) __attribute__((always_inline))
+    {
+        if (pairs) {
+            std::memcpy(dst + first, from + first, 2);
+            std::memcpy(dst + first + f.W0, from + first + f.W0, 2);
+            return;
+        }
+        forBlock(x, y, [&](int, int, std::ptrdiff_t o) { dst[o] = from[o]; });
+    };
+
+    // Runs put(offset, d) with the harmonic difference d of each pixel of block (x, y), first
+    // pixel at, of img, by the window FiHarm resolved; `edge` when the block lies on the
+    // harmonic border.
+    auto harmonicBlock = [&](int x, int y, [[maybe_unused]] std::ptrdiff_t at, bool edge,
+                             const unsigned char* img, auto put) __attribute__((always_inline))
+    {
+        if (edge) {
             forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
                 put(o, HarmonicEdge(f, img, xx, yy));
             });
@@ -657,13 +768,12 @@ void Codex::Filter(int)
         const InnerWindow inner = f.window->inner;
 #if defined(__SSE2__)
         if (pairs) {
-            const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0 + colStart[x];
             int d[4];
-            HarmonicQuad(inner, img, o, f.W0, d);
-            put(o, d[0]);
-            put(o + 1, d[1]);
-            put(o + f.W0, d[2]);
-            put(o + f.W0 + 1, d[3]);
+            HarmonicQuad(inner, img, at, f.W0, d);
+            put(at, d[0]);
+            put(at + 1, d[1]);
+            put(at + f.W0, d[2]);
+            put(at + f.W0 + 1, d[3]);
             return;
         }
 #endif
@@ -673,71 +783,89 @@ void Codex::Filter(int)
             });
     };
 
-    // 3. Enhancement iterations.
-    bool changed = true;
-    for (int iter = 0; iter < MAX_ITERATIONS && changed; ++iter) {
+    // The enhanced value of a harmonic difference d (-255..255), Ran[NEUTRAL + d / 2], at d + 255.
+    unsigned char enhanced[511];
+    for (int d = -255; d <= 255; ++d) {
+        enhanced[d + 255] = static_cast<unsigned char>(m_rank.Ran[NEUTRAL + d / 2]);
+    }
+
+    // 3. Enhancement iterations over the blocks still enhanced, in raster order: every block at
+    // first; a block leaves once stopped (a stopped block takes no part in either pass).
+    std::vector<FiBlock> active;
+    active.reserve(l1.size);
+    for (int y = 0; y < h1; ++y) {
+        const bool harmRow = edgeRow(y, HARM_BORDER);
+        const bool evenRow = edgeRow(y, EVEN_BORDER);
+        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0;
+        for (int x = 0; x < w1; ++x) {
+            active.push_back({y * w1 + x, x, y, row + colStart[x],
+                              harmRow || harmCol[static_cast<std::size_t>(x)] != 0,
+                              evenRow || edgeCol(x, EVEN_BORDER)});
+        }
+    }
+    for (int iter = 0; iter < MAX_ITERATIONS && !active.empty(); ++iter) {
         const unsigned char* in = iter == 0 ? src : l7;
         // 3a. Harmonic pass into 6.
-        for (int y = 0; y < h1; ++y) {
-            for (int x = 0; x < w1; ++x) {
-                const int b = y * w1 + x;
-                const int c = f.cls[b];
-                if (c == CLASS_BACKGROUND) {
-                    forBlock(x, y, [&](int, int, std::ptrdiff_t o) { l6[o] = NEUTRAL; });
-                } else if (c == CLASS_RIDGES || c == CLASS_SINGULAR) {
-                    FiHarm(f, b);
-                    harmonicBlock(
-                        x, y, in, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
-                            l6[o] = static_cast<unsigned char>(m_rank.Ran[NEUTRAL + d / 2]);
-                        });
-                }
-            }
-        }
-        changed = false;
-        // 3b. Smoothing pass into 7; blocks whose order is used up stop.
-        for (int y = 0; y < h1; ++y) {
-            for (int x = 0; x < w1; ++x) {
-                const int b = y * w1 + x;
-                const int c = f.cls[b];
-                if ((c & STOPPED) != 0) {
-                    continue;
-                }
-                const bool edge = border(x, y, EVEN_BORDER);
-                if (c == CLASS_RIDGES) {
-                    FiRays(f, b, edge ? PeriodCode(f, b) / 2 + 1 : 8);
-                    if (edge) {
-                        forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
-                            l7[o] = static_cast<unsigned char>(FiLine(f, l6, xx, yy));
-                        });
-                    } else if (quick) {
-                        forBlock(x, y, [&](int, int, std::ptrdiff_t o) { FiRayi(f, l6, o, l7); });
-                    } else {
-                        std::ptrdiff_t off[8];
-                        FiRayOffsets(f, off);
-                        if (pairs) {
-                            batch.AddQuad(
-                                l6, static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0 + colStart[x],
-                                f.W0, off, l7);
-                        } else {
-                            forBlock(x, y, [&](int, int, std::ptrdiff_t o) {
-                                batch.Add(l6, o, off, l7);
-                            });
-                        }
-                    }
-                } else if (c == CLASS_BACKGROUND) {
-                    forBlock(x, y, [&](int, int, std::ptrdiff_t o) { l7[o] = l6[o]; });
-                } else if (c == CLASS_SINGULAR) {
-                    forBlock(x, y, [&](int, int, std::ptrdiff_t o) {
-                        l7[o] = static_cast<unsigned char>(FiIndi(f, l6, o));
-                    });
-                }
-                if (c == CLASS_BACKGROUND || f.order[b] <= iter) {
-                    f.cls[b] = static_cast<unsigned char>(c | STOPPED);
+        for (const FiBlock& blk : active) {
+            const int c = f.cls[blk.b];
+            if (c == CLASS_BACKGROUND) {
+                fillBlock(blk.x, blk.y, blk.o, l6, NEUTRAL);
+            } else if (c == CLASS_RIDGES || c == CLASS_SINGULAR) {
+                if (iter == 0) {
+                    FiHarm(f, blk.b);
                 } else {
-                    changed = true;
+                    FiHarmAgain(f, blk.b);
                 }
+                harmonicBlock(
+                    blk.x, blk.y, blk.o, blk.harmEdge,
+                    in, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
+                        l6[o] = enhanced[d + 255];
+                    });
             }
         }
+        // 3b. Smoothing pass into 7; blocks whose order is used up stop.
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < active.size(); ++i) {
+            const FiBlock blk = active[i];
+            const int x = blk.x;
+            const int y = blk.y;
+            const int b = blk.b;
+            const int c = f.cls[b];
+            if (c == CLASS_RIDGES) {
+                if (iter == 0) {
+                    FiRays(f, b, blk.evenEdge ? PeriodCode(f, b) / 2 + 1 : 8);
+                } else {
+                    FiRaysAgain(f, b);
+                }
+                if (blk.evenEdge) {
+                    forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
+                        l7[o] = static_cast<unsigned char>(FiLine(f, l6, xx, yy));
+                    });
+                } else if (quick) {
+                    forBlock(x, y, [&](int, int, std::ptrdiff_t o) { FiRayi(f, l6, o, l7); });
+                } else {
+                    if (pairs) {
+                        batch.AddQuad(l6, blk.o, f.ray1, f.ray2, l7);
+                    } else {
+                        forBlock(x, y, [&](int, int, std::ptrdiff_t o) {
+                            batch.Add(l6, o, f.ray1, f.ray2, l7);
+                        });
+                    }
+                }
+            } else if (c == CLASS_BACKGROUND) {
+                copyBlock(x, y, blk.o, l7, l6);
+            } else if (c == CLASS_SINGULAR) {
+                forBlock(x, y, [&](int, int, std::ptrdiff_t o) {
+                    l7[o] = static_cast<unsigned char>(FiIndi(f, l6, o));
+                });
+            }
+            if (c == CLASS_BACKGROUND || f.order[b] <= iter) {
+                f.cls[b] = static_cast<unsigned char>(c | STOPPED);
+            } else {
+                active[kept++] = blk;
+            }
+        }
+        active.resize(kept);
         batch.Flush(l7);
     }
 
@@ -745,16 +873,28 @@ void Codex::Filter(int)
     unsigned char* l4 = Layer(4, 0);
     unsigned char* l5 = Layer(5, 0);
     for (int y = 0; y < h1; ++y) {
+        const bool harmRow = edgeRow(y, HARM_BORDER);
+        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0;
         for (int x = 0; x < w1; ++x) {
             const int b = y * w1 + x;
+            const std::ptrdiff_t at = row + colStart[x];
             f.cls[b] = static_cast<unsigned char>(f.cls[b] & ~STOPPED);
             const int c = f.cls[b];
             if (c == CLASS_BACKGROUND) {
-                forBlock(x, y, [&](int, int, std::ptrdiff_t o) { l4[o] = l5[o] = BACKGROUND; });
+                fillBlock(x, y, at, l4, BACKGROUND);
+                fillBlock(x, y, at, l5, BACKGROUND);
             } else if (c == CLASS_RIDGES || c == CLASS_SINGULAR) {
-                FiHarm(f, b);
+                FiHarmAgain(f, b);
+                const bool edge = harmRow || harmCol[static_cast<std::size_t>(x)] != 0;
+#if defined(__SSE2__)
+                if (pairs && !edge) {
+                    RidgeQuad(HarmonicDiffs(f.window->inner, l7, at, f.W0), l4, l5, at, f.W0);
+                    continue;
+                }
+#endif
                 harmonicBlock(
-                    x, y, l7, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
+                    x, y, at, edge,
+                    l7, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
                         l4[o] = l5[o] = d < 0 ? RIDGE : VALLEY;
                     });
             }

@@ -114,6 +114,15 @@ constexpr int Descale13(int v)
     return v >= 0 ? (v + 4096) >> 13 : -((4096 - v) >> 13);
 }
 
+// ceil(2^32 / t) for 1 <= t <= 2^16: the reciprocal that divides by a multiply, n / t =
+// (n * InverseCeil32(t)) >> 32. With m t = 2^32 + e, 0 <= e < t, the quotient is exact while
+// n e < 2^32, which n t <= 2^32 ensures (a rounded mean of bytes, n <= 255.5 t, for t <= 4096).
+constexpr std::uint64_t InverseCeil32(int t)
+{
+    return ((std::uint64_t{1} << 32) + static_cast<std::uint64_t>(t) - 1) /
+           static_cast<std::uint64_t>(t);
+}
+
 // Any angle in degrees brought into 0..359.
 constexpr int Mod360(int a)
 {

@@ -38,16 +38,14 @@ constexpr FlowMeanRows MakeFlowMeanRows()
             total += 2 * row.w[i];
         }
         row.t = total;
-        row.inverse = ((std::uint64_t{1} << 32) + static_cast<std::uint64_t>(total) - 1) /
-                      static_cast<std::uint64_t>(total);
+        row.inverse = InverseCeil32(total);
     }
     return r;
 }
 inline constexpr FlowMeanRows kFlowMean = MakeFlowMeanRows();
 
-// The rounded mean n = s + t / 2 of bytes (s <= 255 t) is n / t = (n * inverse) >> 32: with
-// inverse * t = 2^32 + e, 0 <= e < t, the quotient is exact while n e < 2^32, which t < 4096
-// ensures; t runs from 32 to 32 + 8 * 32.
+// The rounded mean n = s + t / 2 of bytes (s <= 255 t) is n / t = (n * inverse) >> 32, exact
+// for t <= 4096 (see InverseCeil32); t runs from 32 to 32 + 8 * 32.
 constexpr bool FlowMeanTotalsFit()
 {
     for (const FlowMeanRow& row : kFlowMean.row) {

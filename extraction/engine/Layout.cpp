@@ -134,10 +134,13 @@ void CBase::NewDoc()
     for (const CLevel& lv : m_level) {
         total += static_cast<std::size_t>(lv.slots) * lv.size;
     }
+    // Each slot reads as zeros when first claimed: ClaimLay clears it then, so slots a run never
+    // claims are never written.
     m_block.reset();
-    m_block.reset(new unsigned char[total == 0 ? 1 : total]());
+    m_block.reset(new unsigned char[total == 0 ? 1 : total]);
     unsigned char* p = m_block.get();
     for (CLevel& lv : m_level) {
+        lv.fresh = 0;
         for (int s = 0; s < WZ_SLOTS; ++s) {
             lv.key[s] = WZ_FREE_KEY;
             lv.stamp[s] = -1;
@@ -149,11 +152,11 @@ void CBase::NewDoc()
         }
         lv.peak = 0;
     }
+    // The work planes are not cleared: every stage writes the cells it later reads.
     const std::size_t plane = m_level[0].size == 0 ? 1 : m_level[0].size;
     for (auto& pl : m_plane) {
         pl.reset();
         pl.reset(new std::int16_t[plane]);
-        std::memset(pl.get(), 0, plane * sizeof(std::int16_t)); // one call, not a loop by value
     }
 }
 
@@ -191,6 +194,11 @@ unsigned char* CBase::ClaimLay(int id, int level)
     }
     if (free < 0) {
         return nullptr;
+    }
+    // Slots are claimed lowest first, so a slot not claimed since NewDoc is the first fresh one.
+    if (lv.buf[free] != nullptr && free == lv.fresh) {
+        std::memset(lv.buf[free], 0, lv.size);
+        ++lv.fresh;
     }
     ++m_claims;
     lv.key[free] = static_cast<std::uint32_t>(id);

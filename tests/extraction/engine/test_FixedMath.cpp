@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -271,6 +272,32 @@ TEST(FixedMath, Descale13RoundsHalvesAwayFromZero)
     for (const auto& c : cases) {
         EXPECT_EQ(Descale13(c.in), c.out) << c.in;
     }
+}
+
+// The multiply by InverseCeil32(t) divides exactly over the rounded means of bytes: every
+// quotient step q t - 1, q t up to the largest n = 255 t + t / 2, for each t up to 4096, and
+// the 2^32 / t limit of its domain for larger divisors.
+TEST(FixedMath, InverseCeil32DividesExactly)
+{
+    auto exact = [](std::uint64_t n, int t) {
+        const std::uint64_t d = static_cast<std::uint64_t>(t);
+        return ((n * InverseCeil32(t)) >> 32) == n / d;
+    };
+    for (int t = 1; t <= 4096; ++t) {
+        const std::uint64_t d = static_cast<std::uint64_t>(t);
+        const std::uint64_t top = 255 * d + d / 2;
+        for (std::uint64_t q = 1; q <= 256; ++q) {
+            ASSERT_TRUE(exact(q * d - 1, t)) << q * d - 1 << " / " << t;
+            ASSERT_TRUE(exact(std::min(q * d, top), t)) << std::min(q * d, top) << " / " << t;
+        }
+    }
+    for (const int t : {4097, 40000, 65535, 65536}) {
+        const std::uint64_t n = (std::uint64_t{1} << 32) / static_cast<std::uint64_t>(t);
+        EXPECT_TRUE(exact(n, t)) << t;
+        EXPECT_TRUE(exact(n - 1, t)) << t;
+    }
+    EXPECT_EQ(InverseCeil32(1), std::uint64_t{1} << 32);
+    EXPECT_EQ(InverseCeil32(3), 1431655766u);
 }
 
 TEST(FixedMath, DerivedTablesMatchTheirFormulas)
