@@ -382,6 +382,52 @@ bool GroupEx::isCompatible(short np, short ng, int level, NumSet<unsigned>& conf
                                scaleX, scaleY, form);
 }
 
+namespace {
+
+// agreesWithPair for pair p with its probe side worked out: lP the probe segment's length,
+// carried and the divisors as agreesWithPairInline derives them.
+[[gnu::always_inline]] inline bool GrAgreesOnSegment(const GroupEx& g, short np, short ng,
+                                                     const PairEx2& p, int lP, bool carried,
+                                                     int divX, int divY, int level, int& error)
+{
+    int lG = 0;
+    int x = 0;
+    int y = 0;
+    if (carried) {
+        // The gallery segment divided by the mean of both pairs' scales, along the probe's
+        // axes.
+        const int a = wrap360(g.m_pairSetG->getAngle(p.ng, ng) + g.m_rotation);
+        const std::int64_t lG0 = g.m_pairSetG->getLen(ng, p.ng);
+        x = -(round8192(TabCos360[a] * lG0 * 512) / divX);
+        y = -(round8192(TabSin360[a] * lG0 * 512) / divY);
+        lG = static_cast<int>(std::sqrt(static_cast<double>(x) * x + static_cast<double>(y) * y) +
+                              0.5);
+    } else {
+        lG = g.m_pairSetG->getLen(ng, p.ng);
+    }
+    const int dif = std::abs(lP - lG);
+    const int m = lP < lG ? lP : lG;
+    if (dif > distTol(level, m)) {
+        return false;
+    }
+    if (lP >= 2 * g.m_distUnit && lG >= 2 * g.m_distUnit) {
+        // Directions are compared only on segments long enough to carry one. The carried
+        // segment's direction less the rotation, compared with the probe's less the rotation
+        // again, is the probe's less the carried direction, angles being taken mod 360.
+        const int dP = g.m_pairSetP->getAngle(np, p.np);
+        const int d =
+            carried ? dP - atan(x, y) : dP - g.m_pairSetG->getAngle(ng, p.ng) - g.m_rotation;
+        if (std::abs(wrap180(d)) > 2 * g.m_dirTol) {
+            return false;
+        }
+    }
+    const int larger = lP > lG ? lP : lG;
+    error = larger == 0 ? 0 : static_cast<std::uint16_t>(dif * 256 / larger);
+    return true;
+}
+
+} // namespace
+
 // The body of agreesWithPair, expanded into the loops of this file that call it per pair.
 [[gnu::always_inline]] inline bool GroupEx::agreesWithPairInline(short np, short ng,
                                                                  std::size_t pos, int level,
@@ -389,43 +435,12 @@ bool GroupEx::isCompatible(short np, short ng, int level, NumSet<unsigned>& conf
                                                                  int scaleY, int& error) const
 {
     const PairEx2& p = m_pair.m_items[pos];
-    const int lP = m_pairSetP->getLen(np, p.np);
-    int lG = 0;
-    int x = 0;
-    int y = 0;
     // A pair whose scale is unknown, or whose scale cancels the candidate's (wrapped values
-    // from a corrupt template: a zero divisor below), is compared unscaled.
+    // from a corrupt template: a zero divisor), is compared unscaled.
     const int divX = scaleX + p.scaleX;
     const int divY = scaleY + p.scaleY;
-    const bool carried = GrCarried(scaled, p, divX, divY);
-    if (carried) {
-        // The gallery segment divided by the mean of both pairs' scales, along the probe's
-        // axes.
-        const int a = wrap360(m_pairSetG->getAngle(p.ng, ng) + m_rotation);
-        const std::int64_t lG0 = m_pairSetG->getLen(ng, p.ng);
-        x = -(round8192(TabCos360[a] * lG0 * 512) / divX);
-        y = -(round8192(TabSin360[a] * lG0 * 512) / divY);
-        lG = static_cast<int>(std::sqrt(static_cast<double>(x) * x + static_cast<double>(y) * y) +
-                              0.5);
-    } else {
-        lG = m_pairSetG->getLen(ng, p.ng);
-    }
-    const int dif = std::abs(lP - lG);
-    const int m = lP < lG ? lP : lG;
-    if (dif > distTol(level, m)) {
-        return false;
-    }
-    if (lP >= 2 * m_distUnit && lG >= 2 * m_distUnit) {
-        // Directions are compared only on segments long enough to carry one.
-        const int dP = m_pairSetP->getAngle(np, p.np);
-        const int dG = carried ? wrap180(atan(x, y) - m_rotation) : m_pairSetG->getAngle(ng, p.ng);
-        if (std::abs(wrap180(dP - dG - m_rotation)) > 2 * m_dirTol) {
-            return false;
-        }
-    }
-    const int larger = lP > lG ? lP : lG;
-    error = larger == 0 ? 0 : static_cast<std::uint16_t>(dif * 256 / larger);
-    return true;
+    return GrAgreesOnSegment(*this, np, ng, p, m_pairSetP->getLen(np, p.np),
+                             GrCarried(scaled, p, divX, divY), divX, divY, level, error);
 }
 
 bool GroupEx::agreesWithPair(short np, short ng, std::size_t pos, int level, bool scaled,
@@ -446,14 +461,16 @@ int GroupEx::findAgreeingGallery(short np, const std::uint8_t* candidates, int c
     int firstNg = 0;
     int lP = 0;
     bool carried = false;
+    int divX = 0;
+    int divY = 0;
     bool bounded = false;
     GrLengthBounds bounds{0, 0};
     int numAgreeing = 0;
     int error = 0;
     for (int c = 0; c < count; ++c) {
-        const short ng = candidates[c];
-        int refusal = -1;
-        // 1. The first pair, refusing most candidates by the length alone.
+        // 1. The first pair, refusing most candidates by the length alone: those it refuses
+        // so are passed in a tight loop, up to the first it does not (or one holding its
+        // gallery minutia, which it does not test).
         if (first < n) {
             if (first != preparedPos) {
                 preparedPos = first;
@@ -462,8 +479,8 @@ int GroupEx::findAgreeingGallery(short np, const std::uint8_t* candidates, int c
                 firstNg = p.ng;
                 if (firstApplies) {
                     lP = m_pairSetP->getLen(np, p.np);
-                    const int divX = scaleX + p.scaleX;
-                    const int divY = scaleY + p.scaleY;
+                    divX = scaleX + p.scaleX;
+                    divY = scaleY + p.scaleY;
                     carried = GrCarried(scaled, p, divX, divY);
                     bounded = carried && divX > 0 && divY > 0;
                     if (bounded) {
@@ -471,20 +488,31 @@ int GroupEx::findAgreeingGallery(short np, const std::uint8_t* candidates, int c
                     }
                 }
             }
-            if (firstApplies && firstNg != ng) {
-                const std::int64_t lG0 = m_pairSetG->getLen(ng, firstNg);
-                bool refused = false;
-                if (bounded) {
-                    refused = lG0 * 8191 > bounds.longLimit || lG0 * 8193 < bounds.shortLimit;
-                } else if (!carried) {
-                    const int lG = static_cast<int>(lG0);
-                    refused = std::abs(lP - lG) > distTol(level, lP < lG ? lP : lG);
+            if (firstApplies && bounded) {
+                for (; c < count && candidates[c] != firstNg; ++c) {
+                    const std::int64_t lG0 = m_pairSetG->getLen(candidates[c], firstNg);
+                    if (lG0 * 8191 <= bounds.longLimit && lG0 * 8193 >= bounds.shortLimit) {
+                        break;
+                    }
                 }
-                if (refused ||
-                    !agreesWithPairInline(np, ng, first, level, scaled, scaleX, scaleY, error)) {
-                    refusal = static_cast<int>(first);
+            } else if (firstApplies && !carried) {
+                for (; c < count && candidates[c] != firstNg; ++c) {
+                    const int lG = m_pairSetG->getLen(candidates[c], firstNg);
+                    if (std::abs(lP - lG) <= distTol(level, lP < lG ? lP : lG)) {
+                        break;
+                    }
                 }
             }
+            if (c == count) {
+                break;
+            }
+        }
+        const short ng = candidates[c];
+        int refusal = -1;
+        if (first < n && firstApplies && firstNg != ng &&
+            !GrAgreesOnSegment(*this, np, ng, m_pair.m_items[first], lP, carried, divX, divY, level,
+                               error)) {
+            refusal = static_cast<int>(first);
         }
         // 2. The other pairs in order.
         for (std::uint32_t i = 0; i < n && refusal == -1; ++i) {
