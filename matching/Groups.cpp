@@ -53,6 +53,13 @@ struct GrLengthBounds {
     std::int64_t shortLimit;
 };
 
+// distTol(level, m) from the level's row, for the lengths of this file: table lengths and
+// rounded roots, never below 0.
+int GrTolerance(const std::int32_t* row, int m)
+{
+    return row[m < DIST_TOL_SIZE ? m : DIST_TOL_SIZE - 1];
+}
+
 GrLengthBounds GrCarriedLengthBounds(int divX, int divY, int lP, int tol)
 {
     const std::int64_t large = divX > divY ? divX : divY;
@@ -385,10 +392,12 @@ bool GroupEx::isCompatible(short np, short ng, int level, NumSet<unsigned>& conf
 namespace {
 
 // agreesWithPair for pair p with its probe side worked out: lP the probe segment's length,
-// carried and the divisors as agreesWithPairInline derives them.
+// carried and the divisors as agreesWithPairInline derives them, tol the error level's row of
+// s_distTolTab.
 [[gnu::always_inline]] inline bool GrAgreesOnSegment(const GroupEx& g, short np, short ng,
                                                      const PairEx2& p, int lP, bool carried,
-                                                     int divX, int divY, int level, int& error)
+                                                     int divX, int divY, const std::int32_t* tol,
+                                                     int& error)
 {
     int lG = 0;
     int x = 0;
@@ -396,7 +405,10 @@ namespace {
     if (carried) {
         // The gallery segment divided by the mean of both pairs' scales, along the probe's
         // axes.
-        const int a = wrap360(g.m_pairSetG->getAngle(p.ng, ng) + g.m_rotation);
+        // A direction and the rotation lie within -180..179: a turn added to a negative sum
+        // leaves wrap360 its quick case.
+        const int sum = g.m_pairSetG->getAngle(p.ng, ng) + g.m_rotation;
+        const int a = wrap360(sum < 0 ? sum + 360 : sum);
         const std::int64_t lG0 = g.m_pairSetG->getLen(ng, p.ng);
         x = -(round8192(TabCos360[a] * lG0 * 512) / divX);
         y = -(round8192(TabSin360[a] * lG0 * 512) / divY);
@@ -407,7 +419,7 @@ namespace {
     }
     const int dif = std::abs(lP - lG);
     const int m = lP < lG ? lP : lG;
-    if (dif > distTol(level, m)) {
+    if (dif > GrTolerance(tol, m)) {
         return false;
     }
     if (lP >= 2 * g.m_distUnit && lG >= 2 * g.m_distUnit) {
@@ -440,12 +452,14 @@ namespace {
     const int divX = scaleX + p.scaleX;
     const int divY = scaleY + p.scaleY;
     return GrAgreesOnSegment(*this, np, ng, p, m_pairSetP->getLen(np, p.np),
-                             GrCarried(scaled, p, divX, divY), divX, divY, level, error);
+                             GrCarried(scaled, p, divX, divY), divX, divY, s_distTolTab[level],
+                             error);
 }
 
 bool GroupEx::agreesWithPair(short np, short ng, std::size_t pos, int level, bool scaled,
                              int scaleX, int scaleY, int& error) const
 {
+    ZF_ASSERT(level >= 0 && level < MAX_ERROR_LEVEL);
     return agreesWithPairInline(np, ng, pos, level, scaled, scaleX, scaleY, error);
 }
 
@@ -455,6 +469,7 @@ int GroupEx::findAgreeingGallery(short np, const std::uint8_t* candidates, int c
 {
     const std::uint32_t n = m_pair.m_numItems;
     ZF_ASSERT(level >= 0 && level < MAX_ERROR_LEVEL);
+    const std::int32_t* tol = s_distTolTab[level];
     // What the first pair's tests need of the probe side, kept while it stays the first.
     std::uint32_t preparedPos = 0xFFFFFFFFu;
     bool firstApplies = false; // the first pair does not hold np
@@ -484,7 +499,7 @@ int GroupEx::findAgreeingGallery(short np, const std::uint8_t* candidates, int c
                     carried = GrCarried(scaled, p, divX, divY);
                     bounded = carried && divX > 0 && divY > 0;
                     if (bounded) {
-                        bounds = GrCarriedLengthBounds(divX, divY, lP, distTol(level, lP));
+                        bounds = GrCarriedLengthBounds(divX, divY, lP, GrTolerance(tol, lP));
                     }
                 }
             }
@@ -498,7 +513,7 @@ int GroupEx::findAgreeingGallery(short np, const std::uint8_t* candidates, int c
             } else if (firstApplies && !carried) {
                 for (; c < count && candidates[c] != firstNg; ++c) {
                     const int lG = m_pairSetG->getLen(candidates[c], firstNg);
-                    if (std::abs(lP - lG) <= distTol(level, lP < lG ? lP : lG)) {
+                    if (std::abs(lP - lG) <= GrTolerance(tol, lP < lG ? lP : lG)) {
                         break;
                     }
                 }
@@ -510,7 +525,7 @@ int GroupEx::findAgreeingGallery(short np, const std::uint8_t* candidates, int c
         const short ng = candidates[c];
         int refusal = -1;
         if (first < n && firstApplies && firstNg != ng &&
-            !GrAgreesOnSegment(*this, np, ng, m_pair.m_items[first], lP, carried, divX, divY, level,
+            !GrAgreesOnSegment(*this, np, ng, m_pair.m_items[first], lP, carried, divX, divY, tol,
                                error)) {
             refusal = static_cast<int>(first);
         }
