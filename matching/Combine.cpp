@@ -132,7 +132,9 @@ int CoAxisScale(const CoAxis& a, int c)
     const int psi = wrap360(phi + rotation);
     outX = dstCx + round8192(static_cast<std::int64_t>(TabCos360[psi]) * rho);
     outY = dstCy + round8192(static_cast<std::int64_t>(TabSin360[psi]) * rho);
-    outAngle = wrap180(angle + rotation);
+    // A minutia angle within 0..359 takes at most one turn off.
+    const int turned = angle + rotation;
+    outAngle = turned >= 180 && turned < 540 ? turned - 360 : wrap180(turned);
 }
 
 // The area scales along one axis (x, or y when yAxis) at each of count points (CoAxisScale

@@ -53,6 +53,13 @@ struct GrLengthBounds {
     std::int64_t shortLimit;
 };
 
+// wrap180 of d within -540..539 (a sum or difference of a few table directions and the
+// rotation, each within -180..179, or an atan answer within 0..360): one turn at most.
+int GrWrapOnce(int d)
+{
+    return d >= 180 ? d - 360 : (d < -180 ? d + 360 : d);
+}
+
 // distTol(level, m) from the level's row, for the lengths of this file: table lengths and
 // rounded roots, never below 0.
 int GrTolerance(const std::int32_t* row, int m)
@@ -429,7 +436,7 @@ namespace {
         const int dP = g.m_pairSetP->getAngle(np, p.np);
         const int d =
             carried ? dP - atan(x, y) : dP - g.m_pairSetG->getAngle(ng, p.ng) - g.m_rotation;
-        if (std::abs(wrap180(d)) > 2 * g.m_dirTol) {
+        if (std::abs(GrWrapOnce(d)) > 2 * g.m_dirTol) {
             return false;
         }
     }
