@@ -288,12 +288,9 @@ void GroupEx::remove(std::size_t pos)
     }
 }
 
-void GroupEx::recalcData()
+void GroupEx::realign()
 {
     const std::uint32_t n = m_pair.m_numItems;
-    if (n < 2 || m_numAdded + m_numChanged == 0) {
-        return;
-    }
     // The same pairs as last time: the same result.
     Alignment& a = m_alignment;
     if (a.numPairs == n && a.nearHalfTurn == m_nearHalfTurn && a.distUnit == m_distUnit &&

@@ -289,7 +289,14 @@ public:
     void replace(std::size_t pos, short np, short ng, Transition t);
     void remove(std::size_t pos);
     // Rotation and centroids from the pairs, when there are 2 or more and something changed.
-    void recalcData();
+    void recalcData()
+    {
+        if (m_pair.m_numItems >= 2 && m_numAdded + m_numChanged != 0) {
+            realign();
+        }
+    }
+    // recalcData's work once it has found something to do.
+    void realign();
     // Is (np, ng) geometrically consistent with the pairs not in `skip`? IC_COLLECT records up
     // to maxConflicts inconsistent positions in `conflicts`; IC_STRICT fails at the first and
     // gives the mean length error through meanError (may be null).
