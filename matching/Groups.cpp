@@ -381,18 +381,6 @@ void GroupEx::realign()
     }
 }
 
-bool GroupEx::isCompatible(short np, short ng, int level, NumSet<unsigned>& conflicts,
-                           std::size_t maxConflicts, int* meanError, NumSet<unsigned>& skip,
-                           bool useScale, int scaleX, int scaleY, unsigned form, int /*unused*/)
-{
-    const bool scaled = useScale && scaleX != 0 && scaleY != 0;
-    if (scaled) {
-        recalcData();
-    }
-    return isCompatibleAligned(np, ng, level, conflicts, maxConflicts, meanError, skip, scaled,
-                               scaleX, scaleY, form);
-}
-
 namespace {
 
 // agreesWithPair for pair p with its probe side worked out: lP the probe segment's length,

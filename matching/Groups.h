@@ -302,7 +302,15 @@ public:
     // gives the mean length error through meanError (may be null).
     bool isCompatible(short np, short ng, int level, NumSet<unsigned>& conflicts,
                       std::size_t maxConflicts, int* meanError, NumSet<unsigned>& skip,
-                      bool useScale, int scaleX, int scaleY, unsigned form, int unused);
+                      bool useScale, int scaleX, int scaleY, unsigned form, int /*unused*/)
+    {
+        const bool scaled = useScale && scaleX != 0 && scaleY != 0;
+        if (scaled) {
+            recalcData();
+        }
+        return isCompatibleAligned(np, ng, level, conflicts, maxConflicts, meanError, skip, scaled,
+                                   scaleX, scaleY, form);
+    }
     // The same test on the rotation and centroids as they stand (isCompatible brings them up
     // to date first when it scales); `scaled` as isCompatible derives it.
     bool isCompatibleAligned(short np, short ng, int level, NumSet<unsigned>& conflicts,
