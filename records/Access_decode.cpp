@@ -328,32 +328,21 @@ const std::uint8_t TbArctg[257] = {
 
 namespace {
 
-// Directions of the eight octants, by (dx < 0, dy < 0, steep): base + sign x t, mod 256.
-struct ArOctant {
-    std::int16_t base;
-    std::int16_t sign;
-};
-constexpr ArOctant AR_OCTANTS[8] = {
-    {0, 1},    {64, -1},  // dx >= 0, dy >= 0
-    {0, -1},   {192, 1},  // dx >= 0, dy < 0
-    {128, -1}, {64, 1},   // dx < 0, dy >= 0
-    {128, 1},  {192, -1}, // dx < 0, dy < 0
-};
-
-// Arctg, for the decoders of this file: the octant by a table, so that no sign branches.
-inline int ArDirection(int dx, int dy)
+// Direction of a vector other than (0, 0), for the decoders of this file: the first
+// octant's from the table, then folded past the diagonal, into the left half and below the
+// axis by the vector's slope and signs, mod 256.
+inline int ArNonNullDirection(int dx, int dy)
 {
     const int ax = dx < 0 ? -dx : dx;
     const int ay = dy < 0 ? -dy : dy;
-    if ((ax | ay) == 0) {
-        return 0;
-    }
     const bool steep = ax < ay;
     const int large = steep ? ay : ax;
     const int small = steep ? ax : ay;
-    const int t = TbArctg[256 * small / large];
-    const ArOctant& o = AR_OCTANTS[(dx < 0 ? 4 : 0) + (dy < 0 ? 2 : 0) + (steep ? 1 : 0)];
-    return (o.base + o.sign * t) & 255; // mod 256, also for a negative sum
+    int t = TbArctg[256 * small / large];
+    t = steep ? 64 - t : t;
+    t = dx < 0 ? 128 - t : t;
+    t = dy < 0 ? -t : t;
+    return t & 255; // mod 256, also for a negative value
 }
 
 // All of a slot's word but its code and extra bits for a link from the minutia at (mx, my)
@@ -367,7 +356,7 @@ inline std::uint64_t LinkTo(const Lot<short>& n, unsigned j, int mx, int my, int
     if (dx != 0 || dy != 0) {
         const std::uint64_t d2 = static_cast<std::uint64_t>(static_cast<std::int64_t>(dx) * dx +
                                                             static_cast<std::int64_t>(dy) * dy);
-        const unsigned direction = (ArDirection(dx, dy) - ma) & 255;
+        const unsigned direction = (ArNonNullDirection(dx, dy) - ma) & 255;
         const unsigned turn = (n.angle - ma) & 255;
         to |=
             (direction << 8) | (turn << 16) | (static_cast<std::uint64_t>(LinkDistance(d2)) << 32);
@@ -379,7 +368,7 @@ inline std::uint64_t LinkTo(const Lot<short>& n, unsigned j, int mx, int my, int
 
 int Arctg(int dx, int dy)
 {
-    return ArDirection(dx, dy);
+    return dx == 0 && dy == 0 ? 0 : ArNonNullDirection(dx, dy);
 }
 
 // Below 512^2 the correctly rounded double root of v is never pushed up to the next integer
