@@ -327,14 +327,7 @@ void Matcher100::calcScale(GroupEx* g)
     // The group's gallery minutiae in the probe frame, then each pair's local scale.
     combineFingerprintsByCurGroup(g, false, true, false);
     if (g->getNumItems() > 1 && (g->m_numAdded != 0 || g->m_numChanged != 0)) {
-        for (std::uint32_t k = 0; k < g->getNumItems(); ++k) {
-            PairEx2& p = g->getPair(k);
-            short sx = 0;
-            short sy = 0;
-            g->calcScaleForOnePair(m_carriedG, p.np, p.ng, sx, sy);
-            p.scaleX = static_cast<std::uint16_t>(sx);
-            p.scaleY = static_cast<std::uint16_t>(sy);
-        }
+        g->calcScalesForAllPairs(m_carriedG);
     }
     g->m_numAdded = 0;
     g->m_numChanged = 0;

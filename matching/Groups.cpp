@@ -591,37 +591,102 @@ bool GroupEx::isCompatibleAligned(short np, short ng, int level, NumSet<unsigned
     return true;
 }
 
+namespace {
+
+// The scale sums of one axis (x or y) of calcScaleForOnePair.
+struct GrScaleSums {
+    std::int64_t sum;
+    std::int64_t weight;
+};
+
+// Adds to sums what a pair dP apart on the probe side and dG apart among the carried gallery
+// minutiae (both >= 0) gives along one axis: nothing up to 40 apart on either side, then
+// dG / dP with weight 256 up to 100 apart on the probe side, 25600 / dP beyond. The term
+// is the same seen from either pair.
+inline void GrAddScaleTerm(int dP, int dG, GrScaleSums& sums)
+{
+    if (dP >= 40 && dG >= 40) {
+        const int w = dP <= 100 ? 256 : 25600 / dP;
+        sums.sum += static_cast<std::int64_t>(dG) * w / dP;
+        sums.weight += w;
+    }
+}
+
+// A pair's scale along one axis from its sums: 0 (unknown) without weight.
+inline short GrScale(const GrScaleSums& sums)
+{
+    return static_cast<short>(sums.weight == 0 ? 0 : sums.sum * 256 / sums.weight);
+}
+
+} // namespace
+
 void GroupEx::calcScaleForOnePair(const MinutiaeShort* carriedG, int p, int g, short& scaleX,
                                   short& scaleY) const
 {
     const std::uint32_t n = m_pair.m_numItems;
     const std::uint32_t main = (m_baseSize == 0 || m_baseSize > n) ? n : m_baseSize;
-    std::int64_t sumX = 0;
-    std::int64_t sumY = 0;
-    std::int64_t wX = 0;
-    std::int64_t wY = 0;
+    GrScaleSums x{0, 0};
+    GrScaleSums y{0, 0};
     for (std::uint32_t k = 0; k < main; ++k) {
         const PairEx2& it = m_pair.m_items[k];
         if (it.np == p || it.ng == g) {
             continue;
         }
-        const int dxP = std::abs(m_minutiaeP[p].x - m_minutiaeP[it.np].x);
-        const int dyP = std::abs(m_minutiaeP[p].y - m_minutiaeP[it.np].y);
-        const int dxG = std::abs(carriedG[g].x - carriedG[it.ng].x);
-        const int dyG = std::abs(carriedG[g].y - carriedG[it.ng].y);
-        if (dxP >= 40 && dxG >= 40) {
-            const int w = dxP <= 100 ? 256 : 25600 / dxP;
-            sumX += static_cast<std::int64_t>(dxG) * w / dxP;
-            wX += w;
-        }
-        if (dyP >= 40 && dyG >= 40) {
-            const int w = dyP <= 100 ? 256 : 25600 / dyP;
-            sumY += static_cast<std::int64_t>(dyG) * w / dyP;
-            wY += w;
+        GrAddScaleTerm(std::abs(m_minutiaeP[p].x - m_minutiaeP[it.np].x),
+                       std::abs(carriedG[g].x - carriedG[it.ng].x), x);
+        GrAddScaleTerm(std::abs(m_minutiaeP[p].y - m_minutiaeP[it.np].y),
+                       std::abs(carriedG[g].y - carriedG[it.ng].y), y);
+    }
+    scaleX = GrScale(x);
+    scaleY = GrScale(y);
+}
+
+void GroupEx::calcScalesForAllPairs(const MinutiaeShort* carriedG)
+{
+    const std::uint32_t n = m_pair.m_numItems;
+    const std::uint32_t main = (m_baseSize == 0 || m_baseSize > n) ? n : m_baseSize;
+    ZF_ASSERT(n <= GROUP_CAPACITY);
+    GrScaleSums x[GROUP_CAPACITY];
+    GrScaleSums y[GROUP_CAPACITY];
+    for (std::uint32_t a = 0; a < n; ++a) {
+        x[a] = GrScaleSums{0, 0};
+        y[a] = GrScaleSums{0, 0};
+    }
+    // Each pair takes the terms of the first `main` pairs but those sharing a minutia with it.
+    // A term is the same from either pair of the two, so among the first `main` each is worked
+    // out once for both; the pairs after them only take terms. The sums are integers: their
+    // order changes nothing.
+    for (std::uint32_t a = 0; a < n; ++a) {
+        const PairEx2& pa = m_pair.m_items[a];
+        const ESK::Lot<short>& mp = m_minutiaeP[pa.np];
+        const MinutiaeShort& mg = carriedG[pa.ng];
+        for (std::uint32_t b = a < main ? a + 1 : 0; b < main; ++b) {
+            const PairEx2& pb = m_pair.m_items[b];
+            if (pb.np == pa.np || pb.ng == pa.ng) {
+                continue;
+            }
+            GrScaleSums tx{0, 0};
+            GrScaleSums ty{0, 0};
+            GrAddScaleTerm(std::abs(mp.x - m_minutiaeP[pb.np].x),
+                           std::abs(mg.x - carriedG[pb.ng].x), tx);
+            GrAddScaleTerm(std::abs(mp.y - m_minutiaeP[pb.np].y),
+                           std::abs(mg.y - carriedG[pb.ng].y), ty);
+            x[a].sum += tx.sum;
+            x[a].weight += tx.weight;
+            y[a].sum += ty.sum;
+            y[a].weight += ty.weight;
+            if (a < main) {
+                x[b].sum += tx.sum;
+                x[b].weight += tx.weight;
+                y[b].sum += ty.sum;
+                y[b].weight += ty.weight;
+            }
         }
     }
-    scaleX = static_cast<short>(wX == 0 ? 0 : sumX * 256 / wX);
-    scaleY = static_cast<short>(wY == 0 ? 0 : sumY * 256 / wY);
+    for (std::uint32_t a = 0; a < n; ++a) {
+        m_pair.m_items[a].scaleX = static_cast<std::uint16_t>(GrScale(x[a]));
+        m_pair.m_items[a].scaleY = static_cast<std::uint16_t>(GrScale(y[a]));
+    }
 }
 
 bool ConflictPosSet::insert(const ConflictPos& c)

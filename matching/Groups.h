@@ -337,6 +337,8 @@ public:
     // probe frame by carriedG.
     void calcScaleForOnePair(const MinutiaeShort* carriedG, int p, int g, short& scaleX,
                              short& scaleY) const;
+    // calcScaleForOnePair of every pair, into its scales (read by none of those sums).
+    void calcScalesForAllPairs(const MinutiaeShort* carriedG);
 };
 
 constexpr int CONFLICT_PAIRS = 10;
