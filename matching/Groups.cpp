@@ -7,6 +7,7 @@
 #include "matching/MatchMath.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 
 #if defined(__SSE2__)
@@ -156,6 +157,9 @@ void MinutiaePairSet::build(const ESK::Lot<short>* minutiae, int n)
         ys[i] = m_y[i];
     }
     const __m128d half = _mm_set1_pd(0.5);
+    const __m128i notComputed = _mm_set1_epi32(DIR_NOT_COMPUTED);
+    static_assert(sizeof(PairItem) == 8 && offsetof(PairItem, dir) == 4,
+                  "an item is its length, then its direction, in 32 bits each");
 #endif
     for (int i = 0; i < n; ++i) {
         int j = i + 1;
@@ -168,12 +172,13 @@ void MinutiaePairSet::build(const ESK::Lot<short>* minutiae, int n)
             const __m128d sq = _mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy));
             const __m128d root = _mm_sqrt_pd(_mm_cvtps_pd(_mm_cvtpd_ps(sq)));
             const __m128i len = _mm_cvttpd_epi32(_mm_add_pd(root, half));
-            const int len0 = _mm_cvtsi128_si32(len);
-            const int len1 = _mm_cvtsi128_si32(_mm_srli_si128(len, 4));
-            m_items[i][j] = PairItem{len0, DIR_NOT_COMPUTED};
-            m_items[j][i] = PairItem{len0, DIR_NOT_COMPUTED};
-            m_items[i][j + 1] = PairItem{len1, DIR_NOT_COMPUTED};
-            m_items[j + 1][i] = PairItem{len1, DIR_NOT_COMPUTED};
+            // {len0, not computed, len1, not computed}: items (i, j) and (i, j + 1) side by
+            // side in row i, each alone in the rows of j and j + 1.
+            const __m128i items = _mm_unpacklo_epi32(len, notComputed);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(&m_items[i][j]), items);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(&m_items[j][i]), items);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(&m_items[j + 1][i]),
+                             _mm_srli_si128(items, 8));
         }
 #endif
         for (; j < n; ++j) {
