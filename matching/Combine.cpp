@@ -286,22 +286,27 @@ void Matcher100::getAreaScale(GroupEx* g, int cx, int cy, int& scaleX, int& scal
     std::int64_t sX = 0;
     std::int64_t wY = 0;
     std::int64_t sY = 0;
-    const ESK::Sign* minutiae = isProbe ? g->m_minutiaeP : g->m_minutiaeG;
-    for (std::uint32_t k = 0; k < g->getNumItems(); ++k) {
-        const PairEx2& p = g->getPair(k);
-        const ESK::Sign& m = minutiae[isProbe ? p.np : p.ng];
-        const int dx = std::abs(m.x - cx);
-        const int dy = std::abs(m.y - cy);
-        if (p.scaleX != 0) {
-            const int w = CoScaleWeight(dx);
-            wX += w;
-            sX += static_cast<std::int64_t>(w) * p.scaleX;
+    // The pairs' minutiae of one side, the side chosen once for the whole loop.
+    const auto sum = [&](const ESK::Sign* minutiae, auto index) {
+        for (std::uint32_t k = 0; k < g->getNumItems(); ++k) {
+            const PairEx2& p = g->getPair(k);
+            const ESK::Sign& m = minutiae[index(p)];
+            if (p.scaleX != 0) {
+                const int w = CoScaleWeight(std::abs(m.x - cx));
+                wX += w;
+                sX += static_cast<std::int64_t>(w) * p.scaleX;
+            }
+            if (p.scaleY != 0) {
+                const int w = CoScaleWeight(std::abs(m.y - cy));
+                wY += w;
+                sY += static_cast<std::int64_t>(w) * p.scaleY;
+            }
         }
-        if (p.scaleY != 0) {
-            const int w = CoScaleWeight(dy);
-            wY += w;
-            sY += static_cast<std::int64_t>(w) * p.scaleY;
-        }
+    };
+    if (isProbe) {
+        sum(g->m_minutiaeP, [](const PairEx2& p) { return p.np; });
+    } else {
+        sum(g->m_minutiaeG, [](const PairEx2& p) { return p.ng; });
     }
     scaleX = wX == 0 ? UNIT_SCALE : static_cast<int>(sX / wX);
     scaleY = wY == 0 ? UNIT_SCALE : static_cast<int>(sY / wY);
