@@ -388,6 +388,23 @@ void GroupEx::realign()
 
 namespace {
 
+// Do the probe segment from np to p.np and the gallery one from ng to p.ng, of lengths lP
+// and lG, agree in direction? The gallery segment as carried, (x, y), when carried. Only
+// segments long enough to carry a direction are compared.
+[[gnu::always_inline]] inline bool GrDirectionsAgree(const GroupEx& g, short np, short ng,
+                                                     const PairEx2& p, int lP, int lG, bool carried,
+                                                     int x, int y)
+{
+    if (lP < 2 * g.m_distUnit || lG < 2 * g.m_distUnit) {
+        return true;
+    }
+    // The carried segment's direction less the rotation, compared with the probe's less the
+    // rotation again, is the probe's less the carried direction, angles being taken mod 360.
+    const int dP = g.m_pairSetP->getAngle(np, p.np);
+    const int d = carried ? dP - atan(x, y) : dP - g.m_pairSetG->getAngle(ng, p.ng) - g.m_rotation;
+    return std::abs(GrWrapOnce(d)) <= 2 * g.m_dirTol;
+}
+
 // agreesWithPair for pair p with its probe side worked out: lP the probe segment's length,
 // carried and the divisors as agreesWithPairInline derives them, tol the error level's row of
 // s_distTolTab.
@@ -401,9 +418,8 @@ namespace {
     int y = 0;
     if (carried) {
         // The gallery segment divided by the mean of both pairs' scales, along the probe's
-        // axes.
-        // A direction and the rotation lie within -180..179: a turn added to a negative sum
-        // leaves wrap360 its quick case.
+        // axes. A direction and the rotation lie within -180..179: a turn added to a
+        // negative sum leaves wrap360 its quick case.
         const int sum = g.m_pairSetG->getAngle(p.ng, ng) + g.m_rotation;
         const int a = wrap360(sum < 0 ? sum + 360 : sum);
         const std::int64_t lG0 = g.m_pairSetG->getLen(ng, p.ng);
@@ -416,19 +432,8 @@ namespace {
     }
     const int dif = std::abs(lP - lG);
     const int m = lP < lG ? lP : lG;
-    if (dif > GrTolerance(tol, m)) {
+    if (dif > GrTolerance(tol, m) || !GrDirectionsAgree(g, np, ng, p, lP, lG, carried, x, y)) {
         return false;
-    }
-    if (lP >= 2 * g.m_distUnit && lG >= 2 * g.m_distUnit) {
-        // Directions are compared only on segments long enough to carry one. The carried
-        // segment's direction less the rotation, compared with the probe's less the rotation
-        // again, is the probe's less the carried direction, angles being taken mod 360.
-        const int dP = g.m_pairSetP->getAngle(np, p.np);
-        const int d =
-            carried ? dP - atan(x, y) : dP - g.m_pairSetG->getAngle(ng, p.ng) - g.m_rotation;
-        if (std::abs(GrWrapOnce(d)) > 2 * g.m_dirTol) {
-            return false;
-        }
     }
     const int larger = lP > lG ? lP : lG;
     error = larger == 0 ? 0 : static_cast<std::uint16_t>(dif * 256 / larger);
@@ -521,10 +526,17 @@ int GroupEx::findAgreeingGallery(short np, const std::uint8_t* candidates, int c
         }
         const short ng = candidates[c];
         int refusal = -1;
-        if (first < n && firstApplies && firstNg != ng &&
-            !GrAgreesOnSegment(*this, np, ng, m_pair.m_items[first], lP, carried, divX, divY, tol,
-                               error)) {
-            refusal = static_cast<int>(first);
+        if (first < n && firstApplies && firstNg != ng) {
+            // An unscaled first pair has found the lengths agreeing above: the directions
+            // are left.
+            const PairEx2& p = m_pair.m_items[first];
+            const bool agrees =
+                carried ? GrAgreesOnSegment(*this, np, ng, p, lP, true, divX, divY, tol, error)
+                        : GrDirectionsAgree(*this, np, ng, p, lP, m_pairSetG->getLen(ng, firstNg),
+                                            false, 0, 0);
+            if (!agrees) {
+                refusal = static_cast<int>(first);
+            }
         }
         // 2. The other pairs in order.
         for (std::uint32_t i = 0; i < n && refusal == -1; ++i) {
