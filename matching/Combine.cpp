@@ -132,7 +132,9 @@ int CoAxisScale(const CoAxis& a, int c)
     const int psi = wrap360(phi + rotation);
     outX = dstCx + round8192(static_cast<std::int64_t>(TabCos360[psi]) * rho);
     outY = dstCy + round8192(static_cast<std::int64_t>(TabSin360[psi]) * rho);
-    outAngle = wrap180(angle + rotation);
+    // A minutia angle within 0..359 takes at most one turn off.
+    const int turned = angle + rotation;
+    outAngle = turned >= 180 && turned < 540 ? turned - 360 : wrap180(turned);
 }
 
 // The area scales along one axis (x, or y when yAxis) at each of count points (CoAxisScale
@@ -146,49 +148,57 @@ void CoAxisScales(const CoAxis& a, const ESK::Sign* m, bool yAxis, int count, in
     // distance d over SCALE_NEAR is SCALE_WEIGHT SCALE_NEAR / d, truncated: the quotient in
     // single precision truncates to the same integer, since both operands are exact and a
     // non-integer quotient lies at least 1 / d from the next integer while the rounding error
-    // stays below 25600 / d 2^-24. A weight (at most 256) times a scale (at most 65535) is
-    // below 2^24, so the sums of up to 127 items stay within 31 bits; their quotient in
-    // double precision truncates to the integer one alike. Longer axes take the scalar loop.
+    // stays below 25600 / d 2^-24. Up to SCALE_NEAR that quotient is SCALE_WEIGHT or more, so
+    // the weight past SCALE_REACH is min(quotient, SCALE_WEIGHT) truncated at every distance.
+    // Distances (below 2^17), weights and their sums (at most 127 x 256) and a weight times a
+    // scale (below 2^24) are exact in single precision; the products are summed as integers,
+    // which stay within 31 bits for up to 127 items, and their quotient in double precision
+    // truncates to the integer one alike. Longer axes take the scalar loop.
     constexpr int VECTOR_ITEMS = 127;
-    // The product is taken from unsigned 16-bit halves: exact while both factors fit them.
     static_assert(std::is_same_v<decltype(PairEx2::scaleX), std::uint16_t> &&
                       std::is_same_v<decltype(PairEx2::scaleY), std::uint16_t>,
-                  "pair scales fit an unsigned 16-bit lane");
-    static_assert(SCALE_WEIGHT <= UINT16_MAX, "weights fit an unsigned 16-bit lane");
-    const __m128i reach = _mm_set1_epi32(SCALE_REACH);
-    const __m128i nearLimit = _mm_set1_epi32(SCALE_NEAR);
-    const __m128i full = _mm_set1_epi32(SCALE_WEIGHT);
-    const __m128i unit = _mm_set1_epi32(UNIT_SCALE);
-    const __m128 numerator = _mm_set1_ps(static_cast<float>(SCALE_WEIGHT * SCALE_NEAR));
-    for (; i + 4 <= count && a.count <= VECTOR_ITEMS; i += 4) {
-        const __m128i ci = _mm_setr_epi32(coord(i), coord(i + 1), coord(i + 2), coord(i + 3));
-        __m128i w = _mm_setzero_si128();
-        __m128i sum = _mm_setzero_si128();
+                  "a weight times a pair scale stays below 2^24");
+    static_assert(SCALE_WEIGHT <= 256 && VECTOR_ITEMS * SCALE_WEIGHT < (1 << 24),
+                  "weights and their sums are exact in single precision");
+    if (a.count <= VECTOR_ITEMS && count >= 4) {
+        // Each item's position and scale in all four lanes, once for every coordinate.
+        __m128i pos[VECTOR_ITEMS];
+        __m128 scale[VECTOR_ITEMS];
         for (int k = 0; k < a.count; ++k) {
-            const __m128i diff = _mm_sub_epi32(ci, _mm_set1_epi32(a.items[k].pos));
-            const __m128i sign = _mm_srai_epi32(diff, 31);
-            const __m128i d = _mm_sub_epi32(_mm_xor_si128(diff, sign), sign);
-            const __m128i far = _mm_cvttps_epi32(_mm_div_ps(numerator, _mm_cvtepi32_ps(d)));
-            const __m128i isFar = _mm_cmpgt_epi32(d, nearLimit);
-            const __m128i wk = _mm_and_si128(
-                _mm_cmpgt_epi32(d, reach),
-                _mm_or_si128(_mm_and_si128(isFar, far), _mm_andnot_si128(isFar, full)));
-            w = _mm_add_epi32(w, wk);
-            const __m128i scale = _mm_set1_epi32(a.items[k].scale);
-            const __m128i lo = _mm_mullo_epi16(wk, scale);
-            const __m128i hi = _mm_mulhi_epu16(wk, scale);
-            sum = _mm_add_epi32(sum, _mm_add_epi32(lo, _mm_slli_epi32(hi, 16)));
+            pos[k] = _mm_set1_epi32(a.items[k].pos);
+            scale[k] = _mm_set1_ps(static_cast<float>(a.items[k].scale));
         }
-        // A lane without weight divides by 1 and then takes the unit scale.
-        const __m128i none = _mm_cmpeq_epi32(w, _mm_setzero_si128());
-        const __m128i divisor = _mm_sub_epi32(w, none);
-        const __m128i q01 =
-            _mm_cvttpd_epi32(_mm_div_pd(_mm_cvtepi32_pd(sum), _mm_cvtepi32_pd(divisor)));
-        const __m128i q23 = _mm_cvttpd_epi32(_mm_div_pd(
-            _mm_cvtepi32_pd(_mm_srli_si128(sum, 8)), _mm_cvtepi32_pd(_mm_srli_si128(divisor, 8))));
-        const __m128i q = _mm_unpacklo_epi64(q01, q23);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
-                         _mm_or_si128(_mm_and_si128(none, unit), _mm_andnot_si128(none, q)));
+        const __m128 reach = _mm_set1_ps(static_cast<float>(SCALE_REACH));
+        const __m128 full = _mm_set1_ps(static_cast<float>(SCALE_WEIGHT));
+        const __m128 numerator = _mm_set1_ps(static_cast<float>(SCALE_WEIGHT * SCALE_NEAR));
+        const __m128 sign = _mm_set1_ps(-0.0f);
+        const __m128i unit = _mm_set1_epi32(UNIT_SCALE);
+        for (; i + 4 <= count; i += 4) {
+            const __m128i ci = _mm_setr_epi32(coord(i), coord(i + 1), coord(i + 2), coord(i + 3));
+            __m128 wf = _mm_setzero_ps();
+            __m128i sum = _mm_setzero_si128();
+            for (int k = 0; k < a.count; ++k) {
+                const __m128 d = _mm_andnot_ps(sign, _mm_cvtepi32_ps(_mm_sub_epi32(ci, pos[k])));
+                const __m128 q = _mm_min_ps(_mm_div_ps(numerator, d), full);
+                const __m128 wk =
+                    _mm_and_ps(_mm_cmpgt_ps(d, reach), _mm_cvtepi32_ps(_mm_cvttps_epi32(q)));
+                wf = _mm_add_ps(wf, wk);
+                sum = _mm_add_epi32(sum, _mm_cvttps_epi32(_mm_mul_ps(wk, scale[k])));
+            }
+            // A lane without weight divides by 1 and then takes the unit scale.
+            const __m128i w = _mm_cvttps_epi32(wf);
+            const __m128i none = _mm_cmpeq_epi32(w, _mm_setzero_si128());
+            const __m128i divisor = _mm_sub_epi32(w, none);
+            const __m128i q01 =
+                _mm_cvttpd_epi32(_mm_div_pd(_mm_cvtepi32_pd(sum), _mm_cvtepi32_pd(divisor)));
+            const __m128i q23 =
+                _mm_cvttpd_epi32(_mm_div_pd(_mm_cvtepi32_pd(_mm_srli_si128(sum, 8)),
+                                            _mm_cvtepi32_pd(_mm_srli_si128(divisor, 8))));
+            const __m128i quotient = _mm_unpacklo_epi64(q01, q23);
+            _mm_storeu_si128(
+                reinterpret_cast<__m128i*>(out + i),
+                _mm_or_si128(_mm_and_si128(none, unit), _mm_andnot_si128(none, quotient)));
+        }
     }
 #endif
     for (; i < count; ++i) {
@@ -276,22 +286,27 @@ void Matcher100::getAreaScale(GroupEx* g, int cx, int cy, int& scaleX, int& scal
     std::int64_t sX = 0;
     std::int64_t wY = 0;
     std::int64_t sY = 0;
-    const ESK::Sign* minutiae = isProbe ? g->m_minutiaeP : g->m_minutiaeG;
-    for (std::uint32_t k = 0; k < g->getNumItems(); ++k) {
-        const PairEx2& p = g->getPair(k);
-        const ESK::Sign& m = minutiae[isProbe ? p.np : p.ng];
-        const int dx = std::abs(m.x - cx);
-        const int dy = std::abs(m.y - cy);
-        if (p.scaleX != 0) {
-            const int w = CoScaleWeight(dx);
-            wX += w;
-            sX += static_cast<std::int64_t>(w) * p.scaleX;
+    // The pairs' minutiae of one side, the side chosen once for the whole loop.
+    const auto sum = [&](const ESK::Sign* minutiae, auto index) {
+        for (std::uint32_t k = 0; k < g->getNumItems(); ++k) {
+            const PairEx2& p = g->getPair(k);
+            const ESK::Sign& m = minutiae[index(p)];
+            if (p.scaleX != 0) {
+                const int w = CoScaleWeight(std::abs(m.x - cx));
+                wX += w;
+                sX += static_cast<std::int64_t>(w) * p.scaleX;
+            }
+            if (p.scaleY != 0) {
+                const int w = CoScaleWeight(std::abs(m.y - cy));
+                wY += w;
+                sY += static_cast<std::int64_t>(w) * p.scaleY;
+            }
         }
-        if (p.scaleY != 0) {
-            const int w = CoScaleWeight(dy);
-            wY += w;
-            sY += static_cast<std::int64_t>(w) * p.scaleY;
-        }
+    };
+    if (isProbe) {
+        sum(g->m_minutiaeP, [](const PairEx2& p) { return p.np; });
+    } else {
+        sum(g->m_minutiaeG, [](const PairEx2& p) { return p.ng; });
     }
     scaleX = wX == 0 ? UNIT_SCALE : static_cast<int>(sX / wX);
     scaleY = wY == 0 ? UNIT_SCALE : static_cast<int>(sY / wY);
@@ -317,14 +332,7 @@ void Matcher100::calcScale(GroupEx* g)
     // The group's gallery minutiae in the probe frame, then each pair's local scale.
     combineFingerprintsByCurGroup(g, false, true, false);
     if (g->getNumItems() > 1 && (g->m_numAdded != 0 || g->m_numChanged != 0)) {
-        for (std::uint32_t k = 0; k < g->getNumItems(); ++k) {
-            PairEx2& p = g->getPair(k);
-            short sx = 0;
-            short sy = 0;
-            g->calcScaleForOnePair(m_carriedG, p.np, p.ng, sx, sy);
-            p.scaleX = static_cast<std::uint16_t>(sx);
-            p.scaleY = static_cast<std::uint16_t>(sy);
-        }
+        g->calcScalesForAllPairs(m_carriedG);
     }
     g->m_numAdded = 0;
     g->m_numChanged = 0;

@@ -7,6 +7,7 @@
 #include "matching/MatchMath.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 
 #if defined(__SSE2__)
@@ -52,6 +53,20 @@ struct GrLengthBounds {
     std::int64_t longLimit;
     std::int64_t shortLimit;
 };
+
+// wrap180 of d within -540..539 (a sum or difference of a few table directions and the
+// rotation, each within -180..179, or an atan answer within 0..360): one turn at most.
+int GrWrapOnce(int d)
+{
+    return d >= 180 ? d - 360 : (d < -180 ? d + 360 : d);
+}
+
+// distTol(level, m) from the level's row, for the lengths of this file: table lengths and
+// rounded roots, never below 0.
+int GrTolerance(const std::int32_t* row, int m)
+{
+    return row[m < DIST_TOL_SIZE ? m : DIST_TOL_SIZE - 1];
+}
 
 GrLengthBounds GrCarriedLengthBounds(int divX, int divY, int lP, int tol)
 {
@@ -142,6 +157,9 @@ void MinutiaePairSet::build(const ESK::Lot<short>* minutiae, int n)
         ys[i] = m_y[i];
     }
     const __m128d half = _mm_set1_pd(0.5);
+    const __m128i notComputed = _mm_set1_epi32(DIR_NOT_COMPUTED);
+    static_assert(sizeof(PairItem) == 8 && offsetof(PairItem, dir) == 4,
+                  "an item is its length, then its direction, in 32 bits each");
 #endif
     for (int i = 0; i < n; ++i) {
         int j = i + 1;
@@ -154,12 +172,13 @@ void MinutiaePairSet::build(const ESK::Lot<short>* minutiae, int n)
             const __m128d sq = _mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy));
             const __m128d root = _mm_sqrt_pd(_mm_cvtps_pd(_mm_cvtpd_ps(sq)));
             const __m128i len = _mm_cvttpd_epi32(_mm_add_pd(root, half));
-            const int len0 = _mm_cvtsi128_si32(len);
-            const int len1 = _mm_cvtsi128_si32(_mm_srli_si128(len, 4));
-            m_items[i][j] = PairItem{len0, DIR_NOT_COMPUTED};
-            m_items[j][i] = PairItem{len0, DIR_NOT_COMPUTED};
-            m_items[i][j + 1] = PairItem{len1, DIR_NOT_COMPUTED};
-            m_items[j + 1][i] = PairItem{len1, DIR_NOT_COMPUTED};
+            // {len0, not computed, len1, not computed}: items (i, j) and (i, j + 1) side by
+            // side in row i, each alone in the rows of j and j + 1.
+            const __m128i items = _mm_unpacklo_epi32(len, notComputed);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(&m_items[i][j]), items);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(&m_items[j][i]), items);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(&m_items[j + 1][i]),
+                             _mm_srli_si128(items, 8));
         }
 #endif
         for (; j < n; ++j) {
@@ -274,12 +293,9 @@ void GroupEx::remove(std::size_t pos)
     }
 }
 
-void GroupEx::recalcData()
+void GroupEx::realign()
 {
     const std::uint32_t n = m_pair.m_numItems;
-    if (n < 2 || m_numAdded + m_numChanged == 0) {
-        return;
-    }
     // The same pairs as last time: the same result.
     Alignment& a = m_alignment;
     if (a.numPairs == n && a.nearHalfTurn == m_nearHalfTurn && a.distUnit == m_distUnit &&
@@ -370,17 +386,61 @@ void GroupEx::recalcData()
     }
 }
 
-bool GroupEx::isCompatible(short np, short ng, int level, NumSet<unsigned>& conflicts,
-                           std::size_t maxConflicts, int* meanError, NumSet<unsigned>& skip,
-                           bool useScale, int scaleX, int scaleY, unsigned form, int /*unused*/)
+namespace {
+
+// Do the probe segment from np to p.np and the gallery one from ng to p.ng, of lengths lP
+// and lG, agree in direction? The gallery segment as carried, (x, y), when carried. Only
+// segments long enough to carry a direction are compared.
+[[gnu::always_inline]] inline bool GrDirectionsAgree(const GroupEx& g, short np, short ng,
+                                                     const PairEx2& p, int lP, int lG, bool carried,
+                                                     int x, int y)
 {
-    const bool scaled = useScale && scaleX != 0 && scaleY != 0;
-    if (scaled) {
-        recalcData();
+    if (lP < 2 * g.m_distUnit || lG < 2 * g.m_distUnit) {
+        return true;
     }
-    return isCompatibleAligned(np, ng, level, conflicts, maxConflicts, meanError, skip, scaled,
-                               scaleX, scaleY, form);
+    // The carried segment's direction less the rotation, compared with the probe's less the
+    // rotation again, is the probe's less the carried direction, angles being taken mod 360.
+    const int dP = g.m_pairSetP->getAngle(np, p.np);
+    const int d = carried ? dP - atan(x, y) : dP - g.m_pairSetG->getAngle(ng, p.ng) - g.m_rotation;
+    return std::abs(GrWrapOnce(d)) <= 2 * g.m_dirTol;
 }
+
+// agreesWithPair for pair p with its probe side worked out: lP the probe segment's length,
+// carried and the divisors as agreesWithPairInline derives them, tol the error level's row of
+// s_distTolTab.
+[[gnu::always_inline]] inline bool GrAgreesOnSegment(const GroupEx& g, short np, short ng,
+                                                     const PairEx2& p, int lP, bool carried,
+                                                     int divX, int divY, const std::int32_t* tol,
+                                                     int& error)
+{
+    int lG = 0;
+    int x = 0;
+    int y = 0;
+    if (carried) {
+        // The gallery segment divided by the mean of both pairs' scales, along the probe's
+        // axes. A direction and the rotation lie within -180..179: a turn added to a
+        // negative sum leaves wrap360 its quick case.
+        const int sum = g.m_pairSetG->getAngle(p.ng, ng) + g.m_rotation;
+        const int a = wrap360(sum < 0 ? sum + 360 : sum);
+        const std::int64_t lG0 = g.m_pairSetG->getLen(ng, p.ng);
+        x = -(round8192(TabCos360[a] * lG0 * 512) / divX);
+        y = -(round8192(TabSin360[a] * lG0 * 512) / divY);
+        lG = static_cast<int>(std::sqrt(static_cast<double>(x) * x + static_cast<double>(y) * y) +
+                              0.5);
+    } else {
+        lG = g.m_pairSetG->getLen(ng, p.ng);
+    }
+    const int dif = std::abs(lP - lG);
+    const int m = lP < lG ? lP : lG;
+    if (dif > GrTolerance(tol, m) || !GrDirectionsAgree(g, np, ng, p, lP, lG, carried, x, y)) {
+        return false;
+    }
+    const int larger = lP > lG ? lP : lG;
+    error = larger == 0 ? 0 : static_cast<std::uint16_t>(dif * 256 / larger);
+    return true;
+}
+
+} // namespace
 
 // The body of agreesWithPair, expanded into the loops of this file that call it per pair.
 [[gnu::always_inline]] inline bool GroupEx::agreesWithPairInline(short np, short ng,
@@ -389,48 +449,19 @@ bool GroupEx::isCompatible(short np, short ng, int level, NumSet<unsigned>& conf
                                                                  int scaleY, int& error) const
 {
     const PairEx2& p = m_pair.m_items[pos];
-    const int lP = m_pairSetP->getLen(np, p.np);
-    int lG = 0;
-    int x = 0;
-    int y = 0;
     // A pair whose scale is unknown, or whose scale cancels the candidate's (wrapped values
-    // from a corrupt template: a zero divisor below), is compared unscaled.
+    // from a corrupt template: a zero divisor), is compared unscaled.
     const int divX = scaleX + p.scaleX;
     const int divY = scaleY + p.scaleY;
-    const bool carried = GrCarried(scaled, p, divX, divY);
-    if (carried) {
-        // The gallery segment divided by the mean of both pairs' scales, along the probe's
-        // axes.
-        const int a = wrap360(m_pairSetG->getAngle(p.ng, ng) + m_rotation);
-        const std::int64_t lG0 = m_pairSetG->getLen(ng, p.ng);
-        x = -(round8192(TabCos360[a] * lG0 * 512) / divX);
-        y = -(round8192(TabSin360[a] * lG0 * 512) / divY);
-        lG = static_cast<int>(std::sqrt(static_cast<double>(x) * x + static_cast<double>(y) * y) +
-                              0.5);
-    } else {
-        lG = m_pairSetG->getLen(ng, p.ng);
-    }
-    const int dif = std::abs(lP - lG);
-    const int m = lP < lG ? lP : lG;
-    if (dif > distTol(level, m)) {
-        return false;
-    }
-    if (lP >= 2 * m_distUnit && lG >= 2 * m_distUnit) {
-        // Directions are compared only on segments long enough to carry one.
-        const int dP = m_pairSetP->getAngle(np, p.np);
-        const int dG = carried ? wrap180(atan(x, y) - m_rotation) : m_pairSetG->getAngle(ng, p.ng);
-        if (std::abs(wrap180(dP - dG - m_rotation)) > 2 * m_dirTol) {
-            return false;
-        }
-    }
-    const int larger = lP > lG ? lP : lG;
-    error = larger == 0 ? 0 : static_cast<std::uint16_t>(dif * 256 / larger);
-    return true;
+    return GrAgreesOnSegment(*this, np, ng, p, m_pairSetP->getLen(np, p.np),
+                             GrCarried(scaled, p, divX, divY), divX, divY, s_distTolTab[level],
+                             error);
 }
 
 bool GroupEx::agreesWithPair(short np, short ng, std::size_t pos, int level, bool scaled,
                              int scaleX, int scaleY, int& error) const
 {
+    ZF_ASSERT(level >= 0 && level < MAX_ERROR_LEVEL);
     return agreesWithPairInline(np, ng, pos, level, scaled, scaleX, scaleY, error);
 }
 
@@ -440,20 +471,23 @@ int GroupEx::findAgreeingGallery(short np, const std::uint8_t* candidates, int c
 {
     const std::uint32_t n = m_pair.m_numItems;
     ZF_ASSERT(level >= 0 && level < MAX_ERROR_LEVEL);
+    const std::int32_t* tol = s_distTolTab[level];
     // What the first pair's tests need of the probe side, kept while it stays the first.
     std::uint32_t preparedPos = 0xFFFFFFFFu;
     bool firstApplies = false; // the first pair does not hold np
     int firstNg = 0;
     int lP = 0;
     bool carried = false;
+    int divX = 0;
+    int divY = 0;
     bool bounded = false;
     GrLengthBounds bounds{0, 0};
     int numAgreeing = 0;
     int error = 0;
     for (int c = 0; c < count; ++c) {
-        const short ng = candidates[c];
-        int refusal = -1;
-        // 1. The first pair, refusing most candidates by the length alone.
+        // 1. The first pair, refusing most candidates by the length alone: those it refuses
+        // so are passed in a tight loop, up to the first it does not (or one holding its
+        // gallery minutia, which it does not test).
         if (first < n) {
             if (first != preparedPos) {
                 preparedPos = first;
@@ -462,28 +496,46 @@ int GroupEx::findAgreeingGallery(short np, const std::uint8_t* candidates, int c
                 firstNg = p.ng;
                 if (firstApplies) {
                     lP = m_pairSetP->getLen(np, p.np);
-                    const int divX = scaleX + p.scaleX;
-                    const int divY = scaleY + p.scaleY;
+                    divX = scaleX + p.scaleX;
+                    divY = scaleY + p.scaleY;
                     carried = GrCarried(scaled, p, divX, divY);
                     bounded = carried && divX > 0 && divY > 0;
                     if (bounded) {
-                        bounds = GrCarriedLengthBounds(divX, divY, lP, distTol(level, lP));
+                        bounds = GrCarriedLengthBounds(divX, divY, lP, GrTolerance(tol, lP));
                     }
                 }
             }
-            if (firstApplies && firstNg != ng) {
-                const std::int64_t lG0 = m_pairSetG->getLen(ng, firstNg);
-                bool refused = false;
-                if (bounded) {
-                    refused = lG0 * 8191 > bounds.longLimit || lG0 * 8193 < bounds.shortLimit;
-                } else if (!carried) {
-                    const int lG = static_cast<int>(lG0);
-                    refused = std::abs(lP - lG) > distTol(level, lP < lG ? lP : lG);
+            if (firstApplies && bounded) {
+                for (; c < count && candidates[c] != firstNg; ++c) {
+                    const std::int64_t lG0 = m_pairSetG->getLen(candidates[c], firstNg);
+                    if (lG0 * 8191 <= bounds.longLimit && lG0 * 8193 >= bounds.shortLimit) {
+                        break;
+                    }
                 }
-                if (refused ||
-                    !agreesWithPairInline(np, ng, first, level, scaled, scaleX, scaleY, error)) {
-                    refusal = static_cast<int>(first);
+            } else if (firstApplies && !carried) {
+                for (; c < count && candidates[c] != firstNg; ++c) {
+                    const int lG = m_pairSetG->getLen(candidates[c], firstNg);
+                    if (std::abs(lP - lG) <= GrTolerance(tol, lP < lG ? lP : lG)) {
+                        break;
+                    }
                 }
+            }
+            if (c == count) {
+                break;
+            }
+        }
+        const short ng = candidates[c];
+        int refusal = -1;
+        if (first < n && firstApplies && firstNg != ng) {
+            // An unscaled first pair has found the lengths agreeing above: the directions
+            // are left.
+            const PairEx2& p = m_pair.m_items[first];
+            const bool agrees =
+                carried ? GrAgreesOnSegment(*this, np, ng, p, lP, true, divX, divY, tol, error)
+                        : GrDirectionsAgree(*this, np, ng, p, lP, m_pairSetG->getLen(ng, firstNg),
+                                            false, 0, 0);
+            if (!agrees) {
+                refusal = static_cast<int>(first);
             }
         }
         // 2. The other pairs in order.
@@ -556,37 +608,102 @@ bool GroupEx::isCompatibleAligned(short np, short ng, int level, NumSet<unsigned
     return true;
 }
 
+namespace {
+
+// The scale sums of one axis (x or y) of calcScaleForOnePair.
+struct GrScaleSums {
+    std::int64_t sum;
+    std::int64_t weight;
+};
+
+// Adds to sums what a pair dP apart on the probe side and dG apart among the carried gallery
+// minutiae (both >= 0) gives along one axis: nothing up to 40 apart on either side, then
+// dG / dP with weight 256 up to 100 apart on the probe side, 25600 / dP beyond. The term
+// is the same seen from either pair.
+inline void GrAddScaleTerm(int dP, int dG, GrScaleSums& sums)
+{
+    if (dP >= 40 && dG >= 40) {
+        const int w = dP <= 100 ? 256 : 25600 / dP;
+        sums.sum += static_cast<std::int64_t>(dG) * w / dP;
+        sums.weight += w;
+    }
+}
+
+// A pair's scale along one axis from its sums: 0 (unknown) without weight.
+inline short GrScale(const GrScaleSums& sums)
+{
+    return static_cast<short>(sums.weight == 0 ? 0 : sums.sum * 256 / sums.weight);
+}
+
+} // namespace
+
 void GroupEx::calcScaleForOnePair(const MinutiaeShort* carriedG, int p, int g, short& scaleX,
                                   short& scaleY) const
 {
     const std::uint32_t n = m_pair.m_numItems;
     const std::uint32_t main = (m_baseSize == 0 || m_baseSize > n) ? n : m_baseSize;
-    std::int64_t sumX = 0;
-    std::int64_t sumY = 0;
-    std::int64_t wX = 0;
-    std::int64_t wY = 0;
+    GrScaleSums x{0, 0};
+    GrScaleSums y{0, 0};
     for (std::uint32_t k = 0; k < main; ++k) {
         const PairEx2& it = m_pair.m_items[k];
         if (it.np == p || it.ng == g) {
             continue;
         }
-        const int dxP = std::abs(m_minutiaeP[p].x - m_minutiaeP[it.np].x);
-        const int dyP = std::abs(m_minutiaeP[p].y - m_minutiaeP[it.np].y);
-        const int dxG = std::abs(carriedG[g].x - carriedG[it.ng].x);
-        const int dyG = std::abs(carriedG[g].y - carriedG[it.ng].y);
-        if (dxP >= 40 && dxG >= 40) {
-            const int w = dxP <= 100 ? 256 : 25600 / dxP;
-            sumX += static_cast<std::int64_t>(dxG) * w / dxP;
-            wX += w;
-        }
-        if (dyP >= 40 && dyG >= 40) {
-            const int w = dyP <= 100 ? 256 : 25600 / dyP;
-            sumY += static_cast<std::int64_t>(dyG) * w / dyP;
-            wY += w;
+        GrAddScaleTerm(std::abs(m_minutiaeP[p].x - m_minutiaeP[it.np].x),
+                       std::abs(carriedG[g].x - carriedG[it.ng].x), x);
+        GrAddScaleTerm(std::abs(m_minutiaeP[p].y - m_minutiaeP[it.np].y),
+                       std::abs(carriedG[g].y - carriedG[it.ng].y), y);
+    }
+    scaleX = GrScale(x);
+    scaleY = GrScale(y);
+}
+
+void GroupEx::calcScalesForAllPairs(const MinutiaeShort* carriedG)
+{
+    const std::uint32_t n = m_pair.m_numItems;
+    const std::uint32_t main = (m_baseSize == 0 || m_baseSize > n) ? n : m_baseSize;
+    ZF_ASSERT(n <= GROUP_CAPACITY);
+    GrScaleSums x[GROUP_CAPACITY];
+    GrScaleSums y[GROUP_CAPACITY];
+    for (std::uint32_t a = 0; a < n; ++a) {
+        x[a] = GrScaleSums{0, 0};
+        y[a] = GrScaleSums{0, 0};
+    }
+    // Each pair takes the terms of the first `main` pairs but those sharing a minutia with it.
+    // A term is the same from either pair of the two, so among the first `main` each is worked
+    // out once for both; the pairs after them only take terms. The sums are integers: their
+    // order changes nothing.
+    for (std::uint32_t a = 0; a < n; ++a) {
+        const PairEx2& pa = m_pair.m_items[a];
+        const ESK::Lot<short>& mp = m_minutiaeP[pa.np];
+        const MinutiaeShort& mg = carriedG[pa.ng];
+        for (std::uint32_t b = a < main ? a + 1 : 0; b < main; ++b) {
+            const PairEx2& pb = m_pair.m_items[b];
+            if (pb.np == pa.np || pb.ng == pa.ng) {
+                continue;
+            }
+            GrScaleSums tx{0, 0};
+            GrScaleSums ty{0, 0};
+            GrAddScaleTerm(std::abs(mp.x - m_minutiaeP[pb.np].x),
+                           std::abs(mg.x - carriedG[pb.ng].x), tx);
+            GrAddScaleTerm(std::abs(mp.y - m_minutiaeP[pb.np].y),
+                           std::abs(mg.y - carriedG[pb.ng].y), ty);
+            x[a].sum += tx.sum;
+            x[a].weight += tx.weight;
+            y[a].sum += ty.sum;
+            y[a].weight += ty.weight;
+            if (a < main) {
+                x[b].sum += tx.sum;
+                x[b].weight += tx.weight;
+                y[b].sum += ty.sum;
+                y[b].weight += ty.weight;
+            }
         }
     }
-    scaleX = static_cast<short>(wX == 0 ? 0 : sumX * 256 / wX);
-    scaleY = static_cast<short>(wY == 0 ? 0 : sumY * 256 / wY);
+    for (std::uint32_t a = 0; a < n; ++a) {
+        m_pair.m_items[a].scaleX = static_cast<std::uint16_t>(GrScale(x[a]));
+        m_pair.m_items[a].scaleY = static_cast<std::uint16_t>(GrScale(y[a]));
+    }
 }
 
 bool ConflictPosSet::insert(const ConflictPos& c)

@@ -289,13 +289,28 @@ public:
     void replace(std::size_t pos, short np, short ng, Transition t);
     void remove(std::size_t pos);
     // Rotation and centroids from the pairs, when there are 2 or more and something changed.
-    void recalcData();
+    void recalcData()
+    {
+        if (m_pair.m_numItems >= 2 && m_numAdded + m_numChanged != 0) {
+            realign();
+        }
+    }
+    // recalcData's work once it has found something to do.
+    void realign();
     // Is (np, ng) geometrically consistent with the pairs not in `skip`? IC_COLLECT records up
     // to maxConflicts inconsistent positions in `conflicts`; IC_STRICT fails at the first and
     // gives the mean length error through meanError (may be null).
     bool isCompatible(short np, short ng, int level, NumSet<unsigned>& conflicts,
                       std::size_t maxConflicts, int* meanError, NumSet<unsigned>& skip,
-                      bool useScale, int scaleX, int scaleY, unsigned form, int unused);
+                      bool useScale, int scaleX, int scaleY, unsigned form, int /*unused*/)
+    {
+        const bool scaled = useScale && scaleX != 0 && scaleY != 0;
+        if (scaled) {
+            recalcData();
+        }
+        return isCompatibleAligned(np, ng, level, conflicts, maxConflicts, meanError, skip, scaled,
+                                   scaleX, scaleY, form);
+    }
     // The same test on the rotation and centroids as they stand (isCompatible brings them up
     // to date first when it scales); `scaled` as isCompatible derives it.
     bool isCompatibleAligned(short np, short ng, int level, NumSet<unsigned>& conflicts,
@@ -322,6 +337,8 @@ public:
     // probe frame by carriedG.
     void calcScaleForOnePair(const MinutiaeShort* carriedG, int p, int g, short& scaleX,
                              short& scaleY) const;
+    // calcScaleForOnePair of every pair, into its scales (read by none of those sums).
+    void calcScalesForAllPairs(const MinutiaeShort* carriedG);
 };
 
 constexpr int CONFLICT_PAIRS = 10;

@@ -130,6 +130,56 @@ inline void StoreSlot(LinkSlot& slot, std::uint64_t word)
     }
 }
 
+// A slot read from the low bits of a window: its word (code, and extra bits at bits 24-31)
+// and the bits it takes.
+struct SlotRead {
+    std::uint32_t word;
+    std::uint32_t taken;
+};
+
+// Reads slots through their forms: any extra width.
+struct SlotFormReader {
+    const SlotForm* forms;
+
+    SlotRead operator()(std::uint64_t window) const
+    {
+        const SlotForm& f = forms[window & 15u];
+        return SlotRead{
+            f.code | ((static_cast<std::uint32_t>(window >> f.codeBits) & f.extraMask) << 24),
+            f.taken};
+    }
+};
+
+// Reads slots whole through a table by their first bits, as many as the longest slot takes;
+// for the extra widths whose slots take at most SLOT_TABLE_BITS bits (w3 up to 4).
+constexpr unsigned SLOT_TABLE_BITS = 8;
+
+struct SlotTableReader {
+    const SlotRead* table;
+    std::uint64_t mask; // 2^(bits of the longest slot) - 1
+
+    SlotRead operator()(std::uint64_t window) const { return table[window & mask]; }
+};
+
+// Fills table with the slots of every value of the longest slot's bits, and answers its
+// reader; a reader without a table when a slot takes more than SLOT_TABLE_BITS bits.
+SlotTableReader SlotTable(const SlotForm forms[16], SlotRead table[1u << SLOT_TABLE_BITS])
+{
+    unsigned bits = 0;
+    for (int k = 0; k < 16; ++k) {
+        bits = forms[k].taken > bits ? forms[k].taken : bits;
+    }
+    if (bits > SLOT_TABLE_BITS) {
+        return SlotTableReader{nullptr, 0};
+    }
+    // A slot's word depends on its own bits only, which the first `bits` bits hold.
+    const SlotFormReader read{forms};
+    for (std::uint32_t v = 0; v < (1u << bits); ++v) {
+        table[v] = read(v);
+    }
+    return SlotTableReader{table, (std::uint64_t{1} << bits) - 1};
+}
+
 // Bits a link block's slot codes take at most: 35 slots of 4 code and 15 extra bits.
 constexpr std::uint64_t MAX_SLOT_BITS = ESK_LINK_SLOTS * 19ull;
 
@@ -140,8 +190,8 @@ constexpr std::uint64_t MAX_SLOT_BITS = ESK_LINK_SLOTS * 19ull;
 // more than 38 of its bits are used: a slot takes at most 4 + 15 bits. With nearEnd false
 // the caller has found MAX_SLOT_BITS + 57 bits or more left, so every refill finds 57 bits
 // and no slot can reach past the end: the checks against the end fall away.
-template <bool nearEnd, typename Byte>
-bool SlotCodes(BitCursor<Byte>& bits, const SlotForm forms[16], int slots, std::uint8_t* filled,
+template <bool nearEnd, typename Byte, typename Reader>
+bool SlotCodes(BitCursor<Byte>& bits, const Reader& read, int slots, std::uint8_t* filled,
                std::uint32_t* words, unsigned& nFilled)
 {
     constexpr std::uint64_t FAR = 57;
@@ -159,7 +209,7 @@ bool SlotCodes(BitCursor<Byte>& bits, const SlotForm forms[16], int slots, std::
         if ((window & 3u) == 0) {
             // A run of empty slots (two 0 bits each) is passed at once, as far as the
             // window's valid bits (57, or all that is left) and the minutia's slots go. When
-            // not even one fits, the slot form below refuses the section.
+            // not even one fits, the check below refuses the section.
             const std::uint64_t valid = left < 57 ? left : 57;
             const unsigned fit = static_cast<unsigned>((valid - used) / 2);
             unsigned run =
@@ -173,20 +223,30 @@ bool SlotCodes(BitCursor<Byte>& bits, const SlotForm forms[16], int slots, std::
                 continue;
             }
         }
-        const SlotForm& f = forms[window & 15u];
-        if (nearEnd && left < 57 && f.taken > left - used) {
+        const SlotRead slot = read(window);
+        if (nearEnd && left < 57 && slot.taken > left - used) {
             return false;
         }
+        // Only a non-empty slot gets here: an empty one starts a run of at least itself
+        // unless none fits, and then it is refused above.
         filled[n] = static_cast<std::uint8_t>(s);
-        words[n] =
-            f.code | ((static_cast<std::uint32_t>(window >> f.codeBits) & f.extraMask) << 24);
-        n += f.code != 0 ? 1 : 0;
-        window >>= f.taken;
-        used += f.taken;
+        words[n++] = slot.word;
+        window >>= slot.taken;
+        used += slot.taken;
     }
     bits.Skip(used);
     nFilled = n;
     return true;
+}
+
+// Reads one minutia's slot codes (SlotCodes), checking against the section's end only near it.
+template <typename Byte, typename Reader>
+bool SlotCodesAt(BitCursor<Byte>& bits, const Reader& read, int slots, std::uint8_t* filled,
+                 std::uint32_t* words, unsigned& nFilled)
+{
+    return bits.Left() < MAX_SLOT_BITS + 57
+               ? SlotCodes<true>(bits, read, slots, filled, words, nFilled)
+               : SlotCodes<false>(bits, read, slots, filled, words, nFilled);
 }
 
 // Bytes a stream has used once it stands at bit p: 4 per completed 32-bit word, then 1 for
@@ -268,32 +328,21 @@ const std::uint8_t TbArctg[257] = {
 
 namespace {
 
-// Directions of the eight octants, by (dx < 0, dy < 0, steep): base + sign x t, mod 256.
-struct ArOctant {
-    std::int16_t base;
-    std::int16_t sign;
-};
-constexpr ArOctant AR_OCTANTS[8] = {
-    {0, 1},    {64, -1},  // dx >= 0, dy >= 0
-    {0, -1},   {192, 1},  // dx >= 0, dy < 0
-    {128, -1}, {64, 1},   // dx < 0, dy >= 0
-    {128, 1},  {192, -1}, // dx < 0, dy < 0
-};
-
-// Arctg, for the decoders of this file: the octant by a table, so that no sign branches.
-inline int ArDirection(int dx, int dy)
+// Direction of a vector other than (0, 0), for the decoders of this file: the first
+// octant's from the table, then folded past the diagonal, into the left half and below the
+// axis by the vector's slope and signs, mod 256.
+inline int ArNonNullDirection(int dx, int dy)
 {
     const int ax = dx < 0 ? -dx : dx;
     const int ay = dy < 0 ? -dy : dy;
-    if ((ax | ay) == 0) {
-        return 0;
-    }
     const bool steep = ax < ay;
     const int large = steep ? ay : ax;
     const int small = steep ? ax : ay;
-    const int t = TbArctg[256 * small / large];
-    const ArOctant& o = AR_OCTANTS[(dx < 0 ? 4 : 0) + (dy < 0 ? 2 : 0) + (steep ? 1 : 0)];
-    return (o.base + o.sign * t) & 255; // mod 256, also for a negative sum
+    int t = TbArctg[256 * small / large];
+    t = steep ? 64 - t : t;
+    t = dx < 0 ? 128 - t : t;
+    t = dy < 0 ? -t : t;
+    return t & 255; // mod 256, also for a negative value
 }
 
 // All of a slot's word but its code and extra bits for a link from the minutia at (mx, my)
@@ -307,7 +356,7 @@ inline std::uint64_t LinkTo(const Lot<short>& n, unsigned j, int mx, int my, int
     if (dx != 0 || dy != 0) {
         const std::uint64_t d2 = static_cast<std::uint64_t>(static_cast<std::int64_t>(dx) * dx +
                                                             static_cast<std::int64_t>(dy) * dy);
-        const unsigned direction = (ArDirection(dx, dy) - ma) & 255;
+        const unsigned direction = (ArNonNullDirection(dx, dy) - ma) & 255;
         const unsigned turn = (n.angle - ma) & 255;
         to |=
             (direction << 8) | (turn << 16) | (static_cast<std::uint64_t>(LinkDistance(d2)) << 32);
@@ -319,7 +368,7 @@ inline std::uint64_t LinkTo(const Lot<short>& n, unsigned j, int mx, int my, int
 
 int Arctg(int dx, int dy)
 {
-    return ArDirection(dx, dy);
+    return dx == 0 && dy == 0 ? 0 : ArNonNullDirection(dx, dy);
 }
 
 // Below 512^2 the correctly rounded double root of v is never pushed up to the next integer
@@ -419,6 +468,9 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
     }
     SlotForm forms[16];
     SlotForms((head >> 12) & 15u, forms);
+    SlotRead slotTable[1u << SLOT_TABLE_BITS];
+    const SlotTableReader tableReader = SlotTable(forms, slotTable);
+    const SlotFormReader formReader{forms};
     const unsigned w4 = (head >> 16) & 15u;
     const unsigned w5 = (head >> 20) & 15u;
     // The slots of a minutia name the same neighbour several times: the link to a neighbour
@@ -443,9 +495,9 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
         std::uint8_t filled[ESK_LINK_SLOTS];
         std::uint32_t words[ESK_LINK_SLOTS];
         unsigned nFilled = 0;
-        const bool nearEnd = bits.Left() < MAX_SLOT_BITS + 57;
-        if (!(nearEnd ? SlotCodes<true>(bits, forms, slots, filled, words, nFilled)
-                      : SlotCodes<false>(bits, forms, slots, filled, words, nFilled))) {
+        if (!(tableReader.table != nullptr
+                  ? SlotCodesAt(bits, tableReader, slots, filled, words, nFilled)
+                  : SlotCodesAt(bits, formReader, slots, filled, words, nFilled))) {
             return 0;
         }
         link.count = static_cast<std::uint8_t>(nFilled == 0 ? 0 : filled[nFilled - 1] + 1);

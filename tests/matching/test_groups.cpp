@@ -580,6 +580,48 @@ TEST(Alignment, ScalesOfAGroup)
     EXPECT_EQ(sy, 256);
 }
 
+// The scales of every pair worked out together equal each pair's alone: pairs sharing a
+// minutia, axis distances on both sides of 40 and 100, and the pairs taken into the sums
+// cut short by the base size or not.
+TEST(Alignment, ScalesOfAllPairsEqualEachPairAlone)
+{
+    constexpr int N = 40;
+    std::vector<MinutiaPoint> points;
+    for (int k = 0; k < N; ++k) {
+        points.push_back({(k * 37) % 300 + 10, (k * 53) % 290 + 20, 0});
+    }
+    auto m = zftest::LoadedMatcher(zftest::PlanOf(points), zftest::PlanOf(points));
+    std::vector<MinutiaeShort> carried(N);
+    for (int k = 0; k < N; ++k) {
+        carried[k] = MinutiaeShort{points[k].x * 9 / 8 + (k * 7) % 23, points[k].y * 7 / 8, 0};
+    }
+    GroupEx& g = m->m_kernelGroups[0];
+    for (const std::uint32_t base : {0u, 9u, 30u, 200u}) {
+        SCOPED_TRACE(base);
+        g.reset();
+        for (int k = 0; k < 30; ++k) {
+            ASSERT_TRUE(g.add(k, (k * 7) % N, 0));
+        }
+        ASSERT_TRUE(g.add(3, 33, 0));  // shares its probe minutia with pair 3
+        ASSERT_TRUE(g.add(34, 14, 0)); // shares its gallery minutia with pair 2
+        g.m_baseSize = base;
+        std::vector<std::array<short, 2>> expected;
+        for (std::uint32_t k = 0; k < g.getNumItems(); ++k) {
+            std::array<short, 2> s{};
+            g.calcScaleForOnePair(carried.data(), g.getPair(k).np, g.getPair(k).ng, s[0], s[1]);
+            expected.push_back(s);
+        }
+        g.calcScalesForAllPairs(carried.data());
+        int known = 0;
+        for (std::uint32_t k = 0; k < g.getNumItems(); ++k) {
+            EXPECT_EQ(g.getPair(k).scaleX, static_cast<std::uint16_t>(expected[k][0])) << k;
+            EXPECT_EQ(g.getPair(k).scaleY, static_cast<std::uint16_t>(expected[k][1])) << k;
+            known += expected[k][0] != 0 && expected[k][1] != 0 ? 1 : 0;
+        }
+        EXPECT_GT(known, 20);
+    }
+}
+
 TEST(Alignment, AreaScaleWeightsAndTheWholeCarry)
 {
     std::vector<MinutiaPoint> shifted = kSquare;

@@ -321,10 +321,11 @@ private:
     unsigned m_bits = 0;
 };
 
-// Every code in both slot lengths, with extra words of 1, 3 and 15 bits: with a width of 1
-// only codes 3, 7, 11, 15 carry their bit, otherwise every non-empty slot carries the word.
-// The blocks are decoded as written, and a section cut anywhere before its last byte is
-// refused.
+// Every code in both slot lengths, with extra words of 1, 3, 4, 5 and 15 bits: with a width of
+// 1 only codes 3, 7, 11, 15 carry their bit, otherwise every non-empty slot carries the word.
+// Slots of up to 8 bits (widths up to 4) are read through a table, longer ones field by
+// field. The blocks are decoded as written, and a section cut anywhere before its last byte
+// is refused.
 TEST(NestSection, SlotCodesAndExtraWordsOfEveryWidth)
 {
     constexpr unsigned kLinkno = 5; // 11 slots for type 0, 9 for type 1
@@ -334,7 +335,7 @@ TEST(NestSection, SlotCodesAndExtraWordsOfEveryWidth)
     points[1].x = 40;
     points[2].y = 40;
     const ESK::Access_decode<unsigned char> decode;
-    for (unsigned w3 : {1u, 3u, 15u}) {
+    for (unsigned w3 : {1u, 3u, 4u, 5u, 15u}) {
         SCOPED_TRACE(w3);
         Bits b;
         b.Put(4, 4);  // code-3 width
