@@ -5,6 +5,7 @@
 // skeleton-cell map 162. Reads 161, 56, 36 and 128 of level 1. Throws WZ_NO_LAYER.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/Steps.h"
 #include "extraction/engine/codes.h"
 #include "platform/assert.h"
 
@@ -149,17 +150,12 @@ template <class Fn> void ForCells(const SkWork& s, int border, Fn fn)
     }
 }
 
-// The neighbours of a pixel in the direction order of the levels (x right, y down): neighbour k
-// lies at offset kNx[k] + kNy[k] * width.
-constexpr int kNx[8] = {1, 1, 0, -1, -1, -1, 0, 1};
-constexpr int kNy[8] = {0, 1, 1, 1, 0, -1, -1, -1};
-
 // One thinning decision at level-0 offset o of buffers W0 pixels wide (the pixel lies at least
 // two pixels inside); true when it counts as a change.
 __attribute__((always_inline)) inline bool SkThin(unsigned char* cur, unsigned char* oth,
                                                   std::ptrdiff_t W0, std::ptrdiff_t o)
 {
-    auto step = [W0](int k) { return kNx[k] + kNy[k] * W0; };
+    auto step = [W0](int k) { return kStepX[k] + kStepY[k] * W0; };
     const int q = cur[o];
     if (q >= OBJECT) {
         oth[o] = DELETED;
@@ -377,7 +373,7 @@ void SkPasses(SkWork& s)
     const std::ptrdiff_t W0 = s.W0;
     const CLevel& lv = s.cx->m_level[0];
     for (int k = 0; k < 8; ++k) {
-        ZF_ASSERT(lv.step[k] == kNx[k] + kNy[k] * W0);
+        ZF_ASSERT(lv.step[k] == StepOffset(k, s.W0));
     }
     unsigned char* cur = nullptr;
     unsigned char* oth = nullptr;
