@@ -21,10 +21,10 @@ constexpr int NO_RESPONSE = 127;
 // Plane of each response layer 10..13: D10 in plane 2, D11 in 3, D12 in 0, D13 in 1.
 constexpr int kPlaneOf[4] = {2, 3, 0, 1};
 
-// Floor division by 4 (an arithmetic shift), written without shifting a negative number.
-int FloorQuarter(int g)
+// The histogram bin of a raw response: the magnitude of its floor division by 4.
+int QuarterBin(int g)
 {
-    return g >= 0 ? g >> 2 : -((3 - g) >> 2);
+    return (g < 0 ? 3 - g : g) >> 2;
 }
 
 // Floor division by 256.
@@ -69,8 +69,9 @@ struct ShapeTable {
     {
         return byte[std::clamp(g, -MAX_RESPONSE, MAX_RESPONSE) + MAX_RESPONSE];
     }
-    // A raw response as ResponseRow makes it, within +-MAX_RESPONSE by construction.
-    unsigned char Raw(int g) const { return byte[g + MAX_RESPONSE]; }
+    // The bytes of the raw responses as ResponseRow makes them, within +-MAX_RESPONSE by
+    // construction: Raw()[g].
+    const unsigned char* Raw() const { return byte + MAX_RESPONSE; }
 };
 
 } // namespace
@@ -168,8 +169,7 @@ void Codex::Lightf(int)
         if ((y & 1) != 0) {
             for (int x = 1; x + 1 < w; x += 2) {
                 for (int k = 0; k < 4; ++k) {
-                    const int b = FloorQuarter(planes[k][row + x]);
-                    ++m_rank.Ran[b < 0 ? -b : b];
+                    ++m_rank.Ran[QuarterBin(planes[k][row + x])];
                 }
             }
         }
@@ -184,6 +184,7 @@ void Codex::Lightf(int)
     for (int k = 0; k < 4; ++k) {
         unsigned char* o = out[k];
         const std::int16_t* plane = planes[k];
+        const unsigned char* raw = shape.Raw();
         for (int y = 0; y < h; ++y) {
             const std::size_t row = static_cast<std::size_t>(y) * w;
             if (y == 0 || y == h - 1) {
@@ -191,8 +192,9 @@ void Codex::Lightf(int)
                 continue;
             }
             o[row] = NO_RESPONSE;
+#pragma GCC unroll 4
             for (int x = 1; x + 1 < w; ++x) {
-                o[row + x] = shape.Raw(plane[row + x]); // written by step 4 above
+                o[row + x] = raw[plane[row + x]]; // written by step 4 above
             }
             o[row + w - 1] = NO_RESPONSE;
         }
@@ -224,8 +226,7 @@ void Codex::Lights(int)
             int g[4];
             Responses(src + static_cast<std::size_t>(y) * w + x, w, g);
             for (int v : g) {
-                const int b = FloorQuarter(v);
-                ++m_rank.Ran[b < 0 ? -b : b];
+                ++m_rank.Ran[QuarterBin(v)];
             }
         }
     }
