@@ -137,6 +137,12 @@ void Settled(std::vector<Fill>& fills, int at, int w, int h)
 {
     const int x = at % w;
     const int y = at / w;
+    if (x > 0 && y > 0 && x < w - 1 && y < h - 1) { // an inner pixel has all eight
+        for (int k = 0; k < 8; ++k) {
+            fills[static_cast<std::size_t>(at + StepOffset(k, w))].known = false;
+        }
+        return;
+    }
     for (int k = 0; k < 8; ++k) {
         const int nx = x + kStepX[k];
         const int ny = y + kStepY[k];
