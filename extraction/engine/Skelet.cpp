@@ -112,6 +112,16 @@ constexpr bool AnyByteBelow(std::uint64_t v, std::uint64_t n)
 }
 static_assert(!AnyByteBelow(0x0808080808080808u, 8) && AnyByteBelow(0xFFFFFFFF07FFFFFFu, 8));
 
+// 0x80 in each byte of v that is below n (1..128), else 0, exactly: a byte's low seven bits
+// plus 128 - n reach its top bit, without carrying into the next byte, when they are at least n.
+constexpr std::uint64_t BytesBelow(std::uint64_t v, std::uint64_t n)
+{
+    constexpr std::uint64_t ONES = 0x0101010101010101u;
+    const std::uint64_t atLeast = ((v & 0x7F7F7F7F7F7F7F7Fu) + (128 - n) * ONES) | v;
+    return ~atLeast & 0x8080808080808080u;
+}
+static_assert(BytesBelow(0x00FF800807080100u, 8) == 0x8000000080008080u);
+
 // The layers of the stage and the buffer toggle.
 struct SkWork {
     Codex* cx;
@@ -692,7 +702,9 @@ void SkSign(SkWork& s)
     const unsigned char* const cur = s.Cur();
     const std::ptrdiff_t W0 = s.W0;
     const int H0 = s.H0;
-    ForCells(s, 0, [&](int x, int y, int b) {
+    const int w1 = s.w1;
+    const int h1 = s.h1;
+    auto cell = [&](int x, int y, int b) {
         cls[b] = static_cast<unsigned char>(cls[b] | CELL_SEEN);
         int count = 0;
         if (2 * x + 2 <= W0 && 2 * y + 2 <= H0) {
@@ -721,7 +733,35 @@ void SkSign(SkWork& s)
             s.edge[b] = RaysOut(s, xx, yy, far) ? EDGE_NEAR : EDGE_INSIDE;
         });
         marks[b] = count > 0 ? 255 : 0;
-    });
+    };
+    // The cells in the order of ForCells; four whole cells without a node at once.
+    for (int y = 0; y < h1; ++y) {
+        const bool whole = 2 * y + 2 <= H0;
+        for (int x = 0; x < w1;) {
+            const int b = y * w1 + x;
+            if (whole && 2 * x + 8 <= W0) {
+                const unsigned char* p = cur + 2 * y * W0 + 2 * x;
+                if (!HasNode(p) && !HasNode(p + W0)) {
+                    std::uint64_t top;
+                    std::uint64_t bottom;
+                    std::memcpy(&top, p, sizeof top);
+                    std::memcpy(&bottom, p + W0, sizeof bottom);
+                    unsigned char skeleton[8]; // non-zero: the column holds a skeleton pixel
+                    const std::uint64_t below =
+                        BytesBelow(top, OBJECT) | BytesBelow(bottom, OBJECT);
+                    std::memcpy(skeleton, &below, sizeof skeleton);
+                    for (int i = 0; i < 4; ++i) {
+                        cls[b + i] = static_cast<unsigned char>(cls[b + i] | CELL_SEEN);
+                        marks[b + i] = (skeleton[2 * i] | skeleton[2 * i + 1]) != 0 ? 255 : 0;
+                    }
+                    x += 4;
+                    continue;
+                }
+            }
+            cell(x, y, b);
+            ++x;
+        }
+    }
 }
 
 } // namespace
