@@ -274,10 +274,20 @@ __attribute__((always_inline)) inline bool SkThin(unsigned char* cur, unsigned c
     return true;
 }
 
-// Thinning of the four pixels of a cell at level-0 offset o, rows first; true when the cell
-// changed.
-__attribute__((always_inline)) inline bool ThinCell(unsigned char* cur, unsigned char* oth,
-                                                    std::ptrdiff_t W0, std::ptrdiff_t o)
+// The four decisions of a cell with object pixels, rows first; true when the cell changed. Out
+// of line, so that the cell loop and the decisions each keep their values in registers.
+__attribute__((noinline)) bool ThinPixels(unsigned char* cur, unsigned char* oth, std::ptrdiff_t W0,
+                                          std::ptrdiff_t o)
+{
+    bool c = SkThin(cur, oth, W0, o);
+    c = SkThin(cur, oth, W0, o + 1) || c;
+    c = SkThin(cur, oth, W0, o + W0) || c;
+    c = SkThin(cur, oth, W0, o + W0 + 1) || c;
+    return c;
+}
+
+// Thinning of the four pixels of a cell at level-0 offset o; true when the cell changed.
+inline bool ThinCell(unsigned char* cur, unsigned char* oth, std::ptrdiff_t W0, std::ptrdiff_t o)
 {
     // Most cells hold no object pixel, whose decisions only mark them deleted in the other
     // buffer: the two pixel pairs as the low bytes of a word, the others no object either.
@@ -293,11 +303,7 @@ __attribute__((always_inline)) inline bool ThinCell(unsigned char* cur, unsigned
         std::memcpy(oth + o + W0, &DELETED_PAIR, sizeof DELETED_PAIR);
         return false;
     }
-    bool c = SkThin(cur, oth, W0, o);
-    c = SkThin(cur, oth, W0, o + 1) || c;
-    c = SkThin(cur, oth, W0, o + W0) || c;
-    c = SkThin(cur, oth, W0, o + W0 + 1) || c;
-    return c;
+    return ThinPixels(cur, oth, W0, o);
 }
 
 // One bit set of level-1 cells per row, clear between uses. Neighbourhoods puts the cells of the
