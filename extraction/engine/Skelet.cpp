@@ -432,10 +432,12 @@ void SkPasses(SkWork& s, std::vector<int>& open, bool everyCell)
         for (const int b : open) {
             const int y = b / w1;
             const int x = b - y * w1;
-            // Cells one cell inside: their blocks are whole and start at twice the cell position
-            // (the level is half the width and height rounded up), so their four pixels lie two
-            // pixels inside.
-            if (x > 0 && y > 0 && x < w1 - 1 && y < h1 - 1 && active(b)) {
+            // Cells one cell inside (0 < x < w1 - 1, 0 < y < h1 - 1, as unsigned compares):
+            // their blocks are whole and start at twice the cell position (the level is half the
+            // width and height rounded up), so their four pixels lie two pixels inside.
+            const bool inner = static_cast<unsigned>(x - 1) < static_cast<unsigned>(w1 - 2) &&
+                               static_cast<unsigned>(y - 1) < static_cast<unsigned>(h1 - 2);
+            if (inner && active(b)) {
                 const bool c = ThinCell(cur, oth, W0, 2 * (y * W0 + x));
                 chg[b] = c ? 1 : 0;
                 if (c) {
