@@ -201,6 +201,7 @@ int BlockSum(const unsigned char* h, const unsigned char* g, int stride, int* vo
 {
     int sum = 0;
     for (int yy = 0; yy < K; ++yy, g += stride) {
+#pragma GCC unroll 8
         for (int xx = 0; xx < K; ++xx) {
             const int v = h[g[xx]];
             sum += v;
