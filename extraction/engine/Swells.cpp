@@ -96,6 +96,7 @@ Fill Decide(const Codex& cx, const Planes& p, int at, int w)
     int code = 0;
     int sx = 0;
     int sy = 0;
+#pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
         const int o = at + StepOffset(k, w);
         if (p.state[o] < MARKER) {
@@ -138,6 +139,7 @@ void Settled(std::vector<Fill>& fills, int at, int w, int h)
     const int x = at % w;
     const int y = at / w;
     if (x > 0 && y > 0 && x < w - 1 && y < h - 1) { // an inner pixel has all eight
+#pragma GCC unroll 8
         for (int k = 0; k < 8; ++k) {
             fills[static_cast<std::size_t>(at + StepOffset(k, w))].known = false;
         }
