@@ -194,20 +194,31 @@ void Codex::LaDeep(int lv, int b)
 
 namespace {
 
-// Sum of h over the grey levels of a K x K block at g (row stride `stride`).
-template <int K> int BlockSum(const unsigned char* h, const unsigned char* g, int stride)
+// Sum of h over the grey levels of a K x K block at g (row stride `stride`); with a histogram
+// `votes`, each value also adds `vote` to its bin.
+template <int K, bool Votes>
+int BlockSum(const unsigned char* h, const unsigned char* g, int stride, int* votes, int vote)
 {
     int sum = 0;
     for (int yy = 0; yy < K; ++yy, g += stride) {
+#pragma GCC unroll 8
         for (int xx = 0; xx < K; ++xx) {
-            sum += h[g[xx]];
+            const int v = h[g[xx]];
+            sum += v;
+            if (Votes) {
+                votes[v] += vote;
+            }
         }
     }
     return sum;
 }
 
-// Rounded mean of histog over the level-0 block of every cell of level lv, into `out`.
-void BlockMeans(Codex& cx, int lv, const unsigned char* quality, unsigned char* out)
+// Rounded mean of histog over the level-0 block of every cell of level lv, into `out`. With a
+// histogram `votes`, every value also counts down in it where its cell's quality passes `limit`
+// and up elsewhere.
+template <bool Votes>
+void BlockMeans(Codex& cx, int lv, const unsigned char* quality, unsigned char* out, int* votes,
+                int limit)
 {
     const CLevel& l0 = cx.m_level[0];
     const CLevel& cl = cx.m_level[lv];
@@ -223,22 +234,27 @@ void BlockMeans(Codex& cx, int lv, const unsigned char* quality, unsigned char* 
             const int x0 = Codex::BlockStart(x, k, l0.width);
             const std::size_t at = static_cast<std::size_t>(y) * cl.width + x;
             const unsigned char* h = HistogRow(quality[at], quick);
+            const int vote = quality[at] > limit ? -1 : 1;
             const unsigned char* g = grey + static_cast<std::size_t>(y0) * l0.width + x0;
             int sum = 0;
             int n = 0;
             if (whole && k == 2) {
-                sum = BlockSum<2>(h, g, l0.width);
+                sum = BlockSum<2, Votes>(h, g, l0.width, votes, vote);
                 n = 4;
             } else if (whole && k == 4) {
-                sum = BlockSum<4>(h, g, l0.width);
+                sum = BlockSum<4, Votes>(h, g, l0.width, votes, vote);
                 n = 16;
             } else if (whole && k == 8) {
-                sum = BlockSum<8>(h, g, l0.width);
+                sum = BlockSum<8, Votes>(h, g, l0.width, votes, vote);
                 n = 64;
             } else {
                 for (int yy = y0; yy < y0 + k && yy < l0.height; ++yy) {
                     for (int xx = x0; xx < x0 + k && xx < l0.width; ++xx) {
-                        sum += h[grey[static_cast<std::size_t>(yy) * l0.width + xx]];
+                        const int v = h[grey[static_cast<std::size_t>(yy) * l0.width + xx]];
+                        sum += v;
+                        if (Votes) {
+                            votes[v] += vote;
+                        }
                         ++n;
                     }
                 }
@@ -304,34 +320,16 @@ void Codex::Laying(int level)
     OldLay(m_stage);
     const int lowest = level < 1 ? 1 : level > FLOW_LEVEL ? FLOW_LEVEL : level;
     m_curLevel = FLOW_LEVEL;
-    const CLevel& l0 = m_level[0];
     const CLevel& l3 = m_level[FLOW_LEVEL];
 
-    // 1. Histogram of transformed grey levels: reliable cells count down, others up.
-    {
-        const unsigned char* q3 = Layer(145, FLOW_LEVEL);
-        const unsigned char* grey = Layer(1, 0);
-        const int k = l3.scale / l0.scale;
-        m_rank.RanIni(0);
-        for (int y = 0; y < l3.height; ++y) {
-            const int y0 = BlockStart(y, k, l0.height);
-            for (int x = 0; x < l3.width; ++x) {
-                const int x0 = BlockStart(x, k, l0.width);
-                const int q = q3[static_cast<std::size_t>(y) * l3.width + x];
-                const unsigned char* hrow = HistogRow(q, quick);
-                const int vote = q > CQuali ? -1 : 1;
-                for (int yy = y0; yy < y0 + k && yy < l0.height; ++yy) {
-                    for (int xx = x0; xx < x0 + k && xx < l0.width; ++xx) {
-                        m_rank.Ran[hrow[grey[static_cast<std::size_t>(yy) * l0.width + xx]]] +=
-                            vote;
-                    }
-                }
-            }
-        }
-        m_rank.RanSmo(1);
-        m_rank.RanSmo(5);
-        m_rank.RanSmo(3);
-    }
+    // 1. Histogram of transformed grey levels: reliable cells count down, others up. The same
+    //    values give the level-3 block means of step 3.
+    std::vector<unsigned char> mean3(l3.size);
+    m_rank.RanIni(0);
+    BlockMeans<true>(*this, FLOW_LEVEL, Layer(145, FLOW_LEVEL), mean3.data(), m_rank.Ran, CQuali);
+    m_rank.RanSmo(1);
+    m_rank.RanSmo(5);
+    m_rank.RanSmo(3);
 
     // 2. Paper level from the brightest clear peak of the histogram.
     {
@@ -503,7 +501,11 @@ void Codex::Laying(int level)
     for (int lv = FLOW_LEVEL; lv >= lowest; --lv) {
         m_curLevel = lv;
         unsigned char* mean = Layer(241, lv);
-        BlockMeans(*this, lv, Layer(145, lv), mean);
+        if (lv == FLOW_LEVEL) {
+            std::memcpy(mean, mean3.data(), l3.size);
+        } else {
+            BlockMeans<false>(*this, lv, Layer(145, lv), mean, nullptr, 0);
+        }
         if (lv == FLOW_LEVEL) {
             unsigned char* flags = Layer(128, lv);
             for (std::size_t i = 0; i < l3.size; ++i) {

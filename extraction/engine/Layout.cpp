@@ -5,15 +5,13 @@
 
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/FlowMean.h"
+#include "extraction/engine/Steps.h"
 
 #include <cstddef>
 #include <cstring>
 
 namespace wizard73 {
 namespace {
-
-constexpr int kDx[8] = {1, 1, 0, -1, -1, -1, 0, 1};
-constexpr int kDy[8] = {0, 1, 1, 1, 0, -1, -1, -1};
 
 bool ValidLevel(int level)
 {
@@ -58,20 +56,20 @@ constexpr SRingReach MakeRingReach(int r)
     int y = 0;
     for (int i = 0; i < kRingEntries[r]; ++i) {
         const int d = ring[i].dir;
-        if (kDx[d] == 1 && x > e.east) {
+        if (kStepX[d] == 1 && x > e.east) {
             e.east = static_cast<std::int8_t>(x);
         }
-        if (kDx[d] == -1 && -x > e.west) {
+        if (kStepX[d] == -1 && -x > e.west) {
             e.west = static_cast<std::int8_t>(-x);
         }
-        if (kDy[d] == 1 && y > e.south) {
+        if (kStepY[d] == 1 && y > e.south) {
             e.south = static_cast<std::int8_t>(y);
         }
-        if (kDy[d] == -1 && -y > e.north) {
+        if (kStepY[d] == -1 && -y > e.north) {
             e.north = static_cast<std::int8_t>(-y);
         }
-        x += kDx[d];
-        y += kDy[d];
+        x += kStepX[d];
+        y += kStepY[d];
     }
     e.endX = static_cast<std::int8_t>(x);
     e.endY = static_cast<std::int8_t>(y);
@@ -111,11 +109,11 @@ void CBase::SetGeo(int width0, int height0)
         lv.height = static_cast<std::uint16_t>(h);
         lv.size = static_cast<std::uint32_t>(w) * static_cast<std::uint32_t>(h);
         for (int d = 0; d < 8; ++d) {
-            lv.dx[d] = kDx[d];
-            lv.dy[d] = kDy[d];
-            lv.step[d] = kDx[d] + kDy[d] * w;
-            lv.xEdge[d] = kDx[d] == 1 ? w - 1 : kDx[d] == -1 ? 0 : -9;
-            lv.yEdge[d] = kDy[d] == 1 ? h - 1 : kDy[d] == -1 ? 0 : -9;
+            lv.dx[d] = kStepX[d];
+            lv.dy[d] = kStepY[d];
+            lv.step[d] = StepOffset(d, w);
+            lv.xEdge[d] = kStepX[d] == 1 ? w - 1 : kStepX[d] == -1 ? 0 : -9;
+            lv.yEdge[d] = kStepY[d] == 1 ? h - 1 : kStepY[d] == -1 ? 0 : -9;
         }
         std::int32_t off = 0;
         for (int i = 0; i < 96; ++i) {

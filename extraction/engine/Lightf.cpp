@@ -21,12 +21,6 @@ constexpr int NO_RESPONSE = 127;
 // Plane of each response layer 10..13: D10 in plane 2, D11 in 3, D12 in 0, D13 in 1.
 constexpr int kPlaneOf[4] = {2, 3, 0, 1};
 
-// Floor division by 4 (an arithmetic shift), written without shifting a negative number.
-int FloorQuarter(int g)
-{
-    return g >= 0 ? g >> 2 : -((3 - g) >> 2);
-}
-
 // Floor division by 256.
 int FloorByte(int v)
 {
@@ -54,6 +48,28 @@ int Shape(int g, int d, const int* ran, int gain)
 // Largest magnitude of a raw response: (2 + 1 + 1) x 255.
 constexpr int MAX_RESPONSE = 1020;
 
+// The histogram bin of a raw response: the magnitude of its floor division by 4.
+constexpr int QuarterBin(int g)
+{
+    return (g < 0 ? 3 - g : g) >> 2;
+}
+
+// QuarterBin of every raw response, QuarterBins.bin[g + MAX_RESPONSE].
+struct QuarterBins {
+    unsigned char bin[2 * MAX_RESPONSE + 1];
+};
+constexpr QuarterBins MakeQuarterBins()
+{
+    QuarterBins t{};
+    for (int g = -MAX_RESPONSE; g <= MAX_RESPONSE; ++g) {
+        t.bin[g + MAX_RESPONSE] = static_cast<unsigned char>(QuarterBin(g));
+    }
+    return t;
+}
+constexpr QuarterBins kQuarterBins = MakeQuarterBins();
+static_assert(kQuarterBins.bin[0] == 255 && kQuarterBins.bin[MAX_RESPONSE - 1] == 1 &&
+              kQuarterBins.bin[MAX_RESPONSE] == 0 && kQuarterBins.bin[2 * MAX_RESPONSE] == 255);
+
 // Shape of every raw response -MAX_RESPONSE..MAX_RESPONSE, so that the per-pixel output is one
 // look-up: table[g + MAX_RESPONSE] == Shape(g, d, ran, gain).
 struct ShapeTable {
@@ -69,8 +85,9 @@ struct ShapeTable {
     {
         return byte[std::clamp(g, -MAX_RESPONSE, MAX_RESPONSE) + MAX_RESPONSE];
     }
-    // A raw response as ResponseRow makes it, within +-MAX_RESPONSE by construction.
-    unsigned char Raw(int g) const { return byte[g + MAX_RESPONSE]; }
+    // The bytes of the raw responses as ResponseRow makes them, within +-MAX_RESPONSE by
+    // construction: Raw()[g].
+    const unsigned char* Raw() const { return byte + MAX_RESPONSE; }
 };
 
 } // namespace
@@ -166,10 +183,14 @@ void Codex::Lightf(int)
         }
         ResponseRow(src + row + 1, w, rowOut, w - 2);
         if ((y & 1) != 0) {
-            for (int x = 1; x + 1 < w; x += 2) {
-                for (int k = 0; k < 4; ++k) {
-                    const int b = FloorQuarter(planes[k][row + x]);
-                    ++m_rank.Ran[b < 0 ? -b : b];
+            // Counting is commutative: each plane's odd columns in turn.
+            int* const ran = m_rank.Ran;
+            const unsigned char* const bin = kQuarterBins.bin + MAX_RESPONSE;
+            for (int k = 0; k < 4; ++k) {
+                const std::int16_t* const g = planes[k] + row;
+#pragma GCC unroll 4
+                for (int x = 1; x + 1 < w; x += 2) {
+                    ++ran[bin[g[x]]]; // g within +-MAX_RESPONSE, as ResponseRow makes it
                 }
             }
         }
@@ -184,6 +205,7 @@ void Codex::Lightf(int)
     for (int k = 0; k < 4; ++k) {
         unsigned char* o = out[k];
         const std::int16_t* plane = planes[k];
+        const unsigned char* raw = shape.Raw();
         for (int y = 0; y < h; ++y) {
             const std::size_t row = static_cast<std::size_t>(y) * w;
             if (y == 0 || y == h - 1) {
@@ -191,8 +213,9 @@ void Codex::Lightf(int)
                 continue;
             }
             o[row] = NO_RESPONSE;
+#pragma GCC unroll 4
             for (int x = 1; x + 1 < w; ++x) {
-                o[row + x] = shape.Raw(plane[row + x]); // written by step 4 above
+                o[row + x] = raw[plane[row + x]]; // written by step 4 above
             }
             o[row + w - 1] = NO_RESPONSE;
         }
@@ -224,8 +247,7 @@ void Codex::Lights(int)
             int g[4];
             Responses(src + static_cast<std::size_t>(y) * w + x, w, g);
             for (int v : g) {
-                const int b = FloorQuarter(v);
-                ++m_rank.Ran[b < 0 ? -b : b];
+                ++m_rank.Ran[QuarterBin(v)];
             }
         }
     }

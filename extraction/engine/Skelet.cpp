@@ -5,9 +5,11 @@
 // skeleton-cell map 162. Reads 161, 56, 36 and 128 of level 1. Throws WZ_NO_LAYER.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/Steps.h"
 #include "extraction/engine/codes.h"
 #include "platform/assert.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -102,6 +104,24 @@ constexpr NeighbourBits MakeNeighbourBits()
 }
 constexpr NeighbourBits kNeighbourBits = MakeNeighbourBits();
 
+// Any byte of v is below n (1..128): a byte below n borrows into its top bit, which it did not
+// have; the borrow may wrongly flag a byte above one that is flagged, never an unflagged word.
+constexpr bool AnyByteBelow(std::uint64_t v, std::uint64_t n)
+{
+    return ((v - 0x0101010101010101u * n) & ~v & 0x8080808080808080u) != 0;
+}
+static_assert(!AnyByteBelow(0x0808080808080808u, 8) && AnyByteBelow(0xFFFFFFFF07FFFFFFu, 8));
+
+// 0x80 in each byte of v that is below n (1..128), else 0, exactly: a byte's low seven bits
+// plus 128 - n reach its top bit, without carrying into the next byte, when they are at least n.
+constexpr std::uint64_t BytesBelow(std::uint64_t v, std::uint64_t n)
+{
+    constexpr std::uint64_t ONES = 0x0101010101010101u;
+    const std::uint64_t atLeast = ((v & 0x7F7F7F7F7F7F7F7Fu) + (128 - n) * ONES) | v;
+    return ~atLeast & 0x8080808080808080u;
+}
+static_assert(BytesBelow(0x00FF800807080100u, 8) == 0x8000000080008080u);
+
 // The layers of the stage and the buffer toggle.
 struct SkWork {
     Codex* cx;
@@ -149,17 +169,12 @@ template <class Fn> void ForCells(const SkWork& s, int border, Fn fn)
     }
 }
 
-// The neighbours of a pixel in the direction order of the levels (x right, y down): neighbour k
-// lies at offset kNx[k] + kNy[k] * width.
-constexpr int kNx[8] = {1, 1, 0, -1, -1, -1, 0, 1};
-constexpr int kNy[8] = {0, 1, 1, 1, 0, -1, -1, -1};
-
 // One thinning decision at level-0 offset o of buffers W0 pixels wide (the pixel lies at least
 // two pixels inside); true when it counts as a change.
 __attribute__((always_inline)) inline bool SkThin(unsigned char* cur, unsigned char* oth,
                                                   std::ptrdiff_t W0, std::ptrdiff_t o)
 {
-    auto step = [W0](int k) { return kNx[k] + kNy[k] * W0; };
+    auto step = [W0](int k) { return kStepX[k] + kStepY[k] * W0; };
     const int q = cur[o];
     if (q >= OBJECT) {
         oth[o] = DELETED;
@@ -259,16 +274,36 @@ __attribute__((always_inline)) inline bool SkThin(unsigned char* cur, unsigned c
     return true;
 }
 
-// Thinning of the four pixels of a cell at level-0 offset o, rows first; true when the cell
-// changed.
-__attribute__((always_inline)) inline bool ThinCell(unsigned char* cur, unsigned char* oth,
-                                                    std::ptrdiff_t W0, std::ptrdiff_t o)
+// The four decisions of a cell with object pixels, rows first; true when the cell changed. Out
+// of line, so that the cell loop and the decisions each keep their values in registers.
+__attribute__((noinline)) bool ThinPixels(unsigned char* cur, unsigned char* oth, std::ptrdiff_t W0,
+                                          std::ptrdiff_t o)
 {
     bool c = SkThin(cur, oth, W0, o);
     c = SkThin(cur, oth, W0, o + 1) || c;
     c = SkThin(cur, oth, W0, o + W0) || c;
     c = SkThin(cur, oth, W0, o + W0 + 1) || c;
     return c;
+}
+
+// Thinning of the four pixels of a cell at level-0 offset o; true when the cell changed.
+inline bool ThinCell(unsigned char* cur, unsigned char* oth, std::ptrdiff_t W0, std::ptrdiff_t o)
+{
+    // Most cells hold no object pixel, whose decisions only mark them deleted in the other
+    // buffer: the two pixel pairs as the low bytes of a word, the others no object either.
+    std::uint16_t top;
+    std::uint16_t bottom;
+    std::memcpy(&top, cur + o, sizeof top);
+    std::memcpy(&bottom, cur + o + W0, sizeof bottom);
+    const std::uint64_t pairs =
+        0xFFFFFFFF00000000u | std::uint64_t{top} | std::uint64_t{bottom} << 16;
+    if (!AnyByteBelow(pairs, OBJECT)) {
+        constexpr std::uint16_t DELETED_PAIR = DELETED * 0x0101;
+        std::memcpy(oth + o, &DELETED_PAIR, sizeof DELETED_PAIR);
+        std::memcpy(oth + o + W0, &DELETED_PAIR, sizeof DELETED_PAIR);
+        return false;
+    }
+    return ThinPixels(cur, oth, W0, o);
 }
 
 // One bit set of level-1 cells per row, clear between uses. Neighbourhoods puts the cells of the
@@ -360,14 +395,14 @@ private:
 };
 
 // Thinning passes until one changes nothing. After each pass a cell without change in itself and
-// its neighbours is marked finished and skipped by later passes. The first pass of a cycle scans
-// every cell; later ones visit, in raster order, only the cells that the previous pass left
-// unfinished (the neighbourhoods of its changed cells): all others are finished already.
-void SkPasses(SkWork& s)
+// its neighbours is marked finished and skipped by later passes. Each pass visits, in raster
+// order, only the cells that may be unfinished: every cell when `everyCell` (the first cycle),
+// else on entry `open` holds them for the first pass; later the neighbourhoods of the cells the
+// previous pass changed. All others are finished already.
+void SkPasses(SkWork& s, std::vector<int>& open, bool everyCell)
 {
     const int w1 = s.w1;
     const int h1 = s.h1;
-    std::vector<int> open;    // cells unfinished after the last pass, ascending
     std::vector<int> changed; // cells the current pass changed, ascending
     CellBits bits(w1, h1);
     // The cell layers in locals, which the byte writes cannot change.
@@ -377,42 +412,42 @@ void SkPasses(SkWork& s)
     const std::ptrdiff_t W0 = s.W0;
     const CLevel& lv = s.cx->m_level[0];
     for (int k = 0; k < 8; ++k) {
-        ZF_ASSERT(lv.step[k] == kNx[k] + kNy[k] * W0);
+        ZF_ASSERT(lv.step[k] == StepOffset(k, s.W0));
     }
-    unsigned char* cur = nullptr;
-    unsigned char* oth = nullptr;
-    // Cells one cell inside: their blocks are whole and start at twice the cell position (the
-    // level is half the width and height rounded up), so their four pixels lie two pixels inside.
-    auto thin = [&](int x, int y, int b) {
-        const bool c = ThinCell(cur, oth, W0, 2 * (y * W0 + x));
-        chg[b] = c ? 1 : 0;
-        if (c) {
-            s.changed = true;
-            changed.push_back(b);
-        }
-    };
+    // Every cell: the thinning changes pixels only, so the active cells can be listed before
+    // the pass.
+    if (everyCell) {
+        open.clear();
+        ForCells(s, 1, [&](int, int, int b) {
+            if (active(b)) {
+                open.push_back(b);
+            }
+        });
+    }
     for (bool first = true;; first = false) {
         s.changed = false;
         changed.clear();
-        cur = s.Cur();
-        oth = s.Oth();
-        if (first) {
-            ForCells(s, 1, [&](int x, int y, int b) {
-                if (active(b)) {
-                    thin(x, y, b);
-                }
-            });
-        } else {
-            for (const int b : open) {
-                const int x = b % w1;
-                const int y = b / w1;
-                if (x > 0 && y > 0 && x < w1 - 1 && y < h1 - 1 && active(b)) {
-                    thin(x, y, b);
+        unsigned char* const cur = s.Cur();
+        unsigned char* const oth = s.Oth();
+        for (const int b : open) {
+            const int y = b / w1;
+            const int x = b - y * w1;
+            // Cells one cell inside (0 < x < w1 - 1, 0 < y < h1 - 1, as unsigned compares):
+            // their blocks are whole and start at twice the cell position (the level is half the
+            // width and height rounded up), so their four pixels lie two pixels inside.
+            const bool inner = static_cast<unsigned>(x - 1) < static_cast<unsigned>(w1 - 2) &&
+                               static_cast<unsigned>(y - 1) < static_cast<unsigned>(h1 - 2);
+            if (inner && active(b)) {
+                const bool c = ThinCell(cur, oth, W0, 2 * (y * W0 + x));
+                chg[b] = c ? 1 : 0;
+                if (c) {
+                    s.changed = true;
+                    changed.push_back(b);
                 }
             }
         }
         // The neighbourhoods of the changed cells stay unfinished; the rest is finished.
-        if (first) {
+        if (first && everyCell) {
             ForCells(s, 0, [&](int, int, int b) {
                 if ((cls[b] & CELL_KEEP) == 0) {
                     cls[b] = static_cast<unsigned char>(cls[b] | CELL_DONE);
@@ -434,9 +469,11 @@ void SkPasses(SkWork& s)
     }
 }
 
-// Second cycle: the cells the repairs touched, and their neighbours, take part again.
-void SkeInit(SkWork& s)
+// Second cycle: the cells the repairs touched, and their neighbours, take part again. They go
+// into `open`, ascending and each once; every other cell that may be finished is finished.
+void SkeInit(SkWork& s, std::vector<int>& open)
 {
+    open.clear();
     ForCells(s, 0, [&](int x, int y, int b) {
         if ((s.cls[b] & CELL_REOPEN) == 0) {
             return;
@@ -451,11 +488,14 @@ void SkeInit(SkWork& s)
                 unsigned char& c = s.cls[ny * s.w1 + nx];
                 if ((c & CELL_KEEP) == 0) {
                     c = static_cast<unsigned char>(c & ~CELL_DONE);
+                    open.push_back(ny * s.w1 + nx);
                 }
             }
         }
         s.cls[b] = static_cast<unsigned char>(s.cls[b] & ~CELL_REOPEN);
     });
+    std::sort(open.begin(), open.end());
+    open.erase(std::unique(open.begin(), open.end()), open.end());
 }
 
 // Places the walker on level-0 pixel (x, y) of the current buffer.
@@ -563,7 +603,7 @@ bool HasNode(const unsigned char* p)
 {
     std::uint64_t v;
     std::memcpy(&v, p, sizeof v);
-    return ((v - 0x0202020202020202u) & ~v & 0x8080808080808080u) != 0;
+    return AnyByteBelow(v, 2);
 }
 
 // Runs fn(x, y, c) on the level-0 pixels of code c 0 or 1 (skeleton nodes) of every cell, in
@@ -670,7 +710,9 @@ void SkSign(SkWork& s)
     const unsigned char* const cur = s.Cur();
     const std::ptrdiff_t W0 = s.W0;
     const int H0 = s.H0;
-    ForCells(s, 0, [&](int x, int y, int b) {
+    const int w1 = s.w1;
+    const int h1 = s.h1;
+    auto cell = [&](int x, int y, int b) {
         cls[b] = static_cast<unsigned char>(cls[b] | CELL_SEEN);
         int count = 0;
         if (2 * x + 2 <= W0 && 2 * y + 2 <= H0) {
@@ -699,7 +741,35 @@ void SkSign(SkWork& s)
             s.edge[b] = RaysOut(s, xx, yy, far) ? EDGE_NEAR : EDGE_INSIDE;
         });
         marks[b] = count > 0 ? 255 : 0;
-    });
+    };
+    // The cells in the order of ForCells; four whole cells without a node at once.
+    for (int y = 0; y < h1; ++y) {
+        const bool whole = 2 * y + 2 <= H0;
+        for (int x = 0; x < w1;) {
+            const int b = y * w1 + x;
+            if (whole && 2 * x + 8 <= W0) {
+                const unsigned char* p = cur + 2 * y * W0 + 2 * x;
+                if (!HasNode(p) && !HasNode(p + W0)) {
+                    std::uint64_t top;
+                    std::uint64_t bottom;
+                    std::memcpy(&top, p, sizeof top);
+                    std::memcpy(&bottom, p + W0, sizeof bottom);
+                    unsigned char skeleton[8]; // non-zero: the column holds a skeleton pixel
+                    const std::uint64_t below =
+                        BytesBelow(top, OBJECT) | BytesBelow(bottom, OBJECT);
+                    std::memcpy(skeleton, &below, sizeof skeleton);
+                    for (int i = 0; i < 4; ++i) {
+                        cls[b + i] = static_cast<unsigned char>(cls[b + i] | CELL_SEEN);
+                        marks[b + i] = (skeleton[2 * i] | skeleton[2 * i + 1]) != 0 ? 255 : 0;
+                    }
+                    x += 4;
+                    continue;
+                }
+            }
+            cell(x, y, b);
+            ++x;
+        }
+    }
 }
 
 } // namespace
@@ -739,12 +809,13 @@ void Codex::Skelet(int)
 
     // 1..5. Thinning, repairs, thinning again where the repairs changed pixels.
     s.toggle = true;
+    std::vector<int> open; // cells the first pass of the second cycle visits
     for (int cycle = 0;; ++cycle) {
         std::memset(s.chg, 0, m_level[CELL_LEVEL].size);
         if (cycle != 0) {
-            SkeInit(s);
+            SkeInit(s, open);
         }
-        SkPasses(s);
+        SkPasses(s, open, cycle == 0);
         if (cycle != 0) {
             break;
         }

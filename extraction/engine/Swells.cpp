@@ -5,6 +5,7 @@
 // channels into 32 and 112. Work layers 240..242 are deleted at the end. Throws WZ_NO_LAYER.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/Steps.h"
 #include "extraction/engine/codes.h"
 
 #include <cstddef>
@@ -57,9 +58,6 @@ constexpr unsigned char kSide[256] = {
 };
 // clang-format on
 
-constexpr int kNx[8] = {1, 1, 0, -1, -1, -1, 0, 1};
-constexpr int kNy[8] = {0, 1, 1, 1, 0, -1, -1, -1};
-
 // Ray direction 2c + 45 s rounded to a multiple of 45 degrees.
 int RayDirection(int d)
 {
@@ -98,8 +96,9 @@ Fill Decide(const Codex& cx, const Planes& p, int at, int w)
     int code = 0;
     int sx = 0;
     int sy = 0;
+#pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
-        const int o = at + kNx[k] + kNy[k] * w;
+        const int o = at + StepOffset(k, w);
         if (p.state[o] < MARKER) {
             code |= 1 << k;
             const int phi = p.out[o] % 180;
@@ -139,9 +138,16 @@ void Settled(std::vector<Fill>& fills, int at, int w, int h)
 {
     const int x = at % w;
     const int y = at / w;
+    if (x > 0 && y > 0 && x < w - 1 && y < h - 1) { // an inner pixel has all eight
+#pragma GCC unroll 8
+        for (int k = 0; k < 8; ++k) {
+            fills[static_cast<std::size_t>(at + StepOffset(k, w))].known = false;
+        }
+        return;
+    }
     for (int k = 0; k < 8; ++k) {
-        const int nx = x + kNx[k];
-        const int ny = y + kNy[k];
+        const int nx = x + kStepX[k];
+        const int ny = y + kStepY[k];
         if (nx >= 0 && ny >= 0 && nx < w && ny < h) {
             fills[static_cast<std::size_t>(ny * w + nx)].known = false;
         }
@@ -160,7 +166,9 @@ void Follow(const Planes& p, int to, int from, std::vector<Fill>& fills, int w, 
     }
 }
 
-// Propagation steps until a step at threshold 0 fills nothing.
+// Propagation steps until a step at threshold 0 fills nothing. Only border pixels follow, so
+// the unsettled inner pixels are a list that shrinks as they settle, and a step's fills (state
+// MARKER) lie in that list or, through the last column and row, on the border.
 void Propagate(const Codex& cx, const Planes& p, int w, int h)
 {
     if (w < 2 || h < 2) {
@@ -168,6 +176,22 @@ void Propagate(const Codex& cx, const Planes& p, int w, int h)
     }
     std::vector<Fill> fills(static_cast<std::size_t>(w) * h, Fill{0, 0, false});
     auto follow = [&](int to, int from) { Follow(p, to, from, fills, w, h); };
+    std::vector<int> open; // unsettled inner pixels, ascending
+    for (int y = 1; y < h - 1; ++y) {
+        for (int x = 1; x < w - 1; ++x) {
+            if (p.state[y * w + x] > MARKER) {
+                open.push_back(y * w + x);
+            }
+        }
+    }
+    auto settle = [&](int i) {
+        if (p.state[i] == MARKER) {
+            p.state[i] = SETTLED;
+            Settled(fills, i, w, h);
+            return true;
+        }
+        return false;
+    };
     int t = START_T;
     bool changed = true;
     while (changed || t != 0) {
@@ -179,13 +203,13 @@ void Propagate(const Codex& cx, const Planes& p, int w, int h)
         }
         follow(w - 1, 2 * w - 2);
         // 2. Inner rows: first column, fills, last column after the fills.
+        std::size_t next = 0;
         for (int y = 1; y < h - 1; ++y) {
             const int row = y * w;
             follow(row, row + 1);
-            for (int x = 1; x < w - 1; ++x) {
-                if (p.state[row + x] > MARKER) {
-                    Scheme(cx, p, row + x, w, t, fills[static_cast<std::size_t>(row + x)]);
-                }
+            for (; next < open.size() && open[next] < row + w; ++next) {
+                const int at = open[next];
+                Scheme(cx, p, at, w, t, fills[static_cast<std::size_t>(at)]);
             }
             follow(row + w - 1, row + w - 2);
         }
@@ -196,14 +220,25 @@ void Propagate(const Codex& cx, const Planes& p, int w, int h)
             follow(last + x, last - w + x);
         }
         follow(last + w - 1, last - 2);
-        // 4. This step's fills become settled.
-        for (int i = 0; i < w * h; ++i) {
-            if (p.state[i] == MARKER) {
-                p.state[i] = SETTLED;
-                Settled(fills, i, w, h);
+        // 4. This step's fills become settled: the border, then the inner list, which drops
+        //    its settled pixels.
+        for (int x = 0; x < w; ++x) {
+            changed = settle(x) || changed;
+            changed = settle(last + x) || changed;
+        }
+        for (int y = 1; y < h - 1; ++y) {
+            changed = settle(y * w) || changed;
+            changed = settle(y * w + w - 1) || changed;
+        }
+        std::size_t kept = 0;
+        for (const int at : open) {
+            if (settle(at)) {
                 changed = true;
+            } else {
+                open[kept++] = at;
             }
         }
+        open.resize(kept);
         if (t != 0) {
             t -= 2;
         }

@@ -1,10 +1,12 @@
 // Engine object lifecycle, template seal, layer store, pyramid geometry and coordinate mapping.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/Steps.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -150,6 +152,17 @@ TEST(LayerStore, SetMapCapsCounts)
     const int want[5] = {68, 5, 0, 68, 68};
     for (int l = 0; l < 5; ++l) {
         EXPECT_EQ(e.m_level[l].slots, want[l]) << l;
+    }
+}
+
+// Direction d points at 45 d degrees, x right and y down, and steps to the nearest neighbour.
+TEST(LayerStore, NeighbourStepsTurnByFortyFiveDegrees)
+{
+    for (int d = 0; d < 8; ++d) {
+        SCOPED_TRACE(d);
+        const double a = d * 45 * 3.14159265358979 / 180;
+        EXPECT_EQ(kStepX[d], std::lround(std::cos(a)));
+        EXPECT_EQ(kStepY[d], std::lround(std::sin(a)));
     }
 }
 
