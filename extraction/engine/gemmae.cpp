@@ -243,13 +243,13 @@ static_assert(sizeof(DirectionLanes) == 64, "a direction's lanes are its byte sh
 
 // Every table made from the ring weights, built once.
 struct WeightTables {
+    DirectionLanes dir[256]; // first: a direction's lanes are at the table's address plus 64 v
     SectorTable sectors;
     // Row j holds the offset (-j) mod 360, so that the row of (centre - angle) mod 360 for a ring
     // angle of 0..359 is frontBack[360 - centre + angle] (as in SectorTable).
     FrontBackRow frontBack[720];
     int cosByte[256]; // Cd and Sd of every direction byte v (v mod 180)
     int sinByte[256];
-    DirectionLanes dir[256];
     alignas(16) std::int16_t magBias[256][8]; // (m, 128) of every magnitude byte m, four times
     alignas(16) std::int16_t magOne[256][8];  // (m, 1) of every magnitude byte m, four times
     // The weight sums (folded onto eight sectors) of the first kRingEntries[r] ring points,
