@@ -449,15 +449,13 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
 {
     const WeightTables& t = Weights();
     const int c = CentreOffset(value, *m_refc);
-    const int r = radius > 4 ? 4 : radius;
-    const bool inside = RingWhole(level, radius);
     const unsigned char* dir = m_walk[0];
     const unsigned char* mag = m_walk[1];
     // rows[angle] is the row of (centre - angle) mod 360 for ring angles 0..359.
     const SectorRow* rows = t.sectors.row + 360 - c;
     SectorSums sums{};
     int wSum[12];
-    const bool perPoint = weights && !inside; // the weight sums point by point
+    const bool perPoint = weights && !RingWhole(level, radius); // the weight sums point by point
     if (perPoint) {
         std::memset(wSum, 0, sizeof wSum);
     }
@@ -484,7 +482,7 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
     if (perPoint) {
         Fold12(wSum, m_wSum);
     } else if (weights) {
-        const int* ringW = t.ringW[r][c];
+        const int* ringW = t.ringW[radius > 4 ? 4 : radius][c];
         AddQuad(m_wSum, LoadQuad(ringW));
         AddQuad(m_wSum + 4, LoadQuad(ringW + 4));
     } // without them the weight sums stay 0
