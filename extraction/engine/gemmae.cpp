@@ -24,10 +24,13 @@ int Fold180(int d)
     return m > 180 ? m - 360 : m;
 }
 
-// Axial distance 0..90 between two angles in degrees.
+// Axial distance 0..90 between two angles in degrees. The pickers' differences (a byte less an
+// angle of 0..359) lie within one turn either way, which a conditional add brings into 0..359.
 int Axial(int a, int b)
 {
-    int d = Mod360(a - b) % 180;
+    const int e = a - b;
+    const int m = e >= -360 && e < 360 ? (e < 0 ? e + 360 : e) : Mod360(e);
+    const int d = m >= 180 ? m - 180 : m;
     return d > 90 ? 180 - d : d;
 }
 
