@@ -674,14 +674,14 @@ public:
 private:
     int TwistsRing(int level, int radius, int value);
     int ArgumsRing(int level, int radius, int value);
-    // Rotation shares (Twists_I) for every even doubled-direction difference 0..358, row
-    // d / 2 of 8, from the curve Cor[90..180] kept beside them.
-    const int* TwistRows();
-    int m_twistRow[180][8];
+    // Rotation shares (Twists_I) for every even doubled-direction difference, rows of 8 for
+    // half the difference -179..179 (the row of k at k + 179; k and k + 180 share their shares),
+    // from the curve Cor[90..180] kept beside them; returns the row of h (0..179).
+    const int* TwistRows(int h);
+    int m_twistRow[359][8];
     int m_twistCor[91];
     bool m_twistMade = false;
     void Sector(int angle, bool weights);
-    const void* RingWeights() const; // the weight tables of gemmae.cpp, built once from W
     template <bool Lanes> int SectorRingAs(int level, int radius, int value, bool weights);
 };
 

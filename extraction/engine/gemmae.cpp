@@ -24,10 +24,13 @@ int Fold180(int d)
     return m > 180 ? m - 360 : m;
 }
 
-// Axial distance 0..90 between two angles in degrees.
+// Axial distance 0..90 between two angles in degrees. The pickers' differences (a byte less an
+// angle of 0..359) lie within one turn either way, which a conditional add brings into 0..359.
 int Axial(int a, int b)
 {
-    int d = Mod360(a - b) % 180;
+    const int e = a - b;
+    const int m = e >= -360 && e < 360 ? (e < 0 ? e + 360 : e) : Mod360(e);
+    const int d = m >= 180 ? m - 180 : m;
     return d > 90 ? 180 - d : d;
 }
 
@@ -35,6 +38,22 @@ int Axial(int a, int b)
 int Back8(int v)
 {
     return (v + 128) / 256;
+}
+
+// Four 32-bit sums in one vector (GCC vector extensions), read and written unaligned.
+using Quad = std::int32_t __attribute__((vector_size(16)));
+
+Quad LoadQuad(const int* p)
+{
+    Quad v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+void AddQuad(int* p, Quad v)
+{
+    v += LoadQuad(p);
+    std::memcpy(p, &v, sizeof v);
 }
 
 // Twice a byte direction (0..255) in 0..359, as Mod360(2 v).
@@ -93,24 +112,28 @@ constexpr int HalfTurn(unsigned char q)
     return q % 180;
 }
 
-// HalfTurn of every byte.
-struct HalfTurns {
-    std::uint8_t of[256];
+// The byte offset from the centre's row of rotation shares (rows of eight ints) to the row of a
+// ring point of direction byte v: HalfTurn(v) rows back. Pointer-wide, so that it adds to the
+// row's address as it is.
+struct HalfTurnRows {
+    std::ptrdiff_t back[256];
 };
-constexpr HalfTurns MakeHalfTurns()
+constexpr HalfTurnRows MakeHalfTurnRows()
 {
-    HalfTurns t{};
+    HalfTurnRows t{};
     for (int v = 0; v < 256; ++v) {
-        t.of[v] = static_cast<std::uint8_t>(HalfTurn(static_cast<unsigned char>(v)));
+        t.back[v] =
+            -static_cast<std::ptrdiff_t>(8 * sizeof(int)) * HalfTurn(static_cast<unsigned char>(v));
     }
     return t;
 }
-constexpr HalfTurns kHalfTurns = MakeHalfTurns();
+constexpr HalfTurnRows kHalfTurnRows = MakeHalfTurnRows();
 
 // The sectors with a positive ring weight, by the offset (centre - angle) mod 360 of sector
 // 0's axis from the ring point. Their axes lie within 90 degrees of the point, so they are at
 // most four sectors in a row: the first one, k0, and the weights of k0 .. k0 + 3 (0 for a
-// sector past the run). Sums indexed k0 + j run to 10 and wrap onto 0..7 at the end (Fold8).
+// sector past the run). Sums indexed k0 + j run to 10 and wrap onto 0..7 at the end (Fold8,
+// Fold12); the cos and sin sums of a ring are 12 entries each, cos first (SectorSums).
 #if defined(__SSE2__)
 // 64 bytes a row, so that a row's address is a shift of its index.
 struct alignas(64) SectorRow {
@@ -120,12 +143,11 @@ struct SectorRow {
     std::ptrdiff_t k0; // pointer-wide, so that the sums' addresses take it without extension
     int w[4];
 #if defined(__SSE2__)
-    std::ptrdiff_t at; // 8 k0: the byte offset of sector k0's (cos, sin) pair in the lane sums
+    std::ptrdiff_t at; // 4 k0: the byte offset of sector k0's cos sum in the lane sums
     // (w[j], 1) twice for every j: sectors k0, k0 + 1 in the first eight 16-bit lanes, k0 + 2,
-    // k0 + 3 in the second eight, to pair with the (cos, 1, sin, 1) lanes of a direction byte.
+    // k0 + 3 in the second eight, to pair with the (|cos|, sign, |sin|, sign) lanes of a
+    // direction byte.
     alignas(16) std::int16_t pair16[16];
-#else
-    int pair[8]; // w[0], w[0], w[1], w[1], ... for the lane-wise sums of cos, sin pairs
 #endif
 };
 #if defined(__SSE2__)
@@ -150,7 +172,7 @@ SectorRow MakeSectorRow(const std::int32_t* W, int d0)
     }
     r.k0 = k0;
 #if defined(__SSE2__)
-    r.at = 8 * k0;
+    r.at = static_cast<std::ptrdiff_t>(sizeof(int)) * k0;
 #endif
     for (int j = 0; j < 4; ++j) {
         const int w = W[Fold180(d0 + 45 * (k0 + j))];
@@ -160,8 +182,6 @@ SectorRow MakeSectorRow(const std::int32_t* W, int d0)
             r.pair16[4 * j + 2 * e] = static_cast<std::int16_t>(r.w[j]);
             r.pair16[4 * j + 2 * e + 1] = 1;
         }
-#else
-        r.pair[2 * j] = r.pair[2 * j + 1] = r.w[j];
 #endif
     }
     return r;
@@ -177,6 +197,19 @@ void Fold8(const int* from, int* to)
         to[k] += from[k];
     }
 }
+
+// Sector sums of 12 entries (the last one 0) added onto eight.
+void Fold12(const int* from, int* to)
+{
+    AddQuad(to, LoadQuad(from) + LoadQuad(from + 8));
+    AddQuad(to + 4, LoadQuad(from + 4));
+}
+
+// The cos and sin sums of the sectors 0..10 of one ring (see SectorRow), and their pad.
+struct alignas(16) SectorSums {
+    int cos[12];
+    int sin[12];
+};
 
 // Built once.
 SectorTable MakeSectorTable(const std::int32_t* W)
@@ -199,16 +232,29 @@ struct FrontBackRow {
     alignas(16) std::int16_t lanes[8];
 };
 
+// The 16-bit lanes of a direction byte v, 64 bytes, so that their address is a shift of v.
+struct alignas(16) DirectionLanes {
+    // (|Cd|, sign, |Sd|, sign) twice, sign 1 or -1 that of the entry before it; and the signs of
+    // Cd and Sd as (sign Cd, 0) and (0, sign Sd), four times each (SectorAddLanes).
+    std::int16_t absOne[8];
+    std::int16_t sign[2][8];
+    // (cos 2v, b, sin 2v, b) of kByteVectors, twice, with b the rounding bias of Descale13 for
+    // the entry's sign: 4096, or 4095 below 0 (the products' sign is the entry's).
+    std::int16_t vec[8];
+};
+static_assert(sizeof(DirectionLanes) == 64, "a direction's lanes are its byte shifted by 6");
+
 // Every table made from the ring weights, built once.
 struct WeightTables {
+    DirectionLanes dir[256]; // first: a direction's lanes are at the table's address plus 64 v
     SectorTable sectors;
-    FrontBackRow frontBack[720]; // offsets d and d + 360 share a row: no wrap for -359..359
-    int cosByte[256];            // Cd and Sd of every direction byte v (v mod 180)
+    // Row j holds the offset (-j) mod 360, so that the row of (centre - angle) mod 360 for a ring
+    // angle of 0..359 is frontBack[360 - centre + angle] (as in SectorTable).
+    FrontBackRow frontBack[720];
+    int cosByte[256]; // Cd and Sd of every direction byte v (v mod 180)
     int sinByte[256];
-    alignas(16) std::int16_t pairOne[256][8]; // (Cd, 1, Sd, 1) of every direction byte, twice
     alignas(16) std::int16_t magBias[256][8]; // (m, 128) of every magnitude byte m, four times
-    alignas(16) std::int16_t magHalf[256][8]; // (m, 4096) of every magnitude byte m, four times
-    alignas(16) std::int16_t vecByte[256][8]; // (cos 2v, 1, sin 2v, 1) of kByteVectors, twice
+    alignas(16) std::int16_t magOne[256][8];  // (m, 1) of every magnitude byte m, four times
     // The weight sums (folded onto eight sectors) of the first kRingEntries[r] ring points,
     // every one visited, around a centre of offset c (0..359): ringW[r][c].
     int ringW[5][360][8];
@@ -221,16 +267,19 @@ WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, con
         t.cosByte[v] = Cd[HalfTurn(static_cast<unsigned char>(v))];
         t.sinByte[v] = Sd[HalfTurn(static_cast<unsigned char>(v))];
         for (int j = 0; j < 4; ++j) {
-            t.pairOne[v][2 * j] =
-                static_cast<std::int16_t>(j % 2 == 0 ? t.cosByte[v] : t.sinByte[v]);
-            t.pairOne[v][2 * j + 1] = 1;
+            const int cs = j % 2 == 0 ? t.cosByte[v] : t.sinByte[v];
+            DirectionLanes& d = t.dir[v];
+            d.absOne[2 * j] = static_cast<std::int16_t>(cs < 0 ? -cs : cs);
+            d.absOne[2 * j + 1] = static_cast<std::int16_t>(cs < 0 ? -1 : 1);
+            d.sign[0][2 * j] = static_cast<std::int16_t>(t.cosByte[v] < 0 ? -1 : 1);
+            d.sign[1][2 * j + 1] = static_cast<std::int16_t>(t.sinByte[v] < 0 ? -1 : 1);
             t.magBias[v][2 * j] = static_cast<std::int16_t>(v);
             t.magBias[v][2 * j + 1] = 128;
-            t.magHalf[v][2 * j] = static_cast<std::int16_t>(v);
-            t.magHalf[v][2 * j + 1] = 4096;
-            t.vecByte[v][2 * j] =
-                static_cast<std::int16_t>(j % 2 == 0 ? kByteVectors.cos[v] : kByteVectors.sin[v]);
-            t.vecByte[v][2 * j + 1] = 1;
+            t.magOne[v][2 * j] = static_cast<std::int16_t>(v);
+            t.magOne[v][2 * j + 1] = 1;
+            const int vec = j % 2 == 0 ? kByteVectors.cos[v] : kByteVectors.sin[v];
+            d.vec[2 * j] = static_cast<std::int16_t>(vec);
+            d.vec[2 * j + 1] = static_cast<std::int16_t>(vec < 0 ? 4095 : 4096);
         }
     }
     t.sectors = MakeSectorTable(W);
@@ -248,10 +297,11 @@ WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, con
             }
         }
     }
-    for (int d = 0; d < 360; ++d) {
+    for (int i = 0; i < 720; ++i) {
+        const int d = (720 - i) % 360;
         const int front = W[Fold180(d)];
         const int back = W[Fold180(d + 180)];
-        FrontBackRow& r = t.frontBack[d];
+        FrontBackRow& r = t.frontBack[i];
         r = front > 0  ? FrontBackRow{front, 0, {}}
             : back > 0 ? FrontBackRow{back, 2, {}}
                        : FrontBackRow{};
@@ -259,64 +309,41 @@ WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, con
             r.lanes[2 * j + 1] = 1;
         }
         r.lanes[2 * r.at] = r.lanes[2 * r.at + 2] = static_cast<std::int16_t>(r.w);
-        t.frontBack[d + 360] = r;
     }
     return t;
 }
 
+// The weight tables of the process, built on first use from the construction tables (which every
+// engine object shares). Inlined: past the first call, one test of the guard.
+__attribute__((always_inline)) inline const WeightTables& Weights()
+{
+    static const WeightTables tables =
+        MakeWeightTables(EngineTables().W + 180, EngineTables().Cd, EngineTables().Sd);
+    return tables;
+}
+
 // Sector sums: for every sector axis within 90 degrees of the ring point, its doubled-angle
-// vector weighted by the ring weight and the point's magnitude, added to the (cos, sin) pairs
+// vector weighted by the ring weight and the point's magnitude, added to the cos and sin sums
 // and (with weights) wSum. `row` is the sector row of (centre - angle) mod 360; cm and sm are
 // the point's vector times its magnitude (|256 * 255 * 64| stays far below 2^31 in any order of
-// the products). The sums have 11 entries, pairs 22 (see SectorRow).
+// the products). The sums have 11 entries (see SectorRow).
 template <bool Weights>
 __attribute__((always_inline)) inline void SectorAdd(const SectorRow& row, int cm, int sm,
-                                                     int* pairs, int* wSum)
+                                                     SectorSums& sums, int* wSum)
 {
-    int* ps = pairs + 2 * row.k0;
+    int* cs = sums.cos + row.k0;
+    int* ss = sums.sin + row.k0;
     int* ws = wSum + row.k0;
     // The sectors past the run have weight 0 and add 0.
 #pragma GCC unroll 4
     for (int j = 0; j < 4; ++j) {
         const int w = row.w[j];
-        ps[2 * j] += Back8(cm * w);
-        ps[2 * j + 1] += Back8(sm * w);
+        cs[j] += Back8(cm * w);
+        ss[j] += Back8(sm * w);
         if (Weights) {
             ws[j] += w;
         }
     }
-}
-
-// The (cos, sin) pairs of 11 sectors (24 entries, the last two 0) folded onto eight and added
-// to cosTo and sinTo.
-void FoldPairs(const int* pairs, int* cosTo, int* sinTo)
-{
-#if defined(__SSE2__)
-    const auto at = [pairs](int k) {
-        return _mm_load_si128(reinterpret_cast<const __m128i*>(pairs + k));
-    };
-    const __m128 p0 = _mm_castsi128_ps(_mm_add_epi32(at(0), at(16))); // sectors 0, 1 and 8, 9
-    const __m128 p1 = _mm_castsi128_ps(_mm_add_epi32(at(4), at(20))); // sectors 2, 3 and 10
-    const __m128 p2 = _mm_castsi128_ps(at(8));
-    const __m128 p3 = _mm_castsi128_ps(at(12));
-    const auto add = [](int* to, __m128 v) {
-        __m128i* p = reinterpret_cast<__m128i*>(to);
-        _mm_storeu_si128(p, _mm_add_epi32(_mm_loadu_si128(p), _mm_castps_si128(v)));
-    };
-    add(cosTo, _mm_shuffle_ps(p0, p1, _MM_SHUFFLE(2, 0, 2, 0)));
-    add(sinTo, _mm_shuffle_ps(p0, p1, _MM_SHUFFLE(3, 1, 3, 1)));
-    add(cosTo + 4, _mm_shuffle_ps(p2, p3, _MM_SHUFFLE(2, 0, 2, 0)));
-    add(sinTo + 4, _mm_shuffle_ps(p2, p3, _MM_SHUFFLE(3, 1, 3, 1)));
-#else
-    for (int k = 0; k < 8; ++k) {
-        cosTo[k] += pairs[2 * k];
-        sinTo[k] += pairs[2 * k + 1];
-    }
-    for (int k = 0; k < 3; ++k) { // sectors 8..10 wrap onto 0..2
-        cosTo[k] += pairs[16 + 2 * k];
-        sinTo[k] += pairs[17 + 2 * k];
-    }
-#endif
 }
 
 // Front and back shares of one ring point with direction byte q and magnitude s: its
@@ -330,119 +357,92 @@ __attribute__((always_inline)) inline void FrontBackAdd(const FrontBackRow& row,
 }
 
 // The lane-wise twin of SectorAdd for ring point (direction byte q, magnitude m): the four
-// sectors' (cos, sin) pairs as two vectors of four products each, rounded by the same integer
-// division lane by lane, added to the sums kept as (cos, sin) pairs of 11 sectors (22 entries).
+// sectors' products in vector lanes, rounded by the same integer division lane by lane.
 #if defined(__SSE2__)
-// Cd and Sd times a ring weight stay within 256 * 64 = 2^14 and a magnitude is below 2^8, so
-// that the products Cd * w take 16-bit lanes, and the multiply-add of (Cd * w, 1) with
-// (m, 128) makes the exact 32-bit Cd * w * m + 128. Lane shifts are arithmetic.
-// Back8 of lanes that already hold v + 128.
-__m128i Back8Biased(__m128i t)
-{
-    const __m128i toZero = _mm_srli_epi32(_mm_srai_epi32(t, 31), 24); // 255 where t < 0
-    return _mm_srai_epi32(_mm_add_epi32(t, toZero), 8);
-}
-
 void AddLanes(int* p, __m128i v)
 {
     const __m128i sum = _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), v);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), sum);
 }
 
-// Descale13 lane by lane of lanes that already hold v + 4096: less one where v is negative
-// (the lane below 4096), shifted arithmetically.
-__m128i Descale13Biased(__m128i u)
-{
-    return _mm_srai_epi32(_mm_add_epi32(u, _mm_cmplt_epi32(u, _mm_set1_epi32(4096))), 13);
-}
-
 // FrontBackAdd of a ring point in the four lanes (front cos, front sin, back cos, back sin):
 // the weight times the magnitude is below 64 * 256 and the vector's entries are within 8192,
-// so that the 16-bit multiply-add of (vector, 1) with (s * w, 4096) makes the exact products
-// vector * s * w with the rounding bias.
+// so that the 16-bit multiply-add of (vector, b) with (s * w, 1) makes the exact products
+// vector * s * w plus the bias b of DirectionLanes::vec. Descale13(v) is (v + 4096) >> 13 for v >=
+// 0 and (v + 4095) >> 13 below (both 0 at v = 0), so that with the bias of the vector's sign it is
+// one arithmetic shift.
 __attribute__((always_inline)) inline __m128i FrontBackLanes(const FrontBackRow& row,
                                                              const WeightTables& t, int q, int s)
 {
     const __m128i ws =
         _mm_mullo_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(row.lanes)),
-                        _mm_load_si128(reinterpret_cast<const __m128i*>(t.magHalf[s])));
-    return Descale13Biased(
-        _mm_madd_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(t.vecByte[q])), ws));
+                        _mm_load_si128(reinterpret_cast<const __m128i*>(t.magOne[s])));
+    return _mm_srai_epi32(
+        _mm_madd_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(t.dir[q].vec)), ws), 13);
 }
 
+// |Cd| and |Sd| times a ring weight stay within 256 * 64 = 2^14 and a magnitude is below 2^8,
+// so that the products |Cd| * w take 16-bit lanes, and the multiply-add of (|Cd| * w, sign)
+// with (m, 128) makes the exact 32-bit u + 128 sign, u = |Cd| * w * m. Back8 of v = sign * u is
+// (u + 128) >> 8 for sign 1; for sign -1 it is -((u - 128) >> 8), or 0 where u < 128 (the shift
+// then gives -1). So one arithmetic shift of each lane, a maximum with 0 (the shifted lanes lie
+// in -1..16320 and pack into 16 bits), and the sign: the multiply-add with (sign, 0) takes the
+// cos lanes of the four sectors back to 32 bits, that with (0, sign) the sin lanes.
 template <bool Weights>
-__attribute__((always_inline)) inline void
-SectorAddLanes(const SectorRow& row, const WeightTables& t, int q, int m, int* pairs, int* wSum)
+__attribute__((always_inline)) inline void SectorAddLanes(const SectorRow& row,
+                                                          const WeightTables& t, int q, int m,
+                                                          SectorSums& sums, int* wSum)
 {
-    const __m128i cs = _mm_load_si128(reinterpret_cast<const __m128i*>(t.pairOne[q]));
+    const __m128i cs = _mm_load_si128(reinterpret_cast<const __m128i*>(t.dir[q].absOne));
     const __m128i mb = _mm_load_si128(reinterpret_cast<const __m128i*>(t.magBias[m]));
     const __m128i* w16 = reinterpret_cast<const __m128i*>(row.pair16);
     const __m128i lo = _mm_madd_epi16(_mm_mullo_epi16(cs, _mm_load_si128(w16)), mb);
     const __m128i hi = _mm_madd_epi16(_mm_mullo_epi16(cs, _mm_load_si128(w16 + 1)), mb);
+    const __m128i back = _mm_max_epi16(
+        _mm_packs_epi32(_mm_srai_epi32(lo, 8), _mm_srai_epi32(hi, 8)), _mm_setzero_si128());
+    const __m128i* sign = reinterpret_cast<const __m128i*>(t.dir[q].sign);
     // The row is read before the sums are written, so that the stores need not reload it.
     const std::ptrdiff_t k0 = row.k0;
-    int* at = reinterpret_cast<int*>(reinterpret_cast<char*>(pairs) + row.at);
+    int* at = reinterpret_cast<int*>(reinterpret_cast<char*>(sums.cos) + row.at);
     const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row.w));
-    AddLanes(at, Back8Biased(lo));
-    AddLanes(at + 4, Back8Biased(hi));
+    AddLanes(at, _mm_madd_epi16(back, _mm_load_si128(sign)));
+    AddLanes(at + 12, _mm_madd_epi16(back, _mm_load_si128(sign + 1)));
     if (Weights) {
         AddLanes(wSum + k0, w);
     }
 }
 #else
-using Quad = std::int32_t __attribute__((vector_size(16)));
-
-Quad LoadQuad(const int* p)
-{
-    Quad v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-void AddQuad(int* p, Quad v)
-{
-    v += LoadQuad(p);
-    std::memcpy(p, &v, sizeof v);
-}
-
 template <bool Weights>
-__attribute__((always_inline)) inline void
-SectorAddLanes(const SectorRow& row, const WeightTables& t, int q, int m, int* pairs, int* wSum)
+__attribute__((always_inline)) inline void SectorAddLanes(const SectorRow& row,
+                                                          const WeightTables& t, int q, int m,
+                                                          SectorSums& sums, int* wSum)
 {
-    const int cm = t.cosByte[q] * m;
-    const int sm = t.sinByte[q] * m;
-    const Quad a = {cm, sm, cm, sm};
-    AddQuad(pairs + 2 * row.k0, (a * LoadQuad(row.pair) + 128) / 256);
-    AddQuad(pairs + 2 * row.k0 + 4, (a * LoadQuad(row.pair + 4) + 128) / 256);
+    const Quad w = LoadQuad(row.w);
+    AddQuad(sums.cos + row.k0, (t.cosByte[q] * m * w + 128) / 256);
+    AddQuad(sums.sin + row.k0, (t.sinByte[q] * m * w + 128) / 256);
     if (Weights) {
-        AddQuad(wSum + row.k0, LoadQuad(row.w));
+        AddQuad(wSum + row.k0, w);
     }
 }
 #endif
 
 } // namespace
 
-const void* CWork::RingWeights() const
-{
-    static const WeightTables tables = MakeWeightTables(W, Cd, Sd);
-    return &tables;
-}
-
 void CWork::Sector(int angle, bool weights)
 {
-    alignas(16) int pairs[24] = {};
-    int wSum[11] = {};
+    SectorSums sums{};
+    int wSum[12] = {};
     const int q = HalfTurn(*m_walk[0]);
     const int m = *m_walk[1];
-    const SectorRow& row = static_cast<const WeightTables*>(RingWeights())
-                               ->sectors.row[360 - Mod360(m_ringValue * *m_refc - angle)];
+    const SectorRow& row = Weights().sectors.row[360 - Mod360(m_ringValue * *m_refc - angle)];
     if (weights) {
-        SectorAdd<true>(row, Cd[q] * m, Sd[q] * m, pairs, wSum);
+        SectorAdd<true>(row, Cd[q] * m, Sd[q] * m, sums, wSum);
     } else {
-        SectorAdd<false>(row, Cd[q] * m, Sd[q] * m, pairs, wSum);
+        SectorAdd<false>(row, Cd[q] * m, Sd[q] * m, sums, wSum);
     }
-    FoldPairs(pairs, m_cosSum, m_sinSum);
-    Fold8(wSum, m_wSum);
+    Fold12(sums.cos, m_cosSum);
+    Fold12(sums.sin, m_sinSum);
+    Fold12(wSum, m_wSum);
 }
 
 // The ring's integer sums gather in locals and are added to the members once: the same sums
@@ -450,17 +450,15 @@ void CWork::Sector(int angle, bool weights)
 // wholly inside the level visits every point, so that its weight sums come from ringW.
 template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, bool weights)
 {
-    const WeightTables& t = *static_cast<const WeightTables*>(RingWeights());
+    const WeightTables& t = Weights();
     const int c = CentreOffset(value, *m_refc);
-    const int r = radius > 4 ? 4 : radius;
-    const bool inside = RingWhole(level, radius);
     const unsigned char* dir = m_walk[0];
     const unsigned char* mag = m_walk[1];
     // rows[angle] is the row of (centre - angle) mod 360 for ring angles 0..359.
     const SectorRow* rows = t.sectors.row + 360 - c;
-    alignas(16) int pairs[24] = {}; // (cos, sin) of sectors 0..10
+    SectorSums sums{};
     int wSum[12];
-    const bool perPoint = weights && !inside; // the weight sums point by point
+    const bool perPoint = weights && !RingWhole(level, radius); // the weight sums point by point
     if (perPoint) {
         std::memset(wSum, 0, sizeof wSum);
     }
@@ -468,28 +466,28 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
     const auto walk = [&](auto weighted) {
         return RingOffsets(
             level, radius, value,
-            [ dir, mag, rows, tp = &t, pc = pairs, ws = wSum ](int angle, std::int32_t off)
+            [ dir, mag, rows, tp = &t, ps = &sums, ws = wSum ](int angle, std::int32_t off)
                 __attribute__((always_inline)) {
                     const int q = dir[off];
                     const int m = mag[off];
                     const SectorRow& row = rows[angle];
                     if (Lanes) {
-                        SectorAddLanes<decltype(weighted)::value>(row, *tp, q, m, pc, ws);
+                        SectorAddLanes<decltype(weighted)::value>(row, *tp, q, m, *ps, ws);
                     } else {
                         SectorAdd<decltype(weighted)::value>(row, tp->cosByte[q] * m,
-                                                             tp->sinByte[q] * m, pc, ws);
+                                                             tp->sinByte[q] * m, *ps, ws);
                     }
                 });
     };
     const int n = perPoint ? walk(std::true_type{}) : walk(std::false_type{});
-    FoldPairs(pairs, m_cosSum, m_sinSum);
+    Fold12(sums.cos, m_cosSum);
+    Fold12(sums.sin, m_sinSum);
     if (perPoint) {
-        Fold8(wSum, m_wSum);
+        Fold12(wSum, m_wSum);
     } else if (weights) {
-        const int* ringW = t.ringW[r][c];
-        for (int k = 0; k < 8; ++k) {
-            m_wSum[k] += ringW[k];
-        }
+        const int* ringW = t.ringW[radius > 4 ? 4 : radius][c];
+        AddQuad(m_wSum, LoadQuad(ringW));
+        AddQuad(m_wSum + 4, LoadQuad(ringW + 4));
     } // without them the weight sums stay 0
     return n;
 }
@@ -571,8 +569,8 @@ void CWork::Argums_NoApw(int angle, int)
 void CWork::Argums_I(int angle, int)
 {
     int sums[4] = {};
-    const FrontBackRow* rows = static_cast<const WeightTables*>(RingWeights())->frontBack;
-    FrontBackAdd(rows[Mod360(m_ringValue * *m_refc - angle)], *m_walk[0], *m_walk[1], sums);
+    const FrontBackRow* rows = Weights().frontBack;
+    FrontBackAdd(rows[Mod360(angle - m_ringValue * *m_refc)], *m_walk[0], *m_walk[1], sums);
     m_frontCos += sums[0];
     m_frontSin += sums[1];
     m_backCos += sums[2];
@@ -584,21 +582,21 @@ int CWork::ArgumsRing(int level, int radius, int value)
     int sums[4] = {};
     const unsigned char* dir = m_walk[0];
     const unsigned char* mag = m_walk[1];
-    const WeightTables& t = *static_cast<const WeightTables*>(RingWeights());
-    // rows[-angle] is the row of (centre - angle) mod 360 for ring angles 0..359.
-    const FrontBackRow* rows = t.frontBack + 360 + CentreOffset(value, *m_refc);
+    const WeightTables& t = Weights();
+    // rows[angle] is the row of (centre - angle) mod 360 for ring angles 0..359.
+    const FrontBackRow* rows = t.frontBack + 360 - CentreOffset(value, *m_refc);
 #if defined(__SSE2__)
     __m128i acc = _mm_setzero_si128();
     const int n = RingOffsets(
         level, radius, value, [ dir, mag, rows, tp = &t, &
                                 acc ](int angle, std::int32_t off) __attribute__((always_inline)) {
-            acc = _mm_add_epi32(acc, FrontBackLanes(rows[-angle], *tp, dir[off], mag[off]));
+            acc = _mm_add_epi32(acc, FrontBackLanes(rows[angle], *tp, dir[off], mag[off]));
         });
     _mm_storeu_si128(reinterpret_cast<__m128i*>(sums), acc);
 #else
     const int n = RingOffsets(
         level, radius, value, [&](int angle, std::int32_t off) __attribute__((always_inline)) {
-            FrontBackAdd(rows[-angle], dir[off], mag[off], sums);
+            FrontBackAdd(rows[angle], dir[off], mag[off], sums);
         });
 #endif
     m_frontCos += sums[0];
@@ -635,18 +633,19 @@ void CWork::Twists_I(int, int)
     ++m_rotPoints;
 }
 
-// The shares of every even difference, made again when the curve has changed since.
-const int* CWork::TwistRows()
+// The shares of every half difference -179..179, made again when the curve has changed since.
+// Kept out of line, so that its caller takes the row's address as one pointer.
+__attribute__((noinline)) const int* CWork::TwistRows(int h)
 {
     const int* cor = m_rank.Cor + 90;
     if (!m_twistMade || std::memcmp(m_twistCor, cor, sizeof m_twistCor) != 0) {
         std::memcpy(m_twistCor, cor, sizeof m_twistCor);
-        for (int d = 0; d < 180; ++d) {
-            TwistShares(2 * d, cor, m_twistRow[d]);
+        for (int d = -179; d <= 179; ++d) {
+            TwistShares(2 * (d < 0 ? d + 180 : d), cor, m_twistRow[179 + d]);
         }
         m_twistMade = true;
     }
-    return m_twistRow[0];
+    return m_twistRow[179 + h];
 }
 
 int CWork::TwistsRing(int level, int radius, int value)
@@ -655,13 +654,15 @@ int CWork::TwistsRing(int level, int radius, int value)
     int points = 0;
     const unsigned char* dir = m_walk[0];
     // Both doubled directions are even, and so is their difference: half of it, (a - 2 v) mod
-    // 360 / 2, is (h - v mod 180) mod 180 with h half the centre's doubled direction.
-    const int h = HalfTurn(*m_refc);
-    const int* rows = TwistRows();
+    // 360 / 2, is (h - v mod 180) mod 180 with h half the centre's doubled direction. The rows
+    // run over h - v mod 180 = -179..179 unreduced: the centre's row is that of h, and a point's
+    // lies v mod 180 rows back.
+    const int* centre = TwistRows(HalfTurn(*m_refc));
     const int n = RingOffsets(
-        level, radius, value, [&](int, std::int32_t off) __attribute__((always_inline)) {
-            const int d = h - kHalfTurns.of[dir[off]];
-            const int* row = rows + 8 * (d < 0 ? d + 180 : d);
+        level, radius, value,
+        [ centre, dir, &rot, &points ](int, std::int32_t off) __attribute__((always_inline)) {
+            const int* row = reinterpret_cast<const int*>(reinterpret_cast<const char*>(centre) +
+                                                          kHalfTurnRows.back[dir[off]]);
             for (int o = 0; o < 8; ++o) {
                 rot[o] += row[o];
             }
