@@ -4,6 +4,7 @@
 // vectors down to the asked level with a flow-oriented 3 x 3 mean, writing the filtered flow 36
 // (whole degrees 0..179) on every level from 3 to the asked one. Throws WZ_NO_LAYER.
 
+#include "extraction/engine/BlockEnergy.h"
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/FlowMean.h"
 #include "extraction/engine/codes.h"
@@ -11,27 +12,12 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <vector>
 
 namespace wizard73 {
 namespace {
 
 constexpr int FLOWER_STAGE = 12;
 constexpr int FLOW_LEVEL = 3;
-
-// Inserts g into the descending list of the four largest values; equal values stay ahead.
-void KeepTop(int* top, int g)
-{
-    if (g <= top[3]) {
-        return;
-    }
-    int i = 3;
-    while (i > 0 && top[i - 1] < g) {
-        top[i] = top[i - 1];
-        --i;
-    }
-    top[i] = g;
-}
 
 } // namespace
 
@@ -59,7 +45,6 @@ void Codex::Flower(int level)
     m_rank.RanMod(curve);
     m_rank.RanSmo(7);
     m_rank.LorLog(255);
-    const int gain = m_rank.Lor[divisor > 255 ? 255 : divisor];
 
     // 3. Measuring scan: one level-3 pixel per block of level-0 pixels.
     const unsigned char* flow = Layer(35, FLOW_LEVEL);
@@ -76,32 +61,7 @@ void Codex::Flower(int level)
         str[k] = Layer(119 + k, FLOW_LEVEL);
     }
     const int k3 = l3.scale / l0.scale;
-    // What a gradient of magnitude byte v adds, made when v is first met: its gain-curved
-    // magnitude g and, for each distance e' = 0..90 from the reference, the energy
-    // TabSig[e'] squared times g (twice descaled); the across energy reads it at 90 - e.
-    constexpr int ENERGY_ROW = 92; // g, then the 91 energies
-    std::vector<int> energy(static_cast<std::size_t>(256) * ENERGY_ROW);
-    unsigned char known[256] = {};
-    auto energyRow = [&](int v) {
-        int* row = &energy[static_cast<std::size_t>(v) * ENERGY_ROW];
-        if (known[v] == 0) {
-            known[v] = 1;
-            int i = 256 * v / divisor;
-            i = i > 255 ? 255 : i;
-            const int g = (m_rank.Ran[i] * gain) >> 8;
-            row[0] = g;
-            for (int e = 0; e <= 90; ++e) {
-                row[1 + e] = Descale13(TabSig[e] * Descale13(TabSig[e] * g));
-            }
-        }
-        return row;
-    };
-    // Orientation distance of a doubled gradient direction u = 0..510 to a reference angle
-    // r = 0..359, DistIn(u mod 360, r), at distance[u - r + 359].
-    unsigned char distance[359 + 511];
-    for (int d = -359; d <= 510; ++d) {
-        distance[d + 359] = static_cast<unsigned char>(DistIn(Mod360(d), 0));
-    }
+    const BlockEnergy energy(m_rank.Ran, m_rank.Lor, divisor);
     for (int y = 0; y < l3.height; ++y) {
         for (int x = 0; x < l3.width; ++x) {
             const std::size_t at = static_cast<std::size_t>(y) * l3.width + x;
@@ -123,27 +83,12 @@ void Codex::Flower(int level)
             // 3.2 Energies across and along the flow of the block's gradients.
             const int klass = cls[at];
             const int ref = Mod360(klass == 1 || klass == 2 ? 2 * sdir[at] : c + 90);
-            int ea = 0;
-            int ex = 0;
-            int top[4] = {0, 0, 0, 0};
             // The block's level-0 pixels off the image border.
             const int x0 = BlockStart(x, k3, l0.width);
             const int y0 = BlockStart(y, k3, l0.height);
-            const int xs = std::max(x0, 1);
-            const int xe = std::min(x0 + k3, l0.width - 1);
-            const int ys = std::max(y0, 1);
-            const int ye = std::min(y0 + k3, l0.height - 1);
-            const unsigned char* toRef = distance + (359 - ref);
-            for (int yy = ys; yy < ye; ++yy) {
-                for (int xx = xs; xx < xe; ++xx) {
-                    const std::size_t o = static_cast<std::size_t>(yy) * l0.width + xx;
-                    const int* row = energyRow(gmag[o]);
-                    const int e = toRef[2 * gdir[o]];
-                    ea += row[1 + 90 - e];
-                    ex += row[1 + e];
-                    KeepTop(top, row[0]);
-                }
-            }
+            const BlockSums e =
+                energy.Scan(gdir, gmag, l0.width, std::max(x0, 1), std::min(x0 + k3, l0.width - 1),
+                            std::max(y0, 1), std::min(y0 + k3, l0.height - 1), ref);
             // 3.3 The block's flow vector.
             out[at] = static_cast<unsigned char>(c);
             int theta = c;
@@ -154,8 +99,8 @@ void Codex::Flower(int level)
             } else if (klass == 8) {
                 kmax = 75;
             }
-            const int a = kmax * ex / (ea + ex == 0 ? 1 : ea + ex);
-            const int m = Descale13(TabSig[90 - a] * top[3]) + 7;
+            const int a = kmax * e.across / (e.along + e.across == 0 ? 1 : e.along + e.across);
+            const int m = Descale13(TabSig[90 - a] * e.top) + 7;
             const int t = Mod360(2 * theta);
             vx[at] = static_cast<unsigned char>(ClampByte(Descale13(CosDeg(t) * m) / 2 + 127));
             vy[at] = static_cast<unsigned char>(ClampByte(Descale13(SinDeg(t) * m) / 2 + 127));

@@ -4,6 +4,7 @@
 // pyramid as orientation 34 (degrees 0..179) and magnitude 144 at levels 3 down to the target.
 // Copies of the gradient layers stay as 272 and 273 of level 0. Throws only what stage 6 throws.
 
+#include "extraction/engine/BlockEnergy.h"
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/Roots.h"
 #include "extraction/engine/codes.h"
@@ -88,33 +89,7 @@ void Codex::ReMeasure(int divisor)
         l33 == nullptr || l114 == nullptr || l115 == nullptr || fc == nullptr || fs == nullptr) {
         NoLayer(m_error);
     }
-    const int gain = m_rank.Lor[divisor > 255 ? 255 : divisor]; // the gain table ends at 255
-    // Per byte value: the weight of a magnitude, and a halved direction doubled into 0..359.
-    int weightOf[256];
-    int doubled[256];
-    for (int v = 0; v < 256; ++v) {
-        weightOf[v] = (m_rank.Ran[std::clamp(256 * v / divisor, 0, 255)] * gain) >> 8;
-        doubled[v] = Mod360(2 * v);
-    }
-    // Energy share of a magnitude byte at a distance j (0..90) from the reference:
-    // R(s R(s wt)) with s = TabSig[j]; along takes j = 90 - a, across j = a. Both shares of a
-    // distance a and a byte v sit side by side at a * 256 + v.
-    struct Shares {
-        std::int32_t along, across;
-    };
-    std::vector<Shares> shares(static_cast<std::size_t>(91) * 256);
-    for (std::size_t j = 0; j <= 90; ++j) {
-        for (std::size_t v = 0; v < 256; ++v) {
-            const int share = Descale13(TabSig[j] * Descale13(TabSig[j] * weightOf[v]));
-            shares[j * 256 + v].across = share;
-            shares[(90 - j) * 256 + v].along = share;
-        }
-    }
-    // Orientation distance of two angles of 0..359 by their difference: axial[a - b + 359].
-    std::uint8_t axial[719];
-    for (int k = 0; k < 719; ++k) {
-        axial[k] = static_cast<std::uint8_t>(DistIn(k, 359));
-    }
+    const BlockEnergy energy(m_rank.Ran, m_rank.Lor, divisor);
     for (int y = 0; y < h; ++y) {
         const int by = y * 8 + 8 > h0 ? h0 - 8 : y * 8;
         for (int x = 0; x < w; ++x) {
@@ -124,32 +99,11 @@ void Codex::ReMeasure(int divisor)
             const int ref = Mod360(c == 1 || c == 2 ? Mod360(2 * l37[b])
                                    : c == 8         ? l32[b] + 90
                                                     : l33[b] + 90);
-            // 1.-2. Energies and the four largest weighted magnitudes of the block, over its
+            // 1.-2. Energies and the fourth-largest weighted magnitude of the block, over its
             // pixels off the level-0 border.
-            std::int64_t ea = 0;
-            std::int64_t ex = 0;
-            int top[4] = {0, 0, 0, 0};
-            const std::uint8_t* distTo = axial + 359 - ref; // distTo[d]: DistIn(d, ref)
-            const int fx0 = std::max(bx, 1);
-            const int fx1 = std::min(bx + 8, w0 - 1);
-            for (int fy = std::max(by, 1); fy < std::min(by + 8, h0 - 1); ++fy) {
-                for (int fx = fx0; fx < fx1; ++fx) {
-                    const std::size_t i = static_cast<std::size_t>(fy) * w0 + fx;
-                    const int g = gmag[i];
-                    const int wt = weightOf[g];
-                    const Shares& sh =
-                        shares[static_cast<std::size_t>(distTo[doubled[gdir[i]]]) * 256 + g];
-                    ea += sh.along;
-                    ex += sh.across;
-                    if (wt > top[3]) {
-                        int k = 3;
-                        for (; k > 0 && top[k - 1] < wt; --k) {
-                            top[k] = top[k - 1];
-                        }
-                        top[k] = wt;
-                    }
-                }
-            }
+            const BlockSums e =
+                energy.Scan(gdir, gmag, w0, std::max(bx, 1), std::min(bx + 8, w0 - 1),
+                            std::max(by, 1), std::min(by + 8, h0 - 1), ref);
             // 3. Block value and the field.
             int r;
             int lim;
@@ -163,9 +117,8 @@ void Codex::ReMeasure(int divisor)
                 r = l33[b];
                 lim = 85;
             }
-            const std::int64_t sum = ea + ex == 0 ? 1 : ea + ex;
-            const int angle = static_cast<int>(lim * ex / sum);
-            const int m = Descale13(TabSig[90 - angle] * top[3]) + 7;
+            const int angle = lim * e.across / (e.along + e.across == 0 ? 1 : e.along + e.across);
+            const int m = Descale13(TabSig[90 - angle] * e.top) + 7;
             const int r2 = Mod360(2 * r);
             fc[b] = static_cast<unsigned char>(
                 std::clamp(Descale13(CosDeg(r2) * m) / 2 + ZERO, 0, 255));
