@@ -77,8 +77,7 @@ TEST(BlockEnergy, ScanSumsEachPixelsShares)
                     }
                 }
                 std::sort(weights.begin(), weights.end(), std::greater<int>());
-                const BlockSums s =
-                    energy.Scan(gdir.data(), gmag.data(), W, x0, x1, y0, y1, ref);
+                const BlockSums s = energy.Scan(gdir.data(), gmag.data(), W, x0, x1, y0, y1, ref);
                 ASSERT_EQ(s.along, along) << x0 << " " << y0;
                 ASSERT_EQ(s.across, across) << x0 << " " << y0;
                 ASSERT_EQ(s.top, weights[3]) << x0 << " " << y0;

@@ -230,4 +230,42 @@ TEST(Expert, PeriodBinAndReliabilitySide)
     }
 }
 
+// The eight-pixel rows against the pixel-by-pixel twin: random, extreme and checkered rows (the
+// least mean's largest sums and steepest differences), every start and end of a 40-pixel row.
+TEST(Expert, RowOfEightMatchesThePixelTwin)
+{
+    constexpr int W = 42;
+    std::uint32_t seed = 88172645u;
+    int rows = 0;
+    for (int kind = 0; kind < 5; ++kind) {
+        SCOPED_TRACE(kind);
+        unsigned char in[2][3 * W];
+        for (int i = 0; i < 3 * W; ++i) {
+            seed ^= seed << 13;
+            seed ^= seed >> 17;
+            seed ^= seed << 5;
+            const bool odd = ((i % W) + i / W) % 2 != 0;
+            in[0][i] = static_cast<unsigned char>(kind == 0   ? seed & 255
+                                                  : kind == 1 ? 255
+                                                  : kind == 2 ? (odd ? 255 : 0)
+                                                  : kind == 3 ? (i / W == 1 ? 0 : 255)
+                                                              : (seed >> 8) % 3 * 127);
+            in[1][i] = static_cast<unsigned char>(kind == 1 ? 255 : seed >> 16);
+        }
+        for (int x0 = 1; x0 < 12; ++x0) {
+            for (int x1 = x0; x1 <= W - 1; ++x1) {
+                unsigned char fast[3][W];
+                unsigned char twin[3][W];
+                std::memset(fast, 0xA5, sizeof fast);
+                std::memset(twin, 0xA5, sizeof twin);
+                ExRow(in[0] + W, in[1] + W, W, x0, x1, fast[0], fast[1], fast[2]);
+                ExRowScalar(in[0] + W, in[1] + W, W, x0, x1, twin[0], twin[1], twin[2]);
+                ASSERT_EQ(std::memcmp(fast, twin, sizeof fast), 0) << x0 << " " << x1;
+                ++rows;
+            }
+        }
+    }
+    EXPECT_EQ(rows, 5 * (11 * 41 - 55));
+}
+
 } // namespace
