@@ -7,6 +7,7 @@
 #include "extraction/engine/BlockEnergy.h"
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/FlowMean.h"
+#include "extraction/engine/HalfAngle.h"
 #include "extraction/engine/codes.h"
 
 #include <algorithm>
@@ -128,7 +129,7 @@ void Codex::Flower(int level)
                     vxv = FlowMean(row, c240 + at, cl.width) - 127;
                     vyv = FlowMean(row, c241 + at, cl.width) - 127;
                 }
-                const int h = HalfOr(vxv, vyv, 0);
+                const int h = HalfAtan(vxv, vyv);
                 const int x0 = BlockStart(x, q, fl.width);
                 const int y0 = BlockStart(y, q, fl.height);
                 for (int yy = y0; yy < y0 + q && yy < fl.height; ++yy) {
@@ -156,8 +157,8 @@ void Codex::Flower(int level)
             for (int x = 1; x < fw - 1; ++x) {
                 const std::size_t at = static_cast<std::size_t>(y) * fw + x;
                 const FlowMeanRow& row = FlowMeanAt(f36[at]);
-                f36[at] = static_cast<unsigned char>(HalfOr(FlowMean(row, f240 + at, fw) - 127,
-                                                            FlowMean(row, f241 + at, fw) - 127, 0));
+                f36[at] = static_cast<unsigned char>(HalfAtan(FlowMean(row, f240 + at, fw) - 127,
+                                                              FlowMean(row, f241 + at, fw) - 127));
             }
         }
     }

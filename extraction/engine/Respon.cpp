@@ -6,6 +6,7 @@
 
 #include "extraction/engine/BlockEnergy.h"
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/HalfAngle.h"
 #include "extraction/engine/Roots.h"
 #include "extraction/engine/codes.h"
 
@@ -38,7 +39,7 @@ Polar Inner(const int* cc, const int* cs)
 {
     auto smooth = [](const int* col) { return ((col[-1] + 2 * col[0] + col[1] + 8) >> 4) - ZERO; };
     Polar r{smooth(cc), smooth(cs), 0, 0};
-    r.o = atan(r.c, r.s) / 2;
+    r.o = HalfAtan(r.c, r.s);
     r.m = SqriInline(r.c * r.c + r.s * r.s);
     return r;
 }
@@ -60,7 +61,7 @@ void ClearBorder(unsigned char* p, int w, int h)
 Polar Border(const unsigned char* c, const unsigned char* s)
 {
     Polar r{(*c - ZERO) / 2, (*s - ZERO) / 2, 0, 0};
-    r.o = atan(r.c, r.s) / 2;
+    r.o = HalfAtan(r.c, r.s);
     r.m = TabSqr[r.c * r.c + r.s * r.s];
     return r;
 }

@@ -2,6 +2,7 @@
 // and the curvature of straight, strengthless and bent flows.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/HalfAngle.h"
 
 #include <gtest/gtest.h>
 
@@ -97,6 +98,16 @@ TEST(Flower, UniformFlowOnEveryLevel)
         ++runs;
     }
     EXPECT_EQ(runs, 4);
+}
+
+// The quadrant table with the signs gives atan's halved direction on the whole byte range.
+TEST(Flower, HalfAtanIsHalfTheDirection)
+{
+    for (int x = -128; x <= 128; ++x) {
+        for (int y = -128; y <= 128; ++y) {
+            ASSERT_EQ(HalfAtan(x, y), atan(x, y) / 2) << x << " " << y;
+        }
+    }
 }
 
 // Level-3 flow 36 and strength 112 given directly (stage 12's outputs).
