@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <vector>
 
 namespace wizard73 {
 namespace {
@@ -119,25 +120,34 @@ void Codex::Flower(int level)
         unsigned char* f240 = Layer(240, lv - 1);
         unsigned char* f241 = Layer(241, lv - 1);
         const int q = cl.scale / fl.scale;
-        for (int y = 0; y < cl.height; ++y) {
-            for (int x = 0; x < cl.width; ++x) {
-                const std::size_t at = static_cast<std::size_t>(y) * cl.width + x;
+        // The sizes in locals: the byte stores could alias the level records.
+        const int cw = cl.width;
+        const int ch = cl.height;
+        const int fw = fl.width;
+        const int fh = fl.height;
+        for (int y = 0; y < ch; ++y) {
+            const int y0 = BlockStart(y, q, fh);
+            const int y1 = std::min(y0 + q, fh);
+            for (int x = 0; x < cw; ++x) {
+                const std::size_t at = static_cast<std::size_t>(y) * cw + x;
                 int vxv = c240[at] - 127;
                 int vyv = c241[at] - 127;
-                if (x >= 1 && y >= 1 && x < cl.width - 1 && y < cl.height - 1) {
+                if (x >= 1 && y >= 1 && x < cw - 1 && y < ch - 1) {
                     const FlowMeanRow& row = FlowMeanAt(c36[at]);
-                    vxv = FlowMean(row, c240 + at, cl.width) - 127;
-                    vyv = FlowMean(row, c241 + at, cl.width) - 127;
+                    vxv = FlowMean(row, c240 + at, cw) - 127;
+                    vyv = FlowMean(row, c241 + at, cw) - 127;
                 }
-                const int h = HalfAtan(vxv, vyv);
-                const int x0 = BlockStart(x, q, fl.width);
-                const int y0 = BlockStart(y, q, fl.height);
-                for (int yy = y0; yy < y0 + q && yy < fl.height; ++yy) {
-                    for (int xx = x0; xx < x0 + q && xx < fl.width; ++xx) {
-                        const std::size_t o = static_cast<std::size_t>(yy) * fl.width + xx;
-                        f240[o] = static_cast<unsigned char>(ClampByte(vxv + 127));
-                        f241[o] = static_cast<unsigned char>(ClampByte(vyv + 127));
-                        f36[o] = static_cast<unsigned char>(h);
+                const auto h = static_cast<unsigned char>(HalfAtan(vxv, vyv));
+                const auto bx = static_cast<unsigned char>(ClampByte(vxv + 127));
+                const auto by = static_cast<unsigned char>(ClampByte(vyv + 127));
+                const int x0 = BlockStart(x, q, fw);
+                const int x1 = std::min(x0 + q, fw);
+                for (int yy = y0; yy < y1; ++yy) {
+                    const std::size_t row = static_cast<std::size_t>(yy) * fw;
+                    for (int xx = x0; xx < x1; ++xx) {
+                        f240[row + xx] = bx;
+                        f241[row + xx] = by;
+                        f36[row + xx] = h;
                     }
                 }
             }
@@ -153,12 +163,30 @@ void Codex::Flower(int level)
         // The sizes in locals: the byte stores could alias the level record.
         const int fw = fl.width;
         const int fh = fl.height;
+        // Rows of 240 and 241 packed together (FlowPack), three kept in turn: the row below
+        // is packed as the pass reaches it.
+        std::vector<std::uint64_t> packed(3 * static_cast<std::size_t>(fw));
+        auto packRow = [&](int y) {
+            std::uint64_t* dst = packed.data() + static_cast<std::size_t>(y % 3) * fw;
+            const std::size_t row = static_cast<std::size_t>(y) * fw;
+            for (int x = 0; x < fw; ++x) {
+                dst[x] = FlowPack(f240[row + x], f241[row + x]);
+            }
+            return dst;
+        };
+        if (fh > 2) {
+            packRow(0);
+            packRow(1);
+        }
         for (int y = 1; y < fh - 1; ++y) {
+            const std::uint64_t* above = packed.data() + static_cast<std::size_t>((y - 1) % 3) * fw;
+            const std::uint64_t* here = packed.data() + static_cast<std::size_t>(y % 3) * fw;
+            const std::uint64_t* below = packRow(y + 1);
+            unsigned char* r36 = f36 + static_cast<std::size_t>(y) * fw;
             for (int x = 1; x < fw - 1; ++x) {
-                const std::size_t at = static_cast<std::size_t>(y) * fw + x;
-                const FlowMeanRow& row = FlowMeanAt(f36[at]);
-                f36[at] = static_cast<unsigned char>(HalfAtan(FlowMean(row, f240 + at, fw) - 127,
-                                                              FlowMean(row, f241 + at, fw) - 127));
+                const std::uint64_t m = FlowMeanPair(FlowMeanAt(r36[x]), above, here, below, x);
+                r36[x] = static_cast<unsigned char>(HalfAtan(
+                    static_cast<int>(m & 0xffffffffu) - 127, static_cast<int>(m >> 32) - 127));
             }
         }
     }

@@ -32,8 +32,8 @@ static_assert(kQuadrant.v[0][0] == 0 && kQuadrant.v[0][5] == 90 && kQuadrant.v[7
 inline int HalfAtan(int x, int y)
 {
     const int a = kQuadrant.v[x < 0 ? -x : x][y < 0 ? -y : y];
-    const int d = y > 0 || (y == 0 && x >= 0) ? (x >= 0 ? a : 180 - a)
-                                              : (x > 0 ? 360 - a : 180 + a);
+    const int d =
+        y > 0 || (y == 0 && x >= 0) ? (x >= 0 ? a : 180 - a) : (x > 0 ? 360 - a : 180 + a);
     return static_cast<int>(static_cast<unsigned>(d) / 2);
 }
 
