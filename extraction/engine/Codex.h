@@ -1376,6 +1376,9 @@ void ExRow(const unsigned char* r240, const unsigned char* r241, int cw, int x0,
            unsigned char* r145, unsigned char* r147, unsigned char* r57);
 void ExRowScalar(const unsigned char* r240, const unsigned char* r241, int cw, int x0, int x1,
                  unsigned char* r145, unsigned char* r147, unsigned char* r57);
+// The level-0 gradient magnitude byte of stage 7, min(sqri(n) / 4, 255), of a gradient norm
+// n = gx^2 + gy^2 >= 0 (Respon.cpp).
+int ReMagnitude(int n);
 
 // Grey level g transformed for the paper-level histogram, weighted down by the ridge quality q
 // above neutral (127): 0..255 (Laying.cpp).
