@@ -59,16 +59,25 @@ public:
             const int i = 256 * v / divisor;
             m_weight[v] = (ran[i > 255 ? 255 : i] * gain) >> 8;
         }
-        // The shares at distances e and 90 - e swap halves: each pair is made once.
+        // The shares at distances e and 90 - e swap halves: each pair is made once, and once
+        // for a run of equal weights (every byte from the divisor on weighs the same).
         for (std::size_t e = 0; e <= 45; ++e) {
             const int se = TabSig[e];
             const int sf = TabSig[90 - e];
+            std::uint64_t* atE = &m_share[e * 256];
+            std::uint64_t* atF = &m_share[(90 - e) * 256];
+            int last = -1;
+            std::uint32_t across = 0;
+            std::uint32_t along = 0;
             for (std::size_t v = 0; v < 256; ++v) {
                 const int w = m_weight[v];
-                const auto across = static_cast<std::uint32_t>(Descale13(se * Descale13(se * w)));
-                const auto along = static_cast<std::uint32_t>(Descale13(sf * Descale13(sf * w)));
-                m_share[e * 256 + v] = along | std::uint64_t{across} << 32;
-                m_share[(90 - e) * 256 + v] = across | std::uint64_t{along} << 32;
+                if (w != last) {
+                    last = w;
+                    across = static_cast<std::uint32_t>(Descale13(se * Descale13(se * w)));
+                    along = static_cast<std::uint32_t>(Descale13(sf * Descale13(sf * w)));
+                }
+                atE[v] = along | std::uint64_t{across} << 32;
+                atF[v] = across | std::uint64_t{along} << 32;
             }
         }
     }
