@@ -556,12 +556,14 @@ void Codex::Harmon(int level)
         // The responses of the fine rows under one coarse row, 16 bytes per pixel.
         band.resize(static_cast<std::size_t>(q) * static_cast<std::size_t>(fw) * (CHANNELS + 2));
         unsigned char* const rows = band.data();
+        constexpr std::size_t STRIDE = CHANNELS + 2; // bytes per gathered pixel
         for (int y = 0; y < ch; ++y) {
             const int y0 = BlockStart(y, q, fh);
-            for (int yy = y0; yy < y0 + q && yy < fh; ++yy) {
+            const int y1 = std::min(y0 + q, fh);
+            for (int yy = y0; yy < y1; ++yy) {
                 HaGather(fs, static_cast<std::size_t>(yy) * static_cast<std::size_t>(fw), fw,
                          rows + static_cast<std::size_t>(yy - y0) * static_cast<std::size_t>(fw) *
-                                    (CHANNELS + 2));
+                                    STRIDE);
             }
             for (int x = 0; x < cw; ++x) {
                 const int at = y * cw + x;
@@ -570,13 +572,14 @@ void Codex::Harmon(int level)
                 const int pred = c56[at];
                 const std::int16_t* window = windows.Row(pred);
                 const int x0 = BlockStart(x, q, fw);
-                for (int yy = y0; yy < y0 + q && yy < fh; ++yy) {
-                    for (int xx = x0; xx < x0 + q && xx < fw; ++xx) {
-                        const int o = yy * fw + xx;
-                        const int p = PeakOf(rows + static_cast<std::size_t>((yy - y0) * fw + xx) *
-                                                        (CHANNELS + 2),
-                                             window);
-                        f240[o] = static_cast<unsigned char>(p >= 0 ? p + shift : pred);
+                const int x1 = std::min(x0 + q, fw);
+                for (int yy = y0; yy < y1; ++yy) {
+                    const unsigned char* src =
+                        rows + static_cast<std::size_t>(yy - y0) * static_cast<std::size_t>(fw) * STRIDE;
+                    unsigned char* dst = f240 + static_cast<std::size_t>(yy) * static_cast<std::size_t>(fw);
+                    for (int xx = x0; xx < x1; ++xx) {
+                        const int p = PeakOf(src + static_cast<std::size_t>(xx) * STRIDE, window);
+                        dst[xx] = static_cast<unsigned char>(p >= 0 ? p + shift : pred);
                     }
                 }
             }
