@@ -40,7 +40,7 @@ Polar Inner(const int* cc, const int* cs)
     auto smooth = [](const int* col) { return ((col[-1] + 2 * col[0] + col[1] + 8) >> 4) - ZERO; };
     Polar r{smooth(cc), smooth(cs), 0, 0};
     r.o = HalfAtan(r.c, r.s);
-    r.m = SqriInline(r.c * r.c + r.s * r.s);
+    r.m = TabSqr[static_cast<std::size_t>(r.c * r.c + r.s * r.s)]; // at most 2 * 128^2
     return r;
 }
 

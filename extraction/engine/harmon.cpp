@@ -574,9 +574,10 @@ void Codex::Harmon(int level)
                 const int x0 = BlockStart(x, q, fw);
                 const int x1 = std::min(x0 + q, fw);
                 for (int yy = y0; yy < y1; ++yy) {
-                    const unsigned char* src =
-                        rows + static_cast<std::size_t>(yy - y0) * static_cast<std::size_t>(fw) * STRIDE;
-                    unsigned char* dst = f240 + static_cast<std::size_t>(yy) * static_cast<std::size_t>(fw);
+                    const unsigned char* src = rows + static_cast<std::size_t>(yy - y0) *
+                                                          static_cast<std::size_t>(fw) * STRIDE;
+                    unsigned char* dst =
+                        f240 + static_cast<std::size_t>(yy) * static_cast<std::size_t>(fw);
                     for (int xx = x0; xx < x1; ++xx) {
                         const int p = PeakOf(src + static_cast<std::size_t>(xx) * STRIDE, window);
                         dst[xx] = static_cast<unsigned char>(p >= 0 ? p + shift : pred);
@@ -593,11 +594,12 @@ void Codex::Harmon(int level)
         // The sizes in locals: the byte stores could alias the level record.
         const int fw = fl.width;
         const int fh = fl.height;
-        for (int y = 0; y < fh; ++y) {
-            for (int x = 0; x < fw; ++x) {
+        // The outermost rows and columns keep their codes; the inner pixels are smoothed.
+        std::memcpy(c56, c240, fl.size);
+        for (int y = 1; y < fh - 1; ++y) {
+            for (int x = 1; x < fw - 1; ++x) {
                 const int at = y * fw + x;
-                const bool inner = x >= 1 && y >= 1 && x < fw - 1 && y < fh - 1;
-                c56[at] = static_cast<unsigned char>(inner ? smooth(c36, c240, at, fw) : c240[at]);
+                c56[at] = static_cast<unsigned char>(smooth(c36, c240, at, fw));
             }
         }
     }
