@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -436,48 +437,58 @@ void Codex::Harmon(int level)
         }
     }
 
-    // 4. Refill from the coded neighbours, radius 3, 2, 1, then 0 until nothing changes.
+    // 4. Refill from the coded neighbours, radius 3, 2, 1, then 0 until nothing changes. A pass
+    //    reads the codes the one before left: it visits the uncoded pixels (kept in raster
+    //    order) and its fills are stored at its end. Step 5 rewrites every byte of 118.
     m_ringPoint = static_cast<RingFn>(&Codex::HaNear);
+    struct Open {
+        int x, y;
+    };
+    std::vector<Open> open;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            if (code[y * w + x] == 0) {
+                open.push_back({x, y});
+            }
+        }
+    }
+    std::vector<std::pair<int, unsigned char>> fills;
     for (int radius = 3; radius >= 0;) {
-        bool changed = false;
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) {
-                const int at = y * w + x;
-                rough[at] = 0;
-                if (code[at] != 0) {
-                    continue;
-                }
-                const unsigned char* c = code + at;
-                int count = 0;
-                int sum = 0;
-                WalkAt(x, y, FLOW_LEVEL, nullptr, code);
-                RingOffsets(FLOW_LEVEL, radius, 1,
-                            [&](int, std::int32_t off) { HaRefill(c[off], count, sum); });
-                m_haCount = count;
-                m_haSum = sum;
-                if (count <= radius + 2) {
-                    continue;
-                }
-                const int pred = (sum + count / 2) / count;
-                const Responses r(fixd, static_cast<std::size_t>(at));
-                const unsigned char* s = r.s;
-                const int p = PeakOf(s, windows.Row(pred));
-                const int cand = p >= 0 ? p + shift : pred;
-                const int bin = cand - shift;
-                if (radius > 0 && bin >= 0 && bin < CHANNELS &&
-                    ((bin + 1 < CHANNELS && s[bin + 1] > s[bin]) ||
-                     (bin > 0 && s[bin - 1] > s[bin]))) {
-                    continue;
-                }
-                rough[at] = static_cast<unsigned char>(cand);
+        fills.clear();
+        for (const Open& px : open) {
+            const int at = px.y * w + px.x;
+            const unsigned char* c = code + at;
+            int count = 0;
+            int sum = 0;
+            WalkAt(px.x, px.y, FLOW_LEVEL, nullptr, code);
+            RingOffsets(FLOW_LEVEL, radius, 1,
+                        [&](int, std::int32_t off) { HaRefill(c[off], count, sum); });
+            m_haCount = count;
+            m_haSum = sum;
+            if (count <= radius + 2) {
+                continue;
+            }
+            const int pred = (sum + count / 2) / count;
+            const Responses r(fixd, static_cast<std::size_t>(at));
+            const unsigned char* s = r.s;
+            const int p = PeakOf(s, windows.Row(pred));
+            const int cand = p >= 0 ? p + shift : pred;
+            const int bin = cand - shift;
+            if (radius > 0 && bin >= 0 && bin < CHANNELS &&
+                ((bin + 1 < CHANNELS && s[bin + 1] > s[bin]) || (bin > 0 && s[bin - 1] > s[bin]))) {
+                continue;
+            }
+            if (static_cast<unsigned char>(cand) != 0) {
+                fills.emplace_back(at, static_cast<unsigned char>(cand));
             }
         }
-        for (int i = 0; i < n; ++i) {
-            if (rough[i] != 0) {
-                code[i] = rough[i];
-                changed = true;
-            }
+        for (const auto& [at, v] : fills) {
+            code[at] = v;
         }
+        const bool changed = !fills.empty();
+        open.erase(std::remove_if(open.begin(), open.end(),
+                                  [&](const Open& px) { return code[px.y * w + px.x] != 0; }),
+                   open.end());
         if (radius > 0) {
             --radius;
         } else if (!changed) {
