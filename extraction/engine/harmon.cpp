@@ -133,13 +133,22 @@ namespace {
 
 // Phase windows of the bins around a predicted code P: the table angle of bin k is
 // min(|k + shift - P| * PHASE_SCALE / (P + 1), 90), and its window the sine table's entry at
-// that angle, 0..90 degrees. A row holds the windows' cosines (CosDeg) with two zero entries
-// after the 14 bins. A run has one shift, so the rows of each code 0..255 are made once.
+// that angle, 0..90 degrees. A row holds the windows' cosines (CosDeg) as PeakOf reads them
+// (WindowScale) with two zero entries after the 14 bins. A run has one shift, so the rows of
+// each code 0..255 are made once.
+// A window cosine c = 0..8192 as PeakOf weighs with it: 8 c, which fits 16 unsigned bits up to
+// c = 8191, and 65535 for c = 8192. With m = 0..254, Descale13(m c) = (8 m c + 2^15) >> 16, and
+// for c = 8192 both that and (65535 m + 2^15) >> 16 are m.
+inline std::uint16_t WindowScale(int c)
+{
+    return static_cast<std::uint16_t>(c >= 8192 ? 65535 : 8 * c);
+}
+
 class PhaseWindows {
 public:
     PhaseWindows(const Codex& cx, int shift) : m_cx(cx), m_shift(shift) {}
 
-    const std::int16_t* Row(int pred)
+    const std::uint16_t* Row(int pred)
     {
         if (pred < 0 || pred > 255) {
             Make(pred, m_spare);
@@ -153,21 +162,21 @@ public:
     }
 
 private:
-    void Make(int pred, std::int16_t* window) const
+    void Make(int pred, std::uint16_t* window) const
     {
         for (int k = 0; k < CHANNELS; ++k) {
             int phase = (k + m_shift - pred) * PHASE_SCALE / (pred + 1);
             phase = phase < 0 ? -phase : phase;
             phase = phase > 90 ? 90 : phase;
-            window[k] = static_cast<std::int16_t>(CosDeg(m_cx.Ey[phase][phase]));
+            window[k] = WindowScale(CosDeg(m_cx.Ey[phase][phase]));
         }
         window[CHANNELS] = window[CHANNELS + 1] = 0;
     }
 
     const Codex& m_cx;
     int m_shift;
-    alignas(16) std::int16_t m_window[256][CHANNELS + 2];
-    alignas(16) std::int16_t m_spare[CHANNELS + 2];
+    alignas(16) std::uint16_t m_window[256][CHANNELS + 2];
+    alignas(16) std::uint16_t m_spare[CHANNELS + 2];
     unsigned char m_known[256] = {};
 };
 
@@ -243,26 +252,20 @@ void HaGather(const unsigned char* const* g, std::size_t at, int count, unsigned
 namespace {
 
 #if defined(__SSE2__)
-// In 16-bit lanes: the products min(s, 254) * c stay below 2^21 and are put together from
-// their low and high halves; the weighted values are 0..254 and go back to 16 bits for the
-// maximum, and the first lane holding it gives the bin.
-__attribute__((always_inline)) inline int PeakOf(const unsigned char* s, const std::int16_t* c)
+// In 16-bit lanes: the weighted value of min(s, 254) = m and a scaled window w (WindowScale)
+// is the high half of m w rounded by the top bit of its low half; the values are 0..254, and
+// the first lane holding their maximum gives the bin.
+__attribute__((always_inline)) inline int PeakOf(const unsigned char* s, const std::uint16_t* c)
 {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
     const __m128i top = _mm_set1_epi16(MAX_AMPLITUDE);
-    const __m128i half = _mm_set1_epi32(4096);
     __m128i v[2];
     for (int h = 0; h < 2; ++h) {
         const __m128i m = _mm_min_epi16(h == 0 ? _mm_unpacklo_epi8(bytes, _mm_setzero_si128())
                                                : _mm_unpackhi_epi8(bytes, _mm_setzero_si128()),
                                         top);
         const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 8 * h));
-        const __m128i lo = _mm_mullo_epi16(m, w);
-        const __m128i hi = _mm_mulhi_epi16(m, w);
-        // The products are never negative: Descale13 is (p + 4096) >> 13.
-        const __m128i p0 = _mm_srai_epi32(_mm_add_epi32(_mm_unpacklo_epi16(lo, hi), half), 13);
-        const __m128i p1 = _mm_srai_epi32(_mm_add_epi32(_mm_unpackhi_epi16(lo, hi), half), 13);
-        v[h] = _mm_packs_epi32(p0, p1);
+        v[h] = _mm_add_epi16(_mm_mulhi_epu16(m, w), _mm_srli_epi16(_mm_mullo_epi16(m, w), 15));
     }
     __m128i best = _mm_max_epi16(v[0], v[1]);
     best = _mm_max_epi16(best, _mm_shuffle_epi32(best, _MM_SHUFFLE(1, 0, 3, 2)));
@@ -277,12 +280,14 @@ __attribute__((always_inline)) inline int PeakOf(const unsigned char* s, const s
     return __builtin_ctz(static_cast<unsigned>(lanes));
 }
 #else
-__attribute__((always_inline)) inline int PeakOf(const unsigned char* s, const std::int16_t* c)
+__attribute__((always_inline)) inline int PeakOf(const unsigned char* s, const std::uint16_t* c)
 {
     int best = 0;
     int top = 0;
     for (int k = 0; k < CHANNELS; ++k) {
-        const int v = Descale13(std::min<int>(s[k], MAX_AMPLITUDE) * c[k]);
+        const std::uint32_t p =
+            static_cast<std::uint32_t>(std::min<int>(s[k], MAX_AMPLITUDE)) * c[k];
+        const int v = static_cast<int>((p + 32768) >> 16);
         if (v > top) {
             top = v;
             best = k;
@@ -296,7 +301,11 @@ __attribute__((always_inline)) inline int PeakOf(const unsigned char* s, const s
 
 int HaPeak(const unsigned char* s, const std::int16_t* c)
 {
-    return PeakOf(s, c);
+    alignas(16) std::uint16_t w[CHANNELS + 2];
+    for (int k = 0; k < CHANNELS + 2; ++k) {
+        w[k] = WindowScale(c[k]);
+    }
+    return PeakOf(s, w);
 }
 
 void Codex::Harmon(int level)
@@ -581,7 +590,7 @@ void Codex::Harmon(int level)
                 const bool inner = x >= 1 && y >= 1 && x < cw - 1 && y < ch - 1;
                 c56[at] = static_cast<unsigned char>(inner ? smooth(c36, c240, at, cw) : c240[at]);
                 const int pred = c56[at];
-                const std::int16_t* window = windows.Row(pred);
+                const std::uint16_t* window = windows.Row(pred);
                 const int x0 = BlockStart(x, q, fw);
                 const int x1 = std::min(x0 + q, fw);
                 for (int yy = y0; yy < y1; ++yy) {

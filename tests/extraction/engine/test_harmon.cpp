@@ -160,6 +160,22 @@ TEST(Harmon, PeakOfWeightedResponsesFollowsTheProductTable)
         }
         ASSERT_EQ(peak(s, angle), reference(s, angle)) << n;
     }
+    // Every response under every window: a second bin under a full window holding one less,
+    // the same or one more than the first's weighted value pins that value exactly.
+    int swept = 0;
+    for (int a = 0; a <= 90; ++a) {
+        for (int v = 0; v < 256; ++v) {
+            const int value = ex[std::min(v, 254)][a];
+            for (int t = std::max(value - 1, 0); t <= std::min(value + 1, 254); ++t) {
+                const unsigned char s[14] = {static_cast<unsigned char>(v),
+                                             static_cast<unsigned char>(t)};
+                const int angle[14] = {a, 0};
+                ASSERT_EQ(peak(s, angle), reference(s, angle)) << a << " " << v << " " << t;
+                ++swept;
+            }
+        }
+    }
+    EXPECT_GT(swept, 91 * 256 * 2);
 }
 
 // The descent's gather of the 14 channel bytes per pixel: the transposing path and the byte by
