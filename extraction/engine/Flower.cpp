@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -69,10 +70,11 @@ void Codex::Flower(int level)
             const std::size_t at = static_cast<std::size_t>(y) * l3.width + x;
             const int c = flow[at];
             // 3.1 Channel incoherence: strength running across the flow.
+            const std::uint8_t* toFlow = AxialFrom(c); // byte angles: Dist(a, c) at toFlow[a]
             int pos = 0;
             int neg = 0;
             for (int k = 0; k < 4; ++k) {
-                const int d = Dist(ang[k][at], c);
+                const int d = toFlow[ang[k][at]];
                 const int wk = Descale13(CosDeg(2 * d) * str[k][at]);
                 if (wk > 0) {
                     pos += wk;

@@ -511,8 +511,12 @@ void Codex::Harmon(int level)
             code[i] = DEFAULT_CODE;
         }
         int s[CHANNELS];
-        gather(raw, i, s);
-        power[i] = static_cast<unsigned char>(*std::max_element(s, s + CHANNELS));
+        int largest = 0;
+        for (int k = 0; k < CHANNELS; ++k) {
+            s[k] = raw[k][i];
+            largest = std::max(largest, s[k]);
+        }
+        power[i] = static_cast<unsigned char>(largest);
         const int c = code[i] - shift;
         if (code[i] < 2 || c < 0 || c >= CHANNELS) {
             rough[i] = 90;
