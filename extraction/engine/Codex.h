@@ -1379,6 +1379,13 @@ void ExRowScalar(const unsigned char* r240, const unsigned char* r241, int cw, i
 // The level-0 gradient magnitude byte of stage 7, min(sqri(n) / 4, 255), of a gradient norm
 // n = gx^2 + gy^2 >= 0 (Respon.cpp).
 int ReMagnitude(int n);
+// The [1 2 1] x [1 2 1] means, less 127, of the pixels x0 <= x < x1 of a row of two byte
+// planes (rows w apart, the rows above and below and the columns either side read) into mc[x]
+// and ms[x]; the SSE2 build takes eight pixels at a time (Respon.cpp).
+void ReSmoothRow(const unsigned char* fc, const unsigned char* fs, int w, int x0, int x1,
+                 std::int16_t* mc, std::int16_t* ms);
+void ReSmoothRowScalar(const unsigned char* fc, const unsigned char* fs, int w, int x0, int x1,
+                       std::int16_t* mc, std::int16_t* ms);
 
 // Grey level g transformed for the paper-level histogram, weighted down by the ridge quality q
 // above neutral (127): 0..255 (Laying.cpp).

@@ -12,8 +12,13 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace wizard73 {
 namespace {
@@ -33,15 +38,21 @@ struct Polar {
     int c, s, o, m;
 };
 
-// The [1 2 1] x [1 2 1] mean of a pair of byte planes at an inner pixel, from the vertical
-// [1 2 1] sums cc and cs of its row (at the pixel's column).
-Polar Inner(const int* cc, const int* cs)
+// The orientation and magnitude of the [1 2 1] x [1 2 1] means c and s (-127..128) of a pair
+// of byte planes at an inner pixel (ReSmoothRow).
+Polar Inner(int c, int s)
 {
-    auto smooth = [](const int* col) { return ((col[-1] + 2 * col[0] + col[1] + 8) >> 4) - ZERO; };
-    Polar r{smooth(cc), smooth(cs), 0, 0};
+    Polar r{c, s, 0, 0};
     r.o = HalfAtan(r.c, r.s);
     r.m = TabSqr[static_cast<std::size_t>(r.c * r.c + r.s * r.s)]; // at most 2 * 128^2
     return r;
+}
+
+// The [1 2 1] x [1 2 1] mean, less ZERO, of the byte plane around p (rows w apart).
+int Smooth3(const unsigned char* p, std::ptrdiff_t w)
+{
+    auto col = [p, w](int k) { return p[k - w] + 2 * p[k] + p[k + w]; };
+    return ((col(-1) + 2 * col(0) + col(1) + 8) >> 4) - ZERO;
 }
 
 // The gradient magnitude byte min(sqri(n) / 4, 255) of a norm n = gx^2 + gy^2 past sqri's
@@ -138,6 +149,53 @@ int ReMagnitude(int n)
     return m > 255 ? 255 : m; // steep diagonals saturate
 }
 
+void ReSmoothRowScalar(const unsigned char* fc, const unsigned char* fs, int w, int x0, int x1,
+                       std::int16_t* mc, std::int16_t* ms)
+{
+    for (int x = x0; x < x1; ++x) {
+        mc[x] = static_cast<std::int16_t>(Smooth3(fc + x, w));
+        ms[x] = static_cast<std::int16_t>(Smooth3(fs + x, w));
+    }
+}
+
+#if defined(__SSE2__)
+// Eight pixels at a time in 16-bit lanes: the column sums are at most 4 * 255 and the weighted
+// row of them at most 16 * 255 + 8.
+void ReSmoothRow(const unsigned char* fc, const unsigned char* fs, int w, int x0, int x1,
+                 std::int16_t* mc, std::int16_t* ms)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i half = _mm_set1_epi16(8);
+    const __m128i bias = _mm_set1_epi16(ZERO);
+    const std::ptrdiff_t r = w;
+    auto load = [zero](const unsigned char* p) {
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
+    };
+    auto col = [&](const unsigned char* p) {
+        const __m128i m = load(p);
+        return _mm_add_epi16(_mm_add_epi16(load(p - r), load(p + r)), _mm_add_epi16(m, m));
+    };
+    auto mean = [&](const unsigned char* p) {
+        const __m128i c = col(p);
+        const __m128i sum =
+            _mm_add_epi16(_mm_add_epi16(col(p - 1), col(p + 1)), _mm_add_epi16(c, c));
+        return _mm_sub_epi16(_mm_srli_epi16(_mm_add_epi16(sum, half), 4), bias);
+    };
+    int x = x0;
+    for (; x + 8 <= x1; x += 8) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(mc + x), mean(fc + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(ms + x), mean(fs + x));
+    }
+    ReSmoothRowScalar(fc, fs, w, x, x1, mc, ms);
+}
+#else
+void ReSmoothRow(const unsigned char* fc, const unsigned char* fs, int w, int x0, int x1,
+                 std::int16_t* mc, std::int16_t* ms)
+{
+    ReSmoothRowScalar(fc, fs, w, x0, x1, mc, ms);
+}
+#endif
+
 // Measuring scan: per level-3 block, the energies along and across the expected normal, the
 // attenuated contrast 115 and the doubled-angle field 240 / 241 of level 3.
 void Codex::ReMeasure(int divisor)
@@ -226,26 +284,22 @@ void Codex::ReSpread(int level, int target)
         NoLayer(m_error);
     }
     const int k = down ? 2 : 1;
-    // Vertical [1 2 1] sums of the c and s bytes of an inner row, column by column.
-    std::vector<int> cols(2 * static_cast<std::size_t>(w));
-    int* cc = cols.data();
-    int* cs = cc + w;
+    // The smoothed c and s of an inner row's inner pixels, less ZERO.
+    std::vector<std::int16_t> means(2 * static_cast<std::size_t>(w));
+    std::int16_t* mc = means.data();
+    std::int16_t* ms = mc + w;
     // Written into separate buffers first: the fine level's field must not feed this level.
     for (int y = 0; y < h; ++y) {
         const bool innerRow = y > 0 && y < h - 1;
         const std::size_t row = static_cast<std::size_t>(y) * w;
         if (innerRow) {
-            for (int x = 0; x < w; ++x) {
-                const std::size_t i = row + x;
-                cc[x] = fc[i - w] + 2 * fc[i] + fc[i + w];
-                cs[x] = fs[i - w] + 2 * fs[i] + fs[i + w];
-            }
+            ReSmoothRow(fc + row, fs + row, w, 1, w - 1, mc, ms);
         }
         const int fy0 = y * k + k > hf ? hf - k : y * k;
         for (int x = 0; x < w; ++x) {
             const std::size_t i = row + x;
             const bool edge = !innerRow || x == 0 || x == w - 1;
-            const Polar p = edge ? Border(fc + i, fs + i) : Inner(cc + x, cs + x);
+            const Polar p = edge ? Border(fc + i, fs + i) : Inner(mc[x], ms[x]);
             o[i] = static_cast<unsigned char>(p.o);
             mg[i] = static_cast<unsigned char>(p.m);
             if (!down) {
