@@ -370,6 +370,12 @@ void Codex::Expert(int level)
                 const int x1 = x0 + q < fw ? x0 + q : fw;
                 const unsigned char v145 = c145[row + x];
                 const unsigned char v57 = c57[row + x];
+                if (x1 - x0 == 2 && y1 - y0 == 2) { // a whole 2 x 2 block, stored without loops
+                    const std::size_t o = static_cast<std::size_t>(y0) * fw + x0;
+                    f240[o] = f240[o + 1] = f240[o + fw] = f240[o + fw + 1] = v145;
+                    f241[o] = f241[o + 1] = f241[o + fw] = f241[o + fw + 1] = v57;
+                    continue;
+                }
                 for (int yy = y0; yy < y1; ++yy) {
                     unsigned char* d240 = f240 + static_cast<std::size_t>(yy) * fw;
                     unsigned char* d241 = f241 + static_cast<std::size_t>(yy) * fw;

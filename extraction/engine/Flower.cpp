@@ -144,12 +144,22 @@ void Codex::Flower(int level)
                 const auto by = static_cast<unsigned char>(ClampByte(vyv + 127));
                 const int x0 = BlockStart(x, q, fw);
                 const int x1 = std::min(x0 + q, fw);
+                auto put = [&](std::size_t o) {
+                    f240[o] = bx;
+                    f241[o] = by;
+                    f36[o] = h;
+                };
+                if (x1 - x0 == 2 && y1 - y0 == 2) { // a whole 2 x 2 block, stored without loops
+                    const std::size_t o = static_cast<std::size_t>(y0) * fw + x0;
+                    put(o);
+                    put(o + 1);
+                    put(o + fw);
+                    put(o + fw + 1);
+                    continue;
+                }
                 for (int yy = y0; yy < y1; ++yy) {
-                    const std::size_t row = static_cast<std::size_t>(yy) * fw;
                     for (int xx = x0; xx < x1; ++xx) {
-                        f240[row + xx] = bx;
-                        f241[row + xx] = by;
-                        f36[row + xx] = h;
+                        put(static_cast<std::size_t>(yy) * fw + xx);
                     }
                 }
             }

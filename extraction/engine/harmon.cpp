@@ -597,14 +597,26 @@ void Codex::Harmon(int level)
                 const std::uint16_t* window = windows.Row(pred);
                 const int x0 = BlockStart(x, q, fw);
                 const int x1 = std::min(x0 + q, fw);
+                // The code of the fine pixel xx of gathered row g, stored at o.
+                auto put = [&](std::size_t g, int xx, std::size_t o) {
+                    const unsigned char* src =
+                        rows +
+                        (g * static_cast<std::size_t>(fw) + static_cast<std::size_t>(xx)) * STRIDE;
+                    const int p = PeakOf(src, window);
+                    f240[o] = static_cast<unsigned char>(p >= 0 ? p + shift : pred);
+                };
+                if (x1 - x0 == 2 && y1 - y0 == 2) { // a whole 2 x 2 block, without loops
+                    const std::size_t o = static_cast<std::size_t>(y0) * fw + x0;
+                    put(0, x0, o);
+                    put(0, x0 + 1, o + 1);
+                    put(1, x0, o + fw);
+                    put(1, x0 + 1, o + fw + 1);
+                    continue;
+                }
                 for (int yy = y0; yy < y1; ++yy) {
-                    const unsigned char* src = rows + static_cast<std::size_t>(yy - y0) *
-                                                          static_cast<std::size_t>(fw) * STRIDE;
-                    unsigned char* dst =
-                        f240 + static_cast<std::size_t>(yy) * static_cast<std::size_t>(fw);
                     for (int xx = x0; xx < x1; ++xx) {
-                        const int p = PeakOf(src + static_cast<std::size_t>(xx) * STRIDE, window);
-                        dst[xx] = static_cast<unsigned char>(p >= 0 ? p + shift : pred);
+                        put(static_cast<std::size_t>(yy - y0), xx,
+                            static_cast<std::size_t>(yy) * fw + xx);
                     }
                 }
             }
