@@ -112,6 +112,7 @@ void Codex::Flower(int level)
     }
 
     // 4. Descent: each coarse pixel's smoothed vector fills its block of the finer level.
+    std::vector<std::uint64_t> pairs; // a level's 240 and 241 packed together (FlowPack)
     for (int lv = FLOW_LEVEL; lv > finest; --lv) {
         const CLevel& cl = m_level[lv];
         const CLevel& fl = m_level[lv - 1];
@@ -127,17 +128,23 @@ void Codex::Flower(int level)
         const int ch = cl.height;
         const int fw = fl.width;
         const int fh = fl.height;
+        pairs.resize(cl.size);
+        for (std::size_t i = 0; i < pairs.size(); ++i) {
+            pairs[i] = FlowPack(c240[i], c241[i]);
+        }
         for (int y = 0; y < ch; ++y) {
             const int y0 = BlockStart(y, q, fh);
             const int y1 = std::min(y0 + q, fh);
+            const std::uint64_t* here = pairs.data() + static_cast<std::size_t>(y) * cw;
             for (int x = 0; x < cw; ++x) {
                 const std::size_t at = static_cast<std::size_t>(y) * cw + x;
                 int vxv = c240[at] - 127;
                 int vyv = c241[at] - 127;
                 if (x >= 1 && y >= 1 && x < cw - 1 && y < ch - 1) {
-                    const FlowMeanRow& row = FlowMeanAt(c36[at]);
-                    vxv = FlowMean(row, c240 + at, cw) - 127;
-                    vyv = FlowMean(row, c241 + at, cw) - 127;
+                    const std::uint64_t m =
+                        FlowMeanPair(FlowMeanAt(c36[at]), here - cw, here, here + cw, x);
+                    vxv = static_cast<int>(m & 0xffffffffu) - 127;
+                    vyv = static_cast<int>(m >> 32) - 127;
                 }
                 const auto h = static_cast<unsigned char>(HalfAtan(vxv, vyv));
                 const auto bx = static_cast<unsigned char>(ClampByte(vxv + 127));
