@@ -95,6 +95,7 @@ public:
             const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(w);
             const unsigned char* d = gdir + row;
             const unsigned char* m = gmag + row;
+#pragma GCC unroll 8
             for (int x = x0; x < x1; ++x) {
                 const int g = m[x];
                 sum += m_share[static_cast<std::size_t>(toRef[2 * d[x]]) * 256 + g];
