@@ -1372,6 +1372,24 @@ int HaPeak(const unsigned char* s, const std::int16_t* c);
 // a time by a byte transpose, HaGatherScalar one byte at a time (harmon.cpp).
 void HaGather(const unsigned char* const* g, std::size_t at, int count, unsigned char* out);
 void HaGatherScalar(const unsigned char* const* g, std::size_t at, int count, unsigned char* out);
+// Inner pixels x0 <= x < x1 of one row of stage 16's descent: from the rows of reliability r240
+// and period bin r241 (rows cw apart, the rows above and below read), the least of the twelve
+// oriented means into r145, its positive part 0..63 into r147 and the rounded mean of the eight
+// neighbours' bins into r57; the SSE2 build takes eight pixels at a time (Expert.cpp).
+void ExRow(const unsigned char* r240, const unsigned char* r241, int cw, int x0, int x1,
+           unsigned char* r145, unsigned char* r147, unsigned char* r57);
+void ExRowScalar(const unsigned char* r240, const unsigned char* r241, int cw, int x0, int x1,
+                 unsigned char* r145, unsigned char* r147, unsigned char* r57);
+// The level-0 gradient magnitude byte of stage 7, min(sqri(n) / 4, 255), of a gradient norm
+// n = gx^2 + gy^2 >= 0 (Respon.cpp).
+int ReMagnitude(int n);
+// The [1 2 1] x [1 2 1] means, less 127, of the pixels x0 <= x < x1 of a row of two byte
+// planes (rows w apart, the rows above and below and the columns either side read) into mc[x]
+// and ms[x]; the SSE2 build takes eight pixels at a time (Respon.cpp).
+void ReSmoothRow(const unsigned char* fc, const unsigned char* fs, int w, int x0, int x1,
+                 std::int16_t* mc, std::int16_t* ms);
+void ReSmoothRowScalar(const unsigned char* fc, const unsigned char* fs, int w, int x0, int x1,
+                       std::int16_t* mc, std::int16_t* ms);
 
 // Grey level g transformed for the paper-level histogram, weighted down by the ridge quality q
 // above neutral (127): 0..255 (Laying.cpp).

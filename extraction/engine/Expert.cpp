@@ -11,6 +11,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace wizard73 {
 
 // Weights of the reliability angle {flow measure, clarity, divisor}; rewritten at every run.
@@ -188,6 +192,83 @@ constexpr Positive63Table kPositive63 = MakePositive63();
 
 } // namespace
 
+void ExRowScalar(const unsigned char* r240, const unsigned char* r241, int cw, int x0, int x1,
+                 unsigned char* r145, unsigned char* r147, unsigned char* r57)
+{
+    for (int x = x0; x < x1; ++x) {
+        const unsigned char* p = r240 + x;
+        const int b[9] = {p[1],       p[cw + 1], p[cw],      p[cw - 1], p[-1],
+                          p[-cw - 1], p[-cw],    p[-cw + 1], p[0]};
+        const int r = LeastMean(b);
+        const unsigned char* s = r241 + x;
+        const int around =
+            s[1] + s[cw + 1] + s[cw] + s[cw - 1] + s[-1] + s[-cw - 1] + s[-cw] + s[-cw + 1];
+        r145[x] = static_cast<unsigned char>(r);
+        r147[x] = kPositive63.v[r];
+        r57[x] = static_cast<unsigned char>((around + 4) / 8);
+    }
+}
+
+#if defined(__SSE2__)
+// Eight pixels at a time in 16-bit lanes. The pair sums are 0..510 and the terms of LeastMean's
+// maximum at most 22 * 510; its least sum s is 0..40800, exact in unsigned lanes even where a
+// step of the sum wraps, and (s + 80) / 160 is ((s + 80) >> 5) / 5, the division by 5 of a
+// value below 2^14 exact as the high half of its product by 13108.
+void ExRow(const unsigned char* r240, const unsigned char* r241, int cw, int x0, int x1,
+           unsigned char* r145, unsigned char* r147, unsigned char* r57)
+{
+    static_assert(kKernels.k[0].sum == 160 && kStraight == 16 && kNear == 14 && kFar == 8);
+    const __m128i zero = _mm_setzero_si128();
+    const std::ptrdiff_t up = -static_cast<std::ptrdiff_t>(cw);
+    const std::ptrdiff_t down = cw;
+    auto load = [zero](const unsigned char* p) {
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
+    };
+    auto abs16 = [zero](__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(zero, v)); };
+    int x = x0;
+    for (; x + 8 <= x1; x += 8) {
+        const unsigned char* p = r240 + x;
+        const __m128i q0 = _mm_add_epi16(load(p + 1), load(p - 1));
+        const __m128i q1 = _mm_add_epi16(load(p + down + 1), load(p + up - 1));
+        const __m128i q2 = _mm_add_epi16(load(p + down), load(p + up));
+        const __m128i q3 = _mm_add_epi16(load(p + down - 1), load(p + up + 1));
+        const __m128i u = abs16(_mm_sub_epi16(q0, q2));
+        const __m128i v = abs16(_mm_sub_epi16(q1, q3));
+        __m128i m = _mm_slli_epi16(_mm_max_epi16(u, v), 4);
+        const __m128i u8 = _mm_slli_epi16(u, 3);
+        const __m128i v8 = _mm_slli_epi16(v, 3);
+        const __m128i u14 = _mm_sub_epi16(_mm_slli_epi16(u, 4), _mm_slli_epi16(u, 1));
+        const __m128i v14 = _mm_sub_epi16(_mm_slli_epi16(v, 4), _mm_slli_epi16(v, 1));
+        m = _mm_max_epi16(m, _mm_add_epi16(u14, v8));
+        m = _mm_max_epi16(m, _mm_add_epi16(u8, v14));
+        const __m128i pairs = _mm_add_epi16(_mm_add_epi16(q0, q1), _mm_add_epi16(q2, q3));
+        const __m128i sum =
+            _mm_sub_epi16(_mm_add_epi16(_mm_slli_epi16(pairs, 4), _mm_slli_epi16(load(p), 5)), m);
+        const __m128i r = _mm_mulhi_epu16(_mm_srli_epi16(_mm_add_epi16(sum, _mm_set1_epi16(80)), 5),
+                                          _mm_set1_epi16(13108));
+        const unsigned char* s = r241 + x;
+        const __m128i around =
+            _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(load(s + 1), load(s + down + 1)),
+                                        _mm_add_epi16(load(s + down), load(s + down - 1))),
+                          _mm_add_epi16(_mm_add_epi16(load(s - 1), load(s + up - 1)),
+                                        _mm_add_epi16(load(s + up), load(s + up + 1))));
+        const __m128i mean = _mm_srli_epi16(_mm_add_epi16(around, _mm_set1_epi16(4)), 3);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(r145 + x), _mm_packus_epi16(r, r));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(r57 + x), _mm_packus_epi16(mean, mean));
+        for (int k = 0; k < 8; ++k) {
+            r147[x + k] = kPositive63.v[r145[x + k]];
+        }
+    }
+    ExRowScalar(r240, r241, cw, x, x1, r145, r147, r57);
+}
+#else
+void ExRow(const unsigned char* r240, const unsigned char* r241, int cw, int x0, int x1,
+           unsigned char* r145, unsigned char* r147, unsigned char* r57)
+{
+    ExRowScalar(r240, r241, cw, x0, x1, r145, r147, r57);
+}
+#endif
+
 void Codex::Expert(int level)
 {
     const bool quick = m_quick != 0;
@@ -268,23 +349,7 @@ void Codex::Expert(int level)
                 continue;
             }
             border(row);
-            const unsigned char* r240 = c240 + row;
-            const unsigned char* r241 = c241 + row;
-            unsigned char* r145 = c145 + row;
-            unsigned char* r147 = c147 + row;
-            unsigned char* r57 = c57 + row;
-            for (int x = 1; x < cw - 1; ++x) {
-                const unsigned char* p = r240 + x;
-                const int b[9] = {p[1],       p[cw + 1], p[cw],      p[cw - 1], p[-1],
-                                  p[-cw - 1], p[-cw],    p[-cw + 1], p[0]};
-                const int r = LeastMean(b);
-                const unsigned char* s = r241 + x;
-                const int around =
-                    s[1] + s[cw + 1] + s[cw] + s[cw - 1] + s[-1] + s[-cw - 1] + s[-cw] + s[-cw + 1];
-                r145[x] = static_cast<unsigned char>(r);
-                r147[x] = kPositive63.v[r];
-                r57[x] = static_cast<unsigned char>((around + 4) / 8);
-            }
+            ExRow(c240 + row, c241 + row, cw, 1, cw - 1, c145 + row, c147 + row, c57 + row);
             border(row + cw - 1);
         }
         if (lv == target) {
@@ -305,6 +370,12 @@ void Codex::Expert(int level)
                 const int x1 = x0 + q < fw ? x0 + q : fw;
                 const unsigned char v145 = c145[row + x];
                 const unsigned char v57 = c57[row + x];
+                if (x1 - x0 == 2 && y1 - y0 == 2) { // a whole 2 x 2 block, stored without loops
+                    const std::size_t o = static_cast<std::size_t>(y0) * fw + x0;
+                    f240[o] = f240[o + 1] = f240[o + fw] = f240[o + fw + 1] = v145;
+                    f241[o] = f241[o + 1] = f241[o + fw] = f241[o + fw + 1] = v57;
+                    continue;
+                }
                 for (int yy = y0; yy < y1; ++yy) {
                     unsigned char* d240 = f240 + static_cast<std::size_t>(yy) * fw;
                     unsigned char* d241 = f241 + static_cast<std::size_t>(yy) * fw;

@@ -72,4 +72,26 @@ inline int FlowMean(const FlowMeanRow& row, const unsigned char* p, std::ptrdiff
     return static_cast<int>((n * row.inverse) >> 32);
 }
 
+// Two layers' bytes packed in one word, the second in the high half (FlowPack), so that one
+// weighted sum serves both: each half's sum is below 2^17 and never carries into the other.
+inline std::uint64_t FlowPack(unsigned char a, unsigned char b)
+{
+    return a | std::uint64_t{b} << 32;
+}
+
+// FlowMean of both packed layers at column x of the packed rows above, at and below the pixel:
+// the first layer's mean in the low half of the answer, the second's in the high half.
+inline std::uint64_t FlowMeanPair(const FlowMeanRow& row, const std::uint64_t* above,
+                                  const std::uint64_t* at, const std::uint64_t* below, int x)
+{
+    const auto w = [&row](int i) { return static_cast<std::uint64_t>(row.w[i]); };
+    const std::uint64_t s = 32 * at[x] + w(0) * (at[x - 1] + at[x + 1]) +
+                            w(1) * (above[x - 1] + below[x + 1]) + w(2) * (above[x] + below[x]) +
+                            w(3) * (above[x + 1] + below[x - 1]) +
+                            static_cast<std::uint64_t>(row.t / 2) * FlowPack(1, 1);
+    const std::uint64_t lo = (s & 0xffffffffu) * row.inverse >> 32;
+    const std::uint64_t hi = (s >> 32) * row.inverse >> 32;
+    return lo | hi << 32;
+}
+
 } // namespace wizard73

@@ -4,12 +4,15 @@
 // vectors down to the asked level with a flow-oriented 3 x 3 mean, writing the filtered flow 36
 // (whole degrees 0..179) on every level from 3 to the asked one. Throws WZ_NO_LAYER.
 
+#include "extraction/engine/BlockEnergy.h"
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/FlowMean.h"
+#include "extraction/engine/HalfAngle.h"
 #include "extraction/engine/codes.h"
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -18,20 +21,6 @@ namespace {
 
 constexpr int FLOWER_STAGE = 12;
 constexpr int FLOW_LEVEL = 3;
-
-// Inserts g into the descending list of the four largest values; equal values stay ahead.
-void KeepTop(int* top, int g)
-{
-    if (g <= top[3]) {
-        return;
-    }
-    int i = 3;
-    while (i > 0 && top[i - 1] < g) {
-        top[i] = top[i - 1];
-        --i;
-    }
-    top[i] = g;
-}
 
 } // namespace
 
@@ -59,7 +48,6 @@ void Codex::Flower(int level)
     m_rank.RanMod(curve);
     m_rank.RanSmo(7);
     m_rank.LorLog(255);
-    const int gain = m_rank.Lor[divisor > 255 ? 255 : divisor];
 
     // 3. Measuring scan: one level-3 pixel per block of level-0 pixels.
     const unsigned char* flow = Layer(35, FLOW_LEVEL);
@@ -76,41 +64,17 @@ void Codex::Flower(int level)
         str[k] = Layer(119 + k, FLOW_LEVEL);
     }
     const int k3 = l3.scale / l0.scale;
-    // What a gradient of magnitude byte v adds, made when v is first met: its gain-curved
-    // magnitude g and, for each distance e' = 0..90 from the reference, the energy
-    // TabSig[e'] squared times g (twice descaled); the across energy reads it at 90 - e.
-    constexpr int ENERGY_ROW = 92; // g, then the 91 energies
-    std::vector<int> energy(static_cast<std::size_t>(256) * ENERGY_ROW);
-    unsigned char known[256] = {};
-    auto energyRow = [&](int v) {
-        int* row = &energy[static_cast<std::size_t>(v) * ENERGY_ROW];
-        if (known[v] == 0) {
-            known[v] = 1;
-            int i = 256 * v / divisor;
-            i = i > 255 ? 255 : i;
-            const int g = (m_rank.Ran[i] * gain) >> 8;
-            row[0] = g;
-            for (int e = 0; e <= 90; ++e) {
-                row[1 + e] = Descale13(TabSig[e] * Descale13(TabSig[e] * g));
-            }
-        }
-        return row;
-    };
-    // Orientation distance of a doubled gradient direction u = 0..510 to a reference angle
-    // r = 0..359, DistIn(u mod 360, r), at distance[u - r + 359].
-    unsigned char distance[359 + 511];
-    for (int d = -359; d <= 510; ++d) {
-        distance[d + 359] = static_cast<unsigned char>(DistIn(Mod360(d), 0));
-    }
+    const BlockEnergy energy(m_rank.Ran, m_rank.Lor, divisor);
     for (int y = 0; y < l3.height; ++y) {
         for (int x = 0; x < l3.width; ++x) {
             const std::size_t at = static_cast<std::size_t>(y) * l3.width + x;
             const int c = flow[at];
             // 3.1 Channel incoherence: strength running across the flow.
+            const std::uint8_t* toFlow = AxialFrom(c); // byte angles: Dist(a, c) at toFlow[a]
             int pos = 0;
             int neg = 0;
             for (int k = 0; k < 4; ++k) {
-                const int d = Dist(ang[k][at], c);
+                const int d = toFlow[ang[k][at]];
                 const int wk = Descale13(CosDeg(2 * d) * str[k][at]);
                 if (wk > 0) {
                     pos += wk;
@@ -123,27 +87,12 @@ void Codex::Flower(int level)
             // 3.2 Energies across and along the flow of the block's gradients.
             const int klass = cls[at];
             const int ref = Mod360(klass == 1 || klass == 2 ? 2 * sdir[at] : c + 90);
-            int ea = 0;
-            int ex = 0;
-            int top[4] = {0, 0, 0, 0};
             // The block's level-0 pixels off the image border.
             const int x0 = BlockStart(x, k3, l0.width);
             const int y0 = BlockStart(y, k3, l0.height);
-            const int xs = std::max(x0, 1);
-            const int xe = std::min(x0 + k3, l0.width - 1);
-            const int ys = std::max(y0, 1);
-            const int ye = std::min(y0 + k3, l0.height - 1);
-            const unsigned char* toRef = distance + (359 - ref);
-            for (int yy = ys; yy < ye; ++yy) {
-                for (int xx = xs; xx < xe; ++xx) {
-                    const std::size_t o = static_cast<std::size_t>(yy) * l0.width + xx;
-                    const int* row = energyRow(gmag[o]);
-                    const int e = toRef[2 * gdir[o]];
-                    ea += row[1 + 90 - e];
-                    ex += row[1 + e];
-                    KeepTop(top, row[0]);
-                }
-            }
+            const BlockSums e =
+                energy.Scan(gdir, gmag, l0.width, std::max(x0, 1), std::min(x0 + k3, l0.width - 1),
+                            std::max(y0, 1), std::min(y0 + k3, l0.height - 1), ref);
             // 3.3 The block's flow vector.
             out[at] = static_cast<unsigned char>(c);
             int theta = c;
@@ -154,8 +103,8 @@ void Codex::Flower(int level)
             } else if (klass == 8) {
                 kmax = 75;
             }
-            const int a = kmax * ex / (ea + ex == 0 ? 1 : ea + ex);
-            const int m = Descale13(TabSig[90 - a] * top[3]) + 7;
+            const int a = kmax * e.across / (e.along + e.across == 0 ? 1 : e.along + e.across);
+            const int m = Descale13(TabSig[90 - a] * e.top) + 7;
             const int t = Mod360(2 * theta);
             vx[at] = static_cast<unsigned char>(ClampByte(Descale13(CosDeg(t) * m) / 2 + 127));
             vy[at] = static_cast<unsigned char>(ClampByte(Descale13(SinDeg(t) * m) / 2 + 127));
@@ -163,6 +112,7 @@ void Codex::Flower(int level)
     }
 
     // 4. Descent: each coarse pixel's smoothed vector fills its block of the finer level.
+    std::vector<std::uint64_t> pairs; // a level's 240 and 241 packed together (FlowPack)
     for (int lv = FLOW_LEVEL; lv > finest; --lv) {
         const CLevel& cl = m_level[lv];
         const CLevel& fl = m_level[lv - 1];
@@ -173,25 +123,50 @@ void Codex::Flower(int level)
         unsigned char* f240 = Layer(240, lv - 1);
         unsigned char* f241 = Layer(241, lv - 1);
         const int q = cl.scale / fl.scale;
-        for (int y = 0; y < cl.height; ++y) {
-            for (int x = 0; x < cl.width; ++x) {
-                const std::size_t at = static_cast<std::size_t>(y) * cl.width + x;
+        // The sizes in locals: the byte stores could alias the level records.
+        const int cw = cl.width;
+        const int ch = cl.height;
+        const int fw = fl.width;
+        const int fh = fl.height;
+        pairs.resize(cl.size);
+        for (std::size_t i = 0; i < pairs.size(); ++i) {
+            pairs[i] = FlowPack(c240[i], c241[i]);
+        }
+        for (int y = 0; y < ch; ++y) {
+            const int y0 = BlockStart(y, q, fh);
+            const int y1 = std::min(y0 + q, fh);
+            const std::uint64_t* here = pairs.data() + static_cast<std::size_t>(y) * cw;
+            for (int x = 0; x < cw; ++x) {
+                const std::size_t at = static_cast<std::size_t>(y) * cw + x;
                 int vxv = c240[at] - 127;
                 int vyv = c241[at] - 127;
-                if (x >= 1 && y >= 1 && x < cl.width - 1 && y < cl.height - 1) {
-                    const FlowMeanRow& row = FlowMeanAt(c36[at]);
-                    vxv = FlowMean(row, c240 + at, cl.width) - 127;
-                    vyv = FlowMean(row, c241 + at, cl.width) - 127;
+                if (x >= 1 && y >= 1 && x < cw - 1 && y < ch - 1) {
+                    const std::uint64_t m =
+                        FlowMeanPair(FlowMeanAt(c36[at]), here - cw, here, here + cw, x);
+                    vxv = static_cast<int>(m & 0xffffffffu) - 127;
+                    vyv = static_cast<int>(m >> 32) - 127;
                 }
-                const int h = HalfOr(vxv, vyv, 0);
-                const int x0 = BlockStart(x, q, fl.width);
-                const int y0 = BlockStart(y, q, fl.height);
-                for (int yy = y0; yy < y0 + q && yy < fl.height; ++yy) {
-                    for (int xx = x0; xx < x0 + q && xx < fl.width; ++xx) {
-                        const std::size_t o = static_cast<std::size_t>(yy) * fl.width + xx;
-                        f240[o] = static_cast<unsigned char>(ClampByte(vxv + 127));
-                        f241[o] = static_cast<unsigned char>(ClampByte(vyv + 127));
-                        f36[o] = static_cast<unsigned char>(h);
+                const auto h = static_cast<unsigned char>(HalfAtan(vxv, vyv));
+                const auto bx = static_cast<unsigned char>(ClampByte(vxv + 127));
+                const auto by = static_cast<unsigned char>(ClampByte(vyv + 127));
+                const int x0 = BlockStart(x, q, fw);
+                const int x1 = std::min(x0 + q, fw);
+                auto put = [&](std::size_t o) {
+                    f240[o] = bx;
+                    f241[o] = by;
+                    f36[o] = h;
+                };
+                if (x1 - x0 == 2 && y1 - y0 == 2) { // a whole 2 x 2 block, stored without loops
+                    const std::size_t o = static_cast<std::size_t>(y0) * fw + x0;
+                    put(o);
+                    put(o + 1);
+                    put(o + fw);
+                    put(o + fw + 1);
+                    continue;
+                }
+                for (int yy = y0; yy < y1; ++yy) {
+                    for (int xx = x0; xx < x1; ++xx) {
+                        put(static_cast<std::size_t>(yy) * fw + xx);
                     }
                 }
             }
@@ -207,12 +182,30 @@ void Codex::Flower(int level)
         // The sizes in locals: the byte stores could alias the level record.
         const int fw = fl.width;
         const int fh = fl.height;
+        // Rows of 240 and 241 packed together (FlowPack), three kept in turn: the row below
+        // is packed as the pass reaches it.
+        std::vector<std::uint64_t> packed(3 * static_cast<std::size_t>(fw));
+        auto packRow = [&](int y) {
+            std::uint64_t* dst = packed.data() + static_cast<std::size_t>(y % 3) * fw;
+            const std::size_t row = static_cast<std::size_t>(y) * fw;
+            for (int x = 0; x < fw; ++x) {
+                dst[x] = FlowPack(f240[row + x], f241[row + x]);
+            }
+            return dst;
+        };
+        if (fh > 2) {
+            packRow(0);
+            packRow(1);
+        }
         for (int y = 1; y < fh - 1; ++y) {
+            const std::uint64_t* above = packed.data() + static_cast<std::size_t>((y - 1) % 3) * fw;
+            const std::uint64_t* here = packed.data() + static_cast<std::size_t>(y % 3) * fw;
+            const std::uint64_t* below = packRow(y + 1);
+            unsigned char* r36 = f36 + static_cast<std::size_t>(y) * fw;
             for (int x = 1; x < fw - 1; ++x) {
-                const std::size_t at = static_cast<std::size_t>(y) * fw + x;
-                const FlowMeanRow& row = FlowMeanAt(f36[at]);
-                f36[at] = static_cast<unsigned char>(HalfOr(FlowMean(row, f240 + at, fw) - 127,
-                                                            FlowMean(row, f241 + at, fw) - 127, 0));
+                const std::uint64_t m = FlowMeanPair(FlowMeanAt(r36[x]), above, here, below, x);
+                r36[x] = static_cast<unsigned char>(HalfAtan(
+                    static_cast<int>(m & 0xffffffffu) - 127, static_cast<int>(m >> 32) - 127));
             }
         }
     }

@@ -4,14 +4,21 @@
 // pyramid as orientation 34 (degrees 0..179) and magnitude 144 at levels 3 down to the target.
 // Copies of the gradient layers stay as 272 and 273 of level 0. Throws only what stage 6 throws.
 
+#include "extraction/engine/BlockEnergy.h"
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/HalfAngle.h"
 #include "extraction/engine/Roots.h"
 #include "extraction/engine/codes.h"
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace wizard73 {
 namespace {
@@ -31,16 +38,82 @@ struct Polar {
     int c, s, o, m;
 };
 
-// The [1 2 1] x [1 2 1] mean of a pair of byte planes at an inner pixel, from the vertical
-// [1 2 1] sums cc and cs of its row (at the pixel's column).
-Polar Inner(const int* cc, const int* cs)
+// The orientation and magnitude of the [1 2 1] x [1 2 1] means c and s (-127..128) of a pair
+// of byte planes at an inner pixel (ReSmoothRow).
+Polar Inner(int c, int s)
 {
-    auto smooth = [](const int* col) { return ((col[-1] + 2 * col[0] + col[1] + 8) >> 4) - ZERO; };
-    Polar r{smooth(cc), smooth(cs), 0, 0};
-    r.o = atan(r.c, r.s) / 2;
-    r.m = SqriInline(r.c * r.c + r.s * r.s);
+    Polar r{c, s, 0, 0};
+    r.o = HalfAtan(r.c, r.s);
+    r.m = TabSqr[static_cast<std::size_t>(r.c * r.c + r.s * r.s)]; // at most 2 * 128^2
     return r;
 }
+
+// The [1 2 1] x [1 2 1] mean, less ZERO, of the byte plane around p (rows w apart).
+int Smooth3(const unsigned char* p, std::ptrdiff_t w)
+{
+    auto col = [p, w](int k) { return p[k - w] + 2 * p[k] + p[k + w]; };
+    return ((col(-1) + 2 * col(0) + col(1) + 8) >> 4) - ZERO;
+}
+
+// The gradient magnitude byte min(sqri(n) / 4, 255) of a norm n = gx^2 + gy^2 past sqri's
+// first blend (BLEND_NORM and up, where sqri recurses) and within the norms of two raw
+// responses (+-1020 each): there the byte never falls as n grows, so it is read from the norms
+// where it steps up. kMagStep[k] is the first norm whose byte is 91 + k (listed values; a test
+// compares every norm of the range with sqri).
+constexpr int BLEND_NORM = 130050;
+constexpr int MAX_NORM = 2 * 1020 * 1020;
+constexpr int MAG_FIRST = 90; // the byte at BLEND_NORM
+// clang-format off
+constexpr int kMagStep[165] = {
+     132035,  134692,  138033,  140628,  143655,  146958,  149859,  152884,  156028,  159393, // 91
+     162412,  166338,  168924,  172228,  175570,  178932,  182332,  185764,  189228,  192789, // 101
+     196252,  199842,  203859,  207065,  210942,  214372,  218092,  221844,  225785,  229444, // 111
+     233292,  237172,  241084,  245315,  249004,  253386,  257058,  261065,  265655,  269384, // 121
+     272615,  277368,  282035,  286458,  290328,  294378,  299544,  303768,  308765,  312056, // 131
+     316884,  321315,  325638,  330260,  335420,  340620,  344456,  349938,  354312,  358065, // 141
+     362910,  368088,  372717,  378084,  382356,  388626,  392504,  396954,  403208,  408492, // 151
+     412932,  417704,  423420,  428744,  434730,  439928,  444684,  449316,  454288,  460110, // 161
+     466584,  472530,  477420,  482168,  487368,  494024,  499014,  505095,  510615,  516165, // 171
+     521745,  528140,  534288,  538768,  544992,  552132,  557292,  562512,  568528,  574620, // 181
+     580656,  587832,  594084,  599526,  605296,  611577,  618264,  624112,  631935,  637570, // 191
+     643216,  651276,  657384,  661590,  670840,  675696,  681432,  688912,  695568,  702280, // 201
+     709605,  716130,  722512,  729315,  735945,  743925,  749295,  756620,  764420,  771156, // 211
+     777936,  785008,  792112,  799368,  806416,  815436,  820848,  828260,  835408,  843714, // 221
+     851550,  857488,  867258,  870984,  880152,  887376,  894660,  903140,  908576,  917304, // 231
+     926425,  933168,  940912,  948078,  956358,  963945,  972420,  977430,  988048,  995025, // 241
+    1004016, 1013544, 1020112, 1028232, 1033368, // 251
+};
+// clang-format on
+
+// The byte at the first norm of each 1024-norm bucket from BLEND_NORM: the steps lie more than
+// 1024 apart, so a bucket holds at most one, the one after its first byte.
+constexpr int MAG_BUCKET_SHIFT = 10;
+struct MagBuckets {
+    std::uint8_t v[((MAX_NORM - BLEND_NORM) >> MAG_BUCKET_SHIFT) + 1];
+};
+constexpr MagBuckets MakeMagBuckets()
+{
+    MagBuckets t{};
+    int k = 0;
+    for (int b = 0; b < static_cast<int>(sizeof t.v); ++b) {
+        while (k < 165 && kMagStep[k] <= BLEND_NORM + (b << MAG_BUCKET_SHIFT)) {
+            ++k;
+        }
+        t.v[b] = static_cast<std::uint8_t>(MAG_FIRST + k);
+    }
+    return t;
+}
+constexpr MagBuckets kMagBuckets = MakeMagBuckets();
+constexpr bool MagStepsApart()
+{
+    for (int k = 1; k < 165; ++k) {
+        if (kMagStep[k] - kMagStep[k - 1] <= (1 << MAG_BUCKET_SHIFT)) {
+            return false;
+        }
+    }
+    return kMagStep[0] > BLEND_NORM && kMagStep[164] <= MAX_NORM;
+}
+static_assert(MagStepsApart() && MAG_FIRST + 165 == 255);
 
 // Zeroes the outermost rows and columns of a w x h byte plane.
 void ClearBorder(unsigned char* p, int w, int h)
@@ -59,12 +132,69 @@ void ClearBorder(unsigned char* p, int w, int h)
 Polar Border(const unsigned char* c, const unsigned char* s)
 {
     Polar r{(*c - ZERO) / 2, (*s - ZERO) / 2, 0, 0};
-    r.o = atan(r.c, r.s) / 2;
+    r.o = HalfAtan(r.c, r.s);
     r.m = TabSqr[r.c * r.c + r.s * r.s];
     return r;
 }
 
 } // namespace
+
+int ReMagnitude(int n)
+{
+    if (n >= BLEND_NORM && n <= MAX_NORM) {
+        const int v = kMagBuckets.v[(n - BLEND_NORM) >> MAG_BUCKET_SHIFT];
+        return v < 255 && n >= kMagStep[v - MAG_FIRST] ? v + 1 : v;
+    }
+    const int m = SqriInline(n) / 4;
+    return m > 255 ? 255 : m; // steep diagonals saturate
+}
+
+void ReSmoothRowScalar(const unsigned char* fc, const unsigned char* fs, int w, int x0, int x1,
+                       std::int16_t* mc, std::int16_t* ms)
+{
+    for (int x = x0; x < x1; ++x) {
+        mc[x] = static_cast<std::int16_t>(Smooth3(fc + x, w));
+        ms[x] = static_cast<std::int16_t>(Smooth3(fs + x, w));
+    }
+}
+
+#if defined(__SSE2__)
+// Eight pixels at a time in 16-bit lanes: the column sums are at most 4 * 255 and the weighted
+// row of them at most 16 * 255 + 8.
+void ReSmoothRow(const unsigned char* fc, const unsigned char* fs, int w, int x0, int x1,
+                 std::int16_t* mc, std::int16_t* ms)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i half = _mm_set1_epi16(8);
+    const __m128i bias = _mm_set1_epi16(ZERO);
+    const std::ptrdiff_t r = w;
+    auto load = [zero](const unsigned char* p) {
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
+    };
+    auto col = [&](const unsigned char* p) {
+        const __m128i m = load(p);
+        return _mm_add_epi16(_mm_add_epi16(load(p - r), load(p + r)), _mm_add_epi16(m, m));
+    };
+    auto mean = [&](const unsigned char* p) {
+        const __m128i c = col(p);
+        const __m128i sum =
+            _mm_add_epi16(_mm_add_epi16(col(p - 1), col(p + 1)), _mm_add_epi16(c, c));
+        return _mm_sub_epi16(_mm_srli_epi16(_mm_add_epi16(sum, half), 4), bias);
+    };
+    int x = x0;
+    for (; x + 8 <= x1; x += 8) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(mc + x), mean(fc + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(ms + x), mean(fs + x));
+    }
+    ReSmoothRowScalar(fc, fs, w, x, x1, mc, ms);
+}
+#else
+void ReSmoothRow(const unsigned char* fc, const unsigned char* fs, int w, int x0, int x1,
+                 std::int16_t* mc, std::int16_t* ms)
+{
+    ReSmoothRowScalar(fc, fs, w, x0, x1, mc, ms);
+}
+#endif
 
 // Measuring scan: per level-3 block, the energies along and across the expected normal, the
 // attenuated contrast 115 and the doubled-angle field 240 / 241 of level 3.
@@ -88,33 +218,7 @@ void Codex::ReMeasure(int divisor)
         l33 == nullptr || l114 == nullptr || l115 == nullptr || fc == nullptr || fs == nullptr) {
         NoLayer(m_error);
     }
-    const int gain = m_rank.Lor[divisor > 255 ? 255 : divisor]; // the gain table ends at 255
-    // Per byte value: the weight of a magnitude, and a halved direction doubled into 0..359.
-    int weightOf[256];
-    int doubled[256];
-    for (int v = 0; v < 256; ++v) {
-        weightOf[v] = (m_rank.Ran[std::clamp(256 * v / divisor, 0, 255)] * gain) >> 8;
-        doubled[v] = Mod360(2 * v);
-    }
-    // Energy share of a magnitude byte at a distance j (0..90) from the reference:
-    // R(s R(s wt)) with s = TabSig[j]; along takes j = 90 - a, across j = a. Both shares of a
-    // distance a and a byte v sit side by side at a * 256 + v.
-    struct Shares {
-        std::int32_t along, across;
-    };
-    std::vector<Shares> shares(static_cast<std::size_t>(91) * 256);
-    for (std::size_t j = 0; j <= 90; ++j) {
-        for (std::size_t v = 0; v < 256; ++v) {
-            const int share = Descale13(TabSig[j] * Descale13(TabSig[j] * weightOf[v]));
-            shares[j * 256 + v].across = share;
-            shares[(90 - j) * 256 + v].along = share;
-        }
-    }
-    // Orientation distance of two angles of 0..359 by their difference: axial[a - b + 359].
-    std::uint8_t axial[719];
-    for (int k = 0; k < 719; ++k) {
-        axial[k] = static_cast<std::uint8_t>(DistIn(k, 359));
-    }
+    const BlockEnergy energy(m_rank.Ran, m_rank.Lor, divisor);
     for (int y = 0; y < h; ++y) {
         const int by = y * 8 + 8 > h0 ? h0 - 8 : y * 8;
         for (int x = 0; x < w; ++x) {
@@ -124,32 +228,11 @@ void Codex::ReMeasure(int divisor)
             const int ref = Mod360(c == 1 || c == 2 ? Mod360(2 * l37[b])
                                    : c == 8         ? l32[b] + 90
                                                     : l33[b] + 90);
-            // 1.-2. Energies and the four largest weighted magnitudes of the block, over its
+            // 1.-2. Energies and the fourth-largest weighted magnitude of the block, over its
             // pixels off the level-0 border.
-            std::int64_t ea = 0;
-            std::int64_t ex = 0;
-            int top[4] = {0, 0, 0, 0};
-            const std::uint8_t* distTo = axial + 359 - ref; // distTo[d]: DistIn(d, ref)
-            const int fx0 = std::max(bx, 1);
-            const int fx1 = std::min(bx + 8, w0 - 1);
-            for (int fy = std::max(by, 1); fy < std::min(by + 8, h0 - 1); ++fy) {
-                for (int fx = fx0; fx < fx1; ++fx) {
-                    const std::size_t i = static_cast<std::size_t>(fy) * w0 + fx;
-                    const int g = gmag[i];
-                    const int wt = weightOf[g];
-                    const Shares& sh =
-                        shares[static_cast<std::size_t>(distTo[doubled[gdir[i]]]) * 256 + g];
-                    ea += sh.along;
-                    ex += sh.across;
-                    if (wt > top[3]) {
-                        int k = 3;
-                        for (; k > 0 && top[k - 1] < wt; --k) {
-                            top[k] = top[k - 1];
-                        }
-                        top[k] = wt;
-                    }
-                }
-            }
+            const BlockSums e =
+                energy.Scan(gdir, gmag, w0, std::max(bx, 1), std::min(bx + 8, w0 - 1),
+                            std::max(by, 1), std::min(by + 8, h0 - 1), ref);
             // 3. Block value and the field.
             int r;
             int lim;
@@ -163,9 +246,8 @@ void Codex::ReMeasure(int divisor)
                 r = l33[b];
                 lim = 85;
             }
-            const std::int64_t sum = ea + ex == 0 ? 1 : ea + ex;
-            const int angle = static_cast<int>(lim * ex / sum);
-            const int m = Descale13(TabSig[90 - angle] * top[3]) + 7;
+            const int angle = lim * e.across / (e.along + e.across == 0 ? 1 : e.along + e.across);
+            const int m = Descale13(TabSig[90 - angle] * e.top) + 7;
             const int r2 = Mod360(2 * r);
             fc[b] = static_cast<unsigned char>(
                 std::clamp(Descale13(CosDeg(r2) * m) / 2 + ZERO, 0, 255));
@@ -202,26 +284,22 @@ void Codex::ReSpread(int level, int target)
         NoLayer(m_error);
     }
     const int k = down ? 2 : 1;
-    // Vertical [1 2 1] sums of the c and s bytes of an inner row, column by column.
-    std::vector<int> cols(2 * static_cast<std::size_t>(w));
-    int* cc = cols.data();
-    int* cs = cc + w;
+    // The smoothed c and s of an inner row's inner pixels, less ZERO.
+    std::vector<std::int16_t> means(2 * static_cast<std::size_t>(w));
+    std::int16_t* mc = means.data();
+    std::int16_t* ms = mc + w;
     // Written into separate buffers first: the fine level's field must not feed this level.
     for (int y = 0; y < h; ++y) {
         const bool innerRow = y > 0 && y < h - 1;
         const std::size_t row = static_cast<std::size_t>(y) * w;
         if (innerRow) {
-            for (int x = 0; x < w; ++x) {
-                const std::size_t i = row + x;
-                cc[x] = fc[i - w] + 2 * fc[i] + fc[i + w];
-                cs[x] = fs[i - w] + 2 * fs[i] + fs[i + w];
-            }
+            ReSmoothRow(fc + row, fs + row, w, 1, w - 1, mc, ms);
         }
         const int fy0 = y * k + k > hf ? hf - k : y * k;
         for (int x = 0; x < w; ++x) {
             const std::size_t i = row + x;
             const bool edge = !innerRow || x == 0 || x == w - 1;
-            const Polar p = edge ? Border(fc + i, fs + i) : Inner(cc + x, cs + x);
+            const Polar p = edge ? Border(fc + i, fs + i) : Inner(mc[x], ms[x]);
             o[i] = static_cast<unsigned char>(p.o);
             mg[i] = static_cast<unsigned char>(p.m);
             if (!down) {
@@ -286,8 +364,7 @@ void Codex::Respon(int level)
             const int gx = -d12[i];
             const int gy = d10[i];
             gdir[i] = static_cast<unsigned char>(atan(gx, gy) / 2);
-            const int m = SqriInline(gx * gx + gy * gy) / 4;
-            gmag[i] = static_cast<unsigned char>(m > 255 ? 255 : m); // steep diagonals saturate
+            gmag[i] = static_cast<unsigned char>(ReMagnitude(gx * gx + gy * gy));
             ++m_rank.Ran[gmag[i]];
         }
     }

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -132,13 +133,22 @@ namespace {
 
 // Phase windows of the bins around a predicted code P: the table angle of bin k is
 // min(|k + shift - P| * PHASE_SCALE / (P + 1), 90), and its window the sine table's entry at
-// that angle, 0..90 degrees. A row holds the windows' cosines (CosDeg) with two zero entries
-// after the 14 bins. A run has one shift, so the rows of each code 0..255 are made once.
+// that angle, 0..90 degrees. A row holds the windows' cosines (CosDeg) as PeakOf reads them
+// (WindowScale) with two zero entries after the 14 bins. A run has one shift, so the rows of
+// each code 0..255 are made once.
+// A window cosine c = 0..8192 as PeakOf weighs with it: 8 c, which fits 16 unsigned bits up to
+// c = 8191, and 65535 for c = 8192. With m = 0..254, Descale13(m c) = (8 m c + 2^15) >> 16, and
+// for c = 8192 both that and (65535 m + 2^15) >> 16 are m.
+inline std::uint16_t WindowScale(int c)
+{
+    return static_cast<std::uint16_t>(c >= 8192 ? 65535 : 8 * c);
+}
+
 class PhaseWindows {
 public:
     PhaseWindows(const Codex& cx, int shift) : m_cx(cx), m_shift(shift) {}
 
-    const std::int16_t* Row(int pred)
+    const std::uint16_t* Row(int pred)
     {
         if (pred < 0 || pred > 255) {
             Make(pred, m_spare);
@@ -152,21 +162,21 @@ public:
     }
 
 private:
-    void Make(int pred, std::int16_t* window) const
+    void Make(int pred, std::uint16_t* window) const
     {
         for (int k = 0; k < CHANNELS; ++k) {
             int phase = (k + m_shift - pred) * PHASE_SCALE / (pred + 1);
             phase = phase < 0 ? -phase : phase;
             phase = phase > 90 ? 90 : phase;
-            window[k] = static_cast<std::int16_t>(CosDeg(m_cx.Ey[phase][phase]));
+            window[k] = WindowScale(CosDeg(m_cx.Ey[phase][phase]));
         }
         window[CHANNELS] = window[CHANNELS + 1] = 0;
     }
 
     const Codex& m_cx;
     int m_shift;
-    alignas(16) std::int16_t m_window[256][CHANNELS + 2];
-    alignas(16) std::int16_t m_spare[CHANNELS + 2];
+    alignas(16) std::uint16_t m_window[256][CHANNELS + 2];
+    alignas(16) std::uint16_t m_spare[CHANNELS + 2];
     unsigned char m_known[256] = {};
 };
 
@@ -242,26 +252,20 @@ void HaGather(const unsigned char* const* g, std::size_t at, int count, unsigned
 namespace {
 
 #if defined(__SSE2__)
-// In 16-bit lanes: the products min(s, 254) * c stay below 2^21 and are put together from
-// their low and high halves; the weighted values are 0..254 and go back to 16 bits for the
-// maximum, and the first lane holding it gives the bin.
-__attribute__((always_inline)) inline int PeakOf(const unsigned char* s, const std::int16_t* c)
+// In 16-bit lanes: the weighted value of min(s, 254) = m and a scaled window w (WindowScale)
+// is the high half of m w rounded by the top bit of its low half; the values are 0..254, and
+// the first lane holding their maximum gives the bin.
+__attribute__((always_inline)) inline int PeakOf(const unsigned char* s, const std::uint16_t* c)
 {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
     const __m128i top = _mm_set1_epi16(MAX_AMPLITUDE);
-    const __m128i half = _mm_set1_epi32(4096);
     __m128i v[2];
     for (int h = 0; h < 2; ++h) {
         const __m128i m = _mm_min_epi16(h == 0 ? _mm_unpacklo_epi8(bytes, _mm_setzero_si128())
                                                : _mm_unpackhi_epi8(bytes, _mm_setzero_si128()),
                                         top);
         const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 8 * h));
-        const __m128i lo = _mm_mullo_epi16(m, w);
-        const __m128i hi = _mm_mulhi_epi16(m, w);
-        // The products are never negative: Descale13 is (p + 4096) >> 13.
-        const __m128i p0 = _mm_srai_epi32(_mm_add_epi32(_mm_unpacklo_epi16(lo, hi), half), 13);
-        const __m128i p1 = _mm_srai_epi32(_mm_add_epi32(_mm_unpackhi_epi16(lo, hi), half), 13);
-        v[h] = _mm_packs_epi32(p0, p1);
+        v[h] = _mm_add_epi16(_mm_mulhi_epu16(m, w), _mm_srli_epi16(_mm_mullo_epi16(m, w), 15));
     }
     __m128i best = _mm_max_epi16(v[0], v[1]);
     best = _mm_max_epi16(best, _mm_shuffle_epi32(best, _MM_SHUFFLE(1, 0, 3, 2)));
@@ -276,12 +280,14 @@ __attribute__((always_inline)) inline int PeakOf(const unsigned char* s, const s
     return __builtin_ctz(static_cast<unsigned>(lanes));
 }
 #else
-__attribute__((always_inline)) inline int PeakOf(const unsigned char* s, const std::int16_t* c)
+__attribute__((always_inline)) inline int PeakOf(const unsigned char* s, const std::uint16_t* c)
 {
     int best = 0;
     int top = 0;
     for (int k = 0; k < CHANNELS; ++k) {
-        const int v = Descale13(std::min<int>(s[k], MAX_AMPLITUDE) * c[k]);
+        const std::uint32_t p =
+            static_cast<std::uint32_t>(std::min<int>(s[k], MAX_AMPLITUDE)) * c[k];
+        const int v = static_cast<int>((p + 32768) >> 16);
         if (v > top) {
             top = v;
             best = k;
@@ -295,7 +301,11 @@ __attribute__((always_inline)) inline int PeakOf(const unsigned char* s, const s
 
 int HaPeak(const unsigned char* s, const std::int16_t* c)
 {
-    return PeakOf(s, c);
+    alignas(16) std::uint16_t w[CHANNELS + 2];
+    for (int k = 0; k < CHANNELS + 2; ++k) {
+        w[k] = WindowScale(c[k]);
+    }
+    return PeakOf(s, w);
 }
 
 void Codex::Harmon(int level)
@@ -436,48 +446,58 @@ void Codex::Harmon(int level)
         }
     }
 
-    // 4. Refill from the coded neighbours, radius 3, 2, 1, then 0 until nothing changes.
+    // 4. Refill from the coded neighbours, radius 3, 2, 1, then 0 until nothing changes. A pass
+    //    reads the codes the one before left: it visits the uncoded pixels (kept in raster
+    //    order) and its fills are stored at its end. Step 5 rewrites every byte of 118.
     m_ringPoint = static_cast<RingFn>(&Codex::HaNear);
+    struct Open {
+        int x, y;
+    };
+    std::vector<Open> open;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            if (code[y * w + x] == 0) {
+                open.push_back({x, y});
+            }
+        }
+    }
+    std::vector<std::pair<int, unsigned char>> fills;
     for (int radius = 3; radius >= 0;) {
-        bool changed = false;
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) {
-                const int at = y * w + x;
-                rough[at] = 0;
-                if (code[at] != 0) {
-                    continue;
-                }
-                const unsigned char* c = code + at;
-                int count = 0;
-                int sum = 0;
-                WalkAt(x, y, FLOW_LEVEL, nullptr, code);
-                RingOffsets(FLOW_LEVEL, radius, 1,
-                            [&](int, std::int32_t off) { HaRefill(c[off], count, sum); });
-                m_haCount = count;
-                m_haSum = sum;
-                if (count <= radius + 2) {
-                    continue;
-                }
-                const int pred = (sum + count / 2) / count;
-                const Responses r(fixd, static_cast<std::size_t>(at));
-                const unsigned char* s = r.s;
-                const int p = PeakOf(s, windows.Row(pred));
-                const int cand = p >= 0 ? p + shift : pred;
-                const int bin = cand - shift;
-                if (radius > 0 && bin >= 0 && bin < CHANNELS &&
-                    ((bin + 1 < CHANNELS && s[bin + 1] > s[bin]) ||
-                     (bin > 0 && s[bin - 1] > s[bin]))) {
-                    continue;
-                }
-                rough[at] = static_cast<unsigned char>(cand);
+        fills.clear();
+        for (const Open& px : open) {
+            const int at = px.y * w + px.x;
+            const unsigned char* c = code + at;
+            int count = 0;
+            int sum = 0;
+            WalkAt(px.x, px.y, FLOW_LEVEL, nullptr, code);
+            RingOffsets(FLOW_LEVEL, radius, 1,
+                        [&](int, std::int32_t off) { HaRefill(c[off], count, sum); });
+            m_haCount = count;
+            m_haSum = sum;
+            if (count <= radius + 2) {
+                continue;
+            }
+            const int pred = (sum + count / 2) / count;
+            const Responses r(fixd, static_cast<std::size_t>(at));
+            const unsigned char* s = r.s;
+            const int p = PeakOf(s, windows.Row(pred));
+            const int cand = p >= 0 ? p + shift : pred;
+            const int bin = cand - shift;
+            if (radius > 0 && bin >= 0 && bin < CHANNELS &&
+                ((bin + 1 < CHANNELS && s[bin + 1] > s[bin]) || (bin > 0 && s[bin - 1] > s[bin]))) {
+                continue;
+            }
+            if (static_cast<unsigned char>(cand) != 0) {
+                fills.emplace_back(at, static_cast<unsigned char>(cand));
             }
         }
-        for (int i = 0; i < n; ++i) {
-            if (rough[i] != 0) {
-                code[i] = rough[i];
-                changed = true;
-            }
+        for (const auto& [at, v] : fills) {
+            code[at] = v;
         }
+        const bool changed = !fills.empty();
+        open.erase(std::remove_if(open.begin(), open.end(),
+                                  [&](const Open& px) { return code[px.y * w + px.x] != 0; }),
+                   open.end());
         if (radius > 0) {
             --radius;
         } else if (!changed) {
@@ -491,8 +511,12 @@ void Codex::Harmon(int level)
             code[i] = DEFAULT_CODE;
         }
         int s[CHANNELS];
-        gather(raw, i, s);
-        power[i] = static_cast<unsigned char>(*std::max_element(s, s + CHANNELS));
+        int largest = 0;
+        for (int k = 0; k < CHANNELS; ++k) {
+            s[k] = raw[k][i];
+            largest = std::max(largest, s[k]);
+        }
+        power[i] = static_cast<unsigned char>(largest);
         const int c = code[i] - shift;
         if (code[i] < 2 || c < 0 || c >= CHANNELS) {
             rough[i] = 90;
@@ -556,27 +580,43 @@ void Codex::Harmon(int level)
         // The responses of the fine rows under one coarse row, 16 bytes per pixel.
         band.resize(static_cast<std::size_t>(q) * static_cast<std::size_t>(fw) * (CHANNELS + 2));
         unsigned char* const rows = band.data();
+        constexpr std::size_t STRIDE = CHANNELS + 2; // bytes per gathered pixel
         for (int y = 0; y < ch; ++y) {
             const int y0 = BlockStart(y, q, fh);
-            for (int yy = y0; yy < y0 + q && yy < fh; ++yy) {
+            const int y1 = std::min(y0 + q, fh);
+            for (int yy = y0; yy < y1; ++yy) {
                 HaGather(fs, static_cast<std::size_t>(yy) * static_cast<std::size_t>(fw), fw,
                          rows + static_cast<std::size_t>(yy - y0) * static_cast<std::size_t>(fw) *
-                                    (CHANNELS + 2));
+                                    STRIDE);
             }
             for (int x = 0; x < cw; ++x) {
                 const int at = y * cw + x;
                 const bool inner = x >= 1 && y >= 1 && x < cw - 1 && y < ch - 1;
                 c56[at] = static_cast<unsigned char>(inner ? smooth(c36, c240, at, cw) : c240[at]);
                 const int pred = c56[at];
-                const std::int16_t* window = windows.Row(pred);
+                const std::uint16_t* window = windows.Row(pred);
                 const int x0 = BlockStart(x, q, fw);
-                for (int yy = y0; yy < y0 + q && yy < fh; ++yy) {
-                    for (int xx = x0; xx < x0 + q && xx < fw; ++xx) {
-                        const int o = yy * fw + xx;
-                        const int p = PeakOf(rows + static_cast<std::size_t>((yy - y0) * fw + xx) *
-                                                        (CHANNELS + 2),
-                                             window);
-                        f240[o] = static_cast<unsigned char>(p >= 0 ? p + shift : pred);
+                const int x1 = std::min(x0 + q, fw);
+                // The code of the fine pixel xx of gathered row g, stored at o.
+                auto put = [&](std::size_t g, int xx, std::size_t o) {
+                    const unsigned char* src =
+                        rows +
+                        (g * static_cast<std::size_t>(fw) + static_cast<std::size_t>(xx)) * STRIDE;
+                    const int p = PeakOf(src, window);
+                    f240[o] = static_cast<unsigned char>(p >= 0 ? p + shift : pred);
+                };
+                if (x1 - x0 == 2 && y1 - y0 == 2) { // a whole 2 x 2 block, without loops
+                    const std::size_t o = static_cast<std::size_t>(y0) * fw + x0;
+                    put(0, x0, o);
+                    put(0, x0 + 1, o + 1);
+                    put(1, x0, o + fw);
+                    put(1, x0 + 1, o + fw + 1);
+                    continue;
+                }
+                for (int yy = y0; yy < y1; ++yy) {
+                    for (int xx = x0; xx < x1; ++xx) {
+                        put(static_cast<std::size_t>(yy - y0), xx,
+                            static_cast<std::size_t>(yy) * fw + xx);
                     }
                 }
             }
@@ -590,11 +630,12 @@ void Codex::Harmon(int level)
         // The sizes in locals: the byte stores could alias the level record.
         const int fw = fl.width;
         const int fh = fl.height;
-        for (int y = 0; y < fh; ++y) {
-            for (int x = 0; x < fw; ++x) {
+        // The outermost rows and columns keep their codes; the inner pixels are smoothed.
+        std::memcpy(c56, c240, fl.size);
+        for (int y = 1; y < fh - 1; ++y) {
+            for (int x = 1; x < fw - 1; ++x) {
                 const int at = y * fw + x;
-                const bool inner = x >= 1 && y >= 1 && x < fw - 1 && y < fh - 1;
-                c56[at] = static_cast<unsigned char>(inner ? smooth(c36, c240, at, fw) : c240[at]);
+                c56[at] = static_cast<unsigned char>(smooth(c36, c240, at, fw));
             }
         }
     }

@@ -2,9 +2,12 @@
 // and the curvature of straight, strengthless and bent flows.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/FlowMean.h"
+#include "extraction/engine/HalfAngle.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <ostream>
@@ -97,6 +100,46 @@ TEST(Flower, UniformFlowOnEveryLevel)
         ++runs;
     }
     EXPECT_EQ(runs, 4);
+}
+
+// The quadrant table with the signs gives atan's halved direction on the whole byte range.
+TEST(Flower, HalfAtanIsHalfTheDirection)
+{
+    for (int x = -128; x <= 128; ++x) {
+        for (int y = -128; y <= 128; ++y) {
+            ASSERT_EQ(HalfAtan(x, y), atan(x, y) / 2) << x << " " << y;
+        }
+    }
+}
+
+// The packed pair of means is each layer's own mean, for every flow angle, on random 3 x 3
+// neighbourhoods and on the extremes (all 255 in one layer, 0 in the other).
+TEST(Flower, PackedMeanPairIsBothMeans)
+{
+    std::uint32_t seed = 123456789u;
+    int checks = 0;
+    for (int a = 0; a < 360; ++a) {
+        const FlowMeanRow& row = FlowMeanAt(a);
+        for (int n = 0; n < 40; ++n) {
+            unsigned char b[2][9];
+            for (int i = 0; i < 9; ++i) {
+                seed ^= seed << 13;
+                seed ^= seed >> 17;
+                seed ^= seed << 5;
+                b[0][i] = static_cast<unsigned char>(n == 0 ? 255 : n == 1 ? 0 : seed & 255);
+                b[1][i] = static_cast<unsigned char>(n == 0 ? 0 : n == 1 ? 255 : seed >> 24);
+            }
+            std::uint64_t p[9];
+            for (int i = 0; i < 9; ++i) {
+                p[i] = FlowPack(b[0][i], b[1][i]);
+            }
+            const std::uint64_t m = FlowMeanPair(row, p, p + 3, p + 6, 1);
+            ASSERT_EQ(m & 0xffffffffu, static_cast<std::uint64_t>(FlowMean(row, b[0] + 4, 3))) << a;
+            ASSERT_EQ(m >> 32, static_cast<std::uint64_t>(FlowMean(row, b[1] + 4, 3))) << a;
+            ++checks;
+        }
+    }
+    EXPECT_EQ(checks, 360 * 40);
 }
 
 // Level-3 flow 36 and strength 112 given directly (stage 12's outputs).

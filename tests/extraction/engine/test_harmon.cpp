@@ -160,6 +160,22 @@ TEST(Harmon, PeakOfWeightedResponsesFollowsTheProductTable)
         }
         ASSERT_EQ(peak(s, angle), reference(s, angle)) << n;
     }
+    // Every response under every window: a second bin under a full window holding one less,
+    // the same or one more than the first's weighted value pins that value exactly.
+    int swept = 0;
+    for (int a = 0; a <= 90; ++a) {
+        for (int v = 0; v < 256; ++v) {
+            const int value = ex[std::min(v, 254)][a];
+            for (int t = std::max(value - 1, 0); t <= std::min(value + 1, 254); ++t) {
+                const unsigned char s[14] = {static_cast<unsigned char>(v),
+                                             static_cast<unsigned char>(t)};
+                const int angle[14] = {a, 0};
+                ASSERT_EQ(peak(s, angle), reference(s, angle)) << a << " " << v << " " << t;
+                ++swept;
+            }
+        }
+    }
+    EXPECT_GT(swept, 91 * 256 * 2);
 }
 
 // The descent's gather of the 14 channel bytes per pixel: the transposing path and the byte by
@@ -228,6 +244,44 @@ TEST(Expert, PeriodBinAndReliabilitySide)
             EXPECT_EQ(e->GetLay(id, 0)[0], id < 6 ? 255 : 127);
         }
     }
+}
+
+// The eight-pixel rows against the pixel-by-pixel twin: random, extreme and checkered rows (the
+// least mean's largest sums and steepest differences), every start and end of a 40-pixel row.
+TEST(Expert, RowOfEightMatchesThePixelTwin)
+{
+    constexpr int W = 42;
+    std::uint32_t seed = 88172645u;
+    int rows = 0;
+    for (int kind = 0; kind < 5; ++kind) {
+        SCOPED_TRACE(kind);
+        unsigned char in[2][3 * W];
+        for (int i = 0; i < 3 * W; ++i) {
+            seed ^= seed << 13;
+            seed ^= seed >> 17;
+            seed ^= seed << 5;
+            const bool odd = ((i % W) + i / W) % 2 != 0;
+            in[0][i] = static_cast<unsigned char>(kind == 0   ? seed & 255
+                                                  : kind == 1 ? 255
+                                                  : kind == 2 ? (odd ? 255 : 0)
+                                                  : kind == 3 ? (i / W == 1 ? 0 : 255)
+                                                              : (seed >> 8) % 3 * 127);
+            in[1][i] = static_cast<unsigned char>(kind == 1 ? 255 : seed >> 16);
+        }
+        for (int x0 = 1; x0 < 12; ++x0) {
+            for (int x1 = x0; x1 <= W - 1; ++x1) {
+                unsigned char fast[3][W];
+                unsigned char twin[3][W];
+                std::memset(fast, 0xA5, sizeof fast);
+                std::memset(twin, 0xA5, sizeof twin);
+                ExRow(in[0] + W, in[1] + W, W, x0, x1, fast[0], fast[1], fast[2]);
+                ExRowScalar(in[0] + W, in[1] + W, W, x0, x1, twin[0], twin[1], twin[2]);
+                ASSERT_EQ(std::memcmp(fast, twin, sizeof fast), 0) << x0 << " " << x1;
+                ++rows;
+            }
+        }
+    }
+    EXPECT_EQ(rows, 5 * (11 * 41 - 55));
 }
 
 } // namespace
