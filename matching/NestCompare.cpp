@@ -541,7 +541,8 @@ void Matcher100::calcNestSimOfMarks(int np, int ng, HitGroup& g, const NestMarks
     g.m_sim = static_cast<std::uint16_t>(sim < 0 ? 0 : (sim > MAX_NEST_SIM ? MAX_NEST_SIM : sim));
 }
 
-void Matcher100::calcNestSimAlt(int np, int ng, HitGroup& g)
+// Inline in compNestsAlt, its only caller.
+[[gnu::always_inline]] inline void Matcher100::calcNestSimAlt(int np, int ng, HitGroup& g)
 {
     // The same similarity as calcNestSim without the final rules: every linked neighbour that
     // no item names stays unexplained. Items name distinct neighbours on each side, each one
