@@ -362,6 +362,20 @@ public:
     int m_quadrantLimit = 16;
     int m_rotationOffset = 0; // added to nest rotations before the limit test; always 0
 
+    // The current group's partner of each probe minutia (-2 for none) and the gallery minutiae
+    // it holds, as the final nest comparison reads them, with the pairs and side sizes they
+    // were made from: made again only when those differ.
+    struct FinalPartners {
+        std::int16_t partnerOfP[MAX_NESTS + 1];
+        std::uint8_t inGroupG[MAX_NESTS];
+        PairEx2 pairs[GROUP_CAPACITY];
+        std::uint32_t numPairs;
+        int numNestP;
+        int numNestG;
+        bool made;
+    };
+    FinalPartners m_finalPartners = {};
+
     // Exclusion marks, one byte per minutia (set by the geometric expansion, read by the
     // final nest comparison).
     std::uint8_t m_excludeP[MAX_NESTS] = {};
