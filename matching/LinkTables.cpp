@@ -62,4 +62,41 @@ bool isTransitionPossibleForTypes(int typeP, int typeG, Transition t)
     return ((POSSIBLE[typeP & 1][typeG & 1] >> t) & 1u) != 0;
 }
 
+const LinkCodeFamilies& linkCodeFamilies()
+{
+    static const LinkCodeFamilies families = [] {
+        LinkCodeFamilies f{};
+        f.fill(-1);
+        const auto pairs = [](int a, int b) { return T2T[a][b] <= MPT || T2T[b][a] <= MPT; };
+        int found = 0;
+        for (int seed = 0; seed < NUM_LINK_CODES; ++seed) {
+            bool pairsAny = false;
+            for (int c = 0; c < NUM_LINK_CODES; ++c) {
+                pairsAny = pairsAny || pairs(seed, c);
+            }
+            if (f[static_cast<std::size_t>(seed)] >= 0 || !pairsAny) {
+                continue;
+            }
+            // Every code reached from the seed through pairing codes joins its family.
+            const auto family = static_cast<std::int8_t>(found == 0 ? 0 : 1);
+            ++found;
+            int stack[NUM_LINK_CODES];
+            int depth = 0;
+            f[static_cast<std::size_t>(seed)] = family;
+            stack[depth++] = seed;
+            while (depth > 0) {
+                const int a = stack[--depth];
+                for (int b = 0; b < NUM_LINK_CODES; ++b) {
+                    if (f[static_cast<std::size_t>(b)] < 0 && pairs(a, b)) {
+                        f[static_cast<std::size_t>(b)] = family;
+                        stack[depth++] = b;
+                    }
+                }
+            }
+        }
+        return f;
+    }();
+    return families;
+}
+
 } // namespace accelMatch

@@ -99,6 +99,12 @@ inline int transitionClass(Transition t)
 // minutia of type typeG; nothing above MPT is possible.
 bool isTransitionPossibleForTypes(int typeP, int typeG, Transition t);
 
+// Family of each link code (0..15): two codes give a link transition (T2T at most MPT) only
+// when they are of one family. The families are the linked sets of that relation: the first
+// is family 0, every later one family 1; a code that pairs with none is of family -1.
+using LinkCodeFamilies = std::array<std::int8_t, NUM_LINK_CODES>;
+const LinkCodeFamilies& linkCodeFamilies();
+
 // Same-direction flag of a link in `slot` (0..34) of a minutia of `type` with `code`
 // (0..15): isSameDir where the slot's quadrant is 0 or 3, its negation otherwise.
 inline bool slotSameDir(int type, int slot, int code)

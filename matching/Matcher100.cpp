@@ -167,8 +167,9 @@ void Matcher100::bindGroup(GroupEx* g)
 void Matcher100::clearNestCompareCells(int numP, int numG)
 {
     // The store takes every group back. Cells beyond the cleared ones are not read before a
-    // later clearing covers them.
+    // later clearing covers them. The slot maps follow the match's transition matrix.
     m_hitStore.clear();
+    refreshSlotMaps();
     const auto empty = [](NestCompareResult& cell) {
         if (cell.computed != 0) { // only a computed cell holds groups
             for (HitGroup*& g : cell.groups) {

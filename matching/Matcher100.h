@@ -303,21 +303,78 @@ public:
     NotHit m_notHitG[MAX_NESTS] = {};
     // Linked neighbours of each nest as the nest comparison counts them (non-empty slots to
     // kept minutiae, each minutia once): a bit set and their summed quality weight; and the
-    // slots that can pair a link (a link code, a kept neighbour other than the nest itself).
+    // slots that can pair a link (a link code, a kept neighbour other than the nest itself),
+    // by the family of their code (linkCodeFamilies; a code of no family pairs none).
     // Made when a side is loaded.
     struct NestNeighbours {
         std::uint64_t mask[4];
-        std::uint64_t slots;
+        std::uint64_t familySlots[2];
         std::uint32_t weight;
     };
     static_assert(ESK::ESK_LINK_SLOTS <= 64, "a slot set is 64 bits");
     NestNeighbours m_neighboursP[MAX_NESTS] = {};
     NestNeighbours m_neighboursG[MAX_NESTS] = {};
+    // A nest transition read backwards: the probe slots it maps into a set of gallery slots.
+    // Made from TransitionMatrix and made again at a match or a load that finds the matrix
+    // changed. A row whose slots move by few distinct shifts keeps one slot set per shift;
+    // any other keeps, for each gallery slot, the probe slots mapped to it.
+    static constexpr int MAX_SLOT_SHIFTS = 8;
+    struct SlotMapRow {
+        // Probe slot k of slots[i] maps to gallery slot k + right[i] - left[i] (one of the
+        // two is 0).
+        std::uint64_t slots[MAX_SLOT_SHIFTS];
+        std::uint8_t right[MAX_SLOT_SHIFTS];
+        std::uint8_t left[MAX_SLOT_SHIFTS];
+        int numShifts; // -1: by `inverse`
+        std::uint64_t inverse[ESK::ESK_LINK_SLOTS];
+
+        // The probe slots mapped into each of the gallery slot sets s[0] and s[1], into k[0]
+        // and k[1].
+        void probeSlotsInto(const std::uint64_t* s, std::uint64_t* k) const
+        {
+            std::uint64_t k0 = 0;
+            std::uint64_t k1 = 0;
+            if (numShifts >= 0) {
+                // A shift lies below the slot count, so below 64.
+                for (int i = 0; i < numShifts; ++i) {
+                    k0 |= (s[0] >> right[i] << left[i]) & slots[i];
+                    k1 |= (s[1] >> right[i] << left[i]) & slots[i];
+                }
+            } else {
+                for (std::uint64_t b = s[0]; b != 0; b &= b - 1) {
+                    k0 |= inverse[__builtin_ctzll(b)];
+                }
+                for (std::uint64_t b = s[1]; b != 0; b &= b - 1) {
+                    k1 |= inverse[__builtin_ctzll(b)];
+                }
+            }
+            k[0] = k0;
+            k[1] = k1;
+        }
+    };
+    SlotMapRow m_slotMaps[NUM_NEST_TRANSITIONS] = {};
+    std::int32_t m_slotMapSource[NUM_NEST_TRANSITIONS][NUM_LINK_SLOTS] = {};
+    bool m_slotMapsMade = false;
+    void refreshSlotMaps();
     bool m_quadrantCheck = false;
     bool m_replacement = false;
     Transition m_transitionLimit = 0;
     int m_quadrantLimit = 16;
     int m_rotationOffset = 0; // added to nest rotations before the limit test; always 0
+
+    // The current group's partner of each probe minutia (-2 for none) and the gallery minutiae
+    // it holds, as the final nest comparison reads them, with the pairs and side sizes they
+    // were made from: made again only when those differ.
+    struct FinalPartners {
+        std::int16_t partnerOfP[MAX_NESTS + 1];
+        std::uint8_t inGroupG[MAX_NESTS];
+        PairEx2 pairs[GROUP_CAPACITY];
+        std::uint32_t numPairs;
+        int numNestP;
+        int numNestG;
+        bool made;
+    };
+    FinalPartners m_finalPartners = {};
 
     // Exclusion marks, one byte per minutia (set by the geometric expansion, read by the
     // final nest comparison).

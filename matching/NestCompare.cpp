@@ -541,7 +541,8 @@ void Matcher100::calcNestSimOfMarks(int np, int ng, HitGroup& g, const NestMarks
     g.m_sim = static_cast<std::uint16_t>(sim < 0 ? 0 : (sim > MAX_NEST_SIM ? MAX_NEST_SIM : sim));
 }
 
-void Matcher100::calcNestSimAlt(int np, int ng, HitGroup& g)
+// Inline in compNestsAlt, its only caller.
+[[gnu::always_inline]] inline void Matcher100::calcNestSimAlt(int np, int ng, HitGroup& g)
 {
     // The same similarity as calcNestSim without the final rules: every linked neighbour that
     // no item names stays unexplained. Items name distinct neighbours on each side, each one
@@ -560,6 +561,48 @@ void Matcher100::calcNestSimAlt(int np, int ng, HitGroup& g)
     g.m_sim = static_cast<std::uint16_t>(sim < 0 ? 0 : (sim > MAX_NEST_SIM ? MAX_NEST_SIM : sim));
 }
 
+void Matcher100::refreshSlotMaps()
+{
+    if (m_slotMapsMade &&
+        std::memcmp(m_slotMapSource, TransitionMatrix, sizeof TransitionMatrix) == 0) {
+        return;
+    }
+    std::memcpy(m_slotMapSource, TransitionMatrix, sizeof TransitionMatrix);
+    m_slotMapsMade = true;
+    static_assert(ESK::ESK_LINK_SLOTS <= NUM_LINK_SLOTS, "every slot has a matrix entry");
+    for (int t = 0; t < NUM_NEST_TRANSITIONS; ++t) {
+        SlotMapRow& row = m_slotMaps[t];
+        row = SlotMapRow{};
+        for (int k = 0; k < ESK::ESK_LINK_SLOTS; ++k) {
+            const int gs = TransitionMatrix[t][k];
+            if (gs < 0 || gs >= ESK::ESK_LINK_SLOTS) {
+                continue;
+            }
+            const std::uint64_t bit = std::uint64_t{1} << k;
+            row.inverse[gs] |= bit;
+            if (row.numShifts < 0) {
+                continue;
+            }
+            const auto right = static_cast<std::uint8_t>(gs > k ? gs - k : 0);
+            const auto left = static_cast<std::uint8_t>(gs < k ? k - gs : 0);
+            int i = 0;
+            while (i < row.numShifts && (row.right[i] != right || row.left[i] != left)) {
+                ++i;
+            }
+            if (i == row.numShifts) {
+                if (i == MAX_SLOT_SHIFTS) {
+                    row.numShifts = -1; // too many shifts: by the inverse alone
+                    continue;
+                }
+                row.right[i] = right;
+                row.left[i] = left;
+                ++row.numShifts;
+            }
+            row.slots[i] |= bit;
+        }
+    }
+}
+
 void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
 {
     // 1. Empty scratch group.
@@ -570,20 +613,23 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
     ZF_ASSERT(t >= 0 && t < TL_3);
     const ESK::Link& linkP = m_linksP[np];
     const ESK::Link& linkG = m_linksG[ng];
-    // 2. Link pairs under the transition's slot mapping, in slot order; only slots that can
-    // pair a link on both sides are looked at (a nest without them has nothing to compare).
+    // 2. Link pairs under the transition's slot mapping, in slot order; only probe slots
+    // that can pair a link and map to a gallery slot that can pair one of the same code
+    // family are looked at (a nest without them has nothing to compare).
     // The tests of the link pair alone come first and have no effect but their answer: the
     // pairs they keep are listed, then looked for among the hits and placed one by one.
     const std::int32_t* map = TransitionMatrix[t];
-    const std::uint64_t slotsOfG = m_neighboursG[ng].slots;
+    const NestNeighbours& nestP = m_neighboursP[np];
+    const NestNeighbours& nestG = m_neighboursG[ng];
     NcLinkCandidate candidates[ESK::ESK_LINK_SLOTS];
     int numCandidates = 0;
-    for (std::uint64_t open = m_neighboursP[np].slots; open != 0; open &= open - 1) {
+    std::uint64_t mapped[2];
+    m_slotMaps[t].probeSlotsInto(nestG.familySlots, mapped);
+    for (std::uint64_t open =
+             (nestP.familySlots[0] & mapped[0]) | (nestP.familySlots[1] & mapped[1]);
+         open != 0; open &= open - 1) {
         const int k = __builtin_ctzll(open);
         const int gs = map[k];
-        if (gs < 0 || gs >= 64 || ((slotsOfG >> gs) & 1u) == 0) {
-            continue;
-        }
         const Transition lt = T2T[linkP.slot[k].code & 15][linkG.slot[gs].code & 15];
         if (lt > MPT) {
             continue;
@@ -706,25 +752,41 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
     getMaxRightAndLeftLink(static_cast<std::uint8_t>(typeP), &linkP, &linkG, t, right, left);
     const GroupEx& group = *m_curGroup;
     // The group's partner of each probe minutia (its first pair naming it; -2 for none) and
-    // the gallery minutiae it holds, looked up once.
+    // the gallery minutiae it holds, looked up once for a run of comparisons against the same
+    // pairs (the score compares every pair of one group in turn).
     // (The partners are filled four at a time, the last block reaching into the spare entry.)
-    std::int16_t partnerOfP[MAX_NESTS + 1];
-    std::uint8_t inGroupG[MAX_NESTS];
-    static_assert((MAX_NESTS + 1) % 4 == 0, "partner blocks of four");
-    const std::uint64_t noPartners = 0xFFFEFFFEFFFEFFFEu; // four entries of -2
-    for (int i = 0; i < m_numNestP; i += 4) {
-        std::memcpy(partnerOfP + i, &noPartners, sizeof noPartners);
-    }
-    std::fill_n(inGroupG, m_numNestG, static_cast<std::uint8_t>(0));
-    for (std::uint32_t k = 0; k < group.getNumItems(); ++k) {
-        const PairEx2& pair = group.getPair(k);
-        if (pair.np >= 0 && pair.np < m_numNestP && partnerOfP[pair.np] == -2) {
-            partnerOfP[pair.np] = pair.ng;
+    FinalPartners& fp = m_finalPartners;
+    const std::uint32_t numPairs = group.getNumItems();
+    ZF_ASSERT(numPairs <= static_cast<std::uint32_t>(GROUP_CAPACITY));
+    if (!fp.made || fp.numNestP != m_numNestP || fp.numNestG != m_numNestG ||
+        fp.numPairs != numPairs ||
+        (numPairs != 0 &&
+         std::memcmp(fp.pairs, &group.getPair(0), numPairs * sizeof(PairEx2)) != 0)) {
+        static_assert((MAX_NESTS + 1) % 4 == 0, "partner blocks of four");
+        const std::uint64_t noPartners = 0xFFFEFFFEFFFEFFFEu; // four entries of -2
+        for (int i = 0; i < m_numNestP; i += 4) {
+            std::memcpy(fp.partnerOfP + i, &noPartners, sizeof noPartners);
         }
-        if (pair.ng >= 0 && pair.ng < m_numNestG) {
-            inGroupG[pair.ng] = 1;
+        std::fill_n(fp.inGroupG, m_numNestG, static_cast<std::uint8_t>(0));
+        for (std::uint32_t k = 0; k < numPairs; ++k) {
+            const PairEx2& pair = group.getPair(k);
+            if (pair.np >= 0 && pair.np < m_numNestP && fp.partnerOfP[pair.np] == -2) {
+                fp.partnerOfP[pair.np] = pair.ng;
+            }
+            if (pair.ng >= 0 && pair.ng < m_numNestG) {
+                fp.inGroupG[pair.ng] = 1;
+            }
         }
+        if (numPairs != 0) {
+            std::memcpy(fp.pairs, &group.getPair(0), numPairs * sizeof(PairEx2));
+        }
+        fp.numPairs = numPairs;
+        fp.numNestP = m_numNestP;
+        fp.numNestG = m_numNestG;
+        fp.made = true;
     }
+    const std::int16_t* partnerOfP = fp.partnerOfP;
+    const std::uint8_t* inGroupG = fp.inGroupG;
 
     // 2. Slots within the limits (a right-hand slot up to right, the others up to left) that
     // map to a gallery slot.

@@ -390,6 +390,7 @@ void Matcher100::buildLinkTables(bool isP)
     // (quadrant -1 with that slot's ridge count). The nest signature (calcNestAccel, the
     // probe's with the neighbouring levels) takes the links that reach another minutia.
     static const LqTable table = LqMakeTable();
+    const LinkCodeFamilies& families = linkCodeFamilies();
     const NestAccelTables& accelTables = nestAccelTables();
     const std::uint8_t* levelBits = accelTables.levelBits[isP ? 1 : 0];
     constexpr std::uint8_t NOT_LINKED = 16 << 3; // quadrant -1, ridge count 0
@@ -421,7 +422,10 @@ void Matcher100::buildLinkTables(bool isP)
             }
             // 1. The neighbour set and the signature.
             if ((code & 15) != 0 && j != static_cast<unsigned>(i)) {
-                n.slots |= std::uint64_t{1} << k;
+                const int family = families[code & 15];
+                if (family >= 0) {
+                    n.familySlots[family] |= std::uint64_t{1} << k;
+                }
                 if (code < NUM_LINK_CODES) {
                     addLinkToNestAccel(a, slotBytes[k][code], levelBits,
                                        static_cast<unsigned>(lengths[j].len));
@@ -453,6 +457,7 @@ void Matcher100::buildLinkTables(bool isP)
         neighbours[i] = n;
         accel[i] = a;
     }
+    refreshSlotMaps(); // the transition matrix may have changed since the last match
 }
 
 void Matcher100::expandGroupByTopology(GroupEx* group, unsigned start)

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -172,6 +173,46 @@ TEST(NestComparison, FinalComparisonCountsUnexplainedNeighboursOnce)
     }
     EXPECT_GT(sims[0], 0);
     EXPECT_LT(sims[0], sims[1]);
+}
+
+TEST(NestComparison, FinalComparisonFollowsTheGroupsPairs)
+{
+    // One matcher compares nest 0 against a group changed in place between the comparisons
+    // (a partner moved, a pair dropped, the first pairs back): each answer is that of a
+    // matcher seeing the group for the first time.
+    const std::vector<std::vector<std::pair<int, int>>> groups = {{{0, 0}, {1, 1}, {2, 2}},
+                                                                  {{0, 0}, {1, 1}, {2, 3}},
+                                                                  {{0, 0}, {1, 1}},
+                                                                  {{0, 0}, {1, 1}, {2, 2}}};
+    const auto load = [] {
+        auto m = zftest::LoadedMatcher(zftest::PlanOf(kNest, NestLinks()),
+                                       zftest::PlanOf(kNest, NestLinks()));
+        m->setDistErrorLevel(2);
+        m->m_curGroup = &m->m_kernelGroups[0];
+        m->m_curGroup->reset();
+        return m;
+    };
+    auto kept = load();
+    int counts[4] = {};
+    for (std::size_t v = 0; v < groups.size(); ++v) {
+        SCOPED_TRACE(v);
+        auto fresh = load();
+        for (Matcher100* m : {kept.get(), fresh.get()}) {
+            GroupEx& g = *m->m_curGroup;
+            g.m_pair.m_numItems = 0;
+            for (const auto& p : groups[v]) {
+                g.add(p.first, p.second, 0);
+            }
+        }
+        kept->compNestsFinal(0, 0, 0, 0);
+        const HitGroup k = kept->m_scratchHit;
+        fresh->compNestsFinal(0, 0, 0, 0);
+        EXPECT_EQ(k.m_numItems, fresh->m_scratchHit.m_numItems);
+        EXPECT_EQ(k.m_sim, fresh->m_scratchHit.m_sim);
+        counts[v] = k.m_numItems;
+    }
+    EXPECT_EQ(counts[0], 2);
+    EXPECT_EQ(counts[1], 1);
 }
 
 TEST(NestComparison, ClearingEmptiesEveryWrittenCell)

@@ -277,6 +277,72 @@ TEST(LinkTables, T2TDiagonalAndEmptyCodes)
     EXPECT_EQ(T2T[1][5], TR_NO_MATCH);
 }
 
+TEST(LinkTables, CodeFamiliesHoldEveryPairingCode)
+{
+    const LinkCodeFamilies& f = linkCodeFamilies();
+    const int want[NUM_LINK_CODES] = {-1, 0, 0, 0, -1, 1, 1, 1, -1, 0, 0, 1, -1, 1, 1, 1};
+    for (int a = 0; a < NUM_LINK_CODES; ++a) {
+        EXPECT_EQ(f[a], want[a]) << a;
+        for (int b = 0; b < NUM_LINK_CODES; ++b) {
+            if (T2T[a][b] <= MPT) {
+                EXPECT_TRUE(f[a] >= 0 && f[a] == f[b]) << a << ", " << b;
+            }
+        }
+    }
+}
+
+// The probe slots that row t of TransitionMatrix maps into the gallery slot set s, slot by slot.
+std::uint64_t MappedProbeSlots(int t, std::uint64_t s)
+{
+    std::uint64_t k = 0;
+    for (int slot = 0; slot < ESK::ESK_LINK_SLOTS; ++slot) {
+        const int gs = TransitionMatrix[t][slot];
+        if (gs >= 0 && gs < ESK::ESK_LINK_SLOTS && ((s >> gs) & 1u) != 0) {
+            k |= std::uint64_t{1} << slot;
+        }
+    }
+    return k;
+}
+
+TEST(NestSlotMaps, FollowTheMatrixByShiftsAndByInverse)
+{
+    auto m = std::make_unique<Matcher100>();
+    const std::uint64_t all = (std::uint64_t{1} << ESK::ESK_LINK_SLOTS) - 1;
+    std::uint64_t x = 0x9E3779B97F4A7C15u;
+    const auto check = [&](const char* what) {
+        m->refreshSlotMaps();
+        for (int t = 0; t < NUM_NEST_TRANSITIONS; ++t) {
+            for (int n = 0; n < 200; ++n) {
+                x ^= x << 13;
+                x ^= x >> 7;
+                x ^= x << 17;
+                const std::uint64_t s[2] = {x & all,
+                                            (x >> 29 | x << 35) & all & (n % 4 == 0 ? 0 : all)};
+                std::uint64_t k[2];
+                m->m_slotMaps[t].probeSlotsInto(s, k);
+                ASSERT_EQ(k[0], MappedProbeSlots(t, s[0])) << what << " row " << t;
+                ASSERT_EQ(k[1], MappedProbeSlots(t, s[1])) << what << " row " << t;
+            }
+        }
+    };
+    // The default rows 0..6 move their slots by few shifts; rows 7 and 8 send every slot to 0.
+    setDefaultTransitionMatrix();
+    check("default");
+    for (int t = 0; t < NUM_NEST_TRANSITIONS; ++t) {
+        EXPECT_EQ(m->m_slotMaps[t].numShifts >= 0, t < 7) << t;
+    }
+    // A changed matrix is taken up: scattered rows with slots mapped nowhere or beyond the
+    // slots.
+    for (int t = 0; t < NUM_NEST_TRANSITIONS; ++t) {
+        for (int k = 0; k < NUM_LINK_SLOTS; ++k) {
+            TransitionMatrix[t][k] = (k * (2 * t + 7) + 3 * t) % 40 - 2;
+        }
+    }
+    check("scattered");
+    EXPECT_EQ(m->m_slotMaps[4].numShifts, -1);
+    setDefaultTransitionMatrix();
+}
+
 TEST(LinkTables, TransitionsOpenToEachTypePair)
 {
     const std::set<int> open[2][2] = {
