@@ -75,6 +75,28 @@ GrLengthBounds GrCarriedLengthBounds(int divX, int divY, int lP, int tol)
     return GrLengthBounds{16 * large * (lP + tol + 3), 16 * small * (lP - tol - 2)};
 }
 
+// Directions atan(ax, ay) of the first quadrant, 0..90, by magnitudes below GR_NEAR (the
+// nearby minutiae most directions are asked for); (0, 0) gives 0. Filled once from atan
+// itself, so a lookup answers exactly what atan would.
+constexpr int GR_NEAR = 128;
+
+struct GrQuadrant {
+    std::uint8_t dir[GR_NEAR][GR_NEAR];
+};
+
+GrQuadrant GrFillQuadrant()
+{
+    GrQuadrant q{};
+    for (int ax = 0; ax < GR_NEAR; ++ax) {
+        for (int ay = 0; ay < GR_NEAR; ++ay) {
+            q.dir[ax][ay] = static_cast<std::uint8_t>(atan(ax, ay));
+        }
+    }
+    return q;
+}
+
+const GrQuadrant s_quadrant = GrFillQuadrant();
+
 } // namespace
 
 void HitGroup::add(short nP, short nG, Transition t, short distDif, short minAngleDif,
@@ -130,10 +152,25 @@ void freeHitGroup(HitGroup*& g)
 void MinutiaePairSet::setAngle(int i, int j)
 {
     ZF_ASSERT(i >= 0 && i < MAX_NESTS && j >= 0 && j < MAX_NESTS && i != j);
-    // atan answers 0..360, brought into -180..179 without a modulo; the reverse direction of
-    // any d in -180..179 is d + 180 or d - 180, whichever lies in that range.
-    const int a = atan(m_x[i] - m_x[j], m_y[i] - m_y[j]);
-    const int d = a >= 0 && a <= 360 ? (a < 180 ? a : a - 360) : wrap180(a);
+    const int dx = m_x[i] - m_x[j];
+    const int dy = m_y[i] - m_y[j];
+    const int ax = dx < 0 ? -dx : dx;
+    const int ay = dy < 0 ? -dy : dy;
+    int d;
+    if (ax < GR_NEAR && ay < GR_NEAR) {
+        // The quadrant's direction q mirrored by the signs, as atan's octants do: 180 - q
+        // left of the y axis, negated below the x axis; 180 itself is -180.
+        const int q = s_quadrant.dir[ax][ay];
+        const int h = dx < 0 ? 180 - q : q;
+        const int s = dy < 0 ? -h : h;
+        d = s == 180 ? -180 : s;
+    } else {
+        // atan answers 0..360, brought into -180..179 without a modulo.
+        const int a = atan(dx, dy);
+        d = a >= 0 && a <= 360 ? (a < 180 ? a : a - 360) : wrap180(a);
+    }
+    // The reverse direction of any d in -180..179 is d + 180 or d - 180, whichever lies in
+    // that range.
     m_items[i][j].dir = d;
     m_items[j][i].dir = d < 0 ? d + 180 : d - 180;
 }

@@ -154,6 +154,43 @@ TEST(MinutiaePairSet, DirectionsFollowTheLastBuild)
     }
 }
 
+// Every difference near the table's edge on both sides, axes and the null vector's
+// neighbours included: the direction is atan's, the reverse the same turned by half a turn.
+TEST(MinutiaePairSet, DirectionsOfNearbyMinutiaeEqualAtan)
+{
+    auto pairs = std::make_unique<MinutiaePairSet>();
+    std::vector<ESK::Lot<short>> m(1);
+    const auto check = [&] {
+        const int n = static_cast<int>(m.size());
+        pairs->build(m.data(), n);
+        for (int k = 1; k < n; ++k) {
+            const int dx = m[k].x - m[0].x;
+            const int dy = m[k].y - m[0].y;
+            const int want = wrap180(atan(dx, dy));
+            ASSERT_EQ(pairs->getAngle(k, 0), want) << dx << ", " << dy;
+            ASSERT_EQ(pairs->getAngle(0, k), wrap180(want + 180)) << dx << ", " << dy;
+        }
+        m.resize(1);
+    };
+    m[0].x = 1000;
+    m[0].y = -2000;
+    for (int dx = -130; dx <= 130; ++dx) {
+        for (int dy = -130; dy <= 130; ++dy) {
+            if (dx == 0 && dy == 0) {
+                continue;
+            }
+            ESK::Lot<short> p = {};
+            p.x = static_cast<short>(m[0].x + dx);
+            p.y = static_cast<short>(m[0].y + dy);
+            m.push_back(p);
+            if (static_cast<int>(m.size()) == MAX_NESTS) {
+                check();
+            }
+        }
+    }
+    check();
+}
+
 // Coordinates of a damaged record lie anywhere in 16 bits (a moved ending can wrap to the
 // far side): the squared length of two minutiae 65531 apart on both axes is 2^33 and is
 // summed without overflow.
