@@ -75,20 +75,16 @@ GrLengthBounds GrCarriedLengthBounds(int divX, int divY, int lP, int tol)
     return GrLengthBounds{16 * large * (lP + tol + 3), 16 * small * (lP - tol - 2)};
 }
 
-// Directions atan(ax, ay) of the first quadrant, 0..90, by magnitudes below GR_NEAR (the
-// nearby minutiae most directions are asked for); (0, 0) gives 0. Filled once from atan
-// itself, so a lookup answers exactly what atan would.
-constexpr int GR_NEAR = 128;
-
+// The table behind s_nearDirections.
 struct GrQuadrant {
-    std::uint8_t dir[GR_NEAR][GR_NEAR];
+    std::uint8_t dir[NEAR_DIRECTIONS][NEAR_DIRECTIONS];
 };
 
 GrQuadrant GrFillQuadrant()
 {
     GrQuadrant q{};
-    for (int ax = 0; ax < GR_NEAR; ++ax) {
-        for (int ay = 0; ay < GR_NEAR; ++ay) {
+    for (int ax = 0; ax < NEAR_DIRECTIONS; ++ax) {
+        for (int ay = 0; ay < NEAR_DIRECTIONS; ++ay) {
             q.dir[ax][ay] = static_cast<std::uint8_t>(atan(ax, ay));
         }
     }
@@ -98,6 +94,8 @@ GrQuadrant GrFillQuadrant()
 const GrQuadrant s_quadrant = GrFillQuadrant();
 
 } // namespace
+
+const std::uint8_t (*const s_nearDirections)[NEAR_DIRECTIONS] = s_quadrant.dir;
 
 void HitGroup::add(short nP, short nG, Transition t, short distDif, short minAngleDif,
                    short angleDif)
@@ -152,23 +150,7 @@ void freeHitGroup(HitGroup*& g)
 void MinutiaePairSet::setAngle(int i, int j)
 {
     ZF_ASSERT(i >= 0 && i < MAX_NESTS && j >= 0 && j < MAX_NESTS && i != j);
-    const int dx = m_x[i] - m_x[j];
-    const int dy = m_y[i] - m_y[j];
-    const int ax = dx < 0 ? -dx : dx;
-    const int ay = dy < 0 ? -dy : dy;
-    int d;
-    if (ax < GR_NEAR && ay < GR_NEAR) {
-        // The quadrant's direction q mirrored by the signs, as atan's octants do: 180 - q
-        // left of the y axis, negated below the x axis; 180 itself is -180.
-        const int q = s_quadrant.dir[ax][ay];
-        const int h = dx < 0 ? 180 - q : q;
-        const int s = dy < 0 ? -h : h;
-        d = s == 180 ? -180 : s;
-    } else {
-        // atan answers 0..360, brought into -180..179 without a modulo.
-        const int a = atan(dx, dy);
-        d = a >= 0 && a <= 360 ? (a < 180 ? a : a - 360) : wrap180(a);
-    }
+    const int d = direction180(m_x[i] - m_x[j], m_y[i] - m_y[j]);
     // The reverse direction of any d in -180..179 is d + 180 or d - 180, whichever lies in
     // that range.
     m_items[i][j].dir = d;
@@ -438,7 +420,8 @@ namespace {
     // The carried segment's direction less the rotation, compared with the probe's less the
     // rotation again, is the probe's less the carried direction, angles being taken mod 360.
     const int dP = g.m_pairSetP->getAngle(np, p.np);
-    const int d = carried ? dP - atan(x, y) : dP - g.m_pairSetG->getAngle(ng, p.ng) - g.m_rotation;
+    const int d =
+        carried ? dP - direction180(x, y) : dP - g.m_pairSetG->getAngle(ng, p.ng) - g.m_rotation;
     return std::abs(GrWrapOnce(d)) <= 2 * g.m_dirTol;
 }
 

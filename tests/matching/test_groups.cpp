@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <climits>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -189,6 +190,24 @@ TEST(MinutiaePairSet, DirectionsOfNearbyMinutiaeEqualAtan)
         }
     }
     check();
+}
+
+// direction180 is wrap180 of atan on both sides of the table's edge and at the ends of the
+// int range, where the magnitudes are taken without overflow.
+TEST(Direction, EqualsTheWrappedArctangent)
+{
+    for (int dx = -130; dx <= 130; ++dx) {
+        for (int dy = -130; dy <= 130; ++dy) {
+            ASSERT_EQ(direction180(dx, dy), wrap180(atan(dx, dy))) << dx << ", " << dy;
+        }
+    }
+    const int far[] = {INT_MIN, INT_MIN + 1, -65535, -128, 127, 128, 65535, INT_MAX};
+    for (int a : far) {
+        for (int b : {0, 1, -1, 127, -128, INT_MIN, INT_MAX}) {
+            EXPECT_EQ(direction180(a, b), wrap180(atan(a, b))) << a << ", " << b;
+            EXPECT_EQ(direction180(b, a), wrap180(atan(b, a))) << b << ", " << a;
+        }
+    }
 }
 
 // Coordinates of a damaged record lie anywhere in 16 bits (a moved ending can wrap to the
