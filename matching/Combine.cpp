@@ -127,14 +127,15 @@ int CoAxisScale(const CoAxis& a, int c)
     // 3-4. Polar form.
     const float sq = static_cast<float>(dx * dx + dy * dy);
     const int rho = static_cast<int>(std::sqrt(sq) + 0.5f);
-    const int phi = atan(static_cast<int>(dx), static_cast<int>(dy));
-    // 5. Turned and placed about the destination centre (psi is already within 0..359).
-    const int psi = wrap360(phi + rotation);
+    // 5. Turned and placed about the destination centre: the direction and the rotation
+    // both lie within -180..179, so a turn added to a negative sum gives wrap360 of it.
+    const int turned = direction180(static_cast<int>(dx), static_cast<int>(dy)) + rotation;
+    const int psi = turned < 0 ? turned + 360 : turned;
     outX = dstCx + round8192(static_cast<std::int64_t>(TabCos360[psi]) * rho);
     outY = dstCy + round8192(static_cast<std::int64_t>(TabSin360[psi]) * rho);
     // A minutia angle within 0..359 takes at most one turn off.
-    const int turned = angle + rotation;
-    outAngle = turned >= 180 && turned < 540 ? turned - 360 : wrap180(turned);
+    const int carried = angle + rotation;
+    outAngle = carried >= 180 && carried < 540 ? carried - 360 : wrap180(carried);
 }
 
 // The area scales along one axis (x, or y when yAxis) at each of count points (CoAxisScale

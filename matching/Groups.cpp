@@ -75,7 +75,27 @@ GrLengthBounds GrCarriedLengthBounds(int divX, int divY, int lP, int tol)
     return GrLengthBounds{16 * large * (lP + tol + 3), 16 * small * (lP - tol - 2)};
 }
 
+// The table behind s_nearDirections.
+struct GrQuadrant {
+    std::uint8_t dir[NEAR_DIRECTIONS][NEAR_DIRECTIONS];
+};
+
+GrQuadrant GrFillQuadrant()
+{
+    GrQuadrant q{};
+    for (int ax = 0; ax < NEAR_DIRECTIONS; ++ax) {
+        for (int ay = 0; ay < NEAR_DIRECTIONS; ++ay) {
+            q.dir[ax][ay] = static_cast<std::uint8_t>(atan(ax, ay));
+        }
+    }
+    return q;
+}
+
+const GrQuadrant s_quadrant = GrFillQuadrant();
+
 } // namespace
+
+const std::uint8_t (*const s_nearDirections)[NEAR_DIRECTIONS] = s_quadrant.dir;
 
 void HitGroup::add(short nP, short nG, Transition t, short distDif, short minAngleDif,
                    short angleDif)
@@ -130,10 +150,9 @@ void freeHitGroup(HitGroup*& g)
 void MinutiaePairSet::setAngle(int i, int j)
 {
     ZF_ASSERT(i >= 0 && i < MAX_NESTS && j >= 0 && j < MAX_NESTS && i != j);
-    // atan answers 0..360, brought into -180..179 without a modulo; the reverse direction of
-    // any d in -180..179 is d + 180 or d - 180, whichever lies in that range.
-    const int a = atan(m_x[i] - m_x[j], m_y[i] - m_y[j]);
-    const int d = a >= 0 && a <= 360 ? (a < 180 ? a : a - 360) : wrap180(a);
+    const int d = direction180(m_x[i] - m_x[j], m_y[i] - m_y[j]);
+    // The reverse direction of any d in -180..179 is d + 180 or d - 180, whichever lies in
+    // that range.
     m_items[i][j].dir = d;
     m_items[j][i].dir = d < 0 ? d + 180 : d - 180;
 }
@@ -401,7 +420,8 @@ namespace {
     // The carried segment's direction less the rotation, compared with the probe's less the
     // rotation again, is the probe's less the carried direction, angles being taken mod 360.
     const int dP = g.m_pairSetP->getAngle(np, p.np);
-    const int d = carried ? dP - atan(x, y) : dP - g.m_pairSetG->getAngle(ng, p.ng) - g.m_rotation;
+    const int d =
+        carried ? dP - direction180(x, y) : dP - g.m_pairSetG->getAngle(ng, p.ng) - g.m_rotation;
     return std::abs(GrWrapOnce(d)) <= 2 * g.m_dirTol;
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "matching/LinkTables.h"
+#include "matching/MatchMath.h"
 #include "matching/MatchTypes.h"
 #include "platform/assert.h"
 #include "records/Unwrap.h"
@@ -22,6 +23,32 @@ constexpr int DIR_NOT_COMPUTED = 256;
 // Minutia indexes travel as bytes (the candidate and agreeing lists of findAgreeingGallery,
 // the free gallery list of findAllCompatiblePairs).
 static_assert(MAX_NESTS <= 256, "a minutia index fits a byte");
+
+// Directions atan(ax, ay) of the first quadrant, 0..90, by magnitudes both below
+// NEAR_DIRECTIONS (the nearby minutiae and short segments most directions are asked for);
+// (0, 0) gives 0. Filled once from atan itself, so a lookup answers exactly what atan would.
+constexpr int NEAR_DIRECTIONS = 128;
+extern const std::uint8_t (*const s_nearDirections)[NEAR_DIRECTIONS];
+
+// wrap180(atan(dx, dy)): the direction of (dx, dy) in -180..179, (0, 0) giving 0. Nearby
+// vectors mirror the quadrant's direction q by their signs, as atan's octants do: 180 - q
+// left of the y axis, negated below the x axis, and 180 itself is -180.
+inline int direction180(int dx, int dy)
+{
+    const std::uint32_t ax =
+        dx < 0 ? 0u - static_cast<std::uint32_t>(dx) : static_cast<std::uint32_t>(dx);
+    const std::uint32_t ay =
+        dy < 0 ? 0u - static_cast<std::uint32_t>(dy) : static_cast<std::uint32_t>(dy);
+    if (ax < NEAR_DIRECTIONS && ay < NEAR_DIRECTIONS) {
+        const int q = s_nearDirections[ax][ay];
+        const int h = dx < 0 ? 180 - q : q;
+        const int d = dy < 0 ? -h : h;
+        return d == 180 ? -180 : d;
+    }
+    // atan answers 0..360, brought into -180..179 without a modulo.
+    const int a = atan(dx, dy);
+    return a < 180 ? a : a - 360;
+}
 
 // One matched pair. Scales: gallery over probe distances around the pair, 256 = 1.0,
 // 0 = unknown.

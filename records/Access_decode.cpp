@@ -328,22 +328,63 @@ const std::uint8_t TbArctg[257] = {
 
 namespace {
 
-// Direction of a vector other than (0, 0), for the decoders of this file: the first
-// octant's from the table, then folded past the diagonal, into the left half and below the
-// axis by the vector's slope and signs, mod 256.
-inline int ArNonNullDirection(int dx, int dy)
+// Direction of (ax, ay), both >= 0 and not both 0, within the first quadrant (0..64): the
+// first octant's from the table, folded past the diagonal by the slope.
+inline int ArQuadrantDirection(int ax, int ay)
 {
-    const int ax = dx < 0 ? -dx : dx;
-    const int ay = dy < 0 ? -dy : dy;
     const bool steep = ax < ay;
     const int large = steep ? ay : ax;
     const int small = steep ? ax : ay;
-    int t = TbArctg[256 * small / large];
-    t = steep ? 64 - t : t;
-    t = dx < 0 ? 128 - t : t;
+    const int t = TbArctg[256 * small / large];
+    return steep ? 64 - t : t;
+}
+
+// The first quadrant's direction q of (|dx|, |dy|) folded into the left half and below the
+// axis by the signs of (dx, dy), mod 256.
+inline int ArFoldedDirection(int q, int dx, int dy)
+{
+    int t = dx < 0 ? 128 - q : q;
     t = dy < 0 ? -t : t;
     return t & 255; // mod 256, also for a negative value
 }
+
+// Direction of a vector other than (0, 0), for the decoders of this file.
+inline int ArNonNullDirection(int dx, int dy)
+{
+    return ArFoldedDirection(ArQuadrantDirection(dx < 0 ? -dx : dx, dy < 0 ? -dy : dy), dx, dy);
+}
+
+// Links join nearby minutiae: for magnitudes (ax, ay) both below AR_NEAR the first
+// quadrant's direction and the link length are read from a table filled once by the
+// functions they replace, so a lookup answers exactly what they would. (0, 0) holds 0, 0.
+constexpr int AR_NEAR = 128;
+
+struct ArNearLink {
+    std::uint8_t direction; // 0..64
+    std::uint8_t distance;  // floor(sqrt(ax^2 + ay^2)) <= 179
+};
+
+struct ArNearTable {
+    ArNearLink at[AR_NEAR][AR_NEAR];
+};
+
+ArNearTable ArFillNear()
+{
+    ArNearTable table{};
+    for (int ax = 0; ax < AR_NEAR; ++ax) {
+        for (int ay = 0; ay < AR_NEAR; ++ay) {
+            if (ax != 0 || ay != 0) {
+                const auto d2 = static_cast<std::uint64_t>(ax * ax + ay * ay);
+                table.at[ax][ay] =
+                    ArNearLink{static_cast<std::uint8_t>(ArQuadrantDirection(ax, ay)),
+                               static_cast<std::uint8_t>(LinkDistance(d2))};
+            }
+        }
+    }
+    return table;
+}
+
+const ArNearTable s_nearLinks = ArFillNear();
 
 // All of a slot's word but its code and extra bits for a link from the minutia at (mx, my)
 // with angle ma to minutia j: the neighbour's type flag (code bit 3), direction, turn,
@@ -354,12 +395,21 @@ inline std::uint64_t LinkTo(const Lot<short>& n, unsigned j, int mx, int my, int
     const int dy = n.y - my;
     std::uint64_t to = (n.type == 1 ? 8u : 0u) | (static_cast<std::uint64_t>(j & 0x7FFF) << 48);
     if (dx != 0 || dy != 0) {
-        const std::uint64_t d2 = static_cast<std::uint64_t>(static_cast<std::int64_t>(dx) * dx +
-                                                            static_cast<std::int64_t>(dy) * dy);
-        const unsigned direction = (ArNonNullDirection(dx, dy) - ma) & 255;
+        const int ax = dx < 0 ? -dx : dx;
+        const int ay = dy < 0 ? -dy : dy;
+        int q;
+        unsigned length;
+        if (ax < AR_NEAR && ay < AR_NEAR) {
+            q = s_nearLinks.at[ax][ay].direction;
+            length = s_nearLinks.at[ax][ay].distance;
+        } else {
+            q = ArQuadrantDirection(ax, ay);
+            length = LinkDistance(static_cast<std::uint64_t>(static_cast<std::int64_t>(dx) * dx +
+                                                             static_cast<std::int64_t>(dy) * dy));
+        }
+        const unsigned direction = (ArFoldedDirection(q, dx, dy) - ma) & 255;
         const unsigned turn = (n.angle - ma) & 255;
-        to |=
-            (direction << 8) | (turn << 16) | (static_cast<std::uint64_t>(LinkDistance(d2)) << 32);
+        to |= (direction << 8) | (turn << 16) | (static_cast<std::uint64_t>(length) << 32);
     }
     return to;
 }

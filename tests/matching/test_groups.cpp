@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <climits>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -150,6 +151,61 @@ TEST(MinutiaePairSet, DirectionsFollowTheLastBuild)
             EXPECT_EQ(pairs->getAngle(i, j), wrap180(atan(dx, dy))) << i << ", " << j;
             EXPECT_EQ(pairs->getLen(i, j),
                       static_cast<int>(std::sqrt(static_cast<double>(dx * dx + dy * dy)) + 0.5));
+        }
+    }
+}
+
+// Every difference near the table's edge on both sides, axes and the null vector's
+// neighbours included: the direction is atan's, the reverse the same turned by half a turn.
+TEST(MinutiaePairSet, DirectionsOfNearbyMinutiaeEqualAtan)
+{
+    auto pairs = std::make_unique<MinutiaePairSet>();
+    std::vector<ESK::Lot<short>> m(1);
+    const auto check = [&] {
+        const int n = static_cast<int>(m.size());
+        pairs->build(m.data(), n);
+        for (int k = 1; k < n; ++k) {
+            const int dx = m[k].x - m[0].x;
+            const int dy = m[k].y - m[0].y;
+            const int want = wrap180(atan(dx, dy));
+            ASSERT_EQ(pairs->getAngle(k, 0), want) << dx << ", " << dy;
+            ASSERT_EQ(pairs->getAngle(0, k), wrap180(want + 180)) << dx << ", " << dy;
+        }
+        m.resize(1);
+    };
+    m[0].x = 1000;
+    m[0].y = -2000;
+    for (int dx = -130; dx <= 130; ++dx) {
+        for (int dy = -130; dy <= 130; ++dy) {
+            if (dx == 0 && dy == 0) {
+                continue;
+            }
+            ESK::Lot<short> p = {};
+            p.x = static_cast<short>(m[0].x + dx);
+            p.y = static_cast<short>(m[0].y + dy);
+            m.push_back(p);
+            if (static_cast<int>(m.size()) == MAX_NESTS) {
+                check();
+            }
+        }
+    }
+    check();
+}
+
+// direction180 is wrap180 of atan on both sides of the table's edge and at the ends of the
+// int range, where the magnitudes are taken without overflow.
+TEST(Direction, EqualsTheWrappedArctangent)
+{
+    for (int dx = -130; dx <= 130; ++dx) {
+        for (int dy = -130; dy <= 130; ++dy) {
+            ASSERT_EQ(direction180(dx, dy), wrap180(atan(dx, dy))) << dx << ", " << dy;
+        }
+    }
+    const int far[] = {INT_MIN, INT_MIN + 1, -65535, -128, 127, 128, 65535, INT_MAX};
+    for (int a : far) {
+        for (int b : {0, 1, -1, 127, -128, INT_MIN, INT_MAX}) {
+            EXPECT_EQ(direction180(a, b), wrap180(atan(a, b))) << a << ", " << b;
+            EXPECT_EQ(direction180(b, a), wrap180(atan(b, a))) << b << ", " << a;
         }
     }
 }

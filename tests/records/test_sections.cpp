@@ -214,16 +214,20 @@ TEST(PointSections, MoreThan199PointsAreRefused)
     EXPECT_EQ(r->demain(out.get(), rec.data()), 0u);
 }
 
-TEST(NestSection, RoundTripsEveryLinkWithItsGeometry)
+// Decodes the nova and nest sections of plan's record and checks every slot of every
+// minutia against the plan: empty slots all 0, links with their code, extra bits, index and
+// geometry (floor of the length, direction and turn less the minutia's angle).
+void ExpectLinksOfPlan(const RecordPlan& plan)
 {
-    const RecordPlan plan = zftest::SampleRecord();
     const Bytes rec = zftest::BuildRecord(plan);
     Reader r = OpenReader();
-    std::vector<ESK::Lot<short>> nova(12);
-    std::vector<ESK::Link> links(12);
-    ASSERT_EQ(r->denova(nova.data(), rec.data()), 12u);
-    ASSERT_EQ(r->denest(links.data(), nova.data(), 12, rec.data()), 12u);
-    for (std::size_t i = 0; i < 12; ++i) {
+    const std::size_t count = plan.minutiae.size();
+    std::vector<ESK::Lot<short>> nova(count);
+    std::vector<ESK::Link> links(count);
+    ASSERT_EQ(r->denova(nova.data(), rec.data()), count);
+    ASSERT_EQ(r->denest(links.data(), nova.data(), static_cast<unsigned>(count), rec.data()),
+              count);
+    for (std::size_t i = 0; i < count; ++i) {
         SCOPED_TRACE(i);
         const ESK::Link& got = links[i];
         const std::vector<zftest::LinkPlan>& want = plan.links[i];
@@ -255,6 +259,42 @@ TEST(NestSection, RoundTripsEveryLinkWithItsGeometry)
             EXPECT_EQ(slot.turn, (n.angle * 2 - m.angle * 2) & 255);
         }
     }
+}
+
+TEST(NestSection, RoundTripsEveryLinkWithItsGeometry)
+{
+    ExpectLinksOfPlan(zftest::SampleRecord());
+}
+
+// Links of every sign and slope, on the axes and on both sides of 128 (nearby links take
+// their length and direction from a table), each from its own minutia to a centre one.
+TEST(NestSection, LinkGeometryNearAndFar)
+{
+    RecordPlan plan = zftest::SampleRecord();
+    plan.sizeX = 600;
+    plan.sizeY = 600;
+    plan.ridgeCounts.clear();
+    plan.minutiae.assign(1, PointPlan{300, 300, 0, 0, 10, 17});
+    plan.links.assign(1, {});
+    const int steps[] = {0, 1, 64, 127, 128, 200};
+    for (int a : steps) {
+        for (int b : steps) {
+            for (int sign = 0; sign < 4; ++sign) {
+                const int dx = (sign & 1) != 0 ? -a : a;
+                const int dy = (sign & 2) != 0 ? -b : b;
+                if ((a == 0 && (sign & 1) != 0) || (b == 0 && (sign & 2) != 0) ||
+                    (a == 0 && b == 0)) {
+                    continue; // each offset once, none on the centre itself
+                }
+                const auto k = static_cast<int>(plan.minutiae.size());
+                plan.minutiae.push_back(PointPlan{300 + dx, 300 + dy,
+                                                  static_cast<std::uint8_t>(k % 2), 0, 10,
+                                                  static_cast<std::uint8_t>((k * 29) % 180)});
+                plan.links.push_back({{0, 1, 0, 0}});
+            }
+        }
+    }
+    ExpectLinksOfPlan(plan);
 }
 
 TEST(NestSection, CountMustMatchTheMinutiaeItLinks)
