@@ -158,25 +158,31 @@ void Matcher100::markSparseWindows(bool ofP, const MinutiaeShort* carried, int c
     }
     const std::size_t w1 = static_cast<std::size_t>(width) + 1;
     const std::uint16_t* s = a.sums.data();
-    // A window wholly inside the mask (its first cell at most `spanX` and `spanY` from the
-    // mask's first) is summed from its corner without clipping.
+    // A window wholly inside the mask (its first cell below `limitX` and `limitY` from the
+    // mask's first; none fits a mask smaller than the window) is summed from its corner
+    // without clipping. Such a window starts at a cell of 0 or more, so its coordinates are
+    // not negative and their cells are unsigned shifts; a negative coordinate shifted so lies
+    // far beyond the limits and is left to the clipped window, which divides towards zero.
     const int side = 2 * reach + 1;
     const std::size_t below = static_cast<std::size_t>(side) * w1;
-    const unsigned spanX = static_cast<unsigned>(width - side);
-    const unsigned spanY = static_cast<unsigned>(height - side);
     const bool fits = width >= side && height >= side;
+    const unsigned limitX = fits ? static_cast<unsigned>(width - side + 1) : 0u;
+    const unsigned limitY = fits ? static_cast<unsigned>(height - side + 1) : 0u;
+    static_assert(CELL_SIZE == 8, "cells of 8 pixels: a shift by 3");
     for (int i = 0; i < count; ++i) {
-        const int cx = carried[i].x / CELL_SIZE;
-        const int cy = carried[i].y / CELL_SIZE;
+        const unsigned x0 =
+            (static_cast<unsigned>(carried[i].x) >> 3) - static_cast<unsigned>(reach);
+        const unsigned y0 =
+            (static_cast<unsigned>(carried[i].y) >> 3) - static_cast<unsigned>(reach);
         int inside = 0;
-        const unsigned x0 = static_cast<unsigned>(cx - reach);
-        const unsigned y0 = static_cast<unsigned>(cy - reach);
-        if (fits && x0 <= spanX && y0 <= spanY) {
+        if (x0 < limitX && y0 < limitY) {
             const std::uint16_t* top = s + static_cast<std::size_t>(y0) * w1 + x0;
             inside =
                 static_cast<std::uint16_t>(top[below + side] - top[side] - top[below] + top[0]);
         } else {
             // The window clipped to the mask.
+            const int cx = carried[i].x / CELL_SIZE;
+            const int cy = carried[i].y / CELL_SIZE;
             const int r0 = cy - reach < 0 ? 0 : cy - reach;
             const int r1 = cy + reach >= height ? height - 1 : cy + reach;
             const int c0 = cx - reach < 0 ? 0 : cx - reach;
