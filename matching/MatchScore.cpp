@@ -736,57 +736,87 @@ void Matcher100::calcTopologySim(int f, int m, int n)
 void Matcher100::calcPairDif(int f, int m, int n, int* /*unused*/)
 {
     GroupEx& g = *m_curGroup;
-    std::int64_t sumR[NUM_SCORE_CLASSES] = {};
-    std::int64_t sumA1[NUM_SCORE_CLASSES] = {};
-    std::int64_t sumA2[NUM_SCORE_CLASSES] = {};
-    std::int64_t sumRot[NUM_SCORE_CLASSES] = {};
-    std::int64_t sumW[NUM_SCORE_CLASSES] = {};
+    ZF_ASSERT(n <= GROUP_CAPACITY);
+    // The group's pairs as the loops read them: minutiae, quality weight, angles, and the
+    // gallery position carried into the probe frame.
+    struct Item {
+        int np;
+        int ng;
+        int weight;
+        int angP;
+        int angG;
+        int x;
+        int y;
+    };
+    Item items[GROUP_CAPACITY];
+    for (int k = 0; k < n; ++k) {
+        const PairEx2& p = g.getPair(k);
+        items[k] = Item{p.np,
+                        p.ng,
+                        m_qualityWeightP[p.np] + m_qualityWeightG[p.ng],
+                        m_minutiaeP[p.np].angle,
+                        m_minutiaeG[p.ng].angle,
+                        m_carriedG[p.ng].x,
+                        m_carriedG[p.ng].y};
+    }
+    struct Sums {
+        std::int64_t r = 0;
+        std::int64_t a1 = 0;
+        std::int64_t a2 = 0;
+        std::int64_t rot = 0;
+        std::int64_t w = 0;
+    };
+    Sums sums[NUM_SCORE_CLASSES];
     const int shortLen = 2 * m_distUnit;
+    // Pair (a, b) takes the class of b: b below f, below m, or the rest.
+    const int classEnd[NUM_SCORE_CLASSES] = {f, m, n};
     for (int a = 0; a < n; ++a) {
-        const PairEx2 A = g.getPair(a);
-        const int wA = m_qualityWeightP[A.np] + m_qualityWeightG[A.ng];
-        for (int b = a + 1; b < n; ++b) {
-            const PairEx2 B = g.getPair(b);
-            // 1. and 2. Lengths, short pairs saying nothing, and weight.
-            const int lP = m_pairSetP.getLen(B.np, A.np);
-            const int lG = m_pairSetG.getLen(B.ng, A.ng);
-            if ((lP > lG ? lP : lG) < shortLen) {
-                continue;
+        const Item& A = items[a];
+        int b = a + 1;
+        for (int c = 0; c < NUM_SCORE_CLASSES; ++c) {
+            Sums s; // the class's sums for this a, kept apart from the others
+            for (; b < classEnd[c]; ++b) {
+                const Item& B = items[b];
+                // 1. and 2. Lengths, short pairs saying nothing, and weight.
+                const int lP = m_pairSetP.getLen(B.np, A.np);
+                const int lG = m_pairSetG.getLen(B.ng, A.ng);
+                if ((lP > lG ? lP : lG) < shortLen) {
+                    continue;
+                }
+                const int w = A.weight + B.weight;
+                // 3. Directions, and the gallery distance carried into the probe frame.
+                const int dP = m_pairSetP.getAngle(B.np, A.np);
+                const int dG = m_pairSetG.getAngle(B.ng, A.ng);
+                const int dCarried = roundedLength(A.x - B.x, A.y - B.y);
+                // 4. Angle errors.
+                const int rot = wrap180(dP - dG - g.m_rotation);
+                const int a1 = wrap180((B.angP - A.angP) - (B.angG - A.angG));
+                const int a2 = wrap180((dP - B.angP) - (dG - B.angG));
+                // 5. Relative length error, weighted.
+                const int den = dCarried > lP ? dCarried : lP;
+                s.r += den == 0
+                           ? 0
+                           : static_cast<std::int64_t>(std::abs(lP - dCarried) * 100 / den) * w;
+                // 6. Sums of the pair's class.
+                s.a1 += static_cast<std::int64_t>(w) * (std::abs(a1) / 2);
+                s.a2 += static_cast<std::int64_t>(w) * std::abs(a2);
+                s.rot += static_cast<std::int64_t>(w) * std::abs(rot);
+                s.w += w;
             }
-            const int w = wA + m_qualityWeightP[B.np] + m_qualityWeightG[B.ng];
-            // 3. Directions, and the gallery distance carried into the probe frame.
-            const int dP = m_pairSetP.getAngle(B.np, A.np);
-            const int dG = m_pairSetG.getAngle(B.ng, A.ng);
-            const int dCarried = roundedLength(m_carriedG[A.ng].x - m_carriedG[B.ng].x,
-                                               m_carriedG[A.ng].y - m_carriedG[B.ng].y);
-            // 4. Angle errors.
-            const int angPA = m_minutiaeP[A.np].angle;
-            const int angPB = m_minutiaeP[B.np].angle;
-            const int angGA = m_minutiaeG[A.ng].angle;
-            const int angGB = m_minutiaeG[B.ng].angle;
-            const int rot = wrap180(dP - dG - g.m_rotation);
-            const int a1 = wrap180((angPB - angPA) - (angGB - angGA));
-            const int a2 = wrap180((dP - angPB) - (dG - angGB));
-            // 5. Relative length error, weighted.
-            const int den = dCarried > lP ? dCarried : lP;
-            const std::int64_t r =
-                den == 0 ? 0 : static_cast<std::int64_t>(std::abs(lP - dCarried) * 100 / den) * w;
-            // 6. Sums of the pair's class.
-            const int c = pairClass(b, f, m);
-            sumR[c] += r;
-            sumA1[c] += static_cast<std::int64_t>(w) * (std::abs(a1) / 2);
-            sumA2[c] += static_cast<std::int64_t>(w) * std::abs(a2);
-            sumRot[c] += static_cast<std::int64_t>(w) * std::abs(rot);
-            sumW[c] += w;
+            sums[c].r += s.r;
+            sums[c].a1 += s.a1;
+            sums[c].a2 += s.a2;
+            sums[c].rot += s.rot;
+            sums[c].w += s.w;
         }
     }
     // 7. Means.
     for (int c = 0; c < NUM_SCORE_CLASSES; ++c) {
-        const std::int64_t W = sumW[c] + 1;
-        m_scoreParams.m_disrErrR[c] = clamp255(3 * sumR[c] / W);
-        m_scoreParams.m_minRelAngleErr[c] = clamp255(4 * sumA1[c] / W);
-        m_scoreParams.m_angleErr[c] = clamp255(sumRot[c] / W);
-        m_scoreParams.m_angleErr1[c] = clamp255(sumA2[c] / W);
+        const std::int64_t W = sums[c].w + 1;
+        m_scoreParams.m_disrErrR[c] = clamp255(3 * sums[c].r / W);
+        m_scoreParams.m_minRelAngleErr[c] = clamp255(4 * sums[c].a1 / W);
+        m_scoreParams.m_angleErr[c] = clamp255(sums[c].rot / W);
+        m_scoreParams.m_angleErr1[c] = clamp255(sums[c].a2 / W);
     }
 }
 
