@@ -250,6 +250,10 @@ int areaProb(const AreaPoints& pts, int x, int y)
                 in = _mm_and_si128(
                     in, _mm_cmplt_epi16(lane, _mm_set1_epi16(static_cast<short>(pts.count - k))));
             }
+            // A block with no point in reach, a frequent case, adds nothing.
+            if (_mm_movemask_epi8(in) == 0) {
+                continue;
+            }
             // cmpgt gives -1 where the step is passed.
             const __m128i w01 = _mm_add_epi16(_mm_cmpgt_epi16(sq, s0), _mm_cmpgt_epi16(sq, s1));
             const __m128i w23 = _mm_add_epi16(_mm_cmpgt_epi16(sq, s2), _mm_cmpgt_epi16(sq, s3));
