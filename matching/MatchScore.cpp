@@ -842,23 +842,32 @@ void Matcher100::calcPairRelAngleDif(int f, int m, int n, int* /*unused*/)
     };
     Side side[GROUP_CAPACITY];
     int shortSides[GROUP_CAPACITY]; // the later pairs whose side may serve as (a, c), in order
+    // The group's minutiae and quality weights, read once.
+    ZF_ASSERT(n <= GROUP_CAPACITY);
+    std::int16_t np[GROUP_CAPACITY];
+    std::int16_t ng[GROUP_CAPACITY];
+    int weight[GROUP_CAPACITY];
+    for (int k = 0; k < n; ++k) {
+        const PairEx2& p = g.getPair(k);
+        np[k] = p.np;
+        ng[k] = p.ng;
+        weight[k] = m_qualityWeightP[p.np] + m_qualityWeightG[p.ng];
+    }
     for (int a = 0; a < n; ++a) {
-        const PairEx2 A = g.getPair(a);
         int numShort = 0;
         for (int x = a + 1; x < n; ++x) {
-            const PairEx2 X = g.getPair(x);
             Side& sx = side[x];
-            sx.len = std::max(m_pairSetP.getLen(A.np, X.np), m_pairSetG.getLen(A.ng, X.ng));
+            sx.len = std::max(m_pairSetP.getLen(np[a], np[x]), m_pairSetG.getLen(ng[a], ng[x]));
             if (sx.len < lo || sx.len > hiAB) {
                 continue;
             }
-            sx.dir = m_pairSetP.getAngle(A.np, X.np) - m_pairSetG.getAngle(A.ng, X.ng);
-            sx.weight = m_qualityWeightP[X.np] + m_qualityWeightG[X.ng];
+            sx.dir = m_pairSetP.getAngle(np[a], np[x]) - m_pairSetG.getAngle(ng[a], ng[x]);
+            sx.weight = weight[x];
             if (sx.len <= hiAC) {
                 shortSides[numShort++] = x;
             }
         }
-        const int wA = m_qualityWeightP[A.np] + m_qualityWeightG[A.ng];
+        const int wA = weight[a];
         int from = 0; // first short side after b
         for (int b = a + 1; b < n; ++b) {
             while (from < numShort && shortSides[from] <= b) {
