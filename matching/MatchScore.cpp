@@ -359,7 +359,9 @@ const UnreliableRidges& unreliableRidges()
     const auto& ridges = unreliableRidges().rc[type == 1 ? 1 : 0];
     const int slots = links.count < ESK::ESK_LINK_SLOTS ? links.count : ESK::ESK_LINK_SLOTS;
     int num = 0;
-    for (int k = 0; k < slots; ++k) {
+    // rcRow walks the table's rows along the slots.
+    const std::int8_t* rcRow = ridges[0];
+    for (int k = 0; k < slots; ++k, rcRow += NUM_LINK_CODES) {
         // The tests are independent; the distance, which refuses most links, comes first.
         const int d = links.slot[k].distance;
         if (d > UNRELIABLE_MAX_DISTANCE) {
@@ -369,7 +371,7 @@ const UnreliableRidges& unreliableRidges()
         if (code >= NUM_LINK_CODES) {
             continue;
         }
-        const int rc = ridges[k][code];
+        const int rc = rcRow[code];
         const int j = links.slot[k].neighbour;
         if (rc < 0 || j == i || j >= count) {
             continue;
