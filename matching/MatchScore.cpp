@@ -349,9 +349,17 @@ const UnreliableRidges& unreliableRidges()
     return table;
 }
 
+// The order in which an unreliable partner is chosen: the smallest distance, then the smallest
+// ridge count (below 256), as one key.
+inline int unreliableKey(const Matcher100::UnreliableLink& l)
+{
+    return l.distance * 256 + l.ridgeCount;
+}
+
 // Gathers into `out` the links of minutia i (of `type`, on a side of `count` minutiae) that
-// may join an unreliable pair, in slot order, and returns their number. Kept out of line: its
-// caller is inlined where the gathered links are read, and gathers once per load.
+// may join an unreliable pair, and returns their number. They are kept in the order of choice:
+// by key, and a later slot before an earlier one of the same key. Kept out of line: its caller
+// is inlined where the gathered links are read, and gathers once per load.
 [[gnu::noinline]] int gatherUnreliableLinks(const ESK::Link& links, int type, int i, int count,
                                             Matcher100::UnreliableLink* out)
 {
@@ -376,16 +384,25 @@ const UnreliableRidges& unreliableRidges()
         if (rc < 0 || j == i || j >= count) {
             continue;
         }
-        out[num++] =
-            Matcher100::UnreliableLink{static_cast<std::uint8_t>(j), static_cast<std::uint8_t>(d),
-                                       static_cast<std::uint8_t>(rc)};
+        // Inserted in front of the links of the same or a larger key, which all come from
+        // earlier slots.
+        const Matcher100::UnreliableLink l{static_cast<std::uint8_t>(j),
+                                           static_cast<std::uint8_t>(d),
+                                           static_cast<std::uint8_t>(rc)};
+        const int key = unreliableKey(l);
+        int at = num++;
+        for (; at > 0 && unreliableKey(out[at - 1]) >= key; --at) {
+            out[at] = out[at - 1];
+        }
+        out[at] = l;
     }
     return num;
 }
 
 // getBestUnreliablePair: the partner of minutia i on `side` (its gathered links in u, those
-// already paired marked in visited) with the smallest distance, then the smallest ridge count.
-// The links are gathered first when the side was loaded since. False, best -1, when none is left.
+// already paired marked in visited) with the smallest distance, then the smallest ridge count,
+// the later slot on a full tie. The links are gathered first when the side was loaded since.
+// False, best -1, when none is left.
 [[gnu::always_inline]] inline bool bestUnreliablePair(const Matcher100::UnreliableSide& side,
                                                       Matcher100::UnreliableLinks& u,
                                                       const std::uint8_t* visited, int i, int& best,
@@ -399,27 +416,19 @@ const UnreliableRidges& unreliableRidges()
         u.count[i] = static_cast<std::uint8_t>(num);
         u.load[i] = u.loadStamp;
     }
-    // Smallest distance, then smallest ridge count, as one key (ridge counts are below 256); a
-    // later slot wins a full tie.
+    // The links are in the order of choice: the first whose partner is free.
     const int n = u.count[i];
-    int bestKey = INT_MAX;
-    int bestK = -1;
     for (int k = 0; k < n; ++k) {
         const Matcher100::UnreliableLink l = gathered[k];
-        const int key = l.distance * 256 + l.ridgeCount;
-        if (key <= bestKey && visited[l.neighbour] == 0) {
-            bestKey = key;
-            bestK = k;
+        if (visited[l.neighbour] == 0) {
+            best = l.neighbour;
+            distance = l.distance;
+            ridgeCount = l.ridgeCount;
+            return true;
         }
     }
-    if (bestK < 0) {
-        best = -1;
-        return false;
-    }
-    best = gathered[bestK].neighbour;
-    distance = gathered[bestK].distance;
-    ridgeCount = gathered[bestK].ridgeCount;
-    return true;
+    best = -1;
+    return false;
 }
 
 } // namespace

@@ -456,7 +456,7 @@ public:
         int count;
         int index; // 0 probe, 1 gallery
     };
-    // The links along which a minutia may find its unreliable partner, in slot order: they
+    // The links along which a minutia may find its unreliable partner, in the order of choice: they
     // depend on the loaded side only, so each minutia's are gathered once per load of its
     // side (valid when load[i] equals the side's loadStamp).
     struct UnreliableLink {
