@@ -26,6 +26,10 @@ constexpr int EXCLUDE_REACH = 2;        // a 5 x 5 window of cells
 constexpr int EXCLUDE_MIN_INSIDE = 20;  // fewer cells inside: excluded
 constexpr int STRONG_REACH = 3;         // a 7 x 7 window of cells
 constexpr int UNEXPLAINED_PER_PAIR = 8; // unexplained minutiae allowed per pair
+// Window counts come from area sums kept modulo 2^16: a window must hold fewer cells.
+static_assert((2 * EXCLUDE_REACH + 1) * (2 * EXCLUDE_REACH + 1) < 65536 &&
+                  (2 * STRONG_REACH + 1) * (2 * STRONG_REACH + 1) < 65536,
+              "window counts below 2^16");
 
 // Masks of at most this many cells are summed once per match; larger ones (a caller's mask may
 // hold up to 512 x 512 cells) are counted window by window.
