@@ -26,6 +26,10 @@ constexpr int EXCLUDE_REACH = 2;        // a 5 x 5 window of cells
 constexpr int EXCLUDE_MIN_INSIDE = 20;  // fewer cells inside: excluded
 constexpr int STRONG_REACH = 3;         // a 7 x 7 window of cells
 constexpr int UNEXPLAINED_PER_PAIR = 8; // unexplained minutiae allowed per pair
+// Window counts come from area sums kept modulo 2^16: a window must hold fewer cells.
+static_assert((2 * EXCLUDE_REACH + 1) * (2 * EXCLUDE_REACH + 1) < 65536 &&
+                  (2 * STRONG_REACH + 1) * (2 * STRONG_REACH + 1) < 65536,
+              "window counts below 2^16");
 
 // Masks of at most this many cells are summed once per match; larger ones (a caller's mask may
 // hold up to 512 x 512 cells) are counted window by window.
@@ -81,23 +85,31 @@ void Matcher100::refreshAreaSums(AreaSums& a, const unsigned char* mask, int wid
         a.cells.clear();
         return;
     }
-    // sums[r][c]: inside cells of rows below r and columns below c (row 0 and column 0 zero).
-    std::fill(a.sums.begin(), a.sums.begin() + static_cast<std::ptrdiff_t>(w1), 0u);
+    // sums[r][c]: inside cells of rows below r and columns below c (row 0 and column 0 zero),
+    // modulo 2^16.
+    std::fill(a.sums.begin(), a.sums.begin() + static_cast<std::ptrdiff_t>(w1),
+              static_cast<std::uint16_t>(0));
     for (int row = 0; row < height; ++row) {
-        std::uint32_t line = 0;
+        std::uint16_t line = 0;
         const unsigned char* m = mask + static_cast<std::size_t>(row) * width;
-        const std::uint32_t* above = a.sums.data() + static_cast<std::size_t>(row) * w1;
-        std::uint32_t* out = a.sums.data() + static_cast<std::size_t>(row + 1) * w1;
+        const std::uint16_t* above = a.sums.data() + static_cast<std::size_t>(row) * w1;
+        std::uint16_t* out = a.sums.data() + static_cast<std::size_t>(row + 1) * w1;
         out[0] = 0;
         int col = 0;
 #if defined(__SSE2__)
         // Sixteen cells a step: their inside flags (0 or 1 a byte) summed along the row by
-        // four shifted additions (at most 16 a byte), widened to 32 bits and added to the
-        // running count of the row and the row above.
+        // four shifted additions (at most 16 a byte), widened to 16 bits and added to the
+        // running count of the row and the row above. A row whose width is not a whole number
+        // of steps ends with the step of its last sixteen cells, started from the running
+        // count before them: it writes the entries it overlaps again, with the same values.
         const __m128i outside = _mm_set1_epi8(static_cast<char>(OUTSIDE_CELL));
         const __m128i one = _mm_set1_epi8(1);
         const __m128i zero = _mm_setzero_si128();
-        for (; col + 16 <= width; col += 16) {
+        for (; width >= 16 && col < width; col += 16) {
+            if (col + 16 > width) {
+                col = width - 16;
+                line = static_cast<std::uint16_t>(out[col] - above[col]);
+            }
             __m128i v = _mm_andnot_si128(
                 _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m + col)), outside),
                 one);
@@ -105,34 +117,20 @@ void Matcher100::refreshAreaSums(AreaSums& a, const unsigned char* mask, int wid
             v = _mm_add_epi8(v, _mm_slli_si128(v, 2));
             v = _mm_add_epi8(v, _mm_slli_si128(v, 4));
             v = _mm_add_epi8(v, _mm_slli_si128(v, 8));
-            const __m128i lo = _mm_unpacklo_epi8(v, zero);
-            const __m128i hi = _mm_unpackhi_epi8(v, zero);
-            const __m128i base = _mm_set1_epi32(static_cast<int>(line));
-            const __m128i quads[4] = {_mm_unpacklo_epi16(lo, zero), _mm_unpackhi_epi16(lo, zero),
-                                      _mm_unpacklo_epi16(hi, zero), _mm_unpackhi_epi16(hi, zero)};
-            for (int q = 0; q < 4; ++q) {
-                const std::size_t at = static_cast<std::size_t>(col) + 1 + 4 * q;
-                const __m128i up = _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + at));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at),
-                                 _mm_add_epi32(_mm_add_epi32(quads[q], base), up));
-            }
-            line += static_cast<std::uint32_t>(_mm_extract_epi16(hi, 7));
+            const __m128i base = _mm_set1_epi16(static_cast<short>(line));
+            const __m128i lo = _mm_add_epi16(_mm_unpacklo_epi8(v, zero), base);
+            const __m128i hi = _mm_add_epi16(_mm_unpackhi_epi8(v, zero), base);
+            const std::size_t at = static_cast<std::size_t>(col) + 1;
+            const __m128i upLo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + at));
+            const __m128i upHi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + at + 8));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_add_epi16(lo, upLo));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at + 8), _mm_add_epi16(hi, upHi));
+            line = static_cast<std::uint16_t>(_mm_extract_epi16(hi, 7));
         }
 #endif
-        // Four cells a step: the running count of the row is carried once per step.
-        for (; col + 4 <= width; col += 4) {
-            const std::uint32_t l0 = line + (m[col] != OUTSIDE_CELL ? 1 : 0);
-            const std::uint32_t l1 = l0 + (m[col + 1] != OUTSIDE_CELL ? 1 : 0);
-            const std::uint32_t l2 = l1 + (m[col + 2] != OUTSIDE_CELL ? 1 : 0);
-            line = l2 + (m[col + 3] != OUTSIDE_CELL ? 1 : 0);
-            out[col + 1] = above[col + 1] + l0;
-            out[col + 2] = above[col + 2] + l1;
-            out[col + 3] = above[col + 3] + l2;
-            out[col + 4] = above[col + 4] + line;
-        }
         for (; col < width; ++col) {
-            line += m[col] != OUTSIDE_CELL ? 1 : 0;
-            out[col + 1] = above[col + 1] + line;
+            line = static_cast<std::uint16_t>(line + (m[col] != OUTSIDE_CELL ? 1 : 0));
+            out[col + 1] = static_cast<std::uint16_t>(above[col + 1] + line);
         }
     }
 }
@@ -163,25 +161,32 @@ void Matcher100::markSparseWindows(bool ofP, const MinutiaeShort* carried, int c
         return;
     }
     const std::size_t w1 = static_cast<std::size_t>(width) + 1;
-    const std::uint32_t* s = a.sums.data();
-    // A window wholly inside the mask (its first cell at most `spanX` and `spanY` from the
-    // mask's first) is summed from its corner without clipping.
+    const std::uint16_t* s = a.sums.data();
+    // A window wholly inside the mask (its first cell below `limitX` and `limitY` from the
+    // mask's first; none fits a mask smaller than the window) is summed from its corner
+    // without clipping. Such a window starts at a cell of 0 or more, so its coordinates are
+    // not negative and their cells are unsigned shifts; a negative coordinate shifted so lies
+    // far beyond the limits and is left to the clipped window, which divides towards zero.
     const int side = 2 * reach + 1;
     const std::size_t below = static_cast<std::size_t>(side) * w1;
-    const unsigned spanX = static_cast<unsigned>(width - side);
-    const unsigned spanY = static_cast<unsigned>(height - side);
     const bool fits = width >= side && height >= side;
+    const unsigned limitX = fits ? static_cast<unsigned>(width - side + 1) : 0u;
+    const unsigned limitY = fits ? static_cast<unsigned>(height - side + 1) : 0u;
+    static_assert(CELL_SIZE == 8, "cells of 8 pixels: a shift by 3");
     for (int i = 0; i < count; ++i) {
-        const int cx = carried[i].x / CELL_SIZE;
-        const int cy = carried[i].y / CELL_SIZE;
+        const unsigned x0 =
+            (static_cast<unsigned>(carried[i].x) >> 3) - static_cast<unsigned>(reach);
+        const unsigned y0 =
+            (static_cast<unsigned>(carried[i].y) >> 3) - static_cast<unsigned>(reach);
         int inside = 0;
-        const unsigned x0 = static_cast<unsigned>(cx - reach);
-        const unsigned y0 = static_cast<unsigned>(cy - reach);
-        if (fits && x0 <= spanX && y0 <= spanY) {
-            const std::uint32_t* top = s + static_cast<std::size_t>(y0) * w1 + x0;
-            inside = static_cast<int>(top[below + side] - top[side] - top[below] + top[0]);
+        if (x0 < limitX && y0 < limitY) {
+            const std::uint16_t* top = s + static_cast<std::size_t>(y0) * w1 + x0;
+            inside =
+                static_cast<std::uint16_t>(top[below + side] - top[side] - top[below] + top[0]);
         } else {
             // The window clipped to the mask.
+            const int cx = carried[i].x / CELL_SIZE;
+            const int cy = carried[i].y / CELL_SIZE;
             const int r0 = cy - reach < 0 ? 0 : cy - reach;
             const int r1 = cy + reach >= height ? height - 1 : cy + reach;
             const int c0 = cx - reach < 0 ? 0 : cx - reach;
@@ -189,8 +194,8 @@ void Matcher100::markSparseWindows(bool ofP, const MinutiaeShort* carried, int c
             if (r0 <= r1 && c0 <= c1) {
                 const std::size_t topRow = static_cast<std::size_t>(r0) * w1;
                 const std::size_t bottom = static_cast<std::size_t>(r1 + 1) * w1;
-                inside = static_cast<int>(s[bottom + c1 + 1] - s[topRow + c1 + 1] - s[bottom + c0] +
-                                          s[topRow + c0]);
+                inside = static_cast<std::uint16_t>(s[bottom + c1 + 1] - s[topRow + c1 + 1] -
+                                                    s[bottom + c0] + s[topRow + c0]);
             }
         }
         marks[i] = inside < minInside ? 1 : 0;

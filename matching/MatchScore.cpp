@@ -250,6 +250,10 @@ int areaProb(const AreaPoints& pts, int x, int y)
                 in = _mm_and_si128(
                     in, _mm_cmplt_epi16(lane, _mm_set1_epi16(static_cast<short>(pts.count - k))));
             }
+            // A block with no point in reach, a frequent case, adds nothing.
+            if (_mm_movemask_epi8(in) == 0) {
+                continue;
+            }
             // cmpgt gives -1 where the step is passed.
             const __m128i w01 = _mm_add_epi16(_mm_cmpgt_epi16(sq, s0), _mm_cmpgt_epi16(sq, s1));
             const __m128i w23 = _mm_add_epi16(_mm_cmpgt_epi16(sq, s2), _mm_cmpgt_epi16(sq, s3));
@@ -345,9 +349,17 @@ const UnreliableRidges& unreliableRidges()
     return table;
 }
 
+// The order in which an unreliable partner is chosen: the smallest distance, then the smallest
+// ridge count (below 256), as one key.
+inline int unreliableKey(const Matcher100::UnreliableLink& l)
+{
+    return l.distance * 256 + l.ridgeCount;
+}
+
 // Gathers into `out` the links of minutia i (of `type`, on a side of `count` minutiae) that
-// may join an unreliable pair, in slot order, and returns their number. Kept out of line: its
-// caller is inlined where the gathered links are read, and gathers once per load.
+// may join an unreliable pair, and returns their number. They are kept in the order of choice:
+// by key, and a later slot before an earlier one of the same key. Kept out of line: its caller
+// is inlined where the gathered links are read, and gathers once per load.
 [[gnu::noinline]] int gatherUnreliableLinks(const ESK::Link& links, int type, int i, int count,
                                             Matcher100::UnreliableLink* out)
 {
@@ -355,7 +367,9 @@ const UnreliableRidges& unreliableRidges()
     const auto& ridges = unreliableRidges().rc[type == 1 ? 1 : 0];
     const int slots = links.count < ESK::ESK_LINK_SLOTS ? links.count : ESK::ESK_LINK_SLOTS;
     int num = 0;
-    for (int k = 0; k < slots; ++k) {
+    // rcRow walks the table's rows along the slots.
+    const std::int8_t* rcRow = ridges[0];
+    for (int k = 0; k < slots; ++k, rcRow += NUM_LINK_CODES) {
         // The tests are independent; the distance, which refuses most links, comes first.
         const int d = links.slot[k].distance;
         if (d > UNRELIABLE_MAX_DISTANCE) {
@@ -365,21 +379,30 @@ const UnreliableRidges& unreliableRidges()
         if (code >= NUM_LINK_CODES) {
             continue;
         }
-        const int rc = ridges[k][code];
+        const int rc = rcRow[code];
         const int j = links.slot[k].neighbour;
         if (rc < 0 || j == i || j >= count) {
             continue;
         }
-        out[num++] =
-            Matcher100::UnreliableLink{static_cast<std::uint8_t>(j), static_cast<std::uint8_t>(d),
-                                       static_cast<std::uint8_t>(rc)};
+        // Inserted in front of the links of the same or a larger key, which all come from
+        // earlier slots.
+        const Matcher100::UnreliableLink l{static_cast<std::uint8_t>(j),
+                                           static_cast<std::uint8_t>(d),
+                                           static_cast<std::uint8_t>(rc)};
+        const int key = unreliableKey(l);
+        int at = num++;
+        for (; at > 0 && unreliableKey(out[at - 1]) >= key; --at) {
+            out[at] = out[at - 1];
+        }
+        out[at] = l;
     }
     return num;
 }
 
 // getBestUnreliablePair: the partner of minutia i on `side` (its gathered links in u, those
-// already paired marked in visited) with the smallest distance, then the smallest ridge count.
-// The links are gathered first when the side was loaded since. False, best -1, when none is left.
+// already paired marked in visited) with the smallest distance, then the smallest ridge count,
+// the later slot on a full tie. The links are gathered first when the side was loaded since.
+// False, best -1, when none is left.
 [[gnu::always_inline]] inline bool bestUnreliablePair(const Matcher100::UnreliableSide& side,
                                                       Matcher100::UnreliableLinks& u,
                                                       const std::uint8_t* visited, int i, int& best,
@@ -393,27 +416,19 @@ const UnreliableRidges& unreliableRidges()
         u.count[i] = static_cast<std::uint8_t>(num);
         u.load[i] = u.loadStamp;
     }
-    // Smallest distance, then smallest ridge count, as one key (ridge counts are below 256); a
-    // later slot wins a full tie.
+    // The links are in the order of choice: the first whose partner is free.
     const int n = u.count[i];
-    int bestKey = INT_MAX;
-    int bestK = -1;
     for (int k = 0; k < n; ++k) {
         const Matcher100::UnreliableLink l = gathered[k];
-        const int key = l.distance * 256 + l.ridgeCount;
-        if (key <= bestKey && visited[l.neighbour] == 0) {
-            bestKey = key;
-            bestK = k;
+        if (visited[l.neighbour] == 0) {
+            best = l.neighbour;
+            distance = l.distance;
+            ridgeCount = l.ridgeCount;
+            return true;
         }
     }
-    if (bestK < 0) {
-        best = -1;
-        return false;
-    }
-    best = gathered[bestK].neighbour;
-    distance = gathered[bestK].distance;
-    ridgeCount = gathered[bestK].ridgeCount;
-    return true;
+    best = -1;
+    return false;
 }
 
 } // namespace
@@ -736,57 +751,87 @@ void Matcher100::calcTopologySim(int f, int m, int n)
 void Matcher100::calcPairDif(int f, int m, int n, int* /*unused*/)
 {
     GroupEx& g = *m_curGroup;
-    std::int64_t sumR[NUM_SCORE_CLASSES] = {};
-    std::int64_t sumA1[NUM_SCORE_CLASSES] = {};
-    std::int64_t sumA2[NUM_SCORE_CLASSES] = {};
-    std::int64_t sumRot[NUM_SCORE_CLASSES] = {};
-    std::int64_t sumW[NUM_SCORE_CLASSES] = {};
+    ZF_ASSERT(n <= GROUP_CAPACITY);
+    // The group's pairs as the loops read them: minutiae, quality weight, angles, and the
+    // gallery position carried into the probe frame.
+    struct Item {
+        int np;
+        int ng;
+        int weight;
+        int angP;
+        int angG;
+        int x;
+        int y;
+    };
+    Item items[GROUP_CAPACITY];
+    for (int k = 0; k < n; ++k) {
+        const PairEx2& p = g.getPair(k);
+        items[k] = Item{p.np,
+                        p.ng,
+                        m_qualityWeightP[p.np] + m_qualityWeightG[p.ng],
+                        m_minutiaeP[p.np].angle,
+                        m_minutiaeG[p.ng].angle,
+                        m_carriedG[p.ng].x,
+                        m_carriedG[p.ng].y};
+    }
+    struct Sums {
+        std::int64_t r = 0;
+        std::int64_t a1 = 0;
+        std::int64_t a2 = 0;
+        std::int64_t rot = 0;
+        std::int64_t w = 0;
+    };
+    Sums sums[NUM_SCORE_CLASSES];
     const int shortLen = 2 * m_distUnit;
+    // Pair (a, b) takes the class of b: b below f, below m, or the rest.
+    const int classEnd[NUM_SCORE_CLASSES] = {f, m, n};
     for (int a = 0; a < n; ++a) {
-        const PairEx2 A = g.getPair(a);
-        const int wA = m_qualityWeightP[A.np] + m_qualityWeightG[A.ng];
-        for (int b = a + 1; b < n; ++b) {
-            const PairEx2 B = g.getPair(b);
-            // 1. and 2. Lengths, short pairs saying nothing, and weight.
-            const int lP = m_pairSetP.getLen(B.np, A.np);
-            const int lG = m_pairSetG.getLen(B.ng, A.ng);
-            if ((lP > lG ? lP : lG) < shortLen) {
-                continue;
+        const Item& A = items[a];
+        int b = a + 1;
+        for (int c = 0; c < NUM_SCORE_CLASSES; ++c) {
+            Sums s; // the class's sums for this a, kept apart from the others
+            for (; b < classEnd[c]; ++b) {
+                const Item& B = items[b];
+                // 1. and 2. Lengths, short pairs saying nothing, and weight.
+                const int lP = m_pairSetP.getLen(B.np, A.np);
+                const int lG = m_pairSetG.getLen(B.ng, A.ng);
+                if ((lP > lG ? lP : lG) < shortLen) {
+                    continue;
+                }
+                const int w = A.weight + B.weight;
+                // 3. Directions, and the gallery distance carried into the probe frame.
+                const int dP = m_pairSetP.getAngle(B.np, A.np);
+                const int dG = m_pairSetG.getAngle(B.ng, A.ng);
+                const int dCarried = roundedLength(A.x - B.x, A.y - B.y);
+                // 4. Angle errors.
+                const int rot = wrap180(dP - dG - g.m_rotation);
+                const int a1 = wrap180((B.angP - A.angP) - (B.angG - A.angG));
+                const int a2 = wrap180((dP - B.angP) - (dG - B.angG));
+                // 5. Relative length error, weighted.
+                const int den = dCarried > lP ? dCarried : lP;
+                s.r += den == 0
+                           ? 0
+                           : static_cast<std::int64_t>(std::abs(lP - dCarried) * 100 / den) * w;
+                // 6. Sums of the pair's class.
+                s.a1 += static_cast<std::int64_t>(w) * (std::abs(a1) / 2);
+                s.a2 += static_cast<std::int64_t>(w) * std::abs(a2);
+                s.rot += static_cast<std::int64_t>(w) * std::abs(rot);
+                s.w += w;
             }
-            const int w = wA + m_qualityWeightP[B.np] + m_qualityWeightG[B.ng];
-            // 3. Directions, and the gallery distance carried into the probe frame.
-            const int dP = m_pairSetP.getAngle(B.np, A.np);
-            const int dG = m_pairSetG.getAngle(B.ng, A.ng);
-            const int dCarried = roundedLength(m_carriedG[A.ng].x - m_carriedG[B.ng].x,
-                                               m_carriedG[A.ng].y - m_carriedG[B.ng].y);
-            // 4. Angle errors.
-            const int angPA = m_minutiaeP[A.np].angle;
-            const int angPB = m_minutiaeP[B.np].angle;
-            const int angGA = m_minutiaeG[A.ng].angle;
-            const int angGB = m_minutiaeG[B.ng].angle;
-            const int rot = wrap180(dP - dG - g.m_rotation);
-            const int a1 = wrap180((angPB - angPA) - (angGB - angGA));
-            const int a2 = wrap180((dP - angPB) - (dG - angGB));
-            // 5. Relative length error, weighted.
-            const int den = dCarried > lP ? dCarried : lP;
-            const std::int64_t r =
-                den == 0 ? 0 : static_cast<std::int64_t>(std::abs(lP - dCarried) * 100 / den) * w;
-            // 6. Sums of the pair's class.
-            const int c = pairClass(b, f, m);
-            sumR[c] += r;
-            sumA1[c] += static_cast<std::int64_t>(w) * (std::abs(a1) / 2);
-            sumA2[c] += static_cast<std::int64_t>(w) * std::abs(a2);
-            sumRot[c] += static_cast<std::int64_t>(w) * std::abs(rot);
-            sumW[c] += w;
+            sums[c].r += s.r;
+            sums[c].a1 += s.a1;
+            sums[c].a2 += s.a2;
+            sums[c].rot += s.rot;
+            sums[c].w += s.w;
         }
     }
     // 7. Means.
     for (int c = 0; c < NUM_SCORE_CLASSES; ++c) {
-        const std::int64_t W = sumW[c] + 1;
-        m_scoreParams.m_disrErrR[c] = clamp255(3 * sumR[c] / W);
-        m_scoreParams.m_minRelAngleErr[c] = clamp255(4 * sumA1[c] / W);
-        m_scoreParams.m_angleErr[c] = clamp255(sumRot[c] / W);
-        m_scoreParams.m_angleErr1[c] = clamp255(sumA2[c] / W);
+        const std::int64_t W = sums[c].w + 1;
+        m_scoreParams.m_disrErrR[c] = clamp255(3 * sums[c].r / W);
+        m_scoreParams.m_minRelAngleErr[c] = clamp255(4 * sums[c].a1 / W);
+        m_scoreParams.m_angleErr[c] = clamp255(sums[c].rot / W);
+        m_scoreParams.m_angleErr1[c] = clamp255(sums[c].a2 / W);
     }
 }
 
@@ -808,23 +853,32 @@ void Matcher100::calcPairRelAngleDif(int f, int m, int n, int* /*unused*/)
     };
     Side side[GROUP_CAPACITY];
     int shortSides[GROUP_CAPACITY]; // the later pairs whose side may serve as (a, c), in order
+    // The group's minutiae and quality weights, read once.
+    ZF_ASSERT(n <= GROUP_CAPACITY);
+    std::int16_t np[GROUP_CAPACITY];
+    std::int16_t ng[GROUP_CAPACITY];
+    int weight[GROUP_CAPACITY];
+    for (int k = 0; k < n; ++k) {
+        const PairEx2& p = g.getPair(k);
+        np[k] = p.np;
+        ng[k] = p.ng;
+        weight[k] = m_qualityWeightP[p.np] + m_qualityWeightG[p.ng];
+    }
     for (int a = 0; a < n; ++a) {
-        const PairEx2 A = g.getPair(a);
         int numShort = 0;
         for (int x = a + 1; x < n; ++x) {
-            const PairEx2 X = g.getPair(x);
             Side& sx = side[x];
-            sx.len = std::max(m_pairSetP.getLen(A.np, X.np), m_pairSetG.getLen(A.ng, X.ng));
+            sx.len = std::max(m_pairSetP.getLen(np[a], np[x]), m_pairSetG.getLen(ng[a], ng[x]));
             if (sx.len < lo || sx.len > hiAB) {
                 continue;
             }
-            sx.dir = m_pairSetP.getAngle(A.np, X.np) - m_pairSetG.getAngle(A.ng, X.ng);
-            sx.weight = m_qualityWeightP[X.np] + m_qualityWeightG[X.ng];
+            sx.dir = m_pairSetP.getAngle(np[a], np[x]) - m_pairSetG.getAngle(ng[a], ng[x]);
+            sx.weight = weight[x];
             if (sx.len <= hiAC) {
                 shortSides[numShort++] = x;
             }
         }
-        const int wA = m_qualityWeightP[A.np] + m_qualityWeightG[A.ng];
+        const int wA = weight[a];
         int from = 0; // first short side after b
         for (int b = a + 1; b < n; ++b) {
             while (from < numShort && shortSides[from] <= b) {

@@ -467,7 +467,9 @@ public:
     // from, and built again when they differ: a probe matched against many galleries keeps its
     // sums.
     struct AreaSums {
-        std::vector<std::uint32_t> sums;  // (width + 1) x (height + 1) entries
+        // (width + 1) x (height + 1) entries, modulo 2^16: a window's count, far below 2^16,
+        // comes out exact from four of them.
+        std::vector<std::uint16_t> sums;
         std::vector<unsigned char> cells; // the mask they were built from
         const unsigned char* mask = nullptr;
         int width = 0;
@@ -511,7 +513,7 @@ public:
         int count;
         int index; // 0 probe, 1 gallery
     };
-    // The links along which a minutia may find its unreliable partner, in slot order: they
+    // The links along which a minutia may find its unreliable partner, in the order of choice: they
     // depend on the loaded side only, so each minutia's are gathered once per load of its
     // side (valid when load[i] equals the side's loadStamp).
     struct UnreliableLink {

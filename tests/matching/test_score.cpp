@@ -2,6 +2,7 @@
 // unreliable minutiae, the not-found threshold, the scaling of groups with few found pairs,
 // the clamps, and the evidence estimate around a missing minutia.
 
+#include "matching/LinkTables.h"
 #include "matching/MatchScore.h"
 #include "matching/Matcher100.h"
 
@@ -10,6 +11,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -255,6 +257,75 @@ TEST(ScoreEvidence, NotFoundAreaEstimateFollowsRoundedRoots)
         ASSERT_EQ(m->estimateNotFoundAreaProb(c[0], c[1], crowd.data(), count),
                   NotFoundAreaByRoots(c[0], c[1], crowd.data(), count))
             << round;
+    }
+}
+
+// The first slot at or after `from` whose link from a type-0 minutia may join an unreliable
+// pair with `ridges` ridges between; its code in `code`. -1 when none.
+int UnreliableSlot(int from, int ridges, int& code)
+{
+    for (int slot = from; slot < ESK::ESK_LINK_SLOTS; ++slot) {
+        for (code = 1; code < NUM_LINK_CODES; ++code) {
+            int rc = 0;
+            if (!slotSameDir(0, slot, code) && correctedRidgeCount(0, slot, code, rc) &&
+                std::abs(rc) == ridges) {
+                return slot;
+            }
+        }
+    }
+    return -1;
+}
+
+// Minutia 0 links to 1, 2 and 3 in that slot order (the others have no links): its partner is
+// the nearest, then the one with the fewest ridges between, then the later slot.
+TEST(ScoreEvidence, UnreliablePartnerByDistanceRidgesThenLaterSlot)
+{
+    struct Case {
+        int distance[3];
+        int ridges[3];
+        int partner;
+    };
+    const Case cases[] = {
+        {{12, 10, 10}, {0, 1, 1}, 3}, // a full tie: the later slot
+        {{12, 10, 10}, {0, 1, 2}, 2}, // fewer ridges
+        {{9, 10, 10}, {3, 1, 1}, 1},  // nearer, however many ridges
+        {{40, 10, 45}, {0, 2, 0}, 2}, // the others beyond a broken ridge's reach
+        {{40, 41, 45}, {0, 2, 0}, 0}, // none: no pair
+    };
+    auto m = std::make_unique<Matcher100>();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.partner);
+        ESK::Sign minutiae[4] = {};
+        ESK::Link links[4] = {};
+        int from = 0;
+        for (int n = 0; n < 3; ++n) {
+            int code = 0;
+            const int slot = UnreliableSlot(from, c.ridges[n], code);
+            ASSERT_GE(slot, 0);
+            links[0].slot[slot].code = static_cast<std::uint8_t>(code);
+            links[0].slot[slot].distance = static_cast<std::uint16_t>(c.distance[n]);
+            links[0].slot[slot].neighbour = static_cast<std::uint16_t>(n + 1);
+            links[0].count = static_cast<std::uint8_t>(slot + 1);
+            from = slot + 1;
+        }
+        const int marks[4] = {0, 1, 0, 0}; // 1 is matched
+        const std::uint8_t excluded[4] = {0, 0, 0, 0};
+        MinData md[4] = {};
+        ++m->m_unreliableLinks[0].loadStamp; // a new load: the links are gathered again
+        m->findAllUnreliablePairs(minutiae, links, marks, 4, excluded, md, true);
+        for (int k = 1; k < 4; ++k) {
+            EXPECT_EQ(md[k].unreliable != UNRELIABLE_NONE, k == c.partner) << k;
+        }
+        if (c.partner == 0) {
+            EXPECT_EQ(md[0].unreliable, UNRELIABLE_NONE);
+            continue;
+        }
+        const int n = c.partner - 1;
+        EXPECT_EQ(md[0].unreliable,
+                  c.partner == 1 ? UNRELIABLE_PARTNER_MATCHED : UNRELIABLE_PARTNER_NOT_MATCHED);
+        EXPECT_EQ(md[0].distance, c.distance[n]);
+        EXPECT_EQ(md[0].ridgeCount, c.ridges[n]);
+        EXPECT_EQ(md[c.partner].distance, c.distance[n]);
     }
 }
 
