@@ -101,9 +101,16 @@ void Codex::Curvat(int level)
         unsigned char* raw = Layer(241, lv - 1);
         // Fine rows and columns beyond q times the coarser level keep what they held.
         const int rows = std::min<int>(fl.height, q * cl.height);
+        const std::size_t span = static_cast<std::size_t>(std::min<int>(fl.width, q * cl.width));
         for (int yy = 0; yy < rows; ++yy) {
             const std::size_t from = static_cast<std::size_t>(yy / q) * cl.width;
             const std::size_t to = static_cast<std::size_t>(yy) * fl.width;
+            if (yy % q != 0) { // the coarse row of the fine row above: that row again
+                std::memcpy(f48 + to, f48 + to - fl.width, span);
+                std::memcpy(f49 + to, f49 + to - fl.width, span);
+                std::memcpy(raw + to, raw + to - fl.width, span);
+                continue;
+            }
             for (int x = 0; x < cl.width; ++x) {
                 const unsigned char v48 = c48[from + x];
                 const unsigned char v49 = c49[from + x];
@@ -126,12 +133,16 @@ void Codex::Curvat(int level)
                 out[0] = 0;
                 out[fw - 1] = 0;
             }
+            // [1 2 1] x [1 2 1]: the vertical [1 2 1] sums of three columns, rolled along.
             const unsigned char* p = raw + static_cast<std::size_t>(y) * fw;
+            auto column = [p, fw](int x) { return p[x - fw] + 2 * p[x] + p[x + fw]; };
+            int left = fw > 2 ? column(0) : 0;
+            int mid = fw > 2 ? column(1) : 0;
             for (int x = 1; x < fw - 1; ++x) {
-                const int s = p[x - fw - 1] + 2 * p[x - fw] + p[x - fw + 1] + 2 * p[x - 1] +
-                              4 * p[x] + 2 * p[x + 1] + p[x + fw - 1] + 2 * p[x + fw] +
-                              p[x + fw + 1];
-                out[x] = static_cast<unsigned char>((s + 8) >> 4);
+                const int right = column(x + 1);
+                out[x] = static_cast<unsigned char>((left + 2 * mid + right + 8) >> 4);
+                left = mid;
+                mid = right;
             }
         }
     }

@@ -161,34 +161,43 @@ void Codex::LaDeep(int lv, int b)
     const unsigned char* c = Layer(128, lv);
     unsigned char* f = Layer(128, lv - 1);
     const int k = cl.scale / fl.scale;
-    auto copy = [b](int parent, unsigned char& cell) {
-        if (b == PAPER_BIT) {
-            cell = static_cast<unsigned char>(parent);
-        } else if ((parent & WEAK_BIT) != 0 && (cell & PAPER_BIT) == 0) {
-            cell = static_cast<unsigned char>(cell | WEAK_BIT);
-        }
-    };
-    // Whole 2 x 2 blocks (every block where the level is two cells wide and high).
-    const bool pairs = k == 2 && fl.width >= 2 && fl.height >= 2;
-    for (int y = 0; y < cl.height; ++y) {
-        const int y0 = BlockStart(y, k, fl.height);
-        for (int x = 0; x < cl.width; ++x) {
-            const int x0 = BlockStart(x, k, fl.width);
-            const int parent = c[static_cast<std::size_t>(y) * cl.width + x];
-            if (pairs) {
-                unsigned char* q = f + static_cast<std::size_t>(y0) * fl.width + x0;
-                copy(parent, q[0]);
-                copy(parent, q[1]);
-                copy(parent, q[fl.width]);
-                copy(parent, q[fl.width + 1]);
-                continue;
+    // The bit is fixed per call: each gets its own loops.
+    auto blocks = [&](auto bit) {
+        constexpr bool Paper = decltype(bit)::value;
+        auto copy = [](int parent, unsigned char& cell) {
+            if (Paper) {
+                cell = static_cast<unsigned char>(parent);
+            } else if ((parent & WEAK_BIT) != 0 && (cell & PAPER_BIT) == 0) {
+                cell = static_cast<unsigned char>(cell | WEAK_BIT);
             }
-            for (int yy = y0; yy < y0 + k && yy < fl.height; ++yy) {
-                for (int xx = x0; xx < x0 + k && xx < fl.width; ++xx) {
-                    copy(parent, f[static_cast<std::size_t>(yy) * fl.width + xx]);
+        };
+        // Whole 2 x 2 blocks (every block where the level is two cells wide and high).
+        const bool pairs = k == 2 && fl.width >= 2 && fl.height >= 2;
+        for (int y = 0; y < cl.height; ++y) {
+            const int y0 = BlockStart(y, k, fl.height);
+            for (int x = 0; x < cl.width; ++x) {
+                const int x0 = BlockStart(x, k, fl.width);
+                const int parent = c[static_cast<std::size_t>(y) * cl.width + x];
+                if (pairs) {
+                    unsigned char* q = f + static_cast<std::size_t>(y0) * fl.width + x0;
+                    copy(parent, q[0]);
+                    copy(parent, q[1]);
+                    copy(parent, q[fl.width]);
+                    copy(parent, q[fl.width + 1]);
+                    continue;
+                }
+                for (int yy = y0; yy < y0 + k && yy < fl.height; ++yy) {
+                    for (int xx = x0; xx < x0 + k && xx < fl.width; ++xx) {
+                        copy(parent, f[static_cast<std::size_t>(yy) * fl.width + xx]);
+                    }
                 }
             }
         }
+    };
+    if (b == PAPER_BIT) {
+        blocks(std::true_type{});
+    } else {
+        blocks(std::false_type{});
     }
 }
 

@@ -525,6 +525,56 @@ int Trelax_StIndi(int c, const int* o, int p)
 
 namespace {
 
+// First sector of a trial direction theta (0..359) for a cell orientation c (0..255), at
+// theta + 255 - c: ((theta + 23 - c) / 45) & 7, the quotient truncated toward zero.
+struct FitSectors {
+    std::uint8_t at[615];
+};
+constexpr FitSectors MakeFitSectors()
+{
+    FitSectors t{};
+    for (int i = 0; i < 615; ++i) {
+        t.at[i] = static_cast<std::uint8_t>(((i - 232) / 45) & 7);
+    }
+    return t;
+}
+constexpr FitSectors kFitSectors = MakeFitSectors();
+
+} // namespace
+
+// The loop template fitted one trial direction at a time, its eight sectors side by side: with
+// c and o in 0..255 every angle and difference stays within 16 bits and a cost sum within 720.
+int FitLoop_StIndi(int c, const int* o)
+{
+    std::int16_t twice[16]; // sector angles in 0..359, eight from any first one consecutive
+    for (int k = 0; k < 8; ++k) {
+        twice[k] = twice[k + 8] = static_cast<std::int16_t>(Mod360(o[k]));
+    }
+    const TrLanes tpl = {kLoops[0], kLoops[1], kLoops[2], kLoops[3],
+                         kLoops[4], kLoops[5], kLoops[6], kLoops[7]};
+    int best = 129600;
+    int bestTheta = -1;
+    int theta = 90; // the trial direction, kept in 0..359
+    for (int t = 0; t < 180; ++t) {
+        const TrLanes sectors = TrLoad(twice + kFitSectors.at[theta + 255 - c]);
+        TrLanes a = tpl + static_cast<std::int16_t>(theta);
+        a -= (a >= 360) & 360;
+        // The sum of the eight outer magnitudes (each 0..90) by halves into lanes 0 and 1.
+        TrLanes far = TrNear(a, sectors);
+        far += __builtin_shufflevector(far, far, 4, 5, 6, 7, 0, 1, 2, 3);
+        far += __builtin_shufflevector(far, far, 2, 3, 0, 1, 2, 3, 0, 1);
+        const int cost = 720 - (far[0] + far[1]);
+        if (cost < best) {
+            best = cost;
+            bestTheta = theta;
+        }
+        theta = theta >= 358 ? theta - 358 : theta + 2;
+    }
+    return bestTheta;
+}
+
+namespace {
+
 // The same with the Poincare sum of o (abandoned in quick mode).
 int Trelax(int c, const int* o, bool quick)
 {
@@ -711,7 +761,7 @@ void Codex::StIndi(int i)
     if (cls[i] != 2) {
         return;
     }
-    const int fit = FitTemplate(kLoops, 90, 180, c, o);
+    const int fit = FitLoop_StIndi(c, o);
     if (fit >= 0) {
         m_st.fit[i] = static_cast<unsigned char>(fit / 2);
     }

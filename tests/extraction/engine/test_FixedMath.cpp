@@ -129,6 +129,10 @@ TEST(FixedMath, Sqri)
     for (int n = 65025; n <= 2 * 65024 + 8; ++n) {
         ASSERT_EQ(sqri(n), Blend::Root(n)) << n;
     }
+    // Every argument the stepped table serves (up to 2^21), and a little past its end.
+    for (int n = 2 * 65024 + 9; n <= (1 << 21) + 8; ++n) {
+        ASSERT_EQ(sqri(n), Blend::Root(n)) << n;
+    }
     for (std::int64_t n = 130057; n <= 2147483647; n = n * 9 / 7 + 13) {
         ASSERT_EQ(sqri(static_cast<int>(n)), Blend::Root(static_cast<int>(n))) << n;
     }
