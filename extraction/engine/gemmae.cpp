@@ -450,6 +450,11 @@ void CWork::Sector(int angle, bool weights)
 // wholly inside the level visits every point, so that its weight sums come from ringW.
 template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, bool weights)
 {
+    if (radius < 0 || level < 0 || level >= WZ_LEVELS) {
+        return m_ringCount; // no ring: every sum stays as it was
+    }
+    const int r = radius > 4 ? 4 : radius;
+    const bool inside = RingInside(level, r); // the walk's whole-ring test, made once here
     const WeightTables& t = Weights();
     const int c = CentreOffset(value, *m_refc);
     const unsigned char* dir = m_walk[0];
@@ -458,14 +463,14 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
     const SectorRow* rows = t.sectors.row + 360 - c;
     SectorSums sums{};
     int wSum[12];
-    const bool perPoint = weights && !RingWhole(level, radius); // the weight sums point by point
+    const bool perPoint = weights && !inside; // the weight sums point by point
     if (perPoint) {
         std::memset(wSum, 0, sizeof wSum);
     }
     // The step takes copies of the pointers, so that the compiler keeps them in registers.
     const auto walk = [&](auto weighted) {
-        return RingOffsets(
-            level, radius, value,
+        return RingOffsetsAt(
+            level, r, inside, value,
             [ dir, mag, rows, tp = &t, ps = &sums, ws = wSum ](int angle, std::int32_t off)
                 __attribute__((always_inline)) {
                     const int q = dir[off];
@@ -485,7 +490,7 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
     if (perPoint) {
         Fold12(wSum, m_wSum);
     } else if (weights) {
-        const int* ringW = t.ringW[radius > 4 ? 4 : radius][c];
+        const int* ringW = t.ringW[r][c];
         AddQuad(m_wSum, LoadQuad(ringW));
         AddQuad(m_wSum + 4, LoadQuad(ringW + 4));
     } // without them the weight sums stay 0
