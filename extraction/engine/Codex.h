@@ -166,6 +166,11 @@ public:
     // Inlined into its caller, so that the visit's captures stay in registers.
     template <class Visit>
     __attribute__((always_inline)) int RingOffsets(int level, int radius, int value, Visit visit);
+    // RingOffsets of a valid level and a radius index r (0..4) whose RingInside answer the
+    // caller already holds in `inside`.
+    template <class Visit>
+    __attribute__((always_inline)) int RingOffsetsAt(int level, int r, bool inside, int value,
+                                                     Visit visit);
     template <class Step>
     static void RingNearEdge(const CLevel& lv, int n, int& x, int& y, Step step);
     // The near-edge ring of RingOffsets from the walk position as a list made on first use:
@@ -1325,13 +1330,19 @@ template <class Visit> inline int CBase::RingOffsets(int level, int radius, int 
         return m_ringCount;
     }
     const int r = radius > 4 ? 4 : radius;
+    return RingOffsetsAt(level, r, RingInside(level, r), value, visit);
+}
+
+template <class Visit>
+inline int CBase::RingOffsetsAt(int level, int r, bool inside, int value, Visit visit)
+{
     m_ringValue = value;
     m_ringCount = kRingEntries[r];
     const int n = kRingEntries[r];
     std::int32_t end = 0;
     // The list loops visit through a copy whose address stays here (the near-edge walk below
     // takes the address of `visit`), so that its captures can stay in registers.
-    if (RingInside(level, r)) {
+    if (inside) {
         const std::int32_t* off = m_ringOff[level];
         Visit v = visit;
         for (int i = 0; i < n; ++i) {

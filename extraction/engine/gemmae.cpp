@@ -450,6 +450,11 @@ void CWork::Sector(int angle, bool weights)
 // wholly inside the level visits every point, so that its weight sums come from ringW.
 template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, bool weights)
 {
+    if (radius < 0 || level < 0 || level >= WZ_LEVELS) {
+        return m_ringCount; // no ring: every sum stays as it was
+    }
+    const int r = radius > 4 ? 4 : radius;
+    const bool inside = RingInside(level, r); // the walk's whole-ring test, made once here
     const WeightTables& t = Weights();
     const int c = CentreOffset(value, *m_refc);
     const unsigned char* dir = m_walk[0];
@@ -458,14 +463,14 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
     const SectorRow* rows = t.sectors.row + 360 - c;
     SectorSums sums{};
     int wSum[12];
-    const bool perPoint = weights && !RingWhole(level, radius); // the weight sums point by point
+    const bool perPoint = weights && !inside; // the weight sums point by point
     if (perPoint) {
         std::memset(wSum, 0, sizeof wSum);
     }
     // The step takes copies of the pointers, so that the compiler keeps them in registers.
     const auto walk = [&](auto weighted) {
-        return RingOffsets(
-            level, radius, value,
+        return RingOffsetsAt(
+            level, r, inside, value,
             [ dir, mag, rows, tp = &t, ps = &sums, ws = wSum ](int angle, std::int32_t off)
                 __attribute__((always_inline)) {
                     const int q = dir[off];
@@ -485,7 +490,7 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
     if (perPoint) {
         Fold12(wSum, m_wSum);
     } else if (weights) {
-        const int* ringW = t.ringW[radius > 4 ? 4 : radius][c];
+        const int* ringW = t.ringW[r][c];
         AddQuad(m_wSum, LoadQuad(ringW));
         AddQuad(m_wSum + 4, LoadQuad(ringW + 4));
     } // without them the weight sums stay 0
@@ -789,20 +794,29 @@ int CWork::GemWeb(SStep* taps, int r, int level, int angle, int kind)
     return taps[centre].val;
 }
 
+// Half of atan(c, s) for non-zero c and s. The octant angle t (1..45) is measured from the
+// nearer axis (from the x axis on the diagonal), as atan measures it; the quadrant and that axis
+// pick base + t or base - t from one table row, and the angle (0..360) halves by a shift.
 void Targum(const int* cosSums, const int* sinSums, int* out, const unsigned char* centre)
 {
+    // Row (s < 0) * 4 + (c < 0) * 2 + (|c| < |s|): the angle's base and the sign of t.
+    static const std::int16_t kBase[8] = {0, 90, 180, 90, 360, 270, 180, 270};
+    static const std::int16_t kSign[8] = {1, -1, -1, 1, -1, 1, 1, -1};
     for (int k = 0; k < 8; ++k) {
         const int c = cosSums[k];
         const int s = sinSums[k];
-        if (c != 0 && s != 0) {
-            out[k] = atan(c, s) / 2;
-        } else if (c == 0 && s != 0) {
-            out[k] = s > 0 ? 45 : 135;
-        } else if (s == 0 && c != 0) {
-            out[k] = c > 0 ? 0 : 90;
-        } else {
-            out[k] = *centre;
+        if (c == 0 || s == 0) {
+            out[k] = c != 0 ? (c > 0 ? 0 : 90) : s != 0 ? (s > 0 ? 45 : 135) : *centre;
+            continue;
         }
+        const std::uint32_t ac =
+            c < 0 ? 0u - static_cast<std::uint32_t>(c) : static_cast<std::uint32_t>(c);
+        const std::uint32_t as =
+            s < 0 ? 0u - static_cast<std::uint32_t>(s) : static_cast<std::uint32_t>(s);
+        const bool nearY = ac < as;
+        const int t = nearY ? AtanOctant(ac, as) : AtanOctant(as, ac);
+        const int row = (s < 0 ? 4 : 0) + (c < 0 ? 2 : 0) + (nearY ? 1 : 0);
+        out[k] = static_cast<int>(static_cast<unsigned>(kBase[row] + kSign[row] * t) >> 1);
     }
 }
 

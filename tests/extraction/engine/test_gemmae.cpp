@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -465,6 +466,64 @@ TEST(Kernel, Targum)
     const int want[8] = {22, 45, 135, 90, 33, 157, 112, 0};
     for (int k = 0; k < 8; ++k) {
         EXPECT_EQ(out[k], want[k]) << k;
+    }
+}
+
+// The quadrant table of Targum against the general atan, halved: every sign pair, both sides
+// of the diagonal, the diagonal itself, magnitudes past 2^24 (the 64-bit division) and INT32_MIN.
+TEST(Kernel, TargumHalvesAtan)
+{
+    const int mags[] = {1,
+                        2,
+                        3,
+                        7,
+                        100,
+                        127,
+                        128,
+                        129,
+                        1000,
+                        12345,
+                        (1 << 24) - 1,
+                        1 << 24,
+                        (1 << 24) + 1,
+                        123456789,
+                        2147483647};
+    std::vector<std::pair<int, int>> cases;
+    for (int a : mags) {
+        for (int b : mags) {
+            for (int sc : {1, -1}) {
+                for (int ss : {1, -1}) {
+                    cases.emplace_back(sc * a, ss * b);
+                }
+            }
+        }
+    }
+    for (int v : {1, -1, 5, -5, 1 << 30, -(1 << 30), 2147483647, -2147483647}) {
+        cases.emplace_back(INT32_MIN, v);
+        cases.emplace_back(v, INT32_MIN);
+    }
+    cases.emplace_back(INT32_MIN, INT32_MIN);
+    std::srand(7);
+    for (int i = 0; i < 20000; ++i) {
+        const int c = std::rand() % 4001 - 2000;
+        const int s = std::rand() % 4001 - 2000;
+        if (c != 0 && s != 0) {
+            cases.emplace_back(c, s);
+        }
+    }
+    for (std::size_t i = 0; i < cases.size(); i += 8) {
+        int c[8] = {};
+        int s[8] = {};
+        for (std::size_t k = 0; k < 8 && i + k < cases.size(); ++k) {
+            c[k] = cases[i + k].first;
+            s[k] = cases[i + k].second;
+        }
+        const unsigned char centre = 77;
+        int out[8];
+        Targum(c, s, out, &centre);
+        for (int k = 0; k < 8 && i + k < cases.size(); ++k) {
+            EXPECT_EQ(out[k], atan(c[k], s[k]) / 2) << c[k] << ", " << s[k];
+        }
     }
 }
 
