@@ -5,6 +5,7 @@
 // 4..7 of level 0 (255, 255, 127, 127). Work layers 240 / 241 are deleted. Throws WZ_NO_LAYER.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/Steps.h"
 #include "extraction/engine/codes.h"
 
 #include <cstddef>
@@ -371,9 +372,11 @@ void Codex::Expert(int level)
                 const unsigned char v145 = c145[row + x];
                 const unsigned char v57 = c57[row + x];
                 if (x1 - x0 == 2 && y1 - y0 == 2) { // a whole 2 x 2 block, stored without loops
-                    const std::size_t o = static_cast<std::size_t>(y0) * fw + x0;
-                    f240[o] = f240[o + 1] = f240[o + fw] = f240[o + fw + 1] = v145;
-                    f241[o] = f241[o + 1] = f241[o + fw] = f241[o + fw + 1] = v57;
+                    ForQuad(static_cast<std::size_t>(y0) * fw + x0, static_cast<std::size_t>(fw),
+                            [&](std::size_t o) {
+                                f240[o] = v145;
+                                f241[o] = v57;
+                            });
                     continue;
                 }
                 for (int yy = y0; yy < y1; ++yy) {

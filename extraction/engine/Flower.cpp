@@ -8,6 +8,7 @@
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/FlowMean.h"
 #include "extraction/engine/HalfAngle.h"
+#include "extraction/engine/Steps.h"
 #include "extraction/engine/codes.h"
 
 #include <algorithm>
@@ -157,11 +158,8 @@ void Codex::Flower(int level)
                     f36[o] = h;
                 };
                 if (x1 - x0 == 2 && y1 - y0 == 2) { // a whole 2 x 2 block, stored without loops
-                    const std::size_t o = static_cast<std::size_t>(y0) * fw + x0;
-                    put(o);
-                    put(o + 1);
-                    put(o + fw);
-                    put(o + fw + 1);
+                    ForQuad(static_cast<std::size_t>(y0) * fw + x0, static_cast<std::size_t>(fw),
+                            put);
                     continue;
                 }
                 for (int yy = y0; yy < y1; ++yy) {

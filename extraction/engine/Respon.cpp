@@ -8,6 +8,7 @@
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/HalfAngle.h"
 #include "extraction/engine/Roots.h"
+#include "extraction/engine/Steps.h"
 #include "extraction/engine/codes.h"
 
 #include <algorithm>
@@ -317,11 +318,8 @@ void Codex::ReSpread(int level, int target)
                 ffs[j] = vs;
             };
             if (fx0 >= 0 && fy0 >= 0) { // a whole 2 x 2 block, stored without loops
-                const std::size_t j = static_cast<std::size_t>(fy0) * wf + fx0;
-                put(j);
-                put(j + 1);
-                put(j + wf);
-                put(j + wf + 1);
+                ForQuad(static_cast<std::size_t>(fy0) * wf + fx0, static_cast<std::size_t>(wf),
+                        put);
                 continue;
             }
             for (int fy = std::max(fy0, 0); fy < fy0 + k; ++fy) { // inside a narrow level only
