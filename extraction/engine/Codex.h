@@ -915,7 +915,6 @@ public:
     void IfIndi(int i);
     void IfTwis(int i, int radius);
     int IfLift(int i);
-    int IfImme();
     void IfEnum();
     void IfWideV();
     void IfRaysV(int i);

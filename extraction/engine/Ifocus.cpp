@@ -118,38 +118,6 @@ void Codex::IfTwis(int i, int radius)
     score[i] = static_cast<unsigned char>(v < 0 ? 0 : v > 255 ? 255 : v); // saturates
 }
 
-// Flood test of the thinning at the walk position: walk cursors on 241, 240, 129, 37.
-int Codex::IfImme()
-{
-    unsigned char& mark = *m_walk[0];
-    if (mark == m_visit) {
-        return 0;
-    }
-    mark = static_cast<unsigned char>(m_visit);
-    const int s = *m_walk[1];
-    if (s < 62 * m_ifRef / 100) {
-        return 0;
-    }
-    const int cls = *m_walk[2] & 11;
-    if (cls != 0) {
-        if (cls != m_ifClass) {
-            return 0;
-        }
-        if (cls == 2 && Turn(2 * *m_walk[3], 2 * m_ifDir) > 119) {
-            return 0;
-        }
-        if (s >= m_ifBest) {
-            m_ifBest = s;
-            m_ifBestX = m_wx;
-            m_ifBestY = m_wy;
-        }
-    }
-    if (s > m_ifRef) {
-        m_ifRef = s;
-    }
-    return 1;
-}
-
 // Thinning at singular cell i: a flood through like cells; a better cell takes over.
 int Codex::IfLift(int i)
 {
@@ -157,26 +125,92 @@ int Codex::IfLift(int i)
     if (!Singular(cls[i])) {
         return 0;
     }
-    const int w = m_level[LEVEL].width;
+    const CLevel& lv = m_level[LEVEL];
+    const int w = lv.width;
+    const int h = lv.height;
     unsigned char* marks = GetLay(241, LEVEL);
     unsigned char* score = GetLay(240, LEVEL);
+    unsigned char* dirs = GetLay(37, LEVEL);
     // 1. Reference and a fresh visit mark (the mark plane is cleared when the counter wraps).
-    m_ifRef = m_ifBest = score[i];
-    m_ifBestX = i % w;
-    m_ifBestY = i / w;
-    m_ifClass = cls[i];
-    m_ifDir = GetLay(37, LEVEL)[i];
+    int ref = score[i];
+    int best = ref;
+    int bestX = i % w;
+    int bestY = i / w;
+    const int cls0 = cls[i];
+    const int dir0 = dirs[i];
     if (++m_visit >= 255) {
         m_visit = 1;
-        std::memset(marks, 0, m_level[LEVEL].size);
+        std::memset(marks, 0, lv.size);
     }
-    // 2. Flood.
-    WalkAt(i % w, i / w, LEVEL, nullptr, marks, score, cls, GetLay(37, LEVEL));
-    m_chain = static_cast<TestFn>(&Codex::IfImme);
-    Rounde(FLOOD_DEPTH, LEVEL);
-    m_chain = static_cast<TestFn>(&CBase::Deafen);
+    const unsigned char visit = static_cast<unsigned char>(m_visit);
+    // 2. Flood from the start cell, depth first over the eight neighbours in direction order
+    //    and at most FLOOD_DEPTH cells deep (the walk of Rounde with this test as its chain
+    //    callback, kept in locals). A cell joins when it is not yet visited (it is marked
+    //    now), scores at least 62 % of the reference and, if singular, has the start's class
+    //    (a loop also its direction within 119 degrees); the best like cell is kept, and every
+    //    joining cell can raise the reference.
+    auto joins = [&](std::ptrdiff_t at, int x, int y) {
+        if (marks[at] == visit) {
+            return false;
+        }
+        marks[at] = visit;
+        const int s = score[at];
+        if (s < 62 * ref / 100) {
+            return false;
+        }
+        const int c = cls[at] & 11;
+        if (c != 0) {
+            if (c != cls0 || (c == 2 && Turn(2 * dirs[at], 2 * dir0) > 119)) {
+                return false;
+            }
+            if (s >= best) {
+                best = s;
+                bestX = x;
+                bestY = y;
+            }
+        }
+        ref = s > ref ? s : ref;
+        return true;
+    };
+    int lastDir = -1;
+    auto flood = [&](auto& self, int x, int y, int depth) -> void {
+        if (depth <= 0) {
+            // Rounde's leaf callback answers here, the walk standing on the cell.
+            m_lastDir = lastDir;
+            WalkAt(x, y, LEVEL, nullptr, marks, score, cls, dirs);
+            (Self()->*m_leaf)();
+            return;
+        }
+        // No step from the outermost ring.
+        if (x < 1 || y < 1 || x > w - 2 || y > h - 2) {
+            return;
+        }
+        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(y) * w + x;
+        for (int d = 0; d < 8; ++d) {
+            lastDir = d;
+            const int nx = x + lv.dx[d];
+            const int ny = y + lv.dy[d];
+            if (joins(at + lv.step[d], nx, ny)) {
+                self(self, nx, ny, depth - 1);
+            }
+        }
+    };
+    if (joins(i, i % w, i / w)) {
+        flood(flood, i % w, i / w, FLOOD_DEPTH - 1);
+    }
+    // The walk ends where it started, as Rounde leaves it.
+    WalkAt(i % w, i / w, LEVEL, nullptr, marks, score, cls, dirs);
+    if (lastDir >= 0) {
+        m_lastDir = lastDir;
+    }
+    m_ifRef = ref;
+    m_ifBest = best;
+    m_ifBestX = bestX;
+    m_ifBestY = bestY;
+    m_ifClass = cls0;
+    m_ifDir = dir0;
     // 3. Hand over to the best cell.
-    const int b = m_ifBestX + m_ifBestY * w;
+    const int b = bestX + bestY * w;
     if (b == i) {
         return 0;
     }
