@@ -207,22 +207,29 @@ void Codex::Attrac(int level)
     }
     Resume();
 
-    // 4. Replication down to the asked level, each block clipped to the level.
+    // 4. Replication down to the asked level, each block clipped to the level: the first row of
+    //    a row of blocks is written cell by cell, its other rows copy that row.
     for (int v = finest; v < FLOW_LEVEL; ++v) {
         const CLevel& lv = m_level[v];
         const int q = l3.scale / lv.scale;
         unsigned char* cv = Layer(129, v);
         unsigned char* dv = Layer(37, v);
-        for (int y = 0; y < h3; ++y) {
-            for (int x = 0; x < w3; ++x) {
-                const std::size_t at = static_cast<std::size_t>(y) * w3 + x;
-                for (int yy = q * y; yy < q * y + q && yy < lv.height; ++yy) {
-                    for (int xx = q * x; xx < q * x + q && xx < lv.width; ++xx) {
-                        const std::size_t o = static_cast<std::size_t>(yy) * lv.width + xx;
-                        cv[o] = cls[at];
-                        dv[o] = dir[at];
-                    }
+        const int lw = lv.width;
+        const int span = q * w3 < lw ? q * w3 : lw; // the columns the blocks cover
+        for (int y = 0; y < h3 && q * y < lv.height; ++y) {
+            const std::size_t at = static_cast<std::size_t>(y) * w3;
+            unsigned char* c0 = cv + static_cast<std::size_t>(q * y) * lw;
+            unsigned char* d0 = dv + static_cast<std::size_t>(q * y) * lw;
+            for (int x = 0, xx = 0; xx < span; ++x) {
+                for (int j = 0; j < q && xx < span; ++j, ++xx) {
+                    c0[xx] = cls[at + x];
+                    d0[xx] = dir[at + x];
                 }
+            }
+            for (int yy = q * y + 1; yy < q * y + q && yy < lv.height; ++yy) {
+                const std::size_t o = static_cast<std::size_t>(yy) * lw;
+                std::memcpy(cv + o, c0, span);
+                std::memcpy(dv + o, d0, span);
             }
         }
     }
