@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <vector>
 
 namespace wizard73 {
 namespace {
@@ -188,22 +189,51 @@ void Codex::Attrac(int level)
     DesImp();
 
     // 3. A free pixel joins a single adjacent loop or delta mark, or a single whorl mark within
-    //    two pixels; the grown marks carry bit 7 and do not grow further.
+    //    two pixels; the grown marks carry bit 7 and do not grow further. A pixel with no
+    //    such mark within two pixels (its ring's reach) would count nothing and is passed
+    //    over; the last free pixel still walks its ring, so that the walk ends where the scan
+    //    leaves it.
+    auto growing = [](int v) { return v == 1 || v == 2 || v == 8; };
+    std::vector<unsigned char> near(n3, 0);
+    for (int y = 0; y < h3; ++y) {
+        for (int x = 0; x < w3; ++x) {
+            if (!growing(cls[static_cast<std::size_t>(y) * w3 + x])) {
+                continue;
+            }
+            for (int yy = y < 2 ? 0 : y - 2; yy <= y + 2 && yy < h3; ++yy) {
+                for (int xx = x < 2 ? 0 : x - 2; xx <= x + 2 && xx < w3; ++xx) {
+                    near[static_cast<std::size_t>(yy) * w3 + xx] = 1;
+                }
+            }
+        }
+    }
     m_ringPoint = static_cast<RingFn>(&Codex::AtWide);
+    auto grow = [&](int x, int y) {
+        m_atCount = m_atType = m_atDir = 0;
+        WalkAt(x, y, FLOW_LEVEL, nullptr, cls, dir);
+        RingWalk(FLOW_LEVEL, 1, 1, [this](int angle, int i) { AtWide(angle, i); });
+    };
+    std::ptrdiff_t passed = -1; // the last free pixel when it was passed over
     for (int y = 0; y < h3; ++y) {
         for (int x = 0; x < w3; ++x) {
             const std::size_t at = static_cast<std::size_t>(y) * w3 + x;
             if (cls[at] != 0) {
                 continue;
             }
-            m_atCount = m_atType = m_atDir = 0;
-            WalkAt(x, y, FLOW_LEVEL, nullptr, cls, dir);
-            RingWalk(FLOW_LEVEL, 1, 1, [this](int angle, int i) { AtWide(angle, i); });
+            if (near[at] == 0) {
+                passed = static_cast<std::ptrdiff_t>(at);
+                continue;
+            }
+            passed = -1;
+            grow(x, y);
             if (m_atCount == 1 || m_atCount == 8) {
                 dir[at] = static_cast<unsigned char>(m_atDir);
                 cls[at] = static_cast<unsigned char>(GROWN_BIT + m_atType);
             }
         }
+    }
+    if (passed >= 0) {
+        grow(static_cast<int>(passed % w3), static_cast<int>(passed / w3));
     }
     Resume();
 
