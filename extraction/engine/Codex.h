@@ -926,6 +926,7 @@ public:
     int m_ifBestX = 0, m_ifBestY = 0;
     int m_ifClass = 0; // class and direction of the flood's start pixel
     int m_ifDir = 0;
+    unsigned char* m_ifLayer[8] = {}; // the stage's level-3 layers, looked up once by Ifocus
     int m_raySum = 0, m_rayCount = 0, m_rayDir = 0;
     unsigned char* m_ray33 = nullptr; // layer 33 under the ray
     unsigned char* m_ray129 = nullptr;
