@@ -946,7 +946,6 @@ public:
     void XfCurv(int i);
     void XfTwis(int i);
     void XfBest(int i);
-    void XfWide(int angle, int index);
     void XfIndi(int angle, int index);
     int Rename(int index, int type);
     void Rename();
