@@ -89,6 +89,26 @@ void Codex::Attrac(int level)
             pos[i] = {m_sign[i].x / l3.scale, m_sign[i].y / l3.scale};
         }
         const int k3 = l3.scale / l0.scale;
+        // Distance of every pixel to its nearest singular point, NEAR when none is nearer; the
+        // four channels share it.
+        std::vector<unsigned char> nearest(n3, NEAR);
+        for (int y = 0; y < h3; ++y) {
+            for (int x = 0; x < w3; ++x) {
+                int m = NEAR;
+                for (int i = 0; i < count; ++i) {
+                    if ((m_sign[i].type & SINGULAR_MASK) == 0) {
+                        continue;
+                    }
+                    const int dx = pos[i].x > x ? pos[i].x - x : x - pos[i].x;
+                    const int dy = pos[i].y > y ? pos[i].y - y : y - pos[i].y;
+                    if (dx < m && dy < m) {
+                        const int d = sqri(dx * dx + dy * dy);
+                        m = d < m ? d : m;
+                    }
+                }
+                nearest[static_cast<std::size_t>(y) * w3 + x] = static_cast<unsigned char>(m);
+            }
+        }
         for (int k = 0; k < 4; ++k) {
             unsigned char* ang = Layer(38 + k, FLOW_LEVEL);
             unsigned char* str = Layer(119 + k, FLOW_LEVEL);
@@ -101,25 +121,14 @@ void Codex::Attrac(int level)
             unsigned char* resp = Layer(10 + k, 0);
             for (int y = 0; y < h3; ++y) {
                 for (int x = 0; x < w3; ++x) {
-                    int m = NEAR;
-                    for (int i = 0; i < count; ++i) {
-                        if ((m_sign[i].type & SINGULAR_MASK) == 0) {
-                            continue;
-                        }
-                        const int dx = pos[i].x > x ? pos[i].x - x : x - pos[i].x;
-                        const int dy = pos[i].y > y ? pos[i].y - y : y - pos[i].y;
-                        if (dx < m && dy < m) {
-                            const int d = sqri(dx * dx + dy * dy);
-                            m = d < m ? d : m;
-                        }
-                    }
+                    const std::size_t at = static_cast<std::size_t>(y) * w3 + x;
+                    const int m = nearest[at];
                     if (m == NEAR) {
                         continue;
                     }
                     const int r = (k & 1) != 0 ? tabrun_2[m] : tabrun[m];
                     const int cx = BlockStart(x, k3, l0.width) + k3 / 2;
                     const int cy = BlockStart(y, k3, l0.height) + k3 / 2;
-                    const std::size_t at = static_cast<std::size_t>(y) * w3 + x;
                     int best = 0;
                     for (int j = 0; j <= 4; j += 4) {
                         const int a = (k + j) & 7;
