@@ -182,7 +182,9 @@ int Codex::IfLift(int i)
             // Rounde's leaf callback answers here, the walk standing on the cell.
             m_lastDir = lastDir;
             WalkAt(x, y, LEVEL, nullptr, marks, score, cls, dirs);
-            (Self()->*m_leaf)();
+            Codex* engine = Self();
+            const TestFn leaf = m_leaf;
+            (engine->*leaf)();
             return;
         }
         // No step from the outermost ring.
