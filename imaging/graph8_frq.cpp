@@ -22,29 +22,38 @@ constexpr int FR_HIGHEST_OK = 10;
 
 } // namespace
 
+namespace {
+
+// The window of direction d: 2B rows of B pixel offsets, into out.
+void FrWindow(int* out, int d, int B, int w)
+{
+    const double b = B;
+    const double halfB = B / 2;
+    // The window's rows advance along d + 90 degrees, across the ridges.
+    const double c = arr_cos_f720[d + 90];
+    const double s = arr_sin_f720[d + 90];
+    const double x0 = -b * c - halfB * s;
+    const double y0 = -b * s + halfB * c;
+    for (int r = 0; r < 2 * B; ++r) {
+        const double xr = x0 + r * c;
+        const double yr = y0 + r * s;
+        for (int k = 0; k < B; ++k) {
+            const double x = xr + k * s;
+            const double y = -yr + k * c;
+            *out++ = w * static_cast<int>(y) + static_cast<int>(x);
+        }
+    }
+}
+
+} // namespace
+
 void GetFrequenciesPrecalc8(int* table, int B, int w)
 {
     if (table == nullptr || B < 1) {
         return;
     }
-    const double b = B;
-    const double halfB = B / 2;
     for (int d = 0; d < 180; ++d) {
-        // The window's rows advance along d + 90 degrees, across the ridges.
-        const double c = arr_cos_f720[d + 90];
-        const double s = arr_sin_f720[d + 90];
-        const double x0 = -b * c - halfB * s;
-        const double y0 = -b * s + halfB * c;
-        int* out = table + static_cast<std::size_t>(d) * 2 * B * B;
-        for (int r = 0; r < 2 * B; ++r) {
-            const double xr = x0 + r * c;
-            const double yr = y0 + r * s;
-            for (int k = 0; k < B; ++k) {
-                const double x = xr + k * s;
-                const double y = -yr + k * c;
-                *out++ = w * static_cast<int>(y) + static_cast<int>(x);
-            }
-        }
+        FrWindow(table + static_cast<std::size_t>(d) * 2 * B * B, d, B, w);
     }
 }
 
@@ -61,11 +70,12 @@ int GetFrequencies8(const unsigned char* img, unsigned w, unsigned h, int s,
     const unsigned bh = h >> s;
     const int b = 1 << s;
     // 1. Profile and offset table. The window reaches at most 1.12 B from the block's centre,
-    //    and the centres of interior blocks lie 1.5 B - 1 or more inside the image.
+    //    and the centres of interior blocks lie 1.5 B - 1 or more inside the image. A
+    //    direction's window is made when a block first needs it, so the table is not cleared.
     auto profile = std::make_unique<int[]>(2 * static_cast<std::size_t>(b));
     const std::size_t perDir = 2 * static_cast<std::size_t>(b) * b;
-    auto table = std::make_unique<int[]>(180 * perDir);
-    GetFrequenciesPrecalc8(table.get(), b, static_cast<int>(w));
+    std::unique_ptr<int[]> table(new int[180 * perDir]);
+    bool made[180] = {};
 
     for (unsigned by = 0; by < bh; ++by) {
         for (unsigned bx = 0; bx < bw; ++bx) {
@@ -79,10 +89,16 @@ int GetFrequencies8(const unsigned char* img, unsigned w, unsigned h, int s,
             // 3. Row sums of the turned window and their mean.
             const unsigned char* centre =
                 img + static_cast<std::size_t>(by * b + b / 2) * w + (bx * b + b / 2);
-            const int* rows = table.get() + static_cast<std::size_t>(dir[i] % 180) * perDir;
+            const int d = dir[i] % 180;
+            int* rows = table.get() + static_cast<std::size_t>(d) * perDir;
+            if (!made[d]) {
+                FrWindow(rows, d, b, static_cast<int>(w));
+                made[d] = true;
+            }
             int total = 0;
             for (int r = 0; r < 2 * b; ++r) {
                 int sum = 0;
+#pragma GCC unroll 16
                 for (int k = 0; k < b; ++k) {
                     sum += centre[rows[r * b + k]];
                 }

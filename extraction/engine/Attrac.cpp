@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <vector>
 
 namespace wizard73 {
 namespace {
@@ -88,6 +89,26 @@ void Codex::Attrac(int level)
             pos[i] = {m_sign[i].x / l3.scale, m_sign[i].y / l3.scale};
         }
         const int k3 = l3.scale / l0.scale;
+        // Distance of every pixel to its nearest singular point, NEAR when none is nearer; the
+        // four channels share it.
+        std::vector<unsigned char> nearest(n3, NEAR);
+        for (int y = 0; y < h3; ++y) {
+            for (int x = 0; x < w3; ++x) {
+                int m = NEAR;
+                for (int i = 0; i < count; ++i) {
+                    if ((m_sign[i].type & SINGULAR_MASK) == 0) {
+                        continue;
+                    }
+                    const int dx = pos[i].x > x ? pos[i].x - x : x - pos[i].x;
+                    const int dy = pos[i].y > y ? pos[i].y - y : y - pos[i].y;
+                    if (dx < m && dy < m) {
+                        const int d = sqri(dx * dx + dy * dy);
+                        m = d < m ? d : m;
+                    }
+                }
+                nearest[static_cast<std::size_t>(y) * w3 + x] = static_cast<unsigned char>(m);
+            }
+        }
         for (int k = 0; k < 4; ++k) {
             unsigned char* ang = Layer(38 + k, FLOW_LEVEL);
             unsigned char* str = Layer(119 + k, FLOW_LEVEL);
@@ -100,25 +121,14 @@ void Codex::Attrac(int level)
             unsigned char* resp = Layer(10 + k, 0);
             for (int y = 0; y < h3; ++y) {
                 for (int x = 0; x < w3; ++x) {
-                    int m = NEAR;
-                    for (int i = 0; i < count; ++i) {
-                        if ((m_sign[i].type & SINGULAR_MASK) == 0) {
-                            continue;
-                        }
-                        const int dx = pos[i].x > x ? pos[i].x - x : x - pos[i].x;
-                        const int dy = pos[i].y > y ? pos[i].y - y : y - pos[i].y;
-                        if (dx < m && dy < m) {
-                            const int d = sqri(dx * dx + dy * dy);
-                            m = d < m ? d : m;
-                        }
-                    }
+                    const std::size_t at = static_cast<std::size_t>(y) * w3 + x;
+                    const int m = nearest[at];
                     if (m == NEAR) {
                         continue;
                     }
                     const int r = (k & 1) != 0 ? tabrun_2[m] : tabrun[m];
                     const int cx = BlockStart(x, k3, l0.width) + k3 / 2;
                     const int cy = BlockStart(y, k3, l0.height) + k3 / 2;
-                    const std::size_t at = static_cast<std::size_t>(y) * w3 + x;
                     int best = 0;
                     for (int j = 0; j <= 4; j += 4) {
                         const int a = (k + j) & 7;
@@ -188,41 +198,77 @@ void Codex::Attrac(int level)
     DesImp();
 
     // 3. A free pixel joins a single adjacent loop or delta mark, or a single whorl mark within
-    //    two pixels; the grown marks carry bit 7 and do not grow further.
+    //    two pixels; the grown marks carry bit 7 and do not grow further. A pixel with no
+    //    such mark within two pixels (its ring's reach) would count nothing and is passed
+    //    over; the last free pixel still walks its ring, so that the walk ends where the scan
+    //    leaves it.
+    auto growing = [](int v) { return v == 1 || v == 2 || v == 8; };
+    std::vector<unsigned char> near(n3, 0);
+    for (int y = 0; y < h3; ++y) {
+        for (int x = 0; x < w3; ++x) {
+            if (!growing(cls[static_cast<std::size_t>(y) * w3 + x])) {
+                continue;
+            }
+            for (int yy = y < 2 ? 0 : y - 2; yy <= y + 2 && yy < h3; ++yy) {
+                for (int xx = x < 2 ? 0 : x - 2; xx <= x + 2 && xx < w3; ++xx) {
+                    near[static_cast<std::size_t>(yy) * w3 + xx] = 1;
+                }
+            }
+        }
+    }
     m_ringPoint = static_cast<RingFn>(&Codex::AtWide);
+    auto grow = [&](int x, int y) {
+        m_atCount = m_atType = m_atDir = 0;
+        WalkAt(x, y, FLOW_LEVEL, nullptr, cls, dir);
+        RingWalk(FLOW_LEVEL, 1, 1, [this](int angle, int i) { AtWide(angle, i); });
+    };
+    std::ptrdiff_t passed = -1; // the last free pixel when it was passed over
     for (int y = 0; y < h3; ++y) {
         for (int x = 0; x < w3; ++x) {
             const std::size_t at = static_cast<std::size_t>(y) * w3 + x;
             if (cls[at] != 0) {
                 continue;
             }
-            m_atCount = m_atType = m_atDir = 0;
-            WalkAt(x, y, FLOW_LEVEL, nullptr, cls, dir);
-            RingWalk(FLOW_LEVEL, 1, 1, [this](int angle, int i) { AtWide(angle, i); });
+            if (near[at] == 0) {
+                passed = static_cast<std::ptrdiff_t>(at);
+                continue;
+            }
+            passed = -1;
+            grow(x, y);
             if (m_atCount == 1 || m_atCount == 8) {
                 dir[at] = static_cast<unsigned char>(m_atDir);
                 cls[at] = static_cast<unsigned char>(GROWN_BIT + m_atType);
             }
         }
     }
+    if (passed >= 0) {
+        grow(static_cast<int>(passed % w3), static_cast<int>(passed / w3));
+    }
     Resume();
 
-    // 4. Replication down to the asked level, each block clipped to the level.
+    // 4. Replication down to the asked level, each block clipped to the level: the first row of
+    //    a row of blocks is written cell by cell, its other rows copy that row.
     for (int v = finest; v < FLOW_LEVEL; ++v) {
         const CLevel& lv = m_level[v];
         const int q = l3.scale / lv.scale;
         unsigned char* cv = Layer(129, v);
         unsigned char* dv = Layer(37, v);
-        for (int y = 0; y < h3; ++y) {
-            for (int x = 0; x < w3; ++x) {
-                const std::size_t at = static_cast<std::size_t>(y) * w3 + x;
-                for (int yy = q * y; yy < q * y + q && yy < lv.height; ++yy) {
-                    for (int xx = q * x; xx < q * x + q && xx < lv.width; ++xx) {
-                        const std::size_t o = static_cast<std::size_t>(yy) * lv.width + xx;
-                        cv[o] = cls[at];
-                        dv[o] = dir[at];
-                    }
+        const int lw = lv.width;
+        const int span = q * w3 < lw ? q * w3 : lw; // the columns the blocks cover
+        for (int y = 0; y < h3 && q * y < lv.height; ++y) {
+            const std::size_t at = static_cast<std::size_t>(y) * w3;
+            unsigned char* c0 = cv + static_cast<std::size_t>(q * y) * lw;
+            unsigned char* d0 = dv + static_cast<std::size_t>(q * y) * lw;
+            for (int x = 0, xx = 0; xx < span; ++x) {
+                for (int j = 0; j < q && xx < span; ++j, ++xx) {
+                    c0[xx] = cls[at + x];
+                    d0[xx] = dir[at + x];
                 }
+            }
+            for (int yy = q * y + 1; yy < q * y + q && yy < lv.height; ++yy) {
+                const std::size_t o = static_cast<std::size_t>(yy) * lw;
+                std::memcpy(cv + o, c0, span);
+                std::memcpy(dv + o, d0, span);
             }
         }
     }

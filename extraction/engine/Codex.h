@@ -922,7 +922,6 @@ public:
     void IfIndi(int i);
     void IfTwis(int i, int radius);
     int IfLift(int i);
-    int IfImme();
     void IfEnum();
     void IfWideV();
     void IfRaysV(int i);
@@ -934,6 +933,7 @@ public:
     int m_ifBestX = 0, m_ifBestY = 0;
     int m_ifClass = 0; // class and direction of the flood's start pixel
     int m_ifDir = 0;
+    unsigned char* m_ifLayer[8] = {}; // the stage's level-3 layers, looked up once by Ifocus
     int m_raySum = 0, m_rayCount = 0, m_rayDir = 0;
     unsigned char* m_ray33 = nullptr; // layer 33 under the ray
     unsigned char* m_ray129 = nullptr;
@@ -953,7 +953,6 @@ public:
     void XfCurv(int i);
     void XfTwis(int i);
     void XfBest(int i);
-    void XfWide(int angle, int index);
     void XfIndi(int angle, int index);
     int Rename(int index, int type);
     void Rename();

@@ -25,6 +25,10 @@ constexpr int kWhorl[8] = {90, 137, 0, 43, 90, 137, 0, 43};
 constexpr int kLoops[8] = {0, 3, 14, 50, 90, 130, 166, 177};
 constexpr int kDelta[8] = {0, 158, 135, 113, 90, 68, 45, 23};
 
+// The stage's level-3 layers as Ifocus looks them up, and their slots in m_ifLayer.
+constexpr int kIds[] = {33, 114, 48, 240, 241, 152, 129, 37};
+enum IfLayer { L33, L114, L48, L240, L241, L152, L129, L37 };
+
 bool Singular(int c)
 {
     return c == 1 || c == 2 || c == 8;
@@ -36,16 +40,16 @@ bool Singular(int c)
 void Codex::IfIndi_2(int i, int radius)
 {
     const int w = m_level[LEVEL].width;
-    unsigned char* l33 = GetLay(33, LEVEL);
+    unsigned char* l33 = m_ifLayer[L33];
     const int c = l33[i];
     m_frontCos = m_frontSin = m_backCos = m_backSin = 0;
-    WalkAt(i % w, i / w, LEVEL, l33, l33, GetLay(114, LEVEL));
+    WalkAt(i % w, i / w, LEVEL, l33, l33, m_ifLayer[L114]);
     m_ringPoint = static_cast<RingFn>(&CWork::Argums_I);
     Spiral(LEVEL, radius, 1);
     m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
     const int of = HalfOr(m_frontCos, m_frontSin, c);
     const int ob = HalfOr(m_backCos, m_backSin, c);
-    GetLay(48, LEVEL)[i] = static_cast<unsigned char>(
+    m_ifLayer[L48][i] = static_cast<unsigned char>(
         Fold(of - c) - Fold(ob - c) >= 1 ? (c + 90) / 2 : Mod360(c - 90) / 2);
 }
 
@@ -54,20 +58,20 @@ void Codex::IfIndi(int i)
 {
     const int w = m_level[LEVEL].width;
     const int h = m_level[LEVEL].height;
-    unsigned char* l33 = GetLay(33, LEVEL);
+    unsigned char* l33 = m_ifLayer[L33];
     const int c = l33[i];
     // 1. Sector orientations.
     std::memset(m_cosSum, 0, sizeof m_cosSum);
     std::memset(m_sinSum, 0, sizeof m_sinSum);
     std::memset(m_wSum, 0, sizeof m_wSum);
-    WalkAt(i % w, i / w, LEVEL, l33, l33, GetLay(114, LEVEL));
+    WalkAt(i % w, i / w, LEVEL, l33, l33, m_ifLayer[L114]);
     m_ringPoint = static_cast<RingFn>(&CWork::Argums_quick);
     Spiral(LEVEL, 2, 1);
     m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
     int o[8];
     Targum(m_cosSum, m_sinSum, o, l33 + i);
     // 2. Twist side.
-    GetLay(48, LEVEL)[i] = static_cast<unsigned char>(
+    m_ifLayer[L48][i] = static_cast<unsigned char>(
         Fold(o[0] - c) > Fold(o[4] - c) ? (c + 90) / 2 : Mod360(c - 90) / 2);
     // 3. No class on the outermost cells.
     const int x = i % w;
@@ -78,7 +82,7 @@ void Codex::IfIndi(int i)
     // 4. Class.
     const int p = Poincare(o, m_quick != 0);
     const int cls = p == 180 ? 2 : p == 360 ? 1 : p == -180 ? 8 : 0;
-    GetLay(129, LEVEL)[i] = static_cast<unsigned char>(cls);
+    m_ifLayer[L129][i] = static_cast<unsigned char>(cls);
     if (cls == 0) {
         return;
     }
@@ -88,7 +92,7 @@ void Codex::IfIndi(int i)
     const int trials = cls == 2 ? 180 : cls == 1 ? 90 : 72;
     const int fit = FitTemplate(tpl, theta, trials, c, o);
     if (fit >= 0) {
-        GetLay(37, LEVEL)[i] = static_cast<unsigned char>(fit / 2);
+        m_ifLayer[L37][i] = static_cast<unsigned char>(fit / 2);
     }
 }
 
@@ -113,70 +117,106 @@ int CWork::Twist(int x, int y, int level, unsigned char* dir, int radius)
 void Codex::IfTwis(int i, int radius)
 {
     const int w = m_level[LEVEL].width;
-    unsigned char* score = GetLay(240, LEVEL);
-    const int v = score[i] + Twist(i % w, i / w, LEVEL, GetLay(48, LEVEL), radius);
+    unsigned char* score = m_ifLayer[L240];
+    const int v = score[i] + Twist(i % w, i / w, LEVEL, m_ifLayer[L48], radius);
     score[i] = static_cast<unsigned char>(v < 0 ? 0 : v > 255 ? 255 : v); // saturates
-}
-
-// Flood test of the thinning at the walk position: walk cursors on 241, 240, 129, 37.
-int Codex::IfImme()
-{
-    unsigned char& mark = *m_walk[0];
-    if (mark == m_visit) {
-        return 0;
-    }
-    mark = static_cast<unsigned char>(m_visit);
-    const int s = *m_walk[1];
-    if (s < 62 * m_ifRef / 100) {
-        return 0;
-    }
-    const int cls = *m_walk[2] & 11;
-    if (cls != 0) {
-        if (cls != m_ifClass) {
-            return 0;
-        }
-        if (cls == 2 && Turn(2 * *m_walk[3], 2 * m_ifDir) > 119) {
-            return 0;
-        }
-        if (s >= m_ifBest) {
-            m_ifBest = s;
-            m_ifBestX = m_wx;
-            m_ifBestY = m_wy;
-        }
-    }
-    if (s > m_ifRef) {
-        m_ifRef = s;
-    }
-    return 1;
 }
 
 // Thinning at singular cell i: a flood through like cells; a better cell takes over.
 int Codex::IfLift(int i)
 {
-    unsigned char* cls = GetLay(129, LEVEL);
+    unsigned char* cls = m_ifLayer[L129];
     if (!Singular(cls[i])) {
         return 0;
     }
-    const int w = m_level[LEVEL].width;
-    unsigned char* marks = GetLay(241, LEVEL);
-    unsigned char* score = GetLay(240, LEVEL);
+    const CLevel& lv = m_level[LEVEL];
+    const int w = lv.width;
+    const int h = lv.height;
+    unsigned char* marks = m_ifLayer[L241];
+    unsigned char* score = m_ifLayer[L240];
+    unsigned char* dirs = m_ifLayer[L37];
     // 1. Reference and a fresh visit mark (the mark plane is cleared when the counter wraps).
-    m_ifRef = m_ifBest = score[i];
-    m_ifBestX = i % w;
-    m_ifBestY = i / w;
-    m_ifClass = cls[i];
-    m_ifDir = GetLay(37, LEVEL)[i];
+    int ref = score[i];
+    int best = ref;
+    int bestX = i % w;
+    int bestY = i / w;
+    const int cls0 = cls[i];
+    const int dir0 = dirs[i];
     if (++m_visit >= 255) {
         m_visit = 1;
-        std::memset(marks, 0, m_level[LEVEL].size);
+        std::memset(marks, 0, lv.size);
     }
-    // 2. Flood.
-    WalkAt(i % w, i / w, LEVEL, nullptr, marks, score, cls, GetLay(37, LEVEL));
-    m_chain = static_cast<TestFn>(&Codex::IfImme);
-    Rounde(FLOOD_DEPTH, LEVEL);
-    m_chain = static_cast<TestFn>(&CBase::Deafen);
+    const unsigned char visit = static_cast<unsigned char>(m_visit);
+    // 2. Flood from the start cell, depth first over the eight neighbours in direction order
+    //    and at most FLOOD_DEPTH cells deep (the walk of Rounde with this test as its chain
+    //    callback, kept in locals). A cell joins when it is not yet visited (it is marked
+    //    now), scores at least 62 % of the reference and, if singular, has the start's class
+    //    (a loop also its direction within 119 degrees); the best like cell is kept, and every
+    //    joining cell can raise the reference.
+    auto joins = [&](std::ptrdiff_t at, int x, int y) {
+        if (marks[at] == visit) {
+            return false;
+        }
+        marks[at] = visit;
+        const int s = score[at];
+        if (s < 62 * ref / 100) {
+            return false;
+        }
+        const int c = cls[at] & 11;
+        if (c != 0) {
+            if (c != cls0 || (c == 2 && Turn(2 * dirs[at], 2 * dir0) > 119)) {
+                return false;
+            }
+            if (s >= best) {
+                best = s;
+                bestX = x;
+                bestY = y;
+            }
+        }
+        ref = s > ref ? s : ref;
+        return true;
+    };
+    int lastDir = -1;
+    auto flood = [&](auto& self, int x, int y, int depth) -> void {
+        if (depth <= 0) {
+            // Rounde's leaf callback answers here, the walk standing on the cell.
+            m_lastDir = lastDir;
+            WalkAt(x, y, LEVEL, nullptr, marks, score, cls, dirs);
+            Codex* engine = Self();
+            const TestFn leaf = m_leaf;
+            (engine->*leaf)();
+            return;
+        }
+        // No step from the outermost ring.
+        if (x < 1 || y < 1 || x > w - 2 || y > h - 2) {
+            return;
+        }
+        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(y) * w + x;
+        for (int d = 0; d < 8; ++d) {
+            lastDir = d;
+            const int nx = x + lv.dx[d];
+            const int ny = y + lv.dy[d];
+            if (joins(at + lv.step[d], nx, ny)) {
+                self(self, nx, ny, depth - 1);
+            }
+        }
+    };
+    if (joins(i, i % w, i / w)) {
+        flood(flood, i % w, i / w, FLOOD_DEPTH - 1);
+    }
+    // The walk ends where it started, as Rounde leaves it.
+    WalkAt(i % w, i / w, LEVEL, nullptr, marks, score, cls, dirs);
+    if (lastDir >= 0) {
+        m_lastDir = lastDir;
+    }
+    m_ifRef = ref;
+    m_ifBest = best;
+    m_ifBestX = bestX;
+    m_ifBestY = bestY;
+    m_ifClass = cls0;
+    m_ifDir = dir0;
     // 3. Hand over to the best cell.
-    const int b = m_ifBestX + m_ifBestY * w;
+    const int b = bestX + bestY * w;
     if (b == i) {
         return 0;
     }
@@ -190,8 +230,8 @@ void Codex::IfEnum()
 {
     const int w = m_level[LEVEL].width;
     const int h = m_level[LEVEL].height;
-    const unsigned char* cls = GetLay(129, LEVEL);
-    unsigned char* label = GetLay(152, LEVEL);
+    const unsigned char* cls = m_ifLayer[L129];
+    unsigned char* label = m_ifLayer[L152];
     int next = 0;
     for (int y = 1; y + 1 < h; ++y) {
         for (int x = 1; x + 1 < w; ++x) {
@@ -210,9 +250,9 @@ void Codex::IfWideV()
 {
     const int w = m_level[LEVEL].width;
     const int h = m_level[LEVEL].height;
-    unsigned char* cls = GetLay(129, LEVEL);
-    unsigned char* label = GetLay(152, LEVEL);
-    unsigned char* dir = GetLay(37, LEVEL);
+    unsigned char* cls = m_ifLayer[L129];
+    unsigned char* label = m_ifLayer[L152];
+    unsigned char* dir = m_ifLayer[L37];
     for (int y = 1; y + 1 < h; ++y) {
         for (int x = 1; x + 1 < w; ++x) {
             const std::size_t i = static_cast<std::size_t>(y) * w + x;
@@ -254,18 +294,18 @@ int Codex::IfRays(int step)
 // Direction refinement of cell i along four rays (and the end of the widening mark).
 void Codex::IfRaysV(int i)
 {
-    unsigned char* cls = GetLay(129, LEVEL);
+    unsigned char* cls = m_ifLayer[L129];
     cls[i] = static_cast<unsigned char>(cls[i] % WIDENED);
     if (!Singular(cls[i])) {
         return;
     }
     const int w = m_level[LEVEL].width;
-    unsigned char* dir = GetLay(37, LEVEL);
+    unsigned char* dir = m_ifLayer[L37];
     for (int k = 0; k < 4; ++k) {
         m_rayDir = dir[i];
         m_raySum = 0;
         m_rayCount = 0;
-        WalkAt(i % w, i / w, LEVEL, nullptr, GetLay(33, LEVEL), cls);
+        WalkAt(i % w, i / w, LEVEL, nullptr, m_ifLayer[L33], cls);
         m_step = static_cast<StepFn>(&Codex::IfRays);
         Bresen(2 * dir[i], 4, LEVEL);
         m_step = nullptr;
@@ -333,9 +373,9 @@ void Codex::Ifocus(int level)
     m_winTop = 0;
     m_winRight = w - 1;
     m_winBottom = h - 1;
-    static const int kIds[] = {33, 114, 48, 240, 241, 152, 129, 37};
-    for (int id : kIds) {
-        if (GetLay(id, LEVEL) == nullptr) {
+    for (int k = 0; k < 8; ++k) {
+        m_ifLayer[k] = GetLay(kIds[k], LEVEL);
+        if (m_ifLayer[k] == nullptr) {
             m_error = WZ_NO_LAYER;
             throw WZ_NO_LAYER;
         }
@@ -348,11 +388,11 @@ void Codex::Ifocus(int level)
         v *= 2;
     }
     // 3. Start values.
-    std::memset(GetLay(152, LEVEL), NO_LABEL, n3);
-    std::memset(GetLay(129, LEVEL), 0, n3);
-    std::memset(GetLay(37, LEVEL), 0, n3);
-    std::memset(GetLay(241, LEVEL), 0, n3);
-    std::memset(GetLay(240, LEVEL), 4, n3);
+    std::memset(m_ifLayer[L152], NO_LABEL, n3);
+    std::memset(m_ifLayer[L129], 0, n3);
+    std::memset(m_ifLayer[L37], 0, n3);
+    std::memset(m_ifLayer[L241], 0, n3);
+    std::memset(m_ifLayer[L240], 4, n3);
     // 4. Twist sides, classes and scores on rings 0, 1, 2.
     for (int r = 0; r <= 2; ++r) {
         for (int i = 0; i < n3; ++i) {

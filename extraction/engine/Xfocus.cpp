@@ -37,9 +37,10 @@ constexpr int XF_LABEL = 4;      // 152
 constexpr int XF_STRENGTH = 5;   // 240, written
 constexpr int XF_REGION_DIR = 6; // 37
 
+// Classes 1, 2 and 8 as bits 1, 2 and 8 of one mask.
 bool Singular(int c)
 {
-    return c == 1 || c == 2 || c == 8;
+    return static_cast<unsigned>(c) < 9u && ((0x106u >> c) & 1u) != 0;
 }
 
 // Rounded distance of two points in level-0 pixels.
@@ -215,14 +216,6 @@ void subaxe(SSign* list, int* count, int type, int value)
 
 } // namespace
 
-// Ring callback of the widening: class-0 ring points near a singular pixel get class 64.
-void Codex::XfWide(int, int)
-{
-    if (*m_walk[0] == 0) {
-        *m_walk[0] = WIDE_CLASS;
-    }
-}
-
 // Ring callback of the grading: walk cursors on the responses 115 and the foreground 128.
 void Codex::XfIndi(int, int)
 {
@@ -245,23 +238,22 @@ void Codex::XfTune(int level)
     m_xfLevel = level;
 }
 
-// Scan 1: a singular pixel marks the class-0 pixels of its ring; every strength starts at 4.
+// Scan 1 at a singular pixel: the class-0 pixels of its ring get class 64.
 void Codex::XfWideV(int i)
 {
     const int w = m_level[m_xfLevel].width;
-    if (Singular(m_xfLay[XF_CLASS][i])) {
-        WalkAt(i % w, i / w, m_xfLevel, nullptr, m_xfLay[XF_CLASS]);
-        RingWalk(m_xfLevel, m_xfRadius, 1, [this](int angle, int k) { XfWide(angle, k); });
-    }
-    m_xfLay[XF_STRENGTH][i] = 4;
+    unsigned char* centre = m_xfLay[XF_CLASS] + i;
+    WalkAt(i % w, i / w, m_xfLevel, nullptr, m_xfLay[XF_CLASS]);
+    RingOffsets(m_xfLevel, m_xfRadius, 1, [centre](int, std::int32_t off) {
+        if (centre[off] == 0) {
+            centre[off] = WIDE_CLASS;
+        }
+    });
 }
 
-// Scan 2: the side of the flow's turn at a classed pixel, from the front and back ring sums.
+// Scan 2 at a classed pixel: the side of the flow's turn, from the front and back ring sums.
 void Codex::XfCurv(int i)
 {
-    if (m_xfLay[XF_CLASS][i] == 0) {
-        return;
-    }
     const int w = m_level[m_xfLevel].width;
     unsigned char* dir = m_xfLay[XF_DIR];
     const int c = dir[i];
@@ -276,24 +268,21 @@ void Codex::XfCurv(int i)
         Fold(a1 - c) - Fold(a2 - c) < 1 ? Mod360(c - 90) / 2 : (c + 90) / 2);
 }
 
-// Scan 3: twist strength of a singular pixel (a byte, modulo 256).
+// Scan 3 at a singular pixel: its twist strength (a byte, modulo 256).
 void Codex::XfTwis(int i)
 {
-    if (!Singular(m_xfLay[XF_CLASS][i])) {
-        return;
-    }
     const int w = m_level[m_xfLevel].width;
     const int least = Twist(i % w, i / w, m_xfLevel, m_xfLay[XF_SIDE], m_xfRadius);
     unsigned char& strength = m_xfLay[XF_STRENGTH][i];
     strength = static_cast<unsigned char>((strength + least) & 255);
 }
 
-// Scan 4: the best pixel of every region (ties go to the later pixel).
+// Scan 4 at a singular pixel: the best pixel of every region (ties go to the later pixel).
 void Codex::XfBest(int i)
 {
     const int cls = m_xfLay[XF_CLASS][i];
     const int l = m_xfLay[XF_LABEL][i];
-    if (!Singular(cls) || l >= SLOTS) {
+    if (l >= SLOTS) {
         return;
     }
     const int strength = m_xfLay[XF_STRENGTH][i];
@@ -316,9 +305,25 @@ void Codex::XfScan(int level)
 {
     XfTune(level);
     const int n = static_cast<int>(m_level[level].size);
-    for (auto pass : {&Codex::XfWideV, &Codex::XfCurv, &Codex::XfTwis, &Codex::XfBest}) {
-        for (int i = 0; i < n; ++i) {
-            (this->*pass)(i);
+    // The scans visit the classed (2) or singular pixels (1, 3 and 4) only. The widening
+    // changes only class-0 pixels, which are not singular, and every strength starts at 4.
+    const unsigned char* cls = m_xfLay[XF_CLASS];
+    for (int i = 0; i < n; ++i) {
+        if (Singular(cls[i])) {
+            XfWideV(i);
+        }
+    }
+    std::memset(m_xfLay[XF_STRENGTH], 4, m_level[level].size);
+    for (int i = 0; i < n; ++i) {
+        if (cls[i] != 0) {
+            XfCurv(i);
+        }
+    }
+    // Scan 4 at a pixel reads only what scan 3 wrote there, so the two run in one sweep.
+    for (int i = 0; i < n; ++i) {
+        if (Singular(cls[i])) {
+            XfTwis(i);
+            XfBest(i);
         }
     }
 }

@@ -55,22 +55,24 @@ void Codex::PiQual(int i, int radius, std::int16_t* disorder, const unsigned cha
     Targum(m_cosSum, m_sinSum, a, dir + i);
     // 4.-6. Sector strengths and the disorder of the cell's own direction o. The direction
     // and the sector directions (half-turn angles or a direction byte) lie in 0..255, so their
-    // distance needs no reduction.
+    // distance needs no reduction: it is the size of their folded difference.
     const int o = dir[i];
     int sum = 0;
     int pairs = 0;
     int dev = 0;
+    int f[8];
     for (int k = 0; k < 8; ++k) {
         if (m_wSum[k] != 0) {
             const int xs = m_cosSum[k] / m_wSum[k];
             const int ys = m_sinSum[k] / m_wSum[k];
             sum += sqri(ys * ys + xs * xs);
         }
-        const int e = DistIn(o, a[k]);
+        f[k] = Fold(o - a[k]);
+        const int e = f[k] < 0 ? -f[k] : f[k]; // DistIn(o, a[k])
         dev = e > dev ? e : dev;
     }
     for (int k = 0; k < 4; ++k) {
-        int s = Fold(o - a[k]) + Fold(o - a[k + 4]);
+        int s = f[k] + f[k + 4];
         s = s < 0 ? -s : s;
         pairs = s > pairs ? s : pairs;
     }

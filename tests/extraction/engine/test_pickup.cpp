@@ -19,6 +19,20 @@ int ForegroundCells(Codex& e)
     return n;
 }
 
+// The cell quality takes the orientation distance of two directions as the size of their
+// folded difference: the two agree on every pair of angles in 0..359.
+TEST(Pickup, DistanceIsTheSizeOfTheFoldedDifference)
+{
+    int mismatches = 0;
+    for (int a = 0; a < 360; ++a) {
+        for (int b = 0; b < 360; ++b) {
+            const int f = CWork::Fold(a - b);
+            mismatches += CWork::DistIn(a, b) != (f < 0 ? -f : f) ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
 // Flat images (uniform grey, white paper, black) never reach the quality stage: the loader
 // refuses them for their grey span.
 TEST(Pickup, FlatImagesAreRefusedBeforeAnyQuality)
