@@ -75,6 +75,34 @@ GrLengthBounds GrCarriedLengthBounds(int divX, int divY, int lP, int tol)
     return GrLengthBounds{16 * large * (lP + tol + 3), 16 * small * (lP - tol - 2)};
 }
 
+// The stored gallery lengths lo..hi a first pair does not refuse by length alone (hi < lo:
+// none). Lengths are never negative.
+struct GrLengthRange {
+    std::int64_t lo;
+    std::int64_t hi;
+};
+
+// GrCarriedLengthBounds as a range of lG0: lG0 8191 <= longLimit and lG0 8193 >= shortLimit.
+GrLengthRange GrCarriedLengthRange(int divX, int divY, int lP, int tol)
+{
+    const GrLengthBounds b = GrCarriedLengthBounds(divX, divY, lP, tol);
+    return GrLengthRange{b.shortLimit > 0 ? (b.shortLimit + 8192) / 8193 : 0,
+                         b.longLimit >= 0 ? b.longLimit / 8191 : -1};
+}
+
+// The unscaled lengths lG with |lP - lG| <= tol(min(lP, lG)), lP >= 0. Longer ones pass up to
+// lP + tol(lP). Shorter ones pass while lG + tol(lG) >= lP, which (the tolerance never falling
+// with the length) holds from some lG on, no lower than lP - tol(lP); lP itself passes.
+GrLengthRange GrUnscaledLengthRange(const std::int32_t* row, int lP)
+{
+    const int tolP = GrTolerance(row, lP);
+    int lo = lP - tolP > 0 ? lP - tolP : 0;
+    while (lo + GrTolerance(row, lo) < lP) {
+        ++lo;
+    }
+    return GrLengthRange{lo, lP + tolP};
+}
+
 // The table behind s_nearDirections.
 struct GrQuadrant {
     std::uint8_t dir[NEAR_DIRECTIONS][NEAR_DIRECTIONS];
@@ -501,7 +529,7 @@ int GroupEx::findAgreeingGallery(short np, const std::uint8_t* candidates, int c
     int divX = 0;
     int divY = 0;
     bool bounded = false;
-    GrLengthBounds bounds{0, 0};
+    GrLengthRange range{0, -1};
     int numAgreeing = 0;
     int error = 0;
     for (int c = 0; c < count; ++c) {
@@ -521,21 +549,19 @@ int GroupEx::findAgreeingGallery(short np, const std::uint8_t* candidates, int c
                     carried = GrCarried(scaled, p, divX, divY);
                     bounded = carried && divX > 0 && divY > 0;
                     if (bounded) {
-                        bounds = GrCarriedLengthBounds(divX, divY, lP, GrTolerance(tol, lP));
+                        range = GrCarriedLengthRange(divX, divY, lP, GrTolerance(tol, lP));
+                    } else if (!carried) {
+                        range = GrUnscaledLengthRange(tol, lP);
                     }
                 }
             }
-            if (firstApplies && bounded) {
+            if (firstApplies && (bounded || !carried)) {
+                // The lengths to the first pair's gallery minutia, read along its own row
+                // (the set stores every length both ways).
+                const PairItem* row = m_pairSetG->m_items[firstNg];
                 for (; c < count && candidates[c] != firstNg; ++c) {
-                    const std::int64_t lG0 = m_pairSetG->getLen(candidates[c], firstNg);
-                    if (lG0 * 8191 <= bounds.longLimit && lG0 * 8193 >= bounds.shortLimit) {
-                        break;
-                    }
-                }
-            } else if (firstApplies && !carried) {
-                for (; c < count && candidates[c] != firstNg; ++c) {
-                    const int lG = m_pairSetG->getLen(candidates[c], firstNg);
-                    if (std::abs(lP - lG) <= GrTolerance(tol, lP < lG ? lP : lG)) {
+                    const std::int64_t lG0 = row[candidates[c]].len;
+                    if (lG0 >= range.lo && lG0 <= range.hi) {
                         break;
                     }
                 }
