@@ -75,14 +75,11 @@ GrLengthBounds GrCarriedLengthBounds(int divX, int divY, int lP, int tol)
     return GrLengthBounds{16 * large * (lP + tol + 3), 16 * small * (lP - tol - 2)};
 }
 
-// The table behind s_nearDirections.
-struct GrQuadrant {
-    std::uint8_t dir[NEAR_DIRECTIONS][NEAR_DIRECTIONS];
-};
+} // namespace
 
-GrQuadrant GrFillQuadrant()
+NearDirections fillNearDirections()
 {
-    GrQuadrant q{};
+    NearDirections q{};
     for (int ax = 0; ax < NEAR_DIRECTIONS; ++ax) {
         for (int ay = 0; ay < NEAR_DIRECTIONS; ++ay) {
             q.dir[ax][ay] = static_cast<std::uint8_t>(atan(ax, ay));
@@ -90,12 +87,6 @@ GrQuadrant GrFillQuadrant()
     }
     return q;
 }
-
-const GrQuadrant s_quadrant = GrFillQuadrant();
-
-} // namespace
-
-const std::uint8_t (*const s_nearDirections)[NEAR_DIRECTIONS] = s_quadrant.dir;
 
 void HitGroup::add(short nP, short nG, Transition t, short distDif, short minAngleDif,
                    short angleDif)
@@ -150,7 +141,7 @@ void freeHitGroup(HitGroup*& g)
 void MinutiaePairSet::setAngle(int i, int j)
 {
     ZF_ASSERT(i >= 0 && i < MAX_NESTS && j >= 0 && j < MAX_NESTS && i != j);
-    const int d = direction180(m_x[i] - m_x[j], m_y[i] - m_y[j]);
+    const int d = direction180(nearDirections(), m_x[i] - m_x[j], m_y[i] - m_y[j]);
     // The reverse direction of any d in -180..179 is d + 180 or d - 180, whichever lies in
     // that range.
     m_items[i][j].dir = d;
@@ -412,7 +403,7 @@ namespace {
 // segments long enough to carry a direction are compared.
 [[gnu::always_inline]] inline bool GrDirectionsAgree(const GroupEx& g, short np, short ng,
                                                      const PairEx2& p, int lP, int lG, bool carried,
-                                                     int x, int y)
+                                                     int x, int y, const NearDirections& near)
 {
     if (lP < 2 * g.m_distUnit || lG < 2 * g.m_distUnit) {
         return true;
@@ -420,8 +411,8 @@ namespace {
     // The carried segment's direction less the rotation, compared with the probe's less the
     // rotation again, is the probe's less the carried direction, angles being taken mod 360.
     const int dP = g.m_pairSetP->getAngle(np, p.np);
-    const int d =
-        carried ? dP - direction180(x, y) : dP - g.m_pairSetG->getAngle(ng, p.ng) - g.m_rotation;
+    const int d = carried ? dP - direction180(near, x, y)
+                          : dP - g.m_pairSetG->getAngle(ng, p.ng) - g.m_rotation;
     return std::abs(GrWrapOnce(d)) <= 2 * g.m_dirTol;
 }
 
@@ -431,7 +422,7 @@ namespace {
 [[gnu::always_inline]] inline bool GrAgreesOnSegment(const GroupEx& g, short np, short ng,
                                                      const PairEx2& p, int lP, bool carried,
                                                      int divX, int divY, const std::int32_t* tol,
-                                                     int& error)
+                                                     int& error, const NearDirections& near)
 {
     int lG = 0;
     int x = 0;
@@ -452,7 +443,8 @@ namespace {
     }
     const int dif = std::abs(lP - lG);
     const int m = lP < lG ? lP : lG;
-    if (dif > GrTolerance(tol, m) || !GrDirectionsAgree(g, np, ng, p, lP, lG, carried, x, y)) {
+    if (dif > GrTolerance(tol, m) ||
+        !GrDirectionsAgree(g, np, ng, p, lP, lG, carried, x, y, near)) {
         return false;
     }
     const int larger = lP > lG ? lP : lG;
@@ -463,10 +455,9 @@ namespace {
 } // namespace
 
 // The body of agreesWithPair, expanded into the loops of this file that call it per pair.
-[[gnu::always_inline]] inline bool GroupEx::agreesWithPairInline(short np, short ng,
-                                                                 std::size_t pos, int level,
-                                                                 bool scaled, int scaleX,
-                                                                 int scaleY, int& error) const
+[[gnu::always_inline]] inline bool
+GroupEx::agreesWithPairInline(short np, short ng, std::size_t pos, int level, bool scaled,
+                              int scaleX, int scaleY, int& error, const NearDirections& near) const
 {
     const PairEx2& p = m_pair.m_items[pos];
     // A pair whose scale is unknown, or whose scale cancels the candidate's (wrapped values
@@ -475,14 +466,15 @@ namespace {
     const int divY = scaleY + p.scaleY;
     return GrAgreesOnSegment(*this, np, ng, p, m_pairSetP->getLen(np, p.np),
                              GrCarried(scaled, p, divX, divY), divX, divY, s_distTolTab[level],
-                             error);
+                             error, near);
 }
 
 bool GroupEx::agreesWithPair(short np, short ng, std::size_t pos, int level, bool scaled,
                              int scaleX, int scaleY, int& error) const
 {
     ZF_ASSERT(level >= 0 && level < MAX_ERROR_LEVEL);
-    return agreesWithPairInline(np, ng, pos, level, scaled, scaleX, scaleY, error);
+    return agreesWithPairInline(np, ng, pos, level, scaled, scaleX, scaleY, error,
+                                nearDirections());
 }
 
 int GroupEx::findAgreeingGallery(short np, const std::uint8_t* candidates, int count, int level,
@@ -492,6 +484,7 @@ int GroupEx::findAgreeingGallery(short np, const std::uint8_t* candidates, int c
     const std::uint32_t n = m_pair.m_numItems;
     ZF_ASSERT(level >= 0 && level < MAX_ERROR_LEVEL);
     const std::int32_t* tol = s_distTolTab[level];
+    const NearDirections& near = nearDirections();
     // What the first pair's tests need of the probe side, kept while it stays the first.
     std::uint32_t preparedPos = 0xFFFFFFFFu;
     bool firstApplies = false; // the first pair does not hold np
@@ -551,9 +544,10 @@ int GroupEx::findAgreeingGallery(short np, const std::uint8_t* candidates, int c
             // are left.
             const PairEx2& p = m_pair.m_items[first];
             const bool agrees =
-                carried ? GrAgreesOnSegment(*this, np, ng, p, lP, true, divX, divY, tol, error)
-                        : GrDirectionsAgree(*this, np, ng, p, lP, m_pairSetG->getLen(ng, firstNg),
-                                            false, 0, 0);
+                carried
+                    ? GrAgreesOnSegment(*this, np, ng, p, lP, true, divX, divY, tol, error, near)
+                    : GrDirectionsAgree(*this, np, ng, p, lP, m_pairSetG->getLen(ng, firstNg),
+                                        false, 0, 0, near);
             if (!agrees) {
                 refusal = static_cast<int>(first);
             }
@@ -564,7 +558,7 @@ int GroupEx::findAgreeingGallery(short np, const std::uint8_t* candidates, int c
             if (i == first || p.np == np || p.ng == ng) {
                 continue;
             }
-            if (!agreesWithPairInline(np, ng, i, level, scaled, scaleX, scaleY, error)) {
+            if (!agreesWithPairInline(np, ng, i, level, scaled, scaleX, scaleY, error, near)) {
                 refusal = static_cast<int>(i);
             }
         }
@@ -593,6 +587,7 @@ bool GroupEx::isCompatibleAligned(short np, short ng, int level, NumSet<unsigned
         return false;
     }
     ZF_ASSERT(level >= 0 && level < MAX_ERROR_LEVEL);
+    const NearDirections& near = nearDirections();
     std::int64_t errorSum = 0;
     int checked = 0;
     for (std::uint32_t i = 0; i < n; ++i) {
@@ -606,7 +601,7 @@ bool GroupEx::isCompatibleAligned(short np, short ng, int level, NumSet<unsigned
         }
         int error = 0;
         const bool consistent =
-            agreesWithPairInline(np, ng, i, level, scaled, scaleX, scaleY, error);
+            agreesWithPairInline(np, ng, i, level, scaled, scaleX, scaleY, error, near);
         if (form == IC_COLLECT) {
             if (!consistent && !conflicts.contains(i)) {
                 if (conflicts.m_numItems >= maxConflicts) {
