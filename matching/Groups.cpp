@@ -77,7 +77,8 @@ GrLengthBounds GrCarriedLengthBounds(int divX, int divY, int lP, int tol)
 
 } // namespace
 
-NearDirections fillNearDirections()
+// Out of line: the callers of nearDirections() keep only the test of the table's guard.
+[[gnu::noinline]] NearDirections fillNearDirections()
 {
     NearDirections q{};
     for (int ax = 0; ax < NEAR_DIRECTIONS; ++ax) {
@@ -140,8 +141,8 @@ void freeHitGroup(HitGroup*& g)
 
 void MinutiaePairSet::setAngle(int i, int j)
 {
-    ZF_ASSERT(i >= 0 && i < MAX_NESTS && j >= 0 && j < MAX_NESTS && i != j);
-    const int d = direction180(nearDirections(), m_x[i] - m_x[j], m_y[i] - m_y[j]);
+    ZF_ASSERT(i >= 0 && i < MAX_NESTS && j >= 0 && j < MAX_NESTS && i != j && m_near != nullptr);
+    const int d = direction180(*m_near, m_x[i] - m_x[j], m_y[i] - m_y[j]);
     // The reverse direction of any d in -180..179 is d + 180 or d - 180, whichever lies in
     // that range.
     m_items[i][j].dir = d;
@@ -151,6 +152,7 @@ void MinutiaePairSet::setAngle(int i, int j)
 void MinutiaePairSet::build(const ESK::Lot<short>* minutiae, int n)
 {
     ZF_ASSERT(n >= 0 && n <= MAX_NESTS);
+    m_near = &nearDirections();
     for (int i = 0; i < n; ++i) {
         m_x[i] = minutiae[i].x;
         m_y[i] = minutiae[i].y;
@@ -403,7 +405,7 @@ namespace {
 // segments long enough to carry a direction are compared.
 [[gnu::always_inline]] inline bool GrDirectionsAgree(const GroupEx& g, short np, short ng,
                                                      const PairEx2& p, int lP, int lG, bool carried,
-                                                     int x, int y, const NearDirections& near)
+                                                     int x, int y)
 {
     if (lP < 2 * g.m_distUnit || lG < 2 * g.m_distUnit) {
         return true;
@@ -411,7 +413,7 @@ namespace {
     // The carried segment's direction less the rotation, compared with the probe's less the
     // rotation again, is the probe's less the carried direction, angles being taken mod 360.
     const int dP = g.m_pairSetP->getAngle(np, p.np);
-    const int d = carried ? dP - direction180(near, x, y)
+    const int d = carried ? dP - direction180(*g.m_pairSetG->m_near, x, y)
                           : dP - g.m_pairSetG->getAngle(ng, p.ng) - g.m_rotation;
     return std::abs(GrWrapOnce(d)) <= 2 * g.m_dirTol;
 }
@@ -422,7 +424,7 @@ namespace {
 [[gnu::always_inline]] inline bool GrAgreesOnSegment(const GroupEx& g, short np, short ng,
                                                      const PairEx2& p, int lP, bool carried,
                                                      int divX, int divY, const std::int32_t* tol,
-                                                     int& error, const NearDirections& near)
+                                                     int& error)
 {
     int lG = 0;
     int x = 0;
@@ -443,8 +445,7 @@ namespace {
     }
     const int dif = std::abs(lP - lG);
     const int m = lP < lG ? lP : lG;
-    if (dif > GrTolerance(tol, m) ||
-        !GrDirectionsAgree(g, np, ng, p, lP, lG, carried, x, y, near)) {
+    if (dif > GrTolerance(tol, m) || !GrDirectionsAgree(g, np, ng, p, lP, lG, carried, x, y)) {
         return false;
     }
     const int larger = lP > lG ? lP : lG;
@@ -455,9 +456,10 @@ namespace {
 } // namespace
 
 // The body of agreesWithPair, expanded into the loops of this file that call it per pair.
-[[gnu::always_inline]] inline bool
-GroupEx::agreesWithPairInline(short np, short ng, std::size_t pos, int level, bool scaled,
-                              int scaleX, int scaleY, int& error, const NearDirections& near) const
+[[gnu::always_inline]] inline bool GroupEx::agreesWithPairInline(short np, short ng,
+                                                                 std::size_t pos, int level,
+                                                                 bool scaled, int scaleX,
+                                                                 int scaleY, int& error) const
 {
     const PairEx2& p = m_pair.m_items[pos];
     // A pair whose scale is unknown, or whose scale cancels the candidate's (wrapped values
@@ -466,15 +468,14 @@ GroupEx::agreesWithPairInline(short np, short ng, std::size_t pos, int level, bo
     const int divY = scaleY + p.scaleY;
     return GrAgreesOnSegment(*this, np, ng, p, m_pairSetP->getLen(np, p.np),
                              GrCarried(scaled, p, divX, divY), divX, divY, s_distTolTab[level],
-                             error, near);
+                             error);
 }
 
 bool GroupEx::agreesWithPair(short np, short ng, std::size_t pos, int level, bool scaled,
                              int scaleX, int scaleY, int& error) const
 {
     ZF_ASSERT(level >= 0 && level < MAX_ERROR_LEVEL);
-    return agreesWithPairInline(np, ng, pos, level, scaled, scaleX, scaleY, error,
-                                nearDirections());
+    return agreesWithPairInline(np, ng, pos, level, scaled, scaleX, scaleY, error);
 }
 
 int GroupEx::findAgreeingGallery(short np, const std::uint8_t* candidates, int count, int level,
@@ -484,7 +485,6 @@ int GroupEx::findAgreeingGallery(short np, const std::uint8_t* candidates, int c
     const std::uint32_t n = m_pair.m_numItems;
     ZF_ASSERT(level >= 0 && level < MAX_ERROR_LEVEL);
     const std::int32_t* tol = s_distTolTab[level];
-    const NearDirections& near = nearDirections();
     // What the first pair's tests need of the probe side, kept while it stays the first.
     std::uint32_t preparedPos = 0xFFFFFFFFu;
     bool firstApplies = false; // the first pair does not hold np
@@ -544,10 +544,9 @@ int GroupEx::findAgreeingGallery(short np, const std::uint8_t* candidates, int c
             // are left.
             const PairEx2& p = m_pair.m_items[first];
             const bool agrees =
-                carried
-                    ? GrAgreesOnSegment(*this, np, ng, p, lP, true, divX, divY, tol, error, near)
-                    : GrDirectionsAgree(*this, np, ng, p, lP, m_pairSetG->getLen(ng, firstNg),
-                                        false, 0, 0, near);
+                carried ? GrAgreesOnSegment(*this, np, ng, p, lP, true, divX, divY, tol, error)
+                        : GrDirectionsAgree(*this, np, ng, p, lP, m_pairSetG->getLen(ng, firstNg),
+                                            false, 0, 0);
             if (!agrees) {
                 refusal = static_cast<int>(first);
             }
@@ -558,7 +557,7 @@ int GroupEx::findAgreeingGallery(short np, const std::uint8_t* candidates, int c
             if (i == first || p.np == np || p.ng == ng) {
                 continue;
             }
-            if (!agreesWithPairInline(np, ng, i, level, scaled, scaleX, scaleY, error, near)) {
+            if (!agreesWithPairInline(np, ng, i, level, scaled, scaleX, scaleY, error)) {
                 refusal = static_cast<int>(i);
             }
         }
@@ -587,7 +586,6 @@ bool GroupEx::isCompatibleAligned(short np, short ng, int level, NumSet<unsigned
         return false;
     }
     ZF_ASSERT(level >= 0 && level < MAX_ERROR_LEVEL);
-    const NearDirections& near = nearDirections();
     std::int64_t errorSum = 0;
     int checked = 0;
     for (std::uint32_t i = 0; i < n; ++i) {
@@ -601,7 +599,7 @@ bool GroupEx::isCompatibleAligned(short np, short ng, int level, NumSet<unsigned
         }
         int error = 0;
         const bool consistent =
-            agreesWithPairInline(np, ng, i, level, scaled, scaleX, scaleY, error, near);
+            agreesWithPairInline(np, ng, i, level, scaled, scaleX, scaleY, error);
         if (form == IC_COLLECT) {
             if (!consistent && !conflicts.contains(i)) {
                 if (conflicts.m_numItems >= maxConflicts) {

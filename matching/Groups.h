@@ -240,6 +240,8 @@ struct MinutiaePairSet {
     PairItem m_items[MAX_NESTS][MAX_NESTS];
     std::int16_t m_x[MAX_NESTS];
     std::int16_t m_y[MAX_NESTS];
+    // nearDirections(), taken when the set is built: the directions are read through it.
+    const NearDirections* m_near = nullptr;
 
     int getLen(int i, int j) const
     {
@@ -373,10 +375,9 @@ public:
     int findAgreeingGallery(short np, const std::uint8_t* candidates, int count, int level,
                             bool scaled, int scaleX, int scaleY, std::uint32_t& first,
                             std::uint8_t* agreeing) const;
-    // agreesWithPair expanded in place: for the per-pair loops of Groups.cpp only, which
-    // take `near` (nearDirections()) once.
+    // agreesWithPair expanded in place: for the per-pair loops of Groups.cpp only.
     bool agreesWithPairInline(short np, short ng, std::size_t pos, int level, bool scaled,
-                              int scaleX, int scaleY, int& error, const NearDirections& near) const;
+                              int scaleX, int scaleY, int& error) const;
     // Local scale of pair (p, g) from the other pairs, gallery positions carried into the
     // probe frame by carriedG.
     void calcScaleForOnePair(const MinutiaeShort* carriedG, int p, int g, short& scaleX,

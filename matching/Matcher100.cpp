@@ -51,8 +51,9 @@ Matcher100::Matcher100()
     m_scratchHit.m_items = m_hitLists[0];
     m_scratchHit.m_maxItems = MAX_NESTS;
 
-    // 2. Parameters (the distance tolerances are constant data).
+    // 2. Parameters and the distance tolerances (filled by the first matcher only).
     setParameters(50, 0);
+    fillDistTolTab();
 
     // 3-5. Reader, area buffers, minutia arrays.
     m_unwrap = ESK::Unwrap::create();

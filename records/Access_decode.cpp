@@ -385,8 +385,9 @@ ArNearTable ArFillNear()
 }
 
 // The table, filled on first use (a local static: thread-safe, and nothing reads it before it
-// is filled). A decoder takes the reference once per section.
-const ArNearTable& ArNearLinks()
+// is filled). A decoder takes the reference once per section; kept out of line so that the
+// filling code stays out of the decoder's loops.
+[[gnu::noinline]] const ArNearTable& ArNearLinks()
 {
     static const ArNearTable table = ArFillNear();
     return table;

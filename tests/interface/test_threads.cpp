@@ -109,8 +109,7 @@ std::vector<int> Scores(std::vector<zftest::Template> prints)
         for (std::size_t b = a + 1; b < prints.size(); ++b) {
             accelMatch::MatchResult r = {};
             const bool ok =
-                m->loadTemplate(true, prints[a].data(), accelMatch::FP_PLAIN, nullptr, 0, 0) ==
-                    0 &&
+                m->loadTemplate(true, prints[a].data(), accelMatch::FP_PLAIN, nullptr, 0, 0) == 0 &&
                 m->loadTemplate(false, prints[b].data(), accelMatch::FP_PLAIN, nullptr, 0, 0) ==
                     0 &&
                 m->match(r, 180, 0, false, nullptr, nullptr, 0, false) == 0;

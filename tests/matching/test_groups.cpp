@@ -525,6 +525,7 @@ TEST(GroupEx, FirstPairLengthBoundsHoldForTheTables)
         EXPECT_GE(len, 8191.0) << a;
         EXPECT_LE(len, 8193.0) << a;
     }
+    fillDistTolTab();
     for (int l = 0; l < MAX_ERROR_LEVEL; ++l) {
         for (int d = 1; d < DIST_TOL_SIZE; ++d) {
             ASSERT_LE(s_distTolTab[l][d - 1], s_distTolTab[l][d]) << l << " " << d;

@@ -218,6 +218,7 @@ TEST(MatchTables, AngleWindowMaskFollowsCheckMinAngles)
 }
 TEST(MatchTables, DistanceTolerances)
 {
+    fillDistTolTab();
     const int slope[6] = {10, 20, 25, 30, 25, 55};
     const int base[6] = {20, 20, 20, 20, 35, 45};
     for (int l = 0; l < MAX_ERROR_LEVEL; ++l) {
