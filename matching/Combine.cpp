@@ -99,11 +99,13 @@ int CoAxisScale(const CoAxis& a, int c)
     return w == 0 ? UNIT_SCALE : static_cast<int>(s / w);
 }
 
-// transferPoint, expanded in place in the loops over minutiae.
+// transferPoint, expanded in place in the loops over minutiae (which take `near`,
+// nearDirections(), once).
 [[gnu::always_inline]] inline void CoTransferPoint(int x, int y, int angle, int& outX, int& outY,
                                                    int& outAngle, int srcCx, int srcCy, int dstCx,
                                                    int dstCy, int rotation, int scaleX, int scaleY,
-                                                   int areaScaleX, int areaScaleY, bool forward)
+                                                   int areaScaleX, int areaScaleY, bool forward,
+                                                   const NearDirections& near)
 {
     // 1. Rotation; an unknown pair scale is 1.0.
     rotation = wrap180(rotation);
@@ -129,7 +131,7 @@ int CoAxisScale(const CoAxis& a, int c)
     const int rho = static_cast<int>(std::sqrt(sq) + 0.5f);
     // 5. Turned and placed about the destination centre: the direction and the rotation
     // both lie within -180..179, so a turn added to a negative sum gives wrap360 of it.
-    const int turned = direction180(static_cast<int>(dx), static_cast<int>(dy)) + rotation;
+    const int turned = direction180(near, static_cast<int>(dx), static_cast<int>(dy)) + rotation;
     const int psi = turned < 0 ? turned + 360 : turned;
     outX = dstCx + round8192(static_cast<std::int64_t>(TabCos360[psi]) * rho);
     outY = dstCy + round8192(static_cast<std::int64_t>(TabSin360[psi]) * rho);
@@ -246,6 +248,7 @@ bool Matcher100::transferMinutiaes(GroupEx* g, const ESK::Sign* minutiae, Minuti
     int areaX = UNIT_SCALE;
     int areaY = UNIT_SCALE;
     getAreaScale(g, srcCx, srcCy, areaX, areaY, isProbe);
+    const NearDirections& near = nearDirections();
     if (!allMinutiae) {
         // 2. The group's minutiae of this side, each with its pair's scales.
         for (std::uint32_t k = 0; k < g->getNumItems(); ++k) {
@@ -255,7 +258,7 @@ bool Matcher100::transferMinutiaes(GroupEx* g, const ESK::Sign* minutiae, Minuti
             MinutiaeShort& o = out[i];
             CoTransferPoint(minutiae[i].x, minutiae[i].y, minutiae[i].angle, o.x, o.y, o.angle,
                             srcCx, srcCy, dstCx, dstCy, rotation, p.scaleX, p.scaleY, areaX, areaY,
-                            isProbe);
+                            isProbe, near);
         }
         return true;
     }
@@ -267,7 +270,8 @@ bool Matcher100::transferMinutiaes(GroupEx* g, const ESK::Sign* minutiae, Minuti
     for (int i = 0; i < count; ++i) {
         MinutiaeShort& o = out[i];
         CoTransferPoint(minutiae[i].x, minutiae[i].y, minutiae[i].angle, o.x, o.y, o.angle, srcCx,
-                        srcCy, dstCx, dstCy, rotation, localX[i], localY[i], areaX, areaY, isProbe);
+                        srcCy, dstCx, dstCy, rotation, localX[i], localY[i], areaX, areaY, isProbe,
+                        near);
     }
     return true;
 }
@@ -277,7 +281,7 @@ void Matcher100::transferPoint(int x, int y, int angle, int& outX, int& outY, in
                                int scaleY, int areaScaleX, int areaScaleY, bool forward)
 {
     CoTransferPoint(x, y, angle, outX, outY, outAngle, srcCx, srcCy, dstCx, dstCy, rotation, scaleX,
-                    scaleY, areaScaleX, areaScaleY, forward);
+                    scaleY, areaScaleX, areaScaleY, forward, nearDirections());
 }
 
 void Matcher100::getAreaScale(GroupEx* g, int cx, int cy, int& scaleX, int& scaleY, bool isProbe)

@@ -103,14 +103,12 @@ GrLengthRange GrUnscaledLengthRange(const std::int32_t* row, int lP)
     return GrLengthRange{lo, lP + tolP};
 }
 
-// The table behind s_nearDirections.
-struct GrQuadrant {
-    std::uint8_t dir[NEAR_DIRECTIONS][NEAR_DIRECTIONS];
-};
+} // namespace
 
-GrQuadrant GrFillQuadrant()
+// Out of line: the callers of nearDirections() keep only the test of the table's guard.
+[[gnu::noinline]] NearDirections fillNearDirections()
 {
-    GrQuadrant q{};
+    NearDirections q{};
     for (int ax = 0; ax < NEAR_DIRECTIONS; ++ax) {
         for (int ay = 0; ay < NEAR_DIRECTIONS; ++ay) {
             q.dir[ax][ay] = static_cast<std::uint8_t>(atan(ax, ay));
@@ -118,12 +116,6 @@ GrQuadrant GrFillQuadrant()
     }
     return q;
 }
-
-const GrQuadrant s_quadrant = GrFillQuadrant();
-
-} // namespace
-
-const std::uint8_t (*const s_nearDirections)[NEAR_DIRECTIONS] = s_quadrant.dir;
 
 void HitGroup::add(short nP, short nG, Transition t, short distDif, short minAngleDif,
                    short angleDif)
@@ -177,8 +169,8 @@ void freeHitGroup(HitGroup*& g)
 
 void MinutiaePairSet::setAngle(int i, int j)
 {
-    ZF_ASSERT(i >= 0 && i < MAX_NESTS && j >= 0 && j < MAX_NESTS && i != j);
-    const int d = direction180(m_x[i] - m_x[j], m_y[i] - m_y[j]);
+    ZF_ASSERT(i >= 0 && i < MAX_NESTS && j >= 0 && j < MAX_NESTS && i != j && m_near != nullptr);
+    const int d = direction180(*m_near, m_x[i] - m_x[j], m_y[i] - m_y[j]);
     // The reverse direction of any d in -180..179 is d + 180 or d - 180, whichever lies in
     // that range.
     m_items[i][j].dir = d;
@@ -188,6 +180,7 @@ void MinutiaePairSet::setAngle(int i, int j)
 void MinutiaePairSet::build(const ESK::Lot<short>* minutiae, int n)
 {
     ZF_ASSERT(n >= 0 && n <= MAX_NESTS);
+    m_near = &nearDirections();
     for (int i = 0; i < n; ++i) {
         m_x[i] = minutiae[i].x;
         m_y[i] = minutiae[i].y;
@@ -448,8 +441,8 @@ namespace {
     // The carried segment's direction less the rotation, compared with the probe's less the
     // rotation again, is the probe's less the carried direction, angles being taken mod 360.
     const int dP = g.m_pairSetP->getAngle(np, p.np);
-    const int d =
-        carried ? dP - direction180(x, y) : dP - g.m_pairSetG->getAngle(ng, p.ng) - g.m_rotation;
+    const int d = carried ? dP - direction180(*g.m_pairSetG->m_near, x, y)
+                          : dP - g.m_pairSetG->getAngle(ng, p.ng) - g.m_rotation;
     return std::abs(GrWrapOnce(d)) <= 2 * g.m_dirTol;
 }
 

@@ -26,21 +26,32 @@ static_assert(MAX_NESTS <= 256, "a minutia index fits a byte");
 
 // Directions atan(ax, ay) of the first quadrant, 0..90, by magnitudes both below
 // NEAR_DIRECTIONS (the nearby minutiae and short segments most directions are asked for);
-// (0, 0) gives 0. Filled once from atan itself, so a lookup answers exactly what atan would.
+// (0, 0) gives 0. Filled from atan itself, so a lookup answers exactly what atan would.
 constexpr int NEAR_DIRECTIONS = 128;
-extern const std::uint8_t (*const s_nearDirections)[NEAR_DIRECTIONS];
+struct NearDirections {
+    std::uint8_t dir[NEAR_DIRECTIONS][NEAR_DIRECTIONS];
+};
+NearDirections fillNearDirections();
+
+// The table, filled on first use (a local static: thread-safe, and nothing reads it before
+// it is filled). Loops take the reference once and pass it on.
+inline const NearDirections& nearDirections()
+{
+    static const NearDirections table = fillNearDirections();
+    return table;
+}
 
 // wrap180(atan(dx, dy)): the direction of (dx, dy) in -180..179, (0, 0) giving 0. Nearby
 // vectors mirror the quadrant's direction q by their signs, as atan's octants do: 180 - q
 // left of the y axis, negated below the x axis, and 180 itself is -180.
-inline int direction180(int dx, int dy)
+inline int direction180(const NearDirections& near, int dx, int dy)
 {
     const std::uint32_t ax =
         dx < 0 ? 0u - static_cast<std::uint32_t>(dx) : static_cast<std::uint32_t>(dx);
     const std::uint32_t ay =
         dy < 0 ? 0u - static_cast<std::uint32_t>(dy) : static_cast<std::uint32_t>(dy);
     if (ax < NEAR_DIRECTIONS && ay < NEAR_DIRECTIONS) {
-        const int q = s_nearDirections[ax][ay];
+        const int q = near.dir[ax][ay];
         const int h = dx < 0 ? 180 - q : q;
         const int d = dy < 0 ? -h : h;
         return d == 180 ? -180 : d;
@@ -48,6 +59,11 @@ inline int direction180(int dx, int dy)
     // atan answers 0..360, brought into -180..179 without a modulo.
     const int a = atan(dx, dy);
     return a < 180 ? a : a - 360;
+}
+
+inline int direction180(int dx, int dy)
+{
+    return direction180(nearDirections(), dx, dy);
 }
 
 // One matched pair. Scales: gallery over probe distances around the pair, 256 = 1.0,
@@ -224,6 +240,8 @@ struct MinutiaePairSet {
     PairItem m_items[MAX_NESTS][MAX_NESTS];
     std::int16_t m_x[MAX_NESTS];
     std::int16_t m_y[MAX_NESTS];
+    // nearDirections(), taken when the set is built: the directions are read through it.
+    const NearDirections* m_near = nullptr;
 
     int getLen(int i, int j) const
     {

@@ -40,14 +40,18 @@ std::int32_t s_distTolTab[MAX_ERROR_LEVEL][DIST_TOL_SIZE];
 
 void fillDistTolTab()
 {
-    constexpr int SLOPE[MAX_ERROR_LEVEL] = {10, 20, 25, 30, 25, 55};
-    constexpr int BASE[MAX_ERROR_LEVEL] = {20, 20, 20, 20, 35, 45};
-    for (int l = 0; l < MAX_ERROR_LEVEL; ++l) {
-        for (int d = 0; d < DIST_TOL_SIZE; ++d) {
-            const int v = (50 + d * SLOPE[l]) / 100 + BASE[l];
-            s_distTolTab[l][d] = v < 1024 ? v : 1024;
+    static const bool filled = [] {
+        constexpr int SLOPE[MAX_ERROR_LEVEL] = {10, 20, 25, 30, 25, 55};
+        constexpr int BASE[MAX_ERROR_LEVEL] = {20, 20, 20, 20, 35, 45};
+        for (int l = 0; l < MAX_ERROR_LEVEL; ++l) {
+            for (int d = 0; d < DIST_TOL_SIZE; ++d) {
+                const int v = (50 + d * SLOPE[l]) / 100 + BASE[l];
+                s_distTolTab[l][d] = v < 1024 ? v : 1024;
+            }
         }
-    }
+        return true;
+    }();
+    (void)filled;
 }
 
 namespace {

@@ -20,7 +20,9 @@ constexpr int MAX_ERROR_LEVEL = 6;
 constexpr int DIST_TOL_SIZE = 512;
 // min(1024, (50 + d slope[l]) / 100 + base[l]), by error level l and distance d.
 extern std::int32_t s_distTolTab[MAX_ERROR_LEVEL][DIST_TOL_SIZE];
-// Fills s_distTolTab (the same values every time).
+// Fills s_distTolTab on the first call only, under a local static's guard: a call on another
+// thread meanwhile waits for it, and no later call writes the table again, so readers that
+// made their call first (every matcher does in its constructor) see it whole.
 void fillDistTolTab();
 
 // Tolerance of a length difference at error level `level` for the smaller length m; lengths

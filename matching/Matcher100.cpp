@@ -51,7 +51,7 @@ Matcher100::Matcher100()
     m_scratchHit.m_items = m_hitLists[0];
     m_scratchHit.m_maxItems = MAX_NESTS;
 
-    // 2. Parameters and the distance tolerances.
+    // 2. Parameters and the distance tolerances (filled by the first matcher only).
     setParameters(50, 0);
     fillDistTolTab();
 

@@ -355,8 +355,8 @@ inline int ArNonNullDirection(int dx, int dy)
 }
 
 // Links join nearby minutiae: for magnitudes (ax, ay) both below AR_NEAR the first
-// quadrant's direction and the link length are read from a table filled once by the
-// functions they replace, so a lookup answers exactly what they would. (0, 0) holds 0, 0.
+// quadrant's direction and the link length are read from a table filled by the functions
+// they replace, so a lookup answers exactly what they would. (0, 0) holds 0, 0.
 constexpr int AR_NEAR = 128;
 
 struct ArNearLink {
@@ -384,12 +384,21 @@ ArNearTable ArFillNear()
     return table;
 }
 
-const ArNearTable s_nearLinks = ArFillNear();
+// The table, filled on first use (a local static: thread-safe, and nothing reads it before it
+// is filled). A decoder takes the reference once per section; kept out of line so that the
+// filling code stays out of the decoder's loops.
+[[gnu::noinline]] const ArNearTable& ArNearLinks()
+{
+    static const ArNearTable table = ArFillNear();
+    return table;
+}
 
 // All of a slot's word but its code and extra bits for a link from the minutia at (mx, my)
 // with angle ma to minutia j: the neighbour's type flag (code bit 3), direction, turn,
-// distance and index. A neighbour on the minutia itself has only its type flag and index.
-inline std::uint64_t LinkTo(const Lot<short>& n, unsigned j, int mx, int my, int ma)
+// distance and index, nearby ones from `near`. A neighbour on the minutia itself has only
+// its type flag and index.
+inline std::uint64_t LinkTo(const ArNearTable& near, const Lot<short>& n, unsigned j, int mx,
+                            int my, int ma)
 {
     const int dx = n.x - mx;
     const int dy = n.y - my;
@@ -400,8 +409,8 @@ inline std::uint64_t LinkTo(const Lot<short>& n, unsigned j, int mx, int my, int
         int q;
         unsigned length;
         if (ax < AR_NEAR && ay < AR_NEAR) {
-            q = s_nearLinks.at[ax][ay].direction;
-            length = s_nearLinks.at[ax][ay].distance;
+            q = near.at[ax][ay].direction;
+            length = near.at[ax][ay].distance;
         } else {
             q = ArQuadrantDirection(ax, ay);
             length = LinkDistance(static_cast<std::uint64_t>(static_cast<std::int64_t>(dx) * dx +
@@ -532,6 +541,7 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
     for (std::uint64_t& t : cacheTag) {
         t = ~std::uint64_t{0}; // no minutia index reaches 2^32 - 1
     }
+    const ArNearTable& near = ArNearLinks();
 
     for (unsigned i = 0; i < count; ++i) {
         const Lot<short>& m = minutiae[i];
@@ -586,7 +596,8 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
                 const unsigned entry = static_cast<unsigned>(j) & (CACHE_SIZE - 1);
                 if (cacheTag[entry] != tag) {
                     cacheTag[entry] = tag;
-                    cacheLink[entry] = LinkTo(minutiae[j], static_cast<unsigned>(j), mx, my, ma);
+                    cacheLink[entry] =
+                        LinkTo(near, minutiae[j], static_cast<unsigned>(j), mx, my, ma);
                 }
                 StoreSlot(link.slot[filled[k]], words[k] | cacheLink[entry]);
             }

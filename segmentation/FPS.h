@@ -87,7 +87,7 @@ protected:
     void FpClip(SgmRect& rect, bool upright, unsigned align) const;
 };
 
-// Single finger: the largest region of ridge texture, merged with the pieces below it; outputs
+// Single finger: the largest region of ridge texture, merged with the fragments below it; outputs
 // the whole finger and the fingertip box down to the first crease.
 class CFpsFinger : public CFps {
 public:

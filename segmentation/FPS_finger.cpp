@@ -1,6 +1,6 @@
 // Single-finger segmentation: a block mask of ridge texture (16-pixel blocks at up to 500 dpi,
 // from the direction and frequency fields) brought to at most 200 dpi, its regions, the finger
-// as the largest region merged with the pieces below it, and the fingertip box down to the
+// as the largest region merged with the fragments below it, and the fingertip box down to the
 // first flexion crease found on a local-mean binarisation of the grey clone.
 
 #include "segmentation/FPS.h"
@@ -186,18 +186,18 @@ void CFpsFinger::FindRect()
     int left = finger.m_cx - finger.m_hw;
     int right = finger.m_cx + finger.m_hw;
     int bottom = finger.m_y2;
-    // 3, 4. Merge the pieces below it until the box stops changing.
+    // 3, 4. Merge the fragments below it until the box stops changing.
     for (int pass = 0; pass < MAX_MERGE_PASSES; ++pass) {
         int accLeft = left;
         int accRight = right;
         int accBottom = bottom;
         for (int j = 0; j < m_candCount; ++j) {
-            const CSpot& piece = m_cand[j];
-            if (j == best || piece.m_y1 <= top) {
+            const CSpot& frag = m_cand[j];
+            if (j == best || frag.m_y1 <= top) {
                 continue;
             }
-            const int lj = piece.m_cx - piece.m_hw;
-            const int rj = piece.m_cx + piece.m_hw;
+            const int lj = frag.m_cx - frag.m_hw;
+            const int rj = frag.m_cx + frag.m_hw;
             bool qualifies = false;
             if (lj <= left && rj >= right) {
                 qualifies = rj - lj <= 2 * (right - left);
@@ -213,12 +213,12 @@ void CFpsFinger::FindRect()
             if (!qualifies) {
                 continue;
             }
-            if (std::abs(piece.m_y1 - accBottom) > std::abs(piece.m_y2 - accBottom)) {
+            if (std::abs(frag.m_y1 - accBottom) > std::abs(frag.m_y2 - accBottom)) {
                 accLeft = lj < accLeft ? lj : accLeft;
                 accRight = rj > accRight ? rj : accRight;
-                accBottom = piece.m_y2 > accBottom ? piece.m_y2 : accBottom;
-            } else if (piece.m_y1 > accBottom) {
-                accBottom = piece.m_y1;
+                accBottom = frag.m_y2 > accBottom ? frag.m_y2 : accBottom;
+            } else if (frag.m_y1 > accBottom) {
+                accBottom = frag.m_y1;
             }
         }
         if (accLeft == left && accRight == right && accBottom == bottom) {
@@ -271,7 +271,7 @@ void CFpsFinger::CorrectRect()
             const int xa = (right + 3 * left) >> 2;
             const int xm = (right + left) >> 1;
             const int xb = (3 * right + left) >> 2;
-            // 4. The first pair of rows joined by a line with few ridge pixels on most pieces.
+            // 4. The first pair of rows joined by a line with few ridge pixels on most fragments.
             int crease = -1;
             for (int r = start; r <= bottom && crease < 0; ++r) {
                 const int from = r - q > start ? r - q : start;

@@ -1,5 +1,5 @@
 // Slap segmentation: a binary mask at most 200 dpi (by the impression type), regions split
-// into fingers, pieces of found fingers removed, the hand and each finger's position code
+// into fingers, fragments of found fingers removed, the hand and each finger's position code
 // chosen by the best-fitting hand template, then angle, length and ends corrected.
 
 #include "segmentation/FPS.h"
@@ -47,10 +47,10 @@ namespace {
 constexpr int WORK_DPI = 200;
 constexpr unsigned char BINARY_THRESHOLD = 230;
 constexpr int EDGE_ROWS = 5;
-constexpr int EDGE_PIECE_LENGTH = 30;
-constexpr int PIECE_ROWS = 23;
-constexpr int PIECE_MARGIN = 15;
-constexpr double PIECE_ANGLE = 0.5235987755982988; // 30 degrees
+constexpr int EDGE_FRAGMENT_LENGTH = 30;
+constexpr int FRAGMENT_ROWS = 23;
+constexpr int FRAGMENT_MARGIN = 15;
+constexpr double FRAGMENT_ANGLE = 0.5235987755982988; // 30 degrees
 constexpr int MIN_TIP_WIDTH = 13;
 constexpr int TEMPLATE_ROWS = 22;
 constexpr double NO_FIT = -1.0;
@@ -163,7 +163,7 @@ int CFpsSlap::Recognition(SGM_FINGER* missing, unsigned count)
     const unsigned rotatedLimit = static_cast<unsigned>(((350 * dpi / 500) >> m_shift) / 2);
     const unsigned uprightLimit = static_cast<unsigned>(((467 * dpi / 500) >> m_shift) / 2);
     FindRects(rotatedLimit, uprightLimit);
-    // 2..7. Pieces removed, fingers assigned, rectangles corrected.
+    // 2..7. Fragments removed, fingers assigned, rectangles corrected.
     DelRects();
     FindSlap4(missing, count);
     if (m_rotated) {
@@ -183,15 +183,15 @@ void CFpsSlap::DelRects()
 {
     bool deleted[MAX_RECTS] = {};
     const int h = static_cast<int>(m_workHeight);
-    // 1. Short pieces cut by the top or bottom edge.
+    // 1. Short fragments cut by the top or bottom edge.
     for (int i = 0; i < m_candCount; ++i) {
         const CSpot& c = m_cand[i];
-        if ((c.m_y1 < EDGE_ROWS && c.m_length < EDGE_PIECE_LENGTH) ||
-            (c.m_y2 >= h - 4 && c.m_length < EDGE_PIECE_LENGTH)) {
+        if ((c.m_y1 < EDGE_ROWS && c.m_length < EDGE_FRAGMENT_LENGTH) ||
+            (c.m_y2 >= h - 4 && c.m_length < EDGE_FRAGMENT_LENGTH)) {
             deleted[i] = true;
         }
     }
-    // 2. A lower piece whose axis runs into the last quarter of an upper region.
+    // 2. A lower fragment whose axis runs into the last quarter of an upper region.
     for (int i = 0; i < m_candCount; ++i) {
         for (int j = i + 1; j < m_candCount && !deleted[i]; ++j) {
             if (deleted[j]) {
@@ -199,15 +199,15 @@ void CFpsSlap::DelRects()
             }
             const CSpot& a = m_cand[i];
             const CSpot& b = m_cand[j];
-            if (std::abs(a.m_cy - b.m_cy) > (a.m_dy + b.m_dy) / 2 + PIECE_ROWS ||
-                std::fabs(a.m_angle - b.m_angle) >= PIECE_ANGLE) {
+            if (std::abs(a.m_cy - b.m_cy) > (a.m_dy + b.m_dy) / 2 + FRAGMENT_ROWS ||
+                std::fabs(a.m_angle - b.m_angle) >= FRAGMENT_ANGLE) {
                 continue;
             }
             const bool aUpper = a.m_cy <= b.m_cy;
             const CSpot& upper = aUpper ? a : b;
             const CSpot& lower = aUpper ? b : a;
             const int r = (upper.m_y2 + upper.m_cy) / 2;
-            if (upper.isPointInRect(lower.getX(r), r, PIECE_MARGIN) != 0) {
+            if (upper.isPointInRect(lower.getX(r), r, FRAGMENT_MARGIN) != 0) {
                 deleted[aUpper ? j : i] = true;
             }
         }

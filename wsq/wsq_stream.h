@@ -1,4 +1,4 @@
-// Byte-level pieces of the WSQ stream shared by decoder and encoder: marker values, a bounded
+// Byte-level helpers of the WSQ stream shared by decoder and encoder: marker values, a bounded
 // big-endian reader with the entropy-coded bit reader, a bounded writer, numbers with scale and
 // canonical Huffman codes. Readers and writers return 0 or a negative codec code, never throw.
 #pragma once

@@ -851,6 +851,7 @@ public:
     int m_srcW = 0, m_srcH = 0; // source image
     const unsigned char* m_src = nullptr;
     int m_fillBase = 238;         // grey of fill pixels outside the source
+    std::uint16_t m_fillRan = 0;  // pseudo-random state of the fill pixels, reset every load
     int m_apX = 0, m_apY = 0;     // destination pixel of APixel
     int m_apSin = 0, m_apCos = 0; // 8192 sin and cos of the rotation
 
@@ -877,6 +878,7 @@ public:
     void StSums(int i, unsigned char* dir, unsigned char* mag, int radius, int* o);
     void StPick(int i, unsigned char* angleOut, unsigned char* magOut, int ref);
     int m_stRadius = 0; // ring radius of the current pass
+    int m_stNoise = 0;  // noise floor of the strengths, set by the mode at every run
     int m_stCount = 0;  // singular ring points counted by StGoon
     // The stage's layers, fetched once per run: level 3 best orientation and strength (32, 112),
     // their regularised forms (33, 113), loop fit (37), cell class (160), the four families'
@@ -894,8 +896,10 @@ public:
         unsigned char* resp[4];
         const unsigned char* codes[4];
         const std::int32_t* moves[4];
-        const unsigned char* rooms; // level-0 steps to the outermost ring plus 1, at most 255
-        const unsigned char* turns; // walk directions by offset difference, or null
+        // Level-0 distance to the outermost ring, min(x, w - 1 - x, y, h - 1 - y) (0 on the
+        // ring), at most 255; RoomAt subtracts 1 for the steps a walk surely makes.
+        const unsigned char* rooms;
+        const unsigned char* turns;            // walk directions by offset difference, or null
         std::unique_ptr<std::int32_t[]> walks; // the block of moves, codes, rooms and turns
     };
     StLayers m_st{};

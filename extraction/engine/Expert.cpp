@@ -18,10 +18,14 @@
 
 namespace wizard73 {
 
-// Weights of the reliability angle {flow measure, clarity, divisor}; rewritten at every run.
-int C_tune[3] = {11, 15, 12};
-
 namespace {
+
+// Weights of the reliability angle: flow measure, then clarity and divisor of each mode.
+constexpr int TUNE_FLOW = 11;
+constexpr int TUNE_CLARITY_NORMAL = 15;
+constexpr int TUNE_CLARITY_QUICK = 10;
+constexpr int TUNE_DIVISOR_NORMAL = 12;
+constexpr int TUNE_DIVISOR_QUICK = 13;
 
 constexpr int EXPERT_STAGE = 16;
 constexpr int FLOW_LEVEL = 3;
@@ -273,9 +277,8 @@ void ExRow(const unsigned char* r240, const unsigned char* r241, int cw, int x0,
 void Codex::Expert(int level)
 {
     const bool quick = m_quick != 0;
-    C_tune[0] = 11;
-    C_tune[1] = quick ? 10 : 15;
-    C_tune[2] = quick ? 13 : 12;
+    const int tuneClarity = quick ? TUNE_CLARITY_QUICK : TUNE_CLARITY_NORMAL;
+    const int tuneDivisor = quick ? TUNE_DIVISOR_QUICK : TUNE_DIVISOR_NORMAL;
     if (GetKey(118, FLOW_LEVEL) == -1) {
         Harmon(1);
     }
@@ -315,8 +318,8 @@ void Codex::Expert(int level)
         int gi = power[i] * 255 / s98;
         gi = gi > 255 ? 255 : gi;
         const int c = m_rank.Ran[gi] * s98 / 255;
-        const int num = C_tune[1] * clarity[i] + C_tune[0] * incoh[i];
-        int a = (num + C_tune[2] / 2) / C_tune[2];
+        const int num = tuneClarity * clarity[i] + TUNE_FLOW * incoh[i];
+        int a = (num + tuneDivisor / 2) / tuneDivisor;
         a = a > 180 ? 180 : a;
         const int e = Descale13(CosDeg(a) * c);
         rel[i] = static_cast<unsigned char>(ClampByte(e / 2 + NEUTRAL));

@@ -24,10 +24,6 @@
 
 namespace wizard73 {
 
-// Harmonic window of the current run: row r weighs the pixels i + 1 steps away on either side
-// of a pixel whose ridge period spans r steps.
-unsigned char Hw[18][10];
-
 namespace {
 
 constexpr int FILTER_STAGE = 18;
@@ -48,6 +44,8 @@ constexpr int HARM_BORDER = 5;
 constexpr int EVEN_BORDER = 2;
 constexpr int MAX_TAPS = 3; // the longest run of positive weights in a window row
 
+// Harmonic windows of the two modes: row r weighs the pixels i + 1 steps away on either side of
+// a pixel whose ridge period spans r steps.
 // clang-format off
 constexpr unsigned char Hw_normal[18][10] = {
     {0}, {0},
@@ -380,7 +378,7 @@ __attribute__((noinline)) void FiHarmMake(FilterWork& f, int period, int a, cons
     }
     // The window's taps: a zero weight before the first positive one is passed over, one
     // after it ends the window.
-    const unsigned char* hw = Hw[row];
+    const unsigned char* hw = (f.quick ? Hw_quick : Hw_normal)[row];
     InnerWindow& in = win.inner;
     win.tapCount = 0;
     in.count = 0;
@@ -605,7 +603,6 @@ int FiIndi(const FilterWork& f, const unsigned char* img, std::ptrdiff_t at)
 void Codex::Filter(int)
 {
     const bool quick = m_quick != 0;
-    std::memcpy(Hw, quick ? Hw_quick : Hw_normal, sizeof Hw);
     if (GetKey(161, BLOCK_LEVEL) == -1) {
         Laying(1);
     }

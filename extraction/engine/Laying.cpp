@@ -15,12 +15,12 @@
 
 namespace wizard73 {
 
-// Quality limit of the paper histogram and the vote shares {fill above, clear below}; rewritten
-// at every run.
-int CQuali = 131;
-int Cfills[2] = {53, 17};
-
 namespace {
+
+// Quality limit of the paper histogram and the vote shares: fill above, clear below.
+constexpr int QUALITY_LIMIT = 131;
+constexpr int FILL_SHARE = 53;
+constexpr int CLEAR_SHARE = 17;
 
 constexpr int LAYING_STAGE = 17;
 constexpr int FLOW_LEVEL = 3;
@@ -319,9 +319,6 @@ void ColumnCounts(const unsigned char* up, const unsigned char* mid, const unsig
 void Codex::Laying(int level)
 {
     const bool quick = m_quick != 0;
-    CQuali = 131;
-    Cfills[0] = 53;
-    Cfills[1] = 17;
     if (GetKey(57, FLOW_LEVEL) == -1) {
         Expert(1);
     }
@@ -335,7 +332,8 @@ void Codex::Laying(int level)
     //    values give the level-3 block means of step 3.
     std::vector<unsigned char> mean3(l3.size);
     m_rank.RanIni(0);
-    BlockMeans<true>(*this, FLOW_LEVEL, Layer(145, FLOW_LEVEL), mean3.data(), m_rank.Ran, CQuali);
+    BlockMeans<true>(*this, FLOW_LEVEL, Layer(145, FLOW_LEVEL), mean3.data(), m_rank.Ran,
+                     QUALITY_LIMIT);
     m_rank.RanSmo(1);
     m_rank.RanSmo(5);
     m_rank.RanSmo(3);
@@ -413,7 +411,7 @@ void Codex::Laying(int level)
                         });
                         m_laMissing = missing;
                         const int share = 99 * (ringN - m_laMissing + 1) / (ringN + 1);
-                        v = share > Cfills[0] ? 2 : share < Cfills[1] ? 0 : 1;
+                        v = share > FILL_SHARE ? 2 : share < CLEAR_SHARE ? 0 : 1;
                     }
                     vote[at] = static_cast<unsigned char>(v);
                 };
@@ -532,7 +530,7 @@ void Codex::Laying(int level)
     }
 
     // 4. Weak cells and the finger area, level by level.
-    m_laPaper = quick ? CQuali : CQuali + 1;
+    m_laPaper = quick ? QUALITY_LIMIT : QUALITY_LIMIT + 1;
     for (int lv = FLOW_LEVEL; lv >= lowest; --lv) {
         m_curLevel = lv;
         const CLevel& cl = m_level[lv];

@@ -13,9 +13,6 @@
 
 namespace wizard73 {
 
-// Fill state of the pixels outside the source; reset at the start of every load.
-std::uint16_t DatRan = 0;
-
 namespace {
 
 constexpr int FILL_BASE = 238;
@@ -60,7 +57,7 @@ int Codex::Loader(SData& s, const int* map, bool isoMinutiae)
     m_stage = 0;
     m_class = 0;
     m_quality = 0;
-    DatRan = 0; // one image always gives the same fill pixels
+    m_fillRan = 0; // one image always gives the same fill pixels
     // 2. Image description.
     m_kind = s.kind;
     m_finger = s.finger;
@@ -262,8 +259,8 @@ void Codex::APixel(unsigned char* dst, const unsigned char* src, unsigned char b
         if (bits != 0) {
             *out = 255;
         } else {
-            DatRan = static_cast<std::uint16_t>(DatRan * 317u + 17182u);
-            *out = static_cast<unsigned char>(m_fillBase + (DatRan >> 12));
+            m_fillRan = static_cast<std::uint16_t>(m_fillRan * 317u + 17182u);
+            *out = static_cast<unsigned char>(m_fillBase + (m_fillRan >> 12));
         }
         return;
     }

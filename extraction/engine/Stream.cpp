@@ -23,28 +23,30 @@ constexpr int LEVEL = 3;
 constexpr int SETTLED = 128;
 constexpr int NO_COST = 129600;
 
-// Walk lengths per pass (straight families 0 and 2, diagonal 1 and 3), ring radius per pass and
-// the noise floor; rewritten at every run from the engine's mode.
-int tabrun[6];
-int tabrun_2[6];
-int tabclu[6];
-int Cnoise;
+// Walk lengths per pass (straight families 0 and 2, diagonal 1 and 3; 0 ends the passes), ring
+// radius per pass and the noise floor, one constant set per mode.
+struct StreamTables {
+    int run[6];
+    int run2[6];
+    int clu[6];
+    int noise;
+};
+
+// A quick-mode diagonal walk length: the straight one times sin 45 degrees, rounded.
+constexpr int Diagonal(int run)
+{
+    return (run * TabSin[45] + 4096) >> 13;
+}
+
+constexpr StreamTables kNormalTables = {
+    {15, 13, 11, 10, 9, 0}, {11, 9, 8, 7, 6, 0}, {1, 1, 1, 1, 0, 0}, 7};
+constexpr StreamTables kQuickTables = {
+    {6, 6, 5, 4, 0, 0},
+    {Diagonal(6), Diagonal(6), Diagonal(5), Diagonal(4), Diagonal(0), Diagonal(0)},
+    {0, 0, 0, 0, 0, 0},
+    3};
 
 constexpr int kLoops[8] = {0, 3, 14, 50, 90, 130, 166, 177};
-
-void SetTables(bool quick)
-{
-    static const int runN[6] = {15, 13, 11, 10, 9, 0};
-    static const int run2N[6] = {11, 9, 8, 7, 6, 0};
-    static const int cluN[6] = {1, 1, 1, 1, 0, 0};
-    static const int runQ[6] = {6, 6, 5, 4, 0, 0};
-    for (int p = 0; p < 6; ++p) {
-        tabrun[p] = quick ? runQ[p] : runN[p];
-        tabrun_2[p] = quick ? (runQ[p] * TabSin[45] + 4096) >> 13 : run2N[p];
-        tabclu[p] = quick ? 0 : cluN[p];
-    }
-    Cnoise = quick ? 3 : 7;
-}
 
 int Singular(int c)
 {
@@ -59,10 +61,10 @@ int ClassOf(int p)
 
 // Strength of a walk sum s >= 0 over length len, with the noise floor, 0..255: s / len rounded
 // half up (s itself for len 0) plus the floor.
-int Strength(int s, int len)
+int Strength(int s, int len, int noise)
 {
     const int l = len == 0 ? 1 : len;
-    const int q = (s + l / 2) / l + Cnoise;
+    const int q = (s + l / 2) / l + noise;
     return q > 255 ? 255 : q;
 }
 
@@ -307,17 +309,16 @@ private:
         const unsigned char* const resp = m_resp;
         const unsigned char* const codes = m_codes;
         std::ptrdiff_t o = off;
-        // The follower keeps its distance to the leader: its pixels are read through a base
-        // shifted by that distance.
+        // The follower keeps its distance to the leader: its pixel is read at o + apart, both
+        // in the layer (no pointer shifted out of it is formed).
         const std::ptrdiff_t apart = static_cast<std::ptrdiff_t>(off2) - off;
-        const unsigned char* const resp2 = resp + apart;
         // One step; true when the pixel reached is marked.
         auto step = [&]() {
             o += mv[codes[o]];
             const int v = resp[o];
             if (Paired) {
                 t1 += v;
-                t2 += resp2[o];
+                t2 += resp[o + apart];
             }
             return Bright ? v >= 128 : v < 127;
         };
@@ -683,12 +684,12 @@ void Codex::StFlow(int x, int y, int n, int len)
             // 3. Paired walk from K (leading) and B (following).
             int end = k;
             const int s1 = walks.Paired<false, Edge>(end, kRoom, b, bRoom, dark1, len);
-            const int q1 = Strength(s1, len);
+            const int q1 = Strength(s1, len, m_stNoise);
             const int a1 = walks.Turn(k, end, len);
             // 4. Paired walk from B (leading) and K (following).
             end = b;
             const int s2 = walks.Paired<true, Edge>(end, bRoom, k, kRoom, bright1, len);
-            const int q2 = Strength(s2, len);
+            const int q2 = Strength(s2, len, m_stNoise);
             const int a2 = walks.Turn(b, end, len);
             // 5. Overall best.
             if (q1 >= l112[i]) {
@@ -821,7 +822,7 @@ void Codex::StReco(int i)
     StPick(i, l32 + i, l112 + i, l33[i]);
     const int dist = Dist(l32[i], l33[i]);
     const int v = (TabSig[90 - dist] * l112[i] + 4096) >> 13;
-    m_st.magR[i] = static_cast<unsigned char>(v > Cnoise ? v : Cnoise);
+    m_st.magR[i] = static_cast<unsigned char>(v > m_stNoise ? v : m_stNoise);
 }
 
 void Codex::Stream(int)
@@ -840,7 +841,8 @@ void Codex::Stream(int)
     m_winTop = 0;
     m_winRight = w - 1;
     m_winBottom = h - 1;
-    SetTables(m_quick != 0);
+    const StreamTables& tab = m_quick != 0 ? kQuickTables : kNormalTables;
+    m_stNoise = tab.noise;
     // 2. Layers.
     static const int kCleared[] = {113, 112, 160, 32, 33, 37};
     static const int kWork[] = {119, 120, 121, 122, 38, 39, 40, 41};
@@ -879,7 +881,7 @@ void Codex::Stream(int)
     // 3. Passes.
     for (int p = 0;; ++p) {
         for (int n = 0; n < 4; ++n) {
-            const int len = (n & 1) == 0 ? tabrun[p] : tabrun_2[p];
+            const int len = (n & 1) == 0 ? tab.run[p] : tab.run2[p];
             for (int y = 0; y < h; ++y) {
                 const unsigned char* const cls = m_st.cls + static_cast<std::size_t>(y) * w;
                 for (int x = 0; x < w; ++x) {
@@ -899,14 +901,14 @@ void Codex::Stream(int)
                 std::memcpy(d2, m_st.famMag[n], static_cast<std::size_t>(n3));
             }
         }
-        m_stRadius = tabclu[p];
+        m_stRadius = tab.clu[p];
         for (int i = 0; i < n3; ++i) {
             StJoin(i);
         }
         for (int i = 0; i < n3; ++i) {
             StIndi(i);
         }
-        if (p + 1 >= 6 || tabrun[p + 1] == 0) {
+        if (p + 1 >= 6 || tab.run[p + 1] == 0) {
             break;
         }
         for (int i = 0; i < n3; ++i) {

@@ -20,10 +20,13 @@
 
 namespace wizard73 {
 
-// Erase weights {strength, roughness, S99 divisor}; rewritten at every run.
-int Coasis[3] = {2, 6, 9};
-
 namespace {
+
+// Erase weights of strength and roughness, and the S99 divisor of each mode.
+constexpr int ERASE_STRENGTH = 2;
+constexpr int ERASE_ROUGHNESS = 6;
+constexpr int ERASE_DIVISOR_NORMAL = 9;
+constexpr int ERASE_DIVISOR_QUICK = 10;
 
 constexpr int HARMON_STAGE = 15;
 constexpr int FLOW_LEVEL = 3;
@@ -311,9 +314,7 @@ int HaPeak(const unsigned char* s, const std::int16_t* c)
 void Codex::Harmon(int level)
 {
     const bool quick = m_quick != 0;
-    Coasis[0] = 2;
-    Coasis[1] = 6;
-    Coasis[2] = quick ? 10 : 9;
+    const int eraseDivisor = quick ? ERASE_DIVISOR_QUICK : ERASE_DIVISOR_NORMAL;
     if (GetKey(64, FLOW_LEVEL) == -1) {
         Furiew(1);
     }
@@ -441,7 +442,7 @@ void Codex::Harmon(int level)
             continue;
         }
         const int q = s99 * rough[i] / r99;
-        if (s99 / Coasis[2] > Coasis[0] * power[i] - Coasis[1] * q) {
+        if (s99 / eraseDivisor > ERASE_STRENGTH * power[i] - ERASE_ROUGHNESS * q) {
             code[i] = 0;
         }
     }

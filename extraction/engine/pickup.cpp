@@ -19,11 +19,14 @@ constexpr int FORE = 2;
 constexpr int HOLE = 4;
 constexpr int NO_ORDER = 400; // disorder of a cell without contrast
 
-// Tuning values, rewritten at every run: foreground threshold (percent of the pass's best
-// cell), largest ring radius, and the weights and limit of the disorder value.
-int Cthres;
-int Cwhirl;
-int Cdelim[3];
+// Tuning values: foreground threshold of each mode (percent of the pass's best cell), largest
+// ring radius, and the weights and limit of the disorder value.
+constexpr int THRESHOLD_NORMAL = 54;
+constexpr int THRESHOLD_QUICK = 40;
+constexpr int WHIRL = 4;
+constexpr int DISORDER_DEV = 3;
+constexpr int DISORDER_PAIRS = 8;
+constexpr int DISORDER_LIMIT = 370;
 
 } // namespace
 
@@ -76,10 +79,10 @@ void Codex::PiQual(int i, int radius, std::int16_t* disorder, const unsigned cha
         s = s < 0 ? -s : s;
         pairs = s > pairs ? s : pairs;
     }
-    const int d = Cdelim[1] * pairs + Cdelim[0] * dev;
+    const int d = DISORDER_PAIRS * pairs + DISORDER_DEV * dev;
     disorder[i] = static_cast<std::int16_t>(d);
     // 7. Quality, capped by the contrast.
-    int t = d * 90 / Cdelim[2];
+    int t = d * 90 / DISORDER_LIMIT;
     t = t < 0 ? 0 : t > 90 ? 90 : t;
     const int q = Descale13(TabSig[90 - t] * sum) / 8;
     qual[i] = static_cast<unsigned char>(q < c ? q : c);
@@ -120,7 +123,7 @@ void Codex::PiRingV(int i, int radius, const std::int16_t* disorder, unsigned ch
     }
     const int w = m_level[LEVEL].width;
     WalkAt(i % w, i / w, LEVEL, nullptr, l240);
-    if (disorder[i] >= Cdelim[2]) {
+    if (disorder[i] >= DISORDER_LIMIT) {
         RingOffsets(LEVEL, radius, 1, [](int, std::int32_t) {});
         return;
     }
@@ -151,11 +154,7 @@ int Codex::Pickup(int)
 {
     // 1. Tuning values.
     const bool quick = m_quick != 0;
-    Cthres = quick ? 40 : 54;
-    Cwhirl = 4;
-    Cdelim[0] = 3;
-    Cdelim[1] = 8;
-    Cdelim[2] = 370;
+    const int thres = quick ? THRESHOLD_QUICK : THRESHOLD_NORMAL;
     // 2.-3. Pull, stage discipline, layers.
     if (GetKey(114, LEVEL) == -1) {
         Cohere(-1);
@@ -193,10 +192,10 @@ int Codex::Pickup(int)
         }
     };
     // 4. Passes from the widest ring down.
-    const int first = quick ? 3 : Cwhirl;
+    const int first = quick ? 3 : WHIRL;
     const int last = quick ? 0 : 1;
     for (int r = first; r >= last; --r) {
-        m_piBest = quick ? Cthres : 0;
+        m_piBest = quick ? thres : 0;
         std::int16_t* dis = disorder[quick ? r + 1 : r];
         // Marked cells are passed over here as the cell functions would pass them.
         for (std::size_t i = 0; i < n3; ++i) {
@@ -204,7 +203,7 @@ int Codex::Pickup(int)
                 PiQual(static_cast<int>(i), r, dis, marks, dir, con, l241);
             }
         }
-        const int threshold = Cthres * m_piBest / 100;
+        const int threshold = thres * m_piBest / 100;
         for (bool changed = true; changed;) {
             changed = false;
             interior([&](std::size_t i) {
@@ -216,8 +215,8 @@ int Codex::Pickup(int)
     }
     // 5. Hole filling with radii 1, 2, 3, 4, 3, 2, 1.
     m_piSweep = 1;
-    for (int k = 1; k <= 2 * Cwhirl - 1; ++k) {
-        const int radius = k <= Cwhirl ? k : 2 * Cwhirl - k;
+    for (int k = 1; k <= 2 * WHIRL - 1; ++k) {
+        const int radius = k <= WHIRL ? k : 2 * WHIRL - k;
         interior([&](std::size_t i) {
             if ((marks[i] & (FORE | HOLE)) == 0) {
                 PiRingV(static_cast<int>(i), radius, disorder[radius], marks, dir, l240);

@@ -264,7 +264,7 @@ TEST_F(Extractor, UniformImageIsVariedOnACopyOnly)
     EXPECT_EQ(px, std::vector<unsigned char>(200u * 200u, 200));
 }
 
-// ---- Driver pieces ----
+// ---- Driver helpers ----
 
 TEST(Driver, CheckValueWalksPixelSteps)
 {

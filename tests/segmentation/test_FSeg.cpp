@@ -308,7 +308,7 @@ TEST(FSeg, RealSingleFingerPrintsGiveTwoNestedBoxes)
         const Outcome o =
             Segment(img, static_cast<unsigned>(w), static_cast<unsigned>(h), SGM_TYPE_FINGER);
         ExpectFingerBoxes(o, static_cast<unsigned>(w), static_cast<unsigned>(h));
-        // The finger box holds most of the ink (faint pieces at the edges may stay out).
+        // The finger box holds most of the ink (faint fragments at the edges may stay out).
         std::size_t ink = 0;
         std::size_t inkInside = 0;
         for (int y = 0; y < h; ++y) {

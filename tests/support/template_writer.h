@@ -1,6 +1,6 @@
 // Writer of finger templates for tests: encodes each section of the record format from plain
 // lists, assembles and seals records, wraps them in the 21-byte prefix, and offers the
-// pieces separately so tests can build damaged templates (a grown section, a layout 'N'
+// parts separately so tests can build damaged templates (a grown section, a layout 'N'
 // header, a flipped byte).
 #pragma once
 
