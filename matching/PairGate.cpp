@@ -352,18 +352,46 @@ int Matcher100::linkQuadrant(bool ofP, int i, int j, int& ridgeCount)
 
 namespace {
 
-// The link-quadrant entry of each (minutia type, slot, code): (quadrant + 1) | ((corrected
-// ridge count + 16) << 3), or 0 where the slot lies beyond the type's table.
-struct LqTable {
-    std::uint8_t entry[2][ESK::ESK_LINK_SLOTS][NUM_LINK_CODES];
+// What buildLinkTables takes from a slot, by (minutia type, slot, code index): the
+// link-quadrant entry (quadrant + 1) | ((corrected ridge count + 16) << 3), or 0 where the slot
+// lies beyond the type's table; the nest signature byte; and the code family as one bit per
+// family. Code index c < 16 is code c; 16 + (c & 15) stands for every code >= 16, which keeps
+// only the family of c & 15 (no quadrant, no signature byte).
+constexpr int LQ_CODE_INDEXES = 2 * NUM_LINK_CODES;
+
+struct LqSlot {
+    std::uint8_t quadrant;
+    std::uint8_t accelByte;
+    std::uint8_t family0; // 1 when the code is of family 0
+    std::uint8_t family1; // 1 when the code is of family 1
 };
+
+struct LqTable {
+    LqSlot entry[2][ESK::ESK_LINK_SLOTS][LQ_CODE_INDEXES];
+};
+
+inline unsigned LqCodeIndex(unsigned code)
+{
+    return code < NUM_LINK_CODES ? code : NUM_LINK_CODES + (code & 15);
+}
 
 LqTable LqMakeTable()
 {
+    const LinkCodeFamilies& families = linkCodeFamilies();
+    const NestAccelTables& accelTables = nestAccelTables();
     LqTable t{};
     for (int type = 0; type < 2; ++type) {
         for (int k = 0; k < ESK::ESK_LINK_SLOTS; ++k) {
-            for (int code = 0; code < NUM_LINK_CODES; ++code) {
+            for (int c = 0; c < LQ_CODE_INDEXES; ++c) {
+                const int code = c & 15;
+                LqSlot& e = t.entry[type][k][c];
+                e.family0 = families[code] == 0 ? 1 : 0;
+                e.family1 = families[code] == 1 ? 1 : 0;
+                e.accelByte = NEST_ACCEL_NO_BYTE;
+                if (c >= NUM_LINK_CODES) {
+                    continue;
+                }
+                e.accelByte = accelTables.byte[type][k][code];
                 int rc = 0;
                 if (!correctedRidgeCount(type, k, code, rc)) {
                     continue;
@@ -371,7 +399,7 @@ LqTable LqMakeTable()
                 ZF_ASSERT(rc >= -16 && rc <= 15);
                 const int q = Quadrant[type][k];
                 ZF_ASSERT(q >= 0 && q <= 6);
-                t.entry[type][k][code] = static_cast<std::uint8_t>((q + 1) | ((rc + 16) << 3));
+                e.quadrant = static_cast<std::uint8_t>((q + 1) | ((rc + 16) << 3));
             }
         }
     }
@@ -389,10 +417,9 @@ void Matcher100::buildLinkTables(bool isP)
     // taken in order, and the first whose quadrant differs from an earlier one settles it
     // (quadrant -1 with that slot's ridge count). The nest signature (calcNestAccel, the
     // probe's with the neighbouring levels) takes the links that reach another minutia.
+    // One table lookup per slot gives its quadrant entry, signature byte and code family.
     static const LqTable table = LqMakeTable();
-    const LinkCodeFamilies& families = linkCodeFamilies();
-    const NestAccelTables& accelTables = nestAccelTables();
-    const std::uint8_t* levelBits = accelTables.levelBits[isP ? 1 : 0];
+    const std::uint8_t* levelBits = nestAccelTables().levelBits[isP ? 1 : 0];
     constexpr std::uint8_t NOT_LINKED = 16 << 3; // quadrant -1, ridge count 0
     const int count = isP ? m_numNestP : m_numNestG;
     const ESK::Sign* minutiae = isP ? m_minutiaeP : m_minutiaeG;
@@ -408,8 +435,7 @@ void Matcher100::buildLinkTables(bool isP)
         std::memset(row, NOT_LINKED, static_cast<std::size_t>(count));
         std::uint64_t settled[4] = {};
         const int type = minutiae[i].type == 1 ? 1 : 0;
-        const std::uint8_t(*entries)[NUM_LINK_CODES] = table.entry[type];
-        const std::uint8_t(*slotBytes)[NUM_LINK_CODES] = accelTables.byte[type];
+        const LqSlot(*entries)[LQ_CODE_INDEXES] = table.entry[type];
         const PairItem* lengths = pairs.m_items[i];
         const ESK::Link& link = links[i];
         const int slots = link.count < ESK::ESK_LINK_SLOTS ? link.count : ESK::ESK_LINK_SLOTS;
@@ -420,16 +446,14 @@ void Matcher100::buildLinkTables(bool isP)
             if (code == 0 || j >= static_cast<unsigned>(count)) {
                 continue;
             }
-            // 1. The neighbour set and the signature.
-            if ((code & 15) != 0 && j != static_cast<unsigned>(i)) {
-                const int family = families[code & 15];
-                if (family >= 0) {
-                    n.familySlots[family] |= std::uint64_t{1} << k;
-                }
-                if (code < NUM_LINK_CODES) {
-                    addLinkToNestAccel(a, slotBytes[k][code], levelBits,
-                                       static_cast<unsigned>(lengths[j].len));
-                }
+            const LqSlot s = entries[k][LqCodeIndex(code)];
+            // 1. The neighbour set and the signature (a code of no family sets no bit; codes
+            // 16 and up have no signature byte).
+            if (j != static_cast<unsigned>(i)) {
+                n.familySlots[0] |= std::uint64_t{s.family0} << k;
+                n.familySlots[1] |= std::uint64_t{s.family1} << k;
+                addLinkToNestAccel(a, s.accelByte, levelBits,
+                                   static_cast<unsigned>(lengths[j].len));
             }
             const unsigned word = j / 64;
             const std::uint64_t bit = std::uint64_t{1} << (j % 64);
@@ -437,12 +461,9 @@ void Matcher100::buildLinkTables(bool isP)
                 n.mask[word] |= bit;
                 n.weight += weights[j];
             }
-            // 2. The quadrant, unless the neighbour is settled.
-            if (code >= NUM_LINK_CODES || (settled[word] & bit) != 0) {
-                continue;
-            }
-            const std::uint8_t e = entries[k][code];
-            if (e == 0) {
+            // 2. The quadrant, unless the neighbour is settled (codes 16 and up have none).
+            const std::uint8_t e = s.quadrant;
+            if (e == 0 || (settled[word] & bit) != 0) {
                 continue;
             }
             // An earlier slot with another quadrant settles the neighbour.
