@@ -669,6 +669,7 @@ void Codex::Furiew(int level)
                 std::swap(pixels[0], pixels[static_cast<std::size_t>(heavy)]);
             }
             std::ptrdiff_t bestO = -1;
+            int bestFirst = 0; // the best profile's first negative bin
             for (int j = 0; j < count; ++j) {
                 const FuPixel& px = pixels[static_cast<std::size_t>(j)];
                 const std::ptrdiff_t o = px.o;
@@ -726,6 +727,7 @@ void Codex::Furiew(int level)
                 }
                 bestE = e;
                 bestO = o;
+                bestFirst = first;
                 best = bins;
                 bins = bins == binsA ? binsB : binsA;
             }
@@ -733,7 +735,10 @@ void Codex::Furiew(int level)
             if (best == nullptr) {
                 continue;
             }
-            const int fillFrom = quick ? 1 : 2;
+            // The cleared bins before the first negative one stay 0 (both their neighbours are
+            // 0) up to the last of them, which takes the first negative value: the filling
+            // starts there.
+            const int fillFrom = std::max(quick ? 1 : 2, bestFirst - 1);
             const int fillTo = quick ? 14 : 16;
             for (int n = fillFrom; n <= fillTo; ++n) {
                 if (best[n] == 0) {
