@@ -102,40 +102,40 @@ struct LineWalk {
 
 } // namespace
 
-// One Bresenham step. Moves the walk position, the offset and the walk cursor, and the four
-// further cursors when asked.
-void Coral::LineStep(bool allCursors)
-{
-    LineWalk w{m_wx,    m_wy,    m_walkOff, m_err,  m_adx > m_ady,
-               m_xstep, m_ystep, m_rowStep, m_inc1, m_inc2};
-    const int by = w.Step();
-    m_wx = w.wx;
-    m_wy = w.wy;
-    m_walkOff = w.off;
-    m_err = w.err;
-    Advance(m_walk, allCursors ? WZ_WALKERS : 1, by);
-}
-
 int Coral::Margin() const
 {
     return m_wx < 0 || m_wy < 0 || m_wx > m_maxX || m_wy > m_maxY ? 1 : 0;
 }
 
+// The line state lives in locals across the walk; the position, offset, error and cursors go
+// back to the members at every step, where the step callback reads them (no callback changes
+// the line state).
 void Coral::Bresen()
 {
     Codex* self = Self();
-    while (m_count > 0) {
-        LineStep(true);
-        if (Margin() != 0) {
+    LineWalk w{m_wx,    m_wy,    m_walkOff, m_err,  m_adx > m_ady,
+               m_xstep, m_ystep, m_rowStep, m_inc1, m_inc2};
+    const int maxX = m_maxX;
+    const int maxY = m_maxY;
+    const StepFn step = m_step;
+    for (int count = m_count; count > 0; --count) {
+        const int by = w.Step();
+        m_wx = w.wx;
+        m_wy = w.wy;
+        m_walkOff = w.off;
+        m_err = w.err;
+        Advance(m_walk, WZ_WALKERS, by);
+        if (w.wx < 0 || w.wy < 0 || w.wx > maxX || w.wy > maxY) {
+            m_count = count;
             return;
         }
-        const StepFn step = m_step;
         if (step != nullptr && (self->*step)(m_stepIndex) != 0) {
+            m_count = count;
             return;
         }
-        --m_count;
         ++m_stepIndex;
     }
+    m_count = 0;
 }
 
 int Coral::Bresen(int x, int y, int x0, int y0, int level)

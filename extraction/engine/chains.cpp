@@ -335,9 +335,53 @@ int Chain::SkeRub(int length)
     return ArmWalk([this] { return SkeRubV(); }, [](int v) { return v >= 16 && v <= 23; }, length);
 }
 
+// ArmWalk with SkeResV, which lowers exactly the values it heeds and never stops the walk: each
+// step goes to the first raised neighbour, so only the walk cursor moves, held in a local.
 int Chain::SkeRes(int length)
 {
-    return ArmWalk([this] { return SkeResV(); }, [](int v) { return v >= 20 && v <= 23; }, length);
+    auto raised = [](int v) { return v >= 20 && v <= 23; };
+    m_armCode = 0;
+    m_armStop = false;
+    m_armHit = false;
+    m_head = m_tail = m_kept = 0;
+    m_visitCount = 0;
+    m_endX = m_wx;
+    m_endY = m_wy;
+    m_endP = m_walk[0];
+    unsigned char* const start = m_walk[0];
+    if (start == nullptr || SkeResV() == 0) {
+        return 0;
+    }
+    const CLevel& lv = m_level[0];
+    const int xMax = lv.width - 2;
+    const int yMax = lv.height - 2;
+    int x = m_wx;
+    int y = m_wy;
+    unsigned char* p = start;
+    for (int n = 1; n < length; ++n) {
+        if (x < 1 || y < 1 || x > xMax || y > yMax) {
+            break;
+        }
+        int d = 0;
+        while (d < 8 && !raised(p[lv.step[d]])) {
+            ++d;
+        }
+        if (d == 8) {
+            m_lastDir = 7;
+            break;
+        }
+        m_lastDir = d;
+        x += lv.dx[d];
+        y += lv.dy[d];
+        p += lv.step[d];
+        m_walk[0] = p;
+        SkeResV();
+    }
+    m_walk[0] = start;
+    m_endX = x;
+    m_endY = y;
+    m_endP = p;
+    return 0;
 }
 
 int Chain::SkeMrk(int length)

@@ -230,6 +230,66 @@ TEST(Arms, MarkAndUnmarkRoundTrip)
     EXPECT_EQ(e->Snapshot(), before);
 }
 
+// The restoring walk on a raised ridge with a raised side branch: from the start it takes the
+// first raised neighbour in direction order (east before south), lowers what it passes, and
+// stops after `length` pixels or where no raised neighbour is left.
+struct ResCase {
+    int length;
+    int lowered; // pixels of the row lowered, from the start
+    int lastDir; // the last direction tried (-1: none tried, the initial value kept)
+};
+
+class Restore : public testing::TestWithParam<ResCase> {};
+
+TEST_P(Restore, LowersTheArmUpToItsLength)
+{
+    const ResCase& c = GetParam();
+    const std::vector<std::string> rows = {
+        "........",
+        ".777777.",
+        "..7.....",
+        "........",
+    };
+    auto e = std::make_unique<Skeleton>(rows);
+    for (int x = 1; x <= 6; ++x) {
+        e->At(x, 1) = 23;
+    }
+    e->At(2, 2) = 22;
+    e->On(1, 1);
+    e->m_lastDir = -1;
+    EXPECT_EQ(e->SkeRes(c.length), 0);
+    for (int x = 1; x <= 6; ++x) {
+        EXPECT_EQ(e->At(x, 1), x <= c.lowered ? 7 : 23) << "x " << x;
+    }
+    EXPECT_EQ(e->At(2, 2), 22); // the branch is never taken
+    EXPECT_EQ(e->m_endX, c.lowered);
+    EXPECT_EQ(e->m_endY, 1);
+    EXPECT_EQ(e->m_endP, &e->At(c.lowered, 1));
+    EXPECT_EQ(e->m_lastDir, c.lastDir);
+    EXPECT_EQ(e->m_walk[0], &e->At(1, 1)); // the walker stays on the start
+    EXPECT_EQ(e->m_wx, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Arms, Restore,
+                         testing::Values(ResCase{1, 1, -1}, ResCase{3, 3, 0}, ResCase{6, 6, 0},
+                                         ResCase{20, 6, 7}));
+
+TEST(Arms, RestoreFromAnUnraisedStartDoesNothing)
+{
+    const std::vector<std::string> rows = {
+        "......",
+        ".7777.",
+        "......",
+    };
+    auto e = std::make_unique<Skeleton>(rows);
+    e->At(2, 1) = 21;
+    const auto before = e->Snapshot();
+    e->On(1, 1);
+    e->SkeRes(10);
+    EXPECT_EQ(e->Snapshot(), before);
+    EXPECT_EQ(e->m_endP, &e->At(1, 1));
+}
+
 struct ChainCase {
     const char* name;
     std::vector<std::string> rows;
