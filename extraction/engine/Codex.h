@@ -375,7 +375,6 @@ public:
     unsigned char* m_hitCursor = nullptr;
 
 private:
-    void LineStep(bool allCursors);
     int Probe(StepFn probe, int angle, int length, int level);
 };
 
