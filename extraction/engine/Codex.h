@@ -498,6 +498,7 @@ public:
 
 private:
     template <class Visitor, class Heeds> int ArmWalk(Visitor visitor, Heeds heeds, int length);
+    void ArmStart();
     template <class Visitor> int Visit(Visitor visitor);
     void RingPush();
     int RingAngle(int* length) const;

@@ -46,6 +46,18 @@ template <class Visitor> int Chain::Visit(Visitor visitor)
     return r;
 }
 
+// The state every arm walk starts from: no code, no stop, empty lists, the end on the walker.
+void Chain::ArmStart()
+{
+    m_armCode = 0;
+    m_armStop = false;
+    m_head = m_tail = m_kept = 0;
+    m_visitCount = 0;
+    m_endX = m_wx;
+    m_endY = m_wy;
+    m_endP = m_walk[0];
+}
+
 // Follows the arm from the walker's pixel: the visitor is asked about the start, then about the
 // neighbours of the current pixel in direction order; the first it lets through becomes the
 // current pixel. Ends when the visitor stops the walk, no neighbour passes, the walker reaches
@@ -65,13 +77,7 @@ template <class Visitor, class Heeds> int Chain::ArmWalk(Visitor visitor, Heeds 
         cursors[i] = m_walk[i];
     }
     m_walkLevel = 0;
-    m_armCode = 0;
-    m_armStop = false;
-    m_head = m_tail = m_kept = 0;
-    m_visitCount = 0;
-    m_endX = m_wx;
-    m_endY = m_wy;
-    m_endP = m_walk[0];
+    ArmStart();
     const CLevel& lv = m_level[0];
     int r = m_walk[0] != nullptr ? Visit(visitor) : 0;
     // The steps with the first `lead` walk cursors set and the others unset (they stay so), or
@@ -340,14 +346,8 @@ int Chain::SkeRub(int length)
 int Chain::SkeRes(int length)
 {
     auto raised = [](int v) { return v >= 20 && v <= 23; };
-    m_armCode = 0;
-    m_armStop = false;
+    ArmStart();
     m_armHit = false;
-    m_head = m_tail = m_kept = 0;
-    m_visitCount = 0;
-    m_endX = m_wx;
-    m_endY = m_wy;
-    m_endP = m_walk[0];
     unsigned char* const start = m_walk[0];
     if (start == nullptr || SkeResV() == 0) {
         return 0;
