@@ -244,6 +244,44 @@ struct alignas(16) DirectionLanes {
 };
 static_assert(sizeof(DirectionLanes) == 64, "a direction's lanes are its byte shifted by 6");
 
+// The points of the ring of radius index r in the order of the sector sums of a whole ring:
+// first the pairs of points at one angle (whose sector rows are the same), then the others.
+// index[r] lists ring entries, angle[r] their angles; pairs[r] is the number of pairs.
+struct SectorOrder {
+    int pairs[5];
+    std::uint8_t index[5][96];
+    std::int16_t angle[5][96];
+};
+
+SectorOrder MakeSectorOrder()
+{
+    SectorOrder t{};
+    for (int r = 0; r < 5; ++r) {
+        const int n = kRingEntries[r];
+        bool used[96] = {};
+        int k = 0;
+        for (int i = 0; i < n; ++i) {
+            for (int j = i + 1; j < n && !used[i]; ++j) {
+                if (!used[j] && ring[j].angle == ring[i].angle) {
+                    used[i] = used[j] = true;
+                    t.index[r][k++] = static_cast<std::uint8_t>(i);
+                    t.index[r][k++] = static_cast<std::uint8_t>(j);
+                }
+            }
+        }
+        t.pairs[r] = k / 2;
+        for (int i = 0; i < n; ++i) {
+            if (!used[i]) {
+                t.index[r][k++] = static_cast<std::uint8_t>(i);
+            }
+        }
+        for (int i = 0; i < n; ++i) {
+            t.angle[r][i] = ring[t.index[r][i]].angle;
+        }
+    }
+    return t;
+}
+
 // Every table made from the ring weights, built once.
 struct WeightTables {
     DirectionLanes dir[256]; // first: a direction's lanes are at the table's address plus 64 v
@@ -258,6 +296,7 @@ struct WeightTables {
     // The weight sums (folded onto eight sectors) of the first kRingEntries[r] ring points,
     // every one visited, around a centre of offset c (0..359): ringW[r][c].
     int ringW[5][360][8];
+    SectorOrder order;
 };
 
 WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, const std::int32_t* Sd)
@@ -283,6 +322,7 @@ WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, con
         }
     }
     t.sectors = MakeSectorTable(W);
+    t.order = MakeSectorOrder();
     // The rings of radius 0..4 are the leading 8, 24, 44, 68 and 96 points of one list.
     for (int c = 0; c < 360; ++c) {
         int sums[11] = {};
@@ -388,10 +428,9 @@ __attribute__((always_inline)) inline __m128i FrontBackLanes(const FrontBackRow&
 // then gives -1). So one arithmetic shift of each lane, a maximum with 0 (the shifted lanes lie
 // in -1..16320 and pack into 16 bits), and the sign: the multiply-add with (sign, 0) takes the
 // cos lanes of the four sectors back to 32 bits, that with (0, sign) the sin lanes.
-template <bool Weights>
-__attribute__((always_inline)) inline void SectorAddLanes(const SectorRow& row,
-                                                          const WeightTables& t, int q, int m,
-                                                          SectorSums& sums, int* wSum)
+// The cos and sin shares of sectors k0 .. k0 + 3 of one ring point, in 32-bit lanes.
+__attribute__((always_inline)) inline void SectorLanes(const SectorRow& row, const WeightTables& t,
+                                                       int q, int m, __m128i& cosv, __m128i& sinv)
 {
     const __m128i cs = _mm_load_si128(reinterpret_cast<const __m128i*>(t.dir[q].absOne));
     const __m128i mb = _mm_load_si128(reinterpret_cast<const __m128i*>(t.magBias[m]));
@@ -401,15 +440,40 @@ __attribute__((always_inline)) inline void SectorAddLanes(const SectorRow& row,
     const __m128i back = _mm_max_epi16(
         _mm_packs_epi32(_mm_srai_epi32(lo, 8), _mm_srai_epi32(hi, 8)), _mm_setzero_si128());
     const __m128i* sign = reinterpret_cast<const __m128i*>(t.dir[q].sign);
+    cosv = _mm_madd_epi16(back, _mm_load_si128(sign));
+    sinv = _mm_madd_epi16(back, _mm_load_si128(sign + 1));
+}
+
+template <bool Weights>
+__attribute__((always_inline)) inline void SectorAddLanes(const SectorRow& row,
+                                                          const WeightTables& t, int q, int m,
+                                                          SectorSums& sums, int* wSum)
+{
+    __m128i cosv, sinv;
+    SectorLanes(row, t, q, m, cosv, sinv);
     // The row is read before the sums are written, so that the stores need not reload it.
     const std::ptrdiff_t k0 = row.k0;
     int* at = reinterpret_cast<int*>(reinterpret_cast<char*>(sums.cos) + row.at);
     const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row.w));
-    AddLanes(at, _mm_madd_epi16(back, _mm_load_si128(sign)));
-    AddLanes(at + 12, _mm_madd_epi16(back, _mm_load_si128(sign + 1)));
+    AddLanes(at, cosv);
+    AddLanes(at + 12, sinv);
     if (Weights) {
         AddLanes(wSum + k0, w);
     }
+}
+
+// SectorAddLanes (without weight sums) of two ring points at one angle: their lanes share the
+// row and one update of the sums.
+__attribute__((always_inline)) inline void SectorPairLanes(const SectorRow& row,
+                                                           const WeightTables& t, int q1, int m1,
+                                                           int q2, int m2, SectorSums& sums)
+{
+    __m128i cos1, sin1, cos2, sin2;
+    SectorLanes(row, t, q1, m1, cos1, sin1);
+    SectorLanes(row, t, q2, m2, cos2, sin2);
+    int* at = reinterpret_cast<int*>(reinterpret_cast<char*>(sums.cos) + row.at);
+    AddLanes(at, _mm_add_epi32(cos1, cos2));
+    AddLanes(at + 12, _mm_add_epi32(sin1, sin2));
 }
 #else
 template <bool Weights>
@@ -423,6 +487,14 @@ __attribute__((always_inline)) inline void SectorAddLanes(const SectorRow& row,
     if (Weights) {
         AddQuad(wSum + row.k0, w);
     }
+}
+
+__attribute__((always_inline)) inline void SectorPairLanes(const SectorRow& row,
+                                                           const WeightTables& t, int q1, int m1,
+                                                           int q2, int m2, SectorSums& sums)
+{
+    SectorAddLanes<false>(row, t, q1, m1, sums, nullptr);
+    SectorAddLanes<false>(row, t, q2, m2, sums, nullptr);
 }
 #endif
 
@@ -470,7 +542,7 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
     // The step takes copies of the pointers, so that the compiler keeps them in registers.
     const auto walk = [&](auto weighted) {
         return RingOffsetsAt(
-            level, r, inside, value,
+            level, r, false, value,
             [ dir, mag, rows, tp = &t, ps = &sums, ws = wSum ](int angle, std::int32_t off)
                 __attribute__((always_inline)) {
                     const int q = dir[off];
@@ -484,7 +556,40 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
                     }
                 });
     };
-    const int n = perPoint ? walk(std::true_type{}) : walk(std::false_type{});
+    int n = 0;
+    if (inside) {
+        // Every point is visited, so that their order is free: the same-angle pairs share a
+        // row and one update of the sums.
+        const SectorOrder& order = t.order;
+        const std::int32_t* off = m_sectorWidth[level][r] == m_ringWidth[level] + 1
+                                      ? m_sectorOff[level][r]
+                                      : SectorOffsets(level, r);
+        const std::int16_t* angle = order.angle[r];
+        const int pairs = order.pairs[r];
+        for (int k = 0; k < 2 * pairs; k += 2) {
+            const SectorRow& row = rows[angle[k]];
+            const int q1 = dir[off[k]], m1 = mag[off[k]];
+            const int q2 = dir[off[k + 1]], m2 = mag[off[k + 1]];
+            if (Lanes) {
+                SectorPairLanes(row, t, q1, m1, q2, m2, sums);
+            } else {
+                SectorAdd<false>(row, t.cosByte[q1] * m1, t.sinByte[q1] * m1, sums, wSum);
+                SectorAdd<false>(row, t.cosByte[q2] * m2, t.sinByte[q2] * m2, sums, wSum);
+            }
+        }
+        for (int k = 2 * pairs; k < kRingEntries[r]; ++k) {
+            const SectorRow& row = rows[angle[k]];
+            const int q = dir[off[k]], m = mag[off[k]];
+            if (Lanes) {
+                SectorAddLanes<false>(row, t, q, m, sums, wSum);
+            } else {
+                SectorAdd<false>(row, t.cosByte[q] * m, t.sinByte[q] * m, sums, wSum);
+            }
+        }
+        n = RingInsideDone(level, r, value);
+    } else {
+        n = perPoint ? walk(std::true_type{}) : walk(std::false_type{});
+    }
     Fold12(sums.cos, m_cosSum);
     Fold12(sums.sin, m_sinSum);
     if (perPoint) {
@@ -495,6 +600,17 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
         AddQuad(m_wSum + 4, LoadQuad(ringW + 4));
     } // without them the weight sums stay 0
     return n;
+}
+
+const std::int32_t* CWork::SectorOffsets(int level, int r)
+{
+    std::int32_t* list = m_sectorOff[level][r];
+    const SectorOrder& order = Weights().order;
+    for (int k = 0; k < kRingEntries[r]; ++k) {
+        list[k] = m_ringOff[level][order.index[r][k]];
+    }
+    m_sectorWidth[level][r] = m_ringWidth[level] + 1;
+    return list;
 }
 
 int CWork::SectorRingScalar(int level, int radius, int value, bool weights)
