@@ -246,11 +246,13 @@ static_assert(sizeof(DirectionLanes) == 64, "a direction's lanes are its byte sh
 
 // The points of the ring of radius index r in the order of the sector sums of a whole ring:
 // first the pairs of points at one angle (whose sector rows are the same), then the others.
-// index[r] lists ring entries, angle[r] their angles; pairs[r] is the number of pairs.
+// index[r] lists ring entries and pairs[r] is the number of pairs; rowAt[r] holds the byte
+// offset of each entry's sector row from the row of angle 0 (its angle times the row size), so
+// that the row's address is one addition.
 struct SectorOrder {
     int pairs[5];
     std::uint8_t index[5][96];
-    std::int16_t angle[5][96];
+    std::ptrdiff_t rowAt[5][96];
 };
 
 SectorOrder MakeSectorOrder()
@@ -276,7 +278,8 @@ SectorOrder MakeSectorOrder()
             }
         }
         for (int i = 0; i < n; ++i) {
-            t.angle[r][i] = ring[t.index[r][i]].angle;
+            t.rowAt[r][i] =
+                static_cast<std::ptrdiff_t>(sizeof(SectorRow)) * ring[t.index[r][i]].angle;
         }
     }
     return t;
@@ -564,10 +567,11 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
         const std::int32_t* off = m_sectorWidth[level][r] == m_ringWidth[level] + 1
                                       ? m_sectorOff[level][r]
                                       : SectorOffsets(level, r);
-        const std::int16_t* angle = order.angle[r];
+        const std::ptrdiff_t* rowAt = order.rowAt[r];
+        const char* rowBytes = reinterpret_cast<const char*>(rows);
         const int pairs = order.pairs[r];
         for (int k = 0; k < 2 * pairs; k += 2) {
-            const SectorRow& row = rows[angle[k]];
+            const SectorRow& row = *reinterpret_cast<const SectorRow*>(rowBytes + rowAt[k]);
             const int q1 = dir[off[k]], m1 = mag[off[k]];
             const int q2 = dir[off[k + 1]], m2 = mag[off[k + 1]];
             if (Lanes) {
@@ -578,7 +582,7 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
             }
         }
         for (int k = 2 * pairs; k < kRingEntries[r]; ++k) {
-            const SectorRow& row = rows[angle[k]];
+            const SectorRow& row = *reinterpret_cast<const SectorRow*>(rowBytes + rowAt[k]);
             const int q = dir[off[k]], m = mag[off[k]];
             if (Lanes) {
                 SectorAddLanes<false>(row, t, q, m, sums, wSum);
