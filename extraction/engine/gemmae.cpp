@@ -245,12 +245,12 @@ struct alignas(16) DirectionLanes {
 static_assert(sizeof(DirectionLanes) == 64, "a direction's lanes are its byte shifted by 6");
 
 // The points of the ring of radius index r in the order of the sector sums of a whole ring:
-// first the pairs of points at one angle (whose sector rows are the same), then the others.
-// index[r] lists ring entries and pairs[r] is the number of pairs; rowAt[r] holds the byte
-// offset of each entry's sector row from the row of angle 0 (its angle times the row size), so
-// that the row's address is one addition.
+// first the triples, then the pairs of points at one angle (whose sector rows are the same),
+// then the others. index[r] lists ring entries, groups[r][g] is the number of groups of 3 - g
+// points; rowAt[r] holds the byte offset of each entry's sector row from the row of angle 0 (its
+// angle times the row size), so that the row's address is one addition.
 struct SectorOrder {
-    int pairs[5];
+    int groups[5][2];
     std::uint8_t index[5][96];
     std::ptrdiff_t rowAt[5][96];
 };
@@ -262,19 +262,25 @@ SectorOrder MakeSectorOrder()
         const int n = kRingEntries[r];
         bool used[96] = {};
         int k = 0;
-        for (int i = 0; i < n; ++i) {
-            for (int j = i + 1; j < n && !used[i]; ++j) {
-                if (!used[j] && ring[j].angle == ring[i].angle) {
-                    used[i] = used[j] = true;
-                    t.index[r][k++] = static_cast<std::uint8_t>(i);
-                    t.index[r][k++] = static_cast<std::uint8_t>(j);
+        for (int size = 3; size >= 1; --size) {
+            for (int i = 0; i < n; ++i) {
+                int group[3] = {i};
+                int found = 1;
+                for (int j = i + 1; j < n && found < size; ++j) {
+                    if (!used[j] && ring[j].angle == ring[i].angle) {
+                        group[found++] = j;
+                    }
                 }
-            }
-        }
-        t.pairs[r] = k / 2;
-        for (int i = 0; i < n; ++i) {
-            if (!used[i]) {
-                t.index[r][k++] = static_cast<std::uint8_t>(i);
+                if (used[i] || found < size) {
+                    continue;
+                }
+                for (int g = 0; g < size; ++g) {
+                    used[group[g]] = true;
+                    t.index[r][k++] = static_cast<std::uint8_t>(group[g]);
+                }
+                if (size > 1) {
+                    ++t.groups[r][3 - size];
+                }
             }
         }
         for (int i = 0; i < n; ++i) {
@@ -430,8 +436,8 @@ __attribute__((always_inline)) inline __m128i FrontBackLanes(const FrontBackRow&
 // (u + 128) >> 8 for sign 1; for sign -1 it is -((u - 128) >> 8), or 0 where u < 128 (the shift
 // then gives -1). So one arithmetic shift of each lane, a maximum with 0 (the shifted lanes lie
 // in -1..16320 and pack into 16 bits), and the sign: the multiply-add with (sign, 0) takes the
-// cos lanes of the four sectors back to 32 bits, that with (0, sign) the sin lanes.
-// The cos and sin shares of sectors k0 .. k0 + 3 of one ring point, in 32-bit lanes.
+// cos lanes of the four sectors back to 32 bits, that with (0, sign) the sin lanes: the cos and
+// sin shares of sectors k0 .. k0 + 3 of the point in 32-bit lanes.
 __attribute__((always_inline)) inline void SectorLanes(const SectorRow& row, const WeightTables& t,
                                                        int q, int m, __m128i& cosv, __m128i& sinv)
 {
@@ -465,18 +471,25 @@ __attribute__((always_inline)) inline void SectorAddLanes(const SectorRow& row,
     }
 }
 
-// SectorAddLanes (without weight sums) of two ring points at one angle: their lanes share the
-// row and one update of the sums.
-__attribute__((always_inline)) inline void SectorPairLanes(const SectorRow& row,
-                                                           const WeightTables& t, int q1, int m1,
-                                                           int q2, int m2, SectorSums& sums)
+// SectorAddLanes (without weight sums) of N ring points at one angle (direction bytes q[i],
+// magnitudes m[i]): their lanes share the row and one update of the sums.
+template <int N>
+__attribute__((always_inline)) inline void SectorGroupLanes(const SectorRow& row,
+                                                            const WeightTables& t, const int* q,
+                                                            const int* m, SectorSums& sums)
 {
-    __m128i cos1, sin1, cos2, sin2;
-    SectorLanes(row, t, q1, m1, cos1, sin1);
-    SectorLanes(row, t, q2, m2, cos2, sin2);
+    __m128i cosv, sinv;
+    SectorLanes(row, t, q[0], m[0], cosv, sinv);
+#pragma GCC unroll 3
+    for (int i = 1; i < N; ++i) {
+        __m128i c, s;
+        SectorLanes(row, t, q[i], m[i], c, s);
+        cosv = _mm_add_epi32(cosv, c);
+        sinv = _mm_add_epi32(sinv, s);
+    }
     int* at = reinterpret_cast<int*>(reinterpret_cast<char*>(sums.cos) + row.at);
-    AddLanes(at, _mm_add_epi32(cos1, cos2));
-    AddLanes(at + 12, _mm_add_epi32(sin1, sin2));
+    AddLanes(at, cosv);
+    AddLanes(at + 12, sinv);
 }
 #else
 template <bool Weights>
@@ -492,12 +505,14 @@ __attribute__((always_inline)) inline void SectorAddLanes(const SectorRow& row,
     }
 }
 
-__attribute__((always_inline)) inline void SectorPairLanes(const SectorRow& row,
-                                                           const WeightTables& t, int q1, int m1,
-                                                           int q2, int m2, SectorSums& sums)
+template <int N>
+__attribute__((always_inline)) inline void SectorGroupLanes(const SectorRow& row,
+                                                            const WeightTables& t, const int* q,
+                                                            const int* m, SectorSums& sums)
 {
-    SectorAddLanes<false>(row, t, q1, m1, sums, nullptr);
-    SectorAddLanes<false>(row, t, q2, m2, sums, nullptr);
+    for (int i = 0; i < N; ++i) {
+        SectorAddLanes<false>(row, t, q[i], m[i], sums, nullptr);
+    }
 }
 #endif
 
@@ -561,34 +576,44 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
     };
     int n = 0;
     if (inside) {
-        // Every point is visited, so that their order is free: the same-angle pairs share a
-        // row and one update of the sums.
+        // Every point is visited, so that their order is free: the points of a same-angle
+        // group share a row and one update of the sums.
         const SectorOrder& order = t.order;
         const std::int32_t* off = m_sectorWidth[level][r] == m_ringWidth[level] + 1
                                       ? m_sectorOff[level][r]
                                       : SectorOffsets(level, r);
         const std::ptrdiff_t* rowAt = order.rowAt[r];
         const char* rowBytes = reinterpret_cast<const char*>(rows);
-        const int pairs = order.pairs[r];
-        for (int k = 0; k < 2 * pairs; k += 2) {
+        // Group k .. k + N - 1: one row.
+        const auto group = [&](auto size, int k) __attribute__((always_inline))
+        {
+            constexpr int N = decltype(size)::value;
             const SectorRow& row = *reinterpret_cast<const SectorRow*>(rowBytes + rowAt[k]);
-            const int q1 = dir[off[k]], m1 = mag[off[k]];
-            const int q2 = dir[off[k + 1]], m2 = mag[off[k + 1]];
-            if (Lanes) {
-                SectorPairLanes(row, t, q1, m1, q2, m2, sums);
-            } else {
-                SectorAdd<false>(row, t.cosByte[q1] * m1, t.sinByte[q1] * m1, sums, wSum);
-                SectorAdd<false>(row, t.cosByte[q2] * m2, t.sinByte[q2] * m2, sums, wSum);
+            int q[N], m[N];
+#pragma GCC unroll 3
+            for (int i = 0; i < N; ++i) {
+                q[i] = dir[off[k + i]];
+                m[i] = mag[off[k + i]];
             }
+            if (Lanes) {
+                SectorGroupLanes<N>(row, t, q, m, sums);
+            } else {
+#pragma GCC unroll 3
+                for (int i = 0; i < N; ++i) {
+                    SectorAdd<false>(row, t.cosByte[q[i]] * m[i], t.sinByte[q[i]] * m[i], sums,
+                                     wSum);
+                }
+            }
+        };
+        int k = 0;
+        for (const int end = 3 * order.groups[r][0]; k < end; k += 3) {
+            group(std::integral_constant<int, 3>(), k);
         }
-        for (int k = 2 * pairs; k < kRingEntries[r]; ++k) {
-            const SectorRow& row = *reinterpret_cast<const SectorRow*>(rowBytes + rowAt[k]);
-            const int q = dir[off[k]], m = mag[off[k]];
-            if (Lanes) {
-                SectorAddLanes<false>(row, t, q, m, sums, wSum);
-            } else {
-                SectorAdd<false>(row, t.cosByte[q] * m, t.sinByte[q] * m, sums, wSum);
-            }
+        for (const int end = k + 2 * order.groups[r][1]; k < end; k += 2) {
+            group(std::integral_constant<int, 2>(), k);
+        }
+        for (; k < kRingEntries[r]; ++k) {
+            group(std::integral_constant<int, 1>(), k);
         }
         n = RingInsideDone(level, r, value);
     } else {
