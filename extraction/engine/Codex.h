@@ -173,6 +173,19 @@ public:
                                                      Visit visit);
     template <class Step>
     static void RingNearEdge(const CLevel& lv, int n, int& x, int& y, Step step);
+    // The walk state that RingOffsetsAt leaves after a ring of radius index r wholly inside a
+    // valid level, for a caller that visits its points in an order of its own; the point count.
+    int RingInsideDone(int level, int r, int value)
+    {
+        m_ringValue = value;
+        m_ringCount = kRingEntries[r];
+        const std::int32_t end = m_ringOff[level][m_ringCount - 1];
+        m_wx += ringReach[r].endX;
+        m_wy += ringReach[r].endY;
+        m_walkOff += end;
+        Advance(m_walk, WZ_WALKERS, end);
+        return m_ringCount;
+    }
     // The near-edge ring of RingOffsets from the walk position as a list made on first use:
     // visited-point count, offset after the last step, then (angle, offset) per visited point;
     // null where the level is too small for the lists (the ring is then walked step by step).
@@ -688,6 +701,12 @@ private:
     bool m_twistMade = false;
     void Sector(int angle, bool weights);
     template <bool Lanes> int SectorRingAs(int level, int radius, int value, bool weights);
+    // The ring offsets of a level in the sector sums' order for a whole ring of radius index r
+    // (same-angle pairs first), made anew into m_sectorOff; SectorRingAs takes the list as it is
+    // while m_sectorWidth holds the width that m_ringOff was made for.
+    const std::int32_t* SectorOffsets(int level, int r);
+    std::int32_t m_sectorOff[WZ_LEVELS][5][96]{};
+    int m_sectorWidth[WZ_LEVELS][5]{}; // the width plus one; 0 before the first list
 };
 
 // Direction (half of the angle of the vector), 0..179, of each of the eight sector sums;
@@ -1351,10 +1370,9 @@ inline int CBase::RingOffsetsAt(int level, int r, bool inside, int value, Visit 
         for (int i = 0; i < n; ++i) {
             v(ring[i].angle, off[i]);
         }
-        end = off[n - 1];
-        m_wx += ringReach[r].endX;
-        m_wy += ringReach[r].endY;
-    } else if (const std::int32_t* list = EdgeRing(level, r)) {
+        return RingInsideDone(level, r, value);
+    }
+    if (const std::int32_t* list = EdgeRing(level, r)) {
         const int count = list[0];
         end = list[1];
         Visit v = visit;

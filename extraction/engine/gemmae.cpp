@@ -244,6 +244,53 @@ struct alignas(16) DirectionLanes {
 };
 static_assert(sizeof(DirectionLanes) == 64, "a direction's lanes are its byte shifted by 6");
 
+// The points of the ring of radius index r in the order of the sector sums of a whole ring:
+// first the triples, then the pairs of points at one angle (whose sector rows are the same),
+// then the others. index[r] lists ring entries, groups[r][g] is the number of groups of 3 - g
+// points; rowAt[r] holds the byte offset of each entry's sector row from the row of angle 0 (its
+// angle times the row size), so that the row's address is one addition.
+struct SectorOrder {
+    int groups[5][2];
+    std::uint8_t index[5][96];
+    std::ptrdiff_t rowAt[5][96];
+};
+
+SectorOrder MakeSectorOrder()
+{
+    SectorOrder t{};
+    for (int r = 0; r < 5; ++r) {
+        const int n = kRingEntries[r];
+        bool used[96] = {};
+        int k = 0;
+        for (int size = 3; size >= 1; --size) {
+            for (int i = 0; i < n; ++i) {
+                int group[3] = {i};
+                int found = 1;
+                for (int j = i + 1; j < n && found < size; ++j) {
+                    if (!used[j] && ring[j].angle == ring[i].angle) {
+                        group[found++] = j;
+                    }
+                }
+                if (used[i] || found < size) {
+                    continue;
+                }
+                for (int g = 0; g < size; ++g) {
+                    used[group[g]] = true;
+                    t.index[r][k++] = static_cast<std::uint8_t>(group[g]);
+                }
+                if (size > 1) {
+                    ++t.groups[r][3 - size];
+                }
+            }
+        }
+        for (int i = 0; i < n; ++i) {
+            t.rowAt[r][i] =
+                static_cast<std::ptrdiff_t>(sizeof(SectorRow)) * ring[t.index[r][i]].angle;
+        }
+    }
+    return t;
+}
+
 // Every table made from the ring weights, built once.
 struct WeightTables {
     DirectionLanes dir[256]; // first: a direction's lanes are at the table's address plus 64 v
@@ -258,6 +305,7 @@ struct WeightTables {
     // The weight sums (folded onto eight sectors) of the first kRingEntries[r] ring points,
     // every one visited, around a centre of offset c (0..359): ringW[r][c].
     int ringW[5][360][8];
+    SectorOrder order;
 };
 
 WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, const std::int32_t* Sd)
@@ -283,6 +331,7 @@ WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, con
         }
     }
     t.sectors = MakeSectorTable(W);
+    t.order = MakeSectorOrder();
     // The rings of radius 0..4 are the leading 8, 24, 44, 68 and 96 points of one list.
     for (int c = 0; c < 360; ++c) {
         int sums[11] = {};
@@ -387,11 +436,10 @@ __attribute__((always_inline)) inline __m128i FrontBackLanes(const FrontBackRow&
 // (u + 128) >> 8 for sign 1; for sign -1 it is -((u - 128) >> 8), or 0 where u < 128 (the shift
 // then gives -1). So one arithmetic shift of each lane, a maximum with 0 (the shifted lanes lie
 // in -1..16320 and pack into 16 bits), and the sign: the multiply-add with (sign, 0) takes the
-// cos lanes of the four sectors back to 32 bits, that with (0, sign) the sin lanes.
-template <bool Weights>
-__attribute__((always_inline)) inline void SectorAddLanes(const SectorRow& row,
-                                                          const WeightTables& t, int q, int m,
-                                                          SectorSums& sums, int* wSum)
+// cos lanes of the four sectors back to 32 bits, that with (0, sign) the sin lanes: the cos and
+// sin shares of sectors k0 .. k0 + 3 of the point in 32-bit lanes.
+__attribute__((always_inline)) inline void SectorLanes(const SectorRow& row, const WeightTables& t,
+                                                       int q, int m, __m128i& cosv, __m128i& sinv)
 {
     const __m128i cs = _mm_load_si128(reinterpret_cast<const __m128i*>(t.dir[q].absOne));
     const __m128i mb = _mm_load_si128(reinterpret_cast<const __m128i*>(t.magBias[m]));
@@ -401,15 +449,47 @@ __attribute__((always_inline)) inline void SectorAddLanes(const SectorRow& row,
     const __m128i back = _mm_max_epi16(
         _mm_packs_epi32(_mm_srai_epi32(lo, 8), _mm_srai_epi32(hi, 8)), _mm_setzero_si128());
     const __m128i* sign = reinterpret_cast<const __m128i*>(t.dir[q].sign);
+    cosv = _mm_madd_epi16(back, _mm_load_si128(sign));
+    sinv = _mm_madd_epi16(back, _mm_load_si128(sign + 1));
+}
+
+template <bool Weights>
+__attribute__((always_inline)) inline void SectorAddLanes(const SectorRow& row,
+                                                          const WeightTables& t, int q, int m,
+                                                          SectorSums& sums, int* wSum)
+{
+    __m128i cosv, sinv;
+    SectorLanes(row, t, q, m, cosv, sinv);
     // The row is read before the sums are written, so that the stores need not reload it.
     const std::ptrdiff_t k0 = row.k0;
     int* at = reinterpret_cast<int*>(reinterpret_cast<char*>(sums.cos) + row.at);
     const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row.w));
-    AddLanes(at, _mm_madd_epi16(back, _mm_load_si128(sign)));
-    AddLanes(at + 12, _mm_madd_epi16(back, _mm_load_si128(sign + 1)));
+    AddLanes(at, cosv);
+    AddLanes(at + 12, sinv);
     if (Weights) {
         AddLanes(wSum + k0, w);
     }
+}
+
+// SectorAddLanes (without weight sums) of N ring points at one angle (direction bytes q[i],
+// magnitudes m[i]): their lanes share the row and one update of the sums.
+template <int N>
+__attribute__((always_inline)) inline void SectorGroupLanes(const SectorRow& row,
+                                                            const WeightTables& t, const int* q,
+                                                            const int* m, SectorSums& sums)
+{
+    __m128i cosv, sinv;
+    SectorLanes(row, t, q[0], m[0], cosv, sinv);
+#pragma GCC unroll 3
+    for (int i = 1; i < N; ++i) {
+        __m128i c, s;
+        SectorLanes(row, t, q[i], m[i], c, s);
+        cosv = _mm_add_epi32(cosv, c);
+        sinv = _mm_add_epi32(sinv, s);
+    }
+    int* at = reinterpret_cast<int*>(reinterpret_cast<char*>(sums.cos) + row.at);
+    AddLanes(at, cosv);
+    AddLanes(at + 12, sinv);
 }
 #else
 template <bool Weights>
@@ -422,6 +502,16 @@ __attribute__((always_inline)) inline void SectorAddLanes(const SectorRow& row,
     AddQuad(sums.sin + row.k0, (t.sinByte[q] * m * w + 128) / 256);
     if (Weights) {
         AddQuad(wSum + row.k0, w);
+    }
+}
+
+template <int N>
+__attribute__((always_inline)) inline void SectorGroupLanes(const SectorRow& row,
+                                                            const WeightTables& t, const int* q,
+                                                            const int* m, SectorSums& sums)
+{
+    for (int i = 0; i < N; ++i) {
+        SectorAddLanes<false>(row, t, q[i], m[i], sums, nullptr);
     }
 }
 #endif
@@ -470,7 +560,7 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
     // The step takes copies of the pointers, so that the compiler keeps them in registers.
     const auto walk = [&](auto weighted) {
         return RingOffsetsAt(
-            level, r, inside, value,
+            level, r, false, value,
             [ dir, mag, rows, tp = &t, ps = &sums, ws = wSum ](int angle, std::int32_t off)
                 __attribute__((always_inline)) {
                     const int q = dir[off];
@@ -484,7 +574,51 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
                     }
                 });
     };
-    const int n = perPoint ? walk(std::true_type{}) : walk(std::false_type{});
+    int n = 0;
+    if (inside) {
+        // Every point is visited, so that their order is free: the points of a same-angle
+        // group share a row and one update of the sums.
+        const SectorOrder& order = t.order;
+        const std::int32_t* off = m_sectorWidth[level][r] == m_ringWidth[level] + 1
+                                      ? m_sectorOff[level][r]
+                                      : SectorOffsets(level, r);
+        const std::ptrdiff_t* rowAt = order.rowAt[r];
+        const char* rowBytes = reinterpret_cast<const char*>(rows);
+        // Group k .. k + N - 1: one row.
+        const auto group = [&](auto size, int k) __attribute__((always_inline))
+        {
+            constexpr int N = decltype(size)::value;
+            const SectorRow& row = *reinterpret_cast<const SectorRow*>(rowBytes + rowAt[k]);
+            int q[N], m[N];
+#pragma GCC unroll 3
+            for (int i = 0; i < N; ++i) {
+                q[i] = dir[off[k + i]];
+                m[i] = mag[off[k + i]];
+            }
+            if (Lanes) {
+                SectorGroupLanes<N>(row, t, q, m, sums);
+            } else {
+#pragma GCC unroll 3
+                for (int i = 0; i < N; ++i) {
+                    SectorAdd<false>(row, t.cosByte[q[i]] * m[i], t.sinByte[q[i]] * m[i], sums,
+                                     wSum);
+                }
+            }
+        };
+        int k = 0;
+        for (const int end = 3 * order.groups[r][0]; k < end; k += 3) {
+            group(std::integral_constant<int, 3>(), k);
+        }
+        for (const int end = k + 2 * order.groups[r][1]; k < end; k += 2) {
+            group(std::integral_constant<int, 2>(), k);
+        }
+        for (; k < kRingEntries[r]; ++k) {
+            group(std::integral_constant<int, 1>(), k);
+        }
+        n = RingInsideDone(level, r, value);
+    } else {
+        n = perPoint ? walk(std::true_type{}) : walk(std::false_type{});
+    }
     Fold12(sums.cos, m_cosSum);
     Fold12(sums.sin, m_sinSum);
     if (perPoint) {
@@ -495,6 +629,17 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
         AddQuad(m_wSum + 4, LoadQuad(ringW + 4));
     } // without them the weight sums stay 0
     return n;
+}
+
+const std::int32_t* CWork::SectorOffsets(int level, int r)
+{
+    std::int32_t* list = m_sectorOff[level][r];
+    const SectorOrder& order = Weights().order;
+    for (int k = 0; k < kRingEntries[r]; ++k) {
+        list[k] = m_ringOff[level][order.index[r][k]];
+    }
+    m_sectorWidth[level][r] = m_ringWidth[level] + 1;
+    return list;
 }
 
 int CWork::SectorRingScalar(int level, int radius, int value, bool weights)

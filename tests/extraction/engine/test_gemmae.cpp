@@ -263,6 +263,51 @@ TEST(Accumulators, WholeRingSumsMatchTheirDefinitionOverTheRingPointsInside)
     EXPECT_EQ(large, 256 * 6 * 2 * 4);
 }
 
+// The sector sums of a whole ring visit its points in an order of their own from lists per
+// level: after the level is made again at another width they still equal the point-by-point
+// walk's sums, and leave the walk where it does.
+TEST(Accumulators, WholeRingSectorSumsFollowANewWidth)
+{
+    auto e = std::make_unique<RingBench<16, 16>>();
+    for (int width : {16, 21, 16}) {
+        e->SetGeo(width, 16);
+        e->NewDoc();
+        unsigned char* dir = e->GetLay(200, 0);
+        unsigned char* mag = e->GetLay(201, 0);
+        ASSERT_NE(dir, nullptr);
+        ASSERT_NE(mag, nullptr);
+        for (int i = 0; i < width * 16; ++i) {
+            dir[i] = static_cast<unsigned char>(i * 113 + 7);
+            mag[i] = static_cast<unsigned char>(255 - i * 37);
+        }
+        for (int radius = 0; radius <= 4; ++radius) {
+            for (int value = 1; value <= 2; ++value) {
+                int sums[2][25] = {};
+                for (int form = 0; form < 2; ++form) {
+                    e->Clear();
+                    e->WalkAt(8, 8, 0, dir, dir, mag);
+                    if (form == 0) {
+                        e->SectorRingLanes(0, radius, value, true);
+                    } else {
+                        e->RingWalk(0, radius, value,
+                                    [&](int angle, int) { e->Argums_quick(angle, 0); });
+                    }
+                    for (int k = 0; k < 8; ++k) {
+                        sums[form][k] = e->m_cosSum[k];
+                        sums[form][8 + k] = e->m_sinSum[k];
+                        sums[form][16 + k] = e->m_wSum[k];
+                    }
+                    sums[form][24] = e->m_walkOff;
+                }
+                for (int k = 0; k < 25; ++k) {
+                    ASSERT_EQ(sums[0][k], sums[1][k])
+                        << "width " << width << " r" << radius << " v" << value << " entry " << k;
+                }
+            }
+        }
+    }
+}
+
 // The lane-wise sector sums equal their one-sector-at-a-time twin on the direction and contrast
 // layers of real prints, around every cell, for every radius, both ring values and both forms
 // (with and without weight sums).
