@@ -313,7 +313,10 @@ void Codex::XfScan(int level)
             XfWideV(i);
         }
     }
-    std::memset(m_xfLay[XF_STRENGTH], 4, m_level[level].size);
+    unsigned char* strength = m_xfLay[XF_STRENGTH];
+    for (int i = 0; i < n; ++i) {
+        strength[i] = 4;
+    }
     for (int i = 0; i < n; ++i) {
         if (cls[i] != 0) {
             XfCurv(i);
