@@ -4,6 +4,7 @@
 
 #include "imaging/graph8_bin.h"
 #include "tests/support/data_path.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
@@ -43,13 +44,7 @@ unsigned Height(const std::vector<std::string>& rows)
 // Fixed-seed xorshift32.
 struct XorShift {
     std::uint32_t s;
-    std::uint32_t Next()
-    {
-        s ^= s << 13;
-        s ^= s >> 17;
-        s ^= s << 5;
-        return s;
-    }
+    std::uint32_t Next() { return zftest::XorShift32(s); }
 };
 
 TEST(Binarization8, ThresholdIsTheMeanInclusive)

@@ -4,6 +4,7 @@
 #include "imaging/graph8_dir.h"
 
 #include "tests/imaging/grating.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
@@ -409,7 +410,7 @@ std::vector<unsigned char> Noise(std::size_t n, std::uint32_t seed)
 {
     std::vector<unsigned char> v(n);
     for (unsigned char& b : v) {
-        seed = seed * 1103515245u + 12345u;
+        zftest::Lcg32(seed);
         b = static_cast<unsigned char>(seed >> 16);
     }
     return v;

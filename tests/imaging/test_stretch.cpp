@@ -2,6 +2,7 @@
 // clamping and degenerate sources.
 
 #include "imaging/stretch.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
@@ -186,9 +187,7 @@ TEST(Stretch, OutputsAreTheSameOnEveryBuild)
     std::vector<unsigned char> src(Stride(w) * h);
     std::uint32_t x = 2463534242u; // xorshift32, fixed seed
     for (unsigned char& v : src) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
+        zftest::XorShift32(x);
         v = static_cast<unsigned char>(x >> 24);
     }
     const float fx = 500.0f / 333.0f;

@@ -5,6 +5,7 @@
 #include "matching/Groups.h"
 #include "matching/Matcher100.h"
 #include "tests/matching/matcher_fixture.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
@@ -238,12 +239,7 @@ TEST(MinutiaePairSet, LengthsEqualTheScalarStepsForEveryPair)
 {
     auto pairs = std::make_unique<MinutiaePairSet>();
     std::uint32_t state = 0x9E3779B9u;
-    const auto next = [&state] {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state;
-    };
+    const auto next = [&state] { return zftest::XorShift32(state); };
     for (int n : {0, 1, 2, 3, 64, 201, MAX_NESTS}) {
         for (int spread : {65536, 300, 5}) {
             std::vector<ESK::Lot<short>> m(static_cast<std::size_t>(n));

@@ -5,6 +5,7 @@
 #include "matching/LinkTables.h"
 #include "matching/MatchScore.h"
 #include "matching/Matcher100.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
@@ -235,7 +236,7 @@ TEST(ScoreEvidence, NotFoundAreaEstimateFollowsRoundedRoots)
     std::vector<ESK::Sign> crowd(MAX_NESTS);
     std::uint32_t seed = 12345;
     const auto next = [&seed]() {
-        seed = seed * 1103515245u + 12345u;
+        zftest::Lcg32(seed);
         return static_cast<int>(seed >> 8);
     };
     const int centres[][2] = {{250, 250},      {0, 0},       {-32768, -32768}, {32767, 32700},

@@ -7,6 +7,7 @@
 #include "matching/Matcher100.h"
 #include "matching/SearchHelpers.h"
 #include "tests/matching/matcher_fixture.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
@@ -357,7 +358,7 @@ TEST(Exclusion, SparseWindowsCountTheCellsInsideTheMask)
         const int h = size[1];
         std::vector<unsigned char> mask(static_cast<std::size_t>(w) * h);
         for (unsigned char& cell : mask) {
-            seed = seed * 1103515245u + 12345u;
+            zftest::Lcg32(seed);
             const unsigned v = (seed >> 16) % 5;
             cell = v < 2 ? 0x40 : (v == 2 ? 0x00 : (v == 3 ? 0x41 : 0xC0));
         }

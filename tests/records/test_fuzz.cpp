@@ -6,6 +6,7 @@
 #include "records/TemplateFormat.h"
 #include "records/Unwrap.h"
 #include "tests/support/template_writer.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
@@ -22,13 +23,7 @@ namespace {
 class Random {
 public:
     explicit Random(std::uint32_t seed) : m_state(seed) {}
-    std::uint32_t Next()
-    {
-        m_state ^= m_state << 13;
-        m_state ^= m_state >> 17;
-        m_state ^= m_state << 5;
-        return m_state;
-    }
+    std::uint32_t Next() { return zftest::XorShift32(m_state); }
     std::uint32_t Below(std::uint32_t n) { return Next() % n; }
 
 private:

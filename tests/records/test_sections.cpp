@@ -5,6 +5,7 @@
 #include "records/TemplateFormat.h"
 #include "records/Unwrap.h"
 #include "tests/support/template_writer.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
@@ -452,13 +453,7 @@ namespace {
 // A small reproducible generator for the random sections below.
 struct XorShift32 {
     std::uint32_t state;
-    std::uint32_t operator()()
-    {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state;
-    }
+    std::uint32_t operator()() { return zftest::XorShift32(state); }
 };
 
 // Links decoded one field at a time with a plain bit reader, slot by slot as the format

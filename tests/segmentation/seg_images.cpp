@@ -1,6 +1,7 @@
 // Synthetic segmentation images: paper, xorshift noise, ellipses of sinusoidal ridges.
 
 #include "tests/segmentation/seg_images.h"
+#include "tests/support/test_random.h"
 
 #include <cmath>
 #include <cstddef>
@@ -18,10 +19,7 @@ namespace {
 // xorshift32 step.
 std::uint32_t Next(std::uint32_t& s)
 {
-    s ^= s << 13;
-    s ^= s >> 17;
-    s ^= s << 5;
-    return s;
+    return zftest::XorShift32(s);
 }
 
 } // namespace

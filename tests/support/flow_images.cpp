@@ -2,6 +2,7 @@
 // of seeded noise, and the loader's check value.
 
 #include "tests/support/flow_images.h"
+#include "tests/support/test_random.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,10 +15,7 @@ const double kPi = std::acos(-1.0);
 // xorshift32: the same sequence on every platform.
 unsigned Next(unsigned& s)
 {
-    s ^= s << 13;
-    s ^= s >> 17;
-    s ^= s << 5;
-    return s;
+    return zftest::XorShift32(s);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "tests/support/sha256.h"
 #include "tests/wsq/wsq_test_util.h"
 #include "wsq/Wsq.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
@@ -429,12 +430,7 @@ TEST(WsqDecode, RandomlyDamagedStreamsNeverCrash)
 {
     const Bytes s = zftest::ReadFile(zftest::TestData("wsq/fp11.wsq"));
     std::uint32_t x = 2463534242u; // xorshift32, fixed seed
-    auto next = [&x]() {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        return x;
-    };
+    auto next = [&x]() { return zftest::XorShift32(x); };
     int runs = 0;
     for (int i = 0; i < 60; ++i) {
         Bytes bad = s;

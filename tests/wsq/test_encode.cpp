@@ -7,6 +7,7 @@
 #include "tests/support/sha256.h"
 #include "tests/wsq/wsq_test_util.h"
 #include "wsq/Wsq.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
@@ -165,9 +166,7 @@ TEST(WsqEncode, OutputNeverPassesWidthTimesHeight)
     Bytes img(static_cast<std::size_t>(w) * h);
     std::uint32_t x = 88172645u;
     for (unsigned char& p : img) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
+        zftest::XorShift32(x);
         p = static_cast<unsigned char>(x);
     }
     const std::size_t n = img.size();

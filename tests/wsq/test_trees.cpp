@@ -4,6 +4,7 @@
 #include "tests/support/emulation.h"
 #include "tests/wsq/wsq_test_util.h"
 #include "wsq/Wsq.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
@@ -139,7 +140,7 @@ TEST(WsqFilters, SynthesisInvertsAnalysis)
                              << "n " << n << " inv " << inv << " stride " << stride);
                 std::vector<float> x(static_cast<std::size_t>(n) * stride, 0.0f);
                 for (int i = 0; i < n; ++i) {
-                    seed = seed * 1103515245u + 12345u;
+                    zftest::Lcg32(seed);
                     x[static_cast<std::size_t>(i) * stride] =
                         static_cast<float>((seed >> 16) % 256) - 128.0f;
                 }
@@ -231,7 +232,7 @@ template <class Tap> void LongFilters(std::vector<Tap>& hi255, std::vector<Tap>&
     std::uint32_t seed = 777u;
     for (std::vector<Tap>* f : {&hi255, &lo253}) {
         for (Tap& v : *f) {
-            seed = seed * 1103515245u + 12345u;
+            zftest::Lcg32(seed);
             v = static_cast<Tap>(static_cast<int>((seed >> 16) % 2001) - 1000) / 8192;
         }
     }

@@ -3,6 +3,7 @@
 
 #include "extraction/engine/BlockEnergy.h"
 #include "extraction/engine/Codex.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
@@ -27,10 +28,7 @@ TEST(BlockEnergy, AxialTableIsTheOrientationDistance)
 
 std::uint32_t Next(std::uint32_t& seed)
 {
-    seed ^= seed << 13;
-    seed ^= seed >> 17;
-    seed ^= seed << 5;
-    return seed;
+    return zftest::XorShift32(seed);
 }
 
 // Random curves, layers and references (directions past 179 included), every block of a

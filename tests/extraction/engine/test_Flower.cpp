@@ -4,6 +4,7 @@
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/FlowMean.h"
 #include "extraction/engine/HalfAngle.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
@@ -123,9 +124,7 @@ TEST(Flower, PackedMeanPairIsBothMeans)
         for (int n = 0; n < 40; ++n) {
             unsigned char b[2][9];
             for (int i = 0; i < 9; ++i) {
-                seed ^= seed << 13;
-                seed ^= seed >> 17;
-                seed ^= seed << 5;
+                zftest::XorShift32(seed);
                 b[0][i] = static_cast<unsigned char>(n == 0 ? 255 : n == 1 ? 0 : seed & 255);
                 b[1][i] = static_cast<unsigned char>(n == 0 ? 0 : n == 1 ? 255 : seed >> 24);
             }

@@ -3,6 +3,7 @@
 
 #include "extraction/engine/codes.h"
 #include "tests/extraction/engine/stage_fixture.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
@@ -19,9 +20,7 @@ std::vector<unsigned char> Noise(int w, int h, unsigned seed)
     std::vector<unsigned char> img(static_cast<std::size_t>(w) * h);
     unsigned s = seed;
     for (unsigned char& p : img) {
-        s ^= s << 13;
-        s ^= s >> 17;
-        s ^= s << 5;
+        zftest::XorShift32(s);
         p = static_cast<unsigned char>(s >> 24);
     }
     return img;

@@ -4,6 +4,7 @@
 
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/FixedMath.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
@@ -46,9 +47,7 @@ TEST(Respon, SmoothRowOfEightMatchesThePixelTwin)
     for (int kind = 0; kind < 3; ++kind) {
         unsigned char planes[2][3 * MAX_W];
         for (int i = 0; i < 3 * MAX_W; ++i) {
-            seed ^= seed << 13;
-            seed ^= seed >> 17;
-            seed ^= seed << 5;
+            zftest::XorShift32(seed);
             planes[0][i] = static_cast<unsigned char>(kind == 0   ? seed & 255
                                                       : kind == 1 ? 255
                                                                   : (i % 2 != 0 ? 255 : 0));

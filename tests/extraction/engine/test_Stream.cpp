@@ -4,6 +4,7 @@
 
 #include "extraction/engine/StreamLanes.h"
 #include "tests/extraction/engine/stage_fixture.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
@@ -100,7 +101,7 @@ TEST(Stream, RelaxedOrientationInLanesMatchesItsTwin)
     const int edges[] = {0, 1, 44, 45, 89, 90, 91, 134, 135, 179, 180, 181, 224, 225, 254, 255};
     std::uint32_t seed = 777;
     auto next = [&seed](int mod) {
-        seed = seed * 1103515245u + 12345u;
+        zftest::Lcg32(seed);
         return static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(mod));
     };
     int checked = 0;
@@ -129,7 +130,7 @@ TEST(Stream, LoopFitInLanesMatchesTheEngineFit)
     const int edges[] = {0, 1, 22, 23, 24, 67, 68, 89, 90, 91, 179, 180, 181, 202, 255};
     std::uint32_t seed = 4242;
     auto next = [&seed](int mod) {
-        seed = seed * 1103515245u + 12345u;
+        zftest::Lcg32(seed);
         return static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(mod));
     };
     for (int round = 0; round < 40000; ++round) {
@@ -242,7 +243,7 @@ TEST_P(StreamFlow, MeasurementMatchesTheEngineWalksUpToTheEdges)
             unsigned char* r = e.m_st.resp[k];
             for (int y = 0; y < kH; ++y) {
                 for (int x = 0; x < kW; ++x) {
-                    seed = seed * 1103515245u + 12345u;
+                    zftest::Lcg32(seed);
                     const int noise = static_cast<int>((seed >> 16) & 0xFF);
                     const int ridge = ((x * (k + 1) + y * (3 - k)) / 3) % 6 < 3 ? 200 : 40;
                     const int v = pattern == 0 ? noise : (3 * ridge + noise) / 4;

@@ -3,6 +3,7 @@
 // the reliability's sign with the clarity.
 
 #include "extraction/engine/Codex.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
@@ -257,9 +258,7 @@ TEST(Expert, RowOfEightMatchesThePixelTwin)
         SCOPED_TRACE(kind);
         unsigned char in[2][3 * W];
         for (int i = 0; i < 3 * W; ++i) {
-            seed ^= seed << 13;
-            seed ^= seed >> 17;
-            seed ^= seed << 5;
+            zftest::XorShift32(seed);
             const bool odd = ((i % W) + i / W) % 2 != 0;
             in[0][i] = static_cast<unsigned char>(kind == 0   ? seed & 255
                                                   : kind == 1 ? 255

@@ -3,6 +3,7 @@
 
 #include "extraction/engine/codes.h"
 #include "tests/extraction/engine/stage_fixture.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
@@ -54,9 +55,7 @@ TEST(Pickup, NoisyPaperHasLowQualityAndLittleForeground)
         std::vector<unsigned char> img(kSide * kSide);
         unsigned s = 5;
         for (unsigned char& p : img) {
-            s ^= s << 13;
-            s ^= s >> 17;
-            s ^= s << 5;
+            zftest::XorShift32(s);
             const int v = 200 + static_cast<int>(s % (2 * amplitude + 1)) - amplitude;
             p = static_cast<unsigned char>(v > 255 ? 255 : v);
         }

@@ -2,6 +2,7 @@
 // hand-drawn layers; Bresenham line walks, recorded step lists, skeleton probes and Pastes.
 
 #include "extraction/engine/Codex.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
@@ -237,7 +238,7 @@ TEST(RidgeWalk, EveryKindMatchesStepByStepWalkUpToTheBorders)
         unsigned char* b = e->Paint(kB, {});
         unsigned int seed = 12345;
         for (int i = 0; i < w * h; ++i) {
-            seed = seed * 1103515245u + 12345u;
+            zftest::Lcg32(seed);
             a[i] = static_cast<unsigned char>(seed >> 16);
             b[i] = static_cast<unsigned char>(seed >> 24);
         }
