@@ -8,7 +8,6 @@
 #include "matching/Matcher100.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>

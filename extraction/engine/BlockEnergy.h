@@ -21,11 +21,7 @@ constexpr AxialTable MakeAxial()
 {
     AxialTable t{};
     for (int d = -359; d <= 510; ++d) {
-        const int e = Mod360(d);
-        t.v[d + 359] = static_cast<std::uint8_t>(e <= 89    ? e
-                                                 : e <= 179 ? 180 - e
-                                                 : e <= 269 ? e - 180
-                                                            : 360 - e);
+        t.v[d + 359] = static_cast<std::uint8_t>(AxialDistance(Mod360(d)));
     }
     return t;
 }

@@ -584,10 +584,11 @@ public:
     // Orientation distance 0..90 of two angles already in 0..359.
     static int DistIn(int a, int b)
     {
-        int e = a - b;
-        e = e < 0 ? -e : e;
-        return e <= 89 ? e : e <= 179 ? 180 - e : e <= 269 ? e - 180 : 360 - e;
+        const int e = a - b;
+        return AxialDistance(e < 0 ? -e : e);
     }
+    // A singular class: 1, 2 or 8.
+    static bool Singular(int c) { return c == 1 || c == 2 || c == 8; }
     // Unsigned difference 0..180 of two directions.
     static int Turn(int a, int b)
     {
@@ -950,12 +951,7 @@ public:
     void IfRaysV(int i);
     int IfRays(int step);
     void IfDeepV_integ(int level);
-    int m_visit = 1;  // visit mark of the thinning flood, 1..254
-    int m_ifRef = 0;  // reference score of the flood
-    int m_ifBest = 0; // best score and its pixel
-    int m_ifBestX = 0, m_ifBestY = 0;
-    int m_ifClass = 0; // class and direction of the flood's start pixel
-    int m_ifDir = 0;
+    int m_visit = 1;                  // visit mark of the thinning flood, 1..254
     unsigned char* m_ifLayer[8] = {}; // the stage's level-3 layers, looked up once by Ifocus
     int m_raySum = 0, m_rayCount = 0, m_rayDir = 0;
     unsigned char* m_ray33 = nullptr; // layer 33 under the ray

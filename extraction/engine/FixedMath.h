@@ -130,6 +130,12 @@ constexpr int Mod360(int a)
     return m < 0 ? m + 360 : m;
 }
 
+// Orientation distance 0..90 of two angles whose difference, folded to 0..359, is e.
+constexpr int AxialDistance(int e)
+{
+    return e <= 89 ? e : e <= 179 ? 180 - e : e <= 269 ? e - 180 : 360 - e;
+}
+
 // 8192 sin a and 8192 cos a for a whole degree a in 0..359, by quadrant from TabSin.
 constexpr int SinDeg(int a)
 {

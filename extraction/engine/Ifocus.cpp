@@ -29,11 +29,6 @@ constexpr int kDelta[8] = {0, 158, 135, 113, 90, 68, 45, 23};
 constexpr int kIds[] = {33, 114, 48, 240, 241, 152, 129, 37};
 enum IfLayer { L33, L114, L48, L240, L241, L152, L129, L37 };
 
-bool Singular(int c)
-{
-    return c == 1 || c == 2 || c == 8;
-}
-
 } // namespace
 
 // Twist side at radius 0 or 1 from the front and back ring sums.
@@ -209,12 +204,6 @@ int Codex::IfLift(int i)
     if (lastDir >= 0) {
         m_lastDir = lastDir;
     }
-    m_ifRef = ref;
-    m_ifBest = best;
-    m_ifBestX = bestX;
-    m_ifBestY = bestY;
-    m_ifClass = cls0;
-    m_ifDir = dir0;
     // 3. Hand over to the best cell.
     const int b = bestX + bestY * w;
     if (b == i) {

@@ -56,66 +56,6 @@ int Smooth3(const unsigned char* p, std::ptrdiff_t w)
     return ((col(-1) + 2 * col(0) + col(1) + 8) >> 4) - ZERO;
 }
 
-// The gradient magnitude byte min(sqri(n) / 4, 255) of a norm n = gx^2 + gy^2 past sqri's
-// first blend (BLEND_NORM and up, where sqri recurses) and within the norms of two raw
-// responses (+-1020 each): there the byte never falls as n grows, so it is read from the norms
-// where it steps up. kMagStep[k] is the first norm whose byte is 91 + k (listed values; a test
-// compares every norm of the range with sqri).
-constexpr int BLEND_NORM = 130050;
-constexpr int MAX_NORM = 2 * 1020 * 1020;
-constexpr int MAG_FIRST = 90; // the byte at BLEND_NORM
-// clang-format off
-constexpr int kMagStep[165] = {
-     132035,  134692,  138033,  140628,  143655,  146958,  149859,  152884,  156028,  159393, // 91
-     162412,  166338,  168924,  172228,  175570,  178932,  182332,  185764,  189228,  192789, // 101
-     196252,  199842,  203859,  207065,  210942,  214372,  218092,  221844,  225785,  229444, // 111
-     233292,  237172,  241084,  245315,  249004,  253386,  257058,  261065,  265655,  269384, // 121
-     272615,  277368,  282035,  286458,  290328,  294378,  299544,  303768,  308765,  312056, // 131
-     316884,  321315,  325638,  330260,  335420,  340620,  344456,  349938,  354312,  358065, // 141
-     362910,  368088,  372717,  378084,  382356,  388626,  392504,  396954,  403208,  408492, // 151
-     412932,  417704,  423420,  428744,  434730,  439928,  444684,  449316,  454288,  460110, // 161
-     466584,  472530,  477420,  482168,  487368,  494024,  499014,  505095,  510615,  516165, // 171
-     521745,  528140,  534288,  538768,  544992,  552132,  557292,  562512,  568528,  574620, // 181
-     580656,  587832,  594084,  599526,  605296,  611577,  618264,  624112,  631935,  637570, // 191
-     643216,  651276,  657384,  661590,  670840,  675696,  681432,  688912,  695568,  702280, // 201
-     709605,  716130,  722512,  729315,  735945,  743925,  749295,  756620,  764420,  771156, // 211
-     777936,  785008,  792112,  799368,  806416,  815436,  820848,  828260,  835408,  843714, // 221
-     851550,  857488,  867258,  870984,  880152,  887376,  894660,  903140,  908576,  917304, // 231
-     926425,  933168,  940912,  948078,  956358,  963945,  972420,  977430,  988048,  995025, // 241
-    1004016, 1013544, 1020112, 1028232, 1033368, // 251
-};
-// clang-format on
-
-// The byte at the first norm of each 1024-norm bucket from BLEND_NORM: the steps lie more than
-// 1024 apart, so a bucket holds at most one, the one after its first byte.
-constexpr int MAG_BUCKET_SHIFT = 10;
-struct MagBuckets {
-    std::uint8_t v[((MAX_NORM - BLEND_NORM) >> MAG_BUCKET_SHIFT) + 1];
-};
-constexpr MagBuckets MakeMagBuckets()
-{
-    MagBuckets t{};
-    int k = 0;
-    for (int b = 0; b < static_cast<int>(sizeof t.v); ++b) {
-        while (k < 165 && kMagStep[k] <= BLEND_NORM + (b << MAG_BUCKET_SHIFT)) {
-            ++k;
-        }
-        t.v[b] = static_cast<std::uint8_t>(MAG_FIRST + k);
-    }
-    return t;
-}
-constexpr MagBuckets kMagBuckets = MakeMagBuckets();
-constexpr bool MagStepsApart()
-{
-    for (int k = 1; k < 165; ++k) {
-        if (kMagStep[k] - kMagStep[k - 1] <= (1 << MAG_BUCKET_SHIFT)) {
-            return false;
-        }
-    }
-    return kMagStep[0] > BLEND_NORM && kMagStep[164] <= MAX_NORM;
-}
-static_assert(MagStepsApart() && MAG_FIRST + 165 == 255);
-
 // Zeroes the outermost rows and columns of a w x h byte plane.
 void ClearBorder(unsigned char* p, int w, int h)
 {
@@ -140,12 +80,10 @@ Polar Border(const unsigned char* c, const unsigned char* s)
 
 } // namespace
 
+// The gradient magnitude byte of a norm n = gx^2 + gy^2 (sqri reads the roots past its first
+// blend from its table of change points).
 int ReMagnitude(int n)
 {
-    if (n >= BLEND_NORM && n <= MAX_NORM) {
-        const int v = kMagBuckets.v[(n - BLEND_NORM) >> MAG_BUCKET_SHIFT];
-        return v < 255 && n >= kMagStep[v - MAG_FIRST] ? v + 1 : v;
-    }
     const int m = SqriInline(n) / 4;
     return m > 255 ? 255 : m; // steep diagonals saturate
 }

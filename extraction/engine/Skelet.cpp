@@ -174,7 +174,7 @@ template <class Fn> void ForCells(const SkWork& s, int border, Fn fn)
 __attribute__((always_inline)) inline bool SkThin(unsigned char* cur, unsigned char* oth,
                                                   std::ptrdiff_t W0, std::ptrdiff_t o)
 {
-    auto step = [W0](int k) { return kStepX[k] + kStepY[k] * W0; };
+    auto step = [W0](int k) { return StepOffset(k, W0); };
     const int q = cur[o];
     if (q >= OBJECT) {
         oth[o] = DELETED;

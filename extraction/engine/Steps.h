@@ -11,7 +11,7 @@ namespace wizard73 {
 inline constexpr int kStepX[8] = {1, 1, 0, -1, -1, -1, 0, 1};
 inline constexpr int kStepY[8] = {0, 1, 1, 1, 0, -1, -1, -1};
 
-constexpr int StepOffset(int d, int width)
+template <class Width> constexpr Width StepOffset(int d, Width width)
 {
     return kStepX[d] + kStepY[d] * width;
 }

@@ -48,11 +48,6 @@ constexpr StreamTables kQuickTables = {
 
 constexpr int kLoops[8] = {0, 3, 14, 50, 90, 130, 166, 177};
 
-int Singular(int c)
-{
-    return c == 1 || c == 2 || c == 8;
-}
-
 // Class of a Poincare sum.
 int ClassOf(int p)
 {

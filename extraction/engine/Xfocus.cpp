@@ -37,12 +37,6 @@ constexpr int XF_LABEL = 4;      // 152
 constexpr int XF_STRENGTH = 5;   // 240, written
 constexpr int XF_REGION_DIR = 6; // 37
 
-// Classes 1, 2 and 8 as bits 1, 2 and 8 of one mask.
-bool Singular(int c)
-{
-    return static_cast<unsigned>(c) < 9u && ((0x106u >> c) & 1u) != 0;
-}
-
 // Rounded distance of two points in level-0 pixels.
 int Distance(const SSign& a, const SSign& b)
 {
@@ -186,7 +180,7 @@ void subaxe(SSign* list, int* count, int type, int value)
     int balance = 0;
     for (int i = 0; i < *count; ++i) {
         const int t = list[i].type;
-        if (Singular(t)) {
+        if (CWork::Singular(t)) {
             q = list[i].quality < q ? list[i].quality : q;
             balance += t == 2 ? 1 : t == 1 ? 2 : -1;
         }

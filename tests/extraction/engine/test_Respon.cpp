@@ -1,4 +1,4 @@
-// Stage 7's gradient magnitude byte, read from its steps where sqri recurses, against sqri on
+// Stage 7's gradient magnitude byte against the quarter root of sqri on
 // every norm two raw responses can make and around the range's ends; the eight-pixel rows of the
 // smoothed field against their pixel-by-pixel twin.
 
