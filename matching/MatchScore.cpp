@@ -717,6 +717,8 @@ void Matcher100::calcTopologySim(int f, int m, int n)
 {
     GroupEx& g = *m_curGroup;
     g.recalcData();
+    // The group stays as it is through its comparisons: its partner tables are made once.
+    makeFinalPartners();
     std::int64_t sum[NUM_SCORE_CLASSES] = {};
     int count[NUM_SCORE_CLASSES] = {};
     for (int k = 0; k < n; ++k) {
@@ -724,12 +726,12 @@ void Matcher100::calcTopologySim(int f, int m, int n)
         int s = 0;
         if (pair.transition <= MPT && isTransitionPossible(pair.np, pair.ng, pair.transition)) {
             if (pair.transition <= 8) {
-                compNestsFinal(pair.np, pair.ng, pair.transition, 0);
+                compNestsFinalMade(pair.np, pair.ng, pair.transition);
                 s = m_scratchHit.m_sim;
             } else {
                 for (Transition t = 0; t < NUM_CACHED_TRANSITIONS; ++t) {
                     if (isTransitionPossible(pair.np, pair.ng, t)) {
-                        compNestsFinal(pair.np, pair.ng, t, 0);
+                        compNestsFinalMade(pair.np, pair.ng, t);
                         if (m_scratchHit.m_sim > s) {
                             s = m_scratchHit.m_sim;
                         }

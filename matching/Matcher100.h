@@ -364,7 +364,8 @@ public:
 
     // The current group's partner of each probe minutia (-2 for none) and the gallery minutiae
     // it holds, as the final nest comparison reads them, with the pairs and side sizes they
-    // were made from: made again only when those differ.
+    // were made from: compNestsFinal makes them again only when those differ; the score makes
+    // them once for the comparisons of every pair of a group (compNestsFinalMade).
     struct FinalPartners {
         std::int16_t partnerOfP[MAX_NESTS + 1];
         std::uint8_t inGroupG[MAX_NESTS];
@@ -375,6 +376,10 @@ public:
         bool made;
     };
     FinalPartners m_finalPartners = {};
+    // Makes m_finalPartners from the current group.
+    void makeFinalPartners();
+    // compNestsFinal with m_finalPartners made for the current group as it stands.
+    void compNestsFinalMade(short np, short ng, Transition t);
 
     // Exclusion marks, one byte per minutia (set by the geometric expansion, read by the
     // final nest comparison).

@@ -727,7 +727,56 @@ void Matcher100::getMaxRightAndLeftLink(std::uint8_t type, const ESK::Link* link
     }
 }
 
+void Matcher100::makeFinalPartners()
+{
+    // (The partners are filled four at a time, the last block reaching into the spare entry.)
+    ZF_ASSERT(m_curGroup);
+    const GroupEx& group = *m_curGroup;
+    FinalPartners& fp = m_finalPartners;
+    const std::uint32_t numPairs = group.getNumItems();
+    ZF_ASSERT(numPairs <= static_cast<std::uint32_t>(GROUP_CAPACITY));
+    static_assert((MAX_NESTS + 1) % 4 == 0, "partner blocks of four");
+    const std::uint64_t noPartners = 0xFFFEFFFEFFFEFFFEu; // four entries of -2
+    for (int i = 0; i < m_numNestP; i += 4) {
+        std::memcpy(fp.partnerOfP + i, &noPartners, sizeof noPartners);
+    }
+    std::fill_n(fp.inGroupG, m_numNestG, static_cast<std::uint8_t>(0));
+    for (std::uint32_t k = 0; k < numPairs; ++k) {
+        const PairEx2& pair = group.getPair(k);
+        if (pair.np >= 0 && pair.np < m_numNestP && fp.partnerOfP[pair.np] == -2) {
+            fp.partnerOfP[pair.np] = pair.ng;
+        }
+        if (pair.ng >= 0 && pair.ng < m_numNestG) {
+            fp.inGroupG[pair.ng] = 1;
+        }
+    }
+    if (numPairs != 0) {
+        std::memcpy(fp.pairs, &group.getPair(0), numPairs * sizeof(PairEx2));
+    }
+    fp.numPairs = numPairs;
+    fp.numNestP = m_numNestP;
+    fp.numNestG = m_numNestG;
+    fp.made = true;
+}
+
 void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/)
+{
+    // The partner tables are made again when the group's pairs or the side sizes differ from
+    // those they were made from.
+    ZF_ASSERT(m_curGroup);
+    const GroupEx& group = *m_curGroup;
+    const FinalPartners& fp = m_finalPartners;
+    const std::uint32_t numPairs = group.getNumItems();
+    if (!fp.made || fp.numNestP != m_numNestP || fp.numNestG != m_numNestG ||
+        fp.numPairs != numPairs ||
+        (numPairs != 0 &&
+         std::memcmp(fp.pairs, &group.getPair(0), numPairs * sizeof(PairEx2)) != 0)) {
+        makeFinalPartners();
+    }
+    compNestsFinalMade(np, ng, t);
+}
+
+void Matcher100::compNestsFinalMade(short np, short ng, Transition t)
 {
     // 1. Empty scratch group and marks; the slot limits of both sides.
     ZF_ASSERT(t >= 0 && t < TL_3);
@@ -751,40 +800,9 @@ void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/
     int left = 0;
     getMaxRightAndLeftLink(static_cast<std::uint8_t>(typeP), &linkP, &linkG, t, right, left);
     const GroupEx& group = *m_curGroup;
-    // The group's partner of each probe minutia (its first pair naming it; -2 for none) and
-    // the gallery minutiae it holds, looked up once for a run of comparisons against the same
-    // pairs (the score compares every pair of one group in turn).
-    // (The partners are filled four at a time, the last block reaching into the spare entry.)
-    FinalPartners& fp = m_finalPartners;
-    const std::uint32_t numPairs = group.getNumItems();
-    ZF_ASSERT(numPairs <= static_cast<std::uint32_t>(GROUP_CAPACITY));
-    if (!fp.made || fp.numNestP != m_numNestP || fp.numNestG != m_numNestG ||
-        fp.numPairs != numPairs ||
-        (numPairs != 0 &&
-         std::memcmp(fp.pairs, &group.getPair(0), numPairs * sizeof(PairEx2)) != 0)) {
-        static_assert((MAX_NESTS + 1) % 4 == 0, "partner blocks of four");
-        const std::uint64_t noPartners = 0xFFFEFFFEFFFEFFFEu; // four entries of -2
-        for (int i = 0; i < m_numNestP; i += 4) {
-            std::memcpy(fp.partnerOfP + i, &noPartners, sizeof noPartners);
-        }
-        std::fill_n(fp.inGroupG, m_numNestG, static_cast<std::uint8_t>(0));
-        for (std::uint32_t k = 0; k < numPairs; ++k) {
-            const PairEx2& pair = group.getPair(k);
-            if (pair.np >= 0 && pair.np < m_numNestP && fp.partnerOfP[pair.np] == -2) {
-                fp.partnerOfP[pair.np] = pair.ng;
-            }
-            if (pair.ng >= 0 && pair.ng < m_numNestG) {
-                fp.inGroupG[pair.ng] = 1;
-            }
-        }
-        if (numPairs != 0) {
-            std::memcpy(fp.pairs, &group.getPair(0), numPairs * sizeof(PairEx2));
-        }
-        fp.numPairs = numPairs;
-        fp.numNestP = m_numNestP;
-        fp.numNestG = m_numNestG;
-        fp.made = true;
-    }
+    // The group's partner of each probe minutia and the gallery minutiae it holds, from the
+    // tables made for the current group.
+    const FinalPartners& fp = m_finalPartners;
     const std::int16_t* partnerOfP = fp.partnerOfP;
     const std::uint8_t* inGroupG = fp.inGroupG;
 

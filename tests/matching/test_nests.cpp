@@ -179,7 +179,7 @@ TEST(NestComparison, FinalComparisonFollowsTheGroupsPairs)
 {
     // One matcher compares nest 0 against a group changed in place between the comparisons
     // (a partner moved, a pair dropped, the first pairs back): each answer is that of a
-    // matcher seeing the group for the first time.
+    // matcher seeing the group for the first time, also with the tables made beforehand.
     const std::vector<std::vector<std::pair<int, int>>> groups = {{{0, 0}, {1, 1}, {2, 2}},
                                                                   {{0, 0}, {1, 1}, {2, 3}},
                                                                   {{0, 0}, {1, 1}},
@@ -210,6 +210,11 @@ TEST(NestComparison, FinalComparisonFollowsTheGroupsPairs)
         EXPECT_EQ(k.m_numItems, fresh->m_scratchHit.m_numItems);
         EXPECT_EQ(k.m_sim, fresh->m_scratchHit.m_sim);
         counts[v] = k.m_numItems;
+        // The score's way: the tables made once for the group, then the comparison.
+        kept->makeFinalPartners();
+        kept->compNestsFinalMade(0, 0, 0);
+        EXPECT_EQ(k.m_numItems, kept->m_scratchHit.m_numItems);
+        EXPECT_EQ(k.m_sim, kept->m_scratchHit.m_sim);
     }
     EXPECT_EQ(counts[0], 2);
     EXPECT_EQ(counts[1], 1);
