@@ -630,14 +630,14 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
          open != 0; open &= open - 1) {
         const int k = __builtin_ctzll(open);
         const int gs = map[k];
-        const Transition lt = T2T[linkP.slot[k].code & 15][linkG.slot[gs].code & 15];
-        if (lt > MPT) {
-            continue;
-        }
         const int nP = linkP.slot[k].neighbour;
         const int nG = linkG.slot[gs].neighbour;
         short minAngleDif = 0;
-        if (NcLinkAngles(*this, nP, nG, rotation, &minAngleDif)) {
+        if (!NcLinkAngles(*this, nP, nG, rotation, &minAngleDif)) {
+            continue;
+        }
+        const Transition lt = T2T[linkP.slot[k].code & 15][linkG.slot[gs].code & 15];
+        if (lt <= MPT) {
             candidates[numCandidates++] =
                 NcLinkCandidate{static_cast<std::int16_t>(nP), static_cast<std::int16_t>(nG),
                                 minAngleDif, static_cast<std::int8_t>(lt)};
