@@ -50,6 +50,9 @@ Matcher100::Matcher100()
     }
     m_scratchHit.m_items = m_hitLists[0];
     m_scratchHit.m_maxItems = MAX_NESTS;
+    for (Transition t = 0; t < NUM_CACHED_TRANSITIONS; ++t) {
+        m_emptyHits[t].m_transition = t;
+    }
 
     // 2. Parameters and the distance tolerances (filled by the first matcher only).
     setParameters(50, 0);

@@ -295,8 +295,11 @@ public:
     int m_distUnit = 11;
 
     int m_errorLevel = 0;
-    HitGroup m_scratchHit;       // filled by every nest comparison
-    HitGroupStore m_hitStore;    // the groups of the comparison cache cells
+    HitGroup m_scratchHit;    // filled by every nest comparison
+    HitGroupStore m_hitStore; // the groups of the comparison cache cells
+    // The group of every cell whose comparison under transition t found no item: transition
+    // t, similarity 0, no items.
+    HitGroup m_emptyHits[NUM_CACHED_TRANSITIONS];
     HitItem* m_hitLists[3] = {}; // MAX_NESTS items each; the first backs m_scratchHit
     // Unexplained-neighbour marks of a nest comparison; all clear between comparisons.
     NotHit m_notHitP[MAX_NESTS] = {};

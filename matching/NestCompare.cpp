@@ -332,19 +332,24 @@ void NcSortBySize(NestVirtSize* items, unsigned n)
 }
 
 // saveNestComRes of the comparison cache: the scratch group copied into the store as
-// transition t of the cell, which takes its similarity when it is the best so far.
+// transition t of the cell, which takes its similarity when it is the best so far. A group
+// without items (its similarity 0) is the matcher's shared empty group of t instead: cached
+// groups are only read.
 [[gnu::always_inline]] inline void NcSaveResult(Matcher100& m, NestCompareResult& cell,
                                                 Transition t)
 {
     ZF_ASSERT(t >= 0 && t < NUM_CACHED_TRANSITIONS && cell.groups[t] == nullptr);
     const HitGroup& s = m.m_scratchHit;
-    HitGroup* g = m.m_hitStore.take(s.m_numItems);
-    g->m_transition = s.m_transition;
-    g->m_sim = s.m_sim;
-    g->m_numItems = s.m_numItems;
-    // Item by item: the groups are short.
-    for (int k = 0; k < s.m_numItems; ++k) {
-        g->m_items[k] = s.m_items[k];
+    HitGroup* g = &m.m_emptyHits[t];
+    if (s.m_numItems != 0) {
+        g = m.m_hitStore.take(s.m_numItems);
+        g->m_transition = s.m_transition;
+        g->m_sim = s.m_sim;
+        g->m_numItems = s.m_numItems;
+        // Item by item: the groups are short.
+        for (int k = 0; k < s.m_numItems; ++k) {
+            g->m_items[k] = s.m_items[k];
+        }
     }
     cell.groups[t] = g;
     if (g->m_sim > cell.bestSim || cell.bestTransition == TR_NONE) {

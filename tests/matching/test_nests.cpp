@@ -92,7 +92,10 @@ TEST(NestComparison, NestWithoutLinksIsEmptyUnderEveryTransition)
     unsigned short best = 9;
     const NestCompareResult* cell = m->getNestCompareResult(4, 0, 8, best);
     EXPECT_EQ(best, 0);
-    EXPECT_EQ(cell->bestTransition, 0); // the first saved transition, though empty
+    EXPECT_EQ(cell->bestTransition, 0);  // the first saved transition, though empty
+    ASSERT_NE(cell->groups[0], nullptr); // an empty group is cached all the same
+    EXPECT_EQ(cell->groups[0]->m_numItems, 0);
+    EXPECT_EQ(cell->groups[0]->m_sim, 0);
 }
 
 TEST(NestComparison, CacheAndTransitionClasses)
