@@ -369,13 +369,11 @@ inline int unreliableKey(const Matcher100::UnreliableLink& l)
     // rcRow walks the table's rows along the slots.
     const std::int8_t* rcRow = ridges[0];
     for (int k = 0; k < slots; ++k, rcRow += NUM_LINK_CODES) {
-        // The tests are independent; the distance, which refuses most links, comes first.
+        // The tests are independent. A long link or an empty slot (code 0 joins nothing), which
+        // make most slots, is refused by one branch.
         const int d = links.slot[k].distance;
-        if (d > UNRELIABLE_MAX_DISTANCE) {
-            continue;
-        }
-        const int code = links.slot[k].code;
-        if (code >= NUM_LINK_CODES) {
+        const unsigned code = links.slot[k].code;
+        if ((d > UNRELIABLE_MAX_DISTANCE) | (code - 1u >= NUM_LINK_CODES - 1u)) {
             continue;
         }
         const int rc = rcRow[code];
