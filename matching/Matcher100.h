@@ -323,25 +323,30 @@ public:
     // any other keeps, for each gallery slot, the probe slots mapped to it.
     static constexpr int MAX_SLOT_SHIFTS = 8;
     struct SlotMapRow {
-        // Probe slot k of slots[i] maps to gallery slot k + right[i] - left[i] (one of the
-        // two is 0).
+        // Probe slot k of slots[i] maps to gallery slot k - turn[i] (mod 64).
         std::uint64_t slots[MAX_SLOT_SHIFTS];
-        std::uint8_t right[MAX_SLOT_SHIFTS];
-        std::uint8_t left[MAX_SLOT_SHIFTS];
-        int numShifts; // -1: by `inverse`
+        std::uint8_t turn[MAX_SLOT_SHIFTS]; // 0..63
+        int numShifts;                      // -1: by `inverse`
         std::uint64_t inverse[ESK::ESK_LINK_SLOTS];
 
-        // The probe slots mapped into each of the gallery slot sets s[0] and s[1], into k[0]
-        // and k[1].
+        // x turned left by n bits, 0 <= n < 64.
+        static std::uint64_t rotateLeft(std::uint64_t x, unsigned n)
+        {
+            return (x << n) | (x >> ((64 - n) & 63));
+        }
+
+        // The probe slots mapped into each of the gallery slot sets s[0] and s[1] (slots
+        // below 64), into k[0] and k[1].
         void probeSlotsInto(const std::uint64_t* s, std::uint64_t* k) const
         {
             std::uint64_t k0 = 0;
             std::uint64_t k1 = 0;
             if (numShifts >= 0) {
-                // A shift lies below the slot count, so below 64.
+                // Gallery slot b turns to (b + turn[i]) mod 64, which is the probe slot k of
+                // slots[i] exactly when b is k's gallery slot.
                 for (int i = 0; i < numShifts; ++i) {
-                    k0 |= (s[0] >> right[i] << left[i]) & slots[i];
-                    k1 |= (s[1] >> right[i] << left[i]) & slots[i];
+                    k0 |= rotateLeft(s[0], turn[i]) & slots[i];
+                    k1 |= rotateLeft(s[1], turn[i]) & slots[i];
                 }
             } else {
                 for (std::uint64_t b = s[0]; b != 0; b &= b - 1) {

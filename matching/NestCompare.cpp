@@ -588,10 +588,10 @@ void Matcher100::refreshSlotMaps()
             if (row.numShifts < 0) {
                 continue;
             }
-            const auto right = static_cast<std::uint8_t>(gs > k ? gs - k : 0);
-            const auto left = static_cast<std::uint8_t>(gs < k ? k - gs : 0);
+            // Both slots lie below 64: k - gs mod 64 names the shift.
+            const auto turn = static_cast<std::uint8_t>((k - gs) & 63);
             int i = 0;
-            while (i < row.numShifts && (row.right[i] != right || row.left[i] != left)) {
+            while (i < row.numShifts && row.turn[i] != turn) {
                 ++i;
             }
             if (i == row.numShifts) {
@@ -599,8 +599,7 @@ void Matcher100::refreshSlotMaps()
                     row.numShifts = -1; // too many shifts: by the inverse alone
                     continue;
                 }
-                row.right[i] = right;
-                row.left[i] = left;
+                row.turn[i] = turn;
                 ++row.numShifts;
             }
             row.slots[i] |= bit;
