@@ -620,6 +620,11 @@ void Matcher100::expandKernelGroup(GroupEx* group)
 
 int Matcher100::offerWithAreaScale(GroupEx* group, int np, int ng, Transition t)
 {
+    // A transition beyond the phase's limit is refused (as tryAdd2curGroup would) before the
+    // scale is worked out.
+    if (t > m_transitionLimit) {
+        return -1;
+    }
     int sx = 0;
     int sy = 0;
     getAreaScale(group, m_minutiaeP[np].x, m_minutiaeP[np].y, sx, sy, true);
