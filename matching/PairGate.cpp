@@ -354,16 +354,20 @@ namespace {
 
 // What buildLinkTables takes from a slot, by (minutia type, slot, code index): the
 // link-quadrant entry (quadrant + 1) | ((corrected ridge count + 16) << 3), or 0 where the slot
-// lies beyond the type's table; the nest signature byte; and the code family as one bit per
-// family. Code index c < 16 is code c; 16 + (c & 15) stands for every code >= 16, which keeps
-// only the family of c & 15 (no quadrant, no signature byte).
+// lies beyond the type's table; the nest signature byte, LQ_NO_BYTE for none; and the code
+// family, LQ_NO_FAMILY for none. Code index c < 16 is code c; 16 + (c & 15) stands for every
+// code >= 16, which keeps only the family of c & 15 (no quadrant, no signature byte). The two
+// "none" values index a spare entry past the real ones, so that a slot is added without a
+// test.
 constexpr int LQ_CODE_INDEXES = 2 * NUM_LINK_CODES;
+constexpr std::uint8_t LQ_NO_BYTE = sizeof(NestAccel);
+constexpr std::uint8_t LQ_NO_FAMILY = 2;
 
 struct LqSlot {
     std::uint8_t quadrant;
     std::uint8_t accelByte;
-    std::uint8_t family0; // 1 when the code is of family 0
-    std::uint8_t family1; // 1 when the code is of family 1
+    std::uint8_t family;
+    std::uint8_t unused;
 };
 
 struct LqTable {
@@ -385,13 +389,16 @@ LqTable LqMakeTable()
             for (int c = 0; c < LQ_CODE_INDEXES; ++c) {
                 const int code = c & 15;
                 LqSlot& e = t.entry[type][k][c];
-                e.family0 = families[code] == 0 ? 1 : 0;
-                e.family1 = families[code] == 1 ? 1 : 0;
-                e.accelByte = NEST_ACCEL_NO_BYTE;
+                e.family = families[code] == 0 || families[code] == 1
+                               ? static_cast<std::uint8_t>(families[code])
+                               : LQ_NO_FAMILY;
+                e.accelByte = LQ_NO_BYTE;
                 if (c >= NUM_LINK_CODES) {
                     continue;
                 }
-                e.accelByte = accelTables.byte[type][k][code];
+                const std::uint8_t byte = accelTables.byte[type][k][code];
+                ZF_ASSERT(byte == NEST_ACCEL_NO_BYTE || byte < sizeof(NestAccel));
+                e.accelByte = byte == NEST_ACCEL_NO_BYTE ? LQ_NO_BYTE : byte;
                 int rc = 0;
                 if (!correctedRidgeCount(type, k, code, rc)) {
                     continue;
@@ -430,7 +437,9 @@ void Matcher100::buildLinkTables(bool isP)
     const MinutiaePairSet& pairs = isP ? m_pairSetP : m_pairSetG;
     for (int i = 0; i < count; ++i) {
         NestNeighbours n{};
-        NestAccel a{};
+        // The signature bytes and the family slot sets, each with its spare entry.
+        std::uint8_t bits[sizeof(NestAccel) + 1] = {};
+        std::uint64_t familySlots[LQ_NO_FAMILY + 1] = {};
         std::uint8_t* row = m_linkQuadrant[isP ? 0 : 1][i];
         std::memset(row, NOT_LINKED, static_cast<std::size_t>(count));
         std::uint64_t settled[4] = {};
@@ -450,10 +459,12 @@ void Matcher100::buildLinkTables(bool isP)
             // 1. The neighbour set and the signature (a code of no family sets no bit; codes
             // 16 and up have no signature byte).
             if (j != static_cast<unsigned>(i)) {
-                n.familySlots[0] |= std::uint64_t{s.family0} << k;
-                n.familySlots[1] |= std::uint64_t{s.family1} << k;
-                addLinkToNestAccel(a, s.accelByte, levelBits,
-                                   static_cast<unsigned>(lengths[j].len));
+                familySlots[s.family] |= std::uint64_t{1} << k;
+                const auto length = static_cast<unsigned>(lengths[j].len);
+                if (length <= MAX_LEVEL_LENGTH) {
+                    bits[s.accelByte] =
+                        static_cast<std::uint8_t>(bits[s.accelByte] | levelBits[length]);
+                }
             }
             const unsigned word = j / 64;
             const std::uint64_t bit = std::uint64_t{1} << (j % 64);
@@ -475,8 +486,10 @@ void Matcher100::buildLinkTables(bool isP)
             }
             row[j] = e;
         }
+        n.familySlots[0] = familySlots[0];
+        n.familySlots[1] = familySlots[1];
         neighbours[i] = n;
-        accel[i] = a;
+        std::memcpy(accel[i].bits, bits, sizeof(NestAccel));
     }
     refreshSlotMaps(); // the transition matrix may have changed since the last match
 }
@@ -607,6 +620,11 @@ void Matcher100::expandKernelGroup(GroupEx* group)
 
 int Matcher100::offerWithAreaScale(GroupEx* group, int np, int ng, Transition t)
 {
+    // A transition beyond the phase's limit is refused (as tryAdd2curGroup would) before the
+    // scale is worked out.
+    if (t > m_transitionLimit) {
+        return -1;
+    }
     int sx = 0;
     int sy = 0;
     getAreaScale(group, m_minutiaeP[np].x, m_minutiaeP[np].y, sx, sy, true);

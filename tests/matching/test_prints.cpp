@@ -129,6 +129,25 @@ void CheckLoadOnBothSides()
                              std::memcmp(&g, &m->m_accelG[i], sizeof g) == 0;
         }
         EXPECT_TRUE(sameSignatures);
+        // Each minutia's family slot sets: the slots that link another minutia by a code of
+        // that family (codes from 16 on by the family of their low four bits).
+        const LinkCodeFamilies& families = linkCodeFamilies();
+        bool sameFamilies = true;
+        for (int i = 0; i < want; ++i) {
+            std::uint64_t expected[2] = {};
+            const ESK::Link& link = m->m_linksG[i];
+            for (int s = 0; s < std::min<int>(link.count, ESK::ESK_LINK_SLOTS); ++s) {
+                const ESK::LinkSlot& slot = link.slot[s];
+                const int family = families[slot.code & 15];
+                if (slot.code != 0 && slot.neighbour < want && slot.neighbour != i &&
+                    (family == 0 || family == 1)) {
+                    expected[family] |= std::uint64_t{1} << s;
+                }
+            }
+            sameFamilies = sameFamilies && m->m_neighboursG[i].familySlots[0] == expected[0] &&
+                           m->m_neighboursG[i].familySlots[1] == expected[1];
+        }
+        EXPECT_TRUE(sameFamilies);
         // A print against itself: every nest pair lies within the rotation limit.
         EXPECT_EQ(m->compareAllNestAccel(), want * want);
         zftest::ExpectLoadedQuadrants(*m);
