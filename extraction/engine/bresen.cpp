@@ -30,7 +30,7 @@ const unsigned char mask[256] = {
 };
 // clang-format on
 
-void Coral::Pitchs(int level)
+inline void Coral::Pitchs(int level)
 {
     m_walkLevel = level < 0 ? 0 : level >= WZ_LEVELS ? WZ_LEVELS - 1 : level;
     const CLevel& lv = m_level[m_walkLevel];
@@ -171,12 +171,13 @@ int Coral::Bresen(int angle, int length, int level)
 
 // Sets the line to the table displacement of `length` (clamped to 0..254) pixels at `angle`
 // degrees and places it on `level`.
-void Coral::Aim(int angle, int length, int level)
+inline void Coral::Aim(int angle, int length, int level)
 {
     const int a = Mod360(angle);
     const int m = length < 0 ? 0 : length > 254 ? 254 : length;
-    m_ldx = EngineTables().Ex[m][a];
-    m_ldy = EngineTables().Ey[m][a];
+    const CTables& t = EngineTables();
+    m_ldx = t.Ex[m][a];
+    m_ldy = t.Ey[m][a];
     Pitchs(level);
 }
 
