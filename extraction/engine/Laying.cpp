@@ -171,21 +171,34 @@ void Codex::LaDeep(int lv, int b)
                 cell = static_cast<unsigned char>(cell | WEAK_BIT);
             }
         };
-        // Whole 2 x 2 blocks (every block where the level is two cells wide and high).
-        const bool pairs = k == 2 && fl.width >= 2 && fl.height >= 2;
+        // Whole 2 x 2 blocks but the last of an odd side, shifted back one cell: the blocks of a
+        // row of blocks go row by row over its two fine rows, in the same order along each
+        // row, so that where the last block overlaps its neighbour it still comes later.
+        const bool halves = k == 2 && fl.width >= 2 && fl.height >= 2 &&
+                            (fl.width == 2 * cl.width || fl.width == 2 * cl.width - 1) &&
+                            (fl.height == 2 * cl.height || fl.height == 2 * cl.height - 1);
+        if (halves) {
+            const int lastX = BlockStart(cl.width - 1, 2, fl.width);
+            for (int y = 0; y < cl.height; ++y) {
+                const unsigned char* parent = c + static_cast<std::size_t>(y) * cl.width;
+                const int y0 = BlockStart(y, 2, fl.height);
+                for (int yy = y0; yy < y0 + 2; ++yy) {
+                    unsigned char* row = f + static_cast<std::size_t>(yy) * fl.width;
+                    for (int x = 0; x < cl.width - 1; ++x) {
+                        copy(parent[x], row[2 * x]);
+                        copy(parent[x], row[2 * x + 1]);
+                    }
+                    copy(parent[cl.width - 1], row[lastX]);
+                    copy(parent[cl.width - 1], row[lastX + 1]);
+                }
+            }
+            return;
+        }
         for (int y = 0; y < cl.height; ++y) {
             const int y0 = BlockStart(y, k, fl.height);
             for (int x = 0; x < cl.width; ++x) {
                 const int x0 = BlockStart(x, k, fl.width);
                 const int parent = c[static_cast<std::size_t>(y) * cl.width + x];
-                if (pairs) {
-                    unsigned char* q = f + static_cast<std::size_t>(y0) * fl.width + x0;
-                    copy(parent, q[0]);
-                    copy(parent, q[1]);
-                    copy(parent, q[fl.width]);
-                    copy(parent, q[fl.width + 1]);
-                    continue;
-                }
                 for (int yy = y0; yy < y0 + k && yy < fl.height; ++yy) {
                     for (int xx = x0; xx < x0 + k && xx < fl.width; ++xx) {
                         copy(parent, f[static_cast<std::size_t>(yy) * fl.width + xx]);
