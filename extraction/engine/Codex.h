@@ -388,7 +388,13 @@ public:
     unsigned char* m_hitCursor = nullptr;
 
 private:
-    int Probe(StepFn probe, int angle, int length, int level);
+    template <class Visit> void WalkLine(Visit visit);
+    template <class Visit> int Probe(StepFn probe, int angle, int length, int level, Visit visit);
+    // The probe steps on pixel p at (x, y); a hit is recorded there.
+    void Hit(unsigned char* p, int x, int y);
+    int SkeSkeAt(unsigned char* p, int x, int y);
+    int SkeEndAt(unsigned char* p, int x, int y);
+    int SkeOutAt(const unsigned char* p);
 };
 
 // 8 x 8 thinning decisions indexed by the neighbourhood code (neighbours below 8).

@@ -171,21 +171,34 @@ void Codex::LaDeep(int lv, int b)
                 cell = static_cast<unsigned char>(cell | WEAK_BIT);
             }
         };
-        // Whole 2 x 2 blocks (every block where the level is two cells wide and high).
-        const bool pairs = k == 2 && fl.width >= 2 && fl.height >= 2;
+        // Whole 2 x 2 blocks but the last of an odd side, shifted back one cell: the blocks of a
+        // row of blocks go row by row over its two fine rows, in the same order along each
+        // row, so that where the last block overlaps its neighbour it still comes later.
+        const bool halves = k == 2 && fl.width >= 2 && fl.height >= 2 &&
+                            (fl.width == 2 * cl.width || fl.width == 2 * cl.width - 1) &&
+                            (fl.height == 2 * cl.height || fl.height == 2 * cl.height - 1);
+        if (halves) {
+            const int lastX = BlockStart(cl.width - 1, 2, fl.width);
+            for (int y = 0; y < cl.height; ++y) {
+                const unsigned char* parent = c + static_cast<std::size_t>(y) * cl.width;
+                const int y0 = BlockStart(y, 2, fl.height);
+                for (int yy = y0; yy < y0 + 2; ++yy) {
+                    unsigned char* row = f + static_cast<std::size_t>(yy) * fl.width;
+                    for (int x = 0; x < cl.width - 1; ++x) {
+                        copy(parent[x], row[2 * x]);
+                        copy(parent[x], row[2 * x + 1]);
+                    }
+                    copy(parent[cl.width - 1], row[lastX]);
+                    copy(parent[cl.width - 1], row[lastX + 1]);
+                }
+            }
+            return;
+        }
         for (int y = 0; y < cl.height; ++y) {
             const int y0 = BlockStart(y, k, fl.height);
             for (int x = 0; x < cl.width; ++x) {
                 const int x0 = BlockStart(x, k, fl.width);
                 const int parent = c[static_cast<std::size_t>(y) * cl.width + x];
-                if (pairs) {
-                    unsigned char* q = f + static_cast<std::size_t>(y0) * fl.width + x0;
-                    copy(parent, q[0]);
-                    copy(parent, q[1]);
-                    copy(parent, q[fl.width]);
-                    copy(parent, q[fl.width + 1]);
-                    continue;
-                }
                 for (int yy = y0; yy < y0 + k && yy < fl.height; ++yy) {
                     for (int xx = x0; xx < x0 + k && xx < fl.width; ++xx) {
                         copy(parent, f[static_cast<std::size_t>(yy) * fl.width + xx]);
@@ -222,6 +235,29 @@ int BlockSum(const unsigned char* h, const unsigned char* g, int stride, int* vo
     return sum;
 }
 
+// BlockMeans where the level is at least a K x K block wide and high, so that every block is
+// whole (BlockStart shifts the last one back inside): the block size is a constant.
+template <int K, bool Votes>
+void WholeMeans(const CLevel& l0, const CLevel& cl, const unsigned char* grey,
+                const unsigned char* quality, bool quick, unsigned char* out, int* votes, int limit)
+{
+    const unsigned char(*const rows)[256] = kHistog.v[quick ? 1 : 0];
+    for (int y = 0; y < cl.height; ++y) {
+        const unsigned char* g =
+            grey + static_cast<std::size_t>(Codex::BlockStart(y, K, l0.height)) * l0.width;
+        const std::size_t at = static_cast<std::size_t>(y) * cl.width;
+        for (int x = 0; x < cl.width; ++x) {
+            const int q = quality[at + x];
+            const int sum =
+                BlockSum<K, Votes>(rows[kStep.v[q]], g + Codex::BlockStart(x, K, l0.width),
+                                   l0.width, votes, q > limit ? -1 : 1);
+            // The sum is not negative: the rounded quotient by a power of two is a shift.
+            out[at + x] =
+                static_cast<unsigned char>((static_cast<unsigned>(sum) + K * K / 2) / (K * K));
+        }
+    }
+}
+
 // Rounded mean of histog over the level-0 block of every cell of level lv, into `out`. With a
 // histogram `votes`, every value also counts down in it where its cell's quality passes `limit`
 // and up elsewhere.
@@ -234,9 +270,22 @@ void BlockMeans(Codex& cx, int lv, const unsigned char* quality, unsigned char* 
     const unsigned char* grey = cx.Layer(1, 0);
     const int k = cl.scale / l0.scale;
     const bool quick = cx.m_quick != 0;
-    // Where the level is at least a block wide and high every block is whole (BlockStart shifts
-    // the last one back inside), so the block sizes of the pyramid get their own loops.
-    const bool whole = l0.width >= k && l0.height >= k;
+    // The block sizes of the pyramid get their own loops where every block is whole.
+    if (l0.width >= k && l0.height >= k) {
+        switch (k) {
+        case 2:
+            WholeMeans<2, Votes>(l0, cl, grey, quality, quick, out, votes, limit);
+            return;
+        case 4:
+            WholeMeans<4, Votes>(l0, cl, grey, quality, quick, out, votes, limit);
+            return;
+        case 8:
+            WholeMeans<8, Votes>(l0, cl, grey, quality, quick, out, votes, limit);
+            return;
+        default:
+            break;
+        }
+    }
     for (int y = 0; y < cl.height; ++y) {
         const int y0 = Codex::BlockStart(y, k, l0.height);
         for (int x = 0; x < cl.width; ++x) {
@@ -244,28 +293,16 @@ void BlockMeans(Codex& cx, int lv, const unsigned char* quality, unsigned char* 
             const std::size_t at = static_cast<std::size_t>(y) * cl.width + x;
             const unsigned char* h = HistogRow(quality[at], quick);
             const int vote = quality[at] > limit ? -1 : 1;
-            const unsigned char* g = grey + static_cast<std::size_t>(y0) * l0.width + x0;
             int sum = 0;
             int n = 0;
-            if (whole && k == 2) {
-                sum = BlockSum<2, Votes>(h, g, l0.width, votes, vote);
-                n = 4;
-            } else if (whole && k == 4) {
-                sum = BlockSum<4, Votes>(h, g, l0.width, votes, vote);
-                n = 16;
-            } else if (whole && k == 8) {
-                sum = BlockSum<8, Votes>(h, g, l0.width, votes, vote);
-                n = 64;
-            } else {
-                for (int yy = y0; yy < y0 + k && yy < l0.height; ++yy) {
-                    for (int xx = x0; xx < x0 + k && xx < l0.width; ++xx) {
-                        const int v = h[grey[static_cast<std::size_t>(yy) * l0.width + xx]];
-                        sum += v;
-                        if (Votes) {
-                            votes[v] += vote;
-                        }
-                        ++n;
+            for (int yy = y0; yy < y0 + k && yy < l0.height; ++yy) {
+                for (int xx = x0; xx < x0 + k && xx < l0.width; ++xx) {
+                    const int v = h[grey[static_cast<std::size_t>(yy) * l0.width + xx]];
+                    sum += v;
+                    if (Votes) {
+                        votes[v] += vote;
                     }
+                    ++n;
                 }
             }
             out[at] = static_cast<unsigned char>(n == 0 ? 0 : (sum + n / 2) / n);

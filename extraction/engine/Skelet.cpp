@@ -306,19 +306,34 @@ inline bool ThinCell(unsigned char* cur, unsigned char* oth, std::ptrdiff_t W0, 
     return ThinPixels(cur, oth, W0, o);
 }
 
-// One bit set of level-1 cells per row, clear between uses. Neighbourhoods puts the cells of the
-// neighbourhoods of the cells `changed` (ascending) that may be finished (no CELL_KEEP) into
-// `open`, ascending and each once: per row, the changed cells of the row and of the rows above
-// and below ORed and widened by one column each way.
+// Bit sets of level-1 cells, one row of words per cell row. Thinnable marks the cells that a
+// later pass thins: one cell inside and of class 2 or 8 (any CELL_DONE bit aside). Neighbourhoods
+// puts the thinnable cells of the neighbourhoods of the cells `changed` (ascending) into `open`,
+// ascending and each once: per row, the changed cells of the row and of the rows above and below
+// ORed and widened by one column each way. The set of changed cells is clear between uses.
 class CellBits {
 public:
     CellBits(int w1, int h1)
         : m_w1(w1), m_h1(h1), m_words((w1 + 63) / 64),
-          m_bits(static_cast<std::size_t>(m_words) * static_cast<std::size_t>(h1), 0)
+          m_bits(static_cast<std::size_t>(m_words) * static_cast<std::size_t>(h1), 0),
+          m_thin(m_bits.size(), 0)
     {
     }
 
-    void Neighbourhoods(const SkWork& s, const std::vector<int>& changed, std::vector<int>& open)
+    void Thinnable(const unsigned char* cls)
+    {
+        for (int r = 1; r + 1 < m_h1; ++r) {
+            std::uint64_t* row = Thin(r);
+            for (int x = 1; x + 1 < m_w1; ++x) {
+                const int c = cls[r * m_w1 + x] & ~CELL_DONE;
+                if (c == 2 || c == 8) {
+                    row[x >> 6] |= std::uint64_t{1} << (x & 63);
+                }
+            }
+        }
+    }
+
+    void Neighbourhoods(const std::vector<int>& changed, std::vector<int>& open)
     {
         open.clear();
         m_rows.clear();
@@ -337,7 +352,7 @@ public:
                     continue;
                 }
                 done = r;
-                Emit(s, r, open);
+                Emit(r, open);
             }
         }
         for (const int r : m_rows) {
@@ -350,6 +365,7 @@ public:
 
 private:
     std::uint64_t* Row(int r) { return &m_bits[static_cast<std::size_t>(r) * m_words]; }
+    std::uint64_t* Thin(int r) { return &m_thin[static_cast<std::size_t>(r) * m_words]; }
 
     // Word i of the changed cells in rows r - 1..r + 1.
     std::uint64_t Around(int r, int i)
@@ -364,23 +380,19 @@ private:
         return m;
     }
 
-    void Emit(const SkWork& s, int r, std::vector<int>& open)
+    void Emit(int r, std::vector<int>& open)
     {
+        const std::uint64_t* thin = Thin(r);
         std::uint64_t prev = 0;
         std::uint64_t cur = Around(r, 0);
         for (int i = 0; i < m_words; ++i) {
             const std::uint64_t next = i + 1 < m_words ? Around(r, i + 1) : 0;
             std::uint64_t wide = cur | (cur << 1) | (cur >> 1) | (prev >> 63) | (next << 63);
-            const int base = i * 64;
-            if (m_w1 - base < 64) {
-                wide &= (std::uint64_t{1} << (m_w1 - base)) - 1;
-            }
+            wide &= thin[i];
+            const int base = r * m_w1 + i * 64;
             while (wide != 0) {
-                const int b = r * m_w1 + base + __builtin_ctzll(wide);
+                open.push_back(base + __builtin_ctzll(wide));
                 wide &= wide - 1;
-                if ((s.cls[b] & CELL_KEEP) == 0) {
-                    open.push_back(b);
-                }
             }
             prev = cur;
             cur = next;
@@ -391,14 +403,17 @@ private:
     int m_h1;
     int m_words;
     std::vector<std::uint64_t> m_bits;
+    std::vector<std::uint64_t> m_thin;
     std::vector<int> m_rows; // rows with changed cells, ascending
 };
 
 // Thinning passes until one changes nothing. After each pass a cell without change in itself and
 // its neighbours is marked finished and skipped by later passes. Each pass visits, in raster
 // order, only the cells that may be unfinished: every cell when `everyCell` (the first cycle),
-// else on entry `open` holds them for the first pass; later the neighbourhoods of the cells the
-// previous pass changed. All others are finished already.
+// else on entry `open` holds them for the first pass; later the thinnable cells of the
+// neighbourhoods of the cells the previous pass changed. All others are finished already. After
+// the first pass every cell without CELL_KEEP is marked finished (CELL_DONE), and a later pass
+// leaves the marks so: each cell it visits is finished again when it ends.
 void SkPasses(SkWork& s, std::vector<int>& open, bool everyCell)
 {
     const int w1 = s.w1;
@@ -408,6 +423,7 @@ void SkPasses(SkWork& s, std::vector<int>& open, bool everyCell)
     // The cell layers in locals, which the byte writes cannot change.
     unsigned char* const cls = s.cls;
     unsigned char* const chg = s.chg;
+    bits.Thinnable(cls);
     auto active = [cls](int b) { return cls[b] == 2 || cls[b] == 8; };
     const std::ptrdiff_t W0 = s.W0;
     const CLevel& lv = s.cx->m_level[0];
@@ -429,39 +445,46 @@ void SkPasses(SkWork& s, std::vector<int>& open, bool everyCell)
         changed.clear();
         unsigned char* const cur = s.Cur();
         unsigned char* const oth = s.Oth();
-        for (const int b : open) {
-            const int y = b / w1;
-            const int x = b - y * w1;
-            // Cells one cell inside (0 < x < w1 - 1, 0 < y < h1 - 1, as unsigned compares):
-            // their blocks are whole and start at twice the cell position (the level is half the
-            // width and height rounded up), so their four pixels lie two pixels inside.
-            const bool inner = static_cast<unsigned>(x - 1) < static_cast<unsigned>(w1 - 2) &&
-                               static_cast<unsigned>(y - 1) < static_cast<unsigned>(h1 - 2);
-            if (inner && active(b)) {
-                const bool c = ThinCell(cur, oth, W0, 2 * (y * W0 + x));
-                chg[b] = c ? 1 : 0;
-                if (c) {
-                    s.changed = true;
-                    changed.push_back(b);
+        auto thin = [&](int b, int x, int y) {
+            const bool c = ThinCell(cur, oth, W0, 2 * (y * W0 + x));
+            chg[b] = c ? 1 : 0;
+            if (c) {
+                s.changed = true;
+                changed.push_back(b);
+            }
+        };
+        if (first) {
+            for (const int b : open) {
+                const int y = b / w1;
+                const int x = b - y * w1;
+                // Cells one cell inside (0 < x < w1 - 1, 0 < y < h1 - 1, as unsigned compares):
+                // their blocks are whole and start at twice the cell position (the level is half
+                // the width and height rounded up), so their four pixels lie two pixels inside.
+                const bool inner = static_cast<unsigned>(x - 1) < static_cast<unsigned>(w1 - 2) &&
+                                   static_cast<unsigned>(y - 1) < static_cast<unsigned>(h1 - 2);
+                if (inner && active(b)) {
+                    thin(b, x, y);
                 }
             }
-        }
-        // The neighbourhoods of the changed cells stay unfinished; the rest is finished.
-        if (first && everyCell) {
-            ForCells(s, 0, [&](int, int, int b) {
-                if ((cls[b] & CELL_KEEP) == 0) {
+            // The neighbourhoods of the changed cells stay unfinished; the rest is finished.
+            if (everyCell) {
+                ForCells(s, 0, [&](int, int, int b) {
+                    if ((cls[b] & CELL_KEEP) == 0) {
+                        cls[b] = static_cast<unsigned char>(cls[b] | CELL_DONE);
+                    }
+                });
+            } else {
+                for (const int b : open) {
                     cls[b] = static_cast<unsigned char>(cls[b] | CELL_DONE);
                 }
-            });
+            }
         } else {
             for (const int b : open) {
-                cls[b] = static_cast<unsigned char>(cls[b] | CELL_DONE);
+                const int y = b / w1;
+                thin(b, b - y * w1, y);
             }
         }
-        bits.Neighbourhoods(s, changed, open);
-        for (const int b : open) {
-            cls[b] = static_cast<unsigned char>(cls[b] & ~CELL_DONE);
-        }
+        bits.Neighbourhoods(changed, open);
         s.toggle = !s.toggle;
         if (!s.changed) {
             break;

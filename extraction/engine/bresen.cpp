@@ -5,6 +5,8 @@
 
 #include "extraction/engine/Codex.h"
 
+#include <cstdint>
+
 namespace wizard73 {
 
 // clang-format off
@@ -28,7 +30,7 @@ const unsigned char mask[256] = {
 };
 // clang-format on
 
-void Coral::Pitchs(int level)
+inline void Coral::Pitchs(int level)
 {
     m_walkLevel = level < 0 ? 0 : level >= WZ_LEVELS ? WZ_LEVELS - 1 : level;
     const CLevel& lv = m_level[m_walkLevel];
@@ -107,35 +109,48 @@ int Coral::Margin() const
     return m_wx < 0 || m_wy < 0 || m_wx > m_maxX || m_wy > m_maxY ? 1 : 0;
 }
 
-// The line state lives in locals across the walk; the position, offset, error and cursors go
-// back to the members at every step, where the step callback reads them (no callback changes
-// the line state).
-void Coral::Bresen()
+// The line state lives in locals across the walk: visit(w, index) is asked about every pixel
+// inside the level (w holds its position and offset, index is the step index) and stops the walk
+// with a non-zero answer. The position, offset, error, cursors, step index and remaining count
+// go back to the members when the walk ends, as a walk that stored them at every step leaves them.
+template <class Visit> void Coral::WalkLine(Visit visit)
 {
-    Codex* self = Self();
     LineWalk w{m_wx,    m_wy,    m_walkOff, m_err,  m_adx > m_ady,
                m_xstep, m_ystep, m_rowStep, m_inc1, m_inc2};
     const int maxX = m_maxX;
     const int maxY = m_maxY;
+    int index = m_stepIndex;
+    int count = m_count;
+    for (; count > 0; --count) {
+        w.Step();
+        if (w.wx < 0 || w.wy < 0 || w.wx > maxX || w.wy > maxY || visit(w, index) != 0) {
+            break;
+        }
+        ++index;
+    }
+    m_count = count;
+    m_stepIndex = index;
+    Advance(m_walk, WZ_WALKERS, w.off - m_walkOff);
+    m_wx = w.wx;
+    m_wy = w.wy;
+    m_walkOff = w.off;
+    m_err = w.err;
+}
+
+// The step callback reads the walk state from the members, so they follow every step.
+void Coral::Bresen()
+{
+    Codex* self = Self();
     const StepFn step = m_step;
-    for (int count = m_count; count > 0; --count) {
-        const int by = w.Step();
+    WalkLine([this, self, step](const LineWalk& w, int index) {
+        Advance(m_walk, WZ_WALKERS, w.off - m_walkOff);
         m_wx = w.wx;
         m_wy = w.wy;
         m_walkOff = w.off;
         m_err = w.err;
-        Advance(m_walk, WZ_WALKERS, by);
-        if (w.wx < 0 || w.wy < 0 || w.wx > maxX || w.wy > maxY) {
-            m_count = count;
-            return;
-        }
-        if (step != nullptr && (self->*step)(m_stepIndex) != 0) {
-            m_count = count;
-            return;
-        }
-        ++m_stepIndex;
-    }
-    m_count = 0;
+        m_stepIndex = index;
+        return step != nullptr ? (self->*step)(index) : 0;
+    });
 }
 
 int Coral::Bresen(int x, int y, int x0, int y0, int level)
@@ -156,12 +171,13 @@ int Coral::Bresen(int angle, int length, int level)
 
 // Sets the line to the table displacement of `length` (clamped to 0..254) pixels at `angle`
 // degrees and places it on `level`.
-void Coral::Aim(int angle, int length, int level)
+inline void Coral::Aim(int angle, int length, int level)
 {
     const int a = Mod360(angle);
     const int m = length < 0 ? 0 : length > 254 ? 254 : length;
-    m_ldx = EngineTables().Ex[m][a];
-    m_ldy = EngineTables().Ey[m][a];
+    const CTables& t = EngineTables();
+    m_ldx = t.Ex[m][a];
+    m_ldy = t.Ey[m][a];
     Pitchs(level);
 }
 
@@ -236,59 +252,86 @@ int Coral::Breinj(int angle, int length, int level, SStep* steps)
     return m_stepIndex;
 }
 
-int Coral::Probe(StepFn probe, int angle, int length, int level)
+// A probe walk with its step callback `probe` inlined as visit(p, x, y) on the pixel p under
+// the walk cursor at (x, y); m_step is left set to `probe` as a walk through it would leave it.
+template <class Visit> int Coral::Probe(StepFn probe, int angle, int length, int level, Visit visit)
 {
     m_step = probe;
-    Bresen(angle, length, level);
+    Aim(angle, length, level);
+    unsigned char* const cursor = m_walk[0];
+    const std::int32_t from = m_walkOff;
+    WalkLine([cursor, from, visit](const LineWalk& w, int) {
+        return visit(cursor + (w.off - from), w.wx, w.wy);
+    });
     return m_hit;
 }
 
 int Coral::SkeSke(int angle, int length, int level)
 {
-    return Probe(static_cast<StepFn>(&Coral::SkeSkeI), angle, length, level);
+    return Probe(static_cast<StepFn>(&Coral::SkeSkeI), angle, length, level,
+                 [this](unsigned char* p, int x, int y) { return SkeSkeAt(p, x, y); });
 }
 
 int Coral::SkeEnd(int angle, int length, int level)
 {
-    return Probe(static_cast<StepFn>(&Coral::SkeEndI), angle, length, level);
+    return Probe(static_cast<StepFn>(&Coral::SkeEndI), angle, length, level,
+                 [this](unsigned char* p, int x, int y) { return SkeEndAt(p, x, y); });
 }
 
 int Coral::SkeOut(int angle, int length, int level)
 {
-    return Probe(static_cast<StepFn>(&Coral::SkeOutI), angle, length, level);
+    return Probe(static_cast<StepFn>(&Coral::SkeOutI), angle, length, level,
+                 [this](unsigned char* p, int, int) { return SkeOutAt(p); });
 }
 
 int Coral::SkeSkeI(int)
 {
-    const int v = *m_walk[0];
+    return SkeSkeAt(m_walk[0], m_wx, m_wy);
+}
+
+int Coral::SkeEndI(int)
+{
+    return SkeEndAt(m_walk[0], m_wx, m_wy);
+}
+
+int Coral::SkeOutI(int)
+{
+    return SkeOutAt(m_walk[0]);
+}
+
+inline void Coral::Hit(unsigned char* p, int x, int y)
+{
+    m_hit = 1;
+    m_hitX = x;
+    m_hitY = y;
+    m_hitCursor = p;
+}
+
+inline int Coral::SkeSkeAt(unsigned char* p, int x, int y)
+{
+    const int v = *p;
     if (v == 7) {
-        m_hit = 1;
-        m_hitX = m_wx;
-        m_hitY = m_wy;
-        m_hitCursor = m_walk[0];
+        Hit(p, x, y);
         return 1;
     }
     return (v >= 20 && v <= 23) || v == 128 ? 0 : 1;
 }
 
-int Coral::SkeEndI(int)
+inline int Coral::SkeEndAt(unsigned char* p, int x, int y)
 {
-    const int v = *m_walk[0];
+    const int v = *p;
     if (v == 128) {
         return 0;
     }
     if (v == 1) {
-        m_hit = 1;
-        m_hitX = m_wx;
-        m_hitY = m_wy;
-        m_hitCursor = m_walk[0];
+        Hit(p, x, y);
     }
     return 1;
 }
 
-int Coral::SkeOutI(int)
+inline int Coral::SkeOutAt(const unsigned char* p)
 {
-    if (*m_walk[0] < 255) {
+    if (*p < 255) {
         return 0;
     }
     m_hit = 1;

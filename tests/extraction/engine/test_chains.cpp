@@ -1,9 +1,11 @@
 // Skeleton arm walks on small hand-drawn skeletons: arm directions over the last points,
 // crossings with four and five arms, spur removal at and around its limit, arm records with
-// their codes, marking round trips, and chain codes written, read back and bounded.
+// their codes, marking round trips, and chain codes written, read back and bounded; the skeleton
+// probes against a line walk through their step callbacks on random skeletons.
 
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/codes.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
@@ -449,6 +451,69 @@ TEST(ChainCodes, ReaderRejectsWhatTheWriterCannotWrite)
     EXPECT_EQ(e->Chaind(3), 8);
     EXPECT_EQ(e->m_arm[0].x, 4);
     EXPECT_EQ(e->m_arm[1].x, 0);
+}
+
+// The probes walk their line with the step inlined; the line walk that calls the step callback
+// per pixel must leave the same answer, hit and walk state, from anywhere on random codes.
+TEST(Probes, MatchTheLineWalkThroughTheirCallbacks)
+{
+    const int w = 23;
+    const int h = 17;
+    std::vector<std::string> rows(h, std::string(w, '.'));
+    auto fast = std::make_unique<Skeleton>(rows);
+    auto slow = std::make_unique<Skeleton>(rows);
+    const unsigned char codes[] = {0, 1, 3, 4, 7, 7, 7, 20, 23, 128, 128, 255};
+    std::uint32_t seed = 0x5EED5u;
+    for (int i = 0; i < w * h; ++i) {
+        const unsigned char c = codes[zftest::XorShift32(seed) % sizeof codes];
+        fast->At(i % w, i / w) = c;
+        slow->At(i % w, i / w) = c;
+    }
+    using Probe = int (Codex::*)(int, int, int);
+    const struct {
+        const char* name;
+        Probe probe;
+        Codex::StepFn step;
+    } kinds[] = {
+        {"SkeSke", &Codex::SkeSke, &Codex::SkeSkeI},
+        {"SkeEnd", &Codex::SkeEnd, &Codex::SkeEndI},
+        {"SkeOut", &Codex::SkeOut, &Codex::SkeOutI},
+    };
+    int hits = 0;
+    for (const auto& k : kinds) {
+        SCOPED_TRACE(k.name);
+        for (int t = 0; t < 400; ++t) {
+            const int x = static_cast<int>(zftest::XorShift32(seed) % w);
+            const int y = static_cast<int>(zftest::XorShift32(seed) % h);
+            const int angle = static_cast<int>(zftest::XorShift32(seed) % 720) - 360;
+            const int length = static_cast<int>(zftest::XorShift32(seed) % 30);
+            fast->On(x, y);
+            slow->On(x, y);
+            fast->m_hit = slow->m_hit = 0;
+            const int got = (fast.get()->*k.probe)(angle, length, 0);
+            slow->m_step = k.step;
+            slow->Bresen(angle, length, 0);
+            ASSERT_EQ(got, slow->m_hit) << x << "," << y << " " << angle << " " << length;
+            hits += got;
+            EXPECT_EQ(fast->m_step, k.step);
+            EXPECT_EQ(fast->m_wx, slow->m_wx);
+            EXPECT_EQ(fast->m_wy, slow->m_wy);
+            EXPECT_EQ(fast->m_walkOff, slow->m_walkOff);
+            EXPECT_EQ(fast->m_err, slow->m_err);
+            EXPECT_EQ(fast->m_count, slow->m_count);
+            EXPECT_EQ(fast->m_stepIndex, slow->m_stepIndex);
+            EXPECT_EQ(fast->m_walk[0] - fast->GetLay(kSkel, 0),
+                      slow->m_walk[0] - slow->GetLay(kSkel, 0));
+            if (got != 0 && k.step != &Codex::SkeOutI) {
+                EXPECT_EQ(fast->m_hitX, slow->m_hitX);
+                EXPECT_EQ(fast->m_hitY, slow->m_hitY);
+                EXPECT_EQ(fast->m_hitCursor - fast->GetLay(kSkel, 0),
+                          slow->m_hitCursor - slow->GetLay(kSkel, 0));
+            }
+        }
+    }
+    EXPECT_GT(hits, 100); // the hits are exercised, not only the misses
+    EXPECT_EQ(fast->Snapshot(), slow->Snapshot());
 }
 
 } // namespace
