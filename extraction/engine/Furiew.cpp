@@ -95,17 +95,16 @@ struct ProfileShape {
     Steps again;
 };
 
-// A pixel of a block whose profile is measured: its offset and place in level 0 and its weight.
+// A pixel of a block whose profile is measured: its offset in level 0 and its weight.
 struct FuPixel {
     std::ptrdiff_t o;
-    int x;
-    int y;
     int w0;
 };
 
 // The pixels of nonzero weight of the nx x ny block at (x0, y0) into px in raster order, and
 // their count; heavy is the first of the heaviest. Side is nx = ny when not 0 (its loops then
-// unrolled).
+// unrolled). Every pixel of the block is written to px[count] before it is counted, so px has
+// room for the whole block.
 template <int Side>
 int BlockPixels(const unsigned char* gw, int W0, int x0, int y0, int nx, int ny, FuPixel* px,
                 int& heavy)
@@ -114,17 +113,16 @@ int BlockPixels(const unsigned char* gw, int W0, int x0, int y0, int nx, int ny,
     const int h = Side != 0 ? Side : ny;
     int count = 0;
     int heaviest = 0;
-    for (int yy = y0; yy < y0 + h; ++yy) {
-        const std::ptrdiff_t o0 = static_cast<std::ptrdiff_t>(yy) * W0;
-        for (int xx = x0; xx < x0 + w; ++xx) {
-            const int w0 = gw[o0 + xx];
-            if (w0 != 0) {
-                if (w0 > heaviest) {
-                    heaviest = w0;
-                    heavy = count;
-                }
-                px[count++] = {o0 + xx, xx, yy, w0};
-            }
+    std::ptrdiff_t o = static_cast<std::ptrdiff_t>(y0) * W0 + x0;
+    for (int yy = 0; yy < h; ++yy, o += W0) {
+        for (int xx = 0; xx < w; ++xx) {
+            const int w0 = gw[o + xx];
+            px[count] = {o + xx, w0};
+            // A weight above the heaviest so far is not 0.
+            const bool heavier = w0 > heaviest;
+            heavy = heavier ? count : heavy;
+            heaviest = heavier ? w0 : heaviest;
+            count += w0 != 0 ? 1 : 0;
         }
     }
     return count;
@@ -681,10 +679,10 @@ void Codex::Furiew(int level)
                 if (bound < bestE || (bound == bestE && o < bestO)) {
                     continue;
                 }
-                const int xx = px.x;
-                const int yy = px.y;
                 int last = steps;
                 if (!inner) {
+                    const int xx = static_cast<int>(o % W0);
+                    const int yy = static_cast<int>(o / W0);
                     for (last = 0; last < steps; ++last) {
                         const SStep* s = profile + last;
                         if (!Inside(xx - s->x, yy - s->y, l0) ||
