@@ -79,16 +79,18 @@ struct ProfileShape {
     // A bound of a profile's energy per squared bin magnitude: its distinct bins that the
     // energy counts, each by its factor.
     int weight = 0;
-    std::ptrdiff_t off[PROFILE_STEPS];
-    std::ptrdiff_t back[PROFILE_STEPS]; // -off, the step the other way
-    int bin[PROFILE_STEPS];
+    // A step's offset both ways and its bin, all three a load of one record.
+    struct Step {
+        std::ptrdiff_t off;
+        std::ptrdiff_t back; // -off, the step the other way
+        std::ptrdiff_t bin;
+    };
+    Step walk[PROFILE_STEPS];
     // Normal mode: the steps that are the first to reach their bin (a plain store) and those
     // that reach a bin an earlier step reached (the update rule), each in walk order.
     struct Steps {
         int count = 0;
-        std::ptrdiff_t off[PROFILE_STEPS];
-        std::ptrdiff_t back[PROFILE_STEPS];
-        int bin[PROFILE_STEPS];
+        Step at[PROFILE_STEPS];
         int upTo[PROFILE_STEPS + 1]; // how many of them lie among the walk's first n steps
     };
     Steps first;
@@ -162,8 +164,8 @@ void ProfileBinsQuick(const unsigned char* w, const unsigned char* h,
     const int top = std::min(w0, MAX_LENGTH);
 #pragma GCC unroll 2
     for (int i = 0; i < last; ++i) {
-        const std::ptrdiff_t off = shape.off[i];
-        const std::ptrdiff_t back = shape.back[i];
+        const std::ptrdiff_t off = shape.walk[i].off;
+        const std::ptrdiff_t back = shape.walk[i].back;
         const int wm = w[back];
         const int wp = w[off];
         if (wm == 0 || wp == 0) {
@@ -174,7 +176,7 @@ void ProfileBinsQuick(const unsigned char* w, const unsigned char* h,
         const int v = vm > 0 && vp > 0   ? std::min(vm, vp) + 3
                       : vm < 0 && vp < 0 ? std::max(vm, vp) - 3
                                          : 0;
-        std::int16_t& b = bins[shape.bin[i]];
+        std::int16_t& b = bins[shape.walk[i].bin];
         if (b == 0 || b < v) {
             b = static_cast<std::int16_t>(v);
         }
@@ -232,22 +234,22 @@ void ProfileBinsSplit(const unsigned char* w, const unsigned char* h,
                       std::int16_t* bins)
 {
     const std::int16_t* fold = kFold.at + 255 - h[0];
-    auto value = [&](std::ptrdiff_t off, std::ptrdiff_t back) {
-        const int vm = rowOf[w[back]][fold[h[back]]];
-        const int vp = rowOf[w[off]][fold[h[off]]];
+    auto value = [&](const ProfileShape::Step* s) {
+        const int vm = rowOf[w[s->back]][fold[h[s->back]]];
+        const int vp = rowOf[w[s->off]][fold[h[s->off]]];
         return std::min(vm, vp);
     };
-    const ProfileShape::Steps& first = shape.first;
-    const int stores = first.upTo[last];
+    const ProfileShape::Step* s = shape.first.at;
+    const ProfileShape::Step* const stores = s + shape.first.upTo[last];
 #pragma GCC unroll 4
-    for (int i = 0; i < stores; ++i) {
-        bins[first.bin[i]] = static_cast<std::int16_t>(value(first.off[i], first.back[i]));
+    for (; s != stores; ++s) {
+        bins[s->bin] = static_cast<std::int16_t>(value(s));
     }
-    const ProfileShape::Steps& again = shape.again;
-    const int updates = again.upTo[last];
-    for (int i = 0; i < updates; ++i) {
-        const int v = value(again.off[i], again.back[i]);
-        std::int16_t& b = bins[again.bin[i]];
+    s = shape.again.at;
+    const ProfileShape::Step* const updates = s + shape.again.upTo[last];
+    for (; s != updates; ++s) {
+        const int v = value(s);
+        std::int16_t& b = bins[s->bin];
         if (b == 0 || b < v) {
             b = static_cast<std::int16_t>(v);
         }
@@ -616,19 +618,17 @@ void Codex::Furiew(int level)
                 for (const SStep* s = profile; s->off != 0; ++s, ++shape.steps) {
                     const int ax = s->x < 0 ? -s->x : s->x;
                     const int ay = s->y < 0 ? -s->y : s->y;
-                    shape.off[shape.steps] = s->off;
-                    shape.back[shape.steps] = -static_cast<std::ptrdiff_t>(s->off);
-                    shape.bin[shape.steps] = std::min<int>(Rad[ax][ay], BINS);
+                    shape.walk[shape.steps] = {s->off, -static_cast<std::ptrdiff_t>(s->off),
+                                               std::min<int>(Rad[ax][ay], BINS)};
                     shape.reachX = std::max(shape.reachX, ax);
                     shape.reachY = std::max(shape.reachY, ay);
                 }
                 bool reached[BINS + 1] = {};
                 for (int i = 0; i < shape.steps; ++i) {
-                    ProfileShape::Steps& to = reached[shape.bin[i]] ? shape.again : shape.first;
-                    reached[shape.bin[i]] = true;
-                    to.off[to.count] = shape.off[i];
-                    to.back[to.count] = shape.back[i];
-                    to.bin[to.count++] = shape.bin[i];
+                    const ProfileShape::Step& st = shape.walk[i];
+                    ProfileShape::Steps& to = reached[st.bin] ? shape.again : shape.first;
+                    reached[st.bin] = true;
+                    to.at[to.count++] = st;
                     shape.first.upTo[i + 1] = shape.first.count;
                     shape.again.upTo[i + 1] = shape.again.count;
                 }
@@ -636,7 +636,7 @@ void Codex::Furiew(int level)
                 shape.again.upTo[0] = 0;
                 bool seen[BINS + 1] = {};
                 for (int i = 0; i < shape.steps; ++i) {
-                    seen[shape.bin[i]] = true;
+                    seen[shape.walk[i].bin] = true;
                 }
                 for (int n = 0; n < BINS; ++n) {
                     if (seen[n]) {
