@@ -262,14 +262,6 @@ void ProfileBinsSplit(const unsigned char* w, const unsigned char* h,
     }
 }
 
-// A run of pixels of one block row in the smoothing: where it starts in the level-0 planes,
-// where its ranked means start (-1: copied from layer 1) and how many pixels it has.
-struct SmoothRun {
-    std::size_t at;
-    int mean;
-    int count;
-};
-
 // Copies the n bytes of a block row; the two-pixel rows of level 1 without a call.
 inline void FuCopy(unsigned char* to, const unsigned char* from, int n)
 {
@@ -280,11 +272,11 @@ inline void FuCopy(unsigned char* to, const unsigned char* from, int n)
     std::memcpy(to, from, static_cast<std::size_t>(n));
 }
 
-// The 2 x 2 samples at g (row stride W0) as four bytes at s, a row of two at a time.
+// The 2 x 2 samples at g to s, both with rows of W0 bytes, a row of two at a time.
 inline void FuFour(unsigned char* s, const unsigned char* g, int W0)
 {
     std::memcpy(s, g, 2);
-    std::memcpy(s + 2, g + W0, 2);
+    std::memcpy(s + W0, g + W0, 2);
 }
 
 // Eight bytes from p as 16-bit lanes.
@@ -427,50 +419,44 @@ void Codex::Furiew(int level)
     const unsigned char* cls = Layer(129, lev);
     const unsigned char* side = Layer(48, lev);
     const unsigned char* curv = Layer(49, lev);
-    // A row of blocks at a time: each block row's samples gathered in block order (nine sample
-    // planes, a run of pixels at a time), ranked sixteen pixels at a time, and every run of the
-    // row written in block order, from layer 1 or from the ranked means.
+    // A row of blocks at a time: the samples of its smoothed blocks gathered in nine sample
+    // planes laid out as the block row's pixels, ranked sixteen pixels at a time and written
+    // as whole rows, and then its copied blocks taken from layer 1 over them. (Blocks overlap
+    // only at the far edges, where all are copied.)
     const int reach = quick ? 2 : 4;
-    const int stride = ll.width * k * k;
+    const int stride = k * W0;
     std::vector<unsigned char> samples(static_cast<std::size_t>(9) * stride);
     std::vector<unsigned char> means(static_cast<std::size_t>(stride));
-    std::vector<SmoothRun> runs(static_cast<std::size_t>(ll.width) * k);
+    std::vector<int> copied(static_cast<std::size_t>(ll.width));
+    // The columns that the blocks of a row cover, from 0.
+    const int covered = std::min(BlockStart(ll.width - 1, k, W0) + k, W0);
     const SStep* lineA = nullptr;
     const SStep* lineB = nullptr;
     for (int y = 0; y < ll.height; ++y) {
-        int r = 0; // runs of the row
-        int m = 0; // pixels of the row smoothed
+        const int y0 = BlockStart(y, k, H0);
+        const int y1 = std::min(y0 + k, H0);
+        int copies = 0;
+        bool smoothed = false;
         for (int x = 0; x < ll.width; ++x) {
             const std::size_t at = static_cast<std::size_t>(y) * ll.width + x;
             const bool border = x < 3 || y < 3 || x >= ll.width - 3 || y >= ll.height - 3;
-            const bool copy = border || (cls[at] & SINGULAR_MASK) != 0;
-            if (!copy) {
-                const int c = flow[at];
-                const int b = side[at] != 0 ? c + 90 : c - 90;
-                const int turn = curv[at] / 5;
-                lineA = walks.Walk(lineSet, b + 90 - turn);
-                lineB = walks.Walk(lineSet, b - 90 + turn);
-            }
-            const int x0 = BlockStart(x, k, W0);
-            const int y0 = BlockStart(y, k, H0);
-            const int n = std::min(x0 + k, W0) - x0;
-            const int y1 = std::min(y0 + k, H0);
-            if (copy) {
-                for (int yy = y0; yy < y1; ++yy) {
-                    runs[static_cast<std::size_t>(r++)] = {static_cast<std::size_t>(yy) * W0 + x0,
-                                                           -1, n};
-                }
+            if (border || (cls[at] & SINGULAR_MASK) != 0) {
+                copied[static_cast<std::size_t>(copies++)] = x;
                 continue;
             }
+            smoothed = true;
+            const int c = flow[at];
+            const int b = side[at] != 0 ? c + 90 : c - 90;
+            const int turn = curv[at] / 5;
+            lineA = walks.Walk(lineSet, b + 90 - turn);
+            lineB = walks.Walk(lineSet, b - 90 + turn);
+            const int x0 = BlockStart(x, k, W0);
+            const int n = std::min(x0 + k, W0) - x0;
+            const unsigned char* g = grey + static_cast<std::size_t>(y0) * W0 + x0;
+            unsigned char* s = samples.data() + x0;
             if (!quick && n == 2 && y1 - y0 == 2) {
-                // A 2 x 2 block: its four samples of each plane side by side; plane 0 holds
-                // the pixels themselves, planes 2i + 1 and 2i + 2 step i of the line one way
-                // and the other.
-                const std::size_t o = static_cast<std::size_t>(y0) * W0 + x0;
-                runs[static_cast<std::size_t>(r++)] = {o, m, 2};
-                runs[static_cast<std::size_t>(r++)] = {o + W0, m + 2, 2};
-                const unsigned char* g = grey + o;
-                unsigned char* s = samples.data() + m;
+                // A 2 x 2 block: plane 0 holds the pixels themselves, planes 2i + 1 and 2i + 2
+                // step i of the line one way and the other.
                 FuFour(s, g, W0);
 #pragma GCC unroll 4
                 for (int i = 0; i < 4; ++i) {
@@ -479,7 +465,6 @@ void Codex::Furiew(int level)
                     FuFour(s + static_cast<std::ptrdiff_t>(2 * i + 2) * stride, g + lineB[i].off,
                            W0);
                 }
-                m += 4;
                 continue;
             }
             // The block's sample offsets: the pixel itself, then step i of the line one way
@@ -489,34 +474,39 @@ void Codex::Furiew(int level)
                 line[2 * i + 1] = lineA[i].off;
                 line[2 * i + 2] = lineB[i].off;
             }
-            for (int yy = y0; yy < y1; ++yy) {
-                const std::size_t o = static_cast<std::size_t>(yy) * W0 + x0;
-                runs[static_cast<std::size_t>(r++)] = {o, m, n};
-                const unsigned char* g = grey + o;
+            for (int yy = 0; yy < y1 - y0; ++yy, g += W0, s += W0) {
                 if (quick) {
+                    unsigned char* out = means.data() + (s - samples.data());
                     for (int i = 0; i < n; ++i) {
                         int v[5] = {g[i], g[i + line[1]], g[i + line[2]], g[i + line[3]],
                                     g[i + line[4]]};
-                        means[static_cast<std::size_t>(m + i)] =
-                            static_cast<unsigned char>(RankMean(v, 5, kFive, 3));
+                        out[i] = static_cast<unsigned char>(RankMean(v, 5, kFive, 3));
                     }
                 } else {
-                    unsigned char* s = samples.data() + m;
 #pragma GCC unroll 9
                     for (int j = 0; j < 9; ++j) {
                         FuCopy(s + static_cast<std::ptrdiff_t>(j) * stride, g + line[j], n);
                     }
                 }
-                m += n;
             }
         }
-        if (!quick) {
-            RankMean9Planes(samples.data(), stride, means.data(), m);
+        if (smoothed) {
+            if (!quick) {
+                RankMean9Planes(samples.data(), stride, means.data(), (y1 - y0 - 1) * W0 + covered);
+            }
+            for (int yy = y0; yy < y1; ++yy) {
+                std::memcpy(smooth + static_cast<std::size_t>(yy) * W0,
+                            means.data() + static_cast<std::size_t>(yy - y0) * W0,
+                            static_cast<std::size_t>(covered));
+            }
         }
-        for (int i = 0; i < r; ++i) {
-            const SmoothRun& run = runs[static_cast<std::size_t>(i)];
-            FuCopy(smooth + run.at, run.mean < 0 ? grey + run.at : means.data() + run.mean,
-                   run.count);
+        for (int i = 0; i < copies; ++i) {
+            const int x0 = BlockStart(copied[static_cast<std::size_t>(i)], k, W0);
+            const int n = std::min(x0 + k, W0) - x0;
+            for (int yy = y0; yy < y1; ++yy) {
+                const std::size_t o = static_cast<std::size_t>(yy) * W0 + x0;
+                FuCopy(smooth + o, grey + o, n);
+            }
         }
     }
 
