@@ -97,18 +97,12 @@ struct ProfileShape {
     Steps again;
 };
 
-// A pixel of a block whose profile is measured: its offset in level 0 and its weight.
-struct FuPixel {
-    std::ptrdiff_t o;
-    int w0;
-};
-
-// The pixels of nonzero weight of the nx x ny block at (x0, y0) into px in raster order, and
-// their count; heavy is the first of the heaviest. Side is nx = ny when not 0 (its loops then
-// unrolled). Every pixel of the block is written to px[count] before it is counted, so px has
-// room for the whole block.
+// The offsets in level 0 of the pixels of nonzero weight of the nx x ny block at (x0, y0) into
+// px in raster order, and their count; heavy is the first of the heaviest. Side is nx = ny when
+// not 0 (its loops then unrolled). Every pixel of the block is written to px[count] before it
+// is counted, so px has room for the whole block.
 template <int Side>
-int BlockPixels(const unsigned char* gw, int W0, int x0, int y0, int nx, int ny, FuPixel* px,
+int BlockPixels(const unsigned char* gw, int W0, int x0, int y0, int nx, int ny, std::ptrdiff_t* px,
                 int& heavy)
 {
     const int w = Side != 0 ? Side : nx;
@@ -119,7 +113,7 @@ int BlockPixels(const unsigned char* gw, int W0, int x0, int y0, int nx, int ny,
     for (int yy = 0; yy < h; ++yy, o += W0) {
         for (int xx = 0; xx < w; ++xx) {
             const int w0 = gw[o + xx];
-            px[count] = {o + xx, w0};
+            px[count] = o + xx;
             // A weight above the heaviest so far is not 0.
             const bool heavier = w0 > heaviest;
             heavy = heavier ? count : heavy;
@@ -585,7 +579,7 @@ void Codex::Furiew(int level)
     }
     const RowsByTop& rowsBy = RowsByTop::Table();
     std::vector<SpreadShape> spreads(360);
-    std::vector<FuPixel> pixels(static_cast<std::size_t>(k) * k);
+    std::vector<std::ptrdiff_t> pixels(static_cast<std::size_t>(k) * k);
     for (int y = 2; y < ll.height - 2; ++y) {
         for (int x = 2; x < ll.width - 2; ++x) {
             const std::size_t at = static_cast<std::size_t>(y) * ll.width + x;
@@ -659,9 +653,8 @@ void Codex::Furiew(int level)
             std::ptrdiff_t bestO = -1;
             int bestFirst = 0; // the best profile's first negative bin
             for (int j = 0; j < count; ++j) {
-                const FuPixel& px = pixels[static_cast<std::size_t>(j)];
-                const std::ptrdiff_t o = px.o;
-                const int w0 = px.w0;
+                const std::ptrdiff_t o = pixels[static_cast<std::size_t>(j)];
+                const int w0 = gw[o];
                 // Every bin is at most the smaller weight in magnitude (quick mode: 3
                 // more), so a pixel whose bound is below the best energy cannot win.
                 const int most = std::min(w0, MAX_LENGTH) + (quick ? 3 : 0);
