@@ -194,8 +194,9 @@ TEST(Furiew, LaneWiseRankMeanEqualsScalar)
     }
 }
 
-// The lane-wise Sobel row and 2 x 2 mean row give the bytes of their one-pixel twins on rows
-// of real prints (and on a row of extremes), for whole rows and counts around the lane width.
+// The lane-wise Sobel row, its squared magnitudes and the 2 x 2 mean row give the values of
+// their one-pixel twins on rows of real prints (and on a row of extremes), for whole rows and
+// counts around the lane width.
 TEST(Furiew, LaneWiseRowsEqualScalar)
 {
     auto compare = [](const std::vector<unsigned char>& img, int w, int y) {
@@ -210,6 +211,11 @@ TEST(Furiew, LaneWiseRowsEqualScalar)
             SobelRowScalar(row + 1, w, count, sx.data(), sy.data());
             ASSERT_EQ(gx, sx);
             ASSERT_EQ(gy, sy);
+            std::vector<std::int32_t> sums(gx.size());
+            std::vector<std::int32_t> scalarSums(gx.size());
+            SquareSumRow(gx.data(), gy.data(), count, sums.data());
+            SquareSumRowScalar(gx.data(), gy.data(), count, scalarSums.data());
+            ASSERT_EQ(sums, scalarSums);
             const int half = count < w / 2 ? count : w / 2;
             std::vector<unsigned char> lanes(static_cast<std::size_t>(half));
             std::vector<unsigned char> scalar(lanes.size());
