@@ -715,9 +715,10 @@ void Codex::Furiew(int level)
                                      last, bins);
                 }
                 // Bins before the first negative one are cleared as they are scanned; a
-                // profile without a negative bin contributes nothing.
+                // profile without a negative bin contributes nothing. Bin 0 is never reached
+                // (every step moves), so it is 0 and the scan starts after it.
                 const int zeroTo = quick ? 16 : BINS;
-                int first = 0;
+                int first = 1;
                 while (first < zeroTo && bins[first] >= 0) {
                     bins[first++] = 0;
                 }
