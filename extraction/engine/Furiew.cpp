@@ -466,9 +466,10 @@ void Codex::Furiew(int level)
         const int y1 = std::min(y0 + k, H0);
         int copies = 0;
         bool smoothed = false;
+        const bool borderRow = y < 3 || y >= ll.height - 3;
         for (int x = 0; x < ll.width; ++x) {
             const std::size_t at = static_cast<std::size_t>(y) * ll.width + x;
-            const bool border = x < 3 || y < 3 || x >= ll.width - 3 || y >= ll.height - 3;
+            const bool border = borderRow || x < 3 || x >= ll.width - 3;
             if (border || (cls[at] & SINGULAR_MASK) != 0) {
                 copied[static_cast<std::size_t>(copies++)] = x;
                 continue;
