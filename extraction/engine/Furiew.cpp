@@ -18,6 +18,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace wizard73 {
 namespace {
 
@@ -79,52 +83,46 @@ struct ProfileShape {
     // A bound of a profile's energy per squared bin magnitude: its distinct bins that the
     // energy counts, each by its factor.
     int weight = 0;
-    std::ptrdiff_t off[PROFILE_STEPS];
-    std::ptrdiff_t back[PROFILE_STEPS]; // -off, the step the other way
-    int bin[PROFILE_STEPS];
+    // A step's offset both ways and its bin, all three a load of one record.
+    struct Step {
+        std::ptrdiff_t off;
+        std::ptrdiff_t back; // -off, the step the other way
+        std::ptrdiff_t bin;
+    };
+    Step walk[PROFILE_STEPS];
     // Normal mode: the steps that are the first to reach their bin (a plain store) and those
     // that reach a bin an earlier step reached (the update rule), each in walk order.
     struct Steps {
         int count = 0;
-        std::ptrdiff_t off[PROFILE_STEPS];
-        std::ptrdiff_t back[PROFILE_STEPS];
-        int bin[PROFILE_STEPS];
+        Step at[PROFILE_STEPS];
         int upTo[PROFILE_STEPS + 1]; // how many of them lie among the walk's first n steps
     };
     Steps first;
     Steps again;
 };
 
-// A pixel of a block whose profile is measured: its offset and place in level 0 and its weight.
-struct FuPixel {
-    std::ptrdiff_t o;
-    int x;
-    int y;
-    int w0;
-};
-
-// The pixels of nonzero weight of the nx x ny block at (x0, y0) into px in raster order, and
-// their count; heavy is the first of the heaviest. Side is nx = ny when not 0 (its loops then
-// unrolled).
+// The offsets in level 0 of the pixels of nonzero weight of the nx x ny block at (x0, y0) into
+// px in raster order, and their count; heavy is the first of the heaviest. Side is nx = ny when
+// not 0 (its loops then unrolled). Every pixel of the block is written to px[count] before it
+// is counted, so px has room for the whole block.
 template <int Side>
-int BlockPixels(const unsigned char* gw, int W0, int x0, int y0, int nx, int ny, FuPixel* px,
+int BlockPixels(const unsigned char* gw, int W0, int x0, int y0, int nx, int ny, std::ptrdiff_t* px,
                 int& heavy)
 {
     const int w = Side != 0 ? Side : nx;
     const int h = Side != 0 ? Side : ny;
     int count = 0;
     int heaviest = 0;
-    for (int yy = y0; yy < y0 + h; ++yy) {
-        const std::ptrdiff_t o0 = static_cast<std::ptrdiff_t>(yy) * W0;
-        for (int xx = x0; xx < x0 + w; ++xx) {
-            const int w0 = gw[o0 + xx];
-            if (w0 != 0) {
-                if (w0 > heaviest) {
-                    heaviest = w0;
-                    heavy = count;
-                }
-                px[count++] = {o0 + xx, xx, yy, w0};
-            }
+    std::ptrdiff_t o = static_cast<std::ptrdiff_t>(y0) * W0 + x0;
+    for (int yy = 0; yy < h; ++yy, o += W0) {
+        for (int xx = 0; xx < w; ++xx) {
+            const int w0 = gw[o + xx];
+            px[count] = o + xx;
+            // A weight above the heaviest so far is not 0.
+            const bool heavier = w0 > heaviest;
+            heavy = heavier ? count : heavy;
+            heaviest = heavier ? w0 : heaviest;
+            count += w0 != 0 ? 1 : 0;
         }
     }
     return count;
@@ -164,8 +162,8 @@ void ProfileBinsQuick(const unsigned char* w, const unsigned char* h,
     const int top = std::min(w0, MAX_LENGTH);
 #pragma GCC unroll 2
     for (int i = 0; i < last; ++i) {
-        const std::ptrdiff_t off = shape.off[i];
-        const std::ptrdiff_t back = shape.back[i];
+        const std::ptrdiff_t off = shape.walk[i].off;
+        const std::ptrdiff_t back = shape.walk[i].back;
         const int wm = w[back];
         const int wp = w[off];
         if (wm == 0 || wp == 0) {
@@ -176,7 +174,7 @@ void ProfileBinsQuick(const unsigned char* w, const unsigned char* h,
         const int v = vm > 0 && vp > 0   ? std::min(vm, vp) + 3
                       : vm < 0 && vp < 0 ? std::max(vm, vp) - 3
                                          : 0;
-        std::int16_t& b = bins[shape.bin[i]];
+        std::int16_t& b = bins[shape.walk[i].bin];
         if (b == 0 || b < v) {
             b = static_cast<std::int16_t>(v);
         }
@@ -234,22 +232,22 @@ void ProfileBinsSplit(const unsigned char* w, const unsigned char* h,
                       std::int16_t* bins)
 {
     const std::int16_t* fold = kFold.at + 255 - h[0];
-    auto value = [&](std::ptrdiff_t off, std::ptrdiff_t back) {
-        const int vm = rowOf[w[back]][fold[h[back]]];
-        const int vp = rowOf[w[off]][fold[h[off]]];
+    auto value = [&](const ProfileShape::Step* s) {
+        const int vm = rowOf[w[s->back]][fold[h[s->back]]];
+        const int vp = rowOf[w[s->off]][fold[h[s->off]]];
         return std::min(vm, vp);
     };
-    const ProfileShape::Steps& first = shape.first;
-    const int stores = first.upTo[last];
+    const ProfileShape::Step* s = shape.first.at;
+    const ProfileShape::Step* const stores = s + shape.first.upTo[last];
 #pragma GCC unroll 4
-    for (int i = 0; i < stores; ++i) {
-        bins[first.bin[i]] = static_cast<std::int16_t>(value(first.off[i], first.back[i]));
+    for (; s != stores; ++s) {
+        bins[s->bin] = static_cast<std::int16_t>(value(s));
     }
-    const ProfileShape::Steps& again = shape.again;
-    const int updates = again.upTo[last];
-    for (int i = 0; i < updates; ++i) {
-        const int v = value(again.off[i], again.back[i]);
-        std::int16_t& b = bins[again.bin[i]];
+    s = shape.again.at;
+    const ProfileShape::Step* const updates = s + shape.again.upTo[last];
+    for (; s != updates; ++s) {
+        const int v = value(s);
+        std::int16_t& b = bins[s->bin];
         if (b == 0 || b < v) {
             b = static_cast<std::int16_t>(v);
         }
@@ -262,14 +260,6 @@ void ProfileBinsSplit(const unsigned char* w, const unsigned char* h,
     }
 }
 
-// A run of pixels of one block row in the smoothing: where it starts in the level-0 planes,
-// where its ranked means start (-1: copied from layer 1) and how many pixels it has.
-struct SmoothRun {
-    std::size_t at;
-    int mean;
-    int count;
-};
-
 // Copies the n bytes of a block row; the two-pixel rows of level 1 without a call.
 inline void FuCopy(unsigned char* to, const unsigned char* from, int n)
 {
@@ -280,11 +270,11 @@ inline void FuCopy(unsigned char* to, const unsigned char* from, int n)
     std::memcpy(to, from, static_cast<std::size_t>(n));
 }
 
-// The 2 x 2 samples at g (row stride W0) as four bytes at s, a row of two at a time.
+// The 2 x 2 samples at g to s, both with rows of W0 bytes, a row of two at a time.
 inline void FuFour(unsigned char* s, const unsigned char* g, int W0)
 {
     std::memcpy(s, g, 2);
-    std::memcpy(s + 2, g + W0, 2);
+    std::memcpy(s + W0, g + W0, 2);
 }
 
 // Eight bytes from p as 16-bit lanes.
@@ -325,6 +315,37 @@ void SobelRow(const unsigned char* p, int stride, int count, std::int16_t* gx, s
     }
     SobelRowScalar(p + x, stride, count - x, gx + x, gy + x);
 }
+
+void SquareSumRowScalar(const std::int16_t* gx, const std::int16_t* gy, int count,
+                        std::int32_t* sums)
+{
+    for (int x = 0; x < count; ++x) {
+        sums[x] = gx[x] * gx[x] + gy[x] * gy[x];
+    }
+}
+
+#if defined(__SSE2__)
+void SquareSumRow(const std::int16_t* gx, const std::int16_t* gy, int count, std::int32_t* sums)
+{
+    // Eight pixels at a time: each pixel's gx and gy side by side in 16-bit lanes, squared and
+    // added in 32 bits by one multiply-add; the rest one at a time.
+    int x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gx + x));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gy + x));
+        const __m128i low = _mm_unpacklo_epi16(a, b);
+        const __m128i high = _mm_unpackhi_epi16(a, b);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + x), _mm_madd_epi16(low, low));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + x + 4), _mm_madd_epi16(high, high));
+    }
+    SquareSumRowScalar(gx + x, gy + x, count - x, sums + x);
+}
+#else
+void SquareSumRow(const std::int16_t* gx, const std::int16_t* gy, int count, std::int32_t* sums)
+{
+    SquareSumRowScalar(gx, gy, count, sums);
+}
+#endif
 
 void HalveRowScalar(const unsigned char* r0, const unsigned char* r1, int count, unsigned char* out)
 {
@@ -427,50 +448,45 @@ void Codex::Furiew(int level)
     const unsigned char* cls = Layer(129, lev);
     const unsigned char* side = Layer(48, lev);
     const unsigned char* curv = Layer(49, lev);
-    // A row of blocks at a time: each block row's samples gathered in block order (nine sample
-    // planes, a run of pixels at a time), ranked sixteen pixels at a time, and every run of the
-    // row written in block order, from layer 1 or from the ranked means.
+    // A row of blocks at a time: the samples of its smoothed blocks gathered in nine sample
+    // planes laid out as the block row's pixels, ranked sixteen pixels at a time and written
+    // as whole rows, and then its copied blocks taken from layer 1 over them. (Blocks overlap
+    // only at the far edges, where all are copied.)
     const int reach = quick ? 2 : 4;
-    const int stride = ll.width * k * k;
+    const int stride = k * W0;
     std::vector<unsigned char> samples(static_cast<std::size_t>(9) * stride);
     std::vector<unsigned char> means(static_cast<std::size_t>(stride));
-    std::vector<SmoothRun> runs(static_cast<std::size_t>(ll.width) * k);
+    std::vector<int> copied(static_cast<std::size_t>(ll.width));
+    // The columns that the blocks of a row cover, from 0.
+    const int covered = std::min(BlockStart(ll.width - 1, k, W0) + k, W0);
     const SStep* lineA = nullptr;
     const SStep* lineB = nullptr;
     for (int y = 0; y < ll.height; ++y) {
-        int r = 0; // runs of the row
-        int m = 0; // pixels of the row smoothed
+        const int y0 = BlockStart(y, k, H0);
+        const int y1 = std::min(y0 + k, H0);
+        int copies = 0;
+        bool smoothed = false;
+        const bool borderRow = y < 3 || y >= ll.height - 3;
         for (int x = 0; x < ll.width; ++x) {
             const std::size_t at = static_cast<std::size_t>(y) * ll.width + x;
-            const bool border = x < 3 || y < 3 || x >= ll.width - 3 || y >= ll.height - 3;
-            const bool copy = border || (cls[at] & SINGULAR_MASK) != 0;
-            if (!copy) {
-                const int c = flow[at];
-                const int b = side[at] != 0 ? c + 90 : c - 90;
-                const int turn = curv[at] / 5;
-                lineA = walks.Walk(lineSet, b + 90 - turn);
-                lineB = walks.Walk(lineSet, b - 90 + turn);
-            }
-            const int x0 = BlockStart(x, k, W0);
-            const int y0 = BlockStart(y, k, H0);
-            const int n = std::min(x0 + k, W0) - x0;
-            const int y1 = std::min(y0 + k, H0);
-            if (copy) {
-                for (int yy = y0; yy < y1; ++yy) {
-                    runs[static_cast<std::size_t>(r++)] = {static_cast<std::size_t>(yy) * W0 + x0,
-                                                           -1, n};
-                }
+            const bool border = borderRow || x < 3 || x >= ll.width - 3;
+            if (border || (cls[at] & SINGULAR_MASK) != 0) {
+                copied[static_cast<std::size_t>(copies++)] = x;
                 continue;
             }
+            smoothed = true;
+            const int c = flow[at];
+            const int b = side[at] != 0 ? c + 90 : c - 90;
+            const int turn = curv[at] / 5;
+            lineA = walks.Walk(lineSet, b + 90 - turn);
+            lineB = walks.Walk(lineSet, b - 90 + turn);
+            const int x0 = BlockStart(x, k, W0);
+            const int n = std::min(x0 + k, W0) - x0;
+            const unsigned char* g = grey + static_cast<std::size_t>(y0) * W0 + x0;
+            unsigned char* s = samples.data() + x0;
             if (!quick && n == 2 && y1 - y0 == 2) {
-                // A 2 x 2 block: its four samples of each plane side by side; plane 0 holds
-                // the pixels themselves, planes 2i + 1 and 2i + 2 step i of the line one way
-                // and the other.
-                const std::size_t o = static_cast<std::size_t>(y0) * W0 + x0;
-                runs[static_cast<std::size_t>(r++)] = {o, m, 2};
-                runs[static_cast<std::size_t>(r++)] = {o + W0, m + 2, 2};
-                const unsigned char* g = grey + o;
-                unsigned char* s = samples.data() + m;
+                // A 2 x 2 block: plane 0 holds the pixels themselves, planes 2i + 1 and 2i + 2
+                // step i of the line one way and the other.
                 FuFour(s, g, W0);
 #pragma GCC unroll 4
                 for (int i = 0; i < 4; ++i) {
@@ -479,7 +495,6 @@ void Codex::Furiew(int level)
                     FuFour(s + static_cast<std::ptrdiff_t>(2 * i + 2) * stride, g + lineB[i].off,
                            W0);
                 }
-                m += 4;
                 continue;
             }
             // The block's sample offsets: the pixel itself, then step i of the line one way
@@ -489,34 +504,39 @@ void Codex::Furiew(int level)
                 line[2 * i + 1] = lineA[i].off;
                 line[2 * i + 2] = lineB[i].off;
             }
-            for (int yy = y0; yy < y1; ++yy) {
-                const std::size_t o = static_cast<std::size_t>(yy) * W0 + x0;
-                runs[static_cast<std::size_t>(r++)] = {o, m, n};
-                const unsigned char* g = grey + o;
+            for (int yy = 0; yy < y1 - y0; ++yy, g += W0, s += W0) {
                 if (quick) {
+                    unsigned char* out = means.data() + (s - samples.data());
                     for (int i = 0; i < n; ++i) {
                         int v[5] = {g[i], g[i + line[1]], g[i + line[2]], g[i + line[3]],
                                     g[i + line[4]]};
-                        means[static_cast<std::size_t>(m + i)] =
-                            static_cast<unsigned char>(RankMean(v, 5, kFive, 3));
+                        out[i] = static_cast<unsigned char>(RankMean(v, 5, kFive, 3));
                     }
                 } else {
-                    unsigned char* s = samples.data() + m;
 #pragma GCC unroll 9
                     for (int j = 0; j < 9; ++j) {
                         FuCopy(s + static_cast<std::ptrdiff_t>(j) * stride, g + line[j], n);
                     }
                 }
-                m += n;
             }
         }
-        if (!quick) {
-            RankMean9Planes(samples.data(), stride, means.data(), m);
+        if (smoothed) {
+            if (!quick) {
+                RankMean9Planes(samples.data(), stride, means.data(), (y1 - y0 - 1) * W0 + covered);
+            }
+            for (int yy = y0; yy < y1; ++yy) {
+                std::memcpy(smooth + static_cast<std::size_t>(yy) * W0,
+                            means.data() + static_cast<std::size_t>(yy - y0) * W0,
+                            static_cast<std::size_t>(covered));
+            }
         }
-        for (int i = 0; i < r; ++i) {
-            const SmoothRun& run = runs[static_cast<std::size_t>(i)];
-            FuCopy(smooth + run.at, run.mean < 0 ? grey + run.at : means.data() + run.mean,
-                   run.count);
+        for (int i = 0; i < copies; ++i) {
+            const int x0 = BlockStart(copied[static_cast<std::size_t>(i)], k, W0);
+            const int n = std::min(x0 + k, W0) - x0;
+            for (int yy = y0; yy < y1; ++yy) {
+                const std::size_t o = static_cast<std::size_t>(yy) * W0 + x0;
+                FuCopy(smooth + o, grey + o, n);
+            }
         }
     }
 
@@ -526,15 +546,13 @@ void Codex::Furiew(int level)
     std::int16_t* gm = Plane(4);
     unsigned char* gdir = Layer(241, 0);
     std::memset(gdir, 0, l0.size);
+    std::vector<std::int32_t> sums(static_cast<std::size_t>(W0));
     for (int y = 1; y + 1 < H0; ++y) {
         const std::size_t row = static_cast<std::size_t>(y) * W0;
         SobelRow(smooth + row + 1, W0, W0 - 2, gx + row + 1, gy + row + 1);
+        SquareSumRow(gx + row + 1, gy + row + 1, W0 - 2, sums.data() + 1);
         for (int x = 1; x + 1 < W0; ++x) {
-            const std::size_t o = row + x;
-            const int dx = gx[o];
-            const int dy = gy[o];
-            const int m = SqriInline(dx * dx + dy * dy);
-            gm[o] = static_cast<std::int16_t>(m);
+            gm[row + x] = static_cast<std::int16_t>(SqriInline(sums[static_cast<std::size_t>(x)]));
         }
         // The histogram counts the odd rows and columns from 7 to 7 short of the far edges.
         if ((y & 1) != 0 && y >= 7 && y < H0 - 6) {
@@ -595,7 +613,7 @@ void Codex::Furiew(int level)
     }
     const RowsByTop& rowsBy = RowsByTop::Table();
     std::vector<SpreadShape> spreads(360);
-    std::vector<FuPixel> pixels(static_cast<std::size_t>(k) * k);
+    std::vector<std::ptrdiff_t> pixels(static_cast<std::size_t>(k) * k);
     for (int y = 2; y < ll.height - 2; ++y) {
         for (int x = 2; x < ll.width - 2; ++x) {
             const std::size_t at = static_cast<std::size_t>(y) * ll.width + x;
@@ -618,19 +636,17 @@ void Codex::Furiew(int level)
                 for (const SStep* s = profile; s->off != 0; ++s, ++shape.steps) {
                     const int ax = s->x < 0 ? -s->x : s->x;
                     const int ay = s->y < 0 ? -s->y : s->y;
-                    shape.off[shape.steps] = s->off;
-                    shape.back[shape.steps] = -static_cast<std::ptrdiff_t>(s->off);
-                    shape.bin[shape.steps] = std::min<int>(Rad[ax][ay], BINS);
+                    shape.walk[shape.steps] = {s->off, -static_cast<std::ptrdiff_t>(s->off),
+                                               std::min<int>(Rad[ax][ay], BINS)};
                     shape.reachX = std::max(shape.reachX, ax);
                     shape.reachY = std::max(shape.reachY, ay);
                 }
                 bool reached[BINS + 1] = {};
                 for (int i = 0; i < shape.steps; ++i) {
-                    ProfileShape::Steps& to = reached[shape.bin[i]] ? shape.again : shape.first;
-                    reached[shape.bin[i]] = true;
-                    to.off[to.count] = shape.off[i];
-                    to.back[to.count] = shape.back[i];
-                    to.bin[to.count++] = shape.bin[i];
+                    const ProfileShape::Step& st = shape.walk[i];
+                    ProfileShape::Steps& to = reached[st.bin] ? shape.again : shape.first;
+                    reached[st.bin] = true;
+                    to.at[to.count++] = st;
                     shape.first.upTo[i + 1] = shape.first.count;
                     shape.again.upTo[i + 1] = shape.again.count;
                 }
@@ -638,7 +654,7 @@ void Codex::Furiew(int level)
                 shape.again.upTo[0] = 0;
                 bool seen[BINS + 1] = {};
                 for (int i = 0; i < shape.steps; ++i) {
-                    seen[shape.bin[i]] = true;
+                    seen[shape.walk[i].bin] = true;
                 }
                 for (int n = 0; n < BINS; ++n) {
                     if (seen[n]) {
@@ -671,9 +687,8 @@ void Codex::Furiew(int level)
             std::ptrdiff_t bestO = -1;
             int bestFirst = 0; // the best profile's first negative bin
             for (int j = 0; j < count; ++j) {
-                const FuPixel& px = pixels[static_cast<std::size_t>(j)];
-                const std::ptrdiff_t o = px.o;
-                const int w0 = px.w0;
+                const std::ptrdiff_t o = pixels[static_cast<std::size_t>(j)];
+                const int w0 = gw[o];
                 // Every bin is at most the smaller weight in magnitude (quick mode: 3
                 // more), so a pixel whose bound is below the best energy cannot win.
                 const int most = std::min(w0, MAX_LENGTH) + (quick ? 3 : 0);
@@ -681,10 +696,10 @@ void Codex::Furiew(int level)
                 if (bound < bestE || (bound == bestE && o < bestO)) {
                     continue;
                 }
-                const int xx = px.x;
-                const int yy = px.y;
                 int last = steps;
                 if (!inner) {
+                    const int xx = static_cast<int>(o % W0);
+                    const int yy = static_cast<int>(o / W0);
                     for (last = 0; last < steps; ++last) {
                         const SStep* s = profile + last;
                         if (!Inside(xx - s->x, yy - s->y, l0) ||
@@ -701,9 +716,10 @@ void Codex::Furiew(int level)
                                      last, bins);
                 }
                 // Bins before the first negative one are cleared as they are scanned; a
-                // profile without a negative bin contributes nothing.
+                // profile without a negative bin contributes nothing. Bin 0 is never reached
+                // (every step moves), so it is 0 and the scan starts after it.
                 const int zeroTo = quick ? 16 : BINS;
-                int first = 0;
+                int first = 1;
                 while (first < zeroTo && bins[first] >= 0) {
                     bins[first++] = 0;
                 }

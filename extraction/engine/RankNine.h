@@ -1,6 +1,6 @@
 // Row helpers of the ridge period stage in vector lanes, each with its one-pixel twin: the Sobel
-// gradient of a row, the rounded means of 2 x 2 blocks and the channels of pixels split into
-// planes. (Its nine-sample rank mean along the
+// gradient of a row and its squared magnitudes, the rounded means of 2 x 2 blocks and the
+// channels of pixels split into planes. (Its nine-sample rank mean along the
 // ridge line is RankMean9Planes of RankRow.h.)
 #pragma once
 
@@ -14,6 +14,11 @@ namespace wizard73 {
 void SobelRow(const unsigned char* p, int stride, int count, std::int16_t* gx, std::int16_t* gy);
 void SobelRowScalar(const unsigned char* p, int stride, int count, std::int16_t* gx,
                     std::int16_t* gy);
+
+// sums[i] = gx[i]^2 + gy[i]^2 for i < count, gradients of at most 1020 in magnitude.
+void SquareSumRow(const std::int16_t* gx, const std::int16_t* gy, int count, std::int32_t* sums);
+void SquareSumRowScalar(const std::int16_t* gx, const std::int16_t* gy, int count,
+                        std::int32_t* sums);
 
 // out[i] = (r0[2i] + r0[2i + 1] + r1[2i] + r1[2i + 1] + 2) >> 2 for i < count.
 void HalveRow(const unsigned char* r0, const unsigned char* r1, int count, unsigned char* out);

@@ -8,6 +8,7 @@
 #include "tests/support/data_path.h"
 #include "tests/support/digest.h"
 #include "tests/support/emulation.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
@@ -25,9 +26,9 @@ using namespace wizard73;
 
 constexpr int kSide = 128;
 
-// Vertical ridges of period `period` in layer 1 and the level-1 flow maps of stages 10 to 13
+// Vertical ridges of period `period` in layer 1 and the flow maps of stages 10 to 13 at `level`
 // (flow 90 degrees, straight), with singular class `cls` everywhere.
-std::unique_ptr<Codex> Ridges(int period, int cls)
+std::unique_ptr<Codex> Ridges(int period, int cls, int level = 1)
 {
     auto e = std::make_unique<Codex>();
     e->Reset();
@@ -42,12 +43,14 @@ std::unique_ptr<Codex> Ridges(int period, int cls)
                 std::lround(128 + 90 * std::cos(2 * 3.14159265358979 * x / period)));
         }
     }
-    const std::size_t n1 = e->m_level[1].size;
-    std::memset(e->GetLay(36, 1), 90, n1);
-    std::memset(e->GetLay(48, 1), 0, n1);
-    std::memset(e->GetLay(49, 1), 0, n1);
-    std::memset(e->GetLay(129, 1), cls, n1);
-    std::memset(e->GetLay(49, 3), 0, e->m_level[3].size);
+    const std::size_t n = e->m_level[level].size;
+    std::memset(e->GetLay(36, level), 90, n);
+    std::memset(e->GetLay(48, level), 0, n);
+    std::memset(e->GetLay(49, level), 0, n);
+    std::memset(e->GetLay(129, level), cls, n);
+    if (level != 3) {
+        std::memset(e->GetLay(49, 3), 0, e->m_level[3].size);
+    }
     return e;
 }
 
@@ -99,6 +102,36 @@ TEST(Furiew, StrongestChannelIsThePeriodsAndLevelsAreMeans)
         }
         EXPECT_EQ(e->GetKey(240, 0), -1);
         EXPECT_EQ(e->GetKey(242, 0), -1);
+    }
+}
+
+// At levels 2 and 3 the blocks are 4 x 4 and 8 x 8 level-0 pixels, and the smoothing and the
+// profiles take their general path, which the template path never takes: the fourteen channels
+// they leave on a grating with noise (every row its own) are pinned.
+TEST(Furiew, CoarserLevelChannelsArePinned)
+{
+    const unsigned long long digests[2] = {2809698294331322584ULL, 10845331850449519372ULL};
+    for (int level : {2, 3}) {
+        SCOPED_TRACE(level);
+        auto e = Ridges(9, 0, level);
+        unsigned char* g = e->GetLay(1, 0);
+        std::uint32_t state = 7;
+        for (int i = 0; i < kSide * kSide; ++i) {
+            const int phase = i % kSide % 9;
+            const int noise = static_cast<int>(zftest::XorShift32(state) % 41);
+            g[i] =
+                static_cast<unsigned char>(40 + 150 * (phase < 5 ? phase : 9 - phase) / 5 + noise);
+        }
+        e->Furiew(level);
+        std::vector<unsigned char> channels;
+        for (int lv = level; lv <= 3; ++lv) {
+            for (int k = 0; k < 14; ++k) {
+                const unsigned char* c = e->GetLay(64 + k, lv);
+                channels.insert(channels.end(), c, c + e->m_level[lv].size);
+            }
+        }
+        zftest::RecordDigest("level" + std::to_string(level) + "/channels", channels);
+        EXPECT_EQ(zftest::Fnv1a64(channels.data(), channels.size()), digests[level - 2]);
     }
 }
 
@@ -161,8 +194,9 @@ TEST(Furiew, LaneWiseRankMeanEqualsScalar)
     }
 }
 
-// The lane-wise Sobel row and 2 x 2 mean row give the bytes of their one-pixel twins on rows
-// of real prints (and on a row of extremes), for whole rows and counts around the lane width.
+// The lane-wise Sobel row, its squared magnitudes and the 2 x 2 mean row give the values of
+// their one-pixel twins on rows of real prints (and on a row of extremes), for whole rows and
+// counts around the lane width.
 TEST(Furiew, LaneWiseRowsEqualScalar)
 {
     auto compare = [](const std::vector<unsigned char>& img, int w, int y) {
@@ -177,6 +211,11 @@ TEST(Furiew, LaneWiseRowsEqualScalar)
             SobelRowScalar(row + 1, w, count, sx.data(), sy.data());
             ASSERT_EQ(gx, sx);
             ASSERT_EQ(gy, sy);
+            std::vector<std::int32_t> sums(gx.size());
+            std::vector<std::int32_t> scalarSums(gx.size());
+            SquareSumRow(gx.data(), gy.data(), count, sums.data());
+            SquareSumRowScalar(gx.data(), gy.data(), count, scalarSums.data());
+            ASSERT_EQ(sums, scalarSums);
             const int half = count < w / 2 ? count : w / 2;
             std::vector<unsigned char> lanes(static_cast<std::size_t>(half));
             std::vector<unsigned char> scalar(lanes.size());
