@@ -26,13 +26,56 @@ int Fold180(int d)
 
 // Axial distance 0..90 between two angles in degrees. The pickers' differences (a byte less an
 // angle of 0..359) lie within one turn either way, which a conditional add brings into 0..359.
-int Axial(int a, int b)
+constexpr int Axial(int a, int b)
 {
     const int e = a - b;
     const int m = e >= -360 && e < 360 ? (e < 0 ? e + 360 : e) : Mod360(e);
     const int d = m >= 180 ? m - 180 : m;
     return d > 90 ? 180 - d : d;
 }
+
+// TabSig[90 - Axial(a, r)] of a direction byte a (0..255) and an angle r (0..359), at a - r + 359.
+struct PickerWeights {
+    std::int32_t sig[615];
+};
+constexpr PickerWeights MakePickerWeights()
+{
+    PickerWeights t{};
+    for (int e = -359; e <= 255; ++e) {
+        t.sig[e + 359] = TabSig[90 - Axial(e, 0)];
+    }
+    return t;
+}
+constexpr PickerWeights kPickerWeights = MakePickerWeights();
+static_assert(TabSig[0] >= 0, "TabSig increases from a non-negative entry: the scores are >= 0");
+
+// The TabTan index (128 p + q) / q (1..129) at which AtanOctant reads the octant angle of
+// 0 < p <= q <= 2^31 (the 64-bit division above 2^24).
+std::uint32_t OctantIndex(std::uint32_t p, std::uint32_t q)
+{
+    return q < (1u << 24) ? (128 * p + q) / q
+                          : static_cast<std::uint32_t>((128 * std::uint64_t{p} + q) / q);
+}
+
+// Half the angle base + sign t of Targum's quadrant row (see there) for every octant index i of
+// AtanOctant (1..129), t = TabTan[i]: out = HalfTurns.at[row][i].
+struct HalfTurns {
+    std::uint8_t at[8][130];
+};
+constexpr HalfTurns MakeHalfTurns()
+{
+    // Row (s < 0) * 4 + (c < 0) * 2 + (|c| < |s|): the angle's base and the sign of t.
+    const int base[8] = {0, 90, 180, 90, 360, 270, 180, 270};
+    const int sign[8] = {1, -1, -1, 1, -1, 1, 1, -1};
+    HalfTurns t{};
+    for (int row = 0; row < 8; ++row) {
+        for (int i = 1; i < 130; ++i) {
+            t.at[row][i] = static_cast<std::uint8_t>((base[row] + sign[row] * TabTan[i]) >> 1);
+        }
+    }
+    return t;
+}
+constexpr HalfTurns kHalfTurns = MakeHalfTurns();
 
 // (v + 128) / 256 with truncation toward zero.
 int Back8(int v)
@@ -844,14 +887,14 @@ int CWork::Twists(int, int)
 // Candidate k: angle byte under m_coarse[8 + 2k], magnitude under m_coarse[9 + 2k].
 int CWork::GemReg_I(unsigned char* angleOut, unsigned char* magOut, int ref)
 {
-    const int r = Mod360(ref);
+    const std::int32_t* sig = kPickerWeights.sig + 359 - Mod360(ref);
     int best = 0;
     int top = 0;
     for (int k = 0; k < 4; ++k) {
         const int a = *m_coarse[8 + 2 * k];
         const int m = *m_coarse[9 + 2 * k];
         top = m > top ? m : top;
-        const int score = Descale13(TabSig[90 - Axial(a, r)] * m);
+        const int score = (sig[a] * m + 4096) >> 13; // Descale13 of a product >= 0
         if (score > best) {
             best = score;
             *angleOut = static_cast<unsigned char>(a);
@@ -941,12 +984,9 @@ int CWork::GemWeb(SStep* taps, int r, int level, int angle, int kind)
 
 // Half of atan(c, s) for non-zero c and s. The octant angle t (1..45) is measured from the
 // nearer axis (from the x axis on the diagonal), as atan measures it; the quadrant and that axis
-// pick base + t or base - t from one table row, and the angle (0..360) halves by a shift.
+// pick base + t or base - t, halved, from one row of kHalfTurns at t's TabTan index.
 void Targum(const int* cosSums, const int* sinSums, int* out, const unsigned char* centre)
 {
-    // Row (s < 0) * 4 + (c < 0) * 2 + (|c| < |s|): the angle's base and the sign of t.
-    static const std::int16_t kBase[8] = {0, 90, 180, 90, 360, 270, 180, 270};
-    static const std::int16_t kSign[8] = {1, -1, -1, 1, -1, 1, 1, -1};
     for (int k = 0; k < 8; ++k) {
         const int c = cosSums[k];
         const int s = sinSums[k];
@@ -959,9 +999,8 @@ void Targum(const int* cosSums, const int* sinSums, int* out, const unsigned cha
         const std::uint32_t as =
             s < 0 ? 0u - static_cast<std::uint32_t>(s) : static_cast<std::uint32_t>(s);
         const bool nearY = ac < as;
-        const int t = nearY ? AtanOctant(ac, as) : AtanOctant(as, ac);
         const int row = (s < 0 ? 4 : 0) + (c < 0 ? 2 : 0) + (nearY ? 1 : 0);
-        out[k] = static_cast<int>(static_cast<unsigned>(kBase[row] + kSign[row] * t) >> 1);
+        out[k] = kHalfTurns.at[row][nearY ? OctantIndex(ac, as) : OctantIndex(as, ac)];
     }
 }
 

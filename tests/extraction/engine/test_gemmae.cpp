@@ -4,6 +4,7 @@
 #include "extraction/engine/Codex.h"
 #include "tests/extraction/engine/stage_fixture.h"
 #include "tests/support/emulation.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
@@ -467,6 +468,43 @@ TEST(Pickers, BestOfFourCandidates)
     EXPECT_EQ(e->GemReg_I(&outA, &outM, 10), 40);
     EXPECT_EQ(outA, 7);
     EXPECT_EQ(outM, 7);
+}
+
+// The picker against its definition, the largest Descale13(TabSig[90 - axial distance] * m)
+// (the first on a tie, none at 0), for every direction byte and references of several turns.
+TEST(Pickers, PickerMatchesItsDefinition)
+{
+    auto e = std::make_unique<Acc>();
+    unsigned char cand[8];
+    for (int k = 0; k < 8; ++k) {
+        e->m_coarse[8 + k] = &cand[k];
+    }
+    std::uint32_t state = 2463534242u;
+    for (int round = 0; round < 4000; ++round) {
+        const int ref = static_cast<int>(zftest::XorShift32(state) % 1500) - 700;
+        for (int k = 0; k < 4; ++k) {
+            cand[2 * k] = static_cast<unsigned char>(round % 64 * 4 + k); // every byte
+            cand[2 * k + 1] = static_cast<unsigned char>(zftest::XorShift32(state) >> 24);
+        }
+        int best = 0, top = 0, wantA = -1, wantM = -1;
+        for (int k = 0; k < 4; ++k) {
+            const int m = cand[2 * k + 1];
+            top = std::max(top, m);
+            const int d = AxialDistance(Mod360(cand[2 * k] - Mod360(ref)));
+            const int score = Descale13(TabSig[90 - d] * m);
+            if (score > best) {
+                best = score;
+                wantA = cand[2 * k];
+                wantM = m;
+            }
+        }
+        unsigned char a = 0, m = 0;
+        ASSERT_EQ(e->GemReg_I(&a, &m, ref), top) << round;
+        if (wantA >= 0) {
+            ASSERT_EQ(a, wantA) << round;
+            ASSERT_EQ(m, wantM) << round;
+        }
+    }
 }
 
 TEST(Kernel, GemWebBuildsAZeroMeanWindow)
