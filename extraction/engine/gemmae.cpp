@@ -187,10 +187,9 @@ struct SectorRow {
     int w[4];
 #if defined(__SSE2__)
     std::ptrdiff_t at; // 4 k0: the byte offset of sector k0's cos sum in the lane sums
-    // (w[j], 1) twice for every j: sectors k0, k0 + 1 in the first eight 16-bit lanes, k0 + 2,
-    // k0 + 3 in the second eight, to pair with the (|cos|, sign, |sin|, sign) lanes of a
-    // direction byte.
-    alignas(16) std::int16_t pair16[16];
+    // 256 w[j] twice for every j (sectors k0 .. k0 + 3), to pair with the (|cos|, |sin|) lanes
+    // of a direction byte.
+    alignas(16) std::uint16_t w256[8];
 #endif
 };
 #if defined(__SSE2__)
@@ -221,10 +220,7 @@ SectorRow MakeSectorRow(const std::int32_t* W, int d0)
         const int w = W[Fold180(d0 + 45 * (k0 + j))];
         r.w[j] = w > 0 ? w : 0;
 #if defined(__SSE2__)
-        for (int e = 0; e < 2; ++e) {
-            r.pair16[4 * j + 2 * e] = static_cast<std::int16_t>(r.w[j]);
-            r.pair16[4 * j + 2 * e + 1] = 1;
-        }
+        r.w256[2 * j] = r.w256[2 * j + 1] = static_cast<std::uint16_t>(256 * r.w[j]);
 #endif
     }
     return r;
@@ -277,13 +273,11 @@ struct FrontBackRow {
 
 // The 16-bit lanes of a direction byte v, 64 bytes, so that their address is a shift of v.
 struct alignas(16) DirectionLanes {
-    // (|Cd|, sign, |Sd|, sign) twice, sign 1 or -1 that of the entry before it; and the signs of
-    // Cd and Sd as (sign Cd, 0) and (0, sign Sd), four times each (SectorAddLanes).
-    std::int16_t absOne[8];
+    // (|Cd|, |Sd|), (Cd < 0, Sd < 0), and the signs of Cd and Sd as (sign Cd, 0) and
+    // (0, sign Sd), four times each (SectorLanes).
+    std::uint16_t abs[8];
+    std::uint16_t neg[8];
     std::int16_t sign[2][8];
-    // (cos 2v, b, sin 2v, b) of kByteVectors, twice, with b the rounding bias of Descale13 for
-    // the entry's sign: 4096, or 4095 below 0 (the products' sign is the entry's).
-    std::int16_t vec[8];
 };
 static_assert(sizeof(DirectionLanes) == 64, "a direction's lanes are its byte shifted by 6");
 
@@ -337,13 +331,16 @@ SectorOrder MakeSectorOrder()
 // Every table made from the ring weights, built once.
 struct WeightTables {
     DirectionLanes dir[256]; // first: a direction's lanes are at the table's address plus 64 v
+    // (cos 2v, b, sin 2v, b) of kByteVectors, twice, with b the rounding bias of Descale13 for
+    // the entry's sign: 4096, or 4095 below 0 (the products' sign is the entry's).
+    alignas(16) std::int16_t vec[256][8];
     SectorTable sectors;
     // Row j holds the offset (-j) mod 360, so that the row of (centre - angle) mod 360 for a ring
     // angle of 0..359 is frontBack[360 - centre + angle] (as in SectorTable).
     FrontBackRow frontBack[720];
     int cosByte[256]; // Cd and Sd of every direction byte v (v mod 180)
     int sinByte[256];
-    alignas(16) std::int16_t magBias[256][8]; // (m, 128) of every magnitude byte m, four times
+    alignas(16) std::uint16_t magAll[256][8]; // every magnitude byte m, eight times
     alignas(16) std::int16_t magOne[256][8];  // (m, 1) of every magnitude byte m, four times
     // The weight sums (folded onto eight sectors) of the first kRingEntries[r] ring points,
     // every one visited, around a centre of offset c (0..359): ringW[r][c].
@@ -360,17 +357,18 @@ WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, con
         for (int j = 0; j < 4; ++j) {
             const int cs = j % 2 == 0 ? t.cosByte[v] : t.sinByte[v];
             DirectionLanes& d = t.dir[v];
-            d.absOne[2 * j] = static_cast<std::int16_t>(cs < 0 ? -cs : cs);
-            d.absOne[2 * j + 1] = static_cast<std::int16_t>(cs < 0 ? -1 : 1);
+            d.abs[j] = static_cast<std::uint16_t>(cs < 0 ? -cs : cs);
+            d.neg[j] = cs < 0 ? 1 : 0;
+            d.abs[j + 4] = d.abs[j];
+            d.neg[j + 4] = d.neg[j];
             d.sign[0][2 * j] = static_cast<std::int16_t>(t.cosByte[v] < 0 ? -1 : 1);
             d.sign[1][2 * j + 1] = static_cast<std::int16_t>(t.sinByte[v] < 0 ? -1 : 1);
-            t.magBias[v][2 * j] = static_cast<std::int16_t>(v);
-            t.magBias[v][2 * j + 1] = 128;
+            t.magAll[v][2 * j] = t.magAll[v][2 * j + 1] = static_cast<std::uint16_t>(v);
             t.magOne[v][2 * j] = static_cast<std::int16_t>(v);
             t.magOne[v][2 * j + 1] = 1;
             const int vec = j % 2 == 0 ? kByteVectors.cos[v] : kByteVectors.sin[v];
-            d.vec[2 * j] = static_cast<std::int16_t>(vec);
-            d.vec[2 * j + 1] = static_cast<std::int16_t>(vec < 0 ? 4095 : 4096);
+            t.vec[v][2 * j] = static_cast<std::int16_t>(vec);
+            t.vec[v][2 * j + 1] = static_cast<std::int16_t>(vec < 0 ? 4095 : 4096);
         }
     }
     t.sectors = MakeSectorTable(W);
@@ -460,38 +458,43 @@ void AddLanes(int* p, __m128i v)
 // FrontBackAdd of a ring point in the four lanes (front cos, front sin, back cos, back sin):
 // the weight times the magnitude is below 64 * 256 and the vector's entries are within 8192,
 // so that the 16-bit multiply-add of (vector, b) with (s * w, 1) makes the exact products
-// vector * s * w plus the bias b of DirectionLanes::vec. Descale13(v) is (v + 4096) >> 13 for v >=
+// vector * s * w plus the bias b of WeightTables::vec. Descale13(v) is (v + 4096) >> 13 for v >=
 // 0 and (v + 4095) >> 13 below (both 0 at v = 0), so that with the bias of the vector's sign it is
 // one arithmetic shift.
+// The vectors come as their own pointer (WeightTables::vec), so that a byte's address is one
+// shift and one addition.
 __attribute__((always_inline)) inline __m128i FrontBackLanes(const FrontBackRow& row,
-                                                             const WeightTables& t, int q, int s)
+                                                             const WeightTables& t,
+                                                             const std::int16_t (*vec)[8], int q,
+                                                             int s)
 {
     const __m128i ws =
         _mm_mullo_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(row.lanes)),
                         _mm_load_si128(reinterpret_cast<const __m128i*>(t.magOne[s])));
     return _mm_srai_epi32(
-        _mm_madd_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(t.dir[q].vec)), ws), 13);
+        _mm_madd_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(vec[q])), ws), 13);
 }
 
-// |Cd| and |Sd| times a ring weight stay within 256 * 64 = 2^14 and a magnitude is below 2^8,
-// so that the products |Cd| * w take 16-bit lanes, and the multiply-add of (|Cd| * w, sign)
-// with (m, 128) makes the exact 32-bit u + 128 sign, u = |Cd| * w * m. Back8 of v = sign * u is
-// (u + 128) >> 8 for sign 1; for sign -1 it is -((u - 128) >> 8), or 0 where u < 128 (the shift
-// then gives -1). So one arithmetic shift of each lane, a maximum with 0 (the shifted lanes lie
-// in -1..16320 and pack into 16 bits), and the sign: the multiply-add with (sign, 0) takes the
-// cos lanes of the four sectors back to 32 bits, that with (0, sign) the sin lanes: the cos and
+// A magnitude times |Cd| or |Sd| is at most 255 * 256 and takes an unsigned 16-bit lane, P; with
+// 256 w (w <= 64) the product P * 256 w = 256 u, u = |Cd| * m * w, fits 32 bits, so that its high
+// half is u >> 8 and bit 15 of its low half is bit 7 of u: their sum is (u + 128) >> 8, exactly.
+// Back8 of v = sign * u is that for sign 1; for sign -1 it is -((u - 128) >> 8), or 0 where
+// u < 128: the same less 1, at least 0, a saturating subtraction of (Cd < 0, Sd < 0). The lanes
+// (0..16321) hold sectors k0 .. k0 + 3 as (cos, sin) pairs; the multiply-add with (sign, 0) takes
+// the cos lanes back to 32 bits with their sign, that with (0, sign) the sin lanes: the cos and
 // sin shares of sectors k0 .. k0 + 3 of the point in 32-bit lanes.
 __attribute__((always_inline)) inline void SectorLanes(const SectorRow& row, const WeightTables& t,
                                                        int q, int m, __m128i& cosv, __m128i& sinv)
 {
-    const __m128i cs = _mm_load_si128(reinterpret_cast<const __m128i*>(t.dir[q].absOne));
-    const __m128i mb = _mm_load_si128(reinterpret_cast<const __m128i*>(t.magBias[m]));
-    const __m128i* w16 = reinterpret_cast<const __m128i*>(row.pair16);
-    const __m128i lo = _mm_madd_epi16(_mm_mullo_epi16(cs, _mm_load_si128(w16)), mb);
-    const __m128i hi = _mm_madd_epi16(_mm_mullo_epi16(cs, _mm_load_si128(w16 + 1)), mb);
-    const __m128i back = _mm_max_epi16(
-        _mm_packs_epi32(_mm_srai_epi32(lo, 8), _mm_srai_epi32(hi, 8)), _mm_setzero_si128());
-    const __m128i* sign = reinterpret_cast<const __m128i*>(t.dir[q].sign);
+    const DirectionLanes& d = t.dir[q];
+    const __m128i p =
+        _mm_mullo_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(d.abs)),
+                        _mm_load_si128(reinterpret_cast<const __m128i*>(t.magAll[m])));
+    const __m128i w = _mm_load_si128(reinterpret_cast<const __m128i*>(row.w256));
+    const __m128i back = _mm_subs_epu16(
+        _mm_add_epi16(_mm_mulhi_epu16(p, w), _mm_srli_epi16(_mm_mullo_epi16(p, w), 15)),
+        _mm_load_si128(reinterpret_cast<const __m128i*>(d.neg)));
+    const __m128i* sign = reinterpret_cast<const __m128i*>(d.sign);
     cosv = _mm_madd_epi16(back, _mm_load_si128(sign));
     sinv = _mm_madd_epi16(back, _mm_load_si128(sign + 1));
 }
@@ -781,9 +784,9 @@ int CWork::ArgumsRing(int level, int radius, int value)
 #if defined(__SSE2__)
     __m128i acc = _mm_setzero_si128();
     const int n = RingOffsets(
-        level, radius, value, [ dir, mag, rows, tp = &t, &
+        level, radius, value, [ dir, mag, rows, tp = &t, vec = t.vec, &
                                 acc ](int angle, std::int32_t off) __attribute__((always_inline)) {
-            acc = _mm_add_epi32(acc, FrontBackLanes(rows[angle], *tp, dir[off], mag[off]));
+            acc = _mm_add_epi32(acc, FrontBackLanes(rows[angle], *tp, vec, dir[off], mag[off]));
         });
     _mm_storeu_si128(reinterpret_cast<__m128i*>(sums), acc);
 #else
