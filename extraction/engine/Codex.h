@@ -711,8 +711,10 @@ private:
 };
 
 // Direction (half of the angle of the vector), 0..179, of each of the eight sector sums;
-// *centre where a sum is the zero vector.
+// *centre where a sum is the zero vector. Four sectors at a time in integer vector lanes where
+// the processor has them; TargumScalar is its one-sector-at-a-time twin.
 void Targum(const int* cosSums, const int* sinSums, int* out, const unsigned char* centre);
+void TargumScalar(const int* cosSums, const int* sinSums, int* out, const unsigned char* centre);
 
 class CCode : public CWork {};
 class CLoop : public CCode {};

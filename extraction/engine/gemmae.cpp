@@ -58,9 +58,9 @@ std::uint32_t OctantIndex(std::uint32_t p, std::uint32_t q)
 }
 
 // Half the angle base + sign t of Targum's quadrant row (see there) for every octant index i of
-// AtanOctant (1..129), t = TabTan[i]: out = HalfTurns.at[row][i].
+// AtanOctant (1..129), t = TabTan[i]: out = HalfTurns.at[130 row + i].
 struct HalfTurns {
-    std::uint8_t at[8][130];
+    std::uint8_t at[8 * 130];
 };
 constexpr HalfTurns MakeHalfTurns()
 {
@@ -70,7 +70,8 @@ constexpr HalfTurns MakeHalfTurns()
     HalfTurns t{};
     for (int row = 0; row < 8; ++row) {
         for (int i = 1; i < 130; ++i) {
-            t.at[row][i] = static_cast<std::uint8_t>((base[row] + sign[row] * TabTan[i]) >> 1);
+            t.at[130 * row + i] =
+                static_cast<std::uint8_t>((base[row] + sign[row] * TabTan[i]) >> 1);
         }
     }
     return t;
@@ -985,16 +986,26 @@ int CWork::GemWeb(SStep* taps, int r, int level, int angle, int kind)
     return taps[centre].val;
 }
 
+namespace {
+
+// Targum of a sum with a component 0: the axis of the other, or the centre byte for both 0.
+int TargumAxis(int c, int s, const unsigned char* centre)
+{
+    return c != 0 ? (c > 0 ? 0 : 90) : s != 0 ? (s > 0 ? 45 : 135) : *centre;
+}
+
+} // namespace
+
 // Half of atan(c, s) for non-zero c and s. The octant angle t (1..45) is measured from the
 // nearer axis (from the x axis on the diagonal), as atan measures it; the quadrant and that axis
 // pick base + t or base - t, halved, from one row of kHalfTurns at t's TabTan index.
-void Targum(const int* cosSums, const int* sinSums, int* out, const unsigned char* centre)
+void TargumScalar(const int* cosSums, const int* sinSums, int* out, const unsigned char* centre)
 {
     for (int k = 0; k < 8; ++k) {
         const int c = cosSums[k];
         const int s = sinSums[k];
         if (c == 0 || s == 0) {
-            out[k] = c != 0 ? (c > 0 ? 0 : 90) : s != 0 ? (s > 0 ? 45 : 135) : *centre;
+            out[k] = TargumAxis(c, s, centre);
             continue;
         }
         const std::uint32_t ac =
@@ -1003,8 +1014,48 @@ void Targum(const int* cosSums, const int* sinSums, int* out, const unsigned cha
             s < 0 ? 0u - static_cast<std::uint32_t>(s) : static_cast<std::uint32_t>(s);
         const bool nearY = ac < as;
         const int row = (s < 0 ? 4 : 0) + (c < 0 ? 2 : 0) + (nearY ? 1 : 0);
-        out[k] = kHalfTurns.at[row][nearY ? OctantIndex(ac, as) : OctantIndex(as, ac)];
+        out[k] = kHalfTurns.at[130 * row + (nearY ? OctantIndex(ac, as) : OctantIndex(as, ac))];
     }
+}
+
+// Four sectors at a time up to the division: the magnitudes (unsigned, so that |INT32_MIN| is
+// 2^31), the smaller one p and the larger one q (p ^ q = |c| ^ |s|), and the offset 130 row of the
+// quadrant row, or -1 where a component is 0; then the division and the table one sector at a
+// time.
+void Targum(const int* cosSums, const int* sinSums, int* out, const unsigned char* centre)
+{
+#if defined(__SSE2__)
+    alignas(16) std::uint32_t num[8];
+    alignas(16) std::uint32_t den[8];
+    alignas(16) std::int32_t rowAt[8];
+    const __m128i top = _mm_set1_epi32(INT32_MIN); // unsigned order as signed order
+    for (int h = 0; h < 8; h += 4) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cosSums + h));
+        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sinSums + h));
+        const __m128i cNeg = _mm_srai_epi32(c, 31);
+        const __m128i sNeg = _mm_srai_epi32(s, 31);
+        const __m128i ac = _mm_sub_epi32(_mm_xor_si128(c, cNeg), cNeg);
+        const __m128i as = _mm_sub_epi32(_mm_xor_si128(s, sNeg), sNeg);
+        const __m128i nearY = _mm_cmplt_epi32(_mm_xor_si128(ac, top), _mm_xor_si128(as, top));
+        const __m128i p = _mm_or_si128(_mm_and_si128(nearY, ac), _mm_andnot_si128(nearY, as));
+        const __m128i row = _mm_or_si128(_mm_or_si128(_mm_and_si128(sNeg, _mm_set1_epi32(4)),
+                                                      _mm_and_si128(cNeg, _mm_set1_epi32(2))),
+                                         _mm_srli_epi32(nearY, 31));
+        const __m128i zero = _mm_or_si128(_mm_cmpeq_epi32(c, _mm_setzero_si128()),
+                                          _mm_cmpeq_epi32(s, _mm_setzero_si128()));
+        const __m128i at = _mm_add_epi32(_mm_slli_epi32(row, 7), _mm_slli_epi32(row, 1));
+        _mm_store_si128(reinterpret_cast<__m128i*>(num + h), p);
+        _mm_store_si128(reinterpret_cast<__m128i*>(den + h),
+                        _mm_xor_si128(_mm_xor_si128(ac, as), p));
+        _mm_store_si128(reinterpret_cast<__m128i*>(rowAt + h), _mm_or_si128(at, zero));
+    }
+    for (int k = 0; k < 8; ++k) {
+        out[k] = rowAt[k] < 0 ? TargumAxis(cosSums[k], sinSums[k], centre)
+                              : kHalfTurns.at[rowAt[k] + OctantIndex(num[k], den[k])];
+    }
+#else
+    TargumScalar(cosSums, sinSums, out, centre);
+#endif
 }
 
 } // namespace wizard73

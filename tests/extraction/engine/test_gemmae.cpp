@@ -544,11 +544,13 @@ TEST(Kernel, Targum)
     const int c[8] = {5, 0, 0, -3, 0, 4, -4, 7};
     const int s[8] = {5, 2, -2, 0, 0, -4, -4, 0};
     const unsigned char centre = 33;
-    int out[8];
+    int out[8], scalar[8];
     Targum(c, s, out, &centre);
+    TargumScalar(c, s, scalar, &centre);
     const int want[8] = {22, 45, 135, 90, 33, 157, 112, 0};
     for (int k = 0; k < 8; ++k) {
         EXPECT_EQ(out[k], want[k]) << k;
+        EXPECT_EQ(scalar[k], want[k]) << k;
     }
 }
 
@@ -602,10 +604,12 @@ TEST(Kernel, TargumHalvesAtan)
             s[k] = cases[i + k].second;
         }
         const unsigned char centre = 77;
-        int out[8];
+        int out[8], scalar[8];
         Targum(c, s, out, &centre);
+        TargumScalar(c, s, scalar, &centre);
         for (int k = 0; k < 8 && i + k < cases.size(); ++k) {
             EXPECT_EQ(out[k], atan(c[k], s[k]) / 2) << c[k] << ", " << s[k];
+            EXPECT_EQ(scalar[k], out[k]) << c[k] << ", " << s[k];
         }
     }
 }
