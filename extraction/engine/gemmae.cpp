@@ -339,6 +339,8 @@ struct WeightTables {
     // Row j holds the offset (-j) mod 360, so that the row of (centre - angle) mod 360 for a ring
     // angle of 0..359 is frontBack[360 - centre + angle] (as in SectorTable).
     FrontBackRow frontBack[720];
+    // The byte offset of each ring entry's front and back row from the row of angle 0.
+    std::ptrdiff_t frontBackAt[96];
     int cosByte[256]; // Cd and Sd of every direction byte v (v mod 180)
     int sinByte[256];
     alignas(16) std::uint16_t magAll[256][8]; // every magnitude byte m, eight times
@@ -387,6 +389,9 @@ WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, con
                 ++r;
             }
         }
+    }
+    for (int i = 0; i < kRingEntries[4]; ++i) {
+        t.frontBackAt[i] = static_cast<std::ptrdiff_t>(sizeof(FrontBackRow)) * ring[i].angle;
     }
     for (int i = 0; i < 720; ++i) {
         const int d = (720 - i) % 360;
@@ -782,17 +787,36 @@ int CWork::ArgumsRing(int level, int radius, int value)
     const WeightTables& t = Weights();
     // rows[angle] is the row of (centre - angle) mod 360 for ring angles 0..359.
     const FrontBackRow* rows = t.frontBack + 360 - CentreOffset(value, *m_refc);
+    if (radius < 0 || level < 0 || level >= WZ_LEVELS) {
+        return m_ringCount; // no ring: every sum stays as it was
+    }
+    const int r = radius > 4 ? 4 : radius;
+    const bool inside = RingInside(level, r);
+    int n = 0;
 #if defined(__SSE2__)
     __m128i acc = _mm_setzero_si128();
-    const int n = RingOffsets(
-        level, radius, value, [ dir, mag, rows, tp = &t, vec = t.vec, &
-                                acc ](int angle, std::int32_t off) __attribute__((always_inline)) {
-            acc = _mm_add_epi32(acc, FrontBackLanes(rows[angle], *tp, vec, dir[off], mag[off]));
-        });
+    if (inside) {
+        // The whole ring from the level's offsets, each row one addition away (frontBackAt).
+        const std::int32_t* off = m_ringOff[level];
+        const char* rowBytes = reinterpret_cast<const char*>(rows);
+        for (int i = 0; i < kRingEntries[r]; ++i) {
+            const FrontBackRow& row =
+                *reinterpret_cast<const FrontBackRow*>(rowBytes + t.frontBackAt[i]);
+            acc = _mm_add_epi32(acc, FrontBackLanes(row, t, t.vec, dir[off[i]], mag[off[i]]));
+        }
+        n = RingInsideDone(level, r, value);
+    } else {
+        n = RingOffsetsAt(
+            level, r, false, value,
+            [ dir, mag, rows, tp = &t, vec = t.vec, &
+              acc ](int angle, std::int32_t off) __attribute__((always_inline)) {
+                acc = _mm_add_epi32(acc, FrontBackLanes(rows[angle], *tp, vec, dir[off], mag[off]));
+            });
+    }
     _mm_storeu_si128(reinterpret_cast<__m128i*>(sums), acc);
 #else
-    const int n = RingOffsets(
-        level, radius, value, [&](int angle, std::int32_t off) __attribute__((always_inline)) {
+    n = RingOffsetsAt(
+        level, r, inside, value, [&](int angle, std::int32_t off) __attribute__((always_inline)) {
             FrontBackAdd(rows[angle], dir[off], mag[off], sums);
         });
 #endif
