@@ -700,6 +700,10 @@ private:
     int m_twistRow[359][8];
     int m_twistCor[91];
     bool m_twistMade = false;
+    // The same rows in 16 bits, made with them where every share lies within 341 (m_twistNarrow),
+    // so that the sums of a ring of at most 96 points take 16-bit lanes.
+    std::int16_t m_twistRow16[359][8];
+    bool m_twistNarrow = false;
     void Sector(int angle, bool weights);
     template <bool Lanes> int SectorRingAs(int level, int radius, int value, bool weights);
     // The ring offsets of a level in the sector sums' order for a whole ring of radius index r

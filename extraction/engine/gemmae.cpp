@@ -157,17 +157,19 @@ constexpr int HalfTurn(unsigned char q)
 }
 
 // The byte offset from the centre's row of rotation shares (rows of eight ints) to the row of a
-// ring point of direction byte v: HalfTurn(v) rows back. Pointer-wide, so that it adds to the
-// row's address as it is.
+// ring point of direction byte v: HalfTurn(v) rows back; back16 for rows of eight 16-bit shares.
+// Pointer-wide, so that it adds to the row's address as it is.
 struct HalfTurnRows {
     std::ptrdiff_t back[256];
+    std::ptrdiff_t back16[256];
 };
 constexpr HalfTurnRows MakeHalfTurnRows()
 {
     HalfTurnRows t{};
     for (int v = 0; v < 256; ++v) {
-        t.back[v] =
-            -static_cast<std::ptrdiff_t>(8 * sizeof(int)) * HalfTurn(static_cast<unsigned char>(v));
+        const int rows = HalfTurn(static_cast<unsigned char>(v));
+        t.back[v] = -static_cast<std::ptrdiff_t>(8 * sizeof(int)) * rows;
+        t.back16[v] = -static_cast<std::ptrdiff_t>(8 * sizeof(std::int16_t)) * rows;
     }
     return t;
 }
@@ -861,8 +863,15 @@ __attribute__((noinline)) const int* CWork::TwistRows(int h)
     const int* cor = m_rank.Cor + 90;
     if (!m_twistMade || std::memcmp(m_twistCor, cor, sizeof m_twistCor) != 0) {
         std::memcpy(m_twistCor, cor, sizeof m_twistCor);
+        m_twistNarrow = true;
+        for (int e = 0; e <= 90; ++e) {
+            m_twistNarrow = m_twistNarrow && cor[e] >= -341 && cor[e] <= 341;
+        }
         for (int d = -179; d <= 179; ++d) {
             TwistShares(2 * (d < 0 ? d + 180 : d), cor, m_twistRow[179 + d]);
+            for (int o = 0; o < 8; ++o) {
+                m_twistRow16[179 + d][o] = static_cast<std::int16_t>(m_twistRow[179 + d][o]);
+            }
         }
         m_twistMade = true;
     }
@@ -878,17 +887,40 @@ int CWork::TwistsRing(int level, int radius, int value)
     // 360 / 2, is (h - v mod 180) mod 180 with h half the centre's doubled direction. The rows
     // run over h - v mod 180 = -179..179 unreduced: the centre's row is that of h, and a point's
     // lies v mod 180 rows back.
-    const int* centre = TwistRows(HalfTurn(*m_refc));
-    const int n = RingOffsets(
-        level, radius, value,
-        [ centre, dir, &rot, &points ](int, std::int32_t off) __attribute__((always_inline)) {
-            const int* row = reinterpret_cast<const int*>(reinterpret_cast<const char*>(centre) +
-                                                          kHalfTurnRows.back[dir[off]]);
-            for (int o = 0; o < 8; ++o) {
-                rot[o] += row[o];
-            }
-            ++points;
-        });
+    const int h = HalfTurn(*m_refc);
+    const int* centre = TwistRows(h);
+    int n = 0;
+#if defined(__SSE2__)
+    if (m_twistNarrow) {
+        // Eight 16-bit sums in one vector, widened once.
+        const char* centre16 = reinterpret_cast<const char*>(m_twistRow16[179 + h]);
+        __m128i sums = _mm_setzero_si128();
+        n = RingOffsets(
+            level, radius, value, [ centre16, dir, &sums, &
+                                    points ](int, std::int32_t off) __attribute__((always_inline)) {
+                const __m128i row = _mm_loadu_si128(
+                    reinterpret_cast<const __m128i*>(centre16 + kHalfTurnRows.back16[dir[off]]));
+                sums = _mm_add_epi16(sums, row);
+                ++points;
+            });
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(rot),
+                         _mm_srai_epi32(_mm_unpacklo_epi16(sums, sums), 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(rot + 4),
+                         _mm_srai_epi32(_mm_unpackhi_epi16(sums, sums), 16));
+    } else
+#endif
+    {
+        n = RingOffsets(
+            level, radius, value,
+            [ centre, dir, &rot, &points ](int, std::int32_t off) __attribute__((always_inline)) {
+                const int* row = reinterpret_cast<const int*>(
+                    reinterpret_cast<const char*>(centre) + kHalfTurnRows.back[dir[off]]);
+                for (int o = 0; o < 8; ++o) {
+                    rot[o] += row[o];
+                }
+                ++points;
+            });
+    }
     for (int o = 0; o < 8; ++o) {
         m_rotSum[o] += rot[o];
     }

@@ -264,6 +264,46 @@ TEST(Accumulators, WholeRingSumsMatchTheirDefinitionOverTheRingPointsInside)
     EXPECT_EQ(large, 256 * 6 * 2 * 4);
 }
 
+// Rotation sums are linear in the angle curve: a constant curve k gives k per visited point in
+// every sum (at the 16-bit limit 341 with 96 points, and past it), and a curve scaled by 100
+// (past the 16-bit rows) gives 100 times the sums of the curve, in whole and near-edge rings.
+TEST(Accumulators, RotationSumsScaleWithTheCurve)
+{
+    auto e = std::make_unique<RingBench<16, 16>>();
+    const auto sums = [&](int x, int y, int radius, int* rot) {
+        e->Clear();
+        e->WalkAt(x, y, 0, e->dir, e->dir);
+        e->m_ringPoint = static_cast<CBase::RingFn>(&CWork::Twists_I);
+        e->Spiral(0, radius, 1);
+        std::copy(e->m_rotSum, e->m_rotSum + 8, rot);
+        return e->m_rotPoints;
+    };
+    const int at[3][2] = {{8, 8}, {1, 2}, {15, 0}};
+    for (const auto& p : at) {
+        for (int radius = 0; radius <= 4; ++radius) {
+            int rot[8], scaled[8];
+            for (int k : {341, -341, 342, -342, 5000}) {
+                std::fill(e->m_rank.Cor, e->m_rank.Cor + 181, k);
+                const int points = sums(p[0], p[1], radius, rot);
+                for (int o = 0; o < 8; ++o) {
+                    ASSERT_EQ(rot[o], k * points) << k << " r" << radius;
+                }
+            }
+            for (int i = 0; i <= 180; ++i) {
+                e->m_rank.Cor[i] = (i * 7) % 50 - 20;
+            }
+            sums(p[0], p[1], radius, rot);
+            for (int& c : e->m_rank.Cor) {
+                c *= 100;
+            }
+            sums(p[0], p[1], radius, scaled);
+            for (int o = 0; o < 8; ++o) {
+                ASSERT_EQ(scaled[o], 100 * rot[o]) << p[0] << "," << p[1] << " r" << radius;
+            }
+        }
+    }
+}
+
 // The sector sums of a whole ring visit its points in an order of their own from lists per
 // level: after the level is made again at another width they still equal the point-by-point
 // walk's sums, and leave the walk where it does.
