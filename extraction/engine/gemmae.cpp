@@ -253,6 +253,16 @@ struct alignas(16) SectorSums {
     int sin[12];
 };
 
+// Sums set to 0 by six vector stores (a value-initialisation takes a string store).
+void ClearSums(SectorSums& sums)
+{
+    const Quad zero{};
+    for (int k = 0; k < 12; k += 4) {
+        std::memcpy(sums.cos + k, &zero, sizeof zero);
+        std::memcpy(sums.sin + k, &zero, sizeof zero);
+    }
+}
+
 // Built once.
 SectorTable MakeSectorTable(const std::int32_t* W)
 {
@@ -605,7 +615,8 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
     const unsigned char* mag = m_walk[1];
     // rows[angle] is the row of (centre - angle) mod 360 for ring angles 0..359.
     const SectorRow* rows = t.sectors.row + 360 - c;
-    SectorSums sums{};
+    SectorSums sums;
+    ClearSums(sums);
     int wSum[12];
     const bool perPoint = weights && !inside; // the weight sums point by point
     if (perPoint) {
