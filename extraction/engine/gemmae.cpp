@@ -961,6 +961,7 @@ int CWork::GemReg_I(unsigned char* angleOut, unsigned char* magOut, int ref)
     const std::int32_t* sig = kPickerWeights.sig + 359 - Mod360(ref);
     int best = 0;
     int top = 0;
+#pragma GCC unroll 4
     for (int k = 0; k < 4; ++k) {
         const int a = *m_coarse[8 + 2 * k];
         const int m = *m_coarse[9 + 2 * k];
