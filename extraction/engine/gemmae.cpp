@@ -812,11 +812,23 @@ int CWork::ArgumsRing(int level, int radius, int value)
         // The whole ring from the level's offsets, each row one addition away (frontBackAt).
         const std::int32_t* off = m_ringOff[level];
         const char* rowBytes = reinterpret_cast<const char*>(rows);
-        for (int i = 0; i < kRingEntries[r]; ++i) {
+        const auto lanes = [&](int i) __attribute__((always_inline))
+        {
             const FrontBackRow& row =
                 *reinterpret_cast<const FrontBackRow*>(rowBytes + t.frontBackAt[i]);
-            acc = _mm_add_epi32(acc, FrontBackLanes(row, t, t.vec, dir[off[i]], mag[off[i]]));
+            return FrontBackLanes(row, t, t.vec, dir[off[i]], mag[off[i]]);
+        };
+        // Two sums, so that each point's lanes add in place (every ring has an even count).
+        static_assert(kRingEntries[0] % 2 == 0 && kRingEntries[1] % 2 == 0 &&
+                          kRingEntries[2] % 2 == 0 && kRingEntries[3] % 2 == 0 &&
+                          kRingEntries[4] % 2 == 0,
+                      "rings of even point counts");
+        __m128i odd = _mm_setzero_si128();
+        for (int i = 0; i < kRingEntries[r]; i += 2) {
+            acc = _mm_add_epi32(acc, lanes(i));
+            odd = _mm_add_epi32(odd, lanes(i + 1));
         }
+        acc = _mm_add_epi32(acc, odd);
         n = RingInsideDone(level, r, value);
     } else {
         n = RingOffsetsAt(
