@@ -17,6 +17,11 @@
 namespace wizard73 {
 namespace {
 
+// The whole-ring loops take two points a step.
+static_assert(kRingEntries[0] % 2 == 0 && kRingEntries[1] % 2 == 0 && kRingEntries[2] % 2 == 0 &&
+                  kRingEntries[3] % 2 == 0 && kRingEntries[4] % 2 == 0,
+              "rings of even point counts");
+
 // Any difference in degrees brought into -179..180.
 int Fold180(int d)
 {
@@ -818,11 +823,7 @@ int CWork::ArgumsRing(int level, int radius, int value)
                 *reinterpret_cast<const FrontBackRow*>(rowBytes + t.frontBackAt[i]);
             return FrontBackLanes(row, t, t.vec, dir[off[i]], mag[off[i]]);
         };
-        // Two sums, so that each point's lanes add in place (every ring has an even count).
-        static_assert(kRingEntries[0] % 2 == 0 && kRingEntries[1] % 2 == 0 &&
-                          kRingEntries[2] % 2 == 0 && kRingEntries[3] % 2 == 0 &&
-                          kRingEntries[4] % 2 == 0,
-                      "rings of even point counts");
+        // Two sums, even and odd points, so that each point's lanes add in place.
         __m128i odd = _mm_setzero_si128();
         for (int i = 0; i < kRingEntries[r]; i += 2) {
             acc = _mm_add_epi32(acc, lanes(i));
@@ -917,15 +918,33 @@ int CWork::TwistsRing(int level, int radius, int value)
     if (m_twistNarrow) {
         // Eight 16-bit sums in one vector, widened once.
         const char* centre16 = reinterpret_cast<const char*>(m_twistRow16[179 + h]);
+        const auto row = [ centre16, dir ](std::int32_t off) __attribute__((always_inline))
+        {
+            return _mm_loadu_si128(
+                reinterpret_cast<const __m128i*>(centre16 + kHalfTurnRows.back16[dir[off]]));
+        };
         __m128i sums = _mm_setzero_si128();
-        n = RingOffsets(
-            level, radius, value, [ centre16, dir, &sums, &
-                                    points ](int, std::int32_t off) __attribute__((always_inline)) {
-                const __m128i row = _mm_loadu_si128(
-                    reinterpret_cast<const __m128i*>(centre16 + kHalfTurnRows.back16[dir[off]]));
-                sums = _mm_add_epi16(sums, row);
-                ++points;
-            });
+        if (RingWhole(level, radius)) {
+            // The whole ring from the level's offsets in two sums, even and odd points, so that
+            // each row adds in place.
+            const int r = radius > 4 ? 4 : radius;
+            const std::int32_t* off = m_ringOff[level];
+            __m128i odd = _mm_setzero_si128();
+            for (int i = 0; i < kRingEntries[r]; i += 2) {
+                sums = _mm_add_epi16(sums, row(off[i]));
+                odd = _mm_add_epi16(odd, row(off[i + 1]));
+            }
+            sums = _mm_add_epi16(sums, odd);
+            points = kRingEntries[r];
+            n = RingInsideDone(level, r, value);
+        } else {
+            n = RingOffsets(
+                level, radius, value,
+                [&sums, &points, row ](int, std::int32_t off) __attribute__((always_inline)) {
+                    sums = _mm_add_epi16(sums, row(off));
+                    ++points;
+                });
+        }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(rot),
                          _mm_srai_epi32(_mm_unpacklo_epi16(sums, sums), 16));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(rot + 4),
