@@ -1137,12 +1137,12 @@ void Targum(const int* cosSums, const int* sinSums, int* out, const unsigned cha
         const __m128i as = _mm_sub_epi32(_mm_xor_si128(s, sNeg), sNeg);
         const __m128i nearY = _mm_cmplt_epi32(_mm_xor_si128(ac, top), _mm_xor_si128(as, top));
         const __m128i p = _mm_or_si128(_mm_and_si128(nearY, ac), _mm_andnot_si128(nearY, as));
-        const __m128i row = _mm_or_si128(_mm_or_si128(_mm_and_si128(sNeg, _mm_set1_epi32(4)),
-                                                      _mm_and_si128(cNeg, _mm_set1_epi32(2))),
-                                         _mm_srli_epi32(nearY, 31));
+        // 130 row = 520 (s < 0) + 260 (c < 0) + 130 (|c| < |s|), from the lanes' masks.
+        const __m128i at = _mm_add_epi32(_mm_add_epi32(_mm_and_si128(sNeg, _mm_set1_epi32(520)),
+                                                       _mm_and_si128(cNeg, _mm_set1_epi32(260))),
+                                         _mm_and_si128(nearY, _mm_set1_epi32(130)));
         const __m128i zero = _mm_or_si128(_mm_cmpeq_epi32(c, _mm_setzero_si128()),
                                           _mm_cmpeq_epi32(s, _mm_setzero_si128()));
-        const __m128i at = _mm_add_epi32(_mm_slli_epi32(row, 7), _mm_slli_epi32(row, 1));
         _mm_store_si128(reinterpret_cast<__m128i*>(num + h), p);
         _mm_store_si128(reinterpret_cast<__m128i*>(den + h),
                         _mm_xor_si128(_mm_xor_si128(ac, as), p));
