@@ -252,13 +252,16 @@ void Fold12(const int* from, int* to)
     AddQuad(to + 4, LoadQuad(from + 4));
 }
 
-// The cos and sin sums of the sectors 0..10 of one ring (see SectorRow), and their pad.
+// The cos, sin and weight sums of the sectors 0..10 of one ring (see SectorRow), and their pad;
+// one after another, so that a row's offset into the first serves all three.
 struct alignas(16) SectorSums {
     int cos[12];
     int sin[12];
+    int w[12];
 };
 
-// Sums set to 0 by six vector stores (a value-initialisation takes a string store).
+// The cos and sin sums set to 0 by six vector stores (a value-initialisation takes a string
+// store).
 void ClearSums(SectorSums& sums)
 {
     const Quad zero{};
@@ -437,16 +440,16 @@ __attribute__((always_inline)) inline const WeightTables& Weights()
 
 // Sector sums: for every sector axis within 90 degrees of the ring point, its doubled-angle
 // vector weighted by the ring weight and the point's magnitude, added to the cos and sin sums
-// and (with weights) wSum. `row` is the sector row of (centre - angle) mod 360; cm and sm are
-// the point's vector times its magnitude (|256 * 255 * 64| stays far below 2^31 in any order of
-// the products). The sums have 11 entries (see SectorRow).
+// and (with weights) the weight sums. `row` is the sector row of (centre - angle) mod 360; cm and
+// sm are the point's vector times its magnitude (|256 * 255 * 64| stays far below 2^31 in any order
+// of the products). The sums have 11 entries (see SectorRow).
 template <bool Weights>
 __attribute__((always_inline)) inline void SectorAdd(const SectorRow& row, int cm, int sm,
-                                                     SectorSums& sums, int* wSum)
+                                                     SectorSums& sums)
 {
     int* cs = sums.cos + row.k0;
     int* ss = sums.sin + row.k0;
-    int* ws = wSum + row.k0;
+    int* ws = sums.w + row.k0;
     // The sectors past the run have weight 0 and add 0.
 #pragma GCC unroll 4
     for (int j = 0; j < 4; ++j) {
@@ -523,20 +526,18 @@ __attribute__((always_inline)) inline void SectorLanes(const SectorRow& row, con
 }
 
 template <bool Weights>
-__attribute__((always_inline)) inline void SectorAddLanes(const SectorRow& row,
-                                                          const WeightTables& t, int q, int m,
-                                                          SectorSums& sums, int* wSum)
+__attribute__((always_inline)) inline void
+SectorAddLanes(const SectorRow& row, const WeightTables& t, int q, int m, SectorSums& sums)
 {
     __m128i cosv, sinv;
     SectorLanes(row, t, q, m, cosv, sinv);
     // The row is read before the sums are written, so that the stores need not reload it.
-    const std::ptrdiff_t k0 = row.k0;
     int* at = reinterpret_cast<int*>(reinterpret_cast<char*>(sums.cos) + row.at);
     const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row.w));
     AddLanes(at, cosv);
     AddLanes(at + 12, sinv);
     if (Weights) {
-        AddLanes(wSum + k0, w);
+        AddLanes(at + 24, w);
     }
 }
 
@@ -562,15 +563,14 @@ __attribute__((always_inline)) inline void SectorGroupLanes(const SectorRow& row
 }
 #else
 template <bool Weights>
-__attribute__((always_inline)) inline void SectorAddLanes(const SectorRow& row,
-                                                          const WeightTables& t, int q, int m,
-                                                          SectorSums& sums, int* wSum)
+__attribute__((always_inline)) inline void
+SectorAddLanes(const SectorRow& row, const WeightTables& t, int q, int m, SectorSums& sums)
 {
     const Quad w = LoadQuad(row.w);
     AddQuad(sums.cos + row.k0, (t.cosByte[q] * m * w + 128) / 256);
     AddQuad(sums.sin + row.k0, (t.sinByte[q] * m * w + 128) / 256);
     if (Weights) {
-        AddQuad(wSum + row.k0, w);
+        AddQuad(sums.w + row.k0, w);
     }
 }
 
@@ -580,7 +580,7 @@ __attribute__((always_inline)) inline void SectorGroupLanes(const SectorRow& row
                                                             const int* m, SectorSums& sums)
 {
     for (int i = 0; i < N; ++i) {
-        SectorAddLanes<false>(row, t, q[i], m[i], sums, nullptr);
+        SectorAddLanes<false>(row, t, q[i], m[i], sums);
     }
 }
 #endif
@@ -590,18 +590,17 @@ __attribute__((always_inline)) inline void SectorGroupLanes(const SectorRow& row
 void CWork::Sector(int angle, bool weights)
 {
     SectorSums sums{};
-    int wSum[12] = {};
     const int q = HalfTurn(*m_walk[0]);
     const int m = *m_walk[1];
     const SectorRow& row = Weights().sectors.row[360 - Mod360(m_ringValue * *m_refc - angle)];
     if (weights) {
-        SectorAdd<true>(row, Cd[q] * m, Sd[q] * m, sums, wSum);
+        SectorAdd<true>(row, Cd[q] * m, Sd[q] * m, sums);
     } else {
-        SectorAdd<false>(row, Cd[q] * m, Sd[q] * m, sums, wSum);
+        SectorAdd<false>(row, Cd[q] * m, Sd[q] * m, sums);
     }
     Fold12(sums.cos, m_cosSum);
     Fold12(sums.sin, m_sinSum);
-    Fold12(wSum, m_wSum);
+    Fold12(sums.w, m_wSum);
 }
 
 // The ring's integer sums gather in locals and are added to the members once: the same sums
@@ -622,25 +621,24 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
     const SectorRow* rows = t.sectors.row + 360 - c;
     SectorSums sums;
     ClearSums(sums);
-    int wSum[12];
     const bool perPoint = weights && !inside; // the weight sums point by point
     if (perPoint) {
-        std::memset(wSum, 0, sizeof wSum);
+        std::memset(sums.w, 0, sizeof sums.w);
     }
     // The step takes copies of the pointers, so that the compiler keeps them in registers.
     const auto walk = [&](auto weighted) {
         return RingOffsetsAt(
             level, r, false, value,
-            [ dir, mag, rows, tp = &t, ps = &sums, ws = wSum ](int angle, std::int32_t off)
+            [ dir, mag, rows, tp = &t, ps = &sums ](int angle, std::int32_t off)
                 __attribute__((always_inline)) {
                     const int q = dir[off];
                     const int m = mag[off];
                     const SectorRow& row = rows[angle];
                     if (Lanes) {
-                        SectorAddLanes<decltype(weighted)::value>(row, *tp, q, m, *ps, ws);
+                        SectorAddLanes<decltype(weighted)::value>(row, *tp, q, m, *ps);
                     } else {
                         SectorAdd<decltype(weighted)::value>(row, tp->cosByte[q] * m,
-                                                             tp->sinByte[q] * m, *ps, ws);
+                                                             tp->sinByte[q] * m, *ps);
                     }
                 });
     };
@@ -670,8 +668,7 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
             } else {
 #pragma GCC unroll 3
                 for (int i = 0; i < N; ++i) {
-                    SectorAdd<false>(row, t.cosByte[q[i]] * m[i], t.sinByte[q[i]] * m[i], sums,
-                                     wSum);
+                    SectorAdd<false>(row, t.cosByte[q[i]] * m[i], t.sinByte[q[i]] * m[i], sums);
                 }
             }
         };
@@ -692,7 +689,7 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
     Fold12(sums.cos, m_cosSum);
     Fold12(sums.sin, m_sinSum);
     if (perPoint) {
-        Fold12(wSum, m_wSum);
+        Fold12(sums.w, m_wSum);
     } else if (weights) {
         const int* ringW = t.ringW[r][c];
         AddQuad(m_wSum, LoadQuad(ringW));
