@@ -706,6 +706,10 @@ private:
     int m_twistRow[359][8];
     int m_twistCor[91];
     bool m_twistMade = false;
+    // The same rows in 16 bits, made with them where every share lies within 341 (m_twistNarrow),
+    // so that the sums of a ring of at most 96 points take 16-bit lanes.
+    std::int16_t m_twistRow16[359][8];
+    bool m_twistNarrow = false;
     void Sector(int angle, bool weights);
     template <bool Lanes> int SectorRingAs(int level, int radius, int value, bool weights);
     // The ring offsets of a level in the sector sums' order for a whole ring of radius index r
@@ -717,8 +721,10 @@ private:
 };
 
 // Direction (half of the angle of the vector), 0..179, of each of the eight sector sums;
-// *centre where a sum is the zero vector.
+// *centre where a sum is the zero vector. Four sectors at a time in integer vector lanes where
+// the processor has them; TargumScalar is its one-sector-at-a-time twin.
 void Targum(const int* cosSums, const int* sinSums, int* out, const unsigned char* centre);
+void TargumScalar(const int* cosSums, const int* sinSums, int* out, const unsigned char* centre);
 
 class CCode : public CWork {};
 class CLoop : public CCode {};

@@ -17,6 +17,11 @@
 namespace wizard73 {
 namespace {
 
+// The whole-ring loops take two points a step.
+static_assert(kRingEntries[0] % 2 == 0 && kRingEntries[1] % 2 == 0 && kRingEntries[2] % 2 == 0 &&
+                  kRingEntries[3] % 2 == 0 && kRingEntries[4] % 2 == 0,
+              "rings of even point counts");
+
 // Any difference in degrees brought into -179..180.
 int Fold180(int d)
 {
@@ -26,13 +31,57 @@ int Fold180(int d)
 
 // Axial distance 0..90 between two angles in degrees. The pickers' differences (a byte less an
 // angle of 0..359) lie within one turn either way, which a conditional add brings into 0..359.
-int Axial(int a, int b)
+constexpr int Axial(int a, int b)
 {
     const int e = a - b;
     const int m = e >= -360 && e < 360 ? (e < 0 ? e + 360 : e) : Mod360(e);
     const int d = m >= 180 ? m - 180 : m;
     return d > 90 ? 180 - d : d;
 }
+
+// TabSig[90 - Axial(a, r)] of a direction byte a (0..255) and an angle r (0..359), at a - r + 359.
+struct PickerWeights {
+    std::int32_t sig[615];
+};
+constexpr PickerWeights MakePickerWeights()
+{
+    PickerWeights t{};
+    for (int e = -359; e <= 255; ++e) {
+        t.sig[e + 359] = TabSig[90 - Axial(e, 0)];
+    }
+    return t;
+}
+constexpr PickerWeights kPickerWeights = MakePickerWeights();
+static_assert(TabSig[0] >= 0, "TabSig increases from a non-negative entry: the scores are >= 0");
+
+// The TabTan index (128 p + q) / q (1..129) at which AtanOctant reads the octant angle of
+// 0 < p <= q <= 2^31 (the 64-bit division above 2^24).
+std::uint32_t OctantIndex(std::uint32_t p, std::uint32_t q)
+{
+    return q < (1u << 24) ? (128 * p + q) / q
+                          : static_cast<std::uint32_t>((128 * std::uint64_t{p} + q) / q);
+}
+
+// Half the angle base + sign t of Targum's quadrant row (see there) for every octant index i of
+// AtanOctant (1..129), t = TabTan[i]: out = HalfTurns.at[130 row + i].
+struct HalfTurns {
+    std::uint8_t at[8 * 130];
+};
+constexpr HalfTurns MakeHalfTurns()
+{
+    // Row (s < 0) * 4 + (c < 0) * 2 + (|c| < |s|): the angle's base and the sign of t.
+    const int base[8] = {0, 90, 180, 90, 360, 270, 180, 270};
+    const int sign[8] = {1, -1, -1, 1, -1, 1, 1, -1};
+    HalfTurns t{};
+    for (int row = 0; row < 8; ++row) {
+        for (int i = 1; i < 130; ++i) {
+            t.at[130 * row + i] =
+                static_cast<std::uint8_t>((base[row] + sign[row] * TabTan[i]) >> 1);
+        }
+    }
+    return t;
+}
+constexpr HalfTurns kHalfTurns = MakeHalfTurns();
 
 // (v + 128) / 256 with truncation toward zero.
 int Back8(int v)
@@ -113,17 +162,19 @@ constexpr int HalfTurn(unsigned char q)
 }
 
 // The byte offset from the centre's row of rotation shares (rows of eight ints) to the row of a
-// ring point of direction byte v: HalfTurn(v) rows back. Pointer-wide, so that it adds to the
-// row's address as it is.
+// ring point of direction byte v: HalfTurn(v) rows back; back16 for rows of eight 16-bit shares.
+// Pointer-wide, so that it adds to the row's address as it is.
 struct HalfTurnRows {
     std::ptrdiff_t back[256];
+    std::ptrdiff_t back16[256];
 };
 constexpr HalfTurnRows MakeHalfTurnRows()
 {
     HalfTurnRows t{};
     for (int v = 0; v < 256; ++v) {
-        t.back[v] =
-            -static_cast<std::ptrdiff_t>(8 * sizeof(int)) * HalfTurn(static_cast<unsigned char>(v));
+        const int rows = HalfTurn(static_cast<unsigned char>(v));
+        t.back[v] = -static_cast<std::ptrdiff_t>(8 * sizeof(int)) * rows;
+        t.back16[v] = -static_cast<std::ptrdiff_t>(8 * sizeof(std::int16_t)) * rows;
     }
     return t;
 }
@@ -144,10 +195,9 @@ struct SectorRow {
     int w[4];
 #if defined(__SSE2__)
     std::ptrdiff_t at; // 4 k0: the byte offset of sector k0's cos sum in the lane sums
-    // (w[j], 1) twice for every j: sectors k0, k0 + 1 in the first eight 16-bit lanes, k0 + 2,
-    // k0 + 3 in the second eight, to pair with the (|cos|, sign, |sin|, sign) lanes of a
-    // direction byte.
-    alignas(16) std::int16_t pair16[16];
+    // 256 w[j] twice for every j (sectors k0 .. k0 + 3), to pair with the (|cos|, |sin|) lanes
+    // of a direction byte.
+    alignas(16) std::uint16_t w256[8];
 #endif
 };
 #if defined(__SSE2__)
@@ -178,10 +228,7 @@ SectorRow MakeSectorRow(const std::int32_t* W, int d0)
         const int w = W[Fold180(d0 + 45 * (k0 + j))];
         r.w[j] = w > 0 ? w : 0;
 #if defined(__SSE2__)
-        for (int e = 0; e < 2; ++e) {
-            r.pair16[4 * j + 2 * e] = static_cast<std::int16_t>(r.w[j]);
-            r.pair16[4 * j + 2 * e + 1] = 1;
-        }
+        r.w256[2 * j] = r.w256[2 * j + 1] = static_cast<std::uint16_t>(256 * r.w[j]);
 #endif
     }
     return r;
@@ -205,11 +252,24 @@ void Fold12(const int* from, int* to)
     AddQuad(to + 4, LoadQuad(from + 4));
 }
 
-// The cos and sin sums of the sectors 0..10 of one ring (see SectorRow), and their pad.
+// The cos, sin and weight sums of the sectors 0..10 of one ring (see SectorRow), and their pad;
+// one after another, so that a row's offset into the first serves all three.
 struct alignas(16) SectorSums {
     int cos[12];
     int sin[12];
+    int w[12];
 };
+
+// The cos and sin sums set to 0 by six vector stores (a value-initialisation takes a string
+// store).
+void ClearSums(SectorSums& sums)
+{
+    const Quad zero{};
+    for (int k = 0; k < 12; k += 4) {
+        std::memcpy(sums.cos + k, &zero, sizeof zero);
+        std::memcpy(sums.sin + k, &zero, sizeof zero);
+    }
+}
 
 // Built once.
 SectorTable MakeSectorTable(const std::int32_t* W)
@@ -234,13 +294,11 @@ struct FrontBackRow {
 
 // The 16-bit lanes of a direction byte v, 64 bytes, so that their address is a shift of v.
 struct alignas(16) DirectionLanes {
-    // (|Cd|, sign, |Sd|, sign) twice, sign 1 or -1 that of the entry before it; and the signs of
-    // Cd and Sd as (sign Cd, 0) and (0, sign Sd), four times each (SectorAddLanes).
-    std::int16_t absOne[8];
+    // (|Cd|, |Sd|), (Cd < 0, Sd < 0), and the signs of Cd and Sd as (sign Cd, 0) and
+    // (0, sign Sd), four times each (SectorLanes).
+    std::uint16_t abs[8];
+    std::uint16_t neg[8];
     std::int16_t sign[2][8];
-    // (cos 2v, b, sin 2v, b) of kByteVectors, twice, with b the rounding bias of Descale13 for
-    // the entry's sign: 4096, or 4095 below 0 (the products' sign is the entry's).
-    std::int16_t vec[8];
 };
 static_assert(sizeof(DirectionLanes) == 64, "a direction's lanes are its byte shifted by 6");
 
@@ -294,13 +352,18 @@ SectorOrder MakeSectorOrder()
 // Every table made from the ring weights, built once.
 struct WeightTables {
     DirectionLanes dir[256]; // first: a direction's lanes are at the table's address plus 64 v
+    // (cos 2v, b, sin 2v, b) of kByteVectors, twice, with b the rounding bias of Descale13 for
+    // the entry's sign: 4096, or 4095 below 0 (the products' sign is the entry's).
+    alignas(16) std::int16_t vec[256][8];
     SectorTable sectors;
     // Row j holds the offset (-j) mod 360, so that the row of (centre - angle) mod 360 for a ring
     // angle of 0..359 is frontBack[360 - centre + angle] (as in SectorTable).
     FrontBackRow frontBack[720];
+    // The byte offset of each ring entry's front and back row from the row of angle 0.
+    std::ptrdiff_t frontBackAt[96];
     int cosByte[256]; // Cd and Sd of every direction byte v (v mod 180)
     int sinByte[256];
-    alignas(16) std::int16_t magBias[256][8]; // (m, 128) of every magnitude byte m, four times
+    alignas(16) std::uint16_t magAll[256][8]; // every magnitude byte m, eight times
     alignas(16) std::int16_t magOne[256][8];  // (m, 1) of every magnitude byte m, four times
     // The weight sums (folded onto eight sectors) of the first kRingEntries[r] ring points,
     // every one visited, around a centre of offset c (0..359): ringW[r][c].
@@ -317,17 +380,18 @@ WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, con
         for (int j = 0; j < 4; ++j) {
             const int cs = j % 2 == 0 ? t.cosByte[v] : t.sinByte[v];
             DirectionLanes& d = t.dir[v];
-            d.absOne[2 * j] = static_cast<std::int16_t>(cs < 0 ? -cs : cs);
-            d.absOne[2 * j + 1] = static_cast<std::int16_t>(cs < 0 ? -1 : 1);
+            d.abs[j] = static_cast<std::uint16_t>(cs < 0 ? -cs : cs);
+            d.neg[j] = cs < 0 ? 1 : 0;
+            d.abs[j + 4] = d.abs[j];
+            d.neg[j + 4] = d.neg[j];
             d.sign[0][2 * j] = static_cast<std::int16_t>(t.cosByte[v] < 0 ? -1 : 1);
             d.sign[1][2 * j + 1] = static_cast<std::int16_t>(t.sinByte[v] < 0 ? -1 : 1);
-            t.magBias[v][2 * j] = static_cast<std::int16_t>(v);
-            t.magBias[v][2 * j + 1] = 128;
+            t.magAll[v][2 * j] = t.magAll[v][2 * j + 1] = static_cast<std::uint16_t>(v);
             t.magOne[v][2 * j] = static_cast<std::int16_t>(v);
             t.magOne[v][2 * j + 1] = 1;
             const int vec = j % 2 == 0 ? kByteVectors.cos[v] : kByteVectors.sin[v];
-            d.vec[2 * j] = static_cast<std::int16_t>(vec);
-            d.vec[2 * j + 1] = static_cast<std::int16_t>(vec < 0 ? 4095 : 4096);
+            t.vec[v][2 * j] = static_cast<std::int16_t>(vec);
+            t.vec[v][2 * j + 1] = static_cast<std::int16_t>(vec < 0 ? 4095 : 4096);
         }
     }
     t.sectors = MakeSectorTable(W);
@@ -345,6 +409,9 @@ WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, con
                 ++r;
             }
         }
+    }
+    for (int i = 0; i < kRingEntries[4]; ++i) {
+        t.frontBackAt[i] = static_cast<std::ptrdiff_t>(sizeof(FrontBackRow)) * ring[i].angle;
     }
     for (int i = 0; i < 720; ++i) {
         const int d = (720 - i) % 360;
@@ -373,16 +440,16 @@ __attribute__((always_inline)) inline const WeightTables& Weights()
 
 // Sector sums: for every sector axis within 90 degrees of the ring point, its doubled-angle
 // vector weighted by the ring weight and the point's magnitude, added to the cos and sin sums
-// and (with weights) wSum. `row` is the sector row of (centre - angle) mod 360; cm and sm are
-// the point's vector times its magnitude (|256 * 255 * 64| stays far below 2^31 in any order of
-// the products). The sums have 11 entries (see SectorRow).
+// and (with weights) the weight sums. `row` is the sector row of (centre - angle) mod 360; cm and
+// sm are the point's vector times its magnitude (|256 * 255 * 64| stays far below 2^31 in any order
+// of the products). The sums have 11 entries (see SectorRow).
 template <bool Weights>
 __attribute__((always_inline)) inline void SectorAdd(const SectorRow& row, int cm, int sm,
-                                                     SectorSums& sums, int* wSum)
+                                                     SectorSums& sums)
 {
     int* cs = sums.cos + row.k0;
     int* ss = sums.sin + row.k0;
-    int* ws = wSum + row.k0;
+    int* ws = sums.w + row.k0;
     // The sectors past the run have weight 0 and add 0.
 #pragma GCC unroll 4
     for (int j = 0; j < 4; ++j) {
@@ -417,57 +484,60 @@ void AddLanes(int* p, __m128i v)
 // FrontBackAdd of a ring point in the four lanes (front cos, front sin, back cos, back sin):
 // the weight times the magnitude is below 64 * 256 and the vector's entries are within 8192,
 // so that the 16-bit multiply-add of (vector, b) with (s * w, 1) makes the exact products
-// vector * s * w plus the bias b of DirectionLanes::vec. Descale13(v) is (v + 4096) >> 13 for v >=
+// vector * s * w plus the bias b of WeightTables::vec. Descale13(v) is (v + 4096) >> 13 for v >=
 // 0 and (v + 4095) >> 13 below (both 0 at v = 0), so that with the bias of the vector's sign it is
 // one arithmetic shift.
+// The vectors come as their own pointer (WeightTables::vec), so that a byte's address is one
+// shift and one addition.
 __attribute__((always_inline)) inline __m128i FrontBackLanes(const FrontBackRow& row,
-                                                             const WeightTables& t, int q, int s)
+                                                             const WeightTables& t,
+                                                             const std::int16_t (*vec)[8], int q,
+                                                             int s)
 {
     const __m128i ws =
         _mm_mullo_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(row.lanes)),
                         _mm_load_si128(reinterpret_cast<const __m128i*>(t.magOne[s])));
     return _mm_srai_epi32(
-        _mm_madd_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(t.dir[q].vec)), ws), 13);
+        _mm_madd_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(vec[q])), ws), 13);
 }
 
-// |Cd| and |Sd| times a ring weight stay within 256 * 64 = 2^14 and a magnitude is below 2^8,
-// so that the products |Cd| * w take 16-bit lanes, and the multiply-add of (|Cd| * w, sign)
-// with (m, 128) makes the exact 32-bit u + 128 sign, u = |Cd| * w * m. Back8 of v = sign * u is
-// (u + 128) >> 8 for sign 1; for sign -1 it is -((u - 128) >> 8), or 0 where u < 128 (the shift
-// then gives -1). So one arithmetic shift of each lane, a maximum with 0 (the shifted lanes lie
-// in -1..16320 and pack into 16 bits), and the sign: the multiply-add with (sign, 0) takes the
-// cos lanes of the four sectors back to 32 bits, that with (0, sign) the sin lanes: the cos and
+// A magnitude times |Cd| or |Sd| is at most 255 * 256 and takes an unsigned 16-bit lane, P; with
+// 256 w (w <= 64) the product P * 256 w = 256 u, u = |Cd| * m * w, fits 32 bits, so that its high
+// half is u >> 8 and bit 15 of its low half is bit 7 of u: their sum is (u + 128) >> 8, exactly.
+// Back8 of v = sign * u is that for sign 1; for sign -1 it is -((u - 128) >> 8), or 0 where
+// u < 128: the same less 1, at least 0, a saturating subtraction of (Cd < 0, Sd < 0). The lanes
+// (0..16321) hold sectors k0 .. k0 + 3 as (cos, sin) pairs; the multiply-add with (sign, 0) takes
+// the cos lanes back to 32 bits with their sign, that with (0, sign) the sin lanes: the cos and
 // sin shares of sectors k0 .. k0 + 3 of the point in 32-bit lanes.
 __attribute__((always_inline)) inline void SectorLanes(const SectorRow& row, const WeightTables& t,
                                                        int q, int m, __m128i& cosv, __m128i& sinv)
 {
-    const __m128i cs = _mm_load_si128(reinterpret_cast<const __m128i*>(t.dir[q].absOne));
-    const __m128i mb = _mm_load_si128(reinterpret_cast<const __m128i*>(t.magBias[m]));
-    const __m128i* w16 = reinterpret_cast<const __m128i*>(row.pair16);
-    const __m128i lo = _mm_madd_epi16(_mm_mullo_epi16(cs, _mm_load_si128(w16)), mb);
-    const __m128i hi = _mm_madd_epi16(_mm_mullo_epi16(cs, _mm_load_si128(w16 + 1)), mb);
-    const __m128i back = _mm_max_epi16(
-        _mm_packs_epi32(_mm_srai_epi32(lo, 8), _mm_srai_epi32(hi, 8)), _mm_setzero_si128());
-    const __m128i* sign = reinterpret_cast<const __m128i*>(t.dir[q].sign);
+    const DirectionLanes& d = t.dir[q];
+    const __m128i p =
+        _mm_mullo_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(d.abs)),
+                        _mm_load_si128(reinterpret_cast<const __m128i*>(t.magAll[m])));
+    const __m128i w = _mm_load_si128(reinterpret_cast<const __m128i*>(row.w256));
+    const __m128i back = _mm_subs_epu16(
+        _mm_add_epi16(_mm_mulhi_epu16(p, w), _mm_srli_epi16(_mm_mullo_epi16(p, w), 15)),
+        _mm_load_si128(reinterpret_cast<const __m128i*>(d.neg)));
+    const __m128i* sign = reinterpret_cast<const __m128i*>(d.sign);
     cosv = _mm_madd_epi16(back, _mm_load_si128(sign));
     sinv = _mm_madd_epi16(back, _mm_load_si128(sign + 1));
 }
 
 template <bool Weights>
-__attribute__((always_inline)) inline void SectorAddLanes(const SectorRow& row,
-                                                          const WeightTables& t, int q, int m,
-                                                          SectorSums& sums, int* wSum)
+__attribute__((always_inline)) inline void
+SectorAddLanes(const SectorRow& row, const WeightTables& t, int q, int m, SectorSums& sums)
 {
     __m128i cosv, sinv;
     SectorLanes(row, t, q, m, cosv, sinv);
     // The row is read before the sums are written, so that the stores need not reload it.
-    const std::ptrdiff_t k0 = row.k0;
     int* at = reinterpret_cast<int*>(reinterpret_cast<char*>(sums.cos) + row.at);
     const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row.w));
     AddLanes(at, cosv);
     AddLanes(at + 12, sinv);
     if (Weights) {
-        AddLanes(wSum + k0, w);
+        AddLanes(at + 24, w);
     }
 }
 
@@ -493,15 +563,14 @@ __attribute__((always_inline)) inline void SectorGroupLanes(const SectorRow& row
 }
 #else
 template <bool Weights>
-__attribute__((always_inline)) inline void SectorAddLanes(const SectorRow& row,
-                                                          const WeightTables& t, int q, int m,
-                                                          SectorSums& sums, int* wSum)
+__attribute__((always_inline)) inline void
+SectorAddLanes(const SectorRow& row, const WeightTables& t, int q, int m, SectorSums& sums)
 {
     const Quad w = LoadQuad(row.w);
     AddQuad(sums.cos + row.k0, (t.cosByte[q] * m * w + 128) / 256);
     AddQuad(sums.sin + row.k0, (t.sinByte[q] * m * w + 128) / 256);
     if (Weights) {
-        AddQuad(wSum + row.k0, w);
+        AddQuad(sums.w + row.k0, w);
     }
 }
 
@@ -511,7 +580,7 @@ __attribute__((always_inline)) inline void SectorGroupLanes(const SectorRow& row
                                                             const int* m, SectorSums& sums)
 {
     for (int i = 0; i < N; ++i) {
-        SectorAddLanes<false>(row, t, q[i], m[i], sums, nullptr);
+        SectorAddLanes<false>(row, t, q[i], m[i], sums);
     }
 }
 #endif
@@ -521,18 +590,17 @@ __attribute__((always_inline)) inline void SectorGroupLanes(const SectorRow& row
 void CWork::Sector(int angle, bool weights)
 {
     SectorSums sums{};
-    int wSum[12] = {};
     const int q = HalfTurn(*m_walk[0]);
     const int m = *m_walk[1];
     const SectorRow& row = Weights().sectors.row[360 - Mod360(m_ringValue * *m_refc - angle)];
     if (weights) {
-        SectorAdd<true>(row, Cd[q] * m, Sd[q] * m, sums, wSum);
+        SectorAdd<true>(row, Cd[q] * m, Sd[q] * m, sums);
     } else {
-        SectorAdd<false>(row, Cd[q] * m, Sd[q] * m, sums, wSum);
+        SectorAdd<false>(row, Cd[q] * m, Sd[q] * m, sums);
     }
     Fold12(sums.cos, m_cosSum);
     Fold12(sums.sin, m_sinSum);
-    Fold12(wSum, m_wSum);
+    Fold12(sums.w, m_wSum);
 }
 
 // The ring's integer sums gather in locals and are added to the members once: the same sums
@@ -551,26 +619,26 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
     const unsigned char* mag = m_walk[1];
     // rows[angle] is the row of (centre - angle) mod 360 for ring angles 0..359.
     const SectorRow* rows = t.sectors.row + 360 - c;
-    SectorSums sums{};
-    int wSum[12];
+    SectorSums sums;
+    ClearSums(sums);
     const bool perPoint = weights && !inside; // the weight sums point by point
     if (perPoint) {
-        std::memset(wSum, 0, sizeof wSum);
+        std::memset(sums.w, 0, sizeof sums.w);
     }
     // The step takes copies of the pointers, so that the compiler keeps them in registers.
     const auto walk = [&](auto weighted) {
         return RingOffsetsAt(
             level, r, false, value,
-            [ dir, mag, rows, tp = &t, ps = &sums, ws = wSum ](int angle, std::int32_t off)
+            [ dir, mag, rows, tp = &t, ps = &sums ](int angle, std::int32_t off)
                 __attribute__((always_inline)) {
                     const int q = dir[off];
                     const int m = mag[off];
                     const SectorRow& row = rows[angle];
                     if (Lanes) {
-                        SectorAddLanes<decltype(weighted)::value>(row, *tp, q, m, *ps, ws);
+                        SectorAddLanes<decltype(weighted)::value>(row, *tp, q, m, *ps);
                     } else {
                         SectorAdd<decltype(weighted)::value>(row, tp->cosByte[q] * m,
-                                                             tp->sinByte[q] * m, *ps, ws);
+                                                             tp->sinByte[q] * m, *ps);
                     }
                 });
     };
@@ -600,8 +668,7 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
             } else {
 #pragma GCC unroll 3
                 for (int i = 0; i < N; ++i) {
-                    SectorAdd<false>(row, t.cosByte[q[i]] * m[i], t.sinByte[q[i]] * m[i], sums,
-                                     wSum);
+                    SectorAdd<false>(row, t.cosByte[q[i]] * m[i], t.sinByte[q[i]] * m[i], sums);
                 }
             }
         };
@@ -622,7 +689,7 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
     Fold12(sums.cos, m_cosSum);
     Fold12(sums.sin, m_sinSum);
     if (perPoint) {
-        Fold12(wSum, m_wSum);
+        Fold12(sums.w, m_wSum);
     } else if (weights) {
         const int* ringW = t.ringW[r][c];
         AddQuad(m_wSum, LoadQuad(ringW));
@@ -735,17 +802,44 @@ int CWork::ArgumsRing(int level, int radius, int value)
     const WeightTables& t = Weights();
     // rows[angle] is the row of (centre - angle) mod 360 for ring angles 0..359.
     const FrontBackRow* rows = t.frontBack + 360 - CentreOffset(value, *m_refc);
+    if (radius < 0 || level < 0 || level >= WZ_LEVELS) {
+        return m_ringCount; // no ring: every sum stays as it was
+    }
+    const int r = radius > 4 ? 4 : radius;
+    const bool inside = RingInside(level, r);
+    int n = 0;
 #if defined(__SSE2__)
     __m128i acc = _mm_setzero_si128();
-    const int n = RingOffsets(
-        level, radius, value, [ dir, mag, rows, tp = &t, &
-                                acc ](int angle, std::int32_t off) __attribute__((always_inline)) {
-            acc = _mm_add_epi32(acc, FrontBackLanes(rows[angle], *tp, dir[off], mag[off]));
-        });
+    if (inside) {
+        // The whole ring from the level's offsets, each row one addition away (frontBackAt).
+        const std::int32_t* off = m_ringOff[level];
+        const char* rowBytes = reinterpret_cast<const char*>(rows);
+        const auto lanes = [&](int i) __attribute__((always_inline))
+        {
+            const FrontBackRow& row =
+                *reinterpret_cast<const FrontBackRow*>(rowBytes + t.frontBackAt[i]);
+            return FrontBackLanes(row, t, t.vec, dir[off[i]], mag[off[i]]);
+        };
+        // Two sums, even and odd points, so that each point's lanes add in place.
+        __m128i odd = _mm_setzero_si128();
+        for (int i = 0; i < kRingEntries[r]; i += 2) {
+            acc = _mm_add_epi32(acc, lanes(i));
+            odd = _mm_add_epi32(odd, lanes(i + 1));
+        }
+        acc = _mm_add_epi32(acc, odd);
+        n = RingInsideDone(level, r, value);
+    } else {
+        n = RingOffsetsAt(
+            level, r, false, value,
+            [ dir, mag, rows, tp = &t, vec = t.vec, &
+              acc ](int angle, std::int32_t off) __attribute__((always_inline)) {
+                acc = _mm_add_epi32(acc, FrontBackLanes(rows[angle], *tp, vec, dir[off], mag[off]));
+            });
+    }
     _mm_storeu_si128(reinterpret_cast<__m128i*>(sums), acc);
 #else
-    const int n = RingOffsets(
-        level, radius, value, [&](int angle, std::int32_t off) __attribute__((always_inline)) {
+    n = RingOffsetsAt(
+        level, r, inside, value, [&](int angle, std::int32_t off) __attribute__((always_inline)) {
             FrontBackAdd(rows[angle], dir[off], mag[off], sums);
         });
 #endif
@@ -790,8 +884,15 @@ __attribute__((noinline)) const int* CWork::TwistRows(int h)
     const int* cor = m_rank.Cor + 90;
     if (!m_twistMade || std::memcmp(m_twistCor, cor, sizeof m_twistCor) != 0) {
         std::memcpy(m_twistCor, cor, sizeof m_twistCor);
+        m_twistNarrow = true;
+        for (int e = 0; e <= 90; ++e) {
+            m_twistNarrow = m_twistNarrow && cor[e] >= -341 && cor[e] <= 341;
+        }
         for (int d = -179; d <= 179; ++d) {
             TwistShares(2 * (d < 0 ? d + 180 : d), cor, m_twistRow[179 + d]);
+            for (int o = 0; o < 8; ++o) {
+                m_twistRow16[179 + d][o] = static_cast<std::int16_t>(m_twistRow[179 + d][o]);
+            }
         }
         m_twistMade = true;
     }
@@ -807,17 +908,58 @@ int CWork::TwistsRing(int level, int radius, int value)
     // 360 / 2, is (h - v mod 180) mod 180 with h half the centre's doubled direction. The rows
     // run over h - v mod 180 = -179..179 unreduced: the centre's row is that of h, and a point's
     // lies v mod 180 rows back.
-    const int* centre = TwistRows(HalfTurn(*m_refc));
-    const int n = RingOffsets(
-        level, radius, value,
-        [ centre, dir, &rot, &points ](int, std::int32_t off) __attribute__((always_inline)) {
-            const int* row = reinterpret_cast<const int*>(reinterpret_cast<const char*>(centre) +
-                                                          kHalfTurnRows.back[dir[off]]);
-            for (int o = 0; o < 8; ++o) {
-                rot[o] += row[o];
+    const int h = HalfTurn(*m_refc);
+    const int* centre = TwistRows(h);
+    int n = 0;
+#if defined(__SSE2__)
+    if (m_twistNarrow) {
+        // Eight 16-bit sums in one vector, widened once.
+        const char* centre16 = reinterpret_cast<const char*>(m_twistRow16[179 + h]);
+        const auto row = [ centre16, dir ](std::int32_t off) __attribute__((always_inline))
+        {
+            return _mm_loadu_si128(
+                reinterpret_cast<const __m128i*>(centre16 + kHalfTurnRows.back16[dir[off]]));
+        };
+        __m128i sums = _mm_setzero_si128();
+        if (RingWhole(level, radius)) {
+            // The whole ring from the level's offsets in two sums, even and odd points, so that
+            // each row adds in place.
+            const int r = radius > 4 ? 4 : radius;
+            const std::int32_t* off = m_ringOff[level];
+            __m128i odd = _mm_setzero_si128();
+            for (int i = 0; i < kRingEntries[r]; i += 2) {
+                sums = _mm_add_epi16(sums, row(off[i]));
+                odd = _mm_add_epi16(odd, row(off[i + 1]));
             }
-            ++points;
-        });
+            sums = _mm_add_epi16(sums, odd);
+            points = kRingEntries[r];
+            n = RingInsideDone(level, r, value);
+        } else {
+            n = RingOffsets(
+                level, radius, value,
+                [&sums, &points, row ](int, std::int32_t off) __attribute__((always_inline)) {
+                    sums = _mm_add_epi16(sums, row(off));
+                    ++points;
+                });
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(rot),
+                         _mm_srai_epi32(_mm_unpacklo_epi16(sums, sums), 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(rot + 4),
+                         _mm_srai_epi32(_mm_unpackhi_epi16(sums, sums), 16));
+    } else
+#endif
+    {
+        n = RingOffsets(
+            level, radius, value,
+            [ centre, dir, &rot, &points ](int, std::int32_t off) __attribute__((always_inline)) {
+                const int* row = reinterpret_cast<const int*>(
+                    reinterpret_cast<const char*>(centre) + kHalfTurnRows.back[dir[off]]);
+                for (int o = 0; o < 8; ++o) {
+                    rot[o] += row[o];
+                }
+                ++points;
+            });
+    }
     for (int o = 0; o < 8; ++o) {
         m_rotSum[o] += rot[o];
     }
@@ -844,14 +986,15 @@ int CWork::Twists(int, int)
 // Candidate k: angle byte under m_coarse[8 + 2k], magnitude under m_coarse[9 + 2k].
 int CWork::GemReg_I(unsigned char* angleOut, unsigned char* magOut, int ref)
 {
-    const int r = Mod360(ref);
+    const std::int32_t* sig = kPickerWeights.sig + 359 - Mod360(ref);
     int best = 0;
     int top = 0;
+#pragma GCC unroll 4
     for (int k = 0; k < 4; ++k) {
         const int a = *m_coarse[8 + 2 * k];
         const int m = *m_coarse[9 + 2 * k];
         top = m > top ? m : top;
-        const int score = Descale13(TabSig[90 - Axial(a, r)] * m);
+        const int score = (sig[a] * m + 4096) >> 13; // Descale13 of a product >= 0
         if (score > best) {
             best = score;
             *angleOut = static_cast<unsigned char>(a);
@@ -939,19 +1082,26 @@ int CWork::GemWeb(SStep* taps, int r, int level, int angle, int kind)
     return taps[centre].val;
 }
 
+namespace {
+
+// Targum of a sum with a component 0: the axis of the other, or the centre byte for both 0.
+int TargumAxis(int c, int s, const unsigned char* centre)
+{
+    return c != 0 ? (c > 0 ? 0 : 90) : s != 0 ? (s > 0 ? 45 : 135) : *centre;
+}
+
+} // namespace
+
 // Half of atan(c, s) for non-zero c and s. The octant angle t (1..45) is measured from the
 // nearer axis (from the x axis on the diagonal), as atan measures it; the quadrant and that axis
-// pick base + t or base - t from one table row, and the angle (0..360) halves by a shift.
-void Targum(const int* cosSums, const int* sinSums, int* out, const unsigned char* centre)
+// pick base + t or base - t, halved, from one row of kHalfTurns at t's TabTan index.
+void TargumScalar(const int* cosSums, const int* sinSums, int* out, const unsigned char* centre)
 {
-    // Row (s < 0) * 4 + (c < 0) * 2 + (|c| < |s|): the angle's base and the sign of t.
-    static const std::int16_t kBase[8] = {0, 90, 180, 90, 360, 270, 180, 270};
-    static const std::int16_t kSign[8] = {1, -1, -1, 1, -1, 1, 1, -1};
     for (int k = 0; k < 8; ++k) {
         const int c = cosSums[k];
         const int s = sinSums[k];
         if (c == 0 || s == 0) {
-            out[k] = c != 0 ? (c > 0 ? 0 : 90) : s != 0 ? (s > 0 ? 45 : 135) : *centre;
+            out[k] = TargumAxis(c, s, centre);
             continue;
         }
         const std::uint32_t ac =
@@ -959,10 +1109,49 @@ void Targum(const int* cosSums, const int* sinSums, int* out, const unsigned cha
         const std::uint32_t as =
             s < 0 ? 0u - static_cast<std::uint32_t>(s) : static_cast<std::uint32_t>(s);
         const bool nearY = ac < as;
-        const int t = nearY ? AtanOctant(ac, as) : AtanOctant(as, ac);
         const int row = (s < 0 ? 4 : 0) + (c < 0 ? 2 : 0) + (nearY ? 1 : 0);
-        out[k] = static_cast<int>(static_cast<unsigned>(kBase[row] + kSign[row] * t) >> 1);
+        out[k] = kHalfTurns.at[130 * row + (nearY ? OctantIndex(ac, as) : OctantIndex(as, ac))];
     }
+}
+
+// Four sectors at a time up to the division: the magnitudes (unsigned, so that |INT32_MIN| is
+// 2^31), the smaller one p and the larger one q (p ^ q = |c| ^ |s|), and the offset 130 row of the
+// quadrant row, or -1 where a component is 0; then the division and the table one sector at a
+// time.
+void Targum(const int* cosSums, const int* sinSums, int* out, const unsigned char* centre)
+{
+#if defined(__SSE2__)
+    alignas(16) std::uint32_t num[8];
+    alignas(16) std::uint32_t den[8];
+    alignas(16) std::int32_t rowAt[8];
+    const __m128i top = _mm_set1_epi32(INT32_MIN); // unsigned order as signed order
+    for (int h = 0; h < 8; h += 4) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cosSums + h));
+        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sinSums + h));
+        const __m128i cNeg = _mm_srai_epi32(c, 31);
+        const __m128i sNeg = _mm_srai_epi32(s, 31);
+        const __m128i ac = _mm_sub_epi32(_mm_xor_si128(c, cNeg), cNeg);
+        const __m128i as = _mm_sub_epi32(_mm_xor_si128(s, sNeg), sNeg);
+        const __m128i nearY = _mm_cmplt_epi32(_mm_xor_si128(ac, top), _mm_xor_si128(as, top));
+        const __m128i p = _mm_or_si128(_mm_and_si128(nearY, ac), _mm_andnot_si128(nearY, as));
+        // 130 row = 520 (s < 0) + 260 (c < 0) + 130 (|c| < |s|), from the lanes' masks.
+        const __m128i at = _mm_add_epi32(_mm_add_epi32(_mm_and_si128(sNeg, _mm_set1_epi32(520)),
+                                                       _mm_and_si128(cNeg, _mm_set1_epi32(260))),
+                                         _mm_and_si128(nearY, _mm_set1_epi32(130)));
+        const __m128i zero = _mm_or_si128(_mm_cmpeq_epi32(c, _mm_setzero_si128()),
+                                          _mm_cmpeq_epi32(s, _mm_setzero_si128()));
+        _mm_store_si128(reinterpret_cast<__m128i*>(num + h), p);
+        _mm_store_si128(reinterpret_cast<__m128i*>(den + h),
+                        _mm_xor_si128(_mm_xor_si128(ac, as), p));
+        _mm_store_si128(reinterpret_cast<__m128i*>(rowAt + h), _mm_or_si128(at, zero));
+    }
+    for (int k = 0; k < 8; ++k) {
+        out[k] = rowAt[k] < 0 ? TargumAxis(cosSums[k], sinSums[k], centre)
+                              : kHalfTurns.at[rowAt[k] + OctantIndex(num[k], den[k])];
+    }
+#else
+    TargumScalar(cosSums, sinSums, out, centre);
+#endif
 }
 
 } // namespace wizard73

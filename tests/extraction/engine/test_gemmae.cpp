@@ -4,6 +4,7 @@
 #include "extraction/engine/Codex.h"
 #include "tests/extraction/engine/stage_fixture.h"
 #include "tests/support/emulation.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
@@ -263,6 +264,46 @@ TEST(Accumulators, WholeRingSumsMatchTheirDefinitionOverTheRingPointsInside)
     EXPECT_EQ(large, 256 * 6 * 2 * 4);
 }
 
+// Rotation sums are linear in the angle curve: a constant curve k gives k per visited point in
+// every sum (at the 16-bit limit 341 with 96 points, and past it), and a curve scaled by 100
+// (past the 16-bit rows) gives 100 times the sums of the curve, in whole and near-edge rings.
+TEST(Accumulators, RotationSumsScaleWithTheCurve)
+{
+    auto e = std::make_unique<RingBench<16, 16>>();
+    const auto sums = [&](int x, int y, int radius, int* rot) {
+        e->Clear();
+        e->WalkAt(x, y, 0, e->dir, e->dir);
+        e->m_ringPoint = static_cast<CBase::RingFn>(&CWork::Twists_I);
+        e->Spiral(0, radius, 1);
+        std::copy(e->m_rotSum, e->m_rotSum + 8, rot);
+        return e->m_rotPoints;
+    };
+    const int at[3][2] = {{8, 8}, {1, 2}, {15, 0}};
+    for (const auto& p : at) {
+        for (int radius = 0; radius <= 4; ++radius) {
+            int rot[8], scaled[8];
+            for (int k : {341, -341, 342, -342, 5000}) {
+                std::fill(e->m_rank.Cor, e->m_rank.Cor + 181, k);
+                const int points = sums(p[0], p[1], radius, rot);
+                for (int o = 0; o < 8; ++o) {
+                    ASSERT_EQ(rot[o], k * points) << k << " r" << radius;
+                }
+            }
+            for (int i = 0; i <= 180; ++i) {
+                e->m_rank.Cor[i] = (i * 7) % 50 - 20;
+            }
+            sums(p[0], p[1], radius, rot);
+            for (int& c : e->m_rank.Cor) {
+                c *= 100;
+            }
+            sums(p[0], p[1], radius, scaled);
+            for (int o = 0; o < 8; ++o) {
+                ASSERT_EQ(scaled[o], 100 * rot[o]) << p[0] << "," << p[1] << " r" << radius;
+            }
+        }
+    }
+}
+
 // The sector sums of a whole ring visit its points in an order of their own from lists per
 // level: after the level is made again at another width they still equal the point-by-point
 // walk's sums, and leave the walk where it does.
@@ -469,6 +510,43 @@ TEST(Pickers, BestOfFourCandidates)
     EXPECT_EQ(outM, 7);
 }
 
+// The picker against its definition, the largest Descale13(TabSig[90 - axial distance] * m)
+// (the first on a tie, none at 0), for every direction byte and references of several turns.
+TEST(Pickers, PickerMatchesItsDefinition)
+{
+    auto e = std::make_unique<Acc>();
+    unsigned char cand[8];
+    for (int k = 0; k < 8; ++k) {
+        e->m_coarse[8 + k] = &cand[k];
+    }
+    std::uint32_t state = 2463534242u;
+    for (int round = 0; round < 4000; ++round) {
+        const int ref = static_cast<int>(zftest::XorShift32(state) % 1500) - 700;
+        for (int k = 0; k < 4; ++k) {
+            cand[2 * k] = static_cast<unsigned char>(round % 64 * 4 + k); // every byte
+            cand[2 * k + 1] = static_cast<unsigned char>(zftest::XorShift32(state) >> 24);
+        }
+        int best = 0, top = 0, wantA = -1, wantM = -1;
+        for (int k = 0; k < 4; ++k) {
+            const int m = cand[2 * k + 1];
+            top = std::max(top, m);
+            const int d = AxialDistance(Mod360(cand[2 * k] - Mod360(ref)));
+            const int score = Descale13(TabSig[90 - d] * m);
+            if (score > best) {
+                best = score;
+                wantA = cand[2 * k];
+                wantM = m;
+            }
+        }
+        unsigned char a = 0, m = 0;
+        ASSERT_EQ(e->GemReg_I(&a, &m, ref), top) << round;
+        if (wantA >= 0) {
+            ASSERT_EQ(a, wantA) << round;
+            ASSERT_EQ(m, wantM) << round;
+        }
+    }
+}
+
 TEST(Kernel, GemWebBuildsAZeroMeanWindow)
 {
     auto e = std::make_unique<Acc>();
@@ -506,11 +584,13 @@ TEST(Kernel, Targum)
     const int c[8] = {5, 0, 0, -3, 0, 4, -4, 7};
     const int s[8] = {5, 2, -2, 0, 0, -4, -4, 0};
     const unsigned char centre = 33;
-    int out[8];
+    int out[8], scalar[8];
     Targum(c, s, out, &centre);
+    TargumScalar(c, s, scalar, &centre);
     const int want[8] = {22, 45, 135, 90, 33, 157, 112, 0};
     for (int k = 0; k < 8; ++k) {
         EXPECT_EQ(out[k], want[k]) << k;
+        EXPECT_EQ(scalar[k], want[k]) << k;
     }
 }
 
@@ -564,10 +644,12 @@ TEST(Kernel, TargumHalvesAtan)
             s[k] = cases[i + k].second;
         }
         const unsigned char centre = 77;
-        int out[8];
+        int out[8], scalar[8];
         Targum(c, s, out, &centre);
+        TargumScalar(c, s, scalar, &centre);
         for (int k = 0; k < 8 && i + k < cases.size(); ++k) {
             EXPECT_EQ(out[k], atan(c[k], s[k]) / 2) << c[k] << ", " << s[k];
+            EXPECT_EQ(scalar[k], out[k]) << c[k] << ", " << s[k];
         }
     }
 }
