@@ -246,7 +246,7 @@ public:
 
     // Half-turn direction of the displacement from pixel `to` to pixel `from` of a walk of at
     // most `steps` steps: by the table of offset differences where it holds them.
-    int Turn(int from, int to, int steps) const
+    __attribute__((always_inline)) int Turn(int from, int to, int steps) const
     {
         if (m_turns != nullptr && steps <= FL_REACH) {
             return m_turns[from - to];
