@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <vector>
 
 namespace wizard73 {
 namespace {
@@ -234,7 +235,9 @@ void Codex::IfEnum()
     }
 }
 
-// Widening: an inner cell with exactly one singular neighbour joins it (class + 128).
+// Widening: an inner cell with exactly one singular neighbour joins it (class + 128). A widened
+// cell is not singular, nor was it before, so every count is of the cells singular at the
+// start: per row, the singular cells of each column of three rows, summed over three columns.
 void Codex::IfWideV()
 {
     const int w = m_level[LEVEL].width;
@@ -242,28 +245,28 @@ void Codex::IfWideV()
     unsigned char* cls = m_ifLayer[L129];
     unsigned char* label = m_ifLayer[L152];
     unsigned char* dir = m_ifLayer[L37];
+    std::vector<unsigned char> column(static_cast<std::size_t>(w > 0 ? w : 0));
     for (int y = 1; y + 1 < h; ++y) {
+        const std::size_t row = static_cast<std::size_t>(y) * w;
+        for (int x = 0; x < w; ++x) {
+            column[x] = static_cast<unsigned char>(
+                Singular(cls[row - w + x]) + Singular(cls[row + x]) + Singular(cls[row + w + x]));
+        }
         for (int x = 1; x + 1 < w; ++x) {
-            const std::size_t i = static_cast<std::size_t>(y) * w + x;
-            if (Singular(cls[i])) {
+            const std::size_t i = row + x;
+            if (column[x - 1] + column[x] + column[x + 1] != 1 || Singular(cls[i])) {
                 continue;
             }
-            int count = 0;
             std::size_t from = i;
             for (int dy = -1; dy <= 1; ++dy) {
                 for (int dx = -1; dx <= 1; ++dx) {
                     const std::size_t j = static_cast<std::size_t>(y + dy) * w + (x + dx);
-                    if ((dx != 0 || dy != 0) && Singular(cls[j])) {
-                        ++count;
-                        from = j;
-                    }
+                    from = Singular(cls[j]) ? j : from;
                 }
             }
-            if (count == 1) {
-                label[i] = label[from];
-                dir[i] = dir[from];
-                cls[i] = static_cast<unsigned char>(cls[from] + WIDENED);
-            }
+            label[i] = label[from];
+            dir[i] = dir[from];
+            cls[i] = static_cast<unsigned char>(cls[from] + WIDENED);
         }
     }
 }
