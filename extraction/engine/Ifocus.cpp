@@ -5,6 +5,8 @@
 // them by one cell and refines their directions along short rays. Layers 129, 152, 37 and 48
 // are copied down to the target level. Throws only what stages 2 to 5 throw.
 
+#include "extraction/engine/StreamLanes.h"
+
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/codes.h"
 
@@ -23,7 +25,6 @@ constexpr int WIDENED = 128;
 constexpr int FLOOD_DEPTH = 255;
 
 constexpr int kWhorl[8] = {90, 137, 0, 43, 90, 137, 0, 43};
-constexpr int kLoops[8] = {0, 3, 14, 50, 90, 130, 166, 177};
 constexpr int kDelta[8] = {0, 158, 135, 113, 90, 68, 45, 23};
 
 // The stage's level-3 layers as Ifocus looks them up, and their slots in m_ifLayer.
@@ -86,7 +87,7 @@ void Codex::IfIndi(int i)
     const int* tpl = cls == 2 ? kLoops : cls == 1 ? kWhorl : kDelta;
     const int theta = cls == 2 ? 90 : cls == 1 ? 358 : 200;
     const int trials = cls == 2 ? 180 : cls == 1 ? 90 : 72;
-    const int fit = FitTemplate(tpl, theta, trials, c, o);
+    const int fit = FitTemplateLanes(tpl, theta, trials, c, o);
     if (fit >= 0) {
         m_ifLayer[L37][i] = static_cast<unsigned char>(fit / 2);
     }

@@ -46,8 +46,6 @@ constexpr StreamTables kQuickTables = {
     {0, 0, 0, 0, 0, 0},
     3};
 
-constexpr int kLoops[8] = {0, 3, 14, 50, 90, 130, 166, 177};
-
 // Class of a Poincare sum.
 int ClassOf(int p)
 {
@@ -538,22 +536,24 @@ constexpr FitSectors kFitSectors = MakeFitSectors();
 
 } // namespace
 
-// The loop template fitted one trial direction at a time, its eight sectors side by side: with
-// c and o in 0..255 every angle and difference stays within 16 bits and a cost sum within 720.
-int FitLoop_StIndi(int c, const int* o)
+// The template fitted one trial direction at a time, its eight sectors side by side: with c and
+// o in 0..255 and the template and start in 0..359 every angle and difference stays within 16
+// bits and a cost sum within 720.
+int FitTemplateLanes(const int* tpl, int theta0, int trials, int c, const int* o)
 {
     std::int16_t twice[16]; // sector angles in 0..359, eight from any first one consecutive
+    std::int16_t shape[8];
     for (int k = 0; k < 8; ++k) {
         twice[k] = twice[k + 8] = static_cast<std::int16_t>(Mod360(o[k]));
+        shape[k] = static_cast<std::int16_t>(tpl[k]);
     }
-    const TrLanes tpl = {kLoops[0], kLoops[1], kLoops[2], kLoops[3],
-                         kLoops[4], kLoops[5], kLoops[6], kLoops[7]};
+    const TrLanes pattern = TrLoad(shape);
     int best = 129600;
     int bestTheta = -1;
-    int theta = 90; // the trial direction, kept in 0..359
-    for (int t = 0; t < 180; ++t) {
+    int theta = theta0; // the trial direction, kept in 0..359
+    for (int t = 0; t < trials; ++t) {
         const TrLanes sectors = TrLoad(twice + kFitSectors.at[theta + 255 - c]);
-        TrLanes a = tpl + static_cast<std::int16_t>(theta);
+        TrLanes a = pattern + static_cast<std::int16_t>(theta);
         a -= (a >= 360) & 360;
         // The sum of the eight outer magnitudes (each 0..90) by halves into lanes 0 and 1.
         TrLanes far = TrNear(a, sectors);
@@ -757,7 +757,7 @@ void Codex::StIndi(int i)
     if (cls[i] != 2) {
         return;
     }
-    const int fit = FitLoop_StIndi(c, o);
+    const int fit = FitTemplateLanes(kLoops, 90, 180, c, o);
     if (fit >= 0) {
         m_st.fit[i] = static_cast<unsigned char>(fit / 2);
     }
