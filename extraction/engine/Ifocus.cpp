@@ -317,6 +317,15 @@ void Codex::IfDeepV_integ(int l)
     const int k = 1 << (LEVEL - l);
     const int wl = m_level[l].width;
     const int hl = m_level[l].height;
+    // The cell whose block covers each column of level l last (-1: none), a later block
+    // overwriting what it shares with an earlier one, as it would block by block.
+    std::vector<int> owner(static_cast<std::size_t>(wl > 0 ? wl : 0), -1);
+    for (int x = 0; x < w; ++x) {
+        const int fx = x * k + k > wl ? wl - k : x * k;
+        for (int c = fx < 0 ? 0 : fx; c < fx + k; ++c) {
+            owner[c] = x;
+        }
+    }
     for (int id : kCopied) {
         const unsigned char* src = GetLay(id, LEVEL);
         unsigned char* dst = GetLay(id, l);
@@ -325,8 +334,7 @@ void Codex::IfDeepV_integ(int l)
             throw WZ_NO_LAYER;
         }
         // The blocks of a row of cells together cover whole rows of level l (w k >= wl), so
-        // the first row of a block row is built and copied into the others; a later block
-        // overwrites what it shares with an earlier one, as it would block by block.
+        // the first row of a block row is built and copied into the others.
         for (int y = 0; y < h; ++y) {
             const int fy = y * k + k > hl ? hl - k : y * k;
             const int y0 = fy < 0 ? 0 : fy;
@@ -334,13 +342,9 @@ void Codex::IfDeepV_integ(int l)
                 continue;
             }
             unsigned char* first = dst + static_cast<std::size_t>(y0) * wl;
-            for (int x = 0; x < w; ++x) {
-                const int fx = x * k + k > wl ? wl - k : x * k;
-                const int x0 = fx < 0 ? 0 : fx;
-                const unsigned char v = src[y * w + x];
-                for (int c = x0; c < fx + k; ++c) {
-                    first[c] = v;
-                }
+            const unsigned char* const cells = src + static_cast<std::size_t>(y) * w;
+            for (int c = 0; c < wl; ++c) {
+                first[c] = owner[c] >= 0 ? cells[owner[c]] : first[c];
             }
             for (int r = y0 + 1; r < fy + k; ++r) {
                 std::memcpy(dst + static_cast<std::size_t>(r) * wl, first, wl);
