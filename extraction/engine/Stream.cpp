@@ -637,21 +637,26 @@ void Codex::StPick(int i, unsigned char* angleOut, unsigned char* magOut, int re
     GemReg_Stream_1(angleOut, magOut, ref);
 }
 
-// Walk measurement of cell (x, y), not settled, for direction family n with walk length len.
-void Codex::StFlow(int x, int y, int n, int len)
+namespace {
+
+// Walk measurement of cell (x, y), not settled, for direction family n with walk length len by
+// the walks on the family's response layer; the caller leaves the engine's second walk cursor
+// as the engine's paired walks leave it.
+__attribute__((always_inline)) inline void FlCell(Codex& e, const FlWalks& walks, int x, int y,
+                                                  int n, int len)
 {
-    const int w3 = m_level[LEVEL].width;
+    const Codex::StLayers& st = e.m_st;
+    const int w3 = e.m_level[LEVEL].width;
     const std::size_t i = static_cast<std::size_t>(y) * w3 + x;
-    unsigned char* const l32 = m_st.dir;
-    unsigned char* const l33 = m_st.dirR;
-    unsigned char* const l112 = m_st.mag;
-    unsigned char* const l113 = m_st.magR;
-    unsigned char* const famDir = m_st.famDir[n];
-    unsigned char* const famMag = m_st.famMag[n];
-    const FlWalks walks(*this, m_st.resp[n], m_st.codes[n]);
+    unsigned char* const l32 = st.dir;
+    unsigned char* const l33 = st.dirR;
+    unsigned char* const l112 = st.mag;
+    unsigned char* const l113 = st.magR;
+    unsigned char* const famDir = st.famDir[n];
+    unsigned char* const famMag = st.famMag[n];
     // Block centre at level 0 (the last block of a row or column is shifted inside).
     const int w0 = walks.Width();
-    const int h0 = m_level[0].height;
+    const int h0 = e.m_level[0].height;
     int bx = x * 8;
     int by = y * 8;
     bx = bx + 8 > w0 ? w0 - 8 : bx;
@@ -666,8 +671,8 @@ void Codex::StFlow(int x, int y, int n, int len)
         constexpr bool Edge = decltype(edge)::value;
         for (int pass = 0; pass < 2; ++pass) {
             // Move tables along n + 4 * pass (1) and back (2), bright and dark.
-            const std::int32_t* const bright1 = m_st.moves[n] + pass * FL_TABLE;
-            const std::int32_t* const bright2 = m_st.moves[n] + (1 - pass) * FL_TABLE;
+            const std::int32_t* const bright1 = st.moves[n] + pass * FL_TABLE;
+            const std::int32_t* const bright2 = st.moves[n] + (1 - pass) * FL_TABLE;
             const std::int32_t* const dark1 = bright1 + 2 * FL_TABLE;
             const std::int32_t* const dark2 = bright2 + 2 * FL_TABLE;
             // 1. Bright path, end B.
@@ -679,12 +684,12 @@ void Codex::StFlow(int x, int y, int n, int len)
             // 3. Paired walk from K (leading) and B (following).
             int end = k;
             const int s1 = walks.Paired<false, Edge>(end, kRoom, b, bRoom, dark1, len);
-            const int q1 = Strength(s1, len, m_stNoise);
+            const int q1 = Strength(s1, len, e.m_stNoise);
             const int a1 = walks.Turn(k, end, len);
             // 4. Paired walk from B (leading) and K (following).
             end = b;
             const int s2 = walks.Paired<true, Edge>(end, bRoom, k, kRoom, bright1, len);
-            const int q2 = Strength(s2, len, m_stNoise);
+            const int q2 = Strength(s2, len, e.m_stNoise);
             const int a2 = walks.Turn(b, end, len);
             // 5. Overall best.
             if (q1 >= l112[i]) {
@@ -712,6 +717,24 @@ void Codex::StFlow(int x, int y, int n, int len)
         measure(std::false_type{});
     } else {
         measure(std::true_type{});
+    }
+}
+
+} // namespace
+
+void Codex::StFlow(int x, int y, int n, int len)
+{
+    StFlowCells(y, n, len, x, x + 1);
+}
+
+void Codex::StFlowCells(int y, int n, int len, int from, int to)
+{
+    const FlWalks walks(*this, m_st.resp[n], m_st.codes[n]);
+    const unsigned char* const cls = m_st.cls + static_cast<std::size_t>(y) * m_level[LEVEL].width;
+    for (int x = from; x < to; ++x) {
+        if (cls[x] != SETTLED) {
+            FlCell(*this, walks, x, y, n, len);
+        }
     }
     m_walk2 = nullptr; // as the engine's paired walks leave it
 }
@@ -878,12 +901,7 @@ void Codex::Stream(int)
         for (int n = 0; n < 4; ++n) {
             const int len = (n & 1) == 0 ? tab.run[p] : tab.run2[p];
             for (int y = 0; y < h; ++y) {
-                const unsigned char* const cls = m_st.cls + static_cast<std::size_t>(y) * w;
-                for (int x = 0; x < w; ++x) {
-                    if (cls[x] != SETTLED) {
-                        StFlow(x, y, n, len);
-                    }
-                }
+                StFlowCells(y, n, len, 0, w);
             }
             if (p == 0) {
                 unsigned char* d1 = GetLay(256 + n, LEVEL);
