@@ -521,10 +521,20 @@ int Trelax_StIndi(int c, const int* o, int p)
         cost = kind == 0 ? e + 4 * j : e - j / 4;
     }
     // Every cost lies far below NO_COST: the last sector of the least cost wins.
-    std::int16_t costs[8];
     std::int16_t cands[8];
-    std::memcpy(costs, &cost, sizeof costs);
     std::memcpy(cands, &cand, sizeof cands);
+#if defined(__SSE2__)
+    // The least cost in every lane, then the last lane holding it by the byte mask of equals.
+    const __m128i c0 = reinterpret_cast<__m128i>(cost);
+    __m128i least = _mm_min_epi16(c0, _mm_shuffle_epi32(c0, 0x4E));
+    least = _mm_min_epi16(least, _mm_shuffle_epi32(least, 0xB1));
+    least = _mm_min_epi16(least, _mm_shufflelo_epi16(least, 0xB1));
+    least = _mm_shuffle_epi32(least, 0);
+    const unsigned equal = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(c0, least)));
+    return cands[(31 - __builtin_clz(equal)) / 2];
+#else
+    std::int16_t costs[8];
+    std::memcpy(costs, &cost, sizeof costs);
     int best = costs[0];
     int relaxed = cands[0];
     for (int t = 1; t < 8; ++t) {
@@ -534,6 +544,7 @@ int Trelax_StIndi(int c, const int* o, int p)
         }
     }
     return relaxed;
+#endif
 }
 
 namespace {
