@@ -134,6 +134,7 @@ int Codex::IfLift(int i)
     unsigned char* dirs = m_ifLayer[L37];
     // 1. Reference and a fresh visit mark (the mark plane is cleared when the counter wraps).
     int ref = score[i];
+    int least = 62 * ref / 100; // the least score that joins
     int best = ref;
     int bestX = i % w;
     int bestY = i / w;
@@ -156,7 +157,7 @@ int Codex::IfLift(int i)
         }
         marks[at] = visit;
         const int s = score[at];
-        if (s < 62 * ref / 100) {
+        if (s < least) {
             return false;
         }
         const int c = cls[at] & 11;
@@ -170,7 +171,10 @@ int Codex::IfLift(int i)
                 bestY = y;
             }
         }
-        ref = s > ref ? s : ref;
+        if (s > ref) {
+            ref = s;
+            least = 62 * ref / 100;
+        }
         return true;
     };
     int lastDir = -1;
