@@ -133,11 +133,13 @@ int Codex::IfLift(int i)
     unsigned char* score = m_ifLayer[L240];
     unsigned char* dirs = m_ifLayer[L37];
     // 1. Reference and a fresh visit mark (the mark plane is cleared when the counter wraps).
-    int ref = score[i];
-    int least = 62 * ref / 100; // the least score that joins
-    int best = ref;
-    int bestX = i % w;
-    int bestY = i / w;
+    //    The flood's running state is kept together (the reference, the least score that
+    //    joins, the best like cell and the last step direction) and the layers are held by
+    //    value, so that the recursion reads each through one pointer.
+    struct Run {
+        int ref, least, best, bestX, bestY, lastDir;
+    };
+    Run run = {score[i], 62 * score[i] / 100, score[i], i % w, i / w, -1};
     const int cls0 = cls[i];
     const int dir0 = dirs[i];
     if (++m_visit >= 255) {
@@ -151,13 +153,14 @@ int Codex::IfLift(int i)
     //    now), scores at least 62 % of the reference and, if singular, has the start's class
     //    (a loop also its direction within 119 degrees); the best like cell is kept, and every
     //    joining cell can raise the reference.
-    auto joins = [&](std::ptrdiff_t at, int x, int y) {
+    auto joins = [marks, score, cls, dirs, visit, cls0, dir0, &run](std::ptrdiff_t at, int x,
+                                                                    int y) {
         if (marks[at] == visit) {
             return false;
         }
         marks[at] = visit;
         const int s = score[at];
-        if (s < least) {
+        if (s < run.least) {
             return false;
         }
         const int c = cls[at] & 11;
@@ -165,23 +168,23 @@ int Codex::IfLift(int i)
             if (c != cls0 || (c == 2 && Turn(2 * dirs[at], 2 * dir0) > 119)) {
                 return false;
             }
-            if (s >= best) {
-                best = s;
-                bestX = x;
-                bestY = y;
+            if (s >= run.best) {
+                run.best = s;
+                run.bestX = x;
+                run.bestY = y;
             }
         }
-        if (s > ref) {
-            ref = s;
-            least = 62 * ref / 100;
+        if (s > run.ref) {
+            run.ref = s;
+            run.least = 62 * s / 100;
         }
         return true;
     };
-    int lastDir = -1;
-    auto flood = [&](auto& self, int x, int y, int depth) -> void {
+    auto flood = [this, &joins, &run, &lv, w, h, marks, score, cls, dirs](auto& self, int x, int y,
+                                                                          int depth) -> void {
         if (depth <= 0) {
             // Rounde's leaf callback answers here, the walk standing on the cell.
-            m_lastDir = lastDir;
+            m_lastDir = run.lastDir;
             WalkAt(x, y, LEVEL, nullptr, marks, score, cls, dirs);
             Codex* engine = Self();
             const TestFn leaf = m_leaf;
@@ -194,7 +197,7 @@ int Codex::IfLift(int i)
         }
         const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(y) * w + x;
         for (int d = 0; d < 8; ++d) {
-            lastDir = d;
+            run.lastDir = d;
             const int nx = x + lv.dx[d];
             const int ny = y + lv.dy[d];
             if (joins(at + lv.step[d], nx, ny)) {
@@ -207,11 +210,11 @@ int Codex::IfLift(int i)
     }
     // The walk ends where it started, as Rounde leaves it.
     WalkAt(i % w, i / w, LEVEL, nullptr, marks, score, cls, dirs);
-    if (lastDir >= 0) {
-        m_lastDir = lastDir;
+    if (run.lastDir >= 0) {
+        m_lastDir = run.lastDir;
     }
     // 3. Hand over to the best cell.
-    const int b = bestX + bestY * w;
+    const int b = run.bestX + run.bestY * w;
     if (b == i) {
         return 0;
     }
