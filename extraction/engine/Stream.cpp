@@ -846,8 +846,9 @@ void Codex::StGoonV(int i)
     const unsigned char* const ringFit = m_walk[1];
     int count = 0;
     RingOffsets(LEVEL, m_stRadius, 1, [&count, ringCls, ringFit](int angle, std::int32_t off) {
-        const int c = ringCls[off];
-        if (c == 1 || c == 8 || (c == 2 && Turn(angle, 2 * ringFit[off]) >= 130)) {
+        // Classes 1 to 8 by one test first: most ring cells are 0 or settled.
+        const unsigned c = ringCls[off];
+        if (c - 1 < 8 && (c == 1 || c == 8 || (c == 2 && Turn(angle, 2 * ringFit[off]) >= 130))) {
             ++count;
         }
     });
