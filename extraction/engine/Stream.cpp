@@ -73,6 +73,7 @@ int Strength(int s, int len, int noise)
 // then steps through a table of 256 pixel offsets indexed by that byte.
 constexpr int FL_CODES = 4;   // walks per family: bright n, bright n + 4, dark n, dark n + 4
 constexpr int FL_TABLE = 256; // entries of one walk's move table
+constexpr int FL_STAND = 255; // the code of the outermost ring: 3, no move, in every field
 
 using FlBytes = unsigned char __attribute__((vector_size(16)));
 constexpr int FL_LANES = 16;
@@ -157,6 +158,17 @@ void FlMakeCodes(const CLevel& lv, int n, const unsigned char* resp, unsigned ch
             std::memcpy(codes + row, &v, static_cast<std::size_t>(inner > 0 ? inner : 0));
         }
     }
+    // The outermost ring moves by entry 3 of every field, no move: a walk that reaches it
+    // stands there.
+    if (w > 0 && h > 0) {
+        std::memset(codes, FL_STAND, static_cast<std::size_t>(w));
+        std::memset(codes + static_cast<std::size_t>(h - 1) * w, FL_STAND,
+                    static_cast<std::size_t>(w));
+        for (int y = 1; y + 1 < h; ++y) {
+            codes[static_cast<std::size_t>(y) * w] = FL_STAND;
+            codes[static_cast<std::size_t>(y) * w + w - 1] = FL_STAND;
+        }
+    }
 }
 
 // Half-turn direction atan(dx, dy) % 180 of a walk's displacement, by table within FL_REACH
@@ -227,11 +239,13 @@ void FlMakeRooms(const CLevel& lv, unsigned char* rooms)
 // The ridge walks of the flow measurement on a level-0 response layer, step for step the
 // engine's ridge walks (MvLayW, MvLayI, MvSynW, MvSynI): the same step rule, the same stop rule
 // and the same edge rule, under which a walk ends on reaching the level's outermost ring (for
-// a paired walk, when either cursor reaches it). A walk runs in stretches of room + 1 steps at
-// most, room being a lower bound of the steps to that ring: a step moves at most one pixel
-// along each axis, so a stretch reaches the ring only with its last step, and the exact
-// position is worked out only between stretches; no step starts on the ring, so the codes of
-// the interior are all a walk reads. Positions are pixel offsets from the layer base. The
+// a paired walk, when either cursor reaches it). A step moves at most one pixel along each
+// axis, so a walk reaches the ring before it could leave the level. A single walk stands on the
+// ring once there (the ring's codes move nowhere), which leaves its end where the rule ends
+// it. A paired walk runs in stretches of room + 1 steps at most, room being a lower bound of
+// the steps to that ring: a stretch reaches the ring only with its last step, and the exact
+// position is worked out only between stretches. Positions are pixel offsets from the layer
+// base. The
 // engine's walk members are not moved: every cell walked here is walked next by StSums, which
 // places the walk afresh.
 class FlWalks {
@@ -256,18 +270,18 @@ public:
         return FlAngle(from % m_w - to % m_w, from / m_w - to / m_w);
     }
 
-    // End of the bright (dark) walk from off, whose room is `room`: `free` steps by the move
-    // table mv1, then up to `len` steps by mv2 under the stop rule. Without Edge the caller
-    // knows that no walk of the cell can reach the outermost ring, and rooms are not kept.
-    template <bool Bright, bool Edge>
-    int Ends(int off, int room, const std::int32_t* mv1, int free, const std::int32_t* mv2,
-             int len) const
+    // End of the bright (dark) walk from off: `free` steps by the move table mv1, then up to
+    // `len` steps by mv2 under the stop rule. A walk that reaches the outermost ring stands
+    // there (no move from its codes), which is where the edge rule ends it: rooms are not kept.
+    template <bool Bright>
+    int Ends(int off, const std::int32_t* mv1, int free, const std::int32_t* mv2, int len) const
     {
         int t1 = 0;
         int t2 = 0;
         int off2 = off;
-        Walk<Bright, false, false, Edge>(off, off2, room, free, mv1, t1, t2);
-        Walk<Bright, true, false, Edge>(off, off2, room, len, mv2, t1, t2);
+        int room = 0;
+        Walk<Bright, false, false, false>(off, off2, room, free, mv1, t1, t2);
+        Walk<Bright, true, false, false>(off, off2, room, len, mv2, t1, t2);
         return off;
     }
 
@@ -694,8 +708,8 @@ __attribute__((always_inline)) inline void FlCell(Codex& e, const FlWalks& walks
     const int centreRoom = walks.RoomAt(centre);
     const int half = len / 2 + 1;
     int best = 0;
-    // Edge: some walk of the cell may reach the outermost ring (every cursor keeps within
-    // half + 2 len steps of the centre), so the walks keep their rooms.
+    // Edge: a paired walk of the cell may reach the outermost ring (both cursors keep within
+    // half + 2 len steps of the centre), so the paired walks keep their rooms.
     auto measure = [&](auto edge) {
         constexpr bool Edge = decltype(edge)::value;
         for (int pass = 0; pass < 2; ++pass) {
@@ -705,9 +719,9 @@ __attribute__((always_inline)) inline void FlCell(Codex& e, const FlWalks& walks
             const std::int32_t* const dark1 = bright1 + 2 * FL_TABLE;
             const std::int32_t* const dark2 = bright2 + 2 * FL_TABLE;
             // 1. Bright path, end B.
-            const int b = walks.Ends<true, Edge>(centre, centreRoom, bright1, half, bright2, len);
+            const int b = walks.Ends<true>(centre, bright1, half, bright2, len);
             // 2. Dark path, end K.
-            const int k = walks.Ends<false, Edge>(centre, centreRoom, dark1, half, dark2, len);
+            const int k = walks.Ends<false>(centre, dark1, half, dark2, len);
             const int bRoom = Edge ? walks.RoomAt(b) : 0;
             const int kRoom = Edge ? walks.RoomAt(k) : 0;
             // 3. Paired walk from K (leading) and B (following).
@@ -756,7 +770,7 @@ void Codex::StFlow(int x, int y, int n, int len)
     StFlowCells(y, n, len, x, x + 1);
 }
 
-void Codex::StFlowCells(int y, int n, int len, int from, int to)
+__attribute__((flatten)) void Codex::StFlowCells(int y, int n, int len, int from, int to)
 {
     const FlWalks walks(*this, m_st.resp[n], m_st.codes[n]);
     const unsigned char* const cls = m_st.cls + static_cast<std::size_t>(y) * m_level[LEVEL].width;
