@@ -342,10 +342,10 @@ private:
             int rest = chunk; // steps left in the stretch
             if (StopRule) {
                 // Steps until the pixel reached is marked (`want`) or is not; true when one
-                // is. Two steps a loop test.
+                // is. Four steps a loop test, then one at a time.
                 auto until = [&](auto want) {
                     constexpr bool Want = decltype(want)::value;
-                    for (; rest >= 2; rest -= 2) {
+                    for (; rest >= 4; rest -= 4) {
                         if (step() == Want) {
                             rest -= 1;
                             return true;
@@ -354,10 +354,20 @@ private:
                             rest -= 2;
                             return true;
                         }
+                        if (step() == Want) {
+                            rest -= 3;
+                            return true;
+                        }
+                        if (step() == Want) {
+                            rest -= 4;
+                            return true;
+                        }
                     }
-                    if (rest == 1) {
-                        rest = 0;
-                        return step() == Want;
+                    while (rest > 0) {
+                        --rest;
+                        if (step() == Want) {
+                            return true;
+                        }
                     }
                     return false;
                 };
