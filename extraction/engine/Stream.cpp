@@ -135,14 +135,15 @@ void FlMakeCodes(const CLevel& lv, int n, const unsigned char* resp, unsigned ch
     for (int y = 1; y + 1 < h; ++y) {
         const std::size_t row = static_cast<std::size_t>(y) * w + 1;
         if (inner >= FL_LANES) {
-            // Whole lane groups, the last one overlapping its predecessor.
-            for (int x = 0;; x += FL_LANES) {
-                const int at = x + FL_LANES <= inner ? x : inner - FL_LANES;
-                const FlBytes v = lanes(resp + row + at);
-                std::memcpy(codes + row + at, &v, sizeof v);
-                if (at + FL_LANES >= inner) {
-                    break;
-                }
+            // Whole lane groups, then one ending at the row's end over its predecessor.
+            int x = 0;
+            for (; x + FL_LANES <= inner; x += FL_LANES) {
+                const FlBytes v = lanes(resp + row + x);
+                std::memcpy(codes + row + x, &v, sizeof v);
+            }
+            if (x < inner) {
+                const FlBytes v = lanes(resp + row + inner - FL_LANES);
+                std::memcpy(codes + row + inner - FL_LANES, &v, sizeof v);
             }
         } else {
             // A narrow level: the neighbours gathered pixel by pixel into one lane group.
