@@ -898,7 +898,10 @@ public:
 
     // --- Stage 3, orientation flow (Stream.cpp) ---
     void Stream(int level);
+    // Walk measurement for direction family n with walk length len of cell (x, y) or of the
+    // cells from..to - 1 of row y, each unless settled.
     void StFlow(int x, int y, int n, int len);
+    void StFlowCells(int y, int n, int len, int from, int to);
     // The walks' step codes and move tables of the four response layers made afresh into m_st
     // (Stream makes them at the start of its passes and drops them at its end).
     void StCodes();

@@ -5,11 +5,14 @@
 // them by one cell and refines their directions along short rays. Layers 129, 152, 37 and 48
 // are copied down to the target level. Throws only what stages 2 to 5 throw.
 
+#include "extraction/engine/StreamLanes.h"
+
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/codes.h"
 
 #include <cstddef>
 #include <cstring>
+#include <vector>
 
 namespace wizard73 {
 namespace {
@@ -22,7 +25,6 @@ constexpr int WIDENED = 128;
 constexpr int FLOOD_DEPTH = 255;
 
 constexpr int kWhorl[8] = {90, 137, 0, 43, 90, 137, 0, 43};
-constexpr int kLoops[8] = {0, 3, 14, 50, 90, 130, 166, 177};
 constexpr int kDelta[8] = {0, 158, 135, 113, 90, 68, 45, 23};
 
 // The stage's level-3 layers as Ifocus looks them up, and their slots in m_ifLayer.
@@ -85,7 +87,7 @@ void Codex::IfIndi(int i)
     const int* tpl = cls == 2 ? kLoops : cls == 1 ? kWhorl : kDelta;
     const int theta = cls == 2 ? 90 : cls == 1 ? 358 : 200;
     const int trials = cls == 2 ? 180 : cls == 1 ? 90 : 72;
-    const int fit = FitTemplate(tpl, theta, trials, c, o);
+    const int fit = FitTemplateLanes(tpl, theta, trials, c, o);
     if (fit >= 0) {
         m_ifLayer[L37][i] = static_cast<unsigned char>(fit / 2);
     }
@@ -131,10 +133,13 @@ int Codex::IfLift(int i)
     unsigned char* score = m_ifLayer[L240];
     unsigned char* dirs = m_ifLayer[L37];
     // 1. Reference and a fresh visit mark (the mark plane is cleared when the counter wraps).
-    int ref = score[i];
-    int best = ref;
-    int bestX = i % w;
-    int bestY = i / w;
+    //    The flood's running state is kept together (the reference, the least score that
+    //    joins, the best like cell and the last step direction) and the layers are held by
+    //    value, so that the recursion reads each through one pointer.
+    struct Run {
+        int ref, least, best, bestX, bestY, lastDir;
+    };
+    Run run = {score[i], 62 * score[i] / 100, score[i], i % w, i / w, -1};
     const int cls0 = cls[i];
     const int dir0 = dirs[i];
     if (++m_visit >= 255) {
@@ -148,13 +153,14 @@ int Codex::IfLift(int i)
     //    now), scores at least 62 % of the reference and, if singular, has the start's class
     //    (a loop also its direction within 119 degrees); the best like cell is kept, and every
     //    joining cell can raise the reference.
-    auto joins = [&](std::ptrdiff_t at, int x, int y) {
+    auto joins = [marks, score, cls, dirs, visit, cls0, dir0, &run](std::ptrdiff_t at, int x,
+                                                                    int y) {
         if (marks[at] == visit) {
             return false;
         }
         marks[at] = visit;
         const int s = score[at];
-        if (s < 62 * ref / 100) {
+        if (s < run.least) {
             return false;
         }
         const int c = cls[at] & 11;
@@ -162,20 +168,23 @@ int Codex::IfLift(int i)
             if (c != cls0 || (c == 2 && Turn(2 * dirs[at], 2 * dir0) > 119)) {
                 return false;
             }
-            if (s >= best) {
-                best = s;
-                bestX = x;
-                bestY = y;
+            if (s >= run.best) {
+                run.best = s;
+                run.bestX = x;
+                run.bestY = y;
             }
         }
-        ref = s > ref ? s : ref;
+        if (s > run.ref) {
+            run.ref = s;
+            run.least = 62 * s / 100;
+        }
         return true;
     };
-    int lastDir = -1;
-    auto flood = [&](auto& self, int x, int y, int depth) -> void {
+    auto flood = [this, &joins, &run, &lv, w, h, marks, score, cls, dirs](auto& self, int x, int y,
+                                                                          int depth) -> void {
         if (depth <= 0) {
             // Rounde's leaf callback answers here, the walk standing on the cell.
-            m_lastDir = lastDir;
+            m_lastDir = run.lastDir;
             WalkAt(x, y, LEVEL, nullptr, marks, score, cls, dirs);
             Codex* engine = Self();
             const TestFn leaf = m_leaf;
@@ -188,7 +197,7 @@ int Codex::IfLift(int i)
         }
         const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(y) * w + x;
         for (int d = 0; d < 8; ++d) {
-            lastDir = d;
+            run.lastDir = d;
             const int nx = x + lv.dx[d];
             const int ny = y + lv.dy[d];
             if (joins(at + lv.step[d], nx, ny)) {
@@ -201,11 +210,11 @@ int Codex::IfLift(int i)
     }
     // The walk ends where it started, as Rounde leaves it.
     WalkAt(i % w, i / w, LEVEL, nullptr, marks, score, cls, dirs);
-    if (lastDir >= 0) {
-        m_lastDir = lastDir;
+    if (run.lastDir >= 0) {
+        m_lastDir = run.lastDir;
     }
     // 3. Hand over to the best cell.
-    const int b = bestX + bestY * w;
+    const int b = run.bestX + run.bestY * w;
     if (b == i) {
         return 0;
     }
@@ -234,7 +243,9 @@ void Codex::IfEnum()
     }
 }
 
-// Widening: an inner cell with exactly one singular neighbour joins it (class + 128).
+// Widening: an inner cell with exactly one singular neighbour joins it (class + 128). A widened
+// cell is not singular, nor was it before, so every count is of the cells singular at the
+// start: per row, the singular cells of each column of three rows, summed over three columns.
 void Codex::IfWideV()
 {
     const int w = m_level[LEVEL].width;
@@ -242,28 +253,28 @@ void Codex::IfWideV()
     unsigned char* cls = m_ifLayer[L129];
     unsigned char* label = m_ifLayer[L152];
     unsigned char* dir = m_ifLayer[L37];
+    std::vector<unsigned char> column(static_cast<std::size_t>(w > 0 ? w : 0));
     for (int y = 1; y + 1 < h; ++y) {
+        const std::size_t row = static_cast<std::size_t>(y) * w;
+        for (int x = 0; x < w; ++x) {
+            column[x] = static_cast<unsigned char>(
+                Singular(cls[row - w + x]) + Singular(cls[row + x]) + Singular(cls[row + w + x]));
+        }
         for (int x = 1; x + 1 < w; ++x) {
-            const std::size_t i = static_cast<std::size_t>(y) * w + x;
-            if (Singular(cls[i])) {
+            const std::size_t i = row + x;
+            if (column[x - 1] + column[x] + column[x + 1] != 1 || Singular(cls[i])) {
                 continue;
             }
-            int count = 0;
             std::size_t from = i;
             for (int dy = -1; dy <= 1; ++dy) {
                 for (int dx = -1; dx <= 1; ++dx) {
                     const std::size_t j = static_cast<std::size_t>(y + dy) * w + (x + dx);
-                    if ((dx != 0 || dy != 0) && Singular(cls[j])) {
-                        ++count;
-                        from = j;
-                    }
+                    from = Singular(cls[j]) ? j : from;
                 }
             }
-            if (count == 1) {
-                label[i] = label[from];
-                dir[i] = dir[from];
-                cls[i] = static_cast<unsigned char>(cls[from] + WIDENED);
-            }
+            label[i] = label[from];
+            dir[i] = dir[from];
+            cls[i] = static_cast<unsigned char>(cls[from] + WIDENED);
         }
     }
 }
@@ -313,6 +324,15 @@ void Codex::IfDeepV_integ(int l)
     const int k = 1 << (LEVEL - l);
     const int wl = m_level[l].width;
     const int hl = m_level[l].height;
+    // The cell whose block covers each column of level l last (-1: none), a later block
+    // overwriting what it shares with an earlier one, as it would block by block.
+    std::vector<int> owner(static_cast<std::size_t>(wl > 0 ? wl : 0), -1);
+    for (int x = 0; x < w; ++x) {
+        const int fx = x * k + k > wl ? wl - k : x * k;
+        for (int c = fx < 0 ? 0 : fx; c < fx + k; ++c) {
+            owner[c] = x;
+        }
+    }
     for (int id : kCopied) {
         const unsigned char* src = GetLay(id, LEVEL);
         unsigned char* dst = GetLay(id, l);
@@ -321,8 +341,7 @@ void Codex::IfDeepV_integ(int l)
             throw WZ_NO_LAYER;
         }
         // The blocks of a row of cells together cover whole rows of level l (w k >= wl), so
-        // the first row of a block row is built and copied into the others; a later block
-        // overwrites what it shares with an earlier one, as it would block by block.
+        // the first row of a block row is built and copied into the others.
         for (int y = 0; y < h; ++y) {
             const int fy = y * k + k > hl ? hl - k : y * k;
             const int y0 = fy < 0 ? 0 : fy;
@@ -330,13 +349,9 @@ void Codex::IfDeepV_integ(int l)
                 continue;
             }
             unsigned char* first = dst + static_cast<std::size_t>(y0) * wl;
-            for (int x = 0; x < w; ++x) {
-                const int fx = x * k + k > wl ? wl - k : x * k;
-                const int x0 = fx < 0 ? 0 : fx;
-                const unsigned char v = src[y * w + x];
-                for (int c = x0; c < fx + k; ++c) {
-                    first[c] = v;
-                }
+            const unsigned char* const cells = src + static_cast<std::size_t>(y) * w;
+            for (int c = 0; c < wl; ++c) {
+                first[c] = owner[c] >= 0 ? cells[owner[c]] : first[c];
             }
             for (int r = y0 + 1; r < fy + k; ++r) {
                 std::memcpy(dst + static_cast<std::size_t>(r) * wl, first, wl);

@@ -15,6 +15,10 @@
 #include <cstring>
 #include <type_traits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace wizard73 {
 namespace {
 
@@ -46,8 +50,6 @@ constexpr StreamTables kQuickTables = {
     {0, 0, 0, 0, 0, 0},
     3};
 
-constexpr int kLoops[8] = {0, 3, 14, 50, 90, 130, 166, 177};
-
 // Class of a Poincare sum.
 int ClassOf(int p)
 {
@@ -71,6 +73,7 @@ int Strength(int s, int len, int noise)
 // then steps through a table of 256 pixel offsets indexed by that byte.
 constexpr int FL_CODES = 4;   // walks per family: bright n, bright n + 4, dark n, dark n + 4
 constexpr int FL_TABLE = 256; // entries of one walk's move table
+constexpr int FL_STAND = 255; // the code of the outermost ring: 3, no move, in every field
 
 using FlBytes = unsigned char __attribute__((vector_size(16)));
 constexpr int FL_LANES = 16;
@@ -132,14 +135,15 @@ void FlMakeCodes(const CLevel& lv, int n, const unsigned char* resp, unsigned ch
     for (int y = 1; y + 1 < h; ++y) {
         const std::size_t row = static_cast<std::size_t>(y) * w + 1;
         if (inner >= FL_LANES) {
-            // Whole lane groups, the last one overlapping its predecessor.
-            for (int x = 0;; x += FL_LANES) {
-                const int at = x + FL_LANES <= inner ? x : inner - FL_LANES;
-                const FlBytes v = lanes(resp + row + at);
-                std::memcpy(codes + row + at, &v, sizeof v);
-                if (at + FL_LANES >= inner) {
-                    break;
-                }
+            // Whole lane groups, then one ending at the row's end over its predecessor.
+            int x = 0;
+            for (; x + FL_LANES <= inner; x += FL_LANES) {
+                const FlBytes v = lanes(resp + row + x);
+                std::memcpy(codes + row + x, &v, sizeof v);
+            }
+            if (x < inner) {
+                const FlBytes v = lanes(resp + row + inner - FL_LANES);
+                std::memcpy(codes + row + inner - FL_LANES, &v, sizeof v);
             }
         } else {
             // A narrow level: the neighbours gathered pixel by pixel into one lane group.
@@ -153,6 +157,17 @@ void FlMakeCodes(const CLevel& lv, int n, const unsigned char* resp, unsigned ch
             const FlBytes v = FlCodes(LoadBytes(nb[0]), LoadBytes(nb[1]), LoadBytes(nb[2]),
                                       LoadBytes(nb[3]), LoadBytes(nb[4]), LoadBytes(nb[5]));
             std::memcpy(codes + row, &v, static_cast<std::size_t>(inner > 0 ? inner : 0));
+        }
+    }
+    // The outermost ring moves by entry 3 of every field, no move: a walk that reaches it
+    // stands there.
+    if (w > 0 && h > 0) {
+        std::memset(codes, FL_STAND, static_cast<std::size_t>(w));
+        std::memset(codes + static_cast<std::size_t>(h - 1) * w, FL_STAND,
+                    static_cast<std::size_t>(w));
+        for (int y = 1; y + 1 < h; ++y) {
+            codes[static_cast<std::size_t>(y) * w] = FL_STAND;
+            codes[static_cast<std::size_t>(y) * w + w - 1] = FL_STAND;
         }
     }
 }
@@ -225,11 +240,13 @@ void FlMakeRooms(const CLevel& lv, unsigned char* rooms)
 // The ridge walks of the flow measurement on a level-0 response layer, step for step the
 // engine's ridge walks (MvLayW, MvLayI, MvSynW, MvSynI): the same step rule, the same stop rule
 // and the same edge rule, under which a walk ends on reaching the level's outermost ring (for
-// a paired walk, when either cursor reaches it). A walk runs in stretches of room + 1 steps at
-// most, room being a lower bound of the steps to that ring: a step moves at most one pixel
-// along each axis, so a stretch reaches the ring only with its last step, and the exact
-// position is worked out only between stretches; no step starts on the ring, so the codes of
-// the interior are all a walk reads. Positions are pixel offsets from the layer base. The
+// a paired walk, when either cursor reaches it). A step moves at most one pixel along each
+// axis, so a walk reaches the ring before it could leave the level. A single walk stands on the
+// ring once there (the ring's codes move nowhere), which leaves its end where the rule ends
+// it. A paired walk runs in stretches of room + 1 steps at most, room being a lower bound of
+// the steps to that ring: a stretch reaches the ring only with its last step, and the exact
+// position is worked out only between stretches. Positions are pixel offsets from the layer
+// base. The
 // engine's walk members are not moved: every cell walked here is walked next by StSums, which
 // places the walk afresh.
 class FlWalks {
@@ -246,7 +263,7 @@ public:
 
     // Half-turn direction of the displacement from pixel `to` to pixel `from` of a walk of at
     // most `steps` steps: by the table of offset differences where it holds them.
-    int Turn(int from, int to, int steps) const
+    __attribute__((always_inline)) int Turn(int from, int to, int steps) const
     {
         if (m_turns != nullptr && steps <= FL_REACH) {
             return m_turns[from - to];
@@ -254,18 +271,18 @@ public:
         return FlAngle(from % m_w - to % m_w, from / m_w - to / m_w);
     }
 
-    // End of the bright (dark) walk from off, whose room is `room`: `free` steps by the move
-    // table mv1, then up to `len` steps by mv2 under the stop rule. Without Edge the caller
-    // knows that no walk of the cell can reach the outermost ring, and rooms are not kept.
-    template <bool Bright, bool Edge>
-    int Ends(int off, int room, const std::int32_t* mv1, int free, const std::int32_t* mv2,
-             int len) const
+    // End of the bright (dark) walk from off: `free` steps by the move table mv1, then up to
+    // `len` steps by mv2 under the stop rule. A walk that reaches the outermost ring stands
+    // there (no move from its codes), which is where the edge rule ends it: rooms are not kept.
+    template <bool Bright>
+    int Ends(int off, const std::int32_t* mv1, int free, const std::int32_t* mv2, int len) const
     {
         int t1 = 0;
         int t2 = 0;
         int off2 = off;
-        Walk<Bright, false, false, Edge>(off, off2, room, free, mv1, t1, t2);
-        Walk<Bright, true, false, Edge>(off, off2, room, len, mv2, t1, t2);
+        int room = 0;
+        Walk<Bright, false, false, false>(off, off2, room, free, mv1, t1, t2);
+        Walk<Bright, true, false, false>(off, off2, room, len, mv2, t1, t2);
         return off;
     }
 
@@ -326,10 +343,10 @@ private:
             int rest = chunk; // steps left in the stretch
             if (StopRule) {
                 // Steps until the pixel reached is marked (`want`) or is not; true when one
-                // is. Two steps a loop test.
+                // is. Four steps a loop test, then one at a time.
                 auto until = [&](auto want) {
                     constexpr bool Want = decltype(want)::value;
-                    for (; rest >= 2; rest -= 2) {
+                    for (; rest >= 4; rest -= 4) {
                         if (step() == Want) {
                             rest -= 1;
                             return true;
@@ -338,10 +355,20 @@ private:
                             rest -= 2;
                             return true;
                         }
+                        if (step() == Want) {
+                            rest -= 3;
+                            return true;
+                        }
+                        if (step() == Want) {
+                            rest -= 4;
+                            return true;
+                        }
                     }
-                    if (rest == 1) {
-                        rest = 0;
-                        return step() == Want;
+                    while (rest > 0) {
+                        --rest;
+                        if (step() == Want) {
+                            return true;
+                        }
                     }
                     return false;
                 };
@@ -470,6 +497,21 @@ TrLanes TrNear(TrLanes a, TrLanes b)
     return TrAbs(TrAbs(TrAbs(a - b) - 180) - 90);
 }
 
+// The sum of the eight lanes of v, each 0..90: as bytes by one sum of absolute differences on
+// SSE2, else by halves into lanes 0 and 1.
+__attribute__((always_inline)) inline int TrSum90(TrLanes v)
+{
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bytes = _mm_packus_epi16(reinterpret_cast<__m128i>(v), zero);
+    return _mm_cvtsi128_si32(_mm_sad_epu8(bytes, zero));
+#else
+    v += __builtin_shufflevector(v, v, 4, 5, 6, 7, 0, 1, 2, 3);
+    v += __builtin_shufflevector(v, v, 2, 3, 0, 1, 2, 3, 0, 1);
+    return v[0] + v[1];
+#endif
+}
+
 } // namespace
 
 // The candidates of the eight sectors side by side: with o and c in 0..255 every value below
@@ -504,10 +546,20 @@ int Trelax_StIndi(int c, const int* o, int p)
         cost = kind == 0 ? e + 4 * j : e - j / 4;
     }
     // Every cost lies far below NO_COST: the last sector of the least cost wins.
-    std::int16_t costs[8];
     std::int16_t cands[8];
-    std::memcpy(costs, &cost, sizeof costs);
     std::memcpy(cands, &cand, sizeof cands);
+#if defined(__SSE2__)
+    // The least cost in every lane, then the last lane holding it by the byte mask of equals.
+    const __m128i c0 = reinterpret_cast<__m128i>(cost);
+    __m128i least = _mm_min_epi16(c0, _mm_shuffle_epi32(c0, 0x4E));
+    least = _mm_min_epi16(least, _mm_shuffle_epi32(least, 0xB1));
+    least = _mm_min_epi16(least, _mm_shufflelo_epi16(least, 0xB1));
+    least = _mm_shuffle_epi32(least, 0);
+    const unsigned equal = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(c0, least)));
+    return cands[(31 - __builtin_clz(equal)) / 2];
+#else
+    std::int16_t costs[8];
+    std::memcpy(costs, &cost, sizeof costs);
     int best = costs[0];
     int relaxed = cands[0];
     for (int t = 1; t < 8; ++t) {
@@ -517,6 +569,7 @@ int Trelax_StIndi(int c, const int* o, int p)
         }
     }
     return relaxed;
+#endif
 }
 
 namespace {
@@ -538,33 +591,34 @@ constexpr FitSectors kFitSectors = MakeFitSectors();
 
 } // namespace
 
-// The loop template fitted one trial direction at a time, its eight sectors side by side: with
-// c and o in 0..255 every angle and difference stays within 16 bits and a cost sum within 720.
-int FitLoop_StIndi(int c, const int* o)
+// The template fitted one trial direction at a time, its eight sectors side by side: with c and
+// o in 0..255 and the template and start in 0..359 every angle and difference stays within 16
+// bits and a cost sum within 720.
+int FitTemplateLanes(const int* tpl, int theta0, int trials, int c, const int* o)
 {
     std::int16_t twice[16]; // sector angles in 0..359, eight from any first one consecutive
+    std::int16_t shape[8];
     for (int k = 0; k < 8; ++k) {
         twice[k] = twice[k + 8] = static_cast<std::int16_t>(Mod360(o[k]));
+        shape[k] = static_cast<std::int16_t>(tpl[k]);
     }
-    const TrLanes tpl = {kLoops[0], kLoops[1], kLoops[2], kLoops[3],
-                         kLoops[4], kLoops[5], kLoops[6], kLoops[7]};
+    // The template turned to the trial direction, (tpl + theta) % 360 lane by lane, turned on
+    // by 2 degrees a trial.
+    TrLanes a = TrLoad(shape) + static_cast<std::int16_t>(theta0);
+    a -= (a >= 360) & 360;
     int best = 129600;
     int bestTheta = -1;
-    int theta = 90; // the trial direction, kept in 0..359
-    for (int t = 0; t < 180; ++t) {
+    int theta = theta0; // the trial direction, kept in 0..359
+    for (int t = 0; t < trials; ++t) {
         const TrLanes sectors = TrLoad(twice + kFitSectors.at[theta + 255 - c]);
-        TrLanes a = tpl + static_cast<std::int16_t>(theta);
-        a -= (a >= 360) & 360;
-        // The sum of the eight outer magnitudes (each 0..90) by halves into lanes 0 and 1.
-        TrLanes far = TrNear(a, sectors);
-        far += __builtin_shufflevector(far, far, 4, 5, 6, 7, 0, 1, 2, 3);
-        far += __builtin_shufflevector(far, far, 2, 3, 0, 1, 2, 3, 0, 1);
-        const int cost = 720 - (far[0] + far[1]);
+        const int cost = 720 - TrSum90(TrNear(a, sectors));
         if (cost < best) {
             best = cost;
             bestTheta = theta;
         }
         theta = theta >= 358 ? theta - 358 : theta + 2;
+        a += 2;
+        a -= (a >= 360) & 360;
     }
     return bestTheta;
 }
@@ -637,21 +691,26 @@ void Codex::StPick(int i, unsigned char* angleOut, unsigned char* magOut, int re
     GemReg_Stream_1(angleOut, magOut, ref);
 }
 
-// Walk measurement of cell (x, y), not settled, for direction family n with walk length len.
-void Codex::StFlow(int x, int y, int n, int len)
+namespace {
+
+// Walk measurement of cell (x, y), not settled, for direction family n with walk length len by
+// the walks on the family's response layer; the caller leaves the engine's second walk cursor
+// as the engine's paired walks leave it.
+__attribute__((always_inline)) inline void FlCell(Codex& e, const FlWalks& walks, int x, int y,
+                                                  int n, int len)
 {
-    const int w3 = m_level[LEVEL].width;
+    const Codex::StLayers& st = e.m_st;
+    const int w3 = e.m_level[LEVEL].width;
     const std::size_t i = static_cast<std::size_t>(y) * w3 + x;
-    unsigned char* const l32 = m_st.dir;
-    unsigned char* const l33 = m_st.dirR;
-    unsigned char* const l112 = m_st.mag;
-    unsigned char* const l113 = m_st.magR;
-    unsigned char* const famDir = m_st.famDir[n];
-    unsigned char* const famMag = m_st.famMag[n];
-    const FlWalks walks(*this, m_st.resp[n], m_st.codes[n]);
+    unsigned char* const l32 = st.dir;
+    unsigned char* const l33 = st.dirR;
+    unsigned char* const l112 = st.mag;
+    unsigned char* const l113 = st.magR;
+    unsigned char* const famDir = st.famDir[n];
+    unsigned char* const famMag = st.famMag[n];
     // Block centre at level 0 (the last block of a row or column is shifted inside).
     const int w0 = walks.Width();
-    const int h0 = m_level[0].height;
+    const int h0 = e.m_level[0].height;
     int bx = x * 8;
     int by = y * 8;
     bx = bx + 8 > w0 ? w0 - 8 : bx;
@@ -660,31 +719,31 @@ void Codex::StFlow(int x, int y, int n, int len)
     const int centreRoom = walks.RoomAt(centre);
     const int half = len / 2 + 1;
     int best = 0;
-    // Edge: some walk of the cell may reach the outermost ring (every cursor keeps within
-    // half + 2 len steps of the centre), so the walks keep their rooms.
+    // Edge: a paired walk of the cell may reach the outermost ring (both cursors keep within
+    // half + 2 len steps of the centre), so the paired walks keep their rooms.
     auto measure = [&](auto edge) {
         constexpr bool Edge = decltype(edge)::value;
         for (int pass = 0; pass < 2; ++pass) {
             // Move tables along n + 4 * pass (1) and back (2), bright and dark.
-            const std::int32_t* const bright1 = m_st.moves[n] + pass * FL_TABLE;
-            const std::int32_t* const bright2 = m_st.moves[n] + (1 - pass) * FL_TABLE;
+            const std::int32_t* const bright1 = st.moves[n] + pass * FL_TABLE;
+            const std::int32_t* const bright2 = st.moves[n] + (1 - pass) * FL_TABLE;
             const std::int32_t* const dark1 = bright1 + 2 * FL_TABLE;
             const std::int32_t* const dark2 = bright2 + 2 * FL_TABLE;
             // 1. Bright path, end B.
-            const int b = walks.Ends<true, Edge>(centre, centreRoom, bright1, half, bright2, len);
+            const int b = walks.Ends<true>(centre, bright1, half, bright2, len);
             // 2. Dark path, end K.
-            const int k = walks.Ends<false, Edge>(centre, centreRoom, dark1, half, dark2, len);
+            const int k = walks.Ends<false>(centre, dark1, half, dark2, len);
             const int bRoom = Edge ? walks.RoomAt(b) : 0;
             const int kRoom = Edge ? walks.RoomAt(k) : 0;
             // 3. Paired walk from K (leading) and B (following).
             int end = k;
             const int s1 = walks.Paired<false, Edge>(end, kRoom, b, bRoom, dark1, len);
-            const int q1 = Strength(s1, len, m_stNoise);
+            const int q1 = Strength(s1, len, e.m_stNoise);
             const int a1 = walks.Turn(k, end, len);
             // 4. Paired walk from B (leading) and K (following).
             end = b;
             const int s2 = walks.Paired<true, Edge>(end, bRoom, k, kRoom, bright1, len);
-            const int q2 = Strength(s2, len, m_stNoise);
+            const int q2 = Strength(s2, len, e.m_stNoise);
             const int a2 = walks.Turn(b, end, len);
             // 5. Overall best.
             if (q1 >= l112[i]) {
@@ -712,6 +771,24 @@ void Codex::StFlow(int x, int y, int n, int len)
         measure(std::false_type{});
     } else {
         measure(std::true_type{});
+    }
+}
+
+} // namespace
+
+void Codex::StFlow(int x, int y, int n, int len)
+{
+    StFlowCells(y, n, len, x, x + 1);
+}
+
+__attribute__((flatten)) void Codex::StFlowCells(int y, int n, int len, int from, int to)
+{
+    const FlWalks walks(*this, m_st.resp[n], m_st.codes[n]);
+    const unsigned char* const cls = m_st.cls + static_cast<std::size_t>(y) * m_level[LEVEL].width;
+    for (int x = from; x < to; ++x) {
+        if (cls[x] != SETTLED) {
+            FlCell(*this, walks, x, y, n, len);
+        }
     }
     m_walk2 = nullptr; // as the engine's paired walks leave it
 }
@@ -757,7 +834,7 @@ void Codex::StIndi(int i)
     if (cls[i] != 2) {
         return;
     }
-    const int fit = FitLoop_StIndi(c, o);
+    const int fit = FitTemplateLanes(kLoops, 90, 180, c, o);
     if (fit >= 0) {
         m_st.fit[i] = static_cast<unsigned char>(fit / 2);
     }
@@ -794,8 +871,9 @@ void Codex::StGoonV(int i)
     const unsigned char* const ringFit = m_walk[1];
     int count = 0;
     RingOffsets(LEVEL, m_stRadius, 1, [&count, ringCls, ringFit](int angle, std::int32_t off) {
-        const int c = ringCls[off];
-        if (c == 1 || c == 8 || (c == 2 && Turn(angle, 2 * ringFit[off]) >= 130)) {
+        // Classes 1 to 8 by one test first: most ring cells are 0 or settled.
+        const unsigned c = ringCls[off];
+        if (c - 1 < 8 && (c == 1 || c == 8 || (c == 2 && Turn(angle, 2 * ringFit[off]) >= 130))) {
             ++count;
         }
     });
@@ -878,12 +956,7 @@ void Codex::Stream(int)
         for (int n = 0; n < 4; ++n) {
             const int len = (n & 1) == 0 ? tab.run[p] : tab.run2[p];
             for (int y = 0; y < h; ++y) {
-                const unsigned char* const cls = m_st.cls + static_cast<std::size_t>(y) * w;
-                for (int x = 0; x < w; ++x) {
-                    if (cls[x] != SETTLED) {
-                        StFlow(x, y, n, len);
-                    }
-                }
+                StFlowCells(y, n, len, 0, w);
             }
             if (p == 0) {
                 unsigned char* d1 = GetLay(256 + n, LEVEL);

@@ -1,6 +1,7 @@
 // Helpers of the flow stage (Stream.cpp) that work in vector lanes, each with its one-at-a-time
-// twin: the relaxed orientation of a cell's ring, its eight candidates a lane each, and the loop
-// template fit, its eight sectors a lane each.
+// twin: the relaxed orientation of a cell's ring, its eight candidates a lane each, and the
+// template fit of singular cells (Stream's loops, Ifocus's three classes), its eight sectors a
+// lane each.
 #pragma once
 
 namespace wizard73 {
@@ -11,8 +12,11 @@ namespace wizard73 {
 int Trelax_StIndi(int c, const int* o, int p);
 int Trelax_StIndiScalar(int c, const int* o, int p);
 
-// CWork::FitTemplate of the loop template from 90 degrees over 180 trials (its one-at-a-time
-// twin) for the cell orientation c and sector orientations o in 0..255.
-int FitLoop_StIndi(int c, const int* o);
+// The eight-sector template of a loop (degrees), fitted to the loop cells of Stream and Ifocus.
+inline constexpr int kLoops[8] = {0, 3, 14, 50, 90, 130, 166, 177};
+
+// CWork::FitTemplate (its one-at-a-time twin) for a template tpl and start theta0 in 0..359, the
+// cell orientation c and the sector orientations o in 0..255.
+int FitTemplateLanes(const int* tpl, int theta0, int trials, int c, const int* o);
 
 } // namespace wizard73

@@ -3,10 +3,13 @@
 // asked level and the attenuated contrast never exceeds the contrast.
 
 #include "tests/extraction/engine/stage_fixture.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <vector>
 
 namespace {
 
@@ -96,6 +99,71 @@ TEST(Ifocus, TinyImagesCopyDownInsideTheirLayers)
         }
         e.Xfocus(1);
         EXPECT_GE(e.m_singular, 1);
+    }
+}
+
+// The widening against a plain count of the eight neighbours, cell by cell in raster order, on
+// random class planes from sparse to dense (widened cells, class + 128, among them): labels,
+// directions and classes agree everywhere.
+TEST(Ifocus, WideningMatchesAPlainNeighbourCount)
+{
+    auto l = Whorl();
+    Codex& e = *l.engine;
+    e.Ifocus(1);
+    const int w = e.m_level[3].width;
+    const int h = e.m_level[3].height;
+    const std::size_t n = static_cast<std::size_t>(w) * h;
+    unsigned char* const layers[3] = {e.m_ifLayer[6], e.m_ifLayer[5],
+                                      e.m_ifLayer[7]}; // 129, 152, 37
+    auto plain = [w, h](std::vector<unsigned char>& cls, std::vector<unsigned char>& label,
+                        std::vector<unsigned char>& dir) {
+        auto singular = [](int c) { return c == 1 || c == 2 || c == 8; };
+        for (int y = 1; y + 1 < h; ++y) {
+            for (int x = 1; x + 1 < w; ++x) {
+                const int i = y * w + x;
+                if (singular(cls[i])) {
+                    continue;
+                }
+                int count = 0;
+                int from = i;
+                for (int j :
+                     {i - w - 1, i - w, i - w + 1, i - 1, i + 1, i + w - 1, i + w, i + w + 1}) {
+                    if (singular(cls[j])) {
+                        ++count;
+                        from = j;
+                    }
+                }
+                if (count == 1) {
+                    label[i] = label[from];
+                    dir[i] = dir[from];
+                    cls[i] = static_cast<unsigned char>(cls[from] + 128);
+                }
+            }
+        }
+    };
+    const unsigned char classes[] = {1, 2, 8, 129, 130, 136, 3, 0};
+    std::uint32_t seed = 9001;
+    for (int density : {1, 4, 16, 60}) {
+        SCOPED_TRACE(density);
+        std::vector<unsigned char> want[3];
+        for (int k = 0; k < 3; ++k) {
+            want[k].resize(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                zftest::Lcg32(seed);
+                const unsigned r = seed >> 8;
+                want[k][i] = static_cast<unsigned char>(k != 0 ? r
+                                                        : r % 100 < static_cast<unsigned>(density)
+                                                            ? classes[r % 8]
+                                                            : 0);
+            }
+            std::copy(want[k].begin(), want[k].end(), layers[k]);
+        }
+        plain(want[0], want[1], want[2]);
+        e.IfWideV();
+        for (int k = 0; k < 3; ++k) {
+            ASSERT_EQ(std::vector<unsigned char>(layers[k], layers[k] + n), want[k])
+                << "layer " << k;
+        }
     }
 }
 

@@ -122,27 +122,38 @@ TEST(Stream, RelaxedOrientationInLanesMatchesItsTwin)
     EXPECT_EQ(checked, 6 * 20000);
 }
 
-// The loop template fit in lanes against the engine's fit, on random rings and on rings of the
-// values where a wrap, a fold or a sector boundary (c near multiples of 45 less 23) changes.
-TEST(Stream, LoopFitInLanesMatchesTheEngineFit)
+// The template fit in lanes against the engine's fit for the three templates, each from its
+// start over its trial count, on random rings and on rings of the values where a wrap, a fold or
+// a sector boundary (c near multiples of 45 less 23) changes.
+TEST(Stream, TemplateFitInLanesMatchesTheEngineFit)
 {
-    const int loops[8] = {0, 3, 14, 50, 90, 130, 166, 177};
+    struct Fit {
+        int tpl[8];
+        int theta0;
+        int trials;
+    };
+    const Fit fits[] = {{{0, 3, 14, 50, 90, 130, 166, 177}, 90, 180},
+                        {{90, 137, 0, 43, 90, 137, 0, 43}, 358, 90},
+                        {{0, 158, 135, 113, 90, 68, 45, 23}, 200, 72}};
     const int edges[] = {0, 1, 22, 23, 24, 67, 68, 89, 90, 91, 179, 180, 181, 202, 255};
     std::uint32_t seed = 4242;
     auto next = [&seed](int mod) {
         zftest::Lcg32(seed);
         return static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(mod));
     };
-    for (int round = 0; round < 40000; ++round) {
-        int o[8];
-        const bool edgy = round % 2 == 0;
-        for (int& v : o) {
-            v = edgy ? edges[next(15)] : next(256);
+    for (const Fit& f : fits) {
+        for (int round = 0; round < 40000; ++round) {
+            int o[8];
+            const bool edgy = round % 2 == 0;
+            for (int& v : o) {
+                v = edgy ? edges[next(15)] : next(256);
+            }
+            const int c = edgy ? edges[next(15)] : next(256);
+            ASSERT_EQ(FitTemplateLanes(f.tpl, f.theta0, f.trials, c, o),
+                      CWork::FitTemplate(f.tpl, f.theta0, f.trials, c, o))
+                << "theta0 " << f.theta0 << " c " << c << " o " << o[0] << " " << o[1] << " "
+                << o[2] << " " << o[3] << " " << o[4] << " " << o[5] << " " << o[6] << " " << o[7];
         }
-        const int c = edgy ? edges[next(15)] : next(256);
-        ASSERT_EQ(FitLoop_StIndi(c, o), CWork::FitTemplate(loops, 90, 180, c, o))
-            << "c " << c << " o " << o[0] << " " << o[1] << " " << o[2] << " " << o[3] << " "
-            << o[4] << " " << o[5] << " " << o[6] << " " << o[7];
     }
 }
 
