@@ -8,7 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 namespace wizard73 {
 
@@ -48,7 +48,7 @@ struct BlockSums {
 class BlockEnergy {
 public:
     BlockEnergy(const int* ran, const int* lor, int divisor)
-        : m_share(static_cast<std::size_t>(91) * 256)
+        : m_share(new std::uint64_t[static_cast<std::size_t>(91) * 256]) // all written below
     {
         const int gain = lor[divisor > 255 ? 255 : divisor];
         for (int v = 0; v < 256; ++v) {
@@ -117,7 +117,7 @@ private:
     }
 
     int m_weight[256];
-    std::vector<std::uint64_t> m_share; // at e * 256 + v: along | across << 32
+    std::unique_ptr<std::uint64_t[]> m_share; // at e * 256 + v: along | across << 32
 };
 
 } // namespace wizard73

@@ -84,7 +84,6 @@ struct CLevel {
     std::uint8_t slots; // slot count, 0..68
     std::uint8_t peak;  // most slots ever in use + 1 (kept, never read)
     std::uint8_t hint;  // slot of the last layer GetLay found or claimed (ids are unique)
-    std::uint8_t fresh; // slots [fresh, slots) are untouched since NewDoc and cleared on claim
     unsigned char* buf[WZ_SLOTS];
     std::uint32_t key[WZ_SLOTS];  // layer id, WZ_FREE_KEY = free
     std::int32_t stamp[WZ_SLOTS]; // stage number of the claim, -1 = free
@@ -122,7 +121,7 @@ public:
 
     // --- Layer store and pyramid (Layout.cpp) ---
     void SetGeo(int width0, int height0); // level sizes, scales and direction tables
-    void NewDoc(); // one block for all slots, all slots free, each zeroed on its first claim
+    void NewDoc(); // one block for all slots, all slots free; a claimed slot is not cleared
     int GetKey(int id, int level) const;
     // Layer `id` of `level`, claiming a free slot when absent; null for a bad level or id or
     // when every slot is taken. The lookup is inline: stages call it once per layer they use.
@@ -1313,7 +1312,11 @@ inline const std::int32_t* CBase::EdgeRing(int level, int r)
     const int stride = 3 + 2 * n;
     SEdgeRings& t = m_edgeRing[level][r];
     if (t.list == nullptr || t.width != w || t.height != h) {
-        t.list = std::make_unique<std::int32_t[]>(static_cast<std::size_t>(nx * ny * stride));
+        // Only the made flags start cleared: a class's list is written when it is made.
+        t.list.reset(new std::int32_t[static_cast<std::size_t>(nx * ny * stride)]);
+        for (int c = 0; c < nx * ny; ++c) {
+            t.list[static_cast<std::size_t>(c * stride)] = 0;
+        }
         t.width = w;
         t.height = h;
     }

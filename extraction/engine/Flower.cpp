@@ -1,4 +1,4 @@
-// Stage 12, Flower: measures per level-3 pixel how the level-0 gradients of stage 7 (copies of
+// Stage 12, Flower: measures per level-3 pixel how the level-0 gradients of stage 7 (layers
 // 272 / 273) agree with the stage-11 flow 35 and turns that into a doubled-angle flow vector
 // (layers 240 / 241, 127 = 0), rates the channels' incoherence (117, 0..90), and carries the
 // vectors down to the asked level with a flow-oriented 3 x 3 mean, writing the filtered flow 36
@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 namespace wizard73 {
@@ -37,11 +36,9 @@ void Codex::Flower(int level)
     const CLevel& l0 = m_level[0];
     const CLevel& l3 = m_level[FLOW_LEVEL];
 
-    // 1. Working copies of stage 7's gradient direction and magnitude.
-    unsigned char* gdir = Layer(243, 0);
-    unsigned char* gmag = Layer(242, 0);
-    std::memcpy(gdir, Layer(272, 0), l0.size);
-    std::memcpy(gmag, Layer(273, 0), l0.size);
+    // 1. Stage 7's gradient direction and magnitude, read in place.
+    const unsigned char* gdir = Layer(272, 0);
+    const unsigned char* gmag = Layer(273, 0);
 
     // 2. Gain curve; the divisor comes from the response histogram left in Ran.
     const int divisor = m_rank.RanSha(3) + 1;
@@ -212,8 +209,6 @@ void Codex::Flower(int level)
         DelLay(240, lv);
         DelLay(241, lv);
     }
-    DelLay(242, 0);
-    DelLay(243, 0);
     DelLay(272, 0);
     DelLay(273, 0);
 }

@@ -132,13 +132,12 @@ void CBase::NewDoc()
     for (const CLevel& lv : m_level) {
         total += static_cast<std::size_t>(lv.slots) * lv.size;
     }
-    // Each slot reads as zeros when first claimed: ClaimLay clears it then, so slots a run never
-    // claims are never written.
+    // Slots are not cleared, here or when claimed: every stage writes the cells of a layer it
+    // claims before it reads them.
     m_block.reset();
     m_block.reset(new unsigned char[total == 0 ? 1 : total]);
     unsigned char* p = m_block.get();
     for (CLevel& lv : m_level) {
-        lv.fresh = 0;
         for (int s = 0; s < WZ_SLOTS; ++s) {
             lv.key[s] = WZ_FREE_KEY;
             lv.stamp[s] = -1;
@@ -192,11 +191,6 @@ unsigned char* CBase::ClaimLay(int id, int level)
     }
     if (free < 0) {
         return nullptr;
-    }
-    // Slots are claimed lowest first, so a slot not claimed since NewDoc is the first fresh one.
-    if (lv.buf[free] != nullptr && free == lv.fresh) {
-        std::memset(lv.buf[free], 0, lv.size);
-        ++lv.fresh;
     }
     ++m_claims;
     lv.key[free] = static_cast<std::uint32_t>(id);
