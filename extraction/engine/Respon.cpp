@@ -2,7 +2,8 @@
 // 2) agree with the expected ridge direction of every level-3 block. The agreement attenuates
 // the contrast 114 into 115, and a doubled-angle field built from it is carried down the
 // pyramid as orientation 34 (degrees 0..179) and magnitude 144 at levels 3 down to the target.
-// Copies of the gradient layers stay as 272 and 273 of level 0. Throws only what stage 6 throws.
+// The gradient direction (halved degrees) and magnitude stay as 272 and 273 of level 0. Throws
+// only what stage 6 throws.
 
 #include "extraction/engine/BlockEnergy.h"
 #include "extraction/engine/Codex.h"
@@ -143,8 +144,8 @@ void Codex::ReMeasure(int divisor)
     const int h0 = m_level[0].height;
     const int w = m_level[LEVEL].width;
     const int h = m_level[LEVEL].height;
-    const unsigned char* gdir = GetLay(243, 0);
-    const unsigned char* gmag = GetLay(242, 0);
+    const unsigned char* gdir = GetLay(272, 0);
+    const unsigned char* gmag = GetLay(273, 0);
     const unsigned char* cls = GetLay(129, LEVEL);
     const unsigned char* l37 = GetLay(37, LEVEL);
     const unsigned char* l32 = GetLay(32, LEVEL);
@@ -283,9 +284,9 @@ void Codex::Respon(int level)
     // 2. Gradient direction and magnitude at the inner level-0 pixels.
     const int w0 = m_level[0].width;
     const int h0 = m_level[0].height;
-    const std::size_t n0 = m_level[0].size;
-    unsigned char* gdir = GetLay(243, 0);
-    unsigned char* gmag = GetLay(242, 0);
+    // Kept for later stages as 272 and 273.
+    unsigned char* gdir = GetLay(272, 0);
+    unsigned char* gmag = GetLay(273, 0);
     if (gdir == nullptr || gmag == nullptr || GetLay(1, 0) == nullptr) {
         NoLayer(m_error);
     }
@@ -304,15 +305,7 @@ void Codex::Respon(int level)
             ++m_rank.Ran[gmag[i]];
         }
     }
-    // 3. Copies for later stages.
-    unsigned char* c272 = GetLay(272, 0);
-    unsigned char* c273 = GetLay(273, 0);
-    if (c272 == nullptr || c273 == nullptr) {
-        NoLayer(m_error);
-    }
-    std::memcpy(c272, gdir, n0);
-    std::memcpy(c273, gmag, n0);
-    // 4. Weight curve and gain.
+    // 3.-4. Weight curve and gain.
     static const int kCurve[] = {3, 15, 0, 64, 90, 255, 255};
     const int divisor = m_rank.RanSha(3) + 1;
     m_reDivisor = m_reDivisor2 = divisor;
