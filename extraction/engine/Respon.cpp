@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -229,44 +230,67 @@ void Codex::ReSpread(int level, int target)
     std::int16_t* mc = means.data();
     std::int16_t* ms = mc + w;
     // Written into separate buffers first: the fine level's field must not feed this level.
-    for (int y = 0; y < h; ++y) {
-        const bool innerRow = y > 0 && y < h - 1;
-        const std::size_t row = static_cast<std::size_t>(y) * w;
-        if (innerRow) {
-            ReSmoothRow(fc + row, fs + row, w, 1, w - 1, mc, ms);
-        }
-        const int fy0 = y * k + k > hf ? hf - k : y * k;
-        for (int x = 0; x < w; ++x) {
-            const std::size_t i = row + x;
-            const bool edge = !innerRow || x == 0 || x == w - 1;
-            const Polar p = edge ? Border(fc + i, fs + i) : Inner(mc[x], ms[x]);
-            o[i] = static_cast<unsigned char>(p.o);
-            mg[i] = static_cast<unsigned char>(p.m);
-            if (!down) {
-                continue;
-            }
-            const int fx0 = x * k + k > wf ? wf - k : x * k;
-            const auto vo = static_cast<unsigned char>(p.o);
-            const auto vm = static_cast<unsigned char>(p.m);
-            const auto vc = static_cast<unsigned char>(std::clamp(p.c + ZERO, 0, 255));
-            const auto vs = static_cast<unsigned char>(std::clamp(p.s + ZERO, 0, 255));
-            auto put = [&](std::size_t j) {
-                fo[j] = vo;
-                fm[j] = vm;
-                ffc[j] = vc;
-                ffs[j] = vs;
-            };
-            if (fx0 >= 0 && fy0 >= 0) { // a whole 2 x 2 block, stored without loops
-                ForQuad(static_cast<std::size_t>(fy0) * wf + fx0, static_cast<std::size_t>(wf),
-                        put);
-                continue;
-            }
-            for (int fy = std::max(fy0, 0); fy < fy0 + k; ++fy) { // inside a narrow level only
-                for (int fx = std::max(fx0, 0); fx < fx0 + k; ++fx) {
-                    put(static_cast<std::size_t>(fy) * wf + fx);
+    // The pass is made once with the descent's stores and once without, each with its own loop.
+    auto pass = [&](auto descend) {
+        constexpr bool kDown = decltype(descend)::value;
+        for (int y = 0; y < h; ++y) {
+            const bool innerRow = y > 0 && y < h - 1;
+            const std::size_t row = static_cast<std::size_t>(y) * w;
+            const int fy0 = y * k + k > hf ? hf - k : y * k;
+            // The values of pixel x of the row, and of its block of the finer level.
+            auto emit = [&](int x, const Polar& p) __attribute__((always_inline))
+            {
+                const std::size_t i = row + x;
+                o[i] = static_cast<unsigned char>(p.o);
+                mg[i] = static_cast<unsigned char>(p.m);
+                if (!kDown) {
+                    return;
                 }
+                const int fx0 = x * k + k > wf ? wf - k : x * k;
+                const auto vo = static_cast<unsigned char>(p.o);
+                const auto vm = static_cast<unsigned char>(p.m);
+                const auto vc = static_cast<unsigned char>(std::clamp(p.c + ZERO, 0, 255));
+                const auto vs = static_cast<unsigned char>(std::clamp(p.s + ZERO, 0, 255));
+                auto put = [&](std::size_t j) {
+                    fo[j] = vo;
+                    fm[j] = vm;
+                    ffc[j] = vc;
+                    ffs[j] = vs;
+                };
+                if (fx0 >= 0 && fy0 >= 0) { // a whole 2 x 2 block, stored without loops
+                    ForQuad(static_cast<std::size_t>(fy0) * wf + fx0, static_cast<std::size_t>(wf),
+                            put);
+                    return;
+                }
+                for (int fy = std::max(fy0, 0); fy < fy0 + k; ++fy) { // inside a narrow level only
+                    for (int fx = std::max(fx0, 0); fx < fx0 + k; ++fx) {
+                        put(static_cast<std::size_t>(fy) * wf + fx);
+                    }
+                }
+            };
+            if (!innerRow) {
+                for (int x = 0; x < w; ++x) {
+                    emit(x, Border(fc + row + x, fs + row + x));
+                }
+                continue;
+            }
+            // An inner row: its first and last pixels are edge pixels, the others inner ones.
+            ReSmoothRow(fc + row, fs + row, w, 1, w - 1, mc, ms);
+            if (w > 0) {
+                emit(0, Border(fc + row, fs + row));
+            }
+            for (int x = 1; x < w - 1; ++x) {
+                emit(x, Inner(mc[x], ms[x]));
+            }
+            if (w > 1) {
+                emit(w - 1, Border(fc + row + w - 1, fs + row + w - 1));
             }
         }
+    };
+    if (down) {
+        pass(std::true_type());
+    } else {
+        pass(std::false_type());
     }
 }
 
