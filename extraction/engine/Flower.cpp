@@ -133,37 +133,53 @@ void Codex::Flower(int level)
         for (int y = 0; y < ch; ++y) {
             const int y0 = BlockStart(y, q, fh);
             const int y1 = std::min(y0 + q, fh);
-            const std::uint64_t* here = pairs.data() + static_cast<std::size_t>(y) * cw;
-            for (int x = 0; x < cw; ++x) {
-                const std::size_t at = static_cast<std::size_t>(y) * cw + x;
-                int vxv = c240[at] - 127;
-                int vyv = c241[at] - 127;
-                if (x >= 1 && y >= 1 && x < cw - 1 && y < ch - 1) {
-                    const std::uint64_t m =
-                        FlowMeanPair(FlowMeanAt(c36[at]), here - cw, here, here + cw, x);
-                    vxv = static_cast<int>(m & 0xffffffffu) - 127;
-                    vyv = static_cast<int>(m >> 32) - 127;
-                }
+            // Whole 2 x 2 blocks all along the row (a block is narrower only on a level one
+            // pixel wide), stored without loops.
+            const bool quads = q == 2 && fw >= 2 && y1 - y0 == 2;
+            const std::size_t row = static_cast<std::size_t>(y) * cw;
+            const std::uint64_t* here = pairs.data() + row;
+            // The vector (vxv, vyv) of coarse pixel x fills its block of the finer level.
+            auto emit = [&](int x, int vxv, int vyv) __attribute__((always_inline))
+            {
                 const auto h = static_cast<unsigned char>(HalfAtan(vxv, vyv));
                 const auto bx = static_cast<unsigned char>(ClampByte(vxv + 127));
                 const auto by = static_cast<unsigned char>(ClampByte(vyv + 127));
                 const int x0 = BlockStart(x, q, fw);
-                const int x1 = std::min(x0 + q, fw);
                 auto put = [&](std::size_t o) {
                     f240[o] = bx;
                     f241[o] = by;
                     f36[o] = h;
                 };
-                if (x1 - x0 == 2 && y1 - y0 == 2) { // a whole 2 x 2 block, stored without loops
+                if (quads) {
                     ForQuad(static_cast<std::size_t>(y0) * fw + x0, static_cast<std::size_t>(fw),
                             put);
-                    continue;
+                    return;
                 }
+                const int x1 = std::min(x0 + q, fw);
                 for (int yy = y0; yy < y1; ++yy) {
                     for (int xx = x0; xx < x1; ++xx) {
                         put(static_cast<std::size_t>(yy) * fw + xx);
                     }
                 }
+            };
+            // Edge pixels keep their own vector; inner ones take the smoothed one.
+            auto own = [&](int x) { emit(x, c240[row + x] - 127, c241[row + x] - 127); };
+            if (y < 1 || y >= ch - 1) {
+                for (int x = 0; x < cw; ++x) {
+                    own(x);
+                }
+                continue;
+            }
+            if (cw > 0) {
+                own(0);
+            }
+            for (int x = 1; x < cw - 1; ++x) {
+                const std::uint64_t m =
+                    FlowMeanPair(FlowMeanAt(c36[row + x]), here - cw, here, here + cw, x);
+                emit(x, static_cast<int>(m & 0xffffffffu) - 127, static_cast<int>(m >> 32) - 127);
+            }
+            if (cw > 1) {
+                own(cw - 1);
             }
         }
     }
