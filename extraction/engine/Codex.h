@@ -1421,6 +1421,11 @@ void ReSmoothRow(const unsigned char* fc, const unsigned char* fs, int w, int x0
                  std::int16_t* mc, std::int16_t* ms);
 void ReSmoothRowScalar(const unsigned char* fc, const unsigned char* fs, int w, int x0, int x1,
                        std::int16_t* mc, std::int16_t* ms);
+// The [1 2 1] x [1 2 1] rounded means of the pixels x0 <= x < x1 of a row of a byte plane (rows w
+// apart, the rows above and below and the columns either side read) into out[x]; the SSE2 build
+// takes eight pixels at a time (Curvat.cpp).
+void CuSmoothRow(const unsigned char* p, int w, int x0, int x1, unsigned char* out);
+void CuSmoothRowScalar(const unsigned char* p, int w, int x0, int x1, unsigned char* out);
 
 // Grey level g transformed for the paper-level histogram, weighted down by the ridge quality q
 // above neutral (127): 0..255 (Laying.cpp).

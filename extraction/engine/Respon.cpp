@@ -9,6 +9,7 @@
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/HalfAngle.h"
 #include "extraction/engine/Roots.h"
+#include "extraction/engine/Smooth121.h"
 #include "extraction/engine/Steps.h"
 #include "extraction/engine/codes.h"
 
@@ -18,10 +19,6 @@
 #include <cstring>
 #include <type_traits>
 #include <vector>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace wizard73 {
 namespace {
@@ -54,8 +51,7 @@ Polar Inner(int c, int s)
 // The [1 2 1] x [1 2 1] mean, less ZERO, of the byte plane around p (rows w apart).
 int Smooth3(const unsigned char* p, std::ptrdiff_t w)
 {
-    auto col = [p, w](int k) { return p[k - w] + 2 * p[k] + p[k + w]; };
-    return ((col(-1) + 2 * col(0) + col(1) + 8) >> 4) - ZERO;
+    return Smooth121(p, w) - ZERO;
 }
 
 // Zeroes the outermost rows and columns of a w x h byte plane.
@@ -100,32 +96,17 @@ void ReSmoothRowScalar(const unsigned char* fc, const unsigned char* fs, int w, 
 }
 
 #if defined(__SSE2__)
-// Eight pixels at a time in 16-bit lanes: the column sums are at most 4 * 255 and the weighted
-// row of them at most 16 * 255 + 8.
+// Eight pixels at a time (Smooth121x8).
 void ReSmoothRow(const unsigned char* fc, const unsigned char* fs, int w, int x0, int x1,
                  std::int16_t* mc, std::int16_t* ms)
 {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i half = _mm_set1_epi16(8);
     const __m128i bias = _mm_set1_epi16(ZERO);
-    const std::ptrdiff_t r = w;
-    auto load = [zero](const unsigned char* p) {
-        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
-    };
-    auto col = [&](const unsigned char* p) {
-        const __m128i m = load(p);
-        return _mm_add_epi16(_mm_add_epi16(load(p - r), load(p + r)), _mm_add_epi16(m, m));
-    };
-    auto mean = [&](const unsigned char* p) {
-        const __m128i c = col(p);
-        const __m128i sum =
-            _mm_add_epi16(_mm_add_epi16(col(p - 1), col(p + 1)), _mm_add_epi16(c, c));
-        return _mm_sub_epi16(_mm_srli_epi16(_mm_add_epi16(sum, half), 4), bias);
-    };
     int x = x0;
     for (; x + 8 <= x1; x += 8) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(mc + x), mean(fc + x));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(ms + x), mean(fs + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(mc + x),
+                         _mm_sub_epi16(Smooth121x8(fc + x, w), bias));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(ms + x),
+                         _mm_sub_epi16(Smooth121x8(fs + x, w), bias));
     }
     ReSmoothRowScalar(fc, fs, w, x, x1, mc, ms);
 }
