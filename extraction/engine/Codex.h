@@ -189,6 +189,9 @@ public:
     // visited-point count, offset after the last step, then (angle, offset) per visited point;
     // null where the level is too small for the lists (the ring is then walked step by step).
     const std::int32_t* EdgeRing(int level, int r);
+    // EdgeRing's list of start class (cx, cy) when it is not made yet: the lists of the level
+    // size are set up, and the class's list is made by walking the ring from one start of it.
+    const std::int32_t* EdgeRingMake(int level, int r, int cx, int cy);
     // Whether no step of the walk of radius index r (0..4) from the walk position starts on an
     // edge of `level`, so that every ring point is visited.
     bool RingInside(int level, int r) const
@@ -1308,41 +1311,15 @@ inline const std::int32_t* CBase::EdgeRing(int level, int r)
     };
     const int cx = cls(m_wx, e.west, e.east, w);
     const int cy = cls(m_wy, e.north, e.south, h);
-    const int n = kRingEntries[r];
-    const int stride = 3 + 2 * n;
-    SEdgeRings& t = m_edgeRing[level][r];
-    if (t.list == nullptr || t.width != w || t.height != h) {
-        // Only the made flags start cleared: a class's list is written when it is made.
-        t.list.reset(new std::int32_t[static_cast<std::size_t>(nx * ny * stride)]);
-        for (int c = 0; c < nx * ny; ++c) {
-            t.list[static_cast<std::size_t>(c * stride)] = 0;
+    const SEdgeRings& t = m_edgeRing[level][r];
+    if (t.list != nullptr && t.width == w && t.height == h) {
+        const std::int32_t* rec =
+            t.list.get() + static_cast<std::size_t>(cy * nx + cx) * (3 + 2 * kRingEntries[r]);
+        if (rec[0] != 0) {
+            return rec + 1;
         }
-        t.width = w;
-        t.height = h;
     }
-    std::int32_t* rec = t.list.get() + static_cast<std::size_t>(cy * nx + cx) * stride;
-    if (rec[0] == 0) {
-        // One start of the class: the distance to the edge, or the first middle column (row).
-        auto start = [](int c, int lo, int hi, int size) {
-            return c <= lo ? c : c <= lo + hi + 1 ? size - 1 - (c - lo - 1) : lo + 1;
-        };
-        int x = start(cx, e.west, e.east, w);
-        int y = start(cy, e.north, e.south, h);
-        std::int32_t end = 0;
-        int count = 0;
-        RingNearEdge(lv, n, x, y, [&](int i, int d, bool visited) {
-            end += lv.step[d];
-            if (visited) {
-                rec[3 + 2 * count] = ring[i].angle;
-                rec[4 + 2 * count] = end;
-                ++count;
-            }
-        });
-        rec[0] = 1;
-        rec[1] = count;
-        rec[2] = end;
-    }
-    return rec + 1;
+    return EdgeRingMake(level, r, cx, cy);
 }
 
 template <class Visit> inline int CBase::RingOffsets(int level, int radius, int value, Visit visit)
