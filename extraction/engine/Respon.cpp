@@ -305,7 +305,7 @@ void Codex::Respon(int level)
             const std::size_t i = static_cast<std::size_t>(y) * w0 + x;
             const int gx = -d12[i];
             const int gy = d10[i];
-            gdir[i] = static_cast<unsigned char>(atan(gx, gy) / 2);
+            gdir[i] = static_cast<unsigned char>(static_cast<unsigned>(atan(gx, gy)) / 2); // 0..359
             gmag[i] = static_cast<unsigned char>(ReMagnitude(gx * gx + gy * gy));
             ++m_rank.Ran[gmag[i]];
         }
