@@ -8,7 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 namespace wizard73 {
 
@@ -35,6 +35,22 @@ inline const std::uint8_t* AxialFrom(int ref)
     return kAxial.v + (359 - ref);
 }
 
+// The axial distances as rows of the share table (256 per degree), at the same indexes as
+// kAxial, so that a scan finds a pixel's row with one look-up.
+struct AxialRowTable {
+    std::uint16_t v[359 + 511];
+};
+constexpr AxialRowTable MakeAxialRows()
+{
+    AxialRowTable t{};
+    for (int i = 0; i < 359 + 511; ++i) {
+        t.v[i] = static_cast<std::uint16_t>(256 * kAxial.v[i]);
+    }
+    return t;
+}
+inline constexpr AxialRowTable kAxialRow = MakeAxialRows();
+static_assert(kAxialRow.v[359 + 90] == 256 * 90 && kAxialRow.v[359 + 510] == 256 * 30);
+
 // Sums of one block: the energies along and across the reference, and the fourth-largest
 // weight of its pixels (0 when the block has fewer than four).
 struct BlockSums {
@@ -48,7 +64,7 @@ struct BlockSums {
 class BlockEnergy {
 public:
     BlockEnergy(const int* ran, const int* lor, int divisor)
-        : m_share(static_cast<std::size_t>(91) * 256)
+        : m_share(new std::uint64_t[static_cast<std::size_t>(91) * 256]) // all written below
     {
         const int gain = lor[divisor > 255 ? 255 : divisor];
         for (int v = 0; v < 256; ++v) {
@@ -83,7 +99,7 @@ public:
     BlockSums Scan(const unsigned char* gdir, const unsigned char* gmag, int w, int x0, int x1,
                    int y0, int y1, int ref) const
     {
-        const std::uint8_t* toRef = AxialFrom(ref);
+        const std::uint16_t* toRef = kAxialRow.v + (359 - ref); // AxialFrom(ref) * 256
         // Both shares in one word: a block's sums stay far below 2^32 in each half.
         std::uint64_t sum = 0;
         int top[4] = {0, 0, 0, 0};
@@ -93,8 +109,8 @@ public:
             const unsigned char* m = gmag + row;
 #pragma GCC unroll 8
             for (int x = x0; x < x1; ++x) {
-                const int g = m[x];
-                sum += m_share[static_cast<std::size_t>(toRef[2 * d[x]]) * 256 + g];
+                const std::size_t g = m[x];
+                sum += m_share[toRef[2 * static_cast<std::size_t>(d[x])] + g];
                 KeepTop(top, m_weight[g]);
             }
         }
@@ -117,7 +133,7 @@ private:
     }
 
     int m_weight[256];
-    std::vector<std::uint64_t> m_share; // at e * 256 + v: along | across << 32
+    std::unique_ptr<std::uint64_t[]> m_share; // at e * 256 + v: along | across << 32
 };
 
 } // namespace wizard73

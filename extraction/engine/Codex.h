@@ -84,7 +84,6 @@ struct CLevel {
     std::uint8_t slots; // slot count, 0..68
     std::uint8_t peak;  // most slots ever in use + 1 (kept, never read)
     std::uint8_t hint;  // slot of the last layer GetLay found or claimed (ids are unique)
-    std::uint8_t fresh; // slots [fresh, slots) are untouched since NewDoc and cleared on claim
     unsigned char* buf[WZ_SLOTS];
     std::uint32_t key[WZ_SLOTS];  // layer id, WZ_FREE_KEY = free
     std::int32_t stamp[WZ_SLOTS]; // stage number of the claim, -1 = free
@@ -122,7 +121,7 @@ public:
 
     // --- Layer store and pyramid (Layout.cpp) ---
     void SetGeo(int width0, int height0); // level sizes, scales and direction tables
-    void NewDoc(); // one block for all slots, all slots free, each zeroed on its first claim
+    void NewDoc(); // one block for all slots, all slots free; a claimed slot is not cleared
     int GetKey(int id, int level) const;
     // Layer `id` of `level`, claiming a free slot when absent; null for a bad level or id or
     // when every slot is taken. The lookup is inline: stages call it once per layer they use.
@@ -190,6 +189,9 @@ public:
     // visited-point count, offset after the last step, then (angle, offset) per visited point;
     // null where the level is too small for the lists (the ring is then walked step by step).
     const std::int32_t* EdgeRing(int level, int r);
+    // EdgeRing's list of start class (cx, cy) when it is not made yet: the lists of the level
+    // size are set up, and the class's list is made by walking the ring from one start of it.
+    const std::int32_t* EdgeRingMake(int level, int r, int cx, int cy);
     // Whether no step of the walk of radius index r (0..4) from the walk position starts on an
     // edge of `level`, so that every ring point is visited.
     bool RingInside(int level, int r) const
@@ -1324,37 +1326,15 @@ inline const std::int32_t* CBase::EdgeRing(int level, int r)
     };
     const int cx = cls(m_wx, e.west, e.east, w);
     const int cy = cls(m_wy, e.north, e.south, h);
-    const int n = kRingEntries[r];
-    const int stride = 3 + 2 * n;
-    SEdgeRings& t = m_edgeRing[level][r];
-    if (t.list == nullptr || t.width != w || t.height != h) {
-        t.list = std::make_unique<std::int32_t[]>(static_cast<std::size_t>(nx * ny * stride));
-        t.width = w;
-        t.height = h;
+    const SEdgeRings& t = m_edgeRing[level][r];
+    if (t.list != nullptr && t.width == w && t.height == h) {
+        const std::int32_t* rec =
+            t.list.get() + static_cast<std::size_t>(cy * nx + cx) * (3 + 2 * kRingEntries[r]);
+        if (rec[0] != 0) {
+            return rec + 1;
+        }
     }
-    std::int32_t* rec = t.list.get() + static_cast<std::size_t>(cy * nx + cx) * stride;
-    if (rec[0] == 0) {
-        // One start of the class: the distance to the edge, or the first middle column (row).
-        auto start = [](int c, int lo, int hi, int size) {
-            return c <= lo ? c : c <= lo + hi + 1 ? size - 1 - (c - lo - 1) : lo + 1;
-        };
-        int x = start(cx, e.west, e.east, w);
-        int y = start(cy, e.north, e.south, h);
-        std::int32_t end = 0;
-        int count = 0;
-        RingNearEdge(lv, n, x, y, [&](int i, int d, bool visited) {
-            end += lv.step[d];
-            if (visited) {
-                rec[3 + 2 * count] = ring[i].angle;
-                rec[4 + 2 * count] = end;
-                ++count;
-            }
-        });
-        rec[0] = 1;
-        rec[1] = count;
-        rec[2] = end;
-    }
-    return rec + 1;
+    return EdgeRingMake(level, r, cx, cy);
 }
 
 template <class Visit> inline int CBase::RingOffsets(int level, int radius, int value, Visit visit)
@@ -1433,6 +1413,11 @@ void ReSmoothRow(const unsigned char* fc, const unsigned char* fs, int w, int x0
                  std::int16_t* mc, std::int16_t* ms);
 void ReSmoothRowScalar(const unsigned char* fc, const unsigned char* fs, int w, int x0, int x1,
                        std::int16_t* mc, std::int16_t* ms);
+// The [1 2 1] x [1 2 1] rounded means of the pixels x0 <= x < x1 of a row of a byte plane (rows w
+// apart, the rows above and below and the columns either side read) into out[x]; the SSE2 build
+// takes eight pixels at a time (Curvat.cpp).
+void CuSmoothRow(const unsigned char* p, int w, int x0, int x1, unsigned char* out);
+void CuSmoothRowScalar(const unsigned char* p, int w, int x0, int x1, unsigned char* out);
 
 // Grey level g transformed for the paper-level histogram, weighted down by the ridge quality q
 // above neutral (127): 0..255 (Laying.cpp).

@@ -5,6 +5,7 @@
 // Work layers 240 / 241 are deleted at the end. Throws WZ_NO_LAYER.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/Smooth121.h"
 #include "extraction/engine/codes.h"
 
 #include <algorithm>
@@ -19,6 +20,31 @@ constexpr int FLOW_LEVEL = 3;
 constexpr int TWIST_LIMIT = 45;
 
 } // namespace
+
+void CuSmoothRowScalar(const unsigned char* p, int w, int x0, int x1, unsigned char* out)
+{
+    for (int x = x0; x < x1; ++x) {
+        out[x] = static_cast<unsigned char>(Smooth121(p + x, w));
+    }
+}
+
+#if defined(__SSE2__)
+// Eight pixels at a time (Smooth121x8), packed back to bytes.
+void CuSmoothRow(const unsigned char* p, int w, int x0, int x1, unsigned char* out)
+{
+    int x = x0;
+    for (; x + 8 <= x1; x += 8) {
+        const __m128i m = Smooth121x8(p + x, w);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(m, m));
+    }
+    CuSmoothRowScalar(p, w, x, x1, out);
+}
+#else
+void CuSmoothRow(const unsigned char* p, int w, int x0, int x1, unsigned char* out)
+{
+    CuSmoothRowScalar(p, w, x0, x1, out);
+}
+#endif
 
 void Codex::Curvat(int level)
 {
@@ -133,17 +159,7 @@ void Codex::Curvat(int level)
                 out[0] = 0;
                 out[fw - 1] = 0;
             }
-            // [1 2 1] x [1 2 1]: the vertical [1 2 1] sums of three columns, rolled along.
-            const unsigned char* p = raw + static_cast<std::size_t>(y) * fw;
-            auto column = [p, fw](int x) { return p[x - fw] + 2 * p[x] + p[x + fw]; };
-            int left = fw > 2 ? column(0) : 0;
-            int mid = fw > 2 ? column(1) : 0;
-            for (int x = 1; x < fw - 1; ++x) {
-                const int right = column(x + 1);
-                out[x] = static_cast<unsigned char>((left + 2 * mid + right + 8) >> 4);
-                left = mid;
-                mid = right;
-            }
+            CuSmoothRow(raw + static_cast<std::size_t>(y) * fw, fw, 1, fw - 1, out);
         }
     }
 

@@ -12,11 +12,13 @@
 namespace wizard73 {
 
 // The weights of one flow angle: w[i] for the pair at 45 i degrees, the total t, and
-// ceil(2^32 / t), which divides by t with a multiply (see FlowMean).
+// ceil(2^32 / t), which divides by t with a multiply (see FlowMean); the rounding term t / 2 in
+// both halves of a packed pair (see FlowMeanPair).
 struct FlowMeanRow {
     int w[4];
     int t;
     std::uint64_t inverse;
+    std::uint64_t halfPair;
 };
 
 struct FlowMeanRows {
@@ -39,6 +41,7 @@ constexpr FlowMeanRows MakeFlowMeanRows()
         }
         row.t = total;
         row.inverse = InverseCeil32(total);
+        row.halfPair = static_cast<std::uint64_t>(total / 2) * ((std::uint64_t{1} << 32) | 1u);
     }
     return r;
 }
@@ -87,8 +90,7 @@ inline std::uint64_t FlowMeanPair(const FlowMeanRow& row, const std::uint64_t* a
     const auto w = [&row](int i) { return static_cast<std::uint64_t>(row.w[i]); };
     const std::uint64_t s = 32 * at[x] + w(0) * (at[x - 1] + at[x + 1]) +
                             w(1) * (above[x - 1] + below[x + 1]) + w(2) * (above[x] + below[x]) +
-                            w(3) * (above[x + 1] + below[x - 1]) +
-                            static_cast<std::uint64_t>(row.t / 2) * FlowPack(1, 1);
+                            w(3) * (above[x + 1] + below[x - 1]) + row.halfPair;
     const std::uint64_t lo = (s & 0xffffffffu) * row.inverse >> 32;
     const std::uint64_t hi = (s >> 32) * row.inverse >> 32;
     return lo | hi << 32;

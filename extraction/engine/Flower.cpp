@@ -1,4 +1,4 @@
-// Stage 12, Flower: measures per level-3 pixel how the level-0 gradients of stage 7 (copies of
+// Stage 12, Flower: measures per level-3 pixel how the level-0 gradients of stage 7 (layers
 // 272 / 273) agree with the stage-11 flow 35 and turns that into a doubled-angle flow vector
 // (layers 240 / 241, 127 = 0), rates the channels' incoherence (117, 0..90), and carries the
 // vectors down to the asked level with a flow-oriented 3 x 3 mean, writing the filtered flow 36
@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 namespace wizard73 {
@@ -37,11 +36,9 @@ void Codex::Flower(int level)
     const CLevel& l0 = m_level[0];
     const CLevel& l3 = m_level[FLOW_LEVEL];
 
-    // 1. Working copies of stage 7's gradient direction and magnitude.
-    unsigned char* gdir = Layer(243, 0);
-    unsigned char* gmag = Layer(242, 0);
-    std::memcpy(gdir, Layer(272, 0), l0.size);
-    std::memcpy(gmag, Layer(273, 0), l0.size);
+    // 1. Stage 7's gradient direction and magnitude, read in place.
+    const unsigned char* gdir = Layer(272, 0);
+    const unsigned char* gmag = Layer(273, 0);
 
     // 2. Gain curve; the divisor comes from the response histogram left in Ran.
     const int divisor = m_rank.RanSha(3) + 1;
@@ -136,37 +133,53 @@ void Codex::Flower(int level)
         for (int y = 0; y < ch; ++y) {
             const int y0 = BlockStart(y, q, fh);
             const int y1 = std::min(y0 + q, fh);
-            const std::uint64_t* here = pairs.data() + static_cast<std::size_t>(y) * cw;
-            for (int x = 0; x < cw; ++x) {
-                const std::size_t at = static_cast<std::size_t>(y) * cw + x;
-                int vxv = c240[at] - 127;
-                int vyv = c241[at] - 127;
-                if (x >= 1 && y >= 1 && x < cw - 1 && y < ch - 1) {
-                    const std::uint64_t m =
-                        FlowMeanPair(FlowMeanAt(c36[at]), here - cw, here, here + cw, x);
-                    vxv = static_cast<int>(m & 0xffffffffu) - 127;
-                    vyv = static_cast<int>(m >> 32) - 127;
-                }
+            // Whole 2 x 2 blocks all along the row (a block is narrower only on a level one
+            // pixel wide), stored without loops.
+            const bool quads = q == 2 && fw >= 2 && y1 - y0 == 2;
+            const std::size_t row = static_cast<std::size_t>(y) * cw;
+            const std::uint64_t* here = pairs.data() + row;
+            // The vector (vxv, vyv) of coarse pixel x fills its block of the finer level.
+            auto emit = [&](int x, int vxv, int vyv) __attribute__((always_inline))
+            {
                 const auto h = static_cast<unsigned char>(HalfAtan(vxv, vyv));
                 const auto bx = static_cast<unsigned char>(ClampByte(vxv + 127));
                 const auto by = static_cast<unsigned char>(ClampByte(vyv + 127));
                 const int x0 = BlockStart(x, q, fw);
-                const int x1 = std::min(x0 + q, fw);
                 auto put = [&](std::size_t o) {
                     f240[o] = bx;
                     f241[o] = by;
                     f36[o] = h;
                 };
-                if (x1 - x0 == 2 && y1 - y0 == 2) { // a whole 2 x 2 block, stored without loops
+                if (quads) {
                     ForQuad(static_cast<std::size_t>(y0) * fw + x0, static_cast<std::size_t>(fw),
                             put);
-                    continue;
+                    return;
                 }
+                const int x1 = std::min(x0 + q, fw);
                 for (int yy = y0; yy < y1; ++yy) {
                     for (int xx = x0; xx < x1; ++xx) {
                         put(static_cast<std::size_t>(yy) * fw + xx);
                     }
                 }
+            };
+            // Edge pixels keep their own vector; inner ones take the smoothed one.
+            auto own = [&](int x) { emit(x, c240[row + x] - 127, c241[row + x] - 127); };
+            if (y < 1 || y >= ch - 1) {
+                for (int x = 0; x < cw; ++x) {
+                    own(x);
+                }
+                continue;
+            }
+            if (cw > 0) {
+                own(0);
+            }
+            for (int x = 1; x < cw - 1; ++x) {
+                const std::uint64_t m =
+                    FlowMeanPair(FlowMeanAt(c36[row + x]), here - cw, here, here + cw, x);
+                emit(x, static_cast<int>(m & 0xffffffffu) - 127, static_cast<int>(m >> 32) - 127);
+            }
+            if (cw > 1) {
+                own(cw - 1);
             }
         }
     }
@@ -212,8 +225,6 @@ void Codex::Flower(int level)
         DelLay(240, lv);
         DelLay(241, lv);
     }
-    DelLay(242, 0);
-    DelLay(243, 0);
     DelLay(272, 0);
     DelLay(273, 0);
 }

@@ -132,13 +132,12 @@ void CBase::NewDoc()
     for (const CLevel& lv : m_level) {
         total += static_cast<std::size_t>(lv.slots) * lv.size;
     }
-    // Each slot reads as zeros when first claimed: ClaimLay clears it then, so slots a run never
-    // claims are never written.
+    // Slots are not cleared, here or when claimed: every stage writes the cells of a layer it
+    // claims before it reads them.
     m_block.reset();
     m_block.reset(new unsigned char[total == 0 ? 1 : total]);
     unsigned char* p = m_block.get();
     for (CLevel& lv : m_level) {
-        lv.fresh = 0;
         for (int s = 0; s < WZ_SLOTS; ++s) {
             lv.key[s] = WZ_FREE_KEY;
             lv.stamp[s] = -1;
@@ -192,11 +191,6 @@ unsigned char* CBase::ClaimLay(int id, int level)
     }
     if (free < 0) {
         return nullptr;
-    }
-    // Slots are claimed lowest first, so a slot not claimed since NewDoc is the first fresh one.
-    if (lv.buf[free] != nullptr && free == lv.fresh) {
-        std::memset(lv.buf[free], 0, lv.size);
-        ++lv.fresh;
     }
     ++m_claims;
     lv.key[free] = static_cast<std::uint32_t>(id);
@@ -452,6 +446,49 @@ int CBase::Spiral(int level, int radius, int value)
         const RingFn step = m_ringPoint;
         (self->*step)(angle, i);
     });
+}
+
+const std::int32_t* CBase::EdgeRingMake(int level, int r, int cx, int cy)
+{
+    const CLevel& lv = m_level[level];
+    const SRingReach& e = ringReach[r];
+    const int w = lv.width;
+    const int h = lv.height;
+    const int nx = e.west + e.east + 3;
+    const int ny = e.north + e.south + 3;
+    const int n = kRingEntries[r];
+    const int stride = 3 + 2 * n;
+    SEdgeRings& t = m_edgeRing[level][r];
+    if (t.list == nullptr || t.width != w || t.height != h) {
+        // Only the made flags start cleared: a class's list is written when it is made.
+        t.list.reset(new std::int32_t[static_cast<std::size_t>(nx * ny * stride)]);
+        for (int c = 0; c < nx * ny; ++c) {
+            t.list[static_cast<std::size_t>(c * stride)] = 0;
+        }
+        t.width = w;
+        t.height = h;
+    }
+    std::int32_t* rec = t.list.get() + static_cast<std::size_t>(cy * nx + cx) * stride;
+    // One start of the class: the distance to the edge, or the first middle column (row).
+    auto start = [](int c, int lo, int hi, int size) {
+        return c <= lo ? c : c <= lo + hi + 1 ? size - 1 - (c - lo - 1) : lo + 1;
+    };
+    int x = start(cx, e.west, e.east, w);
+    int y = start(cy, e.north, e.south, h);
+    std::int32_t end = 0;
+    int count = 0;
+    RingNearEdge(lv, n, x, y, [&](int i, int d, bool visited) {
+        end += lv.step[d];
+        if (visited) {
+            rec[3 + 2 * count] = ring[i].angle;
+            rec[4 + 2 * count] = end;
+            ++count;
+        }
+    });
+    rec[0] = 1;
+    rec[1] = count;
+    rec[2] = end;
+    return rec + 1;
 }
 
 int CBase::Fiimpo(int a, const unsigned char* p, int fine) const

@@ -2,12 +2,14 @@
 // 2) agree with the expected ridge direction of every level-3 block. The agreement attenuates
 // the contrast 114 into 115, and a doubled-angle field built from it is carried down the
 // pyramid as orientation 34 (degrees 0..179) and magnitude 144 at levels 3 down to the target.
-// Copies of the gradient layers stay as 272 and 273 of level 0. Throws only what stage 6 throws.
+// The gradient direction (halved degrees) and magnitude stay as 272 and 273 of level 0. Throws
+// only what stage 6 throws.
 
 #include "extraction/engine/BlockEnergy.h"
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/HalfAngle.h"
 #include "extraction/engine/Roots.h"
+#include "extraction/engine/Smooth121.h"
 #include "extraction/engine/Steps.h"
 #include "extraction/engine/codes.h"
 
@@ -15,11 +17,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <vector>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace wizard73 {
 namespace {
@@ -52,8 +51,7 @@ Polar Inner(int c, int s)
 // The [1 2 1] x [1 2 1] mean, less ZERO, of the byte plane around p (rows w apart).
 int Smooth3(const unsigned char* p, std::ptrdiff_t w)
 {
-    auto col = [p, w](int k) { return p[k - w] + 2 * p[k] + p[k + w]; };
-    return ((col(-1) + 2 * col(0) + col(1) + 8) >> 4) - ZERO;
+    return Smooth121(p, w) - ZERO;
 }
 
 // Zeroes the outermost rows and columns of a w x h byte plane.
@@ -98,32 +96,17 @@ void ReSmoothRowScalar(const unsigned char* fc, const unsigned char* fs, int w, 
 }
 
 #if defined(__SSE2__)
-// Eight pixels at a time in 16-bit lanes: the column sums are at most 4 * 255 and the weighted
-// row of them at most 16 * 255 + 8.
+// Eight pixels at a time (Smooth121x8).
 void ReSmoothRow(const unsigned char* fc, const unsigned char* fs, int w, int x0, int x1,
                  std::int16_t* mc, std::int16_t* ms)
 {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i half = _mm_set1_epi16(8);
     const __m128i bias = _mm_set1_epi16(ZERO);
-    const std::ptrdiff_t r = w;
-    auto load = [zero](const unsigned char* p) {
-        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
-    };
-    auto col = [&](const unsigned char* p) {
-        const __m128i m = load(p);
-        return _mm_add_epi16(_mm_add_epi16(load(p - r), load(p + r)), _mm_add_epi16(m, m));
-    };
-    auto mean = [&](const unsigned char* p) {
-        const __m128i c = col(p);
-        const __m128i sum =
-            _mm_add_epi16(_mm_add_epi16(col(p - 1), col(p + 1)), _mm_add_epi16(c, c));
-        return _mm_sub_epi16(_mm_srli_epi16(_mm_add_epi16(sum, half), 4), bias);
-    };
     int x = x0;
     for (; x + 8 <= x1; x += 8) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(mc + x), mean(fc + x));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(ms + x), mean(fs + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(mc + x),
+                         _mm_sub_epi16(Smooth121x8(fc + x, w), bias));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(ms + x),
+                         _mm_sub_epi16(Smooth121x8(fs + x, w), bias));
     }
     ReSmoothRowScalar(fc, fs, w, x, x1, mc, ms);
 }
@@ -143,8 +126,8 @@ void Codex::ReMeasure(int divisor)
     const int h0 = m_level[0].height;
     const int w = m_level[LEVEL].width;
     const int h = m_level[LEVEL].height;
-    const unsigned char* gdir = GetLay(243, 0);
-    const unsigned char* gmag = GetLay(242, 0);
+    const unsigned char* gdir = GetLay(272, 0);
+    const unsigned char* gmag = GetLay(273, 0);
     const unsigned char* cls = GetLay(129, LEVEL);
     const unsigned char* l37 = GetLay(37, LEVEL);
     const unsigned char* l32 = GetLay(32, LEVEL);
@@ -228,44 +211,67 @@ void Codex::ReSpread(int level, int target)
     std::int16_t* mc = means.data();
     std::int16_t* ms = mc + w;
     // Written into separate buffers first: the fine level's field must not feed this level.
-    for (int y = 0; y < h; ++y) {
-        const bool innerRow = y > 0 && y < h - 1;
-        const std::size_t row = static_cast<std::size_t>(y) * w;
-        if (innerRow) {
-            ReSmoothRow(fc + row, fs + row, w, 1, w - 1, mc, ms);
-        }
-        const int fy0 = y * k + k > hf ? hf - k : y * k;
-        for (int x = 0; x < w; ++x) {
-            const std::size_t i = row + x;
-            const bool edge = !innerRow || x == 0 || x == w - 1;
-            const Polar p = edge ? Border(fc + i, fs + i) : Inner(mc[x], ms[x]);
-            o[i] = static_cast<unsigned char>(p.o);
-            mg[i] = static_cast<unsigned char>(p.m);
-            if (!down) {
-                continue;
-            }
-            const int fx0 = x * k + k > wf ? wf - k : x * k;
-            const auto vo = static_cast<unsigned char>(p.o);
-            const auto vm = static_cast<unsigned char>(p.m);
-            const auto vc = static_cast<unsigned char>(std::clamp(p.c + ZERO, 0, 255));
-            const auto vs = static_cast<unsigned char>(std::clamp(p.s + ZERO, 0, 255));
-            auto put = [&](std::size_t j) {
-                fo[j] = vo;
-                fm[j] = vm;
-                ffc[j] = vc;
-                ffs[j] = vs;
-            };
-            if (fx0 >= 0 && fy0 >= 0) { // a whole 2 x 2 block, stored without loops
-                ForQuad(static_cast<std::size_t>(fy0) * wf + fx0, static_cast<std::size_t>(wf),
-                        put);
-                continue;
-            }
-            for (int fy = std::max(fy0, 0); fy < fy0 + k; ++fy) { // inside a narrow level only
-                for (int fx = std::max(fx0, 0); fx < fx0 + k; ++fx) {
-                    put(static_cast<std::size_t>(fy) * wf + fx);
+    // The pass is made once with the descent's stores and once without, each with its own loop.
+    auto pass = [&](auto descend) {
+        constexpr bool kDown = decltype(descend)::value;
+        for (int y = 0; y < h; ++y) {
+            const bool innerRow = y > 0 && y < h - 1;
+            const std::size_t row = static_cast<std::size_t>(y) * w;
+            const int fy0 = y * k + k > hf ? hf - k : y * k;
+            // The values of pixel x of the row, and of its block of the finer level.
+            auto emit = [&](int x, const Polar& p) __attribute__((always_inline))
+            {
+                const std::size_t i = row + x;
+                o[i] = static_cast<unsigned char>(p.o);
+                mg[i] = static_cast<unsigned char>(p.m);
+                if (!kDown) {
+                    return;
                 }
+                const int fx0 = x * k + k > wf ? wf - k : x * k;
+                const auto vo = static_cast<unsigned char>(p.o);
+                const auto vm = static_cast<unsigned char>(p.m);
+                const auto vc = static_cast<unsigned char>(std::clamp(p.c + ZERO, 0, 255));
+                const auto vs = static_cast<unsigned char>(std::clamp(p.s + ZERO, 0, 255));
+                auto put = [&](std::size_t j) {
+                    fo[j] = vo;
+                    fm[j] = vm;
+                    ffc[j] = vc;
+                    ffs[j] = vs;
+                };
+                if (fx0 >= 0 && fy0 >= 0) { // a whole 2 x 2 block, stored without loops
+                    ForQuad(static_cast<std::size_t>(fy0) * wf + fx0, static_cast<std::size_t>(wf),
+                            put);
+                    return;
+                }
+                for (int fy = std::max(fy0, 0); fy < fy0 + k; ++fy) { // inside a narrow level only
+                    for (int fx = std::max(fx0, 0); fx < fx0 + k; ++fx) {
+                        put(static_cast<std::size_t>(fy) * wf + fx);
+                    }
+                }
+            };
+            if (!innerRow) {
+                for (int x = 0; x < w; ++x) {
+                    emit(x, Border(fc + row + x, fs + row + x));
+                }
+                continue;
+            }
+            // An inner row: its first and last pixels are edge pixels, the others inner ones.
+            ReSmoothRow(fc + row, fs + row, w, 1, w - 1, mc, ms);
+            if (w > 0) {
+                emit(0, Border(fc + row, fs + row));
+            }
+            for (int x = 1; x < w - 1; ++x) {
+                emit(x, Inner(mc[x], ms[x]));
+            }
+            if (w > 1) {
+                emit(w - 1, Border(fc + row + w - 1, fs + row + w - 1));
             }
         }
+    };
+    if (down) {
+        pass(std::true_type());
+    } else {
+        pass(std::false_type());
     }
 }
 
@@ -283,9 +289,9 @@ void Codex::Respon(int level)
     // 2. Gradient direction and magnitude at the inner level-0 pixels.
     const int w0 = m_level[0].width;
     const int h0 = m_level[0].height;
-    const std::size_t n0 = m_level[0].size;
-    unsigned char* gdir = GetLay(243, 0);
-    unsigned char* gmag = GetLay(242, 0);
+    // Kept for later stages as 272 and 273.
+    unsigned char* gdir = GetLay(272, 0);
+    unsigned char* gmag = GetLay(273, 0);
     if (gdir == nullptr || gmag == nullptr || GetLay(1, 0) == nullptr) {
         NoLayer(m_error);
     }
@@ -299,20 +305,12 @@ void Codex::Respon(int level)
             const std::size_t i = static_cast<std::size_t>(y) * w0 + x;
             const int gx = -d12[i];
             const int gy = d10[i];
-            gdir[i] = static_cast<unsigned char>(atan(gx, gy) / 2);
+            gdir[i] = static_cast<unsigned char>(static_cast<unsigned>(atan(gx, gy)) / 2); // 0..359
             gmag[i] = static_cast<unsigned char>(ReMagnitude(gx * gx + gy * gy));
             ++m_rank.Ran[gmag[i]];
         }
     }
-    // 3. Copies for later stages.
-    unsigned char* c272 = GetLay(272, 0);
-    unsigned char* c273 = GetLay(273, 0);
-    if (c272 == nullptr || c273 == nullptr) {
-        NoLayer(m_error);
-    }
-    std::memcpy(c272, gdir, n0);
-    std::memcpy(c273, gmag, n0);
-    // 4. Weight curve and gain.
+    // 3.-4. Weight curve and gain.
     static const int kCurve[] = {3, 15, 0, 64, 90, 255, 255};
     const int divisor = m_rank.RanSha(3) + 1;
     m_reDivisor = m_reDivisor2 = divisor;

@@ -28,6 +28,22 @@ constexpr int DISORDER_DEV = 3;
 constexpr int DISORDER_PAIRS = 8;
 constexpr int DISORDER_LIMIT = 370;
 
+// The octant ((d + 22) / 45) & 7 of every angle d = 0..359, nearest 45 degrees first.
+struct OctantTable {
+    unsigned char v[360];
+};
+constexpr OctantTable MakeOctants()
+{
+    OctantTable t{};
+    for (int d = 0; d < 360; ++d) {
+        t.v[d] = static_cast<unsigned char>(((d + 22) / 45) & 7);
+    }
+    return t;
+}
+constexpr OctantTable kOctant = MakeOctants();
+static_assert(kOctant.v[22] == 0 && kOctant.v[23] == 1 && kOctant.v[337] == 7 &&
+              kOctant.v[338] == 0 && kOctant.v[359] == 0);
+
 } // namespace
 
 // Quality of cell i on the ring of `radius`: layer 241 (qual) and the disorder value of the
@@ -137,7 +153,7 @@ void Codex::PiRingV(int i, int radius, const std::int16_t* disorder, unsigned ch
         }
         int d = angle - own;
         d = d < 0 ? d + 360 : d;
-        ++octant[((d + 22) / 45) & 7];
+        ++octant[kOctant.v[d]];
     });
     bool enclosed = false;
     for (int k = 0; k < 4; ++k) {

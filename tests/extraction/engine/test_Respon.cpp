@@ -1,6 +1,7 @@
 // Stage 7's gradient magnitude byte against the quarter root of sqri on
 // every norm two raw responses can make and around the range's ends; the eight-pixel rows of the
-// smoothed field against their pixel-by-pixel twin.
+// smoothed field of stage 7 and the smoothed curvature of stage 13 against their pixel-by-pixel
+// twins.
 
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/FixedMath.h"
@@ -38,7 +39,7 @@ TEST(Respon, MagnitudeByteIsTheQuarterRoot)
 }
 
 // Random, saturated and alternating rows of both planes, every width up to 40 and every span of
-// the inner pixels a row can ask for.
+// the inner pixels a row can ask for: stage 7's rows of both planes and stage 13's byte rows.
 TEST(Respon, SmoothRowOfEightMatchesThePixelTwin)
 {
     constexpr int MAX_W = 40;
@@ -65,6 +66,13 @@ TEST(Respon, SmoothRowOfEightMatchesThePixelTwin)
                     ReSmoothRow(planes[0] + w, planes[1] + w, w, x0, x1, fast[0], fast[1]);
                     ReSmoothRowScalar(planes[0] + w, planes[1] + w, w, x0, x1, twin[0], twin[1]);
                     ASSERT_EQ(std::memcmp(fast, twin, sizeof fast), 0);
+                    unsigned char fastBytes[MAX_W];
+                    unsigned char twinBytes[MAX_W];
+                    std::memset(fastBytes, 0x5A, sizeof fastBytes);
+                    std::memset(twinBytes, 0x5A, sizeof twinBytes);
+                    CuSmoothRow(planes[0] + w, w, x0, x1, fastBytes);
+                    CuSmoothRowScalar(planes[0] + w, w, x0, x1, twinBytes);
+                    ASSERT_EQ(std::memcmp(fastBytes, twinBytes, sizeof fastBytes), 0);
                     ++spans;
                 }
             }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -32,10 +33,15 @@ public:
         NewDoc();
     }
     // Paints a layer from rows of text: '.' = 0, digits = 10 * digit, 'X' = 200, 'o' = 50,
-    // anything else its character code.
+    // anything else its character code. A layer painted first starts all 0 (the store does not
+    // clear the slots it gives out); a layer painted again keeps the cells the rows leave.
     unsigned char* Paint(int id, const std::vector<std::string>& rows)
     {
+        const bool first = GetKey(id, 0) == -1;
         unsigned char* p = GetLay(id, 0);
+        if (first) {
+            std::memset(p, 0, m_level[0].size);
+        }
         for (std::size_t y = 0; y < rows.size(); ++y) {
             for (std::size_t x = 0; x < rows[y].size(); ++x) {
                 const char c = rows[y][x];
