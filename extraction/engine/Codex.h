@@ -1400,6 +1400,13 @@ int HaPeak(const unsigned char* s, const std::int16_t* c);
 // a time by a byte transpose, HaGatherScalar one byte at a time (harmon.cpp).
 void HaGather(const unsigned char* const* g, std::size_t at, int count, unsigned char* out);
 void HaGatherScalar(const unsigned char* const* g, std::size_t at, int count, unsigned char* out);
+// The flow-oriented 3 x 3 means (FlowMean) of pixels x0 <= x < x1 of one row of the code layer
+// c240 (rows cw apart, the rows above and below and the columns either side read) along the
+// flow bytes a36[x], into out[x]; the SSE2 build takes eight pixels at a time (harmon.cpp).
+void HaSmoothRow(const unsigned char* a36, const unsigned char* c240, int cw, int x0, int x1,
+                 unsigned char* out);
+void HaSmoothRowScalar(const unsigned char* a36, const unsigned char* c240, int cw, int x0, int x1,
+                       unsigned char* out);
 // Inner pixels x0 <= x < x1 of one row of stage 16's descent: from the rows of reliability r240
 // and period bin r241 (rows cw apart, the rows above and below read), the least of the twelve
 // oriented means into r145, its positive part 0..63 into r147 and the rounded mean of the eight

@@ -252,6 +252,105 @@ void HaGather(const unsigned char* const* g, std::size_t at, int count, unsigned
 }
 #endif
 
+void HaSmoothRowScalar(const unsigned char* a36, const unsigned char* c240, int cw, int x0, int x1,
+                       unsigned char* out)
+{
+    for (int x = x0; x < x1; ++x) {
+        out[x] = static_cast<unsigned char>(FlowMean(FlowMeanAt(a36[x]), c240 + x, cw));
+    }
+}
+
+#if defined(__SSE2__)
+namespace {
+
+// Every row of flow weights totals 160 (opposite pairs of the sigmoid sum to 32), so that the
+// rounded quotient needs no per-pixel divisor; the weights, at most 32, fit 16-bit lanes.
+constexpr bool FlowTotalsAre160()
+{
+    for (const FlowMeanRow& row : kFlowMean.row) {
+        for (const int w : row.w) {
+            if (w < 0 || w > 32) {
+                return false;
+            }
+        }
+        if (row.t != 160) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(FlowTotalsAre160());
+
+// The weights of the byte flow angles 0..255 as four 16-bit values, one 8-byte load a pixel.
+struct FlowWeights16 {
+    std::uint16_t w[256][4];
+};
+constexpr FlowWeights16 MakeFlowWeights16()
+{
+    FlowWeights16 t{};
+    for (int a = 0; a < 256; ++a) {
+        for (int i = 0; i < 4; ++i) {
+            t.w[a][i] = static_cast<std::uint16_t>(kFlowMean.row[a].w[i]);
+        }
+    }
+    return t;
+}
+constexpr FlowWeights16 kFlowWeights16 = MakeFlowWeights16();
+
+} // namespace
+
+// Eight pixels at a time in 16-bit lanes: the eight pixels' weight rows transposed into one
+// vector per neighbour pair. The weighted sum s is at most 255 * 160 and never wraps, and
+// (s + 80) / 160 is ((s + 80) >> 5) / 5, the division by 5 of a value below 2^14 exact as the
+// high half of its product by 13108.
+void HaSmoothRow(const unsigned char* a36, const unsigned char* c240, int cw, int x0, int x1,
+                 unsigned char* out)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const std::ptrdiff_t r = cw;
+    auto load = [zero](const unsigned char* p) {
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
+    };
+    auto weights = [](unsigned char a) {
+        return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kFlowWeights16.w[a]));
+    };
+    int x = x0;
+    for (; x + 8 <= x1; x += 8) {
+        const unsigned char* a = a36 + x;
+        // Rows of pixels 0..7 as (w0 w1 w2 w3): pairs interleaved, then quads, then halves.
+        const __m128i p01 = _mm_unpacklo_epi16(weights(a[0]), weights(a[1]));
+        const __m128i p23 = _mm_unpacklo_epi16(weights(a[2]), weights(a[3]));
+        const __m128i p45 = _mm_unpacklo_epi16(weights(a[4]), weights(a[5]));
+        const __m128i p67 = _mm_unpacklo_epi16(weights(a[6]), weights(a[7]));
+        const __m128i q01 = _mm_unpacklo_epi32(p01, p23); // w0 and w1 of pixels 0..3
+        const __m128i q23 = _mm_unpackhi_epi32(p01, p23); // w2 and w3 of pixels 0..3
+        const __m128i q45 = _mm_unpacklo_epi32(p45, p67);
+        const __m128i q67 = _mm_unpackhi_epi32(p45, p67);
+        const __m128i w0 = _mm_unpacklo_epi64(q01, q45);
+        const __m128i w1 = _mm_unpackhi_epi64(q01, q45);
+        const __m128i w2 = _mm_unpacklo_epi64(q23, q67);
+        const __m128i w3 = _mm_unpackhi_epi64(q23, q67);
+        const unsigned char* p = c240 + x;
+        __m128i s = _mm_add_epi16(_mm_slli_epi16(load(p), 5), _mm_set1_epi16(80));
+        s = _mm_add_epi16(s, _mm_mullo_epi16(w0, _mm_add_epi16(load(p - 1), load(p + 1))));
+        s = _mm_add_epi16(s,
+                          _mm_mullo_epi16(w1, _mm_add_epi16(load(p - (r + 1)), load(p + r + 1))));
+        s = _mm_add_epi16(s, _mm_mullo_epi16(w2, _mm_add_epi16(load(p - r), load(p + r))));
+        s = _mm_add_epi16(s,
+                          _mm_mullo_epi16(w3, _mm_add_epi16(load(p - (r - 1)), load(p + r - 1))));
+        const __m128i q = _mm_mulhi_epu16(_mm_srli_epi16(s, 5), _mm_set1_epi16(13108));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(q, q));
+    }
+    HaSmoothRowScalar(a36, c240, cw, x, x1, out);
+}
+#else
+void HaSmoothRow(const unsigned char* a36, const unsigned char* c240, int cw, int x0, int x1,
+                 unsigned char* out)
+{
+    HaSmoothRowScalar(a36, c240, cw, x0, x1, out);
+}
+#endif
+
 namespace {
 
 #if defined(__SSE2__)
@@ -545,20 +644,32 @@ void Codex::Harmon(int level)
         rough[i] = static_cast<unsigned char>(90 - std::clamp(best, 0, 90));
     }
 
-    // 6. Descent: the smoothed code of each coarse pixel predicts the finer pixels' codes.
-    auto smooth = [quick](const unsigned char* c36, const unsigned char* c240, int at, int cw) {
-        if (!quick) {
-            return FlowMean(FlowMeanAt(c36[at]), c240 + at, cw);
+    // 6. Descent: the smoothed code of each coarse pixel predicts the finer pixels' codes. Row y
+    //    of the smoothed map c56 (width cw, height ch): the outermost rows and columns keep
+    //    their codes of c240, the inner pixels are smoothed along the flow c36.
+    auto smoothRow = [quick](const unsigned char* c36, const unsigned char* c240,
+                             unsigned char* c56, int y, int cw, int ch) {
+        const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(cw);
+        std::memcpy(c56 + row, c240 + row, static_cast<std::size_t>(cw));
+        if (y < 1 || y >= ch - 1) {
+            return;
         }
-        int v[9];
-        int m = 0;
-        for (int dy = -1; dy <= 1; ++dy) {
-            for (int dx = -1; dx <= 1; ++dx) {
-                v[m++] = c240[at + dy * cw + dx];
-            }
+        if (!quick) {
+            HaSmoothRow(c36 + row, c240 + row, cw, 1, cw - 1, c56 + row);
+            return;
         }
         static const int second[9] = {0, 1, 0, 0, 0, 0, 0, 0, 0};
-        return RankMean(v, 9, second, 0); // the second-lowest code
+        for (int x = 1; x < cw - 1; ++x) {
+            const unsigned char* p = c240 + row + x;
+            int v[9];
+            int m = 0;
+            for (int dy = -1; dy <= 1; ++dy) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    v[m++] = p[dy * cw + dx];
+                }
+            }
+            c56[row + x] = static_cast<unsigned char>(RankMean(v, 9, second, 0)); // second-lowest
+        }
     };
     std::vector<unsigned char> band;
     for (int lv = FLOW_LEVEL; lv > target; --lv) {
@@ -590,10 +701,9 @@ void Codex::Harmon(int level)
                          rows + static_cast<std::size_t>(yy - y0) * static_cast<std::size_t>(fw) *
                                     STRIDE);
             }
+            smoothRow(c36, c240, c56, y, cw, ch);
             for (int x = 0; x < cw; ++x) {
                 const int at = y * cw + x;
-                const bool inner = x >= 1 && y >= 1 && x < cw - 1 && y < ch - 1;
-                c56[at] = static_cast<unsigned char>(inner ? smooth(c36, c240, at, cw) : c240[at]);
                 const int pred = c56[at];
                 const std::uint16_t* window = windows.Row(pred);
                 const int x0 = BlockStart(x, q, fw);
@@ -631,13 +741,8 @@ void Codex::Harmon(int level)
         // The sizes in locals: the byte stores could alias the level record.
         const int fw = fl.width;
         const int fh = fl.height;
-        // The outermost rows and columns keep their codes; the inner pixels are smoothed.
-        std::memcpy(c56, c240, fl.size);
-        for (int y = 1; y < fh - 1; ++y) {
-            for (int x = 1; x < fw - 1; ++x) {
-                const int at = y * fw + x;
-                c56[at] = static_cast<unsigned char>(smooth(c36, c240, at, fw));
-            }
+        for (int y = 0; y < fh; ++y) {
+            smoothRow(c36, c240, c56, y, fw, fh);
         }
     }
     Resume();

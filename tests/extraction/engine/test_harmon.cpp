@@ -218,6 +218,47 @@ TEST(Harmon, GatherOfChannelBytesEqualsTheByteByByteGather)
     }
 }
 
+// The eight-pixel flow means against the pixel-by-pixel twin: random codes and angles, all-255
+// rows (the largest sums) and checkered rows, every start and end of a 40-pixel row, and every
+// byte angle across the rows.
+TEST(Harmon, SmoothedRowOfEightMatchesThePixelTwin)
+{
+    constexpr int W = 42;
+    std::uint32_t seed = 2463534242u;
+    int rows = 0;
+    for (int kind = 0; kind < 3; ++kind) {
+        SCOPED_TRACE(kind);
+        unsigned char codes[3 * W];
+        unsigned char angles[W];
+        for (int i = 0; i < 3 * W; ++i) {
+            zftest::XorShift32(seed);
+            const bool odd = ((i % W) + i / W) % 2 != 0;
+            codes[i] = static_cast<unsigned char>(kind == 0   ? seed & 255
+                                                  : kind == 1 ? 255
+                                                              : (odd ? 255 : 0));
+        }
+        for (int start = 0; start < 256; start += W) {
+            for (int x = 0; x < W; ++x) {
+                angles[x] = static_cast<unsigned char>((start + x) % 256);
+            }
+            for (int x0 = 1; x0 < 12; ++x0) {
+                for (int x1 = x0; x1 <= W - 1; ++x1) {
+                    unsigned char fast[W];
+                    unsigned char twin[W];
+                    std::memset(fast, 0xA5, sizeof fast);
+                    std::memset(twin, 0xA5, sizeof twin);
+                    HaSmoothRow(angles, codes + W, W, x0, x1, fast);
+                    HaSmoothRowScalar(angles, codes + W, W, x0, x1, twin);
+                    ASSERT_EQ(std::memcmp(fast, twin, sizeof fast), 0)
+                        << start << " " << x0 << " " << x1;
+                    ++rows;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(rows, 3 * 7 * (11 * 41 - 55));
+}
+
 // The bin x 8 follows the code; a clear period gives a reliability above neutral, a blurred one
 // (clarity and incoherence 90) one below, and the border keeps 84 % of the deviation.
 TEST(Expert, PeriodBinAndReliabilitySide)
