@@ -1407,6 +1407,14 @@ void HaSmoothRow(const unsigned char* a36, const unsigned char* c240, int cw, in
                  unsigned char* out);
 void HaSmoothRowScalar(const unsigned char* a36, const unsigned char* c240, int cw, int x0, int x1,
                        unsigned char* out);
+// The roughness sums of pixels x0 <= x < x1 of one row of the period codes `code` (0..17): over
+// the n ring points at the offsets off[0..n-1] from the pixel, 1 + the number of coded points
+// into count[x] and the sum of (c - q)^2 over their codes q into sum[x], c the pixel's code;
+// n at most 68. The SSE2 build takes eight pixels at a time (harmon.cpp).
+void HaRoughRow(const unsigned char* code, const std::int32_t* off, int n, int x0, int x1,
+                int* count, int* sum);
+void HaRoughRowScalar(const unsigned char* code, const std::int32_t* off, int n, int x0, int x1,
+                      int* count, int* sum);
 // Inner pixels x0 <= x < x1 of one row of stage 16's descent: from the rows of reliability r240
 // and period bin r241 (rows cw apart, the rows above and below read), the least of the twelve
 // oriented means into r145, its positive part 0..63 into r147 and the rounded mean of the eight

@@ -122,6 +122,60 @@ inline void HaRefill(int q, int& count, int& sum)
 
 } // namespace
 
+void HaRoughRowScalar(const unsigned char* code, const std::int32_t* off, int n, int x0, int x1,
+                      int* count, int* sum)
+{
+    for (int x = x0; x < x1; ++x) {
+        const unsigned char* c = code + x;
+        int k = 1;
+        int s = 0;
+        for (int i = 0; i < n; ++i) {
+            HaRough(c[off[i]], c[0], k, s);
+        }
+        count[x] = k;
+        sum[x] = s;
+    }
+}
+
+#if defined(__SSE2__)
+// Eight pixels at a time in 16-bit lanes: a square is at most 17^2 and 68 of them stay below
+// 2^15; a lane counts its uncoded ring points down from 1 + n.
+void HaRoughRow(const unsigned char* code, const std::int32_t* off, int n, int x0, int x1,
+                int* count, int* sum)
+{
+    static_assert(68 * (CHANNELS + 3) * (CHANNELS + 3) < (1 << 15), "the sums fit 16-bit lanes");
+    const __m128i zero = _mm_setzero_si128();
+    auto load = [zero](const unsigned char* p) {
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
+    };
+    int x = x0;
+    for (; x + 8 <= x1; x += 8) {
+        const unsigned char* c = code + x;
+        const __m128i centre = load(c);
+        __m128i k = _mm_set1_epi16(static_cast<std::int16_t>(1 + n));
+        __m128i s = zero;
+        for (int i = 0; i < n; ++i) {
+            const __m128i q = load(c + off[i]);
+            const __m128i none = _mm_cmpeq_epi16(q, zero);
+            const __m128i d = _mm_sub_epi16(centre, q);
+            k = _mm_add_epi16(k, none); // -1 for an uncoded point
+            s = _mm_add_epi16(s, _mm_andnot_si128(none, _mm_mullo_epi16(d, d)));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(count + x), _mm_unpacklo_epi16(k, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(count + x + 4), _mm_unpackhi_epi16(k, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sum + x), _mm_unpacklo_epi16(s, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sum + x + 4), _mm_unpackhi_epi16(s, zero));
+    }
+    HaRoughRowScalar(code, off, n, x, x1, count, sum);
+}
+#else
+void HaRoughRow(const unsigned char* code, const std::int32_t* off, int n, int x0, int x1,
+                int* count, int* sum)
+{
+    HaRoughRowScalar(code, off, n, x0, x1, count, sum);
+}
+#endif
+
 void Codex::HaLapl(int, int)
 {
     HaRough(*m_walk[0], m_haCode, m_haCount, m_haSum);
@@ -493,29 +547,53 @@ void Codex::Harmon(int level)
 
     // 2. Roughness of the code map, with a falling penalty for missing neighbours. The ring
     //    sums do not depend on the penalty: each coded pixel's ring is walked once.
+    //    Where the whole ring lies inside the level the sums of a row's pixels are taken
+    //    together (HaRoughRow); the walk then ends as the ring walk of the last coded pixel.
     m_ringPoint = static_cast<RingFn>(&Codex::HaLapl);
     const int ringN = kRingSize[3];
     std::vector<int> lapCount(static_cast<std::size_t>(n));
     std::vector<int> lapSum(static_cast<std::size_t>(n));
+    auto roughAt = [&](int x, int y) {
+        const int at = y * w + x;
+        const int centre = code[at];
+        const unsigned char* c = code + at;
+        int count = 1;
+        int sum = 0;
+        WalkAt(x, y, FLOW_LEVEL, nullptr, code);
+        RingOffsets(FLOW_LEVEL, 3, 1,
+                    [&](int, std::int32_t off) { HaRough(c[off], centre, count, sum); });
+        m_haCode = centre;
+        m_haCount = count;
+        m_haSum = sum;
+        lapCount[at] = count;
+        lapSum[at] = sum;
+    };
+    const SRingReach& reach = ringReach[3];
+    const bool tableFits = m_ringWidth[FLOW_LEVEL] == w;
+    int last = -1;
     for (int y = 0; y < h; ++y) {
+        // The pixels [x0, x1) of the row whose ring lies inside (RingInside).
+        int x0 = w;
+        int x1 = w;
+        if (tableFits && y - reach.north > 0 && y + reach.south < h - 1) {
+            x0 = std::min(w, reach.west + 1);
+            x1 = std::max(x0, w - 1 - reach.east);
+        }
+        const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(w);
+        HaRoughRow(code + row, m_ringOff[FLOW_LEVEL], ringN, x0, x1, lapCount.data() + row,
+                   lapSum.data() + row);
         for (int x = 0; x < w; ++x) {
-            const int at = y * w + x;
-            if (code[at] == 0) {
+            if (code[row + static_cast<std::size_t>(x)] == 0) {
                 continue;
             }
-            const int centre = code[at];
-            const unsigned char* c = code + at;
-            int count = 1;
-            int sum = 0;
-            WalkAt(x, y, FLOW_LEVEL, nullptr, code);
-            RingOffsets(FLOW_LEVEL, 3, 1,
-                        [&](int, std::int32_t off) { HaRough(c[off], centre, count, sum); });
-            m_haCode = centre;
-            m_haCount = count;
-            m_haSum = sum;
-            lapCount[at] = count;
-            lapSum[at] = sum;
+            last = static_cast<int>(row) + x;
+            if (x < x0 || x >= x1) {
+                roughAt(x, y);
+            }
         }
+    }
+    if (last >= 0) {
+        roughAt(last % w, last / w);
     }
     int r99 = 1;
     for (int penalty = START_PENALTY;; penalty -= 2) {

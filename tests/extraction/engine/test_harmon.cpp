@@ -259,6 +259,49 @@ TEST(Harmon, SmoothedRowOfEightMatchesThePixelTwin)
     EXPECT_EQ(rows, 3 * 7 * (11 * 41 - 55));
 }
 
+// The eight-pixel roughness sums against the pixel-by-pixel twin over 68 ring offsets within
+// four rows and columns: random codes 0..17 with gaps, the steepest rows (17 beside 2, every
+// square at its largest) and rows with no coded point, every start and end of the row.
+TEST(Harmon, RoughnessRowOfEightMatchesThePixelTwin)
+{
+    constexpr int W = 44;
+    constexpr int kRing = 68;
+    std::uint32_t seed = 1812433253u;
+    std::int32_t off[kRing];
+    for (std::int32_t& o : off) {
+        zftest::XorShift32(seed);
+        const int dx = static_cast<int>(seed % 9) - 4;
+        const int dy = static_cast<int>((seed >> 8) % 9) - 4;
+        o = dy * W + dx;
+    }
+    int rows = 0;
+    for (int kind = 0; kind < 3; ++kind) {
+        SCOPED_TRACE(kind);
+        unsigned char codes[9 * W];
+        for (int i = 0; i < 9 * W; ++i) {
+            zftest::XorShift32(seed);
+            const bool odd = ((i % W) + i / W) % 2 != 0;
+            codes[i] = static_cast<unsigned char>(kind == 0   ? (seed % 4 == 0 ? 0 : seed % 18)
+                                                  : kind == 1 ? (odd ? 17 : 2)
+                                                              : (i / W == 4 ? seed % 18 : 0));
+        }
+        const unsigned char* row = codes + 4 * W;
+        for (int x0 = 4; x0 < 14; ++x0) {
+            for (int x1 = x0; x1 <= W - 4; ++x1) {
+                int fast[2][W];
+                int twin[2][W];
+                std::fill(&fast[0][0], &fast[0][0] + 2 * W, -7);
+                std::fill(&twin[0][0], &twin[0][0] + 2 * W, -7);
+                HaRoughRow(row, off, kRing, x0, x1, fast[0], fast[1]);
+                HaRoughRowScalar(row, off, kRing, x0, x1, twin[0], twin[1]);
+                ASSERT_EQ(std::memcmp(fast, twin, sizeof fast), 0) << x0 << " " << x1;
+                ++rows;
+            }
+        }
+    }
+    EXPECT_EQ(rows, 3 * (10 * 37 - 45));
+}
+
 // The bin x 8 follows the code; a clear period gives a reliability above neutral, a blurred one
 // (clarity and incoherence 90) one below, and the border keeps 84 % of the deviation.
 TEST(Expert, PeriodBinAndReliabilitySide)
