@@ -787,23 +787,39 @@ void Codex::Filter(int)
     }
 
     // 3. Enhancement iterations over the blocks still enhanced, in raster order: every block at
-    // first; a block leaves once stopped (a stopped block takes no part in either pass).
-    std::vector<FiBlock> active;
-    active.reserve(l1.size);
+    // first; a block leaves once stopped (a stopped block takes no part in either pass). Where
+    // the blocks tile level 0 exactly no pixel lies in two blocks, so a background block's
+    // pixels end the first iteration NEUTRAL in 6 and 7 and the final pass 255 in 4 and 5 in
+    // any order: whole layers are set so, and only the other blocks enter the list.
+    const bool tiled = k * w1 == f.W0 && k * h1 == f.H0;
+    if (tiled) {
+        std::memset(l6, NEUTRAL, l0.size);
+        std::memset(l7, NEUTRAL, l0.size);
+    }
+    std::vector<FiBlock> listed;
+    listed.reserve(l1.size);
     for (int y = 0; y < h1; ++y) {
         const bool harmRow = edgeRow(y, HARM_BORDER);
         const bool evenRow = edgeRow(y, EVEN_BORDER);
         const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0;
         for (int x = 0; x < w1; ++x) {
-            active.push_back({y * w1 + x, x, y, row + colStart[x],
+            if (tiled && f.cls[y * w1 + x] == CLASS_BACKGROUND) {
+                continue;
+            }
+            listed.push_back({y * w1 + x, x, y, row + colStart[x],
                               harmRow || harmCol[static_cast<std::size_t>(x)] != 0,
                               evenRow || edgeCol(x, EVEN_BORDER)});
         }
     }
-    for (int iter = 0; iter < MAX_ITERATIONS && !active.empty(); ++iter) {
+    // The blocks still enhanced: the list at first, then those kept in `still`.
+    const FiBlock* active = listed.data();
+    std::size_t count = listed.size();
+    std::unique_ptr<FiBlock[]> still(new FiBlock[std::max<std::size_t>(count, 1)]);
+    for (int iter = 0; iter < MAX_ITERATIONS && count != 0; ++iter) {
         const unsigned char* in = iter == 0 ? src : l7;
         // 3a. Harmonic pass into 6.
-        for (const FiBlock& blk : active) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const FiBlock& blk = active[i];
             const int c = f.cls[blk.b];
             if (c == CLASS_BACKGROUND) {
                 fillBlock(blk.x, blk.y, blk.o, l6, NEUTRAL);
@@ -822,7 +838,7 @@ void Codex::Filter(int)
         }
         // 3b. Smoothing pass into 7; blocks whose order is used up stop.
         std::size_t kept = 0;
-        for (std::size_t i = 0; i < active.size(); ++i) {
+        for (std::size_t i = 0; i < count; ++i) {
             const FiBlock blk = active[i];
             const int x = blk.x;
             const int y = blk.y;
@@ -859,42 +875,43 @@ void Codex::Filter(int)
             if (c == CLASS_BACKGROUND || f.order[b] <= iter) {
                 f.cls[b] = static_cast<unsigned char>(c | STOPPED);
             } else {
-                active[kept++] = blk;
+                still[kept++] = blk;
             }
         }
-        active.resize(kept);
+        active = still.get();
+        count = kept;
         batch.Flush(l7);
     }
 
-    // 4. Final pass: harmonic difference of 7 decides ridge or valley.
+    // 4. Final pass: harmonic difference of 7 decides ridge or valley. The blocks left out of
+    // the list keep their class, never stopped.
     unsigned char* l4 = Layer(4, 0);
     unsigned char* l5 = Layer(5, 0);
-    for (int y = 0; y < h1; ++y) {
-        const bool harmRow = edgeRow(y, HARM_BORDER);
-        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0;
-        for (int x = 0; x < w1; ++x) {
-            const int b = y * w1 + x;
-            const std::ptrdiff_t at = row + colStart[x];
-            f.cls[b] = static_cast<unsigned char>(f.cls[b] & ~STOPPED);
-            const int c = f.cls[b];
-            if (c == CLASS_BACKGROUND) {
-                fillBlock(x, y, at, l4, BACKGROUND);
-                fillBlock(x, y, at, l5, BACKGROUND);
-            } else if (c == CLASS_RIDGES || c == CLASS_SINGULAR) {
-                FiHarmAgain(f, b);
-                const bool edge = harmRow || harmCol[static_cast<std::size_t>(x)] != 0;
+    if (tiled) {
+        std::memset(l4, BACKGROUND, l0.size);
+        std::memset(l5, BACKGROUND, l0.size);
+    }
+    for (const FiBlock& blk : listed) {
+        const int b = blk.b;
+        const std::ptrdiff_t at = blk.o;
+        f.cls[b] = static_cast<unsigned char>(f.cls[b] & ~STOPPED);
+        const int c = f.cls[b];
+        if (c == CLASS_BACKGROUND) {
+            fillBlock(blk.x, blk.y, at, l4, BACKGROUND);
+            fillBlock(blk.x, blk.y, at, l5, BACKGROUND);
+        } else if (c == CLASS_RIDGES || c == CLASS_SINGULAR) {
+            FiHarmAgain(f, b);
 #if defined(__SSE2__)
-                if (pairs && !edge) {
-                    RidgeQuad(HarmonicDiffs(f.window->inner, l7, at, f.W0), l4, l5, at, f.W0);
-                    continue;
-                }
-#endif
-                harmonicBlock(
-                    x, y, at, edge,
-                    l7, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
-                        l4[o] = l5[o] = d < 0 ? RIDGE : VALLEY;
-                    });
+            if (pairs && !blk.harmEdge) {
+                RidgeQuad(HarmonicDiffs(f.window->inner, l7, at, f.W0), l4, l5, at, f.W0);
+                continue;
             }
+#endif
+            harmonicBlock(
+                blk.x, blk.y, at, blk.harmEdge,
+                l7, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
+                    l4[o] = l5[o] = d < 0 ? RIDGE : VALLEY;
+                });
         }
     }
 
