@@ -75,6 +75,16 @@ struct InnerWindow {
     int shift;
 };
 
+#if defined(__SSE2__)
+// The inner window's constants as HarmonicDiffs loads them, each in eight 16-bit lanes: the
+// rounding count / 2, the three weights and the scale of QuadScale (the same 16 bits).
+struct QuadWindow {
+    std::int16_t half[8];
+    std::int16_t wt[3][8];
+    std::int16_t scale[8];
+};
+#endif
+
 // The harmonic window of one walk across the ridges: the steps it weighs (the first run of
 // positive weights), and their inner form.
 struct Window {
@@ -84,6 +94,9 @@ struct Window {
     } taps[MAX_TAPS];
     int tapCount;
     InnerWindow inner;
+#if defined(__SSE2__)
+    QuadWindow quad;
+#endif
 };
 
 // Largest window count of a harmonic window table: twice the sum of a row's weights.
@@ -402,6 +415,15 @@ __attribute__((noinline)) void FiHarmMake(FilterWork& f, int period, int a, cons
     in.scale = in.count == 0 ? 0 : QuadScale(in.count);
     in.shift = in.count == 0 ? 0 : QuadShift(in.count);
     in.inverse = in.count == 0 ? 0 : InverseCeil32(in.count);
+#if defined(__SSE2__)
+    for (int lane = 0; lane < 8; ++lane) {
+        win.quad.half[lane] = static_cast<std::int16_t>(in.count / 2);
+        for (int i = 0; i < 3; ++i) {
+            win.quad.wt[i][lane] = static_cast<std::int16_t>(in.wt[i]);
+        }
+        win.quad.scale[lane] = static_cast<std::int16_t>(static_cast<std::uint16_t>(in.scale));
+    }
+#endif
 }
 
 // Harmonic window of block b, made on the first use of its period and direction.
@@ -460,27 +482,30 @@ __attribute__((always_inline)) inline __m128i Quad(const unsigned char* p, std::
 // in the first four 16-bit lanes. The weighted sums stay below 2^15, the differences within
 // -255..255.
 __attribute__((always_inline)) inline __m128i
-HarmonicDiffs(const InnerWindow& win, const unsigned char* img, std::ptrdiff_t at, std::ptrdiff_t w)
+HarmonicDiffs(const Window& win, const unsigned char* img, std::ptrdiff_t at, std::ptrdiff_t w)
 {
     const unsigned char* p = img + at;
-    __m128i sum = _mm_set1_epi16(static_cast<std::int16_t>(win.count / 2));
+    const InnerWindow& in = win.inner;
+    const QuadWindow& quad = win.quad;
+    auto lanes = [](const std::int16_t* v) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(v));
+    };
+    __m128i sum = lanes(quad.half);
 #pragma GCC unroll 3
     for (int i = 0; i < 3; ++i) {
-        const __m128i pair = _mm_add_epi16(Quad(p + win.off[i], w), Quad(p - win.off[i], w));
-        sum = _mm_add_epi16(
-            sum, _mm_mullo_epi16(pair, _mm_set1_epi16(static_cast<std::int16_t>(win.wt[i]))));
+        const __m128i pair = _mm_add_epi16(Quad(p + in.off[i], w), Quad(p - in.off[i], w));
+        sum = _mm_add_epi16(sum, _mm_mullo_epi16(pair, lanes(quad.wt[i])));
     }
-    // The scale (below 2^16) goes into the lanes as the same 16 bits, read unsigned by mulhi.
-    const std::int16_t scale = static_cast<std::int16_t>(static_cast<std::uint16_t>(win.scale));
+    // The scale (below 2^16) is in the lanes as the same 16 bits, read unsigned by mulhi.
     const __m128i q =
-        _mm_srl_epi16(_mm_mulhi_epu16(sum, _mm_set1_epi16(scale)), _mm_cvtsi32_si128(win.shift));
+        _mm_srl_epi16(_mm_mulhi_epu16(sum, lanes(quad.scale)), _mm_cvtsi32_si128(in.shift));
     return _mm_sub_epi16(Quad(p, w), q);
 }
 
 // HarmonicDiffs as four ints.
-__attribute__((always_inline)) inline void HarmonicQuad(const InnerWindow& win,
-                                                        const unsigned char* img, std::ptrdiff_t at,
-                                                        std::ptrdiff_t w, int (&d)[4])
+__attribute__((always_inline)) inline void HarmonicQuad(const Window& win, const unsigned char* img,
+                                                        std::ptrdiff_t at, std::ptrdiff_t w,
+                                                        int (&d)[4])
 {
     const __m128i diff = HarmonicDiffs(win, img, at, w);
     d[0] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 0));
@@ -657,25 +682,11 @@ void Codex::Filter(int)
         rmax = std::max<int>(rmax, above[i]);
     }
 
-    // 2. Classes and filter orders, the order of each reliability 0..rmax from a table.
+    // 2. Filter orders: the order of each reliability 0..rmax from a table. The classes are set
+    // as the blocks are listed (step 3).
     unsigned char orderOf[256];
     for (int a = 0; a <= rmax; ++a) {
         orderOf[a] = static_cast<unsigned char>(4 - m_rank.Lor[a * 255 / rmax] / 255);
-    }
-    for (int y = 0; y < h1; ++y) {
-        const bool innerRow = y > 0 && y < h1 - 1;
-        for (int x = 0; x < w1; ++x) {
-            const int b = y * w1 + x;
-            const bool inner = innerRow && x > 0 && x < w1 - 1;
-            if (inner && (fg[b] & FOREGROUND_BIT) != 0) {
-                f.cls[b] =
-                    integ != 0 && (sing[b] & SINGULAR_MASK) != 0 ? CLASS_SINGULAR : CLASS_RIDGES;
-                f.order[b] = orderOf[above[b]];
-            } else {
-                f.cls[b] = CLASS_BACKGROUND;
-                f.order[b] = 0;
-            }
-        }
     }
 
     unsigned char* src = Layer(1, 0);
@@ -762,11 +773,11 @@ void Codex::Filter(int)
             });
             return;
         }
-        const InnerWindow inner = f.window->inner;
 #if defined(__SSE2__)
         if (pairs) {
+            // The window's constants are all read before the stores.
             int d[4];
-            HarmonicQuad(inner, img, at, f.W0, d);
+            HarmonicQuad(*f.window, img, at, f.W0, d);
             put(at, d[0]);
             put(at + 1, d[1]);
             put(at + f.W0, d[2]);
@@ -774,6 +785,7 @@ void Codex::Filter(int)
             return;
         }
 #endif
+        const InnerWindow inner = f.window->inner;
         forBlock(
             x, y, [&](int, int, std::ptrdiff_t o) __attribute__((always_inline)) {
                 put(o, HarmonicInner(inner, img, o));
@@ -798,15 +810,30 @@ void Codex::Filter(int)
     }
     std::vector<FiBlock> listed;
     listed.reserve(l1.size);
+    // The class and order of each block: inner foreground blocks are ridges (near a singular
+    // point when asked), the others background. The layers in locals: the byte stores could
+    // alias the work record.
+    unsigned char* const cls = f.cls;
+    unsigned char* const order = f.order;
+    const bool singular = integ != 0;
     for (int y = 0; y < h1; ++y) {
+        const bool innerRow = y > 0 && y < h1 - 1;
         const bool harmRow = edgeRow(y, HARM_BORDER);
         const bool evenRow = edgeRow(y, EVEN_BORDER);
         const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0;
         for (int x = 0; x < w1; ++x) {
-            if (tiled && f.cls[y * w1 + x] == CLASS_BACKGROUND) {
-                continue;
+            const int b = y * w1 + x;
+            if (innerRow && x > 0 && x < w1 - 1 && (fg[b] & FOREGROUND_BIT) != 0) {
+                cls[b] = singular && (sing[b] & SINGULAR_MASK) != 0 ? CLASS_SINGULAR : CLASS_RIDGES;
+                order[b] = orderOf[above[b]];
+            } else {
+                cls[b] = CLASS_BACKGROUND;
+                order[b] = 0;
+                if (tiled) {
+                    continue;
+                }
             }
-            listed.push_back({y * w1 + x, x, y, row + colStart[x],
+            listed.push_back({b, x, y, row + colStart[x],
                               harmRow || harmCol[static_cast<std::size_t>(x)] != 0,
                               evenRow || edgeCol(x, EVEN_BORDER)});
         }
@@ -903,7 +930,7 @@ void Codex::Filter(int)
             FiHarmAgain(f, b);
 #if defined(__SSE2__)
             if (pairs && !blk.harmEdge) {
-                RidgeQuad(HarmonicDiffs(f.window->inner, l7, at, f.W0), l4, l5, at, f.W0);
+                RidgeQuad(HarmonicDiffs(*f.window, l7, at, f.W0), l4, l5, at, f.W0);
                 continue;
             }
 #endif
