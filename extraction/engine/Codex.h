@@ -1415,6 +1415,11 @@ void HaRoughRow(const unsigned char* code, const std::int32_t* off, int n, int x
                 int* count, int* sum);
 void HaRoughRowScalar(const unsigned char* code, const std::int32_t* off, int n, int x0, int x1,
                       int* count, int* sum);
+// Stage 18's reliability above neutral: above[i] = rel[i] - 127 where that is positive, else 0,
+// for i < n; returns the largest, at least 1. The SSE2 build takes sixteen bytes at a time
+// (Filter.cpp).
+int FiAbove(const unsigned char* rel, std::size_t n, unsigned char* above);
+int FiAboveScalar(const unsigned char* rel, std::size_t n, unsigned char* above);
 // Inner pixels x0 <= x < x1 of one row of stage 16's descent: from the rows of reliability r240
 // and period bin r241 (rows cw apart, the rows above and below read), the least of the twelve
 // oriented means into r145, its positive part 0..63 into r147 and the rounded mean of the eight

@@ -625,6 +625,43 @@ int FiIndi(const FilterWork& f, const unsigned char* img, std::ptrdiff_t at)
 
 } // namespace
 
+int FiAboveScalar(const unsigned char* rel, std::size_t n, unsigned char* above)
+{
+    int rmax = 1;
+    for (std::size_t i = 0; i < n; ++i) {
+        above[i] = static_cast<unsigned char>(rel[i] > NEUTRAL ? rel[i] - NEUTRAL : 0);
+        rmax = std::max<int>(rmax, above[i]);
+    }
+    return rmax;
+}
+
+#if defined(__SSE2__)
+// The saturating byte difference rel - 127 is the value above neutral.
+int FiAbove(const unsigned char* rel, std::size_t n, unsigned char* above)
+{
+    const __m128i neutral = _mm_set1_epi8(static_cast<char>(NEUTRAL));
+    __m128i top = _mm_set1_epi8(1);
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i a =
+            _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rel + i)), neutral);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(above + i), a);
+        top = _mm_max_epu8(top, a);
+    }
+    top = _mm_max_epu8(top, _mm_srli_si128(top, 8));
+    top = _mm_max_epu8(top, _mm_srli_si128(top, 4));
+    top = _mm_max_epu8(top, _mm_srli_si128(top, 2));
+    top = _mm_max_epu8(top, _mm_srli_si128(top, 1));
+    const int head = _mm_cvtsi128_si32(top) & 0xFF;
+    return std::max(head, FiAboveScalar(rel + i, n - i, above + i));
+}
+#else
+int FiAbove(const unsigned char* rel, std::size_t n, unsigned char* above)
+{
+    return FiAboveScalar(rel, n, above);
+}
+#endif
+
 void Codex::Filter(int)
 {
     const bool quick = m_quick != 0;
@@ -676,11 +713,7 @@ void Codex::Filter(int)
     Layer(130, BLOCK_LEVEL);
 
     // 1. Reliability above neutral and its largest value.
-    int rmax = 1;
-    for (std::size_t i = 0; i < l1.size; ++i) {
-        above[i] = static_cast<unsigned char>(rel[i] > NEUTRAL ? rel[i] - NEUTRAL : 0);
-        rmax = std::max<int>(rmax, above[i]);
-    }
+    const int rmax = FiAbove(rel, l1.size, above);
 
     // 2. Filter orders: the order of each reliability 0..rmax from a table. The classes are set
     // as the blocks are listed (step 3).
