@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -492,17 +493,22 @@ void Codex::Harmon(int level)
         raw[k] = Layer(64 + k, FLOW_LEVEL);
         fixd[k] = Layer(96 + k, FLOW_LEVEL);
     }
-    auto gather = [](const unsigned char* const* g, int at, int* s) {
-        for (int k = 0; k < CHANNELS; ++k) {
-            s[k] = g[k][at];
-        }
-    };
+    // The responses of every pixel, 16 bytes a pixel (HaGather): the raw ones, read by steps 1
+    // and 5, and the corrected ones of step 1, read by the refill.
+    constexpr std::size_t STRIDE = CHANNELS + 2;
+    const std::size_t count3 = static_cast<std::size_t>(n);
+    const std::unique_ptr<unsigned char[]> rawBytes(new unsigned char[count3 * STRIDE]);
+    const std::unique_ptr<unsigned char[]> fixdBytes(new unsigned char[count3 * STRIDE]);
+    HaGather(raw, 0, n, rawBytes.get());
 
     // 1. Dominant period with harmonic correction.
     for (int i = 0; i < n; ++i) {
         int s[CHANNELS];
         int t[CHANNELS];
-        gather(raw, i, s);
+        const unsigned char* bytes = rawBytes.get() + static_cast<std::size_t>(i) * STRIDE;
+        for (int k = 0; k < CHANNELS; ++k) {
+            s[k] = bytes[k];
+        }
         code[i] = 0;
         if (!quick) {
             // The largest s[j] * Hlaw(k, j) over j < k, from the rows of kHarmonic.
@@ -544,6 +550,7 @@ void Codex::Harmon(int level)
         }
     }
     const int s99 = m_rank.LorSha(1) + 1;
+    HaGather(fixd, 0, n, fixdBytes.get());
 
     // 2. Roughness of the code map, with a falling penalty for missing neighbours. The ring
     //    sums do not depend on the penalty: each coded pixel's ring is walked once.
@@ -656,8 +663,7 @@ void Codex::Harmon(int level)
                 continue;
             }
             const int pred = (sum + count / 2) / count;
-            const Responses r(fixd, static_cast<std::size_t>(at));
-            const unsigned char* s = r.s;
+            const unsigned char* s = fixdBytes.get() + static_cast<std::size_t>(at) * STRIDE;
             const int p = PeakOf(s, windows.Row(pred));
             const int cand = p >= 0 ? p + shift : pred;
             const int bin = cand - shift;
@@ -690,8 +696,9 @@ void Codex::Harmon(int level)
         }
         int s[CHANNELS];
         int largest = 0;
+        const unsigned char* bytes = rawBytes.get() + static_cast<std::size_t>(i) * STRIDE;
         for (int k = 0; k < CHANNELS; ++k) {
-            s[k] = raw[k][i];
+            s[k] = bytes[k];
             largest = std::max(largest, s[k]);
         }
         power[i] = static_cast<unsigned char>(largest);
@@ -770,7 +777,6 @@ void Codex::Harmon(int level)
         // The responses of the fine rows under one coarse row, 16 bytes per pixel.
         band.resize(static_cast<std::size_t>(q) * static_cast<std::size_t>(fw) * (CHANNELS + 2));
         unsigned char* const rows = band.data();
-        constexpr std::size_t STRIDE = CHANNELS + 2; // bytes per gathered pixel
         for (int y = 0; y < ch; ++y) {
             const int y0 = BlockStart(y, q, fh);
             const int y1 = std::min(y0 + q, fh);
