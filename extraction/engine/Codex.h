@@ -1420,6 +1420,13 @@ void HaRoughRowScalar(const unsigned char* code, const std::int32_t* off, int n,
 // (Filter.cpp).
 int FiAbove(const unsigned char* rel, std::size_t n, unsigned char* above);
 int FiAboveScalar(const unsigned char* rel, std::size_t n, unsigned char* above);
+// Stage 18's block classes of blocks x0 <= x < x1 of a row from the foreground and singular
+// flags: 2 near a singular point (when `singular`), 8 for other foreground blocks, 16 for the
+// background. The SSE2 build takes sixteen blocks at a time (Filter.cpp).
+void FiClassRow(const unsigned char* fg, const unsigned char* sing, bool singular, int x0, int x1,
+                unsigned char* cls);
+void FiClassRowScalar(const unsigned char* fg, const unsigned char* sing, bool singular, int x0,
+                      int x1, unsigned char* cls);
 // Inner pixels x0 <= x < x1 of one row of stage 16's descent: from the rows of reliability r240
 // and period bin r241 (rows cw apart, the rows above and below read), the least of the twelve
 // oriented means into r145, its positive part 0..63 into r147 and the rounded mean of the eight

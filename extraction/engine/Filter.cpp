@@ -662,6 +662,50 @@ int FiAbove(const unsigned char* rel, std::size_t n, unsigned char* above)
 }
 #endif
 
+void FiClassRowScalar(const unsigned char* fg, const unsigned char* sing, bool singular, int x0,
+                      int x1, unsigned char* cls)
+{
+    for (int x = x0; x < x1; ++x) {
+        cls[x] =
+            static_cast<unsigned char>((fg[x] & FOREGROUND_BIT) == 0 ? CLASS_BACKGROUND
+                                       : singular && (sing[x] & SINGULAR_MASK) != 0 ? CLASS_SINGULAR
+                                                                                    : CLASS_RIDGES);
+    }
+}
+
+#if defined(__SSE2__)
+// Byte masks of the flags select among the three class bytes.
+void FiClassRow(const unsigned char* fg, const unsigned char* sing, bool singular, int x0, int x1,
+                unsigned char* cls)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i fgBit = _mm_set1_epi8(FOREGROUND_BIT);
+    const __m128i singMask = _mm_set1_epi8(singular ? SINGULAR_MASK : 0);
+    const __m128i ridges = _mm_set1_epi8(CLASS_RIDGES);
+    const __m128i near = _mm_set1_epi8(CLASS_SINGULAR);
+    const __m128i background = _mm_set1_epi8(CLASS_BACKGROUND);
+    auto select = [](__m128i m, __m128i a, __m128i b) {
+        return _mm_or_si128(_mm_and_si128(m, a), _mm_andnot_si128(m, b));
+    };
+    int x = x0;
+    for (; x + 16 <= x1; x += 16) {
+        const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fg + x));
+        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sing + x));
+        const __m128i back = _mm_cmpeq_epi8(_mm_and_si128(f, fgBit), zero);
+        const __m128i far = _mm_cmpeq_epi8(_mm_and_si128(s, singMask), zero);
+        const __m128i c = select(back, background, select(far, ridges, near));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(cls + x), c);
+    }
+    FiClassRowScalar(fg, sing, singular, x, x1, cls);
+}
+#else
+void FiClassRow(const unsigned char* fg, const unsigned char* sing, bool singular, int x0, int x1,
+                unsigned char* cls)
+{
+    FiClassRowScalar(fg, sing, singular, x0, x1, cls);
+}
+#endif
+
 void Codex::Filter(int)
 {
     const bool quick = m_quick != 0;
@@ -854,17 +898,18 @@ void Codex::Filter(int)
         const bool harmRow = edgeRow(y, HARM_BORDER);
         const bool evenRow = edgeRow(y, EVEN_BORDER);
         const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0;
+        const std::size_t first = static_cast<std::size_t>(y) * static_cast<std::size_t>(w1);
+        std::memset(cls + first, CLASS_BACKGROUND, static_cast<std::size_t>(w1));
+        std::memset(order + first, 0, static_cast<std::size_t>(w1));
+        if (innerRow) {
+            FiClassRow(fg + first, sing + first, singular, 1, w1 - 1, cls + first);
+        }
         for (int x = 0; x < w1; ++x) {
             const int b = y * w1 + x;
-            if (innerRow && x > 0 && x < w1 - 1 && (fg[b] & FOREGROUND_BIT) != 0) {
-                cls[b] = singular && (sing[b] & SINGULAR_MASK) != 0 ? CLASS_SINGULAR : CLASS_RIDGES;
+            if (cls[b] != CLASS_BACKGROUND) {
                 order[b] = orderOf[above[b]];
-            } else {
-                cls[b] = CLASS_BACKGROUND;
-                order[b] = 0;
-                if (tiled) {
-                    continue;
-                }
+            } else if (tiled) {
+                continue;
             }
             listed.push_back({b, x, y, row + colStart[x],
                               harmRow || harmCol[static_cast<std::size_t>(x)] != 0,

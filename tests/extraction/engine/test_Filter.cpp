@@ -179,6 +179,38 @@ TEST(Filter, ReliabilityAboveNeutralMatchesTheByteTwin)
     }
 }
 
+// The sixteen-block classes against the block-by-block twin: random flag bytes (every
+// foreground and singular bit pattern), with and without singular classes, every start and end
+// of a 40-block row, and nothing written outside [x0, x1).
+TEST(Filter, ClassRowMatchesTheBlockTwin)
+{
+    constexpr int W = 40;
+    std::uint32_t seed = 521288629u;
+    unsigned char fg[W];
+    unsigned char sing[W];
+    for (int x = 0; x < W; ++x) {
+        fg[x] = static_cast<unsigned char>(zftest::XorShift32(seed) >> 5);
+        sing[x] = static_cast<unsigned char>(zftest::XorShift32(seed) >> 7);
+    }
+    int rows = 0;
+    for (const bool singular : {false, true}) {
+        for (int x0 = 0; x0 < 10; ++x0) {
+            for (int x1 = x0; x1 <= W; ++x1) {
+                unsigned char fast[W];
+                unsigned char twin[W];
+                std::memset(fast, 0xA5, sizeof fast);
+                std::memset(twin, 0xA5, sizeof twin);
+                FiClassRow(fg, sing, singular, x0, x1, fast);
+                FiClassRowScalar(fg, sing, singular, x0, x1, twin);
+                ASSERT_EQ(std::memcmp(fast, twin, sizeof fast), 0)
+                    << singular << " " << x0 << " " << x1;
+                ++rows;
+            }
+        }
+    }
+    EXPECT_EQ(rows, 2 * (10 * 41 - 45));
+}
+
 TEST(Filter, WithoutForegroundEveryBlockIsBackground)
 {
     auto e = FilterInputs(0, 9, -1);
