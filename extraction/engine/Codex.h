@@ -1415,6 +1415,15 @@ void HaRoughRow(const unsigned char* code, const std::int32_t* off, int n, int x
                 int* count, int* sum);
 void HaRoughRowScalar(const unsigned char* code, const std::int32_t* off, int n, int x0, int x1,
                       int* count, int* sum);
+// Stage 15's period peak with harmonic correction (normal mode) of pixels at .. at + count - 1
+// of the 14 channel layers raw[0..13]: each response less 1/24 of the largest harmonic weight
+// (Hlaw) times a shorter bin's response, at least 0, into fixd[k]; the first bin of the largest
+// corrected response, or -1 when that is 0, into peak[0 .. count - 1]. The SSE2 build takes
+// eight pixels at a time (harmon.cpp).
+void HaCorrect(const unsigned char* const* raw, unsigned char* const* fixd, std::size_t at,
+               int count, int* peak);
+void HaCorrectScalar(const unsigned char* const* raw, unsigned char* const* fixd, std::size_t at,
+                     int count, int* peak);
 // Stage 18's reliability above neutral: above[i] = rel[i] - 127 where that is positive, else 0,
 // for i < n; returns the largest, at least 1. The SSE2 build takes sixteen bytes at a time
 // (Filter.cpp).

@@ -123,6 +123,109 @@ inline void HaRefill(int q, int& count, int& sum)
 
 } // namespace
 
+void HaCorrectScalar(const unsigned char* const* raw, unsigned char* const* fixd, std::size_t at,
+                     int count, int* peak)
+{
+    for (int j = 0; j < count; ++j) {
+        const std::size_t i = at + static_cast<std::size_t>(j);
+        int s[CHANNELS];
+        int t[CHANNELS];
+        for (int k = 0; k < CHANNELS; ++k) {
+            s[k] = raw[k][i];
+        }
+        // The largest s[j] * Hlaw(k, j) over j < k, from the rows of kHarmonic.
+        t[0] = s[0];
+        int lead = 0; // largest response of the row's lead columns
+#pragma GCC unroll 14
+        for (int k = 1; k < CHANNELS; ++k) {
+            const HarmonicRow& row = kHarmonic.row[k];
+            if (row.lead > kHarmonic.row[k - 1].lead) {
+                lead = std::max(lead, s[row.lead - 1]);
+            }
+            int m = 16 * lead;
+            if (row.nine >= 0) {
+                m = std::max(m, 9 * s[row.nine]);
+            }
+            t[k] = std::max(0, s[k] - m / 24);
+        }
+        for (int k = 0; k < CHANNELS; ++k) {
+            fixd[k][i] = static_cast<unsigned char>(t[k]); // 0..255: at most the response
+        }
+        peak[j] = Peak(t, CHANNELS);
+    }
+}
+
+#if defined(__SSE2__)
+namespace {
+
+// m / 24 for 0 <= m <= 16 * 255 as the high half of m * 2731.
+constexpr bool Div24Exact()
+{
+    for (int m = 0; m <= 16 * 255; ++m) {
+        if ((m * 2731) >> 16 != m / 24) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(Div24Exact());
+
+} // namespace
+
+// Eight pixels at a time in 16-bit lanes, the rows of kHarmonic unrolled; the peak is tracked
+// per lane as the corrected responses are made, a later bin taking it only when larger.
+void HaCorrect(const unsigned char* const* raw, unsigned char* const* fixd, std::size_t at,
+               int count, int* peak)
+{
+    const __m128i zero = _mm_setzero_si128();
+    int j = 0;
+    for (; j + 8 <= count; j += 8) {
+        const std::size_t i = at + static_cast<std::size_t>(j);
+        __m128i s[CHANNELS];
+#pragma GCC unroll 14
+        for (int k = 0; k < CHANNELS; ++k) {
+            s[k] = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(raw[k] + i)),
+                                     zero);
+        }
+        __m128i best = s[0];
+        __m128i bin = zero;
+        __m128i lead = zero;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(fixd[0] + i), _mm_packus_epi16(s[0], s[0]));
+#pragma GCC unroll 14
+        for (int k = 1; k < CHANNELS; ++k) {
+            const HarmonicRow& row = kHarmonic.row[k];
+            if (row.lead > kHarmonic.row[k - 1].lead) {
+                lead = _mm_max_epi16(lead, s[row.lead - 1]);
+            }
+            __m128i m = _mm_slli_epi16(lead, 4);
+            if (row.nine >= 0) {
+                m = _mm_max_epi16(m, _mm_mullo_epi16(s[row.nine], _mm_set1_epi16(9)));
+            }
+            const __m128i t =
+                _mm_max_epi16(zero, _mm_sub_epi16(s[k], _mm_mulhi_epu16(m, _mm_set1_epi16(2731))));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(fixd[k] + i), _mm_packus_epi16(t, t));
+            const __m128i above = _mm_cmpgt_epi16(t, best);
+            best = _mm_max_epi16(best, t);
+            bin = _mm_or_si128(_mm_and_si128(above, _mm_set1_epi16(static_cast<std::int16_t>(k))),
+                               _mm_andnot_si128(above, bin));
+        }
+        // -1 where the largest is 0.
+        bin = _mm_or_si128(bin, _mm_cmpeq_epi16(best, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(peak + j),
+                         _mm_srai_epi32(_mm_unpacklo_epi16(bin, bin), 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(peak + j + 4),
+                         _mm_srai_epi32(_mm_unpackhi_epi16(bin, bin), 16));
+    }
+    HaCorrectScalar(raw, fixd, at + static_cast<std::size_t>(j), count - j, peak + j);
+}
+#else
+void HaCorrect(const unsigned char* const* raw, unsigned char* const* fixd, std::size_t at,
+               int count, int* peak)
+{
+    HaCorrectScalar(raw, fixd, at, count, peak);
+}
+#endif
+
 void HaRoughRowScalar(const unsigned char* code, const std::int32_t* off, int n, int x0, int x1,
                       int* count, int* sum)
 {
@@ -501,32 +604,19 @@ void Codex::Harmon(int level)
     const std::unique_ptr<unsigned char[]> fixdBytes(new unsigned char[count3 * STRIDE]);
     HaGather(raw, 0, n, rawBytes.get());
 
-    // 1. Dominant period with harmonic correction.
-    for (int i = 0; i < n; ++i) {
-        int s[CHANNELS];
-        int t[CHANNELS];
-        const unsigned char* bytes = rawBytes.get() + static_cast<std::size_t>(i) * STRIDE;
-        for (int k = 0; k < CHANNELS; ++k) {
-            s[k] = bytes[k];
-        }
-        code[i] = 0;
-        if (!quick) {
-            // The largest s[j] * Hlaw(k, j) over j < k, from the rows of kHarmonic.
-            t[0] = s[0];
-            int lead = 0; // largest response of the row's lead columns
-#pragma GCC unroll 14
-            for (int k = 1; k < CHANNELS; ++k) {
-                const HarmonicRow& row = kHarmonic.row[k];
-                if (row.lead > kHarmonic.row[k - 1].lead) {
-                    lead = std::max(lead, s[row.lead - 1]);
-                }
-                int m = 16 * lead;
-                if (row.nine >= 0) {
-                    m = std::max(m, 9 * s[row.nine]);
-                }
-                t[k] = std::max(0, s[k] - m / 24);
+    // 1. Dominant period with harmonic correction (HaCorrect; the quick mode scales the
+    //    responses by their bins instead), the corrected responses into 96..109.
+    const std::unique_ptr<int[]> peak(new int[count3]);
+    if (!quick) {
+        HaCorrect(raw, fixd, 0, n, peak.get());
+    } else {
+        for (int i = 0; i < n; ++i) {
+            int s[CHANNELS];
+            int t[CHANNELS];
+            const unsigned char* bytes = rawBytes.get() + static_cast<std::size_t>(i) * STRIDE;
+            for (int k = 0; k < CHANNELS; ++k) {
+                s[k] = bytes[k];
             }
-        } else {
             int wk[CHANNELS];
             int big = std::max({std::max(s[0], 1), 15 * s[0]});
             int top = 1;
@@ -537,15 +627,17 @@ void Codex::Harmon(int level)
             }
             for (int k = 0; k < CHANNELS; ++k) {
                 t[k] = wk[k] * big / top;
+                fixd[k][i] = static_cast<unsigned char>(std::min(t[k], 255)); // bytes saturate
             }
+            peak[i] = Peak(t, CHANNELS);
         }
-        for (int k = 0; k < CHANNELS; ++k) {
-            fixd[k][i] = static_cast<unsigned char>(std::min(t[k], 255)); // bytes saturate
-        }
-        const int p = Peak(t, CHANNELS);
+    }
+    for (int i = 0; i < n; ++i) {
+        code[i] = 0;
+        const int p = peak[i];
         if (p >= 0) {
             code[i] = static_cast<unsigned char>(p + shift);
-            power[i] = static_cast<unsigned char>(std::min(t[p], 255));
+            power[i] = fixd[p][i]; // the corrected response, saturated to a byte
             ++m_rank.Lor[power[i]];
         }
     }

@@ -302,6 +302,52 @@ TEST(Harmon, RoughnessRowOfEightMatchesThePixelTwin)
     EXPECT_EQ(rows, 3 * (10 * 37 - 45));
 }
 
+// The eight-pixel harmonic correction against the pixel-by-pixel twin: random responses, small
+// ones (many ties, the first bin must win), all 255 (the largest weights) and all 0 (no peak),
+// counts around the eight-pixel blocks and starts off alignment; nothing written past the end.
+TEST(Harmon, CorrectionOfEightMatchesThePixelTwin)
+{
+    constexpr int kWidth = 40;
+    std::uint32_t seed = 123456789u;
+    for (int kind = 0; kind < 4; ++kind) {
+        SCOPED_TRACE(kind);
+        std::vector<std::vector<unsigned char>> layers(14, std::vector<unsigned char>(kWidth));
+        const unsigned char* raw[14];
+        for (int k = 0; k < 14; ++k) {
+            for (unsigned char& b : layers[k]) {
+                zftest::XorShift32(seed);
+                b = static_cast<unsigned char>(kind == 0   ? seed >> 24
+                                               : kind == 1 ? (seed >> 24) % 4
+                                               : kind == 2 ? 255
+                                                           : 0);
+            }
+            raw[k] = layers[k].data();
+        }
+        for (int count : {0, 1, 7, 8, 9, 16, 23, 31}) {
+            for (int at : {0, 3}) {
+                std::vector<std::vector<unsigned char>> out[2];
+                unsigned char* fixd[2][14];
+                std::vector<int> peak[2];
+                for (int v = 0; v < 2; ++v) {
+                    out[v].assign(14, std::vector<unsigned char>(kWidth, 0xA5));
+                    for (int k = 0; k < 14; ++k) {
+                        fixd[v][k] = out[v][k].data();
+                    }
+                    peak[v].assign(static_cast<std::size_t>(count) + 1, 99);
+                }
+                HaCorrect(raw, fixd[0], static_cast<std::size_t>(at), count, peak[0].data());
+                HaCorrectScalar(raw, fixd[1], static_cast<std::size_t>(at), count, peak[1].data());
+                ASSERT_EQ(out[0], out[1]) << count << " " << at;
+                ASSERT_EQ(peak[0], peak[1]) << count << " " << at;
+                ASSERT_EQ(peak[0].back(), 99);
+                if (kind == 3 && count > 0) {
+                    ASSERT_EQ(peak[0][0], -1);
+                }
+            }
+        }
+    }
+}
+
 // The bin x 8 follows the code; a clear period gives a reliability above neutral, a blurred one
 // (clarity and incoherence 90) one below, and the border keeps 84 % of the deviation.
 TEST(Expert, PeriodBinAndReliabilitySide)
