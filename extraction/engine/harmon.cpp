@@ -379,12 +379,16 @@ __attribute__((always_inline)) inline void PerfectShuffle(const __m128i* in, __m
 } // namespace
 
 // Sixteen pixels at a time: the 14 layers' 16 bytes (and two zero rows) as a 16 x 16 byte
-// matrix, transposed so that pixel j's bytes make row j. The pixels past the last full sixteen
-// are gathered one by one.
+// matrix, transposed so that pixel j's bytes make row j. A count of sixteen or more ends with the
+// last sixteen pixels, which may repeat some already gathered; a shorter one is gathered one by
+// one.
 void HaGather(const unsigned char* const* g, std::size_t at, int count, unsigned char* out)
 {
-    int i = 0;
-    for (; i + 16 <= count; i += 16, out += 16 * (CHANNELS + 2)) {
+    if (count < 16) {
+        HaGatherScalar(g, at, count, out);
+        return;
+    }
+    auto sixteen = [g, at, out](int i) {
         __m128i m[16];
 #pragma GCC unroll 14
         for (int k = 0; k < CHANNELS; ++k) {
@@ -396,12 +400,19 @@ void HaGather(const unsigned char* const* g, std::size_t at, int count, unsigned
         PerfectShuffle(t, m);
         PerfectShuffle(m, t);
         PerfectShuffle(t, m);
+        unsigned char* o = out + static_cast<std::size_t>(i) * (CHANNELS + 2);
 #pragma GCC unroll 16
         for (int j = 0; j < 16; ++j) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * j), m[j]);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16 * j), m[j]);
         }
+    };
+    int i = 0;
+    for (; i + 16 <= count; i += 16) {
+        sixteen(i);
     }
-    HaGatherScalar(g, at + static_cast<std::size_t>(i), count - i, out);
+    if (i < count) {
+        sixteen(count - 16);
+    }
 }
 #else
 void HaGather(const unsigned char* const* g, std::size_t at, int count, unsigned char* out)
