@@ -252,8 +252,7 @@ void HaRoughRow(const unsigned char* code, const std::int32_t* off, int n, int x
     auto load = [zero](const unsigned char* p) {
         return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
     };
-    int x = x0;
-    for (; x + 8 <= x1; x += 8) {
+    auto eight = [&](int x) {
         const unsigned char* c = code + x;
         const __m128i centre = load(c);
         __m128i k = _mm_set1_epi16(static_cast<std::int16_t>(1 + n));
@@ -269,8 +268,17 @@ void HaRoughRow(const unsigned char* code, const std::int32_t* off, int n, int x
         _mm_storeu_si128(reinterpret_cast<__m128i*>(count + x + 4), _mm_unpackhi_epi16(k, zero));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(sum + x), _mm_unpacklo_epi16(s, zero));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(sum + x + 4), _mm_unpackhi_epi16(s, zero));
+    };
+    int x = x0;
+    for (; x + 8 <= x1; x += 8) {
+        eight(x);
     }
-    HaRoughRowScalar(code, off, n, x, x1, count, sum);
+    // A row of eight or more ends with its last eight again, the same values.
+    if (x < x1 && x1 - x0 >= 8) {
+        eight(x1 - 8);
+    } else {
+        HaRoughRowScalar(code, off, n, x, x1, count, sum);
+    }
 }
 #else
 void HaRoughRow(const unsigned char* code, const std::int32_t* off, int n, int x0, int x1,
