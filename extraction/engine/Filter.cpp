@@ -502,16 +502,17 @@ HarmonicDiffs(const Window& win, const unsigned char* img, std::ptrdiff_t at, st
     return _mm_sub_epi16(Quad(p, w), q);
 }
 
-// HarmonicDiffs as four ints.
-__attribute__((always_inline)) inline void HarmonicQuad(const Window& win, const unsigned char* img,
-                                                        std::ptrdiff_t at, std::ptrdiff_t w,
-                                                        int (&d)[4])
+// The enhanced pixels of the 2 x 2 block at `at` (rows w apart) from its HarmonicDiffs, into
+// dst: the entry d + 255 (0..510, read as an unsigned lane) of `enhanced` for each difference d.
+__attribute__((always_inline)) inline void EnhanceQuad(__m128i diff, const unsigned char* enhanced,
+                                                       unsigned char* dst, std::ptrdiff_t at,
+                                                       std::ptrdiff_t w)
 {
-    const __m128i diff = HarmonicDiffs(win, img, at, w);
-    d[0] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 0));
-    d[1] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 1));
-    d[2] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 2));
-    d[3] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 3));
+    const __m128i index = _mm_add_epi16(diff, _mm_set1_epi16(255));
+    dst[at] = enhanced[_mm_extract_epi16(index, 0)];
+    dst[at + 1] = enhanced[_mm_extract_epi16(index, 1)];
+    dst[at + w] = enhanced[_mm_extract_epi16(index, 2)];
+    dst[at + w + 1] = enhanced[_mm_extract_epi16(index, 3)];
 }
 
 // The binary pixels of the 2 x 2 block at `at` (rows w apart) from its HarmonicDiffs, into both
@@ -838,11 +839,11 @@ void Codex::Filter(int)
         forBlock(x, y, [&](int, int, std::ptrdiff_t o) { dst[o] = from[o]; });
     };
 
-    // Runs put(offset, d) with the harmonic difference d of each pixel of block (x, y), first
-    // pixel at, of img, by the window FiHarm resolved; `edge` when the block lies on the
-    // harmonic border.
-    auto harmonicBlock = [&](int x, int y, [[maybe_unused]] std::ptrdiff_t at, bool edge,
-                             const unsigned char* img, auto put) __attribute__((always_inline))
+    // Runs put(offset, d) with the harmonic difference d of each pixel of block (x, y) of img,
+    // by the window FiHarm resolved; `edge` when the block lies on the harmonic border. (Both
+    // passes take an inner 2 x 2 block in lanes themselves on SSE2.)
+    auto harmonicBlock = [&](int x, int y, bool edge, const unsigned char* img, auto put)
+        __attribute__((always_inline))
     {
         if (edge) {
             forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
@@ -850,18 +851,6 @@ void Codex::Filter(int)
             });
             return;
         }
-#if defined(__SSE2__)
-        if (pairs) {
-            // The window's constants are all read before the stores.
-            int d[4];
-            HarmonicQuad(*f.window, img, at, f.W0, d);
-            put(at, d[0]);
-            put(at + 1, d[1]);
-            put(at + f.W0, d[2]);
-            put(at + f.W0 + 1, d[3]);
-            return;
-        }
-#endif
         const InnerWindow inner = f.window->inner;
         forBlock(
             x, y, [&](int, int, std::ptrdiff_t o) __attribute__((always_inline)) {
@@ -934,8 +923,15 @@ void Codex::Filter(int)
                 } else {
                     FiHarmAgain(f, blk.b);
                 }
+#if defined(__SSE2__)
+                if (pairs && !blk.harmEdge) {
+                    EnhanceQuad(HarmonicDiffs(*f.window, in, blk.o, f.W0), enhanced, l6, blk.o,
+                                f.W0);
+                    continue;
+                }
+#endif
                 harmonicBlock(
-                    blk.x, blk.y, blk.o, blk.harmEdge,
+                    blk.x, blk.y, blk.harmEdge,
                     in, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
                         l6[o] = enhanced[d + 255];
                     });
@@ -944,7 +940,7 @@ void Codex::Filter(int)
         // 3b. Smoothing pass into 7; blocks whose order is used up stop.
         std::size_t kept = 0;
         for (std::size_t i = 0; i < count; ++i) {
-            const FiBlock blk = active[i];
+            const FiBlock& blk = active[i];
             const int x = blk.x;
             const int y = blk.y;
             const int b = blk.b;
@@ -1013,7 +1009,7 @@ void Codex::Filter(int)
             }
 #endif
             harmonicBlock(
-                blk.x, blk.y, at, blk.harmEdge,
+                blk.x, blk.y, blk.harmEdge,
                 l7, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
                     l4[o] = l5[o] = d < 0 ? RIDGE : VALLEY;
                 });
