@@ -575,8 +575,8 @@ void FiRaysAgain(FilterWork& f, int b)
     f.ray2 = f.walks->Again(f.ray2Walk[b]);
 }
 
-// Weights by rank: nine values (rays, 3 x 3) and seven (quick rays).
-constexpr int kNine[9] = {1, 1, 2, 2, 4, 2, 2, 1, 1};
+// Weights by rank of the seven values of the quick rays (the nine of the rays and of the 3 x 3
+// neighbourhood are RankRow.h's).
 constexpr int kSeven[7] = {1, 2, 2, 6, 2, 2, 1};
 
 // Interior smoothing along the rays: the centre and the first steps of each ray (three in the
@@ -609,19 +609,6 @@ int FiLine(const FilterWork& f, const unsigned char* img, int x, int y)
         }
     }
     return (sum + n / 2) / n;
-}
-
-// Rank mean of the 3 x 3 neighbourhood.
-int FiIndi(const FilterWork& f, const unsigned char* img, std::ptrdiff_t at)
-{
-    int v[9];
-    int n = 0;
-    for (int dy = -1; dy <= 1; ++dy) {
-        for (int dx = -1; dx <= 1; ++dx) {
-            v[n++] = img[at + dy * f.W0 + dx];
-        }
-    }
-    return Codex::RankMean(v, 9, kNine, 4);
 }
 
 } // namespace
@@ -969,9 +956,11 @@ void Codex::Filter(int)
             } else if (c == CLASS_BACKGROUND) {
                 copyBlock(x, y, blk.o, l7, l6);
             } else if (c == CLASS_SINGULAR) {
-                forBlock(x, y, [&](int, int, std::ptrdiff_t o) {
-                    l7[o] = static_cast<unsigned char>(FiIndi(f, l6, o));
-                });
+                // The rank mean of each pixel's 3 x 3 neighbourhood, a row of the block at a time.
+                for (int yy = rowStart[y]; yy < rowEnd[y]; ++yy) {
+                    const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(yy) * f.W0 + colStart[x];
+                    RankRow3x3(l6 + o, f.W0, l7 + o, colEnd[x] - colStart[x]);
+                }
             }
             if (c == CLASS_BACKGROUND || f.order[b] <= iter) {
                 f.cls[b] = static_cast<unsigned char>(c | STOPPED);
