@@ -1395,6 +1395,42 @@ int HaPeak(const unsigned char* s, const std::int16_t* c);
 // a time by a byte transpose, HaGatherScalar one byte at a time (harmon.cpp).
 void HaGather(const unsigned char* const* g, std::size_t at, int count, unsigned char* out);
 void HaGatherScalar(const unsigned char* const* g, std::size_t at, int count, unsigned char* out);
+// The flow-oriented 3 x 3 means (FlowMean) of pixels x0 <= x < x1 of one row of the code layer
+// c240 (rows cw apart, the rows above and below and the columns either side read) along the
+// flow bytes a36[x], into out[x]; the SSE2 build takes eight pixels at a time (harmon.cpp).
+void HaSmoothRow(const unsigned char* a36, const unsigned char* c240, int cw, int x0, int x1,
+                 unsigned char* out);
+void HaSmoothRowScalar(const unsigned char* a36, const unsigned char* c240, int cw, int x0, int x1,
+                       unsigned char* out);
+// The roughness sums of pixels x0 <= x < x1 of one row of the period codes `code` (0..17): over
+// the n ring points at the offsets off[0..n-1] from the pixel, 1 + the number of coded points
+// into count[x] and the sum of (c - q)^2 over their codes q into sum[x], c the pixel's code;
+// n at most 68. The SSE2 build takes eight pixels at a time (harmon.cpp).
+void HaRoughRow(const unsigned char* code, const std::int32_t* off, int n, int x0, int x1,
+                int* count, int* sum);
+void HaRoughRowScalar(const unsigned char* code, const std::int32_t* off, int n, int x0, int x1,
+                      int* count, int* sum);
+// Stage 15's period peak with harmonic correction (normal mode) of pixels at .. at + count - 1
+// of the 14 channel layers raw[0..13]: each response less 1/24 of the largest harmonic weight
+// (Hlaw) times a shorter bin's response, at least 0, into fixd[k]; the first bin of the largest
+// corrected response, or -1 when that is 0, into peak[0 .. count - 1]. The SSE2 build takes
+// eight pixels at a time (harmon.cpp).
+void HaCorrect(const unsigned char* const* raw, unsigned char* const* fixd, std::size_t at,
+               int count, int* peak);
+void HaCorrectScalar(const unsigned char* const* raw, unsigned char* const* fixd, std::size_t at,
+                     int count, int* peak);
+// Stage 18's reliability above neutral: above[i] = rel[i] - 127 where that is positive, else 0,
+// for i < n; returns the largest, at least 1. The SSE2 build takes sixteen bytes at a time
+// (Filter.cpp).
+int FiAbove(const unsigned char* rel, std::size_t n, unsigned char* above);
+int FiAboveScalar(const unsigned char* rel, std::size_t n, unsigned char* above);
+// Stage 18's block classes of blocks x0 <= x < x1 of a row from the foreground and singular
+// flags: 2 near a singular point (when `singular`), 8 for other foreground blocks, 16 for the
+// background. The SSE2 build takes sixteen blocks at a time (Filter.cpp).
+void FiClassRow(const unsigned char* fg, const unsigned char* sing, bool singular, int x0, int x1,
+                unsigned char* cls);
+void FiClassRowScalar(const unsigned char* fg, const unsigned char* sing, bool singular, int x0,
+                      int x1, unsigned char* cls);
 // Inner pixels x0 <= x < x1 of one row of stage 16's descent: from the rows of reliability r240
 // and period bin r241 (rows cw apart, the rows above and below read), the least of the twelve
 // oriented means into r145, its positive part 0..63 into r147 and the rounded mean of the eight

@@ -75,6 +75,16 @@ struct InnerWindow {
     int shift;
 };
 
+#if defined(__SSE2__)
+// The inner window's constants as HarmonicDiffs loads them, each in eight 16-bit lanes: the
+// rounding count / 2, the three weights and the scale of QuadScale (the same 16 bits).
+struct QuadWindow {
+    std::int16_t half[8];
+    std::int16_t wt[3][8];
+    std::int16_t scale[8];
+};
+#endif
+
 // The harmonic window of one walk across the ridges: the steps it weighs (the first run of
 // positive weights), and their inner form.
 struct Window {
@@ -84,6 +94,9 @@ struct Window {
     } taps[MAX_TAPS];
     int tapCount;
     InnerWindow inner;
+#if defined(__SSE2__)
+    QuadWindow quad;
+#endif
 };
 
 // Largest window count of a harmonic window table: twice the sum of a row's weights.
@@ -402,6 +415,15 @@ __attribute__((noinline)) void FiHarmMake(FilterWork& f, int period, int a, cons
     in.scale = in.count == 0 ? 0 : QuadScale(in.count);
     in.shift = in.count == 0 ? 0 : QuadShift(in.count);
     in.inverse = in.count == 0 ? 0 : InverseCeil32(in.count);
+#if defined(__SSE2__)
+    for (int lane = 0; lane < 8; ++lane) {
+        win.quad.half[lane] = static_cast<std::int16_t>(in.count / 2);
+        for (int i = 0; i < 3; ++i) {
+            win.quad.wt[i][lane] = static_cast<std::int16_t>(in.wt[i]);
+        }
+        win.quad.scale[lane] = static_cast<std::int16_t>(static_cast<std::uint16_t>(in.scale));
+    }
+#endif
 }
 
 // Harmonic window of block b, made on the first use of its period and direction.
@@ -460,33 +482,37 @@ __attribute__((always_inline)) inline __m128i Quad(const unsigned char* p, std::
 // in the first four 16-bit lanes. The weighted sums stay below 2^15, the differences within
 // -255..255.
 __attribute__((always_inline)) inline __m128i
-HarmonicDiffs(const InnerWindow& win, const unsigned char* img, std::ptrdiff_t at, std::ptrdiff_t w)
+HarmonicDiffs(const Window& win, const unsigned char* img, std::ptrdiff_t at, std::ptrdiff_t w)
 {
     const unsigned char* p = img + at;
-    __m128i sum = _mm_set1_epi16(static_cast<std::int16_t>(win.count / 2));
+    const InnerWindow& in = win.inner;
+    const QuadWindow& quad = win.quad;
+    auto lanes = [](const std::int16_t* v) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(v));
+    };
+    __m128i sum = lanes(quad.half);
 #pragma GCC unroll 3
     for (int i = 0; i < 3; ++i) {
-        const __m128i pair = _mm_add_epi16(Quad(p + win.off[i], w), Quad(p - win.off[i], w));
-        sum = _mm_add_epi16(
-            sum, _mm_mullo_epi16(pair, _mm_set1_epi16(static_cast<std::int16_t>(win.wt[i]))));
+        const __m128i pair = _mm_add_epi16(Quad(p + in.off[i], w), Quad(p - in.off[i], w));
+        sum = _mm_add_epi16(sum, _mm_mullo_epi16(pair, lanes(quad.wt[i])));
     }
-    // The scale (below 2^16) goes into the lanes as the same 16 bits, read unsigned by mulhi.
-    const std::int16_t scale = static_cast<std::int16_t>(static_cast<std::uint16_t>(win.scale));
+    // The scale (below 2^16) is in the lanes as the same 16 bits, read unsigned by mulhi.
     const __m128i q =
-        _mm_srl_epi16(_mm_mulhi_epu16(sum, _mm_set1_epi16(scale)), _mm_cvtsi32_si128(win.shift));
+        _mm_srl_epi16(_mm_mulhi_epu16(sum, lanes(quad.scale)), _mm_cvtsi32_si128(in.shift));
     return _mm_sub_epi16(Quad(p, w), q);
 }
 
-// HarmonicDiffs as four ints.
-__attribute__((always_inline)) inline void HarmonicQuad(const InnerWindow& win,
-                                                        const unsigned char* img, std::ptrdiff_t at,
-                                                        std::ptrdiff_t w, int (&d)[4])
+// The enhanced pixels of the 2 x 2 block at `at` (rows w apart) from its HarmonicDiffs, into
+// dst: the entry d + 255 (0..510, read as an unsigned lane) of `enhanced` for each difference d.
+__attribute__((always_inline)) inline void EnhanceQuad(__m128i diff, const unsigned char* enhanced,
+                                                       unsigned char* dst, std::ptrdiff_t at,
+                                                       std::ptrdiff_t w)
 {
-    const __m128i diff = HarmonicDiffs(win, img, at, w);
-    d[0] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 0));
-    d[1] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 1));
-    d[2] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 2));
-    d[3] = static_cast<std::int16_t>(_mm_extract_epi16(diff, 3));
+    const __m128i index = _mm_add_epi16(diff, _mm_set1_epi16(255));
+    dst[at] = enhanced[_mm_extract_epi16(index, 0)];
+    dst[at + 1] = enhanced[_mm_extract_epi16(index, 1)];
+    dst[at + w] = enhanced[_mm_extract_epi16(index, 2)];
+    dst[at + w + 1] = enhanced[_mm_extract_epi16(index, 3)];
 }
 
 // The binary pixels of the 2 x 2 block at `at` (rows w apart) from its HarmonicDiffs, into both
@@ -549,8 +575,8 @@ void FiRaysAgain(FilterWork& f, int b)
     f.ray2 = f.walks->Again(f.ray2Walk[b]);
 }
 
-// Weights by rank: nine values (rays, 3 x 3) and seven (quick rays).
-constexpr int kNine[9] = {1, 1, 2, 2, 4, 2, 2, 1, 1};
+// Weights by rank of the seven values of the quick rays (the nine of the rays and of the 3 x 3
+// neighbourhood are RankRow.h's).
 constexpr int kSeven[7] = {1, 2, 2, 6, 2, 2, 1};
 
 // Interior smoothing along the rays: the centre and the first steps of each ray (three in the
@@ -585,20 +611,88 @@ int FiLine(const FilterWork& f, const unsigned char* img, int x, int y)
     return (sum + n / 2) / n;
 }
 
-// Rank mean of the 3 x 3 neighbourhood.
-int FiIndi(const FilterWork& f, const unsigned char* img, std::ptrdiff_t at)
+} // namespace
+
+int FiAboveScalar(const unsigned char* rel, std::size_t n, unsigned char* above)
 {
-    int v[9];
-    int n = 0;
-    for (int dy = -1; dy <= 1; ++dy) {
-        for (int dx = -1; dx <= 1; ++dx) {
-            v[n++] = img[at + dy * f.W0 + dx];
-        }
+    int rmax = 1;
+    for (std::size_t i = 0; i < n; ++i) {
+        above[i] = static_cast<unsigned char>(rel[i] > NEUTRAL ? rel[i] - NEUTRAL : 0);
+        rmax = std::max<int>(rmax, above[i]);
     }
-    return Codex::RankMean(v, 9, kNine, 4);
+    return rmax;
 }
 
-} // namespace
+#if defined(__SSE2__)
+// The saturating byte difference rel - 127 is the value above neutral.
+int FiAbove(const unsigned char* rel, std::size_t n, unsigned char* above)
+{
+    const __m128i neutral = _mm_set1_epi8(static_cast<char>(NEUTRAL));
+    __m128i top = _mm_set1_epi8(1);
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i a =
+            _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rel + i)), neutral);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(above + i), a);
+        top = _mm_max_epu8(top, a);
+    }
+    top = _mm_max_epu8(top, _mm_srli_si128(top, 8));
+    top = _mm_max_epu8(top, _mm_srli_si128(top, 4));
+    top = _mm_max_epu8(top, _mm_srli_si128(top, 2));
+    top = _mm_max_epu8(top, _mm_srli_si128(top, 1));
+    const int head = _mm_cvtsi128_si32(top) & 0xFF;
+    return std::max(head, FiAboveScalar(rel + i, n - i, above + i));
+}
+#else
+int FiAbove(const unsigned char* rel, std::size_t n, unsigned char* above)
+{
+    return FiAboveScalar(rel, n, above);
+}
+#endif
+
+void FiClassRowScalar(const unsigned char* fg, const unsigned char* sing, bool singular, int x0,
+                      int x1, unsigned char* cls)
+{
+    for (int x = x0; x < x1; ++x) {
+        cls[x] =
+            static_cast<unsigned char>((fg[x] & FOREGROUND_BIT) == 0 ? CLASS_BACKGROUND
+                                       : singular && (sing[x] & SINGULAR_MASK) != 0 ? CLASS_SINGULAR
+                                                                                    : CLASS_RIDGES);
+    }
+}
+
+#if defined(__SSE2__)
+// Byte masks of the flags select among the three class bytes.
+void FiClassRow(const unsigned char* fg, const unsigned char* sing, bool singular, int x0, int x1,
+                unsigned char* cls)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i fgBit = _mm_set1_epi8(FOREGROUND_BIT);
+    const __m128i singMask = _mm_set1_epi8(singular ? SINGULAR_MASK : 0);
+    const __m128i ridges = _mm_set1_epi8(CLASS_RIDGES);
+    const __m128i near = _mm_set1_epi8(CLASS_SINGULAR);
+    const __m128i background = _mm_set1_epi8(CLASS_BACKGROUND);
+    auto select = [](__m128i m, __m128i a, __m128i b) {
+        return _mm_or_si128(_mm_and_si128(m, a), _mm_andnot_si128(m, b));
+    };
+    int x = x0;
+    for (; x + 16 <= x1; x += 16) {
+        const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fg + x));
+        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sing + x));
+        const __m128i back = _mm_cmpeq_epi8(_mm_and_si128(f, fgBit), zero);
+        const __m128i far = _mm_cmpeq_epi8(_mm_and_si128(s, singMask), zero);
+        const __m128i c = select(back, background, select(far, ridges, near));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(cls + x), c);
+    }
+    FiClassRowScalar(fg, sing, singular, x, x1, cls);
+}
+#else
+void FiClassRow(const unsigned char* fg, const unsigned char* sing, bool singular, int x0, int x1,
+                unsigned char* cls)
+{
+    FiClassRowScalar(fg, sing, singular, x0, x1, cls);
+}
+#endif
 
 void Codex::Filter(int)
 {
@@ -651,31 +745,13 @@ void Codex::Filter(int)
     Layer(130, BLOCK_LEVEL);
 
     // 1. Reliability above neutral and its largest value.
-    int rmax = 1;
-    for (std::size_t i = 0; i < l1.size; ++i) {
-        above[i] = static_cast<unsigned char>(rel[i] > NEUTRAL ? rel[i] - NEUTRAL : 0);
-        rmax = std::max<int>(rmax, above[i]);
-    }
+    const int rmax = FiAbove(rel, l1.size, above);
 
-    // 2. Classes and filter orders, the order of each reliability 0..rmax from a table.
+    // 2. Filter orders: the order of each reliability 0..rmax from a table. The classes are set
+    // as the blocks are listed (step 3).
     unsigned char orderOf[256];
     for (int a = 0; a <= rmax; ++a) {
         orderOf[a] = static_cast<unsigned char>(4 - m_rank.Lor[a * 255 / rmax] / 255);
-    }
-    for (int y = 0; y < h1; ++y) {
-        const bool innerRow = y > 0 && y < h1 - 1;
-        for (int x = 0; x < w1; ++x) {
-            const int b = y * w1 + x;
-            const bool inner = innerRow && x > 0 && x < w1 - 1;
-            if (inner && (fg[b] & FOREGROUND_BIT) != 0) {
-                f.cls[b] =
-                    integ != 0 && (sing[b] & SINGULAR_MASK) != 0 ? CLASS_SINGULAR : CLASS_RIDGES;
-                f.order[b] = orderOf[above[b]];
-            } else {
-                f.cls[b] = CLASS_BACKGROUND;
-                f.order[b] = 0;
-            }
-        }
     }
 
     unsigned char* src = Layer(1, 0);
@@ -750,11 +826,11 @@ void Codex::Filter(int)
         forBlock(x, y, [&](int, int, std::ptrdiff_t o) { dst[o] = from[o]; });
     };
 
-    // Runs put(offset, d) with the harmonic difference d of each pixel of block (x, y), first
-    // pixel at, of img, by the window FiHarm resolved; `edge` when the block lies on the
-    // harmonic border.
-    auto harmonicBlock = [&](int x, int y, [[maybe_unused]] std::ptrdiff_t at, bool edge,
-                             const unsigned char* img, auto put) __attribute__((always_inline))
+    // Runs put(offset, d) with the harmonic difference d of each pixel of block (x, y) of img,
+    // by the window FiHarm resolved; `edge` when the block lies on the harmonic border. (Both
+    // passes take an inner 2 x 2 block in lanes themselves on SSE2.)
+    auto harmonicBlock = [&](int x, int y, bool edge, const unsigned char* img, auto put)
+        __attribute__((always_inline))
     {
         if (edge) {
             forBlock(x, y, [&](int xx, int yy, std::ptrdiff_t o) {
@@ -763,17 +839,6 @@ void Codex::Filter(int)
             return;
         }
         const InnerWindow inner = f.window->inner;
-#if defined(__SSE2__)
-        if (pairs) {
-            int d[4];
-            HarmonicQuad(inner, img, at, f.W0, d);
-            put(at, d[0]);
-            put(at + 1, d[1]);
-            put(at + f.W0, d[2]);
-            put(at + f.W0 + 1, d[3]);
-            return;
-        }
-#endif
         forBlock(
             x, y, [&](int, int, std::ptrdiff_t o) __attribute__((always_inline)) {
                 put(o, HarmonicInner(inner, img, o));
@@ -787,23 +852,55 @@ void Codex::Filter(int)
     }
 
     // 3. Enhancement iterations over the blocks still enhanced, in raster order: every block at
-    // first; a block leaves once stopped (a stopped block takes no part in either pass).
-    std::vector<FiBlock> active;
-    active.reserve(l1.size);
+    // first; a block leaves once stopped (a stopped block takes no part in either pass). Where
+    // the blocks tile level 0 exactly no pixel lies in two blocks, so a background block's
+    // pixels end the first iteration NEUTRAL in 6 and 7 and the final pass 255 in 4 and 5 in
+    // any order: whole layers are set so, and only the other blocks enter the list.
+    const bool tiled = k * w1 == f.W0 && k * h1 == f.H0;
+    if (tiled) {
+        std::memset(l6, NEUTRAL, l0.size);
+        std::memset(l7, NEUTRAL, l0.size);
+    }
+    std::vector<FiBlock> listed;
+    listed.reserve(l1.size);
+    // The class and order of each block: inner foreground blocks are ridges (near a singular
+    // point when asked), the others background. The layers in locals: the byte stores could
+    // alias the work record.
+    unsigned char* const cls = f.cls;
+    unsigned char* const order = f.order;
+    const bool singular = integ != 0;
     for (int y = 0; y < h1; ++y) {
+        const bool innerRow = y > 0 && y < h1 - 1;
         const bool harmRow = edgeRow(y, HARM_BORDER);
         const bool evenRow = edgeRow(y, EVEN_BORDER);
         const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0;
+        const std::size_t first = static_cast<std::size_t>(y) * static_cast<std::size_t>(w1);
+        std::memset(cls + first, CLASS_BACKGROUND, static_cast<std::size_t>(w1));
+        std::memset(order + first, 0, static_cast<std::size_t>(w1));
+        if (innerRow) {
+            FiClassRow(fg + first, sing + first, singular, 1, w1 - 1, cls + first);
+        }
         for (int x = 0; x < w1; ++x) {
-            active.push_back({y * w1 + x, x, y, row + colStart[x],
+            const int b = y * w1 + x;
+            if (cls[b] != CLASS_BACKGROUND) {
+                order[b] = orderOf[above[b]];
+            } else if (tiled) {
+                continue;
+            }
+            listed.push_back({b, x, y, row + colStart[x],
                               harmRow || harmCol[static_cast<std::size_t>(x)] != 0,
                               evenRow || edgeCol(x, EVEN_BORDER)});
         }
     }
-    for (int iter = 0; iter < MAX_ITERATIONS && !active.empty(); ++iter) {
+    // The blocks still enhanced: the list at first, then those kept in `still`.
+    const FiBlock* active = listed.data();
+    std::size_t count = listed.size();
+    std::unique_ptr<FiBlock[]> still(new FiBlock[std::max<std::size_t>(count, 1)]);
+    for (int iter = 0; iter < MAX_ITERATIONS && count != 0; ++iter) {
         const unsigned char* in = iter == 0 ? src : l7;
         // 3a. Harmonic pass into 6.
-        for (const FiBlock& blk : active) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const FiBlock& blk = active[i];
             const int c = f.cls[blk.b];
             if (c == CLASS_BACKGROUND) {
                 fillBlock(blk.x, blk.y, blk.o, l6, NEUTRAL);
@@ -813,8 +910,15 @@ void Codex::Filter(int)
                 } else {
                     FiHarmAgain(f, blk.b);
                 }
+#if defined(__SSE2__)
+                if (pairs && !blk.harmEdge) {
+                    EnhanceQuad(HarmonicDiffs(*f.window, in, blk.o, f.W0), enhanced, l6, blk.o,
+                                f.W0);
+                    continue;
+                }
+#endif
                 harmonicBlock(
-                    blk.x, blk.y, blk.o, blk.harmEdge,
+                    blk.x, blk.y, blk.harmEdge,
                     in, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
                         l6[o] = enhanced[d + 255];
                     });
@@ -822,8 +926,8 @@ void Codex::Filter(int)
         }
         // 3b. Smoothing pass into 7; blocks whose order is used up stop.
         std::size_t kept = 0;
-        for (std::size_t i = 0; i < active.size(); ++i) {
-            const FiBlock blk = active[i];
+        for (std::size_t i = 0; i < count; ++i) {
+            const FiBlock& blk = active[i];
             const int x = blk.x;
             const int y = blk.y;
             const int b = blk.b;
@@ -852,49 +956,52 @@ void Codex::Filter(int)
             } else if (c == CLASS_BACKGROUND) {
                 copyBlock(x, y, blk.o, l7, l6);
             } else if (c == CLASS_SINGULAR) {
-                forBlock(x, y, [&](int, int, std::ptrdiff_t o) {
-                    l7[o] = static_cast<unsigned char>(FiIndi(f, l6, o));
-                });
+                // The rank mean of each pixel's 3 x 3 neighbourhood, a row of the block at a time.
+                for (int yy = rowStart[y]; yy < rowEnd[y]; ++yy) {
+                    const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(yy) * f.W0 + colStart[x];
+                    RankRow3x3(l6 + o, f.W0, l7 + o, colEnd[x] - colStart[x]);
+                }
             }
             if (c == CLASS_BACKGROUND || f.order[b] <= iter) {
                 f.cls[b] = static_cast<unsigned char>(c | STOPPED);
             } else {
-                active[kept++] = blk;
+                still[kept++] = blk;
             }
         }
-        active.resize(kept);
+        active = still.get();
+        count = kept;
         batch.Flush(l7);
     }
 
-    // 4. Final pass: harmonic difference of 7 decides ridge or valley.
+    // 4. Final pass: harmonic difference of 7 decides ridge or valley. The blocks left out of
+    // the list keep their class, never stopped.
     unsigned char* l4 = Layer(4, 0);
     unsigned char* l5 = Layer(5, 0);
-    for (int y = 0; y < h1; ++y) {
-        const bool harmRow = edgeRow(y, HARM_BORDER);
-        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(rowStart[y]) * f.W0;
-        for (int x = 0; x < w1; ++x) {
-            const int b = y * w1 + x;
-            const std::ptrdiff_t at = row + colStart[x];
-            f.cls[b] = static_cast<unsigned char>(f.cls[b] & ~STOPPED);
-            const int c = f.cls[b];
-            if (c == CLASS_BACKGROUND) {
-                fillBlock(x, y, at, l4, BACKGROUND);
-                fillBlock(x, y, at, l5, BACKGROUND);
-            } else if (c == CLASS_RIDGES || c == CLASS_SINGULAR) {
-                FiHarmAgain(f, b);
-                const bool edge = harmRow || harmCol[static_cast<std::size_t>(x)] != 0;
+    if (tiled) {
+        std::memset(l4, BACKGROUND, l0.size);
+        std::memset(l5, BACKGROUND, l0.size);
+    }
+    for (const FiBlock& blk : listed) {
+        const int b = blk.b;
+        const std::ptrdiff_t at = blk.o;
+        f.cls[b] = static_cast<unsigned char>(f.cls[b] & ~STOPPED);
+        const int c = f.cls[b];
+        if (c == CLASS_BACKGROUND) {
+            fillBlock(blk.x, blk.y, at, l4, BACKGROUND);
+            fillBlock(blk.x, blk.y, at, l5, BACKGROUND);
+        } else if (c == CLASS_RIDGES || c == CLASS_SINGULAR) {
+            FiHarmAgain(f, b);
 #if defined(__SSE2__)
-                if (pairs && !edge) {
-                    RidgeQuad(HarmonicDiffs(f.window->inner, l7, at, f.W0), l4, l5, at, f.W0);
-                    continue;
-                }
-#endif
-                harmonicBlock(
-                    x, y, at, edge,
-                    l7, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
-                        l4[o] = l5[o] = d < 0 ? RIDGE : VALLEY;
-                    });
+            if (pairs && !blk.harmEdge) {
+                RidgeQuad(HarmonicDiffs(*f.window, l7, at, f.W0), l4, l5, at, f.W0);
+                continue;
             }
+#endif
+            harmonicBlock(
+                blk.x, blk.y, blk.harmEdge,
+                l7, [&](std::ptrdiff_t o, int d) __attribute__((always_inline)) {
+                    l4[o] = l5[o] = d < 0 ? RIDGE : VALLEY;
+                });
         }
     }
 

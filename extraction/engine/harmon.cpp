@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -122,6 +123,171 @@ inline void HaRefill(int q, int& count, int& sum)
 
 } // namespace
 
+void HaCorrectScalar(const unsigned char* const* raw, unsigned char* const* fixd, std::size_t at,
+                     int count, int* peak)
+{
+    for (int j = 0; j < count; ++j) {
+        const std::size_t i = at + static_cast<std::size_t>(j);
+        int s[CHANNELS];
+        int t[CHANNELS];
+        for (int k = 0; k < CHANNELS; ++k) {
+            s[k] = raw[k][i];
+        }
+        // The largest s[j] * Hlaw(k, j) over j < k, from the rows of kHarmonic.
+        t[0] = s[0];
+        int lead = 0; // largest response of the row's lead columns
+#pragma GCC unroll 14
+        for (int k = 1; k < CHANNELS; ++k) {
+            const HarmonicRow& row = kHarmonic.row[k];
+            if (row.lead > kHarmonic.row[k - 1].lead) {
+                lead = std::max(lead, s[row.lead - 1]);
+            }
+            int m = 16 * lead;
+            if (row.nine >= 0) {
+                m = std::max(m, 9 * s[row.nine]);
+            }
+            t[k] = std::max(0, s[k] - m / 24);
+        }
+        for (int k = 0; k < CHANNELS; ++k) {
+            fixd[k][i] = static_cast<unsigned char>(t[k]); // 0..255: at most the response
+        }
+        peak[j] = Peak(t, CHANNELS);
+    }
+}
+
+#if defined(__SSE2__)
+namespace {
+
+// m / 24 for 0 <= m <= 16 * 255 as the high half of m * 2731.
+constexpr bool Div24Exact()
+{
+    for (int m = 0; m <= 16 * 255; ++m) {
+        if ((m * 2731) >> 16 != m / 24) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(Div24Exact());
+
+} // namespace
+
+// Eight pixels at a time in 16-bit lanes, the rows of kHarmonic unrolled; the peak is tracked
+// per lane as the corrected responses are made, a later bin taking it only when larger.
+void HaCorrect(const unsigned char* const* raw, unsigned char* const* fixd, std::size_t at,
+               int count, int* peak)
+{
+    const __m128i zero = _mm_setzero_si128();
+    int j = 0;
+    for (; j + 8 <= count; j += 8) {
+        const std::size_t i = at + static_cast<std::size_t>(j);
+        __m128i s[CHANNELS];
+#pragma GCC unroll 14
+        for (int k = 0; k < CHANNELS; ++k) {
+            s[k] = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(raw[k] + i)),
+                                     zero);
+        }
+        __m128i best = s[0];
+        __m128i bin = zero;
+        __m128i lead = zero;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(fixd[0] + i), _mm_packus_epi16(s[0], s[0]));
+#pragma GCC unroll 14
+        for (int k = 1; k < CHANNELS; ++k) {
+            const HarmonicRow& row = kHarmonic.row[k];
+            if (row.lead > kHarmonic.row[k - 1].lead) {
+                lead = _mm_max_epi16(lead, s[row.lead - 1]);
+            }
+            __m128i m = _mm_slli_epi16(lead, 4);
+            if (row.nine >= 0) {
+                m = _mm_max_epi16(m, _mm_mullo_epi16(s[row.nine], _mm_set1_epi16(9)));
+            }
+            const __m128i t =
+                _mm_max_epi16(zero, _mm_sub_epi16(s[k], _mm_mulhi_epu16(m, _mm_set1_epi16(2731))));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(fixd[k] + i), _mm_packus_epi16(t, t));
+            const __m128i above = _mm_cmpgt_epi16(t, best);
+            best = _mm_max_epi16(best, t);
+            bin = _mm_or_si128(_mm_and_si128(above, _mm_set1_epi16(static_cast<std::int16_t>(k))),
+                               _mm_andnot_si128(above, bin));
+        }
+        // -1 where the largest is 0.
+        bin = _mm_or_si128(bin, _mm_cmpeq_epi16(best, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(peak + j),
+                         _mm_srai_epi32(_mm_unpacklo_epi16(bin, bin), 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(peak + j + 4),
+                         _mm_srai_epi32(_mm_unpackhi_epi16(bin, bin), 16));
+    }
+    HaCorrectScalar(raw, fixd, at + static_cast<std::size_t>(j), count - j, peak + j);
+}
+#else
+void HaCorrect(const unsigned char* const* raw, unsigned char* const* fixd, std::size_t at,
+               int count, int* peak)
+{
+    HaCorrectScalar(raw, fixd, at, count, peak);
+}
+#endif
+
+void HaRoughRowScalar(const unsigned char* code, const std::int32_t* off, int n, int x0, int x1,
+                      int* count, int* sum)
+{
+    for (int x = x0; x < x1; ++x) {
+        const unsigned char* c = code + x;
+        int k = 1;
+        int s = 0;
+        for (int i = 0; i < n; ++i) {
+            HaRough(c[off[i]], c[0], k, s);
+        }
+        count[x] = k;
+        sum[x] = s;
+    }
+}
+
+#if defined(__SSE2__)
+// Eight pixels at a time in 16-bit lanes: a square is at most 17^2 and 68 of them stay below
+// 2^15; a lane counts its uncoded ring points down from 1 + n.
+void HaRoughRow(const unsigned char* code, const std::int32_t* off, int n, int x0, int x1,
+                int* count, int* sum)
+{
+    static_assert(68 * (CHANNELS + 3) * (CHANNELS + 3) < (1 << 15), "the sums fit 16-bit lanes");
+    const __m128i zero = _mm_setzero_si128();
+    auto load = [zero](const unsigned char* p) {
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
+    };
+    auto eight = [&](int x) {
+        const unsigned char* c = code + x;
+        const __m128i centre = load(c);
+        __m128i k = _mm_set1_epi16(static_cast<std::int16_t>(1 + n));
+        __m128i s = zero;
+        for (int i = 0; i < n; ++i) {
+            const __m128i q = load(c + off[i]);
+            const __m128i none = _mm_cmpeq_epi16(q, zero);
+            const __m128i d = _mm_sub_epi16(centre, q);
+            k = _mm_add_epi16(k, none); // -1 for an uncoded point
+            s = _mm_add_epi16(s, _mm_andnot_si128(none, _mm_mullo_epi16(d, d)));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(count + x), _mm_unpacklo_epi16(k, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(count + x + 4), _mm_unpackhi_epi16(k, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sum + x), _mm_unpacklo_epi16(s, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sum + x + 4), _mm_unpackhi_epi16(s, zero));
+    };
+    int x = x0;
+    for (; x + 8 <= x1; x += 8) {
+        eight(x);
+    }
+    // A row of eight or more ends with its last eight again, the same values.
+    if (x < x1 && x1 - x0 >= 8) {
+        eight(x1 - 8);
+    } else {
+        HaRoughRowScalar(code, off, n, x, x1, count, sum);
+    }
+}
+#else
+void HaRoughRow(const unsigned char* code, const std::int32_t* off, int n, int x0, int x1,
+                int* count, int* sum)
+{
+    HaRoughRowScalar(code, off, n, x0, x1, count, sum);
+}
+#endif
+
 void Codex::HaLapl(int, int)
 {
     HaRough(*m_walk[0], m_haCode, m_haCount, m_haSum);
@@ -221,12 +387,16 @@ __attribute__((always_inline)) inline void PerfectShuffle(const __m128i* in, __m
 } // namespace
 
 // Sixteen pixels at a time: the 14 layers' 16 bytes (and two zero rows) as a 16 x 16 byte
-// matrix, transposed so that pixel j's bytes make row j. The pixels past the last full sixteen
-// are gathered one by one.
+// matrix, transposed so that pixel j's bytes make row j. A count of sixteen or more ends with the
+// last sixteen pixels, which may repeat some already gathered; a shorter one is gathered one by
+// one.
 void HaGather(const unsigned char* const* g, std::size_t at, int count, unsigned char* out)
 {
-    int i = 0;
-    for (; i + 16 <= count; i += 16, out += 16 * (CHANNELS + 2)) {
+    if (count < 16) {
+        HaGatherScalar(g, at, count, out);
+        return;
+    }
+    auto sixteen = [g, at, out](int i) {
         __m128i m[16];
 #pragma GCC unroll 14
         for (int k = 0; k < CHANNELS; ++k) {
@@ -238,17 +408,123 @@ void HaGather(const unsigned char* const* g, std::size_t at, int count, unsigned
         PerfectShuffle(t, m);
         PerfectShuffle(m, t);
         PerfectShuffle(t, m);
+        unsigned char* o = out + static_cast<std::size_t>(i) * (CHANNELS + 2);
 #pragma GCC unroll 16
         for (int j = 0; j < 16; ++j) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * j), m[j]);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16 * j), m[j]);
         }
+    };
+    int i = 0;
+    for (; i + 16 <= count; i += 16) {
+        sixteen(i);
     }
-    HaGatherScalar(g, at + static_cast<std::size_t>(i), count - i, out);
+    if (i < count) {
+        sixteen(count - 16);
+    }
 }
 #else
 void HaGather(const unsigned char* const* g, std::size_t at, int count, unsigned char* out)
 {
     HaGatherScalar(g, at, count, out);
+}
+#endif
+
+void HaSmoothRowScalar(const unsigned char* a36, const unsigned char* c240, int cw, int x0, int x1,
+                       unsigned char* out)
+{
+    for (int x = x0; x < x1; ++x) {
+        out[x] = static_cast<unsigned char>(FlowMean(FlowMeanAt(a36[x]), c240 + x, cw));
+    }
+}
+
+#if defined(__SSE2__)
+namespace {
+
+// Every row of flow weights totals 160 (opposite pairs of the sigmoid sum to 32), so that the
+// rounded quotient needs no per-pixel divisor; the weights, at most 32, fit 16-bit lanes.
+constexpr bool FlowTotalsAre160()
+{
+    for (const FlowMeanRow& row : kFlowMean.row) {
+        for (const int w : row.w) {
+            if (w < 0 || w > 32) {
+                return false;
+            }
+        }
+        if (row.t != 160) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(FlowTotalsAre160());
+
+// The weights of the byte flow angles 0..255 as four 16-bit values, one 8-byte load a pixel.
+struct FlowWeights16 {
+    std::uint16_t w[256][4];
+};
+constexpr FlowWeights16 MakeFlowWeights16()
+{
+    FlowWeights16 t{};
+    for (int a = 0; a < 256; ++a) {
+        for (int i = 0; i < 4; ++i) {
+            t.w[a][i] = static_cast<std::uint16_t>(kFlowMean.row[a].w[i]);
+        }
+    }
+    return t;
+}
+constexpr FlowWeights16 kFlowWeights16 = MakeFlowWeights16();
+
+} // namespace
+
+// Eight pixels at a time in 16-bit lanes: the eight pixels' weight rows transposed into one
+// vector per neighbour pair. The weighted sum s is at most 255 * 160 and never wraps, and
+// (s + 80) / 160 is ((s + 80) >> 5) / 5, the division by 5 of a value below 2^14 exact as the
+// high half of its product by 13108.
+void HaSmoothRow(const unsigned char* a36, const unsigned char* c240, int cw, int x0, int x1,
+                 unsigned char* out)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const std::ptrdiff_t r = cw;
+    auto load = [zero](const unsigned char* p) {
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
+    };
+    auto weights = [](unsigned char a) {
+        return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kFlowWeights16.w[a]));
+    };
+    int x = x0;
+    for (; x + 8 <= x1; x += 8) {
+        const unsigned char* a = a36 + x;
+        // Rows of pixels 0..7 as (w0 w1 w2 w3): pairs interleaved, then quads, then halves.
+        const __m128i p01 = _mm_unpacklo_epi16(weights(a[0]), weights(a[1]));
+        const __m128i p23 = _mm_unpacklo_epi16(weights(a[2]), weights(a[3]));
+        const __m128i p45 = _mm_unpacklo_epi16(weights(a[4]), weights(a[5]));
+        const __m128i p67 = _mm_unpacklo_epi16(weights(a[6]), weights(a[7]));
+        const __m128i q01 = _mm_unpacklo_epi32(p01, p23); // w0 and w1 of pixels 0..3
+        const __m128i q23 = _mm_unpackhi_epi32(p01, p23); // w2 and w3 of pixels 0..3
+        const __m128i q45 = _mm_unpacklo_epi32(p45, p67);
+        const __m128i q67 = _mm_unpackhi_epi32(p45, p67);
+        const __m128i w0 = _mm_unpacklo_epi64(q01, q45);
+        const __m128i w1 = _mm_unpackhi_epi64(q01, q45);
+        const __m128i w2 = _mm_unpacklo_epi64(q23, q67);
+        const __m128i w3 = _mm_unpackhi_epi64(q23, q67);
+        const unsigned char* p = c240 + x;
+        __m128i s = _mm_add_epi16(_mm_slli_epi16(load(p), 5), _mm_set1_epi16(80));
+        s = _mm_add_epi16(s, _mm_mullo_epi16(w0, _mm_add_epi16(load(p - 1), load(p + 1))));
+        s = _mm_add_epi16(s,
+                          _mm_mullo_epi16(w1, _mm_add_epi16(load(p - (r + 1)), load(p + r + 1))));
+        s = _mm_add_epi16(s, _mm_mullo_epi16(w2, _mm_add_epi16(load(p - r), load(p + r))));
+        s = _mm_add_epi16(s,
+                          _mm_mullo_epi16(w3, _mm_add_epi16(load(p - (r - 1)), load(p + r - 1))));
+        const __m128i q = _mm_mulhi_epu16(_mm_srli_epi16(s, 5), _mm_set1_epi16(13108));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(q, q));
+    }
+    HaSmoothRowScalar(a36, c240, cw, x, x1, out);
+}
+#else
+void HaSmoothRow(const unsigned char* a36, const unsigned char* c240, int cw, int x0, int x1,
+                 unsigned char* out)
+{
+    HaSmoothRowScalar(a36, c240, cw, x0, x1, out);
 }
 #endif
 
@@ -339,35 +615,27 @@ void Codex::Harmon(int level)
         raw[k] = Layer(64 + k, FLOW_LEVEL);
         fixd[k] = Layer(96 + k, FLOW_LEVEL);
     }
-    auto gather = [](const unsigned char* const* g, int at, int* s) {
-        for (int k = 0; k < CHANNELS; ++k) {
-            s[k] = g[k][at];
-        }
-    };
+    // The responses of every pixel, 16 bytes a pixel (HaGather): the raw ones, read by steps 1
+    // and 5, and the corrected ones of step 1, read by the refill.
+    constexpr std::size_t STRIDE = CHANNELS + 2;
+    const std::size_t count3 = static_cast<std::size_t>(n);
+    const std::unique_ptr<unsigned char[]> rawBytes(new unsigned char[count3 * STRIDE]);
+    const std::unique_ptr<unsigned char[]> fixdBytes(new unsigned char[count3 * STRIDE]);
+    HaGather(raw, 0, n, rawBytes.get());
 
-    // 1. Dominant period with harmonic correction.
-    for (int i = 0; i < n; ++i) {
-        int s[CHANNELS];
-        int t[CHANNELS];
-        gather(raw, i, s);
-        code[i] = 0;
-        if (!quick) {
-            // The largest s[j] * Hlaw(k, j) over j < k, from the rows of kHarmonic.
-            t[0] = s[0];
-            int lead = 0; // largest response of the row's lead columns
-#pragma GCC unroll 14
-            for (int k = 1; k < CHANNELS; ++k) {
-                const HarmonicRow& row = kHarmonic.row[k];
-                if (row.lead > kHarmonic.row[k - 1].lead) {
-                    lead = std::max(lead, s[row.lead - 1]);
-                }
-                int m = 16 * lead;
-                if (row.nine >= 0) {
-                    m = std::max(m, 9 * s[row.nine]);
-                }
-                t[k] = std::max(0, s[k] - m / 24);
+    // 1. Dominant period with harmonic correction (HaCorrect; the quick mode scales the
+    //    responses by their bins instead), the corrected responses into 96..109.
+    const std::unique_ptr<int[]> peak(new int[count3]);
+    if (!quick) {
+        HaCorrect(raw, fixd, 0, n, peak.get());
+    } else {
+        for (int i = 0; i < n; ++i) {
+            int s[CHANNELS];
+            int t[CHANNELS];
+            const unsigned char* bytes = rawBytes.get() + static_cast<std::size_t>(i) * STRIDE;
+            for (int k = 0; k < CHANNELS; ++k) {
+                s[k] = bytes[k];
             }
-        } else {
             int wk[CHANNELS];
             int big = std::max({std::max(s[0], 1), 15 * s[0]});
             int top = 1;
@@ -378,45 +646,72 @@ void Codex::Harmon(int level)
             }
             for (int k = 0; k < CHANNELS; ++k) {
                 t[k] = wk[k] * big / top;
+                fixd[k][i] = static_cast<unsigned char>(std::min(t[k], 255)); // bytes saturate
             }
+            peak[i] = Peak(t, CHANNELS);
         }
-        for (int k = 0; k < CHANNELS; ++k) {
-            fixd[k][i] = static_cast<unsigned char>(std::min(t[k], 255)); // bytes saturate
-        }
-        const int p = Peak(t, CHANNELS);
+    }
+    for (int i = 0; i < n; ++i) {
+        code[i] = 0;
+        const int p = peak[i];
         if (p >= 0) {
             code[i] = static_cast<unsigned char>(p + shift);
-            power[i] = static_cast<unsigned char>(std::min(t[p], 255));
+            power[i] = fixd[p][i]; // the corrected response, saturated to a byte
             ++m_rank.Lor[power[i]];
         }
     }
     const int s99 = m_rank.LorSha(1) + 1;
+    HaGather(fixd, 0, n, fixdBytes.get());
 
     // 2. Roughness of the code map, with a falling penalty for missing neighbours. The ring
     //    sums do not depend on the penalty: each coded pixel's ring is walked once.
+    //    Where the whole ring lies inside the level the sums of a row's pixels are taken
+    //    together (HaRoughRow); the walk then ends as the ring walk of the last coded pixel.
     m_ringPoint = static_cast<RingFn>(&Codex::HaLapl);
     const int ringN = kRingSize[3];
     std::vector<int> lapCount(static_cast<std::size_t>(n));
     std::vector<int> lapSum(static_cast<std::size_t>(n));
+    auto roughAt = [&](int x, int y) {
+        const int at = y * w + x;
+        const int centre = code[at];
+        const unsigned char* c = code + at;
+        int count = 1;
+        int sum = 0;
+        WalkAt(x, y, FLOW_LEVEL, nullptr, code);
+        RingOffsets(FLOW_LEVEL, 3, 1,
+                    [&](int, std::int32_t off) { HaRough(c[off], centre, count, sum); });
+        m_haCode = centre;
+        m_haCount = count;
+        m_haSum = sum;
+        lapCount[at] = count;
+        lapSum[at] = sum;
+    };
+    const SRingReach& reach = ringReach[3];
+    const bool tableFits = m_ringWidth[FLOW_LEVEL] == w;
+    int last = -1;
     for (int y = 0; y < h; ++y) {
+        // The pixels [x0, x1) of the row whose ring lies inside (RingInside).
+        int x0 = w;
+        int x1 = w;
+        if (tableFits && y - reach.north > 0 && y + reach.south < h - 1) {
+            x0 = std::min(w, reach.west + 1);
+            x1 = std::max(x0, w - 1 - reach.east);
+        }
+        const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(w);
+        HaRoughRow(code + row, m_ringOff[FLOW_LEVEL], ringN, x0, x1, lapCount.data() + row,
+                   lapSum.data() + row);
         for (int x = 0; x < w; ++x) {
-            const int at = y * w + x;
-            if (code[at] == 0) {
+            if (code[row + static_cast<std::size_t>(x)] == 0) {
                 continue;
             }
-            const int centre = code[at];
-            const unsigned char* c = code + at;
-            int count = 1;
-            int sum = 0;
-            WalkAt(x, y, FLOW_LEVEL, nullptr, code);
-            RingOffsets(FLOW_LEVEL, 3, 1,
-                        [&](int, std::int32_t off) { HaRough(c[off], centre, count, sum); });
-            m_haCode = centre;
-            m_haCount = count;
-            m_haSum = sum;
-            lapCount[at] = count;
-            lapSum[at] = sum;
+            last = static_cast<int>(row) + x;
+            if (x < x0 || x >= x1) {
+                roughAt(x, y);
+            }
         }
+    }
+    if (last >= 0) {
+        roughAt(last % w, last / w);
     }
     int r99 = 1;
     for (int penalty = START_PENALTY;; penalty -= 2) {
@@ -479,8 +774,7 @@ void Codex::Harmon(int level)
                 continue;
             }
             const int pred = (sum + count / 2) / count;
-            const Responses r(fixd, static_cast<std::size_t>(at));
-            const unsigned char* s = r.s;
+            const unsigned char* s = fixdBytes.get() + static_cast<std::size_t>(at) * STRIDE;
             const int p = PeakOf(s, windows.Row(pred));
             const int cand = p >= 0 ? p + shift : pred;
             const int bin = cand - shift;
@@ -513,8 +807,9 @@ void Codex::Harmon(int level)
         }
         int s[CHANNELS];
         int largest = 0;
+        const unsigned char* bytes = rawBytes.get() + static_cast<std::size_t>(i) * STRIDE;
         for (int k = 0; k < CHANNELS; ++k) {
-            s[k] = raw[k][i];
+            s[k] = bytes[k];
             largest = std::max(largest, s[k]);
         }
         power[i] = static_cast<unsigned char>(largest);
@@ -545,20 +840,32 @@ void Codex::Harmon(int level)
         rough[i] = static_cast<unsigned char>(90 - std::clamp(best, 0, 90));
     }
 
-    // 6. Descent: the smoothed code of each coarse pixel predicts the finer pixels' codes.
-    auto smooth = [quick](const unsigned char* c36, const unsigned char* c240, int at, int cw) {
-        if (!quick) {
-            return FlowMean(FlowMeanAt(c36[at]), c240 + at, cw);
+    // 6. Descent: the smoothed code of each coarse pixel predicts the finer pixels' codes. Row y
+    //    of the smoothed map c56 (width cw, height ch): the outermost rows and columns keep
+    //    their codes of c240, the inner pixels are smoothed along the flow c36.
+    auto smoothRow = [quick](const unsigned char* c36, const unsigned char* c240,
+                             unsigned char* c56, int y, int cw, int ch) {
+        const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(cw);
+        std::memcpy(c56 + row, c240 + row, static_cast<std::size_t>(cw));
+        if (y < 1 || y >= ch - 1) {
+            return;
         }
-        int v[9];
-        int m = 0;
-        for (int dy = -1; dy <= 1; ++dy) {
-            for (int dx = -1; dx <= 1; ++dx) {
-                v[m++] = c240[at + dy * cw + dx];
-            }
+        if (!quick) {
+            HaSmoothRow(c36 + row, c240 + row, cw, 1, cw - 1, c56 + row);
+            return;
         }
         static const int second[9] = {0, 1, 0, 0, 0, 0, 0, 0, 0};
-        return RankMean(v, 9, second, 0); // the second-lowest code
+        for (int x = 1; x < cw - 1; ++x) {
+            const unsigned char* p = c240 + row + x;
+            int v[9];
+            int m = 0;
+            for (int dy = -1; dy <= 1; ++dy) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    v[m++] = p[dy * cw + dx];
+                }
+            }
+            c56[row + x] = static_cast<unsigned char>(RankMean(v, 9, second, 0)); // second-lowest
+        }
     };
     std::vector<unsigned char> band;
     for (int lv = FLOW_LEVEL; lv > target; --lv) {
@@ -581,7 +888,6 @@ void Codex::Harmon(int level)
         // The responses of the fine rows under one coarse row, 16 bytes per pixel.
         band.resize(static_cast<std::size_t>(q) * static_cast<std::size_t>(fw) * (CHANNELS + 2));
         unsigned char* const rows = band.data();
-        constexpr std::size_t STRIDE = CHANNELS + 2; // bytes per gathered pixel
         for (int y = 0; y < ch; ++y) {
             const int y0 = BlockStart(y, q, fh);
             const int y1 = std::min(y0 + q, fh);
@@ -590,10 +896,9 @@ void Codex::Harmon(int level)
                          rows + static_cast<std::size_t>(yy - y0) * static_cast<std::size_t>(fw) *
                                     STRIDE);
             }
+            smoothRow(c36, c240, c56, y, cw, ch);
             for (int x = 0; x < cw; ++x) {
                 const int at = y * cw + x;
-                const bool inner = x >= 1 && y >= 1 && x < cw - 1 && y < ch - 1;
-                c56[at] = static_cast<unsigned char>(inner ? smooth(c36, c240, at, cw) : c240[at]);
                 const int pred = c56[at];
                 const std::uint16_t* window = windows.Row(pred);
                 const int x0 = BlockStart(x, q, fw);
@@ -631,13 +936,8 @@ void Codex::Harmon(int level)
         // The sizes in locals: the byte stores could alias the level record.
         const int fw = fl.width;
         const int fh = fl.height;
-        // The outermost rows and columns keep their codes; the inner pixels are smoothed.
-        std::memcpy(c56, c240, fl.size);
-        for (int y = 1; y < fh - 1; ++y) {
-            for (int x = 1; x < fw - 1; ++x) {
-                const int at = y * fw + x;
-                c56[at] = static_cast<unsigned char>(smooth(c36, c240, at, fw));
-            }
+        for (int y = 0; y < fh; ++y) {
+            smoothRow(c36, c240, c56, y, fw, fh);
         }
     }
     Resume();

@@ -9,10 +9,12 @@
 #include "tests/support/data_path.h"
 #include "tests/support/digest.h"
 #include "tests/support/emulation.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <ostream>
@@ -147,6 +149,66 @@ std::unique_ptr<Codex> FilterInputs(int foreground, int code, int grey)
         std::memset(e->GetLay(id, 0), id < 6 ? 255 : 127, n0);
     }
     return e;
+}
+
+// The sixteen-byte reliability above neutral against the byte-by-byte twin: every byte value
+// around neutral, lengths around the sixteen-byte blocks, the largest in the head or the tail,
+// and nothing written past the end.
+TEST(Filter, ReliabilityAboveNeutralMatchesTheByteTwin)
+{
+    std::uint32_t seed = 362436069u;
+    for (int n = 0; n <= 50; ++n) {
+        for (int kind = 0; kind < 3; ++kind) {
+            SCOPED_TRACE(std::to_string(n) + " " + std::to_string(kind));
+            std::vector<unsigned char> rel(static_cast<std::size_t>(n));
+            for (int i = 0; i < n; ++i) {
+                zftest::XorShift32(seed);
+                rel[static_cast<std::size_t>(i)] =
+                    static_cast<unsigned char>(kind == 0   ? seed & 255
+                                               : kind == 1 ? 120 + (seed & 15)
+                                                           : (i == n - 1 ? 255 : 0));
+            }
+            std::vector<unsigned char> fast(static_cast<std::size_t>(n) + 1, 0xA5);
+            std::vector<unsigned char> twin(fast);
+            const int a = FiAbove(rel.data(), static_cast<std::size_t>(n), fast.data());
+            const int b = FiAboveScalar(rel.data(), static_cast<std::size_t>(n), twin.data());
+            ASSERT_EQ(a, b);
+            ASSERT_EQ(fast, twin);
+            ASSERT_EQ(fast.back(), 0xA5);
+        }
+    }
+}
+
+// The sixteen-block classes against the block-by-block twin: random flag bytes (every
+// foreground and singular bit pattern), with and without singular classes, every start and end
+// of a 40-block row, and nothing written outside [x0, x1).
+TEST(Filter, ClassRowMatchesTheBlockTwin)
+{
+    constexpr int W = 40;
+    std::uint32_t seed = 521288629u;
+    unsigned char fg[W];
+    unsigned char sing[W];
+    for (int x = 0; x < W; ++x) {
+        fg[x] = static_cast<unsigned char>(zftest::XorShift32(seed) >> 5);
+        sing[x] = static_cast<unsigned char>(zftest::XorShift32(seed) >> 7);
+    }
+    int rows = 0;
+    for (const bool singular : {false, true}) {
+        for (int x0 = 0; x0 < 10; ++x0) {
+            for (int x1 = x0; x1 <= W; ++x1) {
+                unsigned char fast[W];
+                unsigned char twin[W];
+                std::memset(fast, 0xA5, sizeof fast);
+                std::memset(twin, 0xA5, sizeof twin);
+                FiClassRow(fg, sing, singular, x0, x1, fast);
+                FiClassRowScalar(fg, sing, singular, x0, x1, twin);
+                ASSERT_EQ(std::memcmp(fast, twin, sizeof fast), 0)
+                    << singular << " " << x0 << " " << x1;
+                ++rows;
+            }
+        }
+    }
+    EXPECT_EQ(rows, 2 * (10 * 41 - 45));
 }
 
 TEST(Filter, WithoutForegroundEveryBlockIsBackground)

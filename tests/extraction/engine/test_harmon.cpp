@@ -218,6 +218,136 @@ TEST(Harmon, GatherOfChannelBytesEqualsTheByteByByteGather)
     }
 }
 
+// The eight-pixel flow means against the pixel-by-pixel twin: random codes and angles, all-255
+// rows (the largest sums) and checkered rows, every start and end of a 40-pixel row, and every
+// byte angle across the rows.
+TEST(Harmon, SmoothedRowOfEightMatchesThePixelTwin)
+{
+    constexpr int W = 42;
+    std::uint32_t seed = 2463534242u;
+    int rows = 0;
+    for (int kind = 0; kind < 3; ++kind) {
+        SCOPED_TRACE(kind);
+        unsigned char codes[3 * W];
+        unsigned char angles[W];
+        for (int i = 0; i < 3 * W; ++i) {
+            zftest::XorShift32(seed);
+            const bool odd = ((i % W) + i / W) % 2 != 0;
+            codes[i] = static_cast<unsigned char>(kind == 0   ? seed & 255
+                                                  : kind == 1 ? 255
+                                                              : (odd ? 255 : 0));
+        }
+        for (int start = 0; start < 256; start += W) {
+            for (int x = 0; x < W; ++x) {
+                angles[x] = static_cast<unsigned char>((start + x) % 256);
+            }
+            for (int x0 = 1; x0 < 12; ++x0) {
+                for (int x1 = x0; x1 <= W - 1; ++x1) {
+                    unsigned char fast[W];
+                    unsigned char twin[W];
+                    std::memset(fast, 0xA5, sizeof fast);
+                    std::memset(twin, 0xA5, sizeof twin);
+                    HaSmoothRow(angles, codes + W, W, x0, x1, fast);
+                    HaSmoothRowScalar(angles, codes + W, W, x0, x1, twin);
+                    ASSERT_EQ(std::memcmp(fast, twin, sizeof fast), 0)
+                        << start << " " << x0 << " " << x1;
+                    ++rows;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(rows, 3 * 7 * (11 * 41 - 55));
+}
+
+// The eight-pixel roughness sums against the pixel-by-pixel twin over 68 ring offsets within
+// four rows and columns: random codes 0..17 with gaps, the steepest rows (17 beside 2, every
+// square at its largest) and rows with no coded point, every start and end of the row.
+TEST(Harmon, RoughnessRowOfEightMatchesThePixelTwin)
+{
+    constexpr int W = 44;
+    constexpr int kRing = 68;
+    std::uint32_t seed = 1812433253u;
+    std::int32_t off[kRing];
+    for (std::int32_t& o : off) {
+        zftest::XorShift32(seed);
+        const int dx = static_cast<int>(seed % 9) - 4;
+        const int dy = static_cast<int>((seed >> 8) % 9) - 4;
+        o = dy * W + dx;
+    }
+    int rows = 0;
+    for (int kind = 0; kind < 3; ++kind) {
+        SCOPED_TRACE(kind);
+        unsigned char codes[9 * W];
+        for (int i = 0; i < 9 * W; ++i) {
+            zftest::XorShift32(seed);
+            const bool odd = ((i % W) + i / W) % 2 != 0;
+            codes[i] = static_cast<unsigned char>(kind == 0   ? (seed % 4 == 0 ? 0 : seed % 18)
+                                                  : kind == 1 ? (odd ? 17 : 2)
+                                                              : (i / W == 4 ? seed % 18 : 0));
+        }
+        const unsigned char* row = codes + 4 * W;
+        for (int x0 = 4; x0 < 14; ++x0) {
+            for (int x1 = x0; x1 <= W - 4; ++x1) {
+                int fast[2][W];
+                int twin[2][W];
+                std::fill(&fast[0][0], &fast[0][0] + 2 * W, -7);
+                std::fill(&twin[0][0], &twin[0][0] + 2 * W, -7);
+                HaRoughRow(row, off, kRing, x0, x1, fast[0], fast[1]);
+                HaRoughRowScalar(row, off, kRing, x0, x1, twin[0], twin[1]);
+                ASSERT_EQ(std::memcmp(fast, twin, sizeof fast), 0) << x0 << " " << x1;
+                ++rows;
+            }
+        }
+    }
+    EXPECT_EQ(rows, 3 * (10 * 37 - 45));
+}
+
+// The eight-pixel harmonic correction against the pixel-by-pixel twin: random responses, small
+// ones (many ties, the first bin must win), all 255 (the largest weights) and all 0 (no peak),
+// counts around the eight-pixel blocks and starts off alignment; nothing written past the end.
+TEST(Harmon, CorrectionOfEightMatchesThePixelTwin)
+{
+    constexpr int kWidth = 40;
+    std::uint32_t seed = 123456789u;
+    for (int kind = 0; kind < 4; ++kind) {
+        SCOPED_TRACE(kind);
+        std::vector<std::vector<unsigned char>> layers(14, std::vector<unsigned char>(kWidth));
+        const unsigned char* raw[14];
+        for (int k = 0; k < 14; ++k) {
+            for (unsigned char& b : layers[k]) {
+                zftest::XorShift32(seed);
+                b = static_cast<unsigned char>(kind == 0   ? seed >> 24
+                                               : kind == 1 ? (seed >> 24) % 4
+                                               : kind == 2 ? 255
+                                                           : 0);
+            }
+            raw[k] = layers[k].data();
+        }
+        for (int count : {0, 1, 7, 8, 9, 16, 23, 31}) {
+            for (int at : {0, 3}) {
+                std::vector<std::vector<unsigned char>> out[2];
+                unsigned char* fixd[2][14];
+                std::vector<int> peak[2];
+                for (int v = 0; v < 2; ++v) {
+                    out[v].assign(14, std::vector<unsigned char>(kWidth, 0xA5));
+                    for (int k = 0; k < 14; ++k) {
+                        fixd[v][k] = out[v][k].data();
+                    }
+                    peak[v].assign(static_cast<std::size_t>(count) + 1, 99);
+                }
+                HaCorrect(raw, fixd[0], static_cast<std::size_t>(at), count, peak[0].data());
+                HaCorrectScalar(raw, fixd[1], static_cast<std::size_t>(at), count, peak[1].data());
+                ASSERT_EQ(out[0], out[1]) << count << " " << at;
+                ASSERT_EQ(peak[0], peak[1]) << count << " " << at;
+                ASSERT_EQ(peak[0].back(), 99);
+                if (kind == 3 && count > 0) {
+                    ASSERT_EQ(peak[0][0], -1);
+                }
+            }
+        }
+    }
+}
+
 // The bin x 8 follows the code; a clear period gives a reliability above neutral, a blurred one
 // (clarity and incoherence 90) one below, and the border keeps 84 % of the deviation.
 TEST(Expert, PeriodBinAndReliabilitySide)
