@@ -4,6 +4,10 @@
 
 #include "imaging/graph8.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -455,13 +459,107 @@ Acc SmSum9(const Pixel* src, unsigned w, const int xs[3], const int ys[3])
     return sum;
 }
 
-// The 8-bit 3x3 family: finish(sum) gives a pixel from the unsigned sum of its nine source
-// pixels. Same layout as SmFor3x3; the inner rows are swept with three running column sums,
-// so each pixel adds one new column. src and dst must not overlap.
+#if defined(__SSE2__)
+constexpr int SM_LANES = 16;  // outputs a vector step
+constexpr int SM_CHUNK = 256; // outputs whose column sums one stack buffer holds
+
+// Outputs begin..end-1 of one inner row from the source rows r0..r2 above, at and below it,
+// sixteen at a time: the 16-bit column sums of the three rows go to a buffer, and each output
+// adds three neighbouring column sums (at most 9 * 255, so 16 bits hold them exactly).
+// Finish::Lanes(lo, hi) makes bytes of the sixteen sums in two 8-lane halves. A last step that
+// would pass end moves back to end - 16 and rewrites equal values. Returns the first output
+// left for the scalar loop: begin when the row has fewer than sixteen, end otherwise.
+template <class Finish>
+int Sm3x3RowLanes(const unsigned char* r0, const unsigned char* r1, const unsigned char* r2,
+                  unsigned char* out, int begin, int end)
+{
+    if (end - begin < SM_LANES) {
+        return begin;
+    }
+    const __m128i zero = _mm_setzero_si128();
+    alignas(16) std::uint16_t cols[SM_CHUNK + 2 + SM_LANES];
+    for (int x = begin; x < end; x += SM_CHUNK) {
+        const int stop = std::min(x + SM_CHUNK, end);
+        const int first = std::min(x, stop - SM_LANES); // outputs first..stop-1
+        // Column sums of columns first-1 .. stop.
+        const int m = stop - first + 2;
+        for (int j = 0;; j += SM_LANES) {
+            j = std::min(j, m - SM_LANES);
+            const std::ptrdiff_t c = first - 1 + j;
+            auto load = [c](const unsigned char* r) {
+                return _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + c));
+            };
+            const __m128i a = load(r0);
+            const __m128i b = load(r1);
+            const __m128i d = load(r2);
+            const __m128i lo =
+                _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)),
+                              _mm_unpacklo_epi8(d, zero));
+            const __m128i hi =
+                _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)),
+                              _mm_unpackhi_epi8(d, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(cols + j), lo);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(cols + j + 8), hi);
+            if (j + SM_LANES >= m) {
+                break;
+            }
+        }
+        // Outputs: column sums k, k + 1 and k + 2 for output first + k.
+        const int n = stop - first;
+        for (int k = 0;; k += SM_LANES) {
+            k = std::min(k, n - SM_LANES);
+            auto three = [&cols](int at) {
+                auto col = [&cols](int i) {
+                    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(cols + i));
+                };
+                return _mm_add_epi16(_mm_add_epi16(col(at), col(at + 1)), col(at + 2));
+            };
+            const __m128i bytes = Finish::Lanes(three(k), three(k + 8));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + first + k), bytes);
+            if (k + SM_LANES >= n) {
+                break;
+            }
+        }
+    }
+    return end;
+}
+#endif
+
+// Pixels of the 8-bit 3x3 family from the unsigned sum of their nine source pixels: One for
+// one sum, Lanes (SSE2 builds) for sixteen sums in two vectors of 16-bit lanes.
+struct SmLowByte {
+    static unsigned char One(unsigned sum) { return static_cast<unsigned char>(sum & 0xFF); }
+#if defined(__SSE2__)
+    static __m128i Lanes(__m128i lo, __m128i hi)
+    {
+        const __m128i low = _mm_set1_epi16(0xFF);
+        return _mm_packus_epi16(_mm_and_si128(lo, low), _mm_and_si128(hi, low));
+    }
+#endif
+};
+
+struct SmNinth {
+    static unsigned char One(unsigned sum) { return static_cast<unsigned char>(sum / 9); }
+#if defined(__SSE2__)
+    // floor(s * 7282 / 2^16) = floor(s / 9) for every s <= 9 * 255: the product overshoots
+    // s / 9 by 2s / (9 * 2^16) < 1/9, less than the gap to the next whole number.
+    static __m128i Lanes(__m128i lo, __m128i hi)
+    {
+        const __m128i ninth = _mm_set1_epi16(7282);
+        return _mm_packus_epi16(_mm_mulhi_epu16(lo, ninth), _mm_mulhi_epu16(hi, ninth));
+    }
+#endif
+};
+
+// The 8-bit 3x3 family, each pixel Finish::One of its nine-pixel sum. Same layout as
+// SmFor3x3; the inner rows are swept sixteen pixels at a time where SSE2 exists, and the rest
+// with three running column sums, so each pixel adds one new column. src and dst must not
+// overlap.
 template <class Finish>
 void SmFor3x3To8(const unsigned char* src, unsigned w, unsigned h, int x1, int y1, int x2, int y2,
-                 unsigned char* dst, Finish finish)
+                 unsigned char* dst)
 {
+    auto finish = [](unsigned sum) { return Finish::One(sum); };
     if (!imaging_detail::RectInside(w, h, x1, y1, x2, y2) || x2 - x1 < 2 || y2 - y1 < 2) {
         SmFor3x3(w, h, x1, y1, x2, y2, dst, [&](const int* xs, const int* ys, int, int) {
             return finish(SmSum9<unsigned>(src, w, xs, ys));
@@ -474,9 +572,13 @@ void SmFor3x3To8(const unsigned char* src, unsigned w, unsigned h, int x1, int y
         const unsigned char* r1 = r0 + w;
         const unsigned char* r2 = r1 + w;
         unsigned char* out = dst + static_cast<std::size_t>(y) * w;
-        unsigned left = static_cast<unsigned>(r0[x1]) + r1[x1] + r2[x1];
-        unsigned mid = static_cast<unsigned>(r0[x1 + 1]) + r1[x1 + 1] + r2[x1 + 1];
-        for (int x = x1 + 1; x < x2; ++x) {
+        int start = x1 + 1;
+#if defined(__SSE2__)
+        start = Sm3x3RowLanes<Finish>(r0, r1, r2, out, start, x2);
+#endif
+        unsigned left = static_cast<unsigned>(r0[start - 1]) + r1[start - 1] + r2[start - 1];
+        unsigned mid = static_cast<unsigned>(r0[start]) + r1[start] + r2[start];
+        for (int x = start; x < x2; ++x) {
             const unsigned right = static_cast<unsigned>(r0[x + 1]) + r1[x + 1] + r2[x + 1];
             out[x] = finish(left + mid + right);
             left = mid;
@@ -493,8 +595,7 @@ void SmFor3x3To8(const unsigned char* src, unsigned w, unsigned h, int x1, int y
 void Summ3x3To8(const unsigned char* src, unsigned w, unsigned h, int x1, int y1, int x2, int y2,
                 unsigned char* dst)
 {
-    SmFor3x3To8(src, w, h, x1, y1, x2, y2, dst,
-                [](unsigned sum) { return static_cast<unsigned char>(sum & 0xFF); });
+    SmFor3x3To8<SmLowByte>(src, w, h, x1, y1, x2, y2, dst);
 }
 
 void Summ3x3To8(const unsigned char* src, unsigned w, unsigned h, unsigned char* dst)
@@ -540,8 +641,7 @@ void Summ3x3QTo32(const int* src, unsigned w, unsigned h, int x1, int y1, int x2
 void Blur3x3To8(const unsigned char* src, unsigned w, unsigned h, int x1, int y1, int x2, int y2,
                 unsigned char* dst)
 {
-    SmFor3x3To8(src, w, h, x1, y1, x2, y2, dst,
-                [](unsigned sum) { return static_cast<unsigned char>(sum / 9); });
+    SmFor3x3To8<SmNinth>(src, w, h, x1, y1, x2, y2, dst);
 }
 
 void imaging_detail::KeepLowestVote8(const unsigned char* votes, std::size_t n,
