@@ -222,6 +222,15 @@ void LvMapRamp(unsigned char* a, unsigned n, int lo, int hi)
             hi = m + 1;
         }
     }
+    imaging_detail::RampBytes(a, n, lo, hi);
+}
+
+} // namespace
+
+namespace imaging_detail {
+
+void RampBytesScalar(unsigned char* a, std::size_t n, int lo, int hi)
+{
     unsigned char table[256];
     const std::uint32_t step = 0xFF0000u / static_cast<std::uint32_t>(hi - lo);
     for (int v = 0; v < 256; ++v) {
@@ -234,10 +243,49 @@ void LvMapRamp(unsigned char* a, unsigned n, int lo, int hi)
                 static_cast<unsigned char>((static_cast<std::uint32_t>(v - lo) * step) >> 16);
         }
     }
-    for (unsigned i = 0; i < n; ++i) {
+    for (std::size_t i = 0; i < n; ++i) {
         a[i] = table[a[i]];
     }
 }
+
+#if defined(__SSE2__)
+// With d = v - lo and step = 2^16 sh + sl, (d * step) >> 16 = d * sh + ((d * sl) >> 16)
+// exactly, and both terms fit 16-bit lanes (d, sh <= 255). Levels at or below lo give d = 0
+// by the saturating subtraction; levels at or above hi are forced to 255.
+void RampBytes(unsigned char* a, std::size_t n, int lo, int hi)
+{
+    const std::uint32_t step = 0xFF0000u / static_cast<std::uint32_t>(hi - lo);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i low = _mm_set1_epi8(static_cast<char>(lo));
+    const __m128i high = _mm_set1_epi8(static_cast<char>(hi));
+    const __m128i sh = _mm_set1_epi16(static_cast<short>(step >> 16));
+    const __m128i sl = _mm_set1_epi16(static_cast<short>(step & 0xFFFF));
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        __m128i* const p = reinterpret_cast<__m128i*>(a + i);
+        const __m128i v = _mm_loadu_si128(p);
+        const __m128i d = _mm_subs_epu8(v, low);
+        const __m128i dLo = _mm_unpacklo_epi8(d, zero);
+        const __m128i dHi = _mm_unpackhi_epi8(d, zero);
+        const __m128i rLo = _mm_add_epi16(_mm_mullo_epi16(dLo, sh), _mm_mulhi_epu16(dLo, sl));
+        const __m128i rHi = _mm_add_epi16(_mm_mullo_epi16(dHi, sh), _mm_mulhi_epu16(dHi, sl));
+        // Inside the ramp the values are below 255 and pack as they are; the lanes at or above
+        // hi, whatever they pack to, become 255.
+        const __m128i top = _mm_cmpeq_epi8(_mm_max_epu8(v, high), v);
+        _mm_storeu_si128(p, _mm_or_si128(_mm_packus_epi16(rLo, rHi), top));
+    }
+    RampBytesScalar(a + i, n - i, lo, hi);
+}
+#else
+void RampBytes(unsigned char* a, std::size_t n, int lo, int hi)
+{
+    RampBytesScalar(a, n, lo, hi);
+}
+#endif
+
+} // namespace imaging_detail
+
+namespace {
 
 void LvHistogram(const unsigned char* a, unsigned n, std::uint32_t hist[256])
 {

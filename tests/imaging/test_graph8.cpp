@@ -293,6 +293,25 @@ TEST(ArrAutoLevelsC8, ZeroCountIsTheIdentityAndTheRampStartsOneLevelLater)
     EXPECT_EQ(a[245], 255);
 }
 
+TEST(RampBytes, VectorStepsMatchTheLevelTableForEveryRamp)
+{
+    // Every level, in a scrambled order with a tail shorter than a vector step, through every
+    // ramp 0 <= lo < hi <= 255.
+    Bytes levels(3 * 256 + 7);
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+        levels[i] = static_cast<unsigned char>(i * 167 + i / 256);
+    }
+    for (int lo = 0; lo < 256; ++lo) {
+        for (int hi = lo + 1; hi < 256; ++hi) {
+            Bytes fast = levels;
+            Bytes table = levels;
+            imaging_detail::RampBytes(fast.data(), fast.size(), lo, hi);
+            imaging_detail::RampBytesScalar(table.data(), table.size(), lo, hi);
+            ASSERT_EQ(fast, table) << lo << ".." << hi;
+        }
+    }
+}
+
 TEST(ArrStatistics, SumMeanAndSearch)
 {
     const Bytes a{1, 2, 4, 255};
