@@ -290,6 +290,7 @@ namespace {
 void LvHistogram(const unsigned char* a, unsigned n, std::uint32_t hist[256])
 {
     std::fill(hist, hist + 256, 0u);
+#pragma GCC unroll 4
     for (unsigned i = 0; i < n; ++i) {
         ++hist[a[i]];
     }
