@@ -575,14 +575,33 @@ int Sm3x3RowLanes(const unsigned char* r0, const unsigned char* r1, const unsign
 #endif
 
 // Pixels of the 8-bit 3x3 family from the unsigned sum of their nine source pixels: One for
-// one sum, Lanes (SSE2 builds) for sixteen sums in two vectors of 16-bit lanes.
+// one sum; in SSE2 builds Row for the outputs begin..end-1 of an inner row as Sm3x3RowLanes
+// gives them (returning the first output it leaves to the scalar loop).
 struct SmLowByte {
     static unsigned char One(unsigned sum) { return static_cast<unsigned char>(sum & 0xFF); }
 #if defined(__SSE2__)
-    static __m128i Lanes(__m128i lo, __m128i hi)
+    // The low byte of the sum is the sum of the bytes modulo 256: sixteen outputs are nine
+    // wrapping byte additions.
+    static int Row(const unsigned char* r0, const unsigned char* r1, const unsigned char* r2,
+                   unsigned char* out, int begin, int end)
     {
-        const __m128i low = _mm_set1_epi16(0xFF);
-        return _mm_packus_epi16(_mm_and_si128(lo, low), _mm_and_si128(hi, low));
+        if (end - begin < SM_LANES) {
+            return begin;
+        }
+        for (int x = begin;; x += SM_LANES) {
+            x = std::min(x, end - SM_LANES);
+            __m128i sum = _mm_setzero_si128();
+            for (const unsigned char* r : {r0, r1, r2}) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    sum = _mm_add_epi8(
+                        sum, _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + x + dx)));
+                }
+            }
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), sum);
+            if (x + SM_LANES >= end) {
+                return end;
+            }
+        }
     }
 #endif
 };
@@ -596,6 +615,11 @@ struct SmNinth {
     {
         const __m128i ninth = _mm_set1_epi16(7282);
         return _mm_packus_epi16(_mm_mulhi_epu16(lo, ninth), _mm_mulhi_epu16(hi, ninth));
+    }
+    static int Row(const unsigned char* r0, const unsigned char* r1, const unsigned char* r2,
+                   unsigned char* out, int begin, int end)
+    {
+        return Sm3x3RowLanes<SmNinth>(r0, r1, r2, out, begin, end);
     }
 #endif
 };
@@ -623,7 +647,7 @@ void SmFor3x3To8(const unsigned char* src, unsigned w, unsigned h, int x1, int y
         unsigned char* out = dst + static_cast<std::size_t>(y) * w;
         int start = x1 + 1;
 #if defined(__SSE2__)
-        start = Sm3x3RowLanes<Finish>(r0, r1, r2, out, start, x2);
+        start = Finish::Row(r0, r1, r2, out, start, x2);
 #endif
         unsigned left = static_cast<unsigned>(r0[start - 1]) + r1[start - 1] + r2[start - 1];
         unsigned mid = static_cast<unsigned>(r0[start]) + r1[start] + r2[start];
