@@ -4,6 +4,10 @@
 
 #include "imaging/graph8.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -218,6 +222,15 @@ void LvMapRamp(unsigned char* a, unsigned n, int lo, int hi)
             hi = m + 1;
         }
     }
+    imaging_detail::RampBytes(a, n, lo, hi);
+}
+
+} // namespace
+
+namespace imaging_detail {
+
+void RampBytesScalar(unsigned char* a, std::size_t n, int lo, int hi)
+{
     unsigned char table[256];
     const std::uint32_t step = 0xFF0000u / static_cast<std::uint32_t>(hi - lo);
     for (int v = 0; v < 256; ++v) {
@@ -230,14 +243,54 @@ void LvMapRamp(unsigned char* a, unsigned n, int lo, int hi)
                 static_cast<unsigned char>((static_cast<std::uint32_t>(v - lo) * step) >> 16);
         }
     }
-    for (unsigned i = 0; i < n; ++i) {
+    for (std::size_t i = 0; i < n; ++i) {
         a[i] = table[a[i]];
     }
 }
 
+#if defined(__SSE2__)
+// With d = v - lo and step = 2^16 sh + sl, (d * step) >> 16 = d * sh + ((d * sl) >> 16)
+// exactly, and both terms fit 16-bit lanes (d, sh <= 255). Levels at or below lo give d = 0
+// by the saturating subtraction; levels at or above hi are forced to 255.
+void RampBytes(unsigned char* a, std::size_t n, int lo, int hi)
+{
+    const std::uint32_t step = 0xFF0000u / static_cast<std::uint32_t>(hi - lo);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i low = _mm_set1_epi8(static_cast<char>(lo));
+    const __m128i high = _mm_set1_epi8(static_cast<char>(hi));
+    const __m128i sh = _mm_set1_epi16(static_cast<short>(step >> 16));
+    const __m128i sl = _mm_set1_epi16(static_cast<short>(step & 0xFFFF));
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        __m128i* const p = reinterpret_cast<__m128i*>(a + i);
+        const __m128i v = _mm_loadu_si128(p);
+        const __m128i d = _mm_subs_epu8(v, low);
+        const __m128i dLo = _mm_unpacklo_epi8(d, zero);
+        const __m128i dHi = _mm_unpackhi_epi8(d, zero);
+        const __m128i rLo = _mm_add_epi16(_mm_mullo_epi16(dLo, sh), _mm_mulhi_epu16(dLo, sl));
+        const __m128i rHi = _mm_add_epi16(_mm_mullo_epi16(dHi, sh), _mm_mulhi_epu16(dHi, sl));
+        // Inside the ramp the values are below 255 and pack as they are; the lanes at or above
+        // hi, whatever they pack to, become 255.
+        const __m128i top = _mm_cmpeq_epi8(_mm_max_epu8(v, high), v);
+        _mm_storeu_si128(p, _mm_or_si128(_mm_packus_epi16(rLo, rHi), top));
+    }
+    RampBytesScalar(a + i, n - i, lo, hi);
+}
+#else
+void RampBytes(unsigned char* a, std::size_t n, int lo, int hi)
+{
+    RampBytesScalar(a, n, lo, hi);
+}
+#endif
+
+} // namespace imaging_detail
+
+namespace {
+
 void LvHistogram(const unsigned char* a, unsigned n, std::uint32_t hist[256])
 {
     std::fill(hist, hist + 256, 0u);
+#pragma GCC unroll 4
     for (unsigned i = 0; i < n; ++i) {
         ++hist[a[i]];
     }
@@ -455,13 +508,131 @@ Acc SmSum9(const Pixel* src, unsigned w, const int xs[3], const int ys[3])
     return sum;
 }
 
-// The 8-bit 3x3 family: finish(sum) gives a pixel from the unsigned sum of its nine source
-// pixels. Same layout as SmFor3x3; the inner rows are swept with three running column sums,
-// so each pixel adds one new column. src and dst must not overlap.
+#if defined(__SSE2__)
+constexpr int SM_LANES = 16;  // outputs a vector step
+constexpr int SM_CHUNK = 256; // outputs whose column sums one stack buffer holds
+
+// Outputs begin..end-1 of one inner row from the source rows r0..r2 above, at and below it,
+// sixteen at a time: the 16-bit column sums of the three rows go to a buffer, and each output
+// adds three neighbouring column sums (at most 9 * 255, so 16 bits hold them exactly).
+// Finish::Lanes(lo, hi) makes bytes of the sixteen sums in two 8-lane halves. A last step that
+// would pass end moves back to end - 16 and rewrites equal values. Returns the first output
+// left for the scalar loop: begin when the row has fewer than sixteen, end otherwise.
+template <class Finish>
+int Sm3x3RowLanes(const unsigned char* r0, const unsigned char* r1, const unsigned char* r2,
+                  unsigned char* out, int begin, int end)
+{
+    if (end - begin < SM_LANES) {
+        return begin;
+    }
+    const __m128i zero = _mm_setzero_si128();
+    alignas(16) std::uint16_t cols[SM_CHUNK + 2 + SM_LANES];
+    for (int x = begin; x < end; x += SM_CHUNK) {
+        const int stop = std::min(x + SM_CHUNK, end);
+        const int first = std::min(x, stop - SM_LANES); // outputs first..stop-1
+        // Column sums of columns first-1 .. stop.
+        const int m = stop - first + 2;
+        for (int j = 0;; j += SM_LANES) {
+            j = std::min(j, m - SM_LANES);
+            const std::ptrdiff_t c = first - 1 + j;
+            auto load = [c](const unsigned char* r) {
+                return _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + c));
+            };
+            const __m128i a = load(r0);
+            const __m128i b = load(r1);
+            const __m128i d = load(r2);
+            const __m128i lo =
+                _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)),
+                              _mm_unpacklo_epi8(d, zero));
+            const __m128i hi =
+                _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)),
+                              _mm_unpackhi_epi8(d, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(cols + j), lo);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(cols + j + 8), hi);
+            if (j + SM_LANES >= m) {
+                break;
+            }
+        }
+        // Outputs: column sums k, k + 1 and k + 2 for output first + k.
+        const int n = stop - first;
+        for (int k = 0;; k += SM_LANES) {
+            k = std::min(k, n - SM_LANES);
+            auto three = [&cols](int at) {
+                auto col = [&cols](int i) {
+                    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(cols + i));
+                };
+                return _mm_add_epi16(_mm_add_epi16(col(at), col(at + 1)), col(at + 2));
+            };
+            const __m128i bytes = Finish::Lanes(three(k), three(k + 8));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + first + k), bytes);
+            if (k + SM_LANES >= n) {
+                break;
+            }
+        }
+    }
+    return end;
+}
+#endif
+
+// Pixels of the 8-bit 3x3 family from the unsigned sum of their nine source pixels: One for
+// one sum; in SSE2 builds Row for the outputs begin..end-1 of an inner row as Sm3x3RowLanes
+// gives them (returning the first output it leaves to the scalar loop).
+struct SmLowByte {
+    static unsigned char One(unsigned sum) { return static_cast<unsigned char>(sum & 0xFF); }
+#if defined(__SSE2__)
+    // The low byte of the sum is the sum of the bytes modulo 256: sixteen outputs are nine
+    // wrapping byte additions.
+    static int Row(const unsigned char* r0, const unsigned char* r1, const unsigned char* r2,
+                   unsigned char* out, int begin, int end)
+    {
+        if (end - begin < SM_LANES) {
+            return begin;
+        }
+        for (int x = begin;; x += SM_LANES) {
+            x = std::min(x, end - SM_LANES);
+            __m128i sum = _mm_setzero_si128();
+            for (const unsigned char* r : {r0, r1, r2}) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    sum = _mm_add_epi8(
+                        sum, _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + x + dx)));
+                }
+            }
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), sum);
+            if (x + SM_LANES >= end) {
+                return end;
+            }
+        }
+    }
+#endif
+};
+
+struct SmNinth {
+    static unsigned char One(unsigned sum) { return static_cast<unsigned char>(sum / 9); }
+#if defined(__SSE2__)
+    // floor(s * 7282 / 2^16) = floor(s / 9) for every s <= 9 * 255: the product overshoots
+    // s / 9 by 2s / (9 * 2^16) < 1/9, less than the gap to the next whole number.
+    static __m128i Lanes(__m128i lo, __m128i hi)
+    {
+        const __m128i ninth = _mm_set1_epi16(7282);
+        return _mm_packus_epi16(_mm_mulhi_epu16(lo, ninth), _mm_mulhi_epu16(hi, ninth));
+    }
+    static int Row(const unsigned char* r0, const unsigned char* r1, const unsigned char* r2,
+                   unsigned char* out, int begin, int end)
+    {
+        return Sm3x3RowLanes<SmNinth>(r0, r1, r2, out, begin, end);
+    }
+#endif
+};
+
+// The 8-bit 3x3 family, each pixel Finish::One of its nine-pixel sum. Same layout as
+// SmFor3x3; the inner rows are swept sixteen pixels at a time where SSE2 exists, and the rest
+// with three running column sums, so each pixel adds one new column. src and dst must not
+// overlap.
 template <class Finish>
 void SmFor3x3To8(const unsigned char* src, unsigned w, unsigned h, int x1, int y1, int x2, int y2,
-                 unsigned char* dst, Finish finish)
+                 unsigned char* dst)
 {
+    auto finish = [](unsigned sum) { return Finish::One(sum); };
     if (!imaging_detail::RectInside(w, h, x1, y1, x2, y2) || x2 - x1 < 2 || y2 - y1 < 2) {
         SmFor3x3(w, h, x1, y1, x2, y2, dst, [&](const int* xs, const int* ys, int, int) {
             return finish(SmSum9<unsigned>(src, w, xs, ys));
@@ -474,9 +645,13 @@ void SmFor3x3To8(const unsigned char* src, unsigned w, unsigned h, int x1, int y
         const unsigned char* r1 = r0 + w;
         const unsigned char* r2 = r1 + w;
         unsigned char* out = dst + static_cast<std::size_t>(y) * w;
-        unsigned left = static_cast<unsigned>(r0[x1]) + r1[x1] + r2[x1];
-        unsigned mid = static_cast<unsigned>(r0[x1 + 1]) + r1[x1 + 1] + r2[x1 + 1];
-        for (int x = x1 + 1; x < x2; ++x) {
+        int start = x1 + 1;
+#if defined(__SSE2__)
+        start = Finish::Row(r0, r1, r2, out, start, x2);
+#endif
+        unsigned left = static_cast<unsigned>(r0[start - 1]) + r1[start - 1] + r2[start - 1];
+        unsigned mid = static_cast<unsigned>(r0[start]) + r1[start] + r2[start];
+        for (int x = start; x < x2; ++x) {
             const unsigned right = static_cast<unsigned>(r0[x + 1]) + r1[x + 1] + r2[x + 1];
             out[x] = finish(left + mid + right);
             left = mid;
@@ -493,8 +668,7 @@ void SmFor3x3To8(const unsigned char* src, unsigned w, unsigned h, int x1, int y
 void Summ3x3To8(const unsigned char* src, unsigned w, unsigned h, int x1, int y1, int x2, int y2,
                 unsigned char* dst)
 {
-    SmFor3x3To8(src, w, h, x1, y1, x2, y2, dst,
-                [](unsigned sum) { return static_cast<unsigned char>(sum & 0xFF); });
+    SmFor3x3To8<SmLowByte>(src, w, h, x1, y1, x2, y2, dst);
 }
 
 void Summ3x3To8(const unsigned char* src, unsigned w, unsigned h, unsigned char* dst)
@@ -540,8 +714,7 @@ void Summ3x3QTo32(const int* src, unsigned w, unsigned h, int x1, int y1, int x2
 void Blur3x3To8(const unsigned char* src, unsigned w, unsigned h, int x1, int y1, int x2, int y2,
                 unsigned char* dst)
 {
-    SmFor3x3To8(src, w, h, x1, y1, x2, y2, dst,
-                [](unsigned sum) { return static_cast<unsigned char>(sum / 9); });
+    SmFor3x3To8<SmNinth>(src, w, h, x1, y1, x2, y2, dst);
 }
 
 void imaging_detail::KeepLowestVote8(const unsigned char* votes, std::size_t n,

@@ -34,3 +34,13 @@ ZF_EXPORT void GetFrequenciesLPrecalc8(int* table, int B, int w);
 ZF_EXPORT int GetFrequenciesL8(const unsigned char* img, unsigned w, unsigned h, int s, int x1,
                                int y1, int x2, int y2, const unsigned char* dir,
                                unsigned char* out);
+
+// Internal to the toolkit: the window of direction d (0..179) of GetFrequenciesPrecalc8, 2B rows
+// of B offsets into out. Four offsets a step where SSE2 is at hand; the twin is the portable
+// form, one offset a step, and both give the same offsets.
+namespace imaging_detail {
+
+void FrWindow(int* out, int d, int B, int w);
+void FrWindowScalar(int* out, int d, int B, int w);
+
+} // namespace imaging_detail

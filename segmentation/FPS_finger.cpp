@@ -67,7 +67,7 @@ int CFpsFinger::Preprocessing()
     unsigned char* dir = mask + canvas;
     unsigned char* flags = dir + blocks;
     unsigned char* freq = flags + blocks;
-    std::memset(mask, 0, canvas);
+    std::memset(mask, 0, blocks); // a block mask until step 13 widens it over the whole canvas
     // 4, 5. Stretched grey levels, centred on the canvas.
     ArrAutoLevelsC8(m_work, w * h, LEVELS_CLIP);
     SetSize8(m_work, w, h, pw, ph, padded, 255);

@@ -195,6 +195,22 @@ constexpr Positive63Table MakePositive63()
 }
 constexpr Positive63Table kPositive63 = MakePositive63();
 
+// The same as the high half of the 16-bit product of the part above NEUTRAL (0..128) by
+// POSITIVE63_MUL: 63 / 127 is 32510 / 2^16 within 2 / (127 * 2^16), too little to reach the
+// next whole number.
+constexpr int POSITIVE63_MUL = 32510;
+constexpr bool Positive63ByProduct()
+{
+    for (int r = 0; r < 256; ++r) {
+        const int above = r > NEUTRAL ? r - NEUTRAL : 0;
+        if (((above * POSITIVE63_MUL) >> 16) != kPositive63.v[r]) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(Positive63ByProduct());
+
 } // namespace
 
 void ExRowScalar(const unsigned char* r240, const unsigned char* r241, int cw, int x0, int x1,
@@ -258,11 +274,12 @@ void ExRow(const unsigned char* r240, const unsigned char* r241, int cw, int x0,
                           _mm_add_epi16(_mm_add_epi16(load(s - 1), load(s + up - 1)),
                                         _mm_add_epi16(load(s + up), load(s + up + 1))));
         const __m128i mean = _mm_srli_epi16(_mm_add_epi16(around, _mm_set1_epi16(4)), 3);
+        const __m128i positive = _mm_mulhi_epu16(_mm_subs_epu16(r, _mm_set1_epi16(NEUTRAL)),
+                                                 _mm_set1_epi16(POSITIVE63_MUL));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(r145 + x), _mm_packus_epi16(r, r));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(r147 + x),
+                         _mm_packus_epi16(positive, positive));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(r57 + x), _mm_packus_epi16(mean, mean));
-        for (int k = 0; k < 8; ++k) {
-            r147[x + k] = kPositive63.v[r145[x + k]];
-        }
     }
     ExRowScalar(r240, r241, cw, x, x1, r145, r147, r57);
 }

@@ -146,11 +146,15 @@ int Codex::LiFind(int angle)
     if (r0 <= 0) {
         return 0;
     }
+    // LiAt at the saved point before every probe, with the two layers looked up once (the
+    // probes claim and free none).
+    unsigned char* const skeleton = GetLay(5, 0);
+    unsigned char* const work = GetLay(240, 0);
     for (int r = r0; r < 2 * r0; ++r) {
         for (int j = 0; j < 9; ++j) {
             const int turn = 6 * ((j + 1) / 2) * (j % 2 == 1 ? 1 : -1);
             const int d = angle + turn;
-            LiAt(m_liX, m_liY);
+            WalkAt(m_liX, m_liY, 0, nullptr, skeleton, work);
             if (SkeSke(d, Descale13(r * CosDeg(Mod360(-turn))), 0) != 0) {
                 LiAt(m_hitX, m_hitY);
                 return 1;

@@ -153,6 +153,7 @@ int Codex::GetTip(SData& s)
     }
     Loader(dst, m_src, 0, 0);
     const std::size_t n = m_level[0].size;
+#pragma GCC unroll 4
     for (std::size_t i = 0; i < n; ++i) {
         ++m_rank.Ran[dst[i]];
     }
@@ -189,6 +190,7 @@ int Codex::GetTip(SData& s)
         m_rank.RanOrg(); // 8. Other kinds keep their grey levels.
     }
     // 11. Apply the curve.
+#pragma GCC unroll 4
     for (std::size_t i = 0; i < n; ++i) {
         dst[i] = static_cast<unsigned char>(m_rank.Ran[dst[i]]);
     }

@@ -291,12 +291,19 @@ int Codex::Native(int x, int y, int k)
     if (list == nullptr || m_minutiae == 0) {
         return -1;
     }
+    // With k other than -1 only the indices i with i & 127 == k take part.
+    int first = 0;
+    int step = 1;
+    if (k != -1) {
+        if (k < 0 || k > 127) {
+            return -1;
+        }
+        first = k;
+        step = 128;
+    }
     int best = -1;
     long long bestD = 0;
-    for (int i = 0; i < m_minutiae; ++i) {
-        if (k != -1 && (i & 127) != k) {
-            continue;
-        }
+    for (int i = first; i < m_minutiae; i += step) {
         const long long dx = list[i].x - x;
         const long long dy = list[i].y - y;
         const long long d = dx * dx + dy * dy;

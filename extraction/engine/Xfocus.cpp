@@ -208,6 +208,30 @@ void subaxe(SSign* list, int* count, int type, int value)
     }
 }
 
+// Calls visit(i), in order, for every i < n with cls[i] != 0. Each byte is read when the scan
+// reaches it, after the visits before it; sixteen zero bytes are passed over in one step.
+template <class Visit> void ForClassed(const unsigned char* cls, int n, Visit visit)
+{
+    int i = 0;
+    while (i < n) {
+        if (i + 16 <= n) {
+            std::uint64_t a = 0;
+            std::uint64_t b = 0;
+            std::memcpy(&a, cls + i, sizeof a);
+            std::memcpy(&b, cls + i + 8, sizeof b);
+            if ((a | b) == 0) {
+                i += 16;
+                continue;
+            }
+        }
+        for (const int end = std::min(i + 16, n); i < end; ++i) {
+            if (cls[i] != 0) {
+                visit(i);
+            }
+        }
+    }
+}
+
 } // namespace
 
 // Ring callback of the grading: walk cursors on the responses 115 and the foreground 128.
@@ -302,27 +326,23 @@ void Codex::XfScan(int level)
     // The scans visit the classed (2) or singular pixels (1, 3 and 4) only. The widening
     // changes only class-0 pixels, which are not singular, and every strength starts at 4.
     const unsigned char* cls = m_xfLay[XF_CLASS];
-    for (int i = 0; i < n; ++i) {
+    ForClassed(cls, n, [&](int i) {
         if (Singular(cls[i])) {
             XfWideV(i);
         }
-    }
+    });
     unsigned char* strength = m_xfLay[XF_STRENGTH];
     for (int i = 0; i < n; ++i) {
         strength[i] = 4;
     }
-    for (int i = 0; i < n; ++i) {
-        if (cls[i] != 0) {
-            XfCurv(i);
-        }
-    }
+    ForClassed(cls, n, [&](int i) { XfCurv(i); });
     // Scan 4 at a pixel reads only what scan 3 wrote there, so the two run in one sweep.
-    for (int i = 0; i < n; ++i) {
+    ForClassed(cls, n, [&](int i) {
         if (Singular(cls[i])) {
             XfTwis(i);
             XfBest(i);
         }
-    }
+    });
 }
 
 // Merges candidate `index` of type `type` with its nearest neighbour where the rules say;

@@ -3,10 +3,13 @@
 
 #include "imaging/graph8.h"
 
+#include "tests/support/test_random.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <ostream>
 #include <string>
@@ -290,6 +293,25 @@ TEST(ArrAutoLevelsC8, ZeroCountIsTheIdentityAndTheRampStartsOneLevelLater)
     EXPECT_EQ(a[245], 255);
 }
 
+TEST(RampBytes, VectorStepsMatchTheLevelTableForEveryRamp)
+{
+    // Every level, in a scrambled order with a tail shorter than a vector step, through every
+    // ramp 0 <= lo < hi <= 255.
+    Bytes levels(3 * 256 + 7);
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+        levels[i] = static_cast<unsigned char>(i * 167 + i / 256);
+    }
+    for (int lo = 0; lo < 256; ++lo) {
+        for (int hi = lo + 1; hi < 256; ++hi) {
+            Bytes fast = levels;
+            Bytes table = levels;
+            imaging_detail::RampBytes(fast.data(), fast.size(), lo, hi);
+            imaging_detail::RampBytesScalar(table.data(), table.size(), lo, hi);
+            ASSERT_EQ(fast, table) << lo << ".." << hi;
+        }
+    }
+}
+
 TEST(ArrStatistics, SumMeanAndSearch)
 {
     const Bytes a{1, 2, 4, 255};
@@ -416,36 +438,51 @@ TEST(Blur3x3To8, BoxMeanTruncates)
 
 TEST(Sums3x3, InnerPixelsOfAnOffsetRectangleSumTheirOwnNinePixels)
 {
-    // Pixels that differ everywhere (and wrap the 8-bit sum), in a rectangle off every edge:
-    // each inner pixel must see exactly its own neighbourhood, the rectangle's border its inner
-    // neighbour's value, and the sheet outside must stay untouched.
-    const unsigned w = 11;
-    const unsigned h = 8;
-    Bytes src(w * h);
-    for (unsigned i = 0; i < w * h; ++i) {
-        src[i] = static_cast<unsigned char>((i * 97 + 13) % 251);
-    }
-    const int x1 = 2, y1 = 1, x2 = 9, y2 = 5;
-    auto nine = [&](int x, int y) {
-        x = std::min(std::max(x, x1 + 1), x2 - 1);
-        y = std::min(std::max(y, y1 + 1), y2 - 1);
-        unsigned sum = 0;
-        for (int dy = -1; dy <= 1; ++dy) {
-            for (int dx = -1; dx <= 1; ++dx) {
-                sum += src[(y + dy) * w + (x + dx)];
-            }
-        }
-        return sum;
+    // Pixels that differ everywhere (and wrap the 8-bit sum), in rectangles off the edges: each
+    // inner pixel must see exactly its own neighbourhood, the rectangle's border its inner
+    // neighbour's value, and the sheet outside must stay untouched. The wide rows run sixteen
+    // pixels at a time where vectors exist: rows of exactly sixteen inner pixels, a last step
+    // that overlaps the one before, and rows longer than the vector kernel's column buffer.
+    // Bands of 255 give the largest sums, 9 * 255.
+    struct Case {
+        unsigned w, h;
+        int x1, y1, x2, y2;
     };
-    Bytes sums(w * h, SENTINEL);
-    Bytes means(w * h, SENTINEL);
-    Summ3x3To8(src.data(), w, h, x1, y1, x2, y2, sums.data());
-    Blur3x3To8(src.data(), w, h, x1, y1, x2, y2, means.data());
-    for (int y = 0; y < static_cast<int>(h); ++y) {
-        for (int x = 0; x < static_cast<int>(w); ++x) {
-            const bool in = x >= x1 && x <= x2 && y >= y1 && y <= y2;
-            EXPECT_EQ(sums[y * w + x], in ? nine(x, y) % 256 : SENTINEL) << x << "," << y;
-            EXPECT_EQ(means[y * w + x], in ? nine(x, y) / 9 : SENTINEL) << x << "," << y;
+    const Case cases[] = {
+        {11, 8, 2, 1, 9, 5},    {20, 6, 1, 1, 18, 4},   {40, 7, 0, 0, 39, 6},
+        {300, 7, 3, 1, 290, 5}, {600, 5, 2, 0, 560, 4}, {530, 6, 0, 1, 274, 5},
+    };
+    std::uint32_t seed = 12345;
+    for (const Case& c : cases) {
+        const unsigned w = c.w;
+        const unsigned h = c.h;
+        Bytes src(w * h);
+        for (unsigned i = 0; i < w * h; ++i) {
+            const unsigned x = i % w;
+            src[i] = x % 64 < 20 ? 255 : static_cast<unsigned char>(zftest::Lcg32(seed) >> 24);
+        }
+        auto nine = [&](int x, int y) {
+            x = std::min(std::max(x, c.x1 + 1), c.x2 - 1);
+            y = std::min(std::max(y, c.y1 + 1), c.y2 - 1);
+            unsigned sum = 0;
+            for (int dy = -1; dy <= 1; ++dy) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    sum += src[(y + dy) * w + (x + dx)];
+                }
+            }
+            return sum;
+        };
+        Bytes sums(w * h, SENTINEL);
+        Bytes means(w * h, SENTINEL);
+        Summ3x3To8(src.data(), w, h, c.x1, c.y1, c.x2, c.y2, sums.data());
+        Blur3x3To8(src.data(), w, h, c.x1, c.y1, c.x2, c.y2, means.data());
+        for (int y = 0; y < static_cast<int>(h); ++y) {
+            for (int x = 0; x < static_cast<int>(w); ++x) {
+                const bool in = x >= c.x1 && x <= c.x2 && y >= c.y1 && y <= c.y2;
+                const std::size_t i = static_cast<std::size_t>(y) * w + x;
+                ASSERT_EQ(sums[i], in ? nine(x, y) % 256 : SENTINEL) << w << ": " << x << "," << y;
+                ASSERT_EQ(means[i], in ? nine(x, y) / 9 : SENTINEL) << w << ": " << x << "," << y;
+            }
         }
     }
 }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstddef>
 #include <vector>
 
 namespace {
@@ -144,6 +145,24 @@ TEST(GetFrequenciesPrecalc8, HorizontalRidgesGiveRowsThatStepUp)
 } // namespace
 
 namespace {
+
+TEST(GetFrequenciesPrecalc8, VectorWindowsMatchTheTwinForEveryDirection)
+{
+    // Sides of whole and partial four-offset steps, rows above and below the centre (negative
+    // products with the width), several widths.
+    for (const int b : {1, 2, 3, 6, 8, 16, 32}) {
+        for (const int w : {9, 388, 1000}) {
+            const std::size_t n = 2 * static_cast<std::size_t>(b) * b;
+            std::vector<int> fast(n);
+            std::vector<int> twin(n);
+            for (int d = 0; d < 180; ++d) {
+                imaging_detail::FrWindow(fast.data(), d, b, w);
+                imaging_detail::FrWindowScalar(twin.data(), d, b, w);
+                ASSERT_EQ(fast, twin) << b << " " << w << " " << d;
+            }
+        }
+    }
+}
 
 TEST(GetFrequenciesL8, LagIsHalfThePeriodAcrossTheRidges)
 {

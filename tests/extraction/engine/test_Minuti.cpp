@@ -160,7 +160,7 @@ TEST(Minuti, CapacityByKindAndFigures)
 }
 
 // The shared prints through stage 20: a plausible number of minutiae, each on a level-0 pixel
-// inside the image, with angles 0..179 and a quality figure.
+// inside the image, with angles 0..179 and a quality figure; the nearest-minutia search.
 TEST(SharedPrints, RunThroughMinutiae)
 {
     const std::string first = zftest::SharedData("fingerprints/fvc2002_db1_b/101_1.pgm");
@@ -188,6 +188,28 @@ TEST(SharedPrints, RunThroughMinutiae)
                         s.y < e.m_level[0].height);
             ASSERT_LT(s.angle, 180);
             ASSERT_LE(s.type, 1);
+        }
+        // The nearest minutia (the first of equal distances) among all of them, or among the
+        // indices whose low seven bits are k; none for a k no index has.
+        auto nearest = [&m](int x, int y, int k) {
+            int best = -1;
+            long long bestD = 0;
+            for (int i = 0; i < static_cast<int>(m.size()); ++i) {
+                const long long dx = m[i].x - x;
+                const long long dy = m[i].y - y;
+                if ((k == -1 || (i & 127) == k) && (best < 0 || dx * dx + dy * dy < bestD)) {
+                    best = i;
+                    bestD = dx * dx + dy * dy;
+                }
+            }
+            return best;
+        };
+        for (int y = 0; y < e.m_level[0].height; y += 37) {
+            for (int x = 0; x < e.m_level[0].width; x += 29) {
+                for (const int k : {-1, 0, 1, 5, 127, 128, -2}) {
+                    ASSERT_EQ(e.Native(x, y, k), nearest(x, y, k)) << x << "," << y << " " << k;
+                }
+            }
         }
     }
 }
