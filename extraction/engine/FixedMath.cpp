@@ -1,6 +1,7 @@
-// Integer square root of the extraction engine beyond its inline range, and the process-wide
-// tables derived from TabSin (ring weights, direction words and bytes, polar offsets,
-// distances). Pure integer code; the tables are built by the compiler.
+// Integer square root of the extraction engine beyond TabSqr (the first blend's roots as a
+// table, deeper blends by their change points), and the process-wide tables derived from TabSin
+// (ring weights, direction words and bytes, polar offsets, distances). Pure integer code; the
+// tables are built by the compiler.
 
 #include "extraction/engine/FixedMath.h"
 
@@ -190,6 +191,16 @@ static_assert(kRootSteps.step[kRootSteps.bucket[STEP_FIRST >> STEP_SHIFT]].root 
     return RootOf(n);
 }
 
+constexpr std::array<std::uint8_t, 65025> MakeFirstBlend()
+{
+    std::array<std::uint8_t, 65025> t{};
+    for (int n = 65025; n <= 130049; ++n) {
+        t[static_cast<std::size_t>(n - 65025)] =
+            static_cast<std::uint8_t>(RootFirstBlend(n) - FIRST_BLEND_LOW);
+    }
+    return t;
+}
+
 constexpr CTables MakeTables()
 {
     CTables t{};
@@ -223,6 +234,9 @@ static_assert(kTables.Ex[254][0] == 254 && kTables.Ey[254][270] == -254);
 static_assert(kTables.Rad[3][4] == 5 && kTables.Rad[29][29] == 41);
 
 } // namespace
+
+constexpr std::array<std::uint8_t, 65025> TabFirstBlend = MakeFirstBlend();
+static_assert(TabFirstBlend[0] == 0 && TabFirstBlend[65024] == 360 - FIRST_BLEND_LOW);
 
 const CTables& EngineTables()
 {
