@@ -224,7 +224,9 @@ void ResponseRow(const unsigned char* src, int stride, std::int16_t* const* out,
     // differences a = sw - ne, b = nw - se, D10 = 2 c + a - b, D11 = 2 a + c + d,
     // D12 = 2 d + a + b and D13 = 2 b + d - c. Sums of at most 4 x 255 and their differences fit
     // in 16 signed bits.
-    auto eight = [src, stride, out](int x) {
+    // The row pointers held in locals: the stores below may alias the array that holds them.
+    std::int16_t* const rows[4] = {out[0], out[1], out[2], out[3]};
+    auto eight = [src, stride, &rows](int x) {
         const unsigned char* p = src + x;
         const Signed n = reinterpret_cast<Signed>(Load(p - stride));
         const Signed s = reinterpret_cast<Signed>(Load(p + stride));
@@ -238,7 +240,7 @@ void ResponseRow(const unsigned char* src, int stride, std::int16_t* const* out,
         const Signed g[4] = {2 * c + a - b, 2 * a + c + d, 2 * d + a + b, 2 * b + d - c};
 #pragma GCC unroll 4
         for (int k = 0; k < 4; ++k) {
-            std::memcpy(out[k] + x, &g[k], sizeof g[k]);
+            std::memcpy(rows[k] + x, &g[k], sizeof g[k]);
         }
     };
     if (count < LANES) {
