@@ -123,9 +123,12 @@ constexpr std::uint64_t InverseCeil32(int t)
            static_cast<std::uint64_t>(t);
 }
 
-// Any angle in degrees brought into 0..359.
+// Any angle in degrees brought into 0..359 (most already are: no division for those).
 constexpr int Mod360(int a)
 {
+    if (static_cast<unsigned>(a) < 360u) {
+        return a;
+    }
     const int m = a % 360;
     return m < 0 ? m + 360 : m;
 }
