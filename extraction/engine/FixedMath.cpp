@@ -1,6 +1,7 @@
-// Integer square root of the extraction engine beyond its inline range, and the process-wide
-// tables derived from TabSin (ring weights, direction words and bytes, polar offsets,
-// distances). Pure integer code; the tables are built by the compiler.
+// Integer square root of the extraction engine beyond TabSqr (the first blend's roots as a
+// table, deeper blends by their change points), and the process-wide tables derived from TabSin
+// (ring weights, direction words and bytes, polar offsets, distances). Pure integer code; the
+// tables are built by the compiler.
 
 #include "extraction/engine/FixedMath.h"
 
@@ -142,35 +143,63 @@ constexpr std::uint32_t kRootEvents[] = {
     0xFFFFFFFFu, // past every argument
 };
 
-// Per bucket of arguments: the root just before the bucket and the bucket's first event.
-struct RootBucket {
-    std::uint16_t root;
-    std::uint16_t event;
-};
+// The same events as steps: the argument from which each root holds, in order. Step 0 holds
+// from STEP_FIRST, the last is a sentinel past every argument. Per bucket of arguments, the
+// step in force at the bucket's first argument, so that a root is its bucket's step and the
+// few steps after it that n reaches.
+constexpr int STEP_EVENTS = static_cast<int>(sizeof kRootEvents / sizeof kRootEvents[0]) - 1;
 constexpr int STEP_BUCKETS = STEP_END >> STEP_SHIFT;
-struct RootBuckets {
-    RootBucket b[STEP_BUCKETS];
+struct RootStep {
+    std::uint32_t from;
+    std::uint32_t root;
+};
+struct RootSteps {
+    RootStep step[STEP_EVENTS + 2];
+    std::uint16_t bucket[STEP_BUCKETS];
 };
 
-constexpr RootBuckets MakeRootBuckets()
+constexpr RootSteps MakeRootSteps()
 {
-    RootBuckets t{};
+    RootSteps t{};
     int root = RootOf(STEP_FIRST);
-    int e = 0;
+    t.step[0] = {static_cast<std::uint32_t>(STEP_FIRST), static_cast<std::uint32_t>(root)};
+    for (int e = 0; e < STEP_EVENTS; ++e) {
+        root += (kRootEvents[e] & 1) != 0 ? -1 : 1;
+        t.step[e + 1] = {kRootEvents[e] >> 1, static_cast<std::uint32_t>(root)};
+    }
+    t.step[STEP_EVENTS + 1] = {0xFFFFFFFFu, 0};
+    int k = 0;
     for (int j = STEP_FIRST >> STEP_SHIFT; j < STEP_BUCKETS; ++j) {
         const std::uint32_t start = static_cast<std::uint32_t>(j) << STEP_SHIFT;
-        for (; kRootEvents[e] >> 1 < start; ++e) {
-            root += (kRootEvents[e] & 1) != 0 ? -1 : 1;
+        while (t.step[k + 1].from <= start) {
+            ++k;
         }
-        t.b[j] = {static_cast<std::uint16_t>(root), static_cast<std::uint16_t>(e)};
+        t.bucket[j] = static_cast<std::uint16_t>(k);
     }
     return t;
 }
 
-constexpr RootBuckets kRootBuckets = MakeRootBuckets();
-static_assert(kRootBuckets.b[STEP_FIRST >> STEP_SHIFT].root == RootOf(STEP_FIRST) &&
-              kRootBuckets.b[STEP_BUCKETS - 1].root ==
-                  RootOf(((STEP_BUCKETS - 1) << STEP_SHIFT) - 1));
+constexpr RootSteps kRootSteps = MakeRootSteps();
+static_assert(kRootSteps.step[kRootSteps.bucket[STEP_FIRST >> STEP_SHIFT]].root ==
+                  RootOf(STEP_FIRST) &&
+              kRootSteps.step[kRootSteps.bucket[STEP_BUCKETS - 1]].root ==
+                  RootOf((STEP_BUCKETS - 1) << STEP_SHIFT));
+
+// The recursion beyond the stepped range, kept out of SqriBlend's frame.
+[[gnu::noinline]] int RootBeyondSteps(int n)
+{
+    return RootOf(n);
+}
+
+constexpr std::array<std::uint8_t, 65025> MakeFirstBlend()
+{
+    std::array<std::uint8_t, 65025> t{};
+    for (int n = 65025; n <= 130049; ++n) {
+        t[static_cast<std::size_t>(n - 65025)] =
+            static_cast<std::uint8_t>(RootFirstBlend(n) - FIRST_BLEND_LOW);
+    }
+    return t;
+}
 
 constexpr CTables MakeTables()
 {
@@ -206,6 +235,9 @@ static_assert(kTables.Rad[3][4] == 5 && kTables.Rad[29][29] == 41);
 
 } // namespace
 
+constexpr std::array<std::uint8_t, 65025> TabFirstBlend = MakeFirstBlend();
+static_assert(TabFirstBlend[0] == 0 && TabFirstBlend[65024] == 360 - FIRST_BLEND_LOW);
+
 const CTables& EngineTables()
 {
     return kTables;
@@ -214,16 +246,14 @@ const CTables& EngineTables()
 int SqriBlend(int n)
 {
     if (n < STEP_FIRST || n >= STEP_END) {
-        return RootOf(n);
+        return RootBeyondSteps(n);
     }
-    // The root before n's bucket, then the bucket's events up to n.
-    const RootBucket& at = kRootBuckets.b[n >> STEP_SHIFT];
-    int root = at.root;
-    const std::uint32_t* e = kRootEvents + at.event;
-    for (; *e >> 1 <= static_cast<std::uint32_t>(n); ++e) {
-        root += (*e & 1) != 0 ? -1 : 1;
+    // The step in force at n's bucket, then the steps up to n.
+    const RootStep* at = kRootSteps.step + kRootSteps.bucket[n >> STEP_SHIFT];
+    while (at[1].from <= static_cast<std::uint32_t>(n)) {
+        ++at;
     }
-    return root;
+    return static_cast<int>(at->root);
 }
 
 } // namespace wizard73

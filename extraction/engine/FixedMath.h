@@ -123,9 +123,12 @@ constexpr std::uint64_t InverseCeil32(int t)
            static_cast<std::uint64_t>(t);
 }
 
-// Any angle in degrees brought into 0..359.
+// Any angle in degrees brought into 0..359 (most already are: no division for those).
 constexpr int Mod360(int a)
 {
+    if (static_cast<unsigned>(a) < 360u) {
+        return a;
+    }
     const int m = a % 360;
     return m < 0 ? m + 360 : m;
 }
@@ -154,8 +157,8 @@ constexpr int CosDeg(int a)
 
 // Integer square root: 0 for n < 0, TabSqr up to 65024, beyond that a weighted blend of the
 // roots of n / 2 .. n / 6 (close to sqrt n, slightly low). The table and the first blend (for
-// n / 2 up to 65024, all of whose parts lie in the table) are inline; deeper blends are
-// SqriBlend's.
+// n / 2 up to 65024, all of whose parts lie in the table; read from TabFirstBlend) are inline;
+// deeper blends are SqriBlend's.
 constexpr int RootBlend(int r2, int r3, int r4, int r5, int r6)
 {
     return (6 * r2 + 6 * r3 + 8 * r4 + 6 * r5 + 4 * r6) / 16;
@@ -167,6 +170,9 @@ constexpr int RootFirstBlend(int n)
         TabSqr[static_cast<std::size_t>(n / 4)], TabSqr[static_cast<std::size_t>(n / 5)],
         TabSqr[static_cast<std::size_t>(n / 6)]);
 }
+// RootFirstBlend(n) - FIRST_BLEND_LOW for n = 65025..130049 (the blend rises from 254 to 360).
+constexpr int FIRST_BLEND_LOW = 254;
+extern const std::array<std::uint8_t, 65025> TabFirstBlend;
 int SqriBlend(int n);
 inline int sqri(int n)
 {
@@ -176,7 +182,8 @@ inline int sqri(int n)
     if (n <= 65024) {
         return TabSqr[static_cast<std::size_t>(n)];
     }
-    return n / 2 <= 65024 ? RootFirstBlend(n) : SqriBlend(n);
+    return n / 2 <= 65024 ? FIRST_BLEND_LOW + TabFirstBlend[static_cast<std::size_t>(n - 65025)]
+                          : SqriBlend(n);
 }
 
 // Degrees of the octant angle atan(p / q) for 0 < p <= q <= 2^31, by TabTan at

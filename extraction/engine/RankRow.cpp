@@ -1,7 +1,8 @@
 // The 3 x 3 rank smoothing of a row and the weighted rank mean of gathered values: a lane-wise
-// form over sixteen pixels and its scalar twin. Both sort each pixel's nine values with the same
-// compare-exchange network, and a sort's result does not depend on the method, so the bytes are
-// the same. Also the directional responses of a row, eight pixels at a time.
+// form over sixteen pixels and its scalar twin. Both put each pixel's nine values in rank order
+// with compare-exchange networks (the lane-wise one up to the order of two equally weighted
+// ranks), and a sort's result does not depend on the method, so the bytes are the same. Also the
+// directional responses of a row, eight pixels at a time.
 
 #include "extraction/engine/RankRow.h"
 
@@ -10,6 +11,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace wizard73 {
 namespace {
@@ -46,8 +51,9 @@ template <bool Low> RankHalf Widen(RankBytes v)
                                              13, 29, 14, 30, 15, 31);
 }
 
-// The rank weights over sorted values, rounded: (sum + 8) >> 4, below 256.
-template <bool Low> RankHalf WeightedHalf(const RankBytes* v)
+// The rank weights over sorted values, rounded: (sum + 8) >> 4, below 256. Inlined, so the
+// sorted lanes are read from registers.
+template <bool Low> [[gnu::always_inline]] inline RankHalf WeightedHalf(const RankBytes* v)
 {
     const RankHalf sum =
         Widen<Low>(v[0]) + Widen<Low>(v[1]) + Widen<Low>(v[7]) + Widen<Low>(v[8]) +
@@ -57,22 +63,29 @@ template <bool Low> RankHalf WeightedHalf(const RankBytes* v)
 }
 
 // The weighted rank mean of nine values in every lane: the nine-value network of
-// Codex::SortSmall, then the rank weights. Unrolled and inlined, so the lanes stay in
-// registers.
+// Codex::SortSmall, then the rank weights. The network's last exchange, of ranks 5 and 6, is
+// left out: both weigh 2, so the sum does not depend on their order (every other value is in
+// its sorted place). Unrolled and inlined, so the lanes stay in registers.
 [[gnu::always_inline]] inline RankBytes RankMeanLanes(RankBytes* v)
 {
-    static constexpr int kPairs[25][2] = {{0, 3}, {1, 7}, {2, 5}, {4, 8}, {0, 7}, {2, 4}, {3, 8},
-                                          {5, 6}, {0, 2}, {1, 3}, {4, 5}, {7, 8}, {1, 4}, {3, 6},
-                                          {5, 7}, {0, 1}, {2, 4}, {3, 5}, {6, 8}, {2, 3}, {4, 5},
-                                          {6, 7}, {1, 2}, {3, 4}, {5, 6}};
-#pragma GCC unroll 25
+    static constexpr int kPairs[24][2] = {{0, 3}, {1, 7}, {2, 5}, {4, 8}, {0, 7}, {2, 4},
+                                          {3, 8}, {5, 6}, {0, 2}, {1, 3}, {4, 5}, {7, 8},
+                                          {1, 4}, {3, 6}, {5, 7}, {0, 1}, {2, 4}, {3, 5},
+                                          {6, 8}, {2, 3}, {4, 5}, {6, 7}, {1, 2}, {3, 4}};
+#pragma GCC unroll 24
     for (const auto& pr : kPairs) {
         Exchange(v[pr[0]], v[pr[1]]);
     }
     // Each 16-bit lane holds a value below 256: its low byte is the mean.
+#if defined(__SSE2__)
+    // Packing with saturation keeps such values as they are, without masking the high bytes.
+    return (RankBytes)_mm_packus_epi16((__m128i)WeightedHalf<true>(v),
+                                       (__m128i)WeightedHalf<false>(v));
+#else
     return __builtin_shufflevector((RankBytes)WeightedHalf<true>(v),
                                    (RankBytes)WeightedHalf<false>(v), 0, 2, 4, 6, 8, 10, 12, 14, 16,
                                    18, 20, 22, 24, 26, 28, 30);
+#endif
 }
 
 // The means of the sixteen pixels at src (rows `stride` apart, with their neighbours).
@@ -99,9 +112,15 @@ using Lanes = std::uint16_t __attribute__((vector_size(2 * LANES)));
 
 Lanes Load(const unsigned char* p)
 {
+#if defined(__SSE2__)
+    // One 8-byte load interleaved with zeros (GCC widens the generic form through two loads).
+    const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+    return (Lanes)_mm_unpacklo_epi8(b, _mm_setzero_si128());
+#else
     Bytes b;
     std::memcpy(&b, p, sizeof b);
     return __builtin_convertvector(b, Lanes);
+#endif
 }
 
 } // namespace
@@ -123,7 +142,11 @@ void RankRow3x3(const unsigned char* src, int stride, unsigned char* dst, int co
         const RankBytes out = RankRowLanes(src + x, stride);
         std::memcpy(dst + x, &out, sizeof out);
     }
-    if (x < count) {
+    if (x < count && count >= RANK_LANES) {
+        // The last sixteen pixels again: the same bytes where they overlap.
+        const RankBytes out = RankRowLanes(src + count - RANK_LANES, stride);
+        std::memcpy(dst + count - RANK_LANES, &out, sizeof out);
+    } else if (x < count) {
         // The last pixels and their neighbours copied into full lanes (the rest zero).
         const int rest = count - x;
         unsigned char pad[3][RANK_LANES + 2] = {};
@@ -149,8 +172,9 @@ void RankMean9PlanesScalar(const unsigned char* planes, int pitch, unsigned char
 
 void RankMean9Planes(const unsigned char* planes, int pitch, unsigned char* dst, int count)
 {
-    int x = 0;
-    for (; x + RANK_LANES <= count; x += RANK_LANES) {
+    // The means of the sixteen outputs from x.
+    auto sixteen = [ planes, pitch, dst ](int x) __attribute__((always_inline))
+    {
         RankBytes v[9];
 #pragma GCC unroll 9
         for (int i = 0; i < 9; ++i) {
@@ -158,8 +182,14 @@ void RankMean9Planes(const unsigned char* planes, int pitch, unsigned char* dst,
         }
         const RankBytes out = RankMeanLanes(v);
         std::memcpy(dst + x, &out, sizeof out);
+    };
+    int x = 0;
+    for (; x + RANK_LANES <= count; x += RANK_LANES) {
+        sixteen(x);
     }
-    if (x < count) {
+    if (x < count && count >= RANK_LANES) {
+        sixteen(count - RANK_LANES); // the last sixteen again: the same bytes where they overlap
+    } else if (x < count) {
         // The last values copied into full lanes (the rest zero).
         const int rest = count - x;
         RankBytes v[9];
@@ -190,10 +220,14 @@ void ResponseRowScalar(const unsigned char* src, int stride, std::int16_t* const
 void ResponseRow(const unsigned char* src, int stride, std::int16_t* const* out, int count)
 {
     using Signed = std::int16_t __attribute__((vector_size(2 * LANES)));
-    int x = 0;
-    for (; x + LANES <= count; x += LANES) {
+    // The responses of the eight pixels from x: with c = s - n, d = w - e and the diagonal
+    // differences a = sw - ne, b = nw - se, D10 = 2 c + a - b, D11 = 2 a + c + d,
+    // D12 = 2 d + a + b and D13 = 2 b + d - c. Sums of at most 4 x 255 and their differences fit
+    // in 16 signed bits.
+    // The row pointers held in locals: the stores below may alias the array that holds them.
+    std::int16_t* const rows[4] = {out[0], out[1], out[2], out[3]};
+    auto eight = [src, stride, &rows](int x) {
         const unsigned char* p = src + x;
-        // Sums of at most 4 x 255 and their differences fit in 16 signed bits.
         const Signed n = reinterpret_cast<Signed>(Load(p - stride));
         const Signed s = reinterpret_cast<Signed>(Load(p + stride));
         const Signed w = reinterpret_cast<Signed>(Load(p - 1));
@@ -202,16 +236,23 @@ void ResponseRow(const unsigned char* src, int stride, std::int16_t* const* out,
         const Signed ne = reinterpret_cast<Signed>(Load(p - stride + 1));
         const Signed sw = reinterpret_cast<Signed>(Load(p + stride - 1));
         const Signed se = reinterpret_cast<Signed>(Load(p + stride + 1));
-        const Signed g[4] = {
-            (2 * s + sw + se) - (2 * n + nw + ne), (2 * sw + s + w) - (2 * ne + n + e),
-            (2 * w + nw + sw) - (2 * e + ne + se), (2 * nw + n + w) - (2 * se + s + e)};
+        const Signed c = s - n, d = w - e, a = sw - ne, b = nw - se;
+        const Signed g[4] = {2 * c + a - b, 2 * a + c + d, 2 * d + a + b, 2 * b + d - c};
+#pragma GCC unroll 4
         for (int k = 0; k < 4; ++k) {
-            std::memcpy(out[k] + x, &g[k], sizeof g[k]);
+            std::memcpy(rows[k] + x, &g[k], sizeof g[k]);
         }
+    };
+    if (count < LANES) {
+        ResponseRowScalar(src, stride, out, count);
+        return;
+    }
+    int x = 0;
+    for (; x + LANES <= count; x += LANES) {
+        eight(x);
     }
     if (x < count) {
-        std::int16_t* rest[4] = {out[0] + x, out[1] + x, out[2] + x, out[3] + x};
-        ResponseRowScalar(src + x, stride, rest, count - x);
+        eight(count - LANES); // the last eight pixels again, the same values where they overlap
     }
 }
 

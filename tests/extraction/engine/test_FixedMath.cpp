@@ -262,6 +262,21 @@ TEST(FixedMath, SineAndCosineByQuadrant)
     }
 }
 
+// Mod360 takes the angles already in range as they are and folds all others, both signs and the
+// extremes of int, into 0..359 like the remainder of the floor division.
+TEST(FixedMath, Mod360FoldsEveryInt)
+{
+    auto reference = [](std::int64_t a) { return static_cast<int>(((a % 360) + 360) % 360); };
+    for (int a = -1100; a <= 1100; ++a) {
+        ASSERT_EQ(Mod360(a), reference(a)) << a;
+    }
+    for (int a :
+         {INT32_MIN, INT32_MIN + 1, -360 * 1000 - 1, 360 * 1000, INT32_MAX - 1, INT32_MAX}) {
+        EXPECT_EQ(Mod360(a), reference(a)) << a;
+    }
+    static_assert(Mod360(-1) == 359 && Mod360(359) == 359 && Mod360(360) == 0);
+}
+
 TEST(FixedMath, Descale13RoundsHalvesAwayFromZero)
 {
     const struct {

@@ -166,6 +166,26 @@ TEST(Lightf, LaneWiseRankSmoothingEqualsScalar)
     }
 }
 
+// The lane-wise rank mean against its twin on every pattern of nine values drawn from three
+// levels (19,683 of them, each in its own lane): every order of the nine values, with and
+// without ties, meets the lane-wise network, which leaves two equally weighted ranks unordered.
+TEST(Lightf, LaneWiseRankMeanEqualsScalarOnEveryOrder)
+{
+    constexpr int COUNT = 19683; // 3^9
+    std::vector<unsigned char> planes(9 * static_cast<std::size_t>(COUNT));
+    for (int x = 0; x < COUNT; ++x) {
+        for (int i = 0, code = x; i < 9; ++i, code /= 3) {
+            static constexpr unsigned char kLevels[3] = {0, 101, 255};
+            planes[static_cast<std::size_t>(i) * COUNT + x] = kLevels[code % 3];
+        }
+    }
+    std::vector<unsigned char> lanes(COUNT);
+    std::vector<unsigned char> scalar(COUNT);
+    RankMean9Planes(planes.data(), COUNT, lanes.data(), COUNT);
+    RankMean9PlanesScalar(planes.data(), COUNT, scalar.data(), COUNT);
+    EXPECT_EQ(lanes, scalar);
+}
+
 TEST(Lightf, MissingSourceThrows)
 {
     Codex e;
