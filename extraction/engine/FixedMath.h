@@ -186,15 +186,18 @@ inline int sqri(int n)
                           : SqriBlend(n);
 }
 
-// Degrees of the octant angle atan(p / q) for 0 < p <= q <= 2^31, by TabTan at
-// (128 p + q) / q (1..129). Below 2^24, 128 p + q <= 129 q fits in 32 unsigned bits; larger
-// magnitudes divide in 64 bits.
+// The TabTan index (128 p + q) / q (1..129) of the octant angle atan(p / q), 0 < p <= q <= 2^31.
+// Below 2^24, 128 p + q <= 129 q fits in 32 unsigned bits; larger magnitudes divide in 64 bits.
+constexpr std::uint32_t OctantIndex(std::uint32_t p, std::uint32_t q)
+{
+    return q < (1u << 24) ? (128 * p + q) / q
+                          : static_cast<std::uint32_t>((128 * std::uint64_t{p} + q) / q);
+}
+
+// Degrees of the octant angle atan(p / q) for 0 < p <= q <= 2^31.
 constexpr int AtanOctant(std::uint32_t p, std::uint32_t q)
 {
-    const std::uint32_t i = q < (1u << 24)
-                                ? (128 * p + q) / q
-                                : static_cast<std::uint32_t>((128 * std::uint64_t{p} + q) / q);
-    return TabTan[i];
+    return TabTan[OctantIndex(p, q)];
 }
 
 // Direction of the vector (x, y) in whole degrees 0..359, from the x axis toward the y axis

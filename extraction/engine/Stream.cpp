@@ -110,8 +110,8 @@ __attribute__((always_inline)) inline FlBytes FlCodes(FlBytes a, FlBytes r, FlBy
            FlCode<false>(a4, r4, l4, 64);
 }
 
-// The codes of family n from its response layer `resp` into `codes` (interior pixels only)
-// and the family's four move tables into moves[0 .. 4 * FL_TABLE - 1].
+// The codes of family n from its response layer `resp` into `codes` (the outermost ring's
+// codes move nowhere) and the family's four move tables into moves[0 .. 4 * FL_TABLE - 1].
 void FlMakeCodes(const CLevel& lv, int n, const unsigned char* resp, unsigned char* codes,
                  std::int32_t* moves)
 {
@@ -347,21 +347,12 @@ private:
                 auto until = [&](auto want) {
                     constexpr bool Want = decltype(want)::value;
                     for (; rest >= 4; rest -= 4) {
-                        if (step() == Want) {
-                            rest -= 1;
-                            return true;
-                        }
-                        if (step() == Want) {
-                            rest -= 2;
-                            return true;
-                        }
-                        if (step() == Want) {
-                            rest -= 3;
-                            return true;
-                        }
-                        if (step() == Want) {
-                            rest -= 4;
-                            return true;
+#pragma GCC unroll 4
+                        for (int k = 1; k <= 4; ++k) {
+                            if (step() == Want) {
+                                rest -= k;
+                                return true;
+                            }
                         }
                     }
                     while (rest > 0) {

@@ -54,14 +54,6 @@ constexpr PickerWeights MakePickerWeights()
 constexpr PickerWeights kPickerWeights = MakePickerWeights();
 static_assert(TabSig[0] >= 0, "TabSig increases from a non-negative entry: the scores are >= 0");
 
-// The TabTan index (128 p + q) / q (1..129) at which AtanOctant reads the octant angle of
-// 0 < p <= q <= 2^31 (the 64-bit division above 2^24).
-std::uint32_t OctantIndex(std::uint32_t p, std::uint32_t q)
-{
-    return q < (1u << 24) ? (128 * p + q) / q
-                          : static_cast<std::uint32_t>((128 * std::uint64_t{p} + q) / q);
-}
-
 // Half the angle base + sign t of Targum's quadrant row (see there) for every octant index i of
 // AtanOctant (1..129), t = TabTan[i]: out = HalfTurns.at[130 row + i].
 struct HalfTurns {
