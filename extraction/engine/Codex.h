@@ -943,6 +943,13 @@ public:
 
     // --- Stage 4, contrast (Cohere.cpp) ---
     void Cohere(int level);
+    // The second smallest (`low`) or second largest of the 3 x 3 neighbourhood of `count` pixels
+    // from `src` (rows `stride` apart, with a row and a column of neighbours on every side) into
+    // `dst`: sixteen pixels at a time (a short row one at a time); the same bytes as the twin.
+    static void CohereRankRow(const unsigned char* src, int stride, unsigned char* dst, int count,
+                              bool low);
+    static void CohereRankRowScalar(const unsigned char* src, int stride, unsigned char* dst,
+                                    int count, bool low);
 
     // --- Stage 5, foreground and quality (pickup.cpp) ---
     int Pickup(int level);

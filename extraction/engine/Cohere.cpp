@@ -6,7 +6,10 @@
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/codes.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 namespace wizard73 {
 namespace {
@@ -14,15 +17,87 @@ namespace {
 constexpr int COHERE_STAGE = 4;
 constexpr int LEVEL = 3;
 
-// The k-th smallest (0-based) of the 3 x 3 neighbourhood of p in a layer `w` wide.
-int Rank9(const unsigned char* p, int w, int k)
+// The second of nine values in the order of `Keep` (min: second smallest, max: second
+// largest): the first kept value and the runner-up, updated value by value. Works alike on ints
+// and on sixteen byte lanes.
+template <bool Low, typename V> V Keep(V a, V b)
 {
-    int v[9] = {p[-w - 1], p[-w], p[-w + 1], p[-1], p[0], p[1], p[w - 1], p[w], p[w + 1]};
-    Codex::SortSmall(v, 9);
-    return v[k];
+    return Low ? (a < b ? a : b) : (a < b ? b : a);
+}
+template <bool Low, typename V> V Drop(V a, V b)
+{
+    return Low ? (a < b ? b : a) : (a < b ? a : b);
+}
+template <bool Low, typename V, typename Load> V Second9(const Load& load, int w)
+{
+    const int offsets[9] = {-w - 1, -w, -w + 1, -1, 0, 1, w - 1, w, w + 1};
+    const V a = load(offsets[0]);
+    const V b = load(offsets[1]);
+    V first = Keep<Low>(a, b);
+    V second = Drop<Low>(a, b);
+    for (int k = 2; k < 9; ++k) {
+        const V v = load(offsets[k]);
+        second = Keep<Low>(second, Drop<Low>(first, v));
+        first = Keep<Low>(first, v);
+    }
+    return second;
+}
+
+constexpr int RANK_LANES = 16;
+using RankBytes = std::uint8_t __attribute__((vector_size(RANK_LANES)));
+
+template <bool Low>
+void SecondRowScalar(const unsigned char* src, int w, unsigned char* dst, int count)
+{
+    for (int x = 0; x < count; ++x) {
+        const unsigned char* p = src + x;
+        dst[x] = static_cast<unsigned char>(Second9<Low, int>([p](int o) { return int{p[o]}; }, w));
+    }
+}
+
+template <bool Low> void SecondRow(const unsigned char* src, int w, unsigned char* dst, int count)
+{
+    if (count < RANK_LANES) {
+        SecondRowScalar<Low>(src, w, dst, count);
+        return;
+    }
+    // Every output depends on its own neighbourhood only: the last block overlaps the one
+    // before it rather than leaving a tail.
+    for (int x = 0; x < count; x += RANK_LANES) {
+        const int at = std::min(x, count - RANK_LANES);
+        const unsigned char* p = src + at;
+        const RankBytes v = Second9<Low, RankBytes>(
+            [p](int o) {
+                RankBytes b;
+                std::memcpy(&b, p + o, sizeof b);
+                return b;
+            },
+            w);
+        std::memcpy(dst + at, &v, sizeof v);
+    }
 }
 
 } // namespace
+
+void Codex::CohereRankRow(const unsigned char* src, int stride, unsigned char* dst, int count,
+                          bool low)
+{
+    if (low) {
+        SecondRow<true>(src, stride, dst, count);
+    } else {
+        SecondRow<false>(src, stride, dst, count);
+    }
+}
+
+void Codex::CohereRankRowScalar(const unsigned char* src, int stride, unsigned char* dst, int count,
+                                bool low)
+{
+    if (low) {
+        SecondRowScalar<true>(src, stride, dst, count);
+    } else {
+        SecondRowScalar<false>(src, stride, dst, count);
+    }
+}
 
 void Codex::Cohere(int)
 {
@@ -50,24 +125,28 @@ void Codex::Cohere(int)
         return x >= m_winLeft && x <= m_winRight && y >= m_winTop && y <= m_winBottom;
     };
     // 3. Second smallest of 112 (0 outside the window).
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            const std::size_t i = static_cast<std::size_t>(y) * w + x;
-            low[i] = static_cast<unsigned char>(inner(x, y) ? Rank9(strength + i, w, 1) : 0);
+    std::memset(low, 0, static_cast<std::size_t>(w) * h);
+    for (int y = m_winTop; y <= m_winBottom; ++y) {
+        const std::size_t row = static_cast<std::size_t>(y) * w;
+        CohereRankRow(strength + row + 1, w, low + row + 1, w - 2, true);
+    }
+    // 4.-5. Second largest of 240; excess histogram; border cells copy their inner neighbour.
+    m_rank.RanIni(0);
+    for (int y = m_winTop; y <= m_winBottom; ++y) {
+        const std::size_t row = static_cast<std::size_t>(y) * w;
+        CohereRankRow(low + row + 1, w, con + row + 1, w - 2, false);
+        for (int x = m_winLeft; x <= m_winRight; ++x) {
+            if (strength[row + x] > con[row + x]) {
+                ++m_rank.Ran[strength[row + x] - con[row + x]];
+            }
         }
     }
-    // 4.-5. Second largest of 240; border cells copy their inner neighbour; excess histogram.
-    m_rank.RanIni(0);
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            const std::size_t i = static_cast<std::size_t>(y) * w + x;
             if (inner(x, y)) {
-                con[i] = static_cast<unsigned char>(Rank9(low + i, w, 7));
-                if (strength[i] > con[i]) {
-                    ++m_rank.Ran[strength[i] - con[i]];
-                }
                 continue;
             }
+            const std::size_t i = static_cast<std::size_t>(y) * w + x;
             const int nx = std::clamp(x, std::min(1, w - 1), std::max(w - 2, 0));
             const int ny = std::clamp(y, std::min(1, h - 1), std::max(h - 2, 0));
             con[i] = low[static_cast<std::size_t>(ny) * w + nx];

@@ -133,16 +133,22 @@ void Scheme(const Codex& cx, const Planes& p, int at, int w, int t, Fill& fill)
     p.state[at] = MARKER;
 }
 
+// Inner pixel `at` has settled: the decisions of its eight neighbours are made again.
+void SettledInner(std::vector<Fill>& fills, int at, int w)
+{
+#pragma GCC unroll 8
+    for (int k = 0; k < 8; ++k) {
+        fills[static_cast<std::size_t>(at + StepOffset(k, w))].known = false;
+    }
+}
+
 // Pixel `at` has settled: the decisions of its neighbours are made again.
 void Settled(std::vector<Fill>& fills, int at, int w, int h)
 {
     const int x = at % w;
     const int y = at / w;
     if (x > 0 && y > 0 && x < w - 1 && y < h - 1) { // an inner pixel has all eight
-#pragma GCC unroll 8
-        for (int k = 0; k < 8; ++k) {
-            fills[static_cast<std::size_t>(at + StepOffset(k, w))].known = false;
-        }
+        SettledInner(fills, at, w);
         return;
     }
     for (int k = 0; k < 8; ++k) {
@@ -232,7 +238,9 @@ void Propagate(const Codex& cx, const Planes& p, int w, int h)
         }
         std::size_t kept = 0;
         for (const int at : open) {
-            if (settle(at)) {
+            if (p.state[at] == MARKER) { // settle(at), knowing the list holds inner pixels
+                p.state[at] = SETTLED;
+                SettledInner(fills, at, w);
                 changed = true;
             } else {
                 open[kept++] = at;

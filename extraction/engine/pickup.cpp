@@ -28,21 +28,23 @@ constexpr int DISORDER_DEV = 3;
 constexpr int DISORDER_PAIRS = 8;
 constexpr int DISORDER_LIMIT = 370;
 
-// The octant ((d + 22) / 45) & 7 of every angle d = 0..359, nearest 45 degrees first.
+// The octant ((d + 22) / 45) & 7 of every angle difference d = -360..359 (d + 360 taken for
+// a negative d), nearest 45 degrees first, at v[d + 360].
 struct OctantTable {
-    unsigned char v[360];
+    unsigned char v[720];
 };
 constexpr OctantTable MakeOctants()
 {
     OctantTable t{};
-    for (int d = 0; d < 360; ++d) {
-        t.v[d] = static_cast<unsigned char>(((d + 22) / 45) & 7);
+    for (int d = -360; d < 360; ++d) {
+        t.v[d + 360] = static_cast<unsigned char>((((d < 0 ? d + 360 : d) + 22) / 45) & 7);
     }
     return t;
 }
 constexpr OctantTable kOctant = MakeOctants();
-static_assert(kOctant.v[22] == 0 && kOctant.v[23] == 1 && kOctant.v[337] == 7 &&
-              kOctant.v[338] == 0 && kOctant.v[359] == 0);
+static_assert(kOctant.v[360 + 22] == 0 && kOctant.v[360 + 23] == 1 && kOctant.v[360 + 337] == 7 &&
+              kOctant.v[360 + 338] == 0 && kOctant.v[360 + 359] == 0 && kOctant.v[360 - 1] == 0 &&
+              kOctant.v[360 - 22] == 0 && kOctant.v[360 - 23] == 7 && kOctant.v[0] == 0);
 
 } // namespace
 
@@ -144,16 +146,15 @@ void Codex::PiRingV(int i, int radius, const std::int16_t* disorder, unsigned ch
         return;
     }
     const unsigned char* centre = l240 + i;
-    const int own = dir[i]; // a direction byte, so angle - own lies above -360
+    // A direction byte, so angle - own lies above -360: the octants of angle - own from angle.
+    const unsigned char* const octantOf = kOctant.v + 360 - dir[i];
     const int sweep = m_piSweep;
     int octant[8] = {};
     RingOffsets(LEVEL, radius, 1, [&](int angle, std::int32_t off) {
         if (centre[off] >= sweep) {
             return;
         }
-        int d = angle - own;
-        d = d < 0 ? d + 360 : d;
-        ++octant[kOctant.v[d]];
+        ++octant[octantOf[angle]];
     });
     bool enclosed = false;
     for (int k = 0; k < 4; ++k) {

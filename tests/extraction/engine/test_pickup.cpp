@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 using namespace wizard73;
@@ -29,6 +32,39 @@ TEST(Pickup, DistanceIsTheSizeOfTheFoldedDifference)
         for (int b = 0; b < 360; ++b) {
             const int f = CWork::Fold(a - b);
             mismatches += CWork::DistIn(a, b) != (f < 0 ? -f : f) ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
+// The contrast stage's 3 x 3 second smallest and second largest, lane-wise and one pixel at a
+// time, against a full sort of the nine values: rows short and long (an overlapping last block),
+// grey levels from the full range and from a few values with many ties.
+TEST(Pickup, ContrastRankRowsEqualTheSortedNeighbourhood)
+{
+    std::uint32_t seed = 7;
+    int mismatches = 0;
+    for (int count : {1, 15, 16, 17, 31, 46, 64}) {
+        for (int levels : {256, 3}) {
+            const int w = count + 2;
+            std::vector<unsigned char> img(static_cast<std::size_t>(w) * 3);
+            for (auto& v : img) {
+                v = static_cast<unsigned char>(zftest::XorShift32(seed) % levels);
+            }
+            const unsigned char* src = img.data() + w + 1;
+            for (bool low : {true, false}) {
+                std::vector<unsigned char> fast(count), scalar(count);
+                Codex::CohereRankRow(src, w, fast.data(), count, low);
+                Codex::CohereRankRowScalar(src, w, scalar.data(), count, low);
+                for (int x = 0; x < count; ++x) {
+                    const unsigned char* p = src + x;
+                    int v[9] = {p[-w - 1], p[-w],    p[-w + 1], p[-1],   p[0],
+                                p[1],      p[w - 1], p[w],      p[w + 1]};
+                    std::sort(v, v + 9);
+                    const int want = v[low ? 1 : 7];
+                    mismatches += fast[x] != want || scalar[x] != want ? 1 : 0;
+                }
+            }
         }
     }
     EXPECT_EQ(mismatches, 0);
