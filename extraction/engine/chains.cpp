@@ -5,6 +5,7 @@
 // raise except the deleting and rubbing ones. Nothing throws; the chain codes return their codes.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/Steps.h"
 #include "extraction/engine/codes.h"
 
 #include <type_traits>
@@ -342,10 +343,10 @@ int Chain::SkeRub(int length)
 }
 
 // ArmWalk with SkeResV, which lowers exactly the values it heeds and never stops the walk: each
-// step goes to the first raised neighbour, so only the walk cursor moves, held in a local.
+// step goes to the first raised neighbour, so only the walk cursor moves, held in a local. The
+// level-0 steps are StepOffset of its width, as the walker's own table holds them.
 int Chain::SkeRes(int length)
 {
-    auto raised = [](int v) { return v >= 20 && v <= 23; };
     ArmStart();
     m_armHit = false;
     unsigned char* const start = m_walk[0];
@@ -353,6 +354,7 @@ int Chain::SkeRes(int length)
         return 0;
     }
     const CLevel& lv = m_level[0];
+    const std::ptrdiff_t W = lv.width;
     const int xMax = lv.width - 2;
     const int yMax = lv.height - 2;
     int x = m_wx;
@@ -362,20 +364,26 @@ int Chain::SkeRes(int length)
         if (x < 1 || y < 1 || x > xMax || y > yMax) {
             break;
         }
-        int d = 0;
-        while (d < 8 && !raised(p[lv.step[d]])) {
-            ++d;
+        // The first raised neighbour, the directions unrolled so that each offset is a constant
+        // against the row above, the row itself and the row below.
+        int d = 8;
+#pragma GCC unroll 8
+        for (int k = 0; k < 8; ++k) {
+            if (static_cast<unsigned>(p[StepOffset(k, W)] - 20) <= 3) {
+                d = k;
+                break;
+            }
         }
         if (d == 8) {
             m_lastDir = 7;
             break;
         }
         m_lastDir = d;
-        x += lv.dx[d];
-        y += lv.dy[d];
-        p += lv.step[d];
-        m_walk[0] = p;
-        SkeResV();
+        x += kStepX[d];
+        y += kStepY[d];
+        p += StepOffset(d, W);
+        // A raised pixel (20..23): SkeResV lowers it by 16.
+        *p = static_cast<unsigned char>(*p - 16);
     }
     m_walk[0] = start;
     m_endX = x;
