@@ -25,11 +25,8 @@ int Axial(int a, int b)
 }
 
 // Values the direction visitors (and those built on them) act on: arm pixels 4..7 and the
-// arm ends 0, 1 and 3.
-bool Directed(int v)
-{
-    return v <= 7 && v != 2;
-}
+// arm ends 0, 1 and 3. A closure, so that the walks that take it inline the test.
+constexpr auto Directed = [](int v) { return v <= 7 && v != 2; };
 
 } // namespace
 
@@ -58,6 +55,24 @@ void Chain::ArmStart()
     m_endY = m_wy;
     m_endP = m_walk[0];
 }
+
+namespace {
+
+// The first direction from `from` on whose neighbour of p, in rows W bytes apart, heeds holds; 8
+// when there is none. The directions are unrolled, so each offset is a constant against the row
+// pointers, and the neighbours are read in direction order up to the first that is heeded.
+template <class Heeds> inline int FirstHeeded(const unsigned char* p, int W, int from, Heeds heeds)
+{
+#pragma GCC unroll 8
+    for (int k = 0; k < 8; ++k) {
+        if (k >= from && heeds(p[StepOffset(k, W)])) {
+            return k;
+        }
+    }
+    return 8;
+}
+
+} // namespace
 
 // Follows the arm from the walker's pixel: the visitor is asked about the start, then about the
 // neighbours of the current pixel in direction order; the first it lets through becomes the
@@ -89,6 +104,7 @@ template <class Visitor, class Heeds> int Chain::ArmWalk(Visitor visitor, Heeds 
         // WalkInside on level 0, which the walk keeps (no visitor moves the walk).
         const int xMax = lv.width - 2;
         const int yMax = lv.height - 2;
+        const int W = lv.width; // the level-0 steps are StepOffset(d, W)
         for (int n = 1; r != 0 && !m_armStop && n < length; ++n) {
             const int cx = m_wx;
             const int cy = m_wy;
@@ -103,12 +119,9 @@ template <class Visitor, class Heeds> int Chain::ArmWalk(Visitor visitor, Heeds 
             }
             // m_lastDir ends as the last direction tried: the one visited when the walk goes on
             // or stops, else 7.
-            int d = 0;
-            for (; d < 8; ++d) {
-                const int step = lv.step[d];
-                if (!heeds(centre[0][step])) {
-                    continue;
-                }
+            int d = FirstHeeded(centre[0], W, 0, heeds);
+            for (; d < 8; d = FirstHeeded(centre[0], W, d + 1, heeds)) {
+                const int step = StepOffset(d, W);
                 m_wx = cx + lv.dx[d];
                 m_wy = cy + lv.dy[d];
                 m_walkOff = coff + step;
