@@ -5,6 +5,7 @@
 // raise except the deleting and rubbing ones. Nothing throws; the chain codes return their codes.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/Steps.h"
 #include "extraction/engine/codes.h"
 
 #include <type_traits>
@@ -24,11 +25,8 @@ int Axial(int a, int b)
 }
 
 // Values the direction visitors (and those built on them) act on: arm pixels 4..7 and the
-// arm ends 0, 1 and 3.
-bool Directed(int v)
-{
-    return v <= 7 && v != 2;
-}
+// arm ends 0, 1 and 3. A closure, so that the walks that take it inline the test.
+constexpr auto Directed = [](int v) { return v <= 7 && v != 2; };
 
 } // namespace
 
@@ -57,6 +55,24 @@ void Chain::ArmStart()
     m_endY = m_wy;
     m_endP = m_walk[0];
 }
+
+namespace {
+
+// The first direction from `from` on whose neighbour of p, in rows W bytes apart, heeds holds; 8
+// when there is none. The directions are unrolled, so each offset is a constant against the row
+// pointers, and the neighbours are read in direction order up to the first that is heeded.
+template <class Heeds> inline int FirstHeeded(const unsigned char* p, int W, int from, Heeds heeds)
+{
+#pragma GCC unroll 8
+    for (int k = 0; k < 8; ++k) {
+        if (k >= from && heeds(p[StepOffset(k, W)])) {
+            return k;
+        }
+    }
+    return 8;
+}
+
+} // namespace
 
 // Follows the arm from the walker's pixel: the visitor is asked about the start, then about the
 // neighbours of the current pixel in direction order; the first it lets through becomes the
@@ -88,6 +104,7 @@ template <class Visitor, class Heeds> int Chain::ArmWalk(Visitor visitor, Heeds 
         // WalkInside on level 0, which the walk keeps (no visitor moves the walk).
         const int xMax = lv.width - 2;
         const int yMax = lv.height - 2;
+        const int W = lv.width; // the level-0 steps are StepOffset(d, W)
         for (int n = 1; r != 0 && !m_armStop && n < length; ++n) {
             const int cx = m_wx;
             const int cy = m_wy;
@@ -102,12 +119,9 @@ template <class Visitor, class Heeds> int Chain::ArmWalk(Visitor visitor, Heeds 
             }
             // m_lastDir ends as the last direction tried: the one visited when the walk goes on
             // or stops, else 7.
-            int d = 0;
-            for (; d < 8; ++d) {
-                const int step = lv.step[d];
-                if (!heeds(centre[0][step])) {
-                    continue;
-                }
+            int d = FirstHeeded(centre[0], W, 0, heeds);
+            for (; d < 8; d = FirstHeeded(centre[0], W, d + 1, heeds)) {
+                const int step = StepOffset(d, W);
                 m_wx = cx + lv.dx[d];
                 m_wy = cy + lv.dy[d];
                 m_walkOff = coff + step;
@@ -342,10 +356,10 @@ int Chain::SkeRub(int length)
 }
 
 // ArmWalk with SkeResV, which lowers exactly the values it heeds and never stops the walk: each
-// step goes to the first raised neighbour, so only the walk cursor moves, held in a local.
+// step goes to the first raised neighbour, so only the walk cursor moves, held in a local. The
+// level-0 steps are StepOffset of its width, as the walker's own table holds them.
 int Chain::SkeRes(int length)
 {
-    auto raised = [](int v) { return v >= 20 && v <= 23; };
     ArmStart();
     m_armHit = false;
     unsigned char* const start = m_walk[0];
@@ -353,6 +367,7 @@ int Chain::SkeRes(int length)
         return 0;
     }
     const CLevel& lv = m_level[0];
+    const std::ptrdiff_t W = lv.width;
     const int xMax = lv.width - 2;
     const int yMax = lv.height - 2;
     int x = m_wx;
@@ -362,20 +377,26 @@ int Chain::SkeRes(int length)
         if (x < 1 || y < 1 || x > xMax || y > yMax) {
             break;
         }
-        int d = 0;
-        while (d < 8 && !raised(p[lv.step[d]])) {
-            ++d;
+        // The first raised neighbour, the directions unrolled so that each offset is a constant
+        // against the row above, the row itself and the row below.
+        int d = 8;
+#pragma GCC unroll 8
+        for (int k = 0; k < 8; ++k) {
+            if (static_cast<unsigned>(p[StepOffset(k, W)] - 20) <= 3) {
+                d = k;
+                break;
+            }
         }
         if (d == 8) {
             m_lastDir = 7;
             break;
         }
         m_lastDir = d;
-        x += lv.dx[d];
-        y += lv.dy[d];
-        p += lv.step[d];
-        m_walk[0] = p;
-        SkeResV();
+        x += kStepX[d];
+        y += kStepY[d];
+        p += StepOffset(d, W);
+        // A raised pixel (20..23): SkeResV lowers it by 16.
+        *p = static_cast<unsigned char>(*p - 16);
     }
     m_walk[0] = start;
     m_endX = x;

@@ -1,7 +1,8 @@
 // Skeleton arm walks on small hand-drawn skeletons: arm directions over the last points,
 // crossings with four and five arms, spur removal at and around its limit, arm records with
 // their codes, marking round trips, and chain codes written, read back and bounded; the skeleton
-// probes against a line walk through their step callbacks on random skeletons.
+// probes against a line walk through their step callbacks on random skeletons, and the restoring
+// walk against one over the direction tables on random patches.
 
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/codes.h"
@@ -290,6 +291,67 @@ TEST(Arms, RestoreFromAnUnraisedStartDoesNothing)
     e->SkeRes(10);
     EXPECT_EQ(e->Snapshot(), before);
     EXPECT_EQ(e->m_endP, &e->At(1, 1));
+}
+
+// The restoring walk against a walk over the level's own direction tables, on random patches of
+// raised and other codes from every start (borders included) and for several lengths: the same
+// pixels lowered, the same end and the same last direction.
+TEST(Arms, RestoreMatchesAWalkOverTheDirectionTables)
+{
+    std::uint32_t seed = 0x5EED1234u;
+    const unsigned char codes[] = {20, 21, 22, 23, 20, 23, 4, 7, 0, 3, 255};
+    for (int round = 0; round < 60; ++round) {
+        const int w = 3 + static_cast<int>(zftest::XorShift32(seed) % 10);
+        const int h = 3 + static_cast<int>(zftest::XorShift32(seed) % 10);
+        std::vector<std::string> rows(static_cast<std::size_t>(h), std::string(w, '.'));
+        auto e = std::make_unique<Skeleton>(rows);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                e->At(x, y) = codes[zftest::XorShift32(seed) % sizeof codes];
+            }
+        }
+        const int x0 = static_cast<int>(zftest::XorShift32(seed) % static_cast<unsigned>(w));
+        const int y0 = static_cast<int>(zftest::XorShift32(seed) % static_cast<unsigned>(h));
+        const int length = 1 + static_cast<int>(zftest::XorShift32(seed) % 40);
+        // 1. The reference walk on a copy.
+        std::vector<unsigned char> img = e->Snapshot();
+        const CLevel& lv = e->m_level[0];
+        auto raised = [](int v) { return v >= 20 && v <= 23; };
+        int x = x0;
+        int y = y0;
+        int lastDir = -1;
+        int at = y0 * w + x0;
+        if (raised(img[at])) {
+            img[at] = static_cast<unsigned char>(img[at] - 16);
+            for (int n = 1; n < length && x >= 1 && y >= 1 && x <= w - 2 && y <= h - 2; ++n) {
+                int d = 0;
+                while (d < 8 && !raised(img[at + lv.step[d]])) {
+                    ++d;
+                }
+                lastDir = d == 8 ? 7 : d;
+                if (d == 8) {
+                    break;
+                }
+                x += lv.dx[d];
+                y += lv.dy[d];
+                at += lv.step[d];
+                img[at] = static_cast<unsigned char>(img[at] - 16);
+            }
+        }
+        // 2. The walk itself.
+        const bool started = raised(e->At(x0, y0));
+        e->On(x0, y0);
+        e->m_lastDir = -1;
+        EXPECT_EQ(e->SkeRes(length), 0);
+        SCOPED_TRACE(round);
+        EXPECT_EQ(e->Snapshot(), img);
+        EXPECT_EQ(e->m_lastDir, lastDir);
+        if (started) {
+            EXPECT_EQ(e->m_endX, x);
+            EXPECT_EQ(e->m_endY, y);
+            EXPECT_EQ(e->m_endP, &e->At(x, y));
+        }
+    }
 }
 
 struct ChainCase {
