@@ -82,21 +82,13 @@ template <bool Low> void SecondRow(const unsigned char* src, int w, unsigned cha
 void Codex::CohereRankRow(const unsigned char* src, int stride, unsigned char* dst, int count,
                           bool low)
 {
-    if (low) {
-        SecondRow<true>(src, stride, dst, count);
-    } else {
-        SecondRow<false>(src, stride, dst, count);
-    }
+    (low ? SecondRow<true> : SecondRow<false>)(src, stride, dst, count);
 }
 
 void Codex::CohereRankRowScalar(const unsigned char* src, int stride, unsigned char* dst, int count,
                                 bool low)
 {
-    if (low) {
-        SecondRowScalar<true>(src, stride, dst, count);
-    } else {
-        SecondRowScalar<false>(src, stride, dst, count);
-    }
+    (low ? SecondRowScalar<true> : SecondRowScalar<false>)(src, stride, dst, count);
 }
 
 void Codex::Cohere(int)

@@ -377,16 +377,9 @@ int Chain::SkeRes(int length)
         if (x < 1 || y < 1 || x > xMax || y > yMax) {
             break;
         }
-        // The first raised neighbour, the directions unrolled so that each offset is a constant
-        // against the row above, the row itself and the row below.
-        int d = 8;
-#pragma GCC unroll 8
-        for (int k = 0; k < 8; ++k) {
-            if (static_cast<unsigned>(p[StepOffset(k, W)] - 20) <= 3) {
-                d = k;
-                break;
-            }
-        }
+        // The first raised neighbour (20..23).
+        const int d = FirstHeeded(p, static_cast<int>(W), 0,
+                                  [](int v) { return static_cast<unsigned>(v - 20) <= 3; });
         if (d == 8) {
             m_lastDir = 7;
             break;
