@@ -371,17 +371,12 @@ public:
     int m_rotationOffset = 0; // added to nest rotations before the limit test; always 0
 
     // The current group's partner of each probe minutia (-2 for none) and the gallery minutiae
-    // it holds, as the final nest comparison reads them, with the pairs and side sizes they
-    // were made from: compNestsFinal makes them again only when those differ; the score makes
-    // them once for the comparisons of every pair of a group (compNestsFinalMade).
+    // it holds, as the final nest comparison reads them: compNestsFinal makes them for its one
+    // comparison, the score once for the comparisons of every pair of a group
+    // (compNestsFinalMade).
     struct FinalPartners {
         std::int16_t partnerOfP[MAX_NESTS + 1];
         std::uint8_t inGroupG[MAX_NESTS];
-        PairEx2 pairs[GROUP_CAPACITY];
-        std::uint32_t numPairs;
-        int numNestP;
-        int numNestG;
-        bool made;
     };
     FinalPartners m_finalPartners = {};
     // Makes m_finalPartners from the current group.

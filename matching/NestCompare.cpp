@@ -754,29 +754,11 @@ void Matcher100::makeFinalPartners()
             fp.inGroupG[pair.ng] = 1;
         }
     }
-    if (numPairs != 0) {
-        std::memcpy(fp.pairs, &group.getPair(0), numPairs * sizeof(PairEx2));
-    }
-    fp.numPairs = numPairs;
-    fp.numNestP = m_numNestP;
-    fp.numNestG = m_numNestG;
-    fp.made = true;
 }
 
 void Matcher100::compNestsFinal(short np, short ng, Transition t, int /*unused*/)
 {
-    // The partner tables are made again when the group's pairs or the side sizes differ from
-    // those they were made from.
-    ZF_ASSERT(m_curGroup);
-    const GroupEx& group = *m_curGroup;
-    const FinalPartners& fp = m_finalPartners;
-    const std::uint32_t numPairs = group.getNumItems();
-    if (!fp.made || fp.numNestP != m_numNestP || fp.numNestG != m_numNestG ||
-        fp.numPairs != numPairs ||
-        (numPairs != 0 &&
-         std::memcmp(fp.pairs, &group.getPair(0), numPairs * sizeof(PairEx2)) != 0)) {
-        makeFinalPartners();
-    }
+    makeFinalPartners();
     compNestsFinalMade(np, ng, t);
 }
 

@@ -157,14 +157,9 @@ TEST(Matcher, NistPairScoresTheFusedRecordScore)
 TEST(Matcher, SingleFvcFingersScoreAsTheFingerMatcher)
 {
     // Impressions 1..3 of two fingers: every pair, mates and impostors.
-    std::vector<zftest::Template> prints;
-    for (int f : {101, 102}) {
-        for (int i = 1; i <= 3; ++i) {
-            prints.push_back(zftest::FvcTemplate(f, i));
-            if (prints.back().empty()) {
-                GTEST_SKIP() << "FVC2002 DB1 set B not found";
-            }
-        }
+    std::vector<zftest::Template> prints = zftest::FvcTemplates({101, 102}, 3);
+    if (prints.empty()) {
+        GTEST_SKIP() << "FVC2002 DB1 set B not found";
     }
     // The finger matcher alone reads the transition matrix a comparer initialisation writes.
     accelMatch::setDefaultTransitionMatrix();

@@ -121,14 +121,9 @@ std::vector<int> Scores(std::vector<zftest::Template> prints)
 
 TEST(Threads, MatchersMadeWhileOthersMatchScoreAsOnOneThread)
 {
-    std::vector<zftest::Template> prints;
-    for (int f : {101, 102}) {
-        for (int i = 1; i <= 2; ++i) {
-            prints.push_back(zftest::FvcTemplate(f, i));
-            if (prints.back().empty()) {
-                GTEST_SKIP() << "FVC2002 DB1 set B not found";
-            }
-        }
+    std::vector<zftest::Template> prints = zftest::FvcTemplates({101, 102}, 2);
+    if (prints.empty()) {
+        GTEST_SKIP() << "FVC2002 DB1 set B not found";
     }
     // The transition matrix is written by a comparer initialisation, once, before any match.
     accelMatch::setDefaultTransitionMatrix();

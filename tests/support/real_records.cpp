@@ -106,4 +106,18 @@ const Template& FvcTemplate(int finger, int impression)
     return FvcSetTemplate("fvc2002_db1_b", finger, impression);
 }
 
+std::vector<Template> FvcTemplates(std::initializer_list<int> fingers, int impressions)
+{
+    std::vector<Template> prints;
+    for (int f : fingers) {
+        for (int i = 1; i <= impressions; ++i) {
+            prints.push_back(FvcTemplate(f, i));
+            if (prints.back().empty()) {
+                return {};
+            }
+        }
+    }
+    return prints;
+}
+
 } // namespace zftest

@@ -8,6 +8,7 @@
 #include "tests/support/print_templates.h"
 
 #include <array>
+#include <initializer_list>
 #include <vector>
 
 namespace zftest {
@@ -34,5 +35,7 @@ extern const std::array<int, 10> kMirrorHandsSwapThumbs;
 // FVC2002 DB1 set B impression `impression` (1..8) of finger `finger` (101..110) as a template
 // of finger position 1; empty when the data is absent. Made once per process.
 const Template& FvcTemplate(int finger, int impression);
+// Impressions 1..`impressions` of each of `fingers`, finger by finger; empty when any is absent.
+std::vector<Template> FvcTemplates(std::initializer_list<int> fingers, int impressions);
 
 } // namespace zftest
