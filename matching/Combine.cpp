@@ -262,11 +262,17 @@ bool Matcher100::transferMinutiaes(GroupEx* g, const ESK::Sign* minutiae, Minuti
         }
         return true;
     }
-    // 3. Every minutia, with the local area scale in place of a pair scale.
+    // 3. Every minutia, with the local area scale in place of a pair scale (the probe's kept
+    // for the search of compatible pairs).
     ZF_ASSERT(count >= 0 && count <= MAX_NESTS);
-    int localX[MAX_NESTS];
-    int localY[MAX_NESTS];
+    int scratchX[MAX_NESTS];
+    int scratchY[MAX_NESTS];
+    int* localX = isProbe ? m_probeScaleX : scratchX;
+    int* localY = isProbe ? m_probeScaleY : scratchY;
     getAreaScales(g, minutiae, count, localX, localY, isProbe);
+    if (isProbe) {
+        m_probeScalesOf = g;
+    }
     for (int i = 0; i < count; ++i) {
         MinutiaeShort& o = out[i];
         CoTransferPoint(minutiae[i].x, minutiae[i].y, minutiae[i].angle, o.x, o.y, o.angle, srcCx,

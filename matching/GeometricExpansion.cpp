@@ -206,6 +206,7 @@ bool Matcher100::expandCurGroupByGeometry(bool quick)
 {
     GroupEx* group = m_curGroup;
     // 1. and 2. Alignment and the rotation limit.
+    m_probeScalesOf = nullptr;
     const int rotation = wrap180(combineFingerprintsByCurGroup(group, true, true, true));
     if (std::abs(rotation) > m_maxAngle) {
         return false;
@@ -224,7 +225,9 @@ bool Matcher100::expandCurGroupByGeometry(bool quick)
     }
     // 5. Growth.
     findStrongExclude();
+    m_probeScalesFresh = m_probeScalesOf == group;
     expandCurGroup(quick);
+    m_probeScalesFresh = false;
     return true;
 }
 

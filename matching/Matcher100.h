@@ -546,6 +546,14 @@ public:
 
     AreaSums m_areaSumsP;
     AreaSums m_areaSumsG;
+    // The area scales at every probe minutia that carrying all probe minutiae by group
+    // m_probeScalesOf worked out. The geometric expansion, which carries them right before it
+    // looks for compatible pairs, hands them on through m_probeScalesFresh (the group unchanged
+    // since); findAllCompatiblePairs takes that flag down when it starts.
+    int m_probeScaleX[MAX_NESTS] = {};
+    int m_probeScaleY[MAX_NESTS] = {};
+    const GroupEx* m_probeScalesOf = nullptr;
+    bool m_probeScalesFresh = false;
     // Answers of linkQuadrant by side, minutia and neighbour (both below the side's count):
     // quadrant + 1 in the low 3 bits, ridge count + 16 in the high 5 bits.
     std::uint8_t m_linkQuadrant[2][MAX_NESTS][MAX_NESTS] = {};

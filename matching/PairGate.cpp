@@ -638,6 +638,8 @@ int Matcher100::offerWithAreaScale(GroupEx* group, int np, int ng, Transition t)
 
 void Matcher100::findAllCompatiblePairs()
 {
+    const bool scalesKnown = m_probeScalesFresh;
+    m_probeScalesFresh = false;
     // 1. Reset.
     if (m_numCompatPairs != 0) {
         m_numCompatPairs = 0;
@@ -708,24 +710,32 @@ void Matcher100::findAllCompatiblePairs()
     // direction test comes first, then the pairs one by one.
     const bool strict = maxConflicts == 0 && group->getNumItems() != 0;
     // 3. Every free probe minutia against every free gallery minutia, the area scales around
-    // the free probe minutiae worked out together.
+    // the free probe minutiae worked out together (or kept from the carrying of the probe).
     if (numFreeG == 0) {
         return;
     }
     ZF_ASSERT(m_numNestP <= MAX_NESTS);
     std::uint8_t freeP[MAX_NESTS];
-    ESK::Sign freePoints[MAX_NESTS];
     int numFreeP = 0;
     for (int np = 0; np < m_numNestP; ++np) {
         if (m_inGroupP[np] == 0 && m_strongExcludeP[np] == 0) {
-            freeP[numFreeP] = static_cast<std::uint8_t>(np);
-            freePoints[numFreeP] = m_minutiaeP[np];
-            ++numFreeP;
+            freeP[numFreeP++] = static_cast<std::uint8_t>(np);
         }
     }
     int scaleX[MAX_NESTS];
     int scaleY[MAX_NESTS];
-    getAreaScales(group, freePoints, numFreeP, scaleX, scaleY, true);
+    if (scalesKnown) {
+        for (int p = 0; p < numFreeP; ++p) {
+            scaleX[p] = m_probeScaleX[freeP[p]];
+            scaleY[p] = m_probeScaleY[freeP[p]];
+        }
+    } else {
+        ESK::Sign freePoints[MAX_NESTS];
+        for (int p = 0; p < numFreeP; ++p) {
+            freePoints[p] = m_minutiaeP[freeP[p]];
+        }
+        getAreaScales(group, freePoints, numFreeP, scaleX, scaleY, true);
+    }
     for (int p = 0; p < numFreeP; ++p) {
         const int np = freeP[p];
         const int sx = scaleX[p];

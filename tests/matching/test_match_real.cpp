@@ -1,5 +1,6 @@
 // The match on real prints: the same pair gives the same result every time, speeds without
-// kernel groups score nothing, the mated MINEX pairs beat all their impostors, and mutated
+// kernel groups score nothing, area scales kept from the carrying give what computed ones
+// give, the mated MINEX pairs beat all their impostors, and mutated
 // templates that still load are matched without a fault. Skipped without the shared prints.
 
 #include "matching/Matcher100.h"
@@ -122,6 +123,57 @@ TEST(MatchReal, SpeedsWithoutKernelGroupsScoreNothing)
         EXPECT_EQ(r.score, 0);
         EXPECT_EQ(r.numPairs, 0u);
     }
+}
+
+TEST(MatchReal, KeptProbeScalesGiveTheCompatiblePairsOfComputedOnes)
+{
+    // The area scales kept from carrying every probe minutia are getAreaScale's at each, and
+    // the search of compatible pairs finds the same records with them as it does computing
+    // its own, on the kernel groups left by mated and non-mated matches.
+    const int pairs[][4] = {{101, 1, 101, 2}, {102, 1, 102, 3}, {103, 2, 103, 4}, {105, 1, 105, 6},
+                            {107, 3, 107, 8}, {110, 2, 110, 5}, {101, 1, 104, 3}, {106, 4, 109, 7}};
+    for (const auto& q : pairs) {
+        if (Db1(q[0], q[1]).empty() || Db1(q[2], q[3]).empty()) {
+            GTEST_SKIP() << "shared FVC2002 prints absent";
+        }
+    }
+    auto m = NewMatcher();
+    int compared = 0;
+    for (const auto& q : pairs) {
+        MatchResult r;
+        ASSERT_EQ(Match(*m, Db1(q[0], q[1]), Db1(q[2], q[3]), r), 0);
+        for (GroupEx& g : m->m_kernelGroups) {
+            if (g.getNumItems() < 2) {
+                continue;
+            }
+            SCOPED_TRACE(q[0] * 100 + q[2]);
+            m->m_curGroup = &g;
+            m->combineFingerprintsByCurGroup(&g, true, true, true);
+            ASSERT_EQ(m->m_probeScalesOf, &g);
+            for (int i = 0; i < m->m_numNestP; ++i) {
+                int sx = 0;
+                int sy = 0;
+                m->getAreaScale(&g, m->m_minutiaeP[i].x, m->m_minutiaeP[i].y, sx, sy, true);
+                ASSERT_EQ(m->m_probeScaleX[i], sx) << i;
+                ASSERT_EQ(m->m_probeScaleY[i], sy) << i;
+            }
+            m->findExclude();
+            m->findStrongExclude();
+            m->expandCurGroup(true);
+            m->m_probeScalesFresh = true;
+            m->findAllCompatiblePairs();
+            EXPECT_FALSE(m->m_probeScalesFresh);
+            const std::vector<Matcher100::CompatiblePair> kept(
+                m->m_compatPairs, m->m_compatPairs + m->m_numCompatPairs);
+            m->findAllCompatiblePairs();
+            ASSERT_EQ(m->m_numCompatPairs, kept.size());
+            EXPECT_EQ(std::memcmp(kept.data(), m->m_compatPairs,
+                                  sizeof(Matcher100::CompatiblePair) * kept.size()),
+                      0);
+            compared += kept.empty() ? 0 : 1;
+        }
+    }
+    EXPECT_GT(compared, 10);
 }
 
 TEST(MatchReal, MatedMinexPairsBeatTheirImpostors)
