@@ -243,7 +243,9 @@ bool Matcher100::transferMinutiaes(GroupEx* g, const ESK::Sign* minutiae, Minuti
     if (out == nullptr || minutiae == nullptr) {
         return false;
     }
-    // 1. Rotation and the scale around the source centre.
+    // 1. Rotation and the scale around the source centre; the window marks kept from the
+    // carried positions are void.
+    m_windowMarksKept = false;
     rotation = wrap180(rotation);
     int areaX = UNIT_SCALE;
     int areaY = UNIT_SCALE;
@@ -360,6 +362,7 @@ void Matcher100::calcScaleForNewPair(GroupEx* g, std::size_t pos)
     MinutiaeShort& o = m_carriedG[p.ng];
     transferPoint(m.x, m.y, m.angle, o.x, o.y, o.angle, g->m_centreGX, g->m_centreGY, g->m_centrePX,
                   g->m_centrePY, g->m_rotation, p.scaleX, p.scaleY, areaX, areaY, false);
+    remarkExcludeWindowG(p.ng);
     short sx = 0;
     short sy = 0;
     g->calcScaleForOnePair(m_carriedG, p.np, p.ng, sx, sy);

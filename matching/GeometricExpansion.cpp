@@ -211,7 +211,9 @@ bool Matcher100::expandCurGroupByGeometry(bool quick)
     if (std::abs(rotation) > m_maxAngle) {
         return false;
     }
-    // 3. Minutiae the other print cannot show.
+    // 3. Minutiae the other print cannot show (their window marks kept for the score).
+    markExcludeWindows(m_windowMarksP, m_windowMarksG);
+    m_windowMarksKept = true;
     findExclude();
     const int eP = countExcluded(m_numNestP, m_excludeP);
     const int eG = countExcluded(m_numNestG, m_excludeG);
@@ -231,12 +233,31 @@ bool Matcher100::expandCurGroupByGeometry(bool quick)
     return true;
 }
 
+void Matcher100::markExcludeWindows(std::uint8_t* marksP, std::uint8_t* marksG)
+{
+    std::memset(marksP, 0, MAX_NESTS);
+    std::memset(marksG, 0, MAX_NESTS);
+    markSparseWindows(false, m_carriedP, m_numNestP, EXCLUDE_REACH, EXCLUDE_MIN_INSIDE, marksP);
+    markSparseWindows(true, m_carriedG, m_numNestG, EXCLUDE_REACH, EXCLUDE_MIN_INSIDE, marksG);
+}
+
+void Matcher100::remarkExcludeWindowG(int ng)
+{
+    if (m_windowMarksKept) {
+        ZF_ASSERT(ng >= 0 && ng < m_numNestG);
+        markSparseWindows(true, m_carriedG + ng, 1, EXCLUDE_REACH, EXCLUDE_MIN_INSIDE,
+                          m_windowMarksG + ng);
+    }
+}
+
 void Matcher100::findExclude()
 {
-    std::memset(m_excludeP, 0, sizeof m_excludeP);
-    std::memset(m_excludeG, 0, sizeof m_excludeG);
-    markSparseWindows(false, m_carriedP, m_numNestP, EXCLUDE_REACH, EXCLUDE_MIN_INSIDE, m_excludeP);
-    markSparseWindows(true, m_carriedG, m_numNestG, EXCLUDE_REACH, EXCLUDE_MIN_INSIDE, m_excludeG);
+    if (m_windowMarksKept) {
+        std::memcpy(m_excludeP, m_windowMarksP, sizeof m_excludeP);
+        std::memcpy(m_excludeG, m_windowMarksG, sizeof m_excludeG);
+    } else {
+        markExcludeWindows(m_excludeP, m_excludeG);
+    }
     const GroupEx& g = *m_curGroup;
     for (std::uint32_t k = 0; k < g.getNumItems(); ++k) {
         m_excludeP[g.getPair(k).np] = 0;

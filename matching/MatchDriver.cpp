@@ -184,6 +184,7 @@ void Matcher100::initNewMatch(MatchResult& r)
     // Area window sums are checked against the masks of this match.
     m_areaSumsP.checked = false;
     m_areaSumsG.checked = false;
+    m_windowMarksKept = false;
     m_numCompatPairs = 0;
     m_compatLastNp = -1;
     std::memset(m_compatHas, 0, sizeof m_compatHas);

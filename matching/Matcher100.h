@@ -494,6 +494,12 @@ public:
     bool expandCurGroupByGeometry(bool quick);
     void findExclude();
     void findStrongExclude();
+    // The window marks of findExclude (before the group's minutiae are cleared) into marksP
+    // and marksG.
+    void markExcludeWindows(std::uint8_t* marksP, std::uint8_t* marksG);
+    // Marks gallery minutia ng anew among the kept window marks (when they are kept) after its
+    // carried position changed.
+    void remarkExcludeWindowG(int ng);
     unsigned char countExcluded(int count, const std::uint8_t* flags) const;
     int expandCurGroup(bool markOnly);
 
@@ -554,6 +560,13 @@ public:
     int m_probeScaleY[MAX_NESTS] = {};
     const GroupEx* m_probeScalesOf = nullptr;
     bool m_probeScalesFresh = false;
+    // The window marks of findExclude that the geometric expansion counted, kept for the
+    // findExclude of the score that follows it: valid while m_windowMarksKept, which every
+    // carrying of minutiae, load and match takes down (a pair scaled on its own marks its
+    // gallery minutia anew).
+    std::uint8_t m_windowMarksP[MAX_NESTS] = {};
+    std::uint8_t m_windowMarksG[MAX_NESTS] = {};
+    bool m_windowMarksKept = false;
     // Answers of linkQuadrant by side, minutia and neighbour (both below the side's count):
     // quadrant + 1 in the low 3 bits, ridge count + 16 in the high 5 bits.
     std::uint8_t m_linkQuadrant[2][MAX_NESTS][MAX_NESTS] = {};

@@ -426,6 +426,7 @@ void Matcher100::buildLinkTables(bool isP)
     // probe's with the neighbouring levels) takes the links that reach another minutia.
     // One table lookup per slot gives its quadrant entry, signature byte and code family.
     static const LqTable table = LqMakeTable();
+    m_windowMarksKept = false; // a side is loaded: its positions and area are new
     const std::uint8_t* levelBits = nestAccelTables().levelBits[isP ? 1 : 0];
     constexpr std::uint8_t NOT_LINKED = 16 << 3; // quadrant -1, ridge count 0
     const int count = isP ? m_numNestP : m_numNestG;

@@ -1,6 +1,6 @@
 // The match on real prints: the same pair gives the same result every time, speeds without
-// kernel groups score nothing, area scales kept from the carrying give what computed ones
-// give, the mated MINEX pairs beat all their impostors, and mutated
+// kernel groups score nothing, area scales and window marks kept for later steps give what
+// computed ones give, the mated MINEX pairs beat all their impostors, and mutated
 // templates that still load are matched without a fault. Skipped without the shared prints.
 
 #include "matching/Matcher100.h"
@@ -174,6 +174,51 @@ TEST(MatchReal, KeptProbeScalesGiveTheCompatiblePairsOfComputedOnes)
         }
     }
     EXPECT_GT(compared, 10);
+}
+
+TEST(MatchReal, KeptWindowMarksGiveTheExclusionOfCountedOnes)
+{
+    // The exclusion the score finds from the window marks the geometric expansion kept (its
+    // growth carrying the gallery minutiae of new pairs meanwhile) is the one counted afresh,
+    // on the kernel groups left by mated and non-mated matches.
+    const int pairs[][4] = {
+        {101, 1, 101, 2}, {103, 2, 103, 4}, {107, 3, 107, 8}, {101, 1, 104, 3}, {106, 4, 109, 7}};
+    for (const auto& q : pairs) {
+        if (Db1(q[0], q[1]).empty() || Db1(q[2], q[3]).empty()) {
+            GTEST_SKIP() << "shared FVC2002 prints absent";
+        }
+    }
+    auto m = NewMatcher();
+    int grown = 0;
+    for (const auto& q : pairs) {
+        MatchResult r;
+        ASSERT_EQ(Match(*m, Db1(q[0], q[1]), Db1(q[2], q[3]), r), 0);
+        for (GroupEx& g : m->m_kernelGroups) {
+            if (g.getNumItems() < 2) {
+                continue;
+            }
+            SCOPED_TRACE(q[0] * 100 + q[2]);
+            m->m_curGroup = &g;
+            const unsigned before = g.getNumItems();
+            g.m_baseSize = before;
+            m->setDistErrorLevel(1);
+            m->expandCurGroupByGeometry(false);
+            ASSERT_TRUE(m->m_windowMarksKept);
+            m->findExclude();
+            std::vector<std::uint8_t> keptP(m->m_excludeP, m->m_excludeP + MAX_NESTS);
+            std::vector<std::uint8_t> keptG(m->m_excludeG, m->m_excludeG + MAX_NESTS);
+            m->m_windowMarksKept = false;
+            m->findExclude();
+            EXPECT_EQ(std::memcmp(keptP.data(), m->m_excludeP, MAX_NESTS), 0);
+            EXPECT_EQ(std::memcmp(keptG.data(), m->m_excludeG, MAX_NESTS), 0);
+            grown += g.getNumItems() > before ? 1 : 0;
+            // Carrying the minutiae again voids the kept marks.
+            m->m_windowMarksKept = true;
+            m->combineFingerprintsByCurGroup(&g, false, true, false);
+            EXPECT_FALSE(m->m_windowMarksKept);
+        }
+    }
+    EXPECT_GT(grown, 5);
 }
 
 TEST(MatchReal, MatedMinexPairsBeatTheirImpostors)
