@@ -693,6 +693,17 @@ public:
     // one sector at a time (SectorRing takes the first where the processor has such lanes).
     int SectorRingLanes(int level, int radius, int value, bool weights);
     int SectorRingScalar(int level, int radius, int value, bool weights);
+    // The sums of one ring that SectorRing with weights adds to cleared members.
+    struct SSectorSums {
+        int cos[8], sin[8], w[8];
+    };
+    // SectorRing with weights of the ring of radius index `top` (1..4) around the walk
+    // position, which also writes the sums of each smaller radius index r = low..top - 1 into
+    // nest[r - low]: the smaller rings are the leading points of the same list, and near an edge
+    // they visit the leading points that the wider ring visits. Lane-wise where SectorRing is.
+    int SectorRingNest(int level, int top, int low, int value, SSectorSums* nest);
+    int SectorNestLanes(int level, int top, int low, int value, SSectorSums* nest);
+    int SectorNestScalar(int level, int top, int low, int value, SSectorSums* nest);
     // Spiral for the most frequent ring steps (the sector sums, Twists_I and Argums_I) with the
     // step inlined into the walk: true, and the ring's point count in `count`, when the current
     // ring step is one of them.
@@ -714,6 +725,10 @@ private:
     bool m_twistNarrow = false;
     void Sector(int angle, bool weights);
     template <bool Lanes> int SectorRingAs(int level, int radius, int value, bool weights);
+    template <bool Lanes>
+    int SectorNestAs(int level, int top, int low, int value, SSectorSums* nest);
+    // The number of points that the ring of radius index r visits from the walk position.
+    int RingVisits(int level, int r);
     // The ring offsets of a level in the sector sums' order for a whole ring of radius index r
     // (same-angle pairs first), made anew into m_sectorOff; SectorRingAs takes the list as it is
     // while m_sectorWidth holds the width that m_ringOff was made for.
@@ -953,9 +968,12 @@ public:
 
     // --- Stage 5, foreground and quality (pickup.cpp) ---
     int Pickup(int level);
-    // The cell steps take the level-3 layers from Pickup, which fetches them once.
-    void PiQual(int i, int radius, std::int16_t* disorder, const unsigned char* marks,
-                unsigned char* dir, unsigned char* con, unsigned char* qual);
+    // The cell steps take the level-3 layers from Pickup, which fetches them once. PiQual's
+    // first pass (`first`) writes the sector sums of the cell's smaller rings, radius indexes
+    // low .. radius - 1, into nest; a later pass takes its ring's sums from nest[radius - low].
+    void PiQual(int i, int radius, bool first, int low, SSectorSums* nest, std::int16_t* disorder,
+                const unsigned char* marks, unsigned char* dir, unsigned char* con,
+                unsigned char* qual);
     bool PiFlow(int i, bool first, int threshold, unsigned char* marks, const unsigned char* qual,
                 unsigned char* l240);
     void PiRingV(int i, int radius, const std::int16_t* disorder, unsigned char* marks,

@@ -577,6 +577,62 @@ __attribute__((always_inline)) inline void SectorGroupLanes(const SectorRow& row
 }
 #endif
 
+// One ring point (direction byte q, magnitude m) added to the sector sums of `row`, in lanes or
+// one sector at a time, with or without weight sums.
+template <bool Lanes, bool Weighted>
+__attribute__((always_inline)) inline void SectorPoint(const SectorRow& row, const WeightTables& t,
+                                                       int q, int m, SectorSums& sums)
+{
+    if (Lanes) {
+        SectorAddLanes<Weighted>(row, t, q, m, sums);
+    } else {
+        SectorAdd<Weighted>(row, t.cosByte[q] * m, t.sinByte[q] * m, sums);
+    }
+}
+
+// The sector sums (without weight sums) of the whole ring of radius index r in SectorOrder:
+// off[k] is the offset of its entry k, rows[angle] the sector row of a ring angle. The points
+// of a same-angle group share a row and one update of the sums.
+template <bool Lanes>
+__attribute__((always_inline)) inline void
+SectorWhole(const WeightTables& t, int r, const std::int32_t* off, const SectorRow* rows,
+            const unsigned char* dir, const unsigned char* mag, SectorSums& sums)
+{
+    const SectorOrder& order = t.order;
+    const std::ptrdiff_t* rowAt = order.rowAt[r];
+    const char* rowBytes = reinterpret_cast<const char*>(rows);
+    // Group k .. k + N - 1: one row.
+    const auto group = [&](auto size, int k) __attribute__((always_inline))
+    {
+        constexpr int N = decltype(size)::value;
+        const SectorRow& row = *reinterpret_cast<const SectorRow*>(rowBytes + rowAt[k]);
+        int q[N], m[N];
+#pragma GCC unroll 3
+        for (int i = 0; i < N; ++i) {
+            q[i] = dir[off[k + i]];
+            m[i] = mag[off[k + i]];
+        }
+        if (Lanes) {
+            SectorGroupLanes<N>(row, t, q, m, sums);
+        } else {
+#pragma GCC unroll 3
+            for (int i = 0; i < N; ++i) {
+                SectorAdd<false>(row, t.cosByte[q[i]] * m[i], t.sinByte[q[i]] * m[i], sums);
+            }
+        }
+    };
+    int k = 0;
+    for (const int end = 3 * order.groups[r][0]; k < end; k += 3) {
+        group(std::integral_constant<int, 3>(), k);
+    }
+    for (const int end = k + 2 * order.groups[r][1]; k < end; k += 2) {
+        group(std::integral_constant<int, 2>(), k);
+    }
+    for (; k < kRingEntries[r]; ++k) {
+        group(std::integral_constant<int, 1>(), k);
+    }
+}
+
 } // namespace
 
 void CWork::Sector(int angle, bool weights)
@@ -623,57 +679,17 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
             level, r, false, value,
             [ dir, mag, rows, tp = &t, ps = &sums ](int angle, std::int32_t off)
                 __attribute__((always_inline)) {
-                    const int q = dir[off];
-                    const int m = mag[off];
-                    const SectorRow& row = rows[angle];
-                    if (Lanes) {
-                        SectorAddLanes<decltype(weighted)::value>(row, *tp, q, m, *ps);
-                    } else {
-                        SectorAdd<decltype(weighted)::value>(row, tp->cosByte[q] * m,
-                                                             tp->sinByte[q] * m, *ps);
-                    }
+                    SectorPoint<Lanes, decltype(weighted)::value>(rows[angle], *tp, dir[off],
+                                                                  mag[off], *ps);
                 });
     };
     int n = 0;
     if (inside) {
-        // Every point is visited, so that their order is free: the points of a same-angle
-        // group share a row and one update of the sums.
-        const SectorOrder& order = t.order;
+        // Every point is visited, so that their order is free.
         const std::int32_t* off = m_sectorWidth[level][r] == m_ringWidth[level] + 1
                                       ? m_sectorOff[level][r]
                                       : SectorOffsets(level, r);
-        const std::ptrdiff_t* rowAt = order.rowAt[r];
-        const char* rowBytes = reinterpret_cast<const char*>(rows);
-        // Group k .. k + N - 1: one row.
-        const auto group = [&](auto size, int k) __attribute__((always_inline))
-        {
-            constexpr int N = decltype(size)::value;
-            const SectorRow& row = *reinterpret_cast<const SectorRow*>(rowBytes + rowAt[k]);
-            int q[N], m[N];
-#pragma GCC unroll 3
-            for (int i = 0; i < N; ++i) {
-                q[i] = dir[off[k + i]];
-                m[i] = mag[off[k + i]];
-            }
-            if (Lanes) {
-                SectorGroupLanes<N>(row, t, q, m, sums);
-            } else {
-#pragma GCC unroll 3
-                for (int i = 0; i < N; ++i) {
-                    SectorAdd<false>(row, t.cosByte[q[i]] * m[i], t.sinByte[q[i]] * m[i], sums);
-                }
-            }
-        };
-        int k = 0;
-        for (const int end = 3 * order.groups[r][0]; k < end; k += 3) {
-            group(std::integral_constant<int, 3>(), k);
-        }
-        for (const int end = k + 2 * order.groups[r][1]; k < end; k += 2) {
-            group(std::integral_constant<int, 2>(), k);
-        }
-        for (; k < kRingEntries[r]; ++k) {
-            group(std::integral_constant<int, 1>(), k);
-        }
+        SectorWhole<Lanes>(t, r, off, rows, dir, mag, sums);
         n = RingInsideDone(level, r, value);
     } else {
         n = perPoint ? walk(std::true_type{}) : walk(std::false_type{});
@@ -688,6 +704,121 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
         AddQuad(m_wSum + 4, LoadQuad(ringW + 4));
     } // without them the weight sums stay 0
     return n;
+}
+
+int CWork::RingVisits(int level, int r)
+{
+    if (RingInside(level, r)) {
+        return kRingEntries[r];
+    }
+    if (const std::int32_t* list = EdgeRing(level, r)) {
+        return list[0];
+    }
+    int x = m_wx;
+    int y = m_wy;
+    int count = 0;
+    RingNearEdge(m_level[level], kRingEntries[r], x, y,
+                 [&count](int, int, bool visited) { count += visited ? 1 : 0; });
+    return count;
+}
+
+// The sums of SectorRingAs, with the sums of the smaller rings kept on the way: a whole ring
+// takes the ring of `low` in SectorOrder and then the points past it in ring order; a ring near
+// an edge keeps each smaller ring's sums once as many points as that ring visits are added.
+template <bool Lanes>
+int CWork::SectorNestAs(int level, int top, int low, int value, SSectorSums* nest)
+{
+    const bool inside = RingInside(level, top);
+    const WeightTables& t = Weights();
+    const int c = CentreOffset(value, *m_refc);
+    const unsigned char* dir = m_walk[0];
+    const unsigned char* mag = m_walk[1];
+    const SectorRow* rows = t.sectors.row + 360 - c;
+    SectorSums sums;
+    ClearSums(sums);
+    std::memset(sums.w, 0, sizeof sums.w);
+    std::memset(nest, 0, sizeof(SSectorSums) * static_cast<std::size_t>(top - low));
+    const auto keep = [&](int r) {
+        SSectorSums& k = nest[r - low];
+        Fold12(sums.cos, k.cos);
+        Fold12(sums.sin, k.sin);
+        if (inside) {
+            std::memcpy(k.w, t.ringW[r][c], sizeof k.w);
+        } else {
+            Fold12(sums.w, k.w);
+        }
+    };
+    int n = 0;
+    if (inside) {
+        const std::int32_t* off = m_sectorWidth[level][low] == m_ringWidth[level] + 1
+                                      ? m_sectorOff[level][low]
+                                      : SectorOffsets(level, low);
+        SectorWhole<Lanes>(t, low, off, rows, dir, mag, sums);
+        const std::int32_t* ringOff = m_ringOff[level];
+        for (int r = low + 1; r <= top; ++r) {
+            keep(r - 1);
+            for (int i = kRingEntries[r - 1]; i < kRingEntries[r]; ++i) {
+                SectorPoint<Lanes, false>(rows[ring[i].angle], t, dir[ringOff[i]], mag[ringOff[i]],
+                                          sums);
+            }
+        }
+        n = RingInsideDone(level, top, value);
+    } else {
+        // The counts of the smaller rings are taken before the walk moves; the walk records
+        // its points, which are then added ring by ring.
+        int stop[5];
+        for (int r = low; r < top; ++r) {
+            stop[r] = RingVisits(level, r);
+        }
+        int angles[96];
+        std::int32_t offs[96];
+        int count = 0;
+        n = RingOffsetsAt(
+            level, top, false,
+            value, [&](int angle, std::int32_t off) __attribute__((always_inline)) {
+                angles[count] = angle;
+                offs[count] = off;
+                ++count;
+            });
+        stop[top] = count;
+        for (int r = low, k = 0; r <= top; ++r) {
+            for (; k < stop[r]; ++k) {
+                SectorPoint<Lanes, true>(rows[angles[k]], t, dir[offs[k]], mag[offs[k]], sums);
+            }
+            if (r < top) {
+                keep(r);
+            }
+        }
+    }
+    Fold12(sums.cos, m_cosSum);
+    Fold12(sums.sin, m_sinSum);
+    if (inside) {
+        const int* ringW = t.ringW[top][c];
+        AddQuad(m_wSum, LoadQuad(ringW));
+        AddQuad(m_wSum + 4, LoadQuad(ringW + 4));
+    } else {
+        Fold12(sums.w, m_wSum);
+    }
+    return n;
+}
+
+int CWork::SectorNestScalar(int level, int top, int low, int value, SSectorSums* nest)
+{
+    return SectorNestAs<false>(level, top, low, value, nest);
+}
+
+int CWork::SectorNestLanes(int level, int top, int low, int value, SSectorSums* nest)
+{
+    return SectorNestAs<true>(level, top, low, value, nest);
+}
+
+int CWork::SectorRingNest(int level, int top, int low, int value, SSectorSums* nest)
+{
+#if defined(__SSE2__) || defined(__ARM_NEON)
+    return SectorNestLanes(level, top, low, value, nest);
+#else
+    return SectorNestScalar(level, top, low, value, nest);
+#endif
 }
 
 const std::int32_t* CWork::SectorOffsets(int level, int r)

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <memory>
 
 namespace wizard73 {
 namespace {
@@ -49,9 +50,11 @@ static_assert(kOctant.v[360 + 22] == 0 && kOctant.v[360 + 23] == 1 && kOctant.v[
 } // namespace
 
 // Quality of cell i on the ring of `radius`: layer 241 (qual) and the disorder value of the
-// cell, from the directions (32) and contrasts (114) around it.
-void Codex::PiQual(int i, int radius, std::int16_t* disorder, const unsigned char* marks,
-                   unsigned char* dir, unsigned char* con, unsigned char* qual)
+// cell, from the directions (32) and contrasts (114) around it. The rings of the passes are the
+// leading points of one list, so that the first pass keeps the sums of the later ones in nest.
+void Codex::PiQual(int i, int radius, bool first, int low, SSectorSums* nest,
+                   std::int16_t* disorder, const unsigned char* marks, unsigned char* dir,
+                   unsigned char* con, unsigned char* qual)
 {
     if ((marks[i] & (FORE | HOLE)) != 0) {
         return;
@@ -65,13 +68,19 @@ void Codex::PiQual(int i, int radius, std::int16_t* disorder, const unsigned cha
     }
     // 2.-3. Sector sums and directions.
     const int w = m_level[LEVEL].width;
-    std::memset(m_cosSum, 0, sizeof m_cosSum);
-    std::memset(m_sinSum, 0, sizeof m_sinSum);
-    std::memset(m_wSum, 0, sizeof m_wSum);
     WalkAt(i % w, i / w, LEVEL, dir, dir, con);
-    m_ringPoint = static_cast<RingFn>(&CWork::Argums_quick);
-    Spiral(LEVEL, radius, 1);
-    m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
+    if (first) {
+        std::memset(m_cosSum, 0, sizeof m_cosSum);
+        std::memset(m_sinSum, 0, sizeof m_sinSum);
+        std::memset(m_wSum, 0, sizeof m_wSum);
+        SectorRingNest(LEVEL, radius, low, 1, nest);
+    } else {
+        const SSectorSums& kept = nest[radius - low];
+        std::memcpy(m_cosSum, kept.cos, sizeof m_cosSum);
+        std::memcpy(m_sinSum, kept.sin, sizeof m_sinSum);
+        std::memcpy(m_wSum, kept.w, sizeof m_wSum);
+        RingOffsets(LEVEL, radius, 1, [](int, std::int32_t) {}); // the walk ends as the ring's
+    }
     int a[8];
     Targum(m_cosSum, m_sinSum, a, dir + i);
     // 4.-6. Sector strengths and the disorder of the cell's own direction o. The direction
@@ -208,16 +217,20 @@ int Codex::Pickup(int)
             }
         }
     };
-    // 4. Passes from the widest ring down.
+    // 4. Passes from the widest ring down. The first pass visits every cell and keeps the
+    //    sector sums of the smaller rings for the later passes.
     const int first = quick ? 3 : WHIRL;
     const int last = quick ? 0 : 1;
+    const std::size_t depth = static_cast<std::size_t>(first - last);
+    std::unique_ptr<SSectorSums[]> nest(new SSectorSums[n3 * depth]);
     for (int r = first; r >= last; --r) {
         m_piBest = quick ? thres : 0;
         std::int16_t* dis = disorder[quick ? r + 1 : r];
         // Marked cells are passed over here as the cell functions would pass them.
         for (std::size_t i = 0; i < n3; ++i) {
             if ((marks[i] & (FORE | HOLE)) == 0) {
-                PiQual(static_cast<int>(i), r, dis, marks, dir, con, l241);
+                PiQual(static_cast<int>(i), r, r == first, last, nest.get() + i * depth, dis, marks,
+                       dir, con, l241);
             }
         }
         const int threshold = thres * m_piBest / 100;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -467,6 +468,86 @@ TEST(Accumulators, LaneWiseSectorSumsEqualScalarOverEveryByte)
             }
         }
     }
+}
+
+// The sums of SectorRingNest against SectorRing of each ring on its own, from every cell of a
+// level (dir and mag layers), for every top and low radius index, both ring values and both
+// forms: each kept ring's sums, and the widest ring's sums, point count and walk end.
+void CheckNests(Codex& e, int level, unsigned char* dir, unsigned char* mag, int& nests)
+{
+    const int w = e.m_level[level].width;
+    const int n = static_cast<int>(e.m_level[level].size);
+    // Sums, then point count and walk end, of SectorRing (form -1) or SectorRingNest.
+    const auto run = [&](int i, int top, int low, int value, int form, CWork::SSectorSums* nest) {
+        std::vector<int> v;
+        for (int k = 0; k < 8; ++k) {
+            e.m_cosSum[k] = e.m_sinSum[k] = e.m_wSum[k] = 0;
+        }
+        e.WalkAt(i % w, i / w, level, dir, dir, mag);
+        const int count = form < 0   ? e.SectorRingLanes(level, top, value, true)
+                          : form > 0 ? e.SectorNestLanes(level, top, low, value, nest)
+                                     : e.SectorNestScalar(level, top, low, value, nest);
+        v.insert(v.end(), e.m_cosSum, e.m_cosSum + 8);
+        v.insert(v.end(), e.m_sinSum, e.m_sinSum + 8);
+        v.insert(v.end(), e.m_wSum, e.m_wSum + 8);
+        v.insert(v.end(), {count, e.m_ringCount, e.m_ringValue, e.m_wx, e.m_wy, e.m_walkOff,
+                           static_cast<int>(e.m_walk[1] - mag)});
+        return v;
+    };
+    for (int i = 0; i < n; ++i) {
+        for (int value = 1; value <= 2; ++value) {
+            std::vector<int> alone[5];
+            for (int r = 0; r <= 4; ++r) {
+                alone[r] = run(i, r, 0, value, -1, nullptr);
+            }
+            for (int top = 1; top <= 4; ++top) {
+                for (int low = 0; low < top; ++low) {
+                    for (int form = 0; form < 2; ++form) {
+                        CWork::SSectorSums nest[4];
+                        std::memset(nest, 0x55, sizeof nest);
+                        const std::string where =
+                            "cell " + std::to_string(i) + " v" + std::to_string(value) + " top " +
+                            std::to_string(top) + " low " + std::to_string(low) + " form " +
+                            std::to_string(form);
+                        ASSERT_EQ(run(i, top, low, value, form, nest), alone[top]) << where;
+                        for (int r = low; r < top; ++r) {
+                            const CWork::SSectorSums& k = nest[r - low];
+                            std::vector<int> kept(k.cos, k.cos + 8);
+                            kept.insert(kept.end(), k.sin, k.sin + 8);
+                            kept.insert(kept.end(), k.w, k.w + 8);
+                            ASSERT_EQ(kept,
+                                      std::vector<int>(alone[r].begin(), alone[r].begin() + 24))
+                                << where << " r" << r;
+                        }
+                        ++nests;
+                    }
+                }
+            }
+        }
+    }
+}
+
+// On a 9 x 8 level the near-edge rings are walked step by step, on 16 x 16 they come from the
+// edge lists; the prints' level 3 has whole rings and both kinds of edge.
+TEST(Accumulators, NestedRingSumsEqualEachRingAlone)
+{
+    int nests = 0;
+    auto small = std::make_unique<RingBench<9, 8>>();
+    CheckNests(*small, 0, small->dir, small->mag, nests);
+    auto large = std::make_unique<RingBench<16, 16>>();
+    CheckNests(*large, 0, large->dir, large->mag, nests);
+    EXPECT_EQ(nests, (72 + 256) * 2 * 10 * 2);
+    zftest::Loaded l = zftest::LoadShared("fvc2002_db1_b/105_3.pgm");
+    if (l.code == -1) {
+        GTEST_SKIP() << "shared fingerprint images not found (set ZF_DATA)";
+    }
+    ASSERT_EQ(l.code, 0);
+    l.engine->Pickup(-1);
+    unsigned char* dir = l.engine->GetLay(32, 3);
+    unsigned char* con = l.engine->GetLay(114, 3);
+    ASSERT_NE(dir, nullptr);
+    ASSERT_NE(con, nullptr);
+    CheckNests(*l.engine, 3, dir, con, nests);
 }
 
 TEST(Pickers, BestOfFourCandidates)
