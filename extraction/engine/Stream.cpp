@@ -289,14 +289,14 @@ public:
     // Paired walk under the stop rule, led by a bright (dark) walk from `lead` with a follower
     // from `follow` (rooms leadRoom and followRoom), `len` steps at most by the move table mv:
     // its value as MvSynW (MvSynI) gives it; `lead` becomes the leading walk's end.
-    template <bool Bright, bool Edge>
+    template <bool Bright>
     int Paired(int& lead, int leadRoom, int follow, int followRoom, const std::int32_t* mv,
                int len) const
     {
         int t1 = 0;
         int t2 = 0;
         int room = leadRoom < followRoom ? leadRoom : followRoom;
-        const int taken = Walk<Bright, true, true, Edge>(lead, follow, room, len, mv, t1, t2);
+        const int taken = Walk<Bright, true, true, true>(lead, follow, room, len, mv, t1, t2);
         // 127 per step taken out, twice the smaller of the leader's and the follower's sums
         // (the follower's counted the other way) when positive, else 0.
         const int base = 127 * taken;
@@ -307,6 +307,73 @@ public:
     }
 
     int Width() const { return m_w; }
+
+    // One walk of a lockstep group away from the outermost ring: a step per call, without a
+    // branch. A walk that the stop rule has ended keeps its place (its moves are masked by
+    // `live`) while the others of its group go on. With Sums it is a paired walk that sums the
+    // pixels of both cursors, each less 127, over the steps it takes.
+    template <bool Bright, bool Sums> struct Lane {
+        std::ptrdiff_t o;
+        std::ptrdiff_t apart; // of the follower
+        const std::int32_t* mv;
+        int live = -1; // all ones until the walk ends
+        int seen = 0;  // all ones once a marked pixel was reached
+        int lead = 0;  // sum of the leader's pixels less 127
+        int follow = 0;
+
+        int At() const { return static_cast<int>(o); }
+
+        // A plain step, outside the stop rule.
+        __attribute__((always_inline)) void Free(const unsigned char* codes) { o += mv[codes[o]]; }
+
+        __attribute__((always_inline)) void Step(const unsigned char* codes,
+                                                 const unsigned char* resp)
+        {
+            o += mv[codes[o]] & live;
+            const int v = resp[o];
+            const int marked = -static_cast<int>(Bright ? v >= 128 : v < 127);
+            if (Sums) {
+                lead += (v - 127) & live;
+                follow += (resp[o + apart] - 127) & live;
+            }
+            // The walk ends on its first unmarked pixel after marked ones.
+            live &= ~seen | marked;
+            seen |= marked;
+        }
+
+        // The value of a paired walk as Paired gives it.
+        int Value() const
+        {
+            const int s1 = Bright ? lead : -lead;
+            const int s2 = Bright ? -follow : follow;
+            const int m = s1 < s2 ? s1 : s2;
+            return m > 0 ? 2 * m : 0;
+        }
+    };
+
+    // `steps` plain steps of the lanes of a group, outside the stop rule.
+    template <typename... L> __attribute__((always_inline)) void Plain(int steps, L&... lanes) const
+    {
+        const unsigned char* const codes = m_codes;
+        for (int k = 0; k < steps; ++k) {
+            (lanes.Free(codes), ...);
+        }
+    }
+
+    // Up to `steps` steps of the lanes of a group under the stop rule, ending early once every
+    // lane has ended.
+    template <typename... L>
+    __attribute__((always_inline)) void Lockstep(int steps, L&... lanes) const
+    {
+        const unsigned char* const codes = m_codes;
+        const unsigned char* const resp = m_resp;
+        for (int k = 0; k < steps; ++k) {
+            (lanes.Step(codes, resp), ...);
+            if ((lanes.live | ...) == 0) {
+                break;
+            }
+        }
+    }
 
 private:
     // Up to `steps` steps from off by the move table mv (the follower at off2 alongside when
@@ -710,58 +777,73 @@ __attribute__((always_inline)) inline void FlCell(Codex& e, const FlWalks& walks
     const int centreRoom = walks.RoomAt(centre);
     const int half = len / 2 + 1;
     int best = 0;
-    // Edge: a paired walk of the cell may reach the outermost ring (both cursors keep within
-    // half + 2 len steps of the centre), so the paired walks keep their rooms.
-    auto measure = [&](auto edge) {
-        constexpr bool Edge = decltype(edge)::value;
-        for (int pass = 0; pass < 2; ++pass) {
-            // Move tables along n + 4 * pass (1) and back (2), bright and dark.
-            const std::int32_t* const bright1 = st.moves[n] + pass * FL_TABLE;
-            const std::int32_t* const bright2 = st.moves[n] + (1 - pass) * FL_TABLE;
-            const std::int32_t* const dark1 = bright1 + 2 * FL_TABLE;
-            const std::int32_t* const dark2 = bright2 + 2 * FL_TABLE;
-            // 1. Bright path, end B.
-            const int b = walks.Ends<true>(centre, bright1, half, bright2, len);
-            // 2. Dark path, end K.
-            const int k = walks.Ends<false>(centre, dark1, half, dark2, len);
-            const int bRoom = Edge ? walks.RoomAt(b) : 0;
-            const int kRoom = Edge ? walks.RoomAt(k) : 0;
-            // 3. Paired walk from K (leading) and B (following).
-            int end = k;
-            const int s1 = walks.Paired<false, Edge>(end, kRoom, b, bRoom, dark1, len);
-            const int q1 = Strength(s1, len, e.m_stNoise);
-            const int a1 = walks.Turn(k, end, len);
-            // 4. Paired walk from B (leading) and K (following).
-            end = b;
-            const int s2 = walks.Paired<true, Edge>(end, bRoom, k, kRoom, bright1, len);
-            const int q2 = Strength(s2, len, e.m_stNoise);
-            const int a2 = walks.Turn(b, end, len);
-            // 5. Overall best.
-            if (q1 >= l112[i]) {
-                l112[i] = l113[i] = static_cast<unsigned char>(q1);
-                l32[i] = l33[i] = static_cast<unsigned char>(a1);
-            }
-            if (q2 >= l112[i]) {
-                l112[i] = l113[i] = static_cast<unsigned char>(q2);
-                l32[i] = l33[i] = static_cast<unsigned char>(a2);
-            }
-            // 6. Family best.
-            if (q1 >= best) {
-                famDir[i] = static_cast<unsigned char>(a1);
-                famMag[i] = static_cast<unsigned char>(q1);
-                best = q1;
-            }
-            if (q2 >= best) {
-                famDir[i] = static_cast<unsigned char>(a2);
-                famMag[i] = static_cast<unsigned char>(q2);
-                best = q2;
-            }
+    // 5. Overall best and 6. family best of one paired walk's strength q and direction a.
+    auto record = [&](int q, int a) {
+        if (q >= l112[i]) {
+            l112[i] = l113[i] = static_cast<unsigned char>(q);
+            l32[i] = l33[i] = static_cast<unsigned char>(a);
+        }
+        if (q >= best) {
+            famDir[i] = static_cast<unsigned char>(a);
+            famMag[i] = static_cast<unsigned char>(q);
+            best = q;
         }
     };
     if (centreRoom >= half + 2 * len) {
-        measure(std::false_type{});
-    } else {
-        measure(std::true_type{});
+        // Away from the ring (both cursors of a paired walk keep within half + 2 len steps of the
+        // centre): the four walks from the centre in lockstep, then the four paired walks, the
+        // walks of each group independent of one another.
+        const std::int32_t* const mv = st.moves[n];
+        // Move tables of the family: bright along n and n + 4, dark along n and n + 4.
+        const std::int32_t* const bright[2] = {mv, mv + FL_TABLE};
+        const std::int32_t* const dark[2] = {mv + 2 * FL_TABLE, mv + 3 * FL_TABLE};
+        // 1. and 2. Bright and dark paths of both passes, ends B and K.
+        FlWalks::Lane<true, false> b0{centre, 0, bright[0]};
+        FlWalks::Lane<false, false> k0{centre, 0, dark[0]};
+        FlWalks::Lane<true, false> b1{centre, 0, bright[1]};
+        FlWalks::Lane<false, false> k1{centre, 0, dark[1]};
+        walks.Plain(half, b0, k0, b1, k1);
+        b0.mv = bright[1];
+        k0.mv = dark[1];
+        b1.mv = bright[0];
+        k1.mv = dark[0];
+        walks.Lockstep(len, b0, k0, b1, k1);
+        // 3. and 4. Paired walks from K (leading) and B (following) and the other way round.
+        FlWalks::Lane<false, true> kb0{k0.o, b0.o - k0.o, dark[0]};
+        FlWalks::Lane<true, true> bk0{b0.o, k0.o - b0.o, bright[0]};
+        FlWalks::Lane<false, true> kb1{k1.o, b1.o - k1.o, dark[1]};
+        FlWalks::Lane<true, true> bk1{b1.o, k1.o - b1.o, bright[1]};
+        walks.Lockstep(len, kb0, bk0, kb1, bk1);
+        const int noise = e.m_stNoise;
+        record(Strength(kb0.Value(), len, noise), walks.Turn(k0.At(), kb0.At(), len));
+        record(Strength(bk0.Value(), len, noise), walks.Turn(b0.At(), bk0.At(), len));
+        record(Strength(kb1.Value(), len, noise), walks.Turn(k1.At(), kb1.At(), len));
+        record(Strength(bk1.Value(), len, noise), walks.Turn(b1.At(), bk1.At(), len));
+        return;
+    }
+    // Near the ring: one walk at a time, the paired walks keeping their rooms.
+    for (int pass = 0; pass < 2; ++pass) {
+        // Move tables along n + 4 * pass (1) and back (2), bright and dark.
+        const std::int32_t* const bright1 = st.moves[n] + pass * FL_TABLE;
+        const std::int32_t* const bright2 = st.moves[n] + (1 - pass) * FL_TABLE;
+        const std::int32_t* const dark1 = bright1 + 2 * FL_TABLE;
+        const std::int32_t* const dark2 = bright2 + 2 * FL_TABLE;
+        // 1. Bright path, end B.
+        const int b = walks.Ends<true>(centre, bright1, half, bright2, len);
+        // 2. Dark path, end K.
+        const int k = walks.Ends<false>(centre, dark1, half, dark2, len);
+        const int bRoom = walks.RoomAt(b);
+        const int kRoom = walks.RoomAt(k);
+        // 3. Paired walk from K (leading) and B (following).
+        int end = k;
+        const int s1 = walks.Paired<false>(end, kRoom, b, bRoom, dark1, len);
+        const int a1 = walks.Turn(k, end, len);
+        // 4. Paired walk from B (leading) and K (following).
+        end = b;
+        const int s2 = walks.Paired<true>(end, bRoom, k, kRoom, bright1, len);
+        const int a2 = walks.Turn(b, end, len);
+        record(Strength(s1, len, e.m_stNoise), a1);
+        record(Strength(s2, len, e.m_stNoise), a2);
     }
 }
 
