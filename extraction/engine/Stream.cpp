@@ -271,21 +271,6 @@ public:
         return FlAngle(from % m_w - to % m_w, from / m_w - to / m_w);
     }
 
-    // End of the bright (dark) walk from off: `free` steps by the move table mv1, then up to
-    // `len` steps by mv2 under the stop rule. A walk that reaches the outermost ring stands
-    // there (no move from its codes), which is where the edge rule ends it: rooms are not kept.
-    template <bool Bright>
-    int Ends(int off, const std::int32_t* mv1, int free, const std::int32_t* mv2, int len) const
-    {
-        int t1 = 0;
-        int t2 = 0;
-        int off2 = off;
-        int room = 0;
-        Walk<Bright, false, false, false>(off, off2, room, free, mv1, t1, t2);
-        Walk<Bright, true, false, false>(off, off2, room, len, mv2, t1, t2);
-        return off;
-    }
-
     // Paired walk under the stop rule, led by a bright (dark) walk from `lead` with a follower
     // from `follow` (rooms leadRoom and followRoom), `len` steps at most by the move table mv:
     // its value as MvSynW (MvSynI) gives it; `lead` becomes the leading walk's end.
@@ -774,7 +759,6 @@ __attribute__((always_inline)) inline void FlCell(Codex& e, const FlWalks& walks
     bx = bx + 8 > w0 ? w0 - 8 : bx;
     by = by + 8 > h0 ? h0 - 8 : by;
     const int centre = (by + 4) * w0 + bx + 4;
-    const int centreRoom = walks.RoomAt(centre);
     const int half = len / 2 + 1;
     int best = 0;
     // 5. Overall best and 6. family best of one paired walk's strength q and direction a.
@@ -789,61 +773,58 @@ __attribute__((always_inline)) inline void FlCell(Codex& e, const FlWalks& walks
             best = q;
         }
     };
-    if (centreRoom >= half + 2 * len) {
-        // Away from the ring (both cursors of a paired walk keep within half + 2 len steps of the
-        // centre): the four walks from the centre in lockstep, then the four paired walks, the
-        // walks of each group independent of one another.
-        const std::int32_t* const mv = st.moves[n];
-        // Move tables of the family: bright along n and n + 4, dark along n and n + 4.
-        const std::int32_t* const bright[2] = {mv, mv + FL_TABLE};
-        const std::int32_t* const dark[2] = {mv + 2 * FL_TABLE, mv + 3 * FL_TABLE};
-        // 1. and 2. Bright and dark paths of both passes, ends B and K.
-        FlWalks::Lane<true, false> b0{centre, 0, bright[0]};
-        FlWalks::Lane<false, false> k0{centre, 0, dark[0]};
-        FlWalks::Lane<true, false> b1{centre, 0, bright[1]};
-        FlWalks::Lane<false, false> k1{centre, 0, dark[1]};
-        walks.Plain(half, b0, k0, b1, k1);
-        b0.mv = bright[1];
-        k0.mv = dark[1];
-        b1.mv = bright[0];
-        k1.mv = dark[0];
-        walks.Lockstep(len, b0, k0, b1, k1);
-        // 3. and 4. Paired walks from K (leading) and B (following) and the other way round.
+    const std::int32_t* const mv = st.moves[n];
+    // Move tables of the family: bright along n and n + 4, dark along n and n + 4.
+    const std::int32_t* const bright[2] = {mv, mv + FL_TABLE};
+    const std::int32_t* const dark[2] = {mv + 2 * FL_TABLE, mv + 3 * FL_TABLE};
+    // 1. and 2. Bright and dark paths of both passes (along n + 4 * pass and back), ends B and
+    // K, in lockstep: a single walk stands on the outermost ring once there.
+    FlWalks::Lane<true, false> b0{centre, 0, bright[0]};
+    FlWalks::Lane<false, false> k0{centre, 0, dark[0]};
+    FlWalks::Lane<true, false> b1{centre, 0, bright[1]};
+    FlWalks::Lane<false, false> k1{centre, 0, dark[1]};
+    walks.Plain(half, b0, k0, b1, k1);
+    b0.mv = bright[1];
+    k0.mv = dark[1];
+    b1.mv = bright[0];
+    k1.mv = dark[0];
+    walks.Lockstep(len, b0, k0, b1, k1);
+    const int noise = e.m_stNoise;
+    // 3. and 4. Paired walks from K (leading) and B (following) and the other way round. Where
+    // no cursor may reach the outermost ring before the last step, the four in lockstep.
+    const int b0Room = walks.RoomAt(b0.At());
+    const int k0Room = walks.RoomAt(k0.At());
+    const int b1Room = walks.RoomAt(b1.At());
+    const int k1Room = walks.RoomAt(k1.At());
+    const int room0 = b0Room < k0Room ? b0Room : k0Room;
+    const int room1 = b1Room < k1Room ? b1Room : k1Room;
+    if (len <= room0 + 1 && len <= room1 + 1) {
         FlWalks::Lane<false, true> kb0{k0.o, b0.o - k0.o, dark[0]};
         FlWalks::Lane<true, true> bk0{b0.o, k0.o - b0.o, bright[0]};
         FlWalks::Lane<false, true> kb1{k1.o, b1.o - k1.o, dark[1]};
         FlWalks::Lane<true, true> bk1{b1.o, k1.o - b1.o, bright[1]};
         walks.Lockstep(len, kb0, bk0, kb1, bk1);
-        const int noise = e.m_stNoise;
         record(Strength(kb0.Value(), len, noise), walks.Turn(k0.At(), kb0.At(), len));
         record(Strength(bk0.Value(), len, noise), walks.Turn(b0.At(), bk0.At(), len));
         record(Strength(kb1.Value(), len, noise), walks.Turn(k1.At(), kb1.At(), len));
         record(Strength(bk1.Value(), len, noise), walks.Turn(b1.At(), bk1.At(), len));
         return;
     }
-    // Near the ring: one walk at a time, the paired walks keeping their rooms.
+    // Near the ring: one walk at a time, keeping the rooms.
+    const int ends[2][2] = {{b0.At(), k0.At()}, {b1.At(), k1.At()}};
+    const int rooms[2][2] = {{b0Room, k0Room}, {b1Room, k1Room}};
     for (int pass = 0; pass < 2; ++pass) {
-        // Move tables along n + 4 * pass (1) and back (2), bright and dark.
-        const std::int32_t* const bright1 = st.moves[n] + pass * FL_TABLE;
-        const std::int32_t* const bright2 = st.moves[n] + (1 - pass) * FL_TABLE;
-        const std::int32_t* const dark1 = bright1 + 2 * FL_TABLE;
-        const std::int32_t* const dark2 = bright2 + 2 * FL_TABLE;
-        // 1. Bright path, end B.
-        const int b = walks.Ends<true>(centre, bright1, half, bright2, len);
-        // 2. Dark path, end K.
-        const int k = walks.Ends<false>(centre, dark1, half, dark2, len);
-        const int bRoom = walks.RoomAt(b);
-        const int kRoom = walks.RoomAt(k);
-        // 3. Paired walk from K (leading) and B (following).
+        const int b = ends[pass][0];
+        const int k = ends[pass][1];
         int end = k;
-        const int s1 = walks.Paired<false>(end, kRoom, b, bRoom, dark1, len);
+        const int s1 = walks.Paired<false>(end, rooms[pass][1], b, rooms[pass][0], dark[pass], len);
         const int a1 = walks.Turn(k, end, len);
-        // 4. Paired walk from B (leading) and K (following).
         end = b;
-        const int s2 = walks.Paired<true>(end, bRoom, k, kRoom, bright1, len);
+        const int s2 =
+            walks.Paired<true>(end, rooms[pass][0], k, rooms[pass][1], bright[pass], len);
         const int a2 = walks.Turn(b, end, len);
-        record(Strength(s1, len, e.m_stNoise), a1);
-        record(Strength(s2, len, e.m_stNoise), a2);
+        record(Strength(s1, len, noise), a1);
+        record(Strength(s2, len, noise), a2);
     }
 }
 
