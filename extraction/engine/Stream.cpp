@@ -172,6 +172,9 @@ void FlMakeCodes(const CLevel& lv, int n, const unsigned char* resp, unsigned ch
     }
 }
 
+// Most steps of a walk in lockstep: its marks are bits of one word.
+constexpr int FL_TRACK = 64;
+
 // Half-turn direction atan(dx, dy) % 180 of a walk's displacement, by table within FL_REACH
 // pixels along each axis (a paired walk moves at most one pixel per step and takes at most
 // 15 steps), by atan beyond.
@@ -271,6 +274,21 @@ public:
         return FlAngle(from % m_w - to % m_w, from / m_w - to / m_w);
     }
 
+    // End of the bright (dark) walk from off: `free` steps by the move table mv1, then up to
+    // `len` steps by mv2 under the stop rule. A walk that reaches the outermost ring stands
+    // there (no move from its codes), which is where the edge rule ends it: rooms are not kept.
+    template <bool Bright>
+    int Ends(int off, const std::int32_t* mv1, int free, const std::int32_t* mv2, int len) const
+    {
+        int t1 = 0;
+        int t2 = 0;
+        int off2 = off;
+        int room = 0;
+        Walk<Bright, false, false, false>(off, off2, room, free, mv1, t1, t2);
+        Walk<Bright, true, false, false>(off, off2, room, len, mv2, t1, t2);
+        return off;
+    }
+
     // Paired walk under the stop rule, led by a bright (dark) walk from `lead` with a follower
     // from `follow` (rooms leadRoom and followRoom), `len` steps at most by the move table mv:
     // its value as MvSynW (MvSynI) gives it; `lead` becomes the leading walk's end.
@@ -293,70 +311,89 @@ public:
 
     int Width() const { return m_w; }
 
-    // One walk of a lockstep group away from the outermost ring: a step per call, without a
-    // branch. A walk that the stop rule has ended keeps its place (its moves are masked by
-    // `live`) while the others of its group go on. With Sums it is a paired walk that sums the
-    // pixels of both cursors, each less 127, over the steps it takes.
-    template <bool Bright, bool Sums> struct Lane {
-        std::ptrdiff_t o;
-        std::ptrdiff_t apart; // of the follower
-        const std::int32_t* mv;
-        int live = -1; // all ones until the walk ends
-        int seen = 0;  // all ones once a marked pixel was reached
-        int lead = 0;  // sum of the leader's pixels less 127
-        int follow = 0;
-
-        int At() const { return static_cast<int>(o); }
-
-        // A plain step, outside the stop rule.
-        __attribute__((always_inline)) void Free(const unsigned char* codes) { o += mv[codes[o]]; }
-
-        __attribute__((always_inline)) void Step(const unsigned char* codes,
-                                                 const unsigned char* resp)
+    // One walk of a lockstep group along move table Table of its family, `steps` steps at most
+    // (FL_TRACK), away from the outermost ring or standing on it. The group's walks make every
+    // step without a branch, each keeping its positions, its marks and, with Sums (a paired
+    // walk), the sums of the pixels of both cursors; where the stop rule ends it is worked out
+    // from the marks afterwards.
+    template <bool Bright, bool Sums, int Table> struct Track {
+        // The arrays are written step by step: not cleared.
+        explicit Track(std::ptrdiff_t start, std::ptrdiff_t follower = 0)
+            : o(start), apart(follower)
         {
-            o += mv[codes[o]] & live;
-            const int v = resp[o];
-            const int marked = -static_cast<int>(Bright ? v >= 128 : v < 127);
-            if (Sums) {
-                lead += (v - 127) & live;
-                follow += (resp[o + apart] - 127) & live;
-            }
-            // The walk ends on its first unmarked pixel after marked ones.
-            live &= ~seen | marked;
-            seen |= marked;
         }
 
-        // The value of a paired walk as Paired gives it.
-        int Value() const
+        std::ptrdiff_t o;
+        std::ptrdiff_t apart;    // of the follower
+        std::uint64_t marks = 0; // bit j: the pixel of step `steps` - j is marked (step 1 first)
+        std::uint64_t sum = 0;   // leader's pixels in the low half, follower's in the high half
+        std::int32_t at[FL_TRACK + 1];    // position after t steps
+        std::uint64_t sums[FL_TRACK + 1]; // sum after t steps
+
+        __attribute__((always_inline)) void Start()
         {
-            const int s1 = Bright ? lead : -lead;
-            const int s2 = Bright ? -follow : follow;
+            at[0] = static_cast<std::int32_t>(o);
+            sums[0] = 0;
+        }
+
+        __attribute__((always_inline)) void Step(int k, const unsigned char* codes,
+                                                 const unsigned char* resp, const std::int32_t* mv)
+        {
+            o += mv[Table * FL_TABLE + codes[o]];
+            const unsigned v = resp[o];
+            marks = 2 * marks + (Bright ? v >= 128 : v < 127);
+            at[k + 1] = static_cast<std::int32_t>(o);
+            if (Sums) {
+                sum += v | static_cast<std::uint64_t>(resp[o + apart]) << 32;
+                sums[k + 1] = sum;
+            }
+        }
+
+        // Steps taken under the stop rule: the walk ends on its first unmarked pixel after
+        // marked ones (below the highest mark, the highest clear bit), else takes every step.
+        int Taken(int steps) const
+        {
+            const std::uint64_t before = (~std::uint64_t{0} >> __builtin_clzll(marks | 1)) >> 1;
+            return steps - 63 + __builtin_clzll((~marks & before) | 1);
+        }
+
+        int End(int steps) const { return at[Taken(steps)]; }
+
+        // The value of a paired walk as Paired gives it.
+        int Value(int steps) const
+        {
+            const int t = Taken(steps);
+            // The sums over the steps taken, 127 per step taken out.
+            const int l = static_cast<int>(sums[t] & 0xFFFFFFFFu) - 127 * t;
+            const int f = static_cast<int>(sums[t] >> 32) - 127 * t;
+            const int s1 = Bright ? l : -l;
+            const int s2 = Bright ? -f : f;
             const int m = s1 < s2 ? s1 : s2;
             return m > 0 ? 2 * m : 0;
         }
     };
 
-    // `steps` plain steps of the lanes of a group, outside the stop rule.
-    template <typename... L> __attribute__((always_inline)) void Plain(int steps, L&... lanes) const
+    // `steps` plain steps outside the stop rule of walks at o..., along move tables Table... of
+    // the family's tables mv.
+    template <int... Table, typename... O>
+    __attribute__((always_inline)) void Plain(const std::int32_t* mv, int steps, O&... o) const
     {
         const unsigned char* const codes = m_codes;
         for (int k = 0; k < steps; ++k) {
-            (lanes.Free(codes), ...);
+            ((o += mv[Table * FL_TABLE + codes[o]]), ...);
         }
     }
 
-    // Up to `steps` steps of the lanes of a group under the stop rule, ending early once every
-    // lane has ended.
-    template <typename... L>
-    __attribute__((always_inline)) void Lockstep(int steps, L&... lanes) const
+    // `steps` (at most FL_TRACK) steps of the tracks of a group.
+    template <typename... T>
+    __attribute__((always_inline)) void Lockstep(const std::int32_t* mv, int steps,
+                                                 T&... tracks) const
     {
         const unsigned char* const codes = m_codes;
         const unsigned char* const resp = m_resp;
+        (tracks.Start(), ...);
         for (int k = 0; k < steps; ++k) {
-            (lanes.Step(codes, resp), ...);
-            if ((lanes.live | ...) == 0) {
-                break;
-            }
+            (tracks.Step(k, codes, resp, mv), ...);
         }
     }
 
@@ -774,54 +811,74 @@ __attribute__((always_inline)) inline void FlCell(Codex& e, const FlWalks& walks
         }
     };
     const std::int32_t* const mv = st.moves[n];
-    // Move tables of the family: bright along n and n + 4, dark along n and n + 4.
-    const std::int32_t* const bright[2] = {mv, mv + FL_TABLE};
-    const std::int32_t* const dark[2] = {mv + 2 * FL_TABLE, mv + 3 * FL_TABLE};
+    // Move tables of the family: 0 and 1 bright along n and n + 4, 2 and 3 dark along n and
+    // n + 4.
     // 1. and 2. Bright and dark paths of both passes (along n + 4 * pass and back), ends B and
     // K, in lockstep: a single walk stands on the outermost ring once there.
-    FlWalks::Lane<true, false> b0{centre, 0, bright[0]};
-    FlWalks::Lane<false, false> k0{centre, 0, dark[0]};
-    FlWalks::Lane<true, false> b1{centre, 0, bright[1]};
-    FlWalks::Lane<false, false> k1{centre, 0, dark[1]};
-    walks.Plain(half, b0, k0, b1, k1);
-    b0.mv = bright[1];
-    k0.mv = dark[1];
-    b1.mv = bright[0];
-    k1.mv = dark[0];
-    walks.Lockstep(len, b0, k0, b1, k1);
     const int noise = e.m_stNoise;
+    // 1. and 2. Bright and dark paths of both passes (along n + 4 * pass and back), ends B and
+    // K: a single walk stands on the outermost ring once there. Where the walks are short
+    // enough, the four in lockstep.
+    int ends[2][2]; // B and K of each pass
+    if (len <= FL_TRACK) {
+        std::ptrdiff_t o[4] = {centre, centre, centre, centre};
+        walks.Plain<0, 2, 1, 3>(mv, half, o[0], o[1], o[2], o[3]);
+        FlWalks::Track<true, false, 1> b0{o[0]};
+        FlWalks::Track<false, false, 3> k0{o[1]};
+        FlWalks::Track<true, false, 0> b1{o[2]};
+        FlWalks::Track<false, false, 2> k1{o[3]};
+        walks.Lockstep(mv, len, b0, k0, b1, k1);
+        ends[0][0] = b0.End(len);
+        ends[0][1] = k0.End(len);
+        ends[1][0] = b1.End(len);
+        ends[1][1] = k1.End(len);
+    } else {
+        for (int pass = 0; pass < 2; ++pass) {
+            const std::int32_t* const there = mv + pass * FL_TABLE;
+            const std::int32_t* const back = mv + (1 - pass) * FL_TABLE;
+            ends[pass][0] = walks.Ends<true>(centre, there, half, back, len);
+            ends[pass][1] =
+                walks.Ends<false>(centre, there + 2 * FL_TABLE, half, back + 2 * FL_TABLE, len);
+        }
+    }
+    int rooms[2][2];
+    for (int pass = 0; pass < 2; ++pass) {
+        rooms[pass][0] = walks.RoomAt(ends[pass][0]);
+        rooms[pass][1] = walks.RoomAt(ends[pass][1]);
+    }
     // 3. and 4. Paired walks from K (leading) and B (following) and the other way round. Where
     // no cursor may reach the outermost ring before the last step, the four in lockstep.
-    const int b0Room = walks.RoomAt(b0.At());
-    const int k0Room = walks.RoomAt(k0.At());
-    const int b1Room = walks.RoomAt(b1.At());
-    const int k1Room = walks.RoomAt(k1.At());
-    const int room0 = b0Room < k0Room ? b0Room : k0Room;
-    const int room1 = b1Room < k1Room ? b1Room : k1Room;
-    if (len <= room0 + 1 && len <= room1 + 1) {
-        FlWalks::Lane<false, true> kb0{k0.o, b0.o - k0.o, dark[0]};
-        FlWalks::Lane<true, true> bk0{b0.o, k0.o - b0.o, bright[0]};
-        FlWalks::Lane<false, true> kb1{k1.o, b1.o - k1.o, dark[1]};
-        FlWalks::Lane<true, true> bk1{b1.o, k1.o - b1.o, bright[1]};
-        walks.Lockstep(len, kb0, bk0, kb1, bk1);
-        record(Strength(kb0.Value(), len, noise), walks.Turn(k0.At(), kb0.At(), len));
-        record(Strength(bk0.Value(), len, noise), walks.Turn(b0.At(), bk0.At(), len));
-        record(Strength(kb1.Value(), len, noise), walks.Turn(k1.At(), kb1.At(), len));
-        record(Strength(bk1.Value(), len, noise), walks.Turn(b1.At(), bk1.At(), len));
+    auto clear = [&](int pass) {
+        const int room = rooms[pass][0] < rooms[pass][1] ? rooms[pass][0] : rooms[pass][1];
+        return len <= room + 1;
+    };
+    if (len <= FL_TRACK && clear(0) && clear(1)) {
+        const int b0 = ends[0][0];
+        const int k0 = ends[0][1];
+        const int b1 = ends[1][0];
+        const int k1 = ends[1][1];
+        FlWalks::Track<false, true, 2> kb0{k0, b0 - k0};
+        FlWalks::Track<true, true, 0> bk0{b0, k0 - b0};
+        FlWalks::Track<false, true, 3> kb1{k1, b1 - k1};
+        FlWalks::Track<true, true, 1> bk1{b1, k1 - b1};
+        walks.Lockstep(mv, len, kb0, bk0, kb1, bk1);
+        record(Strength(kb0.Value(len), len, noise), walks.Turn(k0, kb0.End(len), len));
+        record(Strength(bk0.Value(len), len, noise), walks.Turn(b0, bk0.End(len), len));
+        record(Strength(kb1.Value(len), len, noise), walks.Turn(k1, kb1.End(len), len));
+        record(Strength(bk1.Value(len), len, noise), walks.Turn(b1, bk1.End(len), len));
         return;
     }
-    // Near the ring: one walk at a time, keeping the rooms.
-    const int ends[2][2] = {{b0.At(), k0.At()}, {b1.At(), k1.At()}};
-    const int rooms[2][2] = {{b0Room, k0Room}, {b1Room, k1Room}};
+    // Else one walk at a time, keeping the rooms.
     for (int pass = 0; pass < 2; ++pass) {
         const int b = ends[pass][0];
         const int k = ends[pass][1];
         int end = k;
-        const int s1 = walks.Paired<false>(end, rooms[pass][1], b, rooms[pass][0], dark[pass], len);
+        const int s1 = walks.Paired<false>(end, rooms[pass][1], b, rooms[pass][0],
+                                           mv + (2 + pass) * FL_TABLE, len);
         const int a1 = walks.Turn(k, end, len);
         end = b;
         const int s2 =
-            walks.Paired<true>(end, rooms[pass][0], k, rooms[pass][1], bright[pass], len);
+            walks.Paired<true>(end, rooms[pass][0], k, rooms[pass][1], mv + pass * FL_TABLE, len);
         const int a2 = walks.Turn(b, end, len);
         record(Strength(s1, len, noise), a1);
         record(Strength(s2, len, noise), a2);

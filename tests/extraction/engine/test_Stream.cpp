@@ -215,9 +215,10 @@ void PlainFlow(Codex& e, int x, int y, int n, int len)
     }
 }
 
-// The walks of the flow measurement are made in place away from the edges and by the engine
-// near them: on noise and on noisy ridges of a small image, where many walks reach the outermost
-// ring, every cell, family and walk length gives what the engine's walks give. The narrow image
+// The walks of the flow measurement are made in lockstep where they are short enough (64 steps)
+// and clear of the outermost ring, one at a time elsewhere: on noise and on noisy ridges of a
+// small image, where many walks reach that ring, every cell, family and walk length (on both
+// sides of 64) gives what the engine's walks give. The narrow image
 // (of a kind without the least size) has fewer interior pixels per row than one group of step
 // codes.
 struct FlowImage {
@@ -264,7 +265,7 @@ TEST_P(StreamFlow, MeasurementMatchesTheEngineWalksUpToTheEdges)
         }
         std::memset(e.m_st.cls, 0, n3);
         e.StCodes(); // the walks' codes of the new responses
-        for (int len : {0, 1, 3, 4, 6, 11, 15, 40}) {
+        for (int len : {0, 1, 3, 4, 6, 11, 15, 40, 64, 65}) {
             std::vector<std::vector<unsigned char>> got;
             for (int run = 0; run < 2; ++run) {
                 for (unsigned char* o : outs) {
