@@ -311,13 +311,20 @@ public:
 
     int Width() const { return m_w; }
 
-    // One walk of a lockstep group along move table Table of its family, `steps` steps at most
-    // (FL_TRACK), away from the outermost ring or standing on it. The group's walks make every
-    // step without a branch, each keeping its positions, its marks and, with Sums (a paired
-    // walk), the sums of the pixels of both cursors; where the stop rule ends it is worked out
-    // from the marks afterwards.
-    template <bool Bright, bool Sums, int Table> struct Track {
-        // The arrays are written step by step: not cleared.
+    // The steps of a lockstep group of N walks: per step and walk the position and, for paired
+    // walks, the sums of the pixels of both cursors (the leader's in the low half, the
+    // follower's in the high half), each after t steps. Written step by step: not cleared.
+    template <int N> struct TrackLog {
+        std::int32_t at[FL_TRACK + 1][N];
+        std::uint64_t sums[FL_TRACK + 1][N];
+    };
+
+    // Walk `Lane` of a lockstep group along move table Table of its family, `steps` steps at
+    // most (FL_TRACK), away from the outermost ring or standing on it. The group's walks make
+    // every step without a branch, each keeping its marks and its steps in the group's log;
+    // where the stop rule ends it is worked out from the marks afterwards. With Sums it is a
+    // paired walk.
+    template <bool Bright, bool Sums, int Table, int Lane> struct Track {
         explicit Track(std::ptrdiff_t start, std::ptrdiff_t follower = 0)
             : o(start), apart(follower)
         {
@@ -326,26 +333,26 @@ public:
         std::ptrdiff_t o;
         std::ptrdiff_t apart;    // of the follower
         std::uint64_t marks = 0; // bit j: the pixel of step `steps` - j is marked (step 1 first)
-        std::uint64_t sum = 0;   // leader's pixels in the low half, follower's in the high half
-        std::int32_t at[FL_TRACK + 1];    // position after t steps
-        std::uint64_t sums[FL_TRACK + 1]; // sum after t steps
+        std::uint64_t sum = 0;
 
-        __attribute__((always_inline)) void Start()
+        template <int N> __attribute__((always_inline)) void Start(TrackLog<N>& log) const
         {
-            at[0] = static_cast<std::int32_t>(o);
-            sums[0] = 0;
+            log.at[0][Lane] = static_cast<std::int32_t>(o);
+            log.sums[0][Lane] = 0;
         }
 
+        template <int N>
         __attribute__((always_inline)) void Step(int k, const unsigned char* codes,
-                                                 const unsigned char* resp, const std::int32_t* mv)
+                                                 const unsigned char* resp, const std::int32_t* mv,
+                                                 TrackLog<N>& log)
         {
             o += mv[Table * FL_TABLE + codes[o]];
             const unsigned v = resp[o];
             marks = 2 * marks + (Bright ? v >= 128 : v < 127);
-            at[k + 1] = static_cast<std::int32_t>(o);
+            log.at[k + 1][Lane] = static_cast<std::int32_t>(o);
             if (Sums) {
                 sum += v | static_cast<std::uint64_t>(resp[o + apart]) << 32;
-                sums[k + 1] = sum;
+                log.sums[k + 1][Lane] = sum;
             }
         }
 
@@ -357,15 +364,19 @@ public:
             return steps - 63 + __builtin_clzll((~marks & before) | 1);
         }
 
-        int End(int steps) const { return at[Taken(steps)]; }
+        template <int N> int End(int steps, const TrackLog<N>& log) const
+        {
+            return log.at[Taken(steps)][Lane];
+        }
 
         // The value of a paired walk as Paired gives it.
-        int Value(int steps) const
+        template <int N> int Value(int steps, const TrackLog<N>& log) const
         {
             const int t = Taken(steps);
             // The sums over the steps taken, 127 per step taken out.
-            const int l = static_cast<int>(sums[t] & 0xFFFFFFFFu) - 127 * t;
-            const int f = static_cast<int>(sums[t] >> 32) - 127 * t;
+            const std::uint64_t both = log.sums[t][Lane];
+            const int l = static_cast<int>(both & 0xFFFFFFFFu) - 127 * t;
+            const int f = static_cast<int>(both >> 32) - 127 * t;
             const int s1 = Bright ? l : -l;
             const int s2 = Bright ? -f : f;
             const int m = s1 < s2 ? s1 : s2;
@@ -385,15 +396,15 @@ public:
     }
 
     // `steps` (at most FL_TRACK) steps of the tracks of a group.
-    template <typename... T>
+    template <int N, typename... T>
     __attribute__((always_inline)) void Lockstep(const std::int32_t* mv, int steps,
-                                                 T&... tracks) const
+                                                 TrackLog<N>& log, T&... tracks) const
     {
         const unsigned char* const codes = m_codes;
         const unsigned char* const resp = m_resp;
-        (tracks.Start(), ...);
+        (tracks.Start(log), ...);
         for (int k = 0; k < steps; ++k) {
-            (tracks.Step(k, codes, resp, mv), ...);
+            (tracks.Step(k, codes, resp, mv, log), ...);
         }
     }
 
@@ -820,18 +831,19 @@ __attribute__((always_inline)) inline void FlCell(Codex& e, const FlWalks& walks
     // K: a single walk stands on the outermost ring once there. Where the walks are short
     // enough, the four in lockstep.
     int ends[2][2]; // B and K of each pass
+    FlWalks::TrackLog<4> log;
     if (len <= FL_TRACK) {
         std::ptrdiff_t o[4] = {centre, centre, centre, centre};
         walks.Plain<0, 2, 1, 3>(mv, half, o[0], o[1], o[2], o[3]);
-        FlWalks::Track<true, false, 1> b0{o[0]};
-        FlWalks::Track<false, false, 3> k0{o[1]};
-        FlWalks::Track<true, false, 0> b1{o[2]};
-        FlWalks::Track<false, false, 2> k1{o[3]};
-        walks.Lockstep(mv, len, b0, k0, b1, k1);
-        ends[0][0] = b0.End(len);
-        ends[0][1] = k0.End(len);
-        ends[1][0] = b1.End(len);
-        ends[1][1] = k1.End(len);
+        FlWalks::Track<true, false, 1, 0> b0{o[0]};
+        FlWalks::Track<false, false, 3, 1> k0{o[1]};
+        FlWalks::Track<true, false, 0, 2> b1{o[2]};
+        FlWalks::Track<false, false, 2, 3> k1{o[3]};
+        walks.Lockstep(mv, len, log, b0, k0, b1, k1);
+        ends[0][0] = b0.End(len, log);
+        ends[0][1] = k0.End(len, log);
+        ends[1][0] = b1.End(len, log);
+        ends[1][1] = k1.End(len, log);
     } else {
         for (int pass = 0; pass < 2; ++pass) {
             const std::int32_t* const there = mv + pass * FL_TABLE;
@@ -857,15 +869,19 @@ __attribute__((always_inline)) inline void FlCell(Codex& e, const FlWalks& walks
         const int k0 = ends[0][1];
         const int b1 = ends[1][0];
         const int k1 = ends[1][1];
-        FlWalks::Track<false, true, 2> kb0{k0, b0 - k0};
-        FlWalks::Track<true, true, 0> bk0{b0, k0 - b0};
-        FlWalks::Track<false, true, 3> kb1{k1, b1 - k1};
-        FlWalks::Track<true, true, 1> bk1{b1, k1 - b1};
-        walks.Lockstep(mv, len, kb0, bk0, kb1, bk1);
-        record(Strength(kb0.Value(len), len, noise), walks.Turn(k0, kb0.End(len), len));
-        record(Strength(bk0.Value(len), len, noise), walks.Turn(b0, bk0.End(len), len));
-        record(Strength(kb1.Value(len), len, noise), walks.Turn(k1, kb1.End(len), len));
-        record(Strength(bk1.Value(len), len, noise), walks.Turn(b1, bk1.End(len), len));
+        FlWalks::Track<false, true, 2, 0> kb0{k0, b0 - k0};
+        FlWalks::Track<true, true, 0, 1> bk0{b0, k0 - b0};
+        FlWalks::Track<false, true, 3, 2> kb1{k1, b1 - k1};
+        FlWalks::Track<true, true, 1, 3> bk1{b1, k1 - b1};
+        walks.Lockstep(mv, len, log, kb0, bk0, kb1, bk1);
+        auto paired = [&](const auto& walk, int from) {
+            record(Strength(walk.Value(len, log), len, noise),
+                   walks.Turn(from, walk.End(len, log), len));
+        };
+        paired(kb0, k0);
+        paired(bk0, b0);
+        paired(kb1, k1);
+        paired(bk1, b1);
         return;
     }
     // Else one walk at a time, keeping the rooms.
