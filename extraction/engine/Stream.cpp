@@ -212,6 +212,76 @@ __attribute__((always_inline)) inline int FlAngle(int dx, int dy)
     return atan(dx, dy) % 180;
 }
 
+} // namespace
+
+FlStopped FlStopScalar(const unsigned char* v, const unsigned char* w, int steps, bool bright)
+{
+    int taken = steps;
+    bool seen = false;
+    for (int k = 0; k < steps; ++k) {
+        const bool marked = bright ? v[k] >= 128 : v[k] < 127;
+        if (seen && !marked) {
+            taken = k + 1;
+            break;
+        }
+        seen = seen || marked;
+    }
+    FlStopped s{taken, 0, 0};
+    for (int k = 0; k < taken; ++k) {
+        s.v += v[k];
+        s.w += w[k];
+    }
+    return s;
+}
+
+#if defined(__SSE2__)
+// The marks sixteen steps at a time (the sign bits of v, or of v < 127), the end found among
+// their bits, and the sums of the steps taken by sums of absolute differences.
+FlStopped FlStop(const unsigned char* v, const unsigned char* w, int steps, bool bright)
+{
+    if (steps <= 0) {
+        return {0, 0, 0};
+    }
+    std::uint64_t marks = 0;
+    const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
+    const __m128i below = _mm_set1_epi8(static_cast<char>(127 ^ 0x80));
+    for (int b = 0; b < steps; b += 16) {
+        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + b));
+        if (!bright) { // v < 127: v - 128 below -1
+            x = _mm_cmplt_epi8(_mm_xor_si128(x, flip), below);
+        }
+        marks |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(x))) << b;
+    }
+    // Unmarked steps after the first marked one; the walk ends on the first, else on its last
+    // step (marks past it, of the zeros there, lie above that step and change neither).
+    const std::uint64_t last = std::uint64_t{1} << (steps - 1);
+    const std::uint64_t first = marks & (~marks + 1);
+    const std::uint64_t after = ~((first << 1) - 1);
+    const int taken = __builtin_ctzll((~marks & after) | last) + 1;
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    __m128i sv = zero;
+    __m128i sw = zero;
+    for (int b = 0; b < taken; b += 16) {
+        const __m128i keep = _mm_cmplt_epi8(index, _mm_set1_epi8(static_cast<char>(taken - b)));
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + b));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + b));
+        sv = _mm_add_epi64(sv, _mm_sad_epu8(_mm_and_si128(x, keep), zero));
+        sw = _mm_add_epi64(sw, _mm_sad_epu8(_mm_and_si128(y, keep), zero));
+    }
+    sv = _mm_add_epi64(sv, _mm_unpackhi_epi64(sv, sv));
+    sw = _mm_add_epi64(sw, _mm_unpackhi_epi64(sw, sw));
+    return {taken, _mm_cvtsi128_si32(sv), _mm_cvtsi128_si32(sw)};
+}
+#else
+FlStopped FlStop(const unsigned char* v, const unsigned char* w, int steps, bool bright)
+{
+    return FlStopScalar(v, w, steps, bright);
+}
+#endif
+
+namespace {
+
 // The plane of rooms of level 0: per pixel the steps a walk surely makes from it before it may
 // reach the outermost ring, plus 1 (0 on the ring), at most 255; a row is the smaller of its
 // columns' values and its own, sixteen pixels at a time.
@@ -311,34 +381,26 @@ public:
 
     int Width() const { return m_w; }
 
-    // The steps of a lockstep group of N walks: per step and walk the position and, for paired
-    // walks, the sums of the pixels of both cursors (the leader's in the low half, the
-    // follower's in the high half), each after t steps. Written step by step: not cleared.
+    // The steps of a lockstep group of N walks: per walk the position after t steps and the
+    // pixels reached by step k + 1 of the walk (v) and of its follower (w), each followed by
+    // 16 zeros once the steps are made. Written step by step: not cleared.
     template <int N> struct TrackLog {
-        std::int32_t at[FL_TRACK + 1][N];
-        std::uint64_t sums[FL_TRACK + 1][N];
+        std::int32_t at[N][FL_TRACK + 1];
+        unsigned char v[N][FL_TRACK + 16];
+        unsigned char w[N][FL_TRACK + 16];
     };
 
     // Walk `Lane` of a lockstep group along move table Table of its family, `steps` steps at
     // most (FL_TRACK), away from the outermost ring or standing on it. The group's walks make
-    // every step without a branch, each keeping its marks and its steps in the group's log;
-    // where the stop rule ends it is worked out from the marks afterwards. With Sums it is a
-    // paired walk.
+    // every step without a branch, keeping their steps in the group's log; where the stop rule
+    // ends each is worked out from the log afterwards. With Sums it is a paired walk.
     template <bool Bright, bool Sums, int Table, int Lane> struct Track {
-        explicit Track(std::ptrdiff_t start, std::ptrdiff_t follower = 0)
-            : o(start), apart(follower)
-        {
-        }
-
         std::ptrdiff_t o;
-        std::ptrdiff_t apart;    // of the follower
-        std::uint64_t marks = 0; // bit j: the pixel of step `steps` - j is marked (step 1 first)
-        std::uint64_t sum = 0;
+        std::ptrdiff_t apart; // of the follower
 
         template <int N> __attribute__((always_inline)) void Start(TrackLog<N>& log) const
         {
-            log.at[0][Lane] = static_cast<std::int32_t>(o);
-            log.sums[0][Lane] = 0;
+            log.at[Lane][0] = static_cast<std::int32_t>(o);
         }
 
         template <int N>
@@ -347,36 +409,41 @@ public:
                                                  TrackLog<N>& log)
         {
             o += mv[Table * FL_TABLE + codes[o]];
-            const unsigned v = resp[o];
-            marks = 2 * marks + (Bright ? v >= 128 : v < 127);
-            log.at[k + 1][Lane] = static_cast<std::int32_t>(o);
+            log.at[Lane][k + 1] = static_cast<std::int32_t>(o);
+            log.v[Lane][k] = resp[o];
             if (Sums) {
-                sum += v | static_cast<std::uint64_t>(resp[o + apart]) << 32;
-                log.sums[k + 1][Lane] = sum;
+                log.w[Lane][k] = resp[o + apart];
             }
         }
 
-        // Steps taken under the stop rule: the walk ends on its first unmarked pixel after
-        // marked ones (below the highest mark, the highest clear bit), else takes every step.
-        int Taken(int steps) const
+        template <int N>
+        __attribute__((always_inline)) void Finish(int steps, TrackLog<N>& log) const
         {
-            const std::uint64_t before = (~std::uint64_t{0} >> __builtin_clzll(marks | 1)) >> 1;
-            return steps - 63 + __builtin_clzll((~marks & before) | 1);
+            std::memset(log.v[Lane] + steps, 0, 16);
+            if (Sums) {
+                std::memset(log.w[Lane] + steps, 0, 16);
+            }
         }
+
+        template <int N> FlStopped Stopped(int steps, const TrackLog<N>& log) const
+        {
+            return FlStop(log.v[Lane], Sums ? log.w[Lane] : log.v[Lane], steps, Bright);
+        }
+
+        // The position after t steps, the end of the walk and, for a paired walk, its value as
+        // Paired gives it.
+        template <int N> int At(int t, const TrackLog<N>& log) const { return log.at[Lane][t]; }
 
         template <int N> int End(int steps, const TrackLog<N>& log) const
         {
-            return log.at[Taken(steps)][Lane];
+            return At(Stopped(steps, log).taken, log);
         }
 
-        // The value of a paired walk as Paired gives it.
-        template <int N> int Value(int steps, const TrackLog<N>& log) const
+        int Value(const FlStopped& s) const
         {
-            const int t = Taken(steps);
             // The sums over the steps taken, 127 per step taken out.
-            const std::uint64_t both = log.sums[t][Lane];
-            const int l = static_cast<int>(both & 0xFFFFFFFFu) - 127 * t;
-            const int f = static_cast<int>(both >> 32) - 127 * t;
+            const int l = s.v - 127 * s.taken;
+            const int f = s.w - 127 * s.taken;
             const int s1 = Bright ? l : -l;
             const int s2 = Bright ? -f : f;
             const int m = s1 < s2 ? s1 : s2;
@@ -406,6 +473,7 @@ public:
         for (int k = 0; k < steps; ++k) {
             (tracks.Step(k, codes, resp, mv, log), ...);
         }
+        (tracks.Finish(steps, log), ...);
     }
 
 private:
@@ -835,10 +903,10 @@ __attribute__((always_inline)) inline void FlCell(Codex& e, const FlWalks& walks
     if (len <= FL_TRACK) {
         std::ptrdiff_t o[4] = {centre, centre, centre, centre};
         walks.Plain<0, 2, 1, 3>(mv, half, o[0], o[1], o[2], o[3]);
-        FlWalks::Track<true, false, 1, 0> b0{o[0]};
-        FlWalks::Track<false, false, 3, 1> k0{o[1]};
-        FlWalks::Track<true, false, 0, 2> b1{o[2]};
-        FlWalks::Track<false, false, 2, 3> k1{o[3]};
+        FlWalks::Track<true, false, 1, 0> b0{o[0], 0};
+        FlWalks::Track<false, false, 3, 1> k0{o[1], 0};
+        FlWalks::Track<true, false, 0, 2> b1{o[2], 0};
+        FlWalks::Track<false, false, 2, 3> k1{o[3], 0};
         walks.Lockstep(mv, len, log, b0, k0, b1, k1);
         ends[0][0] = b0.End(len, log);
         ends[0][1] = k0.End(len, log);
@@ -875,8 +943,9 @@ __attribute__((always_inline)) inline void FlCell(Codex& e, const FlWalks& walks
         FlWalks::Track<true, true, 1, 3> bk1{b1, k1 - b1};
         walks.Lockstep(mv, len, log, kb0, bk0, kb1, bk1);
         auto paired = [&](const auto& walk, int from) {
-            record(Strength(walk.Value(len, log), len, noise),
-                   walks.Turn(from, walk.End(len, log), len));
+            const FlStopped stopped = walk.Stopped(len, log);
+            record(Strength(walk.Value(stopped), len, noise),
+                   walks.Turn(from, walk.At(stopped.taken, log), len));
         };
         paired(kb0, k0);
         paired(bk0, b0);

@@ -122,6 +122,36 @@ TEST(Stream, RelaxedOrientationInLanesMatchesItsTwin)
     EXPECT_EQ(checked, 6 * 20000);
 }
 
+// Where the stop rule ends a walk, from its marks sixteen steps at a time, against the one step
+// at a time twin: every length up to 64 steps, both kinds of walk, on random pixels and on
+// pixels at the marking thresholds (126, 127, 128), where runs of marks begin and end often.
+TEST(Stream, StopOfAWalkInLanesMatchesItsTwin)
+{
+    const unsigned char edges[] = {0, 126, 127, 128, 255};
+    std::uint32_t seed = 9001;
+    auto next = [&seed](int mod) {
+        zftest::Lcg32(seed);
+        return static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(mod));
+    };
+    for (int round = 0; round < 4000; ++round) {
+        const int steps = round % 65;
+        const bool edgy = round % 3 != 0;
+        unsigned char v[64 + 16] = {};
+        unsigned char w[64 + 16] = {};
+        for (int k = 0; k < steps; ++k) {
+            v[k] = edgy ? edges[next(5)] : static_cast<unsigned char>(next(256));
+            w[k] = static_cast<unsigned char>(next(256));
+        }
+        for (bool bright : {true, false}) {
+            const FlStopped lanes = FlStop(v, w, steps, bright);
+            const FlStopped twin = FlStopScalar(v, w, steps, bright);
+            ASSERT_EQ(lanes.taken, twin.taken) << "round " << round << " bright " << bright;
+            ASSERT_EQ(lanes.v, twin.v) << "round " << round << " bright " << bright;
+            ASSERT_EQ(lanes.w, twin.w) << "round " << round << " bright " << bright;
+        }
+    }
+}
+
 // The template fit in lanes against the engine's fit for the three templates, each from its
 // start over its trial count, on random rings and on rings of the values where a wrap, a fold or
 // a sector boundary (c near multiples of 45 less 23) changes.
