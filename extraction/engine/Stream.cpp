@@ -227,7 +227,7 @@ FlStopped FlStopScalar(const unsigned char* v, const unsigned char* w, int steps
         seen = seen || marked;
     }
     FlStopped s{taken, 0, 0};
-    for (int k = 0; k < taken; ++k) {
+    for (int k = 0; w != nullptr && k < taken; ++k) {
         s.v += v[k];
         s.w += w[k];
     }
@@ -258,6 +258,9 @@ FlStopped FlStop(const unsigned char* v, const unsigned char* w, int steps, bool
     const std::uint64_t first = marks & (~marks + 1);
     const std::uint64_t after = ~((first << 1) - 1);
     const int taken = __builtin_ctzll((~marks & after) | last) + 1;
+    if (w == nullptr) {
+        return {taken, 0, 0};
+    }
     const __m128i zero = _mm_setzero_si128();
     const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     __m128i sv = zero;
@@ -427,7 +430,7 @@ public:
 
         template <int N> FlStopped Stopped(int steps, const TrackLog<N>& log) const
         {
-            return FlStop(log.v[Lane], Sums ? log.w[Lane] : log.v[Lane], steps, Bright);
+            return FlStop(log.v[Lane], Sums ? log.w[Lane] : nullptr, steps, Bright);
         }
 
         // The position after t steps, the end of the walk and, for a paired walk, its value as

@@ -148,6 +148,8 @@ TEST(Stream, StopOfAWalkInLanesMatchesItsTwin)
             ASSERT_EQ(lanes.taken, twin.taken) << "round " << round << " bright " << bright;
             ASSERT_EQ(lanes.v, twin.v) << "round " << round << " bright " << bright;
             ASSERT_EQ(lanes.w, twin.w) << "round " << round << " bright " << bright;
+            const FlStopped alone = FlStop(v, nullptr, steps, bright);
+            ASSERT_EQ(alone.taken, twin.taken) << "round " << round << " bright " << bright;
         }
     }
 }
