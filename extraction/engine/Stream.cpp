@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <tuple>
 #include <type_traits>
 
 #if defined(__SSE2__)
@@ -855,121 +856,191 @@ void Codex::StPick(int i, unsigned char* angleOut, unsigned char* magOut, int re
 
 namespace {
 
-// Walk measurement of cell (x, y), not settled, for direction family n with walk length len by
-// the walks on the family's response layer; the caller leaves the engine's second walk cursor
-// as the engine's paired walks leave it.
-__attribute__((always_inline)) inline void FlCell(Codex& e, const FlWalks& walks, int x, int y,
-                                                  int n, int len)
+// The four walks from a cell's centre in lockstep, lanes 4 C .. 4 C + 3 of their group, from
+// o[0..3] after the plain steps: bright and dark back along n + 4 and along n (move tables 1,
+// 3, 0, 2; the plain steps went by 0, 2, 1, 3).
+template <int C> auto FlEndTracks(const std::ptrdiff_t* o)
+{
+    constexpr int L = 4 * C;
+    return std::make_tuple(FlWalks::Track<true, false, 1, L>{o[0], 0},
+                           FlWalks::Track<false, false, 3, L + 1>{o[1], 0},
+                           FlWalks::Track<true, false, 0, L + 2>{o[2], 0},
+                           FlWalks::Track<false, false, 2, L + 3>{o[3], 0});
+}
+
+// The four paired walks of a cell in lockstep, lanes 4 C .. 4 C + 3, from the ends B and K of
+// both passes (ends[pass][0] B, [1] K): led by K along n, by B along n, by K along n + 4, by B
+// along n + 4 (move tables 2, 0, 3, 1).
+template <int C> auto FlPairTracks(const int (&ends)[2][2])
+{
+    constexpr int L = 4 * C;
+    const std::ptrdiff_t b0 = ends[0][0];
+    const std::ptrdiff_t k0 = ends[0][1];
+    const std::ptrdiff_t b1 = ends[1][0];
+    const std::ptrdiff_t k1 = ends[1][1];
+    return std::make_tuple(FlWalks::Track<false, true, 2, L>{k0, b0 - k0},
+                           FlWalks::Track<true, true, 0, L + 1>{b0, k0 - b0},
+                           FlWalks::Track<false, true, 3, L + 2>{k1, b1 - k1},
+                           FlWalks::Track<true, true, 1, L + 3>{b1, k1 - b1});
+}
+
+// Walk measurement of N cells (1 or 2) of row y at xs, none settled, for direction family n with
+// walk length len by the walks on the family's response layer, the walks of the cells side by
+// side; the caller leaves the engine's second walk cursor as the engine's paired walks leave it.
+template <int N>
+__attribute__((always_inline)) inline void FlCells(Codex& e, const FlWalks& walks, const int* xs,
+                                                   int y, int n, int len)
 {
     const Codex::StLayers& st = e.m_st;
     const int w3 = e.m_level[LEVEL].width;
-    const std::size_t i = static_cast<std::size_t>(y) * w3 + x;
     unsigned char* const l32 = st.dir;
     unsigned char* const l33 = st.dirR;
     unsigned char* const l112 = st.mag;
     unsigned char* const l113 = st.magR;
     unsigned char* const famDir = st.famDir[n];
     unsigned char* const famMag = st.famMag[n];
-    // Block centre at level 0 (the last block of a row or column is shifted inside).
     const int w0 = walks.Width();
     const int h0 = e.m_level[0].height;
-    int bx = x * 8;
-    int by = y * 8;
-    bx = bx + 8 > w0 ? w0 - 8 : bx;
-    by = by + 8 > h0 ? h0 - 8 : by;
-    const int centre = (by + 4) * w0 + bx + 4;
     const int half = len / 2 + 1;
-    int best = 0;
-    // 5. Overall best and 6. family best of one paired walk's strength q and direction a.
-    auto record = [&](int q, int a) {
+    const int noise = e.m_stNoise;
+    std::size_t at[N];
+    int centre[N];
+    int best[N];
+    for (int c = 0; c < N; ++c) {
+        at[c] = static_cast<std::size_t>(y) * w3 + xs[c];
+        // Block centre at level 0 (the last block of a row or column is shifted inside).
+        int bx = xs[c] * 8;
+        int by = y * 8;
+        bx = bx + 8 > w0 ? w0 - 8 : bx;
+        by = by + 8 > h0 ? h0 - 8 : by;
+        centre[c] = (by + 4) * w0 + bx + 4;
+        best[c] = 0;
+    }
+    // 5. Overall best and 6. family best of one paired walk of cell c: strength q, direction a.
+    auto record = [&](int c, int q, int a) {
+        const std::size_t i = at[c];
         if (q >= l112[i]) {
             l112[i] = l113[i] = static_cast<unsigned char>(q);
             l32[i] = l33[i] = static_cast<unsigned char>(a);
         }
-        if (q >= best) {
+        if (q >= best[c]) {
             famDir[i] = static_cast<unsigned char>(a);
             famMag[i] = static_cast<unsigned char>(q);
-            best = q;
+            best[c] = q;
         }
     };
-    const std::int32_t* const mv = st.moves[n];
     // Move tables of the family: 0 and 1 bright along n and n + 4, 2 and 3 dark along n and
     // n + 4.
-    // 1. and 2. Bright and dark paths of both passes (along n + 4 * pass and back), ends B and
-    // K, in lockstep: a single walk stands on the outermost ring once there.
-    const int noise = e.m_stNoise;
+    const std::int32_t* const mv = st.moves[n];
     // 1. and 2. Bright and dark paths of both passes (along n + 4 * pass and back), ends B and
     // K: a single walk stands on the outermost ring once there. Where the walks are short
-    // enough, the four in lockstep.
-    int ends[2][2]; // B and K of each pass
-    FlWalks::TrackLog<4> log;
+    // enough, all in lockstep.
+    int ends[N][2][2]; // B and K of each pass
+    FlWalks::TrackLog<4 * N> log;
     if (len <= FL_TRACK) {
-        std::ptrdiff_t o[4] = {centre, centre, centre, centre};
-        walks.Plain<0, 2, 1, 3>(mv, half, o[0], o[1], o[2], o[3]);
-        FlWalks::Track<true, false, 1, 0> b0{o[0], 0};
-        FlWalks::Track<false, false, 3, 1> k0{o[1], 0};
-        FlWalks::Track<true, false, 0, 2> b1{o[2], 0};
-        FlWalks::Track<false, false, 2, 3> k1{o[3], 0};
-        walks.Lockstep(mv, len, log, b0, k0, b1, k1);
-        ends[0][0] = b0.End(len, log);
-        ends[0][1] = k0.End(len, log);
-        ends[1][0] = b1.End(len, log);
-        ends[1][1] = k1.End(len, log);
+        std::ptrdiff_t o[4 * N];
+        for (int c = 0; c < N; ++c) {
+            o[4 * c] = o[4 * c + 1] = o[4 * c + 2] = o[4 * c + 3] = centre[c];
+        }
+        if constexpr (N == 1) {
+            walks.Plain<0, 2, 1, 3>(mv, half, o[0], o[1], o[2], o[3]);
+        } else {
+            walks.Plain<0, 2, 1, 3, 0, 2, 1, 3>(mv, half, o[0], o[1], o[2], o[3], o[4], o[5], o[6],
+                                                o[7]);
+        }
+        auto tracks = [&] {
+            if constexpr (N == 1) {
+                return FlEndTracks<0>(o);
+            } else {
+                return std::tuple_cat(FlEndTracks<0>(o), FlEndTracks<1>(o + 4));
+            }
+        }();
+        std::apply([&](auto&... t) { walks.Lockstep(mv, len, log, t...); }, tracks);
+        std::apply(
+            [&](const auto&... t) {
+                int k = 0;
+                ((ends[k / 4][(k / 2) & 1][k & 1] = t.End(len, log), ++k), ...);
+            },
+            tracks);
     } else {
-        for (int pass = 0; pass < 2; ++pass) {
-            const std::int32_t* const there = mv + pass * FL_TABLE;
-            const std::int32_t* const back = mv + (1 - pass) * FL_TABLE;
-            ends[pass][0] = walks.Ends<true>(centre, there, half, back, len);
-            ends[pass][1] =
-                walks.Ends<false>(centre, there + 2 * FL_TABLE, half, back + 2 * FL_TABLE, len);
+        for (int c = 0; c < N; ++c) {
+            for (int pass = 0; pass < 2; ++pass) {
+                const std::int32_t* const there = mv + pass * FL_TABLE;
+                const std::int32_t* const back = mv + (1 - pass) * FL_TABLE;
+                ends[c][pass][0] = walks.Ends<true>(centre[c], there, half, back, len);
+                ends[c][pass][1] = walks.Ends<false>(centre[c], there + 2 * FL_TABLE, half,
+                                                     back + 2 * FL_TABLE, len);
+            }
         }
     }
-    int rooms[2][2];
-    for (int pass = 0; pass < 2; ++pass) {
-        rooms[pass][0] = walks.RoomAt(ends[pass][0]);
-        rooms[pass][1] = walks.RoomAt(ends[pass][1]);
-    }
     // 3. and 4. Paired walks from K (leading) and B (following) and the other way round. Where
-    // no cursor may reach the outermost ring before the last step, the four in lockstep.
-    auto clear = [&](int pass) {
-        const int room = rooms[pass][0] < rooms[pass][1] ? rooms[pass][0] : rooms[pass][1];
-        return len <= room + 1;
-    };
-    if (len <= FL_TRACK && clear(0) && clear(1)) {
-        const int b0 = ends[0][0];
-        const int k0 = ends[0][1];
-        const int b1 = ends[1][0];
-        const int k1 = ends[1][1];
-        FlWalks::Track<false, true, 2, 0> kb0{k0, b0 - k0};
-        FlWalks::Track<true, true, 0, 1> bk0{b0, k0 - b0};
-        FlWalks::Track<false, true, 3, 2> kb1{k1, b1 - k1};
-        FlWalks::Track<true, true, 1, 3> bk1{b1, k1 - b1};
-        walks.Lockstep(mv, len, log, kb0, bk0, kb1, bk1);
-        auto paired = [&](const auto& walk, int from) {
-            const FlStopped stopped = walk.Stopped(len, log);
-            record(Strength(walk.Value(stopped), len, noise),
-                   walks.Turn(from, walk.At(stopped.taken, log), len));
-        };
-        paired(kb0, k0);
-        paired(bk0, b0);
-        paired(kb1, k1);
-        paired(bk1, b1);
-        return;
+    // no cursor of a cell's walks may reach the outermost ring before the last step, the cell's
+    // four in lockstep, with those of the other cell where it is so too.
+    int rooms[N][2][2];
+    bool clear[N];
+    for (int c = 0; c < N; ++c) {
+        clear[c] = len <= FL_TRACK;
+        for (int pass = 0; pass < 2; ++pass) {
+            rooms[c][pass][0] = walks.RoomAt(ends[c][pass][0]);
+            rooms[c][pass][1] = walks.RoomAt(ends[c][pass][1]);
+            const int room =
+                rooms[c][pass][0] < rooms[c][pass][1] ? rooms[c][pass][0] : rooms[c][pass][1];
+            clear[c] = clear[c] && len <= room + 1;
+        }
     }
-    // Else one walk at a time, keeping the rooms.
-    for (int pass = 0; pass < 2; ++pass) {
-        const int b = ends[pass][0];
-        const int k = ends[pass][1];
-        int end = k;
-        const int s1 = walks.Paired<false>(end, rooms[pass][1], b, rooms[pass][0],
-                                           mv + (2 + pass) * FL_TABLE, len);
-        const int a1 = walks.Turn(k, end, len);
-        end = b;
-        const int s2 =
-            walks.Paired<true>(end, rooms[pass][0], k, rooms[pass][1], mv + pass * FL_TABLE, len);
-        const int a2 = walks.Turn(b, end, len);
-        record(Strength(s1, len, noise), a1);
-        record(Strength(s2, len, noise), a2);
+    // The values of the paired walks of a group into their cells, lane 4 c + j of cell c led
+    // from K, B, K, B of passes 0, 0, 1, 1.
+    auto pairs = [&](auto& tracks, const int* cells) {
+        std::apply([&](auto&... t) { walks.Lockstep(mv, len, log, t...); }, tracks);
+        std::apply(
+            [&](const auto&... t) {
+                int k = 0;
+                auto one = [&](const auto& walk) {
+                    const int c = cells[k / 4];
+                    const int from = ends[c][(k / 2) & 1][1 - (k & 1)];
+                    const FlStopped stopped = walk.Stopped(len, log);
+                    record(c, Strength(walk.Value(stopped), len, noise),
+                           walks.Turn(from, walk.At(stopped.taken, log), len));
+                    ++k;
+                };
+                (one(t), ...);
+            },
+            tracks);
+    };
+    bool done[N] = {};
+    if constexpr (N == 2) {
+        if (clear[0] && clear[1]) {
+            auto tracks = std::tuple_cat(FlPairTracks<0>(ends[0]), FlPairTracks<1>(ends[1]));
+            const int cells[2] = {0, 1};
+            pairs(tracks, cells);
+            done[0] = done[1] = true;
+        }
+    }
+    for (int c = 0; c < N; ++c) {
+        if (done[c]) {
+            continue;
+        }
+        if (clear[c]) {
+            auto tracks = FlPairTracks<0>(ends[c]);
+            const int cells[1] = {c};
+            pairs(tracks, cells);
+            continue;
+        }
+        // Else one walk at a time, keeping the rooms.
+        for (int pass = 0; pass < 2; ++pass) {
+            const int b = ends[c][pass][0];
+            const int k = ends[c][pass][1];
+            int end = k;
+            const int s1 = walks.Paired<false>(end, rooms[c][pass][1], b, rooms[c][pass][0],
+                                               mv + (2 + pass) * FL_TABLE, len);
+            const int a1 = walks.Turn(k, end, len);
+            end = b;
+            const int s2 = walks.Paired<true>(end, rooms[c][pass][0], k, rooms[c][pass][1],
+                                              mv + pass * FL_TABLE, len);
+            const int a2 = walks.Turn(b, end, len);
+            record(c, Strength(s1, len, noise), a1);
+            record(c, Strength(s2, len, noise), a2);
+        }
     }
 }
 
@@ -984,10 +1055,20 @@ __attribute__((flatten)) void Codex::StFlowCells(int y, int n, int len, int from
 {
     const FlWalks walks(*this, m_st.resp[n], m_st.codes[n]);
     const unsigned char* const cls = m_st.cls + static_cast<std::size_t>(y) * m_level[LEVEL].width;
+    // The cells not settled two at a time, their walks side by side, and a last one alone.
+    int xs[2];
+    int held = 0;
     for (int x = from; x < to; ++x) {
         if (cls[x] != SETTLED) {
-            FlCell(*this, walks, x, y, n, len);
+            xs[held++] = x;
+            if (held == 2) {
+                FlCells<2>(*this, walks, xs, y, n, len);
+                held = 0;
+            }
         }
+    }
+    if (held == 1) {
+        FlCells<1>(*this, walks, xs, y, n, len);
     }
     m_walk2 = nullptr; // as the engine's paired walks leave it
 }
