@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <tuple>
 #include <type_traits>
 
 #if defined(__SSE2__)
@@ -172,6 +173,9 @@ void FlMakeCodes(const CLevel& lv, int n, const unsigned char* resp, unsigned ch
     }
 }
 
+// Most steps of a walk in lockstep: its marks are bits of one word.
+constexpr int FL_TRACK = 64;
+
 // Half-turn direction atan(dx, dy) % 180 of a walk's displacement, by table within FL_REACH
 // pixels along each axis (a paired walk moves at most one pixel per step and takes at most
 // 15 steps), by atan beyond.
@@ -208,6 +212,79 @@ __attribute__((always_inline)) inline int FlAngle(int dx, int dy)
     }
     return atan(dx, dy) % 180;
 }
+
+} // namespace
+
+FlStopped FlStopScalar(const unsigned char* v, const unsigned char* w, int steps, bool bright)
+{
+    int taken = steps;
+    bool seen = false;
+    for (int k = 0; k < steps; ++k) {
+        const bool marked = bright ? v[k] >= 128 : v[k] < 127;
+        if (seen && !marked) {
+            taken = k + 1;
+            break;
+        }
+        seen = seen || marked;
+    }
+    FlStopped s{taken, 0, 0};
+    for (int k = 0; w != nullptr && k < taken; ++k) {
+        s.v += v[k];
+        s.w += w[k];
+    }
+    return s;
+}
+
+#if defined(__SSE2__)
+// The marks sixteen steps at a time (the sign bits of v, or of v < 127), the end found among
+// their bits, and the sums of the steps taken by sums of absolute differences.
+FlStopped FlStop(const unsigned char* v, const unsigned char* w, int steps, bool bright)
+{
+    if (steps <= 0) {
+        return {0, 0, 0};
+    }
+    std::uint64_t marks = 0;
+    const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
+    const __m128i below = _mm_set1_epi8(static_cast<char>(127 ^ 0x80));
+    for (int b = 0; b < steps; b += 16) {
+        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + b));
+        if (!bright) { // v < 127: v - 128 below -1
+            x = _mm_cmplt_epi8(_mm_xor_si128(x, flip), below);
+        }
+        marks |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(x))) << b;
+    }
+    // Unmarked steps after the first marked one; the walk ends on the first, else on its last
+    // step (marks past it, of the zeros there, lie above that step and change neither).
+    const std::uint64_t last = std::uint64_t{1} << (steps - 1);
+    const std::uint64_t first = marks & (~marks + 1);
+    const std::uint64_t after = ~((first << 1) - 1);
+    const int taken = __builtin_ctzll((~marks & after) | last) + 1;
+    if (w == nullptr) {
+        return {taken, 0, 0};
+    }
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    __m128i sv = zero;
+    __m128i sw = zero;
+    for (int b = 0; b < taken; b += 16) {
+        const __m128i keep = _mm_cmplt_epi8(index, _mm_set1_epi8(static_cast<char>(taken - b)));
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + b));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + b));
+        sv = _mm_add_epi64(sv, _mm_sad_epu8(_mm_and_si128(x, keep), zero));
+        sw = _mm_add_epi64(sw, _mm_sad_epu8(_mm_and_si128(y, keep), zero));
+    }
+    sv = _mm_add_epi64(sv, _mm_unpackhi_epi64(sv, sv));
+    sw = _mm_add_epi64(sw, _mm_unpackhi_epi64(sw, sw));
+    return {taken, _mm_cvtsi128_si32(sv), _mm_cvtsi128_si32(sw)};
+}
+#else
+FlStopped FlStop(const unsigned char* v, const unsigned char* w, int steps, bool bright)
+{
+    return FlStopScalar(v, w, steps, bright);
+}
+#endif
+
+namespace {
 
 // The plane of rooms of level 0: per pixel the steps a walk surely makes from it before it may
 // reach the outermost ring, plus 1 (0 on the ring), at most 255; a row is the smaller of its
@@ -289,14 +366,14 @@ public:
     // Paired walk under the stop rule, led by a bright (dark) walk from `lead` with a follower
     // from `follow` (rooms leadRoom and followRoom), `len` steps at most by the move table mv:
     // its value as MvSynW (MvSynI) gives it; `lead` becomes the leading walk's end.
-    template <bool Bright, bool Edge>
+    template <bool Bright>
     int Paired(int& lead, int leadRoom, int follow, int followRoom, const std::int32_t* mv,
                int len) const
     {
         int t1 = 0;
         int t2 = 0;
         int room = leadRoom < followRoom ? leadRoom : followRoom;
-        const int taken = Walk<Bright, true, true, Edge>(lead, follow, room, len, mv, t1, t2);
+        const int taken = Walk<Bright, true, true, true>(lead, follow, room, len, mv, t1, t2);
         // 127 per step taken out, twice the smaller of the leader's and the follower's sums
         // (the follower's counted the other way) when positive, else 0.
         const int base = 127 * taken;
@@ -307,6 +384,101 @@ public:
     }
 
     int Width() const { return m_w; }
+
+    // The steps of a lockstep group of N walks: per walk the position after t steps and the
+    // pixels reached by step k + 1 of the walk (v) and of its follower (w), each followed by
+    // 16 zeros once the steps are made. Written step by step: not cleared.
+    template <int N> struct TrackLog {
+        std::int32_t at[N][FL_TRACK + 1];
+        unsigned char v[N][FL_TRACK + 16];
+        unsigned char w[N][FL_TRACK + 16];
+    };
+
+    // Walk `Lane` of a lockstep group along move table Table of its family, `steps` steps at
+    // most (FL_TRACK), away from the outermost ring or standing on it. The group's walks make
+    // every step without a branch, keeping their steps in the group's log; where the stop rule
+    // ends each is worked out from the log afterwards. With Sums it is a paired walk.
+    template <bool Bright, bool Sums, int Table, int Lane> struct Track {
+        std::ptrdiff_t o;
+        std::ptrdiff_t apart; // of the follower
+
+        template <int N> __attribute__((always_inline)) void Start(TrackLog<N>& log) const
+        {
+            log.at[Lane][0] = static_cast<std::int32_t>(o);
+        }
+
+        template <int N>
+        __attribute__((always_inline)) void Step(int k, const unsigned char* codes,
+                                                 const unsigned char* resp, const std::int32_t* mv,
+                                                 TrackLog<N>& log)
+        {
+            o += mv[Table * FL_TABLE + codes[o]];
+            log.at[Lane][k + 1] = static_cast<std::int32_t>(o);
+            log.v[Lane][k] = resp[o];
+            if (Sums) {
+                log.w[Lane][k] = resp[o + apart];
+            }
+        }
+
+        template <int N>
+        __attribute__((always_inline)) void Finish(int steps, TrackLog<N>& log) const
+        {
+            std::memset(log.v[Lane] + steps, 0, 16);
+            if (Sums) {
+                std::memset(log.w[Lane] + steps, 0, 16);
+            }
+        }
+
+        template <int N> FlStopped Stopped(int steps, const TrackLog<N>& log) const
+        {
+            return FlStop(log.v[Lane], Sums ? log.w[Lane] : nullptr, steps, Bright);
+        }
+
+        // The position after t steps, the end of the walk and, for a paired walk, its value as
+        // Paired gives it.
+        template <int N> int At(int t, const TrackLog<N>& log) const { return log.at[Lane][t]; }
+
+        template <int N> int End(int steps, const TrackLog<N>& log) const
+        {
+            return At(Stopped(steps, log).taken, log);
+        }
+
+        int Value(const FlStopped& s) const
+        {
+            // The sums over the steps taken, 127 per step taken out.
+            const int l = s.v - 127 * s.taken;
+            const int f = s.w - 127 * s.taken;
+            const int s1 = Bright ? l : -l;
+            const int s2 = Bright ? -f : f;
+            const int m = s1 < s2 ? s1 : s2;
+            return m > 0 ? 2 * m : 0;
+        }
+    };
+
+    // `steps` plain steps outside the stop rule of walks at o..., along move tables Table... of
+    // the family's tables mv.
+    template <int... Table, typename... O>
+    __attribute__((always_inline)) void Plain(const std::int32_t* mv, int steps, O&... o) const
+    {
+        const unsigned char* const codes = m_codes;
+        for (int k = 0; k < steps; ++k) {
+            ((o += mv[Table * FL_TABLE + codes[o]]), ...);
+        }
+    }
+
+    // `steps` (at most FL_TRACK) steps of the tracks of a group.
+    template <int N, typename... T>
+    __attribute__((always_inline)) void Lockstep(const std::int32_t* mv, int steps,
+                                                 TrackLog<N>& log, T&... tracks) const
+    {
+        const unsigned char* const codes = m_codes;
+        const unsigned char* const resp = m_resp;
+        (tracks.Start(log), ...);
+        for (int k = 0; k < steps; ++k) {
+            (tracks.Step(k, codes, resp, mv, log), ...);
+        }
+        (tracks.Finish(steps, log), ...);
+    }
 
 private:
     // Up to `steps` steps from off by the move table mv (the follower at off2 alongside when
@@ -684,84 +856,191 @@ void Codex::StPick(int i, unsigned char* angleOut, unsigned char* magOut, int re
 
 namespace {
 
-// Walk measurement of cell (x, y), not settled, for direction family n with walk length len by
-// the walks on the family's response layer; the caller leaves the engine's second walk cursor
-// as the engine's paired walks leave it.
-__attribute__((always_inline)) inline void FlCell(Codex& e, const FlWalks& walks, int x, int y,
-                                                  int n, int len)
+// The four walks from a cell's centre in lockstep, lanes 4 C .. 4 C + 3 of their group, from
+// o[0..3] after the plain steps: bright and dark back along n + 4 and along n (move tables 1,
+// 3, 0, 2; the plain steps went by 0, 2, 1, 3).
+template <int C> auto FlEndTracks(const std::ptrdiff_t* o)
+{
+    constexpr int L = 4 * C;
+    return std::make_tuple(FlWalks::Track<true, false, 1, L>{o[0], 0},
+                           FlWalks::Track<false, false, 3, L + 1>{o[1], 0},
+                           FlWalks::Track<true, false, 0, L + 2>{o[2], 0},
+                           FlWalks::Track<false, false, 2, L + 3>{o[3], 0});
+}
+
+// The four paired walks of a cell in lockstep, lanes 4 C .. 4 C + 3, from the ends B and K of
+// both passes (ends[pass][0] B, [1] K): led by K along n, by B along n, by K along n + 4, by B
+// along n + 4 (move tables 2, 0, 3, 1).
+template <int C> auto FlPairTracks(const int (&ends)[2][2])
+{
+    constexpr int L = 4 * C;
+    const std::ptrdiff_t b0 = ends[0][0];
+    const std::ptrdiff_t k0 = ends[0][1];
+    const std::ptrdiff_t b1 = ends[1][0];
+    const std::ptrdiff_t k1 = ends[1][1];
+    return std::make_tuple(FlWalks::Track<false, true, 2, L>{k0, b0 - k0},
+                           FlWalks::Track<true, true, 0, L + 1>{b0, k0 - b0},
+                           FlWalks::Track<false, true, 3, L + 2>{k1, b1 - k1},
+                           FlWalks::Track<true, true, 1, L + 3>{b1, k1 - b1});
+}
+
+// Walk measurement of N cells (1 or 2) of row y at xs, none settled, for direction family n with
+// walk length len by the walks on the family's response layer, the walks of the cells side by
+// side; the caller leaves the engine's second walk cursor as the engine's paired walks leave it.
+template <int N>
+__attribute__((always_inline)) inline void FlCells(Codex& e, const FlWalks& walks, const int* xs,
+                                                   int y, int n, int len)
 {
     const Codex::StLayers& st = e.m_st;
     const int w3 = e.m_level[LEVEL].width;
-    const std::size_t i = static_cast<std::size_t>(y) * w3 + x;
     unsigned char* const l32 = st.dir;
     unsigned char* const l33 = st.dirR;
     unsigned char* const l112 = st.mag;
     unsigned char* const l113 = st.magR;
     unsigned char* const famDir = st.famDir[n];
     unsigned char* const famMag = st.famMag[n];
-    // Block centre at level 0 (the last block of a row or column is shifted inside).
     const int w0 = walks.Width();
     const int h0 = e.m_level[0].height;
-    int bx = x * 8;
-    int by = y * 8;
-    bx = bx + 8 > w0 ? w0 - 8 : bx;
-    by = by + 8 > h0 ? h0 - 8 : by;
-    const int centre = (by + 4) * w0 + bx + 4;
-    const int centreRoom = walks.RoomAt(centre);
     const int half = len / 2 + 1;
-    int best = 0;
-    // Edge: a paired walk of the cell may reach the outermost ring (both cursors keep within
-    // half + 2 len steps of the centre), so the paired walks keep their rooms.
-    auto measure = [&](auto edge) {
-        constexpr bool Edge = decltype(edge)::value;
-        for (int pass = 0; pass < 2; ++pass) {
-            // Move tables along n + 4 * pass (1) and back (2), bright and dark.
-            const std::int32_t* const bright1 = st.moves[n] + pass * FL_TABLE;
-            const std::int32_t* const bright2 = st.moves[n] + (1 - pass) * FL_TABLE;
-            const std::int32_t* const dark1 = bright1 + 2 * FL_TABLE;
-            const std::int32_t* const dark2 = bright2 + 2 * FL_TABLE;
-            // 1. Bright path, end B.
-            const int b = walks.Ends<true>(centre, bright1, half, bright2, len);
-            // 2. Dark path, end K.
-            const int k = walks.Ends<false>(centre, dark1, half, dark2, len);
-            const int bRoom = Edge ? walks.RoomAt(b) : 0;
-            const int kRoom = Edge ? walks.RoomAt(k) : 0;
-            // 3. Paired walk from K (leading) and B (following).
-            int end = k;
-            const int s1 = walks.Paired<false, Edge>(end, kRoom, b, bRoom, dark1, len);
-            const int q1 = Strength(s1, len, e.m_stNoise);
-            const int a1 = walks.Turn(k, end, len);
-            // 4. Paired walk from B (leading) and K (following).
-            end = b;
-            const int s2 = walks.Paired<true, Edge>(end, bRoom, k, kRoom, bright1, len);
-            const int q2 = Strength(s2, len, e.m_stNoise);
-            const int a2 = walks.Turn(b, end, len);
-            // 5. Overall best.
-            if (q1 >= l112[i]) {
-                l112[i] = l113[i] = static_cast<unsigned char>(q1);
-                l32[i] = l33[i] = static_cast<unsigned char>(a1);
-            }
-            if (q2 >= l112[i]) {
-                l112[i] = l113[i] = static_cast<unsigned char>(q2);
-                l32[i] = l33[i] = static_cast<unsigned char>(a2);
-            }
-            // 6. Family best.
-            if (q1 >= best) {
-                famDir[i] = static_cast<unsigned char>(a1);
-                famMag[i] = static_cast<unsigned char>(q1);
-                best = q1;
-            }
-            if (q2 >= best) {
-                famDir[i] = static_cast<unsigned char>(a2);
-                famMag[i] = static_cast<unsigned char>(q2);
-                best = q2;
-            }
+    const int noise = e.m_stNoise;
+    std::size_t at[N];
+    int centre[N];
+    int best[N];
+    for (int c = 0; c < N; ++c) {
+        at[c] = static_cast<std::size_t>(y) * w3 + xs[c];
+        // Block centre at level 0 (the last block of a row or column is shifted inside).
+        int bx = xs[c] * 8;
+        int by = y * 8;
+        bx = bx + 8 > w0 ? w0 - 8 : bx;
+        by = by + 8 > h0 ? h0 - 8 : by;
+        centre[c] = (by + 4) * w0 + bx + 4;
+        best[c] = 0;
+    }
+    // 5. Overall best and 6. family best of one paired walk of cell c: strength q, direction a.
+    auto record = [&](int c, int q, int a) {
+        const std::size_t i = at[c];
+        if (q >= l112[i]) {
+            l112[i] = l113[i] = static_cast<unsigned char>(q);
+            l32[i] = l33[i] = static_cast<unsigned char>(a);
+        }
+        if (q >= best[c]) {
+            famDir[i] = static_cast<unsigned char>(a);
+            famMag[i] = static_cast<unsigned char>(q);
+            best[c] = q;
         }
     };
-    if (centreRoom >= half + 2 * len) {
-        measure(std::false_type{});
+    // Move tables of the family: 0 and 1 bright along n and n + 4, 2 and 3 dark along n and
+    // n + 4.
+    const std::int32_t* const mv = st.moves[n];
+    // 1. and 2. Bright and dark paths of both passes (along n + 4 * pass and back), ends B and
+    // K: a single walk stands on the outermost ring once there. Where the walks are short
+    // enough, all in lockstep.
+    int ends[N][2][2]; // B and K of each pass
+    FlWalks::TrackLog<4 * N> log;
+    if (len <= FL_TRACK) {
+        std::ptrdiff_t o[4 * N];
+        for (int c = 0; c < N; ++c) {
+            o[4 * c] = o[4 * c + 1] = o[4 * c + 2] = o[4 * c + 3] = centre[c];
+        }
+        if constexpr (N == 1) {
+            walks.Plain<0, 2, 1, 3>(mv, half, o[0], o[1], o[2], o[3]);
+        } else {
+            walks.Plain<0, 2, 1, 3, 0, 2, 1, 3>(mv, half, o[0], o[1], o[2], o[3], o[4], o[5], o[6],
+                                                o[7]);
+        }
+        auto tracks = [&] {
+            if constexpr (N == 1) {
+                return FlEndTracks<0>(o);
+            } else {
+                return std::tuple_cat(FlEndTracks<0>(o), FlEndTracks<1>(o + 4));
+            }
+        }();
+        std::apply([&](auto&... t) { walks.Lockstep(mv, len, log, t...); }, tracks);
+        std::apply(
+            [&](const auto&... t) {
+                int k = 0;
+                ((ends[k / 4][(k / 2) & 1][k & 1] = t.End(len, log), ++k), ...);
+            },
+            tracks);
     } else {
-        measure(std::true_type{});
+        for (int c = 0; c < N; ++c) {
+            for (int pass = 0; pass < 2; ++pass) {
+                const std::int32_t* const there = mv + pass * FL_TABLE;
+                const std::int32_t* const back = mv + (1 - pass) * FL_TABLE;
+                ends[c][pass][0] = walks.Ends<true>(centre[c], there, half, back, len);
+                ends[c][pass][1] = walks.Ends<false>(centre[c], there + 2 * FL_TABLE, half,
+                                                     back + 2 * FL_TABLE, len);
+            }
+        }
+    }
+    // 3. and 4. Paired walks from K (leading) and B (following) and the other way round. Where
+    // no cursor of a cell's walks may reach the outermost ring before the last step, the cell's
+    // four in lockstep, with those of the other cell where it is so too.
+    int rooms[N][2][2];
+    bool clear[N];
+    for (int c = 0; c < N; ++c) {
+        clear[c] = len <= FL_TRACK;
+        for (int pass = 0; pass < 2; ++pass) {
+            rooms[c][pass][0] = walks.RoomAt(ends[c][pass][0]);
+            rooms[c][pass][1] = walks.RoomAt(ends[c][pass][1]);
+            const int room =
+                rooms[c][pass][0] < rooms[c][pass][1] ? rooms[c][pass][0] : rooms[c][pass][1];
+            clear[c] = clear[c] && len <= room + 1;
+        }
+    }
+    // The values of the paired walks of a group into their cells, lane 4 c + j of cell c led
+    // from K, B, K, B of passes 0, 0, 1, 1.
+    auto pairs = [&](auto& tracks, const int* cells) {
+        std::apply([&](auto&... t) { walks.Lockstep(mv, len, log, t...); }, tracks);
+        std::apply(
+            [&](const auto&... t) {
+                int k = 0;
+                auto one = [&](const auto& walk) {
+                    const int c = cells[k / 4];
+                    const int from = ends[c][(k / 2) & 1][1 - (k & 1)];
+                    const FlStopped stopped = walk.Stopped(len, log);
+                    record(c, Strength(walk.Value(stopped), len, noise),
+                           walks.Turn(from, walk.At(stopped.taken, log), len));
+                    ++k;
+                };
+                (one(t), ...);
+            },
+            tracks);
+    };
+    bool done[N] = {};
+    if constexpr (N == 2) {
+        if (clear[0] && clear[1]) {
+            auto tracks = std::tuple_cat(FlPairTracks<0>(ends[0]), FlPairTracks<1>(ends[1]));
+            const int cells[2] = {0, 1};
+            pairs(tracks, cells);
+            done[0] = done[1] = true;
+        }
+    }
+    for (int c = 0; c < N; ++c) {
+        if (done[c]) {
+            continue;
+        }
+        if (clear[c]) {
+            auto tracks = FlPairTracks<0>(ends[c]);
+            const int cells[1] = {c};
+            pairs(tracks, cells);
+            continue;
+        }
+        // Else one walk at a time, keeping the rooms.
+        for (int pass = 0; pass < 2; ++pass) {
+            const int b = ends[c][pass][0];
+            const int k = ends[c][pass][1];
+            int end = k;
+            const int s1 = walks.Paired<false>(end, rooms[c][pass][1], b, rooms[c][pass][0],
+                                               mv + (2 + pass) * FL_TABLE, len);
+            const int a1 = walks.Turn(k, end, len);
+            end = b;
+            const int s2 = walks.Paired<true>(end, rooms[c][pass][0], k, rooms[c][pass][1],
+                                              mv + pass * FL_TABLE, len);
+            const int a2 = walks.Turn(b, end, len);
+            record(c, Strength(s1, len, noise), a1);
+            record(c, Strength(s2, len, noise), a2);
+        }
     }
 }
 
@@ -776,10 +1055,20 @@ __attribute__((flatten)) void Codex::StFlowCells(int y, int n, int len, int from
 {
     const FlWalks walks(*this, m_st.resp[n], m_st.codes[n]);
     const unsigned char* const cls = m_st.cls + static_cast<std::size_t>(y) * m_level[LEVEL].width;
+    // The cells not settled two at a time, their walks side by side, and a last one alone.
+    int xs[2];
+    int held = 0;
     for (int x = from; x < to; ++x) {
         if (cls[x] != SETTLED) {
-            FlCell(*this, walks, x, y, n, len);
+            xs[held++] = x;
+            if (held == 2) {
+                FlCells<2>(*this, walks, xs, y, n, len);
+                held = 0;
+            }
         }
+    }
+    if (held == 1) {
+        FlCells<1>(*this, walks, xs, y, n, len);
     }
     m_walk2 = nullptr; // as the engine's paired walks leave it
 }

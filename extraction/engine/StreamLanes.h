@@ -12,6 +12,20 @@ namespace wizard73 {
 int Trelax_StIndi(int c, const int* o, int p);
 int Trelax_StIndiScalar(int c, const int* o, int p);
 
+// Where the stop rule ends a walk of `steps` steps (0..64) that reached the pixels v[0 ..
+// steps - 1], a bright walk's marked from 128 and a dark walk's below 127: the walk ends on its
+// first unmarked pixel after marked ones, else takes every step. Gives the steps taken and the
+// sums over them of v and of w (a paired walk's follower; without w, null, both sums are 0). v
+// and w are read in groups of 16 bytes: each readable and zero from `steps` to the next multiple
+// of 16.
+struct FlStopped {
+    int taken;
+    int v;
+    int w;
+};
+FlStopped FlStop(const unsigned char* v, const unsigned char* w, int steps, bool bright);
+FlStopped FlStopScalar(const unsigned char* v, const unsigned char* w, int steps, bool bright);
+
 // The eight-sector template of a loop (degrees), fitted to the loop cells of Stream and Ifocus.
 inline constexpr int kLoops[8] = {0, 3, 14, 50, 90, 130, 166, 177};
 

@@ -122,6 +122,38 @@ TEST(Stream, RelaxedOrientationInLanesMatchesItsTwin)
     EXPECT_EQ(checked, 6 * 20000);
 }
 
+// Where the stop rule ends a walk, from its marks sixteen steps at a time, against the one step
+// at a time twin: every length up to 64 steps, both kinds of walk, on random pixels and on
+// pixels at the marking thresholds (126, 127, 128), where runs of marks begin and end often.
+TEST(Stream, StopOfAWalkInLanesMatchesItsTwin)
+{
+    const unsigned char edges[] = {0, 126, 127, 128, 255};
+    std::uint32_t seed = 9001;
+    auto next = [&seed](int mod) {
+        zftest::Lcg32(seed);
+        return static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(mod));
+    };
+    for (int round = 0; round < 4000; ++round) {
+        const int steps = round % 65;
+        const bool edgy = round % 3 != 0;
+        unsigned char v[64 + 16] = {};
+        unsigned char w[64 + 16] = {};
+        for (int k = 0; k < steps; ++k) {
+            v[k] = edgy ? edges[next(5)] : static_cast<unsigned char>(next(256));
+            w[k] = static_cast<unsigned char>(next(256));
+        }
+        for (bool bright : {true, false}) {
+            const FlStopped lanes = FlStop(v, w, steps, bright);
+            const FlStopped twin = FlStopScalar(v, w, steps, bright);
+            ASSERT_EQ(lanes.taken, twin.taken) << "round " << round << " bright " << bright;
+            ASSERT_EQ(lanes.v, twin.v) << "round " << round << " bright " << bright;
+            ASSERT_EQ(lanes.w, twin.w) << "round " << round << " bright " << bright;
+            const FlStopped alone = FlStop(v, nullptr, steps, bright);
+            ASSERT_EQ(alone.taken, twin.taken) << "round " << round << " bright " << bright;
+        }
+    }
+}
+
 // The template fit in lanes against the engine's fit for the three templates, each from its
 // start over its trial count, on random rings and on rings of the values where a wrap, a fold or
 // a sector boundary (c near multiples of 45 less 23) changes.
@@ -215,11 +247,12 @@ void PlainFlow(Codex& e, int x, int y, int n, int len)
     }
 }
 
-// The walks of the flow measurement are made in place away from the edges and by the engine
-// near them: on noise and on noisy ridges of a small image, where many walks reach the outermost
-// ring, every cell, family and walk length gives what the engine's walks give. The narrow image
-// (of a kind without the least size) has fewer interior pixels per row than one group of step
-// codes.
+// The walks of the flow measurement are made in lockstep where they are short enough (64 steps)
+// and clear of the outermost ring, those of two cells side by side, one at a time elsewhere: on
+// noise and on noisy ridges of a small image, where many walks reach that ring, every cell,
+// family and walk length (on both sides of 64) gives what the engine's walks give. The narrow
+// image (of a kind without the least size) has fewer interior pixels per row than one group of
+// step codes.
 struct FlowImage {
     int w, h;
     unsigned char kind;
@@ -264,7 +297,7 @@ TEST_P(StreamFlow, MeasurementMatchesTheEngineWalksUpToTheEdges)
         }
         std::memset(e.m_st.cls, 0, n3);
         e.StCodes(); // the walks' codes of the new responses
-        for (int len : {0, 1, 3, 4, 6, 11, 15, 40}) {
+        for (int len : {0, 1, 3, 4, 6, 11, 15, 40, 64, 65}) {
             std::vector<std::vector<unsigned char>> got;
             for (int run = 0; run < 2; ++run) {
                 for (unsigned char* o : outs) {
@@ -272,12 +305,15 @@ TEST_P(StreamFlow, MeasurementMatchesTheEngineWalksUpToTheEdges)
                 }
                 for (int n = 0; n < 4; ++n) {
                     for (int y = 0; y < h3; ++y) {
+                        if (run == 0) {
+                            // A row's cells two at a time but one (an odd count of them), and
+                            // the last alone.
+                            e.StFlowCells(y, n, len, 0, w3 - 1);
+                            e.StFlow(w3 - 1, y, n, len);
+                            continue;
+                        }
                         for (int x = 0; x < w3; ++x) {
-                            if (run == 0) {
-                                e.StFlow(x, y, n, len);
-                            } else {
-                                PlainFlow(e, x, y, n, len);
-                            }
+                            PlainFlow(e, x, y, n, len);
                         }
                     }
                 }
