@@ -647,19 +647,23 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
                                 minAngleDif, static_cast<std::int8_t>(lt)};
         }
     }
+    // The items and their count are kept in locals while the group grows here: the count is a
+    // byte, whose every store the compiler would take to change anything else.
+    HitItem* const items = g.m_items;
+    int numItems = 0;
     for (int c = 0; c < numCandidates; ++c) {
         const int nP = candidates[c].nP;
         const int nG = candidates[c].nG;
         // The first items naming nP and nG, as add2hit finds them; a pair already among the
         // hits is left as it is.
         int iP = -1;
-        for (int i = 0; i < g.m_numItems; ++i) {
-            if (g.m_items[i].nP == nP) {
+        for (int i = 0; i < numItems; ++i) {
+            if (items[i].nP == nP) {
                 iP = i;
                 break;
             }
         }
-        if (iP >= 0 && g.m_items[iP].nG == nG) {
+        if (iP >= 0 && items[iP].nG == nG) {
             continue;
         }
         short distDif = 0;
@@ -668,8 +672,8 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
             continue;
         }
         int iG = -1;
-        for (int i = 0; i < g.m_numItems; ++i) {
-            if (g.m_items[i].nG == nG) {
+        for (int i = 0; i < numItems; ++i) {
+            if (items[i].nG == nG) {
                 iG = i;
                 break;
             }
@@ -679,11 +683,16 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
                            angleDif, 0};
         // Mostly neither neighbour is named yet, and the hit is appended here.
         if (iP < 0 && iG < 0) {
-            NcAppendHit(g, item);
+            ZF_ASSERT(item.transition >= NT && item.transition <= MPT);
+            ZF_ASSERT(numItems < g.m_maxItems);
+            items[numItems++] = item;
         } else {
+            g.m_numItems = static_cast<std::uint8_t>(numItems);
             NcPlaceHit(*this, g, iP, iG, item, np, ng);
+            numItems = g.m_numItems;
         }
     }
+    g.m_numItems = static_cast<std::uint8_t>(numItems);
     // 3. The similarity.
     calcNestSimAlt(np, ng, g);
 }
