@@ -618,6 +618,9 @@ private:
     // Similarity of the scratch group of compNestsAlt for nests np and ng: the neighbours
     // that no item explains come from the loaded neighbour sets, with no marks.
     void calcNestSimAlt(int np, int ng, HitGroup& g);
+    // The comparisons of getNestCompareResult for nests np and ng into their cell, under the
+    // transitions of `open` (bit t for transition t, each one open to the pair).
+    void compareCell(int np, int ng, NestCompareResult& cell, std::uint32_t open);
     // Fills the neighbour sets, the nest signatures and the linkQuadrant answers of one side
     // from its links, link lengths and quality weights, each minutia's slots read once.
     void buildLinkTables(bool isP);

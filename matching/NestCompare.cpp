@@ -925,12 +925,10 @@ HitGroup* HitGroupStore::take(unsigned count)
     return g;
 }
 
-NestCompareResult* Matcher100::getNestCompareResult(int np, int ng, Transition maxT,
-                                                    unsigned short& bestSim)
+// Inline in getNestCompareResult and compareBestNests.
+[[gnu::always_inline]] inline void Matcher100::compareCell(int np, int ng, NestCompareResult& cell,
+                                                           std::uint32_t open)
 {
-    ZF_ASSERT(np >= 0 && np < m_numNestP && ng >= 0 && ng < m_numNestG);
-    ZF_ASSERT(maxT < TL_3);
-    NestCompareResult& cell = m_nestCompare[np][ng];
     if (cell.rotation == 0) {
         const int rotation = nestRotation(np, ng);
         if (rotation != 0) {
@@ -938,11 +936,7 @@ NestCompareResult* Matcher100::getNestCompareResult(int np, int ng, Transition m
         }
         cell.rotation = static_cast<std::int16_t>(rotation);
     }
-    // The open transitions up to maxT, in increasing order.
-    std::uint32_t open = maxT < 0
-                             ? 0u
-                             : NcOpenTransitions(NcType(m_minutiaeP[np]), NcType(m_minutiaeG[ng])) &
-                                   ((2u << maxT) - 1u);
+    // In increasing order.
     for (; open != 0; open &= open - 1) {
         const Transition t = __builtin_ctz(open);
         if (t < NUM_CACHED_TRANSITIONS) {
@@ -955,6 +949,20 @@ NestCompareResult* Matcher100::getNestCompareResult(int np, int ng, Transition m
             compNestsAlt(static_cast<short>(np), static_cast<short>(ng), t, cell.rotation);
         }
     }
+}
+
+NestCompareResult* Matcher100::getNestCompareResult(int np, int ng, Transition maxT,
+                                                    unsigned short& bestSim)
+{
+    ZF_ASSERT(np >= 0 && np < m_numNestP && ng >= 0 && ng < m_numNestG);
+    ZF_ASSERT(maxT < TL_3);
+    NestCompareResult& cell = m_nestCompare[np][ng];
+    // The open transitions up to maxT.
+    const std::uint32_t open =
+        maxT < 0 ? 0u
+                 : NcOpenTransitions(NcType(m_minutiaeP[np]), NcType(m_minutiaeG[ng])) &
+                       ((2u << maxT) - 1u);
+    compareCell(np, ng, cell, open);
     bestSim = cell.bestSim;
     return &cell;
 }
@@ -1045,19 +1053,30 @@ std::uint8_t Matcher100::getSimThreshold(int minCount, const std::uint32_t* hist
 
 void Matcher100::compareBestNests(std::uint8_t threshold)
 {
+    ZF_ASSERT(m_transitionLimit < TL_3);
     m_numBestNests = 0;
-    const auto compare = [&](int np, int ng) {
-        unsigned short best = 0;
-        getNestCompareResult(np, ng, m_transitionLimit, best);
-        if (best > m_speedRow[3]) {
-            m_bestNests[m_numBestNests++] =
-                BestNest{static_cast<std::uint8_t>(np), static_cast<std::uint8_t>(ng), best};
-        }
-    };
-    // The pairs whose signature similarity reaches the threshold, row by row; the comparisons
-    // leave the similarities as they are.
+    // getNestCompareResult up to the transition limit, with what a row shares read once: the
+    // row of cells, and the open transitions of the probe nest's type against each gallery
+    // type.
+    const std::uint32_t upToLimit = m_transitionLimit < 0 ? 0u : (2u << m_transitionLimit) - 1u;
     for (int np = 0; np < m_numNestP; ++np) {
         const std::uint8_t* row = m_accelSim[np];
+        NestCompareResult* cells = m_nestCompare[np];
+        const int typeP = NcType(m_minutiaeP[np]);
+        const std::uint32_t open[2] = {NcOpenTransitions(typeP, 0) & upToLimit,
+                                       NcOpenTransitions(typeP, 1) & upToLimit};
+        const auto compare = [&](int ng) __attribute__((always_inline))
+        {
+            NestCompareResult& cell = cells[ng];
+            compareCell(np, ng, cell, open[NcType(m_minutiaeG[ng])]);
+            const unsigned short best = cell.bestSim;
+            if (best > m_speedRow[3]) {
+                m_bestNests[m_numBestNests++] =
+                    BestNest{static_cast<std::uint8_t>(np), static_cast<std::uint8_t>(ng), best};
+            }
+        };
+        // The pairs whose signature similarity reaches the threshold, in order; the
+        // comparisons leave the similarities as they are.
         int ng = 0;
 #if defined(__SSE2__)
         const __m128i least = _mm_set1_epi8(static_cast<char>(threshold));
@@ -1066,13 +1085,13 @@ void Matcher100::compareBestNests(std::uint8_t threshold)
             auto reached =
                 static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, least), v)));
             for (; reached != 0; reached &= reached - 1) {
-                compare(np, ng + __builtin_ctz(reached));
+                compare(ng + __builtin_ctz(reached));
             }
         }
 #endif
         for (; ng < m_numNestG; ++ng) {
             if (row[ng] >= threshold) {
-                compare(np, ng);
+                compare(ng);
             }
         }
     }
