@@ -897,7 +897,7 @@ void Matcher100::compNestsFinalMade(short np, short ng, Transition t)
     }
 }
 
-HitGroup* HitGroupStore::take(unsigned count)
+HitGroup* HitGroupStore::takeMovingOn(unsigned count)
 {
     ZF_ASSERT(count <= MAX_NESTS);
     // A block is made sure of when its first entry is taken: the others lie in it.
@@ -909,7 +909,8 @@ HitGroup* HitGroupStore::take(unsigned count)
     if (m_groupsUsed == 0) {
         NcEnsureBlock(m_groups, m_groupBlock, GROUPS_PER_BLOCK);
     }
-    HitGroup* g = &m_groups[m_groupBlock][m_groupsUsed++];
+    m_groupAt = m_groups[m_groupBlock].get();
+    HitGroup* g = m_groupAt + m_groupsUsed++;
     // 2. Its items, never split between blocks.
     if (m_itemsUsed + count > ITEMS_PER_BLOCK) {
         ++m_itemBlock;
@@ -918,11 +919,8 @@ HitGroup* HitGroupStore::take(unsigned count)
     if (m_itemsUsed == 0) {
         NcEnsureBlock(m_items, m_itemBlock, ITEMS_PER_BLOCK);
     }
-    *g = HitGroup{};
-    g->m_items = &m_items[m_itemBlock][m_itemsUsed];
-    g->m_maxItems = static_cast<std::uint8_t>(count);
-    m_itemsUsed += count;
-    return g;
+    m_itemAt = m_items[m_itemBlock].get();
+    return place(g, count);
 }
 
 // Inline in getNestCompareResult and compareBestNests.
