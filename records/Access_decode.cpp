@@ -473,28 +473,43 @@ unsigned Access_decode<Byte>::Points(Lot<short>* out, const Byte* sec, std::uint
     unsigned widths[TF_POINT_FIELD_COUNT];
     PointWidths(sec, widths);
     std::uint32_t masks[TF_POINT_FIELD_COUNT];
+    unsigned offsets[TF_POINT_FIELD_COUNT]; // of each field within a point
+    unsigned pointBits = 0;
     for (int k = 0; k < TF_POINT_FIELD_COUNT; ++k) {
         masks[k] = (1u << widths[k]) - 1;
+        offsets[k] = pointBits;
+        pointBits += widths[k];
     }
+    // The fields lie inside the section (decoded < n) and take at most 15 bits each: one
+    // window of 57 bits or more serves them until the next would pass its end, and so serves
+    // a whole point that takes 57 bits or fewer, its fields read at their offsets.
+    const bool oneWindow = pointBits <= 57;
     BitCursor<Byte> bits(sec, size, TF_POINT_HEAD_BITS);
     unsigned decoded = 0;
     while (decoded < n && FilledBytes(bits.Pos()) < size) {
-        // The fields lie inside the section (decoded < n) and take at most 15 bits each: one
-        // window of 57 bits or more serves them until the next would pass its end.
         std::uint32_t f[TF_POINT_FIELD_COUNT];
-        std::uint64_t window = bits.Peek();
-        unsigned used = 0;
-        for (int k = 0; k < TF_POINT_FIELD_COUNT; ++k) {
-            if (used + widths[k] > 57) {
-                bits.Skip(used);
-                window = bits.Peek();
-                used = 0;
+        if (oneWindow) {
+            const std::uint64_t window = bits.Peek();
+#pragma GCC unroll 8
+            for (int k = 0; k < TF_POINT_FIELD_COUNT; ++k) {
+                f[k] = static_cast<std::uint32_t>(window >> offsets[k]) & masks[k];
             }
-            f[k] = static_cast<std::uint32_t>(window) & masks[k];
-            window >>= widths[k];
-            used += widths[k];
+            bits.Skip(pointBits);
+        } else {
+            std::uint64_t window = bits.Peek();
+            unsigned used = 0;
+            for (int k = 0; k < TF_POINT_FIELD_COUNT; ++k) {
+                if (used + widths[k] > 57) {
+                    bits.Skip(used);
+                    window = bits.Peek();
+                    used = 0;
+                }
+                f[k] = static_cast<std::uint32_t>(window) & masks[k];
+                window >>= widths[k];
+                used += widths[k];
+            }
+            bits.Skip(used);
         }
-        bits.Skip(used);
         Lot<short>& p = out[decoded++];
         p.x = static_cast<short>(f[TF_FIELD_X]);
         p.y = static_cast<short>(f[TF_FIELD_Y]);
