@@ -579,11 +579,14 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
 
         // 3. Base and index width, then one index per non-empty slot; the indexes are taken
         // all or the section is refused.
-        std::uint32_t base = 0;
-        std::uint32_t iw = 0;
-        if (!bits.Read(w4, base) || !bits.Read(w5, iw)) {
+        // Both words are read at once (w4 + w5 <= 30 bits): the section is refused when they
+        // do not both fit, as when either does not.
+        std::uint32_t words45 = 0;
+        if (!bits.Read(w4 + w5, words45)) {
             return 0;
         }
+        const std::uint32_t base = words45 & ((1u << w4) - 1);
+        const std::uint32_t iw = words45 >> w4;
         if (nFilled == 0) {
             continue;
         }
