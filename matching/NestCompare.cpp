@@ -1057,6 +1057,7 @@ void Matcher100::compareBestNests(std::uint8_t threshold)
     // row of cells, and the open transitions of the probe nest's type against each gallery
     // type.
     const std::uint32_t upToLimit = m_transitionLimit < 0 ? 0u : (2u << m_transitionLimit) - 1u;
+    const int numG = m_numNestG;
     for (int np = 0; np < m_numNestP; ++np) {
         const std::uint8_t* row = m_accelSim[np];
         NestCompareResult* cells = m_nestCompare[np];
@@ -1078,16 +1079,28 @@ void Matcher100::compareBestNests(std::uint8_t threshold)
         int ng = 0;
 #if defined(__SSE2__)
         const __m128i least = _mm_set1_epi8(static_cast<char>(threshold));
-        for (; ng + 16 <= m_numNestG; ng += 16) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + ng));
+        // The similarities of 16 pairs from `at` a step, those of the lanes set in `lanes`.
+        const auto block = [&](int at, unsigned lanes) __attribute__((always_inline))
+        {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + at));
             auto reached =
+                lanes &
                 static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, least), v)));
             for (; reached != 0; reached &= reached - 1) {
-                compare(ng + __builtin_ctz(reached));
+                compare(at + __builtin_ctz(reached));
             }
+        };
+        for (; ng + 16 <= numG; ng += 16) {
+            block(ng, 0xFFFFu);
+        }
+        // The rest by one more step where it stays within the row (every entry of a row is
+        // set), the lanes past the last pair left out.
+        if (ng < numG && ng + 16 <= MAX_NESTS) {
+            block(ng, (1u << (numG - ng)) - 1);
+            ng = numG;
         }
 #endif
-        for (; ng < m_numNestG; ++ng) {
+        for (; ng < numG; ++ng) {
             if (row[ng] >= threshold) {
                 compare(ng);
             }

@@ -326,35 +326,45 @@ TEST(NestSelection, SignaturePassAndBestNests)
 
 TEST(NestSelection, BestNestsAreThePairsReachingTheThreshold)
 {
-    // Rows long enough to be scanned 16 similarities at a time with a tail: every pair at or
-    // above the threshold is compared (and, with no similarity floor, listed), no other.
-    std::vector<MinutiaPoint> points;
-    for (int k = 0; k < 37; ++k) {
-        points.push_back({20 + 11 * k, 30 + 7 * k, 9 * k});
-    }
-    auto m = zftest::LoadedMatcher(zftest::PlanOf(points), zftest::PlanOf(points));
-    ASSERT_EQ(m->m_numNestG, 37);
-    m->setDistErrorLevel(2);
-    m->m_transitionLimit = 4;
-    m->m_speedRow[3] = -1;
-    const std::uint8_t threshold = 7;
-    std::vector<int> want;
-    for (int np = 0; np < m->m_numNestP; ++np) {
-        for (int ng = 0; ng < m->m_numNestG; ++ng) {
-            const auto sim = static_cast<std::uint8_t>((np * 5 + ng * 3) % 10 + (ng == 36 ? 7 : 0));
-            m->m_accelSim[np][ng] = sim;
-            if (sim >= threshold) {
-                want.push_back(np * 256 + ng);
+    // Rows scanned 16 similarities at a time with a tail read as one more step (37 nests), and
+    // rows whose tail would pass the end of the row and is read pair by pair (250 nests):
+    // every pair at or above the threshold is compared (and, with no similarity floor,
+    // listed), no other.
+    for (const int count : {37, 250}) {
+        SCOPED_TRACE(count);
+        std::vector<MinutiaPoint> points;
+        for (int k = 0; k < count; ++k) {
+            points.push_back({20 + 19 * (k % 25), 30 + 43 * (k / 25), (9 * k) % 360});
+        }
+        auto m = zftest::LoadedMatcher(zftest::PlanOf(points), zftest::PlanOf(points));
+        ASSERT_EQ(m->m_numNestG, count);
+        m->setDistErrorLevel(2);
+        m->m_transitionLimit = 4;
+        m->m_speedRow[3] = -1;
+        const std::uint8_t threshold = 7;
+        std::vector<int> want;
+        for (int np = 0; np < m->m_numNestP; ++np) {
+            for (int ng = 0; ng < m->m_numNestG; ++ng) {
+                const auto sim =
+                    static_cast<std::uint8_t>((np * 5 + ng * 3) % 10 + (ng == count - 1 ? 7 : 0));
+                m->m_accelSim[np][ng] = sim;
+                if (sim >= threshold) {
+                    want.push_back(np * 256 + ng);
+                }
+            }
+            // Entries past the last nest are never read as pairs.
+            for (int ng = m->m_numNestG; ng < MAX_NESTS; ++ng) {
+                m->m_accelSim[np][ng] = 255;
             }
         }
+        m->compareBestNests(threshold);
+        std::vector<int> got;
+        for (std::uint32_t k = 0; k < m->m_numBestNests; ++k) {
+            got.push_back(m->m_bestNests[k].np * 256 + m->m_bestNests[k].ng);
+        }
+        std::sort(got.begin(), got.end());
+        EXPECT_EQ(got, want);
     }
-    m->compareBestNests(threshold);
-    std::vector<int> got;
-    for (std::uint32_t k = 0; k < m->m_numBestNests; ++k) {
-        got.push_back(m->m_bestNests[k].np * 256 + m->m_bestNests[k].ng);
-    }
-    std::sort(got.begin(), got.end());
-    EXPECT_EQ(got, want);
 }
 
 TEST(NestSelection, BestNestsOfRealPrintsAreThoseOfTheirPairsComparedOneByOne)
