@@ -971,6 +971,14 @@ HitGroup* Matcher100::getNestCompareResult(int np, int ng, Transition t, short& 
     ZF_ASSERT(t >= 0 && t <= MPT);
     unsigned short best = 0;
     transitionDif = 0;
+    if (t < NUM_CACHED_TRANSITIONS) {
+        // Mostly the pair was compared under t before: a group is cached only for a transition
+        // open to the pair, and its rotation was worked out then.
+        HitGroup* cached = m_nestCompare[np][ng].groups[t];
+        if (cached != nullptr) {
+            return cached;
+        }
+    }
     if (t < TL_3) {
         NestCompareResult& cell = m_nestCompare[np][ng];
         if (cell.rotation == 0) {
