@@ -202,8 +202,9 @@ inline void addAreaPoint(const AreaPoints& pts, int k, int x, int y, int& sumW, 
 }
 
 // The quality of the minutiae within AREA_PROB_REACH of (x, y), weighted by closeness; 0
-// without any. The sums are of integers: the order of the points does not matter.
-int areaProb(const AreaPoints& pts, int x, int y)
+// without any. The sums are of integers: the order of the points does not matter. Inline, so
+// that a caller's loop over positions sets up the vector constants once.
+[[gnu::always_inline]] inline int areaProb(const AreaPoints& pts, int x, int y)
 {
     // Coordinates of a side are 16-bit: a point this far out has no neighbour.
     constexpr int FAR = 32768 + AREA_PROB_REACH;

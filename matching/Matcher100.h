@@ -44,7 +44,16 @@ struct NestCompareResult {
 class HitGroupStore {
 public:
     // A group with room for count (at most MAX_NESTS) items, none of them preset.
-    HitGroup* take(unsigned count);
+    HitGroup* take(unsigned count)
+    {
+        // Mostly the group and its items fit in the blocks in use, each with an entry taken.
+        if (m_groupsUsed - 1 < GROUPS_PER_BLOCK - 1 && m_itemsUsed != 0 &&
+            m_itemsUsed + count <= ITEMS_PER_BLOCK) {
+            ZF_ASSERT(count <= MAX_NESTS);
+            return place(m_groupAt + m_groupsUsed++, count);
+        }
+        return takeMovingOn(count);
+    }
     // Every group handed out is void from here on.
     void clear()
     {
@@ -57,12 +66,25 @@ public:
 private:
     static constexpr std::size_t GROUPS_PER_BLOCK = 512;
     static constexpr std::size_t ITEMS_PER_BLOCK = 4096;
+    // take when a block is to be begun, made sure of, or left for the next.
+    HitGroup* takeMovingOn(unsigned count);
+    // Empties g and gives it the next count items of the item block in use.
+    HitGroup* place(HitGroup* g, unsigned count)
+    {
+        *g = HitGroup{};
+        g->m_items = m_itemAt + m_itemsUsed;
+        g->m_maxItems = static_cast<std::uint8_t>(count);
+        m_itemsUsed += count;
+        return g;
+    }
     std::vector<std::unique_ptr<HitGroup[]>> m_groups;
     std::vector<std::unique_ptr<HitItem[]>> m_items;
     std::size_t m_groupBlock = 0; // block in use and the entries taken from it
     std::size_t m_groupsUsed = 0;
     std::size_t m_itemBlock = 0;
     std::size_t m_itemsUsed = 0;
+    HitGroup* m_groupAt = nullptr; // the blocks in use once an entry was taken from each
+    HitItem* m_itemAt = nullptr;
 };
 
 struct BestNest {
@@ -639,6 +661,9 @@ private:
     // Similarity of the scratch group of compNestsAlt for nests np and ng: the neighbours
     // that no item explains come from the loaded neighbour sets, with no marks.
     void calcNestSimAlt(int np, int ng, HitGroup& g);
+    // The comparisons of getNestCompareResult for nests np and ng into their cell, under the
+    // transitions of `open` (bit t for transition t, each one open to the pair).
+    void compareCell(int np, int ng, NestCompareResult& cell, std::uint32_t open);
     // Fills the neighbour sets, the nest signatures and the linkQuadrant answers of one side
     // from its links, link lengths and quality weights, each minutia's slots read once.
     void buildLinkTables(bool isP);

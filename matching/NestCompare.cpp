@@ -647,19 +647,23 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
                                 minAngleDif, static_cast<std::int8_t>(lt)};
         }
     }
+    // The items and their count are kept in locals while the group grows here: the count is a
+    // byte, whose every store the compiler would take to change anything else.
+    HitItem* const items = g.m_items;
+    int numItems = 0;
     for (int c = 0; c < numCandidates; ++c) {
         const int nP = candidates[c].nP;
         const int nG = candidates[c].nG;
         // The first items naming nP and nG, as add2hit finds them; a pair already among the
         // hits is left as it is.
         int iP = -1;
-        for (int i = 0; i < g.m_numItems; ++i) {
-            if (g.m_items[i].nP == nP) {
+        for (int i = 0; i < numItems; ++i) {
+            if (items[i].nP == nP) {
                 iP = i;
                 break;
             }
         }
-        if (iP >= 0 && g.m_items[iP].nG == nG) {
+        if (iP >= 0 && items[iP].nG == nG) {
             continue;
         }
         short distDif = 0;
@@ -668,8 +672,8 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
             continue;
         }
         int iG = -1;
-        for (int i = 0; i < g.m_numItems; ++i) {
-            if (g.m_items[i].nG == nG) {
+        for (int i = 0; i < numItems; ++i) {
+            if (items[i].nG == nG) {
                 iG = i;
                 break;
             }
@@ -679,11 +683,16 @@ void Matcher100::compNestsAlt(short np, short ng, Transition t, int rotation)
                            angleDif, 0};
         // Mostly neither neighbour is named yet, and the hit is appended here.
         if (iP < 0 && iG < 0) {
-            NcAppendHit(g, item);
+            ZF_ASSERT(item.transition >= NT && item.transition <= MPT);
+            ZF_ASSERT(numItems < g.m_maxItems);
+            items[numItems++] = item;
         } else {
+            g.m_numItems = static_cast<std::uint8_t>(numItems);
             NcPlaceHit(*this, g, iP, iG, item, np, ng);
+            numItems = g.m_numItems;
         }
     }
+    g.m_numItems = static_cast<std::uint8_t>(numItems);
     // 3. The similarity.
     calcNestSimAlt(np, ng, g);
 }
@@ -888,7 +897,7 @@ void Matcher100::compNestsFinalMade(short np, short ng, Transition t)
     }
 }
 
-HitGroup* HitGroupStore::take(unsigned count)
+HitGroup* HitGroupStore::takeMovingOn(unsigned count)
 {
     ZF_ASSERT(count <= MAX_NESTS);
     // A block is made sure of when its first entry is taken: the others lie in it.
@@ -900,7 +909,8 @@ HitGroup* HitGroupStore::take(unsigned count)
     if (m_groupsUsed == 0) {
         NcEnsureBlock(m_groups, m_groupBlock, GROUPS_PER_BLOCK);
     }
-    HitGroup* g = &m_groups[m_groupBlock][m_groupsUsed++];
+    m_groupAt = m_groups[m_groupBlock].get();
+    HitGroup* g = m_groupAt + m_groupsUsed++;
     // 2. Its items, never split between blocks.
     if (m_itemsUsed + count > ITEMS_PER_BLOCK) {
         ++m_itemBlock;
@@ -909,19 +919,14 @@ HitGroup* HitGroupStore::take(unsigned count)
     if (m_itemsUsed == 0) {
         NcEnsureBlock(m_items, m_itemBlock, ITEMS_PER_BLOCK);
     }
-    *g = HitGroup{};
-    g->m_items = &m_items[m_itemBlock][m_itemsUsed];
-    g->m_maxItems = static_cast<std::uint8_t>(count);
-    m_itemsUsed += count;
-    return g;
+    m_itemAt = m_items[m_itemBlock].get();
+    return place(g, count);
 }
 
-NestCompareResult* Matcher100::getNestCompareResult(int np, int ng, Transition maxT,
-                                                    unsigned short& bestSim)
+// Inline in getNestCompareResult and compareBestNests.
+[[gnu::always_inline]] inline void Matcher100::compareCell(int np, int ng, NestCompareResult& cell,
+                                                           std::uint32_t open)
 {
-    ZF_ASSERT(np >= 0 && np < m_numNestP && ng >= 0 && ng < m_numNestG);
-    ZF_ASSERT(maxT < TL_3);
-    NestCompareResult& cell = m_nestCompare[np][ng];
     if (cell.rotation == 0) {
         const int rotation = nestRotation(np, ng);
         if (rotation != 0) {
@@ -929,11 +934,7 @@ NestCompareResult* Matcher100::getNestCompareResult(int np, int ng, Transition m
         }
         cell.rotation = static_cast<std::int16_t>(rotation);
     }
-    // The open transitions up to maxT, in increasing order.
-    std::uint32_t open = maxT < 0
-                             ? 0u
-                             : NcOpenTransitions(NcType(m_minutiaeP[np]), NcType(m_minutiaeG[ng])) &
-                                   ((2u << maxT) - 1u);
+    // In increasing order.
     for (; open != 0; open &= open - 1) {
         const Transition t = __builtin_ctz(open);
         if (t < NUM_CACHED_TRANSITIONS) {
@@ -946,6 +947,20 @@ NestCompareResult* Matcher100::getNestCompareResult(int np, int ng, Transition m
             compNestsAlt(static_cast<short>(np), static_cast<short>(ng), t, cell.rotation);
         }
     }
+}
+
+NestCompareResult* Matcher100::getNestCompareResult(int np, int ng, Transition maxT,
+                                                    unsigned short& bestSim)
+{
+    ZF_ASSERT(np >= 0 && np < m_numNestP && ng >= 0 && ng < m_numNestG);
+    ZF_ASSERT(maxT < TL_3);
+    NestCompareResult& cell = m_nestCompare[np][ng];
+    // The open transitions up to maxT.
+    const std::uint32_t open =
+        maxT < 0 ? 0u
+                 : NcOpenTransitions(NcType(m_minutiaeP[np]), NcType(m_minutiaeG[ng])) &
+                       ((2u << maxT) - 1u);
+    compareCell(np, ng, cell, open);
     bestSim = cell.bestSim;
     return &cell;
 }
@@ -956,6 +971,14 @@ HitGroup* Matcher100::getNestCompareResult(int np, int ng, Transition t, short& 
     ZF_ASSERT(t >= 0 && t <= MPT);
     unsigned short best = 0;
     transitionDif = 0;
+    if (t < NUM_CACHED_TRANSITIONS) {
+        // Mostly the pair was compared under t before: a group is cached only for a transition
+        // open to the pair, and its rotation was worked out then.
+        HitGroup* cached = m_nestCompare[np][ng].groups[t];
+        if (cached != nullptr) {
+            return cached;
+        }
+    }
     if (t < TL_3) {
         NestCompareResult& cell = m_nestCompare[np][ng];
         if (cell.rotation == 0) {
@@ -1036,34 +1059,58 @@ std::uint8_t Matcher100::getSimThreshold(int minCount, const std::uint32_t* hist
 
 void Matcher100::compareBestNests(std::uint8_t threshold)
 {
+    ZF_ASSERT(m_transitionLimit < TL_3);
     m_numBestNests = 0;
-    const auto compare = [&](int np, int ng) {
-        unsigned short best = 0;
-        getNestCompareResult(np, ng, m_transitionLimit, best);
-        if (best > m_speedRow[3]) {
-            m_bestNests[m_numBestNests++] =
-                BestNest{static_cast<std::uint8_t>(np), static_cast<std::uint8_t>(ng), best};
-        }
-    };
-    // The pairs whose signature similarity reaches the threshold, row by row; the comparisons
-    // leave the similarities as they are.
+    // getNestCompareResult up to the transition limit, with what a row shares read once: the
+    // row of cells, and the open transitions of the probe nest's type against each gallery
+    // type.
+    const std::uint32_t upToLimit = m_transitionLimit < 0 ? 0u : (2u << m_transitionLimit) - 1u;
+    const int numG = m_numNestG;
     for (int np = 0; np < m_numNestP; ++np) {
         const std::uint8_t* row = m_accelSim[np];
+        NestCompareResult* cells = m_nestCompare[np];
+        const int typeP = NcType(m_minutiaeP[np]);
+        const std::uint32_t open[2] = {NcOpenTransitions(typeP, 0) & upToLimit,
+                                       NcOpenTransitions(typeP, 1) & upToLimit};
+        const auto compare = [&](int ng) __attribute__((always_inline))
+        {
+            NestCompareResult& cell = cells[ng];
+            compareCell(np, ng, cell, open[NcType(m_minutiaeG[ng])]);
+            const unsigned short best = cell.bestSim;
+            if (best > m_speedRow[3]) {
+                m_bestNests[m_numBestNests++] =
+                    BestNest{static_cast<std::uint8_t>(np), static_cast<std::uint8_t>(ng), best};
+            }
+        };
+        // The pairs whose signature similarity reaches the threshold, in order; the
+        // comparisons leave the similarities as they are.
         int ng = 0;
 #if defined(__SSE2__)
         const __m128i least = _mm_set1_epi8(static_cast<char>(threshold));
-        for (; ng + 16 <= m_numNestG; ng += 16) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + ng));
+        // The similarities of 16 pairs from `at` a step, those of the lanes set in `lanes`.
+        const auto block = [&](int at, unsigned lanes) __attribute__((always_inline))
+        {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + at));
             auto reached =
+                lanes &
                 static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, least), v)));
             for (; reached != 0; reached &= reached - 1) {
-                compare(np, ng + __builtin_ctz(reached));
+                compare(at + __builtin_ctz(reached));
             }
+        };
+        for (; ng + 16 <= numG; ng += 16) {
+            block(ng, 0xFFFFu);
+        }
+        // The rest by one more step where it stays within the row (every entry of a row is
+        // set), the lanes past the last pair left out.
+        if (ng < numG && ng + 16 <= MAX_NESTS) {
+            block(ng, (1u << (numG - ng)) - 1);
+            ng = numG;
         }
 #endif
-        for (; ng < m_numNestG; ++ng) {
+        for (; ng < numG; ++ng) {
             if (row[ng] >= threshold) {
-                compare(np, ng);
+                compare(ng);
             }
         }
     }

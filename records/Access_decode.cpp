@@ -473,28 +473,43 @@ unsigned Access_decode<Byte>::Points(Lot<short>* out, const Byte* sec, std::uint
     unsigned widths[TF_POINT_FIELD_COUNT];
     PointWidths(sec, widths);
     std::uint32_t masks[TF_POINT_FIELD_COUNT];
+    unsigned offsets[TF_POINT_FIELD_COUNT]; // of each field within a point
+    unsigned pointBits = 0;
     for (int k = 0; k < TF_POINT_FIELD_COUNT; ++k) {
         masks[k] = (1u << widths[k]) - 1;
+        offsets[k] = pointBits;
+        pointBits += widths[k];
     }
+    // The fields lie inside the section (decoded < n) and take at most 15 bits each: one
+    // window of 57 bits or more serves them until the next would pass its end, and so serves
+    // a whole point that takes 57 bits or fewer, its fields read at their offsets.
+    const bool oneWindow = pointBits <= 57;
     BitCursor<Byte> bits(sec, size, TF_POINT_HEAD_BITS);
     unsigned decoded = 0;
     while (decoded < n && FilledBytes(bits.Pos()) < size) {
-        // The fields lie inside the section (decoded < n) and take at most 15 bits each: one
-        // window of 57 bits or more serves them until the next would pass its end.
         std::uint32_t f[TF_POINT_FIELD_COUNT];
-        std::uint64_t window = bits.Peek();
-        unsigned used = 0;
-        for (int k = 0; k < TF_POINT_FIELD_COUNT; ++k) {
-            if (used + widths[k] > 57) {
-                bits.Skip(used);
-                window = bits.Peek();
-                used = 0;
+        if (oneWindow) {
+            const std::uint64_t window = bits.Peek();
+#pragma GCC unroll 8
+            for (int k = 0; k < TF_POINT_FIELD_COUNT; ++k) {
+                f[k] = static_cast<std::uint32_t>(window >> offsets[k]) & masks[k];
             }
-            f[k] = static_cast<std::uint32_t>(window) & masks[k];
-            window >>= widths[k];
-            used += widths[k];
+            bits.Skip(pointBits);
+        } else {
+            std::uint64_t window = bits.Peek();
+            unsigned used = 0;
+            for (int k = 0; k < TF_POINT_FIELD_COUNT; ++k) {
+                if (used + widths[k] > 57) {
+                    bits.Skip(used);
+                    window = bits.Peek();
+                    used = 0;
+                }
+                f[k] = static_cast<std::uint32_t>(window) & masks[k];
+                window >>= widths[k];
+                used += widths[k];
+            }
+            bits.Skip(used);
         }
-        bits.Skip(used);
         Lot<short>& p = out[decoded++];
         p.x = static_cast<short>(f[TF_FIELD_X]);
         p.y = static_cast<short>(f[TF_FIELD_Y]);
@@ -564,11 +579,14 @@ unsigned Access_decode<Byte>::Links(Link* out, const Lot<short>* minutiae, unsig
 
         // 3. Base and index width, then one index per non-empty slot; the indexes are taken
         // all or the section is refused.
-        std::uint32_t base = 0;
-        std::uint32_t iw = 0;
-        if (!bits.Read(w4, base) || !bits.Read(w5, iw)) {
+        // Both words are read at once (w4 + w5 <= 30 bits): the section is refused when they
+        // do not both fit, as when either does not.
+        std::uint32_t words45 = 0;
+        if (!bits.Read(w4 + w5, words45)) {
             return 0;
         }
+        const std::uint32_t base = words45 & ((1u << w4) - 1);
+        const std::uint32_t iw = words45 >> w4;
         if (nFilled == 0) {
             continue;
         }

@@ -5,6 +5,7 @@
 
 #include "matching/Matcher100.h"
 #include "tests/matching/matcher_fixture.h"
+#include "tests/support/fvc_sets.h"
 
 #include <gtest/gtest.h>
 
@@ -325,35 +326,116 @@ TEST(NestSelection, SignaturePassAndBestNests)
 
 TEST(NestSelection, BestNestsAreThePairsReachingTheThreshold)
 {
-    // Rows long enough to be scanned 16 similarities at a time with a tail: every pair at or
-    // above the threshold is compared (and, with no similarity floor, listed), no other.
-    std::vector<MinutiaPoint> points;
-    for (int k = 0; k < 37; ++k) {
-        points.push_back({20 + 11 * k, 30 + 7 * k, 9 * k});
-    }
-    auto m = zftest::LoadedMatcher(zftest::PlanOf(points), zftest::PlanOf(points));
-    ASSERT_EQ(m->m_numNestG, 37);
-    m->setDistErrorLevel(2);
-    m->m_transitionLimit = 4;
-    m->m_speedRow[3] = -1;
-    const std::uint8_t threshold = 7;
-    std::vector<int> want;
-    for (int np = 0; np < m->m_numNestP; ++np) {
-        for (int ng = 0; ng < m->m_numNestG; ++ng) {
-            const auto sim = static_cast<std::uint8_t>((np * 5 + ng * 3) % 10 + (ng == 36 ? 7 : 0));
-            m->m_accelSim[np][ng] = sim;
-            if (sim >= threshold) {
-                want.push_back(np * 256 + ng);
+    // Rows scanned 16 similarities at a time with a tail read as one more step (37 nests), and
+    // rows whose tail would pass the end of the row and is read pair by pair (250 nests):
+    // every pair at or above the threshold is compared (and, with no similarity floor,
+    // listed), no other.
+    for (const int count : {37, 250}) {
+        SCOPED_TRACE(count);
+        std::vector<MinutiaPoint> points;
+        for (int k = 0; k < count; ++k) {
+            points.push_back({20 + 19 * (k % 25), 30 + 43 * (k / 25), (9 * k) % 360});
+        }
+        auto m = zftest::LoadedMatcher(zftest::PlanOf(points), zftest::PlanOf(points));
+        ASSERT_EQ(m->m_numNestG, count);
+        m->setDistErrorLevel(2);
+        m->m_transitionLimit = 4;
+        m->m_speedRow[3] = -1;
+        const std::uint8_t threshold = 7;
+        std::vector<int> want;
+        for (int np = 0; np < m->m_numNestP; ++np) {
+            for (int ng = 0; ng < m->m_numNestG; ++ng) {
+                const auto sim =
+                    static_cast<std::uint8_t>((np * 5 + ng * 3) % 10 + (ng == count - 1 ? 7 : 0));
+                m->m_accelSim[np][ng] = sim;
+                if (sim >= threshold) {
+                    want.push_back(np * 256 + ng);
+                }
+            }
+            // Entries past the last nest are never read as pairs.
+            for (int ng = m->m_numNestG; ng < MAX_NESTS; ++ng) {
+                m->m_accelSim[np][ng] = 255;
             }
         }
+        m->compareBestNests(threshold);
+        std::vector<int> got;
+        for (std::uint32_t k = 0; k < m->m_numBestNests; ++k) {
+            got.push_back(m->m_bestNests[k].np * 256 + m->m_bestNests[k].ng);
+        }
+        std::sort(got.begin(), got.end());
+        EXPECT_EQ(got, want);
     }
-    m->compareBestNests(threshold);
-    std::vector<int> got;
-    for (std::uint32_t k = 0; k < m->m_numBestNests; ++k) {
-        got.push_back(m->m_bestNests[k].np * 256 + m->m_bestNests[k].ng);
+}
+
+TEST(NestSelection, BestNestsOfRealPrintsAreThoseOfTheirPairsComparedOneByOne)
+{
+    // Two real prints, with minutiae of both types: the best-nest pass leaves every cell as
+    // getNestCompareResult does when asked for the same pairs in the same order (a comparison
+    // reads the cells compared before it), and lists the similarities it leaves.
+    const zftest::Template& p = zftest::FvcSetTemplate("fvc2002_db1_b", 101, 1);
+    const zftest::Template& g = zftest::FvcSetTemplate("fvc2002_db1_b", 101, 2);
+    if (p.empty() || g.empty()) {
+        GTEST_SKIP() << "shared FVC2002 data absent";
     }
-    std::sort(got.begin(), got.end());
-    EXPECT_EQ(got, want);
+    setDefaultTransitionMatrix();
+    const auto load = [&p, &g] {
+        auto m = std::make_unique<Matcher100>();
+        m->setParameters(180, 0);
+        zftest::Template copyP = p;
+        zftest::Template copyG = g;
+        EXPECT_EQ(m->loadTemplate(true, copyP.data(), FP_PLAIN, nullptr, 0, 0), 0);
+        EXPECT_EQ(m->loadTemplate(false, copyG.data(), FP_PLAIN, nullptr, 0, 0), 0);
+        m->m_transitionLimit = 4;
+        m->m_speedRow[3] = -1;
+        m->compareAllNestAccel();
+        return m;
+    };
+    for (const int minCount : {60, 250}) {
+        SCOPED_TRACE(minCount);
+        auto listed = load();
+        auto single = load();
+        int types[2] = {};
+        for (int i = 0; i < listed->m_numNestP; ++i) {
+            ++types[listed->m_minutiaeP[i].type == 1 ? 1 : 0];
+        }
+        ASSERT_GT(types[0], 0);
+        ASSERT_GT(types[1], 0);
+        const std::uint8_t threshold = listed->getSimThreshold(minCount, listed->m_accelHistogram);
+        listed->compareBestNests(threshold);
+        std::vector<std::vector<int>> want;
+        for (int np = 0; np < single->m_numNestP; ++np) {
+            for (int ng = 0; ng < single->m_numNestG; ++ng) {
+                if (single->m_accelSim[np][ng] >= threshold) {
+                    unsigned short best = 0;
+                    single->getNestCompareResult(np, ng, 4, best);
+                    want.push_back({np, ng, best});
+                }
+            }
+        }
+        std::vector<std::vector<int>> got;
+        for (std::uint32_t k = 0; k < listed->m_numBestNests; ++k) {
+            const BestNest& b = listed->m_bestNests[k];
+            got.push_back({b.np, b.ng, b.sim});
+        }
+        std::sort(got.begin(), got.end());
+        EXPECT_GE(got.size(), static_cast<std::size_t>(minCount));
+        EXPECT_EQ(got, want);
+        int differing = 0;
+        for (int np = 0; np < single->m_numNestP; ++np) {
+            for (int ng = 0; ng < single->m_numNestG; ++ng) {
+                const NestCompareResult& a = listed->m_nestCompare[np][ng];
+                const NestCompareResult& b = single->m_nestCompare[np][ng];
+                bool same = a.bestSim == b.bestSim && a.rotation == b.rotation &&
+                            a.bestTransition == b.bestTransition && a.computed == b.computed;
+                for (int t = 0; t < NUM_CACHED_TRANSITIONS; ++t) {
+                    same = same && (a.groups[t] == nullptr) == (b.groups[t] == nullptr) &&
+                           (a.groups[t] == nullptr || a.groups[t]->m_sim == b.groups[t]->m_sim);
+                }
+                differing += same ? 0 : 1;
+            }
+        }
+        EXPECT_EQ(differing, 0);
+    }
 }
 
 TEST(NestSelection, SharedBitCountAgreesWithEveryForm)

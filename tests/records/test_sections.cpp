@@ -618,11 +618,13 @@ TEST(NestSection, AgreesWithAFieldByFieldReading)
 
 // Points of random field widths from random sections, at every length up to 48 bytes,
 // agree with a plain bit-by-bit reading of the same bytes: the fields that end in a
-// section's last seven bytes are read alike.
+// section's last seven bytes are read alike, for points of 57 bits or fewer (read from one
+// window) and of more.
 TEST(PointSections, FieldsAgreeWithABitByBitReading)
 {
     XorShift32 next{0x9E3779B9u};
     const ESK::Access_decode<unsigned char> decode;
+    int checked[2] = {}; // points of at most 57 bits, of more
     for (std::uint32_t size = 4; size <= 48; ++size) {
         for (int trial = 0; trial < 8; ++trial) {
             Bytes sec(size);
@@ -646,9 +648,12 @@ TEST(PointSections, FieldsAgreeWithABitByBitReading)
                 SCOPED_TRACE(testing::Message() << size << " bytes, trial " << trial << ", point "
                                                 << k << " of " << n);
                 std::uint32_t f[TF_POINT_FIELD_COUNT];
+                unsigned bits = 0;
                 for (int w = 0; w < TF_POINT_FIELD_COUNT; ++w) {
                     f[w] = field((head >> (4 * w)) & 15u);
+                    bits += (head >> (4 * w)) & 15u;
                 }
+                ++checked[bits <= 57 ? 0 : 1];
                 EXPECT_EQ(static_cast<std::uint16_t>(out[k].x), f[TF_FIELD_X]);
                 EXPECT_EQ(static_cast<std::uint16_t>(out[k].y), f[TF_FIELD_Y]);
                 EXPECT_EQ(out[k].type, static_cast<std::uint8_t>(f[TF_FIELD_TYPE]));
@@ -660,6 +665,8 @@ TEST(PointSections, FieldsAgreeWithABitByBitReading)
             }
         }
     }
+    EXPECT_GT(checked[0], 20);
+    EXPECT_GT(checked[1], 20);
 }
 
 TEST(AbacSection, RoundTripsCountsAndEmptyEntries)
