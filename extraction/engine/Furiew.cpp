@@ -149,8 +149,8 @@ struct SpreadShape {
 
 // The distance bins of one pixel's profile over its first `last` steps of `shape`, quick mode:
 // w and h point at the pixel in the weight and halved-direction planes, w0 is its weight (not
-// 0), rows[m] is Ex[m]. In walk order, a step whose two pixels both have weight gives v, the
-// smaller of their Ex values moved by 3 away from zero (0 when their signs differ; |v| <= 257),
+// 0), rows[m] is Ex[m] (m >= 1). In walk order, a step whose two pixels both have weight gives v,
+// the smaller of their Ex values moved by 3 away from zero (0 when their signs differ; |v| <= 257),
 // and a bin that is 0 or below v takes it. A step of bin BINS (beyond the profile) lands in
 // bins[BINS], the sink.
 void ProfileBinsQuick(const unsigned char* w, const unsigned char* h,
@@ -185,56 +185,37 @@ void ProfileBinsQuick(const unsigned char* w, const unsigned char* h,
 // mapped back to 0 once the steps are done.
 constexpr std::int16_t SKIP = -32768;
 
-// Normal mode's rows of the polar offsets by weight under each bound top = 0..MAX_LENGTH (the
-// pixel's own weight): Of(top)[m] is row min(m, top) of Ex for m = 1..255, and a row of SKIP
-// for m = 0, one load in the profile. Built once.
-class RowsByTop {
-public:
-    static const RowsByTop& Table()
-    {
-        static const RowsByTop table;
-        return table;
-    }
-    RowsByTop(const RowsByTop&) = delete;
-    RowsByTop& operator=(const RowsByTop&) = delete;
-
-    const std::int16_t* const* Of(int top) const
-    {
-        return m_rows.data() + static_cast<std::size_t>(top) * 256;
-    }
-
-private:
-    RowsByTop() : m_rows(static_cast<std::size_t>(MAX_LENGTH + 1) * 256)
-    {
-        std::fill(m_skip, m_skip + 360, SKIP);
-        const std::int16_t(*ex)[360] = EngineTables().Ex;
-        for (int top = 0; top <= MAX_LENGTH; ++top) {
-            const std::int16_t** to = m_rows.data() + static_cast<std::size_t>(top) * 256;
-            to[0] = m_skip;
-            for (int m = 1; m < 256; ++m) {
-                to[m] = ex[std::min(m, top)];
-            }
-        }
-    }
-
-    std::int16_t m_skip[360];
-    std::vector<const std::int16_t*> m_rows;
+// A row of SKIP in place of Ex's row 0: normal mode reads it for a pixel of weight 0 (quick
+// mode passes such steps over and never reads row 0).
+struct SkipRow {
+    std::int16_t at[360];
 };
+constexpr SkipRow MakeSkipRow()
+{
+    SkipRow r{};
+    for (std::int16_t& v : r.at) {
+        v = SKIP;
+    }
+    return r;
+}
+constexpr SkipRow kSkipRow = MakeSkipRow();
 
 // The bins of ProfileBinsQuick in normal mode, where v is the smaller Ex value itself (every
 // bin value an Ex value), with the steps taken from shape.first and shape.again: a bin's first
 // step finds it 0 and always stores, and a step with a pixel of weight 0 gives SKIP instead of
 // being passed over. Both give the same bins: the rule stores any value over SKIP as over 0,
-// SKIP itself only over 0 or SKIP, and SKIP never over any other value. rowOf[m] is the row
-// min(m, w0, MAX_LENGTH) of Ex, or a row of SKIP for m = 0.
+// SKIP itself only over 0 or SKIP, and SKIP never over any other value. rows[m] is Ex[m] for m
+// = 1..MAX_LENGTH and a row of SKIP for m = 0, read at min(m, top) with top = min(w0,
+// MAX_LENGTH). (The rows are taken by a minimum rather than from a table per top: such a table
+// is too large for the data cache, and its misses cost more than the minimum.)
 void ProfileBinsSplit(const unsigned char* w, const unsigned char* h,
-                      const std::int16_t* const* rowOf, const ProfileShape& shape, int last,
+                      const std::int16_t* const* rows, int top, const ProfileShape& shape, int last,
                       std::int16_t* bins)
 {
     const std::int16_t* fold = kFold.at + 255 - h[0];
     auto value = [&](const ProfileShape::Step* s) {
-        const int vm = rowOf[w[s->back]][fold[h[s->back]]];
-        const int vp = rowOf[w[s->off]][fold[h[s->off]]];
+        const int vm = rows[std::min<int>(w[s->back], top)][fold[h[s->back]]];
+        const int vp = rows[std::min<int>(w[s->off], top)][fold[h[s->off]]];
         return std::min(vm, vp);
     };
     const ProfileShape::Step* s = shape.first.at;
@@ -606,12 +587,13 @@ void Codex::Furiew(int level)
 
     // 5. Energies: the most energetic profile of each block, spread across the flow.
     std::vector<ProfileShape> shapes(360);
-    // Row m of the polar offsets, by pointer (a load instead of a multiply in the profile).
+    // Row m of the polar offsets, by pointer (a load instead of a multiply in the profile), and
+    // the row of SKIP for m = 0.
     const std::int16_t* rows[MAX_LENGTH + 1];
-    for (int r = 0; r <= MAX_LENGTH; ++r) {
+    rows[0] = kSkipRow.at;
+    for (int r = 1; r <= MAX_LENGTH; ++r) {
         rows[r] = Ex[r];
     }
-    const RowsByTop& rowsBy = RowsByTop::Table();
     std::vector<SpreadShape> spreads(360);
     std::vector<std::ptrdiff_t> pixels(static_cast<std::size_t>(k) * k);
     for (int y = 2; y < ll.height - 2; ++y) {
@@ -712,8 +694,8 @@ void Codex::Furiew(int level)
                 if (quick) {
                     ProfileBinsQuick(gw + o, gdir + o, rows, w0, shape, last, bins);
                 } else {
-                    ProfileBinsSplit(gw + o, gdir + o, rowsBy.Of(std::min(w0, MAX_LENGTH)), shape,
-                                     last, bins);
+                    ProfileBinsSplit(gw + o, gdir + o, rows, std::min(w0, MAX_LENGTH), shape, last,
+                                     bins);
                 }
                 // Bins before the first negative one are cleared as they are scanned; a
                 // profile without a negative bin contributes nothing. Bin 0 is never reached
