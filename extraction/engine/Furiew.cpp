@@ -738,10 +738,10 @@ void Codex::Furiew(int level)
             // starts there.
             const int fillFrom = std::max(quick ? 1 : 2, bestFirst - 1);
             const int fillTo = quick ? 14 : 16;
+            // Gaps come and go with the print: a select instead of a branch.
             for (int n = fillFrom; n <= fillTo; ++n) {
-                if (best[n] == 0) {
-                    best[n] = std::min(best[n - 1], best[n + 1]);
-                }
+                const std::int16_t gap = std::min(best[n - 1], best[n + 1]);
+                best[n] = best[n] == 0 ? gap : best[n];
             }
             // Block end: the block's own pixel, then both ways across the flow. Only channels
             // of at least 2 are spread, bounded to 255; a block without one writes nothing.
