@@ -204,10 +204,11 @@ constexpr SkipRow kSkipRow = MakeSkipRow();
 // bin value an Ex value), with the steps taken from shape.first and shape.again: a bin's first
 // step finds it 0 and always stores, and a step with a pixel of weight 0 gives SKIP instead of
 // being passed over. Both give the same bins: the rule stores any value over SKIP as over 0,
-// SKIP itself only over 0 or SKIP, and SKIP never over any other value. rows[m] is Ex[m] for m
-// = 1..MAX_LENGTH and a row of SKIP for m = 0, read at min(m, top) with top = min(w0,
-// MAX_LENGTH). (The rows are taken by a minimum rather than from a table per top: such a table
-// is too large for the data cache, and its misses cost more than the minimum.)
+// SKIP itself only over 0 or SKIP, and SKIP never over any other value (ProfileEnergy maps SKIP
+// back to 0). rows[m] is Ex[m] for m = 1..MAX_LENGTH and a row of SKIP for m = 0, read at
+// min(m, top) with top = min(w0, MAX_LENGTH). (The rows are taken by a minimum rather than from a
+// table per top: such a table is too large for the data cache, and its misses cost more than the
+// minimum.)
 void ProfileBinsSplit(const unsigned char* w, const unsigned char* h,
                       const std::int16_t* const* rows, int top, const ProfileShape& shape, int last,
                       std::int16_t* bins)
@@ -232,12 +233,6 @@ void ProfileBinsSplit(const unsigned char* w, const unsigned char* h,
         if (b == 0 || b < v) {
             b = static_cast<std::int16_t>(v);
         }
-    }
-    for (int n = 0; n < BIN_SLOTS; n += 8) {
-        FuShorts b;
-        std::memcpy(&b, bins + n, sizeof b);
-        b &= b != SKIP;
-        std::memcpy(bins + n, &b, sizeof b);
     }
 }
 
@@ -394,6 +389,83 @@ void LanesToPlanes(const unsigned char* lanes, std::size_t count, unsigned char*
         rest[ch] = planes[ch] + i;
     }
     LanesToPlanesScalar(lanes + 16 * i, count - i, rest, planeCount);
+}
+
+int ProfileEnergyScalar(std::int16_t* bins, int& first)
+{
+    for (int n = 0; n < BIN_SLOTS; ++n) {
+        bins[n] = bins[n] == SKIP ? 0 : bins[n];
+    }
+    bins[BINS] = 0;
+    first = 1;
+    while (first < BINS && bins[first] >= 0) {
+        bins[first++] = 0;
+    }
+    if (first == BINS) {
+        return -1;
+    }
+    int e = 0;
+    for (int n = 0; n < BIN_SLOTS; ++n) {
+        e += bins[n] * bins[n];
+    }
+    return e;
+}
+
+namespace {
+
+#if defined(__SSE2__)
+// ProfileEnergy, inlined into the energies loop.
+[[gnu::always_inline]] inline int FuEnergy(std::int16_t* bins, int& first)
+{
+    // The three vectors of eight slots: SKIP mapped to 0, the negative bins of 1..BINS - 1
+    // found by one mask, the slots before the first of them and the sink cleared by lane index,
+    // and the squares summed in 32 bits by multiply-adds (|bin| <= 254).
+    static_assert(BIN_SLOTS == 24, "three vectors of slots");
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i skip = _mm_set1_epi16(SKIP);
+    __m128i v[3];
+#pragma GCC unroll 3
+    for (int k = 0; k < 3; ++k) {
+        v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bins + 8 * k));
+        v[k] = _mm_andnot_si128(_mm_cmpeq_epi16(v[k], skip), v[k]);
+    }
+    const unsigned low = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_packs_epi16(_mm_cmplt_epi16(v[0], zero), _mm_cmplt_epi16(v[1], zero))));
+    const unsigned high = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_packs_epi16(_mm_cmplt_epi16(v[2], zero), zero)));
+    const unsigned negative = (low | high << 16) & ((1u << BINS) - 2);
+    first = negative != 0 ? __builtin_ctz(negative) : BINS;
+    const __m128i before = _mm_set1_epi16(static_cast<std::int16_t>(first - 1));
+    const __m128i notSink = _mm_setr_epi16(-1, -1, 0, -1, -1, -1, -1, -1); // slot 16 + 2
+    static_assert(BINS == 18, "the sink is lane 2 of the third vector");
+    __m128i sum = zero;
+    const __m128i lanes[3] = {_mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7),
+                              _mm_setr_epi16(8, 9, 10, 11, 12, 13, 14, 15),
+                              _mm_setr_epi16(16, 17, 18, 19, 20, 21, 22, 23)};
+#pragma GCC unroll 3
+    for (int k = 0; k < 3; ++k) {
+        __m128i keep = _mm_cmpgt_epi16(lanes[k], before);
+        keep = k == 2 ? _mm_and_si128(keep, notSink) : keep;
+        v[k] = _mm_and_si128(v[k], keep);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(bins + 8 * k), v[k]);
+        sum = _mm_add_epi32(sum, _mm_madd_epi16(v[k], v[k]));
+    }
+    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0x4e));
+    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0xb1));
+    return first == BINS ? -1 : _mm_cvtsi128_si32(sum);
+}
+#else
+inline int FuEnergy(std::int16_t* bins, int& first)
+{
+    return ProfileEnergyScalar(bins, first);
+}
+#endif
+
+} // namespace
+
+int ProfileEnergy(std::int16_t* bins, int& first)
+{
+    return FuEnergy(bins, first);
 }
 
 void Codex::Furiew(int level)
@@ -697,27 +769,26 @@ void Codex::Furiew(int level)
                     ProfileBinsSplit(gw + o, gdir + o, rows, std::min(w0, MAX_LENGTH), shape, last,
                                      bins);
                 }
-                // Bins before the first negative one are cleared as they are scanned; a
-                // profile without a negative bin contributes nothing. Bin 0 is never reached
-                // (every step moves), so it is 0 and the scan starts after it.
-                const int zeroTo = quick ? 16 : BINS;
+                // Bins before the first negative one are cleared; a profile without a negative
+                // bin contributes nothing. Bin 0 is never reached (every step moves), so it is 0
+                // and the scan starts after it.
                 int first = 1;
-                while (first < zeroTo && bins[first] >= 0) {
-                    bins[first++] = 0;
-                }
-                if (first == zeroTo) {
-                    continue;
-                }
-                bins[BINS] = 0; // the sink, so that all slots can be summed
                 int e = 0;
                 if (quick) {
+                    while (first < 16 && bins[first] >= 0) {
+                        bins[first++] = 0;
+                    }
+                    if (first == 16) {
+                        continue;
+                    }
 #pragma GCC unroll 15
                     for (int n = 0; n <= 14; ++n) {
                         e += (15 - n) * (15 - n) * bins[n] * bins[n];
                     }
                 } else {
-                    for (int n = 0; n < BIN_SLOTS; ++n) {
-                        e += bins[n] * bins[n];
+                    e = FuEnergy(bins, first);
+                    if (e < 0) {
+                        continue;
                     }
                 }
                 if (e < bestE || (e == bestE && o < bestO)) {
