@@ -54,8 +54,17 @@ bool Inside(int x, int y, const CLevel& lv)
     return x >= 0 && y >= 0 && x < lv.width && y < lv.height;
 }
 
-// Axial distance in degrees of two half-turn direction bytes, by their difference t + 255:
-// |2t| folded to 0..180 (one division-free lookup for the profile's inner loop).
+// Slot of an axial distance a = 0..180 in a row of AxialRows: a <= 90 at 2a, a > 90 at
+// 361 - 2a, so that the distances near 0 and near 180 (the most frequent: ridge flanks alike and
+// opposite) share the first cache line of a row.
+constexpr int AxialSlot(int a)
+{
+    return a <= 90 ? 2 * a : 361 - 2 * a;
+}
+
+// The slot of the axial distance in degrees of two half-turn direction bytes, by their
+// difference t + 255: |2t| folded to 0..180 (one division-free lookup for the profile's inner
+// loop).
 struct FoldTable {
     std::int16_t at[511];
 };
@@ -64,7 +73,7 @@ constexpr FoldTable MakeFold()
     FoldTable f{};
     for (int t = -255; t <= 255; ++t) {
         const int d = t < 0 ? -2 * t : 2 * t;
-        f.at[t + 255] = static_cast<std::int16_t>(d > 179 ? 360 - d : d);
+        f.at[t + 255] = static_cast<std::int16_t>(AxialSlot(d > 179 ? 360 - d : d));
     }
     return f;
 }
@@ -149,10 +158,10 @@ struct SpreadShape {
 
 // The distance bins of one pixel's profile over its first `last` steps of `shape`, quick mode:
 // w and h point at the pixel in the weight and halved-direction planes, w0 is its weight (not
-// 0), rows[m] is Ex[m] (m >= 1). In walk order, a step whose two pixels both have weight gives v,
-// the smaller of their Ex values moved by 3 away from zero (0 when their signs differ; |v| <= 257),
-// and a bin that is 0 or below v takes it. A step of bin BINS (beyond the profile) lands in
-// bins[BINS], the sink.
+// 0), rows[m] is Ex[m] in axial slots (m >= 1). In walk order, a step whose two pixels both have
+// weight gives v, the smaller of their Ex values moved by 3 away from zero (0 when their signs
+// differ; |v| <= 257), and a bin that is 0 or below v takes it. A step of bin BINS (beyond the
+// profile) lands in bins[BINS], the sink.
 void ProfileBinsQuick(const unsigned char* w, const unsigned char* h,
                       const std::int16_t* const* rows, int w0, const ProfileShape& shape, int last,
                       std::int16_t* bins)
@@ -185,30 +194,47 @@ void ProfileBinsQuick(const unsigned char* w, const unsigned char* h,
 // mapped back to 0 once the steps are done.
 constexpr std::int16_t SKIP = -32768;
 
-// A row of SKIP in place of Ex's row 0: normal mode reads it for a pixel of weight 0 (quick
-// mode passes such steps over and never reads row 0).
-struct SkipRow {
-    std::int16_t at[360];
-};
-constexpr SkipRow MakeSkipRow()
-{
-    SkipRow r{};
-    for (std::int16_t& v : r.at) {
-        v = SKIP;
+// The polar offsets Ex[m][a] for the axial distances a = 0..180, each row in its slots
+// (AxialSlot), at a cache line's start; row 0 is a row of SKIP, what normal mode reads for a
+// pixel of weight 0 (quick mode passes such steps over and never reads row 0). Built once.
+class AxialRows {
+public:
+    static const AxialRows& Table()
+    {
+        static const AxialRows table;
+        return table;
     }
-    return r;
-}
-constexpr SkipRow kSkipRow = MakeSkipRow();
+    AxialRows(const AxialRows&) = delete;
+    AxialRows& operator=(const AxialRows&) = delete;
+
+    const std::int16_t* Row(int m) const { return m_at[m]; }
+
+private:
+    static constexpr int SLOTS = 192; // 181 slots, rounded up to whole cache lines
+
+    AxialRows()
+    {
+        const std::int16_t(*ex)[360] = EngineTables().Ex;
+        std::fill(m_at[0], m_at[0] + SLOTS, SKIP);
+        for (int m = 1; m <= MAX_LENGTH; ++m) {
+            for (int a = 0; a <= 180; ++a) {
+                m_at[m][AxialSlot(a)] = ex[m][a];
+            }
+        }
+    }
+
+    alignas(64) std::int16_t m_at[MAX_LENGTH + 1][SLOTS] = {};
+};
 
 // The bins of ProfileBinsQuick in normal mode, where v is the smaller Ex value itself (every
 // bin value an Ex value), with the steps taken from shape.first and shape.again: a bin's first
 // step finds it 0 and always stores, and a step with a pixel of weight 0 gives SKIP instead of
 // being passed over. Both give the same bins: the rule stores any value over SKIP as over 0,
 // SKIP itself only over 0 or SKIP, and SKIP never over any other value (ProfileEnergy maps SKIP
-// back to 0). rows[m] is Ex[m] for m = 1..MAX_LENGTH and a row of SKIP for m = 0, read at
-// min(m, top) with top = min(w0, MAX_LENGTH). (The rows are taken by a minimum rather than from a
-// table per top: such a table is too large for the data cache, and its misses cost more than the
-// minimum.)
+// back to 0). rows[m] is Ex[m] in axial slots for m = 1..MAX_LENGTH and a row of SKIP for m = 0,
+// read at min(m, top) with top = min(w0, MAX_LENGTH). (The rows are taken by a minimum rather than
+// from a table per top: such a table is too large for the data cache, and its misses cost more than
+// the minimum.)
 void ProfileBinsSplit(const unsigned char* w, const unsigned char* h,
                       const std::int16_t* const* rows, int top, const ProfileShape& shape, int last,
                       std::int16_t* bins)
@@ -659,12 +685,12 @@ void Codex::Furiew(int level)
 
     // 5. Energies: the most energetic profile of each block, spread across the flow.
     std::vector<ProfileShape> shapes(360);
-    // Row m of the polar offsets, by pointer (a load instead of a multiply in the profile), and
-    // the row of SKIP for m = 0.
+    // Row m of the polar offsets in axial slots, by pointer (a load instead of a multiply in
+    // the profile), and the row of SKIP for m = 0.
+    const AxialRows& axial = AxialRows::Table();
     const std::int16_t* rows[MAX_LENGTH + 1];
-    rows[0] = kSkipRow.at;
-    for (int r = 1; r <= MAX_LENGTH; ++r) {
-        rows[r] = Ex[r];
+    for (int r = 0; r <= MAX_LENGTH; ++r) {
+        rows[r] = axial.Row(r);
     }
     std::vector<SpreadShape> spreads(360);
     std::vector<std::ptrdiff_t> pixels(static_cast<std::size_t>(k) * k);
