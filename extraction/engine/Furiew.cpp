@@ -262,6 +262,21 @@ void ProfileBinsSplit(const unsigned char* w, const unsigned char* h,
     }
 }
 
+// Fills the gaps of the best profile's bins 1..To: a bin that is 0 takes the smaller of its
+// neighbours, in bin order. The cleared bins before the first negative one stay 0 (both their
+// neighbours are 0) up to the last of them, which takes the first negative value; in normal
+// mode bin 1 is no channel and is read by no other bin's filling once it is filled, so its
+// filling changes nothing. Gaps come and go with the print: selects instead of branches, and a
+// loop of fixed length.
+template <int To> void FuFillGaps(std::int16_t* bins)
+{
+#pragma GCC unroll 16
+    for (int n = 1; n <= To; ++n) {
+        const std::int16_t gap = std::min(bins[n - 1], bins[n + 1]);
+        bins[n] = bins[n] == 0 ? gap : bins[n];
+    }
+}
+
 // Copies the n bytes of a block row; the two-pixel rows of level 1 without a call.
 inline void FuCopy(unsigned char* to, const unsigned char* from, int n)
 {
@@ -702,11 +717,12 @@ void Codex::Furiew(int level)
             }
             // The block's most energetic profile so far and the buffer of the next pixel's; the
             // best one's gaps are filled once, at the block's end.
-            std::int16_t binsA[BIN_SLOTS];
-            std::int16_t binsB[BIN_SLOTS];
-            std::int16_t* best = nullptr;
-            std::int16_t* bins = binsA;
-            int bestE = 0;
+            std::int16_t buffers[2][BIN_SLOTS];
+            int measuring = 0; // the buffer of the next pixel's profile
+            int bestAt = -1;   // the best profile's buffer, -1 before there is one
+            // The best profile's rank: its energy, then its pixel's place in raster order
+            // (offset + 1, below 2^32), one comparison (none measured yet: energy 0, offset -1).
+            std::int64_t bestRank = 0;
             const int c = flow[at];
             const SStep* spread = walks.Walk(spreadSet, c + 90);
             const SStep* profile = walks.Walk(profileSet, c + 90);
@@ -764,8 +780,6 @@ void Codex::Furiew(int level)
             if (heavy != 0) {
                 std::swap(pixels[0], pixels[static_cast<std::size_t>(heavy)]);
             }
-            std::ptrdiff_t bestO = -1;
-            int bestFirst = 0; // the best profile's first negative bin
             for (int j = 0; j < count; ++j) {
                 const std::ptrdiff_t o = pixels[static_cast<std::size_t>(j)];
                 const int w0 = gw[o];
@@ -773,7 +787,8 @@ void Codex::Furiew(int level)
                 // more), so a pixel whose bound is below the best energy cannot win.
                 const int most = std::min(w0, MAX_LENGTH) + (quick ? 3 : 0);
                 const int bound = shape.weight * most * most;
-                if (bound < bestE || (bound == bestE && o < bestO)) {
+                const std::int64_t place = o + 1;
+                if ((std::int64_t{bound} << 32 | place) < bestRank) {
                     continue;
                 }
                 int last = steps;
@@ -788,7 +803,8 @@ void Codex::Furiew(int level)
                         }
                     }
                 }
-                std::memset(bins, 0, sizeof binsA);
+                std::int16_t* const bins = buffers[measuring];
+                std::memset(bins, 0, sizeof buffers[0]);
                 if (quick) {
                     ProfileBinsQuick(gw + o, gdir + o, rows, w0, shape, last, bins);
                 } else {
@@ -817,28 +833,22 @@ void Codex::Furiew(int level)
                         continue;
                     }
                 }
-                if (e < bestE || (e == bestE && o < bestO)) {
-                    continue;
-                }
-                bestE = e;
-                bestO = o;
-                bestFirst = first;
-                best = bins;
-                bins = bins == binsA ? binsB : binsA;
+                // Whether a profile wins varies from pixel to pixel: selects instead of a branch.
+                const std::int64_t rank = std::int64_t{e} << 32 | place;
+                const int wins = rank >= bestRank ? 1 : 0;
+                bestRank = wins != 0 ? rank : bestRank;
+                bestAt += (measuring - bestAt) & -wins;
+                measuring ^= wins;
             }
             // A block without a profile writes nothing.
-            if (best == nullptr) {
+            if (bestAt < 0) {
                 continue;
             }
-            // The cleared bins before the first negative one stay 0 (both their neighbours are
-            // 0) up to the last of them, which takes the first negative value: the filling
-            // starts there.
-            const int fillFrom = std::max(quick ? 1 : 2, bestFirst - 1);
-            const int fillTo = quick ? 14 : 16;
-            // Gaps come and go with the print: a select instead of a branch.
-            for (int n = fillFrom; n <= fillTo; ++n) {
-                const std::int16_t gap = std::min(best[n - 1], best[n + 1]);
-                best[n] = best[n] == 0 ? gap : best[n];
+            std::int16_t* const best = buffers[bestAt];
+            if (quick) {
+                FuFillGaps<14>(best);
+            } else {
+                FuFillGaps<16>(best);
             }
             // Block end: the block's own pixel, then both ways across the flow. Only channels
             // of at least 2 are spread, bounded to 255; a block without one writes nothing.
