@@ -726,6 +726,25 @@ void Codex::Furiew(int level)
             const int c = flow[at];
             const SStep* spread = walks.Walk(spreadSet, c + 90);
             const SStep* profile = walks.Walk(profileSet, c + 90);
+            const int x0 = BlockStart(x, k, W0);
+            const int y0 = BlockStart(y, k, H0);
+            const int x1 = std::min(x0 + k, W0);
+            const int y1 = std::min(y0 + k, H0);
+            // The block's pixels of nonzero weight, the heaviest first (its weight bounds the
+            // energy of the lighter ones early). The best one is the most energetic, and of
+            // equal ones the last in raster order, whatever order they are measured in.
+            int heavy = 0;
+            const int count =
+                x1 - x0 == 2 && y1 - y0 == 2
+                    ? BlockPixels<2>(gw, W0, x0, y0, 2, 2, pixels.data(), heavy)
+                    : BlockPixels<0>(gw, W0, x0, y0, x1 - x0, y1 - y0, pixels.data(), heavy);
+            if (heavy != 0) {
+                std::swap(pixels[0], pixels[static_cast<std::size_t>(heavy)]);
+            }
+            // A block without a pixel of weight (many, outside the print) measures nothing.
+            if (count == 0) {
+                continue;
+            }
             // The profile's offsets and bins, and how far it reaches, taken once per direction.
             ProfileShape& shape = shapes[static_cast<std::size_t>(Mod360(c + 90))];
             if (!shape.known) {
@@ -762,24 +781,9 @@ void Codex::Furiew(int level)
             const int steps = shape.steps;
             const int reachX = shape.reachX;
             const int reachY = shape.reachY;
-            const int x0 = BlockStart(x, k, W0);
-            const int y0 = BlockStart(y, k, H0);
-            const int x1 = std::min(x0 + k, W0);
-            const int y1 = std::min(y0 + k, H0);
             // A block this far from the edges keeps every profile pixel inside the image.
             const bool inner = x0 - reachX >= 0 && x1 - 1 + reachX < W0 && y0 - reachY >= 0 &&
                                y1 - 1 + reachY < H0;
-            // The block's pixels of nonzero weight, the heaviest first (its weight bounds the
-            // energy of the lighter ones early). The best one is the most energetic, and of
-            // equal ones the last in raster order, whatever order they are measured in.
-            int heavy = 0;
-            const int count =
-                x1 - x0 == 2 && y1 - y0 == 2
-                    ? BlockPixels<2>(gw, W0, x0, y0, 2, 2, pixels.data(), heavy)
-                    : BlockPixels<0>(gw, W0, x0, y0, x1 - x0, y1 - y0, pixels.data(), heavy);
-            if (heavy != 0) {
-                std::swap(pixels[0], pixels[static_cast<std::size_t>(heavy)]);
-            }
             for (int j = 0; j < count; ++j) {
                 const std::ptrdiff_t o = pixels[static_cast<std::size_t>(j)];
                 const int w0 = gw[o];
