@@ -123,6 +123,16 @@ int BlockPixels(const unsigned char* gw, int W0, int x0, int y0, int nx, int ny,
     int count = 0;
     int heaviest = 0;
     std::ptrdiff_t o = static_cast<std::ptrdiff_t>(y0) * W0 + x0;
+    if (Side == 2) {
+        // Both rows of a 2 x 2 block at once: most blocks outside the print have no weight.
+        std::uint16_t top;
+        std::uint16_t bottom;
+        std::memcpy(&top, gw + o, sizeof top);
+        std::memcpy(&bottom, gw + o + W0, sizeof bottom);
+        if ((top | bottom) == 0) {
+            return 0;
+        }
+    }
     for (int yy = 0; yy < h; ++yy, o += W0) {
         for (int xx = 0; xx < w; ++xx) {
             const int w0 = gw[o + xx];
