@@ -54,8 +54,17 @@ bool Inside(int x, int y, const CLevel& lv)
     return x >= 0 && y >= 0 && x < lv.width && y < lv.height;
 }
 
-// Axial distance in degrees of two half-turn direction bytes, by their difference t + 255:
-// |2t| folded to 0..180 (one division-free lookup for the profile's inner loop).
+// Slot of an axial distance a = 0..180 in a row of AxialRows: a <= 90 at 2a, a > 90 at
+// 361 - 2a, so that the distances near 0 and near 180 (the most frequent: ridge flanks alike and
+// opposite) share the first cache line of a row.
+constexpr int AxialSlot(int a)
+{
+    return a <= 90 ? 2 * a : 361 - 2 * a;
+}
+
+// The slot of the axial distance in degrees of two half-turn direction bytes, by their
+// difference t + 255: |2t| folded to 0..180 (one division-free lookup for the profile's inner
+// loop).
 struct FoldTable {
     std::int16_t at[511];
 };
@@ -64,7 +73,7 @@ constexpr FoldTable MakeFold()
     FoldTable f{};
     for (int t = -255; t <= 255; ++t) {
         const int d = t < 0 ? -2 * t : 2 * t;
-        f.at[t + 255] = static_cast<std::int16_t>(d > 179 ? 360 - d : d);
+        f.at[t + 255] = static_cast<std::int16_t>(AxialSlot(d > 179 ? 360 - d : d));
     }
     return f;
 }
@@ -114,6 +123,16 @@ int BlockPixels(const unsigned char* gw, int W0, int x0, int y0, int nx, int ny,
     int count = 0;
     int heaviest = 0;
     std::ptrdiff_t o = static_cast<std::ptrdiff_t>(y0) * W0 + x0;
+    if (Side == 2) {
+        // Both rows of a 2 x 2 block at once: most blocks outside the print have no weight.
+        std::uint16_t top;
+        std::uint16_t bottom;
+        std::memcpy(&top, gw + o, sizeof top);
+        std::memcpy(&bottom, gw + o + W0, sizeof bottom);
+        if ((top | bottom) == 0) {
+            return 0;
+        }
+    }
     for (int yy = 0; yy < h; ++yy, o += W0) {
         for (int xx = 0; xx < w; ++xx) {
             const int w0 = gw[o + xx];
@@ -149,10 +168,10 @@ struct SpreadShape {
 
 // The distance bins of one pixel's profile over its first `last` steps of `shape`, quick mode:
 // w and h point at the pixel in the weight and halved-direction planes, w0 is its weight (not
-// 0), rows[m] is Ex[m]. In walk order, a step whose two pixels both have weight gives v, the
-// smaller of their Ex values moved by 3 away from zero (0 when their signs differ; |v| <= 257),
-// and a bin that is 0 or below v takes it. A step of bin BINS (beyond the profile) lands in
-// bins[BINS], the sink.
+// 0), rows[m] is Ex[m] in axial slots (m >= 1). In walk order, a step whose two pixels both have
+// weight gives v, the smaller of their Ex values moved by 3 away from zero (0 when their signs
+// differ; |v| <= 257), and a bin that is 0 or below v takes it. A step of bin BINS (beyond the
+// profile) lands in bins[BINS], the sink.
 void ProfileBinsQuick(const unsigned char* w, const unsigned char* h,
                       const std::int16_t* const* rows, int w0, const ProfileShape& shape, int last,
                       std::int16_t* bins)
@@ -185,56 +204,55 @@ void ProfileBinsQuick(const unsigned char* w, const unsigned char* h,
 // mapped back to 0 once the steps are done.
 constexpr std::int16_t SKIP = -32768;
 
-// Normal mode's rows of the polar offsets by weight under each bound top = 0..MAX_LENGTH (the
-// pixel's own weight): Of(top)[m] is row min(m, top) of Ex for m = 1..255, and a row of SKIP
-// for m = 0, one load in the profile. Built once.
-class RowsByTop {
+// The polar offsets Ex[m][a] for the axial distances a = 0..180, each row in its slots
+// (AxialSlot), at a cache line's start; row 0 is a row of SKIP, what normal mode reads for a
+// pixel of weight 0 (quick mode passes such steps over and never reads row 0). Built once.
+class AxialRows {
 public:
-    static const RowsByTop& Table()
+    static const AxialRows& Table()
     {
-        static const RowsByTop table;
+        static const AxialRows table;
         return table;
     }
-    RowsByTop(const RowsByTop&) = delete;
-    RowsByTop& operator=(const RowsByTop&) = delete;
+    AxialRows(const AxialRows&) = delete;
+    AxialRows& operator=(const AxialRows&) = delete;
 
-    const std::int16_t* const* Of(int top) const
-    {
-        return m_rows.data() + static_cast<std::size_t>(top) * 256;
-    }
+    const std::int16_t* Row(int m) const { return m_at[m]; }
 
 private:
-    RowsByTop() : m_rows(static_cast<std::size_t>(MAX_LENGTH + 1) * 256)
+    static constexpr int SLOTS = 192; // 181 slots, rounded up to whole cache lines
+
+    AxialRows()
     {
-        std::fill(m_skip, m_skip + 360, SKIP);
         const std::int16_t(*ex)[360] = EngineTables().Ex;
-        for (int top = 0; top <= MAX_LENGTH; ++top) {
-            const std::int16_t** to = m_rows.data() + static_cast<std::size_t>(top) * 256;
-            to[0] = m_skip;
-            for (int m = 1; m < 256; ++m) {
-                to[m] = ex[std::min(m, top)];
+        std::fill(m_at[0], m_at[0] + SLOTS, SKIP);
+        for (int m = 1; m <= MAX_LENGTH; ++m) {
+            for (int a = 0; a <= 180; ++a) {
+                m_at[m][AxialSlot(a)] = ex[m][a];
             }
         }
     }
 
-    std::int16_t m_skip[360];
-    std::vector<const std::int16_t*> m_rows;
+    alignas(64) std::int16_t m_at[MAX_LENGTH + 1][SLOTS] = {};
 };
 
 // The bins of ProfileBinsQuick in normal mode, where v is the smaller Ex value itself (every
 // bin value an Ex value), with the steps taken from shape.first and shape.again: a bin's first
 // step finds it 0 and always stores, and a step with a pixel of weight 0 gives SKIP instead of
 // being passed over. Both give the same bins: the rule stores any value over SKIP as over 0,
-// SKIP itself only over 0 or SKIP, and SKIP never over any other value. rowOf[m] is the row
-// min(m, w0, MAX_LENGTH) of Ex, or a row of SKIP for m = 0.
+// SKIP itself only over 0 or SKIP, and SKIP never over any other value (ProfileEnergy maps SKIP
+// back to 0). rows[m] is Ex[m] in axial slots for m = 1..MAX_LENGTH and a row of SKIP for m = 0,
+// read at min(m, top) with top = min(w0, MAX_LENGTH). (The rows are taken by a minimum rather than
+// from a table per top: such a table is too large for the data cache, and its misses cost more than
+// the minimum.)
 void ProfileBinsSplit(const unsigned char* w, const unsigned char* h,
-                      const std::int16_t* const* rowOf, const ProfileShape& shape, int last,
+                      const std::int16_t* const* rows, int top, const ProfileShape& shape, int last,
                       std::int16_t* bins)
 {
     const std::int16_t* fold = kFold.at + 255 - h[0];
     auto value = [&](const ProfileShape::Step* s) {
-        const int vm = rowOf[w[s->back]][fold[h[s->back]]];
-        const int vp = rowOf[w[s->off]][fold[h[s->off]]];
+        const int vm = rows[std::min<int>(w[s->back], top)][fold[h[s->back]]];
+        const int vp = rows[std::min<int>(w[s->off], top)][fold[h[s->off]]];
         return std::min(vm, vp);
     };
     const ProfileShape::Step* s = shape.first.at;
@@ -252,11 +270,20 @@ void ProfileBinsSplit(const unsigned char* w, const unsigned char* h,
             b = static_cast<std::int16_t>(v);
         }
     }
-    for (int n = 0; n < BIN_SLOTS; n += 8) {
-        FuShorts b;
-        std::memcpy(&b, bins + n, sizeof b);
-        b &= b != SKIP;
-        std::memcpy(bins + n, &b, sizeof b);
+}
+
+// Fills the gaps of the best profile's bins 1..To: a bin that is 0 takes the smaller of its
+// neighbours, in bin order. The cleared bins before the first negative one stay 0 (both their
+// neighbours are 0) up to the last of them, which takes the first negative value; in normal
+// mode bin 1 is no channel and is read by no other bin's filling once it is filled, so its
+// filling changes nothing. Gaps come and go with the print: selects instead of branches, and a
+// loop of fixed length.
+template <int To> void FuFillGaps(std::int16_t* bins)
+{
+#pragma GCC unroll 16
+    for (int n = 1; n <= To; ++n) {
+        const std::int16_t gap = std::min(bins[n - 1], bins[n + 1]);
+        bins[n] = bins[n] == 0 ? gap : bins[n];
     }
 }
 
@@ -413,6 +440,83 @@ void LanesToPlanes(const unsigned char* lanes, std::size_t count, unsigned char*
         rest[ch] = planes[ch] + i;
     }
     LanesToPlanesScalar(lanes + 16 * i, count - i, rest, planeCount);
+}
+
+int ProfileEnergyScalar(std::int16_t* bins, int& first)
+{
+    for (int n = 0; n < BIN_SLOTS; ++n) {
+        bins[n] = bins[n] == SKIP ? 0 : bins[n];
+    }
+    bins[BINS] = 0;
+    first = 1;
+    while (first < BINS && bins[first] >= 0) {
+        bins[first++] = 0;
+    }
+    if (first == BINS) {
+        return -1;
+    }
+    int e = 0;
+    for (int n = 0; n < BIN_SLOTS; ++n) {
+        e += bins[n] * bins[n];
+    }
+    return e;
+}
+
+namespace {
+
+#if defined(__SSE2__)
+// ProfileEnergy, inlined into the energies loop.
+[[gnu::always_inline]] inline int FuEnergy(std::int16_t* bins, int& first)
+{
+    // The three vectors of eight slots: SKIP mapped to 0, the negative bins of 1..BINS - 1
+    // found by one mask, the slots before the first of them and the sink cleared by lane index,
+    // and the squares summed in 32 bits by multiply-adds (|bin| <= 254).
+    static_assert(BIN_SLOTS == 24, "three vectors of slots");
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i skip = _mm_set1_epi16(SKIP);
+    __m128i v[3];
+#pragma GCC unroll 3
+    for (int k = 0; k < 3; ++k) {
+        v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bins + 8 * k));
+        v[k] = _mm_andnot_si128(_mm_cmpeq_epi16(v[k], skip), v[k]);
+    }
+    const unsigned low = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_packs_epi16(_mm_cmplt_epi16(v[0], zero), _mm_cmplt_epi16(v[1], zero))));
+    const unsigned high = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_packs_epi16(_mm_cmplt_epi16(v[2], zero), zero)));
+    const unsigned negative = (low | high << 16) & ((1u << BINS) - 2);
+    first = negative != 0 ? __builtin_ctz(negative) : BINS;
+    const __m128i before = _mm_set1_epi16(static_cast<std::int16_t>(first - 1));
+    const __m128i notSink = _mm_setr_epi16(-1, -1, 0, -1, -1, -1, -1, -1); // slot 16 + 2
+    static_assert(BINS == 18, "the sink is lane 2 of the third vector");
+    __m128i sum = zero;
+    const __m128i lanes[3] = {_mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7),
+                              _mm_setr_epi16(8, 9, 10, 11, 12, 13, 14, 15),
+                              _mm_setr_epi16(16, 17, 18, 19, 20, 21, 22, 23)};
+#pragma GCC unroll 3
+    for (int k = 0; k < 3; ++k) {
+        __m128i keep = _mm_cmpgt_epi16(lanes[k], before);
+        keep = k == 2 ? _mm_and_si128(keep, notSink) : keep;
+        v[k] = _mm_and_si128(v[k], keep);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(bins + 8 * k), v[k]);
+        sum = _mm_add_epi32(sum, _mm_madd_epi16(v[k], v[k]));
+    }
+    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0x4e));
+    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0xb1));
+    return first == BINS ? -1 : _mm_cvtsi128_si32(sum);
+}
+#else
+inline int FuEnergy(std::int16_t* bins, int& first)
+{
+    return ProfileEnergyScalar(bins, first);
+}
+#endif
+
+} // namespace
+
+int ProfileEnergy(std::int16_t* bins, int& first)
+{
+    return FuEnergy(bins, first);
 }
 
 void Codex::Furiew(int level)
@@ -606,12 +710,13 @@ void Codex::Furiew(int level)
 
     // 5. Energies: the most energetic profile of each block, spread across the flow.
     std::vector<ProfileShape> shapes(360);
-    // Row m of the polar offsets, by pointer (a load instead of a multiply in the profile).
+    // Row m of the polar offsets in axial slots, by pointer (a load instead of a multiply in
+    // the profile), and the row of SKIP for m = 0.
+    const AxialRows& axial = AxialRows::Table();
     const std::int16_t* rows[MAX_LENGTH + 1];
     for (int r = 0; r <= MAX_LENGTH; ++r) {
-        rows[r] = Ex[r];
+        rows[r] = axial.Row(r);
     }
-    const RowsByTop& rowsBy = RowsByTop::Table();
     std::vector<SpreadShape> spreads(360);
     std::vector<std::ptrdiff_t> pixels(static_cast<std::size_t>(k) * k);
     for (int y = 2; y < ll.height - 2; ++y) {
@@ -622,14 +727,34 @@ void Codex::Furiew(int level)
             }
             // The block's most energetic profile so far and the buffer of the next pixel's; the
             // best one's gaps are filled once, at the block's end.
-            std::int16_t binsA[BIN_SLOTS];
-            std::int16_t binsB[BIN_SLOTS];
-            std::int16_t* best = nullptr;
-            std::int16_t* bins = binsA;
-            int bestE = 0;
+            std::int16_t buffers[2][BIN_SLOTS];
+            int measuring = 0; // the buffer of the next pixel's profile
+            int bestAt = -1;   // the best profile's buffer, -1 before there is one
+            // The best profile's rank: its energy, then its pixel's place in raster order
+            // (offset + 1, below 2^32), one comparison (none measured yet: energy 0, offset -1).
+            std::int64_t bestRank = 0;
             const int c = flow[at];
             const SStep* spread = walks.Walk(spreadSet, c + 90);
             const SStep* profile = walks.Walk(profileSet, c + 90);
+            const int x0 = BlockStart(x, k, W0);
+            const int y0 = BlockStart(y, k, H0);
+            const int x1 = std::min(x0 + k, W0);
+            const int y1 = std::min(y0 + k, H0);
+            // The block's pixels of nonzero weight, the heaviest first (its weight bounds the
+            // energy of the lighter ones early). The best one is the most energetic, and of
+            // equal ones the last in raster order, whatever order they are measured in.
+            int heavy = 0;
+            const int count =
+                x1 - x0 == 2 && y1 - y0 == 2
+                    ? BlockPixels<2>(gw, W0, x0, y0, 2, 2, pixels.data(), heavy)
+                    : BlockPixels<0>(gw, W0, x0, y0, x1 - x0, y1 - y0, pixels.data(), heavy);
+            if (heavy != 0) {
+                std::swap(pixels[0], pixels[static_cast<std::size_t>(heavy)]);
+            }
+            // A block without a pixel of weight (many, outside the print) measures nothing.
+            if (count == 0) {
+                continue;
+            }
             // The profile's offsets and bins, and how far it reaches, taken once per direction.
             ProfileShape& shape = shapes[static_cast<std::size_t>(Mod360(c + 90))];
             if (!shape.known) {
@@ -666,26 +791,9 @@ void Codex::Furiew(int level)
             const int steps = shape.steps;
             const int reachX = shape.reachX;
             const int reachY = shape.reachY;
-            const int x0 = BlockStart(x, k, W0);
-            const int y0 = BlockStart(y, k, H0);
-            const int x1 = std::min(x0 + k, W0);
-            const int y1 = std::min(y0 + k, H0);
             // A block this far from the edges keeps every profile pixel inside the image.
             const bool inner = x0 - reachX >= 0 && x1 - 1 + reachX < W0 && y0 - reachY >= 0 &&
                                y1 - 1 + reachY < H0;
-            // The block's pixels of nonzero weight, the heaviest first (its weight bounds the
-            // energy of the lighter ones early). The best one is the most energetic, and of
-            // equal ones the last in raster order, whatever order they are measured in.
-            int heavy = 0;
-            const int count =
-                x1 - x0 == 2 && y1 - y0 == 2
-                    ? BlockPixels<2>(gw, W0, x0, y0, 2, 2, pixels.data(), heavy)
-                    : BlockPixels<0>(gw, W0, x0, y0, x1 - x0, y1 - y0, pixels.data(), heavy);
-            if (heavy != 0) {
-                std::swap(pixels[0], pixels[static_cast<std::size_t>(heavy)]);
-            }
-            std::ptrdiff_t bestO = -1;
-            int bestFirst = 0; // the best profile's first negative bin
             for (int j = 0; j < count; ++j) {
                 const std::ptrdiff_t o = pixels[static_cast<std::size_t>(j)];
                 const int w0 = gw[o];
@@ -693,7 +801,8 @@ void Codex::Furiew(int level)
                 // more), so a pixel whose bound is below the best energy cannot win.
                 const int most = std::min(w0, MAX_LENGTH) + (quick ? 3 : 0);
                 const int bound = shape.weight * most * most;
-                if (bound < bestE || (bound == bestE && o < bestO)) {
+                const std::int64_t place = o + 1;
+                if ((std::int64_t{bound} << 32 | place) < bestRank) {
                     continue;
                 }
                 int last = steps;
@@ -708,58 +817,52 @@ void Codex::Furiew(int level)
                         }
                     }
                 }
-                std::memset(bins, 0, sizeof binsA);
+                std::int16_t* const bins = buffers[measuring];
+                std::memset(bins, 0, sizeof buffers[0]);
                 if (quick) {
                     ProfileBinsQuick(gw + o, gdir + o, rows, w0, shape, last, bins);
                 } else {
-                    ProfileBinsSplit(gw + o, gdir + o, rowsBy.Of(std::min(w0, MAX_LENGTH)), shape,
-                                     last, bins);
+                    ProfileBinsSplit(gw + o, gdir + o, rows, std::min(w0, MAX_LENGTH), shape, last,
+                                     bins);
                 }
-                // Bins before the first negative one are cleared as they are scanned; a
-                // profile without a negative bin contributes nothing. Bin 0 is never reached
-                // (every step moves), so it is 0 and the scan starts after it.
-                const int zeroTo = quick ? 16 : BINS;
+                // Bins before the first negative one are cleared; a profile without a negative
+                // bin contributes nothing. Bin 0 is never reached (every step moves), so it is 0
+                // and the scan starts after it.
                 int first = 1;
-                while (first < zeroTo && bins[first] >= 0) {
-                    bins[first++] = 0;
-                }
-                if (first == zeroTo) {
-                    continue;
-                }
-                bins[BINS] = 0; // the sink, so that all slots can be summed
                 int e = 0;
                 if (quick) {
+                    while (first < 16 && bins[first] >= 0) {
+                        bins[first++] = 0;
+                    }
+                    if (first == 16) {
+                        continue;
+                    }
 #pragma GCC unroll 15
                     for (int n = 0; n <= 14; ++n) {
                         e += (15 - n) * (15 - n) * bins[n] * bins[n];
                     }
                 } else {
-                    for (int n = 0; n < BIN_SLOTS; ++n) {
-                        e += bins[n] * bins[n];
+                    e = FuEnergy(bins, first);
+                    if (e < 0) {
+                        continue;
                     }
                 }
-                if (e < bestE || (e == bestE && o < bestO)) {
-                    continue;
-                }
-                bestE = e;
-                bestO = o;
-                bestFirst = first;
-                best = bins;
-                bins = bins == binsA ? binsB : binsA;
+                // Whether a profile wins varies from pixel to pixel: selects instead of a branch.
+                const std::int64_t rank = std::int64_t{e} << 32 | place;
+                const int wins = rank >= bestRank ? 1 : 0;
+                bestRank = wins != 0 ? rank : bestRank;
+                bestAt += (measuring - bestAt) & -wins;
+                measuring ^= wins;
             }
             // A block without a profile writes nothing.
-            if (best == nullptr) {
+            if (bestAt < 0) {
                 continue;
             }
-            // The cleared bins before the first negative one stay 0 (both their neighbours are
-            // 0) up to the last of them, which takes the first negative value: the filling
-            // starts there.
-            const int fillFrom = std::max(quick ? 1 : 2, bestFirst - 1);
-            const int fillTo = quick ? 14 : 16;
-            for (int n = fillFrom; n <= fillTo; ++n) {
-                if (best[n] == 0) {
-                    best[n] = std::min(best[n - 1], best[n + 1]);
-                }
+            std::int16_t* const best = buffers[bestAt];
+            if (quick) {
+                FuFillGaps<14>(best);
+            } else {
+                FuFillGaps<16>(best);
             }
             // Block end: the block's own pixel, then both ways across the flow. Only channels
             // of at least 2 are spread, bounded to 255; a block without one writes nothing.

@@ -1,7 +1,7 @@
 // Row helpers of the ridge period stage in vector lanes, each with its one-pixel twin: the Sobel
-// gradient of a row and its squared magnitudes, the rounded means of 2 x 2 blocks and the
-// channels of pixels split into planes. (Its nine-sample rank mean along the
-// ridge line is RankMean9Planes of RankRow.h.)
+// gradient of a row and its squared magnitudes, the rounded means of 2 x 2 blocks, the channels
+// of pixels split into planes and the energy of a profile's bins. (Its nine-sample rank mean along
+// the ridge line is RankMean9Planes of RankRow.h.)
 #pragma once
 
 #include <cstddef>
@@ -31,5 +31,13 @@ void LanesToPlanes(const unsigned char* lanes, std::size_t count, unsigned char*
                    int planeCount);
 void LanesToPlanesScalar(const unsigned char* lanes, std::size_t count,
                          unsigned char* const* planes, int planeCount);
+
+// The energy of a normal-mode profile, in place on its 24 bin slots (slot 0 is 0, 1..17 are the
+// bins, 18 the sink of steps beyond them, 19..23 are 0): slots of -32768 (steps with a pixel of
+// weight 0) become 0, the bins before the first negative one of 1..17 and the sink are cleared,
+// and the sum of the squares of all slots is returned, with `first` the first negative bin. With
+// no negative bin, `first` is 18 and the result -1.
+int ProfileEnergy(std::int16_t* bins, int& first);
+int ProfileEnergyScalar(std::int16_t* bins, int& first);
 
 } // namespace wizard73

@@ -273,6 +273,37 @@ TEST(Furiew, LanesToPlanesEqualsScalar)
     }
 }
 
+// The lane-wise energy of a profile's bins gives the energy, first negative bin and cleared
+// slots of its one-bin twin: on random bins with every share of negative bins (none at all
+// included), skipped steps and the extremes of the bin values.
+TEST(Furiew, LaneWiseProfileEnergyEqualsScalar)
+{
+    std::uint32_t state = 3;
+    int withoutNegative = 0;
+    for (int round = 0; round < 4000; ++round) {
+        std::int16_t bins[24] = {};
+        const std::uint32_t negativeShare = round % 9; // in eighths; 8 and over: every bin
+        for (int n = 1; n <= 18; ++n) {
+            const std::uint32_t r = zftest::XorShift32(state);
+            const int magnitude = r % 4 == 0 ? 254 : static_cast<int>(r >> 8) % 255;
+            const bool negative = (r >> 2) % 8 < negativeShare;
+            bins[n] = static_cast<std::int16_t>(negative ? -magnitude : magnitude);
+            bins[n] = (r >> 5) % 7 == 0 ? std::int16_t{-32768} : bins[n];
+        }
+        std::int16_t scalar[24];
+        std::memcpy(scalar, bins, sizeof bins);
+        int first = -7;
+        int scalarFirst = -7;
+        const int e = ProfileEnergy(bins, first);
+        const int scalarE = ProfileEnergyScalar(scalar, scalarFirst);
+        ASSERT_EQ(e, scalarE) << round;
+        ASSERT_EQ(first, scalarFirst) << round;
+        ASSERT_EQ(0, std::memcmp(bins, scalar, sizeof bins)) << round;
+        withoutNegative += e < 0 ? 1 : 0;
+    }
+    EXPECT_GT(withoutNegative, 100); // the case without a negative bin was seen
+}
+
 // Quick mode (five-sample ridge line, shorter profile, weighted energies, its own reach table)
 // is not part of the template path, so the fourteen channels it leaves at levels 1 to 3 on real
 // prints are pinned here, the earlier stages run in quick mode from a freshly loaded print as
