@@ -1465,5 +1465,8 @@ void CuSmoothRowScalar(const unsigned char* p, int w, int x0, int x1, unsigned c
 // Grey level g transformed for the paper-level histogram, weighted down by the ridge quality q
 // above neutral (127): 0..255 (Laying.cpp).
 int histog(unsigned char grey, unsigned char quality, bool quick);
+// Stage 17's finger area: bit 5 set in each of the n cells that have neither bit 0 (paper) nor
+// bit 6 (weak ridges); the other bits kept (Laying.cpp).
+void LaArea(unsigned char* flags, std::size_t n);
 
 } // namespace wizard73

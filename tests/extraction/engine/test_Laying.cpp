@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -152,6 +154,29 @@ TEST(Laying, WeakBitCopiesDownFromEveryCoveringBlockExceptOntoPaper)
             EXPECT_EQ(fine[y * f.width + x], want) << x << "," << y;
         }
     }
+}
+
+// Every byte value at every place of runs of every length up to 40 (whole words and their
+// tails) against the cell-by-cell rule.
+TEST(Laying, AreaBitOfWordsMatchesEachCell)
+{
+    std::vector<unsigned char> cells(40);
+    int runs = 0;
+    for (int n = 0; n <= 40; ++n) {
+        for (int first = 0; first < 256; first += 7) {
+            for (int i = 0; i < n; ++i) {
+                cells[static_cast<std::size_t>(i)] = static_cast<unsigned char>(first + 37 * i);
+            }
+            std::vector<unsigned char> want(cells.begin(), cells.begin() + n);
+            for (unsigned char& c : want) {
+                c = static_cast<unsigned char>((c & (1 | 64)) == 0 ? c | 32 : c);
+            }
+            LaArea(cells.data(), static_cast<std::size_t>(n));
+            ASSERT_TRUE(std::equal(want.begin(), want.end(), cells.begin())) << n << " " << first;
+            ++runs;
+        }
+    }
+    EXPECT_EQ(runs, 41 * 37);
 }
 
 INSTANTIATE_TEST_SUITE_P(Laying, LayingArea, ::testing::ValuesIn(kAreas),
