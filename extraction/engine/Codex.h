@@ -1468,5 +1468,9 @@ int histog(unsigned char grey, unsigned char quality, bool quick);
 // Stage 17's finger area: bit 5 set in each of the n cells that have neither bit 0 (paper) nor
 // bit 6 (weak ridges); the other bits kept (Laying.cpp).
 void LaArea(unsigned char* flags, std::size_t n);
+// Stage 17's count of ring cells with neither bit 0 nor bit 6 around the cell at `centre` (rows
+// w apart), for a ring of radius index r (1..3) wholly inside its level (RingInside), so that
+// every row of it has a row after it (Laying.cpp).
+int LaRingMissing(const unsigned char* centre, int w, int r);
 
 } // namespace wizard73

@@ -351,7 +351,50 @@ void ColumnCounts(const unsigned char* up, const unsigned char* mid, const unsig
     }
 }
 
+// The rows of the ring of radius index r (1..3): its points in row dy = -(r + 1)..r + 1 of the
+// centre are the columns -h..h, h = kRingHalf[r][dy + r + 1], the centre left out (the ring
+// table draws these whole spans, each point once; the walk test checks them against it).
+constexpr int kRingHalf[4][9] = {
+    {}, {2, 2, 2, 2, 2}, {2, 3, 3, 3, 3, 3, 2}, {2, 3, 4, 4, 4, 4, 4, 3, 2}};
+
+// 0xFF in the first n bytes of the word at kLeading + 8 - n, 0 after (n = 0..8).
+constexpr unsigned char kLeading[16] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+// LaRingMissing of radius index R: a word of cells per row (the first eight of a span of nine,
+// then its last), its bytes summed by one multiply.
+template <int R>
+__attribute__((always_inline)) inline int RingMissing(const unsigned char* centre, std::ptrdiff_t w)
+{
+    int n = -Missing(*centre); // the centre lies in its row's span but is not a ring point
+#pragma GCC unroll 9
+    for (int dy = -(R + 1); dy <= R + 1; ++dy) {
+        const int half = kRingHalf[R][dy + R + 1];
+        const unsigned char* p = centre + dy * w - half;
+        const int span = 2 * half + 1;
+        const int first = span < 8 ? span : 8;
+        const std::uint64_t f = Word(p);
+        const std::uint64_t open = ~(f | f >> 6) & ONES & Word(kLeading + 8 - first);
+        n += static_cast<int>((open * ONES) >> 56); // the bytes' sum, at most 8, in the top byte
+        if (span > 8) {
+            n += Missing(p[8]);
+        }
+    }
+    return n;
+}
+
+int RingMissingAt(const unsigned char* centre, std::ptrdiff_t w, int r)
+{
+    return r == 1   ? RingMissing<1>(centre, w)
+           : r == 2 ? RingMissing<2>(centre, w)
+                    : RingMissing<3>(centre, w);
+}
+
 } // namespace
+
+int LaRingMissing(const unsigned char* centre, int w, int r)
+{
+    return RingMissingAt(centre, w, r);
+}
 
 // Eight cells at a time as the bytes of a word.
 void LaArea(unsigned char* flags, std::size_t n)
@@ -460,9 +503,14 @@ void Codex::Laying(int level)
                         int missing = (flags[at] & b) == 0 ? 1 : 0;
                         const unsigned char* centre = flags + at;
                         WalkAt(x, y, lv, nullptr, flags);
-                        RingOffsets(lv, lv, 1, [&missing, centre](int, int off) {
-                            missing += Missing(centre[off]);
-                        });
+                        if (RingInside(lv, lv)) {
+                            missing += RingMissingAt(centre, w, lv);
+                            RingInsideDone(lv, lv, 1);
+                        } else {
+                            RingOffsetsAt(lv, lv, false, 1, [&missing, centre](int, int off) {
+                                missing += Missing(centre[off]);
+                            });
+                        }
                         m_laMissing = missing;
                         const int share = 99 * (ringN - m_laMissing + 1) / (ringN + 1);
                         v = share > FILL_SHARE ? 2 : share < CLEAR_SHARE ? 0 : 1;

@@ -2,10 +2,13 @@
 // paper, weak ridges at the quality limit, and finger area.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/Steps.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <ostream>
@@ -177,6 +180,42 @@ TEST(Laying, AreaBitOfWordsMatchesEachCell)
         }
     }
     EXPECT_EQ(runs, 41 * 37);
+}
+
+// The ring count by words of rows against the ring table's points one by one, on random cells
+// (every mix of the paper and weak bits with the others) around every centre whose ring lies
+// inside an 11 x 11 level with a row below it.
+TEST(Laying, RingCountByRowsMatchesTheRingPoints)
+{
+    constexpr int W = 11;
+    std::uint32_t seed = 88675123u;
+    int rings = 0;
+    for (int run = 0; run < 50; ++run) {
+        unsigned char cells[W * W];
+        for (unsigned char& c : cells) {
+            zftest::XorShift32(seed);
+            c = static_cast<unsigned char>(seed >> (run % 3 == 0 ? 24 : 8));
+        }
+        for (int r = 1; r <= 3; ++r) {
+            const int reach = r + 1;
+            for (int y = reach + 1; y + reach < W - 1; ++y) {
+                for (int x = reach + 1; x + reach < W - 1; ++x) {
+                    int want = 0;
+                    int px = x;
+                    int py = y;
+                    for (int i = 0; i < kRingEntries[r]; ++i) {
+                        px += kStepX[ring[i].dir];
+                        py += kStepY[ring[i].dir];
+                        want += (cells[py * W + px] & (1 | 64)) == 0 ? 1 : 0;
+                    }
+                    ASSERT_EQ(LaRingMissing(cells + y * W + x, W, r), want)
+                        << run << " r " << r << " at " << x << "," << y;
+                    ++rings;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(rings, 50 * (25 + 9 + 1));
 }
 
 INSTANTIATE_TEST_SUITE_P(Laying, LayingArea, ::testing::ValuesIn(kAreas),
