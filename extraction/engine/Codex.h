@@ -1472,5 +1472,9 @@ void LaArea(unsigned char* flags, std::size_t n);
 // w apart), for a ring of radius index r (1..3) wholly inside its level (RingInside), so that
 // every row of it has a row after it (Laying.cpp).
 int LaRingMissing(const unsigned char* centre, int w, int r);
+// Stage 17's least and largest byte of the ring of radius index r (1..3) around the cell at
+// `centre` and of the cell itself (rows w apart), the ring wholly inside its level; the SSE2
+// build takes the ring's rows eight bytes at a time (Laying.cpp).
+void LaRingRange(const unsigned char* centre, int w, int r, int& lo, int& hi);
 
 } // namespace wizard73

@@ -13,6 +13,10 @@
 #include <type_traits>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace wizard73 {
 
 namespace {
@@ -382,6 +386,67 @@ __attribute__((always_inline)) inline int RingMissing(const unsigned char* centr
     return n;
 }
 
+// LaRingRange of radius index R. The spans include the centre, which the range starts from.
+template <int R>
+__attribute__((always_inline)) inline void RingRange(const unsigned char* centre, std::ptrdiff_t w,
+                                                     int& lo, int& hi)
+{
+#if defined(__SSE2__)
+    // Each span as the first eight lanes of a vector, from two overlapping loads (min and max do
+    // not mind a byte read twice); the folds that follow bring lanes 0..7 alone into lane 0.
+    __m128i least = _mm_set1_epi8(-1);
+    __m128i most = _mm_setzero_si128();
+#pragma GCC unroll 9
+    for (int dy = -(R + 1); dy <= R + 1; ++dy) {
+        const int half = kRingHalf[R][dy + R + 1];
+        const unsigned char* p = centre + dy * w - half;
+        if (half == 4) {
+            const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+            const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 1));
+            least = _mm_min_epu8(least, _mm_min_epu8(a, b));
+            most = _mm_max_epu8(most, _mm_max_epu8(a, b));
+            continue;
+        }
+        std::int32_t a;
+        std::int32_t b;
+        std::memcpy(&a, p, sizeof a);
+        std::memcpy(&b, p + 2 * half - 3, sizeof b); // the span's last four bytes
+        const __m128i v = _mm_unpacklo_epi32(_mm_cvtsi32_si128(a), _mm_cvtsi32_si128(b));
+        least = _mm_min_epu8(least, v);
+        most = _mm_max_epu8(most, v);
+    }
+    least = _mm_min_epu8(least, _mm_srli_si128(least, 4));
+    least = _mm_min_epu8(least, _mm_srli_si128(least, 2));
+    least = _mm_min_epu8(least, _mm_srli_si128(least, 1));
+    most = _mm_max_epu8(most, _mm_srli_si128(most, 4));
+    most = _mm_max_epu8(most, _mm_srli_si128(most, 2));
+    most = _mm_max_epu8(most, _mm_srli_si128(most, 1));
+    lo = _mm_cvtsi128_si32(least) & 0xFF;
+    hi = _mm_cvtsi128_si32(most) & 0xFF;
+#else
+    lo = *centre;
+    hi = lo;
+    for (int dy = -(R + 1); dy <= R + 1; ++dy) {
+        const int half = kRingHalf[R][dy + R + 1];
+        const unsigned char* p = centre + dy * w - half;
+        for (int k = 0; k <= 2 * half; ++k) {
+            Widen(p[k], lo, hi);
+        }
+    }
+#endif
+}
+
+void RingRangeAt(const unsigned char* centre, std::ptrdiff_t w, int r, int& lo, int& hi)
+{
+    if (r == 1) {
+        RingRange<1>(centre, w, lo, hi);
+    } else if (r == 2) {
+        RingRange<2>(centre, w, lo, hi);
+    } else {
+        RingRange<3>(centre, w, lo, hi);
+    }
+}
+
 int RingMissingAt(const unsigned char* centre, std::ptrdiff_t w, int r)
 {
     return r == 1   ? RingMissing<1>(centre, w)
@@ -394,6 +459,11 @@ int RingMissingAt(const unsigned char* centre, std::ptrdiff_t w, int r)
 int LaRingMissing(const unsigned char* centre, int w, int r)
 {
     return RingMissingAt(centre, w, r);
+}
+
+void LaRingRange(const unsigned char* centre, int w, int r, int& lo, int& hi)
+{
+    RingRangeAt(centre, w, r, lo, hi);
 }
 
 // Eight cells at a time as the bytes of a word.
@@ -558,9 +628,15 @@ void Codex::Laying(int level)
                         int hi = lo;
                         const unsigned char* centre = value + at;
                         WalkAt(x, y, lv, nullptr, flags, const_cast<unsigned char*>(value));
-                        RingOffsets(lv, FLOW_LEVEL + 1 - lv, 1, [&lo, &hi, centre](int, int off) {
-                            Widen(centre[off], lo, hi);
-                        });
+                        const int r = FLOW_LEVEL + 1 - lv;
+                        if (RingInside(lv, r)) {
+                            RingRangeAt(centre, w, r, lo, hi);
+                            RingInsideDone(lv, r, 1);
+                        } else {
+                            RingOffsetsAt(lv, r, false, 1, [&lo, &hi, centre](int, int off) {
+                                Widen(centre[off], lo, hi);
+                            });
+                        }
                         m_laMin = lo;
                         m_laMax = hi;
                         if (b == PAPER_BIT) {

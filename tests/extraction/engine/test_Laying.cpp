@@ -218,6 +218,50 @@ TEST(Laying, RingCountByRowsMatchesTheRingPoints)
     EXPECT_EQ(rings, 50 * (25 + 9 + 1));
 }
 
+// The range of a ring and its centre by rows against the ring table's points one by one, on
+// random bytes, bytes of one or two values and the extremes.
+TEST(Laying, RingRangeByRowsMatchesTheRingPoints)
+{
+    constexpr int W = 11;
+    std::uint32_t seed = 521288629u;
+    int rings = 0;
+    for (int run = 0; run < 60; ++run) {
+        unsigned char cells[W * W];
+        for (unsigned char& c : cells) {
+            zftest::XorShift32(seed);
+            const int kind = run % 4;
+            c = static_cast<unsigned char>(kind == 0   ? seed >> 24
+                                           : kind == 1 ? ((seed >> 20) & 1) * 255
+                                           : kind == 2 ? 100 + ((seed >> 13) & 1)
+                                                       : seed >> 5);
+        }
+        for (int r = 1; r <= 3; ++r) {
+            const int reach = r + 1;
+            for (int y = reach + 1; y + reach < W - 1; ++y) {
+                for (int x = reach + 1; x + reach < W - 1; ++x) {
+                    int lo = cells[y * W + x];
+                    int hi = lo;
+                    int px = x;
+                    int py = y;
+                    for (int i = 0; i < kRingEntries[r]; ++i) {
+                        px += kStepX[ring[i].dir];
+                        py += kStepY[ring[i].dir];
+                        lo = std::min<int>(lo, cells[py * W + px]);
+                        hi = std::max<int>(hi, cells[py * W + px]);
+                    }
+                    int gotLo = -1;
+                    int gotHi = -1;
+                    LaRingRange(cells + y * W + x, W, r, gotLo, gotHi);
+                    ASSERT_EQ(gotLo, lo) << run << " r " << r << " at " << x << "," << y;
+                    ASSERT_EQ(gotHi, hi) << run << " r " << r << " at " << x << "," << y;
+                    ++rings;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(rings, 60 * (25 + 9 + 1));
+}
+
 INSTANTIATE_TEST_SUITE_P(Laying, LayingArea, ::testing::ValuesIn(kAreas),
                          [](const auto& p) { return std::string(p.param.name); });
 
