@@ -195,11 +195,21 @@ void SetSize8(const unsigned char* src, unsigned w, unsigned h, unsigned W, unsi
     const unsigned left = W > w ? (W - w) / 2 : 0;
     const unsigned start = W > w ? 0 : (w - W) / 2;
     const unsigned copied = W > w ? w : W;
-    std::memset(dst, fill, static_cast<std::size_t>(W) * H);
-    for (unsigned y = 0; y < used && copied > 0; ++y) {
-        const unsigned char* row = src + static_cast<std::size_t>(first + y) * w + start;
-        std::memcpy(dst + static_cast<std::size_t>(top + y) * W + left, row, copied);
+    if (used == 0 || copied == 0) {
+        std::memset(dst, fill, static_cast<std::size_t>(W) * H);
+        return;
     }
+    // Only the padding is filled: the rows above, each copied row's sides, the rows below.
+    std::memset(dst, fill, static_cast<std::size_t>(W) * top);
+    for (unsigned y = 0; y < used; ++y) {
+        const unsigned char* row = src + static_cast<std::size_t>(first + y) * w + start;
+        unsigned char* out = dst + static_cast<std::size_t>(top + y) * W;
+        std::memset(out, fill, left);
+        std::memcpy(out + left, row, copied);
+        std::memset(out + left + copied, fill, W - left - copied);
+    }
+    std::memset(dst + static_cast<std::size_t>(top + used) * W, fill,
+                static_cast<std::size_t>(W) * (H - top - used));
 }
 
 void ResizeInc2xLinear8(unsigned char* /*img*/, unsigned& /*w*/, unsigned& /*h*/) {}

@@ -1,14 +1,14 @@
 // The gradient energies of a block of level-0 pixels around a reference orientation, shared by
 // the stages that rate how the gradients of each level-3 block agree with an expected flow
-// (Respon, Flower): the axial distance table, the energy shares of each magnitude byte and the
+// (Respon, Flower): the axial distance table, the energy shares of each weight and the
 // block scan. Angles are whole degrees; the shares are TabSig-weighted magnitudes, 0..254.
 #pragma once
 
 #include "extraction/engine/FixedMath.h"
+#include "platform/assert.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 namespace wizard73 {
 
@@ -51,6 +51,31 @@ constexpr AxialRowTable MakeAxialRows()
 inline constexpr AxialRowTable kAxialRow = MakeAxialRows();
 static_assert(kAxialRow.v[359 + 90] == 256 * 90 && kAxialRow.v[359 + 510] == 256 * 30);
 
+// The energy shares of every weight w (0..255) at every distance e (0..90) from the reference,
+// at e * 256 + w: the along share R(s R(s w)) with s = TabSig[90 - e] in the low half, the
+// across share, the same with s = TabSig[e], in the high half (R = Descale13). The shares at
+// distances e and 90 - e swap halves: each pair is made once.
+struct ShareTable {
+    std::uint64_t v[91 * 256];
+};
+constexpr ShareTable MakeShares()
+{
+    ShareTable t{};
+    for (int e = 0; e <= 45; ++e) {
+        const int se = TabSig[e];
+        const int sf = TabSig[90 - e];
+        for (int w = 0; w < 256; ++w) {
+            const auto across = static_cast<std::uint32_t>(Descale13(se * Descale13(se * w)));
+            const auto along = static_cast<std::uint32_t>(Descale13(sf * Descale13(sf * w)));
+            t.v[e * 256 + w] = along | std::uint64_t{across} << 32;
+            t.v[(90 - e) * 256 + w] = across | std::uint64_t{along} << 32;
+        }
+    }
+    return t;
+}
+inline constexpr ShareTable kShares = MakeShares();
+static_assert(kShares.v[255] == 255 && kShares.v[90 * 256 + 255] == std::uint64_t{255} << 32);
+
 // Sums of one block: the energies along and across the reference, and the fourth-largest
 // weight of its pixels (0 when the block has fewer than four).
 struct BlockSums {
@@ -59,38 +84,16 @@ struct BlockSums {
 
 // The weight of every magnitude byte v, (Ran[256 v / divisor] * gain) >> 8 with the gain
 // Lor[divisor] (both indexes capped at 255; Ran and Lor hold 0..255, so weights are 0..254),
-// and its energy shares: at a distance e from the reference the along share R(s R(s w)) with
-// s = TabSig[90 - e], the across share the same with s = TabSig[e] (R = Descale13).
+// whose energy shares kShares gives.
 class BlockEnergy {
 public:
     BlockEnergy(const int* ran, const int* lor, int divisor)
-        : m_share(new std::uint64_t[static_cast<std::size_t>(91) * 256]) // all written below
     {
         const int gain = lor[divisor > 255 ? 255 : divisor];
         for (int v = 0; v < 256; ++v) {
             const int i = 256 * v / divisor;
             m_weight[v] = (ran[i > 255 ? 255 : i] * gain) >> 8;
-        }
-        // The shares at distances e and 90 - e swap halves: each pair is made once, and once
-        // for a run of equal weights (every byte from the divisor on weighs the same).
-        for (std::size_t e = 0; e <= 45; ++e) {
-            const int se = TabSig[e];
-            const int sf = TabSig[90 - e];
-            std::uint64_t* atE = &m_share[e * 256];
-            std::uint64_t* atF = &m_share[(90 - e) * 256];
-            int last = -1;
-            std::uint32_t across = 0;
-            std::uint32_t along = 0;
-            for (std::size_t v = 0; v < 256; ++v) {
-                const int w = m_weight[v];
-                if (w != last) {
-                    last = w;
-                    across = static_cast<std::uint32_t>(Descale13(se * Descale13(se * w)));
-                    along = static_cast<std::uint32_t>(Descale13(sf * Descale13(sf * w)));
-                }
-                atE[v] = along | std::uint64_t{across} << 32;
-                atF[v] = across | std::uint64_t{along} << 32;
-            }
+            ZF_ASSERT(m_weight[v] >= 0 && m_weight[v] <= 255);
         }
     }
 
@@ -109,9 +112,10 @@ public:
             const unsigned char* m = gmag + row;
 #pragma GCC unroll 8
             for (int x = x0; x < x1; ++x) {
-                const std::size_t g = m[x];
-                sum += m_share[toRef[2 * static_cast<std::size_t>(d[x])] + g];
-                KeepTop(top, m_weight[g]);
+                const int g = m_weight[m[x]];
+                const std::size_t shares = toRef[2 * static_cast<std::size_t>(d[x])];
+                sum += kShares.v[shares + static_cast<std::uint32_t>(g)];
+                KeepTop(top, g);
             }
         }
         return {static_cast<int>(sum & 0xffffffffu), static_cast<int>(sum >> 32), top[3]};
@@ -133,7 +137,6 @@ private:
     }
 
     int m_weight[256];
-    std::unique_ptr<std::uint64_t[]> m_share; // at e * 256 + v: along | across << 32
 };
 
 } // namespace wizard73

@@ -1483,5 +1483,16 @@ void CuSmoothRowScalar(const unsigned char* p, int w, int x0, int x1, unsigned c
 // Grey level g transformed for the paper-level histogram, weighted down by the ridge quality q
 // above neutral (127): 0..255 (Laying.cpp).
 int histog(unsigned char grey, unsigned char quality, bool quick);
+// Stage 17's finger area: bit 5 set in each of the n cells that have neither bit 0 (paper) nor
+// bit 6 (weak ridges); the other bits kept (Laying.cpp).
+void LaArea(unsigned char* flags, std::size_t n);
+// Stage 17's count of ring cells with neither bit 0 nor bit 6 around the cell at `centre` (rows
+// w apart), for a ring of radius index r (1..3) wholly inside its level (RingInside), so that
+// every row of it has a row after it (Laying.cpp).
+int LaRingMissing(const unsigned char* centre, int w, int r);
+// Stage 17's least and largest byte of the ring of radius index r (1..3) around the cell at
+// `centre` and of the cell itself (rows w apart), the ring wholly inside its level; the SSE2
+// build takes the ring's rows eight bytes at a time (Laying.cpp).
+void LaRingRange(const unsigned char* centre, int w, int r, int& lo, int& hi);
 
 } // namespace wizard73

@@ -13,6 +13,10 @@
 #include <type_traits>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace wizard73 {
 
 namespace {
@@ -351,7 +355,133 @@ void ColumnCounts(const unsigned char* up, const unsigned char* mid, const unsig
     }
 }
 
+// The rows of the ring of radius index r (1..3): its points in row dy = -(r + 1)..r + 1 of the
+// centre are the columns -h..h, h = kRingHalf[r][dy + r + 1], the centre left out (the ring
+// table draws these whole spans, each point once; the walk test checks them against it).
+constexpr int kRingHalf[4][9] = {
+    {}, {2, 2, 2, 2, 2}, {2, 3, 3, 3, 3, 3, 2}, {2, 3, 4, 4, 4, 4, 4, 3, 2}};
+
+// 0xFF in the first n bytes of the word at kLeading + 8 - n, 0 after (n = 0..8).
+constexpr unsigned char kLeading[16] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+// LaRingMissing of radius index R: a word of cells per row (the first eight of a span of nine,
+// then its last), its bytes summed by one multiply.
+template <int R>
+__attribute__((always_inline)) inline int RingMissing(const unsigned char* centre, std::ptrdiff_t w)
+{
+    int n = -Missing(*centre); // the centre lies in its row's span but is not a ring point
+#pragma GCC unroll 9
+    for (int dy = -(R + 1); dy <= R + 1; ++dy) {
+        const int half = kRingHalf[R][dy + R + 1];
+        const unsigned char* p = centre + dy * w - half;
+        const int span = 2 * half + 1;
+        const int first = span < 8 ? span : 8;
+        const std::uint64_t f = Word(p);
+        const std::uint64_t open = ~(f | f >> 6) & ONES & Word(kLeading + 8 - first);
+        n += static_cast<int>((open * ONES) >> 56); // the bytes' sum, at most 8, in the top byte
+        if (span > 8) {
+            n += Missing(p[8]);
+        }
+    }
+    return n;
+}
+
+// LaRingRange of radius index R. The spans include the centre, which the range starts from.
+template <int R>
+__attribute__((always_inline)) inline void RingRange(const unsigned char* centre, std::ptrdiff_t w,
+                                                     int& lo, int& hi)
+{
+#if defined(__SSE2__)
+    // Each span as the first eight lanes of a vector, from two overlapping loads (min and max do
+    // not mind a byte read twice); the folds that follow bring lanes 0..7 alone into lane 0.
+    __m128i least = _mm_set1_epi8(-1);
+    __m128i most = _mm_setzero_si128();
+#pragma GCC unroll 9
+    for (int dy = -(R + 1); dy <= R + 1; ++dy) {
+        const int half = kRingHalf[R][dy + R + 1];
+        const unsigned char* p = centre + dy * w - half;
+        if (half == 4) {
+            const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+            const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 1));
+            least = _mm_min_epu8(least, _mm_min_epu8(a, b));
+            most = _mm_max_epu8(most, _mm_max_epu8(a, b));
+            continue;
+        }
+        std::int32_t a;
+        std::int32_t b;
+        std::memcpy(&a, p, sizeof a);
+        std::memcpy(&b, p + 2 * half - 3, sizeof b); // the span's last four bytes
+        const __m128i v = _mm_unpacklo_epi32(_mm_cvtsi32_si128(a), _mm_cvtsi32_si128(b));
+        least = _mm_min_epu8(least, v);
+        most = _mm_max_epu8(most, v);
+    }
+    least = _mm_min_epu8(least, _mm_srli_si128(least, 4));
+    least = _mm_min_epu8(least, _mm_srli_si128(least, 2));
+    least = _mm_min_epu8(least, _mm_srli_si128(least, 1));
+    most = _mm_max_epu8(most, _mm_srli_si128(most, 4));
+    most = _mm_max_epu8(most, _mm_srli_si128(most, 2));
+    most = _mm_max_epu8(most, _mm_srli_si128(most, 1));
+    lo = _mm_cvtsi128_si32(least) & 0xFF;
+    hi = _mm_cvtsi128_si32(most) & 0xFF;
+#else
+    lo = *centre;
+    hi = lo;
+    for (int dy = -(R + 1); dy <= R + 1; ++dy) {
+        const int half = kRingHalf[R][dy + R + 1];
+        const unsigned char* p = centre + dy * w - half;
+        for (int k = 0; k <= 2 * half; ++k) {
+            Widen(p[k], lo, hi);
+        }
+    }
+#endif
+}
+
+void RingRangeAt(const unsigned char* centre, std::ptrdiff_t w, int r, int& lo, int& hi)
+{
+    if (r == 1) {
+        RingRange<1>(centre, w, lo, hi);
+    } else if (r == 2) {
+        RingRange<2>(centre, w, lo, hi);
+    } else {
+        RingRange<3>(centre, w, lo, hi);
+    }
+}
+
+int RingMissingAt(const unsigned char* centre, std::ptrdiff_t w, int r)
+{
+    return r == 1   ? RingMissing<1>(centre, w)
+           : r == 2 ? RingMissing<2>(centre, w)
+                    : RingMissing<3>(centre, w);
+}
+
 } // namespace
+
+int LaRingMissing(const unsigned char* centre, int w, int r)
+{
+    return RingMissingAt(centre, w, r);
+}
+
+void LaRingRange(const unsigned char* centre, int w, int r, int& lo, int& hi)
+{
+    RingRangeAt(centre, w, r, lo, hi);
+}
+
+// Eight cells at a time as the bytes of a word.
+void LaArea(unsigned char* flags, std::size_t n)
+{
+    static_assert(WEAK_BIT == 64 && AREA_BIT == 32, "the weak bit is bit 6, the area bit bit 5");
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const std::uint64_t f = Word(flags + i);
+        const std::uint64_t open = ~(f | f >> 6) & ONES; // bit 0: neither bit 0 nor bit 6
+        PutWord(flags + i, f | open << 5);
+    }
+    for (; i < n; ++i) {
+        if ((flags[i] & (PAPER_BIT | WEAK_BIT)) == 0) {
+            flags[i] = static_cast<unsigned char>(flags[i] | AREA_BIT);
+        }
+    }
+}
 
 void Codex::Laying(int level)
 {
@@ -443,9 +573,14 @@ void Codex::Laying(int level)
                         int missing = (flags[at] & b) == 0 ? 1 : 0;
                         const unsigned char* centre = flags + at;
                         WalkAt(x, y, lv, nullptr, flags);
-                        RingOffsets(lv, lv, 1, [&missing, centre](int, int off) {
-                            missing += Missing(centre[off]);
-                        });
+                        if (RingInside(lv, lv)) {
+                            missing += RingMissingAt(centre, w, lv);
+                            RingInsideDone(lv, lv, 1);
+                        } else {
+                            RingOffsetsAt(lv, lv, false, 1, [&missing, centre](int, int off) {
+                                missing += Missing(centre[off]);
+                            });
+                        }
                         m_laMissing = missing;
                         const int share = 99 * (ringN - m_laMissing + 1) / (ringN + 1);
                         v = share > FILL_SHARE ? 2 : share < CLEAR_SHARE ? 0 : 1;
@@ -493,9 +628,15 @@ void Codex::Laying(int level)
                         int hi = lo;
                         const unsigned char* centre = value + at;
                         WalkAt(x, y, lv, nullptr, flags, const_cast<unsigned char*>(value));
-                        RingOffsets(lv, FLOW_LEVEL + 1 - lv, 1, [&lo, &hi, centre](int, int off) {
-                            Widen(centre[off], lo, hi);
-                        });
+                        const int r = FLOW_LEVEL + 1 - lv;
+                        if (RingInside(lv, r)) {
+                            RingRangeAt(centre, w, r, lo, hi);
+                            RingInsideDone(lv, r, 1);
+                        } else {
+                            RingOffsetsAt(lv, r, false, 1, [&lo, &hi, centre](int, int off) {
+                                Widen(centre[off], lo, hi);
+                            });
+                        }
                         m_laMin = lo;
                         m_laMax = hi;
                         if (b == PAPER_BIT) {
@@ -587,11 +728,7 @@ void Codex::Laying(int level)
         votes(lv, std::integral_constant<int, WEAK_BIT>());
         std::memset(Layer(161, lv), 0, cl.size);
         std::memset(Layer(162, lv), 0, cl.size);
-        for (std::size_t i = 0; i < cl.size; ++i) {
-            if ((flags[i] & (PAPER_BIT | WEAK_BIT)) == 0) {
-                flags[i] = static_cast<unsigned char>(flags[i] | AREA_BIT);
-            }
-        }
+        LaArea(flags, cl.size);
     }
 
     for (int lv = FLOW_LEVEL; lv >= lowest; --lv) {

@@ -40,7 +40,7 @@ struct Polar {
 
 // The orientation and magnitude of the [1 2 1] x [1 2 1] means c and s (-127..128) of a pair
 // of byte planes at an inner pixel (ReSmoothRow).
-Polar Inner(int c, int s)
+__attribute__((always_inline)) inline Polar Inner(int c, int s)
 {
     Polar r{c, s, 0, 0};
     r.o = HalfAtan(r.c, r.s);
@@ -211,9 +211,12 @@ void Codex::ReSpread(int level, int target)
     std::int16_t* mc = means.data();
     std::int16_t* ms = mc + w;
     // Written into separate buffers first: the fine level's field must not feed this level.
-    // The pass is made once with the descent's stores and once without, each with its own loop.
-    auto pass = [&](auto descend) {
+    // The pass is made once with the descent's stores and once without, each with its own loop;
+    // a descent onto the target level leaves out its 34 and 144, which the target's own pass
+    // writes on every pixel.
+    auto pass = [&](auto descend, auto keepFine) {
         constexpr bool kDown = decltype(descend)::value;
+        constexpr bool kFine = decltype(keepFine)::value;
         for (int y = 0; y < h; ++y) {
             const bool innerRow = y > 0 && y < h - 1;
             const std::size_t row = static_cast<std::size_t>(y) * w;
@@ -233,8 +236,10 @@ void Codex::ReSpread(int level, int target)
                 const auto vc = static_cast<unsigned char>(std::clamp(p.c + ZERO, 0, 255));
                 const auto vs = static_cast<unsigned char>(std::clamp(p.s + ZERO, 0, 255));
                 auto put = [&](std::size_t j) {
-                    fo[j] = vo;
-                    fm[j] = vm;
+                    if (kFine) {
+                        fo[j] = vo;
+                        fm[j] = vm;
+                    }
                     ffc[j] = vc;
                     ffs[j] = vs;
                 };
@@ -268,10 +273,12 @@ void Codex::ReSpread(int level, int target)
             }
         }
     };
-    if (down) {
-        pass(std::true_type());
+    if (!down) {
+        pass(std::false_type(), std::false_type());
+    } else if (fine == target) {
+        pass(std::true_type(), std::false_type());
     } else {
-        pass(std::false_type());
+        pass(std::true_type(), std::true_type());
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 #include <vector>
 
@@ -163,6 +164,38 @@ TEST(SetSize8, PadsWithTheExtraAtBottomRightAndCropsFromTheMiddle)
     unsigned char out = 0;
     SetSize8(&one, 1, 1, 1, 1, &out, 255);
     EXPECT_EQ(out, 5);
+}
+
+// Every pairing of small source and canvas sides, odd and even, onto a canvas holding other
+// bytes: the padding is filled and the middle copied as a whole-canvas fill then a copy would.
+TEST(SetSize8, EveryPaddingAndCropMatchesFillThenCopy)
+{
+    int cases = 0;
+    for (unsigned w = 0; w <= 5; ++w) {
+        for (unsigned h = 0; h <= 5; ++h) {
+            const auto src = Ramp(w, h);
+            for (unsigned W = 1; W <= 6; ++W) {
+                for (unsigned H = 1; H <= 6; ++H) {
+                    SCOPED_TRACE(testing::Message() << w << "x" << h << " to " << W << "x" << H);
+                    std::vector<unsigned char> want(W * H, 9);
+                    for (unsigned y = 0; y < std::min(h, H); ++y) {
+                        for (unsigned x = 0; x < std::min(w, W); ++x) {
+                            const unsigned sy = H > h ? y : y + (h - H) / 2;
+                            const unsigned sx = W > w ? x : x + (w - W) / 2;
+                            const unsigned dy = H > h ? y + (H - h) / 2 : y;
+                            const unsigned dx = W > w ? x + (W - w) / 2 : x;
+                            want[dy * W + dx] = src[sy * w + sx];
+                        }
+                    }
+                    std::vector<unsigned char> got(W * H, 0x5A);
+                    SetSize8(src.data(), w, h, W, H, got.data(), 9);
+                    ASSERT_EQ(got, want);
+                    ++cases;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(cases, 36 * 36);
 }
 
 TEST(UncalledResizes, LinearDoublingKeepsTheImageDirsAndFractionalDoubling)

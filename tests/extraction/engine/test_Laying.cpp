@@ -2,13 +2,18 @@
 // paper, weak ridges at the quality limit, and finger area.
 
 #include "extraction/engine/Codex.h"
+#include "extraction/engine/Steps.h"
+#include "tests/support/test_random.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -152,6 +157,109 @@ TEST(Laying, WeakBitCopiesDownFromEveryCoveringBlockExceptOntoPaper)
             EXPECT_EQ(fine[y * f.width + x], want) << x << "," << y;
         }
     }
+}
+
+// Every byte value at every place of runs of every length up to 40 (whole words and their
+// tails) against the cell-by-cell rule.
+TEST(Laying, AreaBitOfWordsMatchesEachCell)
+{
+    std::vector<unsigned char> cells(40);
+    int runs = 0;
+    for (int n = 0; n <= 40; ++n) {
+        for (int first = 0; first < 256; first += 7) {
+            for (int i = 0; i < n; ++i) {
+                cells[static_cast<std::size_t>(i)] = static_cast<unsigned char>(first + 37 * i);
+            }
+            std::vector<unsigned char> want(cells.begin(), cells.begin() + n);
+            for (unsigned char& c : want) {
+                c = static_cast<unsigned char>((c & (1 | 64)) == 0 ? c | 32 : c);
+            }
+            LaArea(cells.data(), static_cast<std::size_t>(n));
+            ASSERT_TRUE(std::equal(want.begin(), want.end(), cells.begin())) << n << " " << first;
+            ++runs;
+        }
+    }
+    EXPECT_EQ(runs, 41 * 37);
+}
+
+// The ring count by words of rows against the ring table's points one by one, on random cells
+// (every mix of the paper and weak bits with the others) around every centre whose ring lies
+// inside an 11 x 11 level with a row below it.
+TEST(Laying, RingCountByRowsMatchesTheRingPoints)
+{
+    constexpr int W = 11;
+    std::uint32_t seed = 88675123u;
+    int rings = 0;
+    for (int run = 0; run < 50; ++run) {
+        unsigned char cells[W * W];
+        for (unsigned char& c : cells) {
+            zftest::XorShift32(seed);
+            c = static_cast<unsigned char>(seed >> (run % 3 == 0 ? 24 : 8));
+        }
+        for (int r = 1; r <= 3; ++r) {
+            const int reach = r + 1;
+            for (int y = reach + 1; y + reach < W - 1; ++y) {
+                for (int x = reach + 1; x + reach < W - 1; ++x) {
+                    int want = 0;
+                    int px = x;
+                    int py = y;
+                    for (int i = 0; i < kRingEntries[r]; ++i) {
+                        px += kStepX[ring[i].dir];
+                        py += kStepY[ring[i].dir];
+                        want += (cells[py * W + px] & (1 | 64)) == 0 ? 1 : 0;
+                    }
+                    ASSERT_EQ(LaRingMissing(cells + y * W + x, W, r), want)
+                        << run << " r " << r << " at " << x << "," << y;
+                    ++rings;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(rings, 50 * (25 + 9 + 1));
+}
+
+// The range of a ring and its centre by rows against the ring table's points one by one, on
+// random bytes, bytes of one or two values and the extremes.
+TEST(Laying, RingRangeByRowsMatchesTheRingPoints)
+{
+    constexpr int W = 11;
+    std::uint32_t seed = 521288629u;
+    int rings = 0;
+    for (int run = 0; run < 60; ++run) {
+        unsigned char cells[W * W];
+        for (unsigned char& c : cells) {
+            zftest::XorShift32(seed);
+            const int kind = run % 4;
+            c = static_cast<unsigned char>(kind == 0   ? seed >> 24
+                                           : kind == 1 ? ((seed >> 20) & 1) * 255
+                                           : kind == 2 ? 100 + ((seed >> 13) & 1)
+                                                       : seed >> 5);
+        }
+        for (int r = 1; r <= 3; ++r) {
+            const int reach = r + 1;
+            for (int y = reach + 1; y + reach < W - 1; ++y) {
+                for (int x = reach + 1; x + reach < W - 1; ++x) {
+                    int lo = cells[y * W + x];
+                    int hi = lo;
+                    int px = x;
+                    int py = y;
+                    for (int i = 0; i < kRingEntries[r]; ++i) {
+                        px += kStepX[ring[i].dir];
+                        py += kStepY[ring[i].dir];
+                        lo = std::min<int>(lo, cells[py * W + px]);
+                        hi = std::max<int>(hi, cells[py * W + px]);
+                    }
+                    int gotLo = -1;
+                    int gotHi = -1;
+                    LaRingRange(cells + y * W + x, W, r, gotLo, gotHi);
+                    ASSERT_EQ(gotLo, lo) << run << " r " << r << " at " << x << "," << y;
+                    ASSERT_EQ(gotHi, hi) << run << " r " << r << " at " << x << "," << y;
+                    ++rings;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(rings, 60 * (25 + 9 + 1));
 }
 
 INSTANTIATE_TEST_SUITE_P(Laying, LayingArea, ::testing::ValuesIn(kAreas),
