@@ -42,6 +42,32 @@ const std::vector<unsigned char>& Db1(int finger, int impression)
     return zftest::FvcSetTemplate("fvc2002_db1_b", finger, impression);
 }
 
+// Matches each pair {finger, impression, finger, impression} of DB1 prints and hands every
+// kernel group of two or more items it leaves to visit(group), the matcher's current
+// group set to it. False, matching nothing, when a print is absent.
+template <std::size_t N, class Visit>
+bool ForEachKernelGroup(Matcher100& m, const int (&pairs)[N][4], Visit visit)
+{
+    for (const auto& q : pairs) {
+        if (Db1(q[0], q[1]).empty() || Db1(q[2], q[3]).empty()) {
+            return false;
+        }
+    }
+    for (const auto& q : pairs) {
+        MatchResult r;
+        EXPECT_EQ(Match(m, Db1(q[0], q[1]), Db1(q[2], q[3]), r), 0);
+        for (GroupEx& g : m.m_kernelGroups) {
+            if (g.getNumItems() < 2) {
+                continue;
+            }
+            SCOPED_TRACE(q[0] * 100 + q[2]);
+            m.m_curGroup = &g;
+            visit(g);
+        }
+    }
+    return true;
+}
+
 TEST(MatchReal, SamePairSameResult)
 {
     if (Db1(101, 1).empty() || Db1(101, 2).empty() || Db1(104, 3).empty()) {
@@ -132,46 +158,35 @@ TEST(MatchReal, KeptProbeScalesGiveTheCompatiblePairsOfComputedOnes)
     // its own, on the kernel groups left by mated and non-mated matches.
     const int pairs[][4] = {{101, 1, 101, 2}, {102, 1, 102, 3}, {103, 2, 103, 4}, {105, 1, 105, 6},
                             {107, 3, 107, 8}, {110, 2, 110, 5}, {101, 1, 104, 3}, {106, 4, 109, 7}};
-    for (const auto& q : pairs) {
-        if (Db1(q[0], q[1]).empty() || Db1(q[2], q[3]).empty()) {
-            GTEST_SKIP() << "shared FVC2002 prints absent";
-        }
-    }
     auto m = NewMatcher();
     int compared = 0;
-    for (const auto& q : pairs) {
-        MatchResult r;
-        ASSERT_EQ(Match(*m, Db1(q[0], q[1]), Db1(q[2], q[3]), r), 0);
-        for (GroupEx& g : m->m_kernelGroups) {
-            if (g.getNumItems() < 2) {
-                continue;
-            }
-            SCOPED_TRACE(q[0] * 100 + q[2]);
-            m->m_curGroup = &g;
-            m->combineFingerprintsByCurGroup(&g, true, true, true);
-            ASSERT_EQ(m->m_probeScalesOf, &g);
-            for (int i = 0; i < m->m_numNestP; ++i) {
-                int sx = 0;
-                int sy = 0;
-                m->getAreaScale(&g, m->m_minutiaeP[i].x, m->m_minutiaeP[i].y, sx, sy, true);
-                ASSERT_EQ(m->m_probeScaleX[i], sx) << i;
-                ASSERT_EQ(m->m_probeScaleY[i], sy) << i;
-            }
-            m->findExclude();
-            m->findStrongExclude();
-            m->expandCurGroup(true);
-            m->m_probeScalesFresh = true;
-            m->findAllCompatiblePairs();
-            EXPECT_FALSE(m->m_probeScalesFresh);
-            const std::vector<Matcher100::CompatiblePair> kept(
-                m->m_compatPairs, m->m_compatPairs + m->m_numCompatPairs);
-            m->findAllCompatiblePairs();
-            ASSERT_EQ(m->m_numCompatPairs, kept.size());
-            EXPECT_EQ(std::memcmp(kept.data(), m->m_compatPairs,
-                                  sizeof(Matcher100::CompatiblePair) * kept.size()),
-                      0);
-            compared += kept.empty() ? 0 : 1;
+    const bool present = ForEachKernelGroup(*m, pairs, [&](GroupEx& g) {
+        m->combineFingerprintsByCurGroup(&g, true, true, true);
+        ASSERT_EQ(m->m_probeScalesOf, &g);
+        for (int i = 0; i < m->m_numNestP; ++i) {
+            int sx = 0;
+            int sy = 0;
+            m->getAreaScale(&g, m->m_minutiaeP[i].x, m->m_minutiaeP[i].y, sx, sy, true);
+            ASSERT_EQ(m->m_probeScaleX[i], sx) << i;
+            ASSERT_EQ(m->m_probeScaleY[i], sy) << i;
         }
+        m->findExclude();
+        m->findStrongExclude();
+        m->expandCurGroup(true);
+        m->m_probeScalesFresh = true;
+        m->findAllCompatiblePairs();
+        EXPECT_FALSE(m->m_probeScalesFresh);
+        const std::vector<Matcher100::CompatiblePair> kept(m->m_compatPairs,
+                                                           m->m_compatPairs + m->m_numCompatPairs);
+        m->findAllCompatiblePairs();
+        ASSERT_EQ(m->m_numCompatPairs, kept.size());
+        EXPECT_EQ(std::memcmp(kept.data(), m->m_compatPairs,
+                              sizeof(Matcher100::CompatiblePair) * kept.size()),
+                  0);
+        compared += kept.empty() ? 0 : 1;
+    });
+    if (!present) {
+        GTEST_SKIP() << "shared FVC2002 prints absent";
     }
     EXPECT_GT(compared, 10);
 }
@@ -183,40 +198,29 @@ TEST(MatchReal, KeptWindowMarksGiveTheExclusionOfCountedOnes)
     // on the kernel groups left by mated and non-mated matches.
     const int pairs[][4] = {
         {101, 1, 101, 2}, {103, 2, 103, 4}, {107, 3, 107, 8}, {101, 1, 104, 3}, {106, 4, 109, 7}};
-    for (const auto& q : pairs) {
-        if (Db1(q[0], q[1]).empty() || Db1(q[2], q[3]).empty()) {
-            GTEST_SKIP() << "shared FVC2002 prints absent";
-        }
-    }
     auto m = NewMatcher();
     int grown = 0;
-    for (const auto& q : pairs) {
-        MatchResult r;
-        ASSERT_EQ(Match(*m, Db1(q[0], q[1]), Db1(q[2], q[3]), r), 0);
-        for (GroupEx& g : m->m_kernelGroups) {
-            if (g.getNumItems() < 2) {
-                continue;
-            }
-            SCOPED_TRACE(q[0] * 100 + q[2]);
-            m->m_curGroup = &g;
-            const unsigned before = g.getNumItems();
-            g.m_baseSize = before;
-            m->setDistErrorLevel(1);
-            m->expandCurGroupByGeometry(false);
-            ASSERT_TRUE(m->m_windowMarksKept);
-            m->findExclude();
-            std::vector<std::uint8_t> keptP(m->m_excludeP, m->m_excludeP + MAX_NESTS);
-            std::vector<std::uint8_t> keptG(m->m_excludeG, m->m_excludeG + MAX_NESTS);
-            m->m_windowMarksKept = false;
-            m->findExclude();
-            EXPECT_EQ(std::memcmp(keptP.data(), m->m_excludeP, MAX_NESTS), 0);
-            EXPECT_EQ(std::memcmp(keptG.data(), m->m_excludeG, MAX_NESTS), 0);
-            grown += g.getNumItems() > before ? 1 : 0;
-            // Carrying the minutiae again voids the kept marks.
-            m->m_windowMarksKept = true;
-            m->combineFingerprintsByCurGroup(&g, false, true, false);
-            EXPECT_FALSE(m->m_windowMarksKept);
-        }
+    const bool present = ForEachKernelGroup(*m, pairs, [&](GroupEx& g) {
+        const unsigned before = g.getNumItems();
+        g.m_baseSize = before;
+        m->setDistErrorLevel(1);
+        m->expandCurGroupByGeometry(false);
+        ASSERT_TRUE(m->m_windowMarksKept);
+        m->findExclude();
+        std::vector<std::uint8_t> keptP(m->m_excludeP, m->m_excludeP + MAX_NESTS);
+        std::vector<std::uint8_t> keptG(m->m_excludeG, m->m_excludeG + MAX_NESTS);
+        m->m_windowMarksKept = false;
+        m->findExclude();
+        EXPECT_EQ(std::memcmp(keptP.data(), m->m_excludeP, MAX_NESTS), 0);
+        EXPECT_EQ(std::memcmp(keptG.data(), m->m_excludeG, MAX_NESTS), 0);
+        grown += g.getNumItems() > before ? 1 : 0;
+        // Carrying the minutiae again voids the kept marks.
+        m->m_windowMarksKept = true;
+        m->combineFingerprintsByCurGroup(&g, false, true, false);
+        EXPECT_FALSE(m->m_windowMarksKept);
+    });
+    if (!present) {
+        GTEST_SKIP() << "shared FVC2002 prints absent";
     }
     EXPECT_GT(grown, 5);
 }

@@ -182,12 +182,39 @@ TEST(Laying, AreaBitOfWordsMatchesEachCell)
     EXPECT_EQ(runs, 41 * 37);
 }
 
+// The rings of an 11 x 11 level with a row below them: check(r, x, y, values) gets every ring
+// of radius 1..3 whose reach lies inside, with its cells in ring table order. Returns how many.
+constexpr int kRingLevelW = 11;
+template <class Check> int ForEachInnerRing(const unsigned char* cells, Check check)
+{
+    constexpr int W = kRingLevelW;
+    int rings = 0;
+    for (int r = 1; r <= 3; ++r) {
+        const int reach = r + 1;
+        for (int y = reach + 1; y + reach < W - 1; ++y) {
+            for (int x = reach + 1; x + reach < W - 1; ++x) {
+                std::vector<int> values;
+                int px = x;
+                int py = y;
+                for (int i = 0; i < kRingEntries[r]; ++i) {
+                    px += kStepX[ring[i].dir];
+                    py += kStepY[ring[i].dir];
+                    values.push_back(cells[py * W + px]);
+                }
+                check(r, x, y, values);
+                ++rings;
+            }
+        }
+    }
+    return rings;
+}
+
 // The ring count by words of rows against the ring table's points one by one, on random cells
 // (every mix of the paper and weak bits with the others) around every centre whose ring lies
-// inside an 11 x 11 level with a row below it.
+// inside the level.
 TEST(Laying, RingCountByRowsMatchesTheRingPoints)
 {
-    constexpr int W = 11;
+    constexpr int W = kRingLevelW;
     std::uint32_t seed = 88675123u;
     int rings = 0;
     for (int run = 0; run < 50; ++run) {
@@ -196,24 +223,12 @@ TEST(Laying, RingCountByRowsMatchesTheRingPoints)
             zftest::XorShift32(seed);
             c = static_cast<unsigned char>(seed >> (run % 3 == 0 ? 24 : 8));
         }
-        for (int r = 1; r <= 3; ++r) {
-            const int reach = r + 1;
-            for (int y = reach + 1; y + reach < W - 1; ++y) {
-                for (int x = reach + 1; x + reach < W - 1; ++x) {
-                    int want = 0;
-                    int px = x;
-                    int py = y;
-                    for (int i = 0; i < kRingEntries[r]; ++i) {
-                        px += kStepX[ring[i].dir];
-                        py += kStepY[ring[i].dir];
-                        want += (cells[py * W + px] & (1 | 64)) == 0 ? 1 : 0;
-                    }
-                    ASSERT_EQ(LaRingMissing(cells + y * W + x, W, r), want)
-                        << run << " r " << r << " at " << x << "," << y;
-                    ++rings;
-                }
-            }
-        }
+        rings += ForEachInnerRing(cells, [&](int r, int x, int y, const std::vector<int>& v) {
+            const auto want =
+                std::count_if(v.begin(), v.end(), [](int c) { return (c & (1 | 64)) == 0; });
+            EXPECT_EQ(LaRingMissing(cells + y * W + x, W, r), want)
+                << run << " r " << r << " at " << x << "," << y;
+        });
     }
     EXPECT_EQ(rings, 50 * (25 + 9 + 1));
 }
@@ -222,7 +237,7 @@ TEST(Laying, RingCountByRowsMatchesTheRingPoints)
 // random bytes, bytes of one or two values and the extremes.
 TEST(Laying, RingRangeByRowsMatchesTheRingPoints)
 {
-    constexpr int W = 11;
+    constexpr int W = kRingLevelW;
     std::uint32_t seed = 521288629u;
     int rings = 0;
     for (int run = 0; run < 60; ++run) {
@@ -235,29 +250,16 @@ TEST(Laying, RingRangeByRowsMatchesTheRingPoints)
                                            : kind == 2 ? 100 + ((seed >> 13) & 1)
                                                        : seed >> 5);
         }
-        for (int r = 1; r <= 3; ++r) {
-            const int reach = r + 1;
-            for (int y = reach + 1; y + reach < W - 1; ++y) {
-                for (int x = reach + 1; x + reach < W - 1; ++x) {
-                    int lo = cells[y * W + x];
-                    int hi = lo;
-                    int px = x;
-                    int py = y;
-                    for (int i = 0; i < kRingEntries[r]; ++i) {
-                        px += kStepX[ring[i].dir];
-                        py += kStepY[ring[i].dir];
-                        lo = std::min<int>(lo, cells[py * W + px]);
-                        hi = std::max<int>(hi, cells[py * W + px]);
-                    }
-                    int gotLo = -1;
-                    int gotHi = -1;
-                    LaRingRange(cells + y * W + x, W, r, gotLo, gotHi);
-                    ASSERT_EQ(gotLo, lo) << run << " r " << r << " at " << x << "," << y;
-                    ASSERT_EQ(gotHi, hi) << run << " r " << r << " at " << x << "," << y;
-                    ++rings;
-                }
-            }
-        }
+        rings += ForEachInnerRing(cells, [&](int r, int x, int y, const std::vector<int>& v) {
+            const int centre = cells[y * W + x];
+            const int lo = std::min(centre, *std::min_element(v.begin(), v.end()));
+            const int hi = std::max(centre, *std::max_element(v.begin(), v.end()));
+            int gotLo = -1;
+            int gotHi = -1;
+            LaRingRange(cells + y * W + x, W, r, gotLo, gotHi);
+            EXPECT_EQ(gotLo, lo) << run << " r " << r << " at " << x << "," << y;
+            EXPECT_EQ(gotHi, hi) << run << " r " << r << " at " << x << "," << y;
+        });
     }
     EXPECT_EQ(rings, 60 * (25 + 9 + 1));
 }
