@@ -114,13 +114,13 @@ __attribute__((always_inline)) inline FlBytes FlCodes(FlBytes a, FlBytes r, FlBy
 // The codes of family n from its response layer `resp` into `codes` (the outermost ring's
 // codes move nowhere) and the family's four move tables into moves[0 .. 4 * FL_TABLE - 1].
 void FlMakeCodes(const CLevel& lv, int n, const unsigned char* resp, unsigned char* codes,
-                 std::int32_t* moves)
+                 std::ptrdiff_t* moves)
 {
     const int w = lv.width;
     const int h = lv.height;
     for (int c = 0; c < FL_CODES; ++c) {
         const int d = (n + 4 * (c & 1)) & 7;
-        const std::int32_t move[4] = {lv.step[d], lv.step[(d + 1) & 7], lv.step[(d + 7) & 7], 0};
+        const std::ptrdiff_t move[4] = {lv.step[d], lv.step[(d + 1) & 7], lv.step[(d + 7) & 7], 0};
         for (int b = 0; b < FL_TABLE; ++b) {
             moves[c * FL_TABLE + b] = move[(b >> (2 * c)) & 3];
         }
@@ -430,7 +430,7 @@ public:
     // `len` steps by mv2 under the stop rule. A walk that reaches the outermost ring stands
     // there (no move from its codes), which is where the edge rule ends it: rooms are not kept.
     template <bool Bright>
-    int Ends(int off, const std::int32_t* mv1, int free, const std::int32_t* mv2, int len) const
+    int Ends(int off, const std::ptrdiff_t* mv1, int free, const std::ptrdiff_t* mv2, int len) const
     {
         int t1 = 0;
         int t2 = 0;
@@ -445,7 +445,7 @@ public:
     // from `follow` (rooms leadRoom and followRoom), `len` steps at most by the move table mv:
     // its value as MvSynW (MvSynI) gives it; `lead` becomes the leading walk's end.
     template <bool Bright>
-    int Paired(int& lead, int leadRoom, int follow, int followRoom, const std::int32_t* mv,
+    int Paired(int& lead, int leadRoom, int follow, int followRoom, const std::ptrdiff_t* mv,
                int len) const
     {
         int t1 = 0;
@@ -488,8 +488,8 @@ public:
 
         template <int N>
         __attribute__((always_inline)) void Step(int k, const unsigned char* codes,
-                                                 const unsigned char* resp, const std::int32_t* mv,
-                                                 TrackLog<N>& log)
+                                                 const unsigned char* resp,
+                                                 const std::ptrdiff_t* mv, TrackLog<N>& log)
         {
             o += mv[Table * FL_TABLE + codes[o]];
             log.at[k + 1][Lane] = static_cast<std::int32_t>(o);
@@ -503,7 +503,7 @@ public:
     // `steps` plain steps outside the stop rule of walks at o..., along move tables Table... of
     // the family's tables mv.
     template <int... Table, typename... O>
-    __attribute__((always_inline)) void Plain(const std::int32_t* mv, int steps, O&... o) const
+    __attribute__((always_inline)) void Plain(const std::ptrdiff_t* mv, int steps, O&... o) const
     {
         const unsigned char* const codes = m_codes;
         for (int k = 0; k < steps; ++k) {
@@ -513,7 +513,7 @@ public:
 
     // `steps` (at most FL_TRACK) steps of the tracks of a group.
     template <int N, typename... T>
-    __attribute__((always_inline)) void Lockstep(const std::int32_t* mv, int steps,
+    __attribute__((always_inline)) void Lockstep(const std::ptrdiff_t* mv, int steps,
                                                  TrackLog<N>& log, T&... tracks) const
     {
         const unsigned char* const codes = m_codes;
@@ -531,7 +531,7 @@ private:
     // walks sum the pixels of both cursors into t1 and t2. Returns the steps taken. Without
     // Edge the walk is known to stay off the outermost ring: one stretch of all the steps.
     template <bool Bright, bool StopRule, bool Paired, bool Edge>
-    int Walk(int& off, int& off2, int& room, int steps, const std::int32_t* mv, int& t1,
+    int Walk(int& off, int& off2, int& room, int steps, const std::ptrdiff_t* mv, int& t1,
              int& t2) const
     {
         const unsigned char* const resp = m_resp;
@@ -850,8 +850,9 @@ void Codex::StCodes()
         lv.width >= FL_SPAN ? static_cast<std::size_t>(FL_SPAN) * lv.width : 0;
     constexpr std::size_t MOVES = 4 * FL_CODES * FL_TABLE;
     m_st.walks.reset();
-    m_st.walks.reset(new std::int32_t[MOVES + (5 * n0 + turns + 3) / 4]);
-    std::int32_t* const moves = m_st.walks.get();
+    constexpr std::size_t WORD = sizeof(std::ptrdiff_t);
+    m_st.walks.reset(new std::ptrdiff_t[MOVES + (5 * n0 + turns + WORD - 1) / WORD]);
+    std::ptrdiff_t* const moves = m_st.walks.get();
     unsigned char* const codes = reinterpret_cast<unsigned char*>(moves + MOVES);
     for (int k = 0; k < 4; ++k) {
         FlMakeCodes(lv, k, m_st.resp[k], codes + k * n0, moves + k * FL_CODES * FL_TABLE);
@@ -983,7 +984,7 @@ __attribute__((always_inline)) inline void FlCells(Codex& e, const FlWalks& walk
     };
     // Move tables of the family: 0 and 1 bright along n and n + 4, 2 and 3 dark along n and
     // n + 4.
-    const std::int32_t* const mv = st.moves[n];
+    const std::ptrdiff_t* const mv = st.moves[n];
     // 1. and 2. Bright and dark paths of both passes (along n + 4 * pass and back), ends B and
     // K: a single walk stands on the outermost ring once there. Where the walks are short
     // enough, all in lockstep.
@@ -1016,8 +1017,8 @@ __attribute__((always_inline)) inline void FlCells(Codex& e, const FlWalks& walk
     } else {
         for (int c = 0; c < N; ++c) {
             for (int pass = 0; pass < 2; ++pass) {
-                const std::int32_t* const there = mv + pass * FL_TABLE;
-                const std::int32_t* const back = mv + (1 - pass) * FL_TABLE;
+                const std::ptrdiff_t* const there = mv + pass * FL_TABLE;
+                const std::ptrdiff_t* const back = mv + (1 - pass) * FL_TABLE;
                 ends[c][pass][0] = walks.Ends<true>(centre[c], there, half, back, len);
                 ends[c][pass][1] = walks.Ends<false>(centre[c], there + 2 * FL_TABLE, half,
                                                      back + 2 * FL_TABLE, len);
