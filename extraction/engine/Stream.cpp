@@ -294,13 +294,13 @@ template <int N> __attribute__((always_inline)) inline FlWords<N> FlRowWords(con
     }
 }
 
-// FlStopScalar of the N walks of a group at once, one step of all of them at a time: v[k * N
+// FlStopScalar of the N walks of a group at once, one step of all of them at a time: v[k * Stride
 // + j] is the pixel reached by step k + 1 of walk j, w likewise of its follower (with Sums),
 // `bright` -1 in the lanes of bright walks. A dark walk's pixel x is marked where 254 - x is
 // a bright walk's mark (above 127), which one comparison tests for both kinds. A walk walks on
 // (`live`) until a step reaches an unmarked pixel after a marked one; that step is the last one
 // it takes, and counted, the steps after it not. The sums stay within 255 * 64.
-template <int N, bool Sums>
+template <int N, bool Sums, int Stride = N>
 __attribute__((always_inline)) inline FlGroupStop<N>
 FlStopLanes(const unsigned char* v, const unsigned char* w, int steps, FlWords<N> bright)
 {
@@ -313,12 +313,12 @@ FlStopLanes(const unsigned char* v, const unsigned char* w, int steps, FlWords<N
     Words sv{};
     Words sw{};
     for (int k = 0; k < steps; ++k) {
-        const Words x = FlRowWords<N>(v + k * N);
+        const Words x = FlRowWords<N>(v + k * Stride);
         const Words marked = ((x ^ dark) + turn) > 127;
         taken -= live;
         sv += x & live;
         if (Sums) {
-            sw += FlRowWords<N>(w + k * N) & live;
+            sw += FlRowWords<N>(w + k * Stride) & live;
         }
         live &= marked | unseen;
         unseen &= ~marked;
@@ -463,13 +463,17 @@ public:
 
     int Width() const { return m_w; }
 
-    // The steps of a lockstep group of N walks, step by step: per step t the position of every
-    // walk after t steps, and per step k the pixels reached by step k + 1 of every walk (v)
-    // and of its follower (w). Written step by step: not cleared.
+    // The steps of a lockstep group of N walks, a record per step: in record t the position of
+    // every walk after t steps, and the pixels reached by step t + 1 of every walk (v) and of its
+    // follower (w), so that a step's stores share one address. Written step by step: not
+    // cleared.
+    template <int N> struct TrackStep {
+        std::int32_t at[N];
+        unsigned char v[N];
+        unsigned char w[N];
+    };
     template <int N> struct TrackLog {
-        std::int32_t at[FL_TRACK + 1][N];
-        unsigned char v[FL_TRACK][N];
-        unsigned char w[FL_TRACK][N];
+        TrackStep<N> step[FL_TRACK + 1];
     };
 
     // Walk `Lane` of a lockstep group along move table Table of its family, `steps` steps at
@@ -483,7 +487,7 @@ public:
 
         template <int N> __attribute__((always_inline)) void Start(TrackLog<N>& log) const
         {
-            log.at[0][Lane] = static_cast<std::int32_t>(o);
+            log.step[0].at[Lane] = static_cast<std::int32_t>(o);
         }
 
         template <int N>
@@ -492,10 +496,11 @@ public:
                                                  const std::ptrdiff_t* mv, TrackLog<N>& log)
         {
             o += mv[Table * FL_TABLE + codes[o]];
-            log.at[k + 1][Lane] = static_cast<std::int32_t>(o);
-            log.v[k][Lane] = resp[o];
+            TrackStep<N>* const at = log.step + k;
+            at[1].at[Lane] = static_cast<std::int32_t>(o);
+            at[0].v[Lane] = resp[o];
             if (Sums) {
-                log.w[k][Lane] = resp[o + apart];
+                at[0].w[Lane] = resp[o + apart];
             }
         }
     };
@@ -1009,10 +1014,11 @@ __attribute__((always_inline)) inline void FlCells(Codex& e, const FlWalks& walk
             }
         }();
         std::apply([&](auto&... t) { walks.Lockstep(mv, len, log, t...); }, tracks);
-        const auto stop =
-            FlStopLanes<4 * N, false>(&log.v[0][0], nullptr, len, FlAlternate<4 * N>(false));
+        const auto stop = FlStopLanes<4 * N, false, sizeof(FlWalks::TrackStep<4 * N>)>(
+            log.step[0].v, nullptr, len, FlAlternate<4 * N>(false));
+#pragma GCC unroll 8
         for (int k = 0; k < 4 * N; ++k) {
-            ends[k / 4][(k / 2) & 1][k & 1] = log.at[stop.taken[k]][k];
+            ends[k / 4][(k / 2) & 1][k & 1] = log.step[stop.taken[k]].at[k];
         }
     } else {
         for (int c = 0; c < N; ++c) {
@@ -1046,13 +1052,15 @@ __attribute__((always_inline)) inline void FlCells(Codex& e, const FlWalks& walk
         std::apply([&](auto&... t) { walks.Lockstep(mv, len, log, t...); }, tracks);
         // The group's every lane is worked out; those past its tracks are left unused.
         const auto bright = FlAlternate<4 * N>(true);
-        const auto stop = FlStopLanes<4 * N, true>(&log.v[0][0], &log.w[0][0], len, bright);
+        const auto stop = FlStopLanes<4 * N, true, sizeof(FlWalks::TrackStep<4 * N>)>(
+            log.step[0].v, log.step[0].w, len, bright);
         const auto value = FlValues(stop, bright);
         constexpr int count = static_cast<int>(std::tuple_size_v<std::decay_t<decltype(tracks)>>);
+#pragma GCC unroll 8
         for (int k = 0; k < count; ++k) {
             const int c = cells[k / 4];
             const int from = ends[c][(k / 2) & 1][1 - (k & 1)];
-            record(c, strength(value[k]), walks.Turn(from, log.at[stop.taken[k]][k], len));
+            record(c, strength(value[k]), walks.Turn(from, log.step[stop.taken[k]].at[k], len));
         }
     };
     bool done[N] = {};
