@@ -1050,12 +1050,12 @@ __attribute__((always_inline)) inline void FlCells(Codex& e, const FlWalks& walk
     // from K, B, K, B of passes 0, 0, 1, 1.
     auto pairs = [&](auto& tracks, const int* cells) {
         std::apply([&](auto&... t) { walks.Lockstep(mv, len, log, t...); }, tracks);
-        // The group's every lane is worked out; those past its tracks are left unused.
-        const auto bright = FlAlternate<4 * N>(true);
-        const auto stop = FlStopLanes<4 * N, true, sizeof(FlWalks::TrackStep<4 * N>)>(
+        // The group's walks are the log's first lanes (4 or 8 of 4 N); the others are not read.
+        constexpr int count = static_cast<int>(std::tuple_size_v<std::decay_t<decltype(tracks)>>);
+        const auto bright = FlAlternate<count>(true);
+        const auto stop = FlStopLanes<count, true, sizeof(FlWalks::TrackStep<4 * N>)>(
             log.step[0].v, log.step[0].w, len, bright);
         const auto value = FlValues(stop, bright);
-        constexpr int count = static_cast<int>(std::tuple_size_v<std::decay_t<decltype(tracks)>>);
 #pragma GCC unroll 8
         for (int k = 0; k < count; ++k) {
             const int c = cells[k / 4];
