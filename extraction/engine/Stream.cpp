@@ -888,8 +888,8 @@ void Codex::StSums(int i, unsigned char* dir, unsigned char* mag, int radius, in
     std::memset(m_sinSum, 0, sizeof m_sinSum);
     std::memset(m_wSum, 0, sizeof m_wSum);
     WalkAt(i % w, i / w, LEVEL, dir, dir, mag);
-    m_ringPoint = static_cast<RingFn>(&CWork::Argums_NoApw_quick);
-    Spiral(LEVEL, radius, 1);
+    // What Spiral runs for the ring step Argums_NoApw_quick, called as it is.
+    SectorRing(LEVEL, radius, 1, false);
     m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
     Targum(m_cosSum, m_sinSum, o, dir + i);
 }
