@@ -951,16 +951,7 @@ __attribute__((always_inline)) inline void FlCells(Codex& e, const FlWalks& walk
     const int h0 = e.m_level[0].height;
     const int half = len / 2 + 1;
     const int noise = e.m_stNoise;
-    // Strength of a lockstep walk's value s (0 .. 256 len, len <= FL_TRACK) by a multiply in
-    // place of the division: (s + l / 2) * ceil(2^21 / l) >> 21 is (s + l / 2) / l while
-    // (s + l / 2) l < 2^21, which 256.5 * 64 * 64 is.
-    const int one = len == 0 ? 1 : len;
-    const std::uint32_t inverse = ((std::uint32_t{1} << 21) + one - 1) / one;
-    auto strength = [one, inverse, noise](int s) {
-        const int q =
-            static_cast<int>((static_cast<std::uint32_t>(s + one / 2) * inverse) >> 21) + noise;
-        return q > 255 ? 255 : q;
-    };
+    const FlStrength strength(len, noise); // of the lockstep walks' values
     std::size_t at[N];
     int centre[N];
     int best[N];

@@ -5,6 +5,8 @@
 // lane each.
 #pragma once
 
+#include <cstdint>
+
 namespace wizard73 {
 
 // Relaxed orientation (0..179) of the eight sector orientations o (0..255: half-turn angles or
@@ -29,6 +31,29 @@ FlStopped FlStopScalar(const unsigned char* v, const unsigned char* w, int steps
 // bit j of `bright` is set.
 void FlStopGroup(const unsigned char* v, const unsigned char* w, int lanes, int steps,
                  unsigned bright, FlStopped* out);
+
+// Strength of a walk's value s over len steps with the noise floor, (s + l / 2) / l + noise at
+// most 255 (l = len, 1 for 0), for the values of lockstep walks (0 .. 256 len, len 0..64) by a
+// multiply in place of the division: with m = ceil(2^21 / l) = (2^21 + r) / l, r < l, (s + l /
+// 2) m >> 21 is the quotient while (s + l / 2) r < 2^21, which (256 * 64 + 32) * 64 is.
+struct FlStrength {
+    FlStrength(int len, int floor)
+        : half((len == 0 ? 1 : len) / 2),
+          inverse(((std::uint32_t{1} << 21) + (len == 0 ? 1 : len) - 1) /
+                  static_cast<std::uint32_t>(len == 0 ? 1 : len)),
+          noise(floor)
+    {
+    }
+    int operator()(int s) const
+    {
+        const int q =
+            static_cast<int>((static_cast<std::uint32_t>(s + half) * inverse) >> 21) + noise;
+        return q > 255 ? 255 : q;
+    }
+    int half;
+    std::uint32_t inverse;
+    int noise;
+};
 
 // The eight-sector template of a loop (degrees), fitted to the loop cells of Stream and Ifocus.
 inline constexpr int kLoops[8] = {0, 3, 14, 50, 90, 130, 166, 177};

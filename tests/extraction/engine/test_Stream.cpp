@@ -169,6 +169,23 @@ TEST(Stream, StopOfAGroupOfWalksMatchesItsTwin)
     }
 }
 
+// The strength of a lockstep walk by a multiply against the division, for every length up to 64
+// steps and every value a walk of that length can have (and some past it), with the noise
+// floors of both modes and a floor that reaches the cap of 255.
+TEST(Stream, StrengthByAMultiplyMatchesTheDivision)
+{
+    for (int noise : {3, 7, 200}) {
+        for (int len = 0; len <= 64; ++len) {
+            const FlStrength strength(len, noise);
+            const int l = len == 0 ? 1 : len;
+            for (int s = 0; s <= 257 * l; ++s) {
+                const int q = (s + l / 2) / l + noise;
+                ASSERT_EQ(strength(s), q > 255 ? 255 : q) << "len " << len << " s " << s;
+            }
+        }
+    }
+}
+
 // The template fit in lanes against the engine's fit for the three templates, each from its
 // start over its trial count, on random rings and on rings of the values where a wrap, a fold or
 // a sector boundary (c near multiples of 45 less 23) changes.
