@@ -947,12 +947,12 @@ public:
         unsigned char* famMag[4];
         unsigned char* resp[4];
         const unsigned char* codes[4];
-        const std::int32_t* moves[4];
+        const std::ptrdiff_t* moves[4]; // pointer-wide, so that a move adds to a position as read
         // Level-0 distance to the outermost ring, min(x, w - 1 - x, y, h - 1 - y) (0 on the
         // ring), at most 255; RoomAt subtracts 1 for the steps a walk surely makes.
         const unsigned char* rooms;
-        const unsigned char* turns;            // walk directions by offset difference, or null
-        std::unique_ptr<std::int32_t[]> walks; // the block of moves, codes, rooms and turns
+        const unsigned char* turns;              // walk directions by offset difference, or null
+        std::unique_ptr<std::ptrdiff_t[]> walks; // the block of moves, codes, rooms and turns
     };
     StLayers m_st{};
 

@@ -114,13 +114,13 @@ __attribute__((always_inline)) inline FlBytes FlCodes(FlBytes a, FlBytes r, FlBy
 // The codes of family n from its response layer `resp` into `codes` (the outermost ring's
 // codes move nowhere) and the family's four move tables into moves[0 .. 4 * FL_TABLE - 1].
 void FlMakeCodes(const CLevel& lv, int n, const unsigned char* resp, unsigned char* codes,
-                 std::int32_t* moves)
+                 std::ptrdiff_t* moves)
 {
     const int w = lv.width;
     const int h = lv.height;
     for (int c = 0; c < FL_CODES; ++c) {
         const int d = (n + 4 * (c & 1)) & 7;
-        const std::int32_t move[4] = {lv.step[d], lv.step[(d + 1) & 7], lv.step[(d + 7) & 7], 0};
+        const std::ptrdiff_t move[4] = {lv.step[d], lv.step[(d + 1) & 7], lv.step[(d + 7) & 7], 0};
         for (int b = 0; b < FL_TABLE; ++b) {
             moves[c * FL_TABLE + b] = move[(b >> (2 * c)) & 3];
         }
@@ -235,54 +235,132 @@ FlStopped FlStopScalar(const unsigned char* v, const unsigned char* w, int steps
     return s;
 }
 
-#if defined(__SSE2__)
-// The marks sixteen steps at a time (the sign bits of v, or of v < 127), the end found among
-// their bits, and the sums of the steps taken by sums of absolute differences.
-FlStopped FlStop(const unsigned char* v, const unsigned char* w, int steps, bool bright)
+namespace {
+
+// A lockstep group's walks a lane each, in 16-bit lanes: eight, or four in half a vector.
+using FlWords8 = std::int16_t __attribute__((vector_size(16)));
+using FlWords4 = std::int16_t __attribute__((vector_size(8)));
+using FlRow8 = unsigned char __attribute__((vector_size(8)));
+template <int N> using FlWords = std::conditional_t<N == 8, FlWords8, FlWords4>;
+
+// Steps taken and sums of v and w of the N walks of a group.
+template <int N> struct FlGroupStop {
+    FlWords<N> taken;
+    FlWords<N> v;
+    FlWords<N> w;
+};
+
+// -1 in the lanes of the bits of `bright`, 0 elsewhere.
+template <int N> FlWords<N> FlBright(unsigned bright)
 {
-    if (steps <= 0) {
-        return {0, 0, 0};
+    FlWords<N> b{};
+    for (int j = 0; j < N; ++j) {
+        b[j] = static_cast<std::int16_t>((bright >> j) & 1 ? -1 : 0);
     }
-    std::uint64_t marks = 0;
-    const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
-    const __m128i below = _mm_set1_epi8(static_cast<char>(127 ^ 0x80));
-    for (int b = 0; b < steps; b += 16) {
-        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + b));
-        if (!bright) { // v < 127: v - 128 below -1
-            x = _mm_cmplt_epi8(_mm_xor_si128(x, flip), below);
+    return b;
+}
+
+// -1 in every other lane, from lane 0 (ends: bright, dark, bright, dark a cell) or from lane 1
+// (paired walks: dark, bright, dark, bright a cell): the lanes of the group's bright walks.
+template <int N> constexpr FlWords<N> FlAlternate(bool fromOne)
+{
+    const std::int16_t e = fromOne ? 0 : -1;
+    const std::int16_t o = fromOne ? -1 : 0;
+    if constexpr (N == 8) {
+        return FlWords<N>{e, o, e, o, e, o, e, o};
+    } else {
+        return FlWords<N>{e, o, e, o};
+    }
+}
+
+// The N bytes of a step's row, a 16-bit lane each: the bytes loaded as the low part of a
+// vector and interleaved with zeros.
+template <int N> __attribute__((always_inline)) inline FlWords<N> FlRowWords(const unsigned char* p)
+{
+    if constexpr (N == 8) {
+        using Halves = std::uint64_t __attribute__((vector_size(16)));
+        std::uint64_t r;
+        std::memcpy(&r, p, sizeof r);
+        const FlBytes x = reinterpret_cast<FlBytes>(Halves{r, 0});
+        return reinterpret_cast<FlWords<N>>(__builtin_shufflevector(
+            x, FlBytes{}, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23));
+    } else {
+        using Halves = std::uint32_t __attribute__((vector_size(8)));
+        std::uint32_t r;
+        std::memcpy(&r, p, sizeof r);
+        const FlRow8 x = reinterpret_cast<FlRow8>(Halves{r, 0});
+        return reinterpret_cast<FlWords<N>>(
+            __builtin_shufflevector(x, FlRow8{}, 0, 8, 1, 9, 2, 10, 3, 11));
+    }
+}
+
+// FlStopScalar of the N walks of a group at once, one step of all of them at a time: v[k * Stride
+// + j] is the pixel reached by step k + 1 of walk j, w likewise of its follower (with Sums),
+// `bright` -1 in the lanes of bright walks. A dark walk's pixel x is marked where 254 - x is
+// a bright walk's mark (above 127), which one comparison tests for both kinds. A walk walks on
+// (`live`) until a step reaches an unmarked pixel after a marked one; that step is the last one
+// it takes, and counted, the steps after it not. The sums stay within 255 * 64.
+template <int N, bool Sums, int Stride = N>
+__attribute__((always_inline)) inline FlGroupStop<N>
+FlStopLanes(const unsigned char* v, const unsigned char* w, int steps, FlWords<N> bright)
+{
+    using Words = FlWords<N>;
+    const Words dark = ~bright;
+    const Words turn = dark & 255; // (x ^ -1) + 255 is 254 - x
+    Words unseen = ~Words{};       // no marked pixel reached yet
+    Words live = ~Words{};
+    Words taken{};
+    Words sv{};
+    Words sw{};
+    for (int k = 0; k < steps; ++k) {
+        const Words x = FlRowWords<N>(v + k * Stride);
+        const Words marked = ((x ^ dark) + turn) > 127;
+        taken -= live;
+        sv += x & live;
+        if (Sums) {
+            sw += FlRowWords<N>(w + k * Stride) & live;
         }
-        marks |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(x))) << b;
+        live &= marked | unseen;
+        unseen &= ~marked;
     }
-    // Unmarked steps after the first marked one; the walk ends on the first, else on its last
-    // step (marks past it, of the zeros there, lie above that step and change neither).
-    const std::uint64_t last = std::uint64_t{1} << (steps - 1);
-    const std::uint64_t first = marks & (~marks + 1);
-    const std::uint64_t after = ~((first << 1) - 1);
-    const int taken = __builtin_ctzll((~marks & after) | last) + 1;
-    if (w == nullptr) {
-        return {taken, 0, 0};
-    }
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    __m128i sv = zero;
-    __m128i sw = zero;
-    for (int b = 0; b < taken; b += 16) {
-        const __m128i keep = _mm_cmplt_epi8(index, _mm_set1_epi8(static_cast<char>(taken - b)));
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + b));
-        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + b));
-        sv = _mm_add_epi64(sv, _mm_sad_epu8(_mm_and_si128(x, keep), zero));
-        sw = _mm_add_epi64(sw, _mm_sad_epu8(_mm_and_si128(y, keep), zero));
-    }
-    sv = _mm_add_epi64(sv, _mm_unpackhi_epi64(sv, sv));
-    sw = _mm_add_epi64(sw, _mm_unpackhi_epi64(sw, sw));
-    return {taken, _mm_cvtsi128_si32(sv), _mm_cvtsi128_si32(sw)};
+    return {taken, sv, sw};
 }
-#else
-FlStopped FlStop(const unsigned char* v, const unsigned char* w, int steps, bool bright)
+
+// Paired walks' values from their steps and sums: the sums less 127 per step taken, the
+// leader's (counted the other way for a dark walk) and the follower's (counted the other way
+// for a bright one), twice the smaller when positive, else 0. Within 16 bits: 2 * 128 * 64.
+template <int N>
+__attribute__((always_inline)) inline FlWords<N> FlValues(const FlGroupStop<N>& s,
+                                                          FlWords<N> bright)
 {
-    return FlStopScalar(v, w, steps, bright);
+    using Words = FlWords<N>;
+    const Words base = s.taken * 127;
+    const Words lead = s.v - base;
+    const Words follow = s.w - base;
+    const Words s1 = (lead ^ ~bright) - ~bright; // -lead where dark
+    const Words s2 = (follow ^ bright) - bright; // -follow where bright
+    const Words m = s1 < s2 ? s1 : s2;
+    return m > 0 ? m + m : Words{};
 }
-#endif
+
+} // namespace
+
+void FlStopGroup(const unsigned char* v, const unsigned char* w, int lanes, int steps,
+                 unsigned bright, FlStopped* out)
+{
+    auto put = [&](const auto& s) {
+        for (int j = 0; j < lanes; ++j) {
+            out[j] = {s.taken[j], w != nullptr ? s.v[j] : 0, w != nullptr ? s.w[j] : 0};
+        }
+    };
+    if (lanes == 4) {
+        w != nullptr ? put(FlStopLanes<4, true>(v, w, steps, FlBright<4>(bright)))
+                     : put(FlStopLanes<4, false>(v, w, steps, FlBright<4>(bright)));
+    } else {
+        w != nullptr ? put(FlStopLanes<8, true>(v, w, steps, FlBright<8>(bright)))
+                     : put(FlStopLanes<8, false>(v, w, steps, FlBright<8>(bright)));
+    }
+}
 
 namespace {
 
@@ -352,7 +430,7 @@ public:
     // `len` steps by mv2 under the stop rule. A walk that reaches the outermost ring stands
     // there (no move from its codes), which is where the edge rule ends it: rooms are not kept.
     template <bool Bright>
-    int Ends(int off, const std::int32_t* mv1, int free, const std::int32_t* mv2, int len) const
+    int Ends(int off, const std::ptrdiff_t* mv1, int free, const std::ptrdiff_t* mv2, int len) const
     {
         int t1 = 0;
         int t2 = 0;
@@ -367,7 +445,7 @@ public:
     // from `follow` (rooms leadRoom and followRoom), `len` steps at most by the move table mv:
     // its value as MvSynW (MvSynI) gives it; `lead` becomes the leading walk's end.
     template <bool Bright>
-    int Paired(int& lead, int leadRoom, int follow, int followRoom, const std::int32_t* mv,
+    int Paired(int& lead, int leadRoom, int follow, int followRoom, const std::ptrdiff_t* mv,
                int len) const
     {
         int t1 = 0;
@@ -385,80 +463,52 @@ public:
 
     int Width() const { return m_w; }
 
-    // The steps of a lockstep group of N walks: per walk the position after t steps and the
-    // pixels reached by step k + 1 of the walk (v) and of its follower (w), each followed by
-    // 16 zeros once the steps are made. Written step by step: not cleared.
+    // The steps of a lockstep group of N walks, a record per step: in record t the position of
+    // every walk after t steps, and the pixels reached by step t + 1 of every walk (v) and of its
+    // follower (w), so that a step's stores share one address. Written step by step: not
+    // cleared.
+    template <int N> struct TrackStep {
+        std::int32_t at[N];
+        unsigned char v[N];
+        unsigned char w[N];
+    };
     template <int N> struct TrackLog {
-        std::int32_t at[N][FL_TRACK + 1];
-        unsigned char v[N][FL_TRACK + 16];
-        unsigned char w[N][FL_TRACK + 16];
+        TrackStep<N> step[FL_TRACK + 1];
     };
 
     // Walk `Lane` of a lockstep group along move table Table of its family, `steps` steps at
     // most (FL_TRACK), away from the outermost ring or standing on it. The group's walks make
     // every step without a branch, keeping their steps in the group's log; where the stop rule
-    // ends each is worked out from the log afterwards. With Sums it is a paired walk.
-    template <bool Bright, bool Sums, int Table, int Lane> struct Track {
+    // ends each is worked out from the log afterwards, for the whole group at once
+    // (FlStopLanes). With Sums it is a paired walk.
+    template <bool Sums, int Table, int Lane> struct Track {
         std::ptrdiff_t o;
         std::ptrdiff_t apart; // of the follower
 
         template <int N> __attribute__((always_inline)) void Start(TrackLog<N>& log) const
         {
-            log.at[Lane][0] = static_cast<std::int32_t>(o);
+            log.step[0].at[Lane] = static_cast<std::int32_t>(o);
         }
 
         template <int N>
         __attribute__((always_inline)) void Step(int k, const unsigned char* codes,
-                                                 const unsigned char* resp, const std::int32_t* mv,
-                                                 TrackLog<N>& log)
+                                                 const unsigned char* resp,
+                                                 const std::ptrdiff_t* mv, TrackLog<N>& log)
         {
             o += mv[Table * FL_TABLE + codes[o]];
-            log.at[Lane][k + 1] = static_cast<std::int32_t>(o);
-            log.v[Lane][k] = resp[o];
+            TrackStep<N>* const at = log.step + k;
+            at[1].at[Lane] = static_cast<std::int32_t>(o);
+            at[0].v[Lane] = resp[o];
             if (Sums) {
-                log.w[Lane][k] = resp[o + apart];
+                at[0].w[Lane] = resp[o + apart];
             }
-        }
-
-        template <int N>
-        __attribute__((always_inline)) void Finish(int steps, TrackLog<N>& log) const
-        {
-            std::memset(log.v[Lane] + steps, 0, 16);
-            if (Sums) {
-                std::memset(log.w[Lane] + steps, 0, 16);
-            }
-        }
-
-        template <int N> FlStopped Stopped(int steps, const TrackLog<N>& log) const
-        {
-            return FlStop(log.v[Lane], Sums ? log.w[Lane] : nullptr, steps, Bright);
-        }
-
-        // The position after t steps, the end of the walk and, for a paired walk, its value as
-        // Paired gives it.
-        template <int N> int At(int t, const TrackLog<N>& log) const { return log.at[Lane][t]; }
-
-        template <int N> int End(int steps, const TrackLog<N>& log) const
-        {
-            return At(Stopped(steps, log).taken, log);
-        }
-
-        int Value(const FlStopped& s) const
-        {
-            // The sums over the steps taken, 127 per step taken out.
-            const int l = s.v - 127 * s.taken;
-            const int f = s.w - 127 * s.taken;
-            const int s1 = Bright ? l : -l;
-            const int s2 = Bright ? -f : f;
-            const int m = s1 < s2 ? s1 : s2;
-            return m > 0 ? 2 * m : 0;
         }
     };
 
     // `steps` plain steps outside the stop rule of walks at o..., along move tables Table... of
     // the family's tables mv.
     template <int... Table, typename... O>
-    __attribute__((always_inline)) void Plain(const std::int32_t* mv, int steps, O&... o) const
+    __attribute__((always_inline)) void Plain(const std::ptrdiff_t* mv, int steps, O&... o) const
     {
         const unsigned char* const codes = m_codes;
         for (int k = 0; k < steps; ++k) {
@@ -468,7 +518,7 @@ public:
 
     // `steps` (at most FL_TRACK) steps of the tracks of a group.
     template <int N, typename... T>
-    __attribute__((always_inline)) void Lockstep(const std::int32_t* mv, int steps,
+    __attribute__((always_inline)) void Lockstep(const std::ptrdiff_t* mv, int steps,
                                                  TrackLog<N>& log, T&... tracks) const
     {
         const unsigned char* const codes = m_codes;
@@ -477,7 +527,6 @@ public:
         for (int k = 0; k < steps; ++k) {
             (tracks.Step(k, codes, resp, mv, log), ...);
         }
-        (tracks.Finish(steps, log), ...);
     }
 
 private:
@@ -487,7 +536,7 @@ private:
     // walks sum the pixels of both cursors into t1 and t2. Returns the steps taken. Without
     // Edge the walk is known to stay off the outermost ring: one stretch of all the steps.
     template <bool Bright, bool StopRule, bool Paired, bool Edge>
-    int Walk(int& off, int& off2, int& room, int steps, const std::int32_t* mv, int& t1,
+    int Walk(int& off, int& off2, int& room, int steps, const std::ptrdiff_t* mv, int& t1,
              int& t2) const
     {
         const unsigned char* const resp = m_resp;
@@ -806,8 +855,9 @@ void Codex::StCodes()
         lv.width >= FL_SPAN ? static_cast<std::size_t>(FL_SPAN) * lv.width : 0;
     constexpr std::size_t MOVES = 4 * FL_CODES * FL_TABLE;
     m_st.walks.reset();
-    m_st.walks.reset(new std::int32_t[MOVES + (5 * n0 + turns + 3) / 4]);
-    std::int32_t* const moves = m_st.walks.get();
+    constexpr std::size_t WORD = sizeof(std::ptrdiff_t);
+    m_st.walks.reset(new std::ptrdiff_t[MOVES + (5 * n0 + turns + WORD - 1) / WORD]);
+    std::ptrdiff_t* const moves = m_st.walks.get();
     unsigned char* const codes = reinterpret_cast<unsigned char*>(moves + MOVES);
     for (int k = 0; k < 4; ++k) {
         FlMakeCodes(lv, k, m_st.resp[k], codes + k * n0, moves + k * FL_CODES * FL_TABLE);
@@ -838,8 +888,8 @@ void Codex::StSums(int i, unsigned char* dir, unsigned char* mag, int radius, in
     std::memset(m_sinSum, 0, sizeof m_sinSum);
     std::memset(m_wSum, 0, sizeof m_wSum);
     WalkAt(i % w, i / w, LEVEL, dir, dir, mag);
-    m_ringPoint = static_cast<RingFn>(&CWork::Argums_NoApw_quick);
-    Spiral(LEVEL, radius, 1);
+    // What Spiral runs for the ring step Argums_NoApw_quick, called as it is.
+    SectorRing(LEVEL, radius, 1, false);
     m_ringPoint = static_cast<RingFn>(&CBase::Deaden);
     Targum(m_cosSum, m_sinSum, o, dir + i);
 }
@@ -862,10 +912,9 @@ namespace {
 template <int C> auto FlEndTracks(const std::ptrdiff_t* o)
 {
     constexpr int L = 4 * C;
-    return std::make_tuple(FlWalks::Track<true, false, 1, L>{o[0], 0},
-                           FlWalks::Track<false, false, 3, L + 1>{o[1], 0},
-                           FlWalks::Track<true, false, 0, L + 2>{o[2], 0},
-                           FlWalks::Track<false, false, 2, L + 3>{o[3], 0});
+    return std::make_tuple(
+        FlWalks::Track<false, 1, L>{o[0], 0}, FlWalks::Track<false, 3, L + 1>{o[1], 0},
+        FlWalks::Track<false, 0, L + 2>{o[2], 0}, FlWalks::Track<false, 2, L + 3>{o[3], 0});
 }
 
 // The four paired walks of a cell in lockstep, lanes 4 C .. 4 C + 3, from the ends B and K of
@@ -878,10 +927,9 @@ template <int C> auto FlPairTracks(const int (&ends)[2][2])
     const std::ptrdiff_t k0 = ends[0][1];
     const std::ptrdiff_t b1 = ends[1][0];
     const std::ptrdiff_t k1 = ends[1][1];
-    return std::make_tuple(FlWalks::Track<false, true, 2, L>{k0, b0 - k0},
-                           FlWalks::Track<true, true, 0, L + 1>{b0, k0 - b0},
-                           FlWalks::Track<false, true, 3, L + 2>{k1, b1 - k1},
-                           FlWalks::Track<true, true, 1, L + 3>{b1, k1 - b1});
+    return std::make_tuple(
+        FlWalks::Track<true, 2, L>{k0, b0 - k0}, FlWalks::Track<true, 0, L + 1>{b0, k0 - b0},
+        FlWalks::Track<true, 3, L + 2>{k1, b1 - k1}, FlWalks::Track<true, 1, L + 3>{b1, k1 - b1});
 }
 
 // Walk measurement of N cells (1 or 2) of row y at xs, none settled, for direction family n with
@@ -903,6 +951,7 @@ __attribute__((always_inline)) inline void FlCells(Codex& e, const FlWalks& walk
     const int h0 = e.m_level[0].height;
     const int half = len / 2 + 1;
     const int noise = e.m_stNoise;
+    const FlStrength strength(len, noise); // of the lockstep walks' values
     std::size_t at[N];
     int centre[N];
     int best[N];
@@ -931,7 +980,7 @@ __attribute__((always_inline)) inline void FlCells(Codex& e, const FlWalks& walk
     };
     // Move tables of the family: 0 and 1 bright along n and n + 4, 2 and 3 dark along n and
     // n + 4.
-    const std::int32_t* const mv = st.moves[n];
+    const std::ptrdiff_t* const mv = st.moves[n];
     // 1. and 2. Bright and dark paths of both passes (along n + 4 * pass and back), ends B and
     // K: a single walk stands on the outermost ring once there. Where the walks are short
     // enough, all in lockstep.
@@ -956,17 +1005,17 @@ __attribute__((always_inline)) inline void FlCells(Codex& e, const FlWalks& walk
             }
         }();
         std::apply([&](auto&... t) { walks.Lockstep(mv, len, log, t...); }, tracks);
-        std::apply(
-            [&](const auto&... t) {
-                int k = 0;
-                ((ends[k / 4][(k / 2) & 1][k & 1] = t.End(len, log), ++k), ...);
-            },
-            tracks);
+        const auto stop = FlStopLanes<4 * N, false, sizeof(FlWalks::TrackStep<4 * N>)>(
+            log.step[0].v, nullptr, len, FlAlternate<4 * N>(false));
+#pragma GCC unroll 8
+        for (int k = 0; k < 4 * N; ++k) {
+            ends[k / 4][(k / 2) & 1][k & 1] = log.step[stop.taken[k]].at[k];
+        }
     } else {
         for (int c = 0; c < N; ++c) {
             for (int pass = 0; pass < 2; ++pass) {
-                const std::int32_t* const there = mv + pass * FL_TABLE;
-                const std::int32_t* const back = mv + (1 - pass) * FL_TABLE;
+                const std::ptrdiff_t* const there = mv + pass * FL_TABLE;
+                const std::ptrdiff_t* const back = mv + (1 - pass) * FL_TABLE;
                 ends[c][pass][0] = walks.Ends<true>(centre[c], there, half, back, len);
                 ends[c][pass][1] = walks.Ends<false>(centre[c], there + 2 * FL_TABLE, half,
                                                      back + 2 * FL_TABLE, len);
@@ -992,20 +1041,18 @@ __attribute__((always_inline)) inline void FlCells(Codex& e, const FlWalks& walk
     // from K, B, K, B of passes 0, 0, 1, 1.
     auto pairs = [&](auto& tracks, const int* cells) {
         std::apply([&](auto&... t) { walks.Lockstep(mv, len, log, t...); }, tracks);
-        std::apply(
-            [&](const auto&... t) {
-                int k = 0;
-                auto one = [&](const auto& walk) {
-                    const int c = cells[k / 4];
-                    const int from = ends[c][(k / 2) & 1][1 - (k & 1)];
-                    const FlStopped stopped = walk.Stopped(len, log);
-                    record(c, Strength(walk.Value(stopped), len, noise),
-                           walks.Turn(from, walk.At(stopped.taken, log), len));
-                    ++k;
-                };
-                (one(t), ...);
-            },
-            tracks);
+        // The group's walks are the log's first lanes (4 or 8 of 4 N); the others are not read.
+        constexpr int count = static_cast<int>(std::tuple_size_v<std::decay_t<decltype(tracks)>>);
+        const auto bright = FlAlternate<count>(true);
+        const auto stop = FlStopLanes<count, true, sizeof(FlWalks::TrackStep<4 * N>)>(
+            log.step[0].v, log.step[0].w, len, bright);
+        const auto value = FlValues(stop, bright);
+#pragma GCC unroll 8
+        for (int k = 0; k < count; ++k) {
+            const int c = cells[k / 4];
+            const int from = ends[c][(k / 2) & 1][1 - (k & 1)];
+            record(c, strength(value[k]), walks.Turn(from, log.step[stop.taken[k]].at[k], len));
+        }
     };
     bool done[N] = {};
     if constexpr (N == 2) {
@@ -1051,7 +1098,15 @@ void Codex::StFlow(int x, int y, int n, int len)
     StFlowCells(y, n, len, x, x + 1);
 }
 
+#if defined(__clang__)
 __attribute__((flatten)) void Codex::StFlowCells(int y, int n, int len, int from, int to)
+#else
+// GCC's straight-line vectorizer would pack a lockstep step's stores to the group's log (the
+// positions and pixels of eight walks side by side) into vectors element by element, which
+// costs more than it saves.
+__attribute__((flatten, optimize("no-tree-slp-vectorize"))) void
+Codex::StFlowCells(int y, int n, int len, int from, int to)
+#endif
 {
     const FlWalks walks(*this, m_st.resp[n], m_st.codes[n]);
     const unsigned char* const cls = m_st.cls + static_cast<std::size_t>(y) * m_level[LEVEL].width;

@@ -122,10 +122,11 @@ TEST(Stream, RelaxedOrientationInLanesMatchesItsTwin)
     EXPECT_EQ(checked, 6 * 20000);
 }
 
-// Where the stop rule ends a walk, from its marks sixteen steps at a time, against the one step
-// at a time twin: every length up to 64 steps, both kinds of walk, on random pixels and on
-// pixels at the marking thresholds (126, 127, 128), where runs of marks begin and end often.
-TEST(Stream, StopOfAWalkInLanesMatchesItsTwin)
+// Where the stop rule ends the walks of a lockstep group, all at once, against the one walk at a
+// time twin: groups of 4 and 8 walks of every length up to 64 steps, bright and dark walks mixed
+// by a random pattern, on random pixels and on pixels at the marking thresholds (126, 127, 128),
+// where runs of marks begin and end often; with and without the followers' pixels.
+TEST(Stream, StopOfAGroupOfWalksMatchesItsTwin)
 {
     const unsigned char edges[] = {0, 126, 127, 128, 255};
     std::uint32_t seed = 9001;
@@ -135,21 +136,52 @@ TEST(Stream, StopOfAWalkInLanesMatchesItsTwin)
     };
     for (int round = 0; round < 4000; ++round) {
         const int steps = round % 65;
+        const int lanes = round % 2 == 0 ? 8 : 4;
         const bool edgy = round % 3 != 0;
-        unsigned char v[64 + 16] = {};
-        unsigned char w[64 + 16] = {};
-        for (int k = 0; k < steps; ++k) {
-            v[k] = edgy ? edges[next(5)] : static_cast<unsigned char>(next(256));
-            w[k] = static_cast<unsigned char>(next(256));
+        const unsigned bright = static_cast<unsigned>(next(256));
+        unsigned char v[8][64] = {};
+        unsigned char w[8][64] = {};
+        unsigned char rowsV[64 * 8] = {};
+        unsigned char rowsW[64 * 8] = {};
+        for (int j = 0; j < lanes; ++j) {
+            for (int k = 0; k < steps; ++k) {
+                v[j][k] = edgy ? edges[next(5)] : static_cast<unsigned char>(next(256));
+                w[j][k] = static_cast<unsigned char>(next(256));
+                rowsV[k * lanes + j] = v[j][k];
+                rowsW[k * lanes + j] = w[j][k];
+            }
         }
-        for (bool bright : {true, false}) {
-            const FlStopped lanes = FlStop(v, w, steps, bright);
-            const FlStopped twin = FlStopScalar(v, w, steps, bright);
-            ASSERT_EQ(lanes.taken, twin.taken) << "round " << round << " bright " << bright;
-            ASSERT_EQ(lanes.v, twin.v) << "round " << round << " bright " << bright;
-            ASSERT_EQ(lanes.w, twin.w) << "round " << round << " bright " << bright;
-            const FlStopped alone = FlStop(v, nullptr, steps, bright);
-            ASSERT_EQ(alone.taken, twin.taken) << "round " << round << " bright " << bright;
+        FlStopped got[8];
+        FlStopped alone[8];
+        FlStopGroup(rowsV, rowsW, lanes, steps, bright, got);
+        FlStopGroup(rowsV, nullptr, lanes, steps, bright, alone);
+        for (int j = 0; j < lanes; ++j) {
+            const bool b = ((bright >> j) & 1) != 0;
+            const FlStopped twin = FlStopScalar(v[j], w[j], steps, b);
+            ASSERT_EQ(got[j].taken, twin.taken) << "round " << round << " walk " << j;
+            ASSERT_EQ(got[j].v, twin.v) << "round " << round << " walk " << j;
+            ASSERT_EQ(got[j].w, twin.w) << "round " << round << " walk " << j;
+            const FlStopped single = FlStopScalar(v[j], nullptr, steps, b);
+            ASSERT_EQ(alone[j].taken, single.taken) << "round " << round << " walk " << j;
+            ASSERT_EQ(alone[j].v, 0);
+            ASSERT_EQ(alone[j].w, 0);
+        }
+    }
+}
+
+// The strength of a lockstep walk by a multiply against the division, for every length up to 64
+// steps and every value a walk of that length can have (and some past it), with the noise
+// floors of both modes and a floor that reaches the cap of 255.
+TEST(Stream, StrengthByAMultiplyMatchesTheDivision)
+{
+    for (int noise : {3, 7, 200}) {
+        for (int len = 0; len <= 64; ++len) {
+            const FlStrength strength(len, noise);
+            const int l = len == 0 ? 1 : len;
+            for (int s = 0; s <= 257 * l; ++s) {
+                const int q = (s + l / 2) / l + noise;
+                ASSERT_EQ(strength(s), q > 255 ? 255 : q) << "len " << len << " s " << s;
+            }
         }
     }
 }
