@@ -47,6 +47,14 @@ inline int wrap180(int a)
     return a;
 }
 
+// wrap180(a), for a within -540..539 (a sum or difference of two angles, or of a few
+// directions, each within one turn) by one turn at most; any other a goes through wrap180.
+inline int wrap180Near(int a)
+{
+    const int w = a >= 180 ? a - 360 : (a < -180 ? a + 360 : a);
+    return w >= -180 && w < 180 ? w : wrap180(a);
+}
+
 // a brought into 0..359 by whole turns.
 inline int wrap360(int a)
 {

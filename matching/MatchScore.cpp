@@ -804,9 +804,9 @@ void Matcher100::calcPairDif(int f, int m, int n, int* /*unused*/)
                 const int dG = m_pairSetG.getAngle(B.ng, A.ng);
                 const int dCarried = roundedLength(A.x - B.x, A.y - B.y);
                 // 4. Angle errors.
-                const int rot = wrap180(dP - dG - g.m_rotation);
-                const int a1 = wrap180((B.angP - A.angP) - (B.angG - A.angG));
-                const int a2 = wrap180((dP - B.angP) - (dG - B.angG));
+                const int rot = wrap180Near(dP - dG - g.m_rotation);
+                const int a1 = wrap180Near((B.angP - A.angP) - (B.angG - A.angG));
+                const int a2 = wrap180Near((dP - B.angP) - (dG - B.angG));
                 // 5. Relative length error, weighted.
                 const int den = dCarried > lP ? dCarried : lP;
                 s.r += den == 0

@@ -167,6 +167,26 @@ TEST(MatchTables, CosineAndSineByQuadrant)
     }
 }
 
+// The quick wrap gives wrap180's answer across its quick range, at the range's ends and beyond
+// them, and for the extreme integers; both land in -180..179 a whole number of turns away.
+TEST(MatchTables, QuickWrapFollowsWrap180)
+{
+    std::vector<int> values;
+    for (int a = -2000; a <= 2000; ++a) {
+        values.push_back(a);
+    }
+    for (const int a : {INT_MIN, INT_MIN + 1, INT_MIN + 899, -1000000, 1000000, INT_MAX - 900,
+                        INT_MAX - 899, INT_MAX}) {
+        values.push_back(a);
+    }
+    for (const int a : values) {
+        const int w = wrap180(a);
+        ASSERT_EQ(wrap180Near(a), w) << a;
+        ASSERT_TRUE(w >= -180 && w < 180) << a;
+        ASSERT_EQ((static_cast<long long>(a) - w) % 360, 0) << a;
+    }
+}
+
 TEST(MatchTables, CheckMinAngles)
 {
     short r = 0;
