@@ -1444,6 +1444,19 @@ void HaCorrect(const unsigned char* const* raw, unsigned char* const* fixd, std:
                int count, int* peak);
 void HaCorrectScalar(const unsigned char* const* raw, unsigned char* const* fixd, std::size_t at,
                      int count, int* peak);
+// Stage 15's descent codes of `count` fine pixels on each of `rows` rows (`stride` apart): pixel
+// x of row r has the 14 channel responses s[k][r stride + x] and, shared by its column, the
+// phase window window[x] (16 entries as 16-bit scales, the weight of response m being
+// (m w + 2^15) >> 16 for m = min(s, 254); the last two entries are read and must be 0) and the
+// predicted code pred[x]. Its code, into out[r stride + x], is the first bin of the largest
+// weighted response plus `shift`, or pred[x] when that response is 0. The SSE2 build takes eight
+// columns at a time, their windows transposed once for all rows (harmon.cpp).
+void HaDescentRows(const unsigned char* const* s, std::ptrdiff_t stride, int rows,
+                   const std::uint16_t* const* window, const unsigned char* pred, int shift,
+                   int count, unsigned char* out);
+void HaDescentRowsScalar(const unsigned char* const* s, std::ptrdiff_t stride, int rows,
+                         const std::uint16_t* const* window, const unsigned char* pred, int shift,
+                         int count, unsigned char* out);
 // Stage 18's reliability above neutral: above[i] = rel[i] - 127 where that is positive, else 0,
 // for i < n; returns the largest, at least 1. The SSE2 build takes sixteen bytes at a time
 // (Filter.cpp).
