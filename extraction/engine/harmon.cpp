@@ -654,7 +654,13 @@ void HaDescentRows(const unsigned char* const* s, std::ptrdiff_t stride, int row
     const __m128i zero = _mm_setzero_si128();
     const __m128i top = _mm_set1_epi16(MAX_AMPLITUDE);
     const __m128i codeBase = _mm_set1_epi16(static_cast<std::int16_t>(CHANNELS + 1 + shift));
-    auto eight = [&](int x) {
+    // The row pointers in locals: the byte stores could alias the array that holds them.
+    const unsigned char* layer[CHANNELS];
+    for (int k = 0; k < CHANNELS; ++k) {
+        layer[k] = s[k];
+    }
+    auto eight = [&](int x) __attribute__((always_inline))
+    {
         // The weights of the eight columns by channel: w[k] holds channel k of each column.
         __m128i w[16];
 #pragma GCC unroll 8
@@ -672,8 +678,8 @@ void HaDescentRows(const unsigned char* const* s, std::ptrdiff_t stride, int row
 #pragma GCC unroll 14
             for (int k = 0; k < CHANNELS; ++k) {
                 const __m128i m = _mm_min_epi16(
-                    _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s[k] + at)),
-                                      zero),
+                    _mm_unpacklo_epi8(
+                        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(layer[k] + at)), zero),
                     top);
                 const __m128i v = _mm_add_epi16(_mm_mulhi_epu16(m, w[k]),
                                                 _mm_srli_epi16(_mm_mullo_epi16(m, w[k]), 15));
