@@ -1462,6 +1462,17 @@ void HaDescentRowsScalar(const unsigned char* const* s, std::ptrdiff_t stride, i
 // (Filter.cpp).
 int FiAbove(const unsigned char* rel, std::size_t n, unsigned char* above);
 int FiAboveScalar(const unsigned char* rel, std::size_t n, unsigned char* above);
+// Stage 18's smoothing of 2 x 2 blocks along the ridges: for each of the `count` blocks whose
+// first pixel is at[j] (rows w apart), every pixel p of the block takes the weighted rank mean
+// (RankRow.h) of img[p] and of img[p + off] at the first four steps of the rays ray1[j] and
+// ray2[j], into dst[p]. The SSE2 build takes four blocks at a time, two pixels of a row in a
+// 16-bit lane; FiSmoothQuadsScalar one pixel at a time (Filter.cpp).
+void FiSmoothQuads(const unsigned char* img, std::ptrdiff_t w, const std::ptrdiff_t* at,
+                   const SStep* const* ray1, const SStep* const* ray2, int count,
+                   unsigned char* dst);
+void FiSmoothQuadsScalar(const unsigned char* img, std::ptrdiff_t w, const std::ptrdiff_t* at,
+                         const SStep* const* ray1, const SStep* const* ray2, int count,
+                         unsigned char* dst);
 // Stage 18's block classes of blocks x0 <= x < x1 of a row from the foreground and singular
 // flags: 2 near a singular point (when `singular`), 8 for other foreground blocks, 16 for the
 // background. The SSE2 build takes sixteen blocks at a time (Filter.cpp).
