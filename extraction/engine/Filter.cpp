@@ -509,9 +509,30 @@ __attribute__((always_inline)) inline __m128i Quad(const unsigned char* p, std::
     return _mm_unpacklo_epi8(both, _mm_setzero_si128());
 }
 
+// The 2 x 2 blocks at p + off and p - off (rows w apart) in 16-bit lanes, each in Quad's order:
+// the first in lanes 0..3, the second in lanes 4..7.
+__attribute__((always_inline)) inline __m128i QuadPair(const unsigned char* p, std::ptrdiff_t off,
+                                                       std::ptrdiff_t w)
+{
+    auto two = [](const unsigned char* q) {
+        std::uint16_t v;
+        std::memcpy(&v, q, sizeof v);
+        return v;
+    };
+    const unsigned char* a = p + off;
+    const unsigned char* b = p - off;
+    __m128i v = _mm_setzero_si128();
+    v = _mm_insert_epi16(v, two(a), 0);
+    v = _mm_insert_epi16(v, two(a + w), 1);
+    v = _mm_insert_epi16(v, two(b), 2);
+    v = _mm_insert_epi16(v, two(b + w), 3);
+    return _mm_unpacklo_epi8(v, _mm_setzero_si128());
+}
+
 // HarmonicInner of the four pixels of the 2 x 2 block at `at` (rows w apart), in Quad's order,
-// in the first four 16-bit lanes. The weighted sums stay below 2^15, the differences within
-// -255..255.
+// in the first four 16-bit lanes. Each tap's weighted pixels on both sides are summed in the two
+// halves of the lanes, which are then added: the same sums modulo 2^16, and these stay below
+// 2^15; the differences are within -255..255.
 __attribute__((always_inline)) inline __m128i
 HarmonicDiffs(const Window& win, const unsigned char* img, std::ptrdiff_t at, std::ptrdiff_t w)
 {
@@ -521,12 +542,13 @@ HarmonicDiffs(const Window& win, const unsigned char* img, std::ptrdiff_t at, st
     auto lanes = [](const std::int16_t* v) {
         return _mm_loadu_si128(reinterpret_cast<const __m128i*>(v));
     };
-    __m128i sum = lanes(quad.half);
-#pragma GCC unroll 3
-    for (int i = 0; i < 3; ++i) {
-        const __m128i pair = _mm_add_epi16(Quad(p + in.off[i], w), Quad(p - in.off[i], w));
-        sum = _mm_add_epi16(sum, _mm_mullo_epi16(pair, lanes(quad.wt[i])));
+    __m128i sides = _mm_mullo_epi16(QuadPair(p, in.off[0], w), lanes(quad.wt[0]));
+#pragma GCC unroll 2
+    for (int i = 1; i < 3; ++i) {
+        sides = _mm_add_epi16(sides, _mm_mullo_epi16(QuadPair(p, in.off[i], w), lanes(quad.wt[i])));
     }
+    const __m128i sum =
+        _mm_add_epi16(_mm_add_epi16(sides, _mm_srli_si128(sides, 8)), lanes(quad.half));
     // The scale (below 2^16) is in the lanes as the same 16 bits, read unsigned by mulhi.
     const __m128i q =
         _mm_srl_epi16(_mm_mulhi_epu16(sum, lanes(quad.scale)), _mm_cvtsi32_si128(in.shift));
@@ -1003,8 +1025,9 @@ void Codex::Filter(int)
         std::memset(l6, NEUTRAL, l0.size);
         std::memset(l7, NEUTRAL, l0.size);
     }
-    std::vector<FiBlock> listed;
-    listed.reserve(l1.size);
+    // The list in a buffer of every block, filled without checks of its size.
+    const std::unique_ptr<FiBlock[]> listed(new FiBlock[std::max<std::size_t>(l1.size, 1)]);
+    std::size_t listedCount = 0;
     // The class and order of each block: inner foreground blocks are ridges (near a singular
     // point when asked), the others background. The layers in locals: the byte stores could
     // alias the work record.
@@ -1029,14 +1052,17 @@ void Codex::Filter(int)
             } else if (tiled) {
                 continue;
             }
-            listed.push_back({b, x, y, row + colStart[x],
-                              harmRow || harmCol[static_cast<std::size_t>(x)] != 0,
-                              evenRow || edgeCol(x, EVEN_BORDER)});
+            listed[listedCount++] = {b,
+                                     x,
+                                     y,
+                                     row + colStart[x],
+                                     harmRow || harmCol[static_cast<std::size_t>(x)] != 0,
+                                     evenRow || edgeCol(x, EVEN_BORDER)};
         }
     }
     // The blocks still enhanced: the list at first, then those kept in `still`.
-    const FiBlock* active = listed.data();
-    std::size_t count = listed.size();
+    const FiBlock* active = listed.get();
+    std::size_t count = listedCount;
     std::unique_ptr<FiBlock[]> still(new FiBlock[std::max<std::size_t>(count, 1)]);
     for (int iter = 0; iter < MAX_ITERATIONS && count != 0; ++iter) {
         const unsigned char* in = iter == 0 ? src : l7;
@@ -1130,7 +1156,8 @@ void Codex::Filter(int)
         std::memset(l4, BACKGROUND, l0.size);
         std::memset(l5, BACKGROUND, l0.size);
     }
-    for (const FiBlock& blk : listed) {
+    for (std::size_t i = 0; i < listedCount; ++i) {
+        const FiBlock& blk = listed[i];
         const int b = blk.b;
         const std::ptrdiff_t at = blk.o;
         f.cls[b] = static_cast<unsigned char>(f.cls[b] & ~STOPPED);
