@@ -1447,7 +1447,7 @@ void HaCorrectScalar(const unsigned char* const* raw, unsigned char* const* fixd
 // Stage 15's descent codes of `count` fine pixels on each of `rows` rows (`stride` apart): pixel
 // x of row r has the 14 channel responses s[k][r stride + x] and, shared by its column, the
 // phase window window[x] (16 entries as 16-bit scales, the weight of response m being
-// (m w + 2^15) >> 16 for m = min(s, 254); the last two entries are read and must be 0) and the
+// (m w + 2^15) >> 16 for m = min(s, 254); the last two entries are read but not used) and the
 // predicted code pred[x]. Its code, into out[r stride + x], is the first bin of the largest
 // weighted response plus `shift`, or pred[x] when that response is 0. The SSE2 build takes eight
 // columns at a time, their windows transposed once for all rows (harmon.cpp).
