@@ -1444,11 +1444,35 @@ void HaCorrect(const unsigned char* const* raw, unsigned char* const* fixd, std:
                int count, int* peak);
 void HaCorrectScalar(const unsigned char* const* raw, unsigned char* const* fixd, std::size_t at,
                      int count, int* peak);
+// Stage 15's descent codes of `count` fine pixels on each of `rows` rows (`stride` apart): pixel
+// x of row r has the 14 channel responses s[k][r stride + x] and, shared by its column, the
+// phase window window[x] (16 entries as 16-bit scales, the weight of response m being
+// (m w + 2^15) >> 16 for m = min(s, 254); the last two entries are read but not used) and the
+// predicted code pred[x]. Its code, into out[r stride + x], is the first bin of the largest
+// weighted response plus `shift`, or pred[x] when that response is 0. The SSE2 build takes eight
+// columns at a time, their windows transposed once for all rows (harmon.cpp).
+void HaDescentRows(const unsigned char* const* s, std::ptrdiff_t stride, int rows,
+                   const std::uint16_t* const* window, const unsigned char* pred, int shift,
+                   int count, unsigned char* out);
+void HaDescentRowsScalar(const unsigned char* const* s, std::ptrdiff_t stride, int rows,
+                         const std::uint16_t* const* window, const unsigned char* pred, int shift,
+                         int count, unsigned char* out);
 // Stage 18's reliability above neutral: above[i] = rel[i] - 127 where that is positive, else 0,
 // for i < n; returns the largest, at least 1. The SSE2 build takes sixteen bytes at a time
 // (Filter.cpp).
 int FiAbove(const unsigned char* rel, std::size_t n, unsigned char* above);
 int FiAboveScalar(const unsigned char* rel, std::size_t n, unsigned char* above);
+// Stage 18's smoothing of 2 x 2 blocks along the ridges: for each of the `count` blocks whose
+// first pixel is at[j] (rows w apart), every pixel p of the block takes the weighted rank mean
+// (RankRow.h) of img[p] and of img[p + off] at the first four steps of the rays ray1[j] and
+// ray2[j], into dst[p]. The SSE2 build takes four blocks at a time, two pixels of a row in a
+// 16-bit lane; FiSmoothQuadsScalar one pixel at a time (Filter.cpp).
+void FiSmoothQuads(const unsigned char* img, std::ptrdiff_t w, const std::ptrdiff_t* at,
+                   const SStep* const* ray1, const SStep* const* ray2, int count,
+                   unsigned char* dst);
+void FiSmoothQuadsScalar(const unsigned char* img, std::ptrdiff_t w, const std::ptrdiff_t* at,
+                         const SStep* const* ray1, const SStep* const* ray2, int count,
+                         unsigned char* dst);
 // Stage 18's block classes of blocks x0 <= x < x1 of a row from the foreground and singular
 // flags: 2 near a singular point (when `singular`), 8 for other foreground blocks, 16 for the
 // background. The SSE2 build takes sixteen blocks at a time (Filter.cpp).

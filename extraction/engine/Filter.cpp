@@ -6,6 +6,7 @@
 
 #include "extraction/engine/Codex.h"
 #include "extraction/engine/FixedMath.h"
+#include "extraction/engine/RankLanes.h"
 #include "extraction/engine/RankRow.h"
 #include "extraction/engine/WalkRecord.h"
 #include "extraction/engine/codes.h"
@@ -315,6 +316,36 @@ struct RankBatch {
     }
 };
 
+#if defined(__SSE2__)
+// 2 x 2 blocks waiting for their smoothing along the rays (FiSmoothQuads), taken a batch at a
+// time: the image they read is left as it is until the batch is taken.
+struct QuadBatch {
+    static constexpr int SIZE = 64;
+    std::ptrdiff_t at[SIZE];
+    const SStep* ray1[SIZE];
+    const SStep* ray2[SIZE];
+    int count = 0;
+
+    __attribute__((always_inline)) void Add(const unsigned char* img, std::ptrdiff_t w,
+                                            std::ptrdiff_t o, const SStep* r1, const SStep* r2,
+                                            unsigned char* dst)
+    {
+        at[count] = o;
+        ray1[count] = r1;
+        ray2[count] = r2;
+        if (++count == SIZE) {
+            Flush(img, w, dst);
+        }
+    }
+
+    void Flush(const unsigned char* img, std::ptrdiff_t w, unsigned char* dst)
+    {
+        FiSmoothQuads(img, w, at, ray1, ray2, count, dst);
+        count = 0;
+    }
+};
+#endif
+
 // The layers and per-block state of the stage.
 struct FilterWork {
     FilterWalks* walks;
@@ -478,9 +509,30 @@ __attribute__((always_inline)) inline __m128i Quad(const unsigned char* p, std::
     return _mm_unpacklo_epi8(both, _mm_setzero_si128());
 }
 
+// The 2 x 2 blocks at p + off and p - off (rows w apart) in 16-bit lanes, each in Quad's order:
+// the first in lanes 0..3, the second in lanes 4..7.
+__attribute__((always_inline)) inline __m128i QuadPair(const unsigned char* p, std::ptrdiff_t off,
+                                                       std::ptrdiff_t w)
+{
+    auto two = [](const unsigned char* q) {
+        std::uint16_t v;
+        std::memcpy(&v, q, sizeof v);
+        return v;
+    };
+    const unsigned char* a = p + off;
+    const unsigned char* b = p - off;
+    __m128i v = _mm_setzero_si128();
+    v = _mm_insert_epi16(v, two(a), 0);
+    v = _mm_insert_epi16(v, two(a + w), 1);
+    v = _mm_insert_epi16(v, two(b), 2);
+    v = _mm_insert_epi16(v, two(b + w), 3);
+    return _mm_unpacklo_epi8(v, _mm_setzero_si128());
+}
+
 // HarmonicInner of the four pixels of the 2 x 2 block at `at` (rows w apart), in Quad's order,
-// in the first four 16-bit lanes. The weighted sums stay below 2^15, the differences within
-// -255..255.
+// in the first four 16-bit lanes. Each tap's weighted pixels on both sides are summed in the two
+// halves of the lanes, which are then added: the same sums modulo 2^16, and these stay below
+// 2^15; the differences are within -255..255.
 __attribute__((always_inline)) inline __m128i
 HarmonicDiffs(const Window& win, const unsigned char* img, std::ptrdiff_t at, std::ptrdiff_t w)
 {
@@ -490,12 +542,13 @@ HarmonicDiffs(const Window& win, const unsigned char* img, std::ptrdiff_t at, st
     auto lanes = [](const std::int16_t* v) {
         return _mm_loadu_si128(reinterpret_cast<const __m128i*>(v));
     };
-    __m128i sum = lanes(quad.half);
-#pragma GCC unroll 3
-    for (int i = 0; i < 3; ++i) {
-        const __m128i pair = _mm_add_epi16(Quad(p + in.off[i], w), Quad(p - in.off[i], w));
-        sum = _mm_add_epi16(sum, _mm_mullo_epi16(pair, lanes(quad.wt[i])));
+    __m128i sides = _mm_mullo_epi16(QuadPair(p, in.off[0], w), lanes(quad.wt[0]));
+#pragma GCC unroll 2
+    for (int i = 1; i < 3; ++i) {
+        sides = _mm_add_epi16(sides, _mm_mullo_epi16(QuadPair(p, in.off[i], w), lanes(quad.wt[i])));
     }
+    const __m128i sum =
+        _mm_add_epi16(_mm_add_epi16(sides, _mm_srli_si128(sides, 8)), lanes(quad.half));
     // The scale (below 2^16) is in the lanes as the same 16 bits, read unsigned by mulhi.
     const __m128i q =
         _mm_srl_epi16(_mm_mulhi_epu16(sum, lanes(quad.scale)), _mm_cvtsi32_si128(in.shift));
@@ -612,6 +665,114 @@ int FiLine(const FilterWork& f, const unsigned char* img, int x, int y)
 }
 
 } // namespace
+
+void FiSmoothQuadsScalar(const unsigned char* img, std::ptrdiff_t w, const std::ptrdiff_t* at,
+                         const SStep* const* ray1, const SStep* const* ray2, int count,
+                         unsigned char* dst)
+{
+    for (int j = 0; j < count; ++j) {
+        for (const std::ptrdiff_t p : {at[j], at[j] + 1, at[j] + w, at[j] + w + 1}) {
+            unsigned char v[9];
+            v[0] = img[p];
+            for (int i = 0; i < 4; ++i) {
+                v[2 * i + 1] = img[p + ray1[j][i].off];
+                v[2 * i + 2] = img[p + ray2[j][i].off];
+            }
+            RankMean9PlanesScalar(v, 1, dst + p, 1);
+        }
+    }
+}
+
+#if defined(__SSE2__)
+namespace {
+
+// The two pixels at p + off and q + off (q = p + w, the row below) of a block's value into 16-bit
+// lanes 2 B and 2 B + 1 of v.
+template <int B>
+__attribute__((always_inline)) inline void PutPairs(__m128i& v, const unsigned char* p,
+                                                    const unsigned char* q, std::ptrdiff_t off)
+{
+    std::uint16_t top;
+    std::uint16_t bottom;
+    std::memcpy(&top, p + off, sizeof top);
+    std::memcpy(&bottom, q + off, sizeof bottom);
+    v = _mm_insert_epi16(_mm_insert_epi16(v, top, 2 * B), bottom, 2 * B + 1);
+}
+
+// The nine values of block B of a group of four into their lanes.
+template <int B>
+__attribute__((always_inline)) inline void PutBlock(__m128i* v, const unsigned char* img,
+                                                    std::ptrdiff_t w, std::ptrdiff_t at,
+                                                    const SStep* ray1, const SStep* ray2)
+{
+    const unsigned char* p = img + at;
+    const unsigned char* q = p + w;
+    PutPairs<B>(v[0], p, q, 0);
+#pragma GCC unroll 4
+    for (int i = 0; i < 4; ++i) {
+        PutPairs<B>(v[2 * i + 1], p, q, ray1[i].off);
+        PutPairs<B>(v[2 * i + 2], p, q, ray2[i].off);
+    }
+}
+
+// The means of block B of a group from lanes 2 B and 2 B + 1.
+template <int B>
+__attribute__((always_inline)) inline void TakeBlock(__m128i out, unsigned char* dst,
+                                                     std::ptrdiff_t w, std::ptrdiff_t at)
+{
+    const std::uint16_t top = static_cast<std::uint16_t>(_mm_extract_epi16(out, 2 * B));
+    const std::uint16_t bottom = static_cast<std::uint16_t>(_mm_extract_epi16(out, 2 * B + 1));
+    std::memcpy(dst + at, &top, sizeof top);
+    std::memcpy(dst + at + w, &bottom, sizeof bottom);
+}
+
+} // namespace
+
+// Four blocks at a time, each value's 2 x 2 pixels loaded two at a time straight into their
+// lanes; a last group of fewer repeats its last block in the lanes left over (not written).
+void FiSmoothQuads(const unsigned char* img, std::ptrdiff_t w, const std::ptrdiff_t* at,
+                   const SStep* const* ray1, const SStep* const* ray2, int count,
+                   unsigned char* dst)
+{
+    for (int j = 0; j < count; j += 4) {
+        const int last = count - 1;
+        const int b1 = std::min(j + 1, last);
+        const int b2 = std::min(j + 2, last);
+        const int b3 = std::min(j + 3, last);
+        __m128i v[9];
+        for (__m128i& lane : v) {
+            lane = _mm_setzero_si128();
+        }
+        PutBlock<0>(v, img, w, at[j], ray1[j], ray2[j]);
+        PutBlock<1>(v, img, w, at[b1], ray1[b1], ray2[b1]);
+        PutBlock<2>(v, img, w, at[b2], ray1[b2], ray2[b2]);
+        PutBlock<3>(v, img, w, at[b3], ray1[b3], ray2[b3]);
+        rank_lanes::RankBytes ranked[9];
+#pragma GCC unroll 9
+        for (int i = 0; i < 9; ++i) {
+            ranked[i] = (rank_lanes::RankBytes)v[i];
+        }
+        const __m128i out = (__m128i)rank_lanes::RankMeanLanes(ranked);
+        TakeBlock<0>(out, dst, w, at[j]);
+        if (j + 1 < count) {
+            TakeBlock<1>(out, dst, w, at[j + 1]);
+        }
+        if (j + 2 < count) {
+            TakeBlock<2>(out, dst, w, at[j + 2]);
+        }
+        if (j + 3 < count) {
+            TakeBlock<3>(out, dst, w, at[j + 3]);
+        }
+    }
+}
+#else
+void FiSmoothQuads(const unsigned char* img, std::ptrdiff_t w, const std::ptrdiff_t* at,
+                   const SStep* const* ray1, const SStep* const* ray2, int count,
+                   unsigned char* dst)
+{
+    FiSmoothQuadsScalar(img, w, at, ray1, ray2, count, dst);
+}
+#endif
 
 int FiAboveScalar(const unsigned char* rel, std::size_t n, unsigned char* above)
 {
@@ -783,6 +944,9 @@ void Codex::Filter(int)
     // 2 x 2 pixels (edge blocks shifted inside) without loops.
     const bool pairs = k == 2 && f.W0 >= 2 && f.H0 >= 2;
     RankBatch batch(pairs ? f.W0 : 0);
+#if defined(__SSE2__)
+    QuadBatch quads;
+#endif
     auto forBlock = [&](int x, int y, auto fn) {
         const int x0 = colStart[x];
         if (pairs) {
@@ -861,8 +1025,9 @@ void Codex::Filter(int)
         std::memset(l6, NEUTRAL, l0.size);
         std::memset(l7, NEUTRAL, l0.size);
     }
-    std::vector<FiBlock> listed;
-    listed.reserve(l1.size);
+    // The list in a buffer of every block, filled without checks of its size.
+    const std::unique_ptr<FiBlock[]> listed(new FiBlock[std::max<std::size_t>(l1.size, 1)]);
+    std::size_t listedCount = 0;
     // The class and order of each block: inner foreground blocks are ridges (near a singular
     // point when asked), the others background. The layers in locals: the byte stores could
     // alias the work record.
@@ -887,14 +1052,17 @@ void Codex::Filter(int)
             } else if (tiled) {
                 continue;
             }
-            listed.push_back({b, x, y, row + colStart[x],
-                              harmRow || harmCol[static_cast<std::size_t>(x)] != 0,
-                              evenRow || edgeCol(x, EVEN_BORDER)});
+            listed[listedCount++] = {b,
+                                     x,
+                                     y,
+                                     row + colStart[x],
+                                     harmRow || harmCol[static_cast<std::size_t>(x)] != 0,
+                                     evenRow || edgeCol(x, EVEN_BORDER)};
         }
     }
     // The blocks still enhanced: the list at first, then those kept in `still`.
-    const FiBlock* active = listed.data();
-    std::size_t count = listed.size();
+    const FiBlock* active = listed.get();
+    std::size_t count = listedCount;
     std::unique_ptr<FiBlock[]> still(new FiBlock[std::max<std::size_t>(count, 1)]);
     for (int iter = 0; iter < MAX_ITERATIONS && count != 0; ++iter) {
         const unsigned char* in = iter == 0 ? src : l7;
@@ -946,7 +1114,11 @@ void Codex::Filter(int)
                     forBlock(x, y, [&](int, int, std::ptrdiff_t o) { FiRayi(f, l6, o, l7); });
                 } else {
                     if (pairs) {
+#if defined(__SSE2__)
+                        quads.Add(l6, f.W0, blk.o, f.ray1, f.ray2, l7);
+#else
                         batch.AddQuad(l6, blk.o, f.ray1, f.ray2, l7);
+#endif
                     } else {
                         forBlock(x, y, [&](int, int, std::ptrdiff_t o) {
                             batch.Add(l6, o, f.ray1, f.ray2, l7);
@@ -971,6 +1143,9 @@ void Codex::Filter(int)
         active = still.get();
         count = kept;
         batch.Flush(l7);
+#if defined(__SSE2__)
+        quads.Flush(l6, f.W0, l7);
+#endif
     }
 
     // 4. Final pass: harmonic difference of 7 decides ridge or valley. The blocks left out of
@@ -981,7 +1156,8 @@ void Codex::Filter(int)
         std::memset(l4, BACKGROUND, l0.size);
         std::memset(l5, BACKGROUND, l0.size);
     }
-    for (const FiBlock& blk : listed) {
+    for (std::size_t i = 0; i < listedCount; ++i) {
+        const FiBlock& blk = listed[i];
         const int b = blk.b;
         const std::ptrdiff_t at = blk.o;
         f.cls[b] = static_cast<unsigned char>(f.cls[b] & ~STOPPED);

@@ -587,6 +587,133 @@ int HaPeak(const unsigned char* s, const std::int16_t* c)
     return PeakOf(s, w);
 }
 
+void HaDescentRowsScalar(const unsigned char* const* s, std::ptrdiff_t stride, int rows,
+                         const std::uint16_t* const* window, const unsigned char* pred, int shift,
+                         int count, unsigned char* out)
+{
+    for (int r = 0; r < rows; ++r) {
+        const std::ptrdiff_t row = r * stride;
+        for (int x = 0; x < count; ++x) {
+            const std::uint16_t* c = window[x];
+            int best = 0;
+            int top = 0;
+            for (int k = 0; k < CHANNELS; ++k) {
+                const std::uint32_t m =
+                    static_cast<std::uint32_t>(std::min<int>(s[k][row + x], MAX_AMPLITUDE));
+                const int v = static_cast<int>((m * c[k] + 32768) >> 16);
+                if (v > top) {
+                    top = v;
+                    best = k;
+                }
+            }
+            out[row + x] = static_cast<unsigned char>(top < 1 ? pred[x] : best + shift);
+        }
+    }
+}
+
+#if defined(__SSE2__)
+namespace {
+
+// Eight 16-bit rows a[0..7] transposed in place: lane j of row i goes to lane i of row j.
+__attribute__((always_inline)) inline void Transpose8x16(__m128i* a)
+{
+    __m128i t[8];
+    __m128i u[8];
+#pragma GCC unroll 4
+    for (int i = 0; i < 4; ++i) {
+        t[2 * i] = _mm_unpacklo_epi16(a[2 * i], a[2 * i + 1]);
+        t[2 * i + 1] = _mm_unpackhi_epi16(a[2 * i], a[2 * i + 1]);
+    }
+#pragma GCC unroll 2
+    for (int h = 0; h < 2; ++h) {
+        u[4 * h] = _mm_unpacklo_epi32(t[4 * h], t[4 * h + 2]);
+        u[4 * h + 1] = _mm_unpackhi_epi32(t[4 * h], t[4 * h + 2]);
+        u[4 * h + 2] = _mm_unpacklo_epi32(t[4 * h + 1], t[4 * h + 3]);
+        u[4 * h + 3] = _mm_unpackhi_epi32(t[4 * h + 1], t[4 * h + 3]);
+    }
+#pragma GCC unroll 4
+    for (int i = 0; i < 4; ++i) {
+        a[2 * i] = _mm_unpacklo_epi64(u[i], u[i + 4]);
+        a[2 * i + 1] = _mm_unpackhi_epi64(u[i], u[i + 4]);
+    }
+}
+
+} // namespace
+
+// Eight columns at a time in 16-bit lanes. Each weighted value v (0..254) makes the key
+// 16 v + 15 - k, so that the largest key holds the largest value and, among equal values, the
+// first bin; a key below 16 is a value of 0.
+void HaDescentRows(const unsigned char* const* s, std::ptrdiff_t stride, int rows,
+                   const std::uint16_t* const* window, const unsigned char* pred, int shift,
+                   int count, unsigned char* out)
+{
+    if (count < 8) {
+        HaDescentRowsScalar(s, stride, rows, window, pred, shift, count, out);
+        return;
+    }
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i top = _mm_set1_epi16(MAX_AMPLITUDE);
+    const __m128i codeBase = _mm_set1_epi16(static_cast<std::int16_t>(CHANNELS + 1 + shift));
+    // The row pointers in locals: the byte stores could alias the array that holds them.
+    const unsigned char* layer[CHANNELS];
+    for (int k = 0; k < CHANNELS; ++k) {
+        layer[k] = s[k];
+    }
+    auto eight = [&](int x) __attribute__((always_inline))
+    {
+        // The weights of the eight columns by channel: w[k] holds channel k of each column.
+        __m128i w[16];
+#pragma GCC unroll 8
+        for (int i = 0; i < 8; ++i) {
+            w[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window[x + i]));
+            w[8 + i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window[x + i] + 8));
+        }
+        Transpose8x16(w);
+        Transpose8x16(w + 8);
+        const __m128i predicted =
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pred + x)), zero);
+        for (int r = 0; r < rows; ++r) {
+            const std::ptrdiff_t at = r * stride + x;
+            __m128i best = zero;
+#pragma GCC unroll 14
+            for (int k = 0; k < CHANNELS; ++k) {
+                const __m128i m = _mm_min_epi16(
+                    _mm_unpacklo_epi8(
+                        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(layer[k] + at)), zero),
+                    top);
+                const __m128i v = _mm_add_epi16(_mm_mulhi_epu16(m, w[k]),
+                                                _mm_srli_epi16(_mm_mullo_epi16(m, w[k]), 15));
+                const __m128i key = _mm_or_si128(_mm_slli_epi16(v, 4),
+                                                 _mm_set1_epi16(static_cast<std::int16_t>(15 - k)));
+                best = _mm_max_epi16(best, key);
+            }
+            // Bin 15 - (key & 15) as code CHANNELS + 1 + shift - (key & 15) for lanes above 0.
+            const __m128i none = _mm_cmplt_epi16(best, _mm_set1_epi16(16));
+            const __m128i code = _mm_sub_epi16(codeBase, _mm_and_si128(best, _mm_set1_epi16(15)));
+            const __m128i result =
+                _mm_or_si128(_mm_and_si128(none, predicted), _mm_andnot_si128(none, code));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + at),
+                             _mm_packus_epi16(result, result));
+        }
+    };
+    int x = 0;
+    for (; x + 8 <= count; x += 8) {
+        eight(x);
+    }
+    // The last eight columns again where the row does not end on a whole eight: the same bytes.
+    if (x < count) {
+        eight(count - 8);
+    }
+}
+#else
+void HaDescentRows(const unsigned char* const* s, std::ptrdiff_t stride, int rows,
+                   const std::uint16_t* const* window, const unsigned char* pred, int shift,
+                   int count, unsigned char* out)
+{
+    HaDescentRowsScalar(s, stride, rows, window, pred, shift, count, out);
+}
+#endif
+
 void Codex::Harmon(int level)
 {
     const bool quick = m_quick != 0;
@@ -867,7 +994,12 @@ void Codex::Harmon(int level)
             c56[row + x] = static_cast<unsigned char>(RankMean(v, 9, second, 0)); // second-lowest
         }
     };
-    std::vector<unsigned char> band;
+    // The fine columns [0, covered) of a level lie in a coarse block each; a column in two (the
+    // last block is shifted inside) takes the later block's prediction, as does a row in two
+    // (its later coarse row writes it again), as if the blocks were written in raster order.
+    // Under each coarse row, the window and the predicted code of every fine column.
+    std::vector<const std::uint16_t*> columnWindow;
+    std::vector<unsigned char> columnPred;
     for (int lv = FLOW_LEVEL; lv > target; --lv) {
         const CLevel& cl = m_level[lv];
         const CLevel& fl = m_level[lv - 1];
@@ -885,47 +1017,33 @@ void Codex::Harmon(int level)
         const int ch = cl.height;
         const int fw = fl.width;
         const int fh = fl.height;
-        // The responses of the fine rows under one coarse row, 16 bytes per pixel.
-        band.resize(static_cast<std::size_t>(q) * static_cast<std::size_t>(fw) * (CHANNELS + 2));
-        unsigned char* const rows = band.data();
+        int covered = 0;
+        for (int x = 0; x < cw; ++x) {
+            covered = std::max(covered, std::min(BlockStart(x, q, fw) + q, fw));
+        }
+        columnWindow.assign(static_cast<std::size_t>(fw), nullptr);
+        columnPred.assign(static_cast<std::size_t>(fw), 0);
         for (int y = 0; y < ch; ++y) {
-            const int y0 = BlockStart(y, q, fh);
-            const int y1 = std::min(y0 + q, fh);
-            for (int yy = y0; yy < y1; ++yy) {
-                HaGather(fs, static_cast<std::size_t>(yy) * static_cast<std::size_t>(fw), fw,
-                         rows + static_cast<std::size_t>(yy - y0) * static_cast<std::size_t>(fw) *
-                                    STRIDE);
-            }
             smoothRow(c36, c240, c56, y, cw, ch);
             for (int x = 0; x < cw; ++x) {
-                const int at = y * cw + x;
-                const int pred = c56[at];
+                const int pred = c56[y * cw + x];
                 const std::uint16_t* window = windows.Row(pred);
                 const int x0 = BlockStart(x, q, fw);
                 const int x1 = std::min(x0 + q, fw);
-                // The code of the fine pixel xx of gathered row g, stored at o.
-                auto put = [&](std::size_t g, int xx, std::size_t o) {
-                    const unsigned char* src =
-                        rows +
-                        (g * static_cast<std::size_t>(fw) + static_cast<std::size_t>(xx)) * STRIDE;
-                    const int p = PeakOf(src, window);
-                    f240[o] = static_cast<unsigned char>(p >= 0 ? p + shift : pred);
-                };
-                if (x1 - x0 == 2 && y1 - y0 == 2) { // a whole 2 x 2 block, without loops
-                    const std::size_t o = static_cast<std::size_t>(y0) * fw + x0;
-                    put(0, x0, o);
-                    put(0, x0 + 1, o + 1);
-                    put(1, x0, o + fw);
-                    put(1, x0 + 1, o + fw + 1);
-                    continue;
-                }
-                for (int yy = y0; yy < y1; ++yy) {
-                    for (int xx = x0; xx < x1; ++xx) {
-                        put(static_cast<std::size_t>(yy - y0), xx,
-                            static_cast<std::size_t>(yy) * fw + xx);
-                    }
+                for (int xx = x0; xx < x1; ++xx) {
+                    columnWindow[static_cast<std::size_t>(xx)] = window;
+                    columnPred[static_cast<std::size_t>(xx)] = static_cast<unsigned char>(pred);
                 }
             }
+            const int y0 = BlockStart(y, q, fh);
+            const int y1 = std::min(y0 + q, fh);
+            const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(y0) * fw;
+            const unsigned char* s[CHANNELS];
+            for (int k = 0; k < CHANNELS; ++k) {
+                s[k] = fs[k] + first;
+            }
+            HaDescentRows(s, fw, y1 - y0, columnWindow.data(), columnPred.data(), shift, covered,
+                          f240 + first);
         }
     }
     {

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -209,6 +210,78 @@ TEST(Filter, ClassRowMatchesTheBlockTwin)
         }
     }
     EXPECT_EQ(rows, 2 * (10 * 41 - 45));
+}
+
+// The four-block smoothing along the rays against the pixel-by-pixel twin, and the twin against
+// the weighted rank mean taken by a sort: random, extreme (all 0, all 255) and checkered images,
+// rays with steps in every direction, counts around the groups of four, and nothing written
+// outside the blocks.
+TEST(Filter, SmoothedBlocksOfFourMatchThePixelTwin)
+{
+    constexpr int W = 24;
+    constexpr int H = 20;
+    constexpr int kBlocks = 11;
+    std::uint32_t seed = 88675123u;
+    auto next = [&seed] { return zftest::XorShift32(seed); };
+    // Rays of four steps within four pixels, one pair per block; the blocks tile the inside.
+    SStep rays[2 * kBlocks][5] = {};
+    const SStep* ray1[kBlocks];
+    const SStep* ray2[kBlocks];
+    std::ptrdiff_t at[kBlocks];
+    for (int j = 0; j < kBlocks; ++j) {
+        for (int r = 0; r < 2; ++r) {
+            for (int i = 0; i < 4; ++i) {
+                SStep& st = rays[2 * j + r][i];
+                st.x = static_cast<int>(next() % 9) - 4;
+                st.y = static_cast<int>(next() % 9) - 4;
+                st.off = st.y * W + st.x;
+            }
+        }
+        ray1[j] = rays[2 * j];
+        ray2[j] = rays[2 * j + 1];
+        at[j] = static_cast<std::ptrdiff_t>(4 + 2 * (j / 4) * 2) * W + 4 + 2 * (j % 4) * 2;
+    }
+    for (int kind = 0; kind < 4; ++kind) {
+        SCOPED_TRACE(kind);
+        unsigned char img[W * H];
+        for (int i = 0; i < W * H; ++i) {
+            const bool odd = (i % W + i / W) % 2 != 0;
+            img[i] = static_cast<unsigned char>(kind == 0   ? next() >> 24
+                                                : kind == 1 ? 0
+                                                : kind == 2 ? 255
+                                                            : (odd ? 255 : 0));
+        }
+        for (int count = 0; count <= kBlocks; ++count) {
+            unsigned char fast[W * H];
+            unsigned char twin[W * H];
+            std::memset(fast, 0xA5, sizeof fast);
+            std::memset(twin, 0xA5, sizeof twin);
+            FiSmoothQuads(img, W, at, ray1, ray2, count, fast);
+            FiSmoothQuadsScalar(img, W, at, ray1, ray2, count, twin);
+            ASSERT_EQ(std::memcmp(fast, twin, sizeof fast), 0) << count;
+            std::vector<bool> inside(W * H, false);
+            for (int j = 0; j < count; ++j) {
+                for (const std::ptrdiff_t p : {at[j], at[j] + 1, at[j] + W, at[j] + W + 1}) {
+                    inside[static_cast<std::size_t>(p)] = true;
+                    int v[9] = {img[p]};
+                    for (int i = 0; i < 4; ++i) {
+                        v[2 * i + 1] = img[p + ray1[j][i].off];
+                        v[2 * i + 2] = img[p + ray2[j][i].off];
+                    }
+                    std::sort(v, v + 9);
+                    const int mean = (v[0] + v[1] + 2 * (v[2] + v[3] + v[5] + v[6]) + 4 * v[4] +
+                                      v[7] + v[8] + 8) >>
+                                     4;
+                    ASSERT_EQ(twin[p], mean) << count << " " << j;
+                }
+            }
+            for (int i = 0; i < W * H; ++i) {
+                if (!inside[static_cast<std::size_t>(i)]) {
+                    ASSERT_EQ(twin[i], 0xA5) << "written outside " << count << " " << i;
+                }
+            }
+        }
+    }
 }
 
 TEST(Filter, WithoutForegroundEveryBlockIsBackground)

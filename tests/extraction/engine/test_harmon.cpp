@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -342,6 +343,82 @@ TEST(Harmon, CorrectionOfEightMatchesThePixelTwin)
                 ASSERT_EQ(peak[0].back(), 99);
                 if (kind == 3 && count > 0) {
                     ASSERT_EQ(peak[0][0], -1);
+                }
+            }
+        }
+    }
+}
+
+// The descent's codes of eight columns at a time against the pixel-by-pixel twin, and both
+// against HaPeak pixel by pixel: random responses, small ones (ties, the first bin must win), all
+// 255 (weighed as 254) and all 0 (the prediction kept), under windows made from cosines (8 c,
+// 65535 for a full window) and under closed windows; counts around the eight-column blocks on
+// one to three rows, and nothing written past `count` columns.
+TEST(Harmon, DescentRowsOfEightMatchThePixelTwin)
+{
+    constexpr int kStride = 37;
+    constexpr int kRows = 3;
+    std::uint32_t seed = 362436069u;
+    auto next = [&seed] {
+        zftest::XorShift32(seed);
+        return seed;
+    };
+    for (int kind = 0; kind < 5; ++kind) {
+        SCOPED_TRACE(kind);
+        std::vector<std::vector<unsigned char>> layers(14,
+                                                       std::vector<unsigned char>(kRows * kStride));
+        const unsigned char* s[14];
+        for (int k = 0; k < 14; ++k) {
+            for (unsigned char& b : layers[k]) {
+                const std::uint32_t r = next() >> 24;
+                b = static_cast<unsigned char>(kind == 0   ? r
+                                               : kind == 1 ? r % 3
+                                               : kind == 2 ? 255
+                                               : kind == 3 ? 0
+                                                           : 250 + r % 6);
+            }
+            s[k] = layers[k].data();
+        }
+        // Cosines of random angles, a full window at every fourth column, a closed one (no
+        // weight, the prediction kept) at every seventh.
+        std::vector<std::array<std::int16_t, 16>> cosines(kStride);
+        std::vector<std::array<std::uint16_t, 16>> scaled(kStride);
+        std::vector<const std::uint16_t*> window(kStride);
+        unsigned char pred[kStride];
+        for (int x = 0; x < kStride; ++x) {
+            for (int k = 0; k < 16; ++k) {
+                const int c = k >= 14 || x % 7 == 3 ? 0
+                              : x % 4 == 1          ? 8192
+                                                    : CosDeg(static_cast<int>(next() % 91));
+                cosines[x][k] = static_cast<std::int16_t>(c);
+                scaled[x][k] = static_cast<std::uint16_t>(c >= 8192 ? 65535 : 8 * c);
+            }
+            window[x] = scaled[x].data();
+            pred[x] = static_cast<unsigned char>(next() >> 24);
+        }
+        const int shift = kind % 2 == 0 ? 4 : 2;
+        for (int rows = 1; rows <= kRows; ++rows) {
+            for (int count : {0, 1, 7, 8, 9, 15, 16, 17, 24, 31, kStride - 1}) {
+                std::vector<unsigned char> fast(kRows * kStride, 0xA5);
+                std::vector<unsigned char> twin(kRows * kStride, 0xA5);
+                HaDescentRows(s, kStride, rows, window.data(), pred, shift, count, fast.data());
+                HaDescentRowsScalar(s, kStride, rows, window.data(), pred, shift, count,
+                                    twin.data());
+                ASSERT_EQ(fast, twin) << rows << " " << count;
+                for (int r = 0; r < kRows; ++r) {
+                    for (int x = 0; x < kStride; ++x) {
+                        const int at = r * kStride + x;
+                        if (r >= rows || x >= count) {
+                            ASSERT_EQ(twin[at], 0xA5) << "written outside " << r << " " << x;
+                            continue;
+                        }
+                        alignas(16) unsigned char b[16] = {};
+                        for (int k = 0; k < 14; ++k) {
+                            b[k] = s[k][at];
+                        }
+                        const int p = HaPeak(b, cosines[x].data());
+                        ASSERT_EQ(twin[at], p >= 0 ? p + shift : pred[x]) << r << " " << x;
+                    }
                 }
             }
         }
