@@ -122,6 +122,79 @@ constexpr std::uint64_t BytesBelow(std::uint64_t v, std::uint64_t n)
 }
 static_assert(BytesBelow(0x00FF800807080100u, 8) == 0x8000000080008080u);
 
+// 0x80 in each byte of v that is zero, else 0, exactly: a byte's low seven bits plus 127 reach its
+// top bit, without carrying into the next byte, when any of them is set.
+constexpr std::uint64_t ZeroBytes(std::uint64_t v)
+{
+    constexpr std::uint64_t LOW7 = 0x7F7F7F7F7F7F7F7Fu;
+    return ~(((v & LOW7) + LOW7) | v) & 0x8080808080808080u;
+}
+static_assert(ZeroBytes(0x0001FF8000100000u) == 0x8000000080008080u);
+
+// The top bits of the eight bytes of m as bits 0..7 (byte i to bit i). Byte i's bit, moved to
+// bit 8i, is carried by the multiplier's term of byte 7 - i to bit 56 + i; all other products
+// land on distinct bits below 56 or beyond 63, so nothing carries into the top byte.
+constexpr unsigned PackTops(std::uint64_t m)
+{
+    return static_cast<unsigned>(((m >> 7) * 0x0102040810204080u) >> 56);
+}
+static_assert(PackTops(0x8000000080008080u) == 0x8B && PackTops(0x8080808080808080u) == 0xFF);
+
+// Cell classes that the thinning takes: 2 and 8 (active); with any CELL_DONE bit aside
+// (thinnable, a later pass may take the cell).
+constexpr bool IsActive(int c)
+{
+    return c == 2 || c == 8;
+}
+constexpr bool IsThinnable(int c)
+{
+    return IsActive(c & ~1);
+}
+
+// Bit x - x0 of *active / *thinnable for the cells x0 <= x < x1 (at most 64) of a row of classes.
+inline void ClassBits(const unsigned char* row, int x0, int x1, std::uint64_t* active,
+                      std::uint64_t* thinnable)
+{
+    constexpr std::uint64_t ONES = 0x0101010101010101u;
+    std::uint64_t a = 0;
+    std::uint64_t t = 0;
+    int x = x0;
+    for (; x + 8 <= x1; x += 8) {
+        std::uint64_t v;
+        std::memcpy(&v, row + x, sizeof v);
+        const std::uint64_t even = v & ~ONES; // CELL_DONE (bit 0) aside
+        const std::uint64_t is = ZeroBytes(v ^ 2 * ONES) | ZeroBytes(v ^ 8 * ONES);
+        const std::uint64_t was = ZeroBytes(even ^ 2 * ONES) | ZeroBytes(even ^ 8 * ONES);
+        a |= std::uint64_t{PackTops(is)} << (x - x0);
+        t |= std::uint64_t{PackTops(was)} << (x - x0);
+    }
+    for (; x < x1; ++x) {
+        a |= std::uint64_t{IsActive(row[x]) ? 1u : 0u} << (x - x0);
+        t |= std::uint64_t{IsThinnable(row[x]) ? 1u : 0u} << (x - x0);
+    }
+    *active = a;
+    *thinnable = t;
+}
+
+// Marks the cells of a row of classes finished (CELL_DONE) unless they have CELL_KEEP.
+inline void MarkDone(unsigned char* row, int w)
+{
+    static_assert(CELL_KEEP >> 4 == CELL_DONE);
+    constexpr std::uint64_t KEEP = 0x0101010101010101u * CELL_KEEP;
+    int x = 0;
+    for (; x + 8 <= w; x += 8) {
+        std::uint64_t v;
+        std::memcpy(&v, row + x, sizeof v);
+        v |= (~v & KEEP) >> 4;
+        std::memcpy(row + x, &v, sizeof v);
+    }
+    for (; x < w; ++x) {
+        if ((row[x] & CELL_KEEP) == 0) {
+            row[x] = static_cast<unsigned char>(row[x] | CELL_DONE);
+        }
+    }
+}
+
 // The layers of the stage and the buffer toggle.
 struct SkWork {
     Codex* cx;
@@ -323,26 +396,48 @@ public:
     void Thinnable(const unsigned char* cls)
     {
         for (int r = 1; r + 1 < m_h1; ++r) {
-            std::uint64_t* row = Thin(r);
-            for (int x = 1; x + 1 < m_w1; ++x) {
-                const int c = cls[r * m_w1 + x] & ~CELL_DONE;
-                if (c == 2 || c == 8) {
-                    row[x >> 6] |= std::uint64_t{1} << (x & 63);
-                }
+            for (int i = 0; i < m_words; ++i) {
+                std::uint64_t active;
+                ClassBits(cls + r * m_w1, i * 64, std::min(i * 64 + 64, m_w1), &active,
+                          &Thin(r)[i]);
+                Thin(r)[i] &= Inner(i);
             }
         }
     }
+
+    int Words() const { return m_words; }
+
+    // The cells of word i that lie one cell inside (0 < x < w1 - 1).
+    std::uint64_t Inner(int i) const
+    {
+        std::uint64_t m = ~std::uint64_t{0};
+        if (i == 0) {
+            m &= ~std::uint64_t{1};
+        }
+        const int last = m_w1 - 1 - i * 64; // the bit of column w1 - 1
+        if (last < 64) {
+            m &= (std::uint64_t{1} << last) - 1;
+        }
+        return m;
+    }
+
+    std::uint64_t* Thin(int r) { return &m_thin[static_cast<std::size_t>(r) * m_words]; }
 
     void Neighbourhoods(const std::vector<int>& changed, std::vector<int>& open)
     {
         open.clear();
         m_rows.clear();
+        int y = 0;
+        int rowStart = 0; // the first cell of row y
         for (const int b : changed) {
-            const int r = b / m_w1;
-            const int x = b - r * m_w1;
-            Row(r)[x >> 6] |= std::uint64_t{1} << (x & 63);
-            if (m_rows.empty() || m_rows.back() != r) {
-                m_rows.push_back(r);
+            while (b >= rowStart + m_w1) {
+                ++y;
+                rowStart += m_w1;
+            }
+            const int x = b - rowStart;
+            Row(y)[x >> 6] |= std::uint64_t{1} << (x & 63);
+            if (m_rows.empty() || m_rows.back() != y) {
+                m_rows.push_back(y);
             }
         }
         int done = -1; // last row emitted
@@ -365,7 +460,6 @@ public:
 
 private:
     std::uint64_t* Row(int r) { return &m_bits[static_cast<std::size_t>(r) * m_words]; }
-    std::uint64_t* Thin(int r) { return &m_thin[static_cast<std::size_t>(r) * m_words]; }
 
     // Word i of the changed cells in rows r - 1..r + 1.
     std::uint64_t Around(int r, int i)
@@ -423,22 +517,13 @@ void SkPasses(SkWork& s, std::vector<int>& open, bool everyCell)
     // The cell layers in locals, which the byte writes cannot change.
     unsigned char* const cls = s.cls;
     unsigned char* const chg = s.chg;
-    bits.Thinnable(cls);
-    auto active = [cls](int b) { return cls[b] == 2 || cls[b] == 8; };
+    if (!everyCell) {
+        bits.Thinnable(cls); // the first pass over every cell notes them itself
+    }
     const std::ptrdiff_t W0 = s.W0;
     const CLevel& lv = s.cx->m_level[0];
     for (int k = 0; k < 8; ++k) {
         ZF_ASSERT(lv.step[k] == StepOffset(k, s.W0));
-    }
-    // Every cell: the thinning changes pixels only, so the active cells can be listed before
-    // the pass.
-    if (everyCell) {
-        open.clear();
-        ForCells(s, 1, [&](int, int, int b) {
-            if (active(b)) {
-                open.push_back(b);
-            }
-        });
     }
     for (bool first = true;; first = false) {
         s.changed = false;
@@ -453,36 +538,58 @@ void SkPasses(SkWork& s, std::vector<int>& open, bool everyCell)
                 changed.push_back(b);
             }
         };
-        if (first) {
+        // The cells of `open` (ascending) with their columns and rows.
+        auto eachOpen = [&](auto fn) {
+            int y = 0;
+            int rowStart = 0; // the first cell of row y
             for (const int b : open) {
-                const int y = b / w1;
-                const int x = b - y * w1;
-                // Cells one cell inside (0 < x < w1 - 1, 0 < y < h1 - 1, as unsigned compares):
-                // their blocks are whole and start at twice the cell position (the level is half
-                // the width and height rounded up), so their four pixels lie two pixels inside.
+                while (b >= rowStart + w1) {
+                    ++y;
+                    rowStart += w1;
+                }
+                fn(b, b - rowStart, y);
+            }
+        };
+        if (first && everyCell) {
+            // One raster scan over every cell: the thinning reads and writes pixels only, and a
+            // cell's class only decides its own thinning, so each row's classes are read first,
+            // its active cells thinned and then its cells marked finished. Cells one cell inside
+            // have whole blocks at twice their position (the level is half the width and height
+            // rounded up), so their four pixels lie two pixels inside.
+            for (int y = 0; y < h1; ++y) {
+                unsigned char* const row = cls + y * w1;
+                if (y > 0 && y + 1 < h1) {
+                    for (int i = 0; i < bits.Words(); ++i) {
+                        std::uint64_t act;
+                        std::uint64_t* const thinnable = &bits.Thin(y)[i];
+                        ClassBits(row, i * 64, std::min(i * 64 + 64, w1), &act, thinnable);
+                        const std::uint64_t inner = bits.Inner(i);
+                        act &= inner;
+                        *thinnable &= inner;
+                        for (; act != 0; act &= act - 1) {
+                            const int x = i * 64 + __builtin_ctzll(act);
+                            thin(y * w1 + x, x, y);
+                        }
+                    }
+                }
+                // The neighbourhoods of the changed cells stay unfinished; the rest is finished.
+                MarkDone(row, w1);
+            }
+        } else if (first) {
+            eachOpen([&](int b, int x, int y) {
+                // Cells one cell inside (0 < x < w1 - 1, 0 < y < h1 - 1, as unsigned compares)
+                // have their four pixels two pixels inside.
                 const bool inner = static_cast<unsigned>(x - 1) < static_cast<unsigned>(w1 - 2) &&
                                    static_cast<unsigned>(y - 1) < static_cast<unsigned>(h1 - 2);
-                if (inner && active(b)) {
+                if (inner && IsActive(cls[b])) {
                     thin(b, x, y);
                 }
-            }
-            // The neighbourhoods of the changed cells stay unfinished; the rest is finished.
-            if (everyCell) {
-                ForCells(s, 0, [&](int, int, int b) {
-                    if ((cls[b] & CELL_KEEP) == 0) {
-                        cls[b] = static_cast<unsigned char>(cls[b] | CELL_DONE);
-                    }
-                });
-            } else {
-                for (const int b : open) {
-                    cls[b] = static_cast<unsigned char>(cls[b] | CELL_DONE);
-                }
+            });
+            for (const int b : open) {
+                cls[b] = static_cast<unsigned char>(cls[b] | CELL_DONE);
             }
         } else {
-            for (const int b : open) {
-                const int y = b / w1;
-                thin(b, b - y * w1, y);
-            }
+            eachOpen(thin);
         }
         bits.Neighbourhoods(changed, open);
         s.toggle = !s.toggle;
@@ -796,6 +903,17 @@ void SkSign(SkWork& s)
 }
 
 } // namespace
+
+void SkClassBits(const unsigned char* row, int x0, int x1, std::uint64_t* active,
+                 std::uint64_t* thinnable)
+{
+    ClassBits(row, x0, x1, active, thinnable);
+}
+
+void SkMarkDone(unsigned char* row, int w)
+{
+    MarkDone(row, w);
+}
 
 // Built-in thinning decisions; the extraction driver may install other ones.
 const std::array<unsigned char, 256> skeletBuilt = kThinning;
