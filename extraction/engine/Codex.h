@@ -460,6 +460,8 @@ public:
     int SkeDel(int length);
     int SkeMin(int length);
     int SkeLin(int length);
+    // SkeLin as the general arm walk with SkeLinV, the reference the walk is checked against.
+    int SkeLinWalk(int length);
     // Visitors of the pixel under the walker: 1 = go on through it, 0 = not through it.
     int SkeHidV();
     int SkeRevV();
@@ -522,6 +524,7 @@ private:
     void ArmStart();
     template <class Visitor> int Visit(Visitor visitor);
     void RingPush();
+    void RingPush(int x, int y, unsigned char* p);
     int RingAngle(int* length) const;
     bool Listed(unsigned char* p);
     bool PutCode(int code);
