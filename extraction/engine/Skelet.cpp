@@ -380,16 +380,16 @@ inline bool ThinCell(unsigned char* cur, unsigned char* oth, std::ptrdiff_t W0, 
 }
 
 // Bit sets of level-1 cells, one row of words per cell row. Thinnable marks the cells that a
-// later pass thins: one cell inside and of class 2 or 8 (any CELL_DONE bit aside). Neighbourhoods
-// puts the thinnable cells of the neighbourhoods of the cells `changed` (ascending) into `open`,
-// ascending and each once: per row, the changed cells of the row and of the rows above and below
-// ORed and widened by one column each way. The set of changed cells is clear between uses.
+// later pass thins: one cell inside and of class 2 or 8 (any CELL_DONE bit aside). Changed marks
+// the cells the current pass changed; after Next they are the previous pass's, and ForOpen visits
+// the thinnable cells of their neighbourhoods in raster order, each once: per row, the changed
+// cells of the row and of the rows above and below ORed and widened by one column each way.
 class CellBits {
 public:
     CellBits(int w1, int h1)
         : m_w1(w1), m_h1(h1), m_words((w1 + 63) / 64),
-          m_bits(static_cast<std::size_t>(m_words) * static_cast<std::size_t>(h1), 0),
-          m_thin(m_bits.size(), 0)
+          m_now(static_cast<std::size_t>(m_words) * static_cast<std::size_t>(h1), 0),
+          m_prev(m_now.size(), 0), m_thin(m_now.size(), 0)
     {
     }
 
@@ -423,96 +423,91 @@ public:
 
     std::uint64_t* Thin(int r) { return &m_thin[static_cast<std::size_t>(r) * m_words]; }
 
-    void Neighbourhoods(const std::vector<int>& changed, std::vector<int>& open)
+    // Cell (x, y) changed in the current pass, which visits the rows in ascending order.
+    void Changed(int x, int y)
     {
-        open.clear();
-        m_rows.clear();
-        int y = 0;
-        int rowStart = 0; // the first cell of row y
-        for (const int b : changed) {
-            while (b >= rowStart + m_w1) {
-                ++y;
-                rowStart += m_w1;
-            }
-            const int x = b - rowStart;
-            Row(y)[x >> 6] |= std::uint64_t{1} << (x & 63);
-            if (m_rows.empty() || m_rows.back() != y) {
-                m_rows.push_back(y);
-            }
+        m_now[static_cast<std::size_t>(y) * m_words + (x >> 6)] |= std::uint64_t{1} << (x & 63);
+        if (m_nowRows.empty() || m_nowRows.back() != y) {
+            m_nowRows.push_back(y);
         }
-        int done = -1; // last row emitted
-        for (const int changedRow : m_rows) {
+    }
+
+    // The cells changed so far become the previous pass's; none is changed in the next.
+    void Next()
+    {
+        for (const int r : m_prevRows) {
+            std::fill_n(&m_prev[static_cast<std::size_t>(r) * m_words], m_words, 0);
+        }
+        m_prevRows.clear();
+        m_prev.swap(m_now);
+        m_prevRows.swap(m_nowRows);
+    }
+
+    // fn(b, x, y) for the thinnable cells of the neighbourhoods of the previous pass's changes.
+    template <class Fn> void ForOpen(Fn fn)
+    {
+        int done = -1; // last row visited
+        for (const int changedRow : m_prevRows) {
             for (int r = changedRow - 1; r <= changedRow + 1; ++r) {
                 if (r <= done || r < 0 || r >= m_h1) {
                     continue;
                 }
                 done = r;
-                Emit(r, open);
-            }
-        }
-        for (const int r : m_rows) {
-            std::uint64_t* row = Row(r);
-            for (int i = 0; i < m_words; ++i) {
-                row[i] = 0;
+                const std::uint64_t* thin = Thin(r);
+                std::uint64_t prev = 0;
+                std::uint64_t cur = Around(r, 0);
+                for (int i = 0; i < m_words; ++i) {
+                    const std::uint64_t next = i + 1 < m_words ? Around(r, i + 1) : 0;
+                    std::uint64_t wide =
+                        cur | (cur << 1) | (cur >> 1) | (prev >> 63) | (next << 63);
+                    wide &= thin[i];
+                    for (; wide != 0; wide &= wide - 1) {
+                        const int x = i * 64 + __builtin_ctzll(wide);
+                        fn(r * m_w1 + x, x, r);
+                    }
+                    prev = cur;
+                    cur = next;
+                }
             }
         }
     }
 
 private:
-    std::uint64_t* Row(int r) { return &m_bits[static_cast<std::size_t>(r) * m_words]; }
-
-    // Word i of the changed cells in rows r - 1..r + 1.
-    std::uint64_t Around(int r, int i)
+    // Word i of the previous pass's changes in rows r - 1..r + 1.
+    std::uint64_t Around(int r, int i) const
     {
-        std::uint64_t m = Row(r)[i];
+        const std::uint64_t* row = &m_prev[static_cast<std::size_t>(r) * m_words + i];
+        std::uint64_t m = row[0];
         if (r > 0) {
-            m |= Row(r - 1)[i];
+            m |= row[-m_words];
         }
         if (r + 1 < m_h1) {
-            m |= Row(r + 1)[i];
+            m |= row[m_words];
         }
         return m;
-    }
-
-    void Emit(int r, std::vector<int>& open)
-    {
-        const std::uint64_t* thin = Thin(r);
-        std::uint64_t prev = 0;
-        std::uint64_t cur = Around(r, 0);
-        for (int i = 0; i < m_words; ++i) {
-            const std::uint64_t next = i + 1 < m_words ? Around(r, i + 1) : 0;
-            std::uint64_t wide = cur | (cur << 1) | (cur >> 1) | (prev >> 63) | (next << 63);
-            wide &= thin[i];
-            const int base = r * m_w1 + i * 64;
-            while (wide != 0) {
-                open.push_back(base + __builtin_ctzll(wide));
-                wide &= wide - 1;
-            }
-            prev = cur;
-            cur = next;
-        }
     }
 
     int m_w1;
     int m_h1;
     int m_words;
-    std::vector<std::uint64_t> m_bits;
+    std::vector<std::uint64_t> m_now;  // cells the current pass changed
+    std::vector<std::uint64_t> m_prev; // cells the previous pass changed
     std::vector<std::uint64_t> m_thin;
-    std::vector<int> m_rows; // rows with changed cells, ascending
+    std::vector<int> m_nowRows;  // rows with bits in m_now, ascending
+    std::vector<int> m_prevRows; // rows with bits in m_prev, ascending
 };
 
 // Thinning passes until one changes nothing. After each pass a cell without change in itself and
 // its neighbours is marked finished and skipped by later passes. Each pass visits, in raster
 // order, only the cells that may be unfinished: every cell when `everyCell` (the first cycle),
-// else on entry `open` holds them for the first pass; later the thinnable cells of the
+// else in the first pass the cells of `open` (ascending); later the thinnable cells of the
 // neighbourhoods of the cells the previous pass changed. All others are finished already. After
 // the first pass every cell without CELL_KEEP is marked finished (CELL_DONE), and a later pass
 // leaves the marks so: each cell it visits is finished again when it ends.
-void SkPasses(SkWork& s, std::vector<int>& open, bool everyCell)
+void SkPasses(SkWork& s, const std::vector<int>& open, bool everyCell)
 {
     const int w1 = s.w1;
     const int h1 = s.h1;
-    std::vector<int> changed; // cells the current pass changed, ascending
     CellBits bits(w1, h1);
     // The cell layers in locals, which the byte writes cannot change.
     unsigned char* const cls = s.cls;
@@ -526,28 +521,15 @@ void SkPasses(SkWork& s, std::vector<int>& open, bool everyCell)
         ZF_ASSERT(lv.step[k] == StepOffset(k, s.W0));
     }
     for (bool first = true;; first = false) {
-        s.changed = false;
-        changed.clear();
+        bool changed = false;
         unsigned char* const cur = s.Cur();
         unsigned char* const oth = s.Oth();
         auto thin = [&](int b, int x, int y) {
             const bool c = ThinCell(cur, oth, W0, 2 * (y * W0 + x));
             chg[b] = c ? 1 : 0;
             if (c) {
-                s.changed = true;
-                changed.push_back(b);
-            }
-        };
-        // The cells of `open` (ascending) with their columns and rows.
-        auto eachOpen = [&](auto fn) {
-            int y = 0;
-            int rowStart = 0; // the first cell of row y
-            for (const int b : open) {
-                while (b >= rowStart + w1) {
-                    ++y;
-                    rowStart += w1;
-                }
-                fn(b, b - rowStart, y);
+                changed = true;
+                bits.Changed(x, y);
             }
         };
         if (first && everyCell) {
@@ -576,7 +558,14 @@ void SkPasses(SkWork& s, std::vector<int>& open, bool everyCell)
                 MarkDone(row, w1);
             }
         } else if (first) {
-            eachOpen([&](int b, int x, int y) {
+            int y = 0;
+            int rowStart = 0; // the first cell of row y
+            for (const int b : open) {
+                while (b >= rowStart + w1) {
+                    ++y;
+                    rowStart += w1;
+                }
+                const int x = b - rowStart;
                 // Cells one cell inside (0 < x < w1 - 1, 0 < y < h1 - 1, as unsigned compares)
                 // have their four pixels two pixels inside.
                 const bool inner = static_cast<unsigned>(x - 1) < static_cast<unsigned>(w1 - 2) &&
@@ -584,18 +573,19 @@ void SkPasses(SkWork& s, std::vector<int>& open, bool everyCell)
                 if (inner && IsActive(cls[b])) {
                     thin(b, x, y);
                 }
-            });
+            }
             for (const int b : open) {
                 cls[b] = static_cast<unsigned char>(cls[b] | CELL_DONE);
             }
         } else {
-            eachOpen(thin);
+            bits.ForOpen(thin);
         }
-        bits.Neighbourhoods(changed, open);
+        s.changed = changed;
         s.toggle = !s.toggle;
-        if (!s.changed) {
+        if (!changed) {
             break;
         }
+        bits.Next();
     }
 }
 
