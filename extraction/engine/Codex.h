@@ -462,6 +462,8 @@ public:
     int SkeLin(int length);
     // SkeLin as the general arm walk with SkeLinV, the reference the walk is checked against.
     int SkeLinWalk(int length);
+    // SkeDir as the general arm walk with SkeDirV, the reference the walk is checked against.
+    int SkeDirWalk(int length);
     // Visitors of the pixel under the walker: 1 = go on through it, 0 = not through it.
     int SkeHidV();
     int SkeRevV();
@@ -523,6 +525,7 @@ private:
     template <class Visitor, class Heeds> int ArmWalk(Visitor visitor, Heeds heeds, int length);
     void ArmStart();
     template <class Visitor> int Visit(Visitor visitor);
+    template <bool kLink> int DirWalk(int length);
     void RingPush();
     void RingPush(int x, int y, unsigned char* p);
     int RingAngle(int* length) const;

@@ -410,6 +410,11 @@ int Chain::SkeMrk(int length)
 
 int Chain::SkeDir(int length)
 {
+    return DirWalk<false>(length);
+}
+
+int Chain::SkeDirWalk(int length)
+{
     return ArmWalk([this] { return SkeDirV(); }, Directed, length);
 }
 
@@ -424,11 +429,16 @@ int Chain::SkeMin(int length)
     return ArmWalk([this] { return SkeMinV(); }, Directed, length);
 }
 
-// ArmWalk with SkeLinV, which on every value Directed heeds either goes on or stops the walk, so
-// each step goes to the first heeded neighbour. The walk's position is held in locals; the walker
-// itself (position, offset, every cursor) is put on the pixel only for the link callback, which
-// reads it, and back on the start at the end, as ArmWalk leaves it.
 int Chain::SkeLin(int length)
+{
+    return DirWalk<true>(length);
+}
+
+// ArmWalk with SkeLinV (kLink) or SkeDirV, which on every value Directed heeds either go on or
+// stop the walk, so each step goes to the first heeded neighbour. The walk's position is held in
+// locals; the walker itself (position, offset, every cursor) is put on the pixel only for the
+// link callback, which reads it, and back on the start at the end, as ArmWalk leaves it.
+template <bool kLink> int Chain::DirWalk(int length)
 {
     const int x0 = m_wx;
     const int y0 = m_wy;
@@ -441,7 +451,10 @@ int Chain::SkeLin(int length)
     m_walkLevel = 0;
     ArmStart();
     const CLevel& lv = m_level[0];
-    int r = m_walk[0] != nullptr ? Visit([this] { return SkeLinV(); }) : 0;
+    int r = 0;
+    if (m_walk[0] != nullptr) {
+        r = kLink ? Visit([this] { return SkeLinV(); }) : Visit([this] { return SkeDirV(); });
+    }
     if (r != 0 && !m_armStop) {
         const int xMax = lv.width - 2;
         const int yMax = lv.height - 2;
@@ -463,11 +476,11 @@ int Chain::SkeLin(int length)
             y += lv.dy[d];
             p += step;
             m_lastDir = d;
-            // SkeLinV on the heeded pixel, which sets the arm's end either way.
+            // The visitor on the heeded pixel, which sets the arm's end either way.
             m_endX = x;
             m_endY = y;
             m_endP = p;
-            if (*p == 4 && m_linkAsk != nullptr) {
+            if (kLink && *p == 4 && m_linkAsk != nullptr) {
                 const std::ptrdiff_t moved = p - cursors[0];
                 m_wx = x;
                 m_wy = y;
@@ -482,11 +495,12 @@ int Chain::SkeLin(int length)
                 }
             }
             const int v = *p;
-            if (v == 0) {
+            // SkeLinV's codes of the ends (SkeDirV sets none).
+            if (kLink && v == 0) {
                 const int prev =
                     m_kept > 0 ? *m_pts[(m_head + WZ_ARM_POINTS - 1) & ARM_POINT_MASK].p : 0;
                 m_armCode = prev == 21 ? 7 : prev == 22 ? 11 : prev == 23 ? 3 : 0;
-            } else if (v == 1) {
+            } else if (kLink && v == 1) {
                 m_armCode = 15;
             }
             RingPush(x, y, p);

@@ -621,30 +621,36 @@ std::vector<long long> WalkState(Linking& e, int result)
 
 } // namespace
 
-// The link walk against the general arm walk with its visitor, on random patches of arm codes,
-// raised and other values, from every kind of start (borders included), for several lengths,
-// with one or two cursors and with and without the link callback; and on a winding arm longer
-// than the list of raised pixels, which ends the walk when full.
-TEST(Arms, LinkWalkMatchesTheGeneralWalk)
+// The link and direction walks against the general arm walk with their visitors, on random patches
+// of arm codes, raised and other values, from every kind of start (borders included), for several
+// lengths, with one or two cursors and with and without the link callback; and on a winding arm
+// longer than the list of raised pixels, which ends the walk when full.
+TEST(Arms, LinkAndDirectionWalksMatchTheGeneralWalk)
 {
     std::uint32_t seed = 0x11A4C0DEu;
     const unsigned char codes[] = {4, 5, 6, 7, 4, 7, 0, 1, 2, 3, 20, 21, 22, 23, 128, 255};
+    // The link walk (with or without the callback) and the direction walk, each against its
+    // reference from the same image and start.
     auto compare = [](Linking& e, int x0, int y0, int length, bool ask, const char* what) {
         unsigned char* second = ask ? e.GetLay(kSkel + 1, 0) : nullptr;
         const std::vector<unsigned char> img = e.Snapshot();
         e.m_linkAsk = ask ? static_cast<CBase::TestFn>(&Linking::Ask) : nullptr;
-        std::vector<long long> got[2];
-        for (int run = 0; run < 2; ++run) {
-            unsigned char* skel = e.GetLay(kSkel, 0);
-            std::copy(img.begin(), img.end(), skel);
-            e.WalkAt(x0, y0, 0, nullptr, skel, second);
-            e.m_lastDir = -1;
-            e.asked = 0;
-            const int r = run == 0 ? e.SkeLinWalk(length) : e.SkeLin(length);
-            got[run] = WalkState(e, r);
+        for (const bool link : {true, false}) {
+            std::vector<long long> got[2];
+            for (int run = 0; run < 2; ++run) {
+                unsigned char* skel = e.GetLay(kSkel, 0);
+                std::copy(img.begin(), img.end(), skel);
+                e.WalkAt(x0, y0, 0, nullptr, skel, second);
+                e.m_lastDir = -1;
+                e.asked = 0;
+                const int r = link ? (run == 0 ? e.SkeLinWalk(length) : e.SkeLin(length))
+                                   : (run == 0 ? e.SkeDirWalk(length) : e.SkeDir(length));
+                got[run] = WalkState(e, r);
+            }
+            EXPECT_EQ(got[0], got[1])
+                << what << (link ? " link" : " direction") << " start " << x0 << "," << y0
+                << " length " << length << (ask ? " asking" : "");
         }
-        EXPECT_EQ(got[0], got[1]) << what << " start " << x0 << "," << y0 << " length " << length
-                                  << (ask ? " asking" : "");
     };
     for (int round = 0; round < 300; ++round) {
         const int w = 3 + static_cast<int>(zftest::XorShift32(seed) % 14);
