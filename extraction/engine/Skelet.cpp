@@ -728,7 +728,7 @@ bool HasNode(const unsigned char* p)
 
 // Runs fn(x, y, c) on the level-0 pixels of code c 0 or 1 (skeleton nodes) of every cell, in
 // the order ForCells and ForCell visit them. A code is read when its pixel's turn comes, as fn
-// may redraw pixels; four whole cells without a node are passed over at once.
+// may redraw pixels; eight or four whole cells without a node are passed over at once.
 template <class Fn> void ForNodes(const SkWork& s, Fn fn)
 {
     // The buffer and sizes in locals (fn redraws pixels but neither swaps nor resizes them).
@@ -741,6 +741,11 @@ template <class Fn> void ForNodes(const SkWork& s, Fn fn)
         for (int x = 0; x < w1;) {
             if (whole && 2 * x + 8 <= W0) {
                 const unsigned char* p = cur + static_cast<std::ptrdiff_t>(2 * y) * W0 + 2 * x;
+                if (2 * x + 16 <= W0 && !HasNode(p) && !HasNode(p + 8) && !HasNode(p + W0) &&
+                    !HasNode(p + W0 + 8)) {
+                    x += 8;
+                    continue;
+                }
                 if (!HasNode(p) && !HasNode(p + W0)) {
                     x += 4;
                     continue;
