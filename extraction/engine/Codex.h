@@ -460,6 +460,10 @@ public:
     int SkeDel(int length);
     int SkeMin(int length);
     int SkeLin(int length);
+    // SkeLin as the general arm walk with SkeLinV, the reference the walk is checked against.
+    int SkeLinWalk(int length);
+    // SkeDir as the general arm walk with SkeDirV, the reference the walk is checked against.
+    int SkeDirWalk(int length);
     // Visitors of the pixel under the walker: 1 = go on through it, 0 = not through it.
     int SkeHidV();
     int SkeRevV();
@@ -521,7 +525,9 @@ private:
     template <class Visitor, class Heeds> int ArmWalk(Visitor visitor, Heeds heeds, int length);
     void ArmStart();
     template <class Visitor> int Visit(Visitor visitor);
+    template <bool kLink> int DirWalk(int length);
     void RingPush();
+    void RingPush(int x, int y, unsigned char* p);
     int RingAngle(int* length) const;
     bool Listed(unsigned char* p);
     bool PutCode(int code);
@@ -1518,5 +1524,13 @@ int LaRingMissing(const unsigned char* centre, int w, int r);
 // `centre` and of the cell itself (rows w apart), the ring wholly inside its level; the SSE2
 // build takes the ring's rows eight bytes at a time (Laying.cpp).
 void LaRingRange(const unsigned char* centre, int w, int r, int& lo, int& hi);
+// Stage 19's classes of the cells x0 <= x < x1 (at most 64) of a row: bit x - x0 of *active set
+// for classes 2 and 8, of *thinnable for those with bit 0 aside; eight cells at a time
+// (Skelet.cpp).
+void SkClassBits(const unsigned char* row, int x0, int x1, std::uint64_t* active,
+                 std::uint64_t* thinnable);
+// Stage 19's finished mark: bit 0 set in each of the w cells of a row that lack bit 4; eight
+// cells at a time (Skelet.cpp).
+void SkMarkDone(unsigned char* row, int w);
 
 } // namespace wizard73

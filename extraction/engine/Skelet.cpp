@@ -122,6 +122,79 @@ constexpr std::uint64_t BytesBelow(std::uint64_t v, std::uint64_t n)
 }
 static_assert(BytesBelow(0x00FF800807080100u, 8) == 0x8000000080008080u);
 
+// 0x80 in each byte of v that is zero, else 0, exactly: a byte's low seven bits plus 127 reach its
+// top bit, without carrying into the next byte, when any of them is set.
+constexpr std::uint64_t ZeroBytes(std::uint64_t v)
+{
+    constexpr std::uint64_t LOW7 = 0x7F7F7F7F7F7F7F7Fu;
+    return ~(((v & LOW7) + LOW7) | v) & 0x8080808080808080u;
+}
+static_assert(ZeroBytes(0x0001FF8000100000u) == 0x8000000080008080u);
+
+// The top bits of the eight bytes of m as bits 0..7 (byte i to bit i). Byte i's bit, moved to
+// bit 8i, is carried by the multiplier's term of byte 7 - i to bit 56 + i; all other products
+// land on distinct bits below 56 or beyond 63, so nothing carries into the top byte.
+constexpr unsigned PackTops(std::uint64_t m)
+{
+    return static_cast<unsigned>(((m >> 7) * 0x0102040810204080u) >> 56);
+}
+static_assert(PackTops(0x8000000080008080u) == 0x8B && PackTops(0x8080808080808080u) == 0xFF);
+
+// Cell classes that the thinning takes: 2 and 8 (active); with any CELL_DONE bit aside
+// (thinnable, a later pass may take the cell).
+constexpr bool IsActive(int c)
+{
+    return c == 2 || c == 8;
+}
+constexpr bool IsThinnable(int c)
+{
+    return IsActive(c & ~1);
+}
+
+// Bit x - x0 of *active / *thinnable for the cells x0 <= x < x1 (at most 64) of a row of classes.
+inline void ClassBits(const unsigned char* row, int x0, int x1, std::uint64_t* active,
+                      std::uint64_t* thinnable)
+{
+    constexpr std::uint64_t ONES = 0x0101010101010101u;
+    std::uint64_t a = 0;
+    std::uint64_t t = 0;
+    int x = x0;
+    for (; x + 8 <= x1; x += 8) {
+        std::uint64_t v;
+        std::memcpy(&v, row + x, sizeof v);
+        const std::uint64_t even = v & ~ONES; // CELL_DONE (bit 0) aside
+        const std::uint64_t is = ZeroBytes(v ^ 2 * ONES) | ZeroBytes(v ^ 8 * ONES);
+        const std::uint64_t was = ZeroBytes(even ^ 2 * ONES) | ZeroBytes(even ^ 8 * ONES);
+        a |= std::uint64_t{PackTops(is)} << (x - x0);
+        t |= std::uint64_t{PackTops(was)} << (x - x0);
+    }
+    for (; x < x1; ++x) {
+        a |= std::uint64_t{IsActive(row[x]) ? 1u : 0u} << (x - x0);
+        t |= std::uint64_t{IsThinnable(row[x]) ? 1u : 0u} << (x - x0);
+    }
+    *active = a;
+    *thinnable = t;
+}
+
+// Marks the cells of a row of classes finished (CELL_DONE) unless they have CELL_KEEP.
+inline void MarkDone(unsigned char* row, int w)
+{
+    static_assert(CELL_KEEP >> 4 == CELL_DONE);
+    constexpr std::uint64_t KEEP = 0x0101010101010101u * CELL_KEEP;
+    int x = 0;
+    for (; x + 8 <= w; x += 8) {
+        std::uint64_t v;
+        std::memcpy(&v, row + x, sizeof v);
+        v |= (~v & KEEP) >> 4;
+        std::memcpy(row + x, &v, sizeof v);
+    }
+    for (; x < w; ++x) {
+        if ((row[x] & CELL_KEEP) == 0) {
+            row[x] = static_cast<unsigned char>(row[x] | CELL_DONE);
+        }
+    }
+}
+
 // The layers of the stage and the buffer toggle.
 struct SkWork {
     Codex* cx;
@@ -307,188 +380,212 @@ inline bool ThinCell(unsigned char* cur, unsigned char* oth, std::ptrdiff_t W0, 
 }
 
 // Bit sets of level-1 cells, one row of words per cell row. Thinnable marks the cells that a
-// later pass thins: one cell inside and of class 2 or 8 (any CELL_DONE bit aside). Neighbourhoods
-// puts the thinnable cells of the neighbourhoods of the cells `changed` (ascending) into `open`,
-// ascending and each once: per row, the changed cells of the row and of the rows above and below
-// ORed and widened by one column each way. The set of changed cells is clear between uses.
+// later pass thins: one cell inside and of class 2 or 8 (any CELL_DONE bit aside). Changed marks
+// the cells the current pass changed; after Next they are the previous pass's, and ForOpen visits
+// the thinnable cells of their neighbourhoods in raster order, each once: per row, the changed
+// cells of the row and of the rows above and below ORed and widened by one column each way.
 class CellBits {
 public:
     CellBits(int w1, int h1)
         : m_w1(w1), m_h1(h1), m_words((w1 + 63) / 64),
-          m_bits(static_cast<std::size_t>(m_words) * static_cast<std::size_t>(h1), 0),
-          m_thin(m_bits.size(), 0)
+          m_now(static_cast<std::size_t>(m_words) * static_cast<std::size_t>(h1), 0),
+          m_prev(m_now.size(), 0), m_thin(m_now.size(), 0)
     {
     }
 
     void Thinnable(const unsigned char* cls)
     {
         for (int r = 1; r + 1 < m_h1; ++r) {
-            std::uint64_t* row = Thin(r);
-            for (int x = 1; x + 1 < m_w1; ++x) {
-                const int c = cls[r * m_w1 + x] & ~CELL_DONE;
-                if (c == 2 || c == 8) {
-                    row[x >> 6] |= std::uint64_t{1} << (x & 63);
-                }
+            for (int i = 0; i < m_words; ++i) {
+                std::uint64_t active;
+                ClassBits(cls + r * m_w1, i * 64, std::min(i * 64 + 64, m_w1), &active,
+                          &Thin(r)[i]);
+                Thin(r)[i] &= Inner(i);
             }
         }
     }
 
-    void Neighbourhoods(const std::vector<int>& changed, std::vector<int>& open)
+    int Words() const { return m_words; }
+
+    // The cells of word i that lie one cell inside (0 < x < w1 - 1).
+    std::uint64_t Inner(int i) const
     {
-        open.clear();
-        m_rows.clear();
-        for (const int b : changed) {
-            const int r = b / m_w1;
-            const int x = b - r * m_w1;
-            Row(r)[x >> 6] |= std::uint64_t{1} << (x & 63);
-            if (m_rows.empty() || m_rows.back() != r) {
-                m_rows.push_back(r);
-            }
+        std::uint64_t m = ~std::uint64_t{0};
+        if (i == 0) {
+            m &= ~std::uint64_t{1};
         }
-        int done = -1; // last row emitted
-        for (const int changedRow : m_rows) {
+        const int last = m_w1 - 1 - i * 64; // the bit of column w1 - 1
+        if (last < 64) {
+            m &= (std::uint64_t{1} << last) - 1;
+        }
+        return m;
+    }
+
+    std::uint64_t* Thin(int r) { return &m_thin[static_cast<std::size_t>(r) * m_words]; }
+
+    // Cell (x, y) changed in the current pass, which visits the rows in ascending order.
+    void Changed(int x, int y)
+    {
+        m_now[static_cast<std::size_t>(y) * m_words + (x >> 6)] |= std::uint64_t{1} << (x & 63);
+        if (m_nowRows.empty() || m_nowRows.back() != y) {
+            m_nowRows.push_back(y);
+        }
+    }
+
+    // The cells changed so far become the previous pass's; none is changed in the next.
+    void Next()
+    {
+        for (const int r : m_prevRows) {
+            std::fill_n(&m_prev[static_cast<std::size_t>(r) * m_words], m_words, 0);
+        }
+        m_prevRows.clear();
+        m_prev.swap(m_now);
+        m_prevRows.swap(m_nowRows);
+    }
+
+    // fn(b, x, y) for the thinnable cells of the neighbourhoods of the previous pass's changes.
+    template <class Fn> void ForOpen(Fn fn)
+    {
+        int done = -1; // last row visited
+        for (const int changedRow : m_prevRows) {
             for (int r = changedRow - 1; r <= changedRow + 1; ++r) {
                 if (r <= done || r < 0 || r >= m_h1) {
                     continue;
                 }
                 done = r;
-                Emit(r, open);
-            }
-        }
-        for (const int r : m_rows) {
-            std::uint64_t* row = Row(r);
-            for (int i = 0; i < m_words; ++i) {
-                row[i] = 0;
+                const std::uint64_t* thin = Thin(r);
+                std::uint64_t prev = 0;
+                std::uint64_t cur = Around(r, 0);
+                for (int i = 0; i < m_words; ++i) {
+                    const std::uint64_t next = i + 1 < m_words ? Around(r, i + 1) : 0;
+                    std::uint64_t wide =
+                        cur | (cur << 1) | (cur >> 1) | (prev >> 63) | (next << 63);
+                    wide &= thin[i];
+                    for (; wide != 0; wide &= wide - 1) {
+                        const int x = i * 64 + __builtin_ctzll(wide);
+                        fn(r * m_w1 + x, x, r);
+                    }
+                    prev = cur;
+                    cur = next;
+                }
             }
         }
     }
 
 private:
-    std::uint64_t* Row(int r) { return &m_bits[static_cast<std::size_t>(r) * m_words]; }
-    std::uint64_t* Thin(int r) { return &m_thin[static_cast<std::size_t>(r) * m_words]; }
-
-    // Word i of the changed cells in rows r - 1..r + 1.
-    std::uint64_t Around(int r, int i)
+    // Word i of the previous pass's changes in rows r - 1..r + 1.
+    std::uint64_t Around(int r, int i) const
     {
-        std::uint64_t m = Row(r)[i];
+        const std::uint64_t* row = &m_prev[static_cast<std::size_t>(r) * m_words + i];
+        std::uint64_t m = row[0];
         if (r > 0) {
-            m |= Row(r - 1)[i];
+            m |= row[-m_words];
         }
         if (r + 1 < m_h1) {
-            m |= Row(r + 1)[i];
+            m |= row[m_words];
         }
         return m;
-    }
-
-    void Emit(int r, std::vector<int>& open)
-    {
-        const std::uint64_t* thin = Thin(r);
-        std::uint64_t prev = 0;
-        std::uint64_t cur = Around(r, 0);
-        for (int i = 0; i < m_words; ++i) {
-            const std::uint64_t next = i + 1 < m_words ? Around(r, i + 1) : 0;
-            std::uint64_t wide = cur | (cur << 1) | (cur >> 1) | (prev >> 63) | (next << 63);
-            wide &= thin[i];
-            const int base = r * m_w1 + i * 64;
-            while (wide != 0) {
-                open.push_back(base + __builtin_ctzll(wide));
-                wide &= wide - 1;
-            }
-            prev = cur;
-            cur = next;
-        }
     }
 
     int m_w1;
     int m_h1;
     int m_words;
-    std::vector<std::uint64_t> m_bits;
+    std::vector<std::uint64_t> m_now;  // cells the current pass changed
+    std::vector<std::uint64_t> m_prev; // cells the previous pass changed
     std::vector<std::uint64_t> m_thin;
-    std::vector<int> m_rows; // rows with changed cells, ascending
+    std::vector<int> m_nowRows;  // rows with bits in m_now, ascending
+    std::vector<int> m_prevRows; // rows with bits in m_prev, ascending
 };
 
 // Thinning passes until one changes nothing. After each pass a cell without change in itself and
 // its neighbours is marked finished and skipped by later passes. Each pass visits, in raster
 // order, only the cells that may be unfinished: every cell when `everyCell` (the first cycle),
-// else on entry `open` holds them for the first pass; later the thinnable cells of the
+// else in the first pass the cells of `open` (ascending); later the thinnable cells of the
 // neighbourhoods of the cells the previous pass changed. All others are finished already. After
 // the first pass every cell without CELL_KEEP is marked finished (CELL_DONE), and a later pass
 // leaves the marks so: each cell it visits is finished again when it ends.
-void SkPasses(SkWork& s, std::vector<int>& open, bool everyCell)
+void SkPasses(SkWork& s, const std::vector<int>& open, bool everyCell)
 {
     const int w1 = s.w1;
     const int h1 = s.h1;
-    std::vector<int> changed; // cells the current pass changed, ascending
     CellBits bits(w1, h1);
     // The cell layers in locals, which the byte writes cannot change.
     unsigned char* const cls = s.cls;
     unsigned char* const chg = s.chg;
-    bits.Thinnable(cls);
-    auto active = [cls](int b) { return cls[b] == 2 || cls[b] == 8; };
+    if (!everyCell) {
+        bits.Thinnable(cls); // the first pass over every cell notes them itself
+    }
     const std::ptrdiff_t W0 = s.W0;
     const CLevel& lv = s.cx->m_level[0];
     for (int k = 0; k < 8; ++k) {
         ZF_ASSERT(lv.step[k] == StepOffset(k, s.W0));
     }
-    // Every cell: the thinning changes pixels only, so the active cells can be listed before
-    // the pass.
-    if (everyCell) {
-        open.clear();
-        ForCells(s, 1, [&](int, int, int b) {
-            if (active(b)) {
-                open.push_back(b);
-            }
-        });
-    }
     for (bool first = true;; first = false) {
-        s.changed = false;
-        changed.clear();
+        bool changed = false;
         unsigned char* const cur = s.Cur();
         unsigned char* const oth = s.Oth();
         auto thin = [&](int b, int x, int y) {
             const bool c = ThinCell(cur, oth, W0, 2 * (y * W0 + x));
             chg[b] = c ? 1 : 0;
             if (c) {
-                s.changed = true;
-                changed.push_back(b);
+                changed = true;
+                bits.Changed(x, y);
             }
         };
-        if (first) {
+        if (first && everyCell) {
+            // One raster scan over every cell: the thinning reads and writes pixels only, and a
+            // cell's class only decides its own thinning, so each row's classes are read first,
+            // its active cells thinned and then its cells marked finished. Cells one cell inside
+            // have whole blocks at twice their position (the level is half the width and height
+            // rounded up), so their four pixels lie two pixels inside.
+            for (int y = 0; y < h1; ++y) {
+                unsigned char* const row = cls + y * w1;
+                if (y > 0 && y + 1 < h1) {
+                    for (int i = 0; i < bits.Words(); ++i) {
+                        std::uint64_t act;
+                        std::uint64_t* const thinnable = &bits.Thin(y)[i];
+                        ClassBits(row, i * 64, std::min(i * 64 + 64, w1), &act, thinnable);
+                        const std::uint64_t inner = bits.Inner(i);
+                        act &= inner;
+                        *thinnable &= inner;
+                        for (; act != 0; act &= act - 1) {
+                            const int x = i * 64 + __builtin_ctzll(act);
+                            thin(y * w1 + x, x, y);
+                        }
+                    }
+                }
+                // The neighbourhoods of the changed cells stay unfinished; the rest is finished.
+                MarkDone(row, w1);
+            }
+        } else if (first) {
+            int y = 0;
+            int rowStart = 0; // the first cell of row y
             for (const int b : open) {
-                const int y = b / w1;
-                const int x = b - y * w1;
-                // Cells one cell inside (0 < x < w1 - 1, 0 < y < h1 - 1, as unsigned compares):
-                // their blocks are whole and start at twice the cell position (the level is half
-                // the width and height rounded up), so their four pixels lie two pixels inside.
+                while (b >= rowStart + w1) {
+                    ++y;
+                    rowStart += w1;
+                }
+                const int x = b - rowStart;
+                // Cells one cell inside (0 < x < w1 - 1, 0 < y < h1 - 1, as unsigned compares)
+                // have their four pixels two pixels inside.
                 const bool inner = static_cast<unsigned>(x - 1) < static_cast<unsigned>(w1 - 2) &&
                                    static_cast<unsigned>(y - 1) < static_cast<unsigned>(h1 - 2);
-                if (inner && active(b)) {
+                if (inner && IsActive(cls[b])) {
                     thin(b, x, y);
                 }
             }
-            // The neighbourhoods of the changed cells stay unfinished; the rest is finished.
-            if (everyCell) {
-                ForCells(s, 0, [&](int, int, int b) {
-                    if ((cls[b] & CELL_KEEP) == 0) {
-                        cls[b] = static_cast<unsigned char>(cls[b] | CELL_DONE);
-                    }
-                });
-            } else {
-                for (const int b : open) {
-                    cls[b] = static_cast<unsigned char>(cls[b] | CELL_DONE);
-                }
+            for (const int b : open) {
+                cls[b] = static_cast<unsigned char>(cls[b] | CELL_DONE);
             }
         } else {
-            for (const int b : open) {
-                const int y = b / w1;
-                thin(b, b - y * w1, y);
-            }
+            bits.ForOpen(thin);
         }
-        bits.Neighbourhoods(changed, open);
+        s.changed = changed;
         s.toggle = !s.toggle;
-        if (!s.changed) {
+        if (!changed) {
             break;
         }
+        bits.Next();
     }
 }
 
@@ -631,7 +728,7 @@ bool HasNode(const unsigned char* p)
 
 // Runs fn(x, y, c) on the level-0 pixels of code c 0 or 1 (skeleton nodes) of every cell, in
 // the order ForCells and ForCell visit them. A code is read when its pixel's turn comes, as fn
-// may redraw pixels; four whole cells without a node are passed over at once.
+// may redraw pixels; eight or four whole cells without a node are passed over at once.
 template <class Fn> void ForNodes(const SkWork& s, Fn fn)
 {
     // The buffer and sizes in locals (fn redraws pixels but neither swaps nor resizes them).
@@ -644,6 +741,11 @@ template <class Fn> void ForNodes(const SkWork& s, Fn fn)
         for (int x = 0; x < w1;) {
             if (whole && 2 * x + 8 <= W0) {
                 const unsigned char* p = cur + static_cast<std::ptrdiff_t>(2 * y) * W0 + 2 * x;
+                if (2 * x + 16 <= W0 && !HasNode(p) && !HasNode(p + 8) && !HasNode(p + W0) &&
+                    !HasNode(p + W0 + 8)) {
+                    x += 8;
+                    continue;
+                }
                 if (!HasNode(p) && !HasNode(p + W0)) {
                     x += 4;
                     continue;
@@ -796,6 +898,17 @@ void SkSign(SkWork& s)
 }
 
 } // namespace
+
+void SkClassBits(const unsigned char* row, int x0, int x1, std::uint64_t* active,
+                 std::uint64_t* thinnable)
+{
+    ClassBits(row, x0, x1, active, thinnable);
+}
+
+void SkMarkDone(unsigned char* row, int w)
+{
+    MarkDone(row, w);
+}
 
 // Built-in thinning decisions; the extraction driver may install other ones.
 const std::array<unsigned char, 256> skeletBuilt = kThinning;

@@ -168,7 +168,12 @@ template <class Visitor, class Heeds> int Chain::ArmWalk(Visitor visitor, Heeds 
 
 inline void Chain::RingPush()
 {
-    m_pts[m_head] = SPoint{m_wx, m_wy, m_walk[0]};
+    RingPush(m_wx, m_wy, m_walk[0]);
+}
+
+inline void Chain::RingPush(int x, int y, unsigned char* p)
+{
+    m_pts[m_head] = SPoint{x, y, p};
     m_head = (m_head + 1) & ARM_POINT_MASK;
     if (m_kept == WZ_ARM_POINTS) {
         m_tail = (m_tail + 1) & ARM_POINT_MASK;
@@ -405,6 +410,11 @@ int Chain::SkeMrk(int length)
 
 int Chain::SkeDir(int length)
 {
+    return DirWalk<false>(length);
+}
+
+int Chain::SkeDirWalk(int length)
+{
     return ArmWalk([this] { return SkeDirV(); }, Directed, length);
 }
 
@@ -420,6 +430,100 @@ int Chain::SkeMin(int length)
 }
 
 int Chain::SkeLin(int length)
+{
+    return DirWalk<true>(length);
+}
+
+// ArmWalk with SkeLinV (kLink) or SkeDirV, which on every value Directed heeds either go on or
+// stop the walk, so each step goes to the first heeded neighbour. The walk's position is held in
+// locals; the walker itself (position, offset, every cursor) is put on the pixel only for the
+// link callback, which reads it, and back on the start at the end, as ArmWalk leaves it.
+template <bool kLink> int Chain::DirWalk(int length)
+{
+    const int x0 = m_wx;
+    const int y0 = m_wy;
+    const int off0 = m_walkOff;
+    const int level = m_walkLevel;
+    unsigned char* cursors[WZ_WALKERS];
+    for (int i = 0; i < WZ_WALKERS; ++i) {
+        cursors[i] = m_walk[i];
+    }
+    m_walkLevel = 0;
+    ArmStart();
+    const CLevel& lv = m_level[0];
+    int r = 0;
+    if (m_walk[0] != nullptr) {
+        r = kLink ? Visit([this] { return SkeLinV(); }) : Visit([this] { return SkeDirV(); });
+    }
+    if (r != 0 && !m_armStop) {
+        const int xMax = lv.width - 2;
+        const int yMax = lv.height - 2;
+        const int W = lv.width; // the level-0 steps are StepOffset(d, W)
+        int x = x0;
+        int y = y0;
+        unsigned char* p = m_walk[0];
+        for (int n = 1; n < length; ++n) {
+            if (x < 1 || y < 1 || x > xMax || y > yMax) {
+                break;
+            }
+            const int d = FirstHeeded(p, W, 0, Directed);
+            if (d == 8) {
+                m_lastDir = 7;
+                break;
+            }
+            const int step = StepOffset(d, W);
+            x += lv.dx[d];
+            y += lv.dy[d];
+            p += step;
+            m_lastDir = d;
+            // The visitor on the heeded pixel, which sets the arm's end either way.
+            m_endX = x;
+            m_endY = y;
+            m_endP = p;
+            if (kLink && *p == 4 && m_linkAsk != nullptr) {
+                const std::ptrdiff_t moved = p - cursors[0];
+                m_wx = x;
+                m_wy = y;
+                m_walkOff = off0 + static_cast<std::int32_t>(moved);
+                for (int i = 0; i < WZ_WALKERS; ++i) {
+                    m_walk[i] = cursors[i] != nullptr ? cursors[i] + moved : nullptr;
+                }
+                if ((Self()->*m_linkAsk)() == 0) {
+                    RingPush(x, y, p);
+                    m_armStop = true;
+                    break;
+                }
+            }
+            const int v = *p;
+            // SkeLinV's codes of the ends (SkeDirV sets none).
+            if (kLink && v == 0) {
+                const int prev =
+                    m_kept > 0 ? *m_pts[(m_head + WZ_ARM_POINTS - 1) & ARM_POINT_MASK].p : 0;
+                m_armCode = prev == 21 ? 7 : prev == 22 ? 11 : prev == 23 ? 3 : 0;
+            } else if (kLink && v == 1) {
+                m_armCode = 15;
+            }
+            RingPush(x, y, p);
+            // Arm pixels 4..7 go on unless the list of raised pixels is full; the arm ends 0, 1
+            // and 3 stop.
+            if (v < 4 || !Listed(p)) {
+                m_armStop = true;
+                break;
+            }
+        }
+    }
+    m_armHit = m_armStop;
+    m_wx = x0;
+    m_wy = y0;
+    m_walkOff = off0;
+    m_walkLevel = level;
+    for (int i = 0; i < WZ_WALKERS; ++i) {
+        m_walk[i] = cursors[i];
+    }
+    return m_armCode;
+}
+
+int Chain::SkeLinWalk(int length)
 {
     return ArmWalk([this] { return SkeLinV(); }, Directed, length);
 }

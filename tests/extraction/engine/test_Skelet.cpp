@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -183,3 +185,47 @@ TEST(Skelet, OddSidesWithShiftedCellsKeepTheirSkeleton)
 }
 
 } // namespace
+
+// The word-parallel class reading and finished marking against the per-cell rule, on rows of
+// every byte value (the classes 2, 3, 8, 9 and their neighbours among them), at widths and
+// starts that leave partial groups of eight at either end.
+TEST(Skelet, ClassBitsAndDoneMarksMatchTheCellRule)
+{
+    std::vector<unsigned char> row(160);
+    std::uint32_t seed = 12345;
+    for (int round = 0; round < 64; ++round) {
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            seed = seed * 1103515245u + 12345u;
+            // Half the rows cycle through every value, the others favour the thinning classes.
+            const unsigned v = round % 2 == 0 ? static_cast<unsigned>(i * 7 + round) & 255u
+                                              : "\x02\x03\x08\x09\x12\x0a\x00\x01"[seed >> 29];
+            row[i] = static_cast<unsigned char>(v);
+        }
+        for (const int x0 : {0, 1, 5, 8, 63, 64, 90}) {
+            for (int n = 0; n <= 64 && x0 + n <= static_cast<int>(row.size()); ++n) {
+                std::uint64_t active = ~std::uint64_t{0};
+                std::uint64_t thinnable = ~std::uint64_t{0};
+                wizard73::SkClassBits(row.data(), x0, x0 + n, &active, &thinnable);
+                std::uint64_t wantActive = 0;
+                std::uint64_t wantThinnable = 0;
+                for (int k = 0; k < n; ++k) {
+                    const int c = row[static_cast<std::size_t>(x0 + k)];
+                    const int even = c & ~1;
+                    wantActive |= std::uint64_t{c == 2 || c == 8 ? 1u : 0u} << k;
+                    wantThinnable |= std::uint64_t{even == 2 || even == 8 ? 1u : 0u} << k;
+                }
+                ASSERT_EQ(active, wantActive) << "round " << round << " x0 " << x0 << " n " << n;
+                ASSERT_EQ(thinnable, wantThinnable) << "round " << round << " x0 " << x0;
+            }
+        }
+        for (const int w : {0, 1, 7, 8, 9, 63, 64, 65, 160}) {
+            std::vector<unsigned char> marked(row);
+            wizard73::SkMarkDone(marked.data(), w);
+            for (std::size_t i = 0; i < row.size(); ++i) {
+                const int c = row[i];
+                const bool mark = static_cast<int>(i) < w && (c & 16) == 0;
+                ASSERT_EQ(marked[i], mark ? (c | 1) : c) << "round " << round << " w " << w;
+            }
+        }
+    }
+}

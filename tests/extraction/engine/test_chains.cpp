@@ -579,3 +579,112 @@ TEST(Probes, MatchTheLineWalkThroughTheirCallbacks)
 }
 
 } // namespace
+
+namespace {
+
+// A skeleton whose link callback answers from the second walk cursor and the walker's position,
+// as the link stage's does, and counts its calls.
+class Linking : public Skeleton {
+public:
+    using Skeleton::Skeleton;
+    int asked = 0;
+    int Ask()
+    {
+        ++asked;
+        return (*m_walk[1] + m_wx + 2 * m_wy) % 3 != 0 ? 1 : 0;
+    }
+};
+
+// Everything an arm walk leaves behind: result, codes and flags, end, last direction, the kept
+// points and raised pixels (pointers as offsets into the skeleton layer), the walker, the image.
+std::vector<long long> WalkState(Linking& e, int result)
+{
+    const unsigned char* base = e.GetLay(kSkel, 0);
+    auto at = [base](const unsigned char* p) { return p == nullptr ? -1LL : p - base; };
+    std::vector<long long> s = {result,   e.m_armCode,  e.m_armStop, e.m_armHit,    e.m_endX,
+                                e.m_endY, at(e.m_endP), e.m_lastDir, e.m_kept,      e.m_visitCount,
+                                e.m_wx,   e.m_wy,       e.m_walkOff, e.m_walkLevel, e.asked};
+    for (int k = 0; k < e.m_kept; ++k) {
+        const auto& pt = e.m_pts[(e.m_tail + k) % WZ_ARM_POINTS];
+        s.insert(s.end(), {pt.x, pt.y, at(pt.p)});
+    }
+    for (int k = 0; k < e.m_visitCount; ++k) {
+        s.push_back(at(e.m_visited[k]));
+    }
+    for (int i = 0; i < WZ_WALKERS; ++i) {
+        s.push_back(reinterpret_cast<long long>(e.m_walk[i]));
+    }
+    const std::vector<unsigned char> img = e.Snapshot();
+    s.insert(s.end(), img.begin(), img.end());
+    return s;
+}
+
+} // namespace
+
+// The link and direction walks against the general arm walk with their visitors, on random patches
+// of arm codes, raised and other values, from every kind of start (borders included), for several
+// lengths, with one or two cursors and with and without the link callback; and on a winding arm
+// longer than the list of raised pixels, which ends the walk when full.
+TEST(Arms, LinkAndDirectionWalksMatchTheGeneralWalk)
+{
+    std::uint32_t seed = 0x11A4C0DEu;
+    const unsigned char codes[] = {4, 5, 6, 7, 4, 7, 0, 1, 2, 3, 20, 21, 22, 23, 128, 255};
+    // The link walk (with or without the callback) and the direction walk, each against its
+    // reference from the same image and start.
+    auto compare = [](Linking& e, int x0, int y0, int length, bool ask, const char* what) {
+        unsigned char* second = ask ? e.GetLay(kSkel + 1, 0) : nullptr;
+        const std::vector<unsigned char> img = e.Snapshot();
+        e.m_linkAsk = ask ? static_cast<CBase::TestFn>(&Linking::Ask) : nullptr;
+        for (const bool link : {true, false}) {
+            std::vector<long long> got[2];
+            for (int run = 0; run < 2; ++run) {
+                unsigned char* skel = e.GetLay(kSkel, 0);
+                std::copy(img.begin(), img.end(), skel);
+                e.WalkAt(x0, y0, 0, nullptr, skel, second);
+                e.m_lastDir = -1;
+                e.asked = 0;
+                const int r = link ? (run == 0 ? e.SkeLinWalk(length) : e.SkeLin(length))
+                                   : (run == 0 ? e.SkeDirWalk(length) : e.SkeDir(length));
+                got[run] = WalkState(e, r);
+            }
+            EXPECT_EQ(got[0], got[1])
+                << what << (link ? " link" : " direction") << " start " << x0 << "," << y0
+                << " length " << length << (ask ? " asking" : "");
+        }
+    };
+    for (int round = 0; round < 300; ++round) {
+        const int w = 3 + static_cast<int>(zftest::XorShift32(seed) % 14);
+        const int h = 3 + static_cast<int>(zftest::XorShift32(seed) % 14);
+        Linking e(std::vector<std::string>(static_cast<std::size_t>(h), std::string(w, '.')));
+        unsigned char* marks = e.GetLay(kSkel + 1, 0);
+        for (int i = 0; i < w * h; ++i) {
+            e.GetLay(kSkel, 0)[i] = codes[zftest::XorShift32(seed) % sizeof codes];
+            marks[i] = static_cast<unsigned char>(zftest::XorShift32(seed));
+        }
+        const int x0 = static_cast<int>(zftest::XorShift32(seed) % static_cast<unsigned>(w));
+        const int y0 = static_cast<int>(zftest::XorShift32(seed) % static_cast<unsigned>(h));
+        const int length = 1 + static_cast<int>(zftest::XorShift32(seed) % 60);
+        compare(e, x0, y0, length, round % 2 == 1, "random");
+    }
+    // A serpentine arm of 4s and 7s over 40 rows of 60, from one end: 1,200 pixels and more.
+    const int w = 64;
+    const int h = 84;
+    std::vector<std::string> rows(h, std::string(w, '.'));
+    for (int r = 0; r < 40; ++r) {
+        const int y = 2 + 2 * r;
+        for (int x = 2; x < 62; ++x) {
+            rows[y][x] = x % 5 == 0 ? '4' : '7';
+        }
+        rows[y + 1][r % 2 == 0 ? 61 : 2] = r < 39 ? '7' : '.';
+    }
+    rows[2][2] = '1';
+    Linking snake(rows);
+    // From next to the ending, along the first row.
+    for (int i = 0; i < w * h; ++i) {
+        snake.GetLay(kSkel + 1, 0)[i] = static_cast<unsigned char>(i % 5 == 0 ? 1 : 0);
+    }
+    for (const int length : {9999, 700, 17}) {
+        compare(snake, 3, 2, length, false, "snake");
+        compare(snake, 3, 2, length, true, "snake");
+    }
+}
