@@ -54,30 +54,13 @@ bool Inside(int x, int y, const CLevel& lv)
     return x >= 0 && y >= 0 && x < lv.width && y < lv.height;
 }
 
-// Slot of an axial distance a = 0..180 in a row of AxialRows: a <= 90 at 2a, a > 90 at
-// 361 - 2a, so that the distances near 0 and near 180 (the most frequent: ridge flanks alike and
-// opposite) share the first cache line of a row.
-constexpr int AxialSlot(int a)
+// The axial distance in degrees 0..180 of two half-turn direction bytes, by their difference
+// t + 255: |2t| folded to 0..180.
+constexpr int FoldedDistance(int t)
 {
-    return a <= 90 ? 2 * a : 361 - 2 * a;
+    const int d = t < 0 ? -2 * t : 2 * t;
+    return d > 179 ? 360 - d : d;
 }
-
-// The slot of the axial distance in degrees of two half-turn direction bytes, by their
-// difference t + 255: |2t| folded to 0..180 (one division-free lookup for the profile's inner
-// loop).
-struct FoldTable {
-    std::int16_t at[511];
-};
-constexpr FoldTable MakeFold()
-{
-    FoldTable f{};
-    for (int t = -255; t <= 255; ++t) {
-        const int d = t < 0 ? -2 * t : 2 * t;
-        f.at[t + 255] = static_cast<std::int16_t>(AxialSlot(d > 179 ? 360 - d : d));
-    }
-    return f;
-}
-constexpr FoldTable kFold = MakeFold();
 
 // Weights by rank of the ridge-line samples: nine in normal mode, five in quick mode.
 constexpr int kFive[5] = {1, 1, 4, 1, 1};
@@ -168,16 +151,16 @@ struct SpreadShape {
 
 // The distance bins of one pixel's profile over its first `last` steps of `shape`, quick mode:
 // w and h point at the pixel in the weight and halved-direction planes, w0 is its weight (not
-// 0), rows[m] is Ex[m] in axial slots (m >= 1). In walk order, a step whose two pixels both have
+// 0), fold[h][m] is Ex[m] at the axial distance of direction byte h from the pixel's (m >= 1,
+// AxialColumns). In walk order, a step whose two pixels both have
 // weight gives v, the smaller of their Ex values moved by 3 away from zero (0 when their signs
 // differ; |v| <= 257), and a bin that is 0 or below v takes it. A step of bin BINS (beyond the
 // profile) lands in bins[BINS], the sink.
 void ProfileBinsQuick(const unsigned char* w, const unsigned char* h,
-                      const std::int16_t* const* rows, int w0, const ProfileShape& shape, int last,
+                      const std::int16_t* const* fold, int w0, const ProfileShape& shape, int last,
                       std::int16_t* bins)
 {
-    const std::int16_t* fold = kFold.at + 255 - h[0];
-    // Rows min(w, w0, MAX_LENGTH): the smaller weight picks the row.
+    // Lengths min(w, w0, MAX_LENGTH): the smaller weight picks the length.
     const int top = std::min(w0, MAX_LENGTH);
 #pragma GCC unroll 2
     for (int i = 0; i < last; ++i) {
@@ -188,8 +171,8 @@ void ProfileBinsQuick(const unsigned char* w, const unsigned char* h,
         if (wm == 0 || wp == 0) {
             continue;
         }
-        const int vm = rows[std::min(wm, top)][fold[h[back]]];
-        const int vp = rows[std::min(wp, top)][fold[h[off]]];
+        const int vm = fold[h[back]][std::min(wm, top)];
+        const int vp = fold[h[off]][std::min(wp, top)];
         const int v = vm > 0 && vp > 0   ? std::min(vm, vp) + 3
                       : vm < 0 && vp < 0 ? std::max(vm, vp) - 3
                                          : 0;
@@ -204,36 +187,46 @@ void ProfileBinsQuick(const unsigned char* w, const unsigned char* h,
 // mapped back to 0 once the steps are done.
 constexpr std::int16_t SKIP = -32768;
 
-// The polar offsets Ex[m][a] for the axial distances a = 0..180, each row in its slots
-// (AxialSlot), at a cache line's start; row 0 is a row of SKIP, what normal mode reads for a
-// pixel of weight 0 (quick mode passes such steps over and never reads row 0). Built once.
-class AxialRows {
+// The polar offsets Ex[m][a] as a column per axial distance a = 0..180, each column the
+// lengths m = 0..255 (m = 0 holds SKIP, what normal mode reads for a pixel of weight 0; quick
+// mode passes such steps over and never reads it; m = 255 is never read), and the columns by
+// the difference t + 255 of two half-turn direction bytes (FoldedDistance), so that a profile
+// step reads fold[h][min(w, top)] with fold at 255 - h0: one pointer load and one table load
+// with the length as index. Built once.
+class AxialColumns {
 public:
-    static const AxialRows& Table()
+    static const AxialColumns& Table()
     {
-        static const AxialRows table;
+        static const AxialColumns table;
         return table;
     }
-    AxialRows(const AxialRows&) = delete;
-    AxialRows& operator=(const AxialRows&) = delete;
+    AxialColumns(const AxialColumns&) = delete;
+    AxialColumns& operator=(const AxialColumns&) = delete;
 
-    const std::int16_t* Row(int m) const { return m_at[m]; }
+    // The columns by direction difference, at 255 - h0 for the pixel's direction byte h0.
+    const std::int16_t* const* Fold(int h0) const { return m_fold + 255 - h0; }
 
 private:
-    static constexpr int SLOTS = 192; // 181 slots, rounded up to whole cache lines
+    // 256 lengths and a cache line more, so that the columns' first lines (the short lengths and
+    // SKIP, read most) fall in different cache sets.
+    static constexpr int LENGTHS = 256 + 32;
 
-    AxialRows()
+    AxialColumns()
     {
         const std::int16_t(*ex)[360] = EngineTables().Ex;
-        std::fill(m_at[0], m_at[0] + SLOTS, SKIP);
-        for (int m = 1; m <= MAX_LENGTH; ++m) {
-            for (int a = 0; a <= 180; ++a) {
-                m_at[m][AxialSlot(a)] = ex[m][a];
+        for (int a = 0; a <= 180; ++a) {
+            m_at[a][0] = SKIP;
+            for (int m = 1; m <= MAX_LENGTH; ++m) {
+                m_at[a][m] = ex[m][a];
             }
+        }
+        for (int t = -255; t <= 255; ++t) {
+            m_fold[t + 255] = m_at[FoldedDistance(t)];
         }
     }
 
-    alignas(64) std::int16_t m_at[MAX_LENGTH + 1][SLOTS] = {};
+    alignas(64) std::int16_t m_at[181][LENGTHS] = {};
+    const std::int16_t* m_fold[511] = {};
 };
 
 // The bins of ProfileBinsQuick in normal mode, where v is the smaller Ex value itself (every
@@ -241,18 +234,17 @@ private:
 // step finds it 0 and always stores, and a step with a pixel of weight 0 gives SKIP instead of
 // being passed over. Both give the same bins: the rule stores any value over SKIP as over 0,
 // SKIP itself only over 0 or SKIP, and SKIP never over any other value (ProfileEnergy maps SKIP
-// back to 0). rows[m] is Ex[m] in axial slots for m = 1..MAX_LENGTH and a row of SKIP for m = 0,
-// read at min(m, top) with top = min(w0, MAX_LENGTH). (The rows are taken by a minimum rather than
-// from a table per top: such a table is too large for the data cache, and its misses cost more than
-// the minimum.)
+// back to 0). fold[h][m] is Ex[m] at the axial distance of direction byte h from the pixel's for
+// m = 1..MAX_LENGTH and SKIP for m = 0 (AxialColumns), read at min(m, top) with
+// top = min(w0, MAX_LENGTH). (The lengths are taken by a minimum rather than from a table per top:
+// such a table is too large for the data cache, and its misses cost more than the minimum.)
 void ProfileBinsSplit(const unsigned char* w, const unsigned char* h,
-                      const std::int16_t* const* rows, int top, const ProfileShape& shape, int last,
+                      const std::int16_t* const* fold, int top, const ProfileShape& shape, int last,
                       std::int16_t* bins)
 {
-    const std::int16_t* fold = kFold.at + 255 - h[0];
     auto value = [&](const ProfileShape::Step* s) {
-        const int vm = rows[std::min<int>(w[s->back], top)][fold[h[s->back]]];
-        const int vp = rows[std::min<int>(w[s->off], top)][fold[h[s->off]]];
+        const int vm = fold[h[s->back]][std::min<int>(w[s->back], top)];
+        const int vp = fold[h[s->off]][std::min<int>(w[s->off], top)];
         return std::min(vm, vp);
     };
     const ProfileShape::Step* s = shape.first.at;
@@ -710,13 +702,8 @@ void Codex::Furiew(int level)
 
     // 5. Energies: the most energetic profile of each block, spread across the flow.
     std::vector<ProfileShape> shapes(360);
-    // Row m of the polar offsets in axial slots, by pointer (a load instead of a multiply in
-    // the profile), and the row of SKIP for m = 0.
-    const AxialRows& axial = AxialRows::Table();
-    const std::int16_t* rows[MAX_LENGTH + 1];
-    for (int r = 0; r <= MAX_LENGTH; ++r) {
-        rows[r] = axial.Row(r);
-    }
+    // The polar offsets as columns by direction difference.
+    const AxialColumns& columns = AxialColumns::Table();
     std::vector<SpreadShape> spreads(360);
     std::vector<std::ptrdiff_t> pixels(static_cast<std::size_t>(k) * k);
     for (int y = 2; y < ll.height - 2; ++y) {
@@ -820,10 +807,11 @@ void Codex::Furiew(int level)
                 std::int16_t* const bins = buffers[measuring];
                 std::memset(bins, 0, sizeof buffers[0]);
                 if (quick) {
-                    ProfileBinsQuick(gw + o, gdir + o, rows, w0, shape, last, bins);
-                } else {
-                    ProfileBinsSplit(gw + o, gdir + o, rows, std::min(w0, MAX_LENGTH), shape, last,
+                    ProfileBinsQuick(gw + o, gdir + o, columns.Fold(gdir[o]), w0, shape, last,
                                      bins);
+                } else {
+                    ProfileBinsSplit(gw + o, gdir + o, columns.Fold(gdir[o]),
+                                     std::min(w0, MAX_LENGTH), shape, last, bins);
                 }
                 // Bins before the first negative one are cleared; a profile without a negative
                 // bin contributes nothing. Bin 0 is never reached (every step moves), so it is 0
