@@ -69,6 +69,7 @@ constexpr int kFive[5] = {1, 1, 4, 1, 1};
 // and reach.
 struct ProfileShape {
     bool known = false;
+    const SStep* walked = nullptr; // the walk itself (its positions for the edges)
     int steps = 0;
     int reachX = 0;
     int reachY = 0;
@@ -705,6 +706,8 @@ void Codex::Furiew(int level)
     // The polar offsets as columns by direction difference.
     const AxialColumns& columns = AxialColumns::Table();
     std::vector<SpreadShape> spreads(360);
+    std::size_t turns[256] = {}; // the blocks by flow byte
+    int lastTurn = -1;           // the last block's flow byte, -1 before there is one
     std::vector<std::ptrdiff_t> pixels(static_cast<std::size_t>(k) * k);
     for (int y = 2; y < ll.height - 2; ++y) {
         for (int x = 2; x < ll.width - 2; ++x) {
@@ -720,9 +723,11 @@ void Codex::Furiew(int level)
             // The best profile's rank: its energy, then its pixel's place in raster order
             // (offset + 1, below 2^32), one comparison (none measured yet: energy 0, offset -1).
             std::int64_t bestRank = 0;
+            // Every block walks its spread and its profile across the flow: counted here,
+            // accounted for once per direction at the end.
             const int c = flow[at];
-            const SStep* spread = walks.Walk(spreadSet, c + 90);
-            const SStep* profile = walks.Walk(profileSet, c + 90);
+            ++turns[c];
+            lastTurn = c;
             const int x0 = BlockStart(x, k, W0);
             const int y0 = BlockStart(y, k, H0);
             const int x1 = std::min(x0 + k, W0);
@@ -745,7 +750,8 @@ void Codex::Furiew(int level)
             // The profile's offsets and bins, and how far it reaches, taken once per direction.
             ProfileShape& shape = shapes[static_cast<std::size_t>(Mod360(c + 90))];
             if (!shape.known) {
-                for (const SStep* s = profile; s->off != 0; ++s, ++shape.steps) {
+                shape.walked = walks.Steps(profileSet, c + 90);
+                for (const SStep* s = shape.walked; s->off != 0; ++s, ++shape.steps) {
                     const int ax = s->x < 0 ? -s->x : s->x;
                     const int ay = s->y < 0 ? -s->y : s->y;
                     shape.walk[shape.steps] = {s->off, -static_cast<std::ptrdiff_t>(s->off),
@@ -797,7 +803,7 @@ void Codex::Furiew(int level)
                     const int xx = static_cast<int>(o % W0);
                     const int yy = static_cast<int>(o / W0);
                     for (last = 0; last < steps; ++last) {
-                        const SStep* s = profile + last;
+                        const SStep* s = shape.walked + last;
                         if (!Inside(xx - s->x, yy - s->y, l0) ||
                             !Inside(xx + s->x, yy + s->y, l0)) {
                             break;
@@ -884,6 +890,7 @@ void Codex::Furiew(int level)
             // first channel each reaches, taken once per direction.
             SpreadShape& sp = spreads[static_cast<std::size_t>(Mod360(c + 90))];
             if (!sp.known) {
+                const SStep* spread = walks.Steps(spreadSet, c + 90);
                 for (const SStep* s = spread; s->off != 0 && sp.steps < SPREAD_STEPS; ++s) {
                     const int ax = s->x < 0 ? -s->x : s->x;
                     const int ay = s->y < 0 ? -s->y : s->y;
@@ -941,6 +948,16 @@ void Codex::Furiew(int level)
     }
     LanesToPlanes(reinterpret_cast<const unsigned char*>(spreadTo.data()), ll.size, chan, CHANNELS);
 
+    // The blocks' walks, each direction's at once; the last block's profile walk is the last.
+    for (int c = 0; c < 256; ++c) {
+        if (turns[c] != 0) {
+            walks.Count(spreadSet, c + 90, turns[c]);
+            walks.Count(profileSet, c + 90, turns[c]);
+        }
+    }
+    if (lastTurn >= 0) {
+        walks.Last(profileSet, lastTurn + 90);
+    }
     walks.Finish();
 
     // 6. Upward: each coarser pixel the rounded mean of its 2 x 2 finer block.
