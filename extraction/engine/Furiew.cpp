@@ -512,6 +512,140 @@ int ProfileEnergy(std::int16_t* bins, int& first)
     return FuEnergy(bins, first);
 }
 
+namespace {
+
+// The largest Sobel gradient component in magnitude: four times the largest byte.
+constexpr int SOBEL_MOST = 1020;
+
+// ceil(2^32 / q) for q = 1..SOBEL_MOST (and 0 for q = 0): (n * kInverse[q]) >> 32 is n / q for
+// the octant numerators n = 128 p + q <= 129 q (n e < 2^32 with e < q, see InverseCeil32).
+struct InverseTable {
+    std::uint64_t at[SOBEL_MOST + 1];
+};
+constexpr InverseTable MakeInverse()
+{
+    InverseTable t{};
+    for (int q = 1; q <= SOBEL_MOST; ++q) {
+        t.at[q] = InverseCeil32(q);
+    }
+    return t;
+}
+constexpr InverseTable kInverse = MakeInverse();
+
+// The direction of a vector as base +- t, t its octant angle from the nearer axis, by the
+// octant: bit 2 y >= 0, bit 1 x >= 0, bit 0 nearer the x axis (|x| >= |y|). The sign is a mask:
+// (t ^ mask) - mask. On the axes t is 0 (TabTan[0]) and the octants give atan's 0, 90, 180 and
+// 270 (y = 0 counts as y >= 0, so that x > 0 gives 0 rather than 360 - 0; (0, 0) gives 0).
+struct Octant {
+    int base;
+    int mask;
+};
+constexpr Octant kOctants[8] = {{270, -1}, {180, 0},  {270, 0}, {360, -1},
+                                {90, 0},   {180, -1}, {90, -1}, {0, 0}};
+
+// atan(x, y) / 2 for |x|, |y| <= SOBEL_MOST, without a branch or a division: gradient
+// directions vary from pixel to pixel, and atan's branches on their signs and octant mispredict.
+[[gnu::always_inline]] inline int FuHalfDirection(int x, int y)
+{
+    const int ax = x < 0 ? -x : x;
+    const int ay = y < 0 ? -y : y;
+    const unsigned nearX = ax >= ay ? 1u : 0u;
+    const int p = nearX != 0 ? ay : ax;
+    const int q = nearX != 0 ? ax : ay;
+    const std::uint64_t n = static_cast<std::uint64_t>(128 * p + (p != 0 ? q : 0));
+    const int t = TabTan[(n * kInverse.at[q]) >> 32];
+    // The sign bits, complemented: 1 for a component >= 0.
+    const unsigned octant =
+        (~static_cast<unsigned>(y) >> 31 << 2) | (~static_cast<unsigned>(x) >> 31 << 1) | nearX;
+    const Octant& o = kOctants[octant];
+    return (o.base + ((t ^ o.mask) - o.mask)) >> 1;
+}
+
+} // namespace
+
+void HalfDirectionRowScalar(const std::int16_t* gx, const std::int16_t* gy,
+                            const unsigned char* weight, int count, unsigned char* dir)
+{
+    for (int x = 0; x < count; ++x) {
+        dir[x] = weight[x] != 0 ? static_cast<unsigned char>(FuHalfDirection(gx[x], gy[x])) : 0;
+    }
+}
+
+#if defined(__SSE2__)
+void HalfDirectionRow(const std::int16_t* gx, const std::int16_t* gy, const unsigned char* weight,
+                      int count, unsigned char* dir)
+{
+    // Eight pixels at a time in 16-bit lanes: the magnitudes, the octant's sides and the octant
+    // index n / q by a float division in two halves of four (n < 2^18 and q <= 1020 are exact
+    // floats, and a quotient that is no whole number lies at least 1 / q from one, far beyond
+    // the division's rounding, so truncation gives the whole quotient); the octant angles looked
+    // up one by one; the base and sign of FuHalfDirection's octants by masks. The rest one at a
+    // time.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i minus1 = _mm_set1_epi16(-1);
+    int x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const __m128i vx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gx + x));
+        const __m128i vy = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gy + x));
+        const __m128i ax = _mm_max_epi16(vx, _mm_sub_epi16(zero, vx));
+        const __m128i ay = _mm_max_epi16(vy, _mm_sub_epi16(zero, vy));
+        const __m128i nearX = _mm_xor_si128(_mm_cmpgt_epi16(ay, ax), minus1); // |x| >= |y|
+        const __m128i p = _mm_min_epi16(ax, ay);
+        const __m128i q = _mm_max_epi16(ax, ay);
+        // n = 128 p + q where p != 0 (else 0), divided by q (by 1 where q = 0, n = 0 there).
+        const __m128i qIf = _mm_andnot_si128(_mm_cmpeq_epi16(p, zero), q);
+        const __m128i qDiv = _mm_max_epi16(q, _mm_set1_epi16(1));
+        __m128i index[2];
+#pragma GCC unroll 2
+        for (int h = 0; h < 2; ++h) {
+            const __m128i p32 = h == 0 ? _mm_unpacklo_epi16(p, zero) : _mm_unpackhi_epi16(p, zero);
+            const __m128i qIf32 =
+                h == 0 ? _mm_unpacklo_epi16(qIf, zero) : _mm_unpackhi_epi16(qIf, zero);
+            const __m128i q32 =
+                h == 0 ? _mm_unpacklo_epi16(qDiv, zero) : _mm_unpackhi_epi16(qDiv, zero);
+            const __m128i n32 = _mm_add_epi32(_mm_slli_epi32(p32, 7), qIf32);
+            index[h] = _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(n32), _mm_cvtepi32_ps(q32)));
+        }
+        alignas(16) std::int16_t at[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(at), _mm_packs_epi32(index[0], index[1]));
+        const __m128i t = _mm_setr_epi16(
+            static_cast<std::int16_t>(TabTan[at[0]]), static_cast<std::int16_t>(TabTan[at[1]]),
+            static_cast<std::int16_t>(TabTan[at[2]]), static_cast<std::int16_t>(TabTan[at[3]]),
+            static_cast<std::int16_t>(TabTan[at[4]]), static_cast<std::int16_t>(TabTan[at[5]]),
+            static_cast<std::int16_t>(TabTan[at[6]]), static_cast<std::int16_t>(TabTan[at[7]]));
+        // Components >= 0; the sign is negative where an even number of the three sides hold.
+        const __m128i yUp = _mm_cmpgt_epi16(vy, minus1);
+        const __m128i xUp = _mm_cmpgt_epi16(vx, minus1);
+        const __m128i negative =
+            _mm_xor_si128(_mm_xor_si128(_mm_xor_si128(yUp, xUp), nearX), minus1);
+        // Near the x axis: 0 (x, y >= 0), 360 (x >= 0 > y) or 180 (x < 0); near the y axis:
+        // 90 (y >= 0) or 270.
+        const __m128i baseNear =
+            _mm_or_si128(_mm_andnot_si128(xUp, _mm_set1_epi16(180)),
+                         _mm_and_si128(_mm_andnot_si128(yUp, xUp), _mm_set1_epi16(360)));
+        const __m128i baseFar =
+            _mm_sub_epi16(_mm_set1_epi16(270), _mm_and_si128(yUp, _mm_set1_epi16(180)));
+        const __m128i base =
+            _mm_or_si128(_mm_and_si128(nearX, baseNear), _mm_andnot_si128(nearX, baseFar));
+        const __m128i signedT = _mm_sub_epi16(_mm_xor_si128(t, negative), negative);
+        __m128i half = _mm_srli_epi16(_mm_add_epi16(base, signedT), 1);
+        // Pixels of weight 0 keep direction 0.
+        std::uint64_t w8;
+        std::memcpy(&w8, weight + x, sizeof w8);
+        const __m128i w = _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(w8)), zero);
+        half = _mm_andnot_si128(_mm_cmpeq_epi16(w, zero), half);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dir + x), _mm_packus_epi16(half, zero));
+    }
+    HalfDirectionRowScalar(gx + x, gy + x, weight + x, count - x, dir + x);
+}
+#else
+void HalfDirectionRow(const std::int16_t* gx, const std::int16_t* gy, const unsigned char* weight,
+                      int count, unsigned char* dir)
+{
+    HalfDirectionRowScalar(gx, gy, weight, count, dir);
+}
+#endif
+
 void Codex::Furiew(int level)
 {
     if (GetKey(49, FLOW_LEVEL) == -1) {
@@ -692,10 +826,9 @@ void Codex::Furiew(int level)
             const std::size_t o = static_cast<std::size_t>(y) * W0 + x;
             const int m = gm[o];
             gw[o] = m >= 0 && m < WEIGHTS ? weights[static_cast<std::size_t>(m)] : weightOf(m);
-            if (gw[o] != 0) {
-                gdir[o] = static_cast<unsigned char>(atan(gx[o], gy[o]) / 2);
-            }
         }
+        const std::size_t row = static_cast<std::size_t>(y) * W0 + 1;
+        HalfDirectionRow(gx + row, gy + row, gw + row, W0 - 2, gdir + row);
     }
     // The channels are gathered per level pixel, each block's spread a maximum over all of
     // them at once, and written to their layers at the end.
