@@ -280,6 +280,29 @@ template <int To> void FuFillGaps(std::int16_t* bins)
     }
 }
 
+// The fourteen channels of a block's best profile as byte lanes: its gaps filled (FuFillGaps<To>)
+// on a copy, channel k its bin From + k where at least 2, bounded to 255; lanes 14 and 15 are 0.
+// The lanes are built from the filled values themselves rather than by storing them and loading
+// them back as vectors (a load that the byte stores just before cannot serve, which waits for
+// them to reach the cache).
+template <int To, int From> FuLanes FuChannels(const std::int16_t* best)
+{
+    std::int16_t f[From + 14];
+    std::memcpy(f, best, sizeof f);
+    FuFillGaps<To>(f);
+    const std::int16_t* c = f + From;
+    const FuShorts a[2] = {{c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]},
+                           {c[8], c[9], c[10], c[11], c[12], c[13], 0, 0}};
+    FuBytes low[2];
+#pragma GCC unroll 2
+    for (int h = 0; h < 2; ++h) {
+        const FuShorts wide = a[h] > 255 ? FuShorts{} + 255 : a[h];
+        low[h] = __builtin_convertvector(wide & (a[h] >= 2), FuBytes);
+    }
+    return __builtin_shufflevector(low[0], low[1], 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14,
+                                   15);
+}
+
 // Copies the n bytes of a block row; the two-pixel rows of level 1 without a call.
 inline void FuCopy(unsigned char* to, const unsigned char* from, int n)
 {
@@ -630,9 +653,8 @@ void HalfDirectionRow(const std::int16_t* gx, const std::int16_t* gy, const unsi
         const __m128i signedT = _mm_sub_epi16(_mm_xor_si128(t, negative), negative);
         __m128i half = _mm_srli_epi16(_mm_add_epi16(base, signedT), 1);
         // Pixels of weight 0 keep direction 0.
-        std::uint64_t w8;
-        std::memcpy(&w8, weight + x, sizeof w8);
-        const __m128i w = _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(w8)), zero);
+        const __m128i w =
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(weight + x)), zero);
         half = _mm_andnot_si128(_mm_cmpeq_epi16(w, zero), half);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(dir + x), _mm_packus_epi16(half, zero));
     }
@@ -985,29 +1007,10 @@ void Codex::Furiew(int level)
             if (bestAt < 0) {
                 continue;
             }
-            std::int16_t* const best = buffers[bestAt];
-            if (quick) {
-                FuFillGaps<14>(best);
-            } else {
-                FuFillGaps<16>(best);
-            }
             // Block end: the block's own pixel, then both ways across the flow. Only channels
             // of at least 2 are spread, bounded to 255; a block without one writes nothing.
-            const std::int16_t* acc = best + (quick ? 2 : 4);
-            FuLanes v;
-            {
-                FuShorts a[2];
-                std::memcpy(a, acc, sizeof a);
-                std::uint8_t bytes[16];
-                for (int h = 0; h < 2; ++h) {
-                    const FuShorts wide = a[h] > 255 ? FuShorts{} + 255 : a[h];
-                    const FuBytes low = __builtin_convertvector(wide & (a[h] >= 2), FuBytes);
-                    std::memcpy(bytes + 8 * h, &low, sizeof low);
-                }
-                bytes[14] = 0; // acc[14], acc[15] are no channels
-                bytes[15] = 0;
-                std::memcpy(&v, bytes, sizeof v);
-            }
+            const FuLanes v =
+                quick ? FuChannels<14, 2>(buffers[bestAt]) : FuChannels<16, 4>(buffers[bestAt]);
             // The last live channel: the highest nonzero byte of the lanes.
             static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "lane i is byte i");
             std::uint64_t half[2];
