@@ -712,8 +712,9 @@ void Codex::Furiew(int level)
     std::vector<int> copied(static_cast<std::size_t>(ll.width));
     // The columns that the blocks of a row cover, from 0.
     const int covered = std::min(BlockStart(ll.width - 1, k, W0) + k, W0);
-    const SStep* lineA = nullptr;
-    const SStep* lineB = nullptr;
+    // The smoothed blocks' line walks, counted per direction and accounted for after them.
+    std::size_t lineTurns[360] = {};
+    int lastLine = -1; // the direction of the last line walk, -1 before there is one
     for (int y = 0; y < ll.height; ++y) {
         const int y0 = BlockStart(y, k, H0);
         const int y1 = std::min(y0 + k, H0);
@@ -731,8 +732,13 @@ void Codex::Furiew(int level)
             const int c = flow[at];
             const int b = side[at] != 0 ? c + 90 : c - 90;
             const int turn = curv[at] / 5;
-            lineA = walks.Walk(lineSet, b + 90 - turn);
-            lineB = walks.Walk(lineSet, b - 90 + turn);
+            const int turnA = Mod360(b + 90 - turn);
+            const int turnB = Mod360(b - 90 + turn);
+            const SStep* lineA = walks.Steps(lineSet, turnA);
+            const SStep* lineB = walks.Steps(lineSet, turnB);
+            ++lineTurns[turnA];
+            ++lineTurns[turnB];
+            lastLine = turnB;
             const int x0 = BlockStart(x, k, W0);
             const int n = std::min(x0 + k, W0) - x0;
             const unsigned char* g = grey + static_cast<std::size_t>(y0) * W0 + x0;
@@ -791,6 +797,14 @@ void Codex::Furiew(int level)
                 FuCopy(smooth + o, grey + o, n);
             }
         }
+    }
+    for (int a = 0; a < 360; ++a) {
+        if (lineTurns[a] != 0) {
+            walks.Count(lineSet, a, lineTurns[a]);
+        }
+    }
+    if (lastLine >= 0) {
+        walks.Last(lineSet, lastLine);
     }
 
     // 2. Sobel gradient of 240 and the histogram of its magnitudes (bins bounded to 255).
@@ -1084,7 +1098,8 @@ void Codex::Furiew(int level)
     }
     LanesToPlanes(reinterpret_cast<const unsigned char*>(spreadTo.data()), ll.size, chan, CHANNELS);
 
-    // The blocks' walks, each direction's at once; the last block's profile walk is the last.
+    // The blocks' walks, each direction's at once; the last block's profile walk is the last
+    // (when there is none, the last line walk stays the last).
     for (int c = 0; c < 256; ++c) {
         if (turns[c] != 0) {
             walks.Count(spreadSet, c + 90, turns[c]);
