@@ -221,8 +221,10 @@ private:
                 m_at[a][m] = ex[m][a];
             }
         }
+        // Direction bytes are 0..180, so differences beyond 180 either way never come; their
+        // entries take column 0.
         for (int t = -255; t <= 255; ++t) {
-            m_fold[t + 255] = m_at[FoldedDistance(t)];
+            m_fold[t + 255] = m_at[t < -180 || t > 180 ? 0 : FoldedDistance(t)];
         }
     }
 
