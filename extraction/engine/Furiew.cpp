@@ -54,30 +54,13 @@ bool Inside(int x, int y, const CLevel& lv)
     return x >= 0 && y >= 0 && x < lv.width && y < lv.height;
 }
 
-// Slot of an axial distance a = 0..180 in a row of AxialRows: a <= 90 at 2a, a > 90 at
-// 361 - 2a, so that the distances near 0 and near 180 (the most frequent: ridge flanks alike and
-// opposite) share the first cache line of a row.
-constexpr int AxialSlot(int a)
+// The axial distance in degrees 0..180 of two half-turn direction bytes, by their difference
+// t + 255: |2t| folded to 0..180.
+constexpr int FoldedDistance(int t)
 {
-    return a <= 90 ? 2 * a : 361 - 2 * a;
+    const int d = t < 0 ? -2 * t : 2 * t;
+    return d > 179 ? 360 - d : d;
 }
-
-// The slot of the axial distance in degrees of two half-turn direction bytes, by their
-// difference t + 255: |2t| folded to 0..180 (one division-free lookup for the profile's inner
-// loop).
-struct FoldTable {
-    std::int16_t at[511];
-};
-constexpr FoldTable MakeFold()
-{
-    FoldTable f{};
-    for (int t = -255; t <= 255; ++t) {
-        const int d = t < 0 ? -2 * t : 2 * t;
-        f.at[t + 255] = static_cast<std::int16_t>(AxialSlot(d > 179 ? 360 - d : d));
-    }
-    return f;
-}
-constexpr FoldTable kFold = MakeFold();
 
 // Weights by rank of the ridge-line samples: nine in normal mode, five in quick mode.
 constexpr int kFive[5] = {1, 1, 4, 1, 1};
@@ -86,6 +69,7 @@ constexpr int kFive[5] = {1, 1, 4, 1, 1};
 // and reach.
 struct ProfileShape {
     bool known = false;
+    const SStep* walked = nullptr; // the walk itself (its positions for the edges)
     int steps = 0;
     int reachX = 0;
     int reachY = 0;
@@ -168,16 +152,16 @@ struct SpreadShape {
 
 // The distance bins of one pixel's profile over its first `last` steps of `shape`, quick mode:
 // w and h point at the pixel in the weight and halved-direction planes, w0 is its weight (not
-// 0), rows[m] is Ex[m] in axial slots (m >= 1). In walk order, a step whose two pixels both have
+// 0), fold[h][m] is Ex[m] at the axial distance of direction byte h from the pixel's (m >= 1,
+// AxialColumns). In walk order, a step whose two pixels both have
 // weight gives v, the smaller of their Ex values moved by 3 away from zero (0 when their signs
 // differ; |v| <= 257), and a bin that is 0 or below v takes it. A step of bin BINS (beyond the
 // profile) lands in bins[BINS], the sink.
 void ProfileBinsQuick(const unsigned char* w, const unsigned char* h,
-                      const std::int16_t* const* rows, int w0, const ProfileShape& shape, int last,
+                      const std::int16_t* const* fold, int w0, const ProfileShape& shape, int last,
                       std::int16_t* bins)
 {
-    const std::int16_t* fold = kFold.at + 255 - h[0];
-    // Rows min(w, w0, MAX_LENGTH): the smaller weight picks the row.
+    // Lengths min(w, w0, MAX_LENGTH): the smaller weight picks the length.
     const int top = std::min(w0, MAX_LENGTH);
 #pragma GCC unroll 2
     for (int i = 0; i < last; ++i) {
@@ -188,8 +172,8 @@ void ProfileBinsQuick(const unsigned char* w, const unsigned char* h,
         if (wm == 0 || wp == 0) {
             continue;
         }
-        const int vm = rows[std::min(wm, top)][fold[h[back]]];
-        const int vp = rows[std::min(wp, top)][fold[h[off]]];
+        const int vm = fold[h[back]][std::min(wm, top)];
+        const int vp = fold[h[off]][std::min(wp, top)];
         const int v = vm > 0 && vp > 0   ? std::min(vm, vp) + 3
                       : vm < 0 && vp < 0 ? std::max(vm, vp) - 3
                                          : 0;
@@ -204,36 +188,48 @@ void ProfileBinsQuick(const unsigned char* w, const unsigned char* h,
 // mapped back to 0 once the steps are done.
 constexpr std::int16_t SKIP = -32768;
 
-// The polar offsets Ex[m][a] for the axial distances a = 0..180, each row in its slots
-// (AxialSlot), at a cache line's start; row 0 is a row of SKIP, what normal mode reads for a
-// pixel of weight 0 (quick mode passes such steps over and never reads row 0). Built once.
-class AxialRows {
+// The polar offsets Ex[m][a] as a column per axial distance a = 0..180, each column the
+// lengths m = 0..255 (m = 0 holds SKIP, what normal mode reads for a pixel of weight 0; quick
+// mode passes such steps over and never reads it; m = 255 is never read), and the columns by
+// the difference t + 255 of two half-turn direction bytes (FoldedDistance), so that a profile
+// step reads fold[h][min(w, top)] with fold at 255 - h0: one pointer load and one table load
+// with the length as index. Built once.
+class AxialColumns {
 public:
-    static const AxialRows& Table()
+    static const AxialColumns& Table()
     {
-        static const AxialRows table;
+        static const AxialColumns table;
         return table;
     }
-    AxialRows(const AxialRows&) = delete;
-    AxialRows& operator=(const AxialRows&) = delete;
+    AxialColumns(const AxialColumns&) = delete;
+    AxialColumns& operator=(const AxialColumns&) = delete;
 
-    const std::int16_t* Row(int m) const { return m_at[m]; }
+    // The columns by direction difference, at 255 - h0 for the pixel's direction byte h0.
+    const std::int16_t* const* Fold(int h0) const { return m_fold + 255 - h0; }
 
 private:
-    static constexpr int SLOTS = 192; // 181 slots, rounded up to whole cache lines
+    // 256 lengths and a cache line more, so that the columns' first lines (the short lengths and
+    // SKIP, read most) fall in different cache sets.
+    static constexpr int LENGTHS = 256 + 32;
 
-    AxialRows()
+    AxialColumns()
     {
         const std::int16_t(*ex)[360] = EngineTables().Ex;
-        std::fill(m_at[0], m_at[0] + SLOTS, SKIP);
-        for (int m = 1; m <= MAX_LENGTH; ++m) {
-            for (int a = 0; a <= 180; ++a) {
-                m_at[m][AxialSlot(a)] = ex[m][a];
+        for (int a = 0; a <= 180; ++a) {
+            m_at[a][0] = SKIP;
+            for (int m = 1; m <= MAX_LENGTH; ++m) {
+                m_at[a][m] = ex[m][a];
             }
+        }
+        // Direction bytes are 0..180, so differences beyond 180 either way never come; their
+        // entries take column 0.
+        for (int t = -255; t <= 255; ++t) {
+            m_fold[t + 255] = m_at[t < -180 || t > 180 ? 0 : FoldedDistance(t)];
         }
     }
 
-    alignas(64) std::int16_t m_at[MAX_LENGTH + 1][SLOTS] = {};
+    alignas(64) std::int16_t m_at[181][LENGTHS] = {};
+    const std::int16_t* m_fold[511] = {};
 };
 
 // The bins of ProfileBinsQuick in normal mode, where v is the smaller Ex value itself (every
@@ -241,18 +237,17 @@ private:
 // step finds it 0 and always stores, and a step with a pixel of weight 0 gives SKIP instead of
 // being passed over. Both give the same bins: the rule stores any value over SKIP as over 0,
 // SKIP itself only over 0 or SKIP, and SKIP never over any other value (ProfileEnergy maps SKIP
-// back to 0). rows[m] is Ex[m] in axial slots for m = 1..MAX_LENGTH and a row of SKIP for m = 0,
-// read at min(m, top) with top = min(w0, MAX_LENGTH). (The rows are taken by a minimum rather than
-// from a table per top: such a table is too large for the data cache, and its misses cost more than
-// the minimum.)
+// back to 0). fold[h][m] is Ex[m] at the axial distance of direction byte h from the pixel's for
+// m = 1..MAX_LENGTH and SKIP for m = 0 (AxialColumns), read at min(m, top) with
+// top = min(w0, MAX_LENGTH). (The lengths are taken by a minimum rather than from a table per top:
+// such a table is too large for the data cache, and its misses cost more than the minimum.)
 void ProfileBinsSplit(const unsigned char* w, const unsigned char* h,
-                      const std::int16_t* const* rows, int top, const ProfileShape& shape, int last,
+                      const std::int16_t* const* fold, int top, const ProfileShape& shape, int last,
                       std::int16_t* bins)
 {
-    const std::int16_t* fold = kFold.at + 255 - h[0];
     auto value = [&](const ProfileShape::Step* s) {
-        const int vm = rows[std::min<int>(w[s->back], top)][fold[h[s->back]]];
-        const int vp = rows[std::min<int>(w[s->off], top)][fold[h[s->off]]];
+        const int vm = fold[h[s->back]][std::min<int>(w[s->back], top)];
+        const int vp = fold[h[s->off]][std::min<int>(w[s->off], top)];
         return std::min(vm, vp);
     };
     const ProfileShape::Step* s = shape.first.at;
@@ -285,6 +280,29 @@ template <int To> void FuFillGaps(std::int16_t* bins)
         const std::int16_t gap = std::min(bins[n - 1], bins[n + 1]);
         bins[n] = bins[n] == 0 ? gap : bins[n];
     }
+}
+
+// The fourteen channels of a block's best profile as byte lanes: its gaps filled (FuFillGaps<To>)
+// on a copy, channel k its bin From + k where at least 2, bounded to 255; lanes 14 and 15 are 0.
+// The lanes are built from the filled values themselves rather than by storing them and loading
+// them back as vectors (a load that the byte stores just before cannot serve, which waits for
+// them to reach the cache).
+template <int To, int From> FuLanes FuChannels(const std::int16_t* best)
+{
+    std::int16_t f[From + 14];
+    std::memcpy(f, best, sizeof f);
+    FuFillGaps<To>(f);
+    const std::int16_t* c = f + From;
+    const FuShorts a[2] = {{c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]},
+                           {c[8], c[9], c[10], c[11], c[12], c[13], 0, 0}};
+    FuBytes low[2];
+#pragma GCC unroll 2
+    for (int h = 0; h < 2; ++h) {
+        const FuShorts wide = a[h] > 255 ? FuShorts{} + 255 : a[h];
+        low[h] = __builtin_convertvector(wide & (a[h] >= 2), FuBytes);
+    }
+    return __builtin_shufflevector(low[0], low[1], 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14,
+                                   15);
 }
 
 // Copies the n bytes of a block row; the two-pixel rows of level 1 without a call.
@@ -519,6 +537,139 @@ int ProfileEnergy(std::int16_t* bins, int& first)
     return FuEnergy(bins, first);
 }
 
+namespace {
+
+// The largest Sobel gradient component in magnitude: four times the largest byte.
+constexpr int SOBEL_MOST = 1020;
+
+// ceil(2^32 / q) for q = 1..SOBEL_MOST (and 0 for q = 0): (n * kInverse[q]) >> 32 is n / q for
+// the octant numerators n = 128 p + q <= 129 q (n e < 2^32 with e < q, see InverseCeil32).
+struct InverseTable {
+    std::uint64_t at[SOBEL_MOST + 1];
+};
+constexpr InverseTable MakeInverse()
+{
+    InverseTable t{};
+    for (int q = 1; q <= SOBEL_MOST; ++q) {
+        t.at[q] = InverseCeil32(q);
+    }
+    return t;
+}
+constexpr InverseTable kInverse = MakeInverse();
+
+// The direction of a vector as base +- t, t its octant angle from the nearer axis, by the
+// octant: bit 2 y >= 0, bit 1 x >= 0, bit 0 nearer the x axis (|x| >= |y|). The sign is a mask:
+// (t ^ mask) - mask. On the axes t is 0 (TabTan[0]) and the octants give atan's 0, 90, 180 and
+// 270 (y = 0 counts as y >= 0, so that x > 0 gives 0 rather than 360 - 0; (0, 0) gives 0).
+struct Octant {
+    int base;
+    int mask;
+};
+constexpr Octant kOctants[8] = {{270, -1}, {180, 0},  {270, 0}, {360, -1},
+                                {90, 0},   {180, -1}, {90, -1}, {0, 0}};
+
+// atan(x, y) / 2 for |x|, |y| <= SOBEL_MOST, without a branch or a division: gradient
+// directions vary from pixel to pixel, and atan's branches on their signs and octant mispredict.
+[[gnu::always_inline]] inline int FuHalfDirection(int x, int y)
+{
+    const int ax = x < 0 ? -x : x;
+    const int ay = y < 0 ? -y : y;
+    const unsigned nearX = ax >= ay ? 1u : 0u;
+    const int p = nearX != 0 ? ay : ax;
+    const int q = nearX != 0 ? ax : ay;
+    const std::uint64_t n = static_cast<std::uint64_t>(128 * p + (p != 0 ? q : 0));
+    const int t = TabTan[(n * kInverse.at[q]) >> 32];
+    // The sign bits, complemented: 1 for a component >= 0.
+    const unsigned octant =
+        (~static_cast<unsigned>(y) >> 31 << 2) | (~static_cast<unsigned>(x) >> 31 << 1) | nearX;
+    const Octant& o = kOctants[octant];
+    return (o.base + ((t ^ o.mask) - o.mask)) >> 1;
+}
+
+} // namespace
+
+void HalfDirectionRowScalar(const std::int16_t* gx, const std::int16_t* gy,
+                            const unsigned char* weight, int count, unsigned char* dir)
+{
+    for (int x = 0; x < count; ++x) {
+        dir[x] = weight[x] != 0 ? static_cast<unsigned char>(FuHalfDirection(gx[x], gy[x])) : 0;
+    }
+}
+
+#if defined(__SSE2__)
+void HalfDirectionRow(const std::int16_t* gx, const std::int16_t* gy, const unsigned char* weight,
+                      int count, unsigned char* dir)
+{
+    // Eight pixels at a time in 16-bit lanes: the magnitudes, the octant's sides and the octant
+    // index n / q by a float division in two halves of four (n < 2^18 and q <= 1020 are exact
+    // floats, and a quotient that is no whole number lies at least 1 / q from one, far beyond
+    // the division's rounding, so truncation gives the whole quotient); the octant angles looked
+    // up one by one; the base and sign of FuHalfDirection's octants by masks. The rest one at a
+    // time.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i minus1 = _mm_set1_epi16(-1);
+    int x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const __m128i vx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gx + x));
+        const __m128i vy = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gy + x));
+        const __m128i ax = _mm_max_epi16(vx, _mm_sub_epi16(zero, vx));
+        const __m128i ay = _mm_max_epi16(vy, _mm_sub_epi16(zero, vy));
+        const __m128i nearX = _mm_xor_si128(_mm_cmpgt_epi16(ay, ax), minus1); // |x| >= |y|
+        const __m128i p = _mm_min_epi16(ax, ay);
+        const __m128i q = _mm_max_epi16(ax, ay);
+        // n = 128 p + q where p != 0 (else 0), divided by q (by 1 where q = 0, n = 0 there).
+        const __m128i qIf = _mm_andnot_si128(_mm_cmpeq_epi16(p, zero), q);
+        const __m128i qDiv = _mm_max_epi16(q, _mm_set1_epi16(1));
+        __m128i index[2];
+#pragma GCC unroll 2
+        for (int h = 0; h < 2; ++h) {
+            const __m128i p32 = h == 0 ? _mm_unpacklo_epi16(p, zero) : _mm_unpackhi_epi16(p, zero);
+            const __m128i qIf32 =
+                h == 0 ? _mm_unpacklo_epi16(qIf, zero) : _mm_unpackhi_epi16(qIf, zero);
+            const __m128i q32 =
+                h == 0 ? _mm_unpacklo_epi16(qDiv, zero) : _mm_unpackhi_epi16(qDiv, zero);
+            const __m128i n32 = _mm_add_epi32(_mm_slli_epi32(p32, 7), qIf32);
+            index[h] = _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(n32), _mm_cvtepi32_ps(q32)));
+        }
+        alignas(16) std::int16_t at[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(at), _mm_packs_epi32(index[0], index[1]));
+        const __m128i t = _mm_setr_epi16(
+            static_cast<std::int16_t>(TabTan[at[0]]), static_cast<std::int16_t>(TabTan[at[1]]),
+            static_cast<std::int16_t>(TabTan[at[2]]), static_cast<std::int16_t>(TabTan[at[3]]),
+            static_cast<std::int16_t>(TabTan[at[4]]), static_cast<std::int16_t>(TabTan[at[5]]),
+            static_cast<std::int16_t>(TabTan[at[6]]), static_cast<std::int16_t>(TabTan[at[7]]));
+        // Components >= 0; the sign is negative where an even number of the three sides hold.
+        const __m128i yUp = _mm_cmpgt_epi16(vy, minus1);
+        const __m128i xUp = _mm_cmpgt_epi16(vx, minus1);
+        const __m128i negative =
+            _mm_xor_si128(_mm_xor_si128(_mm_xor_si128(yUp, xUp), nearX), minus1);
+        // Near the x axis: 0 (x, y >= 0), 360 (x >= 0 > y) or 180 (x < 0); near the y axis:
+        // 90 (y >= 0) or 270.
+        const __m128i baseNear =
+            _mm_or_si128(_mm_andnot_si128(xUp, _mm_set1_epi16(180)),
+                         _mm_and_si128(_mm_andnot_si128(yUp, xUp), _mm_set1_epi16(360)));
+        const __m128i baseFar =
+            _mm_sub_epi16(_mm_set1_epi16(270), _mm_and_si128(yUp, _mm_set1_epi16(180)));
+        const __m128i base =
+            _mm_or_si128(_mm_and_si128(nearX, baseNear), _mm_andnot_si128(nearX, baseFar));
+        const __m128i signedT = _mm_sub_epi16(_mm_xor_si128(t, negative), negative);
+        __m128i half = _mm_srli_epi16(_mm_add_epi16(base, signedT), 1);
+        // Pixels of weight 0 keep direction 0.
+        const __m128i w =
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(weight + x)), zero);
+        half = _mm_andnot_si128(_mm_cmpeq_epi16(w, zero), half);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dir + x), _mm_packus_epi16(half, zero));
+    }
+    HalfDirectionRowScalar(gx + x, gy + x, weight + x, count - x, dir + x);
+}
+#else
+void HalfDirectionRow(const std::int16_t* gx, const std::int16_t* gy, const unsigned char* weight,
+                      int count, unsigned char* dir)
+{
+    HalfDirectionRowScalar(gx, gy, weight, count, dir);
+}
+#endif
+
 void Codex::Furiew(int level)
 {
     if (GetKey(49, FLOW_LEVEL) == -1) {
@@ -563,8 +714,9 @@ void Codex::Furiew(int level)
     std::vector<int> copied(static_cast<std::size_t>(ll.width));
     // The columns that the blocks of a row cover, from 0.
     const int covered = std::min(BlockStart(ll.width - 1, k, W0) + k, W0);
-    const SStep* lineA = nullptr;
-    const SStep* lineB = nullptr;
+    // The smoothed blocks' line walks, counted per direction and accounted for after them.
+    std::size_t lineTurns[360] = {};
+    int lastLine = -1; // the direction of the last line walk, -1 before there is one
     for (int y = 0; y < ll.height; ++y) {
         const int y0 = BlockStart(y, k, H0);
         const int y1 = std::min(y0 + k, H0);
@@ -582,8 +734,13 @@ void Codex::Furiew(int level)
             const int c = flow[at];
             const int b = side[at] != 0 ? c + 90 : c - 90;
             const int turn = curv[at] / 5;
-            lineA = walks.Walk(lineSet, b + 90 - turn);
-            lineB = walks.Walk(lineSet, b - 90 + turn);
+            const int turnA = Mod360(b + 90 - turn);
+            const int turnB = Mod360(b - 90 + turn);
+            const SStep* lineA = walks.Steps(lineSet, turnA);
+            const SStep* lineB = walks.Steps(lineSet, turnB);
+            ++lineTurns[turnA];
+            ++lineTurns[turnB];
+            lastLine = turnB;
             const int x0 = BlockStart(x, k, W0);
             const int n = std::min(x0 + k, W0) - x0;
             const unsigned char* g = grey + static_cast<std::size_t>(y0) * W0 + x0;
@@ -643,6 +800,14 @@ void Codex::Furiew(int level)
             }
         }
     }
+    for (int a = 0; a < 360; ++a) {
+        if (lineTurns[a] != 0) {
+            walks.Count(lineSet, a, lineTurns[a]);
+        }
+    }
+    if (lastLine >= 0) {
+        walks.Last(lineSet, lastLine);
+    }
 
     // 2. Sobel gradient of 240 and the histogram of its magnitudes (bins bounded to 255).
     std::int16_t* gx = Plane(0);
@@ -699,10 +864,9 @@ void Codex::Furiew(int level)
             const std::size_t o = static_cast<std::size_t>(y) * W0 + x;
             const int m = gm[o];
             gw[o] = m >= 0 && m < WEIGHTS ? weights[static_cast<std::size_t>(m)] : weightOf(m);
-            if (gw[o] != 0) {
-                gdir[o] = static_cast<unsigned char>(atan(gx[o], gy[o]) / 2);
-            }
         }
+        const std::size_t row = static_cast<std::size_t>(y) * W0 + 1;
+        HalfDirectionRow(gx + row, gy + row, gw + row, W0 - 2, gdir + row);
     }
     // The channels are gathered per level pixel, each block's spread a maximum over all of
     // them at once, and written to their layers at the end.
@@ -710,14 +874,11 @@ void Codex::Furiew(int level)
 
     // 5. Energies: the most energetic profile of each block, spread across the flow.
     std::vector<ProfileShape> shapes(360);
-    // Row m of the polar offsets in axial slots, by pointer (a load instead of a multiply in
-    // the profile), and the row of SKIP for m = 0.
-    const AxialRows& axial = AxialRows::Table();
-    const std::int16_t* rows[MAX_LENGTH + 1];
-    for (int r = 0; r <= MAX_LENGTH; ++r) {
-        rows[r] = axial.Row(r);
-    }
+    // The polar offsets as columns by direction difference.
+    const AxialColumns& columns = AxialColumns::Table();
     std::vector<SpreadShape> spreads(360);
+    std::size_t turns[256] = {}; // the blocks by flow byte
+    int lastTurn = -1;           // the last block's flow byte, -1 before there is one
     std::vector<std::ptrdiff_t> pixels(static_cast<std::size_t>(k) * k);
     for (int y = 2; y < ll.height - 2; ++y) {
         for (int x = 2; x < ll.width - 2; ++x) {
@@ -733,9 +894,11 @@ void Codex::Furiew(int level)
             // The best profile's rank: its energy, then its pixel's place in raster order
             // (offset + 1, below 2^32), one comparison (none measured yet: energy 0, offset -1).
             std::int64_t bestRank = 0;
+            // Every block walks its spread and its profile across the flow: counted here,
+            // accounted for once per direction at the end.
             const int c = flow[at];
-            const SStep* spread = walks.Walk(spreadSet, c + 90);
-            const SStep* profile = walks.Walk(profileSet, c + 90);
+            ++turns[c];
+            lastTurn = c;
             const int x0 = BlockStart(x, k, W0);
             const int y0 = BlockStart(y, k, H0);
             const int x1 = std::min(x0 + k, W0);
@@ -758,7 +921,8 @@ void Codex::Furiew(int level)
             // The profile's offsets and bins, and how far it reaches, taken once per direction.
             ProfileShape& shape = shapes[static_cast<std::size_t>(Mod360(c + 90))];
             if (!shape.known) {
-                for (const SStep* s = profile; s->off != 0; ++s, ++shape.steps) {
+                shape.walked = walks.Steps(profileSet, c + 90);
+                for (const SStep* s = shape.walked; s->off != 0; ++s, ++shape.steps) {
                     const int ax = s->x < 0 ? -s->x : s->x;
                     const int ay = s->y < 0 ? -s->y : s->y;
                     shape.walk[shape.steps] = {s->off, -static_cast<std::ptrdiff_t>(s->off),
@@ -810,7 +974,7 @@ void Codex::Furiew(int level)
                     const int xx = static_cast<int>(o % W0);
                     const int yy = static_cast<int>(o / W0);
                     for (last = 0; last < steps; ++last) {
-                        const SStep* s = profile + last;
+                        const SStep* s = shape.walked + last;
                         if (!Inside(xx - s->x, yy - s->y, l0) ||
                             !Inside(xx + s->x, yy + s->y, l0)) {
                             break;
@@ -820,10 +984,11 @@ void Codex::Furiew(int level)
                 std::int16_t* const bins = buffers[measuring];
                 std::memset(bins, 0, sizeof buffers[0]);
                 if (quick) {
-                    ProfileBinsQuick(gw + o, gdir + o, rows, w0, shape, last, bins);
-                } else {
-                    ProfileBinsSplit(gw + o, gdir + o, rows, std::min(w0, MAX_LENGTH), shape, last,
+                    ProfileBinsQuick(gw + o, gdir + o, columns.Fold(gdir[o]), w0, shape, last,
                                      bins);
+                } else {
+                    ProfileBinsSplit(gw + o, gdir + o, columns.Fold(gdir[o]),
+                                     std::min(w0, MAX_LENGTH), shape, last, bins);
                 }
                 // Bins before the first negative one are cleared; a profile without a negative
                 // bin contributes nothing. Bin 0 is never reached (every step moves), so it is 0
@@ -858,29 +1023,10 @@ void Codex::Furiew(int level)
             if (bestAt < 0) {
                 continue;
             }
-            std::int16_t* const best = buffers[bestAt];
-            if (quick) {
-                FuFillGaps<14>(best);
-            } else {
-                FuFillGaps<16>(best);
-            }
             // Block end: the block's own pixel, then both ways across the flow. Only channels
             // of at least 2 are spread, bounded to 255; a block without one writes nothing.
-            const std::int16_t* acc = best + (quick ? 2 : 4);
-            FuLanes v;
-            {
-                FuShorts a[2];
-                std::memcpy(a, acc, sizeof a);
-                std::uint8_t bytes[16];
-                for (int h = 0; h < 2; ++h) {
-                    const FuShorts wide = a[h] > 255 ? FuShorts{} + 255 : a[h];
-                    const FuBytes low = __builtin_convertvector(wide & (a[h] >= 2), FuBytes);
-                    std::memcpy(bytes + 8 * h, &low, sizeof low);
-                }
-                bytes[14] = 0; // acc[14], acc[15] are no channels
-                bytes[15] = 0;
-                std::memcpy(&v, bytes, sizeof v);
-            }
+            const FuLanes v =
+                quick ? FuChannels<14, 2>(buffers[bestAt]) : FuChannels<16, 4>(buffers[bestAt]);
             // The last live channel: the highest nonzero byte of the lanes.
             static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "lane i is byte i");
             std::uint64_t half[2];
@@ -896,6 +1042,7 @@ void Codex::Furiew(int level)
             // first channel each reaches, taken once per direction.
             SpreadShape& sp = spreads[static_cast<std::size_t>(Mod360(c + 90))];
             if (!sp.known) {
+                const SStep* spread = walks.Steps(spreadSet, c + 90);
                 for (const SStep* s = spread; s->off != 0 && sp.steps < SPREAD_STEPS; ++s) {
                     const int ax = s->x < 0 ? -s->x : s->x;
                     const int ay = s->y < 0 ? -s->y : s->y;
@@ -953,6 +1100,17 @@ void Codex::Furiew(int level)
     }
     LanesToPlanes(reinterpret_cast<const unsigned char*>(spreadTo.data()), ll.size, chan, CHANNELS);
 
+    // The blocks' walks, each direction's at once; the last block's profile walk is the last
+    // (when there is none, the last line walk stays the last).
+    for (int c = 0; c < 256; ++c) {
+        if (turns[c] != 0) {
+            walks.Count(spreadSet, c + 90, turns[c]);
+            walks.Count(profileSet, c + 90, turns[c]);
+        }
+    }
+    if (lastTurn >= 0) {
+        walks.Last(profileSet, lastTurn + 90);
+    }
     walks.Finish();
 
     // 6. Upward: each coarser pixel the rounded mean of its 2 x 2 finer block.

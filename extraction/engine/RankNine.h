@@ -1,7 +1,8 @@
 // Row helpers of the ridge period stage in vector lanes, each with its one-pixel twin: the Sobel
 // gradient of a row and its squared magnitudes, the rounded means of 2 x 2 blocks, the channels
-// of pixels split into planes and the energy of a profile's bins. (Its nine-sample rank mean along
-// the ridge line is RankMean9Planes of RankRow.h.)
+// of pixels split into planes and the energy of a profile's bins; and the halved direction of a
+// gradient without branches. (Its nine-sample rank mean along the ridge line is RankMean9Planes of
+// RankRow.h.)
 #pragma once
 
 #include <cstddef>
@@ -39,5 +40,13 @@ void LanesToPlanesScalar(const unsigned char* lanes, std::size_t count,
 // no negative bin, `first` is 18 and the result -1.
 int ProfileEnergy(std::int16_t* bins, int& first);
 int ProfileEnergyScalar(std::int16_t* bins, int& first);
+
+// dir[i] = weight[i] != 0 ? atan(gx[i], gy[i]) / 2 : 0 for i < count: the halved directions of
+// Sobel gradients (|gx|, |gy| <= 1020) where their weight is not 0, without branches or an
+// integer division.
+void HalfDirectionRow(const std::int16_t* gx, const std::int16_t* gy, const unsigned char* weight,
+                      int count, unsigned char* dir);
+void HalfDirectionRowScalar(const std::int16_t* gx, const std::int16_t* gy,
+                            const unsigned char* weight, int count, unsigned char* dir);
 
 } // namespace wizard73

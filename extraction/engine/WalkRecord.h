@@ -80,6 +80,38 @@ public:
     // The steps of Breweb(angle, length, level) from position 0, closed by a zero step.
     const SStep* Walk(int angle, int length, int level) { return Walk(For(length, level), angle); }
 
+    // For a stage that walks many times and accounts for its walks in bulk: the steps of the
+    // set's walk at `angle` (made when first asked for) without counting it as walked; Count
+    // then accounts for its walks and Last names the last one.
+    const SStep* Steps(Set& set, int angle)
+    {
+        const int a = Mod360(angle);
+        SStep* steps = &set.m_steps[static_cast<std::size_t>(a) * set.m_stride];
+        if (set.m_known[a] == 0) {
+            // The walk made here moves the walk cursor itself: taken back, as Count moves it.
+            Make(set, a, steps);
+            set.m_known[a] = 1;
+            set.m_end[a] = EndOffset(steps);
+            m_cursorMove -= set.m_end[a];
+        }
+        return steps;
+    }
+
+    // Accounts for n walks of the set at `angle` as if each were walked (in any order).
+    void Count(Set& set, int angle, std::size_t n)
+    {
+        Steps(set, angle);
+        m_cursorMove +=
+            set.m_end[static_cast<std::size_t>(Mod360(angle))] * static_cast<std::ptrdiff_t>(n);
+    }
+
+    // Names the set's walk at `angle` (walked or counted) as the last walk made.
+    void Last(Set& set, int angle)
+    {
+        m_last = &set;
+        m_lastAngle = Mod360(angle);
+    }
+
     // Makes the last walk again (so the walk position and line state are its) and moves the
     // walk cursor by the walks not made.
     void Finish()

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -302,6 +303,54 @@ TEST(Furiew, LaneWiseProfileEnergyEqualsScalar)
         withoutNegative += e < 0 ? 1 : 0;
     }
     EXPECT_GT(withoutNegative, 100); // the case without a negative bin was seen
+}
+
+// The halved directions of a row, eight pixels at a time and one at a time, against atan on
+// every gradient a Sobel row can give (the axes, the diagonals, the vectors just off the x axis
+// below it, where atan gives 360 - t, and the largest components), with pixels of weight 0
+// among them; and on random rows of every length up to 20, for the rest after whole lanes.
+TEST(Furiew, HalfDirectionRowsEqualAtan)
+{
+    constexpr int SIDE = 2 * 1020 + 1;
+    std::vector<std::int16_t> gx(SIDE);
+    std::vector<std::int16_t> gy(SIDE);
+    std::vector<unsigned char> weight(SIDE);
+    for (int i = 0; i < SIDE; ++i) {
+        gx[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(i - 1020);
+        weight[static_cast<std::size_t>(i)] =
+            i % 7 == 3 ? 0 : static_cast<unsigned char>(1 + i % 255);
+    }
+    std::vector<unsigned char> lanes(SIDE);
+    std::vector<unsigned char> scalar(SIDE);
+    for (int y = -1020; y <= 1020; ++y) {
+        std::fill(gy.begin(), gy.end(), static_cast<std::int16_t>(y));
+        HalfDirectionRow(gx.data(), gy.data(), weight.data(), SIDE, lanes.data());
+        HalfDirectionRowScalar(gx.data(), gy.data(), weight.data(), SIDE, scalar.data());
+        for (int i = 0; i < SIDE; ++i) {
+            const std::size_t k = static_cast<std::size_t>(i);
+            const int want = weight[k] != 0 ? wizard73::atan(gx[k], y) / 2 : 0;
+            if (lanes[k] != want || scalar[k] != want) {
+                FAIL() << "gx " << gx[k] << ", gy " << y << ": want " << want << ", lanes "
+                       << int{lanes[k]} << ", scalar " << int{scalar[k]};
+            }
+        }
+    }
+    std::uint32_t state = 11;
+    for (int count = 0; count <= 20; ++count) {
+        for (int round = 0; round < 20; ++round) {
+            for (int i = 0; i < count; ++i) {
+                const std::size_t k = static_cast<std::size_t>(i);
+                gx[k] = static_cast<std::int16_t>(zftest::XorShift32(state) % SIDE) - 1020;
+                gy[k] = static_cast<std::int16_t>(zftest::XorShift32(state) % SIDE) - 1020;
+                weight[k] = static_cast<unsigned char>(zftest::XorShift32(state) % 3);
+            }
+            std::fill(lanes.begin(), lanes.end(), 77);
+            std::fill(scalar.begin(), scalar.end(), 77);
+            HalfDirectionRow(gx.data(), gy.data(), weight.data(), count, lanes.data());
+            HalfDirectionRowScalar(gx.data(), gy.data(), weight.data(), count, scalar.data());
+            ASSERT_EQ(lanes, scalar) << count; // also nothing written beyond the row
+        }
+    }
 }
 
 // Quick mode (five-sample ridge line, shorter profile, weighted energies, its own reach table)

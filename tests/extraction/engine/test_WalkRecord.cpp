@@ -78,3 +78,65 @@ TEST(WalkRecord, ReusedWalksMatchRealWalksAndLeaveTheirState)
 }
 
 } // namespace
+
+// Walks accounted for in bulk (steps asked for in any order, counted per direction, the last one
+// named) leave the walk cursor, position and line state of the same walks made one by one, also
+// mixed with walks made as they come and with directions counted that were never asked for.
+TEST(WalkRecord, CountedWalksLeaveTheStateOfTheRealWalks)
+{
+    constexpr int W = 160;
+    const std::vector<unsigned char> img(W * W, 128);
+    auto realLoad = zftest::LoadInto(img, W, W, 'A');
+    auto recLoad = zftest::LoadInto(img, W, W, 'A');
+    ASSERT_EQ(realLoad.code, 0);
+    ASSERT_EQ(recLoad.code, 0);
+    Codex& real = *realLoad.engine;
+    Codex& rec = *recLoad.engine;
+    unsigned char* realBase = real.Layer(240, 0);
+    unsigned char* recBase = rec.Layer(240, 0);
+    real.WalkAt(W / 2, W / 2, 0, nullptr, realBase);
+    rec.WalkAt(W / 2, W / 2, 0, nullptr, recBase);
+
+    // In walk order: (angle, positions form); the record takes the first two as they come and
+    // counts the rest.
+    const struct {
+        int angle;
+        bool positions;
+    } calls[] = {{30, false}, {200, true}, {100, true}, {100, false}, {-80, true},
+                 {280, true}, {100, true}, {7, false},  {367, false}, {45, true}};
+    for (const auto& c : calls) {
+        real.m_wx = real.m_wy = real.m_walkOff = 0;
+        if (c.positions) {
+            real.Breweb(c.angle, 17, 1, nullptr);
+        } else {
+            real.Breweb_Furiew(c.angle, 8, 0, nullptr);
+        }
+    }
+
+    WalkRecord walks(rec);
+    WalkRecord::Set& offsets = walks.For(8, 0, WalkRecord::Form::Offsets);
+    WalkRecord::Set& positions = walks.For(17, 1);
+    walks.Walk(offsets, 30);
+    walks.Walk(positions, 200);
+    // Steps asked for before they are counted (280 and -80: one direction), and those of a walk
+    // made above.
+    const SStep* ahead = walks.Steps(positions, 280);
+    EXPECT_EQ(walks.Steps(positions, -80), ahead);
+    walks.Steps(offsets, 30);
+    walks.Count(positions, 100, 2);
+    walks.Count(offsets, 7, 2); // 7 and 367: one direction
+    walks.Count(positions, -80, 2);
+    walks.Count(offsets, 100, 1);
+    walks.Count(positions, 45, 1);
+    walks.Last(positions, 45);
+    walks.Finish();
+    EXPECT_EQ(rec.m_walk[0] - recBase, real.m_walk[0] - realBase);
+    EXPECT_EQ(rec.m_wx, real.m_wx);
+    EXPECT_EQ(rec.m_wy, real.m_wy);
+    EXPECT_EQ(rec.m_walkOff, real.m_walkOff);
+    EXPECT_EQ(rec.m_ldx, real.m_ldx);
+    EXPECT_EQ(rec.m_ldy, real.m_ldy);
+    EXPECT_EQ(rec.m_count, real.m_count);
+    EXPECT_EQ(rec.m_err, real.m_err);
+    EXPECT_EQ(rec.m_stepIndex, real.m_stepIndex);
+}
