@@ -1467,6 +1467,15 @@ void ExRowScalar(const unsigned char* r240, const unsigned char* r241, int cw, i
 // The level-0 gradient magnitude byte of stage 7, min(sqri(n) / 4, 255), of a gradient norm
 // n = gx^2 + gy^2 >= 0 (Respon.cpp).
 int ReMagnitude(int n);
+// The level-0 gradient of stage 7 at `count` pixels: the direction atan(gx, gy) / 2 (0..179)
+// into gdir and ReMagnitude(gx^2 + gy^2) into gmag, with gx = -d12[x] and gy = d10[x] (not
+// both -32768); the SSE2 build takes four pixels at a time (Respon.cpp).
+void ReGradientRow(const std::int16_t* d12, const std::int16_t* d10, int count, unsigned char* gdir,
+                   unsigned char* gmag);
+// ReMagnitude(n) as ReGradientRow reads it from its tables.
+int ReGradientMagnitude(int n);
+void ReGradientRowScalar(const std::int16_t* d12, const std::int16_t* d10, int count,
+                         unsigned char* gdir, unsigned char* gmag);
 // The [1 2 1] x [1 2 1] means, less 127, of the pixels x0 <= x < x1 of a row of two byte
 // planes (rows w apart, the rows above and below and the columns either side read) into mc[x]
 // and ms[x]; the SSE2 build takes eight pixels at a time (Respon.cpp).
