@@ -1464,6 +1464,12 @@ void ExRow(const unsigned char* r240, const unsigned char* r241, int cw, int x0,
            unsigned char* r145, unsigned char* r147, unsigned char* r57);
 void ExRowScalar(const unsigned char* r240, const unsigned char* r241, int cw, int x0, int x1,
                  unsigned char* r145, unsigned char* r147, unsigned char* r57);
+// The sector strength of a cell in stage 5: over the eight sectors of nonzero weight w[k] >= 0,
+// the sum of sqri(xs^2 + ys^2) of the sector's mean vector xs = cosSum[k] / w[k], ys = sinSum[k]
+// / w[k] (integer quotients, xs^2 + ys^2 within an int); the SSE2 build divides in double
+// precision (pickup.cpp).
+int PiStrength(const int* cosSum, const int* sinSum, const int* wSum);
+int PiStrengthScalar(const int* cosSum, const int* sinSum, const int* wSum);
 // The level-0 gradient magnitude byte of stage 7, min(sqri(n) / 4, 255), of a gradient norm
 // n = gx^2 + gy^2 >= 0 (Respon.cpp).
 int ReMagnitude(int n);
