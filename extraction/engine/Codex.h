@@ -1494,9 +1494,24 @@ void ExRow(const unsigned char* r240, const unsigned char* r241, int cw, int x0,
            unsigned char* r145, unsigned char* r147, unsigned char* r57);
 void ExRowScalar(const unsigned char* r240, const unsigned char* r241, int cw, int x0, int x1,
                  unsigned char* r145, unsigned char* r147, unsigned char* r57);
+// The sector strength of a cell in stage 5: over the eight sectors of nonzero weight w[k] >= 0,
+// the sum of sqri(xs^2 + ys^2) of the sector's mean vector xs = cosSum[k] / w[k], ys = sinSum[k]
+// / w[k] (integer quotients, xs^2 + ys^2 within an int); the SSE2 build divides in double
+// precision (pickup.cpp).
+int PiStrength(const int* cosSum, const int* sinSum, const int* wSum);
+int PiStrengthScalar(const int* cosSum, const int* sinSum, const int* wSum);
 // The level-0 gradient magnitude byte of stage 7, min(sqri(n) / 4, 255), of a gradient norm
 // n = gx^2 + gy^2 >= 0 (Respon.cpp).
 int ReMagnitude(int n);
+// The level-0 gradient of stage 7 at `count` pixels: the direction atan(gx, gy) / 2 (0..179)
+// into gdir and ReMagnitude(gx^2 + gy^2) into gmag, with gx = -d12[x] and gy = d10[x] (not
+// both -32768); the SSE2 build takes four pixels at a time (Respon.cpp).
+void ReGradientRow(const std::int16_t* d12, const std::int16_t* d10, int count, unsigned char* gdir,
+                   unsigned char* gmag);
+// ReMagnitude(n) as ReGradientRow reads it from its tables.
+int ReGradientMagnitude(int n);
+void ReGradientRowScalar(const std::int16_t* d12, const std::int16_t* d10, int count,
+                         unsigned char* gdir, unsigned char* gmag);
 // The [1 2 1] x [1 2 1] means, less 127, of the pixels x0 <= x < x1 of a row of two byte
 // planes (rows w apart, the rows above and below and the columns either side read) into mc[x]
 // and ms[x]; the SSE2 build takes eight pixels at a time (Respon.cpp).

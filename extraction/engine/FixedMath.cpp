@@ -25,8 +25,8 @@ constexpr int RootOf(int n)
 // at each event: an event is 2 m + 1 where the root drops by one at m (a deeper level leaves
 // the table there) and 2 m where it rises by one at m; a rise by two lists m twice. The events
 // are in order of m; test_FixedMath compares every n of the range with the recursion.
-constexpr int STEP_FIRST = 130050;
-constexpr int STEP_END = 1 << 21;
+constexpr int STEP_FIRST = SQRI_STEP_FIRST;
+constexpr int STEP_END = SQRI_STEP_END;
 constexpr int STEP_SHIFT = 10; // buckets of 1024 arguments
 constexpr std::uint32_t kRootEvents[] = {
     260648,      260838,  263346,  264070,  265866,  267144,  268398,  269384,  271812,  272496,
@@ -149,10 +149,7 @@ constexpr std::uint32_t kRootEvents[] = {
 // few steps after it that n reaches.
 constexpr int STEP_EVENTS = static_cast<int>(sizeof kRootEvents / sizeof kRootEvents[0]) - 1;
 constexpr int STEP_BUCKETS = STEP_END >> STEP_SHIFT;
-struct RootStep {
-    std::uint32_t from;
-    std::uint32_t root;
-};
+using RootStep = SqriStep;
 struct RootSteps {
     RootStep step[STEP_EVENTS + 2];
     std::uint16_t bucket[STEP_BUCKETS];
@@ -271,6 +268,12 @@ int SqriBlend(int n)
         ++at;
     }
     return static_cast<int>(at->root);
+}
+
+const SqriStep* SqriSteps(int& count)
+{
+    count = STEP_EVENTS + 1; // the sentinel left out
+    return kRootSteps.step;
 }
 
 } // namespace wizard73

@@ -174,6 +174,16 @@ constexpr int RootFirstBlend(int n)
 constexpr int FIRST_BLEND_LOW = 254;
 extern const std::array<std::uint8_t, 65025> TabFirstBlend;
 int SqriBlend(int n);
+// The roots of the deeper blends as steps in order of argument: for SQRI_STEP_FIRST <= n <
+// SQRI_STEP_END, sqri(n) is the root of the last step whose `from` is at most n. SqriSteps
+// gives the list and its length.
+constexpr int SQRI_STEP_FIRST = 130050;
+constexpr int SQRI_STEP_END = 1 << 21;
+struct SqriStep {
+    std::uint32_t from;
+    std::uint32_t root;
+};
+const SqriStep* SqriSteps(int& count);
 inline int sqri(int n)
 {
     if (n < 0) {

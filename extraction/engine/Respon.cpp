@@ -20,6 +20,10 @@
 #include <type_traits>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace wizard73 {
 namespace {
 
@@ -85,6 +89,218 @@ int ReMagnitude(int n)
     const int m = SqriInline(n) / 4;
     return m > 255 ? 255 : m; // steep diagonals saturate
 }
+
+namespace {
+
+// The direction atan(x, y) / 2 (0..179) of every octant index i (1..129) of AtanOctant by the
+// vector's quadrant and octant: row (y <= 0) * 4 + (x <= 0) * 2 + (|x| < |y|). Index 130 is a
+// vector on an axis (its smaller part 0), index 0 the zero vector, whose direction is 0.
+struct GradientTurns {
+    std::uint8_t at[8 * 131];
+};
+constexpr GradientTurns MakeGradientTurns()
+{
+    const int base[8] = {0, 90, 180, 90, 360, 270, 180, 270};
+    const int sign[8] = {1, -1, -1, 1, -1, 1, 1, -1};
+    GradientTurns t{};
+    for (int row = 0; row < 8; ++row) {
+        for (int i = 1; i < 130; ++i) {
+            t.at[131 * row + i] =
+                static_cast<std::uint8_t>(Mod360(base[row] + sign[row] * TabTan[i]) / 2);
+        }
+    }
+    // On the axes: y > 0 (x = 0, steep), y < 0 (x = 0, steep), x > 0 and x < 0 (y = 0).
+    t.at[131 * 3 + 130] = 90 / 2;
+    t.at[131 * 7 + 130] = 270 / 2;
+    t.at[131 * 4 + 130] = 0;
+    t.at[131 * 6 + 130] = 180 / 2;
+    return t;
+}
+constexpr GradientTurns kGradientTurns = MakeGradientTurns();
+
+// The magnitude bytes of the norms below SQRI_STEP_END (a byte image's gradients stay below 2 *
+// 1020^2): below MAG_TABLE one byte each (TabSqr and the first blend together), above that by
+// buckets of 256 norms, each the byte at its first norm (v0), the byte after its change (v1) and
+// the offset of the change in the bucket (cut, 256 for none) as v0 | v1 << 8 | cut << 16. A
+// bucket whose byte changes more than once has cut MAG_SLOW and is left to ReMagnitude, as are
+// the norms from SQRI_STEP_END on.
+constexpr int MAG_TABLE = SQRI_STEP_FIRST;
+constexpr int MAG_SHIFT = 8;
+constexpr std::uint32_t MAG_SLOW = 511;
+
+struct MagnitudeTables {
+    std::vector<std::uint8_t> direct;
+    std::vector<std::uint32_t> bucket;
+};
+
+MagnitudeTables MakeMagnitudeTables()
+{
+    MagnitudeTables t;
+    t.direct.resize(MAG_TABLE);
+    for (int n = 0; n < MAG_TABLE; ++n) {
+        t.direct[static_cast<std::size_t>(n)] = static_cast<std::uint8_t>(ReMagnitude(n));
+    }
+    // The roots of sqri beyond MAG_TABLE change only at its steps.
+    int count = 0;
+    const SqriStep* steps = SqriSteps(count);
+    const auto byteOf = [](std::uint32_t root) { return root / 4 > 255 ? 255u : root / 4; };
+    // The buckets below MAG_TABLE are never read for their bytes: cut 256, byte 0.
+    t.bucket.assign(static_cast<std::size_t>(SQRI_STEP_END >> MAG_SHIFT), 256u << 16);
+    int k = 0; // the step in force at the bucket's first norm
+    for (int b = MAG_TABLE >> MAG_SHIFT; b < (SQRI_STEP_END >> MAG_SHIFT); ++b) {
+        const auto first = static_cast<std::uint32_t>(b << MAG_SHIFT);
+        const std::uint32_t start = first > MAG_TABLE ? first : MAG_TABLE;
+        const std::uint32_t end = first + (1u << MAG_SHIFT);
+        while (k + 1 < count && steps[k + 1].from <= start) {
+            ++k;
+        }
+        const std::uint32_t v0 = byteOf(steps[k].root);
+        std::uint32_t v = v0;
+        std::uint32_t cut = 1u << MAG_SHIFT;
+        int changes = 0;
+        for (int j = k + 1; j < count && steps[j].from < end; ++j) {
+            if (byteOf(steps[j].root) != v) {
+                v = byteOf(steps[j].root);
+                cut = steps[j].from - first;
+                ++changes;
+            }
+        }
+        t.bucket[static_cast<std::size_t>(b)] =
+            changes > 1 ? MAG_SLOW << 16 : v0 | v << 8 | cut << 16;
+    }
+    return t;
+}
+
+const MagnitudeTables& Magnitudes()
+{
+    static const MagnitudeTables tables = MakeMagnitudeTables();
+    return tables;
+}
+
+// The magnitude byte of the norm n >= 0 from the tables: both reads made, the one that holds
+// chosen, so that the only branch is to the rare norms left to ReMagnitude.
+__attribute__((always_inline)) inline int GradientMagnitude(int n, const std::uint8_t* direct,
+                                                            const std::uint32_t* bucket)
+{
+    constexpr std::uint32_t LAST_BUCKET = (SQRI_STEP_END >> MAG_SHIFT) - 1;
+    const auto u = static_cast<std::uint32_t>(n);
+    const std::uint32_t b = u >> MAG_SHIFT;
+    const std::uint32_t e = bucket[b < LAST_BUCKET ? b : LAST_BUCKET];
+    const std::uint32_t cut = e >> 16;
+    if (u >= SQRI_STEP_END || cut == MAG_SLOW) {
+        return ReMagnitude(n);
+    }
+    // Masks of all ones or 0 choose without a jump.
+    const std::uint32_t after = 0u - ((u & ((1u << MAG_SHIFT) - 1)) >= cut ? 1u : 0u);
+    const std::uint32_t stepped = (((e >> 8) & after) | (e & ~after)) & 255;
+    const std::uint32_t inTable = 0u - (u < MAG_TABLE ? 1u : 0u);
+    const std::uint32_t table = direct[u & inTable]; // norm 0 where the table does not hold
+    return static_cast<int>((table & inTable) | (stepped & ~inTable));
+}
+
+// The direction byte of (gx, gy) from its octant index, without branches on the signs: the
+// absolute values by their sign masks, the row from comparisons. |gx|, |gy| <= 32768, so that
+// 128 p + q <= 129 * 32768 fits.
+__attribute__((always_inline)) inline int GradientDirection(int gx, int gy)
+{
+    const int sx = gx >> 31;
+    const int sy = gy >> 31;
+    const auto ax = static_cast<unsigned>((gx ^ sx) - sx);
+    const auto ay = static_cast<unsigned>((gy ^ sy) - sy);
+    const unsigned steep = ax < ay ? 1u : 0u;
+    const unsigned p = steep != 0 ? ax : ay;
+    const unsigned q = steep != 0 ? ay : ax;
+    const unsigned octant = (128 * p + q) / (q + (q == 0 ? 1u : 0u));
+    const unsigned onAxis = 0u - (p == 0 ? 1u : 0u); // all ones where p = 0
+    const unsigned index = (octant & ~onAxis) | ((q != 0 ? 130u : 0u) & onAxis);
+    const unsigned row = (static_cast<unsigned>(gy - 1) >> 31) * 4 +
+                         (static_cast<unsigned>(gx - 1) >> 31) * 2 + steep;
+    return kGradientTurns.at[131 * row + index];
+}
+
+} // namespace
+
+int ReGradientMagnitude(int n)
+{
+    return GradientMagnitude(n, Magnitudes().direct.data(), Magnitudes().bucket.data());
+}
+
+void ReGradientRowScalar(const std::int16_t* d12, const std::int16_t* d10, int count,
+                         unsigned char* gdir, unsigned char* gmag)
+{
+    const std::uint8_t* direct = Magnitudes().direct.data();
+    const std::uint32_t* bucket = Magnitudes().bucket.data();
+    for (int x = 0; x < count; ++x) {
+        const int gx = -d12[x];
+        const int gy = d10[x];
+        gdir[x] = static_cast<unsigned char>(GradientDirection(gx, gy));
+        gmag[x] = static_cast<unsigned char>(GradientMagnitude(gx * gx + gy * gy, direct, bucket));
+    }
+}
+
+#if defined(__SSE2__)
+// Four pixels at a time in 32-bit lanes. The octant index 1 + 128 p / q, rounded down, comes
+// from a single-precision division: 128 p and q are exact, and a quotient that is not a whole
+// number lies at least 1 / q >= 2^-15 from one, more than the division's error (at most 2^-17
+// below 128), so that its truncation is exact. The table reads stay scalar.
+void ReGradientRow(const std::int16_t* d12, const std::int16_t* d10, int count, unsigned char* gdir,
+                   unsigned char* gmag)
+{
+    const std::uint8_t* direct = Magnitudes().direct.data();
+    const std::uint32_t* bucket = Magnitudes().bucket.data();
+    const __m128i one = _mm_set1_epi32(1);
+    const __m128i axis = _mm_set1_epi32(130);
+    const __m128 scale = _mm_set1_ps(128.0f);
+    const __m128 least = _mm_set1_ps(1.0f);
+    int x = 0;
+    for (; x + 4 <= count; x += 4) {
+        const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(d12 + x));
+        const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(d10 + x));
+        // The norms d12^2 + d10^2 of the interleaved pairs; the sign of gx = -d12 is lost in
+        // its square.
+        const __m128i pairs = _mm_unpacklo_epi16(a, b);
+        alignas(16) std::int32_t norm[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(norm), _mm_madd_epi16(pairs, pairs));
+        const __m128i gx =
+            _mm_sub_epi32(_mm_setzero_si128(), _mm_srai_epi32(_mm_unpacklo_epi16(a, a), 16));
+        const __m128i gy = _mm_srai_epi32(_mm_unpacklo_epi16(b, b), 16);
+        const __m128i sx = _mm_srai_epi32(gx, 31);
+        const __m128i sy = _mm_srai_epi32(gy, 31);
+        const __m128 ax = _mm_cvtepi32_ps(_mm_sub_epi32(_mm_xor_si128(gx, sx), sx));
+        const __m128 ay = _mm_cvtepi32_ps(_mm_sub_epi32(_mm_xor_si128(gy, sy), sy));
+        const __m128i steep = _mm_castps_si128(_mm_cmplt_ps(ax, ay)); // all ones or 0
+        const __m128 p = _mm_min_ps(ax, ay);
+        const __m128 q = _mm_max_ps(ax, ay);
+        const __m128i octant = _mm_add_epi32(
+            one, _mm_cvttps_epi32(_mm_div_ps(_mm_mul_ps(p, scale), _mm_max_ps(q, least))));
+        const __m128i onAxis = _mm_castps_si128(_mm_cmpeq_ps(p, _mm_setzero_ps()));
+        const __m128i moving = _mm_castps_si128(_mm_cmpneq_ps(q, _mm_setzero_ps()));
+        const __m128i index = _mm_or_si128(_mm_andnot_si128(onAxis, octant),
+                                           _mm_and_si128(onAxis, _mm_and_si128(moving, axis)));
+        // Row (gy <= 0) * 4 + (gx <= 0) * 2 + steep of 131 entries (the row, below 8, times 131
+        // in the low 16 bits of its lane, the high ones 0).
+        const __m128i row =
+            _mm_add_epi32(_mm_add_epi32(_mm_and_si128(_mm_cmplt_epi32(gy, one), _mm_set1_epi32(4)),
+                                        _mm_and_si128(_mm_cmplt_epi32(gx, one), _mm_set1_epi32(2))),
+                          _mm_and_si128(steep, one));
+        alignas(16) std::int32_t at[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(at),
+                        _mm_add_epi32(index, _mm_mullo_epi16(row, _mm_set1_epi32(131))));
+#pragma GCC unroll 4
+        for (int k = 0; k < 4; ++k) {
+            gdir[x + k] = kGradientTurns.at[at[k]];
+            gmag[x + k] = static_cast<unsigned char>(GradientMagnitude(norm[k], direct, bucket));
+        }
+    }
+    ReGradientRowScalar(d12 + x, d10 + x, count - x, gdir + x, gmag + x);
+}
+#else
+void ReGradientRow(const std::int16_t* d12, const std::int16_t* d10, int count, unsigned char* gdir,
+                   unsigned char* gmag)
+{
+    ReGradientRowScalar(d12, d10, count, gdir, gmag);
+}
+#endif
 
 void ReSmoothRowScalar(const unsigned char* fc, const unsigned char* fs, int w, int x0, int x1,
                        std::int16_t* mc, std::int16_t* ms)
@@ -307,15 +523,27 @@ void Codex::Respon(int level)
     ClearBorder(gmag, w0, h0);
     const std::int16_t* d12 = Plane(0);
     const std::int16_t* d10 = Plane(2);
+    // The histogram counts in four tallies by column, so that neighbouring pixels of one
+    // magnitude do not wait on each other's count.
+    int tally[4][256] = {};
     for (int y = 1; y + 1 < h0; ++y) {
-        for (int x = 1; x + 1 < w0; ++x) {
-            const std::size_t i = static_cast<std::size_t>(y) * w0 + x;
-            const int gx = -d12[i];
-            const int gy = d10[i];
-            gdir[i] = static_cast<unsigned char>(static_cast<unsigned>(atan(gx, gy)) / 2); // 0..359
-            gmag[i] = static_cast<unsigned char>(ReMagnitude(gx * gx + gy * gy));
-            ++m_rank.Ran[gmag[i]];
+        const std::size_t row = static_cast<std::size_t>(y) * w0 + 1;
+        const int count = w0 - 2;
+        ReGradientRow(d12 + row, d10 + row, count, gdir + row, gmag + row);
+        const unsigned char* m = gmag + row;
+        int x = 0;
+        for (; x + 4 <= count; x += 4) {
+            ++tally[0][m[x]];
+            ++tally[1][m[x + 1]];
+            ++tally[2][m[x + 2]];
+            ++tally[3][m[x + 3]];
         }
+        for (; x < count; ++x) {
+            ++tally[0][m[x]];
+        }
+    }
+    for (int v = 0; v < 256; ++v) {
+        m_rank.Ran[v] += tally[0][v] + tally[1][v] + tally[2][v] + tally[3][v];
     }
     // 3.-4. Weight curve and gain.
     static const int kCurve[] = {3, 15, 0, 64, 90, 255, 255};

@@ -361,6 +361,12 @@ struct WeightTables {
     // every one visited, around a centre of offset c (0..359): ringW[r][c].
     int ringW[5][360][8];
     SectorOrder order;
+#if defined(__SSE2__)
+    // The rows of `sectors` spread over all eight sectors: 256 w of sector k twice, at lanes 2 k
+    // and 2 k + 1 (0 for a sector past the run), so that a point's shares of every sector come
+    // in two vectors of fixed place.
+    alignas(16) std::uint16_t eight[720][16];
+#endif
 };
 
 WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, const std::int32_t* Sd)
@@ -388,6 +394,15 @@ WeightTables MakeWeightTables(const std::int32_t* W, const std::int32_t* Cd, con
     }
     t.sectors = MakeSectorTable(W);
     t.order = MakeSectorOrder();
+#if defined(__SSE2__)
+    for (int j = 0; j < 720; ++j) {
+        const SectorRow& row = t.sectors.row[j];
+        for (int i = 0; i < 4; ++i) {
+            const std::size_t k = static_cast<std::size_t>((row.k0 + i) % 8);
+            t.eight[j][2 * k] = t.eight[j][2 * k + 1] = row.w256[2 * i];
+        }
+    }
+#endif
     // The rings of radius 0..4 are the leading 8, 24, 44, 68 and 96 points of one list.
     for (int c = 0; c < 360; ++c) {
         int sums[11] = {};
@@ -553,6 +568,48 @@ __attribute__((always_inline)) inline void SectorGroupLanes(const SectorRow& row
     AddLanes(at, cosv);
     AddLanes(at + 12, sinv);
 }
+// The sector sums of SectorAddLanes (without weight sums) over all eight sectors in four vectors,
+// (cos, sin) of sectors 0..3 and 4..7, to be held in registers: a point's shares come at a fixed
+// place (WeightTables::eight), so that no point waits on the store of the one before.
+struct EightSums {
+    __m128i cosLow = _mm_setzero_si128();
+    __m128i cosHigh = _mm_setzero_si128();
+    __m128i sinLow = _mm_setzero_si128();
+    __m128i sinHigh = _mm_setzero_si128();
+};
+
+// SectorLanes of ring point (direction byte q, magnitude m) for all eight sectors of the row w8
+// (WeightTables::eight), added to sums.
+__attribute__((always_inline)) inline void
+SectorEight(const std::uint16_t* w8, const WeightTables& t, int q, int m, EightSums& sums)
+{
+    const DirectionLanes& d = t.dir[q];
+    const __m128i p =
+        _mm_mullo_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(d.abs)),
+                        _mm_load_si128(reinterpret_cast<const __m128i*>(t.magAll[m])));
+    const __m128i neg = _mm_load_si128(reinterpret_cast<const __m128i*>(d.neg));
+    const __m128i* sign = reinterpret_cast<const __m128i*>(d.sign);
+    const auto half = [&](const std::uint16_t* w16, __m128i& cs, __m128i& ss)
+        __attribute__((always_inline))
+    {
+        const __m128i w = _mm_load_si128(reinterpret_cast<const __m128i*>(w16));
+        const __m128i back = _mm_subs_epu16(
+            _mm_add_epi16(_mm_mulhi_epu16(p, w), _mm_srli_epi16(_mm_mullo_epi16(p, w), 15)), neg);
+        cs = _mm_add_epi32(cs, _mm_madd_epi16(back, _mm_load_si128(sign)));
+        ss = _mm_add_epi32(ss, _mm_madd_epi16(back, _mm_load_si128(sign + 1)));
+    };
+    half(w8, sums.cosLow, sums.sinLow);
+    half(w8 + 8, sums.cosHigh, sums.sinHigh);
+}
+
+// The eight-sector sums added to eight cos and eight sin sums in memory.
+void AddEight(const EightSums& sums, int* cosSums, int* sinSums)
+{
+    AddLanes(cosSums, sums.cosLow);
+    AddLanes(cosSums + 4, sums.cosHigh);
+    AddLanes(sinSums, sums.sinLow);
+    AddLanes(sinSums + 4, sums.sinHigh);
+}
 #else
 template <bool Weights>
 __attribute__((always_inline)) inline void
@@ -684,6 +741,25 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
                 });
     };
     int n = 0;
+#if defined(__SSE2__)
+    if (Lanes && inside) {
+        // Every point is visited, in ring order, its shares of all eight sectors held in
+        // registers (EightSums).
+        const std::int32_t* ringOff = m_ringOff[level];
+        const std::uint16_t(*rows8)[16] = t.eight + 360 - c;
+        EightSums eight;
+        for (int i = 0; i < kRingEntries[r]; ++i) {
+            SectorEight(rows8[ring[i].angle], t, dir[ringOff[i]], mag[ringOff[i]], eight);
+        }
+        AddEight(eight, m_cosSum, m_sinSum);
+        if (weights) {
+            const int* ringW = t.ringW[r][c];
+            AddQuad(m_wSum, LoadQuad(ringW));
+            AddQuad(m_wSum + 4, LoadQuad(ringW + 4));
+        }
+        return RingInsideDone(level, r, value);
+    }
+#endif
     if (inside) {
         // Every point is visited, so that their order is free.
         const std::int32_t* off = m_sectorWidth[level][r] == m_ringWidth[level] + 1
@@ -749,6 +825,32 @@ int CWork::SectorNestAs(int level, int top, int low, int value, SSectorSums* nes
         }
     };
     int n = 0;
+#if defined(__SSE2__)
+    if (Lanes && inside) {
+        // Every point's shares of all eight sectors held in registers (EightSums).
+        const std::int32_t* ringOff = m_ringOff[level];
+        const std::uint16_t(*rows8)[16] = t.eight + 360 - c;
+        EightSums eight;
+        for (int r = low, i = 0; r <= top; ++r) {
+            for (; i < kRingEntries[r]; ++i) {
+                SectorEight(rows8[ring[i].angle], t, dir[ringOff[i]], mag[ringOff[i]], eight);
+            }
+            if (r < top) {
+                SSectorSums& k = nest[r - low];
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(k.cos), eight.cosLow);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(k.cos + 4), eight.cosHigh);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(k.sin), eight.sinLow);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(k.sin + 4), eight.sinHigh);
+                std::memcpy(k.w, t.ringW[r][c], sizeof k.w);
+            }
+        }
+        AddEight(eight, m_cosSum, m_sinSum);
+        const int* ringW = t.ringW[top][c];
+        AddQuad(m_wSum, LoadQuad(ringW));
+        AddQuad(m_wSum + 4, LoadQuad(ringW + 4));
+        return RingInsideDone(level, top, value);
+    }
+#endif
     if (inside) {
         const std::int32_t* off = m_sectorWidth[level][low] == m_ringWidth[level] + 1
                                       ? m_sectorOff[level][low]

@@ -11,6 +11,10 @@
 #include <cstring>
 #include <memory>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace wizard73 {
 namespace {
 
@@ -48,6 +52,71 @@ static_assert(kOctant.v[360 + 22] == 0 && kOctant.v[360 + 23] == 1 && kOctant.v[
               kOctant.v[360 - 22] == 0 && kOctant.v[360 - 23] == 7 && kOctant.v[0] == 0);
 
 } // namespace
+
+int PiStrengthScalar(const int* cosSum, const int* sinSum, const int* wSum)
+{
+    int sum = 0;
+    for (int k = 0; k < 8; ++k) {
+        if (wSum[k] != 0) {
+            const int xs = cosSum[k] / wSum[k];
+            const int ys = sinSum[k] / wSum[k];
+            sum += sqri(ys * ys + xs * xs);
+        }
+    }
+    return sum;
+}
+
+#if defined(__SSE2__)
+// Two sectors at a time in double precision. An int32 quotient a / b that is not a whole number
+// lies at least 1 / |b| from one, and the division's error, at most |a / b| 2^-53, is far below
+// that, so that the truncated double is the integer quotient. The root of n = xs^2 + ys^2 (exact
+// in a double) up to 65024 is TabSqr's, round(sqrt n): sqrt n lies at least 1 / 2048 from a
+// half, far beyond the error of the rounded square root, so that sqrt n + 1/2 truncates to it
+// without the table's read; larger n (means beyond 255, rare) take sqri.
+int PiStrength(const int* cosSum, const int* sinSum, const int* wSum)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi32(1);
+    const __m128d half = _mm_set1_pd(0.5);
+    const __m128d tableEnd = _mm_set1_pd(65024.0);
+    __m128i total = zero;
+    int beyondSum = 0;
+    for (int k = 0; k < 8; k += 2) {
+        const auto two = [k](const int* p) {
+            return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + k));
+        };
+        const __m128i w = two(wSum);
+        const __m128i empty = _mm_cmpeq_epi32(w, zero);
+        const __m128d divisor =
+            _mm_cvtepi32_pd(_mm_or_si128(_mm_andnot_si128(empty, w), _mm_and_si128(empty, one)));
+        const __m128i xs = _mm_cvttpd_epi32(_mm_div_pd(_mm_cvtepi32_pd(two(cosSum)), divisor));
+        const __m128i ys = _mm_cvttpd_epi32(_mm_div_pd(_mm_cvtepi32_pd(two(sinSum)), divisor));
+        const __m128d xd = _mm_cvtepi32_pd(xs);
+        const __m128d yd = _mm_cvtepi32_pd(ys);
+        const __m128d n = _mm_add_pd(_mm_mul_pd(yd, yd), _mm_mul_pd(xd, xd));
+        const __m128i root = _mm_cvttpd_epi32(_mm_add_pd(_mm_sqrt_pd(n), half));
+        const __m128d beyond = _mm_cmpgt_pd(n, tableEnd);
+        // The 64-bit lane masks as the 32-bit lanes 0 and 1 of the roots.
+        const __m128i beyond32 =
+            _mm_shuffle_epi32(_mm_castpd_si128(beyond), _MM_SHUFFLE(3, 3, 2, 0));
+        total = _mm_add_epi32(total, _mm_andnot_si128(_mm_or_si128(empty, beyond32), root));
+        const int lanes = _mm_movemask_pd(beyond);
+        for (int j = 0; j < 2; ++j) {
+            if ((lanes >> j & 1) != 0 && wSum[k + j] != 0) {
+                const int x = cosSum[k + j] / wSum[k + j];
+                const int y = sinSum[k + j] / wSum[k + j];
+                beyondSum += sqri(y * y + x * x);
+            }
+        }
+    }
+    return _mm_cvtsi128_si32(total) + _mm_cvtsi128_si32(_mm_srli_si128(total, 4)) + beyondSum;
+}
+#else
+int PiStrength(const int* cosSum, const int* sinSum, const int* wSum)
+{
+    return PiStrengthScalar(cosSum, sinSum, wSum);
+}
+#endif
 
 // Quality of cell i on the ring of `radius`: layer 241 (qual) and the disorder value of the
 // cell, from the directions (32) and contrasts (114) around it. The rings of the passes are the
@@ -87,16 +156,11 @@ void Codex::PiQual(int i, int radius, bool first, int low, SSectorSums* nest,
     // and the sector directions (half-turn angles or a direction byte) lie in 0..255, so their
     // distance needs no reduction: it is the size of their folded difference.
     const int o = dir[i];
-    int sum = 0;
+    const int sum = PiStrength(m_cosSum, m_sinSum, m_wSum);
     int pairs = 0;
     int dev = 0;
     int f[8];
     for (int k = 0; k < 8; ++k) {
-        if (m_wSum[k] != 0) {
-            const int xs = m_cosSum[k] / m_wSum[k];
-            const int ys = m_sinSum[k] / m_wSum[k];
-            sum += sqri(ys * ys + xs * xs);
-        }
         f[k] = Fold(o - a[k]);
         const int e = f[k] < 0 ? -f[k] : f[k]; // DistIn(o, a[k])
         dev = e > dev ? e : dev;
@@ -158,18 +222,13 @@ void Codex::PiRingV(int i, int radius, const std::int16_t* disorder, unsigned ch
     // A direction byte, so angle - own lies above -360: the octants of angle - own from angle.
     const unsigned char* const octantOf = kOctant.v + 360 - dir[i];
     const int sweep = m_piSweep;
-    int octant[8] = {};
-    RingOffsets(LEVEL, radius, 1, [&](int angle, std::int32_t off) {
-        if (centre[off] >= sweep) {
-            return;
-        }
-        ++octant[octantOf[angle]];
-    });
-    bool enclosed = false;
-    for (int k = 0; k < 4; ++k) {
-        enclosed = enclosed || (octant[k] != 0 && octant[k + 4] != 0);
-    }
-    if (!enclosed) {
+    // Bit k set when octant k holds a point: an OR per point instead of a jump and a count.
+    unsigned octants = 0;
+    RingOffsets(
+        LEVEL, radius, 1, [&](int angle, std::int32_t off) __attribute__((always_inline)) {
+            octants |= (centre[off] < sweep ? 1u : 0u) << octantOf[angle];
+        });
+    if ((octants & (octants >> 4) & 15u) == 0) { // no two opposite octants
         return;
     }
     marks[i] |= HOLE;

@@ -32,7 +32,8 @@ std::uint32_t Next(std::uint32_t& seed)
 }
 
 // Random curves, layers and references (directions past 179 included), every block of a
-// 19 x 13 layer against the sums of each pixel's two energies and the sorted weights.
+// 19 x 13 layer (rows of eight, of eleven and shorter ones) against the sums of each pixel's two
+// energies and the sorted weights, in lanes and pixel by pixel.
 TEST(BlockEnergy, ScanSumsEachPixelsShares)
 {
     constexpr int W = 19;
@@ -57,8 +58,8 @@ TEST(BlockEnergy, ScanSumsEachPixelsShares)
         const BlockEnergy energy(ran, lor, divisor);
         const int gain = lor[std::min(divisor, 255)];
         for (int y0 = 0; y0 < H; y0 += 3) {
-            for (int x0 = 0; x0 < W; x0 += 4) {
-                const int x1 = std::min(x0 + 8, W);
+            for (int x0 = 0; x0 < W; x0 += 2) {
+                const int x1 = std::min(x0 + (x0 % 4 == 0 ? 8 : 11), W);
                 const int y1 = std::min(y0 + 8, H);
                 const int ref = static_cast<int>(Next(seed) % 360);
                 int along = 0;
@@ -79,11 +80,16 @@ TEST(BlockEnergy, ScanSumsEachPixelsShares)
                 ASSERT_EQ(s.along, along) << x0 << " " << y0;
                 ASSERT_EQ(s.across, across) << x0 << " " << y0;
                 ASSERT_EQ(s.top, weights[3]) << x0 << " " << y0;
+                const BlockSums t =
+                    energy.ScanScalar(gdir.data(), gmag.data(), W, x0, x1, y0, y1, ref);
+                ASSERT_EQ(t.along, along) << x0 << " " << y0;
+                ASSERT_EQ(t.across, across) << x0 << " " << y0;
+                ASSERT_EQ(t.top, weights[3]) << x0 << " " << y0;
                 ++blocks;
             }
         }
     }
-    EXPECT_EQ(blocks, 6 * 5 * 5);
+    EXPECT_EQ(blocks, 6 * 5 * 10);
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -27,15 +28,69 @@ TEST(Respon, MagnitudeByteIsTheQuarterRoot)
     constexpr int MAX_NORM = 2 * 1020 * 1020;
     int checked = 0;
     for (int n = 0; n <= MAX_NORM + 4096; ++n) {
-        if (ReMagnitude(n) != Byte(n)) {
-            FAIL() << n << ": " << ReMagnitude(n) << " for " << Byte(n);
+        if (ReMagnitude(n) != Byte(n) || ReGradientMagnitude(n) != Byte(n)) {
+            FAIL() << n << ": " << ReMagnitude(n) << " and " << ReGradientMagnitude(n) << " for "
+                   << Byte(n);
         }
         ++checked;
     }
     EXPECT_EQ(checked, MAX_NORM + 4097);
     for (int n : {-5, 3000000, 2147000000}) {
         EXPECT_EQ(ReMagnitude(n), Byte(n)) << n;
+        if (n >= 0) {
+            EXPECT_EQ(ReGradientMagnitude(n), Byte(n)) << n;
+        }
     }
+}
+
+// The gradient row, lane-wise and pixel by pixel, against atan and ReMagnitude: every pair of
+// responses a byte image can make and a margin past it (axes, diagonals, the zero vector and each
+// quadrant included), then the 16-bit extremes whose norm fits an int.
+TEST(Respon, GradientRowMatchesAtanAndMagnitude)
+{
+    constexpr int SPAN = 1100;
+    constexpr int W = 2 * SPAN + 1;
+    std::vector<std::int16_t> d12(W);
+    std::vector<std::int16_t> d10(W);
+    std::vector<unsigned char> gdir(W);
+    std::vector<unsigned char> gmag(W);
+    std::vector<unsigned char> twinDir(W);
+    std::vector<unsigned char> twinMag(W);
+    const auto check = [&](int count) {
+        ReGradientRow(d12.data(), d10.data(), count, gdir.data(), gmag.data());
+        ReGradientRowScalar(d12.data(), d10.data(), count, twinDir.data(), twinMag.data());
+        for (int x = 0; x < count; ++x) {
+            if (gdir[x] != twinDir[x] || gmag[x] != twinMag[x]) {
+                ADD_FAILURE() << "twins differ at " << -d12[x] << ", " << d10[x];
+                return false;
+            }
+            const int gx = -d12[x];
+            const int gy = d10[x];
+            const int dir = static_cast<int>(static_cast<unsigned>(atan(gx, gy)) / 2);
+            if (gdir[x] != dir || gmag[x] != ReMagnitude(gx * gx + gy * gy)) {
+                ADD_FAILURE() << gx << ", " << gy << ": " << int{gdir[x]} << " for " << dir;
+                return false;
+            }
+        }
+        return true;
+    };
+    for (int gy = -SPAN; gy <= SPAN; ++gy) {
+        for (int x = 0; x < W; ++x) {
+            d12[x] = static_cast<std::int16_t>(x - SPAN);
+            d10[x] = static_cast<std::int16_t>(gy);
+        }
+        ASSERT_TRUE(check(W));
+    }
+    const int extremes[] = {-32767, -30000, -1, 0, 1, 30000, 32767};
+    int k = 0;
+    for (int a : extremes) {
+        for (int b : extremes) {
+            d12[k] = static_cast<std::int16_t>(a);
+            d10[k] = static_cast<std::int16_t>(b);
+            ++k;
+        }
+    }
+    EXPECT_TRUE(check(k));
 }
 
 // Random, saturated and alternating rows of both planes, every width up to 40 and every span of

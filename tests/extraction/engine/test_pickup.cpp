@@ -1,6 +1,7 @@
 // Stages 4 and 5, contrast and quality: flat images never get a quality, noisy paper gets the
 // least quality; a grating is foreground almost everywhere with a quality near 100.
 
+#include "extraction/engine/FixedMath.h"
 #include "extraction/engine/codes.h"
 #include "tests/extraction/engine/stage_fixture.h"
 #include "tests/support/test_random.h"
@@ -34,6 +35,56 @@ TEST(Pickup, DistanceIsTheSizeOfTheFoldedDifference)
             mismatches += CWork::DistIn(a, b) != (f < 0 ? -f : f) ? 1 : 0;
         }
     }
+    EXPECT_EQ(mismatches, 0);
+}
+
+// The sector strength with double-precision quotients against the integer ones and the formula:
+// random sums of realistic means, sectors without weight (their sums left out), quotients that
+// truncate toward zero from either side, exact multiples, every mean vector around the end of
+// the root table and the largest means a sum of squares allows.
+TEST(Pickup, SectorStrengthTwinsAgree)
+{
+    std::uint32_t seed = 99;
+    const auto reference = [](const int* c, const int* s, const int* w) {
+        int sum = 0;
+        for (int k = 0; k < 8; ++k) {
+            if (w[k] != 0) {
+                const int xs = c[k] / w[k];
+                const int ys = s[k] / w[k];
+                sum += sqri(ys * ys + xs * xs);
+            }
+        }
+        return sum;
+    };
+    int mismatches = 0;
+    for (int trial = 0; trial < 20000; ++trial) {
+        int c[8], s[8], w[8];
+        for (int k = 0; k < 8; ++k) {
+            const int kind = static_cast<int>(zftest::XorShift32(seed) % 4);
+            w[k] = kind == 0 ? 0 : static_cast<int>(zftest::XorShift32(seed) % 6145);
+            const int mean = static_cast<int>(zftest::XorShift32(seed) % 601) - 300;
+            const int rest = w[k] == 0 ? 0 : static_cast<int>(zftest::XorShift32(seed) % w[k]);
+            c[k] = kind == 0 ? mean : mean * w[k] + (kind == 1 ? rest : -rest);
+            s[k] = kind == 3 ? -c[k] : -mean * w[k] + (kind == 2 ? -rest : rest);
+        }
+        const int want = reference(c, s, w);
+        mismatches += PiStrength(c, s, w) != want || PiStrengthScalar(c, s, w) != want ? 1 : 0;
+    }
+    // Every mean vector of one weighted sector whose root TabSqr holds, and past it.
+    for (int x = -1; x <= 260; ++x) {
+        for (int y = 0; y <= 260; ++y) {
+            const int c[8] = {x, 0, 0, 0, 0, 0, 0, 0};
+            const int s[8] = {y, 0, 0, 0, 0, 0, 0, 0};
+            const int w[8] = {1, 0, 0, 0, 0, 0, 0, 0};
+            mismatches += PiStrength(c, s, w) != reference(c, s, w) ? 1 : 0;
+        }
+    }
+    // Means of +-32767 (xs^2 + ys^2 just below 2^31) and a weight of 1 or of the largest sum.
+    const int c[8] = {32767, -32767, 2147483647, -2147483647, 7, -7, 0, 1};
+    const int s[8] = {-32767, 32767, 2147450880, -2147450880, 0, 0, 5, -1};
+    const int w[8] = {1, 1, 65537, 65537, 2, 2, 0, 2147483647};
+    mismatches += PiStrength(c, s, w) != reference(c, s, w) ? 1 : 0;
+    mismatches += PiStrengthScalar(c, s, w) != reference(c, s, w) ? 1 : 0;
     EXPECT_EQ(mismatches, 0);
 }
 
