@@ -548,26 +548,6 @@ SectorAddLanes(const SectorRow& row, const WeightTables& t, int q, int m, Sector
     }
 }
 
-// SectorAddLanes (without weight sums) of N ring points at one angle (direction bytes q[i],
-// magnitudes m[i]): their lanes share the row and one update of the sums.
-template <int N>
-__attribute__((always_inline)) inline void SectorGroupLanes(const SectorRow& row,
-                                                            const WeightTables& t, const int* q,
-                                                            const int* m, SectorSums& sums)
-{
-    __m128i cosv, sinv;
-    SectorLanes(row, t, q[0], m[0], cosv, sinv);
-#pragma GCC unroll 3
-    for (int i = 1; i < N; ++i) {
-        __m128i c, s;
-        SectorLanes(row, t, q[i], m[i], c, s);
-        cosv = _mm_add_epi32(cosv, c);
-        sinv = _mm_add_epi32(sinv, s);
-    }
-    int* at = reinterpret_cast<int*>(reinterpret_cast<char*>(sums.cos) + row.at);
-    AddLanes(at, cosv);
-    AddLanes(at + 12, sinv);
-}
 // The sector sums of SectorAddLanes (without weight sums) over all eight sectors in four vectors,
 // (cos, sin) of sectors 0..3 and 4..7, to be held in registers: a point's shares come at a fixed
 // place (WeightTables::eight), so that no point waits on the store of the one before.
@@ -622,7 +602,10 @@ SectorAddLanes(const SectorRow& row, const WeightTables& t, int q, int m, Sector
         AddQuad(sums.w + row.k0, w);
     }
 }
+#endif
 
+// SectorAddLanes (without weight sums) of N ring points at one angle (direction bytes q[i],
+// magnitudes m[i]). The SSE2 build sums whole rings by EightSums instead.
 template <int N>
 __attribute__((always_inline)) inline void SectorGroupLanes(const SectorRow& row,
                                                             const WeightTables& t, const int* q,
@@ -632,7 +615,6 @@ __attribute__((always_inline)) inline void SectorGroupLanes(const SectorRow& row
         SectorAddLanes<false>(row, t, q[i], m[i], sums);
     }
 }
-#endif
 
 // One ring point (direction byte q, magnitude m) added to the sector sums of `row`, in lanes or
 // one sector at a time, with or without weight sums.
