@@ -63,14 +63,10 @@ public:
     const SStep* Walk(Set& set, int angle)
     {
         const int a = Mod360(angle);
-        SStep* steps = &set.m_steps[static_cast<std::size_t>(a) * set.m_stride];
-        if (set.m_known[a] == 0) {
-            // The walk made here moves the walk cursor itself.
-            Make(set, a, steps);
-            set.m_known[a] = 1;
-            set.m_end[a] = EndOffset(steps);
-        } else {
-            m_cursorMove += set.m_end[a];
+        bool made = false;
+        const SStep* steps = StepsAt(set, a, made);
+        if (!made) {
+            m_cursorMove += set.m_end[a]; // a walk made moves the walk cursor itself
         }
         m_last = &set;
         m_lastAngle = a;
@@ -86,13 +82,10 @@ public:
     const SStep* Steps(Set& set, int angle)
     {
         const int a = Mod360(angle);
-        SStep* steps = &set.m_steps[static_cast<std::size_t>(a) * set.m_stride];
-        if (set.m_known[a] == 0) {
-            // The walk made here moves the walk cursor itself: taken back, as Count moves it.
-            Make(set, a, steps);
-            set.m_known[a] = 1;
-            set.m_end[a] = EndOffset(steps);
-            m_cursorMove -= set.m_end[a];
+        bool made = false;
+        const SStep* steps = StepsAt(set, a, made);
+        if (made) {
+            m_cursorMove -= set.m_end[a]; // making it moved the walk cursor: Count moves it
         }
         return steps;
     }
@@ -129,6 +122,20 @@ public:
     }
 
 private:
+    // The steps of the set's walk at angle a (0..359), made here (made true) when first asked
+    // for; making a walk moves the walk cursor as walking it does.
+    SStep* StepsAt(Set& set, int a, bool& made)
+    {
+        SStep* steps = &set.m_steps[static_cast<std::size_t>(a) * set.m_stride];
+        made = set.m_known[a] == 0;
+        if (made) {
+            Make(set, a, steps);
+            set.m_known[a] = 1;
+            set.m_end[a] = EndOffset(steps);
+        }
+        return steps;
+    }
+
     void Make(const Set& set, int angle, SStep* steps)
     {
         m_walker.m_wx = m_walker.m_wy = m_walker.m_walkOff = 0;
