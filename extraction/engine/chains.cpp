@@ -8,6 +8,8 @@
 #include "extraction/engine/Steps.h"
 #include "extraction/engine/codes.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <type_traits>
 
 namespace wizard73 {
@@ -72,6 +74,28 @@ template <class Heeds> inline int FirstHeeded(const unsigned char* p, int W, int
     return 8;
 }
 
+// A walker's place (position, cursor offset, level and cursors), kept to be put back after a
+// walk from it.
+struct WalkerPlace {
+    explicit WalkerPlace(const CBase& w)
+        : x(w.m_wx), y(w.m_wy), off(w.m_walkOff), level(w.m_walkLevel)
+    {
+        std::copy(w.m_walk, w.m_walk + WZ_WALKERS, cursors);
+    }
+    void PutBack(CBase& w) const
+    {
+        w.m_wx = x;
+        w.m_wy = y;
+        w.m_walkOff = off;
+        w.m_walkLevel = level;
+        std::copy(cursors, cursors + WZ_WALKERS, w.m_walk);
+    }
+    int x;
+    int y;
+    std::int32_t off;
+    int level;
+    unsigned char* cursors[WZ_WALKERS];
+};
 } // namespace
 
 // Follows the arm from the walker's pixel: the visitor is asked about the start, then about the
@@ -84,14 +108,7 @@ template <class Heeds> inline int FirstHeeded(const unsigned char* p, int W, int
 // would answer 0 and change nothing) is passed over without placing the walker there.
 template <class Visitor, class Heeds> int Chain::ArmWalk(Visitor visitor, Heeds heeds, int length)
 {
-    const int x = m_wx;
-    const int y = m_wy;
-    const int off = m_walkOff;
-    const int level = m_walkLevel;
-    unsigned char* cursors[WZ_WALKERS];
-    for (int i = 0; i < WZ_WALKERS; ++i) {
-        cursors[i] = m_walk[i];
-    }
+    const WalkerPlace start(*this);
     m_walkLevel = 0;
     ArmStart();
     const CLevel& lv = m_level[0];
@@ -156,13 +173,7 @@ template <class Visitor, class Heeds> int Chain::ArmWalk(Visitor visitor, Heeds 
         steps(std::integral_constant<int, 0>());
     }
     m_armHit = m_armStop;
-    m_wx = x;
-    m_wy = y;
-    m_walkOff = off;
-    m_walkLevel = level;
-    for (int i = 0; i < WZ_WALKERS; ++i) {
-        m_walk[i] = cursors[i];
-    }
+    start.PutBack(*this);
     return m_armCode;
 }
 
@@ -440,14 +451,7 @@ int Chain::SkeLin(int length)
 // link callback, which reads it, and back on the start at the end, as ArmWalk leaves it.
 template <bool kLink> int Chain::DirWalk(int length)
 {
-    const int x0 = m_wx;
-    const int y0 = m_wy;
-    const int off0 = m_walkOff;
-    const int level = m_walkLevel;
-    unsigned char* cursors[WZ_WALKERS];
-    for (int i = 0; i < WZ_WALKERS; ++i) {
-        cursors[i] = m_walk[i];
-    }
+    const WalkerPlace start(*this);
     m_walkLevel = 0;
     ArmStart();
     const CLevel& lv = m_level[0];
@@ -459,8 +463,8 @@ template <bool kLink> int Chain::DirWalk(int length)
         const int xMax = lv.width - 2;
         const int yMax = lv.height - 2;
         const int W = lv.width; // the level-0 steps are StepOffset(d, W)
-        int x = x0;
-        int y = y0;
+        int x = start.x;
+        int y = start.y;
         unsigned char* p = m_walk[0];
         for (int n = 1; n < length; ++n) {
             if (x < 1 || y < 1 || x > xMax || y > yMax) {
@@ -481,12 +485,12 @@ template <bool kLink> int Chain::DirWalk(int length)
             m_endY = y;
             m_endP = p;
             if (kLink && *p == 4 && m_linkAsk != nullptr) {
-                const std::ptrdiff_t moved = p - cursors[0];
+                const std::ptrdiff_t moved = p - start.cursors[0];
                 m_wx = x;
                 m_wy = y;
-                m_walkOff = off0 + static_cast<std::int32_t>(moved);
+                m_walkOff = start.off + static_cast<std::int32_t>(moved);
                 for (int i = 0; i < WZ_WALKERS; ++i) {
-                    m_walk[i] = cursors[i] != nullptr ? cursors[i] + moved : nullptr;
+                    m_walk[i] = start.cursors[i] != nullptr ? start.cursors[i] + moved : nullptr;
                 }
                 if ((Self()->*m_linkAsk)() == 0) {
                     RingPush(x, y, p);
@@ -513,13 +517,7 @@ template <bool kLink> int Chain::DirWalk(int length)
         }
     }
     m_armHit = m_armStop;
-    m_wx = x0;
-    m_wy = y0;
-    m_walkOff = off0;
-    m_walkLevel = level;
-    for (int i = 0; i < WZ_WALKERS; ++i) {
-        m_walk[i] = cursors[i];
-    }
+    start.PutBack(*this);
     return m_armCode;
 }
 
