@@ -97,6 +97,13 @@ void AddQuad(int* p, Quad v)
     std::memcpy(p, &v, sizeof v);
 }
 
+// The eight weight sums of a whole ring (a row of WeightTables::ringW) added to sums.
+void AddRingWeights(int* sums, const int* ringW)
+{
+    AddQuad(sums, LoadQuad(ringW));
+    AddQuad(sums + 4, LoadQuad(ringW + 4));
+}
+
 // Twice a byte direction (0..255) in 0..359, as Mod360(2 v).
 constexpr int Double360(int v)
 {
@@ -735,9 +742,7 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
         }
         AddEight(eight, m_cosSum, m_sinSum);
         if (weights) {
-            const int* ringW = t.ringW[r][c];
-            AddQuad(m_wSum, LoadQuad(ringW));
-            AddQuad(m_wSum + 4, LoadQuad(ringW + 4));
+            AddRingWeights(m_wSum, t.ringW[r][c]);
         }
         return RingInsideDone(level, r, value);
     }
@@ -757,9 +762,7 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
     if (perPoint) {
         Fold12(sums.w, m_wSum);
     } else if (weights) {
-        const int* ringW = t.ringW[r][c];
-        AddQuad(m_wSum, LoadQuad(ringW));
-        AddQuad(m_wSum + 4, LoadQuad(ringW + 4));
+        AddRingWeights(m_wSum, t.ringW[r][c]);
     } // without them the weight sums stay 0
     return n;
 }
@@ -827,9 +830,7 @@ int CWork::SectorNestAs(int level, int top, int low, int value, SSectorSums* nes
             }
         }
         AddEight(eight, m_cosSum, m_sinSum);
-        const int* ringW = t.ringW[top][c];
-        AddQuad(m_wSum, LoadQuad(ringW));
-        AddQuad(m_wSum + 4, LoadQuad(ringW + 4));
+        AddRingWeights(m_wSum, t.ringW[top][c]);
         return RingInsideDone(level, top, value);
     }
 #endif
@@ -877,9 +878,7 @@ int CWork::SectorNestAs(int level, int top, int low, int value, SSectorSums* nes
     Fold12(sums.cos, m_cosSum);
     Fold12(sums.sin, m_sinSum);
     if (inside) {
-        const int* ringW = t.ringW[top][c];
-        AddQuad(m_wSum, LoadQuad(ringW));
-        AddQuad(m_wSum + 4, LoadQuad(ringW + 4));
+        AddRingWeights(m_wSum, t.ringW[top][c]);
     } else {
         Fold12(sums.w, m_wSum);
     }

@@ -13,21 +13,45 @@ namespace {
 
 using namespace wizard73;
 
-TEST(WalkRecord, ReusedWalksMatchRealWalksAndLeaveTheirState)
-{
-    constexpr int W = 160;
-    const std::vector<unsigned char> img(W * W, 128);
-    auto realLoad = zftest::LoadInto(img, W, W, 'A');
-    auto recLoad = zftest::LoadInto(img, W, W, 'A');
-    ASSERT_EQ(realLoad.code, 0);
-    ASSERT_EQ(recLoad.code, 0);
+// Two engines on one flat 160 x 160 image, their walkers in the middle of a layer so that the
+// walk cursor's moves stay inside: `real` makes the walks, `rec` keeps them in a WalkRecord.
+class WalkPair : public ::testing::Test {
+protected:
+    static constexpr int W = 160;
+
+    void SetUp() override
+    {
+        ASSERT_EQ(realLoad.code, 0);
+        ASSERT_EQ(recLoad.code, 0);
+        real.WalkAt(W / 2, W / 2, 0, nullptr, realBase);
+        rec.WalkAt(W / 2, W / 2, 0, nullptr, recBase);
+    }
+
+    // The walk cursor, position and line state are alike in both engines.
+    void ExpectSameWalkState()
+    {
+        EXPECT_EQ(rec.m_walk[0] - recBase, real.m_walk[0] - realBase);
+        EXPECT_EQ(rec.m_wx, real.m_wx);
+        EXPECT_EQ(rec.m_wy, real.m_wy);
+        EXPECT_EQ(rec.m_walkOff, real.m_walkOff);
+        EXPECT_EQ(rec.m_ldx, real.m_ldx);
+        EXPECT_EQ(rec.m_ldy, real.m_ldy);
+        EXPECT_EQ(rec.m_count, real.m_count);
+        EXPECT_EQ(rec.m_err, real.m_err);
+        EXPECT_EQ(rec.m_stepIndex, real.m_stepIndex);
+    }
+
+    const std::vector<unsigned char> img = std::vector<unsigned char>(W * W, 128);
+    zftest::Loaded realLoad = zftest::LoadInto(img, W, W, 'A');
+    zftest::Loaded recLoad = zftest::LoadInto(img, W, W, 'A');
     Codex& real = *realLoad.engine;
     Codex& rec = *recLoad.engine;
-    // The walk cursor starts in the middle of a layer so that its moves stay inside.
     unsigned char* realBase = real.Layer(240, 0);
     unsigned char* recBase = rec.Layer(240, 0);
-    real.WalkAt(W / 2, W / 2, 0, nullptr, realBase);
-    rec.WalkAt(W / 2, W / 2, 0, nullptr, recBase);
+};
+
+TEST_F(WalkPair, ReusedWalksMatchRealWalksAndLeaveTheirState)
+{
 
     // Both forms of walk on two levels, mixed as a stage mixes them: a set held by the stage,
     // or named on every walk. The last walk is of the offsets-only form, which leaves no walk
@@ -63,15 +87,7 @@ TEST(WalkRecord, ReusedWalksMatchRealWalksAndLeaveTheirState)
         }
     }
     walks.Finish();
-    EXPECT_EQ(rec.m_walk[0] - recBase, real.m_walk[0] - realBase);
-    EXPECT_EQ(rec.m_wx, real.m_wx);
-    EXPECT_EQ(rec.m_wy, real.m_wy);
-    EXPECT_EQ(rec.m_walkOff, real.m_walkOff);
-    EXPECT_EQ(rec.m_ldx, real.m_ldx);
-    EXPECT_EQ(rec.m_ldy, real.m_ldy);
-    EXPECT_EQ(rec.m_count, real.m_count);
-    EXPECT_EQ(rec.m_err, real.m_err);
-    EXPECT_EQ(rec.m_stepIndex, real.m_stepIndex);
+    ExpectSameWalkState();
     // A second Finish has no walks left to account for.
     walks.Finish();
     EXPECT_EQ(rec.m_walk[0] - recBase, real.m_walk[0] - realBase);
@@ -82,20 +98,8 @@ TEST(WalkRecord, ReusedWalksMatchRealWalksAndLeaveTheirState)
 // Walks accounted for in bulk (steps asked for in any order, counted per direction, the last one
 // named) leave the walk cursor, position and line state of the same walks made one by one, also
 // mixed with walks made as they come and with directions counted that were never asked for.
-TEST(WalkRecord, CountedWalksLeaveTheStateOfTheRealWalks)
+TEST_F(WalkPair, CountedWalksLeaveTheStateOfTheRealWalks)
 {
-    constexpr int W = 160;
-    const std::vector<unsigned char> img(W * W, 128);
-    auto realLoad = zftest::LoadInto(img, W, W, 'A');
-    auto recLoad = zftest::LoadInto(img, W, W, 'A');
-    ASSERT_EQ(realLoad.code, 0);
-    ASSERT_EQ(recLoad.code, 0);
-    Codex& real = *realLoad.engine;
-    Codex& rec = *recLoad.engine;
-    unsigned char* realBase = real.Layer(240, 0);
-    unsigned char* recBase = rec.Layer(240, 0);
-    real.WalkAt(W / 2, W / 2, 0, nullptr, realBase);
-    rec.WalkAt(W / 2, W / 2, 0, nullptr, recBase);
 
     // In walk order: (angle, positions form); the record takes the first two as they come and
     // counts the rest.
@@ -130,13 +134,5 @@ TEST(WalkRecord, CountedWalksLeaveTheStateOfTheRealWalks)
     walks.Count(positions, 45, 1);
     walks.Last(positions, 45);
     walks.Finish();
-    EXPECT_EQ(rec.m_walk[0] - recBase, real.m_walk[0] - realBase);
-    EXPECT_EQ(rec.m_wx, real.m_wx);
-    EXPECT_EQ(rec.m_wy, real.m_wy);
-    EXPECT_EQ(rec.m_walkOff, real.m_walkOff);
-    EXPECT_EQ(rec.m_ldx, real.m_ldx);
-    EXPECT_EQ(rec.m_ldy, real.m_ldy);
-    EXPECT_EQ(rec.m_count, real.m_count);
-    EXPECT_EQ(rec.m_err, real.m_err);
-    EXPECT_EQ(rec.m_stepIndex, real.m_stepIndex);
+    ExpectSameWalkState();
 }
