@@ -736,8 +736,8 @@ private:
     // The number of points that the ring of radius index r visits from the walk position.
     int RingVisits(int level, int r);
     // The ring offsets of a level in the sector sums' order for a whole ring of radius index r
-    // (same-angle pairs first), made anew into m_sectorOff; SectorRingAs takes the list as it is
-    // while m_sectorWidth holds the width that m_ringOff was made for.
+    // (same-angle pairs first), kept in m_sectorOff and made anew there only when m_sectorWidth
+    // does not hold the width that m_ringOff was made for.
     const std::int32_t* SectorOffsets(int level, int r);
     std::int32_t m_sectorOff[WZ_LEVELS][5][96]{};
     int m_sectorWidth[WZ_LEVELS][5]{}; // the width plus one; 0 before the first list

@@ -749,9 +749,7 @@ template <bool Lanes> int CWork::SectorRingAs(int level, int radius, int value, 
 #endif
     if (inside) {
         // Every point is visited, so that their order is free.
-        const std::int32_t* off = m_sectorWidth[level][r] == m_ringWidth[level] + 1
-                                      ? m_sectorOff[level][r]
-                                      : SectorOffsets(level, r);
+        const std::int32_t* off = SectorOffsets(level, r);
         SectorWhole<Lanes>(t, r, off, rows, dir, mag, sums);
         n = RingInsideDone(level, r, value);
     } else {
@@ -835,9 +833,7 @@ int CWork::SectorNestAs(int level, int top, int low, int value, SSectorSums* nes
     }
 #endif
     if (inside) {
-        const std::int32_t* off = m_sectorWidth[level][low] == m_ringWidth[level] + 1
-                                      ? m_sectorOff[level][low]
-                                      : SectorOffsets(level, low);
+        const std::int32_t* off = SectorOffsets(level, low);
         SectorWhole<Lanes>(t, low, off, rows, dir, mag, sums);
         const std::int32_t* ringOff = m_ringOff[level];
         for (int r = low + 1; r <= top; ++r) {
@@ -907,6 +903,9 @@ int CWork::SectorRingNest(int level, int top, int low, int value, SSectorSums* n
 const std::int32_t* CWork::SectorOffsets(int level, int r)
 {
     std::int32_t* list = m_sectorOff[level][r];
+    if (m_sectorWidth[level][r] == m_ringWidth[level] + 1) {
+        return list; // made for the present ring offsets
+    }
     const SectorOrder& order = Weights().order;
     for (int k = 0; k < kRingEntries[r]; ++k) {
         list[k] = m_ringOff[level][order.index[r][k]];
